@@ -1,0 +1,75 @@
+#include "equations/random.h"
+
+#include <cmath>
+#include <ctime>
+
+void QNL_random::Seed(unsigned seed) {
+    if (seed == 0) {
+        const auto millis = static_cast<std::uint32_t>(
+            static_cast<unsigned long long>(std::clock()) * 1000ull / CLOCKS_PER_SEC);
+        state = static_cast<std::uint32_t>(std::time(nullptr)) ^ millis;
+    } else {
+        state = seed;
+    }
+}
+
+double QNL_random::Next() {
+    state = state * 214013u + 2531011u;
+    return static_cast<double>((state >> 16) & 0x7FFFu) / 32767.0;
+}
+
+namespace {
+struct ProcessGenerators {
+    QNL_random unused;
+    QNL_random mixtures;
+    QNL_random samplingNodes;
+    QNL_random samplingDistributions;
+};
+
+ProcessGenerators& Generators() {
+    static ProcessGenerators generators;
+    return generators;
+}
+
+// Seeds the process-wide generators while the library loads, in their documented order.
+ProcessGenerators& loadTimeGenerators = Generators();
+} // namespace
+
+QNL_random& QNL_randomUnused() { return Generators().unused; }
+QNL_random& QNL_randomMixtures() { return Generators().mixtures; }
+QNL_random& QNL_randomSamplingNodes() { return Generators().samplingNodes; }
+QNL_random& QNL_randomSamplingDistributions() { return Generators().samplingDistributions; }
+
+QNL_random& QNL_randomUniform() {
+    static QNL_random generator(0);
+    return generator;
+}
+
+double UniformDraw() { return QNL_randomUniform().Next(); }
+
+double NormalDraw(double mean, double sd) {
+    double s = -6.0;
+    for (int i = 0; i < 12; ++i) s += UniformDraw();
+    return s * sd + mean;
+}
+
+double LogGamma(double x) {
+    static const double coefficients[6] = {76.18009172947146,     -86.50532032941678,
+                                           24.01409824083091,     -1.231739572450155,
+                                           0.001208650973866179, -5.395239384953e-06};
+    double tmp = x + 5.5;
+    tmp -= (x + 0.5) * std::log(tmp);
+    double series = 1.000000000190015;
+    for (int j = 0; j < 6; ++j) series += coefficients[j] / (x + j + 1);
+    return std::log(2.5066282746310007 * series / x) - tmp;
+}
+
+double Beta(double a, double b) { return std::exp(LogGamma(a) + LogGamma(b) - LogGamma(a + b)); }
+
+double BetaDensity(double x, double a, double b) {
+    return std::pow(1.0 - x, b - 1.0) * std::pow(x, a - 1.0) / Beta(a, b);
+}
+
+double Pi() { return 3.141592653589793; }
+
+double Exp(double argument) { return std::exp(argument); }

@@ -1,0 +1,411 @@
+#include "equations/function_table.h"
+
+#include "equations/random.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace quarn::detail {
+namespace {
+
+using Args = QNL_argumentBlock;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// A uniform draw in (0, 1]: the generator returns 0.0 once in 32768 draws, and the
+// logarithms of the Exponential and Weibull draws must stay finite.
+double PositiveUniform() {
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        const double u = UniformDraw();
+        if (u > 0.0) return u;
+    }
+    return 1.0 / 32767.0;
+}
+
+double StandardNormal() {
+    const double u1 = PositiveUniform();
+    const double u2 = UniformDraw();
+    return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * Pi() * u2);
+}
+
+// Marsaglia and Tsang's method; shapes below 1 are boosted by one and scaled back.
+double GammaDraw(double shape) {
+    double scale = 1.0;
+    if (shape < 1.0) {
+        scale = std::pow(PositiveUniform(), 1.0 / shape);
+        shape += 1.0;
+    }
+    const double d = shape - 1.0 / 3.0;
+    const double c = 1.0 / std::sqrt(9.0 * d);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const double x = StandardNormal();
+        double v = 1.0 + c * x;
+        if (v <= 0.0) continue;
+        v = v * v * v;
+        const double u = PositiveUniform();
+        if (std::log(u) < 0.5 * x * x + d - d * v + d * std::log(v)) return d * v * scale;
+    }
+    return d * scale;
+}
+
+double BetaByGammaRatio(double a, double b) {
+    const double x = GammaDraw(a);
+    const double y = GammaDraw(b);
+    if (x + y > 0.0) return x / (x + y);
+    // Both draws underflowed (tiny shapes put all mass next to 0 and 1).
+    return UniformDraw() < a / (a + b) ? 1.0 : 0.0;
+}
+
+// ---- deterministic functions ----
+
+double FnAcos(const Args& a) {
+    return std::acos(a.values[0]);
+}
+double FnAsin(const Args& a) {
+    return std::asin(a.values[0]);
+}
+double FnAtan(const Args& a) {
+    return std::atan(a.values[0]);
+}
+double FnCos(const Args& a) {
+    return std::cos(a.values[0]);
+}
+double FnExp(const Args& a) {
+    return std::exp(a.values[0]);
+}
+double FnLn(const Args& a) {
+    return std::log(a.values[0]);
+}
+double FnLog(const Args& a) {
+    return std::log(a.values[0]) / std::log(a.values[1]);
+}
+double FnLog10(const Args& a) {
+    return std::log10(a.values[0]);
+}
+double FnPi(const Args&) {
+    return Pi();
+}
+double FnPow10(const Args& a) {
+    return std::pow(10.0, a.values[0]);
+}
+double FnSin(const Args& a) {
+    return std::sin(a.values[0]);
+}
+double FnSqr(const Args& a) {
+    return a.values[0] * a.values[0];
+}
+double FnSqrt(const Args& a) {
+    return std::sqrt(a.values[0]);
+}
+double FnTan(const Args& a) {
+    return std::tan(a.values[0]);
+}
+
+// A NaN condition counts as true, as any value that is not 0.
+double FnIf(const Args& a) {
+    return a.values[0] != 0.0 ? a.values[1] : a.values[2];
+}
+
+double FnSum(const Args& a) {
+    double sum = 0.0;
+    for (int i = 0; i < a.count; ++i)
+        sum += a.values[i];
+    return sum;
+}
+
+// The selector is truncated toward zero; out-of-range selectors pick the first or last value.
+double FnSwitch(const Args& a) {
+    const int n = a.count - 1;
+    if (n < 1) return kNaN;
+    const double k = std::trunc(a.values[0]);
+    if (!(k >= 1.0)) return a.values[1];
+    if (k > n) return a.values[n];
+    return a.values[static_cast<int>(k)];
+}
+
+// ---- distributions: draws ----
+
+double DrawBernoulli(const Args& a) {
+    return UniformDraw() < a.values[0] ? 1.0 : 0.0;
+}
+
+double DrawBeta(const Args& args) {
+    const double a = args.values[0];
+    const double b = args.values[1];
+    if (!(a > 0.0) || !(b > 0.0)) return kNaN;
+    if (a == 1.0 && b == 1.0) return UniformDraw();
+    if (a >= 1.0 && b >= 1.0) {
+        // Rejection under the density's peak, which is finite for these shapes.
+        const double m = (a - 1.0) / (a + b - 2.0);
+        const double peak = BetaDensity(m, a, b);
+        for (int attempt = 0; attempt < 100000; ++attempt) {
+            const double u = UniformDraw();
+            const double y = UniformDraw() * peak;
+            if (BetaDensity(u, a, b) > y) return u;
+        }
+    }
+    return BetaByGammaRatio(a, b);
+}
+
+// Above this many trials the count is drawn from the normal approximation rather than by
+// one uniform draw per trial, so that a huge n cannot stall an evaluation.
+constexpr double kMaxExactTrials = 1e6;
+
+double DrawBinomial(const Args& a) {
+    double n = a.values[0];
+    const double p = a.values[1];
+    if (std::isnan(n) || std::isnan(p)) return kNaN;
+    if (n <= 0.0) return 0.0;
+    n = std::ceil(n);
+    if (n > kMaxExactTrials) {
+        if (std::isinf(n)) return kNaN;
+        const double q = std::min(std::max(p, 0.0), 1.0);
+        const double draw = std::round(n * q + std::sqrt(n * q * (1.0 - q)) * StandardNormal());
+        return std::min(std::max(draw, 0.0), n);
+    }
+    double count = 0.0;
+    for (long trials = static_cast<long>(n); trials > 0; --trials)
+        if (UniformDraw() < p) count += 1.0;
+    return count;
+}
+
+double DrawExponential(const Args& a) {
+    return -std::log(PositiveUniform()) / a.values[0];
+}
+double DrawLognormal(const Args& a) {
+    return std::exp(NormalDraw(a.values[0], a.values[1]));
+}
+double DrawNormal(const Args& a) {
+    return NormalDraw(a.values[0], a.values[1]);
+}
+
+// Arguments (min, mode, max), the same order as the density's.
+double DrawTriangular(const Args& a) {
+    const double min = a.values[0], mode = a.values[1], max = a.values[2];
+    const double u = UniformDraw();
+    const double f = (mode - min) / (max - min);
+    if (u <= f) return min + std::sqrt(u * (max - min) * (mode - min));
+    return max - std::sqrt((1.0 - u) * (max - mode) * (max - min));
+}
+
+double DrawUniform(const Args& a) {
+    return a.values[0] + UniformDraw() * (a.values[1] - a.values[0]);
+}
+
+double DrawWeibull(const Args& a) {
+    return a.values[0] * std::pow(-std::log(PositiveUniform()), 1.0 / a.values[1]);
+}
+
+// ---- distributions: densities ----
+// Apart from Uniform, Normal, Bernoulli and Binomial the densities are divided by their value
+// at the mode, so callers get relative likelihood weights. Where the density has no finite
+// peak (shape parameters below 1) the plain density is returned.
+
+double DensityBernoulli(double x, const Args& a) {
+    if (x == 1.0) return a.values[0];
+    if (x == 0.0) return 1.0 - a.values[0];
+    return 0.0;
+}
+
+double DensityBeta(double x, const Args& args) {
+    const double a = args.values[0];
+    const double b = args.values[1];
+    if (!(x >= 0.0 && x <= 1.0)) return 0.0;
+    if (a == 1.0 && b == 1.0) return 1.0;
+    if (a >= 1.0 && b >= 1.0) {
+        const double m = (a - 1.0) / (a + b - 2.0);
+        return BetaDensity(x, a, b) / BetaDensity(m, a, b);
+    }
+    return BetaDensity(x, a, b);
+}
+
+// The probability mass of x successes in ceil(n) trials, the trial count the draw uses.
+double DensityBinomial(double x, const Args& a) {
+    const double n = a.values[0] <= 0.0 ? 0.0 : std::ceil(a.values[0]);
+    const double p = a.values[1];
+    if (!(x >= 0.0 && x <= n) || x != std::floor(x) || !(p >= 0.0 && p <= 1.0)) return 0.0;
+    const double logChoose = std::lgamma(n + 1.0) - std::lgamma(x + 1.0) - std::lgamma(n - x + 1.0);
+    return std::exp(logChoose) * std::pow(p, x) * std::pow(1.0 - p, n - x);
+}
+
+double DensityExponential(double x, const Args& a) {
+    return x < 0.0 ? 0.0 : std::exp(-a.values[0] * x);
+}
+
+double LognormalPdf(double x, double mu, double s) {
+    const double z = (std::log(x) - mu) / s;
+    return std::exp(-0.5 * z * z) / (x * s * std::sqrt(2.0 * Pi()));
+}
+
+double DensityLognormal(double x, const Args& a) {
+    if (!(x > 0.0)) return 0.0;
+    const double mu = a.values[0], s = a.values[1];
+    return LognormalPdf(x, mu, s) / LognormalPdf(std::exp(mu - s * s), mu, s);
+}
+
+// The second argument is a standard deviation, as for the draw and the moments.
+double DensityNormal(double x, const Args& a) {
+    const double mu = a.values[0], s = a.values[1];
+    const double z = (x - mu) / s;
+    return std::exp(-0.5 * z * z) / (std::sqrt(2.0 * Pi()) * s);
+}
+
+// Arguments (min, mode, max); the density is 1 at the mode and 0 outside [min, max].
+double DensityTriangular(double x, const Args& a) {
+    const double min = a.values[0], mode = a.values[1], max = a.values[2];
+    if (!(x >= min && x <= max)) return 0.0;
+    if (x < mode) return (x - min) / (mode - min);
+    if (x > mode) return (max - x) / (max - mode);
+    return 1.0;
+}
+
+double DensityUniform(double x, const Args& a) {
+    const double lo = std::min(a.values[0], a.values[1]);
+    const double hi = std::max(a.values[0], a.values[1]);
+    if (!(x >= lo && x <= hi)) return 0.0;
+    return 1.0 / (hi - lo);
+}
+
+double WeibullPdf(double x, double lambda, double k) {
+    const double t = x / lambda;
+    return k / lambda * std::pow(t, k - 1.0) * std::exp(-std::pow(t, k));
+}
+
+double DensityWeibull(double x, const Args& a) {
+    const double lambda = a.values[0], k = a.values[1];
+    if (x < 0.0) return 0.0;
+    if (k < 1.0) return WeibullPdf(x, lambda, k);
+    const double mode = k > 1.0 ? lambda * std::pow((k - 1.0) / k, 1.0 / k) : 0.0;
+    return WeibullPdf(x, lambda, k) / WeibullPdf(mode, lambda, k);
+}
+
+// ---- distributions: moments ----
+
+void MomentsBernoulli(double& mean, double& variance, const Args& a) {
+    const double p = a.values[0];
+    mean = p;
+    variance = p * (1.0 - p);
+}
+
+void MomentsBeta(double& mean, double& variance, const Args& args) {
+    const double a = args.values[0], b = args.values[1];
+    mean = a / (a + b);
+    variance = a * b / ((a + b + 1.0) * (a + b) * (a + b));
+}
+
+void MomentsBinomial(double& mean, double& variance, const Args& a) {
+    const double n = a.values[0], p = a.values[1];
+    mean = n * p;
+    variance = n * p * (1.0 - p);
+}
+
+void MomentsExponential(double& mean, double& variance, const Args& a) {
+    const double lambda = a.values[0];
+    mean = 1.0 / lambda;
+    variance = 1.0 / (lambda * lambda);
+}
+
+void MomentsLognormal(double& mean, double& variance, const Args& a) {
+    const double mu = a.values[0], s2 = a.values[1] * a.values[1];
+    mean = std::exp(mu + s2 / 2.0);
+    variance = (std::exp(s2) - 1.0) * std::exp(2.0 * mu + s2);
+}
+
+void MomentsNormal(double& mean, double& variance, const Args& a) {
+    mean = a.values[0];
+    variance = a.values[1] * a.values[1];
+}
+
+void MomentsTriangular(double& mean, double& variance, const Args& args) {
+    const double a = args.values[0], b = args.values[1], c = args.values[2];
+    mean = (a + b + c) / 3.0;
+    variance = (a * a + b * b + c * c - a * b - a * c - b * c) / 18.0;
+}
+
+void MomentsUniform(double& mean, double& variance, const Args& args) {
+    const double a = args.values[0], b = args.values[1];
+    mean = (a + b) / 2.0;
+    variance = (b - a) * (b - a) / 12.0;
+}
+
+void MomentsWeibull(double& mean, double& variance, const Args& a) {
+    const double lambda = a.values[0], k = a.values[1];
+    mean = lambda * std::exp(LogGamma(1.0 + 1.0 / k));
+    variance = lambda * lambda * std::exp(LogGamma(1.0 + 2.0 / k)) - mean * mean;
+}
+
+int CompareIgnoringCase(std::string_view a, const char* b) {
+    const std::size_t bLength = std::strlen(b);
+    const std::size_t n = std::min(a.size(), bLength);
+    for (std::size_t i = 0; i < n; ++i) {
+        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+        const int ca = static_cast<unsigned char>(lower(a[i]));
+        const int cb = static_cast<unsigned char>(lower(b[i]));
+        if (ca != cb) return ca < cb ? -1 : 1;
+    }
+    if (a.size() == bLength) return 0;
+    return a.size() < bLength ? -1 : 1;
+}
+
+} // namespace
+} // namespace quarn::detail
+
+using namespace quarn::detail;
+
+const QNL_functionRecord QNL_functionTable[QNL_FUNCTION_COUNT] = {
+    {"Acos", 1, FnAcos, nullptr, nullptr},
+    {"Asin", 1, FnAsin, nullptr, nullptr},
+    {"Atan", 1, FnAtan, nullptr, nullptr},
+    {"Bernoulli", 1, DrawBernoulli, DensityBernoulli, MomentsBernoulli},
+    {"Beta", 2, DrawBeta, DensityBeta, MomentsBeta},
+    {"Binomial", 2, DrawBinomial, DensityBinomial, MomentsBinomial},
+    {"Cos", 1, FnCos, nullptr, nullptr},
+    {"Exp", 1, FnExp, nullptr, nullptr},
+    {"Exponential", 1, DrawExponential, DensityExponential, MomentsExponential},
+    {"If", 3, FnIf, nullptr, nullptr},
+    {"Ln", 1, FnLn, nullptr, nullptr},
+    {"Log", 2, FnLog, nullptr, nullptr},
+    {"Log10", 1, FnLog10, nullptr, nullptr},
+    {"Lognormal", 2, DrawLognormal, DensityLognormal, MomentsLognormal},
+    {"Normal", 2, DrawNormal, DensityNormal, MomentsNormal},
+    {"Pi", 0, FnPi, nullptr, nullptr},
+    {"Pow10", 1, FnPow10, nullptr, nullptr},
+    {"Sin", 1, FnSin, nullptr, nullptr},
+    {"Sqr", 1, FnSqr, nullptr, nullptr},
+    {"Sqrt", 1, FnSqrt, nullptr, nullptr},
+    {"Sum", -2, FnSum, nullptr, nullptr},
+    {"Switch", -3, FnSwitch, nullptr, nullptr},
+    {"Tan", 1, FnTan, nullptr, nullptr},
+    {"Triangular", 3, DrawTriangular, DensityTriangular, MomentsTriangular},
+    {"Uniform", 2, DrawUniform, DensityUniform, MomentsUniform},
+    {"Weibull", 2, DrawWeibull, DensityWeibull, MomentsWeibull},
+};
+
+double (*const QNL_inverseFunctionPairs[12])(const QNL_argumentBlock&) = {
+    FnSin, FnAsin, FnCos, FnAcos, FnTan, FnAtan, FnExp, FnLn, FnSqr, FnSqrt, FnPow10, FnLog10,
+};
+
+const QNL_functionRecord* FindFunction(std::string_view name) {
+    int lo = 0, hi = QNL_FUNCTION_COUNT - 1;
+    while (lo <= hi) {
+        const int mid = (lo + hi) / 2;
+        const int c = CompareIgnoringCase(name, QNL_functionTable[mid].name);
+        if (c == 0) return &QNL_functionTable[mid];
+        if (c < 0)
+            hi = mid - 1;
+        else
+            lo = mid + 1;
+    }
+    return nullptr;
+}
+
+const QNL_functionRecord* FindInverseFunction(const QNL_functionRecord& f) {
+    for (int i = 0; i < 12; ++i) {
+        if (QNL_inverseFunctionPairs[i] != f.evaluate) continue;
+        const auto inverse = QNL_inverseFunctionPairs[i ^ 1];
+        for (const QNL_functionRecord& candidate : QNL_functionTable)
+            if (candidate.evaluate == inverse) return &candidate;
+    }
+    return nullptr;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string_view>
+
+// The evaluated arguments of one call of a built-in function: each value already carries the
+// sign of its argument node; count says how many of the slots are in use.
+struct QNL_argumentBlock {
+    static constexpr int MAX_ARGUMENTS = 30;
+    double values[MAX_ARGUMENTS] = {};
+    int count = 0;
+};
+
+// One built-in function of the equation language. A function with a density is a probability
+// distribution: its evaluate entry draws a random number from the generator behind
+// UniformDraw, so tests make draws repeatable by seeding QNL_randomUniform().
+struct QNL_functionRecord {
+    const char* name;
+    // n >= 0: exactly n arguments; -m: at least m and at most MAX_ARGUMENTS.
+    int parameterCount;
+    double (*evaluate)(const QNL_argumentBlock& args);
+    double (*density)(double x, const QNL_argumentBlock& args);
+    void (*moments)(double& mean, double& variance, const QNL_argumentBlock& args);
+
+    bool IsDistribution() const { return density != nullptr; }
+};
+
+constexpr int QNL_FUNCTION_COUNT = 26;
+
+// Sorted by name without regard to letter case, so lookups can bisect.
+extern const QNL_functionRecord QNL_functionTable[QNL_FUNCTION_COUNT];
+
+// Evaluate entries in pairs: entry i and entry i ^ 1 are inverse to each other.
+extern double (*const QNL_inverseFunctionPairs[12])(const QNL_argumentBlock&);
+
+// The record whose name matches without regard to case, or null.
+const QNL_functionRecord* FindFunction(std::string_view name);
+
+// The one-argument function that undoes f (Sin for Asin, Sqrt for Sqr, ...), or null.
+const QNL_functionRecord* FindInverseFunction(const QNL_functionRecord& f);

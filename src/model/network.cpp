@@ -1,0 +1,465 @@
+#include "model/network.h"
+
+#include "definitions/node_value.h"
+#include "model/case_library.h"
+#include "model/error_handler.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+#include "model/string_array.h"
+#include "model/submodel.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+QNL_nodeEntry::~QNL_nodeEntry() { delete node; }
+
+int QNL_nodeEntry::CleanUp(int deep) {
+    if (deep) {
+        parents.CleanUp();
+        children.CleanUp();
+        costParents.CleanUp();
+        costChildren.CleanUp();
+    }
+    flags = 0;
+    return QNL_object::CleanUp(deep);
+}
+
+namespace {
+
+void SwapEntries(QNL_nodeEntry& a, QNL_nodeEntry& b) {
+    std::swap(a.node, b.node);
+    a.parents.Swap(b.parents);
+    a.children.Swap(b.children);
+    a.costParents.Swap(b.costParents);
+    a.costChildren.Swap(b.costChildren);
+    std::swap(a.temporalType, b.temporalType);
+    std::swap(a.flags, b.flags);
+    std::swap(a.height, b.height);
+}
+
+QNL_intArray& EmptyList() {
+    // Handed out for invalid handles; flushed each time so a caller's additions don't stay.
+    static QNL_intArray empty;
+    empty.CleanUp();
+    return empty;
+}
+
+} // namespace
+
+QNL_network::QNL_network() {
+    status = STATUS_READY;
+    if (Init(50, 50) != 0) status &= ~STATUS_VALID;
+}
+
+QNL_network::QNL_network(const QNL_network& source) : QNL_object() {
+    status = STATUS_READY;
+    if (Init(50, 50) != 0 || Copy(source, false) != 0) status &= ~STATUS_VALID;
+}
+
+QNL_network::~QNL_network() {
+    delete[] table;
+    delete submodels;
+    delete cases;
+}
+
+int QNL_network::Init(int size, int growthStep) {
+    CleanUp(1);
+    if (size <= 0) size = 50;
+    growth = growthStep > 0 ? growthStep : 50;
+    try {
+        if (submodels == nullptr) submodels = new QNL_submodelHandler();
+        if (cases == nullptr) cases = new QNL_caseLibrary(this);
+        table = new QNL_nodeEntry[static_cast<std::size_t>(size)];
+    } catch (const std::bad_alloc&) {
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
+    tableSize = size;
+    int result = submodels->Init(this);
+    if (result != 0) return result;
+    QNL_submodel* main = submodels->GetSubmodel(SUBMODEL_FLAG);
+    if (main != nullptr) {
+        main->header.SetId("Unnamed");
+        main->header.SetName("Unnamed");
+    }
+    return CheckConsistency(0);
+}
+
+void QNL_network::ReleaseTable() {
+    delete[] table;
+    table = nullptr;
+    tableSize = 0;
+    nodeCount = 0;
+    targetCount = 0;
+}
+
+int QNL_network::CleanUp(int deep) {
+    if (deep) {
+        for (int i = 0; i < tableSize; ++i) table[i].CleanUp(deep);
+        userProperties.CleanUp(deep);
+        documentation.CleanUp(deep);
+        if (submodels != nullptr) submodels->CleanUp(deep);
+        if (cases != nullptr) cases->Clear();
+    }
+    ReleaseTable();
+    growth = 50;
+    numberOfSamples = 1000;
+    nodeDisplayMode = 3;
+    orderedNodes.CleanUp();
+    return CheckConsistency(0);
+}
+
+// A node that fails its check is reported and kept: removing it would lose the user's data
+// behind an error that names nothing.
+int QNL_network::CheckConsistency(int deep) {
+    bool valid = true;
+    if (deep) {
+        userProperties.CheckConsistency(deep);
+        if (submodels != nullptr) submodels->CheckConsistency(deep);
+    }
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+        QNL_node* node = table[h].node;
+        node->CheckConsistency(deep);
+        if (!node->IsValid()) {
+            const char* id = node->GetId();
+            std::string message = "ERROR: Node [";
+            message += id != nullptr ? id : "";
+            message += "] is not valid";
+            QNL_errorHandler::Instance().LogError(-567, message.c_str());
+            valid = false;
+        }
+    }
+    status = valid ? (status | STATUS_VALID) : (status & ~STATUS_VALID);
+    return valid ? 0 : -567;
+}
+
+int QNL_network::CheckReadiness(int deep) {
+    if (deep) {
+        userProperties.CheckReadiness(deep);
+        documentation.CheckReadiness(deep);
+        if (submodels != nullptr) submodels->CheckReadiness(deep);
+        if (!userProperties.IsReady() || !documentation.IsReady() ||
+            (submodels != nullptr && !submodels->IsReady())) {
+            status &= ~STATUS_READY;
+            return 0;
+        }
+    }
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+        QNL_node* node = table[h].node;
+        node->CheckReadiness(deep);
+        if (!node->IsReady()) {
+            const char* id = node->GetId();
+            std::string message = "ERROR: Node [";
+            message += id != nullptr ? id : "";
+            message += "] is not consistent. Inference may not be correct";
+            status &= ~STATUS_READY;
+            return QNL_errorHandler::Instance().LogError(-568, message.c_str());
+        }
+    }
+    status |= STATUS_READY;
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Copies: the new slot table is built completely before anything of this network changes,
+// so a copy that runs out of memory leaves the destination as it was.
+
+int QNL_network::CopySlots(const QNL_network& source) {
+    QNL_nodeEntry* copy = nullptr;
+    try {
+        copy = new QNL_nodeEntry[static_cast<std::size_t>(source.tableSize)];
+        for (int i = 0; i < source.tableSize; ++i) {
+            const QNL_nodeEntry& from = source.table[i];
+            QNL_nodeEntry& to = copy[i];
+            if (to.parents.Assign(from.parents) != 0 || to.children.Assign(from.children) != 0 ||
+                to.costParents.Assign(from.costParents) != 0 ||
+                to.costChildren.Assign(from.costChildren) != 0)
+                throw std::bad_alloc();
+            to.temporalType = from.temporalType;
+            to.flags = from.flags;
+            to.height = from.height;
+            if (from.node != nullptr) {
+                to.node = new QNL_node(*from.node);
+                if (!to.node->IsValid() && from.node->IsValid()) throw std::bad_alloc();
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        delete[] copy;
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
+    ReleaseTable();
+    table = copy;
+    tableSize = source.tableSize;
+    for (int i = 0; i < tableSize; ++i)
+        if (table[i].node != nullptr) table[i].node->Rebind(this, i);
+    nodeCount = source.nodeCount;
+    targetCount = source.targetCount;
+    return 0;
+}
+
+void QNL_network::CopySettings(const QNL_network& source) {
+    growth = source.growth;
+    numberOfSamples = source.numberOfSamples;
+    bayesianAlgorithm = source.bayesianAlgorithm;
+    influenceDiagramAlgorithm = source.influenceDiagramAlgorithm;
+    hybridAlgorithm = source.hybridAlgorithm;
+    notificationControl = source.notificationControl;
+    notificationMask = source.notificationMask;
+    if (source.furtherSetting >= 1) furtherSetting = source.furtherSetting;
+}
+
+int QNL_network::Copy(const QNL_network& source, bool skipTemporal) {
+    if (!source.IsValid()) return -567;
+    if (&source == this) return 0;
+    if (cases != nullptr) cases->EnableCaseUpdates(false);
+    QNL_caseLibrary* newCases = nullptr;
+    try {
+        newCases = new QNL_caseLibrary(this, *source.cases);
+    } catch (const std::bad_alloc&) {
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
+    int result = CopySlots(source);
+    if (result != 0) {
+        delete newCases;
+        return result;
+    }
+    if (skipTemporal)
+        for (int i = 0; i < tableSize; ++i) table[i].temporalType = 0;
+    userProperties.Assign(source.userProperties);
+    documentation.Assign(source.documentation);
+    submodels->Assign(*source.submodels);
+    submodels->SetNetwork(this);
+    submodels->CheckConsistency(0);
+    CopySettings(source);
+    orderedNodes.Assign(source.orderedNodes);
+    nodeDisplayMode = source.nodeDisplayMode;
+    furtherFlag = source.furtherFlag;
+    delete cases;
+    cases = newCases;
+    CheckConsistency(0);
+    return 0;
+}
+
+int QNL_network::CopyNodes(const QNL_network& source) {
+    if (!source.IsValid()) return -567;
+    if (&source == this) return 0;
+    int result = CopySlots(source);
+    if (result != 0) return result;
+    CopySettings(source);
+    CheckConsistency(0);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Slot table and handles.
+
+bool QNL_network::IsValidNodeHandle(int handle) const {
+    return handle >= 0 && handle < tableSize && table[handle].node != nullptr;
+}
+
+QNL_node* QNL_network::GetNode(int handle) const {
+    return IsValidNodeHandle(handle) ? table[handle].node : nullptr;
+}
+
+int QNL_network::GetFirstNode() const { return GetNextNode(-1); }
+
+int QNL_network::GetNextNode(int handle) const {
+    if (handle < -1) return -2;
+    for (int i = handle + 1; i < tableSize; ++i)
+        if (table[i].node != nullptr) return i;
+    return -2;
+}
+
+int QNL_network::GetLastNode() const {
+    for (int i = tableSize - 1; i >= 0; --i)
+        if (table[i].node != nullptr) return i;
+    return -2;
+}
+
+int QNL_network::FindNode(const char* id) const {
+    if (id == nullptr) return -2;
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+        const char* nodeId = table[h].node->GetId();
+        if (nodeId != nullptr && std::strcmp(nodeId, id) == 0) return h;
+    }
+    return -2;
+}
+
+int QNL_network::IsIdUsed(const char* id, int except) const {
+    if (id == nullptr) return 0;
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+        if (h == except) continue;
+        const char* nodeId = table[h].node->GetId();
+        if (nodeId != nullptr && std::strcmp(nodeId, id) == 0) return 1;
+    }
+    return submodels != nullptr && submodels->IsSubmodelIdUsed(id) == 1 ? 1 : 0;
+}
+
+int QNL_network::GetAllNodes(QNL_intArray& out) const {
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h))
+        if (out.Add(h) != 0) return -42;
+    return 0;
+}
+
+int QNL_network::GetAllNodeIds(QNL_stringArray& out) const {
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+        int result = out.Add(table[h].node->GetId());
+        if (result != 0) return result;
+    }
+    return 0;
+}
+
+int QNL_network::SetNumberOfSamples(int samples) {
+    if (samples < 1) return -2;
+    numberOfSamples = samples;
+    return 0;
+}
+
+int QNL_network::FindFreeSlot() {
+    if (nodeCount != tableSize) {
+        if (nodeCount < tableSize && table[nodeCount].node == nullptr) return nodeCount;
+        for (int i = 0; i < tableSize; ++i)
+            if (table[i].node == nullptr) return i;
+        return -2;
+    }
+    const int oldSize = tableSize;
+    int result = GrowTable();
+    return result != 0 ? result : oldSize;
+}
+
+// Slots move into the larger table by swapping their contents, so every handle stays.
+int QNL_network::GrowTable() {
+    const long long newSize = static_cast<long long>(tableSize) + growth;
+    if (newSize > 0x7FFFFFFF / 2) return QNL_errorHandler::Instance().LogError(-42);
+    QNL_nodeEntry* grown;
+    try {
+        grown = new QNL_nodeEntry[static_cast<std::size_t>(newSize)];
+    } catch (const std::bad_alloc&) {
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
+    for (int i = 0; i < tableSize; ++i) SwapEntries(grown[i], table[i]);
+    delete[] table;
+    table = grown;
+    tableSize = static_cast<int>(newSize);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Arcs (read side), targets and marks.
+
+QNL_intArray& QNL_network::GetParents(int node, int layer) {
+    if (node < 0 || node >= tableSize) return EmptyList();
+    return layer == 1 ? table[node].costParents : table[node].parents;
+}
+
+QNL_intArray& QNL_network::GetChildren(int node, int layer) {
+    if (node < 0 || node >= tableSize) return EmptyList();
+    return layer == 1 ? table[node].costChildren : table[node].children;
+}
+
+const QNL_intArray& QNL_network::GetParents(int node, int layer) const {
+    return const_cast<QNL_network*>(this)->GetParents(node, layer);
+}
+
+const QNL_intArray& QNL_network::GetChildren(int node, int layer) const {
+    return const_cast<QNL_network*>(this)->GetChildren(node, layer);
+}
+
+int QNL_network::NumberOfParents(int node, int layer) const {
+    return IsValidNodeHandle(node) ? GetParents(node, layer).GetCount() : -2;
+}
+
+int QNL_network::NumberOfChildren(int node, int layer) const {
+    return IsValidNodeHandle(node) ? GetChildren(node, layer).GetCount() : -2;
+}
+
+int QNL_network::IsRelated(int node, int other) const {
+    if (!IsValidNodeHandle(node)) return 0;
+    return table[node].parents.IsInList(other) || table[node].children.IsInList(other) ? 1 : 0;
+}
+
+int QNL_network::DefinitionType(int node) const {
+    const QNL_node* n = GetNode(node);
+    return n != nullptr ? n->GetType() : 0;
+}
+
+int QNL_network::GetDiscreteParents(int node, QNL_intArray& out, int layer) const {
+    if (layer != 0 && layer != 1) return 0;
+    out.Flush();
+    if (!IsValidNodeHandle(node)) return -2;
+    const QNL_intArray& parents = GetParents(node, layer);
+    for (int i = 0; i < parents.GetCount(); ++i)
+        if (DefinitionType(parents[i]) & QNL_TYPE_BIT_DISCRETE)
+            if (out.Add(parents[i]) != 0) return -42;
+    return 0;
+}
+
+int QNL_network::SetTarget(int node) {
+    if (!IsValidNodeHandle(node) || (table[node].flags & FLAG_TARGET)) return -2;
+    table[node].flags |= FLAG_TARGET;
+    ++targetCount;
+    return 0;
+}
+
+int QNL_network::UnSetTarget(int node) {
+    if (!IsValidNodeHandle(node) || !(table[node].flags & FLAG_TARGET)) return -2;
+    table[node].flags &= ~FLAG_TARGET;
+    --targetCount;
+    return 0;
+}
+
+int QNL_network::IsTarget(int node) const {
+    if (!IsValidNodeHandle(node)) return -2;
+    return (table[node].flags & FLAG_TARGET) ? 1 : 0;
+}
+
+int QNL_network::ClearAllTargets() {
+    ClearFlagOnAllNodes(FLAG_TARGET);
+    targetCount = 0;
+    return 0;
+}
+
+void QNL_network::SetFlagOnAllNodes(int bits) {
+    for (int i = 0; i < tableSize; ++i) table[i].flags |= bits;
+}
+
+void QNL_network::ClearFlagOnAllNodes(int bits) {
+    for (int i = 0; i < tableSize; ++i) table[i].flags &= ~bits;
+}
+
+int QNL_network::GetNodeFlags(int node) const {
+    return node >= 0 && node < tableSize ? table[node].flags : 0;
+}
+
+void QNL_network::SetNodeFlags(int node, int bits) {
+    if (node >= 0 && node < tableSize) table[node].flags |= bits;
+}
+
+void QNL_network::ClearNodeFlags(int node, int bits) {
+    if (node >= 0 && node < tableSize) table[node].flags &= ~bits;
+}
+
+int QNL_network::GetTemporalType(int node) const {
+    return IsValidNodeHandle(node) ? table[node].temporalType : -2;
+}
+
+int QNL_network::GetHeight(int node) const {
+    return IsValidNodeHandle(node) ? table[node].height : -2;
+}
+
+QNL_header* QNL_network::GetHeader() const {
+    if (submodels == nullptr) return nullptr;
+    QNL_submodel* main = submodels->GetSubmodel(SUBMODEL_FLAG);
+    return main != nullptr ? &main->header : nullptr;
+}
+
+// ---------------------------------------------------------------------------------------
+// Cases.
+
+QNL_case* QNL_network::AddCase(const char* name) { return cases->AddCase(name); }
+QNL_case* QNL_network::GetCase(int index) const { return cases->GetCase(index); }
+int QNL_network::GetNumberOfCases() const { return cases->GetNumberOfCases(); }
+void QNL_network::EnableCaseUpdates(bool enable) { cases->EnableCaseUpdates(enable); }
+bool QNL_network::CaseUpdatesEnabled() const { return cases->CaseUpdatesEnabled(); }

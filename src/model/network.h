@@ -1,0 +1,231 @@
+#pragma once
+
+#include <string>
+
+#include "model/int_array.h"
+#include "model/node_info.h"
+#include "model/object.h"
+
+class QNL_node;
+class QNL_stringArray;
+class QNL_submodelHandler;
+class QNL_caseLibrary;
+class QNL_case;
+
+// One slot of a network's node table: the node and its four relation lists. Ordinary arcs
+// form arc layer 0, cost arcs layer 1.
+class QNL_nodeEntry : public QNL_object {
+public:
+    QNL_nodeEntry() = default;
+    QNL_nodeEntry(const QNL_nodeEntry&) = delete;
+    QNL_nodeEntry& operator=(const QNL_nodeEntry&) = delete;
+    ~QNL_nodeEntry() override;
+
+    int CleanUp(int deep = 1) override;
+
+    QNL_node* node = nullptr;
+    QNL_intArray parents;
+    QNL_intArray children;
+    QNL_intArray costParents;
+    QNL_intArray costChildren;
+    int temporalType = 0;
+    int flags = 0;
+    int height = 0;
+};
+
+// The facade of a model: a table of node slots addressed by stable handles, the arcs between
+// them, and beside the table the user properties, documentation, submodels, cases and the
+// evaluation settings. Definitions and values report their changes here; the network keeps
+// values, cases and submodels in step with them.
+class QNL_network : public QNL_object {
+public:
+    // Slot flags.
+    static constexpr int FLAG_TARGET = 1;
+    static constexpr int FLAG_VISITED = 2;
+    static constexpr int FLAG_ANCESTOR = 4;
+    static constexpr int FLAG_DESCENDANT = 8;
+    static constexpr int FLAG_ORDERED = 16;
+    static constexpr int FLAG_ON_PATH = 32;
+    static constexpr int FLAG_ISOLATED = 64;
+    static constexpr int FLAG_REACHED_UP = 128;
+    static constexpr int FLAG_REACHED_DOWN = 256;
+    static constexpr int FLAG_CLEARING = 512;
+
+    // Notification control bits.
+    static constexpr int NOTIFY_ON = 1;
+    static constexpr int NOTIFY_PROPAGATE_EVIDENCE = 2;
+    static constexpr int NOTIFY_RESERVED = 4;
+    static constexpr int NOTIFY_AUTO_UPDATE = 8;
+    // Notification mask bits (the kinds of change acted on).
+    static constexpr int CHANGE_ARC_ADDED = 1;
+    static constexpr int CHANGE_ARC_REMOVED = 2;
+    static constexpr int CHANGE_EVIDENCE_SET = 4;
+    static constexpr int CHANGE_EVIDENCE_CLEARED = 8;
+    static constexpr int CHANGE_OUTCOMES = 64;
+    static constexpr int CHANGE_VALUES = 128;
+    static constexpr int CHANGE_SHAPE = 256;
+    // Reading mode bits, set only while a file is read.
+    static constexpr int READING = 1;
+    static constexpr int READING_NO_CYCLE_TEST = 2;
+    static constexpr int READING_DUPLICATE_IDS = 4;
+
+    static constexpr int SUBMODEL_FLAG = 0x4000;
+
+    QNL_network();
+    QNL_network(const QNL_network& source);
+    QNL_network& operator=(const QNL_network&) = delete;
+    ~QNL_network() override;
+
+    int Init(int size = 50, int growth = 50);
+    int CleanUp(int deep = 1) override;
+    int CheckConsistency(int deep = 1) override;
+    int CheckReadiness(int deep = 1) override;
+    int Copy(const QNL_network& source, bool skipTemporal = false);
+    int CopyNodes(const QNL_network& source);
+
+    // Slot table and handles.
+    bool IsValidNodeHandle(int handle) const;
+    QNL_node* GetNode(int handle) const;
+    int GetFirstNode() const;
+    int GetNextNode(int handle) const;
+    int GetLastNode() const;
+    int FindNode(const char* id) const;
+    int IsIdUsed(const char* id, int except = -1) const;
+    int GetAllNodes(QNL_intArray& out) const;
+    int GetAllNodeIds(QNL_stringArray& out) const;
+    int GetNumberOfNodes() const { return nodeCount; }
+    int GetTableSize() const { return tableSize; }
+    int GetNumberOfTargets() const { return targetCount; }
+    int GetNumberOfSamples() const { return numberOfSamples; }
+    int SetNumberOfSamples(int samples);
+
+    // Arcs, read side. An invalid handle gives an empty list.
+    QNL_intArray& GetParents(int node, int layer = 0);
+    QNL_intArray& GetChildren(int node, int layer = 0);
+    const QNL_intArray& GetParents(int node, int layer = 0) const;
+    const QNL_intArray& GetChildren(int node, int layer = 0) const;
+    int NumberOfParents(int node, int layer = 0) const;
+    int NumberOfChildren(int node, int layer = 0) const;
+    int IsRelated(int node, int other) const;
+    int GetDiscreteParents(int node, QNL_intArray& out, int layer = 0) const;
+
+    // Targets and marks.
+    int SetTarget(int node);
+    int UnSetTarget(int node);
+    int IsTarget(int node) const;
+    int ClearAllTargets();
+    void SetFlagOnAllNodes(int bits);
+    void ClearFlagOnAllNodes(int bits);
+    int GetNodeFlags(int node) const;
+    void SetNodeFlags(int node, int bits);
+    void ClearNodeFlags(int node, int bits);
+    int GetTemporalType(int node) const;
+    int GetHeight(int node) const;
+
+    // Graph queries.
+    QNL_intArray& GetOrderedNodes();
+    int OrderNodes(QNL_intArray& nodes);
+    int OrderNodesByCostArcs(QNL_intArray& nodes);
+    int GetDecisionOrderedNodes(QNL_intArray& out);
+    int OrderNodesByDecisions(QNL_intArray& nodes);
+    int GetAncestors(int node, QNL_intArray& out);
+    int GetDescendants(int node, QNL_intArray& out);
+    int GetCostDescendants(int node, QNL_intArray& out);
+    int IsPolytree();
+    int ComputeHeights();
+    int GetEvidenceNodes(QNL_intArray& out) const;
+    int InvalidateValues();
+    int ClearAllEvidence();
+
+    // The header of the main submodel: the network's identifier, name and comment.
+    QNL_header* GetHeader() const;
+    QNL_userProperties& GetUserProperties() { return userProperties; }
+    QNL_documentation& GetDocumentation() { return documentation; }
+    QNL_submodelHandler& GetSubmodelHandler() const { return *submodels; }
+    QNL_caseLibrary& GetCaseLibrary() const { return *cases; }
+
+    QNL_case* AddCase(const char* name);
+    QNL_case* GetCase(int index) const;
+    int GetNumberOfCases() const;
+    void EnableCaseUpdates(bool enable);
+    bool CaseUpdatesEnabled() const;
+
+    // Structure editing.
+    int AddNode(int definitionType, const char* id);
+    int GenerateNodeId(std::string& out) const;
+    int DeleteNode(int node);
+    int DeleteAllNodes();
+    int AddArc(int parent, int child, int layer = 0);
+    int RemoveArc(int parent, int child, int layer = 0);
+    int RemoveAllParents(int node);
+    bool ChangeNodeId(int node, const char* oldId, const char* newId);
+    int ReorderParents(int node, const QNL_intArray& order);
+    int HasTestGroupCost(int node) const;
+
+    // Notifications from definitions, values and nodes.
+    int NotifyChange(int node, int kind);
+    int NodeTypeChanged(int node, int previousType);
+    int OutcomeInserted(int node, int index);
+    int OutcomeRemoved(int node, int index);
+    int OutcomesReordered(int node, const QNL_intArray& order);
+    int NotifyEvidenceSet(int node);
+    int NotifyEvidenceCleared(int node);
+    int InvalidateFrom(int node);
+    int PropagateEvidence(int node);
+    int ClearAllPropagatedEvidence();
+
+    // Settings.
+    int GetNotificationControl() const { return notificationControl; }
+    void SetNotificationControl(int bits) { notificationControl = bits; }
+    int GetNotificationMask() const { return notificationMask; }
+    void SetNotificationMask(int bits) { notificationMask = bits; }
+    int GetReadingMode() const { return readingMode; }
+    void SetReadingMode(int bits) { readingMode = bits; }
+    int GetNodeDisplayMode() const { return nodeDisplayMode; }
+    void SetNodeDisplayMode(int mode) { nodeDisplayMode = mode; }
+
+private:
+    struct GrowthResult;
+    int FindFreeSlot();
+    int GrowTable();
+    void ReleaseTable();
+    int CopySlots(const QNL_network& source);
+    void CopySettings(const QNL_network& source);
+    bool CreatesCycle(int parent, int child);
+    int DefinitionType(int node) const;
+    int AddOrdinaryArc(int parent, int child);
+    int AddCostArc(int parent, int child);
+    int RemoveOrdinaryArc(int parent, int child);
+    int RemoveCostArc(int parent, int child);
+    int AfterStructureChange(int node, int kind);
+    void MarkRelatives(int node, int flag, bool upward, bool costLayer);
+    void MarkEvidenceAncestors();
+    bool Walk(int node, bool downward);
+    void InvalidateDecisions();
+    int PropagateFrom(int node);
+    int ImpliedOutcomeConflict(int implied, int from);
+    void OrderByParents(QNL_intArray& order, int layer, const QNL_intArray* only);
+
+    QNL_userProperties userProperties;
+    QNL_documentation documentation;
+    QNL_submodelHandler* submodels = nullptr;
+    QNL_nodeEntry* table = nullptr;
+    int tableSize = 0;
+    int nodeCount = 0;
+    int growth = 50;
+    int targetCount = 0;
+    int numberOfSamples = 1000;
+    int bayesianAlgorithm = 0;
+    int influenceDiagramAlgorithm = 0;
+    int hybridAlgorithm = 14;
+    QNL_intArray orderedNodes;
+    int notificationControl = NOTIFY_ON | NOTIFY_PROPAGATE_EVIDENCE | NOTIFY_RESERVED;
+    int notificationMask = 463;
+    int readingMode = 0;
+    int nodeDisplayMode = 3;
+    int furtherSetting = 5;
+    unsigned char furtherFlag = 0;
+    QNL_caseLibrary* cases = nullptr;
+    // Set while a walk of the value invalidation met a utility node.
+    bool metUtility = false;
+};

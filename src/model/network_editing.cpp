@@ -1,0 +1,261 @@
+// Structure editing: nodes, arcs, identifiers and the change notifications that follow.
+
+#include "model/network.h"
+
+#include "definitions/node_value.h"
+#include "model/case_library.h"
+#include "model/error_handler.h"
+#include "model/node.h"
+#include "model/node_cost.h"
+#include "model/node_definition.h"
+#include "model/string_array.h"
+
+#include <cctype>
+#include <cstring>
+#include <new>
+#include <string>
+
+int QNL_network::GenerateNodeId(std::string& out) const {
+    for (long long number = nodeCount;; ++number) {
+        out = "Node" + std::to_string(number);
+        if (!IsIdUsed(out.c_str(), -1)) return 0;
+    }
+}
+
+// The type is checked before a slot is taken, and a node whose definition or value cannot
+// be made is removed again: the table never holds a half-built node.
+int QNL_network::AddNode(int definitionType, const char* id) {
+    if (quarn::detail::FindDefinitionClass(definitionType) == nullptr ||
+        QNL_node::ValueTypeOf(definitionType) < 0)
+        return -2;
+    std::string automatic;
+    if (id == nullptr) {
+        GenerateNodeId(automatic);
+        id = automatic.c_str();
+    } else if (!(readingMode & READING_DUPLICATE_IDS) && IsIdUsed(id, -1)) {
+        return -2;
+    }
+    const int slot = FindFreeSlot();
+    if (slot < 0) return slot;
+
+    QNL_node* node;
+    try {
+        node = new QNL_node(0, slot, this);
+    } catch (const std::bad_alloc&) {
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
+    QNL_nodeEntry& entry = table[slot];
+    entry.node = node;
+    entry.temporalType = 0;
+    entry.flags = 0;
+    auto abandon = [&](int code) {
+        entry.node = nullptr;
+        delete node;
+        entry.CleanUp(1);
+        return code;
+    };
+    std::string chosen = id;
+    if (node->SetId(id) != 0) {
+        // The caller's text is not a valid identifier: the node takes an automatic one.
+        GenerateNodeId(chosen);
+        if (node->SetId(chosen.c_str()) != 0) return abandon(-2);
+    }
+    node->GetInfo()->header.SetName(chosen.c_str());
+    int result = node->CreateDefinition(definitionType);
+    if (result == 0) result = node->CreateValue(definitionType);
+    if (result != 0) return abandon(QNL_errorHandler::Instance().LogError(result));
+    ++nodeCount;
+    node->MergeScreenInfo();
+    node->CheckConsistency(1);
+    return slot;
+}
+
+int QNL_network::DeleteNode(int node) {
+    if (!IsValidNodeHandle(node)) return -2;
+    QNL_nodeEntry& entry = table[node];
+    while (entry.children.GetCount() > 0) RemoveArc(node, entry.children[0], 0);
+    while (entry.parents.GetCount() > 0) RemoveArc(entry.parents[0], node, 0);
+    while (entry.costChildren.GetCount() > 0) RemoveArc(node, entry.costChildren[0], 1);
+    while (entry.costParents.GetCount() > 0) RemoveArc(entry.costParents[0], node, 1);
+    if (entry.flags & FLAG_TARGET) --targetCount;
+    delete entry.node;
+    entry.node = nullptr;
+    entry.CleanUp(1);
+    entry.temporalType = 0;
+    --nodeCount;
+    if (cases != nullptr) cases->NodeDeleted(node);
+    return 0;
+}
+
+int QNL_network::DeleteAllNodes() {
+    QNL_intArray handles;
+    GetAllNodes(handles);
+    int first = 0;
+    for (int i = handles.GetCount() - 1; i >= 0; --i) {
+        int result = DeleteNode(handles[i]);
+        if (result != 0 && first == 0) first = result;
+    }
+    return first;
+}
+
+int QNL_network::AddArc(int parent, int child, int layer) {
+    return layer == 1 ? AddCostArc(parent, child) : AddOrdinaryArc(parent, child);
+}
+
+int QNL_network::RemoveArc(int parent, int child, int layer) {
+    return layer == 1 ? RemoveCostArc(parent, child) : RemoveOrdinaryArc(parent, child);
+}
+
+int QNL_network::AddOrdinaryArc(int parent, int child) {
+    if (!IsValidNodeHandle(parent) || !IsValidNodeHandle(child) || parent == child) return -2;
+    if (IsRelated(parent, child)) return -2;
+    if (!(readingMode & READING_NO_CYCLE_TEST) && CreatesCycle(parent, child)) return -2;
+    const int childTemporal = table[child].temporalType;
+    const int parentTemporal = table[parent].temporalType;
+    if (childTemporal != 2 && (parentTemporal == 2 || (parentTemporal == 3 && childTemporal != 3)))
+        return -51;
+    QNL_nodeEntry& from = table[parent];
+    QNL_nodeEntry& to = table[child];
+    if (from.children.Add(child) != 0) return QNL_errorHandler::Instance().LogError(-42);
+    if (to.parents.Add(parent) != 0) {
+        from.children.Delete(from.children.GetCount() - 1);
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
+    if (to.node->GetDefinition()->AddParent(parent) != 0) {
+        from.children.Delete(from.children.GetCount() - 1);
+        to.parents.Delete(to.parents.GetCount() - 1);
+        return QNL_errorHandler::Instance().LogError(-51, "Arc rejected by child node");
+    }
+    return AfterStructureChange(child, CHANGE_ARC_ADDED);
+}
+
+int QNL_network::AddCostArc(int parent, int child) {
+    if (!IsValidNodeHandle(parent) || !IsValidNodeHandle(child) || parent == child) return -2;
+    QNL_nodeEntry& from = table[parent];
+    QNL_nodeEntry& to = table[child];
+    if (from.costChildren.Add(child) != 0) return QNL_errorHandler::Instance().LogError(-42);
+    if (to.costParents.Add(parent) != 0) {
+        from.costChildren.Delete(from.costChildren.GetCount() - 1);
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
+    if (to.node->GetCost()->AddParent(parent) != 0) {
+        from.costChildren.Delete(from.costChildren.GetCount() - 1);
+        to.costParents.Delete(to.costParents.GetCount() - 1);
+        return QNL_errorHandler::Instance().LogError(-2, "Arc cannot be added");
+    }
+    return AfterStructureChange(child, CHANGE_ARC_ADDED);
+}
+
+int QNL_network::RemoveOrdinaryArc(int parent, int child) {
+    if (!IsValidNodeHandle(parent) || !IsValidNodeHandle(child) || parent == child) return -2;
+    if (!table[parent].children.IsInList(child)) return -2;
+    int result = table[child].node->GetDefinition()->RemoveParent(parent);
+    if (result != 0 && result != -51) return result;
+    table[parent].children.DeleteByContent(child);
+    table[child].parents.DeleteByContent(parent);
+    return AfterStructureChange(child, CHANGE_ARC_REMOVED);
+}
+
+// A cost arc that does not exist is refused like a missing ordinary arc, rather than
+// reported as removed.
+int QNL_network::RemoveCostArc(int parent, int child) {
+    if (!IsValidNodeHandle(parent) || !IsValidNodeHandle(child) || parent == child) return -2;
+    if (!table[parent].costChildren.IsInList(child)) return -2;
+    int result = table[child].node->GetCost()->RemoveParent(parent);
+    if (result != 0) return result;
+    table[parent].costChildren.DeleteByContent(child);
+    if (table[parent].costChildren.GetCount() == 0 && HasTestGroupCost(parent)) {
+        QNL_userProperties& properties = table[parent].node->GetInfo()->properties;
+        properties.DeleteProperty(properties.FindProperty("DIAG_TESTGROUPCOST"));
+    }
+    table[child].costParents.DeleteByContent(parent);
+    return AfterStructureChange(child, CHANGE_ARC_REMOVED);
+}
+
+int QNL_network::RemoveAllParents(int node) {
+    if (!IsValidNodeHandle(node)) return -2;
+    while (table[node].parents.GetCount() > 0) {
+        int result = RemoveArc(table[node].parents[0], node, 0);
+        if (result != 0) return result;
+    }
+    return 0;
+}
+
+bool QNL_network::ChangeNodeId(int node, const char* oldId, const char* newId) {
+    if (newId == nullptr) return false;
+    if (oldId != nullptr && std::strcmp(oldId, newId) == 0) return true;
+    if (!(readingMode & READING_DUPLICATE_IDS) && IsIdUsed(newId, node)) return false;
+    if (!IsValidNodeHandle(node)) return true;
+    const QNL_intArray& children = table[node].children;
+    for (int i = 0; i < children.GetCount(); ++i) {
+        QNL_node* child = GetNode(children[i]);
+        if (child != nullptr && child->GetDefinition() != nullptr)
+            child->GetDefinition()->ParentIdChanged(node, oldId, newId);
+    }
+    return true;
+}
+
+// The parent list and the definition's dimensions move together, or neither moves.
+int QNL_network::ReorderParents(int node, const QNL_intArray& order) {
+    if (!IsValidNodeHandle(node)) return -2;
+    QNL_intArray& parents = table[node].parents;
+    if (order.GetCount() != parents.GetCount()) return -2;
+    const QNL_intArray previous(parents);
+    int result = parents.Reorder(order);
+    if (result != 0) return result;
+    result = table[node].node->GetDefinition()->ReorderParents(order);
+    if (result != 0) {
+        parents.Assign(previous);
+        return result;
+    }
+    return 0;
+}
+
+int QNL_network::HasTestGroupCost(int node) const {
+    const QNL_node* n = GetNode(node);
+    if (n == nullptr || n->GetInfo() == nullptr) return 0;
+    const QNL_userProperties& properties = n->GetInfo()->properties;
+    const int index = properties.FindProperty("DIAG_TESTGROUPCOST");
+    if (index < 0) return 0;
+    const char* value = properties.GetValue(index);
+    if (value == nullptr) return 0;
+    static const char kTrue[] = "true";
+    for (int i = 0; i < 5; ++i)
+        if (std::tolower(static_cast<unsigned char>(value[i])) != kTrue[i]) return 0;
+    return 1;
+}
+
+// ---------------------------------------------------------------------------------------
+// Notifications.
+
+int QNL_network::AfterStructureChange(int node, int kind) {
+    if (!(notificationControl & NOTIFY_ON) || !(notificationMask & kind)) return 0;
+    return InvalidateFrom(node);
+}
+
+int QNL_network::NotifyChange(int node, int kind) {
+    if (!(notificationControl & NOTIFY_ON) || (notificationMask & kind) != kind) return 0;
+    if (kind == CHANGE_OUTCOMES || kind == CHANGE_VALUES || kind == CHANGE_SHAPE)
+        return InvalidateFrom(node);
+    return 0;
+}
+
+int QNL_network::NodeTypeChanged(int node, int previousType) {
+    if (cases != nullptr) cases->NodeTypeChanged(node, previousType);
+    return 0;
+}
+
+int QNL_network::OutcomeInserted(int node, int index) {
+    if (cases != nullptr) cases->OutcomeInserted(node, index);
+    return 0;
+}
+
+int QNL_network::OutcomeRemoved(int node, int index) {
+    if (cases != nullptr) cases->OutcomeRemoved(node, index);
+    return 0;
+}
+
+int QNL_network::OutcomesReordered(int node, const QNL_intArray& order) {
+    if (cases != nullptr) cases->OutcomesReordered(node, order);
+    return 0;
+}

@@ -1,0 +1,313 @@
+// Evidence notifications: value invalidation by a reachability walk that respects evidence,
+// and propagation of evidence through deterministic relations.
+
+#include "model/network.h"
+
+#include "definitions/node_value.h"
+#include "model/error_handler.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+#include "model/string_array.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+QNL_nodeValue* ValueOf(const QNL_network& network, int handle) {
+    QNL_node* node = network.GetNode(handle);
+    return node != nullptr ? node->GetValue() : nullptr;
+}
+
+bool IsObserved(const QNL_network& network, int handle) {
+    const QNL_nodeValue* value = ValueOf(network, handle);
+    return value != nullptr && value->IsObserved();
+}
+
+bool HasRealEvidence(const QNL_network& network, int handle) {
+    const QNL_nodeValue* value = ValueOf(network, handle);
+    return value != nullptr && value->HasEvidence();
+}
+
+int TypeOf(const QNL_network& network, int handle) {
+    const QNL_node* node = network.GetNode(handle);
+    return node != nullptr ? node->GetType() : 0;
+}
+
+const char* OutcomeId(const QNL_network& network, int handle, int outcome) {
+    const QNL_nodeDefinition* definition = network.GetNode(handle)->GetDefinition();
+    const QNL_idArray* ids = definition != nullptr ? definition->GetOutcomeIds() : nullptr;
+    const char* id = ids != nullptr ? ids->GetString(outcome) : nullptr;
+    return id != nullptr ? id : "";
+}
+
+const char* NodeId(const QNL_network& network, int handle) {
+    const char* id = network.GetNode(handle)->GetId();
+    return id != nullptr ? id : "";
+}
+
+// Coordinates that select, in the node's definition matrix, the cells consistent with the
+// outcomes its observed parents hold: one entry per table dimension, -1 for "any", the
+// node's own dimension last (left at -1). Null when the definition has no matrix.
+QNL_Dmatrix* EvidenceSlice(QNL_network& network, int node, QNL_intArray& fixed,
+                           std::vector<int>* parentDimension) {
+    QNL_nodeDefinition* definition = network.GetNode(node)->GetDefinition();
+    QNL_Dmatrix* matrix = definition != nullptr ? definition->GetMatrix() : nullptr;
+    if (matrix == nullptr || matrix->GetNumberOfDimensions() < 1) return nullptr;
+    const QNL_intArray& parents = network.GetParents(node);
+    if (fixed.SetSize(matrix->GetNumberOfDimensions()) != 0) return nullptr;
+    fixed.FillWith(-1);
+    if (parentDimension != nullptr) parentDimension->assign(parents.GetCount(), -1);
+    int dim = 0;
+    for (int i = 0; i < parents.GetCount(); ++i) {
+        if (!QNL_IsTableParentType(TypeOf(network, parents[i]))) continue;
+        if (dim >= matrix->GetNumberOfDimensions() - 1) return nullptr;
+        if (parentDimension != nullptr) (*parentDimension)[i] = dim;
+        const QNL_nodeValue* value = ValueOf(network, parents[i]);
+        if (value != nullptr && value->IsObserved()) {
+            const int outcome = value->GetEvidence();
+            if (outcome >= 0 && outcome < matrix->GetSizeOfDimension(dim)) fixed[dim] = outcome;
+        }
+        ++dim;
+    }
+    return dim == matrix->GetNumberOfDimensions() - 1 ? matrix : nullptr;
+}
+
+} // namespace
+
+int QNL_network::ClearAllPropagatedEvidence() {
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+        QNL_nodeValue* value = table[h].node->GetValue();
+        if (value != nullptr && value->HasPropagatedEvidence()) value->ClearPropagatedEvidence();
+    }
+    return 0;
+}
+
+void QNL_network::MarkEvidenceAncestors() {
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h))
+        if (HasRealEvidence(*this, h)) MarkRelatives(h, FLAG_ANCESTOR, true, false);
+}
+
+void QNL_network::InvalidateDecisions() {
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+        if (!(DefinitionType(h) & QNL_TYPE_BIT_DECISION)) continue;
+        QNL_nodeValue* value = table[h].node->GetValue();
+        if (value != nullptr) value->SetValidFlag(false);
+    }
+}
+
+// The invalidation walk from one start, with an explicit stack of (node, reached downward).
+// Which nodes it reaches does not depend on the order in which it meets them.
+bool QNL_network::Walk(int start, bool startDownward) {
+    std::vector<std::pair<int, bool>> stack{{start, startDownward}};
+    auto pushAll = [&](const QNL_intArray& nodes, bool downward) {
+        for (int i = nodes.GetCount() - 1; i >= 0; --i) stack.emplace_back(nodes[i], downward);
+    };
+    while (!stack.empty()) {
+        const auto [n, downward] = stack.back();
+        stack.pop_back();
+        if (!IsValidNodeHandle(n)) continue;
+        QNL_nodeEntry& entry = table[n];
+        QNL_nodeValue* value = entry.node->GetValue();
+        const bool evidence = value != nullptr && value->HasEvidence();
+        const bool propagated = value != nullptr && value->HasPropagatedEvidence();
+        const int type = entry.node->GetType();
+        if (type & QNL_TYPE_BIT_DECISION) {
+            if (!downward && !evidence && !propagated && value != nullptr)
+                value->SetValidFlag(false);
+            continue;
+        }
+        if (propagated && !evidence && !(entry.flags & FLAG_ANCESTOR)) continue;
+        if (!evidence && !propagated && !(entry.flags & FLAG_CLEARING)) {
+            if (!(entry.flags & FLAG_VISITED)) {
+                entry.flags |= FLAG_VISITED | (downward ? FLAG_REACHED_DOWN : FLAG_REACHED_UP);
+                if (value != nullptr) value->SetValidFlag(false);
+                if (type & QNL_TYPE_BIT_UTILITY) metUtility = true;
+                if (!downward || (entry.flags & FLAG_ANCESTOR)) pushAll(entry.parents, false);
+                pushAll(entry.children, true);
+            } else if (!downward && (entry.flags & FLAG_REACHED_DOWN)) {
+                entry.flags &= ~FLAG_REACHED_DOWN;
+                pushAll(entry.parents, false);
+            }
+            continue;
+        }
+        if (downward && !(entry.flags & FLAG_VISITED)) {
+            entry.flags |= FLAG_VISITED;
+            pushAll(entry.parents, false);
+        }
+    }
+    return metUtility;
+}
+
+int QNL_network::NotifyEvidenceSet(int node) {
+    if (!(notificationControl & NOTIFY_ON) || !(notificationMask & CHANGE_EVIDENCE_SET)) return 0;
+    if (!IsValidNodeHandle(node)) return -2;
+    QNL_nodeValue* value = table[node].node->GetValue();
+    const int outcome = value != nullptr ? value->GetEvidence() : -2;
+    if (outcome >= 0) {
+        QNL_intArray fixed;
+        QNL_Dmatrix* matrix = EvidenceSlice(*this, node, fixed, nullptr);
+        if (matrix != nullptr && outcome < matrix->GetSizeOfDimension(fixed.GetSize() - 1)) {
+            fixed[fixed.GetSize() - 1] = outcome;
+            if (matrix->IsSliceFilledWith(0.0, fixed) == 1) {
+                std::string message = "Outcome [";
+                message += OutcomeId(*this, node, outcome);
+                message += "] of node [";
+                message += NodeId(*this, node);
+                message += "] is impossible";
+                return QNL_errorHandler::Instance().LogError(-2, message.c_str());
+            }
+        }
+    }
+    ClearFlagOnAllNodes(FLAG_VISITED | FLAG_ANCESTOR | FLAG_REACHED_UP | FLAG_REACHED_DOWN);
+    MarkEvidenceAncestors();
+    table[node].flags |= FLAG_VISITED;
+    metUtility = false;
+    const QNL_intArray children(table[node].children);
+    const QNL_intArray parents(table[node].parents);
+    for (int i = 0; i < children.GetCount(); ++i) Walk(children[i], true);
+    for (int i = 0; i < parents.GetCount(); ++i) Walk(parents[i], false);
+    int result = 0;
+    if (notificationControl & NOTIFY_PROPAGATE_EVIDENCE) {
+        ClearFlagOnAllNodes(FLAG_VISITED);
+        result = PropagateEvidence(node);
+    }
+    if (metUtility) InvalidateDecisions();
+    return result;
+}
+
+int QNL_network::NotifyEvidenceCleared(int node) {
+    if (!(notificationControl & NOTIFY_ON) || !(notificationMask & CHANGE_EVIDENCE_CLEARED))
+        return 0;
+    if (!IsValidNodeHandle(node)) return -2;
+    table[node].flags |= FLAG_CLEARING;
+    int result = InvalidateFrom(node);
+    table[node].flags &= ~FLAG_CLEARING;
+    return result;
+}
+
+int QNL_network::InvalidateFrom(int node) {
+    if (!(notificationControl & NOTIFY_ON)) return 0;
+    if (!IsValidNodeHandle(node)) return -2;
+    ClearAllPropagatedEvidence();
+    ClearFlagOnAllNodes(FLAG_VISITED);
+    if (notificationControl & NOTIFY_PROPAGATE_EVIDENCE) {
+        QNL_intArray observed;
+        for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h))
+            if (HasRealEvidence(*this, h)) observed.Add(h);
+        for (int i = 0; i < observed.GetCount(); ++i) PropagateEvidence(observed[i]);
+    }
+    ClearFlagOnAllNodes(FLAG_VISITED | FLAG_ANCESTOR | FLAG_REACHED_UP | FLAG_REACHED_DOWN);
+    MarkEvidenceAncestors();
+    QNL_nodeEntry& entry = table[node];
+    entry.flags |= FLAG_VISITED;
+    metUtility = false;
+    QNL_nodeValue* value = entry.node->GetValue();
+    const bool observed = value != nullptr && value->IsObserved();
+    const QNL_intArray children(entry.children);
+    const QNL_intArray parents(entry.parents);
+    if (!observed) {
+        if (value != nullptr) value->SetValidFlag(false);
+        if (entry.node->GetType() & QNL_TYPE_BIT_UTILITY) metUtility = true;
+        for (int i = 0; i < children.GetCount(); ++i) Walk(children[i], true);
+    }
+    const bool decision = (entry.node->GetType() & QNL_TYPE_BIT_DECISION) != 0;
+    if (!decision && ((value != nullptr && value->HasEvidence()) ||
+                      (entry.flags & (FLAG_ANCESTOR | FLAG_CLEARING))))
+        for (int i = 0; i < parents.GetCount(); ++i) Walk(parents[i], false);
+    if (metUtility) InvalidateDecisions();
+    return 0;
+}
+
+int QNL_network::ImpliedOutcomeConflict(int implied, int from) {
+    std::string message = "ERROR: conficting evidence between nodes [";
+    message += NodeId(*this, implied);
+    message += "] and [";
+    message += NodeId(*this, from);
+    message += "]";
+    return QNL_errorHandler::Instance().LogError(-26, message.c_str());
+}
+
+int QNL_network::PropagateEvidence(int node) {
+    if (!IsObserved(*this, node)) return -2;
+    return PropagateFrom(node);
+}
+
+// Evidence implied with certainty by observed outcomes becomes propagated evidence, and the
+// nodes that receive it propagate in turn (an explicit work list, marked with flag 2).
+int QNL_network::PropagateFrom(int start) {
+    std::vector<int> work{start};
+    table[start].flags |= FLAG_VISITED;
+    QNL_intArray fixed;
+    std::vector<int> parentDimension;
+
+    // Gives the node the implied outcome, or reports a conflict with its own evidence.
+    auto imply = [&](int target, int outcome, int from) -> int {
+        QNL_nodeValue* value = ValueOf(*this, target);
+        if (value == nullptr) return 0;
+        if (value->IsObserved()) {
+            return value->GetEvidence() == outcome ? 0 : ImpliedOutcomeConflict(target, from);
+        }
+        int result = value->SetPropagatedEvidence(outcome);
+        if (result != 0) return result;
+        if (!(table[target].flags & FLAG_VISITED)) {
+            table[target].flags |= FLAG_VISITED;
+            work.push_back(target);
+        }
+        return 0;
+    };
+
+    while (!work.empty()) {
+        const int n = work.back();
+        work.pop_back();
+        QNL_nodeValue* nValue = ValueOf(*this, n);
+        const int e = nValue != nullptr ? nValue->GetEvidence() : -1;
+        if (e < 0) continue;
+
+        const QNL_intArray children(table[n].children);
+        for (int i = 0; i < children.GetCount(); ++i) {
+            const int c = children[i];
+            const int type = TypeOf(*this, c);
+            if (type & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)) continue;
+            QNL_Dmatrix* matrix = EvidenceSlice(*this, c, fixed, nullptr);
+            if (matrix == nullptr) continue;
+            const int own = fixed.GetSize() - 1;
+            for (int k = 0; k < matrix->GetSizeOfDimension(own); ++k) {
+                fixed[own] = k;
+                if (matrix->IsSliceFilledWith(1.0, fixed) != 1) continue;
+                int result = imply(c, k, n);
+                if (result != 0) return result;
+            }
+        }
+
+        if (TypeOf(*this, n) & QNL_TYPE_BIT_DECISION) continue;
+        QNL_Dmatrix* matrix = EvidenceSlice(*this, n, fixed, &parentDimension);
+        if (matrix == nullptr) continue;
+        const int own = fixed.GetSize() - 1;
+        if (e >= matrix->GetSizeOfDimension(own)) continue;
+        fixed[own] = e;
+        const QNL_intArray parents(table[n].parents);
+        for (int i = 0; i < parents.GetCount(); ++i) {
+            const int p = parents[i];
+            const int dim = parentDimension[static_cast<std::size_t>(i)];
+            if (dim < 0 || (TypeOf(*this, p) & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)))
+                continue;
+            const int saved = fixed[dim];
+            int possible = -1, count = 0;
+            for (int k = 0; k < matrix->GetSizeOfDimension(dim) && count < 2; ++k) {
+                fixed[dim] = k;
+                if (matrix->IsSliceFilledWith(0.0, fixed) == 0) {
+                    possible = k;
+                    ++count;
+                }
+            }
+            fixed[dim] = saved;
+            if (count == 1) {
+                int result = imply(p, possible, n);
+                if (result != 0) return result;
+            }
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "model/dmatrix.h"
+#include "model/object.h"
+
+class QNL_network;
+class QNL_doubleArray;
+class QNL_intArray;
+
+// The observation costs of one node, indexed by its cost parents: one dimension per cost
+// parent in the order of the node's cost-parent list, then a final dimension of size 1.
+class QNL_nodeCost : public QNL_object {
+public:
+    QNL_nodeCost(int handle, QNL_network* network);
+    QNL_nodeCost(const QNL_nodeCost& other);
+    QNL_nodeCost& operator=(const QNL_nodeCost&) = delete;
+
+    int CleanUp(int deep = 1) override;
+    int Assign(const QNL_nodeCost& source);
+    virtual int HandleMessage(int code);
+
+    int AddParents();
+    int AddParent(int parent);
+    int RemoveParent(int parent);
+    int InsertParentOutcome(int parent, int index);
+    int RemoveParentOutcome(int parent, int index);
+    int ReorderParentOutcomes(int parent, const QNL_intArray& order);
+    int SetCosts(const QNL_doubleArray& costs);
+
+    const QNL_Dmatrix& GetCosts() const { return costs; }
+    QNL_Dmatrix& GetCosts() { return costs; }
+    QNL_network* GetNetwork() const { return network; }
+    int GetHandle() const { return handle; }
+    void SetNetwork(QNL_network* newNetwork, int newHandle) {
+        network = newNetwork;
+        handle = newHandle;
+    }
+
+private:
+    // Position of the parent among the node's cost parents, and its definition type.
+    int ParentPosition(int parent) const;
+    int ParentType(int parent) const;
+
+    QNL_network* network = nullptr;
+    int handle = -1;
+    QNL_Dmatrix costs;
+};

@@ -1,0 +1,311 @@
+#include "equations/expr_node.h"
+
+#include "expr_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+using quarn_test::Parse;
+using quarn_test::RandomTrees;
+using quarn_test::SameTree;
+using quarn_test::Text;
+using quarn_test::Tree;
+
+namespace {
+
+void Bind(QNL_exprNode* tree, double a, double b, double c) {
+    QNL_exprNode::SetVariableValue(tree, "a", a);
+    QNL_exprNode::SetVariableValue(tree, "b", b);
+    QNL_exprNode::SetVariableValue(tree, "c", c);
+}
+
+std::string Simplified(const std::string& text) {
+    Tree tree = Parse(text);
+    QNL_exprNode* raw = tree.release();
+    QNL_exprNode::SimplifyTree(raw);
+    tree.reset(raw);
+    return Text(tree.get());
+}
+
+TEST(ExprNode, PrintsWithMinimalParentheses) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"a-(b-c)", "a-(b-c)"},   {"a/(b*c)", "a/(b*c)"},     {"a^(b^c)", "a^(b^c)"},
+        {"(a-b)-c", "a-b-c"},     {"(a*b)+c", "a*b+c"},       {"a*(b+c)", "a*(b+c)"},
+        {"(a+b)*c", "(a+b)*c"},   {"-(a+b)*c", "-(a+b)*c"},   {"a<(b<c)", "a<(b<c)"},
+        {"(a = b) = c", "a=b=c"}, {"-a^2", "-a^2"},           {"-(a^2)", "-(a^2)"},
+        {"a - -b", "a--b"},       {"a+(b+c)", "a+(b+c)"},     {"sum( a , 2.5 )", "Sum(a,2.5)"},
+        {"a < b + 1", "a<b+1"},   {"(a < b) + 1", "(a<b)+1"}, {"a^-b", "a^-b"},
+    };
+    for (const auto& [input, expected] : cases)
+        EXPECT_EQ(Text(Parse(input).get()), expected);
+}
+
+TEST(ExprNode, NumbersPrintInShortestRoundTripForm) {
+    for (double value : {0.1, 0.123456789, 1.0 / 3.0, 1e-300, 6.02214076e23, 12345678901234567.0,
+                         4.450147717014403e-308}) {
+        QNL_exprConstant constant(value);
+        std::string text;
+        constant.ToText(text);
+        Tree back = Parse(text);
+        ASSERT_TRUE(back);
+        EXPECT_EQ(EvaluateSigned(back.get()), value) << text;
+    }
+    QNL_exprConstant third(0.5);
+    std::string text;
+    third.ToText(text);
+    EXPECT_EQ(text, "0.5");
+}
+
+TEST(ExprNode, PrintedTextParsesBackToTheSameTree) {
+    const char* texts[] = {
+        "X = 2*Y + Normal(0, 1)",
+        "If(A > 3, 1, 0)",
+        "a-(b-c)*-d/(e^f^g)",
+        "-(-a+b)^-(c)",
+        "Switch(k, 1, 2, 3) <= Sum(a, b, -c)",
+        "Log(x, 2) >= -Exp(-y)",
+        "Triangular(0,1,2)*2-x",
+        "a=b<c+d*e^f",
+        "((a))",
+        "1e-7 + 2.5e+30 - .25",
+    };
+    for (const char* text : texts) {
+        Tree tree = Parse(text);
+        Tree back = Parse(Text(tree.get()));
+        EXPECT_TRUE(SameTree(tree.get(), back.get())) << text << " -> " << Text(tree.get());
+    }
+    RandomTrees random(7);
+    for (int i = 0; i < 300; ++i) {
+        Tree tree = random.Make(5, true, true);
+        const std::string text = Text(tree.get());
+        Tree back = Parse(text);
+        ASSERT_TRUE(SameTree(tree.get(), back.get())) << text << " -> " << Text(back.get());
+    }
+}
+
+TEST(ExprNode, CloneIsDeepAndKeepsSigns) {
+    Tree tree = Parse("-(a + Sin(-b))*Normal(c, 2)");
+    Tree copy(tree->Clone());
+    EXPECT_TRUE(SameTree(tree.get(), copy.get()));
+    QNL_exprNode::RenameVariable(tree.get(), "a", "z");
+    EXPECT_EQ(Text(copy.get()), "-(a+Sin(-b))*Normal(c,2)");
+    EXPECT_EQ(Text(tree.get()), "-(z+Sin(-b))*Normal(c,2)");
+}
+
+TEST(ExprNode, VisitorsSetRenameAndCountVariablesByExactName) {
+    Tree tree = Parse("x + x*X + Sum(x, y)");
+    EXPECT_EQ(QNL_exprNode::CountVariable(tree.get(), "x"), 3);
+    EXPECT_EQ(QNL_exprNode::CountVariable(tree.get(), "X"), 1);
+    EXPECT_EQ(EvaluateSigned(Parse("u").get()), QNL_exprVariable::UNDEFINED_VALUE);
+    EXPECT_EQ(QNL_exprVariable::UNDEFINED_VALUE, 4.450147717014403e-308);
+
+    QNL_exprNode::SetVariableValue(tree.get(), "x", 2.0);
+    QNL_exprNode::SetVariableValue(tree.get(), "X", 10.0);
+    QNL_exprNode::SetVariableValue(tree.get(), "y", 1.0);
+    EXPECT_EQ(EvaluateSigned(tree.get()), 2.0 + 20.0 + 3.0);
+
+    QNL_exprNode::RenameVariable(tree.get(), "x", "w");
+    EXPECT_EQ(Text(tree.get()), "w+w*X+Sum(w,y)");
+    EXPECT_EQ(QNL_exprNode::CountVariable(tree.get(), "x"), 0);
+}
+
+TEST(ExprNode, CollectsOutermostDistributionCallsForReplacement) {
+    Tree tree = Parse("Normal(Normal(0,1),1) + x*Uniform(0, Beta(2,2)) - Sin(y)");
+    QNL_exprNode* raw = tree.release();
+    std::vector<QNL_exprNode**> places;
+    raw->CollectDistributionCalls(&raw, places);
+    ASSERT_EQ(places.size(), 2u);
+    int index = 0;
+    for (QNL_exprNode** place : places) {
+        const int sign = (*place)->GetSign();
+        delete *place;
+        *place = new QNL_exprVariable("u" + std::to_string(index++), sign);
+    }
+    tree.reset(raw);
+    EXPECT_EQ(Text(tree.get()), "u0+x*u1-Sin(y)");
+
+    Tree single = Parse("Normal(Normal(0,1),1) + x");
+    raw = single.release();
+    places.clear();
+    raw->CollectDistributionCalls(&raw, places);
+    single.reset(raw);
+    EXPECT_EQ(places.size(), 1u);
+}
+
+TEST(ExprNode, SimplifiesTheDocumentedCases) {
+    EXPECT_EQ(Simplified("x*0"), "0");
+    EXPECT_EQ(Simplified("x*-1"), "-x");
+    EXPECT_EQ(Simplified("x/x"), "1");
+    EXPECT_EQ(Simplified("-x/x"), "-1");
+    EXPECT_EQ(Simplified("2+3"), "5");
+    EXPECT_EQ(Simplified("2-5"), "-3");
+    EXPECT_EQ(Simplified("0+x"), "x");
+    EXPECT_EQ(Simplified("x-0"), "x");
+    EXPECT_EQ(Simplified("0-x"), "-x");
+    EXPECT_EQ(Simplified("x+-2"), "x-2");
+    EXPECT_EQ(Simplified("x--2"), "x+2");
+    EXPECT_EQ(Simplified("(x+1)+2"), "x+3");
+    EXPECT_EQ(Simplified("(x+1)-3"), "x-2");
+    EXPECT_EQ(Simplified("(x-1)-3"), "x-4");
+    EXPECT_EQ(Simplified("3+x"), "x+3");
+    EXPECT_EQ(Simplified("3*x"), "x*3");
+    EXPECT_EQ(Simplified("x/4"), "x*0.25");
+    EXPECT_EQ(Simplified("x^0"), "1");
+    EXPECT_EQ(Simplified("-(x^0)"), "-1");
+    EXPECT_EQ(Simplified("x/0"), "x/0");
+    EXPECT_EQ(Simplified("x*(y+z)"), "x*y+x*z");
+    EXPECT_EQ(Simplified("(a-b)/c"), "a/c-b/c");
+    EXPECT_EQ(Simplified("Sin(2*3)+0"), "Sin(6)");
+    EXPECT_EQ(Simplified("1<2"), "1");
+    EXPECT_EQ(Simplified("-(2^2)"), "-4");
+}
+
+TEST(ExprNode, SimplifyPreservesValuesAtRandomPoints) {
+    RandomTrees random(11);
+    std::mt19937 engine(5);
+    std::uniform_real_distribution<double> point(0.5, 2.0);
+    int compared = 0;
+    for (int i = 0; i < 300; ++i) {
+        Tree original = random.Make(4, true, false);
+        QNL_exprNode* simplified = original->Clone();
+        QNL_exprNode::SimplifyTree(simplified);
+        Tree owned(simplified);
+        for (int p = 0; p < 5; ++p) {
+            const double a = point(engine), b = point(engine), c = point(engine);
+            Bind(original.get(), a, b, c);
+            Bind(simplified, a, b, c);
+            const double expected = EvaluateSigned(original.get());
+            if (!std::isfinite(expected) || std::fabs(expected) > 1e12) continue;
+            const double actual = EvaluateSigned(simplified);
+            ASSERT_NEAR(actual, expected, 1e-7 * (1.0 + std::fabs(expected)))
+                << Text(original.get()) << " => " << Text(simplified);
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, 1000);
+}
+
+TEST(ExprNode, SimplifyTerminatesOnProductsOfManySums) {
+    std::string text = "(a+b)";
+    for (int i = 0; i < 25; ++i)
+        text += "*(a-" + std::to_string(i % 3 + 1) + "+b)";
+    Tree original = Parse(text);
+    QNL_exprNode* simplified = original->Clone();
+    QNL_exprNode::SimplifyTree(simplified);
+    Tree owned(simplified);
+    Bind(original.get(), 1.5, 0.25, 0.0);
+    Bind(simplified, 1.5, 0.25, 0.0);
+    const double expected = EvaluateSigned(original.get());
+    EXPECT_NEAR(EvaluateSigned(simplified), expected, 1e-9 * std::fabs(expected));
+    EXPECT_LT(Text(simplified).size(), 400000u);
+}
+
+// Solves lhs = rhs for a variable the way the equation object does: everything moves to the
+// variable's side, then one level at a time is undone.
+Tree Solve(const std::string& equation, const std::string& name) {
+    Tree tree = Parse(equation);
+    auto* root = static_cast<QNL_exprBinaryOperator*>(tree.get());
+    QNL_exprNode* varSide = new QNL_exprSubtract(root->ReleaseLeft(), root->ReleaseRight());
+    QNL_exprNode* otherSide = new QNL_exprConstant(0.0);
+    for (int step = 0; step < 50; ++step) {
+        if (varSide->GetKind() == QNL_exprNode::VARIABLE) break;
+        if (!varSide->Isolate(name, varSide, otherSide)) break;
+    }
+    EXPECT_EQ(varSide->GetKind(), QNL_exprNode::VARIABLE) << equation;
+    if (varSide->GetSign() < 0) otherSide->FlipSign();
+    delete varSide;
+    QNL_exprNode::SimplifyTree(otherSide);
+    return Tree(otherSide);
+}
+
+double Residual(const std::string& equation, double x, double y, double z) {
+    Tree tree = Parse(equation);
+    QNL_exprNode::SetVariableValue(tree.get(), "X", x);
+    QNL_exprNode::SetVariableValue(tree.get(), "Y", y);
+    QNL_exprNode::SetVariableValue(tree.get(), "Z", z);
+    auto* root = static_cast<QNL_exprBinaryOperator*>(tree.get());
+    return EvaluateSigned(root->GetLeft()) - EvaluateSigned(root->GetRight());
+}
+
+TEST(ExprNode, IsolatedVariableSatisfiesTheEquation) {
+    // For "X = f(Y, Z)" X is taken from f at the given Y; the other forms take any X.
+    struct Case {
+        const char* equation;
+        double y;
+    };
+    const Case cases[] = {
+        {"X = 2*Y + 1", 1.7},      {"X = (Y - 3)/4", 0.4},
+        {"X = 5 - Y", 2.5},        {"X = 3/Y", 1.5},
+        {"X = Y^3", 1.3},          {"X = 2^Y", 0.8},
+        {"X = Sin(Y)", 0.3},       {"X = Cos(Y)", 0.9},
+        {"X = Tan(Y)", 0.6},       {"X = Exp(-Y)", 1.2},
+        {"X = Ln(Y)", 2.2},        {"X = Sqr(Y)", 1.9},
+        {"X = Sqrt(Y) + 1", 4.0},  {"X = Pow10(Y)", 0.7},
+        {"X = Log10(Y)", 30.0},    {"X = Asin(Y)", 0.2},
+        {"X = Acos(Y)", 0.2},      {"X = Atan(Y)", 3.0},
+        {"X = Log(Y, 2)", 8.0},    {"X = Log(8, Y)", 3.0},
+        {"X = -(2*Y)", 0.75},      {"X = -(Y + 1)*3 - Z", 2.0},
+        {"X = Sin(-(Y/2))", 0.5},  {"X = If(Z, 2, 3)*Y", 4.0},
+        {"X = -Sqrt(Y)", 2.0},     {"X = Z/(1 - Y)", 0.25},
+        {"-X = Y/Z", 0.0},         {"X + Y = Z*2", 0.0},
+        {"2*X = -((Y^2)^Z)", 0.0},
+    };
+    const double z = 1.5;
+    for (const Case& c : cases) {
+        const std::string equation = c.equation;
+        double x = 0.7;
+        if (equation.rfind("X = ", 0) == 0) {
+            Tree right = Parse(equation.substr(4));
+            QNL_exprNode::SetVariableValue(right.get(), "Y", c.y);
+            QNL_exprNode::SetVariableValue(right.get(), "Z", z);
+            x = EvaluateSigned(right.get());
+        }
+        if (equation.rfind("2*X", 0) == 0) x = -3.0;
+        Tree solution = Solve(equation, "Y");
+        EXPECT_EQ(QNL_exprNode::CountVariable(solution.get(), "Y"), 0) << equation;
+        QNL_exprNode::SetVariableValue(solution.get(), "X", x);
+        QNL_exprNode::SetVariableValue(solution.get(), "Z", z);
+        const double y = EvaluateSigned(solution.get());
+        EXPECT_NEAR(Residual(equation, x, y, z), 0.0, 1e-9 * (1.0 + std::fabs(x)))
+            << equation << " => Y=" << Text(solution.get()) << " = " << y;
+    }
+}
+
+TEST(ExprNode, IsolateRefusesWhatItCannotInvert) {
+    const char* texts[] = {"Y*Y", "Y<2", "Normal(Y,1)", "Sum(Y,1)", "If(Y,1,2)", "Y = 1", "3"};
+    for (const char* text : texts) {
+        QNL_exprNode* varSide = Parse(text).release();
+        QNL_exprNode* otherSide = new QNL_exprVariable("X");
+        QNL_exprNode* before = varSide;
+        EXPECT_FALSE(varSide->Isolate("Y", varSide, otherSide)) << text;
+        EXPECT_EQ(varSide, before);
+        EXPECT_EQ(Text(otherSide), "X");
+        delete varSide;
+        delete otherSide;
+    }
+}
+
+TEST(ExprNode, CallNodesGiveDensityAndMoments) {
+    Tree normal = Parse("Normal(m, 2)");
+    QNL_exprNode::SetVariableValue(normal.get(), "m", 1.0);
+    auto* call = static_cast<QNL_exprFunctionCall*>(normal.get());
+    double mean = 0, variance = 0;
+    ASSERT_TRUE(call->Moments(mean, variance));
+    EXPECT_EQ(mean, 1.0);
+    EXPECT_EQ(variance, 4.0);
+    EXPECT_NEAR(call->Density(1.0), 1.0 / (2.0 * std::sqrt(2.0 * M_PI)), 1e-12);
+
+    Tree sine = Parse("Sin(1)");
+    auto* plain = static_cast<QNL_exprFunctionCall*>(sine.get());
+    EXPECT_FALSE(plain->Moments(mean, variance));
+    EXPECT_TRUE(std::isnan(plain->Density(0.0)));
+    EXPECT_EQ(plain->SetArgument(30, nullptr), -2);
+    EXPECT_EQ(plain->GetArgumentCount(), 1);
+    EXPECT_EQ(static_cast<QNL_exprFunctionCall*>(Parse("Sum(1,2,3)").get())->GetArgumentCount(), 3);
+}
+
+} // namespace

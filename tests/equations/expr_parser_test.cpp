@@ -1,0 +1,210 @@
+#include "equations/expr_parser.h"
+
+#include "expr_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+using quarn_test::Parse;
+using quarn_test::Text;
+using quarn_test::Tree;
+
+namespace {
+
+struct Failure {
+    std::string message;
+    int position;
+};
+
+Failure ParseFailure(const std::string& text, QNL_variableValidator* validator = nullptr) {
+    Failure failure{"<parsed>", -1};
+    Tree tree(ParseExpression(text, validator, &failure.message, &failure.position));
+    EXPECT_FALSE(tree) << text;
+    return failure;
+}
+
+double Value(const std::string& text) {
+    Tree tree = Parse(text);
+    return tree ? EvaluateSigned(tree.get()) : std::nan("");
+}
+
+std::string ArgumentList(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += (i ? "," : "") + std::to_string(i);
+    return text;
+}
+
+TEST(ExprParser, ReportsFirstErrorWithMessageAndPosition) {
+    struct Case {
+        std::string text;
+        std::string message;
+        int position;
+    };
+    const Case cases[] = {
+        {"", "Empty expression", 0},
+        {"   ", "Empty expression", 3},
+        {"$", "Invalid token", 1},
+        {"x + $", "Invalid token", 5},
+        {"_a", "Invalid token", 1},
+        {".", "Invalid token", 0},
+        {"x y", "Invalid expression", 3},
+        {"1 2", "Invalid expression", 3},
+        {"(x", "')' expected", 2},
+        {"*x", "Factor expected", 1},
+        {"x+", "Factor expected", 2},
+        {"foo(1)", "Unknown function: foo", 4},
+        {"Normal(0)", "Too few parameters in function call", 9},
+        {"Normal(0 1)", "Comma expected in a function call", 10},
+        {"Normal(0,1,2)", "')' expected in a function call", 11},
+        {"Pi(1)", "')' expected in a function call", 4},
+        {"Sum(1)", "Too few parameters in vararg function call", 6},
+        {"Sum()", "Too few parameters in vararg function call", 5},
+        {"Switch(1,2)", "Too few parameters in vararg function call", 11},
+        {"Sum(1,2", "')' expected in a function call", 7},
+        {std::string("x\0y", 3), "Invalid token", 2},
+    };
+    for (const Case& c : cases) {
+        const Failure failure = ParseFailure(c.text);
+        EXPECT_EQ(failure.message, c.message) << "'" << c.text << "'";
+        EXPECT_EQ(failure.position, c.position) << "'" << c.text << "'";
+    }
+}
+
+TEST(ExprParser, VarargCallsAcceptUpToThirtyArguments) {
+    Tree thirty = Parse("Sum(" + ArgumentList(30) + ")");
+    ASSERT_TRUE(thirty);
+    EXPECT_EQ(EvaluateSigned(thirty.get()), 435.0);
+    EXPECT_EQ(ParseFailure("Sum(" + ArgumentList(31) + ")").message,
+              "Max parameter count for vararg function call exceeded");
+    EXPECT_EQ(Value("Sum(1,2)"), 3.0);
+}
+
+TEST(ExprParser, PrecedenceAndLeftAssociativity) {
+    EXPECT_EQ(Value("-2^2"), 4.0);
+    EXPECT_EQ(Value("2^3^2"), 64.0);
+    EXPECT_EQ(Value("2+3*4"), 14.0);
+    EXPECT_EQ(Value("2*3^2"), 18.0);
+    EXPECT_EQ(Value("10-4-3"), 3.0);
+    EXPECT_EQ(Value("24/4/2"), 3.0);
+    EXPECT_EQ(Value("3>2>1"), 0.0);  // (3>2)>1
+    EXPECT_EQ(Value("1<2<3"), 1.0);  // (1<2)<3
+    EXPECT_EQ(Value("2=2=2"), 0.0);  // (2=2)=2
+    EXPECT_EQ(Value("1+2<=3"), 1.0); // sums bind tighter than comparisons
+    EXPECT_EQ(Value("1<2=1"), 1.0);  // comparisons bind tighter than "="
+    EXPECT_EQ(Value("2>=3"), 0.0);
+    EXPECT_EQ(Value("--3"), 3.0);
+    EXPECT_EQ(Value("2*-3"), -6.0);
+
+    Tree chain = Parse("a = b = c");
+    ASSERT_TRUE(chain);
+    auto* root = static_cast<QNL_exprBinaryOperator*>(chain.get());
+    EXPECT_EQ(root->GetKind(), QNL_exprNode::EQUAL);
+    EXPECT_EQ(root->GetLeft()->GetKind(), QNL_exprNode::EQUAL);
+    EXPECT_EQ(root->GetRight()->GetKind(), QNL_exprNode::VARIABLE);
+
+    // Unary minus belongs to the factor: "-a^2" is (-a)^2.
+    Tree power = Parse("-a^2");
+    auto* op = static_cast<QNL_exprBinaryOperator*>(power.get());
+    EXPECT_EQ(op->GetSign(), 1);
+    EXPECT_EQ(op->GetLeft()->GetSign(), -1);
+}
+
+TEST(ExprParser, NumbersAndIdentifiers) {
+    EXPECT_EQ(Value("1e-3"), 1e-3);
+    EXPECT_EQ(Value(".5"), 0.5);
+    EXPECT_EQ(Value("2."), 2.0);
+    EXPECT_EQ(Value("0.1"), 0.1);
+    EXPECT_TRUE(std::isinf(Value("1e999")));
+    EXPECT_EQ(Value("1e-999"), 0.0);
+    EXPECT_EQ(Value("0.00000000000000000000000000000000000000000000001e-300"), 0.0);
+    // Hexadecimal is not a number of the language: "0x1" is 0 followed by an identifier.
+    EXPECT_EQ(ParseFailure("0x1").message, "Invalid expression");
+
+    Tree identifier = Parse("a_1");
+    ASSERT_TRUE(identifier);
+    EXPECT_EQ(identifier->GetKind(), QNL_exprNode::VARIABLE);
+    EXPECT_EQ(static_cast<QNL_exprVariable*>(identifier.get())->GetName(), "a_1");
+
+    Tree pi = Parse("Pi");
+    EXPECT_EQ(pi->GetKind(), QNL_exprNode::VARIABLE);
+    EXPECT_DOUBLE_EQ(Value("Pi()"), 3.141592653589793);
+}
+
+TEST(ExprParser, FunctionNamesIgnoreCaseAndDistributionsGetTheirOwnKind) {
+    Tree lower = Parse("sin(x)");
+    Tree upper = Parse("SIN(x)");
+    ASSERT_TRUE(lower && upper);
+    EXPECT_EQ(&static_cast<QNL_exprFunctionCall*>(lower.get())->GetFunction(),
+              &static_cast<QNL_exprFunctionCall*>(upper.get())->GetFunction());
+    EXPECT_EQ(Text(upper.get()), "Sin(x)");
+    EXPECT_EQ(lower->GetKind(), QNL_exprNode::FUNCTION_CALL);
+    EXPECT_EQ(Parse("normal(0,1)")->GetKind(), QNL_exprNode::DISTRIBUTION_CALL);
+}
+
+class RefusingValidator : public QNL_variableValidator {
+public:
+    bool IsValidVariable(const std::string& name, std::string& message) override {
+        if (name != "bad") return true;
+        message = "not a node";
+        return false;
+    }
+};
+
+TEST(ExprParser, ValidatorRefusalBecomesInvalidVariable) {
+    RefusingValidator validator;
+    Tree ok(ParseExpression("good + 1", &validator));
+    EXPECT_TRUE(ok);
+    const Failure failure = ParseFailure("good + bad * 2", &validator);
+    EXPECT_EQ(failure.message, "Invalid variable 'bad': not a node");
+    // Function names are not variables and never reach the validator.
+    Tree call(ParseExpression("Sqrt(good)", &validator));
+    EXPECT_TRUE(call);
+}
+
+TEST(ExprParser, DeepNestingIsRefusedWithAnError) {
+    const Failure parentheses = ParseFailure(std::string(100000, '(') + "x");
+    EXPECT_EQ(parentheses.message, "Expression nested too deeply");
+    const Failure minuses = ParseFailure(std::string(100000, '-') + "x");
+    EXPECT_EQ(minuses.message, "Expression nested too deeply");
+    const Failure calls = ParseFailure([] {
+        std::string text;
+        for (int i = 0; i < 5000; ++i)
+            text += "Sin(";
+        return text;
+    }());
+    EXPECT_EQ(calls.message, "Expression nested too deeply");
+
+    std::string longSum = "1";
+    for (int i = 0; i < 20000; ++i)
+        longSum += "+1";
+    EXPECT_EQ(ParseFailure(longSum).message, "Expression nested too deeply");
+
+    // Moderate nesting stays well within the limits.
+    std::string fine = "x";
+    for (int i = 0; i < 100; ++i)
+        fine = "(" + fine + "+1)";
+    Tree tree = Parse(fine);
+    ASSERT_TRUE(tree);
+    QNL_exprNode::SetVariableValue(tree.get(), "x", 1.0);
+    EXPECT_EQ(EvaluateSigned(tree.get()), 101.0);
+}
+
+TEST(ExprParser, ParserObjectCanBeReusedAfterAFailure) {
+    QNL_exprParser parser;
+    QNL_exprNode* tree = nullptr;
+    std::string message;
+    int position = 0;
+    EXPECT_FALSE(parser.Parse("Normal(", nullptr, tree, message, position));
+    EXPECT_EQ(tree, nullptr);
+    EXPECT_EQ(message, "Factor expected");
+    EXPECT_EQ(position, 7);
+    ASSERT_TRUE(parser.Parse("If(a>1, 2, 3)", nullptr, tree, message, position));
+    Tree owned(tree);
+    QNL_exprNode::SetVariableValue(tree, "a", 5.0);
+    EXPECT_EQ(EvaluateSigned(tree), 2.0);
+}
+
+} // namespace

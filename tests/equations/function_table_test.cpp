@@ -1,0 +1,252 @@
+#include "equations/function_table.h"
+
+#include "equations/random.h"
+#include "expr_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <string>
+#include <vector>
+
+using quarn_test::Parse;
+using quarn_test::Tree;
+
+namespace {
+
+double Value(const std::string& text) {
+    Tree tree = Parse(text);
+    return tree ? EvaluateSigned(tree.get()) : std::nan("");
+}
+
+QNL_argumentBlock Block(std::initializer_list<double> values) {
+    QNL_argumentBlock block;
+    for (double v : values)
+        block.values[block.count++] = v;
+    return block;
+}
+
+const QNL_functionRecord& Function(const char* name) {
+    const QNL_functionRecord* f = FindFunction(name);
+    EXPECT_NE(f, nullptr) << name;
+    return *f;
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+TEST(FunctionTable, EveryNameIsFoundInAnyLetterCaseAndTheTableIsSorted) {
+    for (int i = 0; i < QNL_FUNCTION_COUNT; ++i) {
+        const std::string name = QNL_functionTable[i].name;
+        std::string upper = name;
+        for (char& c : upper)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        EXPECT_EQ(FindFunction(name), &QNL_functionTable[i]);
+        EXPECT_EQ(FindFunction(Lower(name)), &QNL_functionTable[i]);
+        EXPECT_EQ(FindFunction(upper), &QNL_functionTable[i]);
+        if (i > 0) {
+            EXPECT_LT(Lower(QNL_functionTable[i - 1].name), Lower(name));
+        }
+    }
+    EXPECT_EQ(FindFunction("Sinh"), nullptr);
+    EXPECT_EQ(FindFunction(""), nullptr);
+    EXPECT_EQ(FindFunction("Lo"), nullptr);
+
+    int distributions = 0;
+    for (const QNL_functionRecord& f : QNL_functionTable) {
+        EXPECT_EQ(f.density != nullptr, f.moments != nullptr) << f.name;
+        distributions += f.IsDistribution();
+    }
+    EXPECT_EQ(distributions, 9);
+}
+
+TEST(FunctionTable, DeterministicFunctionsGiveKnownValues) {
+    const std::pair<const char*, double> cases[] = {
+        {"If(0, 1, 2)", 2},
+        {"If(-0.5, 1, 2)", 1},
+        {"If(0/0, 1, 2)", 1},
+        {"Switch(0, 10, 20)", 10},
+        {"Switch(2.9, 10, 20)", 20},
+        {"Switch(7, 10, 20)", 20},
+        {"Switch(1.99, 10, 20)", 10},
+        {"Switch(-3, 10, 20)", 10},
+        {"Switch(2, 5, 6, 7)", 6},
+        {"Log(8, 2)", 3},
+        {"Sum(1, 2, 3)", 6},
+        {"Sqr(-3)", 9},
+        {"Sqrt(16)", 4},
+        {"Pow10(3)", 1000},
+        {"Log10(0.01)", -2},
+        {"Ln(1)", 0},
+        {"Exp(0)", 1},
+        {"Sin(0)", 0},
+        {"Cos(0)", 1},
+        {"Tan(0)", 0},
+        {"Asin(1)", M_PI / 2},
+        {"Acos(-1)", M_PI},
+        {"Atan(1)", M_PI / 4},
+        {"Pi()", 3.141592653589793},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_NEAR(Value(text), expected, 1e-12) << text;
+    EXPECT_EQ(Value("Switch(0/0, 10, 20)"), 10);
+    EXPECT_EQ(Value("Switch(1e300, 10, 20)"), 20);
+}
+
+TEST(FunctionTable, InversePairsUndoEachOther) {
+    const char* pairs[][2] = {{"Sin", "Asin"}, {"Cos", "Acos"}, {"Tan", "Atan"},
+                              {"Exp", "Ln"},   {"Sqr", "Sqrt"}, {"Pow10", "Log10"}};
+    for (const auto& pair : pairs) {
+        const QNL_functionRecord& f = Function(pair[0]);
+        const QNL_functionRecord& g = Function(pair[1]);
+        EXPECT_EQ(FindInverseFunction(f), &g);
+        EXPECT_EQ(FindInverseFunction(g), &f);
+        const double x = 0.3;
+        EXPECT_NEAR(f.evaluate(Block({g.evaluate(Block({x}))})), x, 1e-12) << pair[0];
+        EXPECT_NEAR(g.evaluate(Block({f.evaluate(Block({x}))})), x, 1e-12) << pair[1];
+    }
+    EXPECT_EQ(FindInverseFunction(Function("Log")), nullptr);
+    EXPECT_EQ(FindInverseFunction(Function("Normal")), nullptr);
+}
+
+double Density(const char* name, double x, std::initializer_list<double> args) {
+    return Function(name).density(x, Block(args));
+}
+
+TEST(FunctionTable, DensitiesOfTheNormalisedDistributions) {
+    EXPECT_EQ(Density("Uniform", 2.5, {2, 6}), 0.25);
+    EXPECT_EQ(Density("Uniform", 6, {2, 6}), 0.25);
+    EXPECT_EQ(Density("Uniform", 7, {2, 6}), 0.0);
+    EXPECT_EQ(Density("Bernoulli", 0.5, {0.3}), 0.0);
+    EXPECT_EQ(Density("Bernoulli", 1, {0.3}), 0.3);
+    EXPECT_DOUBLE_EQ(Density("Bernoulli", 0, {0.3}), 0.7);
+    // The Normal density reads its second argument as a standard deviation.
+    EXPECT_NEAR(Density("Normal", 0, {0, 1}), 0.3989422804014327, 1e-15);
+    EXPECT_NEAR(Density("Normal", 3, {1, 2}), 0.3989422804014327 / 2 * std::exp(-0.5), 1e-15);
+    // The Binomial density is its probability mass.
+    double total = 0;
+    for (int k = 0; k <= 5; ++k)
+        total += Density("Binomial", k, {5, 0.3});
+    EXPECT_NEAR(total, 1.0, 1e-12);
+    EXPECT_NEAR(Density("Binomial", 2, {5, 0.3}), 10 * 0.09 * 0.343, 1e-12);
+    EXPECT_EQ(Density("Binomial", 2.5, {5, 0.3}), 0.0);
+    EXPECT_EQ(Density("Binomial", 0, {3, 0}), 1.0);
+}
+
+TEST(FunctionTable, ScaledDensitiesAreOneAtTheModeAndZeroOffTheSupport) {
+    EXPECT_NEAR(Density("Beta", 1.0 / 3.0, {2, 3}), 1.0, 1e-9);
+    EXPECT_LT(Density("Beta", 0.8, {2, 3}), 1.0);
+    EXPECT_EQ(Density("Beta", 1.5, {2, 3}), 0.0);
+    EXPECT_NEAR(Density("Beta", 0.4, {1, 1}), 1.0, 1e-12);
+    EXPECT_TRUE(std::isfinite(Density("Beta", 0.4, {0.5, 0.5})));
+    EXPECT_EQ(Density("Exponential", 0, {2}), 1.0);
+    EXPECT_EQ(Density("Exponential", -1, {2}), 0.0);
+    EXPECT_NEAR(Density("Lognormal", std::exp(0.5 - 0.25), {0.5, 0.5}), 1.0, 1e-12);
+    EXPECT_EQ(Density("Lognormal", 0, {0.5, 0.5}), 0.0);
+    const double k = 1.5, lambda = 2.0;
+    EXPECT_NEAR(Density("Weibull", lambda * std::pow((k - 1) / k, 1 / k), {lambda, k}), 1.0, 1e-12);
+    EXPECT_EQ(Density("Weibull", 0, {2, 1}), 1.0);
+    for (double x : {0.01, 0.5, 3.0}) {
+        const double d = Density("Weibull", x, {2, 0.7});
+        EXPECT_TRUE(std::isfinite(d) && d > 0) << x;
+    }
+    // Triangular reads (min, mode, max), like its draw.
+    EXPECT_EQ(Density("Triangular", 1, {0, 1, 4}), 1.0);
+    EXPECT_EQ(Density("Triangular", 0.5, {0, 1, 4}), 0.5);
+    EXPECT_EQ(Density("Triangular", 3, {0, 1, 4}), 1.0 / 3.0);
+    EXPECT_EQ(Density("Triangular", 5, {0, 1, 4}), 0.0);
+    EXPECT_EQ(Density("Triangular", 0, {0, 0, 4}), 1.0);
+}
+
+struct SampleStatistics {
+    double mean = 0, variance = 0, min = INFINITY, max = -INFINITY;
+    bool allFinite = true;
+};
+
+SampleStatistics Sample(const QNL_functionRecord& f, const QNL_argumentBlock& args, int n) {
+    SampleStatistics s;
+    double sum = 0, sumSquares = 0;
+    for (int i = 0; i < n; ++i) {
+        const double x = f.evaluate(args);
+        s.allFinite = s.allFinite && std::isfinite(x);
+        sum += x;
+        sumSquares += x * x;
+        s.min = std::min(s.min, x);
+        s.max = std::max(s.max, x);
+    }
+    s.mean = sum / n;
+    s.variance = sumSquares / n - s.mean * s.mean;
+    return s;
+}
+
+TEST(FunctionTable, SampleMomentsMatchTheMomentsEntries) {
+    struct Case {
+        const char* name;
+        std::initializer_list<double> args;
+        double lo, hi; // support of the draws
+    };
+    const Case cases[] = {
+        {"Bernoulli", {0.3}, 0, 1},
+        {"Beta", {2, 3}, 0, 1},
+        {"Beta", {1.5, 0.5}, 0, 1},
+        {"Beta", {0.5, 0.5}, 0, 1},
+        {"Beta", {1, 1}, 0, 1},
+        {"Binomial", {10, 0.4}, 0, 10},
+        {"Exponential", {2}, 0, INFINITY},
+        {"Lognormal", {0.2, 0.4}, 0, INFINITY},
+        {"Normal", {3, 2}, -9, 15},
+        {"Triangular", {0, 1, 4}, 0, 4},
+        {"Uniform", {-1, 3}, -1, 3},
+        {"Weibull", {2, 1.5}, 0, INFINITY},
+        {"Weibull", {1, 0.8}, 0, INFINITY},
+    };
+    const int n = 20000;
+    QNL_randomUniform().Seed(12345);
+    for (const Case& c : cases) {
+        const QNL_functionRecord& f = Function(c.name);
+        const QNL_argumentBlock args = Block(c.args);
+        double mean = 0, variance = 0;
+        f.moments(mean, variance, args);
+        const SampleStatistics s = Sample(f, args, n);
+        const std::string label = std::string(c.name) + " " + std::to_string(args.values[0]);
+        EXPECT_TRUE(s.allFinite) << label;
+        EXPECT_GE(s.min, c.lo) << label;
+        EXPECT_LE(s.max, c.hi) << label;
+        EXPECT_NEAR(s.mean, mean, 5 * std::sqrt(variance / n)) << label;
+        EXPECT_NEAR(s.variance, variance, 0.1 * variance) << label;
+    }
+}
+
+TEST(FunctionTable, DrawsRepeatWithTheSeedAndStayFinite) {
+    const QNL_functionRecord& exponential = Function("Exponential");
+    const QNL_argumentBlock rate = Block({1.0});
+    QNL_randomUniform().Seed(99);
+    std::vector<double> first;
+    for (int i = 0; i < 50; ++i)
+        first.push_back(Value("Normal(0, 1) + Uniform(0, 1)"));
+    QNL_randomUniform().Seed(99);
+    for (int i = 0; i < 50; ++i)
+        EXPECT_EQ(Value("Normal(0, 1) + Uniform(0, 1)"), first[i]);
+
+    // One draw in 32768 is 0.0; its logarithm must not reach the result.
+    QNL_randomUniform().Seed(1);
+    for (int i = 0; i < 200000; ++i)
+        ASSERT_TRUE(std::isfinite(exponential.evaluate(rate)));
+
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(Value("Binomial(0, 0.5)"), 0.0);
+        EXPECT_EQ(Value("Binomial(3, 0)"), 0.0);
+        EXPECT_EQ(Value("Binomial(-2, 1)"), 0.0);
+        EXPECT_EQ(Value("Binomial(2.5, 1)"), 3.0); // ceil(n) trials
+    }
+    const double huge = Value("Binomial(1e12, 0.5)");
+    EXPECT_GE(huge, 0.5e12 - 1e7);
+    EXPECT_LE(huge, 0.5e12 + 1e7);
+}
+
+} // namespace

@@ -1,0 +1,407 @@
+#include "definitions/node_value.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/node_cost.h"
+#include "model/node_definition.h"
+#include "support/test_definition.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using quarn_test::AddNode;
+using quarn_test::SetTable;
+
+std::vector<int> ItemsOf(const QNL_intArray& array) {
+    return std::vector<int>(array.Items(), array.Items() + array.GetCount());
+}
+
+class Network : public ::testing::Test {
+protected:
+    void SetUp() override { QNL_errorHandler::Instance().Flush(); }
+    void TearDown() override { QNL_errorHandler::Instance().Flush(); }
+
+    int Arc(const char* parent, const char* child, int layer = 0) {
+        return net.AddArc(net.FindNode(parent), net.FindNode(child), layer);
+    }
+    int Node(const char* id) { return net.FindNode(id); }
+    QNL_Dmatrix* TableOf(const char* id) {
+        return net.GetNode(Node(id))->GetDefinition()->GetMatrix();
+    }
+
+    quarn_test::ScopedTestDefinitions definitions;
+    QNL_network net;
+};
+
+TEST_F(Network, GrowingTheTableKeepsEveryHandle) {
+    EXPECT_EQ(net.GetTableSize(), 50);
+    EXPECT_EQ(net.GetFirstNode(), -2);
+    std::vector<int> handles;
+    for (int i = 0; i < 51; ++i)
+        handles.push_back(AddNode(net, ("n" + std::to_string(i)).c_str()));
+    EXPECT_EQ(net.GetTableSize(), 100);
+    for (int i = 0; i < 51; ++i) {
+        EXPECT_EQ(handles[i], i);
+        EXPECT_EQ(net.FindNode(("n" + std::to_string(i)).c_str()), i);
+        EXPECT_EQ(net.GetNode(i)->GetHandle(), i);
+    }
+    EXPECT_EQ(net.GetNextNode(50), -2);
+    EXPECT_EQ(net.GetNextNode(-5), -2);
+    EXPECT_EQ(net.GetLastNode(), 50);
+}
+
+TEST_F(Network, DeletedSlotIsReusedByNextNode) {
+    for (int i = 0; i < 10; ++i) AddNode(net, ("n" + std::to_string(i)).c_str());
+    ASSERT_EQ(net.DeleteNode(3), 0);
+    EXPECT_EQ(net.GetNode(3), nullptr);
+    EXPECT_EQ(net.DeleteNode(3), -2);
+    EXPECT_EQ(net.GetNextNode(2), 4);
+    EXPECT_EQ(AddNode(net, "again"), 3);
+    EXPECT_EQ(net.GetNumberOfNodes(), 10);
+}
+
+TEST_F(Network, IdentifiersAreUniqueValidAndCaseSensitive) {
+    EXPECT_EQ(net.AddNode(QNL_TYPE_CPT, nullptr), 0);
+    EXPECT_STREQ(net.GetNode(0)->GetId(), "Node0");
+    AddNode(net, "Node1");
+    AddNode(net, "Node2");
+    net.DeleteNode(0);
+    std::string automatic;
+    net.GenerateNodeId(automatic);
+    EXPECT_EQ(automatic, "Node3"); // starts at the count (2), Node2 is taken
+    EXPECT_EQ(net.AddNode(QNL_TYPE_CPT, "Node1"), -2);
+    EXPECT_EQ(net.AddNode(QNL_TYPE_CPT, "Unnamed"), -2); // the network's own identifier
+    const int repaired = net.AddNode(QNL_TYPE_CPT, "9lives");
+    ASSERT_GE(repaired, 0);
+    EXPECT_STREQ(net.GetNode(repaired)->GetId(), "Node3");
+    EXPECT_EQ(net.FindNode("node1"), -2);
+    EXPECT_GE(net.FindNode("Node1"), 0);
+
+    QNL_errorHandler::Instance().Flush();
+    EXPECT_EQ(net.GetNode(Node("Node1"))->SetId("Node2"), -1000);
+    EXPECT_EQ(QNL_errorHandler::Instance().GetNumberOfErrors(), 0);
+    EXPECT_EQ(net.GetNode(Node("Node1"))->SetId("2x"), -1000);
+    EXPECT_STREQ(QNL_errorHandler::Instance().GetMessage(0), "Invalid identifier");
+    EXPECT_EQ(net.GetNode(Node("Node1"))->SetId("Renamed"), 0);
+    EXPECT_GE(Node("Renamed"), 0);
+}
+
+TEST_F(Network, UnknownTypeCreatesNoNode) {
+    EXPECT_EQ(net.AddNode(12345, "x"), -2);
+    EXPECT_EQ(net.AddNode(QNL_TYPE_NOISY_ADDER, "x"), -2); // not a built class here
+    EXPECT_EQ(net.GetNumberOfNodes(), 0);
+    EXPECT_EQ(net.GetFirstNode(), -2);
+}
+
+TEST_F(Network, ArcsRefuseSelfLoopsRelatedNodesAndCycles) {
+    for (const char* id : {"a", "b", "c"}) AddNode(net, id);
+    EXPECT_EQ(Arc("a", "a"), -2);
+    EXPECT_EQ(Arc("a", "b"), 0);
+    EXPECT_EQ(Arc("b", "a"), -2);
+    EXPECT_EQ(Arc("a", "b"), -2);
+    EXPECT_EQ(Arc("b", "c"), 0);
+    EXPECT_EQ(Arc("c", "a"), -2);
+    EXPECT_EQ(net.AddArc(0, 99), -2);
+    net.SetReadingMode(QNL_network::READING | QNL_network::READING_NO_CYCLE_TEST);
+    EXPECT_EQ(Arc("c", "a"), 0);
+    EXPECT_EQ(Arc("b", "a"), -2); // related nodes are refused even while reading
+    net.SetReadingMode(0);
+    // The ordering walks still end on the cyclic graph.
+    EXPECT_EQ(net.GetOrderedNodes().GetCount(), 3);
+}
+
+TEST_F(Network, ArcsShapeTheChildsTableAndFollowOutcomeChanges) {
+    AddNode(net, "a", 3);
+    AddNode(net, "b", 2);
+    AddNode(net, "c", 2);
+    ASSERT_EQ(Arc("a", "c"), 0);
+    ASSERT_EQ(Arc("b", "c"), 0);
+    QNL_Dmatrix* table = TableOf("c");
+    ASSERT_EQ(table->GetNumberOfDimensions(), 3);
+    EXPECT_EQ(table->GetSizeOfDimension(0), 3);
+    EXPECT_EQ(table->GetSizeOfDimension(1), 2);
+
+    QNL_nodeDefinition* a = net.GetNode(Node("a"))->GetDefinition();
+    ASSERT_EQ(a->AddOutcome("extra"), 0);
+    EXPECT_EQ(TableOf("c")->GetSizeOfDimension(0), 4);
+    ASSERT_EQ(a->RemoveOutcome(0), 0);
+    EXPECT_EQ(TableOf("c")->GetSizeOfDimension(0), 3);
+
+    QNL_intArray swap;
+    swap.Add(1);
+    swap.Add(0);
+    ASSERT_EQ(net.ReorderParents(Node("c"), swap), 0);
+    EXPECT_EQ(ItemsOf(net.GetParents(Node("c"))), (std::vector<int>{Node("b"), Node("a")}));
+    EXPECT_EQ(TableOf("c")->GetSizeOfDimension(0), 2);
+    EXPECT_EQ(TableOf("c")->GetSizeOfDimension(1), 3);
+    QNL_intArray bad;
+    bad.Add(0);
+    bad.Add(0);
+    EXPECT_EQ(net.ReorderParents(Node("c"), bad), -2);
+    EXPECT_EQ(ItemsOf(net.GetParents(Node("c"))), (std::vector<int>{Node("b"), Node("a")}));
+
+    ASSERT_EQ(net.RemoveArc(Node("b"), Node("c")), 0);
+    EXPECT_EQ(TableOf("c")->GetNumberOfDimensions(), 2);
+    EXPECT_EQ(net.RemoveArc(Node("b"), Node("c")), -2);
+}
+
+TEST_F(Network, OrdersPutParentsFirstAndSlotOrderBetweenUnrelatedNodes) {
+    for (const char* id : {"n0", "n1", "n2"}) AddNode(net, id);
+    EXPECT_EQ(ItemsOf(net.GetOrderedNodes()), (std::vector<int>{0, 1, 2}));
+    Arc("n2", "n0");
+    EXPECT_EQ(ItemsOf(net.GetOrderedNodes()), (std::vector<int>{2, 0, 1}));
+    QNL_intArray some;
+    some.Add(0);
+    some.Add(2);
+    net.OrderNodes(some);
+    EXPECT_EQ(ItemsOf(some), (std::vector<int>{2, 0}));
+}
+
+TEST_F(Network, GraphQueriesOnADiamondAndAChain) {
+    for (const char* id : {"a", "b", "c", "d", "e"}) AddNode(net, id);
+    Arc("a", "b");
+    Arc("b", "c");
+    EXPECT_EQ(net.IsPolytree(), 1);
+    EXPECT_EQ(net.ComputeHeights(), 2);
+    EXPECT_EQ(net.GetHeight(Node("a")), 2);
+    Arc("a", "d");
+    Arc("d", "c");
+    EXPECT_EQ(net.IsPolytree(), 0);
+    QNL_intArray out;
+    net.GetAncestors(Node("c"), out);
+    EXPECT_EQ(ItemsOf(out), (std::vector<int>{Node("a"), Node("b"), Node("d")}));
+    net.GetDescendants(Node("a"), out);
+    EXPECT_EQ(ItemsOf(out), (std::vector<int>{Node("b"), Node("c"), Node("d")}));
+    EXPECT_EQ(net.GetAncestors(77, out), -2);
+    EXPECT_EQ(net.IsRelated(Node("a"), Node("b")), 1);
+    EXPECT_EQ(net.IsRelated(Node("a"), Node("c")), 0);
+    QNL_network empty;
+    EXPECT_EQ(empty.IsPolytree(), 1);
+    EXPECT_EQ(empty.ComputeHeights(), 0);
+}
+
+TEST_F(Network, DeletingANodeLeavesNoTraceInListsOrTargets) {
+    for (const char* id : {"a", "b", "c", "d"}) AddNode(net, id);
+    Arc("a", "b");
+    Arc("b", "c");
+    Arc("d", "b", 1);
+    Arc("b", "c", 1);
+    net.SetTarget(Node("b"));
+    net.SetTarget(Node("c"));
+    EXPECT_EQ(net.SetTarget(Node("c")), -2);
+    EXPECT_EQ(net.GetNumberOfTargets(), 2);
+    const int b = Node("b");
+    ASSERT_EQ(net.DeleteNode(b), 0);
+    EXPECT_EQ(net.GetNumberOfTargets(), 1);
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
+        for (int layer : {0, 1}) {
+            EXPECT_FALSE(net.GetParents(h, layer).IsInList(b));
+            EXPECT_FALSE(net.GetChildren(h, layer).IsInList(b));
+        }
+    EXPECT_EQ(TableOf("c")->GetNumberOfDimensions(), 1);
+    EXPECT_EQ(net.GetNode(Node("c"))->GetCost()->GetCosts().GetNumberOfDimensions(), 1);
+    EXPECT_EQ(net.GetParents(b).GetCount(), 0);
+    EXPECT_EQ(net.DeleteAllNodes(), 0);
+    EXPECT_EQ(net.GetNumberOfNodes(), 0);
+    EXPECT_EQ(net.GetNumberOfTargets(), 0);
+}
+
+TEST_F(Network, CostArcsShapeTheCostTableAndCleanUpTestGroups) {
+    AddNode(net, "test", 3);
+    AddNode(net, "fault", 2);
+    AddNode(net, "other", 2);
+    ASSERT_EQ(Arc("test", "fault", 1), 0);
+    ASSERT_EQ(Arc("test", "other", 1), 0);
+    const QNL_Dmatrix& costs = net.GetNode(Node("fault"))->GetCost()->GetCosts();
+    ASSERT_EQ(costs.GetNumberOfDimensions(), 2);
+    EXPECT_EQ(costs.GetSizeOfDimension(0), 3);
+    EXPECT_EQ(costs.GetSizeOfDimension(1), 1);
+    net.GetNode(Node("test"))->GetDefinition()->AddOutcome("more");
+    EXPECT_EQ(net.GetNode(Node("fault"))->GetCost()->GetCosts().GetSizeOfDimension(0), 4);
+
+    QNL_userProperties& props = net.GetNode(Node("test"))->GetInfo()->properties;
+    props.AddProperty("DIAG_TESTGROUPCOST", "tRuE");
+    EXPECT_EQ(net.HasTestGroupCost(Node("test")), 1);
+    EXPECT_EQ(net.RemoveArc(Node("test"), Node("fault"), 1), 0);
+    EXPECT_EQ(net.HasTestGroupCost(Node("test")), 1); // another cost child remains
+    EXPECT_EQ(net.RemoveArc(Node("test"), Node("fault"), 1), -2);
+    EXPECT_EQ(net.RemoveArc(Node("test"), Node("other"), 1), 0);
+    EXPECT_EQ(net.HasTestGroupCost(Node("test")), 0);
+    EXPECT_EQ(props.FindProperty("DIAG_TESTGROUPCOST"), -2);
+}
+
+TEST_F(Network, ReadinessNamesTheFirstNodeThatIsNotReady) {
+    AddNode(net, "fine");
+    AddNode(net, "broken");
+    net.CheckReadiness(1);
+    EXPECT_TRUE(net.IsReady());
+    SetTable(net, Node("broken"), {0.5, 0.4});
+    EXPECT_EQ(net.CheckReadiness(1), -568);
+    EXPECT_FALSE(net.IsReady());
+    EXPECT_STREQ(QNL_errorHandler::Instance().GetMessage(0),
+                 "ERROR: Node [broken] is not consistent. Inference may not be correct");
+    // A node that fails its check is reported, never removed.
+    EXPECT_EQ(net.GetNumberOfNodes(), 2);
+}
+
+TEST_F(Network, CopiesAreEqualAndIndependent) {
+    AddNode(net, "a", 3);
+    AddNode(net, "b", 2);
+    AddNode(net, "c", 2);
+    Arc("a", "b");
+    Arc("a", "c", 1);
+    SetTable(net, Node("b"), {0.1, 0.9, 0.2, 0.8, 0.3, 0.7});
+    net.SetTarget(Node("b"));
+    net.GetUserProperties().AddProperty("key", "value");
+    net.GetNode(Node("a"))->GetInfo()->documentation.AddDocument("manual", "a.pdf");
+
+    QNL_network copy(net);
+    ASSERT_TRUE(copy.IsValid());
+    EXPECT_EQ(copy.GetNumberOfNodes(), 3);
+    EXPECT_EQ(copy.GetNumberOfTargets(), 1);
+    EXPECT_EQ(copy.IsTarget(copy.FindNode("b")), 1);
+    EXPECT_EQ(ItemsOf(copy.GetParents(copy.FindNode("b"))), (std::vector<int>{Node("a")}));
+    EXPECT_EQ(copy.GetChildren(copy.FindNode("a"), 1).GetCount(), 1);
+    EXPECT_EQ(copy.GetUserProperties().FindProperty("key"), 0);
+    EXPECT_EQ(copy.GetNode(copy.FindNode("a"))->GetInfo()->documentation.GetNumberOfDocuments(),
+              1);
+    QNL_Dmatrix* copied = copy.GetNode(copy.FindNode("b"))->GetDefinition()->GetMatrix();
+    ASSERT_NE(copied, nullptr);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(copied->Subscript(i), TableOf("b")->Subscript(i));
+    EXPECT_EQ(copy.GetNode(0)->GetNetwork(), &copy);
+    EXPECT_EQ(copy.GetNode(0)->GetDefinition()->GetNetwork(), &copy);
+
+    // Editing the copy leaves the source alone.
+    copy.GetNode(copy.FindNode("a"))->GetDefinition()->AddOutcome("more");
+    EXPECT_EQ(TableOf("b")->GetSizeOfDimension(0), 3);
+    EXPECT_EQ(copied->GetSizeOfDimension(0), 4);
+
+    QNL_network working;
+    ASSERT_EQ(working.CopyNodes(net), 0);
+    EXPECT_EQ(working.GetNumberOfNodes(), 3);
+    EXPECT_EQ(working.GetUserProperties().GetNumberOfProperties(), 0);
+}
+
+class NetworkEvidence : public Network {
+protected:
+    // a -> b -> c, and d -> b; e stands apart.
+    void SetUp() override {
+        Network::SetUp();
+        for (const char* id : {"a", "b", "c", "d", "e"}) AddNode(net, id);
+        Arc("a", "b");
+        Arc("d", "b");
+        Arc("b", "c");
+        MarkAllValid();
+    }
+    QNL_nodeValue* Value(const char* id) { return net.GetNode(Node(id))->GetValue(); }
+    void MarkAllValid() {
+        for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
+            net.GetNode(h)->GetValue()->SetValidFlag(true);
+    }
+    std::string Invalid() {
+        std::string ids;
+        for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
+            if (!net.GetNode(h)->GetValue()->IsValueValid()) ids += net.GetNode(h)->GetId();
+        return ids;
+    }
+};
+
+TEST_F(NetworkEvidence, EvidenceOnALeafInvalidatesWhatItCanReach) {
+    ASSERT_EQ(Value("c")->SetEvidence(0), 0);
+    EXPECT_EQ(Invalid(), "abd"); // c itself holds evidence; e is unconnected
+    MarkAllValid();
+    ASSERT_EQ(Value("c")->ClearEvidence(), 0);
+    EXPECT_EQ(Invalid(), "abcd");
+}
+
+TEST_F(NetworkEvidence, EvidenceOnARootDoesNotReachItsSpouse) {
+    ASSERT_EQ(Value("a")->SetEvidence(1), 0);
+    // d is a parent of b: without evidence at or below b, a and d are independent.
+    EXPECT_EQ(Invalid(), "bc");
+}
+
+TEST_F(NetworkEvidence, EvidenceBelowACollectorLinksItsParents) {
+    ASSERT_EQ(Value("c")->SetEvidence(1), 0);
+    MarkAllValid();
+    ASSERT_EQ(Value("a")->SetEvidence(0), 0);
+    EXPECT_EQ(Invalid(), "bd");
+}
+
+TEST_F(NetworkEvidence, NothingHappensWithNotificationsOff) {
+    net.SetNotificationControl(0);
+    ASSERT_EQ(Value("c")->SetEvidence(0), 0);
+    EXPECT_EQ(Invalid(), "");
+}
+
+TEST_F(NetworkEvidence, StructureAndTableChangesInvalidateDescendants) {
+    ASSERT_EQ(net.NotifyChange(Node("b"), QNL_network::CHANGE_VALUES), 0);
+    EXPECT_EQ(Invalid(), "bc");
+    MarkAllValid();
+    net.SetNotificationMask(0);
+    net.NotifyChange(Node("a"), QNL_network::CHANGE_VALUES);
+    EXPECT_EQ(Invalid(), "");
+    net.SetNotificationMask(463);
+    ASSERT_EQ(Arc("e", "c"), 0);
+    EXPECT_EQ(Invalid(), "c");
+}
+
+TEST_F(NetworkEvidence, DeterministicChildReceivesPropagatedEvidence) {
+    // b is the logical AND of a and d: outcome 1 only when both are 1.
+    SetTable(net, Node("b"), {1, 0, 1, 0, 1, 0, 0, 1});
+    ASSERT_EQ(Value("a")->SetEvidence(1), 0);
+    EXPECT_FALSE(Value("b")->IsObserved());
+    ASSERT_EQ(Value("d")->SetEvidence(1), 0);
+    ASSERT_TRUE(Value("b")->HasPropagatedEvidence());
+    EXPECT_EQ(Value("b")->GetEvidence(), 1);
+    EXPECT_EQ(Value("c")->SetPropagatedEvidence(0) == 0, true); // c is not implied: allowed
+    Value("c")->ClearPropagatedEvidence();
+
+    // Evidence b = 0 implies d = 0 while a = 1 is observed: d = 1 is refused.
+    ASSERT_EQ(Value("d")->ClearEvidence(), 0);
+    EXPECT_FALSE(Value("b")->IsObserved());
+    ASSERT_EQ(Value("b")->SetEvidence(0), 0);
+    EXPECT_EQ(Value("d")->GetEvidence(), 0);
+    EXPECT_TRUE(Value("d")->HasPropagatedEvidence());
+    EXPECT_EQ(Value("d")->SetEvidence(1), -2);
+}
+
+TEST_F(NetworkEvidence, ConflictFoundByPropagationIsReported) {
+    SetTable(net, Node("b"), {1, 0, 1, 0, 1, 0, 0, 1}); // AND of a and d
+    ASSERT_EQ(Value("b")->SetEvidence(0), 0);
+    ASSERT_EQ(Value("a")->SetEvidence(1), 0);
+    QNL_errorHandler::Instance().Flush();
+    EXPECT_EQ(Value("d")->SetEvidence(1), -26);
+    EXPECT_FALSE(Value("d")->HasEvidence());
+    const std::string message = QNL_errorHandler::Instance().GetMessage(0);
+    EXPECT_TRUE(message == "ERROR: conficting evidence between nodes [b] and [d]" ||
+                message == "ERROR: conficting evidence between nodes [d] and [b]")
+        << message;
+}
+
+TEST_F(NetworkEvidence, ObservedChildImpliesItsParentOnlyWhenOneOutcomeRemains) {
+    SetTable(net, Node("b"), {1, 0, 1, 0, 1, 0, 0, 1}); // AND of a and d
+    ASSERT_EQ(Value("b")->SetEvidence(1), 0);
+    EXPECT_EQ(Value("a")->GetEvidence(), 1);
+    EXPECT_EQ(Value("d")->GetEvidence(), 1);
+    ASSERT_EQ(Value("b")->SetEvidence(0), 0); // a and d each keep two possible outcomes
+    EXPECT_FALSE(Value("a")->IsObserved());
+    EXPECT_FALSE(Value("d")->IsObserved());
+}
+
+TEST_F(NetworkEvidence, ImpossibleEvidenceIsRefusedWithItsMessage) {
+    SetTable(net, Node("c"), {1, 0, 0.5, 0.5});
+    // Without propagation c = 0 is not implied first, so the definition itself refuses c = 1.
+    net.SetNotificationControl(QNL_network::NOTIFY_ON);
+    ASSERT_EQ(Value("b")->SetEvidence(0), 0);
+    QNL_errorHandler::Instance().Flush();
+    EXPECT_EQ(Value("c")->SetEvidence(1), -2);
+    EXPECT_FALSE(Value("c")->HasEvidence());
+    EXPECT_STREQ(QNL_errorHandler::Instance().GetMessage(0),
+                 "Outcome [State1] of node [c] is impossible");
+}
+
+} // namespace

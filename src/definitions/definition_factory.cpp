@@ -1,12 +1,25 @@
 // The built-in definition classes, entered in the node's definition factory when the library
 // loads. A type code missing here is refused by AddNode and SetType.
 
+#include "definitions/cpt.h"
+#include "definitions/list.h"
+#include "definitions/table.h"
+#include "definitions/truth_table.h"
 #include "model/node.h"
 
 namespace {
 
+template <typename Definition> QNL_nodeDefinition* Create(int handle, QNL_network* network) {
+    return new Definition(handle, network);
+}
+
 struct BuiltinDefinitions {
-    BuiltinDefinitions() {}
+    BuiltinDefinitions() {
+        quarn::detail::RegisterDefinitionClass(QNL_TYPE_CPT, Create<QNL_cpt>);
+        quarn::detail::RegisterDefinitionClass(QNL_TYPE_TRUTHTABLE, Create<QNL_truthTable>);
+        quarn::detail::RegisterDefinitionClass(QNL_TYPE_LIST, Create<QNL_list>);
+        quarn::detail::RegisterDefinitionClass(QNL_TYPE_TABLE, Create<QNL_table>);
+    }
 };
 
 const BuiltinDefinitions registerAtLoad;

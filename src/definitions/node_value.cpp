@@ -45,16 +45,22 @@ int QNL_nodeValue::GetSize() const {
     return matrix == nullptr ? -51 : matrix->GetSize();
 }
 
-int QNL_nodeValue::GetEvidence(double*) const { return -51; }
+int QNL_nodeValue::GetEvidence(double*) const {
+    return -51;
+}
 
-int QNL_nodeValue::GetValue(QNL_Dmatrix**) { return -51; }
+int QNL_nodeValue::GetValue(QNL_Dmatrix**) {
+    return -51;
+}
 
 QNL_Dmatrix* QNL_nodeValue::GetMatrix() {
     QNL_Dmatrix* matrix = nullptr;
     return GetValue(&matrix) == 0 ? matrix : nullptr;
 }
 
-int QNL_nodeValue::NodeOutcomeCount() const { return NodeOutcomeCount(network, handle); }
+int QNL_nodeValue::NodeOutcomeCount() const {
+    return NodeOutcomeCount(network, handle);
+}
 
 int QNL_nodeValue::NodeOutcomeCount(const QNL_network* network, int handle) {
     if (network == nullptr) return 0;

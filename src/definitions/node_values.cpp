@@ -21,8 +21,7 @@ int Log(int code, const char* message) {
 }
 
 // Null only when memory runs out; a copy whose assignment failed is marked not valid.
-template <typename Value>
-QNL_nodeValue* NewCopy(const Value& source) {
+template <typename Value> QNL_nodeValue* NewCopy(const Value& source) {
     return new (std::nothrow) Value(source);
 }
 
@@ -69,9 +68,9 @@ int MatrixValue::Assign(const QNL_nodeValue& other) {
     const bool sameType = source != nullptr && other.GetType() == GetType();
 
     QNL_Dmatrix fresh;
-    const int made = sameType ? fresh.Assign(source->matrix)
-                              : MakeFreshMatrix(FreshSize(other.GetNetwork(), other.GetHandle()),
-                                                fresh);
+    const int made = sameType
+                         ? fresh.Assign(source->matrix)
+                         : MakeFreshMatrix(FreshSize(other.GetNetwork(), other.GetHandle()), fresh);
     if (made != 0) return made;
     const int result = QNL_nodeValue::Assign(other);
     if (result != 0) return result;
@@ -154,8 +153,7 @@ int DiscreteValue::SetEvidence(int outcome) {
     if (result != 0 && ApplyEvidence(previous) != 0) {
         // The network refuses even the evidence it held before (it was set while the network
         // was not listening): keep it anyway rather than lose it.
-        if (SetValueToOutcome(previous) == 0)
-            flags = (flags & ~FLAG_PROPAGATED) | FLAG_EVIDENCE;
+        if (SetValueToOutcome(previous) == 0) flags = (flags & ~FLAG_PROPAGATED) | FLAG_EVIDENCE;
     }
     return result;
 }
@@ -213,7 +211,9 @@ QNL_beliefVector::QNL_beliefVector(const QNL_beliefVector& source)
     if (Assign(source) != 0) status &= ~STATUS_VALID;
 }
 
-QNL_nodeValue* QNL_beliefVector::CreateCopy() const { return NewCopy(*this); }
+QNL_nodeValue* QNL_beliefVector::CreateCopy() const {
+    return NewCopy(*this);
+}
 
 int QNL_beliefVector::SetValueToOutcome(int outcome) {
     const int count = NodeOutcomeCount();
@@ -241,7 +241,9 @@ QNL_decisionValue::QNL_decisionValue(const QNL_decisionValue& source)
     if (Assign(source) != 0) status &= ~STATUS_VALID;
 }
 
-QNL_nodeValue* QNL_decisionValue::CreateCopy() const { return NewCopy(*this); }
+QNL_nodeValue* QNL_decisionValue::CreateCopy() const {
+    return NewCopy(*this);
+}
 
 int QNL_decisionValue::SetValueToOutcome(int outcome) {
     if (outcome < 0 || outcome >= NodeOutcomeCount()) return Log(-2, kOutcomeOutOfRange);
@@ -264,7 +266,9 @@ QNL_utilityValue::QNL_utilityValue(const QNL_utilityValue& source) : MatrixValue
     if (Assign(source) != 0) status &= ~STATUS_VALID;
 }
 
-QNL_nodeValue* QNL_utilityValue::CreateCopy() const { return NewCopy(*this); }
+QNL_nodeValue* QNL_utilityValue::CreateCopy() const {
+    return NewCopy(*this);
+}
 
 double QNL_utilityValue::GetMinimum() const {
     const QNL_doubleArray& items = matrix.GetItems();
@@ -333,7 +337,9 @@ QNL_mauValue::QNL_mauValue(const QNL_mauValue& source) : MatrixValue() {
     if (Assign(source) != 0) status &= ~STATUS_VALID;
 }
 
-QNL_nodeValue* QNL_mauValue::CreateCopy() const { return NewCopy(*this); }
+QNL_nodeValue* QNL_mauValue::CreateCopy() const {
+    return NewCopy(*this);
+}
 
 // ---------------------------------------------------------------------------------------
 // Equation value.
@@ -345,7 +351,9 @@ QNL_equationValue::QNL_equationValue(const QNL_equationValue& source) : QNL_node
     if (Assign(source) != 0) status &= ~STATUS_VALID;
 }
 
-QNL_nodeValue* QNL_equationValue::CreateCopy() const { return NewCopy(*this); }
+QNL_nodeValue* QNL_equationValue::CreateCopy() const {
+    return NewCopy(*this);
+}
 
 void QNL_equationValue::ResetOwnFields() {
     evidenceValue = 0.0;
@@ -470,7 +478,8 @@ int QNL_equationValue::SetWeightedSamples(const std::vector<QNL_weightedSample>&
         return Log(-42, kNoMemory);
     }
     if (allZero)
-        for (QNL_weightedSample& record : copied) record.weight = 1.0;
+        for (QNL_weightedSample& record : copied)
+            record.weight = 1.0;
     samples.swap(copied);
     deviation = -1.0;
     if (samples.empty()) {
@@ -499,7 +508,9 @@ QNL_continuousValue::QNL_continuousValue(const QNL_continuousValue& source) : QN
     if (Assign(source) != 0) status &= ~STATUS_VALID;
 }
 
-QNL_nodeValue* QNL_continuousValue::CreateCopy() const { return NewCopy(*this); }
+QNL_nodeValue* QNL_continuousValue::CreateCopy() const {
+    return NewCopy(*this);
+}
 
 void QNL_continuousValue::ResetOwnFields() {
     stateWord = 0;

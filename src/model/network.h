@@ -198,6 +198,8 @@ private:
     int RemoveOrdinaryArc(int parent, int child);
     int RemoveCostArc(int parent, int child);
     int AfterStructureChange(int node, int kind);
+    void DropStaleEvidence(int node);
+    void RemapEvidence(int node, int removed, int inserted, const QNL_intArray* order);
     void MarkRelatives(int node, int flag, bool upward, bool costLayer);
     void MarkEvidenceAncestors();
     bool Walk(int node, bool downward);

@@ -234,10 +234,23 @@ int QNL_network::AfterStructureChange(int node, int kind) {
 }
 
 int QNL_network::NotifyChange(int node, int kind) {
+    if (kind == CHANGE_SHAPE) DropStaleEvidence(node);
     if (!(notificationControl & NOTIFY_ON) || (notificationMask & kind) != kind) return 0;
     if (kind == CHANGE_OUTCOMES || kind == CHANGE_VALUES || kind == CHANGE_SHAPE)
         return InvalidateFrom(node);
     return 0;
+}
+
+// Evidence on an outcome that a change of the outcome set removed would index past the
+// node's tables; it is withdrawn before anything reads it.
+void QNL_network::DropStaleEvidence(int node) {
+    QNL_node* n = GetNode(node);
+    QNL_nodeValue* value = n != nullptr ? n->GetValue() : nullptr;
+    if (value == nullptr || n->GetDefinition() == nullptr || !value->IsObserved()) return;
+    const int outcome = value->GetEvidence();
+    if (outcome < 0 || outcome < n->GetDefinition()->GetNumberOfOutcomes()) return;
+    if (value->HasEvidence()) value->ClearEvidence();
+    if (value->HasPropagatedEvidence()) value->ClearPropagatedEvidence();
 }
 
 int QNL_network::NodeTypeChanged(int node, int previousType) {
@@ -245,17 +258,47 @@ int QNL_network::NodeTypeChanged(int node, int previousType) {
     return 0;
 }
 
+// The node's own evidence follows a change of its outcome set: it moves with its outcome,
+// or goes when its outcome was removed. This happens quietly; the change notification that
+// ends every outcome change invalidates and propagates again.
+void QNL_network::RemapEvidence(int node, int removed, int inserted, const QNL_intArray* order) {
+    QNL_node* n = GetNode(node);
+    QNL_nodeValue* value = n != nullptr ? n->GetValue() : nullptr;
+    if (value == nullptr || !value->IsObserved() || value->GetEvidence() < 0) return;
+    const int old = value->GetEvidence();
+    int moved = old;
+    if (removed >= 0) moved = old == removed ? -1 : (old > removed ? old - 1 : old);
+    if (inserted >= 0 && old >= inserted) moved = old + 1;
+    if (order != nullptr) moved = order->FindPosition(old);
+    if (moved == old) return;
+    const bool user = value->HasEvidence();
+    const int control = notificationControl;
+    notificationControl &= ~NOTIFY_ON;
+    if (user)
+        value->ClearEvidence();
+    else
+        value->ClearPropagatedEvidence();
+    if (moved >= 0 && user) {
+        value->InitFromDefinition();
+        value->SetEvidence(moved);
+    }
+    notificationControl = control;
+}
+
 int QNL_network::OutcomeInserted(int node, int index) {
+    RemapEvidence(node, -1, index, nullptr);
     if (cases != nullptr) cases->OutcomeInserted(node, index);
     return 0;
 }
 
 int QNL_network::OutcomeRemoved(int node, int index) {
+    RemapEvidence(node, index, -1, nullptr);
     if (cases != nullptr) cases->OutcomeRemoved(node, index);
     return 0;
 }
 
 int QNL_network::OutcomesReordered(int node, const QNL_intArray& order) {
+    RemapEvidence(node, -1, -1, &order);
     if (cases != nullptr) cases->OutcomesReordered(node, order);
     return 0;
 }

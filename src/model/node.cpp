@@ -1,5 +1,6 @@
 #include "model/node.h"
 
+#include "definitions/extra_definition.h"
 #include "definitions/node_value.h"
 #include "definitions/node_values.h"
 #include "model/error_handler.h"
@@ -51,6 +52,18 @@ QNL_nodeDefinition* MakeDefinition(int type, int handle, QNL_network* network, i
         QNL_nodeDefinition* definition = creator(handle, network);
         if (definition == nullptr) result = -42;
         return definition;
+    } catch (const std::bad_alloc&) {
+        result = -42;
+        return nullptr;
+    }
+}
+
+// The diagnostic annotations for a node, sized to the outcomes of its definition.
+QNL_extraDefinition* MakeExtraDefinition(int handle, QNL_network* network,
+                                         const QNL_nodeDefinition* definition, int& result) {
+    result = 0;
+    try {
+        return new QNL_extraDefinition(handle, network, definition);
     } catch (const std::bad_alloc&) {
         result = -42;
         return nullptr;
@@ -167,6 +180,10 @@ QNL_node::QNL_node(const QNL_node& source) : QNL_object() {
             info->header.SetOwner(this);
         }
         if (source.cost != nullptr) cost = new QNL_nodeCost(*source.cost);
+        if (source.extra != nullptr) {
+            extra = new QNL_extraDefinition(*source.extra);
+            extra->SetNetwork(network, handle);
+        }
     } catch (const std::bad_alloc&) {
         return;
     }
@@ -180,6 +197,7 @@ QNL_node::~QNL_node() {
     delete definition;
     delete value;
     delete cost;
+    delete extra;
 }
 
 int QNL_node::CleanUp(int deep) {
@@ -188,15 +206,18 @@ int QNL_node::CleanUp(int deep) {
         if (definition != nullptr) definition->CleanUp(deep);
         if (value != nullptr) value->CleanUp(deep);
         if (cost != nullptr) cost->CleanUp(deep);
+        if (extra != nullptr) extra->CleanUp(deep);
     }
     delete info;
     delete definition;
     delete value;
     delete cost;
+    delete extra;
     info = nullptr;
     definition = nullptr;
     value = nullptr;
     cost = nullptr;
+    extra = nullptr;
     return 0;
 }
 
@@ -250,6 +271,7 @@ void QNL_node::Rebind(QNL_network* newNetwork, int newHandle) {
     if (definition != nullptr) definition->SetNetwork(newNetwork, newHandle);
     if (value != nullptr) value->SetNetwork(newNetwork, newHandle);
     if (cost != nullptr) cost->SetNetwork(newNetwork, newHandle);
+    if (extra != nullptr) extra->SetNetwork(newNetwork, newHandle);
 }
 
 int QNL_node::SetSubmodel(int submodelHandle) {
@@ -276,6 +298,13 @@ int QNL_node::CreateDefinition(int type) {
     int result;
     QNL_nodeDefinition* created = MakeDefinition(type, handle, network, result);
     if (result != 0) return result;
+    if (created != nullptr && extra == nullptr) {
+        extra = MakeExtraDefinition(handle, network, created, result);
+        if (result != 0) {
+            delete created;
+            return result;
+        }
+    }
     delete definition;
     definition = created;
     return 0;
@@ -339,6 +368,19 @@ int QNL_node::SetType(int type) {
     }
     if (newDefinition != nullptr && definition != nullptr) newDefinition->Assign(*definition);
     if (newValue != nullptr && value != nullptr) newValue->Assign(*value);
+    // The annotations keep their texts while the outcome count stays; a new outcome set gets
+    // fresh ones, so they never name outcomes the node no longer has.
+    if (newDefinition != nullptr) {
+        if (extra == nullptr)
+            extra = MakeExtraDefinition(handle, network, newDefinition, result);
+        else if (extra->GetNumberOfOutcomes() != QNL_extraDefinition::OutcomesOf(newDefinition))
+            result = extra->ResizeToOutcomes(newDefinition);
+        if (result != 0) {
+            delete newDefinition;
+            delete newValue;
+            return result;
+        }
+    }
     delete definition;
     delete value;
     definition = newDefinition;

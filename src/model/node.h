@@ -7,11 +7,13 @@ class QNL_nodeInfo;
 class QNL_nodeDefinition;
 class QNL_nodeValue;
 class QNL_nodeCost;
+class QNL_extraDefinition;
 class QNL_intArray;
 
 // One variable of a network. It owns its information, its definition (the local model),
-// its value (the result of inference) and its observation costs; the network owns the node
-// and addresses it by handle. A node in a network always has a definition and a value.
+// its value (the result of inference), its observation costs and its diagnostic annotations
+// (from its first definition on); the network owns the node and addresses it by handle. A
+// node in a network always has a definition and a value.
 class QNL_node : public QNL_object {
 public:
     static constexpr int MAIN_SUBMODEL = 0x4000;
@@ -19,8 +21,8 @@ public:
     // With a null network an empty node without parts; otherwise a node with information,
     // costs and the definition and value of the type.
     QNL_node(int type, int handle, QNL_network* network);
-    // Full copy of a valid source (information, definition, value, costs); an invalid
-    // source gives an empty node.
+    // Full copy of a valid source (information, definition, value, costs, diagnostic
+    // annotations); an invalid source gives an empty node.
     QNL_node(const QNL_node& source);
     QNL_node& operator=(const QNL_node&) = delete;
     ~QNL_node() override;
@@ -36,6 +38,7 @@ public:
     QNL_nodeDefinition* GetDefinition() const { return definition; }
     QNL_nodeValue* GetValue() const { return value; }
     QNL_nodeCost* GetCost() const { return cost; }
+    QNL_extraDefinition* GetExtraDefinition() const { return extra; }
     QNL_network* GetNetwork() const { return network; }
     int GetHandle() const { return handle; }
     int GetSubmodel() const { return submodel; }
@@ -69,6 +72,7 @@ private:
     QNL_nodeDefinition* definition = nullptr;
     QNL_nodeValue* value = nullptr;
     QNL_nodeCost* cost = nullptr;
+    QNL_extraDefinition* extra = nullptr;
     QNL_network* network = nullptr;
     int handle = -1;
     int submodel = MAIN_SUBMODEL;

@@ -95,13 +95,20 @@ int QNL_nodeCost::RemoveParent(int parent) {
     return 0;
 }
 
-int QNL_nodeCost::InsertParentOutcome(int parent, int index) {
-    if (!IsValid()) return -567;
+// The dimension an outcome change of the parent applies to: -2 for a utility parent, -1
+// for a parent without a dimension (nothing to do), else its position.
+int QNL_nodeCost::OutcomeDimension(int parent) const {
     const int type = ParentType(parent);
     if (type == QNL_TYPE_TABLE) return -2;
-    if (!QNL_IsTableParentType(type)) return 0;
+    if (!QNL_IsTableParentType(type)) return -1;
     const int position = ParentPosition(parent);
-    if (position < 0) return position;
+    return position < 0 ? -2 : position;
+}
+
+int QNL_nodeCost::InsertParentOutcome(int parent, int index) {
+    if (!IsValid()) return -567;
+    const int position = OutcomeDimension(parent);
+    if (position < 0) return position == -1 ? 0 : position;
     int result = costs.AddOutcome(position);
     if (result == 0) result = costs.ShiftDataUpwards(position, index, 0.0);
     CheckConsistency(1);
@@ -110,11 +117,8 @@ int QNL_nodeCost::InsertParentOutcome(int parent, int index) {
 
 int QNL_nodeCost::RemoveParentOutcome(int parent, int index) {
     if (!IsValid()) return -567;
-    const int type = ParentType(parent);
-    if (type == QNL_TYPE_TABLE) return -2;
-    if (!QNL_IsTableParentType(type)) return 0;
-    const int position = ParentPosition(parent);
-    if (position < 0) return position;
+    const int position = OutcomeDimension(parent);
+    if (position < 0) return position == -1 ? 0 : position;
     int result = costs.ShiftDataDownwards(position, index);
     if (result == 0) result = costs.RemoveLastOutcome(position);
     CheckConsistency(1);

@@ -40,6 +40,7 @@ private:
     // Position of the parent among the node's cost parents, and its definition type.
     int ParentPosition(int parent) const;
     int ParentType(int parent) const;
+    int OutcomeDimension(int parent) const;
 
     QNL_network* network = nullptr;
     int handle = -1;

@@ -1,5 +1,6 @@
 #include "model/node_definition.h"
 
+#include "definitions/extra_definition.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_cost.h"
@@ -141,6 +142,18 @@ int CheckChildrenCanFollow(QNL_network& network, int handle) {
     return 0;
 }
 
+// The node's diagnostic annotations follow an outcome change. Annotations already out of step
+// with the outcomes (their index or order does not fit) are rebuilt for the definition's
+// outcomes instead of stopping the propagation halfway.
+template <typename Edit>
+int FollowInAnnotations(QNL_network& network, int handle, const QNL_nodeDefinition& definition,
+                        Edit edit) {
+    QNL_extraDefinition* extra = network.GetNode(handle)->GetExtraDefinition();
+    if (extra == nullptr) return 0;
+    const int result = edit(*extra);
+    return result == -2 ? extra->ResizeToOutcomes(&definition) : result;
+}
+
 } // namespace
 
 int QNL_nodeDefinition::PropagateInsertOutcome(int index) {
@@ -158,6 +171,10 @@ int QNL_nodeDefinition::PropagateInsertOutcome(int index) {
         if ((result = network->GetNode(costChildren[i])->GetCost()->InsertParentOutcome(
                  handle, index)) != 0)
             return result;
+    result = FollowInAnnotations(*network, handle, *this, [index](QNL_extraDefinition& e) {
+        return e.InsertOutcome(index);
+    });
+    if (result != 0) return result;
     CheckConsistency(1);
     return network->NotifyChange(handle, QNL_network::CHANGE_OUTCOMES);
 }
@@ -178,6 +195,10 @@ int QNL_nodeDefinition::PropagateRemoveOutcome(int index, QNL_stringArray& ids) 
         if ((result = network->GetNode(costChildren[i])->GetCost()->RemoveParentOutcome(
                  handle, index)) != 0)
             return result;
+    result = FollowInAnnotations(*network, handle, *this, [index](QNL_extraDefinition& e) {
+        return e.RemoveOutcome(index);
+    });
+    if (result != 0) return result;
     CheckConsistency(1);
     return network->NotifyChange(handle, QNL_network::CHANGE_OUTCOMES);
 }
@@ -185,6 +206,10 @@ int QNL_nodeDefinition::PropagateRemoveOutcome(int index, QNL_stringArray& ids) 
 int QNL_nodeDefinition::PropagateReorderOutcomes(const QNL_intArray& order) {
     if (network == nullptr || !network->IsValidNodeHandle(handle)) return 0;
     int result = CheckChildrenCanFollow(*network, handle);
+    if (result != 0) return result;
+    result = FollowInAnnotations(*network, handle, *this, [&order](QNL_extraDefinition& e) {
+        return e.ReorderOutcomes(order);
+    });
     if (result != 0) return result;
     const QNL_intArray children(network->GetChildren(handle, 0));
     for (int i = 0; i < children.GetCount(); ++i)

@@ -7,6 +7,23 @@
 
 namespace quarn::detail {
 
+// How many entries a reorder by `order` covers: the items in use when the order is as long
+// as the count, else every element when it is as long as the size. -2 when it is neither or
+// when the order is not a permutation of 0..n-1.
+template <typename Order>
+int ReorderLength(const Order& order, int count, int size) {
+    const int m = order.GetCount();
+    if (m != count && m != size) return -2;
+    const int n = m == count ? count : size;
+    std::vector<char> seen(static_cast<std::size_t>(n), 0);
+    for (int i = 0; i < n; ++i) {
+        const int from = order[i];
+        if (from < 0 || from >= n || seen[static_cast<std::size_t>(from)]) return -2;
+        seen[static_cast<std::size_t>(from)] = 1;
+    }
+    return n;
+}
+
 // The storage and list logic shared by the library's integer and double arrays: a small
 // inline buffer for short arrays, heap blocks above it. Storage decides where heap blocks
 // come from and go to, and whether an empty array points at its inline buffer or at null.
@@ -153,21 +170,9 @@ public:
     // count equals the count, else all elements when it equals the size.
     template <typename Order>
     int Reorder(const Order& order) {
-        const int m = order.GetCount();
-        int n;
-        if (m == count)
-            n = count;
-        else if (m == size)
-            n = size;
-        else
-            return -2;
         try {
-            std::vector<char> seen(static_cast<std::size_t>(n), 0);
-            for (int i = 0; i < n; ++i) {
-                int from = order[i];
-                if (from < 0 || from >= n || seen[static_cast<std::size_t>(from)]) return -2;
-                seen[static_cast<std::size_t>(from)] = 1;
-            }
+            const int n = ReorderLength(order, count, size);
+            if (n < 0) return n;
             std::vector<T> moved(static_cast<std::size_t>(n));
             for (int i = 0; i < n; ++i) moved[static_cast<std::size_t>(i)] = data[order[i]];
             std::copy(moved.begin(), moved.end(), data);

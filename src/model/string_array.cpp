@@ -227,21 +227,9 @@ int QNL_stringArray::Assign(const QNL_stringArray& source) {
 
 int QNL_stringArray::Reorder(const QNL_intArray& order) {
     if (!IsValid()) return -567;
-    const int m = order.GetCount();
-    int n;
-    if (m == count)
-        n = count;
-    else if (m == size)
-        n = size;
-    else
-        return -2;
     try {
-        std::vector<char> seen(static_cast<std::size_t>(n), 0);
-        for (int i = 0; i < n; ++i) {
-            const int from = order[i];
-            if (from < 0 || from >= n || seen[static_cast<std::size_t>(from)]) return -2;
-            seen[static_cast<std::size_t>(from)] = 1;
-        }
+        const int n = quarn::detail::ReorderLength(order, count, size);
+        if (n < 0) return n;
         // A permutation: moving the owned texts is the same as copying and freeing them.
         std::vector<Entry> moved(static_cast<std::size_t>(n));
         for (int i = 0; i < n; ++i)

@@ -28,8 +28,7 @@ constexpr double kUndefined = QNL_utilityValue::UNDEFINED_UTILITY;
 
 // The test table definition under another type code, for decision nodes and for parents
 // that index a table without a dimension of their own.
-template <int Type>
-class TypedDefinition : public quarn_test::TestDefinition {
+template <int Type> class TypedDefinition : public quarn_test::TestDefinition {
 public:
     using TestDefinition::TestDefinition;
     QNL_nodeDefinition* CreateCopy() const override { return new TypedDefinition(*this); }
@@ -53,8 +52,7 @@ private:
 };
 
 // Reaches the protected flags and status, which no public operation sets directly.
-template <typename Value>
-class Probe : public Value {
+template <typename Value> class Probe : public Value {
 public:
     using Value::Value;
     void ForceFlags(unsigned bits) { this->flags = bits; }
@@ -77,7 +75,8 @@ QNL_Dmatrix Vector(std::initializer_list<double> values) {
     const int n = static_cast<int>(values.size());
     m.Setup(&n, 1);
     int i = 0;
-    for (double v : values) m.Subscript(i++) = v;
+    for (double v : values)
+        m.Subscript(i++) = v;
     return m;
 }
 
@@ -305,8 +304,10 @@ TEST_F(NodeValue, CopiesAndAssignmentsNeverNotify) {
     ASSERT_EQ(net.AddArc(a, b), 0);
     ASSERT_EQ(net.AddArc(a, x), 0);
     ASSERT_EQ(ValueOf(b)->SetEvidence(2), 0);
-    QNL_beliefVector target(&net, x);
+    QNL_beliefVector target(&net, x); // not the node's own value: the network can't judge it
+    net.SetNotificationControl(0);
     ASSERT_EQ(target.SetEvidence(0), 0);
+    net.SetNotificationControl(QNL_network::NOTIFY_ON | QNL_network::NOTIFY_PROPAGATE_EVIDENCE);
     MarkValid(a);
 
     std::unique_ptr<QNL_nodeValue> copy(ValueOf(b)->CreateCopy());
@@ -333,7 +334,8 @@ TEST_F(NodeValue, SameTypeCopyKeepsIndexedMatrixAndParents) {
     const int b = Add("b", 3);
     ASSERT_EQ(ValueOf(b)->AddIndexingParent(a), 0);
     QNL_Dmatrix* m = ValueOf(b)->GetMatrix();
-    for (int i = 0; i < m->GetSize(); ++i) m->Subscript(i) = i * 0.5;
+    for (int i = 0; i < m->GetSize(); ++i)
+        m->Subscript(i) = i * 0.5;
     ValueOf(b)->SetValidFlag(true);
     std::unique_ptr<QNL_nodeValue> copy(ValueOf(b)->CreateCopy());
     ASSERT_NE(copy, nullptr);
@@ -515,7 +517,8 @@ TEST_F(NodeValue, EquationStatisticsMatchDirectComputation) {
     QNL_equationValue v(&net, 0);
     EXPECT_EQ(v.ComputeStatistics(), 0);
     EXPECT_FALSE(v.IsValueValid());
-    for (double x : {1.0, 2.0, 3.0}) ASSERT_EQ(v.AddSample(x), 0);
+    for (double x : {1.0, 2.0, 3.0})
+        ASSERT_EQ(v.AddSample(x), 0);
     EXPECT_EQ(v.ComputeStatistics(), 0);
     EXPECT_DOUBLE_EQ(v.GetMean(), 2.0);
     EXPECT_NEAR(v.GetStandardDeviation(), std::sqrt(2.0 / 3.0), 1e-12);
@@ -536,13 +539,17 @@ TEST_F(NodeValue, EquationStatisticsMatchDirectComputation) {
     v.ClearSamples();
     v.SetKeepSamples(0);
     std::vector<double> xs;
-    for (int i = 0; i < 50; ++i) xs.push_back(std::sin(i * 1.3) * 10 + i * 0.1);
-    for (double x : xs) v.AddSample(x);
+    for (int i = 0; i < 50; ++i)
+        xs.push_back(std::sin(i * 1.3) * 10 + i * 0.1);
+    for (double x : xs)
+        v.AddSample(x);
     v.ComputeStatistics();
     double mean = 0, squares = 0;
-    for (double x : xs) mean += x;
+    for (double x : xs)
+        mean += x;
     mean /= xs.size();
-    for (double x : xs) squares += (x - mean) * (x - mean);
+    for (double x : xs)
+        squares += (x - mean) * (x - mean);
     EXPECT_TRUE(v.GetSamples().empty());
     EXPECT_EQ(v.GetSampleCount(), 50);
     EXPECT_NEAR(v.GetMean(), mean, 1e-12);

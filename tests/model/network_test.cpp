@@ -405,3 +405,24 @@ TEST_F(NetworkEvidence, ImpossibleEvidenceIsRefusedWithItsMessage) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(NetworkEvidence, EvidenceFollowsItsOutcomeWhenTheOutcomeSetChanges) {
+    QNL_nodeDefinition* c = net.GetNode(Node("c"))->GetDefinition();
+    ASSERT_EQ(c->AddOutcome("third"), 0);
+    SetTable(net, Node("c"), {0.2, 0.3, 0.5, 0.2, 0.3, 0.5});
+    ASSERT_EQ(Value("c")->SetEvidence(2), 0);
+    ASSERT_EQ(c->InsertOutcome(0, "first"), 0);
+    EXPECT_EQ(Value("c")->GetEvidence(), 3);
+    ASSERT_EQ(c->RemoveOutcome(1), 0);
+    EXPECT_EQ(Value("c")->GetEvidence(), 2);
+    QNL_intArray order;
+    for (int k : {2, 0, 1}) order.Add(k);
+    ASSERT_EQ(c->ReorderOutcomes(order), 0);
+    EXPECT_EQ(Value("c")->GetEvidence(), 0);
+    ASSERT_EQ(c->RemoveOutcome(0), 0);
+    EXPECT_FALSE(Value("c")->IsObserved());
+}
+
+} // namespace

@@ -1,0 +1,706 @@
+#include "formats/text_parser.h"
+
+#include "formats/number_text.h"
+#include "model/double_array.h"
+#include "model/error_handler.h"
+#include "model/int_array.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+#include "model/string_array.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+bool IsNamedKind(int kind) {
+    return kind == QNL_textScanner::IDENTIFIER || kind == QNL_textScanner::INTEGER ||
+           kind == QNL_textScanner::REAL || kind == QNL_textScanner::PUNCTUATOR ||
+           kind == QNL_textScanner::STRING;
+}
+
+const char* KindName(int kind) {
+    switch (kind) {
+    case QNL_textScanner::IDENTIFIER:
+        return "Identifier";
+    case QNL_textScanner::INTEGER:
+        return "Integer";
+    case QNL_textScanner::REAL:
+        return "Real Number";
+    case QNL_textScanner::PUNCTUATOR:
+        return "Punctuator";
+    case QNL_textScanner::STRING:
+        return "String";
+    default:
+        return "";
+    }
+}
+
+// What Expect names in its messages: the text in single quotes, else the kind's name.
+std::string ExpectedThing(int kind, const char* text) {
+    if (text != nullptr) return std::string("'") + text + "'";
+    return KindName(kind);
+}
+
+char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualIgnoringCase(const std::string& a, const char* b) {
+    std::size_t n = std::strlen(b);
+    if (a.size() != n) return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    return true;
+}
+
+int OutOfMemory() {
+    return QNL_errorHandler::Instance().LogError(-42);
+}
+
+} // namespace
+
+QNL_textParser::QNL_textParser(QNL_network* network) : network(network) {
+    status = STATUS_VALID | STATUS_READY;
+}
+
+QNL_textParser::~QNL_textParser() {
+    outputFile.Discard();
+}
+
+// ---------------------------------------------------------------------------------------
+// Reading frame
+
+int QNL_textParser::StartScanner(int mode) {
+    scanner.reset();
+    firstReadError = 0;
+    peekResult = 0;
+    tokenKind = QNL_textScanner::UNKNOWN;
+    tokenText.clear();
+    scanner.reset(new (std::nothrow) QNL_textScanner(mode));
+    if (scanner == nullptr) return OutOfMemory();
+    return 0;
+}
+
+int QNL_textParser::StartReading(const char* path, int mode) {
+    int result = StartScanner(mode);
+    return result != 0 ? result : scanner->Open(path);
+}
+
+int QNL_textParser::StartReadingText(const std::string& text, int mode) {
+    int result = StartScanner(mode);
+    return result != 0 ? result : scanner->OpenText(text);
+}
+
+int QNL_textParser::FinishReading(int result) {
+    scanner.reset();
+    return result != 0 ? result : firstReadError;
+}
+
+void QNL_textParser::NoteError(int code) {
+    if (firstReadError == 0) firstReadError = code;
+}
+
+int QNL_textParser::GetLineNumber() const {
+    return scanner != nullptr ? scanner->GetLineNumber() : 0;
+}
+
+int QNL_textParser::ReportError(int code, const char* text) {
+    if (code == 0) return 0;
+    NoteError(code);
+    std::string prefix = "(line " + std::to_string(GetLineNumber()) + ") : ";
+    return QNL_errorHandler::Instance().LogError(code, text, prefix.c_str());
+}
+
+// ---------------------------------------------------------------------------------------
+// Tokens
+
+int QNL_textParser::PeekToken() {
+    if (scanner == nullptr) return peekResult = -2;
+    QNL_textScanner::Token token;
+    peekResult = scanner->PeekToken(token);
+    try {
+        if (peekResult == 0) {
+            tokenKind = token.kind;
+            tokenText = token.text;
+        } else {
+            tokenKind = QNL_textScanner::UNKNOWN;
+            tokenText = peekResult == -126 ? token.text : std::string();
+        }
+    } catch (const std::bad_alloc&) {
+        peekResult = OutOfMemory();
+    }
+    if (peekResult != 0 && peekResult != -111) NoteError(peekResult);
+    return peekResult;
+}
+
+void QNL_textParser::ConsumeToken() {
+    if (scanner != nullptr) scanner->Consume();
+}
+
+// A punctuator may also be matched by a token of another kind that spells the beginning of
+// the text: the scanner gives "=" its own kind, yet formats expect it as a punctuator.
+bool QNL_textParser::Matches(int kind, const char* text) const {
+    if (tokenKind == kind) return text == nullptr || tokenText == text;
+    if (kind != PUNCTUATOR || text == nullptr || tokenText.empty()) return false;
+    return tokenText.size() <= std::strlen(text) &&
+           std::strncmp(tokenText.c_str(), text, tokenText.size()) == 0;
+}
+
+int QNL_textParser::Expect(int kind, const char* text) {
+    message.clear();
+    if (scanner == nullptr) {
+        NoteError(-127);
+        return QNL_errorHandler::Instance().LogError(-127, "ERROR: Unable to parse file");
+    }
+    try {
+        if (PeekToken() != 0) {
+            message = IsNamedKind(kind) ? "ERROR: End of File : Expecting " +
+                                              ExpectedThing(kind, text)
+                                        : "ERROR: Unexpected End of File";
+            return ReportError(-127, message.c_str());
+        }
+        if (Matches(kind, text)) {
+            ConsumeToken();
+            return 0;
+        }
+        message = "ERROR: '" + tokenText + "' : ";
+        message += IsNamedKind(kind) ? ExpectedThing(kind, text) + " expected" : "Unexpected";
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory();
+    }
+    return ReportError(-127, message.c_str());
+}
+
+int QNL_textParser::ExpectQuiet(int kind, const char* text) {
+    if (scanner == nullptr) return -2;
+    int result = PeekToken();
+    if (result != 0) return result;
+    if (!Matches(kind, text)) return -127;
+    ConsumeToken();
+    return 0;
+}
+
+int QNL_textParser::ReadInteger(int* out) {
+    if (out == nullptr) return -2;
+    if (PeekToken() != 0 || tokenKind != INTEGER) return -127;
+    int result = TextToInteger(tokenText.c_str(), out);
+    if (result != 0) return result;
+    ConsumeToken();
+    return 0;
+}
+
+int QNL_textParser::ReadReal(double* out) {
+    if (out == nullptr) return -2;
+    if (PeekToken() != 0 || (tokenKind != REAL && tokenKind != INTEGER)) return -127;
+    int result = ParseNumber(tokenText.c_str(), out);
+    if (result != 0) return result;
+    ConsumeToken();
+    return 0;
+}
+
+int QNL_textParser::ReadIdentifier(std::string& out) {
+    if (PeekToken() != 0 || tokenKind != IDENTIFIER) return -127;
+    try {
+        out = tokenText;
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory();
+    }
+    ConsumeToken();
+    return 0;
+}
+
+int QNL_textParser::ReadString(std::string& out) {
+    if (PeekToken() != 0 || tokenKind != STRING) return -127;
+    try {
+        out = tokenText;
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory();
+    }
+    ConsumeToken();
+    return 0;
+}
+
+bool QNL_textParser::Match(const char* text) const {
+    if (text == nullptr) return false;
+    return caseSensitive ? tokenText == text : EqualIgnoringCase(tokenText, text);
+}
+
+bool QNL_textParser::MatchAny(const char* const* list) const {
+    if (list == nullptr) return false;
+    for (; *list != nullptr; ++list)
+        if (Match(*list)) return true;
+    return false;
+}
+
+bool QNL_textParser::PeekMatch(const char* text) {
+    return PeekToken() == 0 && Match(text);
+}
+
+bool QNL_textParser::PeekMatchAny(const char* const* list) {
+    return PeekToken() == 0 && MatchAny(list);
+}
+
+bool QNL_textParser::NextIsIdentifier() {
+    return PeekToken() == 0 && tokenKind == IDENTIFIER;
+}
+
+bool QNL_textParser::NextIsString() {
+    return PeekToken() == 0 && tokenKind == STRING;
+}
+
+bool QNL_textParser::NextIsNumber() {
+    return PeekToken() == 0 && (tokenKind == REAL || tokenKind == INTEGER);
+}
+
+bool QNL_textParser::NextIsInteger() {
+    return PeekToken() == 0 && tokenKind == INTEGER;
+}
+
+bool QNL_textParser::NextIsComma() {
+    return PeekToken() == 0 && tokenKind == PUNCTUATOR && tokenText == ",";
+}
+
+bool QNL_textParser::NextIsOpenParen() {
+    return PeekToken() == 0 && tokenKind == PUNCTUATOR && tokenText == "(";
+}
+
+bool QNL_textParser::AtBlockEnd() {
+    return PeekToken() != 0 || (tokenKind == PUNCTUATOR && tokenText == "}");
+}
+
+// ---------------------------------------------------------------------------------------
+// Recovery
+
+int QNL_textParser::SkipStatement() {
+    long long depth = 0;
+    for (;;) {
+        int result = PeekToken();
+        if (result != 0) {
+            NoteError(result);
+            return QNL_errorHandler::Instance().LogError(result);
+        }
+        if (tokenKind == PUNCTUATOR) {
+            if (tokenText == "{") {
+                ++depth;
+            } else if (tokenText == "}") {
+                if (depth == 0) return 0;
+                --depth;
+            } else if (depth == 0 && tokenText == ";") {
+                return 0;
+            }
+        }
+        ConsumeToken();
+    }
+}
+
+int QNL_textParser::SkipBlock(int depth) {
+    long long level = depth;
+    for (;;) {
+        int result = PeekToken();
+        if (result != 0) {
+            NoteError(result);
+            return QNL_errorHandler::Instance().LogError(result);
+        }
+        if (tokenKind == PUNCTUATOR && tokenText == "{") {
+            ++level;
+        } else if (tokenKind == PUNCTUATOR && tokenText == "}") {
+            if (level <= 0) return 0;
+            if (--level == 0) {
+                ConsumeToken();
+                return 0;
+            }
+        }
+        ConsumeToken();
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Lists
+
+int QNL_textParser::ReadIdentifierList(QNL_stringArray& list) {
+    if (!list.IsValid()) return -567;
+    int result = Expect(PUNCTUATOR, "(");
+    if (result != 0) return result;
+    if (!NextIsIdentifier()) return Expect(PUNCTUATOR, ")");
+    for (;;) {
+        ConsumeToken();
+        result = list.Add(tokenText.c_str());
+        if (result < 0) return result;
+        if (!NextIsComma()) return Expect(PUNCTUATOR, ")");
+        ConsumeToken();
+        if (!NextIsIdentifier()) return -127;
+    }
+}
+
+int QNL_textParser::ReadStringList(QNL_stringArray& list) {
+    if (!list.IsValid()) return -567;
+    int result = Expect(PUNCTUATOR, "(");
+    if (result != 0) return result;
+    if (!NextIsString()) return Expect(PUNCTUATOR, ")");
+    for (;;) {
+        ConsumeToken();
+        result = list.Add(tokenText.c_str());
+        if (result < 0) return result;
+        if (!NextIsComma()) return Expect(PUNCTUATOR, ")");
+        ConsumeToken();
+        if (!NextIsString()) return -127;
+    }
+}
+
+int QNL_textParser::ReadRealList(QNL_doubleArray& list) {
+    int result = Expect(PUNCTUATOR, "(");
+    if (result != 0) return result;
+    if (!NextIsNumber()) return Expect(PUNCTUATOR, ")");
+    for (;;) {
+        double value = 0.0;
+        result = ReadReal(&value);
+        if (result != 0) return result;
+        result = list.Add(value);
+        if (result != 0) return result;
+        if (!NextIsComma()) return Expect(PUNCTUATOR, ")");
+        ConsumeToken();
+    }
+}
+
+int QNL_textParser::ReadIntegerList(QNL_intArray& list) {
+    int result = Expect(PUNCTUATOR, "(");
+    if (result != 0) return result;
+    if (!NextIsInteger()) return Expect(PUNCTUATOR, ")");
+    for (;;) {
+        int value = 0;
+        result = ReadInteger(&value);
+        if (result != 0) return result;
+        result = list.Add(value);
+        if (result != 0) return result;
+        if (!NextIsComma()) return Expect(PUNCTUATOR, ")");
+        ConsumeToken();
+    }
+}
+
+int QNL_textParser::WriteIdentifierList(const QNL_stringArray& list, bool all) {
+    int n = all ? list.GetSize() : list.GetCount();
+    int result = outputFile.Write("(");
+    for (int i = 0; i < n && result == 0; ++i) {
+        if (i > 0) result = outputFile.Write(", ");
+        const char* id = list.GetString(i);
+        if (result == 0) result = outputFile.WriteRaw(id != nullptr ? id : "");
+    }
+    return result != 0 ? result : outputFile.Write(")");
+}
+
+int QNL_textParser::WriteStringList(const QNL_stringArray& list, bool all) {
+    int n = all ? list.GetSize() : list.GetCount();
+    int result = outputFile.Write("(");
+    for (int i = 0; i < n && result == 0; ++i) {
+        const char* item = list.GetString(i);
+        if (i == 0) {
+            result = WriteQuotedText(item != nullptr ? item : "", true);
+            continue;
+        }
+        result = outputFile.WriteRaw(",");
+        if (result != 0) break;
+        if (outputFile.GetRightMargin() - outputFile.GetColumn() < 3) {
+            result = outputFile.WriteRaw("\n\"");
+        } else {
+            result = outputFile.WriteRaw(" \"");
+        }
+        if (result == 0) result = WriteQuotedBody(item != nullptr ? item : "", true);
+    }
+    return result != 0 ? result : outputFile.Write(")");
+}
+
+int QNL_textParser::WriteRealList(const QNL_doubleArray& list, bool all) {
+    int n = all ? list.GetSize() : list.GetCount();
+    int result = outputFile.Write("(");
+    try {
+        for (int i = 0; i < n && result == 0; ++i) {
+            if (i > 0) result = outputFile.Write(", ");
+            if (result == 0) result = outputFile.Write(FormatNumber(list[i]));
+        }
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory();
+    }
+    return result != 0 ? result : outputFile.Write(")");
+}
+
+int QNL_textParser::WriteIntegerList(const QNL_intArray& list, bool all) {
+    int n = all ? list.GetSize() : list.GetCount();
+    int result = outputFile.Write("(");
+    try {
+        for (int i = 0; i < n && result == 0; ++i) {
+            if (i > 0) result = outputFile.Write(", ");
+            if (result == 0) result = outputFile.Write(std::to_string(list[i]));
+        }
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory();
+    }
+    return result != 0 ? result : outputFile.Write(")");
+}
+
+int QNL_textParser::WriteIdentifierListProperty(const char* name, const QNL_stringArray& list,
+                                                bool all) {
+    if (name == nullptr) return 0;
+    int result = outputFile.WriteLine(name);
+    if (result == 0) result = outputFile.Write(" = ");
+    if (result == 0) result = WriteIdentifierList(list, all);
+    return result != 0 ? result : outputFile.Write(";\n");
+}
+
+int QNL_textParser::WriteStringListProperty(const char* name, const QNL_stringArray& list,
+                                            bool all) {
+    if (name == nullptr) return 0;
+    int result = outputFile.WriteLine(name);
+    if (result == 0) result = outputFile.Write(" = ");
+    if (result == 0) result = WriteStringList(list, all);
+    return result != 0 ? result : outputFile.Write(";\n");
+}
+
+int QNL_textParser::WriteRealListProperty(const char* name, const QNL_doubleArray& list,
+                                          bool all) {
+    if (name == nullptr) return 0;
+    int result = outputFile.WriteLine(name);
+    if (result == 0) result = outputFile.Write(" = ");
+    if (result == 0) result = WriteRealList(list, all);
+    return result != 0 ? result : outputFile.Write(";\n");
+}
+
+int QNL_textParser::WriteIntegerListProperty(const char* name, const QNL_intArray& list,
+                                             bool all) {
+    if (name == nullptr) return 0;
+    int result = outputFile.WriteLine(name);
+    if (result == 0) result = outputFile.Write(" = ");
+    if (result == 0) result = WriteIntegerList(list, all);
+    return result != 0 ? result : outputFile.Write(";\n");
+}
+
+// ---------------------------------------------------------------------------------------
+// Properties and blocks
+
+int QNL_textParser::ReadProperty(const char* name, int kind) {
+    if (name == nullptr) return -2;
+    if (ExpectQuiet(IDENTIFIER, name) != 0) return -129;
+    int result = Expect(PUNCTUATOR, "=");
+    return result != 0 ? result : Expect(kind);
+}
+
+int QNL_textParser::ReadIntegerProperty(const char* name, int* out) {
+    if (out == nullptr) return -2;
+    int result = ReadProperty(name, INTEGER);
+    return result != 0 ? result : TextToInteger(tokenText.c_str(), out);
+}
+
+int QNL_textParser::ReadBooleanProperty(const char* name, int* out) {
+    if (out == nullptr) return -2;
+    int result = ReadProperty(name, IDENTIFIER);
+    if (result != 0) return result;
+    if (Match("TRUE")) {
+        *out = 1;
+        return 0;
+    }
+    if (Match("FALSE")) {
+        *out = 0;
+        return 0;
+    }
+    try {
+        message = "ERROR: (\"" + tokenText + "\") : Boolean Expected";
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory();
+    }
+    return ReportError(-127, message.c_str());
+}
+
+int QNL_textParser::ReadColonProperty(const char* name, int kind) {
+    if (name == nullptr) return -2;
+    if (ExpectQuiet(IDENTIFIER, name) != 0) return -129;
+    int result = Expect(PUNCTUATOR, ":");
+    return result != 0 ? result : Expect(kind);
+}
+
+int QNL_textParser::ReadColonIntegerProperty(const char* name, int* out) {
+    if (name == nullptr || out == nullptr) return -2;
+    if (ExpectQuiet(IDENTIFIER, name) != 0) return -129;
+    int result = Expect(PUNCTUATOR, ":");
+    return result != 0 ? result : ReadInteger(out);
+}
+
+int QNL_textParser::WriteProperty(const char* name, const char* value, bool quoted,
+                                  bool escaped) {
+    if (name == nullptr || value == nullptr) return 0;
+    int result = outputFile.WriteLine(name);
+    if (result == 0) result = outputFile.Write(" = ");
+    if (result == 0) {
+        if (quoted) {
+            result = WriteQuotedText(value, escaped);
+        } else if (escaped) {
+            result = WriteText(value, true);
+        } else {
+            result = outputFile.WriteRaw(value);
+        }
+    }
+    return result != 0 ? result : outputFile.Write(";\n");
+}
+
+int QNL_textParser::WriteIntegerProperty(const char* name, int value) {
+    try {
+        return WriteProperty(name, std::to_string(value).c_str(), false, false);
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory();
+    }
+}
+
+int QNL_textParser::WriteBooleanProperty(const char* name, bool value) {
+    return WriteProperty(name, value ? "TRUE" : "FALSE", false, false);
+}
+
+int QNL_textParser::WriteStringProperty(const char* name, const char* text) {
+    return WriteProperty(name, text, true, true);
+}
+
+int QNL_textParser::ReadBlockEnd() {
+    return Expect(PUNCTUATOR, "}");
+}
+
+int QNL_textParser::WriteBlockEnd() {
+    outputFile.Unindent();
+    int result = outputFile.WriteLine("};\n");
+    outputFile.Unindent();
+    return result;
+}
+
+int QNL_textParser::ReadNamedBlockStart(const char* name) {
+    if (name == nullptr) return 0;
+    if (ExpectQuiet(IDENTIFIER, name) != 0) return -129;
+    int result = Expect(PUNCTUATOR, "=");
+    return result != 0 ? result : Expect(PUNCTUATOR, "{");
+}
+
+int QNL_textParser::WriteNamedBlockStart(const char* name) {
+    if (name == nullptr) return 0;
+    int result = outputFile.WriteLine(name);
+    if (result == 0) result = outputFile.Write(" = \n");
+    outputFile.Indent();
+    if (result == 0) result = outputFile.WriteLine("{\n");
+    outputFile.Indent();
+    return result;
+}
+
+int QNL_textParser::WriteBracedBlockStart(const char* name) {
+    if (name == nullptr) return 0;
+    int result = outputFile.WriteLine(name);
+    if (result == 0) result = outputFile.Write(" {\n");
+    outputFile.Indent();
+    return result;
+}
+
+int QNL_textParser::BeginContinuation() {
+    outputFile.SetContinuationText("\\ ");
+    return 0;
+}
+
+int QNL_textParser::EndContinuation() {
+    outputFile.SetContinuationText(nullptr);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Output file
+
+int QNL_textParser::OpenFile(const char* path, int mode) {
+    return outputFile.Open(path, mode);
+}
+
+int QNL_textParser::CloseFile() {
+    return outputFile.Close();
+}
+
+void QNL_textParser::DiscardFile() {
+    outputFile.Discard();
+}
+
+int QNL_textParser::WriteLine(const char* text) {
+    return outputFile.WriteLine(text != nullptr ? text : "");
+}
+
+int QNL_textParser::WriteRaw(const char* text) {
+    return outputFile.WriteRaw(text != nullptr ? text : "");
+}
+
+int QNL_textParser::WriteText(const char* text, bool escaped) {
+    if (text == nullptr) text = "";
+    if (!escaped) return outputFile.Write(text);
+    int result;
+    try {
+        std::string body = Escape(text);
+        BeginQuotedText();
+        // Without a continuation a line end here would become part of a string.
+        result = outputFile.GetContinuationText().empty() ? outputFile.WriteRaw(body)
+                                                          : outputFile.Write(body);
+    } catch (const std::bad_alloc&) {
+        result = OutOfMemory();
+    }
+    EndQuotedText();
+    return result;
+}
+
+int QNL_textParser::WriteQuotedText(const char* text, bool escaped) {
+    int result = outputFile.Write("\"");
+    return result != 0 ? result : WriteQuotedBody(text != nullptr ? text : "", escaped);
+}
+
+// The text and the closing quote, inside the continuation so that a break before the quote
+// still ends with a continuation.
+int QNL_textParser::WriteQuotedBody(const char* text, bool escaped) {
+    int result;
+    try {
+        std::string body = escaped ? Escape(text) : std::string(text);
+        body += '"';
+        if (escaped) BeginQuotedText();
+        result = escaped && !outputFile.GetContinuationText().empty() ? outputFile.Write(body)
+                                                                      : outputFile.WriteRaw(body);
+    } catch (const std::bad_alloc&) {
+        result = OutOfMemory();
+    }
+    if (escaped) EndQuotedText();
+    return result;
+}
+
+std::string QNL_textParser::Escape(const char* text) {
+    std::string escaped;
+    if (text == nullptr) return escaped;
+    for (const char* p = text; *p != '\0'; ++p) {
+        switch (*p) {
+        case '\t':
+            escaped += "\\t";
+            break;
+        case '\n':
+            escaped += "\\n";
+            break;
+        case '\r':
+            escaped += "\\r";
+            break;
+        case '"':
+            escaped += "\\\"";
+            break;
+        case '\\':
+            escaped += "\\\\";
+            break;
+        default:
+            escaped += *p;
+        }
+    }
+    return escaped;
+}
+
+// ---------------------------------------------------------------------------------------
+// Refusal check
+
+bool QNL_textParser::HasNoMauNodes() const {
+    if (network == nullptr) return true;
+    for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
+        const QNL_node* node = network->GetNode(h);
+        if (node != nullptr && node->GetType() == QNL_TYPE_MAU) return false;
+    }
+    return true;
+}

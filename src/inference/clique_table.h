@@ -1,0 +1,146 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace quarn::detail {
+
+// The cells of one clique or separator table: contiguous doubles, last dimension fastest, the
+// dimensions being the owner's member list. Storage only grows; resizing keeps nothing.
+class CliqueTable {
+public:
+    // False, with the table unchanged, when the storage cannot be had.
+    bool Resize(std::int64_t cells);
+    void Free();
+    void Fill(double value);
+
+    double* Cells() { return cells.get(); }
+    const double* Cells() const { return cells.get(); }
+    std::int64_t Size() const { return size; }
+    std::int64_t Capacity() const { return capacity; }
+
+private:
+    std::unique_ptr<double[]> cells;
+    std::int64_t size = 0;
+    std::int64_t capacity = 0;
+};
+
+// One merged axis of a walk: how many steps it takes, and how far the pointer into the
+// smaller table moves per step.
+struct StrideAxis {
+    std::int64_t size;
+    std::int64_t stride;
+};
+
+// Where a linear walk over a large table meets a smaller (or differently ordered) table:
+// the axes innermost first, and the offset in the smaller table of the large table's first
+// cell. Axes of size 1 are dropped and neighbouring axes that stay contiguous in the smaller
+// table are merged, so most walks are a few long runs. No axes means a one-cell walk.
+struct Strides {
+    const StrideAxis* axes = nullptr;
+    int count = 0;
+    std::int64_t start = 0;
+};
+
+// Room for the axes of any clique table.
+constexpr int MAX_STRIDE_AXES = 31;
+
+// Fills out (room for `axes` entries) from the large table's dimension sizes, slowest
+// first, and the smaller table's stride along each of them (0 where it does not vary);
+// returns the number of merged axes.
+int BuildStrideAxes(const std::int64_t* sizes, const std::int64_t* smallStrides, int axes,
+                    StrideAxis* out);
+
+// The large table is walked linearly over its `cells` cells; the other one through strides.
+// destination = source
+void SetStrided(double* destination, const double* source, const Strides& strides);
+// destination *= source
+void MultiplyStrided(double* destination, const double* source, const Strides& strides);
+// destination = destination / old * fresh, 0.0 wherever old is 0.0; old and fresh share
+// one layout.
+void DivideMultiplyStrided(double* destination, const double* old, const double* fresh,
+                           const Strides& strides);
+// destination += source, the source being the large table.
+void AccumulateStrided(double* destination, const double* source, const Strides& strides);
+// destination += source / s.
+void AccumulateScaled(double* destination, const double* source, double s,
+                      const Strides& strides);
+// destination (of destinationCells cells) = 0, then AccumulateStrided.
+void MarginalizeInto(double* destination, std::int64_t destinationCells, const double* source,
+                     const Strides& strides);
+double SumTable(const double* cells, std::int64_t count);
+
+} // namespace quarn::detail
+
+// One clique of a clustering join tree. Member and separator lists hold record indices in
+// ascending order once the triangulation has linked the cliques; the assigned list names
+// the records whose conditional tables are multiplied into the potential. The potential's
+// dimensions are the member list, the separator table's the separator list.
+class QNL_clique {
+public:
+    static constexpr int MAX_MEMBERS = 30;
+
+    int memberCount = 0;
+    int members[MAX_MEMBERS] = {};
+    // The members shared with cliques created later.
+    int separatorCount = 0;
+    int separator[MAX_MEMBERS] = {};
+    // The record whose elimination created the clique.
+    int creator = -1;
+    // Product of the members' state counts at creation (observed members count 1).
+    std::uint32_t weight = 0;
+    // Creation index of the parent clique, -1 for the root.
+    int parent = -1;
+    int assignedCount = 0;
+    int assigned[MAX_MEMBERS] = {};
+
+    quarn::detail::CliqueTable potential;
+    quarn::detail::CliqueTable separatorTable;
+    // Into the descriptor pool of the tree: clique potential onto the separator, and the
+    // parent's potential onto the separator.
+    int toSeparatorFirst = 0;
+    int toSeparatorCount = 0;
+    int parentToSeparatorFirst = 0;
+    int parentToSeparatorCount = 0;
+    // Whether the potential holds its tables (lazily built by the probability of evidence).
+    bool built = false;
+
+    bool HasMember(int record) const;
+};
+
+// The cliques of one join tree in creation order, with the parent-to-child links the
+// triangulation found (children in creation order).
+class QNL_cliqueStore {
+public:
+    QNL_cliqueStore() = default;
+    QNL_cliqueStore(const QNL_cliqueStore&) = delete;
+    QNL_cliqueStore& operator=(const QNL_cliqueStore&) = delete;
+    ~QNL_cliqueStore() = default;
+
+    int GetCount() const { return static_cast<int>(cliques.size()); }
+    QNL_clique& operator[](int index) { return cliques[static_cast<std::size_t>(index)]; }
+    const QNL_clique& operator[](int index) const {
+        return cliques[static_cast<std::size_t>(index)];
+    }
+    // A new clique at the end of the creation order; throws bad_alloc like the containers.
+    QNL_clique& Append();
+
+    int GetNumberOfChildren(int clique) const {
+        return childStart[static_cast<std::size_t>(clique) + 1] -
+               childStart[static_cast<std::size_t>(clique)];
+    }
+    int GetChild(int clique, int index) const {
+        return children[static_cast<std::size_t>(childStart[static_cast<std::size_t>(clique)] +
+                                                  index)];
+    }
+    // Rebuilds the child lists from the parent links.
+    void LinkChildren();
+    // Drops every clique with its tables.
+    void Clear();
+
+private:
+    std::vector<QNL_clique> cliques;
+    std::vector<int> childStart;
+    std::vector<int> children;
+};

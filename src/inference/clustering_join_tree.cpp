@@ -1,0 +1,387 @@
+#include "inference/clustering_join_tree.h"
+
+#include "inference/graph_view.h"
+#include "model/dmatrix.h"
+
+#include <algorithm>
+#include <exception>
+#include <new>
+
+using quarn::detail::MAX_STRIDE_AXES;
+using quarn::detail::StrideAxis;
+using quarn::detail::Strides;
+
+QNL_clusteringJoinTree::QNL_clusteringJoinTree(const QNL_graphView& view) : view(view) {}
+
+void QNL_clusteringJoinTree::Free() {
+    store.Clear();
+    sorted.clear();
+    axisPool.clear();
+    oldSeparator.Free();
+    root = -1;
+}
+
+bool QNL_clusteringJoinTree::Update(unsigned char* mask, std::uint64_t limit) {
+    bool ok = false;
+    try {
+        ok = Build(limit) && PropagateAll();
+        if (ok) {
+            Collect();
+            Distribute();
+            WriteBeliefs(mask);
+        }
+    } catch (const std::exception&) {
+        ok = Fail(Failure::OUT_OF_MEMORY);
+    }
+    Free();
+    return ok;
+}
+
+bool QNL_clusteringJoinTree::Build(std::uint64_t limit) {
+    Free();
+    failure = Failure::NONE;
+    totalWeight = 0;
+    if (!graph.Read(view)) return Fail(Failure::BAD_COMPONENT);
+    QNL_triangulator triangulator(graph, store);
+    const bool ok = triangulator.Run(limit);
+    totalWeight = triangulator.GetTotalWeight();
+    if (!ok) return Fail(triangulator.GetFailure());
+    return Organise();
+}
+
+bool QNL_clusteringJoinTree::Organise() {
+    const int cliqueCount = store.GetCount();
+    const int records = graph.GetCount();
+    root = cliqueCount - 1;
+    sorted.resize(static_cast<std::size_t>(cliqueCount));
+    for (int c = 0; c < cliqueCount; ++c)
+        sorted[static_cast<std::size_t>(c)] = c;
+    std::stable_sort(sorted.begin(), sorted.end(), [this](int a, int b) {
+        const QNL_clique& x = store[a];
+        const QNL_clique& y = store[b];
+        if (x.weight != y.weight) return x.weight < y.weight;
+        return x.memberCount < y.memberCount;
+    });
+
+    // Each record's table must match its family before any cell is read through it.
+    for (int r = 0; r < records; ++r) {
+        const QNL_Dmatrix* table = graph.tables[static_cast<std::size_t>(r)];
+        if (table == nullptr) continue;
+        const int parents = graph.GetNumberOfParents(r);
+        if (table->GetNumberOfDimensions() != parents + 1) return Fail(Failure::BAD_COMPONENT);
+        std::int64_t cells = 1;
+        for (int d = 0; d <= parents; ++d) {
+            const int record = d < parents ? graph.GetParent(r, d) : r;
+            if (table->GetSizeOfDimension(d) != graph.outcomes[static_cast<std::size_t>(record)])
+                return Fail(Failure::BAD_COMPONENT);
+            cells *= table->GetSizeOfDimension(d);
+        }
+        if (cells != table->GetSize()) return Fail(Failure::BAD_COMPONENT);
+    }
+
+    // The cliques holding each record, in sorted order: a family goes to the first of them
+    // that holds the parents too.
+    std::vector<int> start(static_cast<std::size_t>(records) + 1, 0);
+    for (int c = 0; c < cliqueCount; ++c)
+        for (int m = 0; m < store[c].memberCount; ++m)
+            ++start[static_cast<std::size_t>(store[c].members[m]) + 1];
+    for (int r = 0; r < records; ++r)
+        start[static_cast<std::size_t>(r) + 1] += start[static_cast<std::size_t>(r)];
+    std::vector<int> holders(static_cast<std::size_t>(start[static_cast<std::size_t>(records)]));
+    std::vector<int> fill(start.begin(), start.end() - 1);
+    for (int position = 0; position < cliqueCount; ++position) {
+        const QNL_clique& clique = store[sorted[static_cast<std::size_t>(position)]];
+        for (int m = 0; m < clique.memberCount; ++m)
+            holders[static_cast<std::size_t>(fill[static_cast<std::size_t>(clique.members[m])]++)] =
+                sorted[static_cast<std::size_t>(position)];
+    }
+    for (int r = 0; r < records; ++r) {
+        if (graph.tables[static_cast<std::size_t>(r)] == nullptr) continue;
+        const int parents = graph.GetNumberOfParents(r);
+        bool assigned = false;
+        for (int h = start[static_cast<std::size_t>(r)]; h < start[static_cast<std::size_t>(r) + 1];
+             ++h) {
+            QNL_clique& clique = store[holders[static_cast<std::size_t>(h)]];
+            bool holdsFamily = true;
+            for (int p = 0; p < parents && holdsFamily; ++p)
+                holdsFamily = clique.HasMember(graph.GetParent(r, p));
+            if (holdsFamily) {
+                clique.assigned[clique.assignedCount++] = r;
+                assigned = true;
+                break;
+            }
+        }
+        if (!assigned) return Fail(Failure::BAD_COMPONENT);
+    }
+    return true;
+}
+
+void QNL_clusteringJoinTree::RemoveObserved(int* list, int& count) const {
+    int kept = 0;
+    for (int i = 0; i < count; ++i)
+        if (graph.observed[static_cast<std::size_t>(list[i])] < 0) list[kept++] = list[i];
+    count = kept;
+}
+
+std::int64_t QNL_clusteringJoinTree::CellCount(const int* list, int count) const {
+    std::int64_t cells = 1;
+    for (int i = 0; i < count; ++i)
+        cells *= graph.outcomes[static_cast<std::size_t>(list[i])];
+    return cells;
+}
+
+int QNL_clusteringJoinTree::SubsetAxes(const QNL_clique& large, const int* subset,
+                                       int subsetCount, StrideAxis* out) const {
+    std::int64_t sizes[QNL_clique::MAX_MEMBERS];
+    std::int64_t strides[QNL_clique::MAX_MEMBERS];
+    // Both lists ascend; walk the subset from its fastest member.
+    std::int64_t stride = 1;
+    int s = subsetCount - 1;
+    for (int m = large.memberCount - 1; m >= 0; --m) {
+        const int record = large.members[m];
+        sizes[m] = graph.outcomes[static_cast<std::size_t>(record)];
+        strides[m] = 0;
+        if (s >= 0 && subset[s] == record) {
+            strides[m] = stride;
+            stride *= graph.outcomes[static_cast<std::size_t>(record)];
+            --s;
+        }
+    }
+    return quarn::detail::BuildStrideAxes(sizes, strides, large.memberCount, out);
+}
+
+bool QNL_clusteringJoinTree::BuildPotential(QNL_clique& clique) {
+    RemoveObserved(clique.members, clique.memberCount);
+    if (!clique.potential.Resize(CellCount(clique.members, clique.memberCount)))
+        return Fail(Failure::OUT_OF_MEMORY);
+    clique.built = true;
+    double* cells = clique.potential.Cells();
+    if (clique.assignedCount == 0) {
+        clique.potential.Fill(1.0);
+        return true;
+    }
+    std::int64_t sizes[QNL_clique::MAX_MEMBERS];
+    std::int64_t strides[QNL_clique::MAX_MEMBERS];
+    StrideAxis axes[MAX_STRIDE_AXES];
+    for (int a = 0; a < clique.assignedCount; ++a) {
+        const int r = clique.assigned[a];
+        const QNL_Dmatrix& table = *graph.tables[static_cast<std::size_t>(r)];
+        for (int m = 0; m < clique.memberCount; ++m) {
+            sizes[m] = graph.outcomes[static_cast<std::size_t>(clique.members[m])];
+            strides[m] = 0;
+        }
+        // An observed record's dimension is read at its outcome: the evidence slice.
+        std::int64_t start = 0;
+        const int parents = graph.GetNumberOfParents(r);
+        for (int d = 0; d <= parents; ++d) {
+            const int record = d < parents ? graph.GetParent(r, d) : r;
+            const int seen = graph.observed[static_cast<std::size_t>(record)];
+            if (seen >= 0) {
+                start += static_cast<std::int64_t>(seen) * table.GetMultiplier(d);
+                continue;
+            }
+            const int* at = std::lower_bound(clique.members, clique.members + clique.memberCount,
+                                             record);
+            strides[at - clique.members] += table.GetMultiplier(d);
+        }
+        const Strides read{axes, quarn::detail::BuildStrideAxes(sizes, strides,
+                                                                 clique.memberCount, axes),
+                           start};
+        const double* source = table.GetItems().Items();
+        if (a == 0)
+            quarn::detail::SetStrided(cells, source, read);
+        else
+            quarn::detail::MultiplyStrided(cells, source, read);
+    }
+    return true;
+}
+
+bool QNL_clusteringJoinTree::SizeSeparator(QNL_clique& clique) {
+    RemoveObserved(clique.separator, clique.separatorCount);
+    if (!clique.separatorTable.Resize(CellCount(clique.separator, clique.separatorCount)))
+        return Fail(Failure::OUT_OF_MEMORY);
+    return true;
+}
+
+bool QNL_clusteringJoinTree::PropagateAll() {
+    axisPool.clear();
+    std::int64_t largestSeparator = 1;
+    for (int c : sorted) {
+        QNL_clique& clique = store[c];
+        if (clique.parent >= 0) {
+            if (!SizeSeparator(clique)) return false;
+            largestSeparator = std::max(largestSeparator, clique.separatorTable.Size());
+        }
+        if (!BuildPotential(clique)) return false;
+    }
+    // Every edge carries a message, a scalar one where no separator member is left, so the
+    // mass of the whole tree reaches the root.
+    StrideAxis axes[MAX_STRIDE_AXES];
+    for (int c : sorted) {
+        QNL_clique& clique = store[c];
+        if (clique.parent < 0) continue;
+        int n = SubsetAxes(clique, clique.separator, clique.separatorCount, axes);
+        clique.toSeparatorFirst = static_cast<int>(axisPool.size());
+        clique.toSeparatorCount = n;
+        axisPool.insert(axisPool.end(), axes, axes + n);
+        n = SubsetAxes(store[clique.parent], clique.separator, clique.separatorCount, axes);
+        clique.parentToSeparatorFirst = static_cast<int>(axisPool.size());
+        clique.parentToSeparatorCount = n;
+        axisPool.insert(axisPool.end(), axes, axes + n);
+    }
+    if (!oldSeparator.Resize(largestSeparator)) return Fail(Failure::OUT_OF_MEMORY);
+    return true;
+}
+
+void QNL_clusteringJoinTree::PassUp(QNL_clique& child, QNL_clique& parent,
+                                    const Strides& toSeparator, const Strides& parentToSeparator) {
+    double* separator = child.separatorTable.Cells();
+    quarn::detail::MarginalizeInto(separator, child.separatorTable.Size(),
+                                   child.potential.Cells(), toSeparator);
+    quarn::detail::MultiplyStrided(parent.potential.Cells(), separator, parentToSeparator);
+}
+
+void QNL_clusteringJoinTree::PassDown(QNL_clique& child, const QNL_clique& parent) {
+    const Strides toSeparator{axisPool.data() + child.toSeparatorFirst, child.toSeparatorCount,
+                              0};
+    const Strides parentToSeparator{axisPool.data() + child.parentToSeparatorFirst,
+                                    child.parentToSeparatorCount, 0};
+    double* separator = child.separatorTable.Cells();
+    const std::int64_t cells = child.separatorTable.Size();
+    std::copy(separator, separator + cells, oldSeparator.Cells());
+    quarn::detail::MarginalizeInto(separator, cells, parent.potential.Cells(), parentToSeparator);
+    quarn::detail::DivideMultiplyStrided(child.potential.Cells(), oldSeparator.Cells(), separator,
+                                         toSeparator);
+}
+
+// Depth first from the root, children in creation order, each child's message passed once
+// everything below it has been collected; an explicit stack keeps deep trees off the call
+// stack.
+void QNL_clusteringJoinTree::Collect() {
+    if (root < 0) return;
+    std::vector<std::pair<int, int>> stack;
+    stack.emplace_back(root, 0);
+    while (!stack.empty()) {
+        const int clique = stack.back().first;
+        const int next = stack.back().second;
+        if (next < store.GetNumberOfChildren(clique)) {
+            ++stack.back().second;
+            stack.emplace_back(store.GetChild(clique, next), 0);
+            continue;
+        }
+        stack.pop_back();
+        QNL_clique& child = store[clique];
+        if (child.parent < 0) continue;
+        const Strides toSeparator{axisPool.data() + child.toSeparatorFirst,
+                                  child.toSeparatorCount, 0};
+        const Strides parentToSeparator{axisPool.data() + child.parentToSeparatorFirst,
+                                        child.parentToSeparatorCount, 0};
+        PassUp(child, store[child.parent], toSeparator, parentToSeparator);
+    }
+}
+
+// From the root down, each child receiving its message before its own subtree, children in
+// creation order.
+void QNL_clusteringJoinTree::Distribute() {
+    if (root < 0) return;
+    std::vector<int> stack;
+    for (int i = store.GetNumberOfChildren(root); i-- > 0;)
+        stack.push_back(store.GetChild(root, i));
+    while (!stack.empty()) {
+        const int clique = stack.back();
+        stack.pop_back();
+        QNL_clique& child = store[clique];
+        PassDown(child, store[child.parent]);
+        for (int i = store.GetNumberOfChildren(clique); i-- > 0;)
+            stack.push_back(store.GetChild(clique, i));
+    }
+}
+
+void QNL_clusteringJoinTree::WriteBeliefs(unsigned char* mask) {
+    const int records = graph.GetCount();
+    std::vector<char> handled(static_cast<std::size_t>(records), 0);
+    int left = records;
+    std::vector<double> marginal;
+    StrideAxis axes[MAX_STRIDE_AXES];
+    for (int c : sorted) {
+        const QNL_clique& clique = store[c];
+        for (int m = 0; m < clique.memberCount && left > 0; ++m) {
+            const int r = clique.members[m];
+            if (handled[static_cast<std::size_t>(r)]) continue;
+            handled[static_cast<std::size_t>(r)] = 1;
+            --left;
+            bool wanted = view.IsReported(r);
+            const int handle = view.GetNodeHandle(r);
+            if (mask != nullptr && handle >= 0 && mask[handle] != 0) {
+                mask[handle] = 0;
+                wanted = true;
+            }
+            if (!wanted) continue;
+            const int outcomes = graph.outcomes[static_cast<std::size_t>(r)];
+            marginal.resize(static_cast<std::size_t>(outcomes));
+            const Strides onto{axes, SubsetAxes(clique, &r, 1, axes), 0};
+            quarn::detail::MarginalizeInto(marginal.data(), outcomes, clique.potential.Cells(),
+                                           onto);
+            const double sum = quarn::detail::SumTable(marginal.data(), outcomes);
+            // Evidence impossible in this part of the tree: nothing to normalise.
+            if (sum == 0.0) continue;
+            for (double& cell : marginal)
+                cell /= sum;
+            view.WriteBeliefs(r, marginal.data(), outcomes);
+        }
+        if (left == 0) break;
+    }
+}
+
+double QNL_clusteringJoinTree::ProbabilityOfEvidence() {
+    double result = -1.0;
+    try {
+        if (Build(QNL_triangulator::EVIDENCE_CAP)) {
+            result = 1.0;
+            bool ok = true;
+            // Children from the last to the first; a child's tables go as soon as its message
+            // has reached the parent, so only the cliques on the way down hold potentials.
+            std::vector<std::pair<int, int>> stack;
+            if (root >= 0) stack.emplace_back(root, store.GetNumberOfChildren(root) - 1);
+            StrideAxis childAxes[MAX_STRIDE_AXES];
+            StrideAxis parentAxes[MAX_STRIDE_AXES];
+            while (ok && !stack.empty()) {
+                const int clique = stack.back().first;
+                const int next = stack.back().second;
+                if (next >= 0) {
+                    --stack.back().second;
+                    const int child = store.GetChild(clique, next);
+                    stack.emplace_back(child, store.GetNumberOfChildren(child) - 1);
+                    continue;
+                }
+                stack.pop_back();
+                QNL_clique& child = store[clique];
+                if (child.parent < 0) continue;
+                QNL_clique& parent = store[child.parent];
+                ok = (parent.built || BuildPotential(parent)) &&
+                     (child.built || BuildPotential(child)) && SizeSeparator(child);
+                if (!ok) break;
+                const Strides toSeparator{
+                    childAxes, SubsetAxes(child, child.separator, child.separatorCount, childAxes),
+                    0};
+                const Strides parentToSeparator{
+                    parentAxes,
+                    SubsetAxes(parent, child.separator, child.separatorCount, parentAxes), 0};
+                PassUp(child, parent, toSeparator, parentToSeparator);
+                child.potential.Free();
+                child.separatorTable.Free();
+            }
+            if (ok && root >= 0) {
+                QNL_clique& top = store[root];
+                ok = top.built || BuildPotential(top);
+                if (ok) result = quarn::detail::SumTable(top.potential.Cells(), top.potential.Size());
+            }
+            if (!ok) result = -1.0;
+        }
+    } catch (const std::exception&) {
+        failure = Failure::OUT_OF_MEMORY;
+        result = -1.0;
+    }
+    Free();
+    return result;
+}

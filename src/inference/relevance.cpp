@@ -1,0 +1,700 @@
+#include "inference/relevance.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <utility>
+
+#include "definitions/node_value.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+
+namespace quarn::detail {
+
+QNL_relevanceNode** RecordPointerStorage::Acquire(int n) {
+    return static_cast<QNL_relevanceNode**>(
+        std::malloc(static_cast<std::size_t>(n) * sizeof(QNL_relevanceNode*)));
+}
+
+void RecordPointerStorage::Release(QNL_relevanceNode** block, int) { std::free(block); }
+
+struct RecordBlock {
+    std::unique_ptr<QNL_relevanceNode[]> records;
+};
+
+int WriteNodeBeliefs(QNL_node* node, const double* cells, int count) {
+    if (node == nullptr || cells == nullptr || count < 1) return -2;
+    QNL_nodeValue* value = node->GetValue();
+    QNL_Dmatrix* matrix = value != nullptr ? value->GetMatrix() : nullptr;
+    if (matrix == nullptr) return -51;
+    double sum = 0.0;
+    for (int i = 0; i < count; ++i)
+        sum += cells[i];
+    // Zero mass (impossible evidence) or a broken number never reaches a value.
+    if (!(sum > 0.0) || !std::isfinite(sum)) return -2;
+    QNL_Dmatrix fresh;
+    if (int r = fresh.Setup(&count, 1)) return r;
+    for (int i = 0; i < count; ++i)
+        fresh.Subscript(i) = cells[i] / sum;
+    *matrix = std::move(fresh);
+    value->SetValidFlag(true);
+    return 0;
+}
+
+} // namespace quarn::detail
+
+namespace {
+
+using quarn::detail::RecordBlock;
+
+constexpr unsigned kMarker = QNL_nodeValue::FLAG_MARKER;
+
+// Types whose matrix is the node's conditional probability table over all its parents.
+bool HasProbabilityTable(int type) {
+    return type == QNL_TYPE_CPT || type == QNL_TYPE_TRUTHTABLE || type == QNL_TYPE_NOISY_MAX ||
+           type == QNL_TYPE_NOISY_ADDER;
+}
+
+bool IsGateType(int type) {
+    return type == QNL_TYPE_CAST || type == QNL_TYPE_DEMORGAN || type == QNL_TYPE_NOISY_MAX;
+}
+
+std::string NodeName(const QNL_node* node) {
+    const char* id = node != nullptr ? node->GetId() : nullptr;
+    return id != nullptr ? id : "";
+}
+
+// The two-cell table (p, 1 - p) that stands for a gate node cut from its parents by the
+// marker flag: p is the DeMorgan prior belief or the CAST baseline. The gate definitions do
+// not offer these numbers yet, so such nodes are refused until they do.
+int GateTwoCellTable(const QNL_node& node, QNL_Dmatrix& /*out*/) {
+    return QNL_errorHandler::Instance().LogError(
+        -51, "Relevance: the two-cell table of gate node [" + NodeName(&node) +
+                 "] is not available");
+}
+
+// The leading decimal integer of a property value; text without one counts as 0.
+long LeadingInteger(const char* text) {
+    if (text == nullptr) return 0;
+    while (*text == ' ' || *text == '\t')
+        ++text;
+    if (*text == '+') ++text;
+    long value = 0;
+    const char* end = text + std::strlen(text);
+    std::from_chars(text, end, value);
+    return value;
+}
+
+bool TableFits(const QNL_Dmatrix& table, const QNL_relevanceNode& record) {
+    const int parents = record.GetNumberOfParents();
+    if (table.GetNumberOfDimensions() != parents + 1) return false;
+    for (int i = 0; i < parents; ++i)
+        if (table.GetSizeOfDimension(i) != record.GetParent(i)->GetNumberOfOutcomes())
+            return false;
+    return table.GetSizeOfDimension(parents) == record.GetNumberOfOutcomes();
+}
+
+double ZeroShare(const QNL_Dmatrix* table) {
+    if (table == nullptr || table->GetSize() == 0) return 0.0;
+    const QNL_doubleArray& cells = table->GetItems();
+    int zeros = 0;
+    for (int i = 0; i < cells.GetSize(); ++i)
+        if (cells[i] == 0.0) ++zeros;
+    return static_cast<double>(zeros) / cells.GetSize();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- records
+
+const QNL_Dmatrix* QNL_relevanceNode::GetTable() const {
+    if (tableKind == 1) return &ownTable;
+    if (tableKind == 2) return sharedTable;
+    return nullptr;
+}
+
+void QNL_relevanceNode::TakeTable(QNL_Dmatrix&& fresh) {
+    ownTable = std::move(fresh);
+    sharedTable = nullptr;
+    tableKind = 1;
+}
+
+void QNL_relevanceNode::Release() {
+    ownTable.CleanUp();
+    sharedTable = nullptr;
+    tableKind = 0;
+    parents.CleanUp();
+    children.CleanUp();
+    component = nullptr;
+    position = -1;
+}
+
+int QNL_relevanceNode::SetObservedOutcome(int outcome) {
+    if (outcome < 0 || outcome >= outcomes) return -2;
+    if (node != nullptr) {
+        try {
+            std::vector<double> certainty(static_cast<std::size_t>(outcomes), 0.0);
+            certainty[static_cast<std::size_t>(outcome)] = 1.0;
+            if (int r = quarn::detail::WriteNodeBeliefs(node, certainty.data(), outcomes))
+                return r;
+        } catch (const std::bad_alloc&) {
+            return -42;
+        }
+    }
+    observed = outcome;
+    return 0;
+}
+
+int QNL_relevanceNode::StoreMarginal() const {
+    const QNL_Dmatrix* table = GetTable();
+    if (table == nullptr || table->GetSize() != outcomes) return -2;
+    return quarn::detail::WriteNodeBeliefs(node, table->GetItems().Items(), outcomes);
+}
+
+// ---------------------------------------------------------------- components
+
+QNL_relevanceComponent::~QNL_relevanceComponent() {
+    for (QNL_relevanceNode* record : records)
+        record->Release();
+}
+
+int QNL_relevanceComponent::FindNode(int handle) const {
+    if (handle < 0) return -1;
+    if (inHandleOrder) {
+        auto at = std::lower_bound(
+            records.begin(), records.end(), handle,
+            [](const QNL_relevanceNode* r, int h) { return r->GetNodeHandle() < h; });
+        if (at != records.end() && (*at)->GetNodeHandle() == handle)
+            return static_cast<int>(at - records.begin());
+        return -1;
+    }
+    for (std::size_t i = 0; i < records.size(); ++i)
+        if (records[i]->GetNodeHandle() == handle) return static_cast<int>(i);
+    return -1;
+}
+
+void QNL_relevanceComponent::ClearEvidence() {
+    for (QNL_relevanceNode* record : records)
+        record->observed = -1;
+    evidenceCount = 0;
+}
+
+int QNL_relevanceComponent::ListTopologically() {
+    try {
+        const std::vector<QNL_relevanceNode*> start(records);
+        return ListAfterAncestors(start);
+    } catch (const std::bad_alloc&) {
+        return -42;
+    }
+}
+
+int QNL_relevanceComponent::ListForSampling() {
+    try {
+        std::vector<QNL_relevanceNode*> order(records);
+        const int n = static_cast<int>(order.size());
+        // Observed records by (share of zero cells, original position): a stable sort.
+        std::vector<std::pair<double, int>> observed;
+        for (int i = 0; i < n; ++i)
+            if (order[static_cast<std::size_t>(i)]->observed >= 0)
+                observed.emplace_back(ZeroShare(order[static_cast<std::size_t>(i)]->GetTable()), i);
+        std::stable_sort(observed.begin(), observed.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        // Taking a record into the front moves the record that stood there into its place.
+        std::vector<int> at(static_cast<std::size_t>(n)), holder(static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i)
+            at[static_cast<std::size_t>(i)] = holder[static_cast<std::size_t>(i)] = i;
+        for (std::size_t front = 0; front < observed.size(); ++front) {
+            const int taken = observed[front].second;
+            const int from = at[static_cast<std::size_t>(taken)];
+            const int displaced = holder[front];
+            std::swap(order[front], order[static_cast<std::size_t>(from)]);
+            at[static_cast<std::size_t>(taken)] = static_cast<int>(front);
+            at[static_cast<std::size_t>(displaced)] = from;
+            holder[front] = taken;
+            holder[static_cast<std::size_t>(from)] = displaced;
+        }
+        return ListAfterAncestors(order);
+    } catch (const std::bad_alloc&) {
+        return -42;
+    }
+}
+
+// Depth first over parents in parent order, without recursion: a record is listed once all
+// its parents are.
+int QNL_relevanceComponent::ListAfterAncestors(const std::vector<QNL_relevanceNode*>& start) {
+    constexpr int kOnStack = -1;
+    std::vector<QNL_relevanceNode*> listed;
+    listed.reserve(records.size());
+    std::vector<std::pair<QNL_relevanceNode*, int>> stack;
+    for (QNL_relevanceNode* record : records)
+        record->mark = QNL_relevanceNode::MARK_NONE;
+    for (QNL_relevanceNode* first : start) {
+        if (first->mark != QNL_relevanceNode::MARK_NONE) continue;
+        first->mark = kOnStack;
+        stack.emplace_back(first, 0);
+        while (!stack.empty()) {
+            auto& [record, next] = stack.back();
+            if (next < record->parents.GetCount()) {
+                QNL_relevanceNode* parent = record->parents[next++];
+                if (parent->mark == QNL_relevanceNode::MARK_NONE && parent->component == this) {
+                    parent->mark = kOnStack;
+                    stack.emplace_back(parent, 0);
+                }
+                continue;
+            }
+            record->mark = QNL_relevanceNode::MARK_LISTED;
+            listed.push_back(record);
+            stack.pop_back();
+        }
+    }
+    records.swap(listed);
+    for (std::size_t i = 0; i < records.size(); ++i)
+        records[i]->position = static_cast<int>(i);
+    inHandleOrder = false;
+    return 0;
+}
+
+// ---------------------------------------------------------------- component list
+
+void QNL_componentList::Destroy(int index) { delete Release(index); }
+
+QNL_relevanceComponent* QNL_componentList::Release(int index) {
+    if (index < 0 || index >= GetCount()) return nullptr;
+    QNL_relevanceComponent* component = items[static_cast<std::size_t>(index)];
+    items[static_cast<std::size_t>(index)] = nullptr;
+    return component;
+}
+
+void QNL_componentList::Clear() {
+    for (QNL_relevanceComponent* component : items)
+        delete component;
+    items.clear();
+}
+
+// ---------------------------------------------------------------- working graph
+
+QNL_relevance::QNL_relevance(QNL_network& net, bool usePropagatedEvidence)
+    : network(net), usePropagated(usePropagatedEvidence) {
+    try {
+        status = Build();
+    } catch (const std::bad_alloc&) {
+        status = -42;
+    }
+}
+
+QNL_relevance::~QNL_relevance() {
+    for (QNL_relevanceNode* record : records)
+        if (record->component == nullptr) record->Release();
+}
+
+QNL_relevanceNode* QNL_relevance::FindRecord(int handle) const {
+    if (handle < 0 || static_cast<std::size_t>(handle) >= recordOfHandle.size()) return nullptr;
+    const std::int32_t at = recordOfHandle[static_cast<std::size_t>(handle)];
+    return at < 0 ? nullptr : &block->records[static_cast<std::size_t>(at)];
+}
+
+int QNL_relevance::Build() {
+    allTargets = network.GetNumberOfTargets() == 0;
+    QNL_userProperties& properties = network.GetUserProperties();
+    const int property = properties.FindProperty("QNL_NOISYMAXRELEVANCE");
+    if (property >= 0) noisyMax = LeadingInteger(properties.GetValue(property)) != 0;
+
+    const int count = network.GetNumberOfNodes();
+    block = std::make_shared<RecordBlock>();
+    if (count == 0) return 0;
+    block->records.reset(new QNL_relevanceNode[static_cast<std::size_t>(count)]);
+    recordOfHandle.assign(static_cast<std::size_t>(network.GetLastNode() + 1), -1);
+    records.reserve(static_cast<std::size_t>(count));
+    int index = 0;
+    for (int h = network.GetFirstNode(); h >= 0 && index < count; h = network.GetNextNode(h)) {
+        QNL_relevanceNode& record = block->records[static_cast<std::size_t>(index)];
+        if (int r = MakeRecord(record, h)) return r;
+        recordOfHandle[static_cast<std::size_t>(h)] = index++;
+        records.push_back(&record);
+    }
+    if (int r = LinkRecords()) return r;
+    if (noisyMax) {
+        // Decomposition of NOISY_MAX nodes observed at their last outcome (one extra observed
+        // record per parent, the node itself left with its leak column) belongs here once the
+        // noisy-MAX definition offers its compound parameters. Until then the graph stays
+        // whole, which gives the same posteriors at a higher cost.
+    }
+    return 0;
+}
+
+int QNL_relevance::MakeRecord(QNL_relevanceNode& record, int handle) {
+    QNL_node* node = network.GetNode(handle);
+    QNL_nodeDefinition* definition = node->GetDefinition();
+    const QNL_nodeValue* value = node->GetValue();
+    record.node = node;
+    record.handle = handle;
+    record.outcomes = definition != nullptr ? std::max(definition->GetNumberOfOutcomes(), 0) : 0;
+    record.target = allTargets || network.IsTarget(handle) == 1;
+
+    const unsigned flags = value != nullptr ? value->GetFlags() : 0u;
+    if (value != nullptr && value->IsObserved()) ++evidenceCount;
+    const bool observed = (flags & QNL_nodeValue::FLAG_EVIDENCE) ||
+                          (usePropagated && (flags & QNL_nodeValue::FLAG_PROPAGATED));
+    if (observed) {
+        const int outcome = value->GetEvidence();
+        if (outcome >= 0 && outcome < record.outcomes) record.observed = outcome;
+    }
+
+    const int type = definition != nullptr ? definition->GetType() : 0;
+    if (flags & kMarker) {
+        if (IsGateType(type)) {
+            QNL_Dmatrix twoCells;
+            if (int r = GateTwoCellTable(*node, twoCells)) return r;
+            record.TakeTable(std::move(twoCells));
+            return 0;
+        }
+        // A table that keeps its parents' dimensions cannot stand for a node without
+        // parents, so other types with the marker are refused rather than misread.
+        return QNL_errorHandler::Instance().LogError(
+            -51, "Relevance: node [" + NodeName(node) +
+                     "] is marked to be cut from its parents but has no table for that");
+    }
+    QNL_Dmatrix* matrix = definition != nullptr ? definition->GetMatrix() : nullptr;
+    if (matrix != nullptr && matrix->GetSize() > 0) {
+        record.sharedTable = matrix;
+        record.tableKind = 2;
+    }
+    return 0;
+}
+
+int QNL_relevance::LinkRecords() {
+    auto marked = [](const QNL_relevanceNode* r) {
+        const QNL_nodeValue* value = r->node->GetValue();
+        return value != nullptr && (value->GetFlags() & kMarker) != 0;
+    };
+    for (QNL_relevanceNode* record : records) {
+        if (!marked(record)) {
+            const QNL_intArray& parents = network.GetParents(record->handle);
+            for (int i = 0; i < parents.GetCount(); ++i) {
+                QNL_relevanceNode* parent = FindRecord(parents[i]);
+                if (parent != nullptr && record->parents.Add(parent) != 0) return -42;
+            }
+        }
+        const QNL_intArray& children = network.GetChildren(record->handle);
+        for (int i = 0; i < children.GetCount(); ++i) {
+            QNL_relevanceNode* child = FindRecord(children[i]);
+            if (child != nullptr && !marked(child) && record->children.Add(child) != 0)
+                return -42;
+        }
+    }
+    for (QNL_relevanceNode* record : records) {
+        const QNL_Dmatrix* table = record->GetTable();
+        if (table != nullptr && TableFits(*table, *record)) continue;
+        if (!HasProbabilityTable(record->node->GetType())) {
+            // Nodes of other kinds (decisions, utilities, continuous nodes) only take part in
+            // the structure.
+            record->sharedTable = nullptr;
+            record->tableKind = 0;
+            continue;
+        }
+        return QNL_errorHandler::Instance().LogError(
+            -567, "Relevance: the table of node [" + NodeName(record->node) +
+                      "] does not fit its parents and outcomes");
+    }
+    return 0;
+}
+
+// An unobserved non-target record without children cannot influence a target: it goes, and
+// its parents are looked at again. Explicit stack, parents in parent order.
+void QNL_relevance::MarkBarren() {
+    auto barren = [](const QNL_relevanceNode* r) {
+        return r->mark != QNL_relevanceNode::MARK_BARREN && r->observed < 0 && !r->target &&
+               r->children.GetCount() == 0;
+    };
+    std::vector<QNL_relevanceNode*> stack;
+    for (QNL_relevanceNode* start : records) {
+        if (!barren(start)) continue;
+        stack.push_back(start);
+        while (!stack.empty()) {
+            QNL_relevanceNode* record = stack.back();
+            stack.pop_back();
+            if (!barren(record)) continue;
+            record->mark = QNL_relevanceNode::MARK_BARREN;
+            for (int i = record->parents.GetCount() - 1; i >= 0; --i) {
+                QNL_relevanceNode* parent = record->parents[i];
+                parent->children.DeleteByContent(record);
+                stack.push_back(parent);
+            }
+            record->parents.Flush();
+        }
+    }
+}
+
+void QNL_relevance::RemoveMarked(int mark) {
+    std::size_t kept = 0;
+    for (QNL_relevanceNode* record : records) {
+        if (record->mark == mark)
+            record->Release();
+        else
+            records[kept++] = record;
+    }
+    records.resize(kept);
+}
+
+// A child all of whose columns put certainty on one outcome when the observed parent takes
+// its outcome is observed at that outcome and no longer needs its parents.
+int QNL_relevance::ObserveChild(QNL_relevanceNode& child, int outcome) {
+    QNL_Dmatrix certain;
+    const int size = child.outcomes;
+    if (int r = certain.Setup(&size, 1)) return r;
+    certain.FillWith(0.0);
+    certain.Subscript(outcome) = 1.0;
+    if (int r = child.SetObservedOutcome(outcome)) return r;
+    child.TakeTable(std::move(certain));
+    for (int i = 0; i < child.parents.GetCount(); ++i)
+        child.parents[i]->children.DeleteByContent(&child);
+    child.parents.Flush();
+    return 0;
+}
+
+// A parent with only one outcome that leaves the observation possible is observed at it;
+// the observed record keeps the slice of its table at that outcome.
+int QNL_relevance::ObserveParent(QNL_relevanceNode& record, QNL_relevanceNode& parent,
+                                 int outcome) {
+    const int dim = record.parents.FindPosition(&parent);
+    QNL_Dmatrix slice;
+    if (int r = record.GetTable()->GetSlice(dim, outcome, slice)) return r;
+    if (int r = parent.SetObservedOutcome(outcome)) return r;
+    record.TakeTable(std::move(slice));
+    record.parents.Delete(dim);
+    parent.children.DeleteByContent(&record);
+    return 0;
+}
+
+// Walks from every observed record, first over its children and then over its parents,
+// continuing at once from each record that becomes observed. The lists are walked as they
+// were when the walk reached them; what changed since is caught by the checks.
+int QNL_relevance::PropagateDeterministic() {
+    struct Frame {
+        QNL_relevanceNode* record;
+        bool parentsPhase;
+        std::size_t begin;
+        std::size_t next;
+        std::size_t end;
+    };
+    std::vector<Frame> frames;
+    std::vector<QNL_relevanceNode*> pending;
+    auto enter = [&](QNL_relevanceNode* record) {
+        record->mark = QNL_relevanceNode::MARK_DETERMINISTIC;
+        const std::size_t begin = pending.size();
+        for (int i = 0; i < record->children.GetCount(); ++i)
+            pending.push_back(record->children[i]);
+        frames.push_back({record, false, begin, begin, pending.size()});
+    };
+    auto open = [](const QNL_relevanceNode* r) {
+        return r->observed < 0 && r->mark != QNL_relevanceNode::MARK_BARREN;
+    };
+
+    for (QNL_relevanceNode* start : records) {
+        if (start->mark != QNL_relevanceNode::MARK_NONE || start->observed < 0) continue;
+        enter(start);
+        while (!frames.empty()) {
+            Frame& frame = frames.back();
+            QNL_relevanceNode* record = frame.record;
+            if (frame.next == frame.end) {
+                pending.resize(frame.begin);
+                if (frame.parentsPhase) {
+                    frames.pop_back();
+                    continue;
+                }
+                for (int i = 0; i < record->parents.GetCount(); ++i)
+                    pending.push_back(record->parents[i]);
+                frame.parentsPhase = true;
+                frame.next = frame.begin;
+                frame.end = pending.size();
+                continue;
+            }
+            QNL_relevanceNode* other = pending[frame.next++];
+            const int o = record->observed;
+            if (!open(other)) continue;
+            if (!frame.parentsPhase) {
+                const QNL_Dmatrix* table = other->GetTable();
+                const int dim = other->parents.FindPosition(record);
+                if (table == nullptr || dim < 0) continue;
+                const int own = table->GetNumberOfDimensions() - 1;
+                int certain = -1;
+                for (int k = 0; k < other->outcomes && certain < 0; ++k)
+                    if (table->IsSliceFilledWith(1.0, dim, o, own, k) == 1) certain = k;
+                if (certain < 0) continue;
+                if (int r = ObserveChild(*other, certain)) return r;
+                enter(other);
+            } else {
+                const QNL_Dmatrix* table = record->GetTable();
+                const int dim = record->parents.FindPosition(other);
+                if (table == nullptr || dim < 0) continue;
+                const int own = table->GetNumberOfDimensions() - 1;
+                int possible = -1, count = 0;
+                for (int j = 0; j < other->outcomes && count < 2; ++j) {
+                    if (table->IsSliceFilledWith(0.0, dim, j, own, o) == 0) {
+                        possible = j;
+                        ++count;
+                    }
+                }
+                if (count != 1) continue;
+                if (int r = ObserveParent(*record, *other, possible)) return r;
+                enter(other);
+            }
+        }
+    }
+    return 0;
+}
+
+// Every child keeps only the slice of its table at its observed parents' outcomes, taken in
+// one pass per child. Children without a table keep their observed parents.
+int QNL_relevance::AbsorbEvidence() {
+    QNL_intArray fixed;
+    for (QNL_relevanceNode* child : records) {
+        const QNL_Dmatrix* table = child->GetTable();
+        const int parentCount = child->parents.GetCount();
+        if (table == nullptr || parentCount == 0) continue;
+        bool any = false;
+        for (int i = 0; i < parentCount && !any; ++i)
+            any = child->parents[i]->observed >= 0;
+        if (!any) continue;
+        if (fixed.SetSize(parentCount + 1) != 0) return -42;
+        for (int i = 0; i < parentCount; ++i)
+            fixed[i] = child->parents[i]->observed;
+        fixed[parentCount] = -1;
+        QNL_Dmatrix slice;
+        if (int r = table->GetSubmatrix(fixed, slice)) return r;
+        child->TakeTable(std::move(slice));
+        int kept = 0;
+        for (int i = 0; i < parentCount; ++i)
+            if (child->parents[i]->observed < 0) child->parents[kept++] = child->parents[i];
+        child->parents.SetCount(kept);
+    }
+    for (QNL_relevanceNode* record : records) {
+        if (record->observed < 0) continue;
+        int kept = 0;
+        for (int i = 0; i < record->children.GetCount(); ++i)
+            if (record->children[i]->GetTable() == nullptr)
+                record->children[kept++] = record->children[i];
+        record->children.SetCount(kept);
+    }
+    return 0;
+}
+
+// An unobserved non-target root with one child only matters through that child: it is
+// summed into the child's table, weighted by its own, and the child is looked at next.
+int QNL_relevance::CutRoots() {
+    for (QNL_relevanceNode* start : records) {
+        QNL_relevanceNode* root = start;
+        while (root->mark != QNL_relevanceNode::MARK_ROOT_CUT && root->observed < 0 &&
+               !root->target && root->parents.GetCount() == 0 &&
+               root->children.GetCount() == 1) {
+            QNL_relevanceNode* child = root->children[0];
+            const QNL_Dmatrix* weights = root->GetTable();
+            const QNL_Dmatrix* table = child->GetTable();
+            const int dim = child->parents.FindPosition(root);
+            if (weights == nullptr || table == nullptr || dim < 0 ||
+                weights->GetNumberOfDimensions() != 1)
+                break;
+            QNL_Dmatrix summed;
+            if (int r = table->SumOutDimension(dim, weights->GetItems(), summed)) return r;
+            child->TakeTable(std::move(summed));
+            child->parents.Delete(dim);
+            root->children.Flush();
+            root->mark = QNL_relevanceNode::MARK_ROOT_CUT;
+            root = child;
+        }
+    }
+    RemoveMarked(QNL_relevanceNode::MARK_ROOT_CUT);
+    return 0;
+}
+
+// Labels the records connected to each target, drops the rest and hands out one component
+// per label; a lone observed record only leaves the certainty of its outcome behind.
+int QNL_relevance::Split(QNL_componentList& out) {
+    for (QNL_relevanceNode* record : records)
+        record->mark = QNL_relevanceNode::MARK_NONE;
+    int labels = 0;
+    std::vector<QNL_relevanceNode*> stack;
+    for (QNL_relevanceNode* start : records) {
+        if (!start->target || start->mark != QNL_relevanceNode::MARK_NONE) continue;
+        start->mark = ++labels;
+        stack.push_back(start);
+        while (!stack.empty()) {
+            QNL_relevanceNode* record = stack.back();
+            stack.pop_back();
+            for (int i = 0; i < record->parents.GetCount(); ++i) {
+                QNL_relevanceNode* other = record->parents[i];
+                if (other->mark == QNL_relevanceNode::MARK_NONE) {
+                    other->mark = labels;
+                    stack.push_back(other);
+                }
+            }
+            for (int i = 0; i < record->children.GetCount(); ++i) {
+                QNL_relevanceNode* other = record->children[i];
+                if (other->mark == QNL_relevanceNode::MARK_NONE) {
+                    other->mark = labels;
+                    stack.push_back(other);
+                }
+            }
+        }
+    }
+    RemoveMarked(QNL_relevanceNode::MARK_NONE);
+
+    std::vector<std::unique_ptr<QNL_relevanceComponent>> parts(static_cast<std::size_t>(labels));
+    for (auto& part : parts) {
+        part.reset(new QNL_relevanceComponent());
+        part->network = &network;
+        part->block = block;
+    }
+    for (QNL_relevanceNode* record : records)
+        parts[static_cast<std::size_t>(record->mark - 1)]->records.push_back(record);
+    out.items.reserve(parts.size());
+    for (auto& part : parts) {
+        if (part->records.size() == 1 && part->records[0]->observed >= 0) {
+            QNL_relevanceNode* lone = part->records[0];
+            if (int r = lone->SetObservedOutcome(lone->observed)) return r;
+            continue; // the component's destruction releases the record
+        }
+        for (std::size_t i = 0; i < part->records.size(); ++i) {
+            QNL_relevanceNode* record = part->records[i];
+            record->component = part.get();
+            record->position = static_cast<int>(i);
+            if (record->observed >= 0) ++part->evidenceCount;
+        }
+        out.items.push_back(part.release());
+    }
+    records.clear();
+    return 0;
+}
+
+int QNL_relevance::Reduce(QNL_network& network, bool cutRoots, bool usePropagatedEvidence,
+                          QNL_componentList& out) {
+    out.Clear();
+    try {
+        QNL_relevance graph(network, usePropagatedEvidence);
+        if (graph.status != 0) return graph.status;
+        graph.MarkBarren();
+        if (usePropagatedEvidence) {
+            if (int r = graph.PropagateDeterministic()) return r;
+        }
+        graph.MarkBarren();
+        graph.RemoveMarked(QNL_relevanceNode::MARK_BARREN);
+        if (int r = graph.AbsorbEvidence()) return r;
+        if (cutRoots) {
+            if (int r = graph.CutRoots()) return r;
+        }
+        if (int r = graph.Split(out)) {
+            out.Clear();
+            return r;
+        }
+        return 0;
+    } catch (const std::bad_alloc&) {
+        out.Clear();
+        return -42;
+    }
+}

@@ -1,0 +1,397 @@
+#include "definitions/cpt.h"
+#include "definitions/list.h"
+#include "definitions/table.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/node_cost.h"
+#include "model/string_array.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> IdsOf(const QNL_nodeDefinition* definition) {
+    std::vector<std::string> ids;
+    const QNL_idArray* array = definition->GetOutcomeIds();
+    for (int i = 0; i < array->GetCount(); ++i)
+        ids.push_back(array->GetString(i));
+    return ids;
+}
+
+std::vector<double> ValuesOf(const QNL_nodeDefinition* definition) {
+    QNL_doubleArray array;
+    EXPECT_EQ(definition->GetDefinition(array), 0);
+    return std::vector<double>(array.Items(), array.Items() + array.GetSize());
+}
+
+QNL_doubleArray ArrayOf(std::initializer_list<double> values) {
+    QNL_doubleArray array;
+    array.SetSize(static_cast<int>(values.size()));
+    int i = 0;
+    for (double v : values)
+        array[i++] = v;
+    return array;
+}
+
+QNL_stringArray StringsOf(std::initializer_list<const char*> texts) {
+    QNL_stringArray array;
+    for (const char* t : texts)
+        array.Add(t);
+    return array;
+}
+
+QNL_intArray IntsOf(std::initializer_list<int> values) {
+    QNL_intArray array;
+    for (int v : values)
+        array.Add(v);
+    return array;
+}
+
+// A valid definition of a type that a decision list has no conversion from.
+class Foreign : public QNL_nodeDefinition {
+public:
+    Foreign(int handle, QNL_network* network, int type)
+        : QNL_nodeDefinition(handle, network), type(type) {}
+    QNL_nodeDefinition* CreateCopy() const override { return new Foreign(*this); }
+    int GetType() const override { return type; }
+    const char* GetTypeName() const override { return "FOREIGN"; }
+
+private:
+    int type;
+};
+
+class ListDefinition : public ::testing::Test {
+protected:
+    void SetUp() override { QNL_errorHandler::Instance().Flush(); }
+
+    int Add(int type, const char* id) {
+        const int handle = net.AddNode(type, id);
+        EXPECT_GE(handle, 0) << id;
+        return handle;
+    }
+    QNL_nodeDefinition* Def(int node) { return net.GetNode(node)->GetDefinition(); }
+    QNL_list* List(int node) { return dynamic_cast<QNL_list*>(Def(node)); }
+
+    QNL_network net;
+};
+
+using Ids = std::vector<std::string>;
+
+TEST_F(ListDefinition, NewDecisionHasTwoDefaultChoices) {
+    const int d = Add(QNL_TYPE_LIST, "D");
+    ASSERT_NE(List(d), nullptr);
+    EXPECT_EQ(Def(d)->GetType(), 17);
+    EXPECT_STREQ(Def(d)->GetTypeName(), "LIST");
+    EXPECT_EQ(IdsOf(Def(d)), (Ids{"Choice0", "Choice1"}));
+    EXPECT_EQ(Def(d)->GetSize(), 2);
+    EXPECT_TRUE(Def(d)->IsValid());
+    EXPECT_TRUE(Def(d)->IsReady());
+    QNL_Dmatrix* matrix = nullptr;
+    EXPECT_EQ(Def(d)->GetDefinition(&matrix), -51);
+    EXPECT_EQ(Def(d)->SetDefinition(QNL_Dmatrix()), -51);
+    EXPECT_EQ(Def(d)->ReorderParents(QNL_intArray()), -51);
+}
+
+TEST_F(ListDefinition, ChoiceCountBelowTwoGivesTwoChoices) {
+    const int d = Add(QNL_TYPE_LIST, "D");
+    EXPECT_EQ(Def(d)->SetNumberOfOutcomes(4), 0);
+    EXPECT_EQ(IdsOf(Def(d)), (Ids{"Choice0", "Choice1", "Choice2", "Choice3"}));
+    EXPECT_EQ(Def(d)->SetNumberOfOutcomes(0), 0);
+    EXPECT_EQ(IdsOf(Def(d)), (Ids{"Choice0", "Choice1"}));
+    EXPECT_EQ(Def(d)->SetNumberOfOutcomes(-3), 0);
+    EXPECT_EQ(Def(d)->GetNumberOfOutcomes(), 2);
+}
+
+TEST_F(ListDefinition, ChoiceIdentifiersAreRepairedAndMadeUnique) {
+    const int d = Add(QNL_TYPE_LIST, "D");
+    EXPECT_EQ(Def(d)->SetNumberOfOutcomes(StringsOf({"go", "go", "2stay"})), 0);
+    const Ids ids = IdsOf(Def(d));
+    ASSERT_EQ(ids.size(), 3u);
+    EXPECT_EQ(ids[0], "go");
+    EXPECT_NE(ids[1], "go");
+    EXPECT_TRUE(IsValidId(ids[1].c_str()));
+    EXPECT_TRUE(IsValidId(ids[2].c_str()));
+    EXPECT_TRUE(Def(d)->IsReady());
+
+    // One string only: padded with a default choice up to two.
+    EXPECT_EQ(Def(d)->SetNumberOfOutcomes(StringsOf({"only"})), 0);
+    EXPECT_EQ(IdsOf(Def(d)), (Ids{"only", "Choice1"}));
+}
+
+TEST_F(ListDefinition, RefusedIdentifiersTakeAFreeDefault) {
+    const int d = Add(QNL_TYPE_LIST, "D");
+    ASSERT_EQ(Def(d)->RenameOutcome(1, "Choice2"), 0);
+    EXPECT_EQ(Def(d)->AddOutcome("not an id"), 0);
+    EXPECT_EQ(IdsOf(Def(d)), (Ids{"Choice0", "Choice2", "Choice3"}));
+    EXPECT_EQ(Def(d)->InsertOutcome(0, "Choice0"), 0);
+    EXPECT_EQ(IdsOf(Def(d)), (Ids{"Choice4", "Choice0", "Choice2", "Choice3"}));
+    EXPECT_EQ(Def(d)->InsertOutcome(1, "wait"), 0);
+    EXPECT_EQ(IdsOf(Def(d)), (Ids{"Choice4", "wait", "Choice0", "Choice2", "Choice3"}));
+}
+
+TEST_F(ListDefinition, BadIndicesChangeNothing) {
+    const int d = Add(QNL_TYPE_LIST, "D");
+    EXPECT_EQ(Def(d)->InsertOutcome(3, "x"), -2);
+    EXPECT_EQ(Def(d)->InsertOutcome(-1, "x"), -2);
+    // Entries the identifier array holds beyond its items are not choices.
+    EXPECT_EQ(Def(d)->RenameOutcome(2, "x"), -2);
+    EXPECT_EQ(Def(d)->RenameOutcome(5, "x"), -2);
+    EXPECT_EQ(Def(d)->RenameOutcome(0, "Choice1"), -2);
+    EXPECT_EQ(Def(d)->RenameOutcome(0, "9"), -2);
+    EXPECT_EQ(Def(d)->ReorderOutcomes(IntsOf({0, 0})), -2);
+    EXPECT_EQ(Def(d)->ReorderOutcomes(IntsOf({0, 1, 2})), -2);
+    EXPECT_EQ(IdsOf(Def(d)), (Ids{"Choice0", "Choice1"}));
+}
+
+TEST_F(ListDefinition, RemovingAChoiceKeepsTwo) {
+    const int d = Add(QNL_TYPE_LIST, "D");
+    EXPECT_EQ(Def(d)->RemoveOutcome(0), -2);
+    ASSERT_EQ(Def(d)->AddOutcome("c"), 0);
+    EXPECT_EQ(Def(d)->RemoveOutcome(3), -2);
+    EXPECT_EQ(Def(d)->RemoveOutcome(0), 0);
+    EXPECT_EQ(IdsOf(Def(d)), (Ids{"Choice1", "c"}));
+    EXPECT_EQ(Def(d)->RemoveOutcome(1), -2);
+}
+
+TEST_F(ListDefinition, ChangeOutcomesIsAllOrNothing) {
+    const int d = Add(QNL_TYPE_LIST, "D");
+    ASSERT_EQ(Def(d)->SetNumberOfOutcomes(StringsOf({"a", "b", "c"})), 0);
+    // One choice is too few: refused before any step, not halfway.
+    EXPECT_EQ(Def(d)->ChangeOutcomes(StringsOf({"z"}), IntsOf({-1})), -2);
+    EXPECT_EQ(IdsOf(Def(d)), (Ids{"a", "b", "c"}));
+    EXPECT_EQ(Def(d)->ChangeOutcomes(StringsOf({"c", "new", "a"}), IntsOf({2, -1, 0})), 0);
+    EXPECT_EQ(IdsOf(Def(d)), (Ids{"c", "new", "a"}));
+    EXPECT_EQ(Def(d)->ChangeOutcomes(StringsOf({"x", "y"}), IntsOf({-1, -1})), 0);
+    EXPECT_EQ(IdsOf(Def(d)), (Ids{"x", "y"}));
+}
+
+TEST_F(ListDefinition, ChoiceValuesFollowTheirChoices) {
+    const int d = Add(QNL_TYPE_LIST, "D");
+    ASSERT_EQ(Def(d)->SetNumberOfOutcomes(StringsOf({"a", "b", "c"})), 0);
+    EXPECT_TRUE(ValuesOf(Def(d)).empty());
+    EXPECT_EQ(Def(d)->SetDefinition(ArrayOf({1, 2})), -2);
+    EXPECT_TRUE(ValuesOf(Def(d)).empty());
+    ASSERT_EQ(Def(d)->SetDefinition(ArrayOf({1, 2, 3})), 0);
+
+    ASSERT_EQ(Def(d)->InsertOutcome(1, "n"), 0); // a n b c
+    EXPECT_EQ(ValuesOf(Def(d)), (std::vector<double>{1, 0, 2, 3}));
+    ASSERT_EQ(Def(d)->RemoveOutcome(0), 0); // n b c
+    EXPECT_EQ(ValuesOf(Def(d)), (std::vector<double>{0, 2, 3}));
+    ASSERT_EQ(Def(d)->ReorderOutcomes(IntsOf({2, 0, 1})), 0); // c n b
+    EXPECT_EQ(IdsOf(Def(d)), (Ids{"c", "n", "b"}));
+    EXPECT_EQ(ValuesOf(Def(d)), (std::vector<double>{3, 0, 2}));
+    ASSERT_EQ(Def(d)->ChangeOutcomes(StringsOf({"b", "c"}), IntsOf({2, 0})), 0);
+    EXPECT_EQ(ValuesOf(Def(d)), (std::vector<double>{2, 3}));
+
+    // An empty array clears them; a new choice set starts without values.
+    ASSERT_EQ(Def(d)->SetDefinition(QNL_doubleArray()), 0);
+    EXPECT_TRUE(ValuesOf(Def(d)).empty());
+    ASSERT_EQ(Def(d)->SetDefinition(ArrayOf({7, 8})), 0);
+    ASSERT_EQ(Def(d)->SetNumberOfOutcomes(2), 0);
+    EXPECT_TRUE(ValuesOf(Def(d)).empty());
+}
+
+TEST_F(ListDefinition, ChoicesReadBackWhole) {
+    const int d = Add(QNL_TYPE_LIST, "D");
+    QNL_stringArray out;
+    ASSERT_EQ(Def(d)->GetDefinition(out), 0);
+    ASSERT_EQ(out.GetCount(), 2);
+    EXPECT_STREQ(out.GetString(0), "Choice0");
+    EXPECT_STREQ(out.GetString(1), "Choice1");
+}
+
+TEST_F(ListDefinition, ResultingStatesReplaceTheChoices) {
+    const int d = Add(QNL_TYPE_LIST, "D");
+    ASSERT_EQ(Def(d)->SetDefinition(ArrayOf({4, 5})), 0);
+    // Same count: renamed in place, values kept.
+    EXPECT_EQ(Def(d)->SetResultingStates(StringsOf({"left", "right"})), 0);
+    EXPECT_EQ(IdsOf(Def(d)), (Ids{"left", "right"}));
+    EXPECT_EQ(ValuesOf(Def(d)), (std::vector<double>{4, 5}));
+    // Another count: the choice set is replaced, and identifiers are still checked.
+    EXPECT_EQ(Def(d)->SetResultingStates(StringsOf({"a", "a", "b"})), 0);
+    const Ids ids = IdsOf(Def(d));
+    ASSERT_EQ(ids.size(), 3u);
+    EXPECT_TRUE(Def(d)->IsReady());
+    EXPECT_TRUE(ValuesOf(Def(d)).empty());
+
+    const int u = Add(QNL_TYPE_TABLE, "U");
+    ASSERT_EQ(net.AddArc(d, u), 0);
+    EXPECT_EQ(Def(d)->SetResultingStates(StringsOf({"p", "q"})), -19);
+    EXPECT_EQ(IdsOf(Def(d)), ids);
+}
+
+TEST_F(ListDefinition, CountChangeIsRefusedWhileChildrenDependOnIt) {
+    const int d = Add(QNL_TYPE_LIST, "D");
+    const int c = Add(QNL_TYPE_CPT, "C");
+    ASSERT_EQ(net.AddArc(d, c), 0);
+    EXPECT_EQ(Def(d)->SetNumberOfOutcomes(3), -19);
+    EXPECT_EQ(Def(d)->SetNumberOfOutcomes(StringsOf({"a", "b", "c"})), -19);
+    EXPECT_EQ(Def(d)->GetNumberOfOutcomes(), 2);
+    ASSERT_EQ(net.RemoveArc(d, c), 0);
+
+    // A cost child indexes its cost table by the decision too.
+    ASSERT_EQ(net.AddArc(d, c, 1), 0);
+    EXPECT_EQ(Def(d)->SetNumberOfOutcomes(3), -19);
+    EXPECT_EQ(Def(d)->GetNumberOfOutcomes(), 2);
+}
+
+TEST_F(ListDefinition, InformationalParentsLeaveTheListUnchanged) {
+    const int a = Add(QNL_TYPE_CPT, "A");
+    const int e = Add(QNL_TYPE_LIST, "E");
+    const int u = Add(QNL_TYPE_TABLE, "U");
+    const int d = Add(QNL_TYPE_LIST, "D");
+    ASSERT_EQ(Def(d)->SetDefinition(ArrayOf({1, 2})), 0);
+    EXPECT_EQ(net.AddArc(a, d), 0);
+    EXPECT_EQ(net.AddArc(e, d), 0);
+    EXPECT_EQ(IdsOf(Def(d)), (Ids{"Choice0", "Choice1"}));
+    EXPECT_EQ(ValuesOf(Def(d)), (std::vector<double>{1, 2}));
+    EXPECT_EQ(net.GetParents(d).GetCount(), 2);
+
+    // Parent outcome changes reach the list and change nothing there.
+    EXPECT_EQ(Def(a)->AddOutcome("more"), 0);
+    EXPECT_EQ(Def(a)->ReorderOutcomes(IntsOf({2, 1, 0})), 0);
+    EXPECT_EQ(Def(a)->RemoveOutcome(1), 0);
+    EXPECT_EQ(IdsOf(Def(d)), (Ids{"Choice0", "Choice1"}));
+
+    // A utility parent is refused, by the definition and so by the network.
+    EXPECT_EQ(Def(d)->AddParent(u), -2);
+    EXPECT_EQ(Def(d)->AddParent(99), -2);
+    EXPECT_EQ(net.AddArc(u, d), -51);
+    EXPECT_EQ(net.GetParents(d).GetCount(), 2);
+    EXPECT_EQ(net.RemoveArc(a, d), 0);
+    EXPECT_EQ(net.GetParents(d).GetCount(), 1);
+}
+
+TEST_F(ListDefinition, ParentThatBecomesAUtilityLosesItsArc) {
+    const int a = Add(QNL_TYPE_CPT, "A");
+    const int b = Add(QNL_TYPE_CPT, "B");
+    const int d = Add(QNL_TYPE_LIST, "D");
+    ASSERT_EQ(net.AddArc(a, d), 0);
+    ASSERT_EQ(net.AddArc(b, d), 0);
+    ASSERT_EQ(net.GetNode(a)->SetType(QNL_TYPE_TABLE), 0);
+    ASSERT_EQ(net.GetParents(d).GetCount(), 1);
+    EXPECT_EQ(net.GetParents(d)[0], b);
+    EXPECT_EQ(IdsOf(Def(d)), (Ids{"Choice0", "Choice1"}));
+}
+
+TEST_F(ListDefinition, ChoiceChangesReachTheChildrenTables) {
+    const int d = Add(QNL_TYPE_LIST, "D");
+    const int c = Add(QNL_TYPE_CPT, "C");
+    ASSERT_EQ(net.AddArc(d, c), 0);
+    ASSERT_EQ(Def(d)->AddOutcome("third"), 0);
+    EXPECT_EQ(Def(c)->GetSize(), 6);
+    ASSERT_EQ(Def(d)->RemoveOutcome(0), 0);
+    EXPECT_EQ(Def(c)->GetSize(), 4);
+    EXPECT_TRUE(Def(c)->IsValid());
+}
+
+TEST_F(ListDefinition, ProbabilityTableConvertsToDecision) {
+    const int a = Add(QNL_TYPE_CPT, "A");
+    const int x = Add(QNL_TYPE_CPT, "X");
+    const int c = Add(QNL_TYPE_CPT, "C");
+    ASSERT_EQ(Def(x)->SetNumberOfOutcomes(StringsOf({"lo", "mid", "hi"})), 0);
+    ASSERT_EQ(net.AddArc(a, x), 0);
+    ASSERT_EQ(net.AddArc(x, c), 0);
+
+    ASSERT_EQ(net.GetNode(x)->SetType(QNL_TYPE_LIST), 0);
+    ASSERT_NE(List(x), nullptr);
+    EXPECT_EQ(IdsOf(Def(x)), (Ids{"lo", "mid", "hi"}));
+    EXPECT_EQ(net.GetParents(x).GetCount(), 0);
+    // Children keep indexing by the same outcomes.
+    EXPECT_EQ(net.GetChildren(x).GetCount(), 1);
+    EXPECT_EQ(Def(c)->GetSize(), 6);
+    EXPECT_TRUE(Def(x)->IsValid());
+    EXPECT_TRUE(Def(x)->IsReady());
+}
+
+TEST_F(ListDefinition, UtilityTableConvertsToDefaultChoices) {
+    const int a = Add(QNL_TYPE_CPT, "A");
+    const int u = Add(QNL_TYPE_TABLE, "U");
+    ASSERT_EQ(net.AddArc(a, u), 0);
+    ASSERT_EQ(net.GetNode(u)->SetType(QNL_TYPE_LIST), 0);
+    EXPECT_EQ(IdsOf(Def(u)), (Ids{"Choice0", "Choice1"}));
+    // The utility's parent is a chance node, which a decision takes as information.
+    EXPECT_EQ(net.GetParents(u).GetCount(), 1);
+}
+
+TEST_F(ListDefinition, DecisionConvertsBackAndForth) {
+    const int a = Add(QNL_TYPE_CPT, "A");
+    const int d = Add(QNL_TYPE_LIST, "D");
+    ASSERT_EQ(net.AddArc(a, d), 0);
+    ASSERT_EQ(net.GetNode(d)->SetType(QNL_TYPE_TABLE), 0);
+    // A utility made from a decision loses the decision's informational arcs.
+    EXPECT_EQ(net.GetParents(d).GetCount(), 0);
+    EXPECT_EQ(Def(d)->GetSize(), 1);
+    ASSERT_EQ(net.GetNode(d)->SetType(QNL_TYPE_LIST), 0);
+    EXPECT_EQ(IdsOf(Def(d)), (Ids{"Choice0", "Choice1"}));
+}
+
+TEST_F(ListDefinition, ListAssignmentCopiesChoicesAndValues) {
+    const int d = Add(QNL_TYPE_LIST, "D");
+    const int e = Add(QNL_TYPE_LIST, "E");
+    ASSERT_EQ(Def(d)->SetNumberOfOutcomes(StringsOf({"a", "b", "c"})), 0);
+    ASSERT_EQ(Def(d)->SetDefinition(ArrayOf({1, 2, 3})), 0);
+    ASSERT_EQ(Def(e)->Assign(*Def(d)), 0);
+    EXPECT_EQ(IdsOf(Def(e)), (Ids{"a", "b", "c"}));
+    EXPECT_EQ(ValuesOf(Def(e)), (std::vector<double>{1, 2, 3}));
+    EXPECT_EQ(Def(e)->Assign(*Def(e)), 0);
+    EXPECT_EQ(IdsOf(Def(e)), (Ids{"a", "b", "c"}));
+}
+
+TEST_F(ListDefinition, RefusedConversionLeavesTheListAsItWas) {
+    const int d = Add(QNL_TYPE_LIST, "D");
+    const int a = Add(QNL_TYPE_CPT, "A");
+    ASSERT_EQ(net.AddArc(a, d), 0);
+    ASSERT_EQ(Def(d)->SetNumberOfOutcomes(StringsOf({"a", "b", "c"})), 0);
+    for (int type : {QNL_TYPE_CAST, QNL_TYPE_DEMORGAN, QNL_TYPE_MAU, QNL_TYPE_DISTRIBUTION,
+                     QNL_TYPE_HEQUATION, QNL_TYPE_DCHILDHPARENT}) {
+        Foreign source(a, &net, type);
+        ASSERT_TRUE(source.IsValid());
+        EXPECT_EQ(Def(d)->Assign(source), -2) << type;
+        EXPECT_EQ(IdsOf(Def(d)), (Ids{"a", "b", "c"})) << type;
+        EXPECT_EQ(Def(d)->GetHandle(), d);
+    }
+    Foreign unbound(-1, nullptr, QNL_TYPE_CPT);
+    ASSERT_FALSE(unbound.IsValid());
+    EXPECT_EQ(Def(d)->Assign(unbound), -567);
+    EXPECT_EQ(net.GetParents(d).GetCount(), 1);
+}
+
+TEST_F(ListDefinition, CopiesAreFullAndIndependent) {
+    const int d = Add(QNL_TYPE_LIST, "D");
+    ASSERT_EQ(Def(d)->SetNumberOfOutcomes(StringsOf({"a", "b", "c"})), 0);
+    ASSERT_EQ(Def(d)->SetDefinition(ArrayOf({1, 2, 3})), 0);
+    QNL_nodeDefinition* copy = Def(d)->CreateCopy();
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->GetType(), QNL_TYPE_LIST);
+    EXPECT_EQ(copy->GetHandle(), d);
+    EXPECT_EQ(IdsOf(copy), (Ids{"a", "b", "c"}));
+    EXPECT_EQ(ValuesOf(copy), (std::vector<double>{1, 2, 3}));
+    ASSERT_EQ(Def(d)->RenameOutcome(0, "z"), 0);
+    EXPECT_EQ(IdsOf(copy), (Ids{"a", "b", "c"}));
+    delete copy;
+
+    QNL_network other(net);
+    QNL_nodeDefinition* copied = other.GetNode(d)->GetDefinition();
+    ASSERT_NE(dynamic_cast<QNL_list*>(copied), nullptr);
+    EXPECT_EQ(copied->GetNetwork(), &other);
+    EXPECT_EQ(IdsOf(copied), (Ids{"z", "b", "c"}));
+    EXPECT_EQ(ValuesOf(copied), (std::vector<double>{1, 2, 3}));
+}
+
+TEST_F(ListDefinition, CleanUpEmptiesAndParentsRestoreDefaults) {
+    const int d = Add(QNL_TYPE_LIST, "D");
+    ASSERT_EQ(Def(d)->SetDefinition(ArrayOf({1, 2})), 0);
+    ASSERT_EQ(Def(d)->CleanUp(1), 0);
+    EXPECT_EQ(Def(d)->GetNumberOfOutcomes(), 0);
+    EXPECT_TRUE(ValuesOf(Def(d)).empty());
+    ASSERT_EQ(Def(d)->AddParents(), 0);
+    EXPECT_EQ(IdsOf(Def(d)), (Ids{"Choice0", "Choice1"}));
+}
+
+} // namespace

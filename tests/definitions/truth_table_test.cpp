@@ -1,0 +1,250 @@
+#include "definitions/cpt.h"
+#include "definitions/node_value.h"
+#include "definitions/truth_table.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/string_array.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace {
+
+QNL_doubleArray ArrayOf(std::initializer_list<double> values) {
+    QNL_doubleArray array;
+    array.SetSize(static_cast<int>(values.size()));
+    int i = 0;
+    for (double v : values)
+        array[i++] = v;
+    return array;
+}
+
+QNL_stringArray StringsOf(std::initializer_list<const char*> texts) {
+    QNL_stringArray array;
+    for (const char* t : texts)
+        array.Add(t);
+    return array;
+}
+
+QNL_intArray IntsOf(std::initializer_list<int> values) {
+    QNL_intArray array;
+    for (int v : values)
+        array.Add(v);
+    return array;
+}
+
+std::vector<std::string> Texts(const QNL_stringArray& array) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < array.GetCount(); ++i)
+        texts.push_back(array.GetString(i));
+    return texts;
+}
+
+class TruthTable : public ::testing::Test {
+protected:
+    void SetUp() override { QNL_errorHandler::Instance().Flush(); }
+    void TearDown() override { QNL_errorHandler::Instance().Flush(); }
+
+    int Add(const char* id, int outcomes = 2, int type = QNL_TYPE_TRUTHTABLE) {
+        const int handle = net.AddNode(type, id);
+        EXPECT_GE(handle, 0) << id;
+        if (handle >= 0 && outcomes != 2) {
+            EXPECT_EQ(net.GetNode(handle)->GetDefinition()->SetNumberOfOutcomes(outcomes), 0);
+        }
+        return handle;
+    }
+    QNL_truthTable* Truth(int node) {
+        return dynamic_cast<QNL_truthTable*>(net.GetNode(node)->GetDefinition());
+    }
+    std::vector<double> Values(int node) {
+        QNL_doubleArray values;
+        EXPECT_EQ(net.GetNode(node)->GetDefinition()->GetDefinition(values), 0);
+        return std::vector<double>(values.Items(), values.Items() + values.GetSize());
+    }
+    std::vector<std::string> States(int node) {
+        QNL_stringArray out;
+        EXPECT_EQ(Truth(node)->GetResultingStates(out), 0);
+        return Texts(out);
+    }
+    // Writes the values unchecked and repairs them, as a conversion would.
+    std::vector<double> Repaired(int node, std::initializer_list<double> values) {
+        EXPECT_EQ(Truth(node)->SetDefinition(ArrayOf(values)), 0);
+        EXPECT_EQ(Truth(node)->RepairColumns(), 0);
+        return Values(node);
+    }
+
+    QNL_network net;
+};
+
+TEST_F(TruthTable, NewTableResolvesEveryColumnToTheFirstOutcome) {
+    const int p = Add("p", 3, QNL_TYPE_CPT);
+    const int t = Add("t");
+    ASSERT_NE(Truth(t), nullptr);
+    EXPECT_EQ(Truth(t)->GetType(), 20);
+    EXPECT_STREQ(Truth(t)->GetTypeName(), "TRUTHTABLE");
+    EXPECT_EQ(Values(t), (std::vector<double>{1, 0}));
+    ASSERT_EQ(net.AddArc(p, t), 0);
+    EXPECT_EQ(Values(t), (std::vector<double>{1, 0, 1, 0, 1, 0}));
+    EXPECT_TRUE(Truth(t)->IsReady());
+    // A rebuild gives the same columns, not uniform ones.
+    const int u = Add("u", 3);
+    EXPECT_EQ(Values(u), (std::vector<double>{1, 0, 0}));
+    EXPECT_TRUE(Truth(u)->IsReady());
+    // A truth table indexes a child's table like any probability table.
+    const int c = Add("c", 2, QNL_TYPE_CPT);
+    ASSERT_EQ(net.AddArc(t, c), 0);
+    EXPECT_EQ(net.GetNode(c)->GetDefinition()->GetSize(), 4);
+}
+
+TEST_F(TruthTable, ReadinessDemandsZerosAndOnes) {
+    const int t = Add("t");
+    ASSERT_EQ(Truth(t)->SetProbabilities(ArrayOf({0.5, 0.5})), 0);
+    EXPECT_FALSE(Truth(t)->IsReady());
+    ASSERT_EQ(Truth(t)->SetProbabilities(ArrayOf({0.0, 1.0})), 0);
+    EXPECT_TRUE(Truth(t)->IsReady());
+    ASSERT_EQ(Truth(t)->SetProbabilities(ArrayOf({1.0, 1.0})), 0);
+    EXPECT_FALSE(Truth(t)->IsReady()); // zeros and ones, but the column sums to 2
+    ASSERT_EQ(Truth(t)->SetProbabilities(ArrayOf({0.999999, 0.000001})), 0);
+    EXPECT_FALSE(Truth(t)->IsReady());
+}
+
+TEST_F(TruthTable, ColumnRepairKeepsTheLargestEntryTiesGoingLater) {
+    const int t = Add("t", 3);
+    EXPECT_EQ(Repaired(t, {0.2, 0.5, 0.5}), (std::vector<double>{0, 0, 1}));
+    EXPECT_EQ(Repaired(t, {0.7, 0.2, 0.1}), (std::vector<double>{1, 0, 0}));
+    EXPECT_EQ(Repaired(t, {0.0, 0.0, 0.0}), (std::vector<double>{0, 0, 1}));
+    EXPECT_EQ(Repaired(t, {-1.0, -0.5, -2.0}), (std::vector<double>{0, 0, 0}));
+    EXPECT_EQ(Repaired(t, {0.1, 0.9, 0.3}), (std::vector<double>{0, 1, 0}));
+    const int u = Add("u");
+    EXPECT_EQ(Repaired(u, {0, 0}), (std::vector<double>{0, 1}));
+}
+
+TEST_F(TruthTable, NewParentOutcomeColumnsAreRepairedNotUniform) {
+    const int p = Add("p", 2, QNL_TYPE_CPT);
+    const int t = Add("t", 3);
+    ASSERT_EQ(net.AddArc(p, t), 0);
+    ASSERT_EQ(Truth(t)->SetResultingStates(IntsOf({1, 2})), 0);
+    ASSERT_EQ(net.GetNode(p)->GetDefinition()->InsertOutcome(1, "mid"), 0);
+    // The opened column is all zero and resolves to the last outcome; the others stay.
+    EXPECT_EQ(Values(t), (std::vector<double>{0, 1, 0, 0, 0, 1, 0, 0, 1}));
+    EXPECT_EQ(States(t), (std::vector<std::string>{"State1", "State2", "State2"}));
+    EXPECT_TRUE(Truth(t)->IsValid());
+}
+
+TEST_F(TruthTable, ResultingStatesByIndex) {
+    const int p = Add("p", 2, QNL_TYPE_CPT);
+    const int t = Add("t");
+    ASSERT_EQ(net.AddArc(p, t), 0);
+    ASSERT_EQ(Truth(t)->SetResultingStates(IntsOf({1, 0})), 0);
+    EXPECT_EQ(Values(t), (std::vector<double>{0, 1, 1, 0}));
+    EXPECT_EQ(States(t), (std::vector<std::string>{"State1", "State0"}));
+    EXPECT_TRUE(Truth(t)->IsReady());
+
+    EXPECT_EQ(Truth(t)->SetResultingStates(IntsOf({0, 2})), -2);
+    EXPECT_EQ(Truth(t)->SetResultingStates(IntsOf({-1, 0})), -2);
+    EXPECT_EQ(Truth(t)->SetResultingStates(IntsOf({0})), -4);
+    EXPECT_EQ(Truth(t)->SetResultingStates(IntsOf({0, 0, 0})), -4);
+    const int raw[] = {0, 0};
+    EXPECT_EQ(Truth(t)->SetResultingStates(raw, 1), -4);
+    EXPECT_EQ(Truth(t)->SetResultingStates(nullptr, 2), -2);
+    EXPECT_EQ(Values(t), (std::vector<double>{0, 1, 1, 0}));
+    ASSERT_EQ(Truth(t)->SetResultingStates(raw, 2), 0);
+    EXPECT_EQ(States(t), (std::vector<std::string>{"State0", "State0"}));
+
+    // An array sized rather than filled gives its entries by size.
+    QNL_intArray sized;
+    sized.SetSize(2);
+    sized[0] = 1;
+    sized[1] = 1;
+    ASSERT_EQ(Truth(t)->SetResultingStates(sized), 0);
+    EXPECT_EQ(States(t), (std::vector<std::string>{"State1", "State1"}));
+}
+
+TEST_F(TruthTable, ResultingStatesByIdentifierRefuseUnknownOutcomes) {
+    const int p = Add("p", 3, QNL_TYPE_CPT);
+    const int t = Add("t");
+    ASSERT_EQ(net.AddArc(p, t), 0);
+    ASSERT_EQ(Truth(t)->SetOutcomeIds(StringsOf({"yes", "no"})), 0);
+    ASSERT_EQ(Truth(t)->SetResultingStates(StringsOf({"no", "yes", "no"})), 0);
+    EXPECT_EQ(States(t), (std::vector<std::string>{"no", "yes", "no"}));
+
+    net.GetNode(t)->GetValue()->SetValidFlag(true);
+    EXPECT_EQ(Truth(t)->SetResultingStates(StringsOf({"no", "maybe", "no"})), -2);
+    QNL_stringArray withNull = StringsOf({"no", "yes"});
+    withNull.Add(nullptr);
+    EXPECT_EQ(Truth(t)->SetResultingStates(withNull), -2);
+    EXPECT_EQ(Truth(t)->SetResultingStates(StringsOf({"no", "yes"})), -4);
+    EXPECT_EQ(States(t), (std::vector<std::string>{"no", "yes", "no"}));
+    EXPECT_TRUE(net.GetNode(t)->GetValue()->IsValueValid()); // nothing changed, nothing told
+
+    ASSERT_EQ(Truth(t)->SetResultingStates(StringsOf({"yes", "yes", "yes"})), 0);
+    EXPECT_FALSE(net.GetNode(t)->GetValue()->IsValueValid());
+}
+
+TEST_F(TruthTable, ColumnWithoutAOneResolvesToTheFirstOutcome) {
+    const int p = Add("p", 3, QNL_TYPE_CPT);
+    const int t = Add("t", 3);
+    ASSERT_EQ(net.AddArc(p, t), 0);
+    ASSERT_EQ(Truth(t)->SetDefinition(ArrayOf({0, 0, 1, 0.5, 0.5, 0, 0, 1, 1})), 0);
+    EXPECT_EQ(States(t), (std::vector<std::string>{"State2", "State0", "State1"}));
+    QNL_stringArray appended = StringsOf({"kept"});
+    ASSERT_EQ(Truth(t)->GetResultingStates(appended), 0);
+    EXPECT_EQ(Texts(appended), (std::vector<std::string>{"kept", "State2", "State0", "State1"}));
+}
+
+TEST_F(TruthTable, ConversionsRepairTheColumns) {
+    const int p = Add("p", 2, QNL_TYPE_CPT);
+    const int c = Add("c", 2, QNL_TYPE_CPT);
+    ASSERT_EQ(net.AddArc(p, c), 0);
+    ASSERT_EQ(dynamic_cast<QNL_cpt*>(net.GetNode(c)->GetDefinition())
+                  ->SetProbabilities(ArrayOf({0.3, 0.7, 0.6, 0.4})),
+              0);
+    ASSERT_EQ(net.GetNode(c)->SetType(QNL_TYPE_TRUTHTABLE), 0);
+    ASSERT_NE(Truth(c), nullptr);
+    EXPECT_EQ(Values(c), (std::vector<double>{0, 1, 1, 0}));
+    EXPECT_TRUE(Truth(c)->IsReady());
+    EXPECT_EQ(net.NumberOfParents(c), 1);
+
+    // Back to a probability table: the values stay as they are.
+    ASSERT_EQ(net.GetNode(c)->SetType(QNL_TYPE_CPT), 0);
+    EXPECT_EQ(net.GetNode(c)->GetDefinition()->GetType(), QNL_TYPE_CPT);
+    EXPECT_EQ(Values(c), (std::vector<double>{0, 1, 1, 0}));
+
+    QNL_truthTable loose(c, &net);
+    QNL_cpt source(c, &net);
+    ASSERT_EQ(source.SetProbabilities(ArrayOf({0.5, 0.5, 0.9, 0.1})), 0);
+    ASSERT_EQ(loose.Clone(source), 0);
+    QNL_doubleArray values;
+    ASSERT_EQ(loose.GetDefinition(values), 0);
+    EXPECT_EQ(std::vector<double>(values.Items(), values.Items() + 4),
+              (std::vector<double>{0, 1, 1, 0}));
+}
+
+TEST_F(TruthTable, CopiesKeepTypeAndColumns) {
+    const int p = Add("p", 3, QNL_TYPE_CPT);
+    const int t = Add("t");
+    ASSERT_EQ(net.AddArc(p, t), 0);
+    ASSERT_EQ(Truth(t)->SetResultingStates(IntsOf({1, 0, 1})), 0);
+    QNL_nodeDefinition* copy = Truth(t)->CreateCopy();
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->GetType(), QNL_TYPE_TRUTHTABLE);
+    EXPECT_EQ(copy->GetHandle(), t);
+    QNL_stringArray states;
+    ASSERT_EQ(dynamic_cast<QNL_truthTable*>(copy)->GetResultingStates(states), 0);
+    EXPECT_EQ(Texts(states), (std::vector<std::string>{"State1", "State0", "State1"}));
+    delete copy;
+
+    QNL_network other(net);
+    ASSERT_TRUE(other.IsValid());
+    auto* copied = dynamic_cast<QNL_truthTable*>(other.GetNode(t)->GetDefinition());
+    ASSERT_NE(copied, nullptr);
+    states.Flush();
+    ASSERT_EQ(copied->GetResultingStates(states), 0);
+    EXPECT_EQ(Texts(states), (std::vector<std::string>{"State1", "State0", "State1"}));
+}
+
+} // namespace

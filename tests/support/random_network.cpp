@@ -1,0 +1,203 @@
+#include "support/random_network.h"
+
+#include <algorithm>
+#include <string>
+
+#include "definitions/node_value.h"
+#include "model/dmatrix.h"
+#include "model/double_array.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+
+#include <gtest/gtest.h>
+
+namespace quarn_test {
+
+std::uint64_t TestRandom::Next() {
+    // splitmix64
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+double TestRandom::Uniform() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
+
+int TestRandom::Below(int n) { return static_cast<int>(Next() % static_cast<std::uint64_t>(n)); }
+
+std::vector<int> BuildRandomNetwork(QNL_network& network, const RandomNetworkSpec& spec) {
+    TestRandom random(spec.seed);
+    std::vector<int> handles;
+    for (int i = 0; i < spec.nodes; ++i) {
+        const std::string id = "N" + std::to_string(i);
+        const int handle = network.AddNode(QNL_TYPE_CPT, id.c_str());
+        EXPECT_GE(handle, 0) << id;
+        if (handle < 0) return handles;
+        const int outcomes = spec.minOutcomes + random.Below(spec.maxOutcomes - spec.minOutcomes + 1);
+        EXPECT_EQ(network.GetNode(handle)->GetDefinition()->SetNumberOfOutcomes(outcomes), 0);
+        handles.push_back(handle);
+    }
+    for (int i = 1; i < spec.nodes; ++i) {
+        const int wanted = random.Below(std::min(spec.maxParents, i) + 1);
+        std::vector<int> candidates(handles.begin(), handles.begin() + i);
+        for (int k = 0; k < wanted; ++k) {
+            const int pick = random.Below(static_cast<int>(candidates.size()));
+            EXPECT_EQ(network.AddArc(candidates[static_cast<std::size_t>(pick)],
+                                     handles[static_cast<std::size_t>(i)]),
+                      0);
+            candidates.erase(candidates.begin() + pick);
+        }
+    }
+    for (int handle : handles) {
+        QNL_nodeDefinition* definition = network.GetNode(handle)->GetDefinition();
+        const QNL_Dmatrix* table = definition->GetMatrix();
+        const int outcomes = definition->GetNumberOfOutcomes();
+        QNL_doubleArray values;
+        values.SetSize(table->GetSize());
+        for (int start = 0; start < table->GetSize(); start += outcomes) {
+            if (random.Uniform() < spec.deterministicShare) {
+                const int certain = random.Below(outcomes);
+                for (int k = 0; k < outcomes; ++k)
+                    values[start + k] = k == certain ? 1.0 : 0.0;
+                continue;
+            }
+            double sum = 0.0;
+            for (int k = 0; k < outcomes; ++k)
+                sum += values[start + k] = 0.05 + random.Uniform();
+            for (int k = 0; k < outcomes; ++k)
+                values[start + k] /= sum;
+        }
+        EXPECT_EQ(definition->SetDefinition(values), 0);
+    }
+    return handles;
+}
+
+std::vector<int> ForwardSample(QNL_network& network, TestRandom& random) {
+    std::vector<int> sample(static_cast<std::size_t>(network.GetTableSize()), -1);
+    const QNL_intArray order(network.GetOrderedNodes());
+    for (int i = 0; i < order.GetCount(); ++i) {
+        const int h = order[i];
+        QNL_nodeDefinition* definition = network.GetNode(h)->GetDefinition();
+        const QNL_Dmatrix* table = definition->GetMatrix();
+        const QNL_intArray& parents = network.GetParents(h);
+        int start = 0;
+        for (int k = 0; k < parents.GetCount(); ++k)
+            start += sample[static_cast<std::size_t>(parents[k])] * table->GetMultiplier(k);
+        const int outcomes = definition->GetNumberOfOutcomes();
+        const double u = random.Uniform();
+        double cumulative = 0.0;
+        int drawn = -1;
+        for (int k = 0; k < outcomes; ++k) {
+            const double p = table->Subscript(start + k);
+            cumulative += p;
+            if (p > 0.0) drawn = k; // the last possible outcome catches rounding
+            if (p > 0.0 && u < cumulative) break;
+        }
+        sample[static_cast<std::size_t>(h)] = drawn;
+    }
+    return sample;
+}
+
+std::vector<int> SetPossibleEvidence(QNL_network& network, std::uint64_t seed, int count) {
+    TestRandom random(seed);
+    const std::vector<int> sample = ForwardSample(network, random);
+    std::vector<int> nodes;
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+        nodes.push_back(h);
+    std::vector<int> observed;
+    while (count-- > 0 && !nodes.empty()) {
+        const int pick = random.Below(static_cast<int>(nodes.size()));
+        const int h = nodes[static_cast<std::size_t>(pick)];
+        nodes.erase(nodes.begin() + pick);
+        QNL_nodeValue* value = network.GetNode(h)->GetValue();
+        EXPECT_EQ(value->SetEvidence(sample[static_cast<std::size_t>(h)]), 0) << "node " << h;
+        observed.push_back(h);
+    }
+    return observed;
+}
+
+bool SetImpossibleEvidence(QNL_network& network, std::uint64_t seed) {
+    TestRandom random(seed);
+    struct ZeroCell {
+        int node;
+        int cell;
+    };
+    std::vector<ZeroCell> zeros;
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        const QNL_Dmatrix* table = network.GetNode(h)->GetDefinition()->GetMatrix();
+        for (int c = 0; c < table->GetSize(); ++c)
+            if (table->Subscript(c) == 0.0) zeros.push_back({h, c});
+    }
+    if (zeros.empty()) return false;
+    const ZeroCell chosen = zeros[static_cast<std::size_t>(random.Below(static_cast<int>(zeros.size())))];
+    const QNL_Dmatrix* table = network.GetNode(chosen.node)->GetDefinition()->GetMatrix();
+    QNL_intArray coordinates;
+    table->CoordinatesFromIndex(chosen.cell, coordinates);
+
+    const int control = network.GetNotificationControl();
+    network.SetNotificationControl(0);
+    const QNL_intArray& parents = network.GetParents(chosen.node);
+    for (int k = 0; k < parents.GetCount(); ++k)
+        EXPECT_EQ(network.GetNode(parents[k])->GetValue()->SetEvidence(coordinates[k]), 0);
+    EXPECT_EQ(network.GetNode(chosen.node)->GetValue()->SetEvidence(
+                  coordinates[parents.GetCount()]),
+              0);
+    network.SetNotificationControl(control);
+    return true;
+}
+
+int AddBinaryNode(QNL_network& network, const char* id, const std::vector<int>& parents,
+                  const std::vector<double>& pTrue) {
+    const int handle = network.AddNode(QNL_TYPE_CPT, id);
+    EXPECT_GE(handle, 0) << id;
+    if (handle < 0) return handle;
+    for (int parent : parents)
+        EXPECT_EQ(network.AddArc(parent, handle), 0) << id;
+    QNL_doubleArray values;
+    values.SetSize(2 * static_cast<int>(pTrue.size()));
+    for (std::size_t i = 0; i < pTrue.size(); ++i) {
+        values[2 * static_cast<int>(i)] = pTrue[i];
+        values[2 * static_cast<int>(i) + 1] = 1.0 - pTrue[i];
+    }
+    EXPECT_EQ(network.GetNode(handle)->GetDefinition()->SetDefinition(values), 0) << id;
+    return handle;
+}
+
+Sprinkler BuildSprinkler(QNL_network& network) {
+    Sprinkler s{};
+    s.cloudy = AddBinaryNode(network, "Cloudy", {}, {0.5});
+    s.sprinkler = AddBinaryNode(network, "Sprinkler", {s.cloudy}, {0.1, 0.5});
+    s.rain = AddBinaryNode(network, "Rain", {s.cloudy}, {0.8, 0.2});
+    s.wetGrass =
+        AddBinaryNode(network, "WetGrass", {s.sprinkler, s.rain}, {0.99, 0.9, 0.9, 0.0});
+    return s;
+}
+
+Asia BuildAsia(QNL_network& network) {
+    Asia a{};
+    a.visit = AddBinaryNode(network, "VisitAsia", {}, {0.01});
+    a.smoking = AddBinaryNode(network, "Smoking", {}, {0.5});
+    a.tuberculosis = AddBinaryNode(network, "Tuberculosis", {a.visit}, {0.05, 0.01});
+    a.cancer = AddBinaryNode(network, "LungCancer", {a.smoking}, {0.1, 0.01});
+    a.bronchitis = AddBinaryNode(network, "Bronchitis", {a.smoking}, {0.6, 0.3});
+    a.either =
+        AddBinaryNode(network, "Either", {a.tuberculosis, a.cancer}, {1.0, 1.0, 1.0, 0.0});
+    a.xray = AddBinaryNode(network, "XRay", {a.either}, {0.98, 0.05});
+    a.dyspnoea =
+        AddBinaryNode(network, "Dyspnoea", {a.either, a.bronchitis}, {0.9, 0.7, 0.8, 0.1});
+    return a;
+}
+
+Alarm BuildAlarm(QNL_network& network) {
+    Alarm a{};
+    a.burglary = AddBinaryNode(network, "Burglary", {}, {0.001});
+    a.earthquake = AddBinaryNode(network, "Earthquake", {}, {0.002});
+    a.alarm = AddBinaryNode(network, "Alarm", {a.burglary, a.earthquake},
+                            {0.95, 0.94, 0.29, 0.001});
+    a.johnCalls = AddBinaryNode(network, "JohnCalls", {a.alarm}, {0.9, 0.05});
+    a.maryCalls = AddBinaryNode(network, "MaryCalls", {a.alarm}, {0.7, 0.01});
+    return a;
+}
+
+} // namespace quarn_test

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+class QNL_network;
+
+namespace quarn_test {
+
+// A small deterministic generator for test data, the same stream on every platform.
+class TestRandom {
+public:
+    explicit TestRandom(std::uint64_t seed) : state(seed * 0x9E3779B97F4A7C15ull + 1) {}
+    std::uint64_t Next();
+    // Uniform in [0, 1).
+    double Uniform();
+    // Uniform in 0..n-1 (n >= 1).
+    int Below(int n);
+
+private:
+    std::uint64_t state;
+};
+
+struct RandomNetworkSpec {
+    std::uint64_t seed = 1;
+    int nodes = 8;
+    int maxParents = 3;
+    int minOutcomes = 2;
+    int maxOutcomes = 4;
+    // Share of probability columns that put all their mass on one outcome.
+    double deterministicShare = 0.0;
+};
+
+// Adds nodes "N0", "N1", ... with random outcome counts, arcs only from earlier to later
+// nodes (at most maxParents each) and random tables to an empty network; the handles in
+// creation order. Uses the network's CPT node type.
+std::vector<int> BuildRandomNetwork(QNL_network& network, const RandomNetworkSpec& spec);
+
+// One forward sample of every node (by handle; -1 for free slots), drawn in parents-first
+// order. Outcomes of probability 0 are never drawn.
+std::vector<int> ForwardSample(QNL_network& network, TestRandom& random);
+
+// Puts user evidence on `count` distinct random nodes, at their outcomes in one forward
+// sample, so the evidence has positive probability. The observed handles.
+std::vector<int> SetPossibleEvidence(QNL_network& network, std::uint64_t seed, int count);
+
+// Puts user evidence of probability 0: a node at an outcome of probability 0 in one of its
+// columns, and the node's parents at that column's configuration. Notifications are off
+// while it is set, so the network neither checks nor propagates it. False, with no evidence
+// set, when no table has a zero cell.
+bool SetImpossibleEvidence(QNL_network& network, std::uint64_t seed);
+
+// Adds a two-outcome node (outcome 0 is "true") with the given parents, in order, and
+// P(true | parents) for each parent configuration, the first parent slowest and "true"
+// first. The handle.
+int AddBinaryNode(QNL_network& network, const char* id, const std::vector<int>& parents,
+                  const std::vector<double>& pTrue);
+
+// Reference networks with known posteriors (outcome 0 is "true" everywhere).
+struct Sprinkler {
+    int cloudy, sprinkler, rain, wetGrass;
+};
+Sprinkler BuildSprinkler(QNL_network& network);
+
+struct Asia {
+    int visit, smoking, tuberculosis, cancer, bronchitis, either, xray, dyspnoea;
+};
+Asia BuildAsia(QNL_network& network);
+
+struct Alarm {
+    int burglary, earthquake, alarm, johnCalls, maryCalls;
+};
+Alarm BuildAlarm(QNL_network& network);
+
+} // namespace quarn_test

@@ -1,5 +1,6 @@
 #include "definitions/cpt.h"
 
+
 #include "definitions/node_value.h"
 #include "model/error_handler.h"
 #include "model/network.h"
@@ -581,6 +582,7 @@ int QNL_cpt::SetNumberOfOutcomes(int count) {
         QNL_intArray owners;
         if (int r = Rebuild(network, handle, newIds, fresh, owners)) return r;
         if (int r = Commit(newIds, fresh, owners)) return r;
+        ResizeAnnotations();
         Notify(QNL_network::CHANGE_SHAPE);
         return 0;
     });
@@ -599,6 +601,7 @@ int QNL_cpt::SetNumberOfOutcomes(const QNL_stringArray& newIds) {
         QNL_intArray owners;
         if (int r = Rebuild(network, handle, fresh, newTable, owners)) return r;
         if (int r = Commit(fresh, newTable, owners)) return r;
+        ResizeAnnotations();
         Notify(QNL_network::CHANGE_SHAPE);
         return 0;
     });

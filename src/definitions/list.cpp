@@ -263,6 +263,7 @@ int QNL_list::CommitChoices(QNL_idArray& fresh) {
     if (int r = choices.Assign(fresh)) return r;
     choiceValues.CleanUp();
     AddParents();
+    ResizeAnnotations();
     CheckConsistency(1);
     CheckReadiness(1);
     Notify(QNL_network::CHANGE_SHAPE);

@@ -463,7 +463,8 @@ int QNL_table::RescaleUtilities(double refLow, double refHigh, double targetLow,
     const int total = utilities.GetSize();
     const double low = GetMinimumUtility();
     const double high = GetMaximumUtility();
-    const bool defined = std::any_of(cells, cells + total, [](double u) { return u != kUndefined; });
+    const bool defined =
+        std::any_of(cells, cells + total, [](double u) { return u != kUndefined; });
     if (defined) {
         if (refLow == refHigh) {
             refLow = low;

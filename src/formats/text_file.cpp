@@ -26,6 +26,7 @@ int QNL_textFile::Open(const char* path, int mode) {
     if (IsOpen()) Close();
     if (mode != READ_MODE && mode != WRITE_MODE) return -103;
     column = 0;
+    indentLevel = 0;
     lineHasText = false;
     if (path == nullptr || *path == '\0')
         return QNL_errorHandler::Instance().LogError(-103, "OPEN FILE FAILED");
@@ -258,8 +259,7 @@ int QNL_textFile::WriteRaw(std::string_view text) {
 
 int QNL_textFile::Indent() {
     // The level is capped as well, so a width of 0 cannot let it grow without bound.
-    if (indentWidth * indentLevel >= MAX_RIGHT_MARGIN || indentLevel >= MAX_RIGHT_MARGIN)
-        return -2;
+    if (indentWidth * indentLevel >= MAX_RIGHT_MARGIN || indentLevel >= MAX_RIGHT_MARGIN) return -2;
     ++indentLevel;
     return 0;
 }

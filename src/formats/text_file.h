@@ -29,7 +29,8 @@ public:
     // READ_MODE loads the file (-102 when it is empty); WRITE_MODE creates the temporary
     // file beside the target. -103 for any other mode (not logged) and, with "OPEN FILE
     // FAILED" logged, when the file cannot be read or the temporary file cannot be made.
-    // A file still open is closed first (a pending write is committed).
+    // A file still open is closed first (a pending write is committed). The column and the
+    // indentation level start at 0.
     int Open(const char* path, int mode);
     // Ends reading, or commits a write: flush, close and rename the temporary file over the
     // target. 0, or -103 (logged with the target's path) when anything of the write failed;

@@ -156,9 +156,9 @@ int QNL_textParser::Expect(int kind, const char* text) {
     }
     try {
         if (PeekToken() != 0) {
-            message = IsNamedKind(kind) ? "ERROR: End of File : Expecting " +
-                                              ExpectedThing(kind, text)
-                                        : "ERROR: Unexpected End of File";
+            message = IsNamedKind(kind)
+                          ? "ERROR: End of File : Expecting " + ExpectedThing(kind, text)
+                          : "ERROR: Unexpected End of File";
             return ReportError(-127, message.c_str());
         }
         if (Matches(kind, text)) {
@@ -457,8 +457,7 @@ int QNL_textParser::WriteStringListProperty(const char* name, const QNL_stringAr
     return result != 0 ? result : outputFile.Write(";\n");
 }
 
-int QNL_textParser::WriteRealListProperty(const char* name, const QNL_doubleArray& list,
-                                          bool all) {
+int QNL_textParser::WriteRealListProperty(const char* name, const QNL_doubleArray& list, bool all) {
     if (name == nullptr) return 0;
     int result = outputFile.WriteLine(name);
     if (result == 0) result = outputFile.Write(" = ");
@@ -466,8 +465,7 @@ int QNL_textParser::WriteRealListProperty(const char* name, const QNL_doubleArra
     return result != 0 ? result : outputFile.Write(";\n");
 }
 
-int QNL_textParser::WriteIntegerListProperty(const char* name, const QNL_intArray& list,
-                                             bool all) {
+int QNL_textParser::WriteIntegerListProperty(const char* name, const QNL_intArray& list, bool all) {
     if (name == nullptr) return 0;
     int result = outputFile.WriteLine(name);
     if (result == 0) result = outputFile.Write(" = ");
@@ -525,8 +523,7 @@ int QNL_textParser::ReadColonIntegerProperty(const char* name, int* out) {
     return result != 0 ? result : ReadInteger(out);
 }
 
-int QNL_textParser::WriteProperty(const char* name, const char* value, bool quoted,
-                                  bool escaped) {
+int QNL_textParser::WriteProperty(const char* name, const char* value, bool quoted, bool escaped) {
     if (name == nullptr || value == nullptr) return 0;
     int result = outputFile.WriteLine(name);
     if (result == 0) result = outputFile.Write(" = ");

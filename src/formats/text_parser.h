@@ -59,8 +59,7 @@ public:
     virtual int WriteIdentifierListProperty(const char* name, const QNL_stringArray& list,
                                             bool all);
     virtual int WriteIdentifierList(const QNL_stringArray& list, bool all);
-    virtual int WriteStringListProperty(const char* name, const QNL_stringArray& list,
-                                        bool all);
+    virtual int WriteStringListProperty(const char* name, const QNL_stringArray& list, bool all);
     virtual int WriteStringList(const QNL_stringArray& list, bool all);
     virtual int WriteRealListProperty(const char* name, const QNL_doubleArray& list, bool all);
     virtual int WriteRealList(const QNL_doubleArray& list, bool all);

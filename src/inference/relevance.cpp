@@ -22,7 +22,9 @@ QNL_relevanceNode** RecordPointerStorage::Acquire(int n) {
         std::malloc(static_cast<std::size_t>(n) * sizeof(QNL_relevanceNode*)));
 }
 
-void RecordPointerStorage::Release(QNL_relevanceNode** block, int) { std::free(block); }
+void RecordPointerStorage::Release(QNL_relevanceNode** block, int) {
+    std::free(block);
+}
 
 struct RecordBlock {
     std::unique_ptr<QNL_relevanceNode[]> records;
@@ -74,9 +76,9 @@ std::string NodeName(const QNL_node* node) {
 // marker flag: p is the DeMorgan prior belief or the CAST baseline. The gate definitions do
 // not offer these numbers yet, so such nodes are refused until they do.
 int GateTwoCellTable(const QNL_node& node, QNL_Dmatrix& /*out*/) {
-    return QNL_errorHandler::Instance().LogError(
-        -51, "Relevance: the two-cell table of gate node [" + NodeName(&node) +
-                 "] is not available");
+    return QNL_errorHandler::Instance().LogError(-51,
+                                                 "Relevance: the two-cell table of gate node [" +
+                                                     NodeName(&node) + "] is not available");
 }
 
 // The leading decimal integer of a property value; text without one counts as 0.
@@ -95,8 +97,7 @@ bool TableFits(const QNL_Dmatrix& table, const QNL_relevanceNode& record) {
     const int parents = record.GetNumberOfParents();
     if (table.GetNumberOfDimensions() != parents + 1) return false;
     for (int i = 0; i < parents; ++i)
-        if (table.GetSizeOfDimension(i) != record.GetParent(i)->GetNumberOfOutcomes())
-            return false;
+        if (table.GetSizeOfDimension(i) != record.GetParent(i)->GetNumberOfOutcomes()) return false;
     return table.GetSizeOfDimension(parents) == record.GetNumberOfOutcomes();
 }
 
@@ -141,8 +142,7 @@ int QNL_relevanceNode::SetObservedOutcome(int outcome) {
         try {
             std::vector<double> certainty(static_cast<std::size_t>(outcomes), 0.0);
             certainty[static_cast<std::size_t>(outcome)] = 1.0;
-            if (int r = quarn::detail::WriteNodeBeliefs(node, certainty.data(), outcomes))
-                return r;
+            if (int r = quarn::detail::WriteNodeBeliefs(node, certainty.data(), outcomes)) return r;
         } catch (const std::bad_alloc&) {
             return -42;
         }
@@ -262,7 +262,9 @@ int QNL_relevanceComponent::ListAfterAncestors(const std::vector<QNL_relevanceNo
 
 // ---------------------------------------------------------------- component list
 
-void QNL_componentList::Destroy(int index) { delete Release(index); }
+void QNL_componentList::Destroy(int index) {
+    delete Release(index);
+}
 
 QNL_relevanceComponent* QNL_componentList::Release(int index) {
     if (index < 0 || index >= GetCount()) return nullptr;
@@ -384,8 +386,7 @@ int QNL_relevance::LinkRecords() {
         const QNL_intArray& children = network.GetChildren(record->handle);
         for (int i = 0; i < children.GetCount(); ++i) {
             QNL_relevanceNode* child = FindRecord(children[i]);
-            if (child != nullptr && !marked(child) && record->children.Add(child) != 0)
-                return -42;
+            if (child != nullptr && !marked(child) && record->children.Add(child) != 0) return -42;
         }
     }
     for (QNL_relevanceNode* record : records) {
@@ -591,8 +592,7 @@ int QNL_relevance::CutRoots() {
     for (QNL_relevanceNode* start : records) {
         QNL_relevanceNode* root = start;
         while (root->mark != QNL_relevanceNode::MARK_ROOT_CUT && root->observed < 0 &&
-               !root->target && root->parents.GetCount() == 0 &&
-               root->children.GetCount() == 1) {
+               !root->target && root->parents.GetCount() == 0 && root->children.GetCount() == 1) {
             QNL_relevanceNode* child = root->children[0];
             const QNL_Dmatrix* weights = root->GetTable();
             const QNL_Dmatrix* table = child->GetTable();

@@ -122,7 +122,9 @@ public:
     };
 
     QNL_triangulator(const QNL_graphView& view, QNL_cliqueStore& store);
+    // Keeps a reference to the graph, so a temporary one is refused.
     QNL_triangulator(const quarn::detail::ComponentGraph& graph, QNL_cliqueStore& store);
+    QNL_triangulator(const quarn::detail::ComponentGraph&& graph, QNL_cliqueStore& store) = delete;
     QNL_triangulator(const QNL_triangulator&) = delete;
     QNL_triangulator& operator=(const QNL_triangulator&) = delete;
 

@@ -204,7 +204,8 @@ int QNL_network::ReorderParents(int node, const QNL_intArray& order) {
     int result = parents.Reorder(order);
     if (result != 0) return result;
     result = table[node].node->GetDefinition()->ReorderParents(order);
-    if (result != 0) {
+    // -51: the definition has no table over its parents (a decision list), nothing to move.
+    if (result != 0 && result != -51) {
         parents.Assign(previous);
         return result;
     }

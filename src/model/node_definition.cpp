@@ -55,6 +55,12 @@ int QNL_nodeDefinition::Assign(const QNL_nodeDefinition& other) {
     return 0;
 }
 
+void QNL_nodeDefinition::ResizeAnnotations() {
+    QNL_node* node = network != nullptr ? network->GetNode(handle) : nullptr;
+    if (node != nullptr && node->GetDefinition() == this && node->GetExtraDefinition() != nullptr)
+        node->GetExtraDefinition()->ResizeToOutcomes(this);
+}
+
 QNL_Dmatrix* QNL_nodeDefinition::GetMatrix() {
     QNL_Dmatrix* matrix = nullptr;
     return GetDefinition(&matrix) == 0 ? matrix : nullptr;

@@ -108,6 +108,10 @@ public:
     int PropagateReorderOutcomes(const QNL_intArray& order);
 
 protected:
+    // After the whole outcome set was replaced at once: the node's diagnostic annotations
+    // take the new outcome count (outcome-by-outcome changes reach them by propagation).
+    void ResizeAnnotations();
+
     QNL_network* network = nullptr;
     int handle = -1;
 };

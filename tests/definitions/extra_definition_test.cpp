@@ -592,3 +592,28 @@ TEST_F(ExtraDefinition, NetworkCopyKeepsAnnotationsBoundToTheCopy) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(ExtraDefinitionOnProbabilityTable, AnnotationsFollowOutcomeEditsOfTheRealTable) {
+    QNL_network net;
+    const int a = net.AddNode(QNL_TYPE_CPT, "a");
+    ASSERT_GE(a, 0);
+    QNL_nodeDefinition& definition = *net.GetNode(a)->GetDefinition();
+    QNL_extraDefinition& extra = *net.GetNode(a)->GetExtraDefinition();
+    ASSERT_EQ(extra.GetNumberOfOutcomes(), definition.GetNumberOfOutcomes());
+    ASSERT_EQ(extra.SetOutcomeDescription(0, "zero"), 0);
+    ASSERT_EQ(extra.SetOutcomeDescription(1, "one"), 0);
+    ASSERT_EQ(definition.InsertOutcome(1, "middle"), 0);
+    ASSERT_EQ(definition.AddOutcome("last"), 0);
+    ASSERT_EQ(extra.GetNumberOfOutcomes(), 4);
+    EXPECT_STREQ(extra.GetOutcomeDescription(2), "one");
+    ASSERT_EQ(definition.ReorderOutcomes(Ints({2, 1, 0, 3})), 0);
+    EXPECT_STREQ(extra.GetOutcomeDescription(0), "one");
+    EXPECT_STREQ(extra.GetOutcomeDescription(2), "zero");
+    ASSERT_EQ(definition.RemoveOutcome(1), 0);
+    ASSERT_EQ(extra.GetNumberOfOutcomes(), 3);
+    EXPECT_STREQ(extra.GetOutcomeDescription(1), "zero");
+}
+
+} // namespace

@@ -123,8 +123,8 @@ TEST_F(Oracle, RandomNetworksAreReproducibleFromTheirSeed) {
         EXPECT_EQ(a->GetDimensions(), b->GetDimensions());
         EXPECT_EQ(a->GetItems(), b->GetItems());
         EXPECT_EQ(net.GetParents(h), same.GetParents(h));
-        differs = differs || a->GetDimensions() != c->GetDimensions() ||
-                  a->GetItems() != c->GetItems();
+        differs =
+            differs || a->GetDimensions() != c->GetDimensions() || a->GetItems() != c->GetItems();
         // Every column is a distribution.
         const int n = net.GetNode(h)->GetDefinition()->GetNumberOfOutcomes();
         for (int start = 0; start < a->GetSize(); start += n) {

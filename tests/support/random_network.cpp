@@ -22,9 +22,13 @@ std::uint64_t TestRandom::Next() {
     return z ^ (z >> 31);
 }
 
-double TestRandom::Uniform() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
+double TestRandom::Uniform() {
+    return static_cast<double>(Next() >> 11) * 0x1.0p-53;
+}
 
-int TestRandom::Below(int n) { return static_cast<int>(Next() % static_cast<std::uint64_t>(n)); }
+int TestRandom::Below(int n) {
+    return static_cast<int>(Next() % static_cast<std::uint64_t>(n));
+}
 
 std::vector<int> BuildRandomNetwork(QNL_network& network, const RandomNetworkSpec& spec) {
     TestRandom random(spec.seed);
@@ -34,7 +38,8 @@ std::vector<int> BuildRandomNetwork(QNL_network& network, const RandomNetworkSpe
         const int handle = network.AddNode(QNL_TYPE_CPT, id.c_str());
         EXPECT_GE(handle, 0) << id;
         if (handle < 0) return handles;
-        const int outcomes = spec.minOutcomes + random.Below(spec.maxOutcomes - spec.minOutcomes + 1);
+        const int outcomes =
+            spec.minOutcomes + random.Below(spec.maxOutcomes - spec.minOutcomes + 1);
         EXPECT_EQ(network.GetNode(handle)->GetDefinition()->SetNumberOfOutcomes(outcomes), 0);
         handles.push_back(handle);
     }
@@ -130,7 +135,8 @@ bool SetImpossibleEvidence(QNL_network& network, std::uint64_t seed) {
             if (table->Subscript(c) == 0.0) zeros.push_back({h, c});
     }
     if (zeros.empty()) return false;
-    const ZeroCell chosen = zeros[static_cast<std::size_t>(random.Below(static_cast<int>(zeros.size())))];
+    const ZeroCell chosen =
+        zeros[static_cast<std::size_t>(random.Below(static_cast<int>(zeros.size())))];
     const QNL_Dmatrix* table = network.GetNode(chosen.node)->GetDefinition()->GetMatrix();
     QNL_intArray coordinates;
     table->CoordinatesFromIndex(chosen.cell, coordinates);
@@ -140,9 +146,8 @@ bool SetImpossibleEvidence(QNL_network& network, std::uint64_t seed) {
     const QNL_intArray& parents = network.GetParents(chosen.node);
     for (int k = 0; k < parents.GetCount(); ++k)
         EXPECT_EQ(network.GetNode(parents[k])->GetValue()->SetEvidence(coordinates[k]), 0);
-    EXPECT_EQ(network.GetNode(chosen.node)->GetValue()->SetEvidence(
-                  coordinates[parents.GetCount()]),
-              0);
+    EXPECT_EQ(
+        network.GetNode(chosen.node)->GetValue()->SetEvidence(coordinates[parents.GetCount()]), 0);
     network.SetNotificationControl(control);
     return true;
 }
@@ -169,8 +174,7 @@ Sprinkler BuildSprinkler(QNL_network& network) {
     s.cloudy = AddBinaryNode(network, "Cloudy", {}, {0.5});
     s.sprinkler = AddBinaryNode(network, "Sprinkler", {s.cloudy}, {0.1, 0.5});
     s.rain = AddBinaryNode(network, "Rain", {s.cloudy}, {0.8, 0.2});
-    s.wetGrass =
-        AddBinaryNode(network, "WetGrass", {s.sprinkler, s.rain}, {0.99, 0.9, 0.9, 0.0});
+    s.wetGrass = AddBinaryNode(network, "WetGrass", {s.sprinkler, s.rain}, {0.99, 0.9, 0.9, 0.0});
     return s;
 }
 
@@ -181,11 +185,9 @@ Asia BuildAsia(QNL_network& network) {
     a.tuberculosis = AddBinaryNode(network, "Tuberculosis", {a.visit}, {0.05, 0.01});
     a.cancer = AddBinaryNode(network, "LungCancer", {a.smoking}, {0.1, 0.01});
     a.bronchitis = AddBinaryNode(network, "Bronchitis", {a.smoking}, {0.6, 0.3});
-    a.either =
-        AddBinaryNode(network, "Either", {a.tuberculosis, a.cancer}, {1.0, 1.0, 1.0, 0.0});
+    a.either = AddBinaryNode(network, "Either", {a.tuberculosis, a.cancer}, {1.0, 1.0, 1.0, 0.0});
     a.xray = AddBinaryNode(network, "XRay", {a.either}, {0.98, 0.05});
-    a.dyspnoea =
-        AddBinaryNode(network, "Dyspnoea", {a.either, a.bronchitis}, {0.9, 0.7, 0.8, 0.1});
+    a.dyspnoea = AddBinaryNode(network, "Dyspnoea", {a.either, a.bronchitis}, {0.9, 0.7, 0.8, 0.1});
     return a;
 }
 
@@ -193,8 +195,8 @@ Alarm BuildAlarm(QNL_network& network) {
     Alarm a{};
     a.burglary = AddBinaryNode(network, "Burglary", {}, {0.001});
     a.earthquake = AddBinaryNode(network, "Earthquake", {}, {0.002});
-    a.alarm = AddBinaryNode(network, "Alarm", {a.burglary, a.earthquake},
-                            {0.95, 0.94, 0.29, 0.001});
+    a.alarm =
+        AddBinaryNode(network, "Alarm", {a.burglary, a.earthquake}, {0.95, 0.94, 0.29, 0.001});
     a.johnCalls = AddBinaryNode(network, "JohnCalls", {a.alarm}, {0.9, 0.05});
     a.maryCalls = AddBinaryNode(network, "MaryCalls", {a.alarm}, {0.7, 0.01});
     return a;

@@ -200,6 +200,9 @@ bool QNL_xmlReader::ReadFile(const char* path, const QNL_xmlElementHandler* root
     } catch (const std::bad_alloc&) {
         QNL_errorHandler::Instance().LogError(-42);
         result = false;
+    } catch (const std::exception& e) {
+        QNL_errorHandler::Instance().LogError(-103, e.what());
+        result = false;
     }
     frames.clear();
     currentAttributes = nullptr;

@@ -270,6 +270,34 @@ TEST_F(XmlReaderTest, UnknownItemsUnderLenientElementsAreWarnedOnceAndSkipped) {
                                                    QNL_xmlReader::DownloadHint()));
 }
 
+TEST_F(XmlReaderTest, InheritedStrictnessComesFromTheEnclosingElementOrIsStrictAtTheRoot) {
+    QNL_xmlReader plain;
+    auto* top = plain.CreateElement(nullptr, "r", Flags::INHERIT);
+    auto* lenient = plain.CreateElement(nullptr, "lenient", Flags::LENIENT);
+    auto* inner = plain.CreateElement(nullptr, "inner", Flags::INHERIT);
+    top->AddChild(lenient, Flags::MULTIPLE);
+    lenient->AddChild(inner, 0);
+    auto read = [&](const std::string& document) {
+        QNL_errorHandler::Instance().Flush();
+        path = WriteTempFile("inherit.xml", document);
+        QNL_xmlErrorSink sink(path);
+        bool ok = plain.ReadFile(path.c_str(), top, &sink);
+        auto entries = LoggedEntries();
+        return std::make_pair(ok, entries.empty() ? std::string() : entries[0].second);
+    };
+    auto result = read("<r><lenient><inner q=\"1\"><x/></inner></lenient></r>");
+    EXPECT_TRUE(result.first);
+    EXPECT_EQ(QNL_errorHandler::Instance().GetNumberOfErrors(), 2);
+    EXPECT_EQ(QNL_errorHandler::Instance().GetCode(1), -100);
+
+    result = read("<r><y/></r>");
+    EXPECT_FALSE(result.first);
+    EXPECT_NE(result.second.find("Unknown element 'y' in 'r'"), std::string::npos);
+    result = read("<r q=\"1\"/>");
+    EXPECT_FALSE(result.first);
+    EXPECT_NE(result.second.find("Unknown attribute 'q' in element 'r'"), std::string::npos);
+}
+
 TEST_F(XmlReaderTest, TypedAttributesAcceptOnlyWholeNumbersAndExactBooleans) {
     struct Case {
         const char* attributes;

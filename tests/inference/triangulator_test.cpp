@@ -1,0 +1,440 @@
+#include "inference/triangulator.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+using quarn::detail::ComponentGraph;
+using Failure = QNL_triangulator::Failure;
+
+namespace {
+
+// A clique as the tests compare it, lists ascending.
+struct Clique {
+    int creator;
+    std::uint64_t weight;
+    std::vector<int> members;
+    std::vector<int> separator;
+    int parent;
+    bool operator==(const Clique& o) const {
+        return creator == o.creator && weight == o.weight && members == o.members &&
+               separator == o.separator && parent == o.parent;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Clique& c) {
+    out << "{creator " << c.creator << " w " << c.weight << " members";
+    for (int m : c.members)
+        out << ' ' << m;
+    out << " sep";
+    for (int s : c.separator)
+        out << ' ' << s;
+    return out << " parent " << c.parent << '}';
+}
+
+std::vector<Clique> Cliques(const QNL_cliqueStore& store) {
+    std::vector<Clique> out;
+    for (int i = 0; i < store.GetCount(); ++i) {
+        const QNL_clique& c = store[i];
+        out.push_back({c.creator, c.weight, std::vector<int>(c.members, c.members + c.memberCount),
+                       std::vector<int>(c.separator, c.separator + c.separatorCount), c.parent});
+    }
+    return out;
+}
+
+// The elimination exactly as first described: an adjacency matrix, complete sweeps over
+// every record until one eliminates nothing, a full scan for the least weight and a scan of
+// all later cliques for each parent. Slow and plain, the yardstick of the fast version.
+struct Reference {
+    bool ok = false;
+    std::uint64_t total = 0;
+    std::vector<Clique> cliques;
+};
+
+Reference Triangulate(const ComponentGraph& g, std::uint64_t limit) {
+    const std::uint64_t cap = limit == 0 ? QNL_triangulator::DEFAULT_CAP : limit;
+    const int n = g.GetCount();
+    std::vector<std::vector<char>> adjacent(n, std::vector<char>(n, 0));
+    std::vector<char> gone(n, 0);
+    int left = n;
+    auto link = [&](int a, int b) {
+        if (a != b) adjacent[a][b] = adjacent[b][a] = 1;
+    };
+    for (int r = 0; r < n; ++r) {
+        for (int i = 0; i < g.GetNumberOfParents(r); ++i) {
+            link(r, g.GetParent(r, i));
+            for (int j = i + 1; j < g.GetNumberOfParents(r); ++j)
+                link(g.GetParent(r, i), g.GetParent(r, j));
+        }
+    }
+    auto neighbours = [&](int v) {
+        std::vector<int> out;
+        for (int u = 0; u < n; ++u)
+            if (!gone[u] && adjacent[v][u]) out.push_back(u);
+        return out;
+    };
+    auto weight = [&](int v) -> std::uint64_t {
+        std::uint64_t w = static_cast<std::uint64_t>(g.StateCount(v));
+        for (int u : neighbours(v)) {
+            w *= static_cast<std::uint64_t>(g.StateCount(u));
+            if (w > QNL_triangulator::WEIGHT_LIMIT) return 0;
+        }
+        return w > QNL_triangulator::WEIGHT_LIMIT ? 0 : w;
+    };
+    auto simplicial = [&](int v) {
+        const std::vector<int> list = neighbours(v);
+        for (std::size_t i = 0; i < list.size(); ++i)
+            for (std::size_t j = i + 1; j < list.size(); ++j)
+                if (!adjacent[list[i]][list[j]]) return false;
+        return true;
+    };
+    auto remove = [&](int v) {
+        gone[v] = 1;
+        --left;
+    };
+    Reference result;
+    auto addClique = [&](int v, std::uint64_t w) {
+        Clique c{v, w, {v}, {}, -1};
+        const std::vector<int> former = neighbours(v);
+        remove(v);
+        int k = static_cast<int>(former.size()) - 1;
+        for (auto it = former.rbegin(); it != former.rend(); ++it) {
+            if (c.members.size() == 30) return false;
+            c.members.push_back(*it);
+            if (static_cast<int>(neighbours(*it).size()) == k) {
+                remove(*it);
+                --k;
+            } else {
+                c.separator.push_back(*it);
+            }
+        }
+        result.total += w;
+        std::sort(c.members.begin(), c.members.end());
+        std::sort(c.separator.begin(), c.separator.end());
+        result.cliques.push_back(c);
+        return true;
+    };
+    while (left > 0) {
+        bool any = true;
+        while (any) {
+            any = false;
+            for (int v = 0; v < n; ++v) {
+                if (gone[v] || !simplicial(v)) continue;
+                const std::uint64_t w = weight(v);
+                if (w == 0 || !addClique(v, w)) return result;
+                any = true;
+            }
+        }
+        if (left == 0) break;
+        int best = -1;
+        std::uint64_t bestWeight = 0;
+        for (int v = 0; v < n; ++v) {
+            const std::uint64_t w = gone[v] ? 0 : weight(v);
+            if (w != 0 && (best < 0 || w < bestWeight)) {
+                best = v;
+                bestWeight = w;
+            }
+        }
+        if (best < 0) return result;
+        const std::vector<int> list = neighbours(best);
+        for (std::size_t i = 0; i < list.size(); ++i)
+            for (std::size_t j = i + 1; j < list.size(); ++j)
+                link(list[i], list[j]);
+        if (!addClique(best, bestWeight) || result.total > cap) return result;
+    }
+    if (result.total > cap) return result;
+    for (std::size_t i = 0; i + 1 < result.cliques.size(); ++i) {
+        Clique& c = result.cliques[i];
+        for (std::size_t j = i + 1; j < result.cliques.size() && c.parent < 0; ++j) {
+            const std::vector<int>& m = result.cliques[j].members;
+            if (std::includes(m.begin(), m.end(), c.separator.begin(), c.separator.end()))
+                c.parent = static_cast<int>(j);
+        }
+    }
+    result.ok = true;
+    return result;
+}
+
+// Builds a graph from parent lists; observed records count 1.
+ComponentGraph Graph(const std::vector<int>& outcomes, const std::vector<std::vector<int>>& parents,
+                     const std::vector<int>& observed = {}) {
+    ComponentGraph g;
+    for (std::size_t r = 0; r < outcomes.size(); ++r) {
+        const int seen = r < observed.size() ? observed[r] : -1;
+        g.AddRecord(outcomes[r], seen, parents[r]);
+    }
+    return g;
+}
+
+ComponentGraph Complete(int size, int outcomes, int observedBelow = 0) {
+    std::vector<int> all(static_cast<std::size_t>(size), outcomes);
+    std::vector<std::vector<int>> parents(static_cast<std::size_t>(size));
+    for (int r = 0; r + 1 < size; ++r)
+        parents.back().push_back(r);
+    std::vector<int> observed(static_cast<std::size_t>(size), -1);
+    for (int r = 0; r < observedBelow; ++r)
+        observed[static_cast<std::size_t>(r)] = 0;
+    return Graph(all, parents, observed);
+}
+
+// Rows x columns, each cell's parents the cells above and to the left.
+ComponentGraph Grid(int rows, int columns) {
+    std::vector<int> outcomes;
+    std::vector<std::vector<int>> parents;
+    for (int i = 0; i < rows; ++i) {
+        for (int j = 0; j < columns; ++j) {
+            std::vector<int> p;
+            if (i > 0) p.push_back((i - 1) * columns + j);
+            if (j > 0) p.push_back(i * columns + j - 1);
+            outcomes.push_back(2);
+            parents.push_back(p);
+        }
+    }
+    return Graph(outcomes, parents);
+}
+
+ComponentGraph RandomGraph(std::mt19937& random, int records, int maxParents) {
+    ComponentGraph g;
+    for (int r = 0; r < records; ++r) {
+        std::vector<int> parents;
+        std::vector<int> candidates;
+        for (int p = 0; p < r; ++p)
+            candidates.push_back(p);
+        std::shuffle(candidates.begin(), candidates.end(), random);
+        const int wanted = std::min<int>(static_cast<int>(random() % (maxParents + 1)), r);
+        parents.assign(candidates.begin(), candidates.begin() + wanted);
+        const int outcomes = 2 + static_cast<int>(random() % 3);
+        const int observed = random() % 6 == 0 ? 0 : -1;
+        g.AddRecord(outcomes, observed, parents);
+    }
+    return g;
+}
+
+} // namespace
+
+TEST(TriangulatorTest, ChainGivesTwoCliquesOfTotalWeightEight) {
+    const ComponentGraph chain = Graph({2, 2, 2}, {{}, {0}, {1}});
+    QNL_cliqueStore store;
+    QNL_triangulator triangulator(chain, store);
+    ASSERT_TRUE(triangulator.Run(0));
+    EXPECT_EQ(triangulator.GetTotalWeight(), 8u);
+    const std::vector<Clique> expected = {{0, 4, {0, 1}, {1}, 1}, {1, 4, {1, 2}, {}, -1}};
+    EXPECT_EQ(Cliques(store), expected);
+    EXPECT_EQ(store.GetNumberOfChildren(1), 1);
+    EXPECT_EQ(store.GetChild(1, 0), 0);
+}
+
+TEST(TriangulatorTest, ChordalGraphNeedsNoFillIn) {
+    // A tree: every clique is one edge, and no clique is larger than its family.
+    const ComponentGraph tree = Graph({2, 3, 2, 4, 2, 3}, {{}, {0}, {0}, {1}, {1}, {2}});
+    QNL_cliqueStore store;
+    QNL_triangulator triangulator(tree, store);
+    ASSERT_TRUE(triangulator.Run(0));
+    ASSERT_EQ(store.GetCount(), 5);
+    for (const Clique& c : Cliques(store))
+        EXPECT_EQ(c.members.size(), 2u) << c;
+}
+
+TEST(TriangulatorTest, EqualWeightsEliminateTheLowerIndexFirst) {
+    // A four-cycle has no simplicial record; all four weights are 8.
+    const ComponentGraph cycle = Graph({2, 2, 2, 2}, {{3}, {0}, {1}, {2}});
+    QNL_cliqueStore store;
+    QNL_triangulator triangulator(cycle, store);
+    ASSERT_TRUE(triangulator.Run(0));
+    EXPECT_EQ(store[0].creator, 0);
+    EXPECT_EQ(Cliques(store)[0].members, (std::vector<int>{0, 1, 3}));
+
+    // Outcome counts that make record 2 the lightest (8 against 12).
+    const ComponentGraph uneven = Graph({3, 2, 2, 2}, {{3}, {0}, {1}, {2}});
+    QNL_cliqueStore store2;
+    QNL_triangulator second(uneven, store2);
+    ASSERT_TRUE(second.Run(0));
+    EXPECT_EQ(store2[0].creator, 2);
+}
+
+TEST(TriangulatorTest, RecordMadeSimplicialBelowTheCursorWaitsForTheNextSweep) {
+    // 0 joins 1 and 2. Eliminating 1 makes 0 simplicial, but the sweep goes on to 2,
+    // whose clique then encloses 0: 0 never creates a clique.
+    const ComponentGraph g = Graph({2, 2, 2}, {{}, {0}, {0}});
+    QNL_cliqueStore store;
+    QNL_triangulator triangulator(g, store);
+    ASSERT_TRUE(triangulator.Run(0));
+    EXPECT_EQ(triangulator.GetEliminationOrder(), (std::vector<int>{1, 2}));
+}
+
+TEST(TriangulatorTest, ObservedRecordCountsOneButStaysInTheGraph) {
+    // A v-structure with its child observed: the married parents and the child form one
+    // clique of weight 2 x 2 x 1.
+    const ComponentGraph g = Graph({2, 2, 2}, {{}, {}, {0, 1}}, {-1, -1, 1});
+    QNL_cliqueStore store;
+    QNL_triangulator triangulator(g, store);
+    ASSERT_TRUE(triangulator.Run(0));
+    ASSERT_EQ(store.GetCount(), 1);
+    EXPECT_EQ(store[0].memberCount, 3);
+    EXPECT_EQ(store[0].weight, 4u);
+}
+
+TEST(TriangulatorTest, ThirtyMembersAreAcceptedAndThirtyOneFail) {
+    // Observed members keep the weight small, so only the member limit can refuse.
+    QNL_cliqueStore store;
+    const ComponentGraph thirty = Complete(30, 2, 27);
+    QNL_triangulator accepts(thirty, store);
+    ASSERT_TRUE(accepts.Run(0));
+    ASSERT_EQ(store.GetCount(), 1);
+    EXPECT_EQ(store[0].memberCount, 30);
+    EXPECT_EQ(store[0].weight, 8u);
+
+    QNL_cliqueStore store2;
+    const ComponentGraph thirtyOne = Complete(31, 2, 28);
+    QNL_triangulator refuses(thirtyOne, store2);
+    EXPECT_FALSE(refuses.Run(0));
+    EXPECT_EQ(refuses.GetFailure(), Failure::TOO_MANY_MEMBERS);
+}
+
+TEST(TriangulatorTest, TotalWeightIsCappedByTheLimit) {
+    // 28 binary members: exactly the default cap of 2^28, accepted.
+    QNL_cliqueStore s28;
+    const ComponentGraph k28 = Complete(28, 2);
+    QNL_triangulator at(k28, s28);
+    EXPECT_TRUE(at.Run(0));
+    EXPECT_EQ(at.GetTotalWeight(), std::uint64_t{1} << 28);
+
+    // 29 binary members: 2^29, above the default cap, within a limit of 2^30.
+    const ComponentGraph k29 = Complete(29, 2);
+    QNL_cliqueStore s1;
+    QNL_triangulator byDefault(k29, s1);
+    EXPECT_FALSE(byDefault.Run(0));
+    EXPECT_EQ(byDefault.GetFailure(), Failure::OVER_CAP);
+    EXPECT_EQ(byDefault.GetCap(), QNL_triangulator::DEFAULT_CAP);
+    EXPECT_EQ(byDefault.GetTotalWeight(), std::uint64_t{1} << 29);
+
+    QNL_cliqueStore s2;
+    QNL_triangulator wider(k29, s2);
+    EXPECT_TRUE(wider.Run(std::uint64_t{1} << 30));
+    EXPECT_EQ(wider.GetTotalWeight(), std::uint64_t{1} << 29);
+
+    QNL_cliqueStore s3;
+    const ComponentGraph k3 = Complete(3, 2);
+    QNL_triangulator tight(k3, s3);
+    EXPECT_FALSE(tight.Run(7));
+    EXPECT_TRUE(tight.Run(8));
+}
+
+TEST(TriangulatorTest, WeightAboveTheWeightLimitIsNeverChosen) {
+    // Two linked records of 40000 outcomes: 1.6e9 cells, above 2^30.
+    const ComponentGraph g = Graph({40000, 40000}, {{}, {0}});
+    QNL_cliqueStore store;
+    QNL_triangulator triangulator(g, store);
+    EXPECT_FALSE(triangulator.Run(QNL_triangulator::EVIDENCE_CAP));
+    EXPECT_EQ(triangulator.GetFailure(), Failure::NO_ELIGIBLE_NODE);
+}
+
+TEST(TriangulatorTest, TotalWeightDoesNotWrapAtThirtyTwoBits) {
+    // Five unconnected records of 2^30 outcomes each: 5 x 2^30 is above the evidence cap,
+    // though it would wrap to 2^30 in 32 bits.
+    const int big = 1 << 30;
+    QNL_cliqueStore store;
+    const ComponentGraph five = Graph({big, big, big, big, big}, {{}, {}, {}, {}, {}});
+    QNL_triangulator over(five, store);
+    EXPECT_FALSE(over.Run(QNL_triangulator::EVIDENCE_CAP));
+    EXPECT_EQ(over.GetFailure(), Failure::OVER_CAP);
+
+    QNL_cliqueStore store3;
+    const ComponentGraph three = Graph({big, big, big}, {{}, {}, {}});
+    QNL_triangulator within(three, store3);
+    EXPECT_TRUE(within.Run(QNL_triangulator::EVIDENCE_CAP));
+    EXPECT_EQ(within.GetTotalWeight(), 3 * std::uint64_t{1} << 30);
+    // Unconnected cliques hang on the next one by an empty separator.
+    EXPECT_EQ(store3[0].parent, 1);
+    EXPECT_EQ(store3[1].parent, 2);
+}
+
+TEST(TriangulatorTest, GridCliquesCoverEveryFamilyWithRunningIntersection) {
+    const ComponentGraph grid = Grid(6, 6);
+    QNL_cliqueStore store;
+    QNL_triangulator triangulator(grid, store);
+    ASSERT_TRUE(triangulator.Run(0));
+    const std::vector<Clique> cliques = Cliques(store);
+    const int count = static_cast<int>(cliques.size());
+    ASSERT_GT(count, 1);
+
+    for (int r = 0; r < grid.GetCount(); ++r) {
+        std::vector<int> family{r};
+        for (int p = 0; p < grid.GetNumberOfParents(r); ++p)
+            family.push_back(grid.GetParent(r, p));
+        std::sort(family.begin(), family.end());
+        bool covered = false;
+        for (const Clique& c : cliques)
+            covered = covered || std::includes(c.members.begin(), c.members.end(),
+                                               family.begin(), family.end());
+        EXPECT_TRUE(covered) << "family of " << r;
+    }
+    // A tree towards the last clique; each separator is the clique's share with its parent,
+    // and the cliques holding a record are connected.
+    for (int i = 0; i + 1 < count; ++i) {
+        const Clique& c = cliques[i];
+        ASSERT_GT(c.parent, i);
+        const std::vector<int>& up = cliques[c.parent].members;
+        std::vector<int> shared;
+        std::set_intersection(c.members.begin(), c.members.end(), up.begin(), up.end(),
+                              std::back_inserter(shared));
+        EXPECT_EQ(shared, c.separator) << c;
+    }
+    EXPECT_EQ(cliques.back().parent, -1);
+    for (int r = 0; r < grid.GetCount(); ++r) {
+        // Holders of r whose parent does not hold r: exactly one top per record.
+        int tops = 0;
+        for (const Clique& c : cliques) {
+            if (!std::binary_search(c.members.begin(), c.members.end(), r)) continue;
+            const bool parentHolds =
+                c.parent >= 0 && std::binary_search(cliques[c.parent].members.begin(),
+                                                    cliques[c.parent].members.end(), r);
+            if (!parentHolds) ++tops;
+        }
+        EXPECT_EQ(tops, 1) << "record " << r;
+    }
+}
+
+TEST(TriangulatorTest, MatchesThePlainEliminationOnRandomGraphs) {
+    std::mt19937 random(20240611);
+    int compared = 0;
+    int failures = 0;
+    for (int round = 0; round < 400; ++round) {
+        const int records = 1 + static_cast<int>(random() % 40);
+        const ComponentGraph g = RandomGraph(random, records, 1 + static_cast<int>(random() % 4));
+        // Mostly the default cap; sometimes a tight one, so that failures are compared too.
+        const std::uint64_t limit = round % 4 == 0 ? 16 + random() % 400 : 0;
+        const Reference expected = Triangulate(g, limit);
+        QNL_cliqueStore store;
+        QNL_triangulator triangulator(g, store);
+        const bool ok = triangulator.Run(limit);
+        ASSERT_EQ(ok, expected.ok) << "round " << round;
+        if (!ok) {
+            ++failures;
+            continue;
+        }
+        ++compared;
+        EXPECT_EQ(triangulator.GetTotalWeight(), expected.total) << "round " << round;
+        ASSERT_EQ(Cliques(store), expected.cliques) << "round " << round;
+    }
+    EXPECT_GT(compared, 200);
+    EXPECT_GT(failures, 10);
+}
+
+TEST(TriangulatorTest, MatchesThePlainEliminationOnDenseGraphs) {
+    // Many parents give long runs of fill-in and cliques that enclose several records.
+    std::mt19937 random(77);
+    for (int round = 0; round < 60; ++round) {
+        const ComponentGraph g = RandomGraph(random, 25, 6);
+        const Reference expected = Triangulate(g, QNL_triangulator::EVIDENCE_CAP);
+        QNL_cliqueStore store;
+        QNL_triangulator triangulator(g, store);
+        ASSERT_EQ(triangulator.Run(QNL_triangulator::EVIDENCE_CAP), expected.ok);
+        if (expected.ok) {
+            EXPECT_EQ(Cliques(store), expected.cliques) << "round " << round;
+        }
+    }
+}

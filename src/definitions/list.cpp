@@ -1,5 +1,6 @@
 #include "definitions/list.h"
 
+#include "definitions/definition_support.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
@@ -9,28 +10,9 @@
 #include <string>
 #include <utility>
 
+using namespace quarn::detail;
+
 namespace {
-
-int TypeAt(const QNL_network* net, int node) {
-    if (net == nullptr) return 0;
-    const QNL_node* n = net->GetNode(node);
-    return n != nullptr && n->GetDefinition() != nullptr ? n->GetDefinition()->GetType() : 0;
-}
-
-// Children over either arc layer index their tables by this node's choices; a change of the
-// choice count would leave their dimensions behind.
-bool HasDependents(const QNL_network* net, int node) {
-    return net != nullptr && net->IsValidNodeHandle(node) &&
-           (net->NumberOfChildren(node, 0) > 0 || net->NumberOfChildren(node, 1) > 0);
-}
-
-template <typename Body> int Guarded(Body&& body) {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return QNL_errorHandler::Instance().LogError(-42);
-    }
-}
 
 // A value array of exactly n numbers, all in use; -42 when it cannot be had.
 int SizedValues(QNL_doubleArray& values, int n) {

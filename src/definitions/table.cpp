@@ -1,6 +1,7 @@
 #include "definitions/table.h"
 
 #include "definitions/cpt.h"
+#include "definitions/definition_support.h"
 #include "definitions/node_value.h"
 #include "definitions/node_values.h"
 #include "model/error_handler.h"
@@ -13,59 +14,11 @@
 #include <utility>
 #include <vector>
 
+using namespace quarn::detail;
+
 namespace {
 
 constexpr double kUndefined = QNL_utilityValue::UNDEFINED_UTILITY;
-
-QNL_nodeDefinition* DefinitionAt(const QNL_network* net, int node) {
-    if (net == nullptr) return nullptr;
-    const QNL_node* n = net->GetNode(node);
-    return n != nullptr ? n->GetDefinition() : nullptr;
-}
-
-int TypeAt(const QNL_network* net, int node) {
-    const QNL_nodeDefinition* definition = DefinitionAt(net, node);
-    return definition != nullptr ? definition->GetType() : 0;
-}
-
-// The outcome count of a parent that may own a dimension; -2 for a missing node or a parent
-// type that gets none.
-int TableParentOutcomes(const QNL_network* net, int parent, int& outcomes) {
-    const QNL_nodeDefinition* definition = DefinitionAt(net, parent);
-    if (definition == nullptr || !QNL_IsTableParentType(definition->GetType())) return -2;
-    outcomes = definition->GetNumberOfOutcomes();
-    return 0;
-}
-
-template <typename Body> int Guarded(Body&& body) {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return QNL_errorHandler::Instance().LogError(-42);
-    }
-}
-
-bool HoldsExactly(const QNL_doubleArray& values, int wanted) {
-    return values.GetCount() == wanted || values.GetSize() == wanted;
-}
-
-bool SameDimensions(const QNL_Dmatrix& a, const QNL_Dmatrix& b) {
-    if (a.GetNumberOfDimensions() != b.GetNumberOfDimensions()) return false;
-    for (int d = 0; d < a.GetNumberOfDimensions(); ++d)
-        if (a.GetSizeOfDimension(d) != b.GetSizeOfDimension(d)) return false;
-    return true;
-}
-
-bool IsPermutation(const QNL_intArray& order, int n) {
-    if (order.GetCount() != n) return false;
-    std::vector<char> seen(static_cast<std::size_t>(n), 0);
-    for (int i = 0; i < n; ++i) {
-        const int from = order[i];
-        if (from < 0 || from >= n || seen[static_cast<std::size_t>(from)]) return false;
-        seen[static_cast<std::size_t>(from)] = 1;
-    }
-    return true;
-}
 
 // A table of one utility 0.0 grown by a dimension for each parent that owns one; parents that
 // cannot be added are logged and skipped.

@@ -400,8 +400,8 @@ TEST_F(ClusteringJoinTreeTest, TooSmallLimitFailsWithoutWritingAndEvidenceIgnore
 }
 
 TEST_F(ClusteringJoinTreeTest, LongChainIsPropagatedWithoutDeepRecursion) {
-    // 20000 records in a chain: one clique per link, each the parent of the one before.
-    const int length = 20000;
+    // 8000 records in a chain: one clique per link, each the parent of the one before.
+    const int length = 8000;
     const int control = network.GetNotificationControl();
     network.SetNotificationControl(0);
     int previous = AddBinary(network, "n0", {}, {0.5});

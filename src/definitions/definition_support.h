@@ -1,0 +1,80 @@
+#pragma once
+
+// Small helpers shared by the table-based definition classes (probability, truth, decision
+// and utility tables). Internal: not part of the public interface.
+
+#include "model/dmatrix.h"
+#include "model/double_array.h"
+#include "model/error_handler.h"
+#include "model/int_array.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+
+#include <new>
+#include <vector>
+
+namespace quarn::detail {
+
+inline QNL_nodeDefinition* DefinitionAt(const QNL_network* net, int node) {
+    if (net == nullptr) return nullptr;
+    const QNL_node* n = net->GetNode(node);
+    return n != nullptr ? n->GetDefinition() : nullptr;
+}
+
+inline int TypeAt(const QNL_network* net, int node) {
+    const QNL_nodeDefinition* definition = DefinitionAt(net, node);
+    return definition != nullptr ? definition->GetType() : 0;
+}
+
+// The outcome count of a parent that may own a dimension; -2 for a missing node or a parent
+// type that gets none.
+inline int TableParentOutcomes(const QNL_network* net, int parent, int& outcomes) {
+    const QNL_nodeDefinition* definition = DefinitionAt(net, parent);
+    if (definition == nullptr || !QNL_IsTableParentType(definition->GetType())) return -2;
+    outcomes = definition->GetNumberOfOutcomes();
+    return 0;
+}
+
+// Children over either arc layer index their tables by this node's outcomes; a change of
+// the outcome count would leave their dimensions behind.
+inline bool HasDependents(const QNL_network* net, int node) {
+    return net != nullptr && net->IsValidNodeHandle(node) &&
+           (net->NumberOfChildren(node, 0) > 0 || net->NumberOfChildren(node, 1) > 0);
+}
+
+// Runs an edit whose copies throw on allocation failure; the failure becomes -42 and the
+// edit's own members are only replaced after its last allocation.
+template <typename Body> int Guarded(Body&& body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
+}
+
+// Callers fill value arrays either by Add (count) or by SetSize and index (size); both are
+// taken when they give exactly the number wanted.
+inline bool HoldsExactly(const QNL_doubleArray& values, int wanted) {
+    return values.GetCount() == wanted || values.GetSize() == wanted;
+}
+
+inline bool SameDimensions(const QNL_Dmatrix& a, const QNL_Dmatrix& b) {
+    if (a.GetNumberOfDimensions() != b.GetNumberOfDimensions()) return false;
+    for (int d = 0; d < a.GetNumberOfDimensions(); ++d)
+        if (a.GetSizeOfDimension(d) != b.GetSizeOfDimension(d)) return false;
+    return true;
+}
+
+inline bool IsPermutation(const QNL_intArray& order, int n) {
+    if (order.GetCount() != n) return false;
+    std::vector<char> seen(static_cast<std::size_t>(n), 0);
+    for (int i = 0; i < n; ++i) {
+        const int from = order[i];
+        if (from < 0 || from >= n || seen[static_cast<std::size_t>(from)]) return false;
+        seen[static_cast<std::size_t>(from)] = 1;
+    }
+    return true;
+}
+
+} // namespace quarn::detail

@@ -17,7 +17,8 @@ void Build(QNL_network& net, int nodes) {
         const int handle = net.AddNode(QNL_TYPE_CPT, ("n" + std::to_string(i)).c_str());
         if (handle < 0) return;
         if (i < layer) continue;
-        for (int k = 0; k < 3; ++k) net.AddArc(i - layer + ((i * 7 + k * 13) % layer) - (i % layer), i);
+        const int previousLayer = (i / layer - 1) * layer;
+        for (int k = 0; k < 3; ++k) net.AddArc(previousLayer + (i * 7 + k * 13) % layer, i);
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "definitions/parent_table.h"
 #include "model/dmatrix.h"
 #include "model/double_array.h"
 #include "model/int_array.h"
@@ -33,14 +34,24 @@ public:
     const char* GetTypeName() const override { return "CPT"; }
 
     int AddParent(int parent) override;
-    int RemoveParent(int parent) override;
-    int AbsorbParentEvidence(int parent) override;
-    int MarginalizeParent(int parent) override;
+    int RemoveParent(int parent) override { return Settle(cells.RemoveParent(*this, parent)); }
+    int AbsorbParentEvidence(int parent) override {
+        return Settle(cells.AbsorbParentEvidence(*this, parent));
+    }
+    int MarginalizeParent(int parent) override {
+        return Settle(cells.MarginalizeParent(*this, parent));
+    }
     int InsertParentOutcome(int parent, int index) override;
-    int RemoveParentOutcome(int parent, int index) override;
-    int ReorderParentOutcomes(int parent, const QNL_intArray& order) override;
-    int ReorderParents(const QNL_intArray& order) override;
-    int GetSize() const override { return table.GetSize(); }
+    int RemoveParentOutcome(int parent, int index) override {
+        return Settle(cells.RemoveParentOutcome(*this, parent, index));
+    }
+    int ReorderParentOutcomes(int parent, const QNL_intArray& order) override {
+        return Settle(cells.ReorderParentOutcomes(*this, parent, order));
+    }
+    int ReorderParents(const QNL_intArray& order) override {
+        return cells.ReorderParents(*this, order);
+    }
+    int GetSize() const override { return cells.Matrix().GetSize(); }
     int Clone(const QNL_nodeDefinition& other) override { return Assign(other); }
     int AddParents() override;
     int Assign(const QNL_nodeDefinition& source) override;
@@ -61,12 +72,16 @@ public:
     using QNL_nodeDefinition::GetDefinition;
     using QNL_nodeDefinition::SetDefinition;
     // A copy of the table's values in storage order.
-    int GetDefinition(QNL_doubleArray& out) const override;
-    int GetDefinition(QNL_Dmatrix** out) override;
+    int GetDefinition(QNL_doubleArray& out) const override { return cells.CopyValues(out); }
+    int GetDefinition(QNL_Dmatrix** out) override { return cells.Expose(out); }
     // The matrix must have exactly the table's dimensions.
-    int SetDefinition(const QNL_Dmatrix& matrix) override;
+    int SetDefinition(const QNL_Dmatrix& matrix) override {
+        return cells.AssignMatrix(*this, matrix);
+    }
     // The array must hold exactly the table's number of values (as its count or its size).
-    int SetDefinition(const QNL_doubleArray& values) override;
+    int SetDefinition(const QNL_doubleArray& values) override {
+        return cells.AssignValues(*this, values);
+    }
     void CopyTableTo(QNL_nodeDefinition& target) const override;
 
     // Sets every value, then checks consistency and readiness and tells the network.
@@ -74,41 +89,36 @@ public:
 
     // Number of columns: one per combination of the outcomes of the dimension parents.
     int GetNumberOfColumns() const;
-    const QNL_Dmatrix& GetTable() const { return table; }
+    const QNL_Dmatrix& GetTable() const { return cells.Matrix(); }
     // Handles of the parents that own a table dimension, in dimension order.
-    const QNL_intArray& GetDimensionParents() const { return dimensionParents; }
+    const QNL_intArray& GetDimensionParents() const { return cells.Owners(); }
 
 protected:
     // The table a rebuild starts from: uniform columns.
     virtual void FillFreshColumns(QNL_Dmatrix& fresh) const;
-    // The parent operation's part shared by both tables: the slice of the parent's new
-    // outcome opened with 0.0. dimension is set to the parent's dimension, -1 for none.
-    int OpenParentOutcome(int parent, int index, int& dimension);
-    // Fills outcomeCount, ids, table and dimension parents from a finished rebuild; only the
-    // identifier copy can fail (-42), and then nothing changes.
-    int Commit(QNL_idArray& newIds, QNL_Dmatrix& newTable, QNL_intArray& newOwners);
+    // A new parent outcome opens its columns with 0.0; they become uniform.
+    virtual void FillOpenedColumns();
+    // Fills outcomeCount, ids and the table from a finished rebuild; only the identifier copy
+    // can fail (-42), and then nothing changes.
+    int Commit(QNL_idArray& newIds, quarn::detail::ParentTable& fresh);
     int Notify(int kind);
 
     int outcomeCount = 0;
     QNL_idArray ids{false};
-    QNL_Dmatrix table;
-    // The parents in dimension order that own a dimension. Recorded rather than derived
-    // from the parents' current types, so a parent whose type has changed since it was
-    // added still finds its own dimension.
-    QNL_intArray dimensionParents;
+    // Dimension owners derived again from the parent list are taken without comparing the
+    // parents' outcome counts with the dimension sizes.
+    quarn::detail::ParentTable cells{false};
 
 private:
-    // Builds identifiers (padded to two), a fresh table and its dimension parents for the
-    // parents of node `node` of `net`; parents that cannot be added are logged and skipped.
-    int Rebuild(QNL_network* net, int node, QNL_idArray& newIds, QNL_Dmatrix& newTable,
-                QNL_intArray& newOwners) const;
-    // -2 for a handle that names no node, else 0.
-    int CheckParentHandle(int parent) const;
-    // The parent's dimension, -1 when it owns none; resynchronises the record first.
-    int DimensionOf(int parent);
-    // Brings the record of dimension parents back in line with the parent list when the
-    // definition was moved to other handles; `adding` is a parent that owns no dimension yet.
-    void SyncDimensionParents(int adding = -1);
-    int LastDimension() const { return table.GetNumberOfDimensions() - 1; }
+    // Builds identifiers (padded to two) and a fresh table for the parents of node `node` of
+    // `net`; parents that cannot be added are logged and skipped.
+    int Rebuild(QNL_network* net, int node, QNL_idArray& newIds,
+                quarn::detail::ParentTable& fresh) const;
+    // Rebuilds the table for new identifiers and tells the network the shape changed.
+    int Reshape(QNL_idArray& newIds);
+    // A parent edit's outcome as the operation's result; the definition is checked again
+    // even when the edit found nothing to change.
+    int Settle(int outcome);
+    int LastDimension() const { return cells.LastDimension(); }
     int ConvertFromTable(const QNL_nodeDefinition& source);
 };

@@ -3,6 +3,7 @@
 
 #include "definitions/cpt.h"
 #include "definitions/list.h"
+#include "definitions/mau.h"
 #include "definitions/table.h"
 #include "definitions/truth_table.h"
 #include "model/node.h"
@@ -19,6 +20,7 @@ struct BuiltinDefinitions {
         quarn::detail::RegisterDefinitionClass(QNL_TYPE_TRUTHTABLE, Create<QNL_truthTable>);
         quarn::detail::RegisterDefinitionClass(QNL_TYPE_LIST, Create<QNL_list>);
         quarn::detail::RegisterDefinitionClass(QNL_TYPE_TABLE, Create<QNL_table>);
+        quarn::detail::RegisterDefinitionClass(QNL_TYPE_MAU, Create<QNL_mau>);
     }
 };
 

@@ -10,6 +10,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
+#include "model/string_array.h"
 
 #include <new>
 #include <vector>
@@ -65,6 +66,51 @@ inline bool SameDimensions(const QNL_Dmatrix& a, const QNL_Dmatrix& b) {
         if (a.GetSizeOfDimension(d) != b.GetSizeOfDimension(d)) return false;
     return true;
 }
+
+// A copy for CreateCopy, which answers null rather than throwing when memory runs out.
+template <typename Definition> QNL_nodeDefinition* CopyOrNull(const Definition& definition) {
+    try {
+        return new Definition(definition);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+// A definition that is not (yet) at a node of a network has nobody to tell.
+inline int NotifyNetwork(QNL_network* net, int node, int kind) {
+    if (net == nullptr || !net->IsValidNodeHandle(node)) return 0;
+    return net->NotifyChange(node, kind);
+}
+
+// Removes the arcs from the parents that give no table a dimension, gates included, since no
+// table definition's AddParent would take them either.
+int RemoveNonTableParents(QNL_network* net, int node);
+
+// The shared outcome change keeps two outcomes through temporaries, but a probability table
+// or a decision list must end with two as well: a request for fewer is refused before the
+// first step, not at the last.
+inline int ChangeOutcomesKeepingTwo(QNL_nodeDefinition& definition, const QNL_stringArray& ids,
+                                    const QNL_intArray& map) {
+    if (!definition.IsValid()) return -567;
+    if (ids.GetCount() < 2) return -2;
+    return definition.QNL_nodeDefinition::ChangeOutcomes(ids, map);
+}
+
+// Outcome identifiers, shared by the probability table ("State0", ...) and the decision list
+// ("Choice0", ...); prefix names the defaults.
+
+// Default identifiers are added until there are two, the least a node with outcomes has.
+int PadOutcomeIds(QNL_idArray& ids, const char* prefix);
+// count default identifiers, numbered from 0.
+int DefaultOutcomeIds(QNL_idArray& ids, const char* prefix, int count);
+// An identifier the array refuses (empty, malformed, taken) is replaced by a default one.
+int InsertOutcomeId(QNL_idArray& ids, int index, const char* id, const char* prefix);
+// The first ids.GetCount() texts replace the identifiers, each refused one repaired; -2 for
+// fewer texts. ids changes only when all are taken. Throws bad_alloc: run it guarded.
+int RenameOutcomeIds(QNL_idArray& ids, const QNL_stringArray& texts);
+// The texts as identifiers, repaired where needed; usable is false when they cannot all be
+// made valid. Throws bad_alloc: run it guarded.
+int ReadOutcomeIds(const QNL_stringArray& texts, QNL_idArray& fresh, bool& usable);
 
 inline bool IsPermutation(const QNL_intArray& order, int n) {
     if (order.GetCount() != n) return false;

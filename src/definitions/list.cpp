@@ -3,12 +3,9 @@
 #include "definitions/definition_support.h"
 #include "model/error_handler.h"
 #include "model/network.h"
-#include "model/node.h"
 
 #include <algorithm>
 #include <new>
-#include <string>
-#include <utility>
 
 using namespace quarn::detail;
 
@@ -36,11 +33,7 @@ QNL_list::QNL_list(const QNL_list& other)
 }
 
 QNL_nodeDefinition* QNL_list::CreateCopy() const {
-    try {
-        return new QNL_list(*this);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    return CopyOrNull(*this);
 }
 
 int QNL_list::CleanUp(int deep) {
@@ -69,8 +62,7 @@ int QNL_list::CheckReadiness(int deep) {
 }
 
 int QNL_list::Notify(int kind) {
-    if (network == nullptr || !network->IsValidNodeHandle(handle)) return 0;
-    return network->NotifyChange(handle, kind);
+    return NotifyNetwork(network, handle, kind);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -84,10 +76,7 @@ int QNL_list::AddParent(int parent) {
 
 int QNL_list::AddParents() {
     return Guarded([&] {
-        while (choices.GetCount() < 2) {
-            const int result = choices.AddDefault("Choice", choices.GetCount());
-            if (result != 0) return result;
-        }
+        if (int result = PadOutcomeIds(choices, "Choice")) return result;
         if (choiceValues.GetSize() != choices.GetCount()) choiceValues.CleanUp();
         CheckConsistency(0);
         if (network == nullptr || !network->IsValidNodeHandle(handle)) return 0;
@@ -104,14 +93,7 @@ int QNL_list::AddParents() {
 // A decision indexes no table, but it keeps only the parents it would have accepted, so a
 // parent that became a utility or a continuous node does not stay an informational arc.
 int QNL_list::RemoveInvalidParents() {
-    if (network == nullptr || !network->IsValidNodeHandle(handle)) return 0;
-    return Guarded([&] {
-        const QNL_intArray parents(network->GetParents(handle));
-        for (int i = 0; i < parents.GetCount(); ++i)
-            if (!QNL_IsTableParentType(TypeAt(network, parents[i])))
-                network->RemoveArc(parents[i], handle, 0);
-        return 0;
-    });
+    return RemoveNonTableParents(network, handle);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -191,9 +173,7 @@ int QNL_list::InsertOutcome(int index, const char* id) {
         std::copy(choiceValues.Items() + index, choiceValues.Items() + n,
                   values.Items() + index + 1);
     }
-    int result = choices.Insert(index, id);
-    if (result == -2) result = choices.InsertDefault("Choice", n, index);
-    if (result != 0) return result;
+    if (int result = InsertOutcomeId(choices, index, id, "Choice")) return result;
     if (follow) choiceValues.Swap(values);
     CheckConsistency(0);
     return PropagateInsertOutcome(index);
@@ -224,18 +204,8 @@ int QNL_list::RenameOutcome(int index, const char* id) {
 
 int QNL_list::SetOutcomeIds(const QNL_stringArray& ids) {
     if (!IsValid() || !ids.IsValid()) return -567;
-    if (ids.GetCount() < choices.GetCount()) return -2;
     return Guarded([&] {
-        QNL_idArray fresh(choices.AllowsEmpty());
-        std::string repaired;
-        for (int i = 0; i < choices.GetCount(); ++i) {
-            const char* text = ids.GetString(i);
-            if (fresh.Add(text) == 0) continue;
-            int r = fresh.MakeValidId(text, -1, repaired);
-            if (r == 0) r = fresh.Add(repaired.c_str());
-            if (r != 0) return r;
-        }
-        if (int r = choices.Assign(fresh)) return r;
+        if (int r = RenameOutcomeIds(choices, ids)) return r;
         CheckConsistency(0);
         return 0;
     });
@@ -257,8 +227,7 @@ int QNL_list::SetNumberOfOutcomes(int count) {
     const int m = std::max(count, 2);
     return Guarded([&] {
         QNL_idArray fresh(false);
-        for (int i = 0; i < m; ++i)
-            if (int r = fresh.AddDefault("Choice", i)) return r;
+        if (int r = DefaultOutcomeIds(fresh, "Choice", m)) return r;
         return CommitChoices(fresh);
     });
 }
@@ -268,11 +237,9 @@ int QNL_list::SetNumberOfOutcomes(const QNL_stringArray& ids) {
     if (!ids.IsValid()) return -567;
     return Guarded([&] {
         QNL_idArray fresh(false);
-        if (int r = fresh.QNL_stringArray::Assign(ids)) return r;
-        fresh.CheckReadiness(1);
-        if (!fresh.IsReady() && fresh.MakeAllIdsValid() != 0)
-            return SetNumberOfOutcomes(ids.GetCount());
-        return CommitChoices(fresh);
+        bool usable = false;
+        if (int r = ReadOutcomeIds(ids, fresh, usable)) return r;
+        return usable ? CommitChoices(fresh) : SetNumberOfOutcomes(ids.GetCount());
     });
 }
 
@@ -295,12 +262,8 @@ int QNL_list::ReorderOutcomes(const QNL_intArray& order) {
     return PropagateReorderOutcomes(order);
 }
 
-// The shared outcome change keeps two choices through temporaries, but a list must end with
-// two as well: a request for fewer is refused before the first step, not at the last.
 int QNL_list::ChangeOutcomes(const QNL_stringArray& ids, const QNL_intArray& map) {
-    if (!IsValid()) return -567;
-    if (ids.GetCount() < 2) return -2;
-    return QNL_nodeDefinition::ChangeOutcomes(ids, map);
+    return ChangeOutcomesKeepingTwo(*this, ids, map);
 }
 
 // ---------------------------------------------------------------------------------------

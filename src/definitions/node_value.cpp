@@ -7,9 +7,26 @@
 #include "model/node.h"
 #include "model/node_definition.h"
 
+namespace quarn::detail {
+
+void ValueFlags::Set(unsigned value) {
+    constexpr unsigned observed = QNL_nodeValue::FLAG_EVIDENCE | QNL_nodeValue::FLAG_PROPAGATED;
+    const bool becomesObserved = (value & observed) != 0 && (bits & observed) == 0;
+    bits = value;
+    if (becomesObserved && owner->network != nullptr) owner->network->NoteObserved(owner->handle);
+}
+
+} // namespace quarn::detail
+
 QNL_nodeValue::QNL_nodeValue(QNL_network* owner, int node) : network(owner), handle(node) {
     status = STATUS_READY;
     status |= STATUS_VALID;
+}
+
+void QNL_nodeValue::SetNetwork(QNL_network* newNetwork, int newHandle) {
+    network = newNetwork;
+    handle = newHandle;
+    if (network != nullptr && IsObserved()) network->NoteObserved(handle);
 }
 
 int QNL_nodeValue::CleanUp(int deep) {

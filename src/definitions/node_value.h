@@ -5,6 +5,40 @@
 #include "model/object.h"
 
 class QNL_network;
+class QNL_nodeValue;
+
+namespace quarn::detail {
+
+// The value flags, behaving as a plain unsigned, that tell the value's network when the value
+// becomes observed (real or propagated evidence), so the network can keep a short list of
+// observed nodes instead of scanning every value after each edit.
+class ValueFlags {
+public:
+    explicit ValueFlags(QNL_nodeValue* owner) : owner(owner) {}
+    ValueFlags(const ValueFlags&) = delete;
+    ValueFlags& operator=(const ValueFlags& other) { return *this = other.bits; }
+    ValueFlags& operator=(unsigned value) {
+        Set(value);
+        return *this;
+    }
+    ValueFlags& operator|=(unsigned value) {
+        Set(bits | value);
+        return *this;
+    }
+    ValueFlags& operator&=(unsigned value) {
+        Set(bits & value);
+        return *this;
+    }
+    operator unsigned() const { return bits; }
+
+private:
+    void Set(unsigned value);
+
+    unsigned bits = 0;
+    QNL_nodeValue* owner;
+};
+
+} // namespace quarn::detail
 
 // Value type codes.
 enum QNL_valueType {
@@ -72,10 +106,7 @@ public:
 
     QNL_network* GetNetwork() const { return network; }
     int GetHandle() const { return handle; }
-    void SetNetwork(QNL_network* newNetwork, int newHandle) {
-        network = newNetwork;
-        handle = newHandle;
-    }
+    void SetNetwork(QNL_network* newNetwork, int newHandle);
     const QNL_intArray& GetIndexingParents() const { return indexingParents; }
 
 protected:
@@ -88,8 +119,10 @@ protected:
     // Logs and returns -567 for a copy or assignment from an invalid source.
     static int RefuseInvalidSource();
 
+    friend class quarn::detail::ValueFlags;
+
     QNL_network* network = nullptr;
     int handle = -1;
-    unsigned flags = 0;
+    quarn::detail::ValueFlags flags{this};
     QNL_intArray indexingParents;
 };

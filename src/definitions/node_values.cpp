@@ -1,11 +1,18 @@
 #include "definitions/node_values.h"
 
 #include <cmath>
+#include <cstdint>
+#include <memory>
 #include <new>
+#include <string>
 #include <utility>
 
+#include "definitions/mau.h"
+#include "equations/expr_node.h"
 #include "model/error_handler.h"
+#include "model/matrix_coordinates.h"
 #include "model/network.h"
+#include "model/node.h"
 
 namespace {
 
@@ -339,6 +346,197 @@ QNL_mauValue::QNL_mauValue(const QNL_mauValue& source) : MatrixValue() {
 
 QNL_nodeValue* QNL_mauValue::CreateCopy() const {
     return NewCopy(*this);
+}
+
+namespace {
+
+constexpr const char* kNoMauDefinition = "Node has no multi-attribute utility definition";
+constexpr const char* kMauShape = "Value matrix does not match the node's indexing parents";
+constexpr const char* kNoChoice =
+    "Decision parent of a multi-attribute utility node has no chosen outcome";
+constexpr const char* kUtilityParentValue =
+    "Utility parent of a multi-attribute utility node has no usable utility value";
+
+// The dimension of a value matrix that each of its indexing parents owns; -1 for a parent
+// recorded without one (AddIndexingParent gives dimensions only to parents with outcomes).
+// count receives the number of owned dimensions.
+std::vector<int> IndexingDimensions(const QNL_network* network, const QNL_intArray& parents,
+                                    int& count) {
+    std::vector<int> dims(static_cast<std::size_t>(parents.GetCount()), -1);
+    count = 0;
+    for (int i = 0; i < parents.GetCount(); ++i) {
+        const QNL_node* node = network->GetNode(parents[i]);
+        const QNL_nodeDefinition* definition = node != nullptr ? node->GetDefinition() : nullptr;
+        if (definition != nullptr && QNL_IsTableParentType(definition->GetType()) &&
+            definition->GetNumberOfOutcomes() >= 1)
+            dims[static_cast<std::size_t>(i)] = count++;
+    }
+    return dims;
+}
+
+// The outcome a node is fixed to by evidence (a decision's choice included); -2 when none.
+int ChosenOutcome(const QNL_network* network, int node) {
+    const QNL_node* n = network->GetNode(node);
+    const QNL_nodeValue* value = n != nullptr ? n->GetValue() : nullptr;
+    if (value == nullptr || !value->IsObserved()) return -2;
+    return value->GetEvidence();
+}
+
+// Where one coordinate of a table comes from while this value's entries are walked: a
+// dimension of this value, or a fixed outcome.
+struct CoordinateSource {
+    int dimension = -1;
+    int fixed = 0;
+};
+
+// Finds the source of a coordinate of size `size` that the node `parent` indexes. False when
+// it is neither a dimension of this value (of the same size) nor fixed to an outcome.
+bool FindSource(const QNL_network* network, const QNL_intArray& ownParents,
+                const std::vector<int>& ownDims, const QNL_Dmatrix& own, int parent, int size,
+                CoordinateSource& source) {
+    const int position = ownParents.FindPosition(parent);
+    const int dim = position >= 0 ? ownDims[static_cast<std::size_t>(position)] : -1;
+    if (dim >= 0) {
+        source.dimension = dim;
+        return own.GetSizeOfDimension(dim) == size;
+    }
+    source.fixed = ChosenOutcome(network, parent);
+    return source.fixed >= 0 && source.fixed < size;
+}
+
+class UnboundVariableFinder : public QNL_exprVisitor {
+public:
+    void Visit(QNL_exprVariable& variable) override {
+        if (variable.GetValue() == QNL_exprVariable::UNDEFINED_VALUE) found = true;
+    }
+    bool found = false;
+};
+
+} // namespace
+
+double QNL_mauValue::Combine(const QNL_mau& definition, int index,
+                             const std::vector<double>& utilities) {
+    constexpr double kUndefined = QNL_utilityValue::UNDEFINED_UTILITY;
+    for (double u : utilities)
+        if (u == kUndefined) return kUndefined;
+    const QNL_intArray& parents = definition.GetUtilityParents();
+    const int count = parents.GetCount();
+    if (static_cast<int>(utilities.size()) != count) return kUndefined;
+
+    const QNL_expressionMatrix* expressions = definition.GetExpressions();
+    if (expressions == nullptr) {
+        if (count == 0) return 0.0;
+        const QNL_Dmatrix& weights = definition.GetWeights();
+        if (index < 0 || index > weights.GetSize() - count) return kUndefined;
+        double sum = 0.0;
+        for (int k = 0; k < count; ++k)
+            sum += weights.Subscript(index + k) * utilities[static_cast<std::size_t>(k)];
+        return sum;
+    }
+    const QNL_exprNode* stored = expressions->GetExpression(index);
+    const QNL_network* network = definition.GetNetwork();
+    if (stored == nullptr || network == nullptr) return kUndefined;
+    std::unique_ptr<QNL_exprNode> tree(stored->Clone());
+    for (int k = 0; k < count; ++k) {
+        const QNL_node* node = network->GetNode(parents[k]);
+        if (node == nullptr || node->GetId() == nullptr) return kUndefined;
+        QNL_exprNode::SetVariableValue(tree.get(), node->GetId(),
+                                       utilities[static_cast<std::size_t>(k)]);
+    }
+    // Every bound value differs from the marker (checked above), so a variable still holding
+    // it names no utility parent.
+    UnboundVariableFinder unbound;
+    tree->Accept(unbound);
+    if (unbound.found) return kUndefined;
+    return EvaluateSigned(tree.get());
+}
+
+// Every shape is checked before the walk, so the walk itself reads only inside the tables.
+int QNL_mauValue::ComputeFromParents() {
+    const QNL_node* node = network != nullptr ? network->GetNode(handle) : nullptr;
+    const auto* definition =
+        node != nullptr ? dynamic_cast<const QNL_mau*>(node->GetDefinition()) : nullptr;
+    if (definition == nullptr) return Log(-2, kNoMauDefinition);
+    try {
+        int owned = 0;
+        const std::vector<int> ownDims = IndexingDimensions(network, indexingParents, owned);
+        if (matrix.GetNumberOfDimensions() != owned + 1 || matrix.GetSizeOfDimension(owned) != 1)
+            return Log(-2, kMauShape);
+
+        // The decision configuration of an entry.
+        const QNL_intArray& decisions = definition->GetDecisionParents();
+        const QNL_intArray& sizes = definition->GetDecisionSizes();
+        const QNL_expressionMatrix* expressions = definition->GetExpressions();
+        const QNL_Dmatrix& weights = definition->GetWeights();
+        std::vector<CoordinateSource> choice(static_cast<std::size_t>(decisions.GetCount()));
+        std::vector<int> step(choice.size(), 0);
+        for (int j = 0; j < decisions.GetCount(); ++j) {
+            if (!FindSource(network, indexingParents, ownDims, matrix, decisions[j], sizes[j],
+                            choice[static_cast<std::size_t>(j)]))
+                return Log(-2, kNoChoice);
+            if (expressions != nullptr)
+                step[static_cast<std::size_t>(j)] = expressions->GetMultiplier(j);
+            else if (weights.GetSize() > 0)
+                step[static_cast<std::size_t>(j)] = weights.GetMultiplier(j);
+        }
+
+        // Where each utility parent's table is read for an entry.
+        const QNL_intArray& utilities = definition->GetUtilityParents();
+        std::vector<const QNL_Dmatrix*> tables;
+        std::vector<std::vector<CoordinateSource>> reads;
+        for (int k = 0; k < utilities.GetCount(); ++k) {
+            const QNL_node* parent = network->GetNode(utilities[k]);
+            QNL_nodeValue* value = parent != nullptr ? parent->GetValue() : nullptr;
+            const QNL_Dmatrix* table = value != nullptr ? value->GetMatrix() : nullptr;
+            if (table == nullptr ||
+                (value->GetType() != QNL_VALUE_UTILITY && value->GetType() != QNL_VALUE_MAU))
+                return Log(-2, kUtilityParentValue);
+            int parentOwned = 0;
+            const QNL_intArray& parentIndexing = value->GetIndexingParents();
+            const std::vector<int> parentDims =
+                IndexingDimensions(network, parentIndexing, parentOwned);
+            if (table->GetNumberOfDimensions() != parentOwned + 1)
+                return Log(-2, kUtilityParentValue);
+            std::vector<CoordinateSource> read(static_cast<std::size_t>(parentOwned));
+            for (int i = 0; i < parentIndexing.GetCount(); ++i) {
+                const int d = parentDims[static_cast<std::size_t>(i)];
+                if (d >= 0 &&
+                    !FindSource(network, indexingParents, ownDims, matrix, parentIndexing[i],
+                                table->GetSizeOfDimension(d), read[static_cast<std::size_t>(d)]))
+                    return Log(-2, kUtilityParentValue);
+            }
+            tables.push_back(table);
+            reads.push_back(std::move(read));
+        }
+
+        QNL_Dmatrix result(matrix);
+        std::vector<double> gathered(tables.size());
+        QNL_matrixCoordinates walk(&result);
+        walk.GoFirst();
+        for (int more = result.GetSize() > 0 ? 0 : -2; more == 0; more = walk.Next()) {
+            for (std::size_t k = 0; k < tables.size(); ++k) {
+                std::int64_t at = 0;
+                for (std::size_t d = 0; d < reads[k].size(); ++d) {
+                    const CoordinateSource& s = reads[k][d];
+                    const int c = s.dimension >= 0 ? walk[s.dimension] : s.fixed;
+                    at += std::int64_t{c} * tables[k]->GetMultiplier(static_cast<int>(d));
+                }
+                gathered[k] = tables[k]->Subscript(static_cast<int>(at));
+            }
+            std::int64_t index = 0;
+            for (std::size_t j = 0; j < choice.size(); ++j) {
+                const int c =
+                    choice[j].dimension >= 0 ? walk[choice[j].dimension] : choice[j].fixed;
+                index += std::int64_t{c} * step[j];
+            }
+            result.Subscript(walk.GetIndex()) =
+                Combine(*definition, static_cast<int>(index), gathered);
+        }
+        matrix = std::move(result);
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return Log(-42, kNoMemory);
+    }
 }
 
 // ---------------------------------------------------------------------------------------

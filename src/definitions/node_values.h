@@ -8,6 +8,7 @@
 #include "model/dmatrix.h"
 
 class QNL_network;
+class QNL_mau;
 
 namespace quarn::detail {
 
@@ -147,6 +148,19 @@ public:
 
     QNL_nodeValue* CreateCopy() const override;
     int GetType() const override { return QNL_VALUE_MAU; }
+
+    // Fills every entry with the multi-attribute utility of its configuration. A decision
+    // parent takes the entry's coordinate when it indexes this value, else its chosen
+    // outcome; each utility parent's value is read where its own indexing parents meet the
+    // entry's coordinates. The matrix is unchanged on failure; the flags are the caller's.
+    int ComputeFromParents();
+    // The utility of one decision configuration from the utilities of the definition's
+    // utility parents (in their order): index is the configuration's first weight, or with
+    // expressions its expression cell. An undefined input, an index outside the definition
+    // or an expression naming a node that is not a utility parent gives the undefined
+    // marker. Throws std::bad_alloc when memory runs out.
+    static double Combine(const QNL_mau& definition, int index,
+                          const std::vector<double>& utilities);
 
 protected:
     int FreshSize(const QNL_network*, int) const override { return 1; }

@@ -2,17 +2,12 @@
 
 #include "definitions/cpt.h"
 #include "definitions/definition_support.h"
-#include "definitions/node_value.h"
 #include "definitions/node_values.h"
-#include "model/error_handler.h"
 #include "model/network.h"
-#include "model/node.h"
 
 #include <algorithm>
 #include <cmath>
-#include <new>
 #include <utility>
-#include <vector>
 
 using namespace quarn::detail;
 
@@ -20,24 +15,22 @@ namespace {
 
 constexpr double kUndefined = QNL_utilityValue::UNDEFINED_UTILITY;
 
-// A table of one utility 0.0 grown by a dimension for each parent that owns one; parents that
-// cannot be added are logged and skipped.
-void Rebuild(const QNL_network* net, int node, QNL_Dmatrix& fresh, QNL_intArray& owners) {
-    const int one = 1;
-    if (fresh.Setup(&one, 1) != 0) throw std::bad_alloc();
-    fresh.FillWith(0.0);
-    owners.Flush();
-    if (net == nullptr || !net->IsValidNodeHandle(node)) return;
-    const QNL_intArray parents(net->GetParents(node));
-    for (int i = 0; i < parents.GetCount(); ++i) {
-        int outcomes = 0;
-        int result = TableParentOutcomes(net, parents[i], outcomes);
-        if (result == 0 && outcomes >= 1) {
-            result = fresh.InsertDimension(owners.GetCount(), outcomes);
-            if (result == 0 && owners.Add(parents[i]) != 0) throw std::bad_alloc();
-        }
-        if (result != 0) QNL_errorHandler::Instance().LogError(result, "Parent could not be added");
+// A table of one utility 0.0 grown by a dimension for each parent that owns one.
+int Rebuild(const QNL_network* net, int node, ParentTable& fresh) {
+    return fresh.Build(net, node, 1, [](QNL_Dmatrix& own) { own.FillWith(0.0); });
+}
+
+// The smallest defined utility, or the largest when `better` is greater-than.
+template <typename Better> double Extreme(const QNL_Dmatrix& utilities, Better better) {
+    double extreme = kUndefined;
+    bool found = false;
+    const double* cells = utilities.GetItems().Items();
+    for (int i = 0; i < utilities.GetSize(); ++i) {
+        if (cells[i] == kUndefined) continue;
+        if (!found || better(cells[i], extreme)) extreme = cells[i];
+        found = true;
     }
+    return extreme;
 }
 
 // The table of a source whose cells are utilities laid out as ours: another utility table,
@@ -57,34 +50,25 @@ QNL_table::QNL_table(int handle, QNL_network* network) : QNL_nodeDefinition(hand
     CheckReadiness(1);
 }
 
-QNL_table::QNL_table(const QNL_table& other)
-    : QNL_nodeDefinition(other), utilities(other.utilities),
-      dimensionParents(other.dimensionParents) {
+QNL_table::QNL_table(const QNL_table& other) : QNL_nodeDefinition(other), cells(other.cells) {
     network = other.network;
     handle = other.handle;
     status = other.status;
 }
 
 QNL_nodeDefinition* QNL_table::CreateCopy() const {
-    try {
-        return new QNL_table(*this);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    return CopyOrNull(*this);
 }
 
 int QNL_table::CleanUp(int deep) {
-    if (deep) {
-        utilities.CleanUp();
-        dimensionParents.CleanUp();
-    }
+    if (deep) cells.CleanUp();
     return CheckConsistency(0);
 }
 
 int QNL_table::CheckConsistency(int) {
     const int last = LastDimension();
-    const bool shaped = last < 0 || (utilities.GetSizeOfDimension(last) == 1 &&
-                                     last == dimensionParents.GetCount());
+    const bool shaped = last < 0 || (cells.Matrix().GetSizeOfDimension(last) == 1 &&
+                                     last == cells.Owners().GetCount());
     status = shaped ? (status | STATUS_VALID) : (status & ~STATUS_VALID);
     return 0;
 }
@@ -95,17 +79,14 @@ int QNL_table::CheckReadiness(int) {
 }
 
 int QNL_table::Notify(int kind) {
-    if (network == nullptr || !network->IsValidNodeHandle(handle)) return 0;
-    return network->NotifyChange(handle, kind);
+    return NotifyNetwork(network, handle, kind);
 }
 
 int QNL_table::AddParents() {
     return Guarded([&] {
-        QNL_Dmatrix fresh;
-        QNL_intArray owners;
-        Rebuild(network, handle, fresh, owners);
-        utilities = std::move(fresh);
-        dimensionParents = std::move(owners);
+        ParentTable fresh = cells.EmptyLike();
+        if (int r = Rebuild(network, handle, fresh)) return r;
+        cells = std::move(fresh);
         CheckConsistency(0);
         return 0;
     });
@@ -114,181 +95,20 @@ int QNL_table::AddParents() {
 // ---------------------------------------------------------------------------------------
 // Parents.
 
-void QNL_table::SyncDimensionParents(int adding) {
-    if (network == nullptr) return;
-    const QNL_intArray& parents = network->GetParents(handle);
-    const int owned = std::max(0, LastDimension());
-    bool current = dimensionParents.GetCount() == owned;
-    for (int i = 0; current && i < dimensionParents.GetCount(); ++i)
-        current = dimensionParents[i] != adding && parents.IsInList(dimensionParents[i]);
-    if (current) return;
-    QNL_intArray derived;
-    for (int i = 0; i < parents.GetCount(); ++i)
-        if (parents[i] != adding && QNL_IsTableParentType(TypeAt(network, parents[i])))
-            if (derived.Add(parents[i]) != 0) return;
-    if (derived.GetCount() != owned) return;
-    for (int d = 0; d < owned; ++d)
-        if (DefinitionAt(network, derived[d])->GetNumberOfOutcomes() !=
-            utilities.GetSizeOfDimension(d))
-            return;
-    dimensionParents = std::move(derived);
-}
-
-int QNL_table::DimensionOf(int parent) {
-    SyncDimensionParents();
-    const int dim = dimensionParents.FindPosition(parent);
-    return dim >= 0 && dim < LastDimension() ? dim : -1;
-}
-
-int QNL_table::AddParent(int parent) {
-    if (!IsValid()) return -567;
-    if (network == nullptr || !network->IsValidNodeHandle(parent)) return -2;
-    int outcomes = 0;
-    if (int result = TableParentOutcomes(network, parent, outcomes)) return result;
-    const QNL_intArray& parents = network->GetParents(handle);
-    const int listed = parents.FindPosition(parent);
-    if (listed < 0) return listed;
-    if (outcomes < 1) return 0;
-    if (LastDimension() < 0) return -2;
-    SyncDimensionParents(parent);
-    if (dimensionParents.IsInList(parent)) return -2;
-    int dim = 0;
-    for (int i = 0; i < listed; ++i)
-        if (dimensionParents.IsInList(parents[i])) ++dim;
-    return Guarded([&] {
-        QNL_intArray owners(dimensionParents);
-        if (owners.Insert(dim, parent) != 0) throw std::bad_alloc();
-        if (int result = utilities.InsertDimension(dim, outcomes)) return result;
-        dimensionParents = std::move(owners);
-        CheckConsistency(0);
-        return 0;
-    });
-}
-
-int QNL_table::DropDimension(int dim, int outcome, const QNL_doubleArray* weights) {
-    return Guarded([&] {
-        QNL_intArray owners(dimensionParents);
-        owners.Delete(dim);
-        const int result = weights != nullptr ? utilities.SumOutDimension(dim, *weights)
-                                              : utilities.RemoveDimension(dim, outcome);
-        if (result != 0) return result;
-        dimensionParents = std::move(owners);
-        CheckConsistency(0);
-        return 0;
-    });
-}
-
-// A parent without a dimension (one whose arc was kept through a type change, or whose
-// evidence was already absorbed) leaves the table as it is; the arc can still go.
-int QNL_table::RemoveParent(int parent) {
-    if (!IsValid()) return -567;
-    if (network == nullptr || !network->IsValidNodeHandle(parent)) return -2;
-    const int dim = DimensionOf(parent);
-    return dim < 0 ? 0 : DropDimension(dim, 0, nullptr);
-}
-
-int QNL_table::AbsorbParentEvidence(int parent) {
-    if (!IsValid()) return -567;
-    if (network == nullptr || !network->IsValidNodeHandle(parent)) return -2;
-    const QNL_nodeValue* value = network->GetNode(parent)->GetValue();
-    if (value == nullptr || !value->IsObserved()) return -2;
-    if (TypeAt(network, parent) == QNL_TYPE_TABLE) return -2;
-    const int dim = DimensionOf(parent);
-    return dim < 0 ? 0 : DropDimension(dim, value->GetEvidence(), nullptr);
-}
-
-// The weights are the parent's own table, which is its distribution only when that table is
-// a single column; a parent with parents of its own is refused rather than summed out with a
-// table of the wrong length.
-int QNL_table::MarginalizeParent(int parent) {
-    if (!IsValid()) return -567;
-    if (network == nullptr || !network->IsValidNodeHandle(parent)) return -2;
-    const QNL_nodeValue* value = network->GetNode(parent)->GetValue();
-    if (value != nullptr && value->IsObserved()) return -2;
-    const int type = TypeAt(network, parent);
-    if (type == QNL_TYPE_TABLE || type == QNL_TYPE_LIST) return -2;
-    const int dim = DimensionOf(parent);
-    if (dim < 0) return 0;
-    QNL_doubleArray weights;
-    if (DefinitionAt(network, parent)->GetDefinition(weights) != 0 ||
-        weights.GetSize() != utilities.GetSizeOfDimension(dim))
-        return -2;
-    return DropDimension(dim, 0, &weights);
-}
-
-int QNL_table::InsertParentOutcome(int parent, int index) {
-    if (!IsValid()) return -567;
-    if (network == nullptr || !network->IsValidNodeHandle(parent)) return -2;
-    if (TypeAt(network, parent) == QNL_TYPE_TABLE) return -2;
-    const int dim = DimensionOf(parent);
-    if (dim < 0) return 0;
-    if (index < 0 || index > utilities.GetSizeOfDimension(dim)) return -2;
-    if (int result = utilities.AddOutcome(dim)) return result;
-    utilities.ShiftDataUpwards(dim, index, 0.0);
+int QNL_table::Settle(int outcome) {
+    if (outcome <= 0) return outcome;
     CheckConsistency(0);
     return 0;
 }
 
-int QNL_table::RemoveParentOutcome(int parent, int index) {
-    if (!IsValid()) return -567;
-    if (network == nullptr || !network->IsValidNodeHandle(parent)) return -2;
-    if (TypeAt(network, parent) == QNL_TYPE_TABLE) return -2;
-    const int dim = DimensionOf(parent);
-    if (dim < 0) return 0;
-    const int size = utilities.GetSizeOfDimension(dim);
-    if (index < 0 || index >= size || size < 2) return -2;
-    return Guarded([&] {
-        QNL_Dmatrix work(utilities);
-        work.ShiftDataDownwards(dim, index);
-        if (int r = work.RemoveLastOutcome(dim)) return r;
-        utilities = std::move(work);
-        CheckConsistency(0);
-        return 0;
-    });
-}
-
+// Reordering keeps the shape, so the definition is not checked again.
 int QNL_table::ReorderParentOutcomes(int parent, const QNL_intArray& order) {
-    if (!IsValid()) return -567;
-    if (network == nullptr || !network->IsValidNodeHandle(parent)) return -2;
-    const int dim = DimensionOf(parent);
-    return dim < 0 ? 0 : utilities.ReorderOutcomes(dim, order);
+    const int outcome = cells.ReorderParentOutcomes(*this, parent, order);
+    return outcome < 0 ? outcome : 0;
 }
 
-// The network has already put its parent list in the new order; the dimensions follow that
-// list, each still bound to the parent that owns it, and the utility dimension stays last.
-int QNL_table::ReorderParents(const QNL_intArray& order) {
-    if (!IsValid()) return -567;
-    if (network == nullptr || !network->IsValidNodeHandle(handle)) return -2;
-    return Guarded([&] {
-        const QNL_intArray& parents = network->GetParents(handle);
-        if (!IsPermutation(order, parents.GetCount())) return -2;
-        if (LastDimension() < 0) return 0;
-        SyncDimensionParents();
-        QNL_intArray owners;
-        QNL_intArray dims;
-        for (int i = 0; i < parents.GetCount(); ++i) {
-            const int dim = dimensionParents.FindPosition(parents[i]);
-            if (dim < 0) continue;
-            if (owners.Add(parents[i]) != 0 || dims.Add(dim) != 0) throw std::bad_alloc();
-        }
-        if (dims.Add(LastDimension()) != 0) throw std::bad_alloc();
-        if (int result = utilities.ReorderDimensions(dims)) return result;
-        dimensionParents = std::move(owners);
-        return 0;
-    });
-}
-
-// Parents that a utility table refuses to index by: every type without a dimension of its
-// own, gates included, since AddParent would not take them either.
 int QNL_table::RemoveInvalidParents() {
-    if (network == nullptr || !network->IsValidNodeHandle(handle)) return 0;
-    return Guarded([&] {
-        const QNL_intArray parents(network->GetParents(handle));
-        for (int i = 0; i < parents.GetCount(); ++i)
-            if (!QNL_IsTableParentType(TypeAt(network, parents[i])))
-                network->RemoveArc(parents[i], handle, 0);
-        return 0;
-    });
+    return RemoveNonTableParents(network, handle);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -324,15 +144,13 @@ int QNL_table::Assign(const QNL_nodeDefinition& source) {
         const int node = source.GetHandle();
         if (dropParents && net != nullptr && net->IsValidNodeHandle(node))
             if (int r = net->RemoveAllParents(node)) return r;
-        QNL_Dmatrix fresh;
-        QNL_intArray owners;
-        Rebuild(net, node, fresh, owners);
-        const QNL_Dmatrix* cells = SourceTable(source);
-        if (cells != nullptr && SameDimensions(*cells, fresh))
-            if (int r = fresh.Assign(*cells)) return r;
+        ParentTable fresh = cells.EmptyLike();
+        if (int r = Rebuild(net, node, fresh)) return r;
+        const QNL_Dmatrix* sourceCells = SourceTable(source);
+        if (sourceCells != nullptr && SameDimensions(*sourceCells, fresh.Matrix()))
+            if (int r = fresh.Matrix().Assign(*sourceCells)) return r;
         QNL_nodeDefinition::Assign(source);
-        utilities = std::move(fresh);
-        dimensionParents = std::move(owners);
+        cells = std::move(fresh);
         CheckConsistency(1);
         CheckReadiness(1);
         Notify(QNL_network::CHANGE_SHAPE);
@@ -343,37 +161,8 @@ int QNL_table::Assign(const QNL_nodeDefinition& source) {
 // ---------------------------------------------------------------------------------------
 // Utilities.
 
-int QNL_table::GetDefinition(QNL_doubleArray& out) const {
-    if (out.Assign(utilities.GetItems()) != 0) return QNL_errorHandler::Instance().LogError(-42);
-    out.SetCount(out.GetSize());
-    return 0;
-}
-
-int QNL_table::GetDefinition(QNL_Dmatrix** out) {
-    if (out == nullptr) return -2;
-    *out = &utilities;
-    return 0;
-}
-
-int QNL_table::SetDefinition(const QNL_Dmatrix& matrix) {
-    if (!IsValid()) return -567;
-    if (!SameDimensions(matrix, utilities)) return -2;
-    return utilities.Assign(matrix);
-}
-
-int QNL_table::SetDefinition(const QNL_doubleArray& values) {
-    if (!IsValid()) return -567;
-    const int total = utilities.GetSize();
-    if (!HoldsExactly(values, total)) return -2;
-    std::copy(values.Items(), values.Items() + total, utilities.GetItems().Items());
-    return 0;
-}
-
 int QNL_table::SetUtilities(const QNL_doubleArray& values) {
-    if (!IsValid()) return -567;
-    const int total = utilities.GetSize();
-    if (!HoldsExactly(values, total)) return -2;
-    std::copy(values.Items(), values.Items() + total, utilities.GetItems().Items());
+    if (int result = cells.AssignValues(*this, values)) return result;
     CheckConsistency(1);
     CheckReadiness(1);
     Notify(QNL_network::CHANGE_VALUES);
@@ -381,27 +170,11 @@ int QNL_table::SetUtilities(const QNL_doubleArray& values) {
 }
 
 double QNL_table::GetMinimumUtility() const {
-    double low = kUndefined;
-    bool found = false;
-    const double* cells = utilities.GetItems().Items();
-    for (int i = 0; i < utilities.GetSize(); ++i) {
-        if (cells[i] == kUndefined) continue;
-        if (!found || cells[i] < low) low = cells[i];
-        found = true;
-    }
-    return low;
+    return Extreme(cells.Matrix(), [](double a, double b) { return a < b; });
 }
 
 double QNL_table::GetMaximumUtility() const {
-    double high = kUndefined;
-    bool found = false;
-    const double* cells = utilities.GetItems().Items();
-    for (int i = 0; i < utilities.GetSize(); ++i) {
-        if (cells[i] == kUndefined) continue;
-        if (!found || cells[i] > high) high = cells[i];
-        found = true;
-    }
-    return high;
+    return Extreme(cells.Matrix(), [](double a, double b) { return a > b; });
 }
 
 // Non-finite bounds would turn every utility into NaN or infinity; they are refused with the
@@ -412,12 +185,12 @@ int QNL_table::RescaleUtilities(double refLow, double refHigh, double targetLow,
     if (!std::isfinite(refLow) || !std::isfinite(refHigh) || !std::isfinite(targetLow) ||
         !std::isfinite(targetHigh))
         return -2;
-    double* cells = utilities.GetItems().Items();
-    const int total = utilities.GetSize();
+    double* values = cells.Matrix().GetItems().Items();
+    const int total = cells.Matrix().GetSize();
     const double low = GetMinimumUtility();
     const double high = GetMaximumUtility();
     const bool defined =
-        std::any_of(cells, cells + total, [](double u) { return u != kUndefined; });
+        std::any_of(values, values + total, [](double u) { return u != kUndefined; });
     if (defined) {
         if (refLow == refHigh) {
             refLow = low;
@@ -428,14 +201,14 @@ int QNL_table::RescaleUtilities(double refLow, double refHigh, double targetLow,
     }
     if (refLow == refHigh || targetLow == targetHigh) {
         for (int i = 0; i < total; ++i)
-            if (cells[i] != kUndefined) cells[i] = targetHigh;
+            if (values[i] != kUndefined) values[i] = targetHigh;
         Notify(QNL_network::CHANGE_VALUES);
         return 0;
     }
     if (refLow == targetLow && refHigh == targetHigh) return 0;
     const double factor = (targetHigh - targetLow) / (refHigh - refLow);
     for (int i = 0; i < total; ++i)
-        if (cells[i] != kUndefined) cells[i] = (cells[i] - refLow) * factor + targetLow;
+        if (values[i] != kUndefined) values[i] = (values[i] - refLow) * factor + targetLow;
     Notify(QNL_network::CHANGE_VALUES);
     return 0;
 }

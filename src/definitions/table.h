@@ -1,5 +1,6 @@
 #pragma once
 
+#include "definitions/parent_table.h"
 #include "model/dmatrix.h"
 #include "model/double_array.h"
 #include "model/int_array.h"
@@ -28,16 +29,26 @@ public:
     int GetType() const override { return QNL_TYPE_TABLE; }
     const char* GetTypeName() const override { return "TABLE"; }
 
-    int AddParent(int parent) override;
-    int RemoveParent(int parent) override;
-    int AbsorbParentEvidence(int parent) override;
-    int MarginalizeParent(int parent) override;
+    int AddParent(int parent) override { return Settle(cells.AddParent(*this, parent)); }
+    int RemoveParent(int parent) override { return Settle(cells.RemoveParent(*this, parent)); }
+    int AbsorbParentEvidence(int parent) override {
+        return Settle(cells.AbsorbParentEvidence(*this, parent));
+    }
+    int MarginalizeParent(int parent) override {
+        return Settle(cells.MarginalizeParent(*this, parent));
+    }
     // The new outcome's utilities are 0.0.
-    int InsertParentOutcome(int parent, int index) override;
-    int RemoveParentOutcome(int parent, int index) override;
+    int InsertParentOutcome(int parent, int index) override {
+        return Settle(cells.OpenParentOutcome(*this, parent, index));
+    }
+    int RemoveParentOutcome(int parent, int index) override {
+        return Settle(cells.RemoveParentOutcome(*this, parent, index));
+    }
     int ReorderParentOutcomes(int parent, const QNL_intArray& order) override;
-    int ReorderParents(const QNL_intArray& order) override;
-    int GetSize() const override { return utilities.GetSize(); }
+    int ReorderParents(const QNL_intArray& order) override {
+        return cells.ReorderParents(*this, order);
+    }
+    int GetSize() const override { return cells.Matrix().GetSize(); }
     int Clone(const QNL_nodeDefinition& other) override { return Assign(other); }
     int AddParents() override;
     int Assign(const QNL_nodeDefinition& source) override;
@@ -46,12 +57,16 @@ public:
     using QNL_nodeDefinition::GetDefinition;
     using QNL_nodeDefinition::SetDefinition;
     // A copy of the utilities in storage order.
-    int GetDefinition(QNL_doubleArray& out) const override;
-    int GetDefinition(QNL_Dmatrix** out) override;
+    int GetDefinition(QNL_doubleArray& out) const override { return cells.CopyValues(out); }
+    int GetDefinition(QNL_Dmatrix** out) override { return cells.Expose(out); }
     // The matrix must have exactly the table's dimensions.
-    int SetDefinition(const QNL_Dmatrix& matrix) override;
+    int SetDefinition(const QNL_Dmatrix& matrix) override {
+        return cells.AssignMatrix(*this, matrix);
+    }
     // The array must hold exactly the number of utilities (as its count or its size).
-    int SetDefinition(const QNL_doubleArray& values) override;
+    int SetDefinition(const QNL_doubleArray& values) override {
+        return cells.AssignValues(*this, values);
+    }
 
     // Sets every utility, then checks the definition and tells the network.
     int SetUtilities(const QNL_doubleArray& values);
@@ -63,24 +78,18 @@ public:
     int RescaleUtilities(double referenceLow, double referenceHigh, double targetLow,
                          double targetHigh);
 
-    const QNL_Dmatrix& GetTable() const { return utilities; }
+    const QNL_Dmatrix& GetTable() const { return cells.Matrix(); }
     // Handles of the parents that own a table dimension, in dimension order.
-    const QNL_intArray& GetDimensionParents() const { return dimensionParents; }
+    const QNL_intArray& GetDimensionParents() const { return cells.Owners(); }
 
 private:
     int Notify(int kind);
-    int LastDimension() const { return utilities.GetNumberOfDimensions() - 1; }
-    // The parent's dimension, -1 when it owns none; resynchronises the record first.
-    int DimensionOf(int parent);
-    // Brings the record of dimension parents back in line with the parent list when the
-    // definition was moved to other handles; `adding` is a parent that owns no dimension yet.
-    void SyncDimensionParents(int adding = -1);
-    // Removes the parent's dimension keeping the slice of one of its outcomes, or summing it
-    // out with weights when they are given.
-    int DropDimension(int dim, int outcome, const QNL_doubleArray* weights);
+    // A parent edit's outcome as the operation's result; the definition is checked again
+    // only when the edit changed the table.
+    int Settle(int outcome);
+    int LastDimension() const { return cells.LastDimension(); }
 
-    QNL_Dmatrix utilities;
-    // The parents in dimension order that own a dimension, recorded so that a parent whose
-    // type has changed since it was added still finds its own dimension.
-    QNL_intArray dimensionParents;
+    // Dimension owners derived again from the parent list are taken only when the parents'
+    // outcome counts are the dimension sizes.
+    quarn::detail::ParentTable cells{true};
 };

@@ -1,24 +1,23 @@
 #include "definitions/truth_table.h"
 
+#include "definitions/definition_support.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 
 #include <new>
 #include <vector>
 
+using quarn::detail::CopyOrNull;
+
 QNL_truthTable::QNL_truthTable(int handle, QNL_network* network) : QNL_cpt(handle, network) {
     // The probability table's constructor built uniform columns; a truth table starts with
     // every column at its first outcome.
-    FillFreshColumns(table);
+    FillFreshColumns(cells.Matrix());
     CheckReadiness(1);
 }
 
 QNL_nodeDefinition* QNL_truthTable::CreateCopy() const {
-    try {
-        return new QNL_truthTable(*this);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    return CopyOrNull(*this);
 }
 
 void QNL_truthTable::FillFreshColumns(QNL_Dmatrix& fresh) const {
@@ -28,6 +27,7 @@ void QNL_truthTable::FillFreshColumns(QNL_Dmatrix& fresh) const {
 }
 
 int QNL_truthTable::CheckReadiness(int deep) {
+    const QNL_Dmatrix& table = cells.Matrix();
     const int total = table.GetSize();
     const double* values = table.GetItems().Items();
     for (int i = 0; i < total; ++i) {
@@ -41,6 +41,7 @@ int QNL_truthTable::CheckReadiness(int deep) {
 
 int QNL_truthTable::RepairColumns() {
     if (!IsValid()) return -567;
+    QNL_Dmatrix& table = cells.Matrix();
     const int n = outcomeCount;
     const int total = table.GetSize();
     if (n < 1) return 0;
@@ -62,12 +63,8 @@ int QNL_truthTable::RepairColumns() {
     return 0;
 }
 
-int QNL_truthTable::InsertParentOutcome(int parent, int index) {
-    int dim = -1;
-    if (int result = OpenParentOutcome(parent, index, dim)) return result;
-    if (dim >= 0) RepairColumns();
-    CheckConsistency(0);
-    return 0;
+void QNL_truthTable::FillOpenedColumns() {
+    RepairColumns();
 }
 
 int QNL_truthTable::Assign(const QNL_nodeDefinition& source) {
@@ -86,6 +83,7 @@ int QNL_truthTable::SetResultingStates(const int* states, int count) {
     if (columns > 0 && states == nullptr) return -2;
     for (int c = 0; c < columns; ++c)
         if (states[c] < 0 || states[c] >= outcomeCount) return -2;
+    QNL_Dmatrix& table = cells.Matrix();
     table.FillWith(0.0);
     double* values = table.GetItems().Items();
     for (int c = 0; c < columns; ++c)
@@ -123,7 +121,7 @@ int QNL_truthTable::GetResultingStates(QNL_stringArray& out) const {
     if (!out.IsValid() || !IsValid()) return -567;
     const int n = outcomeCount;
     const int columns = GetNumberOfColumns();
-    const double* values = table.GetItems().Items();
+    const double* values = cells.Matrix().GetItems().Items();
     for (int c = 0; c < columns; ++c) {
         int outcome = 0;
         for (int k = 0; k < n; ++k) {

@@ -21,7 +21,6 @@ public:
     int GetType() const override { return QNL_TYPE_TRUTHTABLE; }
     const char* GetTypeName() const override { return "TRUTHTABLE"; }
 
-    int InsertParentOutcome(int parent, int index) override;
     int Clone(const QNL_nodeDefinition& other) override { return Assign(other); }
     int Assign(const QNL_nodeDefinition& source) override;
 
@@ -44,4 +43,6 @@ public:
 protected:
     // Fresh columns resolve to the first outcome.
     void FillFreshColumns(QNL_Dmatrix& fresh) const override;
+    // The columns of a new parent outcome are repaired.
+    void FillOpenedColumns() override;
 };

@@ -24,7 +24,9 @@ void CliqueTable::Free() {
     capacity = 0;
 }
 
-void CliqueTable::Fill(double value) { std::fill(cells.get(), cells.get() + size, value); }
+void CliqueTable::Fill(double value) {
+    std::fill(cells.get(), cells.get() + size, value);
+}
 
 int BuildStrideAxes(const std::int64_t* sizes, const std::int64_t* smallStrides, int axes,
                     StrideAxis* out) {
@@ -134,8 +136,7 @@ void AccumulateStrided(double* destination, const double* source, const Strides&
     });
 }
 
-void AccumulateScaled(double* destination, const double* source, double s,
-                      const Strides& strides) {
+void AccumulateScaled(double* destination, const double* source, double s, const Strides& strides) {
     const double factor = 1.0 / s;
     Walk(strides, [&](std::int64_t at, std::int64_t n, std::int64_t to, std::int64_t step) {
         const double* from = source + at;

@@ -64,8 +64,7 @@ void DivideMultiplyStrided(double* destination, const double* old, const double*
 // destination += source, the source being the large table.
 void AccumulateStrided(double* destination, const double* source, const Strides& strides);
 // destination += source / s.
-void AccumulateScaled(double* destination, const double* source, double s,
-                      const Strides& strides);
+void AccumulateScaled(double* destination, const double* source, double s, const Strides& strides);
 // destination (of destinationCells cells) = 0, then AccumulateStrided.
 void MarginalizeInto(double* destination, std::int64_t destinationCells, const double* source,
                      const Strides& strides);
@@ -125,6 +124,7 @@ public:
     }
     // A new clique at the end of the creation order; throws bad_alloc like the containers.
     QNL_clique& Append();
+    void Reserve(int count) { cliques.reserve(static_cast<std::size_t>(count)); }
 
     int GetNumberOfChildren(int clique) const {
         return childStart[static_cast<std::size_t>(clique) + 1] -
@@ -132,7 +132,7 @@ public:
     }
     int GetChild(int clique, int index) const {
         return children[static_cast<std::size_t>(childStart[static_cast<std::size_t>(clique)] +
-                                                  index)];
+                                                 index)];
     }
     // Rebuilds the child lists from the parent links.
     void LinkChildren();

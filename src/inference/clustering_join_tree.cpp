@@ -130,8 +130,8 @@ std::int64_t QNL_clusteringJoinTree::CellCount(const int* list, int count) const
     return cells;
 }
 
-int QNL_clusteringJoinTree::SubsetAxes(const QNL_clique& large, const int* subset,
-                                       int subsetCount, StrideAxis* out) const {
+int QNL_clusteringJoinTree::SubsetAxes(const QNL_clique& large, const int* subset, int subsetCount,
+                                       StrideAxis* out) const {
     std::int64_t sizes[QNL_clique::MAX_MEMBERS];
     std::int64_t strides[QNL_clique::MAX_MEMBERS];
     // Both lists ascend; walk the subset from its fastest member.
@@ -180,13 +180,12 @@ bool QNL_clusteringJoinTree::BuildPotential(QNL_clique& clique) {
                 start += static_cast<std::int64_t>(seen) * table.GetMultiplier(d);
                 continue;
             }
-            const int* at = std::lower_bound(clique.members, clique.members + clique.memberCount,
-                                             record);
+            const int* at =
+                std::lower_bound(clique.members, clique.members + clique.memberCount, record);
             strides[at - clique.members] += table.GetMultiplier(d);
         }
-        const Strides read{axes, quarn::detail::BuildStrideAxes(sizes, strides,
-                                                                 clique.memberCount, axes),
-                           start};
+        const Strides read{
+            axes, quarn::detail::BuildStrideAxes(sizes, strides, clique.memberCount, axes), start};
         const double* source = table.GetItems().Items();
         if (a == 0)
             quarn::detail::SetStrided(cells, source, read);
@@ -236,14 +235,13 @@ bool QNL_clusteringJoinTree::PropagateAll() {
 void QNL_clusteringJoinTree::PassUp(QNL_clique& child, QNL_clique& parent,
                                     const Strides& toSeparator, const Strides& parentToSeparator) {
     double* separator = child.separatorTable.Cells();
-    quarn::detail::MarginalizeInto(separator, child.separatorTable.Size(),
-                                   child.potential.Cells(), toSeparator);
+    quarn::detail::MarginalizeInto(separator, child.separatorTable.Size(), child.potential.Cells(),
+                                   toSeparator);
     quarn::detail::MultiplyStrided(parent.potential.Cells(), separator, parentToSeparator);
 }
 
 void QNL_clusteringJoinTree::PassDown(QNL_clique& child, const QNL_clique& parent) {
-    const Strides toSeparator{axisPool.data() + child.toSeparatorFirst, child.toSeparatorCount,
-                              0};
+    const Strides toSeparator{axisPool.data() + child.toSeparatorFirst, child.toSeparatorCount, 0};
     const Strides parentToSeparator{axisPool.data() + child.parentToSeparatorFirst,
                                     child.parentToSeparatorCount, 0};
     double* separator = child.separatorTable.Cells();
@@ -272,8 +270,8 @@ void QNL_clusteringJoinTree::Collect() {
         stack.pop_back();
         QNL_clique& child = store[clique];
         if (child.parent < 0) continue;
-        const Strides toSeparator{axisPool.data() + child.toSeparatorFirst,
-                                  child.toSeparatorCount, 0};
+        const Strides toSeparator{axisPool.data() + child.toSeparatorFirst, child.toSeparatorCount,
+                                  0};
         const Strides parentToSeparator{axisPool.data() + child.parentToSeparatorFirst,
                                         child.parentToSeparatorCount, 0};
         PassUp(child, store[child.parent], toSeparator, parentToSeparator);
@@ -374,7 +372,8 @@ double QNL_clusteringJoinTree::ProbabilityOfEvidence() {
             if (ok && root >= 0) {
                 QNL_clique& top = store[root];
                 ok = top.built || BuildPotential(top);
-                if (ok) result = quarn::detail::SumTable(top.potential.Cells(), top.potential.Size());
+                if (ok)
+                    result = quarn::detail::SumTable(top.potential.Cells(), top.potential.Size());
             }
             if (!ok) result = -1.0;
         }

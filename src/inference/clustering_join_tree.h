@@ -17,7 +17,9 @@ class QNL_clusteringJoinTree {
 public:
     using Failure = QNL_triangulator::Failure;
 
+    // Keeps a reference to the view, so a temporary one is refused.
     explicit QNL_clusteringJoinTree(const QNL_graphView& view);
+    explicit QNL_clusteringJoinTree(const QNL_graphView&& view) = delete;
     QNL_clusteringJoinTree(const QNL_clusteringJoinTree&) = delete;
     QNL_clusteringJoinTree& operator=(const QNL_clusteringJoinTree&) = delete;
     ~QNL_clusteringJoinTree() = default;

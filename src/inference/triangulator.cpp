@@ -61,8 +61,8 @@ void WeightHeap::Set(int node, std::uint32_t weight) {
         return;
     }
     const std::size_t n = static_cast<std::size_t>(node);
-    const std::uint64_t key = (static_cast<std::uint64_t>(weight) << 32) |
-                              static_cast<std::uint32_t>(node);
+    const std::uint64_t key =
+        (static_cast<std::uint64_t>(weight) << 32) | static_cast<std::uint32_t>(node);
     if (position[n] < 0) {
         keys[n] = key;
         heap.push_back(node);
@@ -225,9 +225,12 @@ bool QNL_triangulator::Run(std::uint64_t limit) {
     totalWeight = 0;
     eliminated = 0;
     eliminationOrder.clear();
+    store.Clear();
     cap = limit == 0 ? DEFAULT_CAP : limit;
     if (view && !ownGraph.Read(*view)) return Fail(Failure::BAD_COMPONENT);
     BuildGraph();
+    // Every clique eliminates at least one record.
+    store.Reserve(count);
     if (!EliminateAll()) return false;
     return LinkCliques();
 }
@@ -240,7 +243,9 @@ void QNL_triangulator::BuildGraph() {
     count = graph->GetCount();
     const std::size_t n = static_cast<std::size_t>(count);
     neighbours.assign(n, {});
+    indexed.assign(n, 0);
     stateCount.resize(n);
+    logState.resize(n);
     weight.resize(n);
     logWeight.resize(n);
     isEliminated.assign(n, 0);
@@ -250,20 +255,19 @@ void QNL_triangulator::BuildGraph() {
     next.clear();
     cursor = -1;
     leastWeight.Reset(count);
+    stale.clear();
+    isStale.assign(n, 0);
 
-    std::size_t edges = 0;
-    for (int r = 0; r < count; ++r) {
-        const std::size_t p = static_cast<std::size_t>(graph->GetNumberOfParents(r));
-        edges += p + p * (p - (p > 0 ? 1 : 0)) / 2;
-    }
-    adjacency.Reserve(2 * edges + 16);
+    adjacency.Reserve(16);
 
     for (int r = 0; r < count; ++r) {
         const int states = graph->StateCount(r);
         stateCount[static_cast<std::size_t>(r)] = states;
-        weight[static_cast<std::size_t>(r)] =
-            static_cast<std::uint64_t>(states) > WEIGHT_LIMIT ? 0 : static_cast<std::uint32_t>(states);
-        logWeight[static_cast<std::size_t>(r)] = std::log2(static_cast<double>(states));
+        weight[static_cast<std::size_t>(r)] = static_cast<std::uint64_t>(states) > WEIGHT_LIMIT
+                                                  ? 0
+                                                  : static_cast<std::uint32_t>(states);
+        logState[static_cast<std::size_t>(r)] = std::log2(static_cast<double>(states));
+        logWeight[static_cast<std::size_t>(r)] = logState[static_cast<std::size_t>(r)];
     }
     for (int r = 0; r < count; ++r) {
         const int parentCount = graph->GetNumberOfParents(r);
@@ -282,49 +286,98 @@ void QNL_triangulator::BuildGraph() {
     }
     for (int r = 0; r < count; ++r)
         leastWeight.Set(r, weight[static_cast<std::size_t>(r)]);
+    for (int v : stale)
+        isStale[static_cast<std::size_t>(v)] = 0;
+    stale.clear();
+}
+
+void QNL_triangulator::MarkStale(int v) {
+    if (isStale[static_cast<std::size_t>(v)]) return;
+    isStale[static_cast<std::size_t>(v)] = 1;
+    stale.push_back(v);
+}
+
+void QNL_triangulator::RefreshHeap() {
+    for (int v : stale) {
+        isStale[static_cast<std::size_t>(v)] = 0;
+        if (isEliminated[static_cast<std::size_t>(v)])
+            leastWeight.Remove(v);
+        else
+            leastWeight.Set(v, weight[static_cast<std::size_t>(v)]);
+    }
+    stale.clear();
+}
+
+int QNL_triangulator::Position(int a, int b) const {
+    if (indexed[static_cast<std::size_t>(a)]) return adjacency.Find(a, b);
+    const std::vector<int>& list = neighbours[static_cast<std::size_t>(a)];
+    for (std::size_t i = 0; i < list.size(); ++i)
+        if (list[i] == b) return static_cast<int>(i);
+    return -1;
+}
+
+bool QNL_triangulator::IsAdjacent(int a, int b) const {
+    // Look from the side with the shorter list: a short scan or one hashed lookup.
+    if (neighbours[static_cast<std::size_t>(b)].size() <
+        neighbours[static_cast<std::size_t>(a)].size())
+        return Position(b, a) >= 0;
+    return Position(a, b) >= 0;
+}
+
+void QNL_triangulator::Index(int v) {
+    indexed[static_cast<std::size_t>(v)] = 1;
+    const std::vector<int>& list = neighbours[static_cast<std::size_t>(v)];
+    for (std::size_t i = 0; i < list.size(); ++i)
+        adjacency.Set(v, list[i], static_cast<int>(i));
 }
 
 void QNL_triangulator::Link(int a, int b) {
-    std::vector<int>& listA = neighbours[static_cast<std::size_t>(a)];
-    std::vector<int>& listB = neighbours[static_cast<std::size_t>(b)];
-    adjacency.Set(a, b, static_cast<int>(listA.size()));
-    listA.push_back(b);
-    adjacency.Set(b, a, static_cast<int>(listB.size()));
-    listB.push_back(a);
-    MultiplyWeight(a, stateCount[static_cast<std::size_t>(b)]);
-    MultiplyWeight(b, stateCount[static_cast<std::size_t>(a)]);
+    for (int k = 0; k < 2; ++k) {
+        const int from = k == 0 ? a : b;
+        const int to = k == 0 ? b : a;
+        std::vector<int>& list = neighbours[static_cast<std::size_t>(from)];
+        list.push_back(to);
+        if (indexed[static_cast<std::size_t>(from)])
+            adjacency.Set(from, to, static_cast<int>(list.size() - 1));
+        else if (list.size() > INDEX_DEGREE)
+            Index(from);
+    }
+    MultiplyWeight(a, b);
+    MultiplyWeight(b, a);
 }
 
-void QNL_triangulator::MultiplyWeight(int v, int factor) {
+void QNL_triangulator::MultiplyWeight(int v, int by) {
     const std::size_t at = static_cast<std::size_t>(v);
-    logWeight[at] += std::log2(static_cast<double>(factor));
+    const int factor = stateCount[static_cast<std::size_t>(by)];
+    logWeight[at] += logState[static_cast<std::size_t>(by)];
     if (weight[at] == 0) return;
-    const std::uint64_t product = static_cast<std::uint64_t>(weight[at]) *
-                                  static_cast<std::uint64_t>(factor);
+    const std::uint64_t product =
+        static_cast<std::uint64_t>(weight[at]) * static_cast<std::uint64_t>(factor);
     weight[at] = product > WEIGHT_LIMIT ? 0 : static_cast<std::uint32_t>(product);
-    leastWeight.Set(v, weight[at]);
+    MarkStale(v);
 }
 
-void QNL_triangulator::DivideWeight(int v, int factor) {
+void QNL_triangulator::DivideWeight(int v, int by) {
     const std::size_t at = static_cast<std::size_t>(v);
-    logWeight[at] -= std::log2(static_cast<double>(factor));
+    const int factor = stateCount[static_cast<std::size_t>(by)];
+    logWeight[at] -= logState[static_cast<std::size_t>(by)];
     if (weight[at] != 0) {
         weight[at] /= static_cast<std::uint32_t>(factor);
     } else if (logWeight[at] < 30.5) {
         // Possibly back under the limit: the log sum is only a filter, the product decides.
         RecomputeWeight(v);
     }
-    leastWeight.Set(v, weight[at]);
+    MarkStale(v);
 }
 
 void QNL_triangulator::RecomputeWeight(int v) {
     const std::size_t at = static_cast<std::size_t>(v);
     std::uint64_t product = static_cast<std::uint64_t>(stateCount[at]);
-    double log = std::log2(static_cast<double>(stateCount[at]));
+    double log = logState[at];
     bool over = product > WEIGHT_LIMIT;
     for (int u : neighbours[at]) {
         const int states = stateCount[static_cast<std::size_t>(u)];
-        log += std::log2(static_cast<double>(states));
+        log += logState[static_cast<std::size_t>(u)];
         if (!over) {
             product *= static_cast<std::uint64_t>(states);
             over = product > WEIGHT_LIMIT;
@@ -336,23 +389,24 @@ void QNL_triangulator::RecomputeWeight(int v) {
 
 void QNL_triangulator::RemoveNode(int v) {
     const std::size_t at = static_cast<std::size_t>(v);
-    const int states = stateCount[at];
     for (int u : neighbours[at]) {
         std::vector<int>& list = neighbours[static_cast<std::size_t>(u)];
-        const int position = adjacency.Find(u, v);
+        const int position = Position(u, v);
         const int last = list.back();
         list[static_cast<std::size_t>(position)] = last;
         list.pop_back();
-        if (last != v) adjacency.Set(u, last, position);
-        adjacency.Erase(u, v);
-        adjacency.Erase(v, u);
-        DivideWeight(u, states);
+        if (indexed[static_cast<std::size_t>(u)]) {
+            if (last != v) adjacency.Set(u, last, position);
+            adjacency.Erase(u, v);
+        }
+        if (indexed[at]) adjacency.Erase(v, u);
+        DivideWeight(u, v);
         Touch(u);
     }
     neighbours[at].clear();
     isEliminated[at] = 1;
     ++eliminated;
-    leastWeight.Remove(v);
+    MarkStale(v);
 }
 
 bool QNL_triangulator::IsSimplicial(int v) const {
@@ -406,7 +460,8 @@ bool QNL_triangulator::SimplicialPass() {
         if (!any) return true;
         for (int v : next) {
             inNext[static_cast<std::size_t>(v)] = 0;
-            if (!isEliminated[static_cast<std::size_t>(v)] && !inCurrent[static_cast<std::size_t>(v)]) {
+            if (!isEliminated[static_cast<std::size_t>(v)] &&
+                !inCurrent[static_cast<std::size_t>(v)]) {
                 inCurrent[static_cast<std::size_t>(v)] = 1;
                 current.push_back(v);
             }
@@ -427,6 +482,7 @@ bool QNL_triangulator::EliminateAll() {
         if (eliminated == count) return true;
         if (!SimplicialPass()) return false;
         if (eliminated == count) return true;
+        RefreshHeap();
         if (leastWeight.Empty()) return Fail(Failure::NO_ELIGIBLE_NODE);
         const int v = leastWeight.Top();
         const std::uint32_t w = NodeWeight(v);
@@ -506,7 +562,8 @@ bool QNL_triangulator::LinkCliques() {
     std::vector<int> fill(start.begin(), start.end() - 1);
     for (int c = 0; c < cliqueCount; ++c)
         for (int m = 0; m < store[c].memberCount; ++m)
-            holders[static_cast<std::size_t>(fill[static_cast<std::size_t>(store[c].members[m])]++)] = c;
+            holders[static_cast<std::size_t>(
+                fill[static_cast<std::size_t>(store[c].members[m])]++)] = c;
 
     for (int i = 0; i + 1 < cliqueCount; ++i) {
         QNL_clique& clique = store[i];
@@ -519,7 +576,8 @@ bool QNL_triangulator::LinkCliques() {
         for (int s = 1; s < clique.separatorCount; ++s) {
             const int r = clique.separator[s];
             if (start[static_cast<std::size_t>(r) + 1] - start[static_cast<std::size_t>(r)] <
-                start[static_cast<std::size_t>(rarest) + 1] - start[static_cast<std::size_t>(rarest)])
+                start[static_cast<std::size_t>(rarest) + 1] -
+                    start[static_cast<std::size_t>(rarest)])
                 rarest = r;
         }
         auto first = holders.begin() + start[static_cast<std::size_t>(rarest)];

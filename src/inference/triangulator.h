@@ -100,7 +100,8 @@ private:
 // on ties) after fill-in; each elimination records one clique and takes along the neighbours
 // it encloses. Cliques are limited to 30 members and their total weight to a cap; on success
 // every clique but the last is linked to the first later clique holding its separator.
-// The cliques go into the store, which the caller owns and frees, also after a failure.
+// The cliques go into the store (emptied first), which the caller owns and frees, also after
+// a failure.
 class QNL_triangulator {
 public:
     static constexpr int MAX_MEMBERS = QNL_clique::MAX_MEMBERS;
@@ -145,11 +146,17 @@ private:
     void BuildGraph();
     void Link(int a, int b);
     void RemoveNode(int v);
-    bool IsAdjacent(int a, int b) const { return adjacency.Find(a, b) >= 0; }
+    bool IsAdjacent(int a, int b) const;
+    // The position of b in a's neighbour list, -1 when not adjacent.
+    int Position(int a, int b) const;
+    void Index(int v);
     bool IsSimplicial(int v) const;
-    void MultiplyWeight(int v, int factor);
-    void DivideWeight(int v, int factor);
+    // v gained or lost neighbour `by`: its weight grows or shrinks by by's state count.
+    void MultiplyWeight(int v, int by);
+    void DivideWeight(int v, int by);
     void RecomputeWeight(int v);
+    void MarkStale(int v);
+    void RefreshHeap();
     // A node whose neighbourhood changed may have become simplicial.
     void Touch(int v);
     bool SimplicialPass();
@@ -173,15 +180,24 @@ private:
     int eliminated = 0;
     Failure failure = Failure::NONE;
 
+    // Neighbour lists longer than this get their positions kept in the adjacency map;
+    // shorter ones are scanned, which beats a hashed lookup while they fit a cache line or two.
+    static constexpr std::size_t INDEX_DEGREE = 16;
     std::vector<std::vector<int>> neighbours;
+    std::vector<char> indexed;
     quarn::detail::AdjacencyMap adjacency;
     std::vector<int> stateCount;
+    std::vector<double> logState;
     // Exact weight while at most WEIGHT_LIMIT, else 0; the sum of log2 of the factors tells
     // when a weight lost to the limit may have come back below it.
     std::vector<std::uint32_t> weight;
     std::vector<double> logWeight;
     std::vector<char> isEliminated;
+    // Weights change far more often than the least one is asked for: changed records wait
+    // in the stale list and enter the heap just before it is read.
     quarn::detail::WeightHeap leastWeight;
+    std::vector<int> stale;
+    std::vector<char> isStale;
     std::vector<int> eliminationOrder;
 
     // The simplicial sweeps as a worklist: candidates above the cursor are checked in the

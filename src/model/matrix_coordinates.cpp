@@ -1,11 +1,21 @@
 #include "model/matrix_coordinates.h"
 
+#include "model/node_definition.h"
+
 #include "model/error_handler.h"
 
 #include <cstdint>
 
 QNL_matrixCoordinates::QNL_matrixCoordinates(QNL_Dmatrix* matrix) : matrix(matrix) {
     Reset();
+}
+
+int QNL_matrixCoordinates::LinkToDefinition(QNL_nodeDefinition* definition) {
+    QNL_Dmatrix* table = definition != nullptr ? definition->GetMatrix() : nullptr;
+    if (table == nullptr) return -2;
+    matrix = table;
+    Reset();
+    return 0;
 }
 
 // Without room for the coordinates the cursor is not valid and has no matrix, so every

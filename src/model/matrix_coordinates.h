@@ -4,6 +4,8 @@
 #include "model/int_array.h"
 #include "model/object.h"
 
+class QNL_nodeDefinition;
+
 // A cursor over a QNL_Dmatrix it does not own: one coordinate per dimension, the linear
 // index of the cell there, and a lock per dimension that Next leaves alone. Callers may set
 // coordinates directly and then call ComputeIndex. The matrix must outlive the cursor and
@@ -14,6 +16,8 @@ public:
     explicit QNL_matrixCoordinates(QNL_Dmatrix* matrix);
 
     QNL_Dmatrix* GetMatrix() const { return matrix; }
+    // Walks the definition's table from now on; -2 when the definition has none.
+    int LinkToDefinition(QNL_nodeDefinition* definition);
 
     int GoFirst();
     // An index outside the matrix puts the cursor on the first cell.

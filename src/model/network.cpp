@@ -77,6 +77,7 @@ int QNL_network::Init(int size, int growthStep) {
         return QNL_errorHandler::Instance().LogError(-42);
     }
     tableSize = size;
+    ResetObservedList();
     int result = submodels->Init(this);
     if (result != 0) return result;
     QNL_submodel* main = submodels->GetSubmodel(SUBMODEL_FLAG);
@@ -91,6 +92,10 @@ void QNL_network::ReleaseTable() {
     delete[] table;
     table = nullptr;
     tableSize = 0;
+    observedCandidates.clear();
+    isObservedCandidate.clear();
+    walkTouched.clear();
+    marksEverywhere = true;
     nodeCount = 0;
     targetCount = 0;
 }
@@ -104,9 +109,12 @@ int QNL_network::CleanUp(int deep) {
         if (cases != nullptr) cases->Clear();
     }
     ReleaseTable();
+    idIndex.clear();
     growth = 50;
     numberOfSamples = 1000;
     nodeDisplayMode = 3;
+    creation = QNL_creationRecord();
+    faultNameFormat = 0;
     orderedNodes.CleanUp();
     return CheckConsistency(0);
 }
@@ -196,6 +204,8 @@ int QNL_network::CopySlots(const QNL_network& source) {
         if (table[i].node != nullptr) table[i].node->Rebind(this, i);
     nodeCount = source.nodeCount;
     targetCount = source.targetCount;
+    RebuildIdIndex();
+    ResetObservedList();
     return 0;
 }
 
@@ -208,6 +218,10 @@ void QNL_network::CopySettings(const QNL_network& source) {
     notificationControl = source.notificationControl;
     notificationMask = source.notificationMask;
     if (source.furtherSetting >= 1) furtherSetting = source.furtherSetting;
+    if (source.annealedMapTuning.IsValid()) annealedMapTuning = source.annealedMapTuning;
+    if (source.episParams.IsValid()) episParams = source.episParams;
+    creation = source.creation;
+    faultNameFormat = source.faultNameFormat;
 }
 
 int QNL_network::Copy(const QNL_network& source, bool skipTemporal) {
@@ -278,22 +292,44 @@ int QNL_network::GetLastNode() const {
     return -2;
 }
 
+void QNL_network::IndexAdd(const char* id, int handle) {
+    if (id != nullptr) idIndex[id].push_back(handle);
+}
+
+void QNL_network::IndexRemove(const char* id, int handle) {
+    if (id == nullptr) return;
+    auto found = idIndex.find(id);
+    if (found == idIndex.end()) return;
+    std::vector<int>& handles = found->second;
+    for (std::size_t i = 0; i < handles.size(); ++i)
+        if (handles[i] == handle) {
+            handles.erase(handles.begin() + static_cast<std::ptrdiff_t>(i));
+            break;
+        }
+    if (handles.empty()) idIndex.erase(found);
+}
+
+void QNL_network::RebuildIdIndex() {
+    idIndex.clear();
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) IndexAdd(table[h].node->GetId(), h);
+}
+
 int QNL_network::FindNode(const char* id) const {
     if (id == nullptr) return -2;
-    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
-        const char* nodeId = table[h].node->GetId();
-        if (nodeId != nullptr && std::strcmp(nodeId, id) == 0) return h;
-    }
-    return -2;
+    auto found = idIndex.find(id);
+    if (found == idIndex.end()) return -2;
+    int first = -2;
+    for (int h : found->second)
+        if (first < 0 || h < first) first = h;
+    return first;
 }
 
 int QNL_network::IsIdUsed(const char* id, int except) const {
     if (id == nullptr) return 0;
-    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
-        if (h == except) continue;
-        const char* nodeId = table[h].node->GetId();
-        if (nodeId != nullptr && std::strcmp(nodeId, id) == 0) return 1;
-    }
+    auto found = idIndex.find(id);
+    if (found != idIndex.end())
+        for (int h : found->second)
+            if (h != except) return 1;
     return submodels != nullptr && submodels->IsSubmodelIdUsed(id) == 1 ? 1 : 0;
 }
 
@@ -308,6 +344,12 @@ int QNL_network::GetAllNodeIds(QNL_stringArray& out) const {
         int result = out.Add(table[h].node->GetId());
         if (result != 0) return result;
     }
+    return 0;
+}
+
+int QNL_network::SetFaultNameFormat(int format) {
+    if (format < 0 || format > 3) return -2;
+    faultNameFormat = format;
     return 0;
 }
 
@@ -337,6 +379,12 @@ int QNL_network::GrowTable() {
     try {
         grown = new QNL_nodeEntry[static_cast<std::size_t>(newSize)];
     } catch (const std::bad_alloc&) {
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
+    try {
+        isObservedCandidate.resize(static_cast<std::size_t>(newSize), 0);
+    } catch (const std::bad_alloc&) {
+        delete[] grown;
         return QNL_errorHandler::Instance().LogError(-42);
     }
     for (int i = 0; i < tableSize; ++i) SwapEntries(grown[i], table[i]);
@@ -422,6 +470,7 @@ int QNL_network::ClearAllTargets() {
 }
 
 void QNL_network::SetFlagOnAllNodes(int bits) {
+    marksEverywhere = true;
     for (int i = 0; i < tableSize; ++i) table[i].flags |= bits;
 }
 
@@ -435,6 +484,7 @@ int QNL_network::GetNodeFlags(int node) const {
 
 void QNL_network::SetNodeFlags(int node, int bits) {
     if (node >= 0 && node < tableSize) table[node].flags |= bits;
+    marksEverywhere = true;
 }
 
 void QNL_network::ClearNodeFlags(int node, int bits) {

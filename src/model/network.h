@@ -1,16 +1,28 @@
 #pragma once
 
+#include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "model/int_array.h"
 #include "model/node_info.h"
 #include "model/object.h"
+#include "model/parameter_blocks.h"
 
 class QNL_node;
 class QNL_stringArray;
 class QNL_submodelHandler;
 class QNL_caseLibrary;
 class QNL_case;
+class QNL_textParser;
+
+// Who made a model and when, as the files give these texts.
+struct QNL_creationRecord {
+    std::string creator;
+    std::string created;
+    std::string modified;
+};
 
 // One slot of a network's node table: the node and its four relation lists. Ordinary arcs
 // form arc layer 0, cost arcs layer 1.
@@ -133,7 +145,7 @@ public:
     int GetCostDescendants(int node, QNL_intArray& out);
     int IsPolytree();
     int ComputeHeights();
-    int GetEvidenceNodes(QNL_intArray& out) const;
+    int GetEvidenceNodes(QNL_intArray& out);
     int InvalidateValues();
     int ClearAllEvidence();
 
@@ -173,6 +185,9 @@ public:
     int InvalidateFrom(int node);
     int PropagateEvidence(int node);
     int ClearAllPropagatedEvidence();
+    // Called by a value that becomes observed; keeps the short list of nodes that may hold
+    // evidence, which the notifications walk instead of every node.
+    void NoteObserved(int node);
 
     // Settings.
     int GetNotificationControl() const { return notificationControl; }
@@ -184,8 +199,41 @@ public:
     int GetNodeDisplayMode() const { return nodeDisplayMode; }
     void SetNodeDisplayMode(int mode) { nodeDisplayMode = mode; }
 
+    // Kept for the file formats. The network's fault name format is one of the extra
+    // definition's formats 0 to 3; "inherit" (4) belongs to nodes only and is refused (-2).
+    QNL_creationRecord& GetCreation() { return creation; }
+    const QNL_creationRecord& GetCreation() const { return creation; }
+    int GetFaultNameFormat() const { return faultNameFormat; }
+    int SetFaultNameFormat(int format);
+
+    // Parameter blocks of the algorithms. A block that breaks one of its rules is refused
+    // with -2 (no message) and the network's copy stays as it was.
+    const QNL_episParams& GetEpisParams() const { return episParams; }
+    int SetEpisParams(const QNL_episParams& params);
+    const QNL_annealedMapTuning& GetAnnealedMapTuning() const { return annealedMapTuning; }
+    int SetAnnealedMapTuning(const QNL_annealedMapTuning& tuning);
+
+    // Model files. A format code of 0 takes the code of the file name's extension; flags
+    // that are not 0 are handed to the format object.
+    // The format object for the code, bound to this network; a code of 0 is replaced by the
+    // extension's code. Null after logging -2 "Unknown File Format" (or -42).
+    std::unique_ptr<QNL_textParser> CreateFormat(const char* fileName, int& code);
+    // Empties the network, then reads the file with notifications masked off and the reading
+    // mode set; mask and mode are restored on every exit. A failed read returns its code and
+    // leaves what was read so far.
+    int ReadFile(const char* fileName, int code = 0, int flags = 0);
+    // KI files are read only: code 7, or code 0 with a ".dxp" name, is refused before any
+    // file is touched.
+    int WriteFile(const char* fileName, int code = 0, int flags = 0);
+    // Removes nodes, submodels, cases, header, user properties and documentation; keeps the
+    // slot table, the algorithm ids and the parameter blocks.
+    int ClearForReading();
+
 private:
     struct GrowthResult;
+    void IndexAdd(const char* id, int handle);
+    void IndexRemove(const char* id, int handle);
+    void RebuildIdIndex();
     int FindFreeSlot();
     int GrowTable();
     void ReleaseTable();
@@ -202,6 +250,11 @@ private:
     void RemapEvidence(int node, int removed, int inserted, const QNL_intArray* order);
     void MarkRelatives(int node, int flag, bool upward, bool costLayer);
     void MarkEvidenceAncestors();
+    // The observed nodes in slot order; with realOnly, only those holding user evidence.
+    void CollectObserved(std::vector<int>& out, bool realOnly);
+    void ResetObservedList();
+    void Mark(int node, int bits);
+    void ClearWalkMarks();
     bool Walk(int node, bool downward);
     void InvalidateDecisions();
     int PropagateFrom(int node);
@@ -227,7 +280,22 @@ private:
     int nodeDisplayMode = 3;
     int furtherSetting = 5;
     unsigned char furtherFlag = 0;
+    QNL_episParams episParams;
+    QNL_creationRecord creation;
+    int faultNameFormat = 0;
+    QNL_annealedMapTuning annealedMapTuning;
     QNL_caseLibrary* cases = nullptr;
     // Set while a walk of the value invalidation met a utility node.
     bool metUtility = false;
+    // Handles by identifier, so lookups and uniqueness checks don't scan the table. Several
+    // handles share an identifier only while a file is read with duplicates accepted.
+    std::unordered_map<std::string, std::vector<int>> idIndex;
+    // Nodes whose value may hold evidence or propagated evidence (a superset, pruned when
+    // read), and a flag per slot saying whether it is listed.
+    std::vector<int> observedCandidates;
+    std::vector<char> isObservedCandidate;
+    // Nodes that carry marks of the evidence walks, so the next walk clears only those;
+    // marksEverywhere says marks may stand on any slot (after a bulk flag change).
+    std::vector<int> walkTouched;
+    bool marksEverywhere = true;
 };

@@ -49,6 +49,7 @@ int QNL_network::AddNode(int definitionType, const char* id) {
     entry.temporalType = 0;
     entry.flags = 0;
     auto abandon = [&](int code) {
+        IndexRemove(node->GetId(), slot);
         entry.node = nullptr;
         delete node;
         entry.CleanUp(1);
@@ -78,6 +79,7 @@ int QNL_network::DeleteNode(int node) {
     while (entry.costChildren.GetCount() > 0) RemoveArc(node, entry.costChildren[0], 1);
     while (entry.costParents.GetCount() > 0) RemoveArc(entry.costParents[0], node, 1);
     if (entry.flags & FLAG_TARGET) --targetCount;
+    IndexRemove(entry.node->GetId(), node);
     delete entry.node;
     entry.node = nullptr;
     entry.CleanUp(1);
@@ -186,6 +188,8 @@ bool QNL_network::ChangeNodeId(int node, const char* oldId, const char* newId) {
     if (oldId != nullptr && std::strcmp(oldId, newId) == 0) return true;
     if (!(readingMode & READING_DUPLICATE_IDS) && IsIdUsed(newId, node)) return false;
     if (!IsValidNodeHandle(node)) return true;
+    IndexRemove(oldId, node);
+    IndexAdd(newId, node);
     const QNL_intArray& children = table[node].children;
     for (int i = 0; i < children.GetCount(); ++i) {
         QNL_node* child = GetNode(children[i]);

@@ -9,6 +9,7 @@
 #include "model/node_definition.h"
 #include "model/string_array.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -76,8 +77,61 @@ QNL_Dmatrix* EvidenceSlice(QNL_network& network, int node, QNL_intArray& fixed,
 
 } // namespace
 
+void QNL_network::NoteObserved(int node) {
+    if (node < 0 || node >= tableSize || isObservedCandidate[static_cast<std::size_t>(node)])
+        return;
+    isObservedCandidate[static_cast<std::size_t>(node)] = 1;
+    observedCandidates.push_back(node);
+}
+
+void QNL_network::ResetObservedList() {
+    observedCandidates.clear();
+    isObservedCandidate.assign(static_cast<std::size_t>(tableSize), 0);
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h))
+        if (IsObserved(*this, h)) NoteObserved(h);
+}
+
+void QNL_network::CollectObserved(std::vector<int>& out, bool realOnly) {
+    std::size_t kept = 0;
+    for (int node : observedCandidates) {
+        if (IsObserved(*this, node))
+            observedCandidates[kept++] = node;
+        else if (node >= 0 && node < tableSize)
+            isObservedCandidate[static_cast<std::size_t>(node)] = 0;
+    }
+    observedCandidates.resize(kept);
+    std::sort(observedCandidates.begin(), observedCandidates.end());
+    out.clear();
+    for (int node : observedCandidates)
+        if (!realOnly || HasRealEvidence(*this, node)) out.push_back(node);
+}
+
+void QNL_network::Mark(int node, int bits) {
+    table[node].flags |= bits;
+    if (walkTouched.size() >= static_cast<std::size_t>(tableSize))
+        marksEverywhere = true;
+    else
+        walkTouched.push_back(node);
+}
+
+// Only the slots an earlier walk marked are cleared, so an edit costs what its walk reaches
+// rather than the size of the network.
+void QNL_network::ClearWalkMarks() {
+    constexpr int bits = FLAG_VISITED | FLAG_ANCESTOR | FLAG_REACHED_UP | FLAG_REACHED_DOWN;
+    if (marksEverywhere) {
+        ClearFlagOnAllNodes(bits);
+        marksEverywhere = false;
+    } else {
+        for (int node : walkTouched)
+            if (node < tableSize) table[node].flags &= ~bits;
+    }
+    walkTouched.clear();
+}
+
 int QNL_network::ClearAllPropagatedEvidence() {
-    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+    std::vector<int> observed;
+    CollectObserved(observed, false);
+    for (int h : observed) {
         QNL_nodeValue* value = table[h].node->GetValue();
         if (value != nullptr && value->HasPropagatedEvidence()) value->ClearPropagatedEvidence();
     }
@@ -85,8 +139,9 @@ int QNL_network::ClearAllPropagatedEvidence() {
 }
 
 void QNL_network::MarkEvidenceAncestors() {
-    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h))
-        if (HasRealEvidence(*this, h)) MarkRelatives(h, FLAG_ANCESTOR, true, false);
+    std::vector<int> observed;
+    CollectObserved(observed, true);
+    for (int h : observed) MarkRelatives(h, FLAG_ANCESTOR, true, false);
 }
 
 void QNL_network::InvalidateDecisions() {
@@ -121,7 +176,7 @@ bool QNL_network::Walk(int start, bool startDownward) {
         if (propagated && !evidence && !(entry.flags & FLAG_ANCESTOR)) continue;
         if (!evidence && !propagated && !(entry.flags & FLAG_CLEARING)) {
             if (!(entry.flags & FLAG_VISITED)) {
-                entry.flags |= FLAG_VISITED | (downward ? FLAG_REACHED_DOWN : FLAG_REACHED_UP);
+                Mark(n, FLAG_VISITED | (downward ? FLAG_REACHED_DOWN : FLAG_REACHED_UP));
                 if (value != nullptr) value->SetValidFlag(false);
                 if (type & QNL_TYPE_BIT_UTILITY) metUtility = true;
                 if (!downward || (entry.flags & FLAG_ANCESTOR)) pushAll(entry.parents, false);
@@ -133,7 +188,7 @@ bool QNL_network::Walk(int start, bool startDownward) {
             continue;
         }
         if (downward && !(entry.flags & FLAG_VISITED)) {
-            entry.flags |= FLAG_VISITED;
+            Mark(n, FLAG_VISITED);
             pushAll(entry.parents, false);
         }
     }
@@ -160,9 +215,9 @@ int QNL_network::NotifyEvidenceSet(int node) {
             }
         }
     }
-    ClearFlagOnAllNodes(FLAG_VISITED | FLAG_ANCESTOR | FLAG_REACHED_UP | FLAG_REACHED_DOWN);
+    ClearWalkMarks();
     MarkEvidenceAncestors();
-    table[node].flags |= FLAG_VISITED;
+    Mark(node, FLAG_VISITED);
     metUtility = false;
     const QNL_intArray children(table[node].children);
     const QNL_intArray parents(table[node].parents);
@@ -170,7 +225,7 @@ int QNL_network::NotifyEvidenceSet(int node) {
     for (int i = 0; i < parents.GetCount(); ++i) Walk(parents[i], false);
     int result = 0;
     if (notificationControl & NOTIFY_PROPAGATE_EVIDENCE) {
-        ClearFlagOnAllNodes(FLAG_VISITED);
+        ClearWalkMarks();
         result = PropagateEvidence(node);
     }
     if (metUtility) InvalidateDecisions();
@@ -191,17 +246,16 @@ int QNL_network::InvalidateFrom(int node) {
     if (!(notificationControl & NOTIFY_ON)) return 0;
     if (!IsValidNodeHandle(node)) return -2;
     ClearAllPropagatedEvidence();
-    ClearFlagOnAllNodes(FLAG_VISITED);
+    ClearWalkMarks();
     if (notificationControl & NOTIFY_PROPAGATE_EVIDENCE) {
-        QNL_intArray observed;
-        for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h))
-            if (HasRealEvidence(*this, h)) observed.Add(h);
-        for (int i = 0; i < observed.GetCount(); ++i) PropagateEvidence(observed[i]);
+        std::vector<int> observed;
+        CollectObserved(observed, true);
+        for (int h : observed) PropagateEvidence(h);
     }
-    ClearFlagOnAllNodes(FLAG_VISITED | FLAG_ANCESTOR | FLAG_REACHED_UP | FLAG_REACHED_DOWN);
+    ClearWalkMarks();
     MarkEvidenceAncestors();
     QNL_nodeEntry& entry = table[node];
-    entry.flags |= FLAG_VISITED;
+    Mark(node, FLAG_VISITED);
     metUtility = false;
     QNL_nodeValue* value = entry.node->GetValue();
     const bool observed = value != nullptr && value->IsObserved();
@@ -238,7 +292,7 @@ int QNL_network::PropagateEvidence(int node) {
 // nodes that receive it propagate in turn (an explicit work list, marked with flag 2).
 int QNL_network::PropagateFrom(int start) {
     std::vector<int> work{start};
-    table[start].flags |= FLAG_VISITED;
+    Mark(start, FLAG_VISITED);
     QNL_intArray fixed;
     std::vector<int> parentDimension;
 
@@ -252,7 +306,7 @@ int QNL_network::PropagateFrom(int start) {
         int result = value->SetPropagatedEvidence(outcome);
         if (result != 0) return result;
         if (!(table[target].flags & FLAG_VISITED)) {
-            table[target].flags |= FLAG_VISITED;
+            Mark(target, FLAG_VISITED);
             work.push_back(target);
         }
         return 0;

@@ -106,7 +106,7 @@ void QNL_network::MarkRelatives(int node, int flag, bool upward, bool costLayer)
             if (relative == node || !IsValidNodeHandle(relative) ||
                 (table[relative].flags & flag))
                 continue;
-            table[relative].flags |= flag;
+            Mark(relative, flag);
             stack.push_back(relative);
         }
     }
@@ -149,7 +149,7 @@ int QNL_network::IsPolytree() {
     std::vector<std::pair<int, int>> stack; // (node, the neighbour it was reached from)
     for (int start = GetFirstNode(); start >= 0; start = GetNextNode(start)) {
         if (table[start].flags & FLAG_VISITED) continue;
-        table[start].flags |= FLAG_VISITED;
+        Mark(start, FLAG_VISITED);
         stack.emplace_back(start, -1);
         while (!stack.empty()) {
             const auto [node, from] = stack.back();
@@ -159,7 +159,7 @@ int QNL_network::IsPolytree() {
                     const int next = (*neighbours)[i];
                     if (next == from) continue;
                     if (table[next].flags & FLAG_VISITED) return 0;
-                    table[next].flags |= FLAG_VISITED;
+                    Mark(next, FLAG_VISITED);
                     stack.emplace_back(next, node);
                 }
             }
@@ -204,11 +204,11 @@ bool QNL_network::CreatesCycle(int parent, int child) {
     return false;
 }
 
-int QNL_network::GetEvidenceNodes(QNL_intArray& out) const {
-    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
-        const QNL_nodeValue* value = table[h].node->GetValue();
-        if (value != nullptr && value->IsObserved() && out.Add(h) != 0) return -42;
-    }
+int QNL_network::GetEvidenceNodes(QNL_intArray& out) {
+    std::vector<int> observed;
+    CollectObserved(observed, false);
+    for (int h : observed)
+        if (out.Add(h) != 0) return -42;
     return 0;
 }
 
@@ -221,7 +221,9 @@ int QNL_network::InvalidateValues() {
 }
 
 int QNL_network::ClearAllEvidence() {
-    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+    std::vector<int> observed;
+    CollectObserved(observed, true);
+    for (int h : observed) {
         QNL_nodeValue* value = table[h].node->GetValue();
         if (value != nullptr && value->HasEvidence()) value->ClearEvidence();
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+// Internal: not part of the public interface.
+
 #include <algorithm>
 #include <new>
 #include <utility>

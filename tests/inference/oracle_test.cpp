@@ -1,6 +1,5 @@
 #include "support/oracle.h"
 #include "support/random_network.h"
-#include "support/test_definition.h"
 
 #include <cmath>
 #include <numeric>
@@ -25,7 +24,6 @@ protected:
     // P(outcome 0) of a node in the enumeration.
     static double PTrue(const Enumeration& e, int node) { return e.Posterior(node)[0]; }
 
-    quarn_test::ScopedTestDefinitions definitions;
     QNL_network net;
 };
 

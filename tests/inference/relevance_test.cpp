@@ -144,7 +144,6 @@ protected:
         return out;
     }
 
-    quarn_test::ScopedTestDefinitions definitions;
     QNL_network net;
     QNL_componentList list;
     int x = -1, y = -1, z = -1;

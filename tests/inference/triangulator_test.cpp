@@ -196,7 +196,7 @@ ComponentGraph Grid(int rows, int columns) {
     return Graph(outcomes, parents);
 }
 
-ComponentGraph RandomGraph(std::mt19937& random, int records, int maxParents) {
+ComponentGraph RandomGraph(std::mt19937& random, int records, int maxParents, int maxOutcomes = 4) {
     ComponentGraph g;
     for (int r = 0; r < records; ++r) {
         std::vector<int> parents;
@@ -206,7 +206,7 @@ ComponentGraph RandomGraph(std::mt19937& random, int records, int maxParents) {
         std::shuffle(candidates.begin(), candidates.end(), random);
         const int wanted = std::min<int>(static_cast<int>(random() % (maxParents + 1)), r);
         parents.assign(candidates.begin(), candidates.begin() + wanted);
-        const int outcomes = 2 + static_cast<int>(random() % 3);
+        const int outcomes = 2 + static_cast<int>(random() % (maxOutcomes - 1));
         const int observed = random() % 6 == 0 ? 0 : -1;
         g.AddRecord(outcomes, observed, parents);
     }
@@ -332,6 +332,19 @@ TEST(TriangulatorTest, WeightAboveTheWeightLimitIsNeverChosen) {
     EXPECT_EQ(triangulator.GetFailure(), Failure::NO_ELIGIBLE_NODE);
 }
 
+TEST(TriangulatorTest, WeightLostToTheLimitComesBackAsNeighboursGo) {
+    // Record 3 starts with five neighbours of 300 outcomes (300^6, far above the limit); once
+    // the three pendant records are gone it is simplicial with weight 300^3.
+    const ComponentGraph g =
+        Graph({300, 300, 300, 300, 300, 300}, {{3}, {3}, {3}, {}, {3}, {3, 4}});
+    QNL_cliqueStore store;
+    QNL_triangulator triangulator(g, store);
+    ASSERT_TRUE(triangulator.Run(0));
+    EXPECT_EQ(triangulator.GetEliminationOrder(), (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_EQ(store[3].weight, 27000000u);
+    EXPECT_EQ(store[3].memberCount, 3);
+}
+
 TEST(TriangulatorTest, TotalWeightDoesNotWrapAtThirtyTwoBits) {
     // Five unconnected records of 2^30 outcomes each: 5 x 2^30 is above the evidence cap,
     // though it would wrap to 2^30 in 32 bits.
@@ -368,8 +381,8 @@ TEST(TriangulatorTest, GridCliquesCoverEveryFamilyWithRunningIntersection) {
         std::sort(family.begin(), family.end());
         bool covered = false;
         for (const Clique& c : cliques)
-            covered = covered || std::includes(c.members.begin(), c.members.end(),
-                                               family.begin(), family.end());
+            covered = covered || std::includes(c.members.begin(), c.members.end(), family.begin(),
+                                               family.end());
         EXPECT_TRUE(covered) << "family of " << r;
     }
     // A tree towards the last clique; each separator is the clique's share with its parent,
@@ -425,16 +438,24 @@ TEST(TriangulatorTest, MatchesThePlainEliminationOnRandomGraphs) {
 }
 
 TEST(TriangulatorTest, MatchesThePlainEliminationOnDenseGraphs) {
-    // Many parents give long runs of fill-in and cliques that enclose several records.
+    // Many parents give long runs of fill-in and cliques that enclose several records; many
+    // outcomes give weights that pass the weight limit and come back under it as
+    // neighbours go.
     std::mt19937 random(77);
-    for (int round = 0; round < 60; ++round) {
-        const ComponentGraph g = RandomGraph(random, 25, 6);
+    int built = 0;
+    for (int round = 0; round < 120; ++round) {
+        const bool wide = round % 2 == 1;
+        const ComponentGraph g =
+            wide ? RandomGraph(random, 30, 3, 300) : RandomGraph(random, 25, 6);
         const Reference expected = Triangulate(g, QNL_triangulator::EVIDENCE_CAP);
         QNL_cliqueStore store;
         QNL_triangulator triangulator(g, store);
-        ASSERT_EQ(triangulator.Run(QNL_triangulator::EVIDENCE_CAP), expected.ok);
+        ASSERT_EQ(triangulator.Run(QNL_triangulator::EVIDENCE_CAP), expected.ok)
+            << "round " << round;
         if (expected.ok) {
+            ++built;
             EXPECT_EQ(Cliques(store), expected.cliques) << "round " << round;
         }
     }
+    EXPECT_GT(built, 30);
 }

@@ -1,0 +1,58 @@
+#include "definitions/definition_support.h"
+
+#include <string>
+
+namespace quarn::detail {
+
+int RemoveNonTableParents(QNL_network* net, int node) {
+    if (net == nullptr || !net->IsValidNodeHandle(node)) return 0;
+    return Guarded([&] {
+        // A copy: every removal shortens the network's own list.
+        const QNL_intArray parents(net->GetParents(node));
+        for (int i = 0; i < parents.GetCount(); ++i)
+            if (!QNL_IsTableParentType(TypeAt(net, parents[i])))
+                net->RemoveArc(parents[i], node, 0);
+        return 0;
+    });
+}
+
+int PadOutcomeIds(QNL_idArray& ids, const char* prefix) {
+    while (ids.GetCount() < 2)
+        if (int result = ids.AddDefault(prefix, ids.GetCount())) return result;
+    return 0;
+}
+
+int DefaultOutcomeIds(QNL_idArray& ids, const char* prefix, int count) {
+    for (int i = 0; i < count; ++i)
+        if (int result = ids.AddDefault(prefix, i)) return result;
+    return 0;
+}
+
+int InsertOutcomeId(QNL_idArray& ids, int index, const char* id, const char* prefix) {
+    const int result = ids.Insert(index, id);
+    return result == -2 ? ids.InsertDefault(prefix, ids.GetCount(), index) : result;
+}
+
+int RenameOutcomeIds(QNL_idArray& ids, const QNL_stringArray& texts) {
+    if (texts.GetCount() < ids.GetCount()) return -2;
+    QNL_idArray fresh(ids.AllowsEmpty());
+    std::string repaired;
+    for (int i = 0; i < ids.GetCount(); ++i) {
+        const char* text = texts.GetString(i);
+        if (fresh.Add(text) == 0) continue;
+        int result = fresh.MakeValidId(text, -1, repaired);
+        if (result == 0) result = fresh.Add(repaired.c_str());
+        if (result != 0) return result;
+    }
+    return ids.Assign(fresh);
+}
+
+int ReadOutcomeIds(const QNL_stringArray& texts, QNL_idArray& fresh, bool& usable) {
+    usable = false;
+    if (int result = fresh.QNL_stringArray::Assign(texts)) return result;
+    fresh.CheckReadiness(1);
+    usable = fresh.IsReady() || fresh.MakeAllIdsValid() == 0;
+    return 0;
+}
+
+} // namespace quarn::detail

@@ -1,0 +1,177 @@
+#include "formats/xml/xml_extension_writer.h"
+
+#include "definitions/extra_definition.h"
+#include "formats/xml/xml_extension_reader.h"
+#include "formats/xml/xml_writer.h"
+#include "model/int_array.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+#include "model/submodel.h"
+
+#include <string>
+#include <vector>
+
+namespace quarn::detail {
+namespace {
+
+bool IsEmpty(const char* text) {
+    return text == nullptr || *text == '\0';
+}
+
+void WriteRectangle(QNL_xmlWriter& writer, const char* name, const QNL_rectangle& rectangle) {
+    int corners[4];
+    CornersOfRectangle(rectangle, corners);
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0) text += ' ';
+        text += std::to_string(corners[i]);
+    }
+    writer.WriteElement(name, text.c_str());
+}
+
+void WriteLinks(QNL_xmlWriter& writer, const QNL_documentation& documents) {
+    for (int i = 0; i < documents.GetNumberOfDocuments(); ++i) {
+        const char* title = documents.GetTitle(i);
+        const char* path = documents.GetPath(i);
+        writer.AddAttribute("title", title != nullptr ? title : "");
+        writer.AddAttribute("path", path != nullptr ? path : "");
+        writer.WriteElement("link", nullptr);
+    }
+}
+
+} // namespace
+} // namespace quarn::detail
+
+namespace detail = quarn::detail;
+
+void QNL_xmlExtensionWriter::Write(QNL_xmlWriter& writer) const {
+    const QNL_header* header = network->GetHeader();
+    const char* name = header != nullptr ? header->GetName() : nullptr;
+    writer.AddAttribute("version", "1.0");
+    writer.AddAttribute("app", "QUARN Jun 23 2008");
+    writer.AddAttribute("name", name != nullptr ? name : "");
+    writer.AddAttribute("faultnameformat",
+                        detail::FaultNameFormatWord(network->GetFaultNameFormat()));
+    writer.OpenElement("tavlo");
+    if (header != nullptr && !detail::IsEmpty(header->GetComment()))
+        writer.WriteElement("comment", header->GetComment(), true);
+    WriteSubmodelContents(writer, QNL_submodelHandler::MAIN_HANDLE);
+    writer.CloseElement("tavlo");
+}
+
+// The submodel tree is walked with an explicit stack: its depth is whatever the model holds.
+void QNL_xmlExtensionWriter::WriteSubmodelContents(QNL_xmlWriter& writer, int submodel) const {
+    QNL_submodelHandler& handler = network->GetSubmodelHandler();
+    struct Frame {
+        int handle;
+        QNL_intArray children;
+        int next = 0;
+    };
+    std::vector<Frame> stack(1);
+    stack.back().handle = submodel;
+    handler.GetChildSubmodels(submodel, stack.back().children);
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next < frame.children.GetCount()) {
+            const int child = frame.children[frame.next++];
+            const QNL_submodel* data = handler.GetSubmodel(child);
+            if (data == nullptr) continue;
+            writer.AddAttribute("id", data->header.GetId() != nullptr ? data->header.GetId() : "");
+            writer.OpenElement("submodel");
+            WriteDisplay(writer, data->header, data->screen);
+            detail::WriteRectangle(writer, "window", data->windowPosition);
+            Frame next;
+            next.handle = child;
+            handler.GetChildSubmodels(child, next.children);
+            stack.push_back(std::move(next));
+            continue;
+        }
+        QNL_intArray nodes;
+        handler.GetNodesOfSubmodel(frame.handle, nodes);
+        for (int i = 0; i < nodes.GetCount(); ++i) {
+            const QNL_node* node = network->GetNode(nodes[i]);
+            const QNL_extraDefinition* extra = node->GetExtraDefinition();
+            writer.AddAttribute("id", node->GetId() != nullptr ? node->GetId() : "");
+            if (extra != nullptr &&
+                extra->GetFaultNameFormat() != QNL_extraDefinition::FAULT_NAME_INHERIT)
+                writer.AddAttribute("faultnameformat",
+                                    detail::FaultNameFormatWord(extra->GetFaultNameFormat()));
+            writer.OpenElement("node");
+            WriteDisplay(writer, node->GetInfo()->header, node->GetInfo()->screen);
+            WriteDiagnosis(writer, nodes[i]);
+            writer.CloseElement("node");
+        }
+        if (const QNL_submodel* data = handler.GetSubmodel(frame.handle)) {
+            const QNL_screenComments& boxes = data->comments;
+            for (int i = 0; i < boxes.GetCount(); ++i) {
+                const char* caption = boxes.GetTexts().GetString(i);
+                writer.OpenElement("textbox");
+                writer.WriteElement("caption", caption != nullptr ? caption : "", true);
+                writer.AddAttribute("color", "000000");
+                writer.AddAttribute("name", "MS Sans Serif");
+                writer.AddAttribute("size", 10);
+                writer.AddAttribute("bold", "true");
+                writer.WriteElement("font", nullptr);
+                detail::WriteRectangle(writer, "position", boxes.GetRectangles().GetRectangle(i));
+                writer.CloseElement("textbox");
+            }
+        }
+        const bool isMain = stack.size() == 1;
+        stack.pop_back();
+        if (!isMain) writer.CloseElement("submodel");
+    }
+}
+
+void QNL_xmlExtensionWriter::WriteDisplay(QNL_xmlWriter& writer, const QNL_header& header,
+                                          const QNL_screenInfo& screen) const {
+    // Names are escaped like every other text: a backslash in a name would otherwise be
+    // taken for an escape when read back.
+    writer.WriteElement("name", header.GetName() != nullptr ? header.GetName() : "", true);
+    writer.AddAttribute("color", detail::ColorText(screen.color));
+    writer.WriteElement("interior", nullptr);
+    writer.AddAttribute("color", detail::ColorText(screen.borderColor));
+    if (screen.borderThickness != QNL_screenInfo::NOT_SET && screen.borderThickness > 1)
+        writer.AddAttribute("width", screen.borderThickness);
+    writer.WriteElement("outline", nullptr);
+    writer.AddAttribute("color", detail::ColorText(screen.fontColor));
+    writer.AddAttribute("name", "MS Sans Serif");
+    writer.AddAttribute("size", 8);
+    writer.WriteElement("font", nullptr);
+    detail::WriteRectangle(writer, "position", screen.position);
+    if (!detail::IsEmpty(header.GetComment()))
+        writer.WriteElement("comment", header.GetComment(), true);
+}
+
+void QNL_xmlExtensionWriter::WriteDiagnosis(QNL_xmlWriter& writer, int handle) const {
+    const QNL_node* node = network->GetNode(handle);
+    const QNL_extraDefinition* extra = node->GetExtraDefinition();
+    if (extra == nullptr) return;
+    const QNL_nodeDefinition* definition = node->GetDefinition();
+    const QNL_idArray* outcomes = definition != nullptr ? definition->GetOutcomeIds() : nullptr;
+    const int count = outcomes != nullptr ? outcomes->GetCount() : 0;
+    for (int i = 0; i < count && i < extra->GetNumberOfOutcomes(); ++i) {
+        const char* faultName = extra->GetFaultName(i);
+        const char* fix = extra->GetOutcomeFix(i);
+        const char* description = extra->GetOutcomeDescription(i);
+        const QNL_documentation* documents = extra->GetOutcomeDocumentation(i);
+        const bool hasDocuments = documents != nullptr && documents->GetNumberOfDocuments() > 0;
+        if (detail::IsEmpty(faultName) && detail::IsEmpty(fix) && detail::IsEmpty(description) &&
+            !hasDocuments)
+            continue;
+        writer.AddAttribute("id", outcomes->GetString(i));
+        if (!detail::IsEmpty(faultName)) writer.AddAttribute("faultname", faultName);
+        if (detail::IsEmpty(fix) && detail::IsEmpty(description) && !hasDocuments) {
+            writer.WriteElement("state", nullptr);
+            continue;
+        }
+        writer.OpenElement("state");
+        if (!detail::IsEmpty(fix)) writer.WriteElement("fix", fix, true);
+        if (!detail::IsEmpty(description)) writer.WriteElement("comment", description, true);
+        if (hasDocuments) detail::WriteLinks(writer, *documents);
+        writer.CloseElement("state");
+    }
+    if (!detail::IsEmpty(extra->GetQuestion()))
+        writer.WriteElement("question", extra->GetQuestion(), true);
+    detail::WriteLinks(writer, node->GetInfo()->documentation);
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+class QNL_network;
+class QNL_xmlWriter;
+class QNL_screenInfo;
+class QNL_header;
+
+// Writes the display and diagnosis block of the XML network format ("tavlo"): the submodel
+// tree with its boxes, windows and text boxes, every node's box and its diagnosis texts,
+// the network's name, comment and fault name format. Values left at their defaults are not
+// written; texts are escaped so that they read back unchanged (carriage returns aside).
+class QNL_xmlExtensionWriter {
+public:
+    explicit QNL_xmlExtensionWriter(const QNL_network* network) : network(network) {}
+
+    void Write(QNL_xmlWriter& writer) const;
+
+private:
+    void WriteSubmodelContents(QNL_xmlWriter& writer, int submodel) const;
+    void WriteDisplay(QNL_xmlWriter& writer, const QNL_header& header,
+                      const QNL_screenInfo& screen) const;
+    void WriteDiagnosis(QNL_xmlWriter& writer, int node) const;
+
+    const QNL_network* network;
+};

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "formats/xml/xml_reader.h"
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class QNL_network;
+class QNL_nodeDefinition;
+class QNL_case;
+class QNL_xmlExtensionReader;
+
+// Reads a network from the library's own XML format: builds the schema of the document,
+// creates nodes, arcs, definitions, costs and cases as their elements end, and hands the
+// "extensions" element to the display and diagnosis extension. Node identifiers are resolved
+// through the reader's own map, so a node must be defined before anything names it. The
+// first problem stops the load; what was built until then stays in the network. Node kinds
+// and parts of the format that the library does not build yet are refused, never skipped.
+class QNL_xmlNetworkReader : public QNL_xmlReader {
+public:
+    // Extension word 0 attaches the display and diagnosis extension; any other word reads
+    // without one ("extensions" then holds nothing the reader knows).
+    static bool Read(const char* path, QNL_network* network, int extensionWord);
+
+    explicit QNL_xmlNetworkReader(QNL_network* network);
+    ~QNL_xmlNetworkReader() override;
+
+    // The handle of the node that this file defined under the identifier, -1 when none.
+    int FindNodeHandle(const std::string& id) const;
+    QNL_network* GetNetwork() const { return network; }
+
+private:
+    // The scratch of the node element being read.
+    struct NodeScratch {
+        std::vector<int> parents;
+        std::vector<std::string> outcomes;
+        std::vector<std::string> labels;
+        int defaultOutcome = -1;
+        std::vector<int> faults;
+        std::vector<double> values;
+        std::vector<std::string> resultingStates;
+        bool payloadMet = false;
+        bool ranked = false;
+        bool mandatory = false;
+    };
+
+    void BuildSchema(QNL_xmlElementHandler* extensionRoot);
+    QNL_xmlElementHandler* Element(const char* name, int strictness,
+                                   void (QNL_xmlNetworkReader::*start)(QNL_xmlReader&),
+                                   void (QNL_xmlNetworkReader::*end)(QNL_xmlReader&) = nullptr,
+                                   void (QNL_xmlNetworkReader::*token)(QNL_xmlReader&) = nullptr);
+    QNL_xmlElementHandler* NodeElement(const char* name,
+                                       void (QNL_xmlNetworkReader::*start)(QNL_xmlReader&),
+                                       QNL_xmlElementHandler* payload);
+
+    void RootStart(QNL_xmlReader& reader);
+    void PropertyStart(QNL_xmlReader& reader);
+    void NetworkPropertyEnd(QNL_xmlReader& reader);
+    void NodePropertyEnd(QNL_xmlReader& reader);
+    void EpisStart(QNL_xmlReader& reader);
+
+    void CptStart(QNL_xmlReader& reader);
+    void DeterministicStart(QNL_xmlReader& reader);
+    void DecisionStart(QNL_xmlReader& reader);
+    void UtilityStart(QNL_xmlReader& reader);
+    void NodeStart(QNL_xmlReader& reader, int type);
+    void NodeEnd(QNL_xmlReader& reader);
+    bool SetOutcomes(QNL_xmlReader& reader);
+    void RunSetter(QNL_xmlReader& reader);
+
+    void ParentsToken(QNL_xmlReader& reader);
+    void StateStart(QNL_xmlReader& reader);
+    void ListStart(QNL_xmlReader& reader);
+    void DoubleToken(QNL_xmlReader& reader);
+    void CostToken(QNL_xmlReader& reader);
+    void ResultingStateToken(QNL_xmlReader& reader);
+
+    void CostNodeStart(QNL_xmlReader& reader);
+    void CostNodeEnd(QNL_xmlReader& reader);
+
+    void CaseStart(QNL_xmlReader& reader);
+    void CaseEnd(QNL_xmlReader& reader);
+    void DescriptionEnd(QNL_xmlReader& reader);
+    void EvidenceStart(QNL_xmlReader& reader);
+    void TargetStart(QNL_xmlReader& reader);
+
+    // The node named by the attribute, or -1 after failing with "Invalid node identifier".
+    int ResolveNodeAttribute(QNL_xmlReader& reader, const char* attribute);
+
+    QNL_network* network;
+    std::unordered_map<std::string, int> nodeHandles;
+    int currentNode = -1;
+    int currentType = 0;
+    NodeScratch scratch;
+    int listPosition = 0;
+    QNL_case* currentCase = nullptr;
+    std::string propertyId;
+    QNL_xmlElementHandler* root = nullptr;
+};

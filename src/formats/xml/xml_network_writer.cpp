@@ -1,0 +1,288 @@
+#include "formats/xml/xml_network_writer.h"
+
+#include "definitions/cpt.h"
+#include "definitions/extra_definition.h"
+#include "definitions/table.h"
+#include "definitions/truth_table.h"
+#include "formats/number_text.h"
+#include "formats/xml/xml_extension_writer.h"
+#include "model/case_library.h"
+#include "model/error_handler.h"
+#include "model/int_array.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/node_cost.h"
+#include "model/node_definition.h"
+#include "model/node_info.h"
+#include "model/parameter_blocks.h"
+#include "model/string_array.h"
+
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace quarn::detail {
+namespace {
+
+// The element of each definition type the format carries today.
+const char* NodeElementName(int type) {
+    switch (type) {
+    case QNL_TYPE_CPT:
+        return "cpt";
+    case QNL_TYPE_TRUTHTABLE:
+        return "deterministic";
+    case QNL_TYPE_LIST:
+        return "decision";
+    case QNL_TYPE_TABLE:
+        return "utility";
+    default:
+        return nullptr;
+    }
+}
+
+bool IsValueEvidenceType(int type) {
+    return type == QNL_TYPE_EQUATION || type == QNL_TYPE_EQUATION_SCC;
+}
+
+const char* OutcomeId(const QNL_node* node, int outcome) {
+    const QNL_nodeDefinition* definition = node->GetDefinition();
+    const QNL_idArray* ids = definition != nullptr ? definition->GetOutcomeIds() : nullptr;
+    if (ids == nullptr || outcome < 0 || outcome >= ids->GetCount()) return nullptr;
+    return ids->GetString(outcome);
+}
+
+} // namespace
+} // namespace quarn::detail
+
+namespace detail = quarn::detail;
+
+int QNL_xmlNetworkWriter::CheckNetwork(const QNL_network& network) {
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        const QNL_node* node = network.GetNode(h);
+        if (detail::NodeElementName(node->GetType()) == nullptr || network.GetTemporalType(h) != 0)
+            return QNL_errorHandler::Instance().LogError(
+                -2, "ERROR: This Network cannot be saved in XML format");
+    }
+    return 0;
+}
+
+bool QNL_xmlNetworkWriter::Write(const char* path, QNL_network* network, int extensionWord) {
+    if (network == nullptr) {
+        QNL_errorHandler::Instance().LogError(-2, "No network to write");
+        return false;
+    }
+    if (CheckNetwork(*network) != 0) return false;
+    try {
+        QNL_xmlNetworkWriter writer(network);
+        std::unique_ptr<QNL_xmlExtensionWriter> extension;
+        if (extensionWord == 0) extension = std::make_unique<QNL_xmlExtensionWriter>(network);
+        if (!writer.Open(path)) return false;
+        writer.WriteDocument(extension.get());
+        return writer.Close();
+    } catch (const std::bad_alloc&) {
+        QNL_errorHandler::Instance().LogError(-42);
+        return false;
+    }
+}
+
+void QNL_xmlNetworkWriter::WriteDocument(const QNL_xmlExtensionWriter* extension) {
+    const QNL_header* header = network->GetHeader();
+    const char* id = header != nullptr ? header->GetId() : nullptr;
+    AddAttribute("version", "1.0");
+    AddAttribute("id", id != nullptr ? id : "");
+    AddAttribute("numsamples", network->GetNumberOfSamples());
+    OpenElement("quarn");
+
+    if (network->GetUserProperties().GetNumberOfProperties() > 0) {
+        OpenElement("properties");
+        WriteProperties(network->GetUserProperties());
+        CloseElement("properties");
+    }
+
+    QNL_episParams defaults;
+    defaults.SetDefaults();
+    const QNL_episParams& epis = network->GetEpisParams();
+    if (!(epis == defaults)) {
+        OpenElement("algparams");
+        AddAttribute("proplen", epis.proplen);
+        AddAttribute("numstates1", epis.numstates1);
+        AddAttribute("numstates2", epis.numstates2);
+        AddAttribute("numstates3", epis.numstates3);
+        AddAttribute("eps1", epis.eps1);
+        AddAttribute("eps2", epis.eps2);
+        AddAttribute("eps3", epis.eps3);
+        AddAttribute("eps4", epis.eps4);
+        WriteElement("epis", nullptr);
+        CloseElement("algparams");
+    }
+
+    // A copy: the network's own list is rebuilt by later queries.
+    QNL_intArray order;
+    order.Assign(network->GetOrderedNodes());
+    OpenElement("nodes");
+    for (int i = 0; i < order.GetCount(); ++i)
+        WriteNode(order[i]);
+    CloseElement("nodes");
+
+    WriteObservationCosts(order);
+    if (network->GetNumberOfCases() > 0) WriteCases();
+
+    if (extension != nullptr) {
+        OpenElement("extensions");
+        extension->Write(*this);
+        CloseElement("extensions");
+    }
+    CloseElement("quarn");
+}
+
+void QNL_xmlNetworkWriter::WriteProperties(const QNL_userProperties& properties) {
+    for (int i = 0; i < properties.GetNumberOfProperties(); ++i) {
+        const char* value = properties.GetValue(i);
+        AddAttribute("id", properties.GetName(i));
+        WriteElement("property", value != nullptr ? value : "", true);
+    }
+}
+
+void QNL_xmlNetworkWriter::WriteNode(int handle) {
+    const QNL_node* node = network->GetNode(handle);
+    QNL_nodeDefinition* definition = node->GetDefinition();
+    const QNL_extraDefinition* extra = node->GetExtraDefinition();
+    const int type = node->GetType();
+    const char* element = detail::NodeElementName(type);
+
+    AddAttribute("id", node->GetId());
+    if (network->IsTarget(handle) == 1) AddAttribute("target", "true");
+    if (extra != nullptr) {
+        if (extra->GetDiagnosisType() == QNL_extraDefinition::TARGET)
+            AddAttribute("diagtype", "target");
+        else if (extra->GetDiagnosisType() == QNL_extraDefinition::OBSERVATION)
+            AddAttribute("diagtype", "observation");
+        if (extra->IsRanked()) AddAttribute("ranked", "true");
+        if (extra->IsMandatory()) AddAttribute("mandatory", "true");
+    }
+    OpenElement(element);
+
+    const QNL_idArray* outcomes = definition->GetOutcomeIds();
+    if (type != QNL_TYPE_TABLE && outcomes != nullptr) {
+        for (int i = 0; i < outcomes->GetCount(); ++i) {
+            AddAttribute("id", outcomes->GetString(i));
+            if (extra != nullptr) {
+                const char* label = i < extra->GetOutcomeLabels().GetCount()
+                                        ? extra->GetOutcomeLabels().GetString(i)
+                                        : nullptr;
+                if (label != nullptr && *label != '\0') AddAttribute("label", label);
+                if (extra->IsSetAsDefault() && extra->GetDefaultOutcome() == i)
+                    AddAttribute("default", "true");
+                if (extra->IsFaultOutcome(i) == 1) AddAttribute("fault", "true");
+            }
+            WriteElement("state", nullptr);
+        }
+    }
+
+    const QNL_intArray& parents = network->GetParents(handle, 0);
+    if (parents.GetCount() > 0) {
+        std::vector<std::string> ids;
+        for (int i = 0; i < parents.GetCount(); ++i)
+            ids.emplace_back(network->GetNode(parents[i])->GetId());
+        WriteTextList("parents", ids);
+    }
+
+    if (type == QNL_TYPE_CPT) {
+        const QNL_doubleArray& values = static_cast<QNL_cpt*>(definition)->GetTable().GetItems();
+        WriteDoubleList("probabilities", values.Items(), values.GetSize());
+    } else if (type == QNL_TYPE_TRUTHTABLE) {
+        QNL_stringArray states;
+        static_cast<QNL_truthTable*>(definition)->GetResultingStates(states);
+        std::vector<std::string> texts;
+        for (int i = 0; i < states.GetCount(); ++i)
+            texts.emplace_back(states.GetString(i) != nullptr ? states.GetString(i) : "");
+        WriteTextList("resultingstates", texts);
+    } else if (type == QNL_TYPE_TABLE) {
+        const QNL_doubleArray& values = static_cast<QNL_table*>(definition)->GetTable().GetItems();
+        WriteDoubleList("utilities", values.Items(), values.GetSize());
+    }
+
+    WriteProperties(node->GetInfo()->properties);
+    CloseElement(element);
+}
+
+void QNL_xmlNetworkWriter::WriteObservationCosts(const QNL_intArray& order) {
+    bool opened = false;
+    for (int i = 0; i < order.GetCount(); ++i) {
+        const int handle = order[i];
+        const QNL_nodeCost* cost = network->GetNode(handle)->GetCost();
+        if (cost == nullptr) continue;
+        const QNL_doubleArray& values = cost->GetCosts().GetItems();
+        const QNL_intArray& parents = network->GetParents(handle, 1);
+        bool needed = parents.GetCount() > 0;
+        for (int k = 0; !needed && k < values.GetSize(); ++k)
+            needed = values[k] != 0.0;
+        if (!needed) continue;
+        if (!opened) OpenElement("observationcost");
+        opened = true;
+        AddAttribute("id", network->GetNode(handle)->GetId());
+        OpenElement("node");
+        if (parents.GetCount() > 0) {
+            std::vector<std::string> ids;
+            for (int k = 0; k < parents.GetCount(); ++k)
+                ids.emplace_back(network->GetNode(parents[k])->GetId());
+            WriteTextList("parents", ids);
+        }
+        WriteDoubleList("cost", values.Items(), values.GetSize(), "n/a", QNL_NOT_AVAILABLE_NUMBER);
+        CloseElement("node");
+    }
+    if (opened) CloseElement("observationcost");
+}
+
+void QNL_xmlNetworkWriter::WriteCases() {
+    OpenElement("cases");
+    for (int c = 0; c < network->GetNumberOfCases(); ++c) {
+        const QNL_case* oneCase = network->GetCase(c);
+        AddAttribute("name", oneCase->GetName());
+        if (*oneCase->GetCategory() != '\0') AddAttribute("category", oneCase->GetCategory());
+        if (oneCase->GetCreated() != 0) AddAttribute("created", oneCase->GetCreated());
+        if (oneCase->GetModified() != 0) AddAttribute("modified", oneCase->GetModified());
+        OpenElement("case");
+        if (*oneCase->GetDescription() != '\0')
+            WriteElement("description", oneCase->GetDescription(), true);
+        for (int e = 0; e < oneCase->GetNumberOfEvidence(); ++e) {
+            int handle = -1, outcome = -1;
+            double value = 0.0;
+            QNL_case::SlicePairs slices;
+            if (oneCase->GetEvidence(e, handle, outcome) != 0 ||
+                oneCase->GetEvidenceValue(e, handle, value) != 0 ||
+                oneCase->GetTemporalEvidence(e, handle, slices) != 0)
+                continue;
+            const QNL_node* node = network->GetNode(handle);
+            if (node == nullptr) continue;
+            // Plain evidence first: read back, it creates the entry the slices join.
+            if (const char* state = detail::OutcomeId(node, outcome)) {
+                AddAttribute("node", node->GetId());
+                AddAttribute("state", state);
+                WriteElement("evidence", nullptr);
+            }
+            for (const auto& [slice, sliceOutcome] : slices) {
+                const char* state = detail::OutcomeId(node, sliceOutcome);
+                if (state == nullptr) continue;
+                AddAttribute("node", node->GetId());
+                AddAttribute("slice", slice);
+                AddAttribute("state", state);
+                WriteElement("evidence", nullptr);
+            }
+            if (outcome < 0 && slices.empty() && detail::IsValueEvidenceType(node->GetType())) {
+                AddAttribute("node", node->GetId());
+                AddAttribute("state", value);
+                WriteElement("evidence", nullptr);
+            }
+        }
+        for (int t = 0; t < oneCase->GetNumberOfTargets(); ++t) {
+            const QNL_node* node = network->GetNode(oneCase->GetTarget(t));
+            if (node == nullptr) continue;
+            AddAttribute("node", node->GetId());
+            WriteElement("target", nullptr);
+        }
+        CloseElement("case");
+    }
+    CloseElement("cases");
+}

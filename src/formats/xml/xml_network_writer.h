@@ -1,0 +1,34 @@
+#pragma once
+
+#include "formats/xml/xml_writer.h"
+
+class QNL_intArray;
+class QNL_network;
+class QNL_userProperties;
+class QNL_xmlExtensionWriter;
+
+// Writes a network in the library's own XML format: network properties, sampler
+// parameters, nodes in topological order with their outcomes, parents and tables,
+// observation costs, cases and the display and diagnosis block. Whatever holds its default
+// value is left out. A network holding a node that the format cannot carry yet is refused
+// before any file is touched; otherwise the document replaces the target only when it was
+// written completely.
+class QNL_xmlNetworkWriter : public QNL_xmlWriter {
+public:
+    // 0 when the format can carry every node of the network; otherwise -2, logged.
+    static int CheckNetwork(const QNL_network& network);
+    // Extension word 0 writes the display and diagnosis block; any other value leaves it
+    // out. False when the network was refused or the file could not be written.
+    static bool Write(const char* path, QNL_network* network, int extensionWord);
+
+private:
+    explicit QNL_xmlNetworkWriter(QNL_network* network) : network(network) {}
+
+    void WriteDocument(const QNL_xmlExtensionWriter* extension);
+    void WriteProperties(const QNL_userProperties& properties);
+    void WriteNode(int handle);
+    void WriteObservationCosts(const QNL_intArray& order);
+    void WriteCases();
+
+    QNL_network* network;
+};

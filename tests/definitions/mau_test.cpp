@@ -1,0 +1,513 @@
+#include "definitions/list.h"
+#include "definitions/mau.h"
+#include "definitions/node_value.h"
+#include "definitions/node_values.h"
+#include "definitions/table.h"
+#include "equations/expr_parser.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/string_array.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr double kUndefined = 2 * DBL_MIN;
+
+QNL_stringArray StringsOf(const std::vector<std::string>& texts) {
+    QNL_stringArray array;
+    for (const std::string& t : texts)
+        array.Add(t.c_str());
+    return array;
+}
+
+QNL_intArray IntsOf(const std::vector<int>& values) {
+    QNL_intArray array;
+    for (int v : values)
+        array.Add(v);
+    return array;
+}
+
+QNL_doubleArray DoublesOf(const std::vector<double>& values) {
+    QNL_doubleArray array;
+    for (double v : values)
+        array.Add(v);
+    return array;
+}
+
+std::vector<int> Ints(const QNL_intArray& array) {
+    return std::vector<int>(array.Items(), array.Items() + array.GetCount());
+}
+
+std::string TextOf(const QNL_exprNode* tree) {
+    std::string text;
+    if (tree != nullptr) QNL_exprNode::ToSignedText(tree, text);
+    return text;
+}
+
+class MauDefinition : public ::testing::Test {
+protected:
+    void SetUp() override { QNL_errorHandler::Instance().Flush(); }
+
+    int Add(int type, const char* id) {
+        const int handle = net.AddNode(type, id);
+        EXPECT_GE(handle, 0) << id;
+        return handle;
+    }
+    int Decision(const char* id, int choices) {
+        const int d = Add(QNL_TYPE_LIST, id);
+        EXPECT_EQ(net.GetNode(d)->GetDefinition()->SetNumberOfOutcomes(choices), 0);
+        return d;
+    }
+    QNL_mau* Mau(int node) { return dynamic_cast<QNL_mau*>(net.GetNode(node)->GetDefinition()); }
+    std::vector<double> Weights(int node) {
+        QNL_doubleArray values;
+        EXPECT_EQ(Mau(node)->GetDefinition(values), 0);
+        return std::vector<double>(values.Items(), values.Items() + values.GetSize());
+    }
+    std::vector<int> Dims(int node) { return Ints(Mau(node)->GetWeights().GetDimensions()); }
+    std::vector<int> Parents(int node) { return Ints(net.GetParents(node)); }
+    std::vector<std::string> Expressions(int node) {
+        std::vector<std::string> texts;
+        const QNL_expressionMatrix* matrix = Mau(node)->GetExpressions();
+        for (int i = 0; matrix != nullptr && i < matrix->GetSize(); ++i)
+            texts.push_back(TextOf(matrix->GetExpression(i)));
+        return texts;
+    }
+    int SetTexts(int node, const std::vector<std::string>& texts) {
+        error.clear();
+        return Mau(node)->SetExpressions(StringsOf(texts), error);
+    }
+
+    QNL_network net;
+    std::string error;
+};
+
+// ---------------------------------------------------------------------------------------
+// Weights and parents.
+
+TEST_F(MauDefinition, UtilityParentsGetWeightOneAndDecisionsAddRows) {
+    const int m = Add(QNL_TYPE_MAU, "M");
+    EXPECT_EQ(Mau(m)->GetSize(), 0);
+    EXPECT_STREQ(Mau(m)->GetTypeName(), "MAU");
+    const int u1 = Add(QNL_TYPE_TABLE, "U1");
+    const int u2 = Add(QNL_TYPE_MAU, "U2");
+    ASSERT_EQ(net.AddArc(u1, m), 0);
+    ASSERT_EQ(net.AddArc(u2, m), 0);
+    EXPECT_EQ(Weights(m), (std::vector<double>{1, 1}));
+    const int d = Decision("D", 3);
+    ASSERT_EQ(net.AddArc(d, m), 0);
+    EXPECT_EQ(Dims(m), (std::vector<int>{3, 2}));
+    EXPECT_EQ(Weights(m), std::vector<double>(6, 1.0));
+    EXPECT_TRUE(Mau(m)->IsValid());
+}
+
+TEST_F(MauDefinition, DecisionBeforeAnyUtilityParentLeavesNoWeights) {
+    const int m = Add(QNL_TYPE_MAU, "M");
+    const int d = Decision("D", 3);
+    ASSERT_EQ(net.AddArc(d, m), 0);
+    EXPECT_EQ(Mau(m)->GetSize(), 0);
+    const int u = Add(QNL_TYPE_TABLE, "U");
+    ASSERT_EQ(net.AddArc(u, m), 0);
+    EXPECT_EQ(Dims(m), (std::vector<int>{3, 1}));
+    EXPECT_EQ(Weights(m), std::vector<double>(3, 1.0));
+    ASSERT_EQ(net.RemoveArc(u, m), 0);
+    EXPECT_EQ(Mau(m)->GetSize(), 0);
+    EXPECT_TRUE(Mau(m)->IsValid());
+}
+
+TEST_F(MauDefinition, RefusedParentLeavesArcsAndWeightsAsTheyWere) {
+    const int m = Add(QNL_TYPE_MAU, "M");
+    const int u = Add(QNL_TYPE_TABLE, "U");
+    const int c = Add(QNL_TYPE_CPT, "C");
+    ASSERT_EQ(net.AddArc(u, m), 0);
+    ASSERT_EQ(Mau(m)->SetDefinition(DoublesOf({0.25})), 0);
+    EXPECT_NE(net.AddArc(c, m), 0);
+    EXPECT_EQ(Mau(m)->AddParent(c), -2);
+    EXPECT_EQ(Parents(m), (std::vector<int>{u}));
+    EXPECT_EQ(Weights(m), (std::vector<double>{0.25}));
+}
+
+TEST_F(MauDefinition, WeightsFollowTheirParentsThroughRemovalAndReordering) {
+    const int m = Add(QNL_TYPE_MAU, "M");
+    const int u1 = Add(QNL_TYPE_TABLE, "U1");
+    const int u2 = Add(QNL_TYPE_TABLE, "U2");
+    const int u3 = Add(QNL_TYPE_TABLE, "U3");
+    for (int u : {u1, u2, u3})
+        ASSERT_EQ(net.AddArc(u, m), 0);
+    ASSERT_EQ(Mau(m)->SetDefinition(DoublesOf({1, 2, 3})), 0);
+    ASSERT_EQ(net.ReorderParents(m, IntsOf({2, 0, 1})), 0);
+    EXPECT_EQ(Weights(m), (std::vector<double>{3, 1, 2}));
+    ASSERT_EQ(net.RemoveArc(u1, m), 0);
+    EXPECT_EQ(Weights(m), (std::vector<double>{3, 2}));
+    EXPECT_EQ(Ints(Mau(m)->GetUtilityParents()), (std::vector<int>{u3, u2}));
+}
+
+TEST_F(MauDefinition, DecisionIndexedWeightsFollowTheChoices) {
+    const int m = Add(QNL_TYPE_MAU, "M");
+    const int u1 = Add(QNL_TYPE_TABLE, "U1");
+    const int u2 = Add(QNL_TYPE_TABLE, "U2");
+    const int d = Decision("D", 2);
+    for (int p : {u1, d, u2})
+        ASSERT_EQ(net.AddArc(p, m), 0);
+    ASSERT_EQ(Mau(m)->SetDefinition(DoublesOf({1, 2, 3, 4})), 0);
+    QNL_nodeDefinition* list = net.GetNode(d)->GetDefinition();
+
+    ASSERT_EQ(list->InsertOutcome(1, "Middle"), 0);
+    EXPECT_EQ(Weights(m), (std::vector<double>{1, 2, 1, 1, 3, 4}));
+    ASSERT_EQ(list->ReorderOutcomes(IntsOf({2, 0, 1})), 0);
+    EXPECT_EQ(Weights(m), (std::vector<double>{3, 4, 1, 2, 1, 1}));
+    ASSERT_EQ(list->RemoveOutcome(1), 0);
+    EXPECT_EQ(Weights(m), (std::vector<double>{3, 4, 1, 1}));
+
+    // A second decision placed first by the parent order becomes the first dimension.
+    const int e = Decision("E", 2);
+    ASSERT_EQ(net.AddArc(e, m), 0);
+    ASSERT_EQ(Mau(m)->SetDefinition(DoublesOf({1, 2, 3, 4, 5, 6, 7, 8})), 0);
+    ASSERT_EQ(net.ReorderParents(m, IntsOf({3, 0, 1, 2})), 0);
+    EXPECT_EQ(Ints(Mau(m)->GetDecisionParents()), (std::vector<int>{e, d}));
+    EXPECT_EQ(Weights(m), (std::vector<double>{1, 2, 5, 6, 3, 4, 7, 8}));
+    ASSERT_EQ(net.RemoveArc(e, m), 0);
+    EXPECT_EQ(Weights(m), (std::vector<double>{1, 2, 5, 6}));
+}
+
+TEST_F(MauDefinition, SetDefinitionRefusesTheWrongShape) {
+    const int m = Add(QNL_TYPE_MAU, "M");
+    const int u = Add(QNL_TYPE_TABLE, "U");
+    ASSERT_EQ(net.AddArc(u, m), 0);
+    EXPECT_EQ(Mau(m)->SetDefinition(DoublesOf({1, 2})), -2);
+    QNL_Dmatrix wrong(IntsOf({2, 1}));
+    EXPECT_EQ(Mau(m)->SetDefinition(wrong), -2);
+    EXPECT_EQ(Weights(m), (std::vector<double>{1}));
+}
+
+TEST_F(MauDefinition, FactoryConversionsRebuildFromTheNodesParents) {
+    const int t = Add(QNL_TYPE_TABLE, "T");
+    const int d = Decision("D", 2);
+    const int c = Add(QNL_TYPE_CPT, "C");
+    const int u = Add(QNL_TYPE_TABLE, "U");
+    ASSERT_EQ(net.AddArc(d, t), 0);
+    ASSERT_EQ(net.AddArc(c, t), 0);
+    ASSERT_EQ(net.GetNode(t)->SetType(QNL_TYPE_MAU), 0);
+    EXPECT_EQ(Ints(Mau(t)->GetDecisionParents()), (std::vector<int>{d}));
+    EXPECT_EQ(Mau(t)->GetSize(), 0);
+    ASSERT_EQ(Mau(t)->RemoveInvalidParents(), 0);
+    EXPECT_EQ(Parents(t), (std::vector<int>{d}));
+    ASSERT_EQ(net.AddArc(u, t), 0);
+    EXPECT_EQ(Weights(t), (std::vector<double>(2, 1.0)));
+
+    // A decision list becomes a MAU node without its informational arcs.
+    const int l = Decision("L", 2);
+    ASSERT_EQ(net.AddArc(c, l), 0);
+    ASSERT_EQ(net.GetNode(l)->SetType(QNL_TYPE_MAU), 0);
+    EXPECT_TRUE(Parents(l).empty());
+}
+
+TEST_F(MauDefinition, ParentsLeaveEvenWhenTheWeightsWereReshapedFromOutside) {
+    const int m = Add(QNL_TYPE_MAU, "M");
+    const int u = Add(QNL_TYPE_TABLE, "U");
+    const int v = Add(QNL_TYPE_TABLE, "V");
+    const int d = Decision("D", 2);
+    for (int p : {u, d, v})
+        ASSERT_EQ(net.AddArc(p, m), 0);
+    QNL_Dmatrix* weights = nullptr;
+    ASSERT_EQ(Mau(m)->GetDefinition(&weights), 0);
+    ASSERT_EQ(weights->RemoveDimension(0, 0), 0);
+    ASSERT_EQ(net.DeleteNode(v), 0);
+    ASSERT_EQ(net.DeleteNode(d), 0);
+    EXPECT_EQ(Parents(m), (std::vector<int>{u}));
+    EXPECT_TRUE(Mau(m)->IsValid());
+    EXPECT_EQ(Weights(m), (std::vector<double>{1}));
+}
+
+// ---------------------------------------------------------------------------------------
+// Expressions.
+
+TEST_F(MauDefinition, ExpressionsReplaceUtilityArcsByTheNamedNodes) {
+    const int m = Add(QNL_TYPE_MAU, "M");
+    const int b = Add(QNL_TYPE_TABLE, "B");
+    const int a = Add(QNL_TYPE_TABLE, "A");
+    const int x = Add(QNL_TYPE_TABLE, "X");
+    const int d = Decision("D", 2);
+    ASSERT_EQ(net.AddArc(x, m), 0);
+    ASSERT_EQ(net.AddArc(d, m), 0);
+    ASSERT_EQ(SetTexts(m, {"2*B+A", "A^2"}), 0) << error;
+    EXPECT_EQ(Parents(m), (std::vector<int>{d, a, b}));
+    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"2*B+A", "A^2"}));
+
+    ASSERT_EQ(Mau(m)->SetExpressions(static_cast<const QNL_expressionMatrix*>(nullptr), error), 0);
+    EXPECT_EQ(Mau(m)->GetExpressions(), nullptr);
+    EXPECT_EQ(Parents(m), (std::vector<int>{d, a, b}));
+}
+
+TEST_F(MauDefinition, RefusedExpressionsChangeNothing) {
+    const int m = Add(QNL_TYPE_MAU, "M");
+    const int u = Add(QNL_TYPE_TABLE, "U");
+    Add(QNL_TYPE_TABLE, "V");
+    Add(QNL_TYPE_CPT, "C");
+    const int child = Add(QNL_TYPE_MAU, "Child");
+    const int d = Decision("D", 2);
+    ASSERT_EQ(net.AddArc(m, child), 0);
+    ASSERT_EQ(net.AddArc(d, m), 0);
+    ASSERT_EQ(net.AddArc(u, m), 0);
+    ASSERT_EQ(SetTexts(m, {"U", "U*3"}), 0) << error;
+    const std::vector<int> parents = Parents(m);
+
+    struct Case {
+        std::vector<std::string> texts;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"V"}, "Wrong matrix dimensions"},
+        {{"V", "M+V"}, "Invalid expression at index 1: self-references not allowed"},
+        {{"Child", "V"},
+         "Invalid expression at index 0: only non-descendant utility/ALU/MAU nodes are allowed"},
+        {{"V", "C"},
+         "Invalid expression at index 1: only non-descendant utility/ALU/MAU nodes are allowed"},
+        {{"Nowhere", "V"}, "Invalid expression at index 0: unknown identifier"},
+        {{"V+Normal(0,1)", "V"}, "Invalid expression at index 0: Distributions not allowed"},
+        {{"V", "2*(V"}, "Invalid expression at index 1: ')' expected at position 4"},
+    };
+    for (const Case& refused : cases) {
+        EXPECT_EQ(SetTexts(m, refused.texts), -2);
+        EXPECT_EQ(error, refused.message);
+        EXPECT_EQ(Parents(m), parents);
+        EXPECT_EQ(Expressions(m), (std::vector<std::string>{"U", "U*3"}));
+    }
+
+    // A matrix of the wrong shape, and one with an empty cell, are refused the same way.
+    QNL_expressionMatrix matrix;
+    ASSERT_EQ(matrix.Setup(IntsOf({3})), 0);
+    EXPECT_EQ(Mau(m)->SetExpressions(&matrix, error), -2);
+    EXPECT_EQ(error, "Wrong matrix dimensions");
+    ASSERT_EQ(Mau(m)->InitExpressionMatrix(matrix), 0);
+    matrix.SetExpression(0, ParseExpression("V"));
+    EXPECT_EQ(Mau(m)->SetExpressions(&matrix, error), -2);
+    EXPECT_EQ(error, "Invalid expression at index 1: Empty expression");
+    EXPECT_EQ(Parents(m), parents);
+}
+
+TEST_F(MauDefinition, GivenTreesStayWithTheCaller) {
+    const int m = Add(QNL_TYPE_MAU, "M");
+    Add(QNL_TYPE_TABLE, "U");
+    auto matrix = std::make_unique<QNL_expressionMatrix>();
+    ASSERT_EQ(Mau(m)->InitExpressionMatrix(*matrix), 0);
+    ASSERT_EQ(matrix->GetSize(), 1);
+    matrix->SetExpression(0, ParseExpression("U*2"));
+    ASSERT_EQ(Mau(m)->SetExpressions(matrix.get(), error), 0) << error;
+    EXPECT_NE(Mau(m)->GetExpressions()->GetExpression(0), matrix->GetExpression(0));
+    matrix.reset();
+    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"U*2"}));
+}
+
+TEST_F(MauDefinition, RenamingANamedParentRenamesItsVariables) {
+    const int m = Add(QNL_TYPE_MAU, "M");
+    const int u = Add(QNL_TYPE_TABLE, "U");
+    Add(QNL_TYPE_TABLE, "V");
+    ASSERT_EQ(SetTexts(m, {"2*U+V-U"}), 0) << error;
+    ASSERT_EQ(net.GetNode(u)->SetId("W"), 0);
+    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"2*W+V-W"}));
+}
+
+TEST_F(MauDefinition, RemovedUtilityParentBecomesZeroAndUnnamedParentsLoseTheirArcs) {
+    const int m = Add(QNL_TYPE_MAU, "M");
+    const int u = Add(QNL_TYPE_TABLE, "U");
+    const int v = Add(QNL_TYPE_TABLE, "V");
+    const int w = Add(QNL_TYPE_TABLE, "W");
+    const int d = Decision("D", 3);
+    ASSERT_EQ(net.AddArc(d, m), 0);
+    ASSERT_EQ(SetTexts(m, {"2*U+V", "-U*W", "V"}), 0) << error;
+    ASSERT_EQ(net.DeleteNode(u), 0);
+    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"2*0+V", "-0*W", "V"}));
+    EXPECT_EQ(Parents(m), (std::vector<int>{d, v, w}));
+
+    // A new choice sums the utility parents; W stays while some choice still names it.
+    QNL_nodeDefinition* list = net.GetNode(d)->GetDefinition();
+    ASSERT_EQ(list->AddOutcome("Fourth"), 0);
+    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"2*0+V", "-0*W", "V", "V+W"}));
+    ASSERT_EQ(list->RemoveOutcome(1), 0);
+    EXPECT_EQ(Parents(m), (std::vector<int>{d, v, w}));
+    ASSERT_EQ(list->RemoveOutcome(2), 0);
+    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"2*0+V", "V"}));
+    EXPECT_EQ(Parents(m), (std::vector<int>{d, v}));
+
+    // Removing the only decision keeps the expression of its first choice.
+    ASSERT_EQ(SetTexts(m, {"V*3", "V"}), 0) << error;
+    ASSERT_EQ(net.RemoveArc(d, m), 0);
+    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"V*3"}));
+    EXPECT_TRUE(Mau(m)->IsValid());
+}
+
+TEST_F(MauDefinition, NewDecisionReplicatesEachExpressionAsItsOwnTree) {
+    const int m = Add(QNL_TYPE_MAU, "M");
+    Add(QNL_TYPE_TABLE, "U");
+    ASSERT_EQ(SetTexts(m, {"U/2"}), 0) << error;
+    const int d = Decision("D", 3);
+    ASSERT_EQ(net.AddArc(d, m), 0);
+    EXPECT_EQ(Expressions(m), (std::vector<std::string>(3, "U/2")));
+    const QNL_expressionMatrix* matrix = Mau(m)->GetExpressions();
+    EXPECT_NE(matrix->GetExpression(0), matrix->GetExpression(1));
+    EXPECT_NE(matrix->GetExpression(1), matrix->GetExpression(2));
+}
+
+TEST_F(MauDefinition, CopiesOwnTheirExpressions) {
+    const int m = Add(QNL_TYPE_MAU, "M");
+    const int u = Add(QNL_TYPE_TABLE, "U");
+    const int d = Decision("D", 2);
+    ASSERT_EQ(net.AddArc(d, m), 0);
+    ASSERT_EQ(SetTexts(m, {"U+1", "U*U"}), 0) << error;
+    std::unique_ptr<QNL_nodeDefinition> copy(Mau(m)->CreateCopy());
+    auto* mau = dynamic_cast<QNL_mau*>(copy.get());
+    ASSERT_NE(mau, nullptr);
+    EXPECT_NE(mau->GetExpressions(), Mau(m)->GetExpressions());
+    EXPECT_NE(mau->GetExpressions()->GetExpression(0), Mau(m)->GetExpressions()->GetExpression(0));
+
+    // Assigning from a MAU of the same node takes its weights and expressions back.
+    ASSERT_EQ(SetTexts(m, {"U", "U"}), 0) << error;
+    ASSERT_EQ(Mau(m)->Assign(*mau), 0);
+    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"U+1", "U*U"}));
+
+    {
+        QNL_network duplicate(net);
+        auto* copied = dynamic_cast<QNL_mau*>(duplicate.GetNode(m)->GetDefinition());
+        ASSERT_NE(copied, nullptr);
+        ASSERT_NE(copied->GetExpressions(), nullptr);
+        EXPECT_EQ(TextOf(copied->GetExpressions()->GetExpression(1)), "U*U");
+    }
+    ASSERT_EQ(net.GetNode(u)->SetId("V"), 0);
+    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"V+1", "V*V"}));
+    EXPECT_EQ(TextOf(mau->GetExpressions()->GetExpression(1)), "U*U");
+    ASSERT_EQ(net.DeleteNode(m), 0);
+    EXPECT_EQ(TextOf(mau->GetExpressions()->GetExpression(0)), "U+1");
+}
+
+TEST_F(MauDefinition, ReshapeCopiesDuplicatedCellsAndEmptiesNewOnes) {
+    QNL_expressionMatrix matrix;
+    ASSERT_EQ(matrix.Setup(IntsOf({2})), 0);
+    matrix.SetExpression(0, ParseExpression("a"));
+    matrix.SetExpression(1, ParseExpression("b"));
+    ASSERT_EQ(matrix.Reshape([](QNL_Dmatrix& m) {
+        int r = m.InsertDimension(1, 2);
+        if (r == 0) r = m.AddOutcome(0);
+        if (r == 0) r = m.ShiftDataUpwards(0, 1, -1.0);
+        return r;
+    }),
+              0);
+    ASSERT_EQ(Ints(matrix.GetDimensions()), (std::vector<int>{3, 2}));
+    const std::vector<std::string> expected = {"a", "a", "", "", "b", "b"};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(TextOf(matrix.GetExpression(i)), expected[static_cast<std::size_t>(i)]);
+    EXPECT_NE(matrix.GetExpression(0), matrix.GetExpression(1));
+    EXPECT_EQ(matrix.Reshape([](QNL_Dmatrix& m) { return m.RemoveDimension(7, 0); }), -2);
+    EXPECT_EQ(matrix.GetSize(), 6);
+}
+
+// ---------------------------------------------------------------------------------------
+// The value computed from the parents.
+
+class MauValue : public MauDefinition {
+protected:
+    QNL_mauValue* Value(int node) {
+        return dynamic_cast<QNL_mauValue*>(net.GetNode(node)->GetValue());
+    }
+    QNL_Dmatrix* Matrix(int node) { return net.GetNode(node)->GetValue()->GetMatrix(); }
+    std::vector<double> Computed(int node) {
+        const QNL_Dmatrix* matrix = Matrix(node);
+        return std::vector<double>(matrix->GetItems().Items(),
+                                   matrix->GetItems().Items() + matrix->GetSize());
+    }
+};
+
+TEST_F(MauValue, WeightedSumsAndExpressionsMatchAHandComputation) {
+    const int m = Add(QNL_TYPE_MAU, "M");
+    const int u1 = Add(QNL_TYPE_TABLE, "U1");
+    const int u2 = Add(QNL_TYPE_TABLE, "U2");
+    const int d = Decision("D", 2);
+    for (int p : {u1, d, u2})
+        ASSERT_EQ(net.AddArc(p, m), 0);
+    ASSERT_EQ(Mau(m)->SetDefinition(DoublesOf({0.5, 0.5, 1, 2})), 0);
+    // U1 is indexed by the decision: 10 under the first choice, 20 under the second.
+    ASSERT_EQ(net.GetNode(u1)->GetValue()->AddIndexingParent(d), 0);
+    Matrix(u1)->GetItems()[0] = 10;
+    Matrix(u1)->GetItems()[1] = 20;
+    Matrix(u2)->GetItems()[0] = 5;
+    ASSERT_EQ(Value(m)->AddIndexingParent(d), 0);
+
+    ASSERT_EQ(Value(m)->ComputeFromParents(), 0);
+    EXPECT_EQ(Computed(m), (std::vector<double>{0.5 * 10 + 0.5 * 5, 1 * 20 + 2 * 5}));
+
+    ASSERT_EQ(SetTexts(m, {"U1*U2", "-(U1-U2)"}), 0) << error;
+    ASSERT_EQ(Value(m)->ComputeFromParents(), 0);
+    EXPECT_EQ(Computed(m), (std::vector<double>{50, -15}));
+
+    Matrix(u2)->GetItems()[0] = kUndefined;
+    ASSERT_EQ(Value(m)->ComputeFromParents(), 0);
+    EXPECT_EQ(Computed(m), (std::vector<double>{kUndefined, kUndefined}));
+}
+
+TEST_F(MauValue, UnchosenDecisionIsRefusedWithTheValueUnchanged) {
+    const int m = Add(QNL_TYPE_MAU, "M");
+    const int u = Add(QNL_TYPE_TABLE, "U");
+    const int d = Decision("D", 2);
+    ASSERT_EQ(net.AddArc(u, m), 0);
+    ASSERT_EQ(net.AddArc(d, m), 0);
+    ASSERT_EQ(Mau(m)->SetDefinition(DoublesOf({3, 4})), 0);
+    Matrix(u)->GetItems()[0] = 2;
+    Matrix(m)->GetItems()[0] = 99;
+    EXPECT_EQ(Value(m)->ComputeFromParents(), -2);
+    EXPECT_EQ(Computed(m), (std::vector<double>{99}));
+    ASSERT_EQ(net.GetNode(d)->GetValue()->SetEvidence(1), 0);
+    ASSERT_EQ(Value(m)->ComputeFromParents(), 0);
+    EXPECT_EQ(Computed(m), (std::vector<double>{8}));
+}
+
+// Two decisions, one indexing the MAU value and one chosen; utility parents indexed by
+// different decisions in different orders. Compared with a direct evaluation of the sum.
+TEST_F(MauValue, RandomWeightsAgreeWithBruteForce) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> draw(-5.0, 5.0);
+    const int m = Add(QNL_TYPE_MAU, "M");
+    const int a = Decision("A", 3);
+    const int b = Decision("B", 2);
+    const int u1 = Add(QNL_TYPE_TABLE, "U1");
+    const int u2 = Add(QNL_TYPE_MAU, "U2");
+    for (int p : {b, u1, a, u2})
+        ASSERT_EQ(net.AddArc(p, m), 0);
+    ASSERT_EQ(Dims(m), (std::vector<int>{2, 3, 2}));
+    std::vector<double> w(12);
+    for (double& x : w)
+        x = draw(random);
+    ASSERT_EQ(Mau(m)->SetDefinition(DoublesOf(w)), 0);
+    ASSERT_EQ(net.GetNode(u1)->GetValue()->AddIndexingParent(a), 0);
+    ASSERT_EQ(net.GetNode(u2)->GetValue()->AddIndexingParent(b), 0);
+    ASSERT_EQ(net.GetNode(u2)->GetValue()->AddIndexingParent(a), 0);
+    std::vector<double> v1(3), v2(6);
+    for (int i = 0; i < 3; ++i)
+        Matrix(u1)->GetItems()[i] = v1[static_cast<std::size_t>(i)] = draw(random);
+    for (int i = 0; i < 6; ++i)
+        Matrix(u2)->GetItems()[i] = v2[static_cast<std::size_t>(i)] = draw(random);
+    ASSERT_EQ(Value(m)->AddIndexingParent(a), 0);
+    ASSERT_EQ(net.GetNode(b)->GetValue()->SetEvidence(1), 0);
+
+    ASSERT_EQ(Value(m)->ComputeFromParents(), 0);
+    const std::vector<double> result = Computed(m);
+    ASSERT_EQ(result.size(), 3u);
+    const int chosenB = 1;
+    for (int ia = 0; ia < 3; ++ia) {
+        const double utility1 = v1[static_cast<std::size_t>(ia)];
+        const double utility2 = v2[static_cast<std::size_t>(chosenB * 3 + ia)];
+        const std::size_t row = static_cast<std::size_t>((chosenB * 3 + ia) * 2);
+        EXPECT_DOUBLE_EQ(result[static_cast<std::size_t>(ia)],
+                         w[row] * utility1 + w[row + 1] * utility2)
+            << "A = " << ia;
+    }
+}
+
+} // namespace

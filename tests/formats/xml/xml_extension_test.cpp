@@ -1,0 +1,230 @@
+#include "definitions/extra_definition.h"
+#include "formats/xml/xml_extension_reader.h"
+#include "formats/xml/xml_network_test_support.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+#include "model/submodel.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using namespace xml_test;
+namespace detail = quarn::detail;
+
+const std::string NODE_A = "<decision id=\"A\"><state id=\"s1\"/><state id=\"s2\"/></decision>\n";
+
+std::string Tavlo(const std::string& content, const std::string& attributes = "") {
+    return "<extensions><tavlo version=\"1.0\" name=\"Shown\"" + attributes + ">" + content +
+           "</tavlo></extensions>\n";
+}
+
+std::string Box(const std::string& element, const std::string& id, const std::string& position,
+                const std::string& extra = "", const std::string& attributes = "") {
+    return "<" + element + " id=\"" + id + "\"" + attributes +
+           "><name>n</name><interior color=\"ff0000\"/><outline color=\"00ff00\"/>"
+           "<font color=\"0000ff\" name=\"f\" size=\"8\"/><position>" +
+           position + "</position>" + extra + "</" + element + ">";
+}
+
+class XmlExtension : public ::testing::Test {
+protected:
+    void SetUp() override { QNL_errorHandler::Instance().Flush(); }
+
+    // Writes the network and reads the file into the second network.
+    void SaveAndLoad(QNL_network& from, QNL_network& into, const std::string& name) {
+        const std::string path = TempPath(name);
+        ASSERT_EQ(from.WriteFile(path.c_str()), 0) << AllMessages();
+        ASSERT_TRUE(IsWellFormed(path));
+        written = FileContent(path);
+        ASSERT_EQ(into.ReadFile(path.c_str()), 0) << AllMessages();
+    }
+
+    std::string written;
+};
+
+TEST_F(XmlExtension, ColourTextsAreRedGreenBlue) {
+    int colour = 0;
+    ASSERT_TRUE(detail::ParseColorText("ff0000", colour));
+    EXPECT_EQ(colour, 0x0000FF);
+    ASSERT_TRUE(detail::ParseColorText("0A1b2C", colour));
+    EXPECT_EQ(colour, 0x2C1B0A);
+    EXPECT_EQ(detail::ColorText(0x2C1B0A), "0a1b2c");
+    for (const char* bad : {"", "fff00", "fff0000", "12345g", " 12345", "0x1234"})
+        EXPECT_FALSE(detail::ParseColorText(bad, colour)) << bad;
+    // A colour never set still gives six digits.
+    EXPECT_EQ(detail::ColorText(QNL_screenInfo::NOT_SET).size(), 6u);
+}
+
+TEST_F(XmlExtension, PositionsAreCornersInTheFileAndCentreAndSizeInMemory) {
+    QNL_rectangle r;
+    ASSERT_TRUE(detail::RectangleFromCorners(10, 20, 110, 60, r));
+    EXPECT_EQ(r.x, 60);
+    EXPECT_EQ(r.y, 40);
+    EXPECT_EQ(r.width, 100);
+    EXPECT_EQ(r.height, 40);
+    int corners[4];
+    detail::CornersOfRectangle(r, corners);
+    EXPECT_EQ(corners[0], 10);
+    EXPECT_EQ(corners[3], 60);
+    // Every small rectangle, negative ones included, comes back to the same corners.
+    for (int left = -5; left <= 5; ++left)
+        for (int right = left; right <= left + 5; ++right) {
+            ASSERT_TRUE(detail::RectangleFromCorners(left, -right, right, -left, r));
+            detail::CornersOfRectangle(r, corners);
+            EXPECT_EQ(corners[0], left);
+            EXPECT_EQ(corners[1], -right);
+            EXPECT_EQ(corners[2], right);
+            EXPECT_EQ(corners[3], -left);
+        }
+    EXPECT_FALSE(detail::RectangleFromCorners(-2147483647LL - 1, 0, 2147483647LL, 0, r));
+}
+
+TEST_F(XmlExtension, DisplayDataIsReadAndWrittenBackAsGiven) {
+    const std::string xml = Document(
+        NODE_A, Tavlo(Box("node", "A", "10 20 110 60", "", " faultnameformat=\"inherit\"") +
+                      "<arcformat parent=\"A\" child=\"A\" width=\"1\" color=\"000000\"/>"
+                      "<qualcolors left=\"1\" center=\"2\" right=\"3\"/>"));
+    QNL_network net;
+    ASSERT_EQ(ReadDocument(net, "display.xqnl", xml), 0) << AllMessages();
+    EXPECT_TRUE(LoggedMessages(-100).empty()) << AllMessages();
+    EXPECT_STREQ(net.GetHeader()->GetName(), "Shown");
+    EXPECT_EQ(net.GetFaultNameFormat(), QNL_extraDefinition::FAULT_NAME_USER);
+    const QNL_node* a = net.GetNode(net.FindNode("A"));
+    EXPECT_EQ(a->GetExtraDefinition()->GetFaultNameFormat(),
+              QNL_extraDefinition::FAULT_NAME_INHERIT);
+    const QNL_screenInfo& screen = a->GetInfo()->screen;
+    EXPECT_EQ(screen.color, 0x0000FF);
+    EXPECT_EQ(screen.borderColor, 0x00FF00);
+    EXPECT_EQ(screen.fontColor, 0xFF0000);
+    EXPECT_EQ(screen.borderThickness, 1);
+    EXPECT_EQ(screen.position.x, 60);
+    EXPECT_EQ(screen.position.width, 100);
+
+    const std::string path = TempPath("display_back.xqnl");
+    ASSERT_EQ(net.WriteFile(path.c_str()), 0);
+    const std::string text = FileContent(path);
+    EXPECT_NE(text.find("<position>10 20 110 60</position>"), std::string::npos) << text;
+    EXPECT_NE(text.find("<interior color=\"ff0000\" />"), std::string::npos);
+    EXPECT_NE(text.find("<outline color=\"00ff00\" />"), std::string::npos);
+    EXPECT_EQ(text.find("faultnameformat=\"inherit\""), std::string::npos);
+    EXPECT_EQ(text.find("arcformat"), std::string::npos);
+    EXPECT_EQ(text.find("qualcolors"), std::string::npos);
+}
+
+TEST_F(XmlExtension, LineFeedsStayLineFeedsAndBackslashesSurvive) {
+    QNL_network net;
+    const int a = net.AddNode(QNL_TYPE_CPT, "A");
+    ASSERT_GE(a, 0);
+    net.GetHeader()->SetComment("one\r\ntwo\nthree");
+    net.GetNode(a)->GetInfo()->header.SetName("C:\\new\\table\ttab");
+    net.GetNode(a)->GetInfo()->header.SetComment("x\\ny");
+    net.GetNode(a)->GetExtraDefinition()->SetOutcomeFix(0, "a\nb\\");
+    QNL_network copy;
+    ASSERT_NO_FATAL_FAILURE(SaveAndLoad(net, copy, "texts.xqnl"));
+    // A carriage return cannot be written; the line end it belonged to stays a line feed.
+    EXPECT_STREQ(copy.GetHeader()->GetComment(), "one\ntwo\nthree");
+    const QNL_node* back = copy.GetNode(copy.FindNode("A"));
+    EXPECT_STREQ(back->GetInfo()->header.GetName(), "C:\\new\\table\ttab");
+    EXPECT_STREQ(back->GetInfo()->header.GetComment(), "x\\ny");
+    EXPECT_STREQ(back->GetExtraDefinition()->GetOutcomeFix(0), "a\nb\\");
+}
+
+TEST_F(XmlExtension, OnlyOutcomesWithDiagnosisTextsAreWritten) {
+    QNL_network net;
+    const int a = net.AddNode(QNL_TYPE_CPT, "A");
+    QNL_stringArray ids;
+    for (const char* id : {"s1", "s2", "s3", "s4"})
+        ids.Add(id);
+    ASSERT_EQ(net.GetNode(a)->GetDefinition()->SetNumberOfOutcomes(ids), 0);
+    QNL_extraDefinition* extra = net.GetNode(a)->GetExtraDefinition();
+    extra->SetFaultName(1, "only a name");
+    extra->SetOutcomeDescription(2, "described");
+    extra->GetOutcomeDocumentation(3)->AddDocument("t", "p");
+    extra->SetOutcomeLabel(0, "L0");
+    QNL_network copy;
+    ASSERT_NO_FATAL_FAILURE(SaveAndLoad(net, copy, "diagnosis.xqnl"));
+    EXPECT_EQ(written.find("<state id=\"s1\""), written.rfind("<state id=\"s1\""));
+    EXPECT_EQ(written.find("globalid"), std::string::npos);
+    EXPECT_NE(written.find("<state id=\"s2\" faultname=\"only a name\" />"), std::string::npos);
+    EXPECT_NE(written.find("<comment>described</comment>"), std::string::npos);
+    const QNL_extraDefinition* back = copy.GetNode(copy.FindNode("A"))->GetExtraDefinition();
+    EXPECT_STREQ(back->GetOutcomeLabels().GetString(0), "L0");
+    EXPECT_STREQ(back->GetFaultName(1), "only a name");
+    EXPECT_STREQ(back->GetOutcomeDescription(2), "described");
+    EXPECT_STREQ(back->GetOutcomeDocumentation(3)->GetTitle(0), "t");
+}
+
+TEST_F(XmlExtension, GlobalIdSetsTheOutcomeLabel) {
+    const std::string xml =
+        Document(NODE_A, Tavlo(Box("node", "A", "0 0 1 1", "<state id=\"s2\" globalid=\"G2\"/>")));
+    QNL_network net;
+    ASSERT_EQ(ReadDocument(net, "globalid.xqnl", xml), 0) << AllMessages();
+    EXPECT_STREQ(
+        net.GetNode(net.FindNode("A"))->GetExtraDefinition()->GetOutcomeLabels().GetString(1),
+        "G2");
+}
+
+TEST_F(XmlExtension, DeeplyNestedSubmodelsKeepTheirTree) {
+    QNL_network net;
+    QNL_submodelHandler& submodels = net.GetSubmodelHandler();
+    int parent = QNL_submodelHandler::MAIN_HANDLE;
+    const int depth = 1000;
+    for (int i = 0; i < depth; ++i) {
+        parent = submodels.CreateSubmodel(parent, ("S" + std::to_string(i)).c_str());
+        ASSERT_GE(parent, 0);
+    }
+    const int a = net.AddNode(QNL_TYPE_CPT, "A");
+    ASSERT_EQ(net.GetNode(a)->SetSubmodel(parent), 0);
+    QNL_network copy;
+    ASSERT_NO_FATAL_FAILURE(SaveAndLoad(net, copy, "deep.xqnl"));
+    QNL_submodelHandler& back = copy.GetSubmodelHandler();
+    EXPECT_EQ(back.GetNumberOfSubmodels(), depth + 1);
+    const int deepest = back.FindSubmodel(("S" + std::to_string(depth - 1)).c_str());
+    ASSERT_GE(deepest, 0);
+    EXPECT_EQ(back.GetParent(deepest),
+              back.FindSubmodel(("S" + std::to_string(depth - 2)).c_str()));
+    EXPECT_EQ(copy.GetNode(copy.FindNode("A"))->GetSubmodel() & ~QNL_submodelHandler::FLAG,
+              deepest & ~QNL_submodelHandler::FLAG);
+}
+
+TEST_F(XmlExtension, SubmodelWindowAndTextBoxesBelongToTheirSubmodel) {
+    const std::string inner =
+        Box("node", "A", "0 0 10 10") +
+        "<textbox><caption>Note\\nhere</caption><font color=\"000000\" name=\"f\" size=\"10\" "
+        "align=\"left\"/><position>0 0 20 20</position></textbox><window>5 5 105 55</window>";
+    const std::string xml = Document(NODE_A, Tavlo(Box("submodel", "S", "2 2 4 4", inner)));
+    QNL_network net;
+    ASSERT_EQ(ReadDocument(net, "window.xqnl", xml), 0) << AllMessages();
+    QNL_submodelHandler& submodels = net.GetSubmodelHandler();
+    const QNL_submodel* s = submodels.GetSubmodel(submodels.FindSubmodel("S"));
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->windowPosition.x, 55);
+    EXPECT_EQ(s->windowPosition.y, 30);
+    EXPECT_EQ(s->windowPosition.width, 100);
+    EXPECT_EQ(s->windowPosition.height, 50);
+    ASSERT_EQ(s->comments.GetCount(), 1);
+    EXPECT_STREQ(s->comments.GetTexts().GetString(0), "Note\nhere");
+    EXPECT_EQ(submodels.GetSubmodel(QNL_submodelHandler::MAIN_HANDLE)->comments.GetCount(), 0);
+    EXPECT_EQ(s->screen.color, 0x0000FF);
+}
+
+TEST_F(XmlExtension, NetworkKeepsItsFaultNameFormatAndCreationRecord) {
+    QNL_network net;
+    EXPECT_EQ(net.GetFaultNameFormat(), QNL_extraDefinition::FAULT_NAME_USER);
+    EXPECT_EQ(net.SetFaultNameFormat(QNL_extraDefinition::FAULT_NAME_INHERIT), -2);
+    EXPECT_EQ(net.SetFaultNameFormat(-1), -2);
+    ASSERT_EQ(net.SetFaultNameFormat(QNL_extraDefinition::FAULT_NAME_STATE), 0);
+    net.GetCreation().creator = "me";
+    QNL_network copy(net);
+    EXPECT_EQ(copy.GetFaultNameFormat(), QNL_extraDefinition::FAULT_NAME_STATE);
+    EXPECT_EQ(copy.GetCreation().creator, "me");
+    net.CleanUp(1);
+    EXPECT_EQ(net.GetFaultNameFormat(), QNL_extraDefinition::FAULT_NAME_USER);
+    EXPECT_TRUE(net.GetCreation().creator.empty());
+}
+
+} // namespace

@@ -1,0 +1,405 @@
+#include "formats/format.h"
+#include "model/case_library.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/submodel.h"
+#include "support/test_definition.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <new>
+#include <string>
+
+namespace {
+
+using quarn_test::AddNode;
+
+// What the mock format objects saw; reset by the fixture.
+struct MockRecord {
+    int created = 0;
+    int destroyed = 0;
+    int reads = 0;
+    int writes = 0;
+    int lastCode = 0;
+    int flags = 0;
+    int setFlagsCalls = 0;
+    int maskDuringRead = -1;
+    int modeDuringRead = -1;
+    int maskAtDestruction = -1;
+    std::string path;
+    // Answers and behaviour on demand.
+    bool duplicates = false;
+    bool skipCycleCheck = false;
+    int readResult = 0;
+    int writeResult = 0;
+    std::function<void(QNL_network&)> duringRead;
+};
+
+MockRecord& Record() {
+    static MockRecord record;
+    return record;
+}
+
+class MockFormat : public QNL_textParser {
+public:
+    MockFormat(QNL_network* network, int code) : QNL_textParser(network) {
+        ++Record().created;
+        Record().lastCode = code;
+    }
+    ~MockFormat() override {
+        ++Record().destroyed;
+        Record().maskAtDestruction = GetNetwork()->GetNotificationMask();
+    }
+
+    int Read(const char* path) override {
+        MockRecord& record = Record();
+        ++record.reads;
+        record.path = path;
+        record.maskDuringRead = GetNetwork()->GetNotificationMask();
+        record.modeDuringRead = GetNetwork()->GetReadingMode();
+        if (record.duringRead) record.duringRead(*GetNetwork());
+        return record.readResult;
+    }
+    // Really creates the file, so a refused write can be told by its absence.
+    int Write(const char* path) override {
+        ++Record().writes;
+        Record().path = path;
+        std::ofstream(path) << "written\n";
+        return Record().writeResult;
+    }
+    bool AllowsDuplicateIds() override { return Record().duplicates; }
+    bool SkipsCycleCheck() override { return Record().skipCycleCheck; }
+    void SetFlags(int flags) override {
+        ++Record().setFlagsCalls;
+        Record().flags = flags;
+    }
+};
+
+template <int Code> QNL_textParser* CreateMock(QNL_network* network) {
+    return new MockFormat(network, Code);
+}
+
+constexpr quarn::detail::FormatCreator MOCKS[] = {
+    nullptr,       CreateMock<1>, CreateMock<2>, CreateMock<3>, CreateMock<4>,
+    CreateMock<5>, CreateMock<6>, CreateMock<7>, CreateMock<8>,
+};
+
+bool FileExists(const std::string& path) {
+    return std::ifstream(path).good();
+}
+
+bool Logged(int code, const std::string& message) {
+    QNL_errorHandler& log = QNL_errorHandler::Instance();
+    for (int i = 0; i < log.GetNumberOfErrors(); ++i)
+        if (log.GetCode(i) == code && message == log.GetMessage(i)) return true;
+    return false;
+}
+
+class NetworkFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QNL_errorHandler::Instance().Flush();
+        Record() = MockRecord();
+        for (int code = 1; code <= 8; ++code)
+            previous[code] = quarn::detail::RegisterFormat(code, MOCKS[code]);
+    }
+    void TearDown() override {
+        for (int code = 1; code <= 8; ++code)
+            quarn::detail::RegisterFormat(code, previous[code]);
+        Record() = MockRecord();
+        QNL_errorHandler::Instance().Flush();
+        for (const std::string& path : written)
+            std::remove(path.c_str());
+    }
+
+    std::string TempPath(const std::string& name) {
+        std::string path = ::testing::TempDir() + "network_files_" + name;
+        std::remove(path.c_str());
+        written.push_back(path);
+        return path;
+    }
+
+    quarn_test::ScopedTestDefinitions definitions;
+    QNL_network net;
+    quarn::detail::FormatCreator previous[9] = {};
+    std::vector<std::string> written;
+};
+
+TEST(FileFormatFromExtension, MapsTheLastExtensionIgnoringCase) {
+    struct Case {
+        const char* name;
+        int code;
+    } cases[] = {
+        {"model.erg", 1},      {"model.dne", 2},   {"model.dsc", 3},    {"model.qnl", 4},
+        {"model.net", 5},      {"model.xml03", 6}, {"model.dxp", 7},    {"model.xqnl", 8},
+        {"model.qqnl", 8},     {"MODEL.XQNL", 8},  {"m.QqNl", 8},       {"a.b.net", 5},
+        {"dir.v2/m.Dne", 2},   {".qnl", 4},        {"model", -2},       {"model.", -2},
+        {"model.qnl.bak", -2}, {"model.xml", -2},  {"model.xqnlx", -2}, {"model.qn", -2},
+        {"dir.qnl/model", -2}, {"", -2},
+    };
+    QNL_errorHandler::Instance().Flush();
+    for (const Case& c : cases)
+        EXPECT_EQ(FileFormatFromExtension(c.name), c.code) << c.name;
+    EXPECT_EQ(FileFormatFromExtension(nullptr), -2);
+    EXPECT_EQ(QNL_errorHandler::Instance().GetNumberOfErrors(), 0);
+}
+
+TEST(FormatRegistry, ReplacingAndRemovingReturnTheFormerCreator) {
+    using quarn::detail::FindFormat;
+    using quarn::detail::RegisterFormat;
+    const quarn::detail::FormatCreator before = FindFormat(3);
+    EXPECT_EQ(RegisterFormat(3, CreateMock<3>), before);
+    EXPECT_EQ(FindFormat(3), CreateMock<3>);
+    EXPECT_EQ(RegisterFormat(3, nullptr), CreateMock<3>);
+    EXPECT_EQ(FindFormat(3), nullptr);
+    EXPECT_EQ(RegisterFormat(3, before), nullptr);
+    EXPECT_EQ(FindFormat(3), before);
+}
+
+TEST_F(NetworkFiles, CreateFormatTakesTheExtensionsCodeOnlyForCodeZero) {
+    int code = 0;
+    std::unique_ptr<QNL_textParser> format = net.CreateFormat("a.b.DNE", code);
+    ASSERT_NE(format, nullptr);
+    EXPECT_EQ(code, 2);
+    EXPECT_EQ(Record().lastCode, 2);
+    EXPECT_EQ(format->GetNetwork(), &net);
+
+    code = 5;
+    format = net.CreateFormat("model.dne", code);
+    ASSERT_NE(format, nullptr);
+    EXPECT_EQ(code, 5);
+    EXPECT_EQ(Record().lastCode, 5);
+    format.reset();
+    EXPECT_EQ(Record().created, Record().destroyed);
+}
+
+TEST_F(NetworkFiles, UnknownFormatIsRefusedBeforeTheNetworkIsTouched) {
+    AddNode(net, "keep");
+    net.GetUserProperties().AddProperty("key", "value");
+    int code = 0;
+    EXPECT_EQ(net.CreateFormat("model", code), nullptr);
+    EXPECT_EQ(code, -2);
+    EXPECT_TRUE(Logged(-2, "Unknown File Format"));
+
+    EXPECT_EQ(net.ReadFile("model", 0), -2);
+    EXPECT_EQ(net.ReadFile("model.txt", 0), -2);
+    EXPECT_EQ(net.ReadFile("model.qnl", 9), -2);
+    EXPECT_EQ(net.ReadFile("model.qnl", -1), -2);
+    EXPECT_EQ(net.ReadFile(nullptr, 0), -2);
+    EXPECT_EQ(net.WriteFile(TempPath("unknown.txt").c_str(), 0), -2);
+    EXPECT_EQ(net.WriteFile(TempPath("unknown.qnl").c_str(), 9), -2);
+    EXPECT_FALSE(FileExists(written[0]) || FileExists(written[1]));
+
+    // A code in the table whose class is not registered is refused the same way.
+    quarn::detail::RegisterFormat(3, nullptr);
+    QNL_errorHandler::Instance().Flush();
+    EXPECT_EQ(net.ReadFile("model.dsc", 0), -2);
+    EXPECT_TRUE(Logged(-2, "Unknown File Format"));
+
+    EXPECT_EQ(Record().created, 0);
+    EXPECT_EQ(net.FindNode("keep"), 0);
+    EXPECT_EQ(net.GetUserProperties().GetNumberOfProperties(), 1);
+}
+
+TEST_F(NetworkFiles, ReadMasksNotificationsAndRestoresThemAfterSuccess) {
+    net.SetNotificationMask(463);
+    ASSERT_EQ(net.ReadFile("model.qnl", 0), 0);
+    EXPECT_EQ(Record().lastCode, 4);
+    EXPECT_EQ(Record().path, "model.qnl");
+    EXPECT_EQ(Record().maskDuringRead, 0);
+    EXPECT_EQ(Record().modeDuringRead, QNL_network::READING);
+    // The format object is gone before the mask comes back.
+    EXPECT_EQ(Record().maskAtDestruction, 0);
+    EXPECT_EQ(Record().created, 1);
+    EXPECT_EQ(Record().destroyed, 1);
+    EXPECT_EQ(net.GetNotificationMask(), 463);
+    EXPECT_EQ(net.GetReadingMode(), 0);
+}
+
+TEST_F(NetworkFiles, ReadingModeFollowsTheFormatsAnswers) {
+    Record().skipCycleCheck = true;
+    ASSERT_EQ(net.ReadFile("model.net", 0), 0);
+    EXPECT_EQ(Record().modeDuringRead, QNL_network::READING | QNL_network::READING_NO_CYCLE_TEST);
+
+    Record().duplicates = true;
+    Record().duringRead = [](QNL_network& network) {
+        // A repeated identifier is accepted while the format allows it.
+        EXPECT_GE(network.AddNode(QNL_TYPE_CPT, "twice"), 0);
+        EXPECT_GE(network.AddNode(QNL_TYPE_CPT, "twice"), 0);
+    };
+    ASSERT_EQ(net.ReadFile("model.xqnl", 0), 0);
+    EXPECT_EQ(Record().modeDuringRead, 7);
+    EXPECT_EQ(net.GetNumberOfNodes(), 2);
+    EXPECT_EQ(net.GetReadingMode(), 0);
+    // Outside a read the same identifier is refused again.
+    EXPECT_LT(net.AddNode(QNL_TYPE_CPT, "twice"), 0);
+}
+
+TEST_F(NetworkFiles, FailedReadKeepsWhatWasReadAndRestoresMaskAndMode) {
+    net.SetNotificationMask(5);
+    net.SetReadingMode(0);
+    Record().readResult = -127;
+    Record().duringRead = [](QNL_network& network) { AddNode(network, "partial"); };
+    EXPECT_EQ(net.ReadFile("model.dne", 0), -127);
+    EXPECT_EQ(net.FindNode("partial"), 0);
+    EXPECT_EQ(net.GetNotificationMask(), 5);
+    EXPECT_EQ(net.GetReadingMode(), 0);
+    EXPECT_EQ(Record().destroyed, 1);
+}
+
+TEST_F(NetworkFiles, ExceptionDuringReadBecomesOutOfMemoryWithStateRestored) {
+    net.SetNotificationMask(463);
+    Record().duringRead = [](QNL_network&) { throw std::bad_alloc(); };
+    EXPECT_EQ(net.ReadFile("model.erg", 0), -42);
+    EXPECT_EQ(net.GetNotificationMask(), 463);
+    EXPECT_EQ(net.GetReadingMode(), 0);
+    EXPECT_EQ(Record().created, Record().destroyed);
+}
+
+TEST_F(NetworkFiles, FlagsReachTheFormatOnlyWhenNonZero) {
+    ASSERT_EQ(net.ReadFile("model.xqnl", 0, 0), 0);
+    EXPECT_EQ(Record().setFlagsCalls, 0);
+    ASSERT_EQ(net.ReadFile("model.xqnl", 0, 6), 0);
+    EXPECT_EQ(Record().setFlagsCalls, 1);
+    EXPECT_EQ(Record().flags, 6);
+    ASSERT_EQ(net.WriteFile(TempPath("flags.xqnl").c_str(), 0, 3), 0);
+    EXPECT_EQ(Record().setFlagsCalls, 2);
+    EXPECT_EQ(Record().flags, 3);
+}
+
+TEST_F(NetworkFiles, ReadingStartsFromAnEmptyModelButKeepsTheSettings) {
+    const int a = AddNode(net, "a");
+    const int b = AddNode(net, "b");
+    ASSERT_EQ(net.AddArc(a, b), 0);
+    ASSERT_EQ(net.SetTarget(b), 0);
+    for (int i = 0; i < 60; ++i)
+        AddNode(net, ("n" + std::to_string(i)).c_str());
+    const int tableSize = net.GetTableSize();
+    ASSERT_GT(tableSize, 50);
+    net.GetHeader()->SetId("Previous");
+    net.GetHeader()->SetName("Previous model");
+    net.GetHeader()->SetComment("old comment");
+    net.GetUserProperties().AddProperty("key", "value");
+    net.GetDocumentation().AddDocument("manual", "manual.pdf");
+    ASSERT_NE(net.AddCase("old case"), nullptr);
+    ASSERT_GE(net.GetSubmodelHandler().CreateSubmodel(QNL_network::SUBMODEL_FLAG, "Box"), 0);
+    net.SetNumberOfSamples(300);
+    net.GetCreation().creator = "someone";
+    ASSERT_EQ(net.SetFaultNameFormat(2), 0);
+    QNL_episParams params;
+    params.proplen = 9;
+    ASSERT_EQ(net.SetEpisParams(params), 0);
+    QNL_annealedMapTuning tuning;
+    tuning.speed = 0.6;
+    ASSERT_EQ(net.SetAnnealedMapTuning(tuning), 0);
+
+    struct Seen {
+        int nodes = -1, targets = -1, properties = -1, documents = -1, cases = -1;
+        int samples = -1, submodels = -1, firstNode = 0, faultNameFormat = -1;
+        std::string creator = "unseen";
+        std::string id, name;
+        bool comment = true;
+    } seen;
+    Record().duringRead = [&seen](QNL_network& network) {
+        seen.nodes = network.GetNumberOfNodes();
+        seen.targets = network.GetNumberOfTargets();
+        seen.properties = network.GetUserProperties().GetNumberOfProperties();
+        seen.documents = network.GetDocumentation().GetNumberOfDocuments();
+        seen.cases = network.GetNumberOfCases();
+        seen.samples = network.GetNumberOfSamples();
+        seen.submodels = network.GetSubmodelHandler().GetNumberOfSubmodels();
+        seen.firstNode = network.GetFirstNode();
+        seen.faultNameFormat = network.GetFaultNameFormat();
+        seen.creator = network.GetCreation().creator;
+        seen.id = network.GetHeader()->GetId();
+        seen.name = network.GetHeader()->GetName();
+        const char* comment = network.GetHeader()->GetComment();
+        seen.comment = comment != nullptr && *comment != '\0';
+        AddNode(network, "fresh");
+    };
+    ASSERT_EQ(net.ReadFile("model.qnl", 0), 0);
+
+    EXPECT_EQ(seen.nodes, 0);
+    EXPECT_EQ(seen.targets, 0);
+    EXPECT_LT(seen.firstNode, 0);
+    EXPECT_EQ(seen.properties, 0);
+    EXPECT_EQ(seen.documents, 0);
+    EXPECT_EQ(seen.cases, 0);
+    EXPECT_EQ(seen.samples, 1000);
+    EXPECT_EQ(seen.submodels, 1);
+    EXPECT_EQ(seen.id, "Unnamed");
+    EXPECT_EQ(seen.name, "Unnamed");
+    EXPECT_FALSE(seen.comment);
+    EXPECT_EQ(seen.creator, "");
+    EXPECT_EQ(seen.faultNameFormat, 0);
+
+    // The slot table and the parameter blocks stay; the read starts in slot 0 again.
+    EXPECT_EQ(net.GetTableSize(), tableSize);
+    EXPECT_EQ(net.FindNode("fresh"), 0);
+    EXPECT_EQ(net.FindNode("a"), -2);
+    EXPECT_EQ(net.GetParents(0).GetCount(), 0);
+    EXPECT_FALSE(net.IsTarget(0));
+    EXPECT_EQ(net.GetEpisParams(), params);
+    EXPECT_EQ(net.GetAnnealedMapTuning().speed, 0.6);
+}
+
+TEST_F(NetworkFiles, SuccessfulReadReportsANodeThatIsNotReadyButSucceeds) {
+    Record().duringRead = [](QNL_network& network) {
+        const int node = AddNode(network, "unfinished");
+        quarn_test::SetTable(network, node, {0.2, 0.2});
+    };
+    EXPECT_EQ(net.ReadFile("model.qnl", 0), 0);
+    EXPECT_TRUE(Logged(-568, "ERROR: Node [unfinished] is not consistent. Inference may not be "
+                             "correct"));
+    EXPECT_EQ(net.FindNode("unfinished"), 0);
+    EXPECT_FALSE(net.IsReady());
+}
+
+TEST_F(NetworkFiles, KiIsReadOnlyAndARefusedWriteTouchesNoFile) {
+    const std::string explicitCode = TempPath("explicit.qnl");
+    EXPECT_EQ(net.WriteFile(explicitCode.c_str(), 7), -2);
+    EXPECT_TRUE(Logged(-2, "Writing to KI file format not supported."));
+
+    QNL_errorHandler::Instance().Flush();
+    const std::string byExtension = TempPath("model.DXP");
+    EXPECT_EQ(net.WriteFile(byExtension.c_str(), 0), -2);
+    EXPECT_TRUE(Logged(-2, "Writing to KI file format not supported."));
+    EXPECT_EQ(QNL_errorHandler::Instance().GetNumberOfErrors(), 1);
+
+    EXPECT_EQ(Record().created, 0);
+    EXPECT_EQ(Record().writes, 0);
+    EXPECT_FALSE(FileExists(explicitCode));
+    EXPECT_FALSE(FileExists(byExtension));
+
+    // Reading KI is allowed, and an explicit other code writes a ".dxp" name in that format.
+    EXPECT_EQ(net.ReadFile("model.dxp", 0), 0);
+    EXPECT_EQ(Record().lastCode, 7);
+    const std::string otherFormat = TempPath("other.dxp");
+    EXPECT_EQ(net.WriteFile(otherFormat.c_str(), 4), 0);
+    EXPECT_EQ(Record().lastCode, 4);
+    EXPECT_TRUE(FileExists(otherFormat));
+}
+
+TEST_F(NetworkFiles, WriteReturnsTheFormatsResultAndLeavesTheNetworkAlone) {
+    AddNode(net, "kept");
+    const std::string path = TempPath("model.net");
+    ASSERT_EQ(net.WriteFile(path.c_str(), 0), 0);
+    EXPECT_EQ(Record().lastCode, 5);
+    EXPECT_EQ(Record().writes, 1);
+    EXPECT_EQ(Record().reads, 0);
+    EXPECT_EQ(Record().path, path);
+
+    Record().writeResult = -103;
+    EXPECT_EQ(net.WriteFile(path.c_str(), 2), -103);
+    EXPECT_EQ(Record().lastCode, 2);
+    EXPECT_EQ(Record().created, 2);
+    EXPECT_EQ(Record().destroyed, 2);
+    EXPECT_EQ(net.FindNode("kept"), 0);
+    EXPECT_EQ(net.GetNotificationMask(), 463);
+}
+
+} // namespace

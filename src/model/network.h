@@ -243,8 +243,8 @@ private:
     int DefinitionType(int node) const;
     int AddOrdinaryArc(int parent, int child);
     int AddCostArc(int parent, int child);
-    int RemoveOrdinaryArc(int parent, int child);
-    int RemoveCostArc(int parent, int child);
+    int RemoveOrdinaryArc(int parent, int child, bool force);
+    int RemoveCostArc(int parent, int child, bool force);
     int AfterStructureChange(int node, int kind);
     void DropStaleEvidence(int node);
     void RemapEvidence(int node, int removed, int inserted, const QNL_intArray* order);

@@ -74,10 +74,15 @@ int QNL_network::AddNode(int definitionType, const char* id) {
 int QNL_network::DeleteNode(int node) {
     if (!IsValidNodeHandle(node)) return -2;
     QNL_nodeEntry& entry = table[node];
-    while (entry.children.GetCount() > 0) RemoveArc(node, entry.children[0], 0);
-    while (entry.parents.GetCount() > 0) RemoveArc(entry.parents[0], node, 0);
-    while (entry.costChildren.GetCount() > 0) RemoveArc(node, entry.costChildren[0], 1);
-    while (entry.costParents.GetCount() > 0) RemoveArc(entry.costParents[0], node, 1);
+    // A deleted node's arcs go even when a definition would refuse to drop the parent.
+    while (entry.children.GetCount() > 0)
+        RemoveOrdinaryArc(node, entry.children[0], true);
+    while (entry.parents.GetCount() > 0)
+        RemoveOrdinaryArc(entry.parents[0], node, true);
+    while (entry.costChildren.GetCount() > 0)
+        RemoveCostArc(node, entry.costChildren[0], true);
+    while (entry.costParents.GetCount() > 0)
+        RemoveCostArc(entry.costParents[0], node, true);
     if (entry.flags & FLAG_TARGET) --targetCount;
     IndexRemove(entry.node->GetId(), node);
     delete entry.node;
@@ -105,7 +110,8 @@ int QNL_network::AddArc(int parent, int child, int layer) {
 }
 
 int QNL_network::RemoveArc(int parent, int child, int layer) {
-    return layer == 1 ? RemoveCostArc(parent, child) : RemoveOrdinaryArc(parent, child);
+    return layer == 1 ? RemoveCostArc(parent, child, false)
+                      : RemoveOrdinaryArc(parent, child, false);
 }
 
 int QNL_network::AddOrdinaryArc(int parent, int child) {
@@ -148,11 +154,12 @@ int QNL_network::AddCostArc(int parent, int child) {
     return AfterStructureChange(child, CHANGE_ARC_ADDED);
 }
 
-int QNL_network::RemoveOrdinaryArc(int parent, int child) {
+int QNL_network::RemoveOrdinaryArc(int parent, int child, bool force) {
     if (!IsValidNodeHandle(parent) || !IsValidNodeHandle(child) || parent == child) return -2;
     if (!table[parent].children.IsInList(child)) return -2;
-    int result = table[child].node->GetDefinition()->RemoveParent(parent);
-    if (result != 0 && result != -51) return result;
+    QNL_nodeDefinition* definition = table[child].node->GetDefinition();
+    int result = definition != nullptr ? definition->RemoveParent(parent) : 0;
+    if (result != 0 && result != -51 && !force) return result;
     table[parent].children.DeleteByContent(child);
     table[child].parents.DeleteByContent(parent);
     return AfterStructureChange(child, CHANGE_ARC_REMOVED);
@@ -160,11 +167,12 @@ int QNL_network::RemoveOrdinaryArc(int parent, int child) {
 
 // A cost arc that does not exist is refused like a missing ordinary arc, rather than
 // reported as removed.
-int QNL_network::RemoveCostArc(int parent, int child) {
+int QNL_network::RemoveCostArc(int parent, int child, bool force) {
     if (!IsValidNodeHandle(parent) || !IsValidNodeHandle(child) || parent == child) return -2;
     if (!table[parent].costChildren.IsInList(child)) return -2;
-    int result = table[child].node->GetCost()->RemoveParent(parent);
-    if (result != 0) return result;
+    QNL_nodeCost* cost = table[child].node->GetCost();
+    int result = cost != nullptr ? cost->RemoveParent(parent) : 0;
+    if (result != 0 && !force) return result;
     table[parent].costChildren.DeleteByContent(child);
     if (table[parent].costChildren.GetCount() == 0 && HasTestGroupCost(parent)) {
         QNL_userProperties& properties = table[parent].node->GetInfo()->properties;

@@ -399,6 +399,19 @@ TEST_F(HuginFormatTest, WrittenFileHasTheHuginLayout) {
               format_test::TempFolder::Get(path));
 }
 
+TEST_F(HuginFormatTest, TruthTableIsWrittenAsAProbabilityTable) {
+    const int a = AddNode(network, QNL_TYPE_CPT, "A", {"a0", "a1", "a2"});
+    const int t = AddNode(network, QNL_TYPE_TRUTHTABLE, "T", {"t0", "t1"});
+    ASSERT_EQ(0, network.AddArc(a, t));
+    SetValues(network, t, {0, 1, 1, 0, 0, 1});
+    const std::string path = folder.File("truth.net");
+    ASSERT_EQ(0, network.WriteFile(path.c_str()));
+    QNL_network copy;
+    ASSERT_EQ(0, copy.ReadFile(path.c_str()));
+    EXPECT_EQ(QNL_TYPE_CPT, copy.GetNode(copy.FindNode("T"))->GetType());
+    EXPECT_TRUE(SameNetworks(network, copy, Compared{true, false, false, false, false}));
+}
+
 TEST_F(HuginFormatTest, MultiAttributeUtilityIsRefusedBeforeTheFileIsTouched) {
     format_test::ScopedStubType<QNL_TYPE_MAU> mau;
     AddNode(network, QNL_TYPE_CPT, "A", {"a", "b"});

@@ -29,6 +29,7 @@
 #include "formats/xml/xml_reader.h"
 #include "formats/xml/xml_writer.h"
 #include "formats/xmlbif_format.h"
+#include "inference/bayesian_algorithms.h"
 #include "inference/clique_table.h"
 #include "inference/clustering_join_tree.h"
 #include "inference/gaussian_mixture.h"

@@ -231,7 +231,7 @@ std::string QuoteBareStates(const std::string& in) {
                 } else {
                     out += '"';
                     while (i < n && !IsBlank(in[i]) && in[i] != '"' && in[i] != ')' &&
-                           in[i] != '(' && in[i] != ';') {
+                           in[i] != '(' && in[i] != ';' && in[i] != '{' && in[i] != '}') {
                         if (in[i] == '\\') out += '\\';
                         out += in[i++];
                     }

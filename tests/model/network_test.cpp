@@ -444,3 +444,63 @@ TEST_F(Network, CoordinatesLinkedToADefinitionWalkItsWholeTable) {
 }
 
 } // namespace
+
+namespace {
+
+// Real definition classes (no test registration): probability tables, decisions, utilities.
+class NetworkWithDecisions : public ::testing::Test {
+protected:
+    int Add(int type, const char* id) {
+        const int handle = net.AddNode(type, id);
+        EXPECT_GE(handle, 0) << id;
+        return handle;
+    }
+    QNL_network net;
+};
+
+TEST_F(NetworkWithDecisions, DecisionOrderPutsEachDecisionAfterItsParents) {
+    const int chance = Add(QNL_TYPE_CPT, "chance");   // 0
+    const int test = Add(QNL_TYPE_CPT, "test");       // 1
+    const int second = Add(QNL_TYPE_LIST, "second");  // 2
+    const int first = Add(QNL_TYPE_LIST, "first");    // 3
+    const int utility = Add(QNL_TYPE_TABLE, "value"); // 4
+    ASSERT_EQ(net.AddArc(first, second), 0);
+    ASSERT_EQ(net.AddArc(test, second), 0);
+    ASSERT_EQ(net.AddArc(chance, test), 0);
+    ASSERT_EQ(net.AddArc(second, utility), 0);
+    ASSERT_EQ(net.AddArc(chance, utility), 0);
+    // Topological: chance, test, first, second, value.
+    QNL_intArray order;
+    ASSERT_EQ(net.GetDecisionOrderedNodes(order), 0);
+    EXPECT_EQ(ItemsOf(order), (std::vector<int>{first, test, second, chance, utility}));
+    QNL_intArray some;
+    some.Add(utility);
+    some.Add(chance);
+    some.Add(first);
+    net.OrderNodesByDecisions(some);
+    EXPECT_EQ(ItemsOf(some), (std::vector<int>{first, chance, utility}));
+}
+
+TEST_F(NetworkWithDecisions, FailedTypeChangeKeepsTheOldDefinition) {
+    const int node = Add(QNL_TYPE_CPT, "x");
+    QNL_nodeDefinition* before = net.GetNode(node)->GetDefinition();
+    EXPECT_EQ(net.GetNode(node)->SetType(QNL_TYPE_EQUATION), -2);
+    EXPECT_EQ(net.GetNode(node)->SetType("EQUATION"), -2);
+    EXPECT_EQ(net.GetNode(node)->GetDefinition(), before);
+    EXPECT_EQ(net.GetNode(node)->SetType(QNL_TYPE_CPT), 0);
+    EXPECT_EQ(net.GetNode(node)->GetDefinition(), before);
+    ASSERT_EQ(net.GetNode(node)->SetType("LIST"), 0);
+    EXPECT_EQ(net.GetNode(node)->GetType(), QNL_TYPE_LIST);
+}
+
+TEST_F(NetworkWithDecisions, UtilityParentsGiveNoCostDimension) {
+    const int utility = Add(QNL_TYPE_TABLE, "u");
+    const int observed = Add(QNL_TYPE_CPT, "o");
+    QNL_errorHandler::Instance().Flush();
+    EXPECT_EQ(net.AddArc(utility, observed, 1), -2);
+    EXPECT_STREQ(QNL_errorHandler::Instance().GetMessage(0), "Arc cannot be added");
+    EXPECT_EQ(net.GetChildren(utility, 1).GetCount(), 0);
+    QNL_errorHandler::Instance().Flush();
+}
+
+} // namespace

@@ -189,6 +189,25 @@ public:
     // evidence, which the notifications walk instead of every node.
     void NoteObserved(int node);
 
+    // Belief updating and the evaluation entry points. UpdateBeliefs picks the path from the
+    // node types (the first node in slot order that is a decision or utility, continuous,
+    // equation or plate node decides) and otherwise runs the Bayesian algorithm of the current
+    // identifier; 0 or the path's code. CalcPropEvidence gives the probability of the user
+    // evidence by clustering (falling back to the chain rule) or by the chain rule alone; the
+    // targets, and with the chain rule the evidence, are as before on every exit.
+    int UpdateBeliefs();
+    int CallBNAlgorithm();
+    bool CalcPropEvidence(double& result, bool chainRule = false);
+
+    // Algorithm identifiers: Bayesian 0..12, influence diagram 0..1, hybrid 13..16. A value
+    // out of range is ignored without a message; the setters return the value given.
+    int SetDefaultBNAlgorithm(int id);
+    int GetDefaultBNAlgorithm() const { return bayesianAlgorithm; }
+    int SetDefaultIDAlgorithm(int id);
+    int GetDefaultIDAlgorithm() const { return influenceDiagramAlgorithm; }
+    int SetDefaultHBNAlgorithm(int id);
+    int GetDefaultHBNAlgorithm() const { return hybridAlgorithm; }
+
     // Settings.
     int GetNotificationControl() const { return notificationControl; }
     void SetNotificationControl(int bits) { notificationControl = bits; }
@@ -260,6 +279,11 @@ private:
     int PropagateFrom(int node);
     int ImpliedOutcomeConflict(int implied, int from);
     void OrderByParents(QNL_intArray& order, int layer, const QNL_intArray* only);
+    int UpdatePath() const;
+    int UpdateInfluenceDiagram();
+    int UpdateHybrid();
+    bool PropEvidenceByClustering(double& result);
+    bool PropEvidenceByChainRule(double& result);
 
     QNL_userProperties userProperties;
     QNL_documentation documentation;

@@ -1,0 +1,373 @@
+#include "inference/bayesian_algorithms.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <new>
+
+#include "definitions/node_value.h"
+#include "inference/clustering_join_tree.h"
+#include "inference/graph_view.h"
+#include "inference/relevance.h"
+#include "model/dmatrix.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+#include "model/node_info.h"
+
+namespace quarn::detail {
+
+int LeadingInteger(const char* text) {
+    if (text == nullptr) return 0;
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+        ++text;
+    bool negative = false;
+    if (*text == '+' || *text == '-') negative = *text++ == '-';
+    long long value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        value = value * 10 + (*text - '0');
+        if (value > INT_MAX) {
+            value = static_cast<long long>(INT_MAX) + 1;
+            break;
+        }
+    }
+    if (negative) return value > INT_MAX ? INT_MIN : static_cast<int>(-value);
+    return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+}
+
+namespace {
+
+// The property's value as an integer; `absent` when the network has no such property.
+int IntegerProperty(const QNL_network& network, const char* key, int absent) {
+    const QNL_userProperties& properties =
+        const_cast<QNL_network&>(network).GetUserProperties();
+    const int index = properties.FindProperty(key);
+    if (index < 0) return absent;
+    return LeadingInteger(properties.GetValue(index));
+}
+
+} // namespace
+
+DecompositionSettings ReadDecompositionSettings(const QNL_network& network) {
+    DecompositionSettings settings;
+    const int batch = IntegerProperty(network, "QNL_REL_DECOMP_THRESHOLD", 32);
+    settings.batchSize = batch < 1 ? 32 : batch;
+    const int second = IntegerProperty(network, "QNL_REL_DECOMP_THRESHOLD2", 0);
+    const int third = IntegerProperty(network, "QNL_REL_DECOMP_THRESHOLD3", 0);
+    settings.unbatchedLimit = second > 0 ? static_cast<std::uint64_t>(second) : 65536;
+    settings.firstLimit = third > 0 ? static_cast<std::uint64_t>(third) : 0;
+    settings.splitLimit = third > 0 ? static_cast<std::uint64_t>(third) : settings.unbatchedLimit;
+    return settings;
+}
+
+const char* BayesianAlgorithmName(int id) {
+    static const char* const kNames[] = {
+        "QNL_ALG_BN_CLUSTERING",
+        "QNL_ALG_BN_LOGIC_SAMPLING",
+        "QNL_ALG_BN_POLYTREE",
+        "QNL_ALG_BN_LIKELIHOOD_WEIGHTING",
+        "QNL_ALG_BN_IMPORTANCE_SAMPLING",
+        "QNL_ALG_BN_LIKELIHOOD_WEIGHTING_ALIAS",
+        "QNL_ALG_BN_BACKWARD_SAMPLING",
+        "QNL_ALG_BN_ADAPTIVE_IMPORTANCE",
+        "QNL_ALG_BN_PROPAGATED_IMPORTANCE",
+        "QNL_ALG_BN_MESSAGE_PASSING",
+        "QNL_ALG_BN_ELIMINATION_JOIN_TREE",
+        "QNL_ALG_BN_RELEVANCE_DECOMPOSITION",
+        "QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED",
+    };
+    if (id < 0 || id >= static_cast<int>(sizeof kNames / sizeof kNames[0])) return nullptr;
+    return kNames[id];
+}
+
+} // namespace quarn::detail
+
+namespace {
+
+QNL_nodeValue* ValueOf(const QNL_network& network, int handle) {
+    QNL_node* node = network.GetNode(handle);
+    return node != nullptr ? node->GetValue() : nullptr;
+}
+
+// The entry of the node's table at its parents' outcomes (as `parentOutcome` gives them, in
+// parent order, for the parents that give the table a dimension) and its own `outcome`. False
+// when the table does not fit the parents or an outcome is missing or out of range.
+template <typename ParentOutcome>
+bool TableEntry(const QNL_network& network, int handle, int outcome, ParentOutcome&& parentOutcome,
+                double& entry) {
+    QNL_node* node = network.GetNode(handle);
+    QNL_nodeDefinition* definition = node != nullptr ? node->GetDefinition() : nullptr;
+    const QNL_Dmatrix* table = definition != nullptr ? definition->GetMatrix() : nullptr;
+    if (table == nullptr || table->GetNumberOfDimensions() < 1) return false;
+    const QNL_intArray& parents = network.GetParents(handle);
+    const int own = table->GetNumberOfDimensions() - 1;
+    long long cell = 0;
+    int dim = 0;
+    for (int i = 0; i < parents.GetCount(); ++i) {
+        const QNL_node* parent = network.GetNode(parents[i]);
+        if (parent == nullptr || !QNL_IsTableParentType(parent->GetType())) continue;
+        if (dim >= own) return false;
+        const int k = parentOutcome(parents[i]);
+        if (k < 0 || k >= table->GetSizeOfDimension(dim)) return false;
+        cell += static_cast<long long>(k) * table->GetMultiplier(dim);
+        ++dim;
+    }
+    if (dim != own || outcome < 0 || outcome >= table->GetSizeOfDimension(own)) return false;
+    cell += static_cast<long long>(outcome) * table->GetMultiplier(own);
+    if (cell >= table->GetSize()) return false;
+    entry = table->Subscript(static_cast<int>(cell));
+    return true;
+}
+
+int ObservedOutcome(const QNL_network& network, int handle) {
+    const QNL_nodeValue* value = ValueOf(network, handle);
+    return value != nullptr && value->IsObserved() ? value->GetEvidence() : -1;
+}
+
+// Evidence that a node's own table rules out given its observed parents: the joint
+// probability of the evidence is 0, so no posterior exists. The reduction would drop such a
+// node as a lone observed record and lose the zero factor, so it is caught before.
+bool HasLocallyImpossibleEvidence(const QNL_network& network) {
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        const QNL_nodeValue* value = ValueOf(network, h);
+        if (value == nullptr || !value->IsObserved() ||
+            (value->GetFlags() & QNL_nodeValue::FLAG_MARKER))
+            continue;
+        if (!QNL_IsTableParentType(network.GetNode(h)->GetType())) continue;
+        double entry = 0.0;
+        const bool known = TableEntry(network, h, value->GetEvidence(), [&](int parent) {
+            return ObservedOutcome(network, parent);
+        }, entry);
+        if (known && entry == 0.0) return true;
+    }
+    return false;
+}
+
+// Puts the targets of a decomposition back on every exit: exactly the saved ones, or none
+// when the network had none.
+class TargetRestorer {
+public:
+    TargetRestorer(QNL_network& network, const std::vector<unsigned char>& saved)
+        : network(network), saved(saved) {}
+    TargetRestorer(const TargetRestorer&) = delete;
+    TargetRestorer& operator=(const TargetRestorer&) = delete;
+    ~TargetRestorer() {
+        network.ClearAllTargets();
+        for (std::size_t h = 0; h < saved.size(); ++h)
+            if (saved[h] != 0 && network.IsValidNodeHandle(static_cast<int>(h)))
+                network.SetTarget(static_cast<int>(h));
+    }
+
+private:
+    QNL_network& network;
+    const std::vector<unsigned char>& saved;
+};
+
+// The nodes of the network in parents-before-children order, walked from the last.
+std::vector<int> PendingChildrenFirst(QNL_network& network, const std::vector<unsigned char>& mask) {
+    const QNL_intArray order(network.GetOrderedNodes());
+    std::vector<int> pending;
+    pending.reserve(static_cast<std::size_t>(order.GetCount()));
+    for (int i = order.GetCount() - 1; i >= 0; --i) {
+        const int h = order[i];
+        if (h >= 0 && static_cast<std::size_t>(h) < mask.size() && mask[static_cast<std::size_t>(h)])
+            pending.push_back(h);
+    }
+    return pending;
+}
+
+} // namespace
+
+bool RunClustering(QNL_network& network, unsigned char* mask, std::uint64_t limit) {
+    try {
+        if (HasLocallyImpossibleEvidence(network)) {
+            network.InvalidateValues();
+            return true;
+        }
+        QNL_componentList components;
+        if (int r = QNL_relevance::Reduce(network, true, true, components)) {
+            QNL_errorHandler::Instance().LogError(r);
+            return false;
+        }
+        for (int i = 0; i < components.GetCount(); ++i) {
+            QNL_relevanceComponent* component = components[i];
+            if (component->GetNumberOfRecords() == 1) {
+                const QNL_relevanceNode* record = component->GetRecord(0);
+                record->StoreMarginal();
+                if (mask != nullptr && record->GetNodeHandle() >= 0)
+                    mask[record->GetNodeHandle()] = 0;
+            } else {
+                const QNL_graphView view(component);
+                QNL_clusteringJoinTree tree(view);
+                if (!tree.Update(mask, limit)) return false;
+            }
+            components.Destroy(i);
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+bool RunDefaultAlgorithm(QNL_network& network) {
+    if (RunClustering(network, nullptr, 0)) return true;
+    if (network.GetNumberOfTargets() == 1 ||
+        network.GetUserProperties().FindProperty("QNL_REL_DECOMP_DISABLE_FALLBACK") >= 0)
+        return false;
+    return RunRelevanceDecomposition(network);
+}
+
+void PrepareNodeMask(QNL_network& network, std::vector<unsigned char>& mask,
+                     std::vector<unsigned char>& saved) {
+    const int last = network.GetLastNode();
+    const bool targets = network.GetNumberOfTargets() > 0;
+    mask.assign(last >= 0 ? static_cast<std::size_t>(last) + 1 : 0, 0);
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+        mask[static_cast<std::size_t>(h)] = !targets || network.IsTarget(h) == 1 ? 1 : 0;
+    saved.clear();
+    if (targets) {
+        saved = mask;
+        network.ClearAllTargets();
+    }
+}
+
+bool SolveTargetBatch(QNL_network& network, unsigned char* mask, const int* batch, int count,
+                      std::uint64_t firstLimit, std::uint64_t splitLimit) {
+    if (count < 1) return true;
+    for (int i = 0; i < count; ++i)
+        network.SetTarget(batch[i]);
+    const bool ok = RunClustering(network, mask, count == 1 ? 0 : firstLimit);
+    for (int i = 0; i < count; ++i)
+        network.UnSetTarget(batch[i]);
+    if (ok) return true;
+    if (count == 1) return false;
+    const int half = count / 2;
+    return SolveTargetRange(network, mask, batch + half, count - half, splitLimit) &&
+           SolveTargetRange(network, mask, batch, half, splitLimit);
+}
+
+// Halving recurses at most log2(count) levels deep, whatever the shape of the graph.
+bool SolveTargetRange(QNL_network& network, unsigned char* mask, const int* list, int count,
+                      std::uint64_t limit) {
+    if (count < 1) return true;
+    if (count == 1) limit = 0;
+    int set = 0;
+    for (int i = 0; i < count; ++i)
+        if ((mask == nullptr || mask[list[i]] != 0) && network.SetTarget(list[i]) == 0) ++set;
+    if (set == 0) return true;
+    const bool ok = RunClustering(network, mask, limit);
+    network.ClearAllTargets();
+    if (ok || count < 2) return ok;
+    const int half = count / 2;
+    return SolveTargetRange(network, mask, list + half, count - half, limit) &&
+           SolveTargetRange(network, mask, list, half, limit);
+}
+
+bool RunRelevanceDecomposition(QNL_network& network) {
+    const quarn::detail::DecompositionSettings settings =
+        quarn::detail::ReadDecompositionSettings(network);
+    std::vector<unsigned char> saved;
+    try {
+        std::vector<unsigned char> mask;
+        const TargetRestorer restorer(network, saved);
+        PrepareNodeMask(network, mask, saved);
+        const std::vector<int> walk = PendingChildrenFirst(network, mask);
+        std::vector<int> batch;
+        batch.reserve(std::min(walk.size(), static_cast<std::size_t>(settings.batchSize)));
+        for (int h : walk) {
+            if (mask[static_cast<std::size_t>(h)] == 0) continue;
+            batch.push_back(h);
+            if (static_cast<int>(batch.size()) < settings.batchSize) continue;
+            if (!SolveTargetBatch(network, mask.data(), batch.data(),
+                                  static_cast<int>(batch.size()), settings.firstLimit,
+                                  settings.splitLimit))
+                return false;
+            batch.clear();
+        }
+        return batch.empty() ||
+               SolveTargetBatch(network, mask.data(), batch.data(), static_cast<int>(batch.size()),
+                                settings.firstLimit, settings.splitLimit);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+bool RunRelevanceDecompositionUnbatched(QNL_network& network) {
+    const std::uint64_t limit = quarn::detail::ReadDecompositionSettings(network).unbatchedLimit;
+    std::vector<unsigned char> saved;
+    try {
+        std::vector<unsigned char> mask;
+        const TargetRestorer restorer(network, saved);
+        PrepareNodeMask(network, mask, saved);
+        const std::vector<int> list = PendingChildrenFirst(network, mask);
+        return SolveTargetRange(network, mask.data(), list.data(), static_cast<int>(list.size()),
+                                limit);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+double ProbEvidenceByClustering(QNL_network& network) {
+    try {
+        QNL_componentList components;
+        if (int r = QNL_relevance::Reduce(network, true, false, components)) {
+            QNL_errorHandler::Instance().LogError(r);
+            return -1.0;
+        }
+        const int last = network.GetLastNode();
+        std::vector<unsigned char> unheld(last >= 0 ? static_cast<std::size_t>(last) + 1 : 0, 0);
+        for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+            const QNL_nodeValue* value = ValueOf(network, h);
+            if (value != nullptr && value->HasEvidence()) unheld[static_cast<std::size_t>(h)] = 1;
+        }
+
+        double p = 1.0;
+        for (int i = 0; i < components.GetCount(); ++i) {
+            QNL_relevanceComponent* component = components[i];
+            for (int r = 0; r < component->GetNumberOfRecords(); ++r) {
+                const int h = component->GetRecord(r)->GetNodeHandle();
+                if (h >= 0) unheld[static_cast<std::size_t>(h)] = 0;
+            }
+            if (component->GetNumberOfRecords() == 1) {
+                component->GetRecord(0)->StoreMarginal();
+            } else {
+                const QNL_graphView view(component);
+                QNL_clusteringJoinTree tree(view);
+                const double part = tree.ProbabilityOfEvidence();
+                if (!(part >= 0.0)) return part < 0.0 ? part : -1.0;
+                p *= part;
+            }
+            components.Destroy(i);
+        }
+
+        // Observed nodes that no component holds: every parent was observed and absorbed, so
+        // the node contributes its own table entry. A parent that only holds propagated
+        // evidence was summed into the node; its entry at the implied outcome counts too.
+        // A parent without any evidence leaves the entry undefined: the method gives up.
+        for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+            if (unheld[static_cast<std::size_t>(h)] == 0) continue;
+            const int e = ValueOf(network, h)->GetEvidence();
+            double entry = 0.0;
+            if (!TableEntry(network, h, e, [&](int parent) { return ObservedOutcome(network, parent); },
+                            entry))
+                return -1.0;
+            p *= entry;
+            const QNL_intArray& parents = network.GetParents(h);
+            for (int i = 0; i < parents.GetCount(); ++i) {
+                const QNL_nodeValue* value = ValueOf(network, parents[i]);
+                if (value == nullptr || value->HasEvidence() || !value->HasPropagatedEvidence())
+                    continue;
+                double implied = 0.0;
+                if (!TableEntry(network, parents[i], value->GetEvidence(),
+                                [&](int grandparent) { return ObservedOutcome(network, grandparent); },
+                                implied))
+                    return -1.0;
+                p *= implied;
+            }
+        }
+        return p;
+    } catch (const std::bad_alloc&) {
+        return -1.0;
+    }
+}

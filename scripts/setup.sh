@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, skipping those already present.
 set -euo pipefail
 
-packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libexpat1-dev)
+packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libexpat1-dev
+          openjdk-17-jdk-headless junit5)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -10,7 +10,6 @@
 #include "inference/graph_view.h"
 #include "inference/relevance.h"
 #include "model/dmatrix.h"
-#include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
@@ -40,8 +39,7 @@ namespace {
 
 // The property's value as an integer; `absent` when the network has no such property.
 int IntegerProperty(const QNL_network& network, const char* key, int absent) {
-    const QNL_userProperties& properties =
-        const_cast<QNL_network&>(network).GetUserProperties();
+    const QNL_userProperties& properties = const_cast<QNL_network&>(network).GetUserProperties();
     const int index = properties.FindProperty(key);
     if (index < 0) return absent;
     return LeadingInteger(properties.GetValue(index));
@@ -136,9 +134,9 @@ bool HasLocallyImpossibleEvidence(const QNL_network& network) {
             continue;
         if (!QNL_IsTableParentType(network.GetNode(h)->GetType())) continue;
         double entry = 0.0;
-        const bool known = TableEntry(network, h, value->GetEvidence(), [&](int parent) {
-            return ObservedOutcome(network, parent);
-        }, entry);
+        const bool known = TableEntry(
+            network, h, value->GetEvidence(),
+            [&](int parent) { return ObservedOutcome(network, parent); }, entry);
         if (known && entry == 0.0) return true;
     }
     return false;
@@ -164,14 +162,16 @@ private:
     const std::vector<unsigned char>& saved;
 };
 
-// The nodes of the network in parents-before-children order, walked from the last.
-std::vector<int> PendingChildrenFirst(QNL_network& network, const std::vector<unsigned char>& mask) {
+// The pending nodes, children before parents: the parents-first order walked from its end.
+std::vector<int> PendingChildrenFirst(QNL_network& network,
+                                      const std::vector<unsigned char>& mask) {
     const QNL_intArray order(network.GetOrderedNodes());
     std::vector<int> pending;
     pending.reserve(static_cast<std::size_t>(order.GetCount()));
     for (int i = order.GetCount() - 1; i >= 0; --i) {
         const int h = order[i];
-        if (h >= 0 && static_cast<std::size_t>(h) < mask.size() && mask[static_cast<std::size_t>(h)])
+        if (h >= 0 && static_cast<std::size_t>(h) < mask.size() &&
+            mask[static_cast<std::size_t>(h)])
             pending.push_back(h);
     }
     return pending;
@@ -185,11 +185,9 @@ bool RunClustering(QNL_network& network, unsigned char* mask, std::uint64_t limi
             network.InvalidateValues();
             return true;
         }
+        // A reduction that fails has logged why; the caller reports the failed update.
         QNL_componentList components;
-        if (int r = QNL_relevance::Reduce(network, true, true, components)) {
-            QNL_errorHandler::Instance().LogError(r);
-            return false;
-        }
+        if (QNL_relevance::Reduce(network, true, true, components) != 0) return false;
         for (int i = 0; i < components.GetCount(); ++i) {
             QNL_relevanceComponent* component = components[i];
             if (component->GetNumberOfRecords() == 1) {
@@ -310,17 +308,20 @@ bool RunRelevanceDecompositionUnbatched(QNL_network& network) {
 
 double ProbEvidenceByClustering(QNL_network& network) {
     try {
-        QNL_componentList components;
-        if (int r = QNL_relevance::Reduce(network, true, false, components)) {
-            QNL_errorHandler::Instance().LogError(r);
-            return -1.0;
-        }
         const int last = network.GetLastNode();
         std::vector<unsigned char> unheld(last >= 0 ? static_cast<std::size_t>(last) + 1 : 0, 0);
+        bool observed = false;
         for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
             const QNL_nodeValue* value = ValueOf(network, h);
-            if (value != nullptr && value->HasEvidence()) unheld[static_cast<std::size_t>(h)] = 1;
+            if (value == nullptr || !value->HasEvidence()) continue;
+            unheld[static_cast<std::size_t>(h)] = 1;
+            observed = true;
         }
+        // Nothing observed, nothing to weigh: no tree over the whole network is needed.
+        if (!observed) return 1.0;
+
+        QNL_componentList components;
+        if (QNL_relevance::Reduce(network, true, false, components) != 0) return -1.0;
 
         double p = 1.0;
         for (int i = 0; i < components.GetCount(); ++i) {
@@ -349,8 +350,9 @@ double ProbEvidenceByClustering(QNL_network& network) {
             if (unheld[static_cast<std::size_t>(h)] == 0) continue;
             const int e = ValueOf(network, h)->GetEvidence();
             double entry = 0.0;
-            if (!TableEntry(network, h, e, [&](int parent) { return ObservedOutcome(network, parent); },
-                            entry))
+            if (!TableEntry(
+                    network, h, e, [&](int parent) { return ObservedOutcome(network, parent); },
+                    entry))
                 return -1.0;
             p *= entry;
             const QNL_intArray& parents = network.GetParents(h);
@@ -359,9 +361,10 @@ double ProbEvidenceByClustering(QNL_network& network) {
                 if (value == nullptr || value->HasEvidence() || !value->HasPropagatedEvidence())
                     continue;
                 double implied = 0.0;
-                if (!TableEntry(network, parents[i], value->GetEvidence(),
-                                [&](int grandparent) { return ObservedOutcome(network, grandparent); },
-                                implied))
+                if (!TableEntry(
+                        network, parents[i], value->GetEvidence(),
+                        [&](int grandparent) { return ObservedOutcome(network, grandparent); },
+                        implied))
                     return -1.0;
                 p *= implied;
             }

@@ -66,10 +66,10 @@ namespace quarn::detail {
 
 // The decomposition's settings from the network's user properties.
 struct DecompositionSettings {
-    int batchSize = 32;                      // "QNL_REL_DECOMP_THRESHOLD"
-    std::uint64_t firstLimit = 0;            // first attempt of a batch
-    std::uint64_t splitLimit = 65536;        // smaller attempts of identifier 11
-    std::uint64_t unbatchedLimit = 65536;    // every attempt of identifier 12
+    int batchSize = 32;                   // "QNL_REL_DECOMP_THRESHOLD"
+    std::uint64_t firstLimit = 0;         // first attempt of a batch
+    std::uint64_t splitLimit = 65536;     // smaller attempts of identifier 11
+    std::uint64_t unbatchedLimit = 65536; // every attempt of identifier 12
 };
 DecompositionSettings ReadDecompositionSettings(const QNL_network& network);
 

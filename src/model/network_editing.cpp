@@ -241,17 +241,23 @@ int QNL_network::HasTestGroupCost(int node) const {
 // ---------------------------------------------------------------------------------------
 // Notifications.
 
+// With the automatic-update bit, a change that was acted on is followed by a belief update
+// whose result is not the notification's.
 int QNL_network::AfterStructureChange(int node, int kind) {
     if (!(notificationControl & NOTIFY_ON) || !(notificationMask & kind)) return 0;
-    return InvalidateFrom(node);
+    const int result = InvalidateFrom(node);
+    if (notificationControl & NOTIFY_AUTO_UPDATE) UpdateBeliefs();
+    return result;
 }
 
 int QNL_network::NotifyChange(int node, int kind) {
     if (kind == CHANGE_SHAPE) DropStaleEvidence(node);
     if (!(notificationControl & NOTIFY_ON) || (notificationMask & kind) != kind) return 0;
+    int result = 0;
     if (kind == CHANGE_OUTCOMES || kind == CHANGE_VALUES || kind == CHANGE_SHAPE)
-        return InvalidateFrom(node);
-    return 0;
+        result = InvalidateFrom(node);
+    if (notificationControl & NOTIFY_AUTO_UPDATE) UpdateBeliefs();
+    return result;
 }
 
 // Evidence on an outcome that a change of the outcome set removed would index past the

@@ -229,6 +229,8 @@ int QNL_network::NotifyEvidenceSet(int node) {
         result = PropagateEvidence(node);
     }
     if (metUtility) InvalidateDecisions();
+    // Evidence refused here is withdrawn by the value at once: nothing to update for.
+    if (result == 0 && (notificationControl & NOTIFY_AUTO_UPDATE)) UpdateBeliefs();
     return result;
 }
 
@@ -239,6 +241,7 @@ int QNL_network::NotifyEvidenceCleared(int node) {
     table[node].flags |= FLAG_CLEARING;
     int result = InvalidateFrom(node);
     table[node].flags &= ~FLAG_CLEARING;
+    if (notificationControl & NOTIFY_AUTO_UPDATE) UpdateBeliefs();
     return result;
 }
 

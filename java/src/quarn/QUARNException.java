@@ -1,0 +1,10 @@
+package quarn;
+
+/** The one exception the native library raises: every failure of a native method ends here. */
+public class QUARNException extends RuntimeException {
+    private static final long serialVersionUID = 1L;
+
+    public QUARNException(String message) {
+        super(message);
+    }
+}

@@ -1,0 +1,397 @@
+#include "jni/glue.h"
+
+#include "definitions/node_value.h"
+#include "model/double_array.h"
+#include "model/error_handler.h"
+#include "model/int_array.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+#include "model/string_array.h"
+
+#include <stdexcept>
+#include <vector>
+
+namespace quarn::detail {
+
+namespace {
+
+jfieldID nativePointerField = nullptr;
+
+// Deletes a local reference when the scope ends, so loops and early exits never pile up
+// references in the caller's frame.
+class LocalRef {
+public:
+    LocalRef(JNIEnv* env, jobject object) : env(env), object(object) {}
+    LocalRef(const LocalRef&) = delete;
+    LocalRef& operator=(const LocalRef&) = delete;
+    ~LocalRef() {
+        if (object != nullptr) env->DeleteLocalRef(object);
+    }
+    jobject get() const { return object; }
+
+private:
+    JNIEnv* env;
+    jobject object;
+};
+
+bool IsContinuation(unsigned char byte) {
+    return (byte & 0xC0) == 0x80;
+}
+
+// Decodes one code point of library text at text[i]; a byte that does not start a
+// well-formed UTF-8 sequence stands for itself (Latin-1).
+char32_t DecodeOne(const unsigned char* text, std::size_t length, std::size_t& i) {
+    const unsigned char b0 = text[i];
+    if (b0 < 0x80) {
+        ++i;
+        return b0;
+    }
+    auto has = [&](std::size_t n) { return length - i >= n; };
+    if (b0 >= 0xC2 && b0 <= 0xDF && has(2) && IsContinuation(text[i + 1])) {
+        char32_t cp = (char32_t(b0 & 0x1F) << 6) | (text[i + 1] & 0x3F);
+        i += 2;
+        return cp;
+    }
+    if (b0 >= 0xE0 && b0 <= 0xEF && has(3)) {
+        const unsigned char b1 = text[i + 1];
+        const unsigned char low = b0 == 0xE0 ? 0xA0 : 0x80;
+        const unsigned char high = b0 == 0xED ? 0x9F : 0xBF; // no encoded surrogates
+        if (b1 >= low && b1 <= high && IsContinuation(text[i + 2])) {
+            char32_t cp =
+                (char32_t(b0 & 0x0F) << 12) | (char32_t(b1 & 0x3F) << 6) | (text[i + 2] & 0x3F);
+            i += 3;
+            return cp;
+        }
+    }
+    if (b0 >= 0xF0 && b0 <= 0xF4 && has(4)) {
+        const unsigned char b1 = text[i + 1];
+        const unsigned char low = b0 == 0xF0 ? 0x90 : 0x80;
+        const unsigned char high = b0 == 0xF4 ? 0x8F : 0xBF;
+        if (b1 >= low && b1 <= high && IsContinuation(text[i + 2]) && IsContinuation(text[i + 3])) {
+            char32_t cp = (char32_t(b0 & 0x07) << 18) | (char32_t(b1 & 0x3F) << 12) |
+                          (char32_t(text[i + 2] & 0x3F) << 6) | (text[i + 3] & 0x3F);
+            i += 4;
+            return cp;
+        }
+    }
+    ++i;
+    return b0;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+std::string OutcomeCountText(int count) {
+    std::string text;
+    AppendInt(text, count - 1);
+    return text;
+}
+
+} // namespace
+
+void SetNativePointerField(jfieldID field) {
+    nativePointerField = field;
+}
+
+void CheckPending(JNIEnv* env) {
+    if (env->ExceptionCheck()) throw JavaExceptionPending{};
+}
+
+jlong GetNativePointer(JNIEnv* env, jobject object) {
+    if (nativePointerField == nullptr)
+        throw std::runtime_error("The native library is not initialised: quarn.Wrapper was not "
+                                 "loaded");
+    if (object == nullptr) throw std::invalid_argument("The host object must not be null");
+    const jlong address = env->GetLongField(object, nativePointerField);
+    if (address == 0)
+        throw std::invalid_argument("The native object does not exist (it was deleted or "
+                                    "never created)");
+    return address;
+}
+
+QNL_network& NetworkOf(JNIEnv* env, jobject network) {
+    return *reinterpret_cast<QNL_network*>(GetNativePointer(env, network));
+}
+
+QNL_network& GetNetworkOfWrapper(JNIEnv* env, jobject object) {
+    if (object == nullptr) throw std::invalid_argument("The host object must not be null");
+    LocalRef type(env, env->GetObjectClass(object));
+    jfieldID field = env->GetFieldID(static_cast<jclass>(type.get()), "net", "Lquarn/Network;");
+    CheckPending(env);
+    LocalRef network(env, env->GetObjectField(object, field));
+    if (network.get() == nullptr)
+        throw std::invalid_argument("The object is not attached to a network");
+    return NetworkOf(env, network.get());
+}
+
+jobject NewJavaNetwork(JNIEnv* env) {
+    LocalRef type(env, env->FindClass("quarn/Network"));
+    CheckPending(env);
+    jmethodID constructor = env->GetMethodID(static_cast<jclass>(type.get()), "<init>", "()V");
+    CheckPending(env);
+    jobject network = env->NewObject(static_cast<jclass>(type.get()), constructor);
+    CheckPending(env);
+    return network;
+}
+
+std::u16string LibraryTextToUtf16(const char* text) {
+    std::u16string out;
+    if (text == nullptr) return out;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    const std::size_t length = std::char_traits<char>::length(text);
+    for (std::size_t i = 0; i < length;) {
+        const char32_t cp = DecodeOne(bytes, length, i);
+        if (cp >= 0x10000) {
+            out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(cp);
+        }
+    }
+    return out;
+}
+
+std::string Utf16ToLibraryText(const char16_t* units, std::size_t length) {
+    std::string out;
+    out.reserve(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        char32_t cp = units[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < length && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD; // a lone surrogate has no UTF-8 form
+        }
+        AppendUtf8(out, cp);
+    }
+    return out;
+}
+
+std::string ToModifiedUtf8(const std::string& text) {
+    const std::u16string units = LibraryTextToUtf16(text.c_str());
+    std::string out;
+    out.reserve(units.size());
+    for (char16_t unit : units) {
+        if (unit == 0) {
+            out += static_cast<char>(0xC0);
+            out += static_cast<char>(0x80);
+        } else if (unit < 0x80) {
+            out += static_cast<char>(unit);
+        } else if (unit < 0x800) {
+            out += static_cast<char>(0xC0 | (unit >> 6));
+            out += static_cast<char>(0x80 | (unit & 0x3F));
+        } else { // surrogates are encoded one by one, as modified UTF-8 wants
+            out += static_cast<char>(0xE0 | (unit >> 12));
+            out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (unit & 0x3F));
+        }
+    }
+    return out;
+}
+
+jstring TextToJava(JNIEnv* env, const char* text) {
+    const std::u16string units = LibraryTextToUtf16(text);
+    jstring result = env->NewString(reinterpret_cast<const jchar*>(units.data()),
+                                    static_cast<jsize>(units.size()));
+    CheckPending(env);
+    return result;
+}
+
+UtfString::UtfString(JNIEnv* env, jstring string, const char* argument) {
+    if (string == nullptr)
+        throw std::invalid_argument(std::string("Argument '") + argument + "' must not be null");
+    const jsize length = env->GetStringLength(string);
+    std::u16string units(static_cast<std::size_t>(length), u'\0');
+    env->GetStringRegion(string, 0, length, reinterpret_cast<jchar*>(units.data()));
+    CheckPending(env);
+    if (units.find(u'\0') != std::u16string::npos)
+        throw std::invalid_argument(std::string("Argument '") + argument +
+                                    "' must not contain the character U+0000");
+    text = Utf16ToLibraryText(units.data(), units.size());
+}
+
+jintArray IntArrayToJava(JNIEnv* env, const QNL_intArray& items) {
+    const int count = items.GetCount();
+    jintArray result = env->NewIntArray(count);
+    CheckPending(env);
+    if (count > 0) env->SetIntArrayRegion(result, 0, count, items.Items());
+    return result;
+}
+
+jdoubleArray DoubleArrayToJava(JNIEnv* env, const double* items, int count) {
+    jdoubleArray result = env->NewDoubleArray(count);
+    CheckPending(env);
+    if (count > 0) env->SetDoubleArrayRegion(result, 0, count, items);
+    return result;
+}
+
+jdoubleArray DoubleArrayToJava(JNIEnv* env, const QNL_doubleArray& items) {
+    return DoubleArrayToJava(env, items.Items(), items.GetCount());
+}
+
+namespace {
+
+// A String[] of count elements, element i = text(i).
+template <typename TextAt> jobjectArray TextsToJava(JNIEnv* env, int count, TextAt&& text) {
+    LocalRef type(env, env->FindClass("java/lang/String"));
+    CheckPending(env);
+    jobjectArray result = env->NewObjectArray(count, static_cast<jclass>(type.get()), nullptr);
+    CheckPending(env);
+    for (int i = 0; i < count; ++i) {
+        LocalRef element(env, TextToJava(env, text(i)));
+        env->SetObjectArrayElement(result, i, element.get());
+        CheckPending(env);
+    }
+    return result;
+}
+
+} // namespace
+
+jobjectArray StringArrayToJava(JNIEnv* env, const QNL_stringArray& items) {
+    return TextsToJava(env, items.GetCount(), [&](int i) { return items.GetString(i); });
+}
+
+jobjectArray EmptyStringArray(JNIEnv* env) {
+    return TextsToJava(env, 0, [](int) { return ""; });
+}
+
+jobjectArray NodeIdsToJava(JNIEnv* env, const QNL_network& network, const QNL_intArray& nodes) {
+    return TextsToJava(env, nodes.GetCount(),
+                       [&](int i) { return NodeIdText(network.GetNode(nodes[i])); });
+}
+
+const char* NodeIdText(const QNL_node* node) {
+    const char* id = node != nullptr ? node->GetId() : nullptr;
+    return id != nullptr ? id : "";
+}
+
+void AppendInt(std::string& text, int value) {
+    text += std::to_string(value);
+}
+
+QNL_node* ValidateNodeHandle(const QNL_network& network, int handle) {
+    QNL_node* node = network.GetNode(handle);
+    if (node == nullptr) {
+        std::string message = "Invalid node handle: ";
+        AppendInt(message, handle);
+        throw std::invalid_argument(message);
+    }
+    return node;
+}
+
+int ResolveNodeId(JNIEnv* env, const QNL_network& network, jstring id) {
+    const UtfString text(env, id, "node id");
+    const int handle = network.FindNode(text.c_str());
+    if (handle < 0) throw std::invalid_argument("Invalid node id: " + text.str());
+    return handle;
+}
+
+QNL_node* ValidateOutcomeIndex(const QNL_network& network, int node, int outcome) {
+    QNL_node* target = ValidateNodeHandle(network, node);
+    const QNL_nodeDefinition* definition = target->GetDefinition();
+    const int count = definition != nullptr ? definition->GetNumberOfOutcomes() : 0;
+    if (outcome < 0 || outcome >= count) {
+        std::string message = "Invalid outcome index ";
+        AppendInt(message, outcome);
+        message += " for node '";
+        message += NodeIdText(target);
+        message += "', valid indices are 0..";
+        message += OutcomeCountText(count);
+        throw std::invalid_argument(message);
+    }
+    return target;
+}
+
+int ResolveOutcomeId(JNIEnv* env, const QNL_network& network, int node, jstring id) {
+    QNL_node* target = ValidateNodeHandle(network, node);
+    const UtfString text(env, id, "outcome id");
+    const QNL_nodeDefinition* definition = target->GetDefinition();
+    const QNL_idArray* ids = definition != nullptr ? definition->GetOutcomeIds() : nullptr;
+    const int position = ids != nullptr ? ids->FindPosition(text.c_str()) : -2;
+    if (position < 0)
+        throw std::invalid_argument("Invalid outcome identifier '" + text.str() + "' for node '" +
+                                    NodeIdText(target) + "'");
+    return position;
+}
+
+void ValidateIdentifier(JNIEnv* env, jstring id) {
+    const UtfString text(env, id, "id");
+    const std::string& s = text.str();
+    auto letter = [](unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    bool valid = !s.empty() && letter(static_cast<unsigned char>(s[0]));
+    for (std::size_t i = 1; valid && i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        valid = letter(c) || (c >= '0' && c <= '9') || c == '_';
+    }
+    if (!valid)
+        throw std::invalid_argument("Identifier '" + s +
+                                    "' is invalid - it should start with a letter and contain "
+                                    "only letters, digits and underscores");
+}
+
+void ValidateArray(jarray array, const char* argument) {
+    if (array == nullptr)
+        throw std::invalid_argument(std::string("Argument '") + argument + "' must not be null");
+}
+
+void ThrowQuarnError(JNIEnv* env, int code, const char* operation) {
+    if (env->ExceptionCheck()) return;
+    std::string message = "QUARN error ";
+    AppendInt(message, code);
+    message += " in function ";
+    message += operation;
+    QNL_errorHandler& log = QNL_errorHandler::Instance();
+    const int entries = log.GetNumberOfErrors();
+    if (entries > 0) {
+        message += ". Logged information: ";
+        for (int i = 0; i < entries; ++i) {
+            const char* text = log.GetMessage(i);
+            if (text != nullptr) message += text;
+            message += '\n';
+        }
+        log.Flush();
+    }
+    ThrowJavaException(env, message.c_str());
+}
+
+void ReportError(JNIEnv* env, int code, const char* operation) {
+    ThrowQuarnError(env, code, operation);
+    throw JavaExceptionPending{};
+}
+
+void ThrowJavaException(JNIEnv* env, const std::exception& error) {
+    ThrowJavaException(env, error.what());
+}
+
+void ThrowJavaException(JNIEnv* env, const char* message) {
+    if (env->ExceptionCheck()) return;
+    jclass type = env->FindClass("quarn/QUARNException");
+    if (type == nullptr) return; // FindClass left its own error pending
+    std::string text;
+    try {
+        text = ToModifiedUtf8(message != nullptr ? message : "");
+    } catch (...) {
+        text = "Out of memory while reporting an error";
+    }
+    env->ThrowNew(type, text.c_str());
+    env->DeleteLocalRef(type);
+}
+
+} // namespace quarn::detail

@@ -1,0 +1,288 @@
+// Belief updating: the choice of the inference path from the node types, the Bayesian
+// algorithm of the current identifier, and the probability of the evidence.
+
+#include "model/network.h"
+
+#include "definitions/node_value.h"
+#include "inference/bayesian_algorithms.h"
+#include "model/dmatrix.h"
+#include "model/error_handler.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+enum UpdatePathKind {
+    PATH_BAYESIAN,
+    PATH_INFLUENCE_DIAGRAM,
+    PATH_HYBRID,
+    PATH_EQUATION,
+    PATH_TEMPORAL,
+};
+
+int NotAvailable(const std::string& what) {
+    return QNL_errorHandler::Instance().LogError(-2, what + " is not available");
+}
+
+bool IsHybridType(int type) {
+    return type == QNL_TYPE_DCHILDHPARENT || type == QNL_TYPE_DISTRIBUTION ||
+           type == QNL_TYPE_HEQUATION;
+}
+
+bool IsEquationType(int type) {
+    return type == QNL_TYPE_EQUATION || type == QNL_TYPE_EQUATION_SCC;
+}
+
+} // namespace
+
+int QNL_network::SetDefaultBNAlgorithm(int id) {
+    if (id >= QNL_ALG_BN_CLUSTERING && id <= QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED)
+        bayesianAlgorithm = id;
+    return id;
+}
+
+int QNL_network::SetDefaultIDAlgorithm(int id) {
+    if (id >= 0 && id <= 1) influenceDiagramAlgorithm = id;
+    return id;
+}
+
+int QNL_network::SetDefaultHBNAlgorithm(int id) {
+    if (id >= 13 && id <= 16) hybridAlgorithm = id;
+    return id;
+}
+
+// The first node in slot order that passes one of the tests decides, the tests tried in
+// this order for each node.
+int QNL_network::UpdatePath() const {
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+        const int type = table[h].node->GetType();
+        if (type & (QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY)) return PATH_INFLUENCE_DIAGRAM;
+        if (IsHybridType(type)) return PATH_HYBRID;
+        if (IsEquationType(type)) return PATH_EQUATION;
+        if (table[h].temporalType == 3) return PATH_TEMPORAL;
+    }
+    return PATH_BAYESIAN;
+}
+
+int QNL_network::UpdateBeliefs() {
+    // An update never sets off another one through the automatic-update bit, whatever the
+    // algorithm edits while it runs.
+    const int automatic = notificationControl & NOTIFY_AUTO_UPDATE;
+    notificationControl &= ~NOTIFY_AUTO_UPDATE;
+    int result;
+    switch (nodeCount == 0 ? PATH_BAYESIAN : UpdatePath()) {
+    case PATH_INFLUENCE_DIAGRAM:
+        result = UpdateInfluenceDiagram();
+        break;
+    case PATH_HYBRID:
+        result = UpdateHybrid();
+        break;
+    case PATH_EQUATION:
+        result = NotAvailable("The equation network solver");
+        break;
+    case PATH_TEMPORAL:
+        result = NotAvailable("Belief updating of temporal networks");
+        break;
+    default:
+        result = CallBNAlgorithm();
+        break;
+    }
+    notificationControl = (notificationControl & ~NOTIFY_AUTO_UPDATE) | automatic;
+    return result;
+}
+
+int QNL_network::UpdateInfluenceDiagram() {
+    switch (influenceDiagramAlgorithm) {
+    case 0:
+        return NotAvailable("Influence diagram algorithm 0 (policy evaluation)");
+    case 1:
+        return NotAvailable("Influence diagram algorithm 1 (best policy)");
+    default:
+        return QNL_errorHandler::Instance().LogError(-2, "Unknown influence diagram algorithm");
+    }
+}
+
+int QNL_network::UpdateHybrid() {
+    switch (hybridAlgorithm) {
+    case 13:
+        return NotAvailable("Hybrid algorithm 13 (propagated importance sampling)");
+    case 14:
+        return NotAvailable("Hybrid algorithm 14 (likelihood weighting)");
+    case 15:
+        return NotAvailable("Hybrid algorithm 15 (message passing)");
+    case 16:
+        return NotAvailable("Hybrid algorithm 16 (logic sampling)");
+    default:
+        return QNL_errorHandler::Instance().LogError(-2, "Unknown hybrid algorithm");
+    }
+}
+
+int QNL_network::CallBNAlgorithm() {
+    bool solved;
+    switch (bayesianAlgorithm) {
+    case QNL_ALG_BN_CLUSTERING:
+        solved = RunDefaultAlgorithm(*this);
+        break;
+    case QNL_ALG_BN_RELEVANCE_DECOMPOSITION:
+        solved = RunRelevanceDecomposition(*this);
+        break;
+    case QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED:
+        solved = RunRelevanceDecompositionUnbatched(*this);
+        break;
+    case QNL_ALG_BN_LOGIC_SAMPLING:
+    case QNL_ALG_BN_POLYTREE:
+    case QNL_ALG_BN_LIKELIHOOD_WEIGHTING:
+    case QNL_ALG_BN_IMPORTANCE_SAMPLING:
+    case QNL_ALG_BN_LIKELIHOOD_WEIGHTING_ALIAS:
+    case QNL_ALG_BN_BACKWARD_SAMPLING:
+    case QNL_ALG_BN_ADAPTIVE_IMPORTANCE:
+    case QNL_ALG_BN_PROPAGATED_IMPORTANCE:
+    case QNL_ALG_BN_MESSAGE_PASSING:
+    case QNL_ALG_BN_ELIMINATION_JOIN_TREE:
+        return NotAvailable(std::string("Algorithm ") +
+                            quarn::detail::BayesianAlgorithmName(bayesianAlgorithm) + " (" +
+                            std::to_string(bayesianAlgorithm) + ")");
+    default:
+        return QNL_errorHandler::Instance().LogError(-2, "Unknown Bayesian network algorithm");
+    }
+    if (solved) return 0;
+    return QNL_errorHandler::Instance().LogError(
+        -42, "Exact inference failed: a join tree exceeds its size limits or memory ran out");
+}
+
+bool QNL_network::CalcPropEvidence(double& result, bool chainRule) {
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+        if (table[h].temporalType == 3) {
+            NotAvailable("The probability of evidence of temporal networks");
+            return false;
+        }
+    }
+    std::vector<int> targets;
+    try {
+        targets.reserve(static_cast<std::size_t>(targetCount));
+    } catch (const std::bad_alloc&) {
+        QNL_errorHandler::Instance().LogError(-42);
+        return false;
+    }
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h))
+        if (table[h].flags & FLAG_TARGET) targets.push_back(h);
+
+    bool ok = false;
+    if (!chainRule && UpdatePath() == PATH_BAYESIAN) ok = PropEvidenceByClustering(result);
+    if (!ok) ok = PropEvidenceByChainRule(result);
+
+    ClearAllTargets();
+    for (int h : targets)
+        SetTarget(h);
+    return ok;
+}
+
+bool QNL_network::PropEvidenceByClustering(double& result) {
+    ClearAllTargets();
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+        const QNL_nodeValue* value = table[h].node->GetValue();
+        if (value == nullptr || !value->IsObserved()) continue;
+        const QNL_intArray& parents = table[h].parents;
+        for (int i = 0; i < parents.GetCount(); ++i)
+            if (!(table[parents[i]].flags & FLAG_TARGET)) SetTarget(parents[i]);
+    }
+    const double p = ProbEvidenceByClustering(*this);
+    if (!(p >= 0.0)) return false;
+    result = p;
+    return true;
+}
+
+// P(e1, ..., en) as the product of P(ei | e1, ..., ei-1), the evidence taken back and set
+// again node by node in topological order. Whatever happens on the way, every withdrawn
+// evidence is set again before the method returns (quietly where the normal path did not
+// reach it, then propagated once), and the notification settings are as they were.
+bool QNL_network::PropEvidenceByChainRule(double& result) {
+    const int control = notificationControl;
+    const int mask = notificationMask;
+    std::vector<std::pair<int, int>> saved;
+    std::vector<int> order;
+    try {
+        const QNL_intArray& ordered = GetOrderedNodes();
+        order.assign(ordered.Items(), ordered.Items() + ordered.GetCount());
+        saved.reserve(order.size());
+    } catch (const std::bad_alloc&) {
+        QNL_errorHandler::Instance().LogError(-42);
+        return false;
+    }
+
+    notificationControl = control & ~(NOTIFY_ON | NOTIFY_AUTO_UPDATE);
+    for (int h : order) {
+        QNL_nodeValue* value = table[h].node->GetValue();
+        if (value == nullptr || !value->IsObserved()) continue;
+        if (value->HasEvidence()) {
+            saved.emplace_back(h, value->GetEvidence());
+            value->ClearEvidence();
+        }
+        if (value->HasPropagatedEvidence()) value->ClearPropagatedEvidence();
+        value->SetValidFlag(false);
+    }
+    ClearAllTargets();
+    notificationControl = control & ~NOTIFY_AUTO_UPDATE;
+
+    double p = 1.0;
+    bool ok = true;
+    std::size_t next = 0;
+    for (; next < saved.size(); ++next) {
+        const auto [h, e] = saved[next];
+        QNL_nodeValue* value = table[h].node->GetValue();
+        if (value->HasPropagatedEvidence()) {
+            // Implied by the evidence before it: a factor of 1, or of 0 when another outcome
+            // is implied. It becomes user evidence again either way.
+            if (value->GetEvidence() != e) {
+                p = 0.0;
+                break;
+            }
+            if (value->SetEvidence(e) != 0) {
+                ok = false;
+                break;
+            }
+            continue;
+        }
+        SetTarget(h);
+        InvalidateValues();
+        const int updated = UpdateBeliefs();
+        ClearAllTargets();
+        double posterior = -1.0;
+        QNL_Dmatrix* beliefs = value->GetMatrix();
+        if (updated == 0 && value->IsValueValid() && beliefs != nullptr && e < beliefs->GetSize())
+            posterior = beliefs->Subscript(e);
+        if (!(posterior >= 0.0)) {
+            ok = false;
+            break;
+        }
+        p *= posterior;
+        if (p == 0.0) break;
+        if (value->SetEvidence(e) != 0) {
+            ok = false;
+            break;
+        }
+    }
+
+    notificationControl = control & ~(NOTIFY_ON | NOTIFY_AUTO_UPDATE);
+    int firstQuiet = -1;
+    for (std::size_t k = next; k < saved.size(); ++k) {
+        const auto [h, e] = saved[k];
+        QNL_nodeValue* value = table[h].node->GetValue();
+        if (value->HasEvidence()) continue;
+        if (value->HasPropagatedEvidence()) value->ClearPropagatedEvidence();
+        value->SetEvidence(e);
+        if (firstQuiet < 0) firstQuiet = h;
+    }
+    notificationControl = control;
+    notificationMask = mask;
+    if (firstQuiet >= 0) InvalidateFrom(firstQuiet);
+    InvalidateValues();
+    ClearAllTargets();
+    result = ok ? p : -1.0;
+    return ok;
+}

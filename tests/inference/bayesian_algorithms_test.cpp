@@ -1,0 +1,423 @@
+#include "inference/bayesian_algorithms.h"
+
+#include "definitions/node_value.h"
+#include "model/double_array.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+#include "model/node_info.h"
+#include "support/oracle.h"
+#include "support/random_network.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace {
+
+QNL_nodeValue& ValueOf(const QNL_network& network, int handle) {
+    return *network.GetNode(handle)->GetValue();
+}
+
+std::vector<double> Beliefs(const QNL_network& network, int handle) {
+    QNL_nodeValue& value = ValueOf(network, handle);
+    const QNL_Dmatrix* matrix = value.GetMatrix();
+    std::vector<double> out;
+    for (int k = 0; k < matrix->GetSize(); ++k)
+        out.push_back(matrix->Subscript(k));
+    return out;
+}
+
+std::vector<int> Targets(const QNL_network& network) {
+    std::vector<int> out;
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+        if (network.IsTarget(h) == 1) out.push_back(h);
+    return out;
+}
+
+void InvalidateAll(QNL_network& network) {
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+        if (!ValueOf(network, h).IsObserved()) ValueOf(network, h).SetValidFlag(false);
+}
+
+// Every node in `nodes` (every unobserved node when empty) holds the enumerated posterior.
+void ExpectOracle(const QNL_network& network, const std::string& label,
+                  std::vector<int> nodes = {}) {
+    const quarn_test::Enumeration expected = quarn_test::Enumerate(network);
+    ASSERT_TRUE(expected.ok) << expected.error;
+    if (nodes.empty())
+        for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+            if (!ValueOf(network, h).IsObserved()) nodes.push_back(h);
+    for (int h : nodes) {
+        ASSERT_TRUE(ValueOf(network, h).IsValueValid()) << label << " node " << h;
+        const std::vector<double> got = Beliefs(network, h);
+        const std::vector<double>& want = expected.Posterior(h);
+        ASSERT_EQ(got.size(), want.size()) << label << " node " << h;
+        for (std::size_t k = 0; k < want.size(); ++k)
+            EXPECT_NEAR(got[k], want[k], 1e-9) << label << " node " << h << " outcome " << k;
+    }
+}
+
+void SetProperty(QNL_network& network, const char* key, const char* value) {
+    ASSERT_EQ(network.GetUserProperties().AddProperty(key, value), 0);
+}
+
+// A rows x columns grid of four-outcome nodes, parents above and to the left: its join tree
+// needs cliques far beyond the default cap.
+std::vector<int> BuildWideGrid(QNL_network& network, int rows, int columns) {
+    quarn_test::TestRandom random(77);
+    std::vector<int> h;
+    for (int i = 0; i < rows * columns; ++i) {
+        h.push_back(network.AddNode(QNL_TYPE_CPT, ("g" + std::to_string(i)).c_str()));
+        network.GetNode(h.back())->GetDefinition()->SetNumberOfOutcomes(4);
+    }
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c) {
+            const int cell = h[static_cast<std::size_t>(r * columns + c)];
+            if (r > 0) network.AddArc(h[static_cast<std::size_t>((r - 1) * columns + c)], cell);
+            if (c > 0) network.AddArc(h[static_cast<std::size_t>(r * columns + c - 1)], cell);
+        }
+    for (int cell : h) {
+        QNL_nodeDefinition* definition = network.GetNode(cell)->GetDefinition();
+        QNL_doubleArray values;
+        values.SetSize(definition->GetMatrix()->GetSize());
+        for (int start = 0; start < values.GetSize(); start += 4) {
+            double sum = 0.0;
+            for (int k = 0; k < 4; ++k)
+                sum += values[start + k] = 0.1 + random.Uniform();
+            for (int k = 0; k < 4; ++k)
+                values[start + k] /= sum;
+        }
+        definition->SetDefinition(values);
+    }
+    return h;
+}
+
+// Y with ten binary parents: the family clique weighs 2^11.
+struct WideFamily {
+    std::vector<int> parents;
+    int child = -1;
+};
+
+WideFamily BuildWideFamily(QNL_network& network) {
+    WideFamily family;
+    for (int i = 0; i < 10; ++i)
+        family.parents.push_back(quarn_test::AddBinaryNode(
+            network, ("X" + std::to_string(i)).c_str(), {}, {0.1 + 0.07 * i}));
+    std::vector<double> pTrue;
+    for (int c = 0; c < 1024; ++c)
+        pTrue.push_back(0.05 + 0.9 * ((c * 37) % 101) / 100.0);
+    family.child = quarn_test::AddBinaryNode(network, "Y", family.parents, pTrue);
+    return family;
+}
+
+} // namespace
+
+TEST(DecompositionSettingsTest, PropertyValuesReadAsLeadingIntegers) {
+    using quarn::detail::LeadingInteger;
+    EXPECT_EQ(LeadingInteger("32"), 32);
+    EXPECT_EQ(LeadingInteger("  7 nodes"), 7);
+    EXPECT_EQ(LeadingInteger("+12"), 12);
+    EXPECT_EQ(LeadingInteger("-5"), -5);
+    EXPECT_EQ(LeadingInteger("many"), 0);
+    EXPECT_EQ(LeadingInteger(""), 0);
+    EXPECT_EQ(LeadingInteger(nullptr), 0);
+    EXPECT_EQ(LeadingInteger("123456789012345678901234567890"), INT_MAX);
+    EXPECT_EQ(LeadingInteger("-99999999999"), INT_MIN);
+}
+
+TEST(DecompositionSettingsTest, DefaultsAndRules) {
+    QNL_network network;
+    quarn::detail::DecompositionSettings s = quarn::detail::ReadDecompositionSettings(network);
+    EXPECT_EQ(s.batchSize, 32);
+    EXPECT_EQ(s.firstLimit, 0u);
+    EXPECT_EQ(s.splitLimit, 65536u);
+    EXPECT_EQ(s.unbatchedLimit, 65536u);
+
+    for (const char* text : {"0", "text", "-3"}) {
+        SetProperty(network, "QNL_REL_DECOMP_THRESHOLD", text);
+        EXPECT_EQ(quarn::detail::ReadDecompositionSettings(network).batchSize, 32) << text;
+    }
+    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD", "5");
+    EXPECT_EQ(quarn::detail::ReadDecompositionSettings(network).batchSize, 5);
+
+    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD2", "1000");
+    s = quarn::detail::ReadDecompositionSettings(network);
+    EXPECT_EQ(s.firstLimit, 0u);
+    EXPECT_EQ(s.splitLimit, 1000u);
+    EXPECT_EQ(s.unbatchedLimit, 1000u);
+
+    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD3", "500");
+    s = quarn::detail::ReadDecompositionSettings(network);
+    EXPECT_EQ(s.firstLimit, 500u);
+    EXPECT_EQ(s.splitLimit, 500u);
+    EXPECT_EQ(s.unbatchedLimit, 1000u);
+
+    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD3", "0");
+    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD2", "-1");
+    s = quarn::detail::ReadDecompositionSettings(network);
+    EXPECT_EQ(s.firstLimit, 0u);
+    EXPECT_EQ(s.splitLimit, 65536u);
+    EXPECT_EQ(s.unbatchedLimit, 65536u);
+}
+
+TEST(BayesianAlgorithmNamesTest, IdentifiersHaveTheirNames) {
+    EXPECT_STREQ(quarn::detail::BayesianAlgorithmName(QNL_ALG_BN_CLUSTERING),
+                 "QNL_ALG_BN_CLUSTERING");
+    EXPECT_STREQ(quarn::detail::BayesianAlgorithmName(QNL_ALG_BN_ELIMINATION_JOIN_TREE),
+                 "QNL_ALG_BN_ELIMINATION_JOIN_TREE");
+    EXPECT_STREQ(quarn::detail::BayesianAlgorithmName(12),
+                 "QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED");
+    EXPECT_EQ(quarn::detail::BayesianAlgorithmName(13), nullptr);
+    EXPECT_EQ(quarn::detail::BayesianAlgorithmName(-1), nullptr);
+}
+
+class BayesianDriverTest : public ::testing::Test {
+protected:
+    QNL_network network;
+};
+
+TEST_F(BayesianDriverTest, PendingMaskCoversTargetsOrEveryNode) {
+    const quarn_test::Sprinkler s = quarn_test::BuildSprinkler(network);
+    ASSERT_EQ(network.DeleteNode(s.sprinkler), 0);
+    std::vector<unsigned char> mask, saved;
+    PrepareNodeMask(network, mask, saved);
+    ASSERT_EQ(mask.size(), static_cast<std::size_t>(network.GetLastNode() + 1));
+    EXPECT_EQ(mask[static_cast<std::size_t>(s.cloudy)], 1);
+    EXPECT_EQ(mask[static_cast<std::size_t>(s.sprinkler)], 0); // a free slot
+    EXPECT_EQ(mask[static_cast<std::size_t>(s.wetGrass)], 1);
+    EXPECT_TRUE(saved.empty());
+
+    network.SetTarget(s.rain);
+    PrepareNodeMask(network, mask, saved);
+    EXPECT_EQ(mask[static_cast<std::size_t>(s.rain)], 1);
+    EXPECT_EQ(mask[static_cast<std::size_t>(s.cloudy)], 0);
+    EXPECT_EQ(saved, mask);
+    EXPECT_EQ(network.GetNumberOfTargets(), 0);
+}
+
+TEST_F(BayesianDriverTest, SingleNodeComponentsStoreTheirMarginals) {
+    std::vector<int> nodes;
+    for (int i = 0; i < 5; ++i)
+        nodes.push_back(quarn_test::AddBinaryNode(network, ("A" + std::to_string(i)).c_str(), {},
+                                                  {0.1 + 0.2 * i}));
+    std::vector<unsigned char> mask(nodes.size(), 1);
+    ASSERT_TRUE(RunClustering(network, mask.data(), 1)); // no tree is built, so no limit bites
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        EXPECT_TRUE(ValueOf(network, nodes[i]).IsValueValid());
+        EXPECT_NEAR(Beliefs(network, nodes[i])[0], 0.1 + 0.2 * static_cast<double>(i), 1e-15);
+        EXPECT_EQ(mask[i], 0);
+    }
+}
+
+TEST_F(BayesianDriverTest, MaskedNonTargetsAreWrittenToo) {
+    const quarn_test::Sprinkler s = quarn_test::BuildSprinkler(network);
+    ValueOf(network, s.wetGrass).SetEvidence(0);
+    network.SetTarget(s.rain);
+    std::vector<unsigned char> mask(static_cast<std::size_t>(network.GetLastNode() + 1), 0);
+    mask[static_cast<std::size_t>(s.sprinkler)] = 1;
+    ASSERT_TRUE(RunClustering(network, mask.data(), 0));
+    EXPECT_EQ(mask[static_cast<std::size_t>(s.sprinkler)], 0);
+    ExpectOracle(network, "sprinkler", {s.rain, s.sprinkler});
+}
+
+TEST_F(BayesianDriverTest, FirstAttemptLimitDecidesWhetherTheWholeBatchFits) {
+    const WideFamily family = BuildWideFamily(network);
+    EXPECT_FALSE(RunClustering(network, nullptr, 500));
+    EXPECT_TRUE(RunClustering(network, nullptr, 0));
+    ExpectOracle(network, "wide family");
+}
+
+TEST_F(BayesianDriverTest, ThresholdThreeSplitsTheBatchAndStillAgrees) {
+    const WideFamily family = BuildWideFamily(network);
+    ValueOf(network, family.parents[3]).SetEvidence(1);
+    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD3", "500");
+    ASSERT_TRUE(RunRelevanceDecomposition(network));
+    ExpectOracle(network, "threshold3");
+    EXPECT_EQ(network.GetNumberOfTargets(), 0);
+
+    InvalidateAll(network);
+    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD2", "500");
+    ASSERT_TRUE(RunRelevanceDecompositionUnbatched(network));
+    ExpectOracle(network, "threshold2 unbatched");
+}
+
+TEST_F(BayesianDriverTest, DecompositionsAgreeWithClusteringAndKeepTargets) {
+    for (int round = 0; round < 80; ++round) {
+        QNL_network net;
+        quarn_test::RandomNetworkSpec spec;
+        spec.seed = 300 + static_cast<std::uint64_t>(round);
+        spec.nodes = 4 + round % 9;
+        spec.maxParents = 1 + round % 3;
+        spec.deterministicShare = round % 4 == 0 ? 0.3 : 0.0;
+        const std::vector<int> nodes = quarn_test::BuildRandomNetwork(net, spec);
+        quarn_test::SetPossibleEvidence(net, spec.seed * 5, round % 4);
+        std::vector<int> targets;
+        if (round % 3 == 1)
+            for (std::size_t i = 0; i < nodes.size(); i += 3) {
+                net.SetTarget(nodes[i]);
+                targets.push_back(nodes[i]);
+            }
+        // Tiny batches and limits force many batches and splits.
+        if (round % 2 == 0) {
+            net.GetUserProperties().AddProperty("QNL_REL_DECOMP_THRESHOLD", "2");
+            net.GetUserProperties().AddProperty("QNL_REL_DECOMP_THRESHOLD3", "8");
+        } else {
+            net.GetUserProperties().AddProperty("QNL_REL_DECOMP_THRESHOLD2", "4");
+        }
+        std::vector<int> wanted;
+        for (int h : targets)
+            if (!ValueOf(net, h).IsObserved()) wanted.push_back(h);
+        if (!targets.empty() && wanted.empty()) continue;
+        const std::string label = "round " + std::to_string(round);
+
+        ASSERT_TRUE(RunRelevanceDecomposition(net)) << label;
+        EXPECT_EQ(Targets(net), targets) << label;
+        ExpectOracle(net, label + " batched", wanted);
+
+        InvalidateAll(net);
+        ASSERT_TRUE(RunRelevanceDecompositionUnbatched(net)) << label;
+        EXPECT_EQ(Targets(net), targets) << label;
+        ExpectOracle(net, label + " unbatched", wanted);
+        if (HasFailure()) return;
+    }
+}
+
+TEST_F(BayesianDriverTest, OneTargetWhoseTreeFailsFailsWithoutFallback) {
+    const std::vector<int> grid = BuildWideGrid(network, 16, 16);
+    network.SetTarget(grid.back());
+    EXPECT_FALSE(RunDefaultAlgorithm(network));
+    EXPECT_EQ(Targets(network), std::vector<int>{grid.back()});
+    EXPECT_FALSE(ValueOf(network, grid.back()).IsValueValid());
+
+    // Two targets near the roots need only a small corner of the grid.
+    network.ClearAllTargets();
+    network.SetTarget(grid[0]);
+    network.SetTarget(grid[1]);
+    EXPECT_TRUE(RunDefaultAlgorithm(network));
+    EXPECT_TRUE(ValueOf(network, grid[1]).IsValueValid());
+}
+
+TEST_F(BayesianDriverTest, FailingSingleNodeBatchFailsTheDecomposition) {
+    const std::vector<int> grid = BuildWideGrid(network, 16, 16);
+    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD", "1");
+    network.SetTarget(grid.back());
+    network.SetTarget(grid[0]);
+    EXPECT_FALSE(RunRelevanceDecomposition(network));
+    EXPECT_EQ(Targets(network), (std::vector<int>{grid[0], grid.back()}));
+    EXPECT_FALSE(RunRelevanceDecompositionUnbatched(network));
+    EXPECT_EQ(Targets(network), (std::vector<int>{grid[0], grid.back()}));
+
+    SetProperty(network, "QNL_REL_DECOMP_DISABLE_FALLBACK", "");
+    EXPECT_FALSE(RunDefaultAlgorithm(network));
+}
+
+TEST_F(BayesianDriverTest, ImpossibleEvidenceLeavesBeliefsInvalid) {
+    int tried = 0;
+    for (int round = 0; round < 40; ++round) {
+        QNL_network net;
+        quarn_test::RandomNetworkSpec spec;
+        spec.seed = 700 + static_cast<std::uint64_t>(round);
+        spec.nodes = 3 + round % 9;
+        spec.deterministicShare = 0.5;
+        quarn_test::BuildRandomNetwork(net, spec);
+        ASSERT_TRUE(RunClustering(net, nullptr, 0));
+        // Set quietly, so nothing invalidates the beliefs computed without it.
+        if (!quarn_test::SetImpossibleEvidence(net, spec.seed)) continue;
+        ++tried;
+        ASSERT_TRUE(RunClustering(net, nullptr, 0));
+        for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+            if (ValueOf(net, h).IsObserved()) continue;
+            EXPECT_FALSE(ValueOf(net, h).IsValueValid()) << "round " << round << " node " << h;
+            for (double b : Beliefs(net, h))
+                EXPECT_FALSE(std::isnan(b));
+        }
+        EXPECT_EQ(ProbEvidenceByClustering(net), 0.0) << "round " << round;
+    }
+    EXPECT_GT(tried, 10);
+}
+
+TEST_F(BayesianDriverTest, ConflictInsideATreeWritesNothing) {
+    // Neither observation singles out A's outcome, together they rule out all four.
+    const int a = network.AddNode(QNL_TYPE_CPT, "A");
+    network.GetNode(a)->GetDefinition()->SetNumberOfOutcomes(4);
+    QNL_doubleArray prior;
+    prior.SetSize(4);
+    for (int k = 0; k < 4; ++k)
+        prior[k] = 0.25;
+    network.GetNode(a)->GetDefinition()->SetDefinition(prior);
+    const int b = quarn_test::AddBinaryNode(network, "B", {a}, {0.5, 0.5, 0.0, 0.0});
+    const int c = quarn_test::AddBinaryNode(network, "C", {a}, {0.0, 0.0, 0.5, 0.5});
+    ASSERT_EQ(ValueOf(network, b).SetEvidence(0), 0);
+    ASSERT_EQ(ValueOf(network, c).SetEvidence(0), 0);
+    EXPECT_TRUE(RunClustering(network, nullptr, 0));
+    EXPECT_FALSE(ValueOf(network, a).IsValueValid());
+    for (double x : Beliefs(network, a))
+        EXPECT_FALSE(std::isnan(x));
+    network.SetTarget(a);
+    EXPECT_EQ(ProbEvidenceByClustering(network), 0.0);
+}
+
+TEST_F(BayesianDriverTest, ProbabilityOfNoEvidenceIsOne) {
+    EXPECT_EQ(ProbEvidenceByClustering(network), 1.0); // no node at all
+    quarn_test::BuildAsia(network);
+    EXPECT_DOUBLE_EQ(ProbEvidenceByClustering(network), 1.0);
+}
+
+TEST_F(BayesianDriverTest, ProbabilityOfEvidenceMatchesEnumeration) {
+    for (int round = 0; round < 150; ++round) {
+        QNL_network net;
+        quarn_test::RandomNetworkSpec spec;
+        spec.seed = 1500 + static_cast<std::uint64_t>(round);
+        spec.nodes = 2 + round % 11;
+        spec.maxParents = 1 + round % 4;
+        spec.deterministicShare = round % 3 == 0 ? 0.3 : 0.0;
+        quarn_test::BuildRandomNetwork(net, spec);
+        quarn_test::SetPossibleEvidence(net, spec.seed * 11, 1 + round % 5);
+        for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+            if (!ValueOf(net, h).IsObserved()) continue;
+            const QNL_intArray& parents = net.GetParents(h);
+            for (int i = 0; i < parents.GetCount(); ++i)
+                if (net.IsTarget(parents[i]) == 0) net.SetTarget(parents[i]);
+        }
+        const quarn_test::Enumeration expected = quarn_test::Enumerate(net);
+        ASSERT_TRUE(expected.ok) << expected.error;
+        EXPECT_NEAR(ProbEvidenceByClustering(net), expected.probabilityOfEvidence,
+                    1e-9 * expected.probabilityOfEvidence)
+            << "round " << round;
+    }
+}
+
+TEST_F(BayesianDriverTest, ObservedNodeWithAnUnobservedCutParentIsRefused) {
+    // A is summed into E, which is then dropped alone: its entry would need A's outcome.
+    const int a = quarn_test::AddBinaryNode(network, "A", {}, {0.3});
+    const int e = quarn_test::AddBinaryNode(network, "E", {a}, {0.9, 0.2});
+    const int other = quarn_test::AddBinaryNode(network, "B", {}, {0.5});
+    ASSERT_EQ(ValueOf(network, e).SetEvidence(0), 0);
+    network.SetTarget(other);
+    EXPECT_LT(ProbEvidenceByClustering(network), 0.0);
+
+    network.SetTarget(a);
+    EXPECT_NEAR(ProbEvidenceByClustering(network), 0.3 * 0.9 + 0.7 * 0.2, 1e-15);
+}
+
+TEST_F(BayesianDriverTest, ImpliedParentOutsideTheTargetsCountsItsEntry) {
+    // A observed; Q copies A, so Q holds propagated evidence; E observed below Q. With only
+    // an unrelated target, Q is summed into E and both observed nodes are left alone.
+    const int a = quarn_test::AddBinaryNode(network, "A", {}, {0.3});
+    const int q = quarn_test::AddBinaryNode(network, "Q", {a}, {1.0, 0.0});
+    const int e = quarn_test::AddBinaryNode(network, "E", {q}, {0.6, 0.25});
+    const int other = quarn_test::AddBinaryNode(network, "B", {}, {0.5});
+    ASSERT_EQ(ValueOf(network, a).SetEvidence(0), 0);
+    ASSERT_TRUE(ValueOf(network, q).HasPropagatedEvidence());
+    ASSERT_EQ(ValueOf(network, e).SetEvidence(1), 0);
+    network.SetTarget(other);
+    const quarn_test::Enumeration expected = quarn_test::Enumerate(network);
+    ASSERT_TRUE(expected.ok);
+    EXPECT_NEAR(ProbEvidenceByClustering(network), expected.probabilityOfEvidence, 1e-15);
+    EXPECT_NEAR(expected.probabilityOfEvidence, 0.3 * 0.4, 1e-15);
+}

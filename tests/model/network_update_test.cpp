@@ -1,0 +1,408 @@
+#include "definitions/node_value.h"
+#include "inference/bayesian_algorithms.h"
+#include "model/double_array.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+#include "model/node_info.h"
+#include "support/oracle.h"
+#include "support/random_network.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+QNL_nodeValue& ValueOf(const QNL_network& network, int handle) {
+    return *network.GetNode(handle)->GetValue();
+}
+
+double Belief(const QNL_network& network, int handle, int outcome) {
+    return ValueOf(network, handle).GetMatrix()->Subscript(outcome);
+}
+
+std::vector<int> Targets(const QNL_network& network) {
+    std::vector<int> out;
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+        if (network.IsTarget(h) == 1) out.push_back(h);
+    return out;
+}
+
+// (handle, flags & (evidence | propagated), outcome) of every node with user evidence. What
+// the network then implies depends on the order in which evidence was propagated, so
+// propagated evidence is not compared.
+struct EvidenceState {
+    int handle;
+    unsigned kind;
+    int outcome;
+    bool operator==(const EvidenceState& o) const {
+        return handle == o.handle && kind == o.kind && outcome == o.outcome;
+    }
+};
+
+std::string Describe(const std::vector<EvidenceState>& states) {
+    std::string out;
+    for (const EvidenceState& s : states)
+        out += std::to_string(s.handle) + (s.kind == QNL_nodeValue::FLAG_EVIDENCE ? "=" : "~") +
+               std::to_string(s.outcome) + " ";
+    return out;
+}
+
+std::vector<EvidenceState> Evidence(const QNL_network& network) {
+    std::vector<EvidenceState> out;
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        const QNL_nodeValue& value = ValueOf(network, h);
+        if (value.HasEvidence())
+            out.push_back(
+                {h,
+                 value.GetFlags() & (QNL_nodeValue::FLAG_EVIDENCE | QNL_nodeValue::FLAG_PROPAGATED),
+                 value.GetEvidence()});
+    }
+    return out;
+}
+
+std::string LastMessage() {
+    QNL_errorHandler& handler = QNL_errorHandler::Instance();
+    const int n = handler.GetNumberOfErrors();
+    return n > 0 ? handler.GetMessage(n - 1) : "";
+}
+
+// Unobserved nodes (or the given ones) hold the enumerated posteriors.
+void ExpectOracle(const QNL_network& network, const std::string& label,
+                  std::vector<int> nodes = {}) {
+    const quarn_test::Enumeration expected = quarn_test::Enumerate(network);
+    ASSERT_TRUE(expected.ok) << expected.error;
+    if (nodes.empty())
+        for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+            if (!ValueOf(network, h).IsObserved()) nodes.push_back(h);
+    for (int h : nodes) {
+        ASSERT_TRUE(ValueOf(network, h).IsValueValid()) << label << " node " << h;
+        const std::vector<double>& want = expected.Posterior(h);
+        for (std::size_t k = 0; k < want.size(); ++k)
+            EXPECT_NEAR(Belief(network, h, static_cast<int>(k)), want[k], 1e-9)
+                << label << " node " << h << " outcome " << k;
+    }
+}
+
+// Random networks of the given round: some several components (arcs removed), some with
+// deterministic columns, evidence on up to four nodes and targets on every third round.
+std::vector<int> BuildRound(QNL_network& network, int round, std::uint64_t base) {
+    quarn_test::RandomNetworkSpec spec;
+    spec.seed = base + static_cast<std::uint64_t>(round);
+    spec.nodes = 2 + round % 11;
+    spec.maxParents = 1 + round % 4;
+    spec.deterministicShare = round % 3 == 0 ? 0.3 : 0.0;
+    std::vector<int> nodes = quarn_test::BuildRandomNetwork(network, spec);
+    if (round % 4 == 2) {
+        quarn_test::TestRandom random(spec.seed);
+        for (int h : nodes) {
+            const QNL_intArray parents(network.GetParents(h));
+            for (int i = 0; i < parents.GetCount(); ++i) {
+                if (random.Below(2) != 0) continue;
+                EXPECT_EQ(network.RemoveArc(parents[i], h), 0);
+            }
+        }
+    }
+    quarn_test::SetPossibleEvidence(network, spec.seed * 13, round % 5);
+    if (round % 3 == 1) {
+        for (std::size_t i = 0; i < nodes.size(); i += 3)
+            network.SetTarget(nodes[i]);
+    }
+    return nodes;
+}
+
+} // namespace
+
+class NetworkUpdateTest : public ::testing::Test {
+protected:
+    QNL_network network;
+};
+
+TEST_F(NetworkUpdateTest, AlgorithmSettersKeepTheirRanges) {
+    EXPECT_EQ(network.GetDefaultBNAlgorithm(), 0);
+    EXPECT_EQ(network.SetDefaultBNAlgorithm(12), 12);
+    EXPECT_EQ(network.GetDefaultBNAlgorithm(), 12);
+    EXPECT_EQ(network.SetDefaultBNAlgorithm(13), 13);
+    EXPECT_EQ(network.SetDefaultBNAlgorithm(-1), -1);
+    EXPECT_EQ(network.GetDefaultBNAlgorithm(), 12);
+
+    EXPECT_EQ(network.GetDefaultIDAlgorithm(), 0);
+    EXPECT_EQ(network.SetDefaultIDAlgorithm(1), 1);
+    EXPECT_EQ(network.SetDefaultIDAlgorithm(2), 2);
+    EXPECT_EQ(network.GetDefaultIDAlgorithm(), 1);
+
+    EXPECT_EQ(network.GetDefaultHBNAlgorithm(), 14);
+    EXPECT_EQ(network.SetDefaultHBNAlgorithm(16), 16);
+    EXPECT_EQ(network.SetDefaultHBNAlgorithm(12), 12);
+    EXPECT_EQ(network.SetDefaultHBNAlgorithm(17), 17);
+    EXPECT_EQ(network.GetDefaultHBNAlgorithm(), 16);
+}
+
+TEST_F(NetworkUpdateTest, EmptyNetworkUpdatesAndHasEvidenceProbabilityOne) {
+    EXPECT_EQ(network.UpdateBeliefs(), 0);
+    double p = -5.0;
+    EXPECT_TRUE(network.CalcPropEvidence(p, false));
+    EXPECT_EQ(p, 1.0);
+    p = -5.0;
+    EXPECT_TRUE(network.CalcPropEvidence(p, true));
+    EXPECT_EQ(p, 1.0);
+}
+
+TEST_F(NetworkUpdateTest, ReferenceNetworksByEveryExactIdentifier) {
+    for (int id : {QNL_ALG_BN_CLUSTERING, QNL_ALG_BN_RELEVANCE_DECOMPOSITION,
+                   QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED}) {
+        QNL_network sprinklerNet, asiaNet, alarmNet;
+        const quarn_test::Sprinkler s = quarn_test::BuildSprinkler(sprinklerNet);
+        const quarn_test::Asia a = quarn_test::BuildAsia(asiaNet);
+        const quarn_test::Alarm al = quarn_test::BuildAlarm(alarmNet);
+        for (QNL_network* net : {&sprinklerNet, &asiaNet, &alarmNet})
+            net->SetDefaultBNAlgorithm(id);
+
+        ASSERT_EQ(alarmNet.UpdateBeliefs(), 0);
+        EXPECT_NEAR(Belief(alarmNet, al.alarm, 0), 0.002516, 1e-6);
+        EXPECT_NEAR(Belief(alarmNet, al.johnCalls, 0), 0.052139, 1e-6);
+
+        ValueOf(sprinklerNet, s.wetGrass).SetEvidence(0);
+        ValueOf(asiaNet, a.xray).SetEvidence(0);
+        ValueOf(asiaNet, a.dyspnoea).SetEvidence(0);
+        ValueOf(alarmNet, al.johnCalls).SetEvidence(0);
+        ValueOf(alarmNet, al.maryCalls).SetEvidence(0);
+        for (QNL_network* net : {&sprinklerNet, &asiaNet, &alarmNet})
+            ASSERT_EQ(net->UpdateBeliefs(), 0) << "id " << id;
+
+        EXPECT_NEAR(Belief(sprinklerNet, s.sprinkler, 0), 0.429764, 1e-6);
+        EXPECT_NEAR(Belief(sprinklerNet, s.rain, 0), 0.707928, 1e-6);
+        EXPECT_NEAR(Belief(sprinklerNet, s.cloudy, 0), 0.575800, 1e-6);
+        EXPECT_NEAR(Belief(asiaNet, a.tuberculosis, 0), 0.113933, 1e-6);
+        EXPECT_NEAR(Belief(asiaNet, a.cancer, 0), 0.621253, 1e-6);
+        EXPECT_NEAR(Belief(asiaNet, a.bronchitis, 0), 0.681869, 1e-6);
+        EXPECT_NEAR(Belief(asiaNet, a.either, 0), 0.728725, 1e-6);
+        EXPECT_NEAR(Belief(asiaNet, a.smoking, 0), 0.785610, 1e-6);
+        EXPECT_NEAR(Belief(asiaNet, a.visit, 0), 0.013984, 1e-6);
+        EXPECT_NEAR(Belief(alarmNet, al.burglary, 0), 0.284172, 1e-6);
+        EXPECT_NEAR(Belief(alarmNet, al.earthquake, 0), 0.176067, 1e-6);
+        EXPECT_NEAR(Belief(alarmNet, al.alarm, 0), 0.760692, 1e-6);
+        for (QNL_network* net : {&sprinklerNet, &asiaNet, &alarmNet})
+            ExpectOracle(*net, "id " + std::to_string(id));
+
+        for (bool chainRule : {false, true}) {
+            double p = 0.0;
+            ASSERT_TRUE(sprinklerNet.CalcPropEvidence(p, chainRule));
+            EXPECT_NEAR(p, 0.6471, 1e-9);
+            ASSERT_TRUE(asiaNet.CalcPropEvidence(p, chainRule));
+            EXPECT_NEAR(p, 0.0706701, 1e-7);
+            ASSERT_TRUE(alarmNet.CalcPropEvidence(p, chainRule));
+            EXPECT_NEAR(p, 0.00208410, 1e-8);
+        }
+    }
+}
+
+TEST(NetworkUpdateRandomTest, EveryExactIdentifierMatchesEnumeration) {
+    for (int round = 0; round < 300; ++round) {
+        const int id = round % 3 == 0   ? QNL_ALG_BN_CLUSTERING
+                       : round % 3 == 1 ? QNL_ALG_BN_RELEVANCE_DECOMPOSITION
+                                        : QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED;
+        QNL_network network;
+        BuildRound(network, round, 40000);
+        network.SetDefaultBNAlgorithm(id);
+        if (round % 2 == 0)
+            network.GetUserProperties().AddProperty("QNL_REL_DECOMP_THRESHOLD", "3");
+        const std::vector<int> targets = Targets(network);
+        std::vector<int> wanted;
+        for (int h : targets)
+            if (!ValueOf(network, h).IsObserved()) wanted.push_back(h);
+        if (!targets.empty() && wanted.empty()) continue;
+        const std::string label = "round " + std::to_string(round) + " id " + std::to_string(id);
+        ASSERT_EQ(network.UpdateBeliefs(), 0) << label;
+        EXPECT_EQ(Targets(network), targets) << label;
+        ExpectOracle(network, label, wanted);
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
+TEST(NetworkUpdateRandomTest, ProbabilityOfEvidenceByBothMethodsMatchesEnumeration) {
+    for (int round = 0; round < 300; ++round) {
+        QNL_network network;
+        BuildRound(network, round, 60000);
+        const std::vector<int> targets = Targets(network);
+        const std::vector<EvidenceState> evidence = Evidence(network);
+        const quarn_test::Enumeration expected = quarn_test::Enumerate(network);
+        ASSERT_TRUE(expected.ok) << expected.error;
+        for (bool chainRule : {false, true}) {
+            const std::string label =
+                "round " + std::to_string(round) + (chainRule ? " chain rule" : " clustering");
+            double p = -1.0;
+            ASSERT_TRUE(network.CalcPropEvidence(p, chainRule)) << label;
+            EXPECT_NEAR(p, expected.probabilityOfEvidence, 1e-9 * expected.probabilityOfEvidence)
+                << label;
+            EXPECT_EQ(Targets(network), targets) << label;
+            EXPECT_EQ(Describe(Evidence(network)), Describe(evidence)) << label;
+        }
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
+TEST(NetworkUpdateRandomTest, ImpossibleEvidenceGivesZeroAndNoBeliefs) {
+    int tried = 0;
+    for (int round = 0; round < 40; ++round) {
+        QNL_network network;
+        quarn_test::RandomNetworkSpec spec;
+        spec.seed = 80000 + static_cast<std::uint64_t>(round);
+        spec.nodes = 3 + round % 9;
+        spec.deterministicShare = 0.5;
+        quarn_test::BuildRandomNetwork(network, spec);
+        ASSERT_EQ(network.UpdateBeliefs(), 0);
+        if (!quarn_test::SetImpossibleEvidence(network, spec.seed)) continue;
+        ++tried;
+        const std::vector<EvidenceState> evidence = Evidence(network);
+        const std::string label = "round " + std::to_string(round);
+        EXPECT_EQ(network.UpdateBeliefs(), 0) << label;
+        for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+            if (ValueOf(network, h).IsObserved()) continue;
+            EXPECT_FALSE(ValueOf(network, h).IsValueValid()) << label << " node " << h;
+            const QNL_Dmatrix* m = ValueOf(network, h).GetMatrix();
+            for (int k = 0; k < m->GetSize(); ++k)
+                EXPECT_FALSE(std::isnan(m->Subscript(k))) << label;
+        }
+        for (bool chainRule : {false, true}) {
+            double p = -1.0;
+            ASSERT_TRUE(network.CalcPropEvidence(p, chainRule)) << label;
+            EXPECT_EQ(p, 0.0) << label;
+        }
+        // The chain rule had to set the evidence again quietly: none of it is lost.
+        EXPECT_EQ(Describe(Evidence(network)), Describe(evidence)) << label;
+    }
+    EXPECT_GT(tried, 10);
+}
+
+TEST_F(NetworkUpdateTest, ChainRuleFailureRestoresEvidenceAndTargets) {
+    const quarn_test::Asia a = quarn_test::BuildAsia(network);
+    ValueOf(network, a.smoking).SetEvidence(0);
+    ValueOf(network, a.xray).SetEvidence(0);
+    ValueOf(network, a.dyspnoea).SetEvidence(1);
+    network.SetTarget(a.cancer);
+    network.SetTarget(a.visit);
+    const std::vector<EvidenceState> evidence = Evidence(network);
+    const int control = network.GetNotificationControl();
+    const int mask = network.GetNotificationMask();
+
+    network.SetDefaultBNAlgorithm(QNL_ALG_BN_POLYTREE); // not available: every update fails
+    double p = 0.5;
+    EXPECT_FALSE(network.CalcPropEvidence(p, true));
+    EXPECT_EQ(p, -1.0);
+    EXPECT_EQ(Describe(Evidence(network)), Describe(evidence));
+    EXPECT_EQ(Targets(network), (std::vector<int>{a.visit, a.cancer}));
+    EXPECT_EQ(network.GetNotificationControl(), control);
+    EXPECT_EQ(network.GetNotificationMask(), mask);
+
+    // Clustering does not depend on the identifier.
+    ASSERT_TRUE(network.CalcPropEvidence(p, false));
+    EXPECT_NEAR(p, quarn_test::Enumerate(network).probabilityOfEvidence, 1e-12);
+    EXPECT_EQ(Targets(network), (std::vector<int>{a.visit, a.cancer}));
+}
+
+TEST_F(NetworkUpdateTest, ChainRuleKeepsEvidenceThatBecameImplied) {
+    // B copies A: once A is set again, B's evidence is implied, yet it stays user evidence.
+    const int a = quarn_test::AddBinaryNode(network, "A", {}, {0.3});
+    const int b = quarn_test::AddBinaryNode(network, "B", {a}, {1.0, 0.0});
+    const int c = quarn_test::AddBinaryNode(network, "C", {b}, {0.7, 0.4});
+    ASSERT_EQ(ValueOf(network, b).SetEvidence(0), 0);
+    ASSERT_TRUE(ValueOf(network, a).HasPropagatedEvidence());
+    ASSERT_EQ(ValueOf(network, a).SetEvidence(0), 0);
+    ASSERT_EQ(ValueOf(network, c).SetEvidence(1), 0);
+    const std::vector<EvidenceState> evidence = Evidence(network);
+    double p = 0.0;
+    ASSERT_TRUE(network.CalcPropEvidence(p, true));
+    EXPECT_NEAR(p, 0.3 * 0.3, 1e-15);
+    EXPECT_TRUE(ValueOf(network, b).HasEvidence());
+    EXPECT_EQ(Describe(Evidence(network)), Describe(evidence));
+}
+
+TEST_F(NetworkUpdateTest, OtherPathsAndIdentifiersAreRefusedClearly) {
+    const quarn_test::Sprinkler s = quarn_test::BuildSprinkler(network);
+    ASSERT_EQ(network.UpdateBeliefs(), 0);
+    for (int id = 1; id <= 10; ++id) {
+        network.SetDefaultBNAlgorithm(id);
+        ValueOf(network, s.rain).SetValidFlag(false);
+        EXPECT_EQ(network.UpdateBeliefs(), -2) << id;
+        EXPECT_EQ(LastMessage(), std::string("Algorithm ") +
+                                     quarn::detail::BayesianAlgorithmName(id) + " (" +
+                                     std::to_string(id) + ") is not available");
+        EXPECT_FALSE(ValueOf(network, s.rain).IsValueValid());
+    }
+
+    // The first node in slot order with a decision or utility definition decides.
+    QNL_network diagram;
+    const int d = diagram.AddNode(QNL_TYPE_LIST, "D");
+    ASSERT_GE(d, 0);
+    const int x = quarn_test::AddBinaryNode(diagram, "X", {}, {0.5});
+    EXPECT_EQ(diagram.UpdateBeliefs(), -2);
+    EXPECT_EQ(LastMessage(), "Influence diagram algorithm 0 (policy evaluation) is not available");
+    diagram.SetDefaultIDAlgorithm(1);
+    EXPECT_EQ(diagram.UpdateBeliefs(), -2);
+    EXPECT_EQ(LastMessage(), "Influence diagram algorithm 1 (best policy) is not available");
+    // Clustering is not tried on an influence diagram; the chain rule's update is refused.
+    double p = 0.0;
+    ASSERT_EQ(ValueOf(diagram, x).SetEvidence(0), 0);
+    EXPECT_FALSE(diagram.CalcPropEvidence(p, false));
+    EXPECT_TRUE(ValueOf(diagram, x).HasEvidence());
+
+    QNL_network utility;
+    quarn_test::AddBinaryNode(utility, "X", {}, {0.5});
+    ASSERT_GE(utility.AddNode(QNL_TYPE_TABLE, "U"), 0);
+    EXPECT_EQ(utility.UpdateBeliefs(), -2);
+}
+
+TEST_F(NetworkUpdateTest, OneFailingTargetReportsOutOfMemory) {
+    // A twelve-by-twelve grid of four-outcome nodes: the corner's tree is far above the cap.
+    std::vector<int> h;
+    for (int i = 0; i < 144; ++i) {
+        h.push_back(network.AddNode(QNL_TYPE_CPT, ("g" + std::to_string(i)).c_str()));
+        network.GetNode(h.back())->GetDefinition()->SetNumberOfOutcomes(4);
+        if (i >= 12) network.AddArc(h[static_cast<std::size_t>(i - 12)], h.back());
+        if (i % 12 > 0) network.AddArc(h[static_cast<std::size_t>(i - 1)], h.back());
+    }
+    network.SetTarget(h.back());
+    EXPECT_EQ(network.UpdateBeliefs(), -42);
+    EXPECT_EQ(
+        QNL_errorHandler::Instance().GetCode(QNL_errorHandler::Instance().GetNumberOfErrors() - 1),
+        -42);
+    EXPECT_EQ(Targets(network), std::vector<int>{h.back()});
+}
+
+TEST_F(NetworkUpdateTest, AutomaticUpdateFollowsNotifiedChanges) {
+    const int a = quarn_test::AddBinaryNode(network, "A", {}, {0.2});
+    const int b = quarn_test::AddBinaryNode(network, "B", {}, {0.6});
+    network.SetNotificationControl(network.GetNotificationControl() |
+                                   QNL_network::NOTIFY_AUTO_UPDATE);
+
+    // An arc: B's table gains A's dimension (each column a copy of the old one).
+    ASSERT_EQ(network.AddArc(a, b), 0);
+    ExpectOracle(network, "after arc");
+
+    QNL_doubleArray table;
+    table.SetSize(4);
+    table[0] = 0.9, table[1] = 0.1, table[2] = 0.3, table[3] = 0.7;
+    ASSERT_EQ(network.GetNode(b)->GetDefinition()->SetDefinition(table), 0);
+    ASSERT_EQ(network.NotifyChange(b, QNL_network::CHANGE_VALUES), 0);
+    ExpectOracle(network, "after table");
+
+    ASSERT_EQ(ValueOf(network, b).SetEvidence(1), 0);
+    ExpectOracle(network, "after evidence");
+    EXPECT_NEAR(Belief(network, a, 0), 0.2 * 0.1 / (0.2 * 0.1 + 0.8 * 0.7), 1e-12);
+
+    ASSERT_EQ(ValueOf(network, b).ClearEvidence(), 0);
+    ExpectOracle(network, "after clearing");
+    EXPECT_NEAR(Belief(network, a, 0), 0.2, 1e-12);
+
+    // Without the bit nothing is computed.
+    network.SetNotificationControl(network.GetNotificationControl() &
+                                   ~QNL_network::NOTIFY_AUTO_UPDATE);
+    ASSERT_EQ(ValueOf(network, b).SetEvidence(0), 0);
+    EXPECT_FALSE(ValueOf(network, a).IsValueValid());
+}

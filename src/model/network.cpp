@@ -280,7 +280,7 @@ QNL_node* QNL_network::GetNode(int handle) const {
 int QNL_network::GetFirstNode() const { return GetNextNode(-1); }
 
 int QNL_network::GetNextNode(int handle) const {
-    if (handle < -1) return -2;
+    if (handle < -1 || handle >= tableSize) return -2;
     for (int i = handle + 1; i < tableSize; ++i)
         if (table[i].node != nullptr) return i;
     return -2;

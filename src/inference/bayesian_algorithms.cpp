@@ -8,6 +8,7 @@
 #include "definitions/node_value.h"
 #include "inference/clustering_join_tree.h"
 #include "inference/graph_view.h"
+#include "inference/join_tree_cache.h"
 #include "inference/relevance.h"
 #include "model/dmatrix.h"
 #include "model/network.h"
@@ -188,6 +189,9 @@ bool RunClustering(QNL_network& network, unsigned char* mask, std::uint64_t limi
         // A reduction that fails has logged why; the caller reports the failed update.
         QNL_componentList components;
         if (QNL_relevance::Reduce(network, true, true, components) != 0) return false;
+        // The trees of the last update serve again where only evidence values changed.
+        quarn::detail::JoinTreeCache& cache = network.GetJoinTreeCache();
+        cache.Begin(network.GetStructureVersion(), components, limit);
         for (int i = 0; i < components.GetCount(); ++i) {
             QNL_relevanceComponent* component = components[i];
             if (component->GetNumberOfRecords() == 1) {
@@ -195,10 +199,8 @@ bool RunClustering(QNL_network& network, unsigned char* mask, std::uint64_t limi
                 record->StoreMarginal();
                 if (mask != nullptr && record->GetNodeHandle() >= 0)
                     mask[record->GetNodeHandle()] = 0;
-            } else {
-                const QNL_graphView view(component);
-                QNL_clusteringJoinTree tree(view);
-                if (!tree.Update(mask, limit)) return false;
+            } else if (!cache.Update(i, component, mask)) {
+                return false;
             }
             components.Destroy(i);
         }

@@ -24,17 +24,64 @@ void QNL_clusteringJoinTree::Free() {
 bool QNL_clusteringJoinTree::Update(unsigned char* mask, std::uint64_t limit) {
     bool ok = false;
     try {
-        ok = Build(limit) && PropagateAll();
-        if (ok) {
-            Collect();
-            Distribute();
-            WriteBeliefs(mask);
-        }
+        ok = Build(limit) && Propagate(mask);
     } catch (const std::exception&) {
         ok = Fail(Failure::OUT_OF_MEMORY);
     }
     Free();
     return ok;
+}
+
+bool QNL_clusteringJoinTree::Propagate(unsigned char* mask) {
+    try {
+        if (!PropagateAll()) return false;
+        Collect();
+        Distribute();
+        WriteBeliefs(mask);
+        return true;
+    } catch (const std::exception&) {
+        return Fail(Failure::OUT_OF_MEMORY);
+    }
+}
+
+bool QNL_clusteringJoinTree::Refresh() {
+    if (root < 0) return false;
+    try {
+        if (!reread.Read(view)) return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+    const int records = graph.GetCount();
+    if (reread.outcomes != graph.outcomes || reread.parentStart != graph.parentStart ||
+        reread.parents != graph.parents)
+        return false;
+    for (int r = 0; r < records; ++r) {
+        const std::size_t at = static_cast<std::size_t>(r);
+        if ((reread.observed[at] >= 0) != (graph.observed[at] >= 0) ||
+            (reread.tables[at] == nullptr) != (graph.tables[at] == nullptr))
+            return false;
+    }
+    if (!TablesFit(reread)) return false;
+    std::swap(graph, reread);
+    return true;
+}
+
+bool QNL_clusteringJoinTree::TablesFit(const quarn::detail::ComponentGraph& records) {
+    for (int r = 0; r < records.GetCount(); ++r) {
+        const QNL_Dmatrix* table = records.tables[static_cast<std::size_t>(r)];
+        if (table == nullptr) continue;
+        const int parents = records.GetNumberOfParents(r);
+        if (table->GetNumberOfDimensions() != parents + 1) return false;
+        std::int64_t cells = 1;
+        for (int d = 0; d <= parents; ++d) {
+            const int record = d < parents ? records.GetParent(r, d) : r;
+            if (table->GetSizeOfDimension(d) != records.outcomes[static_cast<std::size_t>(record)])
+                return false;
+            cells *= table->GetSizeOfDimension(d);
+        }
+        if (cells != table->GetSize()) return false;
+    }
+    return true;
 }
 
 bool QNL_clusteringJoinTree::Build(std::uint64_t limit) {
@@ -64,20 +111,7 @@ bool QNL_clusteringJoinTree::Organise() {
     });
 
     // Each record's table must match its family before any cell is read through it.
-    for (int r = 0; r < records; ++r) {
-        const QNL_Dmatrix* table = graph.tables[static_cast<std::size_t>(r)];
-        if (table == nullptr) continue;
-        const int parents = graph.GetNumberOfParents(r);
-        if (table->GetNumberOfDimensions() != parents + 1) return Fail(Failure::BAD_COMPONENT);
-        std::int64_t cells = 1;
-        for (int d = 0; d <= parents; ++d) {
-            const int record = d < parents ? graph.GetParent(r, d) : r;
-            if (table->GetSizeOfDimension(d) != graph.outcomes[static_cast<std::size_t>(record)])
-                return Fail(Failure::BAD_COMPONENT);
-            cells *= table->GetSizeOfDimension(d);
-        }
-        if (cells != table->GetSize()) return Fail(Failure::BAD_COMPONENT);
-    }
+    if (!TablesFit(graph)) return Fail(Failure::BAD_COMPONENT);
 
     // The cliques holding each record, in sorted order: a family goes to the first of them
     // that holds the parents too.
@@ -257,7 +291,8 @@ void QNL_clusteringJoinTree::PassDown(QNL_clique& child, const QNL_clique& paren
 // stack.
 void QNL_clusteringJoinTree::Collect() {
     if (root < 0) return;
-    std::vector<std::pair<int, int>> stack;
+    std::vector<std::pair<int, int>>& stack = collectStack;
+    stack.clear();
     stack.emplace_back(root, 0);
     while (!stack.empty()) {
         const int clique = stack.back().first;
@@ -282,7 +317,8 @@ void QNL_clusteringJoinTree::Collect() {
 // creation order.
 void QNL_clusteringJoinTree::Distribute() {
     if (root < 0) return;
-    std::vector<int> stack;
+    std::vector<int>& stack = distributeStack;
+    stack.clear();
     for (int i = store.GetNumberOfChildren(root); i-- > 0;)
         stack.push_back(store.GetChild(root, i));
     while (!stack.empty()) {
@@ -297,9 +333,8 @@ void QNL_clusteringJoinTree::Distribute() {
 
 void QNL_clusteringJoinTree::WriteBeliefs(unsigned char* mask) {
     const int records = graph.GetCount();
-    std::vector<char> handled(static_cast<std::size_t>(records), 0);
+    handled.assign(static_cast<std::size_t>(records), 0);
     int left = records;
-    std::vector<double> marginal;
     StrideAxis axes[MAX_STRIDE_AXES];
     for (int c : sorted) {
         const QNL_clique& clique = store[c];

@@ -4,6 +4,7 @@
 #include "inference/triangulator.h"
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 class QNL_graphView;
@@ -12,7 +13,9 @@ class QNL_graphView;
 // It triangulates the component into cliques, gives each record's table to the first clique
 // (in order of weight, then member count) that holds its family, enters the evidence as
 // slices, runs one collect and one distribute pass and reads each wanted record's marginal
-// from the first clique that holds it. A tree lives for one call and owns its cliques.
+// from the first clique that holds it. A tree owns its cliques; Update builds, propagates and
+// frees in one call, while Build followed by Propagate, Refresh and Propagate again keeps the
+// cliques and their storage for updates that change only evidence values.
 class QNL_clusteringJoinTree {
 public:
     using Failure = QNL_triangulator::Failure;
@@ -29,6 +32,14 @@ public:
     // of 0 is the default cap. False when the tree cannot be built within the limits or its
     // tables cannot be allocated (see GetFailure); beliefs are then untouched.
     bool Update(unsigned char* mask, std::uint64_t limit);
+    // One propagation over the built tree, the beliefs written as Update writes them; the
+    // cliques and their storage stay. False when storage cannot be had.
+    bool Propagate(unsigned char* mask);
+    // Reads the view again, for a component that may differ from the one the tree was built
+    // for only in observed outcomes and table cells: true, with those taken over, when records,
+    // outcomes, parents, the observed records and the tables' presence and shapes are all as
+    // before, so the cliques serve again; false, with the tree unchanged, otherwise.
+    bool Refresh();
     // The probability of the evidence entered in the component; -1.0 when the tree cannot be
     // built or its tables cannot be allocated.
     double ProbabilityOfEvidence();
@@ -58,6 +69,8 @@ public:
 
 private:
     bool Organise();
+    // Whether each record's table matches its family.
+    static bool TablesFit(const quarn::detail::ComponentGraph& records);
     void RemoveObserved(int* list, int& count) const;
     std::int64_t CellCount(const int* list, int count) const;
     // Axes of a walk over a clique's potential reading a table over the sorted subset list.
@@ -78,6 +91,8 @@ private:
 
     const QNL_graphView& view;
     quarn::detail::ComponentGraph graph;
+    // The view as Refresh reads it again, before it replaces the graph.
+    quarn::detail::ComponentGraph reread;
     QNL_cliqueStore store;
     std::vector<int> sorted;
     int root = -1;
@@ -87,4 +102,9 @@ private:
     std::vector<quarn::detail::StrideAxis> axisPool;
     // The separator's cells before a distribute message replaces them.
     quarn::detail::CliqueTable oldSeparator;
+    // Working lists of the passes, kept so that a propagation allocates nothing.
+    std::vector<std::pair<int, int>> collectStack;
+    std::vector<int> distributeStack;
+    std::vector<char> handled;
+    std::vector<double> marginal;
 };

@@ -1,6 +1,7 @@
 #include "model/network.h"
 
 #include "definitions/node_value.h"
+#include "inference/join_tree_cache.h"
 #include "model/case_library.h"
 #include "model/error_handler.h"
 #include "model/node.h"
@@ -89,6 +90,7 @@ int QNL_network::Init(int size, int growthStep) {
 }
 
 void QNL_network::ReleaseTable() {
+    StructureChanged();
     delete[] table;
     table = nullptr;
     tableSize = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -16,6 +17,10 @@ class QNL_submodelHandler;
 class QNL_caseLibrary;
 class QNL_case;
 class QNL_textParser;
+
+namespace quarn::detail {
+class JoinTreeCache;
+} // namespace quarn::detail
 
 // Who made a model and when, as the files give these texts.
 struct QNL_creationRecord {
@@ -199,6 +204,12 @@ public:
     int CallBNAlgorithm();
     bool CalcPropEvidence(double& result, bool chainRule = false);
 
+    // Counts the changes a join tree kept between updates depends on: nodes, arcs, parent
+    // order, node types, outcomes, table shapes and values. Each one also drops the kept trees.
+    std::uint64_t GetStructureVersion() const { return structureVersion; }
+    // The join trees of the last clustering update, kept for the next one; made on first use.
+    quarn::detail::JoinTreeCache& GetJoinTreeCache();
+
     // Algorithm identifiers: Bayesian 0..12, influence diagram 0..1, hybrid 13..16. A value
     // out of range is ignored without a message; the setters return the value given.
     int SetDefaultBNAlgorithm(int id);
@@ -284,6 +295,7 @@ private:
     int UpdateHybrid();
     bool PropEvidenceByClustering(double& result);
     bool PropEvidenceByChainRule(double& result);
+    void StructureChanged();
 
     QNL_userProperties userProperties;
     QNL_documentation documentation;
@@ -322,4 +334,7 @@ private:
     // marksEverywhere says marks may stand on any slot (after a bulk flag change).
     std::vector<int> walkTouched;
     bool marksEverywhere = true;
+    std::uint64_t structureVersion = 0;
+    // Never copied: a copy starts without trees.
+    std::unique_ptr<quarn::detail::JoinTreeCache> joinTreeCache;
 };

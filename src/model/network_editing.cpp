@@ -66,6 +66,7 @@ int QNL_network::AddNode(int definitionType, const char* id) {
     if (result == 0) result = node->CreateValue(definitionType);
     if (result != 0) return abandon(QNL_errorHandler::Instance().LogError(result));
     ++nodeCount;
+    StructureChanged();
     node->MergeScreenInfo();
     node->CheckConsistency(1);
     return slot;
@@ -90,6 +91,7 @@ int QNL_network::DeleteNode(int node) {
     entry.CleanUp(1);
     entry.temporalType = 0;
     --nodeCount;
+    StructureChanged();
     if (cases != nullptr) cases->NodeDeleted(node);
     return 0;
 }
@@ -221,6 +223,7 @@ int QNL_network::ReorderParents(int node, const QNL_intArray& order) {
         parents.Assign(previous);
         return result;
     }
+    StructureChanged();
     return 0;
 }
 
@@ -244,13 +247,16 @@ int QNL_network::HasTestGroupCost(int node) const {
 // With the automatic-update bit, a change that was acted on is followed by a belief update
 // whose result is not the notification's.
 int QNL_network::AfterStructureChange(int node, int kind) {
+    StructureChanged();
     if (!(notificationControl & NOTIFY_ON) || !(notificationMask & kind)) return 0;
     const int result = InvalidateFrom(node);
     if (notificationControl & NOTIFY_AUTO_UPDATE) UpdateBeliefs();
     return result;
 }
 
+// Every change a definition reports may change what the kept join trees were built from.
 int QNL_network::NotifyChange(int node, int kind) {
+    StructureChanged();
     if (kind == CHANGE_SHAPE) DropStaleEvidence(node);
     if (!(notificationControl & NOTIFY_ON) || (notificationMask & kind) != kind) return 0;
     int result = 0;
@@ -273,6 +279,7 @@ void QNL_network::DropStaleEvidence(int node) {
 }
 
 int QNL_network::NodeTypeChanged(int node, int previousType) {
+    StructureChanged();
     if (cases != nullptr) cases->NodeTypeChanged(node, previousType);
     return 0;
 }
@@ -305,18 +312,21 @@ void QNL_network::RemapEvidence(int node, int removed, int inserted, const QNL_i
 }
 
 int QNL_network::OutcomeInserted(int node, int index) {
+    StructureChanged();
     RemapEvidence(node, -1, index, nullptr);
     if (cases != nullptr) cases->OutcomeInserted(node, index);
     return 0;
 }
 
 int QNL_network::OutcomeRemoved(int node, int index) {
+    StructureChanged();
     RemapEvidence(node, index, -1, nullptr);
     if (cases != nullptr) cases->OutcomeRemoved(node, index);
     return 0;
 }
 
 int QNL_network::OutcomesReordered(int node, const QNL_intArray& order) {
+    StructureChanged();
     RemapEvidence(node, -1, -1, &order);
     if (cases != nullptr) cases->OutcomesReordered(node, order);
     return 0;

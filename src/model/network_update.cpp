@@ -5,11 +5,13 @@
 
 #include "definitions/node_value.h"
 #include "inference/bayesian_algorithms.h"
+#include "inference/join_tree_cache.h"
 #include "model/dmatrix.h"
 #include "model/error_handler.h"
 #include "model/node.h"
 #include "model/node_definition.h"
 
+#include <memory>
 #include <new>
 #include <string>
 #include <utility>
@@ -67,6 +69,16 @@ int QNL_network::UpdatePath() const {
         if (table[h].temporalType == 3) return PATH_TEMPORAL;
     }
     return PATH_BAYESIAN;
+}
+
+quarn::detail::JoinTreeCache& QNL_network::GetJoinTreeCache() {
+    if (!joinTreeCache) joinTreeCache = std::make_unique<quarn::detail::JoinTreeCache>();
+    return *joinTreeCache;
+}
+
+void QNL_network::StructureChanged() {
+    ++structureVersion;
+    if (joinTreeCache) joinTreeCache->Clear();
 }
 
 int QNL_network::UpdateBeliefs() {

@@ -1,0 +1,321 @@
+// Exact inference on the real networks of the shared data folder: reading each file, the
+// first update without evidence (reduction, triangulation, tables, one propagation, all
+// posteriors), one update after evidence on a tenth of the nodes, an update that changes only
+// the evidence values (the kept join trees serve again), and one propagation alone over the
+// kept trees. Each propagation is set against a streaming pass over as many doubles as the
+// trees' tables hold, measured in the same run. Networks whose file is missing or does not
+// read are left out; without the shared folder nothing is registered.
+
+#include "quarn.h"
+
+#include "inference/join_tree_cache.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct NetworkFile {
+    const char* name;
+    const char* path; // below the networks folder
+    // Join trees of millions of cells: a few iterations are enough.
+    bool large;
+};
+
+const NetworkFile kNetworks[] = {
+    {"alarm", "net/alarm.net", false},         {"hailfinder", "net/hailfinder.net", false},
+    {"win95pts", "net/win95pts.net", false},   {"insurance", "net/insurance.net", false},
+    {"water", "net/water.net", false},         {"mildew", "xmlbif/mildew.xml", true},
+    {"barley", "net/barley.net", true},        {"hepar2", "net/hepar2.net", false},
+    {"andes", "xmlbif/andes.xml", false},      {"pigs", "xmlbif/pigs.xml", false},
+    {"link", "xmlbif/link.xml", true},         {"munin", "xmlbif/munin.xml", true},
+    {"diabetes", "xmlbif/diabetes.xml", true},
+};
+
+// The same network in the other formats, for the reading benchmark only.
+const NetworkFile kOtherFormats[] = {
+    {"alarm.xml", "xmlbif/alarm.xml", false},
+    {"alarm.dsc", "dsc/alarm.dsc", false},
+};
+
+std::string PathOf(const NetworkFile& file) {
+    return std::string(QUARN_SHARED_DIR) + "/data/networks/" + file.path;
+}
+
+// XMLBIF files end in ".xml", which names no format of its own.
+int FormatOf(const std::string& path) {
+    return path.size() > 4 && path.compare(path.size() - 4, 4, ".xml") == 0 ? QNL_FORMAT_XMLBIF
+                                                                            : 0;
+}
+
+bool Exists(const std::string& path) {
+    return std::ifstream(path).good();
+}
+
+std::uint64_t Next(std::uint64_t& state) {
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+double Uniform(std::uint64_t& state) {
+    return static_cast<double>(Next(state) >> 11) * 0x1.0p-53;
+}
+
+// One joint draw of every node, parents first, from the nodes' own tables: evidence taken
+// from it is possible.
+std::vector<int> ForwardSample(QNL_network& net, std::uint64_t seed) {
+    std::vector<int> outcome(static_cast<std::size_t>(net.GetTableSize()), 0);
+    const QNL_intArray order(net.GetOrderedNodes());
+    for (int i = 0; i < order.GetCount(); ++i) {
+        const int h = order[i];
+        const QNL_Dmatrix* table = net.GetNode(h)->GetDefinition()->GetMatrix();
+        const QNL_intArray& parents = net.GetParents(h);
+        const int own = table->GetNumberOfDimensions() - 1;
+        long long cell = 0;
+        for (int p = 0; p < parents.GetCount(); ++p)
+            cell += static_cast<long long>(outcome[static_cast<std::size_t>(parents[p])]) *
+                    table->GetMultiplier(p);
+        const int outcomes = table->GetSizeOfDimension(own);
+        double u = Uniform(seed);
+        int chosen = -1;
+        for (int k = 0; k < outcomes; ++k) {
+            const double p = table->Subscript(static_cast<int>(cell + k * table->GetMultiplier(own)));
+            if (p > 0.0) chosen = k;
+            if (u < p) break;
+            u -= p;
+        }
+        outcome[static_cast<std::size_t>(h)] = chosen < 0 ? 0 : chosen;
+    }
+    return outcome;
+}
+
+// A tenth of the nodes, drawn with a fixed seed.
+std::vector<int> EvidenceNodes(QNL_network& net) {
+    QNL_intArray all;
+    net.GetAllNodes(all);
+    std::vector<int> nodes(all.Items(), all.Items() + all.GetCount());
+    std::uint64_t seed = 31;
+    for (std::size_t i = nodes.size(); i > 1; --i)
+        std::swap(nodes[i - 1], nodes[static_cast<std::size_t>(Next(seed) % i)]);
+    nodes.resize(nodes.size() / 10);
+    return nodes;
+}
+
+void SetEvidence(QNL_network& net, const std::vector<int>& nodes,
+                 const std::vector<int>& outcome) {
+    net.ClearAllEvidence();
+    for (int h : nodes) {
+        QNL_nodeValue* value = net.GetNode(h)->GetValue();
+        // Implied already by evidence set before it (a deterministic relation).
+        if (value->IsObserved()) continue;
+        value->SetEvidence(outcome[static_cast<std::size_t>(h)]);
+    }
+}
+
+// The cells of the kept trees' clique tables, and the largest of them.
+struct TreeSize {
+    std::int64_t cells = 0;
+    std::int64_t largest = 0;
+    int cliques = 0;
+};
+
+TreeSize SizeOf(QNL_network& net) {
+    TreeSize size;
+    quarn::detail::JoinTreeCache& cache = net.GetJoinTreeCache();
+    for (int i = 0; i < cache.GetCount(); ++i) {
+        const QNL_clusteringJoinTree* tree = cache.GetTree(i);
+        if (tree == nullptr) continue;
+        size.cliques += tree->GetNumberOfCliques();
+        for (int c = 0; c < tree->GetNumberOfCliques(); ++c) {
+            const std::int64_t cells = tree->GetClique(c).potential.Size();
+            size.cells += cells;
+            size.largest = std::max(size.largest, cells);
+        }
+    }
+    return size;
+}
+
+// Seconds of one multiply-add pass over `cells` doubles, the best of several.
+double StreamingFloor(std::int64_t cells) {
+    std::vector<double> buffer(static_cast<std::size_t>(std::max<std::int64_t>(cells, 1)), 1.0);
+    double best = 1e30;
+    const int passes = cells > 10000000 ? 5 : 30;
+    for (int pass = 0; pass < passes; ++pass) {
+        const auto start = std::chrono::steady_clock::now();
+        double* d = buffer.data();
+        const std::size_t n = buffer.size();
+        for (std::size_t i = 0; i < n; ++i)
+            d[i] = d[i] * 0.5 + 1.0;
+        benchmark::DoNotOptimize(d);
+        benchmark::ClobberMemory();
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        best = std::min(best, took.count());
+    }
+    return best;
+}
+
+void Report(benchmark::State& state, const TreeSize& size, double secondsPerIteration) {
+    const double floor = StreamingFloor(size.cells);
+    state.counters["cells"] = static_cast<double>(size.cells);
+    state.counters["largest"] = static_cast<double>(size.largest);
+    state.counters["cliques"] = size.cliques;
+    state.counters["floor_us"] = floor * 1e6;
+    state.counters["x_floor"] = floor > 0.0 ? secondsPerIteration / floor : 0.0;
+}
+
+std::unique_ptr<QNL_network> Read(const std::string& path) {
+    auto net = std::make_unique<QNL_network>();
+    if (net->ReadFile(path.c_str(), FormatOf(path)) != 0) return nullptr;
+    return net;
+}
+
+using Clock = std::chrono::steady_clock;
+
+void BM_Read(benchmark::State& state, std::string path) {
+    QNL_network net;
+    const int format = FormatOf(path);
+    for (auto _ : state) {
+        if (net.ReadFile(path.c_str(), format) != 0) state.SkipWithError("read failed");
+    }
+    state.counters["nodes"] = net.GetNumberOfNodes();
+}
+
+// The first update, as after reading: the kept trees are dropped before each one.
+void BM_FirstUpdate(benchmark::State& state, std::string path) {
+    auto net = Read(path);
+    if (!net) return state.SkipWithError("read failed");
+    const auto start = Clock::now();
+    for (auto _ : state) {
+        net->GetJoinTreeCache().Clear();
+        if (net->UpdateBeliefs() != 0) state.SkipWithError("update failed");
+    }
+    const std::chrono::duration<double> took = Clock::now() - start;
+    if (state.iterations() > 0) Report(state, SizeOf(*net), took.count() / state.iterations());
+}
+
+// A fresh update after evidence on a tenth of the nodes.
+void BM_EvidenceUpdate(benchmark::State& state, std::string path) {
+    auto net = Read(path);
+    if (!net) return state.SkipWithError("read failed");
+    const std::vector<int> nodes = EvidenceNodes(*net);
+    SetEvidence(*net, nodes, ForwardSample(*net, 101));
+    const auto start = Clock::now();
+    for (auto _ : state) {
+        net->GetJoinTreeCache().Clear();
+        if (net->UpdateBeliefs() != 0) state.SkipWithError("update failed");
+    }
+    const std::chrono::duration<double> took = Clock::now() - start;
+    state.counters["observed"] = static_cast<double>(nodes.size());
+    if (state.iterations() > 0) Report(state, SizeOf(*net), took.count() / state.iterations());
+}
+
+// The same nodes observed at outcomes of another joint draw each time: the kept trees serve
+// unless a deterministic relation changes which nodes the evidence implies. Setting the
+// evidence is outside the timing.
+void BM_CachedUpdate(benchmark::State& state, std::string path) {
+    auto net = Read(path);
+    if (!net) return state.SkipWithError("read failed");
+    const std::vector<int> nodes = EvidenceNodes(*net);
+    const std::vector<int> first = ForwardSample(*net, 101);
+    SetEvidence(*net, nodes, first);
+    if (net->UpdateBeliefs() != 0) return state.SkipWithError("update failed");
+    // Where deterministic relations make the implied nodes depend on the outcomes, another
+    // draw may observe other nodes: the first of a few draws whose update rebuilds no tree.
+    std::vector<int> second;
+    for (std::uint64_t seed = 202; seed < 302 && second.empty(); ++seed) {
+        std::vector<int> draw = ForwardSample(*net, seed);
+        bool changed = false;
+        for (int h : nodes)
+            changed = changed || draw[static_cast<std::size_t>(h)] != first[static_cast<std::size_t>(h)];
+        if (!changed) continue;
+        const std::uint64_t before = net->GetJoinTreeCache().GetBuildCount();
+        SetEvidence(*net, nodes, draw);
+        bool kept = net->UpdateBeliefs() == 0 &&
+                    net->GetJoinTreeCache().GetBuildCount() == before;
+        SetEvidence(*net, nodes, first);
+        kept = kept && net->UpdateBeliefs() == 0 &&
+               net->GetJoinTreeCache().GetBuildCount() == before;
+        if (kept) second = std::move(draw);
+    }
+    if (second.empty()) second = ForwardSample(*net, 202);
+    const std::uint64_t reuses = net->GetJoinTreeCache().GetReuseCount();
+    const std::uint64_t builds = net->GetJoinTreeCache().GetBuildCount();
+    double seconds = 0.0;
+    bool odd = false;
+    for (auto _ : state) {
+        state.PauseTiming();
+        odd = !odd;
+        SetEvidence(*net, nodes, odd ? second : first);
+        state.ResumeTiming();
+        const auto start = Clock::now();
+        if (net->UpdateBeliefs() != 0) state.SkipWithError("update failed");
+        seconds += std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    const quarn::detail::JoinTreeCache& cache = net->GetJoinTreeCache();
+    state.counters["reused"] = static_cast<double>(cache.GetReuseCount() - reuses);
+    state.counters["built"] = static_cast<double>(cache.GetBuildCount() - builds);
+    if (state.iterations() > 0) Report(state, SizeOf(*net), seconds / state.iterations());
+}
+
+// One propagation alone (tables filled from the conditional tables, collect, distribute) over
+// the kept trees of the update without evidence.
+void BM_Propagate(benchmark::State& state, std::string path) {
+    auto net = Read(path);
+    if (!net) return state.SkipWithError("read failed");
+    if (net->UpdateBeliefs() != 0) return state.SkipWithError("update failed");
+    quarn::detail::JoinTreeCache& cache = net->GetJoinTreeCache();
+    const auto start = Clock::now();
+    for (auto _ : state) {
+        for (int i = 0; i < cache.GetCount(); ++i) {
+            QNL_clusteringJoinTree* tree = cache.GetTree(i);
+            if (tree == nullptr) continue;
+            if (!tree->PropagateAll()) state.SkipWithError("no storage");
+            tree->Collect();
+            tree->Distribute();
+        }
+    }
+    const std::chrono::duration<double> took = Clock::now() - start;
+    if (state.iterations() > 0) Report(state, SizeOf(*net), took.count() / state.iterations());
+}
+
+// A file that is present but does not read, or a network that cannot be updated, shows as
+// an error line.
+void Register(const NetworkFile& file) {
+    const std::string path = PathOf(file);
+    if (!Exists(path)) return;
+    const std::string name = file.name;
+    auto unit = [&](benchmark::internal::Benchmark* b) {
+        b->Unit(benchmark::kMicrosecond);
+        if (file.large) b->Iterations(3);
+    };
+    unit(benchmark::RegisterBenchmark(("Read/" + name).c_str(), BM_Read, path));
+    unit(benchmark::RegisterBenchmark(("FirstUpdate/" + name).c_str(), BM_FirstUpdate, path));
+    unit(benchmark::RegisterBenchmark(("Propagate/" + name).c_str(), BM_Propagate, path));
+    unit(benchmark::RegisterBenchmark(("EvidenceUpdate/" + name).c_str(), BM_EvidenceUpdate,
+                                      path));
+    unit(benchmark::RegisterBenchmark(("CachedUpdate/" + name).c_str(), BM_CachedUpdate, path));
+}
+
+const bool kRegistered = [] {
+    for (const NetworkFile& file : kNetworks)
+        Register(file);
+    for (const NetworkFile& file : kOtherFormats) {
+        const std::string path = PathOf(file);
+        if (Exists(path))
+            benchmark::RegisterBenchmark(("Read/" + std::string(file.name)).c_str(), BM_Read,
+                                         path)
+                ->Unit(benchmark::kMicrosecond);
+    }
+    return true;
+}();
+
+} // namespace

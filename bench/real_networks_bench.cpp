@@ -51,8 +51,7 @@ std::string PathOf(const NetworkFile& file) {
 
 // XMLBIF files end in ".xml", which names no format of its own.
 int FormatOf(const std::string& path) {
-    return path.size() > 4 && path.compare(path.size() - 4, 4, ".xml") == 0 ? QNL_FORMAT_XMLBIF
-                                                                            : 0;
+    return path.size() > 4 && path.compare(path.size() - 4, 4, ".xml") == 0 ? QNL_FORMAT_XMLBIF : 0;
 }
 
 bool Exists(const std::string& path) {
@@ -88,7 +87,8 @@ std::vector<int> ForwardSample(QNL_network& net, std::uint64_t seed) {
         double u = Uniform(seed);
         int chosen = -1;
         for (int k = 0; k < outcomes; ++k) {
-            const double p = table->Subscript(static_cast<int>(cell + k * table->GetMultiplier(own)));
+            const double p =
+                table->Subscript(static_cast<int>(cell + k * table->GetMultiplier(own)));
             if (p > 0.0) chosen = k;
             if (u < p) break;
             u -= p;
@@ -110,8 +110,7 @@ std::vector<int> EvidenceNodes(QNL_network& net) {
     return nodes;
 }
 
-void SetEvidence(QNL_network& net, const std::vector<int>& nodes,
-                 const std::vector<int>& outcome) {
+void SetEvidence(QNL_network& net, const std::vector<int>& nodes, const std::vector<int>& outcome) {
     net.ClearAllEvidence();
     for (int h : nodes) {
         QNL_nodeValue* value = net.GetNode(h)->GetValue();
@@ -228,25 +227,33 @@ void BM_CachedUpdate(benchmark::State& state, std::string path) {
     const std::vector<int> first = ForwardSample(*net, 101);
     SetEvidence(*net, nodes, first);
     if (net->UpdateBeliefs() != 0) return state.SkipWithError("update failed");
-    // Where deterministic relations make the implied nodes depend on the outcomes, another
-    // draw may observe other nodes: the first of a few draws whose update rebuilds no tree.
-    std::vector<int> second;
-    for (std::uint64_t seed = 202; seed < 302 && second.empty(); ++seed) {
-        std::vector<int> draw = ForwardSample(*net, seed);
-        bool changed = false;
-        for (int h : nodes)
-            changed = changed || draw[static_cast<std::size_t>(h)] != first[static_cast<std::size_t>(h)];
-        if (!changed) continue;
-        const std::uint64_t before = net->GetJoinTreeCache().GetBuildCount();
-        SetEvidence(*net, nodes, draw);
-        bool kept = net->UpdateBeliefs() == 0 &&
-                    net->GetJoinTreeCache().GetBuildCount() == before;
-        SetEvidence(*net, nodes, first);
-        kept = kept && net->UpdateBeliefs() == 0 &&
-               net->GetJoinTreeCache().GetBuildCount() == before;
-        if (kept) second = std::move(draw);
+    // Deterministic relations can make what the evidence implies depend on its outcomes, and
+    // so the reduction: each observed node in turn takes the first other outcome that keeps
+    // the trees (no new one built) and the evidence possible (every belief written).
+    std::vector<int> second = first;
+    int changed = 0;
+    for (int h : nodes) {
+        const std::size_t at = static_cast<std::size_t>(h);
+        const int outcomes = net->GetNode(h)->GetDefinition()->GetNumberOfOutcomes();
+        for (int k = 0; k < outcomes; ++k) {
+            if (k == first[at]) continue;
+            std::vector<int> candidate = second;
+            candidate[at] = k;
+            const std::uint64_t before = net->GetJoinTreeCache().GetBuildCount();
+            SetEvidence(*net, nodes, candidate);
+            net->InvalidateValues();
+            bool kept =
+                net->UpdateBeliefs() == 0 && net->GetJoinTreeCache().GetBuildCount() == before;
+            for (int n = net->GetFirstNode(); n >= 0 && kept; n = net->GetNextNode(n))
+                kept = net->GetNode(n)->GetValue()->IsValueValid();
+            SetEvidence(*net, nodes, first);
+            if (net->UpdateBeliefs() != 0) return state.SkipWithError("update failed");
+            if (!kept) continue;
+            second = std::move(candidate);
+            ++changed;
+            break;
+        }
     }
-    if (second.empty()) second = ForwardSample(*net, 202);
     const std::uint64_t reuses = net->GetJoinTreeCache().GetReuseCount();
     const std::uint64_t builds = net->GetJoinTreeCache().GetBuildCount();
     double seconds = 0.0;
@@ -261,6 +268,7 @@ void BM_CachedUpdate(benchmark::State& state, std::string path) {
         seconds += std::chrono::duration<double>(Clock::now() - start).count();
     }
     const quarn::detail::JoinTreeCache& cache = net->GetJoinTreeCache();
+    state.counters["changed"] = changed;
     state.counters["reused"] = static_cast<double>(cache.GetReuseCount() - reuses);
     state.counters["built"] = static_cast<double>(cache.GetBuildCount() - builds);
     if (state.iterations() > 0) Report(state, SizeOf(*net), seconds / state.iterations());
@@ -300,8 +308,7 @@ void Register(const NetworkFile& file) {
     unit(benchmark::RegisterBenchmark(("Read/" + name).c_str(), BM_Read, path));
     unit(benchmark::RegisterBenchmark(("FirstUpdate/" + name).c_str(), BM_FirstUpdate, path));
     unit(benchmark::RegisterBenchmark(("Propagate/" + name).c_str(), BM_Propagate, path));
-    unit(benchmark::RegisterBenchmark(("EvidenceUpdate/" + name).c_str(), BM_EvidenceUpdate,
-                                      path));
+    unit(benchmark::RegisterBenchmark(("EvidenceUpdate/" + name).c_str(), BM_EvidenceUpdate, path));
     unit(benchmark::RegisterBenchmark(("CachedUpdate/" + name).c_str(), BM_CachedUpdate, path));
 }
 
@@ -311,8 +318,7 @@ const bool kRegistered = [] {
     for (const NetworkFile& file : kOtherFormats) {
         const std::string path = PathOf(file);
         if (Exists(path))
-            benchmark::RegisterBenchmark(("Read/" + std::string(file.name)).c_str(), BM_Read,
-                                         path)
+            benchmark::RegisterBenchmark(("Read/" + std::string(file.name)).c_str(), BM_Read, path)
                 ->Unit(benchmark::kMicrosecond);
     }
     return true;

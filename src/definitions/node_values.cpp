@@ -540,12 +540,61 @@ int QNL_mauValue::ComputeFromParents() {
 }
 
 // ---------------------------------------------------------------------------------------
+// Number values.
+
+namespace quarn::detail {
+
+int NumberValue::GetEvidence(double* out) const {
+    if (out == nullptr) return -2;
+    *out = evidenceValue;
+    return 0;
+}
+
+int NumberValue::StoreEvidence(double x, unsigned set) {
+    if (!std::isfinite(x)) return Log(-2, "Evidence value is not a finite number");
+    evidenceValue = x;
+    flags = (flags & ~FLAG_PROPAGATED) | set;
+    return 0;
+}
+
+// Everything that can fail (the copies, the parents' copy inside the base assignment)
+// happens before this value changes.
+template <typename Value, typename Copy, typename Take>
+int NumberValue::AssignNumberValue(const QNL_nodeValue& other, Copy copy, Take take) {
+    if (!other.IsValid()) return RefuseInvalidSource();
+    if (&other == this) return 0;
+    const auto* source = dynamic_cast<const Value*>(&other);
+    decltype(copy(*source)) copied{};
+    if (source != nullptr) {
+        try {
+            copied = copy(*source);
+        } catch (const std::bad_alloc&) {
+            return Log(-42, kNoMemory);
+        }
+    }
+    const int result = QNL_nodeValue::Assign(other);
+    if (result != 0) return result;
+    if (source == nullptr) {
+        flags = 0;
+        indexingParents.CleanUp();
+        evidenceValue = 0.0;
+        ResetOwnFields();
+        return 0;
+    }
+    evidenceValue = source->evidenceValue;
+    take(*source, copied);
+    return 0;
+}
+
+} // namespace quarn::detail
+
+// ---------------------------------------------------------------------------------------
 // Equation value.
 
 QNL_equationValue::QNL_equationValue(QNL_network* network, int handle)
-    : QNL_nodeValue(network, handle) {}
+    : NumberValue(network, handle) {}
 
-QNL_equationValue::QNL_equationValue(const QNL_equationValue& source) : QNL_nodeValue() {
+QNL_equationValue::QNL_equationValue(const QNL_equationValue& source) : NumberValue() {
     if (Assign(source) != 0) status &= ~STATUS_VALID;
 }
 
@@ -554,7 +603,6 @@ QNL_nodeValue* QNL_equationValue::CreateCopy() const {
 }
 
 void QNL_equationValue::ResetOwnFields() {
-    evidenceValue = 0.0;
     std::vector<QNL_weightedSample>().swap(samples);
     keepSamples = 1;
     sampleCount = 0;
@@ -565,47 +613,21 @@ void QNL_equationValue::ResetOwnFields() {
 // network keeps its observed equation nodes; from another class only the binding to the
 // node carries over.
 int QNL_equationValue::Assign(const QNL_nodeValue& other) {
-    if (!other.IsValid()) return RefuseInvalidSource();
-    if (&other == this) return 0;
-    const auto* source = dynamic_cast<const QNL_equationValue*>(&other);
-    std::vector<QNL_weightedSample> copied;
-    if (source != nullptr) {
-        try {
-            copied = source->samples;
-        } catch (const std::bad_alloc&) {
-            return Log(-42, kNoMemory);
-        }
-    }
-    const int result = QNL_nodeValue::Assign(other);
-    if (result != 0) return result;
-    if (source == nullptr) {
-        flags = 0;
-        indexingParents.CleanUp();
-        ResetOwnFields();
-        return 0;
-    }
-    evidenceValue = source->evidenceValue;
-    samples.swap(copied);
-    keepSamples = source->keepSamples;
-    sampleCount = source->sampleCount;
-    sum = source->sum;
-    sumOfSquares = source->sumOfSquares;
-    mean = source->mean;
-    deviation = source->deviation;
-    return 0;
-}
-
-int QNL_equationValue::GetEvidence(double* out) const {
-    if (out == nullptr) return -2;
-    *out = evidenceValue;
-    return 0;
+    return AssignNumberValue<QNL_equationValue>(
+        other, [](const QNL_equationValue& source) { return source.samples; },
+        [this](const QNL_equationValue& source, std::vector<QNL_weightedSample>& copied) {
+            samples.swap(copied);
+            keepSamples = source.keepSamples;
+            sampleCount = source.sampleCount;
+            sum = source.sum;
+            sumOfSquares = source.sumOfSquares;
+            mean = source.mean;
+            deviation = source.deviation;
+        });
 }
 
 int QNL_equationValue::SetEvidence(double x) {
-    if (!std::isfinite(x)) return Log(-2, "Evidence value is not a finite number");
-    evidenceValue = x;
-    flags = (flags & ~FLAG_PROPAGATED) | FLAG_EVIDENCE | FLAG_VALID;
-    return 0;
+    return StoreEvidence(x, FLAG_EVIDENCE | FLAG_VALID);
 }
 
 int QNL_equationValue::ClearEvidence() {
@@ -700,9 +722,9 @@ int QNL_equationValue::SetWeightedSamples(const std::vector<QNL_weightedSample>&
 // Continuous value.
 
 QNL_continuousValue::QNL_continuousValue(QNL_network* network, int handle)
-    : QNL_nodeValue(network, handle) {}
+    : NumberValue(network, handle) {}
 
-QNL_continuousValue::QNL_continuousValue(const QNL_continuousValue& source) : QNL_nodeValue() {
+QNL_continuousValue::QNL_continuousValue(const QNL_continuousValue& source) : NumberValue() {
     if (Assign(source) != 0) status &= ~STATUS_VALID;
 }
 
@@ -713,52 +735,25 @@ QNL_nodeValue* QNL_continuousValue::CreateCopy() const {
 void QNL_continuousValue::ResetOwnFields() {
     stateWord = 0;
     std::vector<QNL_weightedSample>().swap(samples);
-    evidenceValue = 0.0;
     evidenceMarker = 0;
     mixture = QNL_gaussianMixture();
 }
 
 int QNL_continuousValue::Assign(const QNL_nodeValue& other) {
-    if (!other.IsValid()) return RefuseInvalidSource();
-    if (&other == this) return 0;
-    const auto* source = dynamic_cast<const QNL_continuousValue*>(&other);
-    std::vector<QNL_weightedSample> copiedSamples;
-    QNL_gaussianMixture copiedMixture;
-    if (source != nullptr) {
-        try {
-            copiedSamples = source->samples;
-            copiedMixture = source->mixture;
-        } catch (const std::bad_alloc&) {
-            return Log(-42, kNoMemory);
-        }
-    }
-    const int result = QNL_nodeValue::Assign(other);
-    if (result != 0) return result;
-    if (source == nullptr) {
-        flags = 0;
-        indexingParents.CleanUp();
-        ResetOwnFields();
-        return 0;
-    }
-    stateWord = source->stateWord;
-    samples.swap(copiedSamples);
-    mixture = std::move(copiedMixture);
-    evidenceMarker = source->evidenceMarker;
-    evidenceValue = source->evidenceValue;
-    return 0;
-}
-
-int QNL_continuousValue::GetEvidence(double* out) const {
-    if (out == nullptr) return -2;
-    *out = evidenceValue;
-    return 0;
+    using Copies = std::pair<std::vector<QNL_weightedSample>, QNL_gaussianMixture>;
+    return AssignNumberValue<QNL_continuousValue>(
+        other,
+        [](const QNL_continuousValue& source) { return Copies(source.samples, source.mixture); },
+        [this](const QNL_continuousValue& source, Copies& copied) {
+            stateWord = source.stateWord;
+            samples.swap(copied.first);
+            mixture = std::move(copied.second);
+            evidenceMarker = source.evidenceMarker;
+        });
 }
 
 int QNL_continuousValue::SetEvidence(double x) {
-    if (!std::isfinite(x)) return Log(-2, "Evidence value is not a finite number");
-    evidenceValue = x;
-    flags = (flags & ~FLAG_PROPAGATED) | FLAG_EVIDENCE;
-    return 0;
+    return StoreEvidence(x, FLAG_EVIDENCE);
 }
 
 int QNL_continuousValue::ClearEvidence() {

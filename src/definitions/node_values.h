@@ -78,6 +78,34 @@ private:
     unsigned clearedWithEvidence;
 };
 
+// The part shared by the values that hold one number as evidence (equation and continuous
+// values): the number and its reading, and the copy. A copy between two values of one class
+// takes every field along; assigning from another class binds to the source's node and
+// starts the value afresh, without flags, indexing parents or evidence.
+class NumberValue : public QNL_nodeValue {
+public:
+    using QNL_nodeValue::GetEvidence;
+
+    int GetEvidence(double* out) const override;
+
+protected:
+    NumberValue(QNL_network* network, int handle) : QNL_nodeValue(network, handle) {}
+    NumberValue() = default;
+
+    // The assignment of a class Value derived from this one. `copy` returns the copies of
+    // the source's fields that can fail (it may throw std::bad_alloc), made before anything
+    // changes; `take` moves them in with the source's other fields and cannot fail.
+    template <typename Value, typename Copy, typename Take>
+    int AssignNumberValue(const QNL_nodeValue& other, Copy copy, Take take);
+    // The class's own fields as a new value has them.
+    virtual void ResetOwnFields() = 0;
+    // User evidence x: -2 (logged) for a number that is not finite; else the number is kept,
+    // propagated evidence is replaced and `set` joins the flags.
+    int StoreEvidence(double x, unsigned set);
+
+    double evidenceValue = 0.0;
+};
+
 } // namespace quarn::detail
 
 // The posterior of a discrete chance node: one dimension per indexing parent that has
@@ -168,9 +196,8 @@ protected:
 
 // The result of an equation node: its evidence number, or the statistics of the values an
 // equation solver computed for it (samples kept while keep-samples is 1).
-class QNL_equationValue : public QNL_nodeValue {
+class QNL_equationValue : public quarn::detail::NumberValue {
 public:
-    using QNL_nodeValue::GetEvidence;
     using QNL_nodeValue::SetEvidence;
     using QNL_nodeValue::SetPropagatedEvidence;
 
@@ -182,7 +209,6 @@ public:
     int Assign(const QNL_nodeValue& other) override;
     int GetType() const override { return QNL_VALUE_EQUATION; }
     int AddIndexingParent(int) override { return -51; }
-    int GetEvidence(double* out) const override;
     int SetEvidence(double x) override;
     int ClearEvidence() override;
     int SetPropagatedEvidence(double x) override;
@@ -207,9 +233,8 @@ public:
     void SetKeepSamples(int keep) { keepSamples = keep; }
 
 private:
-    void ResetOwnFields();
+    void ResetOwnFields() override;
 
-    double evidenceValue = 0.0;
     std::vector<QNL_weightedSample> samples;
     int keepSamples = 1;
     int sampleCount = 0;
@@ -222,9 +247,8 @@ private:
 // The result of a node with a continuous distribution under hybrid inference: weighted
 // samples and the mixture fitted to them. The state word and the evidence marker belong to
 // the hybrid algorithms; here they are only stored, copied and reset.
-class QNL_continuousValue : public QNL_nodeValue {
+class QNL_continuousValue : public quarn::detail::NumberValue {
 public:
-    using QNL_nodeValue::GetEvidence;
     using QNL_nodeValue::SetEvidence;
     using QNL_nodeValue::SetPropagatedEvidence;
 
@@ -235,7 +259,6 @@ public:
     QNL_nodeValue* CreateCopy() const override;
     int Assign(const QNL_nodeValue& other) override;
     int GetType() const override { return QNL_VALUE_CONTINUOUS; }
-    int GetEvidence(double* out) const override;
     int SetEvidence(double x) override;
     int ClearEvidence() override;
     int SetPropagatedEvidence(double x) override;
@@ -251,11 +274,10 @@ public:
     const QNL_gaussianMixture& GetMixture() const { return mixture; }
 
 private:
-    void ResetOwnFields();
+    void ResetOwnFields() override;
 
     int stateWord = 0;
     std::vector<QNL_weightedSample> samples;
-    double evidenceValue = 0.0;
     int evidenceMarker = 0;
     QNL_gaussianMixture mixture;
 };

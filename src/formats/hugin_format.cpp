@@ -18,72 +18,6 @@
 #include <new>
 #include <sstream>
 
-namespace quarn::detail {
-
-int ForeignNodeNames::Find(const std::string& raw) const {
-    auto found = repaired.find(raw);
-    if (found != repaired.end()) return found->second;
-    return network->FindNode(raw.c_str());
-}
-
-int ForeignNodeNames::Create(int type, const std::string& raw) {
-    if (IsValidId(raw.c_str())) return network->AddNode(type, raw.c_str());
-    if (repaired.count(raw) != 0) return -2;
-    std::string base = raw;
-    RepairId(base);
-    if (base.empty()) base = "x";
-    std::string id = base;
-    for (long long suffix = 2; network->IsIdUsed(id.c_str(), -1) == 1; ++suffix)
-        id = base + std::to_string(suffix);
-    const int node = network->AddNode(type, id.c_str());
-    if (node < 0) return node;
-    repaired[raw] = node;
-    network->GetNode(node)->GetInfo()->header.SetName(raw.c_str());
-    return node;
-}
-
-void ForeignNodeNames::Forget(int handle) {
-    for (auto it = repaired.begin(); it != repaired.end();) {
-        if (it->second == handle) {
-            it = repaired.erase(it);
-        } else {
-            ++it;
-        }
-    }
-}
-
-int SetOutcomesFromNames(QNL_nodeDefinition* definition, const QNL_stringArray& names) {
-    if (definition == nullptr) return -2;
-    QNL_idArray ids(false);
-    int result = ids.QNL_stringArray::Assign(names);
-    if (result == 0) result = ids.MakeAllIdsValid();
-    return result != 0 ? result : definition->SetNumberOfOutcomes(ids);
-}
-
-bool TableShape(QNL_network* network, int node, std::vector<int>& sizes, QNL_doubleArray& values) {
-    sizes.clear();
-    const QNL_node* n = network->GetNode(node);
-    if (n == nullptr || n->GetDefinition() == nullptr) return false;
-    const QNL_intArray& parents = network->GetParents(node);
-    for (int i = 0; i < parents.GetCount(); ++i) {
-        const QNL_node* parent = network->GetNode(parents[i]);
-        if (parent == nullptr || !QNL_IsTableParentType(parent->GetType())) continue;
-        sizes.push_back(parent->GetDefinition()->GetNumberOfOutcomes());
-    }
-    QNL_nodeDefinition* definition = n->GetDefinition();
-    sizes.push_back(n->GetType() == QNL_TYPE_TABLE ? 1 : definition->GetNumberOfOutcomes());
-    if (definition->GetDefinition(values) != 0) return false;
-    long long cells = 1;
-    for (int size : sizes) {
-        if (size < 1) return false;
-        cells *= size;
-        if (cells > INT_MAX) return false;
-    }
-    return cells == values.GetCount();
-}
-
-} // namespace quarn::detail
-
 namespace {
 
 constexpr const char* NET_WORDS[] = {
@@ -132,15 +66,9 @@ constexpr const char* NET_WORDS[] = {
 constexpr const char* NODE_WORDS[] = {"discrete", "continuous", "node",
                                       "decision", "utility",    nullptr};
 
-const char* const UNNAMED_NODE = "_Unnamed_Node_";
-
 // Columns whose sum misses 1 by no more than rounding are left as they are, so a table
 // written and read back keeps every digit.
 constexpr double SUM_TOLERANCE = 1e-12;
-
-int OutOfMemory() {
-    return QNL_errorHandler::Instance().LogError(-42);
-}
 
 int RoundToInt(double value) {
     if (!(value == value)) return 0;
@@ -246,25 +174,35 @@ std::string QuoteBareStates(const std::string& in) {
     return out;
 }
 
-// The block pattern: statements each ended by ";" up to the closing brace. A failed
-// statement is skipped up to its ";"; a missing ";" after a good one is reported too, since
-// whatever follows up to the next ";" is passed over.
-template <typename Statement> void ReadStatements(QNL_textParser& parser, Statement statement) {
-    while (!parser.AtBlockEnd()) {
-        if (statement() != 0) {
-            parser.SkipStatement();
-            if (parser.ExpectQuiet(QNL_textParser::PUNCTUATOR, ";") != 0) parser.SkipStatement();
-            continue;
-        }
-        if (parser.AtBlockEnd()) break;
-        if (parser.Expect(QNL_textParser::PUNCTUATOR, ";") != 0) {
-            parser.SkipStatement();
-            parser.ExpectQuiet(QNL_textParser::PUNCTUATOR, ";");
-        }
+// The sum of the lowest and highest vertical positions: mirroring about the middle of the
+// occupied range maps y to this sum less y.
+long long MirrorSum(QNL_network* network) {
+    bool any = false;
+    long long low = 0;
+    long long high = 0;
+    for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
+        const int y = network->GetNode(h)->GetInfo()->screen.position.y;
+        low = any ? std::min<long long>(low, y) : y;
+        high = any ? std::max<long long>(high, y) : y;
+        any = true;
     }
+    return low + high;
+}
+
+// name "=" and the list `read` reads; -129 when the name is not next.
+template <typename Read>
+int ReadListAfterName(QNL_textParser& parser, const char* name, Read read) {
+    if (name == nullptr) return -2;
+    if (parser.ExpectQuiet(QNL_textParser::IDENTIFIER, name) != 0) return -129;
+    const int result = parser.Expect(QNL_textParser::PUNCTUATOR, "=");
+    return result != 0 ? result : read();
 }
 
 } // namespace
+
+using quarn::detail::FormatOutOfMemory;
+using quarn::detail::ReadStatements;
+using quarn::detail::UNNAMED_NODE;
 
 QNL_huginFormat::QNL_huginFormat(QNL_network* network) : QNL_textParser(network), names(network) {}
 
@@ -272,89 +210,35 @@ QNL_huginFormat::QNL_huginFormat(QNL_network* network) : QNL_textParser(network)
 // Lists and properties
 
 int QNL_huginFormat::ReadIdentifierList(QNL_stringArray& list) {
-    if (!list.IsValid()) return -567;
-    int result = Expect(PUNCTUATOR, "(");
-    if (result != 0) return result;
-    while (NextIsString()) {
-        ConsumeToken();
-        result = list.Add(GetTokenText().c_str());
-        if (result < 0) return result;
-    }
-    return Expect(PUNCTUATOR, ")");
+    return quarn::detail::ReadBareStringList(*this, list);
 }
 
 int QNL_huginFormat::ReadRealList(QNL_doubleArray& list) {
-    int result = Expect(PUNCTUATOR, "(");
-    if (result != 0) return result;
-    while (NextIsNumber()) {
-        double value = 0.0;
-        result = ReadReal(&value);
-        if (result == 0) result = list.Add(value);
-        if (result != 0) return result;
-    }
-    return Expect(PUNCTUATOR, ")");
+    return quarn::detail::ReadBareRealList(*this, list);
 }
 
 int QNL_huginFormat::ReadListProperty(const char* name, QNL_stringArray& list) {
-    if (name == nullptr) return -2;
-    if (ExpectQuiet(IDENTIFIER, name) != 0) return -129;
-    int result = Expect(PUNCTUATOR, "=");
-    return result != 0 ? result : ReadIdentifierList(list);
+    return ReadListAfterName(*this, name, [this, &list] { return ReadIdentifierList(list); });
 }
 
 int QNL_huginFormat::ReadRealListProperty(const char* name, QNL_doubleArray& list) {
-    if (name == nullptr) return -2;
-    if (ExpectQuiet(IDENTIFIER, name) != 0) return -129;
-    int result = Expect(PUNCTUATOR, "=");
-    return result != 0 ? result : ReadRealList(list);
+    return ReadListAfterName(*this, name, [this, &list] { return ReadRealList(list); });
 }
 
 int QNL_huginFormat::WriteIdentifierList(const QNL_stringArray& list, bool all) {
-    const int n = all ? list.GetSize() : list.GetCount();
-    int result = GetOutputFile().Write("(");
-    for (int i = 0; i < n && result == 0; ++i) {
-        if (i > 0) result = GetOutputFile().Write("  ");
-        if (result == 0) result = WriteQuotedText(list.GetString(i), true);
-    }
-    return result != 0 ? result : GetOutputFile().Write(")");
+    return quarn::detail::WriteQuotedList(*this, list, all);
 }
 
 int QNL_huginFormat::WriteRealList(const QNL_doubleArray& list, bool all) {
-    const int n = all ? list.GetSize() : list.GetCount();
-    try {
-        std::string text = "(";
-        for (int i = 0; i < n; ++i) {
-            if (i > 0) text += ' ';
-            text += FormatNumber(list[i]);
-        }
-        text += ')';
-        return GetOutputFile().Write(text);
-    } catch (const std::bad_alloc&) {
-        return OutOfMemory();
-    }
+    return quarn::detail::WriteBlankSeparatedList(*this, list, all);
 }
 
 int QNL_huginFormat::WriteIntegerList(const QNL_intArray& list, bool all) {
-    const int n = all ? list.GetSize() : list.GetCount();
-    try {
-        std::string text = "(";
-        for (int i = 0; i < n; ++i) {
-            if (i > 0) text += ' ';
-            text += std::to_string(list[i]);
-        }
-        text += ')';
-        return GetOutputFile().Write(text);
-    } catch (const std::bad_alloc&) {
-        return OutOfMemory();
-    }
+    return quarn::detail::WriteBlankSeparatedList(*this, list, all);
 }
 
 int QNL_huginFormat::WriteProperty(const char* name, const char* value, bool quoted, bool escaped) {
-    if (name == nullptr || value == nullptr) return 0;
-    int result = WriteLine(name);
-    if (result == 0) result = GetOutputFile().Write(" = ");
-    if (result == 0) result = quoted ? WriteQuotedText(value, true) : WriteText(value, escaped);
-    return result != 0 ? result : GetOutputFile().Write(";\n");
+    return quarn::detail::WriteSeparatedProperty(*this, name, " = ", value, quoted, true, escaped);
 }
 
 int QNL_huginFormat::WriteBlockStart(const char* name) {
@@ -377,7 +261,7 @@ int QNL_huginFormat::Read(const char* path) {
         if (in.bad()) return QNL_errorHandler::Instance().LogError(-103, "OPEN FILE FAILED");
         text = QuoteBareStates(bytes.str());
     } catch (const std::bad_alloc&) {
-        return OutOfMemory();
+        return FormatOutOfMemory();
     }
     return Parse(text);
 }
@@ -396,21 +280,12 @@ int QNL_huginFormat::Parse(const std::string& text) {
     } else if (GetPeekResult() != 0) {
         return FinishReading(Expect(IDENTIFIER, "net"));
     }
-    while (PeekToken() == 0) {
-        if (MatchAny(NODE_WORDS)) {
-            if (ReadNode() != 0) SkipBlock(0);
-        } else if (Match("potential")) {
-            if (ReadPotential() != 0) SkipBlock(0);
-        } else {
-            try {
-                ReportError(-127, ("ERROR: '" + GetTokenText() + "' : Unknown Node Type").c_str());
-            } catch (const std::bad_alloc&) {
-                return FinishReading(OutOfMemory());
-            }
-            ConsumeToken();
-            SkipBlock(0);
-        }
-    }
+    result = quarn::detail::ReadBlocks(*this, "Unknown Node Type", [this] {
+        if (MatchAny(NODE_WORDS)) return ReadNode();
+        if (Match("potential")) return ReadPotential();
+        return quarn::detail::UNKNOWN_BLOCK;
+    });
+    if (result != 0) return FinishReading(result);
     MirrorPositions();
     return FinishReading(0);
 }
@@ -444,7 +319,7 @@ int QNL_huginFormat::ReadNetStatement() {
             std::string prefix = "(line " + std::to_string(GetLineNumber()) + ") : ";
             QNL_errorHandler::Instance().LogError(-127, message.c_str(), prefix.c_str());
         } catch (const std::bad_alloc&) {
-            return OutOfMemory();
+            return FormatOutOfMemory();
         }
     }
     ConsumeToken();
@@ -474,33 +349,21 @@ int QNL_huginFormat::ReadNode() {
             return ReportError(-2, ("ERROR: '" + kind + "' : Unknown Node Type").c_str());
         }
         // Node names may be numbers in files of some tools.
-        if (PeekToken() != 0 ||
-            (GetTokenKind() != IDENTIFIER && GetTokenKind() != INTEGER && GetTokenKind() != REAL))
-            return Expect(IDENTIFIER);
+        if (!quarn::detail::NextIsNodeName(*this, true)) return Expect(IDENTIFIER);
         const std::string raw = GetTokenText();
         ConsumeToken();
-        const int node = names.Create(nodeType, raw);
-        if (node < 0)
-            return ReportError(node, ("ERROR: Couldn't Create Node (\"" + raw + "\")").c_str());
-        result = Expect(PUNCTUATOR, "{");
-        if (result != 0) return result;
-        ReadStatements(*this, [this, node] { return ReadNodeStatement(node); });
-        if (ReadBlockEnd() != 0) SkipBlock(1);
-
-        QNL_node* n = network->GetNode(node);
-        n->CheckConsistency(1);
-        if (!n->IsValid()) {
-            names.Forget(node);
+        int node = -1;
+        result = quarn::detail::ReadNodeBlock(
+            *this, names, nodeType, raw, [this](int h) { return ReadNodeStatement(h); }, node);
+        if (result == quarn::detail::NODE_DELETED) {
             fewerStates.erase(node);
-            network->DeleteNode(node);
-            ReportError(-567,
-                        ("ERROR: Node not ready (valid). Node (\"" + raw + "\") deleted").c_str());
             return 0;
         }
-        QNL_header& header = n->GetInfo()->header;
+        if (result != 0) return result;
+        QNL_header& header = network->GetNode(node)->GetInfo()->header;
         if (header.GetName() == nullptr || header.GetName()[0] == '\0') header.SetName(raw.c_str());
     } catch (const std::bad_alloc&) {
-        return OutOfMemory();
+        return FormatOutOfMemory();
     }
     return 0;
 }
@@ -544,7 +407,7 @@ int QNL_huginFormat::ReadNodeStatement(int node) {
             ReportError(result, ("ERROR: '" + name + "' : Couldn't add the attribute").c_str());
         return result;
     } catch (const std::bad_alloc&) {
-        return OutOfMemory();
+        return FormatOutOfMemory();
     }
 }
 
@@ -552,30 +415,14 @@ int QNL_huginFormat::ReadPotential() {
     int result = Expect(IDENTIFIER, "potential");
     if (result == 0) result = Expect(PUNCTUATOR, "(");
     if (result != 0) return result;
-    auto nextIsName = [this]() {
-        return PeekToken() == 0 && (GetTokenKind() == IDENTIFIER || GetTokenKind() == INTEGER ||
-                                    GetTokenKind() == REAL);
-    };
     try {
-        if (!nextIsName()) return Expect(IDENTIFIER);
-        const std::string child = GetTokenText();
-        ConsumeToken();
-        const int node = names.Find(child);
-        if (node < 0)
-            return ReportError(node, ("ERROR: Node (\"" + child + "\") not found").c_str());
-        if (nextIsName()) return ReportError(-127, "ERROR: Undirected arcs not (yet) supported");
+        const int node = quarn::detail::ReadTableChild(*this, names, true);
+        if (node < 0) return node;
+        if (quarn::detail::NextIsNodeName(*this, true))
+            return ReportError(-127, "ERROR: Undirected arcs not (yet) supported");
         if (PeekToken() == 0 && GetTokenKind() == PUNCTUATOR && GetTokenText() == "|")
             ConsumeToken();
-        while (nextIsName()) {
-            const std::string parent = GetTokenText();
-            ConsumeToken();
-            const int from = names.Find(parent);
-            int added = from < 0 ? from : network->AddArc(from, node, 0);
-            if (added != 0)
-                ReportError(
-                    added,
-                    ("ERROR: Couldn't add arc from parent node (\"" + parent + "\")").c_str());
-        }
+        quarn::detail::ReadTableParents(*this, names, node, true);
         result = Expect(PUNCTUATOR, ")");
         if (result == 0) result = Expect(PUNCTUATOR, "{");
         if (result != 0) return result;
@@ -595,7 +442,7 @@ int QNL_huginFormat::ReadPotential() {
         });
         if (ReadBlockEnd() != 0) SkipBlock(1);
     } catch (const std::bad_alloc&) {
-        return OutOfMemory();
+        return FormatOutOfMemory();
     }
     return 0;
 }
@@ -621,7 +468,7 @@ int QNL_huginFormat::ReadData(QNL_doubleArray& values) {
             try {
                 return ReportError(-127, ("ERROR: '" + GetTokenText() + "' : Unexpected").c_str());
             } catch (const std::bad_alloc&) {
-                return OutOfMemory();
+                return FormatOutOfMemory();
             }
         }
     }
@@ -643,6 +490,14 @@ int QNL_huginFormat::SetTable(int node, QNL_doubleArray& values) {
                               std::to_string(std::max(expected, 0));
         return ReportError(-2, message.c_str());
     }
+    // An infinite or undefined number would turn its whole column into NaN when normalised.
+    for (int i = 0; i < expected; ++i)
+        if (!std::isfinite(values[i])) {
+            std::string message = "ERROR: Node (\"" + std::string(n->GetId()) +
+                                  "\") : table value " + std::to_string(i) +
+                                  " is not a finite number";
+            return ReportError(-2, message.c_str());
+        }
     if (definition->GetType() == QNL_TYPE_CPT) {
         const int outcomes = definition->GetNumberOfOutcomes();
         for (int start = 0; outcomes > 0 && start < expected; start += outcomes) {
@@ -714,98 +569,37 @@ bool QNL_huginFormat::ExpandSingleStates(int node, QNL_doubleArray& values) {
 // The file's vertical axis points the other way. Mirroring about the middle of the occupied
 // range is its own inverse and keeps every coordinate inside that range.
 void QNL_huginFormat::MirrorPositions() {
-    bool any = false;
-    long long low = 0;
-    long long high = 0;
-    for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
-        const int y = network->GetNode(h)->GetInfo()->screen.position.y;
-        low = any ? std::min<long long>(low, y) : y;
-        high = any ? std::max<long long>(high, y) : y;
-        any = true;
-    }
+    const long long sum = MirrorSum(network);
     for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
         int& y = network->GetNode(h)->GetInfo()->screen.position.y;
-        y = static_cast<int>(low + high - y);
+        y = static_cast<int>(sum - y);
     }
 }
 
 // ---------------------------------------------------------------------------------------
 // Writing
 
-int QNL_huginFormat::CheckWritable() {
-    if (!HasNoMauNodes())
-        return QNL_errorHandler::Instance().LogError(
-            -2, "ERROR: This Network cannot be saved in Hugin format");
-    std::vector<int> sizes;
-    QNL_doubleArray values;
-    for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
-        const QNL_node* node = network->GetNode(h);
-        const int type = node->GetType();
-        const char* id = node->GetId() != nullptr ? node->GetId() : UNNAMED_NODE;
-        if (type != QNL_TYPE_CPT && type != QNL_TYPE_TRUTHTABLE && type != QNL_TYPE_NOISY_MAX &&
-            type != QNL_TYPE_NOISY_ADDER && type != QNL_TYPE_LIST && type != QNL_TYPE_TABLE) {
-            std::string message =
-                "ERROR: '" + std::string(id) + "' : Node type not supported by Hugin";
-            return QNL_errorHandler::Instance().LogError(-2, message);
-        }
-        if (type != QNL_TYPE_LIST && !quarn::detail::TableShape(network, h, sizes, values)) {
-            std::string message = "ERROR: '" + std::string(id) + "' : Node table cannot be written";
-            return QNL_errorHandler::Instance().LogError(-2, message);
-        }
-    }
-    return 0;
-}
-
 int QNL_huginFormat::Write(const char* path) {
-    if (network == nullptr) return -2;
-    try {
-        int result = CheckWritable();
-        if (result != 0) return result;
-        result = OpenFile(path, QNL_textFile::WRITE_MODE);
-        if (result != 0) return result;
-        SetIndentWidth(4);
-
+    int mirror = 0;
+    auto header = [this, &mirror] {
         const QNL_rectangle& size =
             network->GetSubmodelHandler().GetDefaultNodeScreenInfo().position;
         QNL_intArray nodeSize;
         nodeSize.Add(size.width);
         nodeSize.Add(size.height);
-        result = WriteLine("net ");
+        int result = WriteLine("net ");
         if (result == 0) result = GetOutputFile().Write("\n{\n");
         Indent();
         if (result == 0) result = WriteIntegerListProperty("node_size", nodeSize, false);
         Unindent();
         if (result == 0) result = GetOutputFile().Write("}\n");
-
-        bool any = false;
-        long long low = 0;
-        long long high = 0;
-        for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
-            const int y = network->GetNode(h)->GetInfo()->screen.position.y;
-            low = any ? std::min<long long>(low, y) : y;
-            high = any ? std::max<long long>(high, y) : y;
-            any = true;
-        }
-        const QNL_intArray order(network->GetOrderedNodes());
-        for (int i = 0; i < order.GetCount() && result == 0; ++i) {
-            result = GetOutputFile().Write("\n");
-            if (result == 0) result = WriteNode(order[i], static_cast<int>(low + high));
-            if (result == 0) result = GetOutputFile().Write("\n");
-        }
-        for (int i = 0; i < order.GetCount() && result == 0; ++i) {
-            result = GetOutputFile().Write("\n");
-            if (result == 0) result = WritePotential(order[i]);
-            if (result == 0) result = GetOutputFile().Write("\n");
-        }
-        if (result != 0) {
-            DiscardFile();
-            return result;
-        }
-        return CloseFile();
-    } catch (const std::bad_alloc&) {
-        DiscardFile();
-        return OutOfMemory();
-    }
+        mirror = static_cast<int>(MirrorSum(network));
+        return result;
+    };
+    return quarn::detail::WriteForeignFile(
+        *this, path, "ERROR: This Network cannot be saved in Hugin format", "Hugin", header,
+        [this, &mirror](int h) { return WriteNode(h, mirror); },
+        [this](int h) { return WritePotential(h); });
 }
 
 int QNL_huginFormat::WriteNode(int handle, int mirror) {

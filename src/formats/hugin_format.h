@@ -1,50 +1,14 @@
 #pragma once
 
+#include "formats/foreign_format_support.h"
 #include "formats/text_parser.h"
 
 #include <string>
 #include <unordered_map>
-#include <vector>
 
 class QNL_network;
-class QNL_nodeDefinition;
 class QNL_stringArray;
 class QNL_doubleArray;
-
-namespace quarn::detail {
-
-// Node names as other tools write them. A name that is a valid identifier is the node's
-// identifier; any other (purely numeric names, say) is repaired with the identifier rule,
-// made unique, and kept as the node's name, and later references to the file's name still
-// find the node.
-class ForeignNodeNames {
-public:
-    explicit ForeignNodeNames(QNL_network* network) : network(network) {}
-
-    // The node of a name read from the file; -2 when there is none.
-    int Find(const std::string& raw) const;
-    // AddNode under the name or its repair: the handle, or AddNode's code (-2 for a name
-    // already taken).
-    int Create(int type, const std::string& raw);
-    // Before a node read from the file is deleted again.
-    void Forget(int handle);
-    void Clear() { repaired.clear(); }
-
-private:
-    QNL_network* network;
-    std::unordered_map<std::string, int> repaired;
-};
-
-// Gives the definition the states named in the file, each repaired into a valid identifier
-// unique among them; the result of SetNumberOfOutcomes.
-int SetOutcomesFromNames(QNL_nodeDefinition* definition, const QNL_stringArray& names);
-
-// The table shape a writer of a foreign format sees for a node: one level per parent that
-// owns a table dimension, then the node's own outcomes (1 for a utility node). False when
-// the definition's table does not have that many values.
-bool TableShape(QNL_network* network, int node, std::vector<int>& sizes, QNL_doubleArray& values);
-
-} // namespace quarn::detail
 
 // The Hugin text format (".net"): a "net" block, a block per node with its label, position,
 // states and string attributes, and a "potential" block per node with its parents and table.
@@ -90,7 +54,6 @@ private:
     bool ExpandSingleStates(int node, QNL_doubleArray& values);
     void MirrorPositions();
 
-    int CheckWritable();
     int WriteNode(int node, int mirror);
     int WritePotential(int node);
     int WriteTable(int node);

@@ -20,37 +20,13 @@ namespace {
 constexpr const char* HEADER_WORDS[] = {"diagnostic", "belief", "trouble", nullptr};
 constexpr const char* TABLE_WORDS[] = {"probability", "utility", "information", nullptr};
 
-const char* const UNNAMED_NODE = "_Unnamed_Node_";
 const char* const UNNAMED_NETWORK = "_Unnamed_Network_";
 
-int OutOfMemory() {
-    return QNL_errorHandler::Instance().LogError(-42);
-}
-
-bool IsWritableType(int type) {
-    return type == QNL_TYPE_TABLE || type == QNL_TYPE_LIST || type == QNL_TYPE_CPT ||
-           type == QNL_TYPE_TRUTHTABLE || type == QNL_TYPE_NOISY_MAX ||
-           type == QNL_TYPE_NOISY_ADDER;
-}
-
-// Statements each ended by ";" up to the closing brace; a failed statement is skipped up to
-// its ";", and a missing ";" after a good one is reported.
-template <typename Statement> void ReadStatements(QNL_textParser& parser, Statement statement) {
-    while (!parser.AtBlockEnd()) {
-        if (statement() != 0) {
-            parser.SkipStatement();
-            if (parser.ExpectQuiet(QNL_textParser::PUNCTUATOR, ";") != 0) parser.SkipStatement();
-            continue;
-        }
-        if (parser.AtBlockEnd()) break;
-        if (parser.Expect(QNL_textParser::PUNCTUATOR, ";") != 0) {
-            parser.SkipStatement();
-            parser.ExpectQuiet(QNL_textParser::PUNCTUATOR, ";");
-        }
-    }
-}
-
 } // namespace
+
+using quarn::detail::FormatOutOfMemory;
+using quarn::detail::ReadStatements;
+using quarn::detail::UNNAMED_NODE;
 
 QNL_msbnFormat::QNL_msbnFormat(QNL_network* network) : QNL_textParser(network), names(network) {}
 
@@ -58,27 +34,11 @@ QNL_msbnFormat::QNL_msbnFormat(QNL_network* network) : QNL_textParser(network), 
 // Lists and properties
 
 int QNL_msbnFormat::ReadIdentifierList(QNL_stringArray& list) {
-    if (!list.IsValid()) return -567;
-    int result = Expect(PUNCTUATOR, "(");
-    if (result != 0) return result;
-    while (NextIsString()) {
-        ConsumeToken();
-        result = list.Add(GetTokenText().c_str());
-        if (result < 0) return result;
-    }
-    return Expect(PUNCTUATOR, ")");
+    return quarn::detail::ReadBareStringList(*this, list);
 }
 
 int QNL_msbnFormat::ReadRealList(QNL_doubleArray& list) {
-    int result = Expect(PUNCTUATOR, "(");
-    if (result != 0) return result;
-    while (NextIsNumber()) {
-        double value = 0.0;
-        result = ReadReal(&value);
-        if (result == 0) result = list.Add(value);
-        if (result != 0) return result;
-    }
-    return Expect(PUNCTUATOR, ")");
+    return quarn::detail::ReadBareRealList(*this, list);
 }
 
 int QNL_msbnFormat::ReadIntegerList(QNL_intArray& list) {
@@ -94,28 +54,11 @@ int QNL_msbnFormat::ReadIntegerList(QNL_intArray& list) {
 }
 
 int QNL_msbnFormat::WriteIdentifierList(const QNL_stringArray& list, bool all) {
-    const int n = all ? list.GetSize() : list.GetCount();
-    int result = GetOutputFile().Write("(");
-    for (int i = 0; i < n && result == 0; ++i) {
-        if (i > 0) result = GetOutputFile().Write("  ");
-        if (result == 0) result = WriteQuotedText(list.GetString(i), true);
-    }
-    return result != 0 ? result : GetOutputFile().Write(")");
+    return quarn::detail::WriteQuotedList(*this, list, all);
 }
 
 int QNL_msbnFormat::WriteRealList(const QNL_doubleArray& list, bool all) {
-    const int n = all ? list.GetSize() : list.GetCount();
-    try {
-        std::string text = "(";
-        for (int i = 0; i < n; ++i) {
-            if (i > 0) text += ' ';
-            text += FormatNumber(list[i]);
-        }
-        text += ')';
-        return GetOutputFile().Write(text);
-    } catch (const std::bad_alloc&) {
-        return OutOfMemory();
-    }
+    return quarn::detail::WriteBlankSeparatedList(*this, list, all);
 }
 
 int QNL_msbnFormat::WriteIntegerListProperty(const char* name, const QNL_intArray& list, bool all) {
@@ -131,11 +74,8 @@ int QNL_msbnFormat::ReadProperty(const char* name, int kind) {
 }
 
 int QNL_msbnFormat::WriteProperty(const char* name, const char* value, bool quoted, bool escaped) {
-    if (name == nullptr || value == nullptr) return 0;
-    int result = WriteLine(name);
-    if (result == 0) result = GetOutputFile().Write(" : ");
-    if (result == 0) result = quoted ? WriteQuotedText(value, escaped) : WriteText(value, escaped);
-    return result != 0 ? result : GetOutputFile().Write(";\n");
+    return quarn::detail::WriteSeparatedProperty(*this, name, " : ", value, quoted, escaped,
+                                                 escaped);
 }
 
 int QNL_msbnFormat::WriteBlockStart(const char* name) {
@@ -164,53 +104,28 @@ int QNL_msbnFormat::ReadNetwork() {
     QNL_header* header = network->GetHeader();
     result = header != nullptr ? header->SetName(GetTokenText().c_str()) : -2;
     if (result != 0) return ReportError(result, "ERROR: Couldn't set the network's name");
-    while (PeekToken() == 0) {
-        if (Match("node")) {
-            if (ReadNode() != 0) SkipBlock(0);
-        } else if (MatchAny(TABLE_WORDS)) {
-            if (ReadTableBlock() != 0) SkipBlock(0);
-        } else {
-            try {
-                ReportError(-127, ("ERROR: '" + GetTokenText() + "' : Unknown Object").c_str());
-            } catch (const std::bad_alloc&) {
-                return OutOfMemory();
-            }
-            ConsumeToken();
-            SkipBlock(0);
-        }
-    }
-    return 0;
+    return quarn::detail::ReadBlocks(*this, "Unknown Object", [this] {
+        if (Match("node")) return ReadNode();
+        if (MatchAny(TABLE_WORDS)) return ReadTableBlock();
+        return quarn::detail::UNKNOWN_BLOCK;
+    });
 }
 
 int QNL_msbnFormat::ReadNode() {
     nodeType = QNL_TYPE_CPT;
     int result = Expect(IDENTIFIER, "node");
     if (result != 0) return result;
-    if (PeekToken() != 0 || (GetTokenKind() != IDENTIFIER && GetTokenKind() != INTEGER))
-        return Expect(IDENTIFIER);
+    if (!quarn::detail::NextIsNodeName(*this, false)) return Expect(IDENTIFIER);
     try {
         const std::string raw = GetTokenText();
         ConsumeToken();
-        const int node = names.Create(nodeType, raw);
-        if (node < 0)
-            return ReportError(node, ("ERROR: Couldn't Create Node (\"" + raw + "\")").c_str());
-        result = Expect(PUNCTUATOR, "{");
-        if (result != 0) return result;
-        ReadStatements(*this, [this, node] { return ReadNodeStatement(node); });
-        if (ReadBlockEnd() != 0) SkipBlock(1);
-
-        QNL_node* n = network->GetNode(node);
-        n->CheckConsistency(1);
-        if (!n->IsValid()) {
-            names.Forget(node);
-            network->DeleteNode(node);
-            ReportError(-567,
-                        ("ERROR: Node not ready (valid). Node (\"" + raw + "\") deleted").c_str());
-        }
+        int node = -1;
+        result = quarn::detail::ReadNodeBlock(
+            *this, names, nodeType, raw, [this](int h) { return ReadNodeStatement(h); }, node);
+        return result == quarn::detail::NODE_DELETED ? 0 : result;
     } catch (const std::bad_alloc&) {
-        return OutOfMemory();
+        return FormatOutOfMemory();
     }
-    return 0;
 }
 
 int QNL_msbnFormat::ReadNodeStatement(int node) {
@@ -249,7 +164,7 @@ int QNL_msbnFormat::ReadNodeStatement(int node) {
         return ReportError(-127,
                            ("ERROR: '" + GetTokenText() + "' : Unknown Node Statement").c_str());
     } catch (const std::bad_alloc&) {
-        return OutOfMemory();
+        return FormatOutOfMemory();
     }
 }
 
@@ -303,7 +218,7 @@ int QNL_msbnFormat::ReadStates(int node) {
                                 .c_str());
         }
     } catch (const std::bad_alloc&) {
-        return OutOfMemory();
+        return FormatOutOfMemory();
     }
     return 0;
 }
@@ -316,30 +231,14 @@ int QNL_msbnFormat::ReadTableBlock() {
                                       : QNL_TYPE_CPT;
     result = Expect(PUNCTUATOR, "(");
     if (result != 0) return result;
-    auto nextIsName = [this]() {
-        return PeekToken() == 0 && (GetTokenKind() == IDENTIFIER || GetTokenKind() == INTEGER);
-    };
     try {
-        if (!nextIsName()) return Expect(IDENTIFIER);
-        const std::string child = GetTokenText();
-        ConsumeToken();
-        const int node = names.Find(child);
-        if (node < 0)
-            return ReportError(node, ("ERROR: Node (\"" + child + "\") not found").c_str());
+        const int node = quarn::detail::ReadTableChild(*this, names, false);
+        if (node < 0) return node;
         QNL_node* n = network->GetNode(node);
         if (n->GetType() != nodeType && n->SetType(nodeType) != 0)
             return ReportError(-127, "ERROR: Unknown Node Type");
         // The "|" and "," between the parents are blanks to the scanner.
-        while (nextIsName()) {
-            const std::string parent = GetTokenText();
-            ConsumeToken();
-            const int from = names.Find(parent);
-            const int added = from < 0 ? from : network->AddArc(from, node, 0);
-            if (added != 0)
-                ReportError(
-                    added,
-                    ("ERROR: Couldn't add arc from parent node (\"" + parent + "\")").c_str());
-        }
+        quarn::detail::ReadTableParents(*this, names, node, false);
         result = Expect(PUNCTUATOR, ")");
         if (result != 0) return result;
         if (PeekToken() == 0 && GetTokenKind() == PUNCTUATOR && GetTokenText() == "{") {
@@ -361,7 +260,7 @@ int QNL_msbnFormat::ReadTableBlock() {
         if (PeekToken() == 0 && GetTokenKind() == PUNCTUATOR && GetTokenText() == ";")
             ConsumeToken();
     } catch (const std::bad_alloc&) {
-        return OutOfMemory();
+        return FormatOutOfMemory();
     }
     return 0;
 }
@@ -459,63 +358,18 @@ int QNL_msbnFormat::FinishTable(int node) {
 // ---------------------------------------------------------------------------------------
 // Writing
 
-int QNL_msbnFormat::CheckWritable() {
-    if (!HasNoMauNodes())
-        return QNL_errorHandler::Instance().LogError(
-            -2, "ERROR: This Network cannot be saved in Microsotf format");
-    std::vector<int> sizes;
-    QNL_doubleArray values;
-    for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
-        const QNL_node* node = network->GetNode(h);
-        const char* id = node->GetId() != nullptr ? node->GetId() : UNNAMED_NODE;
-        if (!IsWritableType(node->GetType())) {
-            std::string message =
-                "ERROR: '" + std::string(id) + "' : Node type not supported by MSBN";
-            return QNL_errorHandler::Instance().LogError(-2, message);
-        }
-        if (node->GetType() != QNL_TYPE_LIST &&
-            !quarn::detail::TableShape(network, h, sizes, values)) {
-            std::string message = "ERROR: '" + std::string(id) + "' : Node table cannot be written";
-            return QNL_errorHandler::Instance().LogError(-2, message);
-        }
-    }
-    return 0;
-}
-
 int QNL_msbnFormat::Write(const char* path) {
-    if (network == nullptr) return -2;
-    try {
-        int result = CheckWritable();
-        if (result != 0) return result;
-        result = OpenFile(path, QNL_textFile::WRITE_MODE);
-        if (result != 0) return result;
-        SetIndentWidth(4);
+    auto header = [this] {
         const QNL_header* header = network->GetHeader();
         const char* name = header != nullptr ? header->GetName() : nullptr;
         if (name == nullptr || name[0] == '\0') name = UNNAMED_NETWORK;
-        result = WriteLine("belief network ");
+        int result = WriteLine("belief network ");
         if (result == 0) result = WriteQuotedText(name, true);
-        if (result == 0) result = GetOutputFile().Write("\n");
-        const QNL_intArray order(network->GetOrderedNodes());
-        for (int i = 0; i < order.GetCount() && result == 0; ++i) {
-            result = GetOutputFile().Write("\n");
-            if (result == 0) result = WriteNode(order[i]);
-            if (result == 0) result = GetOutputFile().Write("\n");
-        }
-        for (int i = 0; i < order.GetCount() && result == 0; ++i) {
-            result = GetOutputFile().Write("\n");
-            if (result == 0) result = WriteTableBlock(order[i]);
-            if (result == 0) result = GetOutputFile().Write("\n");
-        }
-        if (result != 0) {
-            DiscardFile();
-            return result;
-        }
-        return CloseFile();
-    } catch (const std::bad_alloc&) {
-        DiscardFile();
-        return OutOfMemory();
-    }
+        return result != 0 ? result : GetOutputFile().Write("\n");
+    };
+    return quarn::detail::WriteForeignFile(
+        *this, path, "ERROR: This Network cannot be saved in Microsotf format", "MSBN", header,
+        [this](int h) { return WriteNode(h); }, [this](int h) { return WriteTableBlock(h); });
 }
 
 int QNL_msbnFormat::WriteNode(int handle) {

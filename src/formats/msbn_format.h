@@ -1,6 +1,6 @@
 #pragma once
 
-#include "formats/hugin_format.h"
+#include "formats/foreign_format_support.h"
 #include "formats/text_parser.h"
 #include "model/double_array.h"
 
@@ -46,7 +46,6 @@ private:
     int ReadTableStatement(int node);
     int FinishTable(int node);
 
-    int CheckWritable();
     int WriteNode(int node);
     int WriteTableBlock(int node);
 

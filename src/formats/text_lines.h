@@ -2,15 +2,13 @@
 
 // Internal: not part of the public interface.
 
+#include "formats/utf8.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace quarn::detail {
-
-// Text as UTF-8: valid UTF-8 sequences are kept, every other byte is taken as Latin-1 and
-// re-encoded, so text from older files written in Latin-1 arrives intact.
-std::string DecodeUtf8OrLatin1(std::string_view bytes);
 
 // The lines of one input text, handed out one at a time. The whole text is held decoded
 // (see DecodeUtf8OrLatin1, a leading byte-order mark dropped); LF, CRLF and a bare CR each

@@ -59,6 +59,73 @@ int OutOfMemory() {
     return QNL_errorHandler::Instance().LogError(-42);
 }
 
+// The next token's text into out when it is of the kind; -127 when it is not.
+int ReadTokenText(QNL_textParser& parser, int kind, std::string& out) {
+    if (parser.PeekToken() != 0 || parser.GetTokenKind() != kind) return -127;
+    try {
+        out = parser.GetTokenText();
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory();
+    }
+    parser.ConsumeToken();
+    return 0;
+}
+
+// name separator, then what `value` reads; -129 (no message) when the name is not next.
+template <typename Value>
+int ReadAfterName(QNL_textParser& parser, const char* name, const char* separator, Value value) {
+    if (parser.ExpectQuiet(QNL_textParser::IDENTIFIER, name) != 0) return -129;
+    const int result = parser.Expect(QNL_textParser::PUNCTUATOR, separator);
+    return result != 0 ? result : value();
+}
+
+// "(" item { "," item } ")", "()" an empty list. `next` tells whether the next token can
+// start an item; `item` reads one and appends it (0 or a code). After a comma an item must
+// follow.
+template <typename Next, typename Item>
+int ReadCommaList(QNL_textParser& parser, Next next, Item item) {
+    int result = parser.Expect(QNL_textParser::PUNCTUATOR, "(");
+    if (result != 0) return result;
+    if (!next()) return parser.Expect(QNL_textParser::PUNCTUATOR, ")");
+    for (;;) {
+        result = item();
+        if (result != 0) return result;
+        if (!parser.NextIsComma()) return parser.Expect(QNL_textParser::PUNCTUATOR, ")");
+        parser.ConsumeToken();
+    }
+}
+
+// Appends the token peeked last when `present` (the caller's check of its kind), else -127.
+int AddTokenText(QNL_textParser& parser, QNL_stringArray& list, bool present) {
+    if (!present) return -127;
+    parser.ConsumeToken();
+    const int result = list.Add(parser.GetTokenText().c_str());
+    return result < 0 ? result : 0;
+}
+
+// "(" item ", " item ")": `item` writes the item at an index.
+template <typename Item> int WriteCommaList(QNL_textFile& out, int count, Item item) {
+    int result = out.Write("(");
+    try {
+        for (int i = 0; i < count && result == 0; ++i) {
+            if (i > 0) result = out.Write(", ");
+            if (result == 0) result = item(i);
+        }
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory();
+    }
+    return result != 0 ? result : out.Write(")");
+}
+
+// name " = " value ";\n", where `value` writes the value; nothing for a null name.
+template <typename Value> int WriteAssignment(QNL_textFile& out, const char* name, Value value) {
+    if (name == nullptr) return 0;
+    int result = out.WriteLine(name);
+    if (result == 0) result = out.Write(" = ");
+    if (result == 0) result = value();
+    return result != 0 ? result : out.Write(";\n");
+}
+
 } // namespace
 
 QNL_textParser::QNL_textParser(QNL_network* network) : network(network) {
@@ -201,25 +268,11 @@ int QNL_textParser::ReadReal(double* out) {
 }
 
 int QNL_textParser::ReadIdentifier(std::string& out) {
-    if (PeekToken() != 0 || tokenKind != IDENTIFIER) return -127;
-    try {
-        out = tokenText;
-    } catch (const std::bad_alloc&) {
-        return OutOfMemory();
-    }
-    ConsumeToken();
-    return 0;
+    return ReadTokenText(*this, IDENTIFIER, out);
 }
 
 int QNL_textParser::ReadString(std::string& out) {
-    if (PeekToken() != 0 || tokenKind != STRING) return -127;
-    try {
-        out = tokenText;
-    } catch (const std::bad_alloc&) {
-        return OutOfMemory();
-    }
-    ConsumeToken();
-    return 0;
+    return ReadTokenText(*this, STRING, out);
 }
 
 bool QNL_textParser::Match(const char* text) const {
@@ -321,73 +374,43 @@ int QNL_textParser::SkipBlock(int depth) {
 
 int QNL_textParser::ReadIdentifierList(QNL_stringArray& list) {
     if (!list.IsValid()) return -567;
-    int result = Expect(PUNCTUATOR, "(");
-    if (result != 0) return result;
-    if (!NextIsIdentifier()) return Expect(PUNCTUATOR, ")");
-    for (;;) {
-        ConsumeToken();
-        result = list.Add(tokenText.c_str());
-        if (result < 0) return result;
-        if (!NextIsComma()) return Expect(PUNCTUATOR, ")");
-        ConsumeToken();
-        if (!NextIsIdentifier()) return -127;
-    }
+    return ReadCommaList(
+        *this, [this] { return NextIsIdentifier(); },
+        [this, &list] { return AddTokenText(*this, list, NextIsIdentifier()); });
 }
 
 int QNL_textParser::ReadStringList(QNL_stringArray& list) {
     if (!list.IsValid()) return -567;
-    int result = Expect(PUNCTUATOR, "(");
-    if (result != 0) return result;
-    if (!NextIsString()) return Expect(PUNCTUATOR, ")");
-    for (;;) {
-        ConsumeToken();
-        result = list.Add(tokenText.c_str());
-        if (result < 0) return result;
-        if (!NextIsComma()) return Expect(PUNCTUATOR, ")");
-        ConsumeToken();
-        if (!NextIsString()) return -127;
-    }
+    return ReadCommaList(
+        *this, [this] { return NextIsString(); },
+        [this, &list] { return AddTokenText(*this, list, NextIsString()); });
 }
 
 int QNL_textParser::ReadRealList(QNL_doubleArray& list) {
-    int result = Expect(PUNCTUATOR, "(");
-    if (result != 0) return result;
-    if (!NextIsNumber()) return Expect(PUNCTUATOR, ")");
-    for (;;) {
-        double value = 0.0;
-        result = ReadReal(&value);
-        if (result != 0) return result;
-        result = list.Add(value);
-        if (result != 0) return result;
-        if (!NextIsComma()) return Expect(PUNCTUATOR, ")");
-        ConsumeToken();
-    }
+    return ReadCommaList(
+        *this, [this] { return NextIsNumber(); },
+        [this, &list] {
+            double value = 0.0;
+            const int result = ReadReal(&value);
+            return result != 0 ? result : list.Add(value);
+        });
 }
 
 int QNL_textParser::ReadIntegerList(QNL_intArray& list) {
-    int result = Expect(PUNCTUATOR, "(");
-    if (result != 0) return result;
-    if (!NextIsInteger()) return Expect(PUNCTUATOR, ")");
-    for (;;) {
-        int value = 0;
-        result = ReadInteger(&value);
-        if (result != 0) return result;
-        result = list.Add(value);
-        if (result != 0) return result;
-        if (!NextIsComma()) return Expect(PUNCTUATOR, ")");
-        ConsumeToken();
-    }
+    return ReadCommaList(
+        *this, [this] { return NextIsInteger(); },
+        [this, &list] {
+            int value = 0;
+            const int result = ReadInteger(&value);
+            return result != 0 ? result : list.Add(value);
+        });
 }
 
 int QNL_textParser::WriteIdentifierList(const QNL_stringArray& list, bool all) {
-    int n = all ? list.GetSize() : list.GetCount();
-    int result = outputFile.Write("(");
-    for (int i = 0; i < n && result == 0; ++i) {
-        if (i > 0) result = outputFile.Write(", ");
+    return WriteCommaList(outputFile, all ? list.GetSize() : list.GetCount(), [&](int i) {
         const char* id = list.GetString(i);
-        if (result == 0) result = outputFile.WriteRaw(id != nullptr ? id : "");
-    }
-    return result != 0 ? result : outputFile.Write(")");
+        return outputFile.WriteRaw(id != nullptr ? id : "");
+    });
 }
 
 int QNL_textParser::WriteStringList(const QNL_stringArray& list, bool all) {
@@ -412,65 +435,31 @@ int QNL_textParser::WriteStringList(const QNL_stringArray& list, bool all) {
 }
 
 int QNL_textParser::WriteRealList(const QNL_doubleArray& list, bool all) {
-    int n = all ? list.GetSize() : list.GetCount();
-    int result = outputFile.Write("(");
-    try {
-        for (int i = 0; i < n && result == 0; ++i) {
-            if (i > 0) result = outputFile.Write(", ");
-            if (result == 0) result = outputFile.Write(FormatNumber(list[i]));
-        }
-    } catch (const std::bad_alloc&) {
-        return OutOfMemory();
-    }
-    return result != 0 ? result : outputFile.Write(")");
+    return WriteCommaList(outputFile, all ? list.GetSize() : list.GetCount(),
+                          [&](int i) { return outputFile.Write(FormatNumber(list[i])); });
 }
 
 int QNL_textParser::WriteIntegerList(const QNL_intArray& list, bool all) {
-    int n = all ? list.GetSize() : list.GetCount();
-    int result = outputFile.Write("(");
-    try {
-        for (int i = 0; i < n && result == 0; ++i) {
-            if (i > 0) result = outputFile.Write(", ");
-            if (result == 0) result = outputFile.Write(std::to_string(list[i]));
-        }
-    } catch (const std::bad_alloc&) {
-        return OutOfMemory();
-    }
-    return result != 0 ? result : outputFile.Write(")");
+    return WriteCommaList(outputFile, all ? list.GetSize() : list.GetCount(),
+                          [&](int i) { return outputFile.Write(std::to_string(list[i])); });
 }
 
 int QNL_textParser::WriteIdentifierListProperty(const char* name, const QNL_stringArray& list,
                                                 bool all) {
-    if (name == nullptr) return 0;
-    int result = outputFile.WriteLine(name);
-    if (result == 0) result = outputFile.Write(" = ");
-    if (result == 0) result = WriteIdentifierList(list, all);
-    return result != 0 ? result : outputFile.Write(";\n");
+    return WriteAssignment(outputFile, name, [&] { return WriteIdentifierList(list, all); });
 }
 
 int QNL_textParser::WriteStringListProperty(const char* name, const QNL_stringArray& list,
                                             bool all) {
-    if (name == nullptr) return 0;
-    int result = outputFile.WriteLine(name);
-    if (result == 0) result = outputFile.Write(" = ");
-    if (result == 0) result = WriteStringList(list, all);
-    return result != 0 ? result : outputFile.Write(";\n");
+    return WriteAssignment(outputFile, name, [&] { return WriteStringList(list, all); });
 }
 
 int QNL_textParser::WriteRealListProperty(const char* name, const QNL_doubleArray& list, bool all) {
-    if (name == nullptr) return 0;
-    int result = outputFile.WriteLine(name);
-    if (result == 0) result = outputFile.Write(" = ");
-    if (result == 0) result = WriteRealList(list, all);
-    return result != 0 ? result : outputFile.Write(";\n");
+    return WriteAssignment(outputFile, name, [&] { return WriteRealList(list, all); });
 }
 
 int QNL_textParser::WriteIntegerListProperty(const char* name, const QNL_intArray& list, bool all) {
-    if (name == nullptr) return 0;
-    int result = outputFile.WriteLine(name);
-    if (result == 0) result = outputFile.Write(" = ");
-    if (result == 0) result = WriteIntegerList(list, all);
-    return result != 0 ? result : outputFile.Write(";\n");
+    return WriteAssignment(outputFile, name, [&] { return WriteIntegerList(list, all); });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -478,9 +467,7 @@ int QNL_textParser::WriteIntegerListProperty(const char* name, const QNL_intArra
 
 int QNL_textParser::ReadProperty(const char* name, int kind) {
     if (name == nullptr) return -2;
-    if (ExpectQuiet(IDENTIFIER, name) != 0) return -129;
-    int result = Expect(PUNCTUATOR, "=");
-    return result != 0 ? result : Expect(kind);
+    return ReadAfterName(*this, name, "=", [this, kind] { return Expect(kind); });
 }
 
 int QNL_textParser::ReadIntegerProperty(const char* name, int* out) {
@@ -511,32 +498,20 @@ int QNL_textParser::ReadBooleanProperty(const char* name, int* out) {
 
 int QNL_textParser::ReadColonProperty(const char* name, int kind) {
     if (name == nullptr) return -2;
-    if (ExpectQuiet(IDENTIFIER, name) != 0) return -129;
-    int result = Expect(PUNCTUATOR, ":");
-    return result != 0 ? result : Expect(kind);
+    return ReadAfterName(*this, name, ":", [this, kind] { return Expect(kind); });
 }
 
 int QNL_textParser::ReadColonIntegerProperty(const char* name, int* out) {
     if (name == nullptr || out == nullptr) return -2;
-    if (ExpectQuiet(IDENTIFIER, name) != 0) return -129;
-    int result = Expect(PUNCTUATOR, ":");
-    return result != 0 ? result : ReadInteger(out);
+    return ReadAfterName(*this, name, ":", [this, out] { return ReadInteger(out); });
 }
 
 int QNL_textParser::WriteProperty(const char* name, const char* value, bool quoted, bool escaped) {
-    if (name == nullptr || value == nullptr) return 0;
-    int result = outputFile.WriteLine(name);
-    if (result == 0) result = outputFile.Write(" = ");
-    if (result == 0) {
-        if (quoted) {
-            result = WriteQuotedText(value, escaped);
-        } else if (escaped) {
-            result = WriteText(value, true);
-        } else {
-            result = outputFile.WriteRaw(value);
-        }
-    }
-    return result != 0 ? result : outputFile.Write(";\n");
+    if (value == nullptr) return 0;
+    return WriteAssignment(outputFile, name, [&] {
+        if (quoted) return WriteQuotedText(value, escaped);
+        return escaped ? WriteText(value, true) : outputFile.WriteRaw(value);
+    });
 }
 
 int QNL_textParser::WriteIntegerProperty(const char* name, int value) {
@@ -568,9 +543,7 @@ int QNL_textParser::WriteBlockEnd() {
 
 int QNL_textParser::ReadNamedBlockStart(const char* name) {
     if (name == nullptr) return 0;
-    if (ExpectQuiet(IDENTIFIER, name) != 0) return -129;
-    int result = Expect(PUNCTUATOR, "=");
-    return result != 0 ? result : Expect(PUNCTUATOR, "{");
+    return ReadAfterName(*this, name, "=", [this] { return Expect(PUNCTUATOR, "{"); });
 }
 
 int QNL_textParser::WriteNamedBlockStart(const char* name) {

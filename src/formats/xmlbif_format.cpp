@@ -2,6 +2,7 @@
 
 #include "formats/number_text.h"
 #include "formats/text_lines.h"
+#include "formats/utf8.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
@@ -47,24 +48,6 @@ std::string Trim(std::string_view text) {
     return std::string(text.substr(first, last - first));
 }
 
-void AppendUtf8(std::string& out, unsigned long cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // The character of a character reference ("#65", "#x41"), or false when it is none.
 bool DecodeCharacterReference(std::string_view name, unsigned long& cp) {
     if (name.size() < 2 || name[0] != '#') return false;
@@ -86,7 +69,10 @@ bool DecodeCharacterReference(std::string_view name, unsigned long& cp) {
         cp = cp * (hex ? 16 : 10) + v;
         if (cp > 0x10FFFF) return false;
     }
-    return cp != 0 && (cp < 0xD800 || cp > 0xDFFF);
+    // XML has no reference to a control character other than tab, line feed and carriage
+    // return: the writer could not give such a character back.
+    if (cp < 0x20 && cp != 0x9 && cp != 0xA && cp != 0xD) return false;
+    return cp < 0xD800 || cp > 0xDFFF;
 }
 
 // The entity at text[at] (which is '&') appended to out; the position after it. Text that
@@ -107,7 +93,7 @@ std::size_t DecodeEntity(std::string_view text, std::size_t at, std::string& out
         } else if (name == "apos") {
             out += '\'';
         } else if (DecodeCharacterReference(name, cp)) {
-            AppendUtf8(out, cp);
+            quarn::detail::AppendUtf8(out, static_cast<char32_t>(cp));
         } else {
             out += '&';
             return at + 1;
@@ -486,12 +472,17 @@ int QNL_xmlbifFormat::Read(const char* path) {
         while (lines.ReadLine(line))
             document += line;
         lines.Close();
+        // Control characters have no place in XML and could not be written back: names and
+        // texts of files that hold them anyway get a blank instead.
+        for (char& c : document)
+            if (static_cast<unsigned char>(c) < 0x20 && !IsXmlSpace(c)) c = ' ';
         std::string tokens = ScannerTextBuilder(document).Build();
         // Only an empty file is empty to the scanner; markup alone still lacks its BIF.
         if (tokens.empty() && !document.empty()) tokens = "\n";
         document.clear();
         document.shrink_to_fit();
         result = StartReadingText(tokens, SCANNER_MODE);
+        if (result == -102) QNL_errorHandler::Instance().LogError(-102, "ERROR: The file is empty");
         if (result == 0) result = ReadDocument();
         SetNetworkId();
     } catch (const std::bad_alloc&) {

@@ -66,14 +66,19 @@ bool JoinTreeCache::Update(int index, QNL_relevanceComponent* component, unsigne
         } else {
             auto fresh = std::make_unique<Entry>();
             // Storage that a kept tree holds may be what a new one lacks.
-            if (!Build(*fresh, component) &&
-                (failure != Failure::OUT_OF_MEMORY || !DropOthers(index) ||
-                 !Build(*fresh, component)))
+            if (!Build(*fresh, component) && (failure != Failure::OUT_OF_MEMORY ||
+                                              !DropOthers(index) || !Build(*fresh, component)))
                 return false;
             entries[at] = std::move(fresh);
         }
         QNL_clusteringJoinTree& tree = *entries[at]->tree;
-        if (tree.Propagate(mask)) return true;
+        if (tree.Propagate(mask)) {
+            // Trees are kept only while they hold a modest amount of memory: a network whose
+            // trees are huge pays their construction again rather than holding gigabytes
+            // between updates.
+            if (KeptCells() > kMaxKeptCells) entries[at].reset();
+            return true;
+        }
         failure = tree.GetFailure();
         if (failure == Failure::OUT_OF_MEMORY && DropOthers(index) && tree.Propagate(mask)) {
             failure = Failure::NONE;
@@ -84,6 +89,13 @@ bool JoinTreeCache::Update(int index, QNL_relevanceComponent* component, unsigne
     }
     if (at < entries.size()) entries[at].reset();
     return false;
+}
+
+std::uint64_t JoinTreeCache::KeptCells() const {
+    std::uint64_t cells = 0;
+    for (const auto& entry : entries)
+        if (entry && entry->tree) cells += entry->tree->GetTotalWeight();
+    return cells;
 }
 
 void JoinTreeCache::Clear() {

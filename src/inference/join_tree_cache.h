@@ -1,5 +1,7 @@
 #pragma once
 
+// Internal: not part of the public interface.
+
 #include "inference/clustering_join_tree.h"
 #include "inference/graph_view.h"
 
@@ -54,7 +56,11 @@ private:
         std::unique_ptr<QNL_clusteringJoinTree> tree;
     };
 
+    // Clique cells that kept trees may hold together (2^25 cells: 256 MiB of potentials).
+    static constexpr std::uint64_t kMaxKeptCells = std::uint64_t(1) << 25;
+
     bool Build(Entry& entry, QNL_relevanceComponent* component);
+    std::uint64_t KeptCells() const;
     // Lets go of every kept tree but `index`'s; whether there was any.
     bool DropOthers(int index);
 

@@ -1,6 +1,7 @@
 #include "jni/glue.h"
 
 #include "definitions/node_value.h"
+#include "formats/utf8.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"
 #include "model/int_array.h"
@@ -10,6 +11,7 @@
 #include "model/string_array.h"
 
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 namespace quarn::detail {
@@ -34,68 +36,6 @@ private:
     JNIEnv* env;
     jobject object;
 };
-
-bool IsContinuation(unsigned char byte) {
-    return (byte & 0xC0) == 0x80;
-}
-
-// Decodes one code point of library text at text[i]; a byte that does not start a
-// well-formed UTF-8 sequence stands for itself (Latin-1).
-char32_t DecodeOne(const unsigned char* text, std::size_t length, std::size_t& i) {
-    const unsigned char b0 = text[i];
-    if (b0 < 0x80) {
-        ++i;
-        return b0;
-    }
-    auto has = [&](std::size_t n) { return length - i >= n; };
-    if (b0 >= 0xC2 && b0 <= 0xDF && has(2) && IsContinuation(text[i + 1])) {
-        char32_t cp = (char32_t(b0 & 0x1F) << 6) | (text[i + 1] & 0x3F);
-        i += 2;
-        return cp;
-    }
-    if (b0 >= 0xE0 && b0 <= 0xEF && has(3)) {
-        const unsigned char b1 = text[i + 1];
-        const unsigned char low = b0 == 0xE0 ? 0xA0 : 0x80;
-        const unsigned char high = b0 == 0xED ? 0x9F : 0xBF; // no encoded surrogates
-        if (b1 >= low && b1 <= high && IsContinuation(text[i + 2])) {
-            char32_t cp =
-                (char32_t(b0 & 0x0F) << 12) | (char32_t(b1 & 0x3F) << 6) | (text[i + 2] & 0x3F);
-            i += 3;
-            return cp;
-        }
-    }
-    if (b0 >= 0xF0 && b0 <= 0xF4 && has(4)) {
-        const unsigned char b1 = text[i + 1];
-        const unsigned char low = b0 == 0xF0 ? 0x90 : 0x80;
-        const unsigned char high = b0 == 0xF4 ? 0x8F : 0xBF;
-        if (b1 >= low && b1 <= high && IsContinuation(text[i + 2]) && IsContinuation(text[i + 3])) {
-            char32_t cp = (char32_t(b0 & 0x07) << 18) | (char32_t(b1 & 0x3F) << 12) |
-                          (char32_t(text[i + 2] & 0x3F) << 6) | (text[i + 3] & 0x3F);
-            i += 4;
-            return cp;
-        }
-    }
-    ++i;
-    return b0;
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 std::string OutcomeCountText(int count) {
     std::string text;
@@ -153,10 +93,9 @@ jobject NewJavaNetwork(JNIEnv* env) {
 std::u16string LibraryTextToUtf16(const char* text) {
     std::u16string out;
     if (text == nullptr) return out;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-    const std::size_t length = std::char_traits<char>::length(text);
-    for (std::size_t i = 0; i < length;) {
-        const char32_t cp = DecodeOne(bytes, length, i);
+    const std::string_view bytes(text);
+    for (std::size_t i = 0; i < bytes.size();) {
+        const char32_t cp = DecodeCodePoint(bytes, i);
         if (cp >= 0x10000) {
             out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
             out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
@@ -188,19 +127,14 @@ std::string ToModifiedUtf8(const std::string& text) {
     const std::u16string units = LibraryTextToUtf16(text.c_str());
     std::string out;
     out.reserve(units.size());
+    // U+0000 takes its two-byte form and surrogates are encoded one by one, as modified
+    // UTF-8 wants.
     for (char16_t unit : units) {
         if (unit == 0) {
             out += static_cast<char>(0xC0);
             out += static_cast<char>(0x80);
-        } else if (unit < 0x80) {
-            out += static_cast<char>(unit);
-        } else if (unit < 0x800) {
-            out += static_cast<char>(0xC0 | (unit >> 6));
-            out += static_cast<char>(0x80 | (unit & 0x3F));
-        } else { // surrogates are encoded one by one, as modified UTF-8 wants
-            out += static_cast<char>(0xE0 | (unit >> 12));
-            out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (unit & 0x3F));
+        } else {
+            AppendUtf8(out, unit);
         }
     }
     return out;

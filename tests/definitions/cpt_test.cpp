@@ -5,6 +5,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/string_array.h"
+#include "support/network_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -19,51 +20,12 @@
 
 namespace {
 
-// A cell named by the outcome identifiers of its coordinates: node identifier -> outcome
-// identifier, for every parent and for the node itself. Naming cells this way makes the
-// expectations independent of the table layout, which is checked separately.
-using Key = std::map<std::string, std::string>;
-using Cells = std::map<Key, double>;
-
-std::vector<std::string> IdsOf(const QNL_nodeDefinition* definition) {
-    std::vector<std::string> ids;
-    const QNL_idArray* array = definition->GetOutcomeIds();
-    for (int i = 0; i < array->GetCount(); ++i)
-        ids.push_back(array->GetString(i));
-    return ids;
-}
-
-QNL_doubleArray ArrayOf(std::initializer_list<double> values) {
-    QNL_doubleArray array;
-    array.SetSize(static_cast<int>(values.size()));
-    int i = 0;
-    for (double v : values)
-        array[i++] = v;
-    return array;
-}
-
-QNL_stringArray StringsOf(std::initializer_list<const char*> texts) {
-    QNL_stringArray array;
-    for (const char* t : texts)
-        array.Add(t);
-    return array;
-}
-
-QNL_intArray IntsOf(std::initializer_list<int> values) {
-    QNL_intArray array;
-    for (int v : values)
-        array.Add(v);
-    return array;
-}
-
-// A definition of a type that a probability table has no conversion from.
-class Foreign : public QNL_nodeDefinition {
-public:
-    using QNL_nodeDefinition::QNL_nodeDefinition;
-    QNL_nodeDefinition* CreateCopy() const override { return new Foreign(*this); }
-    int GetType() const override { return QNL_TYPE_TABLE; }
-    const char* GetTypeName() const override { return "TABLE"; }
-};
+using quarn_test::ArrayOf;
+using quarn_test::Cells;
+using quarn_test::IdsOf;
+using quarn_test::IntsOf;
+using quarn_test::Key;
+using quarn_test::StringsOf;
 
 // A two-outcome gate: a discrete type that gives no dimension to a child's table.
 class Gate : public QNL_nodeDefinition {
@@ -87,38 +49,12 @@ QNL_nodeDefinition* CreateGate(int handle, QNL_network* network) {
     return new Gate(handle, network);
 }
 
-// Registers Gate under the DeMorgan code while it lives.
-class ScopedGate {
-public:
-    ScopedGate() : previous(quarn::detail::FindDefinitionClass(QNL_TYPE_DEMORGAN)) {
-        quarn::detail::RegisterDefinitionClass(QNL_TYPE_DEMORGAN, CreateGate);
-    }
-    ~ScopedGate() { quarn::detail::RegisterDefinitionClass(QNL_TYPE_DEMORGAN, previous); }
-
-private:
-    quarn::detail::DefinitionCreator previous;
-};
-
-class Cpt : public ::testing::Test {
+class Cpt : public quarn_test::NetworkFixture {
 protected:
-    void SetUp() override { QNL_errorHandler::Instance().Flush(); }
-    void TearDown() override { QNL_errorHandler::Instance().Flush(); }
-
     int Add(const char* id, int outcomes = 2, int type = QNL_TYPE_CPT) {
-        const int handle = net.AddNode(type, id);
-        EXPECT_GE(handle, 0) << id;
-        if (handle >= 0 && outcomes != 2) {
-            EXPECT_EQ(Def(handle)->SetNumberOfOutcomes(outcomes), 0);
-        }
-        return handle;
+        return AddWithOutcomes(type, id, outcomes);
     }
-    QNL_nodeDefinition* Def(int node) { return net.GetNode(node)->GetDefinition(); }
     QNL_cpt* Table(int node) { return dynamic_cast<QNL_cpt*>(Def(node)); }
-    std::vector<double> Values(int node) {
-        QNL_doubleArray values;
-        EXPECT_EQ(Def(node)->GetDefinition(values), 0);
-        return std::vector<double>(values.Items(), values.Items() + values.GetSize());
-    }
 
     // Distinct random columns, each summing to 1.
     void FillDistinct(int node, unsigned seed) {
@@ -190,8 +126,6 @@ protected:
         key[node] = outcome;
         return key;
     }
-
-    QNL_network net;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -640,7 +574,7 @@ TEST_F(Cpt, AssignConvertsBetweenTablesAndRefusesUnknownSources) {
     invalid.CleanUp(0);
     ASSERT_FALSE(invalid.IsValid());
     EXPECT_EQ(Def(c)->Assign(invalid), -567);
-    Foreign foreign(c, &net);
+    quarn_test::ForeignDefinition foreign(c, &net, QNL_TYPE_TABLE);
     ASSERT_TRUE(foreign.IsValid());
     EXPECT_EQ(Def(c)->Assign(foreign), -2);
     EXPECT_EQ(Values(c), values);
@@ -654,7 +588,7 @@ TEST_F(Cpt, AssignConvertsBetweenTablesAndRefusesUnknownSources) {
 }
 
 TEST_F(Cpt, ParentTurnedIntoAGateLosesItsArcAndItsOwnDimension) {
-    ScopedGate gate;
+    quarn_test::ScopedRegistration gate(QNL_TYPE_DEMORGAN, CreateGate);
     const int a = Add("a");
     const int b = Add("b", 3);
     const int c = Add("c", 3);

@@ -4,6 +4,7 @@
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/string_array.h"
+#include "support/network_builder.h"
 #include "support/test_definition.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,9 @@
 namespace {
 
 using quarn_test::AddNode;
+using quarn_test::IntsOf;
+using quarn_test::ScopedRegistration;
+using quarn_test::StringsOf;
 
 // A utility-like definition: it claims outcomes, which the annotations must ignore.
 class UtilityStandIn : public QNL_nodeDefinition {
@@ -48,36 +52,8 @@ public:
     const char* GetTypeName() const override { return "NOISY_MAX"; }
 };
 
-// Registers a definition class under a type code while it lives.
-class ScopedRegistration {
-public:
-    ScopedRegistration(int type, quarn::detail::DefinitionCreator creator)
-        : type(type), previous(quarn::detail::FindDefinitionClass(type)) {
-        quarn::detail::RegisterDefinitionClass(type, creator);
-    }
-    ~ScopedRegistration() { quarn::detail::RegisterDefinitionClass(type, previous); }
-
-private:
-    int type;
-    quarn::detail::DefinitionCreator previous;
-};
-
 std::string Text(const char* text) {
     return text != nullptr ? text : "<null>";
-}
-
-QNL_stringArray Strings(std::initializer_list<const char*> texts) {
-    QNL_stringArray array;
-    for (const char* text : texts)
-        array.Add(text);
-    return array;
-}
-
-QNL_intArray Ints(std::initializer_list<int> values) {
-    QNL_intArray array;
-    for (int value : values)
-        array.Add(value);
-    return array;
 }
 
 // Everything the annotations hold for one outcome, for comparisons against a plain model.
@@ -221,10 +197,10 @@ TEST_F(ExtraDefinition, OutOfRangeAccessIsRefusedAndChangesNothing) {
     net.SetReadingMode(0);
     EXPECT_EQ(RecordsOf(extra), std::vector<OutcomeRecord>(2));
 
-    EXPECT_EQ(extra.SetFaultOutcomes(Ints({1, 0, 1})), -2);
-    EXPECT_EQ(extra.SetFaultOutcomes(Ints({1})), -2);
+    EXPECT_EQ(extra.SetFaultOutcomes(IntsOf({1, 0, 1})), -2);
+    EXPECT_EQ(extra.SetFaultOutcomes(IntsOf({1})), -2);
     EXPECT_EQ(extra.IsFaultOutcome(0), 0);
-    EXPECT_EQ(extra.SetFaultOutcomes(Ints({0, 7})), 0);
+    EXPECT_EQ(extra.SetFaultOutcomes(IntsOf({0, 7})), 0);
     EXPECT_EQ(extra.IsFaultOutcome(0), 0);
     EXPECT_EQ(extra.IsFaultOutcome(1), 1);
     EXPECT_EQ(extra.GetFaultOutcomes()[1], 1);
@@ -265,7 +241,7 @@ TEST_F(ExtraDefinition, DefaultOutcomeFollowsInsertRemoveAndReorder) {
     ASSERT_EQ(definition.RemoveOutcome(0), 0);
     EXPECT_EQ(extra.GetDefaultOutcome(), 2);
     // New outcome i is old outcome order[i]: the default moves to where its outcome went.
-    ASSERT_EQ(definition.ReorderOutcomes(Ints({2, 0, 1, 3, 4})), 0);
+    ASSERT_EQ(definition.ReorderOutcomes(IntsOf({2, 0, 1, 3, 4})), 0);
     EXPECT_EQ(extra.GetDefaultOutcome(), 0);
     ASSERT_EQ(definition.RemoveOutcome(0), 0);
     EXPECT_EQ(extra.GetDefaultOutcome(), 0);
@@ -345,7 +321,7 @@ TEST_F(ExtraDefinition, ChangeOutcomesKeepsTheAnnotationsOfKeptOutcomes) {
     ASSERT_EQ(extra.SetFaultOutcome(2, true), 0);
     ASSERT_EQ(extra.SetDefaultOutcome(2), 0);
     // New outcomes: old 2, a new one, old 0; old 1 goes.
-    ASSERT_EQ(Definition(a).ChangeOutcomes(Strings({"c", "x", "a"}), Ints({2, -1, 0})), 0);
+    ASSERT_EQ(Definition(a).ChangeOutcomes(StringsOf({"c", "x", "a"}), IntsOf({2, -1, 0})), 0);
     ASSERT_EQ(extra.GetNumberOfOutcomes(), 3);
     EXPECT_STREQ(extra.GetOutcomeDescription(0), "third");
     EXPECT_STREQ(extra.GetOutcomeDescription(1), "");
@@ -394,27 +370,27 @@ TEST_F(ExtraDefinition, RefusedLabelsAreNumberedPastEveryOutcomeOfTheNetwork) {
     const int b = AddNode(net, "b", 3);
     ASSERT_EQ(Extra(a).SetOutcomeLabel(0, "L"), 0);
     // Five outcomes in the network: numbering starts at 6.
-    EXPECT_EQ(Extra(b).SetOutcomeLabels(Strings({"L", "M", ""})), -2);
+    EXPECT_EQ(Extra(b).SetOutcomeLabels(StringsOf({"L", "M", ""})), -2);
     EXPECT_STREQ(Extra(b).GetOutcomeLabels().GetString(0), "L6");
     EXPECT_STREQ(Extra(b).GetOutcomeLabels().GetString(1), "M");
     EXPECT_STREQ(Extra(b).GetOutcomeLabels().GetString(2), "");
 
     // Numbers already in use anywhere are skipped; a duplicate within the node counts too.
     ASSERT_EQ(Extra(a).SetOutcomeLabel(1, "M6"), 0);
-    EXPECT_EQ(Extra(b).SetOutcomeLabels(Strings({"L6", "M", "M"})), -2);
+    EXPECT_EQ(Extra(b).SetOutcomeLabels(StringsOf({"L6", "M", "M"})), -2);
     EXPECT_STREQ(Extra(b).GetOutcomeLabels().GetString(0), "L6");
     EXPECT_STREQ(Extra(b).GetOutcomeLabels().GetString(2), "M7");
 
-    EXPECT_EQ(Extra(b).SetOutcomeLabels(Strings({"P", "Q"})), 0);
+    EXPECT_EQ(Extra(b).SetOutcomeLabels(StringsOf({"P", "Q"})), 0);
     EXPECT_STREQ(Extra(b).GetOutcomeLabels().GetString(0), "P");
     EXPECT_STREQ(Extra(b).GetOutcomeLabels().GetString(2), "M7");
 
     // More labels than outcomes: nothing is set.
-    EXPECT_EQ(Extra(a).SetOutcomeLabels(Strings({"X", "Y", "Z"})), -2);
+    EXPECT_EQ(Extra(a).SetOutcomeLabels(StringsOf({"X", "Y", "Z"})), -2);
     EXPECT_STREQ(Extra(a).GetOutcomeLabels().GetString(0), "L");
 
     // A text that is no identifier cannot be rescued by a number; the old label stays.
-    EXPECT_EQ(Extra(a).SetOutcomeLabels(Strings({"9lives", "M6"})), -2);
+    EXPECT_EQ(Extra(a).SetOutcomeLabels(StringsOf({"9lives", "M6"})), -2);
     EXPECT_STREQ(Extra(a).GetOutcomeLabels().GetString(0), "L");
 }
 
@@ -426,7 +402,7 @@ TEST_F(ExtraDefinition, LabelChecksSurviveNodesWhoseAnnotationsHaveNoEntries) {
     ASSERT_EQ(Extra(a).ResizeToOutcomes(&utility), 0);
     ASSERT_EQ(Extra(a).GetNumberOfOutcomes(), 0);
     EXPECT_EQ(Extra(b).SetOutcomeLabel(0, "Deep"), 0);
-    EXPECT_EQ(Extra(b).SetOutcomeLabels(Strings({"Deep", "Other"})), 0);
+    EXPECT_EQ(Extra(b).SetOutcomeLabels(StringsOf({"Deep", "Other"})), 0);
 
     // The next outcome change of the out-of-step node brings its annotations back in step.
     ASSERT_EQ(Definition(a).AddOutcome("more"), 0);
@@ -608,7 +584,7 @@ TEST(ExtraDefinitionOnProbabilityTable, AnnotationsFollowOutcomeEditsOfTheRealTa
     ASSERT_EQ(definition.AddOutcome("last"), 0);
     ASSERT_EQ(extra.GetNumberOfOutcomes(), 4);
     EXPECT_STREQ(extra.GetOutcomeDescription(2), "one");
-    ASSERT_EQ(definition.ReorderOutcomes(Ints({2, 1, 0, 3})), 0);
+    ASSERT_EQ(definition.ReorderOutcomes(IntsOf({2, 1, 0, 3})), 0);
     EXPECT_STREQ(extra.GetOutcomeDescription(0), "one");
     EXPECT_STREQ(extra.GetOutcomeDescription(2), "zero");
     ASSERT_EQ(definition.RemoveOutcome(1), 0);

@@ -6,6 +6,7 @@
 #include "model/node.h"
 #include "model/node_cost.h"
 #include "model/string_array.h"
+#include "support/network_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -15,69 +16,14 @@
 
 namespace {
 
-std::vector<std::string> IdsOf(const QNL_nodeDefinition* definition) {
-    std::vector<std::string> ids;
-    const QNL_idArray* array = definition->GetOutcomeIds();
-    for (int i = 0; i < array->GetCount(); ++i)
-        ids.push_back(array->GetString(i));
-    return ids;
-}
+using quarn_test::ArrayOf;
+using quarn_test::IdsOf;
+using quarn_test::IntsOf;
+using quarn_test::StringsOf;
+using quarn_test::ValuesOf;
+using Foreign = quarn_test::ForeignDefinition;
 
-std::vector<double> ValuesOf(const QNL_nodeDefinition* definition) {
-    QNL_doubleArray array;
-    EXPECT_EQ(definition->GetDefinition(array), 0);
-    return std::vector<double>(array.Items(), array.Items() + array.GetSize());
-}
-
-QNL_doubleArray ArrayOf(std::initializer_list<double> values) {
-    QNL_doubleArray array;
-    array.SetSize(static_cast<int>(values.size()));
-    int i = 0;
-    for (double v : values)
-        array[i++] = v;
-    return array;
-}
-
-QNL_stringArray StringsOf(std::initializer_list<const char*> texts) {
-    QNL_stringArray array;
-    for (const char* t : texts)
-        array.Add(t);
-    return array;
-}
-
-QNL_intArray IntsOf(std::initializer_list<int> values) {
-    QNL_intArray array;
-    for (int v : values)
-        array.Add(v);
-    return array;
-}
-
-// A valid definition of a type that a decision list has no conversion from.
-class Foreign : public QNL_nodeDefinition {
-public:
-    Foreign(int handle, QNL_network* network, int type)
-        : QNL_nodeDefinition(handle, network), type(type) {}
-    QNL_nodeDefinition* CreateCopy() const override { return new Foreign(*this); }
-    int GetType() const override { return type; }
-    const char* GetTypeName() const override { return "FOREIGN"; }
-
-private:
-    int type;
-};
-
-class ListDefinition : public ::testing::Test {
-protected:
-    void SetUp() override { QNL_errorHandler::Instance().Flush(); }
-
-    int Add(int type, const char* id) {
-        const int handle = net.AddNode(type, id);
-        EXPECT_GE(handle, 0) << id;
-        return handle;
-    }
-    QNL_nodeDefinition* Def(int node) { return net.GetNode(node)->GetDefinition(); }
-
-    QNL_network net;
-};
+class ListDefinition : public quarn_test::NetworkFixture {};
 
 using Ids = std::vector<std::string>;
 

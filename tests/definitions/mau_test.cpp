@@ -8,6 +8,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/string_array.h"
+#include "support/network_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -21,19 +22,8 @@ namespace {
 
 constexpr double kUndefined = 2 * DBL_MIN;
 
-QNL_stringArray StringsOf(const std::vector<std::string>& texts) {
-    QNL_stringArray array;
-    for (const std::string& t : texts)
-        array.Add(t.c_str());
-    return array;
-}
-
-QNL_intArray IntsOf(const std::vector<int>& values) {
-    QNL_intArray array;
-    for (int v : values)
-        array.Add(v);
-    return array;
-}
+using quarn_test::IntsOf;
+using quarn_test::StringsOf;
 
 QNL_doubleArray DoublesOf(const std::vector<double>& values) {
     QNL_doubleArray array;
@@ -52,15 +42,8 @@ std::string TextOf(const QNL_exprNode* tree) {
     return text;
 }
 
-class MauDefinition : public ::testing::Test {
+class MauDefinition : public quarn_test::NetworkFixture {
 protected:
-    void SetUp() override { QNL_errorHandler::Instance().Flush(); }
-
-    int Add(int type, const char* id) {
-        const int handle = net.AddNode(type, id);
-        EXPECT_GE(handle, 0) << id;
-        return handle;
-    }
     int Decision(const char* id, int choices) {
         const int d = Add(QNL_TYPE_LIST, id);
         EXPECT_EQ(net.GetNode(d)->GetDefinition()->SetNumberOfOutcomes(choices), 0);
@@ -86,7 +69,6 @@ protected:
         return Mau(node)->SetExpressions(StringsOf(texts), error);
     }
 
-    QNL_network net;
     std::string error;
 };
 

@@ -6,6 +6,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/string_array.h"
+#include "support/network_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -23,78 +24,25 @@ namespace {
 
 constexpr double kUndefined = 2 * DBL_MIN;
 
-// A utility named by its coordinates: parent identifier -> outcome identifier. Naming cells
-// this way makes the expectations independent of the table layout, checked separately.
-using Key = std::map<std::string, std::string>;
-using Cells = std::map<Key, double>;
-
-std::vector<std::string> IdsOf(const QNL_nodeDefinition* definition) {
-    std::vector<std::string> ids;
-    const QNL_idArray* array = definition->GetOutcomeIds();
-    for (int i = 0; i < array->GetCount(); ++i)
-        ids.push_back(array->GetString(i));
-    return ids;
-}
-
-QNL_doubleArray ArrayOf(const std::vector<double>& values) {
-    QNL_doubleArray array;
-    array.SetSize(static_cast<int>(values.size()));
-    for (std::size_t i = 0; i < values.size(); ++i)
-        array[static_cast<int>(i)] = values[i];
-    return array;
-}
-
-std::vector<double> ValuesOf(const QNL_nodeDefinition* definition) {
-    QNL_doubleArray array;
-    EXPECT_EQ(definition->GetDefinition(array), 0);
-    return std::vector<double>(array.Items(), array.Items() + array.GetSize());
-}
-
-QNL_stringArray StringsOf(const std::vector<std::string>& texts) {
-    QNL_stringArray array;
-    for (const std::string& t : texts)
-        array.Add(t.c_str());
-    return array;
-}
-
-QNL_intArray IntsOf(const std::vector<int>& values) {
-    QNL_intArray array;
-    for (int v : values)
-        array.Add(v);
-    return array;
-}
+// The arrays from literals, the fixture, and utilities named by their coordinates (Key: parent
+// identifier -> outcome identifier).
+using namespace quarn_test;
+using Foreign = ForeignDefinition;
 
 std::vector<int> DimsOf(const QNL_table* table) {
     const QNL_intArray& dims = table->GetTable().GetDimensions();
     return std::vector<int>(dims.Items(), dims.Items() + dims.GetSize());
 }
 
-// A valid definition of a type that a utility table has no conversion from.
-class Foreign : public QNL_nodeDefinition {
-public:
-    Foreign(int handle, QNL_network* network, int type)
-        : QNL_nodeDefinition(handle, network), type(type) {}
-    QNL_nodeDefinition* CreateCopy() const override { return new Foreign(*this); }
-    int GetType() const override { return type; }
-    const char* GetTypeName() const override { return "FOREIGN"; }
-
-private:
-    int type;
-};
-
-class TableDefinition : public ::testing::Test {
+class TableDefinition : public quarn_test::NetworkFixture {
 protected:
-    void SetUp() override { QNL_errorHandler::Instance().Flush(); }
-
     int Add(int type, const char* id, std::vector<std::string> outcomes = {}) {
-        const int handle = net.AddNode(type, id);
-        EXPECT_GE(handle, 0) << id;
+        const int handle = NetworkFixture::Add(type, id);
         if (!outcomes.empty()) {
             EXPECT_EQ(Def(handle)->SetNumberOfOutcomes(StringsOf(outcomes)), 0);
         }
         return handle;
     }
-    QNL_nodeDefinition* Def(int node) { return net.GetNode(node)->GetDefinition(); }
     QNL_table* Table(int node) { return dynamic_cast<QNL_table*>(Def(node)); }
 
     void Fill(int u, const std::vector<double>& values) {
@@ -131,8 +79,6 @@ protected:
         }
         return cells;
     }
-
-    QNL_network net;
 };
 
 using Dims = std::vector<int>;

@@ -5,6 +5,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/string_array.h"
+#include "support/network_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -14,28 +15,9 @@
 
 namespace {
 
-QNL_doubleArray ArrayOf(std::initializer_list<double> values) {
-    QNL_doubleArray array;
-    array.SetSize(static_cast<int>(values.size()));
-    int i = 0;
-    for (double v : values)
-        array[i++] = v;
-    return array;
-}
-
-QNL_stringArray StringsOf(std::initializer_list<const char*> texts) {
-    QNL_stringArray array;
-    for (const char* t : texts)
-        array.Add(t);
-    return array;
-}
-
-QNL_intArray IntsOf(std::initializer_list<int> values) {
-    QNL_intArray array;
-    for (int v : values)
-        array.Add(v);
-    return array;
-}
+using quarn_test::ArrayOf;
+using quarn_test::IntsOf;
+using quarn_test::StringsOf;
 
 std::vector<std::string> Texts(const QNL_stringArray& array) {
     std::vector<std::string> texts;
@@ -44,27 +26,12 @@ std::vector<std::string> Texts(const QNL_stringArray& array) {
     return texts;
 }
 
-class TruthTable : public ::testing::Test {
+class TruthTable : public quarn_test::NetworkFixture {
 protected:
-    void SetUp() override { QNL_errorHandler::Instance().Flush(); }
-    void TearDown() override { QNL_errorHandler::Instance().Flush(); }
-
     int Add(const char* id, int outcomes = 2, int type = QNL_TYPE_TRUTHTABLE) {
-        const int handle = net.AddNode(type, id);
-        EXPECT_GE(handle, 0) << id;
-        if (handle >= 0 && outcomes != 2) {
-            EXPECT_EQ(net.GetNode(handle)->GetDefinition()->SetNumberOfOutcomes(outcomes), 0);
-        }
-        return handle;
+        return AddWithOutcomes(type, id, outcomes);
     }
-    QNL_truthTable* Truth(int node) {
-        return dynamic_cast<QNL_truthTable*>(net.GetNode(node)->GetDefinition());
-    }
-    std::vector<double> Values(int node) {
-        QNL_doubleArray values;
-        EXPECT_EQ(net.GetNode(node)->GetDefinition()->GetDefinition(values), 0);
-        return std::vector<double>(values.Items(), values.Items() + values.GetSize());
-    }
+    QNL_truthTable* Truth(int node) { return dynamic_cast<QNL_truthTable*>(Def(node)); }
     std::vector<std::string> States(int node) {
         QNL_stringArray out;
         EXPECT_EQ(Truth(node)->GetResultingStates(out), 0);
@@ -76,8 +43,6 @@ protected:
         EXPECT_EQ(Truth(node)->RepairColumns(), 0);
         return Values(node);
     }
-
-    QNL_network net;
 };
 
 TEST_F(TruthTable, NewTableResolvesEveryColumnToTheFirstOutcome) {

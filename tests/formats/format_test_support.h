@@ -240,4 +240,157 @@ inline std::string SharedNetworks() {
     return std::string(QUARN_SHARED_DIR) + "/data/networks";
 }
 
+// Adds a node with the given outcome identifiers (none: the definition's own); the handle.
+inline int AddNode(QNL_network& net, int type, const char* id, std::vector<const char*> outcomes) {
+    const int node = net.AddNode(type, id);
+    if (node >= 0 && !outcomes.empty()) {
+        QNL_stringArray ids;
+        for (const char* outcome : outcomes)
+            ids.Add(outcome);
+        net.GetNode(node)->GetDefinition()->SetNumberOfOutcomes(ids);
+    }
+    return node;
+}
+
+inline void SetValues(QNL_network& net, int node, std::vector<double> values) {
+    QNL_doubleArray array;
+    for (double v : values)
+        array.Add(v);
+    ASSERT_EQ(0, net.GetNode(node)->GetDefinition()->SetDefinition(array));
+}
+
+// The nodes of the model BuildAwkwardModel makes.
+struct AwkwardModel {
+    int a = -1, d = -1, b = -1, u = -1;
+};
+
+// A small influence diagram, chance node A, decision D, chance node B and utility U, with
+// numbers that "%.8f" would lose.
+inline void BuildAwkwardModel(QNL_network& net, AwkwardModel& nodes) {
+    const int a = nodes.a = AddNode(net, QNL_TYPE_CPT, "A", {"low", "mid", "high"});
+    const int d = nodes.d = AddNode(net, QNL_TYPE_LIST, "D", {"go", "stay"});
+    const int b = nodes.b = AddNode(net, QNL_TYPE_CPT, "B", {"yes", "no"});
+    const int u = nodes.u = AddNode(net, QNL_TYPE_TABLE, "U", {});
+    ASSERT_EQ(0, net.AddArc(a, d));
+    ASSERT_EQ(0, net.AddArc(a, b));
+    ASSERT_EQ(0, net.AddArc(d, b));
+    ASSERT_EQ(0, net.AddArc(d, u));
+    ASSERT_EQ(0, net.AddArc(b, u));
+    SetValues(net, a, {1.0 / 3, 1.0 / 3, 1.0 / 3});
+    SetValues(net, b,
+              {0.1, 0.9, 1e-9, 1 - 1e-9, 0.123456789012345, 0.876543210987655, 0.5, 0.5, 2.0 / 3,
+               1.0 / 3, 0.25, 0.75});
+    SetValues(net, u, {10, -2.5, 3.14159265358979, -1e-7});
+}
+
+// A test of one file format: a network, a temporary folder, and the network's parts looked
+// up by node identifier.
+class FormatTest : public ::testing::Test {
+protected:
+    // Files read from text are named "in" with the format's extension (".net").
+    FormatTest(const char* tag, const char* extension) : folder(tag), extension(extension) {}
+
+    void SetUp() override { QNL_errorHandler::Instance().Flush(); }
+
+    // Reads the text as a file of the format through the network's file entry point.
+    int ReadText(const std::string& text, QNL_network& into) {
+        return into.ReadFile(folder.Put("in" + extension, text).c_str());
+    }
+    int ReadText(const std::string& text) { return ReadText(text, network); }
+
+    int Node(const char* id) const { return network.FindNode(id); }
+    QNL_nodeDefinition* Definition(const char* id) const {
+        return network.GetNode(Node(id))->GetDefinition();
+    }
+    std::vector<double> Table(const char* id) const {
+        QNL_doubleArray values;
+        Definition(id)->GetDefinition(values);
+        return std::vector<double>(values.Items(), values.Items() + values.GetCount());
+    }
+    std::vector<std::string> Outcomes(const char* id) const {
+        std::vector<std::string> ids;
+        const QNL_idArray* outcomes = Definition(id)->GetOutcomeIds();
+        for (int i = 0; i < outcomes->GetCount(); ++i)
+            ids.push_back(outcomes->GetString(i));
+        return ids;
+    }
+    std::vector<std::string> Parents(const char* id) const {
+        std::vector<std::string> ids;
+        const QNL_intArray& parents = network.GetParents(Node(id));
+        for (int i = 0; i < parents.GetCount(); ++i)
+            ids.push_back(network.GetNode(parents[i])->GetId());
+        return ids;
+    }
+    const QNL_nodeInfo& Info(const char* id) const { return *network.GetNode(Node(id))->GetInfo(); }
+
+    // A truth table has no kind of its own in the format: it is written as a probability
+    // table and reads back as one, with the same table.
+    void ExpectTruthTableWrittenAsProbabilityTable() {
+        const int a = AddNode(network, QNL_TYPE_CPT, "A", {"a0", "a1", "a2"});
+        const int t = AddNode(network, QNL_TYPE_TRUTHTABLE, "T", {"t0", "t1"});
+        ASSERT_EQ(0, network.AddArc(a, t));
+        SetValues(network, t, {0, 1, 1, 0, 0, 1});
+        const std::string path = folder.File("truth" + extension);
+        ASSERT_EQ(0, network.WriteFile(path.c_str()));
+        QNL_network copy;
+        ASSERT_EQ(0, copy.ReadFile(path.c_str()));
+        EXPECT_EQ(QNL_TYPE_CPT, copy.GetNode(copy.FindNode("T"))->GetType());
+        EXPECT_TRUE(SameNetworks(network, copy, Compared{true, false, false, false, false}));
+    }
+
+    // A multi-attribute utility node makes the write fail with `message` logged, and an
+    // existing file keeps its contents.
+    void ExpectMultiAttributeUtilityRefused(const char* message) {
+        ScopedStubType<QNL_TYPE_MAU> mau;
+        AddNode(network, QNL_TYPE_CPT, "A", {"a", "b"});
+        ASSERT_GE(network.AddNode(QNL_TYPE_MAU, "M"), 0);
+        const std::string path = folder.Put("old" + extension, "old contents");
+        EXPECT_EQ(-2, network.WriteFile(path.c_str()));
+        EXPECT_TRUE(Logged(message));
+        EXPECT_EQ("old contents", TempFolder::Get(path));
+    }
+
+    // A node type the format cannot express (an equation) makes the write fail with `message`
+    // logged, and no file is made.
+    void ExpectEquationNodeRefused(const char* message) {
+        ScopedStubType<QNL_TYPE_EQUATION> equation;
+        AddNode(network, QNL_TYPE_CPT, "A", {"a", "b"});
+        ASSERT_GE(network.AddNode(QNL_TYPE_EQUATION, "E"), 0);
+        const std::string path = folder.File("new" + extension);
+        EXPECT_EQ(-2, network.WriteFile(path.c_str()));
+        EXPECT_TRUE(Logged(message));
+        EXPECT_FALSE(std::filesystem::exists(path));
+    }
+
+    // The network written, read back and compared as `what` says; the copy must write the
+    // very same file.
+    void ExpectWrittenAndReadBackTheSame(const Compared& what, QNL_network& copy) {
+        const std::string path = folder.File("model" + extension);
+        ASSERT_EQ(0, network.WriteFile(path.c_str()));
+        ASSERT_EQ(0, copy.ReadFile(path.c_str()));
+        EXPECT_TRUE(SameNetworks(network, copy, what));
+        const std::string again = folder.File("again" + extension);
+        ASSERT_EQ(0, copy.WriteFile(again.c_str()));
+        EXPECT_EQ(TempFolder::Get(path), TempFolder::Get(again));
+    }
+
+    TempFolder folder;
+    QNL_network network;
+
+private:
+    std::string extension;
+};
+
+// The file read, written as `copyPath` (in the format its extension names), read back and
+// compared as `what` says.
+inline void ExpectSurvivesAWriteAndARead(const std::string& file, const std::string& copyPath,
+                                         const Compared& what) {
+    QNL_network net;
+    ASSERT_EQ(0, net.ReadFile(file.c_str()));
+    ASSERT_EQ(0, net.WriteFile(copyPath.c_str()));
+    QNL_network copy;
+    ASSERT_EQ(0, copy.ReadFile(copyPath.c_str()));
+    EXPECT_TRUE(SameNetworks(net, copy, what));
+}
+
 } // namespace format_test

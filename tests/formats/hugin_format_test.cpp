@@ -19,42 +19,14 @@
 #include <string>
 #include <vector>
 
-using format_test::Compared;
-using format_test::Logged;
-using format_test::SameNetworks;
+// The shared fixture, builders and network comparison.
+using namespace format_test;
 
 namespace {
 
-class HuginFormatTest : public ::testing::Test {
+class HuginFormatTest : public format_test::FormatTest {
 protected:
-    void SetUp() override { QNL_errorHandler::Instance().Flush(); }
-
-    // Reads the text as a ".net" file through the network's file entry point.
-    int ReadText(const std::string& text, QNL_network& into) {
-        return into.ReadFile(folder.Put("in.net", text).c_str());
-    }
-    int ReadText(const std::string& text) { return ReadText(text, network); }
-
-    int Node(const char* id) const { return network.FindNode(id); }
-    QNL_nodeDefinition* Definition(const char* id) const {
-        return network.GetNode(Node(id))->GetDefinition();
-    }
-    std::vector<double> Table(const char* id) const {
-        QNL_doubleArray values;
-        Definition(id)->GetDefinition(values);
-        return std::vector<double>(values.Items(), values.Items() + values.GetCount());
-    }
-    std::vector<std::string> Outcomes(const char* id) const {
-        std::vector<std::string> ids;
-        const QNL_idArray* outcomes = Definition(id)->GetOutcomeIds();
-        for (int i = 0; i < outcomes->GetCount(); ++i)
-            ids.push_back(outcomes->GetString(i));
-        return ids;
-    }
-    const QNL_nodeInfo& Info(const char* id) const { return *network.GetNode(Node(id))->GetInfo(); }
-
-    format_test::TempFolder folder{"hugin"};
-    QNL_network network;
+    HuginFormatTest() : FormatTest("hugin", ".net") {}
 };
 
 const char* const kInfluenceDiagram = R"(net
@@ -307,41 +279,12 @@ TEST_F(HuginFormatTest, FilesThatEndEarlyOrCannotBeReadFail) {
 // ---------------------------------------------------------------------------------------
 // Writing
 
-int AddNode(QNL_network& net, int type, const char* id, std::vector<const char*> outcomes) {
-    const int node = net.AddNode(type, id);
-    if (node >= 0 && !outcomes.empty()) {
-        QNL_stringArray ids;
-        for (const char* outcome : outcomes)
-            ids.Add(outcome);
-        net.GetNode(node)->GetDefinition()->SetNumberOfOutcomes(ids);
-    }
-    return node;
-}
-
-void SetValues(QNL_network& net, int node, std::vector<double> values) {
-    QNL_doubleArray array;
-    for (double v : values)
-        array.Add(v);
-    ASSERT_EQ(0, net.GetNode(node)->GetDefinition()->SetDefinition(array));
-}
-
 // A small influence diagram with the awkward parts: digits that "%.8f" would lose, a name
 // with quotes and a backslash, negative and positive heights, a string attribute.
 void BuildModel(QNL_network& net) {
-    const int a = AddNode(net, QNL_TYPE_CPT, "A", {"low", "mid", "high"});
-    const int d = AddNode(net, QNL_TYPE_LIST, "D", {"go", "stay"});
-    const int b = AddNode(net, QNL_TYPE_CPT, "B", {"yes", "no"});
-    const int u = AddNode(net, QNL_TYPE_TABLE, "U", {});
-    ASSERT_EQ(0, net.AddArc(a, d));
-    ASSERT_EQ(0, net.AddArc(a, b));
-    ASSERT_EQ(0, net.AddArc(d, b));
-    ASSERT_EQ(0, net.AddArc(d, u));
-    ASSERT_EQ(0, net.AddArc(b, u));
-    SetValues(net, a, {1.0 / 3, 1.0 / 3, 1.0 / 3});
-    SetValues(net, b,
-              {0.1, 0.9, 1e-9, 1 - 1e-9, 0.123456789012345, 0.876543210987655, 0.5, 0.5, 2.0 / 3,
-               1.0 / 3, 0.25, 0.75});
-    SetValues(net, u, {10, -2.5, 3.14159265358979, -1e-7});
+    format_test::AwkwardModel model;
+    ASSERT_NO_FATAL_FAILURE(format_test::BuildAwkwardModel(net, model));
+    const auto [a, d, b, u] = model;
     net.GetNode(a)->GetInfo()->header.SetName("Level \"A\" \\ with quotes");
     net.GetNode(b)->GetInfo()->properties.AddProperty("diagnosistype", "AUXILIARY");
     net.GetNode(b)->GetInfo()->properties.AddProperty("HR_Desc", "tab\there");
@@ -357,19 +300,12 @@ void BuildModel(QNL_network& net) {
 
 TEST_F(HuginFormatTest, NetworkWrittenAndReadBackIsTheSame) {
     BuildModel(network);
-    const std::string path = folder.File("model.net");
-    ASSERT_EQ(0, network.WriteFile(path.c_str()));
     QNL_network copy;
-    ASSERT_EQ(0, copy.ReadFile(path.c_str()));
-    EXPECT_TRUE(SameNetworks(network, copy, Compared{true, true, true, true, true}));
+    ASSERT_NO_FATAL_FAILURE(
+        ExpectWrittenAndReadBackTheSame(Compared{true, true, true, true, true}, copy));
     const QNL_rectangle& size = copy.GetSubmodelHandler().GetDefaultNodeScreenInfo().position;
     EXPECT_EQ(90, size.width);
     EXPECT_EQ(44, size.height);
-
-    // And the copy writes the very same file.
-    const std::string again = folder.File("again.net");
-    ASSERT_EQ(0, copy.WriteFile(again.c_str()));
-    EXPECT_EQ(format_test::TempFolder::Get(path), format_test::TempFolder::Get(again));
 }
 
 TEST_F(HuginFormatTest, WrittenFileHasTheHuginLayout) {
@@ -400,36 +336,15 @@ TEST_F(HuginFormatTest, WrittenFileHasTheHuginLayout) {
 }
 
 TEST_F(HuginFormatTest, TruthTableIsWrittenAsAProbabilityTable) {
-    const int a = AddNode(network, QNL_TYPE_CPT, "A", {"a0", "a1", "a2"});
-    const int t = AddNode(network, QNL_TYPE_TRUTHTABLE, "T", {"t0", "t1"});
-    ASSERT_EQ(0, network.AddArc(a, t));
-    SetValues(network, t, {0, 1, 1, 0, 0, 1});
-    const std::string path = folder.File("truth.net");
-    ASSERT_EQ(0, network.WriteFile(path.c_str()));
-    QNL_network copy;
-    ASSERT_EQ(0, copy.ReadFile(path.c_str()));
-    EXPECT_EQ(QNL_TYPE_CPT, copy.GetNode(copy.FindNode("T"))->GetType());
-    EXPECT_TRUE(SameNetworks(network, copy, Compared{true, false, false, false, false}));
+    ExpectTruthTableWrittenAsProbabilityTable();
 }
 
 TEST_F(HuginFormatTest, MultiAttributeUtilityIsRefusedBeforeTheFileIsTouched) {
-    format_test::ScopedStubType<QNL_TYPE_MAU> mau;
-    AddNode(network, QNL_TYPE_CPT, "A", {"a", "b"});
-    ASSERT_GE(network.AddNode(QNL_TYPE_MAU, "M"), 0);
-    const std::string path = folder.Put("old.net", "old contents");
-    EXPECT_EQ(-2, network.WriteFile(path.c_str()));
-    EXPECT_TRUE(Logged("ERROR: This Network cannot be saved in Hugin format"));
-    EXPECT_EQ("old contents", format_test::TempFolder::Get(path));
+    ExpectMultiAttributeUtilityRefused("ERROR: This Network cannot be saved in Hugin format");
 }
 
 TEST_F(HuginFormatTest, NodeTypeWithoutAHuginKindIsRefusedBeforeTheFileIsTouched) {
-    format_test::ScopedStubType<QNL_TYPE_EQUATION> equation;
-    AddNode(network, QNL_TYPE_CPT, "A", {"a", "b"});
-    ASSERT_GE(network.AddNode(QNL_TYPE_EQUATION, "E"), 0);
-    const std::string path = folder.File("new.net");
-    EXPECT_EQ(-2, network.WriteFile(path.c_str()));
-    EXPECT_TRUE(Logged("ERROR: 'E' : Node type not supported by Hugin"));
-    EXPECT_FALSE(std::filesystem::exists(path));
+    ExpectEquationNodeRefused("ERROR: 'E' : Node type not supported by Hugin");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -481,13 +396,9 @@ TEST_F(HuginRealFilesTest, EveryFileSurvivesAWriteAndARead) {
         SCOPED_TRACE(file);
         // The few multi-megabyte tables add time, not cases.
         if (std::filesystem::file_size(folderPath + "/" + file) > 1000000) continue;
-        QNL_network net;
-        ASSERT_EQ(0, net.ReadFile((folderPath + "/" + file).c_str()));
-        const std::string copyPath = folder.File("copy.net");
-        ASSERT_EQ(0, net.WriteFile(copyPath.c_str()));
-        QNL_network copy;
-        ASSERT_EQ(0, copy.ReadFile(copyPath.c_str()));
-        EXPECT_TRUE(SameNetworks(net, copy, Compared{true, true, true, true, true}));
+        ASSERT_NO_FATAL_FAILURE(format_test::ExpectSurvivesAWriteAndARead(
+            folderPath + "/" + file, folder.File("copy.net"),
+            Compared{true, true, true, true, true}));
     }
 }
 

@@ -19,53 +19,20 @@
 #include <string>
 #include <vector>
 
-using format_test::Compared;
-using format_test::Logged;
-using format_test::SameNetworks;
+// The shared fixture, builders and network comparison.
+using namespace format_test;
 
 namespace {
 
 const std::string kFixtures = std::string(QUARN_TEST_DATA_DIR) + "/msbn";
 
-class MsbnFormatTest : public ::testing::Test {
+class MsbnFormatTest : public format_test::FormatTest {
 protected:
-    void SetUp() override { QNL_errorHandler::Instance().Flush(); }
+    MsbnFormatTest() : FormatTest("msbn", ".dsc") {}
 
-    int ReadText(const std::string& text, QNL_network& into) {
-        return into.ReadFile(folder.Put("in.dsc", text).c_str());
-    }
-    int ReadText(const std::string& text) { return ReadText(text, network); }
     int ReadFixture(const std::string& name) {
         return network.ReadFile((kFixtures + "/" + name).c_str());
     }
-
-    int Node(const char* id) const { return network.FindNode(id); }
-    QNL_nodeDefinition* Definition(const char* id) const {
-        return network.GetNode(Node(id))->GetDefinition();
-    }
-    std::vector<double> Table(const char* id) const {
-        QNL_doubleArray values;
-        Definition(id)->GetDefinition(values);
-        return std::vector<double>(values.Items(), values.Items() + values.GetCount());
-    }
-    std::vector<std::string> Outcomes(const char* id) const {
-        std::vector<std::string> ids;
-        const QNL_idArray* outcomes = Definition(id)->GetOutcomeIds();
-        for (int i = 0; i < outcomes->GetCount(); ++i)
-            ids.push_back(outcomes->GetString(i));
-        return ids;
-    }
-    std::vector<std::string> Parents(const char* id) const {
-        std::vector<std::string> ids;
-        const QNL_intArray& parents = network.GetParents(Node(id));
-        for (int i = 0; i < parents.GetCount(); ++i)
-            ids.push_back(network.GetNode(parents[i])->GetId());
-        return ids;
-    }
-    const QNL_nodeInfo& Info(const char* id) const { return *network.GetNode(Node(id))->GetInfo(); }
-
-    format_test::TempFolder folder{"msbn"};
-    QNL_network network;
 };
 
 const char* const kHeader = "belief network \"test\"\n"
@@ -233,40 +200,11 @@ TEST_F(MsbnFormatTest, UnknownNodesObjectsAndArcsAreReported) {
 // ---------------------------------------------------------------------------------------
 // Writing
 
-int AddNode(QNL_network& net, int type, const char* id, std::vector<const char*> outcomes) {
-    const int node = net.AddNode(type, id);
-    if (node >= 0 && !outcomes.empty()) {
-        QNL_stringArray ids;
-        for (const char* outcome : outcomes)
-            ids.Add(outcome);
-        net.GetNode(node)->GetDefinition()->SetNumberOfOutcomes(ids);
-    }
-    return node;
-}
-
-void SetValues(QNL_network& net, int node, std::vector<double> values) {
-    QNL_doubleArray array;
-    for (double v : values)
-        array.Add(v);
-    ASSERT_EQ(0, net.GetNode(node)->GetDefinition()->SetDefinition(array));
-}
-
 void BuildModel(QNL_network& net) {
     net.GetHeader()->SetName("A \"quoted\" model");
-    const int a = AddNode(net, QNL_TYPE_CPT, "A", {"low", "mid", "high"});
-    const int d = AddNode(net, QNL_TYPE_LIST, "D", {"go", "stay"});
-    const int b = AddNode(net, QNL_TYPE_CPT, "B", {"yes", "no"});
-    const int u = AddNode(net, QNL_TYPE_TABLE, "U", {});
-    ASSERT_EQ(0, net.AddArc(a, d));
-    ASSERT_EQ(0, net.AddArc(a, b));
-    ASSERT_EQ(0, net.AddArc(d, b));
-    ASSERT_EQ(0, net.AddArc(d, u));
-    ASSERT_EQ(0, net.AddArc(b, u));
-    SetValues(net, a, {1.0 / 3, 1.0 / 3, 1.0 / 3});
-    SetValues(net, b,
-              {0.1, 0.9, 1e-9, 1 - 1e-9, 0.123456789012345, 0.876543210987655, 0.5, 0.5, 2.0 / 3,
-               1.0 / 3, 0.25, 0.75});
-    SetValues(net, u, {10, -2.5, 3.14159265358979, -1e-7});
+    format_test::AwkwardModel model;
+    ASSERT_NO_FATAL_FAILURE(format_test::BuildAwkwardModel(net, model));
+    const auto [a, d, b, u] = model;
     net.GetNode(a)->GetInfo()->header.SetName("Level \"A\" \\ with\ttab");
     const int xs[] = {5, -20, 300, 7};
     const int ys[] = {-40, 300, 75, 120};
@@ -279,15 +217,10 @@ void BuildModel(QNL_network& net) {
 
 TEST_F(MsbnFormatTest, NetworkWrittenAndReadBackIsTheSame) {
     BuildModel(network);
-    const std::string path = folder.File("model.dsc");
-    ASSERT_EQ(0, network.WriteFile(path.c_str()));
     QNL_network copy;
-    ASSERT_EQ(0, copy.ReadFile(path.c_str()));
-    EXPECT_TRUE(SameNetworks(network, copy, Compared{true, true, true, false, true}));
+    ASSERT_NO_FATAL_FAILURE(
+        ExpectWrittenAndReadBackTheSame(Compared{true, true, true, false, true}, copy));
     EXPECT_STREQ("A \"quoted\" model", copy.GetHeader()->GetName());
-    const std::string again = folder.File("again.dsc");
-    ASSERT_EQ(0, copy.WriteFile(again.c_str()));
-    EXPECT_EQ(format_test::TempFolder::Get(path), format_test::TempFolder::Get(again));
 }
 
 TEST_F(MsbnFormatTest, WrittenFileHasTheMsbnLayout) {
@@ -319,36 +252,15 @@ TEST_F(MsbnFormatTest, WrittenFileHasTheMsbnLayout) {
 }
 
 TEST_F(MsbnFormatTest, TruthTableIsWrittenAsAProbabilityTable) {
-    const int a = AddNode(network, QNL_TYPE_CPT, "A", {"a0", "a1", "a2"});
-    const int t = AddNode(network, QNL_TYPE_TRUTHTABLE, "T", {"t0", "t1"});
-    ASSERT_EQ(0, network.AddArc(a, t));
-    SetValues(network, t, {0, 1, 1, 0, 0, 1});
-    const std::string path = folder.File("truth.dsc");
-    ASSERT_EQ(0, network.WriteFile(path.c_str()));
-    QNL_network copy;
-    ASSERT_EQ(0, copy.ReadFile(path.c_str()));
-    EXPECT_EQ(QNL_TYPE_CPT, copy.GetNode(copy.FindNode("T"))->GetType());
-    EXPECT_TRUE(SameNetworks(network, copy, Compared{true, false, false, false, false}));
+    ExpectTruthTableWrittenAsProbabilityTable();
 }
 
 TEST_F(MsbnFormatTest, MultiAttributeUtilityIsRefusedBeforeTheFileIsTouched) {
-    format_test::ScopedStubType<QNL_TYPE_MAU> mau;
-    AddNode(network, QNL_TYPE_CPT, "A", {"a", "b"});
-    ASSERT_GE(network.AddNode(QNL_TYPE_MAU, "M"), 0);
-    const std::string path = folder.Put("old.dsc", "old contents");
-    EXPECT_EQ(-2, network.WriteFile(path.c_str()));
-    EXPECT_TRUE(Logged("ERROR: This Network cannot be saved in Microsotf format"));
-    EXPECT_EQ("old contents", format_test::TempFolder::Get(path));
+    ExpectMultiAttributeUtilityRefused("ERROR: This Network cannot be saved in Microsotf format");
 }
 
 TEST_F(MsbnFormatTest, NodeTypeWithoutAnMsbnKindIsRefusedBeforeTheFileIsTouched) {
-    format_test::ScopedStubType<QNL_TYPE_EQUATION> equation;
-    AddNode(network, QNL_TYPE_CPT, "A", {"a", "b"});
-    ASSERT_GE(network.AddNode(QNL_TYPE_EQUATION, "E"), 0);
-    const std::string path = folder.File("new.dsc");
-    EXPECT_EQ(-2, network.WriteFile(path.c_str()));
-    EXPECT_TRUE(Logged("ERROR: 'E' : Node type not supported by MSBN"));
-    EXPECT_FALSE(std::filesystem::exists(path));
+    ExpectEquationNodeRefused("ERROR: 'E' : Node type not supported by MSBN");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -467,13 +379,9 @@ TEST_F(MsbnRealFilesTest, HuginAndMsbnTwinsHoldTheSameTables) {
 TEST_F(MsbnRealFilesTest, RealFilesSurviveAWriteAndARead) {
     for (const char* file : {"alarm.dsc", "child.dsc", "covid.dsc", "sachs.dsc"}) {
         SCOPED_TRACE(file);
-        QNL_network net;
-        ASSERT_EQ(0, net.ReadFile((root + "/dsc/" + file).c_str()));
-        const std::string copyPath = folder.File("copy.dsc");
-        ASSERT_EQ(0, net.WriteFile(copyPath.c_str()));
-        QNL_network copy;
-        ASSERT_EQ(0, copy.ReadFile(copyPath.c_str()));
-        EXPECT_TRUE(SameNetworks(net, copy, Compared{true, true, true, false, true}));
+        ASSERT_NO_FATAL_FAILURE(format_test::ExpectSurvivesAWriteAndARead(
+            root + "/dsc/" + file, folder.File("copy.dsc"),
+            Compared{true, true, true, false, true}));
     }
 }
 
@@ -483,13 +391,9 @@ TEST_F(MsbnRealFilesTest, HuginFilesWrittenAsMsbnReadBackTheSame) {
          {"mildew_id.net", "fisher_id.net", "regular_id.net", "requirements_id.net",
           "child_agrum.net", "bn20_tw5_tw10.net", "cardio7.net"}) {
         SCOPED_TRACE(file);
-        QNL_network net;
-        ASSERT_EQ(0, net.ReadFile((root + "/net/" + file).c_str()));
-        const std::string copyPath = folder.File("copy.dsc");
-        ASSERT_EQ(0, net.WriteFile(copyPath.c_str()));
-        QNL_network copy;
-        ASSERT_EQ(0, copy.ReadFile(copyPath.c_str()));
-        EXPECT_TRUE(SameNetworks(net, copy, Compared{true, true, true, false, true}));
+        ASSERT_NO_FATAL_FAILURE(format_test::ExpectSurvivesAWriteAndARead(
+            root + "/net/" + file, folder.File("copy.dsc"),
+            Compared{true, true, true, false, true}));
     }
 }
 

@@ -5,6 +5,7 @@
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/string_array.h"
+#include "support/network_builder.h"
 #include "support/test_definition.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 namespace {
 
 using quarn_test::AddNode;
+using quarn_test::ScopedRegistration;
 using Pairs = QNL_case::SlicePairs;
 
 // A definition that only has a type and a fixed number of outcomes, enough to move a node
@@ -31,20 +33,6 @@ public:
     static QNL_nodeDefinition* Create(int handle, QNL_network* network) {
         return new TypeOnlyDefinition(handle, network);
     }
-};
-
-// Registers a creator under a type code while it lives.
-class ScopedRegistration {
-public:
-    ScopedRegistration(int type, quarn::detail::DefinitionCreator creator)
-        : type(type), previous(quarn::detail::FindDefinitionClass(type)) {
-        quarn::detail::RegisterDefinitionClass(type, creator);
-    }
-    ~ScopedRegistration() { quarn::detail::RegisterDefinitionClass(type, previous); }
-
-private:
-    int type;
-    quarn::detail::DefinitionCreator previous;
 };
 
 class CaseLibrary : public ::testing::Test {

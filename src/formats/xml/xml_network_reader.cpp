@@ -383,17 +383,21 @@ void QNL_xmlNetworkReader::NodeStart(QNL_xmlReader& reader, int type) {
 
 void QNL_xmlNetworkReader::NodeEnd(QNL_xmlReader& reader) {
     if (currentNode < 0) return;
+    // The states go in before the arcs. A new node holds a default number of outcomes, and
+    // arcs added to it first would size its table by that number: a file whose table is
+    // refused as too large once its states are in could pass through a table of billions
+    // of cells on the way.
+    const bool hasOutcomes = currentType != QNL_TYPE_TABLE;
+    // Without its states the element is incomplete; the framework reports the missing
+    // element once this callback returns.
+    const bool outcomesSet = hasOutcomes && !scratch.outcomes.empty() && SetOutcomes(reader);
+
     bool arcsFailed = false;
     for (int parent : scratch.parents)
         if (network->AddArc(parent, currentNode, 0) != 0) arcsFailed = true;
     if (arcsFailed) reader.Fail("AddArc failed");
 
-    const bool hasOutcomes = currentType != QNL_TYPE_TABLE;
-    // Without its states the element is incomplete; the framework reports the missing
-    // element once this callback returns.
-    if (!hasOutcomes || !scratch.outcomes.empty()) {
-        if (!hasOutcomes || SetOutcomes(reader)) RunSetter(reader);
-    }
+    if (!hasOutcomes || outcomesSet) RunSetter(reader);
     currentNode = -1;
     scratch = NodeScratch();
 }

@@ -1,7 +1,7 @@
 #include "formats/xml/xml_writer.h"
 
 #include "formats/number_text.h"
-#include "formats/text_lines.h"
+#include "formats/utf8.h"
 #include "model/error_handler.h"
 
 #include <charconv>

@@ -1,0 +1,211 @@
+#pragma once
+
+// Internal: not part of the public interface.
+
+#include "formats/text_parser.h"
+#include "model/int_array.h"
+#include "model/network.h"
+#include "model/node.h"
+
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class QNL_nodeDefinition;
+class QNL_stringArray;
+class QNL_doubleArray;
+
+// What the readers and writers of the text formats of other tools (Hugin, MSBN) share: node
+// names as those tools write them, their list and property forms, the statement and block
+// recovery of their readers and the frame of their writers.
+namespace quarn::detail {
+
+// Node names as other tools write them. A name that is a valid identifier is the node's
+// identifier; any other (purely numeric names, say) is repaired with the identifier rule,
+// made unique, and kept as the node's name, and later references to the file's name still
+// find the node.
+class ForeignNodeNames {
+public:
+    explicit ForeignNodeNames(QNL_network* network) : network(network) {}
+
+    // The node of a name read from the file; -2 when there is none.
+    int Find(const std::string& raw) const;
+    // AddNode under the name or its repair: the handle, or AddNode's code (-2 for a name
+    // already taken).
+    int Create(int type, const std::string& raw);
+    // Before a node read from the file is deleted again.
+    void Forget(int handle);
+    void Clear() { repaired.clear(); }
+
+private:
+    QNL_network* network;
+    std::unordered_map<std::string, int> repaired;
+};
+
+// Gives the definition the states named in the file, each repaired into a valid identifier
+// unique among them; the result of SetNumberOfOutcomes.
+int SetOutcomesFromNames(QNL_nodeDefinition* definition, const QNL_stringArray& names);
+
+// The table shape a writer of a foreign format sees for a node: one level per parent that
+// owns a table dimension, then the node's own outcomes (1 for a utility node). False when
+// the definition's table does not have that many values.
+bool TableShape(QNL_network* network, int node, std::vector<int>& sizes, QNL_doubleArray& values);
+
+// The identifier written for a node without one.
+constexpr const char* UNNAMED_NODE = "_Unnamed_Node_";
+
+// Logs -42 and returns it.
+int FormatOutOfMemory();
+
+// ---------------------------------------------------------------------------------------
+// Reading
+
+// "(" strings ")" and "(" numbers ")", the items without commas; -567 for a list object
+// that is not valid.
+int ReadBareStringList(QNL_textParser& parser, QNL_stringArray& list);
+int ReadBareRealList(QNL_textParser& parser, QNL_doubleArray& list);
+
+// True when the next token can name a node: an identifier or an integer, and a real number
+// too where the tool writes such names.
+bool NextIsNodeName(QNL_textParser& parser, bool realNames);
+
+// The statement pattern of a block: statements each ended by ";" up to the closing brace. A
+// failed statement is skipped up to its ";"; a missing ";" after a good one is reported too,
+// since whatever follows up to the next ";" is passed over.
+template <typename Statement> void ReadStatements(QNL_textParser& parser, Statement statement) {
+    while (!parser.AtBlockEnd()) {
+        if (statement() != 0) {
+            parser.SkipStatement();
+            if (parser.ExpectQuiet(QNL_textParser::PUNCTUATOR, ";") != 0) parser.SkipStatement();
+            continue;
+        }
+        if (parser.AtBlockEnd()) break;
+        if (parser.Expect(QNL_textParser::PUNCTUATOR, ";") != 0) {
+            parser.SkipStatement();
+            parser.ExpectQuiet(QNL_textParser::PUNCTUATOR, ";");
+        }
+    }
+}
+
+// What a top-level block reader answers for a word that opens no block it knows.
+constexpr int UNKNOWN_BLOCK = 1;
+
+// The top-level blocks up to the end of the input. `block` reads the block that the peeked
+// word opens, or answers UNKNOWN_BLOCK; a block that fails is skipped, and an unknown word is
+// reported as "ERROR: '<word>' : <unknown>" with its block skipped. 0, or -42.
+template <typename Block> int ReadBlocks(QNL_textParser& parser, const char* unknown, Block block) {
+    while (parser.PeekToken() == 0) {
+        const int result = block();
+        if (result == 0) continue;
+        if (result != UNKNOWN_BLOCK) {
+            parser.SkipBlock(0);
+            continue;
+        }
+        try {
+            parser.ReportError(-127,
+                               ("ERROR: '" + parser.GetTokenText() + "' : " + unknown).c_str());
+        } catch (const std::bad_alloc&) {
+            return FormatOutOfMemory();
+        }
+        parser.ConsumeToken();
+        parser.SkipBlock(0);
+    }
+    return 0;
+}
+
+// What ReadNodeBlock answers for a node that was read and then deleted again.
+constexpr int NODE_DELETED = 1;
+
+// A node's block, once its kind and the name `raw` are read: creates the node, reads its
+// statements between braces and checks it. 0 with the handle in `node`; the code of a node
+// that could not be created or a block that does not open; NODE_DELETED after a node that
+// was not valid was reported and deleted again (`node` still names its old handle). Throws
+// std::bad_alloc when memory runs out.
+template <typename Statement>
+int ReadNodeBlock(QNL_textParser& parser, ForeignNodeNames& names, int type, const std::string& raw,
+                  Statement statement, int& node) {
+    node = names.Create(type, raw);
+    if (node < 0)
+        return parser.ReportError(node, ("ERROR: Couldn't Create Node (\"" + raw + "\")").c_str());
+    const int result = parser.Expect(QNL_textParser::PUNCTUATOR, "{");
+    if (result != 0) return result;
+    const int handle = node;
+    ReadStatements(parser, [&statement, handle] { return statement(handle); });
+    if (parser.ReadBlockEnd() != 0) parser.SkipBlock(1);
+
+    QNL_network* network = parser.GetNetwork();
+    QNL_node* n = network->GetNode(node);
+    n->CheckConsistency(1);
+    if (n->IsValid()) return 0;
+    names.Forget(node);
+    network->DeleteNode(node);
+    parser.ReportError(-567,
+                       ("ERROR: Node not ready (valid). Node (\"" + raw + "\") deleted").c_str());
+    return NODE_DELETED;
+}
+
+// The child named at the start of a table block: its handle, or the code of a missing or
+// unknown name (reported). Throws std::bad_alloc when memory runs out.
+int ReadTableChild(QNL_textParser& parser, const ForeignNodeNames& names, bool realNames);
+// The parents named next, each joined to the child by an arc; a parent that is unknown or
+// cannot be joined is reported and passed over. Throws std::bad_alloc.
+void ReadTableParents(QNL_textParser& parser, const ForeignNodeNames& names, int child,
+                      bool realNames);
+
+// ---------------------------------------------------------------------------------------
+// Writing
+
+// ("a"  "b"): quoted items, two blanks before each further one; (1.5 2): numbers, one blank.
+int WriteQuotedList(QNL_textParser& parser, const QNL_stringArray& list, bool all);
+int WriteBlankSeparatedList(QNL_textParser& parser, const QNL_doubleArray& list, bool all);
+int WriteBlankSeparatedList(QNL_textParser& parser, const QNL_intArray& list, bool all);
+
+// name separator value ";\n", nothing for a null name or value. A quoted value is escaped as
+// `quotedEscaped` says; an unquoted one goes through the wrapping writer, escaped or not.
+int WriteSeparatedProperty(QNL_textParser& parser, const char* name, const char* separator,
+                           const char* value, bool quoted, bool quotedEscaped, bool escaped);
+
+// Before the file is opened: a network with a multi-attribute utility node is refused with
+// `refusal`, and so is a node that none of the tool's kinds expresses ("... not supported by
+// <tool>") or whose table cannot be laid out.
+int CheckWritable(QNL_textParser& parser, const char* refusal, const char* tool);
+
+// The frame of a writer: the check, the file, then the header, every node's block and every
+// node's table block, in the network's order and each between blank lines. The target is
+// replaced only when everything was written.
+template <typename Header, typename NodeBlock, typename TableBlock>
+int WriteForeignFile(QNL_textParser& parser, const char* path, const char* refusal,
+                     const char* tool, Header header, NodeBlock nodeBlock, TableBlock tableBlock) {
+    QNL_network* network = parser.GetNetwork();
+    if (network == nullptr) return -2;
+    try {
+        int result = CheckWritable(parser, refusal, tool);
+        if (result != 0) return result;
+        result = parser.OpenFile(path, QNL_textFile::WRITE_MODE);
+        if (result != 0) return result;
+        parser.SetIndentWidth(4);
+        result = header();
+        const QNL_intArray order(network->GetOrderedNodes());
+        for (int i = 0; i < order.GetCount() && result == 0; ++i) {
+            result = parser.GetOutputFile().Write("\n");
+            if (result == 0) result = nodeBlock(order[i]);
+            if (result == 0) result = parser.GetOutputFile().Write("\n");
+        }
+        for (int i = 0; i < order.GetCount() && result == 0; ++i) {
+            result = parser.GetOutputFile().Write("\n");
+            if (result == 0) result = tableBlock(order[i]);
+            if (result == 0) result = parser.GetOutputFile().Write("\n");
+        }
+        if (result != 0) {
+            parser.DiscardFile();
+            return result;
+        }
+        return parser.CloseFile();
+    } catch (const std::bad_alloc&) {
+        parser.DiscardFile();
+        return FormatOutOfMemory();
+    }
+}
+
+} // namespace quarn::detail

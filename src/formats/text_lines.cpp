@@ -1,8 +1,9 @@
 #include "formats/text_lines.h"
 
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <limits>
 #include <new>
 #include <system_error>
@@ -17,7 +18,11 @@ int TextLines::Load(const char* path) {
     try {
         std::ifstream in(path, std::ios::binary);
         if (!in) return -103;
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // Block reads: a character at a time through a stream iterator is several times slower.
+        std::string bytes;
+        std::string block(std::size_t{1} << 16, '\0');
+        while (in.read(&block[0], static_cast<std::streamsize>(block.size())) || in.gcount() > 0)
+            bytes.append(block, 0, static_cast<std::size_t>(in.gcount()));
         if (in.bad()) return -103;
         LoadText(bytes);
     } catch (const std::bad_alloc&) {
@@ -27,10 +32,61 @@ int TextLines::Load(const char* path) {
     return 0;
 }
 
+namespace {
+
+bool IsAscii(char c) {
+    return static_cast<unsigned char>(c) < 0x80;
+}
+
+// Models are mostly ASCII, which decodes to itself, so ASCII runs are copied whole and only
+// the stretches between them go through the decoder. Splitting before an ASCII byte decodes
+// alike: no well-formed sequence contains one.
+std::string Decode(std::string_view bytes) {
+    std::string decoded;
+    decoded.reserve(bytes.size());
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        std::size_t end = i;
+        // Eight bytes at a time while none has its high bit set.
+        for (std::uint64_t word; end + 8 <= bytes.size(); end += 8) {
+            std::memcpy(&word, bytes.data() + end, 8);
+            if ((word & 0x8080808080808080u) != 0) break;
+        }
+        while (end < bytes.size() && IsAscii(bytes[end]))
+            ++end;
+        decoded.append(bytes.data() + i, end - i);
+        i = end;
+        while (end < bytes.size() && !IsAscii(bytes[end]))
+            ++end;
+        if (end > i) decoded += DecodeUtf8OrLatin1(bytes.substr(i, end - i));
+        i = end;
+    }
+    return decoded;
+}
+
+// CRLF and a bare CR become LF once here, so that a line is found by one search.
+void UnifyLineEnds(std::string& text) {
+    std::size_t read = text.find('\r');
+    if (read == std::string::npos) return;
+    std::size_t write = read;
+    while (read < text.size()) {
+        char c = text[read++];
+        if (c == '\r') {
+            c = '\n';
+            if (read < text.size() && text[read] == '\n') ++read;
+        }
+        text[write++] = c;
+    }
+    text.resize(write);
+}
+
+} // namespace
+
 void TextLines::LoadText(std::string_view bytes) {
     Close();
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-    text = DecodeUtf8OrLatin1(bytes);
+    text = Decode(bytes);
+    UnifyLineEnds(text);
 }
 
 void TextLines::Close() {
@@ -43,16 +99,13 @@ void TextLines::Close() {
 bool TextLines::ReadLine(std::string& line) {
     line.clear();
     if (position >= text.size()) return false;
-    std::size_t end = text.find_first_of("\r\n", position);
-    if (end == std::string::npos) {
-        line.assign(text, position, std::string::npos);
-        position = text.size();
-    } else {
-        line.assign(text, position, end - position);
-        line += '\n';
-        position = end + 1;
-        if (text[end] == '\r' && position < text.size() && text[position] == '\n') ++position;
-    }
+    const char* start = text.data() + position;
+    const void* end = std::memchr(start, '\n', text.size() - position);
+    std::size_t length = end == nullptr
+                             ? text.size() - position
+                             : static_cast<std::size_t>(static_cast<const char*>(end) - start) + 1;
+    line.assign(start, length);
+    position += length;
     if (lineNumber < std::numeric_limits<int>::max()) ++lineNumber;
     return true;
 }

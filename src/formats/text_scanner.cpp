@@ -139,8 +139,8 @@ const Tables& AllTables() {
 }
 
 struct Classes {
-    std::uint8_t of[256];
-    Classes() {
+    std::uint8_t of[256] = {};
+    constexpr Classes() {
         for (int c = 0; c < 256; ++c)
             of[c] = OTHER;
         for (int c = 'a'; c <= 'z'; ++c)
@@ -149,8 +149,8 @@ struct Classes {
             of[c] = LETTER;
         for (int c = '0'; c <= '9'; ++c)
             of[c] = DIGIT;
-        for (unsigned char c : std::string("!$^&()[]{};:'<>?`~\\@"))
-            of[c] = PUNCT;
+        for (const char* p = "!$^&()[]{};:'<>?`~\\@"; *p != '\0'; ++p)
+            of[static_cast<unsigned char>(*p)] = PUNCT;
         of[static_cast<unsigned char>('e')] = of[static_cast<unsigned char>('E')] = EXP;
         of[static_cast<unsigned char>('"')] = QUOTE;
         of[static_cast<unsigned char>('#')] = HASH;
@@ -167,6 +167,9 @@ struct Classes {
         of[static_cast<unsigned char>('\n')] = of[0] = BLANK;
     }
 };
+
+// Built at compile time: the scanner reads it for every character.
+constexpr Classes kClasses;
 
 // The kind of a token accepted in a state: every exponent state belongs to its number.
 int KindOfState(int state) {
@@ -198,8 +201,7 @@ const QNL_textScanner::Table& QNL_textScanner::TransitionTable(int mode) {
 }
 
 int QNL_textScanner::CharacterClass(unsigned char c) {
-    static const Classes classes;
-    return classes.of[c];
+    return kClasses.of[c];
 }
 
 QNL_textScanner::QNL_textScanner(int mode) : mode(mode) {
@@ -247,7 +249,7 @@ int QNL_textScanner::Reset(int openStatus) {
     line.clear();
     tokenStart = scanPosition = 0;
     pending = false;
-    lookBack.clear();
+    oldest = kept = 0;
     current = -1;
     if (openStatus != 0) return openStatus;
     return NextLine() ? 0 : -102;
@@ -261,8 +263,8 @@ bool QNL_textScanner::NextLine() {
 int QNL_textScanner::PeekToken(Token& token) {
     if (table == nullptr) return -2;
     try {
-        if (pending || (current >= 0 && current != static_cast<int>(lookBack.size()) - 1)) {
-            token = lookBack[static_cast<std::size_t>(current)];
+        if (pending || (current >= 0 && current != kept - 1)) {
+            token = LookBack(current);
             return 0;
         }
         return Scan(token);
@@ -271,8 +273,11 @@ int QNL_textScanner::PeekToken(Token& token) {
     }
 }
 
+// The token's text is the stretch of the line from tokenStart to scanPosition: it is taken
+// once, when the token is accepted.
 int QNL_textScanner::Scan(Token& token) {
-    std::string text;
+    const Table& cells = *table;
+    const std::uint8_t* classOf = kClasses.of;
     int state = 0;
     scanPosition = tokenStart;
     for (;;) {
@@ -283,34 +288,39 @@ int QNL_textScanner::Scan(Token& token) {
         // The end of the line reads as a blank, which every table accepts or skips.
         unsigned char c =
             scanPosition < line.size() ? static_cast<unsigned char>(line[scanPosition]) : 0;
-        std::uint8_t action = (*table)[state][CharacterClass(c)];
+        std::uint8_t action = cells[state][classOf[c]];
         if (action >= 1 && action < STATE_COUNT) {
-            text += static_cast<char>(c);
-            ++scanPosition;
+            // Stay in this loop while the token goes on inside the line, the common case.
             state = action;
+            std::size_t position = scanPosition + 1;
+            while (position < line.size()) {
+                std::uint8_t next =
+                    cells[state][classOf[static_cast<unsigned char>(line[position])]];
+                if (next < 1 || next >= STATE_COUNT) break;
+                state = next;
+                ++position;
+            }
+            scanPosition = position;
             continue;
         }
         switch (action) {
         case SKIP:
-            text.clear();
             state = 0;
             tokenStart = ++scanPosition;
             break;
         case ACCEPT:
-            Record(KindOfState(state), text);
-            token = lookBack.back();
+            token = Record(KindOfState(state),
+                           std::string_view(line).substr(tokenStart, scanPosition - tokenStart));
             return 0;
         case STRING_START: {
             ++scanPosition;
-            int result = ScanString(text);
+            int result = ScanString(stringText);
             if (result != 0) return result;
-            Record(STRING, text);
-            token = lookBack.back();
+            token = Record(STRING, stringText);
             return 0;
         }
         case LINE_COMMENT:
             if (!NextLine()) return -111;
-            text.clear();
             state = 0;
             break;
         case BLOCK_COMMENT:
@@ -318,14 +328,13 @@ int QNL_textScanner::Scan(Token& token) {
             int result = action == BLOCK_COMMENT ? SkipBlockComment(scanPosition)
                                                  : SkipNestedComment(scanPosition);
             if (result != 0) return result;
-            text.clear();
             state = 0;
             break;
         }
         default: {
             // Nothing is consumed: peeking again meets the same character.
             token.kind = UNKNOWN;
-            token.text = text;
+            token.text.assign(line, tokenStart, scanPosition - tokenStart);
             token.text += static_cast<char>(c);
             scanPosition = tokenStart;
             std::string message =
@@ -361,8 +370,12 @@ int QNL_textScanner::ScanString(std::string& text) {
             return 0;
         }
         if (c != '\\') {
-            text += c;
-            ++scanPosition;
+            // The plain characters up to the next quote, backslash or line end, at once.
+            std::size_t end = scanPosition + 1;
+            while (end < line.size() && line[end] != '"' && line[end] != '\\' && line[end] != '\n')
+                ++end;
+            text.append(line, scanPosition, end - scanPosition);
+            scanPosition = end;
             continue;
         }
         std::size_t next = scanPosition + 1;
@@ -440,15 +453,23 @@ int QNL_textScanner::SkipNestedComment(std::size_t from) {
     }
 }
 
-void QNL_textScanner::Record(int kind, const std::string& text) {
-    if (lookBack.size() == 5) lookBack.erase(lookBack.begin());
-    lookBack.push_back(Token{kind, text});
-    current = static_cast<int>(lookBack.size()) - 1;
+// The text is copied before the ring moves on, so that a failed copy loses no token.
+QNL_textScanner::Token& QNL_textScanner::Record(int kind, std::string_view text) {
+    Token& slot = LookBack(kept == LOOK_BACK ? 0 : kept);
+    slot.text.assign(text);
+    slot.kind = kind;
+    if (kept == LOOK_BACK) {
+        oldest = (oldest + 1) % LOOK_BACK;
+    } else {
+        ++kept;
+    }
+    current = kept - 1;
     pending = true;
+    return slot;
 }
 
 void QNL_textScanner::Consume() {
-    if (current < 0 || current == static_cast<int>(lookBack.size()) - 1) {
+    if (current < 0 || current == kept - 1) {
         pending = false;
         tokenStart = scanPosition;
     } else {

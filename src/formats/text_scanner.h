@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <vector>
+#include <string_view>
 
 // Turns a text file into tokens for the keyword-based formats. The lexical rules of each
 // format are one transition table (states by character class) selected by the mode; the
@@ -82,7 +82,8 @@ private:
     int ScanString(std::string& text);
     int SkipBlockComment(std::size_t from);
     int SkipNestedComment(std::size_t from);
-    void Record(int kind, const std::string& text);
+    Token& Record(int kind, std::string_view text);
+    Token& LookBack(int index) { return ring[(oldest + index) % LOOK_BACK]; }
 
     int mode;
     const Table* table = nullptr;
@@ -91,6 +92,12 @@ private:
     std::size_t tokenStart = 0;
     std::size_t scanPosition = 0;
     bool pending = false;
-    std::vector<Token> lookBack; // oldest first, at most five
-    int current = -1;            // index into lookBack, -1 when empty
+    // The look-back: a ring of five tokens whose strings keep their storage from token to
+    // token, so that recording one allocates nothing once the ring has warmed up.
+    static constexpr int LOOK_BACK = 5;
+    std::array<Token, LOOK_BACK> ring;
+    int oldest = 0;         // the ring slot of the oldest token kept
+    int kept = 0;           // tokens kept, at most five
+    int current = -1;       // 0 for the oldest kept, -1 when none
+    std::string stringText; // a string token being read
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <type_traits>
 
 namespace quarn::detail {
 
@@ -47,23 +48,31 @@ int BuildStrideAxes(const std::int64_t* sizes, const std::int64_t* smallStrides,
 
 namespace {
 
-// Calls run(largeOffset, length, smallOffset, smallStride) for every run of the innermost
-// axis, large cells in linear order.
-template <typename Run> inline void Walk(const Strides& strides, Run run) {
-    if (strides.count == 0) {
-        run(std::int64_t{0}, std::int64_t{1}, strides.start, std::int64_t{0});
-        return;
-    }
+template <std::int64_t N> using Fixed = std::integral_constant<std::int64_t, N>;
+
+// Calls run(largeOffset, smallOffset) for every run of the innermost axis, large cells in
+// linear order. The second axis is stepped in a plain loop: on tables with short innermost
+// runs it carries nearly every step, and the odometer is only consulted at its wrap.
+template <typename Run> inline void WalkRuns(const Strides& strides, Run run) {
     const StrideAxis* axes = strides.axes;
     const std::int64_t length = axes[0].size;
-    const std::int64_t step = axes[0].stride;
+    if (strides.count == 1) {
+        run(std::int64_t{0}, strides.start);
+        return;
+    }
+    const std::int64_t outerSize = axes[1].size;
+    const std::int64_t outerStride = axes[1].stride;
     std::int64_t counter[MAX_STRIDE_AXES] = {};
     std::int64_t large = 0;
     std::int64_t small = strides.start;
     for (;;) {
-        run(large, length, small, step);
-        large += length;
-        int axis = 1;
+        for (std::int64_t j = 0; j < outerSize; ++j) {
+            run(large, small);
+            large += length;
+            small += outerStride;
+        }
+        small -= outerStride * outerSize;
+        int axis = 2;
         for (; axis < strides.count; ++axis) {
             if (++counter[axis] < axes[axis].size) {
                 small += axes[axis].stride;
@@ -76,26 +85,55 @@ template <typename Run> inline void Walk(const Strides& strides, Run run) {
     }
 }
 
+template <typename Run, typename Length> inline void WalkStep(const Strides& strides, Run run,
+                                                              Length length) {
+    const std::int64_t step = strides.axes[0].stride;
+    if (step == 0)
+        WalkRuns(strides, [&](std::int64_t at, std::int64_t from) { run(at, length, from, Fixed<0>{}); });
+    else if (step == 1)
+        WalkRuns(strides, [&](std::int64_t at, std::int64_t from) { run(at, length, from, Fixed<1>{}); });
+    else
+        WalkRuns(strides, [&](std::int64_t at, std::int64_t from) { run(at, length, from, step); });
+}
+
+// Calls run(largeOffset, length, smallOffset, smallStride) for every run of the innermost
+// axis, large cells in linear order. Short runs and the common strides come as compile-time
+// constants so that each run is a few straight-line cells rather than a loop.
+template <typename Run> inline void Walk(const Strides& strides, Run run) {
+    if (strides.count == 0) {
+        run(std::int64_t{0}, Fixed<1>{}, strides.start, Fixed<0>{});
+        return;
+    }
+    switch (strides.axes[0].size) {
+    case 2: return WalkStep(strides, run, Fixed<2>{});
+    case 3: return WalkStep(strides, run, Fixed<3>{});
+    case 4: return WalkStep(strides, run, Fixed<4>{});
+    case 5: return WalkStep(strides, run, Fixed<5>{});
+    case 6: return WalkStep(strides, run, Fixed<6>{});
+    case 7: return WalkStep(strides, run, Fixed<7>{});
+    case 8: return WalkStep(strides, run, Fixed<8>{});
+    default: return WalkStep(strides, run, strides.axes[0].size);
+    }
+}
+
 } // namespace
 
 void SetStrided(double* destination, const double* source, const Strides& strides) {
-    Walk(strides, [&](std::int64_t at, std::int64_t n, std::int64_t from, std::int64_t step) {
+    Walk(strides, [&](std::int64_t at, auto length, std::int64_t from, auto step) {
+        const std::int64_t n = length;
         double* d = destination + at;
         const double* s = source + from;
-        if (step == 1) {
-            std::copy(s, s + n, d);
-        } else {
-            for (std::int64_t i = 0; i < n; ++i)
-                d[i] = s[i * step];
-        }
+        for (std::int64_t i = 0; i < n; ++i)
+            d[i] = s[i * step];
     });
 }
 
 void MultiplyStrided(double* destination, const double* source, const Strides& strides) {
-    Walk(strides, [&](std::int64_t at, std::int64_t n, std::int64_t from, std::int64_t step) {
+    Walk(strides, [&](std::int64_t at, auto length, std::int64_t from, auto step) {
+        const std::int64_t n = length;
         double* d = destination + at;
         const double* s = source + from;
-        if (step == 0) {
+        if constexpr (std::is_same_v<decltype(step), Fixed<0>>) {
             const double factor = *s;
             for (std::int64_t i = 0; i < n; ++i)
                 d[i] *= factor;
@@ -108,10 +146,23 @@ void MultiplyStrided(double* destination, const double* source, const Strides& s
 
 void DivideMultiplyStrided(double* destination, const double* old, const double* fresh,
                            const Strides& strides) {
-    Walk(strides, [&](std::int64_t at, std::int64_t n, std::int64_t from, std::int64_t step) {
+    Walk(strides, [&](std::int64_t at, auto length, std::int64_t from, auto step) {
+        const std::int64_t n = length;
         double* d = destination + at;
         const double* o = old + from;
         const double* f = fresh + from;
+        if constexpr (std::is_same_v<decltype(step), Fixed<0>>) {
+            const double divisor = *o;
+            const double factor = *f;
+            if (divisor == 0.0) {
+                for (std::int64_t i = 0; i < n; ++i)
+                    d[i] = 0.0;
+            } else {
+                for (std::int64_t i = 0; i < n; ++i)
+                    d[i] = d[i] / divisor * factor;
+            }
+            return;
+        }
         for (std::int64_t i = 0; i < n; ++i) {
             const double divisor = o[i * step];
             d[i] = divisor == 0.0 ? 0.0 : d[i] / divisor * f[i * step];
@@ -120,10 +171,11 @@ void DivideMultiplyStrided(double* destination, const double* old, const double*
 }
 
 void AccumulateStrided(double* destination, const double* source, const Strides& strides) {
-    Walk(strides, [&](std::int64_t at, std::int64_t n, std::int64_t to, std::int64_t step) {
+    Walk(strides, [&](std::int64_t at, auto length, std::int64_t to, auto step) {
+        const std::int64_t n = length;
         const double* s = source + at;
         double* d = destination + to;
-        if (step == 0) {
+        if constexpr (std::is_same_v<decltype(step), Fixed<0>>) {
             // Same additions in the same order as cell by cell, kept in a register.
             double sum = *d;
             for (std::int64_t i = 0; i < n; ++i)
@@ -138,7 +190,8 @@ void AccumulateStrided(double* destination, const double* source, const Strides&
 
 void AccumulateScaled(double* destination, const double* source, double s, const Strides& strides) {
     const double factor = 1.0 / s;
-    Walk(strides, [&](std::int64_t at, std::int64_t n, std::int64_t to, std::int64_t step) {
+    Walk(strides, [&](std::int64_t at, auto length, std::int64_t to, auto step) {
+        const std::int64_t n = length;
         const double* from = source + at;
         double* d = destination + to;
         for (std::int64_t i = 0; i < n; ++i)

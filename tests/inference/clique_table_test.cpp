@@ -1,0 +1,140 @@
+#include "inference/clique_table.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+using quarn::detail::MAX_STRIDE_AXES;
+using quarn::detail::StrideAxis;
+using quarn::detail::Strides;
+
+namespace {
+
+// A large table of random shape and a smaller one reached through a random subset (and
+// order) of its dimensions, possibly sliced at a fixed offset.
+struct Layout {
+    std::vector<std::int64_t> sizes;        // large table, slowest first
+    std::vector<std::int64_t> smallStrides; // 0 where the small table does not vary
+    std::int64_t start = 0;
+    std::int64_t largeCells = 1;
+    std::int64_t smallCells = 1;
+};
+
+Layout RandomLayout(std::mt19937& random) {
+    Layout layout;
+    const int axes = static_cast<int>(random() % 5);
+    std::vector<int> kept;
+    for (int a = 0; a < axes; ++a) {
+        // Innermost runs of every short length, and a few long ones.
+        const std::int64_t size = random() % 6 == 0 ? 9 + random() % 20 : 1 + random() % 8;
+        layout.sizes.push_back(size);
+        layout.smallStrides.push_back(0);
+        layout.largeCells *= size;
+        if (random() % 3 != 0) kept.push_back(a);
+    }
+    // The small table's own order: the kept dimensions shuffled, plus a sliced one in front.
+    std::shuffle(kept.begin(), kept.end(), random);
+    std::int64_t stride = 1;
+    for (auto it = kept.rbegin(); it != kept.rend(); ++it) {
+        layout.smallStrides[static_cast<std::size_t>(*it)] = stride;
+        stride *= layout.sizes[static_cast<std::size_t>(*it)];
+    }
+    const std::int64_t slices = 1 + random() % 3;
+    layout.start = static_cast<std::int64_t>(random() % slices) * stride;
+    layout.smallCells = stride * slices;
+    return layout;
+}
+
+// The small table's cell for each large cell, in the large table's linear order.
+std::vector<std::int64_t> SmallOffsets(const Layout& layout) {
+    std::vector<std::int64_t> offsets;
+    const std::size_t axes = layout.sizes.size();
+    std::vector<std::int64_t> digit(axes, 0);
+    for (std::int64_t cell = 0; cell < layout.largeCells; ++cell) {
+        std::int64_t at = layout.start;
+        for (std::size_t a = 0; a < axes; ++a)
+            at += digit[a] * layout.smallStrides[a];
+        offsets.push_back(at);
+        for (std::size_t a = axes; a-- > 0;) {
+            if (++digit[a] < layout.sizes[a]) break;
+            digit[a] = 0;
+        }
+    }
+    return offsets;
+}
+
+std::vector<double> RandomCells(std::mt19937& random, std::int64_t count, bool zeros) {
+    std::uniform_real_distribution<double> value(0.0, 1.0);
+    std::vector<double> cells(static_cast<std::size_t>(count));
+    for (double& cell : cells)
+        cell = zeros && random() % 4 == 0 ? 0.0 : value(random);
+    return cells;
+}
+
+bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+} // namespace
+
+// Every kernel against the same operations done cell by cell in the large table's order:
+// the results must agree to the bit, whatever the run lengths and strides of the walk.
+TEST(CliqueTableKernelTest, StridedKernelsMatchCellByCellArithmeticBitForBit) {
+    std::mt19937 random(7);
+    for (int trial = 0; trial < 3000; ++trial) {
+        const Layout layout = RandomLayout(random);
+        StrideAxis axes[MAX_STRIDE_AXES];
+        const int count =
+            quarn::detail::BuildStrideAxes(layout.sizes.data(), layout.smallStrides.data(),
+                                           static_cast<int>(layout.sizes.size()), axes);
+        const Strides strides{axes, count, layout.start};
+        const std::vector<std::int64_t> at = SmallOffsets(layout);
+        const std::size_t cells = at.size();
+        const std::vector<double> large = RandomCells(random, layout.largeCells, false);
+        const std::vector<double> small = RandomCells(random, layout.smallCells, false);
+        const std::vector<double> old = RandomCells(random, layout.smallCells, true);
+        SCOPED_TRACE(trial);
+
+        std::vector<double> expected(cells);
+        std::vector<double> got(cells);
+        for (std::size_t i = 0; i < cells; ++i)
+            expected[i] = small[static_cast<std::size_t>(at[i])];
+        quarn::detail::SetStrided(got.data(), small.data(), strides);
+        EXPECT_TRUE(SameBits(expected, got)) << "set";
+
+        expected = large;
+        got = large;
+        for (std::size_t i = 0; i < cells; ++i)
+            expected[i] *= small[static_cast<std::size_t>(at[i])];
+        quarn::detail::MultiplyStrided(got.data(), small.data(), strides);
+        EXPECT_TRUE(SameBits(expected, got)) << "multiply";
+
+        expected = large;
+        got = large;
+        for (std::size_t i = 0; i < cells; ++i) {
+            const std::size_t s = static_cast<std::size_t>(at[i]);
+            expected[i] = old[s] == 0.0 ? 0.0 : expected[i] / old[s] * small[s];
+        }
+        quarn::detail::DivideMultiplyStrided(got.data(), old.data(), small.data(), strides);
+        EXPECT_TRUE(SameBits(expected, got)) << "divide and multiply";
+
+        // The marginal's sums run in the large table's cell order.
+        expected.assign(small.size(), 0.0);
+        got = small;
+        for (std::size_t i = 0; i < cells; ++i)
+            expected[static_cast<std::size_t>(at[i])] += large[i];
+        quarn::detail::MarginalizeInto(got.data(), layout.smallCells, large.data(), strides);
+        EXPECT_TRUE(SameBits(expected, got)) << "marginal";
+
+        expected = old;
+        got = old;
+        for (std::size_t i = 0; i < cells; ++i)
+            expected[static_cast<std::size_t>(at[i])] += large[i];
+        quarn::detail::AccumulateStrided(got.data(), large.data(), strides);
+        EXPECT_TRUE(SameBits(expected, got)) << "accumulate";
+    }
+}

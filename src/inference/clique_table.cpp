@@ -85,13 +85,15 @@ template <typename Run> inline void WalkRuns(const Strides& strides, Run run) {
     }
 }
 
-template <typename Run, typename Length> inline void WalkStep(const Strides& strides, Run run,
-                                                              Length length) {
+template <typename Run, typename Length>
+inline void WalkStep(const Strides& strides, Run run, Length length) {
     const std::int64_t step = strides.axes[0].stride;
     if (step == 0)
-        WalkRuns(strides, [&](std::int64_t at, std::int64_t from) { run(at, length, from, Fixed<0>{}); });
+        WalkRuns(strides,
+                 [&](std::int64_t at, std::int64_t from) { run(at, length, from, Fixed<0>{}); });
     else if (step == 1)
-        WalkRuns(strides, [&](std::int64_t at, std::int64_t from) { run(at, length, from, Fixed<1>{}); });
+        WalkRuns(strides,
+                 [&](std::int64_t at, std::int64_t from) { run(at, length, from, Fixed<1>{}); });
     else
         WalkRuns(strides, [&](std::int64_t at, std::int64_t from) { run(at, length, from, step); });
 }
@@ -105,14 +107,22 @@ template <typename Run> inline void Walk(const Strides& strides, Run run) {
         return;
     }
     switch (strides.axes[0].size) {
-    case 2: return WalkStep(strides, run, Fixed<2>{});
-    case 3: return WalkStep(strides, run, Fixed<3>{});
-    case 4: return WalkStep(strides, run, Fixed<4>{});
-    case 5: return WalkStep(strides, run, Fixed<5>{});
-    case 6: return WalkStep(strides, run, Fixed<6>{});
-    case 7: return WalkStep(strides, run, Fixed<7>{});
-    case 8: return WalkStep(strides, run, Fixed<8>{});
-    default: return WalkStep(strides, run, strides.axes[0].size);
+    case 2:
+        return WalkStep(strides, run, Fixed<2>{});
+    case 3:
+        return WalkStep(strides, run, Fixed<3>{});
+    case 4:
+        return WalkStep(strides, run, Fixed<4>{});
+    case 5:
+        return WalkStep(strides, run, Fixed<5>{});
+    case 6:
+        return WalkStep(strides, run, Fixed<6>{});
+    case 7:
+        return WalkStep(strides, run, Fixed<7>{});
+    case 8:
+        return WalkStep(strides, run, Fixed<8>{});
+    default:
+        return WalkStep(strides, run, strides.axes[0].size);
     }
 }
 

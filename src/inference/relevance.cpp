@@ -1,5 +1,7 @@
 #include "inference/relevance.h"
 
+#include "inference/bayesian_algorithms.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -79,18 +81,6 @@ int GateTwoCellTable(const QNL_node& node, QNL_Dmatrix& /*out*/) {
     return QNL_errorHandler::Instance().LogError(-51,
                                                  "Relevance: the two-cell table of gate node [" +
                                                      NodeName(&node) + "] is not available");
-}
-
-// The leading decimal integer of a property value; text without one counts as 0.
-long LeadingInteger(const char* text) {
-    if (text == nullptr) return 0;
-    while (*text == ' ' || *text == '\t')
-        ++text;
-    if (*text == '+') ++text;
-    long value = 0;
-    const char* end = text + std::strlen(text);
-    std::from_chars(text, end, value);
-    return value;
 }
 
 bool TableFits(const QNL_Dmatrix& table, const QNL_relevanceNode& record) {
@@ -305,7 +295,7 @@ int QNL_relevance::Build() {
     allTargets = network.GetNumberOfTargets() == 0;
     QNL_userProperties& properties = network.GetUserProperties();
     const int property = properties.FindProperty("QNL_NOISYMAXRELEVANCE");
-    if (property >= 0) noisyMax = LeadingInteger(properties.GetValue(property)) != 0;
+    if (property >= 0) noisyMax = quarn::detail::LeadingInteger(properties.GetValue(property)) != 0;
 
     const int count = network.GetNumberOfNodes();
     block = std::make_shared<RecordBlock>();

@@ -4,6 +4,7 @@
 
 #include "quarn.h"
 
+#include "bench_networks.h"
 #include "inference/clustering_join_tree.h"
 #include "inference/graph_view.h"
 #include "inference/relevance.h"
@@ -19,72 +20,8 @@
 
 namespace {
 
-std::uint64_t Next(std::uint64_t& state) {
-    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-}
-
-int AddNode(QNL_network& net, int index, int outcomes) {
-    const int handle = net.AddNode(QNL_TYPE_CPT, ("n" + std::to_string(index)).c_str());
-    net.GetNode(handle)->GetDefinition()->SetNumberOfOutcomes(outcomes);
-    return handle;
-}
-
-void FillTables(QNL_network& net, const std::vector<int>& handles, std::uint64_t seed) {
-    for (int handle : handles) {
-        QNL_nodeDefinition* definition = net.GetNode(handle)->GetDefinition();
-        const int outcomes = definition->GetNumberOfOutcomes();
-        const int size = definition->GetMatrix()->GetSize();
-        QNL_doubleArray values;
-        values.SetSize(size);
-        for (int start = 0; start < size; start += outcomes) {
-            double sum = 0.0;
-            for (int k = 0; k < outcomes; ++k)
-                sum += values[start + k] = 0.05 + static_cast<double>(Next(seed) >> 11) * 0x1.0p-53;
-            for (int k = 0; k < outcomes; ++k)
-                values[start + k] /= sum;
-        }
-        definition->SetDefinition(values);
-    }
-}
-
-// A rows x columns binary grid, each cell's parents above and to the left.
-void BuildGrid(QNL_network& net, int rows, int columns) {
-    std::vector<int> handles;
-    for (int i = 0; i < rows * columns; ++i)
-        handles.push_back(AddNode(net, i, 2));
-    for (int i = 0; i < rows; ++i) {
-        for (int j = 0; j < columns; ++j) {
-            const int cell = handles[static_cast<std::size_t>(i * columns + j)];
-            if (i > 0) net.AddArc(handles[static_cast<std::size_t>((i - 1) * columns + j)], cell);
-            if (j > 0) net.AddArc(handles[static_cast<std::size_t>(i * columns + j - 1)], cell);
-        }
-    }
-    FillTables(net, handles, 11);
-}
-
-// A random DAG of binary to ternary nodes with up to three parents each, drawn from the
-// `window` nodes before it (uniform parents over all earlier nodes give a treewidth that no
-// exact method handles at this size).
-void BuildRandomDag(QNL_network& net, int nodes, int window) {
-    std::uint64_t seed = 5;
-    std::vector<int> handles;
-    for (int i = 0; i < nodes; ++i)
-        handles.push_back(AddNode(net, i, 2 + static_cast<int>(Next(seed) % 2)));
-    for (int i = 1; i < nodes; ++i) {
-        const int parents = static_cast<int>(Next(seed) % 4);
-        for (int k = 0; k < parents; ++k) {
-            const int span = i < window ? i : window;
-            const int parent =
-                i - 1 - static_cast<int>(Next(seed) % static_cast<std::uint64_t>(span));
-            net.AddArc(handles[static_cast<std::size_t>(parent)],
-                       handles[static_cast<std::size_t>(i)]);
-        }
-    }
-    FillTables(net, handles, 17);
-}
+using quarn_bench::BuildGrid;
+using quarn_bench::Next;
 
 // A reduced network with its largest component, kept for the benchmark loop.
 struct Prepared {
@@ -100,7 +37,7 @@ std::unique_ptr<Prepared> Prepare(int kind) {
     if (kind == 0)
         BuildGrid(p->net, 14, 14);
     else if (kind == 1)
-        BuildRandomDag(p->net, 1000, 20);
+        quarn_bench::BuildRandomDag(p->net, 1000, 3, 20); // binary to ternary
     else if (kind == 2)
         BuildGrid(p->net, 8, 125);
     else

@@ -8,6 +8,7 @@
 
 #include "quarn.h"
 
+#include "bench_networks.h"
 #include "inference/join_tree_cache.h"
 
 #include <benchmark/benchmark.h>
@@ -58,16 +59,8 @@ bool Exists(const std::string& path) {
     return std::ifstream(path).good();
 }
 
-std::uint64_t Next(std::uint64_t& state) {
-    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-}
-
-double Uniform(std::uint64_t& state) {
-    return static_cast<double>(Next(state) >> 11) * 0x1.0p-53;
-}
+using quarn_bench::Next;
+using quarn_bench::Uniform;
 
 // One joint draw of every node, parents first, from the nodes' own tables: evidence taken
 // from it is possible.

@@ -403,6 +403,15 @@ void QNL_mau::Commit(QNL_Dmatrix& newWeights, std::unique_ptr<QNL_expressionMatr
     CheckConsistency(0);
 }
 
+template <typename Edit> int QNL_mau::EditCopy(Edit&& edit) {
+    return Guarded([&] {
+        Draft next{weights, CopyExpressions(), decisionParents, decisionSizes, utilityParents};
+        if (int r = edit(next)) return r;
+        Commit(next.weights, next.expressions, next.decisions, next.sizes, next.utilities);
+        return 0;
+    });
+}
+
 // ---------------------------------------------------------------------------------------
 // Parents.
 
@@ -415,42 +424,36 @@ int QNL_mau::AddParent(int parent) {
     if (decisionParents.IsInList(parent) || utilityParents.IsInList(parent)) return -2;
     const int type = TypeAt(network, parent);
     if (type != QNL_TYPE_LIST && !IsUtilityType(type)) return -2;
-    return Guarded([&] {
-        QNL_Dmatrix newWeights(weights);
-        auto newExpressions = CopyExpressions();
-        QNL_intArray newDecisions(decisionParents);
-        QNL_intArray newSizes(decisionSizes);
-        QNL_intArray newUtilities(utilityParents);
+    return EditCopy([&](Draft& next) {
         if (type == QNL_TYPE_LIST) {
             const int choices = DefinitionAt(network, parent)->GetNumberOfOutcomes();
             if (choices < 1) return -2;
             const int d = CountBefore(decisionParents, parents, listed);
             if (utilityParents.GetCount() > 0)
-                if (int r = newWeights.InsertDimension(d, choices)) return r;
-            if (newExpressions != nullptr) {
+                if (int r = next.weights.InsertDimension(d, choices)) return r;
+            if (next.expressions != nullptr) {
                 // The single cell of a node without decisions becomes the first dimension.
                 const bool first = decisionParents.GetCount() == 0;
-                int r = newExpressions->Reshape([&](QNL_Dmatrix& m) {
+                int r = next.expressions->Reshape([&](QNL_Dmatrix& m) {
                     if (!first) return m.InsertDimension(d, choices);
                     const int result = m.InsertDimension(0, choices);
                     return result != 0 ? result : m.RemoveDimension(1, 0);
                 });
                 if (r != 0) return r;
             }
-            if (newDecisions.Insert(d, parent) != 0 || newSizes.Insert(d, choices) != 0)
+            if (next.decisions.Insert(d, parent) != 0 || next.sizes.Insert(d, choices) != 0)
                 throw std::bad_alloc();
         } else {
             const int u = CountBefore(utilityParents, parents, listed);
             if (utilityParents.GetCount() == 0) {
-                if (int r = FreshWeights(decisionSizes, 1, newWeights)) return r;
+                if (int r = FreshWeights(decisionSizes, 1, next.weights)) return r;
             } else {
-                const int last = newWeights.GetNumberOfDimensions() - 1;
-                if (int r = newWeights.AddOutcome(last)) return r;
-                newWeights.ShiftDataUpwards(last, u, 1.0);
+                const int last = next.weights.GetNumberOfDimensions() - 1;
+                if (int r = next.weights.AddOutcome(last)) return r;
+                next.weights.ShiftDataUpwards(last, u, 1.0);
             }
-            if (newUtilities.Insert(u, parent) != 0) throw std::bad_alloc();
+            if (next.utilities.Insert(u, parent) != 0) throw std::bad_alloc();
         }
-        Commit(newWeights, newExpressions, newDecisions, newSizes, newUtilities);
         return 0;
     });
 }
@@ -461,19 +464,17 @@ int QNL_mau::RemoveParent(int parent) {
     const int u = utilityParents.FindPosition(parent);
     CheckConsistency(0);
     if (!IsValid()) return ForgetParent(d, u);
-    const int result = Guarded([&] {
-        if (d < 0 && u < 0) return 0;
-        QNL_Dmatrix newWeights(weights);
-        auto newExpressions = CopyExpressions();
-        QNL_intArray newDecisions(decisionParents);
-        QNL_intArray newSizes(decisionSizes);
-        QNL_intArray newUtilities(utilityParents);
+    if (d < 0 && u < 0) {
+        PruneUtilityParents(parent);
+        return 0;
+    }
+    const int result = EditCopy([&](Draft& next) {
         if (d >= 0) {
             if (utilityParents.GetCount() > 0)
-                if (int r = newWeights.RemoveDimension(d, 0)) return r;
-            if (newExpressions != nullptr) {
+                if (int r = next.weights.RemoveDimension(d, 0)) return r;
+            if (next.expressions != nullptr) {
                 const bool last = decisionParents.GetCount() == 1;
-                int r = newExpressions->Reshape([&](QNL_Dmatrix& m) {
+                int r = next.expressions->Reshape([&](QNL_Dmatrix& m) {
                     if (!last) return m.RemoveDimension(d, 0);
                     const double kept = m.Subscript(0);
                     const int one = 1;
@@ -483,24 +484,23 @@ int QNL_mau::RemoveParent(int parent) {
                 });
                 if (r != 0) return r;
             }
-            newDecisions.Delete(d);
-            newSizes.Delete(d);
+            next.decisions.Delete(d);
+            next.sizes.Delete(d);
         } else {
             if (utilityParents.GetCount() == 1) {
-                newWeights.CleanUp();
+                next.weights.CleanUp();
             } else {
-                const int lastDim = newWeights.GetNumberOfDimensions() - 1;
-                newWeights.ShiftDataDownwards(lastDim, u);
-                if (int r = newWeights.RemoveLastOutcome(lastDim)) return r;
+                const int lastDim = next.weights.GetNumberOfDimensions() - 1;
+                next.weights.ShiftDataDownwards(lastDim, u);
+                if (int r = next.weights.RemoveLastOutcome(lastDim)) return r;
             }
-            if (newExpressions != nullptr) {
+            if (next.expressions != nullptr) {
                 const std::string id = NodeId(network, parent);
-                for (int i = 0; i < newExpressions->GetSize(); ++i)
-                    ReplaceByZero(*newExpressions, i, id);
+                for (int i = 0; i < next.expressions->GetSize(); ++i)
+                    ReplaceByZero(*next.expressions, i, id);
             }
-            newUtilities.Delete(u);
+            next.utilities.Delete(u);
         }
-        Commit(newWeights, newExpressions, newDecisions, newSizes, newUtilities);
         return 0;
     });
     if (result == 0) PruneUtilityParents(parent);
@@ -569,28 +569,22 @@ int QNL_mau::InsertParentOutcome(int parent, int index) {
     if (d < 0) return 0;
     const int size = decisionSizes[d];
     if (index < 0 || index > size) return -2;
-    return Guarded([&] {
-        QNL_Dmatrix newWeights(weights);
-        auto newExpressions = CopyExpressions();
-        QNL_intArray newDecisions(decisionParents);
-        QNL_intArray newSizes(decisionSizes);
-        QNL_intArray newUtilities(utilityParents);
+    return EditCopy([&](Draft& next) {
         if (utilityParents.GetCount() > 0) {
-            if (int r = newWeights.AddOutcome(d)) return r;
-            newWeights.ShiftDataUpwards(d, index, 1.0);
+            if (int r = next.weights.AddOutcome(d)) return r;
+            next.weights.ShiftDataUpwards(d, index, 1.0);
         }
-        if (newExpressions != nullptr) {
-            int r = newExpressions->Reshape([&](QNL_Dmatrix& m) {
+        if (next.expressions != nullptr) {
+            int r = next.expressions->Reshape([&](QNL_Dmatrix& m) {
                 const int result = m.AddOutcome(d);
                 return result != 0 ? result : m.ShiftDataUpwards(d, index, -1.0);
             });
             if (r != 0) return r;
-            for (int i = 0; i < newExpressions->GetSize(); ++i)
-                if (newExpressions->GetExpression(i) == nullptr)
-                    newExpressions->SetExpression(i, DefaultExpression());
+            for (int i = 0; i < next.expressions->GetSize(); ++i)
+                if (next.expressions->GetExpression(i) == nullptr)
+                    next.expressions->SetExpression(i, DefaultExpression());
         }
-        newSizes[d] = size + 1;
-        Commit(newWeights, newExpressions, newDecisions, newSizes, newUtilities);
+        next.sizes[d] = size + 1;
         return 0;
     });
 }
@@ -602,22 +596,16 @@ int QNL_mau::RemoveParentOutcome(int parent, int index) {
     if (d < 0) return 0;
     const int size = decisionSizes[d];
     if (index < 0 || index >= size || size < 2) return -2;
-    const int result = Guarded([&] {
-        QNL_Dmatrix newWeights(weights);
-        auto newExpressions = CopyExpressions();
-        QNL_intArray newDecisions(decisionParents);
-        QNL_intArray newSizes(decisionSizes);
-        QNL_intArray newUtilities(utilityParents);
+    const int result = EditCopy([&](Draft& next) {
         auto drop = [&](QNL_Dmatrix& m) {
             m.ShiftDataDownwards(d, index);
             return m.RemoveLastOutcome(d);
         };
         if (utilityParents.GetCount() > 0)
-            if (int r = drop(newWeights)) return r;
-        if (newExpressions != nullptr)
-            if (int r = newExpressions->Reshape(drop)) return r;
-        newSizes[d] = size - 1;
-        Commit(newWeights, newExpressions, newDecisions, newSizes, newUtilities);
+            if (int r = drop(next.weights)) return r;
+        if (next.expressions != nullptr)
+            if (int r = next.expressions->Reshape(drop)) return r;
+        next.sizes[d] = size - 1;
         return 0;
     });
     if (result == 0) PruneUtilityParents(-1);
@@ -630,19 +618,13 @@ int QNL_mau::ReorderParentOutcomes(int parent, const QNL_intArray& order) {
     const int d = decisionParents.FindPosition(parent);
     if (d < 0) return 0;
     if (!IsPermutation(order, decisionSizes[d])) return -2;
-    return Guarded([&] {
-        QNL_Dmatrix newWeights(weights);
-        auto newExpressions = CopyExpressions();
-        QNL_intArray newDecisions(decisionParents);
-        QNL_intArray newSizes(decisionSizes);
-        QNL_intArray newUtilities(utilityParents);
+    return EditCopy([&](Draft& next) {
         if (utilityParents.GetCount() > 0)
-            if (int r = newWeights.ReorderOutcomes(d, order)) return r;
-        if (newExpressions != nullptr)
-            if (int r = newExpressions->Reshape(
+            if (int r = next.weights.ReorderOutcomes(d, order)) return r;
+        if (next.expressions != nullptr)
+            if (int r = next.expressions->Reshape(
                     [&](QNL_Dmatrix& m) { return m.ReorderOutcomes(d, order); }))
                 return r;
-        Commit(newWeights, newExpressions, newDecisions, newSizes, newUtilities);
         return 0;
     });
 }

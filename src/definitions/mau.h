@@ -147,6 +147,17 @@ private:
     void Commit(QNL_Dmatrix& newWeights, std::unique_ptr<QNL_expressionMatrix>& newExpressions,
                 QNL_intArray& newDecisions, QNL_intArray& newSizes, QNL_intArray& newUtilities);
     std::unique_ptr<QNL_expressionMatrix> CopyExpressions() const;
+    // The parts an edit works on: copies, put in place together by Commit.
+    struct Draft {
+        QNL_Dmatrix weights;
+        std::unique_ptr<QNL_expressionMatrix> expressions;
+        QNL_intArray decisions;
+        QNL_intArray sizes;
+        QNL_intArray utilities;
+    };
+    // Runs edit(draft) on copies of the parts, bad_alloc becoming -42, and commits them when
+    // it returns 0; otherwise nothing changes.
+    template <typename Edit> int EditCopy(Edit&& edit);
     int ApplyExpressions(const QNL_expressionMatrix& checked, std::string& error);
 
     QNL_Dmatrix weights;

@@ -234,21 +234,14 @@ int QNL_Dmatrix::RemoveLastOutcome(int dim) {
 }
 
 int QNL_Dmatrix::ShiftDataUpwards(int dim, int outcome, double fill) {
-    if (!IsDimension(dim)) return Refuse(-2, kBadDimension);
-    const int n = dimensions[dim];
-    if (outcome < 0 || outcome >= n) return Refuse(-2, kBadOutcome);
-    const std::int64_t inner = Inner(dim);
-    const std::int64_t block = inner * n;
-    const std::int64_t outer = Outer(dim);
-    for (std::int64_t o = 0; o < outer; ++o) {
-        double* base = values.Items() + o * block;
-        std::copy_backward(base + outcome * inner, base + (n - 1) * inner, base + n * inner);
-        std::fill(base + outcome * inner, base + (outcome + 1) * inner, fill);
-    }
-    return 0;
+    return ShiftData(dim, outcome, true, fill);
 }
 
 int QNL_Dmatrix::ShiftDataDownwards(int dim, int outcome) {
+    return ShiftData(dim, outcome, false, 0.0);
+}
+
+int QNL_Dmatrix::ShiftData(int dim, int outcome, bool upwards, double fill) {
     if (!IsDimension(dim)) return Refuse(-2, kBadDimension);
     const int n = dimensions[dim];
     if (outcome < 0 || outcome >= n) return Refuse(-2, kBadOutcome);
@@ -257,8 +250,13 @@ int QNL_Dmatrix::ShiftDataDownwards(int dim, int outcome) {
     const std::int64_t outer = Outer(dim);
     for (std::int64_t o = 0; o < outer; ++o) {
         double* base = values.Items() + o * block;
-        std::copy(base + (outcome + 1) * inner, base + n * inner, base + outcome * inner);
-        std::fill(base + (n - 1) * inner, base + n * inner, 0.0);
+        if (upwards) {
+            std::copy_backward(base + outcome * inner, base + (n - 1) * inner, base + n * inner);
+            std::fill(base + outcome * inner, base + (outcome + 1) * inner, fill);
+        } else {
+            std::copy(base + (outcome + 1) * inner, base + n * inner, base + outcome * inner);
+            std::fill(base + (n - 1) * inner, base + n * inner, fill);
+        }
     }
     return 0;
 }

@@ -175,6 +175,8 @@ private:
     std::int64_t Outer(int dim) const {
         return values.GetSize() / (std::int64_t{multipliers[dim]} * dimensions[dim]);
     }
+    // Upwards opens the outcome's slice and fills it; downwards closes it and fills the last.
+    int ShiftData(int dim, int outcome, bool upwards, double fill);
     int BuildSlice(int dim, int outcome, QNL_Dmatrix& result) const;
     int BuildWeightedSum(int dim, const QNL_doubleArray& weights, QNL_Dmatrix& result) const;
     template <typename IsFree>

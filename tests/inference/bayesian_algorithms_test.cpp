@@ -7,6 +7,7 @@
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/node_info.h"
+#include "support/beliefs.h"
 #include "support/oracle.h"
 #include "support/random_network.h"
 
@@ -19,47 +20,14 @@
 
 namespace {
 
-QNL_nodeValue& ValueOf(const QNL_network& network, int handle) {
-    return *network.GetNode(handle)->GetValue();
-}
-
-std::vector<double> Beliefs(const QNL_network& network, int handle) {
-    QNL_nodeValue& value = ValueOf(network, handle);
-    const QNL_Dmatrix* matrix = value.GetMatrix();
-    std::vector<double> out;
-    for (int k = 0; k < matrix->GetSize(); ++k)
-        out.push_back(matrix->Subscript(k));
-    return out;
-}
-
-std::vector<int> Targets(const QNL_network& network) {
-    std::vector<int> out;
-    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
-        if (network.IsTarget(h) == 1) out.push_back(h);
-    return out;
-}
+using quarn_test::Beliefs;
+using quarn_test::ExpectOracle;
+using quarn_test::Targets;
+using quarn_test::ValueOf;
 
 void InvalidateAll(QNL_network& network) {
     for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
         if (!ValueOf(network, h).IsObserved()) ValueOf(network, h).SetValidFlag(false);
-}
-
-// Every node in `nodes` (every unobserved node when empty) holds the enumerated posterior.
-void ExpectOracle(const QNL_network& network, const std::string& label,
-                  std::vector<int> nodes = {}) {
-    const quarn_test::Enumeration expected = quarn_test::Enumerate(network);
-    ASSERT_TRUE(expected.ok) << expected.error;
-    if (nodes.empty())
-        for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
-            if (!ValueOf(network, h).IsObserved()) nodes.push_back(h);
-    for (int h : nodes) {
-        ASSERT_TRUE(ValueOf(network, h).IsValueValid()) << label << " node " << h;
-        const std::vector<double> got = Beliefs(network, h);
-        const std::vector<double>& want = expected.Posterior(h);
-        ASSERT_EQ(got.size(), want.size()) << label << " node " << h;
-        for (std::size_t k = 0; k < want.size(); ++k)
-            EXPECT_NEAR(got[k], want[k], 1e-9) << label << " node " << h << " outcome " << k;
-    }
 }
 
 void SetProperty(QNL_network& network, const char* key, const char* value) {
@@ -269,9 +237,7 @@ TEST_F(BayesianDriverTest, DecompositionsAgreeWithClusteringAndKeepTargets) {
         } else {
             net.GetUserProperties().AddProperty("QNL_REL_DECOMP_THRESHOLD2", "4");
         }
-        std::vector<int> wanted;
-        for (int h : targets)
-            if (!ValueOf(net, h).IsObserved()) wanted.push_back(h);
+        const std::vector<int> wanted = quarn_test::Unobserved(net, targets);
         if (!targets.empty() && wanted.empty()) continue;
         const std::string label = "round " + std::to_string(round);
 
@@ -330,12 +296,7 @@ TEST_F(BayesianDriverTest, ImpossibleEvidenceLeavesBeliefsInvalid) {
         if (!quarn_test::SetImpossibleEvidence(net, spec.seed)) continue;
         ++tried;
         ASSERT_TRUE(RunClustering(net, nullptr, 0));
-        for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
-            if (ValueOf(net, h).IsObserved()) continue;
-            EXPECT_FALSE(ValueOf(net, h).IsValueValid()) << "round " << round << " node " << h;
-            for (double b : Beliefs(net, h))
-                EXPECT_FALSE(std::isnan(b));
-        }
+        quarn_test::ExpectNoValidBeliefs(net, "round " + std::to_string(round));
         EXPECT_EQ(ProbEvidenceByClustering(net), 0.0) << "round " << round;
     }
     EXPECT_GT(tried, 10);
@@ -371,11 +332,7 @@ TEST_F(BayesianDriverTest, ProbabilityOfNoEvidenceIsOne) {
 TEST_F(BayesianDriverTest, ProbabilityOfEvidenceMatchesEnumeration) {
     for (int round = 0; round < 150; ++round) {
         QNL_network net;
-        quarn_test::RandomNetworkSpec spec;
-        spec.seed = 1500 + static_cast<std::uint64_t>(round);
-        spec.nodes = 2 + round % 11;
-        spec.maxParents = 1 + round % 4;
-        spec.deterministicShare = round % 3 == 0 ? 0.3 : 0.0;
+        const quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(1500, round);
         quarn_test::BuildRandomNetwork(net, spec);
         quarn_test::SetPossibleEvidence(net, spec.seed * 11, 1 + round % 5);
         for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {

@@ -6,6 +6,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
+#include "support/beliefs.h"
 #include "support/oracle.h"
 #include "support/random_network.h"
 
@@ -21,13 +22,8 @@ using quarn::detail::Strides;
 
 namespace {
 
-const QNL_nodeValue& ValueOf(const QNL_network& network, int handle) {
-    return *network.GetNode(handle)->GetValue();
-}
-
-double Belief(QNL_network& network, int handle, int outcome) {
-    return network.GetNode(handle)->GetValue()->GetMatrix()->Subscript(outcome);
-}
+using quarn_test::Belief;
+using quarn_test::ValueOf;
 
 // What the clustering driver does with the components: a tree per component of more than
 // one record, the record's own table for the others.
@@ -82,36 +78,6 @@ double EvidenceProbability(QNL_network& network) {
         p *= table->Subscript(cell);
     }
     return p;
-}
-
-// Every unobserved node's beliefs against enumeration.
-void ExpectOracleBeliefs(QNL_network& network, const std::string& label) {
-    const quarn_test::Enumeration expected = quarn_test::Enumerate(network);
-    ASSERT_TRUE(expected.ok) << expected.error;
-    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
-        const QNL_nodeValue& value = ValueOf(network, h);
-        if (value.IsObserved()) continue;
-        ASSERT_TRUE(value.IsValueValid()) << label << " node " << h;
-        const std::vector<double>& posterior = expected.Posterior(h);
-        for (std::size_t k = 0; k < posterior.size(); ++k)
-            EXPECT_NEAR(Belief(network, h, static_cast<int>(k)), posterior[k], 1e-9)
-                << label << " node " << h << " outcome " << k;
-    }
-}
-
-int AddBinary(QNL_network& network, const std::string& id, const std::vector<int>& parents,
-              const std::vector<double>& pFirst) {
-    const int handle = network.AddNode(QNL_TYPE_CPT, id.c_str());
-    for (int parent : parents)
-        EXPECT_EQ(network.AddArc(parent, handle), 0);
-    QNL_doubleArray values;
-    values.SetSize(2 * static_cast<int>(pFirst.size()));
-    for (std::size_t i = 0; i < pFirst.size(); ++i) {
-        values[2 * static_cast<int>(i)] = pFirst[i];
-        values[2 * static_cast<int>(i) + 1] = 1.0 - pFirst[i];
-    }
-    EXPECT_EQ(network.GetNode(handle)->GetDefinition()->SetDefinition(values), 0);
-    return handle;
 }
 
 } // namespace
@@ -209,21 +175,17 @@ TEST_F(ClusteringJoinTreeTest, AsiaMatchesReferenceNumbers) {
     EXPECT_NEAR(Belief(network, a.smoking, 0), 0.785610, 1e-6);
     EXPECT_NEAR(Belief(network, a.visit, 0), 0.013984, 1e-6);
     EXPECT_NEAR(EvidenceProbability(network), 0.0706701, 1e-7);
-    ExpectOracleBeliefs(network, "asia");
+    quarn_test::ExpectOracle(network, "asia");
 }
 
 TEST(ClusteringJoinTreeRandomTest, BeliefsMatchEnumerationOnRandomNetworks) {
     for (int round = 0; round < 240; ++round) {
         QNL_network network;
-        quarn_test::RandomNetworkSpec spec;
-        spec.seed = 1000 + static_cast<std::uint64_t>(round);
-        spec.nodes = 2 + round % 11;
-        spec.maxParents = 1 + round % 4;
-        spec.deterministicShare = round % 3 == 0 ? 0.3 : 0.0;
+        const quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(1000, round);
         quarn_test::BuildRandomNetwork(network, spec);
         quarn_test::SetPossibleEvidence(network, spec.seed * 7, round % 5);
         ASSERT_TRUE(UpdateAll(network, nullptr, 0)) << "round " << round;
-        ExpectOracleBeliefs(network, "round " + std::to_string(round));
+        quarn_test::ExpectOracle(network, "round " + std::to_string(round));
         if (HasFailure()) return;
     }
 }
@@ -297,10 +259,10 @@ TEST(ClusteringJoinTreeRandomTest, ImpossibleEvidenceWritesNothingAndGivesZero) 
 
 TEST_F(ClusteringJoinTreeTest, MaskedNodesAreWrittenAndTheirBytesCleared) {
     // a -> b, a -> c, b -> d; target b, evidence on c; d is barren and goes.
-    const int a = AddBinary(network, "a", {}, {0.3});
-    const int b = AddBinary(network, "b", {a}, {0.9, 0.2});
-    const int c = AddBinary(network, "c", {a}, {0.6, 0.1});
-    const int d = AddBinary(network, "d", {b}, {0.5, 0.5});
+    const int a = quarn_test::AddBinaryNode(network, "a", {}, {0.3});
+    const int b = quarn_test::AddBinaryNode(network, "b", {a}, {0.9, 0.2});
+    const int c = quarn_test::AddBinaryNode(network, "c", {a}, {0.6, 0.1});
+    const int d = quarn_test::AddBinaryNode(network, "d", {b}, {0.5, 0.5});
     ASSERT_EQ(network.SetTarget(b), 0);
     ASSERT_EQ(network.GetNode(c)->GetValue()->SetEvidence(0), 0);
 
@@ -404,10 +366,11 @@ TEST_F(ClusteringJoinTreeTest, LongChainIsPropagatedWithoutDeepRecursion) {
     const int length = 8000;
     const int control = network.GetNotificationControl();
     network.SetNotificationControl(0);
-    int previous = AddBinary(network, "n0", {}, {0.5});
+    int previous = quarn_test::AddBinaryNode(network, "n0", {}, {0.5});
     const int first = previous;
     for (int i = 1; i < length; ++i)
-        previous = AddBinary(network, "n" + std::to_string(i), {previous}, {0.9, 0.2});
+        previous = quarn_test::AddBinaryNode(network, ("n" + std::to_string(i)).c_str(), {previous},
+                                             {0.9, 0.2});
     network.SetNotificationControl(control);
     ASSERT_EQ(network.GetNode(first)->GetValue()->SetEvidence(0), 0);
     ASSERT_TRUE(UpdateAll(network, nullptr, 0));

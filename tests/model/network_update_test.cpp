@@ -6,32 +6,22 @@
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/node_info.h"
+#include "support/beliefs.h"
 #include "support/oracle.h"
 #include "support/random_network.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace {
 
-QNL_nodeValue& ValueOf(const QNL_network& network, int handle) {
-    return *network.GetNode(handle)->GetValue();
-}
-
-double Belief(const QNL_network& network, int handle, int outcome) {
-    return ValueOf(network, handle).GetMatrix()->Subscript(outcome);
-}
-
-std::vector<int> Targets(const QNL_network& network) {
-    std::vector<int> out;
-    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
-        if (network.IsTarget(h) == 1) out.push_back(h);
-    return out;
-}
+using quarn_test::Belief;
+using quarn_test::ExpectOracle;
+using quarn_test::Targets;
+using quarn_test::ValueOf;
 
 // (handle, flags & (evidence | propagated), outcome) of every node with user evidence. What
 // the network then implies depends on the order in which evidence was propagated, so
@@ -72,31 +62,10 @@ std::string LastMessage() {
     return n > 0 ? handler.GetMessage(n - 1) : "";
 }
 
-// Unobserved nodes (or the given ones) hold the enumerated posteriors.
-void ExpectOracle(const QNL_network& network, const std::string& label,
-                  std::vector<int> nodes = {}) {
-    const quarn_test::Enumeration expected = quarn_test::Enumerate(network);
-    ASSERT_TRUE(expected.ok) << expected.error;
-    if (nodes.empty())
-        for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
-            if (!ValueOf(network, h).IsObserved()) nodes.push_back(h);
-    for (int h : nodes) {
-        ASSERT_TRUE(ValueOf(network, h).IsValueValid()) << label << " node " << h;
-        const std::vector<double>& want = expected.Posterior(h);
-        for (std::size_t k = 0; k < want.size(); ++k)
-            EXPECT_NEAR(Belief(network, h, static_cast<int>(k)), want[k], 1e-9)
-                << label << " node " << h << " outcome " << k;
-    }
-}
-
 // Random networks of the given round: some several components (arcs removed), some with
 // deterministic columns, evidence on up to four nodes and targets on every third round.
 std::vector<int> BuildRound(QNL_network& network, int round, std::uint64_t base) {
-    quarn_test::RandomNetworkSpec spec;
-    spec.seed = base + static_cast<std::uint64_t>(round);
-    spec.nodes = 2 + round % 11;
-    spec.maxParents = 1 + round % 4;
-    spec.deterministicShare = round % 3 == 0 ? 0.3 : 0.0;
+    const quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(base, round);
     std::vector<int> nodes = quarn_test::BuildRandomNetwork(network, spec);
     if (round % 4 == 2) {
         quarn_test::TestRandom random(spec.seed);
@@ -213,9 +182,7 @@ TEST(NetworkUpdateRandomTest, EveryExactIdentifierMatchesEnumeration) {
         if (round % 2 == 0)
             network.GetUserProperties().AddProperty("QNL_REL_DECOMP_THRESHOLD", "3");
         const std::vector<int> targets = Targets(network);
-        std::vector<int> wanted;
-        for (int h : targets)
-            if (!ValueOf(network, h).IsObserved()) wanted.push_back(h);
+        const std::vector<int> wanted = quarn_test::Unobserved(network, targets);
         if (!targets.empty() && wanted.empty()) continue;
         const std::string label = "round " + std::to_string(round) + " id " + std::to_string(id);
         ASSERT_EQ(network.UpdateBeliefs(), 0) << label;
@@ -262,13 +229,7 @@ TEST(NetworkUpdateRandomTest, ImpossibleEvidenceGivesZeroAndNoBeliefs) {
         const std::vector<EvidenceState> evidence = Evidence(network);
         const std::string label = "round " + std::to_string(round);
         EXPECT_EQ(network.UpdateBeliefs(), 0) << label;
-        for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
-            if (ValueOf(network, h).IsObserved()) continue;
-            EXPECT_FALSE(ValueOf(network, h).IsValueValid()) << label << " node " << h;
-            const QNL_Dmatrix* m = ValueOf(network, h).GetMatrix();
-            for (int k = 0; k < m->GetSize(); ++k)
-                EXPECT_FALSE(std::isnan(m->Subscript(k))) << label;
-        }
+        quarn_test::ExpectNoValidBeliefs(network, label);
         for (bool chainRule : {false, true}) {
             double p = -1.0;
             ASSERT_TRUE(network.CalcPropEvidence(p, chainRule)) << label;

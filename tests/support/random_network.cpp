@@ -30,6 +30,15 @@ int TestRandom::Below(int n) {
     return static_cast<int>(Next() % static_cast<std::uint64_t>(n));
 }
 
+RandomNetworkSpec RoundSpec(std::uint64_t base, int round) {
+    RandomNetworkSpec spec;
+    spec.seed = base + static_cast<std::uint64_t>(round);
+    spec.nodes = 2 + round % 11;
+    spec.maxParents = 1 + round % 4;
+    spec.deterministicShare = round % 3 == 0 ? 0.3 : 0.0;
+    return spec;
+}
+
 std::vector<int> BuildRandomNetwork(QNL_network& network, const RandomNetworkSpec& spec) {
     TestRandom random(spec.seed);
     std::vector<int> handles;

@@ -31,6 +31,10 @@ struct RandomNetworkSpec {
     double deterministicShare = 0.0;
 };
 
+// The usual mix for round `round` of a randomised test: seed base + round, 2 to 12 nodes, up to
+// one to four parents, deterministic columns on every third round.
+RandomNetworkSpec RoundSpec(std::uint64_t base, int round);
+
 // Adds nodes "N0", "N1", ... with random outcome counts, arcs only from earlier to later
 // nodes (at most maxParents each) and random tables to an empty network; the handles in
 // creation order. Uses the network's CPT node type.

@@ -1,0 +1,70 @@
+#include "support/beliefs.h"
+
+#include "definitions/node_value.h"
+#include "model/dmatrix.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "support/oracle.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace quarn_test {
+
+QNL_nodeValue& ValueOf(const QNL_network& network, int handle) {
+    return *network.GetNode(handle)->GetValue();
+}
+
+double Belief(const QNL_network& network, int handle, int outcome) {
+    return ValueOf(network, handle).GetMatrix()->Subscript(outcome);
+}
+
+std::vector<double> Beliefs(const QNL_network& network, int handle) {
+    const QNL_Dmatrix* matrix = ValueOf(network, handle).GetMatrix();
+    std::vector<double> out;
+    for (int k = 0; k < matrix->GetSize(); ++k)
+        out.push_back(matrix->Subscript(k));
+    return out;
+}
+
+std::vector<int> Targets(const QNL_network& network) {
+    std::vector<int> out;
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+        if (network.IsTarget(h) == 1) out.push_back(h);
+    return out;
+}
+
+std::vector<int> Unobserved(const QNL_network& network, const std::vector<int>& nodes) {
+    std::vector<int> out;
+    for (int h : nodes)
+        if (!ValueOf(network, h).IsObserved()) out.push_back(h);
+    return out;
+}
+
+void ExpectOracle(const QNL_network& network, const std::string& label, std::vector<int> nodes) {
+    const Enumeration expected = Enumerate(network);
+    ASSERT_TRUE(expected.ok) << expected.error;
+    if (nodes.empty())
+        for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+            if (!ValueOf(network, h).IsObserved()) nodes.push_back(h);
+    for (int h : nodes) {
+        ASSERT_TRUE(ValueOf(network, h).IsValueValid()) << label << " node " << h;
+        const std::vector<double> got = Beliefs(network, h);
+        const std::vector<double>& want = expected.Posterior(h);
+        ASSERT_EQ(got.size(), want.size()) << label << " node " << h;
+        for (std::size_t k = 0; k < want.size(); ++k)
+            EXPECT_NEAR(got[k], want[k], 1e-9) << label << " node " << h << " outcome " << k;
+    }
+}
+
+void ExpectNoValidBeliefs(const QNL_network& network, const std::string& label) {
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        if (ValueOf(network, h).IsObserved()) continue;
+        EXPECT_FALSE(ValueOf(network, h).IsValueValid()) << label << " node " << h;
+        for (double b : Beliefs(network, h))
+            EXPECT_FALSE(std::isnan(b)) << label << " node " << h;
+    }
+}
+
+} // namespace quarn_test

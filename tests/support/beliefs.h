@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+class QNL_network;
+class QNL_nodeValue;
+
+// Reading back what an update wrote, and checking it against enumeration, for the tests of
+// the exact algorithms and of the network's update.
+namespace quarn_test {
+
+QNL_nodeValue& ValueOf(const QNL_network& network, int handle);
+double Belief(const QNL_network& network, int handle, int outcome);
+std::vector<double> Beliefs(const QNL_network& network, int handle);
+// The handles of the targets, in slot order.
+std::vector<int> Targets(const QNL_network& network);
+// The nodes of the list without evidence, in list order.
+std::vector<int> Unobserved(const QNL_network& network, const std::vector<int>& nodes);
+
+// Every node in `nodes` (every unobserved node when empty) holds valid beliefs equal to the
+// enumerated posterior within 1e-9; failures name the label, node and outcome.
+void ExpectOracle(const QNL_network& network, const std::string& label,
+                  std::vector<int> nodes = {});
+
+// After an update under impossible evidence: no unobserved node holds valid beliefs, and none
+// holds a NaN.
+void ExpectNoValidBeliefs(const QNL_network& network, const std::string& label);
+
+} // namespace quarn_test

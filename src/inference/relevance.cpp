@@ -42,11 +42,15 @@ int WriteNodeBeliefs(QNL_node* node, const double* cells, int count) {
         sum += cells[i];
     // Zero mass (impossible evidence) or a broken number never reaches a value.
     if (!(sum > 0.0) || !std::isfinite(sum)) return -2;
-    QNL_Dmatrix fresh;
-    if (int r = fresh.Setup(&count, 1)) return r;
+    // A value that already holds a vector of this length is overwritten in place, so repeated
+    // updates write beliefs without allocating.
+    if (matrix->GetNumberOfDimensions() != 1 || matrix->GetSize() != count) {
+        QNL_Dmatrix fresh;
+        if (int r = fresh.Setup(&count, 1)) return r;
+        *matrix = std::move(fresh);
+    }
     for (int i = 0; i < count; ++i)
-        fresh.Subscript(i) = cells[i] / sum;
-    *matrix = std::move(fresh);
+        matrix->Subscript(i) = cells[i] / sum;
     value->SetValidFlag(true);
     return 0;
 }

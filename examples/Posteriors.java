@@ -5,15 +5,18 @@ import java.io.InputStream;
 import java.io.PrintStream;
 import java.math.BigDecimal;
 import java.math.MathContext;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.InvalidPathException;
 import java.nio.file.Path;
-import java.nio.file.StandardCopyOption;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Locale;
 import java.util.Map;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
 import quarn.Network;
 import quarn.QUARNException;
 
@@ -22,16 +25,19 @@ import quarn.QUARNException;
  * probability of the evidence.
  *
  * <p>Usage: {@code Posteriors [model-file] [node=outcome ...]}. The file format comes from the
- * extension; a file ending in ".xml" is read as XMLBIF. Without a model file it runs on the
- * chest-clinic network that ships inside the jar (asia.xqnl, written by this library).
+ * extension; a file ending in ".xml" is read as XMLBIF, or as the library's own XML format when
+ * that is what it holds. Without a model file it runs on the chest-clinic network that ships
+ * inside the jar (asia.xqnl, written by this library).
  *
  * <p>Exit codes: 0 when the posteriors were printed, 1 when the model could not be read or
- * updated, 2 for a malformed command line. Errors are printed as one message, never as a
- * stack trace.
+ * updated or the evidence is impossible, 2 for a malformed command line. Every mistake is one
+ * line on the error stream, never a stack trace.
  */
 public final class Posteriors {
     static final String USAGE = "usage: Posteriors [model-file] [node=outcome ...]";
     static final String SHIPPED_MODEL = "asia.xqnl";
+    /** The extensions read, as the user types them; ".xml" is read through a copy. */
+    static final List<String> EXTENSIONS = List.of("xqnl", "qqnl", "net", "dsc", "xml03", "xml");
 
     private static final int DECISION_BIT = 1;
     private static final int UTILITY_BIT = 8;
@@ -53,17 +59,19 @@ public final class Posteriors {
             out.print(evaluate(request));
             return 0;
         } catch (UsageException e) {
-            err.println("error: " + e.getMessage());
-            err.println(USAGE);
+            err.println("error: " + e.getMessage() + " (" + USAGE + ")");
             return 2;
+        } catch (Mistake e) {
+            err.println("error: " + e.getMessage());
+            return 1;
         } catch (QUARNException e) {
-            err.println("error: " + e.getMessage().strip());
+            err.println("error: " + firstLine(e.getMessage()));
             return 1;
         } catch (InvalidPathException e) {
-            err.println("error: " + e.getMessage());
+            err.println("error: " + firstLine(e.getMessage()));
             return 1;
         } catch (UnsatisfiedLinkError e) {
-            err.println("error: cannot load the quarn library (" + e.getMessage()
+            err.println("error: cannot load the quarn library (" + firstLine(e.getMessage())
                     + "); give its path with -Dquarn.library=/path/to/libquarn.so");
             return 1;
         }
@@ -119,73 +127,224 @@ public final class Posteriors {
         }
     }
 
+    /** A mistake in the model or the evidence, already worded for the user. */
+    static final class Mistake extends RuntimeException {
+        private static final long serialVersionUID = 1L;
+
+        Mistake(String message) {
+            super(message);
+        }
+    }
+
     /** Everything the job prints, built only once every number is known. */
     static String evaluate(Request request) {
         try (Network net = new Network()) {
             String shownName = request.modelFile;
             if (request.modelFile == null) {
                 shownName = SHIPPED_MODEL + " (shipped with the example)";
-                try (InputStream model = Posteriors.class.getResourceAsStream(SHIPPED_MODEL)) {
-                    if (model == null) {
-                        throw new QUARNException("the jar holds no " + SHIPPED_MODEL);
-                    }
-                    readCopy(net, model, SHIPPED_MODEL, SHIPPED_MODEL);
-                } catch (IOException e) {
-                    throw new QUARNException("cannot read the shipped model: " + e.getMessage());
-                }
-            } else if (request.modelFile.toLowerCase(Locale.ROOT).endsWith(".xml")) {
-                readXmlbif(net, request.modelFile);
+                readShipped(net);
             } else {
-                net.readFile(request.modelFile);
+                readUserFile(net, request.modelFile);
             }
+            String model = request.modelFile == null ? SHIPPED_MODEL : request.modelFile;
 
-            refuseInfluenceDiagram(net, shownName);
+            refuseInfluenceDiagram(net, model);
+            List<String> nodes = Arrays.asList(net.getAllNodeIds());
             for (Map.Entry<String, String> e : request.evidence.entrySet()) {
-                net.setEvidence(e.getKey(), e.getValue());
+                setEvidence(net, model, nodes, e.getKey(), e.getValue());
             }
-            net.updateBeliefs();
-            return format(net, shownName, request.evidence);
-        }
-    }
-
-    // The library picks XMLBIF by the extension ".xml03"; a ".xml" file is read through a copy
-    // that has it. Messages name the user's file, not the copy.
-    private static void readXmlbif(Network net, String file) {
-        Path path = Path.of(file);
-        String stem = path.getFileName().toString();
-        stem = stem.substring(0, stem.length() - ".xml".length());
-        InputStream in;
-        try {
-            in = Files.newInputStream(path);
-        } catch (IOException e) {
-            throw new QUARNException("Can't open file " + file);
-        }
-        try (in) {
-            readCopy(net, in, stem + ".xml03", file);
-        } catch (IOException e) {
-            throw new QUARNException("Can't copy " + file + " to a temporary file: "
-                    + e.getMessage());
-        }
-    }
-
-    private static void readCopy(Network net, InputStream content, String copyName,
-                                 String shownName) throws IOException {
-        Path dir = Files.createTempDirectory("quarn-posteriors");
-        Path copy = dir.resolve(copyName);
-        try {
-            Files.copy(content, copy, StandardCopyOption.REPLACE_EXISTING);
             try {
-                net.readFile(copy.toString());
+                net.updateBeliefs();
             } catch (QUARNException e) {
-                throw new QUARNException(e.getMessage().replace(copy.toString(), shownName));
+                throw new Mistake(model + ": " + reason(e, false));
             }
-        } finally {
-            Files.deleteIfExists(copy);
-            Files.deleteIfExists(dir);
+            double pe;
+            try {
+                pe = net.probEvidence();
+            } catch (QUARNException e) {
+                throw new Mistake(model + ": " + reason(e, false));
+            }
+            if (!(pe > 0)) {
+                throw new Mistake(request.evidence.isEmpty()
+                        ? model + " gives the probability 0 to every case"
+                        : "the evidence " + listed(request.evidence)
+                                + " is impossible under the model " + model
+                                + " (its probability is 0)");
+            }
+            return format(net, shownName, request.evidence, pe);
         }
     }
 
-    private static void refuseInfluenceDiagram(Network net, String shownName) {
+    private static void readShipped(Network net) {
+        try (InputStream model = Posteriors.class.getResourceAsStream(SHIPPED_MODEL)) {
+            if (model == null) {
+                throw new Mistake("the example's jar holds no " + SHIPPED_MODEL);
+            }
+            readCopy(net, model.readAllBytes(), SHIPPED_MODEL, SHIPPED_MODEL);
+        } catch (IOException e) {
+            throw new Mistake("cannot read the shipped model: " + e.getMessage());
+        }
+    }
+
+    // Problems the user can fix are named before the library is asked, in the user's terms.
+    private static void readUserFile(Network net, String file) {
+        Path path = Path.of(file);
+        if (!Files.exists(path)) {
+            throw new Mistake(file + ": no such file");
+        }
+        if (Files.isDirectory(path)) {
+            throw new Mistake(file + " is a directory, not a model file");
+        }
+        if (!Files.isReadable(path)) {
+            throw new Mistake(file + ": permission denied");
+        }
+        String name = path.getFileName().toString();
+        int dot = name.lastIndexOf('.');
+        String extension = dot < 0 ? "" : name.substring(dot + 1).toLowerCase(Locale.ROOT);
+        if (!EXTENSIONS.contains(extension)) {
+            throw new Mistake(file + ": unknown file extension "
+                    + (extension.isEmpty() ? "(none)" : "'." + name.substring(dot + 1) + "'")
+                    + "; the extensions read are ." + String.join(", .", EXTENSIONS));
+        }
+        if (!extension.equals("xml")) {
+            try {
+                net.readFile(file);
+            } catch (QUARNException e) {
+                throw new Mistake(file + ": " + reason(e, true));
+            }
+            return;
+        }
+        byte[] content;
+        try {
+            content = Files.readAllBytes(path);
+        } catch (IOException e) {
+            throw new Mistake(file + ": cannot be read (" + e.getMessage() + ")");
+        }
+        String stem = name.substring(0, dot);
+        readCopy(net, content, stem + (isOwnXml(content) ? ".xqnl" : ".xml03"), file);
+    }
+
+    // The binding reads a file in the format its extension names; ".xml" names none, so
+    // the content decides: the library's own root element, or else XMLBIF.
+    private static boolean isOwnXml(byte[] content) {
+        String head = new String(content, 0, Math.min(content.length, 4096),
+                StandardCharsets.UTF_8);
+        Matcher root = Pattern.compile("<\\s*([A-Za-z_][\\w.-]*)").matcher(
+                head.replaceAll("(?s)<\\?.*?\\?>|<!--.*?-->|<!DOCTYPE[^>]*>", ""));
+        return root.find() && root.group(1).equals("quarn");
+    }
+
+    // The copy sits in a folder of its own that is removed however the read ends.
+    private static void readCopy(Network net, byte[] content, String copyName, String shownName) {
+        Path dir = null;
+        Path copy = null;
+        try {
+            dir = Files.createTempDirectory("quarn-posteriors");
+            copy = Files.write(dir.resolve(copyName), content);
+            net.readFile(copy.toString());
+        } catch (IOException e) {
+            throw new Mistake(shownName + ": cannot make a temporary copy to read ("
+                    + e.getMessage() + ")");
+        } catch (QUARNException e) {
+            throw new Mistake(shownName + ": "
+                    + reason(e, true).replace(copy.toString(), shownName));
+        } finally {
+            try {
+                if (copy != null) {
+                    Files.deleteIfExists(copy);
+                }
+                if (dir != null) {
+                    Files.deleteIfExists(dir);
+                }
+            } catch (IOException e) {
+                // The read's own outcome matters more than a leftover in the temporary folder.
+            }
+        }
+    }
+
+    private static void setEvidence(Network net, String model, List<String> nodes, String node,
+            String outcome) {
+        if (!nodes.contains(node)) {
+            throw new Mistake(model + " has no node '" + node + "' (evidence " + node + "="
+                    + outcome + ")");
+        }
+        List<String> outcomes = Arrays.asList(net.getOutcomeIds(node));
+        if (!outcomes.contains(outcome)) {
+            throw new Mistake("node '" + node + "' has no outcome '" + outcome
+                    + "'; its outcomes are " + String.join(", ", outcomes));
+        }
+        try {
+            net.setEvidence(node, outcome);
+        } catch (QUARNException e) {
+            throw new Mistake("evidence " + node + "=" + outcome + ": " + reason(e, false));
+        }
+    }
+
+    private static final Pattern REPORT = Pattern.compile(
+            "QUARN error (-?\\d+) in function (\\w+)(?:\\. Logged information: (.*))?",
+            Pattern.DOTALL);
+    private static final Pattern LINE_PREFIX =
+            Pattern.compile("\\(line (\\d+)\\)\\s*:\\s*(?:ERROR:\\s*)?(.*)", Pattern.DOTALL);
+    private static final Pattern XML_PLACE = Pattern.compile(
+            "(?:Error|Warning) at (\\d+), (\\d+) while loading [^:]*: (.*)", Pattern.DOTALL);
+
+    /**
+     * What went wrong, in one line. The library's report carries the step's name and every
+     * entry of its log; a read empties the log first, so its first error is the cause, while
+     * other steps find entries of earlier steps in front of their own last one.
+     */
+    static String reason(QUARNException e, boolean read) {
+        String message = e.getMessage() == null ? "" : e.getMessage();
+        Matcher report = REPORT.matcher(message.strip());
+        if (!report.matches()) {
+            return firstLine(message);
+        }
+        List<String> entries = new ArrayList<>();
+        if (report.group(3) != null) {
+            for (String entry : report.group(3).split("\n")) {
+                if (!entry.isBlank()) {
+                    entries.add(entry.strip());
+                }
+            }
+        }
+        if (entries.isEmpty()) {
+            return (read ? "cannot be read" : "failed") + " (error " + report.group(1) + " in "
+                    + report.group(2) + ")";
+        }
+        String chosen = entries.get(entries.size() - 1);
+        if (read) {
+            chosen = entries.get(0);
+            for (String entry : entries) {
+                if (!entry.regionMatches(true, 0, "warning", 0, 7)) {
+                    chosen = entry;
+                    break;
+                }
+            }
+        }
+        if (chosen.equals("OPEN FILE FAILED")) {
+            return "cannot be opened";
+        }
+        Matcher line = LINE_PREFIX.matcher(chosen);
+        if (line.matches()) {
+            return "line " + line.group(1) + ": " + line.group(2);
+        }
+        Matcher place = XML_PLACE.matcher(chosen);
+        if (place.matches()) {
+            return "line " + place.group(1) + ", column " + place.group(2) + ": " + place.group(3);
+        }
+        return chosen.startsWith("ERROR: ") ? chosen.substring("ERROR: ".length()) : chosen;
+    }
+
+    static String firstLine(String text) {
+        if (text == null) {
+            return "";
+        }
+        String stripped = text.strip();
+        int end = stripped.indexOf('\n');
+        return end < 0 ? stripped : stripped.substring(0, end).strip();
+    }
+
+    private static void refuseInfluenceDiagram(Network net, String model) {
         List<String> found = new ArrayList<>();
         for (String id : net.getAllNodeIds()) {
             if ((net.getNodeType(id) & (DECISION_BIT | UTILITY_BIT)) != 0) {
@@ -195,19 +354,26 @@ public final class Posteriors {
         if (!found.isEmpty()) {
             String listed = found.size() <= 5 ? String.join(", ", found)
                                               : String.join(", ", found.subList(0, 5)) + ", ...";
-            throw new QUARNException(shownName + " is an influence diagram (decision or utility"
-                    + " nodes: " + listed + "); influence diagrams are not solved, so it has no"
-                    + " posteriors or expected utilities to print");
+            throw new Mistake(model + " is an influence diagram (decision or utility nodes: "
+                    + listed + "); influence diagrams are not solved, so it has no posteriors"
+                    + " or expected utilities to print");
         }
     }
 
-    private static String format(Network net, String shownName, Map<String, String> evidence) {
+    private static String listed(Map<String, String> evidence) {
+        List<String> given = new ArrayList<>();
+        evidence.forEach((node, outcome) -> given.add(node + "=" + outcome));
+        return given.isEmpty() ? "none" : String.join(", ", given);
+    }
+
+    private static String format(Network net, String shownName, Map<String, String> evidence,
+            double pe) {
         List<String[]> rows = new ArrayList<>();
         for (String id : net.getAllNodeIds()) {
             String[] outcomes = net.getOutcomeIds(id);
             double[] value = net.getNodeValue(id);
             if (value.length != outcomes.length) {
-                throw new QUARNException("node '" + id + "' has " + value.length
+                throw new Mistake("node '" + id + "' has " + value.length
                         + " numbers in its value for " + outcomes.length + " outcomes");
             }
             for (int i = 0; i < outcomes.length; i++) {
@@ -226,19 +392,14 @@ public final class Posteriors {
 
         StringBuilder text = new StringBuilder();
         text.append("Model: ").append(shownName).append('\n');
-        List<String> given = new ArrayList<>();
-        evidence.forEach((node, outcome) -> given.add(node + "=" + outcome));
-        text.append("Evidence: ").append(given.isEmpty() ? "none" : String.join(", ", given))
-                .append("\n\n");
+        text.append("Evidence: ").append(listed(evidence)).append("\n\n");
         String line = "%-" + width[0] + "s  %-" + width[1] + "s  %" + width[2] + "s\n";
         text.append(String.format(Locale.ROOT, line, (Object[]) header));
         for (String[] row : rows) {
             text.append(String.format(Locale.ROOT, line, (Object[]) row));
         }
-        double pe = net.probEvidence();
-        String shown = Double.isFinite(pe) ? new BigDecimal(pe).round(new MathContext(6))
-                                                     .stripTrailingZeros().toPlainString()
-                                           : Double.toString(pe);
+        String shown = new BigDecimal(pe).round(new MathContext(6)).stripTrailingZeros()
+                               .toPlainString();
         text.append("\nProbability of evidence: ").append(shown).append('\n');
         return text.toString();
     }

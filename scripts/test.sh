@@ -17,9 +17,9 @@ run_suite() {
 }
 
 echo "== plain build =="
-run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARN_BENCH=ON
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARN_TESTS=ON -DQUARN_BENCH=ON
 echo "== sanitizer build (address, undefined) =="
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQUARN_SANITIZE=ON
+    run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQUARN_TESTS=ON -DQUARN_SANITIZE=ON
 
 exit $status

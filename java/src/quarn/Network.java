@@ -1,11 +1,27 @@
 package quarn;
 
 /**
- * A graphical model held by the native library. Nodes are named by handle ({@code int}) or by
- * identifier ({@code String}); outcomes by index or by identifier. Every failure raises
- * {@link QUARNException}.
+ * A graphical model held by the native library: nodes with outcomes, arcs, definitions,
+ * evidence and the beliefs computed from them.
+ *
+ * <p>Nodes are named by handle ({@code int}, as returned by {@link #addNode(int, String)} and
+ * {@link #getAllNodes()}) or by identifier ({@code String}); outcomes by index (0 is the first)
+ * or by identifier. The identifier overloads look the node up, then behave as the handle
+ * overload. A handle of no node raises {@link QUARNException} "Invalid node handle: h", an
+ * identifier of no node "Invalid node id: id", an outcome index out of range "Invalid outcome
+ * index ...", an unknown outcome identifier "Invalid outcome identifier ...", and a null
+ * argument "Argument '...' must not be null". A refusal of the library itself reads "QUARN error
+ * code in function Operation", followed by what the library logged since the log was last
+ * reported. Every method raises {@link QUARNException} once the network has been closed.
+ *
+ * <p>A network owns native memory: close it (it is {@link AutoCloseable}) when done.
  */
 public class Network extends Wrapper {
+    /**
+     * Creates an empty network: no nodes, 1000 samples, Bayesian algorithm 0.
+     *
+     * @throws QUARNException when the native network cannot be allocated
+     */
     public Network() {
         ptrNative = createNative(null);
     }
@@ -17,223 +33,972 @@ public class Network extends Wrapper {
 
     // Network-level methods.
 
+    /**
+     * Replaces the network by the model in a file; the extension chooses the format:
+     * ".xqnl" or ".qqnl" (the library's XML), ".net" (Hugin), ".dsc" (MSBN), ".xml03" (XMLBIF).
+     *
+     * @param path the file to read
+     * @throws QUARNException when the extension names no format ("Unknown File Format", the
+     *     network unchanged), or when the file cannot be opened or read; the message carries what
+     *     the read logged, each problem with its line, and the network keeps what was read
+     */
     public native void readFile(String path);
 
+    /**
+     * Writes the network to a file in the format its extension chooses (as for
+     * {@link #readFile(String)}). The file is replaced only once it is written completely.
+     *
+     * @param path the file to write
+     * @throws QUARNException when the extension names no format, when the format cannot express
+     *     this network (nothing is written), or when the file cannot be written
+     */
     public native void writeFile(String path);
 
+    /**
+     * Computes the beliefs of the nodes (all of them, or the targets when there are any) under
+     * the current evidence; read them with {@link #getNodeValue(int)}.
+     *
+     * @throws QUARNException when the network cannot be updated (a table too large, a node
+     *     without a valid definition, an algorithm that does not apply)
+     */
     public native void updateBeliefs();
 
+    /**
+     * The probability of the current evidence under the model: 1 without evidence, 0 when the
+     * evidence is impossible.
+     *
+     * @return the probability of the evidence
+     * @throws QUARNException with code -1 when it cannot be computed
+     */
     public native double probEvidence();
 
+    /**
+     * The number of samples the sampling algorithms draw.
+     *
+     * @return the number of samples, 1000 in a new network
+     * @throws QUARNException when the network has been closed
+     */
     public native int getSampleCount();
 
+    /**
+     * Sets the number of samples the sampling algorithms draw.
+     *
+     * @param count the number of samples, at least 1
+     * @throws QUARNException when count is below 1 (the old number is kept)
+     */
     public native void setSampleCount(int count);
 
+    /**
+     * The network's identifier.
+     *
+     * @return the identifier
+     * @throws QUARNException when the network has been closed
+     */
     public native String getId();
 
+    /**
+     * Sets the network's identifier.
+     *
+     * @param id a letter followed by letters, digits and underscores
+     * @throws QUARNException when id is null or not such an identifier (the old one is kept)
+     */
     public native void setId(String id);
 
+    /**
+     * The network's name, free text.
+     *
+     * @return the name
+     * @throws QUARNException when the network has been closed
+     */
     public native String getName();
 
+    /**
+     * Sets the network's name.
+     *
+     * @param name any text without the character U+0000
+     * @throws QUARNException when name is null or holds U+0000
+     */
     public native void setName(String name);
 
+    /**
+     * The network's description, free text.
+     *
+     * @return the description
+     * @throws QUARNException when the network has been closed
+     */
     public native String getDescription();
 
+    /**
+     * Sets the network's description.
+     *
+     * @param description any text without the character U+0000
+     * @throws QUARNException when description is null or holds U+0000
+     */
     public native void setDescription(String description);
 
+    /**
+     * The algorithm {@link #updateBeliefs()} uses for Bayesian networks.
+     *
+     * @return its identifier, 0 to 12 (0, the join tree, in a new network)
+     * @throws QUARNException when the network has been closed
+     */
     public native int getBayesianAlgorithm();
 
+    /**
+     * Chooses the algorithm {@link #updateBeliefs()} uses for Bayesian networks; an identifier
+     * outside 0 to 12 is ignored.
+     *
+     * @param algorithm the algorithm's identifier
+     * @throws QUARNException when the network has been closed
+     */
     public native void setBayesianAlgorithm(int algorithm);
 
+    /**
+     * The algorithm chosen for influence diagrams.
+     *
+     * @return its identifier, 0 or 1
+     * @throws QUARNException when the network has been closed
+     */
     public native int getInfluenceDiagramAlgorithm();
 
+    /**
+     * Chooses the algorithm for influence diagrams; an identifier other than 0 or 1 is ignored.
+     *
+     * @param algorithm the algorithm's identifier
+     * @throws QUARNException when the network has been closed
+     */
     public native void setInfluenceDiagramAlgorithm(int algorithm);
 
     // Nodes.
 
+    /**
+     * The number of nodes.
+     *
+     * @return the number of nodes
+     * @throws QUARNException when the network has been closed
+     */
     public native int getNodeCount();
 
+    /**
+     * The handle of the first node, to walk the nodes with {@link #getNextNode(int)}.
+     *
+     * @return the first node's handle, or -1 when there is none
+     * @throws QUARNException when the network has been closed
+     */
     public native int getFirstNode();
 
+    /**
+     * The handle of the node after a given one; handles of deleted nodes are skipped.
+     *
+     * @param node a handle, or -1 to start from the beginning
+     * @return the next node's handle, or -1 after the last node
+     * @throws QUARNException when the network has been closed
+     */
     public native int getNextNode(int node);
 
+    /**
+     * The handle of the node with an identifier.
+     *
+     * @param id the node's identifier
+     * @return its handle
+     * @throws QUARNException when id is null or names no node
+     */
     public native int getNode(String id);
 
+    /**
+     * The handles of all nodes, in handle order.
+     *
+     * @return the handles
+     * @throws QUARNException when the network has been closed
+     */
     public native int[] getAllNodes();
 
+    /**
+     * The identifiers of all nodes, in handle order.
+     *
+     * @return the identifiers
+     * @throws QUARNException when the network has been closed
+     */
     public native String[] getAllNodeIds();
 
+    /**
+     * Adds a node of a type: 18 a chance node with a probability table, 17 a decision, 8 a
+     * utility, 20 a deterministic node, 4 an equation node. A new discrete node has two
+     * outcomes.
+     *
+     * @param type the node type
+     * @param id the identifier (a letter followed by letters, digits and underscores), or null
+     *     for a generated one ("Node" and a number)
+     * @return the new node's handle
+     * @throws QUARNException when id is not an identifier or is taken, or the type is unknown
+     */
     public native int addNode(int type, String id);
 
+    /**
+     * Adds a node of a type with a generated identifier, as {@link #addNode(int, String)}.
+     *
+     * @param type the node type
+     * @return the new node's handle
+     * @throws QUARNException when the type is unknown
+     */
     public native int addNode(int type);
 
+    /**
+     * Deletes a node with its arcs; its handle names no node afterwards.
+     *
+     * @param node the node's handle
+     * @throws QUARNException when the handle names no node
+     */
     public native void deleteNode(int node);
 
+    /**
+     * Deletes a node with its arcs.
+     *
+     * @param node the node's identifier
+     * @throws QUARNException when the identifier is null or names no node
+     */
     public native void deleteNode(String node);
 
+    /**
+     * The type of a node (see {@link #addNode(int, String)}).
+     *
+     * @param node the node's handle
+     * @return the type
+     * @throws QUARNException when the handle names no node
+     */
     public native int getNodeType(int node);
 
+    /**
+     * The type of a node (see {@link #addNode(int, String)}).
+     *
+     * @param node the node's identifier
+     * @return the type
+     * @throws QUARNException when the identifier is null or names no node
+     */
     public native int getNodeType(String node);
 
+    /**
+     * Changes the type of a node, keeping what the new type can keep.
+     *
+     * @param node the node's handle
+     * @param type the new type
+     * @throws QUARNException when the handle names no node or the node cannot take the type
+     *     (the node keeps its type)
+     */
     public native void setNodeType(int node, int type);
 
+    /**
+     * Changes the type of a node, as {@link #setNodeType(int, int)}.
+     *
+     * @param node the node's identifier
+     * @param type the new type
+     * @throws QUARNException when the identifier names no node or the node cannot take the type
+     */
     public native void setNodeType(String node, int type);
 
+    /**
+     * The identifier of a node.
+     *
+     * @param node the node's handle
+     * @return the identifier
+     * @throws QUARNException when the handle names no node
+     */
     public native String getNodeId(int node);
 
+    /**
+     * Renames a node's identifier.
+     *
+     * @param node the node's handle
+     * @param id the new identifier, a letter followed by letters, digits and underscores
+     * @throws QUARNException when the handle names no node, or id is null, not an identifier
+     *     or taken by another node (the old identifier is kept)
+     */
     public native void setNodeId(int node, String id);
 
+    /**
+     * Renames a node's identifier, as {@link #setNodeId(int, String)}.
+     *
+     * @param node the node's current identifier
+     * @param id the new identifier
+     * @throws QUARNException when node names no node, or id is null, not an identifier or taken
+     */
     public native void setNodeId(String node, String id);
 
+    /**
+     * The name of a node, free text.
+     *
+     * @param node the node's handle
+     * @return the name
+     * @throws QUARNException when the handle names no node
+     */
     public native String getNodeName(int node);
 
+    /**
+     * The name of a node, free text.
+     *
+     * @param node the node's identifier
+     * @return the name
+     * @throws QUARNException when the identifier is null or names no node
+     */
     public native String getNodeName(String node);
 
+    /**
+     * Sets the name of a node.
+     *
+     * @param node the node's handle
+     * @param name any text without the character U+0000
+     * @throws QUARNException when the handle names no node, or name is null or holds U+0000
+     */
     public native void setNodeName(int node, String name);
 
+    /**
+     * Sets the name of a node.
+     *
+     * @param node the node's identifier
+     * @param name any text without the character U+0000
+     * @throws QUARNException when node names no node, or name is null or holds U+0000
+     */
     public native void setNodeName(String node, String name);
 
+    /**
+     * The description of a node, free text.
+     *
+     * @param node the node's handle
+     * @return the description
+     * @throws QUARNException when the handle names no node
+     */
     public native String getNodeDescription(int node);
 
+    /**
+     * The description of a node, free text.
+     *
+     * @param node the node's identifier
+     * @return the description
+     * @throws QUARNException when the identifier is null or names no node
+     */
     public native String getNodeDescription(String node);
 
+    /**
+     * Sets the description of a node.
+     *
+     * @param node the node's handle
+     * @param description any text without the character U+0000
+     * @throws QUARNException when the handle names no node, or description is null or holds
+     *     U+0000
+     */
     public native void setNodeDescription(int node, String description);
 
+    /**
+     * Sets the description of a node.
+     *
+     * @param node the node's identifier
+     * @param description any text without the character U+0000
+     * @throws QUARNException when node names no node, or description is null or holds U+0000
+     */
     public native void setNodeDescription(String node, String description);
 
     // Arcs.
 
+    /**
+     * Adds an arc; the child's definition grows a dimension for the new parent.
+     *
+     * @param parent the parent's handle
+     * @param child the child's handle
+     * @throws QUARNException when a handle names no node, or the arc exists, would close a
+     *     cycle or is not allowed between these node types (nothing changes)
+     */
     public native void addArc(int parent, int child);
 
+    /**
+     * Adds an arc, as {@link #addArc(int, int)}; the child's identifier is looked up first.
+     *
+     * @param parent the parent's identifier
+     * @param child the child's identifier
+     * @throws QUARNException when an identifier names no node, or the arc exists, would close a
+     *     cycle or is not allowed (nothing changes)
+     */
     public native void addArc(String parent, String child);
 
+    /**
+     * Removes an arc; the child's definition loses the parent's dimension.
+     *
+     * @param parent the parent's handle
+     * @param child the child's handle
+     * @throws QUARNException when a handle names no node or there is no such arc
+     */
     public native void deleteArc(int parent, int child);
 
+    /**
+     * Removes an arc, as {@link #deleteArc(int, int)}; the child's identifier is looked up first.
+     *
+     * @param parent the parent's identifier
+     * @param child the child's identifier
+     * @throws QUARNException when an identifier names no node or there is no such arc
+     */
     public native void deleteArc(String parent, String child);
 
+    /**
+     * The parents of a node, in the order that indexes its definition.
+     *
+     * @param node the node's handle
+     * @return the parents' handles
+     * @throws QUARNException when the handle names no node
+     */
     public native int[] getParents(int node);
 
+    /**
+     * The parents of a node, in the order that indexes its definition.
+     *
+     * @param node the node's identifier
+     * @return the parents' handles
+     * @throws QUARNException when the identifier is null or names no node
+     */
     public native int[] getParents(String node);
 
+    /**
+     * The parents of a node, in the order that indexes its definition.
+     *
+     * @param node the node's handle
+     * @return the parents' identifiers
+     * @throws QUARNException when the handle names no node
+     */
     public native String[] getParentIds(int node);
 
+    /**
+     * The parents of a node, in the order that indexes its definition.
+     *
+     * @param node the node's identifier
+     * @return the parents' identifiers
+     * @throws QUARNException when the identifier is null or names no node
+     */
     public native String[] getParentIds(String node);
 
+    /**
+     * The children of a node, in the order their arcs were added.
+     *
+     * @param node the node's handle
+     * @return the children's handles
+     * @throws QUARNException when the handle names no node
+     */
     public native int[] getChildren(int node);
 
+    /**
+     * The children of a node, in the order their arcs were added.
+     *
+     * @param node the node's identifier
+     * @return the children's handles
+     * @throws QUARNException when the identifier is null or names no node
+     */
     public native int[] getChildren(String node);
 
+    /**
+     * The children of a node, in the order their arcs were added.
+     *
+     * @param node the node's handle
+     * @return the children's identifiers
+     * @throws QUARNException when the handle names no node
+     */
     public native String[] getChildIds(int node);
 
+    /**
+     * The children of a node, in the order their arcs were added.
+     *
+     * @param node the node's identifier
+     * @return the children's identifiers
+     * @throws QUARNException when the identifier is null or names no node
+     */
     public native String[] getChildIds(String node);
 
     // Outcomes.
 
+    /**
+     * The number of outcomes of a node.
+     *
+     * @param node the node's handle
+     * @return the number of outcomes, or a negative code for a node without an outcome list
+     *     (an equation node)
+     * @throws QUARNException when the handle names no node
+     */
     public native int getOutcomeCount(int node);
 
+    /**
+     * The number of outcomes of a node, as {@link #getOutcomeCount(int)}.
+     *
+     * @param node the node's identifier
+     * @return the number of outcomes, or a negative code for a node without an outcome list
+     * @throws QUARNException when the identifier is null or names no node
+     */
     public native int getOutcomeCount(String node);
 
+    /**
+     * Adds an outcome after the last one; the definitions of the node and its children grow.
+     *
+     * @param node the node's handle
+     * @param id the outcome's identifier, a letter followed by letters, digits and underscores
+     * @throws QUARNException when id is null or not an identifier (checked first), the handle
+     *     names no node, or the node refuses the outcome (a taken identifier)
+     */
     public native void addOutcome(int node, String id);
 
+    /**
+     * Adds an outcome after the last one, as {@link #addOutcome(int, String)}.
+     *
+     * @param node the node's identifier
+     * @param id the outcome's identifier
+     * @throws QUARNException when node names no node, or id is null, not an identifier or taken
+     */
     public native void addOutcome(String node, String id);
 
+    /**
+     * Inserts an outcome before the one at a position; the definitions of the node and its
+     * children grow.
+     *
+     * @param node the node's handle
+     * @param position the index the new outcome takes, 0 to the number of outcomes
+     * @param id the outcome's identifier, a letter followed by letters, digits and underscores
+     * @throws QUARNException when id is null or not an identifier (checked first), the handle
+     *     names no node, or the position or identifier is refused
+     */
     public native void insertOutcome(int node, int position, String id);
 
+    /**
+     * Inserts an outcome, as {@link #insertOutcome(int, int, String)}.
+     *
+     * @param node the node's identifier
+     * @param position the index the new outcome takes
+     * @param id the outcome's identifier
+     * @throws QUARNException when node names no node, or the position or identifier is refused
+     */
     public native void insertOutcome(String node, int position, String id);
 
+    /**
+     * Deletes an outcome; the definitions of the node and its children shrink.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's index
+     * @throws QUARNException when the handle names no node, the index is out of range, or the
+     *     node would be left with fewer outcomes than it needs (two for a table)
+     */
     public native void deleteOutcome(int node, int outcome);
 
+    /**
+     * Deletes an outcome, as {@link #deleteOutcome(int, int)}.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's index
+     * @throws QUARNException when node names no node, the index is out of range, or the node
+     *     would be left with too few outcomes
+     */
     public native void deleteOutcome(String node, int outcome);
 
+    /**
+     * Deletes an outcome, as {@link #deleteOutcome(int, int)}.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's identifier
+     * @throws QUARNException when the handle names no node, the outcome is null or not one of
+     *     the node's, or the node would be left with too few outcomes
+     */
     public native void deleteOutcome(int node, String outcome);
 
+    /**
+     * Deletes an outcome, as {@link #deleteOutcome(int, int)}.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's identifier
+     * @throws QUARNException when node names no node, the outcome is null or not one of the
+     *     node's, or the node would be left with too few outcomes
+     */
     public native void deleteOutcome(String node, String outcome);
 
+    /**
+     * Renames an outcome.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's index
+     * @param id the new identifier
+     * @throws QUARNException when the handle names no node, the index is out of range, or id is
+     *     null, not an identifier or taken by another outcome of the node
+     */
     public native void setOutcomeId(int node, int outcome, String id);
 
+    /**
+     * Renames an outcome, as {@link #setOutcomeId(int, int, String)}.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's index
+     * @param id the new identifier
+     * @throws QUARNException when node names no node, the index is out of range, or id is
+     *     refused
+     */
     public native void setOutcomeId(String node, int outcome, String id);
 
+    /**
+     * The identifier of an outcome.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's index
+     * @return the identifier
+     * @throws QUARNException when the handle names no node or the index is out of range
+     */
     public native String getOutcomeId(int node, int outcome);
 
+    /**
+     * The identifier of an outcome.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's index
+     * @return the identifier
+     * @throws QUARNException when node names no node or the index is out of range
+     */
     public native String getOutcomeId(String node, int outcome);
 
+    /**
+     * The identifiers of a node's outcomes, in index order.
+     *
+     * @param node the node's handle
+     * @return the identifiers; empty for a node without an outcome list
+     * @throws QUARNException when the handle names no node
+     */
     public native String[] getOutcomeIds(int node);
 
+    /**
+     * The identifiers of a node's outcomes, in index order.
+     *
+     * @param node the node's identifier
+     * @return the identifiers; empty for a node without an outcome list
+     * @throws QUARNException when the identifier is null or names no node
+     */
     public native String[] getOutcomeIds(String node);
 
     // Evidence.
 
+    /**
+     * Observes an outcome of a node, replacing earlier evidence on it. Evidence that
+     * deterministic tables imply for other nodes is set on them too.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's index
+     * @throws QUARNException when the handle names no node, the index is out of range, or the
+     *     outcome is impossible given the model and the other evidence (nothing changes)
+     */
     public native void setEvidence(int node, int outcome);
 
+    /**
+     * Observes an outcome of a node, as {@link #setEvidence(int, int)}.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's identifier
+     * @throws QUARNException when the handle names no node, the outcome is null or not one of
+     *     the node's, or the outcome is impossible
+     */
     public native void setEvidence(int node, String outcome);
 
+    /**
+     * Observes an outcome of a node, as {@link #setEvidence(int, int)}.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's index
+     * @throws QUARNException when node names no node, the index is out of range, or the
+     *     outcome is impossible
+     */
     public native void setEvidence(String node, int outcome);
 
+    /**
+     * Observes an outcome of a node, as {@link #setEvidence(int, int)}.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's identifier
+     * @throws QUARNException when node names no node, the outcome is null or not one of the
+     *     node's, or the outcome is impossible
+     */
     public native void setEvidence(String node, String outcome);
 
+    /**
+     * Removes the evidence set on a node, with what it implied for other nodes.
+     *
+     * @param node the node's handle
+     * @throws QUARNException when the handle names no node or the node holds no evidence
+     */
     public native void clearEvidence(int node);
 
+    /**
+     * Removes the evidence set on a node, as {@link #clearEvidence(int)}.
+     *
+     * @param node the node's identifier
+     * @throws QUARNException when node names no node or the node holds no evidence
+     */
     public native void clearEvidence(String node);
 
+    /**
+     * Removes the evidence of every node.
+     *
+     * @throws QUARNException when the network has been closed
+     */
     public native void clearAllEvidence();
 
+    /**
+     * The outcome observed on a node, set or implied.
+     *
+     * @param node the node's handle
+     * @return the outcome's index
+     * @throws QUARNException when the handle names no node or the node has no evidence
+     */
     public native int getEvidence(int node);
 
+    /**
+     * The outcome observed on a node, set or implied.
+     *
+     * @param node the node's identifier
+     * @return the outcome's index
+     * @throws QUARNException when node names no node or the node has no evidence
+     */
     public native int getEvidence(String node);
 
+    /**
+     * The outcome observed on a node, set or implied.
+     *
+     * @param node the node's handle
+     * @return the outcome's identifier
+     * @throws QUARNException when the handle names no node or the node has no evidence
+     */
     public native String getEvidenceId(int node);
 
+    /**
+     * The outcome observed on a node, set or implied.
+     *
+     * @param node the node's identifier
+     * @return the outcome's identifier
+     * @throws QUARNException when node names no node or the node has no evidence
+     */
     public native String getEvidenceId(String node);
 
+    /**
+     * Whether a node has evidence, set on it or implied by other evidence.
+     *
+     * @param node the node's handle
+     * @return true when an outcome of the node is known
+     * @throws QUARNException when the handle names no node
+     */
     public native boolean isEvidence(int node);
 
+    /**
+     * Whether a node has evidence, set on it or implied by other evidence.
+     *
+     * @param node the node's identifier
+     * @return true when an outcome of the node is known
+     * @throws QUARNException when the identifier is null or names no node
+     */
     public native boolean isEvidence(String node);
 
+    /**
+     * Whether evidence was set on the node itself.
+     *
+     * @param node the node's handle
+     * @return true when the node's outcome was set, not implied
+     * @throws QUARNException when the handle names no node
+     */
     public native boolean isRealEvidence(int node);
 
+    /**
+     * Whether evidence was set on the node itself.
+     *
+     * @param node the node's identifier
+     * @return true when the node's outcome was set, not implied
+     * @throws QUARNException when the identifier is null or names no node
+     */
     public native boolean isRealEvidence(String node);
 
+    /**
+     * Whether the node's outcome is implied by evidence on other nodes through deterministic
+     * tables.
+     *
+     * @param node the node's handle
+     * @return true when the node's outcome is implied, not set
+     * @throws QUARNException when the handle names no node
+     */
     public native boolean isPropagatedEvidence(int node);
 
+    /**
+     * Whether the node's outcome is implied by evidence on other nodes through deterministic
+     * tables.
+     *
+     * @param node the node's identifier
+     * @return true when the node's outcome is implied, not set
+     * @throws QUARNException when the identifier is null or names no node
+     */
     public native boolean isPropagatedEvidence(String node);
 
     // Values.
 
+    /**
+     * Whether a node's value is up to date: true after {@link #updateBeliefs()} until a change
+     * of evidence, definitions or structure reaches the node.
+     *
+     * @param node the node's handle
+     * @return true when {@link #getNodeValue(int)} may be read
+     * @throws QUARNException when the handle names no node
+     */
     public native boolean isValueValid(int node);
 
+    /**
+     * Whether a node's value is up to date, as {@link #isValueValid(int)}.
+     *
+     * @param node the node's identifier
+     * @return true when {@link #getNodeValue(String)} may be read
+     * @throws QUARNException when the identifier is null or names no node
+     */
     public native boolean isValueValid(String node);
 
+    /**
+     * The value of a node computed by {@link #updateBeliefs()}: for a chance node the
+     * posterior probability of each outcome, in outcome order. A value indexed by parents
+     * (see {@link #getValueIndexingParents(int)}) holds one such block per combination of
+     * their outcomes, the last parent varying fastest.
+     *
+     * @param node the node's handle
+     * @return the numbers of the value
+     * @throws QUARNException when the handle names no node or the value is not valid ("Value
+     *     not valid - node 'id'")
+     */
     public native double[] getNodeValue(int node);
 
+    /**
+     * The value of a node, as {@link #getNodeValue(int)}.
+     *
+     * @param node the node's identifier
+     * @return the numbers of the value
+     * @throws QUARNException when node names no node or the value is not valid
+     */
     public native double[] getNodeValue(String node);
 
+    /**
+     * The nodes that index a node's value besides its own outcomes (decisions and observations
+     * before a decision); empty for the nodes of a Bayesian network.
+     *
+     * @param node the node's handle
+     * @return the indexing nodes' handles
+     * @throws QUARNException when the handle names no node
+     */
     public native int[] getValueIndexingParents(int node);
 
+    /**
+     * The nodes that index a node's value, as {@link #getValueIndexingParents(int)}.
+     *
+     * @param node the node's identifier
+     * @return the indexing nodes' handles
+     * @throws QUARNException when the identifier is null or names no node
+     */
     public native int[] getValueIndexingParents(String node);
 
+    /**
+     * The nodes that index a node's value, as {@link #getValueIndexingParents(int)}.
+     *
+     * @param node the node's handle
+     * @return the indexing nodes' identifiers
+     * @throws QUARNException when the handle names no node
+     */
     public native String[] getValueIndexingParentIds(int node);
 
+    /**
+     * The nodes that index a node's value, as {@link #getValueIndexingParents(int)}.
+     *
+     * @param node the node's identifier
+     * @return the indexing nodes' identifiers
+     * @throws QUARNException when the identifier is null or names no node
+     */
     public native String[] getValueIndexingParentIds(String node);
 
     // Targets.
 
+    /**
+     * Whether a node is a target. When some nodes are targets, {@link #updateBeliefs()} computes
+     * only what they need.
+     *
+     * @param node the node's handle
+     * @return true for a target
+     * @throws QUARNException when the handle names no node
+     */
     public native boolean isTarget(int node);
 
+    /**
+     * Whether a node is a target, as {@link #isTarget(int)}.
+     *
+     * @param node the node's identifier
+     * @return true for a target
+     * @throws QUARNException when the identifier is null or names no node
+     */
     public native boolean isTarget(String node);
 
+    /**
+     * Makes a node a target or an ordinary node again.
+     *
+     * @param node the node's handle
+     * @param target true to make it a target, false to remove the mark
+     * @throws QUARNException when the handle names no node, or the node already is (or is not)
+     *     a target ("Cannot change target status for node 'id'")
+     */
     public native void setTarget(int node, boolean target);
 
+    /**
+     * Makes a node a target or an ordinary node again, as {@link #setTarget(int, boolean)}.
+     *
+     * @param node the node's identifier
+     * @param target true to make it a target, false to remove the mark
+     * @throws QUARNException when node names no node, or its mark is already as asked
+     */
     public native void setTarget(String node, boolean target);
 
+    /**
+     * Removes the target mark of every node.
+     *
+     * @throws QUARNException when the network has been closed
+     */
     public native void clearAllTargets();
 
     // Definitions.
 
+    /**
+     * The numbers that define a node: for a chance node its conditional probability table,
+     * one block of outcome probabilities per combination of the parents' outcomes, the last
+     * parent varying fastest; for a utility node one utility per combination.
+     *
+     * @param node the node's handle
+     * @return a copy of the numbers
+     * @throws QUARNException when the handle names no node or its definition is not an array
+     *     of numbers (an equation or noisy-MAX node)
+     */
     public native double[] getNodeDefinition(int node);
 
+    /**
+     * The numbers that define a node, as {@link #getNodeDefinition(int)}.
+     *
+     * @param node the node's identifier
+     * @return a copy of the numbers
+     * @throws QUARNException when node names no node or its definition is not an array of
+     *     numbers
+     */
     public native double[] getNodeDefinition(String node);
 
+    /**
+     * Replaces the numbers that define a node, laid out as {@link #getNodeDefinition(int)}
+     * returns them; the values that depend on the node are no longer valid.
+     *
+     * @param node the node's handle
+     * @param definition the numbers, exactly as many as the definition holds
+     * @throws QUARNException when the handle names no node, definition is null or of another
+     *     size ("Invalid definition array size ..."), or the definition refuses the numbers
+     *     (the old ones are kept)
+     */
     public native void setNodeDefinition(int node, double[] definition);
 
+    /**
+     * Replaces the numbers that define a node, as {@link #setNodeDefinition(int, double[])}.
+     *
+     * @param node the node's identifier
+     * @param definition the numbers, exactly as many as the definition holds
+     * @throws QUARNException when node names no node, definition is null or of another size, or
+     *     the definition refuses the numbers
+     */
     public native void setNodeDefinition(String node, double[] definition);
 }

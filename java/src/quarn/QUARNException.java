@@ -4,6 +4,11 @@ package quarn;
 public class QUARNException extends RuntimeException {
     private static final long serialVersionUID = 1L;
 
+    /**
+     * An exception with a message.
+     *
+     * @param message what went wrong
+     */
     public QUARNException(String message) {
         super(message);
     }

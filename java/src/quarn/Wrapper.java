@@ -21,12 +21,20 @@ public abstract class Wrapper implements AutoCloseable {
 
     private static native void nativeStaticInit();
 
+    /** The address of the native object; 0 when there is none. */
     protected long ptrNative;
 
-    /** Destroys the native object at the address; 0 does nothing. */
+    /**
+     * Destroys the native object at an address.
+     *
+     * @param address the native object's address; 0 does nothing
+     */
     protected abstract void deleteNative(long address);
 
-    /** Releases the native object; later native calls on this object raise an exception. */
+    /**
+     * Releases the native object; later native calls on this object raise {@link
+     * QUARNException}. A second call does nothing.
+     */
     @Override
     public void close() {
         long address = ptrNative;
@@ -36,7 +44,11 @@ public abstract class Wrapper implements AutoCloseable {
         }
     }
 
-    /** True while the object owns a native object. */
+    /**
+     * Whether the object still owns a native object.
+     *
+     * @return true until {@link #close()}
+     */
     public boolean isAlive() {
         return ptrNative != 0;
     }

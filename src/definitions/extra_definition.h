@@ -44,6 +44,7 @@ public:
     // Copies every field; on failure (-567 invalid source, -42) this object is unchanged.
     int Assign(const QNL_extraDefinition& source);
 
+    // The network and node slot this definition belongs to; set when the node moves.
     QNL_network* GetNetwork() const { return network; }
     int GetHandle() const { return handle; }
     void SetNetwork(QNL_network* newNetwork, int newHandle);
@@ -77,6 +78,7 @@ public:
     QNL_documentation* GetOutcomeDocumentation(int index);
     const QNL_documentation* GetOutcomeDocumentation(int index) const;
 
+    // The outcome marked as the node's default in diagnosis.
     int GetDefaultOutcome() const { return defaultOutcome; }
     // -2 (default unchanged) unless 0 <= index < the number of outcomes.
     int SetDefaultOutcome(int index);
@@ -90,11 +92,13 @@ public:
     // label was replaced, or (with nothing changed) when there are more labels than outcomes.
     int SetOutcomeLabels(const QNL_stringArray& labels);
 
+    // Ranking, mandatory and default-outcome marks of the diagnosis tools.
     void SetFlags(unsigned char ranked, unsigned char mandatory, unsigned char setAsDefault);
     unsigned char IsRanked() const { return ranked; }
     unsigned char IsMandatory() const { return mandatory; }
     unsigned char IsSetAsDefault() const { return setAsDefault; }
 
+    // Target, observation or auxiliary (0, 1, 2), and the question shown to the user.
     int GetDiagnosisType() const { return diagnosisType; }
     void SetDiagnosisType(int type) { diagnosisType = type; }
     const char* GetQuestion() const { return question.c_str(); }

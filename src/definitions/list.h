@@ -65,6 +65,7 @@ public:
     // The values must be empty or hold exactly one number per choice (as count or size).
     int SetDefinition(const QNL_doubleArray& values) override;
 
+    // The numbers of the choices, in choice order.
     const QNL_doubleArray& GetChoiceValues() const { return choiceValues; }
 
 private:

@@ -30,6 +30,7 @@ public:
     int Setup(const QNL_intArray& sizes);
     void CleanUp();
 
+    // Shape of the table: dimension sizes and the strides that index it.
     int GetNumberOfDimensions() const { return dimensions.GetCount(); }
     int GetSizeOfDimension(int dim) const { return dimensions[dim]; }
     int GetMultiplier(int dim) const { return multipliers[dim]; }
@@ -125,6 +126,7 @@ public:
     // The stored expressions, or null when the weights apply.
     const QNL_expressionMatrix* GetExpressions() const { return expressions.get(); }
 
+    // The weight of each utility parent, per combination of the decision parents.
     const QNL_Dmatrix& GetWeights() const { return weights; }
     // Handles of the decision and of the utility parents, each in parent order.
     const QNL_intArray& GetDecisionParents() const { return decisionParents; }

@@ -72,6 +72,7 @@ public:
     // A new value of the same class holding the same contents; null when memory runs out.
     virtual QNL_nodeValue* CreateCopy() const = 0;
 
+    // Copying, shaping from the definition, and the kind and size of the value.
     virtual int Clone(const QNL_nodeValue& other) { return Assign(other); }
     virtual int Assign(const QNL_nodeValue& other);
     virtual int InitFromDefinition() { return -51; }
@@ -94,6 +95,7 @@ public:
     // The owned value matrix, or null for value types without one.
     QNL_Dmatrix* GetMatrix();
 
+    // The flags (FLAG_EVIDENCE, FLAG_VALID, FLAG_PROPAGATED) and their tests.
     unsigned GetFlags() const { return flags; }
     bool HasEvidence() const { return (flags & FLAG_EVIDENCE) != 0; }
     bool HasPropagatedEvidence() const { return (flags & FLAG_PROPAGATED) != 0; }
@@ -104,6 +106,7 @@ public:
         flags = valid ? (flags | FLAG_VALID) : (flags & ~FLAG_VALID);
     }
 
+    // The network and node slot this value belongs to, and the parents that index it.
     QNL_network* GetNetwork() const { return network; }
     int GetHandle() const { return handle; }
     void SetNetwork(QNL_network* newNetwork, int newHandle);

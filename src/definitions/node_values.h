@@ -214,6 +214,7 @@ public:
     int SetPropagatedEvidence(double x) override;
     int ClearPropagatedEvidence() override;
 
+    // Collects one sample of the node's value.
     int AddSample(double x);
     // Mean and standard deviation of the samples added since ClearSamples; valid flag set.
     int ComputeStatistics();
@@ -222,6 +223,7 @@ public:
     // their weighted mean and the standard deviation -1.0 (not computed).
     int SetWeightedSamples(const std::vector<QNL_weightedSample>& records);
 
+    // The statistics last computed or set.
     double GetMean() const { return mean; }
     double GetStandardDeviation() const { return deviation; }
     // For solvers that compute the value directly rather than by sampling.
@@ -264,6 +266,7 @@ public:
     int SetPropagatedEvidence(double x) override;
     int ClearPropagatedEvidence() override;
 
+    // Bookkeeping of the samplers: state word, evidence marker and the weighted samples.
     int GetStateWord() const { return stateWord; }
     void SetStateWord(int word) { stateWord = word; }
     int GetEvidenceMarker() const { return evidenceMarker; }

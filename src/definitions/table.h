@@ -78,6 +78,7 @@ public:
     int RescaleUtilities(double referenceLow, double referenceHigh, double targetLow,
                          double targetHigh);
 
+    // The table itself, one cell per combination of the parents' outcomes.
     const QNL_Dmatrix& GetTable() const { return cells.Matrix(); }
     // Handles of the parents that own a table dimension, in dimension order.
     const QNL_intArray& GetDimensionParents() const { return cells.Owners(); }

@@ -21,6 +21,7 @@ class QNL_exprVariable;
 class QNL_exprVisitor {
 public:
     virtual ~QNL_exprVisitor() = default;
+    // Called once for every variable of the expression walked.
     virtual void Visit(QNL_exprVariable& variable) = 0;
 };
 
@@ -68,6 +69,7 @@ public:
     // Appends the node's text without its own sign.
     virtual void ToText(std::string& out) const = 0;
 
+    // The sign the node carries: 1, or -1 for a negated term.
     int GetSign() const { return sign; }
     void SetSign(int newSign) { sign = newSign < 0 ? -1 : 1; }
     void FlipSign() { sign = -sign; }
@@ -103,6 +105,7 @@ public:
     double Evaluate() const override { return value; }
     void ToText(std::string& out) const override { out += name; }
 
+    // The variable's name and its current value while the expression is evaluated.
     const std::string& GetName() const { return name; }
     void SetName(const std::string& newName) { name = newName; }
     double GetValue() const { return value; }
@@ -123,6 +126,7 @@ public:
     // The shortest text that reads back to the same double, independent of the locale.
     void ToText(std::string& out) const override;
 
+    // The constant's value.
     double GetValue() const { return value; }
     void SetValue(double newValue) { value = newValue; }
 
@@ -151,6 +155,7 @@ public:
     double Evaluate() const override;
     void ToText(std::string& out) const override;
 
+    // The function called and its arguments.
     const QNL_functionRecord& GetFunction() const { return *function; }
     // The function's parameter count, or for a variable-count function the number of leading
     // argument slots in use.
@@ -218,6 +223,7 @@ public:
     // would otherwise read the text as another tree.
     void OperandText(const QNL_exprNode* child, std::string& out, bool isRight) const;
 
+    // The operands; Release hands one to the caller and leaves null behind.
     QNL_exprNode* GetLeft() const { return left; }
     QNL_exprNode* GetRight() const { return right; }
     void SetLeft(QNL_exprNode* node);
@@ -352,6 +358,7 @@ class QNL_exprCountVisitor : public QNL_exprVisitor {
 public:
     explicit QNL_exprCountVisitor(std::string name) : name(std::move(name)) {}
     void Visit(QNL_exprVariable& variable) override;
+    // How many times the named variable occurs.
     int GetCount() const { return count; }
 
 private:

@@ -11,6 +11,7 @@
 class QNL_variableValidator {
 public:
     virtual ~QNL_variableValidator() = default;
+    // True when the name may stand as a variable; otherwise says why in the message.
     virtual bool IsValidVariable(const std::string& name, std::string& message) = 0;
 };
 

@@ -21,6 +21,7 @@ struct QNL_functionRecord {
     double (*density)(double x, const QNL_argumentBlock& args);
     void (*moments)(double& mean, double& variance, const QNL_argumentBlock& args);
 
+    // A distribution has a density; plain functions only evaluate.
     bool IsDistribution() const { return density != nullptr; }
 };
 

@@ -10,6 +10,7 @@ public:
     // Seed 0 takes a seed from the time and the process clock.
     explicit QNL_random(unsigned seed = 0) { Seed(seed); }
 
+    // Restarts the sequence from a seed.
     void Seed(unsigned seed);
     // A draw in [0, 1], both ends included: one of 32768 equally spaced values.
     double Next();

@@ -39,6 +39,7 @@ public:
     // Ends a write without touching the target; the temporary file is removed.
     void Discard();
 
+    // Whether the file is open, and in which direction.
     bool IsOpen() const { return reading || stream != nullptr; }
     bool IsWriting() const { return stream != nullptr; }
     // 0 after success, -103 when closed or after a failed write, -102 at the end of input.
@@ -71,6 +72,7 @@ public:
     // Written at the end of every line the wrapping writer breaks; null empties it.
     void SetContinuationText(const char* text);
 
+    // Layout of written text: indentation, right margin and the current column.
     int GetIndentLevel() const { return indentLevel; }
     int GetIndentWidth() const { return indentWidth; }
     int GetRightMargin() const { return rightMargin; }

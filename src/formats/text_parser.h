@@ -78,6 +78,7 @@ public:
     virtual int WriteBooleanProperty(const char* name, bool value);
     virtual int WriteStringProperty(const char* name, const char* text);
 
+    // Block frames of the format; the base reads and writes braces.
     virtual int ReadBlockStart(const char*) { return 0; }
     virtual int ReadBlockEnd();
     virtual int WriteBlockStart(const char*) { return 0; }
@@ -166,6 +167,7 @@ public:
     int SetRightMargin(int margin) { return outputFile.SetRightMargin(margin); }
     void SetContinuationText(const char* text) { outputFile.SetContinuationText(text); }
 
+    // The network read into or written from.
     QNL_network* GetNetwork() const { return network; }
 
 protected:

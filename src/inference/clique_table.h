@@ -15,6 +15,7 @@ public:
     void Free();
     void Fill(double value);
 
+    // The cells, their count and the room allocated for them.
     double* Cells() { return cells.get(); }
     const double* Cells() const { return cells.get(); }
     std::int64_t Size() const { return size; }
@@ -117,6 +118,7 @@ public:
     QNL_cliqueStore& operator=(const QNL_cliqueStore&) = delete;
     ~QNL_cliqueStore() = default;
 
+    // The cliques in creation order.
     int GetCount() const { return static_cast<int>(cliques.size()); }
     QNL_clique& operator[](int index) { return cliques[static_cast<std::size_t>(index)]; }
     const QNL_clique& operator[](int index) const {
@@ -126,6 +128,7 @@ public:
     QNL_clique& Append();
     void Reserve(int count) { cliques.reserve(static_cast<std::size_t>(count)); }
 
+    // The children of a clique in the join tree.
     int GetNumberOfChildren(int clique) const {
         return childStart[static_cast<std::size_t>(clique) + 1] -
                childStart[static_cast<std::size_t>(clique)];

@@ -54,6 +54,7 @@ public:
     // Drops the cliques and their tables.
     void Free();
 
+    // Why the last build failed, and the cliques it made.
     Failure GetFailure() const { return failure; }
     int GetNumberOfCliques() const { return static_cast<int>(sorted.size()); }
     // Cliques in sorted order (weight, then member count; creation order among equals).

@@ -17,6 +17,7 @@ public:
 
     explicit QNL_graphView(QNL_relevanceComponent* component) : component(component) {}
 
+    // The records the triangulation works on and their outcome counts.
     int GetNumberOfRecords() const;
     int GetNumberOfOutcomes(int record) const;
     // The observed outcome, -1 when the record is unobserved.

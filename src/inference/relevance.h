@@ -17,6 +17,7 @@ namespace quarn::detail {
 
 struct RecordPointerStorage {
     static constexpr bool kNullWhenEmpty = false;
+    // Blocks of record pointers for the relevance arrays.
     static QNL_relevanceNode** Acquire(int n);
     static void Release(QNL_relevanceNode** block, int size);
 };
@@ -53,6 +54,7 @@ public:
     QNL_relevanceNode(const QNL_relevanceNode&) = delete;
     QNL_relevanceNode& operator=(const QNL_relevanceNode&) = delete;
 
+    // The node the record stands for.
     QNL_node* GetNode() const { return node; }
     // The node's handle; -1 for an extra record without a node.
     int GetNodeHandle() const { return handle; }
@@ -64,14 +66,17 @@ public:
     // Writes the record's table, normalised, into the node's value and marks it valid.
     int StoreMarginal() const;
 
+    // Which table the record contributes, and the table itself.
     int GetTableKind() const { return tableKind; }
     const QNL_Dmatrix* GetTable() const;
 
+    // The record's parents and children inside its component.
     int GetNumberOfParents() const { return parents.GetCount(); }
     QNL_relevanceNode* GetParent(int index) const { return parents[index]; }
     int GetNumberOfChildren() const { return children.GetCount(); }
     QNL_relevanceNode* GetChild(int index) const { return children[index]; }
 
+    // Marks of the relevance walk, and the component the record ended up in.
     int GetMark() const { return mark; }
     bool IsTarget() const { return target; }
     QNL_relevanceComponent* GetComponent() const { return component; }
@@ -110,6 +115,7 @@ public:
     QNL_relevanceComponent& operator=(const QNL_relevanceComponent&) = delete;
     ~QNL_relevanceComponent();
 
+    // The records of the component.
     int GetNumberOfRecords() const { return static_cast<int>(records.size()); }
     QNL_relevanceNode* GetRecord(int position) const {
         return records[static_cast<std::size_t>(position)];
@@ -151,6 +157,7 @@ public:
     QNL_componentList& operator=(const QNL_componentList&) = delete;
     ~QNL_componentList() { Clear(); }
 
+    // The components in the order they were found.
     int GetCount() const { return static_cast<int>(items.size()); }
     QNL_relevanceComponent* operator[](int index) const {
         return items[static_cast<std::size_t>(index)];
@@ -185,6 +192,7 @@ public:
     QNL_relevance& operator=(const QNL_relevance&) = delete;
     ~QNL_relevance();
 
+    // The outcome of the decomposition and the records it kept.
     int GetStatus() const { return status; }
     int GetEvidenceCount() const { return evidenceCount; }
     int GetNumberOfRecords() const { return static_cast<int>(records.size()); }

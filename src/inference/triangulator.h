@@ -22,6 +22,7 @@ struct ComponentGraph {
     // Null for a record without a table (it takes part in the graph only).
     std::vector<const QNL_Dmatrix*> tables;
 
+    // The number of records.
     int GetCount() const { return static_cast<int>(outcomes.size()); }
     // What a record contributes to a clique's size: 1 once observed.
     int StateCount(int record) const {
@@ -49,6 +50,7 @@ struct ComponentGraph {
 // a tie of weights.
 class WeightHeap {
 public:
+    // A heap of records keyed by their elimination cost.
     void Reset(int nodes);
     bool Empty() const { return heap.empty(); }
     int Top() const { return heap.front(); }
@@ -72,6 +74,7 @@ private:
 // probing; deletion shifts the following entries back instead of leaving tombstones.
 class AdjacencyMap {
 public:
+    // Edge positions of the adjacency lists, for quick adjacency tests.
     void Reserve(std::size_t entries);
     // The position of b in a's neighbour list, -1 when a and b are not adjacent.
     int Find(int a, int b) const;
@@ -136,6 +139,7 @@ public:
     // when that exceeds WEIGHT_LIMIT.
     std::uint32_t NodeWeight(int node) const;
 
+    // Why the triangulation stopped, the total clique weight and the weight allowed.
     Failure GetFailure() const { return failure; }
     std::uint64_t GetTotalWeight() const { return totalWeight; }
     std::uint64_t GetCap() const { return cap; }

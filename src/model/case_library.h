@@ -34,8 +34,10 @@ public:
     QNL_case(const QNL_case&) = delete;
     QNL_case& operator=(const QNL_case&) = delete;
 
+    // The network whose nodes the case names.
     QNL_network* GetNetwork() const { return network; }
 
+    // Name, description and category of the case: 0, or a negative code when refused.
     int SetName(const char* text);
     int SetDescription(const char* text);
     int SetCategory(const char* text);
@@ -47,11 +49,13 @@ public:
     void SetCreated(int time) { created = time; }
     void SetModified(int time) { modified = time; }
 
+    // The nodes whose values the case asks for.
     int AddTarget(int node);
     int GetTarget(int index) const;
     bool IsTarget(int node) const;
     int GetNumberOfTargets() const { return static_cast<int>(targets.size()); }
 
+    // Evidence the case stores: an outcome, a continuous value or an outcome in a time slice.
     int AddEntry(int node);
     int AddEvidence(int node, int outcome);
     int AddEvidenceValue(int node, double value);
@@ -99,6 +103,7 @@ public:
     QNL_caseLibrary(const QNL_caseLibrary&) = delete;
     QNL_caseLibrary& operator=(const QNL_caseLibrary&) = delete;
 
+    // The network the cases belong to.
     QNL_network* GetNetwork() const { return network; }
 
     // The new case, or null when the name is refused (the case is then discarded).
@@ -109,9 +114,11 @@ public:
     // Whether a case other than except bears exactly this name.
     bool IsNameUsed(const std::string& name, const QNL_case* except) const;
 
+    // Whether the stored cases follow edits of the network.
     void EnableCaseUpdates(bool enable) { updates = enable ? 1 : 0; }
     bool CaseUpdatesEnabled() const { return updates != 0; }
 
+    // Edits of the network that the stored cases follow.
     void NodeTypeChanged(int node, int oldType);
     void TemporalTypeChanged(int node, int oldTemporalType);
     void NodeDeleted(int node);

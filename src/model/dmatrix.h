@@ -99,6 +99,7 @@ public:
     int Setup(const int* sizes, int count);
     void CleanUp();
 
+    // Shape of the matrix: dimension sizes and the strides that index it.
     int GetNumberOfDimensions() const { return dimensions.GetSize(); }
     int GetSizeOfDimension(int dim) const { return dimensions[dim]; }
     int GetMultiplier(int dim) const { return multipliers[dim]; }
@@ -109,6 +110,7 @@ public:
     QNL_doubleArray& GetItems() { return values; }
     const QNL_doubleArray& GetItems() const { return values; }
 
+    // Reshaping: the size of a dimension, a new dimension, a dropped one.
     int SetDimensionSize(int dim, int size);
     int InsertDimension(int position, int size);
     int AddDimension(int size) { return InsertDimension(GetNumberOfDimensions(), size); }

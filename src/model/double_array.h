@@ -5,6 +5,7 @@
 namespace quarn::detail {
 struct DoubleArrayStorage {
     static constexpr bool kNullWhenEmpty = true;
+    // Allocation and release of the array's blocks.
     static double* Acquire(int n);
     static void Release(double* block, int size);
 };
@@ -18,6 +19,7 @@ class QNL_doubleArray
 public:
     using SmallArray::SmallArray;
 
+    // Makes room for n items without changing the count.
     int Reserve(int n) { return SetSizeAtLeast(n); }
 
     // The pool keeps released blocks for reuse by later arrays; it exists from CreatePool to

@@ -30,6 +30,7 @@ public:
     // Longest joined prefix and message kept; longer texts are cut at this length.
     static constexpr std::size_t MAX_MESSAGE_LENGTH = 2043;
 
+    // The one log of the process.
     static QNL_errorHandler& Instance();
 
     // Logs (code, prefix + message) and returns the code; code 0 logs nothing. A null
@@ -37,6 +38,7 @@ public:
     int LogError(int code, const char* message = nullptr, const char* prefix = nullptr);
     int LogError(int code, const std::string& message) { return LogError(code, message.c_str()); }
 
+    // The logged entries in logging order; Flush empties the log.
     const char* GetMessage(int index) const;
     int GetCode(int index) const;
     int GetNumberOfErrors() const { return static_cast<int>(codes.size()); }

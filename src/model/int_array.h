@@ -5,6 +5,7 @@
 namespace quarn::detail {
 struct IntArrayStorage {
     static constexpr bool kNullWhenEmpty = false;
+    // Allocation of the array's blocks.
     static int* Acquire(int n);
     static void Release(int* block, int size);
 };

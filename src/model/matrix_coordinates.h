@@ -15,10 +15,12 @@ public:
     QNL_matrixCoordinates() = default;
     explicit QNL_matrixCoordinates(QNL_Dmatrix* matrix);
 
+    // The matrix the cursor walks.
     QNL_Dmatrix* GetMatrix() const { return matrix; }
     // Walks the definition's table from now on; -2 when the definition has none.
     int LinkToDefinition(QNL_nodeDefinition* definition);
 
+    // Moves the cursor: to the first cell, to an index, with some dimensions held fixed.
     int GoFirst();
     // An index outside the matrix puts the cursor on the first cell.
     int GoTo(int index);
@@ -31,6 +33,7 @@ public:
     // cursor back on the first cell.
     int ComputeIndex();
 
+    // The cursor's flat index and its coordinates, one per dimension.
     int GetIndex() const { return index; }
     int& operator[](int dim) { return coordinates[dim]; }
     int operator[](int dim) const { return coordinates[dim]; }

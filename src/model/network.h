@@ -93,6 +93,7 @@ public:
     QNL_network& operator=(const QNL_network&) = delete;
     ~QNL_network() override;
 
+    // Allocation, emptying and the checks every model object has.
     int Init(int size = 50, int growth = 50);
     int CleanUp(int deep = 1) override;
     int CheckConsistency(int deep = 1) override;
@@ -161,6 +162,7 @@ public:
     QNL_submodelHandler& GetSubmodelHandler() const { return *submodels; }
     QNL_caseLibrary& GetCaseLibrary() const { return *cases; }
 
+    // The stored cases of evidence (the case library).
     QNL_case* AddCase(const char* name);
     QNL_case* GetCase(int index) const;
     int GetNumberOfCases() const;

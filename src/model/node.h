@@ -31,9 +31,11 @@ public:
     int CheckConsistency(int deep = 1) override;
     int CheckReadiness(int deep = 1) override;
 
+    // The node's identifier; SetId refuses an invalid or taken one.
     const char* GetId() const;
     int SetId(const char* text);
 
+    // The parts of the node: header and screen information, definition, value and cost.
     QNL_nodeInfo* GetInfo() const { return info; }
     QNL_nodeDefinition* GetDefinition() const { return definition; }
     QNL_nodeValue* GetValue() const { return value; }
@@ -45,9 +47,11 @@ public:
     // The definition's type code, 0 without a definition.
     int GetType() const;
 
+    // The node's parents and children, in the order the network keeps them.
     QNL_intArray& GetParents() const;
     QNL_intArray& GetChildren() const;
 
+    // The network the node belongs to.
     int SetNetwork(QNL_network* newNetwork);
     // Moves the node into the network (and slot) given; used when a network is copied.
     void Rebind(QNL_network* newNetwork, int newHandle);
@@ -55,6 +59,7 @@ public:
     int SetSubmodel(const char* submodelId);
     int MergeScreenInfo();
 
+    // Makes or copies the definition and value of a type.
     int CreateDefinition(int type);
     int CreateValue(int type);
     int CopyDefinition(const QNL_nodeDefinition* source);

@@ -16,9 +16,11 @@ public:
     QNL_nodeCost& operator=(const QNL_nodeCost&) = delete;
 
     int CleanUp(int deep = 1) override;
+    // Emptying and copying; HandleMessage follows an edit of the network.
     int Assign(const QNL_nodeCost& source);
     virtual int HandleMessage(int code);
 
+    // Cost parents, and the shape of the cost table that follows them.
     int AddParents();
     int AddParent(int parent);
     int RemoveParent(int parent);
@@ -27,6 +29,7 @@ public:
     int ReorderParentOutcomes(int parent, const QNL_intArray& order);
     int SetCosts(const QNL_doubleArray& costs);
 
+    // The cost table, and the network and node slot it belongs to.
     const QNL_Dmatrix& GetCosts() const { return costs; }
     QNL_Dmatrix& GetCosts() { return costs; }
     QNL_network* GetNetwork() const { return network; }

@@ -56,9 +56,11 @@ public:
     // null when memory runs out.
     virtual QNL_nodeDefinition* CreateCopy() const = 0;
 
+    // The definition's type code (a QNL_definitionType) and its keyword.
     virtual int GetType() const = 0;
     virtual const char* GetTypeName() const = 0;
 
+    // Edits of the parents; a definition that cannot follow one answers -51.
     virtual int AddParent(int) { return -51; }
     virtual int RemoveParent(int) { return -51; }
     virtual int AbsorbParentEvidence(int) { return -51; }
@@ -97,6 +99,7 @@ public:
     // The definition matrix, or null for classes without one.
     QNL_Dmatrix* GetMatrix();
 
+    // The network and node slot this definition belongs to; set when the node moves.
     QNL_network* GetNetwork() const { return network; }
     int GetHandle() const { return handle; }
     void SetNetwork(QNL_network* newNetwork, int newHandle);

@@ -18,11 +18,13 @@ public:
     int CleanUp(int deep = 1) override;
     int CheckReadiness(int deep = 1) override;
 
+    // Sets the texts: 0, or a negative code when refused.
     int SetId(const char* text);
     int SetName(const char* text);
     int SetComment(const char* text);
     int Assign(const QNL_header& source);
 
+    // The texts, and the node they describe.
     const char* GetId() const { return id; }
     const char* GetName() const { return name; }
     const char* GetComment() const { return comment; }
@@ -48,11 +50,13 @@ public:
     ~QNL_networkHeader() override;
 
     int CleanUp(int deep = 1) override;
+    // Sets the texts: 0, or a negative code when refused.
     int SetId(const char* text);
     int SetName(const char* text);
     int SetComment(const char* text);
     int Assign(const QNL_networkHeader& source);
 
+    // The network's identifier, name and comment.
     const char* GetId() const { return id; }
     const char* GetName() const { return name; }
     const char* GetComment() const { return comment; }
@@ -75,6 +79,7 @@ public:
     QNL_screenInfo(const QNL_screenInfo& source);
     QNL_screenInfo& operator=(const QNL_screenInfo&) = delete;
 
+    // Assign copies everything; Merge fills only what this one has not set.
     int Assign(const QNL_screenInfo& source);
     int Merge(const QNL_screenInfo& source);
 
@@ -123,6 +128,7 @@ public:
     int CleanUp(int deep = 1) override;
     int CheckReadiness(int deep = 1) override;
 
+    // The documents attached: a title and a path each.
     int AddDocument(const char* title, const char* path);
     int SetPath(int index, const char* path);
     int GetNumberOfDocuments() const { return titles.GetCount(); }
@@ -145,6 +151,7 @@ public:
     QNL_nodeInfo(const QNL_nodeInfo& source);
     QNL_nodeInfo& operator=(const QNL_nodeInfo&) = delete;
 
+    // Copies every part.
     int Assign(const QNL_nodeInfo& source);
 
     QNL_header header;

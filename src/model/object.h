@@ -13,10 +13,12 @@ public:
     QNL_object& operator=(const QNL_object&) = default;
     virtual ~QNL_object() { status |= STATUS_VALID; }
 
+    // Emptying and the two checks: whether the object is consistent, and ready for use.
     virtual int CleanUp(int deep = 1);
     virtual int CheckConsistency(int deep = 1);
     virtual int CheckReadiness(int deep = 1);
 
+    // The status bits of the last checks.
     int GetStatus() const { return status; }
     bool IsValid() const { return (status & STATUS_VALID) != 0; }
     bool IsReady() const { return (status & STATUS_READY) != 0; }

@@ -16,6 +16,7 @@ struct QNL_episParams {
     double eps3 = 0.00005;
     double eps4 = 0.00005;
 
+    // The values a new block starts from.
     void SetDefaults();
     // proplen >= 1, numstates1 < numstates2 < numstates3, eps1 >= eps2 >= eps3; every eps
     // a finite number.

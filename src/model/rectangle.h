@@ -16,6 +16,7 @@ public:
     QNL_rectangle& operator=(const QNL_rectangle& source) noexcept;
     ~QNL_rectangle() override = default;
 
+    // Copies the source rectangle.
     int Assign(const QNL_rectangle& source);
     // Fills a zero width or height from the source; the position stays.
     int Merge(const QNL_rectangle& source);
@@ -57,6 +58,7 @@ public:
     int Add(const QNL_rectangle& where, const char* text);
     int GetCount() const { return rectangles.GetCount(); }
 
+    // The text boxes: each one's rectangle and text.
     QNL_rectangleArray& GetRectangles() { return rectangles; }
     const QNL_rectangleArray& GetRectangles() const { return rectangles; }
     QNL_stringArray& GetTexts() { return texts; }

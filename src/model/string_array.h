@@ -18,6 +18,7 @@ public:
     // Back to empty with the default growth step, then the derived class's consistency check.
     int CleanUp(int deep = 1) override;
 
+    // Allocated size, number of items and the growth step.
     int GetSize() const { return size; }
     int GetCount() const { return count; }
     int GetGrowth() const { return growth; }
@@ -51,6 +52,7 @@ public:
     int CleanUp(int deep = 1) override;
     int CheckConsistency(int deep = 1) override;
 
+    // Replaces, appends or inserts a copy of the text: 0, or a negative code.
     virtual int SetString(int index, const char* text);
     virtual int Add(const char* text);
     virtual int Insert(int index, const char* text);
@@ -100,6 +102,7 @@ public:
     // Appends an empty text whatever the allow-empty flag says.
     int AddEmpty();
 
+    // True when the text may join the array (a valid identifier, not yet there).
     bool IsAcceptable(const char* text) const { return IsAcceptableAt(text, -1); }
     // As IsAcceptable, but the item at index is not compared (the one being replaced).
     bool IsAcceptableAt(const char* text, int index) const;

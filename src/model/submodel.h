@@ -60,6 +60,7 @@ public:
     int SetNetwork(QNL_network* newNetwork);
     QNL_network* GetNetwork() const { return network; }
 
+    // Creates, deletes and moves submodels; handles carry bit 14.
     int CreateSubmodel(int parentHandle, const char* id);
     int DeleteSubmodel(int handle);
     int SetSubmodel(int submodelHandle, int newParentHandle);
@@ -83,6 +84,7 @@ public:
     // "Sub" and the number, counted up until no submodel bears it.
     std::string MakeSubmodelId(int number) const;
 
+    // The screen information new nodes and submodels start from.
     QNL_screenInfo& GetDefaultNodeScreenInfo() { return defaultNodeScreen; }
     QNL_screenInfo& GetDefaultSubmodelScreenInfo() { return defaultSubmodelScreen; }
 

@@ -25,6 +25,7 @@ public:
     QNL_xmlExtensionReader(const QNL_xmlExtensionReader&) = delete;
     QNL_xmlExtensionReader& operator=(const QNL_xmlExtensionReader&) = delete;
 
+    // The element handler of the extension's root element, to plug into a reader.
     QNL_xmlElementHandler* GetRootDefinition() const { return root; }
 
 private:

@@ -13,6 +13,7 @@ class QNL_xmlExtensionWriter {
 public:
     explicit QNL_xmlExtensionWriter(const QNL_network* network) : network(network) {}
 
+    // Writes the extension element of the network, or nothing when all is default.
     void Write(QNL_xmlWriter& writer) const;
 
 private:

@@ -60,9 +60,11 @@ public:
     QNL_xmlElementHandler(const QNL_xmlElementHandler&) = delete;
     QNL_xmlElementHandler& operator=(const QNL_xmlElementHandler&) = delete;
 
+    // Declares a child element or an attribute this element accepts.
     virtual void AddChild(QNL_xmlElementHandler* child, int flags);
     virtual void AddAttribute(const char* name, int flags);
 
+    // The element's name, callbacks and declared children and attributes.
     const std::string& GetName() const { return name; }
     QNL_xmlCallbacks& GetCallbacks() const { return *callbacks; }
     const std::vector<Child>& GetChildren() const { return children; }
@@ -86,6 +88,7 @@ public:
     explicit QNL_xmlErrorSink(std::string fileName) : fileName(std::move(fileName)) {}
     virtual ~QNL_xmlErrorSink() = default;
 
+    // Reports a problem met while reading, with its line and column.
     virtual void Error(const std::string& message, int line, int column);
     virtual void UnknownElement(const std::string& element, int line, int column);
     virtual void UnknownAttribute(const std::string& element, const std::string& attribute,
@@ -93,6 +96,7 @@ public:
     // Called after a successful read: one summary warning when unknown items were met.
     void Finish();
 
+    // The file being read, and whether unknown elements or attributes were met.
     const std::string& GetFileName() const { return fileName; }
     bool MetUnknownItems() const { return unknownItems; }
 

@@ -3,15 +3,15 @@ package quarn;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 
+import java.util.Map;
 import org.junit.jupiter.api.function.Executable;
 
-/** Small models with known answers, and the assertions the binding tests share. */
+/** Small models with known answers, a brute-force reference, and the shared assertions. */
 final class Models {
     static final int EQUATION = 4;
     static final int TABLE = 8;
     static final int LIST = 17;
     static final int CPT = 18;
-    static final int TRUTHTABLE = 20;
 
     private Models() {}
 
@@ -46,10 +46,23 @@ final class Models {
         return net;
     }
 
+    /** A -> B -> C, evidence C=c1, B a target with a name and a description, beliefs updated. */
+    static Network chain() {
+        Network net = twoNode();
+        int c = chance(net, "C", "c0", "c1");
+        net.addArc(1, c);
+        net.setNodeDefinition(c, new double[] {0.6, 0.4, 0.1, 0.9});
+        net.setNodeDescription(1, "middle");
+        net.setNodeName("B", "The B");
+        net.setEvidence("C", "c1");
+        net.setTarget("B", true);
+        net.updateBeliefs();
+        return net;
+    }
+
     /** Asserts that the call raises QUARNException with exactly this message. */
     static void assertFails(String message, Executable call) {
-        QUARNException e = assertThrows(QUARNException.class, call);
-        assertEquals(message, e.getMessage());
+        assertEquals(message, assertThrows(QUARNException.class, call).getMessage());
     }
 
     static void assertArrayNear(double[] expected, double[] actual, double tolerance) {
@@ -57,5 +70,52 @@ final class Models {
         for (int i = 0; i < expected.length; i++) {
             assertEquals(expected[i], actual[i], tolerance, "element " + i);
         }
+    }
+
+    /** Posteriors (indexed by handle) and P(evidence), from every joint assignment. */
+    record Enumeration(double[][] posteriors, double probability) {}
+
+    static Enumeration enumerate(Network net, Map<Integer, Integer> evidence) {
+        int[] nodes = net.getAllNodes();
+        int slots = nodes.length == 0 ? 0 : nodes[nodes.length - 1] + 1;
+        int[] counts = new int[slots];
+        int[][] parents = new int[slots][];
+        double[][] tables = new double[slots][];
+        double[][] result = new double[slots][];
+        for (int n : nodes) {
+            counts[n] = net.getOutcomeCount(n);
+            parents[n] = net.getParents(n);
+            tables[n] = net.getNodeDefinition(n);
+            result[n] = new double[counts[n]];
+        }
+        int[] state = new int[slots];
+        double total = 0;
+        for (int k = 0; k < nodes.length;) {
+            boolean consistent = true;
+            for (Map.Entry<Integer, Integer> e : evidence.entrySet()) {
+                consistent &= state[e.getKey()] == e.getValue();
+            }
+            double p = consistent ? 1 : 0;
+            for (int n : nodes) {
+                int index = 0;
+                for (int parent : parents[n]) {
+                    index = index * counts[parent] + state[parent];
+                }
+                p *= tables[n][index * counts[n] + state[n]];
+            }
+            total += p;
+            for (int n : nodes) {
+                result[n][state[n]] += p;
+            }
+            for (k = 0; k < nodes.length && ++state[nodes[k]] == counts[nodes[k]]; k++) {
+                state[nodes[k]] = 0;
+            }
+        }
+        for (int n : nodes) {
+            for (int i = 0; i < counts[n]; i++) {
+                result[n][i] /= total;
+            }
+        }
+        return new Enumeration(result, total);
     }
 }

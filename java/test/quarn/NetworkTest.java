@@ -1,0 +1,283 @@
+package quarn;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static quarn.Models.assertArrayNear;
+import static quarn.Models.assertFails;
+import static quarn.Models.chance;
+
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.List;
+import java.util.Map;
+import java.util.function.BiConsumer;
+import java.util.stream.IntStream;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.io.TempDir;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.ValueSource;
+
+/** What the binding does when asked properly; its refusals are in RefusalsTest. */
+class NetworkTest {
+    static final double[] A_GIVEN_B0 = {0.27 / 0.41, 0.14 / 0.41};
+
+    @TempDir Path dir;
+
+    @Test
+    void settingsIgnoreOutOfRangeAlgorithmsAndTextsKeepEveryCharacter() {
+        try (Network net = new Network()) {
+            assertEquals(-1, net.getFirstNode());
+            net.setBayesianAlgorithm(11);
+            net.setBayesianAlgorithm(13);
+            net.setBayesianAlgorithm(-1);
+            assertEquals(11, net.getBayesianAlgorithm());
+            net.setInfluenceDiagramAlgorithm(1);
+            net.setInfluenceDiagramAlgorithm(2);
+            assertEquals(1, net.getInfluenceDiagramAlgorithm());
+            net.setSampleCount(1);
+            assertEquals(1, net.getSampleCount());
+            net.setId("x_1");
+            assertEquals("x_1", net.getId());
+
+            String name = "Caf\u00e9 \u6f22\u5b57 \ud83d\ude00 end";
+            net.setName(name);
+            net.setDescription("line one\nline two \ud834\udd1e");
+            assertEquals(name, net.getName());
+            assertEquals("line one\nline two \ud834\udd1e", net.getDescription());
+            int a = net.addNode(Models.CPT, "A");
+            net.setNodeName(a, name);
+            net.setNodeDescription("A", "\u6e29\u5ea6\n\ud83d\udd25");
+            assertEquals(name, net.getNodeName("A"));
+            assertEquals("\u6e29\u5ea6\n\ud83d\udd25", net.getNodeDescription(a));
+            net.setNodeId("A", "Alpha");
+            net.setNodeId(a, "Beta");
+            assertEquals(a, net.getNode("Beta"));
+            assertFails("Invalid node id: \ud83d\ude00", () -> net.getNode("\ud83d\ude00"));
+        }
+    }
+
+    @Test
+    void deletedNodeLeavesAFreeSlotAndGeneratedIdentifiersSkipTakenOnes() {
+        try (Network net = new Network()) {
+            int a = net.addNode(Models.CPT, "A");
+            int b = net.addNode(Models.CPT, "B");
+            int c = net.addNode(Models.CPT, "C");
+            net.addArc(a, b);
+            net.addArc(b, c);
+            net.deleteNode(b);
+            assertArrayEquals(new int[] {a, c}, net.getAllNodes());
+            assertArrayEquals(new String[] {"A", "C"}, net.getAllNodeIds());
+            assertEquals(2, net.getNodeCount());
+            assertEquals(c, net.getNextNode(a));
+            assertEquals(-1, net.getNextNode(c));
+            assertEquals(a, net.getNextNode(-1));
+            assertEquals(-1, net.getNextNode(-5));
+            assertEquals(-1, net.getNextNode(Integer.MAX_VALUE));
+            assertEquals(0, net.getChildren(a).length);
+            assertFails("Invalid node handle: " + b, () -> net.getNodeName(b));
+            assertFails("Invalid node id: B", () -> net.getNode("B"));
+
+            assertEquals("Node2", net.getNodeName(net.addNode(Models.CPT)));
+            int generated = net.addNode(Models.CPT, null);
+            net.setNodeType(generated, Models.LIST);
+            assertEquals(Models.LIST, net.getNodeType("Node3"));
+        }
+    }
+
+    @Test
+    void arcsAndOutcomesAreEditedInBothNamings() {
+        try (Network net = new Network()) {
+            int a = chance(net, "A", "low", "high");
+            int b = net.addNode(Models.CPT, "B");
+            int c = net.addNode(Models.CPT, "C");
+            net.addArc(a, c);
+            net.addArc("B", "C");
+            assertArrayEquals(new int[] {a, b}, net.getParents(c));
+            assertArrayEquals(new String[] {"C"}, net.getChildIds("A"));
+            net.deleteArc("A", "C");
+            net.deleteArc(b, c);
+            assertEquals(0, net.getParents(c).length);
+
+            net.addOutcome(a, "top");
+            net.insertOutcome("A", 1, "mid");
+            assertArrayEquals(new String[] {"low", "mid", "high", "top"}, net.getOutcomeIds(a));
+            net.addOutcome("A", "extra");
+            net.deleteOutcome(a, 4);
+            net.deleteOutcome("A", "top");
+            net.setOutcomeId("A", 2, "peak");
+            net.deleteOutcome(a, "mid");
+            net.insertOutcome(a, 0, "floor");
+            net.deleteOutcome("A", 0);
+            assertArrayEquals(new String[] {"low", "peak"}, net.getOutcomeIds("A"));
+        }
+    }
+
+    @Test
+    void manyNodesAndOutcomesConvertWithoutExhaustingLocalReferences() {
+        try (Network net = new Network()) {
+            String[] ids = IntStream.range(0, 300).mapToObj(i -> "N" + i).toArray(String[]::new);
+            for (String id : ids) {
+                net.addNode(Models.CPT, id);
+            }
+            for (int i = 1; i < 100; i++) {
+                net.addArc(0, i);
+            }
+            assertArrayEquals(ids, net.getAllNodeIds());
+            assertEquals(99, net.getChildIds(0).length);
+            String[] outcomes = IntStream.range(0, 200).mapToObj(i -> "s" + i)
+                                        .toArray(String[]::new);
+            Models.setOutcomes(net, 150, outcomes);
+            assertArrayEquals(outcomes, net.getOutcomeIds(150));
+        }
+    }
+
+    @Test
+    void evidenceIsReadBackReplacedClearedAndPropagated() {
+        try (Network net = Models.twoNode()) {
+            List<BiConsumer<Network, Integer>> setters = List.of(
+                    (n, o) -> n.setEvidence(1, o), (n, o) -> n.setEvidence("B", o),
+                    (n, o) -> n.setEvidence(1, "b" + o), (n, o) -> n.setEvidence("B", "b" + o));
+            for (BiConsumer<Network, Integer> set : setters) {
+                set.accept(net, 1);
+                assertEquals("b1", net.getEvidenceId("B"));
+                set.accept(net, 0);
+                assertEquals(0, net.getEvidence(1));
+                net.clearEvidence(1);
+            }
+            net.setEvidence("B", "b1");
+            assertTrue(net.isRealEvidence("B") && !net.isPropagatedEvidence("B"));
+            assertEquals(1, net.getEvidence("B"));
+            assertEquals("b1", net.getEvidenceId(1));
+            net.setEvidence(1, 0);
+            assertEquals("b0", net.getEvidenceId("B"));
+            net.clearEvidence("B");
+            assertFalse(net.isEvidence("B"));
+            net.setEvidence(0, 1);
+            net.setEvidence(1, 1);
+            net.clearAllEvidence();
+            assertFalse(net.isEvidence(0) || net.isEvidence(1));
+
+            net.setNodeDefinition("B", new double[] {1, 0, 0, 1});
+            net.setEvidence("A", "a1");
+            assertTrue(net.isPropagatedEvidence("B") && !net.isRealEvidence("B"));
+            assertTrue(net.isEvidence("B"));
+            assertEquals("b1", net.getEvidenceId("B"));
+        }
+    }
+
+    @Test
+    void targetsAreComputedAndTheProbabilityOfEvidenceFollowsTheEvidence() {
+        try (Network net = Models.twoNode()) {
+            assertEquals(1.0, net.probEvidence(), 1e-12);
+            net.setTarget("A", true);
+            assertTrue(net.isTarget(0));
+            net.setEvidence("B", "b0");
+            assertEquals(0.41, net.probEvidence(), 1e-12);
+            net.updateBeliefs();
+            assertArrayNear(A_GIVEN_B0, net.getNodeValue("A"), 1e-12);
+            net.setEvidence("A", "a1");
+            assertEquals(0.7 * 0.2, net.probEvidence(), 1e-12);
+            net.setTarget(0, false);
+            net.setTarget(0, true);
+            net.setTarget(1, true);
+            net.clearAllTargets();
+            assertFalse(net.isTarget(0) || net.isTarget("B"));
+            assertArrayEquals(new int[] {}, net.getValueIndexingParents("B"));
+            assertArrayEquals(new String[] {}, net.getValueIndexingParentIds(0));
+        }
+    }
+
+    @Test
+    void definitionsAreReplacedAndInvalidateEveryValueTheyReach() {
+        try (Network net = Models.twoNode()) {
+            assertFalse(net.isValueValid("B"));
+            net.updateBeliefs();
+            assertArrayNear(new double[] {0.41, 0.59}, net.getNodeValue("B"), 1e-12);
+            net.setNodeDefinition("A", new double[] {0.5, 0.5});
+            assertFalse(net.isValueValid("B"), "the child's marginal changed too");
+            net.updateBeliefs();
+            assertArrayNear(new double[] {0.55, 0.45}, net.getNodeValue("B"), 1e-12);
+            // With evidence on B, B's table decides A's posterior.
+            net.setEvidence("B", "b0");
+            net.updateBeliefs();
+            net.setNodeDefinition("B", new double[] {0.5, 0.5, 0.1, 0.9});
+            assertFalse(net.isValueValid("A"), "the parent's posterior changed");
+            net.updateBeliefs();
+            assertArrayNear(new double[] {0.25 / 0.3, 0.05 / 0.3}, net.getNodeValue("A"), 1e-12);
+        }
+        try (Network net = new Network()) {
+            int d = chance(net, "D", "go", "stay");
+            net.setNodeType(d, Models.LIST);
+            int u = net.addNode(Models.TABLE, "U");
+            net.addArc(d, u);
+            assertEquals(2, net.getNodeDefinition(u).length);
+            net.setNodeDefinition("U", new double[] {10, -3.5});
+            assertArrayEquals(new double[] {10, -3.5}, net.getNodeDefinition("U"));
+        }
+    }
+
+    @ParameterizedTest
+    @ValueSource(ints = {0, 11, 12})
+    void posteriorsOfAPolytreeMatchEnumeration(int algorithm) {
+        try (Network net = new Network()) {
+            int a = chance(net, "A", "a0", "a1");
+            int b = chance(net, "B", "b0", "b1", "b2");
+            int c = chance(net, "C", "c0", "c1");
+            int d = chance(net, "D", "d0", "d1");
+            int e = chance(net, "E", "e0", "e1", "e2");
+            net.addArc(a, c);
+            net.addArc(b, c);
+            net.addArc(c, d);
+            net.addArc(c, e);
+            net.setNodeDefinition(a, new double[] {0.25, 0.75});
+            net.setNodeDefinition(b, new double[] {0.2, 0.3, 0.5});
+            net.setNodeDefinition(c, new double[] {0.9, 0.1, 0.6, 0.4, 0.3, 0.7,
+                0.45, 0.55, 0.2, 0.8, 0.05, 0.95});
+            net.setNodeDefinition(d, new double[] {0.7, 0.3, 0.15, 0.85});
+            net.setNodeDefinition(e, new double[] {0.6, 0.3, 0.1, 0.2, 0.2, 0.6});
+            net.setBayesianAlgorithm(algorithm);
+            net.setEvidence(d, 1);
+            net.setEvidence("E", "e2");
+            net.updateBeliefs();
+            Models.Enumeration expected = Models.enumerate(net, Map.of(d, 1, e, 2));
+            for (int node : new int[] {a, b, c}) {
+                assertArrayNear(expected.posteriors()[node], net.getNodeValue(node), 1e-10);
+            }
+            assertEquals(expected.probability(), net.probEvidence(), 1e-12);
+        }
+    }
+
+    // Files are read and written through the binding in the example's tests; here, the names
+    // they hold reach the host as meant, whether the file is Latin-1 or UTF-8.
+    @Test
+    void namesReadFromFilesKeepTheirCharacters() throws Exception {
+        String node = "net { }\nnode A { label = \"%s\"; states = (\"a0\" \"a1\"); }\n";
+        Path latin1 = Files.write(dir.resolve("latin1.net"),
+                String.format(node, "Caf\u00e9 cr\u00e8me").getBytes(StandardCharsets.ISO_8859_1));
+        Path utf8 = Files.write(dir.resolve("utf8.net"),
+                String.format(node, "Caf\u00e9 \ud83d\ude00").getBytes(StandardCharsets.UTF_8));
+        try (Network net = new Network()) {
+            net.readFile(latin1.toString());
+            assertEquals("Caf\u00e9 cr\u00e8me", net.getNodeName("A"));
+            net.readFile(utf8.toString());
+            assertEquals("Caf\u00e9 \ud83d\ude00", net.getNodeName("A"));
+        }
+    }
+
+    @Test
+    void secondErrorReportCarriesOnlyEntriesLoggedAfterTheFirst() {
+        try (Network net = new Network()) {
+            String missing = assertThrows(QUARNException.class,
+                    () -> net.readFile(dir.resolve("absent.net").toString())).getMessage();
+            assertTrue(missing.matches("(?s)QUARN error -\\d+ in function ReadFile.*"), missing);
+            net.addNode(Models.CPT, "A");
+            assertThrows(QUARNException.class, () -> net.readFile("model.unknown"));
+            // The duplicate identifier logs nothing: the report has no logged information.
+            assertFails("QUARN error -2 in function AddNode", () -> net.addNode(Models.CPT, "A"));
+        }
+    }
+}

@@ -151,6 +151,8 @@ class PosteriorsTest {
                 new Object[] {"@folder.net", 1, "folder.net is a directory, not a model file"},
                 new Object[] {"@model.txt", 1, "unknown file extension '.txt'; the extensions"
                         + " read are .xqnl, .qqnl, .net, .dsc, .xml03, .xml"},
+                new Object[] {"@model", 1, "model: unknown file extension (none); the extensions"
+                        + " read are .xqnl, .qqnl, .net, .dsc, .xml03, .xml"},
                 new Object[] {"@empty.net", 1, "empty.net: The file is empty"},
                 new Object[] {"@broken.net", 1, "broken.net: line 3: 'potentail'"},
                 new Object[] {"@broken.xml", 1, "broken.xml: line 1"},
@@ -171,6 +173,7 @@ class PosteriorsTest {
             throws IOException {
         Files.createDirectory(dir.resolve("folder.net"));
         Files.writeString(dir.resolve("model.txt"), "net {}");
+        Files.writeString(dir.resolve("model"), "net {}");
         Files.writeString(dir.resolve("empty.net"), "");
         Files.writeString(dir.resolve("empty.xml"), "");
         Files.writeString(dir.resolve("broken.net"), "net { }\nnode A { states = (\"a\" \"b\"); }"

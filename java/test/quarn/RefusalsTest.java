@@ -17,15 +17,14 @@ import org.junit.jupiter.params.provider.Arguments;
 import org.junit.jupiter.params.provider.MethodSource;
 
 /**
- * Every refusal of a call on the chain model: its message (exact, or its start when written
- * with a trailing "..."), and a model that reads back exactly as before. Then every identifier
- * overload answers as its handle overload.
+ * Every refusal of a call on the chain model: its message (exact, where "..." stands for any
+ * text), and a model that reads back exactly as before. Then every identifier overload answers
+ * as its handle overload.
  */
 class RefusalsTest {
     interface Call {
         void on(Network net);
     }
-
 
     static final String BAD_ID = "' is invalid - it should start with a letter and contain only"
             + " letters, digits and underscores";
@@ -41,7 +40,8 @@ class RefusalsTest {
             all.add(refused("Invalid node handle: " + bad, net -> net.getParents(bad)));
             all.add(refused("Invalid node handle: " + bad, net -> net.deleteNode(bad)));
         }
-        List<String> ids = List.of("", "1abc", "_a", "a-b", "a b", "\u00e9t\u00e9", "a\ud83d\ude00");
+        List<String> ids =
+                List.of("", "1abc", "_a", "a-b", "a b", "\u00e9t\u00e9", "a\ud83d\ude00");
         for (String id : ids) {
             all.add(refused("Identifier '" + id + BAD_ID, net -> net.setId(id)));
         }

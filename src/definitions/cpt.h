@@ -7,6 +7,8 @@
 #include "model/node_definition.h"
 #include "model/string_array.h"
 
+#include <functional>
+
 // The definition of an ordinary chance node: a conditional probability table over the node's
 // outcomes for every combination of its parents' outcomes. It owns the outcome identifiers
 // and the table; the table has one dimension per parent that owns one (decision, probability,
@@ -120,5 +122,8 @@ private:
     // even when the edit found nothing to change.
     int Settle(int outcome);
     int LastDimension() const { return cells.LastDimension(); }
+    int Convert(const QNL_nodeDefinition& source, QNL_idArray& newIds,
+                const std::function<void(QNL_Dmatrix&)>& fill);
     int ConvertFromTable(const QNL_nodeDefinition& source);
+    int ConvertFromUtilities(const QNL_nodeDefinition& source);
 };

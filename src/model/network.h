@@ -87,6 +87,9 @@ public:
     static constexpr int READING_DUPLICATE_IDS = 4;
 
     static constexpr int SUBMODEL_FLAG = 0x4000;
+    // The most cells an arc may give a child's table: far below what memory could hold, so
+    // that a small file naming many parents is refused before anything large is built.
+    static constexpr std::int64_t MAX_TABLE_CELLS = std::int64_t{1} << 28;
 
     QNL_network();
     QNL_network(const QNL_network& source);
@@ -296,6 +299,14 @@ private:
     bool PropEvidenceByClustering(double& result);
     bool PropEvidenceByChainRule(double& result);
     void StructureChanged();
+    int NextOccupied(int from) const;
+    // -42 with a message naming the child when the arc would grow its table past the cap.
+    int CheckTableGrowth(int parent, int child) const;
+    // Invalidation that must see an arc before it goes: what depended on the child's table.
+    void InvalidateBeforeArcRemoval(int child);
+    // -568 naming the first node whose definition can't be evaluated.
+    int CheckDefinitionsUsable();
+    int Dispatch();
 
     QNL_userProperties userProperties;
     QNL_documentation documentation;

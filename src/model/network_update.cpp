@@ -86,26 +86,43 @@ int QNL_network::UpdateBeliefs() {
     // algorithm edits while it runs.
     const int automatic = notificationControl & NOTIFY_AUTO_UPDATE;
     notificationControl &= ~NOTIFY_AUTO_UPDATE;
-    int result;
-    switch (nodeCount == 0 ? PATH_BAYESIAN : UpdatePath()) {
-    case PATH_INFLUENCE_DIAGRAM:
-        result = UpdateInfluenceDiagram();
-        break;
-    case PATH_HYBRID:
-        result = UpdateHybrid();
-        break;
-    case PATH_EQUATION:
-        result = NotAvailable("The equation network solver");
-        break;
-    case PATH_TEMPORAL:
-        result = NotAvailable("Belief updating of temporal networks");
-        break;
-    default:
-        result = CallBNAlgorithm();
-        break;
-    }
+    int result = CheckDefinitionsUsable();
+    if (result == 0) result = Dispatch();
     notificationControl = (notificationControl & ~NOTIFY_AUTO_UPDATE) | automatic;
     return result;
+}
+
+int QNL_network::Dispatch() {
+    switch (nodeCount == 0 ? PATH_BAYESIAN : UpdatePath()) {
+    case PATH_INFLUENCE_DIAGRAM:
+        return UpdateInfluenceDiagram();
+    case PATH_HYBRID:
+        return UpdateHybrid();
+    case PATH_EQUATION:
+        return NotAvailable("The equation network solver");
+    case PATH_TEMPORAL:
+        return NotAvailable("Belief updating of temporal networks");
+    default:
+        return CallBNAlgorithm();
+    }
+}
+
+// Definitions are checked when they are set, but a file may be read with a table that failed
+// the check, and callers can edit cells in place. No algorithm is run on such a table: its
+// numbers (negative, not a number, columns that don't sum to 1) would come out as beliefs.
+int QNL_network::CheckDefinitionsUsable() {
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+        QNL_nodeDefinition* definition = table[h].node->GetDefinition();
+        if (definition == nullptr) continue;
+        definition->CheckReadiness(0);
+        if (definition->IsValid() && definition->IsReady()) continue;
+        InvalidateValues();
+        const char* id = table[h].node->GetId();
+        const std::string message = "ERROR: Node [" + std::string(id != nullptr ? id : "") +
+                                    "] is not consistent. Inference may not be correct";
+        return QNL_errorHandler::Instance().LogError(-568, message.c_str());
+    }
+    return 0;
 }
 
 int QNL_network::UpdateInfluenceDiagram() {

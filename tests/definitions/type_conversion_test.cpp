@@ -1,0 +1,117 @@
+#include "definitions/table.h"
+#include "support/network_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace quarn_test;
+
+class TypeConversion : public NetworkFixture {
+protected:
+    // A utility node over a three-outcome chance parent, holding the given utilities.
+    int Utilities(const std::vector<double>& utilities) {
+        const int p = AddWithOutcomes(QNL_TYPE_CPT, "p", 3);
+        const int u = Add(QNL_TYPE_TABLE, "u");
+        EXPECT_EQ(net.AddArc(p, u), 0);
+        EXPECT_EQ(dynamic_cast<QNL_table*>(Def(u))->SetUtilities(ArrayOf(utilities)), 0);
+        return u;
+    }
+    // A multi-attribute utility node over a two-choice decision and a utility node.
+    int Mau() {
+        const int d = Add(QNL_TYPE_LIST, "d");
+        const int u = Add(QNL_TYPE_TABLE, "u");
+        const int m = Add(QNL_TYPE_MAU, "m");
+        EXPECT_EQ(net.AddArc(d, m), 0);
+        EXPECT_EQ(net.AddArc(u, m), 0);
+        return m;
+    }
+    std::vector<std::string> ParentIds(int node) {
+        std::vector<std::string> ids;
+        const QNL_intArray& parents = net.GetParents(node);
+        for (int i = 0; i < parents.GetCount(); ++i)
+            ids.push_back(net.GetNode(parents[i])->GetId());
+        return ids;
+    }
+};
+
+// Expected tables worked out by hand: a utility u becomes the column {p, 1 - p} with
+// p = (u - min) / (max - min), a range of 0 counting as 1.
+TEST_F(TypeConversion, ConvertedNodesHoldTheTablesTheirSourcesGive) {
+    struct Case {
+        const char* name;
+        std::function<int()> build;
+        int type;
+        std::vector<std::string> ids;
+        std::vector<double> values;
+        std::vector<std::string> parents;
+    };
+    const double third = 1.0 / 3;
+    const Case cases[] = {
+        {"utilities to probabilities", [this] { return Utilities({10, 20, 30}); },
+         QNL_TYPE_CPT, {"State0", "State1"}, {0, 1, 0.5, 0.5, 1, 0}, {"p"}},
+        {"constant utilities", [this] { return Utilities({7, 7, 7}); },
+         QNL_TYPE_CPT, {"State0", "State1"}, {0, 1, 0, 1, 0, 1}, {"p"}},
+        {"utilities to a truth table", [this] { return Utilities({30, 5, 20}); },
+         QNL_TYPE_TRUTHTABLE, {"State0", "State1"}, {1, 0, 0, 1, 1, 0}, {"p"}},
+        {"decision to probabilities", [this] {
+             const int c = Add(QNL_TYPE_CPT, "c");
+             const int d = AddWithOutcomes(QNL_TYPE_LIST, "d", 3);
+             EXPECT_EQ(net.AddArc(c, d), 0);
+             return d;
+         },
+         QNL_TYPE_CPT, {"Choice0", "Choice1", "Choice2"}, {third, third, third}, {}},
+        {"multi-attribute utility to probabilities", [this] { return Mau(); },
+         QNL_TYPE_CPT, {"State0", "State1"}, {0.5, 0.5, 0.5, 0.5}, {"d"}},
+        {"probabilities to a decision", [this] {
+             const int p = Add(QNL_TYPE_CPT, "p");
+             const int c = AddWithOutcomes(QNL_TYPE_CPT, "c", 3);
+             EXPECT_EQ(net.AddArc(p, c), 0);
+             return c;
+         },
+         QNL_TYPE_LIST, {"State0", "State1", "State2"}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        net.DeleteAllNodes();
+        const int node = c.build();
+        ASSERT_EQ(net.GetNode(node)->SetType(c.type), 0) << c.name;
+        EXPECT_EQ(Def(node)->GetType(), c.type) << c.name;
+        EXPECT_EQ(IdsOf(Def(node)), c.ids) << c.name;
+        EXPECT_EQ(ParentIds(node), c.parents) << c.name;
+        if (c.type == QNL_TYPE_LIST) continue;
+        const std::vector<double> values = Values(node);
+        ASSERT_EQ(values.size(), c.values.size()) << c.name;
+        for (std::size_t i = 0; i < values.size(); ++i)
+            EXPECT_NEAR(values[i], c.values[i], 1e-12) << c.name << " cell " << i;
+    }
+}
+
+// A decision's choices stay the outcomes its children's tables are indexed by, so the
+// network can be updated after the change.
+TEST_F(TypeConversion, DecisionTurnedChanceKeepsItsChildrenUsable) {
+    const int d = AddWithOutcomes(QNL_TYPE_LIST, "d", 3);
+    const int c = Add(QNL_TYPE_CPT, "c");
+    ASSERT_EQ(net.AddArc(d, c), 0);
+    ASSERT_EQ(net.GetNode(d)->SetType(QNL_TYPE_CPT), 0);
+    EXPECT_EQ(Def(d)->GetNumberOfOutcomes(), 3);
+    EXPECT_EQ(Def(c)->GetSize(), 6);
+    EXPECT_EQ(net.UpdateBeliefs(), 0);
+}
+
+// A conversion the target has no rule for is reported, and the node keeps its definition,
+// value and arcs.
+TEST_F(TypeConversion, RefusedConversionLeavesTheNodeAsItWas) {
+    const int m = Mau();
+    QNL_nodeDefinition* definition = Def(m);
+    QNL_nodeValue* value = net.GetNode(m)->GetValue();
+    EXPECT_EQ(net.GetNode(m)->SetType(QNL_TYPE_LIST), -2);
+    EXPECT_EQ(Def(m), definition);
+    EXPECT_EQ(net.GetNode(m)->GetValue(), value);
+    EXPECT_EQ(ParentIds(m), (std::vector<std::string>{"d", "u"}));
+}
+
+} // namespace

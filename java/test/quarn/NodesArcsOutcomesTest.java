@@ -53,7 +53,7 @@ class NodesArcsOutcomesTest {
             }
             assertEquals(-1, net.getNextNode(-5));
             assertEquals(-1, net.getNextNode(Integer.MAX_VALUE));
-            assertEquals(0, net.getNextNode(-1));
+            assertEquals(-1, net.getNextNode(-1));
         }
     }
 

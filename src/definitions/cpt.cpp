@@ -387,6 +387,19 @@ void QNL_cpt::CopyTableTo(QNL_nodeDefinition& target) const {
     if (matrix != nullptr && matrix != &table) matrix->Assign(table);
 }
 
+// These take the values unchecked; the network checks them before its next update.
+int QNL_cpt::SetDefinition(const QNL_Dmatrix& matrix) {
+    const int result = cells.AssignMatrix(*this, matrix);
+    if (result == 0 && network != nullptr) network->TablesEdited();
+    return result;
+}
+
+int QNL_cpt::SetDefinition(const QNL_doubleArray& values) {
+    const int result = cells.AssignValues(*this, values);
+    if (result == 0 && network != nullptr) network->TablesEdited();
+    return result;
+}
+
 int QNL_cpt::SetProbabilities(const QNL_doubleArray& values) {
     if (int result = cells.AssignValues(*this, values)) return result;
     CheckConsistency(1);

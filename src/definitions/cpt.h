@@ -77,13 +77,9 @@ public:
     int GetDefinition(QNL_doubleArray& out) const override { return cells.CopyValues(out); }
     int GetDefinition(QNL_Dmatrix** out) override { return cells.Expose(out); }
     // The matrix must have exactly the table's dimensions.
-    int SetDefinition(const QNL_Dmatrix& matrix) override {
-        return cells.AssignMatrix(*this, matrix);
-    }
+    int SetDefinition(const QNL_Dmatrix& matrix) override;
     // The array must hold exactly the table's number of values (as its count or its size).
-    int SetDefinition(const QNL_doubleArray& values) override {
-        return cells.AssignValues(*this, values);
-    }
+    int SetDefinition(const QNL_doubleArray& values) override;
     void CopyTableTo(QNL_nodeDefinition& target) const override;
 
     // Sets every value, then checks consistency and readiness and tells the network.

@@ -279,7 +279,9 @@ QNL_node* QNL_network::GetNode(int handle) const {
     return IsValidNodeHandle(handle) ? table[handle].node : nullptr;
 }
 
-int QNL_network::GetFirstNode() const { return NextOccupied(0); }
+int QNL_network::GetFirstNode() const {
+    return NextOccupied(0);
+}
 
 // A negative handle is no position to go on from: it ends the walk like the last node does.
 int QNL_network::GetNextNode(int handle) const {

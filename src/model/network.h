@@ -210,6 +210,8 @@ public:
     // Counts the changes a join tree kept between updates depends on: nodes, arcs, parent
     // order, node types, outcomes, table shapes and values. Each one also drops the kept trees.
     std::uint64_t GetStructureVersion() const { return structureVersion; }
+    // A table was given values without checks; they are checked before the next update.
+    void TablesEdited() { definitionsChecked = false; }
     // The join trees of the last clustering update, kept for the next one; made on first use.
     quarn::detail::JoinTreeCache& GetJoinTreeCache();
 
@@ -346,6 +348,8 @@ private:
     std::vector<int> walkTouched;
     bool marksEverywhere = true;
     std::uint64_t structureVersion = 0;
+    // Every definition passed its check, and none has changed since.
+    bool definitionsChecked = false;
     // Never copied: a copy starts without trees.
     std::unique_ptr<quarn::detail::JoinTreeCache> joinTreeCache;
 };

@@ -78,6 +78,7 @@ quarn::detail::JoinTreeCache& QNL_network::GetJoinTreeCache() {
 
 void QNL_network::StructureChanged() {
     ++structureVersion;
+    definitionsChecked = false;
     if (joinTreeCache) joinTreeCache->Clear();
 }
 
@@ -107,10 +108,13 @@ int QNL_network::Dispatch() {
     }
 }
 
-// Definitions are checked when they are set, but a file may be read with a table that failed
-// the check, and callers can edit cells in place. No algorithm is run on such a table: its
-// numbers (negative, not a number, columns that don't sum to 1) would come out as beliefs.
+// A file may be read with a table that failed its check, and tables can be set unchecked. No
+// algorithm is run on such a table: its numbers (negative, not a number, columns that don't
+// sum to 1) would come out as beliefs. The check runs again only after a change a definition
+// reported or an unchecked edit; cells written in place through the exposed matrix are
+// checked with the next such change.
 int QNL_network::CheckDefinitionsUsable() {
+    if (definitionsChecked) return 0;
     for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
         QNL_nodeDefinition* definition = table[h].node->GetDefinition();
         if (definition == nullptr) continue;
@@ -122,6 +126,7 @@ int QNL_network::CheckDefinitionsUsable() {
                                     "] is not consistent. Inference may not be correct";
         return QNL_errorHandler::Instance().LogError(-568, message.c_str());
     }
+    definitionsChecked = true;
     return 0;
 }
 

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +12,8 @@ using namespace quarn_test;
 
 class TypeConversion : public NetworkFixture {
 protected:
+    enum Source { ASCENDING, CONSTANT, MIXED, DECISION, MAU, CHANCE };
+
     // A utility node over a three-outcome chance parent, holding the given utilities.
     int Utilities(const std::vector<double>& utilities) {
         const int p = AddWithOutcomes(QNL_TYPE_CPT, "p", 3);
@@ -30,6 +31,29 @@ protected:
         EXPECT_EQ(net.AddArc(u, m), 0);
         return m;
     }
+    // A three-outcome node of the type below a two-outcome chance node.
+    int WithParent(int type) {
+        const int p = Add(QNL_TYPE_CPT, "p");
+        const int c = AddWithOutcomes(type, "c", 3);
+        EXPECT_EQ(net.AddArc(p, c), 0);
+        return c;
+    }
+    int Build(Source source) {
+        switch (source) {
+        case ASCENDING:
+            return Utilities({10, 20, 30});
+        case CONSTANT:
+            return Utilities({7, 7, 7});
+        case MIXED:
+            return Utilities({30, 5, 20});
+        case DECISION:
+            return WithParent(QNL_TYPE_LIST);
+        case MAU:
+            return Mau();
+        default:
+            return WithParent(QNL_TYPE_CPT);
+        }
+    }
     std::vector<std::string> ParentIds(int node) {
         std::vector<std::string> ids;
         const QNL_intArray& parents = net.GetParents(node);
@@ -43,50 +67,34 @@ protected:
 // p = (u - min) / (max - min), a range of 0 counting as 1.
 TEST_F(TypeConversion, ConvertedNodesHoldTheTablesTheirSourcesGive) {
     struct Case {
-        const char* name;
-        std::function<int()> build;
+        Source source;
         int type;
         std::vector<std::string> ids;
         std::vector<double> values;
         std::vector<std::string> parents;
     };
     const double third = 1.0 / 3;
+    const std::vector<std::string> states = {"State0", "State1"};
     const Case cases[] = {
-        {"utilities to probabilities", [this] { return Utilities({10, 20, 30}); },
-         QNL_TYPE_CPT, {"State0", "State1"}, {0, 1, 0.5, 0.5, 1, 0}, {"p"}},
-        {"constant utilities", [this] { return Utilities({7, 7, 7}); },
-         QNL_TYPE_CPT, {"State0", "State1"}, {0, 1, 0, 1, 0, 1}, {"p"}},
-        {"utilities to a truth table", [this] { return Utilities({30, 5, 20}); },
-         QNL_TYPE_TRUTHTABLE, {"State0", "State1"}, {1, 0, 0, 1, 1, 0}, {"p"}},
-        {"decision to probabilities", [this] {
-             const int c = Add(QNL_TYPE_CPT, "c");
-             const int d = AddWithOutcomes(QNL_TYPE_LIST, "d", 3);
-             EXPECT_EQ(net.AddArc(c, d), 0);
-             return d;
-         },
-         QNL_TYPE_CPT, {"Choice0", "Choice1", "Choice2"}, {third, third, third}, {}},
-        {"multi-attribute utility to probabilities", [this] { return Mau(); },
-         QNL_TYPE_CPT, {"State0", "State1"}, {0.5, 0.5, 0.5, 0.5}, {"d"}},
-        {"probabilities to a decision", [this] {
-             const int p = Add(QNL_TYPE_CPT, "p");
-             const int c = AddWithOutcomes(QNL_TYPE_CPT, "c", 3);
-             EXPECT_EQ(net.AddArc(p, c), 0);
-             return c;
-         },
-         QNL_TYPE_LIST, {"State0", "State1", "State2"}, {}, {}},
+        {ASCENDING, QNL_TYPE_CPT, states, {0, 1, 0.5, 0.5, 1, 0}, {"p"}},
+        {CONSTANT, QNL_TYPE_CPT, states, {0, 1, 0, 1, 0, 1}, {"p"}},
+        {MIXED, QNL_TYPE_TRUTHTABLE, states, {1, 0, 0, 1, 1, 0}, {"p"}},
+        {DECISION, QNL_TYPE_CPT, {"Choice0", "Choice1", "Choice2"}, {third, third, third}, {}},
+        {MAU, QNL_TYPE_CPT, states, {0.5, 0.5, 0.5, 0.5}, {"d"}},
+        {CHANCE, QNL_TYPE_LIST, {"State0", "State1", "State2"}, {}, {}},
     };
     for (const Case& c : cases) {
         net.DeleteAllNodes();
-        const int node = c.build();
-        ASSERT_EQ(net.GetNode(node)->SetType(c.type), 0) << c.name;
-        EXPECT_EQ(Def(node)->GetType(), c.type) << c.name;
-        EXPECT_EQ(IdsOf(Def(node)), c.ids) << c.name;
-        EXPECT_EQ(ParentIds(node), c.parents) << c.name;
+        const int node = Build(c.source);
+        ASSERT_EQ(net.GetNode(node)->SetType(c.type), 0) << c.source;
+        EXPECT_EQ(Def(node)->GetType(), c.type) << c.source;
+        EXPECT_EQ(IdsOf(Def(node)), c.ids) << c.source;
+        EXPECT_EQ(ParentIds(node), c.parents) << c.source;
         if (c.type == QNL_TYPE_LIST) continue;
         const std::vector<double> values = Values(node);
-        ASSERT_EQ(values.size(), c.values.size()) << c.name;
+        ASSERT_EQ(values.size(), c.values.size()) << c.source;
         for (std::size_t i = 0; i < values.size(); ++i)
-            EXPECT_NEAR(values[i], c.values[i], 1e-12) << c.name << " cell " << i;
+            EXPECT_NEAR(values[i], c.values[i], 1e-12) << c.source << " cell " << i;
     }
 }
 

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -35,52 +34,49 @@ void ExpectValidValuesCurrent(const QNL_network& net, const std::string& label) 
     }
 }
 
-QNL_nodeDefinition* Def(QNL_network& net, int h) { return net.GetNode(h)->GetDefinition(); }
+QNL_nodeDefinition* Def(QNL_network& net, int h) {
+    return net.GetNode(h)->GetDefinition();
+}
 
 int Reverse(QNL_network& net, int h) {
     std::vector<int> order(static_cast<std::size_t>(Def(net, h)->GetNumberOfOutcomes()));
     std::iota(order.rbegin(), order.rend(), 0);
     QNL_intArray permutation;
-    for (int k : order) permutation.Add(k);
+    for (int k : order)
+        permutation.Add(k);
     return Def(net, h)->ReorderOutcomes(permutation);
 }
 
-struct Chain {
-    int a, b, c;
-};
-
 TEST(EditInvalidation, EditsAtObservedOrReorderedNodesLeaveNoStaleValidValue) {
+    enum Edit { REMOVE_ARC, DELETE_NODE, REORDER };
     struct Case {
         const char* name;
-        std::vector<int> observed; // positions in the chain a, b, c
-        std::function<int(QNL_network&, const Chain&)> edit;
+        int observed; // position in the chain A -> B -> C, -1 for none
+        Edit edit;
+        int at; // the node edited; the arc removed is the one into it
     };
     const Case cases[] = {
-        {"arc into an observed child removed", {1},
-         [](QNL_network& n, const Chain& x) { return n.RemoveArc(x.a, x.b); }},
-        {"arc into an observed grandchild removed", {2},
-         [](QNL_network& n, const Chain& x) { return n.RemoveArc(x.b, x.c); }},
-        {"observed child deleted", {1},
-         [](QNL_network& n, const Chain& x) { return n.DeleteNode(x.b); }},
-        {"observed grandchild deleted", {2},
-         [](QNL_network& n, const Chain& x) { return n.DeleteNode(x.c); }},
-        {"outcomes of a root reordered", {}, [](QNL_network& n, const Chain& x) {
-             return Reverse(n, x.a);
-         }},
-        {"outcomes of a middle node reordered", {2},
-         [](QNL_network& n, const Chain& x) { return Reverse(n, x.b); }},
+        {"arc into an observed child removed", 1, REMOVE_ARC, 1},
+        {"arc into an observed grandchild removed", 2, REMOVE_ARC, 2},
+        {"observed child deleted", 1, DELETE_NODE, 1},
+        {"observed grandchild deleted", 2, DELETE_NODE, 2},
+        {"outcomes of a root reordered", -1, REORDER, 0},
+        {"outcomes of a middle node reordered", 2, REORDER, 1},
     };
     for (const Case& c : cases) {
         QNL_network net;
-        Chain x{};
-        x.a = AddBinaryNode(net, "A", {}, {0.3});
-        x.b = AddBinaryNode(net, "B", {x.a}, {0.9, 0.2});
-        x.c = AddBinaryNode(net, "C", {x.b}, {0.7, 0.1});
-        const int handles[] = {x.a, x.b, x.c};
-        for (int position : c.observed)
-            ASSERT_EQ(ValueOf(net, handles[position]).SetEvidence(0), 0) << c.name;
+        const int a = AddBinaryNode(net, "A", {}, {0.3});
+        const int b = AddBinaryNode(net, "B", {a}, {0.9, 0.2});
+        const int chain[] = {a, b, AddBinaryNode(net, "C", {b}, {0.7, 0.1})};
+        if (c.observed >= 0) {
+            ASSERT_EQ(ValueOf(net, chain[c.observed]).SetEvidence(0), 0) << c.name;
+        }
         ASSERT_EQ(net.UpdateBeliefs(), 0) << c.name;
-        ASSERT_EQ(c.edit(net, x), 0) << c.name;
+        const int at = chain[c.at];
+        const int result = c.edit == REMOVE_ARC    ? net.RemoveArc(chain[c.at - 1], at)
+                           : c.edit == DELETE_NODE ? net.DeleteNode(at)
+                                                   : Reverse(net, at);
+        ASSERT_EQ(result, 0) << c.name;
         ExpectValidValuesCurrent(net, c.name);
     }
 }

@@ -1,11 +1,14 @@
 #include "definitions/cpt.h"
 
 #include "definitions/definition_support.h"
+#include "definitions/node_values.h"
+#include "definitions/table.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 using namespace quarn::detail;
@@ -166,31 +169,65 @@ int QNL_cpt::RemoveInvalidParents() {
 int QNL_cpt::Assign(const QNL_nodeDefinition& source) {
     if (!source.IsValid()) return -567;
     if (&source == this) return 0;
-    int result;
-    switch (source.GetType()) {
-    case QNL_TYPE_CPT:
-    case QNL_TYPE_TRUTHTABLE:
-        result = ConvertFromTable(source);
-        break;
-    // Conversions from decision lists, utility and multi-attribute utility tables, noisy-MAX
-    // and noisy-adder definitions, gates and equations come with those classes. Until then
-    // such a source is refused and this definition stays as it was.
-    case QNL_TYPE_EQUATION:
-    case QNL_TYPE_EQUATION_SCC:
-    case QNL_TYPE_TABLE:
-    case QNL_TYPE_LIST:
-    case QNL_TYPE_NOISY_MAX:
-    case QNL_TYPE_NOISY_ADDER:
-    case QNL_TYPE_CAST:
-    case QNL_TYPE_DEMORGAN:
-    case QNL_TYPE_MAU:
-    default:
-        return -2;
-    }
+    QNL_network* net = source.GetNetwork();
+    const int node = source.GetHandle();
+    const bool placed = net != nullptr && net->IsValidNodeHandle(node);
+    int result = Guarded([&] {
+        QNL_idArray newIds(false);
+        switch (source.GetType()) {
+        case QNL_TYPE_CPT:
+        case QNL_TYPE_TRUTHTABLE:
+            return ConvertFromTable(source);
+        case QNL_TYPE_TABLE:
+            return ConvertFromUtilities(source);
+        case QNL_TYPE_LIST: {
+            // The choices become the outcomes; the informational arcs into a decision mean
+            // nothing to a probability table.
+            const QNL_idArray* choices = source.GetOutcomeIds();
+            if (choices == nullptr) return -2;
+            if (int r = newIds.Assign(*choices)) return r;
+            if (placed)
+                if (int r = net->RemoveAllParents(node)) return r;
+            return Convert(source, newIds, nullptr);
+        }
+        case QNL_TYPE_MAU:
+            // Utility parents would be refused one by one; their arcs go first.
+            if (placed)
+                if (int r = RemoveNonTableParents(net, node)) return r;
+            return Convert(source, newIds, nullptr);
+        case 0:
+        case QNL_TYPE_EQUATION:
+        case QNL_TYPE_EQUATION_SCC:
+            return Convert(source, newIds, nullptr);
+        case QNL_TYPE_CAST:
+        case QNL_TYPE_DEMORGAN:
+            // A gate's outcomes depend on its parents in a way a table can't take over.
+            if (placed && net->NumberOfParents(node, 0) > 0) return -2;
+            if (int r = newIds.Add("True")) return r;
+            if (int r = newIds.Add("False")) return r;
+            return Convert(source, newIds, nullptr);
+        // Noisy-MAX and noisy-adder sources hand over their expanded table once those classes
+        // exist; until then, like any unknown type, they are refused.
+        default:
+            return -2;
+        }
+    });
     if (result != 0) return result;
     CheckConsistency(1);
     CheckReadiness(1);
     Notify(QNL_network::CHANGE_SHAPE);
+    return 0;
+}
+
+// Outcomes newIds (padded to two), a table rebuilt for the source node's parents and written
+// by fill when given; nothing of this definition changes until all of it is built.
+int QNL_cpt::Convert(const QNL_nodeDefinition& source, QNL_idArray& newIds,
+                     const std::function<void(QNL_Dmatrix&)>& fill) {
+    ParentTable fresh = cells.EmptyLike();
+    if (int r = Rebuild(source.GetNetwork(), source.GetHandle(), newIds, fresh)) return r;
+    if (fill) fill(fresh.Matrix());
+    if (int r = Commit(newIds, fresh)) return r;
+    QNL_nodeDefinition::Assign(source);
     return 0;
 }
 
@@ -199,22 +236,42 @@ int QNL_cpt::Assign(const QNL_nodeDefinition& source) {
 int QNL_cpt::ConvertFromTable(const QNL_nodeDefinition& source) {
     const QNL_idArray* sourceIds = source.GetOutcomeIds();
     if (sourceIds == nullptr) return -2;
-    return Guarded([&] {
-        QNL_idArray newIds(false);
-        if (int r = newIds.Assign(*sourceIds)) return r;
-        ParentTable fresh = cells.EmptyLike();
-        if (int r = Rebuild(source.GetNetwork(), source.GetHandle(), newIds, fresh)) return r;
-        QNL_Dmatrix& table = fresh.Matrix();
-        const auto* sourceTable = dynamic_cast<const QNL_cpt*>(&source);
+    QNL_idArray newIds(false);
+    if (int r = newIds.Assign(*sourceIds)) return r;
+    QNL_doubleArray values;
+    const auto* sourceTable = dynamic_cast<const QNL_cpt*>(&source);
+    return Convert(source, newIds, [&](QNL_Dmatrix& table) {
         const bool sameLayout = sourceTable != nullptr
                                     ? SameDimensions(sourceTable->GetTable(), table)
                                     : source.GetSize() == table.GetSize();
-        QNL_doubleArray values;
         if (sameLayout && source.GetDefinition(values) == 0 && values.GetSize() == table.GetSize())
             std::copy(values.Items(), values.Items() + values.GetSize(), table.GetItems().Items());
-        if (int r = Commit(newIds, fresh)) return r;
-        QNL_nodeDefinition::Assign(source);
-        return 0;
+    });
+}
+
+// Two outcomes whose first takes the utility's place in the table's range: the column of the
+// smallest utility is {0, 1}, of the largest {1, 0}. The utility table has the same parents,
+// so it has one utility per column; a table of any other shape, and an undefined utility,
+// leave uniform columns.
+int QNL_cpt::ConvertFromUtilities(const QNL_nodeDefinition& source) {
+    const auto* utilities = dynamic_cast<const QNL_table*>(&source);
+    if (utilities == nullptr) return -2;
+    QNL_idArray newIds(false);
+    return Convert(source, newIds, [&](QNL_Dmatrix& table) {
+        const QNL_Dmatrix& u = utilities->GetTable();
+        const int n = newIds.GetCount();
+        if (n != 2 || static_cast<std::int64_t>(u.GetSize()) * n != table.GetSize()) return;
+        const double low = utilities->GetMinimumUtility();
+        double range = utilities->GetMaximumUtility() - low;
+        if (range == 0.0) range = 1.0;
+        const double* from = u.GetItems().Items();
+        double* to = table.GetItems().Items();
+        for (int i = 0; i < u.GetSize(); ++i) {
+            if (from[i] == QNL_utilityValue::UNDEFINED_UTILITY) continue;
+            const double p = (from[i] - low) / range;
+            to[2 * i] = p;
+            to[2 * i + 1] = 1.0 - p;
+        }
     });
 }
 
@@ -273,7 +330,7 @@ int QNL_cpt::SetNumberOfOutcomes(int count) {
     // The table will hold count values per column; a count no table can hold is refused
     // before any identifier is made.
     const std::int64_t columns = std::max(1, GetNumberOfColumns());
-    if (count * columns > QNL_Dmatrix::MAX_CELLS)
+    if (count * columns > QNL_network::MAX_TABLE_CELLS)
         return QNL_errorHandler::Instance().LogError(-42, "Matrix too large");
     return Guarded([&] {
         QNL_idArray newIds(false);
@@ -328,6 +385,19 @@ void QNL_cpt::CopyTableTo(QNL_nodeDefinition& target) const {
     const QNL_Dmatrix& table = cells.Matrix();
     QNL_Dmatrix* matrix = target.GetMatrix();
     if (matrix != nullptr && matrix != &table) matrix->Assign(table);
+}
+
+// These take the values unchecked; the network checks them before its next update.
+int QNL_cpt::SetDefinition(const QNL_Dmatrix& matrix) {
+    const int result = cells.AssignMatrix(*this, matrix);
+    if (result == 0 && network != nullptr) network->TablesEdited();
+    return result;
+}
+
+int QNL_cpt::SetDefinition(const QNL_doubleArray& values) {
+    const int result = cells.AssignValues(*this, values);
+    if (result == 0 && network != nullptr) network->TablesEdited();
+    return result;
 }
 
 int QNL_cpt::SetProbabilities(const QNL_doubleArray& values) {

@@ -7,6 +7,8 @@
 #include "model/node_definition.h"
 #include "model/string_array.h"
 
+#include <functional>
+
 // The definition of an ordinary chance node: a conditional probability table over the node's
 // outcomes for every combination of its parents' outcomes. It owns the outcome identifiers
 // and the table; the table has one dimension per parent that owns one (decision, probability,
@@ -75,13 +77,9 @@ public:
     int GetDefinition(QNL_doubleArray& out) const override { return cells.CopyValues(out); }
     int GetDefinition(QNL_Dmatrix** out) override { return cells.Expose(out); }
     // The matrix must have exactly the table's dimensions.
-    int SetDefinition(const QNL_Dmatrix& matrix) override {
-        return cells.AssignMatrix(*this, matrix);
-    }
+    int SetDefinition(const QNL_Dmatrix& matrix) override;
     // The array must hold exactly the table's number of values (as its count or its size).
-    int SetDefinition(const QNL_doubleArray& values) override {
-        return cells.AssignValues(*this, values);
-    }
+    int SetDefinition(const QNL_doubleArray& values) override;
     void CopyTableTo(QNL_nodeDefinition& target) const override;
 
     // Sets every value, then checks consistency and readiness and tells the network.
@@ -120,5 +118,8 @@ private:
     // even when the edit found nothing to change.
     int Settle(int outcome);
     int LastDimension() const { return cells.LastDimension(); }
+    int Convert(const QNL_nodeDefinition& source, QNL_idArray& newIds,
+                const std::function<void(QNL_Dmatrix&)>& fill);
     int ConvertFromTable(const QNL_nodeDefinition& source);
+    int ConvertFromUtilities(const QNL_nodeDefinition& source);
 };

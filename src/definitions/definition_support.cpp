@@ -23,6 +23,16 @@ int PadOutcomeIds(QNL_idArray& ids, const char* prefix) {
 }
 
 int DefaultOutcomeIds(QNL_idArray& ids, const char* prefix, int count) {
+    // Numbered from an empty array they are distinct and valid by construction, so each is
+    // added without the scan for a duplicate that would make a large count quadratic.
+    if (ids.GetCount() == 0 && IsValidId(prefix)) {
+        std::string id;
+        for (int i = 0; i < count; ++i) {
+            id = prefix + std::to_string(i);
+            if (int result = ids.QNL_stringArray::Insert(i, id.c_str())) return result;
+        }
+        return 0;
+    }
     for (int i = 0; i < count; ++i)
         if (int result = ids.AddDefault(prefix, i)) return result;
     return 0;

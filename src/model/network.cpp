@@ -279,11 +279,18 @@ QNL_node* QNL_network::GetNode(int handle) const {
     return IsValidNodeHandle(handle) ? table[handle].node : nullptr;
 }
 
-int QNL_network::GetFirstNode() const { return GetNextNode(-1); }
+int QNL_network::GetFirstNode() const {
+    return NextOccupied(0);
+}
 
+// A negative handle is no position to go on from: it ends the walk like the last node does.
 int QNL_network::GetNextNode(int handle) const {
-    if (handle < -1 || handle >= tableSize) return -2;
-    for (int i = handle + 1; i < tableSize; ++i)
+    if (handle < 0 || handle >= tableSize) return -2;
+    return NextOccupied(handle + 1);
+}
+
+int QNL_network::NextOccupied(int from) const {
+    for (int i = from; i < tableSize; ++i)
         if (table[i].node != nullptr) return i;
     return -2;
 }

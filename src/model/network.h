@@ -87,6 +87,9 @@ public:
     static constexpr int READING_DUPLICATE_IDS = 4;
 
     static constexpr int SUBMODEL_FLAG = 0x4000;
+    // The most cells an arc may give a child's table: far below what memory could hold, so
+    // that a small file naming many parents is refused before anything large is built.
+    static constexpr std::int64_t MAX_TABLE_CELLS = std::int64_t{1} << 28;
 
     QNL_network();
     QNL_network(const QNL_network& source);
@@ -209,6 +212,8 @@ public:
     // Counts the changes a join tree kept between updates depends on: nodes, arcs, parent
     // order, node types, outcomes, table shapes and values. Each one also drops the kept trees.
     std::uint64_t GetStructureVersion() const { return structureVersion; }
+    // A table was given values without checks; they are checked before the next update.
+    void TablesEdited() { definitionsChecked = false; }
     // The join trees of the last clustering update, kept for the next one; made on first use.
     quarn::detail::JoinTreeCache& GetJoinTreeCache();
 
@@ -298,6 +303,14 @@ private:
     bool PropEvidenceByClustering(double& result);
     bool PropEvidenceByChainRule(double& result);
     void StructureChanged();
+    int NextOccupied(int from) const;
+    // -42 with a message naming the child when the arc would grow its table past the cap.
+    int CheckTableGrowth(int parent, int child) const;
+    // Invalidation that must see an arc before it goes: what depended on the child's table.
+    void InvalidateBeforeArcRemoval(int child);
+    // -568 naming the first node whose definition can't be evaluated.
+    int CheckDefinitionsUsable();
+    int Dispatch();
 
     QNL_userProperties userProperties;
     QNL_documentation documentation;
@@ -337,6 +350,8 @@ private:
     std::vector<int> walkTouched;
     bool marksEverywhere = true;
     std::uint64_t structureVersion = 0;
+    // Every definition passed its check, and none has changed since.
+    bool definitionsChecked = false;
     // Never copied: a copy starts without trees.
     std::unique_ptr<quarn::detail::JoinTreeCache> joinTreeCache;
 };

@@ -10,7 +10,9 @@
 #include "model/node_definition.h"
 #include "model/string_array.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <string>
@@ -124,6 +126,7 @@ int QNL_network::AddOrdinaryArc(int parent, int child) {
     const int parentTemporal = table[parent].temporalType;
     if (childTemporal != 2 && (parentTemporal == 2 || (parentTemporal == 3 && childTemporal != 3)))
         return -51;
+    if (int result = CheckTableGrowth(parent, child)) return result;
     QNL_nodeEntry& from = table[parent];
     QNL_nodeEntry& to = table[child];
     if (from.children.Add(child) != 0) return QNL_errorHandler::Instance().LogError(-42);
@@ -137,6 +140,25 @@ int QNL_network::AddOrdinaryArc(int parent, int child) {
         return QNL_errorHandler::Instance().LogError(-51, "Arc rejected by child node");
     }
     return AfterStructureChange(child, CHANGE_ARC_ADDED);
+}
+
+// A parent that indexes tables multiplies the child's table by its outcome count; the product
+// is taken in 64 bits before anything grows. Decision lists keep no table over their parents.
+int QNL_network::CheckTableGrowth(int parent, int child) const {
+    const QNL_nodeDefinition* from = table[parent].node->GetDefinition();
+    const QNL_nodeDefinition* to = table[child].node->GetDefinition();
+    if (from == nullptr || to == nullptr || !QNL_IsTableParentType(from->GetType()) ||
+        (to->GetType() & QNL_TYPE_BIT_DECISION))
+        return 0;
+    const std::int64_t cells =
+        std::int64_t{to->GetSize()} * std::max(1, from->GetNumberOfOutcomes());
+    if (cells <= MAX_TABLE_CELLS) return 0;
+    const char* id = table[child].node->GetId();
+    const std::string message = "Matrix too large: the table of node [" +
+                                std::string(id != nullptr ? id : "") + "] would hold " +
+                                std::to_string(cells) + " cells, more than " +
+                                std::to_string(MAX_TABLE_CELLS);
+    return QNL_errorHandler::Instance().LogError(-42, message.c_str());
 }
 
 int QNL_network::AddCostArc(int parent, int child) {
@@ -159,6 +181,7 @@ int QNL_network::AddCostArc(int parent, int child) {
 int QNL_network::RemoveOrdinaryArc(int parent, int child, bool force) {
     if (!IsValidNodeHandle(parent) || !IsValidNodeHandle(child) || parent == child) return -2;
     if (!table[parent].children.IsInList(child)) return -2;
+    InvalidateBeforeArcRemoval(child);
     QNL_nodeDefinition* definition = table[child].node->GetDefinition();
     int result = definition != nullptr ? definition->RemoveParent(parent) : 0;
     if (result != 0 && result != -51 && !force) return result;
@@ -244,6 +267,14 @@ int QNL_network::HasTestGroupCost(int node) const {
 // ---------------------------------------------------------------------------------------
 // Notifications.
 
+// The child's table changes with the arc. What depended on the old table is found while the
+// arc still stands (through it, evidence below the child reached the parent's side); what
+// depends on the new one, by the walk after the removal.
+void QNL_network::InvalidateBeforeArcRemoval(int child) {
+    if ((notificationControl & NOTIFY_ON) && (notificationMask & CHANGE_ARC_REMOVED))
+        InvalidateFrom(child);
+}
+
 // With the automatic-update bit, a change that was acted on is followed by a belief update
 // whose result is not the notification's.
 int QNL_network::AfterStructureChange(int node, int kind) {
@@ -278,10 +309,12 @@ void QNL_network::DropStaleEvidence(int node) {
     if (value->HasPropagatedEvidence()) value->ClearPropagatedEvidence();
 }
 
+// The new definition and value are in place only now, so the values that depend on the node
+// are invalidated from here rather than by the conversion's own notice.
 int QNL_network::NodeTypeChanged(int node, int previousType) {
     StructureChanged();
     if (cases != nullptr) cases->NodeTypeChanged(node, previousType);
-    return 0;
+    return NotifyChange(node, CHANGE_SHAPE);
 }
 
 // The node's own evidence follows a change of its outcome set: it moves with its outcome,
@@ -329,5 +362,6 @@ int QNL_network::OutcomesReordered(int node, const QNL_intArray& order) {
     StructureChanged();
     RemapEvidence(node, -1, -1, &order);
     if (cases != nullptr) cases->OutcomesReordered(node, order);
-    return 0;
+    // The node's own beliefs, and whatever is indexed by its outcomes, are in the old order.
+    return NotifyChange(node, CHANGE_OUTCOMES);
 }

@@ -78,6 +78,7 @@ quarn::detail::JoinTreeCache& QNL_network::GetJoinTreeCache() {
 
 void QNL_network::StructureChanged() {
     ++structureVersion;
+    definitionsChecked = false;
     if (joinTreeCache) joinTreeCache->Clear();
 }
 
@@ -86,26 +87,47 @@ int QNL_network::UpdateBeliefs() {
     // algorithm edits while it runs.
     const int automatic = notificationControl & NOTIFY_AUTO_UPDATE;
     notificationControl &= ~NOTIFY_AUTO_UPDATE;
-    int result;
-    switch (nodeCount == 0 ? PATH_BAYESIAN : UpdatePath()) {
-    case PATH_INFLUENCE_DIAGRAM:
-        result = UpdateInfluenceDiagram();
-        break;
-    case PATH_HYBRID:
-        result = UpdateHybrid();
-        break;
-    case PATH_EQUATION:
-        result = NotAvailable("The equation network solver");
-        break;
-    case PATH_TEMPORAL:
-        result = NotAvailable("Belief updating of temporal networks");
-        break;
-    default:
-        result = CallBNAlgorithm();
-        break;
-    }
+    int result = CheckDefinitionsUsable();
+    if (result == 0) result = Dispatch();
     notificationControl = (notificationControl & ~NOTIFY_AUTO_UPDATE) | automatic;
     return result;
+}
+
+int QNL_network::Dispatch() {
+    switch (nodeCount == 0 ? PATH_BAYESIAN : UpdatePath()) {
+    case PATH_INFLUENCE_DIAGRAM:
+        return UpdateInfluenceDiagram();
+    case PATH_HYBRID:
+        return UpdateHybrid();
+    case PATH_EQUATION:
+        return NotAvailable("The equation network solver");
+    case PATH_TEMPORAL:
+        return NotAvailable("Belief updating of temporal networks");
+    default:
+        return CallBNAlgorithm();
+    }
+}
+
+// A file may be read with a table that failed its check, and tables can be set unchecked. No
+// algorithm is run on such a table: its numbers (negative, not a number, columns that don't
+// sum to 1) would come out as beliefs. The check runs again only after a change a definition
+// reported or an unchecked edit; cells written in place through the exposed matrix are
+// checked with the next such change.
+int QNL_network::CheckDefinitionsUsable() {
+    if (definitionsChecked) return 0;
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+        QNL_nodeDefinition* definition = table[h].node->GetDefinition();
+        if (definition == nullptr) continue;
+        definition->CheckReadiness(0);
+        if (definition->IsValid() && definition->IsReady()) continue;
+        InvalidateValues();
+        const char* id = table[h].node->GetId();
+        const std::string message = "ERROR: Node [" + std::string(id != nullptr ? id : "") +
+                                    "] is not consistent. Inference may not be correct";
+        return QNL_errorHandler::Instance().LogError(-568, message.c_str());
+    }
+    definitionsChecked = true;
+    return 0;
 }
 
 int QNL_network::UpdateInfluenceDiagram() {

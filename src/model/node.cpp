@@ -354,7 +354,9 @@ int QNL_node::CopyValue(const QNL_nodeValue* source) {
 }
 
 // The new definition and value are made and filled before the old ones go, so a type that
-// cannot be created leaves the node as it was.
+// cannot be created, or a definition that cannot be converted, leaves the node as it was
+// (a conversion that drops the node's arcs has dropped them by then). The new definition is
+// in place while the value converts, since a value sizes itself by the node's outcomes.
 int QNL_node::SetType(int type) {
     const int previous = GetType();
     if (type == previous) return 0;
@@ -366,24 +368,31 @@ int QNL_node::SetType(int type) {
         delete newDefinition;
         return result;
     }
-    if (newDefinition != nullptr && definition != nullptr) newDefinition->Assign(*definition);
-    if (newValue != nullptr && value != nullptr) newValue->Assign(*value);
+    auto abandon = [&](int code) {
+        delete newDefinition;
+        delete newValue;
+        return code;
+    };
+    if (newDefinition != nullptr && definition != nullptr &&
+        (result = newDefinition->Assign(*definition)) != 0)
+        return abandon(result);
+    QNL_nodeDefinition* oldDefinition = definition;
+    definition = newDefinition;
+    if (newValue != nullptr && value != nullptr) result = newValue->Assign(*value);
     // The annotations keep their texts while the outcome count stays; a new outcome set gets
     // fresh ones, so they never name outcomes the node no longer has.
-    if (newDefinition != nullptr) {
+    if (result == 0 && newDefinition != nullptr) {
         if (extra == nullptr)
             extra = MakeExtraDefinition(handle, network, newDefinition, result);
         else if (extra->GetNumberOfOutcomes() != QNL_extraDefinition::OutcomesOf(newDefinition))
             result = extra->ResizeToOutcomes(newDefinition);
-        if (result != 0) {
-            delete newDefinition;
-            delete newValue;
-            return result;
-        }
     }
-    delete definition;
+    if (result != 0) {
+        definition = oldDefinition;
+        return abandon(result);
+    }
+    delete oldDefinition;
     delete value;
-    definition = newDefinition;
     value = newValue;
     if (network == nullptr) return 0;
     if (definition != nullptr) definition->RemoveInvalidParents();

@@ -74,7 +74,7 @@ class NetworkTest {
             assertEquals(2, net.getNodeCount());
             assertEquals(c, net.getNextNode(a));
             assertEquals(-1, net.getNextNode(c));
-            assertEquals(a, net.getNextNode(-1));
+            assertEquals(-1, net.getNextNode(-1));
             assertEquals(-1, net.getNextNode(-5));
             assertEquals(-1, net.getNextNode(Integer.MAX_VALUE));
             assertEquals(0, net.getChildren(a).length);

@@ -1,0 +1,116 @@
+#include "definitions/table.h"
+#include "support/network_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace quarn_test;
+
+class TypeConversion : public NetworkFixture {
+protected:
+    enum Source { ASCENDING, CONSTANT, MIXED, DECISION, MAU, CHANCE };
+
+    // A utility node over a three-outcome chance parent, holding the given utilities.
+    int Utilities(const std::vector<double>& utilities) {
+        const int p = AddWithOutcomes(QNL_TYPE_CPT, "p", 3);
+        const int u = Add(QNL_TYPE_TABLE, "u");
+        EXPECT_EQ(net.AddArc(p, u), 0);
+        EXPECT_EQ(dynamic_cast<QNL_table*>(Def(u))->SetUtilities(ArrayOf(utilities)), 0);
+        return u;
+    }
+    // A multi-attribute utility node over a two-choice decision and a utility node.
+    int Mau() {
+        const int d = Add(QNL_TYPE_LIST, "d");
+        const int u = Add(QNL_TYPE_TABLE, "u");
+        const int m = Add(QNL_TYPE_MAU, "m");
+        EXPECT_EQ(net.AddArc(d, m), 0);
+        EXPECT_EQ(net.AddArc(u, m), 0);
+        return m;
+    }
+    // A three-outcome node of the type between two chance nodes.
+    int WithParent(int type) {
+        const int p = Add(QNL_TYPE_CPT, "p");
+        const int c = AddWithOutcomes(type, "c", 3);
+        EXPECT_EQ(net.AddArc(p, c), 0);
+        EXPECT_EQ(net.AddArc(c, Add(QNL_TYPE_CPT, "k")), 0);
+        return c;
+    }
+    int Build(Source source) {
+        switch (source) {
+        case ASCENDING:
+            return Utilities({10, 20, 30});
+        case CONSTANT:
+            return Utilities({7, 7, 7});
+        case MIXED:
+            return Utilities({30, 5, 20});
+        case DECISION:
+            return WithParent(QNL_TYPE_LIST);
+        case MAU:
+            return Mau();
+        default:
+            return WithParent(QNL_TYPE_CPT);
+        }
+    }
+    std::vector<std::string> ParentIds(int node) {
+        std::vector<std::string> ids;
+        const QNL_intArray& parents = net.GetParents(node);
+        for (int i = 0; i < parents.GetCount(); ++i)
+            ids.push_back(net.GetNode(parents[i])->GetId());
+        return ids;
+    }
+};
+
+// Expected tables worked out by hand: a utility u becomes the column {p, 1 - p} with
+// p = (u - min) / (max - min), a range of 0 counting as 1.
+TEST_F(TypeConversion, ConvertedNodesHoldTheTablesTheirSourcesGive) {
+    struct Case {
+        Source source;
+        int type;
+        std::vector<std::string> ids;
+        std::vector<double> values;
+        std::vector<std::string> parents;
+    };
+    const double third = 1.0 / 3;
+    const std::vector<std::string> states = {"State0", "State1"};
+    const Case cases[] = {
+        {ASCENDING, QNL_TYPE_CPT, states, {0, 1, 0.5, 0.5, 1, 0}, {"p"}},
+        {CONSTANT, QNL_TYPE_CPT, states, {0, 1, 0, 1, 0, 1}, {"p"}},
+        {MIXED, QNL_TYPE_TRUTHTABLE, states, {1, 0, 0, 1, 1, 0}, {"p"}},
+        {DECISION, QNL_TYPE_CPT, {"Choice0", "Choice1", "Choice2"}, {third, third, third}, {}},
+        {MAU, QNL_TYPE_CPT, states, {0.5, 0.5, 0.5, 0.5}, {"d"}},
+        {CHANCE, QNL_TYPE_LIST, {"State0", "State1", "State2"}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        net.DeleteAllNodes();
+        const int node = Build(c.source);
+        ASSERT_EQ(net.GetNode(node)->SetType(c.type), 0) << c.source;
+        EXPECT_EQ(Def(node)->GetType(), c.type) << c.source;
+        EXPECT_EQ(IdsOf(Def(node)), c.ids) << c.source;
+        EXPECT_EQ(ParentIds(node), c.parents) << c.source;
+        // The child of a former decision keeps a table its parent's outcomes index.
+        EXPECT_TRUE(c.source != DECISION || net.UpdateBeliefs() == 0);
+        if (c.type == QNL_TYPE_LIST) continue;
+        const std::vector<double> values = Values(node);
+        ASSERT_EQ(values.size(), c.values.size()) << c.source;
+        for (std::size_t i = 0; i < values.size(); ++i)
+            EXPECT_NEAR(values[i], c.values[i], 1e-12) << c.source << " cell " << i;
+    }
+}
+
+// A conversion the target has no rule for is reported, and the node keeps its definition,
+// value and arcs.
+TEST_F(TypeConversion, RefusedConversionLeavesTheNodeAsItWas) {
+    const int m = Mau();
+    QNL_nodeDefinition* definition = Def(m);
+    QNL_nodeValue* value = net.GetNode(m)->GetValue();
+    EXPECT_EQ(net.GetNode(m)->SetType(QNL_TYPE_LIST), -2);
+    EXPECT_EQ(Def(m), definition);
+    EXPECT_EQ(net.GetNode(m)->GetValue(), value);
+    EXPECT_EQ(ParentIds(m), (std::vector<std::string>{"d", "u"}));
+}
+
+} // namespace

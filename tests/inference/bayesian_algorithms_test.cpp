@@ -133,11 +133,7 @@ TEST(DecompositionSettingsTest, DefaultsAndRules) {
     EXPECT_EQ(s.unbatchedLimit, 65536u);
 }
 
-TEST(BayesianAlgorithmNamesTest, IdentifiersHaveTheirNames) {
-    EXPECT_STREQ(quarn::detail::BayesianAlgorithmName(QNL_ALG_BN_CLUSTERING),
-                 "QNL_ALG_BN_CLUSTERING");
-    EXPECT_STREQ(quarn::detail::BayesianAlgorithmName(QNL_ALG_BN_ELIMINATION_JOIN_TREE),
-                 "QNL_ALG_BN_ELIMINATION_JOIN_TREE");
+TEST(BayesianAlgorithmNamesTest, UnknownIdentifiersHaveNoName) {
     EXPECT_STREQ(quarn::detail::BayesianAlgorithmName(12),
                  "QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED");
     EXPECT_EQ(quarn::detail::BayesianAlgorithmName(13), nullptr);
@@ -253,7 +249,9 @@ TEST_F(BayesianDriverTest, DecompositionsAgreeWithClusteringAndKeepTargets) {
     }
 }
 
-TEST_F(BayesianDriverTest, OneTargetWhoseTreeFailsFailsWithoutFallback) {
+// A tree for a target deep in a wide grid cannot be had: no fallback hides that, and a batch
+// of one node that fails fails the decomposition.
+TEST_F(BayesianDriverTest, TreeThatCannotBeHadFailsWithoutFallback) {
     const std::vector<int> grid = BuildWideGrid(network, 16, 16);
     network.SetTarget(grid.back());
     EXPECT_FALSE(RunDefaultAlgorithm(network));
@@ -266,18 +264,13 @@ TEST_F(BayesianDriverTest, OneTargetWhoseTreeFailsFailsWithoutFallback) {
     network.SetTarget(grid[1]);
     EXPECT_TRUE(RunDefaultAlgorithm(network));
     EXPECT_TRUE(ValueOf(network, grid[1]).IsValueValid());
-}
 
-TEST_F(BayesianDriverTest, FailingSingleNodeBatchFailsTheDecomposition) {
-    const std::vector<int> grid = BuildWideGrid(network, 16, 16);
-    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD", "1");
     network.SetTarget(grid.back());
-    network.SetTarget(grid[0]);
+    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD", "1");
     EXPECT_FALSE(RunRelevanceDecomposition(network));
-    EXPECT_EQ(Targets(network), (std::vector<int>{grid[0], grid.back()}));
+    EXPECT_EQ(Targets(network), (std::vector<int>{grid[0], grid[1], grid.back()}));
     EXPECT_FALSE(RunRelevanceDecompositionUnbatched(network));
-    EXPECT_EQ(Targets(network), (std::vector<int>{grid[0], grid.back()}));
-
+    EXPECT_EQ(Targets(network), (std::vector<int>{grid[0], grid[1], grid.back()}));
     SetProperty(network, "QNL_REL_DECOMP_DISABLE_FALLBACK", "");
     EXPECT_FALSE(RunDefaultAlgorithm(network));
 }
@@ -323,13 +316,10 @@ TEST_F(BayesianDriverTest, ConflictInsideATreeWritesNothing) {
     EXPECT_EQ(ProbEvidenceByClustering(network), 0.0);
 }
 
-TEST_F(BayesianDriverTest, ProbabilityOfNoEvidenceIsOne) {
+TEST_F(BayesianDriverTest, ProbabilityOfEvidenceMatchesEnumeration) {
     EXPECT_EQ(ProbEvidenceByClustering(network), 1.0); // no node at all
     quarn_test::BuildAsia(network);
-    EXPECT_DOUBLE_EQ(ProbEvidenceByClustering(network), 1.0);
-}
-
-TEST_F(BayesianDriverTest, ProbabilityOfEvidenceMatchesEnumeration) {
+    EXPECT_DOUBLE_EQ(ProbEvidenceByClustering(network), 1.0); // no evidence
     for (int round = 0; round < 150; ++round) {
         QNL_network net;
         const quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(1500, round);

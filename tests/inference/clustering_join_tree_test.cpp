@@ -17,8 +17,6 @@
 #include <vector>
 
 using quarn::detail::CliqueTable;
-using quarn::detail::StrideAxis;
-using quarn::detail::Strides;
 
 namespace {
 
@@ -82,62 +80,6 @@ double EvidenceProbability(QNL_network& network) {
 
 } // namespace
 
-TEST(CliqueTableTest, ScalarSeparatorCarriesTheWholeMass) {
-    // A separator without members: one cell receiving the sum, then scaling the parent.
-    const double child[6] = {0.1, 0.2, 0.3, 0.4, 0.5, 0.6};
-    StrideAxis axes[quarn::detail::MAX_STRIDE_AXES];
-    const std::int64_t sizes[2] = {2, 3};
-    const std::int64_t none[2] = {0, 0};
-    const Strides onto{axes, quarn::detail::BuildStrideAxes(sizes, none, 2, axes), 0};
-    ASSERT_EQ(onto.count, 1); // both axes merge into one run
-    double scalar = -1.0;
-    quarn::detail::MarginalizeInto(&scalar, 1, child, onto);
-    EXPECT_DOUBLE_EQ(scalar, 2.1);
-
-    double parent[4] = {1.0, 2.0, 3.0, 4.0};
-    const std::int64_t parentSizes[2] = {2, 2};
-    const Strides spread{axes, quarn::detail::BuildStrideAxes(parentSizes, none, 2, axes), 0};
-    quarn::detail::MultiplyStrided(parent, &scalar, spread);
-    EXPECT_DOUBLE_EQ(parent[3], 8.4);
-}
-
-TEST(CliqueTableTest, WalksFollowTheSmallerTablesStrides) {
-    // A 2 x 3 x 2 table (a, b, c) marginalised onto (a, c) and onto (c, a) order.
-    double large[12];
-    for (int i = 0; i < 12; ++i)
-        large[i] = i + 1;
-    const std::int64_t sizes[3] = {2, 3, 2};
-    StrideAxis axes[quarn::detail::MAX_STRIDE_AXES];
-    const std::int64_t ac[3] = {2, 0, 1};
-    double out[4];
-    quarn::detail::MarginalizeInto(
-        out, 4, large, Strides{axes, quarn::detail::BuildStrideAxes(sizes, ac, 3, axes), 0});
-    EXPECT_EQ(std::vector<double>(out, out + 4), (std::vector<double>{9, 12, 27, 30}));
-    const std::int64_t ca[3] = {1, 0, 2};
-    quarn::detail::MarginalizeInto(
-        out, 4, large, Strides{axes, quarn::detail::BuildStrideAxes(sizes, ca, 3, axes), 0});
-    EXPECT_EQ(std::vector<double>(out, out + 4), (std::vector<double>{9, 27, 12, 30}));
-
-    // A slice read: c fixed at 1 through the start offset.
-    const std::int64_t ab[3] = {6, 2, 0};
-    const std::int64_t abSizes[3] = {2, 3, 1};
-    double slice[6];
-    quarn::detail::SetStrided(
-        slice, large, Strides{axes, quarn::detail::BuildStrideAxes(abSizes, ab, 3, axes), 1});
-    EXPECT_EQ(std::vector<double>(slice, slice + 6), (std::vector<double>{2, 4, 6, 8, 10, 12}));
-
-    // Division by an old separator leaves 0 where the old cell was 0.
-    double target[4] = {1, 2, 3, 4};
-    const double old[2] = {0.0, 2.0};
-    const double fresh[2] = {5.0, 6.0};
-    const std::int64_t twoByTwo[2] = {2, 2};
-    const std::int64_t second[2] = {0, 1};
-    quarn::detail::DivideMultiplyStrided(
-        target, old, fresh,
-        Strides{axes, quarn::detail::BuildStrideAxes(twoByTwo, second, 2, axes), 0});
-    EXPECT_EQ(std::vector<double>(target, target + 4), (std::vector<double>{0, 6, 0, 12}));
-}
-
 TEST(CliqueTableTest, StorageThatCannotBeHadIsRefused) {
     CliqueTable table;
     ASSERT_TRUE(table.Resize(8));
@@ -153,27 +95,11 @@ protected:
     QNL_network network;
 };
 
-TEST_F(ClusteringJoinTreeTest, SprinklerMatchesReferenceNumbers) {
-    const quarn_test::Sprinkler s = quarn_test::BuildSprinkler(network);
-    ASSERT_EQ(network.GetNode(s.wetGrass)->GetValue()->SetEvidence(0), 0);
-    ASSERT_TRUE(UpdateAll(network, nullptr, 0));
-    EXPECT_NEAR(Belief(network, s.sprinkler, 0), 0.429764, 1e-6);
-    EXPECT_NEAR(Belief(network, s.rain, 0), 0.707928, 1e-6);
-    EXPECT_NEAR(Belief(network, s.cloudy, 0), 0.575800, 1e-6);
-    EXPECT_NEAR(EvidenceProbability(network), 0.6471, 1e-9);
-}
-
-TEST_F(ClusteringJoinTreeTest, AsiaMatchesReferenceNumbers) {
+TEST_F(ClusteringJoinTreeTest, AsiaMatchesEnumeration) {
     const quarn_test::Asia a = quarn_test::BuildAsia(network);
     ASSERT_EQ(network.GetNode(a.xray)->GetValue()->SetEvidence(0), 0);
     ASSERT_EQ(network.GetNode(a.dyspnoea)->GetValue()->SetEvidence(0), 0);
     ASSERT_TRUE(UpdateAll(network, nullptr, 0));
-    EXPECT_NEAR(Belief(network, a.tuberculosis, 0), 0.113933, 1e-6);
-    EXPECT_NEAR(Belief(network, a.cancer, 0), 0.621253, 1e-6);
-    EXPECT_NEAR(Belief(network, a.bronchitis, 0), 0.681869, 1e-6);
-    EXPECT_NEAR(Belief(network, a.either, 0), 0.728725, 1e-6);
-    EXPECT_NEAR(Belief(network, a.smoking, 0), 0.785610, 1e-6);
-    EXPECT_NEAR(Belief(network, a.visit, 0), 0.013984, 1e-6);
     EXPECT_NEAR(EvidenceProbability(network), 0.0706701, 1e-7);
     quarn_test::ExpectOracle(network, "asia");
 }

@@ -150,6 +150,8 @@ protected:
 };
 
 TEST_F(Relevance, WithoutTargetsEveryNodeStaysAndNoTargetIsLeftBehind) {
+    ASSERT_EQ(Reduce(true, true), 0);
+    EXPECT_EQ(list.GetCount(), 0); // an empty network
     BuildChain();
     ASSERT_EQ(Reduce(true, true), 0);
     ASSERT_EQ(list.GetCount(), 1);
@@ -159,11 +161,6 @@ TEST_F(Relevance, WithoutTargetsEveryNodeStaysAndNoTargetIsLeftBehind) {
         EXPECT_EQ(list[0]->GetRecord(r)->GetTable(), DefinitionTable(Handles(0)[r]));
     }
     EXPECT_EQ(net.GetNumberOfTargets(), 0);
-}
-
-TEST_F(Relevance, EmptyNetworkGivesNoComponent) {
-    ASSERT_EQ(Reduce(true, true), 0);
-    EXPECT_EQ(list.GetCount(), 0);
 }
 
 TEST_F(Relevance, ChainKeepsAllRecordsUnlessRootsAreCut) {
@@ -221,20 +218,6 @@ TEST_F(Relevance, LoneObservedRecordsAreDroppedWithTheirCertaintyWritten) {
     EXPECT_EQ(ValueOf(net, y), (std::vector<double>{1.0, 0.0}));
 }
 
-TEST_F(Relevance, EvidenceIsSlicedIntoAPrivateCopyOfTheChildTable) {
-    BuildChain();
-    ASSERT_EQ(net.SetTarget(z), 0);
-    // Without propagation the network leaves Y unobserved even when the slice is certain.
-    Observe(y, 1);
-    ASSERT_EQ(Reduce(false, false), 0);
-    ASSERT_EQ(list.GetCount(), 1);
-    ASSERT_EQ(Handles(0), (std::vector<int>{z}));
-    const QNL_relevanceNode* record = list[0]->GetRecord(0);
-    EXPECT_EQ(record->GetTableKind(), QNL_graphView::TABLE_OWN);
-    EXPECT_EQ(TableOf(record->GetTable()), (std::vector<double>{0.25, 0.75}));
-    EXPECT_EQ(TableOf(DefinitionTable(z)), (std::vector<double>{0.6, 0.4, 0.25, 0.75}));
-}
-
 TEST_F(Relevance, SeveralObservedParentsAreAbsorbedTogether) {
     const int a = AddNode(net, "A", 3);
     const int b = AddNode(net, "B");
@@ -266,6 +249,9 @@ TEST_F(Relevance, SeveralObservedParentsAreAbsorbedTogether) {
     ASSERT_EQ(t.size(), 4u);
     EXPECT_DOUBLE_EQ(t[0], 0.09);
     EXPECT_DOUBLE_EQ(t[2], 0.11);
+    // The slices are the record's own; the definition keeps every column.
+    EXPECT_EQ(record->GetTableKind(), QNL_graphView::TABLE_OWN);
+    EXPECT_DOUBLE_EQ(DefinitionTable(c)->Subscript(22), 0.11);
 }
 
 class DeterministicRelevance : public Relevance {
@@ -287,25 +273,6 @@ protected:
     }
     int a = -1, b = -1, c = -1;
 };
-
-TEST_F(DeterministicRelevance, CertainChildBecomesObserved) {
-    Observe(a, 1);
-    ASSERT_EQ(Reduce(false, true), 0);
-    EXPECT_TRUE(IsValid(b));
-    EXPECT_EQ(ValueOf(net, b), (std::vector<double>{0.0, 1.0}));
-    ASSERT_EQ(list.GetCount(), 1);
-    ASSERT_EQ(Handles(0), (std::vector<int>{c}));
-    EXPECT_EQ(TableOf(list[0]->GetRecord(0)->GetTable()), (std::vector<double>{0.25, 0.75}));
-}
-
-TEST_F(DeterministicRelevance, NothingIsImpliedWhenPropagatedEvidenceIsNotUsed) {
-    Observe(a, 1);
-    ASSERT_EQ(Reduce(false, false), 0);
-    EXPECT_FALSE(IsValid(b));
-    ASSERT_EQ(list.GetCount(), 1);
-    EXPECT_EQ(Handles(0), (std::vector<int>{b, c}));
-    EXPECT_EQ(list[0]->GetRecord(0)->GetObservedOutcome(), -1);
-}
 
 TEST_F(DeterministicRelevance, OnlyPossibleParentOutcomeBecomesObserved) {
     // B = 1 is possible only with A = 1; C also hangs on A now.
@@ -402,7 +369,6 @@ TEST_F(Relevance, GraphViewAnswersInComponentPositions) {
     ASSERT_EQ(list.GetCount(), 1);
     const QNL_graphView view(list[0]);
     ASSERT_EQ(view.GetNumberOfRecords(), 3);
-    EXPECT_EQ(view.GetNetwork(), &net);
     EXPECT_EQ(view.GetNodeHandle(1), y);
     EXPECT_EQ(view.GetParent(1, 0), 0);
     EXPECT_EQ(view.GetChild(0, 0), 1);
@@ -410,8 +376,6 @@ TEST_F(Relevance, GraphViewAnswersInComponentPositions) {
     EXPECT_EQ(view.GetParent(1, 5), QNL_graphView::OUTSIDE);
     EXPECT_EQ(view.GetNumberOfParents(7), 0);
     EXPECT_EQ(view.GetObservedOutcome(2), 0);
-    EXPECT_EQ(view.GetObservedOutcome(0), -1);
-    EXPECT_EQ(view.GetNumberOfOutcomes(0), 2);
     EXPECT_FALSE(view.IsReported(0));
     EXPECT_TRUE(view.IsReported(1));
 

@@ -75,45 +75,32 @@ protected:
 // ---------------------------------------------------------------------------------------
 // Weights and parents.
 
-TEST_F(MauDefinition, UtilityParentsGetWeightOneAndDecisionsAddRows) {
+TEST_F(MauDefinition, UtilityParentsGetWeightOneDecisionsAddRowsAndOthersAreRefused) {
     const int m = Add(QNL_TYPE_MAU, "M");
-    EXPECT_EQ(Mau(m)->GetSize(), 0);
-    EXPECT_STREQ(Mau(m)->GetTypeName(), "MAU");
+    const int d = Decision("D", 3);
+    ASSERT_EQ(net.AddArc(d, m), 0);
+    EXPECT_EQ(Mau(m)->GetSize(), 0); // no utility parent yet: no weights
     const int u1 = Add(QNL_TYPE_TABLE, "U1");
     const int u2 = Add(QNL_TYPE_MAU, "U2");
     ASSERT_EQ(net.AddArc(u1, m), 0);
     ASSERT_EQ(net.AddArc(u2, m), 0);
-    EXPECT_EQ(Weights(m), (std::vector<double>{1, 1}));
-    const int d = Decision("D", 3);
-    ASSERT_EQ(net.AddArc(d, m), 0);
     EXPECT_EQ(Dims(m), (std::vector<int>{3, 2}));
     EXPECT_EQ(Weights(m), std::vector<double>(6, 1.0));
-    EXPECT_TRUE(Mau(m)->IsValid());
-}
-
-TEST_F(MauDefinition, DecisionBeforeAnyUtilityParentLeavesNoWeights) {
-    const int m = Add(QNL_TYPE_MAU, "M");
-    const int d = Decision("D", 3);
-    ASSERT_EQ(net.AddArc(d, m), 0);
-    EXPECT_EQ(Mau(m)->GetSize(), 0);
-    const int u = Add(QNL_TYPE_TABLE, "U");
-    ASSERT_EQ(net.AddArc(u, m), 0);
-    EXPECT_EQ(Dims(m), (std::vector<int>{3, 1}));
-    EXPECT_EQ(Weights(m), std::vector<double>(3, 1.0));
-    ASSERT_EQ(net.RemoveArc(u, m), 0);
+    ASSERT_EQ(net.RemoveArc(u2, m), 0);
+    ASSERT_EQ(net.RemoveArc(u1, m), 0);
     EXPECT_EQ(Mau(m)->GetSize(), 0);
     EXPECT_TRUE(Mau(m)->IsValid());
-}
 
-TEST_F(MauDefinition, RefusedParentLeavesArcsAndWeightsAsTheyWere) {
-    const int m = Add(QNL_TYPE_MAU, "M");
-    const int u = Add(QNL_TYPE_TABLE, "U");
-    const int c = Add(QNL_TYPE_CPT, "C");
-    ASSERT_EQ(net.AddArc(u, m), 0);
+    // A chance parent and a weight table of another shape are refused with nothing changed.
+    ASSERT_EQ(net.RemoveArc(d, m), 0);
+    ASSERT_EQ(net.AddArc(u1, m), 0);
     ASSERT_EQ(Mau(m)->SetDefinition(DoublesOf({0.25})), 0);
+    const int c = Add(QNL_TYPE_CPT, "C");
     EXPECT_NE(net.AddArc(c, m), 0);
     EXPECT_EQ(Mau(m)->AddParent(c), -2);
-    EXPECT_EQ(Parents(m), (std::vector<int>{u}));
+    EXPECT_EQ(Mau(m)->SetDefinition(DoublesOf({1, 2})), -2);
+    EXPECT_EQ(Mau(m)->SetDefinition(QNL_Dmatrix(IntsOf({2, 1}))), -2);
+    EXPECT_EQ(Parents(m), (std::vector<int>{u1}));
     EXPECT_EQ(Weights(m), (std::vector<double>{0.25}));
 }
 
@@ -158,16 +145,6 @@ TEST_F(MauDefinition, DecisionIndexedWeightsFollowTheChoices) {
     EXPECT_EQ(Weights(m), (std::vector<double>{1, 2, 5, 6, 3, 4, 7, 8}));
     ASSERT_EQ(net.RemoveArc(e, m), 0);
     EXPECT_EQ(Weights(m), (std::vector<double>{1, 2, 5, 6}));
-}
-
-TEST_F(MauDefinition, SetDefinitionRefusesTheWrongShape) {
-    const int m = Add(QNL_TYPE_MAU, "M");
-    const int u = Add(QNL_TYPE_TABLE, "U");
-    ASSERT_EQ(net.AddArc(u, m), 0);
-    EXPECT_EQ(Mau(m)->SetDefinition(DoublesOf({1, 2})), -2);
-    QNL_Dmatrix wrong(IntsOf({2, 1}));
-    EXPECT_EQ(Mau(m)->SetDefinition(wrong), -2);
-    EXPECT_EQ(Weights(m), (std::vector<double>{1}));
 }
 
 TEST_F(MauDefinition, FactoryConversionsRebuildFromTheNodesParents) {
@@ -289,15 +266,6 @@ TEST_F(MauDefinition, GivenTreesStayWithTheCaller) {
     EXPECT_EQ(Expressions(m), (std::vector<std::string>{"U*2"}));
 }
 
-TEST_F(MauDefinition, RenamingANamedParentRenamesItsVariables) {
-    const int m = Add(QNL_TYPE_MAU, "M");
-    const int u = Add(QNL_TYPE_TABLE, "U");
-    Add(QNL_TYPE_TABLE, "V");
-    ASSERT_EQ(SetTexts(m, {"2*U+V-U"}), 0) << error;
-    ASSERT_EQ(net.GetNode(u)->SetId("W"), 0);
-    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"2*W+V-W"}));
-}
-
 TEST_F(MauDefinition, RemovedUtilityParentBecomesZeroAndUnnamedParentsLoseTheirArcs) {
     const int m = Add(QNL_TYPE_MAU, "M");
     const int u = Add(QNL_TYPE_TABLE, "U");
@@ -327,24 +295,17 @@ TEST_F(MauDefinition, RemovedUtilityParentBecomesZeroAndUnnamedParentsLoseTheirA
     EXPECT_TRUE(Mau(m)->IsValid());
 }
 
-TEST_F(MauDefinition, NewDecisionReplicatesEachExpressionAsItsOwnTree) {
-    const int m = Add(QNL_TYPE_MAU, "M");
-    Add(QNL_TYPE_TABLE, "U");
-    ASSERT_EQ(SetTexts(m, {"U/2"}), 0) << error;
-    const int d = Decision("D", 3);
-    ASSERT_EQ(net.AddArc(d, m), 0);
-    EXPECT_EQ(Expressions(m), (std::vector<std::string>(3, "U/2")));
-    const QNL_expressionMatrix* matrix = Mau(m)->GetExpressions();
-    EXPECT_NE(matrix->GetExpression(0), matrix->GetExpression(1));
-    EXPECT_NE(matrix->GetExpression(1), matrix->GetExpression(2));
-}
-
 TEST_F(MauDefinition, CopiesOwnTheirExpressions) {
     const int m = Add(QNL_TYPE_MAU, "M");
     const int u = Add(QNL_TYPE_TABLE, "U");
+    // A new decision replicates each expression as its own tree.
+    ASSERT_EQ(SetTexts(m, {"U/2"}), 0) << error;
     const int d = Decision("D", 2);
     ASSERT_EQ(net.AddArc(d, m), 0);
-    ASSERT_EQ(SetTexts(m, {"U+1", "U*U"}), 0) << error;
+    EXPECT_EQ(Expressions(m), (std::vector<std::string>(2, "U/2")));
+    EXPECT_NE(Mau(m)->GetExpressions()->GetExpression(0),
+              Mau(m)->GetExpressions()->GetExpression(1));
+    ASSERT_EQ(SetTexts(m, {"2*U+1", "U*U"}), 0) << error;
     std::unique_ptr<QNL_nodeDefinition> copy(Mau(m)->CreateCopy());
     auto* mau = dynamic_cast<QNL_mau*>(copy.get());
     ASSERT_NE(mau, nullptr);
@@ -354,7 +315,7 @@ TEST_F(MauDefinition, CopiesOwnTheirExpressions) {
     // Assigning from a MAU of the same node takes its weights and expressions back.
     ASSERT_EQ(SetTexts(m, {"U", "U"}), 0) << error;
     ASSERT_EQ(Mau(m)->Assign(*mau), 0);
-    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"U+1", "U*U"}));
+    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"2*U+1", "U*U"}));
 
     {
         QNL_network duplicate(net);
@@ -363,11 +324,12 @@ TEST_F(MauDefinition, CopiesOwnTheirExpressions) {
         ASSERT_NE(copied->GetExpressions(), nullptr);
         EXPECT_EQ(TextOf(copied->GetExpressions()->GetExpression(1)), "U*U");
     }
+    // Renaming a named parent renames its variables, in the network's definition only.
     ASSERT_EQ(net.GetNode(u)->SetId("V"), 0);
-    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"V+1", "V*V"}));
+    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"2*V+1", "V*V"}));
     EXPECT_EQ(TextOf(mau->GetExpressions()->GetExpression(1)), "U*U");
     ASSERT_EQ(net.DeleteNode(m), 0);
-    EXPECT_EQ(TextOf(mau->GetExpressions()->GetExpression(0)), "U+1");
+    EXPECT_EQ(TextOf(mau->GetExpressions()->GetExpression(0)), "2*U+1");
 }
 
 TEST_F(MauDefinition, ReshapeCopiesDuplicatedCellsAndEmptiesNewOnes) {

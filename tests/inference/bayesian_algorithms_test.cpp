@@ -98,39 +98,36 @@ TEST(DecompositionSettingsTest, PropertyValuesReadAsLeadingIntegers) {
     EXPECT_EQ(LeadingInteger("-99999999999"), INT_MIN);
 }
 
+// Each step sets one property and expects the settings read afterwards.
 TEST(DecompositionSettingsTest, DefaultsAndRules) {
+    struct Step {
+        const char* key;
+        const char* value;
+        int batchSize;
+        unsigned firstLimit, splitLimit, unbatchedLimit;
+    };
+    const char* batch = "QNL_REL_DECOMP_THRESHOLD";
+    const char* second = "QNL_REL_DECOMP_THRESHOLD2";
+    const char* third = "QNL_REL_DECOMP_THRESHOLD3";
+    const Step steps[] = {
+        {nullptr, nullptr, 32, 0, 65536, 65536}, {batch, "0", 32, 0, 65536, 65536},
+        {batch, "text", 32, 0, 65536, 65536},    {batch, "-3", 32, 0, 65536, 65536},
+        {batch, "5", 5, 0, 65536, 65536},        {second, "1000", 5, 0, 1000, 1000},
+        {third, "500", 5, 500, 500, 1000},       {third, "0", 5, 0, 1000, 1000},
+        {second, "-1", 5, 0, 65536, 65536},
+    };
     QNL_network network;
-    quarn::detail::DecompositionSettings s = quarn::detail::ReadDecompositionSettings(network);
-    EXPECT_EQ(s.batchSize, 32);
-    EXPECT_EQ(s.firstLimit, 0u);
-    EXPECT_EQ(s.splitLimit, 65536u);
-    EXPECT_EQ(s.unbatchedLimit, 65536u);
-
-    for (const char* text : {"0", "text", "-3"}) {
-        SetProperty(network, "QNL_REL_DECOMP_THRESHOLD", text);
-        EXPECT_EQ(quarn::detail::ReadDecompositionSettings(network).batchSize, 32) << text;
+    for (const Step& step : steps) {
+        if (step.key != nullptr) SetProperty(network, step.key, step.value);
+        const quarn::detail::DecompositionSettings s =
+            quarn::detail::ReadDecompositionSettings(network);
+        const std::string label =
+            std::string(step.key ? step.key : "none") + "=" + (step.value ? step.value : "");
+        EXPECT_EQ(s.batchSize, step.batchSize) << label;
+        EXPECT_EQ(s.firstLimit, step.firstLimit) << label;
+        EXPECT_EQ(s.splitLimit, step.splitLimit) << label;
+        EXPECT_EQ(s.unbatchedLimit, step.unbatchedLimit) << label;
     }
-    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD", "5");
-    EXPECT_EQ(quarn::detail::ReadDecompositionSettings(network).batchSize, 5);
-
-    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD2", "1000");
-    s = quarn::detail::ReadDecompositionSettings(network);
-    EXPECT_EQ(s.firstLimit, 0u);
-    EXPECT_EQ(s.splitLimit, 1000u);
-    EXPECT_EQ(s.unbatchedLimit, 1000u);
-
-    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD3", "500");
-    s = quarn::detail::ReadDecompositionSettings(network);
-    EXPECT_EQ(s.firstLimit, 500u);
-    EXPECT_EQ(s.splitLimit, 500u);
-    EXPECT_EQ(s.unbatchedLimit, 1000u);
-
-    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD3", "0");
-    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD2", "-1");
-    s = quarn::detail::ReadDecompositionSettings(network);
-    EXPECT_EQ(s.firstLimit, 0u);
-    EXPECT_EQ(s.splitLimit, 65536u);
-    EXPECT_EQ(s.unbatchedLimit, 65536u);
 }
 
 TEST(BayesianAlgorithmNamesTest, UnknownIdentifiersHaveNoName) {

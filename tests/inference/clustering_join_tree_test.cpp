@@ -211,58 +211,6 @@ TEST_F(ClusteringJoinTreeTest, MaskedNodesAreWrittenAndTheirBytesCleared) {
     EXPECT_NEAR(Belief(network, a, 0), 0.18 / 0.25, 1e-12);
 }
 
-TEST_F(ClusteringJoinTreeTest, CliquesAreOrderedByWeightThenMemberCount) {
-    quarn_test::RandomNetworkSpec spec;
-    spec.seed = 42;
-    spec.nodes = 12;
-    spec.maxParents = 3;
-    quarn_test::BuildRandomNetwork(network, spec);
-    QNL_componentList components;
-    ASSERT_EQ(QNL_relevance::Reduce(network, true, true, components), 0);
-    ASSERT_EQ(components.GetCount(), 1);
-    QNL_graphView view(components[0]);
-    QNL_clusteringJoinTree tree(view);
-    ASSERT_TRUE(tree.Build(0));
-    ASSERT_GT(tree.GetNumberOfCliques(), 2);
-    std::uint64_t total = 0;
-    for (int i = 0; i < tree.GetNumberOfCliques(); ++i) {
-        const QNL_clique& clique = tree.GetClique(i);
-        total += clique.weight;
-        if (i == 0) continue;
-        const QNL_clique& before = tree.GetClique(i - 1);
-        ASSERT_LE(before.weight, clique.weight);
-        if (before.weight != clique.weight) continue;
-        ASSERT_LE(before.memberCount, clique.memberCount);
-        if (before.memberCount == clique.memberCount) {
-            EXPECT_LT(tree.GetCreationIndex(i - 1), tree.GetCreationIndex(i));
-        }
-    }
-    EXPECT_EQ(total, tree.GetTotalWeight());
-    EXPECT_EQ(tree.GetRoot(), tree.GetNumberOfCliques() - 1);
-    // Every family sits in exactly one clique, the first in this order that holds it.
-    const quarn::detail::ComponentGraph& graph = tree.GetGraph();
-    for (int r = 0; r < graph.GetCount(); ++r) {
-        int owners = 0;
-        int firstHolder = -1;
-        for (int i = 0; i < tree.GetNumberOfCliques() && firstHolder < 0; ++i) {
-            const QNL_clique& clique = tree.GetClique(i);
-            bool holds = clique.HasMember(r);
-            for (int p = 0; p < graph.GetNumberOfParents(r); ++p)
-                holds = holds && clique.HasMember(graph.GetParent(r, p));
-            if (holds) firstHolder = i;
-        }
-        for (int i = 0; i < tree.GetNumberOfCliques(); ++i) {
-            const QNL_clique& clique = tree.GetClique(i);
-            for (int k = 0; k < clique.assignedCount; ++k) {
-                if (clique.assigned[k] != r) continue;
-                ++owners;
-                EXPECT_EQ(i, firstHolder) << "record " << r;
-            }
-        }
-        EXPECT_EQ(owners, 1) << "record " << r;
-    }
-}
-
 TEST_F(ClusteringJoinTreeTest, TooSmallLimitFailsWithoutWritingAndEvidenceIgnoresIt) {
     quarn_test::RandomNetworkSpec spec;
     spec.seed = 7;

@@ -180,22 +180,6 @@ ComponentGraph Complete(int size, int outcomes, int observedBelow = 0) {
     return Graph(all, parents, observed);
 }
 
-// Rows x columns, each cell's parents the cells above and to the left.
-ComponentGraph Grid(int rows, int columns) {
-    std::vector<int> outcomes;
-    std::vector<std::vector<int>> parents;
-    for (int i = 0; i < rows; ++i) {
-        for (int j = 0; j < columns; ++j) {
-            std::vector<int> p;
-            if (i > 0) p.push_back((i - 1) * columns + j);
-            if (j > 0) p.push_back(i * columns + j - 1);
-            outcomes.push_back(2);
-            parents.push_back(p);
-        }
-    }
-    return Graph(outcomes, parents);
-}
-
 ComponentGraph RandomGraph(std::mt19937& random, int records, int maxParents, int maxOutcomes = 4) {
     ComponentGraph g;
     for (int r = 0; r < records; ++r) {
@@ -291,52 +275,6 @@ TEST(TriangulatorTest, WeightLostToTheLimitComesBackAsNeighboursGo) {
     EXPECT_EQ(triangulator.GetEliminationOrder(), (std::vector<int>{0, 1, 2, 3}));
     EXPECT_EQ(store[3].weight, 27000000u);
     EXPECT_EQ(store[3].memberCount, 3);
-}
-
-TEST(TriangulatorTest, GridCliquesCoverEveryFamilyWithRunningIntersection) {
-    const ComponentGraph grid = Grid(6, 6);
-    QNL_cliqueStore store;
-    QNL_triangulator triangulator(grid, store);
-    ASSERT_TRUE(triangulator.Run(0));
-    const std::vector<Clique> cliques = Cliques(store);
-    const int count = static_cast<int>(cliques.size());
-    ASSERT_GT(count, 1);
-
-    for (int r = 0; r < grid.GetCount(); ++r) {
-        std::vector<int> family{r};
-        for (int p = 0; p < grid.GetNumberOfParents(r); ++p)
-            family.push_back(grid.GetParent(r, p));
-        std::sort(family.begin(), family.end());
-        bool covered = false;
-        for (const Clique& c : cliques)
-            covered = covered || std::includes(c.members.begin(), c.members.end(), family.begin(),
-                                               family.end());
-        EXPECT_TRUE(covered) << "family of " << r;
-    }
-    // A tree towards the last clique; each separator is the clique's share with its parent,
-    // and the cliques holding a record are connected.
-    for (int i = 0; i + 1 < count; ++i) {
-        const Clique& c = cliques[i];
-        ASSERT_GT(c.parent, i);
-        const std::vector<int>& up = cliques[c.parent].members;
-        std::vector<int> shared;
-        std::set_intersection(c.members.begin(), c.members.end(), up.begin(), up.end(),
-                              std::back_inserter(shared));
-        EXPECT_EQ(shared, c.separator) << c;
-    }
-    EXPECT_EQ(cliques.back().parent, -1);
-    for (int r = 0; r < grid.GetCount(); ++r) {
-        // Holders of r whose parent does not hold r: exactly one top per record.
-        int tops = 0;
-        for (const Clique& c : cliques) {
-            if (!std::binary_search(c.members.begin(), c.members.end(), r)) continue;
-            const bool parentHolds =
-                c.parent >= 0 && std::binary_search(cliques[c.parent].members.begin(),
-                                                    cliques[c.parent].members.end(), r);
-            if (!parentHolds) ++tops;
-        }
-        EXPECT_EQ(tops, 1) << "record " << r;
-    }
 }
 
 // Sparse graphs of up to 40 records, sometimes under a tight cap so that failures are compared

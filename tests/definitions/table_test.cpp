@@ -88,7 +88,15 @@ TEST_F(TableDefinition, UtilityTableHasOneCellPerParentCombinationAndNoOutcomes)
     EXPECT_EQ(net.AddArc(v, u), -51);
     EXPECT_EQ(Def(u)->RemoveParent(1000), -2);
     EXPECT_EQ(Def(u)->InsertParentOutcome(1000, 0), -2);
+    // Utilities of another count or shape are refused.
+    EXPECT_EQ(Table(u)->SetUtilities(ArrayOf({1, 2, 3, 4, 5, 6, 7})), -2);
+    EXPECT_EQ(Def(u)->SetDefinition(ArrayOf({1, 2, 3})), -2);
+    const int transposed[] = {3, 2, 1};
+    QNL_Dmatrix wrong;
+    ASSERT_EQ(wrong.Setup(transposed, 3), 0);
+    EXPECT_EQ(Def(u)->SetDefinition(wrong), -2);
     EXPECT_EQ(DimsOf(Def(u)), (Dims{2, 3, 1}));
+    EXPECT_EQ(Values(u), std::vector<double>(6, 0.0));
 }
 
 // Random edits of the parents, their outcomes and the arcs of a utility table and of a
@@ -265,34 +273,6 @@ TEST_F(TableDefinition, ParentThatChangesTypeKeepsOrLosesItsDimension) {
     EXPECT_EQ(net.GetParents(u).GetCount(), 1);
     EXPECT_EQ(DimsOf(Def(u)), (Dims{3, 1}));
     EXPECT_EQ(Values(u), (std::vector<double>{1, 2, 3}));
-}
-
-TEST_F(TableDefinition, WrongShapeIsRefusedAndNeverApplied) {
-    const int a = Add(QNL_TYPE_CPT, "A");
-    const int b = Add(QNL_TYPE_CPT, "B", {"b0", "b1", "b2"});
-    const int u = Add(QNL_TYPE_TABLE, "U");
-    ASSERT_EQ(net.AddArc(a, u), 0);
-    ASSERT_EQ(net.AddArc(b, u), 0);
-    FillDistinct(u);
-    const std::vector<double> before = Values(u);
-    for (const Dims& shape : {Dims{3, 2, 1}, Dims{6}, Dims{2, 3}, Dims{2, 3, 1, 1}, Dims{}}) {
-        QNL_Dmatrix matrix;
-        if (!shape.empty()) {
-            ASSERT_EQ(matrix.Setup(shape.data(), static_cast<int>(shape.size())), 0);
-        }
-        matrix.FillWith(9.0);
-        EXPECT_EQ(Def(u)->SetDefinition(matrix), -2) << shape.size();
-    }
-    EXPECT_EQ(Def(u)->SetDefinition(ArrayOf({1, 2, 3})), -2);
-    EXPECT_EQ(Table(u)->SetUtilities(ArrayOf({1, 2, 3, 4, 5, 6, 7})), -2);
-    EXPECT_EQ(Values(u), before);
-    EXPECT_EQ(DimsOf(Def(u)), (Dims{2, 3, 1}));
-    const Dims right{2, 3, 1};
-    QNL_Dmatrix matrix;
-    ASSERT_EQ(matrix.Setup(right.data(), 3), 0);
-    matrix.FillWith(9.0);
-    EXPECT_EQ(Def(u)->SetDefinition(matrix), 0);
-    EXPECT_EQ(Values(u), std::vector<double>(6, 9.0));
 }
 
 TEST_F(TableDefinition, ExtremesAndRescalingSkipUndefinedCells) {

@@ -177,27 +177,6 @@ TEST_F(NodeValue, PropagatedEvidenceIsNeitherOverriddenNorTheUsersToClear) {
     EXPECT_TRUE(IsValid(a));
 }
 
-TEST_F(NodeValue, ImpossibleEvidenceIsRefusedAndTheOldEvidenceStays) {
-    net.SetNotificationControl(QNL_network::NOTIFY_ON); // no evidence propagation
-    const int a = Add("a");
-    const int c = Add("c");
-    ASSERT_EQ(net.AddArc(a, c), 0);
-    SetTable(net, c, {1, 0, 0.5, 0.5}); // a = State0 rules out c = State1
-    ASSERT_EQ(ValueOf(c)->SetEvidence(0), 0);
-    ASSERT_EQ(ValueOf(a)->SetEvidence(0), 0);
-    EXPECT_EQ(ValueOf(c)->SetEvidence(1), -2);
-    EXPECT_EQ(ValueOf(c)->GetEvidence(), 0);
-    EXPECT_EQ(ValueOf(c)->GetFlags() & kObserved, kEvidence);
-    EXPECT_EQ(Items(ValueOf(c)), (Doubles{1, 0}));
-    QNL_errorHandler& log = QNL_errorHandler::Instance();
-    ASSERT_EQ(log.GetNumberOfErrors(), 1);
-    EXPECT_STREQ(log.GetMessage(0), "Outcome [State1] of node [c] is impossible");
-    // Without earlier evidence the refused evidence simply is not there.
-    ASSERT_EQ(ValueOf(c)->ClearEvidence(), 0);
-    EXPECT_EQ(ValueOf(c)->SetEvidence(1), -2);
-    EXPECT_FALSE(ValueOf(c)->IsObserved());
-}
-
 // After the old evidence is cleared the network implies it again from other evidence; the
 // new outcome is then refused and the old evidence is set back as user evidence, with the
 // network's propagated evidence restored behind it.

@@ -272,26 +272,6 @@ TEST_F(BayesianDriverTest, TreeThatCannotBeHadFailsWithoutFallback) {
     EXPECT_FALSE(RunDefaultAlgorithm(network));
 }
 
-TEST_F(BayesianDriverTest, ImpossibleEvidenceLeavesBeliefsInvalid) {
-    int tried = 0;
-    for (int round = 0; round < 40; ++round) {
-        QNL_network net;
-        quarn_test::RandomNetworkSpec spec;
-        spec.seed = 700 + static_cast<std::uint64_t>(round);
-        spec.nodes = 3 + round % 9;
-        spec.deterministicShare = 0.5;
-        quarn_test::BuildRandomNetwork(net, spec);
-        ASSERT_TRUE(RunClustering(net, nullptr, 0));
-        // Set quietly, so nothing invalidates the beliefs computed without it.
-        if (!quarn_test::SetImpossibleEvidence(net, spec.seed)) continue;
-        ++tried;
-        ASSERT_TRUE(RunClustering(net, nullptr, 0));
-        quarn_test::ExpectNoValidBeliefs(net, "round " + std::to_string(round));
-        EXPECT_EQ(ProbEvidenceByClustering(net), 0.0) << "round " << round;
-    }
-    EXPECT_GT(tried, 10);
-}
-
 TEST_F(BayesianDriverTest, ConflictInsideATreeWritesNothing) {
     // Neither observation singles out A's outcome, together they rule out all four.
     const int a = network.AddNode(QNL_TYPE_CPT, "A");
@@ -311,29 +291,6 @@ TEST_F(BayesianDriverTest, ConflictInsideATreeWritesNothing) {
         EXPECT_FALSE(std::isnan(x));
     network.SetTarget(a);
     EXPECT_EQ(ProbEvidenceByClustering(network), 0.0);
-}
-
-TEST_F(BayesianDriverTest, ProbabilityOfEvidenceMatchesEnumeration) {
-    EXPECT_EQ(ProbEvidenceByClustering(network), 1.0); // no node at all
-    quarn_test::BuildAsia(network);
-    EXPECT_DOUBLE_EQ(ProbEvidenceByClustering(network), 1.0); // no evidence
-    for (int round = 0; round < 150; ++round) {
-        QNL_network net;
-        const quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(1500, round);
-        quarn_test::BuildRandomNetwork(net, spec);
-        quarn_test::SetPossibleEvidence(net, spec.seed * 11, 1 + round % 5);
-        for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
-            if (!ValueOf(net, h).IsObserved()) continue;
-            const QNL_intArray& parents = net.GetParents(h);
-            for (int i = 0; i < parents.GetCount(); ++i)
-                if (net.IsTarget(parents[i]) == 0) net.SetTarget(parents[i]);
-        }
-        const quarn_test::Enumeration expected = quarn_test::Enumerate(net);
-        ASSERT_TRUE(expected.ok) << expected.error;
-        EXPECT_NEAR(ProbEvidenceByClustering(net), expected.probabilityOfEvidence,
-                    1e-9 * expected.probabilityOfEvidence)
-            << "round " << round;
-    }
 }
 
 TEST_F(BayesianDriverTest, ObservedNodeWithAnUnobservedCutParentIsRefused) {

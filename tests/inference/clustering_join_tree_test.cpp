@@ -61,15 +61,6 @@ protected:
     QNL_network network;
 };
 
-TEST_F(ClusteringJoinTreeTest, AsiaMatchesEnumeration) {
-    const quarn_test::Asia a = quarn_test::BuildAsia(network);
-    ASSERT_EQ(network.GetNode(a.xray)->GetValue()->SetEvidence(0), 0);
-    ASSERT_EQ(network.GetNode(a.dyspnoea)->GetValue()->SetEvidence(0), 0);
-    ASSERT_TRUE(UpdateAll(network, nullptr, 0));
-    EXPECT_NEAR(ProbEvidenceByClustering(network), 0.0706701, 1e-7);
-    quarn_test::ExpectOracle(network, "asia");
-}
-
 TEST(ClusteringJoinTreeRandomTest, BeliefsMatchEnumerationOnRandomNetworks) {
     for (int round = 0; round < 240; ++round) {
         QNL_network network;

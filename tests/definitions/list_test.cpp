@@ -1,7 +1,4 @@
-#include "definitions/cpt.h"
 #include "definitions/list.h"
-#include "definitions/table.h"
-#include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_cost.h"
@@ -10,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <string>
 #include <vector>
 

@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cfloat>
 #include <cmath>
 #include <limits>
 #include <memory>

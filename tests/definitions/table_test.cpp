@@ -1,9 +1,6 @@
 #include "definitions/cpt.h"
-#include "definitions/list.h"
 #include "definitions/node_value.h"
 #include "definitions/table.h"
-#include "definitions/truth_table.h"
-#include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/string_array.h"
@@ -14,7 +11,6 @@
 
 #include <algorithm>
 #include <cfloat>
-#include <cmath>
 #include <limits>
 #include <random>
 #include <string>

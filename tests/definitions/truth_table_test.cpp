@@ -1,7 +1,6 @@
 #include "definitions/cpt.h"
 #include "definitions/node_value.h"
 #include "definitions/truth_table.h"
-#include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/string_array.h"

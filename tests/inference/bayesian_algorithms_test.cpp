@@ -2,11 +2,9 @@
 
 #include "definitions/node_value.h"
 #include "model/double_array.h"
-#include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
-#include "model/node_info.h"
 #include "support/beliefs.h"
 #include "support/oracle.h"
 #include "support/random_network.h"

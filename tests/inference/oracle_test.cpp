@@ -1,8 +1,6 @@
 #include "support/oracle.h"
 #include "support/random_network.h"
 
-#include <numeric>
-
 #include "definitions/node_value.h"
 #include "model/network.h"
 #include "model/node.h"
@@ -46,75 +44,6 @@ TEST_F(Oracle, FullEvidenceGivesTheChainRuleProductAndTooLargeIsRefused) {
     const Enumeration refused = Enumerate(large);
     EXPECT_FALSE(refused.ok);
     EXPECT_FALSE(refused.error.empty());
-}
-
-TEST_F(Oracle, RandomNetworksAreReproducibleFromTheirSeed) {
-    quarn_test::RandomNetworkSpec spec;
-    spec.seed = 42;
-    spec.nodes = 7;
-    spec.deterministicShare = 0.3;
-    quarn_test::BuildRandomNetwork(net, spec);
-    QNL_network same, other;
-    quarn_test::BuildRandomNetwork(same, spec);
-    spec.seed = 43;
-    quarn_test::BuildRandomNetwork(other, spec);
-    bool differs = false;
-    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
-        const QNL_Dmatrix* a = net.GetNode(h)->GetDefinition()->GetMatrix();
-        const QNL_Dmatrix* b = same.GetNode(h)->GetDefinition()->GetMatrix();
-        const QNL_Dmatrix* c = other.GetNode(h)->GetDefinition()->GetMatrix();
-        EXPECT_EQ(a->GetItems(), b->GetItems());
-        EXPECT_EQ(net.GetParents(h), same.GetParents(h));
-        differs = differs || a->GetItems() != c->GetItems();
-        const int n = net.GetNode(h)->GetDefinition()->GetNumberOfOutcomes();
-        for (int start = 0; start < a->GetSize(); start += n) {
-            double sum = 0.0;
-            for (int k = 0; k < n; ++k) {
-                EXPECT_GE(a->Subscript(start + k), 0.0);
-                sum += a->Subscript(start + k);
-            }
-            EXPECT_NEAR(sum, 1.0, 1e-12);
-        }
-    }
-    EXPECT_TRUE(differs);
-}
-
-// Sampled evidence is possible and gives distributions; planted impossible evidence gives
-// probability 0 and all-zero posteriors.
-TEST_F(Oracle, SampledEvidenceIsPossibleAndPlantedConflictsAreNot) {
-    int impossible = 0;
-    for (std::uint64_t seed = 1; seed <= 30; ++seed) {
-        quarn_test::RandomNetworkSpec spec;
-        spec.seed = seed;
-        spec.nodes = 6;
-        spec.deterministicShare = 0.5;
-        QNL_network random;
-        quarn_test::BuildRandomNetwork(random, spec);
-        const std::vector<int> observed = quarn_test::SetPossibleEvidence(random, seed, 3);
-        ASSERT_EQ(observed.size(), 3u);
-        Enumeration e = Enumerate(random);
-        ASSERT_TRUE(e.ok) << e.error;
-        EXPECT_GT(e.probabilityOfEvidence, 0.0) << "seed " << seed;
-        for (int h = random.GetFirstNode(); h >= 0; h = random.GetNextNode(h)) {
-            const std::vector<double>& p = e.Posterior(h);
-            EXPECT_NEAR(std::accumulate(p.begin(), p.end(), 0.0), 1.0, 1e-12);
-        }
-        for (int h : observed) {
-            const int outcome = random.GetNode(h)->GetValue()->GetEvidence();
-            EXPECT_DOUBLE_EQ(e.Posterior(h)[static_cast<std::size_t>(outcome)], 1.0);
-        }
-
-        random.ClearAllEvidence();
-        if (!quarn_test::SetImpossibleEvidence(random, seed)) continue;
-        ++impossible;
-        e = Enumerate(random);
-        ASSERT_TRUE(e.ok) << e.error;
-        EXPECT_EQ(e.probabilityOfEvidence, 0.0) << "seed " << seed;
-        for (int h = random.GetFirstNode(); h >= 0; h = random.GetNextNode(h))
-            for (double p : e.Posterior(h))
-                EXPECT_EQ(p, 0.0);
-    }
-    EXPECT_GT(impossible, 10);
 }
 
 } // namespace

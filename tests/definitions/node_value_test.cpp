@@ -196,6 +196,13 @@ TEST_F(NodeValue, RefusedReplacementRestoresEvidenceAndItsPropagation) {
     EXPECT_EQ(ValueOf(d)->GetFlags() & kObserved, kPropagated);
     EXPECT_EQ(ValueOf(d)->GetEvidence(), 0);
     EXPECT_EQ(ValueOf(a)->GetEvidence(), 0);
+
+    // Without propagation the definition itself refuses, and the old evidence is set back.
+    net.SetNotificationControl(QNL_network::NOTIFY_ON);
+    EXPECT_EQ(ValueOf(c)->SetEvidence(1), -2);
+    EXPECT_EQ(ValueOf(c)->GetEvidence(), 0);
+    EXPECT_EQ(ValueOf(c)->GetFlags() & kObserved, kEvidence);
+    EXPECT_EQ(Items(ValueOf(c)), (Doubles{1, 0}));
 }
 
 TEST_F(NodeValue, DecisionEvidenceKeepsTheUtilitiesAndOnlyBeliefsResetTheMarker) {
@@ -391,7 +398,10 @@ TEST_F(NodeValue, UnsupportedOperationsAreRefusedWithoutCrashing) {
 TEST_F(NodeValue, EquationStatisticsMatchATwoPassComputation) {
     QNL_equationValue v(&net, 4);
     EXPECT_EQ(v.ComputeStatistics(), 0);
-    EXPECT_FALSE(v.IsValueValid()); // no samples
+    EXPECT_FALSE(v.IsValueValid());  // no samples
+    ASSERT_EQ(v.AddSample(-7.5), 0); // kept by default
+    EXPECT_EQ(v.GetSamples().size(), 1u);
+    ASSERT_EQ(v.ClearSamples(), 0);
     // Samples not kept still count, and a copy carries the running sums.
     v.SetKeepSamples(0);
     Doubles xs;
@@ -446,6 +456,9 @@ TEST_F(NodeValue, ContinuousPropagatedEvidenceNeverPassesForTheUsers) {
     EXPECT_EQ(v.ClearEvidence(), 0);
     EXPECT_EQ(v.SetPropagatedEvidence(1.0), 0);
     EXPECT_EQ(v.GetFlags(), kPropagated | kValid);
+    EXPECT_EQ(v.ClearPropagatedEvidence(), 0);
+    EXPECT_EQ(v.GetFlags(), 0u);
+    EXPECT_EQ(v.SetPropagatedEvidence(1.0), 0);
     EXPECT_EQ(v.SetEvidence(3.0), 0); // user evidence takes over
     EXPECT_EQ(v.GetFlags(), kEvidence | kValid);
 
@@ -457,8 +470,23 @@ TEST_F(NodeValue, ContinuousPropagatedEvidenceNeverPassesForTheUsers) {
     EXPECT_EQ(c.ClearPropagatedEvidence(), 0);
     EXPECT_EQ(c.GetFlags(), 0u);
     EXPECT_EQ(c.GetEvidenceMarker(), 0);
+    // A copy keeps every field.
     c.SetEvidence(-2.0);
     c.SetEvidenceMarker(7);
+    c.SetStateWord(3);
+    c.GetSamples().push_back({0.5, 2.0});
+    c.GetMixture().components.push_back({1.0, 2.0, 3.0});
+    std::unique_ptr<QNL_nodeValue> copy(c.CreateCopy());
+    auto* cc = dynamic_cast<QNL_continuousValue*>(copy.get());
+    ASSERT_NE(cc, nullptr);
+    cc->GetEvidence(&x);
+    EXPECT_EQ(x, -2.0);
+    EXPECT_EQ(cc->GetEvidenceMarker(), 7);
+    EXPECT_EQ(cc->GetStateWord(), 3);
+    ASSERT_EQ(cc->GetSamples().size(), 1u);
+    EXPECT_EQ(cc->GetSamples()[0].weight, 2.0);
+    ASSERT_EQ(cc->GetMixture().components.size(), 1u);
+    EXPECT_EQ(cc->GetMixture().components[0].variance, 3.0);
     EXPECT_EQ(c.ClearEvidence(), 0);
     EXPECT_EQ(c.GetEvidenceMarker(), 0);
     EXPECT_FALSE(c.IsObserved());

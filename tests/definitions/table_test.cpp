@@ -306,7 +306,7 @@ TEST_F(TableDefinition, ExtremesAndRescalingSkipUndefinedCells) {
         EXPECT_EQ(Table(u)->RescaleUtilities(c.low, c.high, c.targetLow, c.targetHigh), c.result);
         EXPECT_EQ(Values(u), c.expected) << c.low << " " << c.high << " " << c.targetHigh;
     }
-    Fill(u, std::vector<double>(4, kUndefined));
+    ASSERT_EQ(Table(u)->SetUtilities(ArrayOf(std::vector<double>(4, kUndefined))), 0);
     EXPECT_EQ(Table(u)->GetMinimumUtility(), kUndefined);
     EXPECT_EQ(Table(u)->GetMaximumUtility(), kUndefined);
 
@@ -323,6 +323,9 @@ TEST_F(TableDefinition, ExtremesAndRescalingSkipUndefinedCells) {
         for (std::size_t i = 0; i < values.size(); ++i)
             EXPECT_NEAR(Values(u)[i], tlo + (values[i] - lo) * (thi - tlo) / (hi - lo), 1e-9);
     }
+    ASSERT_EQ(Def(u)->CleanUp(1), 0);
+    EXPECT_EQ(Def(u)->GetSize(), 0);
+    EXPECT_EQ(Table(u)->GetMinimumUtility(), kUndefined);
 }
 
 TEST_F(TableDefinition, UtilityConvertsFromProbabilityUtilityAndDecisionDefinitions) {

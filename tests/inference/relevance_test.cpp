@@ -161,6 +161,8 @@ TEST_F(Relevance, ChainKeepsAllRecordsUnlessRootsAreCut) {
     ASSERT_EQ(list.GetCount(), 1);
     EXPECT_EQ(Handles(0), (std::vector<int>{x, y, z}));
     EXPECT_EQ(list[0]->GetRecord(1)->GetTable(), DefinitionTable(y));
+    EXPECT_EQ(list[0]->FindNode(z), 2);
+    EXPECT_EQ(list[0]->FindNode(z + 1), -1);
     ASSERT_EQ(net.SetTarget(z), 0);
     ASSERT_EQ(Reduce(false, true), 0);
     ASSERT_EQ(list.GetCount(), 1);

@@ -19,15 +19,9 @@ namespace {
 
 constexpr double kUndefined = 2 * DBL_MIN;
 
+using quarn_test::ArrayOf;
 using quarn_test::IntsOf;
 using quarn_test::StringsOf;
-
-QNL_doubleArray DoublesOf(const std::vector<double>& values) {
-    QNL_doubleArray array;
-    for (double v : values)
-        array.Add(v);
-    return array;
-}
 
 std::vector<int> Ints(const QNL_intArray& array) {
     return std::vector<int>(array.Items(), array.Items() + array.GetCount());
@@ -91,11 +85,11 @@ TEST_F(MauDefinition, UtilityParentsGetWeightOneDecisionsAddRowsAndOthersAreRefu
     // A chance parent and a weight table of another shape are refused with nothing changed.
     ASSERT_EQ(net.RemoveArc(d, m), 0);
     ASSERT_EQ(net.AddArc(u1, m), 0);
-    ASSERT_EQ(Mau(m)->SetDefinition(DoublesOf({0.25})), 0);
+    ASSERT_EQ(Mau(m)->SetDefinition(ArrayOf({0.25})), 0);
     const int c = Add(QNL_TYPE_CPT, "C");
     EXPECT_NE(net.AddArc(c, m), 0);
     EXPECT_EQ(Mau(m)->AddParent(c), -2);
-    EXPECT_EQ(Mau(m)->SetDefinition(DoublesOf({1, 2})), -2);
+    EXPECT_EQ(Mau(m)->SetDefinition(ArrayOf({1, 2})), -2);
     EXPECT_EQ(Mau(m)->SetDefinition(QNL_Dmatrix(IntsOf({2, 1}))), -2);
     EXPECT_EQ(Parents(m), (std::vector<int>{u1}));
     EXPECT_EQ(Weights(m), (std::vector<double>{0.25}));
@@ -108,7 +102,7 @@ TEST_F(MauDefinition, WeightsFollowTheirParentsThroughRemovalAndReordering) {
     const int u3 = Add(QNL_TYPE_TABLE, "U3");
     for (int u : {u1, u2, u3})
         ASSERT_EQ(net.AddArc(u, m), 0);
-    ASSERT_EQ(Mau(m)->SetDefinition(DoublesOf({1, 2, 3})), 0);
+    ASSERT_EQ(Mau(m)->SetDefinition(ArrayOf({1, 2, 3})), 0);
     ASSERT_EQ(net.ReorderParents(m, IntsOf({2, 0, 1})), 0);
     EXPECT_EQ(Weights(m), (std::vector<double>{3, 1, 2}));
     ASSERT_EQ(net.RemoveArc(u1, m), 0);
@@ -123,7 +117,7 @@ TEST_F(MauDefinition, DecisionIndexedWeightsFollowTheChoices) {
     const int d = Decision("D", 2);
     for (int p : {u1, d, u2})
         ASSERT_EQ(net.AddArc(p, m), 0);
-    ASSERT_EQ(Mau(m)->SetDefinition(DoublesOf({1, 2, 3, 4})), 0);
+    ASSERT_EQ(Mau(m)->SetDefinition(ArrayOf({1, 2, 3, 4})), 0);
     QNL_nodeDefinition* list = net.GetNode(d)->GetDefinition();
 
     ASSERT_EQ(list->InsertOutcome(1, "Middle"), 0);
@@ -136,7 +130,7 @@ TEST_F(MauDefinition, DecisionIndexedWeightsFollowTheChoices) {
     // A second decision placed first by the parent order becomes the first dimension.
     const int e = Decision("E", 2);
     ASSERT_EQ(net.AddArc(e, m), 0);
-    ASSERT_EQ(Mau(m)->SetDefinition(DoublesOf({1, 2, 3, 4, 5, 6, 7, 8})), 0);
+    ASSERT_EQ(Mau(m)->SetDefinition(ArrayOf({1, 2, 3, 4, 5, 6, 7, 8})), 0);
     ASSERT_EQ(net.ReorderParents(m, IntsOf({3, 0, 1, 2})), 0);
     EXPECT_EQ(Ints(Mau(m)->GetDecisionParents()), (std::vector<int>{e, d}));
     EXPECT_EQ(Weights(m), (std::vector<double>{1, 2, 5, 6, 3, 4, 7, 8}));
@@ -352,7 +346,7 @@ TEST_F(MauValue, WeightedSumsAndExpressionsMatchAHandComputation) {
     const int d = Decision("D", 2);
     for (int p : {u1, d, u2})
         ASSERT_EQ(net.AddArc(p, m), 0);
-    ASSERT_EQ(Mau(m)->SetDefinition(DoublesOf({0.5, 0.5, 1, 2})), 0);
+    ASSERT_EQ(Mau(m)->SetDefinition(ArrayOf({0.5, 0.5, 1, 2})), 0);
     // U1 is indexed by the decision: 10 under the first choice, 20 under the second.
     ASSERT_EQ(net.GetNode(u1)->GetValue()->AddIndexingParent(d), 0);
     Matrix(u1)->GetItems()[0] = 10;
@@ -388,7 +382,7 @@ TEST_F(MauValue, RandomWeightsAgreeWithBruteForce) {
     std::vector<double> w(12);
     for (double& x : w)
         x = draw(random);
-    ASSERT_EQ(Mau(m)->SetDefinition(DoublesOf(w)), 0);
+    ASSERT_EQ(Mau(m)->SetDefinition(ArrayOf(w)), 0);
     ASSERT_EQ(net.GetNode(u1)->GetValue()->AddIndexingParent(a), 0);
     ASSERT_EQ(net.GetNode(u2)->GetValue()->AddIndexingParent(b), 0);
     ASSERT_EQ(net.GetNode(u2)->GetValue()->AddIndexingParent(a), 0);

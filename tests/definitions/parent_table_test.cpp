@@ -4,6 +4,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/string_array.h"
+#include "support/network_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 using quarn::detail::ParentTable;
+using quarn_test::IntsOf;
 
 namespace {
 
@@ -36,13 +38,6 @@ std::vector<int> Dims(const ParentTable& cells) {
 std::vector<double> Values(const ParentTable& cells) {
     const QNL_doubleArray& items = cells.Matrix().GetItems();
     return std::vector<double>(items.Items(), items.Items() + items.GetSize());
-}
-
-QNL_intArray IntsOf(std::initializer_list<int> values) {
-    QNL_intArray array;
-    for (int v : values)
-        array.Add(v);
-    return array;
 }
 
 // Distinct cells 1, 2, 3 ... in storage order, so any misplaced cell shows.

@@ -1,6 +1,7 @@
 #include "inference/graph_view.h"
 #include "inference/relevance.h"
 
+#include "support/beliefs.h"
 #include "support/oracle.h"
 #include "support/random_network.h"
 #include "support/test_definition.h"
@@ -106,12 +107,6 @@ void ExpectWellFormed(QNL_relevanceComponent* component, bool targeted) {
     EXPECT_TRUE(hasTarget);
 }
 
-std::vector<double> ValueOf(QNL_network& net, int node) {
-    QNL_Dmatrix* m = net.GetNode(node)->GetValue()->GetMatrix();
-    const QNL_doubleArray& items = m->GetItems();
-    return std::vector<double>(items.Items(), items.Items() + items.GetSize());
-}
-
 std::vector<double> TableOf(const QNL_Dmatrix* table) {
     const QNL_doubleArray& items = table->GetItems();
     return std::vector<double>(items.Items(), items.Items() + items.GetSize());
@@ -185,7 +180,7 @@ TEST_F(Relevance, ChainKeepsAllRecordsUnlessRootsAreCut) {
     EXPECT_FALSE(IsValid(z));
     ASSERT_EQ(record->StoreMarginal(), 0);
     EXPECT_TRUE(IsValid(z));
-    EXPECT_NEAR(ValueOf(net, z)[0], 0.3935, 1e-15);
+    EXPECT_NEAR(quarn_test::Beliefs(net, z)[0], 0.3935, 1e-15);
 }
 
 TEST_F(Relevance, SeveralObservedParentsAreAbsorbedTogether) {
@@ -270,7 +265,7 @@ TEST_F(Relevance, GraphViewAnswersInComponentPositions) {
     const double beliefs[] = {1.0, 3.0};
     ASSERT_EQ(view.WriteBeliefs(0, beliefs, 2), 0);
     EXPECT_TRUE(IsValid(x));
-    EXPECT_EQ(ValueOf(net, x), (std::vector<double>{0.25, 0.75}));
+    EXPECT_EQ(quarn_test::Beliefs(net, x), (std::vector<double>{0.25, 0.75}));
     const double nothing[] = {0.0, 0.0};
     EXPECT_EQ(view.WriteBeliefs(1, nothing, 2), -2);
     EXPECT_FALSE(IsValid(y));
@@ -288,7 +283,7 @@ TEST_F(Relevance, ObservedOutcomeOutOfRangeIsRefusedAndClearEvidenceForgetsAll) 
     EXPECT_EQ(record->GetObservedOutcome(), -1);
     EXPECT_FALSE(IsValid(x));
     ASSERT_EQ(record->SetObservedOutcome(1), 0);
-    EXPECT_EQ(ValueOf(net, x), (std::vector<double>{0.0, 1.0}));
+    EXPECT_EQ(quarn_test::Beliefs(net, x), (std::vector<double>{0.0, 1.0}));
     list[0]->ClearEvidence();
     EXPECT_EQ(list[0]->GetEvidenceCount(), 0);
     for (int r = 0; r < list[0]->GetNumberOfRecords(); ++r)
@@ -398,7 +393,7 @@ TEST_F(Relevance, LongChainsNeedNoDeepStack) {
     EXPECT_EQ(barren, 0);
     EXPECT_EQ(listed, 0);
     EXPECT_EQ(propagated, 0);
-    EXPECT_EQ(ValueOf(net, last), (std::vector<double>{0.0, 1.0}));
+    EXPECT_EQ(quarn_test::Beliefs(net, last), (std::vector<double>{0.0, 1.0}));
 }
 
 // The reduction must not change any answer: on random networks with random evidence and
@@ -463,7 +458,7 @@ TEST_F(Relevance, ComponentsGiveTheExactPosteriorOfEveryTarget) {
                     // Left out of every component: only when its outcome is certain and was
                     // written into its value.
                     ASSERT_TRUE(random.GetNode(h)->GetValue()->IsValueValid()) << "node " << h;
-                    written = ValueOf(random, h);
+                    written = quarn_test::Beliefs(random, h);
                     got = &written;
                     ++dropped;
                 }

@@ -1,7 +1,4 @@
-#include "definitions/cpt.h"
 #include "definitions/list.h"
-#include "definitions/table.h"
-#include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_cost.h"
@@ -10,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -27,33 +23,18 @@ class ListDefinition : public quarn_test::NetworkFixture {};
 
 using Ids = std::vector<std::string>;
 
-TEST_F(ListDefinition, NewDecisionHasTwoDefaultChoices) {
+TEST_F(ListDefinition, ChoicesAreRepairedMadeUniqueAndNeverFewerThanTwo) {
     const int d = Add(QNL_TYPE_LIST, "D");
-    ASSERT_NE(dynamic_cast<QNL_list*>(Def(d)), nullptr);
-    EXPECT_EQ(Def(d)->GetType(), 17);
-    EXPECT_STREQ(Def(d)->GetTypeName(), "LIST");
-    EXPECT_EQ(IdsOf(Def(d)), (Ids{"Choice0", "Choice1"}));
-    EXPECT_EQ(Def(d)->GetSize(), 2);
-    EXPECT_TRUE(Def(d)->IsValid() && Def(d)->IsReady());
-    QNL_stringArray out;
-    ASSERT_EQ(Def(d)->GetDefinition(out), 0);
-    EXPECT_STREQ(out.GetString(1), "Choice1");
     QNL_Dmatrix* matrix = nullptr;
-    EXPECT_EQ(Def(d)->GetDefinition(&matrix), -51);
+    EXPECT_EQ(Def(d)->GetDefinition(&matrix), -51); // a list has no table
     EXPECT_EQ(Def(d)->ReorderParents(QNL_intArray()), -51);
-
     EXPECT_EQ(Def(d)->SetNumberOfOutcomes(4), 0);
     EXPECT_EQ(IdsOf(Def(d)), (Ids{"Choice0", "Choice1", "Choice2", "Choice3"}));
     EXPECT_EQ(Def(d)->SetNumberOfOutcomes(0), 0);
     EXPECT_EQ(IdsOf(Def(d)), (Ids{"Choice0", "Choice1"}));
     ASSERT_EQ(Def(d)->CleanUp(1), 0);
-    EXPECT_EQ(Def(d)->GetNumberOfOutcomes(), 0);
     ASSERT_EQ(Def(d)->AddParents(), 0);
     EXPECT_EQ(IdsOf(Def(d)), (Ids{"Choice0", "Choice1"}));
-}
-
-TEST_F(ListDefinition, ChoiceIdentifiersAreRepairedAndMadeUnique) {
-    const int d = Add(QNL_TYPE_LIST, "D");
     EXPECT_EQ(Def(d)->SetNumberOfOutcomes(StringsOf({"go", "go", "2stay"})), 0);
     const Ids ids = IdsOf(Def(d));
     ASSERT_EQ(ids.size(), 3u);
@@ -187,44 +168,6 @@ TEST_F(ListDefinition, ConvertsFromProbabilityUtilityAndDecisionDefinitions) {
     ASSERT_EQ(list.Assign(equation), 0);
     EXPECT_EQ(IdsOf(&list), (Ids{"Choice0", "Choice1"}));
     EXPECT_TRUE(ValuesOf(&list).empty());
-}
-
-TEST_F(ListDefinition, RefusedConversionLeavesTheListAsItWas) {
-    const int d = Add(QNL_TYPE_LIST, "D");
-    const int a = Add(QNL_TYPE_CPT, "A");
-    ASSERT_EQ(net.AddArc(a, d), 0);
-    ASSERT_EQ(Def(d)->SetNumberOfOutcomes(StringsOf({"a", "b", "c"})), 0);
-    for (int type : {QNL_TYPE_CAST, QNL_TYPE_DEMORGAN, QNL_TYPE_MAU, QNL_TYPE_DISTRIBUTION,
-                     QNL_TYPE_HEQUATION, QNL_TYPE_DCHILDHPARENT}) {
-        Foreign source(a, &net, type);
-        ASSERT_TRUE(source.IsValid());
-        EXPECT_EQ(Def(d)->Assign(source), -2) << type;
-        EXPECT_EQ(IdsOf(Def(d)), (Ids{"a", "b", "c"})) << type;
-        EXPECT_EQ(Def(d)->GetHandle(), d);
-    }
-    Foreign unbound(-1, nullptr, QNL_TYPE_CPT);
-    EXPECT_EQ(Def(d)->Assign(unbound), -567);
-    EXPECT_EQ(net.GetParents(d).GetCount(), 1);
-}
-
-TEST_F(ListDefinition, CopiesAreFullAndIndependent) {
-    const int d = Add(QNL_TYPE_LIST, "D");
-    ASSERT_EQ(Def(d)->SetNumberOfOutcomes(StringsOf({"a", "b", "c"})), 0);
-    ASSERT_EQ(Def(d)->SetDefinition(ArrayOf({1, 2, 3})), 0);
-    QNL_nodeDefinition* copy = Def(d)->CreateCopy();
-    ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(copy->GetHandle(), d);
-    ASSERT_EQ(Def(d)->RenameOutcome(0, "z"), 0);
-    EXPECT_EQ(IdsOf(copy), (Ids{"a", "b", "c"}));
-    EXPECT_EQ(ValuesOf(copy), (std::vector<double>{1, 2, 3}));
-    delete copy;
-
-    QNL_network other(net);
-    QNL_nodeDefinition* copied = other.GetNode(d)->GetDefinition();
-    ASSERT_NE(dynamic_cast<QNL_list*>(copied), nullptr);
-    EXPECT_EQ(copied->GetNetwork(), &other);
-    EXPECT_EQ(IdsOf(copied), (Ids{"z", "b", "c"}));
-    EXPECT_EQ(ValuesOf(copied), (std::vector<double>{1, 2, 3}));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/string_array.h"
+#include "support/network_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 using quarn::detail::ParentTable;
+using quarn_test::IntsOf;
 
 namespace {
 
@@ -36,13 +38,6 @@ std::vector<int> Dims(const ParentTable& cells) {
 std::vector<double> Values(const ParentTable& cells) {
     const QNL_doubleArray& items = cells.Matrix().GetItems();
     return std::vector<double>(items.Items(), items.Items() + items.GetSize());
-}
-
-QNL_intArray IntsOf(std::initializer_list<int> values) {
-    QNL_intArray array;
-    for (int v : values)
-        array.Add(v);
-    return array;
 }
 
 // Distinct cells 1, 2, 3 ... in storage order, so any misplaced cell shows.
@@ -141,31 +136,6 @@ TEST_F(ParentTableTest, RefusedEditsLeaveCellsAndRecordAsTheyWere) {
     EXPECT_EQ(Ints(cells.Owners()), (std::vector<int>{a, b}));
 }
 
-// Brute force: after the network reorders the parents, each cell is found again at the
-// coordinates its parents' outcomes give in the new order.
-TEST_F(ParentTableTest, ReorderedParentsCarryTheirDimensionsAlong) {
-    const int a = Chance("A", 2);
-    const int b = Chance("B", 3);
-    const int d = Chance("D", 4);
-    ParentTable cells(false);
-    const int c = Child("C", {a, b, d}, cells);
-    const ParentTable before = cells;
-
-    ASSERT_EQ(net.ReorderParents(c, IntsOf({2, 0, 1})), 0); // d, a, b
-    ASSERT_EQ(cells.ReorderParents(Def(c), IntsOf({2, 0, 1})), 0);
-    EXPECT_EQ(Ints(cells.Owners()), (std::vector<int>{d, a, b}));
-    QNL_intArray old;
-    QNL_intArray now = IntsOf({0, 0, 0, 0});
-    for (int i = 0; i < before.Matrix().GetSize(); ++i) {
-        before.Matrix().CoordinatesFromIndex(i, old);
-        now[0] = old[2];
-        now[1] = old[0];
-        now[2] = old[1];
-        now[3] = old[3];
-        EXPECT_EQ(cells.Matrix().GetValue(now), before.Matrix().Subscript(i)) << "cell " << i;
-    }
-}
-
 // A table copied to another node finds its dimensions' owners among that node's parents. Only
 // a table that checks the owners' sizes refuses owners with other outcome counts.
 TEST_F(ParentTableTest, RecordIsTakenAgainFromTheParentsOfAnotherNode) {
@@ -198,44 +168,6 @@ TEST_F(ParentTableTest, RecordIsTakenAgainFromTheParentsOfAnotherNode) {
     ParentTable rebuilt = strict.EmptyLike();
     ASSERT_EQ(rebuilt.Build(&net, c, 2, FillDistinct), 0);
     EXPECT_EQ(rebuilt.RemoveParent(Def(other), g), 0);
-}
-
-TEST(OutcomeIds, RenamingRepairsRefusedTextsAndIsAllOrNothing) {
-    using namespace quarn::detail;
-    QNL_idArray ids(false);
-    ASSERT_EQ(DefaultOutcomeIds(ids, "State", 3), 0);
-    EXPECT_STREQ(ids.GetString(2), "State2");
-
-    QNL_stringArray texts;
-    texts.Add("low");
-    texts.Add("low");
-    texts.Add("9 high");
-    texts.Add("ignored");
-    ASSERT_EQ(RenameOutcomeIds(ids, texts), 0);
-    EXPECT_EQ(ids.GetCount(), 3);
-    EXPECT_STREQ(ids.GetString(0), "low");
-    EXPECT_STRNE(ids.GetString(1), "low");
-    EXPECT_TRUE(IsValidId(ids.GetString(1)));
-    EXPECT_TRUE(IsValidId(ids.GetString(2)));
-
-    QNL_stringArray tooFew;
-    tooFew.Add("x");
-    EXPECT_EQ(RenameOutcomeIds(ids, tooFew), -2);
-    EXPECT_STREQ(ids.GetString(0), "low");
-
-    EXPECT_EQ(InsertOutcomeId(ids, 1, "low", "State"), 0);
-    EXPECT_EQ(ids.GetCount(), 4);
-    EXPECT_STRNE(ids.GetString(1), "low");
-
-    QNL_idArray fresh(false);
-    bool usable = false;
-    ASSERT_EQ(ReadOutcomeIds(texts, fresh, usable), 0);
-    EXPECT_TRUE(usable);
-    EXPECT_EQ(fresh.GetCount(), 4);
-    QNL_idArray padded(false);
-    ASSERT_EQ(PadOutcomeIds(padded, "Choice"), 0);
-    EXPECT_EQ(padded.GetCount(), 2);
-    EXPECT_STREQ(padded.GetString(1), "Choice1");
 }
 
 } // namespace

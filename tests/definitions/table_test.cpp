@@ -1,21 +1,17 @@
 #include "definitions/cpt.h"
-#include "definitions/list.h"
 #include "definitions/node_value.h"
 #include "definitions/table.h"
-#include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/string_array.h"
 #include "support/network_builder.h"
+#include "support/table_cells.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cfloat>
-#include <cmath>
-#include <initializer_list>
 #include <limits>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,17 +20,18 @@ namespace {
 
 constexpr double kUndefined = 2 * DBL_MIN;
 
-// The arrays from literals, the fixture, and utilities named by their coordinates (Key: parent
-// identifier -> outcome identifier).
 using namespace quarn_test;
+using Dims = std::vector<int>;
 using Foreign = ForeignDefinition;
 
-std::vector<int> DimsOf(const QNL_table* table) {
-    const QNL_intArray& dims = table->GetTable().GetDimensions();
-    return std::vector<int>(dims.Items(), dims.Items() + dims.GetSize());
+Dims DimsOf(QNL_nodeDefinition* definition) {
+    const QNL_intArray& dims = definition->GetMatrix()->GetDimensions();
+    return Dims(dims.Items(), dims.Items() + dims.GetSize());
 }
 
-class TableDefinition : public quarn_test::NetworkFixture {
+// The tests of the table shared by the probability and utility tables, and of the utility
+// table itself.
+class TableDefinition : public NetworkFixture {
 protected:
     int Add(int type, const char* id, std::vector<std::string> outcomes = {}) {
         const int handle = NetworkFixture::Add(type, id);
@@ -44,54 +41,28 @@ protected:
         return handle;
     }
     QNL_table* Table(int node) { return dynamic_cast<QNL_table*>(Def(node)); }
-
-    void Fill(int u, const std::vector<double>& values) {
-        ASSERT_EQ(Table(u)->SetUtilities(ArrayOf(values)), 0);
+    void Fill(int node, const std::vector<double>& values) {
+        ASSERT_EQ(Def(node)->SetDefinition(ArrayOf(values)), 0);
     }
-    // Distinct utilities 1, 2, 3 ... in storage order.
-    void FillDistinct(int u) {
-        std::vector<double> values(static_cast<std::size_t>(Def(u)->GetSize()));
-        for (std::size_t i = 0; i < values.size(); ++i)
-            values[i] = static_cast<double>(i + 1);
-        Fill(u, values);
-    }
-
-    // Every utility by name, after checking that the table is shaped by the node's parents.
-    Cells Read(int u) {
-        Cells cells;
-        const QNL_table* table = Table(u);
-        const QNL_intArray& parents = net.GetParents(u);
-        const std::vector<int> dims = DimsOf(table);
-        EXPECT_EQ(dims.size(), static_cast<std::size_t>(parents.GetCount() + 1));
-        if (dims.size() != static_cast<std::size_t>(parents.GetCount() + 1)) return cells;
-        EXPECT_EQ(dims.back(), 1);
-        for (int p = 0; p < parents.GetCount(); ++p)
-            EXPECT_EQ(dims[p], Def(parents[p])->GetNumberOfOutcomes()) << "dimension " << p;
-        EXPECT_TRUE(table->IsValid());
-        QNL_intArray coordinates;
-        for (int i = 0; i < table->GetSize(); ++i) {
-            table->GetTable().CoordinatesFromIndex(i, coordinates);
-            Key key;
-            for (int p = 0; p < parents.GetCount(); ++p)
-                key[net.GetNode(parents[p])->GetId()] =
-                    Def(parents[p])->GetOutcomeIds()->GetString(coordinates[p]);
-            cells[key] = table->GetTable().Subscript(i);
+    // Distinct cells in storage order. A probability table gets distinct columns that sum to
+    // 1 exactly (dyadic fractions), so that normalising them changes no bit.
+    void FillDistinct(int node) {
+        std::vector<double> values(static_cast<std::size_t>(Def(node)->GetSize()));
+        const int n = Def(node)->GetType() == QNL_TYPE_TABLE ? 1 : Def(node)->GetNumberOfOutcomes();
+        for (std::size_t start = 0; start < values.size(); start += n) {
+            double rest = 1.0;
+            for (int k = 0; k + 1 < n; ++k)
+                rest -= values[start + k] = static_cast<double>(start + k + 1) / 65536.0;
+            values[start + n - 1] = n == 1 ? static_cast<double>(start + 1) : rest;
         }
-        return cells;
+        Fill(node, values);
     }
 };
 
-using Dims = std::vector<int>;
-
-TEST_F(TableDefinition, NewUtilityHasOneUtilityPerParentCombination) {
+TEST_F(TableDefinition, UtilityTableHasOneCellPerParentCombinationAndNoOutcomes) {
     const int u = Add(QNL_TYPE_TABLE, "U");
-    ASSERT_NE(Table(u), nullptr);
-    EXPECT_EQ(Def(u)->GetType(), 8);
-    EXPECT_STREQ(Def(u)->GetTypeName(), "TABLE");
-    EXPECT_EQ(DimsOf(Table(u)), (Dims{1}));
-    EXPECT_EQ(ValuesOf(Def(u)), (std::vector<double>{0.0}));
-    EXPECT_TRUE(Def(u)->IsValid());
-    EXPECT_TRUE(Def(u)->IsReady());
+    EXPECT_EQ(DimsOf(Def(u)), (Dims{1}));
+    EXPECT_EQ(Values(u), (std::vector<double>{0.0}));
     EXPECT_EQ(Def(u)->GetNumberOfOutcomes(), -51);
     EXPECT_EQ(Def(u)->GetOutcomeIds(), nullptr);
     EXPECT_EQ(Def(u)->AddOutcome("x"), -51);
@@ -101,163 +72,185 @@ TEST_F(TableDefinition, NewUtilityHasOneUtilityPerParentCombination) {
     const int d = Add(QNL_TYPE_LIST, "D", {"x", "y", "z"});
     ASSERT_EQ(net.AddArc(a, u), 0);
     ASSERT_EQ(net.AddArc(d, u), 0);
-    EXPECT_EQ(DimsOf(Table(u)), (Dims{2, 3, 1}));
-    EXPECT_EQ(ValuesOf(Def(u)), std::vector<double>(6, 0.0));
-
-    // A node created with its parents already in place gets the same shape.
-    QNL_table rebuilt(u, &net);
+    EXPECT_EQ(DimsOf(Def(u)), (Dims{2, 3, 1}));
+    EXPECT_EQ(Values(u), std::vector<double>(6, 0.0));
+    QNL_table rebuilt(u, &net); // created with its parents in place: the same shape
     EXPECT_EQ(DimsOf(&rebuilt), (Dims{2, 3, 1}));
+
+    // Parents without outcomes are refused, by the definition and so by the network.
+    const int v = Add(QNL_TYPE_TABLE, "V");
+    for (int bad : {v, 1000, -1})
+        EXPECT_EQ(Def(u)->AddParent(bad), -2) << bad;
+    EXPECT_EQ(net.AddArc(v, u), -51);
+    EXPECT_EQ(Def(u)->RemoveParent(1000), -2);
+    EXPECT_EQ(Def(u)->InsertParentOutcome(1000, 0), -2);
+    // Utilities of another count or shape are refused.
+    EXPECT_EQ(Table(u)->SetUtilities(ArrayOf({1, 2, 3, 4, 5, 6, 7})), -2);
+    EXPECT_EQ(Def(u)->SetDefinition(ArrayOf({1, 2, 3})), -2);
+    const int transposed[] = {3, 2, 1};
+    QNL_Dmatrix wrong;
+    ASSERT_EQ(wrong.Setup(transposed, 3), 0);
+    EXPECT_EQ(Def(u)->SetDefinition(wrong), -2);
+    EXPECT_EQ(DimsOf(Def(u)), (Dims{2, 3, 1}));
+    EXPECT_EQ(Values(u), std::vector<double>(6, 0.0));
 }
 
-TEST_F(TableDefinition, NewParentOutcomeGetsZeroUtilities) {
-    const int a = Add(QNL_TYPE_CPT, "A");
-    const int u = Add(QNL_TYPE_TABLE, "U");
-    ASSERT_EQ(net.AddArc(a, u), 0);
-    Fill(u, {3, 4});
-    ASSERT_EQ(Def(a)->InsertOutcome(1, "mid"), 0);
-    EXPECT_EQ(ValuesOf(Def(u)), (std::vector<double>{3, 0, 4}));
-    ASSERT_EQ(Def(a)->ReorderOutcomes(IntsOf({2, 0, 1})), 0);
-    EXPECT_EQ(ValuesOf(Def(u)), (std::vector<double>{4, 3, 0}));
-    ASSERT_EQ(Def(a)->RemoveOutcome(0), 0);
-    EXPECT_EQ(ValuesOf(Def(u)), (std::vector<double>{3, 0}));
-}
-
-// Random edits of the parents, their outcomes and the arcs, each checked against the cells
-// as they were: a cell whose coordinates still exist keeps its utility, a new combination
-// has 0.0, a new parent repeats the old utilities, and a removed parent leaves the slice of
-// its first outcome.
+// Random edits of the parents, their outcomes and the arcs of a utility table and of a
+// probability table, each checked against the cells as they were: a cell whose coordinates
+// still exist keeps its value, a new combination gets the fresh value (0 for utilities, a
+// uniform column for probabilities), a new parent repeats the old cells, and a removed parent
+// leaves the slice of its first outcome.
 TEST_F(TableDefinition, CellsFollowRandomParentEditsLikeBruteForce) {
     const std::vector<int> candidates = {Add(QNL_TYPE_CPT, "A", {"a0", "a1", "a2"}),
                                          Add(QNL_TYPE_LIST, "D"), Add(QNL_TYPE_TRUTHTABLE, "T"),
                                          Add(QNL_TYPE_CPT, "B")};
-    const int u = Add(QNL_TYPE_TABLE, "U");
-    for (int p : {candidates[0], candidates[1]})
-        ASSERT_EQ(net.AddArc(p, u), 0);
-    FillDistinct(u);
+    for (int type : {QNL_TYPE_TABLE, QNL_TYPE_CPT}) {
+        SCOPED_TRACE(type == QNL_TYPE_TABLE ? "utility table" : "probability table");
+        const int u = Add(type, type == QNL_TYPE_TABLE ? "U" : "P", {});
+        if (type == QNL_TYPE_CPT) {
+            ASSERT_EQ(Def(u)->SetNumberOfOutcomes(3), 0);
+        }
+        const double fresh = type == QNL_TYPE_TABLE ? 0.0 : 1.0 / 3;
+        const double margin = type == QNL_TYPE_TABLE ? 0.0 : 1e-15;
+        for (int p : {candidates[0], candidates[1]})
+            ASSERT_EQ(net.AddArc(p, u), 0);
+        FillDistinct(u);
 
-    std::mt19937 rng(12345);
-    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-    int fresh = 0;
-    auto newId = [&] { return "n" + std::to_string(fresh++); };
-
-    for (int step = 0; step < 400; ++step) {
-        const int p = candidates[static_cast<std::size_t>(pick(4))];
-        QNL_nodeDefinition* parent = Def(p);
-        const int n = parent->GetNumberOfOutcomes();
-        const std::string parentId = net.GetNode(p)->GetId();
-        const bool isParent = net.GetParents(u).IsInList(p) != 0;
-        const Cells before = Read(u);
-        int kind = pick(8);
-        // Parents that grew large shrink again, so the table stays small enough to enumerate.
-        if ((kind == 0 || kind == 1) && n >= 6) kind = 2;
-        std::string label;
-        int result = 0;
-        switch (kind) {
-        case 0:
-            label = "add outcome";
-            result = parent->AddOutcome(newId().c_str());
-            break;
-        case 1:
-            label = "insert outcome";
-            result = parent->InsertOutcome(pick(n + 1), newId().c_str());
-            break;
-        case 2:
-            label = "remove outcome";
-            if (n < 3) continue;
-            result = parent->RemoveOutcome(pick(n));
-            break;
-        case 3: {
-            label = "reorder outcomes";
+        std::mt19937 rng(12345);
+        auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+        int made = 0;
+        auto newId = [&] { return "n" + std::to_string(made++); };
+        auto shuffled = [&](int n) {
             std::vector<int> order(static_cast<std::size_t>(n));
             for (int i = 0; i < n; ++i)
                 order[static_cast<std::size_t>(i)] = i;
             std::shuffle(order.begin(), order.end(), rng);
-            result = parent->ReorderOutcomes(IntsOf(order));
-            break;
-        }
-        case 4: {
-            label = "change outcomes";
-            const std::vector<std::string> old = IdsOf(parent);
-            std::vector<std::string> ids;
-            std::vector<int> map;
-            for (int i = 0; i < n; ++i)
-                if (pick(3) != 0) {
-                    ids.push_back(old[static_cast<std::size_t>(i)]);
-                    map.push_back(i);
+            return order;
+        };
+        for (int step = 0; step < 400; ++step) {
+            const int p = candidates[static_cast<std::size_t>(pick(4))];
+            QNL_nodeDefinition* parent = Def(p);
+            const int n = parent->GetNumberOfOutcomes();
+            const std::string parentId = net.GetNode(p)->GetId();
+            const bool isParent = net.GetParents(u).IsInList(p) != 0;
+            const Cells before = ReadCells(net, u);
+            int kind = pick(8);
+            // Parents that grew large shrink again, so the table stays small enough.
+            if ((kind == 0 || kind == 1) && n >= 6) kind = 2;
+            int result = 0;
+            switch (kind) {
+            case 0:
+                result = parent->AddOutcome(newId().c_str());
+                break;
+            case 1:
+                result = parent->InsertOutcome(pick(n + 1), newId().c_str());
+                break;
+            case 2:
+                if (n < 3) continue;
+                result = parent->RemoveOutcome(pick(n));
+                break;
+            case 3:
+                result = parent->ReorderOutcomes(IntsOf(shuffled(n)));
+                break;
+            case 4: { // some outcomes kept, some new, in a random order
+                const std::vector<std::string> old = IdsOf(parent);
+                std::vector<std::string> ids;
+                std::vector<int> map;
+                for (int i = 0; i < n; ++i)
+                    if (pick(3) != 0) {
+                        ids.push_back(old[static_cast<std::size_t>(i)]);
+                        map.push_back(i);
+                    }
+                for (int k = pick(3); k > 0 || ids.size() < 2; --k) {
+                    ids.push_back(newId());
+                    map.push_back(-1);
                 }
-            for (int k = pick(3); k > 0 || ids.size() < 2; --k) {
-                ids.push_back(newId());
-                map.push_back(-1);
-            }
-            std::vector<std::size_t> order(ids.size());
-            for (std::size_t i = 0; i < order.size(); ++i)
-                order[i] = i;
-            std::shuffle(order.begin(), order.end(), rng);
-            std::vector<std::string> shuffledIds;
-            std::vector<int> shuffledMap;
-            for (std::size_t i : order) {
-                shuffledIds.push_back(ids[i]);
-                shuffledMap.push_back(map[i]);
-            }
-            result = parent->ChangeOutcomes(StringsOf(shuffledIds), IntsOf(shuffledMap));
-            break;
-        }
-        case 5:
-            label = isParent ? "remove arc" : "add arc";
-            result = isParent ? net.RemoveArc(p, u) : net.AddArc(p, u);
-            break;
-        case 6: {
-            label = "reorder parents";
-            const int count = net.GetParents(u).GetCount();
-            std::vector<int> order(static_cast<std::size_t>(count));
-            for (int i = 0; i < count; ++i)
-                order[static_cast<std::size_t>(i)] = i;
-            std::shuffle(order.begin(), order.end(), rng);
-            result = net.ReorderParents(u, IntsOf(order));
-            break;
-        }
-        default:
-            label = "new utilities";
-            FillDistinct(u);
-            continue;
-        }
-        ASSERT_EQ(result, 0) << "step " << step << ": " << label << " on " << parentId;
-        const Cells after = Read(u);
-        ASSERT_FALSE(after.empty()) << "step " << step;
-        if (kind == 5 && isParent) {
-            // The removed parent's first outcome is the slice that stays.
-            const std::string firstOutcome = IdsOf(parent)[0];
-            ASSERT_EQ(after.size() * static_cast<std::size_t>(n), before.size());
-            for (const auto& [key, value] : before)
-                if (key.at(parentId) == firstOutcome) {
-                    Key kept = key;
-                    kept.erase(parentId);
-                    ASSERT_EQ(after.at(kept), value) << "step " << step;
+                std::vector<std::string> shuffledIds;
+                std::vector<int> shuffledMap;
+                for (int i : shuffled(static_cast<int>(ids.size()))) {
+                    shuffledIds.push_back(ids[static_cast<std::size_t>(i)]);
+                    shuffledMap.push_back(map[static_cast<std::size_t>(i)]);
                 }
-            continue;
+                result = parent->ChangeOutcomes(StringsOf(shuffledIds), IntsOf(shuffledMap));
+                break;
+            }
+            case 5:
+                result = isParent ? net.RemoveArc(p, u) : net.AddArc(p, u);
+                break;
+            case 6:
+                result = net.ReorderParents(u, IntsOf(shuffled(net.GetParents(u).GetCount())));
+                break;
+            default:
+                FillDistinct(u);
+                continue;
+            }
+            ASSERT_EQ(result, 0) << "step " << step << " kind " << kind << " on " << parentId;
+            const Cells after = ReadCells(net, u);
+            ASSERT_FALSE(after.empty()) << "step " << step;
+            if (kind == 5 && isParent) {
+                const std::string firstOutcome = IdsOf(parent)[0];
+                ASSERT_EQ(after.size() * static_cast<std::size_t>(n), before.size());
+                for (const auto& [key, value] : before)
+                    if (key.at(parentId) == firstOutcome) {
+                        ASSERT_EQ(after.at(Without(key, parentId)), value) << "step " << step;
+                    }
+                continue;
+            }
+            for (const auto& [key, value] : after) {
+                const auto found = before.find(kind == 5 ? Without(key, parentId) : key);
+                ASSERT_NEAR(value, found != before.end() ? found->second : fresh, margin)
+                    << "step " << step << " kind " << kind << " on " << parentId;
+            }
         }
-        for (const auto& [key, value] : after) {
-            Key old = key;
-            if (kind == 5) old.erase(parentId);
-            double expected = 0.0;
-            const auto found = before.find(old);
-            if (found != before.end()) expected = found->second;
-            ASSERT_EQ(value, expected) << "step " << step << ": " << label << " on " << parentId;
-        }
+        for (int p : candidates)
+            if (net.GetParents(u).IsInList(p)) {
+                ASSERT_EQ(net.RemoveArc(p, u), 0);
+            }
     }
 }
 
-TEST_F(TableDefinition, RefusesParentsWithoutOutcomes) {
-    const int u = Add(QNL_TYPE_TABLE, "U");
-    const int v = Add(QNL_TYPE_TABLE, "V");
-    EXPECT_EQ(Def(u)->AddParent(v), -2);
-    EXPECT_EQ(Def(u)->AddParent(1000), -2);
-    EXPECT_EQ(Def(u)->AddParent(-1), -2);
-    EXPECT_EQ(net.AddArc(v, u), -51);
-    EXPECT_EQ(net.GetParents(u).GetCount(), 0);
-    EXPECT_EQ(DimsOf(Table(u)), (Dims{1}));
-    EXPECT_EQ(Def(u)->RemoveParent(1000), -2);
-    EXPECT_EQ(Def(u)->InsertParentOutcome(1000, 0), -2);
+// Evidence and marginalisation of a parent, shared by the probability and utility tables.
+TEST_F(TableDefinition, ObservedParentLeavesItsSliceAndARootParentIsSummedByItsPrior) {
+    const int a = Add(QNL_TYPE_CPT, "A", {"a0", "a1", "a2"});
+    const int b = Add(QNL_TYPE_CPT, "B");
+    const int d = Add(QNL_TYPE_LIST, "D");
+    ASSERT_EQ(dynamic_cast<QNL_cpt*>(Def(a))->SetProbabilities(ArrayOf({0.2, 0.3, 0.5})), 0);
+    for (int type : {QNL_TYPE_TABLE, QNL_TYPE_CPT}) {
+        SCOPED_TRACE(type);
+        const int c = Add(type, type == QNL_TYPE_TABLE ? "U" : "C");
+        for (int p : {a, b, d})
+            ASSERT_EQ(net.AddArc(p, c), 0);
+        FillDistinct(c);
+        const Cells before = ReadCells(net, c);
+        EXPECT_EQ(Def(c)->MarginalizeParent(d), -2); // a decision has no prior
+        ASSERT_EQ(Def(c)->MarginalizeParent(a), 0);
+        ASSERT_EQ(net.RemoveArc(a, c), 0);
+        for (const auto& [key, value] : ReadCells(net, c)) {
+            double sum = 0.0;
+            for (const char* outcome : {"a0", "a1", "a2"})
+                sum += Values(a)[static_cast<std::size_t>(outcome[1] - '0')] *
+                       before.at(With(key, "A", outcome));
+            EXPECT_NEAR(value, sum, 1e-12);
+        }
+        // A parent with parents of its own has no prior; an observed one is refused, and its
+        // evidence is absorbed instead.
+        ASSERT_EQ(net.AddArc(a, b), 0);
+        const std::vector<double> kept = Values(c);
+        EXPECT_EQ(Def(c)->MarginalizeParent(b), -2);
+        ASSERT_EQ(net.RemoveArc(a, b), 0);
+        EXPECT_EQ(Def(c)->AbsorbParentEvidence(b), -2); // no evidence yet
+        ASSERT_EQ(net.GetNode(b)->GetValue()->SetEvidence(1), 0);
+        EXPECT_EQ(Def(c)->MarginalizeParent(b), -2);
+        EXPECT_EQ(Values(c), kept);
+        const Cells observed = ReadCells(net, c);
+        ASSERT_EQ(Def(c)->AbsorbParentEvidence(b), 0);
+        EXPECT_EQ(DimsOf(Def(c)).size(), 2u);
+        // The arc can go afterwards without taking another dimension with it.
+        ASSERT_EQ(net.RemoveArc(b, c), 0);
+        for (const auto& [key, value] : ReadCells(net, c))
+            EXPECT_EQ(value, observed.at(With(key, "B", "State1")));
+        ASSERT_EQ(net.GetNode(b)->GetValue()->ClearEvidence(), 0);
+    }
 }
 
 TEST_F(TableDefinition, ParentThatChangesTypeKeepsOrLosesItsDimension) {
@@ -267,173 +260,75 @@ TEST_F(TableDefinition, ParentThatChangesTypeKeepsOrLosesItsDimension) {
     ASSERT_EQ(net.AddArc(a, u), 0);
     ASSERT_EQ(net.AddArc(b, u), 0);
     FillDistinct(u);
-    const Cells before = Read(u);
-
+    const Cells before = ReadCells(net, u);
     // A decision made from the chance node keeps its outcomes and so its dimension.
     ASSERT_EQ(net.GetNode(a)->SetType(QNL_TYPE_LIST), 0);
-    EXPECT_EQ(Read(u), before);
-
+    EXPECT_EQ(ReadCells(net, u), before);
     // A utility parent loses its arc, and the table keeps the slice of its first outcome.
     ASSERT_EQ(net.GetNode(a)->SetType(QNL_TYPE_TABLE), 0);
     EXPECT_EQ(net.GetParents(u).GetCount(), 1);
-    EXPECT_EQ(DimsOf(Table(u)), (Dims{3, 1}));
-    EXPECT_EQ(ValuesOf(Def(u)), (std::vector<double>{1, 2, 3}));
-    EXPECT_TRUE(Def(u)->IsValid());
+    EXPECT_EQ(DimsOf(Def(u)), (Dims{3, 1}));
+    EXPECT_EQ(Values(u), (std::vector<double>{1, 2, 3}));
 }
 
-TEST_F(TableDefinition, WrongShapeIsRefusedAndNeverApplied) {
-    const int a = Add(QNL_TYPE_CPT, "A");
-    const int b = Add(QNL_TYPE_CPT, "B", {"b0", "b1", "b2"});
-    const int u = Add(QNL_TYPE_TABLE, "U");
-    ASSERT_EQ(net.AddArc(a, u), 0);
-    ASSERT_EQ(net.AddArc(b, u), 0);
-    FillDistinct(u);
-    const std::vector<double> before = ValuesOf(Def(u));
-
-    for (const Dims& shape : {Dims{3, 2, 1}, Dims{6}, Dims{2, 3}, Dims{2, 3, 1, 1}, Dims{}}) {
-        QNL_Dmatrix matrix;
-        if (!shape.empty()) {
-            ASSERT_EQ(matrix.Setup(shape.data(), static_cast<int>(shape.size())), 0);
-        }
-        matrix.FillWith(9.0);
-        EXPECT_EQ(Def(u)->SetDefinition(matrix), -2) << shape.size();
-        EXPECT_EQ(ValuesOf(Def(u)), before);
-        EXPECT_EQ(DimsOf(Table(u)), (Dims{2, 3, 1}));
-    }
-    const Dims right{2, 3, 1};
-    QNL_Dmatrix matrix;
-    ASSERT_EQ(matrix.Setup(right.data(), 3), 0);
-    matrix.FillWith(9.0);
-    EXPECT_EQ(Def(u)->SetDefinition(matrix), 0);
-    EXPECT_EQ(ValuesOf(Def(u)), std::vector<double>(6, 9.0));
-
-    EXPECT_EQ(Def(u)->SetDefinition(ArrayOf({1, 2, 3})), -2);
-    EXPECT_EQ(Table(u)->SetUtilities(ArrayOf({1, 2, 3, 4, 5, 6, 7})), -2);
-    EXPECT_EQ(ValuesOf(Def(u)), std::vector<double>(6, 9.0));
-    EXPECT_EQ(Def(u)->SetDefinition(ArrayOf({1, 2, 3, 4, 5, 6})), 0);
-    EXPECT_EQ(ValuesOf(Def(u)), (std::vector<double>{1, 2, 3, 4, 5, 6}));
-
-    QNL_Dmatrix* own = nullptr;
-    ASSERT_EQ(Def(u)->GetDefinition(&own), 0);
-    EXPECT_EQ(own, &Table(u)->GetTable());
-}
-
-TEST_F(TableDefinition, MinimumAndMaximumSkipUndefinedCells) {
+TEST_F(TableDefinition, ExtremesAndRescalingSkipUndefinedCells) {
     const int a = Add(QNL_TYPE_CPT, "A", {"a0", "a1", "a2", "a3"});
     const int u = Add(QNL_TYPE_TABLE, "U");
     ASSERT_EQ(net.AddArc(a, u), 0);
     Fill(u, {kUndefined, -4, 12, kUndefined});
     EXPECT_EQ(Table(u)->GetMinimumUtility(), -4);
     EXPECT_EQ(Table(u)->GetMaximumUtility(), 12);
-    Fill(u, {kUndefined, kUndefined, kUndefined, kUndefined});
+
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::vector<double> given = {10, 20, 30, kUndefined};
+    struct Case {
+        std::vector<double> cells;
+        double low, high, targetLow, targetHigh;
+        int result;
+        std::vector<double> expected;
+    };
+    const Case cases[] = {
+        // The reference range is taken from the table when empty, and widened to it.
+        {given, 0, 0, 0, 1, 0, {0, 0.5, 1, kUndefined}},
+        {given, 15, 25, 0, 1, 0, {0, 0.5, 1, kUndefined}},
+        {given, 10, 30, 10, 30, 0, given},
+        // Degenerate ranges give the upper target.
+        {given, 0, 0, 5, 5, 0, {5, 5, 5, kUndefined}},
+        {{7, 7, kUndefined, 7}, 0, 0, -1, 1, 0, {1, 1, kUndefined, 1}},
+        {std::vector<double>(4, kUndefined), 0, 10, 0, 1, 0, std::vector<double>(4, kUndefined)},
+        // Non-finite bounds are refused.
+        {given, nan, 0, 0, 1, -2, given},
+        {given, 0, 0, 0, inf, -2, given},
+    };
+    for (const Case& c : cases) {
+        Fill(u, c.cells);
+        EXPECT_EQ(Table(u)->RescaleUtilities(c.low, c.high, c.targetLow, c.targetHigh), c.result);
+        EXPECT_EQ(Values(u), c.expected) << c.low << " " << c.high << " " << c.targetHigh;
+    }
+    ASSERT_EQ(Table(u)->SetUtilities(ArrayOf(std::vector<double>(4, kUndefined))), 0);
     EXPECT_EQ(Table(u)->GetMinimumUtility(), kUndefined);
     EXPECT_EQ(Table(u)->GetMaximumUtility(), kUndefined);
+
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> draw(-100, 100);
+    for (int round = 0; round < 50; ++round) {
+        const std::vector<double> values = {draw(rng), draw(rng), draw(rng), draw(rng)};
+        Fill(u, values);
+        double lo = draw(rng), hi = draw(rng);
+        const double tlo = draw(rng), thi = draw(rng);
+        ASSERT_EQ(Table(u)->RescaleUtilities(lo, hi, tlo, thi), 0);
+        lo = std::min(lo, *std::min_element(values.begin(), values.end()));
+        hi = std::max(hi, *std::max_element(values.begin(), values.end()));
+        for (std::size_t i = 0; i < values.size(); ++i)
+            EXPECT_NEAR(Values(u)[i], tlo + (values[i] - lo) * (thi - tlo) / (hi - lo), 1e-9);
+    }
     ASSERT_EQ(Def(u)->CleanUp(1), 0);
     EXPECT_EQ(Def(u)->GetSize(), 0);
     EXPECT_EQ(Table(u)->GetMinimumUtility(), kUndefined);
 }
 
-class Rescale : public TableDefinition {
-protected:
-    void SetUp() override {
-        TableDefinition::SetUp();
-        a = Add(QNL_TYPE_CPT, "A", {"a0", "a1", "a2", "a3"});
-        u = Add(QNL_TYPE_TABLE, "U");
-        ASSERT_EQ(net.AddArc(a, u), 0);
-        Fill(u, {10, 20, 30, kUndefined});
-    }
-    int a = -1;
-    int u = -1;
-};
-
-TEST_F(Rescale, ReferenceRangeIsTakenOrWidenedFromTheTable) {
-    EXPECT_EQ(Table(u)->RescaleUtilities(0, 0, 0, 1), 0);
-    EXPECT_EQ(ValuesOf(Def(u)), (std::vector<double>{0, 0.5, 1, kUndefined}));
-    Fill(u, {10, 20, 30, kUndefined});
-    EXPECT_EQ(Table(u)->RescaleUtilities(15, 25, 0, 1), 0);
-    EXPECT_EQ(ValuesOf(Def(u)), (std::vector<double>{0, 0.5, 1, kUndefined}));
-    Fill(u, {10, 20, 30, kUndefined});
-    EXPECT_EQ(Table(u)->RescaleUtilities(10, 30, 10, 30), 0);
-    EXPECT_EQ(ValuesOf(Def(u)), (std::vector<double>{10, 20, 30, kUndefined}));
-}
-
-TEST_F(Rescale, DegenerateRangesGiveTheUpperTarget) {
-    EXPECT_EQ(Table(u)->RescaleUtilities(0, 0, 5, 5), 0);
-    EXPECT_EQ(ValuesOf(Def(u)), (std::vector<double>{5, 5, 5, kUndefined}));
-    Fill(u, {7, 7, kUndefined, 7});
-    EXPECT_EQ(Table(u)->RescaleUtilities(0, 0, -1, 1), 0);
-    EXPECT_EQ(ValuesOf(Def(u)), (std::vector<double>{1, 1, kUndefined, 1}));
-    Fill(u, {kUndefined, kUndefined, kUndefined, kUndefined});
-    EXPECT_EQ(Table(u)->RescaleUtilities(0, 0, 0, 1), 0);
-    EXPECT_EQ(Table(u)->RescaleUtilities(0, 10, 0, 1), 0);
-    EXPECT_EQ(ValuesOf(Def(u)), std::vector<double>(4, kUndefined));
-}
-
-TEST_F(Rescale, NonFiniteBoundsAreRefused) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(Table(u)->RescaleUtilities(nan, 0, 0, 1), -2);
-    EXPECT_EQ(Table(u)->RescaleUtilities(0, 0, 0, inf), -2);
-    EXPECT_EQ(ValuesOf(Def(u)), (std::vector<double>{10, 20, 30, kUndefined}));
-}
-
-TEST_F(Rescale, MatchesTheLinearMapOnRandomTables) {
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<double> draw(-100, 100);
-    for (int round = 0; round < 50; ++round) {
-        std::vector<double> values = {draw(rng), draw(rng), draw(rng), draw(rng)};
-        Fill(u, values);
-        double lo = draw(rng), hi = draw(rng);
-        const double tlo = draw(rng), thi = draw(rng);
-        ASSERT_EQ(Table(u)->RescaleUtilities(lo, hi, tlo, thi), 0);
-        if (lo == hi) {
-            lo = *std::min_element(values.begin(), values.end());
-            hi = *std::max_element(values.begin(), values.end());
-        }
-        lo = std::min(lo, *std::min_element(values.begin(), values.end()));
-        hi = std::max(hi, *std::max_element(values.begin(), values.end()));
-        const std::vector<double> got = ValuesOf(Def(u));
-        for (std::size_t i = 0; i < values.size(); ++i)
-            EXPECT_NEAR(got[i], tlo + (values[i] - lo) * (thi - tlo) / (hi - lo), 1e-9);
-    }
-}
-
-TEST_F(TableDefinition, EvidenceParentLeavesItsObservedSlice) {
-    const int a = Add(QNL_TYPE_CPT, "A", {"a0", "a1", "a2"});
-    const int d = Add(QNL_TYPE_LIST, "D");
-    const int u = Add(QNL_TYPE_TABLE, "U");
-    ASSERT_EQ(net.AddArc(a, u), 0);
-    ASSERT_EQ(net.AddArc(d, u), 0);
-    FillDistinct(u); // (a, d): 1 2 / 3 4 / 5 6
-    EXPECT_EQ(Def(u)->AbsorbParentEvidence(a), -2);
-    ASSERT_EQ(net.GetNode(a)->GetValue()->SetEvidence(2), 0);
-    EXPECT_EQ(Def(u)->MarginalizeParent(a), -2);
-    ASSERT_EQ(Def(u)->AbsorbParentEvidence(a), 0);
-    EXPECT_EQ(ValuesOf(Def(u)), (std::vector<double>{5, 6}));
-    EXPECT_EQ(DimsOf(Table(u)), (Dims{2, 1}));
-    // The arc stays until removed, and removing it changes the table no further.
-    ASSERT_EQ(net.RemoveArc(a, u), 0);
-    EXPECT_EQ(ValuesOf(Def(u)), (std::vector<double>{5, 6}));
-}
-
-TEST_F(TableDefinition, MarginalizingWeighsByThePrior) {
-    const int a = Add(QNL_TYPE_CPT, "A");
-    const int d = Add(QNL_TYPE_LIST, "D", {"x", "y", "z"});
-    const int u = Add(QNL_TYPE_TABLE, "U");
-    ASSERT_EQ(net.AddArc(a, u), 0);
-    ASSERT_EQ(net.AddArc(d, u), 0);
-    ASSERT_EQ(dynamic_cast<QNL_cpt*>(Def(a))->SetProbabilities(ArrayOf({0.25, 0.75})), 0);
-    Fill(u, {4, 8, 12, 0, 4, -8});
-    EXPECT_EQ(Def(u)->MarginalizeParent(d), -2);
-    ASSERT_EQ(Def(u)->MarginalizeParent(a), 0);
-    const std::vector<double> got = ValuesOf(Def(u));
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_DOUBLE_EQ(got[0], 0.25 * 4 + 0.75 * 0);
-    EXPECT_DOUBLE_EQ(got[1], 0.25 * 8 + 0.75 * 4);
-    EXPECT_DOUBLE_EQ(got[2], 0.25 * 12 + 0.75 * -8);
-}
-
-TEST_F(TableDefinition, ConvertsFromProbabilityUtilityAndDecisionDefinitions) {
+TEST_F(TableDefinition, UtilityConvertsFromProbabilityUtilityAndDecisionDefinitions) {
     const int a = Add(QNL_TYPE_CPT, "A");
     const int d = Add(QNL_TYPE_LIST, "D", {"x", "y", "z"});
     const int x = Add(QNL_TYPE_CPT, "X");
@@ -441,23 +336,15 @@ TEST_F(TableDefinition, ConvertsFromProbabilityUtilityAndDecisionDefinitions) {
     ASSERT_EQ(net.AddArc(d, x), 0);
     // A probability table keeps its parents; its cells are no utilities.
     ASSERT_EQ(net.GetNode(x)->SetType(QNL_TYPE_TABLE), 0);
-    ASSERT_NE(Table(x), nullptr);
-    EXPECT_EQ(net.GetParents(x).GetCount(), 2);
-    EXPECT_EQ(DimsOf(Table(x)), (Dims{2, 3, 1}));
-    EXPECT_EQ(ValuesOf(Def(x)), std::vector<double>(6, 0.0));
-
-    // Another utility table of the same shape gives its cells.
+    EXPECT_EQ(DimsOf(Def(x)), (Dims{2, 3, 1}));
+    EXPECT_EQ(Values(x), std::vector<double>(6, 0.0));
+    // A source without utilities of its own leaves a zero table, never an empty one.
     FillDistinct(x);
     QNL_table copy(x, &net);
-    ASSERT_EQ(copy.Assign(*Def(x)), 0);
-    EXPECT_EQ(ValuesOf(&copy), (std::vector<double>{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(copy.Assign(copy), 0);
-    // A source without utilities of its own leaves a zero table, never an empty one.
     Foreign equation(x, &net, QNL_TYPE_EQUATION);
     ASSERT_EQ(copy.Assign(equation), 0);
     EXPECT_EQ(DimsOf(&copy), (Dims{2, 3, 1}));
     EXPECT_EQ(ValuesOf(&copy), std::vector<double>(6, 0.0));
-
     // A decision loses its informational arcs and gives a single utility.
     ASSERT_EQ(net.AddArc(a, d), 0);
     QNL_table converted(d, &net);
@@ -466,47 +353,76 @@ TEST_F(TableDefinition, ConvertsFromProbabilityUtilityAndDecisionDefinitions) {
     EXPECT_EQ(net.GetParents(d).GetCount(), 0);
 }
 
-TEST_F(TableDefinition, RefusedConversionLeavesTheTableAsItWas) {
-    const int a = Add(QNL_TYPE_CPT, "A");
-    const int u = Add(QNL_TYPE_TABLE, "U");
-    ASSERT_EQ(net.AddArc(a, u), 0);
-    Fill(u, {1, 2});
-    for (int type : {QNL_TYPE_CAST, QNL_TYPE_DEMORGAN, QNL_TYPE_DISTRIBUTION, QNL_TYPE_HEQUATION,
-                     QNL_TYPE_DCHILDHPARENT}) {
-        Foreign source(a, &net, type);
-        EXPECT_EQ(Def(u)->Assign(source), -2) << type;
-        EXPECT_EQ(ValuesOf(Def(u)), (std::vector<double>{1, 2})) << type;
-        EXPECT_EQ(Def(u)->GetHandle(), u);
+// Every table type: a copy, by CreateCopy, Assign or a copied network, holds the same
+// outcomes and cells and changes independently of its source; a source of another type
+// without a conversion (-2) or not valid (-567) changes nothing.
+TEST_F(TableDefinition, CopiesAreFullAndIndependentAndRefusedSourcesChangeNothing) {
+    const int a = Add(QNL_TYPE_CPT, "A", {"a0", "a1", "a2"});
+    const int c = Add(QNL_TYPE_CPT, "C");
+    ASSERT_EQ(net.AddArc(a, c), 0);
+    for (int type : {QNL_TYPE_CPT, QNL_TYPE_TRUTHTABLE, QNL_TYPE_TABLE, QNL_TYPE_LIST}) {
+        SCOPED_TRACE(type);
+        const int node = Add(type, ("N" + std::to_string(type)).c_str());
+        if (type != QNL_TYPE_LIST) {
+            ASSERT_EQ(net.AddArc(a, node), 0);
+        }
+        if (type == QNL_TYPE_TRUTHTABLE) {
+            ASSERT_EQ(Def(node)->SetResultingStates(IntsOf({1, 0, 1})), 0);
+        } else if (type == QNL_TYPE_LIST) {
+            Fill(node, {1, 2});
+        } else {
+            FillDistinct(node);
+        }
+        const std::vector<double> values = Values(node);
+        const std::vector<std::string> ids =
+            type == QNL_TYPE_TABLE ? std::vector<std::string>{} : IdsOf(Def(node));
+
+        QNL_nodeDefinition* copy = Def(node)->CreateCopy();
+        ASSERT_NE(copy, nullptr);
+        EXPECT_EQ(copy->GetType(), type);
+        EXPECT_EQ(copy->GetHandle(), node);
+        EXPECT_EQ(ValuesOf(copy), values);
+        QNL_nodeDefinition* assigned = Def(node)->CreateCopy();
+        EXPECT_EQ(assigned->Assign(*Def(node)), 0);
+        EXPECT_EQ(assigned->Assign(*assigned), 0);
+        EXPECT_EQ(ValuesOf(assigned), values);
+        if (type != QNL_TYPE_TABLE) {
+            ASSERT_EQ(Def(node)->RenameOutcome(0, "other"), 0);
+            EXPECT_EQ(IdsOf(copy), ids);
+        }
+        Fill(node, std::vector<double>(values.size(), 0.0));
+        EXPECT_EQ(ValuesOf(copy), values);
+        delete copy;
+        delete assigned;
+        Fill(node, values);
+
+        {
+            QNL_network other(net);
+            ASSERT_TRUE(other.IsValid());
+            EXPECT_EQ(other.GetNode(node)->GetDefinition()->GetNetwork(), &other);
+            EXPECT_EQ(ValuesOf(other.GetNode(node)->GetDefinition()), values);
+            ASSERT_EQ(other.GetNode(a)->GetDefinition()->AddOutcome("later"), 0);
+            if (type != QNL_TYPE_LIST) {
+                EXPECT_EQ(other.GetNode(node)->GetDefinition()->GetSize(),
+                          Def(node)->GetSize() / 3 * 4);
+            }
+            EXPECT_EQ(Values(node), values);
+        }
+
+        std::vector<int> foreigns = {QNL_TYPE_CAST, QNL_TYPE_DEMORGAN, QNL_TYPE_DISTRIBUTION,
+                                     QNL_TYPE_HEQUATION, QNL_TYPE_DCHILDHPARENT};
+        if (type == QNL_TYPE_CPT) foreigns.push_back(QNL_TYPE_TABLE);
+        if (type == QNL_TYPE_LIST) foreigns.push_back(QNL_TYPE_MAU);
+        for (int foreign : foreigns) {
+            Foreign source(c, &net, foreign);
+            ASSERT_TRUE(source.IsValid());
+            EXPECT_EQ(Def(node)->Assign(source), -2) << foreign;
+        }
+        Foreign unbound(-1, nullptr, type);
+        EXPECT_EQ(Def(node)->Assign(unbound), -567);
+        EXPECT_EQ(Values(node), values);
+        EXPECT_EQ(Def(node)->GetHandle(), node);
     }
-    Foreign unbound(-1, nullptr, QNL_TYPE_TABLE);
-    EXPECT_EQ(Def(u)->Assign(unbound), -567);
-    EXPECT_EQ(ValuesOf(Def(u)), (std::vector<double>{1, 2}));
-}
-
-TEST_F(TableDefinition, CopiesAreFullAndFollowTheirOwnNetwork) {
-    const int a = Add(QNL_TYPE_CPT, "A");
-    const int d = Add(QNL_TYPE_LIST, "D");
-    const int u = Add(QNL_TYPE_TABLE, "U");
-    ASSERT_EQ(net.AddArc(a, u), 0);
-    ASSERT_EQ(net.AddArc(d, u), 0);
-    FillDistinct(u);
-    const Cells before = Read(u);
-
-    QNL_nodeDefinition* copy = Def(u)->CreateCopy();
-    ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(ValuesOf(copy), ValuesOf(Def(u)));
-    EXPECT_EQ(DimsOf(dynamic_cast<QNL_table*>(copy)), (Dims{2, 2, 1}));
-    Fill(u, {0, 0, 0, 0});
-    EXPECT_EQ(ValuesOf(copy), (std::vector<double>{1, 2, 3, 4}));
-    delete copy;
-    FillDistinct(u);
-
-    QNL_network other(net);
-    ASSERT_NE(dynamic_cast<QNL_table*>(other.GetNode(u)->GetDefinition()), nullptr);
-    ASSERT_EQ(other.GetNode(d)->GetDefinition()->AddOutcome("later"), 0);
-    EXPECT_EQ(other.GetNode(u)->GetDefinition()->GetSize(), 6);
-    EXPECT_EQ(Read(u), before);
-    EXPECT_EQ(Def(u)->GetSize(), 4);
 }
 
 } // namespace

@@ -2,11 +2,9 @@
 
 #include "definitions/node_value.h"
 #include "model/double_array.h"
-#include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
-#include "model/node_info.h"
 #include "support/beliefs.h"
 #include "support/oracle.h"
 #include "support/random_network.h"
@@ -98,46 +96,39 @@ TEST(DecompositionSettingsTest, PropertyValuesReadAsLeadingIntegers) {
     EXPECT_EQ(LeadingInteger("-99999999999"), INT_MIN);
 }
 
+// Each step sets one property and expects the settings read afterwards.
 TEST(DecompositionSettingsTest, DefaultsAndRules) {
+    struct Step {
+        const char* key;
+        const char* value;
+        int batchSize;
+        unsigned firstLimit, splitLimit, unbatchedLimit;
+    };
+    const char* batch = "QNL_REL_DECOMP_THRESHOLD";
+    const char* second = "QNL_REL_DECOMP_THRESHOLD2";
+    const char* third = "QNL_REL_DECOMP_THRESHOLD3";
+    const Step steps[] = {
+        {nullptr, nullptr, 32, 0, 65536, 65536}, {batch, "0", 32, 0, 65536, 65536},
+        {batch, "text", 32, 0, 65536, 65536},    {batch, "-3", 32, 0, 65536, 65536},
+        {batch, "5", 5, 0, 65536, 65536},        {second, "1000", 5, 0, 1000, 1000},
+        {third, "500", 5, 500, 500, 1000},       {third, "0", 5, 0, 1000, 1000},
+        {second, "-1", 5, 0, 65536, 65536},
+    };
     QNL_network network;
-    quarn::detail::DecompositionSettings s = quarn::detail::ReadDecompositionSettings(network);
-    EXPECT_EQ(s.batchSize, 32);
-    EXPECT_EQ(s.firstLimit, 0u);
-    EXPECT_EQ(s.splitLimit, 65536u);
-    EXPECT_EQ(s.unbatchedLimit, 65536u);
-
-    for (const char* text : {"0", "text", "-3"}) {
-        SetProperty(network, "QNL_REL_DECOMP_THRESHOLD", text);
-        EXPECT_EQ(quarn::detail::ReadDecompositionSettings(network).batchSize, 32) << text;
+    for (const Step& step : steps) {
+        if (step.key != nullptr) SetProperty(network, step.key, step.value);
+        const quarn::detail::DecompositionSettings s =
+            quarn::detail::ReadDecompositionSettings(network);
+        const std::string label =
+            std::string(step.key ? step.key : "none") + "=" + (step.value ? step.value : "");
+        EXPECT_EQ(s.batchSize, step.batchSize) << label;
+        EXPECT_EQ(s.firstLimit, step.firstLimit) << label;
+        EXPECT_EQ(s.splitLimit, step.splitLimit) << label;
+        EXPECT_EQ(s.unbatchedLimit, step.unbatchedLimit) << label;
     }
-    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD", "5");
-    EXPECT_EQ(quarn::detail::ReadDecompositionSettings(network).batchSize, 5);
-
-    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD2", "1000");
-    s = quarn::detail::ReadDecompositionSettings(network);
-    EXPECT_EQ(s.firstLimit, 0u);
-    EXPECT_EQ(s.splitLimit, 1000u);
-    EXPECT_EQ(s.unbatchedLimit, 1000u);
-
-    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD3", "500");
-    s = quarn::detail::ReadDecompositionSettings(network);
-    EXPECT_EQ(s.firstLimit, 500u);
-    EXPECT_EQ(s.splitLimit, 500u);
-    EXPECT_EQ(s.unbatchedLimit, 1000u);
-
-    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD3", "0");
-    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD2", "-1");
-    s = quarn::detail::ReadDecompositionSettings(network);
-    EXPECT_EQ(s.firstLimit, 0u);
-    EXPECT_EQ(s.splitLimit, 65536u);
-    EXPECT_EQ(s.unbatchedLimit, 65536u);
 }
 
-TEST(BayesianAlgorithmNamesTest, IdentifiersHaveTheirNames) {
-    EXPECT_STREQ(quarn::detail::BayesianAlgorithmName(QNL_ALG_BN_CLUSTERING),
-                 "QNL_ALG_BN_CLUSTERING");
-    EXPECT_STREQ(quarn::detail::BayesianAlgorithmName(QNL_ALG_BN_ELIMINATION_JOIN_TREE),
-                 "QNL_ALG_BN_ELIMINATION_JOIN_TREE");
+TEST(BayesianAlgorithmNamesTest, UnknownIdentifiersHaveNoName) {
     EXPECT_STREQ(quarn::detail::BayesianAlgorithmName(12),
                  "QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED");
     EXPECT_EQ(quarn::detail::BayesianAlgorithmName(13), nullptr);
@@ -253,7 +244,9 @@ TEST_F(BayesianDriverTest, DecompositionsAgreeWithClusteringAndKeepTargets) {
     }
 }
 
-TEST_F(BayesianDriverTest, OneTargetWhoseTreeFailsFailsWithoutFallback) {
+// A tree for a target deep in a wide grid cannot be had: no fallback hides that, and a batch
+// of one node that fails fails the decomposition.
+TEST_F(BayesianDriverTest, TreeThatCannotBeHadFailsWithoutFallback) {
     const std::vector<int> grid = BuildWideGrid(network, 16, 16);
     network.SetTarget(grid.back());
     EXPECT_FALSE(RunDefaultAlgorithm(network));
@@ -266,40 +259,15 @@ TEST_F(BayesianDriverTest, OneTargetWhoseTreeFailsFailsWithoutFallback) {
     network.SetTarget(grid[1]);
     EXPECT_TRUE(RunDefaultAlgorithm(network));
     EXPECT_TRUE(ValueOf(network, grid[1]).IsValueValid());
-}
 
-TEST_F(BayesianDriverTest, FailingSingleNodeBatchFailsTheDecomposition) {
-    const std::vector<int> grid = BuildWideGrid(network, 16, 16);
-    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD", "1");
     network.SetTarget(grid.back());
-    network.SetTarget(grid[0]);
+    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD", "1");
     EXPECT_FALSE(RunRelevanceDecomposition(network));
-    EXPECT_EQ(Targets(network), (std::vector<int>{grid[0], grid.back()}));
+    EXPECT_EQ(Targets(network), (std::vector<int>{grid[0], grid[1], grid.back()}));
     EXPECT_FALSE(RunRelevanceDecompositionUnbatched(network));
-    EXPECT_EQ(Targets(network), (std::vector<int>{grid[0], grid.back()}));
-
+    EXPECT_EQ(Targets(network), (std::vector<int>{grid[0], grid[1], grid.back()}));
     SetProperty(network, "QNL_REL_DECOMP_DISABLE_FALLBACK", "");
     EXPECT_FALSE(RunDefaultAlgorithm(network));
-}
-
-TEST_F(BayesianDriverTest, ImpossibleEvidenceLeavesBeliefsInvalid) {
-    int tried = 0;
-    for (int round = 0; round < 40; ++round) {
-        QNL_network net;
-        quarn_test::RandomNetworkSpec spec;
-        spec.seed = 700 + static_cast<std::uint64_t>(round);
-        spec.nodes = 3 + round % 9;
-        spec.deterministicShare = 0.5;
-        quarn_test::BuildRandomNetwork(net, spec);
-        ASSERT_TRUE(RunClustering(net, nullptr, 0));
-        // Set quietly, so nothing invalidates the beliefs computed without it.
-        if (!quarn_test::SetImpossibleEvidence(net, spec.seed)) continue;
-        ++tried;
-        ASSERT_TRUE(RunClustering(net, nullptr, 0));
-        quarn_test::ExpectNoValidBeliefs(net, "round " + std::to_string(round));
-        EXPECT_EQ(ProbEvidenceByClustering(net), 0.0) << "round " << round;
-    }
-    EXPECT_GT(tried, 10);
 }
 
 TEST_F(BayesianDriverTest, ConflictInsideATreeWritesNothing) {
@@ -321,32 +289,6 @@ TEST_F(BayesianDriverTest, ConflictInsideATreeWritesNothing) {
         EXPECT_FALSE(std::isnan(x));
     network.SetTarget(a);
     EXPECT_EQ(ProbEvidenceByClustering(network), 0.0);
-}
-
-TEST_F(BayesianDriverTest, ProbabilityOfNoEvidenceIsOne) {
-    EXPECT_EQ(ProbEvidenceByClustering(network), 1.0); // no node at all
-    quarn_test::BuildAsia(network);
-    EXPECT_DOUBLE_EQ(ProbEvidenceByClustering(network), 1.0);
-}
-
-TEST_F(BayesianDriverTest, ProbabilityOfEvidenceMatchesEnumeration) {
-    for (int round = 0; round < 150; ++round) {
-        QNL_network net;
-        const quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(1500, round);
-        quarn_test::BuildRandomNetwork(net, spec);
-        quarn_test::SetPossibleEvidence(net, spec.seed * 11, 1 + round % 5);
-        for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
-            if (!ValueOf(net, h).IsObserved()) continue;
-            const QNL_intArray& parents = net.GetParents(h);
-            for (int i = 0; i < parents.GetCount(); ++i)
-                if (net.IsTarget(parents[i]) == 0) net.SetTarget(parents[i]);
-        }
-        const quarn_test::Enumeration expected = quarn_test::Enumerate(net);
-        ASSERT_TRUE(expected.ok) << expected.error;
-        EXPECT_NEAR(ProbEvidenceByClustering(net), expected.probabilityOfEvidence,
-                    1e-9 * expected.probabilityOfEvidence)
-            << "round " << round;
-    }
 }
 
 TEST_F(BayesianDriverTest, ObservedNodeWithAnUnobservedCutParentIsRefused) {

@@ -7,7 +7,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
-#include "support/oracle.h"
+#include "support/beliefs.h"
 #include "support/random_network.h"
 
 #include <gtest/gtest.h>
@@ -19,10 +19,8 @@
 namespace {
 
 using quarn::detail::JoinTreeCache;
-
-QNL_nodeValue& ValueOf(const QNL_network& network, int handle) {
-    return *network.GetNode(handle)->GetValue();
-}
+using quarn_test::ExpectOracle;
+using quarn_test::ValueOf;
 
 // Every node's value as the update left it: validity and cells, to compare bit for bit.
 struct Snapshot {
@@ -65,22 +63,6 @@ Snapshot Fresh(QNL_network& network) {
     network.GetJoinTreeCache().Clear();
     EXPECT_EQ(Update(network), 0);
     return Take(network);
-}
-
-void ExpectOracle(const QNL_network& network, const std::string& label) {
-    const quarn_test::Enumeration expected = quarn_test::Enumerate(network);
-    ASSERT_TRUE(expected.ok) << expected.error;
-    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
-        const QNL_nodeValue& value = ValueOf(network, h);
-        if (value.IsObserved()) continue;
-        ASSERT_TRUE(value.IsValueValid()) << label << " node " << h;
-        const QNL_Dmatrix* matrix = const_cast<QNL_nodeValue&>(value).GetMatrix();
-        const std::vector<double>& want = expected.Posterior(h);
-        ASSERT_EQ(matrix->GetSize(), static_cast<int>(want.size())) << label;
-        for (std::size_t k = 0; k < want.size(); ++k)
-            EXPECT_NEAR(matrix->Subscript(static_cast<int>(k)), want[k], 1e-9)
-                << label << " node " << h << " outcome " << k;
-    }
 }
 
 // Evidence on `nodes` at their outcomes in one forward sample: possible evidence. Nodes that

@@ -180,22 +180,6 @@ ComponentGraph Complete(int size, int outcomes, int observedBelow = 0) {
     return Graph(all, parents, observed);
 }
 
-// Rows x columns, each cell's parents the cells above and to the left.
-ComponentGraph Grid(int rows, int columns) {
-    std::vector<int> outcomes;
-    std::vector<std::vector<int>> parents;
-    for (int i = 0; i < rows; ++i) {
-        for (int j = 0; j < columns; ++j) {
-            std::vector<int> p;
-            if (i > 0) p.push_back((i - 1) * columns + j);
-            if (j > 0) p.push_back(i * columns + j - 1);
-            outcomes.push_back(2);
-            parents.push_back(p);
-        }
-    }
-    return Graph(outcomes, parents);
-}
-
 ComponentGraph RandomGraph(std::mt19937& random, int records, int maxParents, int maxOutcomes = 4) {
     ComponentGraph g;
     for (int r = 0; r < records; ++r) {
@@ -227,34 +211,6 @@ TEST(TriangulatorTest, ChainGivesTwoCliquesOfTotalWeightEight) {
     EXPECT_EQ(store.GetChild(1, 0), 0);
 }
 
-TEST(TriangulatorTest, ChordalGraphNeedsNoFillIn) {
-    // A tree: every clique is one edge, and no clique is larger than its family.
-    const ComponentGraph tree = Graph({2, 3, 2, 4, 2, 3}, {{}, {0}, {0}, {1}, {1}, {2}});
-    QNL_cliqueStore store;
-    QNL_triangulator triangulator(tree, store);
-    ASSERT_TRUE(triangulator.Run(0));
-    ASSERT_EQ(store.GetCount(), 5);
-    for (const Clique& c : Cliques(store))
-        EXPECT_EQ(c.members.size(), 2u) << c;
-}
-
-TEST(TriangulatorTest, EqualWeightsEliminateTheLowerIndexFirst) {
-    // A four-cycle has no simplicial record; all four weights are 8.
-    const ComponentGraph cycle = Graph({2, 2, 2, 2}, {{3}, {0}, {1}, {2}});
-    QNL_cliqueStore store;
-    QNL_triangulator triangulator(cycle, store);
-    ASSERT_TRUE(triangulator.Run(0));
-    EXPECT_EQ(store[0].creator, 0);
-    EXPECT_EQ(Cliques(store)[0].members, (std::vector<int>{0, 1, 3}));
-
-    // Outcome counts that make record 2 the lightest (8 against 12).
-    const ComponentGraph uneven = Graph({3, 2, 2, 2}, {{3}, {0}, {1}, {2}});
-    QNL_cliqueStore store2;
-    QNL_triangulator second(uneven, store2);
-    ASSERT_TRUE(second.Run(0));
-    EXPECT_EQ(store2[0].creator, 2);
-}
-
 TEST(TriangulatorTest, RecordMadeSimplicialBelowTheCursorWaitsForTheNextSweep) {
     // 0 joins 1 and 2. Eliminating 1 makes 0 simplicial, but the sweep goes on to 2,
     // whose clique then encloses 0: 0 never creates a clique.
@@ -265,71 +221,47 @@ TEST(TriangulatorTest, RecordMadeSimplicialBelowTheCursorWaitsForTheNextSweep) {
     EXPECT_EQ(triangulator.GetEliminationOrder(), (std::vector<int>{1, 2}));
 }
 
-TEST(TriangulatorTest, ObservedRecordCountsOneButStaysInTheGraph) {
-    // A v-structure with its child observed: the married parents and the child form one
-    // clique of weight 2 x 2 x 1.
-    const ComponentGraph g = Graph({2, 2, 2}, {{}, {}, {0, 1}}, {-1, -1, 1});
-    QNL_cliqueStore store;
-    QNL_triangulator triangulator(g, store);
-    ASSERT_TRUE(triangulator.Run(0));
-    ASSERT_EQ(store.GetCount(), 1);
-    EXPECT_EQ(store[0].memberCount, 3);
-    EXPECT_EQ(store[0].weight, 4u);
-}
-
-TEST(TriangulatorTest, ThirtyMembersAreAcceptedAndThirtyOneFail) {
-    // Observed members keep the weight small, so only the member limit can refuse.
-    QNL_cliqueStore store;
-    const ComponentGraph thirty = Complete(30, 2, 27);
-    QNL_triangulator accepts(thirty, store);
-    ASSERT_TRUE(accepts.Run(0));
-    ASSERT_EQ(store.GetCount(), 1);
-    EXPECT_EQ(store[0].memberCount, 30);
-    EXPECT_EQ(store[0].weight, 8u);
-
-    QNL_cliqueStore store2;
-    const ComponentGraph thirtyOne = Complete(31, 2, 28);
-    QNL_triangulator refuses(thirtyOne, store2);
-    EXPECT_FALSE(refuses.Run(0));
-    EXPECT_EQ(refuses.GetFailure(), Failure::TOO_MANY_MEMBERS);
-}
-
-TEST(TriangulatorTest, TotalWeightIsCappedByTheLimit) {
-    // 28 binary members: exactly the default cap of 2^28, accepted.
-    QNL_cliqueStore s28;
-    const ComponentGraph k28 = Complete(28, 2);
-    QNL_triangulator at(k28, s28);
-    EXPECT_TRUE(at.Run(0));
-    EXPECT_EQ(at.GetTotalWeight(), std::uint64_t{1} << 28);
-
-    // 29 binary members: 2^29, above the default cap, within a limit of 2^30.
-    const ComponentGraph k29 = Complete(29, 2);
-    QNL_cliqueStore s1;
-    QNL_triangulator byDefault(k29, s1);
-    EXPECT_FALSE(byDefault.Run(0));
-    EXPECT_EQ(byDefault.GetFailure(), Failure::OVER_CAP);
-    EXPECT_EQ(byDefault.GetCap(), QNL_triangulator::DEFAULT_CAP);
-    EXPECT_EQ(byDefault.GetTotalWeight(), std::uint64_t{1} << 29);
-
-    QNL_cliqueStore s2;
-    QNL_triangulator wider(k29, s2);
-    EXPECT_TRUE(wider.Run(std::uint64_t{1} << 30));
-    EXPECT_EQ(wider.GetTotalWeight(), std::uint64_t{1} << 29);
-
-    QNL_cliqueStore s3;
-    const ComponentGraph k3 = Complete(3, 2);
-    QNL_triangulator tight(k3, s3);
-    EXPECT_FALSE(tight.Run(7));
-    EXPECT_TRUE(tight.Run(8));
-}
-
-TEST(TriangulatorTest, WeightAboveTheWeightLimitIsNeverChosen) {
-    // Two linked records of 40000 outcomes: 1.6e9 cells, above 2^30.
-    const ComponentGraph g = Graph({40000, 40000}, {{}, {0}});
-    QNL_cliqueStore store;
-    QNL_triangulator triangulator(g, store);
-    EXPECT_FALSE(triangulator.Run(QNL_triangulator::EVIDENCE_CAP));
-    EXPECT_EQ(triangulator.GetFailure(), Failure::NO_ELIGIBLE_NODE);
+// The bounds of a triangulation: thirty members, the cap on the total weight (default or
+// given), the weight limit of one clique, and a total kept in 64 bits. Observed members count
+// 1, so that only the member limit can refuse the complete graphs of 30 and 31.
+TEST(TriangulatorTest, LimitsRefuseExactlyPastTheirBound) {
+    const int big = 1 << 30;
+    struct Case {
+        const char* what;
+        ComponentGraph graph;
+        std::uint64_t limit;
+        Failure failure;
+        std::uint64_t total;
+    };
+    const std::uint64_t bit = 1;
+    const Case cases[] = {
+        {"thirty members", Complete(30, 2, 27), 0, Failure::NONE, 8},
+        {"thirty-one members", Complete(31, 2, 28), 0, Failure::TOO_MANY_MEMBERS, 0},
+        {"2^28 at the default cap", Complete(28, 2), 0, Failure::NONE, bit << 28},
+        {"2^29 over the default cap", Complete(29, 2), 0, Failure::OVER_CAP, bit << 29},
+        {"2^29 within 2^30", Complete(29, 2), bit << 30, Failure::NONE, bit << 29},
+        {"8 over 7", Complete(3, 2), 7, Failure::OVER_CAP, 8},
+        {"8 within 8", Complete(3, 2), 8, Failure::NONE, 8},
+        // Two linked records of 40000 outcomes: 1.6e9 cells, above the weight limit.
+        {"weight limit", Graph({40000, 40000}, {{}, {0}}), QNL_triangulator::EVIDENCE_CAP,
+         Failure::NO_ELIGIBLE_NODE, 0},
+        // 5 x 2^30 would wrap to 2^30 in 32 bits.
+        {"five of 2^30", Graph({big, big, big, big, big}, {{}, {}, {}, {}, {}}),
+         QNL_triangulator::EVIDENCE_CAP, Failure::OVER_CAP, 0},
+        {"three of 2^30", Graph({big, big, big}, {{}, {}, {}}), QNL_triangulator::EVIDENCE_CAP,
+         Failure::NONE, 3 * (bit << 30)},
+    };
+    for (const Case& c : cases) {
+        QNL_cliqueStore store;
+        QNL_triangulator triangulator(c.graph, store);
+        EXPECT_EQ(triangulator.Run(c.limit), c.failure == Failure::NONE) << c.what;
+        if (c.failure != Failure::NONE) {
+            EXPECT_EQ(triangulator.GetFailure(), c.failure) << c.what;
+        }
+        if (c.total != 0) {
+            EXPECT_EQ(triangulator.GetTotalWeight(), c.total) << c.what;
+        }
+    }
 }
 
 TEST(TriangulatorTest, WeightLostToTheLimitComesBackAsNeighboursGo) {
@@ -345,117 +277,35 @@ TEST(TriangulatorTest, WeightLostToTheLimitComesBackAsNeighboursGo) {
     EXPECT_EQ(store[3].memberCount, 3);
 }
 
-TEST(TriangulatorTest, TotalWeightDoesNotWrapAtThirtyTwoBits) {
-    // Five unconnected records of 2^30 outcomes each: 5 x 2^30 is above the evidence cap,
-    // though it would wrap to 2^30 in 32 bits.
-    const int big = 1 << 30;
-    QNL_cliqueStore store;
-    const ComponentGraph five = Graph({big, big, big, big, big}, {{}, {}, {}, {}, {}});
-    QNL_triangulator over(five, store);
-    EXPECT_FALSE(over.Run(QNL_triangulator::EVIDENCE_CAP));
-    EXPECT_EQ(over.GetFailure(), Failure::OVER_CAP);
-
-    QNL_cliqueStore store3;
-    const ComponentGraph three = Graph({big, big, big}, {{}, {}, {}});
-    QNL_triangulator within(three, store3);
-    EXPECT_TRUE(within.Run(QNL_triangulator::EVIDENCE_CAP));
-    EXPECT_EQ(within.GetTotalWeight(), 3 * std::uint64_t{1} << 30);
-    // Unconnected cliques hang on the next one by an empty separator.
-    EXPECT_EQ(store3[0].parent, 1);
-    EXPECT_EQ(store3[1].parent, 2);
-}
-
-TEST(TriangulatorTest, GridCliquesCoverEveryFamilyWithRunningIntersection) {
-    const ComponentGraph grid = Grid(6, 6);
-    QNL_cliqueStore store;
-    QNL_triangulator triangulator(grid, store);
-    ASSERT_TRUE(triangulator.Run(0));
-    const std::vector<Clique> cliques = Cliques(store);
-    const int count = static_cast<int>(cliques.size());
-    ASSERT_GT(count, 1);
-
-    for (int r = 0; r < grid.GetCount(); ++r) {
-        std::vector<int> family{r};
-        for (int p = 0; p < grid.GetNumberOfParents(r); ++p)
-            family.push_back(grid.GetParent(r, p));
-        std::sort(family.begin(), family.end());
-        bool covered = false;
-        for (const Clique& c : cliques)
-            covered = covered || std::includes(c.members.begin(), c.members.end(), family.begin(),
-                                               family.end());
-        EXPECT_TRUE(covered) << "family of " << r;
-    }
-    // A tree towards the last clique; each separator is the clique's share with its parent,
-    // and the cliques holding a record are connected.
-    for (int i = 0; i + 1 < count; ++i) {
-        const Clique& c = cliques[i];
-        ASSERT_GT(c.parent, i);
-        const std::vector<int>& up = cliques[c.parent].members;
-        std::vector<int> shared;
-        std::set_intersection(c.members.begin(), c.members.end(), up.begin(), up.end(),
-                              std::back_inserter(shared));
-        EXPECT_EQ(shared, c.separator) << c;
-    }
-    EXPECT_EQ(cliques.back().parent, -1);
-    for (int r = 0; r < grid.GetCount(); ++r) {
-        // Holders of r whose parent does not hold r: exactly one top per record.
-        int tops = 0;
-        for (const Clique& c : cliques) {
-            if (!std::binary_search(c.members.begin(), c.members.end(), r)) continue;
-            const bool parentHolds =
-                c.parent >= 0 && std::binary_search(cliques[c.parent].members.begin(),
-                                                    cliques[c.parent].members.end(), r);
-            if (!parentHolds) ++tops;
-        }
-        EXPECT_EQ(tops, 1) << "record " << r;
-    }
-}
-
+// Sparse graphs of up to 40 records, sometimes under a tight cap so that failures are compared
+// too; dense ones whose fill-in encloses several records; and wide ones whose weights pass the
+// weight limit and come back under it as neighbours go.
 TEST(TriangulatorTest, MatchesThePlainEliminationOnRandomGraphs) {
     std::mt19937 random(20240611);
-    int compared = 0;
-    int failures = 0;
-    for (int round = 0; round < 400; ++round) {
-        const int records = 1 + static_cast<int>(random() % 40);
-        const ComponentGraph g = RandomGraph(random, records, 1 + static_cast<int>(random() % 4));
-        // Mostly the default cap; sometimes a tight one, so that failures are compared too.
-        const std::uint64_t limit = round % 4 == 0 ? 16 + random() % 400 : 0;
+    int compared = 0, failures = 0, dense = 0;
+    for (int round = 0; round < 520; ++round) {
+        const int kind = round < 400 ? 0 : 1 + round % 2;
+        const ComponentGraph g = kind == 0
+                                     ? RandomGraph(random, 1 + static_cast<int>(random() % 40),
+                                                   1 + static_cast<int>(random() % 4))
+                                 : kind == 1 ? RandomGraph(random, 30, 3, 300)
+                                             : RandomGraph(random, 25, 6);
+        const std::uint64_t limit = kind != 0        ? QNL_triangulator::EVIDENCE_CAP
+                                    : round % 4 == 0 ? 16 + random() % 400
+                                                     : 0;
         const Reference expected = Triangulate(g, limit);
         QNL_cliqueStore store;
         QNL_triangulator triangulator(g, store);
-        const bool ok = triangulator.Run(limit);
-        ASSERT_EQ(ok, expected.ok) << "round " << round;
-        if (!ok) {
-            ++failures;
+        ASSERT_EQ(triangulator.Run(limit), expected.ok) << "round " << round;
+        if (!expected.ok) {
+            failures += kind == 0;
             continue;
         }
-        ++compared;
+        (kind == 0 ? compared : dense) += 1;
         EXPECT_EQ(triangulator.GetTotalWeight(), expected.total) << "round " << round;
         ASSERT_EQ(Cliques(store), expected.cliques) << "round " << round;
     }
     EXPECT_GT(compared, 200);
     EXPECT_GT(failures, 10);
-}
-
-TEST(TriangulatorTest, MatchesThePlainEliminationOnDenseGraphs) {
-    // Many parents give long runs of fill-in and cliques that enclose several records; many
-    // outcomes give weights that pass the weight limit and come back under it as
-    // neighbours go.
-    std::mt19937 random(77);
-    int built = 0;
-    for (int round = 0; round < 120; ++round) {
-        const bool wide = round % 2 == 1;
-        const ComponentGraph g =
-            wide ? RandomGraph(random, 30, 3, 300) : RandomGraph(random, 25, 6);
-        const Reference expected = Triangulate(g, QNL_triangulator::EVIDENCE_CAP);
-        QNL_cliqueStore store;
-        QNL_triangulator triangulator(g, store);
-        ASSERT_EQ(triangulator.Run(QNL_triangulator::EVIDENCE_CAP), expected.ok)
-            << "round " << round;
-        if (expected.ok) {
-            ++built;
-            EXPECT_EQ(Cliques(store), expected.cliques) << "round " << round;
-        }
-    }
-    EXPECT_GT(built, 30);
+    EXPECT_GT(dense, 30);
 }

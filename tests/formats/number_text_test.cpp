@@ -34,6 +34,7 @@ constexpr double kDenorm = std::numeric_limits<double>::denorm_min();
 
 // The special tokens read only as the whole text; elsewhere the text reads like strtod.
 TEST(NumberText, SpecialTokensAreWholeTexts) {
+    // clang-format off
     const struct {
         const char* text;
         double value;
@@ -44,6 +45,7 @@ TEST(NumberText, SpecialTokensAreWholeTexts) {
                  {"0.0E-2x", 0.0, 0},                   {" 0.0E-4", 0.0, 0},
                  {"NA ", 0.0, -2},                      {"undef.", 0.0, -2},
                  {"abc", 0.0, -2}};
+    // clang-format on
     for (const auto& c : cases) {
         int result = -1;
         EXPECT_EQ(Bits(Parsed(c.text, &result)), Bits(c.value)) << c.text;
@@ -57,6 +59,7 @@ TEST(NumberText, SpecialTokensAreWholeTexts) {
 // The C library's strtod (the process stays in the "C" locale) is the reference for every
 // decimal text; hexadecimal input is the one thing it reads that the formats never do.
 TEST(NumberText, ParsingAgreesWithStrtodOnDecimalTexts) {
+    // clang-format off
     const char* const texts[] = {
         "0", "-0", "12.5abc", "  \t\n7", "+3", "-.5", ".5", "5.", "1e", "1e+", "1E-3x", ".", "-",
         "+-1", "--1", "-+1", "", "abc", "1e400", "-1e400", "1e-400", "-1e-400",
@@ -65,6 +68,7 @@ TEST(NumberText, ParsingAgreesWithStrtodOnDecimalTexts) {
         "1.7976931348623157e308", "1.7976931348623159e308", "inf", "-Infinity", "nan", "0.1",
         "0.30000000000000004", "9007199254740993", "3.14159265358979323846264338327950288",
         "1e-9", "  -2.5e+2;", "0.0E-2 ", "0.0E-5"};
+    // clang-format on
     for (const std::string text : texts) {
         char* end = nullptr;
         const double expected = std::strtod(text.c_str(), &end);
@@ -80,23 +84,27 @@ TEST(NumberText, ParsingAgreesWithStrtodOnDecimalTexts) {
 }
 
 TEST(NumberText, EightDecimalsWhereExactElseTheShortestExactText) {
+    // clang-format off
     const std::pair<double, const char*> cases[] = {
         {0.5, "0.50000000"}, {-1.0, "-1.00000000"}, {0.0, "0.00000000"}, {-0.0, "-0.00000000"},
         {123456.25, "123456.25000000"}, {1e20, "100000000000000000000.00000000"},
         {1e-9, "1e-09"}, {1.0 / 3.0, "0.3333333333333333"}, {0.123456789, "0.123456789"},
         {kDenorm, "5e-324"}, {QNL_UNDEFINED_NUMBER, "0.0E-2"}, {QNL_ILLEGAL_NUMBER, "0.0E-3"},
         {QNL_NOT_AVAILABLE_NUMBER, "0.0E-4"}, {std::nan(""), "nan"}, {-kInf, "-inf"}};
+    // clang-format on
     for (const auto& [value, text] : cases)
         EXPECT_EQ(FormatNumber(value), text) << text;
     EXPECT_TRUE(std::isnan(Parsed("nan")));
 }
 
 TEST(NumberText, EveryDoubleSurvivesFormatThenParse) {
+    // clang-format off
     std::vector<double> values = {0.0, -0.0, DBL_MAX, -DBL_MAX, DBL_MIN, -DBL_MIN, 5 * DBL_MIN,
                                   kDenorm, -kDenorm, std::nextafter(2 * DBL_MIN, 1.0),
                                   std::nextafter(2 * DBL_MIN, 0.0), 9007199254740993.0,
                                   std::ldexp(1.0, 1023), QNL_UNDEFINED_NUMBER, QNL_ILLEGAL_NUMBER,
                                   QNL_NOT_AVAILABLE_NUMBER, kInf, -kInf};
+    // clang-format on
     std::mt19937_64 random(20240611);
     std::uniform_real_distribution<double> probability(0.0, 1.0);
     for (int i = 0; i < 20000; ++i) {
@@ -123,6 +131,7 @@ TEST(NumberText, EveryDoubleSurvivesFormatThenParse) {
 }
 
 TEST(NumberText, IntegersConvertLikeTheDecimalConversionAndClampBeyondInt) {
+    // clang-format off
     const struct {
         const char* text;
         int value;
@@ -132,6 +141,7 @@ TEST(NumberText, IntegersConvertLikeTheDecimalConversionAndClampBeyondInt) {
                  {"-", 0, 0},              {"2147483647", INT_MAX, 0},
                  {"-2147483648", INT_MIN, 0}, {"00000000000000000000012", 12, 0},
                  {"2147483648", INT_MAX, -2}, {"-99999999999999999999", INT_MIN, -2}};
+    // clang-format on
     for (const auto& c : cases) {
         int value = -1;
         EXPECT_EQ(TextToInteger(c.text, &value), c.result) << c.text;
@@ -148,6 +158,7 @@ TEST(NumberText, IntegersConvertLikeTheDecimalConversionAndClampBeyondInt) {
 }
 
 TEST(NumberText, RoundToDigitsRoundsHalfUpAndKeepsWhatCannotCarryAFraction) {
+    // clang-format off
     const struct {
         double x;
         int digits;
@@ -156,6 +167,7 @@ TEST(NumberText, RoundToDigitsRoundsHalfUpAndKeepsWhatCannotCarryAFraction) {
                  {-1.6, 0, -2.0},        {1234.5, -2, 1200.0},  {0.3333333, 4, 0.3333},
                  {3e9 + 0.4, 0, 3e9},    {-3e9 - 0.6, 0, -3e9 - 1}, {0.75, 12, 0.75},
                  {1e300, 5, 1e300},      {0.5, 400, 0.5},       {12.0, -400, 12.0}};
+    // clang-format on
     for (const auto& c : cases) {
         if (c.x == c.rounded) {
             EXPECT_EQ(RoundToDigits(c.x, c.digits), c.x) << c.x << " " << c.digits;

@@ -150,8 +150,8 @@ Cases RandomDamage(const std::string& text, std::uint32_t seed, int rounds) {
         "\xed\xa0\x80",       "\xf4\x90\x80\x80", "]]>",      "\"",   "\\"};
     for (int r = 0; r < rounds && !text.empty(); ++r) {
         const std::size_t at = below(text.size());
-        const auto b = r % 2 == 0 ? kBytes[below(sizeof kBytes)]
-                                  : static_cast<unsigned char>(below(256));
+        const auto b =
+            r % 2 == 0 ? kBytes[below(sizeof kBytes)] : static_cast<unsigned char>(below(256));
         std::string flipped = text;
         flipped[at] = static_cast<char>(b);
         out.emplace_back("byte " + std::to_string(at) + " set to " + std::to_string(b), flipped);
@@ -177,7 +177,8 @@ std::vector<std::size_t> WordPositions(const std::string& text, const std::strin
     std::vector<std::size_t> positions;
     for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
         const std::size_t end = at + name.size();
-        if ((at == 0 || !IsNameChar(text[at - 1])) && (end >= text.size() || !IsNameChar(text[end])))
+        if ((at == 0 || !IsNameChar(text[at - 1])) &&
+            (end >= text.size() || !IsNameChar(text[end])))
             positions.push_back(at);
     }
     return positions;
@@ -198,7 +199,8 @@ Cases NameSwaps(const std::string& text, const std::vector<std::string>& names) 
         for (std::size_t at : WordPositions(text, name))
             for (const std::string& other : others)
                 if (other != name)
-                    cases.emplace_back(name + " at byte " + std::to_string(at) + " renamed " + other,
+                    cases.emplace_back(name + " at byte " + std::to_string(at) + " renamed " +
+                                           other,
                                        Splice(text, at, name.size(), other));
     return cases;
 }
@@ -208,9 +210,11 @@ Cases NameSwaps(const std::string& text, const std::vector<std::string>& names) 
 Cases NumberSwaps(const std::string& text, const std::string& number,
                   const std::vector<std::string>& skip = {}) {
     static const char* const kNumbers[] = {
-        "1e999", "-1e999", "nan", "NaN", "-nan", "inf",  "-inf", "-0",  "1e-400",
-        "4.9e-324", "-1", "2", "1e308", "0x10", "1..2", "+-1", "--1", "1e",
-        ".", "-", "+", "0,5", "1/2", "99999999999999999999999999999", "2147483647", "-2147483648"};
+        "1e999",      "-1e999",     "nan",    "NaN",      "-nan", "inf",
+        "-inf",       "-0",         "1e-400", "4.9e-324", "-1",   "2",
+        "1e308",      "0x10",       "1..2",   "+-1",      "--1",  "1e",
+        ".",          "-",          "+",      "0,5",      "1/2",  "99999999999999999999999999999",
+        "2147483647", "-2147483648"};
     Cases cases;
     const std::size_t at = text.find(number);
     if (at == std::string::npos) return cases;
@@ -233,8 +237,8 @@ Cases LongTokens(const std::string& text, const std::string& name, const std::st
     const std::size_t n = text.find(number);
     return {
         {"every " + name + " 100000 characters long", everyName},
-        {"first " + name + " 100000 characters long", Splice(text, positions.at(0), name.size(),
-                                                             longName)},
+        {"first " + name + " 100000 characters long",
+         Splice(text, positions.at(0), name.size(), longName)},
         {"state " + state + " 100000 characters long",
          Splice(text, text.find(state), state.size(), "s" + std::string(100000, '9'))},
         {number + " with 100000 digits",
@@ -381,27 +385,31 @@ Cases MsbnGraphs() {
 }
 
 Cases XmlbifGraphs() {
-    const std::string head = "<?xml version=\"1.0\"?>\n<BIF VERSION=\"0.3\"><NETWORK><NAME>g</NAME>\n"
-                             "<VARIABLE><NAME>A</NAME><OUTCOME>a0</OUTCOME><OUTCOME>a1</OUTCOME>"
-                             "</VARIABLE>\n<VARIABLE><NAME>B</NAME><OUTCOME>b0</OUTCOME>"
-                             "<OUTCOME>b1</OUTCOME></VARIABLE>\n";
+    const std::string head =
+        "<?xml version=\"1.0\"?>\n<BIF VERSION=\"0.3\"><NETWORK><NAME>g</NAME>\n"
+        "<VARIABLE><NAME>A</NAME><OUTCOME>a0</OUTCOME><OUTCOME>a1</OUTCOME>"
+        "</VARIABLE>\n<VARIABLE><NAME>B</NAME><OUTCOME>b0</OUTCOME>"
+        "<OUTCOME>b1</OUTCOME></VARIABLE>\n";
     const std::string tail = "</NETWORK></BIF>\n";
     auto definition = [](const std::string& inside) {
         return "<DEFINITION>" + inside + "</DEFINITION>";
     };
     return {
-        {"self-arc", head + definition("<FOR>A</FOR><GIVEN>A</GIVEN><TABLE>.5 .5 .5 .5</TABLE>") +
-                         tail},
+        {"self-arc",
+         head + definition("<FOR>A</FOR><GIVEN>A</GIVEN><TABLE>.5 .5 .5 .5</TABLE>") + tail},
         {"cycle", head + definition("<FOR>A</FOR><GIVEN>B</GIVEN>") +
                       definition("<FOR>B</FOR><GIVEN>A</GIVEN>") + tail},
         {"two tables for one node", head + definition("<FOR>A</FOR><TABLE>.5 .5</TABLE>") +
                                         definition("<FOR>A</FOR><TABLE>.1 .9</TABLE>") + tail},
-        {"repeated parent", head + definition("<FOR>B</FOR><GIVEN>A</GIVEN><GIVEN>A</GIVEN>") + tail},
+        {"repeated parent",
+         head + definition("<FOR>B</FOR><GIVEN>A</GIVEN><GIVEN>A</GIVEN>") + tail},
         {"repeated state",
-         head + "<VARIABLE><NAME>C</NAME><OUTCOME>x</OUTCOME><OUTCOME>x</OUTCOME></VARIABLE>" + tail},
+         head + "<VARIABLE><NAME>C</NAME><OUTCOME>x</OUTCOME><OUTCOME>x</OUTCOME></VARIABLE>" +
+             tail},
         {"no states", head + "<VARIABLE><NAME>C</NAME></VARIABLE>" + tail},
         {"empty names", head + "<VARIABLE><NAME></NAME><OUTCOME></OUTCOME></VARIABLE>" + tail},
-        {"same name twice", head + "<VARIABLE><NAME>A</NAME><OUTCOME>x</OUTCOME></VARIABLE>" + tail},
+        {"same name twice",
+         head + "<VARIABLE><NAME>A</NAME><OUTCOME>x</OUTCOME></VARIABLE>" + tail},
         {"character references",
          head + "<VARIABLE><NAME>&#0;&#x110000;&#xD800;&#99999999999;&#;</NAME></VARIABLE>" + tail},
         {"control characters in texts",
@@ -421,8 +429,8 @@ Cases XmlGraphs() {
                "</probabilities></cpt>" + tail;
     };
     const std::string twoStates = "<state id=\"b0\" /><state id=\"b1\" />";
-    std::string entities = "<?xml version=\"1.0\"?><!DOCTYPE q [<!ENTITY a \"" +
-                           std::string(32, 'a') + "\">";
+    std::string entities =
+        "<?xml version=\"1.0\"?><!DOCTYPE q [<!ENTITY a \"" + std::string(32, 'a') + "\">";
     for (char e = 'b'; e <= 'f'; ++e) {
         entities += std::string("<!ENTITY ") + e + " \"";
         for (int i = 0; i < 16; ++i)
@@ -434,22 +442,29 @@ Cases XmlGraphs() {
         {"self-arc", cpt(twoStates + "<parents>B</parents>", ".5 .5 .5 .5")},
         {"repeated parent", cpt(twoStates + "<parents>A A</parents>", ".5 .5 .5 .5 .5 .5 .5 .5")},
         {"undefined parent", cpt("<state id=\"b0\" /><parents>Z</parents>", "1 1")},
-        {"duplicate node", head + "<cpt id=\"A\"><state id=\"x\" /><probabilities>1"
-                                  "</probabilities></cpt>" + tail},
+        {"duplicate node", head +
+                               "<cpt id=\"A\"><state id=\"x\" /><probabilities>1"
+                               "</probabilities></cpt>" +
+                               tail},
         {"repeated state", cpt("<state id=\"x\" /><state id=\"x\" />", ".5 .5")},
         {"invalid identifiers",
          head + "<cpt id=\"\"><state id=\"\" /><probabilities>1</probabilities></cpt>" + tail},
         {"table too long", cpt(twoStates, ".5 .5 .5")},
         {"negative probabilities", cpt(twoStates, "-1 2")},
         {"deterministic with a state that is not there",
-         head + "<deterministic id=\"B\"><state id=\"b0\" /><parents>A</parents>"
-                "<resultingstates>b0 zz</resultingstates></deterministic>" + tail},
-        {"utility without values", head + "<utility id=\"U\"><parents>A</parents></utility>" + tail},
+         head +
+             "<deterministic id=\"B\"><state id=\"b0\" /><parents>A</parents>"
+             "<resultingstates>b0 zz</resultingstates></deterministic>" +
+             tail},
+        {"utility without values",
+         head + "<utility id=\"U\"><parents>A</parents></utility>" + tail},
         {"entity expansion", entities + "]>" + root + "><properties><property id=\"p\">" +
                                  "&f;&f;&f;&f;</property></properties></quarn>"},
         {"external entity", "<?xml version=\"1.0\"?><!DOCTYPE q [<!ENTITY x SYSTEM "
-                            "\"/etc/passwd\">]>" + root + "><properties><property id=\"p\">&x;"
-                            "</property></properties></quarn>"},
+                            "\"/etc/passwd\">]>" +
+                                root +
+                                "><properties><property id=\"p\">&x;"
+                                "</property></properties></quarn>"},
         {"version beyond any", "<quarn version=\"1e999\" id=\"g\"></quarn>"},
         {"version not a number", "<quarn version=\"nan\" id=\"g\"></quarn>"},
         {"sample count beyond int", root + " numsamples=\"99999999999\"></quarn>"},
@@ -548,7 +563,8 @@ constexpr bool kAddressSanitizer = false;
     if (::waitpid(child, &status, 0) != child) return ::testing::AssertionFailure() << "lost";
     if (!WIFEXITED(status))
         return ::testing::AssertionFailure() << "the reader died with signal " << WTERMSIG(status);
-    if (WEXITSTATUS(status) != 0) return ::testing::AssertionFailure() << "not refused as too large";
+    if (WEXITSTATUS(status) != 0)
+        return ::testing::AssertionFailure() << "not refused as too large";
     return ::testing::AssertionSuccess();
 }
 
@@ -563,7 +579,8 @@ TEST_F(RobustnessTest, TableBeyondTheCellLimitIsRefusedWithoutAllocatingIt) {
     constexpr int kParents = 3;
     constexpr int kStates = 900;
     std::string hugin = "net\n{\n}\n", msbn = "belief network \"big\"\n";
-    std::string xmlbif = "<?xml version=\"1.0\"?>\n<BIF VERSION=\"0.3\">\n<NETWORK><NAME>big</NAME>\n";
+    std::string xmlbif =
+        "<?xml version=\"1.0\"?>\n<BIF VERSION=\"0.3\">\n<NETWORK><NAME>big</NAME>\n";
     std::string xml = "<?xml version=\"1.0\"?>\n<quarn version=\"1.0\" id=\"big\">\n<nodes>\n";
     std::string parents;
     for (int i = 0; i <= kParents; ++i) {

@@ -1,5 +1,5 @@
-#include "formats/text_file.h"
 #include "format_test_support.h"
+#include "formats/text_file.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,8 @@ protected:
     // The files in the test folder, so that leftovers of a write show up.
     int FilesInFolder() const {
         int n = 0;
-        for (auto it = fs::directory_iterator(folder.File("")); it != fs::directory_iterator(); ++it)
+        for (auto it = fs::directory_iterator(folder.File("")); it != fs::directory_iterator();
+             ++it)
             ++n;
         return n;
     }
@@ -106,7 +107,7 @@ TEST_F(TextFile, IndentationAndMarginsStayWithinTheirLimits) {
     EXPECT_EQ(file.SetIndentWidth(100), 0);
     for (int i = 0; i < 11; ++i)
         EXPECT_EQ(file.Indent(), 0) << i;
-    EXPECT_EQ(file.Indent(), -2); // 100 x 11 is already past 1019
+    EXPECT_EQ(file.Indent(), -2);            // 100 x 11 is already past 1019
     EXPECT_EQ(file.SetRightMargin(100), -2); // no column left beside a step of 100
     for (int bad : {-1, 1019})
         EXPECT_EQ(file.SetIndentWidth(bad), -2) << bad;
@@ -137,7 +138,8 @@ TEST_F(TextFile, WriteReplacesTheTargetOnlyAtClose) {
     EXPECT_EQ(FilesInFolder(), 2);
 
     ASSERT_EQ(file.Open(target.c_str(), QNL_textFile::WRITE_MODE), 0);
-    EXPECT_EQ(fs::path(file.GetTemporaryPath()).parent_path(), fs::path(folder.File("")).parent_path());
+    EXPECT_EQ(fs::path(file.GetTemporaryPath()).parent_path(),
+              fs::path(folder.File("")).parent_path());
     EXPECT_NE(file.GetTemporaryPath(), target + ".tmp");
     EXPECT_EQ(file.Write("new contents\n"), 0);
     EXPECT_EQ(TempFolder::Get(target), "old contents");

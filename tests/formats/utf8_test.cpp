@@ -58,7 +58,8 @@ TEST(Utf8, DecodingByCodePointAgreesWithDecodingWholeTexts) {
 // Every line end becomes one newline; a byte order mark goes only at the start.
 TEST(TextLines, LineEndsAndByteOrderMark) {
     TextLines lines;
-    lines.LoadText("\xEF\xBB\xBF" "a\r\nb\rc\n\r\rd\xEF\xBB\xBF");
+    lines.LoadText("\xEF\xBB\xBF"
+                   "a\r\nb\rc\n\r\rd\xEF\xBB\xBF");
     std::vector<std::string> all;
     std::string line;
     while (lines.ReadLine(line))

@@ -339,6 +339,24 @@ TEST_F(RobustnessTest, EveryReaderSurvivesRandomDamage) {
     }
 }
 
+// An XML file cut anywhere before its last markup is malformed: it never reads as success.
+TEST_F(RobustnessTest, XmlFilesCutShortNeverRead) {
+    for (const Format& format : {kXmlbif, kXml}) {
+        for (const auto& [name, bytes] : Seeds(format)) {
+            const std::size_t step = std::max<std::size_t>(7, bytes.size() / 300);
+            for (std::size_t cut = 0; cut < bytes.find_last_not_of(" \t\r\n"); cut += step) {
+                QNL_errorHandler::Instance().Flush();
+                QNL_network network;
+                const std::string path =
+                    folder.Put(std::string("cut") + format.extension, bytes.substr(0, cut));
+                EXPECT_LT(network.ReadFile(path.c_str(), format.code), 0) << name << " " << cut;
+                EXPECT_GT(QNL_errorHandler::Instance().GetNumberOfErrors(), 0)
+                    << name << " " << cut;
+            }
+        }
+    }
+}
+
 // ---- damage that keeps the syntax: identifiers, numbers, sizes, nesting, graphs ----
 
 // A node that lists itself, and two nodes that list each other, as parents; tables for one node

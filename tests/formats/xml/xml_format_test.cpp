@@ -67,7 +67,7 @@ void BuildFullNetwork(QNL_network& net) {
     QNL_header* header = net.GetHeader();
     ASSERT_EQ(header->SetId("Diag_Net"), 0);
     header->SetName("Diagnosis <net> & \"friends\"");
-    header->SetComment("first line\nsecond\tline with C:\\new path");
+    header->SetComment("first line\r\nsecond\tline with C:\\new path");
     net.SetNumberOfSamples(2345);
     net.GetUserProperties().AddProperty("Author", "A <b> & 'c'\ttab\nnewline \\n literal");
     net.GetUserProperties().AddProperty("Empty", "");

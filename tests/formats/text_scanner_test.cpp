@@ -8,6 +8,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -228,7 +229,8 @@ TEST_F(TextScanner, LineNumbersCountEveryLineEndStyle) {
 
 TEST_F(TextScanner, FilesOpenWithTheirLineEndsAndEncodings) {
     auto put = [](const std::string& name, const std::string& bytes) {
-        const std::string path = ::testing::TempDir() + "quarn_scanner_" + name;
+        const std::string path =
+            ::testing::TempDir() + "quarn_scanner_" + std::to_string(::getpid()) + name;
         std::ofstream(path, std::ios::binary) << bytes;
         return path;
     };

@@ -9,12 +9,13 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace xml_test {
 
 inline std::string TempPath(const std::string& name) {
-    return ::testing::TempDir() + "quarn_xml_format_" + name;
+    return ::testing::TempDir() + "quarn_xml_format_" + std::to_string(::getpid()) + "_" + name;
 }
 
 inline std::string FileContent(const std::string& path) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -17,7 +18,8 @@ namespace {
 using Flags = QNL_xmlElementHandler;
 
 std::string WriteTempFile(const std::string& name, const std::string& content) {
-    std::string path = ::testing::TempDir() + "quarn_xml_reader_" + name;
+    std::string path =
+        ::testing::TempDir() + "quarn_xml_reader_" + std::to_string(::getpid()) + "_" + name;
     std::ofstream(path, std::ios::binary) << content;
     return path;
 }

@@ -19,6 +19,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -27,7 +28,7 @@ namespace fs = std::filesystem;
 using Flags = QNL_xmlElementHandler;
 
 std::string TempPath(const std::string& name) {
-    return ::testing::TempDir() + "quarn_xml_writer_" + name;
+    return ::testing::TempDir() + "quarn_xml_writer_" + std::to_string(::getpid()) + "_" + name;
 }
 
 std::string FileContent(const std::string& path) {

@@ -66,12 +66,6 @@ inline int ReadDocument(QNL_network& network, const std::string& name, const std
     return network.ReadFile(WriteText(name, xml).c_str());
 }
 
-// The one error logged by a failed read (empty when there is none or several).
-inline std::string TheError() {
-    std::vector<std::string> errors = LoggedMessages(-103);
-    return errors.size() == 1 ? errors[0] : AllMessages();
-}
-
 // A document around the given node elements (and optional further parts of "quarn").
 inline std::string Document(const std::string& nodes, const std::string& rest = "") {
     return "<?xml version=\"1.0\"?>\n<quarn version=\"1.0\" id=\"Net\">\n<nodes>\n" + nodes +

@@ -5,14 +5,11 @@
 
 #include "format_test_support.h"
 #include "formats/format.h"
-#include "model/error_handler.h"
-#include "model/network.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <random>
@@ -25,9 +22,7 @@
 namespace {
 
 using format_test::TempFolder;
-
-// A reader that needs longer than this for a file of a few kilobytes is as good as hung.
-constexpr double kSlowReadSeconds = 2.0;
+using Cases = std::vector<std::pair<std::string, std::string>>;
 
 struct Format {
     int code;
@@ -38,33 +33,21 @@ constexpr Format kMsbn{QNL_FORMAT_MSBN, ".dsc"};
 constexpr Format kXmlbif{QNL_FORMAT_XMLBIF, ".xml03"};
 constexpr Format kXml{QNL_FORMAT_XML, ".xqnl"};
 
-// A model file to mangle: where it came from (for the failure message) and its bytes.
-struct Seed {
-    std::string name;
-    std::string bytes;
-};
+// What a read may make of a file: a written copy at most this many times the input (plus a
+// fixed allowance for the header and defaults a writer adds). A reader that expands what it
+// reads (entities, repeated parts, declared sizes) into far more model than the file holds
+// goes past it.
+constexpr std::size_t kGrowth = 8;
+constexpr std::size_t kAllowance = 4096;
 
 const char* const kHuginSeed = R"(net
 {
     node_size = (80 40);
 }
-node Weather
-{
-    label = "The weather";
-    position = (100 50);
-    states = ("sun" "rain");
-}
-node Forecast
-{
-    states = ("sunny" "cloudy" "rainy");
-}
-decision Umbrella
-{
-    states = ("take" "leave");
-}
-utility Comfort
-{
-}
+node Weather { label = "The weather"; position = (100 50); states = ("sun" "rain"); }
+node Forecast { states = ("sunny" "cloudy" "rainy"); }
+decision Umbrella { states = ("take" "leave"); }
+utility Comfort { }
 potential (Weather) { data = ( 0.7 0.3 ); }
 potential (Forecast | Weather)
 {
@@ -81,161 +64,208 @@ const char* const kXmlbifSeed = R"(<?xml version="1.0"?>
 <BIF VERSION="0.3">
 <NETWORK>
 <NAME>Small</NAME>
-<VARIABLE TYPE="nature">
-    <NAME>Alpha</NAME>
-    <OUTCOME>yes</OUTCOME>
-    <OUTCOME>no</OUTCOME>
-    <PROPERTY>position = (10, 20)</PROPERTY>
-</VARIABLE>
-<VARIABLE TYPE="nature">
-    <NAME>Beta</NAME>
-    <OUTCOME>low</OUTCOME>
-    <OUTCOME>high</OUTCOME>
-</VARIABLE>
-<VARIABLE TYPE="decision">
-    <NAME>Choice</NAME>
-    <OUTCOME>go</OUTCOME>
-    <OUTCOME>stay</OUTCOME>
-</VARIABLE>
-<VARIABLE TYPE="utility">
-    <NAME>Gain</NAME>
-</VARIABLE>
-<DEFINITION>
-    <FOR>Alpha</FOR>
-    <TABLE>0.3 0.7</TABLE>
-</DEFINITION>
-<DEFINITION>
-    <FOR>Beta</FOR>
-    <GIVEN>Alpha</GIVEN>
-    <TABLE>0.1 0.9 0.6 0.4</TABLE>
-</DEFINITION>
-<DEFINITION>
-    <FOR>Choice</FOR>
-    <GIVEN>Beta</GIVEN>
-</DEFINITION>
-<DEFINITION>
-    <FOR>Gain</FOR>
-    <GIVEN>Choice</GIVEN>
-    <GIVEN>Alpha</GIVEN>
-    <TABLE>5 -1 0 2</TABLE>
+<VARIABLE TYPE="nature"><NAME>Alpha</NAME><OUTCOME>yes</OUTCOME><OUTCOME>no</OUTCOME>
+    <PROPERTY>position = (10, 20)</PROPERTY></VARIABLE>
+<VARIABLE TYPE="nature"><NAME>Beta</NAME><OUTCOME>low</OUTCOME><OUTCOME>high</OUTCOME></VARIABLE>
+<VARIABLE TYPE="decision"><NAME>Choice</NAME><OUTCOME>go</OUTCOME><OUTCOME>stay</OUTCOME></VARIABLE>
+<VARIABLE TYPE="utility"><NAME>Gain</NAME></VARIABLE>
+<DEFINITION><FOR>Alpha</FOR><TABLE>0.3 0.7</TABLE></DEFINITION>
+<DEFINITION><FOR>Beta</FOR><GIVEN>Alpha</GIVEN><TABLE>0.1 0.9 0.6 0.4</TABLE></DEFINITION>
+<DEFINITION><FOR>Choice</FOR><GIVEN>Beta</GIVEN></DEFINITION>
+<DEFINITION><FOR>Gain</FOR><GIVEN>Choice</GIVEN><GIVEN>Alpha</GIVEN><TABLE>5 -1 0 2</TABLE>
 </DEFINITION>
 </NETWORK>
 </BIF>
 )";
 
-std::string ReadBytes(const std::string& path) {
-    return TempFolder::Get(path);
+std::string DataFile(const std::string& relative) {
+    return TempFolder::Get(std::string(QUARN_TEST_DATA_DIR) + "/" + relative);
 }
 
-std::vector<Seed> Seeds(const Format& format) {
-    const std::string data = std::string(QUARN_TEST_DATA_DIR) + "/";
+// The seeds of a format: the inline file first, then copies of real files where present.
+Cases Seeds(const Format& format) {
     const std::string shared = format_test::SharedNetworks() + "/";
-    std::vector<Seed> seeds;
+    Cases seeds;
     auto add = [&seeds](const std::string& path) {
-        if (!std::filesystem::exists(path)) return;
-        seeds.push_back({std::filesystem::path(path).filename().string(), ReadBytes(path)});
+        if (std::filesystem::exists(path))
+            seeds.emplace_back(std::filesystem::path(path).filename(), TempFolder::Get(path));
     };
     if (format.code == QNL_FORMAT_HUGIN) {
-        seeds.push_back({"inline influence diagram", kHuginSeed});
+        seeds.emplace_back("inline influence diagram", kHuginSeed);
         add(shared + "net/asia.net");     // flat data lists
         add(shared + "net/noisy_or.net"); // CRLF, written by the original tool
         add(shared + "net/cancer.net");
     } else if (format.code == QNL_FORMAT_MSBN) {
-        add(data + "msbn/umbrella.dsc");
-        add(data + "msbn/ab_cb.dsc");
+        add(std::string(QUARN_TEST_DATA_DIR) + "/msbn/umbrella.dsc");
+        add(std::string(QUARN_TEST_DATA_DIR) + "/msbn/ab_cb.dsc");
         add(shared + "dsc/cancer.dsc");
     } else if (format.code == QNL_FORMAT_XMLBIF) {
-        seeds.push_back({"inline influence diagram", kXmlbifSeed});
-        add(data + "xmlbif/foreign_names.xml03");
+        seeds.emplace_back("inline influence diagram", kXmlbifSeed);
+        add(std::string(QUARN_TEST_DATA_DIR) + "/xmlbif/foreign_names.xml03");
         add(shared + "xmlbif/cancer.xml");
     } else {
-        add(data + "xqnl/full.xqnl");
+        add(std::string(QUARN_TEST_DATA_DIR) + "/xqnl/full.xqnl");
     }
     return seeds;
 }
 
-// The byte-level and line-level damage, all drawn from one seeded generator so that a
-// failure names a mutation that can be replayed.
-class Mutator {
-public:
-    explicit Mutator(std::uint32_t seed) : random(seed) {}
-
-    std::size_t Below(std::size_t n) { return n == 0 ? 0 : random() % n; }
-
-    // (description, bytes) pairs derived from the text.
-    std::vector<std::pair<std::string, std::string>> All(const std::string& text, int rounds) {
-        std::vector<std::pair<std::string, std::string>> out;
-        // Cut at evenly spaced points, the last one just before the end.
-        const std::size_t cuts = std::min<std::size_t>(text.size(), 16);
-        for (std::size_t i = 0; i < cuts; ++i) {
-            const std::size_t at = text.size() - 1 - i * text.size() / cuts;
-            out.emplace_back("truncated at byte " + std::to_string(at), text.substr(0, at));
-        }
-        const auto lines = SplitLines(text);
-        static const unsigned char kBytes[] = {0x00, 0xff, 0x80, '{', '}', '(', ')', ';',  '<',
-                                               '>',  '"',  '/',  '=', '&', '%', ' ', '\n', '9'};
-        for (int r = 0; r < rounds; ++r) {
-            if (text.empty()) break;
-            const std::size_t at = Below(text.size());
-            const unsigned char b =
-                r % 2 == 0 ? kBytes[Below(sizeof kBytes)] : static_cast<unsigned char>(Below(256));
-            std::string flipped = text;
-            flipped[at] = static_cast<char>(b);
-            out.emplace_back("byte " + std::to_string(at) + " set to " + std::to_string(b),
-                             flipped);
-
-            const std::size_t line = Below(lines.size());
-            out.emplace_back("line " + std::to_string(line) + " deleted",
-                             JoinLines(lines, line, 0));
-            out.emplace_back("line " + std::to_string(line) + " doubled",
-                             JoinLines(lines, line, 2));
-
-            // NUL bytes, then invalid UTF-8 (bad continuation, BOM-like, lone continuation,
-            // overlong, surrogate, above U+10FFFF), then markup and quoting leftovers.
-            static const std::string kGarbage[] = {
-                std::string(3, '\0'), "\xc3\x28",         "\xff\xfe", "\x80", "\xc0\xaf",
-                "\xed\xa0\x80",       "\xf4\x90\x80\x80", "]]>",      "\"",   "\\"};
-            const std::size_t g = Below(std::size(kGarbage));
-            const std::string& garbage = kGarbage[g];
-            const std::size_t where = Below(text.size() + 1);
-            out.emplace_back("garbage " + std::to_string(g) + " inserted at " +
-                                 std::to_string(where),
-                             text.substr(0, where) + garbage + text.substr(where));
-        }
-        return out;
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; start < text.size(); start = end) {
+        end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        lines.push_back(text.substr(start, end - start));
     }
+    return lines;
+}
 
-    static std::vector<std::string> SplitLines(const std::string& text) {
-        std::vector<std::string> lines;
-        std::size_t start = 0;
-        while (start < text.size()) {
-            std::size_t end = text.find('\n', start);
-            end = end == std::string::npos ? text.size() : end + 1;
-            lines.push_back(text.substr(start, end - start));
-            start = end;
-        }
-        return lines;
+// The lines with the one at `index` kept `copies` times.
+std::string JoinLines(const std::vector<std::string>& lines, std::size_t index, int copies) {
+    std::string text;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        for (int c = 0; c < (i == index ? copies : 1); ++c)
+            text += lines[i];
+    return text;
+}
+
+// Byte-level and line-level damage, drawn from one seeded generator so that a failure names a
+// mutation that can be replayed.
+Cases RandomDamage(const std::string& text, std::uint32_t seed, int rounds) {
+    std::mt19937 random(seed);
+    auto below = [&random](std::size_t n) { return n == 0 ? 0 : random() % n; };
+    Cases out;
+    // Cut at evenly spaced points, the last one just before the end.
+    const std::size_t cuts = std::min<std::size_t>(text.size(), 16);
+    for (std::size_t i = 0; i < cuts; ++i) {
+        const std::size_t at = text.size() - 1 - i * text.size() / cuts;
+        out.emplace_back("truncated at byte " + std::to_string(at), text.substr(0, at));
     }
-
-    // The lines with the one at `index` kept `copies` times.
-    static std::string JoinLines(const std::vector<std::string>& lines, std::size_t index,
-                                 int copies) {
-        std::string text;
-        for (std::size_t i = 0; i < lines.size(); ++i)
-            for (int c = 0; c < (i == index ? copies : 1); ++c)
-                text += lines[i];
-        return text;
+    const auto lines = SplitLines(text);
+    static const unsigned char kBytes[] = {0x00, 0xff, 0x80, '{', '}', '(', ')', ';',  '<',
+                                           '>',  '"',  '/',  '=', '&', '%', ' ', '\n', '9'};
+    // NUL bytes, then invalid UTF-8 (bad continuation, BOM-like, lone continuation, overlong,
+    // surrogate, above U+10FFFF), then markup and quoting leftovers.
+    static const std::string kGarbage[] = {
+        std::string(3, '\0'), "\xc3\x28",         "\xff\xfe", "\x80", "\xc0\xaf",
+        "\xed\xa0\x80",       "\xf4\x90\x80\x80", "]]>",      "\"",   "\\"};
+    for (int r = 0; r < rounds && !text.empty(); ++r) {
+        const std::size_t at = below(text.size());
+        const auto b =
+            r % 2 == 0 ? kBytes[below(sizeof kBytes)] : static_cast<unsigned char>(below(256));
+        std::string flipped = text;
+        flipped[at] = static_cast<char>(b);
+        out.emplace_back("byte " + std::to_string(at) + " set to " + std::to_string(b), flipped);
+        const std::size_t line = below(lines.size());
+        out.emplace_back("line " + std::to_string(line) + " deleted", JoinLines(lines, line, 0));
+        out.emplace_back("line " + std::to_string(line) + " doubled", JoinLines(lines, line, 2));
+        const std::size_t g = below(std::size(kGarbage));
+        const std::size_t where = below(text.size() + 1);
+        out.emplace_back("garbage " + std::to_string(g) + " at " + std::to_string(where),
+                         text.substr(0, where) + kGarbage[g] + text.substr(where));
     }
+    out.emplace_back("empty file", "");
+    out.emplace_back("only a NUL byte", std::string(1, '\0'));
+    return out;
+}
 
-private:
-    std::mt19937 random;
-};
+bool IsNameChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+}
 
-// The text with the first `from` replaced; the text unchanged when absent.
-std::string Replace(const std::string& text, const std::string& from, const std::string& to) {
-    const std::size_t at = text.find(from);
-    if (at == std::string::npos) return text;
-    return text.substr(0, at) + to + text.substr(at + from.size());
+// The positions where the name stands as a whole word.
+std::vector<std::size_t> WordPositions(const std::string& text, const std::string& name) {
+    std::vector<std::size_t> positions;
+    for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
+        const std::size_t end = at + name.size();
+        if ((at == 0 || !IsNameChar(text[at - 1])) &&
+            (end >= text.size() || !IsNameChar(text[end])))
+            positions.push_back(at);
+    }
+    return positions;
+}
+
+std::string Splice(const std::string& text, std::size_t at, std::size_t length,
+                   const std::string& with) {
+    return text.substr(0, at) + with + text.substr(at + length);
+}
+
+// Every single mention of a node replaced by another node or by one that does not exist:
+// duplicate identifiers, self-arcs, arcs from and tables for undefined nodes.
+Cases NameSwaps(const std::string& text, const std::vector<std::string>& names) {
+    Cases cases;
+    std::vector<std::string> others = names;
+    others.push_back("Ghost");
+    for (const std::string& name : names)
+        for (std::size_t at : WordPositions(text, name))
+            for (const std::string& other : others)
+                if (other != name)
+                    cases.emplace_back(name + " at byte " + std::to_string(at) + " renamed " +
+                                           other,
+                                       Splice(text, at, name.size(), other));
+    return cases;
+}
+
+// The first occurrence of the number replaced by values a careless reader mishandles, except
+// those in `skip`.
+Cases NumberSwaps(const std::string& text, const std::string& number,
+                  const std::vector<std::string>& skip = {}) {
+    static const char* const kNumbers[] = {
+        "1e999",      "-1e999",     "nan",    "NaN",      "-nan", "inf",
+        "-inf",       "-0",         "1e-400", "4.9e-324", "-1",   "2",
+        "1e308",      "0x10",       "1..2",   "+-1",      "--1",  "1e",
+        ".",          "-",          "+",      "0,5",      "1/2",  "99999999999999999999999999999",
+        "2147483647", "-2147483648"};
+    Cases cases;
+    const std::size_t at = text.find(number);
+    if (at == std::string::npos) return cases;
+    for (const char* replacement : kNumbers)
+        if (std::find(skip.begin(), skip.end(), replacement) == skip.end())
+            cases.emplace_back(number + " replaced by " + replacement,
+                               Splice(text, at, number.size(), replacement));
+    return cases;
+}
+
+// Oversized pieces: a name, a state and a stretch of blanks of 100 000 characters, a number
+// with 100 000 digits, and lines of 200 000 bytes.
+Cases LongTokens(const std::string& text, const std::string& name, const std::string& state,
+                 const std::string& number) {
+    const std::string longName(100000, 'n');
+    std::string everyName = text;
+    const auto positions = WordPositions(text, name);
+    for (auto at = positions.rbegin(); at != positions.rend(); ++at)
+        everyName = Splice(everyName, *at, name.size(), longName);
+    const std::size_t n = text.find(number);
+    return {
+        {"every " + name + " 100000 characters long", everyName},
+        {"first " + name + " 100000 characters long",
+         Splice(text, positions.at(0), name.size(), longName)},
+        {"state " + state + " 100000 characters long",
+         Splice(text, text.find(state), state.size(), "s" + std::string(100000, '9'))},
+        {number + " with 100000 digits",
+         Splice(text, n, number.size(), "0." + std::string(100000, '0') + "1")},
+        {number + " after 100000 blanks", Splice(text, n, 0, std::string(100000, ' '))},
+        {"200000 x appended", text + std::string(200000, 'x')},
+        {"200000 ( appended", text + std::string(200000, '(')},
+    };
+}
+
+// 20 000 copies of `open` inserted after `anchor`, closed again or cut off there.
+Cases Nesting(const std::string& text, const std::string& anchor, const std::string& open,
+              const std::string& close) {
+    const std::size_t where = text.find(anchor) + anchor.size();
+    std::string opening, closing;
+    for (int i = 0; i < 20000; ++i) {
+        opening += open;
+        closing += close;
+    }
+    const std::string what = "20000 x " + open + " after " + anchor;
+    return {{what + ", closed", Splice(text, where, 0, opening + closing)},
+            {what + ", file ends there", text.substr(0, where) + opening}};
+}
+
+Cases operator+(Cases a, const Cases& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
 class RobustnessTest : public ::testing::Test {
@@ -249,15 +279,11 @@ protected:
         QNL_errorHandler& log = QNL_errorHandler::Instance();
         log.Flush();
         QNL_network network;
-        const auto start = std::chrono::steady_clock::now();
         const int result = network.ReadFile(path.c_str(), format.code);
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         ++probes;
-        EXPECT_LT(took.count(), kSlowReadSeconds) << where;
         if (result != 0) {
             EXPECT_LT(result, 0) << where;
-            EXPECT_GT(log.GetNumberOfErrors(), 0)
-                << where << ": code " << result << " without a message";
+            EXPECT_GT(log.GetNumberOfErrors(), 0) << where << ": code " << result << ", no message";
             return;
         }
         ++accepted;
@@ -272,6 +298,7 @@ protected:
             EXPECT_FALSE(std::filesystem::exists(copy)) << where;
             return;
         }
+        EXPECT_LE(std::filesystem::file_size(copy), kGrowth * bytes.size() + kAllowance) << where;
         QNL_network again;
         const int reread = again.ReadFile(copy.c_str(), format.code);
         EXPECT_EQ(0, reread) << where << ": the written copy does not read back: "
@@ -281,28 +308,9 @@ protected:
         }
     }
 
-    void ProbeAll(const Format& format, const Seed& seed,
-                  const std::vector<std::pair<std::string, std::string>>& cases) {
+    void ProbeAll(const Format& format, const std::string& origin, const Cases& cases) {
         for (const auto& [mutation, bytes] : cases)
-            Probe(format, seed.name, mutation, bytes);
-    }
-
-    // Every seed must read cleanly before it is damaged, or the damage proves nothing.
-    std::vector<Seed> CheckedSeeds(const Format& format) {
-        std::vector<Seed> seeds = Seeds(format);
-        for (const Seed& seed : seeds) {
-            QNL_errorHandler::Instance().Flush();
-            QNL_network network;
-            const std::string path = folder.Put(std::string("seed") + format.extension, seed.bytes);
-            EXPECT_EQ(0, network.ReadFile(path.c_str(), format.code)) << seed.name;
-        }
-        return seeds;
-    }
-
-    void Sweep(const Format& format, std::uint32_t seedValue, int rounds) {
-        Mutator mutator(seedValue);
-        for (const Seed& seed : CheckedSeeds(format))
-            ProbeAll(format, seed, mutator.All(seed.bytes, rounds));
+            Probe(format, origin, mutation, bytes);
     }
 
     TempFolder folder{"robust"};
@@ -312,446 +320,211 @@ protected:
 
 // ---- the seeded byte and line damage ----
 
-TEST_F(RobustnessTest, HuginReaderSurvivesRandomDamage) {
-    Sweep(kHugin, 0x5eed01, 14);
-    // Some damage is harmless and some is not: both paths must have been taken.
-    EXPECT_GT(accepted, 0);
-    EXPECT_GT(probes - accepted, 0);
-}
-
-TEST_F(RobustnessTest, MsbnReaderSurvivesRandomDamage) {
-    Sweep(kMsbn, 0x5eed02, 14);
-    // Some damage is harmless and some is not: both paths must have been taken.
-    EXPECT_GT(accepted, 0);
-    EXPECT_GT(probes - accepted, 0);
-}
-
-TEST_F(RobustnessTest, XmlbifReaderSurvivesRandomDamage) {
-    Sweep(kXmlbif, 0x5eed03, 14);
-    // Some damage is harmless and some is not: both paths must have been taken.
-    EXPECT_GT(accepted, 0);
-    EXPECT_GT(probes - accepted, 0);
-}
-
-TEST_F(RobustnessTest, XmlReaderSurvivesRandomDamage) {
-    Sweep(kXml, 0x5eed04, 40);
-    // Some damage is harmless and some is not: both paths must have been taken.
-    EXPECT_GT(accepted, 0);
-    EXPECT_GT(probes - accepted, 0);
-}
-
-// ---- damage that keeps the syntax: identifiers, numbers, sizes, nesting ----
-
-bool IsNameChar(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
-}
-
-// The positions where the name stands as a whole word.
-std::vector<std::size_t> WordPositions(const std::string& text, const std::string& name) {
-    std::vector<std::size_t> positions;
-    for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
-        const bool before = at > 0 && IsNameChar(text[at - 1]);
-        const std::size_t end = at + name.size();
-        const bool after = end < text.size() && IsNameChar(text[end]);
-        if (!before && !after) positions.push_back(at);
+TEST_F(RobustnessTest, EveryReaderSurvivesRandomDamage) {
+    const std::pair<Format, int> sweeps[] = {{kHugin, 14}, {kMsbn, 14}, {kXmlbif, 14}, {kXml, 40}};
+    std::uint32_t seed = 0x5eed01;
+    for (const auto& [format, rounds] : sweeps) {
+        probes = accepted = 0;
+        for (const auto& [name, bytes] : Seeds(format)) {
+            // Every seed must read cleanly before it is damaged, or the damage proves nothing.
+            QNL_network network;
+            const std::string path = folder.Put(std::string("seed") + format.extension, bytes);
+            EXPECT_EQ(0, network.ReadFile(path.c_str(), format.code)) << name;
+            ProbeAll(format, name, RandomDamage(bytes, seed, rounds));
+        }
+        ++seed;
+        // Some damage is harmless and some is not: both paths must have been taken.
+        EXPECT_GT(accepted, 0) << format.extension;
+        EXPECT_GT(probes - accepted, 0) << format.extension;
     }
-    return positions;
 }
 
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
-    std::string out;
-    std::size_t start = 0;
-    for (std::size_t at : WordPositions(text, from)) {
-        out += text.substr(start, at - start) + to;
-        start = at + from.size();
-    }
-    return out + text.substr(start);
-}
-
-using Cases = std::vector<std::pair<std::string, std::string>>;
-
-// Every single mention of a node replaced by another node or by one that does not exist:
-// duplicate identifiers, self-arcs, arcs from and tables for undefined nodes.
-Cases NameSwaps(const std::string& text, const std::vector<std::string>& names) {
-    Cases cases;
-    std::vector<std::string> others = names;
-    others.push_back("Ghost");
-    for (const std::string& name : names) {
-        for (std::size_t at : WordPositions(text, name)) {
-            for (const std::string& other : others) {
-                if (other == name) continue;
-                cases.emplace_back(name + " at byte " + std::to_string(at) + " renamed " + other,
-                                   text.substr(0, at) + other + text.substr(at + name.size()));
+// An XML file cut anywhere before its last markup is malformed: it never reads as success.
+TEST_F(RobustnessTest, XmlFilesCutShortNeverRead) {
+    for (const Format& format : {kXmlbif, kXml}) {
+        for (const auto& [name, bytes] : Seeds(format)) {
+            const std::size_t step = bytes.size() / 60 + 1;
+            for (std::size_t cut = 0; cut < bytes.find_last_not_of(" \t\r\n"); cut += step) {
+                QNL_errorHandler::Instance().Flush();
+                QNL_network network;
+                const std::string path =
+                    folder.Put(std::string("cut") + format.extension, bytes.substr(0, cut));
+                EXPECT_LT(network.ReadFile(path.c_str(), format.code), 0) << name << " " << cut;
+                EXPECT_GT(QNL_errorHandler::Instance().GetNumberOfErrors(), 0)
+                    << name << " " << cut;
             }
         }
     }
-    return cases;
 }
 
-// The number replaced by values a careless reader mishandles, except those in `skip`.
-Cases NumberSwaps(const std::string& text, const std::string& number,
-                  const std::vector<std::string>& skip = {}) {
-    static const char* const kNumbers[] = {
-        "1e999",      "-1e999",     "nan",    "NaN",      "-nan", "inf",
-        "-inf",       "-0",         "1e-400", "4.9e-324", "-1",   "2",
-        "1e308",      "0x10",       "1..2",   "+-1",      "--1",  "1e",
-        ".",          "-",          "+",      "0,5",      "1/2",  "99999999999999999999999999999",
-        "2147483647", "-2147483648"};
-    Cases cases;
-    const std::size_t at = text.find(number);
-    if (at == std::string::npos) return cases;
-    for (const char* replacement : kNumbers)
-        if (std::find(skip.begin(), skip.end(), replacement) == skip.end())
-            cases.emplace_back(number + " at byte " + std::to_string(at) + " replaced by " +
-                                   replacement,
-                               text.substr(0, at) + replacement + text.substr(at + number.size()));
-    return cases;
-}
+// ---- damage that keeps the syntax: identifiers, numbers, sizes, nesting, graphs ----
 
-// Oversized pieces: a name, a state and a stretch of blanks of 100 000 characters, and a
-// number with 100 000 digits.
-Cases LongTokens(const std::string& text, const std::string& name, const std::string& state,
-                 const std::string& number) {
-    const std::string longName(100000, 'n');
-    const std::string longState = "s" + std::string(100000, '9');
-    Cases cases;
-    cases.emplace_back("every " + name + " renamed to 100000 characters",
-                       ReplaceAll(text, name, longName));
-    cases.emplace_back("first " + name + " renamed to 100000 characters",
-                       Replace(text, name, longName));
-    cases.emplace_back("state " + state + " renamed to 100000 characters",
-                       Replace(text, state, longState));
-    cases.emplace_back("number " + number + " given with 100000 digits",
-                       Replace(text, number, "0." + std::string(100000, '0') + "1"));
-    cases.emplace_back("number " + number + " preceded by 100000 blanks",
-                       Replace(text, number, std::string(100000, ' ') + number));
-    cases.emplace_back("a 200000-byte line of 'x' appended", text + std::string(200000, 'x'));
-    cases.emplace_back("a 200000-byte line of '(' appended", text + std::string(200000, '('));
-    return cases;
-}
-
-// `depth` copies of open inserted after `anchor`, closed again or cut off there.
-Cases Nesting(const std::string& text, const std::string& anchor, const std::string& open,
-              const std::string& close, int depth) {
-    Cases cases;
-    const std::size_t at = text.find(anchor);
-    if (at == std::string::npos) return cases;
-    const std::size_t where = at + anchor.size();
-    std::string opening, closing;
-    for (int i = 0; i < depth; ++i) {
-        opening += open;
-        closing += close;
-    }
-    const std::string what = std::to_string(depth) + " x '" + open + "' after '" + anchor + "'";
-    cases.emplace_back(what + ", closed",
-                       text.substr(0, where) + opening + closing + text.substr(where));
-    cases.emplace_back(what + ", file ends there", text.substr(0, where) + opening);
-    return cases;
-}
-
-// `count` nodes, the last of 3 states with all others, of `states` states each, as parents;
-// no table that fits: a file of some kilobytes that claims a table of 3 * states^(count - 1)
-// cells.
-std::string StateList(int states, const char* open, const char* separator, const char* close,
-                      const char* quote) {
-    std::string list = open;
-    for (int k = 0; k < states; ++k)
-        list += (k > 0 ? separator : "") + std::string(quote) + "s" + std::to_string(k) + quote;
-    return list + close;
-}
-
-std::string HugeTableHugin(int count, int states) {
-    std::string text = "net\n{\n}\n";
-    for (int i = 0; i < count; ++i)
-        text += "node N" + std::to_string(i) +
-                "\n{\n    states = " + StateList(i + 1 == count ? 3 : states, "(", " ", ")", "\"") +
-                ";\n}\n";
-    text += "potential (N" + std::to_string(count - 1) + " |";
-    for (int i = 0; i + 1 < count; ++i)
-        text += " N" + std::to_string(i);
-    return text + ") { }\n";
-}
-
-std::string HugeTableMsbn(int count, int states) {
-    std::string text = "belief network \"big\"\n";
-    for (int i = 0; i < count; ++i)
-        text += "node N" + std::to_string(i) + "\n{\n    type : discrete[" +
-                std::to_string(states) +
-                "] = " + StateList(i + 1 == count ? 3 : states, "{", ", ", "}", "\"") + ";\n}\n";
-    text += "probability ( N" + std::to_string(count - 1) + " |";
-    for (int i = 0; i + 1 < count; ++i)
-        text += (i > 0 ? ", N" : " N") + std::to_string(i);
-    return text + " )\n{\n}\n";
-}
-
-std::string HugeTableXmlbif(int count, int states) {
-    std::string text =
-        "<?xml version=\"1.0\"?>\n<BIF VERSION=\"0.3\">\n<NETWORK>\n<NAME>big</NAME>\n";
-    for (int i = 0; i < count; ++i)
-        text += "<VARIABLE TYPE=\"nature\"><NAME>N" + std::to_string(i) + "</NAME>" +
-                StateList(i + 1 == count ? 3 : states, "<OUTCOME>", "</OUTCOME><OUTCOME>",
-                          "</OUTCOME>", "") +
-                "</VARIABLE>\n";
-    text += "<DEFINITION><FOR>N" + std::to_string(count - 1) + "</FOR>";
-    for (int i = 0; i + 1 < count; ++i)
-        text += "<GIVEN>N" + std::to_string(i) + "</GIVEN>";
-    return text + "<TABLE>0.5 0.5</TABLE></DEFINITION>\n</NETWORK>\n</BIF>\n";
-}
-
-std::string HugeTableXml(int count, int states) {
-    std::string text = "<?xml version=\"1.0\"?>\n<quarn version=\"1.0\" id=\"big\">\n<nodes>\n";
-    for (int i = 0; i < count; ++i) {
-        const bool child = i + 1 == count;
-        text += "<cpt id=\"N" + std::to_string(i) + "\">" +
-                StateList(child ? 3 : states, "<state id=\"", "\" /><state id=\"", "\" />", "");
-        if (child) {
-            text += "<parents>";
-            for (int p = 0; p + 1 < count; ++p)
-                text += " N" + std::to_string(p);
-            text += "</parents><probabilities>0.5 0.5 0</probabilities></cpt>\n";
-        } else {
-            text += "<probabilities>1";
-            for (int k = 1; k < states; ++k)
-                text += " 0";
-            text += "</probabilities></cpt>\n";
-        }
-    }
-    return text + "</nodes>\n</quarn>\n";
-}
-
-// Three parents of 900 states over a child of 3: two parents give 2.4 million cells, the third
-// goes past what a table may hold.
-constexpr int kManyStates = 900;
-
-// A node that lists itself, and two nodes that list each other, as parents.
+// Faults a single renaming cannot make (self-arcs, duplicate nodes, repeated parents, two tables
+// for a node and undefined parents come from NameSwaps): cycles, repeated and missing states,
+// tables of the wrong size or kind, absurd sizes, entities.
 Cases HuginGraphs() {
-    const std::string head = R"(net
-{
-}
-node A
-{
-    states = ("a0" "a1");
-}
-node B
-{
-    states = ("b0" "b1");
-}
-)";
+    const std::string head = "net\n{\n}\nnode A { states = (\"a0\" \"a1\"); }\n"
+                             "node B { states = (\"b0\" \"b1\"); }\n";
     return {
-        {"self-arc", head + "potential (A | A) { data = ((0.5 0.5) (0.5 0.5)); }\n"},
         {"cycle", head + "potential (A | B) { }\npotential (B | A) { }\n"},
-        {"two tables for one node",
-         head + "potential (A) { data = (0.5 0.5); }\npotential (A) { data = (0.1 0.9); }\n"},
-        {"repeated parent", head + "potential (B | A A) { }\n"},
         {"repeated state", R"(net { } node A { states = ("x" "x"); })"},
         {"no states", R"(net { } node A { states = (); } potential (A) { data = (); })"},
         {"table too short", head + "potential (B | A) { data = ((0.5 0.5) (0.5)); }\n"},
         {"table too long", head + "potential (B | A) { data = ((0.5 0.5) (0.5 0.5 0.1)); }\n"},
         {"table of strings", head + "potential (A) { data = (\"x\" \"y\"); }\n"},
-        {"empty file", ""},
-        {"only a NUL byte", std::string(1, '\0')},
-        {"duplicate node", head + "node A\n{\n    states = (\"c0\" \"c1\" \"c2\");\n}\n"},
     };
 }
 
 Cases MsbnGraphs() {
-    const std::string head = R"(belief network "g"
-node A { type : discrete[2] = { "a0", "a1" }; }
-node B { type : discrete[2] = { "b0", "b1" }; }
-)";
+    const std::string net = "belief network \"g\"\n";
+    const std::string head = net + "node A { type : discrete[2] = { \"a0\", \"a1\" }; }\n"
+                                   "node B { type : discrete[2] = { \"b0\", \"b1\" }; }\n";
     return {
-        {"self-arc", head + "probability ( A | A ) { (0) : 0.5, 0.5; (1) : 0.5, 0.5; }\n"},
         {"cycle", head + "probability ( A | B ) { }\nprobability ( B | A ) { }\n"},
-        {"two tables for one node",
-         head + "probability ( A ) { 0.5, 0.5; }\nprobability ( A ) { 0.1, 0.9; }\n"},
-        {"repeated parent", head + "probability ( B | A, A ) { }\n"},
-        {"a billion states declared",
-         "belief network \"g\"\nnode A { type : discrete[1000000000] = { \"a\", \"b\" }; }\n"},
-        {"states count beyond int",
-         "belief network \"g\"\nnode A { type : discrete[99999999999999] = { \"a\" }; }\n"},
-        {"negative states count",
-         "belief network \"g\"\nnode A { type : discrete[-5] = { \"a\", \"b\" }; }\n"},
-        {"no states", "belief network \"g\"\nnode A { type : discrete[0] = { }; }\n"},
+        {"a billion states", net + "node A { type : discrete[1000000000] = { \"a\", \"b\" }; }\n"},
+        {"states beyond int", net + "node A { type : discrete[99999999999999] = { \"a\" }; }\n"},
+        {"negative states", net + "node A { type : discrete[-5] = { \"a\", \"b\" }; }\n"},
+        {"no states", net + "node A { type : discrete[0] = { }; }\n"},
         {"huge coordinates",
          head + "probability ( B | A ) { (2147483647) : 0.5, 0.5; (-2147483648) : 0.5, 0.5; }\n"},
         {"coordinates beyond int",
          head + "probability ( B | A ) { (99999999999999999999) : 0.5, 0.5; }\n"},
         {"table too long", head + "probability ( A ) { 0.5, 0.5, 0.1; }\n"},
-        {"empty file", ""},
-        {"only a NUL byte", std::string(1, '\0')},
-        {"duplicate node", head + "node A { type : discrete[3] = { \"c0\", \"c1\", \"c2\" }; }\n"},
     };
 }
 
 Cases XmlbifGraphs() {
-    const std::string head = R"(<?xml version="1.0"?>
-<BIF VERSION="0.3"><NETWORK><NAME>g</NAME>
-<VARIABLE><NAME>A</NAME><OUTCOME>a0</OUTCOME><OUTCOME>a1</OUTCOME></VARIABLE>
-<VARIABLE><NAME>B</NAME><OUTCOME>b0</OUTCOME><OUTCOME>b1</OUTCOME></VARIABLE>
-)";
+    const std::string head =
+        "<?xml version=\"1.0\"?>\n<BIF VERSION=\"0.3\"><NETWORK><NAME>g</NAME>\n"
+        "<VARIABLE><NAME>A</NAME><OUTCOME>a0</OUTCOME><OUTCOME>a1</OUTCOME>"
+        "</VARIABLE>\n<VARIABLE><NAME>B</NAME><OUTCOME>b0</OUTCOME>"
+        "<OUTCOME>b1</OUTCOME></VARIABLE>\n";
     const std::string tail = "</NETWORK></BIF>\n";
+    auto definition = [](const std::string& inside) {
+        return "<DEFINITION>" + inside + "</DEFINITION>";
+    };
     return {
-        {"self-arc",
-         head + "<DEFINITION><FOR>A</FOR><GIVEN>A</GIVEN><TABLE>.5 .5 .5 .5</TABLE></DEFINITION>" +
-             tail},
-        {"cycle", head + "<DEFINITION><FOR>A</FOR><GIVEN>B</GIVEN></DEFINITION>" +
-                      "<DEFINITION><FOR>B</FOR><GIVEN>A</GIVEN></DEFINITION>" + tail},
-        {"two tables for one node", head + "<DEFINITION><FOR>A</FOR><TABLE>.5 .5</TABLE>" +
-                                        "</DEFINITION><DEFINITION><FOR>A</FOR>" +
-                                        "<TABLE>.1 .9</TABLE></DEFINITION>" + tail},
-        {"repeated parent",
-         head + "<DEFINITION><FOR>B</FOR><GIVEN>A</GIVEN><GIVEN>A</GIVEN></DEFINITION>" + tail},
+        {"cycle", head + definition("<FOR>A</FOR><GIVEN>B</GIVEN>") +
+                      definition("<FOR>B</FOR><GIVEN>A</GIVEN>") + tail},
         {"repeated state",
          head + "<VARIABLE><NAME>C</NAME><OUTCOME>x</OUTCOME><OUTCOME>x</OUTCOME></VARIABLE>" +
              tail},
         {"no states", head + "<VARIABLE><NAME>C</NAME></VARIABLE>" + tail},
         {"empty names", head + "<VARIABLE><NAME></NAME><OUTCOME></OUTCOME></VARIABLE>" + tail},
-        {"same name twice",
-         head + "<VARIABLE><NAME>A</NAME><OUTCOME>x</OUTCOME></VARIABLE>" + tail},
         {"character references",
          head + "<VARIABLE><NAME>&#0;&#x110000;&#xD800;&#99999999999;&#;</NAME></VARIABLE>" + tail},
         {"control characters in texts",
          head + "<VARIABLE><NAME>C\x0f\x01</NAME><OUTCOME>c\x1f</OUTCOME>" +
              "<PROPERTY>note = a\x02&#1;b</PROPERTY></VARIABLE>" + tail},
         {"unclosed CDATA and comment", head + "<![CDATA[ <!-- " + tail},
-        {"empty file", ""},
-        {"only a NUL byte", std::string(1, '\0')},
     };
 }
 
 Cases XmlGraphs() {
-    const std::string head = R"(<?xml version="1.0"?>
-<quarn version="1.0" id="g"><nodes>
-<cpt id="A"><state id="a0" /><state id="a1" /><probabilities>0.5 0.5</probabilities></cpt>
-)";
+    const std::string head = "<?xml version=\"1.0\"?>\n<quarn version=\"1.0\" id=\"g\"><nodes>\n"
+                             "<cpt id=\"A\"><state id=\"a0\" /><state id=\"a1\" />"
+                             "<probabilities>0.5 0.5</probabilities></cpt>\n";
     const std::string tail = "</nodes></quarn>\n";
+    auto cpt = [&](const std::string& inside, const std::string& values) {
+        return head + "<cpt id=\"B\">" + inside + "<probabilities>" + values +
+               "</probabilities></cpt>" + tail;
+    };
+    const std::string twoStates = "<state id=\"b0\" /><state id=\"b1\" />";
+    std::string entities =
+        "<?xml version=\"1.0\"?><!DOCTYPE q [<!ENTITY a \"" + std::string(32, 'a') + "\">";
+    for (char e = 'b'; e <= 'f'; ++e) {
+        entities += std::string("<!ENTITY ") + e + " \"";
+        for (int i = 0; i < 16; ++i)
+            entities += std::string("&") + static_cast<char>(e - 1) + ";";
+        entities += "\">";
+    }
+    const std::string root = "<quarn version=\"1.0\" id=\"g\"";
     return {
-        {"self-arc", head +
-                         R"(<cpt id="B"><state id="b0" /><state id="b1" /><parents>B</parents>)" +
-                         "<probabilities>.5 .5 .5 .5</probabilities></cpt>" + tail},
-        {"repeated parent",
-         head + R"(<cpt id="B"><state id="b0" /><state id="b1" /><parents>A A</parents>)" +
-             "<probabilities>.5 .5 .5 .5 .5 .5 .5 .5</probabilities></cpt>" + tail},
-        {"undefined parent", head + R"(<cpt id="B"><state id="b0" /><parents>Z</parents>)" +
-                                 "<probabilities>1 1</probabilities></cpt>" + tail},
-        {"duplicate node", head + R"(<cpt id="A"><state id="x" /><probabilities>1)" +
-                               "</probabilities></cpt>" + tail},
-        {"repeated state", head + R"(<cpt id="B"><state id="x" /><state id="x" />)" +
-                               "<probabilities>.5 .5</probabilities></cpt>" + tail},
+        {"repeated state", cpt("<state id=\"x\" /><state id=\"x\" />", ".5 .5")},
         {"invalid identifiers",
-         head + R"(<cpt id=""><state id="" /><probabilities>1</probabilities></cpt>)" + tail},
-        {"table too long", head + R"(<cpt id="B"><state id="b0" /><state id="b1" />)" +
-                               "<probabilities>.5 .5 .5</probabilities></cpt>" + tail},
-        {"negative probabilities", head + R"(<cpt id="B"><state id="b0" /><state id="b1" />)" +
-                                       "<probabilities>-1 2</probabilities></cpt>" + tail},
+         head + "<cpt id=\"\"><state id=\"\" /><probabilities>1</probabilities></cpt>" + tail},
+        {"table too long", cpt(twoStates, ".5 .5 .5")},
+        {"negative probabilities", cpt(twoStates, "-1 2")},
         {"deterministic with a state that is not there",
-         head + R"(<deterministic id="B"><state id="b0" /><parents>A</parents>)" +
-             "<resultingstates>b0 zz</resultingstates></deterministic>" + tail},
+         head +
+             "<deterministic id=\"B\"><state id=\"b0\" /><parents>A</parents>"
+             "<resultingstates>b0 zz</resultingstates></deterministic>" +
+             tail},
         {"utility without values",
-         head + R"(<utility id="U"><parents>A</parents></utility>)" + tail},
-        {"entity expansion",
-         "<?xml version=\"1.0\"?><!DOCTYPE q [<!ENTITY a \"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\">"
-         "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">"
-         "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">"
-         "<!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">"
-         "<!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\">"
-         "<!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\">]>"
-         "<quarn version=\"1.0\" id=\"g\"><properties><property id=\"p\">&f;&f;&f;&f;"
-         "</property></properties></quarn>"},
-        {"external entity",
-         "<?xml version=\"1.0\"?><!DOCTYPE q [<!ENTITY x SYSTEM \"/etc/passwd\">]>"
-         "<quarn version=\"1.0\" id=\"g\"><properties><property id=\"p\">&x;</property>"
-         "</properties></quarn>"},
+         head + "<utility id=\"U\"><parents>A</parents></utility>" + tail},
+        {"entity expansion", entities + "]>" + root + "><properties><property id=\"p\">" +
+                                 "&f;&f;&f;&f;</property></properties></quarn>"},
+        {"external entity", "<?xml version=\"1.0\"?><!DOCTYPE q [<!ENTITY x SYSTEM "
+                            "\"/etc/passwd\">]>" +
+                                root +
+                                "><properties><property id=\"p\">&x;"
+                                "</property></properties></quarn>"},
         {"version beyond any", "<quarn version=\"1e999\" id=\"g\"></quarn>"},
         {"version not a number", "<quarn version=\"nan\" id=\"g\"></quarn>"},
-        {"sample count beyond int",
-         "<quarn version=\"1.0\" id=\"g\" numsamples=\"99999999999\"></quarn>"},
-        {"negative sample count", "<quarn version=\"1.0\" id=\"g\" numsamples=\"-1\"></quarn>"},
+        {"sample count beyond int", root + " numsamples=\"99999999999\"></quarn>"},
+        {"negative sample count", root + " numsamples=\"-1\"></quarn>"},
         {"evidence in a far time slice",
-         head + tail.substr(0, 8) +
-             R"(<cases><case name="c"><evidence node="A" state="a0" slice="2147483647" />)" +
-             "</case></cases></quarn>"},
-        {"empty file", ""},
-        {"only a NUL byte", std::string(1, '\0')},
+         head + "</nodes><cases><case name=\"c\"><evidence node=\"A\" state=\"a0\" "
+                "slice=\"2147483647\" /></case></cases></quarn>"},
     };
 }
 
 // Submodels inside the first submodel, each inside the one before.
 std::string NestedSubmodels(const std::string& text, int depth) {
     const std::string anchor = "<window>1 2 301 202</window>";
-    const std::size_t at = text.find(anchor);
-    if (at == std::string::npos) return text;
     std::string nested;
     for (int i = 0; i < depth; ++i)
         nested += "<submodel id=\"Nested" + std::to_string(i) + "\"><name>n</name>";
     for (int i = 0; i < depth; ++i)
         nested += "</submodel>";
-    const std::size_t end = at + anchor.size();
-    return text.substr(0, end) + nested + text.substr(end);
+    return Splice(text, text.find(anchor) + anchor.size(), 0, nested);
 }
 
-class SemanticDamageTest : public RobustnessTest {
-protected:
-    void Run(const Format& format, const Seed& seed, const Cases& cases) {
-        ProbeAll(format, seed, cases);
-    }
-};
-
-TEST_F(SemanticDamageTest, HuginReaderRefusesOrRepairsBrokenModels) {
-    const Seed seed{"inline influence diagram", kHuginSeed};
-    Run(kHugin, seed, NameSwaps(seed.bytes, {"Weather", "Forecast", "Umbrella", "Comfort"}));
-    // Infinities in a probability column: see the disabled test below.
-    Run(kHugin, seed, NumberSwaps(seed.bytes, "0.15", {"1e999", "-1e999"}));
-    Run(kHugin, seed, NumberSwaps(seed.bytes, "100"));
-    Run(kHugin, seed, NumberSwaps(seed.bytes, "80"));
-    Run(kHugin, seed, LongTokens(seed.bytes, "Forecast", "\"cloudy\"", "0.25"));
-    Run(kHugin, seed, Nesting(seed.bytes, "data = ", "(", ")", 20000));
-    Run(kHugin, seed, Nesting(seed.bytes, "node_size = ", "(", ")", 20000));
-    Run(kHugin, seed, Nesting(seed.bytes, "net\n{\n", "{", "}", 20000));
-    Run(kHugin, seed, HuginGraphs());
+TEST_F(RobustnessTest, HuginReaderRefusesOrRepairsBrokenModels) {
+    const std::string seed = kHuginSeed;
+    // A value beyond the range of double ("1e999") in a probability column reads as an
+    // infinity; normalising its column would turn it into NaN and 0, which the writer cannot
+    // put back. The reader must refuse it, which Probe checks like any other case.
+    ProbeAll(kHugin, "inline influence diagram",
+             NameSwaps(seed, {"Weather", "Forecast", "Umbrella", "Comfort"}) +
+                 NumberSwaps(seed, "0.15") + NumberSwaps(seed, "100") + NumberSwaps(seed, "80") +
+                 LongTokens(seed, "Forecast", "\"cloudy\"", "0.25") +
+                 Nesting(seed, "data = ", "(", ")") + Nesting(seed, "node_size = ", "(", ")") +
+                 Nesting(seed, "net\n{\n", "{", "}") + HuginGraphs());
 }
 
-TEST_F(SemanticDamageTest, MsbnReaderRefusesOrRepairsBrokenModels) {
-    const Seed seed{"umbrella.dsc",
-                    ReadBytes(std::string(QUARN_TEST_DATA_DIR) + "/msbn/umbrella.dsc")};
-    ASSERT_FALSE(seed.bytes.empty());
-    Run(kMsbn, seed, NameSwaps(seed.bytes, {"Weather", "Forecast", "Umbrella", "Comfort"}));
-    Run(kMsbn, seed, NumberSwaps(seed.bytes, "0.15"));
-    Run(kMsbn, seed, NumberSwaps(seed.bytes, "discrete[3]"));
-    Run(kMsbn, seed, NumberSwaps(seed.bytes, "(0 1)"));
-    Run(kMsbn, seed, LongTokens(seed.bytes, "Forecast", "\"cloudy\"", "0.25"));
-    Run(kMsbn, seed, Nesting(seed.bytes, "probability ( Weather )\n{\n", "{", "}", 20000));
-    Run(kMsbn, seed, Nesting(seed.bytes, "probability ( Weather )\n{\n", "(", ")", 20000));
-    Run(kMsbn, seed, MsbnGraphs());
+TEST_F(RobustnessTest, MsbnReaderRefusesOrRepairsBrokenModels) {
+    const std::string seed = DataFile("msbn/umbrella.dsc");
+    ASSERT_FALSE(seed.empty());
+    const std::string block = "probability ( Weather )\n{\n";
+    ProbeAll(kMsbn, "umbrella.dsc",
+             NameSwaps(seed, {"Weather", "Forecast", "Umbrella", "Comfort"}) +
+                 NumberSwaps(seed, "0.15") + NumberSwaps(seed, "discrete[3]") +
+                 NumberSwaps(seed, "(0 1)") + LongTokens(seed, "Forecast", "\"cloudy\"", "0.25") +
+                 Nesting(seed, block, "{", "}") + Nesting(seed, block, "(", ")") + MsbnGraphs());
 }
 
-TEST_F(SemanticDamageTest, XmlbifReaderRefusesOrRepairsBrokenModels) {
-    const Seed seed{"inline influence diagram", kXmlbifSeed};
-    Run(kXmlbif, seed, NameSwaps(seed.bytes, {"Alpha", "Beta", "Choice", "Gain"}));
-    Run(kXmlbif, seed, NumberSwaps(seed.bytes, "0.6"));
-    Run(kXmlbif, seed, NumberSwaps(seed.bytes, "0.3"));
-    Run(kXmlbif, seed, LongTokens(seed.bytes, "Beta", "<OUTCOME>low", "0.9"));
-    Run(kXmlbif, seed, Nesting(seed.bytes, "<NETWORK>", "<X>", "</X>", 20000));
-    Run(kXmlbif, seed, Nesting(seed.bytes, "<NETWORK>", "<NETWORK>", "</NETWORK>", 20000));
-    Run(kXmlbif, seed, XmlbifGraphs());
+TEST_F(RobustnessTest, XmlbifReaderRefusesOrRepairsBrokenModels) {
+    const std::string seed = kXmlbifSeed;
+    ProbeAll(kXmlbif, "inline influence diagram",
+             NameSwaps(seed, {"Alpha", "Beta", "Choice", "Gain"}) + NumberSwaps(seed, "0.6") +
+                 NumberSwaps(seed, "0.3") + LongTokens(seed, "Beta", "<OUTCOME>low", "0.9") +
+                 Nesting(seed, "<NETWORK>", "<X>", "</X>") +
+                 Nesting(seed, "<NETWORK>", "<NETWORK>", "</NETWORK>") + XmlbifGraphs());
 }
 
-TEST_F(SemanticDamageTest, XmlReaderRefusesOrRepairsBrokenModels) {
-    const Seed seed{"full.xqnl", ReadBytes(std::string(QUARN_TEST_DATA_DIR) + "/xqnl/full.xqnl")};
-    ASSERT_FALSE(seed.bytes.empty());
-    Run(kXml, seed, NameSwaps(seed.bytes, {"Battery", "Lights", "Starts", "Action", "Cost"}));
-    Run(kXml, seed, NumberSwaps(seed.bytes, "0.07"));
-    Run(kXml, seed, NumberSwaps(seed.bytes, "5000"));
-    Run(kXml, seed, NumberSwaps(seed.bytes, "2.5"));
-    Run(kXml, seed, NumberSwaps(seed.bytes, "1200000000"));
-    Run(kXml, seed, NumberSwaps(seed.bytes, "-11"));
-    Run(kXml, seed, NameSwaps(seed.bytes, {"weak", "dead", "Electrics"}));
-    Run(kXml, seed, NumberSwaps(seed.bytes, "ff0000"));
-    Run(kXml, seed, LongTokens(seed.bytes, "Lights", "\"weak\"", "0.99"));
-    Run(kXml, seed, Nesting(seed.bytes, "<nodes>", "<x>", "</x>", 20000));
-    Run(kXml, seed, Nesting(seed.bytes, "<properties>", "<x>", "</x>", 20000));
-    Run(kXml, seed, {{"2000 nested submodels", NestedSubmodels(seed.bytes, 2000)}});
-    Run(kXml, seed, XmlGraphs());
+TEST_F(RobustnessTest, XmlReaderRefusesOrRepairsBrokenModels) {
+    const std::string seed = DataFile("xqnl/full.xqnl");
+    ASSERT_FALSE(seed.empty());
+    Cases cases = NameSwaps(seed, {"Battery", "Lights", "Starts", "Action", "Cost"}) +
+                  NameSwaps(seed, {"weak", "dead", "Electrics"}) +
+                  LongTokens(seed, "Lights", "\"weak\"", "0.99") +
+                  Nesting(seed, "<nodes>", "<x>", "</x>") +
+                  Nesting(seed, "<properties>", "<x>", "</x>") + XmlGraphs();
+    for (const char* number : {"0.07", "5000", "2.5", "1200000000", "-11", "ff0000"})
+        cases = cases + NumberSwaps(seed, number);
+    cases.emplace_back("2000 nested submodels", NestedSubmodels(seed, 2000));
+    ProbeAll(kXml, "full.xqnl", cases);
 }
 
 // ---- tables too large to hold ----
@@ -789,81 +562,100 @@ constexpr bool kAddressSanitizer = false;
     return ::testing::AssertionSuccess();
 }
 
+std::string Numbered(const std::string& before, int n, const std::string& after) {
+    return before + std::to_string(n) + after;
+}
+
 // Three parents of 900 states over a child of 3 states: 2.2 * 10^9 cells, more than a table
-// may hold, declared by a file of some ten kilobytes.
+// may hold (two parents give 2.4 million, which fits), declared by a file of some ten
+// kilobytes.
 TEST_F(RobustnessTest, TableBeyondTheCellLimitIsRefusedWithoutAllocatingIt) {
+    constexpr int kParents = 3;
+    constexpr int kStates = 900;
+    std::string hugin = "net\n{\n}\n", msbn = "belief network \"big\"\n";
+    std::string xmlbif =
+        "<?xml version=\"1.0\"?>\n<BIF VERSION=\"0.3\">\n<NETWORK><NAME>big</NAME>\n";
+    std::string xml = "<?xml version=\"1.0\"?>\n<quarn version=\"1.0\" id=\"big\">\n<nodes>\n";
+    std::string parents;
+    for (int i = 0; i <= kParents; ++i) {
+        const bool child = i == kParents;
+        const int states = child ? 3 : kStates;
+        std::string quoted, listed, outcomes, xmlStates, uniform = "1";
+        for (int k = 0; k < states; ++k) {
+            const std::string s = Numbered("s", k, "");
+            quoted += " \"" + s + "\"";
+            listed += (k > 0 ? ", \"" : "\"") + s + "\"";
+            outcomes += "<OUTCOME>" + s + "</OUTCOME>";
+            xmlStates += "<state id=\"" + s + "\" />";
+            if (k > 0) uniform += " 0";
+        }
+        const std::string id = Numbered("N", i, "");
+        hugin += "node " + id + " { states = (" + quoted + "); }\n";
+        msbn += "node " + id + " { type : discrete[" + std::to_string(states) + "] = { " + listed +
+                " }; }\n";
+        xmlbif += "<VARIABLE TYPE=\"nature\"><NAME>" + id + "</NAME>" + outcomes + "</VARIABLE>\n";
+        xml += "<cpt id=\"" + id + "\">" + xmlStates +
+               (child ? "<parents>" + parents + "</parents><probabilities>0.5 0.5 0"
+                      : "<probabilities>" + uniform) +
+               "</probabilities></cpt>\n";
+        if (!child) parents += " " + id;
+    }
+    std::string msbnParents = parents;
+    for (std::size_t at = msbnParents.find(" N", 1); at != std::string::npos;
+         at = msbnParents.find(" N", at + 2))
+        msbnParents.insert(at, ",");
+    std::string given;
+    for (int i = 0; i < kParents; ++i)
+        given += Numbered("<GIVEN>N", i, "</GIVEN>");
+    const std::string child = Numbered("N", kParents, "");
+    hugin += "potential (" + child + " |" + parents + ") { }\n";
+    msbn += "probability ( " + child + " |" + msbnParents + " )\n{\n}\n";
+    xmlbif += "<DEFINITION><FOR>" + child + "</FOR>" + given +
+              "<TABLE>0.5 0.5</TABLE></DEFINITION>\n</NETWORK>\n</BIF>\n";
+    xml += "</nodes>\n</quarn>\n";
     const std::pair<Format, std::string> files[] = {
-        {kHugin, HugeTableHugin(4, kManyStates)},
-        {kMsbn, HugeTableMsbn(4, kManyStates)},
-        {kXmlbif, HugeTableXmlbif(4, kManyStates)},
-        {kXml, HugeTableXml(4, kManyStates)},
-    };
+        {kHugin, hugin}, {kMsbn, msbn}, {kXmlbif, xmlbif}, {kXml, xml}};
     for (const auto& [format, text] : files) {
         const std::string path = folder.Put(std::string("big") + format.extension, text);
         EXPECT_TRUE(RefusedAsTooLarge(path, format.code)) << format.extension;
     }
 }
 
-// A value beyond the range of double ("1e999") in a probability column of a .net file reads as
-// an infinity; normalising its column would turn it into NaN and 0, which the writer cannot
-// put back. The reader refuses it.
-TEST_F(SemanticDamageTest, HuginReaderRefusesInfiniteProbabilities) {
-    const Seed seed{"inline influence diagram", kHuginSeed};
-    const Cases all = NumberSwaps(seed.bytes, "0.15");
-    Cases infinite;
-    for (const auto& entry : all)
-        if (entry.first.find("1e999") != std::string::npos) infinite.push_back(entry);
-    ASSERT_EQ(2u, infinite.size());
-    Run(kHugin, seed, infinite);
-}
-
 // ---- files that are not there, and writing where no file can go ----
 
-TEST_F(RobustnessTest, ReadersRefuseMissingFilesAndFolders) {
+TEST_F(RobustnessTest, MissingFilesFoldersAndUnwritablePathsFailWithoutLeavingFiles) {
+    QNL_network full;
+    ASSERT_EQ(0, full.ReadFile((std::string(QUARN_TEST_DATA_DIR) + "/xqnl/full.xqnl").c_str()));
+    // The diagnosis model itself may not suit every format; a plain one does.
+    QNL_network plain;
+    ASSERT_EQ(0, plain.ReadFile(folder.Put("plain.net", kHuginSeed).c_str(), QNL_FORMAT_HUGIN));
+    QNL_errorHandler& log = QNL_errorHandler::Instance();
     for (const Format& format : {kHugin, kMsbn, kXmlbif, kXml}) {
+        SCOPED_TRACE(format.extension);
+        QNL_network& source = format.code == QNL_FORMAT_XML ? full : plain;
         const std::string directory = folder.File(std::string("dir") + format.extension);
         std::filesystem::create_directory(directory);
+        const std::string missing = folder.File("no_such_folder");
         for (const std::string& path :
              {folder.File(std::string("absent") + format.extension), directory}) {
-            QNL_errorHandler::Instance().Flush();
+            log.Flush();
             QNL_network network;
             EXPECT_LT(network.ReadFile(path.c_str(), format.code), 0) << path;
-            EXPECT_GT(QNL_errorHandler::Instance().GetNumberOfErrors(), 0) << path;
+            EXPECT_GT(log.GetNumberOfErrors(), 0) << path;
         }
-        std::filesystem::remove(directory);
-    }
-}
-
-TEST_F(RobustnessTest, WritersRefuseMissingFoldersAndFolderPathsWithoutLeavingFiles) {
-    const std::string xqnl = std::string(QUARN_TEST_DATA_DIR) + "/xqnl/full.xqnl";
-    QNL_network network;
-    ASSERT_EQ(0, network.ReadFile(xqnl.c_str(), QNL_FORMAT_XML));
-    for (const Format& format : {kHugin, kMsbn, kXmlbif, kXml}) {
-        // The diagnosis model itself may not suit every format; a plain copy does.
-        QNL_network plain;
-        const std::string net = folder.Put("plain.net", kHuginSeed);
-        ASSERT_EQ(0, plain.ReadFile(net.c_str(), QNL_FORMAT_HUGIN));
-        QNL_network& source = format.code == QNL_FORMAT_XML ? network : plain;
-
-        const std::string missing = folder.File("no_such_folder");
-        const std::string inMissing = missing + "/model" + format.extension;
-        QNL_errorHandler::Instance().Flush();
-        EXPECT_LT(source.WriteFile(inMissing.c_str(), format.code), 0) << format.extension;
-        EXPECT_GT(QNL_errorHandler::Instance().GetNumberOfErrors(), 0) << format.extension;
-        EXPECT_FALSE(std::filesystem::exists(missing)) << format.extension;
-
-        const std::string directory = folder.File(std::string("dir") + format.extension);
-        std::filesystem::create_directory(directory);
-        QNL_errorHandler::Instance().Flush();
-        EXPECT_LT(source.WriteFile(directory.c_str(), format.code), 0) << format.extension;
-        EXPECT_GT(QNL_errorHandler::Instance().GetNumberOfErrors(), 0) << format.extension;
-        EXPECT_TRUE(std::filesystem::is_directory(directory)) << format.extension;
-        EXPECT_TRUE(std::filesystem::is_empty(directory)) << format.extension;
+        for (const std::string& path : {missing + "/model" + format.extension, directory}) {
+            log.Flush();
+            EXPECT_LT(source.WriteFile(path.c_str(), format.code), 0) << path;
+            EXPECT_GT(log.GetNumberOfErrors(), 0) << path;
+        }
+        EXPECT_FALSE(std::filesystem::exists(missing));
+        EXPECT_TRUE(std::filesystem::is_directory(directory));
+        EXPECT_TRUE(std::filesystem::is_empty(directory));
         // Nothing beside the target either: no temporary file survives the failure.
         int files = 0;
         for (const auto& entry : std::filesystem::directory_iterator(folder.File("")))
             files += entry.path().filename().string().rfind("dir", 0) == 0 && !entry.is_directory();
-        EXPECT_EQ(0, files) << format.extension;
+        EXPECT_EQ(0, files);
         std::filesystem::remove(directory);
     }
 }

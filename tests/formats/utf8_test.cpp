@@ -1,3 +1,4 @@
+#include "formats/text_lines.h"
 #include "formats/utf8.h"
 
 #include <gtest/gtest.h>
@@ -10,29 +11,30 @@ namespace {
 using quarn::detail::AppendUtf8;
 using quarn::detail::DecodeCodePoint;
 using quarn::detail::DecodeUtf8OrLatin1;
-
-std::vector<char32_t> CodePoints(const std::string& text) {
-    std::vector<char32_t> points;
-    for (std::size_t i = 0; i < text.size();)
-        points.push_back(DecodeCodePoint(text, i));
-    return points;
-}
+using quarn::detail::TextLines;
 
 std::string Reencoded(const std::string& text) {
     std::string out;
-    for (char32_t cp : CodePoints(text))
-        AppendUtf8(out, cp);
+    for (std::size_t i = 0; i < text.size();)
+        AppendUtf8(out, DecodeCodePoint(text, i));
     return out;
 }
 
-TEST(Utf8, CodePointsOfWellFormedSequencesAndLatin1Bytes) {
-    EXPECT_EQ(CodePoints("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"),
-              (std::vector<char32_t>{U'a', 0xE9, 0x20AC, 0x1F600}));
-    EXPECT_EQ(CodePoints("\xE9t"), (std::vector<char32_t>{0xE9, U't'}));
-    // A truncated sequence and a surrogate give one code point per byte.
-    EXPECT_EQ(CodePoints("\xE2\x82"), (std::vector<char32_t>{0xE2, 0x82}));
-    EXPECT_EQ(CodePoints("\xED\xA0\x80"), (std::vector<char32_t>{0xED, 0xA0, 0x80}));
-    EXPECT_EQ(CodePoints("\xF4\x8F\xBF\xBF"), (std::vector<char32_t>{0x10FFFF}));
+TEST(Utf8, ValidSequencesAreKeptAndEveryOtherByteIsLatin1) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"plain", "plain"},
+        {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF",
+         "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
+        {"\xE9t\xE9", "\xC3\xA9t\xC3\xA9"},
+        // A truncated sequence, an overlong form, a surrogate and stray bytes go byte by byte.
+        {"\xE2\x82", "\xC3\xA2\xC2\x82"},
+        {"\xC0\xAF", "\xC3\x80\xC2\xAF"},
+        {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xC2\x80"},
+        {"\x80", "\xC2\x80"},
+        {"\xFF", "\xC3\xBF"},
+    };
+    for (const auto& [bytes, text] : cases)
+        EXPECT_EQ(DecodeUtf8OrLatin1(bytes), text) << bytes;
 }
 
 // The host binding decodes code point by code point, the files decode whole texts: both must
@@ -45,13 +47,29 @@ TEST(Utf8, DecodingByCodePointAgreesWithDecodingWholeTexts) {
             const std::string pair{static_cast<char>(a), static_cast<char>(b)};
             ASSERT_EQ(Reencoded(pair), DecodeUtf8OrLatin1(pair)) << a << " " << b;
         }
-        for (char second : seconds) {
+        for (char second : seconds)
             for (const char* tail : {"\x80", "\x80\xBF", "\xBF\x41", "\x41\x80"}) {
                 const std::string text = std::string(1, static_cast<char>(a)) + second + tail;
                 ASSERT_EQ(Reencoded(text), DecodeUtf8OrLatin1(text)) << a;
             }
-        }
     }
+}
+
+// Every line end becomes one newline; a byte order mark goes only at the start.
+TEST(TextLines, LineEndsAndByteOrderMark) {
+    TextLines lines;
+    lines.LoadText("\xEF\xBB\xBF"
+                   "a\r\nb\rc\n\r\rd\xEF\xBB\xBF");
+    std::vector<std::string> all;
+    std::string line;
+    while (lines.ReadLine(line))
+        all.push_back(line);
+    EXPECT_EQ(all, (std::vector<std::string>{"a\n", "b\n", "c\n", "\n", "\n", "d\xEF\xBB\xBF"}));
+    EXPECT_EQ(lines.GetLineNumber(), 6);
+    EXPECT_EQ(line, "");
+    EXPECT_EQ(lines.Load((::testing::TempDir() + "quarn_no_such_file.txt").c_str()), -103);
+    EXPECT_EQ(lines.Load(nullptr), -103);
+    EXPECT_TRUE(lines.IsEmpty());
 }
 
 } // namespace

@@ -9,12 +9,13 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace xml_test {
 
 inline std::string TempPath(const std::string& name) {
-    return ::testing::TempDir() + "quarn_xml_format_" + name;
+    return ::testing::TempDir() + "quarn_xml_format_" + std::to_string(::getpid()) + "_" + name;
 }
 
 inline std::string FileContent(const std::string& path) {
@@ -63,12 +64,6 @@ inline bool IsWellFormed(const std::string& path) {
 inline int ReadDocument(QNL_network& network, const std::string& name, const std::string& xml) {
     QNL_errorHandler::Instance().Flush();
     return network.ReadFile(WriteText(name, xml).c_str());
-}
-
-// The one error logged by a failed read (empty when there is none or several).
-inline std::string TheError() {
-    std::vector<std::string> errors = LoggedMessages(-103);
-    return errors.size() == 1 ? errors[0] : AllMessages();
 }
 
 // A document around the given node elements (and optional further parts of "quarn").

@@ -1,6 +1,7 @@
 #include "formats/hugin_format.h"
 
 #include "formats/number_text.h"
+#include "formats/text_lines.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"
 #include "model/int_array.h"
@@ -14,9 +15,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <fstream>
 #include <new>
-#include <sstream>
 
 namespace {
 
@@ -253,13 +252,13 @@ int QNL_huginFormat::Read(const char* path) {
     // the bare states are quoted.
     std::string text;
     try {
-        std::ifstream in;
-        if (path != nullptr) in.open(path, std::ios::binary);
-        if (!in) return QNL_errorHandler::Instance().LogError(-103, "OPEN FILE FAILED");
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        if (in.bad()) return QNL_errorHandler::Instance().LogError(-103, "OPEN FILE FAILED");
-        text = QuoteBareStates(bytes.str());
+        std::string bytes;
+        const int result = quarn::detail::ReadFileBytes(path, bytes);
+        if (result == -103)
+            return QNL_errorHandler::Instance().LogError(-103,
+                                                         quarn::detail::OpenFailedMessage(path));
+        if (result != 0) return FormatOutOfMemory();
+        text = QuoteBareStates(bytes);
     } catch (const std::bad_alloc&) {
         return FormatOutOfMemory();
     }

@@ -465,7 +465,9 @@ int QNL_xmlbifFormat::Read(const char* path) {
     try {
         quarn::detail::TextLines lines;
         result = lines.Load(path);
-        if (result == -103) return QNL_errorHandler::Instance().LogError(-103, "OPEN FILE FAILED");
+        if (result == -103)
+            return QNL_errorHandler::Instance().LogError(-103,
+                                                         quarn::detail::OpenFailedMessage(path));
         if (result != 0) return QNL_errorHandler::Instance().LogError(result);
         std::string document;
         std::string line;

@@ -273,7 +273,7 @@ TEST_F(TextFile, ReadModeHandsOutLines) {
     EXPECT_EQ(file.Open(PathOf("empty.txt").c_str(), QNL_textFile::READ_MODE), -102);
     EXPECT_EQ(log().GetNumberOfErrors(), 0);
     EXPECT_EQ(file.Open(PathOf("none.txt").c_str(), QNL_textFile::READ_MODE), -103);
-    EXPECT_EQ(LastMessage(), "OPEN FILE FAILED");
+    EXPECT_EQ(LastMessage(), "OPEN FILE FAILED: '" + PathOf("none.txt") + "' (no such file)");
 }
 
 } // namespace

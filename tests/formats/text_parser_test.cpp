@@ -394,7 +394,7 @@ TEST_F(TextParser, AReadThatMetAnErrorEndsWithItsCode) {
     EXPECT_EQ(f.Finish(0), -126);
 
     EXPECT_EQ(f.OpenPath(TempPath("missing.qnl")), -103);
-    EXPECT_EQ(LastMessage(), "OPEN FILE FAILED");
+    EXPECT_EQ(LastMessage(), "OPEN FILE FAILED: '" + TempPath("missing.qnl") + "' (no such file)");
     std::ofstream(TempPath("empty.qnl")).close();
     EXPECT_EQ(f.OpenPath(TempPath("empty.qnl")), -102);
     fs::remove(TempPath("empty.qnl"));

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -269,6 +270,7 @@ int QNL_huginFormat::Parse(const std::string& text) {
     if (network == nullptr) return -2;
     names.Clear();
     fewerStates.clear();
+    withPotential.clear();
     int result = StartReadingText(text, SCANNER_MODE);
     if (result == -102) QNL_errorHandler::Instance().LogError(-102, "ERROR: The file is empty");
     if (result != 0) return FinishReading(result);
@@ -279,11 +281,12 @@ int QNL_huginFormat::Parse(const std::string& text) {
     } else if (GetPeekResult() != 0) {
         return FinishReading(Expect(IDENTIFIER, "net"));
     }
-    result = quarn::detail::ReadBlocks(*this, "Unknown Node Type", [this] {
+    result = quarn::detail::ReadBlocks(*this, "Unknown Node Type", -2, [this] {
         if (MatchAny(NODE_WORDS)) return ReadNode();
         if (Match("potential")) return ReadPotential();
         return quarn::detail::UNKNOWN_BLOCK;
     });
+    if (result == 0) result = ReportNodesWithoutPotential();
     if (result != 0) return FinishReading(result);
     MirrorPositions();
     return FinishReading(0);
@@ -309,20 +312,47 @@ int QNL_huginFormat::ReadNetStatement() {
         box.height = RoundToInt(size[1]);
         return 0;
     }
-    if (!MatchAny(NET_WORDS)) {
-        // Attributes of the tools that wrote the file (a name, colours, a version) carry
-        // nothing the network keeps: they are named in the log and passed over, and the
-        // read still succeeds.
-        try {
-            std::string message = "ERROR: '" + GetTokenText() + "' : Unknown Net Statement";
-            std::string prefix = "(line " + std::to_string(GetLineNumber()) + ") : ";
-            QNL_errorHandler::Instance().LogError(-127, message.c_str(), prefix.c_str());
-        } catch (const std::bad_alloc&) {
-            return FormatOutOfMemory();
-        }
+    if (MatchAny(NET_WORDS)) {
+        ConsumeToken();
+        return SkipStatement();
     }
-    ConsumeToken();
-    return SkipStatement();
+    // The attributes of the tools that wrote the file (a name, a colour, the tool itself) are
+    // kept as user properties of the network, as node blocks keep theirs. Some tools leave
+    // the value unquoted (name = Munin;).
+    try {
+        const std::string name = GetTokenText();
+        ConsumeToken();
+        int result = Expect(PUNCTUATOR, "=");
+        if (result != 0) return result;
+        if (PeekToken() != 0 || (GetTokenKind() != STRING && GetTokenKind() != IDENTIFIER &&
+                                 GetTokenKind() != INTEGER && GetTokenKind() != REAL))
+            return Expect(STRING);
+        const std::string value = GetTokenText();
+        ConsumeToken();
+        result = network->GetUserProperties().AddProperty(name.c_str(), value.c_str());
+        if (result != 0)
+            ReportError(result, ("ERROR: '" + name + "' : Couldn't add the attribute").c_str());
+        return result;
+    } catch (const std::bad_alloc&) {
+        return FormatOutOfMemory();
+    }
+}
+
+// A file cut short loses the potentials at its end; the nodes they defined would otherwise
+// keep no parents and a uniform table without a word.
+int QNL_huginFormat::ReportNodesWithoutPotential() {
+    try {
+        for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
+            if (withPotential.count(h) != 0) continue;
+            const char* id = network->GetNode(h)->GetId();
+            ReportError(-2, ("ERROR: Node (\"" + std::string(id != nullptr ? id : "") +
+                             "\") : No potential defines it")
+                                .c_str());
+        }
+    } catch (const std::bad_alloc&) {
+        return FormatOutOfMemory();
+    }
+    return 0;
 }
 
 int QNL_huginFormat::ReadNode() {
@@ -417,6 +447,7 @@ int QNL_huginFormat::ReadPotential() {
     try {
         const int node = quarn::detail::ReadTableChild(*this, names, true);
         if (node < 0) return node;
+        withPotential.insert(node);
         if (quarn::detail::NextIsNodeName(*this, true))
             return ReportError(-127, "ERROR: Undirected arcs not (yet) supported");
         if (PeekToken() == 0 && GetTokenKind() == PUNCTUATOR && GetTokenText() == "|")
@@ -590,6 +621,10 @@ int QNL_huginFormat::Write(const char* path) {
         if (result == 0) result = GetOutputFile().Write("\n{\n");
         Indent();
         if (result == 0) result = WriteIntegerListProperty("node_size", nodeSize, false);
+        const QNL_userProperties& properties = network->GetUserProperties();
+        for (int i = 0; i < properties.GetNumberOfProperties() && result == 0; ++i)
+            if (std::strcmp(properties.GetName(i), "node_size") != 0)
+                result = WriteProperty(properties.GetName(i), properties.GetValue(i), true, true);
         Unindent();
         if (result == 0) result = GetOutputFile().Write("}\n");
         mirror = static_cast<int>(MirrorSum(network));

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 class QNL_network;
 class QNL_stringArray;
@@ -46,6 +47,7 @@ private:
     int Parse(const std::string& text);
     int ReadNetBlock();
     int ReadNetStatement();
+    int ReportNodesWithoutPotential();
     int ReadNode();
     int ReadNodeStatement(int node);
     int ReadPotential();
@@ -64,4 +66,6 @@ private:
     // The number of states a node was given in the file, where the definition has more (a
     // table needs at least two outcomes).
     std::unordered_map<int, int> fewerStates;
+    // The nodes a potential named.
+    std::unordered_set<int> withPotential;
 };

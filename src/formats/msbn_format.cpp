@@ -104,7 +104,7 @@ int QNL_msbnFormat::ReadNetwork() {
     QNL_header* header = network->GetHeader();
     result = header != nullptr ? header->SetName(GetTokenText().c_str()) : -2;
     if (result != 0) return ReportError(result, "ERROR: Couldn't set the network's name");
-    return quarn::detail::ReadBlocks(*this, "Unknown Object", [this] {
+    return quarn::detail::ReadBlocks(*this, "Unknown Object", -127, [this] {
         if (Match("node")) return ReadNode();
         if (MatchAny(TABLE_WORDS)) return ReadTableBlock();
         return quarn::detail::UNKNOWN_BLOCK;

@@ -1,5 +1,6 @@
 #include "formats/xmlbif_format.h"
 
+#include "formats/foreign_format_support.h"
 #include "formats/number_text.h"
 #include "formats/text_lines.h"
 #include "formats/utf8.h"
@@ -834,6 +835,14 @@ int QNL_xmlbifFormat::ReadDefinition() {
 
 void QNL_xmlbifFormat::ApplyDefinition(int node, const std::string& forName) {
     const char* id = network->GetNode(node)->GetId();
+    std::vector<int> parents(parentList.GetCount());
+    for (int i = 0; i < parentList.GetCount(); ++i)
+        parents[static_cast<std::size_t>(i)] = parentList[i];
+    if (quarn::detail::CellsWithParents(network, node, parents, 0) >
+        quarn::detail::MAX_READ_TABLE_CELLS) {
+        ReportError(-42, ("ERROR: " + quarn::detail::TooLargeTableMessage(network, node)).c_str());
+        return;
+    }
     for (int i = 0; i < parentList.GetCount(); ++i) {
         const int parent = parentList[i];
         const int refused = network->AddArc(parent, node, 0);

@@ -149,6 +149,7 @@ TEST_F(HuginFormatTest, NumericNodeNamesAreRepairedAndKeptAsNames) {
 TEST_F(HuginFormatTest, RepairedNameThatClashesTakesASuffix) {
     ASSERT_EQ(0, ReadText("node x1 { states = (\"a\" \"b\"); }\n"
                           "node 1 { states = (\"a\" \"b\"); }\n"
+                          "potential (x1) { data = (0.5 0.5); }\n"
                           "potential (1 | x1) { data = ((0.3 0.7) (0.4 0.6)); }\n"));
     ASSERT_GE(Node("x12"), 0);
     EXPECT_STREQ("1", Info("x12").header.GetName());
@@ -159,14 +160,6 @@ TEST_F(HuginFormatTest, FileWithoutNetBlockReads) {
     ASSERT_EQ(0, ReadText("node A { states = (\"a\" \"b\"); }\n"
                           "potential (A) { data = (0.25 0.75); }\n"));
     EXPECT_EQ((std::vector<double>{0.25, 0.75}), Table("A"));
-}
-
-TEST_F(HuginFormatTest, AttributesOfOtherToolsInTheNetBlockAreNamedButDoNotFailTheRead) {
-    ASSERT_EQ(0, ReadText("net\n{\n    name = \"Model\";\n    software = \"x 1.0\";\n}\n"
-                          "node A { states = (\"a\" \"b\"); }\n"));
-    EXPECT_TRUE(Logged("(line 3) : ERROR: 'name' : Unknown Net Statement"));
-    EXPECT_TRUE(Logged("ERROR: 'software' : Unknown Net Statement"));
-    EXPECT_EQ(1, network.GetNumberOfNodes());
 }
 
 TEST_F(HuginFormatTest, ProbabilityColumnsAreNormalised) {

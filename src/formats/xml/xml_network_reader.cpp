@@ -4,6 +4,7 @@
 #include "definitions/extra_definition.h"
 #include "definitions/table.h"
 #include "definitions/truth_table.h"
+#include "formats/foreign_format_support.h"
 #include "formats/number_text.h"
 #include "formats/xml/xml_extension_reader.h"
 #include "model/case_library.h"
@@ -392,6 +393,11 @@ void QNL_xmlNetworkReader::NodeEnd(QNL_xmlReader& reader) {
     // element once this callback returns.
     const bool outcomesSet = hasOutcomes && !scratch.outcomes.empty() && SetOutcomes(reader);
 
+    if (quarn::detail::CellsWithParents(network, currentNode, scratch.parents, 0) >
+        quarn::detail::MAX_READ_TABLE_CELLS) {
+        reader.Fail(quarn::detail::TooLargeTableMessage(network, currentNode));
+        return;
+    }
     bool arcsFailed = false;
     for (int parent : scratch.parents)
         if (network->AddArc(parent, currentNode, 0) != 0) arcsFailed = true;
@@ -582,6 +588,11 @@ void QNL_xmlNetworkReader::CostNodeStart(QNL_xmlReader& reader) {
 
 void QNL_xmlNetworkReader::CostNodeEnd(QNL_xmlReader& reader) {
     if (currentNode < 0) return;
+    if (quarn::detail::CellsWithParents(network, currentNode, scratch.parents, 1) >
+        quarn::detail::MAX_READ_TABLE_CELLS) {
+        reader.Fail(quarn::detail::TooLargeTableMessage(network, currentNode));
+        return;
+    }
     bool arcsFailed = false;
     for (int parent : scratch.parents)
         if (network->AddArc(parent, currentNode, 1) != 0) arcsFailed = true;

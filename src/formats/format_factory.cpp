@@ -4,8 +4,8 @@
 #include "formats/format.h"
 #include "formats/hugin_format.h"
 #include "formats/msbn_format.h"
-#include "formats/xml/xml_format.h"
 #include "formats/xmlbif_format.h"
+#include "formats/xml/xml_format.h"
 
 #include <map>
 

@@ -592,10 +592,7 @@ int QNL_xmlbifFormat::ReadDocument() {
     Item item;
     for (;;) {
         const int result = NextItem(item);
-        if (result == -111) {
-            ReportError(-2, "ERROR: [BIF] : Tag Not found");
-            return result;
-        }
+        if (result == -111) return ReportError(-2, "ERROR: [BIF] : Tag Not found");
         if (result != 0) return result;
         if (item.kind == Item::START && item.name == "BIF") break;
     }

@@ -377,7 +377,7 @@ TEST_F(XmlbifFormatTest, DefectiveDocumentsFailWithCodeAndMessage) {
         int nodes;
     };
     const Case cases[] = {
-        {"no BIF", "<?xml version=\"1.0\"?>\n<NETWORK></NETWORK>\n", -111,
+        {"no BIF", "<?xml version=\"1.0\"?>\n<NETWORK></NETWORK>\n", -2,
          "ERROR: [BIF] : Tag Not found", 0},
         {"old version", "<BIF VERSION=\"0.2\"><NETWORK>" + pair + "</NETWORK></BIF>", -2,
          "ERROR: Incorrect BIF Version", 0},

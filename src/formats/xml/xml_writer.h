@@ -16,7 +16,7 @@
 class QNL_xmlWriter {
 public:
     // Elements nested deeper than this are indented like those at this depth.
-    static constexpr int MAX_INDENT_DEPTH = 32;
+    static constexpr int MAX_INDENT_DEPTH = 16;
 
     QNL_xmlWriter() = default;
     // An unfinished document (Open without a successful Close) is discarded.

@@ -148,19 +148,23 @@ int ReadTableChild(QNL_textParser& parser, const ForeignNodeNames& names, bool r
     return node;
 }
 
-void ReadTableParents(QNL_textParser& parser, const ForeignNodeNames& names, int child,
-                      bool realNames) {
-    std::vector<std::string> parentNames;
-    std::vector<int> parents;
+void ReadParentNames(QNL_textParser& parser, const ForeignNodeNames& names, bool realNames,
+                     std::vector<std::string>& parentNames, std::vector<int>& parents) {
+    parentNames.clear();
+    parents.clear();
     while (NextIsNodeName(parser, realNames)) {
         parentNames.push_back(parser.GetTokenText());
         parser.ConsumeToken();
         parents.push_back(names.Find(parentNames.back()));
     }
+}
+
+bool AddTableArcs(QNL_textParser& parser, int child, const std::vector<std::string>& parentNames,
+                  const std::vector<int>& parents) {
     QNL_network* network = parser.GetNetwork();
     if (CellsWithParents(network, child, parents, 0) > MAX_READ_TABLE_CELLS) {
         parser.ReportError(-42, ("ERROR: " + TooLargeTableMessage(network, child)).c_str());
-        return;
+        return false;
     }
     for (std::size_t i = 0; i < parents.size(); ++i) {
         const int added = parents[i] < 0 ? parents[i] : network->AddArc(parents[i], child, 0);
@@ -169,6 +173,15 @@ void ReadTableParents(QNL_textParser& parser, const ForeignNodeNames& names, int
                 added,
                 ("ERROR: Couldn't add arc from parent node (\"" + parentNames[i] + "\")").c_str());
     }
+    return true;
+}
+
+void ReadTableParents(QNL_textParser& parser, const ForeignNodeNames& names, int child,
+                      bool realNames) {
+    std::vector<std::string> parentNames;
+    std::vector<int> parents;
+    ReadParentNames(parser, names, realNames, parentNames, parents);
+    AddTableArcs(parser, child, parentNames, parents);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -162,8 +162,16 @@ int ReadNodeBlock(QNL_textParser& parser, ForeignNodeNames& names, int type, con
 // The child named at the start of a table block: its handle, or the code of a missing or
 // unknown name (reported). Throws std::bad_alloc when memory runs out.
 int ReadTableChild(QNL_textParser& parser, const ForeignNodeNames& names, bool realNames);
-// The parents named next, each joined to the child by an arc; a parent that is unknown or
-// cannot be joined is reported and passed over. Throws std::bad_alloc.
+// The parents named next: their names, and their handles (negative for a name that is no
+// node). Throws std::bad_alloc.
+void ReadParentNames(QNL_textParser& parser, const ForeignNodeNames& names, bool realNames,
+                     std::vector<std::string>& parentNames, std::vector<int>& parents);
+// Joins each parent to the child by an arc, in order; a parent that is unknown or cannot be
+// joined is reported and passed over. A table beyond MAX_READ_TABLE_CELLS is reported with
+// -42 and no arc is added: false then. Throws std::bad_alloc.
+bool AddTableArcs(QNL_textParser& parser, int child, const std::vector<std::string>& parentNames,
+                  const std::vector<int>& parents);
+// Both, one after the other.
 void ReadTableParents(QNL_textParser& parser, const ForeignNodeNames& names, int child,
                       bool realNames);
 

@@ -452,11 +452,18 @@ int QNL_huginFormat::ReadPotential() {
             return ReportError(-127, "ERROR: Undirected arcs not (yet) supported");
         if (PeekToken() == 0 && GetTokenKind() == PUNCTUATOR && GetTokenText() == "|")
             ConsumeToken();
-        quarn::detail::ReadTableParents(*this, names, node, true);
+        std::vector<std::string> parentNames;
+        std::vector<int> parents;
+        quarn::detail::ReadParentNames(*this, names, true, parentNames, parents);
         result = Expect(PUNCTUATOR, ")");
         if (result == 0) result = Expect(PUNCTUATOR, "{");
-        if (result != 0) return result;
-        ReadStatements(*this, [this, node] {
+        if (result != 0) {
+            quarn::detail::AddTableArcs(*this, node, parentNames, parents);
+            return result;
+        }
+        QNL_doubleArray values;
+        bool haveData = false;
+        ReadStatements(*this, [this, &values, &haveData] {
             if (!PeekMatch("data")) {
                 if (GetPeekResult() != 0) return GetPeekResult();
                 return ReportError(
@@ -464,17 +471,48 @@ int QNL_huginFormat::ReadPotential() {
                     ("ERROR: '" + GetTokenText() + "' : Unknown potential statement").c_str());
             }
             ConsumeToken();
+            values.SetSize(0);
             int r = Expect(PUNCTUATOR, "=");
-            QNL_doubleArray values;
             if (r == 0) r = ReadData(values);
-            if (r == 0) r = SetTable(node, values);
+            haveData = r == 0;
             return r;
         });
         if (ReadBlockEnd() != 0) SkipBlock(1);
+        // The parents join the node only with a table that fits them: a few numbers under a
+        // long list of parents would otherwise allocate the whole table before being refused.
+        if (haveData && !TableFits(node, parents, values.GetCount())) return 0;
+        if (!quarn::detail::AddTableArcs(*this, node, parentNames, parents)) return 0;
+        if (haveData) SetTable(node, values);
     } catch (const std::bad_alloc&) {
         return FormatOutOfMemory();
     }
     return 0;
+}
+
+// The file holds a table of the full size, or one where nodes with a single state in the file
+// count that one state.
+bool QNL_huginFormat::TableFits(int node, const std::vector<int>& parents, long long count) {
+    const long long full = quarn::detail::CellsWithParents(network, node, parents, 0);
+    if (full == count) return true;
+    long long inFile = 1;
+    auto states = [this](int h) {
+        auto found = fewerStates.find(h);
+        return static_cast<long long>(
+            found != fewerStates.end()
+                ? found->second
+                : network->GetNode(h)->GetDefinition()->GetNumberOfOutcomes());
+    };
+    for (int h : parents)
+        if (h >= 0 && QNL_IsTableParentType(network->GetNode(h)->GetType()))
+            inFile = std::min(inFile * std::max(1LL, states(h)), full + 1);
+    if (network->GetNode(node)->GetType() != QNL_TYPE_TABLE) inFile *= std::max(1LL, states(node));
+    if (inFile == count) return true;
+    if (full > quarn::detail::MAX_READ_TABLE_CELLS) return true; // reported when the arcs are added
+    ReportError(-2, ("ERROR: Node (\"" + std::string(network->GetNode(node)->GetId()) +
+                     "\") : " + std::to_string(count) + " values given, the table holds " +
+                     std::to_string(full))
+                        .c_str());
+    return false;
 }
 
 int QNL_huginFormat::ReadData(QNL_doubleArray& values) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 class QNL_network;
 class QNL_stringArray;
@@ -53,6 +54,9 @@ private:
     int ReadPotential();
     int ReadData(QNL_doubleArray& values);
     int SetTable(int node, QNL_doubleArray& values);
+    // False, with the node reported, when `count` values cannot be its table under these
+    // parents.
+    bool TableFits(int node, const std::vector<int>& parents, long long count);
     bool ExpandSingleStates(int node, QNL_doubleArray& values);
     void MirrorPositions();
 

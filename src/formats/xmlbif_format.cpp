@@ -835,9 +835,17 @@ void QNL_xmlbifFormat::ApplyDefinition(int node, const std::string& forName) {
     std::vector<int> parents(parentList.GetCount());
     for (int i = 0; i < parentList.GetCount(); ++i)
         parents[static_cast<std::size_t>(i)] = parentList[i];
-    if (quarn::detail::CellsWithParents(network, node, parents, 0) >
-        quarn::detail::MAX_READ_TABLE_CELLS) {
+    const long long cells = quarn::detail::CellsWithParents(network, node, parents, 0);
+    if (cells > quarn::detail::MAX_READ_TABLE_CELLS) {
         ReportError(-42, ("ERROR: " + quarn::detail::TooLargeTableMessage(network, node)).c_str());
+        return;
+    }
+    // The parents go with the table: a few numbers under many parents allocate nothing.
+    if (tableRead && tableValid && cells > 0 && cells != table.GetCount()) {
+        ReportError(-2, ("ERROR: Node [" + std::string(id) + "] was expecting " +
+                         std::to_string(cells) + " numbers but " +
+                         std::to_string(table.GetCount()) + " were read")
+                            .c_str());
         return;
     }
     for (int i = 0; i < parentList.GetCount(); ++i) {

@@ -37,6 +37,8 @@ public:
     // Lines handed out since the last Load.
     int GetLineNumber() const { return lineNumber; }
     bool IsEmpty() const { return text.empty(); }
+    // The characters after the last line handed out.
+    std::size_t GetRemaining() const { return text.size() - position; }
 
 private:
     std::string text;

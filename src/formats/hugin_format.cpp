@@ -457,13 +457,12 @@ int QNL_huginFormat::ReadPotential() {
         quarn::detail::ReadParentNames(*this, names, true, parentNames, parents);
         result = Expect(PUNCTUATOR, ")");
         if (result == 0) result = Expect(PUNCTUATOR, "{");
-        if (result != 0) {
-            quarn::detail::AddTableArcs(*this, node, parentNames, parents);
-            return result;
-        }
+        // A potential that cannot be read is dropped whole, its parents with it.
+        if (result != 0) return result;
         QNL_doubleArray values;
         bool haveData = false;
-        ReadStatements(*this, [this, &values, &haveData] {
+        bool dataFailed = false;
+        ReadStatements(*this, [this, &values, &haveData, &dataFailed] {
             if (!PeekMatch("data")) {
                 if (GetPeekResult() != 0) return GetPeekResult();
                 return ReportError(
@@ -475,9 +474,11 @@ int QNL_huginFormat::ReadPotential() {
             int r = Expect(PUNCTUATOR, "=");
             if (r == 0) r = ReadData(values);
             haveData = r == 0;
+            dataFailed = dataFailed || r != 0;
             return r;
         });
         if (ReadBlockEnd() != 0) SkipBlock(1);
+        if (dataFailed) return 0;
         // The parents join the node only with a table that fits them: a few numbers under a
         // long list of parents would otherwise allocate the whole table before being refused.
         if (haveData && !TableFits(node, parents, values.GetCount())) return 0;

@@ -72,6 +72,7 @@ TEST_F(HostileFiles, EachIsRefusedWithTheCodeItLogsAndANamedReason) {
         // arcs would allocate it.
         {"parents27_short_table.net", -2, "2 values given, the table holds 268435456"},
         {"parents27_short_table.dsc", -2, "ERROR: Node (\"C\") : Table entries missing"},
+        {"parents27_bad_data.net", -127, "ERROR: '#' : Unexpected"},
         {"parents27_short_table.xml03", -2, "expecting 268435456 numbers but 2 were read"},
         {"parents27_short_table.xqnl", -103, "SetProbabilities failed"},
         // Cut right after a complete block: the node whose potential was lost is named.

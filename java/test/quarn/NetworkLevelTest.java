@@ -153,7 +153,8 @@ class NetworkLevelTest {
     @Test
     void namesReadFromFilesReachTheHostAsTheyWereMeant() throws Exception {
         Path latin1 = dir.resolve("latin1.net");
-        String node = "node A { label = \"%s\"; states = (\"a0\" \"a1\"); }\n";
+        String node = "node A { label = \"%s\"; states = (\"a0\" \"a1\"); }\n"
+                + "potential (A) { data = (0.5 0.5); }\n";
         Files.write(latin1, ("net { }\n" + String.format(node, "Caf\u00e9 cr\u00e8me"))
                 .getBytes(StandardCharsets.ISO_8859_1));
         Path utf8 = dir.resolve("utf8.net");

@@ -7,6 +7,7 @@
 #include "model/node_info.h"
 #include "model/string_array.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace quarn::detail {
@@ -73,6 +74,32 @@ bool TableShape(QNL_network* network, int node, std::vector<int>& sizes, QNL_dou
     return cells == values.GetCount();
 }
 
+long long CellsWithParents(QNL_network* network, int child, const std::vector<int>& parents,
+                           int layer) {
+    const QNL_node* node = network->GetNode(child);
+    if (node == nullptr || node->GetDefinition() == nullptr) return 0;
+    const int type = node->GetType();
+    if (layer == 0 && type == QNL_TYPE_LIST) return 0;
+    long long cells = layer == 0 && type != QNL_TYPE_TABLE
+                          ? std::max(1, node->GetDefinition()->GetNumberOfOutcomes())
+                          : 1;
+    for (int h : parents) {
+        const QNL_node* parent = network->GetNode(h);
+        if (parent == nullptr || parent->GetDefinition() == nullptr) continue;
+        if (layer == 0 && !QNL_IsTableParentType(parent->GetType())) continue;
+        cells *= std::max(1, parent->GetDefinition()->GetNumberOfOutcomes());
+        if (cells > MAX_READ_TABLE_CELLS) return MAX_READ_TABLE_CELLS + 1;
+    }
+    return cells;
+}
+
+std::string TooLargeTableMessage(QNL_network* network, int child) {
+    const QNL_node* node = network->GetNode(child);
+    const char* id = node != nullptr ? node->GetId() : nullptr;
+    return "Matrix too large: the table of node '" + std::string(id != nullptr ? id : "") +
+           "' would hold more than " + std::to_string(MAX_READ_TABLE_CELLS) + " cells";
+}
+
 int FormatOutOfMemory() {
     return QNL_errorHandler::Instance().LogError(-42);
 }
@@ -121,17 +148,40 @@ int ReadTableChild(QNL_textParser& parser, const ForeignNodeNames& names, bool r
     return node;
 }
 
-void ReadTableParents(QNL_textParser& parser, const ForeignNodeNames& names, int child,
-                      bool realNames) {
+void ReadParentNames(QNL_textParser& parser, const ForeignNodeNames& names, bool realNames,
+                     std::vector<std::string>& parentNames, std::vector<int>& parents) {
+    parentNames.clear();
+    parents.clear();
     while (NextIsNodeName(parser, realNames)) {
-        const std::string parent = parser.GetTokenText();
+        parentNames.push_back(parser.GetTokenText());
         parser.ConsumeToken();
-        const int from = names.Find(parent);
-        const int added = from < 0 ? from : parser.GetNetwork()->AddArc(from, child, 0);
+        parents.push_back(names.Find(parentNames.back()));
+    }
+}
+
+bool AddTableArcs(QNL_textParser& parser, int child, const std::vector<std::string>& parentNames,
+                  const std::vector<int>& parents) {
+    QNL_network* network = parser.GetNetwork();
+    if (CellsWithParents(network, child, parents, 0) > MAX_READ_TABLE_CELLS) {
+        parser.ReportError(-42, ("ERROR: " + TooLargeTableMessage(network, child)).c_str());
+        return false;
+    }
+    for (std::size_t i = 0; i < parents.size(); ++i) {
+        const int added = parents[i] < 0 ? parents[i] : network->AddArc(parents[i], child, 0);
         if (added != 0)
             parser.ReportError(
-                added, ("ERROR: Couldn't add arc from parent node (\"" + parent + "\")").c_str());
+                added,
+                ("ERROR: Couldn't add arc from parent node (\"" + parentNames[i] + "\")").c_str());
     }
+    return true;
+}
+
+void ReadTableParents(QNL_textParser& parser, const ForeignNodeNames& names, int child,
+                      bool realNames) {
+    std::vector<std::string> parentNames;
+    std::vector<int> parents;
+    ReadParentNames(parser, names, realNames, parentNames, parents);
+    AddTableArcs(parser, child, parentNames, parents);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -52,6 +52,19 @@ int SetOutcomesFromNames(QNL_nodeDefinition* definition, const QNL_stringArray& 
 // the definition's table does not have that many values.
 bool TableShape(QNL_network* network, int node, std::vector<int>& sizes, QNL_doubleArray& values);
 
+// The most cells a table read from a file may hold. A node is checked once its parents in the
+// file are known and refused before any arc is added: arc by arc, its table would double up
+// to the model's own limit, and a file of a few kilobytes could take gigabytes on the way.
+constexpr long long MAX_READ_TABLE_CELLS = 1LL << 28;
+
+// The cells the child's table would hold with these parents (`layer` 0: arcs of the
+// definition, 1: cost arcs); the count stops just past MAX_READ_TABLE_CELLS. A decision has
+// no table: 0.
+long long CellsWithParents(QNL_network* network, int child, const std::vector<int>& parents,
+                           int layer);
+// "Matrix too large: the table of node '<id>' would hold more than <MAX_READ_TABLE_CELLS> cells"
+std::string TooLargeTableMessage(QNL_network* network, int child);
+
 // The identifier written for a node without one.
 constexpr const char* UNNAMED_NODE = "_Unnamed_Node_";
 
@@ -93,8 +106,9 @@ constexpr int UNKNOWN_BLOCK = 1;
 
 // The top-level blocks up to the end of the input. `block` reads the block that the peeked
 // word opens, or answers UNKNOWN_BLOCK; a block that fails is skipped, and an unknown word is
-// reported as "ERROR: '<word>' : <unknown>" with its block skipped. 0, or -42.
-template <typename Block> int ReadBlocks(QNL_textParser& parser, const char* unknown, Block block) {
+// reported as "ERROR: '<word>' : <unknown>" with `code` and its block skipped. 0, or -42.
+template <typename Block>
+int ReadBlocks(QNL_textParser& parser, const char* unknown, int code, Block block) {
     while (parser.PeekToken() == 0) {
         const int result = block();
         if (result == 0) continue;
@@ -103,7 +117,7 @@ template <typename Block> int ReadBlocks(QNL_textParser& parser, const char* unk
             continue;
         }
         try {
-            parser.ReportError(-127,
+            parser.ReportError(code,
                                ("ERROR: '" + parser.GetTokenText() + "' : " + unknown).c_str());
         } catch (const std::bad_alloc&) {
             return FormatOutOfMemory();
@@ -148,8 +162,16 @@ int ReadNodeBlock(QNL_textParser& parser, ForeignNodeNames& names, int type, con
 // The child named at the start of a table block: its handle, or the code of a missing or
 // unknown name (reported). Throws std::bad_alloc when memory runs out.
 int ReadTableChild(QNL_textParser& parser, const ForeignNodeNames& names, bool realNames);
-// The parents named next, each joined to the child by an arc; a parent that is unknown or
-// cannot be joined is reported and passed over. Throws std::bad_alloc.
+// The parents named next: their names, and their handles (negative for a name that is no
+// node). Throws std::bad_alloc.
+void ReadParentNames(QNL_textParser& parser, const ForeignNodeNames& names, bool realNames,
+                     std::vector<std::string>& parentNames, std::vector<int>& parents);
+// Joins each parent to the child by an arc, in order; a parent that is unknown or cannot be
+// joined is reported and passed over. A table beyond MAX_READ_TABLE_CELLS is reported with
+// -42 and no arc is added: false then. Throws std::bad_alloc.
+bool AddTableArcs(QNL_textParser& parser, int child, const std::vector<std::string>& parentNames,
+                  const std::vector<int>& parents);
+// Both, one after the other.
 void ReadTableParents(QNL_textParser& parser, const ForeignNodeNames& names, int child,
                       bool realNames);
 

@@ -1,6 +1,7 @@
 #include "formats/hugin_format.h"
 
 #include "formats/number_text.h"
+#include "formats/text_lines.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"
 #include "model/int_array.h"
@@ -14,9 +15,8 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <fstream>
+#include <cstring>
 #include <new>
-#include <sstream>
 
 namespace {
 
@@ -253,13 +253,13 @@ int QNL_huginFormat::Read(const char* path) {
     // the bare states are quoted.
     std::string text;
     try {
-        std::ifstream in;
-        if (path != nullptr) in.open(path, std::ios::binary);
-        if (!in) return QNL_errorHandler::Instance().LogError(-103, "OPEN FILE FAILED");
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        if (in.bad()) return QNL_errorHandler::Instance().LogError(-103, "OPEN FILE FAILED");
-        text = QuoteBareStates(bytes.str());
+        std::string bytes;
+        const int result = quarn::detail::ReadFileBytes(path, bytes);
+        if (result == -103)
+            return QNL_errorHandler::Instance().LogError(-103,
+                                                         quarn::detail::OpenFailedMessage(path));
+        if (result != 0) return FormatOutOfMemory();
+        text = QuoteBareStates(bytes);
     } catch (const std::bad_alloc&) {
         return FormatOutOfMemory();
     }
@@ -270,6 +270,7 @@ int QNL_huginFormat::Parse(const std::string& text) {
     if (network == nullptr) return -2;
     names.Clear();
     fewerStates.clear();
+    withPotential.clear();
     int result = StartReadingText(text, SCANNER_MODE);
     if (result == -102) QNL_errorHandler::Instance().LogError(-102, "ERROR: The file is empty");
     if (result != 0) return FinishReading(result);
@@ -280,11 +281,12 @@ int QNL_huginFormat::Parse(const std::string& text) {
     } else if (GetPeekResult() != 0) {
         return FinishReading(Expect(IDENTIFIER, "net"));
     }
-    result = quarn::detail::ReadBlocks(*this, "Unknown Node Type", [this] {
+    result = quarn::detail::ReadBlocks(*this, "Unknown Node Type", -2, [this] {
         if (MatchAny(NODE_WORDS)) return ReadNode();
         if (Match("potential")) return ReadPotential();
         return quarn::detail::UNKNOWN_BLOCK;
     });
+    if (result == 0) result = ReportNodesWithoutPotential();
     if (result != 0) return FinishReading(result);
     MirrorPositions();
     return FinishReading(0);
@@ -310,20 +312,47 @@ int QNL_huginFormat::ReadNetStatement() {
         box.height = RoundToInt(size[1]);
         return 0;
     }
-    if (!MatchAny(NET_WORDS)) {
-        // Attributes of the tools that wrote the file (a name, colours, a version) carry
-        // nothing the network keeps: they are named in the log and passed over, and the
-        // read still succeeds.
-        try {
-            std::string message = "ERROR: '" + GetTokenText() + "' : Unknown Net Statement";
-            std::string prefix = "(line " + std::to_string(GetLineNumber()) + ") : ";
-            QNL_errorHandler::Instance().LogError(-127, message.c_str(), prefix.c_str());
-        } catch (const std::bad_alloc&) {
-            return FormatOutOfMemory();
-        }
+    if (MatchAny(NET_WORDS)) {
+        ConsumeToken();
+        return SkipStatement();
     }
-    ConsumeToken();
-    return SkipStatement();
+    // The attributes of the tools that wrote the file (a name, a colour, the tool itself) are
+    // kept as user properties of the network, as node blocks keep theirs. Some tools leave
+    // the value unquoted (name = Munin;).
+    try {
+        const std::string name = GetTokenText();
+        ConsumeToken();
+        int result = Expect(PUNCTUATOR, "=");
+        if (result != 0) return result;
+        if (PeekToken() != 0 || (GetTokenKind() != STRING && GetTokenKind() != IDENTIFIER &&
+                                 GetTokenKind() != INTEGER && GetTokenKind() != REAL))
+            return Expect(STRING);
+        const std::string value = GetTokenText();
+        ConsumeToken();
+        result = network->GetUserProperties().AddProperty(name.c_str(), value.c_str());
+        if (result != 0)
+            ReportError(result, ("ERROR: '" + name + "' : Couldn't add the attribute").c_str());
+        return result;
+    } catch (const std::bad_alloc&) {
+        return FormatOutOfMemory();
+    }
+}
+
+// A file cut short loses the potentials at its end; the nodes they defined would otherwise
+// keep no parents and a uniform table without a word.
+int QNL_huginFormat::ReportNodesWithoutPotential() {
+    try {
+        for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
+            if (withPotential.count(h) != 0) continue;
+            const char* id = network->GetNode(h)->GetId();
+            ReportError(-2, ("ERROR: Node (\"" + std::string(id != nullptr ? id : "") +
+                             "\") : No potential defines it")
+                                .c_str());
+        }
+    } catch (const std::bad_alloc&) {
+        return FormatOutOfMemory();
+    }
+    return 0;
 }
 
 int QNL_huginFormat::ReadNode() {
@@ -418,15 +447,22 @@ int QNL_huginFormat::ReadPotential() {
     try {
         const int node = quarn::detail::ReadTableChild(*this, names, true);
         if (node < 0) return node;
+        withPotential.insert(node);
         if (quarn::detail::NextIsNodeName(*this, true))
             return ReportError(-127, "ERROR: Undirected arcs not (yet) supported");
         if (PeekToken() == 0 && GetTokenKind() == PUNCTUATOR && GetTokenText() == "|")
             ConsumeToken();
-        quarn::detail::ReadTableParents(*this, names, node, true);
+        std::vector<std::string> parentNames;
+        std::vector<int> parents;
+        quarn::detail::ReadParentNames(*this, names, true, parentNames, parents);
         result = Expect(PUNCTUATOR, ")");
         if (result == 0) result = Expect(PUNCTUATOR, "{");
+        // A potential that cannot be read is dropped whole, its parents with it.
         if (result != 0) return result;
-        ReadStatements(*this, [this, node] {
+        QNL_doubleArray values;
+        bool haveData = false;
+        bool dataFailed = false;
+        ReadStatements(*this, [this, &values, &haveData, &dataFailed] {
             if (!PeekMatch("data")) {
                 if (GetPeekResult() != 0) return GetPeekResult();
                 return ReportError(
@@ -434,17 +470,50 @@ int QNL_huginFormat::ReadPotential() {
                     ("ERROR: '" + GetTokenText() + "' : Unknown potential statement").c_str());
             }
             ConsumeToken();
+            values.SetSize(0);
             int r = Expect(PUNCTUATOR, "=");
-            QNL_doubleArray values;
             if (r == 0) r = ReadData(values);
-            if (r == 0) r = SetTable(node, values);
+            haveData = r == 0;
+            dataFailed = dataFailed || r != 0;
             return r;
         });
         if (ReadBlockEnd() != 0) SkipBlock(1);
+        if (dataFailed) return 0;
+        // The parents join the node only with a table that fits them: a few numbers under a
+        // long list of parents would otherwise allocate the whole table before being refused.
+        if (haveData && !TableFits(node, parents, values.GetCount())) return 0;
+        if (!quarn::detail::AddTableArcs(*this, node, parentNames, parents)) return 0;
+        if (haveData) SetTable(node, values);
     } catch (const std::bad_alloc&) {
         return FormatOutOfMemory();
     }
     return 0;
+}
+
+// The file holds a table of the full size, or one where nodes with a single state in the file
+// count that one state.
+bool QNL_huginFormat::TableFits(int node, const std::vector<int>& parents, long long count) {
+    const long long full = quarn::detail::CellsWithParents(network, node, parents, 0);
+    if (full == count) return true;
+    long long inFile = 1;
+    auto states = [this](int h) {
+        auto found = fewerStates.find(h);
+        return static_cast<long long>(
+            found != fewerStates.end()
+                ? found->second
+                : network->GetNode(h)->GetDefinition()->GetNumberOfOutcomes());
+    };
+    for (int h : parents)
+        if (h >= 0 && QNL_IsTableParentType(network->GetNode(h)->GetType()))
+            inFile = std::min(inFile * std::max(1LL, states(h)), full + 1);
+    if (network->GetNode(node)->GetType() != QNL_TYPE_TABLE) inFile *= std::max(1LL, states(node));
+    if (inFile == count) return true;
+    if (full > quarn::detail::MAX_READ_TABLE_CELLS) return true; // reported when the arcs are added
+    ReportError(-2, ("ERROR: Node (\"" + std::string(network->GetNode(node)->GetId()) +
+                     "\") : " + std::to_string(count) + " values given, the table holds " +
+                     std::to_string(full))
+                        .c_str());
+    return false;
 }
 
 int QNL_huginFormat::ReadData(QNL_doubleArray& values) {
@@ -591,6 +660,10 @@ int QNL_huginFormat::Write(const char* path) {
         if (result == 0) result = GetOutputFile().Write("\n{\n");
         Indent();
         if (result == 0) result = WriteIntegerListProperty("node_size", nodeSize, false);
+        const QNL_userProperties& properties = network->GetUserProperties();
+        for (int i = 0; i < properties.GetNumberOfProperties() && result == 0; ++i)
+            if (std::strcmp(properties.GetName(i), "node_size") != 0)
+                result = WriteProperty(properties.GetName(i), properties.GetValue(i), true, true);
         Unindent();
         if (result == 0) result = GetOutputFile().Write("}\n");
         mirror = static_cast<int>(MirrorSum(network));

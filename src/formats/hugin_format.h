@@ -5,6 +5,8 @@
 
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 class QNL_network;
 class QNL_stringArray;
@@ -46,11 +48,15 @@ private:
     int Parse(const std::string& text);
     int ReadNetBlock();
     int ReadNetStatement();
+    int ReportNodesWithoutPotential();
     int ReadNode();
     int ReadNodeStatement(int node);
     int ReadPotential();
     int ReadData(QNL_doubleArray& values);
     int SetTable(int node, QNL_doubleArray& values);
+    // False, with the node reported, when `count` values cannot be its table under these
+    // parents.
+    bool TableFits(int node, const std::vector<int>& parents, long long count);
     bool ExpandSingleStates(int node, QNL_doubleArray& values);
     void MirrorPositions();
 
@@ -64,4 +70,6 @@ private:
     // The number of states a node was given in the file, where the definition has more (a
     // table needs at least two outcomes).
     std::unordered_map<int, int> fewerStates;
+    // The nodes a potential named.
+    std::unordered_set<int> withPotential;
 };

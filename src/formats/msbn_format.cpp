@@ -104,7 +104,7 @@ int QNL_msbnFormat::ReadNetwork() {
     QNL_header* header = network->GetHeader();
     result = header != nullptr ? header->SetName(GetTokenText().c_str()) : -2;
     if (result != 0) return ReportError(result, "ERROR: Couldn't set the network's name");
-    return quarn::detail::ReadBlocks(*this, "Unknown Object", [this] {
+    return quarn::detail::ReadBlocks(*this, "Unknown Object", -127, [this] {
         if (Match("node")) return ReadNode();
         if (MatchAny(TABLE_WORDS)) return ReadTableBlock();
         return quarn::detail::UNKNOWN_BLOCK;
@@ -238,8 +238,25 @@ int QNL_msbnFormat::ReadTableBlock() {
         if (n->GetType() != nodeType && n->SetType(nodeType) != 0)
             return ReportError(-127, "ERROR: Unknown Node Type");
         // The "|" and "," between the parents are blanks to the scanner.
-        quarn::detail::ReadTableParents(*this, names, node, false);
+        std::vector<std::string> parentNames;
+        std::vector<int> parents;
+        quarn::detail::ReadParentNames(*this, names, false, parentNames, parents);
         result = Expect(PUNCTUATOR, ")");
+        const bool withTable = result == 0 && PeekToken() == 0 && GetTokenKind() == PUNCTUATOR &&
+                               GetTokenText() == "{";
+        // Every cell of the table must be given, each by a number of its own: a table with
+        // more cells than the rest of the file has characters is refused before the arcs would
+        // allocate it.
+        const long long cells = quarn::detail::CellsWithParents(network, node, parents, 0);
+        if (withTable && cells <= quarn::detail::MAX_READ_TABLE_CELLS &&
+            static_cast<unsigned long long>(cells) > GetRemainingInput()) {
+            ReportError(
+                -2, ("ERROR: Node (\"" + std::string(n->GetId()) + "\") : Table entries missing")
+                        .c_str());
+            return SkipTableBody();
+        }
+        if (!quarn::detail::AddTableArcs(*this, node, parentNames, parents) && withTable)
+            return SkipTableBody();
         if (result != 0) return result;
         if (PeekToken() == 0 && GetTokenKind() == PUNCTUATOR && GetTokenText() == "{") {
             ConsumeToken();
@@ -263,6 +280,14 @@ int QNL_msbnFormat::ReadTableBlock() {
         return FormatOutOfMemory();
     }
     return 0;
+}
+
+// The braced table of a block that was refused, and the ";" after it.
+int QNL_msbnFormat::SkipTableBody() {
+    const int result = SkipBlock(0);
+    if (result == 0 && PeekToken() == 0 && GetTokenKind() == PUNCTUATOR && GetTokenText() == ";")
+        ConsumeToken();
+    return result;
 }
 
 // ["(" parent states ")" ":"] numbers. The numbers fill the table in storage order from the

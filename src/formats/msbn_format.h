@@ -43,6 +43,7 @@ private:
     int ReadNodeStatement(int node);
     int ReadStates(int node);
     int ReadTableBlock();
+    int SkipTableBody();
     int ReadTableStatement(int node);
     int FinishTable(int node);
 

@@ -38,7 +38,9 @@ int QNL_textFile::Open(const char* path, int mode) {
         } catch (const std::bad_alloc&) {
             lines.Close();
         }
-        if (loaded == -103) return QNL_errorHandler::Instance().LogError(-103, "OPEN FILE FAILED");
+        if (loaded == -103)
+            return QNL_errorHandler::Instance().LogError(-103,
+                                                         quarn::detail::OpenFailedMessage(path));
         if (loaded != 0) return QNL_errorHandler::Instance().LogError(loaded);
         if (lines.IsEmpty()) {
             lines.Close();

@@ -10,20 +10,48 @@
 
 namespace quarn::detail {
 
-int TextLines::Load(const char* path) {
-    Close();
-    if (path == nullptr) return -103;
-    std::error_code ignored;
-    if (std::filesystem::is_directory(path, ignored)) return -103;
+std::string FileProblem(const char* path) {
+    if (path == nullptr || *path == '\0') return "no file name";
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found) return "no such file";
+    if (error) return "cannot be read";
+    if (status.type() == std::filesystem::file_type::directory) return "a directory";
+    if (status.type() != std::filesystem::file_type::regular) return "not a regular file";
+    return std::string();
+}
+
+std::string OpenFailedMessage(const char* path) {
+    std::string problem = FileProblem(path);
+    if (problem.empty()) problem = "cannot be read";
+    return "OPEN FILE FAILED: '" + std::string(path != nullptr ? path : "") + "' (" + problem + ")";
+}
+
+int ReadFileBytes(const char* path, std::string& bytes) {
+    bytes.clear();
     try {
+        if (!FileProblem(path).empty()) return -103;
         std::ifstream in(path, std::ios::binary);
         if (!in) return -103;
         // Block reads: a character at a time through a stream iterator is several times slower.
-        std::string bytes;
         std::string block(std::size_t{1} << 16, '\0');
         while (in.read(&block[0], static_cast<std::streamsize>(block.size())) || in.gcount() > 0)
             bytes.append(block, 0, static_cast<std::size_t>(in.gcount()));
         if (in.bad()) return -103;
+    } catch (const std::bad_alloc&) {
+        bytes.clear();
+        bytes.shrink_to_fit();
+        return -42;
+    }
+    return 0;
+}
+
+int TextLines::Load(const char* path) {
+    Close();
+    try {
+        std::string bytes;
+        const int result = ReadFileBytes(path, bytes);
+        if (result != 0) return result;
         LoadText(bytes);
     } catch (const std::bad_alloc&) {
         Close();

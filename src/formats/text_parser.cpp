@@ -173,6 +173,10 @@ int QNL_textParser::GetLineNumber() const {
     return scanner != nullptr ? scanner->GetLineNumber() : 0;
 }
 
+std::size_t QNL_textParser::GetRemainingInput() const {
+    return scanner != nullptr ? scanner->GetRemaining() : 0;
+}
+
 int QNL_textParser::ReportError(int code, const char* text) {
     if (code == 0) return 0;
     NoteError(code);

@@ -129,6 +129,8 @@ public:
     const std::string& GetTokenText() const { return tokenText; }
     int GetPeekResult() const { return peekResult; }
     int GetLineNumber() const;
+    // The characters of the input not yet read; 0 without a scanner.
+    std::size_t GetRemainingInput() const;
     // The text of the last parse message built by Expect or ReadBooleanProperty.
     const std::string& GetMessage() const { return message; }
     void SetCaseSensitive(bool sensitive) { caseSensitive = sensitive; }

@@ -217,7 +217,7 @@ int QNL_textScanner::Open(const char* path) {
     int loaded = lines.Load(path);
     if (loaded == -103) {
         Reset(loaded);
-        return QNL_errorHandler::Instance().LogError(-103, "OPEN FILE FAILED");
+        return QNL_errorHandler::Instance().LogError(-103, quarn::detail::OpenFailedMessage(path));
     }
     return Start(loaded);
 }

@@ -3,6 +3,7 @@
 #include "formats/text_lines.h"
 #include "model/object.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -59,6 +60,10 @@ public:
 
     // The number of lines read so far: the line the scanner is on.
     int GetLineNumber() const { return lines.GetLineNumber(); }
+    // The characters of the input from the scanning position on (the pending token included).
+    std::size_t GetRemaining() const {
+        return lines.GetRemaining() + line.size() - std::min(tokenStart, line.size());
+    }
     int GetMode() const { return mode; }
 
     // The transition table of a mode (1 to 5): next state 1 to 15, or one of the actions

@@ -1,5 +1,6 @@
 #include "formats/xmlbif_format.h"
 
+#include "formats/foreign_format_support.h"
 #include "formats/number_text.h"
 #include "formats/text_lines.h"
 #include "formats/utf8.h"
@@ -465,7 +466,9 @@ int QNL_xmlbifFormat::Read(const char* path) {
     try {
         quarn::detail::TextLines lines;
         result = lines.Load(path);
-        if (result == -103) return QNL_errorHandler::Instance().LogError(-103, "OPEN FILE FAILED");
+        if (result == -103)
+            return QNL_errorHandler::Instance().LogError(-103,
+                                                         quarn::detail::OpenFailedMessage(path));
         if (result != 0) return QNL_errorHandler::Instance().LogError(result);
         std::string document;
         std::string line;
@@ -589,10 +592,7 @@ int QNL_xmlbifFormat::ReadDocument() {
     Item item;
     for (;;) {
         const int result = NextItem(item);
-        if (result == -111) {
-            ReportError(-2, "ERROR: [BIF] : Tag Not found");
-            return result;
-        }
+        if (result == -111) return ReportError(-2, "ERROR: [BIF] : Tag Not found");
         if (result != 0) return result;
         if (item.kind == Item::START && item.name == "BIF") break;
     }
@@ -832,6 +832,22 @@ int QNL_xmlbifFormat::ReadDefinition() {
 
 void QNL_xmlbifFormat::ApplyDefinition(int node, const std::string& forName) {
     const char* id = network->GetNode(node)->GetId();
+    std::vector<int> parents(parentList.GetCount());
+    for (int i = 0; i < parentList.GetCount(); ++i)
+        parents[static_cast<std::size_t>(i)] = parentList[i];
+    const long long cells = quarn::detail::CellsWithParents(network, node, parents, 0);
+    if (cells > quarn::detail::MAX_READ_TABLE_CELLS) {
+        ReportError(-42, ("ERROR: " + quarn::detail::TooLargeTableMessage(network, node)).c_str());
+        return;
+    }
+    // The parents go with the table: a few numbers under many parents allocate nothing.
+    if (tableRead && tableValid && cells > 0 && cells != table.GetCount()) {
+        ReportError(-2, ("ERROR: Node [" + std::string(id) + "] was expecting " +
+                         std::to_string(cells) + " numbers but " +
+                         std::to_string(table.GetCount()) + " were read")
+                            .c_str());
+        return;
+    }
     for (int i = 0; i < parentList.GetCount(); ++i) {
         const int parent = parentList[i];
         const int refused = network->AddArc(parent, node, 0);

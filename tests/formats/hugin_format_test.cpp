@@ -98,7 +98,7 @@ TEST_F(HuginFormatTest, FilesReadAsFarAsTheyAreSound) {
          "x0'0'(a b): 0.5 0.5; x1'1'(a b)|x0: 0.1 0.9 0.2 0.8; ",
          {}},
         {"node x1 { states = (\"a\" \"b\"); }\nnode 1 { states = (\"a\" \"b\"); }\n"
-         "potential (1 | x1) { data = ((0.3 0.7) (0.4 0.6)); }\n",
+         "potential (x1) { data = (0.5 0.5); }\npotential (1 | x1) { data = ((0.3 0.7) (0.4 0.6)); }\n",
          0,
          "x1(a b): 0.5 0.5; x12'1'(a b)|x1: 0.3 0.7 0.4 0.6; ",
          {}},
@@ -120,17 +120,11 @@ TEST_F(HuginFormatTest, FilesReadAsFarAsTheyAreSound) {
          0,
          "S(only State1): 1 0; C(a b)|S: 0.3 0.7 0.3 0.7; ",
          {}},
-        // Attributes of other tools in the net block are named but do not fail the read.
-        {"net\n{\n    name = \"Model\";\n    software = \"x 1.0\";\n}\n" + ab,
-         0,
-         "A(a b): 0.5 0.5; ",
-         {"(line 3) : ERROR: 'name' : Unknown Net Statement",
-          "ERROR: 'software' : Unknown Net Statement"}},
-        // A table of the wrong length is refused whole.
+        // A table of the wrong length is refused whole, and the parents that go with it.
         {ab + "node B { states = (\"a\" \"b\"); }\npotential (A) { data = (0.5 0.5); }\n"
               "potential (B | A) { data = ((0.1 0.9) (0.2)); }\n",
          -2,
-         "A(a b): 0.5 0.5; B(a b)|A: 0.5 0.5 0.5 0.5; ",
+         "A(a b): 0.5 0.5; B(a b): 0.5 0.5; ",
          {"ERROR: Node (\"B\") : 3 values given, the table holds 4"}},
         {"continuous node X { states = (\"a\" \"b\"); }\nnode Y { states = (\"a\" \"b\"); }\n",
          -127,

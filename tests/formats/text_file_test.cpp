@@ -215,7 +215,7 @@ TEST_F(TextFile, ReadModeHandsOutLines) {
     EXPECT_EQ(file.Open(folder.Put("empty.txt", "").c_str(), QNL_textFile::READ_MODE), -102);
     EXPECT_EQ(log().GetNumberOfErrors(), 0);
     EXPECT_EQ(file.Open(folder.File("none.txt").c_str(), QNL_textFile::READ_MODE), -103);
-    EXPECT_EQ(LastMessage(), "OPEN FILE FAILED");
+    EXPECT_EQ(LastMessage(), "OPEN FILE FAILED: '" + folder.File("none.txt") + "' (no such file)");
 }
 
 } // namespace

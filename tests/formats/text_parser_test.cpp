@@ -279,7 +279,7 @@ TEST(TextParser, AReadThatMetAnErrorEndsWithItsCode) {
         {'F', 0, nullptr, -126, nullptr, nullptr}});
     TempFolder folder("text_parser");
     EXPECT_EQ(f.OpenPath(folder.File("missing.qnl")), -103);
-    EXPECT_EQ(LastMessage(), "OPEN FILE FAILED");
+    EXPECT_EQ(LastMessage(), "OPEN FILE FAILED: '" + folder.File("missing.qnl") + "' (no such file)");
     EXPECT_EQ(f.OpenPath(folder.Put("empty.qnl", "")), -102);
     // Matching honours case sensitivity, Expect never.
     RunScript(f, "True false", {{'M', 0, "TRUE", -1, nullptr, nullptr}});

@@ -239,7 +239,8 @@ TEST_F(TextScanner, FilesOpenWithTheirLineEndsAndEncodings) {
     EXPECT_EQ(scanner.Open(put("bom_only.qnl", "\xEF\xBB\xBF").c_str()), -102);
     EXPECT_EQ(Log().GetNumberOfErrors(), 0);
     EXPECT_EQ(scanner.Open((::testing::TempDir() + "quarn_scanner_missing.qnl").c_str()), -103);
-    EXPECT_EQ(LastMessage(), "OPEN FILE FAILED");
+    EXPECT_EQ(LastMessage(), "OPEN FILE FAILED: '" + ::testing::TempDir() +
+                                 "quarn_scanner_missing.qnl' (no such file)");
     EXPECT_EQ(scanner.Open(::testing::TempDir().c_str()), -103);
     ASSERT_EQ(scanner.Open(put("crlf.qnl", "\xEF\xBB\xBFnet\r\n\"caf\xE9\"\r\nx 1").c_str()), 0);
     const Scanned s = ScanAll(scanner);

@@ -115,13 +115,13 @@ TEST_F(XmlbifFormatTest, DefectiveDocumentsFailWithCodeAndMessage) {
         const char* message;
         std::string model;
     } cases[] = {
-        {"<?xml version=\"1.0\"?>\n<NETWORK></NETWORK>\n", -111, "ERROR: [BIF] : Tag Not found", ""},
+        {"<?xml version=\"1.0\"?>\n<NETWORK></NETWORK>\n", -2, "ERROR: [BIF] : Tag Not found", ""},
         {"<BIF VERSION=\"0.2\"><NETWORK>" + pair + "</NETWORK></BIF>", -2, "ERROR: Incorrect BIF Version", ""},
         {Document(pair).substr(0, 182), -127, "ERROR: End of File : Expecting '</VARIABLE>'", "A(s0 s1): 0.5 0.5; "},
         {Document(Variable("A", "chanse") + Variable("B")), -2, "ERROR: chanse : Unknown node type", "B(s0 s1): 0.5 0.5; "},
-        // A short table leaves the node's table as it was.
+        // A short table leaves the node as it was, without the parents that go with the table.
         {Document(pair + "<DEFINITION><FOR>B</FOR><GIVEN>A</GIVEN><TABLE>0.5 0.5 0.5</TABLE></DEFINITION>"), -2,
-         "ERROR: Node [B] was expecting 4 numbers but 3 were read", ab + "|A: 0.5 0.5 0.5 0.5; "},
+         "ERROR: Node [B] was expecting 4 numbers but 3 were read", ab + ": 0.5 0.5; "},
         {Document(pair + "<DEFINITION><FOR>A</FOR><TABLE>0.5 0.5x</TABLE></DEFINITION>"), -127,
          "ERROR: '0.5x' : Real Number expected", ab + ": 0.5 0.5; "},
         {Document(pair + "<DEFINITION><FOR>B</FOR><GIVEN>C</GIVEN></DEFINITION>"), -2, "ERROR: C : Invalid parent",

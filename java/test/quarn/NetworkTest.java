@@ -255,7 +255,8 @@ class NetworkTest {
     // they hold reach the host as meant, whether the file is Latin-1 or UTF-8.
     @Test
     void namesReadFromFilesKeepTheirCharacters() throws Exception {
-        String node = "net { }\nnode A { label = \"%s\"; states = (\"a0\" \"a1\"); }\n";
+        String node = "net { }\nnode A { label = \"%s\"; states = (\"a0\" \"a1\"); }\n"
+                + "potential (A) { data = (0.5 0.5); }\n";
         Path latin1 = Files.write(dir.resolve("latin1.net"),
                 String.format(node, "Caf\u00e9 cr\u00e8me").getBytes(StandardCharsets.ISO_8859_1));
         Path utf8 = Files.write(dir.resolve("utf8.net"),

@@ -11,7 +11,7 @@ int QNL_xmlFormat::Read(const char* path) {
 
 int QNL_xmlFormat::Write(const char* path) {
     if (network == nullptr) return QNL_errorHandler::Instance().LogError(-2, "No network");
-    const int check = QNL_xmlNetworkWriter::CheckNetwork(*network);
+    const int check = QNL_xmlNetworkWriter::CheckNetwork(*network, flags == 0);
     if (check != 0) return check;
     return QNL_xmlNetworkWriter::Write(path, network, flags) ? 0 : -103;
 }

@@ -4,6 +4,7 @@
 #include "definitions/extra_definition.h"
 #include "definitions/table.h"
 #include "definitions/truth_table.h"
+#include "formats/foreign_format_support.h"
 #include "formats/number_text.h"
 #include "formats/xml/xml_extension_reader.h"
 #include "model/case_library.h"
@@ -392,6 +393,31 @@ void QNL_xmlNetworkReader::NodeEnd(QNL_xmlReader& reader) {
     // element once this callback returns.
     const bool outcomesSet = hasOutcomes && !scratch.outcomes.empty() && SetOutcomes(reader);
 
+    const long long cells =
+        quarn::detail::CellsWithParents(network, currentNode, scratch.parents, 0);
+    if (cells > quarn::detail::MAX_READ_TABLE_CELLS) {
+        reader.Fail(quarn::detail::TooLargeTableMessage(network, currentNode));
+        return;
+    }
+    // A few numbers under many parents are refused before the arcs would allocate the table.
+    const bool ownParent = std::find(scratch.parents.begin(), scratch.parents.end(), currentNode) !=
+                           scratch.parents.end();
+    if (scratch.payloadMet && (!hasOutcomes || outcomesSet) && !ownParent) {
+        const long long outcomes = std::max(1, static_cast<int>(scratch.outcomes.size()));
+        if ((currentType == QNL_TYPE_CPT || currentType == QNL_TYPE_TABLE) &&
+            static_cast<long long>(scratch.values.size()) != cells) {
+            FailOnce(reader, currentType == QNL_TYPE_CPT ? "SetProbabilities failed"
+                                                         : "SetUtilities failed");
+            return;
+        }
+        if (currentType == QNL_TYPE_TRUTHTABLE &&
+            static_cast<long long>(scratch.resultingStates.size()) != cells / outcomes) {
+            FailOnce(reader, "Invalid number of resulting states: " +
+                                 std::to_string(scratch.resultingStates.size()) + ", expected " +
+                                 std::to_string(cells / outcomes));
+            return;
+        }
+    }
     bool arcsFailed = false;
     for (int parent : scratch.parents)
         if (network->AddArc(parent, currentNode, 0) != 0) arcsFailed = true;
@@ -582,6 +608,11 @@ void QNL_xmlNetworkReader::CostNodeStart(QNL_xmlReader& reader) {
 
 void QNL_xmlNetworkReader::CostNodeEnd(QNL_xmlReader& reader) {
     if (currentNode < 0) return;
+    if (quarn::detail::CellsWithParents(network, currentNode, scratch.parents, 1) >
+        quarn::detail::MAX_READ_TABLE_CELLS) {
+        reader.Fail(quarn::detail::TooLargeTableMessage(network, currentNode));
+        return;
+    }
     bool arcsFailed = false;
     for (int parent : scratch.parents)
         if (network->AddArc(parent, currentNode, 1) != 0) arcsFailed = true;

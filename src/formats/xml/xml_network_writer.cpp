@@ -16,10 +16,12 @@
 #include "model/node_info.h"
 #include "model/parameter_blocks.h"
 #include "model/string_array.h"
+#include "model/submodel.h"
 
 #include <memory>
 #include <new>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace quarn::detail {
@@ -57,12 +59,25 @@ const char* OutcomeId(const QNL_node* node, int outcome) {
 
 namespace detail = quarn::detail;
 
-int QNL_xmlNetworkWriter::CheckNetwork(const QNL_network& network) {
+int QNL_xmlNetworkWriter::CheckNetwork(const QNL_network& network, bool withSubmodels) {
     for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
         const QNL_node* node = network.GetNode(h);
         if (detail::NodeElementName(node->GetType()) == nullptr || network.GetTemporalType(h) != 0)
             return QNL_errorHandler::Instance().LogError(
                 -2, "ERROR: This Network cannot be saved in XML format");
+    }
+    if (!withSubmodels) return 0;
+    // A submodel is found by its identifier when read back, and the network's identifier is
+    // its main submodel's: one identifier used twice would make the file unreadable.
+    const QNL_submodelHandler& handler = network.GetSubmodelHandler();
+    std::unordered_set<std::string> ids;
+    for (int s = handler.GetFirstSubmodel(); s >= 0; s = handler.GetNextSubmodel(s)) {
+        const char* id = handler.GetSubmodel(s)->header.GetId();
+        if (id != nullptr && !ids.insert(id).second)
+            return QNL_errorHandler::Instance().LogError(
+                -2, std::string("ERROR: This Network cannot be saved in XML format: the "
+                                "identifier '") +
+                        id + "' names two submodels or a submodel and the network");
     }
     return 0;
 }
@@ -72,7 +87,7 @@ bool QNL_xmlNetworkWriter::Write(const char* path, QNL_network* network, int ext
         QNL_errorHandler::Instance().LogError(-2, "No network to write");
         return false;
     }
-    if (CheckNetwork(*network) != 0) return false;
+    if (CheckNetwork(*network, extensionWord == 0) != 0) return false;
     try {
         QNL_xmlNetworkWriter writer(network);
         std::unique_ptr<QNL_xmlExtensionWriter> extension;

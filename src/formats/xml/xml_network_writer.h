@@ -15,8 +15,9 @@ class QNL_xmlExtensionWriter;
 // written completely.
 class QNL_xmlNetworkWriter : public QNL_xmlWriter {
 public:
-    // 0 when the format can carry every node of the network; otherwise -2, logged.
-    static int CheckNetwork(const QNL_network& network);
+    // 0 when the format can carry every node of the network and, with the display block,
+    // every submodel has an identifier of its own; otherwise -2, logged.
+    static int CheckNetwork(const QNL_network& network, bool withSubmodels);
     // Extension word 0 writes the display and diagnosis block; any other value leaves it
     // out. False when the network was refused or the file could not be written.
     static bool Write(const char* path, QNL_network* network, int extensionWord);

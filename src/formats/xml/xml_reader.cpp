@@ -1,9 +1,11 @@
 #include "formats/xml/xml_reader.h"
 
+#include "formats/text_lines.h"
 #include "model/error_handler.h"
 
 #include <expat.h>
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdio>
@@ -13,11 +15,21 @@
 namespace quarn::detail {
 namespace {
 
-constexpr std::size_t CHUNK_SIZE = 4096;
+// Expat scans an unfinished token again with every piece it is given, so pieces of a fixed
+// size make a long token cost time quadratic in its length. Each piece is as large as
+// everything read before it (up to a bound on the buffer), which keeps the rescanning linear.
+constexpr std::size_t FIRST_CHUNK_SIZE = std::size_t{1} << 16;
+constexpr std::size_t MAX_CHUNK_SIZE = std::size_t{1} << 26;
 
 // The white space of XML; expat has already turned other line ends into these.
 bool IsXmlSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool IsBlank(std::string_view text) {
+    for (char c : text)
+        if (!IsXmlSpace(c)) return false;
+    return true;
 }
 
 std::string_view Trim(std::string_view text) {
@@ -155,11 +167,16 @@ bool QNL_xmlReader::ReadFile(const char* path, const QNL_xmlElementHandler* root
     };
     bool result = false;
     try {
-        std::unique_ptr<std::FILE, FileCloser> file(path != nullptr ? std::fopen(path, "rb")
+        const std::string problem = quarn::detail::FileProblem(path);
+        std::unique_ptr<std::FILE, FileCloser> file(problem.empty() ? std::fopen(path, "rb")
                                                                     : nullptr);
         if (file == nullptr) {
             if (sink != nullptr)
-                sink->Error(std::string("Can't open file ") + (path != nullptr ? path : ""), 0, 0);
+                sink->Error(std::string("Can't open file ") + (path != nullptr ? path : "") +
+                                (problem.empty() || problem == "no such file"
+                                     ? std::string()
+                                     : " (" + problem + ")"),
+                            0, 0);
             return false;
         }
         if (parser != nullptr) XML_ParserFree(parser);
@@ -172,16 +189,22 @@ bool QNL_xmlReader::ReadFile(const char* path, const QNL_xmlElementHandler* root
         XML_SetElementHandler(parser, &QNL_xmlReader::OnStart, &QNL_xmlReader::OnEnd);
         XML_SetCharacterDataHandler(parser, &QNL_xmlReader::OnText);
 
-        std::vector<char> buffer(quarn::detail::CHUNK_SIZE);
+        std::size_t chunk = quarn::detail::FIRST_CHUNK_SIZE;
+        std::size_t total = 0;
         for (;;) {
-            std::size_t count = std::fread(buffer.data(), 1, buffer.size(), file.get());
-            if (count < buffer.size() && std::ferror(file.get())) {
+            // Expat's own buffer takes the piece, so nothing is copied twice.
+            void* buffer = XML_GetBuffer(parser, static_cast<int>(chunk));
+            if (buffer == nullptr) {
+                Fail("Out of memory");
+                break;
+            }
+            const std::size_t count = std::fread(buffer, 1, chunk, file.get());
+            if (count < chunk && std::ferror(file.get())) {
                 Fail(std::string("Can't read file ") + path);
                 break;
             }
-            bool last = count < buffer.size();
-            if (XML_Parse(parser, buffer.data(), static_cast<int>(count), last) ==
-                XML_STATUS_ERROR) {
+            const bool last = count < chunk;
+            if (XML_ParseBuffer(parser, static_cast<int>(count), last) == XML_STATUS_ERROR) {
                 // A stop of our own was reported where it happened.
                 if (!aborted && sink != nullptr) {
                     int line = 0, column = 0;
@@ -196,6 +219,8 @@ bool QNL_xmlReader::ReadFile(const char* path, const QNL_xmlElementHandler* root
                 result = true;
                 break;
             }
+            total += count;
+            chunk = std::min(std::max(chunk, total), quarn::detail::MAX_CHUNK_SIZE);
         }
     } catch (const std::bad_alloc&) {
         QNL_errorHandler::Instance().LogError(-42);
@@ -396,6 +421,14 @@ void QNL_xmlReader::StartElement(const char* name, const char** attributes) {
     }
     // Everything inside an unknown element is skipped without further warnings.
 
+    // The white space before a child is layout. Kept, it would grow with the nesting depth in
+    // every open element at once.
+    if (!frames.empty()) {
+        QNL_xmlElementFrame& parent = frames.back();
+        parent.hasChildren = true;
+        if (quarn::detail::IsBlank(parent.text)) parent.text.clear();
+    }
+
     int strictness = 0;
     if (definition != nullptr) {
         strictness = definition->GetStrictness();
@@ -447,7 +480,9 @@ void QNL_xmlReader::CharacterData(const char* text, int length) {
     if (frame.definition == nullptr) return; // nobody reads the text of an ignored element
     QNL_xmlCallbacks& callbacks = frame.definition->GetCallbacks();
     if (!callbacks.HasTokenHandler()) {
-        frame.text.append(text, static_cast<std::size_t>(length));
+        const std::string_view piece(text, static_cast<std::size_t>(length));
+        if (frame.hasChildren && frame.text.empty() && quarn::detail::IsBlank(piece)) return;
+        frame.text.append(piece);
         return;
     }
     // Expat may split the text anywhere, so a token that reaches the end of this piece

@@ -111,6 +111,8 @@ struct QNL_xmlElementFrame {
     std::unordered_set<std::string> metChildren;
     std::string text;
     int strictness = 0;
+    // A child element was met: white space between elements is layout, not text.
+    bool hasChildren = false;
 };
 
 // The base of the XML readers: drives expat over a file, checks every element and attribute

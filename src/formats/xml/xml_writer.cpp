@@ -4,6 +4,7 @@
 #include "formats/utf8.h"
 #include "model/error_handler.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <new>
@@ -165,8 +166,11 @@ void QNL_xmlWriter::PutEscaped(std::string_view text, int mode) {
     Put(out);
 }
 
+// Deeper elements are indented no further: a tab per level on every line would make a deeply
+// nested model (submodels within submodels) grow with the square of its depth.
 void QNL_xmlWriter::WriteIndent() {
-    if (depth > 0) Put(std::string(static_cast<std::size_t>(depth), '\t'));
+    const int tabs = std::min(depth, MAX_INDENT_DEPTH);
+    if (tabs > 0) Put(std::string(static_cast<std::size_t>(tabs), '\t'));
 }
 
 void QNL_xmlWriter::StartTag(const char* name, TagEnd end) {

@@ -15,6 +15,9 @@
 // after any failure, the old file stays as it was.
 class QNL_xmlWriter {
 public:
+    // Elements nested deeper than this are indented like those at this depth.
+    static constexpr int MAX_INDENT_DEPTH = 16;
+
     QNL_xmlWriter() = default;
     // An unfinished document (Open without a successful Close) is discarded.
     virtual ~QNL_xmlWriter();

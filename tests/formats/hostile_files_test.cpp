@@ -1,0 +1,162 @@
+// Small bad files must be refused with their code and a message that names what is wrong, or
+// read to the sound result. What they cost in time and memory is measured by
+// bench/hostile_files_bench (scripts/hostile-files.sh), not here.
+
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/submodel.h"
+#include "support/hostile_files.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Fixture(const std::string& name) {
+    return std::string(QUARN_TEST_DATA_DIR) + "/hostile/" + name;
+}
+
+// The code logged with the first message that holds `fragment`; 0 when none does.
+int LoggedCode(const std::string& fragment) {
+    QNL_errorHandler& log = QNL_errorHandler::Instance();
+    for (int i = 0; i < log.GetNumberOfErrors(); ++i)
+        if (std::string(log.GetMessage(i)).find(fragment) != std::string::npos)
+            return log.GetCode(i);
+    return 0;
+}
+
+class HostileFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QNL_errorHandler::Instance().Flush();
+        folder = fs::path(::testing::TempDir()) /
+                 ("quarn_hostile_" +
+                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+    void TearDown() override {
+        fs::remove_all(folder);
+        QNL_errorHandler::Instance().Flush();
+    }
+    std::string Put(const std::string& name, const std::string& text) const {
+        const std::string path = (folder / name).string();
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+
+    fs::path folder;
+};
+
+TEST_F(HostileFiles, EachIsRefusedWithTheCodeItLogsAndANamedReason) {
+    const char* const tooLarge = "Matrix too large: the table of node 'C' would hold more than";
+    struct Case {
+        const char* file;
+        int code;
+        const char* message;
+    } const cases[] = {
+        // A table that doubles with every arc is refused before its first arc.
+        {"parents28.net", -42, tooLarge},
+        {"parents28.dsc", -42, tooLarge},
+        {"parents28.xml03", -42, tooLarge},
+        {"parents28.xqnl", -103, tooLarge},
+        // Within the limit, but two numbers for a table of 2^28 cells: refused before the
+        // arcs would allocate it.
+        {"parents27_short_table.net", -2, "2 values given, the table holds 268435456"},
+        {"parents27_short_table.dsc", -2, "ERROR: Node (\"C\") : Table entries missing"},
+        {"parents27_bad_data.net", -127, "ERROR: '#' : Unexpected"},
+        {"parents27_short_table.xml03", -2, "expecting 268435456 numbers but 2 were read"},
+        {"parents27_short_table.xqnl", -103, "SetProbabilities failed"},
+        // Cut right after a complete block: the node whose potential was lost is named.
+        {"truncated.net", -2, "ERROR: Node (\"B\") : No potential defines it"},
+        {"unknown_kind.net", -2, "ERROR: 'chance' : Unknown Node Type"},
+        // UTF-16: no "<BIF" to be found among the bytes.
+        {"utf16.xml03", -2, "ERROR: [BIF] : Tag Not found"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        QNL_errorHandler::Instance().Flush();
+        QNL_network network;
+        EXPECT_EQ(c.code, network.ReadFile(Fixture(c.file).c_str()));
+        EXPECT_EQ(c.code, LoggedCode(c.message));
+        const int child = network.FindNode("C");
+        if (child >= 0) {
+            EXPECT_EQ(0, network.GetParents(child).GetCount());
+        }
+    }
+}
+
+TEST_F(HostileFiles, ModelPathThatIsNoRegularFileIsNamedInTheMessage) {
+    ASSERT_EQ(0, ::mkfifo((folder / "pipe").c_str(), 0600));
+    for (const char* extension : {".net", ".dsc", ".xml03", ".xqnl"}) {
+        const fs::path directory = folder / (std::string("folder") + extension);
+        fs::create_directory(directory);
+        const fs::path pipe = folder / (std::string("pipe") + extension);
+        fs::create_symlink(folder / "pipe", pipe);
+        for (const fs::path& path :
+             {folder / (std::string("absent") + extension), directory, pipe}) {
+            SCOPED_TRACE(path.string());
+            QNL_errorHandler::Instance().Flush();
+            QNL_network network;
+            // A pipe that nobody writes would block the open for good.
+            EXPECT_EQ(-103, network.ReadFile(path.c_str()));
+            EXPECT_EQ(-103, LoggedCode(path.string()));
+        }
+    }
+}
+
+TEST_F(HostileFiles, IdentifierOfTenMillionCharactersReadsWhole) {
+    const std::string path = Put("long.xqnl", hostile::LongIdentifierXml(10000000));
+    QNL_network network;
+    ASSERT_EQ(0, network.ReadFile(path.c_str()));
+    EXPECT_EQ(0, network.FindNode(std::string(10000000, 'a').c_str()));
+}
+
+// Written with a tab per level, 16,000 nested submodels made a gigabyte of indentation (the
+// benchmark reads that many; a few thousand show the growth here).
+TEST_F(HostileFiles, DeeplyNestedSubmodelsReadAndWriteBackCompactly) {
+    const int depth = 3000;
+    const std::string text = hostile::NestedSubmodelsXml(depth);
+    QNL_network network;
+    ASSERT_EQ(0, network.ReadFile(Put("nested.xqnl", text).c_str()));
+    ASSERT_EQ(depth + 1, network.GetSubmodelHandler().GetNumberOfSubmodels());
+    const std::string copy = (folder / "copy.xqnl").string();
+    ASSERT_EQ(0, network.WriteFile(copy.c_str()));
+    EXPECT_LT(fs::file_size(copy), 4 * text.size());
+    QNL_network back;
+    ASSERT_EQ(0, back.ReadFile(copy.c_str()));
+    const int a = back.FindNode("A");
+    ASSERT_GE(a, 0);
+    EXPECT_EQ(back.GetSubmodelHandler().FindSubmodel(("Sub" + std::to_string(depth)).c_str()),
+              back.GetNode(a)->GetSubmodel());
+}
+
+// A submodel is found by its identifier when read back; the network's is its main submodel's.
+TEST_F(HostileFiles, SubmodelIdentifierUsedTwiceIsRefusedBeforeTheFileIsWritten) {
+    for (const bool withNetwork : {true, false}) {
+        SCOPED_TRACE(withNetwork ? "network and submodel" : "two submodels");
+        QNL_network network;
+        QNL_submodelHandler& submodels = network.GetSubmodelHandler();
+        const int first = submodels.CreateSubmodel(QNL_submodelHandler::MAIN_HANDLE, "Sub1");
+        const int second = submodels.CreateSubmodel(QNL_submodelHandler::MAIN_HANDLE, "Sub2");
+        ASSERT_GE(first, 0);
+        ASSERT_GE(second, 0);
+        QNL_header& renamed =
+            withNetwork ? *network.GetHeader() : submodels.GetSubmodel(second)->header;
+        ASSERT_EQ(0, renamed.SetId("Sub1"));
+        const std::string path = (folder / "clash.xqnl").string();
+        EXPECT_EQ(-2, network.WriteFile(path.c_str()));
+        EXPECT_EQ(-2, LoggedCode("'Sub1' names two submodels or a submodel and the network"));
+        EXPECT_FALSE(fs::exists(path));
+    }
+}
+
+} // namespace

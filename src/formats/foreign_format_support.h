@@ -52,10 +52,11 @@ int SetOutcomesFromNames(QNL_nodeDefinition* definition, const QNL_stringArray& 
 // the definition's table does not have that many values.
 bool TableShape(QNL_network* network, int node, std::vector<int>& sizes, QNL_doubleArray& values);
 
-// The most cells a table read from a file may hold. A node is checked once its parents in the
-// file are known and refused before any arc is added: arc by arc, its table would double up
-// to the model's own limit, and a file of a few kilobytes could take gigabytes on the way.
-constexpr long long MAX_READ_TABLE_CELLS = 1LL << 28;
+// The most cells a table read from a file may hold: the model's own limit. A node is checked
+// once its parents in the file are known and refused before any arc is added: arc by arc, its
+// table would double up to that limit, and a file of a few kilobytes could take gigabytes on
+// the way.
+constexpr long long MAX_READ_TABLE_CELLS = QNL_network::MAX_TABLE_CELLS;
 
 // The cells the child's table would hold with these parents (`layer` 0: arcs of the
 // definition, 1: cost arcs); the count stops just past MAX_READ_TABLE_CELLS. A decision has

@@ -99,8 +99,10 @@ TEST(FunctionTable, DeterministicFunctionsGiveKnownValues) {
 }
 
 TEST(FunctionTable, InversePairsUndoEachOther) {
-    const char* pairs[][2] = {{"Sin", "Asin"}, {"Cos", "Acos"}, {"Tan", "Atan"},
-                              {"Exp", "Ln"},   {"Sqr", "Sqrt"}, {"Pow10", "Log10"}};
+    const char* pairs[][2] = {
+        {"Sin", "Asin"}, {"Cos", "Acos"}, {"Tan", "Atan"},
+        {"Exp", "Ln"},   {"Sqr", "Sqrt"}, {"Pow10", "Log10"},
+    };
     for (const auto& pair : pairs) {
         const QNL_functionRecord& f = Function(pair[0]);
         const QNL_functionRecord& g = Function(pair[1]);
@@ -118,49 +120,55 @@ double Density(const char* name, double x, std::initializer_list<double> args) {
     return Function(name).density(x, Block(args));
 }
 
-TEST(FunctionTable, DensitiesOfTheNormalisedDistributions) {
-    EXPECT_EQ(Density("Uniform", 2.5, {2, 6}), 0.25);
-    EXPECT_EQ(Density("Uniform", 6, {2, 6}), 0.25);
-    EXPECT_EQ(Density("Uniform", 7, {2, 6}), 0.0);
-    EXPECT_EQ(Density("Bernoulli", 0.5, {0.3}), 0.0);
-    EXPECT_EQ(Density("Bernoulli", 1, {0.3}), 0.3);
-    EXPECT_DOUBLE_EQ(Density("Bernoulli", 0, {0.3}), 0.7);
-    // The Normal density reads its second argument as a standard deviation.
-    EXPECT_NEAR(Density("Normal", 0, {0, 1}), 0.3989422804014327, 1e-15);
-    EXPECT_NEAR(Density("Normal", 3, {1, 2}), 0.3989422804014327 / 2 * std::exp(-0.5), 1e-15);
-    // The Binomial density is its probability mass.
-    double total = 0;
-    for (int k = 0; k <= 5; ++k)
-        total += Density("Binomial", k, {5, 0.3});
-    EXPECT_NEAR(total, 1.0, 1e-12);
-    EXPECT_NEAR(Density("Binomial", 2, {5, 0.3}), 10 * 0.09 * 0.343, 1e-12);
-    EXPECT_EQ(Density("Binomial", 2.5, {5, 0.3}), 0.0);
-    EXPECT_EQ(Density("Binomial", 0, {3, 0}), 1.0);
-}
-
-TEST(FunctionTable, ScaledDensitiesAreOneAtTheModeAndZeroOffTheSupport) {
-    EXPECT_NEAR(Density("Beta", 1.0 / 3.0, {2, 3}), 1.0, 1e-9);
-    EXPECT_LT(Density("Beta", 0.8, {2, 3}), 1.0);
-    EXPECT_EQ(Density("Beta", 1.5, {2, 3}), 0.0);
-    EXPECT_NEAR(Density("Beta", 0.4, {1, 1}), 1.0, 1e-12);
-    EXPECT_TRUE(std::isfinite(Density("Beta", 0.4, {0.5, 0.5})));
-    EXPECT_EQ(Density("Exponential", 0, {2}), 1.0);
-    EXPECT_EQ(Density("Exponential", -1, {2}), 0.0);
-    EXPECT_NEAR(Density("Lognormal", std::exp(0.5 - 0.25), {0.5, 0.5}), 1.0, 1e-12);
-    EXPECT_EQ(Density("Lognormal", 0, {0.5, 0.5}), 0.0);
+// Normal reads its second argument as a standard deviation; Binomial gives its probability
+// mass; Beta, Exponential, Lognormal, Weibull and Triangular are scaled to 1 at the mode and
+// are 0 off the support; Triangular reads (min, mode, max), like its draw.
+TEST(FunctionTable, DensitiesOfEveryDistribution) {
     const double k = 1.5, lambda = 2.0;
-    EXPECT_NEAR(Density("Weibull", lambda * std::pow((k - 1) / k, 1 / k), {lambda, k}), 1.0, 1e-12);
-    EXPECT_EQ(Density("Weibull", 0, {2, 1}), 1.0);
+    const struct {
+        const char* name;
+        double x;
+        std::initializer_list<double> args;
+        double expected;
+    } cases[] = {
+        {"Uniform", 2.5, {2, 6}, 0.25},
+        {"Uniform", 6, {2, 6}, 0.25},
+        {"Uniform", 7, {2, 6}, 0},
+        {"Bernoulli", 0.5, {0.3}, 0},
+        {"Bernoulli", 1, {0.3}, 0.3},
+        {"Bernoulli", 0, {0.3}, 0.7},
+        {"Normal", 0, {0, 1}, 0.3989422804014327},
+        {"Normal", 3, {1, 2}, 0.3989422804014327 / 2 * std::exp(-0.5)},
+        {"Binomial", 2, {5, 0.3}, 10 * 0.09 * 0.343},
+        {"Binomial", 2.5, {5, 0.3}, 0},
+        {"Binomial", 0, {3, 0}, 1},
+        {"Beta", 1.0 / 3.0, {2, 3}, 1},
+        {"Beta", 1.5, {2, 3}, 0},
+        {"Beta", 0.4, {1, 1}, 1},
+        {"Exponential", 0, {2}, 1},
+        {"Exponential", -1, {2}, 0},
+        {"Lognormal", std::exp(0.5 - 0.25), {0.5, 0.5}, 1},
+        {"Lognormal", 0, {0.5, 0.5}, 0},
+        {"Weibull", lambda * std::pow((k - 1) / k, 1 / k), {lambda, k}, 1},
+        {"Weibull", 0, {2, 1}, 1},
+        {"Triangular", 1, {0, 1, 4}, 1},
+        {"Triangular", 0.5, {0, 1, 4}, 0.5},
+        {"Triangular", 3, {0, 1, 4}, 1.0 / 3.0},
+        {"Triangular", 5, {0, 1, 4}, 0},
+        {"Triangular", 0, {0, 0, 4}, 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_NEAR(Density(c.name, c.x, c.args), c.expected, 1e-9) << c.name << " at " << c.x;
+    EXPECT_LT(Density("Beta", 0.8, {2, 3}), 1.0);
+    EXPECT_TRUE(std::isfinite(Density("Beta", 0.4, {0.5, 0.5})));
+    double total = 0;
+    for (int n = 0; n <= 5; ++n)
+        total += Density("Binomial", n, {5, 0.3});
+    EXPECT_NEAR(total, 1.0, 1e-12);
     for (double x : {0.01, 0.5, 3.0}) {
         const double d = Density("Weibull", x, {2, 0.7});
         EXPECT_TRUE(std::isfinite(d) && d > 0) << x;
     }
-    // Triangular reads (min, mode, max), like its draw.
-    EXPECT_EQ(Density("Triangular", 1, {0, 1, 4}), 1.0);
-    EXPECT_EQ(Density("Triangular", 0.5, {0, 1, 4}), 0.5);
-    EXPECT_EQ(Density("Triangular", 3, {0, 1, 4}), 1.0 / 3.0);
-    EXPECT_EQ(Density("Triangular", 5, {0, 1, 4}), 0.0);
-    EXPECT_EQ(Density("Triangular", 0, {0, 0, 4}), 1.0);
 }
 
 struct SampleStatistics {

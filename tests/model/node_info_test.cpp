@@ -95,9 +95,11 @@ TEST(Header, AssignCopiesEveryTextAndAnEmptySourceClearsThem) {
 
     QNL_networkHeader network, copy;
     network.SetId("N");
+    network.SetName("M");
     network.SetComment("C");
     ASSERT_EQ(copy.Assign(network), 0);
     EXPECT_STREQ(copy.GetId(), "N");
+    EXPECT_STREQ(copy.GetName(), "M");
     EXPECT_STREQ(copy.GetComment(), "C");
 }
 

@@ -90,6 +90,9 @@ TEST(IdentifierRule, ValidSanitizedAndRepairedTexts) {
     } cases[] = {{"1b-c", "xb_c", "x1b_c"}, {"-a", "xa", "x_a"}, {"ok_1", "ok_1", "ok_1"}};
     for (const Case& c : cases) {
         std::string sanitized = c.text, repaired = c.text;
+        std::vector<char> inPlace(sanitized.begin(), sanitized.end() + 1);
+        EXPECT_EQ(SanitizeId(inPlace.data()), 0);
+        EXPECT_STREQ(inPlace.data(), c.sanitized);
         EXPECT_EQ(SanitizeId(sanitized), 0);
         quarn::detail::RepairId(repaired);
         EXPECT_EQ(sanitized, c.sanitized);

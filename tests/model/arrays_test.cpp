@@ -1,5 +1,6 @@
 #include "model/double_array.h"
 #include "model/int_array.h"
+#include "support/network_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -7,12 +8,7 @@
 
 namespace {
 
-QNL_intArray Ints(std::initializer_list<int> values) {
-    QNL_intArray array;
-    for (int v : values)
-        array.Add(v);
-    return array;
-}
+using quarn_test::IntsOf;
 
 // The items in use; equality of whole arrays also compares the unused storage.
 std::vector<int> ItemsOf(const QNL_intArray& array) {
@@ -44,7 +40,7 @@ TEST(IntArray, GrowsInlineToEightThenToHeapOfSixteen) {
 TEST(IntArray, ListOperationsWorkOnItemsInUseOnly) {
     QNL_intArray array;
     EXPECT_EQ(array.FindPosition(0), -2);
-    array = Ints({5, 6, 7});
+    array = IntsOf({5, 6, 7});
     EXPECT_EQ(array.Insert(4, 1), -2);
     ASSERT_EQ(array.Insert(1, 9), 0);
     EXPECT_EQ(ItemsOf(array), (std::vector<int>{5, 9, 6, 7}));
@@ -62,17 +58,17 @@ TEST(IntArray, ListOperationsWorkOnItemsInUseOnly) {
 }
 
 TEST(IntArray, ReorderAcceptsOnlyPermutations) {
-    QNL_intArray array = Ints({10, 20, 30});
-    for (const QNL_intArray& bad : {Ints({0, 0, 1}), Ints({0, 3, 1}), Ints({1, 0})})
+    QNL_intArray array = IntsOf({10, 20, 30});
+    for (const QNL_intArray& bad : {IntsOf({0, 0, 1}), IntsOf({0, 3, 1}), IntsOf({1, 0})})
         EXPECT_EQ(array.Reorder(bad), -2);
-    EXPECT_EQ(array, Ints({10, 20, 30}));
-    ASSERT_EQ(array.Reorder(Ints({2, 0, 1})), 0);
-    EXPECT_EQ(array, Ints({30, 10, 20}));
+    EXPECT_EQ(array, IntsOf({10, 20, 30}));
+    ASSERT_EQ(array.Reorder(IntsOf({2, 0, 1})), 0);
+    EXPECT_EQ(array, IntsOf({30, 10, 20}));
     // An order as long as the size (not the count) permutes the whole vector.
     QNL_intArray vector;
     vector.SetSize(3);
     vector[0] = 1, vector[1] = 2, vector[2] = 3;
-    ASSERT_EQ(vector.Reorder(Ints({2, 1, 0})), 0);
+    ASSERT_EQ(vector.Reorder(IntsOf({2, 1, 0})), 0);
     EXPECT_EQ(vector[0], 3);
     EXPECT_EQ(vector[2], 1);
     EXPECT_EQ(QNL_intArray().Reorder(QNL_intArray()), 0);
@@ -126,7 +122,7 @@ TEST(DoubleArray, EmptyHoldsNullAndGrowsThroughInlineToHeap) {
     three.Add(1), three.Add(2), three.Add(3), three.Add(4);
     EXPECT_EQ(three.GetSize(), 6);
     EXPECT_DOUBLE_EQ(three[3], 4);
-    QNL_intArray order = Ints({3, 2, 1, 0});
+    QNL_intArray order = IntsOf({3, 2, 1, 0});
     ASSERT_EQ(three.Reorder(order), 0);
     EXPECT_DOUBLE_EQ(three[0], 4);
     three.Swap(array);

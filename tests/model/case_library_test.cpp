@@ -187,10 +187,7 @@ TEST_F(CaseLibrary, StoredOutcomesFollowTheirIdentifiersThroughRandomEdits) {
             std::vector<int> permutation(static_cast<std::size_t>(n));
             std::iota(permutation.begin(), permutation.end(), 0);
             std::shuffle(permutation.begin(), permutation.end(), random);
-            QNL_intArray order;
-            for (int k : permutation)
-                order.Add(k);
-            ASSERT_EQ(def(b).ReorderOutcomes(order), 0);
+            ASSERT_EQ(def(b).ReorderOutcomes(quarn_test::IntsOf(permutation)), 0);
         }
         for (int k = 0; k < cases; ++k) {
             const int outcome = OutcomeOf(*net.GetCase(k), b);
@@ -216,9 +213,7 @@ TEST_F(CaseLibrary, OrderWithoutTheStoredOutcomeDropsItInsteadOfStoringGarbage) 
     ASSERT_EQ(c->AddEvidence(b, 3), 0);
     ASSERT_EQ(c->AddTemporalEvidence(a, 1, 0), 0);
     ASSERT_EQ(c->AddTemporalEvidence(a, 2, 1), 0);
-    QNL_intArray partial;
-    partial.Add(1);
-    partial.Add(0);
+    const QNL_intArray partial = quarn_test::IntsOf({1, 0});
     library().OutcomesReordered(b, partial);
     library().OutcomesReordered(a, partial);
     EXPECT_EQ(c->FindEvidence(b), -4);
@@ -316,9 +311,7 @@ TEST_F(CaseLibrary, DisabledUpdatesLeaveCasesUntouched) {
     net.EnableCaseUpdates(false);
     ASSERT_EQ(def(a).InsertOutcome(0, "first"), 0);
     ASSERT_EQ(def(b).RemoveOutcome(1), 0);
-    QNL_intArray order;
-    for (int k : {2, 1, 0})
-        order.Add(k);
+    const QNL_intArray order = quarn_test::IntsOf({2, 1, 0});
     library().OutcomesReordered(b, order);
     library().TemporalTypeChanged(b, 3);
     ASSERT_EQ(net.GetNode(a)->SetType(QNL_TYPE_EQUATION), 0);

@@ -5,6 +5,7 @@
 #include "model/node.h"
 #include "model/node_cost.h"
 #include "model/node_definition.h"
+#include "support/network_builder.h"
 #include "support/test_definition.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 namespace {
 
 using quarn_test::AddNode;
+using quarn_test::IntsOf;
 using quarn_test::SetTable;
 
 std::vector<int> ItemsOf(const QNL_intArray& array) {
@@ -131,9 +133,7 @@ TEST_F(Network, ArcsShapeTheChildsTableAndFollowOutcomeChanges) {
     EXPECT_EQ(Shape(*TableOf("c")), (std::vector<int>{4, 2, 2}));
     ASSERT_EQ(a->RemoveOutcome(0), 0);
 
-    QNL_intArray order;
-    order.Add(1);
-    order.Add(0);
+    QNL_intArray order = IntsOf({1, 0});
     ASSERT_EQ(net.ReorderParents(Node("c"), order), 0);
     EXPECT_EQ(ItemsOf(net.GetParents(Node("c"))), (std::vector<int>{Node("b"), Node("a")}));
     EXPECT_EQ(Shape(*TableOf("c")), (std::vector<int>{2, 3, 2}));
@@ -151,9 +151,7 @@ TEST_F(Network, OrdersPutParentsFirstAndSlotOrderBetweenUnrelatedNodes) {
     EXPECT_EQ(ItemsOf(net.GetOrderedNodes()), (std::vector<int>{0, 1, 2}));
     Arc("n2", "n0");
     EXPECT_EQ(ItemsOf(net.GetOrderedNodes()), (std::vector<int>{2, 0, 1}));
-    QNL_intArray some;
-    some.Add(0);
-    some.Add(2);
+    QNL_intArray some = IntsOf({0, 2});
     net.OrderNodes(some);
     EXPECT_EQ(ItemsOf(some), (std::vector<int>{2, 0}));
 }
@@ -396,9 +394,7 @@ TEST_F(NetworkEvidence, EvidenceFollowsItsOutcomeWhenTheOutcomeSetChanges) {
     EXPECT_EQ(Value("c")->GetEvidence(), 3);
     ASSERT_EQ(c->RemoveOutcome(1), 0);
     EXPECT_EQ(Value("c")->GetEvidence(), 2);
-    QNL_intArray order;
-    for (int k : {2, 0, 1})
-        order.Add(k);
+    const QNL_intArray order = IntsOf({2, 0, 1});
     ASSERT_EQ(c->ReorderOutcomes(order), 0);
     EXPECT_EQ(Value("c")->GetEvidence(), 0);
     ASSERT_EQ(c->RemoveOutcome(0), 0);
@@ -445,10 +441,7 @@ TEST_F(NetworkWithDecisions, DecisionOrderPutsEachDecisionAfterItsParents) {
     QNL_intArray order;
     ASSERT_EQ(net.GetDecisionOrderedNodes(order), 0);
     EXPECT_EQ(ItemsOf(order), (std::vector<int>{first, test, second, chance, utility}));
-    QNL_intArray some;
-    some.Add(utility);
-    some.Add(chance);
-    some.Add(first);
+    QNL_intArray some = IntsOf({utility, chance, first});
     net.OrderNodesByDecisions(some);
     EXPECT_EQ(ItemsOf(some), (std::vector<int>{first, chance, utility}));
 }

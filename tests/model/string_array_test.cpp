@@ -1,5 +1,7 @@
 #include "model/string_array.h"
 
+#include "support/network_builder.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -29,13 +31,6 @@ QNL_stringArray Strings(std::initializer_list<const char*> texts) {
     for (const char* text : texts)
         EXPECT_EQ(array.Add(text), 0);
     return array;
-}
-
-QNL_intArray Order(std::initializer_list<int> indices) {
-    QNL_intArray order;
-    for (int index : indices)
-        order.Add(index);
-    return order;
 }
 
 // An identifier array holding arbitrary texts, as a reader gets it before repair.
@@ -413,9 +408,10 @@ TEST(StringArray, GrowsByTheStepAndResizingKeepsTextsOnlyForTheSameSize) {
 
 TEST(StringArray, ReorderPermutesItemsOrTheWholeTableAndRefusesOthers) {
     QNL_stringArray array = Strings({"a", "b", "c"});
-    ASSERT_EQ(array.Reorder(Order({1, 2, 0})), 0); // new item i is old item order[i]
+    ASSERT_EQ(array.Reorder(quarn_test::IntsOf({1, 2, 0})), 0); // new item i is old item order[i]
     EXPECT_EQ(Items(array), (Texts{"b", "c", "a"}));
-    for (const QNL_intArray& bad : {Order({0, 0, 2}), Order({0, 3, 1}), Order({0})})
+    for (const QNL_intArray& bad :
+         {quarn_test::IntsOf({0, 0, 2}), quarn_test::IntsOf({0, 3, 1}), quarn_test::IntsOf({0})})
         EXPECT_EQ(array.Reorder(bad), -2);
     EXPECT_EQ(Items(array), (Texts{"b", "c", "a"}));
     EXPECT_EQ(QNL_stringArray().Reorder(QNL_intArray()), 0);
@@ -424,7 +420,7 @@ TEST(StringArray, ReorderPermutesItemsOrTheWholeTableAndRefusesOthers) {
     QNL_stringArray table(3, 10);
     ASSERT_EQ(table.Add("a"), 0);
     ASSERT_EQ(table.SetString(2, "c"), 0);
-    ASSERT_EQ(table.Reorder(Order({2, 0, 1})), 0);
+    ASSERT_EQ(table.Reorder(quarn_test::IntsOf({2, 0, 1})), 0);
     EXPECT_STREQ(table.GetString(0), "c");
     EXPECT_STREQ(table.GetString(1), "a");
     EXPECT_EQ(table.GetString(2), nullptr);

@@ -43,18 +43,12 @@ TEST(ExprParser, ReportsFirstErrorWithMessageAndPosition) {
         std::string message;
         int position;
     };
+    // clang-format off
     const Case cases[] = {
-        {"", "Empty expression", 0},
-        {"   ", "Empty expression", 3},
-        {"$", "Invalid token", 1},
-        {"x + $", "Invalid token", 5},
-        {"_a", "Invalid token", 1},
-        {".", "Invalid token", 0},
-        {"x y", "Invalid expression", 3},
-        {"1 2", "Invalid expression", 3},
-        {"(x", "')' expected", 2},
-        {"*x", "Factor expected", 1},
-        {"x+", "Factor expected", 2},
+        {"", "Empty expression", 0}, {"   ", "Empty expression", 3}, {"$", "Invalid token", 1},
+        {"x + $", "Invalid token", 5}, {"_a", "Invalid token", 1}, {".", "Invalid token", 0},
+        {"x y", "Invalid expression", 3}, {"1 2", "Invalid expression", 3},
+        {"(x", "')' expected", 2}, {"*x", "Factor expected", 1}, {"x+", "Factor expected", 2},
         {"foo(1)", "Unknown function: foo", 4},
         {"Normal(0)", "Too few parameters in function call", 9},
         {"Normal(0 1)", "Comma expected in a function call", 10},
@@ -66,6 +60,7 @@ TEST(ExprParser, ReportsFirstErrorWithMessageAndPosition) {
         {"Sum(1,2", "')' expected in a function call", 7},
         {std::string("x\0y", 3), "Invalid token", 2},
     };
+    // clang-format on
     for (const Case& c : cases) {
         const Failure failure = ParseFailure(c.text);
         EXPECT_EQ(failure.message, c.message) << "'" << c.text << "'";
@@ -85,29 +80,15 @@ TEST(ExprParser, VarargCallsAcceptUpToThirtyArguments) {
 TEST(ExprParser, PrecedenceAssociativityAndNumbers) {
     // Unary minus belongs to the factor, operators are left-associative, sums bind tighter
     // than comparisons and comparisons tighter than "=".
+    // clang-format off
     const std::pair<const char*, double> cases[] = {
-        {"-2^2", 4},
-        {"2^3^2", 64},
-        {"2+3*4", 14},
-        {"2*3^2", 18},
-        {"10-4-3", 3},
-        {"24/4/2", 3},
-        {"3>2>1", 0},
-        {"1<2<3", 1},
-        {"2=2=2", 0},
-        {"1+2<=3", 1},
-        {"1<2=1", 1},
-        {"2>=3", 0},
-        {"--3", 3},
-        {"2*-3", -6},
-        {"1e-3", 1e-3},
-        {".5", 0.5},
-        {"2.", 2},
-        {"0.1", 0.1},
-        {"1e-999", 0},
-        {"Pi()", 3.141592653589793},
+        {"-2^2", 4}, {"2^3^2", 64}, {"2+3*4", 14}, {"2*3^2", 18}, {"10-4-3", 3}, {"24/4/2", 3},
+        {"3>2>1", 0}, {"1<2<3", 1}, {"2=2=2", 0}, {"1+2<=3", 1}, {"1<2=1", 1}, {"2>=3", 0},
+        {"--3", 3}, {"2*-3", -6}, {"1e-3", 1e-3}, {".5", 0.5}, {"2.", 2}, {"0.1", 0.1},
+        {"1e-999", 0}, {"Pi()", 3.141592653589793},
         {"0.00000000000000000000000000000000000000000000001e-300", 0},
     };
+    // clang-format on
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(Value(text), expected) << text;
     EXPECT_TRUE(std::isinf(Value("1e999")));

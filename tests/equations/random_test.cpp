@@ -51,19 +51,16 @@ TEST(Random, NormalDrawStaysWithinSixDeviationsAndIsCentred) {
 }
 
 TEST(SpecialFunctions, GammaAndBetaMatchKnownValues) {
+    // clang-format off
     const std::pair<double, double> cases[] = {
-        {LogGamma(1.0), 0.0},
-        {LogGamma(2.0), 0.0},
-        {LogGamma(5.0), std::log(24.0)},
-        {LogGamma(0.5), std::log(std::sqrt(M_PI))},
-        {LogGamma(123.4), std::lgamma(123.4)},
-        {Beta(1.0, 1.0), 1.0},
-        {Beta(2.0, 3.0), 1.0 / 12.0},
-        {BetaDensity(0.5, 2.0, 2.0), 1.5},
-        {BetaDensity(0.2, 1.0, 1.0), 1.0},
-        {Pi(), M_PI},
+        {LogGamma(1.0), 0.0},                       {LogGamma(2.0), 0.0},
+        {LogGamma(5.0), std::log(24.0)},            {LogGamma(0.5), std::log(std::sqrt(M_PI))},
+        {LogGamma(123.4), std::lgamma(123.4)},      {Beta(1.0, 1.0), 1.0},
+        {Beta(2.0, 3.0), 1.0 / 12.0},               {BetaDensity(0.5, 2.0, 2.0), 1.5},
+        {BetaDensity(0.2, 1.0, 1.0), 1.0},          {Pi(), M_PI},
         {Exp(1.0), std::exp(1.0)},
     };
+    // clang-format on
     for (const auto& [actual, expected] : cases)
         EXPECT_NEAR(actual, expected, 1e-9 * (1 + std::fabs(expected)));
 }

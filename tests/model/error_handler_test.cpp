@@ -15,20 +15,16 @@ protected:
 
 // Callers print these names for codes logged without a message.
 TEST_F(ErrorHandler, MissingMessageTakesTheCodesName) {
+    // clang-format off
     const std::pair<int, const char*> names[] = {
-        {-2, "OUT OF RANGE"},
-        {-32, "DUPLICATED IDENTIFIER"},
-        {-42, "OUT OF MEMORY"},
-        {-51, "WRONG NODE TYPE"},
-        {-103, "FILE I/O FAILED"},
-        {-111, "NO MORE TOKENS"},
-        {-126, "LEXICAL ERROR. CHARACTER UNKNOWN"},
-        {-128, "UNEXPECTED END OF FILE"},
-        {-1000, "INVALID IDENTIFIER"},
-        {-26, "UNKNOWN ERROR CODE"},
-        {-7, "UNKNOWN ERROR CODE"},
-        {5, "UNKNOWN ERROR CODE"},
+        {-2, "OUT OF RANGE"},                       {-32, "DUPLICATED IDENTIFIER"},
+        {-42, "OUT OF MEMORY"},                     {-51, "WRONG NODE TYPE"},
+        {-103, "FILE I/O FAILED"},                  {-111, "NO MORE TOKENS"},
+        {-126, "LEXICAL ERROR. CHARACTER UNKNOWN"}, {-128, "UNEXPECTED END OF FILE"},
+        {-1000, "INVALID IDENTIFIER"},              {-26, "UNKNOWN ERROR CODE"},
+        {-7, "UNKNOWN ERROR CODE"},                 {5, "UNKNOWN ERROR CODE"},
     };
+    // clang-format on
     for (const auto& [code, name] : names) {
         EXPECT_STREQ(ErrorName(code), name) << code;
         EXPECT_EQ(log().LogError(code), code);

@@ -116,8 +116,8 @@ TEST(FunctionTable, DensitiesOfEveryDistribution) {
         double x;
         std::initializer_list<double> args;
         double expected;
-        // clang-format off
     } cases[] = {
+        // clang-format off
         {"Uniform", 2.5, {2, 6}, 0.25}, {"Uniform", 6, {2, 6}, 0.25}, {"Uniform", 7, {2, 6}, 0},
         {"Bernoulli", 0.5, {0.3}, 0}, {"Bernoulli", 1, {0.3}, 0.3}, {"Bernoulli", 0, {0.3}, 0.7},
         {"Normal", 0, {0, 1}, 0.3989422804014327},

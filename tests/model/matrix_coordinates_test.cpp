@@ -99,7 +99,7 @@ TEST(MatrixCoordinates, BadCoordinatesSendTheCursorToTheFirstCell) {
     EXPECT_EQ(it[1], 0);
     // A coordinate past its dimension would address another cell or none at all.
     it[0] = 0;
-    it[1] = 5;
+    it[1] = 3; // one past the last outcome
     EXPECT_EQ(it.ComputeIndex(), -2);
     EXPECT_EQ(it.GetIndex(), 0);
     EXPECT_EQ(it[1], 0);

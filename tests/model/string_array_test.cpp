@@ -127,6 +127,9 @@ TEST(IdentifierRule, LongOddTextsAreRepairedByteForByte) {
 // ---------------------------------------------------------------------------------------
 // MakeValidId
 
+// A number appends its suffix even when the bare base would be free; a negative number
+// prefers the bare base, then counts from zero, never up through two billion negative
+// suffixes; a suffix beyond the int range does not wrap.
 TEST(MakeValidId, FirstFreeSuffixForEachKindOfBaseAndNumber) {
     struct Case {
         std::initializer_list<const char*> taken;
@@ -134,22 +137,15 @@ TEST(MakeValidId, FirstFreeSuffixForEachKindOfBaseAndNumber) {
         int number;
         const char* expected;
     } cases[] = {
-        {{"State0"}, "State", 0, "State1"},
-        {{"State0", "State1", "State3"}, "State", 0, "State2"},
-        {{"State0", "State1", "State3"}, "State", 3, "State4"},
-        // A number appends its suffix even when the bare base would be free.
-        {{}, "Choice", 7, "Choice7"},
-        // A negative number prefers the bare base, then counts from zero, never up through
-        // two billion negative suffixes.
-        {{}, "State", -1, "State"},
-        {{"State", "State0"}, "State", -3, "State1"},
-        {{"State", "State0"}, "State", INT_MIN, "State1"},
-        {{}, nullptr, -1, "x"},
-        {{}, "", 3, "x3"},
-        {{}, "1b-c", -1, "x1b_c"},
-        // A suffix beyond the int range does not wrap.
+        // clang-format off
+        {{"State0"}, "State", 0, "State1"}, {{"State0", "State1", "State3"}, "State", 0, "State2"},
+        {{"State0", "State1", "State3"}, "State", 3, "State4"}, {{}, "Choice", 7, "Choice7"},
+        {{}, "State", -1, "State"}, {{"State", "State0"}, "State", -3, "State1"},
+        {{"State", "State0"}, "State", INT_MIN, "State1"}, {{}, nullptr, -1, "x"},
+        {{}, "", 3, "x3"}, {{}, "1b-c", -1, "x1b_c"},
         {{"a2147483647"}, "a", INT_MAX, "a2147483648"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         QNL_idArray ids;
         for (const char* id : c.taken)

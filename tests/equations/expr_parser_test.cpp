@@ -43,18 +43,12 @@ TEST(ExprParser, ReportsFirstErrorWithMessageAndPosition) {
         std::string message;
         int position;
     };
+    // clang-format off
     const Case cases[] = {
-        {"", "Empty expression", 0},
-        {"   ", "Empty expression", 3},
-        {"$", "Invalid token", 1},
-        {"x + $", "Invalid token", 5},
-        {"_a", "Invalid token", 1},
-        {".", "Invalid token", 0},
-        {"x y", "Invalid expression", 3},
-        {"1 2", "Invalid expression", 3},
-        {"(x", "')' expected", 2},
-        {"*x", "Factor expected", 1},
-        {"x+", "Factor expected", 2},
+        {"", "Empty expression", 0}, {"   ", "Empty expression", 3}, {"$", "Invalid token", 1},
+        {"x + $", "Invalid token", 5}, {"_a", "Invalid token", 1}, {".", "Invalid token", 0},
+        {"x y", "Invalid expression", 3}, {"1 2", "Invalid expression", 3},
+        {"(x", "')' expected", 2}, {"*x", "Factor expected", 1}, {"x+", "Factor expected", 2},
         {"foo(1)", "Unknown function: foo", 4},
         {"Normal(0)", "Too few parameters in function call", 9},
         {"Normal(0 1)", "Comma expected in a function call", 10},
@@ -66,6 +60,7 @@ TEST(ExprParser, ReportsFirstErrorWithMessageAndPosition) {
         {"Sum(1,2", "')' expected in a function call", 7},
         {std::string("x\0y", 3), "Invalid token", 2},
     };
+    // clang-format on
     for (const Case& c : cases) {
         const Failure failure = ParseFailure(c.text);
         EXPECT_EQ(failure.message, c.message) << "'" << c.text << "'";
@@ -82,55 +77,37 @@ TEST(ExprParser, VarargCallsAcceptUpToThirtyArguments) {
     EXPECT_EQ(Value("Sum(1,2)"), 3.0);
 }
 
-TEST(ExprParser, PrecedenceAndLeftAssociativity) {
-    EXPECT_EQ(Value("-2^2"), 4.0);
-    EXPECT_EQ(Value("2^3^2"), 64.0);
-    EXPECT_EQ(Value("2+3*4"), 14.0);
-    EXPECT_EQ(Value("2*3^2"), 18.0);
-    EXPECT_EQ(Value("10-4-3"), 3.0);
-    EXPECT_EQ(Value("24/4/2"), 3.0);
-    EXPECT_EQ(Value("3>2>1"), 0.0);  // (3>2)>1
-    EXPECT_EQ(Value("1<2<3"), 1.0);  // (1<2)<3
-    EXPECT_EQ(Value("2=2=2"), 0.0);  // (2=2)=2
-    EXPECT_EQ(Value("1+2<=3"), 1.0); // sums bind tighter than comparisons
-    EXPECT_EQ(Value("1<2=1"), 1.0);  // comparisons bind tighter than "="
-    EXPECT_EQ(Value("2>=3"), 0.0);
-    EXPECT_EQ(Value("--3"), 3.0);
-    EXPECT_EQ(Value("2*-3"), -6.0);
+TEST(ExprParser, PrecedenceAssociativityAndNumbers) {
+    // Unary minus belongs to the factor, operators are left-associative, sums bind tighter
+    // than comparisons and comparisons tighter than "=".
+    // clang-format off
+    const std::pair<const char*, double> cases[] = {
+        {"-2^2", 4}, {"2^3^2", 64}, {"2+3*4", 14}, {"2*3^2", 18}, {"10-4-3", 3}, {"24/4/2", 3},
+        {"3>2>1", 0}, {"1<2<3", 1}, {"2=2=2", 0}, {"1+2<=3", 1}, {"1<2=1", 1}, {"2>=3", 0},
+        {"--3", 3}, {"2*-3", -6}, {"1e-3", 1e-3}, {".5", 0.5}, {"2.", 2}, {"0.1", 0.1},
+        {"1e-999", 0}, {"Pi()", 3.141592653589793},
+        {"0.00000000000000000000000000000000000000000000001e-300", 0},
+    };
+    // clang-format on
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(Value(text), expected) << text;
+    EXPECT_TRUE(std::isinf(Value("1e999")));
+    // Hexadecimal is not a number of the language: "0x1" is 0 followed by an identifier.
+    EXPECT_EQ(ParseFailure("0x1").message, "Invalid expression");
 
     Tree chain = Parse("a = b = c");
-    ASSERT_TRUE(chain);
     auto* root = static_cast<QNL_exprBinaryOperator*>(chain.get());
-    EXPECT_EQ(root->GetKind(), QNL_exprNode::EQUAL);
     EXPECT_EQ(root->GetLeft()->GetKind(), QNL_exprNode::EQUAL);
     EXPECT_EQ(root->GetRight()->GetKind(), QNL_exprNode::VARIABLE);
-
-    // Unary minus belongs to the factor: "-a^2" is (-a)^2.
     Tree power = Parse("-a^2");
     auto* op = static_cast<QNL_exprBinaryOperator*>(power.get());
     EXPECT_EQ(op->GetSign(), 1);
     EXPECT_EQ(op->GetLeft()->GetSign(), -1);
-}
-
-TEST(ExprParser, NumbersAndIdentifiers) {
-    EXPECT_EQ(Value("1e-3"), 1e-3);
-    EXPECT_EQ(Value(".5"), 0.5);
-    EXPECT_EQ(Value("2."), 2.0);
-    EXPECT_EQ(Value("0.1"), 0.1);
-    EXPECT_TRUE(std::isinf(Value("1e999")));
-    EXPECT_EQ(Value("1e-999"), 0.0);
-    EXPECT_EQ(Value("0.00000000000000000000000000000000000000000000001e-300"), 0.0);
-    // Hexadecimal is not a number of the language: "0x1" is 0 followed by an identifier.
-    EXPECT_EQ(ParseFailure("0x1").message, "Invalid expression");
-
-    Tree identifier = Parse("a_1");
-    ASSERT_TRUE(identifier);
-    EXPECT_EQ(identifier->GetKind(), QNL_exprNode::VARIABLE);
-    EXPECT_EQ(static_cast<QNL_exprVariable*>(identifier.get())->GetName(), "a_1");
-
-    Tree pi = Parse("Pi");
-    EXPECT_EQ(pi->GetKind(), QNL_exprNode::VARIABLE);
-    EXPECT_DOUBLE_EQ(Value("Pi()"), 3.141592653589793);
+    for (const char* name : {"a_1", "Pi"}) {
+        Tree identifier = Parse(name);
+        EXPECT_EQ(identifier->GetKind(), QNL_exprNode::VARIABLE);
+        EXPECT_EQ(static_cast<QNL_exprVariable*>(identifier.get())->GetName(), name);
+    }
 }
 
 TEST(ExprParser, FunctionNamesIgnoreCaseAndDistributionsGetTheirOwnKind) {

@@ -66,32 +66,18 @@ TEST(FunctionTable, EveryNameIsFoundInAnyLetterCaseAndTheTableIsSorted) {
 }
 
 TEST(FunctionTable, DeterministicFunctionsGiveKnownValues) {
+    // clang-format off
     const std::pair<const char*, double> cases[] = {
-        {"If(0, 1, 2)", 2},
-        {"If(-0.5, 1, 2)", 1},
-        {"If(0/0, 1, 2)", 1},
-        {"Switch(0, 10, 20)", 10},
-        {"Switch(2.9, 10, 20)", 20},
-        {"Switch(7, 10, 20)", 20},
-        {"Switch(1.99, 10, 20)", 10},
-        {"Switch(-3, 10, 20)", 10},
-        {"Switch(2, 5, 6, 7)", 6},
-        {"Log(8, 2)", 3},
-        {"Sum(1, 2, 3)", 6},
-        {"Sqr(-3)", 9},
-        {"Sqrt(16)", 4},
-        {"Pow10(3)", 1000},
-        {"Log10(0.01)", -2},
-        {"Ln(1)", 0},
-        {"Exp(0)", 1},
-        {"Sin(0)", 0},
-        {"Cos(0)", 1},
-        {"Tan(0)", 0},
-        {"Asin(1)", M_PI / 2},
-        {"Acos(-1)", M_PI},
-        {"Atan(1)", M_PI / 4},
-        {"Pi()", 3.141592653589793},
+        {"If(0, 1, 2)", 2},           {"If(-0.5, 1, 2)", 1},        {"If(0/0, 1, 2)", 1},
+        {"Switch(0, 10, 20)", 10},    {"Switch(2.9, 10, 20)", 20},  {"Switch(7, 10, 20)", 20},
+        {"Switch(1.99, 10, 20)", 10}, {"Switch(-3, 10, 20)", 10},   {"Switch(2, 5, 6, 7)", 6},
+        {"Log(8, 2)", 3},             {"Sum(1, 2, 3)", 6},          {"Sqr(-3)", 9},
+        {"Sqrt(16)", 4},              {"Pow10(3)", 1000},           {"Log10(0.01)", -2},
+        {"Ln(1)", 0},                 {"Exp(0)", 1},                {"Sin(0)", 0},
+        {"Cos(0)", 1},                {"Tan(0)", 0},                {"Asin(1)", M_PI / 2},
+        {"Acos(-1)", M_PI},           {"Atan(1)", M_PI / 4},        {"Pi()", 3.141592653589793},
     };
+    // clang-format on
     for (const auto& [text, expected] : cases)
         EXPECT_NEAR(Value(text), expected, 1e-12) << text;
     EXPECT_EQ(Value("Switch(0/0, 10, 20)"), 10);
@@ -99,8 +85,10 @@ TEST(FunctionTable, DeterministicFunctionsGiveKnownValues) {
 }
 
 TEST(FunctionTable, InversePairsUndoEachOther) {
-    const char* pairs[][2] = {{"Sin", "Asin"}, {"Cos", "Acos"}, {"Tan", "Atan"},
-                              {"Exp", "Ln"},   {"Sqr", "Sqrt"}, {"Pow10", "Log10"}};
+    const char* pairs[][2] = {
+        {"Sin", "Asin"}, {"Cos", "Acos"}, {"Tan", "Atan"},
+        {"Exp", "Ln"},   {"Sqr", "Sqrt"}, {"Pow10", "Log10"},
+    };
     for (const auto& pair : pairs) {
         const QNL_functionRecord& f = Function(pair[0]);
         const QNL_functionRecord& g = Function(pair[1]);
@@ -118,49 +106,44 @@ double Density(const char* name, double x, std::initializer_list<double> args) {
     return Function(name).density(x, Block(args));
 }
 
-TEST(FunctionTable, DensitiesOfTheNormalisedDistributions) {
-    EXPECT_EQ(Density("Uniform", 2.5, {2, 6}), 0.25);
-    EXPECT_EQ(Density("Uniform", 6, {2, 6}), 0.25);
-    EXPECT_EQ(Density("Uniform", 7, {2, 6}), 0.0);
-    EXPECT_EQ(Density("Bernoulli", 0.5, {0.3}), 0.0);
-    EXPECT_EQ(Density("Bernoulli", 1, {0.3}), 0.3);
-    EXPECT_DOUBLE_EQ(Density("Bernoulli", 0, {0.3}), 0.7);
-    // The Normal density reads its second argument as a standard deviation.
-    EXPECT_NEAR(Density("Normal", 0, {0, 1}), 0.3989422804014327, 1e-15);
-    EXPECT_NEAR(Density("Normal", 3, {1, 2}), 0.3989422804014327 / 2 * std::exp(-0.5), 1e-15);
-    // The Binomial density is its probability mass.
-    double total = 0;
-    for (int k = 0; k <= 5; ++k)
-        total += Density("Binomial", k, {5, 0.3});
-    EXPECT_NEAR(total, 1.0, 1e-12);
-    EXPECT_NEAR(Density("Binomial", 2, {5, 0.3}), 10 * 0.09 * 0.343, 1e-12);
-    EXPECT_EQ(Density("Binomial", 2.5, {5, 0.3}), 0.0);
-    EXPECT_EQ(Density("Binomial", 0, {3, 0}), 1.0);
-}
-
-TEST(FunctionTable, ScaledDensitiesAreOneAtTheModeAndZeroOffTheSupport) {
-    EXPECT_NEAR(Density("Beta", 1.0 / 3.0, {2, 3}), 1.0, 1e-9);
-    EXPECT_LT(Density("Beta", 0.8, {2, 3}), 1.0);
-    EXPECT_EQ(Density("Beta", 1.5, {2, 3}), 0.0);
-    EXPECT_NEAR(Density("Beta", 0.4, {1, 1}), 1.0, 1e-12);
-    EXPECT_TRUE(std::isfinite(Density("Beta", 0.4, {0.5, 0.5})));
-    EXPECT_EQ(Density("Exponential", 0, {2}), 1.0);
-    EXPECT_EQ(Density("Exponential", -1, {2}), 0.0);
-    EXPECT_NEAR(Density("Lognormal", std::exp(0.5 - 0.25), {0.5, 0.5}), 1.0, 1e-12);
-    EXPECT_EQ(Density("Lognormal", 0, {0.5, 0.5}), 0.0);
+// Normal reads its second argument as a standard deviation; Binomial gives its probability
+// mass; Beta, Exponential, Lognormal, Weibull and Triangular are scaled to 1 at the mode and
+// are 0 off the support; Triangular reads (min, mode, max), like its draw.
+TEST(FunctionTable, DensitiesOfEveryDistribution) {
     const double k = 1.5, lambda = 2.0;
-    EXPECT_NEAR(Density("Weibull", lambda * std::pow((k - 1) / k, 1 / k), {lambda, k}), 1.0, 1e-12);
-    EXPECT_EQ(Density("Weibull", 0, {2, 1}), 1.0);
+    const struct {
+        const char* name;
+        double x;
+        std::initializer_list<double> args;
+        double expected;
+    } cases[] = {
+        // clang-format off
+        {"Uniform", 2.5, {2, 6}, 0.25}, {"Uniform", 6, {2, 6}, 0.25}, {"Uniform", 7, {2, 6}, 0},
+        {"Bernoulli", 0.5, {0.3}, 0}, {"Bernoulli", 1, {0.3}, 0.3}, {"Bernoulli", 0, {0.3}, 0.7},
+        {"Normal", 0, {0, 1}, 0.3989422804014327},
+        {"Normal", 3, {1, 2}, 0.3989422804014327 / 2 * std::exp(-0.5)},
+        {"Binomial", 2, {5, 0.3}, 10 * 0.09 * 0.343}, {"Binomial", 2.5, {5, 0.3}, 0},
+        {"Binomial", 0, {3, 0}, 1}, {"Beta", 1.0 / 3.0, {2, 3}, 1}, {"Beta", 1.5, {2, 3}, 0},
+        {"Beta", 0.4, {1, 1}, 1}, {"Exponential", 0, {2}, 1}, {"Exponential", -1, {2}, 0},
+        {"Lognormal", std::exp(0.5 - 0.25), {0.5, 0.5}, 1}, {"Lognormal", 0, {0.5, 0.5}, 0},
+        {"Weibull", lambda * std::pow((k - 1) / k, 1 / k), {lambda, k}, 1},
+        {"Weibull", 0, {2, 1}, 1}, {"Triangular", 1, {0, 1, 4}, 1},
+        {"Triangular", 0.5, {0, 1, 4}, 0.5}, {"Triangular", 3, {0, 1, 4}, 1.0 / 3.0},
+        {"Triangular", 5, {0, 1, 4}, 0}, {"Triangular", 0, {0, 0, 4}, 1},
+    };
+    // clang-format on
+    for (const auto& c : cases)
+        EXPECT_NEAR(Density(c.name, c.x, c.args), c.expected, 1e-9) << c.name << " at " << c.x;
+    EXPECT_LT(Density("Beta", 0.8, {2, 3}), 1.0);
+    EXPECT_TRUE(std::isfinite(Density("Beta", 0.4, {0.5, 0.5})));
+    double total = 0;
+    for (int n = 0; n <= 5; ++n)
+        total += Density("Binomial", n, {5, 0.3});
+    EXPECT_NEAR(total, 1.0, 1e-12);
     for (double x : {0.01, 0.5, 3.0}) {
         const double d = Density("Weibull", x, {2, 0.7});
         EXPECT_TRUE(std::isfinite(d) && d > 0) << x;
     }
-    // Triangular reads (min, mode, max), like its draw.
-    EXPECT_EQ(Density("Triangular", 1, {0, 1, 4}), 1.0);
-    EXPECT_EQ(Density("Triangular", 0.5, {0, 1, 4}), 0.5);
-    EXPECT_EQ(Density("Triangular", 3, {0, 1, 4}), 1.0 / 3.0);
-    EXPECT_EQ(Density("Triangular", 5, {0, 1, 4}), 0.0);
-    EXPECT_EQ(Density("Triangular", 0, {0, 0, 4}), 1.0);
 }
 
 struct SampleStatistics {
@@ -190,21 +173,17 @@ TEST(FunctionTable, SampleMomentsMatchTheMomentsEntries) {
         std::initializer_list<double> args;
         double lo, hi; // support of the draws
     };
+    // clang-format off
     const Case cases[] = {
-        {"Bernoulli", {0.3}, 0, 1},
-        {"Beta", {2, 3}, 0, 1},
-        {"Beta", {1.5, 0.5}, 0, 1},
-        {"Beta", {0.5, 0.5}, 0, 1},
-        {"Beta", {1, 1}, 0, 1},
-        {"Binomial", {10, 0.4}, 0, 10},
-        {"Exponential", {2}, 0, INFINITY},
-        {"Lognormal", {0.2, 0.4}, 0, INFINITY},
-        {"Normal", {3, 2}, -9, 15},
-        {"Triangular", {0, 1, 4}, 0, 4},
-        {"Uniform", {-1, 3}, -1, 3},
-        {"Weibull", {2, 1.5}, 0, INFINITY},
+        {"Bernoulli", {0.3}, 0, 1},             {"Beta", {2, 3}, 0, 1},
+        {"Beta", {1.5, 0.5}, 0, 1},             {"Beta", {0.5, 0.5}, 0, 1},
+        {"Beta", {1, 1}, 0, 1},                 {"Binomial", {10, 0.4}, 0, 10},
+        {"Exponential", {2}, 0, INFINITY},      {"Lognormal", {0.2, 0.4}, 0, INFINITY},
+        {"Normal", {3, 2}, -9, 15},             {"Triangular", {0, 1, 4}, 0, 4},
+        {"Uniform", {-1, 3}, -1, 3},            {"Weibull", {2, 1.5}, 0, INFINITY},
         {"Weibull", {1, 0.8}, 0, INFINITY},
     };
+    // clang-format on
     const int n = 20000;
     QNL_randomUniform().Seed(12345);
     for (const Case& c : cases) {

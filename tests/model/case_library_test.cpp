@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -71,86 +73,61 @@ protected:
     int b = -1;
 };
 
-// ---- names and the library ----------------------------------------------------------------
-
-TEST_F(CaseLibrary, NamesMustBeNonEmptyAndUnique) {
+TEST_F(CaseLibrary, NamesMustBeNonEmptyAndUniqueAndCasesKeepTheirOrder) {
     QNL_case* first = net.AddCase("first");
     ASSERT_NE(first, nullptr);
-    EXPECT_STREQ(first->GetName(), "first");
-    EXPECT_EQ(net.AddCase("first"), nullptr);
-    EXPECT_EQ(net.AddCase(""), nullptr);
-    EXPECT_EQ(net.AddCase(nullptr), nullptr);
-    EXPECT_EQ(net.GetNumberOfCases(), 1);
-
+    for (const char* bad : {"first", "", static_cast<const char*>(nullptr)})
+        EXPECT_EQ(net.AddCase(bad), nullptr);
     QNL_case* second = net.AddCase("second");
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(second->SetName(""), -30);
     EXPECT_EQ(second->SetName("first"), -32);
+    EXPECT_EQ(log().GetCode(0), -32);
     EXPECT_STREQ(second->GetName(), "second");
     EXPECT_EQ(second->SetName("second"), 0) << "keeping its own name is no clash";
     EXPECT_EQ(second->SetName("First"), 0) << "names are compared exactly";
-    EXPECT_EQ(log().GetCode(0), -32);
-}
-
-TEST_F(CaseLibrary, CasesAreKeptInInsertionOrderAndClearEmptiesThem) {
-    QNL_case* x = net.AddCase("x");
-    QNL_case* y = net.AddCase("y");
-    EXPECT_EQ(net.GetCase(0), x);
-    EXPECT_EQ(net.GetCase(1), y);
+    EXPECT_EQ(net.GetCase(1), second);
     EXPECT_EQ(net.GetCase(2), nullptr);
     EXPECT_EQ(net.GetCase(-1), nullptr);
     library().Clear();
     EXPECT_EQ(net.GetNumberOfCases(), 0);
-    EXPECT_NE(net.AddCase("x"), nullptr) << "a cleared name is free again";
+    EXPECT_NE(net.AddCase("first"), nullptr) << "a cleared name is free again";
 }
 
-// ---- targets and entries ------------------------------------------------------------------
-
-TEST_F(CaseLibrary, TargetsRefuseBadHandlesAndDuplicates) {
+TEST_F(CaseLibrary, TargetsAndEntriesRefuseBadHandlesOutcomesAndSecondEntries) {
     QNL_case* c = net.AddCase("c");
-    EXPECT_EQ(c->AddTarget(-1), -2);
-    EXPECT_EQ(c->AddTarget(net.GetTableSize()), -2);
-    EXPECT_EQ(c->AddTarget(7), -2) << "free slot";
+    for (int bad : {-1, net.GetTableSize(), 7}) // 7 is a free slot
+        EXPECT_EQ(c->AddTarget(bad), -2) << bad;
     EXPECT_EQ(c->AddTarget(b), 0);
     EXPECT_EQ(c->AddTarget(b), 0);
     EXPECT_EQ(c->AddTarget(a), 0);
     ASSERT_EQ(c->GetNumberOfTargets(), 2);
-    EXPECT_EQ(c->GetTarget(0), b);
     EXPECT_EQ(c->GetTarget(1), a);
     EXPECT_EQ(c->GetTarget(2), -2);
     EXPECT_EQ(c->GetTarget(-1), -2);
-    EXPECT_TRUE(c->IsTarget(a));
-    EXPECT_FALSE(c->IsTarget(7));
-}
 
-TEST_F(CaseLibrary, EntriesRefuseBadHandlesOutcomesAndSecondEntries) {
-    QNL_case* c = net.AddCase("c");
-    EXPECT_EQ(c->AddEvidence(-3, 0), -2);
-    EXPECT_EQ(c->AddEvidence(9, 0), -2);
+    const std::pair<int, int> badEvidence[] = {{-3, 0}, {9, 0}, {a, 3}, {a, -1}};
+    for (const auto& [node, outcome] : badEvidence)
+        EXPECT_EQ(c->AddEvidence(node, outcome), -2) << node << " " << outcome;
     EXPECT_EQ(c->AddEvidenceValue(net.GetTableSize() + 4, 1.0), -2);
-    EXPECT_EQ(c->AddEvidence(a, 3), -2);
-    EXPECT_EQ(c->AddEvidence(a, -1), -2);
-    EXPECT_EQ(c->GetNumberOfEvidence(), 0) << "a refused outcome leaves no value-like entry";
+    const int temporal[][4] = {{11, 0, 0, -2}, {a, 0, -1, -4}, {a, 3, 0, -2}};
+    for (const auto& t : temporal)
+        EXPECT_EQ(c->AddTemporalEvidence(t[0], t[1], t[2]), t[3]);
+    EXPECT_EQ(c->GetNumberOfEvidence(), 0) << "refusals leave no empty or value-like entry";
+
     EXPECT_EQ(c->AddEvidence(a, 2), 0);
     EXPECT_EQ(c->AddEvidence(a, 1), -32);
     EXPECT_EQ(c->AddEvidenceValue(a, 1.0), -32);
     EXPECT_EQ(c->AddEvidenceValue(b, 2.5), 0);
-    EXPECT_EQ(c->FindEvidence(a), 0);
     EXPECT_EQ(c->FindEvidence(b), 1);
     EXPECT_EQ(c->FindEvidence(5), -4);
-
     int node = -1, outcome = -1;
     double value = -1.0;
-    EXPECT_EQ(c->GetEvidence(0, node, outcome), 0);
-    EXPECT_EQ(node, a);
-    EXPECT_EQ(outcome, 2);
     EXPECT_EQ(c->GetEvidenceValue(1, node, value), 0);
     EXPECT_EQ(node, b);
     EXPECT_DOUBLE_EQ(value, 2.5);
-    EXPECT_EQ(c->GetEvidence(1, node, outcome), 0);
-    EXPECT_EQ(outcome, -1);
+    EXPECT_EQ(OutcomeOf(*c, b), -1);
     EXPECT_EQ(c->GetEvidenceNode(1), b);
-
     Pairs pairs;
     for (int bad : {-1, 2}) {
         EXPECT_EQ(c->GetEvidenceNode(bad), -2);
@@ -158,98 +135,77 @@ TEST_F(CaseLibrary, EntriesRefuseBadHandlesOutcomesAndSecondEntries) {
         EXPECT_EQ(c->GetEvidenceValue(bad, node, value), -2);
         EXPECT_EQ(c->GetTemporalEvidence(bad, node, pairs), -2);
     }
+
+    QNL_case* t = net.AddCase("t");
+    EXPECT_EQ(t->AddTemporalEvidence(a, 1, 2), 0);
+    EXPECT_EQ(t->AddTemporalEvidence(a, 0, 0), 0);
+    EXPECT_EQ(t->AddTemporalEvidence(a, 2, 2), -32);
+    EXPECT_EQ(t->AddTemporalEvidence(a, 5, 1), -2);
+    EXPECT_EQ(t->AddTemporalEvidence(a, 0, -7), -4);
+    EXPECT_EQ(OutcomeOf(*t, a), -1);
+    EXPECT_EQ(PairsOf(*t, a), (Pairs{{2, 1}, {0, 0}}));
 }
 
-TEST_F(CaseLibrary, TemporalEvidenceCodes) {
-    QNL_case* c = net.AddCase("c");
-    EXPECT_EQ(c->AddTemporalEvidence(11, 0, 0), -2);
-    EXPECT_EQ(c->AddTemporalEvidence(a, 0, -1), -4);
-    EXPECT_EQ(c->AddTemporalEvidence(a, 3, 0), -2);
-    EXPECT_EQ(c->GetNumberOfEvidence(), 0) << "refused first pairs leave no empty entry";
-
-    EXPECT_EQ(c->AddTemporalEvidence(a, 1, 2), 0);
-    EXPECT_EQ(c->AddTemporalEvidence(a, 0, 0), 0);
-    EXPECT_EQ(c->AddTemporalEvidence(a, 2, 2), -32);
-    EXPECT_EQ(c->AddTemporalEvidence(a, 5, 1), -2);
-    EXPECT_EQ(c->AddTemporalEvidence(a, 0, -7), -4);
-    EXPECT_EQ(OutcomeOf(*c, a), -1);
-    EXPECT_EQ(PairsOf(*c, a), (Pairs{{2, 1}, {0, 0}}));
-    EXPECT_EQ(c->GetNumberOfEvidence(), 1);
-}
-
-// ---- outcome hooks, driven through the definitions ----------------------------------------
-
-TEST_F(CaseLibrary, RemovingAnOutcomeDropsOrShiftsEveryCase) {
-    ASSERT_EQ(def(b).GetNumberOfOutcomes(), 4);
-    QNL_case* zero = net.AddCase("zero");
-    QNL_case* one = net.AddCase("one");
-    QNL_case* two = net.AddCase("two");
+// Whatever sequence of edits the definition goes through, a stored outcome (plain or in a
+// slice pair) keeps naming the same outcome identifier, and disappears exactly when that
+// outcome is removed; a value entry and the entries of other nodes stay as they were.
+TEST_F(CaseLibrary, StoredOutcomesFollowTheirIdentifiersThroughRandomEdits) {
+    std::mt19937 random(12345);
+    const int cases = 6;
+    auto id = [&](int outcome) { return std::string(def(b).GetOutcomeIds()->GetString(outcome)); };
+    std::vector<std::string> expected(cases);
+    for (int k = 0; k < cases; ++k) {
+        QNL_case* c = net.AddCase(("c" + std::to_string(k)).c_str());
+        ASSERT_EQ(c->AddEvidence(b, k % 4), 0);
+        ASSERT_EQ(c->AddEvidence(a, k % 3), 0);
+        expected[k] = id(k % 4);
+    }
+    QNL_case* temporal = net.AddCase("temporal");
+    std::vector<std::pair<int, std::string>> slices; // slice -> outcome identifier
+    for (int slice : {3, 0, 2, 1, 4}) {
+        ASSERT_EQ(temporal->AddTemporalEvidence(b, (slice + 1) % 4, slice), 0);
+        slices.emplace_back(slice, id((slice + 1) % 4));
+    }
     QNL_case* value = net.AddCase("value");
-    ASSERT_EQ(zero->AddEvidence(b, 0), 0);
-    ASSERT_EQ(one->AddEvidence(b, 1), 0);
-    ASSERT_EQ(two->AddEvidence(b, 2), 0);
     ASSERT_EQ(value->AddEvidenceValue(b, 7.5), 0);
-    ASSERT_EQ(one->AddEvidence(a, 1), 0);
-
-    ASSERT_EQ(def(b).RemoveOutcome(1), 0);
-    EXPECT_EQ(OutcomeOf(*zero, b), 0);
-    EXPECT_EQ(one->FindEvidence(b), -4);
-    EXPECT_EQ(OutcomeOf(*one, a), 1) << "other nodes are untouched";
-    EXPECT_EQ(OutcomeOf(*two, b), 1);
-    int node = -1;
-    double stored = 0.0;
-    ASSERT_EQ(value->GetEvidenceValue(0, node, stored), 0);
-    EXPECT_DOUBLE_EQ(stored, 7.5);
-    EXPECT_EQ(OutcomeOf(*value, b), -1);
-}
-
-TEST_F(CaseLibrary, InsertingAnOutcomeShiftsStoredOutcomesAtOrAbove) {
-    QNL_case* c = net.AddCase("c");
-    QNL_case* d = net.AddCase("d");
-    ASSERT_EQ(c->AddEvidence(a, 0), 0);
-    ASSERT_EQ(d->AddEvidence(a, 2), 0);
-    ASSERT_EQ(d->AddTemporalEvidence(b, 3, 0), 0);
-    ASSERT_EQ(d->AddTemporalEvidence(b, 1, 1), 0);
-
-    ASSERT_EQ(def(a).InsertOutcome(0, "first"), 0);
-    EXPECT_EQ(OutcomeOf(*c, a), 1);
-    EXPECT_EQ(OutcomeOf(*d, a), 3);
-    ASSERT_EQ(def(a).InsertOutcome(2, "middle"), 0);
-    EXPECT_EQ(OutcomeOf(*c, a), 1);
-    EXPECT_EQ(OutcomeOf(*d, a), 4);
-
-    ASSERT_EQ(def(b).InsertOutcome(2, "inserted"), 0);
-    EXPECT_EQ(PairsOf(*d, b), (Pairs{{0, 4}, {1, 1}}));
-}
-
-TEST_F(CaseLibrary, RemovingAnOutcomeFromSlicePairs) {
-    QNL_case* c = net.AddCase("c");
-    ASSERT_EQ(c->AddTemporalEvidence(b, 1, 0), 0);
-    ASSERT_EQ(c->AddTemporalEvidence(b, 3, 1), 0);
-    ASSERT_EQ(c->AddTemporalEvidence(b, 1, 2), 0);
-    ASSERT_EQ(c->AddTemporalEvidence(b, 0, 3), 0);
-    ASSERT_EQ(def(b).RemoveOutcome(1), 0);
-    EXPECT_EQ(PairsOf(*c, b), (Pairs{{1, 2}, {3, 0}}));
-    ASSERT_EQ(def(b).RemoveOutcome(0), 0);
-    EXPECT_EQ(PairsOf(*c, b), (Pairs{{1, 1}})) << "the entry itself stays";
-}
-
-TEST_F(CaseLibrary, ReorderingMapsEachStoredOutcomeToItsNewPosition) {
-    QNL_case* c = net.AddCase("c");
-    ASSERT_EQ(c->AddEvidence(b, 3), 0);
-    ASSERT_EQ(c->AddTemporalEvidence(a, 0, 0), 0);
-    ASSERT_EQ(c->AddTemporalEvidence(a, 2, 1), 0);
-    QNL_intArray order;
-    for (int k : {3, 0, 1, 2})
-        order.Add(k);
-    ASSERT_EQ(def(b).ReorderOutcomes(order), 0);
-    EXPECT_EQ(OutcomeOf(*c, b), 0);
-
-    QNL_intArray reverse;
-    for (int k : {2, 1, 0})
-        reverse.Add(k);
-    ASSERT_EQ(def(a).ReorderOutcomes(reverse), 0);
-    EXPECT_EQ(PairsOf(*c, a), (Pairs{{0, 2}, {1, 0}}));
+    int fresh = 0;
+    for (int step = 0; step < 200; ++step) {
+        const int n = def(b).GetNumberOfOutcomes();
+        const int action = static_cast<int>(random() % 3);
+        if (action == 0 || n <= 3) {
+            const int at = static_cast<int>(random() % static_cast<unsigned>(n + 1));
+            ASSERT_EQ(def(b).InsertOutcome(at, ("n" + std::to_string(fresh++)).c_str()), 0);
+        } else if (action == 1) {
+            const int at = static_cast<int>(random() % static_cast<unsigned>(n));
+            const std::string gone = id(at);
+            ASSERT_EQ(def(b).RemoveOutcome(at), 0);
+            for (auto& expectedId : expected)
+                if (expectedId == gone) expectedId.clear();
+            for (auto& slice : slices)
+                if (slice.second == gone) slice.second.clear();
+        } else {
+            std::vector<int> permutation(static_cast<std::size_t>(n));
+            std::iota(permutation.begin(), permutation.end(), 0);
+            std::shuffle(permutation.begin(), permutation.end(), random);
+            ASSERT_EQ(def(b).ReorderOutcomes(quarn_test::IntsOf(permutation)), 0);
+        }
+        for (int k = 0; k < cases; ++k) {
+            const int outcome = OutcomeOf(*net.GetCase(k), b);
+            ASSERT_EQ(expected[k].empty() ? -4 : 0, std::min(outcome, 0)) << "step " << step;
+            ASSERT_TRUE(expected[k].empty() || expected[k] == id(outcome)) << "step " << step;
+            ASSERT_EQ(OutcomeOf(*net.GetCase(k), a), k % 3);
+        }
+        Pairs pairs;
+        for (const auto& slice : slices)
+            if (!slice.second.empty())
+                pairs.emplace_back(slice.first,
+                                   def(b).GetOutcomeIds()->FindPosition(slice.second.c_str()));
+        ASSERT_EQ(PairsOf(*temporal, b), pairs) << "step " << step;
+        int node = -1;
+        double stored = 0.0;
+        ASSERT_EQ(value->GetEvidenceValue(0, node, stored), 0);
+        ASSERT_EQ(stored, 7.5);
+    }
 }
 
 TEST_F(CaseLibrary, OrderWithoutTheStoredOutcomeDropsItInsteadOfStoringGarbage) {
@@ -257,9 +213,7 @@ TEST_F(CaseLibrary, OrderWithoutTheStoredOutcomeDropsItInsteadOfStoringGarbage) 
     ASSERT_EQ(c->AddEvidence(b, 3), 0);
     ASSERT_EQ(c->AddTemporalEvidence(a, 1, 0), 0);
     ASSERT_EQ(c->AddTemporalEvidence(a, 2, 1), 0);
-    QNL_intArray partial;
-    for (int k : {1, 0})
-        partial.Add(k);
+    const QNL_intArray partial = quarn_test::IntsOf({1, 0});
     library().OutcomesReordered(b, partial);
     library().OutcomesReordered(a, partial);
     EXPECT_EQ(c->FindEvidence(b), -4);
@@ -283,56 +237,6 @@ TEST_F(CaseLibrary, HooksIgnoreNegativeIndicesAndOtherNodes) {
     EXPECT_EQ(c->GetNumberOfEvidence(), 2);
 }
 
-// Whatever sequence of edits the definition goes through, a stored outcome keeps naming the
-// same outcome identifier, and it disappears exactly when that outcome is removed.
-TEST_F(CaseLibrary, StoredOutcomesFollowTheirIdentifiersThroughRandomEdits) {
-    std::mt19937 random(12345);
-    const int cases = 6;
-    std::vector<std::string> expected(cases);
-    for (int k = 0; k < cases; ++k) {
-        QNL_case* c = net.AddCase(("c" + std::to_string(k)).c_str());
-        ASSERT_EQ(c->AddEvidence(b, k % 4), 0);
-        expected[k] = def(b).GetOutcomeIds()->GetString(k % 4);
-    }
-    int fresh = 0;
-    for (int step = 0; step < 200; ++step) {
-        const int n = def(b).GetNumberOfOutcomes();
-        const int action = static_cast<int>(random() % 3);
-        if (action == 0 || n <= 3) {
-            const int at = static_cast<int>(random() % static_cast<unsigned>(n + 1));
-            ASSERT_EQ(def(b).InsertOutcome(at, ("n" + std::to_string(fresh++)).c_str()), 0);
-        } else if (action == 1) {
-            const int at = static_cast<int>(random() % static_cast<unsigned>(n));
-            std::string gone = def(b).GetOutcomeIds()->GetString(at);
-            ASSERT_EQ(def(b).RemoveOutcome(at), 0);
-            for (auto& id : expected)
-                if (id == gone) id.clear();
-        } else {
-            std::vector<int> permutation(static_cast<std::size_t>(n));
-            for (int i = 0; i < n; ++i)
-                permutation[static_cast<std::size_t>(i)] = i;
-            std::shuffle(permutation.begin(), permutation.end(), random);
-            QNL_intArray order;
-            for (int k : permutation)
-                order.Add(k);
-            ASSERT_EQ(def(b).ReorderOutcomes(order), 0);
-        }
-        for (int k = 0; k < cases; ++k) {
-            const int outcome = OutcomeOf(*net.GetCase(k), b);
-            if (expected[k].empty()) {
-                ASSERT_EQ(outcome, -4) << "step " << step;
-            } else {
-                ASSERT_GE(outcome, 0) << "step " << step;
-                ASSERT_LT(outcome, def(b).GetNumberOfOutcomes());
-                ASSERT_EQ(expected[k], def(b).GetOutcomeIds()->GetString(outcome))
-                    << "step " << step;
-            }
-        }
-    }
-}
-
-// ---- node deletion, type and temporal type ------------------------------------------------
-
 TEST_F(CaseLibrary, DeletedNodeLeavesNeitherEntryNorTarget) {
     QNL_case* c = net.AddCase("c");
     ASSERT_EQ(c->AddEvidence(a, 1), 0);
@@ -340,45 +244,36 @@ TEST_F(CaseLibrary, DeletedNodeLeavesNeitherEntryNorTarget) {
     ASSERT_EQ(c->AddTarget(a), 0);
     ASSERT_EQ(c->AddTarget(b), 0);
     ASSERT_EQ(net.DeleteNode(a), 0);
-    EXPECT_EQ(c->FindEvidence(a), -4);
-    EXPECT_FALSE(c->IsTarget(a));
     EXPECT_EQ(c->GetNumberOfTargets(), 1);
     EXPECT_EQ(OutcomeOf(*c, b), 2);
-
-    const int reused = AddNode(net, "newcomer", 3);
-    ASSERT_EQ(reused, a) << "the slot is reused";
-    EXPECT_FALSE(c->IsTarget(reused));
-    EXPECT_EQ(c->FindEvidence(reused), -4);
-}
-
-TEST_F(CaseLibrary, TypeChangesAcrossTheEquationBoundaryRemoveEvidence) {
-    ScopedRegistration equation(QNL_TYPE_EQUATION, TypeOnlyDefinition<4, -51>::Create);
-    ScopedRegistration scc(QNL_TYPE_EQUATION_SCC, TypeOnlyDefinition<1028, -51>::Create);
-    const int e = net.AddNode(QNL_TYPE_EQUATION, "e");
-    ASSERT_GE(e, 0);
-    QNL_case* c = net.AddCase("c");
-    ASSERT_EQ(c->AddEvidence(a, 2), 0);
-    ASSERT_EQ(c->AddEvidenceValue(e, 0.25), 0);
-
-    ASSERT_EQ(net.GetNode(e)->SetType(QNL_TYPE_EQUATION_SCC), 0);
-    EXPECT_EQ(c->FindEvidence(e), 1) << "equation to equation keeps the value";
-    ASSERT_EQ(net.GetNode(e)->SetType(QNL_TYPE_CPT), 0);
-    EXPECT_EQ(c->FindEvidence(e), -4);
-
-    ASSERT_EQ(net.GetNode(a)->SetType(QNL_TYPE_EQUATION), 0);
+    ASSERT_EQ(AddNode(net, "newcomer", 3), a) << "the slot is reused";
+    EXPECT_FALSE(c->IsTarget(a));
     EXPECT_EQ(c->FindEvidence(a), -4);
 }
 
-TEST_F(CaseLibrary, TypeChangesBetweenDiscreteTypesKeepOnlyOutcomesThatStillExist) {
+TEST_F(CaseLibrary, TypeChangesKeepOnlyEvidenceTheNewTypeCanHold) {
+    ScopedRegistration equation(QNL_TYPE_EQUATION, TypeOnlyDefinition<4, -51>::Create);
+    ScopedRegistration scc(QNL_TYPE_EQUATION_SCC, TypeOnlyDefinition<1028, -51>::Create);
     ScopedRegistration gate(QNL_TYPE_DEMORGAN, TypeOnlyDefinition<82, 2>::Create);
     ScopedRegistration continuous(QNL_TYPE_DISTRIBUTION, TypeOnlyDefinition<4098, -51>::Create);
+    const int e = net.AddNode(QNL_TYPE_EQUATION, "e");
     const int g = AddNode(net, "g", 3);
+    const int h = AddNode(net, "h", 3);
     QNL_case* low = net.AddCase("low");
     QNL_case* high = net.AddCase("high");
+    ASSERT_EQ(low->AddEvidenceValue(e, 0.25), 0);
     ASSERT_EQ(low->AddEvidence(a, 1), 0);
     ASSERT_EQ(high->AddEvidence(a, 2), 0);
     ASSERT_EQ(low->AddTemporalEvidence(g, 1, 0), 0);
     ASSERT_EQ(high->AddTemporalEvidence(g, 2, 0), 0);
+    ASSERT_EQ(high->AddEvidence(h, 1), 0);
+
+    ASSERT_EQ(net.GetNode(e)->SetType(QNL_TYPE_EQUATION_SCC), 0);
+    EXPECT_EQ(low->FindEvidence(e), 0) << "equation to equation keeps the value";
+    ASSERT_EQ(net.GetNode(e)->SetType(QNL_TYPE_CPT), 0);
+    EXPECT_EQ(low->FindEvidence(e), -4);
+    ASSERT_EQ(net.GetNode(h)->SetType(QNL_TYPE_EQUATION), 0);
+    EXPECT_EQ(high->FindEvidence(h), -4);
 
     ASSERT_EQ(net.GetNode(a)->SetType(QNL_TYPE_DEMORGAN), 0);
     ASSERT_EQ(net.GetNode(g)->SetType(QNL_TYPE_DEMORGAN), 0);
@@ -386,7 +281,6 @@ TEST_F(CaseLibrary, TypeChangesBetweenDiscreteTypesKeepOnlyOutcomesThatStillExis
     EXPECT_EQ(high->FindEvidence(a), -4) << "outcome 2 of a two-outcome gate";
     EXPECT_EQ(PairsOf(*low, g), (Pairs{{0, 1}}));
     EXPECT_EQ(high->FindEvidence(g), -4);
-
     ASSERT_EQ(net.GetNode(a)->SetType(QNL_TYPE_DISTRIBUTION), 0);
     EXPECT_EQ(low->FindEvidence(a), -4) << "fewer than two outcomes";
 }
@@ -399,19 +293,14 @@ TEST_F(CaseLibrary, LeavingThePlateFoldsSliceZeroIntoPlainEvidence) {
     ASSERT_EQ(kept->AddTemporalEvidence(b, 2, 0), 0);
     ASSERT_EQ(lost->AddTemporalEvidence(b, 1, 1), 0);
     ASSERT_EQ(value->AddEvidenceValue(b, 3.0), 0);
-    ASSERT_EQ(net.GetTemporalType(b), 0);
-
     library().TemporalTypeChanged(b, 3);
     EXPECT_EQ(OutcomeOf(*kept, b), 2);
     EXPECT_TRUE(PairsOf(*kept, b).empty());
     EXPECT_EQ(lost->FindEvidence(b), -4);
     EXPECT_EQ(value->FindEvidence(b), 0) << "nothing temporal to fold";
-
     library().TemporalTypeChanged(b, 1);
     EXPECT_EQ(OutcomeOf(*kept, b), 2) << "moves outside the plate change nothing";
 }
-
-// ---- the update switch and copies ---------------------------------------------------------
 
 TEST_F(CaseLibrary, DisabledUpdatesLeaveCasesUntouched) {
     ScopedRegistration equation(QNL_TYPE_EQUATION, TypeOnlyDefinition<4, -51>::Create);
@@ -420,13 +309,9 @@ TEST_F(CaseLibrary, DisabledUpdatesLeaveCasesUntouched) {
     ASSERT_EQ(c->AddEvidence(b, 1), 0);
     ASSERT_EQ(c->AddTarget(b), 0);
     net.EnableCaseUpdates(false);
-    EXPECT_FALSE(net.CaseUpdatesEnabled());
-
     ASSERT_EQ(def(a).InsertOutcome(0, "first"), 0);
     ASSERT_EQ(def(b).RemoveOutcome(1), 0);
-    QNL_intArray order;
-    for (int k : {2, 1, 0})
-        order.Add(k);
+    const QNL_intArray order = quarn_test::IntsOf({2, 1, 0});
     library().OutcomesReordered(b, order);
     library().TemporalTypeChanged(b, 3);
     ASSERT_EQ(net.GetNode(a)->SetType(QNL_TYPE_EQUATION), 0);
@@ -434,9 +319,7 @@ TEST_F(CaseLibrary, DisabledUpdatesLeaveCasesUntouched) {
     EXPECT_EQ(OutcomeOf(*c, a), 2);
     EXPECT_EQ(OutcomeOf(*c, b), 1);
     EXPECT_TRUE(c->IsTarget(b));
-
     net.EnableCaseUpdates(true);
-    EXPECT_TRUE(net.CaseUpdatesEnabled());
     library().NodeDeleted(b);
     EXPECT_EQ(c->FindEvidence(b), -4);
 }
@@ -454,12 +337,10 @@ TEST_F(CaseLibrary, CopiesAreDeepAndIndependent) {
 
     auto copy = std::make_unique<QNL_network>();
     ASSERT_EQ(copy->Copy(net), 0);
-    ASSERT_EQ(copy->GetNumberOfCases(), 1);
     QNL_case* twin = copy->GetCase(0);
     ASSERT_NE(twin, c);
     EXPECT_EQ(twin->GetNetwork(), copy.get());
     EXPECT_FALSE(copy->CaseUpdatesEnabled()) << "the switch is copied";
-    EXPECT_STREQ(twin->GetName(), "c");
     EXPECT_STREQ(twin->GetDescription(), "about");
     EXPECT_STREQ(twin->GetCategory(), "cat");
     EXPECT_EQ(twin->GetCreated(), 11);
@@ -471,15 +352,11 @@ TEST_F(CaseLibrary, CopiesAreDeepAndIndependent) {
     // The copy's names clash only within the copy, and edits stay on their side.
     EXPECT_EQ(twin->SetName("renamed"), 0);
     EXPECT_NE(net.AddCase("renamed"), nullptr);
-    QNL_case* added = copy->AddCase("c");
-    EXPECT_NE(added, nullptr);
-    EXPECT_EQ(copy->GetCase(1), added);
+    EXPECT_NE(copy->AddCase("c"), nullptr);
     copy->EnableCaseUpdates(true);
     ASSERT_EQ(copy->DeleteNode(a), 0);
     EXPECT_EQ(twin->FindEvidence(a), -4);
     EXPECT_EQ(OutcomeOf(*c, a), 2);
-    ASSERT_EQ(c->AddEvidence(AddNode(net, "extra", 2), 1), 0);
-    EXPECT_EQ(twin->GetNumberOfEvidence(), 1);
 
     // Each library frees only its own cases.
     QNL_caseLibrary standalone(&net, copy->GetCaseLibrary());

@@ -5,6 +5,7 @@
 #include "model/node.h"
 #include "model/node_cost.h"
 #include "model/node_definition.h"
+#include "support/network_builder.h"
 #include "support/test_definition.h"
 
 #include <gtest/gtest.h>
@@ -15,10 +16,18 @@
 namespace {
 
 using quarn_test::AddNode;
+using quarn_test::IntsOf;
 using quarn_test::SetTable;
 
 std::vector<int> ItemsOf(const QNL_intArray& array) {
     return std::vector<int>(array.Items(), array.Items() + array.GetCount());
+}
+
+std::vector<int> Shape(const QNL_Dmatrix& m) {
+    std::vector<int> sizes;
+    for (int d = 0; d < m.GetNumberOfDimensions(); ++d)
+        sizes.push_back(m.GetSizeOfDimension(d));
+    return sizes;
 }
 
 class Network : public ::testing::Test {
@@ -39,14 +48,11 @@ protected:
 };
 
 TEST_F(Network, GrowingTheTableKeepsEveryHandle) {
-    EXPECT_EQ(net.GetTableSize(), 50);
     EXPECT_EQ(net.GetFirstNode(), -2);
-    std::vector<int> handles;
     for (int i = 0; i < 51; ++i)
-        handles.push_back(AddNode(net, ("n" + std::to_string(i)).c_str()));
+        ASSERT_EQ(AddNode(net, ("n" + std::to_string(i)).c_str()), i);
     EXPECT_EQ(net.GetTableSize(), 100);
     for (int i = 0; i < 51; ++i) {
-        EXPECT_EQ(handles[i], i);
         EXPECT_EQ(net.FindNode(("n" + std::to_string(i)).c_str()), i);
         EXPECT_EQ(net.GetNode(i)->GetHandle(), i);
     }
@@ -56,7 +62,8 @@ TEST_F(Network, GrowingTheTableKeepsEveryHandle) {
 }
 
 TEST_F(Network, DeletedSlotIsReusedByNextNode) {
-    for (int i = 0; i < 10; ++i) AddNode(net, ("n" + std::to_string(i)).c_str());
+    for (int i = 0; i < 10; ++i)
+        AddNode(net, ("n" + std::to_string(i)).c_str());
     ASSERT_EQ(net.DeleteNode(3), 0);
     EXPECT_EQ(net.GetNode(3), nullptr);
     EXPECT_EQ(net.DeleteNode(3), -2);
@@ -74,32 +81,24 @@ TEST_F(Network, IdentifiersAreUniqueValidAndCaseSensitive) {
     std::string automatic;
     net.GenerateNodeId(automatic);
     EXPECT_EQ(automatic, "Node3"); // starts at the count (2), Node2 is taken
-    EXPECT_EQ(net.AddNode(QNL_TYPE_CPT, "Node1"), -2);
-    EXPECT_EQ(net.AddNode(QNL_TYPE_CPT, "Unnamed"), -2); // the network's own identifier
+    // Taken identifiers, the network's own one, unknown types and classes not built here.
+    const std::pair<int, const char*> refused[] = {{QNL_TYPE_CPT, "Node1"},
+                                                   {QNL_TYPE_CPT, "Unnamed"},
+                                                   {12345, "x"},
+                                                   {QNL_TYPE_NOISY_ADDER, "x"}};
+    for (const auto& [type, id] : refused)
+        EXPECT_EQ(net.AddNode(type, id), -2) << id;
+    EXPECT_EQ(net.GetNumberOfNodes(), 2);
     const int repaired = net.AddNode(QNL_TYPE_CPT, "9lives");
     ASSERT_GE(repaired, 0);
     EXPECT_STREQ(net.GetNode(repaired)->GetId(), "Node3");
     EXPECT_EQ(net.FindNode("node1"), -2);
-    EXPECT_GE(net.FindNode("Node1"), 0);
-
-    QNL_errorHandler::Instance().Flush();
-    EXPECT_EQ(net.GetNode(Node("Node1"))->SetId("Node2"), -1000);
-    EXPECT_EQ(QNL_errorHandler::Instance().GetNumberOfErrors(), 0);
-    EXPECT_EQ(net.GetNode(Node("Node1"))->SetId("2x"), -1000);
-    EXPECT_STREQ(QNL_errorHandler::Instance().GetMessage(0), "Invalid identifier");
-    EXPECT_EQ(net.GetNode(Node("Node1"))->SetId("Renamed"), 0);
-    EXPECT_GE(Node("Renamed"), 0);
-}
-
-TEST_F(Network, UnknownTypeCreatesNoNode) {
-    EXPECT_EQ(net.AddNode(12345, "x"), -2);
-    EXPECT_EQ(net.AddNode(QNL_TYPE_NOISY_ADDER, "x"), -2); // not a built class here
-    EXPECT_EQ(net.GetNumberOfNodes(), 0);
-    EXPECT_EQ(net.GetFirstNode(), -2);
+    // Renaming a node goes through its header's approval, checked with the node information.
 }
 
 TEST_F(Network, ArcsRefuseSelfLoopsRelatedNodesAndCycles) {
-    for (const char* id : {"a", "b", "c"}) AddNode(net, id);
+    for (const char* id : {"a", "b", "c"})
+        AddNode(net, id);
     EXPECT_EQ(Arc("a", "a"), -2);
     EXPECT_EQ(Arc("a", "b"), 0);
     EXPECT_EQ(Arc("b", "a"), -2);
@@ -121,49 +120,38 @@ TEST_F(Network, ArcsShapeTheChildsTableAndFollowOutcomeChanges) {
     AddNode(net, "c", 2);
     ASSERT_EQ(Arc("a", "c"), 0);
     ASSERT_EQ(Arc("b", "c"), 0);
-    QNL_Dmatrix* table = TableOf("c");
-    ASSERT_EQ(table->GetNumberOfDimensions(), 3);
-    EXPECT_EQ(table->GetSizeOfDimension(0), 3);
-    EXPECT_EQ(table->GetSizeOfDimension(1), 2);
-
+    EXPECT_EQ(Shape(*TableOf("c")), (std::vector<int>{3, 2, 2}));
     QNL_nodeDefinition* a = net.GetNode(Node("a"))->GetDefinition();
     ASSERT_EQ(a->AddOutcome("extra"), 0);
-    EXPECT_EQ(TableOf("c")->GetSizeOfDimension(0), 4);
+    EXPECT_EQ(Shape(*TableOf("c")), (std::vector<int>{4, 2, 2}));
     ASSERT_EQ(a->RemoveOutcome(0), 0);
-    EXPECT_EQ(TableOf("c")->GetSizeOfDimension(0), 3);
 
-    QNL_intArray swap;
-    swap.Add(1);
-    swap.Add(0);
-    ASSERT_EQ(net.ReorderParents(Node("c"), swap), 0);
+    QNL_intArray order = IntsOf({1, 0});
+    ASSERT_EQ(net.ReorderParents(Node("c"), order), 0);
     EXPECT_EQ(ItemsOf(net.GetParents(Node("c"))), (std::vector<int>{Node("b"), Node("a")}));
-    EXPECT_EQ(TableOf("c")->GetSizeOfDimension(0), 2);
-    EXPECT_EQ(TableOf("c")->GetSizeOfDimension(1), 3);
-    QNL_intArray bad;
-    bad.Add(0);
-    bad.Add(0);
-    EXPECT_EQ(net.ReorderParents(Node("c"), bad), -2);
+    EXPECT_EQ(Shape(*TableOf("c")), (std::vector<int>{2, 3, 2}));
+    order[1] = 1;
+    EXPECT_EQ(net.ReorderParents(Node("c"), order), -2);
     EXPECT_EQ(ItemsOf(net.GetParents(Node("c"))), (std::vector<int>{Node("b"), Node("a")}));
-
     ASSERT_EQ(net.RemoveArc(Node("b"), Node("c")), 0);
-    EXPECT_EQ(TableOf("c")->GetNumberOfDimensions(), 2);
+    EXPECT_EQ(Shape(*TableOf("c")), (std::vector<int>{3, 2}));
     EXPECT_EQ(net.RemoveArc(Node("b"), Node("c")), -2);
 }
 
 TEST_F(Network, OrdersPutParentsFirstAndSlotOrderBetweenUnrelatedNodes) {
-    for (const char* id : {"n0", "n1", "n2"}) AddNode(net, id);
+    for (const char* id : {"n0", "n1", "n2"})
+        AddNode(net, id);
     EXPECT_EQ(ItemsOf(net.GetOrderedNodes()), (std::vector<int>{0, 1, 2}));
     Arc("n2", "n0");
     EXPECT_EQ(ItemsOf(net.GetOrderedNodes()), (std::vector<int>{2, 0, 1}));
-    QNL_intArray some;
-    some.Add(0);
-    some.Add(2);
+    QNL_intArray some = IntsOf({0, 2});
     net.OrderNodes(some);
     EXPECT_EQ(ItemsOf(some), (std::vector<int>{2, 0}));
 }
 
 TEST_F(Network, GraphQueriesOnADiamondAndAChain) {
-    for (const char* id : {"a", "b", "c", "d", "e"}) AddNode(net, id);
+    for (const char* id : {"a", "b", "c", "d", "e"})
+        AddNode(net, id);
     Arc("a", "b");
     Arc("b", "c");
     EXPECT_EQ(net.IsPolytree(), 1);
@@ -186,7 +174,8 @@ TEST_F(Network, GraphQueriesOnADiamondAndAChain) {
 }
 
 TEST_F(Network, DeletingANodeLeavesNoTraceInListsOrTargets) {
-    for (const char* id : {"a", "b", "c", "d"}) AddNode(net, id);
+    for (const char* id : {"a", "b", "c", "d"})
+        AddNode(net, id);
     Arc("a", "b");
     Arc("b", "c");
     Arc("d", "b", 1);
@@ -217,12 +206,9 @@ TEST_F(Network, CostArcsShapeTheCostTableAndCleanUpTestGroups) {
     AddNode(net, "other", 2);
     ASSERT_EQ(Arc("test", "fault", 1), 0);
     ASSERT_EQ(Arc("test", "other", 1), 0);
-    const QNL_Dmatrix& costs = net.GetNode(Node("fault"))->GetCost()->GetCosts();
-    ASSERT_EQ(costs.GetNumberOfDimensions(), 2);
-    EXPECT_EQ(costs.GetSizeOfDimension(0), 3);
-    EXPECT_EQ(costs.GetSizeOfDimension(1), 1);
+    EXPECT_EQ(Shape(net.GetNode(Node("fault"))->GetCost()->GetCosts()), (std::vector<int>{3, 1}));
     net.GetNode(Node("test"))->GetDefinition()->AddOutcome("more");
-    EXPECT_EQ(net.GetNode(Node("fault"))->GetCost()->GetCosts().GetSizeOfDimension(0), 4);
+    EXPECT_EQ(Shape(net.GetNode(Node("fault"))->GetCost()->GetCosts()), (std::vector<int>{4, 1}));
 
     QNL_userProperties& props = net.GetNode(Node("test"))->GetInfo()->properties;
     props.AddProperty("DIAG_TESTGROUPCOST", "tRuE");
@@ -268,11 +254,11 @@ TEST_F(Network, CopiesAreEqualAndIndependent) {
     EXPECT_EQ(ItemsOf(copy.GetParents(copy.FindNode("b"))), (std::vector<int>{Node("a")}));
     EXPECT_EQ(copy.GetChildren(copy.FindNode("a"), 1).GetCount(), 1);
     EXPECT_EQ(copy.GetUserProperties().FindProperty("key"), 0);
-    EXPECT_EQ(copy.GetNode(copy.FindNode("a"))->GetInfo()->documentation.GetNumberOfDocuments(),
-              1);
+    EXPECT_EQ(copy.GetNode(copy.FindNode("a"))->GetInfo()->documentation.GetNumberOfDocuments(), 1);
     QNL_Dmatrix* copied = copy.GetNode(copy.FindNode("b"))->GetDefinition()->GetMatrix();
     ASSERT_NE(copied, nullptr);
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(copied->Subscript(i), TableOf("b")->Subscript(i));
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(copied->Subscript(i), TableOf("b")->Subscript(i));
     EXPECT_EQ(copy.GetNode(0)->GetNetwork(), &copy);
     EXPECT_EQ(copy.GetNode(0)->GetDefinition()->GetNetwork(), &copy);
 
@@ -292,7 +278,8 @@ protected:
     // a -> b -> c, and d -> b; e stands apart.
     void SetUp() override {
         Network::SetUp();
-        for (const char* id : {"a", "b", "c", "d", "e"}) AddNode(net, id);
+        for (const char* id : {"a", "b", "c", "d", "e"})
+            AddNode(net, id);
         Arc("a", "b");
         Arc("d", "b");
         Arc("b", "c");
@@ -350,15 +337,23 @@ TEST_F(NetworkEvidence, StructureAndTableChangesInvalidateDescendants) {
     EXPECT_EQ(Invalid(), "c");
 }
 
-TEST_F(NetworkEvidence, DeterministicChildReceivesPropagatedEvidence) {
-    // b is the logical AND of a and d: outcome 1 only when both are 1.
+// b is the logical AND of a and d: outcome 1 only when both are 1.
+TEST_F(NetworkEvidence, DeterministicChildAndParentsImplyEachOther) {
     SetTable(net, Node("b"), {1, 0, 1, 0, 1, 0, 0, 1});
+    ASSERT_EQ(Value("b")->SetEvidence(1), 0);
+    EXPECT_EQ(Value("a")->GetEvidence(), 1);
+    EXPECT_EQ(Value("d")->GetEvidence(), 1);
+    ASSERT_EQ(Value("b")->SetEvidence(0), 0); // a and d each keep two possible outcomes
+    EXPECT_FALSE(Value("a")->IsObserved());
+    EXPECT_FALSE(Value("d")->IsObserved());
+    ASSERT_EQ(Value("b")->ClearEvidence(), 0);
+
     ASSERT_EQ(Value("a")->SetEvidence(1), 0);
     EXPECT_FALSE(Value("b")->IsObserved());
     ASSERT_EQ(Value("d")->SetEvidence(1), 0);
     ASSERT_TRUE(Value("b")->HasPropagatedEvidence());
     EXPECT_EQ(Value("b")->GetEvidence(), 1);
-    EXPECT_EQ(Value("c")->SetPropagatedEvidence(0) == 0, true); // c is not implied: allowed
+    EXPECT_EQ(Value("c")->SetPropagatedEvidence(0), 0); // c is not implied: allowed
     Value("c")->ClearPropagatedEvidence();
 
     // Evidence b = 0 implies d = 0 while a = 1 is observed: d = 1 is refused.
@@ -368,10 +363,10 @@ TEST_F(NetworkEvidence, DeterministicChildReceivesPropagatedEvidence) {
     EXPECT_EQ(Value("d")->GetEvidence(), 0);
     EXPECT_TRUE(Value("d")->HasPropagatedEvidence());
     EXPECT_EQ(Value("d")->SetEvidence(1), -2);
-}
 
-TEST_F(NetworkEvidence, ConflictFoundByPropagationIsReported) {
-    SetTable(net, Node("b"), {1, 0, 1, 0, 1, 0, 0, 1}); // AND of a and d
+    // With b = 0 and a = 1 set in the other order, propagation finds the conflict.
+    ASSERT_EQ(Value("a")->ClearEvidence(), 0);
+    ASSERT_EQ(Value("b")->ClearEvidence(), 0);
     ASSERT_EQ(Value("b")->SetEvidence(0), 0);
     ASSERT_EQ(Value("a")->SetEvidence(1), 0);
     QNL_errorHandler::Instance().Flush();
@@ -383,32 +378,6 @@ TEST_F(NetworkEvidence, ConflictFoundByPropagationIsReported) {
         << message;
 }
 
-TEST_F(NetworkEvidence, ObservedChildImpliesItsParentOnlyWhenOneOutcomeRemains) {
-    SetTable(net, Node("b"), {1, 0, 1, 0, 1, 0, 0, 1}); // AND of a and d
-    ASSERT_EQ(Value("b")->SetEvidence(1), 0);
-    EXPECT_EQ(Value("a")->GetEvidence(), 1);
-    EXPECT_EQ(Value("d")->GetEvidence(), 1);
-    ASSERT_EQ(Value("b")->SetEvidence(0), 0); // a and d each keep two possible outcomes
-    EXPECT_FALSE(Value("a")->IsObserved());
-    EXPECT_FALSE(Value("d")->IsObserved());
-}
-
-TEST_F(NetworkEvidence, ImpossibleEvidenceIsRefusedWithItsMessage) {
-    SetTable(net, Node("c"), {1, 0, 0.5, 0.5});
-    // Without propagation c = 0 is not implied first, so the definition itself refuses c = 1.
-    net.SetNotificationControl(QNL_network::NOTIFY_ON);
-    ASSERT_EQ(Value("b")->SetEvidence(0), 0);
-    QNL_errorHandler::Instance().Flush();
-    EXPECT_EQ(Value("c")->SetEvidence(1), -2);
-    EXPECT_FALSE(Value("c")->HasEvidence());
-    EXPECT_STREQ(QNL_errorHandler::Instance().GetMessage(0),
-                 "Outcome [State1] of node [c] is impossible");
-}
-
-} // namespace
-
-namespace {
-
 TEST_F(NetworkEvidence, EvidenceFollowsItsOutcomeWhenTheOutcomeSetChanges) {
     QNL_nodeDefinition* c = net.GetNode(Node("c"))->GetDefinition();
     ASSERT_EQ(c->AddOutcome("third"), 0);
@@ -418,17 +387,12 @@ TEST_F(NetworkEvidence, EvidenceFollowsItsOutcomeWhenTheOutcomeSetChanges) {
     EXPECT_EQ(Value("c")->GetEvidence(), 3);
     ASSERT_EQ(c->RemoveOutcome(1), 0);
     EXPECT_EQ(Value("c")->GetEvidence(), 2);
-    QNL_intArray order;
-    for (int k : {2, 0, 1}) order.Add(k);
+    const QNL_intArray order = IntsOf({2, 0, 1});
     ASSERT_EQ(c->ReorderOutcomes(order), 0);
     EXPECT_EQ(Value("c")->GetEvidence(), 0);
     ASSERT_EQ(c->RemoveOutcome(0), 0);
     EXPECT_FALSE(Value("c")->IsObserved());
 }
-
-} // namespace
-
-namespace {
 
 TEST_F(Network, CoordinatesLinkedToADefinitionWalkItsWholeTable) {
     AddNode(net, "a", 3);
@@ -437,15 +401,12 @@ TEST_F(Network, CoordinatesLinkedToADefinitionWalkItsWholeTable) {
     QNL_matrixCoordinates walk;
     ASSERT_EQ(walk.LinkToDefinition(net.GetNode(Node("b"))->GetDefinition()), 0);
     int cells = 1;
-    while (walk.Next() == 0) ++cells;
+    while (walk.Next() == 0)
+        ++cells;
     EXPECT_EQ(cells, 6);
     EXPECT_EQ(walk.GetMatrix(), TableOf("b"));
     EXPECT_EQ(walk.LinkToDefinition(nullptr), -2);
 }
-
-} // namespace
-
-namespace {
 
 // Real definition classes (no test registration): probability tables, decisions, utilities.
 class NetworkWithDecisions : public ::testing::Test {
@@ -473,10 +434,7 @@ TEST_F(NetworkWithDecisions, DecisionOrderPutsEachDecisionAfterItsParents) {
     QNL_intArray order;
     ASSERT_EQ(net.GetDecisionOrderedNodes(order), 0);
     EXPECT_EQ(ItemsOf(order), (std::vector<int>{first, test, second, chance, utility}));
-    QNL_intArray some;
-    some.Add(utility);
-    some.Add(chance);
-    some.Add(first);
+    QNL_intArray some = IntsOf({utility, chance, first});
     net.OrderNodesByDecisions(some);
     EXPECT_EQ(ItemsOf(some), (std::vector<int>{first, chance, utility}));
 }

@@ -170,19 +170,26 @@ int QNL_cpt::Assign(const QNL_nodeDefinition& source) {
     switch (source.GetType()) {
     case QNL_TYPE_CPT:
     case QNL_TYPE_TRUTHTABLE:
+    // Gates are read through their expanded tables, laid out as this one.
+    case QNL_TYPE_NOISY_MAX:
+    case QNL_TYPE_NOISY_ADDER:
         result = ConvertFromTable(source);
         break;
-    // Conversions from decision lists, utility and multi-attribute utility tables, noisy-MAX
-    // and noisy-adder definitions, gates and equations come with those classes. Until then
+    case QNL_TYPE_CAST:
+    case QNL_TYPE_DEMORGAN:
+        // Their parents would give this table no dimension.
+        if (source.GetNetwork() == nullptr ||
+            source.GetNetwork()->GetParents(source.GetHandle()).GetCount() > 0)
+            return -2;
+        result = ConvertFromTable(source);
+        break;
+    // Conversions from decision lists, utility and multi-attribute utility tables and
+    // equations come with those classes. Until then
     // such a source is refused and this definition stays as it was.
     case QNL_TYPE_EQUATION:
     case QNL_TYPE_EQUATION_SCC:
     case QNL_TYPE_TABLE:
     case QNL_TYPE_LIST:
-    case QNL_TYPE_NOISY_MAX:
-    case QNL_TYPE_NOISY_ADDER:
-    case QNL_TYPE_CAST:
-    case QNL_TYPE_DEMORGAN:
     case QNL_TYPE_MAU:
     default:
         return -2;

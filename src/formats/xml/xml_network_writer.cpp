@@ -36,6 +36,8 @@ const char* NodeElementName(int type) {
         return "decision";
     case QNL_TYPE_TABLE:
         return "utility";
+    case QNL_TYPE_NOISY_MAX:
+        return "noisymax";
     default:
         return nullptr;
     }
@@ -164,7 +166,9 @@ void QNL_xmlNetworkWriter::WriteNode(int handle) {
     OpenElement(element);
 
     const QNL_idArray* outcomes = definition->GetOutcomeIds();
-    if (type != QNL_TYPE_TABLE && outcomes != nullptr) {
+    const bool stateless =
+        type == QNL_TYPE_TABLE || type == QNL_TYPE_CAST || type == QNL_TYPE_DEMORGAN;
+    if (!stateless && outcomes != nullptr) {
         for (int i = 0; i < outcomes->GetCount(); ++i) {
             AddAttribute("id", outcomes->GetString(i));
             if (extra != nullptr) {
@@ -201,6 +205,8 @@ void QNL_xmlNetworkWriter::WriteNode(int handle) {
     } else if (type == QNL_TYPE_TABLE) {
         const QNL_doubleArray& values = static_cast<QNL_table*>(definition)->GetTable().GetItems();
         WriteDoubleList("utilities", values.Items(), values.GetSize());
+    } else {
+        WriteGatePayload(handle, *definition);
     }
 
     WriteProperties(node->GetInfo()->properties);

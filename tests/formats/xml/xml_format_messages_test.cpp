@@ -177,8 +177,6 @@ const BadDocument BAD_DOCUMENTS[] = {
     {"cast", Document("<cast id=\"C\"/>"), "Nodes of type 'cast' are not supported: 'C'"},
     {"demorgan", Document("<demorgan id=\"G\"/>"),
      "Nodes of type 'demorgan' are not supported: 'G'"},
-    {"noisymax", Document("<noisymax id=\"X\"><state id=\"s\"/></noisymax>"),
-     "Nodes of type 'noisymax' are not supported: 'X'"},
     {"noisyadder", Document("<noisyadder id=\"Y\" function=\"average\"/>"),
      "Nodes of type 'noisyadder' are not supported: 'Y'"},
     {"dynamic", Document(TWO, "<dynamic numslices=\"3\"/>"),

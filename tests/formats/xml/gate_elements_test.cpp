@@ -1,0 +1,126 @@
+#include "definitions/noisy_max.h"
+#include "formats/format_test_support.h"
+#include "formats/xml/xml_network_test_support.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "support/gate_reference.h"
+#include "support/network_builder.h"
+#include "support/random_network.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace xml_test;
+
+const std::string PARENT = "<cpt id=\"A\"><state id=\"a0\"/><state id=\"a1\"/><state id=\"a2\"/>"
+                           "<probabilities>0.2 0.3 0.5</probabilities></cpt>\n";
+
+std::string NoisyMax(const std::string& inside) {
+    return "<noisymax id=\"Y\"><state id=\"hi\"/><state id=\"lo\"/><parents>A</parents>" + inside +
+           "</noisymax>\n";
+}
+
+QNL_noisyMAX* GateOf(QNL_network& net, const char* id) {
+    return dynamic_cast<QNL_noisyMAX*>(net.GetNode(net.FindNode(id))->GetDefinition());
+}
+
+// Strength groups are the stored orders themselves: what is written comes back unchanged,
+// also for orders that are not their own inverse; a group that is no permutation stops the
+// load before it reaches the definition.
+TEST(XmlGateElements, NoisyMaxListsAreReadAsWritten) {
+    QNL_network net;
+    const std::string params = "<parameters>0.7 0.3 0.4 0.6 0 1 0.1 0.9</parameters>";
+    ASSERT_EQ(ReadDocument(net, "gate_strengths.xqnl",
+                           Document(PARENT + NoisyMax("<strengths>1 2 0</strengths>" + params))),
+              0)
+        << AllMessages();
+    QNL_noisyMAX* gate = GateOf(net, "Y");
+    ASSERT_NE(gate, nullptr);
+    const QNL_intArray& order = *gate->GetParentOutcomeStrengths(0);
+    EXPECT_EQ(std::vector<int>(order.Items(), order.Items() + order.GetCount()),
+              (std::vector<int>{1, 2, 0}));
+    EXPECT_DOUBLE_EQ(gate->GetParameters()->Subscript(1), 0.3);
+
+    struct Bad {
+        std::string inside;
+        std::string message;
+    } bad[] = {
+        {"<strengths>1 1 0</strengths>", "SetParentOutcomeStrengths failed"},
+        {"<strengths>1 2 7</strengths>", "SetParentOutcomeStrengths failed"},
+        {"<strengths>1 2</strengths>", "SetParentOutcomeStrengths failed"},
+        {"<strengths>1 2 0 3</strengths>", "SetParentOutcomeStrengths failed"},
+        {"<strengths>1 x 0</strengths>", "Can't read list of integers, failed at element 2"},
+        {"<parameters>0.5 0.5</parameters>", "Invalid weights vector size 2, expected 8"},
+    };
+    for (const Bad& b : bad) {
+        QNL_network other;
+        EXPECT_EQ(ReadDocument(other, "gate_bad.xqnl", Document(PARENT + NoisyMax(b.inside))),
+                  -103);
+        const std::string error = TheError();
+        EXPECT_NE(error.find(b.message), std::string::npos) << b.inside << ": " << error;
+    }
+}
+
+// Random networks mixing gates and tables go through a file and back to an equal model, and
+// writing that model again gives the same bytes.
+TEST(XmlGateElements, RandomGateNetworksRoundTripToTheSameBytes) {
+    for (int round = 0; round < 8; ++round) {
+        QNL_network net;
+        quarn_test::BuildRandomNetwork(net, quarn_test::RoundSpec(400, round));
+        quarn_test::TestRandom random(40 + static_cast<std::uint64_t>(round));
+        quarn_test::MixInNoisyMax(net, random, 0.5);
+        const std::string first = TempPath("gates_first.xqnl");
+        const std::string second = TempPath("gates_second.xqnl");
+        ASSERT_EQ(net.WriteFile(first.c_str(), 0, 0), 0) << AllMessages();
+        QNL_network back;
+        ASSERT_EQ(back.ReadFile(first.c_str()), 0) << AllMessages();
+        EXPECT_TRUE(format_test::SameNetworks(net, back)) << "round " << round;
+        for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+            const auto* gate = dynamic_cast<const QNL_noisyMAX*>(net.GetNode(h)->GetDefinition());
+            if (gate == nullptr) continue;
+            const auto* read = GateOf(back, net.GetNode(h)->GetId());
+            ASSERT_NE(read, nullptr);
+            for (int b = 0; b < gate->GetNumberOfBlocks(); ++b)
+                EXPECT_EQ(*gate->GetParentOutcomeStrengths(b), *read->GetParentOutcomeStrengths(b));
+        }
+        ASSERT_EQ(back.WriteFile(second.c_str(), 0, 0), 0);
+        EXPECT_EQ(FileContent(first), FileContent(second)) << "round " << round;
+        std::remove(first.c_str());
+        std::remove(second.c_str());
+    }
+}
+
+// The formats of other tools carry gates as their expanded tables.
+TEST(XmlGateElements, ForeignFormatsWriteGatesAsExpandedTables) {
+    for (const char* extension : {"net", "dsc"}) {
+        QNL_network net;
+        quarn_test::BuildRandomNetwork(net, quarn_test::RoundSpec(600, 3));
+        quarn_test::TestRandom random(6);
+        quarn_test::MixInNoisyMax(net, random, 0.7);
+        const std::string path = TempPath(std::string("gates.") + extension);
+        ASSERT_EQ(net.WriteFile(path.c_str(), 0, 0), 0) << AllMessages();
+        QNL_network back;
+        ASSERT_EQ(back.ReadFile(path.c_str()), 0) << AllMessages();
+        format_test::Compared what;
+        what.types = false;
+        what.tables = false;
+        EXPECT_TRUE(format_test::SameNetworks(net, back, what)) << extension;
+        for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+            const std::vector<double> expected =
+                quarn_test::ValuesOf(net.GetNode(h)->GetDefinition());
+            const std::vector<double> read = quarn_test::ValuesOf(
+                back.GetNode(back.FindNode(net.GetNode(h)->GetId()))->GetDefinition());
+            ASSERT_EQ(read.size(), expected.size());
+            for (std::size_t i = 0; i < read.size(); ++i)
+                EXPECT_NEAR(read[i], expected[i], 1e-8) << extension << " node " << h;
+        }
+        std::remove(path.c_str());
+    }
+}
+
+} // namespace

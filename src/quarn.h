@@ -9,6 +9,7 @@
 #include "definitions/mau.h"
 #include "definitions/node_value.h"
 #include "definitions/node_values.h"
+#include "definitions/noisy_adder.h"
 #include "definitions/noisy_max.h"
 #include "definitions/table.h"
 #include "definitions/truth_table.h"

@@ -4,6 +4,7 @@
 #include "definitions/cpt.h"
 #include "definitions/list.h"
 #include "definitions/mau.h"
+#include "definitions/noisy_adder.h"
 #include "definitions/noisy_max.h"
 #include "definitions/table.h"
 #include "definitions/truth_table.h"
@@ -23,6 +24,7 @@ struct BuiltinDefinitions {
         quarn::detail::RegisterDefinitionClass(QNL_TYPE_TABLE, Create<QNL_table>);
         quarn::detail::RegisterDefinitionClass(QNL_TYPE_MAU, Create<QNL_mau>);
         quarn::detail::RegisterDefinitionClass(QNL_TYPE_NOISY_MAX, Create<QNL_noisyMAX>);
+        quarn::detail::RegisterDefinitionClass(QNL_TYPE_NOISY_ADDER, Create<QNL_noisyAdder>);
     }
 };
 

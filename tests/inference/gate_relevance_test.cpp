@@ -32,9 +32,9 @@ int ExtraRecords(QNL_network& net) {
     return extras;
 }
 
-// Random networks where half the nodes are noisy-MAX gates, some observed at their lowest
-// outcome, others at sampled outcomes: posteriors and the probability of evidence equal
-// enumeration, with the decomposition off and on.
+// Random networks where half the nodes are gates (noisy-MAX and noisy adders), noisy-MAX nodes
+// observed at their lowest outcome, others at sampled outcomes: posteriors and the probability of
+// evidence equal enumeration, with the decomposition off and on.
 TEST(GateRelevance, DecompositionKeepsPosteriorsAndProbabilityOfEvidence) {
     int decomposed = 0;
     for (int round = 0; round < 40; ++round) {
@@ -43,12 +43,12 @@ TEST(GateRelevance, DecompositionKeepsPosteriorsAndProbabilityOfEvidence) {
         spec.maxOutcomes = 3;
         quarn_test::BuildRandomNetwork(net, spec);
         TestRandom random(900 + static_cast<std::uint64_t>(round));
-        const std::vector<int> gates = quarn_test::MixInNoisyMax(net, random, 0.6);
+        const std::vector<int> gates = quarn_test::MixInGates(net, random, 0.6);
         quarn_test::SetPossibleEvidence(net, 50 + static_cast<std::uint64_t>(round), round % 3);
         for (int h : gates) {
             QNL_node* node = net.GetNode(h);
-            if (node->GetValue()->IsObserved() || net.GetParents(h).GetCount() < 2 ||
-                random.Uniform() < 0.3)
+            if (node->GetType() != QNL_TYPE_NOISY_MAX || node->GetValue()->IsObserved() ||
+                net.GetParents(h).GetCount() < 2 || random.Uniform() < 0.3)
                 continue;
             ASSERT_EQ(
                 node->GetValue()->SetEvidence(node->GetDefinition()->GetNumberOfOutcomes() - 1), 0);

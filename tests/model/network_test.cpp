@@ -93,7 +93,7 @@ TEST_F(Network, IdentifiersAreUniqueValidAndCaseSensitive) {
 
 TEST_F(Network, UnknownTypeCreatesNoNode) {
     EXPECT_EQ(net.AddNode(12345, "x"), -2);
-    EXPECT_EQ(net.AddNode(QNL_TYPE_NOISY_ADDER, "x"), -2); // not a built class here
+    EXPECT_EQ(net.AddNode(QNL_TYPE_DISTRIBUTION, "x"), -2); // not a built class here
     EXPECT_EQ(net.GetNumberOfNodes(), 0);
     EXPECT_EQ(net.GetFirstNode(), -2);
 }

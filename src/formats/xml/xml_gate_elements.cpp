@@ -1,6 +1,7 @@
 // The gate node kinds of the XML network format: reading their lists into the definitions
 // and writing them back.
 
+#include "definitions/noisy_adder.h"
 #include "definitions/noisy_max.h"
 #include "formats/xml/xml_network_reader.h"
 #include "formats/xml/xml_network_writer.h"
@@ -40,10 +41,44 @@ void QNL_xmlNetworkReader::BuildGateSchema(QNL_xmlElementHandler* nodes,
     noisyMax->AddChild(nodeProperty, Flags::MULTIPLE);
     noisyMax->AddChild(state, Flags::REQUIRED | Flags::MULTIPLE);
     nodes->AddChild(noisyMax, Flags::MULTIPLE);
+
+    QNL_xmlElementHandler* dstates =
+        Element("dstates", Flags::INHERIT, &R::IntsStart, nullptr, &R::IntToken);
+    QNL_xmlElementHandler* weights =
+        Element("weights", Flags::INHERIT, &R::WeightsStart, nullptr, &R::DoubleToken);
+    QNL_xmlElementHandler* noisyAdder = NodeElement("noisyadder", &R::NoisyAdderStart, nullptr);
+    noisyAdder->AddAttribute("function", 0);
+    noisyAdder->AddChild(dstates, 0);
+    noisyAdder->AddChild(weights, 0);
+    noisyAdder->AddChild(parameters, 0);
+    noisyAdder->AddChild(parents, 0);
+    noisyAdder->AddChild(nodeProperty, Flags::MULTIPLE);
+    noisyAdder->AddChild(state, Flags::REQUIRED | Flags::MULTIPLE);
+    nodes->AddChild(noisyAdder, Flags::MULTIPLE);
 }
 
 void QNL_xmlNetworkReader::NoisyMaxStart(QNL_xmlReader& reader) {
     NodeStart(reader, QNL_TYPE_NOISY_MAX);
+}
+
+void QNL_xmlNetworkReader::NoisyAdderStart(QNL_xmlReader& reader) {
+    NodeStart(reader, QNL_TYPE_NOISY_ADDER);
+    if (currentNode < 0) return;
+    if (const char* word = reader.FindAttribute("function")) {
+        const std::string text = word;
+        if (text == "average") {
+            scratch.function = QNL_noisyAdder::FUNCTION_AVERAGE;
+        } else if (text == "singlefault") {
+            scratch.function = QNL_noisyAdder::FUNCTION_SINGLE_FAULT;
+        } else {
+            reader.Fail("Invalid noisy adder function: '" + text + "'");
+            currentNode = -1;
+        }
+    }
+}
+
+void QNL_xmlNetworkReader::WeightsStart(QNL_xmlReader& reader) {
+    GateListStart(reader, GATE_WEIGHTS, &scratch.weights);
 }
 
 void QNL_xmlNetworkReader::GateListStart(QNL_xmlReader&, unsigned list,
@@ -83,6 +118,9 @@ void QNL_xmlNetworkReader::RunGateSetter(QNL_xmlReader& reader, QNL_nodeDefiniti
     case QNL_TYPE_NOISY_MAX:
         SetNoisyMax(reader, definition);
         break;
+    case QNL_TYPE_NOISY_ADDER:
+        SetNoisyAdder(reader, definition);
+        break;
     default:
         break;
     }
@@ -115,22 +153,67 @@ void QNL_xmlNetworkReader::SetNoisyMax(QNL_xmlReader& reader, QNL_nodeDefinition
             return;
         }
     }
-    if (scratch.gateLists & GATE_PARAMETERS) {
-        const int expected = gate->GetParameters()->GetSize();
-        if (scratch.parameters.size() != static_cast<std::size_t>(expected)) {
+    if (scratch.gateLists & GATE_PARAMETERS)
+        SetParameters(reader, *gate, gate->GetParameters()->GetSize());
+}
+
+bool QNL_xmlNetworkReader::SetParameters(QNL_xmlReader& reader, QNL_nodeDefinition& definition,
+                                         int expected) {
+    if (scratch.parameters.size() != static_cast<std::size_t>(expected)) {
+        FailFirst(reader, "Invalid weights vector size " +
+                              std::to_string(scratch.parameters.size()) + ", expected " +
+                              std::to_string(expected));
+        return false;
+    }
+    QNL_doubleArray values;
+    if (values.SetSize(expected) != 0) {
+        FailFirst(reader, "Invalid weights vector size");
+        return false;
+    }
+    std::copy(scratch.parameters.begin(), scratch.parameters.end(), values.Items());
+    definition.SetDefinition(values);
+    return true;
+}
+
+void QNL_xmlNetworkReader::SetNoisyAdder(QNL_xmlReader& reader, QNL_nodeDefinition* definition) {
+    auto* adder = dynamic_cast<QNL_noisyAdder*>(definition);
+    if (adder == nullptr) {
+        FailFirst(reader, "SetDistinguishedState call fails");
+        return;
+    }
+    const int blocks = adder->GetNumberOfBlocks();
+    if (scratch.gateLists & GATE_INTS) {
+        if (scratch.ints.size() != static_cast<std::size_t>(blocks) + 1) {
+            FailFirst(reader, "Size of distinguished state vector is invalid: " +
+                                  std::to_string(scratch.ints.size()) + ", expected" +
+                                  std::to_string(blocks + 1));
+            return;
+        }
+        if (adder->SetDistinguishedState(scratch.ints[0]) != 0) {
+            FailFirst(reader, "SetDistinguishedState call fails");
+            return;
+        }
+        for (int b = 0; b < blocks; ++b) {
+            if (adder->SetParentDistinguishedState(
+                    b, scratch.ints[static_cast<std::size_t>(b) + 1]) != 0) {
+                FailFirst(reader, "SetParentDistinguishedState call fails");
+                return;
+            }
+        }
+    }
+    if (scratch.gateLists & GATE_WEIGHTS) {
+        const std::size_t expected = adder->GetWeights().size();
+        if (scratch.weights.size() != expected || adder->SetWeights(scratch.weights) != 0) {
             FailFirst(reader, "Invalid weights vector size " +
-                                  std::to_string(scratch.parameters.size()) + ", expected " +
+                                  std::to_string(scratch.weights.size()) + ", expected " +
                                   std::to_string(expected));
             return;
         }
-        QNL_doubleArray values;
-        if (values.SetSize(expected) != 0) {
-            FailFirst(reader, "Invalid weights vector size");
-            return;
-        }
-        std::copy(scratch.parameters.begin(), scratch.parameters.end(), values.Items());
-        gate->SetDefinition(values);
     }
+    if ((scratch.gateLists & GATE_PARAMETERS) &&
+        !SetParameters(reader, *adder, adder->GetParameters()->GetSize()))
+        return;
+    adder->SetFunction(scratch.function);
 }
 
 // ---- writing ----
@@ -148,6 +231,15 @@ void QNL_xmlNetworkWriter::WriteGatePayload(int handle, const QNL_nodeDefinition
             WriteTextList("strengths", texts);
         }
         const QNL_doubleArray& values = gate->GetParameters().GetItems();
+        WriteDoubleList("parameters", values.Items(), values.GetSize());
+    } else if (const auto* adder = dynamic_cast<const QNL_noisyAdder*>(&definition)) {
+        std::vector<std::string> states{std::to_string(adder->GetDistinguishedState())};
+        for (int b = 0; b < adder->GetNumberOfBlocks(); ++b)
+            states.push_back(std::to_string(adder->GetParentDistinguishedState(b)));
+        WriteTextList("dstates", states);
+        const std::vector<double>& weights = adder->GetWeights();
+        WriteDoubleList("weights", weights.data(), static_cast<int>(weights.size()));
+        const QNL_doubleArray& values = adder->GetParameters().GetItems();
         WriteDoubleList("parameters", values.Items(), values.GetSize());
     }
 }

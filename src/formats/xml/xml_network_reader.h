@@ -88,12 +88,17 @@ private:
     void BuildGateSchema(QNL_xmlElementHandler* nodes, QNL_xmlElementHandler* parents,
                          QNL_xmlElementHandler* state, QNL_xmlElementHandler* nodeProperty);
     void NoisyMaxStart(QNL_xmlReader& reader);
+    void NoisyAdderStart(QNL_xmlReader& reader);
+    void WeightsStart(QNL_xmlReader& reader);
     void GateListStart(QNL_xmlReader& reader, unsigned list, std::vector<double>* target);
     void IntsStart(QNL_xmlReader& reader);
     void ParametersStart(QNL_xmlReader& reader);
     void IntToken(QNL_xmlReader& reader);
     void RunGateSetter(QNL_xmlReader& reader, QNL_nodeDefinition* definition);
     void SetNoisyMax(QNL_xmlReader& reader, QNL_nodeDefinition* definition);
+    void SetNoisyAdder(QNL_xmlReader& reader, QNL_nodeDefinition* definition);
+    // The parameter list replaces the parameters when it has their size.
+    bool SetParameters(QNL_xmlReader& reader, QNL_nodeDefinition& definition, int expected);
 
     void ParentsToken(QNL_xmlReader& reader);
     void StateStart(QNL_xmlReader& reader);

@@ -2,6 +2,7 @@
 
 #include "definitions/cpt.h"
 #include "definitions/extra_definition.h"
+#include "definitions/noisy_adder.h"
 #include "definitions/table.h"
 #include "definitions/truth_table.h"
 #include "formats/number_text.h"
@@ -38,6 +39,8 @@ const char* NodeElementName(int type) {
         return "utility";
     case QNL_TYPE_NOISY_MAX:
         return "noisymax";
+    case QNL_TYPE_NOISY_ADDER:
+        return "noisyadder";
     default:
         return nullptr;
     }
@@ -153,6 +156,9 @@ void QNL_xmlNetworkWriter::WriteNode(int handle) {
     const int type = node->GetType();
     const char* element = detail::NodeElementName(type);
 
+    const auto* adder = dynamic_cast<const QNL_noisyAdder*>(definition);
+    if (adder != nullptr && adder->GetFunction() == QNL_noisyAdder::FUNCTION_SINGLE_FAULT)
+        AddAttribute("function", "singlefault");
     AddAttribute("id", node->GetId());
     if (network->IsTarget(handle) == 1) AddAttribute("target", "true");
     if (extra != nullptr) {

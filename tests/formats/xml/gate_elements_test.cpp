@@ -1,3 +1,4 @@
+#include "definitions/noisy_adder.h"
 #include "definitions/noisy_max.h"
 #include "formats/format_test_support.h"
 #include "formats/xml/xml_network_test_support.h"
@@ -66,6 +67,49 @@ TEST(XmlGateElements, NoisyMaxListsAreReadAsWritten) {
     }
 }
 
+// A noisy adder's attribute and lists, and their refusals.
+TEST(XmlGateElements, NoisyAdderListsAndTheirRefusals) {
+    auto adder = [](const std::string& function, const std::string& inside) {
+        return "<noisyadder id=\"Y\"" + function +
+               "><state id=\"s0\"/><state id=\"s1\"/><parents>A</parents>" + inside +
+               "</noisyadder>\n";
+    };
+    QNL_network net;
+    ASSERT_EQ(
+        ReadDocument(net, "adder.xqnl",
+                     Document(PARENT + adder(" function=\"singlefault\"",
+                                             "<dstates>0 1</dstates><weights>2 3</weights>"
+                                             "<parameters>0.4 0.6 0 1 1 0 1 0</parameters>"))),
+        0)
+        << AllMessages();
+    const auto* read =
+        dynamic_cast<const QNL_noisyAdder*>(net.GetNode(net.FindNode("Y"))->GetDefinition());
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read->GetFunction(), QNL_noisyAdder::FUNCTION_SINGLE_FAULT);
+    EXPECT_EQ(read->GetDistinguishedState(), 0);
+    EXPECT_EQ(read->GetParentDistinguishedState(0), 1);
+    EXPECT_EQ(read->GetWeights(), (std::vector<double>{2, 3}));
+
+    struct Bad {
+        std::string function, inside, message;
+    } bad[] = {
+        {" function=\"max\"", "", "Invalid noisy adder function: 'max'"},
+        {"", "<dstates>1</dstates>", "Size of distinguished state vector is invalid: 1, expected2"},
+        {"", "<dstates>2 0</dstates>", "SetDistinguishedState call fails"},
+        {"", "<dstates>1 3</dstates>", "SetParentDistinguishedState call fails"},
+        {"", "<weights>1 2 3</weights>", "Invalid weights vector size 3, expected 2"},
+        {"", "<parameters>1</parameters>", "Invalid weights vector size 1, expected 8"},
+    };
+    for (const Bad& b : bad) {
+        QNL_network other;
+        EXPECT_EQ(
+            ReadDocument(other, "adder_bad.xqnl", Document(PARENT + adder(b.function, b.inside))),
+            -103);
+        const std::string error = TheError();
+        EXPECT_NE(error.find(b.message), std::string::npos) << b.inside << ": " << error;
+    }
+}
+
 // Random networks mixing gates and tables go through a file and back to an equal model, and
 // writing that model again gives the same bytes.
 TEST(XmlGateElements, RandomGateNetworksRoundTripToTheSameBytes) {
@@ -73,7 +117,7 @@ TEST(XmlGateElements, RandomGateNetworksRoundTripToTheSameBytes) {
         QNL_network net;
         quarn_test::BuildRandomNetwork(net, quarn_test::RoundSpec(400, round));
         quarn_test::TestRandom random(40 + static_cast<std::uint64_t>(round));
-        quarn_test::MixInNoisyMax(net, random, 0.5);
+        quarn_test::MixInGates(net, random, 0.5);
         const std::string first = TempPath("gates_first.xqnl");
         const std::string second = TempPath("gates_second.xqnl");
         ASSERT_EQ(net.WriteFile(first.c_str(), 0, 0), 0) << AllMessages();
@@ -101,7 +145,7 @@ TEST(XmlGateElements, ForeignFormatsWriteGatesAsExpandedTables) {
         QNL_network net;
         quarn_test::BuildRandomNetwork(net, quarn_test::RoundSpec(600, 3));
         quarn_test::TestRandom random(6);
-        quarn_test::MixInNoisyMax(net, random, 0.7);
+        quarn_test::MixInGates(net, random, 0.7);
         const std::string path = TempPath(std::string("gates.") + extension);
         ASSERT_EQ(net.WriteFile(path.c_str(), 0, 0), 0) << AllMessages();
         QNL_network back;

@@ -177,8 +177,6 @@ const BadDocument BAD_DOCUMENTS[] = {
     {"cast", Document("<cast id=\"C\"/>"), "Nodes of type 'cast' are not supported: 'C'"},
     {"demorgan", Document("<demorgan id=\"G\"/>"),
      "Nodes of type 'demorgan' are not supported: 'G'"},
-    {"noisyadder", Document("<noisyadder id=\"Y\" function=\"average\"/>"),
-     "Nodes of type 'noisyadder' are not supported: 'Y'"},
     {"dynamic", Document(TWO, "<dynamic numslices=\"3\"/>"),
      "Dynamic networks (element 'dynamic') are not supported"},
     // The display and diagnosis extension.

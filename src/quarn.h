@@ -6,6 +6,7 @@
 #include "definitions/cpt.h"
 #include "definitions/extra_definition.h"
 #include "definitions/list.h"
+#include "definitions/logic_gates.h"
 #include "definitions/mau.h"
 #include "definitions/node_value.h"
 #include "definitions/node_values.h"

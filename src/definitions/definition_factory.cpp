@@ -3,6 +3,7 @@
 
 #include "definitions/cpt.h"
 #include "definitions/list.h"
+#include "definitions/logic_gates.h"
 #include "definitions/mau.h"
 #include "definitions/noisy_adder.h"
 #include "definitions/noisy_max.h"
@@ -25,6 +26,8 @@ struct BuiltinDefinitions {
         quarn::detail::RegisterDefinitionClass(QNL_TYPE_MAU, Create<QNL_mau>);
         quarn::detail::RegisterDefinitionClass(QNL_TYPE_NOISY_MAX, Create<QNL_noisyMAX>);
         quarn::detail::RegisterDefinitionClass(QNL_TYPE_NOISY_ADDER, Create<QNL_noisyAdder>);
+        quarn::detail::RegisterDefinitionClass(QNL_TYPE_DEMORGAN, Create<QNL_demorgan>);
+        quarn::detail::RegisterDefinitionClass(QNL_TYPE_CAST, Create<QNL_cast>);
     }
 };
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "definitions/logic_gates.h"
 #include "definitions/node_value.h"
 #include "definitions/noisy_max.h"
 #include "model/error_handler.h"
@@ -84,7 +85,11 @@ std::string NodeName(const QNL_node* node) {
 int GateTwoCellTable(const QNL_node& node, QNL_Dmatrix& out) {
     const QNL_nodeDefinition* definition = node.GetDefinition();
     std::vector<double> cells;
-    if (const auto* gate = dynamic_cast<const QNL_noisyMAX*>(definition)) {
+    if (const auto* demorgan = dynamic_cast<const QNL_demorgan*>(definition)) {
+        cells = {demorgan->GetPriorBelief(), 1.0 - demorgan->GetPriorBelief()};
+    } else if (const auto* cast = dynamic_cast<const QNL_cast*>(definition)) {
+        cells = {cast->GetBaseline(), 1.0 - cast->GetBaseline()};
+    } else if (const auto* gate = dynamic_cast<const QNL_noisyMAX*>(definition)) {
         const QNL_Dmatrix& params = gate->GetParameters();
         const int n = gate->GetNumberOfOutcomes();
         const int leak = gate->GetNumberOfColumns() - 1;

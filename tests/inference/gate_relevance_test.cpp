@@ -5,6 +5,7 @@
 #include "support/oracle.h"
 #include "support/random_network.h"
 
+#include "definitions/logic_gates.h"
 #include "definitions/node_value.h"
 #include "definitions/node_values.h"
 #include "definitions/noisy_max.h"
@@ -99,8 +100,8 @@ TEST(GateRelevance, UserPropertyOverridesTheNetworkSetting) {
     }
 }
 
-// A value carrying the marker cuts its node from the parents: a noisy-MAX node then stands
-// for its leak column, a probability table is refused.
+// A value carrying the marker cuts its node from the parents: a gate then stands for its
+// prior belief, baseline or leak, a probability table is refused.
 class MarkedBelief : public QNL_beliefVector {
 public:
     using QNL_beliefVector::QNL_beliefVector;
@@ -111,32 +112,43 @@ public:
     }
 };
 
-TEST(GateRelevance, MarkedNodesStandForTheirLeakOrAreRefused) {
-    for (const int type : {QNL_TYPE_NOISY_MAX, QNL_TYPE_CPT}) {
+TEST(GateRelevance, MarkedNodesStandForTheirOwnNumberOrAreRefused) {
+    struct Case {
+        int parentType, type, code;
+    } cases[] = {{QNL_TYPE_CPT, QNL_TYPE_NOISY_MAX, 0},
+                 {QNL_TYPE_DEMORGAN, QNL_TYPE_DEMORGAN, 0},
+                 {QNL_TYPE_CAST, QNL_TYPE_CAST, 0},
+                 {QNL_TYPE_CPT, QNL_TYPE_CPT, -51},
+                 {QNL_TYPE_CPT, QNL_TYPE_NOISY_ADDER, -51}};
+    for (const Case& c : cases) {
         QNL_network net;
-        const int x = net.AddNode(QNL_TYPE_CPT, "X");
-        const int y = net.AddNode(type, "Y");
+        const int x = net.AddNode(c.parentType, "X");
+        const int y = net.AddNode(c.type, "Y");
         ASSERT_EQ(net.AddArc(x, y), 0);
+        QNL_nodeDefinition* definition = net.GetNode(y)->GetDefinition();
+        double first = 0.0;
+        if (auto* d = dynamic_cast<QNL_demorgan*>(definition)) {
+            ASSERT_EQ(d->SetPriorBelief(0.3), 0);
+            first = 0.3;
+        } else if (auto* k = dynamic_cast<QNL_cast*>(definition)) {
+            ASSERT_EQ(k->SetBaseline(0.7), 0);
+            first = 0.7;
+        } else if (auto* g = dynamic_cast<QNL_noisyMAX*>(definition)) {
+            first = g->GetParameters()->Subscript(g->GetNumberOfColumns() * 2 - 2);
+        }
         const MarkedBelief marked(&net, y);
         ASSERT_EQ(net.GetNode(y)->CopyValue(&marked), 0);
         QNL_componentList list;
         const int result = QNL_relevance::Reduce(net, false, true, list);
         QNL_errorHandler::Instance().Flush();
-        if (type == QNL_TYPE_CPT) {
-            EXPECT_EQ(result, -51);
-            continue;
-        }
-        ASSERT_EQ(result, 0);
-        const auto* gate = dynamic_cast<const QNL_noisyMAX*>(net.GetNode(y)->GetDefinition());
-        for (int c = 0; c < list.GetCount(); ++c)
-            for (int r = 0; r < list[c]->GetNumberOfRecords(); ++r) {
-                const QNL_relevanceNode* record = list[c]->GetRecord(r);
+        ASSERT_EQ(result, c.code) << c.type;
+        for (int i = 0; i < list.GetCount(); ++i)
+            for (int r = 0; r < list[i]->GetNumberOfRecords(); ++r) {
+                const QNL_relevanceNode* record = list[i]->GetRecord(r);
                 if (record->GetNodeHandle() != y) continue;
                 EXPECT_EQ(record->GetNumberOfParents(), 0);
-                const QNL_Dmatrix* table = record->GetTable();
-                ASSERT_EQ(table->GetSize(), 2);
-                EXPECT_EQ(table->Subscript(0),
-                          gate->GetParameters().Subscript(gate->GetNumberOfColumns() * 2 - 2));
+                ASSERT_EQ(record->GetTable()->GetSize(), 2);
+                EXPECT_DOUBLE_EQ(record->GetTable()->Subscript(0), first) << c.type;
             }
     }
 }

@@ -1,6 +1,7 @@
 // The gate node kinds of the XML network format: reading their lists into the definitions
 // and writing them back.
 
+#include "definitions/logic_gates.h"
 #include "definitions/noisy_adder.h"
 #include "definitions/noisy_max.h"
 #include "formats/xml/xml_network_reader.h"
@@ -8,6 +9,7 @@
 #include "model/network.h"
 #include "model/node.h"
 
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <vector>
@@ -55,6 +57,25 @@ void QNL_xmlNetworkReader::BuildGateSchema(QNL_xmlElementHandler* nodes,
     noisyAdder->AddChild(nodeProperty, Flags::MULTIPLE);
     noisyAdder->AddChild(state, Flags::REQUIRED | Flags::MULTIPLE);
     nodes->AddChild(noisyAdder, Flags::MULTIPLE);
+
+    QNL_xmlElementHandler* cast = NodeElement("cast", &R::CastStart, nullptr);
+    cast->AddChild(Element("baseline", Flags::INHERIT, &R::ScalarStart, nullptr, &R::ScalarToken),
+                   Flags::REQUIRED);
+    cast->AddChild(
+        Element("pweights", Flags::INHERIT, &R::PositiveWeightsStart, nullptr, &R::DoubleToken), 0);
+    cast->AddChild(
+        Element("nweights", Flags::INHERIT, &R::NegativeWeightsStart, nullptr, &R::DoubleToken), 0);
+    QNL_xmlElementHandler* demorgan = NodeElement("demorgan", &R::DemorganStart, nullptr);
+    demorgan->AddChild(
+        Element("priorbelief", Flags::INHERIT, &R::ScalarStart, nullptr, &R::ScalarToken),
+        Flags::REQUIRED);
+    demorgan->AddChild(weights, 0);
+    demorgan->AddChild(Element("types", Flags::INHERIT, &R::WordsStart, nullptr, &R::WordToken), 0);
+    for (QNL_xmlElementHandler* gate : {cast, demorgan}) {
+        gate->AddChild(parents, 0);
+        gate->AddChild(nodeProperty, Flags::MULTIPLE);
+        nodes->AddChild(gate, Flags::MULTIPLE);
+    }
 }
 
 void QNL_xmlNetworkReader::NoisyMaxStart(QNL_xmlReader& reader) {
@@ -79,6 +100,44 @@ void QNL_xmlNetworkReader::NoisyAdderStart(QNL_xmlReader& reader) {
 
 void QNL_xmlNetworkReader::WeightsStart(QNL_xmlReader& reader) {
     GateListStart(reader, GATE_WEIGHTS, &scratch.weights);
+}
+
+void QNL_xmlNetworkReader::CastStart(QNL_xmlReader& reader) {
+    NodeStart(reader, QNL_TYPE_CAST);
+}
+
+void QNL_xmlNetworkReader::DemorganStart(QNL_xmlReader& reader) {
+    NodeStart(reader, QNL_TYPE_DEMORGAN);
+}
+
+void QNL_xmlNetworkReader::PositiveWeightsStart(QNL_xmlReader& reader) {
+    GateListStart(reader, GATE_POSITIVE, &scratch.positiveWeights);
+}
+
+void QNL_xmlNetworkReader::NegativeWeightsStart(QNL_xmlReader& reader) {
+    GateListStart(reader, GATE_NEGATIVE, &scratch.negativeWeights);
+}
+
+void QNL_xmlNetworkReader::WordsStart(QNL_xmlReader& reader) {
+    scratch.words.clear();
+    GateListStart(reader, GATE_WORDS, nullptr);
+}
+
+void QNL_xmlNetworkReader::WordToken(QNL_xmlReader& reader) {
+    scratch.words.push_back(reader.GetText());
+}
+
+void QNL_xmlNetworkReader::ScalarStart(QNL_xmlReader& reader) {
+    scratch.scalar.clear();
+    GateListStart(reader, GATE_SCALAR, nullptr);
+}
+
+void QNL_xmlNetworkReader::ScalarToken(QNL_xmlReader& reader) {
+    scratch.scalar.push_back(reader.GetText());
+}
+
+bool QNL_xmlNetworkReader::ReadScalar(double& value) const {
+    return scratch.scalar.size() == 1 && quarn::detail::ParseXmlDouble(scratch.scalar[0], value);
 }
 
 void QNL_xmlNetworkReader::GateListStart(QNL_xmlReader&, unsigned list,
@@ -120,6 +179,12 @@ void QNL_xmlNetworkReader::RunGateSetter(QNL_xmlReader& reader, QNL_nodeDefiniti
         break;
     case QNL_TYPE_NOISY_ADDER:
         SetNoisyAdder(reader, definition);
+        break;
+    case QNL_TYPE_CAST:
+        SetCast(reader, definition);
+        break;
+    case QNL_TYPE_DEMORGAN:
+        SetDemorgan(reader, definition);
         break;
     default:
         break;
@@ -216,6 +281,74 @@ void QNL_xmlNetworkReader::SetNoisyAdder(QNL_xmlReader& reader, QNL_nodeDefiniti
     adder->SetFunction(scratch.function);
 }
 
+namespace {
+
+bool ToArray(const std::vector<double>& values, QNL_doubleArray& out) {
+    for (double v : values)
+        if (out.Add(v) != 0) return false;
+    return true;
+}
+
+} // namespace
+
+// The lists of the parents are taken when present; a gate without parents has none.
+void QNL_xmlNetworkReader::SetCast(QNL_xmlReader& reader, QNL_nodeDefinition* definition) {
+    auto* cast = dynamic_cast<QNL_cast*>(definition);
+    double baseline = 0.0;
+    if (!ReadScalar(baseline)) {
+        FailFirst(reader, "Can't read baseline");
+        return;
+    }
+    if (cast == nullptr || cast->SetBaseline(baseline) != 0) {
+        FailFirst(reader, "SetBaseline failed");
+        return;
+    }
+    if (cast->GetNumberOfParentEntries() == 0) return;
+    QNL_doubleArray positive, negative;
+    if ((scratch.gateLists & GATE_POSITIVE) &&
+        (!ToArray(scratch.positiveWeights, positive) || cast->SetPositiveWeights(positive) != 0)) {
+        FailFirst(reader, "SetPositiveWeights failed");
+        return;
+    }
+    if ((scratch.gateLists & GATE_NEGATIVE) &&
+        (!ToArray(scratch.negativeWeights, negative) || cast->SetNegativeWeights(negative) != 0))
+        FailFirst(reader, "SetNegativeWeights failed");
+}
+
+void QNL_xmlNetworkReader::SetDemorgan(QNL_xmlReader& reader, QNL_nodeDefinition* definition) {
+    auto* gate = dynamic_cast<QNL_demorgan*>(definition);
+    double prior = 0.0;
+    if (!ReadScalar(prior)) {
+        FailFirst(reader, "Can't read prior belief");
+        return;
+    }
+    if (gate == nullptr || gate->SetPriorBelief(prior) != 0) {
+        FailFirst(reader, "SetPriorBelief failed");
+        return;
+    }
+    if (gate->GetNumberOfParentEntries() == 0) return;
+    QNL_doubleArray weights;
+    if ((scratch.gateLists & GATE_WEIGHTS) &&
+        (!ToArray(scratch.weights, weights) || gate->SetParentWeights(weights) != 0)) {
+        FailFirst(reader, "SetParentWeights failed");
+        return;
+    }
+    if (!(scratch.gateLists & GATE_WORDS)) return;
+    static const char* const words[] = {"inhibitor", "requirement", "cause", "barrier"};
+    QNL_intArray types;
+    for (std::size_t i = 0; i < scratch.words.size(); ++i) {
+        const auto* found = std::find_if(std::begin(words), std::end(words),
+                                         [&](const char* w) { return scratch.words[i] == w; });
+        if (found == std::end(words)) {
+            FailFirst(reader, "Invalid parent type '" + scratch.words[i] + "' at element " +
+                                  std::to_string(i + 1));
+            return;
+        }
+        types.Add(static_cast<int>(found - std::begin(words)));
+    }
+    if (gate->SetParentTypes(types) != 0) FailFirst(reader, "SetParentTypes failed");
+}
+
 // ---- writing ----
 
 void QNL_xmlNetworkWriter::WriteGatePayload(int handle, const QNL_nodeDefinition& definition) {
@@ -241,5 +374,27 @@ void QNL_xmlNetworkWriter::WriteGatePayload(int handle, const QNL_nodeDefinition
         WriteDoubleList("weights", weights.data(), static_cast<int>(weights.size()));
         const QNL_doubleArray& values = adder->GetParameters().GetItems();
         WriteDoubleList("parameters", values.Items(), values.GetSize());
+    } else if (const auto* cast = dynamic_cast<const QNL_cast*>(&definition)) {
+        if (hasParents) {
+            const QNL_doubleArray& positive = cast->GetPositiveWeights();
+            const QNL_doubleArray& negative = cast->GetNegativeWeights();
+            WriteDoubleList("pweights", positive.Items(), positive.GetCount());
+            WriteDoubleList("nweights", negative.Items(), negative.GetCount());
+        }
+        const double baseline = cast->GetBaseline();
+        WriteDoubleList("baseline", &baseline, 1);
+    } else if (const auto* demorgan = dynamic_cast<const QNL_demorgan*>(&definition)) {
+        if (hasParents) {
+            static const char* const words[] = {"inhibitor", "requirement", "cause", "barrier"};
+            std::vector<std::string> types;
+            const QNL_intArray& codes = demorgan->GetParentTypes();
+            for (int i = 0; i < codes.GetCount(); ++i)
+                types.emplace_back(codes[i] >= 0 && codes[i] < 4 ? words[codes[i]] : "cause");
+            WriteTextList("types", types);
+            const QNL_doubleArray& weights = demorgan->GetParentWeights();
+            WriteDoubleList("weights", weights.Items(), weights.GetCount());
+        }
+        const double prior = demorgan->GetPriorBelief();
+        WriteDoubleList("priorbelief", &prior, 1);
     }
 }

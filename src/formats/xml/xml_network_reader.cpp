@@ -205,7 +205,7 @@ void QNL_xmlNetworkReader::BuildSchema(QNL_xmlElementHandler* extensionRoot) {
         nodes->AddChild(kind.element, Flags::MULTIPLE);
     }
     BuildGateSchema(nodes, parents, state, nodeProperty);
-    for (const char* name : {"mau", "maux", "equation", "cast", "demorgan"}) {
+    for (const char* name : {"mau", "maux", "equation"}) {
         std::string text = std::string("Nodes of type ") + Quoted(name) + " are not supported";
         QNL_xmlElementHandler* refused = CreateElement(
             std::make_unique<detail::RefusedElement>(text, true), name, Flags::INHERIT);

@@ -90,6 +90,14 @@ private:
     void NoisyMaxStart(QNL_xmlReader& reader);
     void NoisyAdderStart(QNL_xmlReader& reader);
     void WeightsStart(QNL_xmlReader& reader);
+    void CastStart(QNL_xmlReader& reader);
+    void DemorganStart(QNL_xmlReader& reader);
+    void PositiveWeightsStart(QNL_xmlReader& reader);
+    void NegativeWeightsStart(QNL_xmlReader& reader);
+    void WordsStart(QNL_xmlReader& reader);
+    void WordToken(QNL_xmlReader& reader);
+    void ScalarStart(QNL_xmlReader& reader);
+    void ScalarToken(QNL_xmlReader& reader);
     void GateListStart(QNL_xmlReader& reader, unsigned list, std::vector<double>* target);
     void IntsStart(QNL_xmlReader& reader);
     void ParametersStart(QNL_xmlReader& reader);
@@ -97,6 +105,10 @@ private:
     void RunGateSetter(QNL_xmlReader& reader, QNL_nodeDefinition* definition);
     void SetNoisyMax(QNL_xmlReader& reader, QNL_nodeDefinition* definition);
     void SetNoisyAdder(QNL_xmlReader& reader, QNL_nodeDefinition* definition);
+    void SetCast(QNL_xmlReader& reader, QNL_nodeDefinition* definition);
+    void SetDemorgan(QNL_xmlReader& reader, QNL_nodeDefinition* definition);
+    // The one number of "baseline" or "priorbelief"; false when it is not exactly one.
+    bool ReadScalar(double& value) const;
     // The parameter list replaces the parameters when it has their size.
     bool SetParameters(QNL_xmlReader& reader, QNL_nodeDefinition& definition, int expected);
 

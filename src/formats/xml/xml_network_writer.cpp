@@ -41,6 +41,10 @@ const char* NodeElementName(int type) {
         return "noisymax";
     case QNL_TYPE_NOISY_ADDER:
         return "noisyadder";
+    case QNL_TYPE_CAST:
+        return "cast";
+    case QNL_TYPE_DEMORGAN:
+        return "demorgan";
     default:
         return nullptr;
     }

@@ -2,12 +2,16 @@
 
 // Everything a program needs to use the library from C++.
 
+#include "definitions/ci_definition.h"
 #include "definitions/cpt.h"
 #include "definitions/extra_definition.h"
 #include "definitions/list.h"
+#include "definitions/logic_gates.h"
 #include "definitions/mau.h"
 #include "definitions/node_value.h"
 #include "definitions/node_values.h"
+#include "definitions/noisy_adder.h"
+#include "definitions/noisy_max.h"
 #include "definitions/table.h"
 #include "definitions/truth_table.h"
 #include "equations/expr_node.h"

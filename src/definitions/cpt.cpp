@@ -177,6 +177,9 @@ int QNL_cpt::Assign(const QNL_nodeDefinition& source) {
         switch (source.GetType()) {
         case QNL_TYPE_CPT:
         case QNL_TYPE_TRUTHTABLE:
+        // Gates are read through their expanded tables, laid out as this one.
+        case QNL_TYPE_NOISY_MAX:
+        case QNL_TYPE_NOISY_ADDER:
             return ConvertFromTable(source);
         case QNL_TYPE_TABLE:
             return ConvertFromUtilities(source);
@@ -202,12 +205,8 @@ int QNL_cpt::Assign(const QNL_nodeDefinition& source) {
         case QNL_TYPE_CAST:
         case QNL_TYPE_DEMORGAN:
             // A gate's outcomes depend on its parents in a way a table can't take over.
-            if (placed && net->NumberOfParents(node, 0) > 0) return -2;
-            if (int r = newIds.Add("True")) return r;
-            if (int r = newIds.Add("False")) return r;
-            return Convert(source, newIds, nullptr);
-        // Noisy-MAX and noisy-adder sources hand over their expanded table once those classes
-        // exist; until then, like any unknown type, they are refused.
+            if (!placed || net->NumberOfParents(node, 0) > 0) return -2;
+            return ConvertFromTable(source);
         default:
             return -2;
         }

@@ -3,7 +3,10 @@
 
 #include "definitions/cpt.h"
 #include "definitions/list.h"
+#include "definitions/logic_gates.h"
 #include "definitions/mau.h"
+#include "definitions/noisy_adder.h"
+#include "definitions/noisy_max.h"
 #include "definitions/table.h"
 #include "definitions/truth_table.h"
 #include "model/node.h"
@@ -21,6 +24,10 @@ struct BuiltinDefinitions {
         quarn::detail::RegisterDefinitionClass(QNL_TYPE_LIST, Create<QNL_list>);
         quarn::detail::RegisterDefinitionClass(QNL_TYPE_TABLE, Create<QNL_table>);
         quarn::detail::RegisterDefinitionClass(QNL_TYPE_MAU, Create<QNL_mau>);
+        quarn::detail::RegisterDefinitionClass(QNL_TYPE_NOISY_MAX, Create<QNL_noisyMAX>);
+        quarn::detail::RegisterDefinitionClass(QNL_TYPE_NOISY_ADDER, Create<QNL_noisyAdder>);
+        quarn::detail::RegisterDefinitionClass(QNL_TYPE_DEMORGAN, Create<QNL_demorgan>);
+        quarn::detail::RegisterDefinitionClass(QNL_TYPE_CAST, Create<QNL_cast>);
     }
 };
 

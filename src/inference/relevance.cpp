@@ -11,7 +11,9 @@
 #include <string>
 #include <utility>
 
+#include "definitions/logic_gates.h"
 #include "definitions/node_value.h"
+#include "definitions/noisy_max.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
@@ -78,13 +80,31 @@ std::string NodeName(const QNL_node* node) {
     return id != nullptr ? id : "";
 }
 
-// The two-cell table (p, 1 - p) that stands for a gate node cut from its parents by the
-// marker flag: p is the DeMorgan prior belief or the CAST baseline. The gate definitions do
-// not offer these numbers yet, so such nodes are refused until they do.
-int GateTwoCellTable(const QNL_node& node, QNL_Dmatrix& /*out*/) {
-    return QNL_errorHandler::Instance().LogError(-51,
-                                                 "Relevance: the two-cell table of gate node [" +
-                                                     NodeName(&node) + "] is not available");
+// The table that stands for a gate node cut from its parents by the marker flag: (p, 1 - p)
+// with p the DeMorgan prior belief or the CAST baseline, and a noisy-MAX node's leak column.
+int GateTwoCellTable(const QNL_node& node, QNL_Dmatrix& out) {
+    const QNL_nodeDefinition* definition = node.GetDefinition();
+    std::vector<double> cells;
+    if (const auto* demorgan = dynamic_cast<const QNL_demorgan*>(definition)) {
+        cells = {demorgan->GetPriorBelief(), 1.0 - demorgan->GetPriorBelief()};
+    } else if (const auto* cast = dynamic_cast<const QNL_cast*>(definition)) {
+        cells = {cast->GetBaseline(), 1.0 - cast->GetBaseline()};
+    } else if (const auto* gate = dynamic_cast<const QNL_noisyMAX*>(definition)) {
+        const QNL_Dmatrix& params = gate->GetParameters();
+        const int n = gate->GetNumberOfOutcomes();
+        const int leak = gate->GetNumberOfColumns() - 1;
+        if (leak >= 0 && n > 0)
+            cells.assign(params.GetItems().Items() + static_cast<std::size_t>(leak) * n,
+                         params.GetItems().Items() + static_cast<std::size_t>(leak + 1) * n);
+    }
+    if (cells.empty())
+        return QNL_errorHandler::Instance().LogError(
+            -51, "Relevance: the two-cell table of gate node [" + NodeName(&node) +
+                     "] is not available");
+    const int size = static_cast<int>(cells.size());
+    if (int r = out.Setup(&size, 1)) return r;
+    std::copy(cells.begin(), cells.end(), out.GetItems().Items());
+    return 0;
 }
 
 bool TableFits(const QNL_Dmatrix& table, const QNL_relevanceNode& record) {
@@ -298,13 +318,22 @@ QNL_relevanceNode* QNL_relevance::FindRecord(int handle) const {
 int QNL_relevance::Build() {
     allTargets = network.GetNumberOfTargets() == 0;
     QNL_userProperties& properties = network.GetUserProperties();
+    noisyMax = network.GetNoisyMaxRelevance();
     const int property = properties.FindProperty("QNL_NOISYMAXRELEVANCE");
     if (property >= 0) noisyMax = quarn::detail::LeadingInteger(properties.GetValue(property)) != 0;
 
     const int count = network.GetNumberOfNodes();
     block = std::make_shared<RecordBlock>();
     if (count == 0) return 0;
-    block->records.reset(new QNL_relevanceNode[static_cast<std::size_t>(count)]);
+    // Room for one extra record per parent of every observed noisy-MAX node.
+    std::size_t extras = 0;
+    for (int h = network.GetFirstNode(); noisyMax && h >= 0; h = network.GetNextNode(h)) {
+        const QNL_node* node = network.GetNode(h);
+        if (node->GetType() == QNL_TYPE_NOISY_MAX && node->GetValue() != nullptr &&
+            node->GetValue()->IsObserved())
+            extras += static_cast<std::size_t>(network.GetParents(h).GetCount());
+    }
+    block->records.reset(new QNL_relevanceNode[static_cast<std::size_t>(count) + extras]);
     recordOfHandle.assign(static_cast<std::size_t>(network.GetLastNode() + 1), -1);
     records.reserve(static_cast<std::size_t>(count));
     int index = 0;
@@ -315,11 +344,117 @@ int QNL_relevance::Build() {
         records.push_back(&record);
     }
     if (int r = LinkRecords()) return r;
-    if (noisyMax) {
-        // Decomposition of NOISY_MAX nodes observed at their last outcome (one extra observed
-        // record per parent, the node itself left with its leak column) belongs here once the
-        // noisy-MAX definition offers its compound parameters. Until then the graph stays
-        // whole, which gives the same posteriors at a higher cost.
+    if (noisyMax) return DecomposeNoisyMax(index);
+    return 0;
+}
+
+// P(Y lowest | parents) of a noisy-MAX node is the product of the leak's and each parent's
+// active column at the lowest outcome, so each parent can stand alone under an observed extra
+// record holding its parameter columns. The node keeps its observed parents and one
+// unobserved parent, with the leak folded into its table: then every factor is counted once
+// and stays inside a component, so the probability of evidence comes out whole, not only
+// the posteriors. Nodes with fewer than two unobserved parents gain nothing and stay whole.
+int QNL_relevance::DecomposeNoisyMax(int next) {
+    const std::size_t original = records.size();
+    for (std::size_t r = 0; r < original; ++r) {
+        QNL_relevanceNode& y = *records[r];
+        const auto* gate = dynamic_cast<const QNL_noisyMAX*>(y.node->GetDefinition());
+        const int n = y.outcomes;
+        const int parentCount = y.parents.GetCount();
+        if (gate == nullptr || n < 2 || y.observed != n - 1 || parentCount < 2 ||
+            gate->GetNumberOfBlocks() != parentCount || y.tableKind != 2)
+            continue;
+        bool aligned = true;
+        int unobserved = 0;
+        for (int i = 0; i < parentCount; ++i) {
+            aligned = aligned && gate->GetBlockParent(i) == y.parents[i]->handle &&
+                      gate->GetBlockSize(i) == y.parents[i]->outcomes;
+            if (y.parents[i]->observed < 0) ++unobserved;
+        }
+        if (!aligned || unobserved < 2) continue;
+
+        const QNL_Dmatrix& params = gate->GetParameters();
+        const double* cells = params.GetItems().Items();
+        // Block position of every parent outcome.
+        std::vector<std::vector<int>> positionOf(static_cast<std::size_t>(parentCount));
+        for (int i = 0; i < parentCount; ++i) {
+            const QNL_intArray& s = *gate->GetParentOutcomeStrengths(i);
+            positionOf[static_cast<std::size_t>(i)].resize(static_cast<std::size_t>(s.GetCount()));
+            for (int j = 0; j < s.GetCount(); ++j)
+                positionOf[static_cast<std::size_t>(i)][static_cast<std::size_t>(s[j])] = j;
+        }
+        auto column = [&](int i, int x) {
+            const int c = gate->GetParentColumnOffset(i) +
+                          positionOf[static_cast<std::size_t>(i)][static_cast<std::size_t>(x)];
+            return cells + static_cast<std::size_t>(c) * n;
+        };
+
+        std::vector<int> kept;
+        bool keptUnobserved = false;
+        for (int i = 0; i < parentCount; ++i) {
+            QNL_relevanceNode* parent = y.parents[i];
+            if (parent->observed >= 0 || !keptUnobserved) {
+                keptUnobserved = keptUnobserved || parent->observed < 0;
+                kept.push_back(i);
+                continue;
+            }
+            QNL_relevanceNode& extra = block->records[static_cast<std::size_t>(next++)];
+            extra.outcomes = n;
+            extra.observed = n - 1;
+            QNL_Dmatrix table;
+            const int shape[2] = {parent->outcomes, n};
+            if (int e = table.Setup(shape, 2)) return e;
+            for (int x = 0; x < parent->outcomes; ++x)
+                std::copy_n(column(i, x), n,
+                            table.GetItems().Items() + static_cast<std::size_t>(x) * n);
+            extra.TakeTable(std::move(table));
+            if (extra.parents.Add(parent) != 0) return -42;
+            const int at = parent->children.FindPosition(&y);
+            if (at >= 0) parent->children[at] = &extra;
+            records.push_back(&extra);
+        }
+
+        // The node's own table over the kept parents: the leak times their active columns,
+        // in cumulative form.
+        std::vector<int> shape;
+        std::int64_t columns = 1;
+        for (int i : kept) {
+            shape.push_back(y.parents[i]->outcomes);
+            columns *= y.parents[i]->outcomes;
+        }
+        shape.push_back(n);
+        QNL_Dmatrix table;
+        if (int e = table.Setup(shape.data(), static_cast<int>(shape.size()))) return e;
+        const double* leak = cells + static_cast<std::size_t>(gate->GetNumberOfColumns() - 1) * n;
+        std::vector<int> x(kept.size(), 0);
+        std::vector<double> cumulative(static_cast<std::size_t>(n));
+        auto tail = [n](const double* p, int k) {
+            double sum = 0.0;
+            for (int j = k; j < n; ++j)
+                sum += p[j];
+            return sum;
+        };
+        for (std::int64_t col = 0; col < columns; ++col) {
+            for (int k = 0; k < n; ++k) {
+                double v = tail(leak, k);
+                for (std::size_t a = 0; a < kept.size(); ++a)
+                    v *= tail(column(kept[a], x[a]), k);
+                cumulative[static_cast<std::size_t>(k)] = v;
+            }
+            double* out = table.GetItems().Items() + col * n;
+            for (int k = 0; k < n; ++k)
+                out[k] = std::max(
+                    0.0, cumulative[static_cast<std::size_t>(k)] -
+                             (k + 1 < n ? cumulative[static_cast<std::size_t>(k + 1)] : 0.0));
+            for (std::size_t a = kept.size(); a-- > 0;) {
+                if (++x[a] < y.parents[kept[a]]->outcomes) break;
+                x[a] = 0;
+            }
+        }
+        for (std::size_t a = 0; a < kept.size(); ++a)
+            y.parents[static_cast<int>(a)] = y.parents[kept[a]];
+        y.parents.SetCount(static_cast<int>(kept.size()));
+        y.TakeTable(std::move(table));
     }
     return 0;
 }
@@ -656,6 +791,8 @@ int QNL_relevance::Split(QNL_componentList& out) {
         }
         for (std::size_t i = 0; i < part->records.size(); ++i) {
             QNL_relevanceNode* record = part->records[i];
+            // Extra records stand for no node and break the handle order.
+            if (record->handle < 0) part->inHandleOrder = false;
             record->component = part.get();
             record->position = static_cast<int>(i);
             if (record->observed >= 0) ++part->evidenceCount;

@@ -207,6 +207,9 @@ private:
     int Build();
     int MakeRecord(QNL_relevanceNode& record, int handle);
     int LinkRecords();
+    // Splits noisy-MAX nodes observed at their lowest outcome; extra records are taken from
+    // the block from position `next` on.
+    int DecomposeNoisyMax(int next);
     void MarkBarren();
     void RemoveMarked(int mark);
     int PropagateDeterministic();

@@ -3,6 +3,7 @@
 #include "quarn_Network.h"
 
 #include "definitions/node_value.h"
+#include "definitions/noisy_max.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"
 #include "model/int_array.h"
@@ -12,6 +13,7 @@
 #include "model/node_info.h"
 #include "model/string_array.h"
 
+#include <algorithm>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -116,20 +118,100 @@ void FileOperation(JNIEnv* env, jobject self, jstring path,
 }
 
 // A copy of the numbers of a node's definition, as the definition methods read and write
-// them; a definition without such numbers is refused with the host's message.
+// them: a noisy-MAX node's parameters (constrained columns included), every other node's
+// table; a definition without such numbers is refused with the host's message.
 template <typename Refusal> QNL_doubleArray DefinitionArray(const QNL_node* node) {
     QNL_nodeDefinition& definition = DefinitionOf(node);
     QNL_doubleArray numbers;
-    // Noisy-MAX nodes are read and written through their parameters, which are reached with
-    // the noisy-MAX definition; its table is not what the host means by the definition.
-    const bool available =
-        definition.GetType() != QNL_TYPE_NOISY_MAX && definition.GetDefinition(numbers) == 0;
+    bool available;
+    if (auto* gate = dynamic_cast<QNL_noisyMAX*>(&definition)) {
+        available = numbers.Assign(gate->GetParameters()->GetItems()) == 0;
+        numbers.SetCount(numbers.GetSize());
+    } else {
+        available = definition.GetDefinition(numbers) == 0;
+    }
     if (!available) {
         const char* keyword = definition.GetTypeName();
         throw Refusal(std::string("Cannot get node definition '") + (keyword ? keyword : "") +
                       "' of node " + Quoted(node) + " as an array of doubles");
     }
     return numbers;
+}
+
+// The noisy-MAX definition of a node, or the host's refusal.
+QNL_noisyMAX& ValidateNoisyMaxNode(const QNL_network& network, int node) {
+    QNL_node* chosen = ValidateNodeHandle(network, node);
+    auto* gate = dynamic_cast<QNL_noisyMAX*>(chosen->GetDefinition());
+    if (gate == nullptr)
+        throw std::invalid_argument("Node " + Quoted(chosen) + " is not of NoisyMax type");
+    return *gate;
+}
+
+// The position of a parent among the node's parents, by identifier.
+int ResolveParentOfChild(JNIEnv* env, const QNL_network& network, int node, jstring parent) {
+    const int handle = ResolveNodeId(env, network, parent);
+    const int position = network.GetParents(node).FindPosition(handle);
+    if (position < 0)
+        throw std::invalid_argument("Node " + Quoted(network.GetNode(node)) +
+                                    " is not a child of node " + Quoted(network.GetNode(handle)));
+    return position;
+}
+
+// The strength order of the parent at a position; a position outside the parent list never
+// reaches the definition.
+int StrengthBlock(const QNL_network& network, int node, const QNL_noisyMAX& gate, int position) {
+    const QNL_intArray& parents = network.GetParents(node);
+    if (position < 0 || position >= parents.GetCount()) {
+        std::string message =
+            "Invalid parent position for node " + Quoted(network.GetNode(node)) + ": ";
+        AppendInt(message, position);
+        throw std::invalid_argument(message);
+    }
+    for (int b = 0; b < gate.GetNumberOfBlocks(); ++b)
+        if (gate.GetBlockParent(b) == parents[position]) return b;
+    throw std::invalid_argument("Node " + Quoted(network.GetNode(parents[position])) +
+                                " has no strengths at node " + Quoted(network.GetNode(node)));
+}
+
+jintArray NoisyStrengths(JNIEnv* env, jobject self, int node, int position) {
+    QNL_network& network = NetworkOf(env, self);
+    QNL_noisyMAX& gate = ValidateNoisyMaxNode(network, node);
+    return IntArrayToJava(
+        env, *gate.GetParentOutcomeStrengths(StrengthBlock(network, node, gate, position)));
+}
+
+// Strengths that are not a permutation of the parent's outcomes are refused before they
+// reach the definition, where they would be used as indices; the values that depend on
+// the node are no longer valid afterwards.
+void SetNoisyStrengths(JNIEnv* env, jobject self, int node, int position, jintArray strengths) {
+    QNL_network& network = NetworkOf(env, self);
+    QNL_noisyMAX& gate = ValidateNoisyMaxNode(network, node);
+    const int block = StrengthBlock(network, node, gate, position);
+    ValidateArray(strengths, "strengths");
+    const int count = gate.GetBlockSize(block);
+    const jsize length = env->GetArrayLength(strengths);
+    if (length != count) {
+        std::string message = "Invalid parent strength array size for node " +
+                              Quoted(network.GetNode(node)) + ": expected ";
+        AppendInt(message, count);
+        message += " and got ";
+        AppendInt(message, length);
+        throw std::invalid_argument(message);
+    }
+    QNL_intArray order;
+    if (order.SetSize(count) != 0) throw std::bad_alloc();
+    if (count > 0) {
+        env->GetIntArrayRegion(strengths, 0, count, reinterpret_cast<jint*>(order.Items()));
+        CheckPending(env);
+    }
+    order.SetCount(count);
+    if (gate.SetParentOutcomeStrengths(block, order) != 0)
+        throw std::invalid_argument("Invalid parent strengths for node " +
+                                    Quoted(network.GetNode(node)) +
+                                    ": not a permutation of the parent's outcomes");
+    gate.CalculateCpt();
+    network.NotifyChange(node, QNL_network::CHANGE_VALUES);
+    if (QNL_nodeValue* value = network.GetNode(node)->GetValue()) value->SetValidFlag(false);
 }
 
 } // namespace
@@ -956,21 +1038,34 @@ JNIEXPORT void JNICALL Java_quarn_Network_setNodeDefinition__I_3D(JNIEnv* env, j
         QNL_doubleArray numbers = DefinitionArray<std::invalid_argument>(target);
         const int count = numbers.GetCount();
         const jsize length = env->GetArrayLength(values);
+        QNL_nodeDefinition& definition = DefinitionOf(target);
+        const int type = definition.GetType();
         if (length != count) {
             std::string message =
                 "Invalid definition array size for node " + Quoted(target) + ": expected ";
             AppendInt(message, count);
             message += " and got ";
             AppendInt(message, length);
+            if (type == QNL_TYPE_NOISY_MAX)
+                message += "(the type of this node is NoisyMax -- you need to pass noisy weights "
+                           "as parameter, including constrained columns)";
             throw std::invalid_argument(message);
         }
         if (count > 0) {
             env->GetDoubleArrayRegion(values, 0, count, numbers.Items());
             CheckPending(env);
         }
-        QNL_nodeDefinition& definition = DefinitionOf(target);
-        const int status = definition.SetDefinition(numbers);
-        if (status != 0) ReportError(env, status, "SetDefinition");
+        // A noisy adder's and the logic gates' tables are written as they are; the gate
+        // computes them again at its next change.
+        QNL_Dmatrix* table = definition.GetMatrix();
+        if ((type == QNL_TYPE_NOISY_ADDER || type == QNL_TYPE_CAST || type == QNL_TYPE_DEMORGAN) &&
+            table != nullptr && table->GetSize() == count) {
+            std::copy(numbers.Items(), numbers.Items() + count, table->GetItems().Items());
+        } else {
+            const int status = definition.SetDefinition(numbers);
+            if (status != 0) ReportError(env, status, "SetDefinition");
+            if (auto* gate = dynamic_cast<QNL_noisyMAX*>(&definition)) gate->CalculateCpt();
+        }
         definition.CheckConsistency(1);
         definition.CheckReadiness(1);
         network.NotifyChange(node, QNL_network::CHANGE_VALUES);
@@ -982,6 +1077,70 @@ JNIEXPORT void JNICALL Java_quarn_Network_setNodeDefinition__Ljava_lang_String_2
     JNIEnv* env, jobject self, jstring node, jdoubleArray values) {
     Guarded(env, [&] {
         Java_quarn_Network_setNodeDefinition__I_3D(env, self, NodeOf(env, self, node), values);
+    });
+}
+
+// ---------------------------------------------------------------------------------------
+// Noisy-MAX strengths.
+
+JNIEXPORT jintArray JNICALL Java_quarn_Network_getNoisyParentStrengths__II(JNIEnv* env,
+                                                                           jobject self, jint node,
+                                                                           jint parent) {
+    return Guarded(env, [&] { return NoisyStrengths(env, self, node, parent); });
+}
+
+JNIEXPORT jintArray JNICALL Java_quarn_Network_getNoisyParentStrengths__ILjava_lang_String_2(
+    JNIEnv* env, jobject self, jint node, jstring parent) {
+    return Guarded(env, [&] {
+        QNL_network& network = NetworkOf(env, self);
+        ValidateNoisyMaxNode(network, node);
+        return NoisyStrengths(env, self, node, ResolveParentOfChild(env, network, node, parent));
+    });
+}
+
+JNIEXPORT jintArray JNICALL Java_quarn_Network_getNoisyParentStrengths__Ljava_lang_String_2I(
+    JNIEnv* env, jobject self, jstring node, jint parent) {
+    return Guarded(env, [&] { return NoisyStrengths(env, self, NodeOf(env, self, node), parent); });
+}
+
+JNIEXPORT jintArray JNICALL
+Java_quarn_Network_getNoisyParentStrengths__Ljava_lang_String_2Ljava_lang_String_2(JNIEnv* env,
+                                                                                   jobject self,
+                                                                                   jstring node,
+                                                                                   jstring parent) {
+    return Guarded(env, [&] {
+        return Java_quarn_Network_getNoisyParentStrengths__ILjava_lang_String_2(
+            env, self, NodeOf(env, self, node), parent);
+    });
+}
+
+JNIEXPORT void JNICALL Java_quarn_Network_setNoisyParentStrengths__II_3I(JNIEnv* env, jobject self,
+                                                                         jint node, jint parent,
+                                                                         jintArray strengths) {
+    Guarded(env, [&] { SetNoisyStrengths(env, self, node, parent, strengths); });
+}
+
+JNIEXPORT void JNICALL Java_quarn_Network_setNoisyParentStrengths__ILjava_lang_String_2_3I(
+    JNIEnv* env, jobject self, jint node, jstring parent, jintArray strengths) {
+    Guarded(env, [&] {
+        QNL_network& network = NetworkOf(env, self);
+        ValidateNoisyMaxNode(network, node);
+        SetNoisyStrengths(env, self, node, ResolveParentOfChild(env, network, node, parent),
+                          strengths);
+    });
+}
+
+JNIEXPORT void JNICALL Java_quarn_Network_setNoisyParentStrengths__Ljava_lang_String_2I_3I(
+    JNIEnv* env, jobject self, jstring node, jint parent, jintArray strengths) {
+    Guarded(env, [&] { SetNoisyStrengths(env, self, NodeOf(env, self, node), parent, strengths); });
+}
+
+JNIEXPORT void JNICALL
+Java_quarn_Network_setNoisyParentStrengths__Ljava_lang_String_2Ljava_lang_String_2_3I(
+    JNIEnv* env, jobject self, jstring node, jstring parent, jintArray strengths) {
+    Guarded(env, [&] {
+        Java_quarn_Network_setNoisyParentStrengths__ILjava_lang_String_2_3I(
+            env, self, NodeOf(env, self, node), parent, strengths);
     });
 }
 

@@ -215,6 +215,7 @@ void QNL_network::CopySettings(const QNL_network& source) {
     growth = source.growth;
     numberOfSamples = source.numberOfSamples;
     bayesianAlgorithm = source.bayesianAlgorithm;
+    noisyMaxRelevance = source.noisyMaxRelevance;
     influenceDiagramAlgorithm = source.influenceDiagramAlgorithm;
     hybridAlgorithm = source.hybridAlgorithm;
     notificationControl = source.notificationControl;

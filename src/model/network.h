@@ -225,6 +225,11 @@ public:
     int GetDefaultIDAlgorithm() const { return influenceDiagramAlgorithm; }
     int SetDefaultHBNAlgorithm(int id);
     int GetDefaultHBNAlgorithm() const { return hybridAlgorithm; }
+    // Whether the relevance reduction splits noisy-MAX nodes observed at their lowest outcome
+    // into one record per parent; off by default, and the user property
+    // "QNL_NOISYMAXRELEVANCE" decides when present.
+    bool GetNoisyMaxRelevance() const { return noisyMaxRelevance; }
+    void SetNoisyMaxRelevance(bool on) { noisyMaxRelevance = on; }
 
     // Settings.
     int GetNotificationControl() const { return notificationControl; }
@@ -322,6 +327,7 @@ private:
     int targetCount = 0;
     int numberOfSamples = 1000;
     int bayesianAlgorithm = 0;
+    bool noisyMaxRelevance = false;
     int influenceDiagramAlgorithm = 0;
     int hybridAlgorithm = 14;
     QNL_intArray orderedNodes;

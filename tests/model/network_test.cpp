@@ -85,7 +85,7 @@ TEST_F(Network, IdentifiersAreUniqueValidAndCaseSensitive) {
     const std::pair<int, const char*> refused[] = {{QNL_TYPE_CPT, "Node1"},
                                                    {QNL_TYPE_CPT, "Unnamed"},
                                                    {12345, "x"},
-                                                   {QNL_TYPE_NOISY_ADDER, "x"}};
+                                                   {QNL_TYPE_DISTRIBUTION, "x"}};
     for (const auto& [type, id] : refused)
         EXPECT_EQ(net.AddNode(type, id), -2) << id;
     EXPECT_EQ(net.GetNumberOfNodes(), 2);

@@ -961,12 +961,15 @@ public class Network extends Wrapper {
     /**
      * The numbers that define a node: for a chance node its conditional probability table,
      * one block of outcome probabilities per combination of the parents' outcomes, the last
-     * parent varying fastest; for a utility node one utility per combination.
+     * parent varying fastest; for a utility node one utility per combination. For a noisy-MAX
+     * node they are its parameters: one column of outcome probabilities per outcome of each
+     * parent, parents in order and each parent's columns in its strength order, then the leak
+     * column; the constrained last column of each parent is included.
      *
      * @param node the node's handle
      * @return a copy of the numbers
      * @throws QUARNException when the handle names no node or its definition is not an array
-     *     of numbers (an equation or noisy-MAX node)
+     *     of numbers (an equation node)
      */
     public native double[] getNodeDefinition(int node);
 
@@ -1001,4 +1004,107 @@ public class Network extends Wrapper {
      *     the definition refuses the numbers
      */
     public native void setNodeDefinition(String node, double[] definition);
+
+    // Noisy-MAX strengths.
+
+    /**
+     * The strength order of a parent of a noisy-MAX node: the parent's outcome indices in the
+     * order of the node's parameter columns for that parent, the last one being the outcome
+     * that has no effect on the node.
+     *
+     * @param node the noisy-MAX node's handle
+     * @param parent the parent's position among the node's parents
+     * @return a copy of the order
+     * @throws QUARNException when the handle names no node, the node is not a noisy-MAX node,
+     *     or the position is outside the node's parents
+     */
+    public native int[] getNoisyParentStrengths(int node, int parent);
+
+    /**
+     * The strength order of a parent, as {@link #getNoisyParentStrengths(int, int)}.
+     *
+     * @param node the noisy-MAX node's handle
+     * @param parent the parent's identifier
+     * @return a copy of the order
+     * @throws QUARNException when the handle names no node, the node is not a noisy-MAX node,
+     *     or parent names no parent of the node
+     */
+    public native int[] getNoisyParentStrengths(int node, String parent);
+
+    /**
+     * The strength order of a parent, as {@link #getNoisyParentStrengths(int, int)}.
+     *
+     * @param node the noisy-MAX node's identifier
+     * @param parent the parent's position among the node's parents
+     * @return a copy of the order
+     * @throws QUARNException when node names no node, the node is not a noisy-MAX node, or the
+     *     position is outside the node's parents
+     */
+    public native int[] getNoisyParentStrengths(String node, int parent);
+
+    /**
+     * The strength order of a parent, as {@link #getNoisyParentStrengths(int, int)}.
+     *
+     * @param node the noisy-MAX node's identifier
+     * @param parent the parent's identifier
+     * @return a copy of the order
+     * @throws QUARNException when node names no node, the node is not a noisy-MAX node, or
+     *     parent names no parent of the node
+     */
+    public native int[] getNoisyParentStrengths(String node, String parent);
+
+    /**
+     * Replaces the strength order of a parent of a noisy-MAX node, laid out as {@link
+     * #getNoisyParentStrengths(int, int)} returns it; the parameter columns stay where they
+     * are and the node's table is computed again. The values that depend on the node are no
+     * longer valid.
+     *
+     * @param node the noisy-MAX node's handle
+     * @param parent the parent's position among the node's parents
+     * @param strengths the parent's outcome indices, each exactly once
+     * @throws QUARNException when the handle names no node, the node is not a noisy-MAX node,
+     *     the position is outside the node's parents, strengths is null or of another length
+     *     ("Invalid parent strength array size ..."), or it is not a permutation of the
+     *     parent's outcome indices (nothing changes)
+     */
+    public native void setNoisyParentStrengths(int node, int parent, int[] strengths);
+
+    /**
+     * Replaces the strength order of a parent, as {@link #setNoisyParentStrengths(int, int,
+     * int[])}.
+     *
+     * @param node the noisy-MAX node's handle
+     * @param parent the parent's identifier
+     * @param strengths the parent's outcome indices, each exactly once
+     * @throws QUARNException when the handle names no node, the node is not a noisy-MAX node,
+     *     parent names no parent of the node, or strengths is null, of another length or not a
+     *     permutation
+     */
+    public native void setNoisyParentStrengths(int node, String parent, int[] strengths);
+
+    /**
+     * Replaces the strength order of a parent, as {@link #setNoisyParentStrengths(int, int,
+     * int[])}.
+     *
+     * @param node the noisy-MAX node's identifier
+     * @param parent the parent's position among the node's parents
+     * @param strengths the parent's outcome indices, each exactly once
+     * @throws QUARNException when node names no node, the node is not a noisy-MAX node, the
+     *     position is outside the node's parents, or strengths is null, of another length or
+     *     not a permutation
+     */
+    public native void setNoisyParentStrengths(String node, int parent, int[] strengths);
+
+    /**
+     * Replaces the strength order of a parent, as {@link #setNoisyParentStrengths(int, int,
+     * int[])}.
+     *
+     * @param node the noisy-MAX node's identifier
+     * @param parent the parent's identifier
+     * @param strengths the parent's outcome indices, each exactly once
+     * @throws QUARNException when node names no node, the node is not a noisy-MAX node, parent
+     *     names no parent of the node, or strengths is null, of another length or not a
+     *     permutation
+     */
+    public native void setNoisyParentStrengths(String node, String parent, int[] strengths);
 }

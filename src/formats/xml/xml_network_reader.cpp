@@ -2,6 +2,7 @@
 
 #include "definitions/cpt.h"
 #include "definitions/extra_definition.h"
+#include "definitions/node_value.h"
 #include "definitions/table.h"
 #include "definitions/truth_table.h"
 #include "formats/foreign_format_support.h"
@@ -204,8 +205,8 @@ void QNL_xmlNetworkReader::BuildSchema(QNL_xmlElementHandler* extensionRoot) {
         if (kind.hasOutcomes) kind.element->AddChild(state, Flags::REQUIRED | Flags::MULTIPLE);
         nodes->AddChild(kind.element, Flags::MULTIPLE);
     }
-    for (const char* name :
-         {"mau", "maux", "equation", "cast", "demorgan", "noisymax", "noisyadder"}) {
+    BuildGateSchema(nodes, parents, state, nodeProperty);
+    for (const char* name : {"mau", "maux", "equation"}) {
         std::string text = std::string("Nodes of type ") + Quoted(name) + " are not supported";
         QNL_xmlElementHandler* refused = CreateElement(
             std::make_unique<detail::RefusedElement>(text, true), name, Flags::INHERIT);
@@ -388,7 +389,8 @@ void QNL_xmlNetworkReader::NodeEnd(QNL_xmlReader& reader) {
     // arcs added to it first would size its table by that number: a file whose table is
     // refused as too large once its states are in could pass through a table of billions
     // of cells on the way.
-    const bool hasOutcomes = currentType != QNL_TYPE_TABLE;
+    const bool hasOutcomes = currentType != QNL_TYPE_TABLE && currentType != QNL_TYPE_CAST &&
+                             currentType != QNL_TYPE_DEMORGAN;
     // Without its states the element is incomplete; the framework reports the missing
     // element once this callback returns.
     const bool outcomesSet = hasOutcomes && !scratch.outcomes.empty() && SetOutcomes(reader);
@@ -467,9 +469,15 @@ bool QNL_xmlNetworkReader::SetOutcomes(QNL_xmlReader& reader) {
 }
 
 void QNL_xmlNetworkReader::RunSetter(QNL_xmlReader& reader) {
+    QNL_nodeDefinition* definition = network->GetNode(currentNode)->GetDefinition();
+    // Gate payloads are optional lists, set by their own setters.
+    if (QNL_node::ValueTypeOf(currentType) == QNL_VALUE_BELIEF_VECTOR &&
+        currentType != QNL_TYPE_CPT && currentType != QNL_TYPE_TRUTHTABLE) {
+        RunGateSetter(reader, definition);
+        return;
+    }
     // A missing value list is reported by the framework after this callback.
     if (currentType == QNL_TYPE_LIST || !scratch.payloadMet) return;
-    QNL_nodeDefinition* definition = network->GetNode(currentNode)->GetDefinition();
     QNL_doubleArray values;
     switch (currentType) {
     case QNL_TYPE_CPT: {
@@ -560,6 +568,7 @@ void QNL_xmlNetworkReader::StateStart(QNL_xmlReader& reader) {
 }
 
 void QNL_xmlNetworkReader::ListStart(QNL_xmlReader&) {
+    doubleTarget = &scratch.values;
     listPosition = 0;
     scratch.payloadMet = true;
     scratch.values.clear();
@@ -570,12 +579,12 @@ void QNL_xmlNetworkReader::DoubleToken(QNL_xmlReader& reader) {
     ++listPosition;
     double value = 0.0;
     if (!detail::ParseXmlDouble(reader.GetText(), value) ||
-        scratch.values.size() >= static_cast<std::size_t>(INT_MAX)) {
+        doubleTarget->size() >= static_cast<std::size_t>(INT_MAX)) {
         reader.Fail("Can't read list of doubles, failed at element " +
                     std::to_string(listPosition));
         return;
     }
-    scratch.values.push_back(value);
+    doubleTarget->push_back(value);
 }
 
 void QNL_xmlNetworkReader::CostToken(QNL_xmlReader& reader) {

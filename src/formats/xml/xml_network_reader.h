@@ -43,6 +43,21 @@ private:
         bool payloadMet = false;
         bool ranked = false;
         bool mandatory = false;
+        // Gate payloads: which lists were met (GATE_* bits), and their contents.
+        unsigned gateLists = 0;
+        std::vector<int> ints;
+        std::vector<double> parameters, weights, positiveWeights, negativeWeights;
+        std::vector<std::string> words, scalar;
+        int function = 0;
+    };
+    enum GateList : unsigned {
+        GATE_INTS = 1,
+        GATE_PARAMETERS = 2,
+        GATE_WEIGHTS = 4,
+        GATE_POSITIVE = 8,
+        GATE_NEGATIVE = 16,
+        GATE_WORDS = 32,
+        GATE_SCALAR = 64,
     };
 
     void BuildSchema(QNL_xmlElementHandler* extensionRoot);
@@ -69,6 +84,34 @@ private:
     bool SetOutcomes(QNL_xmlReader& reader);
     void RunSetter(QNL_xmlReader& reader);
 
+    // Gate elements (noisy-MAX, noisy adder, DeMorgan, CAST).
+    void BuildGateSchema(QNL_xmlElementHandler* nodes, QNL_xmlElementHandler* parents,
+                         QNL_xmlElementHandler* state, QNL_xmlElementHandler* nodeProperty);
+    void NoisyMaxStart(QNL_xmlReader& reader);
+    void NoisyAdderStart(QNL_xmlReader& reader);
+    void WeightsStart(QNL_xmlReader& reader);
+    void CastStart(QNL_xmlReader& reader);
+    void DemorganStart(QNL_xmlReader& reader);
+    void PositiveWeightsStart(QNL_xmlReader& reader);
+    void NegativeWeightsStart(QNL_xmlReader& reader);
+    void WordsStart(QNL_xmlReader& reader);
+    void WordToken(QNL_xmlReader& reader);
+    void ScalarStart(QNL_xmlReader& reader);
+    void ScalarToken(QNL_xmlReader& reader);
+    void GateListStart(QNL_xmlReader& reader, unsigned list, std::vector<double>* target);
+    void IntsStart(QNL_xmlReader& reader);
+    void ParametersStart(QNL_xmlReader& reader);
+    void IntToken(QNL_xmlReader& reader);
+    void RunGateSetter(QNL_xmlReader& reader, QNL_nodeDefinition* definition);
+    void SetNoisyMax(QNL_xmlReader& reader, QNL_nodeDefinition* definition);
+    void SetNoisyAdder(QNL_xmlReader& reader, QNL_nodeDefinition* definition);
+    void SetCast(QNL_xmlReader& reader, QNL_nodeDefinition* definition);
+    void SetDemorgan(QNL_xmlReader& reader, QNL_nodeDefinition* definition);
+    // The one number of "baseline" or "priorbelief"; false when it is not exactly one.
+    bool ReadScalar(double& value) const;
+    // The parameter list replaces the parameters when it has their size.
+    bool SetParameters(QNL_xmlReader& reader, QNL_nodeDefinition& definition, int expected);
+
     void ParentsToken(QNL_xmlReader& reader);
     void StateStart(QNL_xmlReader& reader);
     void ListStart(QNL_xmlReader& reader);
@@ -93,6 +136,8 @@ private:
     int currentNode = -1;
     int currentType = 0;
     NodeScratch scratch;
+    // Where the double tokens of the list being read go.
+    std::vector<double>* doubleTarget = &scratch.values;
     int listPosition = 0;
     QNL_case* currentCase = nullptr;
     std::string propertyId;

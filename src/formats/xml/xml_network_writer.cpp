@@ -2,6 +2,7 @@
 
 #include "definitions/cpt.h"
 #include "definitions/extra_definition.h"
+#include "definitions/noisy_adder.h"
 #include "definitions/table.h"
 #include "definitions/truth_table.h"
 #include "formats/number_text.h"
@@ -38,6 +39,14 @@ const char* NodeElementName(int type) {
         return "decision";
     case QNL_TYPE_TABLE:
         return "utility";
+    case QNL_TYPE_NOISY_MAX:
+        return "noisymax";
+    case QNL_TYPE_NOISY_ADDER:
+        return "noisyadder";
+    case QNL_TYPE_CAST:
+        return "cast";
+    case QNL_TYPE_DEMORGAN:
+        return "demorgan";
     default:
         return nullptr;
     }
@@ -166,6 +175,9 @@ void QNL_xmlNetworkWriter::WriteNode(int handle) {
     const int type = node->GetType();
     const char* element = detail::NodeElementName(type);
 
+    const auto* adder = dynamic_cast<const QNL_noisyAdder*>(definition);
+    if (adder != nullptr && adder->GetFunction() == QNL_noisyAdder::FUNCTION_SINGLE_FAULT)
+        AddAttribute("function", "singlefault");
     AddAttribute("id", node->GetId());
     if (network->IsTarget(handle) == 1) AddAttribute("target", "true");
     if (extra != nullptr) {
@@ -179,7 +191,9 @@ void QNL_xmlNetworkWriter::WriteNode(int handle) {
     OpenElement(element);
 
     const QNL_idArray* outcomes = definition->GetOutcomeIds();
-    if (type != QNL_TYPE_TABLE && outcomes != nullptr) {
+    const bool stateless =
+        type == QNL_TYPE_TABLE || type == QNL_TYPE_CAST || type == QNL_TYPE_DEMORGAN;
+    if (!stateless && outcomes != nullptr) {
         for (int i = 0; i < outcomes->GetCount(); ++i) {
             AddAttribute("id", outcomes->GetString(i));
             if (extra != nullptr) {
@@ -216,6 +230,8 @@ void QNL_xmlNetworkWriter::WriteNode(int handle) {
     } else if (type == QNL_TYPE_TABLE) {
         const QNL_doubleArray& values = static_cast<QNL_table*>(definition)->GetTable().GetItems();
         WriteDoubleList("utilities", values.Items(), values.GetSize());
+    } else {
+        WriteGatePayload(handle, *definition);
     }
 
     WriteProperties(node->GetInfo()->properties);

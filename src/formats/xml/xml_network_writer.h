@@ -4,6 +4,7 @@
 
 class QNL_intArray;
 class QNL_network;
+class QNL_nodeDefinition;
 class QNL_userProperties;
 class QNL_xmlExtensionWriter;
 
@@ -28,6 +29,8 @@ private:
     void WriteDocument(const QNL_xmlExtensionWriter* extension);
     void WriteProperties(const QNL_userProperties& properties);
     void WriteNode(int handle);
+    // The kind's lists of a gate node (in xml_gate_elements.cpp).
+    void WriteGatePayload(int handle, const QNL_nodeDefinition& definition);
     void WriteObservationCosts(const QNL_intArray& order);
     void WriteCases();
 

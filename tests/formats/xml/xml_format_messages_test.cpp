@@ -155,13 +155,6 @@ const BadDocument BAD_DOCUMENTS[] = {
     {"maux", Document("<maux id=\"M\"/>"), "Nodes of type 'maux' are not supported: 'M'"},
     {"equation", Document("<equation id=\"E\"><definition>E=1</definition></equation>"),
      "Nodes of type 'equation' are not supported: 'E'"},
-    {"cast", Document("<cast id=\"C\"/>"), "Nodes of type 'cast' are not supported: 'C'"},
-    {"demorgan", Document("<demorgan id=\"G\"/>"),
-     "Nodes of type 'demorgan' are not supported: 'G'"},
-    {"noisymax", Document("<noisymax id=\"X\"><state id=\"s\"/></noisymax>"),
-     "Nodes of type 'noisymax' are not supported: 'X'"},
-    {"noisyadder", Document("<noisyadder id=\"Y\" function=\"average\"/>"),
-     "Nodes of type 'noisyadder' are not supported: 'Y'"},
     {"dynamic", Document(TWO, "<dynamic numslices=\"3\"/>"),
      "Dynamic networks (element 'dynamic') are not supported"},
     // The display and diagnosis extension.

@@ -1,0 +1,473 @@
+#include "definitions/noisy_adder.h"
+
+#include "definitions/definition_support.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+using namespace quarn::detail;
+
+QNL_noisyAdder::QNL_noisyAdder(int handle, QNL_network* network)
+    : QNL_ciDefinition(handle, network) {
+    AddParents();
+    CheckConsistency(1);
+}
+
+QNL_noisyAdder::QNL_noisyAdder(const QNL_noisyAdder& other)
+    : QNL_ciDefinition(other), distinguished(other.distinguished),
+      parentDistinguished(other.parentDistinguished), weights(other.weights),
+      function(other.function) {}
+
+QNL_nodeDefinition* QNL_noisyAdder::CreateCopy() const {
+    return CopyOrNull(*this);
+}
+
+bool QNL_noisyAdder::IsDistinguishedColumn(int c) const {
+    int offset = 0;
+    for (std::size_t b = 0; b < blockSizes.size(); ++b) {
+        if (c < offset + blockSizes[b]) return c == offset + parentDistinguished[b];
+        offset += blockSizes[b];
+    }
+    return false;
+}
+
+// Written whole rather than moved, so a column whose 1.0 left with a removed outcome is
+// whole again and nothing is written outside the column.
+void QNL_noisyAdder::ResetDistinguishedColumns() {
+    if (GetNumberOfColumns() == 0) return;
+    for (int b = 0; b < GetNumberOfBlocks(); ++b)
+        SetUnitColumn(ColumnOffset(b) + parentDistinguished[static_cast<std::size_t>(b)],
+                      distinguished);
+}
+
+int QNL_noisyAdder::CheckParameters(const QNL_Dmatrix& candidate, char* message, int size) const {
+    auto copy = [&](const char* text) {
+        if (message != nullptr && size > 0) {
+            std::strncpy(message, text, static_cast<std::size_t>(size) - 1);
+            message[size - 1] = '\0';
+        }
+    };
+    if (!SameDimensions(candidate, params) || candidate.GetNumberOfDimensions() != 2) {
+        copy("Inappropirate Dmatrix size");
+        return -2;
+    }
+    const int n = candidate.GetSizeOfDimension(1);
+    const double* cells = candidate.GetItems().Items();
+    for (int c = 0; c < candidate.GetSizeOfDimension(0); ++c) {
+        const bool constrained = IsDistinguishedColumn(c);
+        double sum = 0.0;
+        for (int k = 0; k < n; ++k) {
+            const double v = cells[static_cast<std::size_t>(c) * n + k];
+            sum += v;
+            if (!(v >= 0.0)) {
+                copy("Probability less than 0");
+                return -4;
+            }
+            if (constrained && v != (k == distinguished ? 1.0 : 0.0)) {
+                copy("Constraints violeted");
+                return -4;
+            }
+        }
+        if (!(sum >= 0.999995 && sum <= 1.000005)) {
+            copy("Probabilities don't sum up to 1");
+            return -4;
+        }
+    }
+    copy("Ok");
+    return 0;
+}
+
+int QNL_noisyAdder::CheckReadiness(int deep) {
+    QNL_ciDefinition::CheckReadiness(deep);
+    char message[64];
+    if (params.GetNumberOfDimensions() != 2 || params.GetSizeOfDimension(1) != ids.GetCount() ||
+        CheckParameters(params, message, sizeof message) != 0)
+        status &= ~STATUS_READY;
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Settings.
+
+void QNL_noisyAdder::SetFunction(int code) {
+    function = code;
+    MarkStale();
+}
+
+int QNL_noisyAdder::SetDistinguishedState(int state) {
+    if (state < 0 || state >= ids.GetCount()) return -2;
+    if (state == distinguished) return 0;
+    distinguished = state;
+    ResetDistinguishedColumns();
+    return Finish();
+}
+
+int QNL_noisyAdder::GetParentDistinguishedState(int parentIndex) const {
+    if (parentIndex < 0 || parentIndex >= GetNumberOfBlocks()) return -2;
+    return parentDistinguished[static_cast<std::size_t>(parentIndex)];
+}
+
+int QNL_noisyAdder::SetParentDistinguishedState(int parentIndex, int outcome) {
+    if (parentIndex < 0 || parentIndex >= GetNumberOfBlocks()) return -2;
+    if (outcome < 0 || outcome >= GetBlockSize(parentIndex)) return -2;
+    int& current = parentDistinguished[static_cast<std::size_t>(parentIndex)];
+    if (current == outcome) return 0;
+    current = outcome;
+    SetUnitColumn(ColumnOffset(parentIndex) + outcome, distinguished);
+    return Finish();
+}
+
+int QNL_noisyAdder::SetWeights(const std::vector<double>& values) {
+    if (values.size() != weights.size()) return -2;
+    weights = values;
+    return Finish();
+}
+
+// ---------------------------------------------------------------------------------------
+// Expansion.
+
+int QNL_noisyAdder::CalculateCpt() {
+    const int n = ids.GetCount();
+    const int blocks = GetNumberOfBlocks();
+    if (function != FUNCTION_AVERAGE && function != FUNCTION_SINGLE_FAULT) return -2;
+    if (n < 1 || GetNumberOfColumns() != ColumnOffset(blocks) + 1 ||
+        weights.size() != static_cast<std::size_t>(blocks) + 1)
+        return -2;
+    return Guarded([&] {
+        std::vector<int> shape(blockSizes);
+        shape.push_back(n);
+        QNL_Dmatrix fresh;
+        if (int r = fresh.Setup(shape.data(), static_cast<int>(shape.size()))) return r;
+        const double* leak = Column(GetNumberOfColumns() - 1);
+        const double leakWeight = weights.back();
+        std::vector<int> x(static_cast<std::size_t>(blocks), 0);
+        std::vector<int> offsets;
+        for (int b = 0; b < blocks; ++b)
+            offsets.push_back(ColumnOffset(b));
+        double* out = fresh.GetItems().Items();
+        const std::int64_t columns = fresh.GetSize() / n;
+        for (std::int64_t col = 0; col < columns; ++col) {
+            double* cell = out + col * n;
+            int active = 0, single = -1;
+            for (int b = 0; b < blocks; ++b)
+                if (x[static_cast<std::size_t>(b)] !=
+                    parentDistinguished[static_cast<std::size_t>(b)]) {
+                    ++active;
+                    single = b;
+                }
+            if (function == FUNCTION_SINGLE_FAULT) {
+                const double* source = active == 1
+                                           ? Column(offsets[static_cast<std::size_t>(single)] +
+                                                    x[static_cast<std::size_t>(single)])
+                                           : leak;
+                std::copy_n(source, n, cell);
+            } else {
+                double total = leakWeight;
+                for (int k = 0; k < n; ++k)
+                    cell[k] = leak[k] * leakWeight;
+                for (int b = 0; b < blocks; ++b) {
+                    const std::size_t at = static_cast<std::size_t>(b);
+                    if (x[at] == parentDistinguished[at]) continue;
+                    const double* p = Column(offsets[at] + x[at]);
+                    for (int k = 0; k < n; ++k)
+                        cell[k] += p[k] * weights[at];
+                    total += weights[at];
+                }
+                for (int k = 0; k < n; ++k)
+                    cell[k] /= total;
+            }
+            for (int b = blocks; b-- > 0;) {
+                if (++x[static_cast<std::size_t>(b)] < blockSizes[static_cast<std::size_t>(b)])
+                    break;
+                x[static_cast<std::size_t>(b)] = 0;
+            }
+        }
+        cpt = std::move(fresh);
+        flags |= FLAG_CPT_CURRENT;
+        return 0;
+    });
+}
+
+// ---------------------------------------------------------------------------------------
+// Parents.
+
+int QNL_noisyAdder::AddParents() {
+    return Guarded([&] {
+        function = FUNCTION_AVERAGE;
+        // A definition without outcomes starts with three, the middle one distinguished.
+        const int wanted = ids.GetCount() == 0 ? 3 : 2;
+        while (ids.GetCount() < wanted)
+            if (int r = ids.AddDefault("State", ids.GetCount())) return r;
+        const int n = ids.GetCount();
+        blockParents.clear();
+        blockSizes.clear();
+        parentDistinguished.clear();
+        weights.assign(1, 1.0);
+        distinguished = std::min(1, n - 1);
+        cpt.CleanUp();
+        std::vector<double> leak(static_cast<std::size_t>(n), 0.0);
+        leak[static_cast<std::size_t>(distinguished)] = 1.0;
+        if (int r = StoreParameters(1, leak)) return r;
+        MarkStale();
+        CheckConsistency(0);
+        if (network == nullptr || !network->IsValidNodeHandle(handle)) return 0;
+        const QNL_intArray parents(network->GetParents(handle));
+        for (int i = 0; i < parents.GetCount(); ++i)
+            if (int r = AddParent(parents[i]))
+                QNL_errorHandler::Instance().LogError(r, "Parent could not be added");
+        return 0;
+    });
+}
+
+int QNL_noisyAdder::AddParent(int parent) {
+    if (!IsValid()) return -567;
+    int m = 0;
+    if (int r = ParentOutcomes(parent, m)) return r;
+    const int listed = network->GetParents(handle).FindPosition(parent);
+    if (listed < 0) return listed;
+    if (m < 1) return 0;
+    if (std::find(blockParents.begin(), blockParents.end(), parent) != blockParents.end())
+        return -2;
+    return Guarded([&] {
+        const int block = BlockPositionFor(parent);
+        const int offset = ColumnOffset(block);
+        if (int r = InsertColumns(offset, m)) return r;
+        SetUnitColumn(offset + m - 1, distinguished);
+        params.Normalize();
+        blockParents.insert(blockParents.begin() + block, parent);
+        blockSizes.insert(blockSizes.begin() + block, m);
+        parentDistinguished.insert(parentDistinguished.begin() + block, m - 1);
+        weights.insert(weights.begin() + block, 1.0);
+        return Finish();
+    });
+}
+
+int QNL_noisyAdder::RemoveParent(int parent) {
+    if (int r = CheckParentEdit(parent)) return r;
+    const int block = BlockOf(parent);
+    if (block < 0) {
+        CheckConsistency(0);
+        return 0;
+    }
+    return Guarded([&] {
+        if (int r = RemoveColumns(ColumnOffset(block), GetBlockSize(block))) return r;
+        blockParents.erase(blockParents.begin() + block);
+        blockSizes.erase(blockSizes.begin() + block);
+        parentDistinguished.erase(parentDistinguished.begin() + block);
+        weights.erase(weights.begin() + block);
+        return Finish();
+    });
+}
+
+int QNL_noisyAdder::InsertParentOutcome(int parent, int index) {
+    if (int r = CheckParentEdit(parent)) return r;
+    const int block = BlockOf(parent);
+    if (block < 0) return 0;
+    if (index < 0 || index > GetBlockSize(block)) return -2;
+    return Guarded([&] {
+        const int column = ColumnOffset(block) + index;
+        if (int r = InsertColumns(column, 1)) return r;
+        SetUnitColumn(column, distinguished);
+        ++blockSizes[static_cast<std::size_t>(block)];
+        int& own = parentDistinguished[static_cast<std::size_t>(block)];
+        if (index <= own) ++own;
+        return Finish();
+    });
+}
+
+int QNL_noisyAdder::RemoveParentOutcome(int parent, int index) {
+    if (int r = CheckParentEdit(parent)) return r;
+    const int block = BlockOf(parent);
+    if (block < 0) return 0;
+    const int m = GetBlockSize(block);
+    if (m < 2 || index < 0 || index >= m) return -2;
+    return Guarded([&] {
+        const int offset = ColumnOffset(block);
+        if (int r = RemoveColumns(offset + index, 1)) return r;
+        --blockSizes[static_cast<std::size_t>(block)];
+        int& own = parentDistinguished[static_cast<std::size_t>(block)];
+        if (index < own) {
+            --own;
+        } else if (index == own) {
+            own = 0;
+            SetUnitColumn(offset, distinguished);
+        }
+        return Finish();
+    });
+}
+
+int QNL_noisyAdder::ReorderParentOutcomes(int parent, const QNL_intArray& order) {
+    if (int r = CheckParentEdit(parent)) return r;
+    const int block = BlockOf(parent);
+    if (block < 0) return 0;
+    if (!IsPermutation(order, GetBlockSize(block))) return -2;
+    if (int r = ReorderColumns(ColumnOffset(block), order)) return r;
+    int& own = parentDistinguished[static_cast<std::size_t>(block)];
+    own = order.FindPosition(own);
+    return Finish();
+}
+
+int QNL_noisyAdder::ReorderParents(const QNL_intArray& order) {
+    if (!IsValid()) return -567;
+    if (network == nullptr || !network->IsValidNodeHandle(handle)) return -2;
+    if (!IsPermutation(order, network->GetParents(handle).GetCount())) return -2;
+    return Guarded([&] {
+        if (!blockParents.empty()) BlockOf(blockParents.front());
+        const std::vector<int> blocks = BlockOrderAfterReorder();
+        if (blocks.size() != blockParents.size()) return -2;
+        const int n = ids.GetCount();
+        std::vector<double> cells, newWeights;
+        std::vector<int> parents, sizes, own;
+        for (int b : blocks) {
+            const double* first = Column(ColumnOffset(b));
+            cells.insert(cells.end(), first, first + static_cast<std::size_t>(GetBlockSize(b)) * n);
+            parents.push_back(GetBlockParent(b));
+            sizes.push_back(GetBlockSize(b));
+            own.push_back(parentDistinguished[static_cast<std::size_t>(b)]);
+            newWeights.push_back(weights[static_cast<std::size_t>(b)]);
+        }
+        const double* leak = Column(GetNumberOfColumns() - 1);
+        cells.insert(cells.end(), leak, leak + n);
+        newWeights.push_back(weights.back());
+        if (int r = StoreParameters(GetNumberOfColumns(), cells)) return r;
+        blockParents = std::move(parents);
+        blockSizes = std::move(sizes);
+        parentDistinguished = std::move(own);
+        weights = std::move(newWeights);
+        return Finish();
+    });
+}
+
+// ---------------------------------------------------------------------------------------
+// Own outcomes.
+
+int QNL_noisyAdder::InsertOutcome(int index, const char* id) {
+    const int before = ids.GetCount();
+    const int result = QNL_ciDefinition::InsertOutcome(index, id);
+    if (ids.GetCount() != before && distinguished >= index) ++distinguished;
+    return result;
+}
+
+int QNL_noisyAdder::RemoveOutcome(int index) {
+    const int before = ids.GetCount();
+    const int result = QNL_ciDefinition::RemoveOutcome(index);
+    if (ids.GetCount() == before) return result;
+    if (distinguished > index) {
+        --distinguished;
+    } else if (distinguished == index) {
+        distinguished = 0;
+        ResetDistinguishedColumns();
+        Finish();
+    }
+    return result;
+}
+
+// A new outcome set makes its last outcome distinguished, in the parents' columns and the
+// leak alike.
+int QNL_noisyAdder::AfterOutcomeCountChange() {
+    distinguished = ids.GetCount() - 1;
+    ResetDistinguishedColumns();
+    SetUnitColumn(GetNumberOfColumns() - 1, distinguished);
+    return Finish();
+}
+
+int QNL_noisyAdder::SetNumberOfOutcomes(int count) {
+    if (int r = QNL_ciDefinition::SetNumberOfOutcomes(count)) return r;
+    return AfterOutcomeCountChange();
+}
+
+int QNL_noisyAdder::SetNumberOfOutcomes(const QNL_stringArray& newIds) {
+    if (int r = QNL_ciDefinition::SetNumberOfOutcomes(newIds)) return r;
+    return AfterOutcomeCountChange();
+}
+
+int QNL_noisyAdder::ReorderOutcomes(const QNL_intArray& order) {
+    if (!IsValid()) return -567;
+    if (!IsPermutation(order, ids.GetCount())) return -2;
+    const int result = Guarded([&] {
+        QNL_Dmatrix work(params);
+        if (int r = work.ReorderOutcomes(1, order)) return r;
+        if (int r = ids.Reorder(order)) return r;
+        params = std::move(work);
+        return 0;
+    });
+    if (result != 0) return result;
+    distinguished = order.FindPosition(distinguished);
+    Finish();
+    return PropagateReorderOutcomes(order);
+}
+
+// ---------------------------------------------------------------------------------------
+// Conversion.
+
+int QNL_noisyAdder::Assign(const QNL_nodeDefinition& source) {
+    if (!source.IsValid()) return -567;
+    if (&source == this) return 0;
+    const int type = source.GetType();
+    switch (type) {
+    case 0:
+    case QNL_TYPE_EQUATION:
+    case QNL_TYPE_EQUATION_SCC:
+    case QNL_TYPE_TABLE:
+    case QNL_TYPE_LIST:
+    case QNL_TYPE_CPT:
+    case QNL_TYPE_TRUTHTABLE:
+    case QNL_TYPE_NOISY_MAX:
+    case QNL_TYPE_NOISY_ADDER:
+        break;
+    default:
+        return -2;
+    }
+    const QNL_idArray* sourceIds = source.GetOutcomeIds();
+    const int result = Guarded([&] {
+        CleanUp(1);
+        QNL_nodeDefinition::Assign(source);
+        if (type == 0 || type == QNL_TYPE_EQUATION || type == QNL_TYPE_EQUATION_SCC) return 0;
+        if (type != QNL_TYPE_TABLE && sourceIds != nullptr) {
+            if (int r = ids.Assign(*sourceIds)) return r;
+        } else if (int r = DefaultOutcomeIds(ids, "State", 2)) {
+            return r;
+        }
+        if (type == QNL_TYPE_LIST && network != nullptr) network->RemoveAllParents(handle);
+        if (int r = AddParents()) return r;
+        if (type == QNL_TYPE_NOISY_ADDER) {
+            const auto& other = static_cast<const QNL_noisyAdder&>(source);
+            if (other.params.GetSize() == params.GetSize() && other.blockSizes == blockSizes) {
+                std::copy_n(other.params.GetItems().Items(), params.GetSize(),
+                            params.GetItems().Items());
+                distinguished = other.distinguished;
+                parentDistinguished = other.parentDistinguished;
+                weights = other.weights;
+                function = other.function;
+            }
+            MarkStale();
+        }
+        return 0;
+    });
+    if (result != 0) return result;
+    CheckConsistency(1);
+    CheckReadiness(1);
+    Notify(QNL_network::CHANGE_SHAPE);
+    return 0;
+}
+
+void QNL_noisyAdder::CopyTableTo(QNL_nodeDefinition& target) const {
+    auto* other = dynamic_cast<QNL_noisyAdder*>(&target);
+    if (other == nullptr || other == this) return;
+    try {
+        other->params = params;
+        other->cpt = cpt;
+        other->flags = flags;
+        other->blockSizes = blockSizes;
+        other->function = function;
+        other->distinguished = distinguished;
+        other->weights = weights;
+        other->parentDistinguished = parentDistinguished;
+    } catch (const std::bad_alloc&) {
+        other->MarkStale();
+    }
+}

@@ -1,0 +1,268 @@
+#include "definitions/node_value.h"
+#include "definitions/noisy_max.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "support/gate_reference.h"
+#include "support/network_builder.h"
+#include "support/random_network.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using quarn_test::IntsOf;
+using quarn_test::TestRandom;
+
+void ExpectNear(const std::vector<double>& actual, const std::vector<double>& expected,
+                double tolerance, const std::string& label) {
+    ASSERT_EQ(actual.size(), expected.size()) << label;
+    for (std::size_t i = 0; i < actual.size(); ++i)
+        EXPECT_NEAR(actual[i], expected[i], tolerance) << label << " cell " << i;
+}
+
+class NoisyMax : public quarn_test::NetworkFixture {
+protected:
+    QNL_noisyMAX* Gate(int node) { return dynamic_cast<QNL_noisyMAX*>(Def(node)); }
+    QNL_Dmatrix Params(int node, std::vector<double> cells) {
+        QNL_Dmatrix m(*Gate(node)->GetParameters());
+        for (std::size_t i = 0; i < cells.size(); ++i)
+            m.Subscript(static_cast<int>(i)) = cells[i];
+        return m;
+    }
+    // A gate with parents of the given outcome counts and random parameters and strengths.
+    int RandomGate(TestRandom& random, const std::vector<int>& parentOutcomes, int outcomes) {
+        std::vector<int> parents;
+        for (std::size_t i = 0; i < parentOutcomes.size(); ++i)
+            parents.push_back(AddWithOutcomes(QNL_TYPE_CPT, ("P" + std::to_string(i)).c_str(),
+                                              parentOutcomes[i]));
+        const int y = AddWithOutcomes(QNL_TYPE_NOISY_MAX, "Y", outcomes);
+        for (int p : parents)
+            EXPECT_EQ(net.AddArc(p, y), 0);
+        quarn_test::RandomizeNoisyMax(*Gate(y), random);
+        return y;
+    }
+};
+
+TEST_F(NoisyMax, SmallGatesExpandAsWorkedByHand) {
+    const int y = Add(QNL_TYPE_NOISY_MAX, "Y");
+    EXPECT_EQ(Values(y), (std::vector<double>{0.5, 0.5}));
+    const int x = Add(QNL_TYPE_CPT, "X");
+    ASSERT_EQ(net.AddArc(x, y), 0);
+    ASSERT_EQ(Gate(y)->SetDefinition(Params(y, {0.8, 0.2, 0, 1, 0.1, 0.9})), 0);
+    ExpectNear(Values(y), {0.82, 0.18, 0.1, 0.9}, 1e-12, "one parent");
+    EXPECT_TRUE(Gate(y)->IsReady() || (Gate(y)->CheckReadiness(1), Gate(y)->IsReady()));
+    // A matrix of another shape is refused and changes nothing.
+    QNL_Dmatrix wrong;
+    const int shape[2] = {2, 2};
+    wrong.Setup(shape, 2);
+    EXPECT_EQ(Gate(y)->SetDefinition(wrong), -2);
+    ExpectNear(Values(y), {0.82, 0.18, 0.1, 0.9}, 1e-12, "after refusal");
+    EXPECT_EQ(Gate(y)->SetNumberOfOutcomes(1), -2);
+}
+
+TEST_F(NoisyMax, CheckParametersNamesTheFirstBrokenRule) {
+    const int x = Add(QNL_TYPE_CPT, "X");
+    const int y = Add(QNL_TYPE_NOISY_MAX, "Y");
+    ASSERT_EQ(net.AddArc(x, y), 0);
+    struct Case {
+        std::vector<double> cells;
+        int code;
+        const char* message;
+    } cases[] = {
+        {{0.8, 0.2, 0, 1, 0.1, 0.9}, 0, "Ok"},
+        {{1.1, -0.1, 0, 1, 0.1, 0.9}, -4, "Probability less than 0"},
+        {{0.8, 0.2, 0, 0.9999999, 0.1, 0.9}, -4, "Constraints violeted"},
+        {{0.8, 0.200006, 0, 1, 0.1, 0.9}, -4, "Probabilities don't sum up to 1"},
+    };
+    char message[64];
+    for (const Case& c : cases) {
+        EXPECT_EQ(Gate(y)->CheckParameters(Params(y, c.cells), message, sizeof message), c.code);
+        EXPECT_STREQ(message, c.message);
+    }
+    EXPECT_EQ(Gate(y)->CheckParameters(QNL_Dmatrix(), message, sizeof message), -2);
+    EXPECT_STREQ(message, "Inappropirate Dmatrix size");
+}
+
+// The expanded table is a cache: after every kind of edit it must equal a plain expansion of
+// the parameters as they are then.
+TEST_F(NoisyMax, ExpansionFollowsEveryEditOnRandomGates) {
+    using Edit = std::function<void(QNL_network&, int)>;
+    const std::vector<std::pair<const char*, Edit>> edits = {
+        {"none", [](QNL_network&, int) {}},
+        {"insert parent outcome",
+         [](QNL_network& n, int) { n.GetNode(0)->GetDefinition()->InsertOutcome(1, "new"); }},
+        {"append parent outcome",
+         [](QNL_network& n, int) { n.GetNode(0)->GetDefinition()->AddOutcome("last"); }},
+        {"remove parent outcome",
+         [](QNL_network& n, int) {
+             QNL_nodeDefinition* d = n.GetNode(0)->GetDefinition();
+             if (d->GetNumberOfOutcomes() > 2) d->RemoveOutcome(0);
+         }},
+        {"reorder parent outcomes",
+         [](QNL_network& n, int) {
+             QNL_nodeDefinition* d = n.GetNode(0)->GetDefinition();
+             QNL_intArray order;
+             for (int i = d->GetNumberOfOutcomes(); i-- > 0;)
+                 order.Add(i);
+             if (order.GetCount() > 2) std::swap(order[0], order[1]);
+             d->ReorderOutcomes(order);
+         }},
+        {"reorder parents",
+         [](QNL_network& n, int y) {
+             const int count = n.GetParents(y).GetCount();
+             QNL_intArray order;
+             for (int i = count; i-- > 0;)
+                 order.Add(i);
+             n.ReorderParents(y, order);
+         }},
+        {"remove parent", [](QNL_network& n, int y) { n.RemoveArc(n.GetParents(y)[0], y); }},
+        {"insert own outcome",
+         [](QNL_network& n, int y) { n.GetNode(y)->GetDefinition()->InsertOutcome(0, "top"); }},
+        {"append own outcome",
+         [](QNL_network& n, int y) { n.GetNode(y)->GetDefinition()->AddOutcome("bottom"); }},
+        {"reorder own outcomes",
+         [](QNL_network& n, int y) {
+             QNL_nodeDefinition* d = n.GetNode(y)->GetDefinition();
+             QNL_intArray order;
+             for (int i = d->GetNumberOfOutcomes(); i-- > 0;)
+                 order.Add(i);
+             d->ReorderOutcomes(order);
+         }},
+    };
+    TestRandom random(17);
+    for (int round = 0; round < 12; ++round) {
+        for (const auto& [name, edit] : edits) {
+            net.DeleteAllNodes();
+            std::vector<int> parents;
+            for (int i = 0, count = 1 + random.Below(4); i < count; ++i)
+                parents.push_back(2 + random.Below(3));
+            const int y = RandomGate(random, parents, 2 + random.Below(3));
+            const std::string label = std::string(name) + " round " + std::to_string(round);
+            Values(y); // expanded once, so a stale cache would show
+            edit(net, y);
+            QNL_noisyMAX* gate = Gate(y);
+            ASSERT_NE(gate, nullptr) << label;
+            const QNL_Dmatrix* table = gate->GetMatrix();
+            ASSERT_NE(table, nullptr) << label;
+            ASSERT_EQ(table->GetNumberOfDimensions(), gate->GetNumberOfBlocks() + 1) << label;
+            for (int b = 0; b < gate->GetNumberOfBlocks(); ++b)
+                EXPECT_EQ(
+                    table->GetSizeOfDimension(b),
+                    net.GetNode(gate->GetBlockParent(b))->GetDefinition()->GetNumberOfOutcomes())
+                    << label;
+            ExpectNear(Values(y), quarn_test::ReferenceNoisyMax(*gate), 1e-12, label);
+        }
+    }
+}
+
+// Parent edits keep every other column of the child where it was.
+TEST_F(NoisyMax, ParentOutcomeEditsKeepTheOtherColumns) {
+    TestRandom random(5);
+    for (int round = 0; round < 10; ++round) {
+        net.DeleteAllNodes();
+        const int y = RandomGate(random, {3, 2}, 3);
+        const std::vector<double> before = Values(y);
+        // Parent P0 (3 outcomes, slowest): its outcome order reversed moves whole slices.
+        ASSERT_EQ(Def(0)->ReorderOutcomes(IntsOf({2, 1, 0})), 0);
+        const std::vector<double> reversed = Values(y);
+        const int slice = 2 * 3;
+        for (int o = 0; o < 3; ++o)
+            for (int i = 0; i < slice; ++i)
+                EXPECT_DOUBLE_EQ(reversed[static_cast<std::size_t>(o * slice + i)],
+                                 before[static_cast<std::size_t>((2 - o) * slice + i)]);
+        // Removing an outcome other than the distinguished one keeps the others' slices.
+        const QNL_intArray& s = *Gate(y)->GetParentOutcomeStrengths(0);
+        const bool distinguished = s[s.GetCount() - 1] == 1;
+        ASSERT_EQ(Def(0)->RemoveOutcome(1), 0);
+        const std::vector<double> removed = Values(y);
+        for (int i = 0; i < slice && !distinguished; ++i) {
+            EXPECT_DOUBLE_EQ(removed[static_cast<std::size_t>(i)],
+                             reversed[static_cast<std::size_t>(i)]);
+            EXPECT_DOUBLE_EQ(removed[static_cast<std::size_t>(slice + i)],
+                             reversed[static_cast<std::size_t>(2 * slice + i)]);
+        }
+        EXPECT_EQ(Gate(y)->CheckParameters(*Gate(y)->GetParameters(), nullptr, 0), 0);
+    }
+}
+
+TEST_F(NoisyMax, AbsorbingAndMarginalisingMatchTheTable) {
+    TestRandom random(9);
+    const int y = RandomGate(random, {3, 2}, 3);
+    ASSERT_EQ(Def(0)->SetDefinition(quarn_test::ArrayOf({0.2, 0.5, 0.3})), 0);
+    const std::vector<double> table = Values(y);
+    QNL_noisyMAX copy(*Gate(y));
+    ASSERT_EQ(net.GetNode(0)->GetValue()->SetEvidence(2), 0);
+    ASSERT_EQ(copy.AbsorbParentEvidence(0), 0);
+    ExpectNear(quarn_test::ValuesOf(&copy), std::vector<double>(table.begin() + 12, table.end()),
+               1e-12, "absorbed");
+    net.GetNode(0)->GetValue()->ClearEvidence();
+    ASSERT_EQ(Gate(y)->MarginalizeParent(0), 0);
+    std::vector<double> summed(6, 0.0);
+    const double w[3] = {0.2, 0.5, 0.3};
+    for (int o = 0; o < 3; ++o)
+        for (int i = 0; i < 6; ++i)
+            summed[static_cast<std::size_t>(i)] +=
+                w[o] * table[static_cast<std::size_t>(o * 6 + i)];
+    ExpectNear(Values(y), summed, 1e-12, "marginalised");
+}
+
+TEST_F(NoisyMax, CompoundParametersRoundTripAndRefuseAZeroLeak) {
+    TestRandom random(3);
+    const int y = RandomGate(random, {2, 3}, 3);
+    const QNL_Dmatrix before(*Gate(y)->GetParameters());
+    QNL_doubleArray compound;
+    ASSERT_EQ(Gate(y)->GetCompoundParameters(compound), 0);
+    ASSERT_EQ(Gate(y)->SetCompoundParameters(compound), 0);
+    for (int i = 0; i < before.GetSize(); ++i)
+        EXPECT_NEAR(Gate(y)->GetParameters()->Subscript(i), before.Subscript(i), 1e-12);
+    QNL_Dmatrix zeroLeak;
+    ASSERT_EQ(Gate(y)->GetCompoundParameters(zeroLeak), 0);
+    const int leak = (Gate(y)->GetNumberOfColumns() - 1) * 3;
+    zeroLeak.Subscript(leak) = 1.0;
+    zeroLeak.Subscript(leak + 1) = zeroLeak.Subscript(leak + 2) = 0.0;
+    EXPECT_EQ(Gate(y)->SetCompoundParameters(zeroLeak), -2);
+}
+
+// A table expanded from noisy-MAX parameters in the natural strength order is fitted back to within
+// 1e-3; any other table ends the fit too (capped), leaving ready parameters.
+TEST_F(NoisyMax, ConversionFromATableFitsItsParameters) {
+    TestRandom random(21);
+    for (int round = 0; round < 6; ++round) {
+        net.DeleteAllNodes();
+        const int y =
+            RandomGate(random, {2 + random.Below(2), 2 + random.Below(3)}, 2 + random.Below(3));
+        // A conversion starts from the natural strength order, which the table must share.
+        for (int b = 0; b < Gate(y)->GetNumberOfBlocks(); ++b) {
+            QNL_intArray natural;
+            for (int j = 0; j < Gate(y)->GetBlockSize(b); ++j)
+                natural.Add(j);
+            ASSERT_EQ(Gate(y)->SetParentOutcomeStrengths(b, natural), 0);
+        }
+        const std::vector<double> table = Values(y);
+        ASSERT_EQ(net.GetNode(y)->SetType(QNL_TYPE_CPT), 0);
+        ExpectNear(Values(y), table, 1e-12, "to CPT");
+        ASSERT_EQ(net.GetNode(y)->SetType(QNL_TYPE_NOISY_MAX), 0);
+        ExpectNear(Values(y), table, 1e-3, "fitted " + std::to_string(round));
+        Gate(y)->CheckReadiness(1);
+        EXPECT_TRUE(Gate(y)->IsReady());
+    }
+    const int z = Add(QNL_TYPE_CPT, "Z");
+    ASSERT_EQ(net.AddArc(0, z), 0);
+    ASSERT_EQ(
+        Def(z)->SetDefinition(quarn_test::ArrayOf(std::vector<double>(Def(z)->GetSize(), 0.0))), 0);
+    std::vector<double> cells(static_cast<std::size_t>(Def(z)->GetSize()));
+    for (std::size_t i = 0; i < cells.size(); i += 2) {
+        cells[i] = (i / 2) % 2 ? 0.9 : 0.3;
+        cells[i + 1] = 1 - cells[i];
+    }
+    ASSERT_EQ(Def(z)->SetDefinition(quarn_test::ArrayOf(cells)), 0);
+    ASSERT_EQ(net.GetNode(z)->SetType(QNL_TYPE_NOISY_MAX), 0);
+    Gate(z)->CheckReadiness(1);
+    EXPECT_TRUE(Gate(z)->IsReady());
+}
+
+} // namespace

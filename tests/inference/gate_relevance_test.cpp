@@ -1,0 +1,156 @@
+#include "inference/relevance.h"
+
+#include "support/beliefs.h"
+#include "support/gate_reference.h"
+#include "support/oracle.h"
+#include "support/random_network.h"
+
+#include "definitions/logic_gates.h"
+#include "definitions/node_value.h"
+#include "definitions/node_values.h"
+#include "definitions/noisy_max.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+namespace {
+
+using quarn_test::TestRandom;
+
+int ExtraRecords(QNL_network& net) {
+    QNL_componentList list;
+    EXPECT_EQ(QNL_relevance::Reduce(net, true, true, list), 0);
+    int extras = 0;
+    for (int c = 0; c < list.GetCount(); ++c)
+        for (int r = 0; r < list[c]->GetNumberOfRecords(); ++r)
+            if (list[c]->GetRecord(r)->GetNodeHandle() < 0) ++extras;
+    return extras;
+}
+
+// Random networks where half the nodes are gates (noisy-MAX and noisy adders), noisy-MAX nodes
+// observed at their lowest outcome, others at sampled outcomes: posteriors and the probability of
+// evidence equal enumeration, with the decomposition off and on.
+TEST(GateRelevance, DecompositionKeepsPosteriorsAndProbabilityOfEvidence) {
+    int decomposed = 0;
+    for (int round = 0; round < 40; ++round) {
+        QNL_network net;
+        quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(700, round);
+        spec.maxOutcomes = 3;
+        quarn_test::BuildRandomNetwork(net, spec);
+        TestRandom random(900 + static_cast<std::uint64_t>(round));
+        const std::vector<int> gates = quarn_test::MixInGates(net, random, 0.6);
+        quarn_test::SetPossibleEvidence(net, 50 + static_cast<std::uint64_t>(round), round % 3);
+        for (int h : gates) {
+            QNL_node* node = net.GetNode(h);
+            if (node->GetType() != QNL_TYPE_NOISY_MAX || node->GetValue()->IsObserved() ||
+                net.GetParents(h).GetCount() < 2 || random.Uniform() < 0.3)
+                continue;
+            ASSERT_EQ(
+                node->GetValue()->SetEvidence(node->GetDefinition()->GetNumberOfOutcomes() - 1), 0);
+        }
+        const quarn_test::Enumeration truth = quarn_test::Enumerate(net);
+        ASSERT_TRUE(truth.ok) << truth.error;
+        for (const bool on : {false, true}) {
+            const std::string label = "round " + std::to_string(round) + (on ? " on" : " off");
+            net.SetNoisyMaxRelevance(on);
+            if (on) decomposed += ExtraRecords(net);
+            ASSERT_EQ(net.UpdateBeliefs(), 0) << label;
+            quarn_test::ExpectOracle(net, label);
+            double p = -1.0;
+            ASSERT_TRUE(net.CalcPropEvidence(p)) << label;
+            EXPECT_NEAR(p, truth.probabilityOfEvidence,
+                        1e-9 * std::max(1e-3, truth.probabilityOfEvidence))
+                << label;
+        }
+    }
+    EXPECT_GT(decomposed, 10);
+}
+
+// The network's setting switches the decomposition, a user property overrides it either way.
+TEST(GateRelevance, UserPropertyOverridesTheNetworkSetting) {
+    struct Case {
+        bool setting;
+        const char* property;
+        bool decomposed;
+    } cases[] = {{false, nullptr, false},
+                 {true, nullptr, true},
+                 {true, "0", false},
+                 {false, "1", true},
+                 {false, "12abc", true}};
+    for (const Case& c : cases) {
+        QNL_network net;
+        const int a = net.AddNode(QNL_TYPE_CPT, "A");
+        const int b = net.AddNode(QNL_TYPE_CPT, "B");
+        const int c3 = net.AddNode(QNL_TYPE_CPT, "C");
+        const int y = net.AddNode(QNL_TYPE_NOISY_MAX, "Y");
+        for (int p : {a, b, c3})
+            ASSERT_EQ(net.AddArc(p, y), 0);
+        ASSERT_EQ(net.GetNode(y)->GetValue()->SetEvidence(1), 0);
+        net.SetNoisyMaxRelevance(c.setting);
+        if (c.property != nullptr)
+            net.GetUserProperties().AddProperty("QNL_NOISYMAXRELEVANCE", c.property);
+        // Y keeps one unobserved parent; the other two stand under extra records.
+        EXPECT_EQ(ExtraRecords(net), c.decomposed ? 2 : 0) << (c.property ? c.property : "none");
+    }
+}
+
+// A value carrying the marker cuts its node from the parents: a gate then stands for its
+// prior belief, baseline or leak, a probability table is refused.
+class MarkedBelief : public QNL_beliefVector {
+public:
+    using QNL_beliefVector::QNL_beliefVector;
+    QNL_nodeValue* CreateCopy() const override {
+        auto* copy = new MarkedBelief(network, handle);
+        copy->flags = FLAG_MARKER;
+        return copy;
+    }
+};
+
+TEST(GateRelevance, MarkedNodesStandForTheirOwnNumberOrAreRefused) {
+    struct Case {
+        int parentType, type, code;
+    } cases[] = {{QNL_TYPE_CPT, QNL_TYPE_NOISY_MAX, 0},
+                 {QNL_TYPE_DEMORGAN, QNL_TYPE_DEMORGAN, 0},
+                 {QNL_TYPE_CAST, QNL_TYPE_CAST, 0},
+                 {QNL_TYPE_CPT, QNL_TYPE_CPT, -51},
+                 {QNL_TYPE_CPT, QNL_TYPE_NOISY_ADDER, -51}};
+    for (const Case& c : cases) {
+        QNL_network net;
+        const int x = net.AddNode(c.parentType, "X");
+        const int y = net.AddNode(c.type, "Y");
+        ASSERT_EQ(net.AddArc(x, y), 0);
+        QNL_nodeDefinition* definition = net.GetNode(y)->GetDefinition();
+        double first = 0.0;
+        if (auto* d = dynamic_cast<QNL_demorgan*>(definition)) {
+            ASSERT_EQ(d->SetPriorBelief(0.3), 0);
+            first = 0.3;
+        } else if (auto* k = dynamic_cast<QNL_cast*>(definition)) {
+            ASSERT_EQ(k->SetBaseline(0.7), 0);
+            first = 0.7;
+        } else if (auto* g = dynamic_cast<QNL_noisyMAX*>(definition)) {
+            first = g->GetParameters()->Subscript(g->GetNumberOfColumns() * 2 - 2);
+        }
+        const MarkedBelief marked(&net, y);
+        ASSERT_EQ(net.GetNode(y)->CopyValue(&marked), 0);
+        QNL_componentList list;
+        const int result = QNL_relevance::Reduce(net, false, true, list);
+        QNL_errorHandler::Instance().Flush();
+        ASSERT_EQ(result, c.code) << c.type;
+        for (int i = 0; i < list.GetCount(); ++i)
+            for (int r = 0; r < list[i]->GetNumberOfRecords(); ++r) {
+                const QNL_relevanceNode* record = list[i]->GetRecord(r);
+                if (record->GetNodeHandle() != y) continue;
+                EXPECT_EQ(record->GetNumberOfParents(), 0);
+                ASSERT_EQ(record->GetTable()->GetSize(), 2);
+                EXPECT_DOUBLE_EQ(record->GetTable()->Subscript(0), first) << c.type;
+            }
+    }
+}
+
+} // namespace

@@ -155,11 +155,16 @@ TEST_F(Cpt, ReadinessBoundsAreInclusiveAndNegativesFail) {
         bool ready;
     };
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const Case cases[] = {{0.999995, 0.0, true},       {1.000005, 0.0, true},
-                          {0.4999951, 0.5, true},      {0.5000049, 0.5, true},
-                          {0.9999949, 0.0, false},     {1.0000051, 0.0, false},
-                          {-0.0000001, 1.0000001, false}, {1.0, -0.0, true},
-                          {nan, 1.0, false},           {0.0, 0.0, false}};
+    const Case cases[] = {{0.999995, 0.0, true},
+                          {1.000005, 0.0, true},
+                          {0.4999951, 0.5, true},
+                          {0.5000049, 0.5, true},
+                          {0.9999949, 0.0, false},
+                          {1.0000051, 0.0, false},
+                          {-0.0000001, 1.0000001, false},
+                          {1.0, -0.0, true},
+                          {nan, 1.0, false},
+                          {0.0, 0.0, false}};
     for (const Case& c : cases) {
         ASSERT_EQ(cpt->SetProbabilities(ArrayOf({c.first, c.second})), 0);
         EXPECT_EQ(cpt->IsReady(), c.ready) << c.first << " " << c.second;

@@ -65,8 +65,8 @@ TEST_F(TableDefinition, UtilityTableHasOneCellPerParentCombinationAndNoOutcomes)
     EXPECT_EQ(DimsOf(Def(u)), (Dims{1}));
     EXPECT_EQ(Values(u), (std::vector<double>{0.0}));
     EXPECT_EQ(Def(u)->GetOutcomeIds(), nullptr);
-    for (int result : {Def(u)->GetNumberOfOutcomes(), Def(u)->AddOutcome("x"),
-                       Def(u)->SetNumberOfOutcomes(3)})
+    for (int result :
+         {Def(u)->GetNumberOfOutcomes(), Def(u)->AddOutcome("x"), Def(u)->SetNumberOfOutcomes(3)})
         EXPECT_EQ(result, -51);
     const int a = Add(QNL_TYPE_CPT, "A");
     const int d = Add(QNL_TYPE_LIST, "D", {"x", "y", "z"});
@@ -80,10 +80,11 @@ TEST_F(TableDefinition, UtilityTableHasOneCellPerParentCombinationAndNoOutcomes)
     const int v = Add(QNL_TYPE_TABLE, "V");
     EXPECT_EQ(net.AddArc(v, u), -51);
     QNL_Dmatrix transposed(IntsOf({3, 2, 1}));
-    for (int result : {Def(u)->AddParent(v), Def(u)->AddParent(1000), Def(u)->AddParent(-1),
-                       Def(u)->RemoveParent(1000), Def(u)->InsertParentOutcome(1000, 0),
-                       Table(u)->SetUtilities(ArrayOf({1, 2, 3, 4, 5, 6, 7})),
-                       Def(u)->SetDefinition(ArrayOf({1, 2, 3})), Def(u)->SetDefinition(transposed)})
+    for (int result :
+         {Def(u)->AddParent(v), Def(u)->AddParent(1000), Def(u)->AddParent(-1),
+          Def(u)->RemoveParent(1000), Def(u)->InsertParentOutcome(1000, 0),
+          Table(u)->SetUtilities(ArrayOf({1, 2, 3, 4, 5, 6, 7})),
+          Def(u)->SetDefinition(ArrayOf({1, 2, 3})), Def(u)->SetDefinition(transposed)})
         EXPECT_EQ(result, -2);
     EXPECT_EQ(DimsOf(Def(u)), (Dims{2, 3, 1}));
     EXPECT_EQ(Values(u), std::vector<double>(6, 0.0));
@@ -187,8 +188,10 @@ TEST_F(TableDefinition, CellsFollowRandomParentEditsLikeBruteForce) {
                 std::vector<int> repeated = shuffled(n);
                 repeated[0] = repeated[1];
                 const int refusals[] = {
-                    parent->InsertOutcome(n + 1, "far"), parent->InsertOutcome(-1, "far"),
-                    parent->RemoveOutcome(n), parent->RemoveOutcome(-1),
+                    parent->InsertOutcome(n + 1, "far"),
+                    parent->InsertOutcome(-1, "far"),
+                    parent->RemoveOutcome(n),
+                    parent->RemoveOutcome(-1),
                     n == 2 ? parent->RemoveOutcome(0) : -2, // two outcomes are the least
                     parent->ReorderOutcomes(IntsOf(repeated)),
                     parent->ReorderOutcomes(IntsOf(shuffled(n - 1))),

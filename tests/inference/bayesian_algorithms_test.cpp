@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -83,26 +82,13 @@ WideFamily BuildWideFamily(QNL_network& network) {
 
 } // namespace
 
-TEST(DecompositionSettingsTest, PropertyValuesReadAsLeadingIntegers) {
-    using quarn::detail::LeadingInteger;
-    EXPECT_EQ(LeadingInteger("32"), 32);
-    EXPECT_EQ(LeadingInteger("  7 nodes"), 7);
-    EXPECT_EQ(LeadingInteger("+12"), 12);
-    EXPECT_EQ(LeadingInteger("-5"), -5);
-    EXPECT_EQ(LeadingInteger("many"), 0);
-    EXPECT_EQ(LeadingInteger(""), 0);
-    EXPECT_EQ(LeadingInteger(nullptr), 0);
-    EXPECT_EQ(LeadingInteger("123456789012345678901234567890"), INT_MAX);
-    EXPECT_EQ(LeadingInteger("-99999999999"), INT_MIN);
-}
-
 // Each step sets one property and expects the settings read afterwards.
 TEST(DecompositionSettingsTest, DefaultsAndRules) {
     struct Step {
         const char* key;
         const char* value;
         int batchSize;
-        unsigned firstLimit, splitLimit, unbatchedLimit;
+        std::uint64_t firstLimit, splitLimit, unbatchedLimit;
     };
     const char* batch = "QNL_REL_DECOMP_THRESHOLD";
     const char* second = "QNL_REL_DECOMP_THRESHOLD2";
@@ -119,12 +105,11 @@ TEST(DecompositionSettingsTest, DefaultsAndRules) {
         if (step.key != nullptr) SetProperty(network, step.key, step.value);
         const quarn::detail::DecompositionSettings s =
             quarn::detail::ReadDecompositionSettings(network);
-        const std::string label =
-            std::string(step.key ? step.key : "none") + "=" + (step.value ? step.value : "");
-        EXPECT_EQ(s.batchSize, step.batchSize) << label;
-        EXPECT_EQ(s.firstLimit, step.firstLimit) << label;
-        EXPECT_EQ(s.splitLimit, step.splitLimit) << label;
-        EXPECT_EQ(s.unbatchedLimit, step.unbatchedLimit) << label;
+        EXPECT_EQ((std::vector<std::uint64_t>{std::uint64_t(s.batchSize), s.firstLimit,
+                                              s.splitLimit, s.unbatchedLimit}),
+                  (std::vector<std::uint64_t>{std::uint64_t(step.batchSize), step.firstLimit,
+                                              step.splitLimit, step.unbatchedLimit}))
+            << (step.key ? step.key : "none") << "=" << (step.value ? step.value : "");
     }
 }
 
@@ -139,39 +124,6 @@ class BayesianDriverTest : public ::testing::Test {
 protected:
     QNL_network network;
 };
-
-TEST_F(BayesianDriverTest, PendingMaskCoversTargetsOrEveryNode) {
-    const quarn_test::Sprinkler s = quarn_test::BuildSprinkler(network);
-    ASSERT_EQ(network.DeleteNode(s.sprinkler), 0);
-    std::vector<unsigned char> mask, saved;
-    PrepareNodeMask(network, mask, saved);
-    ASSERT_EQ(mask.size(), static_cast<std::size_t>(network.GetLastNode() + 1));
-    EXPECT_EQ(mask[static_cast<std::size_t>(s.cloudy)], 1);
-    EXPECT_EQ(mask[static_cast<std::size_t>(s.sprinkler)], 0); // a free slot
-    EXPECT_EQ(mask[static_cast<std::size_t>(s.wetGrass)], 1);
-    EXPECT_TRUE(saved.empty());
-
-    network.SetTarget(s.rain);
-    PrepareNodeMask(network, mask, saved);
-    EXPECT_EQ(mask[static_cast<std::size_t>(s.rain)], 1);
-    EXPECT_EQ(mask[static_cast<std::size_t>(s.cloudy)], 0);
-    EXPECT_EQ(saved, mask);
-    EXPECT_EQ(network.GetNumberOfTargets(), 0);
-}
-
-TEST_F(BayesianDriverTest, SingleNodeComponentsStoreTheirMarginals) {
-    std::vector<int> nodes;
-    for (int i = 0; i < 5; ++i)
-        nodes.push_back(quarn_test::AddBinaryNode(network, ("A" + std::to_string(i)).c_str(), {},
-                                                  {0.1 + 0.2 * i}));
-    std::vector<unsigned char> mask(nodes.size(), 1);
-    ASSERT_TRUE(RunClustering(network, mask.data(), 1)); // no tree is built, so no limit bites
-    for (std::size_t i = 0; i < nodes.size(); ++i) {
-        EXPECT_TRUE(ValueOf(network, nodes[i]).IsValueValid());
-        EXPECT_NEAR(Beliefs(network, nodes[i])[0], 0.1 + 0.2 * static_cast<double>(i), 1e-15);
-        EXPECT_EQ(mask[i], 0);
-    }
-}
 
 TEST_F(BayesianDriverTest, MaskedNonTargetsAreWrittenToo) {
     const quarn_test::Sprinkler s = quarn_test::BuildSprinkler(network);

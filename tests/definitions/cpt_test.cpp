@@ -4,6 +4,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/string_array.h"
+#include "support/arcs.h"
 #include "support/network_builder.h"
 #include "support/table_cells.h"
 
@@ -63,8 +64,7 @@ protected:
 };
 
 TEST_F(Cpt, NewTablesAreUniformAndIdentifiersAreRepaired) {
-    const int a = Add("a", 3);
-    const int d = Add("d");
+    const int a = Add("a", 3), d = Add("d");
     ASSERT_EQ(net.AddArc(a, d), 0);
     EXPECT_EQ(IdsOf(Def(d)), (Ids{"State0", "State1"}));
     EXPECT_EQ(Values(d), std::vector<double>(6, 0.5));
@@ -93,9 +93,7 @@ TEST_F(Cpt, NewTablesAreUniformAndIdentifiersAreRepaired) {
 }
 
 TEST_F(Cpt, SetNumberOfOutcomesRebuildsUniformAndRefusesWhenOthersDependOnIt) {
-    const int a = Add("a");
-    const int b = Add("b");
-    const int c = Add("c");
+    const int a = Add("a"), b = Add("b"), c = Add("c");
     ASSERT_EQ(Def(a)->SetNumberOfOutcomes(3), 0);
     for (double v : Values(a))
         EXPECT_DOUBLE_EQ(v, 1.0 / 3);
@@ -117,8 +115,7 @@ TEST_F(Cpt, SetNumberOfOutcomesRebuildsUniformAndRefusesWhenOthersDependOnIt) {
 }
 
 TEST_F(Cpt, SetValuesTakesExactlyTheTableShapeAndTellsTheNetwork) {
-    const int a = Add("a", 3);
-    const int c = Add("c");
+    const int a = Add("a", 3), c = Add("c");
     ASSERT_EQ(net.AddArc(a, c), 0);
     const std::vector<double> uniform = Values(c);
     // Too few or too many values, or the same number in another shape.
@@ -179,11 +176,8 @@ TEST_F(Cpt, ReadinessBoundsAreInclusiveAndNegativesFail) {
 }
 
 TEST_F(Cpt, TruthTablesConvertAndStillIndexTheChild) {
-    const int a = Add("a", 3);
-    const int b = Add("b");
-    const int c = Add("c");
-    ASSERT_EQ(net.AddArc(a, c), 0);
-    ASSERT_EQ(net.AddArc(b, c), 0);
+    const int a = Add("a", 3), b = Add("b"), c = Add("c");
+    Arcs(net, {a, b}, c);
     FillDistinct(c, 16);
     const std::vector<double> values = Values(c);
     QNL_cpt target(-1, nullptr);
@@ -201,11 +195,8 @@ TEST_F(Cpt, ParentTurnedIntoAGateLosesItsArcAndItsOwnDimension) {
     ScopedRegistration gate(QNL_TYPE_DEMORGAN, [](int handle, QNL_network* network) {
         return static_cast<QNL_nodeDefinition*>(new Gate(handle, network));
     });
-    const int a = Add("a");
-    const int b = Add("b", 3);
-    const int c = Add("c", 3);
-    ASSERT_EQ(net.AddArc(a, c), 0);
-    ASSERT_EQ(net.AddArc(b, c), 0);
+    const int a = Add("a"), b = Add("b", 3), c = Add("c", 3);
+    Arcs(net, {a, b}, c);
     FillDistinct(c, 17);
     const Cells before = ReadCells(net, c);
     const int g = net.AddNode(QNL_TYPE_DEMORGAN, "g");

@@ -158,8 +158,7 @@ TEST_F(ExtraDefinition, OutOfRangeAccessIsRefusedAndChangesNothing) {
 // Random outcome edits through the definition, checked after each step against a plain
 // vector that applies the same edits, the default outcome included.
 TEST_F(ExtraDefinition, AnnotationsFollowEveryOutcomeEditOfTheDefinition) {
-    const int a = AddNode(net, "a", 3);
-    const int child = AddNode(net, "child");
+    const int a = AddNode(net, "a", 3), child = AddNode(net, "child");
     ASSERT_EQ(net.AddArc(a, child), 0);
     QNL_extraDefinition& extra = Extra(a);
     QNL_nodeDefinition& definition = Definition(a);
@@ -232,8 +231,7 @@ TEST_F(ExtraDefinition, AnnotationsFollowOutcomeEditsOfARealProbabilityTable) {
 }
 
 TEST_F(ExtraDefinition, LabelsAreUniqueAcrossTheNetworkAndRefusedOnesAreNumbered) {
-    const int a = AddNode(net, "a");
-    const int b = AddNode(net, "b", 3);
+    const int a = AddNode(net, "a"), b = AddNode(net, "b", 3);
     ASSERT_EQ(Extra(a).SetOutcomeLabel(0, "L"), 0);
     EXPECT_EQ(Extra(a).SetOutcomeLabel(0, "L"), 0); // its own label again is no conflict
     for (const char* refused : {"L", "2x", "no way"})
@@ -271,8 +269,7 @@ TEST_F(ExtraDefinition, LabelsAreUniqueAcrossTheNetworkAndRefusedOnesAreNumbered
 }
 
 TEST_F(ExtraDefinition, ResizeEmptiesTheOutcomesKeepsNodeFieldsAndLabelChecksSurviveIt) {
-    const int a = AddNode(net, "a", 3);
-    const int b = AddNode(net, "b");
+    const int a = AddNode(net, "a", 3), b = AddNode(net, "b");
     QNL_extraDefinition& extra = Extra(a);
     std::vector<OutcomeRecord> model(3);
     for (int i = 0; i < 3; ++i)
@@ -342,8 +339,7 @@ TEST_F(ExtraDefinition, TypeChangesResizeOnlyWhenTheOutcomeCountChanges) {
 }
 
 TEST_F(ExtraDefinition, CopiesKeepEveryFieldAndBelongToTheirOwnNetwork) {
-    const int a = AddNode(net, "a", 3);
-    const int b = AddNode(net, "b");
+    const int a = AddNode(net, "a", 3), b = AddNode(net, "b");
     QNL_extraDefinition& extra = Extra(a);
     std::vector<OutcomeRecord> model(3);
     for (int i = 0; i < 3; ++i)

@@ -97,11 +97,8 @@ TEST_F(ListDefinition, ChoiceValuesFollowTheirChoices) {
 }
 
 TEST_F(ListDefinition, InformationalParentsLeaveTheListUnchanged) {
-    const int a = Add(QNL_TYPE_CPT, "A");
-    const int b = Add(QNL_TYPE_CPT, "B");
-    const int u = Add(QNL_TYPE_TABLE, "U");
-    const int d = Add(QNL_TYPE_LIST, "D");
-    const int c = Add(QNL_TYPE_CPT, "C");
+    const int a = Add(QNL_TYPE_CPT, "A"), b = Add(QNL_TYPE_CPT, "B"), u = Add(QNL_TYPE_TABLE, "U");
+    const int d = Add(QNL_TYPE_LIST, "D"), c = Add(QNL_TYPE_CPT, "C");
     ASSERT_EQ(net.AddArc(d, c), 0);
     ASSERT_EQ(Def(d)->SetDefinition(ArrayOf({1, 2})), 0);
     EXPECT_EQ(net.AddArc(a, d), 0);
@@ -128,9 +125,7 @@ TEST_F(ListDefinition, InformationalParentsLeaveTheListUnchanged) {
 }
 
 TEST_F(ListDefinition, ConvertsFromProbabilityUtilityAndDecisionDefinitions) {
-    const int a = Add(QNL_TYPE_CPT, "A");
-    const int x = Add(QNL_TYPE_CPT, "X");
-    const int c = Add(QNL_TYPE_CPT, "C");
+    const int a = Add(QNL_TYPE_CPT, "A"), x = Add(QNL_TYPE_CPT, "X"), c = Add(QNL_TYPE_CPT, "C");
     ASSERT_EQ(Def(x)->SetNumberOfOutcomes(StringsOf({"lo", "mid", "hi"})), 0);
     ASSERT_EQ(net.AddArc(a, x), 0);
     ASSERT_EQ(net.AddArc(x, c), 0);

@@ -104,8 +104,7 @@ protected:
 // invalidated exactly when user evidence changes: refusals and propagated evidence set
 // directly tell no one.
 TEST_F(NodeValue, EvidenceStepsAndWhomTheyTell) {
-    const int a = Add("a");
-    const int b = Add("b", 3);
+    const int a = Add("a"), b = Add("b", 3);
     ASSERT_EQ(net.AddArc(a, b), 0);
     QNL_nodeValue* v = ValueOf(b);
     EXPECT_EQ(DimsOf(v), (Dims{3}));
@@ -151,8 +150,7 @@ TEST_F(NodeValue, EvidenceStepsAndWhomTheyTell) {
 // With only one kind of notification acted on, an ancestor's value is invalidated exactly
 // when that notification reaches the network.
 TEST_F(NodeValue, SameOutcomeAgainIsClearedAndSetWithBothNotifications) {
-    const int a = Add("a");
-    const int b = Add("b");
+    const int a = Add("a"), b = Add("b");
     ASSERT_EQ(net.AddArc(a, b), 0);
     ASSERT_EQ(ValueOf(b)->SetEvidence(1), 0);
     for (int mask :
@@ -166,8 +164,7 @@ TEST_F(NodeValue, SameOutcomeAgainIsClearedAndSetWithBothNotifications) {
 }
 
 TEST_F(NodeValue, PropagatedEvidenceFromTheNetworkIsNotTheUsersToClear) {
-    const int a = Add("a");
-    const int c = Add("c");
+    const int a = Add("a"), c = Add("c");
     ASSERT_EQ(net.AddArc(a, c), 0);
     SetTable(net, c, {0, 1, 1, 0}); // c is the negation of a
     ASSERT_EQ(ValueOf(a)->SetEvidence(0), 0);
@@ -185,9 +182,7 @@ TEST_F(NodeValue, PropagatedEvidenceFromTheNetworkIsNotTheUsersToClear) {
 // new outcome is then refused and the old evidence is set back as user evidence, with the
 // network's propagated evidence restored behind it.
 TEST_F(NodeValue, RefusedReplacementRestoresEvidenceAndItsPropagation) {
-    const int a = Add("a");
-    const int c = Add("c");
-    const int d = Add("d");
+    const int a = Add("a"), c = Add("c"), d = Add("d");
     ASSERT_EQ(net.AddArc(a, c), 0);
     ASSERT_EQ(net.AddArc(c, d), 0);
     SetTable(net, c, {1, 0, 0.5, 0.5});
@@ -229,9 +224,7 @@ TEST_F(NodeValue, DecisionEvidenceKeepsTheUtilities) {
 // --- copies and assignments -----------------------------------------------------------
 
 TEST_F(NodeValue, CopiesAndAssignmentsKeepEverythingAndNeverNotify) {
-    const int a = Add("a");
-    const int b = Add("b", 3);
-    const int x = Add("x", 3);
+    const int a = Add("a"), b = Add("b", 3), x = Add("x", 3);
     ASSERT_EQ(net.AddArc(a, b), 0);
     ASSERT_EQ(net.AddArc(a, x), 0);
     ASSERT_EQ(ValueOf(b)->SetEvidence(2), 0);
@@ -309,9 +302,7 @@ TEST_F(NodeValue, AssignBetweenTypesCarriesOnlyWhatTheTargetCanHold) {
 // --- the value matrix -----------------------------------------------------------------
 
 TEST_F(NodeValue, IndexingParentsAddOneDimensionEachAndOutcomesDropThem) {
-    const int a = Add("a");
-    const int b = Add("b", 3);
-    const int gone = Add("gone");
+    const int a = Add("a"), b = Add("b", 3), gone = Add("gone");
     ASSERT_EQ(net.DeleteNode(gone), 0);
     QNL_nodeValue* v = ValueOf(b);
     for (int bad : {-1, gone, net.GetTableSize(), net.GetTableSize() + 7})

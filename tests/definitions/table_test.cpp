@@ -4,6 +4,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/string_array.h"
+#include "support/arcs.h"
 #include "support/network_builder.h"
 #include "support/table_cells.h"
 
@@ -68,10 +69,8 @@ TEST_F(TableDefinition, UtilityTableHasOneCellPerParentCombinationAndNoOutcomes)
     for (int result :
          {Def(u)->GetNumberOfOutcomes(), Def(u)->AddOutcome("x"), Def(u)->SetNumberOfOutcomes(3)})
         EXPECT_EQ(result, -51);
-    const int a = Add(QNL_TYPE_CPT, "A");
-    const int d = Add(QNL_TYPE_LIST, "D", {"x", "y", "z"});
-    ASSERT_EQ(net.AddArc(a, u), 0);
-    ASSERT_EQ(net.AddArc(d, u), 0);
+    const int a = Add(QNL_TYPE_CPT, "A"), d = Add(QNL_TYPE_LIST, "D", {"x", "y", "z"});
+    Arcs(net, {a, d}, u);
     EXPECT_EQ(DimsOf(Def(u)), (Dims{2, 3, 1}));
     QNL_table rebuilt(u, &net); // created with its parents in place: the same shape
     EXPECT_EQ(DimsOf(&rebuilt), (Dims{2, 3, 1}));
@@ -111,8 +110,7 @@ TEST_F(TableDefinition, CellsFollowRandomParentEditsLikeBruteForce) {
         std::vector<int> candidates = parents;
         if (cpt) candidates.push_back(u);
         const double margin = cpt ? 1e-15 : 0.0;
-        for (int p : {candidates[0], candidates[1]})
-            ASSERT_EQ(net.AddArc(p, u), 0);
+        Arcs(net, {candidates[0], candidates[1]}, u);
         FillDistinct(u);
 
         std::mt19937 rng(12345);
@@ -247,15 +245,13 @@ TEST_F(TableDefinition, CellsFollowRandomParentEditsLikeBruteForce) {
 
 // Evidence and marginalisation of a parent, shared by the probability and utility tables.
 TEST_F(TableDefinition, ObservedParentLeavesItsSliceAndARootParentIsSummedByItsPrior) {
-    const int a = Add(QNL_TYPE_CPT, "A", {"a0", "a1", "a2"});
-    const int b = Add(QNL_TYPE_CPT, "B");
+    const int a = Add(QNL_TYPE_CPT, "A", {"a0", "a1", "a2"}), b = Add(QNL_TYPE_CPT, "B");
     const int d = Add(QNL_TYPE_LIST, "D");
     ASSERT_EQ(dynamic_cast<QNL_cpt*>(Def(a))->SetProbabilities(ArrayOf({0.2, 0.3, 0.5})), 0);
     for (int type : {QNL_TYPE_TABLE, QNL_TYPE_CPT}) {
         SCOPED_TRACE(type);
         const int c = Add(type, type == QNL_TYPE_TABLE ? "U" : "C");
-        for (int p : {a, b, d})
-            ASSERT_EQ(net.AddArc(p, c), 0);
+        Arcs(net, {a, b, d}, c);
         FillDistinct(c);
         const Cells before = ReadCells(net, c);
         EXPECT_EQ(Def(c)->MarginalizeParent(d), -2); // a decision has no prior
@@ -290,11 +286,9 @@ TEST_F(TableDefinition, ObservedParentLeavesItsSliceAndARootParentIsSummedByItsP
 }
 
 TEST_F(TableDefinition, ParentThatChangesTypeKeepsOrLosesItsDimension) {
-    const int a = Add(QNL_TYPE_CPT, "A");
-    const int b = Add(QNL_TYPE_CPT, "B", {"b0", "b1", "b2"});
+    const int a = Add(QNL_TYPE_CPT, "A"), b = Add(QNL_TYPE_CPT, "B", {"b0", "b1", "b2"});
     const int u = Add(QNL_TYPE_TABLE, "U");
-    ASSERT_EQ(net.AddArc(a, u), 0);
-    ASSERT_EQ(net.AddArc(b, u), 0);
+    Arcs(net, {a, b}, u);
     FillDistinct(u);
     const Cells before = ReadCells(net, u);
     // A decision made from the chance node keeps its outcomes and so its dimension.
@@ -308,8 +302,7 @@ TEST_F(TableDefinition, ParentThatChangesTypeKeepsOrLosesItsDimension) {
 }
 
 TEST_F(TableDefinition, ExtremesAndRescalingSkipUndefinedCells) {
-    const int a = Add(QNL_TYPE_CPT, "A", {"a0", "a1", "a2", "a3"});
-    const int u = Add(QNL_TYPE_TABLE, "U");
+    const int a = Add(QNL_TYPE_CPT, "A", {"a0", "a1", "a2", "a3"}), u = Add(QNL_TYPE_TABLE, "U");
     ASSERT_EQ(net.AddArc(a, u), 0);
     Fill(u, {kUndefined, -4, 12, kUndefined});
     EXPECT_EQ(Table(u)->GetMinimumUtility(), -4);
@@ -365,11 +358,9 @@ TEST_F(TableDefinition, ExtremesAndRescalingSkipUndefinedCells) {
 }
 
 TEST_F(TableDefinition, UtilityConvertsFromProbabilityUtilityAndDecisionDefinitions) {
-    const int a = Add(QNL_TYPE_CPT, "A");
-    const int d = Add(QNL_TYPE_LIST, "D", {"x", "y", "z"});
+    const int a = Add(QNL_TYPE_CPT, "A"), d = Add(QNL_TYPE_LIST, "D", {"x", "y", "z"});
     const int x = Add(QNL_TYPE_CPT, "X");
-    ASSERT_EQ(net.AddArc(a, x), 0);
-    ASSERT_EQ(net.AddArc(d, x), 0);
+    Arcs(net, {a, d}, x);
     // A probability table keeps its parents; its cells are no utilities.
     ASSERT_EQ(net.GetNode(x)->SetType(QNL_TYPE_TABLE), 0);
     EXPECT_EQ(DimsOf(Def(x)), (Dims{2, 3, 1}));
@@ -393,8 +384,7 @@ TEST_F(TableDefinition, UtilityConvertsFromProbabilityUtilityAndDecisionDefiniti
 // outcomes and cells and changes independently of its source; a source of another type
 // without a conversion (-2) or not valid (-567) changes nothing.
 TEST_F(TableDefinition, CopiesAreFullAndIndependentAndRefusedSourcesChangeNothing) {
-    const int a = Add(QNL_TYPE_CPT, "A", {"a0", "a1", "a2"});
-    const int c = Add(QNL_TYPE_CPT, "C");
+    const int a = Add(QNL_TYPE_CPT, "A", {"a0", "a1", "a2"}), c = Add(QNL_TYPE_CPT, "C");
     ASSERT_EQ(net.AddArc(a, c), 0);
     for (int type : {QNL_TYPE_CPT, QNL_TYPE_TRUTHTABLE, QNL_TYPE_TABLE, QNL_TYPE_LIST}) {
         SCOPED_TRACE(type);

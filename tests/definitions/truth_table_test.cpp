@@ -45,8 +45,7 @@ protected:
 };
 
 TEST_F(TruthTable, NewTableResolvesEveryColumnToTheFirstOutcome) {
-    const int p = Add("p", 3, QNL_TYPE_CPT);
-    const int t = Add("t");
+    const int p = Add("p", 3, QNL_TYPE_CPT), t = Add("t");
     EXPECT_EQ(Values(t), (std::vector<double>{1, 0}));
     ASSERT_EQ(net.AddArc(p, t), 0);
     EXPECT_EQ(Values(t), (std::vector<double>{1, 0, 1, 0, 1, 0}));
@@ -82,8 +81,7 @@ TEST_F(TruthTable, ReadinessDemandsZerosAndOnesAndRepairKeepsTheLargestTiesGoing
 }
 
 TEST_F(TruthTable, NewParentOutcomeColumnsAreRepairedNotUniform) {
-    const int p = Add("p", 2, QNL_TYPE_CPT);
-    const int t = Add("t", 3);
+    const int p = Add("p", 2, QNL_TYPE_CPT), t = Add("t", 3);
     ASSERT_EQ(net.AddArc(p, t), 0);
     ASSERT_EQ(Truth(t)->SetResultingStates(IntsOf({1, 2})), 0);
     ASSERT_EQ(net.GetNode(p)->GetDefinition()->InsertOutcome(1, "mid"), 0);
@@ -94,8 +92,7 @@ TEST_F(TruthTable, NewParentOutcomeColumnsAreRepairedNotUniform) {
 }
 
 TEST_F(TruthTable, ResultingStatesByIndex) {
-    const int p = Add("p", 2, QNL_TYPE_CPT);
-    const int t = Add("t");
+    const int p = Add("p", 2, QNL_TYPE_CPT), t = Add("t");
     ASSERT_EQ(net.AddArc(p, t), 0);
     ASSERT_EQ(Truth(t)->SetResultingStates(IntsOf({1, 0})), 0);
     EXPECT_EQ(Values(t), (std::vector<double>{0, 1, 1, 0}));
@@ -123,8 +120,7 @@ TEST_F(TruthTable, ResultingStatesByIndex) {
 }
 
 TEST_F(TruthTable, ResultingStatesByIdentifierRefuseUnknownOutcomes) {
-    const int p = Add("p", 3, QNL_TYPE_CPT);
-    const int t = Add("t");
+    const int p = Add("p", 3, QNL_TYPE_CPT), t = Add("t");
     ASSERT_EQ(net.AddArc(p, t), 0);
     ASSERT_EQ(Truth(t)->SetOutcomeIds(StringsOf({"yes", "no"})), 0);
     ASSERT_EQ(Truth(t)->SetResultingStates(StringsOf({"no", "yes", "no"})), 0);
@@ -144,8 +140,7 @@ TEST_F(TruthTable, ResultingStatesByIdentifierRefuseUnknownOutcomes) {
 }
 
 TEST_F(TruthTable, ColumnWithoutAOneResolvesToTheFirstOutcome) {
-    const int p = Add("p", 3, QNL_TYPE_CPT);
-    const int t = Add("t", 3);
+    const int p = Add("p", 3, QNL_TYPE_CPT), t = Add("t", 3);
     ASSERT_EQ(net.AddArc(p, t), 0);
     ASSERT_EQ(Truth(t)->SetDefinition(ArrayOf({0, 0, 1, 0.5, 0.5, 0, 0, 1, 1})), 0);
     EXPECT_EQ(States(t), (std::vector<std::string>{"State2", "State0", "State1"}));
@@ -155,8 +150,7 @@ TEST_F(TruthTable, ColumnWithoutAOneResolvesToTheFirstOutcome) {
 }
 
 TEST_F(TruthTable, ConversionsRepairTheColumns) {
-    const int p = Add("p", 2, QNL_TYPE_CPT);
-    const int c = Add("c", 2, QNL_TYPE_CPT);
+    const int p = Add("p", 2, QNL_TYPE_CPT), c = Add("c", 2, QNL_TYPE_CPT);
     ASSERT_EQ(net.AddArc(p, c), 0);
     ASSERT_EQ(dynamic_cast<QNL_cpt*>(net.GetNode(c)->GetDefinition())
                   ->SetProbabilities(ArrayOf({0.3, 0.7, 0.6, 0.4})),

@@ -1,6 +1,7 @@
 #include "inference/graph_view.h"
 #include "inference/relevance.h"
 
+#include "support/arcs.h"
 #include "support/beliefs.h"
 #include "support/oracle.h"
 #include "support/random_network.h"
@@ -22,6 +23,8 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+using quarn_test::Arcs;
 
 using quarn_test::AddNode;
 using quarn_test::SetTable;
@@ -163,36 +166,10 @@ TEST_F(Relevance, MarkedValueOrMisfitTableIsRefused) {
     EXPECT_EQ(list.GetCount(), 0);
 }
 
-TEST_F(Relevance, TopologicalListingPutsEveryRecordAfterItsParents) {
-    // Created children first, so handle order is the reverse of the arcs.
-    const int d = AddNode(net, "D");
-    const int c = AddNode(net, "C");
-    const int b = AddNode(net, "B");
-    const int a = AddNode(net, "A");
-    ASSERT_EQ(net.AddArc(a, b), 0);
-    ASSERT_EQ(net.AddArc(b, c), 0);
-    ASSERT_EQ(net.AddArc(a, d), 0);
-    ASSERT_EQ(net.AddArc(c, d), 0);
-    ASSERT_EQ(Reduce(false, true), 0);
-    ASSERT_EQ(list.GetCount(), 1);
-    EXPECT_EQ(Handles(0), (std::vector<int>{d, c, b, a}));
-    ASSERT_EQ(list[0]->ListTopologically(), 0);
-    EXPECT_EQ(Handles(0), (std::vector<int>{a, b, c, d}));
-    const QNL_graphView view(list[0]);
-    EXPECT_EQ(view.GetParent(3, 0), 0); // D's first parent A
-    EXPECT_EQ(view.GetParent(3, 1), 2); // and C
-    EXPECT_EQ(list[0]->FindNode(c), 2);
-    EXPECT_EQ(list[0]->GetRecord(0)->GetMark(), QNL_relevanceNode::MARK_LISTED);
-}
-
 TEST_F(Relevance, SamplingOrderTakesObservedRecordsByZeroShareThenAncestors) {
-    const int u = AddNode(net, "U");
-    const int v = AddNode(net, "V");
-    const int t = AddNode(net, "T");
-    const int o1 = AddNode(net, "O1");
-    const int o2 = AddNode(net, "O2");
-    ASSERT_EQ(net.AddArc(u, t), 0);
-    ASSERT_EQ(net.AddArc(v, t), 0);
+    const int u = AddNode(net, "U"), v = AddNode(net, "V"), t = AddNode(net, "T");
+    const int o1 = AddNode(net, "O1"), o2 = AddNode(net, "O2");
+    Arcs(net, {u, v}, t);
     ASSERT_EQ(net.AddArc(u, o1), 0);
     ASSERT_EQ(net.AddArc(v, o2), 0);
     SetTable(net, o1, {0.5, 0.5, 0.0, 1.0}); // a quarter of the cells are 0

@@ -126,24 +126,25 @@ protected:
 TEST_F(ExtraDefinition, OutOfRangeAccessIsRefusedAndChangesNothing) {
     QNL_extraDefinition& extra = Extra(AddNode(net, "a"));
     for (int bad : {-1, 2, 1000}) {
-        EXPECT_EQ(extra.IsFaultOutcome(bad), -2);
-        for (int result : {extra.SetFaultOutcome(bad, true), extra.SetOutcomeDescription(bad, "x"),
-                           extra.SetOutcomeFix(bad, "x"), extra.SetFaultName(bad, "x"),
-                           extra.SetOutcomeLabel(bad, "x"), extra.SetDefaultOutcome(bad)})
-            EXPECT_EQ(result, -2) << bad;
-        EXPECT_EQ(extra.GetOutcomeDescription(bad), nullptr);
-        EXPECT_EQ(extra.GetOutcomeFix(bad), nullptr);
-        EXPECT_EQ(extra.GetFaultName(bad), nullptr);
-        EXPECT_EQ(extra.GetOutcomeDocumentation(bad), nullptr);
+        EXPECT_EQ((std::vector<int>{extra.IsFaultOutcome(bad), extra.SetFaultOutcome(bad, true),
+                                    extra.SetOutcomeDescription(bad, "x"),
+                                    extra.SetOutcomeFix(bad, "x"), extra.SetFaultName(bad, "x"),
+                                    extra.SetOutcomeLabel(bad, "x"), extra.SetDefaultOutcome(bad)}),
+                  std::vector<int>(7, -2))
+            << bad;
+        EXPECT_TRUE(extra.GetOutcomeDescription(bad) == nullptr &&
+                    extra.GetOutcomeFix(bad) == nullptr && extra.GetFaultName(bad) == nullptr &&
+                    extra.GetOutcomeDocumentation(bad) == nullptr)
+            << bad;
     }
     // The label array has spare room beyond the outcomes; none of it may be written.
     net.SetReadingMode(QNL_network::READING);
     EXPECT_EQ(extra.SetOutcomeLabel(2, "x"), -2);
     net.SetReadingMode(0);
-    EXPECT_EQ(extra.SetFaultOutcomes(IntsOf({1, 0, 1})), -2);
-    EXPECT_EQ(extra.SetFaultOutcomes(IntsOf({1})), -2);
-    EXPECT_EQ(extra.SetFaultNameFormat(5), -2);
-    EXPECT_EQ(extra.SetFaultNameFormat(-1), -2);
+    EXPECT_EQ((std::vector<int>{extra.SetFaultOutcomes(IntsOf({1, 0, 1})),
+                                extra.SetFaultOutcomes(IntsOf({1})), extra.SetFaultNameFormat(5),
+                                extra.SetFaultNameFormat(-1)}),
+              std::vector<int>(4, -2));
     EXPECT_EQ(RecordsOf(extra), std::vector<OutcomeRecord>(2));
     EXPECT_EQ(extra.SetFaultOutcomes(IntsOf({0, 7})), 0); // any non-zero marks a fault
     EXPECT_EQ(extra.IsFaultOutcome(1), 1);
@@ -151,8 +152,7 @@ TEST_F(ExtraDefinition, OutOfRangeAccessIsRefusedAndChangesNothing) {
     ASSERT_EQ(extra.SetOutcomeDescription(0, "d"), 0);
     ASSERT_EQ(extra.SetOutcomeDescription(0, nullptr), 0);
     ASSERT_EQ(extra.SetQuestion(nullptr), 0);
-    EXPECT_STREQ(extra.GetOutcomeDescription(0), "");
-    EXPECT_STREQ(extra.GetQuestion(), "");
+    EXPECT_EQ(Text(extra.GetOutcomeDescription(0)) + Text(extra.GetQuestion()), "");
 }
 
 // Random outcome edits through the definition, checked after each step against a plain
@@ -213,21 +213,6 @@ TEST_F(ExtraDefinition, AnnotationsFollowEveryOutcomeEditOfTheDefinition) {
               0);
     EXPECT_EQ(RecordsOf(extra), (std::vector<OutcomeRecord>{before[2], {}, before[0]}));
     EXPECT_EQ(extra.GetDefaultOutcome(), 0);
-}
-
-TEST_F(ExtraDefinition, AnnotationsFollowOutcomeEditsOfARealProbabilityTable) {
-    const int a = net.AddNode(QNL_TYPE_CPT, "a");
-    ASSERT_GE(a, 0);
-    QNL_extraDefinition& extra = Extra(a);
-    ASSERT_EQ(extra.SetOutcomeDescription(0, "zero"), 0);
-    ASSERT_EQ(extra.SetOutcomeDescription(1, "one"), 0);
-    ASSERT_EQ(Definition(a).InsertOutcome(1, "middle"), 0);
-    ASSERT_EQ(Definition(a).AddOutcome("last"), 0);
-    ASSERT_EQ(Definition(a).ReorderOutcomes(IntsOf({2, 1, 0, 3})), 0);
-    ASSERT_EQ(Definition(a).RemoveOutcome(1), 0);
-    ASSERT_EQ(extra.GetNumberOfOutcomes(), 3);
-    EXPECT_STREQ(extra.GetOutcomeDescription(0), "one");
-    EXPECT_STREQ(extra.GetOutcomeDescription(1), "zero");
 }
 
 TEST_F(ExtraDefinition, LabelsAreUniqueAcrossTheNetworkAndRefusedOnesAreNumbered) {

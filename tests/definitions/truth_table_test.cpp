@@ -62,16 +62,13 @@ TEST_F(TruthTable, NewTableResolvesEveryColumnToTheFirstOutcome) {
 
 TEST_F(TruthTable, ReadinessDemandsZerosAndOnesAndRepairKeepsTheLargestTiesGoingLater) {
     const int t = Add("t");
-    ASSERT_EQ(Truth(t)->SetProbabilities(ArrayOf({0.5, 0.5})), 0);
-    EXPECT_FALSE(Truth(t)->IsReady());
-    ASSERT_EQ(Truth(t)->SetProbabilities(ArrayOf({0.0, 1.0})), 0);
-    EXPECT_TRUE(Truth(t)->IsReady());
-    ASSERT_EQ(Truth(t)->SetProbabilities(ArrayOf({1.0, 1.0})), 0);
-    EXPECT_FALSE(Truth(t)->IsReady()); // zeros and ones, but the column sums to 2
-    ASSERT_EQ(Truth(t)->SetProbabilities(ArrayOf({0.999999, 0.000001})), 0);
-    EXPECT_FALSE(Truth(t)->IsReady());
+    // Zeros and ones summing to 2, or nearly 0 and 1, are not ready.
+    for (const auto& [values, ready] : std::vector<std::pair<std::vector<double>, bool>>{
+             {{0.5, 0.5}, false}, {{0, 1}, true}, {{1, 1}, false}, {{0.999999, 0.000001}, false}}) {
+        ASSERT_EQ(Truth(t)->SetProbabilities(ArrayOf(values)), 0);
+        EXPECT_EQ(Truth(t)->IsReady(), ready) << values[0] << " " << values[1];
+    }
     EXPECT_EQ(Repaired(t, {0, 0}), (std::vector<double>{0, 1}));
-
     ASSERT_EQ(Truth(t)->SetNumberOfOutcomes(3), 0);
     EXPECT_EQ(Repaired(t, {0.2, 0.5, 0.5}), (std::vector<double>{0, 0, 1}));
     EXPECT_EQ(Repaired(t, {0.7, 0.2, 0.1}), (std::vector<double>{1, 0, 0}));
@@ -99,13 +96,14 @@ TEST_F(TruthTable, ResultingStatesByIndex) {
     EXPECT_EQ(States(t), (std::vector<std::string>{"State1", "State0"}));
     EXPECT_TRUE(Truth(t)->IsReady());
 
-    EXPECT_EQ(Truth(t)->SetResultingStates(IntsOf({0, 2})), -2);
-    EXPECT_EQ(Truth(t)->SetResultingStates(IntsOf({-1, 0})), -2);
-    EXPECT_EQ(Truth(t)->SetResultingStates(IntsOf({0})), -4);
-    EXPECT_EQ(Truth(t)->SetResultingStates(IntsOf({0, 0, 0})), -4);
     const int raw[] = {0, 0};
-    EXPECT_EQ(Truth(t)->SetResultingStates(raw, 1), -4);
-    EXPECT_EQ(Truth(t)->SetResultingStates(nullptr, 2), -2);
+    EXPECT_EQ((std::vector<int>{Truth(t)->SetResultingStates(IntsOf({0, 2})),
+                                Truth(t)->SetResultingStates(IntsOf({-1, 0})),
+                                Truth(t)->SetResultingStates(IntsOf({0})),
+                                Truth(t)->SetResultingStates(IntsOf({0, 0, 0})),
+                                Truth(t)->SetResultingStates(raw, 1),
+                                Truth(t)->SetResultingStates(nullptr, 2)}),
+              (std::vector<int>{-2, -2, -4, -4, -4, -2}));
     EXPECT_EQ(Values(t), (std::vector<double>{0, 1, 1, 0}));
     ASSERT_EQ(Truth(t)->SetResultingStates(raw, 2), 0);
     EXPECT_EQ(States(t), (std::vector<std::string>{"State0", "State0"}));

@@ -212,19 +212,4 @@ TEST_F(Cpt, ParentTurnedIntoAGateLosesItsArcAndItsOwnDimension) {
     EXPECT_TRUE(Def(c)->IsValid());
 }
 
-TEST_F(Cpt, CleanUpEmptiesAndConsistencyFollowsTheIdentifiers) {
-    QNL_cpt copy(*Table(Add("a")));
-    copy.CleanUp(0);
-    EXPECT_FALSE(copy.IsValid()); // identifiers left, count gone
-    EXPECT_EQ(copy.AddOutcome("x"), -567);
-    EXPECT_EQ(copy.SetProbabilities(ArrayOf({0.5, 0.5})), -567);
-    copy.CleanUp(1);
-    EXPECT_TRUE(copy.IsValid());
-    EXPECT_EQ(copy.GetSize(), 0);
-    copy.CheckReadiness(1);
-    EXPECT_TRUE(copy.IsReady()); // an empty table is ready
-    ASSERT_EQ(copy.AddParents(), 0);
-    EXPECT_EQ(IdsOf(&copy), (Ids{"State0", "State1"}));
-}
-
 } // namespace

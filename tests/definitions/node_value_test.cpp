@@ -276,35 +276,6 @@ TEST_F(NodeValue, CopiesAndAssignmentsKeepEverythingAndNeverNotify) {
         std::vector<int>(3, -567));
 }
 
-TEST_F(NodeValue, AssignBetweenTypesCarriesOnlyWhatTheTargetCanHold) {
-    const int a = Add("a", 3);
-    net.SetNotificationControl(0);
-    QNL_beliefVector belief(&net, a), target(&net, a);
-    QNL_decisionValue decision(&net, a);
-    QNL_utilityValue utility(&net, a);
-    QNL_equationValue equation(&net, a);
-    QNL_continuousValue continuous(&net, a);
-    ASSERT_EQ(belief.SetEvidence(2), 0);
-    EXPECT_EQ(decision.Assign(belief), 0);
-    EXPECT_EQ(std::make_pair(decision.GetFlags(), decision.GetEvidence()),
-              std::make_pair(kEvidence | kValid, 2));
-    ASSERT_EQ(decision.ClearEvidence(), 0);
-    ASSERT_EQ(decision.SetPropagatedEvidence(1), 0);
-    EXPECT_EQ(target.Assign(decision), 0);
-    // It stays propagated, not the user's.
-    EXPECT_EQ(Describe(&target), std::to_string(kPropagated | kValid) + " 1 [0 1 0] 3 /");
-    ASSERT_EQ(utility.AddIndexingParent(a), 0);
-    EXPECT_EQ(target.Assign(utility), 0);
-    EXPECT_EQ(Describe(&target), "0 -2 [0 0 0] 3 /");
-    EXPECT_EQ(utility.Assign(belief), 0);
-    EXPECT_EQ(equation.Assign(belief), 0);
-    EXPECT_EQ(DimsOf(&utility), (Dims{1}));
-    EXPECT_EQ(utility.GetFlags() | equation.GetFlags(), 0u);
-    ASSERT_EQ(equation.SetEvidence(4.0), 0);
-    EXPECT_EQ(continuous.Assign(equation), 0);
-    EXPECT_EQ(continuous.GetFlags(), 0u);
-}
-
 // --- the value matrix -----------------------------------------------------------------
 
 TEST_F(NodeValue, IndexingParentsAddOneDimensionEachAndOutcomesDropThem) {

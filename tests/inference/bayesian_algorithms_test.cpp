@@ -143,20 +143,6 @@ TEST_F(BayesianDriverTest, FirstAttemptLimitDecidesWhetherTheWholeBatchFits) {
     ExpectOracle(network, "wide family");
 }
 
-TEST_F(BayesianDriverTest, ThresholdThreeSplitsTheBatchAndStillAgrees) {
-    const WideFamily family = BuildWideFamily(network);
-    ValueOf(network, family.parents[3]).SetEvidence(1);
-    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD3", "500");
-    ASSERT_TRUE(RunRelevanceDecomposition(network));
-    ExpectOracle(network, "threshold3");
-    EXPECT_EQ(network.GetNumberOfTargets(), 0);
-
-    InvalidateAll(network);
-    SetProperty(network, "QNL_REL_DECOMP_THRESHOLD2", "500");
-    ASSERT_TRUE(RunRelevanceDecompositionUnbatched(network));
-    ExpectOracle(network, "threshold2 unbatched");
-}
-
 TEST_F(BayesianDriverTest, DecompositionsAgreeWithClusteringAndKeepTargets) {
     for (int round = 0; round < 80; ++round) {
         QNL_network net;

@@ -162,11 +162,9 @@ TEST_F(Relevance, LongChainsNeedNoDeepStack) {
     std::vector<int> chain(kLength);
     for (int i = kLength - 1; i >= 0; --i)
         chain[static_cast<std::size_t>(i)] = AddNode(net, ("C" + std::to_string(i)).c_str());
-    for (int i = 1; i < kLength; ++i) {
-        ASSERT_EQ(
-            net.AddArc(chain[static_cast<std::size_t>(i - 1)], chain[static_cast<std::size_t>(i)]),
-            0);
-        SetTable(net, chain[static_cast<std::size_t>(i)], {1.0, 0.0, 0.0, 1.0});
+    for (std::size_t i = 1; i < chain.size(); ++i) {
+        Arcs(net, {chain[i - 1]}, chain[i]);
+        SetTable(net, chain[i], {1.0, 0.0, 0.0, 1.0});
     }
     net.SetNotificationControl(net.GetNotificationControl() &
                                ~QNL_network::NOTIFY_PROPAGATE_EVIDENCE);
@@ -177,27 +175,20 @@ TEST_F(Relevance, LongChainsNeedNoDeepStack) {
         // Everything below the target is barren.
         net.SetTarget(first);
         barren = QNL_relevance::Reduce(net, true, true, local);
-        if (barren == 0 && (local.GetCount() != 1 || local[0]->GetNumberOfRecords() != 1)) {
+        if (barren == 0 && (local.GetCount() != 1 || local[0]->GetNumberOfRecords() != 1))
             barren = 1;
-        }
         net.ClearAllTargets();
         // Everything in one component in reverse order, listed parents first.
         listed = QNL_relevance::Reduce(net, false, true, local);
         if (listed == 0) listed = local[0]->ListTopologically();
-        if (listed == 0 && local[0]->GetRecord(0)->GetNodeHandle() != first) {
-            listed = 1;
-        }
+        if (listed == 0 && local[0]->GetRecord(0)->GetNodeHandle() != first) listed = 1;
         // Evidence at the top implies every copy.
         net.GetNode(first)->GetValue()->SetEvidence(1);
         net.SetTarget(last);
         propagated = QNL_relevance::Reduce(net, true, true, local);
-        if (propagated == 0 && local.GetCount() != 0) {
-            propagated = 1;
-        }
+        if (propagated == 0 && local.GetCount() != 0) propagated = 1;
     });
-    EXPECT_EQ(barren, 0);
-    EXPECT_EQ(listed, 0);
-    EXPECT_EQ(propagated, 0);
+    EXPECT_EQ((std::vector<int>{barren, listed, propagated}), (std::vector<int>{0, 0, 0}));
     EXPECT_EQ(quarn_test::Beliefs(net, last), (std::vector<double>{0.0, 1.0}));
 }
 

@@ -31,8 +31,8 @@ void SetProperty(QNL_network& network, const char* key, const char* value) {
     ASSERT_EQ(network.GetUserProperties().AddProperty(key, value), 0);
 }
 
-// A rows x columns grid of four-outcome nodes, parents above and to the left: its join tree
-// needs cliques far beyond the default cap.
+// A rows x columns grid of four-outcome nodes with uniform tables, parents above and to the
+// left: its join tree needs cliques far beyond the default cap.
 std::vector<int> BuildWideGrid(QNL_network& network, int rows, int columns) {
     quarn_test::TestRandom random(77);
     std::vector<int> h;
@@ -46,38 +46,19 @@ std::vector<int> BuildWideGrid(QNL_network& network, int rows, int columns) {
             if (r > 0) network.AddArc(h[static_cast<std::size_t>((r - 1) * columns + c)], cell);
             if (c > 0) network.AddArc(h[static_cast<std::size_t>(r * columns + c - 1)], cell);
         }
-    for (int cell : h) {
-        QNL_nodeDefinition* definition = network.GetNode(cell)->GetDefinition();
-        QNL_doubleArray values;
-        values.SetSize(definition->GetMatrix()->GetSize());
-        for (int start = 0; start < values.GetSize(); start += 4) {
-            double sum = 0.0;
-            for (int k = 0; k < 4; ++k)
-                sum += values[start + k] = 0.1 + random.Uniform();
-            for (int k = 0; k < 4; ++k)
-                values[start + k] /= sum;
-        }
-        definition->SetDefinition(values);
-    }
     return h;
 }
 
 // Y with ten binary parents: the family clique weighs 2^11.
-struct WideFamily {
+void BuildWideFamily(QNL_network& network) {
     std::vector<int> parents;
-    int child = -1;
-};
-
-WideFamily BuildWideFamily(QNL_network& network) {
-    WideFamily family;
     for (int i = 0; i < 10; ++i)
-        family.parents.push_back(quarn_test::AddBinaryNode(
-            network, ("X" + std::to_string(i)).c_str(), {}, {0.1 + 0.07 * i}));
+        parents.push_back(quarn_test::AddBinaryNode(network, ("X" + std::to_string(i)).c_str(), {},
+                                                    {0.1 + 0.07 * i}));
     std::vector<double> pTrue;
     for (int c = 0; c < 1024; ++c)
         pTrue.push_back(0.05 + 0.9 * ((c * 37) % 101) / 100.0);
-    family.child = quarn_test::AddBinaryNode(network, "Y", family.parents, pTrue);
-    return family;
+    quarn_test::AddBinaryNode(network, "Y", parents, pTrue);
 }
 
 } // namespace
@@ -137,7 +118,7 @@ TEST_F(BayesianDriverTest, MaskedNonTargetsAreWrittenToo) {
 }
 
 TEST_F(BayesianDriverTest, FirstAttemptLimitDecidesWhetherTheWholeBatchFits) {
-    const WideFamily family = BuildWideFamily(network);
+    BuildWideFamily(network);
     EXPECT_FALSE(RunClustering(network, nullptr, 500));
     EXPECT_TRUE(RunClustering(network, nullptr, 0));
     ExpectOracle(network, "wide family");

@@ -45,8 +45,7 @@ protected:
 };
 
 TEST_F(TruthTable, NewTableResolvesEveryColumnToTheFirstOutcome) {
-    const int p = Add("p", 3, QNL_TYPE_CPT);
-    const int t = Add("t");
+    const int p = Add("p", 3, QNL_TYPE_CPT), t = Add("t");
     EXPECT_EQ(Values(t), (std::vector<double>{1, 0}));
     ASSERT_EQ(net.AddArc(p, t), 0);
     EXPECT_EQ(Values(t), (std::vector<double>{1, 0, 1, 0, 1, 0}));
@@ -63,16 +62,13 @@ TEST_F(TruthTable, NewTableResolvesEveryColumnToTheFirstOutcome) {
 
 TEST_F(TruthTable, ReadinessDemandsZerosAndOnesAndRepairKeepsTheLargestTiesGoingLater) {
     const int t = Add("t");
-    ASSERT_EQ(Truth(t)->SetProbabilities(ArrayOf({0.5, 0.5})), 0);
-    EXPECT_FALSE(Truth(t)->IsReady());
-    ASSERT_EQ(Truth(t)->SetProbabilities(ArrayOf({0.0, 1.0})), 0);
-    EXPECT_TRUE(Truth(t)->IsReady());
-    ASSERT_EQ(Truth(t)->SetProbabilities(ArrayOf({1.0, 1.0})), 0);
-    EXPECT_FALSE(Truth(t)->IsReady()); // zeros and ones, but the column sums to 2
-    ASSERT_EQ(Truth(t)->SetProbabilities(ArrayOf({0.999999, 0.000001})), 0);
-    EXPECT_FALSE(Truth(t)->IsReady());
+    // Zeros and ones summing to 2, or nearly 0 and 1, are not ready.
+    for (const auto& [values, ready] : std::vector<std::pair<std::vector<double>, bool>>{
+             {{0.5, 0.5}, false}, {{0, 1}, true}, {{1, 1}, false}, {{0.999999, 0.000001}, false}}) {
+        ASSERT_EQ(Truth(t)->SetProbabilities(ArrayOf(values)), 0);
+        EXPECT_EQ(Truth(t)->IsReady(), ready) << values[0] << " " << values[1];
+    }
     EXPECT_EQ(Repaired(t, {0, 0}), (std::vector<double>{0, 1}));
-
     ASSERT_EQ(Truth(t)->SetNumberOfOutcomes(3), 0);
     EXPECT_EQ(Repaired(t, {0.2, 0.5, 0.5}), (std::vector<double>{0, 0, 1}));
     EXPECT_EQ(Repaired(t, {0.7, 0.2, 0.1}), (std::vector<double>{1, 0, 0}));
@@ -82,8 +78,7 @@ TEST_F(TruthTable, ReadinessDemandsZerosAndOnesAndRepairKeepsTheLargestTiesGoing
 }
 
 TEST_F(TruthTable, NewParentOutcomeColumnsAreRepairedNotUniform) {
-    const int p = Add("p", 2, QNL_TYPE_CPT);
-    const int t = Add("t", 3);
+    const int p = Add("p", 2, QNL_TYPE_CPT), t = Add("t", 3);
     ASSERT_EQ(net.AddArc(p, t), 0);
     ASSERT_EQ(Truth(t)->SetResultingStates(IntsOf({1, 2})), 0);
     ASSERT_EQ(net.GetNode(p)->GetDefinition()->InsertOutcome(1, "mid"), 0);
@@ -94,21 +89,21 @@ TEST_F(TruthTable, NewParentOutcomeColumnsAreRepairedNotUniform) {
 }
 
 TEST_F(TruthTable, ResultingStatesByIndex) {
-    const int p = Add("p", 2, QNL_TYPE_CPT);
-    const int t = Add("t");
+    const int p = Add("p", 2, QNL_TYPE_CPT), t = Add("t");
     ASSERT_EQ(net.AddArc(p, t), 0);
     ASSERT_EQ(Truth(t)->SetResultingStates(IntsOf({1, 0})), 0);
     EXPECT_EQ(Values(t), (std::vector<double>{0, 1, 1, 0}));
     EXPECT_EQ(States(t), (std::vector<std::string>{"State1", "State0"}));
     EXPECT_TRUE(Truth(t)->IsReady());
 
-    EXPECT_EQ(Truth(t)->SetResultingStates(IntsOf({0, 2})), -2);
-    EXPECT_EQ(Truth(t)->SetResultingStates(IntsOf({-1, 0})), -2);
-    EXPECT_EQ(Truth(t)->SetResultingStates(IntsOf({0})), -4);
-    EXPECT_EQ(Truth(t)->SetResultingStates(IntsOf({0, 0, 0})), -4);
     const int raw[] = {0, 0};
-    EXPECT_EQ(Truth(t)->SetResultingStates(raw, 1), -4);
-    EXPECT_EQ(Truth(t)->SetResultingStates(nullptr, 2), -2);
+    EXPECT_EQ((std::vector<int>{Truth(t)->SetResultingStates(IntsOf({0, 2})),
+                                Truth(t)->SetResultingStates(IntsOf({-1, 0})),
+                                Truth(t)->SetResultingStates(IntsOf({0})),
+                                Truth(t)->SetResultingStates(IntsOf({0, 0, 0})),
+                                Truth(t)->SetResultingStates(raw, 1),
+                                Truth(t)->SetResultingStates(nullptr, 2)}),
+              (std::vector<int>{-2, -2, -4, -4, -4, -2}));
     EXPECT_EQ(Values(t), (std::vector<double>{0, 1, 1, 0}));
     ASSERT_EQ(Truth(t)->SetResultingStates(raw, 2), 0);
     EXPECT_EQ(States(t), (std::vector<std::string>{"State0", "State0"}));
@@ -123,8 +118,7 @@ TEST_F(TruthTable, ResultingStatesByIndex) {
 }
 
 TEST_F(TruthTable, ResultingStatesByIdentifierRefuseUnknownOutcomes) {
-    const int p = Add("p", 3, QNL_TYPE_CPT);
-    const int t = Add("t");
+    const int p = Add("p", 3, QNL_TYPE_CPT), t = Add("t");
     ASSERT_EQ(net.AddArc(p, t), 0);
     ASSERT_EQ(Truth(t)->SetOutcomeIds(StringsOf({"yes", "no"})), 0);
     ASSERT_EQ(Truth(t)->SetResultingStates(StringsOf({"no", "yes", "no"})), 0);
@@ -144,8 +138,7 @@ TEST_F(TruthTable, ResultingStatesByIdentifierRefuseUnknownOutcomes) {
 }
 
 TEST_F(TruthTable, ColumnWithoutAOneResolvesToTheFirstOutcome) {
-    const int p = Add("p", 3, QNL_TYPE_CPT);
-    const int t = Add("t", 3);
+    const int p = Add("p", 3, QNL_TYPE_CPT), t = Add("t", 3);
     ASSERT_EQ(net.AddArc(p, t), 0);
     ASSERT_EQ(Truth(t)->SetDefinition(ArrayOf({0, 0, 1, 0.5, 0.5, 0, 0, 1, 1})), 0);
     EXPECT_EQ(States(t), (std::vector<std::string>{"State2", "State0", "State1"}));
@@ -155,8 +148,7 @@ TEST_F(TruthTable, ColumnWithoutAOneResolvesToTheFirstOutcome) {
 }
 
 TEST_F(TruthTable, ConversionsRepairTheColumns) {
-    const int p = Add("p", 2, QNL_TYPE_CPT);
-    const int c = Add("c", 2, QNL_TYPE_CPT);
+    const int p = Add("p", 2, QNL_TYPE_CPT), c = Add("c", 2, QNL_TYPE_CPT);
     ASSERT_EQ(net.AddArc(p, c), 0);
     ASSERT_EQ(dynamic_cast<QNL_cpt*>(net.GetNode(c)->GetDefinition())
                   ->SetProbabilities(ArrayOf({0.3, 0.7, 0.6, 0.4})),

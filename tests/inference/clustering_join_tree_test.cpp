@@ -123,34 +123,6 @@ TEST(ClusteringJoinTreeRandomTest, ImpossibleEvidenceWritesNothingAndGivesZero) 
     EXPECT_GT(tried, 10);
 }
 
-TEST_F(ClusteringJoinTreeTest, MaskedNodesAreWrittenAndTheirBytesCleared) {
-    // a -> b, a -> c, b -> d; target b, evidence on c; d is barren and goes.
-    const int a = quarn_test::AddBinaryNode(network, "a", {}, {0.3});
-    const int b = quarn_test::AddBinaryNode(network, "b", {a}, {0.9, 0.2});
-    const int c = quarn_test::AddBinaryNode(network, "c", {a}, {0.6, 0.1});
-    const int d = quarn_test::AddBinaryNode(network, "d", {b}, {0.5, 0.5});
-    ASSERT_EQ(network.SetTarget(b), 0);
-    ASSERT_EQ(network.GetNode(c)->GetValue()->SetEvidence(0), 0);
-
-    ASSERT_TRUE(UpdateAll(network, nullptr, 0));
-    EXPECT_TRUE(ValueOf(network, b).IsValueValid());
-    EXPECT_FALSE(ValueOf(network, a).IsValueValid()); // neither target nor pending
-
-    std::vector<unsigned char> mask(static_cast<std::size_t>(network.GetLastNode() + 1), 0);
-    mask[static_cast<std::size_t>(a)] = 1;
-    mask[static_cast<std::size_t>(c)] = 1;
-    mask[static_cast<std::size_t>(d)] = 1;
-    ASSERT_TRUE(UpdateAll(network, mask.data(), 0));
-    EXPECT_TRUE(ValueOf(network, a).IsValueValid());
-    EXPECT_EQ(mask[static_cast<std::size_t>(a)], 0);
-    EXPECT_EQ(mask[static_cast<std::size_t>(b)], 0);
-    // The observed node is no member of any clique, the barren one not in the component.
-    EXPECT_EQ(mask[static_cast<std::size_t>(c)], 1);
-    EXPECT_EQ(mask[static_cast<std::size_t>(d)], 1);
-    // P(a | c) = 0.3 * 0.6 / (0.3 * 0.6 + 0.7 * 0.1)
-    EXPECT_NEAR(Belief(network, a, 0), 0.18 / 0.25, 1e-12);
-}
-
 TEST_F(ClusteringJoinTreeTest, TooSmallLimitFailsWithoutWritingAndEvidenceIgnoresIt) {
     quarn_test::RandomNetworkSpec spec;
     spec.seed = 7;

@@ -31,8 +31,8 @@ MessagePassing::MessagePassing(const SamplingComponent& sampling) : records(samp
     for (int r = 0; r < n; ++r) {
         const SamplingRecord& x = records[r];
         for (int j = 0; j < x.parentCount; ++j)
-            childArcs[static_cast<std::size_t>(filled[static_cast<std::size_t>(
-                records.Parent(x, j))]++)] = x.firstParent + j;
+            childArcs[static_cast<std::size_t>(
+                filled[static_cast<std::size_t>(records.Parent(x, j))]++)] = x.firstParent + j;
     }
     for (std::vector<double>* set : {&piNow, &piNext, &lambdaNow, &lambdaNext})
         set->assign(static_cast<std::size_t>(cells), 1.0);
@@ -61,7 +61,8 @@ bool MessagePassing::Update(int record) {
     const SamplingRecord& x = records[record];
     const int n = x.outcomes;
     const int m = x.parentCount;
-    const std::size_t first = static_cast<std::size_t>(childStart[static_cast<std::size_t>(record)]);
+    const std::size_t first =
+        static_cast<std::size_t>(childStart[static_cast<std::size_t>(record)]);
     const std::size_t last =
         static_cast<std::size_t>(childStart[static_cast<std::size_t>(record) + 1]);
 
@@ -73,9 +74,9 @@ bool MessagePassing::Update(int record) {
                          outcomes, outcomes);
     }
     for (std::size_t c = first; c < last; ++c)
-        NormalizeColumns(&lambdaNow[static_cast<std::size_t>(
-                             arcOffset[static_cast<std::size_t>(childArcs[c])])],
-                         n, n);
+        NormalizeColumns(
+            &lambdaNow[static_cast<std::size_t>(arcOffset[static_cast<std::size_t>(childArcs[c])])],
+            n, n);
 
     double* lam = &lambda[static_cast<std::size_t>(x.accumulator)];
     double* p = &pi[static_cast<std::size_t>(x.accumulator)];

@@ -5,6 +5,8 @@
 
 #include "inference/sampling_core.h"
 
+// Internal: not part of the public interface.
+
 namespace quarn::detail {
 
 // Synchronous pi/lambda message passing over the records of one component, loops and all:

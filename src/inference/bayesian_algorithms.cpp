@@ -376,3 +376,11 @@ double ProbEvidenceByClustering(QNL_network& network) {
         return -1.0;
     }
 }
+
+namespace quarn::detail {
+
+bool EvidenceRuledOutLocally(const QNL_network& network) {
+    return HasLocallyImpossibleEvidence(network);
+}
+
+} // namespace quarn::detail

@@ -4,8 +4,10 @@
 #include "model/network.h"
 
 #include "definitions/node_value.h"
+#include "inference/adaptive_importance.h"
 #include "inference/bayesian_algorithms.h"
 #include "inference/join_tree_cache.h"
+#include "inference/stochastic_samplers.h"
 #include "model/dmatrix.h"
 #include "model/error_handler.h"
 #include "model/node.h"
@@ -169,14 +171,21 @@ int QNL_network::CallBNAlgorithm() {
         solved = RunRelevanceDecompositionUnbatched(*this);
         break;
     case QNL_ALG_BN_LOGIC_SAMPLING:
-    case QNL_ALG_BN_POLYTREE:
+        return RunLogicSampling(*this);
     case QNL_ALG_BN_LIKELIHOOD_WEIGHTING:
-    case QNL_ALG_BN_IMPORTANCE_SAMPLING:
     case QNL_ALG_BN_LIKELIHOOD_WEIGHTING_ALIAS:
+        return RunLikelihoodWeighting(*this);
+    case QNL_ALG_BN_IMPORTANCE_SAMPLING:
+        return RunImportanceSampling(*this);
     case QNL_ALG_BN_BACKWARD_SAMPLING:
+        return RunBackwardSampling(*this);
     case QNL_ALG_BN_ADAPTIVE_IMPORTANCE:
+        return RunAdaptiveImportance(*this);
     case QNL_ALG_BN_PROPAGATED_IMPORTANCE:
+        return RunPropagatedImportance(*this);
     case QNL_ALG_BN_MESSAGE_PASSING:
+        return RunMessagePassing(*this);
+    case QNL_ALG_BN_POLYTREE:
     case QNL_ALG_BN_ELIMINATION_JOIN_TREE:
         return NotAvailable(std::string("Algorithm ") +
                             quarn::detail::BayesianAlgorithmName(bayesianAlgorithm) + " (" +

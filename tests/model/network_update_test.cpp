@@ -205,7 +205,7 @@ TEST_F(NetworkUpdateTest, ChainRuleKeepsEvidenceThatBecameImplied) {
 TEST_F(NetworkUpdateTest, OtherPathsAndIdentifiersAreRefusedClearly) {
     const quarn_test::Sprinkler s = quarn_test::BuildSprinkler(network);
     ASSERT_EQ(network.UpdateBeliefs(), 0);
-    for (int id = 1; id <= 10; ++id) {
+    for (int id : {2, 10}) {
         network.SetDefaultBNAlgorithm(id);
         ValueOf(network, s.rain).SetValidFlag(false);
         EXPECT_EQ(network.UpdateBeliefs(), -2) << id;

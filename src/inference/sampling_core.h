@@ -1,0 +1,169 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "equations/random.h"
+
+class QNL_componentList;
+class QNL_network;
+class QNL_node;
+class QNL_relevanceComponent;
+class QNL_Dmatrix;
+
+// What every discrete sampler shares: the generators, the process-wide run words, the draw
+// rules, one flat record per node of a component with its parents' strides prepared, the
+// column walk over a sample's states and the writing of the estimates.
+//
+// Every draw has 15 bits (one of 32768 equally spaced values in [0, 1]): an outcome whose
+// probability is below about 3e-5 is practically never drawn.
+
+// Result of the last component a stochastic run processed: 0 or -5.
+extern int QNL_samplingStatus;
+// Set to 1 by a caller to end a likelihood-weighting run after the samples taken so far;
+// every such run clears it at its end.
+extern int QNL_samplingStopFlag;
+// Samples begun in the current logic-sampling or likelihood-weighting run.
+extern int QNL_samplingCounter;
+
+// The generator of the stochastic samplers (logic sampling, likelihood weighting, importance
+// and backward sampling). It starts from seed 1 when the library loads and runs on across
+// runs; tests seed it for repeatable runs.
+QNL_random& QNL_samplingRandom();
+
+// Scales the array to sum 1. A sum argument of exactly 0.0 means: sum the array first. When
+// that sum is 0.0 the array is left alone and 0.0 returned; otherwise the sum used.
+double NormalizeVector(double* values, int count, double sum);
+
+namespace quarn::detail {
+
+// The adaptive samplers' own generator word, apart from the stochastic samplers' stream.
+QNL_random& AdaptiveSamplerRandom();
+// The adaptive samplers seed their own generator at every run from the time and the process
+// clock; a non-zero seed set here is taken instead (0 goes back to the clock).
+void SetAdaptiveSamplerSeed(unsigned seed);
+// The seed of an adaptive run: the fixed one, else (time XOR clock) & 0x7FFF.
+unsigned AdaptiveSamplerSeed();
+
+// The stochastic samplers' rule: the first outcome whose running sum exceeds u strictly; a
+// column whose sum stays at or below u gives the last outcome.
+inline int DrawBelow(const double* column, int count, double u) {
+    double running = 0.0;
+    for (int i = 0; i < count - 1; ++i) {
+        running += column[i];
+        if (u < running) return i;
+    }
+    return count - 1;
+}
+
+// The adaptive samplers' rule: u is moved off 0 and 1 by 1e-11, then the first outcome whose
+// running sum reaches u; when none does, the last outcome with a non-zero entry (the last
+// outcome when all are zero).
+inline int DrawReaching(const double* column, int count, double u) {
+    if (u == 0.0) u += 1e-11;
+    if (u == 1.0) u -= 1e-11;
+    double running = 0.0;
+    for (int i = 0; i < count; ++i) {
+        running += column[i];
+        if (u <= running) return i;
+    }
+    for (int i = count - 1; i > 0; --i)
+        if (column[i] != 0.0) return i;
+    return 0;
+}
+
+// Every run of `count` cells (a column) scaled to sum 1; a column whose sum is not above 0
+// becomes uniform.
+void NormalizeColumns(double* cells, std::int64_t size, int count);
+
+// One record of a component as the samplers walk it: the node, its table, where its parents
+// sit in the component's record list and how far each moves the table's column. Accumulators
+// and tables of the algorithms live in flat arrays of the component at `accumulator` and
+// `cell` offsets.
+struct SamplingRecord {
+    // Set by backward sampling when this record's unsampled parents were drawn from its table.
+    static constexpr int MARK_BACKWARD = 20;
+    int mark = 0;
+    int state = -1;
+    int observed = -1;
+    int outcomes = 0;
+    // Offset of the column the current sample used.
+    std::int64_t column = 0;
+    QNL_node* node = nullptr;
+    const QNL_Dmatrix* table = nullptr;
+    const double* cells = nullptr;
+    std::int64_t tableSize = 0;
+    int parentCount = 0;
+    // Into the component's parent positions and strides.
+    int firstParent = 0;
+    // Into the component's per-outcome accumulators.
+    std::int64_t accumulator = 0;
+    // Into the component's table-shaped arrays (importance, learned).
+    std::int64_t cell = 0;
+};
+
+// The records of one component in its current order, with the flat arrays every sampler
+// needs. Built once before the sample loop; the loop itself allocates nothing.
+class SamplingComponent {
+public:
+    // The component's records in its current order; 0, -42, or -567 when a record has no
+    // table or its table does not match its parents and outcomes.
+    int BuildSamplingRecords(QNL_relevanceComponent& component);
+
+    int Size() const { return static_cast<int>(records.size()); }
+    SamplingRecord& operator[](int r) { return records[static_cast<std::size_t>(r)]; }
+    const SamplingRecord& operator[](int r) const { return records[static_cast<std::size_t>(r)]; }
+    // Position of the record's index-th parent in the record list; its table stride.
+    int Parent(const SamplingRecord& r, int index) const {
+        return parentPositions[static_cast<std::size_t>(r.firstParent + index)];
+    }
+    std::int64_t Stride(const SamplingRecord& r, int index) const {
+        return strides[static_cast<std::size_t>(r.firstParent + index)];
+    }
+    // Offset of the record's column at its parents' current states (all drawn).
+    std::int64_t ColumnAt(const SamplingRecord& r) const {
+        std::int64_t offset = 0;
+        for (int j = 0; j < r.parentCount; ++j)
+            offset += records[static_cast<std::size_t>(Parent(r, j))].state * Stride(r, j);
+        return offset;
+    }
+    // Sum of every record's outcomes and of every table's cells.
+    std::int64_t AccumulatorSize() const { return accumulatorSize; }
+    std::int64_t CellCount() const { return cellCount; }
+    // The largest number of parent configurations of any record.
+    std::int64_t LargestConfigurationCount() const { return largestConfigurations; }
+    int LargestParentCount() const { return largestParents; }
+    // Each record's evidence outcome as its state (unobserved: -1).
+    void ResetStates() {
+        for (SamplingRecord& r : records)
+            r.state = r.observed;
+    }
+
+    // A table-shaped array over every record (CellCount cells), all 0.0: the learned tables.
+    void CreateLearnedTable(std::vector<double>& learned) const;
+    // The same with every record's own table copied in: the importance tables.
+    void CopyTables(std::vector<double>& importance) const;
+
+    // Writes every record's accumulator (`sums` at the record's offset) as its beliefs.
+    void WriteEstimates(const double* sums) const;
+    // The no-sample case: every record without evidence loses its valid flag; -5 is logged.
+    int ReportNoUsefulSamples() const;
+
+private:
+    std::vector<SamplingRecord> records;
+    std::vector<int> parentPositions;
+    std::vector<std::int64_t> strides;
+    std::int64_t accumulatorSize = 0;
+    std::int64_t cellCount = 0;
+    std::int64_t largestConfigurations = 1;
+    int largestParents = 0;
+};
+
+// Every component of one record gets its own table as beliefs and is destroyed; its slot in
+// the list stays empty.
+void DropSingleNodeComponents(QNL_componentList& components);
+
+// Logs -5 with the samplers' message.
+int LogNoUsefulSamples();
+
+} // namespace quarn::detail

@@ -1,0 +1,322 @@
+#include "inference/stochastic_samplers.h"
+
+#include <new>
+#include <vector>
+
+#include "inference/bayesian_algorithms.h"
+#include "inference/relevance.h"
+#include "inference/sampling_core.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+
+namespace {
+
+using quarn::detail::DrawBelow;
+using quarn::detail::SamplingComponent;
+using quarn::detail::SamplingRecord;
+
+enum class Method { LOGIC, WEIGHTING, IMPORTANCE, BACKWARD };
+
+// One component during a run: its records, its accumulators and the algorithm's tables.
+struct ComponentRun {
+    SamplingComponent records;
+    // Hits (logic sampling) or weight sums per outcome, at each record's accumulator offset.
+    std::vector<double> sums;
+    double totalWeight = 0.0;
+    long long accepted = 0;
+    // Importance sampling: the importance and learned tables at each record's cell offset.
+    std::vector<double> importance;
+    std::vector<double> learned;
+    // Backward sampling: the slice over a record's unsampled parents, which parents those
+    // are, and the coordinates of a slice cell.
+    std::vector<double> slice;
+    std::vector<int> freeParents;
+    std::vector<int> coordinates;
+};
+
+int Prepare(QNL_relevanceComponent& component, Method method, ComponentRun& run) {
+    const int order =
+        method == Method::LOGIC ? component.ListForSampling() : component.ListTopologically();
+    if (order != 0) return QNL_errorHandler::Instance().LogError(order);
+    if (int r = run.records.BuildSamplingRecords(component)) return r;
+    run.sums.assign(static_cast<std::size_t>(run.records.AccumulatorSize()), 0.0);
+    if (method == Method::IMPORTANCE) {
+        run.records.CopyTables(run.importance);
+        run.records.CreateLearnedTable(run.learned);
+    }
+    if (method == Method::BACKWARD) {
+        run.slice.resize(static_cast<std::size_t>(run.records.LargestConfigurationCount()));
+        run.freeParents.resize(static_cast<std::size_t>(run.records.LargestParentCount()));
+        run.coordinates.resize(static_cast<std::size_t>(run.records.LargestParentCount()));
+    }
+    return 0;
+}
+
+void Accept(ComponentRun& run, double weight) {
+    run.totalWeight += weight;
+    ++run.accepted;
+    SamplingComponent& records = run.records;
+    for (int i = 0; i < records.Size(); ++i)
+        run.sums[static_cast<std::size_t>(records[i].accumulator + records[i].state)] += weight;
+}
+
+// Forward draws with evidence as a filter: false when a drawn state contradicts evidence.
+bool LogicSample(ComponentRun& run, QNL_random& random) {
+    SamplingComponent& records = run.records;
+    for (int i = 0; i < records.Size(); ++i) {
+        SamplingRecord& r = records[i];
+        r.state = DrawBelow(r.cells + records.ColumnAt(r), r.outcomes, random.Next());
+        if (r.observed >= 0 && r.state != r.observed) return false;
+    }
+    return true;
+}
+
+// Evidence fixed and weighed by its table entry; the weight, 0.0 when the sample drops.
+double WeightedSample(ComponentRun& run, QNL_random& random) {
+    SamplingComponent& records = run.records;
+    double weight = 1.0;
+    for (int i = 0; i < records.Size(); ++i) {
+        SamplingRecord& r = records[i];
+        const double* column = r.cells + records.ColumnAt(r);
+        if (r.observed < 0) {
+            r.state = DrawBelow(column, r.outcomes, random.Next());
+            continue;
+        }
+        r.state = r.observed;
+        weight *= column[r.state];
+        if (weight == 0.0) return 0.0;
+    }
+    return weight;
+}
+
+// Unobserved nodes drawn from their importance tables; the weight, 0.0 when dropped.
+double ImportanceSample(ComponentRun& run, QNL_random& random) {
+    SamplingComponent& records = run.records;
+    double evidenceWeight = 1.0;
+    double ratio = 1.0;
+    for (int i = 0; i < records.Size(); ++i) {
+        SamplingRecord& r = records[i];
+        r.column = records.ColumnAt(r);
+        const double* p = r.cells + r.column;
+        if (r.observed >= 0) {
+            r.state = r.observed;
+            evidenceWeight *= p[r.state];
+            if (evidenceWeight == 0.0) return 0.0;
+            continue;
+        }
+        const double* q = run.importance.data() + r.cell + r.column;
+        r.state = DrawBelow(q, r.outcomes, random.Next());
+        if (q[r.state] != 0.0) ratio *= p[r.state] / q[r.state];
+        if (ratio == 0.0) return 0.0;
+    }
+    return ratio * evidenceWeight;
+}
+
+// Each new importance column is the mean of the learned distribution and the node's table.
+void Reestimate(ComponentRun& run) {
+    SamplingComponent& records = run.records;
+    for (int i = 0; i < records.Size(); ++i) {
+        const SamplingRecord& r = records[i];
+        if (r.observed >= 0) continue;
+        double* learned = run.learned.data() + r.cell;
+        double* q = run.importance.data() + r.cell;
+        quarn::detail::NormalizeColumns(learned, r.tableSize, r.outcomes);
+        for (std::int64_t c = 0; c < r.tableSize; ++c)
+            q[c] = learned[c] + r.cells[c];
+        quarn::detail::NormalizeColumns(q, r.tableSize, r.outcomes);
+    }
+}
+
+// Draws the unsampled parents of `r` together from the slice of its table at its state; the
+// normaliser of the slice, 0.0 when the slice is empty. False when every parent has a state.
+bool DrawParentsBackward(ComponentRun& run, SamplingRecord& r, QNL_random& random,
+                         double& normaliser) {
+    SamplingComponent& records = run.records;
+    int freeCount = 0;
+    std::int64_t base = r.state;
+    std::int64_t count = 1;
+    for (int j = 0; j < r.parentCount; ++j) {
+        const SamplingRecord& parent = records[records.Parent(r, j)];
+        if (parent.state < 0) {
+            run.freeParents[static_cast<std::size_t>(freeCount++)] = j;
+            count *= parent.outcomes;
+        } else {
+            base += parent.state * records.Stride(r, j);
+        }
+    }
+    if (freeCount == 0) return false;
+    r.mark = SamplingRecord::MARK_BACKWARD;
+    // The slice's cells with the first unsampled parent slowest, as the table orders them.
+    int* coordinate = run.coordinates.data();
+    for (int f = 0; f < freeCount; ++f)
+        coordinate[f] = 0;
+    std::int64_t offset = base;
+    for (std::int64_t k = 0; k < count; ++k) {
+        run.slice[static_cast<std::size_t>(k)] = r.cells[offset];
+        for (int f = freeCount - 1; f >= 0; --f) {
+            const int j = run.freeParents[static_cast<std::size_t>(f)];
+            const std::int64_t stride = records.Stride(r, j);
+            if (++coordinate[f] < records[records.Parent(r, j)].outcomes) {
+                offset += stride;
+                break;
+            }
+            offset -= stride * (coordinate[f] - 1);
+            coordinate[f] = 0;
+        }
+    }
+    normaliser = NormalizeVector(run.slice.data(), static_cast<int>(count), 0.0);
+    if (normaliser == 0.0) return true;
+    std::int64_t index = DrawBelow(run.slice.data(), static_cast<int>(count), random.Next());
+    for (int f = freeCount - 1; f >= 0; --f) {
+        const int j = run.freeParents[static_cast<std::size_t>(f)];
+        SamplingRecord& parent = records[records.Parent(r, j)];
+        parent.state = static_cast<int>(index % parent.outcomes);
+        index /= parent.outcomes;
+    }
+    return true;
+}
+
+// One backward sample: evidence nodes' unsampled ancestors along first parents are drawn
+// from the evidence slices, the rest forward. The weight; 0.0 for a sample that counts
+// nothing.
+double BackwardSample(ComponentRun& run, QNL_random& random) {
+    SamplingComponent& records = run.records;
+    records.ResetStates();
+    for (int i = 0; i < records.Size(); ++i)
+        records[i].mark = 0;
+    double weight = 1.0;
+    for (int i = 0; i < records.Size(); ++i) {
+        const SamplingRecord& start = records[i];
+        if (start.observed < 0 || start.parentCount == 0 ||
+            start.mark == SamplingRecord::MARK_BACKWARD)
+            continue;
+        int at = i;
+        for (;;) {
+            SamplingRecord& r = records[at];
+            double normaliser = 1.0;
+            if (DrawParentsBackward(run, r, random, normaliser)) {
+                weight *= normaliser;
+                if (weight == 0.0) return 0.0;
+            }
+            at = records.Parent(r, 0);
+            const SamplingRecord& next = records[at];
+            if (next.parentCount == 0 || next.mark == SamplingRecord::MARK_BACKWARD) break;
+        }
+    }
+    for (int i = 0; i < records.Size(); ++i) {
+        SamplingRecord& r = records[i];
+        const double* column = r.cells + records.ColumnAt(r);
+        if (r.state < 0) {
+            r.state = DrawBelow(column, r.outcomes, random.Next());
+        } else if (r.mark != SamplingRecord::MARK_BACKWARD) {
+            weight *= column[r.state];
+            if (weight == 0.0) return 0.0;
+        }
+    }
+    return weight;
+}
+
+void SampleAll(std::vector<ComponentRun>& runs, Method method, int samples) {
+    QNL_random& random = QNL_samplingRandom();
+    if (method == Method::BACKWARD) {
+        for (ComponentRun& run : runs)
+            for (int s = 0; s < samples; ++s) {
+                const double weight = BackwardSample(run, random);
+                if (weight != 0.0) Accept(run, weight);
+            }
+        return;
+    }
+    for (int s = 0; s < samples; ++s) {
+        if (method == Method::WEIGHTING) {
+            ++QNL_samplingCounter;
+            if (QNL_samplingStopFlag == 1) break;
+        }
+        for (ComponentRun& run : runs) {
+            switch (method) {
+            case Method::LOGIC:
+                if (LogicSample(run, random)) Accept(run, 1.0);
+                break;
+            case Method::WEIGHTING:
+                if (const double weight = WeightedSample(run, random); weight != 0.0)
+                    Accept(run, weight);
+                break;
+            default:
+                if (const double weight = ImportanceSample(run, random); weight != 0.0) {
+                    Accept(run, weight);
+                    SamplingComponent& records = run.records;
+                    for (int i = 0; i < records.Size(); ++i) {
+                        const SamplingRecord& r = records[i];
+                        if (r.observed < 0)
+                            run.learned[static_cast<std::size_t>(r.cell + r.column + r.state)] +=
+                                weight;
+                    }
+                    if (s > 0 && s % 100 == 0) Reestimate(run);
+                }
+                break;
+            }
+        }
+    }
+}
+
+int RunStochastic(QNL_network& network, Method method) {
+    if (method == Method::LOGIC || method == Method::WEIGHTING) QNL_samplingCounter = 0;
+    int result = 0;
+    try {
+        // No sample can carry weight when a node's table rules its evidence out outright, yet
+        // the reduction would drop that node with the zero factor.
+        if (quarn::detail::EvidenceRuledOutLocally(network)) {
+            network.InvalidateValues();
+            QNL_samplingStatus = quarn::detail::LogNoUsefulSamples();
+            if (method == Method::WEIGHTING) QNL_samplingStopFlag = 0;
+            return QNL_samplingStatus;
+        }
+        QNL_componentList components;
+        result = QNL_relevance::Reduce(network, true, true, components);
+        if (result == 0) {
+            quarn::detail::DropSingleNodeComponents(components);
+            QNL_samplingStatus = 0;
+            std::vector<ComponentRun> runs;
+            runs.reserve(static_cast<std::size_t>(components.GetCount()));
+            for (int i = 0; i < components.GetCount() && result == 0; ++i) {
+                if (components[i] == nullptr) continue;
+                runs.emplace_back();
+                result = Prepare(*components[i], method, runs.back());
+            }
+            if (result == 0) {
+                SampleAll(runs, method, network.GetNumberOfSamples());
+                // A component without a useful sample stays reported whatever follows it.
+                for (const ComponentRun& run : runs) {
+                    const bool useful =
+                        method == Method::LOGIC ? run.accepted > 0 : run.totalWeight > 0.0;
+                    if (useful)
+                        run.records.WriteEstimates(run.sums.data());
+                    else
+                        QNL_samplingStatus = run.records.ReportNoUsefulSamples();
+                }
+                result = QNL_samplingStatus;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        result = QNL_errorHandler::Instance().LogError(-42);
+    }
+    if (method == Method::WEIGHTING) QNL_samplingStopFlag = 0;
+    return result;
+}
+
+} // namespace
+
+int RunLogicSampling(QNL_network& network) {
+    return RunStochastic(network, Method::LOGIC);
+}
+
+int RunLikelihoodWeighting(QNL_network& network) {
+    return RunStochastic(network, Method::WEIGHTING);
+}
+
+int RunImportanceSampling(QNL_network& network) {
+    return RunStochastic(network, Method::IMPORTANCE);
+}
+
+int RunBackwardSampling(QNL_network& network) {
+    return RunStochastic(network, Method::BACKWARD);
+}

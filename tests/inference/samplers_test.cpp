@@ -1,0 +1,307 @@
+#include "inference/adaptive_importance.h"
+#include "inference/bayesian_algorithms.h"
+#include "inference/sampling_core.h"
+
+#include "definitions/node_value.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/parameter_blocks.h"
+#include "support/beliefs.h"
+#include "support/oracle.h"
+#include "support/random_network.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace {
+
+using quarn_test::AddBinaryNode;
+using quarn_test::Beliefs;
+using quarn_test::ValueOf;
+
+const char kNoSamples[] = "No useful samples have been generated for some of nodes.";
+const int kSamplingIds[] = {1, 3, 4, 6, 7, 8};
+
+class SamplersTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QNL_errorHandler::Instance().Flush();
+        quarn::detail::SetAdaptiveSamplerSeed(12345);
+    }
+    void TearDown() override {
+        quarn::detail::SetAdaptiveSamplerSeed(0);
+        QNL_errorHandler::Instance().Flush();
+    }
+
+    // One update with the algorithm from a freshly seeded generator.
+    static int Run(QNL_network& network, int id, int samples) {
+        network.SetDefaultBNAlgorithm(id);
+        network.SetNumberOfSamples(samples);
+        QNL_samplingRandom().Seed(1);
+        return network.UpdateBeliefs();
+    }
+
+    // Largest distance of a valid belief from the enumerated posterior over the unobserved
+    // nodes; 2.0 when some such node holds no valid belief.
+    static double Distance(const QNL_network& network) {
+        const quarn_test::Enumeration exact = quarn_test::Enumerate(network);
+        EXPECT_TRUE(exact.ok) << exact.error;
+        double worst = 0.0;
+        for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+            const QNL_nodeValue& value = ValueOf(network, h);
+            if (value.IsObserved()) continue;
+            if (!value.IsValueValid()) return 2.0;
+            const std::vector<double> got = Beliefs(network, h);
+            const std::vector<double>& want = exact.Posterior(h);
+            if (got.size() != want.size()) return 2.0;
+            for (std::size_t k = 0; k < got.size(); ++k)
+                worst = std::max(worst, std::fabs(got[k] - want[k]));
+        }
+        return worst;
+    }
+
+    static std::string LastMessage() {
+        const QNL_errorHandler& log = QNL_errorHandler::Instance();
+        const int n = log.GetNumberOfErrors();
+        return n > 0 && log.GetMessage(n - 1) != nullptr ? log.GetMessage(n - 1) : "";
+    }
+};
+
+TEST_F(SamplersTest, ReferenceNetworksAreEstimatedWithinTolerance) {
+    struct Case {
+        const char* network;
+        int id;
+        double tolerance;
+    };
+    const Case cases[] = {
+        {"sprinkler", 1, 0.01}, {"sprinkler", 3, 0.01}, {"sprinkler", 4, 0.01},
+        {"sprinkler", 6, 0.01}, {"asia", 3, 0.02},      {"asia", 4, 0.02},
+        {"asia", 7, 0.02},      {"asia", 8, 0.02},
+    };
+    for (const Case& c : cases) {
+        QNL_network network;
+        if (std::string(c.network) == "sprinkler") {
+            const quarn_test::Sprinkler s = quarn_test::BuildSprinkler(network);
+            ASSERT_EQ(ValueOf(network, s.wetGrass).SetEvidence(0), 0);
+        } else {
+            const quarn_test::Asia a = quarn_test::BuildAsia(network);
+            ASSERT_EQ(ValueOf(network, a.xray).SetEvidence(0), 0);
+            ASSERT_EQ(ValueOf(network, a.visit).SetEvidence(0), 0);
+        }
+        ASSERT_EQ(Run(network, c.id, 100000), 0) << c.network << " id " << c.id;
+        EXPECT_LT(Distance(network), c.tolerance) << c.network << " id " << c.id;
+    }
+}
+
+// Random networks with evidence on one to three nodes, against enumeration. Logic sampling
+// keeps only the samples that meet the evidence, so it gets the loosest bound.
+TEST_F(SamplersTest, RandomNetworksWithEvidenceMatchEnumeration) {
+    struct Tolerance {
+        int id;
+        double bound;
+    };
+    const Tolerance ids[] = {{1, 0.05}, {3, 0.03}, {4, 0.03}, {6, 0.03}, {7, 0.03}, {8, 0.03}};
+    for (int round = 0; round < 8; ++round) {
+        QNL_network network;
+        quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(700, round);
+        spec.nodes = 4 + round % 5;
+        quarn_test::BuildRandomNetwork(network, spec);
+        quarn_test::SetPossibleEvidence(network, 900 + round, 1 + round % 3);
+        for (const Tolerance& t : ids) {
+            ASSERT_EQ(Run(network, t.id, 20000), 0) << "round " << round << " id " << t.id;
+            EXPECT_LT(Distance(network), t.bound) << "round " << round << " id " << t.id;
+        }
+    }
+}
+
+TEST_F(SamplersTest, MessagePassingIsExactOnThePolytree) {
+    for (bool evidence : {false, true}) {
+        QNL_network network;
+        const quarn_test::Alarm a = quarn_test::BuildAlarm(network);
+        if (evidence) {
+            ASSERT_EQ(ValueOf(network, a.johnCalls).SetEvidence(0), 0);
+            ASSERT_EQ(ValueOf(network, a.maryCalls).SetEvidence(0), 0);
+        }
+        QNL_episParams params;
+        params.proplen = 4;
+        ASSERT_EQ(network.SetEpisParams(params), 0);
+        ASSERT_EQ(Run(network, 9, 0), 0);
+        EXPECT_LT(Distance(network), 1e-6) << "evidence " << evidence;
+    }
+}
+
+// One synchronous iteration from messages of 1.0: the leaf sees its parent as uniform.
+TEST_F(SamplersTest, OneIterationOfMessagePassingOnAChain) {
+    QNL_network network;
+    const int a = AddBinaryNode(network, "A", {}, {0.9});
+    const int b = AddBinaryNode(network, "B", {a}, {0.7, 0.2});
+    const int c = AddBinaryNode(network, "C", {b}, {0.6, 0.1});
+    QNL_episParams params;
+    params.proplen = 1;
+    ASSERT_EQ(network.SetEpisParams(params), 0);
+    ASSERT_EQ(Run(network, 9, 0), 0);
+    EXPECT_NEAR(Beliefs(network, c)[0], (0.6 + 0.1) / 2, 1e-12);
+    EXPECT_NEAR(Beliefs(network, b)[0], (0.7 + 0.2) / 2, 1e-12);
+    EXPECT_NEAR(Beliefs(network, a)[0], 0.9, 1e-12);
+}
+
+// The chain's largest height is 2, so proplen 2 and 5 run the same two iterations.
+TEST_F(SamplersTest, PropagatedImportanceIterationsStopAtTheLargestHeight) {
+    QNL_network network;
+    const int a = AddBinaryNode(network, "A", {}, {0.3});
+    const int b = AddBinaryNode(network, "B", {a}, {0.8, 0.1});
+    const int c = AddBinaryNode(network, "C", {b}, {0.05, 0.9});
+    ASSERT_EQ(ValueOf(network, c).SetEvidence(0), 0);
+    std::vector<std::vector<double>> results;
+    for (int proplen : {2, 5, 1}) {
+        QNL_episParams params;
+        params.proplen = proplen;
+        ASSERT_EQ(network.SetEpisParams(params), 0);
+        ASSERT_EQ(Run(network, 8, 5000), 0);
+        results.push_back(Beliefs(network, a));
+        results.back().push_back(Beliefs(network, b)[0]);
+    }
+    EXPECT_EQ(results[0], results[1]);
+    EXPECT_NE(results[0], results[2]);
+}
+
+// Entries raised to a user's ε can leave nothing to take the raise from; the importance
+// columns are renormalised, so the estimate stays sound.
+TEST_F(SamplersTest, UserCutOffValuesKeepPropagatedImportanceSound) {
+    QNL_network network;
+    const quarn_test::Sprinkler s = quarn_test::BuildSprinkler(network);
+    ASSERT_EQ(ValueOf(network, s.wetGrass).SetEvidence(0), 0);
+    QNL_episParams params;
+    params.eps1 = 0.9;
+    params.eps2 = 0.9;
+    params.eps3 = 0.9;
+    params.eps4 = 0.9;
+    ASSERT_EQ(network.SetEpisParams(params), 0);
+    ASSERT_EQ(Run(network, 8, 50000), 0);
+    EXPECT_LT(Distance(network), 0.02);
+}
+
+TEST_F(SamplersTest, LikelihoodWeightingAliasIsTheSameRun) {
+    QNL_network network;
+    quarn_test::BuildRandomNetwork(network, quarn_test::RoundSpec(31, 7));
+    quarn_test::SetPossibleEvidence(network, 5, 2);
+    ASSERT_EQ(Run(network, 3, 3000), 0);
+    std::vector<std::vector<double>> first;
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+        first.push_back(Beliefs(network, h));
+    ASSERT_EQ(Run(network, 5, 3000), 0);
+    for (int h = network.GetFirstNode(), i = 0; h >= 0; h = network.GetNextNode(h), ++i)
+        EXPECT_EQ(Beliefs(network, h), first[static_cast<std::size_t>(i)]);
+}
+
+// Without evidence the importance tables equal the node tables until their first
+// re-estimation, so importance sampling repeats likelihood weighting's draws and weights
+// exactly up to the 101st sample and no further.
+TEST_F(SamplersTest, FirstReestimationFollowsTheHundredthSample) {
+    QNL_network network;
+    quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(11, 6);
+    spec.nodes = 6;
+    quarn_test::BuildRandomNetwork(network, spec);
+    for (int samples : {101, 102}) {
+        ASSERT_EQ(Run(network, 3, samples), 0);
+        std::vector<std::vector<double>> weighted;
+        for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+            weighted.push_back(Beliefs(network, h));
+        ASSERT_EQ(Run(network, 4, samples), 0);
+        bool same = true;
+        for (int h = network.GetFirstNode(), i = 0; h >= 0; h = network.GetNextNode(h), ++i)
+            same = same && Beliefs(network, h) == weighted[static_cast<std::size_t>(i)];
+        EXPECT_EQ(same, samples == 101) << samples;
+    }
+}
+
+TEST_F(SamplersTest, StopFlagEndsLikelihoodWeightingAtOnce) {
+    QNL_network network;
+    const quarn_test::Sprinkler s = quarn_test::BuildSprinkler(network);
+    QNL_samplingStopFlag = 1;
+    EXPECT_EQ(Run(network, 3, 1000), -5);
+    EXPECT_EQ(QNL_samplingCounter, 1);
+    EXPECT_EQ(QNL_samplingStopFlag, 0);
+    EXPECT_EQ(LastMessage(), kNoSamples);
+    EXPECT_FALSE(ValueOf(network, s.rain).IsValueValid());
+}
+
+// Evidence that its own table rules out, given observed parents: no sample carries weight.
+TEST_F(SamplersTest, NoUsefulSampleFailsWithMinusFive) {
+    for (int id : kSamplingIds) {
+        QNL_network network;
+        quarn_test::BuildSprinkler(network);
+        ASSERT_TRUE(quarn_test::SetImpossibleEvidence(network, 4));
+        EXPECT_EQ(Run(network, id, 2000), -5) << id;
+        EXPECT_EQ(LastMessage(), kNoSamples) << id;
+        quarn_test::ExpectNoValidBeliefs(network, "id " + std::to_string(id));
+    }
+}
+
+// A -> B with B observed where it cannot be, beside C -> D: the failing component is reported
+// whichever comes first. Ids 1 to 6 still write the other component; ids 7 and 8 stop at the
+// failure, leaving the later components not valid.
+TEST_F(SamplersTest, FailingComponentIsReportedWhateverFollows) {
+    for (int id : kSamplingIds) {
+        for (bool failingFirst : {true, false}) {
+            QNL_network network;
+            int a = -1, b = -1, c = -1, d = -1;
+            for (int part = 0; part < 2; ++part) {
+                if ((part == 0) == failingFirst) {
+                    a = AddBinaryNode(network, "A", {}, {0.5});
+                    b = AddBinaryNode(network, "B", {a}, {1.0, 1.0});
+                } else {
+                    c = AddBinaryNode(network, "C", {}, {0.4});
+                    d = AddBinaryNode(network, "D", {c}, {0.3, 0.6});
+                }
+            }
+            // Evidence checks would refuse it: set it quietly.
+            const int control = network.GetNotificationControl();
+            network.SetNotificationControl(0);
+            ASSERT_EQ(ValueOf(network, b).SetEvidence(1), 0);
+            network.SetNotificationControl(control);
+            EXPECT_EQ(Run(network, id, 500), -5) << id;
+            EXPECT_FALSE(ValueOf(network, a).IsValueValid()) << id;
+            const bool written = id < 7 || !failingFirst;
+            EXPECT_EQ(ValueOf(network, d).IsValueValid(), written) << id << failingFirst;
+        }
+    }
+}
+
+// Lone nodes: ids 1 to 6 store their tables; ids 7 to 9 sample or propagate them too.
+TEST_F(SamplersTest, LoneNodesGetTheirTables) {
+    for (int id : {1, 3, 4, 6, 7, 8, 9}) {
+        QNL_network network;
+        const int a = AddBinaryNode(network, "A", {}, {0.3});
+        const int b = AddBinaryNode(network, "B", {}, {0.8});
+        ASSERT_EQ(Run(network, id, 20000), 0) << id;
+        const double tolerance = id == 7 || id == 8 ? 0.02 : 1e-15;
+        EXPECT_NEAR(Beliefs(network, a)[0], 0.3, tolerance) << id;
+        EXPECT_NEAR(Beliefs(network, b)[0], 0.8, tolerance) << id;
+    }
+}
+
+TEST(SamplingCore, NormalizeVectorAndDrawRules) {
+    double v[] = {1.0, 3.0};
+    EXPECT_EQ(NormalizeVector(v, 2, 0.0), 4.0);
+    EXPECT_EQ(v[1], 0.75);
+    double zero[] = {0.0, 0.0};
+    EXPECT_EQ(NormalizeVector(zero, 2, 0.0), 0.0);
+    EXPECT_EQ(zero[0], 0.0);
+
+    const double column[] = {0.25, 0.75, 0.0};
+    EXPECT_EQ(quarn::detail::DrawBelow(column, 3, 0.25), 1);
+    EXPECT_EQ(quarn::detail::DrawBelow(column, 3, 1.0), 2);
+    EXPECT_EQ(quarn::detail::DrawReaching(column, 3, 0.25), 0);
+    EXPECT_EQ(quarn::detail::DrawReaching(column, 3, 0.0), 0);
+    // 1.0 is lowered before the sums are compared; past the sums, the last non-zero entry.
+    EXPECT_EQ(quarn::detail::DrawReaching(column, 3, 1.0), 1);
+    const double short_[] = {0.25, 0.5, 0.0};
+    EXPECT_EQ(quarn::detail::DrawReaching(short_, 3, 0.9), 1);
+}
+
+} // namespace

@@ -110,17 +110,6 @@ TEST(ExprParser, PrecedenceAssociativityAndNumbers) {
     }
 }
 
-TEST(ExprParser, FunctionNamesIgnoreCaseAndDistributionsGetTheirOwnKind) {
-    Tree lower = Parse("sin(x)");
-    Tree upper = Parse("SIN(x)");
-    ASSERT_TRUE(lower && upper);
-    EXPECT_EQ(&static_cast<QNL_exprFunctionCall*>(lower.get())->GetFunction(),
-              &static_cast<QNL_exprFunctionCall*>(upper.get())->GetFunction());
-    EXPECT_EQ(Text(upper.get()), "Sin(x)");
-    EXPECT_EQ(lower->GetKind(), QNL_exprNode::FUNCTION_CALL);
-    EXPECT_EQ(Parse("normal(0,1)")->GetKind(), QNL_exprNode::DISTRIBUTION_CALL);
-}
-
 class RefusingValidator : public QNL_variableValidator {
 public:
     bool IsValidVariable(const std::string& name, std::string& message) override {

@@ -84,31 +84,6 @@ TEST(FunctionTable, DeterministicFunctionsGiveKnownValues) {
     EXPECT_EQ(Value("Switch(1e300, 10, 20)"), 20);
 }
 
-TEST(FunctionTable, InversePairsUndoEachOther) {
-    const char* pairs[][2] = {
-        {"Sin", "Asin"}, {"Cos", "Acos"}, {"Tan", "Atan"},
-        {"Exp", "Ln"},   {"Sqr", "Sqrt"}, {"Pow10", "Log10"},
-    };
-    for (const auto& pair : pairs) {
-        const QNL_functionRecord& f = Function(pair[0]);
-        const QNL_functionRecord& g = Function(pair[1]);
-        EXPECT_EQ(FindInverseFunction(f), &g);
-        EXPECT_EQ(FindInverseFunction(g), &f);
-        const double x = 0.3;
-        EXPECT_NEAR(f.evaluate(Block({g.evaluate(Block({x}))})), x, 1e-12) << pair[0];
-        EXPECT_NEAR(g.evaluate(Block({f.evaluate(Block({x}))})), x, 1e-12) << pair[1];
-    }
-    EXPECT_EQ(FindInverseFunction(Function("Log")), nullptr);
-    EXPECT_EQ(FindInverseFunction(Function("Normal")), nullptr);
-}
-
-double Density(const char* name, double x, std::initializer_list<double> args) {
-    return Function(name).density(x, Block(args));
-}
-
-// Normal reads its second argument as a standard deviation; Binomial gives its probability
-// mass; Beta, Exponential, Lognormal, Weibull and Triangular are scaled to 1 at the mode and
-// are 0 off the support; Triangular reads (min, mode, max), like its draw.
 TEST(FunctionTable, DensitiesOfEveryDistribution) {
     const double k = 1.5, lambda = 2.0;
     const struct {

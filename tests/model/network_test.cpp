@@ -1,6 +1,5 @@
 #include "definitions/node_value.h"
 #include "model/error_handler.h"
-#include "model/matrix_coordinates.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_cost.h"
@@ -356,20 +355,6 @@ TEST_F(NetworkEvidence, EvidenceFollowsItsOutcomeWhenTheOutcomeSetChanges) {
     EXPECT_EQ(Value("c")->GetEvidence(), 0);
     ASSERT_EQ(c->RemoveOutcome(0), 0);
     EXPECT_FALSE(Value("c")->IsObserved());
-}
-
-TEST_F(Network, CoordinatesLinkedToADefinitionWalkItsWholeTable) {
-    AddNode(net, "a", 3);
-    AddNode(net, "b", 2);
-    Arc("a", "b");
-    QNL_matrixCoordinates walk;
-    ASSERT_EQ(walk.LinkToDefinition(net.GetNode(Node("b"))->GetDefinition()), 0);
-    int cells = 1;
-    while (walk.Next() == 0)
-        ++cells;
-    EXPECT_EQ(cells, 6);
-    EXPECT_EQ(walk.GetMatrix(), TableOf("b"));
-    EXPECT_EQ(walk.LinkToDefinition(nullptr), -2);
 }
 
 // Real definition classes (no test registration): the decision order puts each decision

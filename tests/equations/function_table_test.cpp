@@ -84,6 +84,13 @@ TEST(FunctionTable, DeterministicFunctionsGiveKnownValues) {
     EXPECT_EQ(Value("Switch(1e300, 10, 20)"), 20);
 }
 
+double Density(const char* name, double x, std::initializer_list<double> args) {
+    return Function(name).density(x, Block(args));
+}
+
+// Normal reads its second argument as a standard deviation; Binomial gives its probability
+// mass; Beta, Exponential, Lognormal, Weibull and Triangular are scaled to 1 at the mode and
+// are 0 off the support; Triangular reads (min, mode, max), like its draw.
 TEST(FunctionTable, DensitiesOfEveryDistribution) {
     const double k = 1.5, lambda = 2.0;
     const struct {

@@ -21,22 +21,12 @@ using quarn_test::AddNode;
 
 // What the mock format objects saw; reset by the fixture.
 struct MockRecord {
-    int created = 0;
-    int destroyed = 0;
-    int reads = 0;
-    int writes = 0;
-    int lastCode = 0;
-    int flags = 0;
-    int setFlagsCalls = 0;
-    int maskDuringRead = -1;
-    int modeDuringRead = -1;
-    int maskAtDestruction = -1;
+    int created = 0, destroyed = 0, reads = 0, writes = 0, lastCode = 0, flags = 0;
+    int setFlagsCalls = 0, maskDuringRead = -1, modeDuringRead = -1, maskAtDestruction = -1;
     std::string path;
     // Answers and behaviour on demand.
-    bool duplicates = false;
-    bool skipCycleCheck = false;
-    int readResult = 0;
-    int writeResult = 0;
+    bool duplicates = false, skipCycleCheck = false;
+    int readResult = 0, writeResult = 0;
     std::function<void(QNL_network&)> duringRead;
 };
 

@@ -191,6 +191,8 @@ TEST_F(Submodels, RandomEditsMatchAParentMapModel) {
     }
 }
 
+// A copied network's tree is deep: free slots, parents, node placement, texts, window,
+// screen comments and the default looks; edits on either side stay on that side.
 TEST_F(Submodels, CopiesAreDeepAndKeepTreeDefaultsAndNodePlacement) {
     const int s1 = Create(MAIN, "Left");
     const int s2 = Create(MAIN, "Right");
@@ -205,29 +207,31 @@ TEST_F(Submodels, CopiesAreDeepAndKeepTreeDefaultsAndNodePlacement) {
     Handler().GetDefaultNodeScreenInfo().color = 11;
     Handler().GetDefaultSubmodelScreenInfo().color = 22;
     const int node = AddNodeIn("inside", s3);
-
     const QNL_network copy(net);
     QNL_submodelHandler& copied = copy.GetSubmodelHandler();
     ASSERT_TRUE(copied.IsValid());
-    EXPECT_EQ(copied.GetNumberOfSlots(), Handler().GetNumberOfSlots());
-    EXPECT_EQ(copied.GetSubmodel(s2), nullptr);
-    EXPECT_EQ(copied.GetParent(s3), s1);
+    const QNL_submodel& twin = *copied.GetSubmodel(s1);
+    ASSERT_NE(&twin, &left);
+    auto describe = [&](QNL_submodelHandler& h, const QNL_submodel& sub) {
+        return std::vector<std::string>{
+            std::to_string(h.GetNumberOfSlots()),
+            std::to_string(h.GetSubmodel(s2) == nullptr),
+            std::to_string(h.GetParent(s3)),
+            sub.header.GetName(),
+            sub.header.GetComment(),
+            std::to_string(sub.windowPosition.width),
+            sub.comments.GetTexts().GetString(0),
+            std::to_string(sub.comments.GetRectangles().GetRectangle(0).x),
+            std::to_string(h.GetDefaultNodeScreenInfo().color),
+            std::to_string(h.GetDefaultSubmodelScreenInfo().color)};
+    };
+    EXPECT_EQ(describe(copied, twin), describe(Handler(), left));
     QNL_intArray nodes;
     EXPECT_EQ(copied.GetNodesOfSubmodel(s3, nodes), 1);
     EXPECT_EQ(Items(nodes), (Handles{node}));
-    const QNL_submodel& copiedLeft = *copied.GetSubmodel(s1);
-    EXPECT_NE(&copiedLeft, &left);
-    EXPECT_STREQ(copiedLeft.header.GetComment(), "left box");
-    EXPECT_EQ(copiedLeft.windowPosition.width, 640);
-    EXPECT_STREQ(copiedLeft.comments.GetTexts().GetString(0), "remember");
-    EXPECT_EQ(copiedLeft.comments.GetRectangles().GetRectangle(0).x, 3);
-    EXPECT_EQ(copied.GetDefaultNodeScreenInfo().color, 11);
-    EXPECT_EQ(copied.GetDefaultSubmodelScreenInfo().color, 22);
-
-    // Edits on either side stay on that side.
     left.header.SetName("renamed");
     ASSERT_EQ(Handler().DeleteSubmodel(s3), 0);
-    EXPECT_STREQ(copiedLeft.header.GetName(), "Left");
+    EXPECT_STREQ(twin.header.GetName(), "Left");
     EXPECT_EQ(IdOf(copied, s3), "Deep");
     EXPECT_EQ(copied.CreateSubmodel(MAIN, nullptr), s2);
 
@@ -238,12 +242,11 @@ TEST_F(Submodels, CopiesAreDeepAndKeepTreeDefaultsAndNodePlacement) {
     EXPECT_EQ(copied.Assign(detached), -567);
     EXPECT_EQ(copied.Assign(copied), 0);
     EXPECT_EQ(copied.GetNumberOfSubmodels(), 4);
-
     // A single submodel's copy replaces its screen comments.
     QNL_submodel target;
     target.comments.Add(where, "old");
     target.comments.Add(where, "older");
-    ASSERT_EQ(target.Assign(copiedLeft), 0);
+    ASSERT_EQ(target.Assign(twin), 0);
     ASSERT_EQ(target.comments.GetCount(), 1);
     EXPECT_STREQ(target.comments.GetTexts().GetString(0), "remember");
 }

@@ -94,20 +94,7 @@ TEST(ExprParser, PrecedenceAssociativityAndNumbers) {
     EXPECT_TRUE(std::isinf(Value("1e999")));
     // Hexadecimal is not a number of the language: "0x1" is 0 followed by an identifier.
     EXPECT_EQ(ParseFailure("0x1").message, "Invalid expression");
-
-    Tree chain = Parse("a = b = c");
-    auto* root = static_cast<QNL_exprBinaryOperator*>(chain.get());
-    EXPECT_EQ(root->GetLeft()->GetKind(), QNL_exprNode::EQUAL);
-    EXPECT_EQ(root->GetRight()->GetKind(), QNL_exprNode::VARIABLE);
-    Tree power = Parse("-a^2");
-    auto* op = static_cast<QNL_exprBinaryOperator*>(power.get());
-    EXPECT_EQ(op->GetSign(), 1);
-    EXPECT_EQ(op->GetLeft()->GetSign(), -1);
-    for (const char* name : {"a_1", "Pi"}) {
-        Tree identifier = Parse(name);
-        EXPECT_EQ(identifier->GetKind(), QNL_exprNode::VARIABLE);
-        EXPECT_EQ(static_cast<QNL_exprVariable*>(identifier.get())->GetName(), name);
-    }
+}
 }
 
 class RefusingValidator : public QNL_variableValidator {

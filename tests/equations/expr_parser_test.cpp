@@ -95,7 +95,6 @@ TEST(ExprParser, PrecedenceAssociativityAndNumbers) {
     // Hexadecimal is not a number of the language: "0x1" is 0 followed by an identifier.
     EXPECT_EQ(ParseFailure("0x1").message, "Invalid expression");
 }
-}
 
 class RefusingValidator : public QNL_variableValidator {
 public:

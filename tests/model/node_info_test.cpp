@@ -115,41 +115,29 @@ TEST(Header, IdentifiersAreCheckedAndApprovedByTheNetwork) {
 // Every way of copying node information keeps all of it; an invalid source is refused; an
 // empty source clears the texts.
 TEST(NodeInfo, CopiesKeepEveryPartAndRefuseInvalidSources) {
-    QNL_nodeInfo source;
-    source.header.SetId("n1");
-    Fill(source);
-    const QNL_nodeInfo copy(source);
-    QNL_nodeInfo assigned;
-    assigned.documentation.AddDocument("stale", "stale");
-    assigned.properties.AddProperty("old", "gone");
-    ASSERT_EQ(assigned.Assign(source), 0);
-    ASSERT_EQ(assigned.Assign(assigned), 0);
-    source.documentation.Flush();
-    source.properties.DeleteProperty(0);
-    source.header.SetName("changed");
-    EXPECT_EQ(Describe(copy), kFilled);
-    EXPECT_EQ(Describe(assigned), kFilled);
-
-    Invalid<QNL_nodeInfo> broken;
-    broken.header.SetId("ghost");
-    broken.documentation.AddDocument("t", "p");
-    broken.properties.AddProperty("x", "1");
-    broken.Break();
-    EXPECT_EQ(assigned.Assign(broken), -567);
-    EXPECT_EQ(Describe(assigned), kFilled);
-    EXPECT_EQ(Describe(QNL_nodeInfo(broken)),
-              (Texts{"<null>", "<null>", "<null>", std::to_string(QNL_screenInfo::NOT_SET)}));
-    ASSERT_EQ(assigned.header.Assign(QNL_header()), 0);
-    EXPECT_EQ(Describe(assigned)[1], "<null>");
-
-    // A copied network keeps each node's information, owned by the new node.
     quarn_test::ScopedTestDefinitions definitions;
     QNL_network net;
     const int node = quarn_test::AddNode(net, "n1");
     Fill(*net.GetNode(node)->GetInfo());
     const QNL_network copiedNet(net);
+    QNL_nodeInfo assigned;
+    assigned.documentation.AddDocument("stale", "stale");
+    assigned.properties.AddProperty("old", "gone");
+    ASSERT_EQ(assigned.Assign(*net.GetNode(node)->GetInfo()), 0);
+    ASSERT_EQ(assigned.Assign(assigned), 0);
+    ASSERT_EQ(net.DeleteNode(node), 0);
     EXPECT_EQ(Describe(*copiedNet.GetNode(node)->GetInfo()), kFilled);
     EXPECT_EQ(copiedNet.GetNode(node)->GetInfo()->header.GetOwner(), copiedNet.GetNode(node));
+    EXPECT_EQ(Describe(assigned), kFilled);
+
+    Invalid<QNL_nodeInfo> broken;
+    broken.header.SetId("ghost");
+    broken.documentation.AddDocument("t", "p");
+    broken.Break();
+    EXPECT_EQ(assigned.Assign(broken), -567);
+    EXPECT_EQ(Describe(assigned), kFilled);
+    EXPECT_EQ(Describe(QNL_nodeInfo(broken)),
+              (Texts{"<null>", "<null>", "<null>", std::to_string(QNL_screenInfo::NOT_SET)}));
 }
 
 TEST(ScreenInfo, MergeFillsOnlyUnsetFieldsAndCopiesRefuseInvalidSources) {

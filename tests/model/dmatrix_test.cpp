@@ -1,5 +1,6 @@
 #include "model/dmatrix.h"
 #include "model/error_handler.h"
+#include "model/matrix_coordinates.h"
 
 #include <gtest/gtest.h>
 
@@ -262,7 +263,28 @@ TEST_F(DmatrixRandomShapes, EveryOperationMatchesTheReference) {
         ForEachCoords(ref.dims, [&](const Coords& c) {
             (inSlice(c) ? inside : outside).push_back(static_cast<int>(filled.Index(c)));
         });
+        // A cursor with the fixed dimensions locked walks the slice in storage order.
         m = FromRef(filled);
+        QNL_matrixCoordinates cursor(&m);
+        for (int d = 0; d < rank; ++d)
+            if (fixed[d] >= 0) {
+                ASSERT_EQ(cursor.LockDimension(d), 0);
+                cursor[d] = fixed[d];
+            }
+        ASSERT_EQ(cursor.ComputeIndex(), 0);
+        std::vector<int> visited;
+        do {
+            visited.push_back(cursor.GetIndex());
+            EXPECT_EQ(m.IndexFromCoordinates(cursor.GetCoordinates()), cursor.GetIndex());
+            EXPECT_EQ(cursor.GetElement(), 4.5);
+        } while (cursor.Next() == 0);
+        EXPECT_EQ(visited, inside);
+        ASSERT_EQ(cursor.UnlockAll(), 0);
+        ASSERT_EQ(cursor.GoFirst(), 0);
+        int cells = 1;
+        while (cursor.Next() == 0)
+            ++cells;
+        EXPECT_EQ(cells, m.GetSize());
         EXPECT_EQ(m.IsSliceFilledWith(4.5, Ints(fixed)), 1);
         if (!outside.empty()) {
             m.Subscript(outside[Draw(0, static_cast<int>(outside.size()) - 1)]) = 4.5 + 1e-12;
@@ -435,6 +457,33 @@ TEST(Dmatrix, CopiesArithmeticAndSlicesOfItself) {
     EXPECT_EQ(s.SumOutDimension(0, w, Ints({0})), -2); // three outcomes, two weights
     ASSERT_EQ(w.SumOutDimension(0, w, Ints({0})), 0);
     EXPECT_EQ(w.GetNumberOfDimensions(), 0);
+}
+
+// Bad coordinates send a cursor to the first cell; without cells it touches no memory
+// outside the matrix, also when the matrix is reshaped under it.
+TEST(MatrixCoordinates, BadCoordinatesAndMissingCellsAreHarmless) {
+    QNL_Dmatrix m = FromRef(Numbered({2, 3}));
+    QNL_matrixCoordinates it(&m);
+    for (const std::vector<int>& bad : {std::vector<int>{1, -3}, {0, 3}}) {
+        it[0] = bad[0];
+        it[1] = bad[1];
+        EXPECT_EQ(it.ComputeIndex(), -2);
+        EXPECT_EQ((std::vector<int>{it.GetIndex(), it[0], it[1]}), (std::vector<int>{0, 0, 0}));
+    }
+    ASSERT_EQ(it.GoTo(4), 0);
+    EXPECT_EQ((std::vector<int>{it[0], it[1]}), (std::vector<int>{1, 1}));
+    EXPECT_EQ(it.GetElement(), 4.0);
+    it.GoTo(6);
+    EXPECT_EQ((std::vector<int>{it.GetIndex(), it[0], it[1]}), (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ(std::make_pair(it.LockDimension(2), it.LockDimension(-1)), std::make_pair(-2, -2));
+    QNL_matrixCoordinates none;
+    EXPECT_EQ(none.Next(), -2);
+    none.GetElement() = 5.0; // lands in the cursor's spare cell
+    EXPECT_EQ(none.GetElement(), 0.0);
+    ASSERT_EQ(it.GoTo(5), 0);
+    ASSERT_EQ(m.Setup(Ints({2})), 0);
+    m.FillWith(1.0);
+    EXPECT_EQ(it.GetElement(), 0.0);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -251,6 +252,28 @@ protected:
         for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
             net.GetNode(h)->GetValue()->SetValidFlag(true);
     }
+    // "c=0" sets evidence, "c-" clears it, "b!" notifies a table change, "e>c" adds an arc,
+    // "off" turns notifications off, "mask" masks every change.
+    int Do(const std::string& step) {
+        const std::string id = step.substr(0, 1);
+        if (step == "off") return net.SetNotificationControl(0), 0;
+        if (step == "mask") return net.SetNotificationMask(0), 0;
+        if (step[1] == '=') return Value(id.c_str())->SetEvidence(step[2] - '0');
+        if (step[1] == '-') return Value(id.c_str())->ClearEvidence();
+        if (step[1] == '!') return net.NotifyChange(Node(id.c_str()), QNL_network::CHANGE_VALUES);
+        return Arc(id.c_str(), step.substr(2).c_str());
+    }
+    // The evidence held: "a=1" set by the user, "a~1" implied by other evidence.
+    std::string State() {
+        std::string out;
+        for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+            const QNL_nodeValue* v = net.GetNode(h)->GetValue();
+            if (!v->HasEvidence() && !v->HasPropagatedEvidence()) continue;
+            out += std::string(out.empty() ? "" : " ") + net.GetNode(h)->GetId() +
+                   (v->HasPropagatedEvidence() ? "~" : "=") + std::to_string(v->GetEvidence());
+        }
+        return out;
+    }
     std::string Invalid() {
         std::string ids;
         for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
@@ -260,8 +283,7 @@ protected:
 };
 
 // Steps on a fresh copy of the fixture's network; only what the last step invalidates
-// counts. "c=0" sets evidence, "c-" clears it, "b!" notifies a table change, "e>c" adds an
-// arc, "off" turns notifications off, "mask" masks every change.
+// counts.
 TEST_F(NetworkEvidence, EvidenceAndChangesInvalidateWhatTheyCanReach) {
     const std::pair<std::vector<std::string>, const char*> rows[] = {
         {{"c=0"}, "abd"}, // c holds evidence itself; e is unconnected
@@ -282,58 +304,37 @@ TEST_F(NetworkEvidence, EvidenceAndChangesInvalidateWhatTheyCanReach) {
         net.SetNotificationMask(mask);
         for (const std::string& step : steps) {
             MarkAllValid();
-            const std::string id = step.substr(0, 1);
-            if (step == "off")
-                net.SetNotificationControl(0);
-            else if (step == "mask")
-                net.SetNotificationMask(0);
-            else if (step[1] == '=')
-                ASSERT_EQ(Value(id.c_str())->SetEvidence(step[2] - '0'), 0);
-            else if (step[1] == '-')
-                ASSERT_EQ(Value(id.c_str())->ClearEvidence(), 0);
-            else if (step[1] == '!')
-                net.NotifyChange(Node(id.c_str()), QNL_network::CHANGE_VALUES);
-            else
-                ASSERT_EQ(Arc(id.c_str(), step.substr(2).c_str()), 0);
+            ASSERT_EQ(Do(step), 0) << step;
         }
         EXPECT_EQ(Invalid(), expected) << steps.back();
     }
 }
 
-// b is the logical AND of a and d: outcome 1 only when both are 1.
+// b is the logical AND of a and d: outcome 1 only when both are 1. Steps in order, each with
+// its result and the evidence held after it.
 TEST_F(NetworkEvidence, DeterministicChildAndParentsImplyEachOther) {
     SetTable(net, Node("b"), {1, 0, 1, 0, 1, 0, 0, 1});
-    ASSERT_EQ(Value("b")->SetEvidence(1), 0);
-    EXPECT_EQ(Value("a")->GetEvidence(), 1);
-    EXPECT_EQ(Value("d")->GetEvidence(), 1);
-    ASSERT_EQ(Value("b")->SetEvidence(0), 0); // a and d each keep two possible outcomes
-    EXPECT_FALSE(Value("a")->IsObserved());
-    EXPECT_FALSE(Value("d")->IsObserved());
-    ASSERT_EQ(Value("b")->ClearEvidence(), 0);
-
-    ASSERT_EQ(Value("a")->SetEvidence(1), 0);
-    EXPECT_FALSE(Value("b")->IsObserved());
-    ASSERT_EQ(Value("d")->SetEvidence(1), 0);
-    ASSERT_TRUE(Value("b")->HasPropagatedEvidence());
-    EXPECT_EQ(Value("b")->GetEvidence(), 1);
+    const std::tuple<const char*, int, const char*> rows[] = {
+        {"b=1", 0, "a~1 b=1 d~1"},
+        {"b=0", 0, "b=0"}, // a and d each keep two possible outcomes
+        {"b-", 0, ""},
+        {"a=1", 0, "a=1"},
+        {"d=1", 0, "a=1 b~1 d=1"},
+        {"d-", 0, "a=1"},
+        {"b=0", 0, "a=1 b=0 d~0"},
+        {"d=1", -2, "a=1 b=0 d~0"}, // refused: d = 0 is implied
+        {"a-", 0, "b=0"},
+        {"a=1", 0, "a=1 b=0"}, // in this order nothing is implied
+    };
+    for (const auto& [step, code, state] : rows) {
+        EXPECT_EQ(Do(step), code) << step;
+        EXPECT_EQ(State(), state) << step;
+    }
     EXPECT_EQ(Value("c")->SetPropagatedEvidence(0), 0); // c is not implied: allowed
     Value("c")->ClearPropagatedEvidence();
-
-    // Evidence b = 0 implies d = 0 while a = 1 is observed: d = 1 is refused.
-    ASSERT_EQ(Value("d")->ClearEvidence(), 0);
-    EXPECT_FALSE(Value("b")->IsObserved());
-    ASSERT_EQ(Value("b")->SetEvidence(0), 0);
-    EXPECT_EQ(Value("d")->GetEvidence(), 0);
-    EXPECT_TRUE(Value("d")->HasPropagatedEvidence());
-    EXPECT_EQ(Value("d")->SetEvidence(1), -2);
-
-    // With b = 0 and a = 1 set in the other order, propagation finds the conflict.
-    ASSERT_EQ(Value("a")->ClearEvidence(), 0);
-    ASSERT_EQ(Value("b")->ClearEvidence(), 0);
-    ASSERT_EQ(Value("b")->SetEvidence(0), 0);
-    ASSERT_EQ(Value("a")->SetEvidence(1), 0);
+    // Propagation finds the conflict of d = 1 with b = 0 and a = 1.
     QNL_errorHandler::Instance().Flush();
-    EXPECT_EQ(Value("d")->SetEvidence(1), -26);
+    EXPECT_EQ(Do("d=1"), -26);
     EXPECT_FALSE(Value("d")->HasEvidence());
     const std::string message = QNL_errorHandler::Instance().GetMessage(0);
     EXPECT_TRUE(message == "ERROR: conficting evidence between nodes [b] and [d]" ||

@@ -142,7 +142,7 @@ TEST(NodeInfo, CopiesKeepEveryPartAndRefuseInvalidSources) {
               (Texts{"<null>", "<null>", "<null>", std::to_string(QNL_screenInfo::NOT_SET)}));
 }
 
-TEST(ScreenInfo, MergeFillsOnlyUnsetFieldsAndCopiesRefuseInvalidSources) {
+TEST(ScreenInfo, MergeFillsOnlyUnsetFields) {
     QNL_screenInfo own;
     own.color = 255;
     own.font = 0; // zero is a setting, not "unset"
@@ -158,13 +158,6 @@ TEST(ScreenInfo, MergeFillsOnlyUnsetFieldsAndCopiesRefuseInvalidSources) {
         own.color,       own.selColor, own.font,       own.fontColor,      own.borderThickness,
         own.borderColor, own.flags,    own.position.x, own.position.width, own.position.height};
     EXPECT_EQ(merged, (std::vector<int>{255, 8, 0, 10, 11, 12, 1, 5, 10, 36}));
-    Invalid<QNL_screenInfo> broken;
-    broken.color = 99;
-    broken.Break();
-    EXPECT_EQ(own.Assign(broken), -567);
-    EXPECT_EQ(own.Merge(broken), -567);
-    EXPECT_EQ(own.color, 255);
-    EXPECT_EQ(QNL_screenInfo(broken).color, QNL_screenInfo::NOT_SET);
 }
 
 // Random edits against a list where adding removes the old pair and appends; then the

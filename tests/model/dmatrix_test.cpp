@@ -1,5 +1,6 @@
 #include "model/dmatrix.h"
 #include "model/error_handler.h"
+#include "model/matrix_coordinates.h"
 
 #include <gtest/gtest.h>
 
@@ -262,7 +263,28 @@ TEST_F(DmatrixRandomShapes, EveryOperationMatchesTheReference) {
         ForEachCoords(ref.dims, [&](const Coords& c) {
             (inSlice(c) ? inside : outside).push_back(static_cast<int>(filled.Index(c)));
         });
+        // A cursor with the fixed dimensions locked walks the slice in storage order.
         m = FromRef(filled);
+        QNL_matrixCoordinates cursor(&m);
+        for (int d = 0; d < rank; ++d)
+            if (fixed[d] >= 0) {
+                ASSERT_EQ(cursor.LockDimension(d), 0);
+                cursor[d] = fixed[d];
+            }
+        ASSERT_EQ(cursor.ComputeIndex(), 0);
+        std::vector<int> visited;
+        do {
+            visited.push_back(cursor.GetIndex());
+            EXPECT_EQ(m.IndexFromCoordinates(cursor.GetCoordinates()), cursor.GetIndex());
+            EXPECT_EQ(cursor.GetElement(), 4.5);
+        } while (cursor.Next() == 0);
+        EXPECT_EQ(visited, inside);
+        ASSERT_EQ(cursor.UnlockAll(), 0);
+        ASSERT_EQ(cursor.GoFirst(), 0);
+        int cells = 1;
+        while (cursor.Next() == 0)
+            ++cells;
+        EXPECT_EQ(cells, m.GetSize());
         EXPECT_EQ(m.IsSliceFilledWith(4.5, Ints(fixed)), 1);
         if (!outside.empty()) {
             m.Subscript(outside[Draw(0, static_cast<int>(outside.size()) - 1)]) = 4.5 + 1e-12;
@@ -348,148 +370,120 @@ TEST_F(DmatrixRandomShapes, WeightedSumOutMatchesReference) {
     }
 }
 
-TEST(Dmatrix, AddressingByCoordinatesChecksEveryCoordinate) {
+// Addressing, refused shapes (bad, or past the table cap, where the size wraps in 64 bits),
+// and long orders on small fixed matrices; every refusal leaves the matrix as it was.
+TEST(Dmatrix, AddressingAndShapesAreCheckedAndRefusalsChangeNothing) {
+    QNL_errorHandler::Instance().Flush();
     QNL_Dmatrix m = FromRef(Numbered({2, 3}));
-    int a = 1, b = 2;
-    const int* pointers[] = {&a, &b};
-    EXPECT_EQ(m.IndexFromCoordinates(pointers), 5);
-    QNL_intArray last = Ints({1, 2});
-    EXPECT_EQ(m.NextCoordinates(last), -2);
-    EXPECT_TRUE(last == Ints({1, 2}));
-    QNL_intArray out;
-    EXPECT_EQ(m.CoordinatesFromIndex(6, out), -2);
-    EXPECT_EQ(m.CoordinatesFromIndex(-1, out), -2);
-
-    double* cell = m.CheckedSubscript(Ints({1, 1}));
-    ASSERT_NE(cell, nullptr);
-    EXPECT_EQ(cell, &m.Subscript(4));
+    EXPECT_EQ(m.CheckedSubscript(Ints({1, 1})), &m.Subscript(4));
     for (const std::vector<int>& bad : {std::vector<int>{1}, {-1, 0}, {0, 3}, {2, 0}})
         EXPECT_EQ(m.CheckedSubscript(Ints(bad)), nullptr);
-    EXPECT_EQ(QNL_Dmatrix().CheckedSubscript(Ints({0})), nullptr);
-    EXPECT_EQ(m.IndexFromCoordinates(Ints({1})), -1);
     EXPECT_EQ(m.IndexFromCoordinates(Ints({INT_MAX, INT_MAX})), -1);
-}
-
-TEST(Dmatrix, BadAndHugeShapesAreRefusedWithTheMatrixUnchanged) {
-    QNL_errorHandler::Instance().Flush();
-    QNL_Dmatrix m = FromRef(Numbered({2, 3}));
-    const Ref before = ToRef(m);
     const std::vector<int> forty(40, 4); // 4^40 cells wraps to 0 in 64 bits
-    EXPECT_EQ(m.Setup(Ints({2, 0})), -2);
-    EXPECT_EQ(m.Setup(nullptr, -1), -2);
-    EXPECT_EQ(m.SetDimensionSize(2, 3), -2);
-    EXPECT_EQ(m.SetDimensionSize(0, 0), -2);
-    EXPECT_EQ(m.InsertDimension(3, 2), -2);
-    EXPECT_EQ(m.InsertDimension(0, 0), -2);
-    QNL_errorHandler::Instance().Flush();
-    EXPECT_EQ(m.Setup(Ints(forty)), -42);
-    EXPECT_EQ(m.Setup(Ints({65536, 32768})), -42); // exactly 2^31 cells
-    EXPECT_EQ(m.SetDimensionSize(0, INT_MAX), -42);
-    EXPECT_EQ(m.InsertDimension(1, INT_MAX), -42);
-    EXPECT_EQ(m.AddDimension(400000000), -42);
-    ExpectSame(m, before);
-    ASSERT_GT(QNL_errorHandler::Instance().GetNumberOfErrors(), 0);
-    EXPECT_EQ(QNL_errorHandler::Instance().GetCode(0), -42);
+    const int refusals[] = {m.Setup(Ints({2, 0})),          m.Setup(nullptr, -1),
+                            m.SetDimensionSize(2, 3),       m.SetDimensionSize(0, 0),
+                            m.InsertDimension(3, 2),        m.InsertDimension(0, 0),
+                            m.Setup(Ints(forty)),           m.Setup(Ints({65536, 32768})),
+                            m.SetDimensionSize(0, INT_MAX), m.InsertDimension(1, INT_MAX),
+                            m.AddDimension(400000000)};
+    EXPECT_EQ(std::vector<int>(std::begin(refusals), std::end(refusals)),
+              (std::vector<int>{-2, -2, -2, -2, -2, -2, -42, -42, -42, -42, -42}));
+    ExpectSame(m, Numbered({2, 3}));
+    EXPECT_EQ(
+        QNL_errorHandler::Instance().GetCode(QNL_errorHandler::Instance().GetNumberOfErrors() - 1),
+        -42);
     EXPECT_EQ(QNL_Dmatrix(Ints(forty)).GetNumberOfDimensions(), 0);
     EXPECT_EQ(QNL_Dmatrix(Ints({3, -1})).GetNumberOfDimensions(), 0);
-
-    // Growing one dimension at a time stops at the first shape past the limit.
     QNL_Dmatrix grown;
     ASSERT_EQ(grown.Setup(Ints({65536})), 0);
-    EXPECT_EQ(grown.AddDimension(32768), -42);
+    EXPECT_EQ(grown.AddDimension(32768), -42); // exactly 2^31 cells
     EXPECT_EQ(grown.GetSize(), 65536);
-    ASSERT_EQ(m.Setup(nullptr, 0), 0);
-    EXPECT_EQ(m.GetSize(), 0);
     QNL_errorHandler::Instance().Flush();
+
+    // Orders longer than any inline buffer are permutation-checked too.
+    std::vector<int> reversed(70), repeated;
+    for (int k = 0; k < 70; ++k)
+        reversed[k] = 69 - k;
+    repeated = reversed;
+    repeated[0] = 0; // 0 twice, 69 missing
+    QNL_Dmatrix wide = FromRef(Numbered({2, 70}));
+    EXPECT_EQ(wide.ReorderOutcomes(1, Ints(repeated)), -2);
+    ASSERT_EQ(wide.ReorderOutcomes(1, Ints(reversed)), 0);
+    EXPECT_EQ(std::make_pair(wide.Subscript(0), wide.Subscript(70)), std::make_pair(69.0, 139.0));
+    QNL_Dmatrix flat = FromRef(Numbered(std::vector<int>(70, 1)));
+    EXPECT_EQ(flat.ReorderDimensions(Ints(repeated)), -2);
+    EXPECT_EQ(flat.ReorderDimensions(Ints(reversed)), 0);
 }
 
-TEST(Dmatrix, CopiesAreDeepAndNewOutcomesAndDimensionsStartFromTheOldCells) {
+TEST(Dmatrix, CopiesArithmeticAndSlicesOfItself) {
     QNL_Dmatrix m = FromRef(Numbered({2, 2}));
     QNL_Dmatrix copy(m), assigned;
     ASSERT_EQ(assigned.Assign(m), 0);
-    ASSERT_EQ(m.AddOutcome(0), 0);
+    ASSERT_EQ(m.AddOutcome(0), 0); // a new outcome starts from zero cells
     ExpectSame(m, Ref{{3, 2}, {0, 1, 2, 3, 0, 0}});
     ExpectSame(copy, Numbered({2, 2}));
     ExpectSame(assigned, Numbered({2, 2}));
-
     QNL_Dmatrix v;
     ASSERT_EQ(v.InsertDimension(0, 2), 0); // on the empty matrix: just the shape
     v.Subscript(0) = 8.0;
     v.Subscript(1) = 9.0;
     ASSERT_EQ(v.InsertDimension(0, 2), 0);
     ExpectSame(v, Ref{{2, 2}, {8, 9, 8, 9}});
-}
 
-TEST(Dmatrix, LongOrdersArePermutationCheckedToo) {
-    std::vector<int> reversed(70);
-    for (int k = 0; k < 70; ++k)
-        reversed[k] = 69 - k;
-    std::vector<int> repeated = reversed;
-    repeated[0] = 0; // 0 twice, 69 missing
-    QNL_Dmatrix m = FromRef(Numbered({2, 70}));
-    EXPECT_EQ(m.ReorderOutcomes(1, Ints(repeated)), -2);
-    ASSERT_EQ(m.ReorderOutcomes(1, Ints(reversed)), 0);
-    EXPECT_EQ(m.Subscript(0), 69.0);
-    EXPECT_EQ(m.Subscript(70), 139.0);
-
-    // Seventy dimensions of one outcome each: one cell, any order.
-    QNL_Dmatrix flat = FromRef(Numbered(std::vector<int>(70, 1)));
-    EXPECT_EQ(flat.ReorderDimensions(Ints(repeated)), -2);
-    ASSERT_EQ(flat.ReorderDimensions(Ints(reversed)), 0);
-    EXPECT_EQ(flat.GetNumberOfDimensions(), 70);
-}
-
-TEST(Dmatrix, ArithmeticWorksColumnByColumnOnMatchingShapes) {
-    QNL_Dmatrix m = FromRef(Ref{{3, 3}, {0, 0, 0, 2, 2, 4, 0.25, 0.75, 0}});
-    ASSERT_EQ(m.Normalize(), 0); // an all-zero column becomes uniform
-    ExpectSame(m, Ref{{3, 3}, {1.0 / 3, 1.0 / 3, 1.0 / 3, 0.25, 0.25, 0.5, 0.25, 0.75, 0}});
-    EXPECT_EQ(QNL_Dmatrix().Normalize(), 0);
-
+    QNL_Dmatrix n = FromRef(Ref{{3, 3}, {0, 0, 0, 2, 2, 4, 0.25, 0.75, 0}});
+    ASSERT_EQ(n.Normalize(), 0); // an all-zero column becomes uniform
+    ExpectSame(n, Ref{{3, 3}, {1.0 / 3, 1.0 / 3, 1.0 / 3, 0.25, 0.25, 0.5, 0.25, 0.75, 0}});
     QNL_Dmatrix c = FromRef(Ref{{2, 3}, {0.2, 9, 0.5, 0.1, 0.1, 9}});
     ASSERT_EQ(c.SetToComplement(1), 0);
     ASSERT_EQ(c.SetToComplement(5), 0);
-    EXPECT_DOUBLE_EQ(c.Subscript(1), 0.3);
-    EXPECT_DOUBLE_EQ(c.Subscript(5), 0.8);
     EXPECT_EQ(c.SetToComplement(6), -2);
-
+    ExpectSame(c, Ref{{2, 3}, {0.2, 0.3, 0.5, 0.1, 0.1, 0.8}});
     QNL_Dmatrix a = FromRef(Numbered({2, 3})), sum = a, other = FromRef(Numbered({3, 2}));
     ASSERT_EQ(sum.SetToSum(a, a), 0);
     ASSERT_EQ(a.Scale(2.0), 0);
     ExpectSame(sum, ToRef(a));
     EXPECT_EQ(sum.SetToSum(a, other), -2);
     EXPECT_EQ(other.SetToSum(a, a), -2);
-}
 
-TEST(Dmatrix, SliceOfItselfAndOfTheOnlyDimension) {
-    QNL_Dmatrix m = FromRef(Numbered({2, 3}));
-    ASSERT_EQ(m.GetSlice(0, 1, m), 0);
-    ExpectSame(m, Ref{{3}, {3, 4, 5}});
-    QNL_Dmatrix result;
-    ASSERT_EQ(m.GetSlice(0, 2, result), 0);
+    QNL_Dmatrix s = FromRef(Numbered({2, 3})), result;
+    ASSERT_EQ(s.GetSlice(0, 1, s), 0);
+    ExpectSame(s, Ref{{3}, {3, 4, 5}});
+    ASSERT_EQ(s.GetSlice(0, 2, result), 0);
     EXPECT_EQ(result.GetNumberOfDimensions(), 0);
-    ASSERT_EQ(m.GetSubmatrix(Ints({1}), result), 0);
-    EXPECT_EQ(result.GetSize(), 0);
-    ASSERT_EQ(m.GetSubmatrix(Ints({-1}), result), 0);
+    ASSERT_EQ(s.GetSubmatrix(Ints({-1}), result), 0);
     ExpectSame(result, Ref{{3}, {3, 4, 5}});
-    EXPECT_EQ(m.GetSubmatrix(Ints({3}), result), -2);
-    ASSERT_EQ(m.RemoveDimension(0), 0);
-    EXPECT_EQ(m.GetSize(), 0);
-}
-
-TEST(Dmatrix, SumOutRefusesWeightsOfAnotherSizeAndMayWeightByItself) {
-    QNL_Dmatrix m = FromRef(Ref{{2, 3}, {1, 1, 1, 1, 1, 1}});
+    EXPECT_EQ(s.GetSubmatrix(Ints({3}), result), -2);
     QNL_Dmatrix w = FromRef(Ref{{2}, {1, 1}});
-    EXPECT_EQ(m.SumOutDimension(1, w, Ints({1})), -2); // dimension 1 has 3 outcomes
-    EXPECT_EQ(m.GetSize(), 6);
-    ASSERT_EQ(m.SumOutDimension(0, w, Ints({0})), 0);
-    ExpectSame(m, Ref{{3}, {2, 2, 2}});
+    EXPECT_EQ(s.SumOutDimension(0, w, Ints({0})), -2); // three outcomes, two weights
     ASSERT_EQ(w.SumOutDimension(0, w, Ints({0})), 0);
     EXPECT_EQ(w.GetNumberOfDimensions(), 0);
-    QNL_doubleArray two;
-    ASSERT_EQ(two.SetSize(2), 0);
-    QNL_Dmatrix single = FromRef(Ref{{2}, {1, 1}});
-    ASSERT_EQ(single.SumOutDimension(0, two), 0);
-    EXPECT_EQ(single.GetSize(), 0);
+}
+
+// Bad coordinates send a cursor to the first cell; without cells it touches no memory
+// outside the matrix, also when the matrix is reshaped under it.
+TEST(MatrixCoordinates, BadCoordinatesAndMissingCellsAreHarmless) {
+    QNL_Dmatrix m = FromRef(Numbered({2, 3}));
+    QNL_matrixCoordinates it(&m);
+    for (const std::vector<int>& bad : {std::vector<int>{1, -3}, {0, 3}}) {
+        it[0] = bad[0];
+        it[1] = bad[1];
+        EXPECT_EQ(it.ComputeIndex(), -2);
+        EXPECT_EQ((std::vector<int>{it.GetIndex(), it[0], it[1]}), (std::vector<int>{0, 0, 0}));
+    }
+    ASSERT_EQ(it.GoTo(4), 0);
+    EXPECT_EQ((std::vector<int>{it[0], it[1]}), (std::vector<int>{1, 1}));
+    EXPECT_EQ(it.GetElement(), 4.0);
+    it.GoTo(6);
+    EXPECT_EQ((std::vector<int>{it.GetIndex(), it[0], it[1]}), (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ(std::make_pair(it.LockDimension(2), it.LockDimension(-1)), std::make_pair(-2, -2));
+    QNL_matrixCoordinates none;
+    EXPECT_EQ(none.Next(), -2);
+    none.GetElement() = 5.0; // lands in the cursor's spare cell
+    EXPECT_EQ(none.GetElement(), 0.0);
+    ASSERT_EQ(it.GoTo(5), 0);
+    ASSERT_EQ(m.Setup(Ints({2})), 0);
+    m.FillWith(1.0);
+    EXPECT_EQ(it.GetElement(), 0.0);
 }
 
 } // namespace

@@ -6,15 +6,11 @@
 
 namespace {
 
-class ErrorHandler : public ::testing::Test {
-protected:
-    void SetUp() override { log().Flush(); }
-    void TearDown() override { log().Flush(); }
-    static QNL_errorHandler& log() { return QNL_errorHandler::Instance(); }
-};
-
-// Callers print these names for codes logged without a message.
-TEST_F(ErrorHandler, MissingMessageTakesTheCodesName) {
+// Callers print these names for codes logged without a message; a prefix is joined without
+// a separator; an overlong text is cut, not overflowed.
+TEST(ErrorHandler, MessagesNamesPrefixesAndLength) {
+    QNL_errorHandler& log = QNL_errorHandler::Instance();
+    log.Flush();
     // clang-format off
     const std::pair<int, const char*> names[] = {
         {-2, "OUT OF RANGE"},                       {-32, "DUPLICATED IDENTIFIER"},
@@ -27,35 +23,29 @@ TEST_F(ErrorHandler, MissingMessageTakesTheCodesName) {
     // clang-format on
     for (const auto& [code, name] : names) {
         EXPECT_STREQ(ErrorName(code), name) << code;
-        EXPECT_EQ(log().LogError(code), code);
-        EXPECT_STREQ(log().GetMessage(log().GetNumberOfErrors() - 1), name) << code;
+        EXPECT_EQ(log.LogError(code), code);
+        EXPECT_STREQ(log.GetMessage(log.GetNumberOfErrors() - 1), name) << code;
     }
     for (int code : {-1, -3, -4, -5, -17, -19, -24, -30, -50, -100, -127, -567, -568})
         EXPECT_STREQ(ErrorName(code), "NO ERROR") << code;
-    EXPECT_EQ(log().LogError(0, "nothing happened"), 0);
-    EXPECT_EQ(log().GetNumberOfErrors(), 12) << "code zero is never logged";
-}
-
-TEST_F(ErrorHandler, PrefixIsJoinedWithoutSeparatorAndIndicesAreChecked) {
-    log().LogError(-2, "b", "a:");
-    log().LogError(-1000, nullptr, "node x: ");
-    EXPECT_STREQ(log().GetMessage(0), "a:b");
-    EXPECT_STREQ(log().GetMessage(1), "node x: INVALID IDENTIFIER");
-    EXPECT_EQ(log().GetCode(1), -1000);
-    EXPECT_EQ(log().GetMessage(2), nullptr);
-    EXPECT_EQ(log().GetMessage(-1), nullptr);
-    log().Flush();
-    EXPECT_EQ(log().GetMessage(0), nullptr);
-}
-
-TEST_F(ErrorHandler, OverlongTextIsCutNotOverflowed) {
-    const std::string prefix(1500, 'p');
-    const std::string message(1500, 'm');
-    EXPECT_EQ(log().LogError(-103, message.c_str(), prefix.c_str()), -103);
-    const std::string stored = log().GetMessage(0);
+    EXPECT_EQ(log.LogError(0, "nothing happened"), 0);
+    EXPECT_EQ(log.GetNumberOfErrors(), 12) << "code zero is never logged";
+    log.Flush();
+    log.LogError(-2, "b", "a:");
+    log.LogError(-1000, nullptr, "node x: ");
+    EXPECT_STREQ(log.GetMessage(0), "a:b");
+    EXPECT_STREQ(log.GetMessage(1), "node x: INVALID IDENTIFIER");
+    EXPECT_EQ(log.GetCode(1), -1000);
+    EXPECT_EQ(log.GetMessage(2), nullptr);
+    EXPECT_EQ(log.GetMessage(-1), nullptr);
+    log.Flush();
+    const std::string prefix(1500, 'p'), message(1500, 'm');
+    EXPECT_EQ(log.LogError(-103, message.c_str(), prefix.c_str()), -103);
+    const std::string stored = log.GetMessage(0);
     ASSERT_EQ(stored.size(), QNL_errorHandler::MAX_MESSAGE_LENGTH);
     EXPECT_EQ(stored.substr(0, 1500), prefix);
     EXPECT_EQ(stored.back(), 'm');
+    log.Flush();
 }
 
 } // namespace

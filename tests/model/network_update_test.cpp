@@ -1,12 +1,12 @@
 #include "definitions/node_value.h"
 #include "inference/bayesian_algorithms.h"
-#include "model/double_array.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/node_info.h"
 #include "support/beliefs.h"
+#include "support/network_builder.h"
 #include "support/oracle.h"
 #include "support/random_network.h"
 
@@ -74,22 +74,8 @@ protected:
     QNL_network network;
 };
 
-// A setter answers what it was given and keeps the identifier only when it is in range.
-TEST_F(NetworkUpdateTest, AlgorithmSettersKeepTheirRanges) {
-    EXPECT_EQ(network.GetDefaultBNAlgorithm(), 0);
-    EXPECT_EQ(network.GetDefaultIDAlgorithm(), 0);
-    EXPECT_EQ(network.GetDefaultHBNAlgorithm(), 14);
-    for (int id : {12, 13, -1})
-        EXPECT_EQ(network.SetDefaultBNAlgorithm(id), id);
-    for (int id : {1, 2})
-        EXPECT_EQ(network.SetDefaultIDAlgorithm(id), id);
-    for (int id : {16, 12, 17})
-        EXPECT_EQ(network.SetDefaultHBNAlgorithm(id), id);
-    EXPECT_EQ(network.GetDefaultBNAlgorithm(), 12);
-    EXPECT_EQ(network.GetDefaultIDAlgorithm(), 1);
-    EXPECT_EQ(network.GetDefaultHBNAlgorithm(), 16);
-
-    // An empty network updates, and its evidence is certain.
+// An empty network updates, and its evidence is certain.
+TEST_F(NetworkUpdateTest, EmptyNetworkUpdatesWithCertainEvidence) {
     EXPECT_EQ(network.UpdateBeliefs(), 0);
     for (bool chainRule : {false, true}) {
         double p = -5.0;
@@ -264,10 +250,9 @@ TEST_F(NetworkUpdateTest, AutomaticUpdateFollowsNotifiedChanges) {
     ASSERT_EQ(network.AddArc(a, b), 0);
     ExpectOracle(network, "after arc");
 
-    QNL_doubleArray table;
-    table.SetSize(4);
-    table[0] = 0.9, table[1] = 0.1, table[2] = 0.3, table[3] = 0.7;
-    ASSERT_EQ(network.GetNode(b)->GetDefinition()->SetDefinition(table), 0);
+    ASSERT_EQ(network.GetNode(b)->GetDefinition()->SetDefinition(
+                  quarn_test::ArrayOf({0.9, 0.1, 0.3, 0.7})),
+              0);
     ASSERT_EQ(network.NotifyChange(b, QNL_network::CHANGE_VALUES), 0);
     ExpectOracle(network, "after table");
 

@@ -36,7 +36,8 @@ double* Allocate(std::int64_t cells) {
 thread_local TablePool* TablePool::active = nullptr;
 
 double* TablePool::Take(std::int64_t cells, std::int64_t& capacity) {
-    auto at = std::lower_bound(free.begin(), free.end(), std::make_pair(cells, static_cast<double*>(nullptr)));
+    auto at = std::lower_bound(free.begin(), free.end(),
+                               std::make_pair(cells, static_cast<double*>(nullptr)));
     // Far larger storage would sit mostly unused under a small table.
     if (at == free.end() || at->first > 2 * cells + 4096) return nullptr;
     double* taken = at->second;

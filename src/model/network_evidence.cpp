@@ -145,13 +145,13 @@ void QNL_network::MarkEvidenceAncestors() {
     std::vector<int> observed;
     CollectObserved(observed, true);
     const std::size_t size = static_cast<std::size_t>(tableSize);
-    const bool extend = ancestorsKnown && ancestorVersion == structureVersion &&
-                        evidenceAncestor.size() == size &&
-                        std::includes(observed.begin(), observed.end(), ancestorBasis.begin(),
-                                      ancestorBasis.end());
+    const bool extend =
+        ancestorsKnown && ancestorVersion == structureVersion && evidenceAncestor.size() == size &&
+        std::includes(observed.begin(), observed.end(), ancestorBasis.begin(), ancestorBasis.end());
     if (!extend) {
         if (evidenceAncestor.size() == size) {
-            for (int n : ancestorMarked) evidenceAncestor[static_cast<std::size_t>(n)] = 0;
+            for (int n : ancestorMarked)
+                evidenceAncestor[static_cast<std::size_t>(n)] = 0;
         } else {
             evidenceAncestor.assign(size, 0);
         }
@@ -161,7 +161,8 @@ void QNL_network::MarkEvidenceAncestors() {
     std::vector<int> stack;
     auto known = ancestorBasis.cbegin();
     for (int h : observed) {
-        while (known != ancestorBasis.cend() && *known < h) ++known;
+        while (known != ancestorBasis.cend() && *known < h)
+            ++known;
         if (known != ancestorBasis.cend() && *known == h) continue;
         stack.push_back(h);
         while (!stack.empty()) {
@@ -169,7 +170,8 @@ void QNL_network::MarkEvidenceAncestors() {
             stack.pop_back();
             for (int i = 0; i < parents.GetCount(); ++i) {
                 const int p = parents[i];
-                if (p == h || !IsValidNodeHandle(p) || evidenceAncestor[static_cast<std::size_t>(p)])
+                if (p == h || !IsValidNodeHandle(p) ||
+                    evidenceAncestor[static_cast<std::size_t>(p)])
                     continue;
                 evidenceAncestor[static_cast<std::size_t>(p)] = 1;
                 ancestorMarked.push_back(p);
@@ -186,7 +188,8 @@ bool QNL_network::HasDecisionOrUtility() {
     if (typesKnown && typesVersion == structureVersion) return decisionOrUtility;
     decisionOrUtility = false;
     for (int h = GetFirstNode(); h >= 0 && !decisionOrUtility; h = GetNextNode(h))
-        decisionOrUtility = (DefinitionType(h) & (QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY)) != 0;
+        decisionOrUtility =
+            (DefinitionType(h) & (QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY)) != 0;
     typesVersion = structureVersion;
     typesKnown = true;
     return decisionOrUtility;
@@ -227,13 +230,16 @@ int QNL_network::ClearEvidenceTogether() {
     ClearAllPropagatedEvidence();
     ClearWalkMarks();
     metUtility = false;
-    for (int h : observed) Mark(h, FLAG_VISITED);
+    for (int h : observed)
+        Mark(h, FLAG_VISITED);
     for (int h : observed) {
         QNL_nodeEntry& entry = table[h];
         QNL_nodeValue* value = entry.node->GetValue();
         if (value != nullptr) value->SetValidFlag(false);
-        for (int i = 0; i < entry.children.GetCount(); ++i) Walk(entry.children[i], true);
-        for (int i = 0; i < entry.parents.GetCount(); ++i) Walk(entry.parents[i], false);
+        for (int i = 0; i < entry.children.GetCount(); ++i)
+            Walk(entry.children[i], true);
+        for (int i = 0; i < entry.parents.GetCount(); ++i)
+            Walk(entry.parents[i], false);
     }
     return 0;
 }

@@ -71,7 +71,8 @@ void ExpectSameClearing(QNL_network& batch, QNL_network& single, const std::stri
     std::vector<int> findings;
     for (int h = single.GetFirstNode(); h >= 0; h = single.GetNextNode(h))
         if (ValueOf(single, h).HasEvidence()) findings.push_back(h);
-    for (int h : findings) ValueOf(single, h).ClearEvidence();
+    for (int h : findings)
+        ValueOf(single, h).ClearEvidence();
     const std::vector<std::string> singleMessages = Messages();
     EXPECT_EQ(batch.ClearAllEvidence(), 0);
     EXPECT_EQ(Messages(), singleMessages) << label;
@@ -136,7 +137,8 @@ TEST(EvidenceBatchTest, FindingsAddedOneByOneEqualAFreshStart) {
             network.UpdateBeliefs();
             copy.UpdateBeliefs();
             const int outcome = sample[static_cast<std::size_t>(h)];
-            EXPECT_EQ(ValueOf(network, h).SetEvidence(outcome), ValueOf(copy, h).SetEvidence(outcome));
+            EXPECT_EQ(ValueOf(network, h).SetEvidence(outcome),
+                      ValueOf(copy, h).SetEvidence(outcome));
             ASSERT_EQ(State(network), State(copy)) << "seed " << spec.seed << " node " << h;
         }
     }
@@ -147,8 +149,8 @@ TEST(EvidenceBatchTest, FindingsAddedOneByOneEqualAFreshStart) {
 TEST(EvidenceBatchTest, RealNetworksClearAndUpdateFromThePool) {
     const std::string folder = std::string(QUARN_SHARED_DIR) + "/data/networks/";
     int read = 0;
-    for (const char* file : {"net/alarm.net", "net/hailfinder.net", "xmlbif/pigs.xml",
-                             "xmlbif/munin.xml"}) {
+    for (const char* file :
+         {"net/alarm.net", "net/hailfinder.net", "xmlbif/pigs.xml", "xmlbif/munin.xml"}) {
         const std::string path = folder + file;
         if (!std::ifstream(path).good()) continue;
         const int format = std::string(file).rfind(".xml") != std::string::npos ? 6 : 0;

@@ -118,32 +118,6 @@ TEST(EvidenceBatchTest, ClearingAllAtOnceEqualsOneByOne) {
     }
 }
 
-// Findings set one by one extend the kept ancestor marks; a copy taken before each finding
-// marks afresh. Both leave the same flags.
-TEST(EvidenceBatchTest, FindingsAddedOneByOneEqualAFreshStart) {
-    for (const quarn_test::RandomNetworkSpec& spec : Specs()) {
-        QNL_network network;
-        quarn_test::RandomNetworkSpec larger = spec;
-        larger.nodes += 12;
-        larger.maxParents = 2;
-        const std::vector<int> handles = quarn_test::BuildRandomNetwork(network, larger);
-        quarn_test::TestRandom random(spec.seed);
-        const std::vector<int> sample = quarn_test::ForwardSample(network, random);
-        network.UpdateBeliefs();
-        for (int h : handles) {
-            if (random.Uniform() < 0.7 || ValueOf(network, h).IsObserved()) continue;
-            QNL_network copy(network);
-            // Every value valid before each finding, so what its walk misses shows.
-            network.UpdateBeliefs();
-            copy.UpdateBeliefs();
-            const int outcome = sample[static_cast<std::size_t>(h)];
-            EXPECT_EQ(ValueOf(network, h).SetEvidence(outcome),
-                      ValueOf(copy, h).SetEvidence(outcome));
-            ASSERT_EQ(State(network), State(copy)) << "seed " << spec.seed << " node " << h;
-        }
-    }
-}
-
 // Real networks, the deterministic ones included: the one-at-a-time and all-at-once clearing
 // agree; updates from pooled tables, with the pool on and off, equal updates of fresh trees.
 TEST(EvidenceBatchTest, RealNetworksClearAndUpdateFromThePool) {

@@ -91,15 +91,16 @@ std::vector<int> ForwardSample(QNL_network& net, std::uint64_t seed) {
     return outcome;
 }
 
-// A tenth of the nodes, drawn with a fixed seed.
-std::vector<int> EvidenceNodes(QNL_network& net) {
+// `share` of the nodes (at least one), drawn with a fixed seed; the draws of a larger share
+// start with those of a smaller one.
+std::vector<int> EvidenceNodes(QNL_network& net, double share = 0.1) {
     QNL_intArray all;
     net.GetAllNodes(all);
     std::vector<int> nodes(all.Items(), all.Items() + all.GetCount());
     std::uint64_t seed = 31;
     for (std::size_t i = nodes.size(); i > 1; --i)
         std::swap(nodes[i - 1], nodes[static_cast<std::size_t>(Next(seed) % i)]);
-    nodes.resize(nodes.size() / 10);
+    nodes.resize(std::max<std::size_t>(1, static_cast<std::size_t>(nodes.size() * share)));
     return nodes;
 }
 
@@ -181,16 +182,20 @@ void BM_Read(benchmark::State& state, std::string path) {
     state.counters["nodes"] = net.GetNumberOfNodes();
 }
 
-// The first update, as after reading: the kept trees are dropped before each one.
+// Building and propagating the trees: the kept trees are dropped before each update. One
+// untimed update first, as in a process that updates the network again and again: the
+// storage of the dropped trees then waits in the cache's pool (counter `pooled`, in cells).
 void BM_FirstUpdate(benchmark::State& state, std::string path) {
     auto net = Read(path);
     if (!net) return state.SkipWithError("read failed");
+    if (net->UpdateBeliefs() != 0) return state.SkipWithError("update failed");
     const auto start = Clock::now();
     for (auto _ : state) {
         net->GetJoinTreeCache().Clear();
         if (net->UpdateBeliefs() != 0) state.SkipWithError("update failed");
     }
     const std::chrono::duration<double> took = Clock::now() - start;
+    state.counters["pooled"] = static_cast<double>(net->GetJoinTreeCache().GetHeldCells());
     if (state.iterations() > 0) Report(state, SizeOf(*net), took.count() / state.iterations());
 }
 
@@ -210,69 +215,100 @@ void BM_EvidenceUpdate(benchmark::State& state, std::string path) {
     if (state.iterations() > 0) Report(state, SizeOf(*net), took.count() / state.iterations());
 }
 
-// The same nodes observed at outcomes of another joint draw each time: the kept trees serve
-// unless a deterministic relation changes which nodes the evidence implies. Setting the
-// evidence is outside the timing.
-void BM_CachedUpdate(benchmark::State& state, std::string path) {
-    auto net = Read(path);
-    if (!net) return state.SkipWithError("read failed");
-    const std::vector<int> nodes = EvidenceNodes(*net);
-    const std::vector<int> first = ForwardSample(*net, 101);
-    SetEvidence(*net, nodes, first);
-    if (net->UpdateBeliefs() != 0) return state.SkipWithError("update failed");
-    // Deterministic relations can make what the evidence implies depend on its outcomes, and
-    // so the reduction: each observed node in turn takes the first other outcome that keeps
-    // the trees (no new one built) and the evidence possible (every belief written).
-    std::vector<int> second = first;
+// The findings of one benchmark: the observed nodes and two outcome sets for them, the
+// second differing from the first wherever that keeps the kept trees serving.
+struct Findings {
+    std::vector<int> nodes;
+    std::vector<int> first;
+    std::vector<int> second;
     int changed = 0;
-    for (int h : nodes) {
+};
+
+// Deterministic relations can make what the evidence implies depend on its outcomes, and so
+// the reduction: each observed node in turn takes the first other outcome that keeps the trees
+// (no new one built) and the evidence possible (every belief written). Without `keepTrees`
+// the outcomes of a second joint draw serve. Leaves the first findings set and updated.
+bool PrepareFindings(QNL_network& net, double share, bool keepTrees, Findings& findings) {
+    findings.nodes = EvidenceNodes(net, share);
+    findings.first = ForwardSample(net, 101);
+    findings.second = keepTrees ? findings.first : ForwardSample(net, 202);
+    SetEvidence(net, findings.nodes, findings.first);
+    if (net.UpdateBeliefs() != 0) return false;
+    if (!keepTrees) return true;
+    for (int h : findings.nodes) {
         const std::size_t at = static_cast<std::size_t>(h);
-        const int outcomes = net->GetNode(h)->GetDefinition()->GetNumberOfOutcomes();
+        const int outcomes = net.GetNode(h)->GetDefinition()->GetNumberOfOutcomes();
         for (int k = 0; k < outcomes; ++k) {
-            if (k == first[at]) continue;
-            std::vector<int> candidate = second;
+            if (k == findings.first[at]) continue;
+            std::vector<int> candidate = findings.second;
             candidate[at] = k;
-            const std::uint64_t before = net->GetJoinTreeCache().GetBuildCount();
-            SetEvidence(*net, nodes, candidate);
-            net->InvalidateValues();
+            const std::uint64_t before = net.GetJoinTreeCache().GetBuildCount();
+            SetEvidence(net, findings.nodes, candidate);
+            net.InvalidateValues();
             bool kept =
-                net->UpdateBeliefs() == 0 && net->GetJoinTreeCache().GetBuildCount() == before;
-            for (int n = net->GetFirstNode(); n >= 0 && kept; n = net->GetNextNode(n))
-                kept = net->GetNode(n)->GetValue()->IsValueValid();
-            SetEvidence(*net, nodes, first);
-            if (net->UpdateBeliefs() != 0) return state.SkipWithError("update failed");
+                net.UpdateBeliefs() == 0 && net.GetJoinTreeCache().GetBuildCount() == before;
+            for (int n = net.GetFirstNode(); n >= 0 && kept; n = net.GetNextNode(n))
+                kept = net.GetNode(n)->GetValue()->IsValueValid();
+            SetEvidence(net, findings.nodes, findings.first);
+            if (net.UpdateBeliefs() != 0) return false;
             if (!kept) continue;
-            second = std::move(candidate);
-            ++changed;
+            findings.second = std::move(candidate);
+            ++findings.changed;
             break;
         }
     }
-    const std::uint64_t reuses = net->GetJoinTreeCache().GetReuseCount();
-    const std::uint64_t builds = net->GetJoinTreeCache().GetBuildCount();
+    return true;
+}
+
+// What one iteration of the findings benchmarks times.
+enum class Timed { ENTRY, UPDATE, BOTH };
+
+// The findings alternate between the two outcome sets. ENTRY times clearing the old findings
+// and setting the new ones (no update between: what entry costs does not depend on which
+// values are valid), UPDATE the cached update after them, BOTH the two together, as a user
+// pays them.
+void BM_Findings(benchmark::State& state, std::string path, double share, Timed timed) {
+    auto net = Read(path);
+    if (!net) return state.SkipWithError("read failed");
+    Findings findings;
+    if (!PrepareFindings(*net, share, timed != Timed::ENTRY, findings))
+        return state.SkipWithError("update failed");
+    const quarn::detail::JoinTreeCache& cache = net->GetJoinTreeCache();
+    const std::uint64_t reuses = cache.GetReuseCount();
+    const std::uint64_t builds = cache.GetBuildCount();
     double seconds = 0.0;
     bool odd = false;
     for (auto _ : state) {
-        state.PauseTiming();
         odd = !odd;
-        SetEvidence(*net, nodes, odd ? second : first);
-        state.ResumeTiming();
+        const std::vector<int>& outcomes = odd ? findings.second : findings.first;
+        if (timed == Timed::UPDATE) {
+            state.PauseTiming();
+            SetEvidence(*net, findings.nodes, outcomes);
+            state.ResumeTiming();
+        }
         const auto start = Clock::now();
-        if (net->UpdateBeliefs() != 0) state.SkipWithError("update failed");
+        if (timed != Timed::UPDATE) SetEvidence(*net, findings.nodes, outcomes);
+        if (timed != Timed::ENTRY && net->UpdateBeliefs() != 0)
+            state.SkipWithError("update failed");
         seconds += std::chrono::duration<double>(Clock::now() - start).count();
     }
-    const quarn::detail::JoinTreeCache& cache = net->GetJoinTreeCache();
-    state.counters["changed"] = changed;
+    state.counters["observed"] = static_cast<double>(findings.nodes.size());
+    if (timed == Timed::ENTRY) return;
+    state.counters["changed"] = findings.changed;
     state.counters["reused"] = static_cast<double>(cache.GetReuseCount() - reuses);
     state.counters["built"] = static_cast<double>(cache.GetBuildCount() - builds);
     if (state.iterations() > 0) Report(state, SizeOf(*net), seconds / state.iterations());
 }
 
 // One propagation alone (tables filled from the conditional tables, collect, distribute) over
-// the kept trees of the update without evidence.
+// the kept trees of the update without evidence. Trees too large to keep are let go after the
+// update: nothing is left to measure, and the benchmark says so.
 void BM_Propagate(benchmark::State& state, std::string path) {
     auto net = Read(path);
     if (!net) return state.SkipWithError("read failed");
     if (net->UpdateBeliefs() != 0) return state.SkipWithError("update failed");
+    if (SizeOf(*net).cells == 0)
+        return state.SkipWithError("no kept tree: the trees of this network are not kept");
     quarn::detail::JoinTreeCache& cache = net->GetJoinTreeCache();
     const auto start = Clock::now();
     for (auto _ : state) {
@@ -302,7 +338,21 @@ void Register(const NetworkFile& file) {
     unit(benchmark::RegisterBenchmark(("FirstUpdate/" + name).c_str(), BM_FirstUpdate, path));
     unit(benchmark::RegisterBenchmark(("Propagate/" + name).c_str(), BM_Propagate, path));
     unit(benchmark::RegisterBenchmark(("EvidenceUpdate/" + name).c_str(), BM_EvidenceUpdate, path));
-    unit(benchmark::RegisterBenchmark(("CachedUpdate/" + name).c_str(), BM_CachedUpdate, path));
+    // One finding, 10%, 20% (entry only, to show its growth) and 30% of the nodes.
+    const struct {
+        const char* label;
+        double share;
+    } shares[] = {{"1", 0.0}, {"10%", 0.1}, {"20%", 0.2}, {"30%", 0.3}};
+    for (const auto& s : shares) {
+        const std::string suffix = "/" + name + "/" + s.label;
+        unit(benchmark::RegisterBenchmark(("Enter" + suffix).c_str(), BM_Findings, path, s.share,
+                                          Timed::ENTRY));
+        if (s.share == 0.2) continue;
+        unit(benchmark::RegisterBenchmark(("CachedUpdate" + suffix).c_str(), BM_Findings, path,
+                                          s.share, Timed::UPDATE));
+        unit(benchmark::RegisterBenchmark(("EnterUpdate" + suffix).c_str(), BM_Findings, path,
+                                          s.share, Timed::BOTH));
+    }
 }
 
 const bool kRegistered = [] {

@@ -1,32 +1,131 @@
 #include "inference/clique_table.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <exception>
 #include <new>
 #include <type_traits>
+#include <utility>
+
+#include <sys/mman.h>
 
 namespace quarn::detail {
+
+namespace {
+
+// Tables of at least one huge page are aligned to it, so the kernel can back them with huge
+// pages where it offers them on request.
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+
+double* Allocate(std::int64_t cells) {
+    if (cells <= 0) cells = 1;
+    if (static_cast<std::uint64_t>(cells) > SIZE_MAX / sizeof(double)) return nullptr;
+    const std::size_t bytes = static_cast<std::size_t>(cells) * sizeof(double);
+    if (bytes < kHugePage) return static_cast<double*>(std::malloc(bytes));
+    void* memory = nullptr;
+    if (posix_memalign(&memory, kHugePage, bytes) != 0) return nullptr;
+#ifdef MADV_HUGEPAGE
+    madvise(memory, bytes, MADV_HUGEPAGE);
+#endif
+    return static_cast<double*>(memory);
+}
+
+} // namespace
+
+thread_local TablePool* TablePool::active = nullptr;
+
+double* TablePool::Take(std::int64_t cells, std::int64_t& capacity) {
+    auto at = std::lower_bound(free.begin(), free.end(),
+                               std::make_pair(cells, static_cast<double*>(nullptr)));
+    // Far larger storage would sit mostly unused under a small table.
+    if (at == free.end() || at->first > 2 * cells + 4096) return nullptr;
+    double* taken = at->second;
+    capacity = at->first;
+    held -= static_cast<std::uint64_t>(capacity);
+    free.erase(at);
+    return taken;
+}
+
+void TablePool::Give(double* cells, std::int64_t capacity) {
+    if (cells == nullptr) return;
+    if (capacity <= 0 || held + static_cast<std::uint64_t>(capacity) > limit) {
+        std::free(cells);
+        return;
+    }
+    try {
+        const auto entry = std::make_pair(capacity, cells);
+        free.insert(std::upper_bound(free.begin(), free.end(), entry), entry);
+    } catch (const std::exception&) {
+        std::free(cells);
+        return;
+    }
+    held += static_cast<std::uint64_t>(capacity);
+}
+
+void TablePool::Release() {
+    for (const auto& entry : free)
+        std::free(entry.second);
+    free.clear();
+    held = 0;
+}
+
+void TablePool::SetLimit(std::uint64_t cells) {
+    limit = cells;
+    Trim();
+}
+
+// The largest go first: they are the ones a limit is about.
+void TablePool::Trim() {
+    while (held > limit && !free.empty()) {
+        held -= static_cast<std::uint64_t>(free.back().first);
+        std::free(free.back().second);
+        free.pop_back();
+    }
+}
+
+CliqueTable& CliqueTable::operator=(CliqueTable&& other) noexcept {
+    if (this == &other) return *this;
+    Free();
+    cells = std::exchange(other.cells, nullptr);
+    size = std::exchange(other.size, 0);
+    capacity = std::exchange(other.capacity, 0);
+    return *this;
+}
 
 bool CliqueTable::Resize(std::int64_t count) {
     if (count < 0) return false;
     if (count > capacity) {
-        if (static_cast<std::uint64_t>(count) > SIZE_MAX / sizeof(double)) return false;
-        double* fresh = new (std::nothrow) double[static_cast<std::size_t>(count)];
-        if (!fresh) return false;
-        cells.reset(fresh);
-        capacity = count;
+        TablePool* pool = TablePool::Active();
+        std::int64_t had = 0;
+        double* fresh = pool != nullptr ? pool->Take(count, had) : nullptr;
+        if (fresh == nullptr) {
+            fresh = Allocate(count);
+            had = count;
+        }
+        if (fresh == nullptr) return false;
+        Free();
+        cells = fresh;
+        capacity = had;
     }
     size = count;
     return true;
 }
 
 void CliqueTable::Free() {
-    cells.reset();
+    if (cells != nullptr) {
+        if (TablePool* pool = TablePool::Active())
+            pool->Give(cells, capacity);
+        else
+            std::free(cells);
+    }
+    cells = nullptr;
     size = 0;
     capacity = 0;
 }
 
 void CliqueTable::Fill(double value) {
-    std::fill(cells.get(), cells.get() + size, value);
+    std::fill(cells, cells + size, value);
 }
 
 int BuildStrideAxes(const std::int64_t* sizes, const std::int64_t* smallStrides, int axes,

@@ -2,27 +2,87 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace quarn::detail {
 
+// Storage of dropped clique tables kept for the next tree of the same owner, so that a
+// rebuilt tree takes back memory whose pages are already mapped instead of paying the kernel
+// for fresh ones. Tables go back to the pool that is active on the thread when they are let
+// go (see Scope); without one they are freed. The pool holds at most its limit in cells and
+// frees the rest.
+class TablePool {
+public:
+    // 2^28 cells (2 GiB of doubles): the tables of the largest trees updated in one piece.
+    static constexpr std::uint64_t DEFAULT_LIMIT = std::uint64_t(1) << 28;
+
+    TablePool() = default;
+    TablePool(const TablePool&) = delete;
+    TablePool& operator=(const TablePool&) = delete;
+    ~TablePool() { Release(); }
+
+    // Storage of at least `cells` cells, its capacity in `capacity`; null when the pool has
+    // none of that size.
+    double* Take(std::int64_t cells, std::int64_t& capacity);
+    // Keeps the storage if it fits under the limit, frees it otherwise.
+    void Give(double* cells, std::int64_t capacity);
+    // Frees everything held.
+    void Release();
+    // Frees what the new limit leaves no room for.
+    void SetLimit(std::uint64_t cells);
+    std::uint64_t GetLimit() const { return limit; }
+    std::uint64_t GetHeldCells() const { return held; }
+
+    // Makes a pool the active one of this thread for the scope's life (null: none).
+    class Scope {
+    public:
+        explicit Scope(TablePool* pool) : previous(active) { active = pool; }
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+        ~Scope() { active = previous; }
+
+    private:
+        TablePool* previous;
+    };
+    static TablePool* Active() { return active; }
+
+private:
+    void Trim();
+
+    static thread_local TablePool* active;
+    // Held storage by capacity, smallest first.
+    std::vector<std::pair<std::int64_t, double*>> free;
+    std::uint64_t held = 0;
+    std::uint64_t limit = DEFAULT_LIMIT;
+};
+
 // The cells of one clique or separator table: contiguous doubles, last dimension fastest, the
-// dimensions being the owner's member list. Storage only grows; resizing keeps nothing.
+// dimensions being the owner's member list. Storage only grows; resizing keeps nothing and
+// leaves the cells unset, so the first pass that writes them is the only one. Storage comes
+// from and goes back to the active pool when there is one; large tables ask for huge pages.
 class CliqueTable {
 public:
+    CliqueTable() = default;
+    CliqueTable(const CliqueTable&) = delete;
+    CliqueTable& operator=(const CliqueTable&) = delete;
+    CliqueTable(CliqueTable&& other) noexcept { *this = std::move(other); }
+    CliqueTable& operator=(CliqueTable&& other) noexcept;
+    ~CliqueTable() { Free(); }
+
     // False, with the table unchanged, when the storage cannot be had.
     bool Resize(std::int64_t cells);
     void Free();
     void Fill(double value);
 
     // The cells, their count and the room allocated for them.
-    double* Cells() { return cells.get(); }
-    const double* Cells() const { return cells.get(); }
+    double* Cells() { return cells; }
+    const double* Cells() const { return cells; }
     std::int64_t Size() const { return size; }
     std::int64_t Capacity() const { return capacity; }
 
 private:
-    std::unique_ptr<double[]> cells;
+    double* cells = nullptr;
     std::int64_t size = 0;
     std::int64_t capacity = 0;
 };

@@ -6,8 +6,13 @@
 
 namespace quarn::detail {
 
+JoinTreeCache::~JoinTreeCache() {
+    entries.clear();
+}
+
 void JoinTreeCache::Begin(std::uint64_t at, const QNL_componentList& components,
                           std::uint64_t newLimit) {
+    const TablePool::Scope scope(&pool);
     if (at != version) {
         Clear();
         version = at;
@@ -46,18 +51,20 @@ bool JoinTreeCache::Build(Entry& entry, QNL_relevanceComponent* component) {
 }
 
 bool JoinTreeCache::DropOthers(int index) {
-    bool any = false;
+    bool any = pool.GetHeldCells() > 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (static_cast<int>(i) == index || !entries[i]) continue;
         entries[i].reset();
         any = true;
     }
+    pool.Release();
     return any;
 }
 
 bool JoinTreeCache::Update(int index, QNL_relevanceComponent* component, unsigned char* mask) {
     failure = Failure::NONE;
     if (index < 0 || component == nullptr) return false;
+    const TablePool::Scope scope(&pool);
     const std::size_t at = static_cast<std::size_t>(index);
     try {
         if (at >= entries.size()) entries.resize(at + 1);
@@ -99,6 +106,7 @@ std::uint64_t JoinTreeCache::KeptCells() const {
 }
 
 void JoinTreeCache::Clear() {
+    const TablePool::Scope scope(&pool);
     entries.clear();
 }
 

@@ -27,6 +27,7 @@ public:
     JoinTreeCache() = default;
     JoinTreeCache(const JoinTreeCache&) = delete;
     JoinTreeCache& operator=(const JoinTreeCache&) = delete;
+    ~JoinTreeCache();
 
     // Starts an update over the reduction of the network at `version`, trees limited by
     // `limit` (0: the default cap). Kept trees that do not serve their component any more are
@@ -37,8 +38,14 @@ public:
     // no tree can be built under the limit or its storage cannot be had, even after every
     // other kept tree has been let go.
     bool Update(int index, QNL_relevanceComponent* component, unsigned char* mask);
-    // Drops every tree.
+    // Drops every tree; their table storage stays in the pool for the next update.
     void Clear();
+    // Frees the table storage that dropped trees left in the pool.
+    void ReleaseMemory() { pool.Release(); }
+    // At most `cells` clique-table cells are held for reuse (TablePool::DEFAULT_LIMIT unless
+    // set); the rest is freed at once.
+    void SetMemoryLimit(std::uint64_t cells) { pool.SetLimit(cells); }
+    std::uint64_t GetHeldCells() const { return pool.GetHeldCells(); }
 
     int GetCount() const { return static_cast<int>(entries.size()); }
     // The kept tree of component `index`, null when there is none.
@@ -61,9 +68,12 @@ private:
 
     bool Build(Entry& entry, QNL_relevanceComponent* component);
     std::uint64_t KeptCells() const;
-    // Lets go of every kept tree but `index`'s; whether there was any.
+    // Lets go of every kept tree but `index`'s and of the pool's storage; whether there was
+    // any.
     bool DropOthers(int index);
 
+    // Declared first, so that it outlives the trees.
+    TablePool pool;
     std::uint64_t version = 0;
     std::uint64_t limit = 0;
     std::vector<std::unique_ptr<Entry>> entries;

@@ -292,6 +292,12 @@ private:
     void RemapEvidence(int node, int removed, int inserted, const QNL_intArray* order);
     void MarkRelatives(int node, int flag, bool upward, bool costLayer);
     void MarkEvidenceAncestors();
+    bool IsEvidenceAncestor(int node) const {
+        return static_cast<std::size_t>(node) < evidenceAncestor.size() &&
+               evidenceAncestor[static_cast<std::size_t>(node)] != 0;
+    }
+    bool HasDecisionOrUtility();
+    int ClearEvidenceTogether();
     // The observed nodes in slot order; with realOnly, only those holding user evidence.
     void CollectObserved(std::vector<int>& out, bool realOnly);
     void ResetObservedList();
@@ -355,6 +361,18 @@ private:
     // marksEverywhere says marks may stand on any slot (after a bulk flag change).
     std::vector<int> walkTouched;
     bool marksEverywhere = true;
+    // Whether a slot is an ancestor of a node holding user evidence. The marks are kept
+    // between notifications and only extended while findings are added; they hold for the
+    // sorted evidence list ancestorBasis at structure version ancestorVersion.
+    std::vector<char> evidenceAncestor;
+    std::vector<int> ancestorMarked;
+    std::vector<int> ancestorBasis;
+    std::uint64_t ancestorVersion = 0;
+    bool ancestorsKnown = false;
+    // Whether any node is a decision or utility, as of structure version typesVersion.
+    std::uint64_t typesVersion = 0;
+    bool typesKnown = false;
+    bool decisionOrUtility = false;
     std::uint64_t structureVersion = 0;
     // Every definition passed its check, and none has changed since.
     bool definitionsChecked = false;

@@ -138,10 +138,110 @@ int QNL_network::ClearAllPropagatedEvidence() {
     return 0;
 }
 
+// Findings are mostly added one after another, and each notification needs the ancestors of
+// all of them: the marks of the earlier ones stay, and only a new finding's ancestors not yet
+// marked are walked. A finding gone or a structure change marks afresh.
 void QNL_network::MarkEvidenceAncestors() {
     std::vector<int> observed;
     CollectObserved(observed, true);
-    for (int h : observed) MarkRelatives(h, FLAG_ANCESTOR, true, false);
+    const std::size_t size = static_cast<std::size_t>(tableSize);
+    const bool extend =
+        ancestorsKnown && ancestorVersion == structureVersion && evidenceAncestor.size() == size &&
+        std::includes(observed.begin(), observed.end(), ancestorBasis.begin(), ancestorBasis.end());
+    if (!extend) {
+        if (evidenceAncestor.size() == size) {
+            for (int n : ancestorMarked)
+                evidenceAncestor[static_cast<std::size_t>(n)] = 0;
+        } else {
+            evidenceAncestor.assign(size, 0);
+        }
+        ancestorMarked.clear();
+        ancestorBasis.clear();
+    }
+    std::vector<int> stack;
+    auto known = ancestorBasis.cbegin();
+    for (int h : observed) {
+        while (known != ancestorBasis.cend() && *known < h)
+            ++known;
+        if (known != ancestorBasis.cend() && *known == h) continue;
+        stack.push_back(h);
+        while (!stack.empty()) {
+            const QNL_intArray& parents = table[stack.back()].parents;
+            stack.pop_back();
+            for (int i = 0; i < parents.GetCount(); ++i) {
+                const int p = parents[i];
+                if (p == h || !IsValidNodeHandle(p) ||
+                    evidenceAncestor[static_cast<std::size_t>(p)])
+                    continue;
+                evidenceAncestor[static_cast<std::size_t>(p)] = 1;
+                ancestorMarked.push_back(p);
+                stack.push_back(p);
+            }
+        }
+    }
+    ancestorBasis.swap(observed);
+    ancestorVersion = structureVersion;
+    ancestorsKnown = true;
+}
+
+bool QNL_network::HasDecisionOrUtility() {
+    if (typesKnown && typesVersion == structureVersion) return decisionOrUtility;
+    decisionOrUtility = false;
+    for (int h = GetFirstNode(); h >= 0 && !decisionOrUtility; h = GetNextNode(h))
+        decisionOrUtility =
+            (DefinitionType(h) & (QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY)) != 0;
+    typesVersion = structureVersion;
+    typesKnown = true;
+    return decisionOrUtility;
+}
+
+// Clearing every finding one by one re-derives, after each, the evidence the others imply and
+// walks the invalidation from the cleared node: the cost grows with the square of the number
+// of findings. Without decisions and utilities the outcome is known in advance: nothing stays
+// observed, and the union of those walks is what one walk from all cleared nodes reaches once
+// no evidence blocks it (a walk blocked at a finding goes on when that finding is cleared in
+// turn, and with fewer findings a walk only reaches what an unblocked one does). So the values
+// are cleared quietly and walked from once. The one-by-one path stays for automatic updates
+// (one update per cleared finding) and for influence diagrams.
+int QNL_network::ClearEvidenceTogether() {
+    std::vector<int> observed;
+    CollectObserved(observed, true);
+    const bool notified =
+        (notificationControl & NOTIFY_ON) && (notificationMask & CHANGE_EVIDENCE_CLEARED);
+    if (!notified || (notificationControl & NOTIFY_AUTO_UPDATE) || observed.size() < 2 ||
+        HasDecisionOrUtility()) {
+        for (int h : observed) {
+            QNL_nodeValue* value = table[h].node->GetValue();
+            if (value != nullptr && value->HasEvidence()) value->ClearEvidence();
+        }
+        return 0;
+    }
+    const int control = notificationControl;
+    notificationControl = control & ~NOTIFY_ON;
+    std::size_t cleared = 0;
+    for (int h : observed) {
+        QNL_nodeValue* value = table[h].node->GetValue();
+        if (value == nullptr || !value->HasEvidence()) continue;
+        value->ClearEvidence();
+        observed[cleared++] = h;
+    }
+    observed.resize(cleared);
+    notificationControl = control;
+    ClearAllPropagatedEvidence();
+    ClearWalkMarks();
+    metUtility = false;
+    for (int h : observed)
+        Mark(h, FLAG_VISITED);
+    for (int h : observed) {
+        QNL_nodeEntry& entry = table[h];
+        QNL_nodeValue* value = entry.node->GetValue();
+        if (value != nullptr) value->SetValidFlag(false);
+        for (int i = 0; i < entry.children.GetCount(); ++i)
+            Walk(entry.children[i], true);
+        for (int i = 0; i < entry.parents.GetCount(); ++i)
+            Walk(entry.parents[i], false);
+    }
+    return 0;
 }
 
 void QNL_network::InvalidateDecisions() {
@@ -156,13 +256,23 @@ void QNL_network::InvalidateDecisions() {
 // Which nodes it reaches does not depend on the order in which it meets them.
 bool QNL_network::Walk(int start, bool startDownward) {
     std::vector<std::pair<int, bool>> stack{{start, startDownward}};
+    // A node met again after its visit adds nothing, unless it was reached downward and is now
+    // reached upward: such meetings are not stacked at all. Flags only gain the visit and only
+    // lose the downward mark, so what is skipped here would have done nothing when popped.
     auto pushAll = [&](const QNL_intArray& nodes, bool downward) {
-        for (int i = nodes.GetCount() - 1; i >= 0; --i) stack.emplace_back(nodes[i], downward);
+        for (int i = nodes.GetCount() - 1; i >= 0; --i) {
+            const int n = nodes[i];
+            if (n >= 0 && n < tableSize) {
+                const int flags = table[n].flags;
+                if ((flags & FLAG_VISITED) && (downward || !(flags & FLAG_REACHED_DOWN))) continue;
+            }
+            stack.emplace_back(n, downward);
+        }
     };
     while (!stack.empty()) {
         const auto [n, downward] = stack.back();
         stack.pop_back();
-        if (!IsValidNodeHandle(n)) continue;
+        if (n < 0 || n >= tableSize || table[n].node == nullptr) continue;
         QNL_nodeEntry& entry = table[n];
         QNL_nodeValue* value = entry.node->GetValue();
         const bool evidence = value != nullptr && value->HasEvidence();
@@ -173,13 +283,13 @@ bool QNL_network::Walk(int start, bool startDownward) {
                 value->SetValidFlag(false);
             continue;
         }
-        if (propagated && !evidence && !(entry.flags & FLAG_ANCESTOR)) continue;
+        if (propagated && !evidence && !IsEvidenceAncestor(n)) continue;
         if (!evidence && !propagated && !(entry.flags & FLAG_CLEARING)) {
             if (!(entry.flags & FLAG_VISITED)) {
                 Mark(n, FLAG_VISITED | (downward ? FLAG_REACHED_DOWN : FLAG_REACHED_UP));
                 if (value != nullptr) value->SetValidFlag(false);
                 if (type & QNL_TYPE_BIT_UTILITY) metUtility = true;
-                if (!downward || (entry.flags & FLAG_ANCESTOR)) pushAll(entry.parents, false);
+                if (!downward || IsEvidenceAncestor(n)) pushAll(entry.parents, false);
                 pushAll(entry.children, true);
             } else if (!downward && (entry.flags & FLAG_REACHED_DOWN)) {
                 entry.flags &= ~FLAG_REACHED_DOWN;
@@ -270,8 +380,8 @@ int QNL_network::InvalidateFrom(int node) {
         for (int i = 0; i < children.GetCount(); ++i) Walk(children[i], true);
     }
     const bool decision = (entry.node->GetType() & QNL_TYPE_BIT_DECISION) != 0;
-    if (!decision && ((value != nullptr && value->HasEvidence()) ||
-                      (entry.flags & (FLAG_ANCESTOR | FLAG_CLEARING))))
+    if (!decision && ((value != nullptr && value->HasEvidence()) || IsEvidenceAncestor(node) ||
+                      (entry.flags & FLAG_CLEARING)))
         for (int i = 0; i < parents.GetCount(); ++i) Walk(parents[i], false);
     if (metUtility) InvalidateDecisions();
     return 0;

@@ -221,11 +221,5 @@ int QNL_network::InvalidateValues() {
 }
 
 int QNL_network::ClearAllEvidence() {
-    std::vector<int> observed;
-    CollectObserved(observed, true);
-    for (int h : observed) {
-        QNL_nodeValue* value = table[h].node->GetValue();
-        if (value != nullptr && value->HasEvidence()) value->ClearEvidence();
-    }
-    return 0;
+    return ClearEvidenceTogether();
 }

@@ -5,6 +5,8 @@
 
 #include "definitions/node_value.h"
 #include "inference/bayesian_algorithms.h"
+#include "inference/elimination_join_tree.h"
+#include "inference/polytree.h"
 #include "inference/join_tree_cache.h"
 #include "model/dmatrix.h"
 #include "model/error_handler.h"
@@ -168,8 +170,11 @@ int QNL_network::CallBNAlgorithm() {
     case QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED:
         solved = RunRelevanceDecompositionUnbatched(*this);
         break;
-    case QNL_ALG_BN_LOGIC_SAMPLING:
     case QNL_ALG_BN_POLYTREE:
+        return RunPolytree(*this);
+    case QNL_ALG_BN_ELIMINATION_JOIN_TREE:
+        return RunEliminationJoinTree(*this);
+    case QNL_ALG_BN_LOGIC_SAMPLING:
     case QNL_ALG_BN_LIKELIHOOD_WEIGHTING:
     case QNL_ALG_BN_IMPORTANCE_SAMPLING:
     case QNL_ALG_BN_LIKELIHOOD_WEIGHTING_ALIAS:
@@ -177,7 +182,6 @@ int QNL_network::CallBNAlgorithm() {
     case QNL_ALG_BN_ADAPTIVE_IMPORTANCE:
     case QNL_ALG_BN_PROPAGATED_IMPORTANCE:
     case QNL_ALG_BN_MESSAGE_PASSING:
-    case QNL_ALG_BN_ELIMINATION_JOIN_TREE:
         return NotAvailable(std::string("Algorithm ") +
                             quarn::detail::BayesianAlgorithmName(bayesianAlgorithm) + " (" +
                             std::to_string(bayesianAlgorithm) + ")");

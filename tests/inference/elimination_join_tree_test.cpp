@@ -182,7 +182,8 @@ TEST(EliminationJoinTreeTest, ComputeMarginalAndCopiesMatchEnumeration) {
     int checked = 0;
     for (int round = 0; round < 80; ++round) {
         QNL_network network;
-        const quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(7900, round);
+        quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(7900, round);
+        spec.nodes = 2 + round % 8; // enumeration per marginal stays quick
         quarn_test::BuildRandomNetwork(network, spec);
         quarn_test::SetPossibleEvidence(network, spec.seed * 5, round % 3);
         QNL_componentList components;

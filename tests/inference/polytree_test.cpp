@@ -116,6 +116,7 @@ TEST(PolytreeTest, ConflictingEvidenceGivesUniformBeliefs) {
 // clustering at both ends of the chain.
 TEST(PolytreeTest, LongChainWithEvidenceAtItsEnd) {
     QNL_network network;
+    ASSERT_EQ(network.Init(100000, 1000), 0);
     network.SetNotificationControl(0);
     std::vector<int> chain;
     chain.push_back(quarn_test::AddBinaryNode(network, "C0", {}, {0.3}));

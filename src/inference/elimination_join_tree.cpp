@@ -183,6 +183,16 @@ void QNL_eliminationJoinTree::Clear() {
     totalCells = 0;
 }
 
+std::vector<QNL_eliminationJoinTree::Structure*> QNL_eliminationJoinTree::AllStructures() {
+    std::vector<Structure*> all;
+    all.reserve(cliques.size() + separators.size());
+    for (Clique& c : cliques)
+        all.push_back(&c);
+    for (Separator& s : separators)
+        all.push_back(&s);
+    return all;
+}
+
 int QNL_eliminationJoinTree::Build(const QNL_relevanceComponent& component, std::uint64_t limit) {
     if (int r = BuildStructure(component, limit)) return r;
     return InitPotentials();
@@ -204,6 +214,10 @@ int QNL_eliminationJoinTree::BuildStructure(const QNL_relevanceComponent& compon
         LinkCliques();
         Orient();
         ListHolders();
+        for (Structure* s : AllStructures()) {
+            s->built = s->members;
+            s->builtCells = s->cells;
+        }
         if (!AssignTables()) {
             Clear();
             return QNL_errorHandler::Instance().LogError(
@@ -479,6 +493,11 @@ bool QNL_eliminationJoinTree::AssignTables() {
 
 int QNL_eliminationJoinTree::InitPotentials() {
     try {
+        std::fill(observed.begin(), observed.end(), -1);
+        for (Structure* s : AllStructures()) {
+            s->members = s->built;
+            s->cells = s->builtCells;
+        }
         for (Clique& clique : cliques) {
             if (!clique.table.Resize(clique.cells)) return Refuse(totalCells);
             clique.table.Fill(1.0);
@@ -767,6 +786,8 @@ int QNL_eliminationJoinTree::Assign(const QNL_eliminationJoinTree& other) {
             Clique& to = cliques[c];
             to.members = from.members;
             to.cells = from.cells;
+            to.built = from.built;
+            to.builtCells = from.builtCells;
             to.separators = from.separators;
             to.parentSeparator = from.parentSeparator;
             copyTable(to.table, from.table);
@@ -777,6 +798,8 @@ int QNL_eliminationJoinTree::Assign(const QNL_eliminationJoinTree& other) {
             Separator& to = separators[s];
             to.members = from.members;
             to.cells = from.cells;
+            to.built = from.built;
+            to.builtCells = from.builtCells;
             to.parent = from.parent;
             to.child = from.child;
             copyTable(to.table, from.table);

@@ -46,7 +46,7 @@ public:
     int BuildStructure(const QNL_relevanceComponent& component, std::uint64_t limit = 0);
     // Every clique table set to 1.0 and multiplied by the tables of its records (the tables
     // of the component the structure was built from, which must still exist); separators
-    // sized. 0 or -42.
+    // sized. Evidence entered before is forgotten. 0 or -42.
     int InitPotentials();
     // Drops every record the component observes from every clique and separator, keeping the
     // slice at its outcome. Once per InitPotentials or Assign: the component must have the
@@ -95,6 +95,9 @@ private:
         std::vector<int> members;
         quarn::detail::CliqueTable table;
         std::int64_t cells = 1;
+        // The members and cells before evidence dropped any.
+        std::vector<int> built;
+        std::int64_t builtCells = 1;
     };
     struct Clique : Structure {
         std::vector<int> separators; // the link to the parent last
@@ -110,6 +113,7 @@ private:
     template <typename T> static const T& At(const std::vector<T>& v, int i) {
         return v[static_cast<std::size_t>(i)];
     }
+    std::vector<Structure*> AllStructures();
     int Eliminate(std::uint64_t cap);
     void LinkCliques();
     void Orient();

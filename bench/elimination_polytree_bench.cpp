@@ -24,12 +24,12 @@ struct NetworkFile {
 };
 
 const NetworkFile kNetworks[] = {
-    {"alarm", "net/alarm.net", false},       {"hailfinder", "net/hailfinder.net", false},
-    {"win95pts", "net/win95pts.net", false}, {"insurance", "net/insurance.net", false},
-    {"water", "net/water.net", false},       {"mildew", "xmlbif/mildew.xml", true},
-    {"barley", "net/barley.net", true},      {"hepar2", "net/hepar2.net", false},
-    {"andes", "xmlbif/andes.xml", false},    {"pigs", "xmlbif/pigs.xml", false},
-    {"link", "xmlbif/link.xml", true},       {"munin", "xmlbif/munin.xml", true},
+    {"alarm", "net/alarm.net", false},         {"hailfinder", "net/hailfinder.net", false},
+    {"win95pts", "net/win95pts.net", false},   {"insurance", "net/insurance.net", false},
+    {"water", "net/water.net", false},         {"mildew", "xmlbif/mildew.xml", true},
+    {"barley", "net/barley.net", true},        {"hepar2", "net/hepar2.net", false},
+    {"andes", "xmlbif/andes.xml", false},      {"pigs", "xmlbif/pigs.xml", false},
+    {"link", "xmlbif/link.xml", true},         {"munin", "xmlbif/munin.xml", true},
     {"diabetes", "xmlbif/diabetes.xml", true},
 };
 
@@ -47,9 +47,8 @@ struct Reduced {
 
 std::unique_ptr<Reduced> Load(const std::string& path) {
     auto r = std::make_unique<Reduced>();
-    const int format = path.size() > 4 && path.compare(path.size() - 4, 4, ".xml") == 0
-                           ? QNL_FORMAT_XMLBIF
-                           : 0;
+    const int format =
+        path.size() > 4 && path.compare(path.size() - 4, 4, ".xml") == 0 ? QNL_FORMAT_XMLBIF : 0;
     if (r->net.ReadFile(path.c_str(), format) != 0) return nullptr;
     if (QNL_relevance::Reduce(r->net, true, true, r->components) != 0) return nullptr;
     for (int i = 0; i < r->components.GetCount(); ++i)
@@ -138,9 +137,11 @@ void BM_PolytreeRandom(benchmark::State& state) {
     std::uint64_t seed = 9;
     std::vector<int> h;
     for (int i = 0; i < 10000; ++i) {
-        h.push_back(quarn_bench::AddNode(net, i, 2 + static_cast<int>(quarn_bench::Next(seed) % 3)));
+        h.push_back(
+            quarn_bench::AddNode(net, i, 2 + static_cast<int>(quarn_bench::Next(seed) % 3)));
         if (i == 0) continue;
-        const int other = h[static_cast<std::size_t>(quarn_bench::Next(seed) % static_cast<std::uint64_t>(i))];
+        const int other =
+            h[static_cast<std::size_t>(quarn_bench::Next(seed) % static_cast<std::uint64_t>(i))];
         if (quarn_bench::Next(seed) % 2 == 0 || net.NumberOfParents(other) >= 3)
             net.AddArc(other, h.back());
         else
@@ -160,9 +161,10 @@ const bool kRegistered = [] {
         if (!std::ifstream(path).good()) continue;
         for (int id : {QNL_ALG_BN_CLUSTERING, QNL_ALG_BN_ELIMINATION_JOIN_TREE}) {
             const std::string suffix = "/" + std::string(file.name) + "/id" + std::to_string(id);
-            auto* build = benchmark::RegisterBenchmark(("Build" + suffix).c_str(), BM_Build, path, id);
-            auto* propagate =
-                benchmark::RegisterBenchmark(("Propagate" + suffix).c_str(), BM_Propagate, path, id);
+            auto* build =
+                benchmark::RegisterBenchmark(("Build" + suffix).c_str(), BM_Build, path, id);
+            auto* propagate = benchmark::RegisterBenchmark(("Propagate" + suffix).c_str(),
+                                                           BM_Propagate, path, id);
             for (auto* b : {build, propagate}) {
                 b->Unit(benchmark::kMicrosecond);
                 if (file.large) b->Iterations(3);

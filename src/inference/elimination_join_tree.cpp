@@ -159,7 +159,8 @@ int Root(std::vector<int>& parent, int x) {
 std::int64_t QNL_eliminationJoinTree::CellsOf(const std::vector<int>& members) const {
     std::uint64_t cells = 1;
     for (int r : members)
-        cells = SaturatingProduct(cells, static_cast<std::uint64_t>(outcomes[static_cast<std::size_t>(r)]));
+        cells = SaturatingProduct(
+            cells, static_cast<std::uint64_t>(outcomes[static_cast<std::size_t>(r)]));
     return cells > kLargestCap ? static_cast<std::int64_t>(kLargestCap) + 1
                                : static_cast<std::int64_t>(cells);
 }
@@ -252,7 +253,8 @@ int QNL_eliminationJoinTree::Eliminate(std::uint64_t cap) {
         fill[static_cast<std::size_t>(v)] = g.FillIn(v);
         std::uint64_t w = static_cast<std::uint64_t>(outcomes[static_cast<std::size_t>(v)]);
         for (int u : g.List(v))
-            w = SaturatingProduct(w, static_cast<std::uint64_t>(outcomes[static_cast<std::size_t>(u)]));
+            w = SaturatingProduct(
+                w, static_cast<std::uint64_t>(outcomes[static_cast<std::size_t>(u)]));
         weight[static_cast<std::size_t>(v)] = w;
     };
     CandidateHeap heap(fill, weight);
@@ -471,7 +473,8 @@ bool QNL_eliminationJoinTree::AssignTables() {
     std::vector<int> order(static_cast<std::size_t>(count));
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [this](int a, int b) {
-        return cliques[static_cast<std::size_t>(a)].cells < cliques[static_cast<std::size_t>(b)].cells;
+        return cliques[static_cast<std::size_t>(a)].cells <
+               cliques[static_cast<std::size_t>(b)].cells;
     });
     std::vector<int> mark(outcomes.size(), -1);
     for (int c : order) {
@@ -519,8 +522,8 @@ int QNL_eliminationJoinTree::InitPotentials() {
             }
             const int parents = graph.GetNumberOfParents(static_cast<int>(r));
             for (int d = 0; d <= parents; ++d) {
-                const int record = d < parents ? graph.GetParent(static_cast<int>(r), d)
-                                               : static_cast<int>(r);
+                const int record =
+                    d < parents ? graph.GetParent(static_cast<int>(r), d) : static_cast<int>(r);
                 strides[static_cast<std::size_t>(position[static_cast<std::size_t>(record)])] +=
                     table->GetMultiplier(d);
             }
@@ -627,9 +630,8 @@ void QNL_eliminationJoinTree::PrepareWalks() {
         StridesOnto(large, small);
         first = static_cast<int>(axisPool.size());
         axisPool.resize(axisPool.size() + std::max<std::size_t>(large.size(), 1));
-        count = quarn::detail::BuildStrideAxes(sizes.data(), strides.data(),
-                                               static_cast<int>(large.size()),
-                                               axisPool.data() + first);
+        count = quarn::detail::BuildStrideAxes(
+            sizes.data(), strides.data(), static_cast<int>(large.size()), axisPool.data() + first);
         axisPool.resize(static_cast<std::size_t>(first + count));
     };
     for (Separator& s : separators) {
@@ -720,9 +722,9 @@ void QNL_eliminationJoinTree::WriteMarginals(const QNL_relevanceComponent& compo
             StridesOnto(holder->members, single);
             axes.resize(std::max<std::size_t>(holder->members.size(), 1));
             const Strides onto{axes.data(),
-                               quarn::detail::BuildStrideAxes(sizes.data(), strides.data(),
-                                                              static_cast<int>(holder->members.size()),
-                                                              axes.data()),
+                               quarn::detail::BuildStrideAxes(
+                                   sizes.data(), strides.data(),
+                                   static_cast<int>(holder->members.size()), axes.data()),
                                0};
             quarn::detail::MarginalizeInto(marginal.data(), n, holder->table.Cells(), onto);
         }
@@ -767,7 +769,8 @@ int QNL_eliminationJoinTree::ComputeMarginal(const QNL_intArray& variables,
 int QNL_eliminationJoinTree::Assign(const QNL_eliminationJoinTree& other) {
     if (&other == this) return 0;
     try {
-        auto copyTable = [](quarn::detail::CliqueTable& to, const quarn::detail::CliqueTable& from) {
+        auto copyTable = [](quarn::detail::CliqueTable& to,
+                            const quarn::detail::CliqueTable& from) {
             if (!to.Resize(from.Size())) throw std::bad_alloc();
             std::copy(from.Cells(), from.Cells() + from.Size(), to.Cells());
         };

@@ -20,16 +20,16 @@ namespace {
 struct Link {
     int parent;
     int child;
-    int parentIndex;   // position of the parent in the child's parent list
-    std::size_t at;    // offset of both messages
+    int parentIndex; // position of the parent in the child's parent list
+    std::size_t at;  // offset of both messages
 };
 
 struct Record {
     int handle;
     int outcomes;
-    int observed; // -1 when unobserved
-    const double* table; // parents slowest in parent order, own outcomes fastest
-    std::size_t at;      // offset of lambda, pi and belief
+    int observed;                 // -1 when unobserved
+    const double* table;          // parents slowest in parent order, own outcomes fastest
+    std::size_t at;               // offset of lambda, pi and belief
     int firstParent, parentCount; // into parentLinks
     int firstChild, childCount;   // into childLinks
 };
@@ -110,7 +110,7 @@ int Polytree::Build() {
         r.handle = h;
         r.outcomes = definition != nullptr ? definition->GetNumberOfOutcomes() : 0;
         r.observed = value != nullptr && (value->GetFlags() & (QNL_nodeValue::FLAG_EVIDENCE |
-                                                              QNL_nodeValue::FLAG_PROPAGATED))
+                                                               QNL_nodeValue::FLAG_PROPAGATED))
                          ? value->GetEvidence()
                          : -1;
         const QNL_Dmatrix* table = definition != nullptr ? definition->GetMatrix() : nullptr;
@@ -140,9 +140,9 @@ int Polytree::Build() {
                    records[static_cast<std::size_t>(recordOf[static_cast<std::size_t>(parents[p])])]
                        .outcomes;
         if (!fits)
-            return QNL_errorHandler::Instance().LogError(
-                -567, "PolyTree: the table of node [" + IdOf(network, r.handle) +
-                          "] does not match its parents");
+            return QNL_errorHandler::Instance().LogError(-567, "PolyTree: the table of node [" +
+                                                                   IdOf(network, r.handle) +
+                                                                   "] does not match its parents");
     }
     std::size_t messageCells = 0;
     for (int i = 0; i < count; ++i) {
@@ -154,12 +154,13 @@ int Polytree::Build() {
             const int parent = recordOf[static_cast<std::size_t>(parents[p])];
             parentLinks.push_back(static_cast<int>(links.size()));
             links.push_back(Link{parent, i, p, messageCells});
-            messageCells += static_cast<std::size_t>(records[static_cast<std::size_t>(parent)].outcomes);
+            messageCells +=
+                static_cast<std::size_t>(records[static_cast<std::size_t>(parent)].outcomes);
         }
     }
     if (links.size() != fromChildren)
-        return QNL_errorHandler::Instance().LogError(
-            -3, "PolyTree: a parent does not list its child");
+        return QNL_errorHandler::Instance().LogError(-3,
+                                                     "PolyTree: a parent does not list its child");
     // Child links in each parent's child order.
     for (Record& r : records) {
         const QNL_intArray& children = network.GetChildren(r.handle);
@@ -195,8 +196,8 @@ void Polytree::ComputeLambda(const Record& x) {
     }
     std::fill(l, l + x.outcomes, 1.0);
     for (int c = 0; c < x.childCount; ++c) {
-        const Link& link = links[static_cast<std::size_t>(childLinks[static_cast<std::size_t>(
-            x.firstChild + c)])];
+        const Link& link =
+            links[static_cast<std::size_t>(childLinks[static_cast<std::size_t>(x.firstChild + c)])];
         const double* m = &lambdaMessage[link.at];
         for (int i = 0; i < x.outcomes; ++i)
             l[i] *= m[i];
@@ -292,9 +293,10 @@ void Polytree::PropagateTree(int start) {
         order.emplace_back(r, up);
         const Record& x = records[static_cast<std::size_t>(r)];
         for (int k = 0; k < x.parentCount + x.childCount; ++k) {
-            const int l = k < x.parentCount
-                              ? parentLinks[static_cast<std::size_t>(x.firstParent + k)]
-                              : childLinks[static_cast<std::size_t>(x.firstChild + k - x.parentCount)];
+            const int l =
+                k < x.parentCount
+                    ? parentLinks[static_cast<std::size_t>(x.firstParent + k)]
+                    : childLinks[static_cast<std::size_t>(x.firstChild + k - x.parentCount)];
             const Link& link = links[static_cast<std::size_t>(l)];
             const int other = link.parent == r ? link.child : link.parent;
             if (visited[static_cast<std::size_t>(other)]) continue;

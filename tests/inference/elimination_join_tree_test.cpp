@@ -44,14 +44,16 @@ std::vector<double> JointByEnumeration(const QNL_network& network, const std::ve
                 p = 0.0;
             const QNL_Dmatrix* table = network.GetNode(h)->GetDefinition()->GetMatrix();
             const QNL_intArray& parents = network.GetParents(h);
-            int cell = outcome[static_cast<std::size_t>(h)] * table->GetMultiplier(parents.GetCount());
+            int cell =
+                outcome[static_cast<std::size_t>(h)] * table->GetMultiplier(parents.GetCount());
             for (int k = 0; k < parents.GetCount(); ++k)
                 cell += outcome[static_cast<std::size_t>(parents[k])] * table->GetMultiplier(k);
             p *= table->Subscript(cell);
         }
         std::size_t at = 0;
         for (int h : nodes)
-            at = at * static_cast<std::size_t>(states(h)) + static_cast<std::size_t>(outcome[static_cast<std::size_t>(h)]);
+            at = at * static_cast<std::size_t>(states(h)) +
+                 static_cast<std::size_t>(outcome[static_cast<std::size_t>(h)]);
         joint[at] += p;
         std::size_t k = 0;
         for (; k < all.size(); ++k) {
@@ -73,8 +75,7 @@ std::vector<double> JointByEnumeration(const QNL_network& network, const std::ve
 QNL_relevanceComponent* Largest(const QNL_componentList& components) {
     QNL_relevanceComponent* best = nullptr;
     for (int i = 0; i < components.GetCount(); ++i)
-        if (best == nullptr ||
-            components[i]->GetNumberOfRecords() > best->GetNumberOfRecords())
+        if (best == nullptr || components[i]->GetNumberOfRecords() > best->GetNumberOfRecords())
             best = components[i];
     return best;
 }
@@ -208,9 +209,10 @@ TEST(EliminationJoinTreeTest, ComputeMarginalAndCopiesMatchEnumeration) {
             std::vector<int> members = tree.GetCliqueMembers(c);
             if (members.empty()) continue;
             for (std::size_t i = members.size(); i > 1; --i)
-                std::swap(members[i - 1], members[static_cast<std::size_t>(
-                                              random.Below(static_cast<int>(i)))]);
-            members.resize(static_cast<std::size_t>(1 + random.Below(static_cast<int>(members.size()))));
+                std::swap(members[i - 1],
+                          members[static_cast<std::size_t>(random.Below(static_cast<int>(i)))]);
+            members.resize(
+                static_cast<std::size_t>(1 + random.Below(static_cast<int>(members.size()))));
             QNL_intArray variables, shape;
             std::vector<int> handles;
             for (int r : members) {

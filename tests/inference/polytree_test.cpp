@@ -74,7 +74,8 @@ TEST(PolytreeTest, LoopyNetworkIsRefusedWithoutChangingValues) {
     QNL_errorHandler::Instance().Flush();
     EXPECT_EQ(UpdateWith(network, QNL_ALG_BN_POLYTREE), -1);
     ASSERT_GE(QNL_errorHandler::Instance().GetNumberOfErrors(), 1);
-    EXPECT_STREQ(QNL_errorHandler::Instance().GetMessage(QNL_errorHandler::Instance().GetNumberOfErrors() - 1),
+    EXPECT_STREQ(QNL_errorHandler::Instance().GetMessage(
+                     QNL_errorHandler::Instance().GetNumberOfErrors() - 1),
                  "PolyTree algorithm can not be applied to this network, because it is not "
                  "singly connected.");
     QNL_errorHandler::Instance().Flush();

@@ -251,25 +251,21 @@ TEST(EliminationJoinTreeTest, MarginalsNoStructureHoldsAreRefused) {
     const int xray = component.FindNode(a.xray);
     const int visit = component.FindNode(a.visit);
     const int dyspnoea = component.FindNode(a.dyspnoea);
-    struct Case {
-        std::vector<int> variables;
-        std::vector<int> shape;
-    };
-    const Case refused[] = {
-        {{xray}, {2}},               // observed: dropped from every table
-        {{visit, dyspnoea}, {2, 2}}, // never together in one clique
-        {{visit, visit}, {2, 2}},    // repeated
-        {{visit}, {3}},              // wrong shape
-        {{99}, {2}},                 // no such record
-    };
-    for (const Case& c : refused) {
+    // Observed (dropped from every table), never together in a clique, repeated, of the
+    // wrong shape, no such record.
+    const std::vector<std::vector<int>> refused[] = {{{xray}, {2}},
+                                                     {{visit, dyspnoea}, {2, 2}},
+                                                     {{visit, visit}, {2, 2}},
+                                                     {{visit}, {3}},
+                                                     {{99}, {2}}};
+    for (const auto& c : refused) {
         QNL_intArray variables, shape;
-        for (int v : c.variables)
-            variables.Add(v);
-        for (int s : c.shape)
-            shape.Add(s);
+        for (std::size_t i = 0; i < c[0].size(); ++i) {
+            variables.Add(c[0][i]);
+            shape.Add(c[1][i]);
+        }
         QNL_Dmatrix result(shape);
-        EXPECT_EQ(tree.ComputeMarginal(variables, result), -2) << c.variables[0];
+        EXPECT_EQ(tree.ComputeMarginal(variables, result), -2) << c[0][0];
     }
 }
 

@@ -685,7 +685,7 @@ const QNL_eliminationJoinTree::Structure*
 QNL_eliminationJoinTree::FindHolder(const int* variables, int count, bool byCells) const {
     const std::size_t first = static_cast<std::size_t>(variables[0]);
     const Structure* best = nullptr;
-    std::int64_t bestSize = NO_NEIGHBOURS;
+    std::int64_t bestSize = std::numeric_limits<std::int64_t>::max();
     auto consider = [&](const Structure& s) {
         const std::int64_t size = byCells ? s.cells : static_cast<std::int64_t>(s.members.size());
         if (size >= bestSize) return;

@@ -170,7 +170,7 @@ TEST_F(NetworkUpdateTest, ChainRuleFailureRestoresEvidenceAndTargets) {
     const int control = network.GetNotificationControl();
     const int mask = network.GetNotificationMask();
 
-    network.SetDefaultBNAlgorithm(QNL_ALG_BN_POLYTREE); // not available: every update fails
+    network.SetDefaultBNAlgorithm(QNL_ALG_BN_POLYTREE); // Asia is loopy: every update fails
     double p = 0.5;
     EXPECT_FALSE(network.CalcPropEvidence(p, true));
     EXPECT_EQ(p, -1.0);
@@ -206,6 +206,7 @@ TEST_F(NetworkUpdateTest, OtherPathsAndIdentifiersAreRefusedClearly) {
     const quarn_test::Sprinkler s = quarn_test::BuildSprinkler(network);
     ASSERT_EQ(network.UpdateBeliefs(), 0);
     for (int id = 1; id <= 10; ++id) {
+        if (id == QNL_ALG_BN_POLYTREE || id == QNL_ALG_BN_ELIMINATION_JOIN_TREE) continue;
         network.SetDefaultBNAlgorithm(id);
         ValueOf(network, s.rain).SetValidFlag(false);
         EXPECT_EQ(network.UpdateBeliefs(), -2) << id;

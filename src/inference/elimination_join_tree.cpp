@@ -502,11 +502,11 @@ int QNL_eliminationJoinTree::InitPotentials() {
             s->cells = s->builtCells;
         }
         for (Clique& clique : cliques) {
-            if (!clique.table.Resize(clique.cells)) return Refuse(totalCells);
+            if (!clique.table.Resize(clique.cells)) throw std::bad_alloc();
             clique.table.Fill(1.0);
         }
         for (Separator& separator : separators)
-            if (!separator.table.Resize(separator.cells)) return Refuse(totalCells);
+            if (!separator.table.Resize(separator.cells)) throw std::bad_alloc();
         position.assign(outcomes.size(), -1);
         for (std::size_t r = 0; r < outcomes.size(); ++r) {
             const QNL_Dmatrix* table = graph.tables[r];
@@ -606,18 +606,18 @@ int QNL_eliminationJoinTree::EnterEvidence(const QNL_relevanceComponent& compone
     }
 }
 
-void QNL_eliminationJoinTree::StridesOnto(const std::vector<int>& large,
-                                          const std::vector<int>& small) {
+void QNL_eliminationJoinTree::StridesOnto(const std::vector<int>& large, const int* small,
+                                          std::size_t count) {
     sizes.resize(large.size());
     strides.assign(large.size(), 0);
     std::int64_t stride = 1;
-    for (std::size_t k = small.size(); k-- > 0;) {
+    for (std::size_t k = count; k-- > 0;) {
         position[static_cast<std::size_t>(small[k])] = stride;
         stride *= outcomes[static_cast<std::size_t>(small[k])];
     }
     for (std::size_t i = 0; i < large.size(); ++i) {
         sizes[i] = outcomes[static_cast<std::size_t>(large[i])];
-        if (std::find(small.begin(), small.end(), large[i]) != small.end())
+        if (std::find(small, small + count, large[i]) != small + count)
             strides[i] = position[static_cast<std::size_t>(large[i])];
     }
 }
@@ -627,7 +627,7 @@ void QNL_eliminationJoinTree::PrepareWalks() {
     position.assign(outcomes.size(), 0);
     auto add = [this](const std::vector<int>& large, const std::vector<int>& small, int& first,
                       int& count) {
-        StridesOnto(large, small);
+        StridesOnto(large, small.data(), small.size());
         first = static_cast<int>(axisPool.size());
         axisPool.resize(axisPool.size() + std::max<std::size_t>(large.size(), 1));
         count = quarn::detail::BuildStrideAxes(
@@ -718,8 +718,7 @@ void QNL_eliminationJoinTree::WriteMarginals(const QNL_relevanceComponent& compo
         } else {
             const Structure* holder = FindHolder(&r, 1, true);
             if (holder == nullptr) continue;
-            const std::vector<int> single{r};
-            StridesOnto(holder->members, single);
+            StridesOnto(holder->members, &r, 1);
             axes.resize(std::max<std::size_t>(holder->members.size(), 1));
             const Strides onto{axes.data(),
                                quarn::detail::BuildStrideAxes(

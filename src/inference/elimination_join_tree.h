@@ -122,7 +122,7 @@ private:
     int Refuse(std::uint64_t cap);
     std::int64_t CellsOf(const std::vector<int>& members) const;
     // Stride of each member of `large` in a table over `small` (0 where absent).
-    void StridesOnto(const std::vector<int>& large, const std::vector<int>& small);
+    void StridesOnto(const std::vector<int>& large, const int* small, std::size_t count);
     int Slice(Structure& s);
     void PrepareWalks();
     // The structure with the fewest members (or cells) holding every variable.

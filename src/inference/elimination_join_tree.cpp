@@ -177,6 +177,7 @@ void QNL_eliminationJoinTree::Clear() {
     separators.clear();
     assigned.clear();
     observed.clear();
+    outcomes.clear();
     cliqueStart.clear();
     cliqueList.clear();
     separatorStart.clear();

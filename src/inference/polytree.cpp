@@ -28,7 +28,8 @@ struct Record {
     int handle;
     int outcomes;
     int observed;                 // -1 when unobserved
-    const double* table;          // parents slowest in parent order, own outcomes fastest
+    const QNL_Dmatrix* matrix;    // the definition's table
+    const double* table;          // its cells: parents slowest in parent order, own last
     std::size_t at;               // offset of lambda, pi and belief
     int firstParent, parentCount; // into parentLinks
     int firstChild, childCount;   // into childLinks
@@ -90,7 +91,8 @@ bool Lists(const QNL_intArray& list, int handle) {
 }
 
 std::string IdOf(QNL_network& network, int handle) {
-    const char* id = network.GetNode(handle)->GetId();
+    const QNL_node* node = network.GetNode(handle);
+    const char* id = node != nullptr ? node->GetId() : nullptr;
     return id != nullptr ? id : "";
 }
 
@@ -114,6 +116,7 @@ int Polytree::Build() {
                          ? value->GetEvidence()
                          : -1;
         const QNL_Dmatrix* table = definition != nullptr ? definition->GetMatrix() : nullptr;
+        r.matrix = table;
         r.table = table != nullptr ? table->GetItems().Items() : nullptr;
         r.at = cells;
         cells += static_cast<std::size_t>(std::max(r.outcomes, 0));
@@ -129,16 +132,17 @@ int Polytree::Build() {
                 return QNL_errorHandler::Instance().LogError(
                     -3, "PolyTree: node [" + IdOf(network, children[c]) +
                             "] does not list its parent [" + IdOf(network, r.handle) + "]");
-        const QNL_Dmatrix* table = network.GetNode(r.handle)->GetDefinition() != nullptr
-                                       ? network.GetNode(r.handle)->GetDefinition()->GetMatrix()
-                                       : nullptr;
-        bool fits = r.outcomes >= 1 && r.table != nullptr && r.observed < r.outcomes &&
+        const QNL_Dmatrix* table = r.matrix;
+        bool fits = r.outcomes >= 1 && table != nullptr && r.observed < r.outcomes &&
                     table->GetNumberOfDimensions() == parents.GetCount() + 1 &&
                     table->GetSizeOfDimension(parents.GetCount()) == r.outcomes;
-        for (int p = 0; fits && p < parents.GetCount(); ++p)
-            fits = table->GetSizeOfDimension(p) ==
-                   records[static_cast<std::size_t>(recordOf[static_cast<std::size_t>(parents[p])])]
-                       .outcomes;
+        for (int p = 0; fits && p < parents.GetCount(); ++p) {
+            const int parent = network.IsValidNodeHandle(parents[p])
+                                   ? recordOf[static_cast<std::size_t>(parents[p])]
+                                   : -1;
+            fits = parent >= 0 && table->GetSizeOfDimension(p) ==
+                                      records[static_cast<std::size_t>(parent)].outcomes;
+        }
         if (!fits)
             return QNL_errorHandler::Instance().LogError(-567, "PolyTree: the table of node [" +
                                                                    IdOf(network, r.handle) +

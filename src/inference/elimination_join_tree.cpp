@@ -173,6 +173,15 @@ int QNL_eliminationJoinTree::Refuse(std::uint64_t cap) {
 }
 
 void QNL_eliminationJoinTree::Clear() {
+    Reset();
+    spare.clear();
+    spare.shrink_to_fit();
+}
+
+// The tables' storage goes to the spares, for the next build to take up.
+void QNL_eliminationJoinTree::Reset() {
+    for (Structure* s : AllStructures())
+        if (s->table.Capacity() > 0) spare.push_back(std::move(s->table));
     cliques.clear();
     separators.clear();
     assigned.clear();
@@ -202,7 +211,7 @@ int QNL_eliminationJoinTree::Build(const QNL_relevanceComponent& component, std:
 
 int QNL_eliminationJoinTree::BuildStructure(const QNL_relevanceComponent& component,
                                             std::uint64_t limit) {
-    Clear();
+    Reset();
     try {
         const QNL_graphView view(const_cast<QNL_relevanceComponent*>(&component));
         if (!graph.Read(view) || !QNL_clusteringJoinTree::TablesFit(graph))
@@ -501,6 +510,18 @@ int QNL_eliminationJoinTree::InitPotentials() {
         for (Structure* s : AllStructures()) {
             s->members = s->built;
             s->cells = s->builtCells;
+        }
+        // Each table without room takes the smallest spare that has it.
+        std::sort(spare.begin(), spare.end(),
+                  [](const auto& a, const auto& b) { return a.Capacity() < b.Capacity(); });
+        for (Structure* s : AllStructures()) {
+            if (s->table.Capacity() >= s->cells) continue;
+            const auto fit = std::lower_bound(
+                spare.begin(), spare.end(), s->cells,
+                [](const auto& table, std::int64_t cells) { return table.Capacity() < cells; });
+            if (fit == spare.end()) continue;
+            std::swap(s->table, *fit);
+            if (fit->Capacity() == 0) spare.erase(fit);
         }
         for (Clique& clique : cliques) {
             if (!clique.table.Resize(clique.cells)) throw std::bad_alloc();

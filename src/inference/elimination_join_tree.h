@@ -114,6 +114,7 @@ private:
         return v[static_cast<std::size_t>(i)];
     }
     std::vector<Structure*> AllStructures();
+    void Reset();
     int Eliminate(std::uint64_t cap);
     void LinkCliques();
     void Orient();
@@ -143,6 +144,8 @@ private:
     std::vector<std::int64_t> sizes, strides, position;
     std::vector<quarn::detail::StrideAxis> axes;
     quarn::detail::CliqueTable scratch;
+    // Storage of the tables of earlier builds.
+    std::vector<quarn::detail::CliqueTable> spare;
     std::vector<double> marginal;
 };
 

@@ -102,11 +102,12 @@ TEST_F(NetworkUpdateTest, AlgorithmSettersKeepTheirRanges) {
 // both methods, against enumeration; targets and user evidence come back unchanged.
 TEST(NetworkUpdateRandomTest, EveryExactIdentifierAndBothEvidenceMethodsMatchEnumeration) {
     const int ids[] = {QNL_ALG_BN_CLUSTERING, QNL_ALG_BN_RELEVANCE_DECOMPOSITION,
-                       QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED};
+                       QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED,
+                       QNL_ALG_BN_ELIMINATION_JOIN_TREE};
     for (int round = 0; round < 300; ++round) {
         QNL_network network;
         BuildRound(network, round, 40000);
-        network.SetDefaultBNAlgorithm(ids[round % 3]);
+        network.SetDefaultBNAlgorithm(ids[round % 4]);
         if (round % 2 == 0)
             network.GetUserProperties().AddProperty("QNL_REL_DECOMP_THRESHOLD", "3");
         const std::vector<int> targets = Targets(network);

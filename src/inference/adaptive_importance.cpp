@@ -285,7 +285,7 @@ enum class Kernel { ADAPTIVE, PROPAGATED, MESSAGE_PASSING };
 int RunAdaptiveSamplerByComponent(QNL_network& network, Kernel kernel) {
     try {
         network.InvalidateValues();
-        if (quarn::detail::EvidenceRuledOutLocally(network))
+        if (quarn::detail::HasLocallyImpossibleEvidence(network))
             return quarn::detail::LogNoUsefulSamples();
         QNL_componentList components;
         if (int r = QNL_relevance::Reduce(network, true, true, components)) return r;

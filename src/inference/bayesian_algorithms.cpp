@@ -124,10 +124,11 @@ int ObservedOutcome(const QNL_network& network, int handle) {
     return value != nullptr && value->IsObserved() ? value->GetEvidence() : -1;
 }
 
-// Evidence that a node's own table rules out given its observed parents: the joint
-// probability of the evidence is 0, so no posterior exists. The reduction would drop such a
-// node as a lone observed record and lose the zero factor, so it is caught before.
-bool HasLocallyImpossibleEvidence(const QNL_network& network) {
+} // namespace
+
+// The joint probability of such evidence is 0. The reduction would drop the node as a lone
+// observed record and lose the zero factor, so it is caught before.
+bool quarn::detail::HasLocallyImpossibleEvidence(const QNL_network& network) {
     for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
         const QNL_nodeValue* value = ValueOf(network, h);
         if (value == nullptr || !value->IsObserved() ||
@@ -142,6 +143,8 @@ bool HasLocallyImpossibleEvidence(const QNL_network& network) {
     }
     return false;
 }
+
+namespace {
 
 // Puts the targets of a decomposition back on every exit: exactly the saved ones, or none
 // when the network had none.
@@ -182,7 +185,7 @@ std::vector<int> PendingChildrenFirst(QNL_network& network,
 
 bool RunClustering(QNL_network& network, unsigned char* mask, std::uint64_t limit) {
     try {
-        if (HasLocallyImpossibleEvidence(network)) {
+        if (quarn::detail::HasLocallyImpossibleEvidence(network)) {
             network.InvalidateValues();
             return true;
         }
@@ -376,11 +379,3 @@ double ProbEvidenceByClustering(QNL_network& network) {
         return -1.0;
     }
 }
-
-namespace quarn::detail {
-
-bool EvidenceRuledOutLocally(const QNL_network& network) {
-    return HasLocallyImpossibleEvidence(network);
-}
-
-} // namespace quarn::detail

@@ -77,9 +77,9 @@ DecompositionSettings ReadDecompositionSettings(const QNL_network& network);
 // text that does not begin with a number is 0; values beyond the int range are clamped.
 int LeadingInteger(const char* text);
 
-// Evidence that an observed node's own table rules out given its observed parents. The
-// reduction drops such a node as a lone observed record, so its zero factor is caught here.
-bool EvidenceRuledOutLocally(const QNL_network& network);
+// Evidence that a node's own table rules out given its observed parents: no posterior
+// exists, and the reduction could drop that node alone with its zero factor.
+bool HasLocallyImpossibleEvidence(const QNL_network& network);
 
 // The identifier's name for messages ("QNL_ALG_BN_POLYTREE"); null outside 0..12.
 const char* BayesianAlgorithmName(int id);

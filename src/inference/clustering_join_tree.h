@@ -67,11 +67,11 @@ public:
     int GetRoot() const { return root; }
     std::uint64_t GetTotalWeight() const { return totalWeight; }
     const quarn::detail::ComponentGraph& GetGraph() const { return graph; }
+    // Whether each record's table matches its family.
+    static bool TablesFit(const quarn::detail::ComponentGraph& records);
 
 private:
     bool Organise();
-    // Whether each record's table matches its family.
-    static bool TablesFit(const quarn::detail::ComponentGraph& records);
     void RemoveObserved(int* list, int& count) const;
     std::int64_t CellCount(const int* list, int count) const;
     // Axes of a walk over a clique's potential reading a table over the sorted subset list.

@@ -264,7 +264,7 @@ int RunStochastic(QNL_network& network, Method method) {
     try {
         // No sample can carry weight when a node's table rules its evidence out outright, yet
         // the reduction would drop that node with the zero factor.
-        if (quarn::detail::EvidenceRuledOutLocally(network)) {
+        if (quarn::detail::HasLocallyImpossibleEvidence(network)) {
             network.InvalidateValues();
             QNL_samplingStatus = quarn::detail::LogNoUsefulSamples();
             if (method == Method::WEIGHTING) QNL_samplingStopFlag = 0;

@@ -6,8 +6,10 @@
 #include "definitions/node_value.h"
 #include "inference/adaptive_importance.h"
 #include "inference/bayesian_algorithms.h"
+#include "inference/elimination_join_tree.h"
 #include "inference/join_tree_cache.h"
 #include "inference/stochastic_samplers.h"
+#include "inference/polytree.h"
 #include "model/dmatrix.h"
 #include "model/error_handler.h"
 #include "model/node.h"
@@ -170,6 +172,10 @@ int QNL_network::CallBNAlgorithm() {
     case QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED:
         solved = RunRelevanceDecompositionUnbatched(*this);
         break;
+    case QNL_ALG_BN_POLYTREE:
+        return RunPolytree(*this);
+    case QNL_ALG_BN_ELIMINATION_JOIN_TREE:
+        return RunEliminationJoinTree(*this);
     case QNL_ALG_BN_LOGIC_SAMPLING:
         return RunLogicSampling(*this);
     case QNL_ALG_BN_LIKELIHOOD_WEIGHTING:
@@ -185,11 +191,6 @@ int QNL_network::CallBNAlgorithm() {
         return RunPropagatedImportance(*this);
     case QNL_ALG_BN_MESSAGE_PASSING:
         return RunMessagePassing(*this);
-    case QNL_ALG_BN_POLYTREE:
-    case QNL_ALG_BN_ELIMINATION_JOIN_TREE:
-        return NotAvailable(std::string("Algorithm ") +
-                            quarn::detail::BayesianAlgorithmName(bayesianAlgorithm) + " (" +
-                            std::to_string(bayesianAlgorithm) + ")");
     default:
         return QNL_errorHandler::Instance().LogError(-2, "Unknown Bayesian network algorithm");
     }

@@ -88,11 +88,12 @@ TEST_F(NetworkUpdateTest, EmptyNetworkUpdatesWithCertainEvidence) {
 // both methods, against enumeration; targets and user evidence come back unchanged.
 TEST(NetworkUpdateRandomTest, EveryExactIdentifierAndBothEvidenceMethodsMatchEnumeration) {
     const int ids[] = {QNL_ALG_BN_CLUSTERING, QNL_ALG_BN_RELEVANCE_DECOMPOSITION,
-                       QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED};
+                       QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED,
+                       QNL_ALG_BN_ELIMINATION_JOIN_TREE};
     for (int round = 0; round < 300; ++round) {
         QNL_network network;
         BuildRound(network, round, 40000);
-        network.SetDefaultBNAlgorithm(ids[round % 3]);
+        network.SetDefaultBNAlgorithm(ids[round % 4]);
         if (round % 2 == 0)
             network.GetUserProperties().AddProperty("QNL_REL_DECOMP_THRESHOLD", "3");
         const std::vector<int> targets = Targets(network);
@@ -156,7 +157,7 @@ TEST_F(NetworkUpdateTest, ChainRuleFailureRestoresEvidenceAndTargets) {
     const int control = network.GetNotificationControl();
     const int mask = network.GetNotificationMask();
 
-    network.SetDefaultBNAlgorithm(QNL_ALG_BN_POLYTREE); // not available: every update fails
+    network.SetDefaultBNAlgorithm(QNL_ALG_BN_POLYTREE); // Asia is loopy: every update fails
     double p = 0.5;
     EXPECT_FALSE(network.CalcPropEvidence(p, true));
     EXPECT_EQ(p, -1.0);
@@ -189,17 +190,8 @@ TEST_F(NetworkUpdateTest, ChainRuleKeepsEvidenceThatBecameImplied) {
 }
 
 TEST_F(NetworkUpdateTest, OtherPathsAndIdentifiersAreRefusedClearly) {
-    const quarn_test::Sprinkler s = quarn_test::BuildSprinkler(network);
+    quarn_test::BuildSprinkler(network);
     ASSERT_EQ(network.UpdateBeliefs(), 0);
-    for (int id : {2, 10}) {
-        network.SetDefaultBNAlgorithm(id);
-        ValueOf(network, s.rain).SetValidFlag(false);
-        EXPECT_EQ(network.UpdateBeliefs(), -2) << id;
-        EXPECT_EQ(LastMessage(), std::string("Algorithm ") +
-                                     quarn::detail::BayesianAlgorithmName(id) + " (" +
-                                     std::to_string(id) + ") is not available");
-        EXPECT_FALSE(ValueOf(network, s.rain).IsValueValid());
-    }
 
     // The first node in slot order with a decision or utility definition decides.
     QNL_network diagram;

@@ -17,6 +17,7 @@
 #include "model/submodel.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -151,9 +152,9 @@ int QNL_textFormat::ReadNetwork() {
     if (ReadIdentifier(id) != 0) return Expect(IDENTIFIER);
     SanitizeId(id);
     QNL_header* header = network->GetHeader();
-    if (header == nullptr || header->SetId(id.c_str()) != 0) {
-        if (header != nullptr) header->SetId("_Unnamed_Network_");
-    }
+    if (header == nullptr) return -2;
+    // The identifier token is valid once sanitized; a refusal keeps the network's default.
+    ReportError(header->SetId(id.c_str()), "Invalid ID");
     result = Expect(PUNCTUATOR, "{");
     if (result != 0) return result;
     ReadStatementsOf([this] { return ReadNetStatement(); });
@@ -655,11 +656,14 @@ int QNL_textFormat::ApplyProbabilities(int node, const PendingTable& table) {
 // other way round, and so does each row of parameters.
 int QNL_textFormat::ApplyNoisyAnd(int node, const PendingTable& table) {
     auto* noisy = static_cast<QNL_noisyMAX*>(network->GetNode(node)->GetDefinition());
+    const std::unique_ptr<QNL_nodeDefinition> saved(noisy->CreateCopy());
+    if (saved == nullptr) return ReportAt(table.line, -42, "");
     const int n = noisy->GetNumberOfOutcomes();
     QNL_intArray reversed;
     for (int i = n - 1; i >= 0; --i)
         reversed.Add(i);
     int r = noisy->ReorderOutcomes(reversed);
+    if (r != 0) return ReportAt(table.line, r, "");
     for (int j = 0; r == 0 && j < noisy->GetNumberOfBlocks(); ++j) {
         const int m = noisy->GetBlockSize(j);
         QNL_intArray order;
@@ -668,12 +672,20 @@ int QNL_textFormat::ApplyNoisyAnd(int node, const PendingTable& table) {
             order.Add(k);
         r = noisy->ApplyParentStrengthOrder(j, order);
     }
-    if (r != 0) return ReportAt(table.line, r, "");
-    QNL_doubleArray values(table.reals);
-    for (int i = 0; i < table.reals.GetCount(); i += n)
-        for (int k = 0; k < n; ++k)
-            values[i + k] = table.reals[i + n - 1 - k];
-    return ReportAt(table.line, noisy->SetCompoundParameters(values), "");
+    if (r == 0) {
+        QNL_doubleArray values(table.reals);
+        for (int i = 0; i < table.reals.GetCount(); i += n)
+            for (int k = 0; k < n; ++k)
+                values[i + k] = table.reals[i + n - 1 - k];
+        r = noisy->SetCompoundParameters(values);
+    }
+    if (r != 0) {
+        // Refused parameters leave the node as it was: outcomes back (and with them the
+        // annotations), then orders and parameters.
+        noisy->ReorderOutcomes(reversed);
+        noisy->Assign(*saved);
+    }
+    return ReportAt(table.line, r, "");
 }
 
 // Per parent, the position of each of its outcomes within its strength order: the inverse of

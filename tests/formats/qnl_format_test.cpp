@@ -286,6 +286,15 @@ TEST_F(QnlFormat, BadStatementsAreReportedAndSkipped) {
              net);
     EXPECT_EQ(1, net.IsTarget(net.FindNode("B")));
     EXPECT_STREQ("q", Node(net, "B")->GetExtraDefinition()->GetQuestion());
+    // Noisy-AND parameters the definition refuses (no leak at all) leave the node as it was.
+    EXPECT_NE(0, ReadText("net Bad {\n" + a +
+                              "node B { TYPE = NOISY_AND; PARENTS = (A); DEFINITION = { "
+                              "NAMESTATES = (b1, b2); PROBABILITIES = (0.5, 0.5, 0, 1); }; };\n};",
+                          net));
+    EXPECT_EQ(Strings(Node(net, "B")->GetDefinition()->GetOutcomeIds()),
+              (std::vector<std::string>{"b1", "b2"}));
+    EXPECT_EQ(0, (*static_cast<QNL_noisyMAX*>(Node(net, "B")->GetDefinition())
+                       ->GetParentOutcomeStrengths(0))[0]);
 }
 
 TEST_F(QnlFormat, FramesThatAreNotANetworkFail) {

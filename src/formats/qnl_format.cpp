@@ -102,8 +102,16 @@ int QNL_textFormat::ReadStringListProperty(const char* name, QNL_stringArray& li
 }
 
 template <typename Statement> void QNL_textFormat::ReadStatementsOf(Statement statement) {
+    QNL_errorHandler& log = QNL_errorHandler::Instance();
     while (!AtBlockEnd()) {
-        if (statement() != 0) {
+        const int logged = log.GetNumberOfErrors();
+        if (const int result = statement()) {
+            // Some primitives fail without a word (a number out of range, a list ending in a
+            // comma): the statement is lost, so it is reported here.
+            if (log.GetNumberOfErrors() == logged) {
+                PeekToken();
+                ReportError(result, ("ERROR: '" + GetTokenText() + "' : Unexpected").c_str());
+            }
             SkipStatement();
             if (ExpectQuiet(PUNCTUATOR, ";") != 0) SkipStatement();
             continue;
@@ -135,6 +143,7 @@ int QNL_textFormat::Read(const char* path) {
     noisyOr = noisyAnd = false;
     pending.clear();
     int result = StartReading(path, SCANNER_MODE);
+    if (result == -102) QNL_errorHandler::Instance().LogError(-102, "ERROR: The file is empty");
     if (result != 0) return FinishReading(result);
     try {
         result = ReadNetwork();

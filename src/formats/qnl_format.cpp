@@ -7,6 +7,7 @@
 #include "definitions/logic_gates.h"
 #include "definitions/noisy_max.h"
 #include "definitions/truth_table.h"
+#include "formats/foreign_format_support.h"
 #include "formats/number_text.h"
 #include "model/error_handler.h"
 #include "model/network.h"
@@ -472,6 +473,15 @@ int QNL_textFormat::ReadParents(int node) {
     const int result = ReadIdentifierListProperty("PARENTS", ids);
     if (result != 0) return result;
     const char* child = network->GetNode(node)->GetId();
+    // Checked before any arc: arc by arc the table would double up to the limit.
+    const QNL_intArray& present = network->GetParents(node, 0);
+    std::vector<int> all(present.Items(), present.Items() + present.GetCount());
+    for (int i = 0; i < ids.GetCount(); ++i)
+        all.push_back(network->FindNode(ids.GetString(i)));
+    if (quarn::detail::CellsWithParents(network, node, all, 0) >
+        quarn::detail::MAX_READ_TABLE_CELLS)
+        return ReportError(
+            -42, ("ERROR: " + quarn::detail::TooLargeTableMessage(network, node)).c_str());
     for (int i = 0; i < ids.GetCount(); ++i) {
         const char* id = ids.GetString(i);
         const int parent = network->FindNode(id);
@@ -758,6 +768,14 @@ int QNL_textFormat::ReadCostStatement(int node) {
     int r = ReadIdentifierListProperty("PARENTS", ids);
     if (r == 0) {
         const char* child = network->GetNode(node)->GetId();
+        const QNL_intArray& present = network->GetParents(node, 1);
+        std::vector<int> all(present.Items(), present.Items() + present.GetCount());
+        for (int i = 0; i < ids.GetCount(); ++i)
+            all.push_back(network->FindNode(ids.GetString(i)));
+        if (quarn::detail::CellsWithParents(network, node, all, 1) >
+            quarn::detail::MAX_READ_TABLE_CELLS)
+            return ReportError(
+                -42, ("ERROR: " + quarn::detail::TooLargeTableMessage(network, node)).c_str());
         for (int i = 0; i < ids.GetCount(); ++i) {
             const char* id = ids.GetString(i);
             const int parent = network->FindNode(id);

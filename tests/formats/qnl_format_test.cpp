@@ -290,6 +290,17 @@ TEST_F(QnlFormat, BadStatementsAreReportedAndSkipped) {
              net);
     EXPECT_EQ(1, net.IsTarget(net.FindNode("B")));
     EXPECT_STREQ("q", Node(net, "B")->GetExtraDefinition()->GetQuestion());
+    // Parents whose table would pass the model's limit are refused together, before any arc.
+    std::string wide = "(s0";
+    for (int i = 1; i < 1000; ++i)
+        wide += ", s" + std::to_string(i);
+    wide += ")";
+    std::string text = "net Wide {\n";
+    for (const char* id : {"P", "Q", "R"})
+        text += std::string("node ") + id + " { DEFINITION = { NAMESTATES = " + wide + "; }; };\n";
+    EXPECT_EQ(-42, ReadText(text + "node C { PARENTS = (P, Q, R); };\n};", net));
+    EXPECT_TRUE(Logged("Matrix too large: the table of node 'C'")) << AllMessages();
+    EXPECT_EQ(0, net.NumberOfParents(net.FindNode("C")));
     // Noisy-AND parameters the definition refuses (no leak at all) leave the node as it was.
     EXPECT_NE(0, ReadText("net Bad {\n" + a +
                               "node B { TYPE = NOISY_AND; PARENTS = (A); DEFINITION = { "

@@ -102,31 +102,6 @@ int QNL_textFormat::ReadStringListProperty(const char* name, QNL_stringArray& li
     return result != 0 ? result : ReadStringList(list);
 }
 
-template <typename Statement> void QNL_textFormat::ReadStatementsOf(Statement statement) {
-    QNL_errorHandler& log = QNL_errorHandler::Instance();
-    while (!AtBlockEnd()) {
-        const int logged = log.GetNumberOfErrors();
-        if (const int result = statement()) {
-            // Some primitives fail without a word (a number out of range, a list ending in a
-            // comma): the statement is lost, so it is reported here.
-            if (log.GetNumberOfErrors() == logged) {
-                PeekToken();
-                ReportError(result, ("ERROR: '" + GetTokenText() + "' : Unexpected").c_str());
-            }
-            SkipStatement();
-            if (ExpectQuiet(PUNCTUATOR, ";") != 0) SkipStatement();
-            continue;
-        }
-        if (AtBlockEnd()) break;
-        // A statement without its ";" would take the next one with it unreported.
-        if (Expect(PUNCTUATOR, ";") != 0) {
-            SkipStatement();
-            ExpectQuiet(PUNCTUATOR, ";");
-        }
-    }
-    if (ReadBlockEnd() != 0) SkipUnknownStatement();
-}
-
 int QNL_textFormat::ReportUnknown(const char* what) {
     try {
         return ReportError(-127, ("ERROR: '" + GetTokenText() + "' : " + what).c_str());

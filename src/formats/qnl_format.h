@@ -2,6 +2,7 @@
 
 #include "formats/text_parser.h"
 #include "model/double_array.h"
+#include "model/error_handler.h"
 #include "model/int_array.h"
 #include "model/string_array.h"
 
@@ -58,6 +59,11 @@ public:
     int WriteScreenBlock(const QNL_screenInfo& screen);
     int WriteScreenComment(const char* text, const QNL_rectangle& rectangle);
 
+protected:
+    // The block loop: the statements up to the closing brace and the brace. A statement that
+    // fails is skipped up to its ";"; one that fails without a message gets one.
+    template <typename Statement> void ReadStatementsOf(Statement statement);
+
 private:
     // A table statement of a node's definition, kept until the node is read whole.
     struct PendingTable {
@@ -90,8 +96,6 @@ private:
     int ReadCostBlock();
     int ReadCostEntry();
     int ReadCostStatement(int node);
-    // Block loop: the statements up to the closing brace, each failing one skipped.
-    template <typename Statement> void ReadStatementsOf(Statement statement);
     int ReportUnknown(const char* what);
     int ReportAt(int line, int code, const std::string& text);
 
@@ -121,3 +125,28 @@ private:
     int documentationCounter = 0;
     std::vector<PendingTable> pending;
 };
+
+template <typename Statement> void QNL_textFormat::ReadStatementsOf(Statement statement) {
+    QNL_errorHandler& log = QNL_errorHandler::Instance();
+    while (!AtBlockEnd()) {
+        const int logged = log.GetNumberOfErrors();
+        if (const int result = statement()) {
+            // Some primitives fail without a word (a number out of range, a list ending in a
+            // comma): the statement is lost, so it is reported here.
+            if (log.GetNumberOfErrors() == logged) {
+                PeekToken();
+                ReportError(result, ("ERROR: '" + GetTokenText() + "' : Unexpected").c_str());
+            }
+            SkipStatement();
+            if (ExpectQuiet(PUNCTUATOR, ";") != 0) SkipStatement();
+            continue;
+        }
+        if (AtBlockEnd()) break;
+        // A statement without its ";" would take the next one with it unreported.
+        if (Expect(PUNCTUATOR, ";") != 0) {
+            SkipStatement();
+            ExpectQuiet(PUNCTUATOR, ";");
+        }
+    }
+    if (ReadBlockEnd() != 0) SkipUnknownStatement();
+}

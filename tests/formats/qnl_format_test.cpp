@@ -339,8 +339,21 @@ TEST_F(QnlFormat, WriterRefusesWhatItCannotCarry) {
     }
 }
 
-// Files cut short or with bytes changed come back with a code or as a consistent network.
+// Files cut short or with bytes changed, and the inputs the fuzzer found, come back with a
+// logged code or as a consistent network.
 TEST_F(QnlFormat, TruncatedAndGarbledFilesNeverCrash) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string(QUARN_TEST_DATA_DIR) + "/qnl")) {
+        QNL_network net;
+        QNL_errorHandler::Instance().Flush();
+        const int result = net.ReadFile(entry.path().c_str());
+        SCOPED_TRACE(entry.path().string());
+        QNL_errorHandler& log = QNL_errorHandler::Instance();
+        bool logged = result == 0;
+        for (int i = 0; i < log.GetNumberOfErrors(); ++i)
+            logged = logged || log.GetCode(i) == result;
+        EXPECT_TRUE(logged) << result;
+    }
     BuildEveryKind(network);
     const std::string path = folder.File("whole.qnl");
     ASSERT_EQ(0, network.WriteFile(path.c_str()));

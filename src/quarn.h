@@ -22,6 +22,7 @@
 #include "formats/hugin_format.h"
 #include "formats/msbn_format.h"
 #include "formats/number_text.h"
+#include "formats/qnl_format.h"
 #include "formats/text_file.h"
 #include "formats/text_parser.h"
 #include "formats/text_scanner.h"

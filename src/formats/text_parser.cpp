@@ -178,9 +178,13 @@ std::size_t QNL_textParser::GetRemainingInput() const {
 }
 
 int QNL_textParser::ReportError(int code, const char* text) {
+    return ReportErrorAt(GetLineNumber(), code, text);
+}
+
+int QNL_textParser::ReportErrorAt(int line, int code, const char* text) {
     if (code == 0) return 0;
     NoteError(code);
-    std::string prefix = "(line " + std::to_string(GetLineNumber()) + ") : ";
+    std::string prefix = "(line " + std::to_string(line) + ") : ";
     return QNL_errorHandler::Instance().LogError(code, text, prefix.c_str());
 }
 

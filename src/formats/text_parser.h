@@ -88,6 +88,8 @@ public:
     virtual bool AtBlockEnd();
     // Code 0 logs nothing; otherwise logs the text behind "(line N) : " and returns the code.
     virtual int ReportError(int code, const char* text);
+    // The same for a statement met earlier, on the line given.
+    int ReportErrorAt(int line, int code, const char* text);
     virtual int BeginQuotedText() { return 0; }
     virtual int EndQuotedText() { return 0; }
 

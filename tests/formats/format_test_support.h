@@ -1,6 +1,7 @@
 #pragma once
 
 #include "formats/number_text.h"
+#include "formats/xml/xml_reader.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"
 #include "model/network.h"
@@ -133,13 +134,21 @@ inline std::string Describe(const QNL_network& net) {
     return out;
 }
 
-// Every logged message, one a line.
+// Every logged message with its code, one a line.
 inline std::string AllMessages() {
     QNL_errorHandler& log = QNL_errorHandler::Instance();
     std::string all;
     for (int i = 0; i < log.GetNumberOfErrors(); ++i)
-        all += std::string(log.GetMessage(i)) + "\n";
+        all += std::to_string(log.GetCode(i)) + " " + log.GetMessage(i) + "\n";
     return all;
+}
+
+inline std::vector<std::string> LoggedMessages(int code) {
+    QNL_errorHandler& log = QNL_errorHandler::Instance();
+    std::vector<std::string> messages;
+    for (int i = 0; i < log.GetNumberOfErrors(); ++i)
+        if (log.GetCode(i) == code) messages.push_back(log.GetMessage(i));
+    return messages;
 }
 
 inline bool Logged(const std::string& fragment) {
@@ -384,6 +393,44 @@ inline void ExpectSurvivesAWriteAndARead(const std::string& file, const std::str
     QNL_network copy;
     ASSERT_EQ(0, copy.ReadFile(copyPath.c_str())) << file;
     EXPECT_TRUE(SameNetworks(net, copy, what)) << file;
+}
+
+// A path of its own under the test's temporary folder.
+inline std::string TempPath(const std::string& name) {
+    return ::testing::TempDir() + "quarn_formats_" + std::to_string(::getpid()) + "_" + name;
+}
+inline std::string FileContent(const std::string& path) {
+    return TempFolder::Get(path);
+}
+inline std::string WriteText(const std::string& name, const std::string& content) {
+    const std::string path = TempPath(name);
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+
+// True when expat finds the file well formed: every element is accepted and skipped.
+inline bool IsWellFormed(const std::string& path) {
+    class AnyReader : public QNL_xmlReader {
+    public:
+        bool Read(const std::string& file) {
+            return ReadFile(file.c_str(),
+                            CreateElement(nullptr, "quarn", QNL_xmlElementHandler::LENIENT),
+                            nullptr);
+        }
+    } reader;
+    return reader.Read(path);
+}
+
+// Reads the document into the network through the network's file entry point.
+inline int ReadDocument(QNL_network& network, const std::string& name, const std::string& xml) {
+    QNL_errorHandler::Instance().Flush();
+    return network.ReadFile(WriteText(name, xml).c_str());
+}
+
+// An own-XML document around the given node elements (and further parts of "quarn").
+inline std::string Document(const std::string& nodes, const std::string& rest = "") {
+    return "<?xml version=\"1.0\"?>\n<quarn version=\"1.0\" id=\"Net\">\n<nodes>\n" + nodes +
+           "</nodes>\n" + rest + "</quarn>\n";
 }
 
 } // namespace format_test

@@ -46,16 +46,10 @@ TEST_F(TextFile, LinesBreakAfterTheLastBlankBeforeTheMargin) {
         Body body;
         std::string expected;
     } cases[] = {
-        {20, [](QNL_textFile& f) { f.Write("aaaa bbbb cccc dddd eeee ffff"); },
-         "aaaa bbbb cccc dddd \neeee ffff"},
+        // clang-format off
+        {20, [](QNL_textFile& f) { f.Write("aaaa bbbb cccc dddd eeee ffff"); }, "aaaa bbbb cccc dddd \neeee ffff"},
         // The continuation text ends every broken line, and the indentation starts the next.
-        {20,
-         [](QNL_textFile& f) {
-             f.SetContinuationText("\\ ");
-             f.Indent();
-             f.Indent();
-             f.WriteLine("aaaa bbbb cccc dddd eeee");
-         },
+        {20, [](QNL_textFile& f) { f.SetContinuationText("\\ "), f.Indent(), f.Indent(), f.WriteLine("aaaa bbbb cccc dddd eeee"); },
          "  aaaa bbbb cccc \\ \n  dddd eeee"},
         // A break never leaves a blank at the start of the next line: the scanner's
         // continuation would swallow it.
@@ -66,27 +60,14 @@ TEST_F(TextFile, LinesBreakAfterTheLastBlankBeforeTheMargin) {
         // Alone on its line: written unbroken up to its next blank.
         {20, [&](QNL_textFile& f) { f.Write(a30 + " bbb ccc"); }, a30 + " \nbbb ccc"},
         // Only blanks of the current call are break points.
-        {20, [](QNL_textFile& f) { f.Write("aaaa bbbb "), f.Write("cccccccccccc"); },
-         "aaaa bbbb \ncccccccccccc"},
+        {20, [](QNL_textFile& f) { f.Write("aaaa bbbb "), f.Write("cccccccccccc"); }, "aaaa bbbb \ncccccccccccc"},
         // A piece that starts with a double quote may close a string: it is never moved alone.
         {20, [&](QNL_textFile& f) { f.Write(a20), f.Write("\""); }, a20 + "\""},
         // Indentation follows newlines; raw text is never broken.
-        {70,
-         [](QNL_textFile& f) {
-             f.Indent();
-             f.WriteLine("net = \n");
-             f.Indent();
-             f.WriteLine("{\nA;\nB;\n");
-             f.Write("C");
-         },
+        {70, [](QNL_textFile& f) { f.Indent(), f.WriteLine("net = \n"), f.Indent(), f.WriteLine("{\nA;\nB;\n"), f.Write("C"); },
          " net = \n  {\n  A;\n  B;\nC"},
-        {20,
-         [&](QNL_textFile& f) {
-             f.Indent();
-             f.WriteRaw(longRaw + "\nnext\n");
-             f.Write("t");
-         },
-         longRaw + "\n next\nt"},
+        {20, [&](QNL_textFile& f) { f.Indent(), f.WriteRaw(longRaw + "\nnext\n"), f.Write("t"); }, longRaw + "\n next\nt"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         QNL_textFile file;
@@ -105,13 +86,12 @@ TEST_F(TextFile, IndentationAndMarginsStayWithinTheirLimits) {
     EXPECT_EQ(file.SetRightMargin(5000), 0);
     EXPECT_EQ(file.GetRightMargin(), 1019);
     EXPECT_EQ(file.SetIndentWidth(100), 0);
-    for (int i = 0; i < 11; ++i)
-        EXPECT_EQ(file.Indent(), 0) << i;
-    EXPECT_EQ(file.Indent(), -2);            // 100 x 11 is already past 1019
+    int indented = 0;
+    while (indented < 20 && file.Indent() == 0)
+        ++indented;
+    EXPECT_EQ(indented, 11);                 // 100 x 11 is already past 1019
     EXPECT_EQ(file.SetRightMargin(100), -2); // no column left beside a step of 100
-    for (int bad : {-1, 1019})
-        EXPECT_EQ(file.SetIndentWidth(bad), -2) << bad;
-    EXPECT_EQ(file.SetRightMargin(-1), -2);
+    EXPECT_EQ(file.SetIndentWidth(-1) + file.SetIndentWidth(1019) + file.SetRightMargin(-1), -6);
     EXPECT_EQ(file.SetIndentWidth(0), 0);
     // A width of 0 cannot let the level grow without end.
     int refusedAt = -1;
@@ -125,34 +105,24 @@ TEST_F(TextFile, IndentationAndMarginsStayWithinTheirLimits) {
 TEST_F(TextFile, WriteReplacesTheTargetOnlyAtClose) {
     const std::string target = folder.Put("model.qnl", "old contents");
     folder.Put("model.qnl.tmp", "someone else's");
-    {
+    for (bool discard : {false, true}) {
         QNL_textFile abandoned;
         ASSERT_EQ(abandoned.Open(target.c_str(), QNL_textFile::WRITE_MODE), 0);
         abandoned.Write("half of a model");
+        if (discard) abandoned.Discard();
     }
-    QNL_textFile file;
-    ASSERT_EQ(file.Open(target.c_str(), QNL_textFile::WRITE_MODE), 0);
-    file.Write("half of a model");
-    file.Discard();
     EXPECT_EQ(TempFolder::Get(target), "old contents");
     EXPECT_EQ(FilesInFolder(), 2);
-
+    QNL_textFile file;
     ASSERT_EQ(file.Open(target.c_str(), QNL_textFile::WRITE_MODE), 0);
-    EXPECT_EQ(fs::path(file.GetTemporaryPath()).parent_path(),
-              fs::path(folder.File("")).parent_path());
-    EXPECT_NE(file.GetTemporaryPath(), target + ".tmp");
     EXPECT_EQ(file.Write("new contents\n"), 0);
     EXPECT_EQ(TempFolder::Get(target), "old contents");
     EXPECT_EQ(file.Close(), 0);
-    EXPECT_EQ(TempFolder::Get(target), "new contents\n");
-    EXPECT_EQ(TempFolder::Get(target + ".tmp"), "someone else's");
+    EXPECT_EQ(TempFolder::Get(target) + TempFolder::Get(target + ".tmp"),
+              "new contents\nsomeone else's");
     EXPECT_EQ(FilesInFolder(), 2);
     EXPECT_EQ(log().GetNumberOfErrors(), 0);
-    // After closing every write is refused.
     EXPECT_EQ(file.Write("x"), -103);
-    EXPECT_EQ(file.WriteRaw("x"), -103);
-    EXPECT_EQ(file.WriteLine("x"), -103);
-    EXPECT_EQ(file.Close(), -103);
 }
 
 TEST_F(TextFile, FailedWritesKeepTheOldFileAndLeaveNoTemporary) {
@@ -160,10 +130,7 @@ TEST_F(TextFile, FailedWritesKeepTheOldFileAndLeaveNoTemporary) {
     const std::string missing = folder.File("missing/model.qnl");
     EXPECT_EQ(file.Open(missing.c_str(), QNL_textFile::WRITE_MODE), -103);
     EXPECT_EQ(LastMessage(), "OPEN FILE FAILED");
-    EXPECT_EQ(file.Write("x"), -103);
     EXPECT_EQ(FilesInFolder(), 0);
-    EXPECT_EQ(file.Open(nullptr, QNL_textFile::WRITE_MODE), -103);
-    EXPECT_EQ(file.Open(missing.c_str(), 7), -103);
 
     // The target is a folder: the rename fails.
     const std::string taken = folder.File("taken");
@@ -196,26 +163,6 @@ TEST_F(TextFile, FailedWritesKeepTheOldFileAndLeaveNoTemporary) {
     EXPECT_EQ(LastMessage(), "WRITE FILE FAILED: " + target);
     EXPECT_EQ(TempFolder::Get(target), "old contents");
     EXPECT_EQ(FilesInFolder(), 2);
-}
-
-TEST_F(TextFile, ReadModeHandsOutLines) {
-    QNL_textFile file;
-    ASSERT_EQ(file.Open(folder.Put("lines.txt", "first\r\nsecond\rthird").c_str(),
-                        QNL_textFile::READ_MODE),
-              0);
-    std::string line, all;
-    while (file.ReadLine(line) == 0)
-        all += line + "|";
-    EXPECT_EQ(all, "first|second|third|");
-    EXPECT_EQ(file.GetLineNumber(), 3);
-    EXPECT_EQ(file.GetResult(), -102);
-    EXPECT_EQ(file.Write("x"), -103);
-    EXPECT_EQ(file.Close(), 0);
-    EXPECT_EQ(file.ReadLine(line), -103);
-    EXPECT_EQ(file.Open(folder.Put("empty.txt", "").c_str(), QNL_textFile::READ_MODE), -102);
-    EXPECT_EQ(log().GetNumberOfErrors(), 0);
-    EXPECT_EQ(file.Open(folder.File("none.txt").c_str(), QNL_textFile::READ_MODE), -103);
-    EXPECT_EQ(LastMessage(), "OPEN FILE FAILED: '" + folder.File("none.txt") + "' (no such file)");
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // read to the sound result. What they cost in time and memory is measured by
 // bench/hostile_files_bench (scripts/hostile-files.sh), not here.
 
+#include "formats/format_test_support.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
@@ -10,7 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
+#include <iterator>
 
 #include <filesystem>
 #include <fstream>
@@ -19,6 +24,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using format_test::AllMessages;
 
 std::string Fixture(const std::string& name) {
     return std::string(QUARN_TEST_DATA_DIR) + "/hostile/" + name;
@@ -51,6 +57,10 @@ protected:
         const std::string path = (folder / name).string();
         std::ofstream(path, std::ios::binary) << text;
         return path;
+    }
+    static std::string Get(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
     fs::path folder;
@@ -111,6 +121,43 @@ TEST_F(HostileFiles, ModelPathThatIsNoRegularFileIsNamedInTheMessage) {
             EXPECT_EQ(-103, LoggedCode(path.string()));
         }
     }
+}
+
+// A write that cannot finish (no folder, a folder in the way, a full disk) fails with a
+// message and leaves the old file as it was, no temporary beside it, and the files that
+// happen to carry a temporary's name untouched.
+TEST_F(HostileFiles, FailedWritesKeepTheOldFileAndLeaveNothingBehind) {
+    QNL_network network;
+    ASSERT_EQ(0, network.ReadFile((std::string(QUARN_TEST_DATA_DIR) + "/msbn/alarm.dsc").c_str()));
+    rlimit saved{};
+    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
+    if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < 4096) GTEST_SKIP();
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    for (const char* extension : {".net", ".dsc", ".xml03", ".xqnl"}) {
+        SCOPED_TRACE(extension);
+        const std::string target = Put(std::string("model") + extension, "old contents");
+        Put(std::string("model") + extension + ".tmp", "foreign");
+        Put(std::string("model") + extension + ".tmp0", "foreign");
+        const fs::path taken = folder / (std::string("taken") + extension);
+        fs::create_directories(taken / "inside");
+        for (const fs::path& path : {folder / "none" / (std::string("model") + extension), taken})
+            EXPECT_EQ(-103, network.WriteFile(path.c_str())) << path;
+        EXPECT_EQ(2, QNL_errorHandler::Instance().GetNumberOfErrors()) << AllMessages();
+        rlimit limited = saved;
+        limited.rlim_cur = 4096;
+        ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limited));
+        const int full = network.WriteFile(target.c_str());
+        setrlimit(RLIMIT_FSIZE, &saved);
+        EXPECT_EQ(-103, full);
+        QNL_errorHandler::Instance().Flush();
+        EXPECT_EQ("old contents", Get(target));
+        EXPECT_EQ("foreignforeign", Get(target + ".tmp") + Get(target + ".tmp0"));
+        EXPECT_TRUE(fs::is_directory(taken / "inside"));
+        EXPECT_EQ(4, std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+    std::signal(SIGXFSZ, previousHandler);
 }
 
 TEST_F(HostileFiles, IdentifierOfTenMillionCharactersReadsWhole) {

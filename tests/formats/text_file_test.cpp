@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -19,19 +16,6 @@ class TextFile : public ::testing::Test {
 protected:
     void SetUp() override { log().Flush(); }
     static QNL_errorHandler& log() { return QNL_errorHandler::Instance(); }
-    static std::string LastMessage() {
-        const int n = log().GetNumberOfErrors();
-        return n == 0 ? std::string() : log().GetMessage(n - 1);
-    }
-    // The files in the test folder, so that leftovers of a write show up.
-    int FilesInFolder() const {
-        int n = 0;
-        for (auto it = fs::directory_iterator(folder.File("")); it != fs::directory_iterator();
-             ++it)
-            ++n;
-        return n;
-    }
-
     TempFolder folder{"text_file"};
 };
 
@@ -98,71 +82,6 @@ TEST_F(TextFile, IndentationAndMarginsStayWithinTheirLimits) {
     for (int i = 0; i < 5000 && refusedAt < 0; ++i)
         if (file.Indent() != 0) refusedAt = file.GetIndentLevel();
     EXPECT_EQ(refusedAt, 1019);
-}
-
-// The target is replaced at Close only; an abandoned or discarded write leaves it and no
-// temporary, and a file that happens to carry the temporary name is not touched.
-TEST_F(TextFile, WriteReplacesTheTargetOnlyAtClose) {
-    const std::string target = folder.Put("model.qnl", "old contents");
-    folder.Put("model.qnl.tmp", "someone else's");
-    for (bool discard : {false, true}) {
-        QNL_textFile abandoned;
-        ASSERT_EQ(abandoned.Open(target.c_str(), QNL_textFile::WRITE_MODE), 0);
-        abandoned.Write("half of a model");
-        if (discard) abandoned.Discard();
-    }
-    EXPECT_EQ(TempFolder::Get(target), "old contents");
-    EXPECT_EQ(FilesInFolder(), 2);
-    QNL_textFile file;
-    ASSERT_EQ(file.Open(target.c_str(), QNL_textFile::WRITE_MODE), 0);
-    EXPECT_EQ(file.Write("new contents\n"), 0);
-    EXPECT_EQ(TempFolder::Get(target), "old contents");
-    EXPECT_EQ(file.Close(), 0);
-    EXPECT_EQ(TempFolder::Get(target) + TempFolder::Get(target + ".tmp"),
-              "new contents\nsomeone else's");
-    EXPECT_EQ(FilesInFolder(), 2);
-    EXPECT_EQ(log().GetNumberOfErrors(), 0);
-    EXPECT_EQ(file.Write("x"), -103);
-}
-
-TEST_F(TextFile, FailedWritesKeepTheOldFileAndLeaveNoTemporary) {
-    QNL_textFile file;
-    const std::string missing = folder.File("missing/model.qnl");
-    EXPECT_EQ(file.Open(missing.c_str(), QNL_textFile::WRITE_MODE), -103);
-    EXPECT_EQ(LastMessage(), "OPEN FILE FAILED");
-    EXPECT_EQ(FilesInFolder(), 0);
-
-    // The target is a folder: the rename fails.
-    const std::string taken = folder.File("taken");
-    fs::create_directories(taken + "/inside");
-    ASSERT_EQ(file.Open(taken.c_str(), QNL_textFile::WRITE_MODE), 0);
-    file.Write("contents");
-    EXPECT_EQ(file.Close(), -103);
-    EXPECT_EQ(LastMessage(), "WRITE FILE FAILED: " + taken);
-    EXPECT_TRUE(fs::is_directory(taken + "/inside"));
-    EXPECT_EQ(FilesInFolder(), 1);
-
-    // A file-size limit makes the writes of this process fail the way a full disk does.
-    const std::string target = folder.Put("model.qnl", "old contents");
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < 4096) GTEST_SKIP();
-    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved;
-    limited.rlim_cur = 4096;
-    const int opened = file.Open(target.c_str(), QNL_textFile::WRITE_MODE);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const std::string line = std::string(100, 'x') + "\n";
-    for (int i = 0, written = 0; i < 1000 && written == 0; ++i)
-        written = file.WriteRaw(line);
-    const int closed = file.Close();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
-    EXPECT_EQ(opened, 0);
-    EXPECT_EQ(closed, -103);
-    EXPECT_EQ(LastMessage(), "WRITE FILE FAILED: " + target);
-    EXPECT_EQ(TempFolder::Get(target), "old contents");
-    EXPECT_EQ(FilesInFolder(), 2);
 }
 
 } // namespace

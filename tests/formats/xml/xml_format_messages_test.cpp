@@ -165,6 +165,11 @@ const BadDocument BAD_DOCUMENTS[] = {
      "Required element 'tavlo' not present in element 'extensions'"},
     {Document(TWO, Extension(DisplayNode("A", "", "ffffff", "-2147483648 0 2147483647 0"))),
      "Error while reading object position"},
+    {"<quarn version=\"1.0\" id=\"N\" numsamples=\"1.5\"><nodes/></quarn>",
+     "Integer value expected for attribute 'numsamples'"},
+    {Document("<cpt id=\"A\"><state id=\"s1\"/><probabilities>1</probabilities>"
+              "<probabilities>1</probabilities></cpt>"),
+     "Multiple occurences of 'probabilities' not allowed in 'cpt'"},
     // clang-format on
 };
 

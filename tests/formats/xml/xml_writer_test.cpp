@@ -6,14 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 #include <cfloat>
 #include <cmath>
-#include <csignal>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <random>
@@ -24,7 +20,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using Flags = QNL_xmlElementHandler;
 
 std::string TempPath(const std::string& name) {
@@ -36,10 +31,6 @@ std::string FileContent(const std::string& path) {
     std::stringstream content;
     content << in.rdbuf();
     return content.str();
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
 }
 
 std::uint64_t Bits(double value) {
@@ -228,82 +219,6 @@ TEST_F(XmlWriterTest, DoublesReadBackBitForBit) {
             EXPECT_LE(text.size(), 24u);
         }
     }
-}
-
-TEST_F(XmlWriterTest, TargetIsReplacedOnlyByACompleteDocument) {
-    const std::string path = TempPath("target.xml");
-    WriteFile(path, "old content");
-    // A foreign file where the writer would put its first temporary file stays untouched.
-    WriteFile(path + ".tmp0", "foreign");
-
-    {
-        QNL_xmlWriter abandoned;
-        ASSERT_TRUE(abandoned.Open(path.c_str()));
-        abandoned.OpenElement("doc");
-        EXPECT_EQ(FileContent(path), "old content");
-    } // destroyed without Close
-    EXPECT_EQ(FileContent(path), "old content");
-    EXPECT_FALSE(fs::exists(path + ".tmp1"));
-
-    QNL_xmlWriter writer;
-    ASSERT_TRUE(writer.Open(path.c_str()));
-    writer.WriteElement("doc", "new");
-    EXPECT_EQ(FileContent(path), "old content");
-    ASSERT_TRUE(writer.Close());
-    EXPECT_EQ(FileContent(path), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<doc>new</doc>\n");
-    EXPECT_EQ(FileContent(path + ".tmp0"), "foreign");
-    EXPECT_FALSE(fs::exists(path + ".tmp1"));
-    fs::remove(path + ".tmp0");
-}
-
-TEST_F(XmlWriterTest, FailedWritesReportFalseAndLeaveTheOldFile) {
-    QNL_xmlWriter writer;
-    EXPECT_FALSE(writer.Close()); // never opened
-
-    const std::string missing = TempPath("no_such_dir/x.xml");
-    EXPECT_FALSE(writer.Open(missing.c_str()));
-    writer.OpenElement("doc"); // harmless without a file
-    EXPECT_FALSE(writer.Close());
-    ASSERT_EQ(QNL_errorHandler::Instance().GetNumberOfErrors(), 1);
-    EXPECT_EQ(QNL_errorHandler::Instance().GetCode(0), -103);
-    EXPECT_EQ(std::string(QNL_errorHandler::Instance().GetMessage(0)),
-              "Can't create file " + missing);
-
-    // The target cannot be replaced: it is a directory.
-    QNL_errorHandler::Instance().Flush();
-    const std::string directory = TempPath("target_dir");
-    fs::create_directories(directory + "/inside");
-    ASSERT_TRUE(writer.Open(directory.c_str()));
-    writer.WriteElement("doc", nullptr);
-    EXPECT_FALSE(writer.Close());
-    EXPECT_TRUE(fs::is_directory(directory + "/inside"));
-    EXPECT_FALSE(fs::exists(directory + ".tmp0"));
-    EXPECT_EQ(std::string(QNL_errorHandler::Instance().GetMessage(0)),
-              "Failed to write file " + directory);
-
-    // The disk fills up half way (a file size limit stands in for a full disk).
-    QNL_errorHandler::Instance().Flush();
-    const std::string path = TempPath("full.xml");
-    WriteFile(path, "old content");
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 64 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    bool opened = writer.Open(path.c_str());
-    writer.OpenElement("doc");
-    const std::string text(1000, 'x');
-    for (int i = 0; i < 1000; ++i)
-        writer.WriteElement("item", text.c_str());
-    writer.CloseElement("doc");
-    bool closed = writer.Close();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
-    EXPECT_TRUE(opened);
-    EXPECT_FALSE(closed);
-    EXPECT_EQ(FileContent(path), "old content");
-    EXPECT_FALSE(fs::exists(path + ".tmp0"));
 }
 
 } // namespace

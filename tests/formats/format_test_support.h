@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -31,6 +33,12 @@ struct Compared {
     bool types = true;       // definition types
 };
 const Compared kEverything{true, true, true, true, true};
+
+inline std::uint64_t Bits(double value) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
 
 inline std::string Text(const char* s) {
     return s != nullptr ? s : "";

@@ -44,7 +44,7 @@ potential (Comfort | Umbrella Weather)
 )";
 
 TEST_F(HuginFormatTest, InfluenceDiagramReadsAlikeWhateverItsLineEnds) {
-    std::string crlf, cr;
+    std::string crlf = "\xEF\xBB\xBF", cr; // a byte order mark is no text
     for (char c : std::string(kInfluenceDiagram)) {
         crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
         cr += c == '\n' ? '\r' : c;
@@ -226,6 +226,37 @@ TEST_F(HuginFormatTest, RealFilesSurviveAWriteAndARead) {
         ASSERT_EQ(0, quoted.ReadFile((root + quotedName + ".net").c_str()));
         ASSERT_EQ(0, bare.ReadFile((root + bareName + ".net").c_str()));
         EXPECT_TRUE(SameNetworks(quoted, bare, Compared{false})) << bareName;
+    }
+}
+
+// The net block carries attributes of the tools that wrote a file: they are kept as user
+// properties of the network, read without a message (which would be reported with the next
+// failure), and written back.
+TEST_F(HuginFormatTest, NetAttributesOfOtherToolsBecomeNetworkPropertiesWithoutAMessage) {
+    const std::string expected = "name=Munin;tree=(A,B);UnBBayes_Color_Probabilistic_Description="
+                                 "-256;software=x 1.0;";
+    ASSERT_EQ(0, ReadText(TempFolder::Get(std::string(QUARN_TEST_DATA_DIR) +
+                                          "/hostile/net_attributes.net")));
+    EXPECT_EQ("", AllMessages());
+    EXPECT_EQ(expected, Properties(network.GetUserProperties()));
+    EXPECT_EQ(80, network.GetSubmodelHandler().GetDefaultNodeScreenInfo().position.width);
+    QNL_network back;
+    ASSERT_NO_FATAL_FAILURE(ExpectWrittenAndReadBackTheSame(kEverything, back));
+    EXPECT_EQ(expected, Properties(back.GetUserProperties()));
+    const std::string root = SharedNetworks() + "/net/";
+    if (!std::filesystem::is_directory(root)) GTEST_SKIP() << "no " << root;
+    // Each file with one of the properties it must keep.
+    const std::pair<const char*, const char*> files[] = {
+        {"asia_unbbayes.net", "name=Chest-clinic;"},
+        {"asia_unbbayes.net", "UnBBayes_Color_Probabilistic_Description=-256;"},
+        {"asia_agrum.net", "name=Asia;"},
+        {"child_agrum.net", "software=aGrUM 1.9.0;"}};
+    for (const auto& [file, properties] : files) {
+        QNL_errorHandler::Instance().Flush();
+        QNL_network net;
+        ASSERT_EQ(0, net.ReadFile((root + file).c_str()));
+        EXPECT_EQ("", AllMessages());
+        EXPECT_NE(std::string::npos, Properties(net.GetUserProperties()).find(properties)) << file;
     }
 }
 

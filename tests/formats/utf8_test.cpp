@@ -1,17 +1,14 @@
-#include "formats/text_lines.h"
 #include "formats/utf8.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 namespace {
 
 using quarn::detail::AppendUtf8;
 using quarn::detail::DecodeCodePoint;
 using quarn::detail::DecodeUtf8OrLatin1;
-using quarn::detail::TextLines;
 
 std::string Reencoded(const std::string& text) {
     std::string out;
@@ -53,23 +50,6 @@ TEST(Utf8, DecodingByCodePointAgreesWithDecodingWholeTexts) {
                 ASSERT_EQ(Reencoded(text), DecodeUtf8OrLatin1(text)) << a;
             }
     }
-}
-
-// Every line end becomes one newline; a byte order mark goes only at the start.
-TEST(TextLines, LineEndsAndByteOrderMark) {
-    TextLines lines;
-    lines.LoadText("\xEF\xBB\xBF"
-                   "a\r\nb\rc\n\r\rd\xEF\xBB\xBF");
-    std::vector<std::string> all;
-    std::string line;
-    while (lines.ReadLine(line))
-        all.push_back(line);
-    EXPECT_EQ(all, (std::vector<std::string>{"a\n", "b\n", "c\n", "\n", "\n", "d\xEF\xBB\xBF"}));
-    EXPECT_EQ(lines.GetLineNumber(), 6);
-    EXPECT_EQ(line, "");
-    EXPECT_EQ(lines.Load((::testing::TempDir() + "quarn_no_such_file.txt").c_str()), -103);
-    EXPECT_EQ(lines.Load(nullptr), -103);
-    EXPECT_TRUE(lines.IsEmpty());
 }
 
 } // namespace

@@ -100,29 +100,6 @@ TEST_F(XmlExtension, OnlyOutcomesWithDiagnosisTextsAreWritten) {
     EXPECT_STREQ(back->GetOutcomeDocumentation(3)->GetTitle(0), "t");
 }
 
-TEST_F(XmlExtension, DeeplyNestedSubmodelsKeepTheirTree) {
-    QNL_network net;
-    QNL_submodelHandler& submodels = net.GetSubmodelHandler();
-    int parent = QNL_submodelHandler::MAIN_HANDLE;
-    const int depth = 1000;
-    for (int i = 0; i < depth; ++i) {
-        parent = submodels.CreateSubmodel(parent, ("S" + std::to_string(i)).c_str());
-        ASSERT_GE(parent, 0);
-    }
-    const int a = net.AddNode(QNL_TYPE_CPT, "A");
-    ASSERT_EQ(net.GetNode(a)->SetSubmodel(parent), 0);
-    QNL_network copy;
-    ASSERT_NO_FATAL_FAILURE(SaveAndLoad(net, copy, "deep.xqnl"));
-    QNL_submodelHandler& back = copy.GetSubmodelHandler();
-    EXPECT_EQ(back.GetNumberOfSubmodels(), depth + 1);
-    const int deepest = back.FindSubmodel(("S" + std::to_string(depth - 1)).c_str());
-    ASSERT_GE(deepest, 0);
-    EXPECT_EQ(back.GetParent(deepest),
-              back.FindSubmodel(("S" + std::to_string(depth - 2)).c_str()));
-    EXPECT_EQ(copy.GetNode(copy.FindNode("A"))->GetSubmodel() & ~QNL_submodelHandler::FLAG,
-              deepest & ~QNL_submodelHandler::FLAG);
-}
-
 // The fault name format belongs to the network: copied with it, reset by a clean-up.
 TEST_F(XmlExtension, NetworkKeepsItsFaultNameFormatAndCreationRecord) {
     QNL_network net;

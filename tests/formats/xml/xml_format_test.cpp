@@ -40,12 +40,6 @@ QNL_doubleArray Doubles(std::initializer_list<double> values) {
     return out;
 }
 
-std::uint64_t Bits(double value) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
 QNL_rectangle Rectangle(int x, int y, int width, int height) {
     QNL_rectangle r;
     r.x = x;

@@ -1,5 +1,6 @@
 #include "formats/xml/xml_writer.h"
 
+#include "formats/format_test_support.h"
 #include "formats/number_text.h"
 #include "formats/xml/xml_reader.h"
 #include "model/error_handler.h"
@@ -9,35 +10,15 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
-#include <fstream>
 #include <limits>
 #include <random>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
+using namespace format_test;
 using Flags = QNL_xmlElementHandler;
-
-std::string TempPath(const std::string& name) {
-    return ::testing::TempDir() + "quarn_xml_writer_" + std::to_string(::getpid()) + "_" + name;
-}
-
-std::string FileContent(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-std::uint64_t Bits(double value) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
 
 // Reads back what the writer produced: "item" elements with an attribute "v" and a text,
 // and "list" elements whose tokens are collected. Anything else is skipped with a warning,

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -188,6 +189,65 @@ TEST(CrossFormat, OneNetworkReadsTheSameFromEveryFormat) {
         }
         EXPECT_TRUE(SameModel(a, b, pair.tolerance)) << pair.first << " vs " << pair.second;
     }
+}
+
+// What a writer cannot say: a truth table is written as a probability table and reads back as
+// one with the same table (the own XML format keeps it); a multi-attribute utility node, a
+// node type the format has no kind for, or a user property the format keeps for itself fails
+// the write with its message before an existing file is touched or a new one made.
+TEST(CrossFormat, WhatAFormatCannotSayIsRefusedOrTranslated) {
+    ScopedStubType<QNL_TYPE_MAU> mau;
+    ScopedStubType<QNL_TYPE_EQUATION> equation;
+    TempFolder folder("limits");
+    // clang-format off
+    const struct {
+        std::string extension;
+        const char* mau;
+        const char* type;
+    } formats[] = {
+        {".net", "ERROR: This Network cannot be saved in Hugin format", "ERROR: 'E' : Node type not supported by Hugin"},
+        {".dsc", "ERROR: This Network cannot be saved in Microsotf format", "ERROR: 'E' : Node type not supported by MSBN"},
+        {".xml03", "Node [M] : ERROR: Unsupported node type", "Node [E] : ERROR: Unsupported node type"},
+        {".xqnl", nullptr, "ERROR: This Network cannot be saved in XML format"},
+    };
+    // clang-format on
+    for (const auto& f : formats) {
+        SCOPED_TRACE(f.extension);
+        QNL_network net;
+        const int a = AddNode(net, QNL_TYPE_CPT, "A", {"a0", "a1", "a2"});
+        const int t = AddNode(net, QNL_TYPE_TRUTHTABLE, "T", {"t0", "t1"});
+        ASSERT_EQ(0, net.AddArc(a, t));
+        SetValues(net, t, {0, 1, 1, 0, 0, 1});
+        const std::string path = folder.File("truth" + f.extension);
+        ASSERT_EQ(0, net.WriteFile(path.c_str()));
+        QNL_network copy;
+        ASSERT_EQ(0, copy.ReadFile(path.c_str()));
+        EXPECT_EQ(f.mau == nullptr ? QNL_TYPE_TRUTHTABLE : QNL_TYPE_CPT,
+                  copy.GetNode(copy.FindNode("T"))->GetType());
+        EXPECT_TRUE(SameNetworks(net, copy, Compared{true, false, false, false, false}));
+        for (const auto& [type, id, message] :
+             {std::tuple{QNL_TYPE_MAU, "M", f.mau}, {QNL_TYPE_EQUATION, "E", f.type}}) {
+            if (message == nullptr) continue;
+            QNL_errorHandler::Instance().Flush();
+            QNL_network refused;
+            AddNode(refused, QNL_TYPE_CPT, "A", {"a", "b"});
+            ASSERT_GE(refused.AddNode(type, id), 0);
+            const std::string old = folder.Put("old" + f.extension, "old contents");
+            const std::string fresh = folder.File(std::string("new") + id + f.extension);
+            EXPECT_EQ(-2, refused.WriteFile(old.c_str()));
+            EXPECT_EQ(-2, refused.WriteFile(fresh.c_str()));
+            EXPECT_TRUE(Logged(message)) << AllMessages();
+            EXPECT_EQ("old contents", TempFolder::Get(old));
+            EXPECT_FALSE(std::filesystem::exists(fresh));
+        }
+    }
+    QNL_network net;
+    AddNode(net, QNL_TYPE_CPT, "Weather", {"a", "b"});
+    net.GetNode(0)->GetInfo()->properties.AddProperty("position", "x");
+    const std::string path = folder.Put("refused.xml03", "previous content");
+    EXPECT_EQ(-2, net.WriteFile(path.c_str()));
+    EXPECT_TRUE(Logged("ERROR: This Network cannot be saved in XMLBIF format"));
+    EXPECT_EQ("previous content", TempFolder::Get(path));
 }
 
 } // namespace

@@ -331,47 +331,6 @@ protected:
         return *network.GetNode(network.FindNode(id))->GetInfo();
     }
 
-    // What every writer must do with what its format cannot say: a truth table is written as
-    // a probability table and reads back as one, with the same table; a multi-attribute
-    // utility node, or a node type the format has no kind for, makes the write fail with its
-    // message logged before an existing file is touched or a new one made.
-    void ExpectWritersLimits(const char* mauMessage, const char* typeMessage) {
-        {
-            QNL_network net;
-            const int a = AddNode(net, QNL_TYPE_CPT, "A", {"a0", "a1", "a2"});
-            const int t = AddNode(net, QNL_TYPE_TRUTHTABLE, "T", {"t0", "t1"});
-            ASSERT_EQ(0, net.AddArc(a, t));
-            SetValues(net, t, {0, 1, 1, 0, 0, 1});
-            const std::string path = folder.File("truth" + extension);
-            ASSERT_EQ(0, net.WriteFile(path.c_str()));
-            QNL_network copy;
-            ASSERT_EQ(0, copy.ReadFile(path.c_str()));
-            EXPECT_EQ(QNL_TYPE_CPT, copy.GetNode(copy.FindNode("T"))->GetType());
-            EXPECT_TRUE(SameNetworks(net, copy, Compared{true, false, false, false, false}));
-        }
-        {
-            ScopedStubType<QNL_TYPE_MAU> mau;
-            QNL_network net;
-            AddNode(net, QNL_TYPE_CPT, "A", {"a", "b"});
-            ASSERT_GE(net.AddNode(QNL_TYPE_MAU, "M"), 0);
-            const std::string path = folder.Put("old" + extension, "old contents");
-            EXPECT_EQ(-2, net.WriteFile(path.c_str()));
-            EXPECT_TRUE(Logged(mauMessage)) << AllMessages();
-            EXPECT_EQ("old contents", TempFolder::Get(path));
-        }
-        {
-            ScopedStubType<QNL_TYPE_EQUATION> equation;
-            QNL_network net;
-            AddNode(net, QNL_TYPE_CPT, "A", {"a", "b"});
-            ASSERT_GE(net.AddNode(QNL_TYPE_EQUATION, "E"), 0);
-            const std::string path = folder.File("new" + extension);
-            QNL_errorHandler::Instance().Flush();
-            EXPECT_EQ(-2, net.WriteFile(path.c_str()));
-            EXPECT_TRUE(Logged(typeMessage)) << AllMessages();
-            EXPECT_FALSE(std::filesystem::exists(path));
-        }
-    }
-
     // The network written, read back and compared as `what` says; the copy must write the
     // very same file.
     void ExpectWrittenAndReadBackTheSame(const Compared& what, QNL_network& copy) {

@@ -104,43 +104,34 @@ TEST_F(HostileFiles, EachIsRefusedWithTheCodeItLogsAndANamedReason) {
     }
 }
 
-TEST_F(HostileFiles, ModelPathThatIsNoRegularFileIsNamedInTheMessage) {
-    ASSERT_EQ(0, ::mkfifo((folder / "pipe").c_str(), 0600));
-    for (const char* extension : {".net", ".dsc", ".xml03", ".xqnl"}) {
-        const fs::path directory = folder / (std::string("folder") + extension);
-        fs::create_directory(directory);
-        const fs::path pipe = folder / (std::string("pipe") + extension);
-        fs::create_symlink(folder / "pipe", pipe);
-        for (const fs::path& path :
-             {folder / (std::string("absent") + extension), directory, pipe}) {
-            SCOPED_TRACE(path.string());
-            QNL_errorHandler::Instance().Flush();
-            QNL_network network;
-            // A pipe that nobody writes would block the open for good.
-            EXPECT_EQ(-103, network.ReadFile(path.c_str()));
-            EXPECT_EQ(-103, LoggedCode(path.string()));
-        }
-    }
-}
-
-// A write that cannot finish (no folder, a folder in the way, a full disk) fails with a
-// message and leaves the old file as it was, no temporary beside it, and the files that
-// happen to carry a temporary's name untouched.
-TEST_F(HostileFiles, FailedWritesKeepTheOldFileAndLeaveNothingBehind) {
+// Reading from a path that is no regular file names it in the message (a pipe that nobody
+// writes would block the open for good). A write that cannot finish (no folder, a folder in
+// the way, a full disk) fails with a message and leaves the old file as it was, no temporary
+// beside it, and files that happen to carry a temporary's name untouched.
+TEST_F(HostileFiles, PathsThatAreNoRegularFileAndFailedWritesLeaveNothingBehind) {
     QNL_network network;
     ASSERT_EQ(0, network.ReadFile((std::string(QUARN_TEST_DATA_DIR) + "/msbn/alarm.dsc").c_str()));
     rlimit saved{};
     ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
     if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < 4096) GTEST_SKIP();
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    for (const char* extension : {".net", ".dsc", ".xml03", ".xqnl"}) {
+    for (const std::string extension : {".net", ".dsc", ".xml03", ".xqnl"}) {
         SCOPED_TRACE(extension);
-        const std::string target = Put(std::string("model") + extension, "old contents");
-        Put(std::string("model") + extension + ".tmp", "foreign");
-        Put(std::string("model") + extension + ".tmp0", "foreign");
-        const fs::path taken = folder / (std::string("taken") + extension);
+        ASSERT_EQ(0, ::mkfifo((folder / "pipe").c_str(), 0600));
+        const fs::path taken = folder / ("taken" + extension), pipe = folder / ("pipe" + extension);
         fs::create_directories(taken / "inside");
-        for (const fs::path& path : {folder / "none" / (std::string("model") + extension), taken})
+        fs::create_symlink(folder / "pipe", pipe);
+        for (const fs::path& path : {folder / ("absent" + extension), taken, pipe}) {
+            QNL_errorHandler::Instance().Flush();
+            QNL_network read;
+            EXPECT_EQ(-103, read.ReadFile(path.c_str()));
+            EXPECT_EQ(-103, LoggedCode(path.string())) << path;
+        }
+        QNL_errorHandler::Instance().Flush();
+        const std::string target = Put("model" + extension, "old contents");
+        Put("model" + extension + ".tmp", "foreign");
+        Put("model" + extension + ".tmp0", "foreign");
+        for (const fs::path& path : {folder / "none" / ("model" + extension), taken})
             EXPECT_EQ(-103, network.WriteFile(path.c_str())) << path;
         EXPECT_EQ(2, QNL_errorHandler::Instance().GetNumberOfErrors()) << AllMessages();
         rlimit limited = saved;
@@ -149,11 +140,10 @@ TEST_F(HostileFiles, FailedWritesKeepTheOldFileAndLeaveNothingBehind) {
         const int full = network.WriteFile(target.c_str());
         setrlimit(RLIMIT_FSIZE, &saved);
         EXPECT_EQ(-103, full);
-        QNL_errorHandler::Instance().Flush();
         EXPECT_EQ("old contents", Get(target));
         EXPECT_EQ("foreignforeign", Get(target + ".tmp") + Get(target + ".tmp0"));
         EXPECT_TRUE(fs::is_directory(taken / "inside"));
-        EXPECT_EQ(4, std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+        EXPECT_EQ(6, std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
         fs::remove_all(folder);
         fs::create_directories(folder);
     }

@@ -202,11 +202,6 @@ TEST_F(HuginFormatTest, WrittenFileHasTheHuginLayout) {
               TempFolder::Get(path));
 }
 
-TEST_F(HuginFormatTest, WhatTheFormatCannotSayIsRefusedOrTranslated) {
-    ExpectWritersLimits("ERROR: This Network cannot be saved in Hugin format",
-                        "ERROR: 'E' : Node type not supported by Hugin");
-}
-
 TEST_F(HuginFormatTest, RealFilesSurviveAWriteAndARead) {
     const std::string root = SharedNetworks() + "/net/";
     if (!std::filesystem::is_directory(root)) GTEST_SKIP() << "no " << root;

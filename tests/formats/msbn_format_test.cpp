@@ -191,11 +191,6 @@ TEST_F(MsbnFormatTest, WrittenFileHasTheMsbnLayout) {
               TempFolder::Get(path));
 }
 
-TEST_F(MsbnFormatTest, WhatTheFormatCannotSayIsRefusedOrTranslated) {
-    ExpectWritersLimits("ERROR: This Network cannot be saved in Microsotf format",
-                        "ERROR: 'E' : Node type not supported by MSBN");
-}
-
 TEST_F(MsbnFormatTest, RealFilesSurviveAWriteAndARead) {
     const std::string root = SharedNetworks();
     if (!std::filesystem::is_directory(root + "/dsc")) GTEST_SKIP() << "no " << root;

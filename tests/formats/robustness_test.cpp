@@ -198,10 +198,8 @@ Cases NameSwaps(const std::string& text, const std::vector<std::string>& names) 
     return cases;
 }
 
-// The first occurrence of the number replaced by values a careless reader mishandles, except
-// those in `skip`.
-Cases NumberSwaps(const std::string& text, const std::string& number,
-                  const std::vector<std::string>& skip = {}) {
+// The first occurrence of the number replaced by values a careless reader mishandles.
+Cases NumberSwaps(const std::string& text, const std::string& number) {
     static const char* const kNumbers[] = {
         "1e999",      "-1e999",     "nan",    "NaN",      "-nan", "inf",
         "-inf",       "-0",         "1e-400", "4.9e-324", "-1",   "2",
@@ -212,9 +210,8 @@ Cases NumberSwaps(const std::string& text, const std::string& number,
     const std::size_t at = text.find(number);
     if (at == std::string::npos) return cases;
     for (const char* replacement : kNumbers)
-        if (std::find(skip.begin(), skip.end(), replacement) == skip.end())
-            cases.emplace_back(number + " replaced by " + replacement,
-                               Splice(text, at, number.size(), replacement));
+        cases.emplace_back(number + " replaced by " + replacement,
+                           Splice(text, at, number.size(), replacement));
     return cases;
 }
 
@@ -354,7 +351,6 @@ Cases HuginGraphs() {
         {"cycle", head + "potential (A | B) { }\npotential (B | A) { }\n"},
         {"repeated state", R"(net { } node A { states = ("x" "x"); })"},
         {"no states", R"(net { } node A { states = (); } potential (A) { data = (); })"},
-        {"table too short", head + "potential (B | A) { data = ((0.5 0.5) (0.5)); }\n"},
         {"table too long", head + "potential (B | A) { data = ((0.5 0.5) (0.5 0.5 0.1)); }\n"},
         {"table of strings", head + "potential (A) { data = (\"x\" \"y\"); }\n"},
     };
@@ -374,7 +370,6 @@ Cases MsbnGraphs() {
         {"no states", net + "node A { type : discrete[0] = { }; }\n"},
         {"huge coordinates", head + "probability ( B | A ) { (2147483647) : 0.5, 0.5; (-2147483648) : 0.5, 0.5; }\n"},
         {"coordinates beyond int", head + "probability ( B | A ) { (99999999999999999999) : 0.5, 0.5; }\n"},
-        {"table too long", head + "probability ( A ) { 0.5, 0.5, 0.1; }\n"},
     };
     // clang-format on
 }
@@ -422,9 +417,7 @@ Cases XmlGraphs() {
     const std::string property = "><properties><property id=\"p\">";
     // clang-format off
     return {
-        {"repeated state", cpt("<state id=\"x\" /><state id=\"x\" />", ".5 .5")},
         {"invalid identifiers", head + "<cpt id=\"\"><state id=\"\" /><probabilities>1</probabilities></cpt>" + tail},
-        {"table too long", cpt(twoStates, ".5 .5 .5")},
         {"negative probabilities", cpt(twoStates, "-1 2")},
         {"deterministic with a state that is not there", head + "<deterministic id=\"B\"><state id=\"b0\" /><parents>A</parents><resultingstates>b0 zz</resultingstates></deterministic>" + tail},
         {"utility without values", head + "<utility id=\"U\"><parents>A</parents></utility>" + tail},

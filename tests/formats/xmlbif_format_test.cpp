@@ -216,18 +216,4 @@ TEST_F(XmlbifFormatTest, WrittenModelIsWellFormedAndReadsBackEqual) {
     }
 }
 
-TEST_F(XmlbifFormatTest, WhatTheFormatCannotSayIsRefusedOrTranslated) {
-    ExpectWritersLimits("Node [M] : ERROR: Unsupported node type",
-                        "Node [E] : ERROR: Unsupported node type");
-    // A user property the format keeps for itself is refused too.
-    AddNode(network, QNL_TYPE_CPT, "Weather", {"a", "b"});
-    network.GetNode(network.FindNode("Weather"))
-        ->GetInfo()
-        ->properties.AddProperty("position", "x");
-    const std::string path = folder.Put("refused.xml03", "previous content");
-    EXPECT_EQ(network.WriteFile(path.c_str()), -2);
-    EXPECT_TRUE(Logged("ERROR: This Network cannot be saved in XMLBIF format"));
-    EXPECT_EQ(TempFolder::Get(path), "previous content");
-}
-
 } // namespace

@@ -326,17 +326,6 @@ TEST_F(XmlFormat, DefaultsAreLeftOut) {
         EXPECT_NE(changed.find(present), std::string::npos) << present;
 }
 
-TEST_F(XmlFormat, NetworkWithUncarriedNodeIsRefusedBeforeTheFileIsTouched) {
-    format_test::ScopedStubType<QNL_TYPE_EQUATION> equation;
-    QNL_network net;
-    ASSERT_GE(net.AddNode(QNL_TYPE_EQUATION, "E"), 0);
-    const std::string path = WriteText("refused.xqnl", "old content");
-    EXPECT_EQ(net.WriteFile(path.c_str()), -2);
-    EXPECT_EQ(LoggedMessages(-2),
-              std::vector<std::string>{"ERROR: This Network cannot be saved in XML format"});
-    EXPECT_EQ(FileContent(path), "old content");
-}
-
 TEST_F(XmlFormat, ExtensionNamesTheFormatAndTheFlagWordLeavesTheDisplayPartOut) {
     QNL_network original;
     int code = 0;

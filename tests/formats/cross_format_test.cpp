@@ -156,26 +156,22 @@ TEST(CrossFormat, OneNetworkReadsTheSameFromEveryFormat) {
         const char* second;
         double tolerance;
     } pairs[] = {
-        {"net/asia.net", "xmlbif/asia.xml", 5e-6},
-        {"net/cancer.net", "xmlbif/cancer.xml", 5e-6},
+        // clang-format off
+        {"net/asia.net", "xmlbif/asia.xml", 5e-6}, {"net/cancer.net", "xmlbif/cancer.xml", 5e-6},
         {"net/earthquake.net", "xmlbif/earthquake.xml", 5e-6},
-        {"net/child.net", "xmlbif/child.xml", 5e-6},
-        {"xmlbif/alarm.xml", "dsc/alarm.dsc", 5e-6},
+        {"net/child.net", "xmlbif/child.xml", 5e-6}, {"xmlbif/alarm.xml", "dsc/alarm.dsc", 5e-6},
         {"net/insurance.net", "xmlbif/insurance.xml", 5e-6},
         {"net/hailfinder.net", "xmlbif/hailfinder.xml", 5e-6},
-        {"net/water.net", "xmlbif/water.xml", 5e-6},
-        {"net/hepar2.net", "xmlbif/hepar2.xml", 5e-6},
-        {"net/asia.net", "dsc/asia.dsc", 1e-12},
-        {"net/asia_agrum.net", "dsc/asia.dsc", 1e-12},
+        {"net/water.net", "xmlbif/water.xml", 5e-6}, {"net/hepar2.net", "xmlbif/hepar2.xml", 5e-6},
+        {"net/asia.net", "dsc/asia.dsc", 1e-12}, {"net/asia_agrum.net", "dsc/asia.dsc", 1e-12},
         {"net/cancer.net", "dsc/cancer.dsc", 1e-12},
         {"net/earthquake.net", "dsc/earthquake.dsc", 1e-12},
-        {"net/sachs.net", "dsc/sachs.dsc", 1e-12},
-        {"net/survey.net", "dsc/survey.dsc", 1e-12},
+        {"net/sachs.net", "dsc/sachs.dsc", 1e-12}, {"net/survey.net", "dsc/survey.dsc", 1e-12},
         {"net/survey_noheader.net", "dsc/survey.dsc", 1e-12},
-        {"net/child.net", "dsc/child.dsc", 1e-12},
-        {"net/alarm_agrum.net", "dsc/alarm.dsc", 1e-12},
+        {"net/child.net", "dsc/child.dsc", 1e-12}, {"net/alarm_agrum.net", "dsc/alarm.dsc", 1e-12},
         {"net/alarm_samiam.net", "dsc/alarm.dsc", 1e-12},
         {"net/alarm_noheader.net", "dsc/alarm.dsc", 1e-12},
+        // clang-format on
     };
     for (const auto& pair : pairs) {
         QNL_network a, b;

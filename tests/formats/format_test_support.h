@@ -376,16 +376,15 @@ inline std::string WriteText(const std::string& name, const std::string& content
 }
 
 // True when expat finds the file well formed: every element is accepted and skipped.
-inline bool IsWellFormed(const std::string& path) {
+inline bool IsWellFormed(const std::string& path, const char* root = "quarn") {
     class AnyReader : public QNL_xmlReader {
     public:
-        bool Read(const std::string& file) {
+        bool Read(const std::string& file, const char* root) {
             return ReadFile(file.c_str(),
-                            CreateElement(nullptr, "quarn", QNL_xmlElementHandler::LENIENT),
-                            nullptr);
+                            CreateElement(nullptr, root, QNL_xmlElementHandler::LENIENT), nullptr);
         }
     } reader;
-    return reader.Read(path);
+    return reader.Read(path, root);
 }
 
 // Reads the document into the network through the network's file entry point.

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -178,36 +179,24 @@ struct IndexEntry {
     std::string format; // the format column: "Hugin NET", "XMLBIF 0.3", ...
     int nodes = -1;
     int arcs = -1;
-    // "chance", "decision", "utility" -> count, from the node-kinds column.
-    std::map<std::string, int> kinds;
+    std::map<std::string, int> kinds; // "chance", "decision", "utility" -> count
 };
 
 // The rows INDEX.md gives for each file, keyed by the path below the networks folder
 // ("net/asia.net"); empty when the index cannot be read.
 inline std::map<std::string, IndexEntry> ReadIndex(const std::string& indexPath) {
+    static const std::regex row(
+        R"(^\| shared/data/networks/(\S+) +\| ([^|]*[^ |]) +\| (\d+) +\| (\d+) +\| ([^|]*)\|)");
+    static const std::regex kind(R"((\d+) (\w+))");
     std::map<std::string, IndexEntry> entries;
     std::ifstream in(indexPath);
-    const std::string marker = "shared/data/networks/";
+    std::smatch m;
     for (std::string line; std::getline(in, line);) {
-        if (line.rfind("| " + marker, 0) != 0) continue;
-        std::vector<std::string> cells;
-        std::stringstream row(line);
-        for (std::string cell; std::getline(row, cell, '|');) {
-            const auto first = cell.find_first_not_of(' ');
-            const auto last = cell.find_last_not_of(' ');
-            cells.push_back(first == std::string::npos ? "" : cell.substr(first, last - first + 1));
-        }
-        // "", path, format, nodes, arcs, kinds, ...
-        if (cells.size() < 6) continue;
-        IndexEntry entry{cells[2], std::stoi(cells[3]), std::stoi(cells[4]), {}};
-        std::stringstream kinds(cells[5]);
-        for (std::string part; std::getline(kinds, part, ',');) {
-            std::stringstream words(part);
-            int count = 0;
-            std::string kind;
-            if (words >> count >> kind) entry.kinds[kind] = count;
-        }
-        entries[cells[1].substr(marker.size())] = entry;
+        if (!std::regex_search(line, m, row)) continue;
+        IndexEntry& entry = entries[m[1]] = {m[2], std::stoi(m[3]), std::stoi(m[4]), {}};
+        const std::string kinds = m[5];
+        for (std::sregex_iterator k(kinds.begin(), kinds.end(), kind), end; k != end; ++k)
+            entry.kinds[(*k)[2]] = std::stoi((*k)[1]);
     }
     return entries;
 }

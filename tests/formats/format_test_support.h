@@ -35,6 +35,36 @@ struct Compared {
 };
 const Compared kEverything{true, true, true, true, true};
 
+// A Hugin influence diagram with comments inside a table and attributes of other tools.
+const char* const kHuginInfluenceDiagram = R"(net
+{
+    node_size = (80 40);
+    HR_Grid_X = "10";
+}
+node Weather
+{
+    label = "The weather";
+    position = (100 50);
+    states = ("sun" "rain");
+    diagnosistype = "AUXILIARY";
+}
+node Forecast { position = (150 100); states = ("sunny" "cloudy" "rainy"); }
+decision Umbrella { label = "Umbrella"; position = (200 150); states = ("take" "leave"); }
+utility Comfort { position = (300 100); }
+potential (Weather) { data = ( 0.7 0.3 ); }
+potential (Forecast | Weather)
+{
+    data = (( 0.7 0.2 0.1 ) ( 0.15 0.25 0.6 ));
+}
+potential (Umbrella | Forecast) {}
+potential (Comfort | Umbrella Weather)
+{
+    data = (( 20    % take  sun
+              70 )  % take  rain
+            ( 100 0 ));
+}
+)";
+
 inline std::uint64_t Bits(double value) {
     std::uint64_t bits = 0;
     std::memcpy(&bits, &value, sizeof bits);

@@ -19,44 +19,21 @@ protected:
     HuginFormatTest() : FormatTest("hugin", ".net") {}
 };
 
-const char* const kInfluenceDiagram = R"(net
-{
-    node_size = (80 40);
-    HR_Grid_X = "10";
-}
-node Weather
-{
-    label = "The weather";
-    position = (100 50);
-    states = ("sun" "rain");
-    diagnosistype = "AUXILIARY";
-}
-decision Umbrella { label = "Umbrella"; position = (200 150); states = ("take" "leave"); }
-utility Comfort { position = (300 100); }
-potential (Weather) { data = ( 0.7 0.3 ); }
-potential (Umbrella | Weather) {}
-potential (Comfort | Umbrella Weather)
-{
-    data = (( 20    % take  sun
-              70 )  % take  rain
-            ( 100 0 ));
-}
-)";
-
 TEST_F(HuginFormatTest, InfluenceDiagramReadsAlikeWhateverItsLineEnds) {
     std::string crlf = "\xEF\xBB\xBF", cr; // a byte order mark is no text
-    for (char c : std::string(kInfluenceDiagram)) {
+    for (char c : std::string(kHuginInfluenceDiagram)) {
         crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
         cr += c == '\n' ? '\r' : c;
     }
     QNL_network fromCrlf, fromCr;
     ASSERT_EQ(0, ReadText(crlf, fromCrlf));
     ASSERT_EQ(0, ReadText(cr, fromCr));
-    ASSERT_EQ(0, ReadText(kInfluenceDiagram));
+    ASSERT_EQ(0, ReadText(kHuginInfluenceDiagram));
     // Utilities are not probabilities: they arrive as written, parents in the file's order.
-    EXPECT_EQ(Describe(network), "Weather'The weather'{diagnosistype=AUXILIARY;}(sun rain): 0.7 "
-                                 "0.3; Umbrella[D](take leave)|Weather; Comfort[U]|Umbrella "
-                                 "Weather: 20 70 100 0; ");
+    EXPECT_EQ(Describe(network),
+              "Weather'The weather'{diagnosistype=AUXILIARY;}(sun rain): 0.7 0.3; Forecast(sunny "
+              "cloudy rainy)|Weather: 0.7 0.2 0.1 0.15 0.25 0.6; Umbrella[D](take leave)|Forecast; "
+              "Comfort[U]|Umbrella Weather: 20 70 100 0; ");
     EXPECT_TRUE(SameNetworks(network, fromCrlf, kEverything));
     EXPECT_TRUE(SameNetworks(network, fromCr, kEverything));
     // File heights 50, 150 and 100 span 50..150; the mirror keeps that span.

@@ -39,26 +39,6 @@ constexpr Format kXml{QNL_FORMAT_XML, ".xqnl"};
 constexpr std::size_t kGrowth = 8;
 constexpr std::size_t kAllowance = 4096;
 
-const char* const kHuginSeed = R"(net
-{
-    node_size = (80 40);
-}
-node Weather { label = "The weather"; position = (100 50); states = ("sun" "rain"); }
-node Forecast { states = ("sunny" "cloudy" "rainy"); }
-decision Umbrella { states = ("take" "leave"); }
-utility Comfort { }
-potential (Weather) { data = ( 0.7 0.3 ); }
-potential (Forecast | Weather)
-{
-    data = (( 0.7 0.2 0.1 ) ( 0.15 0.25 0.6 ));
-}
-potential (Umbrella | Forecast) {}
-potential (Comfort | Umbrella Weather)
-{
-    data = (( 20 70 ) ( 100 0 ));
-}
-)";
-
 const char* const kXmlbifSeed = R"(<?xml version="1.0"?>
 <BIF VERSION="0.3">
 <NETWORK>
@@ -93,7 +73,8 @@ Cases Seeds(const Format& format) {
         {QNL_FORMAT_XMLBIF, {data + "/xmlbif/foreign_names.xml03", shared + "xmlbif/cancer.xml"}},
         {QNL_FORMAT_XML, {data + "/xqnl/full.xqnl"}}};
     Cases seeds;
-    if (format.code == QNL_FORMAT_HUGIN) seeds.emplace_back("inline influence diagram", kHuginSeed);
+    if (format.code == QNL_FORMAT_HUGIN)
+        seeds.emplace_back("inline influence diagram", format_test::kHuginInfluenceDiagram);
     if (format.code == QNL_FORMAT_XMLBIF)
         seeds.emplace_back("inline influence diagram", kXmlbifSeed);
     for (const std::string& path : files.at(format.code))
@@ -420,7 +401,7 @@ std::string NestedSubmodels(const std::string& text, int depth) {
 // normalising its column would turn it into NaN and 0, which the writer cannot put back: the
 // readers must refuse it.
 TEST_F(RobustnessTest, EveryReaderRefusesOrRepairsDamagedModels) {
-    const std::string hugin = kHuginSeed, xmlbif = kXmlbifSeed,
+    const std::string hugin = format_test::kHuginInfluenceDiagram, xmlbif = kXmlbifSeed,
                       msbn = DataFile("msbn/umbrella.dsc"), xml = DataFile("xqnl/full.xqnl");
     ASSERT_FALSE(msbn.empty() || xml.empty());
     const std::vector<std::string> umbrella = {"Weather", "Forecast", "Umbrella", "Comfort"};

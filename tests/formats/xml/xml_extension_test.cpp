@@ -75,31 +75,6 @@ TEST_F(XmlExtension, DisplayDataIsReadAndWrittenBackAsGiven) {
         EXPECT_EQ(text.find(part), std::string::npos) << part;
 }
 
-TEST_F(XmlExtension, OnlyOutcomesWithDiagnosisTextsAreWritten) {
-    QNL_network net;
-    const int a = net.AddNode(QNL_TYPE_CPT, "A");
-    QNL_stringArray ids;
-    for (const char* id : {"s1", "s2", "s3", "s4"})
-        ids.Add(id);
-    ASSERT_EQ(net.GetNode(a)->GetDefinition()->SetNumberOfOutcomes(ids), 0);
-    QNL_extraDefinition* extra = net.GetNode(a)->GetExtraDefinition();
-    extra->SetFaultName(1, "only a name");
-    extra->SetOutcomeDescription(2, "described");
-    extra->GetOutcomeDocumentation(3)->AddDocument("t", "p");
-    extra->SetOutcomeLabel(0, "L0");
-    QNL_network copy;
-    ASSERT_NO_FATAL_FAILURE(SaveAndLoad(net, copy, "diagnosis.xqnl"));
-    EXPECT_EQ(written.find("<state id=\"s1\""), written.rfind("<state id=\"s1\""));
-    EXPECT_EQ(written.find("globalid"), std::string::npos);
-    EXPECT_NE(written.find("<state id=\"s2\" faultname=\"only a name\" />"), std::string::npos);
-    EXPECT_NE(written.find("<comment>described</comment>"), std::string::npos);
-    const QNL_extraDefinition* back = copy.GetNode(copy.FindNode("A"))->GetExtraDefinition();
-    EXPECT_STREQ(back->GetOutcomeLabels().GetString(0), "L0");
-    EXPECT_STREQ(back->GetFaultName(1), "only a name");
-    EXPECT_STREQ(back->GetOutcomeDescription(2), "described");
-    EXPECT_STREQ(back->GetOutcomeDocumentation(3)->GetTitle(0), "t");
-}
-
 // The fault name format belongs to the network: copied with it, reset by a clean-up.
 TEST_F(XmlExtension, NetworkKeepsItsFaultNameFormatAndCreationRecord) {
     QNL_network net;

@@ -293,28 +293,39 @@ TEST_F(XmlFormat, HandWrittenFileReadsIntoTheModelAndSurvivesWriteAndRead) {
     EXPECT_EQ(Describe(net), Describe(second));
 }
 
-// The whole file of a small network: tab layout, attributes in order, defaults left out.
+// The whole file of a small network: tab layout, attributes in order, defaults left out, only
+// the outcomes with diagnosis texts in the display part.
 // Changing one sampler parameter brings all eight; a case made at time 0 has no "created"; an
 // outline width other than 1 is written.
 TEST_F(XmlFormat, SmallNetworkIsWrittenExactlyAndDefaultsAreLeftOut) {
     QNL_network net;
-    const int a = AddNode(net, QNL_TYPE_CPT, "A", {"s1", "s2"});
-    net.GetNode(a)->GetExtraDefinition()->SetOutcomeLabel(1, "Second");
+    const int a = AddNode(net, QNL_TYPE_CPT, "A", {"s1", "s2", "s3", "s4"});
+    QNL_extraDefinition* extra = net.GetNode(a)->GetExtraDefinition();
+    extra->SetOutcomeLabel(1, "Second");
+    extra->SetFaultName(1, "only a name");
+    extra->SetOutcomeDescription(2, "described");
+    extra->GetOutcomeDocumentation(3)->AddDocument("t", "p");
     const std::string path = TempPath("defaults.xqnl");
     ASSERT_EQ(net.WriteFile(path.c_str()), 0);
     EXPECT_EQ(FileContent(path),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
               "<quarn version=\"1.0\" id=\"Unnamed\" numsamples=\"1000\">\n"
               "\t<nodes>\n\t\t<cpt id=\"A\">\n\t\t\t<state id=\"s1\" />\n"
-              "\t\t\t<state id=\"s2\" label=\"Second\" />\n"
-              "\t\t\t<probabilities>0.5 0.5</probabilities>\n\t\t</cpt>\n\t</nodes>\n"
-              "\t<extensions>\n\t\t<tavlo version=\"1.0\" app=\"QUARN Jun 23 2008\" "
-              "name=\"Unnamed\" faultnameformat=\"user\">\n\t\t\t<node id=\"A\">\n"
+              "\t\t\t<state id=\"s2\" label=\"Second\" />\n\t\t\t<state id=\"s3\" />\n"
+              "\t\t\t<state id=\"s4\" />\n"
+              "\t\t\t<probabilities>0.25 0.25 0.25 0.25</probabilities>\n\t\t</cpt>\n"
+              "\t</nodes>\n\t<extensions>\n"
+              "\t\t<tavlo version=\"1.0\" app=\"QUARN Jun 23 2008\" name=\"Unnamed\" "
+              "faultnameformat=\"user\">\n\t\t\t<node id=\"A\">\n"
               "\t\t\t\t<name>A</name>\n\t\t\t\t<interior color=\"e5f6f7\" />\n"
               "\t\t\t\t<outline color=\"0000bb\" />\n"
               "\t\t\t\t<font color=\"000000\" name=\"MS Sans Serif\" size=\"8\" />\n"
-              "\t\t\t\t<position>-38 -18 38 18</position>\n\t\t\t</node>\n\t\t</tavlo>\n"
-              "\t</extensions>\n</quarn>\n");
+              "\t\t\t\t<position>-38 -18 38 18</position>\n"
+              "\t\t\t\t<state id=\"s2\" faultname=\"only a name\" />\n"
+              "\t\t\t\t<state id=\"s3\">\n\t\t\t\t\t<comment>described</comment>\n"
+              "\t\t\t\t</state>\n\t\t\t\t<state id=\"s4\">\n"
+              "\t\t\t\t\t<link title=\"t\" path=\"p\" />\n\t\t\t\t</state>\n"
+              "\t\t\t</node>\n\t\t</tavlo>\n\t</extensions>\n</quarn>\n");
     QNL_episParams epis;
     epis.eps1 = 0.5;
     ASSERT_EQ(net.SetEpisParams(epis), 0);

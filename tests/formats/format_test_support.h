@@ -316,7 +316,8 @@ struct AwkwardModel {
 };
 
 // A small influence diagram, chance node A, decision D, chance node B and utility U, with
-// numbers that "%.8f" would lose.
+// numbers that "%.8f" would lose, names with quotes, a backslash and a tab, and positions on
+// both sides of the origin.
 inline void BuildAwkwardModel(QNL_network& net, AwkwardModel& nodes) {
     const int a = nodes.a = AddNode(net, QNL_TYPE_CPT, "A", {"low", "mid", "high"});
     const int d = nodes.d = AddNode(net, QNL_TYPE_LIST, "D", {"go", "stay"});
@@ -329,6 +330,13 @@ inline void BuildAwkwardModel(QNL_network& net, AwkwardModel& nodes) {
               {0.1, 0.9, 1e-9, 1 - 1e-9, 0.123456789012345, 0.876543210987655, 0.5, 0.5, 2.0 / 3,
                1.0 / 3, 0.25, 0.75});
     SetValues(net, u, {10, -2.5, 3.14159265358979, -1e-7});
+    net.GetHeader()->SetName("A \"quoted\" model");
+    net.GetNode(a)->GetInfo()->header.SetName("Level \"A\" \\ with\ttab");
+    const int xs[] = {5, -20, 300, 7}, ys[] = {-40, 300, 75, 120}, handles[] = {a, d, b, u};
+    for (int i = 0; i < 4; ++i) {
+        net.GetNode(handles[i])->GetInfo()->screen.position.x = xs[i];
+        net.GetNode(handles[i])->GetInfo()->screen.position.y = ys[i];
+    }
 }
 
 // A test of one file format: a network and a temporary folder.

@@ -79,17 +79,11 @@ void BuildFullNetwork(QNL_network& net) {
     for (const auto& [from, to] : {std::pair{a, b}, {a, t}, {b, t}, {b, d}, {d, u}, {t, u}})
         ASSERT_EQ(net.AddArc(from, to), 0);
 
-    auto* cptA = static_cast<QNL_cpt*>(net.GetNode(a)->GetDefinition());
-    ASSERT_EQ(cptA->SetProbabilities(Doubles({1.0 / 3, 1.0 / 3, 1.0 - 2.0 / 3})), 0);
-    auto* cptB = static_cast<QNL_cpt*>(net.GetNode(b)->GetDefinition());
-    ASSERT_EQ(cptB->SetProbabilities(
-                  Doubles({0.1 + 0.2, 1 - (0.1 + 0.2), 1e-17, 1 - 1e-17, 2.0 / 7, 5.0 / 7})),
-              0);
+    SetValues(net, a, {1.0 / 3, 1.0 / 3, 1.0 - 2.0 / 3});
+    SetValues(net, b, {0.1 + 0.2, 1 - (0.1 + 0.2), 1e-17, 1 - 1e-17, 2.0 / 7, 5.0 / 7});
     auto* truth = static_cast<QNL_truthTable*>(net.GetNode(t)->GetDefinition());
     ASSERT_EQ(truth->SetResultingStates(Ids({"t1", "t2", "t3", "t3", "t2", "t1"})), 0);
-    auto* table = static_cast<QNL_table*>(net.GetNode(u)->GetDefinition());
-    ASSERT_EQ(
-        table->SetUtilities(Doubles({-1.5, 1e300, QNL_UNDEFINED_NUMBER, 0.0, -0.0, 4.9e-324})), 0);
+    SetValues(net, u, {-1.5, 1e300, QNL_UNDEFINED_NUMBER, 0.0, -0.0, 4.9e-324});
 
     ASSERT_EQ(net.SetTarget(b), 0);
     QNL_extraDefinition* extraA = net.GetNode(a)->GetExtraDefinition();

@@ -40,7 +40,7 @@ template <typename Numbers> std::string JoinedNumbers(const Numbers& list) {
     return out;
 }
 
-// Random texts, lists and numbers written at random margins, indentations and columns read
+// Random texts, string lists and numbers written at random margins, indentations and columns read
 // back through the scanner as the same tokens.
 TEST(TextParser, WrittenTextReadsBackAsTheSameTokens) {
     std::mt19937 random(20240611);
@@ -64,35 +64,27 @@ TEST(TextParser, WrittenTextReadsBackAsTheSameTokens) {
         for (int i = pick(6); i > 0; --i)
             f.Indent();
         const std::string single = randomText();
-        QNL_stringArray strings, ids;
+        QNL_stringArray strings;
         QNL_doubleArray reals;
-        QNL_intArray ints;
         for (int i = pick(6); i > 0; --i)
             strings.Add(randomText().c_str());
-        for (int i = pick(12); i > 0; --i)
-            ids.Add(("id_" + std::to_string(pick(100000))).c_str());
         for (int i = pick(15); i > 0; --i)
             reals.Add(pick(3) == 0 ? specials[pick(6)]
                                    : std::ldexp(static_cast<double>(random()), -pick(40)));
-        for (int i = pick(15); i > 0; --i)
-            ints.Add(static_cast<int>(random() % 2000000000u) - 1000000000);
         ASSERT_EQ(f.OpenFile(path.c_str(), QNL_textFile::WRITE_MODE), 0);
         f.WriteRaw(std::string(static_cast<std::size_t>(pick(60) + 1), 'p').c_str());
         f.WriteText(" ");
         f.WriteStringProperty("S", single.c_str());
         f.WriteStringListProperty("L", strings, false);
-        f.WriteIdentifierListProperty("I", ids, false);
         f.WriteRealListProperty("R", reals, false);
-        f.WriteIntegerListProperty("N", ints, false);
         ASSERT_EQ(f.CloseFile(), 0);
         const std::string text = TempFolder::Get(path);
         SCOPED_TRACE(text);
         QNL_errorHandler::Instance().Flush();
         ASSERT_EQ(f.Open(text), 0);
         std::string raw, read;
-        QNL_stringArray strings2, ids2;
+        QNL_stringArray strings2;
         QNL_doubleArray reals2;
-        QNL_intArray ints2;
         EXPECT_EQ(f.ReadIdentifier(raw), 0);
         EXPECT_EQ(f.ReadProperty("S", QNL_textParser::STRING), 0);
         read = f.GetTokenText();
@@ -101,15 +93,11 @@ TEST(TextParser, WrittenTextReadsBackAsTheSameTokens) {
                    f.Expect(QNL_textParser::IDENTIFIER, name) == 0 &&
                    f.Expect(QNL_textParser::PUNCTUATOR, "=") == 0;
         };
-        EXPECT_TRUE(next("L") && f.ReadStringList(strings2) == 0 && next("I") &&
-                    f.ReadIdentifierList(ids2) == 0 && next("R") && f.ReadRealList(reals2) == 0 &&
-                    next("N") && f.ReadIntegerList(ints2) == 0 &&
-                    f.Expect(QNL_textParser::PUNCTUATOR, ";") == 0);
+        EXPECT_TRUE(next("L") && f.ReadStringList(strings2) == 0 && next("R") &&
+                    f.ReadRealList(reals2) == 0 && f.Expect(QNL_textParser::PUNCTUATOR, ";") == 0);
         EXPECT_EQ(read, single);
-        EXPECT_EQ(Joined(strings2) + "|" + Joined(ids2) + "|" + JoinedNumbers(reals2) + "|" +
-                      JoinedNumbers(ints2),
-                  Joined(strings) + "|" + Joined(ids) + "|" + JoinedNumbers(reals) + "|" +
-                      JoinedNumbers(ints));
+        EXPECT_EQ(Joined(strings2) + "|" + JoinedNumbers(reals2),
+                  Joined(strings) + "|" + JoinedNumbers(reals));
         EXPECT_EQ(f.Finish(0), 0);
         EXPECT_EQ(QNL_errorHandler::Instance().GetNumberOfErrors(), 0);
     }

@@ -320,8 +320,10 @@ Cases MsbnGraphs() {
         {"states beyond int", net + "node A { type : discrete[99999999999999] = { \"a\" }; }\n"},
         {"negative states", net + "node A { type : discrete[-5] = { \"a\", \"b\" }; }\n"},
         {"no states", net + "node A { type : discrete[0] = { }; }\n"},
-        {"huge coordinates", head + "probability ( B | A ) { (2147483647) : 0.5, 0.5; (-2147483648) : 0.5, 0.5; }\n"},
-        {"coordinates beyond int", head + "probability ( B | A ) { (99999999999999999999) : 0.5, 0.5; }\n"},
+        {"huge coordinates", head + "probability ( B | A ) { (2147483647) : 0.5, 0.5; "
+         "(-2147483648) : 0.5, 0.5; }\n"},
+        {"coordinates beyond int", head + "probability ( B | A ) { (99999999999999999999) : 0.5, "
+         "0.5; }\n"},
     };
     // clang-format on
 }
@@ -336,12 +338,18 @@ Cases XmlbifGraphs() {
     const std::string variable = head + "<VARIABLE><NAME>";
     // clang-format off
     return {
-        {"cycle", head + "<DEFINITION><FOR>A</FOR><GIVEN>B</GIVEN></DEFINITION><DEFINITION><FOR>B</FOR><GIVEN>A</GIVEN></DEFINITION>" + tail},
-        {"repeated state", variable + "C</NAME><OUTCOME>x</OUTCOME><OUTCOME>x</OUTCOME></VARIABLE>" + tail},
+        {"cycle",
+         head + "<DEFINITION><FOR>A</FOR><GIVEN>B</GIVEN></DEFINITION>"
+         "<DEFINITION><FOR>B</FOR><GIVEN>A</GIVEN></DEFINITION>" + tail},
+        {"repeated state",
+         variable + "C</NAME><OUTCOME>x</OUTCOME><OUTCOME>x</OUTCOME></VARIABLE>" + tail},
         {"no states", variable + "C</NAME></VARIABLE>" + tail},
         {"empty names", variable + "</NAME><OUTCOME></OUTCOME></VARIABLE>" + tail},
-        {"character references", variable + "&#0;&#x110000;&#xD800;&#99999999999;&#;</NAME></VARIABLE>" + tail},
-        {"control characters in texts", variable + "C\x0f\x01</NAME><OUTCOME>c\x1f</OUTCOME><PROPERTY>note = a\x02&#1;b</PROPERTY></VARIABLE>" + tail},
+        {"character references",
+         variable + "&#0;&#x110000;&#xD800;&#99999999999;&#;</NAME></VARIABLE>" + tail},
+        {"control characters in texts",
+         variable + "C\x0f\x01</NAME><OUTCOME>c\x1f</OUTCOME><PROPERTY>note = "
+          "a\x02&#1;b</PROPERTY></VARIABLE>" + tail},
         {"unclosed CDATA and comment", head + "<![CDATA[ <!-- " + tail},
     };
     // clang-format on
@@ -361,16 +369,22 @@ Cases XmlGraphs() {
     const std::string property = "><properties><property id=\"p\">";
     // clang-format off
     return {
-        {"invalid identifiers", head + "<cpt id=\"\"><state id=\"\" /><probabilities>1</probabilities></cpt>" + tail},
+        {"invalid identifiers", head + "<cpt id=\"\"><state id=\"\" "
+         "/><probabilities>1</probabilities></cpt>" + tail},
         {"negative probabilities", cpt(twoStates, "-1 2")},
-        {"deterministic with a state that is not there", head + "<deterministic id=\"B\"><state id=\"b0\" /><parents>A</parents><resultingstates>b0 zz</resultingstates></deterministic>" + tail},
-        {"utility without values", head + "<utility id=\"U\"><parents>A</parents></utility>" + tail},
-        {"external entity", "<?xml version=\"1.0\"?><!DOCTYPE q [<!ENTITY x SYSTEM \"/etc/passwd\">]>" + root + property + "&x;</property></properties></quarn>"},
+        {"deterministic with a state that is not there", head + "<deterministic id=\"B\"><state "
+         "id=\"b0\" /><parents>A</parents><resultingstates>b0 "
+          "zz</resultingstates></deterministic>" + tail},
+        {"utility without values", head + "<utility "
+         "id=\"U\"><parents>A</parents></utility>" + tail},
+        {"external entity", "<?xml version=\"1.0\"?><!DOCTYPE q [<!ENTITY x SYSTEM "
+         "\"/etc/passwd\">]>" + root + property + "&x;</property></properties></quarn>"},
         {"version beyond any", "<quarn version=\"1e999\" id=\"g\"></quarn>"},
         {"version not a number", "<quarn version=\"nan\" id=\"g\"></quarn>"},
         {"sample count beyond int", root + " numsamples=\"99999999999\"></quarn>"},
         {"negative sample count", root + " numsamples=\"-1\"></quarn>"},
-        {"evidence in a far time slice", head + "</nodes><cases><case name=\"c\"><evidence node=\"A\" state=\"a0\" slice=\"2147483647\" /></case></cases></quarn>"},
+        {"evidence in a far time slice", head + "</nodes><cases><case name=\"c\"><evidence "
+         "node=\"A\" state=\"a0\" slice=\"2147483647\" /></case></cases></quarn>"},
     };
     // clang-format on
 }

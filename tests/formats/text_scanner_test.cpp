@@ -115,8 +115,10 @@ TEST(TextScanner, EveryModeSplitsTextsAsItsFormatExpects) {
         // exponent as part of the number.
         {2, "12abc 3.5kg /x 12 3.5 / * -4 +.5 a=b \"q\" x%y,z // #",
          Words("12abc 3.5kg /x 12 3.5 / * -4 +.5 a=b \"q\" x%y,z / / #"),
-         {ID, ID, ID, INT, REAL, PUNCT, PUNCT, INT, REAL, ID, ID, ID, PUNCT, PUNCT, ID}, -111, "", 0},
-        {2, "1e55+3 1e5+3 1.5e-22-1", Words("1e55+3 1e5 +3 1.5e-22-1"), {INT, INT, INT, REAL}, -111, "", 0},
+         {ID, ID, ID, INT, REAL, PUNCT, PUNCT, INT, REAL, ID, ID, ID, PUNCT, PUNCT, ID}, -111, "",
+          0},
+        {2, "1e55+3 1e5+3 1.5e-22-1", Words("1e55+3 1e5 +3 1.5e-22-1"), {INT, INT, INT, REAL},
+         -111, "", 0},
         // Hugin takes "%" as a line comment; the own text mode as a punctuator.
         {3, "a % x y z\nb%c\n\"50%\" // d\ne", Words("a b 50% e"), {}, -111, "", 0},
         {1, "a%b", Words("a % b"), {ID, PUNCT, ID}, -111, "", 0},

@@ -84,7 +84,8 @@ const BadDocument BAD_DOCUMENTS[] = {
     {Document("<cpt id=\"A\"><state id=\"1st\"/><state id=\"s2\"/><probabilities>1 0"
      "</probabilities></cpt>"), "SetNumberOfOutcomes failed"},
     {Document(TWO, "<algparams>"
-     "<epis proplen=\"5\" numstates1=\"9\" numstates2=\"8\" numstates3=\"20\" eps1=\"0.006\" eps2=\"0.0001\" eps3=\"5e-05\" eps4=\"5e-05\"/></algparams>"), "Invalid EPIS parameters"},
+     "<epis proplen=\"5\" numstates1=\"9\" numstates2=\"8\" numstates3=\"20\" eps1=\"0.006\" "
+      "eps2=\"0.0001\" eps3=\"5e-05\" eps4=\"5e-05\"/></algparams>"), "Invalid EPIS parameters"},
     {Document(TWO, "<algparams><epis proplen=\"5\"/></algparams>"),
      "Required attribute 'numstates1' not found in element 'epis'"},
     {Document(TWO, "<observationcost><node id=\"Z\"><cost>1</cost></node></observationcost>"),

@@ -201,12 +201,11 @@ TEST(CrossFormat, WhatAFormatCannotSayIsRefusedOrTranslated) {
         const char* mau;
         const char* type;
     } formats[] = {
-        {".net", "ERROR: This Network cannot be saved in Hugin format", "ERROR: 'E' : Node type "
-         "not supported by Hugin"},
-        {".dsc", "ERROR: This Network cannot be saved in Microsotf format", "ERROR: 'E' : Node "
-         "type not supported by MSBN"},
-        {".xml03", "Node [M] : ERROR: Unsupported node type", "Node [E] : ERROR: Unsupported node "
-         "type"},
+        {".net", "ERROR: This Network cannot be saved in Hugin format",
+         "ERROR: 'E' : Node type not supported by Hugin"},
+        {".dsc", "ERROR: This Network cannot be saved in Microsotf format",
+         "ERROR: 'E' : Node type not supported by MSBN"},
+        {".xml03", "Node [M] : ERROR: Unsupported node type", "Node [E] : ERROR: Unsupported node type"},
         {".xqnl", nullptr, "ERROR: This Network cannot be saved in XML format"},
     };
     // clang-format on

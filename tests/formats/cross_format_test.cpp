@@ -205,7 +205,8 @@ TEST(CrossFormat, WhatAFormatCannotSayIsRefusedOrTranslated) {
          "ERROR: 'E' : Node type not supported by Hugin"},
         {".dsc", "ERROR: This Network cannot be saved in Microsotf format",
          "ERROR: 'E' : Node type not supported by MSBN"},
-        {".xml03", "Node [M] : ERROR: Unsupported node type", "Node [E] : ERROR: Unsupported node type"},
+        {".xml03", "Node [M] : ERROR: Unsupported node type",
+         "Node [E] : ERROR: Unsupported node type"},
         {".xqnl", nullptr, "ERROR: This Network cannot be saved in XML format"},
     };
     // clang-format on

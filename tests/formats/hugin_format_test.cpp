@@ -180,17 +180,6 @@ TEST_F(HuginFormatTest, RealFilesSurviveAWriteAndARead) {
         ASSERT_NO_FATAL_FAILURE(
             ExpectSurvivesAWriteAndARead(entry.path(), folder.File("copy.net"), kEverything));
     }
-    // Some tools leave states unquoted; other files of the same networks quote them.
-    const std::pair<const char*, const char*> twins[] = {{"alarm_noheader", "alarm_agrum"},
-                                                         {"asia", "asia_agrum"},
-                                                         {"hailfinder", "hailfinder_agrum"},
-                                                         {"insurance", "insurance_agrum"}};
-    for (const auto& [quotedName, bareName] : twins) {
-        QNL_network quoted, bare;
-        ASSERT_EQ(0, quoted.ReadFile((root + quotedName + ".net").c_str()));
-        ASSERT_EQ(0, bare.ReadFile((root + bareName + ".net").c_str()));
-        EXPECT_TRUE(SameNetworks(quoted, bare, Compared{false})) << bareName;
-    }
 }
 
 // The net block carries attributes of the tools that wrote a file: they are kept as user

@@ -179,18 +179,15 @@ TEST_F(HostileFiles, DeeplyNestedSubmodelsReadAndWriteBackCompactly) {
 // A submodel is found by its identifier when read back; the network's is its main submodel's.
 TEST_F(HostileFiles, SubmodelIdentifierUsedTwiceIsRefusedBeforeTheFileIsWritten) {
     for (const bool withNetwork : {true, false}) {
-        SCOPED_TRACE(withNetwork ? "network and submodel" : "two submodels");
         QNL_network network;
         QNL_submodelHandler& submodels = network.GetSubmodelHandler();
-        const int first = submodels.CreateSubmodel(QNL_submodelHandler::MAIN_HANDLE, "Sub1");
+        ASSERT_GE(submodels.CreateSubmodel(QNL_submodelHandler::MAIN_HANDLE, "Sub1"), 0);
         const int second = submodels.CreateSubmodel(QNL_submodelHandler::MAIN_HANDLE, "Sub2");
-        ASSERT_GE(first, 0);
         ASSERT_GE(second, 0);
-        QNL_header& renamed =
-            withNetwork ? *network.GetHeader() : submodels.GetSubmodel(second)->header;
-        ASSERT_EQ(0, renamed.SetId("Sub1"));
+        ASSERT_EQ(0, (withNetwork ? *network.GetHeader() : submodels.GetSubmodel(second)->header)
+                         .SetId("Sub1"));
         const std::string path = (folder / "clash.xqnl").string();
-        EXPECT_EQ(-2, network.WriteFile(path.c_str()));
+        EXPECT_EQ(-2, network.WriteFile(path.c_str())) << withNetwork;
         EXPECT_EQ(-2, LoggedCode("'Sub1' names two submodels or a submodel and the network"));
         EXPECT_FALSE(fs::exists(path));
     }

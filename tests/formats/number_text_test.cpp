@@ -80,16 +80,13 @@ TEST(NumberText, ParsingAgreesWithStrtodOnDecimalTexts) {
 
 // Specials and values "%.8f" cannot hold; the random test below covers the rest.
 TEST(NumberText, EightDecimalsWhereExactElseTheShortestExactText) {
-    const std::pair<double, const char*> cases[] = {{-0.0, "-0.00000000"},
-                                                    {1e20, "100000000000000000000.00000000"},
-                                                    {1e-9, "1e-09"},
-                                                    {1.0 / 3.0, "0.3333333333333333"},
-                                                    {kDenorm, "5e-324"},
-                                                    {QNL_UNDEFINED_NUMBER, "0.0E-2"},
-                                                    {QNL_ILLEGAL_NUMBER, "0.0E-3"},
-                                                    {QNL_NOT_AVAILABLE_NUMBER, "0.0E-4"},
-                                                    {std::nan(""), "nan"},
-                                                    {-kInf, "-inf"}};
+    // clang-format off
+    const std::pair<double, const char*> cases[] = {
+        {-0.0, "-0.00000000"}, {1e20, "100000000000000000000.00000000"}, {1e-9, "1e-09"},
+        {1.0 / 3.0, "0.3333333333333333"}, {kDenorm, "5e-324"}, {QNL_UNDEFINED_NUMBER, "0.0E-2"},
+        {QNL_ILLEGAL_NUMBER, "0.0E-3"}, {QNL_NOT_AVAILABLE_NUMBER, "0.0E-4"},
+        {std::nan(""), "nan"}, {-kInf, "-inf"}};
+    // clang-format on
     for (const auto& [value, text] : cases)
         EXPECT_EQ(FormatNumber(value), text) << text;
 }

@@ -33,14 +33,13 @@ constexpr double kDenorm = std::numeric_limits<double>::denorm_min();
 
 // The special tokens read only as the whole text; elsewhere the text reads like strtod.
 TEST(NumberText, SpecialTokensAreWholeTexts) {
-    const std::pair<const char*, double> tokens[] = {{"0.0E-2", QNL_UNDEFINED_NUMBER},
-                                                     {"UNDEF.", QNL_UNDEFINED_NUMBER},
-                                                     {"0.0E-3", QNL_ILLEGAL_NUMBER},
-                                                     {"ILLEGAL", QNL_ILLEGAL_NUMBER},
-                                                     {"0.0E-4", QNL_NOT_AVAILABLE_NUMBER},
-                                                     {"NA", QNL_NOT_AVAILABLE_NUMBER},
-                                                     {"0.0E-2x", 0.0},
-                                                     {" 0.0E-4", 0.0}};
+    // clang-format off
+    const std::pair<const char*, double> tokens[] = {
+        {"0.0E-2", QNL_UNDEFINED_NUMBER}, {"UNDEF.", QNL_UNDEFINED_NUMBER},
+        {"0.0E-3", QNL_ILLEGAL_NUMBER}, {"ILLEGAL", QNL_ILLEGAL_NUMBER},
+        {"0.0E-4", QNL_NOT_AVAILABLE_NUMBER}, {"NA", QNL_NOT_AVAILABLE_NUMBER},
+        {"0.0E-2x", 0.0}, {" 0.0E-4", 0.0}};
+    // clang-format on
     for (const auto& [text, value] : tokens)
         EXPECT_EQ(Bits(value), Bits(Parsed(text))) << text;
     for (const char* refused : {"NA ", "undef.", "abc", "ILLEGALx"}) {

@@ -77,29 +77,6 @@ TEST(XmlReader, WhiteSpaceBetweenElementsIsNotTextAndStrictnessIsInherited) {
     }
 }
 
-// Numbers of varying length, so that the 4096-byte chunk edges fall inside numbers, on blanks
-// and on line ends as a comment in front moves the list.
-TEST(XmlReader, NumbersSplitAcrossChunksArriveWhole) {
-    std::string states, list;
-    std::vector<double> expected;
-    for (int i = 0; i < 3000; ++i) {
-        states += "<state id=\"s" + std::to_string(i) + "\"/>";
-        const std::string number = std::to_string(i * 7919 % 100003) + "." + std::to_string(i % 97);
-        expected.push_back(std::stod(number));
-        list += number + (i % 13 == 0 ? "\n\t" : " ");
-    }
-    for (int padding = 0; padding < 12; ++padding) {
-        QNL_network net;
-        ASSERT_EQ(0, ReadDocument(net, "chunks.xqnl",
-                                  Document("<!--" + std::string(padding, 'p') + "-->" +
-                                           "<decision id=\"D\">" + states + "</decision><utility " +
-                                           "id=\"U\"><parents>D</parents><utilities>" + list +
-                                           "</utilities></utility>")))
-            << AllMessages();
-        EXPECT_EQ(expected, Values(net.GetNode(net.FindNode("U")))) << padding;
-    }
-}
-
 // Declared encodings, references and entities arrive as UTF-8; a value of a megabyte split by
 // a reference arrives whole; an entity bomb is refused instead of expanded.
 TEST(XmlReader, TextsArriveAsUtf8WholeAndWithoutEntityBombs) {

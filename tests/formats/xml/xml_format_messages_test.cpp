@@ -156,7 +156,7 @@ const BadDocument BAD_DOCUMENTS[] = {
     {"equation", Document("<equation id=\"E\"><definition>E=Q</definition></equation>"),
      "SetEquation failed: 'Unknown node identifier: Q'"},
     {"equation_text", Document("<equation id=\"E\"><definition>E=(1</definition></equation>"),
-     "Invalid expression: "},
+     "Invalid expression: ')' expected"},
     {"dynamic", Document(TWO, "<dynamic numslices=\"3\"/>"),
      "Dynamic networks (element 'dynamic') are not supported"},
     // The display and diagnosis extension.

@@ -335,12 +335,16 @@ int QNL_equation::ParseChecked(const std::string& text, QNL_variableValidator* v
 
 void QNL_equation::InvalidateDependents() {
     if (network == nullptr || !network->IsValidNodeHandle(handle)) return;
+    std::vector<int> starts{handle};
+    StartsOfDependents(starts);
     QNL_intArray nodes;
-    network->GetDescendants(handle, nodes);
-    nodes.Add(handle);
-    for (int i = 0; i < nodes.GetCount(); ++i) {
-        QNL_nodeValue* value = network->GetNode(nodes[i])->GetValue();
-        if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
+    for (int start : starts) {
+        network->GetDescendants(start, nodes);
+        nodes.Add(start);
+        for (int i = 0; i < nodes.GetCount(); ++i) {
+            QNL_nodeValue* value = network->GetNode(nodes[i])->GetValue();
+            if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
+        }
     }
     detail::NotifyNetwork(network, handle, QNL_network::CHANGE_VALUES);
 }

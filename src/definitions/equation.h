@@ -97,8 +97,10 @@ protected:
     static int Refuse(const std::string& message, std::string* error);
     // The node's identifier, empty while the definition is not at a node.
     std::string OwnId() const;
-    // Clears the valid flag of the values that depend on this equation.
+    // Clears the valid flag of the values that depend on this equation: the node's, those of
+    // the nodes StartsOfDependents adds, and of all their descendants.
     void InvalidateDependents();
+    virtual void StartsOfDependents(std::vector<int>&) const {}
     // The variable of a removed parent is replaced by 0 in the equation.
     void SubstituteZero(int parent);
 

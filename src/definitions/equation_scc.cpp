@@ -42,6 +42,13 @@ int QNL_equationSCC::Assign(const QNL_nodeDefinition& other) {
     });
 }
 
+void QNL_equationSCC::StartsOfDependents(std::vector<int>& starts) const {
+    for (const std::string& id : members) {
+        const int h = network->FindNode(id.c_str());
+        if (h >= 0) starts.push_back(h);
+    }
+}
+
 bool QNL_equationSCC::FindStranger(const QNL_parsedEquation& candidate,
                                    const std::set<std::string>& allowed,
                                    std::string& stranger) const {

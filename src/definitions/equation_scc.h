@@ -4,6 +4,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 class QNL_stringArray;
 
@@ -36,6 +37,10 @@ public:
     // (logged), the set unchanged.
     const std::set<std::string>& GetMembers() const { return members; }
     int SetMembers(const QNL_stringArray& ids);
+
+protected:
+    // The members solve together with this node.
+    void StartsOfDependents(std::vector<int>& starts) const override;
 
 private:
     // The first variable of the equation that is neither the node, a parent nor a member.

@@ -17,7 +17,8 @@ namespace {
 std::unique_ptr<QNL_network> BuildEquationNetwork(bool sampled) {
     auto net = std::make_unique<QNL_network>();
     const int n = 100;
-    for (int i = 0; i < n; ++i) net->AddNode(QNL_TYPE_EQUATION, ("n" + std::to_string(i)).c_str());
+    for (int i = 0; i < n; ++i)
+        net->AddNode(QNL_TYPE_EQUATION, ("n" + std::to_string(i)).c_str());
     std::uint64_t seed = 5;
     for (int i = 0; i < n; ++i) {
         const std::string id = "n" + std::to_string(i);
@@ -26,15 +27,17 @@ std::unique_ptr<QNL_network> BuildEquationNetwork(bool sampled) {
             const int parents = 2 + static_cast<int>(quarn_bench::Next(seed) % 2);
             for (int k = 0; k < parents; ++k) {
                 const std::string p = "n" + std::to_string(quarn_bench::Next(seed) % i);
-                text += k % 2 == 0 ? " + 0.3*Sin(" + p + ")" : " - Sqrt(Sqr(" + p + "))/(1+Exp(" + p + "))";
+                text += k % 2 == 0 ? " + 0.3*Sin(" + p + ")"
+                                   : " - Sqrt(Sqr(" + p + "))/(1+Exp(" + p + "))";
             }
         }
         if (sampled) text += " + Normal(0, 0.1)";
-        dynamic_cast<QNL_equation*>(net->GetNode(i)->GetDefinition())->SetEquation(text, nullptr,
-                                                                                  nullptr);
+        dynamic_cast<QNL_equation*>(net->GetNode(i)->GetDefinition())
+            ->SetEquation(text, nullptr, nullptr);
     }
     const char* set[] = {"s0", "s1", "s2", "s3"};
-    for (const char* id : set) net->AddNode(QNL_TYPE_EQUATION_SCC, id);
+    for (const char* id : set)
+        net->AddNode(QNL_TYPE_EQUATION_SCC, id);
     for (int k = 0; k < 4; ++k) {
         const int h = net->FindNode(set[k]);
         QNL_stringArray members;
@@ -61,8 +64,9 @@ void BM_EquationSolve(benchmark::State& state) {
             break;
         }
     }
-    state.counters["samples"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * (sampled ? 10000 : 1), benchmark::Counter::kIsRate);
+    state.counters["samples"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * (sampled ? 10000 : 1),
+                           benchmark::Counter::kIsRate);
 }
 
 BENCHMARK(BM_EquationSolve)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);

@@ -214,14 +214,12 @@ bool QNL_parsedEquation::IsRandom() const {
 // ---------------------------------------------------------------------------------------
 // Equation definition.
 
-QNL_equation::QNL_equation(int handle, QNL_network* network)
-    : QNL_nodeDefinition(handle, network) {
+QNL_equation::QNL_equation(int handle, QNL_network* network) : QNL_nodeDefinition(handle, network) {
     equation.SetSides(new QNL_exprVariable(OwnId()), new QNL_exprConstant(0.0));
 }
 
 QNL_equation::QNL_equation(const QNL_equation& other)
-    : QNL_nodeDefinition(other), equation(other.equation), lower(other.lower),
-      upper(other.upper) {}
+    : QNL_nodeDefinition(other), equation(other.equation), lower(other.lower), upper(other.upper) {}
 
 QNL_nodeDefinition* QNL_equation::CreateCopy() const {
     return detail::CopyOrNull(*this);
@@ -394,7 +392,8 @@ int QNL_equation::Rewire(const std::vector<int>& named, std::string& message) {
     int result = 0;
     for (int i = 0; i < oldParents.GetCount() && result == 0; ++i)
         if (std::find(named.begin(), named.end(), oldParents[i]) == named.end())
-            if ((result = network->RemoveArc(oldParents[i], handle, 0)) != 0) failed = oldParents[i];
+            if ((result = network->RemoveArc(oldParents[i], handle, 0)) != 0)
+                failed = oldParents[i];
     for (std::size_t i = 0; i < named.size() && result == 0; ++i)
         if (!network->GetParents(handle).IsInList(named[i]))
             if ((result = network->AddArc(named[i], handle, 0)) != 0) failed = named[i];

@@ -96,8 +96,7 @@ int QNL_equationSCC::SetMembers(const QNL_stringArray& ids) {
         const std::string own = OwnId();
         for (int i = 0; i < ids.GetCount(); ++i) {
             const char* id = ids.GetString(i);
-            if (id == nullptr || own == id ||
-                (network != nullptr && network->FindNode(id) < 0))
+            if (id == nullptr || own == id || (network != nullptr && network->FindNode(id) < 0))
                 return QNL_errorHandler::Instance().LogError(
                     -2, (std::string("Not a member for the equation set of ") + own + ": " +
                          (id != nullptr ? id : ""))

@@ -37,7 +37,8 @@ std::string IdOf(const QNL_network& network, int handle) {
 }
 
 int Find(std::vector<int>& parent, int x) {
-    while (parent[x] != x) x = parent[x] = parent[parent[x]];
+    while (parent[x] != x)
+        x = parent[x] = parent[parent[x]];
     return x;
 }
 
@@ -88,7 +89,8 @@ int QNL_equationSolver::BuildPlan(bool& random) {
     std::vector<int> group(static_cast<std::size_t>(std::max(size, 0)));
     std::iota(group.begin(), group.end(), 0);
     for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
-        const auto* scc = dynamic_cast<const QNL_equationSCC*>(network->GetNode(h)->GetDefinition());
+        const auto* scc =
+            dynamic_cast<const QNL_equationSCC*>(network->GetNode(h)->GetDefinition());
         if (scc == nullptr) continue;
         for (const std::string& id : scc->GetMembers()) {
             const int member = network->FindNode(id.c_str());
@@ -219,7 +221,8 @@ int QNL_equationSolver::RunPlan(bool sampling) {
                 return Fail("Node " + detail::IdOf(*network, h) + " holds no equation value");
     if (sampling)
         for (const Step& step : plan)
-            for (int h : step.members) valueAt(h)->ClearSamples();
+            for (int h : step.members)
+                valueAt(h)->ClearSamples();
 
     const int rounds = sampling ? numberOfSamples : 1;
     std::vector<double> x;
@@ -236,7 +239,8 @@ int QNL_equationSolver::RunPlan(bool sampling) {
                 values[static_cast<std::size_t>(h)] = result;
                 continue;
             }
-            for (Compiled& equation : step.equations) BindKnown(equation, values);
+            for (Compiled& equation : step.equations)
+                BindKnown(equation, values);
             const int result = SolveSet(step, x);
             if (result != 0) return result;
             for (std::size_t k = 0; k < step.members.size(); ++k)
@@ -258,7 +262,8 @@ int QNL_equationSolver::RunPlan(bool sampling) {
     }
     if (sampling)
         for (const Step& step : plan)
-            for (int h : step.members) valueAt(h)->ComputeStatistics();
+            for (int h : step.members)
+                valueAt(h)->ComputeStatistics();
     return 0;
 }
 
@@ -297,7 +302,8 @@ int QNL_equationSolver::SolveSet(const Step& step, std::vector<double>& x) {
         }
         for (int k = 0; k < n; ++k) {
             double sum = 0.0;
-            for (int j = 0; j < n; ++j) sum += jacobian[static_cast<std::size_t>(k) * un + j] * x[j];
+            for (int j = 0; j < n; ++j)
+                sum += jacobian[static_cast<std::size_t>(k) * un + j] * x[j];
             b[k] = sum - f[k];
         }
         if (SolveLinear(jacobian, b, y, n) != 0) return Fail(detail::kSetFailed);
@@ -327,19 +333,22 @@ int QNL_equationSolver::SolveLinear(std::vector<double>& a, std::vector<double>&
             if (std::fabs(at(i, k)) > std::fabs(at(pivot, k))) pivot = i;
         if (!(std::fabs(at(pivot, k)) > 0.0) || !std::isfinite(at(pivot, k))) return -2;
         if (pivot != k) {
-            for (int j = 0; j < n; ++j) std::swap(at(k, j), at(pivot, j));
+            for (int j = 0; j < n; ++j)
+                std::swap(at(k, j), at(pivot, j));
             std::swap(b[k], b[pivot]);
         }
         const double inverse = 1.0 / at(k, k);
         for (int i = k + 1; i < n; ++i) {
             const double factor = at(i, k) * inverse;
-            for (int j = k + 1; j < n; ++j) at(i, j) -= factor * at(k, j);
+            for (int j = k + 1; j < n; ++j)
+                at(i, j) -= factor * at(k, j);
             b[i] -= factor * b[k];
         }
     }
     for (int i = n - 1; i >= 0; --i) {
         double sum = b[i];
-        for (int j = i + 1; j < n; ++j) sum -= at(i, j) * y[j];
+        for (int j = i + 1; j < n; ++j)
+            sum -= at(i, j) * y[j];
         y[i] = sum / at(i, i);
     }
     return 0;

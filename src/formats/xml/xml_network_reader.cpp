@@ -2,11 +2,11 @@
 
 #include "definitions/cpt.h"
 #include "definitions/equation.h"
-#include "equations/expr_parser.h"
 #include "definitions/extra_definition.h"
 #include "definitions/node_value.h"
 #include "definitions/table.h"
 #include "definitions/truth_table.h"
+#include "equations/expr_parser.h"
 #include "formats/foreign_format_support.h"
 #include "formats/number_text.h"
 #include "formats/xml/xml_extension_reader.h"

@@ -37,7 +37,8 @@ TEST_F(XmlEquations, NetworksRoundTripToTheSameModelAndBytes) {
     QNL_network original;
     // Handles in topological order: the display block lists nodes by handle, a read file
     // creates them in the order of the node elements.
-    for (const char* id : {"x", "y", "z"}) ASSERT_GE(original.AddNode(QNL_TYPE_EQUATION, id), 0);
+    for (const char* id : {"x", "y", "z"})
+        ASSERT_GE(original.AddNode(QNL_TYPE_EQUATION, id), 0);
     ASSERT_EQ(Eq(original, "x")->SetEquation("x = -2.5e-7 + Pi()", nullptr, nullptr), 0);
     ASSERT_EQ(Eq(original, "y")->SetEquation("y = x^2 - Sin(x)/3 - (x < 1)", nullptr, nullptr), 0);
     ASSERT_EQ(Eq(original, "z")->SetEquation("2*z = -(x + y)", nullptr, nullptr), 0);
@@ -66,14 +67,14 @@ TEST_F(XmlEquations, NetworksRoundTripToTheSameModelAndBytes) {
     EXPECT_EQ(node, copy.FindNode("y"));
     EXPECT_EQ(value, 0.1);
     ASSERT_EQ(copy.UpdateBeliefs(), 0) << AllMessages();
-    for (const char* id : {"x", "y", "z"}) EXPECT_EQ(Mean(copy, id), Mean(original, id)) << id;
+    for (const char* id : {"x", "y", "z"})
+        EXPECT_EQ(Mean(copy, id), Mean(original, id)) << id;
 
     ASSERT_EQ(copy.WriteFile(second.c_str()), 0);
     EXPECT_EQ(FileContent(second), FileContent(first));
     const std::string text = FileContent(first);
     EXPECT_NE(text.find("<definition>x=-2.5e-07+Pi()</definition>"), std::string::npos) << text;
-    EXPECT_NE(text.find("<definition lower=\"0.125\" upper=\"1e+10\">"), std::string::npos)
-        << text;
+    EXPECT_NE(text.find("<definition lower=\"0.125\" upper=\"1e+10\">"), std::string::npos) << text;
 }
 
 TEST_F(XmlEquations, MissingRangeIsTheDefaultRange) {

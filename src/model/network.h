@@ -311,6 +311,7 @@ private:
     int UpdatePath() const;
     int UpdateInfluenceDiagram();
     int UpdateHybrid();
+    int UpdateEquations();
     bool PropEvidenceByClustering(double& result);
     bool PropEvidenceByChainRule(double& result);
     void StructureChanged();

@@ -229,6 +229,15 @@ bool QNL_network::ChangeNodeId(int node, const char* oldId, const char* newId) {
         if (child != nullptr && child->GetDefinition() != nullptr)
             child->GetDefinition()->ParentIdChanged(node, oldId, newId);
     }
+    // An equation names its own node, and a set of simultaneous equations names members
+    // that are not linked by arcs: those follow the new identifier too.
+    for (int h = oldId != nullptr ? GetFirstNode() : -1; h >= 0; h = GetNextNode(h)) {
+        QNL_nodeDefinition* definition = table[h].node->GetDefinition();
+        if (definition == nullptr || children.IsInList(h)) continue;
+        const int type = definition->GetType();
+        if ((h == node && type == QNL_TYPE_EQUATION) || type == QNL_TYPE_EQUATION_SCC)
+            definition->ParentIdChanged(node, oldId, newId);
+    }
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include "inference/adaptive_importance.h"
 #include "inference/bayesian_algorithms.h"
 #include "inference/elimination_join_tree.h"
+#include "inference/equation_solver.h"
 #include "inference/join_tree_cache.h"
 #include "inference/stochastic_samplers.h"
 #include "inference/polytree.h"
@@ -104,7 +105,7 @@ int QNL_network::Dispatch() {
     case PATH_HYBRID:
         return UpdateHybrid();
     case PATH_EQUATION:
-        return NotAvailable("The equation network solver");
+        return UpdateEquations();
     case PATH_TEMPORAL:
         return NotAvailable("Belief updating of temporal networks");
     default:
@@ -143,6 +144,16 @@ int QNL_network::UpdateInfluenceDiagram() {
     default:
         return QNL_errorHandler::Instance().LogError(-2, "Unknown influence diagram algorithm");
     }
+}
+
+// Evidence on an equation node needs the hybrid conversion; until it exists such a network
+// is refused rather than solved as if it held none.
+int QNL_network::UpdateEquations() {
+    ClearAllPropagatedEvidence();
+    std::vector<int> observed;
+    CollectObserved(observed, true);
+    if (!observed.empty()) return NotAvailable("Solving equation networks with evidence");
+    return RunEquationSolver(*this);
 }
 
 int QNL_network::UpdateHybrid() {

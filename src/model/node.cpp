@@ -139,6 +139,8 @@ int QNL_node::TypeFromKeyword(const char* keyword) {
                     {"MAU", QNL_TYPE_MAU},
                     {"CAST", QNL_TYPE_CAST},
                     {"DEMORGAN", QNL_TYPE_DEMORGAN},
+                    {"EQUATION", QNL_TYPE_EQUATION},
+                    {"EQUATION_SCC", QNL_TYPE_EQUATION_SCC},
                     {"DCHILDHPARENT", QNL_TYPE_DCHILDHPARENT},
                     {"DISTRIBUTION", QNL_TYPE_DISTRIBUTION},
                     {"HEQUATION", QNL_TYPE_HEQUATION}};

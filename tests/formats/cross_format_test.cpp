@@ -197,7 +197,7 @@ TEST(CrossFormat, OneNetworkReadsTheSameFromEveryFormat) {
 // the write with its message before an existing file is touched or a new one made.
 TEST(CrossFormat, WhatAFormatCannotSayIsRefusedOrTranslated) {
     ScopedStubType<QNL_TYPE_MAU> mau;
-    ScopedStubType<QNL_TYPE_EQUATION> equation;
+    ScopedStubType<QNL_TYPE_DISTRIBUTION> continuous;
     TempFolder folder("limits");
     // clang-format off
     const struct {
@@ -229,7 +229,7 @@ TEST(CrossFormat, WhatAFormatCannotSayIsRefusedOrTranslated) {
                   copy.GetNode(copy.FindNode("T"))->GetType());
         EXPECT_TRUE(SameNetworks(net, copy, Compared{true, false, false, false, false}));
         for (const auto& [type, id, message] :
-             {std::tuple{QNL_TYPE_MAU, "M", f.mau}, {QNL_TYPE_EQUATION, "E", f.type}}) {
+             {std::tuple{QNL_TYPE_MAU, "M", f.mau}, {QNL_TYPE_DISTRIBUTION, "E", f.type}}) {
             if (message == nullptr) continue;
             QNL_errorHandler::Instance().Flush();
             QNL_network refused;

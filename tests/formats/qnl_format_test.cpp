@@ -325,7 +325,6 @@ TEST_F(QnlFormat, FramesThatAreNotANetworkFail) {
 
 // What the format has no statements for is refused before any file is touched.
 TEST_F(QnlFormat, WriterRefusesWhatItCannotCarry) {
-    ScopedStubType<QNL_TYPE_EQUATION> equation;
     for (int type : {QNL_TYPE_EQUATION, QNL_TYPE_NOISY_ADDER, QNL_TYPE_DEMORGAN}) {
         QNL_network net;
         AddNode(net, QNL_TYPE_CPT, "A", {"a", "b"});

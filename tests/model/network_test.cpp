@@ -379,8 +379,8 @@ TEST(NetworkWithDecisions, DecisionOrderTypeChangesAndUtilityArcs) {
 
     QNL_node* node = net.GetNode(chance);
     QNL_nodeDefinition* before = node->GetDefinition();
-    EXPECT_EQ(node->SetType(QNL_TYPE_EQUATION), -2);
-    EXPECT_EQ(node->SetType("EQUATION"), -2);
+    EXPECT_EQ(node->SetType(QNL_TYPE_DISTRIBUTION), -2);
+    EXPECT_EQ(node->SetType("DISTRIBUTION"), -2);
     EXPECT_EQ(node->SetType(QNL_TYPE_CPT), 0);
     EXPECT_EQ(node->GetDefinition(), before);
     ASSERT_EQ(node->SetType("LIST"), 0);

@@ -1,10 +1,12 @@
 #include "formats/xml/xml_network_reader.h"
 
 #include "definitions/cpt.h"
+#include "definitions/equation.h"
 #include "definitions/extra_definition.h"
 #include "definitions/node_value.h"
 #include "definitions/table.h"
 #include "definitions/truth_table.h"
+#include "equations/expr_parser.h"
 #include "formats/foreign_format_support.h"
 #include "formats/number_text.h"
 #include "formats/xml/xml_extension_reader.h"
@@ -188,6 +190,11 @@ void QNL_xmlNetworkReader::BuildSchema(QNL_xmlElementHandler* extensionRoot) {
     QNL_xmlElementHandler* utilities =
         Element("utilities", Flags::INHERIT, &R::ListStart, nullptr, &R::DoubleToken);
 
+    QNL_xmlElementHandler* equationDefinition = Element(
+        "definition", Flags::INHERIT, &R::EquationDefinitionStart, &R::EquationDefinitionEnd);
+    equationDefinition->AddAttribute("lower", 0);
+    equationDefinition->AddAttribute("upper", 0);
+
     QNL_xmlElementHandler* nodes = Element("nodes", Flags::INHERIT, nullptr);
     struct Kind {
         QNL_xmlElementHandler* element;
@@ -198,6 +205,7 @@ void QNL_xmlNetworkReader::BuildSchema(QNL_xmlElementHandler* extensionRoot) {
         {NodeElement("deterministic", &R::DeterministicStart, resultingStates), true},
         {NodeElement("decision", &R::DecisionStart, nullptr), true},
         {NodeElement("utility", &R::UtilityStart, utilities), false},
+        {NodeElement("equation", &R::EquationStart, equationDefinition), false},
     };
     for (const Kind& kind : kinds) {
         kind.element->AddChild(parents, 0);
@@ -206,7 +214,7 @@ void QNL_xmlNetworkReader::BuildSchema(QNL_xmlElementHandler* extensionRoot) {
         nodes->AddChild(kind.element, Flags::MULTIPLE);
     }
     BuildGateSchema(nodes, parents, state, nodeProperty);
-    for (const char* name : {"mau", "maux", "equation"}) {
+    for (const char* name : {"mau", "maux"}) {
         std::string text = std::string("Nodes of type ") + Quoted(name) + " are not supported";
         QNL_xmlElementHandler* refused = CreateElement(
             std::make_unique<detail::RefusedElement>(text, true), name, Flags::INHERIT);
@@ -326,6 +334,40 @@ void QNL_xmlNetworkReader::UtilityStart(QNL_xmlReader& reader) {
     NodeStart(reader, QNL_TYPE_TABLE);
 }
 
+void QNL_xmlNetworkReader::EquationStart(QNL_xmlReader& reader) {
+    NodeStart(reader, QNL_TYPE_EQUATION);
+}
+
+void QNL_xmlNetworkReader::EquationDefinitionStart(QNL_xmlReader& reader) {
+    scratch.payloadMet = true;
+    if (reader.GetDoubleAttribute("lower", scratch.lower, -1.0))
+        reader.GetDoubleAttribute("upper", scratch.upper, 1.0);
+}
+
+void QNL_xmlNetworkReader::EquationDefinitionEnd(QNL_xmlReader& reader) {
+    std::string message;
+    std::unique_ptr<QNL_exprNode> tree(ParseExpression(reader.GetText(), nullptr, &message));
+    if (tree == nullptr) {
+        reader.Fail("Invalid expression: " + message);
+        return;
+    }
+    scratch.expressions.push_back(reader.GetText());
+}
+
+// The arcs are in place by now, as the file lists them; the equation rewires them only where
+// it names other nodes.
+void QNL_xmlNetworkReader::SetEquation(QNL_xmlReader& reader, QNL_nodeDefinition* definition) {
+    auto* equation = dynamic_cast<QNL_equation*>(definition);
+    if (equation == nullptr || scratch.expressions.empty()) return;
+    if (equation->SetBounds(scratch.lower, scratch.upper) != 0) {
+        FailOnce(reader, "Invalid equation range");
+        return;
+    }
+    std::string error;
+    if (equation->SetEquation(scratch.expressions[0], nullptr, &error) != 0)
+        FailOnce(reader, "SetEquation failed: " + Quoted(error));
+}
+
 void QNL_xmlNetworkReader::NodeStart(QNL_xmlReader& reader, int type) {
     currentNode = -1;
     std::string id;
@@ -390,7 +432,7 @@ void QNL_xmlNetworkReader::NodeEnd(QNL_xmlReader& reader) {
     // refused as too large once its states are in could pass through a table of billions
     // of cells on the way.
     const bool hasOutcomes = currentType != QNL_TYPE_TABLE && currentType != QNL_TYPE_CAST &&
-                             currentType != QNL_TYPE_DEMORGAN;
+                             currentType != QNL_TYPE_DEMORGAN && currentType != QNL_TYPE_EQUATION;
     // Without its states the element is incomplete; the framework reports the missing
     // element once this callback returns.
     const bool outcomesSet = hasOutcomes && !scratch.outcomes.empty() && SetOutcomes(reader);
@@ -513,6 +555,9 @@ void QNL_xmlNetworkReader::RunSetter(QNL_xmlReader& reader) {
             FailOnce(reader, "SetResultingStates failed");
         break;
     }
+    case QNL_TYPE_EQUATION:
+        SetEquation(reader, definition);
+        break;
     case QNL_TYPE_TABLE: {
         auto* table = dynamic_cast<QNL_table*>(definition);
         if (table == nullptr || !detail::ToDoubleArray(scratch.values, values) ||

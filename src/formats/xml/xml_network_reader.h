@@ -49,6 +49,10 @@ private:
         std::vector<double> parameters, weights, positiveWeights, negativeWeights;
         std::vector<std::string> words, scalar;
         int function = 0;
+        // Equation payload: the "definition" texts and the range.
+        std::vector<std::string> expressions;
+        double lower = -1.0;
+        double upper = 1.0;
     };
     enum GateList : unsigned {
         GATE_INTS = 1,
@@ -79,6 +83,10 @@ private:
     void DeterministicStart(QNL_xmlReader& reader);
     void DecisionStart(QNL_xmlReader& reader);
     void UtilityStart(QNL_xmlReader& reader);
+    void EquationStart(QNL_xmlReader& reader);
+    void EquationDefinitionStart(QNL_xmlReader& reader);
+    void EquationDefinitionEnd(QNL_xmlReader& reader);
+    void SetEquation(QNL_xmlReader& reader, QNL_nodeDefinition* definition);
     void NodeStart(QNL_xmlReader& reader, int type);
     void NodeEnd(QNL_xmlReader& reader);
     bool SetOutcomes(QNL_xmlReader& reader);

@@ -1,6 +1,7 @@
 #include "formats/xml/xml_network_writer.h"
 
 #include "definitions/cpt.h"
+#include "definitions/equation.h"
 #include "definitions/extra_definition.h"
 #include "definitions/noisy_adder.h"
 #include "definitions/table.h"
@@ -47,6 +48,8 @@ const char* NodeElementName(int type) {
         return "cast";
     case QNL_TYPE_DEMORGAN:
         return "demorgan";
+    case QNL_TYPE_EQUATION:
+        return "equation";
     default:
         return nullptr;
     }
@@ -71,6 +74,11 @@ namespace detail = quarn::detail;
 int QNL_xmlNetworkWriter::CheckNetwork(const QNL_network& network, bool withSubmodels) {
     for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
         const QNL_node* node = network.GetNode(h);
+        if (node->GetType() == QNL_TYPE_EQUATION_SCC || (node->GetType() & QNL_TYPE_BIT_CONTINUOUS))
+            return QNL_errorHandler::Instance().LogError(
+                -2, std::string("ERROR: This Network cannot be saved in XML format: node '") +
+                        node->GetId() + "' is of type " + node->GetDefinition()->GetTypeName() +
+                        ", which the format does not carry");
         if (detail::NodeElementName(node->GetType()) == nullptr || network.GetTemporalType(h) != 0)
             return QNL_errorHandler::Instance().LogError(
                 -2, "ERROR: This Network cannot be saved in XML format");
@@ -230,6 +238,15 @@ void QNL_xmlNetworkWriter::WriteNode(int handle) {
     } else if (type == QNL_TYPE_TABLE) {
         const QNL_doubleArray& values = static_cast<QNL_table*>(definition)->GetTable().GetItems();
         WriteDoubleList("utilities", values.Items(), values.GetSize());
+    } else if (type == QNL_TYPE_EQUATION) {
+        const auto* equation = static_cast<const QNL_equation*>(definition);
+        if (equation->GetLowerBound() != -1.0 || equation->GetUpperBound() != 1.0) {
+            AddAttribute("lower", equation->GetLowerBound());
+            AddAttribute("upper", equation->GetUpperBound());
+        }
+        std::string text;
+        equation->GetEquation().GetText(text);
+        WriteElement("definition", text.c_str());
     } else {
         WriteGatePayload(handle, *definition);
     }

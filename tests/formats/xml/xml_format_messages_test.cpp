@@ -122,8 +122,10 @@ const BadDocument BAD_DOCUMENTS[] = {
     {Document(TWO + "<mau id=\"M\"><weights>1</weights></mau>"),
      "Nodes of type 'mau' are not supported: 'M'"},
     {Document("<maux id=\"M\"/>"), "Nodes of type 'maux' are not supported: 'M'"},
-    {Document("<equation id=\"E\"><definition>E=1</definition></equation>"),
-     "Nodes of type 'equation' are not supported: 'E'"},
+    {Document("<equation id=\"E\"><definition>E=Q</definition></equation>"),
+     "SetEquation failed: 'Unknown node identifier: Q'"},
+    {Document("<equation id=\"E\"><definition>E=(1</definition></equation>"),
+     "Invalid expression: ')' expected"},
     {Document(TWO, "<dynamic numslices=\"3\"/>"),
      "Dynamic networks (element 'dynamic') are not supported"},
     // The display and diagnosis extension.

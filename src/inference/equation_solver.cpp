@@ -1,0 +1,360 @@
+#include "inference/equation_solver.h"
+
+#include "definitions/equation.h"
+#include "definitions/equation_scc.h"
+#include "definitions/node_values.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <new>
+#include <numeric>
+#include <queue>
+#include <utility>
+
+namespace quarn::detail {
+namespace {
+
+constexpr const char* kSetFailed = "Faile in computing SCC.";
+
+class CollectVariables : public QNL_exprVisitor {
+public:
+    void Visit(QNL_exprVariable& variable) override { found.push_back(&variable); }
+    std::vector<QNL_exprVariable*> found;
+};
+
+const QNL_equation* EquationAt(const QNL_network& network, int handle) {
+    const QNL_node* node = network.GetNode(handle);
+    return node != nullptr ? dynamic_cast<const QNL_equation*>(node->GetDefinition()) : nullptr;
+}
+
+std::string IdOf(const QNL_network& network, int handle) {
+    const QNL_node* node = network.GetNode(handle);
+    return node != nullptr && node->GetId() != nullptr ? node->GetId() : "";
+}
+
+int Find(std::vector<int>& parent, int x) {
+    while (parent[x] != x)
+        x = parent[x] = parent[parent[x]];
+    return x;
+}
+
+} // namespace
+} // namespace quarn::detail
+
+namespace detail = quarn::detail;
+
+QNL_equationSolver::QNL_equationSolver(QNL_network* network)
+    : network(network), numberOfSamples(network != nullptr ? network->GetNumberOfSamples() : 0) {}
+
+int QNL_equationSolver::Fail(const std::string& message) {
+    return QNL_errorHandler::Instance().LogError(-2, message.c_str());
+}
+
+int QNL_equationSolver::Solve() {
+    if (network == nullptr) return Fail("No network to solve");
+    try {
+        bool random = false;
+        int result = BuildPlan(random);
+        if (result != 0) return result;
+        return RunPlan(random);
+    } catch (const std::bad_alloc&) {
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
+}
+
+// The nodes are checked in handle order; then each set of simultaneous equations (the
+// members that name each other, taken together) becomes one step, and the steps are put in
+// an order where every parent outside a step is solved before it. Among the steps that are
+// ready the one holding the earliest node of the network's topological order goes first,
+// so a network without sets is evaluated in exactly that order.
+int QNL_equationSolver::BuildPlan(bool& random) {
+    const int size = network->GetLastNode() + 1;
+    random = false;
+    for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
+        const int type = network->GetNode(h)->GetType();
+        const QNL_equation* equation = detail::EquationAt(*network, h);
+        if ((type != QNL_TYPE_EQUATION && type != QNL_TYPE_EQUATION_SCC) || equation == nullptr)
+            return Fail("Unable to handle hybrid networks with equation solver.");
+        if (!equation->GetEquation().IsRandom()) continue;
+        if (type == QNL_TYPE_EQUATION_SCC)
+            return Fail("Unable to sovle a network contains strongly-coupled components with "
+                        "distribution definitions.");
+        random = true;
+    }
+
+    std::vector<int> group(static_cast<std::size_t>(std::max(size, 0)));
+    std::iota(group.begin(), group.end(), 0);
+    for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
+        const auto* scc =
+            dynamic_cast<const QNL_equationSCC*>(network->GetNode(h)->GetDefinition());
+        if (scc == nullptr) continue;
+        for (const std::string& id : scc->GetMembers()) {
+            const int member = network->FindNode(id.c_str());
+            if (member < 0 || network->GetNode(member)->GetType() != QNL_TYPE_EQUATION_SCC) {
+                Fail("Node " + detail::IdOf(*network, h) + " names " + id +
+                     " as a member of its set, which is no node with a set of equations");
+                return Fail(detail::kSetFailed);
+            }
+            group[detail::Find(group, h)] = detail::Find(group, member);
+        }
+    }
+    for (int h = 0; h < size; ++h)
+        group[h] = detail::Find(group, h);
+
+    std::vector<std::vector<int>> order;
+    int result = GroupOrder(group, order);
+    if (result != 0) return result;
+    plan.clear();
+    plan.resize(order.size());
+    for (std::size_t s = 0; s < order.size(); ++s) {
+        Step& step = plan[s];
+        step.members = std::move(order[s]);
+        step.simultaneous = network->GetNode(step.members[0])->GetType() == QNL_TYPE_EQUATION_SCC;
+        step.equations.resize(step.members.size());
+        for (std::size_t k = 0; k < step.members.size(); ++k)
+            if ((result = Compile(step.members[k], step, step.equations[k])) != 0) return result;
+    }
+    return 0;
+}
+
+int QNL_equationSolver::GroupOrder(const std::vector<int>& group,
+                                   std::vector<std::vector<int>>& order) {
+    const std::size_t size = group.size();
+    const QNL_intArray& ordered = network->GetOrderedNodes();
+    std::vector<int> position(size, -1);
+    for (int i = 0; i < ordered.GetCount(); ++i)
+        position[static_cast<std::size_t>(ordered[i])] = i;
+    // Members of each group, its first member being the earliest in topological order.
+    std::vector<std::vector<int>> members(size);
+    for (int i = 0; i < ordered.GetCount(); ++i)
+        members[static_cast<std::size_t>(group[ordered[i]])].push_back(ordered[i]);
+    std::vector<int> waiting(size, 0);
+    for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
+        const QNL_intArray& parents = network->GetParents(h);
+        for (int i = 0; i < parents.GetCount(); ++i)
+            if (group[parents[i]] != group[h]) ++waiting[group[h]];
+    }
+    using Entry = std::pair<int, int>; // (position of the first member, group)
+    std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> ready;
+    std::size_t groups = 0;
+    for (std::size_t g = 0; g < size; ++g) {
+        if (members[g].empty()) continue;
+        ++groups;
+        if (waiting[g] == 0) ready.emplace(position[members[g][0]], static_cast<int>(g));
+    }
+    while (!ready.empty()) {
+        const int g = ready.top().second;
+        ready.pop();
+        std::vector<int> step = members[g];
+        std::sort(step.begin() + 1, step.end(), [this](int a, int b) {
+            return detail::IdOf(*network, a) < detail::IdOf(*network, b);
+        });
+        for (int h : step) {
+            const QNL_intArray& children = network->GetChildren(h);
+            for (int i = 0; i < children.GetCount(); ++i) {
+                const int c = group[children[i]];
+                if (c != g && --waiting[c] == 0) ready.emplace(position[members[c][0]], c);
+            }
+        }
+        order.push_back(std::move(step));
+    }
+    if (order.size() == groups) return 0;
+    Fail("A set of simultaneous equations depends on its own results through other nodes");
+    return Fail(detail::kSetFailed);
+}
+
+// A node's equation is used as "id = expression" when it is written so; otherwise it is
+// solved for the node first. Every variable must be a parent or, in a set, a member.
+int QNL_equationSolver::Compile(int handle, const Step& step, Compiled& out) {
+    const QNL_equation* definition = detail::EquationAt(*network, handle);
+    const std::string id = detail::IdOf(*network, handle);
+    QNL_parsedEquation equation(definition->GetEquation());
+    if (step.simultaneous) {
+        out.value.reset(equation.GetRight()->Clone());
+        out.other.reset(equation.GetLeft()->Clone());
+    } else {
+        const QNL_exprNode* left = equation.GetLeft();
+        const bool plain = left->GetKind() == QNL_exprNode::VARIABLE && left->GetSign() > 0 &&
+                           static_cast<const QNL_exprVariable*>(left)->GetName() == id &&
+                           QNL_exprNode::CountVariable(equation.GetRight(), id) == 0;
+        if (!plain && equation.SolveFor(id) != 0)
+            return Fail("The equation of node " + id + " can't be solved for " + id);
+        out.value.reset(equation.GetRight()->Clone());
+    }
+    detail::CollectVariables collect;
+    out.value->Accept(collect);
+    if (out.other != nullptr) out.other->Accept(collect);
+    const QNL_intArray& parents = network->GetParents(handle);
+    for (QNL_exprVariable* variable : collect.found) {
+        const int h = network->FindNode(variable->GetName().c_str());
+        const auto member = std::find(step.members.begin(), step.members.end(), h);
+        if (step.simultaneous && member != step.members.end()) {
+            out.bindings.push_back({variable, h, static_cast<int>(member - step.members.begin())});
+            continue;
+        }
+        if (h < 0 || !parents.IsInList(h))
+            return Fail("The equation of node " + id + " names " + variable->GetName() +
+                        ", whose value is not known when " + id + " is computed");
+        out.bindings.push_back({variable, h, -1});
+    }
+    return 0;
+}
+
+void QNL_equationSolver::BindKnown(Compiled& equation, const std::vector<double>& values) {
+    for (const Binding& binding : equation.bindings)
+        if (binding.member < 0)
+            binding.variable->SetValue(values[static_cast<std::size_t>(binding.handle)]);
+}
+
+int QNL_equationSolver::RunPlan(bool sampling) {
+    values.assign(static_cast<std::size_t>(network->GetLastNode() + 1), 0.0);
+    auto valueAt = [this](int h) {
+        return static_cast<QNL_equationValue*>(network->GetNode(h)->GetValue());
+    };
+    for (const Step& step : plan)
+        for (int h : step.members)
+            if (dynamic_cast<QNL_equationValue*>(network->GetNode(h)->GetValue()) == nullptr)
+                return Fail("Node " + detail::IdOf(*network, h) + " holds no equation value");
+    if (sampling)
+        for (const Step& step : plan)
+            for (int h : step.members)
+                valueAt(h)->ClearSamples();
+
+    const int rounds = sampling ? numberOfSamples : 1;
+    std::vector<double> x;
+    for (int round = 0; round < rounds; ++round) {
+        for (Step& step : plan) {
+            if (!step.simultaneous) {
+                Compiled& equation = step.equations[0];
+                BindKnown(equation, values);
+                const int h = step.members[0];
+                const double result = EvaluateSigned(equation.value.get());
+                if (sampling && result == QNL_exprVariable::UNDEFINED_VALUE)
+                    return Fail("The equation of node " + detail::IdOf(*network, h) +
+                                " gave no number");
+                values[static_cast<std::size_t>(h)] = result;
+                continue;
+            }
+            for (Compiled& equation : step.equations)
+                BindKnown(equation, values);
+            const int result = SolveSet(step, x);
+            if (result != 0) return result;
+            for (std::size_t k = 0; k < step.members.size(); ++k)
+                values[static_cast<std::size_t>(step.members[k])] = x[k];
+        }
+        for (const Step& step : plan) {
+            for (int h : step.members) {
+                QNL_equationValue* value = valueAt(h);
+                const double result = values[static_cast<std::size_t>(h)];
+                if (sampling) {
+                    if (int added = value->AddSample(result)) return added;
+                } else {
+                    value->SetMean(result);
+                    value->SetStandardDeviation(0.0);
+                    value->SetValidFlag(true);
+                }
+            }
+        }
+    }
+    if (sampling)
+        for (const Step& step : plan)
+            for (int h : step.members)
+                valueAt(h)->ComputeStatistics();
+    return 0;
+}
+
+bool QNL_equationSolver::Residuals(const Step& step, const std::vector<double>& x,
+                                   std::vector<double>& f) {
+    for (std::size_t k = 0; k < step.equations.size(); ++k) {
+        const Compiled& equation = step.equations[k];
+        for (const Binding& binding : equation.bindings)
+            if (binding.member >= 0)
+                binding.variable->SetValue(x[static_cast<std::size_t>(binding.member)]);
+        f[k] = EvaluateSigned(equation.value.get()) - EvaluateSigned(equation.other.get());
+        if (!std::isfinite(f[k])) return false;
+    }
+    return true;
+}
+
+// Newton's method from the origin with a forward-difference Jacobian. The set fails when a
+// residual is not a finite number, the Jacobian is singular or the steps do not settle
+// within the iteration cap.
+int QNL_equationSolver::SolveSet(const Step& step, std::vector<double>& x) {
+    const int n = static_cast<int>(step.members.size());
+    const std::size_t un = static_cast<std::size_t>(n);
+    x.assign(un, 0.0);
+    std::vector<double> f(un), shifted(un), jacobian(un * un), b(un), y(un);
+    for (int iteration = 0; iteration < iterationCap; ++iteration) {
+        if (!Residuals(step, x, f)) return Fail(detail::kSetFailed);
+        for (int j = 0; j < n; ++j) {
+            const double old = x[j];
+            x[j] = old + stepFactor * std::max(std::fabs(old), 1.0);
+            const double d = x[j] - old;
+            const bool finite = Residuals(step, x, shifted);
+            x[j] = old;
+            if (!finite) return Fail(detail::kSetFailed);
+            for (int k = 0; k < n; ++k)
+                jacobian[static_cast<std::size_t>(k) * un + j] = (shifted[k] - f[k]) * (1.0 / d);
+        }
+        for (int k = 0; k < n; ++k) {
+            double sum = 0.0;
+            for (int j = 0; j < n; ++j)
+                sum += jacobian[static_cast<std::size_t>(k) * un + j] * x[j];
+            b[k] = sum - f[k];
+        }
+        if (SolveLinear(jacobian, b, y, n) != 0) return Fail(detail::kSetFailed);
+        double change = 0.0;
+        double size = 0.0;
+        for (int j = 0; j < n; ++j) {
+            change += std::fabs(x[j] - y[j]);
+            size += std::fabs(y[j]);
+        }
+        x.swap(y);
+        if (!std::isfinite(change)) return Fail(detail::kSetFailed);
+        // Far from the origin the rounding of the values alone exceeds the absolute bound.
+        if (change < 0.0001 || change <= 1e-12 * size) return 0;
+    }
+    return Fail(detail::kSetFailed);
+}
+
+// Gaussian elimination with partial pivoting on a row-major n x n matrix; -2 when the
+// matrix is singular.
+int QNL_equationSolver::SolveLinear(std::vector<double>& a, std::vector<double>& b,
+                                    std::vector<double>& y, int n) {
+    const std::size_t un = static_cast<std::size_t>(n);
+    auto at = [&](int r, int c) -> double& { return a[static_cast<std::size_t>(r) * un + c]; };
+    for (int k = 0; k < n; ++k) {
+        int pivot = k;
+        for (int i = k + 1; i < n; ++i)
+            if (std::fabs(at(i, k)) > std::fabs(at(pivot, k))) pivot = i;
+        if (!(std::fabs(at(pivot, k)) > 0.0) || !std::isfinite(at(pivot, k))) return -2;
+        if (pivot != k) {
+            for (int j = 0; j < n; ++j)
+                std::swap(at(k, j), at(pivot, j));
+            std::swap(b[k], b[pivot]);
+        }
+        const double inverse = 1.0 / at(k, k);
+        for (int i = k + 1; i < n; ++i) {
+            const double factor = at(i, k) * inverse;
+            for (int j = k + 1; j < n; ++j)
+                at(i, j) -= factor * at(k, j);
+            b[i] -= factor * b[k];
+        }
+    }
+    for (int i = n - 1; i >= 0; --i) {
+        double sum = b[i];
+        for (int j = i + 1; j < n; ++j)
+            sum -= at(i, j) * y[j];
+        y[i] = sum / at(i, i);
+    }
+    return 0;
+}
+
+int RunEquationSolver(QNL_network& network) {
+    QNL_equationSolver solver(&network);
+    return solver.Solve();
+}

@@ -100,19 +100,6 @@ TEST(PolytreeTest, RandomForestsMatchEnumeration) {
     }
 }
 
-TEST(PolytreeTest, ConflictingEvidenceGivesUniformBeliefs) {
-    QNL_network network;
-    const int a = network.AddNode(QNL_TYPE_CPT, "A");
-    network.GetNode(a)->GetDefinition()->SetNumberOfOutcomes(4);
-    const int b = quarn_test::AddBinaryNode(network, "B", {a}, {0.5, 0.5, 0.0, 0.0});
-    const int c = quarn_test::AddBinaryNode(network, "C", {a}, {0.0, 0.0, 0.5, 0.5});
-    network.SetNotificationControl(0);
-    ASSERT_EQ(ValueOf(network, b).SetEvidence(0), 0);
-    ASSERT_EQ(ValueOf(network, c).SetEvidence(0), 0);
-    ASSERT_EQ(UpdateWith(network, QNL_ALG_BN_POLYTREE), 0);
-    EXPECT_EQ(Beliefs(network, a), (std::vector<double>{0.25, 0.25, 0.25, 0.25}));
-}
-
 // Deep enough to overflow any call stack the propagation would use per node; compared with
 // clustering at both ends of the chain.
 TEST(PolytreeTest, LongChainWithEvidenceAtItsEnd) {

@@ -24,6 +24,20 @@ QNL_intArray IntsOf(const std::vector<int>& values) {
     return array;
 }
 
+QNL_intArray Reversed(int n) {
+    QNL_intArray array;
+    while (n-- > 0)
+        array.Add(n);
+    return array;
+}
+
+void ExpectNear(const std::vector<double>& actual, const std::vector<double>& expected,
+                double tolerance, const std::string& label) {
+    ASSERT_EQ(actual.size(), expected.size()) << label;
+    for (std::size_t i = 0; i < actual.size(); ++i)
+        EXPECT_NEAR(actual[i], expected[i], tolerance) << label << " cell " << i;
+}
+
 std::vector<std::string> IdsOf(const QNL_nodeDefinition* definition) {
     std::vector<std::string> ids;
     const QNL_idArray* array = definition->GetOutcomeIds();

@@ -7,6 +7,7 @@
 #include "model/network.h"
 #include "model/parameter_blocks.h"
 #include "support/beliefs.h"
+#include "support/network_builder.h"
 #include "support/oracle.h"
 #include "support/random_network.h"
 
@@ -21,6 +22,7 @@ namespace {
 
 using quarn_test::AddBinaryNode;
 using quarn_test::Beliefs;
+using quarn_test::LastMessage;
 using quarn_test::ValueOf;
 
 const char kNoSamples[] = "No useful samples have been generated for some of nodes.";
@@ -62,12 +64,6 @@ protected:
                 worst = std::max(worst, std::fabs(got[k] - want[k]));
         }
         return worst;
-    }
-
-    static std::string LastMessage() {
-        const QNL_errorHandler& log = QNL_errorHandler::Instance();
-        const int n = log.GetNumberOfErrors();
-        return n > 0 && log.GetMessage(n - 1) != nullptr ? log.GetMessage(n - 1) : "";
     }
 };
 

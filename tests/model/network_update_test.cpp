@@ -20,6 +20,7 @@ namespace {
 
 using quarn_test::Belief;
 using quarn_test::ExpectOracle;
+using quarn_test::LastMessage;
 using quarn_test::Targets;
 using quarn_test::ValueOf;
 
@@ -36,12 +37,6 @@ std::string Evidence(const QNL_network& network) {
         out += std::to_string(h) + (plain ? "=" : "~") + std::to_string(value.GetEvidence()) + " ";
     }
     return out;
-}
-
-std::string LastMessage() {
-    QNL_errorHandler& handler = QNL_errorHandler::Instance();
-    const int n = handler.GetNumberOfErrors();
-    return n > 0 ? handler.GetMessage(n - 1) : "";
 }
 
 const int ids[] = {QNL_ALG_BN_CLUSTERING, QNL_ALG_BN_RELEVANCE_DECOMPOSITION,

@@ -24,6 +24,12 @@ QNL_intArray IntsOf(const std::vector<int>& values) {
     return array;
 }
 
+std::string LastMessage() {
+    const QNL_errorHandler& log = QNL_errorHandler::Instance();
+    const int n = log.GetNumberOfErrors();
+    return n > 0 && log.GetMessage(n - 1) != nullptr ? log.GetMessage(n - 1) : "";
+}
+
 QNL_intArray Reversed(int n) {
     QNL_intArray array;
     while (n-- > 0)

@@ -25,6 +25,8 @@ using Cells = std::map<Key, double>;
 QNL_doubleArray ArrayOf(const std::vector<double>& values);
 QNL_stringArray StringsOf(const std::vector<std::string>& texts);
 QNL_intArray IntsOf(const std::vector<int>& values);
+// The last message in the error log, "" when it is empty.
+std::string LastMessage();
 // The order n-1, ..., 0.
 QNL_intArray Reversed(int n);
 // Element-wise within the tolerance, failures naming the label and cell.

@@ -253,19 +253,6 @@ TEST_F(SamplersTest, FailingComponentIsReportedWhateverFollows) {
     }
 }
 
-// Lone nodes: ids 1 to 6 store their tables; ids 7 to 9 sample or propagate them too.
-TEST_F(SamplersTest, LoneNodesGetTheirTables) {
-    for (int id : {1, 3, 4, 6, 7, 8, 9}) {
-        QNL_network network;
-        const int a = AddBinaryNode(network, "A", {}, {0.3});
-        const int b = AddBinaryNode(network, "B", {}, {0.8});
-        ASSERT_EQ(Run(network, id, 20000), 0) << id;
-        const double tolerance = id == 7 || id == 8 ? 0.02 : 1e-15;
-        EXPECT_NEAR(Beliefs(network, a)[0], 0.3, tolerance) << id;
-        EXPECT_NEAR(Beliefs(network, b)[0], 0.8, tolerance) << id;
-    }
-}
-
 TEST(SamplingCore, NormalizeVectorAndDrawRules) {
     double v[] = {1.0, 3.0};
     EXPECT_EQ(NormalizeVector(v, 2, 0.0), 4.0);

@@ -72,16 +72,6 @@ protected:
     QNL_network network;
 };
 
-// An empty network updates, and its evidence is certain.
-TEST_F(NetworkUpdateTest, EmptyNetworkUpdatesWithCertainEvidence) {
-    EXPECT_EQ(network.UpdateBeliefs(), 0);
-    for (bool chainRule : {false, true}) {
-        double p = -5.0;
-        EXPECT_TRUE(network.CalcPropEvidence(p, chainRule));
-        EXPECT_EQ(p, 1.0);
-    }
-}
-
 // Every exact identifier through the network's own update, and the probability of evidence by
 // both methods, against enumeration; targets and user evidence come back unchanged.
 TEST(NetworkUpdateRandomTest, EveryExactIdentifierAndBothEvidenceMethodsMatchEnumeration) {

@@ -2,6 +2,7 @@
 
 #include "definitions/node_value.h"
 #include "model/double_array.h"
+#include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
@@ -29,7 +30,6 @@ void SetProperty(QNL_network& network, const char* key, const char* value) {
 // A rows x columns grid of four-outcome nodes with uniform tables, parents above and to the
 // left: its join tree needs cliques far beyond the default cap.
 std::vector<int> BuildWideGrid(QNL_network& network, int rows, int columns) {
-    quarn_test::TestRandom random(77);
     std::vector<int> h;
     for (int i = 0; i < rows * columns; ++i) {
         h.push_back(network.AddNode(QNL_TYPE_CPT, ("g" + std::to_string(i)).c_str()));
@@ -136,6 +136,12 @@ TEST_F(BayesianDriverTest, TreeThatCannotBeHadFailsWithoutFallback) {
     EXPECT_EQ(Targets(network), (std::vector<int>{grid[0], grid[1], grid.back()}));
     SetProperty(network, "QNL_REL_DECOMP_DISABLE_FALLBACK", "");
     EXPECT_FALSE(RunDefaultAlgorithm(network));
+    // The elimination tree's cliques count against the cap too, and its update says so.
+    QNL_network wide;
+    BuildWideGrid(wide, 16, 16);
+    wide.SetDefaultBNAlgorithm(QNL_ALG_BN_ELIMINATION_JOIN_TREE);
+    EXPECT_EQ(wide.UpdateBeliefs(), -42);
+    QNL_errorHandler::Instance().Flush();
 }
 
 TEST_F(BayesianDriverTest, ConflictInsideATreeWritesNothing) {

@@ -101,16 +101,22 @@ TEST(EliminationJoinTreeTest, ConflictLeavesEveryValueInvalidOrUniformForThePoly
 }
 
 // What the propagation relies on: a tree over the cliques, a child's shared records last in
-// its separator's order, and every table in the smallest clique that holds its family.
-TEST(EliminationJoinTreeTest, StructureKeepsItsInvariants) {
-    for (int round = 0; round < 120; ++round) {
+// its separator's order, and every table in the smallest clique that holds its family. Joint
+// marginals of random sets of a clique's records, in random order, against brute force; a
+// copy made before the evidence, and filled again after it, gives the same numbers.
+TEST(EliminationJoinTreeTest, StructureAndMarginalsMatchEnumeration) {
+    int checked = 0;
+    for (int round = 0; round < 160; ++round) {
         QNL_network network;
-        quarn_test::BuildRandomNetwork(network, quarn_test::RoundSpec(7700, round));
+        quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(7900, round);
+        if (round % 2 == 1) spec.nodes = 2 + round % 8; // enumeration per marginal stays quick
+        quarn_test::BuildRandomNetwork(network, spec);
+        quarn_test::SetPossibleEvidence(network, spec.seed * 5, round % 3);
         QNL_componentList components;
         ASSERT_EQ(QNL_relevance::Reduce(network, true, true, components), 0);
         const QNL_relevanceComponent* component = Largest(components);
         if (component == nullptr || component->GetNumberOfRecords() < 2) continue;
-        QNL_eliminationJoinTree tree;
+        QNL_eliminationJoinTree tree, copy;
         ASSERT_EQ(tree.Build(*component), 0);
         const std::string label = "round " + std::to_string(round);
         ASSERT_EQ(tree.GetNumberOfSeparators(), tree.GetNumberOfCliques() - 1) << label;
@@ -144,25 +150,7 @@ TEST(EliminationJoinTreeTest, StructureKeepsItsInvariants) {
                         << label << " record " << r;
                 }
         }
-    }
-}
-
-// Joint marginals of random sets of a clique's records, in random order, against brute force;
-// a copy made before the evidence, and filled again after it, gives the same numbers.
-TEST(EliminationJoinTreeTest, ComputeMarginalAndCopiesMatchEnumeration) {
-    int checked = 0;
-    for (int round = 0; round < 80; ++round) {
-        QNL_network network;
-        quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(7900, round);
-        spec.nodes = 2 + round % 8; // enumeration per marginal stays quick
-        quarn_test::BuildRandomNetwork(network, spec);
-        quarn_test::SetPossibleEvidence(network, spec.seed * 5, round % 3);
-        QNL_componentList components;
-        ASSERT_EQ(QNL_relevance::Reduce(network, true, true, components), 0);
-        const QNL_relevanceComponent* component = Largest(components);
-        if (component == nullptr || component->GetNumberOfRecords() < 2) continue;
-        QNL_eliminationJoinTree tree, copy;
-        ASSERT_EQ(tree.Build(*component), 0);
+        if (spec.nodes > 9) continue;
         ASSERT_EQ(copy.Assign(tree), 0);
         ASSERT_EQ(tree.EnterEvidence(*component), 0);
         tree.Propagate();
@@ -174,7 +162,6 @@ TEST(EliminationJoinTreeTest, ComputeMarginalAndCopiesMatchEnumeration) {
         copy.Propagate();
 
         quarn_test::TestRandom random(spec.seed);
-        const std::string label = "round " + std::to_string(round);
         for (int c = 0; c < tree.GetNumberOfCliques(); ++c) {
             std::vector<int> members = tree.GetCliqueMembers(c);
             if (members.empty()) continue;
@@ -235,7 +222,7 @@ TEST(EliminationJoinTreeTest, MarginalsNoStructureHoldsAreRefused) {
 }
 
 // The cap counts the cliques' full tables: a tree of exactly the limit is built, one cell
-// less refuses it with -42 and a message, and the update says so.
+// less refuses it with -42 and a message.
 TEST(EliminationJoinTreeTest, TablesBeyondTheCapAreRefused) {
     QNL_network network;
     std::vector<int> parents;
@@ -255,16 +242,5 @@ TEST(EliminationJoinTreeTest, TablesBeyondTheCapAreRefused) {
     QNL_errorHandler::Instance().Flush();
     EXPECT_EQ(tree.GetNumberOfCliques(), 0);
 
-    // A grid of four-outcome nodes, parents above and to the left: small tables, cliques far
-    // beyond the default cap.
-    QNL_network wide;
-    std::vector<int> grid;
-    for (int i = 0; i < 256; ++i) {
-        grid.push_back(wide.AddNode(QNL_TYPE_CPT, ("G" + std::to_string(i)).c_str()));
-        wide.GetNode(grid.back())->GetDefinition()->SetNumberOfOutcomes(4);
-        if (i >= 16) wide.AddArc(grid[static_cast<std::size_t>(i - 16)], grid.back());
-        if (i % 16 != 0) wide.AddArc(grid[static_cast<std::size_t>(i - 1)], grid.back());
-    }
-    EXPECT_EQ(UpdateWith(wide, QNL_ALG_BN_ELIMINATION_JOIN_TREE), -42);
     QNL_errorHandler::Instance().Flush();
 }

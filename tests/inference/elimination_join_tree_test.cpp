@@ -10,6 +10,7 @@
 #include "model/node_definition.h"
 #include "support/beliefs.h"
 #include "support/network_builder.h"
+#include "support/oracle.h"
 #include "support/random_network.h"
 
 #include <gtest/gtest.h>
@@ -25,51 +26,6 @@ using quarn_test::ValueOf;
 int UpdateWith(QNL_network& network, int algorithm) {
     network.SetDefaultBNAlgorithm(algorithm);
     return network.UpdateBeliefs();
-}
-
-// P(nodes | evidence) by visiting every joint configuration, the first node slowest.
-std::vector<double> JointByEnumeration(const QNL_network& network, const std::vector<int>& nodes) {
-    std::vector<int> all, outcome(static_cast<std::size_t>(network.GetLastNode() + 1), 0);
-    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
-        all.push_back(h);
-    auto states = [&](int h) { return network.GetNode(h)->GetDefinition()->GetNumberOfOutcomes(); };
-    std::size_t cells = 1;
-    for (int h : nodes)
-        cells *= static_cast<std::size_t>(states(h));
-    std::vector<double> joint(cells, 0.0);
-    for (;;) {
-        double p = 1.0;
-        for (int h : all) {
-            const QNL_nodeValue& value = ValueOf(network, h);
-            if (value.HasEvidence() && value.GetEvidence() != outcome[static_cast<std::size_t>(h)])
-                p = 0.0;
-            const QNL_Dmatrix* table = network.GetNode(h)->GetDefinition()->GetMatrix();
-            const QNL_intArray& parents = network.GetParents(h);
-            int cell =
-                outcome[static_cast<std::size_t>(h)] * table->GetMultiplier(parents.GetCount());
-            for (int k = 0; k < parents.GetCount(); ++k)
-                cell += outcome[static_cast<std::size_t>(parents[k])] * table->GetMultiplier(k);
-            p *= table->Subscript(cell);
-        }
-        std::size_t at = 0;
-        for (int h : nodes)
-            at = at * static_cast<std::size_t>(states(h)) +
-                 static_cast<std::size_t>(outcome[static_cast<std::size_t>(h)]);
-        joint[at] += p;
-        std::size_t k = 0;
-        for (; k < all.size(); ++k) {
-            int& o = outcome[static_cast<std::size_t>(all[k])];
-            if (++o < states(all[k])) break;
-            o = 0;
-        }
-        if (k == all.size()) break;
-    }
-    double total = 0.0;
-    for (double x : joint)
-        total += x;
-    for (double& x : joint)
-        x /= total;
-    return joint;
 }
 
 // The component of the reduction holding the most records.
@@ -180,7 +136,7 @@ TEST(EliminationJoinTreeTest, StructureAndMarginalsMatchEnumeration) {
             QNL_Dmatrix result(shape), copied(shape);
             ASSERT_EQ(tree.ComputeMarginal(variables, result), 0) << label;
             ASSERT_EQ(copy.ComputeMarginal(variables, copied), 0) << label;
-            const std::vector<double> want = JointByEnumeration(network, handles);
+            const std::vector<double> want = quarn_test::Enumerate(network, handles).joint;
             ASSERT_EQ(static_cast<std::size_t>(result.GetSize()), want.size()) << label;
             for (int k = 0; k < result.GetSize(); ++k) {
                 EXPECT_NEAR(result.Subscript(k), want[static_cast<std::size_t>(k)], 1e-9)

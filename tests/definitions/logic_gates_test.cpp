@@ -26,9 +26,7 @@ protected:
 
 void ExpectNear(const std::vector<double>& actual, const std::vector<double>& expected,
                 const std::string& label) {
-    ASSERT_EQ(actual.size(), expected.size()) << label;
-    for (std::size_t i = 0; i < actual.size(); ++i)
-        EXPECT_NEAR(actual[i], expected[i], 1e-12) << label << " cell " << i;
+    quarn_test::ExpectNear(actual, expected, 1e-12, label);
 }
 
 TEST_F(LogicGates, DeMorganColumnsCombineCausesAndInhibitors) {

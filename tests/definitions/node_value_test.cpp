@@ -21,6 +21,7 @@ namespace {
 
 using quarn_test::AddNode;
 using quarn_test::Arcs;
+using quarn_test::LastMessage;
 using quarn_test::SetTable;
 using Doubles = std::vector<double>;
 using Dims = std::vector<int>;
@@ -105,11 +106,6 @@ protected:
     // Marks a node's value as computed, so that an invalidation by the network shows.
     void MarkValid(int node) { ValueOf(node)->SetValidFlag(true); }
     bool IsValid(int node) { return ValueOf(node)->IsValueValid(); }
-    std::string LastMessage() {
-        QNL_errorHandler& log = QNL_errorHandler::Instance();
-        const int n = log.GetNumberOfErrors();
-        return n > 0 ? log.GetMessage(n - 1) : "";
-    }
 
     quarn_test::ScopedTestDefinitions definitions;
     quarn_test::ScopedRegistration decisions{QNL_TYPE_LIST, TypedDefinition<QNL_TYPE_LIST>::Create};

@@ -1,4 +1,5 @@
 #include "definitions/node_value.h"
+#include "definitions/noisy_adder.h"
 #include "definitions/noisy_max.h"
 #include "model/network.h"
 #include "model/node.h"
@@ -14,15 +15,10 @@
 
 namespace {
 
+using quarn_test::ExpectNear;
 using quarn_test::IntsOf;
+using quarn_test::Reversed;
 using quarn_test::TestRandom;
-
-void ExpectNear(const std::vector<double>& actual, const std::vector<double>& expected,
-                double tolerance, const std::string& label) {
-    ASSERT_EQ(actual.size(), expected.size()) << label;
-    for (std::size_t i = 0; i < actual.size(); ++i)
-        EXPECT_NEAR(actual[i], expected[i], tolerance) << label << " cell " << i;
-}
 
 class NoisyMax : public quarn_test::NetworkFixture {
 protected:
@@ -87,74 +83,83 @@ TEST_F(NoisyMax, CheckParametersNamesTheFirstBrokenRule) {
     EXPECT_STREQ(message, "Inappropirate Dmatrix size");
 }
 
-// The expanded table is a cache: after every kind of edit it must equal a plain expansion of
-// the parameters as they are then.
-TEST_F(NoisyMax, ExpansionFollowsEveryEditOnRandomGates) {
+// The expanded table of both gates is a cache: after every kind of edit it must equal a plain
+// expansion of the parameters as they are then. The adder's first parent is an adder too;
+// its constraints still hold, but a removed own outcome leaves its columns short of 1.
+TEST_F(NoisyMax, GateExpansionFollowsEveryEditOnRandomGates) {
     using Edit = std::function<void(QNL_network&, int)>;
+    auto def = [](QNL_network& n, int h) { return n.GetNode(h)->GetDefinition(); };
     const std::vector<std::pair<const char*, Edit>> edits = {
         {"none", [](QNL_network&, int) {}},
-        {"insert parent outcome",
-         [](QNL_network& n, int) { n.GetNode(0)->GetDefinition()->InsertOutcome(1, "new"); }},
-        {"append parent outcome",
-         [](QNL_network& n, int) { n.GetNode(0)->GetDefinition()->AddOutcome("last"); }},
+        {"insert parent outcome", [&](QNL_network& n, int) { def(n, 0)->InsertOutcome(1, "x"); }},
+        {"append parent outcome", [&](QNL_network& n, int) { def(n, 0)->AddOutcome("last"); }},
         {"remove parent outcome",
-         [](QNL_network& n, int) {
-             QNL_nodeDefinition* d = n.GetNode(0)->GetDefinition();
-             if (d->GetNumberOfOutcomes() > 2) d->RemoveOutcome(0);
+         [&](QNL_network& n, int) {
+             if (def(n, 0)->GetNumberOfOutcomes() > 2) def(n, 0)->RemoveOutcome(1);
          }},
         {"reorder parent outcomes",
-         [](QNL_network& n, int) {
-             QNL_nodeDefinition* d = n.GetNode(0)->GetDefinition();
-             QNL_intArray order;
-             for (int i = d->GetNumberOfOutcomes(); i-- > 0;)
-                 order.Add(i);
+         [&](QNL_network& n, int) {
+             QNL_intArray order = Reversed(def(n, 0)->GetNumberOfOutcomes());
              if (order.GetCount() > 2) std::swap(order[0], order[1]);
-             d->ReorderOutcomes(order);
+             def(n, 0)->ReorderOutcomes(order);
          }},
         {"reorder parents",
-         [](QNL_network& n, int y) {
-             const int count = n.GetParents(y).GetCount();
-             QNL_intArray order;
-             for (int i = count; i-- > 0;)
-                 order.Add(i);
-             n.ReorderParents(y, order);
-         }},
+         [](QNL_network& n, int y) { n.ReorderParents(y, Reversed(n.GetParents(y).GetCount())); }},
         {"remove parent", [](QNL_network& n, int y) { n.RemoveArc(n.GetParents(y)[0], y); }},
-        {"insert own outcome",
-         [](QNL_network& n, int y) { n.GetNode(y)->GetDefinition()->InsertOutcome(0, "top"); }},
-        {"append own outcome",
-         [](QNL_network& n, int y) { n.GetNode(y)->GetDefinition()->AddOutcome("bottom"); }},
+        {"insert own outcome", [&](QNL_network& n, int y) { def(n, y)->InsertOutcome(0, "top"); }},
+        {"append own outcome", [&](QNL_network& n, int y) { def(n, y)->AddOutcome("bottom"); }},
         {"reorder own outcomes",
+         [&](QNL_network& n, int y) {
+             def(n, y)->ReorderOutcomes(Reversed(def(n, y)->GetNumberOfOutcomes()));
+         }},
+        {"remove own distinguished outcome",
          [](QNL_network& n, int y) {
-             QNL_nodeDefinition* d = n.GetNode(y)->GetDefinition();
-             QNL_intArray order;
-             for (int i = d->GetNumberOfOutcomes(); i-- > 0;)
-                 order.Add(i);
-             d->ReorderOutcomes(order);
+             auto* a = dynamic_cast<QNL_noisyAdder*>(n.GetNode(y)->GetDefinition());
+             if (a == nullptr) return;
+             a->RemoveOutcome(a->GetDistinguishedState());
+             a->SetDistinguishedState(a->GetNumberOfOutcomes() - 1);
          }},
     };
     TestRandom random(17);
-    for (int round = 0; round < 12; ++round) {
+    for (int round = 0; round < 20; ++round) {
         for (const auto& [name, edit] : edits) {
-            net.DeleteAllNodes();
-            std::vector<int> parents;
-            for (int i = 0, count = 1 + random.Below(4); i < count; ++i)
-                parents.push_back(2 + random.Below(3));
-            const int y = RandomGate(random, parents, 2 + random.Below(3));
             const std::string label = std::string(name) + " round " + std::to_string(round);
+            net.DeleteAllNodes();
+            int y = -1;
+            if (round % 2 == 0) {
+                std::vector<int> parents;
+                for (int i = 0, count = 1 + random.Below(4); i < count; ++i)
+                    parents.push_back(2 + random.Below(3));
+                y = RandomGate(random, parents, 2 + random.Below(3));
+            } else {
+                const int first = AddWithOutcomes(QNL_TYPE_NOISY_ADDER, "P0", 3 + random.Below(2));
+                const int second = AddWithOutcomes(QNL_TYPE_CPT, "P1", 2 + random.Below(3));
+                y = AddWithOutcomes(QNL_TYPE_NOISY_ADDER, "Y", 3 + random.Below(2));
+                ASSERT_EQ(net.AddArc(first, y), 0);
+                ASSERT_EQ(net.AddArc(second, y), 0);
+                quarn_test::RandomizeNoisyAdder(*dynamic_cast<QNL_noisyAdder*>(Def(y)), random);
+            }
             Values(y); // expanded once, so a stale cache would show
             edit(net, y);
-            QNL_noisyMAX* gate = Gate(y);
-            ASSERT_NE(gate, nullptr) << label;
-            const QNL_Dmatrix* table = gate->GetMatrix();
-            ASSERT_NE(table, nullptr) << label;
-            ASSERT_EQ(table->GetNumberOfDimensions(), gate->GetNumberOfBlocks() + 1) << label;
-            for (int b = 0; b < gate->GetNumberOfBlocks(); ++b)
-                EXPECT_EQ(
-                    table->GetSizeOfDimension(b),
-                    net.GetNode(gate->GetBlockParent(b))->GetDefinition()->GetNumberOfOutcomes())
-                    << label;
-            ExpectNear(Values(y), quarn_test::ReferenceNoisyMax(*gate), 1e-12, label);
+            if (QNL_noisyMAX* gate = Gate(y)) {
+                const QNL_Dmatrix* table = gate->GetMatrix();
+                ASSERT_EQ(table->GetNumberOfDimensions(), gate->GetNumberOfBlocks() + 1) << label;
+                for (int b = 0; b < gate->GetNumberOfBlocks(); ++b)
+                    EXPECT_EQ(table->GetSizeOfDimension(b),
+                              def(net, gate->GetBlockParent(b))->GetNumberOfOutcomes())
+                        << label;
+                ExpectNear(Values(y), quarn_test::ReferenceNoisyMax(*gate), 1e-12, label);
+                continue;
+            }
+            auto* adder = dynamic_cast<QNL_noisyAdder*>(Def(y));
+            ASSERT_NE(adder, nullptr) << label;
+            ExpectNear(Values(y), quarn_test::ReferenceNoisyAdder(*adder), 1e-12, label);
+            char message[64];
+            adder->CheckParameters(*adder->GetParameters(), message, sizeof message);
+            EXPECT_STREQ(message, std::string(name).rfind("remove own", 0) == 0
+                                      ? "Probabilities don't sum up to 1"
+                                      : "Ok")
+                << label;
         }
     }
 }

@@ -14,46 +14,28 @@ class TypeConversion : public NetworkFixture {
 protected:
     enum Source { ASCENDING, CONSTANT, MIXED, DECISION, MAU, CHANCE };
 
-    // A utility node over a three-outcome chance parent, holding the given utilities.
-    int Utilities(const std::vector<double>& utilities) {
-        const int p = AddWithOutcomes(QNL_TYPE_CPT, "p", 3);
-        const int u = Add(QNL_TYPE_TABLE, "u");
-        EXPECT_EQ(net.AddArc(p, u), 0);
-        EXPECT_EQ(dynamic_cast<QNL_table*>(Def(u))->SetUtilities(ArrayOf(utilities)), 0);
-        return u;
-    }
-    // A multi-attribute utility node over a two-choice decision and a utility node.
-    int Mau() {
-        const int d = Add(QNL_TYPE_LIST, "d");
-        const int u = Add(QNL_TYPE_TABLE, "u");
-        const int m = Add(QNL_TYPE_MAU, "m");
-        EXPECT_EQ(net.AddArc(d, m), 0);
-        EXPECT_EQ(net.AddArc(u, m), 0);
-        return m;
-    }
-    // A three-outcome node of the type between two chance nodes.
-    int WithParent(int type) {
-        const int p = Add(QNL_TYPE_CPT, "p");
-        const int c = AddWithOutcomes(type, "c", 3);
-        EXPECT_EQ(net.AddArc(p, c), 0);
-        EXPECT_EQ(net.AddArc(c, Add(QNL_TYPE_CPT, "k")), 0);
-        return c;
-    }
+    // Utilities over a three-outcome chance parent; a multi-attribute utility node over a
+    // two-choice decision and a utility node; a three-outcome decision or chance node between
+    // two chance nodes.
     int Build(Source source) {
-        switch (source) {
-        case ASCENDING:
-            return Utilities({10, 20, 30});
-        case CONSTANT:
-            return Utilities({7, 7, 7});
-        case MIXED:
-            return Utilities({30, 5, 20});
-        case DECISION:
-            return WithParent(QNL_TYPE_LIST);
-        case MAU:
-            return Mau();
-        default:
-            return WithParent(QNL_TYPE_CPT);
+        if (source <= MIXED) {
+            const std::vector<double> utilities[] = {{10, 20, 30}, {7, 7, 7}, {30, 5, 20}};
+            const int p = AddWithOutcomes(QNL_TYPE_CPT, "p", 3), u = Add(QNL_TYPE_TABLE, "u");
+            EXPECT_EQ(net.AddArc(p, u), 0);
+            EXPECT_EQ(dynamic_cast<QNL_table*>(Def(u))->SetUtilities(ArrayOf(utilities[source])),
+                      0);
+            return u;
         }
+        if (source == MAU) {
+            const int d = Add(QNL_TYPE_LIST, "d"), u = Add(QNL_TYPE_TABLE, "u");
+            const int m = Add(QNL_TYPE_MAU, "m");
+            EXPECT_EQ(net.AddArc(d, m) + net.AddArc(u, m), 0);
+            return m;
+        }
+        const int p = Add(QNL_TYPE_CPT, "p");
+        const int c = AddWithOutcomes(source == DECISION ? QNL_TYPE_LIST : QNL_TYPE_CPT, "c", 3);
+        EXPECT_EQ(net.AddArc(p, c) + net.AddArc(c, Add(QNL_TYPE_CPT, "k")), 0);
+        return c;
     }
     std::vector<std::string> ParentIds(int node) {
         std::vector<std::string> ids;
@@ -93,18 +75,15 @@ TEST_F(TypeConversion, ConvertedNodesHoldTheTablesTheirSourcesGive) {
         EXPECT_EQ(ParentIds(node), c.parents) << c.source;
         // The child of a former decision keeps a table its parent's outcomes index.
         EXPECT_TRUE(c.source != DECISION || net.UpdateBeliefs() == 0);
-        if (c.type == QNL_TYPE_LIST) continue;
-        const std::vector<double> values = Values(node);
-        ASSERT_EQ(values.size(), c.values.size()) << c.source;
-        for (std::size_t i = 0; i < values.size(); ++i)
-            EXPECT_NEAR(values[i], c.values[i], 1e-12) << c.source << " cell " << i;
+        if (c.type != QNL_TYPE_LIST)
+            ExpectNear(Values(node), c.values, 1e-12, std::to_string(c.source));
     }
 }
 
 // A conversion the target has no rule for is reported, and the node keeps its definition,
 // value and arcs.
 TEST_F(TypeConversion, RefusedConversionLeavesTheNodeAsItWas) {
-    const int m = Mau();
+    const int m = Build(MAU);
     QNL_nodeDefinition* definition = Def(m);
     QNL_nodeValue* value = net.GetNode(m)->GetValue();
     EXPECT_EQ(net.GetNode(m)->SetType(QNL_TYPE_LIST), -2);

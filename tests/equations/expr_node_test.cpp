@@ -259,16 +259,4 @@ TEST(ExprNode, IsolateRefusesWhatItCannotInvert) {
     }
 }
 
-TEST(ExprNode, DistributionCallNodesGiveDensityAndMoments) {
-    Tree normal = Parse("Normal(m, 2)");
-    QNL_exprNode::SetVariableValue(normal.get(), "m", 1.0);
-    auto* call = static_cast<QNL_exprFunctionCall*>(normal.get());
-    double mean = 0, variance = 0;
-    ASSERT_TRUE(call->Moments(mean, variance));
-    EXPECT_EQ(std::make_pair(mean, variance), std::make_pair(1.0, 4.0));
-    EXPECT_NEAR(call->Density(1.0), 1.0 / (2.0 * std::sqrt(2.0 * M_PI)), 1e-12);
-    EXPECT_FALSE(
-        static_cast<QNL_exprFunctionCall*>(Parse("Sin(1)").get())->Moments(mean, variance));
-}
-
 } // namespace

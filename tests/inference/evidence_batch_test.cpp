@@ -7,6 +7,7 @@
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
+#include "support/beliefs.h"
 #include "support/random_network.h"
 
 #include <gtest/gtest.h>
@@ -18,9 +19,7 @@
 
 namespace {
 
-QNL_nodeValue& ValueOf(const QNL_network& network, int handle) {
-    return *network.GetNode(handle)->GetValue();
-}
+using quarn_test::ValueOf;
 
 // Each node's evidence kind, validity and cells, compared bit for bit.
 std::vector<std::string> State(const QNL_network& network) {

@@ -21,10 +21,7 @@ void ExpectValidValuesCurrent(const QNL_network& net, const std::string& label) 
     for (int h = net.GetFirstNode(); h >= 0 && truth.probabilityOfEvidence > 0;
          h = net.GetNextNode(h)) {
         if (!ValueOf(net, h).IsValueValid()) continue;
-        const std::vector<double> got = Beliefs(net, h);
-        ASSERT_EQ(got.size(), truth.Posterior(h).size()) << label << " node " << h;
-        for (std::size_t k = 0; k < got.size(); ++k)
-            EXPECT_NEAR(got[k], truth.Posterior(h)[k], 1e-9) << label << " node " << h;
+        ExpectNear(Beliefs(net, h), truth.Posterior(h), 1e-9, label + " node " + std::to_string(h));
     }
 }
 
@@ -38,7 +35,6 @@ int Apply(QNL_network& net, int h, int edit, TestRandom& random) {
     QNL_node* node = net.GetNode(h);
     const QNL_intArray& parents = net.GetParents(h);
     std::vector<double> values = ValuesOf(node->GetDefinition());
-    std::vector<int> order(static_cast<std::size_t>(node->GetDefinition()->GetNumberOfOutcomes()));
     switch (edit) {
     case REMOVE_ARC:
         return parents.GetCount() == 0
@@ -47,9 +43,8 @@ int Apply(QNL_network& net, int h, int edit, TestRandom& random) {
     case DELETE_NODE:
         return net.DeleteNode(h);
     case REORDER:
-        for (std::size_t k = 0; k < order.size(); ++k)
-            order[k] = int(order.size() - 1 - k);
-        return node->GetDefinition()->ReorderOutcomes(IntsOf(order));
+        return node->GetDefinition()->ReorderOutcomes(
+            Reversed(node->GetDefinition()->GetNumberOfOutcomes()));
     case TABLE:
         std::reverse(values.begin(), values.end());
         return static_cast<QNL_cpt*>(node->GetDefinition())->SetProbabilities(ArrayOf(values));

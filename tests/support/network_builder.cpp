@@ -24,6 +24,26 @@ QNL_intArray IntsOf(const std::vector<int>& values) {
     return array;
 }
 
+std::string LastMessage() {
+    const QNL_errorHandler& log = QNL_errorHandler::Instance();
+    const int n = log.GetNumberOfErrors();
+    return n > 0 && log.GetMessage(n - 1) != nullptr ? log.GetMessage(n - 1) : "";
+}
+
+QNL_intArray Reversed(int n) {
+    QNL_intArray array;
+    while (n-- > 0)
+        array.Add(n);
+    return array;
+}
+
+void ExpectNear(const std::vector<double>& actual, const std::vector<double>& expected,
+                double tolerance, const std::string& label) {
+    ASSERT_EQ(actual.size(), expected.size()) << label;
+    for (std::size_t i = 0; i < actual.size(); ++i)
+        EXPECT_NEAR(actual[i], expected[i], tolerance) << label << " cell " << i;
+}
+
 std::vector<std::string> IdsOf(const QNL_nodeDefinition* definition) {
     std::vector<std::string> ids;
     const QNL_idArray* array = definition->GetOutcomeIds();

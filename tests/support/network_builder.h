@@ -25,6 +25,13 @@ using Cells = std::map<Key, double>;
 QNL_doubleArray ArrayOf(const std::vector<double>& values);
 QNL_stringArray StringsOf(const std::vector<std::string>& texts);
 QNL_intArray IntsOf(const std::vector<int>& values);
+// The last message in the error log, "" when it is empty.
+std::string LastMessage();
+// The order n-1, ..., 0.
+QNL_intArray Reversed(int n);
+// Element-wise within the tolerance, failures naming the label and cell.
+void ExpectNear(const std::vector<double>& actual, const std::vector<double>& expected,
+                double tolerance, const std::string& label);
 std::vector<std::string> IdsOf(const QNL_nodeDefinition* definition);
 // The definition's values; expects the definition to give them.
 std::vector<double> ValuesOf(const QNL_nodeDefinition* definition);

@@ -20,7 +20,7 @@ struct Variable {
 
 } // namespace
 
-Enumeration Enumerate(const QNL_network& network) {
+Enumeration Enumerate(const QNL_network& network, const std::vector<int>& jointNodes) {
     Enumeration result;
     std::vector<Variable> variables;
     std::vector<int> positionOf(static_cast<std::size_t>(network.GetTableSize()), -1);
@@ -66,6 +66,12 @@ Enumeration Enumerate(const QNL_network& network) {
     for (std::size_t i = 0; i < variables.size(); ++i)
         mass[i].assign(static_cast<std::size_t>(variables[i].outcomes), 0.0);
 
+    std::size_t jointSize = 1;
+    for (int h : jointNodes)
+        jointSize *= static_cast<std::size_t>(
+            variables[static_cast<std::size_t>(positionOf[static_cast<std::size_t>(h)])].outcomes);
+    result.joint.assign(jointSize, 0.0);
+
     // Odometer over all joint configurations, the last variable fastest.
     std::vector<int> x(variables.size(), 0);
     double total = 0.0;
@@ -87,6 +93,14 @@ Enumeration Enumerate(const QNL_network& network) {
             total += p;
             for (std::size_t i = 0; i < variables.size(); ++i)
                 mass[i][static_cast<std::size_t>(x[i])] += p;
+            std::size_t at = 0;
+            for (int h : jointNodes) {
+                const std::size_t i =
+                    static_cast<std::size_t>(positionOf[static_cast<std::size_t>(h)]);
+                at = at * static_cast<std::size_t>(variables[i].outcomes) +
+                     static_cast<std::size_t>(x[i]);
+            }
+            result.joint[at] += p;
         }
         bool carry = true;
         for (std::size_t i = variables.size(); carry && i > 0;) {
@@ -106,6 +120,8 @@ Enumeration Enumerate(const QNL_network& network) {
         for (double& p : posterior)
             p = total > 0.0 ? p / total : 0.0;
     }
+    for (double& p : result.joint)
+        p = total > 0.0 ? p / total : 0.0;
     result.ok = true;
     return result;
 }

@@ -19,12 +19,14 @@ struct Enumeration {
     double probabilityOfEvidence = 0.0;
     // Indexed by node handle; empty for free slots. All zeros when the evidence is impossible.
     std::vector<std::vector<double>> posteriors;
+    // The joint posterior of the nodes asked for, the first node slowest.
+    std::vector<double> joint;
 
     const std::vector<double>& Posterior(int handle) const {
         return posteriors[static_cast<std::size_t>(handle)];
     }
 };
 
-Enumeration Enumerate(const QNL_network& network);
+Enumeration Enumerate(const QNL_network& network, const std::vector<int>& jointNodes = {});
 
 } // namespace quarn_test

@@ -342,7 +342,8 @@ TEST_F(NetworkEvidence, EvidenceFollowsItsOutcomeWhenTheOutcomeSetChanges) {
     ASSERT_EQ(c->AddOutcome("third"), 0);
     SetTable(net, Node("c"), {0.2, 0.3, 0.5, 0.2, 0.3, 0.5});
     ASSERT_EQ(Value("c")->SetEvidence(2), 0);
-    ASSERT_EQ(c->InsertOutcome(0, "first"), 0);
+    // Inserted at the observed outcome's own index: the evidence moves along with it.
+    ASSERT_EQ(c->InsertOutcome(2, "first"), 0);
     EXPECT_EQ(Value("c")->GetEvidence(), 3);
     ASSERT_EQ(c->RemoveOutcome(1), 0);
     EXPECT_EQ(Value("c")->GetEvidence(), 2);

@@ -126,8 +126,11 @@ int QNL_textFile::ReadLine(std::string& line) {
     return 0;
 }
 
+// The first failed write is logged here, where the path is known: the writers give up on
+// the code alone and discard the file.
 int QNL_textFile::Emit(const std::string& text) {
-    if (std::fwrite(text.data(), 1, text.size(), stream) != text.size()) result = -103;
+    if (std::fwrite(text.data(), 1, text.size(), stream) != text.size() && result == 0)
+        result = QNL_errorHandler::Instance().LogError(-103, "WRITE FILE FAILED: " + targetPath);
     return result;
 }
 

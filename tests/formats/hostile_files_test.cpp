@@ -143,6 +143,7 @@ TEST_F(HostileFiles, PathsThatAreNoRegularFileAndFailedWritesLeaveNothingBehind)
         const int full = network.WriteFile(target.c_str());
         setrlimit(RLIMIT_FSIZE, &saved);
         EXPECT_EQ(-103, full);
+        EXPECT_EQ(-103, LoggedCode(target)) << AllMessages();
         EXPECT_EQ("old contents", Get(target));
         EXPECT_EQ("foreignforeign", Get(target + ".tmp") + Get(target + ".tmp0"));
         EXPECT_TRUE(fs::is_directory(taken / "inside"));

@@ -37,6 +37,7 @@
 #include "inference/bayesian_algorithms.h"
 #include "inference/clique_table.h"
 #include "inference/clustering_join_tree.h"
+#include "inference/cooper_solver.h"
 #include "inference/gaussian_mixture.h"
 #include "inference/graph_view.h"
 #include "inference/relevance.h"

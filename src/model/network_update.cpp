@@ -6,6 +6,8 @@
 #include "definitions/node_value.h"
 #include "inference/adaptive_importance.h"
 #include "inference/bayesian_algorithms.h"
+#include "inference/cooper_solver.h"
+#include "inference/influence_diagram.h"
 #include "inference/join_tree_cache.h"
 #include "inference/stochastic_samplers.h"
 #include "model/dmatrix.h"
@@ -133,9 +135,12 @@ int QNL_network::CheckDefinitionsUsable() {
 }
 
 int QNL_network::UpdateInfluenceDiagram() {
+    if (int r = quarn::detail::ResetInfluenceDiagramValues(*this)) return r;
     switch (influenceDiagramAlgorithm) {
-    case 0:
-        return NotAvailable("Influence diagram algorithm 0 (policy evaluation)");
+    case 0: {
+        QNL_cooperSolver solver;
+        return solver.Solve(*this);
+    }
     case 1:
         return NotAvailable("Influence diagram algorithm 1 (best policy)");
     default:

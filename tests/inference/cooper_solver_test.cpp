@@ -170,6 +170,29 @@ TEST_F(CooperSolverTest, UnrelatedDecisionsGetTemporalOrderAndSettingsComeBack) 
     ExpectMatchesOracle(net, "first decided");
 }
 
+TEST_F(CooperSolverTest, RealDiagramsMatchEnumeration) {
+    const struct {
+        const char* file;
+        int format;
+    } files[] = {{"net/mildew_id.net", 0},  {"net/mildew_id_v2.net", 0},
+                 {"net/regular_id.net", 0}, {"net/requirements_id.net", 0},
+                 {"net/fisher_id.net", 0},  {"xmlbif/oil_wildcatter_id.xml", 6}};
+    for (const auto& f : files) {
+        const std::string path = std::string(QUARN_SHARED_DIR) + "/data/networks/" + f.file;
+        QNL_network n;
+        if (n.ReadFile(path.c_str(), f.format) != 0) GTEST_SKIP() << "cannot read " << path;
+        ASSERT_EQ(n.UpdateBeliefs(), 0) << f.file;
+        // The fisheries diagram is too large to enumerate: its decisions must be solved.
+        if (SolveByEnumeration(n).ok)
+            ExpectMatchesOracle(n, f.file);
+        else
+            for (int h = n.GetFirstNode(); h >= 0; h = n.GetNextNode(h))
+                if (n.GetNode(h)->GetType() == QNL_TYPE_LIST)
+                    EXPECT_TRUE(Value(n, h)->IsValueValid()) << f.file;
+        if (HasFatalFailure()) return;
+    }
+}
+
 // A later decision's only option worth anything is ruled out by the scenario, so the option
 // that leads there stays undefined and loses to an option of negative utility.
 TEST_F(CooperSolverTest, OptionsOfImpossibleScenariosStayUndefined) {

@@ -41,6 +41,7 @@
 #include "inference/gaussian_mixture.h"
 #include "inference/graph_view.h"
 #include "inference/relevance.h"
+#include "inference/shachter_solver.h"
 #include "inference/sampling_core.h"
 #include "inference/stochastic_samplers.h"
 #include "inference/triangulator.h"

@@ -40,25 +40,6 @@ bool IsChanceValue(const QNL_nodeValue* value) {
     return value != nullptr && value->GetType() == QNL_VALUE_BELIEF_VECTOR;
 }
 
-// Restores the notification settings of a network when it goes out of scope.
-class NotificationGuard {
-public:
-    explicit NotificationGuard(QNL_network& network)
-        : network(network), control(network.GetNotificationControl()),
-          mask(network.GetNotificationMask()) {}
-    ~NotificationGuard() {
-        network.SetNotificationControl(control);
-        network.SetNotificationMask(mask);
-    }
-    NotificationGuard(const NotificationGuard&) = delete;
-    NotificationGuard& operator=(const NotificationGuard&) = delete;
-
-private:
-    QNL_network& network;
-    int control;
-    int mask;
-};
-
 } // namespace
 
 int QNL_cooperSolver::CleanUp(int deep) {
@@ -86,7 +67,7 @@ int QNL_cooperSolver::Solve(QNL_network& network) {
     utilitiesPresent = true;
     int result;
     {
-        NotificationGuard guard(network);
+        quarn::detail::NotificationGuard guard(network);
         network.SetNotificationControl(network.GetNotificationControl() &
                                        ~QNL_network::NOTIFY_AUTO_UPDATE);
         try {

@@ -12,6 +12,15 @@
 
 namespace quarn::detail {
 
+NotificationGuard::NotificationGuard(QNL_network& network)
+    : network(network), control(network.GetNotificationControl()),
+      mask(network.GetNotificationMask()) {}
+
+NotificationGuard::~NotificationGuard() {
+    network.SetNotificationControl(control);
+    network.SetNotificationMask(mask);
+}
+
 bool IsDecisionNode(const QNL_network& network, int node) {
     const QNL_node* n = network.GetNode(node);
     return n != nullptr && (n->GetType() & QNL_TYPE_BIT_DECISION) != 0;

@@ -3,6 +3,7 @@
 // Internal: not part of the public interface.
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 class QNL_network;
@@ -29,6 +30,20 @@ int AssumeTemporalOrder(QNL_network& network, const std::vector<int>& related,
 // Whether the node's definition is a decision, a utility table or a MAU.
 bool IsDecisionNode(const QNL_network& network, int node);
 bool IsUtilityNode(const QNL_network& network, int node);
+
+// Restores the notification control and mask of a network when it goes out of scope.
+class NotificationGuard {
+public:
+    explicit NotificationGuard(QNL_network& network);
+    ~NotificationGuard();
+    NotificationGuard(const NotificationGuard&) = delete;
+    NotificationGuard& operator=(const NotificationGuard&) = delete;
+
+private:
+    QNL_network& network;
+    int control;
+    int mask;
+};
 
 // The largest value table a solver builds, in cells.
 constexpr std::int64_t kMaxSolverCells = std::int64_t{1} << 26;

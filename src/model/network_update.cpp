@@ -9,6 +9,7 @@
 #include "inference/cooper_solver.h"
 #include "inference/influence_diagram.h"
 #include "inference/join_tree_cache.h"
+#include "inference/shachter_solver.h"
 #include "inference/stochastic_samplers.h"
 #include "model/dmatrix.h"
 #include "model/error_handler.h"
@@ -141,8 +142,10 @@ int QNL_network::UpdateInfluenceDiagram() {
         QNL_cooperSolver solver;
         return solver.Solve(*this);
     }
-    case 1:
-        return NotAvailable("Influence diagram algorithm 1 (best policy)");
+    case 1: {
+        QNL_shachterSolver solver;
+        return solver.Solve(*this);
+    }
     default:
         return QNL_errorHandler::Instance().LogError(-2, "Unknown influence diagram algorithm");
     }

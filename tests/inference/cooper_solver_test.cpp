@@ -183,12 +183,13 @@ TEST_F(CooperSolverTest, RealDiagramsMatchEnumeration) {
         if (n.ReadFile(path.c_str(), f.format) != 0) GTEST_SKIP() << "cannot read " << path;
         ASSERT_EQ(n.UpdateBeliefs(), 0) << f.file;
         // The fisheries diagram is too large to enumerate: its decisions must be solved.
-        if (SolveByEnumeration(n).ok)
+        if (SolveByEnumeration(n).ok) {
             ExpectMatchesOracle(n, f.file);
-        else
+        } else {
             for (int h = n.GetFirstNode(); h >= 0; h = n.GetNextNode(h))
                 if (n.GetNode(h)->GetType() == QNL_TYPE_LIST)
                     EXPECT_TRUE(Value(n, h)->IsValueValid()) << f.file;
+        }
         if (HasFatalFailure()) return;
     }
 }

@@ -206,7 +206,8 @@ void QNL_xmlNetworkReader::BuildSchema(QNL_xmlElementHandler* extensionRoot) {
         nodes->AddChild(kind.element, Flags::MULTIPLE);
     }
     BuildGateSchema(nodes, parents, state, nodeProperty);
-    for (const char* name : {"mau", "maux", "equation"}) {
+    BuildMauSchema(nodes, parents, nodeProperty);
+    for (const char* name : {"equation"}) {
         std::string text = std::string("Nodes of type ") + Quoted(name) + " are not supported";
         QNL_xmlElementHandler* refused = CreateElement(
             std::make_unique<detail::RefusedElement>(text, true), name, Flags::INHERIT);
@@ -390,7 +391,7 @@ void QNL_xmlNetworkReader::NodeEnd(QNL_xmlReader& reader) {
     // refused as too large once its states are in could pass through a table of billions
     // of cells on the way.
     const bool hasOutcomes = currentType != QNL_TYPE_TABLE && currentType != QNL_TYPE_CAST &&
-                             currentType != QNL_TYPE_DEMORGAN;
+                             currentType != QNL_TYPE_DEMORGAN && currentType != QNL_TYPE_MAU;
     // Without its states the element is incomplete; the framework reports the missing
     // element once this callback returns.
     const bool outcomesSet = hasOutcomes && !scratch.outcomes.empty() && SetOutcomes(reader);
@@ -513,6 +514,9 @@ void QNL_xmlNetworkReader::RunSetter(QNL_xmlReader& reader) {
             FailOnce(reader, "SetResultingStates failed");
         break;
     }
+    case QNL_TYPE_MAU:
+        SetMau(reader, definition);
+        break;
     case QNL_TYPE_TABLE: {
         auto* table = dynamic_cast<QNL_table*>(definition);
         if (table == nullptr || !detail::ToDoubleArray(scratch.values, values) ||

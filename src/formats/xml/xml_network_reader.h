@@ -49,6 +49,9 @@ private:
         std::vector<double> parameters, weights, positiveWeights, negativeWeights;
         std::vector<std::string> words, scalar;
         int function = 0;
+        // A MAU node given by expressions ("maux"), and their texts.
+        bool expressionForm = false;
+        std::vector<std::string> expressions;
     };
     enum GateList : unsigned {
         GATE_INTS = 1,
@@ -111,6 +114,14 @@ private:
     bool ReadScalar(double& value) const;
     // The parameter list replaces the parameters when it has their size.
     bool SetParameters(QNL_xmlReader& reader, QNL_nodeDefinition& definition, int expected);
+
+    // Multi-attribute utility elements ("mau" with weights, "maux" with expressions).
+    void BuildMauSchema(QNL_xmlElementHandler* nodes, QNL_xmlElementHandler* parents,
+                        QNL_xmlElementHandler* nodeProperty);
+    void MauStart(QNL_xmlReader& reader);
+    void MauxStart(QNL_xmlReader& reader);
+    void ExpressionEnd(QNL_xmlReader& reader);
+    void SetMau(QNL_xmlReader& reader, QNL_nodeDefinition* definition);
 
     void ParentsToken(QNL_xmlReader& reader);
     void StateStart(QNL_xmlReader& reader);

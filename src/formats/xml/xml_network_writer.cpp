@@ -2,6 +2,7 @@
 
 #include "definitions/cpt.h"
 #include "definitions/extra_definition.h"
+#include "definitions/mau.h"
 #include "definitions/noisy_adder.h"
 #include "definitions/table.h"
 #include "definitions/truth_table.h"
@@ -47,6 +48,8 @@ const char* NodeElementName(int type) {
         return "cast";
     case QNL_TYPE_DEMORGAN:
         return "demorgan";
+    case QNL_TYPE_MAU:
+        return "mau";
     default:
         return nullptr;
     }
@@ -174,6 +177,8 @@ void QNL_xmlNetworkWriter::WriteNode(int handle) {
     const QNL_extraDefinition* extra = node->GetExtraDefinition();
     const int type = node->GetType();
     const char* element = detail::NodeElementName(type);
+    const auto* mau = dynamic_cast<const QNL_mau*>(definition);
+    if (mau != nullptr && mau->GetExpressions() != nullptr) element = "maux";
 
     const auto* adder = dynamic_cast<const QNL_noisyAdder*>(definition);
     if (adder != nullptr && adder->GetFunction() == QNL_noisyAdder::FUNCTION_SINGLE_FAULT)
@@ -191,8 +196,8 @@ void QNL_xmlNetworkWriter::WriteNode(int handle) {
     OpenElement(element);
 
     const QNL_idArray* outcomes = definition->GetOutcomeIds();
-    const bool stateless =
-        type == QNL_TYPE_TABLE || type == QNL_TYPE_CAST || type == QNL_TYPE_DEMORGAN;
+    const bool stateless = type == QNL_TYPE_TABLE || type == QNL_TYPE_CAST ||
+                           type == QNL_TYPE_DEMORGAN || type == QNL_TYPE_MAU;
     if (!stateless && outcomes != nullptr) {
         for (int i = 0; i < outcomes->GetCount(); ++i) {
             AddAttribute("id", outcomes->GetString(i));
@@ -230,12 +235,28 @@ void QNL_xmlNetworkWriter::WriteNode(int handle) {
     } else if (type == QNL_TYPE_TABLE) {
         const QNL_doubleArray& values = static_cast<QNL_table*>(definition)->GetTable().GetItems();
         WriteDoubleList("utilities", values.Items(), values.GetSize());
+    } else if (mau != nullptr) {
+        WriteMauPayload(*mau);
     } else {
         WriteGatePayload(handle, *definition);
     }
 
     WriteProperties(node->GetInfo()->properties);
     CloseElement(element);
+}
+
+void QNL_xmlNetworkWriter::WriteMauPayload(const QNL_mau& mau) {
+    const QNL_expressionMatrix* expressions = mau.GetExpressions();
+    if (expressions == nullptr) {
+        const QNL_doubleArray& weights = mau.GetWeights().GetItems();
+        WriteDoubleList("weights", weights.Items(), mau.GetWeights().GetSize());
+        return;
+    }
+    for (int i = 0; i < expressions->GetSize(); ++i) {
+        std::string text;
+        QNL_exprNode::ToSignedText(expressions->GetExpression(i), text);
+        WriteElement("expression", text.c_str());
+    }
 }
 
 void QNL_xmlNetworkWriter::WriteObservationCosts(const QNL_intArray& order) {

@@ -30,6 +30,8 @@ std::string Cpt(const std::string& id, const std::string& parents, const std::st
 }
 
 const std::string TWO = Cpt("A", "", "0.5 0.5");
+const std::string UTILITY = "<utility id=\"U\"><utilities>1</utilities></utility>";
+const std::string DECISION = "<decision id=\"D\"><state id=\"a\"/><state id=\"b\"/></decision>";
 
 std::string Extension(const std::string& content, const std::string& rootAttributes = "") {
     return "<extensions><tavlo version=\"1.0\" name=\"n\"" + rootAttributes + ">" + content +
@@ -150,9 +152,16 @@ const BadDocument BAD_DOCUMENTS[] = {
     {"mismatched", "<quarn version=\"1.0\" id=\"N\"><nodes></quarn>", "mismatched tag"},
     {"empty_file", "", "no element found"},
     // Node kinds and parts the library does not build yet: refused, never half read.
-    {"mau", Document(TWO + "<mau id=\"M\"><weights>1</weights></mau>"),
-     "Nodes of type 'mau' are not supported: 'M'"},
-    {"maux", Document("<maux id=\"M\"/>"), "Nodes of type 'maux' are not supported: 'M'"},
+    {"mau_weights",
+     Document(UTILITY + "<mau id=\"M\"><parents>U</parents><weights>1 2</weights></mau>"),
+     "SetWeights failed"},
+    {"maux_count",
+     Document(DECISION + UTILITY +
+              "<maux id=\"M\"><parents>D U</parents><expression>U</expression></maux>"),
+     "Invalid number of expressions: 1, expected 2"},
+    {"maux_self",
+     Document(UTILITY + "<maux id=\"M\"><parents>U</parents><expression>M</expression></maux>"),
+     "SetExpressions failed: 'Invalid expression at index 0: self-references not allowed'"},
     {"equation", Document("<equation id=\"E\"><definition>E=1</definition></equation>"),
      "Nodes of type 'equation' are not supported: 'E'"},
     {"dynamic", Document(TWO, "<dynamic numslices=\"3\"/>"),

@@ -4,6 +4,7 @@
 #include "definitions/node_values.h"
 #include "definitions/table.h"
 #include "inference/influence_diagram.h"
+#include "inference/join_tree_cache.h"
 #include "model/error_handler.h"
 #include "model/node.h"
 #include "model/node_definition.h"
@@ -61,9 +62,16 @@ int QNL_cooperSolver::CleanUp(int deep) {
     return 0;
 }
 
+int QNL_cooperSolver::Update() {
+    ++updateCount;
+    return working.CallBNAlgorithm();
+}
+
 int QNL_cooperSolver::Solve(QNL_network& network) {
     CleanUp(1);
     bound = &network;
+    updateCount = 0;
+    const std::uint64_t builtBefore = working.GetJoinTreeCache().GetBuildCount();
     utilitiesPresent = true;
     int result;
     {
@@ -80,6 +88,7 @@ int QNL_cooperSolver::Solve(QNL_network& network) {
             Log(result, "Error when running Cooper's algorithm");
         }
     }
+    compilationCount = working.GetJoinTreeCache().GetBuildCount() - builtBefore;
     CleanUp(1);
     return result;
 }
@@ -355,7 +364,7 @@ void QNL_cooperSolver::ListFailedScenario(std::size_t depth) {
 // reports without useful samples (-5) is listed and passed over; its cells stay undefined.
 int QNL_cooperSolver::Enumerate(std::size_t level) {
     if (level == scenario.size()) {
-        const int result = working.CallBNAlgorithm();
+        const int result = Update();
         if (result == -5) {
             ListFailedScenario(scenario.size());
             return scenario.empty() ? -5 : 0;
@@ -375,7 +384,7 @@ int QNL_cooperSolver::Enumerate(std::size_t level) {
     }
     if (IsDecisionNode(*bound, x)) return 0;
     if (value->HasEvidence()) value->ClearEvidence();
-    const int result = working.CallBNAlgorithm();
+    const int result = Update();
     if (result == -5) return 0;
     if (result != 0) return result;
     StoreOne(x);
@@ -394,7 +403,7 @@ int QNL_cooperSolver::FinalUpdate() {
         if (value->HasEvidence()) value->ClearEvidence();
     }
     if (once.empty()) return 0;
-    const int result = working.CallBNAlgorithm();
+    const int result = Update();
     if (result == -5) return 0;
     if (result != 0) return result;
     StoreResults(once);

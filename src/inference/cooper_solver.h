@@ -2,6 +2,7 @@
 
 #include "model/network.h"
 
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -24,7 +25,13 @@ public:
     int Solve(QNL_network& network);
     int CleanUp(int deep = 1);
 
+    // Of the last solve: the Bayesian updates of the working copy, and the join trees they
+    // built (the others served again from the copy's kept trees).
+    std::uint64_t GetUpdateCount() const { return updateCount; }
+    std::uint64_t GetCompilationCount() const { return compilationCount; }
+
 private:
+    int Update();
     int Run();
     int FindTarget();
     int ComputeIndexing();
@@ -59,4 +66,6 @@ private:
     int target = -1;
     bool addedTarget = false;
     bool utilitiesPresent = true;
+    std::uint64_t updateCount = 0;
+    std::uint64_t compilationCount = 0;
 };

@@ -186,9 +186,11 @@ TEST_F(CooperSolverTest, RealDiagramsMatchEnumeration) {
         if (SolveByEnumeration(n).ok) {
             ExpectMatchesOracle(n, f.file);
         } else {
-            for (int h = n.GetFirstNode(); h >= 0; h = n.GetNextNode(h))
-                if (n.GetNode(h)->GetType() == QNL_TYPE_LIST)
+            for (int h = n.GetFirstNode(); h >= 0; h = n.GetNextNode(h)) {
+                if (n.GetNode(h)->GetType() == QNL_TYPE_LIST) {
                     EXPECT_TRUE(Value(n, h)->IsValueValid()) << f.file;
+                }
+            }
         }
         if (HasFatalFailure()) return;
     }
@@ -218,6 +220,52 @@ TEST_F(CooperSolverTest, OptionsOfImpossibleScenariosStayUndefined) {
     ASSERT_EQ(net.UpdateBeliefs(), 0);
     EXPECT_EQ(Cells(net, d)[0], kUndefined);
     EXPECT_NEAR(Cells(net, d)[1], -2.0, 1e-9);
+}
+
+// Every scenario of a sampler that can't draw a sample matching the evidence is listed and
+// passed over: the solve succeeds with every expected utility undefined.
+TEST_F(CooperSolverTest, ScenariosWithoutUsefulSamplesAreListedAndSkipped) {
+    const OilWildcatter w = BuildOilWildcatter(net, true);
+    const int hidden = net.AddNode(QNL_TYPE_CPT, "Hidden");
+    const int seen = net.AddNode(QNL_TYPE_CPT, "Seen");
+    net.AddArc(hidden, seen);
+    QNL_doubleArray p;
+    for (int column = 0; column < 2; ++column) {
+        p.Add(1.0 - 1e-12);
+        p.Add(1e-12);
+    }
+    static_cast<QNL_cpt*>(net.GetNode(seen)->GetDefinition())->SetProbabilities(p);
+    ASSERT_EQ(Value(net, seen)->SetEvidence(1), 0);
+    net.SetDefaultBNAlgorithm(1);
+    net.SetNumberOfSamples(1);
+    ASSERT_EQ(net.UpdateBeliefs(), 0);
+    EXPECT_TRUE(Logged("The following scenario could not be evaluated:"));
+    EXPECT_TRUE(Logged("Oil = soaking"));
+    EXPECT_TRUE(Logged("Drill = nodrill"));
+    for (double cell : Cells(net, w.drill))
+        EXPECT_EQ(cell, kUndefined);
+}
+
+// 27 observations in a chain, each seen before the decision: 2^28 scenarios are refused
+// before any is evaluated, every value not valid and the settings back.
+TEST_F(CooperSolverTest, TooManyScenariosAreRefused) {
+    const int d = net.AddNode(QNL_TYPE_LIST, "D");
+    int previous = -1;
+    for (int i = 0; i < 27; ++i) {
+        const int c = net.AddNode(QNL_TYPE_CPT, ("C" + std::to_string(i)).c_str());
+        if (previous >= 0) net.AddArc(previous, c);
+        net.AddArc(c, d);
+        previous = c;
+    }
+    const int u = net.AddNode(QNL_TYPE_TABLE, "U");
+    net.AddArc(previous, u);
+    net.AddArc(d, u);
+    const int mask = net.GetNotificationMask();
+    EXPECT_EQ(net.UpdateBeliefs(), -42);
+    EXPECT_TRUE(Logged("Error when running Cooper's algorithm"));
+    EXPECT_FALSE(Value(net, u)->IsValueValid());
+    EXPECT_FALSE(Value(net, previous)->IsValueValid());
+    EXPECT_EQ(net.GetNotificationMask(), mask);
 }
 
 } // namespace

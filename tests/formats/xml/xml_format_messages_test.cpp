@@ -159,6 +159,9 @@ const BadDocument BAD_DOCUMENTS[] = {
      Document(DECISION + UTILITY +
               "<maux id=\"M\"><parents>D U</parents><expression>U</expression></maux>"),
      "Invalid number of expressions: 1, expected 2"},
+    {"maux_parse",
+     Document(UTILITY + "<maux id=\"M\"><parents>U</parents><expression>U+</expression></maux>"),
+     "Invalid expression: Factor expected"},
     {"maux_self",
      Document(UTILITY + "<maux id=\"M\"><parents>U</parents><expression>M</expression></maux>"),
      "SetExpressions failed: 'Invalid expression at index 0: self-references not allowed'"},

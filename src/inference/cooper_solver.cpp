@@ -214,9 +214,27 @@ int QNL_cooperSolver::ComputeIndexing() {
         for (std::size_t h = 0; h < slots; ++h)
             if (dependents[h] && scenarioPosition[h] < 0) indexing[h].push_back(y);
     }
-    for (std::size_t k = 0; k < scenario.size(); ++k)
-        indexing[static_cast<std::size_t>(scenario[k])].assign(scenario.begin(),
-                                                               scenario.begin() + k);
+    // A chance scenario node's own distribution is computed with the scenario nodes before
+    // it and the later decisions observed, and is indexed by the earlier ones it depends on
+    // then. A decision's expected utilities are indexed by every earlier scenario node.
+    for (std::size_t k = 0; k < scenario.size(); ++k) {
+        const int x = scenario[k];
+        std::vector<int>& own = indexing[static_cast<std::size_t>(x)];
+        own.clear();
+        if (IsDecisionNode(working, x)) {
+            own.assign(scenario.begin(), scenario.begin() + static_cast<std::ptrdiff_t>(k));
+            continue;
+        }
+        std::fill(observe.begin(), observe.end(), 0);
+        for (std::size_t j = 0; j < scenario.size(); ++j)
+            if (j < k || IsDecisionNode(working, scenario[j]))
+                observe[static_cast<std::size_t>(scenario[j])] = 1;
+        if (int r = ObserveOnly(observe)) return r;
+        for (std::size_t j = 0; j < k; ++j) {
+            if (int r = DependentsOf(scenario[j], dependents)) return r;
+            if (dependents[static_cast<std::size_t>(x)]) own.push_back(scenario[j]);
+        }
+    }
     working.SetNotificationMask(0);
     for (int y : scenario)
         ValueOf(working, y)->ClearEvidence();
@@ -485,12 +503,29 @@ int QNL_cooperSolver::BackwardInduction() {
         const std::vector<double>& current = levels[k + 1];
         std::vector<double> next(current.size() / n, kUndefined);
         const bool decision = IsDecisionNode(net, x);
-        const double* weights = nullptr;
+        // The chance node's distribution given each prefix, read where its own indexing
+        // parents (a part of the prefix) point.
+        std::vector<std::int64_t> base;
+        const QNL_Dmatrix* own = nullptr;
         if (!decision) {
-            const QNL_Dmatrix* own = ValueOf(net, x)->GetMatrix();
-            if (own == nullptr || static_cast<std::size_t>(own->GetSize()) != current.size())
+            own = ValueOf(net, x)->GetMatrix();
+            const QNL_intArray& parents = ValueOf(net, x)->GetIndexingParents();
+            if (own == nullptr || own->GetNumberOfDimensions() != parents.GetCount() + 1)
                 return Log(-2, "Scenario node's distribution does not match the scenarios");
-            weights = own->GetItems().Items();
+            base.assign(next.size(), 0);
+            std::vector<int> prefix(k, 0);
+            for (std::size_t j = 0; j < next.size(); ++j) {
+                std::size_t rest = j;
+                for (std::size_t i = k; i-- > 0;) {
+                    const std::size_t size = static_cast<std::size_t>(OutcomesOf(net, scenario[i]));
+                    prefix[i] = static_cast<int>(rest % size);
+                    rest /= size;
+                }
+                for (int d = 0; d < parents.GetCount(); ++d)
+                    base[j] += std::int64_t{prefix[static_cast<std::size_t>(
+                                   scenarioPosition[static_cast<std::size_t>(parents[d])])]} *
+                               own->GetMultiplier(d);
+            }
         }
         for (std::size_t j = 0; j < next.size(); ++j) {
             double best = 0.0;
@@ -502,7 +537,8 @@ int QNL_cooperSolver::BackwardInduction() {
                     if (!found || v > best) best = v;
                     found = true;
                 } else {
-                    const double w = weights[j * n + o];
+                    const double w =
+                        own->Subscript(static_cast<int>(base[j]) + static_cast<int>(o));
                     if (w == kUndefined || !(w > 0.0)) continue;
                     best += w * v;
                     found = true;

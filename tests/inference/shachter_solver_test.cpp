@@ -86,6 +86,11 @@ TEST_F(ShachterSolverTest, OilWildcatterBestPolicyAndRefusedUnobservedParent) {
     ASSERT_EQ(Value(informed, v.oil)->SetEvidence(0), 0);
     ASSERT_EQ(informed.UpdateBeliefs(), 0);
     EXPECT_EQ(Cells(informed, v.drill), (std::vector<double>{0.0, 1.0}));
+
+    // Everything decided: nothing to solve.
+    ASSERT_EQ(Value(informed, v.drill)->SetEvidence(0), 0);
+    EXPECT_EQ(informed.UpdateBeliefs(), -2);
+    EXPECT_EQ(LastMessage(), "Error when running Shachter's algorithm");
 }
 
 // The merged table may hold 8,192 cells (13 binary parents), no more.

@@ -8,7 +8,10 @@
 #include "inference/bayesian_algorithms.h"
 #include "inference/elimination_join_tree.h"
 #include "inference/equation_solver.h"
+#include "inference/cooper_solver.h"
+#include "inference/influence_diagram.h"
 #include "inference/join_tree_cache.h"
+#include "inference/shachter_solver.h"
 #include "inference/stochastic_samplers.h"
 #include "inference/polytree.h"
 #include "model/dmatrix.h"
@@ -136,11 +139,16 @@ int QNL_network::CheckDefinitionsUsable() {
 }
 
 int QNL_network::UpdateInfluenceDiagram() {
+    if (int r = quarn::detail::ResetInfluenceDiagramValues(*this)) return r;
     switch (influenceDiagramAlgorithm) {
-    case 0:
-        return NotAvailable("Influence diagram algorithm 0 (policy evaluation)");
-    case 1:
-        return NotAvailable("Influence diagram algorithm 1 (best policy)");
+    case 0: {
+        QNL_cooperSolver solver;
+        return solver.Solve(*this);
+    }
+    case 1: {
+        QNL_shachterSolver solver;
+        return solver.Solve(*this);
+    }
     default:
         return QNL_errorHandler::Instance().LogError(-2, "Unknown influence diagram algorithm");
     }

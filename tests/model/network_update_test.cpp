@@ -184,26 +184,20 @@ TEST_F(NetworkUpdateTest, OtherPathsAndIdentifiersAreRefusedClearly) {
     quarn_test::BuildSprinkler(network);
     ASSERT_EQ(network.UpdateBeliefs(), 0);
 
-    // The first node in slot order with a decision or utility definition decides.
+    // The first node in slot order with a decision or utility definition decides: the
+    // influence-diagram path, which evaluates no policy without utilities.
     QNL_network diagram;
     const int d = diagram.AddNode(QNL_TYPE_LIST, "D");
     ASSERT_GE(d, 0);
     const int x = quarn_test::AddBinaryNode(diagram, "X", {}, {0.5});
-    EXPECT_EQ(diagram.UpdateBeliefs(), -2);
-    EXPECT_EQ(LastMessage(), "Influence diagram algorithm 0 (policy evaluation) is not available");
+    EXPECT_EQ(diagram.UpdateBeliefs(), 0);
+    EXPECT_EQ(LastMessage(), "Utilities not specified. Policies cannot be evaluated");
+    EXPECT_FALSE(ValueOf(diagram, d).IsValueValid());
+    EXPECT_TRUE(ValueOf(diagram, x).IsValueValid());
     diagram.SetDefaultIDAlgorithm(1);
-    EXPECT_EQ(diagram.UpdateBeliefs(), -2);
-    EXPECT_EQ(LastMessage(), "Influence diagram algorithm 1 (best policy) is not available");
-    // Clustering is not tried on an influence diagram; the chain rule's update is refused.
-    double p = 0.0;
-    ASSERT_EQ(ValueOf(diagram, x).SetEvidence(0), 0);
-    EXPECT_FALSE(diagram.CalcPropEvidence(p, false));
-    EXPECT_TRUE(ValueOf(diagram, x).HasEvidence());
-
-    QNL_network utility;
-    quarn_test::AddBinaryNode(utility, "X", {}, {0.5});
-    ASSERT_GE(utility.AddNode(QNL_TYPE_TABLE, "U"), 0);
-    EXPECT_EQ(utility.UpdateBeliefs(), -2);
+    EXPECT_EQ(diagram.UpdateBeliefs(), 0);
+    EXPECT_TRUE(ValueOf(diagram, d).IsValueValid());
+    EXPECT_FALSE(ValueOf(diagram, x).IsValueValid());
 }
 
 TEST_F(NetworkUpdateTest, OneFailingTargetReportsOutOfMemory) {

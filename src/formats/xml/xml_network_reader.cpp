@@ -214,15 +214,7 @@ void QNL_xmlNetworkReader::BuildSchema(QNL_xmlElementHandler* extensionRoot) {
         nodes->AddChild(kind.element, Flags::MULTIPLE);
     }
     BuildGateSchema(nodes, parents, state, nodeProperty);
-    for (const char* name : {"mau", "maux"}) {
-        std::string text = std::string("Nodes of type ") + Quoted(name) + " are not supported";
-        QNL_xmlElementHandler* refused = CreateElement(
-            std::make_unique<detail::RefusedElement>(text, true), name, Flags::INHERIT);
-        for (const char* attribute :
-             {"id", "target", "diagtype", "dynamic", "ranked", "mandatory", "function"})
-            refused->AddAttribute(attribute, 0);
-        nodes->AddChild(refused, Flags::MULTIPLE);
-    }
+    BuildMauSchema(nodes, parents, nodeProperty);
     root->AddChild(nodes, 0);
 
     QNL_xmlElementHandler* observationCost = Element("observationcost", Flags::INHERIT, nullptr);
@@ -432,7 +424,8 @@ void QNL_xmlNetworkReader::NodeEnd(QNL_xmlReader& reader) {
     // refused as too large once its states are in could pass through a table of billions
     // of cells on the way.
     const bool hasOutcomes = currentType != QNL_TYPE_TABLE && currentType != QNL_TYPE_CAST &&
-                             currentType != QNL_TYPE_DEMORGAN && currentType != QNL_TYPE_EQUATION;
+                             currentType != QNL_TYPE_DEMORGAN && currentType != QNL_TYPE_EQUATION &&
+                             currentType != QNL_TYPE_MAU;
     // Without its states the element is incomplete; the framework reports the missing
     // element once this callback returns.
     const bool outcomesSet = hasOutcomes && !scratch.outcomes.empty() && SetOutcomes(reader);
@@ -557,6 +550,9 @@ void QNL_xmlNetworkReader::RunSetter(QNL_xmlReader& reader) {
     }
     case QNL_TYPE_EQUATION:
         SetEquation(reader, definition);
+        break;
+    case QNL_TYPE_MAU:
+        SetMau(reader, definition);
         break;
     case QNL_TYPE_TABLE: {
         auto* table = dynamic_cast<QNL_table*>(definition);

@@ -49,10 +49,12 @@ private:
         std::vector<double> parameters, weights, positiveWeights, negativeWeights;
         std::vector<std::string> words, scalar;
         int function = 0;
-        // Equation payload: the "definition" texts and the range.
+        // Equation payload ("definition" texts and the range) or a MAU node's expressions
+        // ("maux").
         std::vector<std::string> expressions;
         double lower = -1.0;
         double upper = 1.0;
+        bool expressionForm = false;
     };
     enum GateList : unsigned {
         GATE_INTS = 1,
@@ -119,6 +121,14 @@ private:
     bool ReadScalar(double& value) const;
     // The parameter list replaces the parameters when it has their size.
     bool SetParameters(QNL_xmlReader& reader, QNL_nodeDefinition& definition, int expected);
+
+    // Multi-attribute utility elements ("mau" with weights, "maux" with expressions).
+    void BuildMauSchema(QNL_xmlElementHandler* nodes, QNL_xmlElementHandler* parents,
+                        QNL_xmlElementHandler* nodeProperty);
+    void MauStart(QNL_xmlReader& reader);
+    void MauxStart(QNL_xmlReader& reader);
+    void ExpressionEnd(QNL_xmlReader& reader);
+    void SetMau(QNL_xmlReader& reader, QNL_nodeDefinition* definition);
 
     void ParentsToken(QNL_xmlReader& reader);
     void StateStart(QNL_xmlReader& reader);

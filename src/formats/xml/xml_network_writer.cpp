@@ -3,6 +3,7 @@
 #include "definitions/cpt.h"
 #include "definitions/equation.h"
 #include "definitions/extra_definition.h"
+#include "definitions/mau.h"
 #include "definitions/noisy_adder.h"
 #include "definitions/table.h"
 #include "definitions/truth_table.h"
@@ -50,6 +51,8 @@ const char* NodeElementName(int type) {
         return "demorgan";
     case QNL_TYPE_EQUATION:
         return "equation";
+    case QNL_TYPE_MAU:
+        return "mau";
     default:
         return nullptr;
     }
@@ -182,6 +185,8 @@ void QNL_xmlNetworkWriter::WriteNode(int handle) {
     const QNL_extraDefinition* extra = node->GetExtraDefinition();
     const int type = node->GetType();
     const char* element = detail::NodeElementName(type);
+    const auto* mau = dynamic_cast<const QNL_mau*>(definition);
+    if (mau != nullptr && mau->GetExpressions() != nullptr) element = "maux";
 
     const auto* adder = dynamic_cast<const QNL_noisyAdder*>(definition);
     if (adder != nullptr && adder->GetFunction() == QNL_noisyAdder::FUNCTION_SINGLE_FAULT)
@@ -199,8 +204,8 @@ void QNL_xmlNetworkWriter::WriteNode(int handle) {
     OpenElement(element);
 
     const QNL_idArray* outcomes = definition->GetOutcomeIds();
-    const bool stateless =
-        type == QNL_TYPE_TABLE || type == QNL_TYPE_CAST || type == QNL_TYPE_DEMORGAN;
+    const bool stateless = type == QNL_TYPE_TABLE || type == QNL_TYPE_CAST ||
+                           type == QNL_TYPE_DEMORGAN || type == QNL_TYPE_MAU;
     if (!stateless && outcomes != nullptr) {
         for (int i = 0; i < outcomes->GetCount(); ++i) {
             AddAttribute("id", outcomes->GetString(i));
@@ -247,12 +252,28 @@ void QNL_xmlNetworkWriter::WriteNode(int handle) {
         std::string text;
         equation->GetEquation().GetText(text);
         WriteElement("definition", text.c_str());
+    } else if (mau != nullptr) {
+        WriteMauPayload(*mau);
     } else {
         WriteGatePayload(handle, *definition);
     }
 
     WriteProperties(node->GetInfo()->properties);
     CloseElement(element);
+}
+
+void QNL_xmlNetworkWriter::WriteMauPayload(const QNL_mau& mau) {
+    const QNL_expressionMatrix* expressions = mau.GetExpressions();
+    if (expressions == nullptr) {
+        const QNL_doubleArray& weights = mau.GetWeights().GetItems();
+        WriteDoubleList("weights", weights.Items(), mau.GetWeights().GetSize());
+        return;
+    }
+    for (int i = 0; i < expressions->GetSize(); ++i) {
+        std::string text;
+        QNL_exprNode::ToSignedText(expressions->GetExpression(i), text);
+        WriteElement("expression", text.c_str());
+    }
 }
 
 void QNL_xmlNetworkWriter::WriteObservationCosts(const QNL_intArray& order) {

@@ -3,6 +3,7 @@
 #include "formats/xml/xml_writer.h"
 
 class QNL_intArray;
+class QNL_mau;
 class QNL_network;
 class QNL_nodeDefinition;
 class QNL_userProperties;
@@ -31,6 +32,7 @@ private:
     void WriteNode(int handle);
     // The kind's lists of a gate node (in xml_gate_elements.cpp).
     void WriteGatePayload(int handle, const QNL_nodeDefinition& definition);
+    void WriteMauPayload(const QNL_mau& mau);
     void WriteObservationCosts(const QNL_intArray& order);
     void WriteCases();
 

@@ -29,6 +29,8 @@ std::string Cpt(const std::string& id, const std::string& parents, const std::st
 }
 
 const std::string TWO = Cpt("A", "", "0.5 0.5");
+const std::string UTILITY = "<utility id=\"U\"><utilities>1</utilities></utility>";
+const std::string DECISION = "<decision id=\"D\"><state id=\"a\"/><state id=\"b\"/></decision>";
 
 std::string Extension(const std::string& content, const std::string& rootAttributes = "") {
     return "<extensions><tavlo version=\"1.0\" name=\"n\"" + rootAttributes + ">" + content +
@@ -118,10 +120,17 @@ const BadDocument BAD_DOCUMENTS[] = {
     {Document(TWO).substr(0, 80), "unclosed token"},
     {"<quarn version=\"1.0\" id=\"N\"><nodes></quarn>", "mismatched tag"},
     {"", "no element found"},
-    // Node kinds and parts the library does not build yet: refused, never half read.
-    {Document(TWO + "<mau id=\"M\"><weights>1</weights></mau>"),
-     "Nodes of type 'mau' are not supported: 'M'"},
-    {Document("<maux id=\"M\"/>"), "Nodes of type 'maux' are not supported: 'M'"},
+    // Multi-attribute utility and equation nodes that cannot be set, and the dynamic part, which
+    // the library does not build: refused, never half read.
+    {Document(UTILITY + "<mau id=\"M\"><parents>U</parents><weights>1 2</weights></mau>"),
+     "SetWeights failed"},
+    {Document(DECISION + UTILITY +
+              "<maux id=\"M\"><parents>D U</parents><expression>U</expression></maux>"),
+     "Invalid number of expressions: 1, expected 2"},
+    {Document(UTILITY + "<maux id=\"M\"><parents>U</parents><expression>U+</expression></maux>"),
+     "Invalid expression: Factor expected"},
+    {Document(UTILITY + "<maux id=\"M\"><parents>U</parents><expression>M</expression></maux>"),
+     "SetExpressions failed: 'Invalid expression at index 0: self-references not allowed'"},
     {Document("<equation id=\"E\"><definition>E=Q</definition></equation>"),
      "SetEquation failed: 'Unknown node identifier: Q'"},
     {Document("<equation id=\"E\"><definition>E=(1</definition></equation>"),

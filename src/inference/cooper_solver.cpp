@@ -1,0 +1,597 @@
+#include "inference/cooper_solver.h"
+
+#include "definitions/node_value.h"
+#include "definitions/node_values.h"
+#include "definitions/table.h"
+#include "inference/influence_diagram.h"
+#include "inference/join_tree_cache.h"
+#include "model/error_handler.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+#include "model/string_array.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+#include <string>
+
+using quarn::detail::IsDecisionNode;
+using quarn::detail::IsUtilityNode;
+
+namespace {
+
+constexpr double kUndefined = QNL_utilityValue::UNDEFINED_UTILITY;
+
+int Log(int code, const std::string& message) {
+    return QNL_errorHandler::Instance().LogError(code, message);
+}
+
+QNL_nodeValue* ValueOf(const QNL_network& network, int h) {
+    QNL_node* node = network.GetNode(h);
+    return node != nullptr ? node->GetValue() : nullptr;
+}
+
+int OutcomesOf(const QNL_network& network, int h) {
+    const QNL_nodeDefinition* definition = network.GetNode(h)->GetDefinition();
+    const int count = definition != nullptr ? definition->GetNumberOfOutcomes() : -1;
+    return count < 1 ? 1 : count;
+}
+
+bool IsChanceValue(const QNL_nodeValue* value) {
+    return value != nullptr && value->GetType() == QNL_VALUE_BELIEF_VECTOR;
+}
+
+} // namespace
+
+int QNL_cooperSolver::CleanUp(int deep) {
+    if (deep) {
+        utilityNodes.clear();
+        related.clear();
+        scenario.clear();
+        outcome.clear();
+        addedArcs.clear();
+        scenarioPosition.clear();
+        indexing.clear();
+        perScenario.clear();
+        once.clear();
+        working.CleanUp(1);
+    }
+    target = -1;
+    addedTarget = false;
+    bound = nullptr;
+    return 0;
+}
+
+int QNL_cooperSolver::Update() {
+    ++updateCount;
+    return working.CallBNAlgorithm();
+}
+
+int QNL_cooperSolver::Solve(QNL_network& network) {
+    CleanUp(1);
+    bound = &network;
+    updateCount = 0;
+    const std::uint64_t builtBefore = working.GetJoinTreeCache().GetBuildCount();
+    utilitiesPresent = true;
+    int result;
+    {
+        quarn::detail::NotificationGuard guard(network);
+        network.SetNotificationControl(network.GetNotificationControl() &
+                                       ~QNL_network::NOTIFY_AUTO_UPDATE);
+        try {
+            result = Run();
+        } catch (const std::bad_alloc&) {
+            result = Log(-42, "Not enough memory to solve the influence diagram");
+        }
+        if (result != 0) {
+            network.InvalidateValues();
+            Log(result, "Error when running Cooper's algorithm");
+        }
+    }
+    compilationCount = working.GetJoinTreeCache().GetBuildCount() - builtBefore;
+    CleanUp(1);
+    return result;
+}
+
+int QNL_cooperSolver::Run() {
+    QNL_network& net = *bound;
+    const QNL_intArray order(net.GetOrderedNodes());
+    for (int i = 0; i < order.GetCount(); ++i)
+        if (IsUtilityNode(net, order[i])) utilityNodes.push_back(order[i]);
+    if (utilityNodes.empty()) {
+        Log(-2, "Utilities not specified. Policies cannot be evaluated");
+        utilitiesPresent = false;
+    }
+
+    const int mask = net.GetNotificationMask();
+    net.SetNotificationMask(0);
+    int result = quarn::detail::CollectDecisionRelated(net, related);
+    if (result == 0) result = quarn::detail::AssumeTemporalOrder(net, related, addedArcs);
+    if (result == 0) result = working.Copy(net);
+    net.SetNotificationMask(mask);
+    if (result != 0) return result;
+    working.SetNotificationControl(working.GetNotificationControl() &
+                                   ~QNL_network::NOTIFY_AUTO_UPDATE);
+    // Every belief of the copy is wanted, whatever the caller's targets.
+    working.ClearAllTargets();
+
+    if (utilitiesPresent && (result = FindTarget()) != 0) return result;
+    if ((result = ComputeIndexing()) != 0) return result;
+    if ((result = ShapeValues()) != 0) return result;
+    if ((result = ConvertWorkingCopy()) != 0) return result;
+
+    working.SetNotificationControl(working.GetNotificationControl() | QNL_network::NOTIFY_ON |
+                                   QNL_network::NOTIFY_PROPAGATE_EVIDENCE |
+                                   QNL_network::NOTIFY_RESERVED);
+    working.SetNotificationMask(QNL_network::CHANGE_EVIDENCE_SET |
+                                QNL_network::CHANGE_EVIDENCE_CLEARED);
+    working.InvalidateValues();
+    outcome.assign(scenario.size(), 0);
+    if ((result = Enumerate(0)) != 0) return result;
+    if ((result = FinalUpdate()) != 0) return result;
+    if ((result = CombineUtilities()) != 0) return result;
+    if (utilitiesPresent && (result = BackwardInduction()) != 0) return result;
+    MarkValid();
+    return 0;
+}
+
+// The one utility node the solve aims at: the only terminal utility node, or a MAU node of
+// the working copy over all of them.
+int QNL_cooperSolver::FindTarget() {
+    std::vector<int> terminal;
+    for (int u : utilityNodes)
+        if (working.NumberOfChildren(u) == 0) terminal.push_back(u);
+    if (terminal.size() == 1) {
+        target = terminal[0];
+        return 0;
+    }
+    working.SetNotificationMask(0);
+    std::string id;
+    working.GenerateNodeId(id);
+    const int added = working.AddNode(QNL_TYPE_MAU, id.c_str());
+    if (added < 0) return added;
+    target = added;
+    addedTarget = true;
+    for (int u : terminal)
+        if (int r = working.AddArc(u, added)) return r;
+    return 0;
+}
+
+// The nodes whose values lose validity when the node's evidence (outcome 0) is withdrawn;
+// the evidence is then entered again without invalidating anything.
+int QNL_cooperSolver::DependentsOf(int node, std::vector<char>& out) {
+    for (int h = working.GetFirstNode(); h >= 0; h = working.GetNextNode(h))
+        if (QNL_nodeValue* v = ValueOf(working, h)) v->SetValidFlag(true);
+    QNL_nodeValue* value = ValueOf(working, node);
+    value->ClearEvidence();
+    out.assign(static_cast<std::size_t>(working.GetTableSize()), 0);
+    for (int h = working.GetFirstNode(); h >= 0; h = working.GetNextNode(h)) {
+        const QNL_nodeValue* v = ValueOf(working, h);
+        if (h != node && v != nullptr && !v->IsValueValid()) out[static_cast<std::size_t>(h)] = 1;
+    }
+    working.SetNotificationMask(QNL_network::CHANGE_EVIDENCE_CLEARED);
+    const int result = value->SetEvidence(0);
+    working.SetNotificationMask(QNL_network::CHANGE_EVIDENCE_SET |
+                                QNL_network::CHANGE_EVIDENCE_CLEARED);
+    return result;
+}
+
+// The scenario nodes are the decision-related nodes the target depends on while every
+// decision-related node is observed. The other values are indexed by the scenario nodes
+// they depend on while exactly the scenario nodes are observed, as they are when the
+// values are computed. A chance scenario node's own distribution and a decision's expected
+// utilities are indexed by every earlier scenario node.
+int QNL_cooperSolver::ComputeIndexing() {
+    working.SetNotificationMask(0);
+    for (int x : related)
+        if (int r = ValueOf(working, x)->SetEvidence(0)) return r;
+    working.SetNotificationControl(
+        working.GetNotificationControl() &
+        ~(QNL_network::NOTIFY_PROPAGATE_EVIDENCE | QNL_network::NOTIFY_AUTO_UPDATE));
+    working.ClearAllPropagatedEvidence();
+    working.SetNotificationMask(QNL_network::CHANGE_EVIDENCE_SET |
+                                QNL_network::CHANGE_EVIDENCE_CLEARED);
+    const std::size_t slots = static_cast<std::size_t>(working.GetTableSize());
+    std::vector<char> dependents;
+    if (target >= 0) {
+        for (int x : related) {
+            if (int r = DependentsOf(x, dependents)) return r;
+            if (dependents[static_cast<std::size_t>(target)]) scenario.push_back(x);
+        }
+    }
+    if (int r = CloseScenario()) return r;
+    scenarioPosition.assign(slots, -1);
+    for (std::size_t k = 0; k < scenario.size(); ++k)
+        scenarioPosition[static_cast<std::size_t>(scenario[k])] = static_cast<int>(k);
+
+    std::vector<char> observe(slots, 0);
+    for (int y : scenario)
+        observe[static_cast<std::size_t>(y)] = 1;
+    if (int r = ObserveOnly(observe)) return r;
+    indexing.assign(slots, {});
+    for (int y : scenario) {
+        if (int r = DependentsOf(y, dependents)) return r;
+        for (std::size_t h = 0; h < slots; ++h)
+            if (dependents[h] && scenarioPosition[h] < 0) indexing[h].push_back(y);
+    }
+    // A chance scenario node's own distribution is computed with the scenario nodes before
+    // it and the later decisions observed, and is indexed by the earlier ones it depends on
+    // then. A decision's expected utilities are indexed by every earlier scenario node.
+    for (std::size_t k = 0; k < scenario.size(); ++k) {
+        const int x = scenario[k];
+        std::vector<int>& own = indexing[static_cast<std::size_t>(x)];
+        own.clear();
+        if (IsDecisionNode(working, x)) {
+            own.assign(scenario.begin(), scenario.begin() + static_cast<std::ptrdiff_t>(k));
+            continue;
+        }
+        std::fill(observe.begin(), observe.end(), 0);
+        for (std::size_t j = 0; j < scenario.size(); ++j)
+            if (j < k || IsDecisionNode(working, scenario[j]))
+                observe[static_cast<std::size_t>(scenario[j])] = 1;
+        if (int r = ObserveOnly(observe)) return r;
+        for (std::size_t j = 0; j < k; ++j) {
+            if (int r = DependentsOf(scenario[j], dependents)) return r;
+            if (dependents[static_cast<std::size_t>(x)]) own.push_back(scenario[j]);
+        }
+    }
+    working.SetNotificationMask(0);
+    for (int y : scenario)
+        ValueOf(working, y)->ClearEvidence();
+    working.InvalidateValues();
+    return 0;
+}
+
+// Exactly the marked decision-related nodes of the working copy hold evidence (outcome 0),
+// entered and withdrawn without invalidating anything.
+int QNL_cooperSolver::ObserveOnly(const std::vector<char>& observe) {
+    working.SetNotificationMask(0);
+    int result = 0;
+    for (int x : related) {
+        QNL_nodeValue* value = ValueOf(working, x);
+        const bool wanted = observe[static_cast<std::size_t>(x)] != 0;
+        if (wanted && !value->HasEvidence()) result = value->SetEvidence(0);
+        if (!wanted && value->HasEvidence()) value->ClearEvidence();
+        if (result != 0) break;
+    }
+    working.SetNotificationMask(QNL_network::CHANGE_EVIDENCE_SET |
+                                QNL_network::CHANGE_EVIDENCE_CLEARED);
+    return result;
+}
+
+// The target's dependence is judged with every decision-related node observed, later ones
+// included, so a node whose influence reaches the utilities only through later chance
+// scenario nodes looks irrelevant: a decision that moves the distribution of a chance node
+// observed before the next decision would drop out, and its options would all get the same
+// worth. Such a node joins the scenario list when some chance scenario node depends on it
+// given the scenario nodes before that one, until no more join.
+int QNL_cooperSolver::CloseScenario() {
+    const std::size_t slots = static_cast<std::size_t>(working.GetTableSize());
+    std::vector<char> inScenario(slots, 0), observe(slots, 0), dependents;
+    for (int x : scenario)
+        inScenario[static_cast<std::size_t>(x)] = 1;
+    for (bool changed = !scenario.empty(); changed;) {
+        changed = false;
+        for (std::size_t p = 0; p < related.size(); ++p) {
+            const int chance = related[p];
+            if (!inScenario[static_cast<std::size_t>(chance)] || IsDecisionNode(working, chance))
+                continue;
+            for (std::size_t q = 0; q < p; ++q) {
+                const int candidate = related[q];
+                if (inScenario[static_cast<std::size_t>(candidate)]) continue;
+                std::fill(observe.begin(), observe.end(), 0);
+                for (std::size_t i = 0; i < p; ++i)
+                    if (inScenario[static_cast<std::size_t>(related[i])])
+                        observe[static_cast<std::size_t>(related[i])] = 1;
+                observe[static_cast<std::size_t>(candidate)] = 1;
+                if (int r = ObserveOnly(observe)) return r;
+                if (int r = DependentsOf(candidate, dependents)) return r;
+                if (dependents[static_cast<std::size_t>(chance)]) {
+                    inScenario[static_cast<std::size_t>(candidate)] = 1;
+                    changed = true;
+                }
+            }
+        }
+    }
+    scenario.clear();
+    for (int x : related)
+        if (inScenario[static_cast<std::size_t>(x)]) scenario.push_back(x);
+    return 0;
+}
+
+// Every value of the caller's network without evidence starts afresh, indexed as found and
+// filled with the undefined marker. Decisions are shaped by the backward induction.
+int QNL_cooperSolver::ShapeValues() {
+    QNL_network& net = *bound;
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+        QNL_nodeValue* value = ValueOf(net, h);
+        if (value == nullptr || value->IsObserved() || value->GetMatrix() == nullptr) continue;
+        const std::vector<int>& parents = indexing[static_cast<std::size_t>(h)];
+        std::int64_t cells = OutcomesOf(net, h);
+        for (int p : parents)
+            cells *= OutcomesOf(net, p);
+        if (cells > quarn::detail::kMaxSolverCells)
+            return Log(-42, std::string("The value table of node [") + net.GetNode(h)->GetId() +
+                                "] would be too large");
+        if (int r = value->InitFromDefinition()) return r;
+        if (IsDecisionNode(net, h)) continue;
+        for (int p : parents)
+            if (int r = value->AddIndexingParent(p)) return r;
+        value->GetMatrix()->FillWith(kUndefined);
+        if (working.GetNode(h) == nullptr || !working.GetNode(h)->GetValue()) continue;
+        if (scenarioPosition[static_cast<std::size_t>(h)] >= 0) continue;
+        (parents.empty() ? once : perScenario).push_back(h);
+    }
+    return 0;
+}
+
+int QNL_cooperSolver::ConvertWorkingCopy() {
+    working.SetNotificationMask(0);
+    const QNL_intArray order(working.GetOrderedNodes());
+    for (int i = 0; i < order.GetCount(); ++i)
+        if (working.GetNode(order[i])->GetType() == QNL_TYPE_MAU)
+            if (int r = working.DeleteNode(order[i])) return r;
+    for (int i = 0; i < order.GetCount(); ++i) {
+        QNL_node* node = working.GetNode(order[i]);
+        if (node == nullptr) continue;
+        const int type = node->GetType();
+        if (type == QNL_TYPE_LIST || type == QNL_TYPE_TABLE)
+            if (int r = node->SetType(QNL_TYPE_CPT)) return r;
+    }
+    return 0;
+}
+
+// Writes the working copy's result for the node into the caller's value at the coordinates
+// its indexing parents hold now: a belief vector whole, a utility as its first outcome.
+int QNL_cooperSolver::StoreOne(int h) {
+    QNL_nodeValue* from = ValueOf(working, h);
+    QNL_nodeValue* to = ValueOf(*bound, h);
+    if (from == nullptr || to == nullptr || !from->IsValueValid()) return 0;
+    const QNL_Dmatrix* beliefs = from->GetMatrix();
+    QNL_Dmatrix* cells = to->GetMatrix();
+    if (beliefs == nullptr || cells == nullptr) return 0;
+    const std::vector<int>& parents = indexing[static_cast<std::size_t>(h)];
+    std::int64_t at = 0;
+    for (std::size_t d = 0; d < parents.size(); ++d)
+        at += std::int64_t{outcome[static_cast<std::size_t>(
+                  scenarioPosition[static_cast<std::size_t>(parents[d])])]} *
+              cells->GetMultiplier(static_cast<int>(d));
+    const int count = IsChanceValue(to) ? OutcomesOf(*bound, h) : 1;
+    if (beliefs->GetSize() < count || at + count > cells->GetSize()) return 0;
+    for (int o = 0; o < count; ++o)
+        cells->Subscript(static_cast<int>(at + o)) = beliefs->Subscript(o);
+    return 1;
+}
+
+void QNL_cooperSolver::StoreResults(const std::vector<int>& nodes) {
+    for (int h : nodes)
+        StoreOne(h);
+}
+
+void QNL_cooperSolver::ListFailedScenario(std::size_t depth) {
+    Log(-5, "The following scenario could not be evaluated:");
+    for (std::size_t k = 0; k < depth; ++k) {
+        const QNL_node* node = bound->GetNode(scenario[k]);
+        const QNL_idArray* ids = node->GetDefinition()->GetOutcomeIds();
+        const char* id = ids != nullptr ? ids->GetString(outcome[k]) : nullptr;
+        Log(-5, std::string(node->GetId()) + " = " + (id != nullptr ? id : ""));
+    }
+}
+
+// Scenario by scenario, the first scenario node varying slowest. A scenario the algorithm
+// reports without useful samples (-5) is listed and passed over; its cells stay undefined.
+int QNL_cooperSolver::Enumerate(std::size_t level) {
+    if (level == scenario.size()) {
+        const int result = Update();
+        if (result == -5) {
+            ListFailedScenario(scenario.size());
+            return scenario.empty() ? -5 : 0;
+        }
+        if (result != 0) return result;
+        StoreResults(perScenario);
+        return 0;
+    }
+    const int x = scenario[level];
+    QNL_nodeValue* value = ValueOf(working, x);
+    const int count = OutcomesOf(working, x);
+    for (int o = 0; o < count; ++o) {
+        // An outcome ruled out by the evidence already entered is passed over.
+        if (value->SetEvidence(o) != 0) continue;
+        outcome[level] = o;
+        if (int r = Enumerate(level + 1)) return r;
+    }
+    if (IsDecisionNode(*bound, x)) return 0;
+    if (value->HasEvidence()) value->ClearEvidence();
+    const int result = Update();
+    if (result == -5) return 0;
+    if (result != 0) return result;
+    StoreOne(x);
+    return 0;
+}
+
+// The values that depend on no scenario node, computed once with no scenario evidence.
+int QNL_cooperSolver::FinalUpdate() {
+    // Without scenario nodes the one update has run already.
+    if (scenario.empty()) {
+        StoreResults(once);
+        return 0;
+    }
+    for (int y : scenario) {
+        QNL_nodeValue* value = ValueOf(working, y);
+        if (value->HasEvidence()) value->ClearEvidence();
+    }
+    if (once.empty()) return 0;
+    const int result = Update();
+    if (result == -5) return 0;
+    if (result != 0) return result;
+    StoreResults(once);
+    return 0;
+}
+
+// Utilities back from [0, 1] to their tables' ranges; MAU values from their parents.
+int QNL_cooperSolver::CombineUtilities() {
+    QNL_network& net = *bound;
+    for (int u : utilityNodes) {
+        QNL_nodeValue* value = ValueOf(net, u);
+        if (net.GetNode(u)->GetType() == QNL_TYPE_TABLE) {
+            const auto* table = static_cast<const QNL_table*>(net.GetNode(u)->GetDefinition());
+            auto* utility = dynamic_cast<QNL_utilityValue*>(value);
+            if (utility == nullptr || table->GetSize() == 0) continue;
+            utility->Rescale(0.0, 1.0, table->GetMinimumUtility(), table->GetMaximumUtility());
+        } else if (auto* mau = dynamic_cast<QNL_mauValue*>(value)) {
+            if (int r = mau->ComputeFromParents()) return r;
+        }
+    }
+    return 0;
+}
+
+namespace {
+
+// The cell of a value for one assignment of the scenario list.
+double CellAt(const QNL_network& network, int h, const std::vector<int>& position,
+              const std::vector<int>& assignment) {
+    QNL_nodeValue* value = ValueOf(network, h);
+    const QNL_Dmatrix* cells = value->GetMatrix();
+    const QNL_intArray& parents = value->GetIndexingParents();
+    std::int64_t at = 0;
+    for (int d = 0; d < parents.GetCount(); ++d)
+        at += std::int64_t{assignment[static_cast<std::size_t>(
+                  position[static_cast<std::size_t>(parents[d])])]} *
+              cells->GetMultiplier(d);
+    return cells->Subscript(static_cast<int>(at));
+}
+
+} // namespace
+
+// From the overall expected utility over every scenario node, the scenario nodes are taken
+// out from the last: a decision by the maximum over its options, a chance node by its
+// probabilities given the earlier scenario nodes. Undefined cells (impossible or failed
+// scenarios) take part in neither; a cell with nothing defined to combine stays undefined.
+int QNL_cooperSolver::BackwardInduction() {
+    QNL_network& net = *bound;
+    std::size_t cells = 1;
+    for (int y : scenario)
+        cells *= static_cast<std::size_t>(OutcomesOf(net, y));
+    std::vector<int> terminal;
+    for (int u : utilityNodes)
+        if (net.NumberOfChildren(u) == 0) terminal.push_back(u);
+
+    std::vector<double> table(cells, kUndefined);
+    std::vector<int> assignment(scenario.size(), 0);
+    for (std::size_t s = 0; s < cells; ++s) {
+        std::size_t rest = s;
+        for (std::size_t k = scenario.size(); k-- > 0;) {
+            const std::size_t n = static_cast<std::size_t>(OutcomesOf(net, scenario[k]));
+            assignment[k] = static_cast<int>(rest % n);
+            rest /= n;
+        }
+        double sum = 0.0;
+        bool defined = true;
+        for (int u : terminal) {
+            const double v = CellAt(net, u, scenarioPosition, assignment);
+            if (v == kUndefined) defined = false;
+            sum += v;
+        }
+        if (defined) table[s] = sum;
+    }
+
+    std::vector<std::vector<double>> levels(scenario.size() + 1);
+    levels[scenario.size()] = table;
+    for (std::size_t k = scenario.size(); k-- > 0;) {
+        const int x = scenario[k];
+        const std::size_t n = static_cast<std::size_t>(OutcomesOf(net, x));
+        const std::vector<double>& current = levels[k + 1];
+        std::vector<double> next(current.size() / n, kUndefined);
+        const bool decision = IsDecisionNode(net, x);
+        // The chance node's distribution given each prefix, read where its own indexing
+        // parents (a part of the prefix) point.
+        std::vector<std::int64_t> base;
+        const QNL_Dmatrix* own = nullptr;
+        if (!decision) {
+            own = ValueOf(net, x)->GetMatrix();
+            const QNL_intArray& parents = ValueOf(net, x)->GetIndexingParents();
+            if (own == nullptr || own->GetNumberOfDimensions() != parents.GetCount() + 1)
+                return Log(-2, "Scenario node's distribution does not match the scenarios");
+            base.assign(next.size(), 0);
+            std::vector<int> prefix(k, 0);
+            for (std::size_t j = 0; j < next.size(); ++j) {
+                std::size_t rest = j;
+                for (std::size_t i = k; i-- > 0;) {
+                    const std::size_t size = static_cast<std::size_t>(OutcomesOf(net, scenario[i]));
+                    prefix[i] = static_cast<int>(rest % size);
+                    rest /= size;
+                }
+                for (int d = 0; d < parents.GetCount(); ++d)
+                    base[j] += std::int64_t{prefix[static_cast<std::size_t>(
+                                   scenarioPosition[static_cast<std::size_t>(parents[d])])]} *
+                               own->GetMultiplier(d);
+            }
+        }
+        for (std::size_t j = 0; j < next.size(); ++j) {
+            double best = 0.0;
+            bool found = false;
+            for (std::size_t o = 0; o < n; ++o) {
+                const double v = current[j * n + o];
+                if (v == kUndefined) continue;
+                if (decision) {
+                    if (!found || v > best) best = v;
+                    found = true;
+                } else {
+                    const double w =
+                        own->Subscript(static_cast<int>(base[j]) + static_cast<int>(o));
+                    if (w == kUndefined || !(w > 0.0)) continue;
+                    best += w * v;
+                    found = true;
+                }
+            }
+            if (found) next[j] = best;
+        }
+        levels[k] = std::move(next);
+    }
+
+    // Each decision gets the table of its level: the expected utility of its options given
+    // the earlier scenario nodes. A decision that is not a scenario node changes nothing, so
+    // each of its options is worth the table without it.
+    std::size_t before = 0;
+    for (int h : related) {
+        const int k = scenarioPosition[static_cast<std::size_t>(h)];
+        if (!IsDecisionNode(net, h)) {
+            if (k >= 0) ++before;
+            continue;
+        }
+        QNL_nodeValue* value = ValueOf(net, h);
+        for (std::size_t p = 0; p < before; ++p)
+            if (int r = value->AddIndexingParent(scenario[p])) return r;
+        QNL_Dmatrix* cellsOut = value->GetMatrix();
+        const std::size_t n = static_cast<std::size_t>(OutcomesOf(net, h));
+        const std::vector<double>& source = k >= 0 ? levels[before + 1] : levels[before];
+        if (static_cast<std::size_t>(cellsOut->GetSize()) !=
+            (k >= 0 ? source.size() : source.size() * n))
+            return Log(-2, "Decision value does not match the scenarios");
+        for (std::size_t i = 0; i < static_cast<std::size_t>(cellsOut->GetSize()); ++i)
+            cellsOut->Subscript(static_cast<int>(i)) = k >= 0 ? source[i] : source[i / n];
+        if (k >= 0) ++before;
+    }
+    return 0;
+}
+
+void QNL_cooperSolver::MarkValid() {
+    QNL_network& net = *bound;
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+        QNL_nodeValue* value = ValueOf(net, h);
+        if (value == nullptr) continue;
+        bool valid;
+        if (IsDecisionNode(net, h) && !value->IsObserved())
+            valid = utilitiesPresent;
+        else if (IsUtilityNode(net, h))
+            valid = true;
+        else if (!indexing[static_cast<std::size_t>(h)].empty() ||
+                 scenarioPosition[static_cast<std::size_t>(h)] >= 0)
+            valid = true;
+        else {
+            const QNL_nodeValue* computed = ValueOf(working, h);
+            valid = computed != nullptr && computed->IsValueValid();
+        }
+        value->SetValidFlag(valid);
+    }
+}

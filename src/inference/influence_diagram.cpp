@@ -1,0 +1,105 @@
+#include "inference/influence_diagram.h"
+
+#include "definitions/node_value.h"
+#include "model/error_handler.h"
+#include "model/int_array.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+
+#include <string>
+#include <utility>
+
+namespace quarn::detail {
+
+NotificationGuard::NotificationGuard(QNL_network& network)
+    : network(network), control(network.GetNotificationControl()),
+      mask(network.GetNotificationMask()) {}
+
+NotificationGuard::~NotificationGuard() {
+    network.SetNotificationControl(control);
+    network.SetNotificationMask(mask);
+}
+
+bool IsDecisionNode(const QNL_network& network, int node) {
+    const QNL_node* n = network.GetNode(node);
+    return n != nullptr && (n->GetType() & QNL_TYPE_BIT_DECISION) != 0;
+}
+
+bool IsUtilityNode(const QNL_network& network, int node) {
+    const QNL_node* n = network.GetNode(node);
+    return n != nullptr && (n->GetType() & QNL_TYPE_BIT_UTILITY) != 0;
+}
+
+// A fresh value loses its flags, so the evidence is put back with the notifications masked:
+// nothing about the evidence changed.
+int ResetInfluenceDiagramValues(QNL_network& network) {
+    const int mask = network.GetNotificationMask();
+    network.SetNotificationMask(0);
+    int result = 0;
+    for (int h = network.GetFirstNode(); h >= 0 && result == 0; h = network.GetNextNode(h)) {
+        QNL_node* node = network.GetNode(h);
+        QNL_nodeValue* value = node->GetValue();
+        if (value == nullptr) continue;
+        const int count =
+            node->GetDefinition() != nullptr ? node->GetDefinition()->GetNumberOfOutcomes() : -1;
+        const int size = count < 0 ? 1 : count;
+        QNL_Dmatrix* matrix = value->GetMatrix();
+        const bool plain =
+            matrix != nullptr && matrix->GetNumberOfDimensions() == 1 && matrix->GetSize() == size;
+        if (value->GetIndexingParents().GetCount() > 0 || (matrix != nullptr && !plain)) {
+            const bool evidence = value->HasEvidence();
+            const bool propagated = value->HasPropagatedEvidence();
+            const int outcome = value->IsObserved() ? value->GetEvidence() : -1;
+            result = value->InitFromDefinition();
+            if (result == 0 && evidence) result = value->SetEvidence(outcome);
+            if (result == 0 && propagated) result = value->SetPropagatedEvidence(outcome);
+        }
+        value->SetValidFlag(false);
+    }
+    network.SetNotificationMask(mask);
+    return result;
+}
+
+int CollectDecisionRelated(QNL_network& network, std::vector<int>& out) {
+    out.clear();
+    QNL_intArray ordered;
+    if (int r = network.GetDecisionOrderedNodes(ordered)) return r;
+    for (int i = 0; i < ordered.GetCount(); ++i) {
+        const int h = ordered[i];
+        const QNL_nodeValue* value = network.GetNode(h)->GetValue();
+        if (value != nullptr && value->IsObserved()) continue;
+        bool related = IsDecisionNode(network, h);
+        const QNL_intArray& children = network.GetChildren(h);
+        for (int c = 0; c < children.GetCount() && !related; ++c)
+            related = IsDecisionNode(network, children[c]);
+        if (related) out.push_back(h);
+    }
+    return 0;
+}
+
+int AssumeTemporalOrder(QNL_network& network, const std::vector<int>& related,
+                        std::vector<std::pair<int, int>>& added) {
+    std::size_t d = related.size();
+    for (std::size_t i = 0; i < related.size(); ++i) {
+        if (!IsDecisionNode(network, related[i])) continue;
+        if (d < related.size()) {
+            bool relatedToSome = false;
+            for (std::size_t k = d + 1; k <= i && !relatedToSome; ++k)
+                relatedToSome = network.IsRelated(related[d], related[k]) != 0;
+            if (!relatedToSome) {
+                const int first = related[d], second = related[i];
+                if (int r = network.AddArc(first, second)) return r;
+                added.emplace_back(first, second);
+                const std::string message = std::string("Temporal order assumed: node [") +
+                                            network.GetNode(first)->GetId() + "] before node [" +
+                                            network.GetNode(second)->GetId() + "]";
+                QNL_errorHandler::Instance().LogError(-2, message);
+            }
+        }
+        d = i;
+    }
+    return 0;
+}
+
+} // namespace quarn::detail

@@ -1,0 +1,51 @@
+#pragma once
+
+// Internal: not part of the public interface.
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+class QNL_network;
+
+namespace quarn::detail {
+
+// What the influence-diagram solvers share: the reset of the values before a solve, the list
+// of decision-related nodes, and the arcs that make the decisions' order explicit.
+
+// Every value without indexing parents and already shaped as one vector of the node's
+// outcomes stays; every other one becomes that vector (evidence kept); then every value is
+// marked not valid.
+int ResetInfluenceDiagramValues(QNL_network& network);
+
+// The nodes without evidence that are decisions or parents of a decision, in decision order.
+int CollectDecisionRelated(QNL_network& network, std::vector<int>& out);
+
+// For each pair of consecutive decisions d, d' of the list whose first is related to none of
+// the nodes after it up to d', adds the arc d -> d' and logs -2 "Temporal order assumed: node
+// [d] before node [d']". The added arcs are appended to `added`; a refused arc is an error.
+int AssumeTemporalOrder(QNL_network& network, const std::vector<int>& related,
+                        std::vector<std::pair<int, int>>& added);
+
+// Whether the node's definition is a decision, a utility table or a MAU.
+bool IsDecisionNode(const QNL_network& network, int node);
+bool IsUtilityNode(const QNL_network& network, int node);
+
+// Restores the notification control and mask of a network when it goes out of scope.
+class NotificationGuard {
+public:
+    explicit NotificationGuard(QNL_network& network);
+    ~NotificationGuard();
+    NotificationGuard(const NotificationGuard&) = delete;
+    NotificationGuard& operator=(const NotificationGuard&) = delete;
+
+private:
+    QNL_network& network;
+    int control;
+    int mask;
+};
+
+// The largest value table a solver builds, in cells.
+constexpr std::int64_t kMaxSolverCells = std::int64_t{1} << 26;
+
+} // namespace quarn::detail

@@ -1,0 +1,189 @@
+#include "support/decision_oracle.h"
+
+#include "definitions/mau.h"
+#include "definitions/node_value.h"
+#include "definitions/node_values.h"
+#include "definitions/table.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace quarn_test {
+namespace {
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+int TypeOf(const QNL_network& net, int h) {
+    return net.GetNode(h)->GetType();
+}
+
+bool IsUtility(int type) {
+    return (type & QNL_TYPE_BIT_UTILITY) != 0;
+}
+
+int Evidence(const QNL_network& net, int h) {
+    const QNL_nodeValue* value = net.GetNode(h)->GetValue();
+    return value != nullptr && value->HasEvidence() ? value->GetEvidence() : -1;
+}
+
+// The cell of a table whose dimensions are the node's table-type parents and then `own`.
+double Cell(const QNL_network& net, int h, const QNL_Dmatrix& m, const std::vector<int>& at,
+            int own) {
+    const QNL_intArray& parents = net.GetParents(h);
+    std::int64_t index = 0;
+    int dim = 0;
+    for (int i = 0; i < parents.GetCount(); ++i) {
+        if (!QNL_IsTableParentType(TypeOf(net, parents[i]))) continue;
+        index += std::int64_t{at[static_cast<std::size_t>(parents[i])]} * m.GetMultiplier(dim++);
+    }
+    index += own * (dim < m.GetNumberOfDimensions() ? m.GetMultiplier(dim) : 0);
+    return m.Subscript(static_cast<int>(index));
+}
+
+} // namespace
+
+DecisionOracle SolveByEnumeration(QNL_network& net) {
+    DecisionOracle out;
+    const QNL_intArray order(net.GetOrderedNodes());
+    std::vector<int> variables, utilities, sizes(static_cast<std::size_t>(net.GetTableSize()), 0);
+    double configurations = 1.0;
+    for (int i = 0; i < order.GetCount(); ++i) {
+        const int h = order[i];
+        const int type = TypeOf(net, h);
+        if (IsUtility(type)) {
+            utilities.push_back(h);
+            continue;
+        }
+        if (!QNL_IsTableParentType(type)) {
+            out.error = "node type not supported";
+            return out;
+        }
+        sizes[static_cast<std::size_t>(h)] = net.GetNode(h)->GetDefinition()->GetNumberOfOutcomes();
+        configurations *= sizes[static_cast<std::size_t>(h)];
+        variables.push_back(h);
+    }
+    if (configurations > DecisionOracle::kMaxConfigurations) {
+        out.error = "too many configurations";
+        return out;
+    }
+    std::vector<char> listed(sizes.size(), 0);
+    for (int h : variables) {
+        if (!(TypeOf(net, h) & QNL_TYPE_BIT_DECISION)) continue;
+        for (int p : variables)
+            if (net.GetParents(h).IsInList(p) && !listed[static_cast<std::size_t>(p)] &&
+                Evidence(net, p) < 0) {
+                listed[static_cast<std::size_t>(p)] = 1;
+                out.sequence.push_back(p);
+            }
+        if (Evidence(net, h) < 0 && !listed[static_cast<std::size_t>(h)]) {
+            listed[static_cast<std::size_t>(h)] = 1;
+            out.sequence.push_back(h);
+        }
+    }
+    std::size_t assignments = 1;
+    for (int h : out.sequence) {
+        out.sizes.push_back(sizes[static_cast<std::size_t>(h)]);
+        assignments *= static_cast<std::size_t>(sizes[static_cast<std::size_t>(h)]);
+    }
+
+    // Joint mass and utility mass per assignment of the sequence.
+    std::vector<double> mass(assignments, 0.0), overallMass(assignments, 0.0);
+    std::map<int, std::vector<double>> utilityMass;
+    for (int u : utilities)
+        utilityMass[u].assign(assignments, 0.0);
+    std::vector<int> at(sizes.size(), 0);
+    std::vector<double> utility(sizes.size(), 0.0);
+    for (std::int64_t c = 0; c < static_cast<std::int64_t>(configurations); ++c) {
+        std::int64_t rest = c;
+        for (auto it = variables.rbegin(); it != variables.rend(); ++it) {
+            at[static_cast<std::size_t>(*it)] = static_cast<int>(rest % sizes[*it]);
+            rest /= sizes[static_cast<std::size_t>(*it)];
+        }
+        double weight = 1.0;
+        for (int h : variables) {
+            const int e = Evidence(net, h);
+            if (e >= 0 && e != at[static_cast<std::size_t>(h)]) weight = 0.0;
+            if (weight == 0.0) break;
+            if (TypeOf(net, h) & QNL_TYPE_BIT_DECISION) continue;
+            weight *= Cell(net, h, *net.GetNode(h)->GetDefinition()->GetMatrix(), at,
+                           at[static_cast<std::size_t>(h)]);
+        }
+        if (weight == 0.0) continue;
+        std::size_t s = 0;
+        for (int h : out.sequence)
+            s = s * static_cast<std::size_t>(sizes[static_cast<std::size_t>(h)]) +
+                static_cast<std::size_t>(at[static_cast<std::size_t>(h)]);
+        mass[s] += weight;
+        double total = 0.0;
+        for (int u : utilities) {
+            QNL_nodeDefinition* definition = net.GetNode(u)->GetDefinition();
+            double value = 0.0;
+            if (definition->GetType() == QNL_TYPE_TABLE) {
+                value = Cell(net, u, *definition->GetMatrix(), at, 0);
+            } else {
+                const auto& mau = static_cast<const QNL_mau&>(*definition);
+                const QNL_intArray& decisions = mau.GetDecisionParents();
+                const QNL_intArray& parents = mau.GetUtilityParents();
+                std::vector<double> inputs;
+                for (int k = 0; k < parents.GetCount(); ++k)
+                    inputs.push_back(utility[static_cast<std::size_t>(parents[k])]);
+                int index = 0;
+                for (int j = 0; j < decisions.GetCount(); ++j) {
+                    const int step = mau.GetExpressions() != nullptr
+                                         ? mau.GetExpressions()->GetMultiplier(j)
+                                         : mau.GetWeights().GetMultiplier(j);
+                    index += at[static_cast<std::size_t>(decisions[j])] * step;
+                }
+                value = QNL_mauValue::Combine(mau, index, inputs);
+            }
+            utility[static_cast<std::size_t>(u)] = value;
+            utilityMass[u][s] += weight * value;
+            if (net.NumberOfChildren(u) == 0) total += value;
+        }
+        overallMass[s] += weight * total;
+    }
+
+    auto ratio = [&](const std::vector<double>& numerator) {
+        std::vector<double> r(assignments, kNaN);
+        for (std::size_t s = 0; s < assignments; ++s)
+            if (mass[s] > 0.0) r[s] = numerator[s] / mass[s];
+        return r;
+    };
+    for (auto& [u, m] : utilityMass)
+        out.expected[u] = ratio(m);
+    out.overall = ratio(overallMass);
+
+    // Backward induction: value and mass over the prefixes, shortest last.
+    std::vector<double> value = out.overall, prefixMass = mass;
+    for (std::size_t k = out.sequence.size(); k-- > 0;) {
+        const std::size_t n = static_cast<std::size_t>(out.sizes[k]);
+        const std::size_t shorter = value.size() / n;
+        std::vector<double> next(shorter, kNaN), nextMass(shorter, 0.0);
+        const bool decision = (TypeOf(net, out.sequence[k]) & QNL_TYPE_BIT_DECISION) != 0;
+        if (decision) out.decisionUtilities[out.sequence[k]] = value;
+        for (std::size_t j = 0; j < shorter; ++j) {
+            double sum = 0.0;
+            for (std::size_t x = 0; x < n; ++x) {
+                const double v = value[j * n + x];
+                nextMass[j] += prefixMass[j * n + x];
+                if (std::isnan(v)) continue;
+                if (decision) {
+                    if (std::isnan(next[j]) || v > next[j]) next[j] = v;
+                } else {
+                    sum += prefixMass[j * n + x] * v;
+                }
+            }
+            if (!decision && nextMass[j] > 0.0) next[j] = sum / nextMass[j];
+        }
+        value.swap(next);
+        prefixMass.swap(nextMass);
+    }
+    out.ok = true;
+    return out;
+}
+
+} // namespace quarn_test

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+class QNL_network;
+
+namespace quarn_test {
+
+// The expected utilities of a small influence diagram found by brute force, as the yardstick
+// of the solvers. Every joint configuration of the chance and decision nodes is visited
+// (decisions free, chance nodes weighted by their tables, user evidence filtering); the
+// overall utility of a configuration is the sum of the terminal utility nodes, a MAU node
+// combining its utility parents with the weights its decision parents select. The decision
+// sequence lists, for each decision in topological order, its parents not listed before and
+// then the decision (nodes with user evidence left out); backward induction over it takes
+// the maximum over a decision and the expectation over a chance node, so every decision sees
+// every earlier decision and its parents. Cells of impossible prefixes are NaN.
+struct DecisionOracle {
+    static constexpr double kMaxConfigurations = 4194304.0;
+
+    bool ok = false;
+    std::string error;
+    // The sequence (handles) and each entry's number of outcomes.
+    std::vector<int> sequence;
+    std::vector<int> sizes;
+    // Per decision handle: its expected utilities over the prefix of the sequence that ends
+    // with it, first entry slowest.
+    std::map<int, std::vector<double>> decisionUtilities;
+    // Per utility or MAU handle, and for the overall utility: the expectation given each
+    // assignment of the whole sequence, first entry slowest.
+    std::map<int, std::vector<double>> expected;
+    std::vector<double> overall;
+};
+
+// The network must be acyclic and hold only discrete chance nodes with tables, decisions,
+// utility tables and MAU nodes. Non-const only to order its nodes.
+DecisionOracle SolveByEnumeration(QNL_network& network);
+
+} // namespace quarn_test

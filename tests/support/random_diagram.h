@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+class QNL_network;
+
+namespace quarn_test {
+
+// A small random influence diagram for the solvers' checks: chance nodes "C0", ..., decisions
+// "D0", ... interleaved with them (informational arcs from earlier nodes), utility tables
+// "U0", ... over chance nodes and decisions with utilities in [-100, 100], on some seeds a
+// MAU node "M0" over two utility nodes (and a decision) with weights of either sign, tables
+// with zero cells (impossible scenarios), and on some seeds evidence on a chance node that
+// no decision influences, at an outcome of positive probability.
+struct RandomDiagram {
+    std::vector<int> chance, decisions, utilities;
+    int mau = -1;
+    int evidence = -1;
+};
+
+RandomDiagram BuildRandomDiagram(QNL_network& network, std::uint64_t seed);
+
+// The oil wildcatter: Oil (dry 0.5, wet 0.3, soaking 0.2), the decision Drill (drill,
+// nodrill) and the utility Profit over (Oil, Drill): -70, 50, 200 when drilling, 0 when not.
+// With informed, the arc Oil -> Drill as well.
+struct OilWildcatter {
+    int oil, drill, profit;
+};
+OilWildcatter BuildOilWildcatter(QNL_network& network, bool informed);
+
+} // namespace quarn_test

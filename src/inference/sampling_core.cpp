@@ -60,10 +60,11 @@ bool SampleWeight::MultiplyOutOfRange(double factor) {
         mantissa = 0.0;
         return false;
     }
+    // The factor's own mantissa, in [0.5, 1), keeps the product a normal number.
     int shift = 0;
     mantissa *= std::frexp(factor, &shift);
     exponent += shift;
-    if (!(mantissa >= 0x1p-300 && mantissa <= 0x1p300)) Rebalance();
+    Rebalance();
     return true;
 }
 

@@ -85,10 +85,10 @@ public:
     int Exponent() const { return exponent; }
     // False when the factor is 0.0: the sample then carries no weight.
     bool Multiply(double factor) {
-        // Factor and mantissa both in these ranges: their product is a normal number.
-        if (!(factor >= 0x1p-700 && factor <= 0x1p700)) return MultiplyOutOfRange(factor);
-        mantissa *= factor;
-        if (!(mantissa >= 0x1p-300 && mantissa <= 0x1p300)) Rebalance();
+        // A product out of this range may have lost bits (or be 0): it is taken again.
+        const double product = mantissa * factor;
+        if (!(product >= 0x1p-300 && product <= 0x1p300)) return MultiplyOutOfRange(factor);
+        mantissa = product;
         return true;
     }
     // Multiplies by another product of factors (non-zero ones: the caller checks).

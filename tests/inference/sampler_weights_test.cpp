@@ -11,6 +11,7 @@
 #include <cmath>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -108,6 +109,54 @@ TEST_F(SamplerWeightsTest, EvidenceOfProbabilityZeroAmongManyFindingsStillFails)
         EXPECT_FALSE(ValueOf(network, m.hidden).IsValueValid()) << id;
         EXPECT_FALSE(ValueOf(network, other).IsValueValid()) << id;
     }
+}
+
+// log2 of a weight from its parts.
+double Log2(const quarn::detail::SampleWeight& weight) {
+    return std::log2(weight.Mantissa()) + weight.Exponent();
+}
+
+// A weight is 0 exactly when a factor is 0.0, however small, large or subnormal the others.
+TEST(SampleWeight, ProductIsZeroOnlyForAZeroFactor) {
+    struct Case {
+        std::vector<std::pair<double, int>> factors; // factor, times
+        bool carries;
+    };
+    const Case cases[] = {
+        {{{0.1, 3000}}, true},
+        {{{1e-320, 1}, {0.5, 1000}, {1e-320, 1}}, true},
+        {{{1e300, 3}, {1e-300, 2}, {0.2, 500}}, true},
+        {{{0.1, 1000}, {0.0, 1}, {0.1, 10}}, false},
+    };
+    for (const Case& c : cases) {
+        quarn::detail::SampleWeight weight;
+        bool carries = true;
+        double log2 = 0.0;
+        for (const auto& [factor, times] : c.factors)
+            for (int i = 0; i < times && carries; ++i) {
+                carries = weight.Multiply(factor);
+                log2 += std::log2(factor);
+            }
+        EXPECT_EQ(carries, c.carries) << log2;
+        if (carries) {
+            EXPECT_NEAR(Log2(weight), log2, 1e-9 * std::fabs(log2)) << log2;
+        }
+    }
+}
+
+// A larger weight rescales the sums taken before it: their ratios stay.
+TEST(SampleWeight, SumsKeepTheirRatiosAcrossRescaling) {
+    quarn::detail::SampleWeight small;
+    for (int i = 0; i < 2000; ++i)
+        small.Multiply(0.1);
+    quarn::detail::SampleWeight large = small;
+    large.Multiply(1e200);
+    quarn::detail::WeightSums sums;
+    sums.Assign(2);
+    sums[0] += sums.Take(small);
+    sums[1] += sums.Take(large);
+    sums[0] += sums.Take(small);
+    EXPECT_NEAR(std::log10(sums[1] / sums[0]), 200.0 - std::log10(2.0), 1e-9);
 }
 
 } // namespace

@@ -328,6 +328,20 @@ int QNL_ciDefinition::RemoveOutcome(int index) {
     return propagated;
 }
 
+int QNL_ciDefinition::ReorderParameterOutcomes(const QNL_intArray& order) {
+    if (!IsValid()) return -567;
+    if (!IsPermutation(order, ids.GetCount())) return -2;
+    const int result = Guarded([&] {
+        QNL_Dmatrix work(params);
+        if (int r = work.ReorderOutcomes(1, order)) return r;
+        if (int r = ids.Reorder(order)) return r;
+        params = std::move(work);
+        return 0;
+    });
+    if (result != 0) return result;
+    return 0;
+}
+
 int QNL_ciDefinition::RenameOutcome(int index, const char* id) {
     if (!IsValid()) return -567;
     if (index < 0 || index >= ids.GetCount()) return -2;

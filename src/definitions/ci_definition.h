@@ -137,6 +137,10 @@ protected:
     int AssignFrom(const QNL_nodeDefinition& source, bool defaultIds,
                    const std::function<int(int)>& adopt);
 
+    // The first step of ReorderOutcomes: the ids and the parameters' outcome dimension (new
+    // outcome i is old order[i]); -567, -2 for no permutation, -42, nothing changed on failure.
+    int ReorderParameterOutcomes(const QNL_intArray& order);
+
     // The rebuild for the node's parents after the outcome set changed.
     virtual int RebuildParameters() = 0;
     // After the outcomes changed in place (insert, remove, reorder): model-specific repairs.

@@ -301,16 +301,7 @@ int QNL_noisyAdder::SetNumberOfOutcomes(const QNL_stringArray& newIds) {
 }
 
 int QNL_noisyAdder::ReorderOutcomes(const QNL_intArray& order) {
-    if (!IsValid()) return -567;
-    if (!IsPermutation(order, ids.GetCount())) return -2;
-    const int result = Guarded([&] {
-        QNL_Dmatrix work(params);
-        if (int r = work.ReorderOutcomes(1, order)) return r;
-        if (int r = ids.Reorder(order)) return r;
-        params = std::move(work);
-        return 0;
-    });
-    if (result != 0) return result;
+    if (int r = ReorderParameterOutcomes(order)) return r;
     distinguished = order.FindPosition(distinguished);
     Finish();
     return PropagateReorderOutcomes(order);

@@ -344,17 +344,7 @@ int QNL_noisyMAX::ReorderParents(const QNL_intArray& order) {
 // Own outcomes.
 
 int QNL_noisyMAX::ReorderOutcomes(const QNL_intArray& order) {
-    if (!IsValid()) return -567;
-    const int n = ids.GetCount();
-    if (!IsPermutation(order, n)) return -2;
-    const int result = Guarded([&] {
-        QNL_Dmatrix work(params);
-        if (int r = work.ReorderOutcomes(1, order)) return r;
-        if (int r = ids.Reorder(order)) return r;
-        params = std::move(work);
-        return 0;
-    });
-    if (result != 0) return result;
+    if (int r = ReorderParameterOutcomes(order)) return r;
     const int propagated = PropagateReorderOutcomes(order);
     ResetDistinguishedColumns();
     Finished();

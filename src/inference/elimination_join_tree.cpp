@@ -165,6 +165,11 @@ std::int64_t QNL_eliminationJoinTree::CellsOf(const std::vector<int>& members) c
                                : static_cast<std::int64_t>(cells);
 }
 
+int QNL_eliminationJoinTree::OutOfMemory() {
+    Clear();
+    return QNL_errorHandler::Instance().LogError(-42, "Elimination join tree: out of memory");
+}
+
 int QNL_eliminationJoinTree::Refuse(std::uint64_t cap) {
     Clear();
     return QNL_errorHandler::Instance().LogError(
@@ -236,8 +241,7 @@ int QNL_eliminationJoinTree::BuildStructure(const QNL_relevanceComponent& compon
         }
         return 0;
     } catch (const std::bad_alloc&) {
-        Clear();
-        return QNL_errorHandler::Instance().LogError(-42, "Elimination join tree: out of memory");
+        return OutOfMemory();
     }
 }
 
@@ -557,8 +561,7 @@ int QNL_eliminationJoinTree::InitPotentials() {
         }
         return 0;
     } catch (const std::bad_alloc&) {
-        Clear();
-        return QNL_errorHandler::Instance().LogError(-42, "Elimination join tree: out of memory");
+        return OutOfMemory();
     }
 }
 
@@ -822,8 +825,7 @@ int QNL_eliminationJoinTree::Assign(const QNL_eliminationJoinTree& other) {
         }
         return 0;
     } catch (const std::bad_alloc&) {
-        Clear();
-        return QNL_errorHandler::Instance().LogError(-42, "Elimination join tree: out of memory");
+        return OutOfMemory();
     }
 }
 

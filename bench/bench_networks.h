@@ -1,15 +1,47 @@
 #pragma once
 
-// The synthetic networks the benchmarks share: a fixed random stream, binary grids and banded
-// random DAGs of CPT nodes whose tables have no zero cells, so any evidence is possible.
+// The networks the benchmarks share: the real networks of the shared data folder, and
+// synthetic ones from a fixed random stream, binary grids and banded random DAGs of CPT nodes
+// whose tables have no zero cells, so any evidence is possible.
 
 #include "quarn.h"
 
 #include <cstdint>
+#include <fstream>
 #include <string>
 #include <vector>
 
 namespace quarn_bench {
+
+struct NetworkFile {
+    const char* name;
+    const char* path; // below the networks folder
+    // Join trees of millions of cells: a few iterations are enough.
+    bool large;
+};
+
+inline const NetworkFile kRealNetworks[] = {
+    {"alarm", "net/alarm.net", false},         {"hailfinder", "net/hailfinder.net", false},
+    {"win95pts", "net/win95pts.net", false},   {"insurance", "net/insurance.net", false},
+    {"water", "net/water.net", false},         {"mildew", "xmlbif/mildew.xml", true},
+    {"barley", "net/barley.net", true},        {"hepar2", "net/hepar2.net", false},
+    {"andes", "xmlbif/andes.xml", false},      {"pigs", "xmlbif/pigs.xml", false},
+    {"link", "xmlbif/link.xml", true},         {"munin", "xmlbif/munin.xml", true},
+    {"diabetes", "xmlbif/diabetes.xml", true},
+};
+
+inline std::string PathOf(const NetworkFile& file) {
+    return std::string(QUARN_SHARED_DIR) + "/data/networks/" + file.path;
+}
+
+// XMLBIF files end in ".xml", which names no format of its own.
+inline int FormatOf(const std::string& path) {
+    return path.size() > 4 && path.compare(path.size() - 4, 4, ".xml") == 0 ? QNL_FORMAT_XMLBIF : 0;
+}
+
+inline bool Exists(const std::string& path) {
+    return std::ifstream(path).good();
+}
 
 inline std::uint64_t Next(std::uint64_t& state) {
     std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);

@@ -10,32 +10,16 @@
 
 #include <benchmark/benchmark.h>
 
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
-struct NetworkFile {
-    const char* name;
-    const char* path; // below the networks folder
-    bool large;
-};
-
-const NetworkFile kNetworks[] = {
-    {"alarm", "net/alarm.net", false},         {"hailfinder", "net/hailfinder.net", false},
-    {"win95pts", "net/win95pts.net", false},   {"insurance", "net/insurance.net", false},
-    {"water", "net/water.net", false},         {"mildew", "xmlbif/mildew.xml", true},
-    {"barley", "net/barley.net", true},        {"hepar2", "net/hepar2.net", false},
-    {"andes", "xmlbif/andes.xml", false},      {"pigs", "xmlbif/pigs.xml", false},
-    {"link", "xmlbif/link.xml", true},         {"munin", "xmlbif/munin.xml", true},
-    {"diabetes", "xmlbif/diabetes.xml", true},
-};
-
-std::string PathOf(const NetworkFile& file) {
-    return std::string(QUARN_SHARED_DIR) + "/data/networks/" + file.path;
-}
+using quarn_bench::Exists;
+using quarn_bench::FormatOf;
+using quarn_bench::NetworkFile;
+using quarn_bench::PathOf;
 
 // A network read and reduced, with its components of more than one record.
 struct Reduced {
@@ -47,9 +31,7 @@ struct Reduced {
 
 std::unique_ptr<Reduced> Load(const std::string& path) {
     auto r = std::make_unique<Reduced>();
-    const int format =
-        path.size() > 4 && path.compare(path.size() - 4, 4, ".xml") == 0 ? QNL_FORMAT_XMLBIF : 0;
-    if (r->net.ReadFile(path.c_str(), format) != 0) return nullptr;
+    if (r->net.ReadFile(path.c_str(), FormatOf(path)) != 0) return nullptr;
     if (QNL_relevance::Reduce(r->net, true, true, r->components) != 0) return nullptr;
     for (int i = 0; i < r->components.GetCount(); ++i)
         if (r->components[i]->GetNumberOfRecords() > 1) {
@@ -156,9 +138,9 @@ void BM_PolytreeRandom(benchmark::State& state) {
 BENCHMARK(BM_PolytreeRandom)->Unit(benchmark::kMillisecond);
 
 const bool kRegistered = [] {
-    for (const NetworkFile& file : kNetworks) {
+    for (const NetworkFile& file : quarn_bench::kRealNetworks) {
         const std::string path = PathOf(file);
-        if (!std::ifstream(path).good()) continue;
+        if (!Exists(path)) continue;
         for (int id : {QNL_ALG_BN_CLUSTERING, QNL_ALG_BN_ELIMINATION_JOIN_TREE}) {
             const std::string suffix = "/" + std::string(file.name) + "/id" + std::to_string(id);
             auto* build =

@@ -16,48 +16,22 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
-struct NetworkFile {
-    const char* name;
-    const char* path; // below the networks folder
-    // Join trees of millions of cells: a few iterations are enough.
-    bool large;
-};
-
-const NetworkFile kNetworks[] = {
-    {"alarm", "net/alarm.net", false},         {"hailfinder", "net/hailfinder.net", false},
-    {"win95pts", "net/win95pts.net", false},   {"insurance", "net/insurance.net", false},
-    {"water", "net/water.net", false},         {"mildew", "xmlbif/mildew.xml", true},
-    {"barley", "net/barley.net", true},        {"hepar2", "net/hepar2.net", false},
-    {"andes", "xmlbif/andes.xml", false},      {"pigs", "xmlbif/pigs.xml", false},
-    {"link", "xmlbif/link.xml", true},         {"munin", "xmlbif/munin.xml", true},
-    {"diabetes", "xmlbif/diabetes.xml", true},
-};
+using quarn_bench::Exists;
+using quarn_bench::FormatOf;
+using quarn_bench::NetworkFile;
+using quarn_bench::PathOf;
 
 // The same network in the other formats, for the reading benchmark only.
 const NetworkFile kOtherFormats[] = {
     {"alarm.xml", "xmlbif/alarm.xml", false},
     {"alarm.dsc", "dsc/alarm.dsc", false},
 };
-
-std::string PathOf(const NetworkFile& file) {
-    return std::string(QUARN_SHARED_DIR) + "/data/networks/" + file.path;
-}
-
-// XMLBIF files end in ".xml", which names no format of its own.
-int FormatOf(const std::string& path) {
-    return path.size() > 4 && path.compare(path.size() - 4, 4, ".xml") == 0 ? QNL_FORMAT_XMLBIF : 0;
-}
-
-bool Exists(const std::string& path) {
-    return std::ifstream(path).good();
-}
 
 using quarn_bench::Next;
 using quarn_bench::Uniform;
@@ -356,7 +330,7 @@ void Register(const NetworkFile& file) {
 }
 
 const bool kRegistered = [] {
-    for (const NetworkFile& file : kNetworks)
+    for (const NetworkFile& file : quarn_bench::kRealNetworks)
         Register(file);
     for (const NetworkFile& file : kOtherFormats) {
         const std::string path = PathOf(file);

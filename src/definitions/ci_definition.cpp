@@ -5,9 +5,20 @@
 #include "model/network.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 using namespace quarn::detail;
+
+namespace {
+
+void CopyMessage(char* buffer, int size, const char* text) {
+    if (buffer == nullptr || size < 1) return;
+    std::strncpy(buffer, text, static_cast<std::size_t>(size) - 1);
+    buffer[size - 1] = '\0';
+}
+
+} // namespace
 
 QNL_ciDefinition::QNL_ciDefinition(int handle, QNL_network* network)
     : QNL_nodeDefinition(handle, network) {}
@@ -44,6 +55,43 @@ int QNL_ciDefinition::CheckConsistency(int deep) {
 int QNL_ciDefinition::CheckReadiness(int deep) {
     if (deep) ids.CheckReadiness(deep);
     status = ids.IsReady() ? (status | STATUS_READY) : (status & ~STATUS_READY);
+    char message[64];
+    if (params.GetNumberOfDimensions() != 2 || params.GetSizeOfDimension(1) != ids.GetCount() ||
+        CheckParameters(params, message, sizeof message) != 0)
+        status &= ~STATUS_READY;
+    return 0;
+}
+
+int QNL_ciDefinition::CheckParameters(const QNL_Dmatrix& candidate, char* message, int size) const {
+    if (!SameDimensions(candidate, params) || candidate.GetNumberOfDimensions() != 2) {
+        CopyMessage(message, size, "Inappropirate Dmatrix size");
+        return -2;
+    }
+    const int n = candidate.GetSizeOfDimension(1);
+    const int unit = UnitOutcome(n);
+    const int columns = candidate.GetSizeOfDimension(0);
+    const double* cells = candidate.GetItems().Items();
+    for (int c = 0; c < columns; ++c) {
+        const bool distinguished = IsDistinguishedColumn(c);
+        double sum = 0.0;
+        for (int k = 0; k < n; ++k) {
+            const double v = cells[static_cast<std::size_t>(c) * n + k];
+            sum += v;
+            if (!(v >= 0.0)) {
+                CopyMessage(message, size, "Probability less than 0");
+                return -4;
+            }
+            if (distinguished && v != (k == unit ? 1.0 : 0.0)) {
+                CopyMessage(message, size, "Constraints violeted");
+                return -4;
+            }
+        }
+        if (!(sum >= 0.999995 && sum <= 1.000005)) {
+            CopyMessage(message, size, "Probabilities don't sum up to 1");
+            return -4;
+        }
+    }
+    CopyMessage(message, size, "Ok");
     return 0;
 }
 
@@ -280,6 +328,20 @@ int QNL_ciDefinition::RemoveOutcome(int index) {
     return propagated;
 }
 
+int QNL_ciDefinition::ReorderParameterOutcomes(const QNL_intArray& order) {
+    if (!IsValid()) return -567;
+    if (!IsPermutation(order, ids.GetCount())) return -2;
+    const int result = Guarded([&] {
+        QNL_Dmatrix work(params);
+        if (int r = work.ReorderOutcomes(1, order)) return r;
+        if (int r = ids.Reorder(order)) return r;
+        params = std::move(work);
+        return 0;
+    });
+    if (result != 0) return result;
+    return 0;
+}
+
 int QNL_ciDefinition::RenameOutcome(int index, const char* id) {
     if (!IsValid()) return -567;
     if (index < 0 || index >= ids.GetCount()) return -2;
@@ -315,4 +377,119 @@ int QNL_ciDefinition::SetNumberOfOutcomes(const QNL_stringArray& newIds) {
     if (!newIds.IsValid()) return -567;
     if (int r = SetNumberOfOutcomes(newIds.GetCount())) return r;
     return SetOutcomeIds(newIds);
+}
+
+// ---------------------------------------------------------------------------------------
+// Parent blocks.
+
+int QNL_ciDefinition::AddNetworkParents() {
+    MarkStale();
+    CheckConsistency(0);
+    if (network == nullptr || !network->IsValidNodeHandle(handle)) return 0;
+    const QNL_intArray parents(network->GetParents(handle));
+    for (int i = 0; i < parents.GetCount(); ++i)
+        if (int r = AddParent(parents[i]))
+            QNL_errorHandler::Instance().LogError(r, "Parent could not be added");
+    return 0;
+}
+
+int QNL_ciDefinition::CheckParentAdd(int parent, int& outcomes) {
+    if (!IsValid()) return -567;
+    outcomes = 0;
+    if (int r = ParentOutcomes(parent, outcomes)) return r;
+    const int listed = network->GetParents(handle).FindPosition(parent);
+    if (listed < 0) return listed;
+    if (outcomes < 1) return 0;
+    if (std::find(blockParents.begin(), blockParents.end(), parent) != blockParents.end())
+        return -2;
+    return 0;
+}
+
+int QNL_ciDefinition::DropBlock(int block) {
+    if (int r = RemoveColumns(ColumnOffset(block), GetBlockSize(block))) return r;
+    blockParents.erase(blockParents.begin() + block);
+    blockSizes.erase(blockSizes.begin() + block);
+    EraseBlockData(block);
+    return Finish();
+}
+
+int QNL_ciDefinition::RemoveParent(int parent) {
+    if (int r = CheckParentEdit(parent)) return r;
+    const int block = BlockOf(parent);
+    if (block < 0) {
+        CheckConsistency(0);
+        return 0;
+    }
+    return Guarded([&] { return DropBlock(block); });
+}
+
+int QNL_ciDefinition::ReorderBlocks(const QNL_intArray& order,
+                                    const std::function<void(const std::vector<int>&)>& stage,
+                                    const std::function<void()>& commit) {
+    if (!IsValid()) return -567;
+    if (network == nullptr || !network->IsValidNodeHandle(handle)) return -2;
+    if (!IsPermutation(order, network->GetParents(handle).GetCount())) return -2;
+    return Guarded([&] {
+        if (!blockParents.empty()) BlockOf(blockParents.front());
+        const std::vector<int> blocks = BlockOrderAfterReorder();
+        if (blocks.size() != blockParents.size()) return -2;
+        const int n = ids.GetCount();
+        std::vector<double> cells;
+        std::vector<int> parents, sizes;
+        for (int b : blocks) {
+            const double* first = Column(ColumnOffset(b));
+            cells.insert(cells.end(), first, first + static_cast<std::size_t>(GetBlockSize(b)) * n);
+            parents.push_back(GetBlockParent(b));
+            sizes.push_back(GetBlockSize(b));
+        }
+        const double* leak = Column(GetNumberOfColumns() - 1);
+        cells.insert(cells.end(), leak, leak + n);
+        stage(blocks);
+        if (int r = StoreParameters(GetNumberOfColumns(), cells)) return r;
+        blockParents = std::move(parents);
+        blockSizes = std::move(sizes);
+        commit();
+        // The expanded table's dimensions follow the parents, so it is stale as well.
+        return Finish();
+    });
+}
+
+int QNL_ciDefinition::AssignFrom(const QNL_nodeDefinition& source, bool defaultIds,
+                                 const std::function<int(int)>& adopt) {
+    if (!source.IsValid()) return -567;
+    if (&source == this) return 0;
+    const int type = source.GetType();
+    switch (type) {
+    case 0:
+    case QNL_TYPE_EQUATION:
+    case QNL_TYPE_EQUATION_SCC:
+    case QNL_TYPE_TABLE:
+    case QNL_TYPE_LIST:
+    case QNL_TYPE_CPT:
+    case QNL_TYPE_TRUTHTABLE:
+    case QNL_TYPE_NOISY_MAX:
+    case QNL_TYPE_NOISY_ADDER:
+        break;
+    default:
+        return -2;
+    }
+    const QNL_idArray* sourceIds = source.GetOutcomeIds();
+    const int result = Guarded([&] {
+        CleanUp(1);
+        QNL_nodeDefinition::Assign(source);
+        if (type == 0 || type == QNL_TYPE_EQUATION || type == QNL_TYPE_EQUATION_SCC) return 0;
+        if (type != QNL_TYPE_TABLE && sourceIds != nullptr) {
+            if (int r = ids.Assign(*sourceIds)) return r;
+        } else if (defaultIds) {
+            if (int r = DefaultOutcomeIds(ids, "State", 2)) return r;
+        }
+        if (type == QNL_TYPE_LIST && network != nullptr) network->RemoveAllParents(handle);
+        if (int r = AddParents()) return r;
+        return adopt(type);
+    });
+    if (result != 0) return result;
+    CheckConsistency(1);
+    CheckReadiness(1);
+    Notify(QNL_network::CHANGE_SHAPE);
+    return 0;
 }

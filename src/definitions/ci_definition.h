@@ -6,6 +6,7 @@
 #include "model/node_definition.h"
 #include "model/string_array.h"
 
+#include <functional>
 #include <vector>
 
 // The base of the causal-independence definitions: a chance node whose probability table is
@@ -26,6 +27,7 @@ public:
     int CheckReadiness(int deep = 1) override;
 
     int GetSize() const override;
+    int RemoveParent(int parent) override;
     int Clone(const QNL_nodeDefinition& other) override { return Assign(other); }
     int RemoveInvalidParents() override;
 
@@ -47,6 +49,13 @@ public:
     // The parameters; the matrix must have the parameters' shape.
     int SetDefinition(const QNL_Dmatrix& matrix) override;
     int SetDefinition(const QNL_doubleArray& values) override;
+
+    // 0 "Ok", -2 "Inappropirate Dmatrix size", -4 for a negative entry, a broken
+    // distinguished column or a column that does not sum to 1; the message is copied into
+    // the buffer (at most size characters, terminated).
+    int CheckParameters(const QNL_Dmatrix& candidate, char* message, int size) const;
+    // Whether column c is a parent's distinguished column (the unit column at UnitOutcome).
+    virtual bool IsDistinguishedColumn(int c) const = 0;
 
     // Expands the parameters into the table and marks it up to date.
     virtual int CalculateCpt() = 0;
@@ -105,6 +114,32 @@ protected:
 
     // A parent with a type that may own a block; its outcome count; -2 otherwise.
     int ParentOutcomes(int parent, int& outcomes) const;
+
+    // The outcome of a distinguished column's 1.0, for parameters with n outcomes.
+    virtual int UnitOutcome(int n) const = 0;
+    // After the fresh leak is stored: marks the table stale and adds the node's parents.
+    int AddNetworkParents();
+    // The checks before a parent gets a block: a nonzero code, or 0 with its outcome count
+    // (0 when it owns no block).
+    int CheckParentAdd(int parent, int& outcomes);
+    // Removes a block's columns and entries and, through EraseBlockData, the model's own.
+    int DropBlock(int block);
+    virtual void EraseBlockData(int block) = 0;
+    // Moves the blocks to the order of the reordered parents. `stage` gets the new block
+    // order and builds the model's own per-block data in it (it may throw); `commit`
+    // installs that data once the parameters are stored.
+    int ReorderBlocks(const QNL_intArray& order,
+                      const std::function<void(const std::vector<int>&)>& stage,
+                      const std::function<void()>& commit);
+    // Assign's frame: the accepted source types, the outcome ids (defaulted when the source
+    // gives none and `defaultIds`), the parent blocks, then `adopt(type)` takes what the
+    // model can use from the source.
+    int AssignFrom(const QNL_nodeDefinition& source, bool defaultIds,
+                   const std::function<int(int)>& adopt);
+
+    // The first step of ReorderOutcomes: the ids and the parameters' outcome dimension (new
+    // outcome i is old order[i]); -567, -2 for no permutation, -42, nothing changed on failure.
+    int ReorderParameterOutcomes(const QNL_intArray& order);
 
     // The rebuild for the node's parents after the outcome set changed.
     virtual int RebuildParameters() = 0;

@@ -4,6 +4,26 @@
 
 namespace quarn::detail {
 
+// Arcs may go while the list is walked (a removal can prune more), hence the bound check.
+void RestoreParents(QNL_network* net, int node, const QNL_intArray& oldParents,
+                    QNL_intArray& order) {
+    for (int i = net->GetParents(node).GetCount() - 1; i >= 0; --i) {
+        const QNL_intArray& now = net->GetParents(node);
+        if (i < now.GetCount() && !oldParents.IsInList(now[i])) net->RemoveArc(now[i], node, 0);
+    }
+    for (int i = 0; i < oldParents.GetCount(); ++i)
+        if (!net->GetParents(node).IsInList(oldParents[i])) net->AddArc(oldParents[i], node, 0);
+    const QNL_intArray& restored = net->GetParents(node);
+    bool complete = restored.GetCount() == oldParents.GetCount();
+    bool inPlace = true;
+    for (int i = 0; complete && i < oldParents.GetCount(); ++i) {
+        order.Add(restored.FindPosition(oldParents[i]));
+        complete = order[i] >= 0;
+        inPlace = inPlace && order[i] == i;
+    }
+    if (complete && !inPlace) net->ReorderParents(node, order);
+}
+
 int RemoveNonTableParents(QNL_network* net, int node) {
     if (net == nullptr || !net->IsValidNodeHandle(node)) return 0;
     return Guarded([&] {

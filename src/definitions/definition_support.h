@@ -82,6 +82,24 @@ inline int NotifyNetwork(QNL_network* net, int node, int kind) {
     return net->NotifyChange(node, kind);
 }
 
+// Resets a flag however the scope is left.
+class FlagScope {
+public:
+    explicit FlagScope(bool& flag) : flag(flag), saved(flag) { flag = true; }
+    ~FlagScope() { flag = saved; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& flag;
+    bool saved;
+};
+
+// The way back after a failed rewiring: the node's parents become the old ones again, in
+// their old order. `order` is the caller's scratch (room reserved ahead means no allocation).
+void RestoreParents(QNL_network* net, int node, const QNL_intArray& oldParents,
+                    QNL_intArray& order);
+
 // Removes the arcs from the parents that give no table a dimension, gates included, since no
 // table definition's AddParent would take them either.
 int RemoveNonTableParents(QNL_network* net, int node);

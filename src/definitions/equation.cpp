@@ -59,18 +59,6 @@ void ZeroVariable(QNL_exprNode*& slot, const std::string& name) {
     }
 }
 
-class FlagScope {
-public:
-    explicit FlagScope(bool& flag) : flag(flag), saved(flag) { flag = true; }
-    ~FlagScope() { flag = saved; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-    bool& flag;
-    bool saved;
-};
-
 bool IsEquationType(int type) {
     return type == QNL_TYPE_EQUATION || type == QNL_TYPE_EQUATION_SCC;
 }
@@ -399,23 +387,8 @@ int QNL_equation::Rewire(const std::vector<int>& named, std::string& message) {
             if ((result = network->AddArc(named[i], handle, 0)) != 0) failed = named[i];
     if (result == 0) return 0;
 
-    for (int i = network->GetParents(handle).GetCount() - 1; i >= 0; --i) {
-        const int parent = network->GetParents(handle)[i];
-        if (!oldParents.IsInList(parent)) network->RemoveArc(parent, handle, 0);
-    }
-    for (int i = 0; i < oldParents.GetCount(); ++i)
-        if (!network->GetParents(handle).IsInList(oldParents[i]))
-            network->AddArc(oldParents[i], handle, 0);
     QNL_intArray order;
-    const QNL_intArray& restored = network->GetParents(handle);
-    bool complete = restored.GetCount() == oldParents.GetCount();
-    bool inPlace = true;
-    for (int i = 0; complete && i < oldParents.GetCount(); ++i) {
-        order.Add(restored.FindPosition(oldParents[i]));
-        complete = order[i] >= 0;
-        inPlace = inPlace && order[i] == i;
-    }
-    if (complete && !inPlace) network->ReorderParents(handle, order);
+    detail::RestoreParents(network, handle, oldParents, order);
     const QNL_node* node = network->GetNode(failed);
     message = std::string("Arc from ") + (node != nullptr ? node->GetId() : "?") +
               " could not be changed";

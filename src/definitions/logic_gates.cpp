@@ -140,6 +140,11 @@ int QNL_twoStateGate::GetDefinition(QNL_Dmatrix** out) {
     return 0;
 }
 
+const QNL_idArray* QNL_twoStateGate::GetOutcomeIds() const {
+    static QNL_idArray list(false);
+    return TrueFalse(list);
+}
+
 int QNL_twoStateGate::AssignGate(const QNL_twoStateGate& source) {
     if (int r = table.Assign(source.table)) return r;
     entries = source.entries;
@@ -156,11 +161,6 @@ QNL_demorgan::QNL_demorgan(int handle, QNL_network* network) : QNL_twoStateGate(
 
 QNL_nodeDefinition* QNL_demorgan::CreateCopy() const {
     return CopyOrNull(*this);
-}
-
-const QNL_idArray* QNL_demorgan::GetOutcomeIds() const {
-    static QNL_idArray list(false);
-    return TrueFalse(list);
 }
 
 int QNL_demorgan::InsertEntry(int position) {
@@ -267,11 +267,6 @@ QNL_cast::QNL_cast(int handle, QNL_network* network) : QNL_twoStateGate(handle, 
 
 QNL_nodeDefinition* QNL_cast::CreateCopy() const {
     return CopyOrNull(*this);
-}
-
-const QNL_idArray* QNL_cast::GetOutcomeIds() const {
-    static QNL_idArray list(false);
-    return TrueFalse(list);
 }
 
 int QNL_cast::InsertEntry(int position) {

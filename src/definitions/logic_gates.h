@@ -28,6 +28,7 @@ public:
     int Clone(const QNL_nodeDefinition& other) override { return Assign(other); }
     int AddParents() override;
     int GetNumberOfOutcomes() const override { return 2; }
+    const QNL_idArray* GetOutcomeIds() const override;
 
     using QNL_nodeDefinition::GetDefinition;
     int GetDefinition(QNL_doubleArray& out) const override;
@@ -73,7 +74,6 @@ public:
     int GetType() const override { return QNL_TYPE_DEMORGAN; }
     const char* GetTypeName() const override { return "DEMORGAN"; }
     int Assign(const QNL_nodeDefinition& source) override;
-    const QNL_idArray* GetOutcomeIds() const override;
     void CopyTableTo(QNL_nodeDefinition& target) const override;
 
     // -2 for another count or a type outside 0..3.
@@ -111,7 +111,6 @@ public:
     int GetType() const override { return QNL_TYPE_CAST; }
     const char* GetTypeName() const override { return "CAST"; }
     int Assign(const QNL_nodeDefinition& source) override;
-    const QNL_idArray* GetOutcomeIds() const override;
     void CopyTableTo(QNL_nodeDefinition& target) const override;
 
     // -2 for another count or a weight outside [-1, 1].

@@ -16,9 +16,11 @@
 #include <vector>
 
 using quarn::detail::DefinitionAt;
+using quarn::detail::FlagScope;
 using quarn::detail::Guarded;
 using quarn::detail::HoldsExactly;
 using quarn::detail::IsPermutation;
+using quarn::detail::RestoreParents;
 using quarn::detail::SameDimensions;
 using quarn::detail::TypeAt;
 
@@ -160,19 +162,6 @@ bool SameShape(const QNL_intArray& dims, const QNL_intArray& wanted) {
         if (dims[i] != wanted[i]) return false;
     return true;
 }
-
-// Resets a flag however the scope is left.
-class FlagScope {
-public:
-    explicit FlagScope(bool& flag) : flag(flag), saved(flag) { flag = true; }
-    ~FlagScope() { flag = saved; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-    bool& flag;
-    bool saved;
-};
 
 } // namespace
 
@@ -894,23 +883,7 @@ int QNL_mau::ApplyExpressions(const QNL_expressionMatrix& checked, std::string& 
     error = "Arc from " + NodeId(network, failed) + " could not be changed";
     {
         FlagScope scope(pruning);
-        for (int i = network->GetParents(handle).GetCount() - 1; i >= 0; --i) {
-            const QNL_intArray& now = network->GetParents(handle);
-            if (i < now.GetCount() && !oldParents.IsInList(now[i]))
-                network->RemoveArc(now[i], handle, 0);
-        }
-        for (int i = 0; i < oldParents.GetCount(); ++i)
-            if (!network->GetParents(handle).IsInList(oldParents[i]))
-                network->AddArc(oldParents[i], handle, 0);
-        const QNL_intArray& restored = network->GetParents(handle);
-        bool complete = restored.GetCount() == oldParents.GetCount();
-        bool inPlace = true;
-        for (int i = 0; complete && i < oldParents.GetCount(); ++i) {
-            order.Add(restored.FindPosition(oldParents[i]));
-            complete = order[i] >= 0;
-            inPlace = inPlace && order[i] == i;
-        }
-        if (complete && !inPlace) network->ReorderParents(handle, order);
+        RestoreParents(network, handle, oldParents, order);
     }
     Commit(oldWeights, oldExpressions, oldDecisions, oldSizes, oldUtilities);
     return result;

@@ -1,12 +1,10 @@
 #include "definitions/noisy_adder.h"
 
 #include "definitions/definition_support.h"
-#include "model/error_handler.h"
 #include "model/network.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <utility>
 
 using namespace quarn::detail;
@@ -42,52 +40,6 @@ void QNL_noisyAdder::ResetDistinguishedColumns() {
     for (int b = 0; b < GetNumberOfBlocks(); ++b)
         SetUnitColumn(ColumnOffset(b) + parentDistinguished[static_cast<std::size_t>(b)],
                       distinguished);
-}
-
-int QNL_noisyAdder::CheckParameters(const QNL_Dmatrix& candidate, char* message, int size) const {
-    auto copy = [&](const char* text) {
-        if (message != nullptr && size > 0) {
-            std::strncpy(message, text, static_cast<std::size_t>(size) - 1);
-            message[size - 1] = '\0';
-        }
-    };
-    if (!SameDimensions(candidate, params) || candidate.GetNumberOfDimensions() != 2) {
-        copy("Inappropirate Dmatrix size");
-        return -2;
-    }
-    const int n = candidate.GetSizeOfDimension(1);
-    const double* cells = candidate.GetItems().Items();
-    for (int c = 0; c < candidate.GetSizeOfDimension(0); ++c) {
-        const bool constrained = IsDistinguishedColumn(c);
-        double sum = 0.0;
-        for (int k = 0; k < n; ++k) {
-            const double v = cells[static_cast<std::size_t>(c) * n + k];
-            sum += v;
-            if (!(v >= 0.0)) {
-                copy("Probability less than 0");
-                return -4;
-            }
-            if (constrained && v != (k == distinguished ? 1.0 : 0.0)) {
-                copy("Constraints violeted");
-                return -4;
-            }
-        }
-        if (!(sum >= 0.999995 && sum <= 1.000005)) {
-            copy("Probabilities don't sum up to 1");
-            return -4;
-        }
-    }
-    copy("Ok");
-    return 0;
-}
-
-int QNL_noisyAdder::CheckReadiness(int deep) {
-    QNL_ciDefinition::CheckReadiness(deep);
-    char message[64];
-    if (params.GetNumberOfDimensions() != 2 || params.GetSizeOfDimension(1) != ids.GetCount() ||
-        CheckParameters(params, message, sizeof message) != 0)
-        status &= ~STATUS_READY;
-    return 0;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -212,26 +164,14 @@ int QNL_noisyAdder::AddParents() {
         std::vector<double> leak(static_cast<std::size_t>(n), 0.0);
         leak[static_cast<std::size_t>(distinguished)] = 1.0;
         if (int r = StoreParameters(1, leak)) return r;
-        MarkStale();
-        CheckConsistency(0);
-        if (network == nullptr || !network->IsValidNodeHandle(handle)) return 0;
-        const QNL_intArray parents(network->GetParents(handle));
-        for (int i = 0; i < parents.GetCount(); ++i)
-            if (int r = AddParent(parents[i]))
-                QNL_errorHandler::Instance().LogError(r, "Parent could not be added");
-        return 0;
+        return AddNetworkParents();
     });
 }
 
 int QNL_noisyAdder::AddParent(int parent) {
-    if (!IsValid()) return -567;
     int m = 0;
-    if (int r = ParentOutcomes(parent, m)) return r;
-    const int listed = network->GetParents(handle).FindPosition(parent);
-    if (listed < 0) return listed;
+    if (int r = CheckParentAdd(parent, m)) return r;
     if (m < 1) return 0;
-    if (std::find(blockParents.begin(), blockParents.end(), parent) != blockParents.end())
-        return -2;
     return Guarded([&] {
         const int block = BlockPositionFor(parent);
         const int offset = ColumnOffset(block);
@@ -246,21 +186,9 @@ int QNL_noisyAdder::AddParent(int parent) {
     });
 }
 
-int QNL_noisyAdder::RemoveParent(int parent) {
-    if (int r = CheckParentEdit(parent)) return r;
-    const int block = BlockOf(parent);
-    if (block < 0) {
-        CheckConsistency(0);
-        return 0;
-    }
-    return Guarded([&] {
-        if (int r = RemoveColumns(ColumnOffset(block), GetBlockSize(block))) return r;
-        blockParents.erase(blockParents.begin() + block);
-        blockSizes.erase(blockSizes.begin() + block);
-        parentDistinguished.erase(parentDistinguished.begin() + block);
-        weights.erase(weights.begin() + block);
-        return Finish();
-    });
+void QNL_noisyAdder::EraseBlockData(int block) {
+    parentDistinguished.erase(parentDistinguished.begin() + block);
+    weights.erase(weights.begin() + block);
 }
 
 int QNL_noisyAdder::InsertParentOutcome(int parent, int index) {
@@ -312,34 +240,21 @@ int QNL_noisyAdder::ReorderParentOutcomes(int parent, const QNL_intArray& order)
 }
 
 int QNL_noisyAdder::ReorderParents(const QNL_intArray& order) {
-    if (!IsValid()) return -567;
-    if (network == nullptr || !network->IsValidNodeHandle(handle)) return -2;
-    if (!IsPermutation(order, network->GetParents(handle).GetCount())) return -2;
-    return Guarded([&] {
-        if (!blockParents.empty()) BlockOf(blockParents.front());
-        const std::vector<int> blocks = BlockOrderAfterReorder();
-        if (blocks.size() != blockParents.size()) return -2;
-        const int n = ids.GetCount();
-        std::vector<double> cells, newWeights;
-        std::vector<int> parents, sizes, own;
-        for (int b : blocks) {
-            const double* first = Column(ColumnOffset(b));
-            cells.insert(cells.end(), first, first + static_cast<std::size_t>(GetBlockSize(b)) * n);
-            parents.push_back(GetBlockParent(b));
-            sizes.push_back(GetBlockSize(b));
-            own.push_back(parentDistinguished[static_cast<std::size_t>(b)]);
-            newWeights.push_back(weights[static_cast<std::size_t>(b)]);
-        }
-        const double* leak = Column(GetNumberOfColumns() - 1);
-        cells.insert(cells.end(), leak, leak + n);
-        newWeights.push_back(weights.back());
-        if (int r = StoreParameters(GetNumberOfColumns(), cells)) return r;
-        blockParents = std::move(parents);
-        blockSizes = std::move(sizes);
-        parentDistinguished = std::move(own);
-        weights = std::move(newWeights);
-        return Finish();
-    });
+    std::vector<int> own;
+    std::vector<double> newWeights;
+    return ReorderBlocks(
+        order,
+        [&](const std::vector<int>& blocks) {
+            for (int b : blocks) {
+                own.push_back(parentDistinguished[static_cast<std::size_t>(b)]);
+                newWeights.push_back(weights[static_cast<std::size_t>(b)]);
+            }
+            newWeights.push_back(weights.back());
+        },
+        [&] {
+            parentDistinguished = std::move(own);
+            weights = std::move(newWeights);
+        });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -386,16 +301,7 @@ int QNL_noisyAdder::SetNumberOfOutcomes(const QNL_stringArray& newIds) {
 }
 
 int QNL_noisyAdder::ReorderOutcomes(const QNL_intArray& order) {
-    if (!IsValid()) return -567;
-    if (!IsPermutation(order, ids.GetCount())) return -2;
-    const int result = Guarded([&] {
-        QNL_Dmatrix work(params);
-        if (int r = work.ReorderOutcomes(1, order)) return r;
-        if (int r = ids.Reorder(order)) return r;
-        params = std::move(work);
-        return 0;
-    });
-    if (result != 0) return result;
+    if (int r = ReorderParameterOutcomes(order)) return r;
     distinguished = order.FindPosition(distinguished);
     Finish();
     return PropagateReorderOutcomes(order);
@@ -405,35 +311,7 @@ int QNL_noisyAdder::ReorderOutcomes(const QNL_intArray& order) {
 // Conversion.
 
 int QNL_noisyAdder::Assign(const QNL_nodeDefinition& source) {
-    if (!source.IsValid()) return -567;
-    if (&source == this) return 0;
-    const int type = source.GetType();
-    switch (type) {
-    case 0:
-    case QNL_TYPE_EQUATION:
-    case QNL_TYPE_EQUATION_SCC:
-    case QNL_TYPE_TABLE:
-    case QNL_TYPE_LIST:
-    case QNL_TYPE_CPT:
-    case QNL_TYPE_TRUTHTABLE:
-    case QNL_TYPE_NOISY_MAX:
-    case QNL_TYPE_NOISY_ADDER:
-        break;
-    default:
-        return -2;
-    }
-    const QNL_idArray* sourceIds = source.GetOutcomeIds();
-    const int result = Guarded([&] {
-        CleanUp(1);
-        QNL_nodeDefinition::Assign(source);
-        if (type == 0 || type == QNL_TYPE_EQUATION || type == QNL_TYPE_EQUATION_SCC) return 0;
-        if (type != QNL_TYPE_TABLE && sourceIds != nullptr) {
-            if (int r = ids.Assign(*sourceIds)) return r;
-        } else if (int r = DefaultOutcomeIds(ids, "State", 2)) {
-            return r;
-        }
-        if (type == QNL_TYPE_LIST && network != nullptr) network->RemoveAllParents(handle);
-        if (int r = AddParents()) return r;
+    return AssignFrom(source, true, [&](int type) {
         if (type == QNL_TYPE_NOISY_ADDER) {
             const auto& other = static_cast<const QNL_noisyAdder&>(source);
             if (other.params.GetSize() == params.GetSize() && other.blockSizes == blockSizes) {
@@ -448,11 +326,6 @@ int QNL_noisyAdder::Assign(const QNL_nodeDefinition& source) {
         }
         return 0;
     });
-    if (result != 0) return result;
-    CheckConsistency(1);
-    CheckReadiness(1);
-    Notify(QNL_network::CHANGE_SHAPE);
-    return 0;
 }
 
 void QNL_noisyAdder::CopyTableTo(QNL_nodeDefinition& target) const {

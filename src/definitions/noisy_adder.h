@@ -19,14 +19,11 @@ public:
     QNL_noisyAdder& operator=(const QNL_noisyAdder&) = delete;
     ~QNL_noisyAdder() override = default;
 
-    int CheckReadiness(int deep = 1) override;
-
     QNL_nodeDefinition* CreateCopy() const override;
     int GetType() const override { return QNL_TYPE_NOISY_ADDER; }
     const char* GetTypeName() const override { return "NOISY_ADDER"; }
 
     int AddParent(int parent) override;
-    int RemoveParent(int parent) override;
     int AbsorbParentEvidence(int) override { return -51; }
     int MarginalizeParent(int) override { return -51; }
     int InsertParentOutcome(int parent, int index) override;
@@ -45,9 +42,6 @@ public:
     int CalculateCpt() override;
     int FitParametersToCpt() override { return -2; }
 
-    // As the noisy-MAX check, with the parents' distinguished columns as the constrained ones.
-    int CheckParameters(const QNL_Dmatrix& candidate, char* message, int size) const;
-
     int GetFunction() const { return function; }
     // Stored unchecked; an unknown code makes the expansion fail.
     void SetFunction(int code);
@@ -61,9 +55,11 @@ public:
 
 protected:
     int RebuildParameters() override { return AddParents(); }
+    int UnitOutcome(int) const override { return distinguished; }
+    void EraseBlockData(int block) override;
 
 private:
-    bool IsDistinguishedColumn(int c) const;
+    bool IsDistinguishedColumn(int c) const override;
     void ResetDistinguishedColumns();
     int AfterOutcomeCountChange();
 

@@ -2,13 +2,11 @@
 
 #include "definitions/definition_support.h"
 #include "definitions/node_value.h"
-#include "model/error_handler.h"
 #include "model/network.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <utility>
 
@@ -22,12 +20,6 @@ std::vector<int> Inverse(const QNL_intArray& order) {
     for (int j = 0; j < order.GetCount(); ++j)
         inverse[static_cast<std::size_t>(order[j])] = j;
     return inverse;
-}
-
-void CopyMessage(char* buffer, int size, const char* text) {
-    if (buffer == nullptr || size < 1) return;
-    std::strncpy(buffer, text, static_cast<std::size_t>(size) - 1);
-    buffer[size - 1] = '\0';
 }
 
 // The shape of an expansion: per block its size, first column and, for each parent outcome,
@@ -76,15 +68,6 @@ int QNL_noisyMAX::CleanUp(int deep) {
     return QNL_ciDefinition::CleanUp(deep);
 }
 
-int QNL_noisyMAX::CheckReadiness(int deep) {
-    QNL_ciDefinition::CheckReadiness(deep);
-    char message[64];
-    if (params.GetNumberOfDimensions() != 2 || params.GetSizeOfDimension(1) != ids.GetCount() ||
-        CheckParameters(params, message, sizeof message) != 0)
-        status &= ~STATUS_READY;
-    return 0;
-}
-
 bool QNL_noisyMAX::IsDistinguishedColumn(int c) const {
     int offset = 0;
     for (int size : blockSizes) {
@@ -111,38 +94,6 @@ int QNL_noisyMAX::Finished() {
 
 // ---------------------------------------------------------------------------------------
 // Checks.
-
-int QNL_noisyMAX::CheckParameters(const QNL_Dmatrix& candidate, char* message, int size) const {
-    if (!SameDimensions(candidate, params) || candidate.GetNumberOfDimensions() != 2) {
-        CopyMessage(message, size, "Inappropirate Dmatrix size");
-        return -2;
-    }
-    const int n = candidate.GetSizeOfDimension(1);
-    const int columns = candidate.GetSizeOfDimension(0);
-    const double* cells = candidate.GetItems().Items();
-    for (int c = 0; c < columns; ++c) {
-        const bool distinguished = IsDistinguishedColumn(c);
-        double sum = 0.0;
-        for (int k = 0; k < n; ++k) {
-            const double v = cells[static_cast<std::size_t>(c) * n + k];
-            sum += v;
-            if (!(v >= 0.0)) {
-                CopyMessage(message, size, "Probability less than 0");
-                return -4;
-            }
-            if (distinguished && v != (k == n - 1 ? 1.0 : 0.0)) {
-                CopyMessage(message, size, "Constraints violeted");
-                return -4;
-            }
-        }
-        if (!(sum >= 0.999995 && sum <= 1.000005)) {
-            CopyMessage(message, size, "Probabilities don't sum up to 1");
-            return -4;
-        }
-    }
-    CopyMessage(message, size, "Ok");
-    return 0;
-}
 
 int QNL_noisyMAX::GetParentColumnOffset(int parentIndex) const {
     if (parentIndex < 0 || parentIndex >= GetNumberOfBlocks()) return -2;
@@ -241,26 +192,14 @@ int QNL_noisyMAX::AddParents() {
         cpt.CleanUp();
         if (int r = StoreParameters(1, std::vector<double>(static_cast<std::size_t>(n), 1.0 / n)))
             return r;
-        MarkStale();
-        CheckConsistency(0);
-        if (network == nullptr || !network->IsValidNodeHandle(handle)) return 0;
-        const QNL_intArray parents(network->GetParents(handle));
-        for (int i = 0; i < parents.GetCount(); ++i)
-            if (int r = AddParent(parents[i]))
-                QNL_errorHandler::Instance().LogError(r, "Parent could not be added");
-        return 0;
+        return AddNetworkParents();
     });
 }
 
 int QNL_noisyMAX::AddParent(int parent) {
-    if (!IsValid()) return -567;
     int m = 0;
-    if (int r = ParentOutcomes(parent, m)) return r;
-    const int listed = network->GetParents(handle).FindPosition(parent);
-    if (listed < 0) return listed;
+    if (int r = CheckParentAdd(parent, m)) return r;
     if (m < 1) return 0;
-    if (std::find(blockParents.begin(), blockParents.end(), parent) != blockParents.end())
-        return -2;
     return Guarded([&] {
         const int block = BlockPositionFor(parent);
         QNL_intArray order;
@@ -277,22 +216,8 @@ int QNL_noisyMAX::AddParent(int parent) {
     });
 }
 
-int QNL_noisyMAX::DropBlock(int block) {
-    if (int r = RemoveColumns(ColumnOffset(block), GetBlockSize(block))) return r;
-    blockParents.erase(blockParents.begin() + block);
-    blockSizes.erase(blockSizes.begin() + block);
+void QNL_noisyMAX::EraseBlockData(int block) {
     strengths.erase(strengths.begin() + block);
-    return Finished();
-}
-
-int QNL_noisyMAX::RemoveParent(int parent) {
-    if (int r = CheckParentEdit(parent)) return r;
-    const int block = BlockOf(parent);
-    if (block < 0) {
-        CheckConsistency(0);
-        return 0;
-    }
-    return Guarded([&] { return DropBlock(block); });
 }
 
 int QNL_noisyMAX::FoldParentIntoLeak(int block, const std::vector<double>& weights) {
@@ -405,50 +330,21 @@ int QNL_noisyMAX::ReorderParentOutcomes(int parent, const QNL_intArray& order) {
 }
 
 int QNL_noisyMAX::ReorderParents(const QNL_intArray& order) {
-    if (!IsValid()) return -567;
-    if (network == nullptr || !network->IsValidNodeHandle(handle)) return -2;
-    if (!IsPermutation(order, network->GetParents(handle).GetCount())) return -2;
-    return Guarded([&] {
-        if (!blockParents.empty()) BlockOf(blockParents.front());
-        const std::vector<int> blocks = BlockOrderAfterReorder();
-        if (blocks.size() != blockParents.size()) return -2;
-        const int n = ids.GetCount();
-        std::vector<double> cells;
-        std::vector<int> parents, sizes;
-        std::vector<QNL_intArray> orders;
-        for (int b : blocks) {
-            const double* first = Column(ColumnOffset(b));
-            cells.insert(cells.end(), first, first + static_cast<std::size_t>(GetBlockSize(b)) * n);
-            parents.push_back(GetBlockParent(b));
-            sizes.push_back(GetBlockSize(b));
-            orders.push_back(strengths[static_cast<std::size_t>(b)]);
-        }
-        const double* leak = Column(GetNumberOfColumns() - 1);
-        cells.insert(cells.end(), leak, leak + n);
-        if (int r = StoreParameters(GetNumberOfColumns(), cells)) return r;
-        blockParents = std::move(parents);
-        blockSizes = std::move(sizes);
-        strengths = std::move(orders);
-        // The expanded table's dimensions follow the parents, so it is stale as well.
-        return Finished();
-    });
+    std::vector<QNL_intArray> orders;
+    return ReorderBlocks(
+        order,
+        [&](const std::vector<int>& blocks) {
+            for (int b : blocks)
+                orders.push_back(strengths[static_cast<std::size_t>(b)]);
+        },
+        [&] { strengths = std::move(orders); });
 }
 
 // ---------------------------------------------------------------------------------------
 // Own outcomes.
 
 int QNL_noisyMAX::ReorderOutcomes(const QNL_intArray& order) {
-    if (!IsValid()) return -567;
-    const int n = ids.GetCount();
-    if (!IsPermutation(order, n)) return -2;
-    const int result = Guarded([&] {
-        QNL_Dmatrix work(params);
-        if (int r = work.ReorderOutcomes(1, order)) return r;
-        if (int r = ids.Reorder(order)) return r;
-        params = std::move(work);
-        return 0;
-    });
-    if (result != 0) return result;
+    if (int r = ReorderParameterOutcomes(order)) return r;
     const int propagated = PropagateReorderOutcomes(order);
     ResetDistinguishedColumns();
     Finished();
@@ -459,33 +355,7 @@ int QNL_noisyMAX::ReorderOutcomes(const QNL_intArray& order) {
 // Conversion.
 
 int QNL_noisyMAX::Assign(const QNL_nodeDefinition& source) {
-    if (!source.IsValid()) return -567;
-    if (&source == this) return 0;
-    const int type = source.GetType();
-    switch (type) {
-    case 0:
-    case QNL_TYPE_EQUATION:
-    case QNL_TYPE_EQUATION_SCC:
-    case QNL_TYPE_TABLE:
-    case QNL_TYPE_LIST:
-    case QNL_TYPE_CPT:
-    case QNL_TYPE_TRUTHTABLE:
-    case QNL_TYPE_NOISY_ADDER:
-    case QNL_TYPE_NOISY_MAX:
-        break;
-    default:
-        return -2;
-    }
-    const QNL_idArray* sourceIds = source.GetOutcomeIds();
-    const int result = Guarded([&] {
-        CleanUp(1);
-        QNL_nodeDefinition::Assign(source);
-        if (type == 0 || type == QNL_TYPE_EQUATION || type == QNL_TYPE_EQUATION_SCC) return 0;
-        if (type != QNL_TYPE_TABLE && sourceIds != nullptr) {
-            if (int r = ids.Assign(*sourceIds)) return r;
-        }
-        if (type == QNL_TYPE_LIST && network != nullptr) network->RemoveAllParents(handle);
-        if (int r = AddParents()) return r;
+    return AssignFrom(source, false, [&](int type) {
         if (type == QNL_TYPE_NOISY_MAX) {
             const auto& other = static_cast<const QNL_noisyMAX&>(source);
             if (other.params.GetSize() == params.GetSize())
@@ -503,11 +373,6 @@ int QNL_noisyMAX::Assign(const QNL_nodeDefinition& source) {
         }
         return 0;
     });
-    if (result != 0) return result;
-    CheckConsistency(1);
-    CheckReadiness(1);
-    Notify(QNL_network::CHANGE_SHAPE);
-    return 0;
 }
 
 void QNL_noisyMAX::CopyTableTo(QNL_nodeDefinition& target) const {

@@ -21,14 +21,12 @@ public:
     ~QNL_noisyMAX() override = default;
 
     int CleanUp(int deep = 1) override;
-    int CheckReadiness(int deep = 1) override;
 
     QNL_nodeDefinition* CreateCopy() const override;
     int GetType() const override { return QNL_TYPE_NOISY_MAX; }
     const char* GetTypeName() const override { return "NOISY_MAX"; }
 
     int AddParent(int parent) override;
-    int RemoveParent(int parent) override;
     int AbsorbParentEvidence(int parent) override;
     int MarginalizeParent(int parent) override;
     int InsertParentOutcome(int parent, int index) override;
@@ -43,10 +41,6 @@ public:
     int CalculateCpt() override;
     int FitParametersToCpt() override;
 
-    // 0 "Ok", -2 "Inappropirate Dmatrix size", -4 for a negative entry, a broken
-    // distinguished column or a column that does not sum to 1; the message is copied into
-    // the buffer (at most size characters, terminated).
-    int CheckParameters(const QNL_Dmatrix& candidate, char* message, int size) const;
     // First column of a parent's block by parent index; -2 out of range.
     int GetParentColumnOffset(int parentIndex) const;
     // The strength order of a parent (by block index); null out of range.
@@ -62,18 +56,19 @@ public:
     int SetCompoundParameters(const QNL_doubleArray& values);
 
     // Whether column c is the last of a parent's block.
-    bool IsDistinguishedColumn(int c) const;
+    bool IsDistinguishedColumn(int c) const override;
 
 protected:
     int RebuildParameters() override { return AddParents(); }
     void OutcomesChanged() override { ResetDistinguishedColumns(); }
+    int UnitOutcome(int n) const override { return n - 1; }
+    void EraseBlockData(int block) override;
 
 private:
     void ResetDistinguishedColumns();
     // Folds the parent's block into the leak with weights over block positions (one
     // weight per position) and drops the block.
     int FoldParentIntoLeak(int block, const std::vector<double>& weights);
-    int DropBlock(int block);
     int Finished();
     // Squared distance to the target over the table, for the fit.
     double FitDistance(const std::vector<double>& cum, const std::vector<double>& target) const;

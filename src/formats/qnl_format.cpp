@@ -443,30 +443,36 @@ int QNL_textFormat::SetNodeType(int node, int type) {
     return result;
 }
 
-int QNL_textFormat::ReadParents(int node) {
-    QNL_stringArray ids;
-    const int result = ReadIdentifierListProperty("PARENTS", ids);
-    if (result != 0) return result;
+// Checked before any arc: arc by arc the table would double up to the limit. An arc that
+// cannot be added is reported and the rest are still tried.
+int QNL_textFormat::AddParentArcs(int node, const QNL_stringArray& ids, int layer,
+                                  const char* arcName) {
     const char* child = network->GetNode(node)->GetId();
-    // Checked before any arc: arc by arc the table would double up to the limit.
-    const QNL_intArray& present = network->GetParents(node, 0);
+    const QNL_intArray& present = network->GetParents(node, layer);
     std::vector<int> all(present.Items(), present.Items() + present.GetCount());
     for (int i = 0; i < ids.GetCount(); ++i)
         all.push_back(network->FindNode(ids.GetString(i)));
-    if (quarn::detail::CellsWithParents(network, node, all, 0) >
+    if (quarn::detail::CellsWithParents(network, node, all, layer) >
         quarn::detail::MAX_READ_TABLE_CELLS)
         return ReportError(
             -42, ("ERROR: " + quarn::detail::TooLargeTableMessage(network, node)).c_str());
     for (int i = 0; i < ids.GetCount(); ++i) {
         const char* id = ids.GetString(i);
         const int parent = network->FindNode(id);
-        const int added = parent < 0 ? parent : network->AddArc(parent, node, 0);
+        const int added = parent < 0 ? parent : network->AddArc(parent, node, layer);
         if (added != 0)
-            ReportError(added, (std::string("ERROR: Couldn't add arc from node [") + id +
-                                "] to node [" + child + "]")
+            ReportError(added, (std::string("ERROR: Couldn't add ") + arcName + " from node [" +
+                                id + "] to node [" + child + "]")
                                    .c_str());
     }
     return 0;
+}
+
+int QNL_textFormat::ReadParents(int node) {
+    QNL_stringArray ids;
+    const int result = ReadIdentifierListProperty("PARENTS", ids);
+    if (result != 0) return result;
+    return AddParentArcs(node, ids, 0, "arc");
 }
 
 int QNL_textFormat::ReadDefinitionStatement(int node) {
@@ -742,25 +748,7 @@ int QNL_textFormat::ReadCostStatement(int node) {
     QNL_stringArray ids;
     int r = ReadIdentifierListProperty("PARENTS", ids);
     if (r == 0) {
-        const char* child = network->GetNode(node)->GetId();
-        const QNL_intArray& present = network->GetParents(node, 1);
-        std::vector<int> all(present.Items(), present.Items() + present.GetCount());
-        for (int i = 0; i < ids.GetCount(); ++i)
-            all.push_back(network->FindNode(ids.GetString(i)));
-        if (quarn::detail::CellsWithParents(network, node, all, 1) >
-            quarn::detail::MAX_READ_TABLE_CELLS)
-            return ReportError(
-                -42, ("ERROR: " + quarn::detail::TooLargeTableMessage(network, node)).c_str());
-        for (int i = 0; i < ids.GetCount(); ++i) {
-            const char* id = ids.GetString(i);
-            const int parent = network->FindNode(id);
-            const int added = parent < 0 ? parent : network->AddArc(parent, node, 1);
-            if (added != 0)
-                ReportError(added, (std::string("ERROR: Couldn't add cost arc from node [") + id +
-                                    "] to node [" + child + "]")
-                                       .c_str());
-        }
-        return 0;
+        return AddParentArcs(node, ids, 1, "cost arc");
     }
     if (r != NOT_NEXT) return r;
     PendingTable costs;

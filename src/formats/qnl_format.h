@@ -90,6 +90,8 @@ private:
     int ReadNode();
     int ReadNodeStatement(int node);
     int ReadParents(int node);
+    // Adds the arcs from the listed parents in one arc layer; arcName goes into the message.
+    int AddParentArcs(int node, const QNL_stringArray& ids, int layer, const char* arcName);
     int SetNodeType(int node, int type);
     int ReadDefinitionStatement(int node);
     int ReadExtraStatement(int node);

@@ -17,6 +17,8 @@
 
 using quarn::detail::IsDecisionNode;
 using quarn::detail::IsUtilityNode;
+using quarn::detail::OutcomesOf;
+using quarn::detail::ValueOf;
 
 namespace {
 
@@ -24,17 +26,6 @@ constexpr double kUndefined = QNL_utilityValue::UNDEFINED_UTILITY;
 
 int Log(int code, const std::string& message) {
     return QNL_errorHandler::Instance().LogError(code, message);
-}
-
-QNL_nodeValue* ValueOf(const QNL_network& network, int h) {
-    QNL_node* node = network.GetNode(h);
-    return node != nullptr ? node->GetValue() : nullptr;
-}
-
-int OutcomesOf(const QNL_network& network, int h) {
-    const QNL_nodeDefinition* definition = network.GetNode(h)->GetDefinition();
-    const int count = definition != nullptr ? definition->GetNumberOfOutcomes() : -1;
-    return count < 1 ? 1 : count;
 }
 
 bool IsChanceValue(const QNL_nodeValue* value) {
@@ -73,21 +64,12 @@ int QNL_cooperSolver::Solve(QNL_network& network) {
     updateCount = 0;
     const std::uint64_t builtBefore = working.GetJoinTreeCache().GetBuildCount();
     utilitiesPresent = true;
-    int result;
-    {
-        quarn::detail::NotificationGuard guard(network);
-        network.SetNotificationControl(network.GetNotificationControl() &
-                                       ~QNL_network::NOTIFY_AUTO_UPDATE);
-        try {
-            result = Run();
-        } catch (const std::bad_alloc&) {
-            result = Log(-42, "Not enough memory to solve the influence diagram");
-        }
-        if (result != 0) {
+    const int result = quarn::detail::RunWithoutAutoUpdate(
+        network, [this] { return Run(); },
+        [&](int r) {
             network.InvalidateValues();
-            Log(result, "Error when running Cooper's algorithm");
-        }
-    }
+            Log(r, "Error when running Cooper's algorithm");
+        });
     compilationCount = working.GetJoinTreeCache().GetBuildCount() - builtBefore;
     CleanUp(1);
     return result;
@@ -120,12 +102,7 @@ int QNL_cooperSolver::Run() {
     if ((result = ShapeValues()) != 0) return result;
     if ((result = ConvertWorkingCopy()) != 0) return result;
 
-    working.SetNotificationControl(working.GetNotificationControl() | QNL_network::NOTIFY_ON |
-                                   QNL_network::NOTIFY_PROPAGATE_EVIDENCE |
-                                   QNL_network::NOTIFY_RESERVED);
-    working.SetNotificationMask(QNL_network::CHANGE_EVIDENCE_SET |
-                                QNL_network::CHANGE_EVIDENCE_CLEARED);
-    working.InvalidateValues();
+    quarn::detail::ListenForEvidence(working);
     outcome.assign(scenario.size(), 0);
     if ((result = Enumerate(0)) != 0) return result;
     if ((result = FinalUpdate()) != 0) return result;

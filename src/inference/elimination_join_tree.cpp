@@ -165,6 +165,11 @@ std::int64_t QNL_eliminationJoinTree::CellsOf(const std::vector<int>& members) c
                                : static_cast<std::int64_t>(cells);
 }
 
+int QNL_eliminationJoinTree::OutOfMemory() {
+    Clear();
+    return QNL_errorHandler::Instance().LogError(-42, "Elimination join tree: out of memory");
+}
+
 int QNL_eliminationJoinTree::Refuse(std::uint64_t cap) {
     Clear();
     return QNL_errorHandler::Instance().LogError(
@@ -236,8 +241,7 @@ int QNL_eliminationJoinTree::BuildStructure(const QNL_relevanceComponent& compon
         }
         return 0;
     } catch (const std::bad_alloc&) {
-        Clear();
-        return QNL_errorHandler::Instance().LogError(-42, "Elimination join tree: out of memory");
+        return OutOfMemory();
     }
 }
 
@@ -557,8 +561,7 @@ int QNL_eliminationJoinTree::InitPotentials() {
         }
         return 0;
     } catch (const std::bad_alloc&) {
-        Clear();
-        return QNL_errorHandler::Instance().LogError(-42, "Elimination join tree: out of memory");
+        return OutOfMemory();
     }
 }
 
@@ -790,10 +793,14 @@ int QNL_eliminationJoinTree::ComputeMarginal(const QNL_intArray& variables,
 int QNL_eliminationJoinTree::Assign(const QNL_eliminationJoinTree& other) {
     if (&other == this) return 0;
     try {
-        auto copyTable = [](quarn::detail::CliqueTable& to,
-                            const quarn::detail::CliqueTable& from) {
-            if (!to.Resize(from.Size())) throw std::bad_alloc();
-            std::copy(from.Cells(), from.Cells() + from.Size(), to.Cells());
+        // Clique tables do not copy: their cells go into storage of the source table's size.
+        auto copyStructure = [](Structure& to, const Structure& from) {
+            to.members = from.members;
+            to.cells = from.cells;
+            to.built = from.built;
+            to.builtCells = from.builtCells;
+            if (!to.table.Resize(from.table.Size())) throw std::bad_alloc();
+            std::copy(from.table.Cells(), from.table.Cells() + from.table.Size(), to.table.Cells());
         };
         graph = other.graph;
         outcomes = other.outcomes;
@@ -806,32 +813,19 @@ int QNL_eliminationJoinTree::Assign(const QNL_eliminationJoinTree& other) {
         separatorList = other.separatorList;
         cliques.resize(other.cliques.size());
         for (std::size_t c = 0; c < cliques.size(); ++c) {
-            const Clique& from = other.cliques[c];
-            Clique& to = cliques[c];
-            to.members = from.members;
-            to.cells = from.cells;
-            to.built = from.built;
-            to.builtCells = from.builtCells;
-            to.separators = from.separators;
-            to.parentSeparator = from.parentSeparator;
-            copyTable(to.table, from.table);
+            copyStructure(cliques[c], other.cliques[c]);
+            cliques[c].separators = other.cliques[c].separators;
+            cliques[c].parentSeparator = other.cliques[c].parentSeparator;
         }
         separators.resize(other.separators.size());
         for (std::size_t s = 0; s < separators.size(); ++s) {
-            const Separator& from = other.separators[s];
-            Separator& to = separators[s];
-            to.members = from.members;
-            to.cells = from.cells;
-            to.built = from.built;
-            to.builtCells = from.builtCells;
-            to.parent = from.parent;
-            to.child = from.child;
-            copyTable(to.table, from.table);
+            copyStructure(separators[s], other.separators[s]);
+            separators[s].parent = other.separators[s].parent;
+            separators[s].child = other.separators[s].child;
         }
         return 0;
     } catch (const std::bad_alloc&) {
-        Clear();
-        return QNL_errorHandler::Instance().LogError(-42, "Elimination join tree: out of memory");
+        return OutOfMemory();
     }
 }
 

@@ -121,6 +121,8 @@ private:
     void ListHolders();
     bool AssignTables();
     int Refuse(std::uint64_t cap);
+    // Memory ran out: the tree is emptied and -42 logged.
+    int OutOfMemory();
     std::int64_t CellsOf(const std::vector<int>& members) const;
     // Stride of each member of `large` in a table over `small` (0 where absent).
     void StridesOnto(const std::vector<int>& large, const int* small, std::size_t count);

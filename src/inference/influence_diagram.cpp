@@ -7,6 +7,7 @@
 #include "model/node.h"
 #include "model/node_definition.h"
 
+#include <new>
 #include <string>
 #include <utility>
 
@@ -19,6 +20,42 @@ NotificationGuard::NotificationGuard(QNL_network& network)
 NotificationGuard::~NotificationGuard() {
     network.SetNotificationControl(control);
     network.SetNotificationMask(mask);
+}
+
+QNL_nodeValue* ValueOf(const QNL_network& network, int h) {
+    QNL_node* node = network.GetNode(h);
+    return node != nullptr ? node->GetValue() : nullptr;
+}
+
+int OutcomesOf(const QNL_network& network, int h) {
+    const QNL_nodeDefinition* definition = network.GetNode(h)->GetDefinition();
+    const int count = definition != nullptr ? definition->GetNumberOfOutcomes() : -1;
+    return count < 1 ? 1 : count;
+}
+
+int RunWithoutAutoUpdate(QNL_network& network, const std::function<int()>& run,
+                         const std::function<void(int)>& onFailure) {
+    NotificationGuard guard(network);
+    network.SetNotificationControl(network.GetNotificationControl() &
+                                   ~QNL_network::NOTIFY_AUTO_UPDATE);
+    int result;
+    try {
+        result = run();
+    } catch (const std::bad_alloc&) {
+        result = QNL_errorHandler::Instance().LogError(
+            -42, std::string("Not enough memory to solve the influence diagram"));
+    }
+    if (result != 0 && onFailure) onFailure(result);
+    return result;
+}
+
+void ListenForEvidence(QNL_network& working) {
+    working.SetNotificationControl(working.GetNotificationControl() | QNL_network::NOTIFY_ON |
+                                   QNL_network::NOTIFY_PROPAGATE_EVIDENCE |
+                                   QNL_network::NOTIFY_RESERVED);
+    working.SetNotificationMask(QNL_network::CHANGE_EVIDENCE_SET |
+                                QNL_network::CHANGE_EVIDENCE_CLEARED);
+    working.InvalidateValues();
 }
 
 bool IsDecisionNode(const QNL_network& network, int node) {

@@ -3,10 +3,12 @@
 // Internal: not part of the public interface.
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
 class QNL_network;
+class QNL_nodeValue;
 
 namespace quarn::detail {
 
@@ -30,6 +32,20 @@ int AssumeTemporalOrder(QNL_network& network, const std::vector<int>& related,
 // Whether the node's definition is a decision, a utility table or a MAU.
 bool IsDecisionNode(const QNL_network& network, int node);
 bool IsUtilityNode(const QNL_network& network, int node);
+
+// The node's value, null for a handle naming no node.
+QNL_nodeValue* ValueOf(const QNL_network& network, int h);
+// The outcome count of the node's definition; 1 where there is none (a utility).
+int OutcomesOf(const QNL_network& network, int h);
+
+// Runs a solve with the network's automatic updates off: memory running out becomes -42
+// "Not enough memory to solve the influence diagram"; `onFailure` (when given) sees a
+// nonzero result before the notification settings come back.
+int RunWithoutAutoUpdate(QNL_network& network, const std::function<int()>& run,
+                         const std::function<void(int)>& onFailure = nullptr);
+
+// Lets the solver's working copy propagate evidence on its own, every value invalid.
+void ListenForEvidence(QNL_network& working);
 
 // Restores the notification control and mask of a network when it goes out of scope.
 class NotificationGuard {

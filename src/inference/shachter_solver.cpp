@@ -16,6 +16,8 @@
 
 using quarn::detail::IsDecisionNode;
 using quarn::detail::IsUtilityNode;
+using quarn::detail::OutcomesOf;
+using quarn::detail::ValueOf;
 
 namespace {
 
@@ -23,17 +25,6 @@ constexpr const char* kNotApplicable = "Can't solve this network using best poli
 
 int Log(int code, const std::string& message) {
     return QNL_errorHandler::Instance().LogError(code, message);
-}
-
-QNL_nodeValue* ValueOf(const QNL_network& network, int h) {
-    QNL_node* node = network.GetNode(h);
-    return node != nullptr ? node->GetValue() : nullptr;
-}
-
-int OutcomesOf(const QNL_network& network, int h) {
-    const QNL_nodeDefinition* definition = network.GetNode(h)->GetDefinition();
-    const int count = definition != nullptr ? definition->GetNumberOfOutcomes() : -1;
-    return count < 1 ? 1 : count;
 }
 
 // A MAU node folds into its utility parents only when it is a weighted sum whose weights
@@ -66,17 +57,7 @@ int QNL_shachterSolver::CleanUp(int deep) {
 int QNL_shachterSolver::Solve(QNL_network& network) {
     CleanUp(1);
     bound = &network;
-    int result;
-    {
-        quarn::detail::NotificationGuard guard(network);
-        network.SetNotificationControl(network.GetNotificationControl() &
-                                       ~QNL_network::NOTIFY_AUTO_UPDATE);
-        try {
-            result = Run();
-        } catch (const std::bad_alloc&) {
-            result = Log(-42, "Not enough memory to solve the influence diagram");
-        }
-    }
+    const int result = quarn::detail::RunWithoutAutoUpdate(network, [this] { return Run(); });
     CleanUp(1);
     return result;
 }
@@ -120,12 +101,7 @@ int QNL_shachterSolver::Run() {
     working.SetNotificationControl(working.GetNotificationControl() &
                                    ~QNL_network::NOTIFY_AUTO_UPDATE);
     if ((result = ConvertWorkingCopy()) != 0) return result;
-    working.SetNotificationControl(working.GetNotificationControl() | QNL_network::NOTIFY_ON |
-                                   QNL_network::NOTIFY_PROPAGATE_EVIDENCE |
-                                   QNL_network::NOTIFY_RESERVED);
-    working.SetNotificationMask(QNL_network::CHANGE_EVIDENCE_SET |
-                                QNL_network::CHANGE_EVIDENCE_CLEARED);
-    working.InvalidateValues();
+    quarn::detail::ListenForEvidence(working);
 
     int best = 0;
     result = ValueOf(working, merged)->SetEvidence(0);

@@ -1,6 +1,7 @@
 #include "inference/adaptive_importance.h"
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 
 #include "inference/bayesian_algorithms.h"
@@ -11,6 +12,7 @@
 #include "model/network.h"
 #include "model/parameter_blocks.h"
 
+using quarn::detail::SampleWeight;
 using quarn::detail::SamplingRecord;
 
 namespace {
@@ -66,7 +68,7 @@ int QNL_importanceSampler::Init() {
     try {
         records.CopyTables(importance);
         records.CreateLearnedTable(learned);
-        beliefs.assign(static_cast<std::size_t>(records.AccumulatorSize()), 0.0);
+        beliefs.Assign(static_cast<std::size_t>(records.AccumulatorSize()));
         return 0;
     } catch (const std::bad_alloc&) {
         return status = QNL_errorHandler::Instance().LogError(-42);
@@ -80,58 +82,63 @@ void QNL_importanceSampler::Finish() {
 }
 
 double QNL_importanceSampler::DrawSample() {
+    SampleWeight weight;
+    return DrawWeighted(weight) ? std::ldexp(weight.Mantissa(), weight.Exponent()) : 0.0;
+}
+
+bool QNL_importanceSampler::DrawWeighted(SampleWeight& weight) {
     QNL_random& random = quarn::detail::AdaptiveSamplerRandom();
-    double weight = 1.0;
     for (int i = 0; i < records.Size(); ++i) {
         SamplingRecord& r = records[i];
         r.column = records.ColumnAt(r);
         const double* p = r.cells + r.column;
+        double factor = 0.0;
         if (r.observed >= 0) {
             r.state = r.observed;
-            weight *= p[r.state];
+            factor = p[r.state];
         } else {
             const double* q = importance.data() + r.cell + r.column;
             r.state = quarn::detail::DrawReaching(q, r.outcomes, random.Next());
-            weight *= q[r.state] != 0.0 ? p[r.state] / q[r.state] : 0.0;
+            factor = q[r.state] != 0.0 ? p[r.state] / q[r.state] : 0.0;
         }
-        if (weight == 0.0) return 0.0;
+        if (!weight.Multiply(factor)) return false;
     }
-    return weight;
+    return true;
 }
 
-void QNL_importanceSampler::Accumulate(double weight, bool learn) {
+void QNL_importanceSampler::Accumulate(const SampleWeight& weight, bool learn) {
+    const double w = learn ? learned.Take(weight) : beliefs.Take(weight);
     for (int i = 0; i < records.Size(); ++i) {
         const SamplingRecord& r = records[i];
         if (r.observed >= 0) continue;
         if (learn) {
-            if (marked[static_cast<std::size_t>(i)])
-                learned[static_cast<std::size_t>(r.cell + r.column + r.state)] += weight;
+            if (marked[static_cast<std::size_t>(i)]) learned[r.cell + r.column + r.state] += w;
         } else {
-            beliefs[static_cast<std::size_t>(r.accumulator + r.state)] += weight;
+            beliefs[r.accumulator + r.state] += w;
         }
     }
 }
 
 int QNL_importanceSampler::EstimateAndWrite() {
-    std::fill(learned.begin(), learned.end(), 0.0);
-    std::fill(beliefs.begin(), beliefs.end(), 0.0);
-    for (int i = 0; i < records.Size(); ++i)
-        if (records[i].observed >= 0)
-            beliefs[static_cast<std::size_t>(records[i].accumulator + records[i].observed)] = 1.0;
+    learned.Clear();
+    beliefs.Clear();
     const int samples = network->GetNumberOfSamples();
     for (int s = 0; s < samples; ++s) {
-        const double weight = DrawSample();
-        if (weight > 0.0) Accumulate(weight, false);
+        SampleWeight weight;
+        if (DrawWeighted(weight)) Accumulate(weight, false);
     }
+    // Set after sampling: rescaling the sums must not touch these.
+    for (int i = 0; i < records.Size(); ++i)
+        if (records[i].observed >= 0) beliefs[records[i].accumulator + records[i].observed] = 1.0;
     // A record without weight fails the whole component, which then writes nothing.
     for (int i = 0; i < records.Size(); ++i) {
         const SamplingRecord& r = records[i];
         double sum = 0.0;
         for (int k = 0; k < r.outcomes; ++k)
-            sum += beliefs[static_cast<std::size_t>(r.accumulator + k)];
+            sum += beliefs[r.accumulator + k];
         if (!(sum > 0.0)) return -5;
     }
-    records.WriteEstimates(beliefs.data());
+    records.WriteEstimates(beliefs.Data());
     return 0;
 }
 
@@ -209,7 +216,7 @@ void QNL_importanceSampler::EpisCutOff(const SamplingRecord& r, const QNL_episPa
 int QNL_importanceSampler::RunAdaptive() {
     rate = 0.4;
     quarn::detail::AdaptiveSamplerRandom().Seed(quarn::detail::AdaptiveSamplerSeed());
-    std::fill(learned.begin(), learned.end(), 0.0);
+    learned.Clear();
     for (int i = 0; i < records.Size(); ++i)
         if (marked[static_cast<std::size_t>(i)] && records[i].observed < 0) CutOff(records[i]);
     for (int i = 0; i < records.Size(); ++i) {
@@ -219,15 +226,15 @@ int QNL_importanceSampler::RunAdaptive() {
             Uniform(records[records.Parent(r, j)]);
     }
     for (int s = 1; s <= kLearningSamples; ++s) {
-        const double weight = DrawSample();
-        if (weight > 0.0) Accumulate(weight, true);
+        SampleWeight weight;
+        if (DrawWeighted(weight)) Accumulate(weight, true);
         if (s % kLearningUpdateEvery != 0) continue;
         for (int i = 0; i < records.Size(); ++i) {
             const SamplingRecord& r = records[i];
             if (!marked[static_cast<std::size_t>(i)] || r.observed >= 0) continue;
             const int n = r.outcomes;
             for (std::int64_t c = 0; c < r.tableSize; c += n) {
-                const double* l = learned.data() + r.cell + c;
+                const double* l = learned.Data() + r.cell + c;
                 double* q = importance.data() + r.cell + c;
                 double sum = 0.0;
                 for (int k = 0; k < n; ++k)
@@ -237,7 +244,7 @@ int QNL_importanceSampler::RunAdaptive() {
                     q[k] = rate * l[k] / sum + (1.0 - rate) * q[k];
             }
         }
-        std::fill(learned.begin(), learned.end(), 0.0);
+        learned.Clear();
         rate *= 0.9;
     }
     return EstimateAndWrite();

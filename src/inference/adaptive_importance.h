@@ -31,12 +31,15 @@ public:
     // Frees the tables.
     void Finish();
 
-    // One sample over all records; its weight (0.0 as soon as a factor is 0.0).
+    // One sample over all records; its weight (0.0 as soon as a factor is 0.0). As a double
+    // the weight of many findings can read 0.0 too; the kernels keep it scaled.
     double DrawSample();
 
 private:
+    // One sample over all records; false as soon as a factor is 0.0.
+    bool DrawWeighted(quarn::detail::SampleWeight& weight);
     // The run's samples accumulated into the learned tables (learn) or the beliefs.
-    void Accumulate(double weight, bool learn);
+    void Accumulate(const quarn::detail::SampleWeight& weight, bool learn);
     // The network's number of samples, then the beliefs written; -5 when a record got no
     // weight, and then nothing is written.
     int EstimateAndWrite();
@@ -49,8 +52,8 @@ private:
     quarn::detail::SamplingComponent records;
     std::vector<char> marked;
     std::vector<double> importance;
-    std::vector<double> learned;
-    std::vector<double> beliefs;
+    quarn::detail::WeightSums learned;
+    quarn::detail::WeightSums beliefs;
     double rate = 0.4;
 };
 

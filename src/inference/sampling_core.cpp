@@ -1,6 +1,7 @@
 #include "inference/sampling_core.h"
 
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <new>
 
@@ -52,6 +53,44 @@ unsigned AdaptiveSamplerSeed() {
     const unsigned now = static_cast<unsigned>(std::time(nullptr));
     const unsigned ticks = static_cast<unsigned>(std::clock());
     return (now ^ ticks) & 0x7FFFu;
+}
+
+bool SampleWeight::MultiplyOutOfRange(double factor) {
+    if (factor == 0.0) {
+        mantissa = 0.0;
+        return false;
+    }
+    // The factor's own mantissa, in [0.5, 1), keeps the product a normal number.
+    int shift = 0;
+    mantissa *= std::frexp(factor, &shift);
+    exponent += shift;
+    Rebalance();
+    return true;
+}
+
+void SampleWeight::Rebalance() {
+    int shift = 0;
+    mantissa = std::frexp(mantissa, &shift);
+    exponent += shift;
+}
+
+void WeightSums::Assign(std::size_t size) {
+    values.assign(size, 0.0);
+    unit = NO_UNIT;
+}
+
+void WeightSums::Clear() {
+    std::fill(values.begin(), values.end(), 0.0);
+    unit = NO_UNIT;
+}
+
+void WeightSums::Raise(int exponent) {
+    if (unit != NO_UNIT) {
+        const int shift = unit - exponent;
+        for (double& v : values)
+            v = std::ldexp(v, shift);
+    }
+    unit = exponent;
 }
 
 void NormalizeColumns(double* cells, std::int64_t size, int count) {
@@ -122,8 +161,8 @@ int SamplingComponent::BuildSamplingRecords(QNL_relevanceComponent& component) {
     }
 }
 
-void SamplingComponent::CreateLearnedTable(std::vector<double>& learned) const {
-    learned.assign(static_cast<std::size_t>(cellCount), 0.0);
+void SamplingComponent::CreateLearnedTable(WeightSums& learned) const {
+    learned.Assign(static_cast<std::size_t>(cellCount));
 }
 
 void SamplingComponent::CopyTables(std::vector<double>& importance) const {

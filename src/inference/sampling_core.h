@@ -1,5 +1,7 @@
 #pragma once
 
+#include <climits>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -72,6 +74,69 @@ inline int DrawReaching(const double* column, int count, double u) {
     return 0;
 }
 
+// The weight of one sample, the product of its factors, as mantissa × 2^exponent. Hundreds of
+// findings of modest likelihood multiply to far below the smallest double; kept this way a
+// product of non-zero factors never becomes 0. The mantissa is only rescaled by powers of 2,
+// so a product that stays within the range of a double has exactly the plain product's
+// roundings, and while it stays above 2^-300 the exponent is 0 and the mantissa is it.
+class SampleWeight {
+public:
+    double Mantissa() const { return mantissa; }
+    int Exponent() const { return exponent; }
+    // False when the factor is 0.0: the sample then carries no weight.
+    bool Multiply(double factor) {
+        // A product out of this range may have lost bits (or be 0): it is taken again.
+        const double product = mantissa * factor;
+        if (!(product >= 0x1p-300 && product <= 0x1p300)) return MultiplyOutOfRange(factor);
+        mantissa = product;
+        return true;
+    }
+    // Multiplies by another product of factors (non-zero ones: the caller checks).
+    void Multiply(const SampleWeight& other) {
+        mantissa *= other.mantissa;
+        exponent += other.exponent;
+        if (!(mantissa >= 0x1p-300 && mantissa <= 0x1p300)) Rebalance();
+    }
+
+private:
+    bool MultiplyOutOfRange(double factor);
+    void Rebalance();
+
+    double mantissa = 1.0;
+    int exponent = 0;
+};
+
+// Sums of sample weights, stored as value × 2^unit with one unit for the whole array: the
+// exponent of the largest weight taken. A weight that needs a larger unit first rescales every
+// sum, which happens a handful of times a run (never while the weights stay above 2^-300, when
+// the unit is 0 and the sums are the plain ones). The sums keep the ratios of the exact ones;
+// a weight below 2^-1074 of the largest is lost, as it would be in a plain sum beside it.
+class WeightSums {
+public:
+    // `size` sums of 0.0 and no unit yet.
+    void Assign(std::size_t size);
+    void Clear();
+    // A sample's weight in the sums' unit, for the caller to add to the sums it falls into.
+    double Take(const SampleWeight& weight) {
+        if (weight.Exponent() == unit) return weight.Mantissa();
+        if (weight.Exponent() > unit) Raise(weight.Exponent());
+        return std::ldexp(weight.Mantissa(), weight.Exponent() - unit);
+    }
+    // The sums hold plain numbers from here on (unit 2^0), as after they were normalised.
+    void TakeAsPlain() { unit = 0; }
+
+    double* Data() { return values.data(); }
+    const double* Data() const { return values.data(); }
+    double& operator[](std::int64_t i) { return values[static_cast<std::size_t>(i)]; }
+
+private:
+    static constexpr int NO_UNIT = INT_MIN;
+    void Raise(int exponent);
+
+    std::vector<double> values;
+    int unit = NO_UNIT;
+};
+
 // Every run of `count` cells (a column) scaled to sum 1; a column whose sum is not above 0
 // becomes uniform.
 void NormalizeColumns(double* cells, std::int64_t size, int count);
@@ -140,7 +205,7 @@ public:
     }
 
     // A table-shaped array over every record (CellCount cells), all 0.0: the learned tables.
-    void CreateLearnedTable(std::vector<double>& learned) const;
+    void CreateLearnedTable(WeightSums& learned) const;
     // The same with every record's own table copied in: the importance tables.
     void CopyTables(std::vector<double>& importance) const;
 

@@ -12,8 +12,10 @@
 namespace {
 
 using quarn::detail::DrawBelow;
+using quarn::detail::SampleWeight;
 using quarn::detail::SamplingComponent;
 using quarn::detail::SamplingRecord;
+using quarn::detail::WeightSums;
 
 enum class Method { LOGIC, WEIGHTING, IMPORTANCE, BACKWARD };
 
@@ -21,12 +23,11 @@ enum class Method { LOGIC, WEIGHTING, IMPORTANCE, BACKWARD };
 struct ComponentRun {
     SamplingComponent records;
     // Hits (logic sampling) or weight sums per outcome, at each record's accumulator offset.
-    std::vector<double> sums;
-    double totalWeight = 0.0;
+    WeightSums sums;
     long long accepted = 0;
     // Importance sampling: the importance and learned tables at each record's cell offset.
     std::vector<double> importance;
-    std::vector<double> learned;
+    WeightSums learned;
     // Backward sampling: the slice over a record's unsampled parents, which parents those
     // are, and the coordinates of a slice cell.
     std::vector<double> slice;
@@ -39,7 +40,7 @@ int Prepare(QNL_relevanceComponent& component, Method method, ComponentRun& run)
         method == Method::LOGIC ? component.ListForSampling() : component.ListTopologically();
     if (order != 0) return QNL_errorHandler::Instance().LogError(order);
     if (int r = run.records.BuildSamplingRecords(component)) return r;
-    run.sums.assign(static_cast<std::size_t>(run.records.AccumulatorSize()), 0.0);
+    run.sums.Assign(static_cast<std::size_t>(run.records.AccumulatorSize()));
     if (method == Method::IMPORTANCE) {
         run.records.CopyTables(run.importance);
         run.records.CreateLearnedTable(run.learned);
@@ -52,12 +53,12 @@ int Prepare(QNL_relevanceComponent& component, Method method, ComponentRun& run)
     return 0;
 }
 
-void Accept(ComponentRun& run, double weight) {
-    run.totalWeight += weight;
+void Accept(ComponentRun& run, const SampleWeight& weight) {
+    const double w = run.sums.Take(weight);
     ++run.accepted;
     SamplingComponent& records = run.records;
     for (int i = 0; i < records.Size(); ++i)
-        run.sums[static_cast<std::size_t>(records[i].accumulator + records[i].state)] += weight;
+        run.sums[records[i].accumulator + records[i].state] += w;
 }
 
 // Forward draws with evidence as a filter: false when a drawn state contradicts evidence.
@@ -71,10 +72,9 @@ bool LogicSample(ComponentRun& run, QNL_random& random) {
     return true;
 }
 
-// Evidence fixed and weighed by its table entry; the weight, 0.0 when the sample drops.
-double WeightedSample(ComponentRun& run, QNL_random& random) {
+// Evidence fixed and weighed by its table entry; false when the sample drops.
+bool WeightedSample(ComponentRun& run, QNL_random& random, SampleWeight& weight) {
     SamplingComponent& records = run.records;
-    double weight = 1.0;
     for (int i = 0; i < records.Size(); ++i) {
         SamplingRecord& r = records[i];
         const double* column = r.cells + records.ColumnAt(r);
@@ -83,48 +83,47 @@ double WeightedSample(ComponentRun& run, QNL_random& random) {
             continue;
         }
         r.state = r.observed;
-        weight *= column[r.state];
-        if (weight == 0.0) return 0.0;
+        if (!weight.Multiply(column[r.state])) return false;
     }
-    return weight;
+    return true;
 }
 
-// Unobserved nodes drawn from their importance tables; the weight, 0.0 when dropped.
-double ImportanceSample(ComponentRun& run, QNL_random& random) {
+// Unobserved nodes drawn from their importance tables; false when the sample drops.
+bool ImportanceSample(ComponentRun& run, QNL_random& random, SampleWeight& weight) {
     SamplingComponent& records = run.records;
-    double evidenceWeight = 1.0;
-    double ratio = 1.0;
+    SampleWeight ratio;
     for (int i = 0; i < records.Size(); ++i) {
         SamplingRecord& r = records[i];
         r.column = records.ColumnAt(r);
         const double* p = r.cells + r.column;
         if (r.observed >= 0) {
             r.state = r.observed;
-            evidenceWeight *= p[r.state];
-            if (evidenceWeight == 0.0) return 0.0;
+            if (!weight.Multiply(p[r.state])) return false;
             continue;
         }
         const double* q = run.importance.data() + r.cell + r.column;
         r.state = DrawBelow(q, r.outcomes, random.Next());
-        if (q[r.state] != 0.0) ratio *= p[r.state] / q[r.state];
-        if (ratio == 0.0) return 0.0;
+        if (q[r.state] != 0.0 && !ratio.Multiply(p[r.state] / q[r.state])) return false;
     }
-    return ratio * evidenceWeight;
+    weight.Multiply(ratio);
+    return true;
 }
 
 // Each new importance column is the mean of the learned distribution and the node's table.
+// The learned tables then hold probabilities, to which later weights add at their own size.
 void Reestimate(ComponentRun& run) {
     SamplingComponent& records = run.records;
     for (int i = 0; i < records.Size(); ++i) {
         const SamplingRecord& r = records[i];
         if (r.observed >= 0) continue;
-        double* learned = run.learned.data() + r.cell;
+        double* learned = run.learned.Data() + r.cell;
         double* q = run.importance.data() + r.cell;
         quarn::detail::NormalizeColumns(learned, r.tableSize, r.outcomes);
         for (std::int64_t c = 0; c < r.tableSize; ++c)
             q[c] = learned[c] + r.cells[c];
         quarn::detail::NormalizeColumns(q, r.tableSize, r.outcomes);
     }
+    run.learned.TakeAsPlain();
 }
 
 // Draws the unsampled parents of `r` together from the slice of its table at its state; the
@@ -177,14 +176,12 @@ bool DrawParentsBackward(ComponentRun& run, SamplingRecord& r, QNL_random& rando
 }
 
 // One backward sample: evidence nodes' unsampled ancestors along first parents are drawn
-// from the evidence slices, the rest forward. The weight; 0.0 for a sample that counts
-// nothing.
-double BackwardSample(ComponentRun& run, QNL_random& random) {
+// from the evidence slices, the rest forward. False for a sample that counts nothing.
+bool BackwardSample(ComponentRun& run, QNL_random& random, SampleWeight& weight) {
     SamplingComponent& records = run.records;
     records.ResetStates();
     for (int i = 0; i < records.Size(); ++i)
         records[i].mark = 0;
-    double weight = 1.0;
     for (int i = 0; i < records.Size(); ++i) {
         const SamplingRecord& start = records[i];
         if (start.observed < 0 || start.parentCount == 0 ||
@@ -194,10 +191,8 @@ double BackwardSample(ComponentRun& run, QNL_random& random) {
         for (;;) {
             SamplingRecord& r = records[at];
             double normaliser = 1.0;
-            if (DrawParentsBackward(run, r, random, normaliser)) {
-                weight *= normaliser;
-                if (weight == 0.0) return 0.0;
-            }
+            if (DrawParentsBackward(run, r, random, normaliser) && !weight.Multiply(normaliser))
+                return false;
             at = records.Parent(r, 0);
             const SamplingRecord& next = records[at];
             if (next.parentCount == 0 || next.mark == SamplingRecord::MARK_BACKWARD) break;
@@ -208,12 +203,11 @@ double BackwardSample(ComponentRun& run, QNL_random& random) {
         const double* column = r.cells + records.ColumnAt(r);
         if (r.state < 0) {
             r.state = DrawBelow(column, r.outcomes, random.Next());
-        } else if (r.mark != SamplingRecord::MARK_BACKWARD) {
-            weight *= column[r.state];
-            if (weight == 0.0) return 0.0;
+        } else if (r.mark != SamplingRecord::MARK_BACKWARD && !weight.Multiply(column[r.state])) {
+            return false;
         }
     }
-    return weight;
+    return true;
 }
 
 void SampleAll(std::vector<ComponentRun>& runs, Method method, int samples) {
@@ -221,8 +215,8 @@ void SampleAll(std::vector<ComponentRun>& runs, Method method, int samples) {
     if (method == Method::BACKWARD) {
         for (ComponentRun& run : runs)
             for (int s = 0; s < samples; ++s) {
-                const double weight = BackwardSample(run, random);
-                if (weight != 0.0) Accept(run, weight);
+                SampleWeight weight;
+                if (BackwardSample(run, random, weight)) Accept(run, weight);
             }
         return;
     }
@@ -232,23 +226,22 @@ void SampleAll(std::vector<ComponentRun>& runs, Method method, int samples) {
             if (QNL_samplingStopFlag == 1) break;
         }
         for (ComponentRun& run : runs) {
+            SampleWeight weight;
             switch (method) {
             case Method::LOGIC:
-                if (LogicSample(run, random)) Accept(run, 1.0);
+                if (LogicSample(run, random)) Accept(run, weight);
                 break;
             case Method::WEIGHTING:
-                if (const double weight = WeightedSample(run, random); weight != 0.0)
-                    Accept(run, weight);
+                if (WeightedSample(run, random, weight)) Accept(run, weight);
                 break;
             default:
-                if (const double weight = ImportanceSample(run, random); weight != 0.0) {
+                if (ImportanceSample(run, random, weight)) {
                     Accept(run, weight);
+                    const double w = run.learned.Take(weight);
                     SamplingComponent& records = run.records;
                     for (int i = 0; i < records.Size(); ++i) {
                         const SamplingRecord& r = records[i];
-                        if (r.observed < 0)
-                            run.learned[static_cast<std::size_t>(r.cell + r.column + r.state)] +=
-                                weight;
+                        if (r.observed < 0) run.learned[r.cell + r.column + r.state] += w;
                     }
                     if (s > 0 && s % 100 == 0) Reestimate(run);
                 }
@@ -286,10 +279,9 @@ int RunStochastic(QNL_network& network, Method method) {
                 SampleAll(runs, method, network.GetNumberOfSamples());
                 // A component without a useful sample stays reported whatever follows it.
                 for (const ComponentRun& run : runs) {
-                    const bool useful =
-                        method == Method::LOGIC ? run.accepted > 0 : run.totalWeight > 0.0;
-                    if (useful)
-                        run.records.WriteEstimates(run.sums.data());
+                    // Weighted runs count every sample without a factor 0.0, however small.
+                    if (run.accepted > 0)
+                        run.records.WriteEstimates(run.sums.Data());
                     else
                         QNL_samplingStatus = run.records.ReportNoUsefulSamples();
                 }

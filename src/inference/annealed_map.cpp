@@ -1,6 +1,7 @@
 #include "inference/annealed_map.h"
 
 #include "definitions/node_value.h"
+#include "inference/join_tree_cache.h"
 #include "model/dmatrix.h"
 #include "model/error_handler.h"
 #include "model/network.h"
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <new>
 #include <numeric>
 #include <string>
@@ -97,6 +99,8 @@ int QNL_annealedMAP::Run(QNL_network& network, const std::vector<int>& mapNodes,
     passes = 0;
     reheats.clear();
     updates = 0;
+    compilationTotal = 0;
+    views.clear();
     if (int r = Check(network, mapNodes, evidenceNodes, evidenceOutcomes)) return r;
     try {
         // Implications of the evidence are left to the exact updates, so that a MAP node's
@@ -118,7 +122,11 @@ int QNL_annealedMAP::Run(QNL_network& network, const std::vector<int>& mapNodes,
             return Log(-2, "Annealed MAP: the probability of the evidence can't be computed");
         if (!(pe > 0.0)) return Log(-2, "Annealed MAP: the evidence has probability 0");
         probabilityOfEvidence = pe;
-        if (int r = Search(network, mapNodes)) return r;
+        const std::uint64_t builtBefore = network.GetJoinTreeCache().GetBuildCount();
+        const int searched = Search(network, mapNodes);
+        compilationTotal = CountCompilations();
+        views.clear();
+        if (searched != 0) return searched;
 
         // The reported figure is the chain-rule probability of the assignment returned, never
         // the running product the search kept.
@@ -127,12 +135,42 @@ int QNL_annealedMAP::Run(QNL_network& network, const std::vector<int>& mapNodes,
         double joint = 0.0;
         if (!network.CalcPropEvidence(joint))
             return Log(-2, "Annealed MAP: the probability of the assignment can't be computed");
+        compilationTotal += network.GetJoinTreeCache().GetBuildCount() - builtBefore;
         assignment = best;
         probability = joint / pe;
         return 0;
     } catch (const std::bad_alloc&) {
         return Log(-42, "Not enough memory for the annealed MAP search");
     }
+}
+
+// Each MAP node is updated in a view of its own, where it is the only target and every other
+// MAP node holds evidence: from pass to pass only evidence values change there, so the view's
+// join tree is compiled once and then served again.
+int QNL_annealedMAP::ViewBeliefs(QNL_network& network, const std::vector<int>& mapNodes,
+                                 std::size_t i) {
+    if (views.size() != mapNodes.size()) views.resize(mapNodes.size());
+    View& view = views[i];
+    if (!view.network) {
+        view.network = std::make_unique<QNL_network>(network);
+        if (!view.network->IsValid()) return Log(-42, "Not enough memory for annealed MAP");
+        view.network->GetNode(mapNodes[i])->GetValue()->ClearEvidence();
+        view.entered.assign(mapNodes.size(), -1);
+    }
+    QNL_network& net = *view.network;
+    for (std::size_t j = 0; j < mapNodes.size(); ++j) {
+        if (j == i || view.entered[j] == current[j]) continue;
+        if (int r = net.GetNode(mapNodes[j])->GetValue()->SetEvidence(current[j])) return r;
+        view.entered[j] = current[j];
+    }
+    return Beliefs(net, mapNodes[i], beliefs);
+}
+
+std::uint64_t QNL_annealedMAP::CountCompilations() const {
+    std::uint64_t count = 0;
+    for (const View& view : views)
+        if (view.network) count += view.network->GetJoinTreeCache().GetBuildCount();
+    return count;
 }
 
 int QNL_annealedMAP::Search(QNL_network& network, const std::vector<int>& mapNodes) {
@@ -181,9 +219,7 @@ int QNL_annealedMAP::Search(QNL_network& network, const std::vector<int>& mapNod
         history.clear();
         for (int cycle = 0; cycle < tuning.numCycle; ++cycle) {
             for (std::size_t i = 0; i < n; ++i) {
-                QNL_nodeValue* value = network.GetNode(mapNodes[i])->GetValue();
-                value->ClearEvidence();
-                if (int r = Beliefs(network, mapNodes[i], beliefs)) return r;
+                if (int r = ViewBeliefs(network, mapNodes, i)) return r;
                 const int c = current[i];
                 double u = random.Next();
                 if (u == 0.0) u = 1e-11;
@@ -225,7 +261,6 @@ int QNL_annealedMAP::Search(QNL_network& network, const std::vector<int>& mapNod
                     }
                 }
                 history.push_back(p);
-                if (int r = value->SetEvidence(current[i])) return r;
             }
         }
         ++passes;

@@ -4,9 +4,10 @@
 #include "model/parameter_blocks.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
-class QNL_network;
+#include "model/network.h"
 
 // Simulated annealing over the joint outcomes of chosen nodes (the MAP nodes) of a Bayesian
 // network given evidence, with exact belief updating as the local oracle: each step redraws one
@@ -35,6 +36,8 @@ public:
     int GetPassCount() const { return passes; }
     const std::vector<int>& GetReheatPasses() const { return reheats; }
     std::uint64_t GetUpdateCount() const { return updates; }
+    // Join trees compiled by the last run, over all its working networks.
+    std::uint64_t GetCompilationCount() const { return compilationTotal; }
 
 private:
     int Check(QNL_network& network, const std::vector<int>& mapNodes,
@@ -42,6 +45,15 @@ private:
     // Beliefs of `node` alone into `out`.
     int Beliefs(QNL_network& network, int node, std::vector<double>& out);
     int Search(QNL_network& network, const std::vector<int>& mapNodes);
+    int ViewBeliefs(QNL_network& network, const std::vector<int>& mapNodes, std::size_t i);
+    std::uint64_t CountCompilations() const;
+
+    // A copy of the network where one MAP node is the target and the others hold the
+    // outcomes `entered`.
+    struct View {
+        std::unique_ptr<QNL_network> network;
+        std::vector<int> entered;
+    };
 
     double bestProbability = 1.0;
     std::vector<int> best;
@@ -56,4 +68,6 @@ private:
     int passes = 0;
     std::vector<int> reheats;
     std::uint64_t updates = 0;
+    std::uint64_t compilationTotal = 0;
+    std::vector<View> views;
 };

@@ -109,6 +109,25 @@ TEST_F(AnnealedMapTest, SingleNodeMakesTwentyOnePassesWithTwoReheats) {
     EXPECT_EQ(search.GetReheatPasses(), (std::vector<int>{10, 20}));
 }
 
+// Every step revisits one of a few (observed, target) pairs, so the join trees are compiled
+// a bounded number of times however many passes the search makes.
+TEST_F(AnnealedMapTest, CompilationsDoNotGrowWithThePasses) {
+    RandomNetworkSpec spec = RoundSpec(4400, 4);
+    spec.nodes = 14;
+    const std::vector<int> nodes = BuildRandomNetwork(net, spec);
+    const std::vector<int> map(nodes.begin() + 2, nodes.begin() + 7);
+    QNL_annealedMapTuning tuning = net.GetAnnealedMapTuning();
+    tuning.numCycle = 3;
+    QNL_annealedMAP search;
+    std::vector<int> assignment(map.size(), 0);
+    double p = 0, pe = 0;
+    QNL_network copy(net);
+    ASSERT_EQ(search.Run(copy, map, assignment, {nodes[13]}, {0}, p, pe, 5, tuning), 0);
+    EXPECT_GT(search.GetCompilationCount(), 0u);
+    EXPECT_LE(search.GetCompilationCount(), 2 * map.size() + 2);
+    EXPECT_GT(search.GetUpdateCount(), 10 * search.GetCompilationCount());
+}
+
 TEST_F(AnnealedMapTest, RefusedBeforeTheSearch) {
     const Sprinkler s = BuildSprinkler(net);
     struct Case {

@@ -48,8 +48,8 @@ void Search(benchmark::State& state, Problem* p) {
         QNL_network copy(p->net);
         std::vector<int> assignment(p->map.size(), 0);
         double probability = 0.0, pe = 0.0;
-        if (search.Run(copy, p->map, assignment, p->evidenceNodes, p->evidenceOutcomes,
-                       probability, pe, 11, p->net.GetAnnealedMapTuning()) != 0) {
+        if (search.Run(copy, p->map, assignment, p->evidenceNodes, p->evidenceOutcomes, probability,
+                       pe, 11, p->net.GetAnnealedMapTuning()) != 0) {
             state.SkipWithError("search failed");
             return;
         }

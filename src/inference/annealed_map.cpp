@@ -105,9 +105,9 @@ int QNL_annealedMAP::Run(QNL_network& network, const std::vector<int>& mapNodes,
     try {
         // Implications of the evidence are left to the exact updates, so that a MAP node's
         // evidence is always its own and can be withdrawn step by step.
-        network.SetNotificationControl(network.GetNotificationControl() &
-                                       ~(QNL_network::NOTIFY_PROPAGATE_EVIDENCE |
-                                         QNL_network::NOTIFY_AUTO_UPDATE));
+        network.SetNotificationControl(
+            network.GetNotificationControl() &
+            ~(QNL_network::NOTIFY_PROPAGATE_EVIDENCE | QNL_network::NOTIFY_AUTO_UPDATE));
         network.ClearAllEvidence();
         network.ClearAllPropagatedEvidence();
         for (std::size_t i = 0; i < evidenceNodes.size(); ++i) {

@@ -164,10 +164,10 @@ int QNL_voiEngine::Compute(QNL_valueOfInfo& voi) {
         for (int i = 0; i < valued.GetCount(); ++i) {
             if (working.GetParents(voi.GetDecision()).IsInList(valued[i])) continue;
             if (int r = working.AddArc(valued[i], voi.GetDecision())) {
-                const std::string message =
-                    std::string("Value of information: node ") +
-                    working.GetNode(valued[i])->GetId() + " can't be observed before decision " +
-                    working.GetNode(voi.GetDecision())->GetId();
+                const std::string message = std::string("Value of information: node ") +
+                                            working.GetNode(valued[i])->GetId() +
+                                            " can't be observed before decision " +
+                                            working.GetNode(voi.GetDecision())->GetId();
                 return Log(r, message);
             }
         }

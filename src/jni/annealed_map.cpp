@@ -111,8 +111,8 @@ JNIEXPORT jobject JNICALL Java_quarn_Network_annealedMap___3ILquarn_AnnealedMapT
         }
         if (n > 0)
             env->SetIntArrayRegion(states, 0, n, reinterpret_cast<const jint*>(outcomes.data()));
-        jobject result = env->NewObject(type, constructor, probability, probabilityOfEvidence,
-                                        states);
+        jobject result =
+            env->NewObject(type, constructor, probability, probabilityOfEvidence, states);
         env->DeleteLocalRef(states);
         env->DeleteLocalRef(type);
         CheckPending(env);
@@ -121,8 +121,10 @@ JNIEXPORT jobject JNICALL Java_quarn_Network_annealedMap___3ILquarn_AnnealedMapT
 }
 
 JNIEXPORT jobject JNICALL
-Java_quarn_Network_annealedMap___3Ljava_lang_String_2Lquarn_AnnealedMapTuning_2(
-    JNIEnv* env, jobject self, jobjectArray ids, jobject tuning) {
+Java_quarn_Network_annealedMap___3Ljava_lang_String_2Lquarn_AnnealedMapTuning_2(JNIEnv* env,
+                                                                                jobject self,
+                                                                                jobjectArray ids,
+                                                                                jobject tuning) {
     return Guarded(env, [&]() -> jobject {
         QNL_network& network = NetworkOf(env, self);
         ValidateArray(ids, "ids");

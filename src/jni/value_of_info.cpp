@@ -85,17 +85,16 @@ JNIEXPORT jintArray JNICALL Java_quarn_ValueOfInfo_getAllNodes(JNIEnv* env, jobj
 
 JNIEXPORT jobjectArray JNICALL Java_quarn_ValueOfInfo_getAllNodeIds(JNIEnv* env, jobject self) {
     return Guarded(env, [&] {
-        return NodeIdsToJava(env, GetNetworkOfWrapper(env, self), ObjectOf(env, self).GetAllNodes());
+        return NodeIdsToJava(env, GetNetworkOfWrapper(env, self),
+                             ObjectOf(env, self).GetAllNodes());
     });
 }
 
 JNIEXPORT jintArray JNICALL Java_quarn_ValueOfInfo_getAllDecisions(JNIEnv* env, jobject self) {
-    return Guarded(env,
-                   [&] { return IntArrayToJava(env, ObjectOf(env, self).GetAllDecisions()); });
+    return Guarded(env, [&] { return IntArrayToJava(env, ObjectOf(env, self).GetAllDecisions()); });
 }
 
-JNIEXPORT jobjectArray JNICALL Java_quarn_ValueOfInfo_getAllDecisionIds(JNIEnv* env,
-                                                                       jobject self) {
+JNIEXPORT jobjectArray JNICALL Java_quarn_ValueOfInfo_getAllDecisionIds(JNIEnv* env, jobject self) {
     return Guarded(env, [&] {
         return NodeIdsToJava(env, GetNetworkOfWrapper(env, self),
                              ObjectOf(env, self).GetAllDecisions());
@@ -106,8 +105,7 @@ JNIEXPORT jintArray JNICALL Java_quarn_ValueOfInfo_getAllActions(JNIEnv* env, jo
     return Guarded(env, [&] { return IntArrayToJava(env, ObjectOf(env, self).GetAllActions()); });
 }
 
-JNIEXPORT jobjectArray JNICALL Java_quarn_ValueOfInfo_getAllActionIds(JNIEnv* env,
-                                                                     jobject self) {
+JNIEXPORT jobjectArray JNICALL Java_quarn_ValueOfInfo_getAllActionIds(JNIEnv* env, jobject self) {
     return Guarded(env, [&] {
         return NodeIdsToJava(env, GetNetworkOfWrapper(env, self),
                              ObjectOf(env, self).GetAllActions());
@@ -120,7 +118,7 @@ JNIEXPORT jintArray JNICALL Java_quarn_ValueOfInfo_getIndexingNodes(JNIEnv* env,
 }
 
 JNIEXPORT jobjectArray JNICALL Java_quarn_ValueOfInfo_getIndexingNodeIds(JNIEnv* env,
-                                                                        jobject self) {
+                                                                         jobject self) {
     return Guarded(env, [&] {
         return NodeIdsToJava(env, GetNetworkOfWrapper(env, self),
                              ObjectOf(env, self).GetIndexingNodes());
@@ -147,8 +145,7 @@ JNIEXPORT jint JNICALL Java_quarn_ValueOfInfo_getPointOfView(JNIEnv* env, jobjec
 }
 
 JNIEXPORT jstring JNICALL Java_quarn_ValueOfInfo_getPointOfViewId(JNIEnv* env, jobject self) {
-    return Guarded(env,
-                   [&] { return IdOrNull(env, self, ObjectOf(env, self).GetPointOfView()); });
+    return Guarded(env, [&] { return IdOrNull(env, self, ObjectOf(env, self).GetPointOfView()); });
 }
 
 JNIEXPORT void JNICALL Java_quarn_ValueOfInfo_addNode__I(JNIEnv* env, jobject self, jint node) {
@@ -156,45 +153,40 @@ JNIEXPORT void JNICALL Java_quarn_ValueOfInfo_addNode__I(JNIEnv* env, jobject se
 }
 
 JNIEXPORT void JNICALL Java_quarn_ValueOfInfo_addNode__Ljava_lang_String_2(JNIEnv* env,
-                                                                         jobject self,
-                                                                         jstring node) {
+                                                                           jobject self,
+                                                                           jstring node) {
     Guarded(env, [&] { Set(env, self, node, &QNL_valueOfInfo::AddNode, kAdd, kToObject); });
 }
 
-JNIEXPORT void JNICALL Java_quarn_ValueOfInfo_removeNode__I(JNIEnv* env, jobject self,
-                                                            jint node) {
-    Guarded(env,
-            [&] { Set(env, self, node, &QNL_valueOfInfo::RemoveNode, kRemove, kToObject); });
+JNIEXPORT void JNICALL Java_quarn_ValueOfInfo_removeNode__I(JNIEnv* env, jobject self, jint node) {
+    Guarded(env, [&] { Set(env, self, node, &QNL_valueOfInfo::RemoveNode, kRemove, kToObject); });
 }
 
 JNIEXPORT void JNICALL Java_quarn_ValueOfInfo_removeNode__Ljava_lang_String_2(JNIEnv* env,
-                                                                            jobject self,
-                                                                            jstring node) {
-    Guarded(env,
-            [&] { Set(env, self, node, &QNL_valueOfInfo::RemoveNode, kRemove, kToObject); });
+                                                                              jobject self,
+                                                                              jstring node) {
+    Guarded(env, [&] { Set(env, self, node, &QNL_valueOfInfo::RemoveNode, kRemove, kToObject); });
 }
 
-JNIEXPORT void JNICALL Java_quarn_ValueOfInfo_setDecision__I(JNIEnv* env, jobject self,
-                                                             jint node) {
+JNIEXPORT void JNICALL Java_quarn_ValueOfInfo_setDecision__I(JNIEnv* env, jobject self, jint node) {
     Guarded(env, [&] { Set(env, self, node, &QNL_valueOfInfo::SetDecision, kDecision, ""); });
 }
 
 JNIEXPORT void JNICALL Java_quarn_ValueOfInfo_setDecision__Ljava_lang_String_2(JNIEnv* env,
-                                                                             jobject self,
-                                                                             jstring node) {
+                                                                               jobject self,
+                                                                               jstring node) {
     Guarded(env, [&] { Set(env, self, node, &QNL_valueOfInfo::SetDecision, kDecision, ""); });
 }
 
 JNIEXPORT void JNICALL Java_quarn_ValueOfInfo_setPointOfView__I(JNIEnv* env, jobject self,
                                                                 jint node) {
-    Guarded(env,
-            [&] { Set(env, self, node, &QNL_valueOfInfo::SetPointOfView, kPointOfView, ""); });
+    Guarded(env, [&] { Set(env, self, node, &QNL_valueOfInfo::SetPointOfView, kPointOfView, ""); });
 }
 
-JNIEXPORT void JNICALL Java_quarn_ValueOfInfo_setPointOfView__Ljava_lang_String_2(
-    JNIEnv* env, jobject self, jstring node) {
-    Guarded(env,
-            [&] { Set(env, self, node, &QNL_valueOfInfo::SetPointOfView, kPointOfView, ""); });
+JNIEXPORT void JNICALL Java_quarn_ValueOfInfo_setPointOfView__Ljava_lang_String_2(JNIEnv* env,
+                                                                                  jobject self,
+                                                                                  jstring node) {
+    Guarded(env, [&] { Set(env, self, node, &QNL_valueOfInfo::SetPointOfView, kPointOfView, ""); });
 }
 
 } // extern "C"

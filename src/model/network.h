@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "model/int_array.h"
@@ -17,6 +18,7 @@ class QNL_submodelHandler;
 class QNL_caseLibrary;
 class QNL_case;
 class QNL_textParser;
+class QNL_valueOfInfo;
 
 namespace quarn::detail {
 class JoinTreeCache;
@@ -208,6 +210,15 @@ public:
     int UpdateBeliefs();
     int CallBNAlgorithm();
     bool CalcPropEvidence(double& result, bool chainRule = false);
+    // The value of information the object asks for, computed on a copy of this network.
+    int Update(QNL_valueOfInfo& voi);
+    // The most probable joint outcomes of the MAP nodes given the evidence pairs, by annealing
+    // on a copy of this network with its tuning: the outcomes in the order of the MAP nodes,
+    // their probability given the evidence and the probability of the evidence. Seed 0 takes
+    // a seed from the time and the clock.
+    int AnnealedMAP(const std::vector<std::pair<int, int>>& evidence,
+                    const std::vector<int>& mapNodes, std::vector<int>& outcomes,
+                    double& probability, double& probabilityOfEvidence, int seed);
 
     // Counts the changes a join tree kept between updates depends on: nodes, arcs, parent
     // order, node types, outcomes, table shapes and values. Each one also drops the kept trees.

@@ -28,6 +28,31 @@ public class Network extends Wrapper {
 
     private native long createNative(Object unused);
 
+    // ValueOfInfo objects that work on this network; it may not close while there are any.
+    private int users;
+
+    void attachUser() {
+        ++users;
+    }
+
+    void detachUser() {
+        --users;
+    }
+
+    /**
+     * Releases the native network; later native calls raise {@link QUARNException}. A second
+     * call does nothing.
+     *
+     * @throws QUARNException while a {@link ValueOfInfo} object still works on this network
+     */
+    @Override
+    public void close() {
+        if (users > 0) {
+            throw new QUARNException("The network is used by a ValueOfInfo object");
+        }
+        super.close();
+    }
+
     @Override
     protected native void deleteNative(long address);
 
@@ -1107,4 +1132,35 @@ public class Network extends Wrapper {
      *     permutation
      */
     public native void setNoisyParentStrengths(String node, String parent, int[] strengths);
+
+    // Annealed MAP.
+
+    /**
+     * Searches the most probable joint outcomes of the MAP nodes given the current evidence (a
+     * node with evidence may not be a MAP node). The search runs on a copy: this network's
+     * evidence and values stay as they were.
+     *
+     * @param nodes the MAP nodes' handles
+     * @param tuning the search's tuning and seed, installed in the network; null for the
+     *     network's current tuning and a seed from the time and the clock
+     * @return the outcomes found, their probability given the evidence and the probability of
+     *     the evidence
+     * @throws QUARNException for a null array, a handle of no node, an invalid tuning ("QUARN
+     *     error -2 in function SetAnnealedMapTuning"), or "QUARN error code in function
+     *     AnnealedMAP" when a node is listed twice or holds evidence, the evidence is impossible
+     *     or the network cannot be updated
+     */
+    public native AnnealedMapResults annealedMap(int[] nodes, AnnealedMapTuning tuning);
+
+    /**
+     * Searches the most probable joint outcomes of the MAP nodes, as {@link #annealedMap(int[],
+     * AnnealedMapTuning)}.
+     *
+     * @param ids the MAP nodes' identifiers
+     * @param tuning the search's tuning and seed; null for the network's current tuning
+     * @return the outcomes found, in the order of ids, and the two probabilities
+     * @throws QUARNException as {@link #annealedMap(int[], AnnealedMapTuning)}, or "Invalid node
+     *     id: id" for an identifier of no node
+     */
+    public native AnnealedMapResults annealedMap(String[] ids, AnnealedMapTuning tuning);
 }

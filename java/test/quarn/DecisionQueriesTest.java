@@ -1,0 +1,93 @@
+package quarn;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static quarn.Models.assertArrayNear;
+import static quarn.Models.assertFails;
+import static quarn.Models.chance;
+
+import org.junit.jupiter.api.Test;
+
+/** Value of information and annealed MAP through the host. */
+class DecisionQueriesTest {
+    /** C (0.4, 0.6), the decision D and U over (C, D): 10 for (c0, d0), 5 for (c1, d1), else 0. */
+    static Network guess() {
+        Network net = new Network();
+        int c = chance(net, "C", "c0", "c1");
+        net.setNodeDefinition(c, new double[] {0.4, 0.6});
+        int d = net.addNode(Models.LIST, "D");
+        Models.setOutcomes(net, d, "d0", "d1");
+        int u = net.addNode(Models.TABLE, "U");
+        net.addArc(c, u);
+        net.addArc(d, u);
+        net.setNodeDefinition(u, new double[] {10, 0, 0, 5});
+        return net;
+    }
+
+    @Test
+    void valueOfObservingTheChanceNode() {
+        try (Network net = guess(); ValueOfInfo voi = new ValueOfInfo(net)) {
+            assertEquals(-1, voi.getDecision());
+            assertNull(voi.getDecisionId());
+            assertNull(voi.getPointOfViewId());
+            assertEquals(0, voi.getValues().length);
+            assertArrayEquals(new String[] {"D"}, voi.getAllDecisionIds());
+            assertFails("QUARN error -568 in function Update", voi::update);
+
+            voi.setDecision("D");
+            assertEquals("D", voi.getPointOfViewId());
+            voi.addNode("C");
+            assertArrayEquals(new int[] {net.getNode("C")}, voi.getAllNodes());
+            voi.update();
+            // Observed: 0.4 x 10 + 0.6 x 5 = 7; blind: the better of 4 and 3.
+            double[] values = voi.getValues();
+            assertTrue(values.length > 0);
+            for (double v : values) {
+                assertEquals(3.0, v, 1e-9);
+            }
+            assertFalse(net.isEvidence("C"), "the network keeps no evidence");
+            assertEquals(0, net.getParents("D").length);
+
+            assertFails("Cannot add node C to ValueOfInfo object", () -> voi.addNode("C"));
+            assertFails("Cannot remove node U to ValueOfInfo object", () -> voi.removeNode("U"));
+            assertFails("Cannot set decision on ValueOfInfo object to node C",
+                    () -> voi.setDecision("C"));
+            assertFails("Cannot set point of view on ValueOfInfo object to node U",
+                    () -> voi.setPointOfView(2));
+            assertFails("Invalid node id: zz", () -> voi.addNode("zz"));
+            assertFails("Invalid node handle: 9", () -> voi.removeNode(9));
+            assertFails("The network is used by a ValueOfInfo object", net::close);
+        }
+    }
+
+    @Test
+    void annealedMapOnTwoNodes() {
+        try (Network net = Models.twoNode()) {
+            net.setEvidence("B", "b0");
+            AnnealedMapTuning tuning = new AnnealedMapTuning();
+            tuning.randSeed = 17;
+            AnnealedMapResults first = net.annealedMap(new String[] {"A"}, tuning);
+            assertArrayEquals(new int[] {0}, first.getMapStates());
+            assertEquals(0.41, first.getProbEvidence(), 1e-12);
+            assertEquals(0.27 / 0.41, first.getProbability(), 1e-12);
+            AnnealedMapResults again = net.annealedMap(new int[] {0}, tuning);
+            assertEquals(first.getProbability(), again.getProbability());
+            assertArrayNear(new double[] {0.41}, new double[] {net.annealedMap(new int[] {0},
+                    null).getProbEvidence()}, 1e-12);
+            assertEquals(0, net.getEvidence("B"));
+            assertFalse(net.isEvidence("A"));
+
+            assertFails("Invalid node id: zz", () -> net.annealedMap(new String[] {"zz"}, null));
+            assertFails("Invalid node handle: 7", () -> net.annealedMap(new int[] {7}, null));
+            assertTrue(assertThrows(QUARNException.class, () -> net.annealedMap(new int[] {1},
+                    null)).getMessage().startsWith("QUARN error -2 in function AnnealedMAP"));
+            tuning.speed = 0.4;
+            assertFails("QUARN error -2 in function SetAnnealedMapTuning",
+                    () -> net.annealedMap(new int[] {0}, tuning));
+        }
+    }
+}

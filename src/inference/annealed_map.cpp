@@ -1,0 +1,313 @@
+#include "inference/annealed_map.h"
+
+#include "definitions/node_value.h"
+#include "inference/join_tree_cache.h"
+#include "model/dmatrix.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <new>
+#include <numeric>
+#include <string>
+
+namespace {
+
+int Log(int code, const std::string& message) {
+    return QNL_errorHandler::Instance().LogError(code, message);
+}
+
+std::string IdOf(const QNL_network& network, int node) {
+    const char* id = network.GetNode(node)->GetId();
+    return id != nullptr ? id : "";
+}
+
+constexpr double kImprovement = 1.00001;
+
+} // namespace
+
+int QNL_annealedMAP::Check(QNL_network& network, const std::vector<int>& mapNodes,
+                           const std::vector<int>& evidenceNodes,
+                           const std::vector<int>& evidenceOutcomes) {
+    if (evidenceNodes.size() != evidenceOutcomes.size())
+        return Log(-2, "Annealed MAP: evidence nodes and outcomes differ in number");
+    for (std::size_t i = 0; i < mapNodes.size(); ++i) {
+        const int h = mapNodes[i];
+        if (!network.IsValidNodeHandle(h))
+            return Log(-2, "Annealed MAP: invalid node handle " + std::to_string(h));
+        if (network.GetNode(h)->GetValue() == nullptr)
+            return Log(-2, "Annealed MAP: node " + IdOf(network, h) + " has no outcomes");
+        if (std::find(mapNodes.begin(), mapNodes.begin() + static_cast<std::ptrdiff_t>(i), h) !=
+            mapNodes.begin() + static_cast<std::ptrdiff_t>(i))
+            return Log(-2, "Annealed MAP: node " + IdOf(network, h) + " is listed twice");
+        if (std::find(evidenceNodes.begin(), evidenceNodes.end(), h) != evidenceNodes.end())
+            return Log(-2, "Annealed MAP: node " + IdOf(network, h) + " holds evidence");
+    }
+    for (int h : evidenceNodes)
+        if (!network.IsValidNodeHandle(h))
+            return Log(-2, "Annealed MAP: invalid evidence node handle " + std::to_string(h));
+    return 0;
+}
+
+int QNL_annealedMAP::Beliefs(QNL_network& network, int node, std::vector<double>& out) {
+    network.ClearAllTargets();
+    network.SetTarget(node);
+    network.InvalidateValues();
+    ++updates;
+    if (int r = network.UpdateBeliefs()) return r;
+    QNL_nodeValue* value = network.GetNode(node)->GetValue();
+    const QNL_Dmatrix* matrix = value->GetMatrix();
+    if (!value->IsValueValid() || matrix == nullptr)
+        return Log(-2, "Annealed MAP: no beliefs for node " + IdOf(network, node));
+    out.assign(matrix->GetSize(), 0.0);
+    for (int k = 0; k < matrix->GetSize(); ++k)
+        out[static_cast<std::size_t>(k)] = matrix->Subscript(k);
+    return 0;
+}
+
+double QNL_annealedMAP::HeatCapacity(const std::vector<double>& h, double t) const {
+    if (h.empty() || !(t > 0.0)) return 0.0;
+    std::vector<double> weights(h.size());
+    double total = 0.0;
+    for (std::size_t j = 0; j < h.size(); ++j) {
+        weights[j] = std::exp(-(bestProbability - h[j]) / (t * energyScale));
+        total += weights[j];
+    }
+    double mean = 0.0, second = 0.0;
+    for (std::size_t j = 0; j < h.size(); ++j) {
+        const double energy = bestProbability - h[j];
+        mean += weights[j] / total * energy;
+        second += weights[j] / total * energy * energy;
+    }
+    const double variance = std::max(0.0, second - mean * mean);
+    return variance / (t * t);
+}
+
+int QNL_annealedMAP::Run(QNL_network& network, const std::vector<int>& mapNodes,
+                         std::vector<int>& assignment, const std::vector<int>& evidenceNodes,
+                         const std::vector<int>& evidenceOutcomes, double& probability,
+                         double& probabilityOfEvidence, int seed,
+                         const QNL_annealedMapTuning& parameters) {
+    random.Seed(static_cast<unsigned>(seed));
+    tuning = parameters;
+    maxHeatCapacity = 0.0;
+    temperatureAtMax = tuning.Tinit;
+    energyScale = 1.0;
+    passes = 0;
+    reheats.clear();
+    updates = 0;
+    compilationTotal = 0;
+    views.clear();
+    if (int r = Check(network, mapNodes, evidenceNodes, evidenceOutcomes)) return r;
+    try {
+        // Implications of the evidence are left to the exact updates, so that a MAP node's
+        // evidence is always its own and can be withdrawn step by step.
+        network.SetNotificationControl(
+            network.GetNotificationControl() &
+            ~(QNL_network::NOTIFY_PROPAGATE_EVIDENCE | QNL_network::NOTIFY_AUTO_UPDATE));
+        network.ClearAllEvidence();
+        network.ClearAllPropagatedEvidence();
+        for (std::size_t i = 0; i < evidenceNodes.size(); ++i) {
+            QNL_nodeValue* value = network.GetNode(evidenceNodes[i])->GetValue();
+            const int r = value != nullptr ? value->SetEvidence(evidenceOutcomes[i]) : -2;
+            if (r != 0)
+                return Log(r, "Annealed MAP: can't set evidence on node " +
+                                  IdOf(network, evidenceNodes[i]));
+        }
+        double pe = 0.0;
+        if (!network.CalcPropEvidence(pe))
+            return Log(-2, "Annealed MAP: the probability of the evidence can't be computed");
+        if (!(pe > 0.0)) return Log(-2, "Annealed MAP: the evidence has probability 0");
+        probabilityOfEvidence = pe;
+        const std::uint64_t builtBefore = network.GetJoinTreeCache().GetBuildCount();
+        const int searched = Search(network, mapNodes);
+        compilationTotal = CountCompilations();
+        views.clear();
+        if (searched != 0) return searched;
+
+        // The reported figure is the chain-rule probability of the assignment returned, never
+        // the running product the search kept.
+        for (std::size_t i = 0; i < mapNodes.size(); ++i)
+            network.GetNode(mapNodes[i])->GetValue()->SetEvidence(best[i]);
+        double joint = 0.0;
+        if (!network.CalcPropEvidence(joint))
+            return Log(-2, "Annealed MAP: the probability of the assignment can't be computed");
+        compilationTotal += network.GetJoinTreeCache().GetBuildCount() - builtBefore;
+        assignment = best;
+        probability = joint / pe;
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return Log(-42, "Not enough memory for the annealed MAP search");
+    }
+}
+
+// Each MAP node is updated in a view of its own, where it is the only target and every other
+// MAP node holds evidence: from pass to pass only evidence values change there, so the view's
+// join tree is compiled once and then served again.
+int QNL_annealedMAP::ViewBeliefs(QNL_network& network, const std::vector<int>& mapNodes,
+                                 std::size_t i) {
+    if (views.size() != mapNodes.size()) views.resize(mapNodes.size());
+    View& view = views[i];
+    if (!view.network) {
+        view.network = std::make_unique<QNL_network>(network);
+        if (!view.network->IsValid()) return Log(-42, "Not enough memory for annealed MAP");
+        view.network->GetNode(mapNodes[i])->GetValue()->ClearEvidence();
+        view.entered.assign(mapNodes.size(), -1);
+    }
+    QNL_network& net = *view.network;
+    for (std::size_t j = 0; j < mapNodes.size(); ++j) {
+        if (j == i || view.entered[j] == current[j]) continue;
+        if (int r = net.GetNode(mapNodes[j])->GetValue()->SetEvidence(current[j])) return r;
+        view.entered[j] = current[j];
+    }
+    return Beliefs(net, mapNodes[i], beliefs);
+}
+
+std::uint64_t QNL_annealedMAP::CountCompilations() const {
+    std::uint64_t count = 0;
+    for (const View& view : views)
+        if (view.network) count += view.network->GetJoinTreeCache().GetBuildCount();
+    return count;
+}
+
+int QNL_annealedMAP::Search(QNL_network& network, const std::vector<int>& mapNodes) {
+    const std::size_t n = mapNodes.size();
+    // Entropy order: the most certain nodes are fixed first.
+    network.ClearAllTargets();
+    for (int h : mapNodes)
+        network.SetTarget(h);
+    network.InvalidateValues();
+    ++updates;
+    if (int r = network.UpdateBeliefs()) return r;
+    std::vector<double> entropy(n, 0.0);
+    for (std::size_t i = 0; i < n; ++i) {
+        QNL_nodeValue* value = network.GetNode(mapNodes[i])->GetValue();
+        const QNL_Dmatrix* matrix = value->GetMatrix();
+        if (!value->IsValueValid() || matrix == nullptr)
+            return Log(-2, "Annealed MAP: no beliefs for node " + IdOf(network, mapNodes[i]));
+        for (int k = 0; k < matrix->GetSize(); ++k) {
+            const double p = matrix->Subscript(k);
+            if (p != 0.0) entropy[i] -= p * std::log(p);
+        }
+    }
+    std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return entropy[a] < entropy[b]; });
+
+    // Greedy start: each node at its most probable outcome given those fixed before it.
+    current.assign(n, 0);
+    bestProbability = 1.0;
+    for (std::size_t i : order) {
+        if (int r = Beliefs(network, mapNodes[i], beliefs)) return r;
+        const std::size_t k = static_cast<std::size_t>(
+            std::max_element(beliefs.begin(), beliefs.end()) - beliefs.begin());
+        current[i] = static_cast<int>(k);
+        bestProbability *= beliefs[k];
+        if (int r = network.GetNode(mapNodes[i])->GetValue()->SetEvidence(current[i])) return r;
+    }
+    best = current;
+    double p = bestProbability;
+    double t = tuning.Tinit;
+    int reheatCount = 0, stopCount = 0;
+
+    while (stopCount <= tuning.iStopSteps) {
+        bool noneAccepted = true, noImprovement = true;
+        history.clear();
+        for (int cycle = 0; cycle < tuning.numCycle; ++cycle) {
+            for (std::size_t i = 0; i < n; ++i) {
+                if (int r = ViewBeliefs(network, mapNodes, i)) return r;
+                const int c = current[i];
+                double u = random.Next();
+                if (u == 0.0) u = 1e-11;
+                if (u == 1.0) u = 1 - 1e-11;
+                double others = 0.0;
+                for (std::size_t k = 0; k < beliefs.size(); ++k)
+                    if (static_cast<int>(k) != c) others += beliefs[k];
+                int candidate = -1;
+                double running = 0.0;
+                for (std::size_t k = 0; k < beliefs.size() && candidate < 0; ++k) {
+                    if (static_cast<int>(k) == c) continue;
+                    running += beliefs[k];
+                    if (u * others <= running) candidate = static_cast<int>(k);
+                }
+                bool accepted = false;
+                // An outcome of probability 0 given the rest is never taken: the chain would
+                // stand on an impossible assignment.
+                if (candidate >= 0 && beliefs[static_cast<std::size_t>(candidate)] > 0.0) {
+                    const double ratio = beliefs[static_cast<std::size_t>(candidate)] /
+                                         beliefs[static_cast<std::size_t>(c)];
+                    if (ratio >= kImprovement) {
+                        accepted = true;
+                    } else {
+                        const double a = std::pow(ratio, 1.0 / t - 1.0);
+                        accepted = random.Next() < a;
+                    }
+                    if (accepted) {
+                        current[i] = candidate;
+                        p *= ratio;
+                        noneAccepted = false;
+                    }
+                }
+                if (accepted || !noneAccepted) {
+                    if (p > 1.0) p = 1.0;
+                    if (p / bestProbability > kImprovement) {
+                        bestProbability = p;
+                        best = current;
+                        noImprovement = false;
+                    }
+                }
+                history.push_back(p);
+            }
+        }
+        ++passes;
+        if (noImprovement) {
+            ++reheatCount;
+            ++stopCount;
+        } else {
+            reheatCount = stopCount = 0;
+        }
+        const double heat = HeatCapacity(history, t);
+        if (heat > maxHeatCapacity) {
+            maxHeatCapacity = heat;
+            temperatureAtMax = t;
+        }
+        t *= tuning.speed;
+        if (reheatCount >= tuning.iReheatSteps) {
+            t = (1.0 - bestProbability) * tuning.kReheat + temperatureAtMax;
+            if (t >= 1.0) t = tuning.Tinit;
+            reheatCount = 0;
+            reheats.push_back(passes);
+        }
+    }
+    return 0;
+}
+
+int QNL_network::AnnealedMAP(const std::vector<std::pair<int, int>>& evidence,
+                             const std::vector<int>& mapNodes, std::vector<int>& outcomes,
+                             double& probability, double& probabilityOfEvidence, int seed) {
+    try {
+        std::vector<int> nodes, states;
+        for (const auto& [node, outcome] : evidence) {
+            nodes.push_back(node);
+            states.push_back(outcome);
+        }
+        std::vector<int> assignment(mapNodes.size(), 0);
+        QNL_network working;
+        if (int r = working.CopyNodes(*this)) return r;
+        QNL_annealedMAP search;
+        double p = 0.0, pe = 0.0;
+        const int result = search.Run(working, mapNodes, assignment, nodes, states, p, pe, seed,
+                                      annealedMapTuning);
+        if (result != 0) return result;
+        outcomes = assignment;
+        probability = p;
+        probabilityOfEvidence = pe;
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return QNL_errorHandler::Instance().LogError(-42, "Not enough memory for annealed MAP");
+    }
+}

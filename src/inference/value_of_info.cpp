@@ -1,0 +1,193 @@
+#include "inference/value_of_info.h"
+
+#include "definitions/node_value.h"
+#include "model/error_handler.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+
+#include <new>
+#include <string>
+
+namespace {
+
+int Log(int code, const std::string& message) {
+    return QNL_errorHandler::Instance().LogError(code, message);
+}
+
+bool IsDecisionType(const QNL_network& network, int node) {
+    const QNL_node* n = network.GetNode(node);
+    return n != nullptr && (n->GetType() & QNL_TYPE_BIT_DECISION) != 0;
+}
+
+} // namespace
+
+QNL_valueOfInfo::QNL_valueOfInfo(QNL_network* net) {
+    status = STATUS_READY;
+    if (net == nullptr || !net->IsValid()) return;
+    network = net;
+    QNL_intArray ordered;
+    if (network->GetDecisionOrderedNodes(ordered) != 0) {
+        network = nullptr;
+        return;
+    }
+    int last = -1;
+    for (int i = 0; i < ordered.GetCount(); ++i) {
+        if (!IsDecisionType(*network, ordered[i])) continue;
+        decisions.Add(ordered[i]);
+        last = i;
+    }
+    // Without any decision the whole list stays.
+    const int keep = last < 0 ? ordered.GetCount() : last + 1;
+    for (int i = 0; i < keep; ++i)
+        actions.Add(ordered[i]);
+    status |= STATUS_VALID;
+    CheckReadiness(0);
+}
+
+int QNL_valueOfInfo::CleanUp(int deep) {
+    if (deep) {
+        nodes.Flush();
+        indexingNodes.Flush();
+        values = QNL_Dmatrix();
+    }
+    decision = -1;
+    pointOfView = -1;
+    network = nullptr;
+    return CheckConsistency(0);
+}
+
+int QNL_valueOfInfo::CheckConsistency(int) {
+    if (network != nullptr)
+        status |= STATUS_VALID;
+    else
+        status &= ~STATUS_VALID;
+    return IsValid() ? 0 : -567;
+}
+
+bool QNL_valueOfInfo::IsOccupied(int node) const {
+    return network != nullptr && network->IsValidNodeHandle(node);
+}
+
+int QNL_valueOfInfo::CheckReadiness(int) {
+    bool ready = IsValid() && IsOccupied(decision) && IsOccupied(pointOfView);
+    for (int i = 0; ready && i < nodes.GetCount(); ++i)
+        ready = IsOccupied(nodes[i]);
+    if (ready)
+        status |= STATUS_READY;
+    else
+        status &= ~STATUS_READY;
+    return ready ? 0 : -568;
+}
+
+int QNL_valueOfInfo::AddNode(int node) {
+    if (!IsValid()) return -567;
+    if (!IsOccupied(node) || nodes.IsInList(node)) return -2;
+    if (nodes.Add(node) < 0) return -42;
+    CheckReadiness(0);
+    return 0;
+}
+
+int QNL_valueOfInfo::RemoveNode(int node) {
+    if (!IsValid()) return -567;
+    const int at = nodes.FindPosition(node);
+    if (at < 0) return -2;
+    nodes.Delete(at);
+    CheckReadiness(0);
+    return 0;
+}
+
+int QNL_valueOfInfo::SetDecision(int node) {
+    if (!IsValid()) return -567;
+    if (!IsOccupied(node) || !decisions.IsInList(node)) return -2;
+    if (!IsOccupied(pointOfView)) pointOfView = node;
+    if (actions.FindPosition(node) < actions.FindPosition(pointOfView)) return -2;
+    decision = node;
+    CheckReadiness(0);
+    return 0;
+}
+
+int QNL_valueOfInfo::SetPointOfView(int node) {
+    if (!IsValid()) return -567;
+    if (!IsOccupied(node) || !actions.IsInList(node)) return -2;
+    if (!IsOccupied(decision)) decision = node;
+    if (actions.FindPosition(node) > actions.FindPosition(decision)) return -2;
+    pointOfView = node;
+    CheckReadiness(0);
+    return 0;
+}
+
+void QNL_valueOfInfo::SetResult(const QNL_intArray& indexing, const QNL_Dmatrix& result) {
+    indexingNodes = indexing;
+    values = result;
+}
+
+// ---------------------------------------------------------------------------------------
+
+int QNL_voiEngine::SolveTest(QNL_Dmatrix& out) {
+    working.InvalidateValues();
+    if (int r = working.UpdateBeliefs()) return r;
+    QNL_nodeValue* value = working.GetNode(test)->GetValue();
+    const QNL_Dmatrix* matrix = value != nullptr ? value->GetMatrix() : nullptr;
+    if (matrix == nullptr || !value->IsValueValid())
+        return Log(-2, "Value of information: the test decision was not evaluated");
+    out = *matrix;
+    return 0;
+}
+
+int QNL_voiEngine::Compute(QNL_valueOfInfo& voi) {
+    if (voi.CheckConsistency(0) != 0) return -567;
+    if (voi.CheckReadiness(0) != 0) return -568;
+    try {
+        // The copy keeps every handle, empty slots included, so the indexing nodes of the
+        // copy name the caller's nodes.
+        if (int r = working.Copy(*voi.GetNetwork())) return r;
+        working.SetNotificationControl(working.GetNotificationControl() &
+                                       ~QNL_network::NOTIFY_AUTO_UPDATE);
+        utility = -1;
+        for (int h = working.GetFirstNode(); h >= 0 && utility < 0; h = working.GetNextNode(h))
+            if (working.GetNode(h)->GetType() == QNL_TYPE_TABLE) utility = h;
+        if (utility < 0)
+            return Log(-2, "Value of information can't be computed without utility nodes");
+
+        test = working.AddNode(QNL_TYPE_LIST, nullptr);
+        if (test < 0) return test;
+        const QNL_intArray& actions = voi.GetAllActions();
+        const int at = actions.FindPosition(voi.GetPointOfView());
+        if (at > 0)
+            if (int r = working.AddArc(actions[at - 1], test)) return r;
+        if (int r = working.AddArc(test, voi.GetPointOfView())) return r;
+        if (int r = working.AddArc(test, utility)) return r;
+
+        QNL_Dmatrix without, with;
+        if (int r = SolveTest(without)) return r;
+        const QNL_intArray& valued = voi.GetAllNodes();
+        for (int i = 0; i < valued.GetCount(); ++i) {
+            if (working.GetParents(voi.GetDecision()).IsInList(valued[i])) continue;
+            if (int r = working.AddArc(valued[i], voi.GetDecision())) {
+                const std::string message = std::string("Value of information: node ") +
+                                            working.GetNode(valued[i])->GetId() +
+                                            " can't be observed before decision " +
+                                            working.GetNode(voi.GetDecision())->GetId();
+                return Log(r, message);
+            }
+        }
+        if (int r = SolveTest(with)) return r;
+        if (with.GetDimensions() != without.GetDimensions())
+            return Log(-2, "Value of information: the solutions with and without information "
+                           "differ in shape");
+        for (int i = 0; i < with.GetSize(); ++i)
+            with.Subscript(i) -= without.Subscript(i);
+        const int last = with.GetNumberOfDimensions() - 1;
+        if (last >= 0)
+            if (int r = with.RemoveLastOutcome(last)) return r;
+        voi.SetResult(working.GetNode(test)->GetValue()->GetIndexingParents(), with);
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return Log(-42, "Not enough memory to compute the value of information");
+    }
+}
+
+int QNL_network::Update(QNL_valueOfInfo& voi) {
+    QNL_voiEngine engine;
+    return engine.Compute(voi);
+}

@@ -1,0 +1,156 @@
+#include "definitions/node_value.h"
+#include "inference/annealed_map.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+#include "support/oracle.h"
+#include "support/random_network.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace quarn_test;
+
+namespace {
+
+std::string LastLogged() {
+    const QNL_errorHandler& log = QNL_errorHandler::Instance();
+    const int n = log.GetNumberOfErrors();
+    return n > 0 ? log.GetMessage(n - 1) : "";
+}
+
+std::vector<std::pair<int, int>> EvidenceOf(QNL_network& net) {
+    std::vector<std::pair<int, int>> out;
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+        const QNL_nodeValue* v = net.GetNode(h)->GetValue();
+        if (v->IsObserved()) out.emplace_back(h, v->GetEvidence());
+    }
+    return out;
+}
+
+class AnnealedMapTest : public ::testing::Test {
+protected:
+    void SetUp() override { QNL_errorHandler::Instance().Flush(); }
+    void TearDown() override { QNL_errorHandler::Instance().Flush(); }
+    QNL_network net;
+};
+
+TEST_F(AnnealedMapTest, SprinklerWithWetGrassForAnySeed) {
+    const Sprinkler s = BuildSprinkler(net);
+    for (int seed : {1, 7, 12345}) {
+        std::vector<int> outcomes;
+        double p = 0.0, pe = 0.0;
+        ASSERT_EQ(net.AnnealedMAP({{s.wetGrass, 0}}, {s.sprinkler, s.rain}, outcomes, p, pe, seed),
+                  0)
+            << LastLogged();
+        EXPECT_EQ(outcomes, (std::vector<int>{1, 0})) << "seed " << seed;
+        EXPECT_NEAR(p, 0.570236, 1e-6);
+        EXPECT_NEAR(pe, 0.6471, 1e-9);
+    }
+    EXPECT_TRUE(EvidenceOf(net).empty()) << "the caller's network is left alone";
+}
+
+// The returned probability is the exact P(assignment | e); the optimum is found on nearly
+// every network; one seed gives one result.
+TEST_F(AnnealedMapTest, RandomNetworksAgainstEnumeration) {
+    int cases = 0, optimal = 0;
+    for (int round = 0; round < 60; ++round) {
+        QNL_network n;
+        RandomNetworkSpec spec = RoundSpec(9100, round);
+        spec.nodes = std::max(spec.nodes, 4);
+        const std::vector<int> nodes = BuildRandomNetwork(n, spec);
+        const std::vector<int> observed = SetPossibleEvidence(n, spec.seed, round % 3);
+        std::vector<int> map;
+        for (int h : nodes)
+            if (std::find(observed.begin(), observed.end(), h) == observed.end() &&
+                map.size() < static_cast<std::size_t>(1 + round % 5))
+                map.push_back(h);
+        const auto evidence = EvidenceOf(n);
+        std::vector<int> outcomes, again;
+        double p = 0, pe = 0, p2 = 0, pe2 = 0;
+        ASSERT_EQ(n.AnnealedMAP(evidence, map, outcomes, p, pe, round + 1), 0) << LastLogged();
+        ASSERT_EQ(n.AnnealedMAP(evidence, map, again, p2, pe2, round + 1), 0);
+        EXPECT_EQ(outcomes, again);
+        EXPECT_EQ(p, p2);
+
+        const Enumeration e = Enumerate(n, map);
+        ASSERT_TRUE(e.ok) << e.error;
+        EXPECT_NEAR(pe, e.probabilityOfEvidence, 1e-9);
+        std::size_t index = 0;
+        for (std::size_t i = 0; i < map.size(); ++i) {
+            const int count = n.GetNode(map[i])->GetDefinition()->GetNumberOfOutcomes();
+            ASSERT_LT(outcomes[i], count);
+            index = index * static_cast<std::size_t>(count) + static_cast<std::size_t>(outcomes[i]);
+        }
+        EXPECT_NEAR(p, e.joint[index], 1e-9) << "round " << round;
+        const double best = *std::max_element(e.joint.begin(), e.joint.end());
+        ++cases;
+        if (e.joint[index] >= best - 1e-12) ++optimal;
+    }
+    EXPECT_GE(optimal * 100, cases * 95) << optimal << " of " << cases;
+}
+
+TEST_F(AnnealedMapTest, SingleNodeMakesTwentyOnePassesWithTwoReheats) {
+    const Sprinkler s = BuildSprinkler(net);
+    QNL_network copy(net);
+    QNL_annealedMAP search;
+    std::vector<int> assignment{0};
+    double p = 0, pe = 0;
+    ASSERT_EQ(search.Run(copy, {s.rain}, assignment, {s.wetGrass}, {0}, p, pe, 3,
+                         net.GetAnnealedMapTuning()),
+              0);
+    EXPECT_EQ(assignment, std::vector<int>{0});
+    EXPECT_EQ(search.GetPassCount(), 21);
+    EXPECT_EQ(search.GetReheatPasses(), (std::vector<int>{10, 20}));
+}
+
+// Every step revisits one of a few (observed, target) pairs, so the join trees are compiled
+// a bounded number of times however many passes the search makes.
+TEST_F(AnnealedMapTest, CompilationsDoNotGrowWithThePasses) {
+    RandomNetworkSpec spec = RoundSpec(4400, 4);
+    spec.nodes = 14;
+    const std::vector<int> nodes = BuildRandomNetwork(net, spec);
+    const std::vector<int> map(nodes.begin() + 2, nodes.begin() + 7);
+    QNL_annealedMapTuning tuning = net.GetAnnealedMapTuning();
+    tuning.numCycle = 3;
+    QNL_annealedMAP search;
+    std::vector<int> assignment(map.size(), 0);
+    double p = 0, pe = 0;
+    QNL_network copy(net);
+    ASSERT_EQ(search.Run(copy, map, assignment, {nodes[13]}, {0}, p, pe, 5, tuning), 0);
+    EXPECT_GT(search.GetCompilationCount(), 0u);
+    EXPECT_LE(search.GetCompilationCount(), 2 * map.size() + 2);
+    EXPECT_GT(search.GetUpdateCount(), 10 * search.GetCompilationCount());
+}
+
+TEST_F(AnnealedMapTest, RefusedBeforeTheSearch) {
+    const Sprinkler s = BuildSprinkler(net);
+    struct Case {
+        std::vector<std::pair<int, int>> evidence;
+        std::vector<int> map;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {{}, {s.rain, 42}, "Annealed MAP: invalid node handle 42"},
+        {{}, {s.rain, s.rain}, "Annealed MAP: node Rain is listed twice"},
+        {{{s.rain, 0}}, {s.rain}, "Annealed MAP: node Rain holds evidence"},
+        // WetGrass is impossible when neither the sprinkler nor the rain is on.
+        {{{s.wetGrass, 0}, {s.sprinkler, 1}, {s.rain, 1}},
+         {s.cloudy},
+         "Annealed MAP: the evidence has probability 0"},
+    };
+    for (const Case& c : cases) {
+        std::vector<int> outcomes;
+        double p = -1, pe = -1;
+        EXPECT_EQ(net.AnnealedMAP(c.evidence, c.map, outcomes, p, pe, 1), -2) << c.message;
+        EXPECT_EQ(LastLogged(), c.message);
+        EXPECT_TRUE(outcomes.empty());
+    }
+}
+
+} // namespace

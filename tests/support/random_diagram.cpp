@@ -1,12 +1,12 @@
 #include "support/random_diagram.h"
 
-#include "definitions/cpt.h"
 #include "definitions/mau.h"
 #include "definitions/node_value.h"
 #include "definitions/table.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
+#include "support/network_builder.h"
 #include "support/random_network.h"
 
 #include <string>
@@ -15,43 +15,37 @@ namespace quarn_test {
 namespace {
 
 int AddNode(QNL_network& net, int type, const std::string& id, int outcomes) {
-    const int h = net.AddNode(type, id.c_str());
-    if (outcomes > 0) net.GetNode(h)->GetDefinition()->SetNumberOfOutcomes(outcomes);
-    return h;
-}
-
-QNL_doubleArray Array(const std::vector<double>& values) {
-    QNL_doubleArray out;
-    for (double v : values)
-        out.Add(v);
-    return out;
+    return AddDefined(net, type, id.c_str(), {}, {}, outcomes);
 }
 
 // A random column for every parent configuration; some cells are zero.
 void FillTable(QNL_network& net, int h, TestRandom& random) {
     QNL_nodeDefinition* definition = net.GetNode(h)->GetDefinition();
     const int outcomes = definition->GetNumberOfOutcomes();
-    const int size = definition->GetMatrix()->GetSize();
-    std::vector<double> values(static_cast<std::size_t>(size), 0.0);
-    for (int column = 0; column < size / outcomes; ++column) {
+    std::vector<double> values(static_cast<std::size_t>(definition->GetMatrix()->GetSize()));
+    for (std::size_t column = 0; column < values.size(); column += outcomes) {
         double sum = 0.0;
-        for (int o = 0; o < outcomes; ++o) {
-            const double p = random.Uniform() < 0.2 ? 0.0 : random.Uniform() + 0.05;
-            values[static_cast<std::size_t>(column * outcomes + o)] = p;
-            sum += p;
-        }
-        if (sum == 0.0) {
-            values[static_cast<std::size_t>(column * outcomes + random.Below(outcomes))] = 1.0;
-            sum = 1.0;
-        }
         for (int o = 0; o < outcomes; ++o)
-            values[static_cast<std::size_t>(column * outcomes + o)] /= sum;
+            sum += values[column + o] = random.Uniform() < 0.2 ? 0.0 : random.Uniform() + 0.05;
+        if (sum == 0.0) values[column + random.Below(outcomes)] = sum = 1.0;
+        for (int o = 0; o < outcomes; ++o)
+            values[column + o] /= sum;
     }
-    static_cast<QNL_cpt*>(definition)->SetProbabilities(Array(values));
+    definition->SetDefinition(ArrayOf(values));
 }
 
 } // namespace
 
+int AddDefined(QNL_network& net, int type, const char* id, const std::vector<int>& parents,
+               const std::vector<double>& numbers, int outcomes) {
+    const int h = net.AddNode(type, id);
+    QNL_nodeDefinition* definition = net.GetNode(h)->GetDefinition();
+    if (outcomes > 2) definition->SetNumberOfOutcomes(outcomes);
+    for (int p : parents)
+        net.AddArc(p, h);
+    if (!numbers.empty()) definition->SetDefinition(ArrayOf(numbers));
+    return h;
+}
 RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed) {
     TestRandom random(seed);
     RandomDiagram d;
@@ -90,11 +84,11 @@ RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed) {
                 placed[static_cast<std::size_t>(random.Below(static_cast<int>(placed.size())))];
             if (!net.GetParents(u).IsInList(p)) net.AddArc(p, u);
         }
-        auto* table = static_cast<QNL_table*>(net.GetNode(u)->GetDefinition());
-        QNL_doubleArray values;
-        for (int j = 0; j < table->GetSize(); ++j)
-            values.Add(static_cast<double>(random.Below(201) - 100));
-        table->SetUtilities(values);
+        std::vector<double> values(
+            static_cast<std::size_t>(net.GetNode(u)->GetDefinition()->GetSize()));
+        for (double& v : values)
+            v = random.Below(201) - 100;
+        net.GetNode(u)->GetDefinition()->SetDefinition(ArrayOf(values));
         d.utilities.push_back(u);
     }
     if (utilityCount >= 2 && random.Below(2) == 0) {
@@ -102,11 +96,11 @@ RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed) {
         net.AddArc(d.utilities[0], d.mau);
         net.AddArc(d.utilities[1], d.mau);
         if (random.Below(2) == 0) net.AddArc(d.decisions.back(), d.mau);
-        auto* mau = static_cast<QNL_mau*>(net.GetNode(d.mau)->GetDefinition());
-        QNL_doubleArray weights;
-        for (int j = 0; j < mau->GetSize(); ++j)
-            weights.Add(static_cast<double>(random.Below(9) - 3) / 2.0);
-        mau->SetDefinition(weights);
+        std::vector<double> weights(
+            static_cast<std::size_t>(net.GetNode(d.mau)->GetDefinition()->GetSize()));
+        for (double& w : weights)
+            w = (random.Below(9) - 3) / 2.0;
+        net.GetNode(d.mau)->GetDefinition()->SetDefinition(ArrayOf(weights));
     }
 
     if (random.Below(2) == 0) {
@@ -143,28 +137,14 @@ RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed) {
 
 OilWildcatter BuildOilWildcatter(QNL_network& net, bool informed) {
     OilWildcatter w{};
-    w.oil = net.AddNode(QNL_TYPE_CPT, "Oil");
-    QNL_stringArray oil;
-    for (const char* id : {"dry", "wet", "soaking"})
-        oil.Add(id);
-    net.GetNode(w.oil)->GetDefinition()->SetNumberOfOutcomes(oil);
-    QNL_doubleArray prior;
-    for (double p : {0.5, 0.3, 0.2})
-        prior.Add(p);
-    static_cast<QNL_cpt*>(net.GetNode(w.oil)->GetDefinition())->SetProbabilities(prior);
-    w.drill = net.AddNode(QNL_TYPE_LIST, "Drill");
-    QNL_stringArray choices;
-    for (const char* id : {"drill", "nodrill"})
-        choices.Add(id);
-    net.GetNode(w.drill)->GetDefinition()->SetNumberOfOutcomes(choices);
+    w.oil = AddDefined(net, QNL_TYPE_CPT, "Oil", {}, {});
+    net.GetNode(w.oil)->GetDefinition()->SetNumberOfOutcomes(StringsOf({"dry", "wet", "soaking"}));
+    net.GetNode(w.oil)->GetDefinition()->SetDefinition(ArrayOf({0.5, 0.3, 0.2}));
+    w.drill = AddDefined(net, QNL_TYPE_LIST, "Drill", {});
+    net.GetNode(w.drill)->GetDefinition()->SetNumberOfOutcomes(StringsOf({"drill", "nodrill"}));
     if (informed) net.AddArc(w.oil, w.drill);
-    w.profit = net.AddNode(QNL_TYPE_TABLE, "Profit");
-    net.AddArc(w.oil, w.profit);
-    net.AddArc(w.drill, w.profit);
-    QNL_doubleArray utilities;
-    for (double u : {-70.0, 0.0, 50.0, 0.0, 200.0, 0.0})
-        utilities.Add(u);
-    static_cast<QNL_table*>(net.GetNode(w.profit)->GetDefinition())->SetUtilities(utilities);
+    w.profit = AddDefined(net, QNL_TYPE_TABLE, "Profit", {w.oil, w.drill},
+                          {-70.0, 0.0, 50.0, 0.0, 200.0, 0.0});
     return w;
 }
 

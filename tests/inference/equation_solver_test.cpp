@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -27,17 +28,10 @@ class EquationSolver : public quarn_test::NetworkFixture {
 protected:
     int Node(int type, const std::string& id, const std::string& text = "") {
         const int h = Add(type, id.c_str());
-        if (!text.empty()) pending.emplace_back(h, text);
+        EXPECT_TRUE(text.empty() || Set(h, text) == 0) << text;
         return h;
     }
-    // Equations are set once every node exists, so they may name nodes added later.
-    void SetEquations() {
-        for (const auto& [h, text] : pending) {
-            std::string error;
-            ASSERT_EQ(Eq(h)->SetEquation(text, nullptr, &error), 0) << text << ": " << error;
-        }
-        pending.clear();
-    }
+    int Set(int h, const std::string& text) { return Eq(h)->SetEquation(text, nullptr, nullptr); }
     void Members(int h, const std::vector<std::string>& ids) {
         ASSERT_EQ(dynamic_cast<QNL_equationSCC*>(Def(h))->SetMembers(quarn_test::StringsOf(ids)),
                   0);
@@ -46,7 +40,6 @@ protected:
     QNL_equationValue* Value(int h) {
         return dynamic_cast<QNL_equationValue*>(net.GetNode(h)->GetValue());
     }
-    std::vector<std::pair<int, std::string>> pending;
 };
 
 // Two random linear sets in one network, each fed by a parent added after its members:
@@ -56,8 +49,7 @@ TEST_F(EquationSolver, RandomLinearSetsMatchTheirConstructedSolution) {
     std::uniform_real_distribution<double> uniform(-1.0, 1.0);
     for (int trial = 0; trial < 10; ++trial) {
         net.DeleteAllNodes();
-        std::vector<std::vector<int>> sets;
-        std::vector<std::vector<double>> solutions;
+        std::vector<std::pair<int, double>> solved;
         for (int s = 0; s < 2; ++s) {
             const int n = 2 + static_cast<int>(random() % 5);
             std::vector<std::string> ids;
@@ -69,7 +61,6 @@ TEST_F(EquationSolver, RandomLinearSetsMatchTheirConstructedSolution) {
             const std::string p = "p" + std::to_string(s);
             const double pValue = 4.0 * uniform(random);
             const int ph = Node(QNL_TYPE_EQUATION, p, p + " = " + Number(pValue));
-            SetEquations();
             std::vector<double> solution(n);
             for (double& v : solution)
                 v = 10.0 * uniform(random);
@@ -88,15 +79,13 @@ TEST_F(EquationSolver, RandomLinearSetsMatchTheirConstructedSolution) {
                     rest -= c * solution[j];
                 }
                 text += " + " + Number(rest);
-                ASSERT_EQ(Eq(handles[k])->SetEquation(text, nullptr, nullptr), 0) << text;
+                ASSERT_EQ(Set(handles[k], text), 0) << text;
+                solved.emplace_back(handles[k], solution[k]);
             }
-            sets.push_back(handles);
-            solutions.push_back(solution);
         }
         ASSERT_EQ(net.UpdateBeliefs(), 0) << LastMessage();
-        for (std::size_t s = 0; s < sets.size(); ++s)
-            for (std::size_t k = 0; k < sets[s].size(); ++k)
-                EXPECT_NEAR(Value(sets[s][k])->GetMean(), solutions[s][k], 1e-9);
+        for (const auto& [h, v] : solved)
+            EXPECT_NEAR(Value(h)->GetMean(), v, 1e-9);
     }
 }
 
@@ -108,8 +97,7 @@ TEST_F(EquationSolver, RandomAcyclicNetworksMatchHandEvaluation) {
         net.DeleteAllNodes();
         const int n = 12;
         std::vector<int> slot(n);
-        for (int i = 0; i < n; ++i)
-            slot[i] = i;
+        std::iota(slot.begin(), slot.end(), 0);
         std::shuffle(slot.begin(), slot.end(), random);
         std::vector<int> handle(n);
         for (int i = 0; i < n; ++i)
@@ -138,7 +126,7 @@ TEST_F(EquationSolver, RandomAcyclicNetworksMatchHandEvaluation) {
                 }
             }
             expected[i] = value;
-            ASSERT_EQ(Eq(handle[i])->SetEquation(text, nullptr, nullptr), 0) << text;
+            ASSERT_EQ(Set(handle[i], text), 0) << text;
         }
         ASSERT_EQ(net.UpdateBeliefs(), 0) << LastMessage();
         for (int i = 0; i < n; ++i) {
@@ -153,8 +141,7 @@ TEST_F(EquationSolver, RandomAcyclicNetworksMatchHandEvaluation) {
 TEST_F(EquationSolver, SamplingGivesTheMomentsOfTheDraws) {
     const int x = Node(QNL_TYPE_EQUATION, "x", "x = Normal(0, 1)");
     const int y = Node(QNL_TYPE_EQUATION, "y");
-    SetEquations();
-    ASSERT_EQ(Eq(y)->SetEquation("y = x + Normal(0, 1)", nullptr, nullptr), 0);
+    ASSERT_EQ(Set(y, "y = x + Normal(0, 1)"), 0);
     ASSERT_EQ(net.SetNumberOfSamples(20000), 0);
     QNL_randomUniform().Seed(2024);
     ASSERT_EQ(net.UpdateBeliefs(), 0) << LastMessage();
@@ -174,12 +161,11 @@ TEST_F(EquationSolver, LargeNegativeValuesAreDifferenced) {
     const int a = Node(QNL_TYPE_EQUATION_SCC, "a");
     const int b = Node(QNL_TYPE_EQUATION_SCC, "b");
     const int p = Node(QNL_TYPE_EQUATION, "p", "p = -4e12");
-    SetEquations();
     Members(a, {"b"});
     Members(b, {"a"});
     ASSERT_EQ(net.AddArc(p, a), 0);
-    ASSERT_EQ(Eq(a)->SetEquation("a = (p + b) / 1e12", nullptr, nullptr), 0);
-    ASSERT_EQ(Eq(b)->SetEquation("b = 2.5e11 * a", nullptr, nullptr), 0);
+    ASSERT_EQ(Set(a, "a = (p + b) / 1e12"), 0);
+    ASSERT_EQ(Set(b, "b = 2.5e11 * a"), 0);
     ASSERT_EQ(net.UpdateBeliefs(), 0) << LastMessage();
     EXPECT_NEAR(Value(a)->GetMean(), -16.0 / 3, 1e-9);
     EXPECT_NEAR(Value(b)->GetMean(), -4e12 / 3, 1e-3);
@@ -217,7 +203,7 @@ TEST_F(EquationSolver, RefusalsAndFailedSetsAreReported) {
             Members(a, {"gone"});
             ASSERT_EQ(net.DeleteNode(gone), 0);
         }
-        ASSERT_EQ(Eq(a)->SetEquation(c.equation, nullptr, nullptr), 0);
+        ASSERT_EQ(Set(a, c.equation), 0);
         ASSERT_EQ(c.extra == kEvidence ? Value(a)->SetEvidence(3.0) : 0, 0);
         QNL_equationSolver solver(&net);
         solver.SetIterationCap(50);

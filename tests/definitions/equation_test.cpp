@@ -9,8 +9,6 @@
 #include <functional>
 #include <random>
 #include <set>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -1,17 +1,11 @@
 #include "definitions/logic_gates.h"
 #include "definitions/node_value.h"
-#include "model/network.h"
-#include "model/node.h"
 #include "support/beliefs.h"
 #include "support/network_builder.h"
 #include "support/oracle.h"
 #include "support/random_network.h"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -1,8 +1,6 @@
 #include "definitions/node_value.h"
 #include "definitions/noisy_adder.h"
 #include "definitions/noisy_max.h"
-#include "model/network.h"
-#include "model/node.h"
 #include "support/gate_reference.h"
 #include "support/network_builder.h"
 #include "support/random_network.h"
@@ -10,8 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <string>
-#include <vector>
 
 namespace {
 

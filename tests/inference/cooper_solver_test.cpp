@@ -1,9 +1,4 @@
-#include "definitions/node_value.h"
 #include "definitions/node_values.h"
-#include "model/error_handler.h"
-#include "model/network.h"
-#include "model/node.h"
-#include "model/node_definition.h"
 #include "support/decision_oracle.h"
 #include "support/network_builder.h"
 #include "support/random_diagram.h"
@@ -12,8 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <string>
-#include <vector>
 
 using namespace quarn_test;
 
@@ -23,18 +16,6 @@ constexpr double kUndefined = QNL_utilityValue::UNDEFINED_UTILITY;
 
 QNL_nodeValue* Value(QNL_network& net, int h) {
     return net.GetNode(h)->GetValue();
-}
-
-std::vector<double> Cells(QNL_network& net, int h) {
-    const QNL_Dmatrix* m = Value(net, h)->GetMatrix();
-    return std::vector<double>(m->GetItems().Items(), m->GetItems().Items() + m->GetSize());
-}
-
-bool Logged(const std::string& text) {
-    const QNL_errorHandler& log = QNL_errorHandler::Instance();
-    for (int i = 0; i < log.GetNumberOfErrors(); ++i)
-        if (text == log.GetMessage(i)) return true;
-    return false;
 }
 
 // Compares a solved value with the oracle's table over a prefix of the sequence (the node's
@@ -120,10 +101,10 @@ TEST_F(CooperSolverTest, RandomDiagramsMatchEnumerationUnderBothSolvers) {
         const int result = n.UpdateBeliefs();
         if (result == -2) continue;
         ASSERT_EQ(result, 0) << label;
-        const std::vector<double> indicator = Cells(n, first);
+        const std::vector<double> indicator = ValueCells(n, first);
         n.SetDefaultIDAlgorithm(0);
         ASSERT_EQ(n.UpdateBeliefs(), 0) << label;
-        const std::vector<double> utilities = Cells(n, first);
+        const std::vector<double> utilities = ValueCells(n, first);
         ASSERT_EQ(indicator.size(), utilities.size()) << label;
         ASSERT_EQ(std::count(indicator.begin(), indicator.end(), 1.0), 1) << label;
         const double best = *std::max_element(utilities.begin(), utilities.end());
@@ -193,7 +174,7 @@ TEST_F(CooperSolverTest, OptionsOfImpossibleScenariosStayUndefined) {
     AddDefined(net, QNL_TYPE_TABLE, "U", {x}, {-1.0, -2.0});
     ASSERT_EQ(Value(net, e)->SetEvidence(1), 0);
     ASSERT_EQ(net.UpdateBeliefs(), 0);
-    EXPECT_EQ(Cells(net, d), std::vector<double>({kUndefined, -2.0}));
+    EXPECT_EQ(ValueCells(net, d), std::vector<double>({kUndefined, -2.0}));
 }
 
 // Every scenario a sampler can't draw a useful sample for is listed and passed over, its
@@ -235,7 +216,8 @@ TEST_F(CooperSolverTest, ScenariosWithoutUsefulSamplesAreListedAndSkipped) {
         EXPECT_TRUE(Logged("The following scenario could not be evaluated:")) << row.algorithm;
         for (const char* line : row.listed)
             EXPECT_TRUE(Logged(line)) << row.algorithm << line;
-        quarn_test::ExpectNear(Cells(n, w.drill), row.drill, 1e-9, std::to_string(row.algorithm));
+        quarn_test::ExpectNear(ValueCells(n, w.drill), row.drill, 1e-9,
+                               std::to_string(row.algorithm));
     }
 }
 

@@ -11,8 +11,6 @@
 #include <cmath>
 #include <numeric>
 #include <random>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -2,22 +2,17 @@
 
 #include "support/beliefs.h"
 #include "support/gate_reference.h"
+#include "support/network_builder.h"
 #include "support/oracle.h"
 #include "support/random_network.h"
 
 #include "definitions/logic_gates.h"
-#include "definitions/node_value.h"
 #include "definitions/node_values.h"
 #include "definitions/noisy_max.h"
-#include "model/error_handler.h"
-#include "model/network.h"
-#include "model/node.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
-#include <string>
 
 namespace {
 

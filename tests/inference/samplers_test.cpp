@@ -3,8 +3,6 @@
 #include "inference/sampling_core.h"
 
 #include "definitions/node_value.h"
-#include "model/error_handler.h"
-#include "model/network.h"
 #include "model/parameter_blocks.h"
 #include "support/beliefs.h"
 #include "support/network_builder.h"
@@ -15,8 +13,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -1,16 +1,9 @@
 #include "definitions/mau.h"
 #include "definitions/node_value.h"
-#include "model/error_handler.h"
-#include "model/network.h"
-#include "model/node.h"
-#include "model/node_definition.h"
 #include "support/network_builder.h"
 #include "support/random_diagram.h"
 
 #include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 using namespace quarn_test;
 
@@ -18,11 +11,6 @@ namespace {
 
 QNL_nodeValue* Value(QNL_network& net, int h) {
     return net.GetNode(h)->GetValue();
-}
-
-std::vector<double> Cells(QNL_network& net, int h) {
-    const QNL_Dmatrix* m = Value(net, h)->GetMatrix();
-    return std::vector<double>(m->GetItems().Items(), m->GetItems().Items() + m->GetSize());
 }
 
 class ShachterSolverTest : public ::testing::Test {
@@ -40,7 +28,7 @@ protected:
 TEST_F(ShachterSolverTest, OilWildcatterBestPolicyAndRefusedUnobservedParent) {
     const OilWildcatter w = BuildOilWildcatter(net, false);
     ASSERT_EQ(net.UpdateBeliefs(), 0);
-    EXPECT_EQ(Cells(net, w.drill), (std::vector<double>{1.0, 0.0}));
+    EXPECT_EQ(ValueCells(net, w.drill), (std::vector<double>{1.0, 0.0}));
     EXPECT_EQ(
         std::vector<bool>({Value(net, w.drill)->IsValueValid(), Value(net, w.oil)->IsValueValid(),
                            Value(net, w.profit)->IsValueValid()}),
@@ -55,7 +43,7 @@ TEST_F(ShachterSolverTest, OilWildcatterBestPolicyAndRefusedUnobservedParent) {
     EXPECT_EQ(informed.GetNotificationMask(), mask);
     ASSERT_EQ(Value(informed, v.oil)->SetEvidence(0), 0);
     ASSERT_EQ(informed.UpdateBeliefs(), 0);
-    EXPECT_EQ(Cells(informed, v.drill), (std::vector<double>{0.0, 1.0}));
+    EXPECT_EQ(ValueCells(informed, v.drill), (std::vector<double>{0.0, 1.0}));
     ASSERT_EQ(Value(informed, v.drill)->SetEvidence(0), 0);
     EXPECT_EQ(informed.UpdateBeliefs(), -2);
     EXPECT_EQ(LastMessage(), "Error when running Shachter's algorithm");
@@ -94,10 +82,10 @@ TEST_F(ShachterSolverTest, UtilityUnderTwoMauNodesCountsTheSumOfWeights) {
     AddDefined(net, QNL_TYPE_MAU, "M1", {u, v}, {2.0, 1.0});
     const int m2 = AddDefined(net, QNL_TYPE_MAU, "M2", {u}, {3.0});
     ASSERT_EQ(net.UpdateBeliefs(), 0);
-    EXPECT_EQ(Cells(net, d), (std::vector<double>{0.0, 1.0}));
+    EXPECT_EQ(ValueCells(net, d), (std::vector<double>{0.0, 1.0}));
     net.SetDefaultIDAlgorithm(0);
     ASSERT_EQ(net.UpdateBeliefs(), 0);
-    ExpectNear(Cells(net, d), {5.0, 5.5}, 1e-9, "expected utilities");
+    ExpectNear(ValueCells(net, d), {5.0, 5.5}, 1e-9, "expected utilities");
 
     std::string error;
     ASSERT_EQ(static_cast<QNL_mau*>(net.GetNode(m2)->GetDefinition())

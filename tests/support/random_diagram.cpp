@@ -1,8 +1,8 @@
 #include "support/random_diagram.h"
 
-#include "definitions/mau.h"
 #include "definitions/node_value.h"
 #include "definitions/table.h"
+#include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
@@ -133,6 +133,18 @@ RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed) {
         }
     }
     return d;
+}
+
+std::vector<double> ValueCells(QNL_network& net, int h) {
+    const QNL_Dmatrix* m = net.GetNode(h)->GetValue()->GetMatrix();
+    return std::vector<double>(m->GetItems().Items(), m->GetItems().Items() + m->GetSize());
+}
+
+bool Logged(const std::string& message) {
+    const QNL_errorHandler& log = QNL_errorHandler::Instance();
+    for (int i = 0; i < log.GetNumberOfErrors(); ++i)
+        if (message == log.GetMessage(i)) return true;
+    return false;
 }
 
 OilWildcatter BuildOilWildcatter(QNL_network& net, bool informed) {

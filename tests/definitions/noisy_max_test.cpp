@@ -11,12 +11,9 @@
 
 namespace {
 
-using quarn_test::ExpectNear;
-using quarn_test::IntsOf;
-using quarn_test::Reversed;
-using quarn_test::TestRandom;
+using namespace quarn_test;
 
-class NoisyMax : public quarn_test::NetworkFixture {
+class NoisyMax : public NetworkFixture {
 protected:
     QNL_noisyMAX* Gate(int node) { return dynamic_cast<QNL_noisyMAX*>(Def(node)); }
     QNL_Dmatrix Params(int node, std::vector<double> cells) {
@@ -34,7 +31,7 @@ protected:
         const int y = AddWithOutcomes(QNL_TYPE_NOISY_MAX, "Y", outcomes);
         for (int p : parents)
             EXPECT_EQ(net.AddArc(p, y), 0);
-        quarn_test::RandomizeNoisyMax(*Gate(y), random);
+        RandomizeNoisyMax(*Gate(y), random);
         return y;
     }
 };
@@ -119,7 +116,7 @@ TEST_F(NoisyMax, GateExpansionFollowsEveryEditOnRandomGates) {
                 y = AddWithOutcomes(QNL_TYPE_NOISY_ADDER, "Y", 3 + random.Below(2));
                 ASSERT_EQ(net.AddArc(first, y), 0);
                 ASSERT_EQ(net.AddArc(second, y), 0);
-                quarn_test::RandomizeNoisyAdder(*dynamic_cast<QNL_noisyAdder*>(Def(y)), random);
+                RandomizeNoisyAdder(*dynamic_cast<QNL_noisyAdder*>(Def(y)), random);
             }
             Values(y); // expanded once, so a stale cache would show
             edit(y);
@@ -130,12 +127,12 @@ TEST_F(NoisyMax, GateExpansionFollowsEveryEditOnRandomGates) {
                     EXPECT_EQ(table->GetSizeOfDimension(b),
                               Def(gate->GetBlockParent(b))->GetNumberOfOutcomes())
                         << label;
-                ExpectNear(Values(y), quarn_test::ReferenceNoisyMax(*gate), 1e-12, label);
+                ExpectNear(Values(y), ReferenceNoisyMax(*gate), 1e-12, label);
                 continue;
             }
             auto* adder = dynamic_cast<QNL_noisyAdder*>(Def(y));
             ASSERT_NE(adder, nullptr) << label;
-            ExpectNear(Values(y), quarn_test::ReferenceNoisyAdder(*adder), 1e-12, label);
+            ExpectNear(Values(y), ReferenceNoisyAdder(*adder), 1e-12, label);
             char message[64];
             adder->CheckParameters(*adder->GetParameters(), message, sizeof message);
             EXPECT_STREQ(message, std::string(name).rfind("remove own", 0) == 0
@@ -179,13 +176,13 @@ TEST_F(NoisyMax, ParentOutcomeEditsKeepTheOtherColumns) {
 TEST_F(NoisyMax, AbsorbMarginaliseAndCompoundParametersMatchTheTable) {
     TestRandom random(9);
     const int y = RandomGate(random, {3, 2}, 3);
-    ASSERT_EQ(Def(0)->SetDefinition(quarn_test::ArrayOf({0.2, 0.5, 0.3})), 0);
+    ASSERT_EQ(Def(0)->SetDefinition(ArrayOf({0.2, 0.5, 0.3})), 0);
     const std::vector<double> table = Values(y);
     const QNL_Dmatrix parameters(*Gate(y)->GetParameters());
     QNL_doubleArray compound;
     ASSERT_EQ(Gate(y)->GetCompoundParameters(compound), 0);
     ASSERT_EQ(Gate(y)->SetCompoundParameters(compound), 0);
-    ExpectNear(quarn_test::ValuesOf(Gate(y)), table, 1e-12, "compound round trip");
+    ExpectNear(ValuesOf(Gate(y)), table, 1e-12, "compound round trip");
     for (int i = 0; i < parameters.GetSize(); ++i)
         EXPECT_NEAR(Gate(y)->GetParameters()->Subscript(i), parameters.Subscript(i), 1e-12);
     QNL_Dmatrix zeroLeak;
@@ -198,8 +195,8 @@ TEST_F(NoisyMax, AbsorbMarginaliseAndCompoundParametersMatchTheTable) {
     QNL_noisyMAX copy(*Gate(y));
     ASSERT_EQ(net.GetNode(0)->GetValue()->SetEvidence(2), 0);
     ASSERT_EQ(copy.AbsorbParentEvidence(0), 0);
-    ExpectNear(quarn_test::ValuesOf(&copy), std::vector<double>(table.begin() + 12, table.end()),
-               1e-12, "absorbed");
+    ExpectNear(ValuesOf(&copy), std::vector<double>(table.begin() + 12, table.end()), 1e-12,
+               "absorbed");
     net.GetNode(0)->GetValue()->ClearEvidence();
     ASSERT_EQ(Gate(y)->MarginalizeParent(0), 0);
     std::vector<double> summed(6, 0.0);
@@ -233,14 +230,10 @@ TEST_F(NoisyMax, ConversionFromATableFitsItsParameters) {
     }
     const int z = Add(QNL_TYPE_CPT, "Z");
     ASSERT_EQ(net.AddArc(0, z), 0);
-    ASSERT_EQ(
-        Def(z)->SetDefinition(quarn_test::ArrayOf(std::vector<double>(Def(z)->GetSize(), 0.0))), 0);
-    std::vector<double> cells(static_cast<std::size_t>(Def(z)->GetSize()));
-    for (std::size_t i = 0; i < cells.size(); i += 2) {
-        cells[i] = (i / 2) % 2 ? 0.9 : 0.3;
-        cells[i + 1] = 1 - cells[i];
-    }
-    ASSERT_EQ(Def(z)->SetDefinition(quarn_test::ArrayOf(cells)), 0);
+    std::vector<double> cells;
+    for (int i = 0; i < Def(z)->GetSize() / 2; ++i)
+        cells.insert(cells.end(), {i % 2 ? 0.9 : 0.3, i % 2 ? 0.1 : 0.7});
+    ASSERT_EQ(Def(z)->SetDefinition(ArrayOf(cells)), 0);
     ASSERT_EQ(net.GetNode(z)->SetType(QNL_TYPE_NOISY_MAX), 0);
     Gate(z)->CheckReadiness(1);
     EXPECT_TRUE(Gate(z)->IsReady());

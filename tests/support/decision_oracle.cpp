@@ -71,17 +71,15 @@ DecisionOracle SolveByEnumeration(QNL_network& net) {
         return out;
     }
     std::vector<char> listed(sizes.size(), 0);
+    auto list = [&](int h) {
+        if (!listed[h] && Evidence(net, h) < 0) out.sequence.push_back(h);
+        listed[h] = 1;
+    };
     for (int h : variables) {
         if (!(TypeOf(net, h) & QNL_TYPE_BIT_DECISION)) continue;
         for (int p : variables)
-            if (net.GetParents(h).IsInList(p) && !listed[p] && Evidence(net, p) < 0) {
-                listed[p] = 1;
-                out.sequence.push_back(p);
-            }
-        if (Evidence(net, h) < 0 && !listed[h]) {
-            listed[h] = 1;
-            out.sequence.push_back(h);
-        }
+            if (net.GetParents(h).IsInList(p)) list(p);
+        list(h);
     }
     std::size_t assignments = 1;
     for (int h : out.sequence) {
@@ -129,12 +127,10 @@ DecisionOracle SolveByEnumeration(QNL_network& net) {
                 for (int k = 0; k < parents.GetCount(); ++k)
                     inputs.push_back(utility[parents[k]]);
                 int index = 0;
-                for (int j = 0; j < decisions.GetCount(); ++j) {
-                    const int step = mau.GetExpressions() != nullptr
-                                         ? mau.GetExpressions()->GetMultiplier(j)
-                                         : mau.GetWeights().GetMultiplier(j);
-                    index += at[decisions[j]] * step;
-                }
+                for (int j = 0; j < decisions.GetCount(); ++j)
+                    index += at[decisions[j]] * (mau.GetExpressions() != nullptr
+                                                     ? mau.GetExpressions()->GetMultiplier(j)
+                                                     : mau.GetWeights().GetMultiplier(j));
                 value = QNL_mauValue::Combine(mau, index, inputs);
             }
             utility[u] = value;

@@ -9,25 +9,19 @@
 
 namespace {
 
-using quarn_test::ArrayOf;
-using quarn_test::IntsOf;
+using namespace quarn_test;
 
-class LogicGates : public quarn_test::NetworkFixture {
+class LogicGates : public NetworkFixture {
 protected:
     QNL_demorgan* DeMorgan(int node) { return dynamic_cast<QNL_demorgan*>(Def(node)); }
     QNL_cast* Cast(int node) { return dynamic_cast<QNL_cast*>(Def(node)); }
 };
 
-void ExpectNear(const std::vector<double>& actual, const std::vector<double>& expected,
-                const std::string& label) {
-    quarn_test::ExpectNear(actual, expected, 1e-12, label);
-}
-
 TEST_F(LogicGates, DeMorganColumnsCombineCausesAndInhibitors) {
     const int g = Add(QNL_TYPE_DEMORGAN, "G");
-    EXPECT_EQ(quarn_test::IdsOf(Def(g)), (std::vector<std::string>{"True", "False"}));
+    EXPECT_EQ(IdsOf(Def(g)), (std::vector<std::string>{"True", "False"}));
     ASSERT_EQ(DeMorgan(g)->SetPriorBelief(0.2), 0);
-    ExpectNear(Values(g), {0.2, 0.8}, "prior");
+    ExpectNear(Values(g), {0.2, 0.8}, 1e-12, "prior");
     EXPECT_EQ(DeMorgan(g)->SetPriorBelief(1.5), -2);
     const int p = Add(QNL_TYPE_DEMORGAN, "P");
     ASSERT_EQ(net.AddArc(p, g), 0);
@@ -44,13 +38,13 @@ TEST_F(LogicGates, DeMorganColumnsCombineCausesAndInhibitors) {
     for (const Case& c : cases) {
         ASSERT_EQ(DeMorgan(g)->SetParentTypes(IntsOf({c.type})), 0);
         ASSERT_EQ(DeMorgan(g)->SetParentWeights(ArrayOf({c.type >= 2 ? 0.9 : 0.5})), 0);
-        ExpectNear(Values(g), c.table, "type " + std::to_string(c.type));
+        ExpectNear(Values(g), c.table, 1e-12, "type " + std::to_string(c.type));
     }
     // Refusals leave the gate as it was.
     for (const auto& bad : {ArrayOf({1.5}), ArrayOf({-0.1}), ArrayOf({0.5, 0.5})})
         EXPECT_EQ(DeMorgan(g)->SetParentWeights(bad), -2);
     EXPECT_EQ(DeMorgan(g)->SetParentTypes(IntsOf({4})), -2);
-    ExpectNear(Values(g), cases[3].table, "after refusals");
+    ExpectNear(Values(g), cases[3].table, 1e-12, "after refusals");
     const int c = Add(QNL_TYPE_CPT, "C");
     EXPECT_EQ(net.AddArc(c, g), -51);
 }
@@ -62,7 +56,7 @@ TEST_F(LogicGates, CastColumnsFollowTheSignedStrengths) {
     ASSERT_EQ(net.AddArc(p, g), 0);
     ASSERT_EQ(Cast(g)->SetPositiveWeights(ArrayOf({0.6})), 0);
     ASSERT_EQ(Cast(g)->SetNegativeWeights(ArrayOf({-0.6})), 0);
-    ExpectNear(Values(g), {0.8, 0.2, 0.2, 0.8}, "one parent");
+    ExpectNear(Values(g), {0.8, 0.2, 0.2, 0.8}, 1e-12, "one parent");
     ASSERT_EQ(net.AddArc(q, g), 0);
     ASSERT_EQ(Cast(g)->SetPositiveWeights(ArrayOf({1.0, -1.0})), 0);
     EXPECT_NEAR(Values(g)[0], 0.5, 1e-12); // +1 and -1 cancel to the baseline
@@ -87,7 +81,7 @@ TEST_F(LogicGates, ParentsPresentAtCreationBecomeCauses) {
 // Random gate networks give the posteriors and probability of evidence of enumeration;
 // setting a gate's numbers makes the values that depend on it stale.
 TEST_F(LogicGates, GateNetworksMatchEnumerationAndSettersInvalidate) {
-    quarn_test::TestRandom random(77);
+    TestRandom random(77);
     for (int round = 0; round < 12; ++round) {
         net.DeleteAllNodes();
         const bool cast = round % 2;
@@ -116,10 +110,10 @@ TEST_F(LogicGates, GateNetworksMatchEnumerationAndSettersInvalidate) {
         ASSERT_EQ(net.GetNode(nodes.back())->GetValue()->SetEvidence(round % 2), 0);
         const std::string label = "round " + std::to_string(round);
         ASSERT_EQ(net.UpdateBeliefs(), 0) << label;
-        quarn_test::ExpectOracle(net, label);
+        ExpectOracle(net, label);
         double p = -1.0;
         ASSERT_TRUE(net.CalcPropEvidence(p)) << label;
-        EXPECT_NEAR(p, quarn_test::Enumerate(net).probabilityOfEvidence, 1e-12) << label;
+        EXPECT_NEAR(p, Enumerate(net).probabilityOfEvidence, 1e-12) << label;
         ASSERT_EQ(cast ? Cast(nodes[0])->SetBaseline(0.5) : DeMorgan(nodes[0])->SetPriorBelief(0.5),
                   0);
         const QNL_intArray& children = net.GetChildren(nodes[0]);

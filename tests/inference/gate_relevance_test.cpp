@@ -16,7 +16,7 @@
 
 namespace {
 
-using quarn_test::TestRandom;
+using namespace quarn_test;
 
 int ExtraRecords(QNL_network& net) {
     QNL_componentList list;
@@ -35,12 +35,12 @@ TEST(GateRelevance, DecompositionKeepsPosteriorsAndProbabilityOfEvidence) {
     int decomposed = 0;
     for (int round = 0; round < 40; ++round) {
         QNL_network net;
-        quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(700, round);
+        RandomNetworkSpec spec = RoundSpec(700, round);
         spec.maxOutcomes = 3;
-        quarn_test::BuildRandomNetwork(net, spec);
+        BuildRandomNetwork(net, spec);
         TestRandom random(900 + static_cast<std::uint64_t>(round));
-        const std::vector<int> gates = quarn_test::MixInGates(net, random, 0.6);
-        quarn_test::SetPossibleEvidence(net, 50 + static_cast<std::uint64_t>(round), round % 3);
+        const std::vector<int> gates = MixInGates(net, random, 0.6);
+        SetPossibleEvidence(net, 50 + static_cast<std::uint64_t>(round), round % 3);
         for (int h : gates) {
             QNL_node* node = net.GetNode(h);
             if (node->GetType() != QNL_TYPE_NOISY_MAX || node->GetValue()->IsObserved() ||
@@ -49,14 +49,14 @@ TEST(GateRelevance, DecompositionKeepsPosteriorsAndProbabilityOfEvidence) {
             ASSERT_EQ(
                 node->GetValue()->SetEvidence(node->GetDefinition()->GetNumberOfOutcomes() - 1), 0);
         }
-        const quarn_test::Enumeration truth = quarn_test::Enumerate(net);
+        const Enumeration truth = Enumerate(net);
         ASSERT_TRUE(truth.ok) << truth.error;
         for (const bool on : {false, true}) {
             const std::string label = "round " + std::to_string(round) + (on ? " on" : " off");
             net.SetNoisyMaxRelevance(on);
             if (on) decomposed += ExtraRecords(net);
             ASSERT_EQ(net.UpdateBeliefs(), 0) << label;
-            quarn_test::ExpectOracle(net, label);
+            ExpectOracle(net, label);
             double p = -1.0;
             ASSERT_TRUE(net.CalcPropEvidence(p)) << label;
             EXPECT_NEAR(p, truth.probabilityOfEvidence,

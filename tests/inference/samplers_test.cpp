@@ -16,10 +16,7 @@
 
 namespace {
 
-using quarn_test::AddBinaryNode;
-using quarn_test::Beliefs;
-using quarn_test::LastMessage;
-using quarn_test::ValueOf;
+using namespace quarn_test;
 
 const char kNoSamples[] = "No useful samples have been generated for some of nodes.";
 const int kSamplingIds[] = {1, 3, 4, 6, 7, 8};
@@ -46,7 +43,7 @@ protected:
     // Largest distance of a valid belief from the enumerated posterior over the unobserved
     // nodes; 2.0 when some such node holds no valid belief.
     static double Distance(const QNL_network& network) {
-        const quarn_test::Enumeration exact = quarn_test::Enumerate(network);
+        const Enumeration exact = Enumerate(network);
         EXPECT_TRUE(exact.ok) << exact.error;
         double worst = 0.0;
         for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
@@ -75,10 +72,9 @@ TEST_F(SamplersTest, ReferenceNetworksAreEstimatedWithinTolerance) {
     for (const auto& row : rows) {
         QNL_network network;
         if (row.sprinkler) {
-            ASSERT_EQ(ValueOf(network, quarn_test::BuildSprinkler(network).wetGrass).SetEvidence(0),
-                      0);
+            ASSERT_EQ(ValueOf(network, BuildSprinkler(network).wetGrass).SetEvidence(0), 0);
         } else {
-            const quarn_test::Asia a = quarn_test::BuildAsia(network);
+            const Asia a = BuildAsia(network);
             ASSERT_EQ(ValueOf(network, a.xray).SetEvidence(0), 0);
             ASSERT_EQ(ValueOf(network, a.visit).SetEvidence(0), 0);
         }
@@ -101,10 +97,10 @@ TEST_F(SamplersTest, RandomNetworksWithEvidenceMatchEnumeration) {
                                           {6, 0.03}, {7, 0.03}, {8, 0.03}};
     for (int round = 0; round < 8; ++round) {
         QNL_network network;
-        quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(700, round);
+        RandomNetworkSpec spec = RoundSpec(700, round);
         spec.nodes = 4 + round % 5;
-        quarn_test::BuildRandomNetwork(network, spec);
-        quarn_test::SetPossibleEvidence(network, 900 + round, 1 + round % 3);
+        BuildRandomNetwork(network, spec);
+        SetPossibleEvidence(network, 900 + round, 1 + round % 3);
         for (const auto& [id, bound] : ids) {
             ASSERT_EQ(Run(network, id, 20000), 0) << "round " << round << " id " << id;
             EXPECT_LT(Distance(network), bound) << "round " << round << " id " << id;
@@ -117,7 +113,7 @@ TEST_F(SamplersTest, RandomNetworksWithEvidenceMatchEnumeration) {
 TEST_F(SamplersTest, MessagePassingIsExactOnThePolytreeAndStartsFromUniformMessages) {
     for (bool evidence : {false, true}) {
         QNL_network network;
-        const quarn_test::Alarm a = quarn_test::BuildAlarm(network);
+        const Alarm a = BuildAlarm(network);
         if (evidence) {
             ASSERT_EQ(ValueOf(network, a.johnCalls).SetEvidence(0), 0);
             ASSERT_EQ(ValueOf(network, a.maryCalls).SetEvidence(0), 0);
@@ -136,8 +132,8 @@ TEST_F(SamplersTest, MessagePassingIsExactOnThePolytreeAndStartsFromUniformMessa
     params.proplen = 1;
     ASSERT_EQ(network.SetEpisParams(params), 0);
     ASSERT_EQ(Run(network, 9, 0), 0);
-    quarn_test::ExpectNear({Beliefs(network, a)[0], Beliefs(network, b)[0], Beliefs(network, c)[0]},
-                           {0.9, (0.7 + 0.2) / 2, (0.6 + 0.1) / 2}, 1e-12, "one iteration");
+    ExpectNear({Beliefs(network, a)[0], Beliefs(network, b)[0], Beliefs(network, c)[0]},
+               {0.9, (0.7 + 0.2) / 2, (0.6 + 0.1) / 2}, 1e-12, "one iteration");
 }
 
 // The chain's largest height is 2, so proplen 2 and 5 run the same two iterations.
@@ -171,17 +167,17 @@ TEST_F(SamplersTest, AliasAndFirstReestimationRepeatLikelihoodWeighting) {
         return beliefs;
     };
     QNL_network network;
-    quarn_test::BuildRandomNetwork(network, quarn_test::RoundSpec(31, 7));
-    quarn_test::SetPossibleEvidence(network, 5, 2);
+    BuildRandomNetwork(network, RoundSpec(31, 7));
+    SetPossibleEvidence(network, 5, 2);
     ASSERT_EQ(Run(network, 3, 3000), 0);
     const std::vector<std::vector<double>> first = all(network);
     ASSERT_EQ(Run(network, 5, 3000), 0);
     EXPECT_EQ(all(network), first);
 
     QNL_network plain;
-    quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(11, 6);
+    RandomNetworkSpec spec = RoundSpec(11, 6);
     spec.nodes = 6;
-    quarn_test::BuildRandomNetwork(plain, spec);
+    BuildRandomNetwork(plain, spec);
     for (int samples : {101, 102}) {
         ASSERT_EQ(Run(plain, 3, samples), 0);
         const std::vector<std::vector<double>> weighted = all(plain);
@@ -192,7 +188,7 @@ TEST_F(SamplersTest, AliasAndFirstReestimationRepeatLikelihoodWeighting) {
 
 TEST_F(SamplersTest, StopFlagEndsLikelihoodWeightingAtOnce) {
     QNL_network network;
-    const quarn_test::Sprinkler s = quarn_test::BuildSprinkler(network);
+    const Sprinkler s = BuildSprinkler(network);
     QNL_samplingStopFlag = 1;
     EXPECT_EQ(Run(network, 3, 1000), -5);
     EXPECT_EQ(QNL_samplingCounter, 1);

@@ -32,8 +32,12 @@ protected:
         QNL_errorHandler::Instance().Flush();
     }
 
-    // One update with the algorithm from a freshly seeded generator.
-    static int Run(QNL_network& network, int id, int samples) {
+    // One update with the algorithm and parameters from a freshly seeded generator.
+    static int Run(QNL_network& network, int id, int samples, int proplen = 0, double eps = 0) {
+        QNL_episParams params;
+        if (proplen > 0) params.proplen = proplen;
+        if (eps > 0) params.eps1 = params.eps2 = params.eps3 = params.eps4 = eps;
+        EXPECT_EQ(network.SetEpisParams(params), 0);
         network.SetDefaultBNAlgorithm(id);
         network.SetNumberOfSamples(samples);
         QNL_samplingRandom().Seed(1);
@@ -78,14 +82,9 @@ TEST_F(SamplersTest, ReferenceNetworksAreEstimatedWithinTolerance) {
             ASSERT_EQ(ValueOf(network, a.xray).SetEvidence(0), 0);
             ASSERT_EQ(ValueOf(network, a.visit).SetEvidence(0), 0);
         }
-        if (row.eps > 0) {
-            QNL_episParams params;
-            params.eps1 = params.eps2 = params.eps3 = params.eps4 = row.eps;
-            ASSERT_EQ(network.SetEpisParams(params), 0);
-        }
         const std::string label = (row.sprinkler ? "sprinkler id " : "asia id ") +
                                   std::to_string(row.id) + (row.eps > 0 ? " cut-off" : "");
-        ASSERT_EQ(Run(network, row.id, 100000), 0) << label;
+        ASSERT_EQ(Run(network, row.id, 100000, 0, row.eps), 0) << label;
         EXPECT_LT(Distance(network), row.sprinkler && row.eps == 0 ? 0.01 : 0.02) << label;
     }
 }
@@ -118,20 +117,14 @@ TEST_F(SamplersTest, MessagePassingIsExactOnThePolytreeAndStartsFromUniformMessa
             ASSERT_EQ(ValueOf(network, a.johnCalls).SetEvidence(0), 0);
             ASSERT_EQ(ValueOf(network, a.maryCalls).SetEvidence(0), 0);
         }
-        QNL_episParams params;
-        params.proplen = 4;
-        ASSERT_EQ(network.SetEpisParams(params), 0);
-        ASSERT_EQ(Run(network, 9, 0), 0);
+        ASSERT_EQ(Run(network, 9, 0, 4), 0);
         EXPECT_LT(Distance(network), 1e-6) << "evidence " << evidence;
     }
     QNL_network network;
     const int a = AddBinaryNode(network, "A", {}, {0.9});
     const int b = AddBinaryNode(network, "B", {a}, {0.7, 0.2});
     const int c = AddBinaryNode(network, "C", {b}, {0.6, 0.1});
-    QNL_episParams params;
-    params.proplen = 1;
-    ASSERT_EQ(network.SetEpisParams(params), 0);
-    ASSERT_EQ(Run(network, 9, 0), 0);
+    ASSERT_EQ(Run(network, 9, 0, 1), 0);
     ExpectNear({Beliefs(network, a)[0], Beliefs(network, b)[0], Beliefs(network, c)[0]},
                {0.9, (0.7 + 0.2) / 2, (0.6 + 0.1) / 2}, 1e-12, "one iteration");
 }
@@ -145,10 +138,7 @@ TEST_F(SamplersTest, PropagatedImportanceIterationsStopAtTheLargestHeight) {
     ASSERT_EQ(ValueOf(network, c).SetEvidence(0), 0);
     std::vector<std::vector<double>> results;
     for (int proplen : {2, 5, 1}) {
-        QNL_episParams params;
-        params.proplen = proplen;
-        ASSERT_EQ(network.SetEpisParams(params), 0);
-        ASSERT_EQ(Run(network, 8, 5000), 0);
+        ASSERT_EQ(Run(network, 8, 5000, proplen), 0);
         results.push_back(Beliefs(network, a));
         results.back().push_back(Beliefs(network, b)[0]);
     }
@@ -186,21 +176,18 @@ TEST_F(SamplersTest, AliasAndFirstReestimationRepeatLikelihoodWeighting) {
     }
 }
 
-TEST_F(SamplersTest, StopFlagEndsLikelihoodWeightingAtOnce) {
-    QNL_network network;
-    const Sprinkler s = BuildSprinkler(network);
+// The stop flag ends likelihood weighting at once. A -> B with B observed where it cannot be,
+// beside C -> D: the failing component is reported whichever comes first. Ids 1 to 6 still
+// write the other component; ids 7 and 8 stop at the failure, leaving later components.
+TEST_F(SamplersTest, StopFlagAndFailingComponentGiveNoUsefulSamples) {
+    QNL_network sprinkler;
+    const Sprinkler s = BuildSprinkler(sprinkler);
     QNL_samplingStopFlag = 1;
-    EXPECT_EQ(Run(network, 3, 1000), -5);
-    EXPECT_EQ(QNL_samplingCounter, 1);
-    EXPECT_EQ(QNL_samplingStopFlag, 0);
+    EXPECT_EQ(Run(sprinkler, 3, 1000), -5);
+    EXPECT_EQ(std::vector<int>({QNL_samplingCounter, QNL_samplingStopFlag}),
+              std::vector<int>({1, 0}));
     EXPECT_EQ(LastMessage(), kNoSamples);
-    EXPECT_FALSE(ValueOf(network, s.rain).IsValueValid());
-}
-
-// A -> B with B observed where it cannot be, beside C -> D: the failing component is reported
-// whichever comes first. Ids 1 to 6 still write the other component; ids 7 and 8 stop at the
-// failure, leaving the later components not valid.
-TEST_F(SamplersTest, FailingComponentIsReportedWhateverFollows) {
+    EXPECT_FALSE(ValueOf(sprinkler, s.rain).IsValueValid());
     for (int id : kSamplingIds) {
         for (bool failingFirst : {true, false}) {
             QNL_network network;

@@ -28,27 +28,21 @@ void ExpectValueMatches(QNL_network& net, const DecisionOracle& oracle, int h,
     ASSERT_TRUE(value->IsValueValid()) << what;
     const QNL_Dmatrix* m = value->GetMatrix();
     const QNL_intArray& parents = value->GetIndexingParents();
-    std::vector<int> position;
+    const std::vector<int>& sequence = oracle.sequence;
+    std::vector<std::size_t> position;
     for (int i = 0; i < parents.GetCount(); ++i) {
-        const auto it = std::find(oracle.sequence.begin(), oracle.sequence.end(), parents[i]);
-        ASSERT_NE(it, oracle.sequence.end()) << what << " indexed by a node outside the sequence";
-        position.push_back(static_cast<int>(it - oracle.sequence.begin()));
+        position.push_back(std::find(sequence.begin(), sequence.end(), parents[i]) -
+                           sequence.begin());
+        ASSERT_LT(position.back(), prefix) << what << " indexed by a node outside the prefix";
     }
     std::vector<int> at(prefix, 0);
     for (std::size_t s = 0; s < expected.size(); ++s) {
-        std::size_t rest = s;
-        for (std::size_t k = prefix; k-- > 0;) {
-            at[k] = static_cast<int>(rest % static_cast<std::size_t>(oracle.sizes[k]));
-            rest /= static_cast<std::size_t>(oracle.sizes[k]);
-        }
+        for (std::size_t k = prefix, rest = s; k-- > 0; rest /= oracle.sizes[k])
+            at[k] = rest % oracle.sizes[k];
         if (std::isnan(expected[s])) continue;
-        int index = 0;
-        for (std::size_t d = 0; d < position.size(); ++d) {
-            ASSERT_LT(static_cast<std::size_t>(position[d]), prefix) << what;
-            index +=
-                at[static_cast<std::size_t>(position[d])] * m->GetMultiplier(static_cast<int>(d));
-        }
-        if (own) index += at[prefix - 1];
+        int index = own ? at[prefix - 1] : 0;
+        for (std::size_t d = 0; d < position.size(); ++d)
+            index += at[position[d]] * m->GetMultiplier(d);
         const double got = m->Subscript(index);
         ASSERT_NE(got, kUndefined) << what << " cell " << s;
         ASSERT_NEAR(got, expected[s], 1e-9 * std::max(1.0, std::fabs(expected[s])))
@@ -59,14 +53,13 @@ void ExpectValueMatches(QNL_network& net, const DecisionOracle& oracle, int h,
 void ExpectMatchesOracle(QNL_network& net, const std::string& what) {
     const DecisionOracle oracle = SolveByEnumeration(net);
     ASSERT_TRUE(oracle.ok) << oracle.error;
-    for (const auto& [d, table] : oracle.decisionUtilities) {
-        const auto it = std::find(oracle.sequence.begin(), oracle.sequence.end(), d);
+    const std::vector<int>& sequence = oracle.sequence;
+    for (const auto& [d, table] : oracle.decisionUtilities)
         ExpectValueMatches(net, oracle, d, table,
-                           static_cast<std::size_t>(it - oracle.sequence.begin()) + 1, true,
-                           what + " decision " + net.GetNode(d)->GetId());
-    }
+                           std::find(sequence.begin(), sequence.end(), d) - sequence.begin() + 1,
+                           true, what + " decision " + net.GetNode(d)->GetId());
     for (const auto& [u, table] : oracle.expected)
-        ExpectValueMatches(net, oracle, u, table, oracle.sequence.size(), false,
+        ExpectValueMatches(net, oracle, u, table, sequence.size(), false,
                            what + " utility " + net.GetNode(u)->GetId());
 }
 

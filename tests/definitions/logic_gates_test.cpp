@@ -45,8 +45,13 @@ TEST_F(LogicGates, DeMorganColumnsCombineCausesAndInhibitors) {
         EXPECT_EQ(DeMorgan(g)->SetParentWeights(bad), -2);
     EXPECT_EQ(DeMorgan(g)->SetParentTypes(IntsOf({4})), -2);
     ExpectNear(Values(g), cases[3].table, 1e-12, "after refusals");
-    const int c = Add(QNL_TYPE_CPT, "C");
-    EXPECT_EQ(net.AddArc(c, g), -51);
+    EXPECT_EQ(net.AddArc(Add(QNL_TYPE_CPT, "C"), g), -51);
+    // A definition made for a node that already has parents gives each the default entry.
+    ASSERT_EQ(net.AddArc(Add(QNL_TYPE_DEMORGAN, "Q"), g), 0);
+    QNL_demorgan fresh(g, &net);
+    EXPECT_EQ(std::vector<int>({fresh.GetParentType(0), fresh.GetParentType(1),
+                                fresh.GetParentType(2), fresh.GetSize()}),
+              std::vector<int>({QNL_demorgan::CAUSE, QNL_demorgan::CAUSE, -1, 8}));
 }
 
 TEST_F(LogicGates, CastColumnsFollowTheSignedStrengths) {
@@ -63,19 +68,6 @@ TEST_F(LogicGates, CastColumnsFollowTheSignedStrengths) {
     EXPECT_EQ(Cast(g)->SetNegativeWeights(ArrayOf({0.5, -1.5})), -2);
     EXPECT_EQ(Cast(g)->SetBaseline(1.1), -2);
     EXPECT_EQ(net.AddArc(Add(QNL_TYPE_DEMORGAN, "D"), g), -51);
-}
-
-// A definition made for a node that already has parents gives each the default entry.
-TEST_F(LogicGates, ParentsPresentAtCreationBecomeCauses) {
-    const int a = Add(QNL_TYPE_DEMORGAN, "A");
-    const int b = Add(QNL_TYPE_DEMORGAN, "B");
-    const int g = Add(QNL_TYPE_DEMORGAN, "G");
-    ASSERT_EQ(net.AddArc(a, g), 0);
-    ASSERT_EQ(net.AddArc(b, g), 0);
-    QNL_demorgan fresh(g, &net);
-    EXPECT_EQ(std::vector<int>({fresh.GetParentType(0), fresh.GetParentType(1),
-                                fresh.GetParentType(2), fresh.GetSize()}),
-              std::vector<int>({QNL_demorgan::CAUSE, QNL_demorgan::CAUSE, -1, 8}));
 }
 
 // Random gate networks give the posteriors and probability of evidence of enumeration;

@@ -136,7 +136,7 @@ TEST_F(NoisyMax, GateExpansionFollowsEveryEditOnRandomGates) {
     }
 }
 
-// Reversing the outcomes of parent P0 (3 outcomes, slowest) moves whole slices; removing
+// Reordering the outcomes of parent P0 (3 outcomes, slowest) moves whole slices; removing
 // one other than the distinguished one keeps the others' slices.
 TEST_F(NoisyMax, ParentOutcomeEditsKeepTheOtherColumns) {
     TestRandom random(5);
@@ -148,17 +148,18 @@ TEST_F(NoisyMax, ParentOutcomeEditsKeepTheOtherColumns) {
         net.DeleteAllNodes();
         const int y = RandomGate(random, {3, 2}, 3);
         const std::vector<double> before = Values(y);
-        ASSERT_EQ(Def(0)->ReorderOutcomes(IntsOf({2, 1, 0})), 0);
-        const std::vector<double> reversed = Values(y);
+        const std::size_t order[] = {1, 2, 0};
+        ASSERT_EQ(Def(0)->ReorderOutcomes(IntsOf({1, 2, 0})), 0);
+        const std::vector<double> reordered = Values(y);
         for (std::size_t o = 0; o < 3; ++o)
-            ExpectNear(part(reversed, o), part(before, 2 - o), 1e-15, "reversed");
+            ExpectNear(part(reordered, o), part(before, order[o]), 1e-15, "reordered");
         const QNL_intArray& s = *Gate(y)->GetParentOutcomeStrengths(0);
         const bool distinguished = s[s.GetCount() - 1] == 1;
         ASSERT_EQ(Def(0)->RemoveOutcome(1), 0);
         const std::vector<double> removed = Values(y);
         if (!distinguished) {
-            ExpectNear(part(removed, 0), part(reversed, 0), 1e-15, "removed first");
-            ExpectNear(part(removed, 1), part(reversed, 2), 1e-15, "removed last");
+            ExpectNear(part(removed, 0), part(reordered, 0), 1e-15, "removed first");
+            ExpectNear(part(removed, 1), part(reordered, 2), 1e-15, "removed last");
         }
         EXPECT_EQ(Gate(y)->CheckParameters(*Gate(y)->GetParameters(), nullptr, 0), 0);
     }

@@ -72,21 +72,25 @@ TEST_F(ShachterSolverTest, MergeLimitCountsCells) {
     EXPECT_EQ(net.UpdateBeliefs(), -2);
 }
 
-// U enters the overall utility through two MAU nodes with weights 2 and 3: with 5 x U + V
-// the second option is best (5 against 5.5); multiplying the weights would pick the first.
-// An expression can't be folded into its parents.
+// U enters the overall utility through two MAU nodes with weights 2 and 3, so 5 x U + V is
+// maximised: V = 5.5 beats 5, which the product of the weights (6) would not; V = 4 loses
+// to 5, which either weight alone would not. An expression can't be folded into its parents.
 TEST_F(ShachterSolverTest, UtilityUnderTwoMauNodesCountsTheSumOfWeights) {
     const int d = AddDefined(net, QNL_TYPE_LIST, "D", {});
     const int u = AddDefined(net, QNL_TYPE_TABLE, "U", {d}, {1.0, 0.0});
-    const int v = AddDefined(net, QNL_TYPE_TABLE, "V", {d}, {0.0, 5.5});
+    const int v = AddDefined(net, QNL_TYPE_TABLE, "V", {d});
     AddDefined(net, QNL_TYPE_MAU, "M1", {u, v}, {2.0, 1.0});
     const int m2 = AddDefined(net, QNL_TYPE_MAU, "M2", {u}, {3.0});
-    ASSERT_EQ(net.UpdateBeliefs(), 0);
-    EXPECT_EQ(ValueCells(net, d), (std::vector<double>{0.0, 1.0}));
-    net.SetDefaultIDAlgorithm(0);
-    ASSERT_EQ(net.UpdateBeliefs(), 0);
-    ExpectNear(ValueCells(net, d), {5.0, 5.5}, 1e-9, "expected utilities");
-
+    for (double x : {5.5, 4.0}) {
+        ASSERT_EQ(net.GetNode(v)->GetDefinition()->SetDefinition(ArrayOf({0.0, x})), 0);
+        net.SetDefaultIDAlgorithm(1);
+        ASSERT_EQ(net.UpdateBeliefs(), 0);
+        EXPECT_EQ(ValueCells(net, d), (std::vector<double>{x < 5 ? 1.0 : 0.0, x > 5 ? 1.0 : 0.0}))
+            << x;
+        net.SetDefaultIDAlgorithm(0);
+        ASSERT_EQ(net.UpdateBeliefs(), 0);
+        ExpectNear(ValueCells(net, d), {5.0, x}, 1e-9, "expected utilities");
+    }
     std::string error;
     ASSERT_EQ(static_cast<QNL_mau*>(net.GetNode(m2)->GetDefinition())
                   ->SetExpressions(StringsOf({"U*U"}), error),

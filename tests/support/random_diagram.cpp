@@ -9,6 +9,7 @@
 #include "support/network_builder.h"
 #include "support/random_network.h"
 
+#include <algorithm>
 #include <string>
 
 namespace quarn_test {
@@ -49,6 +50,13 @@ int AddDefined(QNL_network& net, int type, const char* id, const std::vector<int
 RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed) {
     TestRandom random(seed);
     RandomDiagram d;
+    auto pick = [&](const std::vector<int>& from) { return from[random.Below(from.size())]; };
+    auto fill = [&](int h, int range, int shift, double scale) {
+        std::vector<double> values(net.GetNode(h)->GetDefinition()->GetSize());
+        for (double& v : values)
+            v = (random.Below(range) - shift) / scale;
+        net.GetNode(h)->GetDefinition()->SetDefinition(ArrayOf(values));
+    };
     const int chanceCount = 2 + random.Below(3);
     const int decisionCount = 1 + random.Below(3);
     std::vector<int> placed;
@@ -59,12 +67,10 @@ RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed) {
         const int h =
             decision ? AddNode(net, QNL_TYPE_LIST, "D" + std::to_string(k++), 2 + random.Below(2))
                      : AddNode(net, QNL_TYPE_CPT, "C" + std::to_string(c++), 2 + random.Below(2));
-        if (static_cast<std::size_t>(h) >= influenced.size()) influenced.resize(h + 1, 0);
+        influenced.resize(std::max<std::size_t>(influenced.size(), h + 1), 0);
         influenced[h] = decision;
-        const int parents = placed.empty() ? 0 : random.Below(3);
-        for (int i = 0; i < parents; ++i) {
-            const int p =
-                placed[static_cast<std::size_t>(random.Below(static_cast<int>(placed.size())))];
+        for (int i = 0, parents = placed.empty() ? 0 : random.Below(3); i < parents; ++i) {
+            const int p = pick(placed);
             if (net.GetParents(h).IsInList(p)) continue;
             net.AddArc(p, h);
             if (influenced[p]) influenced[h] = 1;
@@ -78,59 +84,43 @@ RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed) {
     const int utilityCount = 1 + random.Below(3);
     for (int i = 0; i < utilityCount; ++i) {
         const int u = AddNode(net, QNL_TYPE_TABLE, "U" + std::to_string(i), 0);
-        const int parents = 1 + random.Below(2);
-        for (int j = 0; j < parents; ++j) {
-            const int p =
-                placed[static_cast<std::size_t>(random.Below(static_cast<int>(placed.size())))];
+        for (int j = 0, parents = 1 + random.Below(2); j < parents; ++j) {
+            const int p = pick(placed);
             if (!net.GetParents(u).IsInList(p)) net.AddArc(p, u);
         }
-        std::vector<double> values(
-            static_cast<std::size_t>(net.GetNode(u)->GetDefinition()->GetSize()));
-        for (double& v : values)
-            v = random.Below(201) - 100;
-        net.GetNode(u)->GetDefinition()->SetDefinition(ArrayOf(values));
+        fill(u, 201, 100, 1.0);
         d.utilities.push_back(u);
     }
     if (utilityCount >= 2 && random.Below(2) == 0) {
-        d.mau = AddNode(net, QNL_TYPE_MAU, "M0", 0);
-        net.AddArc(d.utilities[0], d.mau);
-        net.AddArc(d.utilities[1], d.mau);
+        d.mau = AddDefined(net, QNL_TYPE_MAU, "M0", {d.utilities[0], d.utilities[1]});
         if (random.Below(2) == 0) net.AddArc(d.decisions.back(), d.mau);
-        std::vector<double> weights(
-            static_cast<std::size_t>(net.GetNode(d.mau)->GetDefinition()->GetSize()));
-        for (double& w : weights)
-            w = (random.Below(9) - 3) / 2.0;
-        net.GetNode(d.mau)->GetDefinition()->SetDefinition(ArrayOf(weights));
+        fill(d.mau, 9, 3, 2.0);
     }
 
-    if (random.Below(2) == 0) {
-        std::vector<int> free;
+    std::vector<int> free;
+    if (random.Below(2) == 0)
         for (int h : d.chance)
             if (!influenced[h]) free.push_back(h);
-        if (!free.empty()) {
-            // A forward sample of the nodes no decision influences gives a possible outcome.
-            std::vector<int> sample(influenced.size(), 0);
-            for (int h : free) {
-                const QNL_Dmatrix& m = *net.GetNode(h)->GetDefinition()->GetMatrix();
-                const QNL_intArray& parents = net.GetParents(h);
-                int at = 0;
-                for (int i = 0; i < parents.GetCount(); ++i)
-                    at += sample[static_cast<std::size_t>(parents[i])] * m.GetMultiplier(i);
-                double u = random.Uniform();
-                const int outcomes = m.GetSizeOfDimension(parents.GetCount());
-                int o = 0;
-                while (o < outcomes - 1 && (u -= m.Subscript(at + o)) >= 0.0)
-                    ++o;
-                while (m.Subscript(at + o) == 0.0)
-                    o = (o + 1) % outcomes;
-                sample[static_cast<std::size_t>(h)] = o;
-            }
-            d.evidence =
-                free[static_cast<std::size_t>(random.Below(static_cast<int>(free.size())))];
-            net.GetNode(d.evidence)
-                ->GetValue()
-                ->SetEvidence(sample[static_cast<std::size_t>(d.evidence)]);
+    if (!free.empty()) {
+        // A forward sample of the nodes no decision influences gives a possible outcome.
+        std::vector<int> sample(influenced.size(), 0);
+        for (int h : free) {
+            const QNL_Dmatrix& m = *net.GetNode(h)->GetDefinition()->GetMatrix();
+            const QNL_intArray& parents = net.GetParents(h);
+            int at = 0;
+            for (int i = 0; i < parents.GetCount(); ++i)
+                at += sample[parents[i]] * m.GetMultiplier(i);
+            double u = random.Uniform();
+            const int outcomes = m.GetSizeOfDimension(parents.GetCount());
+            int o = 0;
+            while (o < outcomes - 1 && (u -= m.Subscript(at + o)) >= 0.0)
+                ++o;
+            while (m.Subscript(at + o) == 0.0)
+                o = (o + 1) % outcomes;
+            sample[h] = o;
         }
+        d.evidence = pick(free);
+        net.GetNode(d.evidence)->GetValue()->SetEvidence(sample[d.evidence]);
     }
     return d;
 }

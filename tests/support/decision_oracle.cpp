@@ -1,7 +1,6 @@
 #include "support/decision_oracle.h"
 
 #include "definitions/mau.h"
-#include "definitions/node_value.h"
 #include "definitions/node_values.h"
 #include "definitions/table.h"
 #include "model/network.h"
@@ -19,10 +18,6 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 int TypeOf(const QNL_network& net, int h) {
     return net.GetNode(h)->GetType();
-}
-
-bool IsUtility(int type) {
-    return (type & QNL_TYPE_BIT_UTILITY) != 0;
 }
 
 int Evidence(const QNL_network& net, int h) {
@@ -54,7 +49,7 @@ DecisionOracle SolveByEnumeration(QNL_network& net) {
     for (int i = 0; i < order.GetCount(); ++i) {
         const int h = order[i];
         const int type = TypeOf(net, h);
-        if (IsUtility(type)) {
+        if (type & QNL_TYPE_BIT_UTILITY) {
             utilities.push_back(h);
             continue;
         }
@@ -164,11 +159,10 @@ DecisionOracle SolveByEnumeration(QNL_network& net) {
                 const double v = value[j * n + x];
                 nextMass[j] += prefixMass[j * n + x];
                 if (std::isnan(v)) continue;
-                if (decision) {
-                    if (std::isnan(next[j]) || v > next[j]) next[j] = v;
-                } else {
+                if (!decision)
                     sum += prefixMass[j * n + x] * v;
-                }
+                else if (std::isnan(next[j]) || v > next[j])
+                    next[j] = v;
             }
             if (!decision && nextMass[j] > 0.0) next[j] = sum / nextMass[j];
         }

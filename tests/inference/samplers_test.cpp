@@ -19,7 +19,6 @@ namespace {
 using namespace quarn_test;
 
 const char kNoSamples[] = "No useful samples have been generated for some of nodes.";
-const int kSamplingIds[] = {1, 3, 4, 6, 7, 8};
 
 class SamplersTest : public ::testing::Test {
 protected:
@@ -182,19 +181,17 @@ TEST_F(SamplersTest, StopFlagAndFailingComponentGiveNoUsefulSamples) {
               std::vector<int>({1, 0}));
     EXPECT_EQ(LastMessage(), kNoSamples);
     EXPECT_FALSE(ValueOf(sprinkler, s.rain).IsValueValid());
-    for (int id : kSamplingIds) {
+    for (int id : {1, 3, 4, 6, 7, 8}) {
         for (bool failingFirst : {true, false}) {
             QNL_network network;
-            int a = -1, b = -1, c = -1, d = -1;
-            for (int part = 0; part < 2; ++part) {
-                if ((part == 0) == failingFirst) {
-                    a = AddBinaryNode(network, "A", {}, {0.5});
-                    b = AddBinaryNode(network, "B", {a}, {1.0, 1.0});
-                } else {
-                    c = AddBinaryNode(network, "C", {}, {0.4});
-                    d = AddBinaryNode(network, "D", {c}, {0.3, 0.6});
-                }
-            }
+            int a = -1, b = -1, d = -1;
+            for (int part = 0; part < 2; ++part)
+                if ((part == 0) == failingFirst)
+                    b = AddBinaryNode(network, "B", {a = AddBinaryNode(network, "A", {}, {0.5})},
+                                      {1.0, 1.0});
+                else
+                    d = AddBinaryNode(network, "D", {AddBinaryNode(network, "C", {}, {0.4})},
+                                      {0.3, 0.6});
             // Evidence checks would refuse it: set it quietly.
             const int control = network.GetNotificationControl();
             network.SetNotificationControl(0);

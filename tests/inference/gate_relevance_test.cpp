@@ -38,9 +38,9 @@ TEST(GateRelevance, DecompositionKeepsPosteriorsAndProbabilityOfEvidence) {
         RandomNetworkSpec spec = RoundSpec(700, round);
         spec.maxOutcomes = 3;
         BuildRandomNetwork(net, spec);
-        TestRandom random(900 + static_cast<std::uint64_t>(round));
+        TestRandom random(900 + round);
         const std::vector<int> gates = MixInGates(net, random, 0.6);
-        SetPossibleEvidence(net, 50 + static_cast<std::uint64_t>(round), round % 3);
+        SetPossibleEvidence(net, 50 + round, round % 3);
         for (int h : gates) {
             QNL_node* node = net.GetNode(h);
             if (node->GetType() != QNL_TYPE_NOISY_MAX || node->GetValue()->IsObserved() ||

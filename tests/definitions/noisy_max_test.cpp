@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <numeric>
 
 namespace {
 
@@ -209,10 +210,9 @@ TEST_F(NoisyMax, ConversionFromATableFitsItsParameters) {
             RandomGate(random, {2 + random.Below(2), 2 + random.Below(3)}, 2 + random.Below(3));
         // A conversion starts from the natural strength order, which the table must share.
         for (int b = 0; b < Gate(y)->GetNumberOfBlocks(); ++b) {
-            QNL_intArray natural;
-            for (int j = 0; j < Gate(y)->GetBlockSize(b); ++j)
-                natural.Add(j);
-            ASSERT_EQ(Gate(y)->SetParentOutcomeStrengths(b, natural), 0);
+            std::vector<int> natural(Gate(y)->GetBlockSize(b));
+            std::iota(natural.begin(), natural.end(), 0);
+            ASSERT_EQ(Gate(y)->SetParentOutcomeStrengths(b, IntsOf(natural)), 0);
         }
         const std::vector<double> table = Values(y);
         ASSERT_EQ(net.GetNode(y)->SetType(QNL_TYPE_CPT), 0);

@@ -50,12 +50,9 @@ protected:
         EXPECT_TRUE(exact.ok) << exact.error;
         double worst = 0.0;
         for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
-            const QNL_nodeValue& value = ValueOf(network, h);
-            if (value.IsObserved()) continue;
-            if (!value.IsValueValid()) return 2.0;
-            const std::vector<double> got = Beliefs(network, h);
-            const std::vector<double>& want = exact.Posterior(h);
-            if (got.size() != want.size()) return 2.0;
+            if (ValueOf(network, h).IsObserved()) continue;
+            const std::vector<double> got = Beliefs(network, h), want = exact.Posterior(h);
+            if (!ValueOf(network, h).IsValueValid() || got.size() != want.size()) return 2.0;
             for (std::size_t k = 0; k < got.size(); ++k)
                 worst = std::max(worst, std::fabs(got[k] - want[k]));
         }

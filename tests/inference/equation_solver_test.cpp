@@ -11,6 +11,7 @@
 #include <cmath>
 #include <numeric>
 #include <random>
+#include <tuple>
 
 namespace {
 
@@ -40,14 +41,16 @@ protected:
     }
 };
 
-// Two random linear sets in one network, each fed by a parent added after its members:
-// every set gets its own iteration budget and sees its parents' values.
-TEST_F(EquationSolver, RandomLinearSetsMatchTheirConstructedSolution) {
-    std::mt19937 random(7);
+// Each network holds two random linear sets, each fed by a parent added after its members
+// (every set gets its own iteration budget and sees its parents' values), and an acyclic
+// network of nonlinear equations, some written as "c * id = ...", added in a shuffled handle
+// order. Every value equals the constructed solution or the one computed here.
+TEST_F(EquationSolver, RandomSetsAndAcyclicNetworksMatchTheirConstruction) {
+    std::mt19937 random(7), shuffle(11);
     std::uniform_real_distribution<double> uniform(-1.0, 1.0);
     for (int trial = 0; trial < 10; ++trial) {
         net.DeleteAllNodes();
-        std::vector<std::pair<int, double>> solved;
+        std::vector<std::tuple<int, double, double>> solved; // handle, value, tolerance
         for (int s = 0; s < 2; ++s) {
             const int n = 2 + static_cast<int>(random() % 5);
             std::vector<std::string> ids;
@@ -78,60 +81,41 @@ TEST_F(EquationSolver, RandomLinearSetsMatchTheirConstructedSolution) {
                 }
                 text += " + " + Number(rest);
                 ASSERT_EQ(Set(handles[k], text), 0) << text;
-                solved.emplace_back(handles[k], solution[k]);
+                solved.emplace_back(handles[k], solution[k], 1e-9);
             }
         }
-        ASSERT_EQ(net.UpdateBeliefs(), 0) << LastMessage();
-        for (const auto& [h, v] : solved)
-            EXPECT_NEAR(Value(h)->GetMean(), v, 1e-9);
-    }
-}
-
-// Acyclic networks of nonlinear equations, some written as "c * id = ...", nodes added in a
-// shuffled handle order; each value is computed here from its parents' values.
-TEST_F(EquationSolver, RandomAcyclicNetworksMatchHandEvaluation) {
-    std::mt19937 random(11);
-    for (int trial = 0; trial < 8; ++trial) {
-        net.DeleteAllNodes();
         const int n = 12;
-        std::vector<int> slot(n);
+        std::vector<int> slot(n), handle(n);
+        std::vector<double> expected(n);
         std::iota(slot.begin(), slot.end(), 0);
-        std::shuffle(slot.begin(), slot.end(), random);
-        std::vector<int> handle(n);
+        std::shuffle(slot.begin(), slot.end(), shuffle);
         for (int i = 0; i < n; ++i)
             handle[slot[i]] = Node(QNL_TYPE_EQUATION, "n" + std::to_string(slot[i]));
-        std::vector<double> expected(n);
         for (int i = 0; i < n; ++i) {
             const std::string id = "n" + std::to_string(i);
-            const double c = 1.0 + static_cast<double>(random() % 5);
-            std::string text;
-            double value;
-            if (i < 2) {
-                value = c;
-                text = id + " = " + Number(c);
-            } else {
-                const int a = static_cast<int>(random() % i), b = static_cast<int>(random() % i);
+            const double c = 1.0 + static_cast<double>(shuffle() % 5);
+            std::string text = id + " = " + Number(c);
+            double value = c;
+            if (i >= 2) {
+                const int a = static_cast<int>(shuffle() % i), b = static_cast<int>(shuffle() % i);
                 const std::string pa = "n" + std::to_string(a), pb = "n" + std::to_string(b);
                 value = c * std::sin(expected[a]) +
                         std::sqrt(expected[b] * expected[b]) / (1 + std::exp(expected[a] * 0.1));
                 text = Number(c) + "*Sin(" + pa + ") + Sqrt(Sqr(" + pb + "))/(1 + Exp(" + pa +
                        "*0.1))";
-                if (random() % 2 == 0) {
-                    text = Number(c) + "*" + id + " = " + text;
-                    value /= c;
-                } else {
-                    text = id + " = " + text;
-                }
+                const bool scaled = shuffle() % 2 == 0;
+                text = (scaled ? Number(c) + "*" : "") + id + " = " + text;
+                if (scaled) value /= c;
             }
             expected[i] = value;
             ASSERT_EQ(Set(handle[i], text), 0) << text;
+            solved.emplace_back(handle[i], value, 1e-12 * (1 + std::fabs(value)));
         }
         ASSERT_EQ(net.UpdateBeliefs(), 0) << LastMessage();
-        for (int i = 0; i < n; ++i) {
-            EXPECT_NEAR(Value(handle[i])->GetMean(), expected[i],
-                        1e-12 * (1 + std::fabs(expected[i])));
-            EXPECT_TRUE(Value(handle[i])->IsValueValid());
-            EXPECT_EQ(Value(handle[i])->GetStandardDeviation(), 0.0);
+        for (const auto& [h, v, tolerance] : solved) {
+            EXPECT_NEAR(Value(h)->GetMean(), v, tolerance);
+            EXPECT_TRUE(Value(h)->IsValueValid());
+            EXPECT_EQ(Value(h)->GetStandardDeviation(), 0.0);
         }
     }
 }

@@ -162,18 +162,12 @@ TEST_F(Equations, RandomTextsRoundTripUnderRenamesAndParentEdits) {
     std::vector<std::string> names = {"P0", "P1", "P2"};
     std::function<std::string(int)> term = [&](int depth) -> std::string {
         static const char* ops[] = {"+", "-", "*", "/", "^"};
-        switch (random() % (depth > 3 ? 2 : 6)) {
-        case 0:
-            return names[random() % names.size()];
-        case 1:
-            return std::to_string(static_cast<int>(random() % 19) - 9) + ".25";
-        case 2:
-            return "-(" + term(depth + 1) + ")";
-        case 3:
-            return "Sin(" + term(depth + 1) + ")";
-        default:
-            return term(depth + 1) + ops[random() % 5] + term(depth + 1);
-        }
+        const auto kind = random() % (depth > 3 ? 2 : 6);
+        if (kind == 0) return names[random() % names.size()];
+        if (kind == 1) return std::to_string(static_cast<int>(random() % 19) - 9) + ".25";
+        if (kind == 2) return "-(" + term(depth + 1) + ")";
+        if (kind == 3) return "Sin(" + term(depth + 1) + ")";
+        return term(depth + 1) + ops[random() % 5] + term(depth + 1);
     };
     auto evaluate = [&](const std::string& text) {
         QNL_parsedEquation e;

@@ -9,17 +9,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <random>
-#include <string>
-#include <vector>
+#include <tuple>
 
 namespace {
 
-std::string LastMessage() {
-    const QNL_errorHandler& log = QNL_errorHandler::Instance();
-    const int n = log.GetNumberOfErrors();
-    return n > 0 && log.GetMessage(n - 1) != nullptr ? log.GetMessage(n - 1) : "";
-}
+using quarn_test::LastMessage;
 
 std::string Number(double v) {
     char text[64];
@@ -31,17 +27,10 @@ class EquationSolver : public quarn_test::NetworkFixture {
 protected:
     int Node(int type, const std::string& id, const std::string& text = "") {
         const int h = Add(type, id.c_str());
-        if (!text.empty()) pending.emplace_back(h, text);
+        EXPECT_TRUE(text.empty() || Set(h, text) == 0) << text;
         return h;
     }
-    // Equations are set once every node exists, so they may name nodes added later.
-    void SetEquations() {
-        for (const auto& [h, text] : pending) {
-            std::string error;
-            ASSERT_EQ(Eq(h)->SetEquation(text, nullptr, &error), 0) << text << ": " << error;
-        }
-        pending.clear();
-    }
+    int Set(int h, const std::string& text) { return Eq(h)->SetEquation(text, nullptr, nullptr); }
     void Members(int h, const std::vector<std::string>& ids) {
         ASSERT_EQ(dynamic_cast<QNL_equationSCC*>(Def(h))->SetMembers(quarn_test::StringsOf(ids)),
                   0);
@@ -50,38 +39,18 @@ protected:
     QNL_equationValue* Value(int h) {
         return dynamic_cast<QNL_equationValue*>(net.GetNode(h)->GetValue());
     }
-    std::vector<std::pair<int, std::string>> pending;
 };
 
-TEST_F(EquationSolver, ChainsAndSetsSolveExactly) {
-    const int x = Node(QNL_TYPE_EQUATION, "x", "x = 2");
-    const int y = Node(QNL_TYPE_EQUATION, "y");
-    const int a = Node(QNL_TYPE_EQUATION_SCC, "a");
-    const int b = Node(QNL_TYPE_EQUATION_SCC, "b");
-    SetEquations();
-    ASSERT_EQ(Eq(y)->SetEquation("y = x * 3", nullptr, nullptr), 0);
-    Members(a, {"b"});
-    Members(b, {"a"});
-    ASSERT_EQ(Eq(a)->SetEquation("a = b + 1", nullptr, nullptr), 0);
-    ASSERT_EQ(Eq(b)->SetEquation("b = 2 * a - 4", nullptr, nullptr), 0);
-    ASSERT_EQ(net.UpdateBeliefs(), 0) << LastMessage();
-    EXPECT_EQ(Value(x)->GetMean(), 2.0);
-    EXPECT_EQ(Value(y)->GetMean(), 6.0);
-    EXPECT_EQ(Value(y)->GetStandardDeviation(), 0.0);
-    EXPECT_TRUE(Value(y)->IsValueValid());
-    EXPECT_NEAR(Value(a)->GetMean(), 3.0, 1e-9);
-    EXPECT_NEAR(Value(b)->GetMean(), 2.0, 1e-9);
-}
-
-// Two random linear sets in one network, each fed by a parent added after its members:
-// every set gets its own iteration budget and sees its parents' values.
-TEST_F(EquationSolver, RandomLinearSetsMatchTheirConstructedSolution) {
-    std::mt19937 random(7);
+// Each network holds two random linear sets, each fed by a parent added after its members
+// (every set gets its own iteration budget and sees its parents' values), and an acyclic
+// network of nonlinear equations, some written as "c * id = ...", added in a shuffled handle
+// order. Every value equals the constructed solution or the one computed here.
+TEST_F(EquationSolver, RandomSetsAndAcyclicNetworksMatchTheirConstruction) {
+    std::mt19937 random(7), shuffle(11);
     std::uniform_real_distribution<double> uniform(-1.0, 1.0);
     for (int trial = 0; trial < 10; ++trial) {
         net.DeleteAllNodes();
-        std::vector<std::vector<int>> sets;
-        std::vector<std::vector<double>> solutions;
+        std::vector<std::tuple<int, double, double>> solved; // handle, value, tolerance
         for (int s = 0; s < 2; ++s) {
             const int n = 2 + static_cast<int>(random() % 5);
             std::vector<std::string> ids;
@@ -93,7 +62,6 @@ TEST_F(EquationSolver, RandomLinearSetsMatchTheirConstructedSolution) {
             const std::string p = "p" + std::to_string(s);
             const double pValue = 4.0 * uniform(random);
             const int ph = Node(QNL_TYPE_EQUATION, p, p + " = " + Number(pValue));
-            SetEquations();
             std::vector<double> solution(n);
             for (double& v : solution)
                 v = 10.0 * uniform(random);
@@ -112,70 +80,49 @@ TEST_F(EquationSolver, RandomLinearSetsMatchTheirConstructedSolution) {
                     rest -= c * solution[j];
                 }
                 text += " + " + Number(rest);
-                ASSERT_EQ(Eq(handles[k])->SetEquation(text, nullptr, nullptr), 0) << text;
+                ASSERT_EQ(Set(handles[k], text), 0) << text;
+                solved.emplace_back(handles[k], solution[k], 1e-9);
             }
-            sets.push_back(handles);
-            solutions.push_back(solution);
         }
-        ASSERT_EQ(net.UpdateBeliefs(), 0) << LastMessage();
-        for (std::size_t s = 0; s < sets.size(); ++s)
-            for (std::size_t k = 0; k < sets[s].size(); ++k)
-                EXPECT_NEAR(Value(sets[s][k])->GetMean(), solutions[s][k], 1e-9);
-    }
-}
-
-// Acyclic networks of nonlinear equations, some written as "c * id = ...", nodes added in a
-// shuffled handle order; each value is computed here from its parents' values.
-TEST_F(EquationSolver, RandomAcyclicNetworksMatchHandEvaluation) {
-    std::mt19937 random(11);
-    for (int trial = 0; trial < 8; ++trial) {
-        net.DeleteAllNodes();
         const int n = 12;
-        std::vector<int> slot(n);
-        for (int i = 0; i < n; ++i)
-            slot[i] = i;
-        std::shuffle(slot.begin(), slot.end(), random);
-        std::vector<int> handle(n);
+        std::vector<int> slot(n), handle(n);
+        std::vector<double> expected(n);
+        std::iota(slot.begin(), slot.end(), 0);
+        std::shuffle(slot.begin(), slot.end(), shuffle);
         for (int i = 0; i < n; ++i)
             handle[slot[i]] = Node(QNL_TYPE_EQUATION, "n" + std::to_string(slot[i]));
-        std::vector<double> expected(n);
         for (int i = 0; i < n; ++i) {
             const std::string id = "n" + std::to_string(i);
-            const double c = 1.0 + static_cast<double>(random() % 5);
-            std::string text;
-            double value;
-            if (i < 2) {
-                value = c;
-                text = id + " = " + Number(c);
-            } else {
-                const int a = static_cast<int>(random() % i), b = static_cast<int>(random() % i);
+            const double c = 1.0 + static_cast<double>(shuffle() % 5);
+            std::string text = id + " = " + Number(c);
+            double value = c;
+            if (i >= 2) {
+                const int a = static_cast<int>(shuffle() % i), b = static_cast<int>(shuffle() % i);
                 const std::string pa = "n" + std::to_string(a), pb = "n" + std::to_string(b);
                 value = c * std::sin(expected[a]) +
                         std::sqrt(expected[b] * expected[b]) / (1 + std::exp(expected[a] * 0.1));
                 text = Number(c) + "*Sin(" + pa + ") + Sqrt(Sqr(" + pb + "))/(1 + Exp(" + pa +
                        "*0.1))";
-                if (random() % 2 == 0) {
-                    text = Number(c) + "*" + id + " = " + text;
-                    value /= c;
-                } else {
-                    text = id + " = " + text;
-                }
+                const bool scaled = shuffle() % 2 == 0;
+                text = (scaled ? Number(c) + "*" : "") + id + " = " + text;
+                if (scaled) value /= c;
             }
             expected[i] = value;
-            ASSERT_EQ(Eq(handle[i])->SetEquation(text, nullptr, nullptr), 0) << text;
+            ASSERT_EQ(Set(handle[i], text), 0) << text;
+            solved.emplace_back(handle[i], value, 1e-12 * (1 + std::fabs(value)));
         }
         ASSERT_EQ(net.UpdateBeliefs(), 0) << LastMessage();
-        for (int i = 0; i < n; ++i)
-            EXPECT_NEAR(Value(handle[i])->GetMean(), expected[i],
-                        1e-12 * (1 + std::fabs(expected[i])));
+        for (const auto& [h, v, tolerance] : solved) {
+            EXPECT_NEAR(Value(h)->GetMean(), v, tolerance);
+            EXPECT_TRUE(Value(h)->IsValueValid());
+            EXPECT_EQ(Value(h)->GetStandardDeviation(), 0.0);
+        }
     }
 }
 
 TEST_F(EquationSolver, SamplingGivesTheMomentsOfTheDraws) {
     const int x = Node(QNL_TYPE_EQUATION, "x", "x = Normal(0, 1)");
-    const int y = Node(QNL_TYPE_EQUATION, "y");
-    SetEquations();
-    ASSERT_EQ(Eq(y)->SetEquation("y = x + Normal(0, 1)", nullptr, nullptr), 0);
+    const int y = Node(QNL_TYPE_EQUATION, "y", "y = x + Normal(0, 1)");
     ASSERT_EQ(net.SetNumberOfSamples(20000), 0);
     QNL_randomUniform().Seed(2024);
     ASSERT_EQ(net.UpdateBeliefs(), 0) << LastMessage();
@@ -195,62 +142,56 @@ TEST_F(EquationSolver, LargeNegativeValuesAreDifferenced) {
     const int a = Node(QNL_TYPE_EQUATION_SCC, "a");
     const int b = Node(QNL_TYPE_EQUATION_SCC, "b");
     const int p = Node(QNL_TYPE_EQUATION, "p", "p = -4e12");
-    SetEquations();
     Members(a, {"b"});
     Members(b, {"a"});
     ASSERT_EQ(net.AddArc(p, a), 0);
-    ASSERT_EQ(Eq(a)->SetEquation("a = (p + b) / 1e12", nullptr, nullptr), 0);
-    ASSERT_EQ(Eq(b)->SetEquation("b = 2.5e11 * a", nullptr, nullptr), 0);
+    ASSERT_EQ(Set(a, "a = (p + b) / 1e12"), 0);
+    ASSERT_EQ(Set(b, "b = 2.5e11 * a"), 0);
     ASSERT_EQ(net.UpdateBeliefs(), 0) << LastMessage();
     EXPECT_NEAR(Value(a)->GetMean(), -16.0 / 3, 1e-9);
     EXPECT_NEAR(Value(b)->GetMean(), -4e12 / 3, 1e-3);
 }
 
+// Evidence waits for the hybrid conversion: refused, never solved as if absent.
 TEST_F(EquationSolver, RefusalsAndFailedSetsAreReported) {
-    const std::string setFailed = "Faile in computing SCC.";
+    const char* setFailed = "Faile in computing SCC.";
+    const int kGone = -1, kEvidence = -2;
     const struct {
         const char* name;
-        const char* equation; // of the set node "a", alone in its set
-        int extraType;        // another node's type, 0 for none
+        const char* equation; // of the set node "a"
+        int extra;            // another node's type, 0 for none, or kGone or kEvidence
         const char* message;
     } cases[] = {
         {"hybrid", "a = 1", QNL_TYPE_CPT, "Unable to handle hybrid networks with equation solver."},
         {"random set", "a = Normal(0, 1)", 0,
          "Unable to sovle a network contains strongly-coupled components with distribution "
          "definitions."},
-        {"no root", "a = a^2 + 1", 0, "Faile in computing SCC."},
-        {"singular", "a = a + 1", 0, "Faile in computing SCC."},
-        {"not finite", "a = Ln(a - 10)", 0, "Faile in computing SCC."},
+        {"no root", "a = a^2 + 1", 0, setFailed},
+        {"singular", "a = a + 1", 0, setFailed},
+        {"not finite", "a = Ln(a - 10)", 0, setFailed},
+        {"member deleted", "a = 1", kGone, setFailed},
+        {"evidence", "a = 1", kEvidence,
+         "Solving equation networks with evidence is not available"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         net.DeleteAllNodes();
         QNL_errorHandler::Instance().Flush();
         const int a = Node(QNL_TYPE_EQUATION_SCC, "a");
-        if (c.extraType != 0) Node(c.extraType, "other");
-        ASSERT_EQ(Eq(a)->SetEquation(c.equation, nullptr, nullptr), 0);
+        if (c.extra > 0) Node(c.extra, "other");
+        if (c.extra == kGone) {
+            const int gone = Node(QNL_TYPE_EQUATION_SCC, "gone");
+            Members(a, {"gone"});
+            ASSERT_EQ(net.DeleteNode(gone), 0);
+        }
+        ASSERT_EQ(Set(a, c.equation), 0);
+        ASSERT_EQ(c.extra == kEvidence ? Value(a)->SetEvidence(3.0) : 0, 0);
         QNL_equationSolver solver(&net);
         solver.SetIterationCap(50);
-        EXPECT_EQ(solver.Solve(), -2);
+        EXPECT_EQ(c.extra == kEvidence ? net.UpdateBeliefs() : solver.Solve(), -2);
         EXPECT_EQ(LastMessage(), c.message);
-        EXPECT_FALSE(Value(a)->IsValueValid());
+        EXPECT_FALSE(c.extra != kEvidence && Value(a)->IsValueValid());
     }
-    QNL_errorHandler::Instance().Flush();
-    net.DeleteAllNodes();
-    const int a = Node(QNL_TYPE_EQUATION_SCC, "a");
-    const int gone = Node(QNL_TYPE_EQUATION_SCC, "gone");
-    Members(a, {"gone"});
-    ASSERT_EQ(net.DeleteNode(gone), 0);
-    EXPECT_EQ(net.UpdateBeliefs(), -2);
-    EXPECT_EQ(LastMessage(), setFailed);
-    // Evidence waits for the hybrid conversion: refused, never solved as if absent.
-    QNL_errorHandler::Instance().Flush();
-    net.DeleteAllNodes();
-    const int x = Node(QNL_TYPE_EQUATION, "x", "x = 1");
-    SetEquations();
-    ASSERT_EQ(Value(x)->SetEvidence(3.0), 0);
-    EXPECT_EQ(net.UpdateBeliefs(), -2);
-    EXPECT_EQ(LastMessage(), "Solving equation networks with evidence is not available");
     QNL_errorHandler::Instance().Flush();
 }
 

@@ -2,26 +2,21 @@
 
 #include "support/beliefs.h"
 #include "support/gate_reference.h"
+#include "support/network_builder.h"
 #include "support/oracle.h"
 #include "support/random_network.h"
 
 #include "definitions/logic_gates.h"
-#include "definitions/node_value.h"
 #include "definitions/node_values.h"
 #include "definitions/noisy_max.h"
-#include "model/error_handler.h"
-#include "model/network.h"
-#include "model/node.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
-#include <string>
 
 namespace {
 
-using quarn_test::TestRandom;
+using namespace quarn_test;
 
 int ExtraRecords(QNL_network& net) {
     QNL_componentList list;
@@ -40,12 +35,12 @@ TEST(GateRelevance, DecompositionKeepsPosteriorsAndProbabilityOfEvidence) {
     int decomposed = 0;
     for (int round = 0; round < 40; ++round) {
         QNL_network net;
-        quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(700, round);
+        RandomNetworkSpec spec = RoundSpec(700, round);
         spec.maxOutcomes = 3;
-        quarn_test::BuildRandomNetwork(net, spec);
-        TestRandom random(900 + static_cast<std::uint64_t>(round));
-        const std::vector<int> gates = quarn_test::MixInGates(net, random, 0.6);
-        quarn_test::SetPossibleEvidence(net, 50 + static_cast<std::uint64_t>(round), round % 3);
+        BuildRandomNetwork(net, spec);
+        TestRandom random(900 + round);
+        const std::vector<int> gates = MixInGates(net, random, 0.6);
+        SetPossibleEvidence(net, 50 + round, round % 3);
         for (int h : gates) {
             QNL_node* node = net.GetNode(h);
             if (node->GetType() != QNL_TYPE_NOISY_MAX || node->GetValue()->IsObserved() ||
@@ -54,14 +49,14 @@ TEST(GateRelevance, DecompositionKeepsPosteriorsAndProbabilityOfEvidence) {
             ASSERT_EQ(
                 node->GetValue()->SetEvidence(node->GetDefinition()->GetNumberOfOutcomes() - 1), 0);
         }
-        const quarn_test::Enumeration truth = quarn_test::Enumerate(net);
+        const Enumeration truth = Enumerate(net);
         ASSERT_TRUE(truth.ok) << truth.error;
         for (const bool on : {false, true}) {
             const std::string label = "round " + std::to_string(round) + (on ? " on" : " off");
             net.SetNoisyMaxRelevance(on);
             if (on) decomposed += ExtraRecords(net);
             ASSERT_EQ(net.UpdateBeliefs(), 0) << label;
-            quarn_test::ExpectOracle(net, label);
+            ExpectOracle(net, label);
             double p = -1.0;
             ASSERT_TRUE(net.CalcPropEvidence(p)) << label;
             EXPECT_NEAR(p, truth.probabilityOfEvidence,
@@ -72,31 +67,28 @@ TEST(GateRelevance, DecompositionKeepsPosteriorsAndProbabilityOfEvidence) {
     EXPECT_GT(decomposed, 10);
 }
 
-// The network's setting switches the decomposition, a user property overrides it either way.
+// The network's setting switches the decomposition, a user property overrides it either way;
+// Y keeps one unobserved parent, the other two stand under extra records.
 TEST(GateRelevance, UserPropertyOverridesTheNetworkSetting) {
-    struct Case {
+    const struct {
         bool setting;
         const char* property;
-        bool decomposed;
-    } cases[] = {{false, nullptr, false},
-                 {true, nullptr, true},
-                 {true, "0", false},
-                 {false, "1", true},
-                 {false, "12abc", true}};
-    for (const Case& c : cases) {
+        int extras;
+    } cases[] = {{false, nullptr, 0},
+                 {true, nullptr, 2},
+                 {true, "0", 0},
+                 {false, "1", 2},
+                 {false, "12abc", 2}};
+    for (const auto& c : cases) {
         QNL_network net;
-        const int a = net.AddNode(QNL_TYPE_CPT, "A");
-        const int b = net.AddNode(QNL_TYPE_CPT, "B");
-        const int c3 = net.AddNode(QNL_TYPE_CPT, "C");
         const int y = net.AddNode(QNL_TYPE_NOISY_MAX, "Y");
-        for (int p : {a, b, c3})
-            ASSERT_EQ(net.AddArc(p, y), 0);
+        for (const char* id : {"A", "B", "C"})
+            ASSERT_EQ(net.AddArc(net.AddNode(QNL_TYPE_CPT, id), y), 0);
         ASSERT_EQ(net.GetNode(y)->GetValue()->SetEvidence(1), 0);
         net.SetNoisyMaxRelevance(c.setting);
         if (c.property != nullptr)
             net.GetUserProperties().AddProperty("QNL_NOISYMAXRELEVANCE", c.property);
-        // Y keeps one unobserved parent; the other two stand under extra records.
-        EXPECT_EQ(ExtraRecords(net), c.decomposed ? 2 : 0) << (c.property ? c.property : "none");
+        EXPECT_EQ(ExtraRecords(net), c.extras) << (c.property ? c.property : "none");
     }
 }
 
@@ -113,29 +105,25 @@ public:
 };
 
 TEST(GateRelevance, MarkedNodesStandForTheirOwnNumberOrAreRefused) {
-    struct Case {
+    const struct {
         int parentType, type, code;
     } cases[] = {{QNL_TYPE_CPT, QNL_TYPE_NOISY_MAX, 0},
                  {QNL_TYPE_DEMORGAN, QNL_TYPE_DEMORGAN, 0},
                  {QNL_TYPE_CAST, QNL_TYPE_CAST, 0},
                  {QNL_TYPE_CPT, QNL_TYPE_CPT, -51},
                  {QNL_TYPE_CPT, QNL_TYPE_NOISY_ADDER, -51}};
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         QNL_network net;
-        const int x = net.AddNode(c.parentType, "X");
         const int y = net.AddNode(c.type, "Y");
-        ASSERT_EQ(net.AddArc(x, y), 0);
+        ASSERT_EQ(net.AddArc(net.AddNode(c.parentType, "X"), y), 0);
         QNL_nodeDefinition* definition = net.GetNode(y)->GetDefinition();
         double first = 0.0;
-        if (auto* d = dynamic_cast<QNL_demorgan*>(definition)) {
-            ASSERT_EQ(d->SetPriorBelief(0.3), 0);
-            first = 0.3;
-        } else if (auto* k = dynamic_cast<QNL_cast*>(definition)) {
-            ASSERT_EQ(k->SetBaseline(0.7), 0);
-            first = 0.7;
-        } else if (auto* g = dynamic_cast<QNL_noisyMAX*>(definition)) {
+        if (auto* d = dynamic_cast<QNL_demorgan*>(definition))
+            first = d->SetPriorBelief(0.3) == 0 ? 0.3 : -1.0;
+        else if (auto* k = dynamic_cast<QNL_cast*>(definition))
+            first = k->SetBaseline(0.7) == 0 ? 0.7 : -1.0;
+        else if (auto* g = dynamic_cast<QNL_noisyMAX*>(definition))
             first = g->GetParameters()->Subscript(g->GetNumberOfColumns() * 2 - 2);
-        }
         const MarkedBelief marked(&net, y);
         ASSERT_EQ(net.GetNode(y)->CopyValue(&marked), 0);
         QNL_componentList list;

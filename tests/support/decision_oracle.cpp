@@ -1,7 +1,6 @@
 #include "support/decision_oracle.h"
 
 #include "definitions/mau.h"
-#include "definitions/node_value.h"
 #include "definitions/node_values.h"
 #include "definitions/table.h"
 #include "model/network.h"
@@ -21,10 +20,6 @@ int TypeOf(const QNL_network& net, int h) {
     return net.GetNode(h)->GetType();
 }
 
-bool IsUtility(int type) {
-    return (type & QNL_TYPE_BIT_UTILITY) != 0;
-}
-
 int Evidence(const QNL_network& net, int h) {
     const QNL_nodeValue* value = net.GetNode(h)->GetValue();
     return value != nullptr && value->HasEvidence() ? value->GetEvidence() : -1;
@@ -38,7 +33,7 @@ double Cell(const QNL_network& net, int h, const QNL_Dmatrix& m, const std::vect
     int dim = 0;
     for (int i = 0; i < parents.GetCount(); ++i) {
         if (!QNL_IsTableParentType(TypeOf(net, parents[i]))) continue;
-        index += std::int64_t{at[static_cast<std::size_t>(parents[i])]} * m.GetMultiplier(dim++);
+        index += std::int64_t{at[parents[i]]} * m.GetMultiplier(dim++);
     }
     index += own * (dim < m.GetNumberOfDimensions() ? m.GetMultiplier(dim) : 0);
     return m.Subscript(static_cast<int>(index));
@@ -54,7 +49,7 @@ DecisionOracle SolveByEnumeration(QNL_network& net) {
     for (int i = 0; i < order.GetCount(); ++i) {
         const int h = order[i];
         const int type = TypeOf(net, h);
-        if (IsUtility(type)) {
+        if (type & QNL_TYPE_BIT_UTILITY) {
             utilities.push_back(h);
             continue;
         }
@@ -62,8 +57,8 @@ DecisionOracle SolveByEnumeration(QNL_network& net) {
             out.error = "node type not supported";
             return out;
         }
-        sizes[static_cast<std::size_t>(h)] = net.GetNode(h)->GetDefinition()->GetNumberOfOutcomes();
-        configurations *= sizes[static_cast<std::size_t>(h)];
+        sizes[h] = net.GetNode(h)->GetDefinition()->GetNumberOfOutcomes();
+        configurations *= sizes[h];
         variables.push_back(h);
     }
     if (configurations > DecisionOracle::kMaxConfigurations) {
@@ -71,23 +66,20 @@ DecisionOracle SolveByEnumeration(QNL_network& net) {
         return out;
     }
     std::vector<char> listed(sizes.size(), 0);
+    auto list = [&](int h) {
+        if (!listed[h] && Evidence(net, h) < 0) out.sequence.push_back(h);
+        listed[h] = 1;
+    };
     for (int h : variables) {
         if (!(TypeOf(net, h) & QNL_TYPE_BIT_DECISION)) continue;
         for (int p : variables)
-            if (net.GetParents(h).IsInList(p) && !listed[static_cast<std::size_t>(p)] &&
-                Evidence(net, p) < 0) {
-                listed[static_cast<std::size_t>(p)] = 1;
-                out.sequence.push_back(p);
-            }
-        if (Evidence(net, h) < 0 && !listed[static_cast<std::size_t>(h)]) {
-            listed[static_cast<std::size_t>(h)] = 1;
-            out.sequence.push_back(h);
-        }
+            if (net.GetParents(h).IsInList(p)) list(p);
+        list(h);
     }
     std::size_t assignments = 1;
     for (int h : out.sequence) {
-        out.sizes.push_back(sizes[static_cast<std::size_t>(h)]);
-        assignments *= static_cast<std::size_t>(sizes[static_cast<std::size_t>(h)]);
+        out.sizes.push_back(sizes[h]);
+        assignments *= static_cast<std::size_t>(sizes[h]);
     }
 
     // Joint mass and utility mass per assignment of the sequence.
@@ -100,23 +92,21 @@ DecisionOracle SolveByEnumeration(QNL_network& net) {
     for (std::int64_t c = 0; c < static_cast<std::int64_t>(configurations); ++c) {
         std::int64_t rest = c;
         for (auto it = variables.rbegin(); it != variables.rend(); ++it) {
-            at[static_cast<std::size_t>(*it)] = static_cast<int>(rest % sizes[*it]);
-            rest /= sizes[static_cast<std::size_t>(*it)];
+            at[*it] = static_cast<int>(rest % sizes[*it]);
+            rest /= sizes[*it];
         }
         double weight = 1.0;
         for (int h : variables) {
             const int e = Evidence(net, h);
-            if (e >= 0 && e != at[static_cast<std::size_t>(h)]) weight = 0.0;
+            if (e >= 0 && e != at[h]) weight = 0.0;
             if (weight == 0.0) break;
             if (TypeOf(net, h) & QNL_TYPE_BIT_DECISION) continue;
-            weight *= Cell(net, h, *net.GetNode(h)->GetDefinition()->GetMatrix(), at,
-                           at[static_cast<std::size_t>(h)]);
+            weight *= Cell(net, h, *net.GetNode(h)->GetDefinition()->GetMatrix(), at, at[h]);
         }
         if (weight == 0.0) continue;
         std::size_t s = 0;
         for (int h : out.sequence)
-            s = s * static_cast<std::size_t>(sizes[static_cast<std::size_t>(h)]) +
-                static_cast<std::size_t>(at[static_cast<std::size_t>(h)]);
+            s = s * static_cast<std::size_t>(sizes[h]) + static_cast<std::size_t>(at[h]);
         mass[s] += weight;
         double total = 0.0;
         for (int u : utilities) {
@@ -130,17 +120,15 @@ DecisionOracle SolveByEnumeration(QNL_network& net) {
                 const QNL_intArray& parents = mau.GetUtilityParents();
                 std::vector<double> inputs;
                 for (int k = 0; k < parents.GetCount(); ++k)
-                    inputs.push_back(utility[static_cast<std::size_t>(parents[k])]);
+                    inputs.push_back(utility[parents[k]]);
                 int index = 0;
-                for (int j = 0; j < decisions.GetCount(); ++j) {
-                    const int step = mau.GetExpressions() != nullptr
-                                         ? mau.GetExpressions()->GetMultiplier(j)
-                                         : mau.GetWeights().GetMultiplier(j);
-                    index += at[static_cast<std::size_t>(decisions[j])] * step;
-                }
+                for (int j = 0; j < decisions.GetCount(); ++j)
+                    index += at[decisions[j]] * (mau.GetExpressions() != nullptr
+                                                     ? mau.GetExpressions()->GetMultiplier(j)
+                                                     : mau.GetWeights().GetMultiplier(j));
                 value = QNL_mauValue::Combine(mau, index, inputs);
             }
-            utility[static_cast<std::size_t>(u)] = value;
+            utility[u] = value;
             utilityMass[u][s] += weight * value;
             if (net.NumberOfChildren(u) == 0) total += value;
         }
@@ -160,7 +148,7 @@ DecisionOracle SolveByEnumeration(QNL_network& net) {
     // Backward induction: value and mass over the prefixes, shortest last.
     std::vector<double> value = out.overall, prefixMass = mass;
     for (std::size_t k = out.sequence.size(); k-- > 0;) {
-        const std::size_t n = static_cast<std::size_t>(out.sizes[k]);
+        const std::size_t n = out.sizes[k];
         const std::size_t shorter = value.size() / n;
         std::vector<double> next(shorter, kNaN), nextMass(shorter, 0.0);
         const bool decision = (TypeOf(net, out.sequence[k]) & QNL_TYPE_BIT_DECISION) != 0;
@@ -171,11 +159,10 @@ DecisionOracle SolveByEnumeration(QNL_network& net) {
                 const double v = value[j * n + x];
                 nextMass[j] += prefixMass[j * n + x];
                 if (std::isnan(v)) continue;
-                if (decision) {
-                    if (std::isnan(next[j]) || v > next[j]) next[j] = v;
-                } else {
+                if (!decision)
                     sum += prefixMass[j * n + x] * v;
-                }
+                else if (std::isnan(next[j]) || v > next[j])
+                    next[j] = v;
             }
             if (!decision && nextMass[j] > 0.0) next[j] = sum / nextMass[j];
         }

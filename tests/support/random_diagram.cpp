@@ -1,60 +1,62 @@
 #include "support/random_diagram.h"
 
-#include "definitions/cpt.h"
-#include "definitions/mau.h"
 #include "definitions/node_value.h"
 #include "definitions/table.h"
+#include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
+#include "support/network_builder.h"
 #include "support/random_network.h"
 
+#include <algorithm>
 #include <string>
 
 namespace quarn_test {
 namespace {
 
 int AddNode(QNL_network& net, int type, const std::string& id, int outcomes) {
-    const int h = net.AddNode(type, id.c_str());
-    if (outcomes > 0) net.GetNode(h)->GetDefinition()->SetNumberOfOutcomes(outcomes);
-    return h;
-}
-
-QNL_doubleArray Array(const std::vector<double>& values) {
-    QNL_doubleArray out;
-    for (double v : values)
-        out.Add(v);
-    return out;
+    return AddDefined(net, type, id.c_str(), {}, {}, outcomes);
 }
 
 // A random column for every parent configuration; some cells are zero.
 void FillTable(QNL_network& net, int h, TestRandom& random) {
     QNL_nodeDefinition* definition = net.GetNode(h)->GetDefinition();
     const int outcomes = definition->GetNumberOfOutcomes();
-    const int size = definition->GetMatrix()->GetSize();
-    std::vector<double> values(static_cast<std::size_t>(size), 0.0);
-    for (int column = 0; column < size / outcomes; ++column) {
+    std::vector<double> values(static_cast<std::size_t>(definition->GetMatrix()->GetSize()));
+    for (std::size_t column = 0; column < values.size(); column += outcomes) {
         double sum = 0.0;
-        for (int o = 0; o < outcomes; ++o) {
-            const double p = random.Uniform() < 0.2 ? 0.0 : random.Uniform() + 0.05;
-            values[static_cast<std::size_t>(column * outcomes + o)] = p;
-            sum += p;
-        }
-        if (sum == 0.0) {
-            values[static_cast<std::size_t>(column * outcomes + random.Below(outcomes))] = 1.0;
-            sum = 1.0;
-        }
         for (int o = 0; o < outcomes; ++o)
-            values[static_cast<std::size_t>(column * outcomes + o)] /= sum;
+            sum += values[column + o] = random.Uniform() < 0.2 ? 0.0 : random.Uniform() + 0.05;
+        if (sum == 0.0) values[column + random.Below(outcomes)] = sum = 1.0;
+        for (int o = 0; o < outcomes; ++o)
+            values[column + o] /= sum;
     }
-    static_cast<QNL_cpt*>(definition)->SetProbabilities(Array(values));
+    definition->SetDefinition(ArrayOf(values));
 }
 
 } // namespace
 
+int AddDefined(QNL_network& net, int type, const char* id, const std::vector<int>& parents,
+               const std::vector<double>& numbers, int outcomes) {
+    const int h = net.AddNode(type, id);
+    QNL_nodeDefinition* definition = net.GetNode(h)->GetDefinition();
+    if (outcomes > 2) definition->SetNumberOfOutcomes(outcomes);
+    for (int p : parents)
+        net.AddArc(p, h);
+    if (!numbers.empty()) definition->SetDefinition(ArrayOf(numbers));
+    return h;
+}
 RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed) {
     TestRandom random(seed);
     RandomDiagram d;
+    auto pick = [&](const std::vector<int>& from) { return from[random.Below(from.size())]; };
+    auto fill = [&](int h, int range, int shift, double scale) {
+        std::vector<double> values(net.GetNode(h)->GetDefinition()->GetSize());
+        for (double& v : values)
+            v = (random.Below(range) - shift) / scale;
+        net.GetNode(h)->GetDefinition()->SetDefinition(ArrayOf(values));
+    };
     const int chanceCount = 2 + random.Below(3);
     const int decisionCount = 1 + random.Below(3);
     std::vector<int> placed;
@@ -65,12 +67,10 @@ RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed) {
         const int h =
             decision ? AddNode(net, QNL_TYPE_LIST, "D" + std::to_string(k++), 2 + random.Below(2))
                      : AddNode(net, QNL_TYPE_CPT, "C" + std::to_string(c++), 2 + random.Below(2));
-        if (static_cast<std::size_t>(h) >= influenced.size()) influenced.resize(h + 1, 0);
+        influenced.resize(std::max<std::size_t>(influenced.size(), h + 1), 0);
         influenced[h] = decision;
-        const int parents = placed.empty() ? 0 : random.Below(3);
-        for (int i = 0; i < parents; ++i) {
-            const int p =
-                placed[static_cast<std::size_t>(random.Below(static_cast<int>(placed.size())))];
+        for (int i = 0, parents = placed.empty() ? 0 : random.Below(3); i < parents; ++i) {
+            const int p = pick(placed);
             if (net.GetParents(h).IsInList(p)) continue;
             net.AddArc(p, h);
             if (influenced[p]) influenced[h] = 1;
@@ -84,87 +84,69 @@ RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed) {
     const int utilityCount = 1 + random.Below(3);
     for (int i = 0; i < utilityCount; ++i) {
         const int u = AddNode(net, QNL_TYPE_TABLE, "U" + std::to_string(i), 0);
-        const int parents = 1 + random.Below(2);
-        for (int j = 0; j < parents; ++j) {
-            const int p =
-                placed[static_cast<std::size_t>(random.Below(static_cast<int>(placed.size())))];
+        for (int j = 0, parents = 1 + random.Below(2); j < parents; ++j) {
+            const int p = pick(placed);
             if (!net.GetParents(u).IsInList(p)) net.AddArc(p, u);
         }
-        auto* table = static_cast<QNL_table*>(net.GetNode(u)->GetDefinition());
-        QNL_doubleArray values;
-        for (int j = 0; j < table->GetSize(); ++j)
-            values.Add(static_cast<double>(random.Below(201) - 100));
-        table->SetUtilities(values);
+        fill(u, 201, 100, 1.0);
         d.utilities.push_back(u);
     }
     if (utilityCount >= 2 && random.Below(2) == 0) {
-        d.mau = AddNode(net, QNL_TYPE_MAU, "M0", 0);
-        net.AddArc(d.utilities[0], d.mau);
-        net.AddArc(d.utilities[1], d.mau);
+        d.mau = AddDefined(net, QNL_TYPE_MAU, "M0", {d.utilities[0], d.utilities[1]});
         if (random.Below(2) == 0) net.AddArc(d.decisions.back(), d.mau);
-        auto* mau = static_cast<QNL_mau*>(net.GetNode(d.mau)->GetDefinition());
-        QNL_doubleArray weights;
-        for (int j = 0; j < mau->GetSize(); ++j)
-            weights.Add(static_cast<double>(random.Below(9) - 3) / 2.0);
-        mau->SetDefinition(weights);
+        fill(d.mau, 9, 3, 2.0);
     }
 
-    if (random.Below(2) == 0) {
-        std::vector<int> free;
+    std::vector<int> free;
+    if (random.Below(2) == 0)
         for (int h : d.chance)
             if (!influenced[h]) free.push_back(h);
-        if (!free.empty()) {
-            // A forward sample of the nodes no decision influences gives a possible outcome.
-            std::vector<int> sample(influenced.size(), 0);
-            for (int h : free) {
-                const QNL_Dmatrix& m = *net.GetNode(h)->GetDefinition()->GetMatrix();
-                const QNL_intArray& parents = net.GetParents(h);
-                int at = 0;
-                for (int i = 0; i < parents.GetCount(); ++i)
-                    at += sample[static_cast<std::size_t>(parents[i])] * m.GetMultiplier(i);
-                double u = random.Uniform();
-                const int outcomes = m.GetSizeOfDimension(parents.GetCount());
-                int o = 0;
-                while (o < outcomes - 1 && (u -= m.Subscript(at + o)) >= 0.0)
-                    ++o;
-                while (m.Subscript(at + o) == 0.0)
-                    o = (o + 1) % outcomes;
-                sample[static_cast<std::size_t>(h)] = o;
-            }
-            d.evidence =
-                free[static_cast<std::size_t>(random.Below(static_cast<int>(free.size())))];
-            net.GetNode(d.evidence)
-                ->GetValue()
-                ->SetEvidence(sample[static_cast<std::size_t>(d.evidence)]);
+    if (!free.empty()) {
+        // A forward sample of the nodes no decision influences gives a possible outcome.
+        std::vector<int> sample(influenced.size(), 0);
+        for (int h : free) {
+            const QNL_Dmatrix& m = *net.GetNode(h)->GetDefinition()->GetMatrix();
+            const QNL_intArray& parents = net.GetParents(h);
+            int at = 0;
+            for (int i = 0; i < parents.GetCount(); ++i)
+                at += sample[parents[i]] * m.GetMultiplier(i);
+            double u = random.Uniform();
+            const int outcomes = m.GetSizeOfDimension(parents.GetCount());
+            int o = 0;
+            while (o < outcomes - 1 && (u -= m.Subscript(at + o)) >= 0.0)
+                ++o;
+            while (m.Subscript(at + o) == 0.0)
+                o = (o + 1) % outcomes;
+            sample[h] = o;
         }
+        d.evidence = pick(free);
+        net.GetNode(d.evidence)->GetValue()->SetEvidence(sample[d.evidence]);
     }
     return d;
 }
 
+std::vector<double> ValueCells(QNL_network& net, int h) {
+    const QNL_Dmatrix* m = net.GetNode(h)->GetValue()->GetMatrix();
+    return std::vector<double>(m->GetItems().Items(), m->GetItems().Items() + m->GetSize());
+}
+
+bool Logged(const std::string& message) {
+    const QNL_errorHandler& log = QNL_errorHandler::Instance();
+    for (int i = 0; i < log.GetNumberOfErrors(); ++i)
+        if (message == log.GetMessage(i)) return true;
+    return false;
+}
+
 OilWildcatter BuildOilWildcatter(QNL_network& net, bool informed) {
     OilWildcatter w{};
-    w.oil = net.AddNode(QNL_TYPE_CPT, "Oil");
-    QNL_stringArray oil;
-    for (const char* id : {"dry", "wet", "soaking"})
-        oil.Add(id);
-    net.GetNode(w.oil)->GetDefinition()->SetNumberOfOutcomes(oil);
-    QNL_doubleArray prior;
-    for (double p : {0.5, 0.3, 0.2})
-        prior.Add(p);
-    static_cast<QNL_cpt*>(net.GetNode(w.oil)->GetDefinition())->SetProbabilities(prior);
-    w.drill = net.AddNode(QNL_TYPE_LIST, "Drill");
-    QNL_stringArray choices;
-    for (const char* id : {"drill", "nodrill"})
-        choices.Add(id);
-    net.GetNode(w.drill)->GetDefinition()->SetNumberOfOutcomes(choices);
+    w.oil = AddDefined(net, QNL_TYPE_CPT, "Oil", {}, {});
+    net.GetNode(w.oil)->GetDefinition()->SetNumberOfOutcomes(StringsOf({"dry", "wet", "soaking"}));
+    net.GetNode(w.oil)->GetDefinition()->SetDefinition(ArrayOf({0.5, 0.3, 0.2}));
+    w.drill = AddDefined(net, QNL_TYPE_LIST, "Drill", {});
+    net.GetNode(w.drill)->GetDefinition()->SetNumberOfOutcomes(StringsOf({"drill", "nodrill"}));
     if (informed) net.AddArc(w.oil, w.drill);
-    w.profit = net.AddNode(QNL_TYPE_TABLE, "Profit");
-    net.AddArc(w.oil, w.profit);
-    net.AddArc(w.drill, w.profit);
-    QNL_doubleArray utilities;
-    for (double u : {-70.0, 0.0, 50.0, 0.0, 200.0, 0.0})
-        utilities.Add(u);
-    static_cast<QNL_table*>(net.GetNode(w.profit)->GetDefinition())->SetUtilities(utilities);
+    w.profit = AddDefined(net, QNL_TYPE_TABLE, "Profit", {w.oil, w.drill},
+                          {-70.0, 0.0, 50.0, 0.0, 200.0, 0.0});
     return w;
 }
 

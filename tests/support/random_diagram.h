@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 class QNL_network;
@@ -20,6 +21,14 @@ struct RandomDiagram {
 };
 
 RandomDiagram BuildRandomDiagram(QNL_network& network, std::uint64_t seed);
+
+// A node of the type over the parents, its numbers (probabilities, utilities or weights) set
+// unless empty; the handle.
+int AddDefined(QNL_network& network, int type, const char* id, const std::vector<int>& parents,
+               const std::vector<double>& numbers = {}, int outcomes = 2);
+// The cells of the node's value; whether the error log holds the message.
+std::vector<double> ValueCells(QNL_network& network, int h);
+bool Logged(const std::string& message);
 
 // The oil wildcatter: Oil (dry 0.5, wet 0.3, soaking 0.2), the decision Drill (drill,
 // nodrill) and the utility Profit over (Oil, Drill): -70, 50, 200 when drilling, 0 when not.

@@ -84,8 +84,7 @@ TEST_F(HostileFiles, PathsThatAreNoRegularFileAndFailedWritesLeaveNothingBehind)
     rlimit saved{};
     ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
     if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < 4096) GTEST_SKIP();
-    rlimit limited = saved;
-    limited.rlim_cur = 4096;
+    const rlimit limited{4096, saved.rlim_max};
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     for (const std::string extension : {".net", ".dsc", ".xml03", ".xqnl"}) {
         SCOPED_TRACE(extension);

@@ -25,8 +25,8 @@ QNL_node* Node(QNL_network& net, const char* id) {
 // decimals would lose.
 void BuildEveryKind(QNL_network& net) {
     QNL_submodelHandler& submodels = net.GetSubmodelHandler();
-    const int outer = submodels.CreateSubmodel(QNL_submodelHandler::MAIN_HANDLE, "Outer");
-    const int inner = submodels.CreateSubmodel(outer, "Inner");
+    const int inner = submodels.CreateSubmodel(
+        submodels.CreateSubmodel(QNL_submodelHandler::MAIN_HANDLE, "Outer"), "Inner");
     ASSERT_GE(inner, 0);
     submodels.GetSubmodel(inner)->header.SetComment("inner \"box\"");
     submodels.GetSubmodel(inner)->windowBackground = 0x123456;
@@ -119,9 +119,8 @@ TEST_F(QnlFormat, EveryKindRoundTripsAndDamagedCopiesNeverCrash) {
     ExpectWrittenAndReadBackTheSame(kEverything, copy);
     EXPECT_EQ(0, QNL_errorHandler::Instance().GetNumberOfErrors()) << AllMessages();
     const std::string text = TempFolder::Get(folder.File("model.qnl"));
-    EXPECT_NE(text.find("\\ \n"), std::string::npos) << "the long name is not wrapped";
-    EXPECT_NE(text.find("0.0E-4"), std::string::npos);
-    EXPECT_NE(text.find("0.0E-2"), std::string::npos);
+    for (const char* piece : {"\\ \n", "0.0E-4", "0.0E-2"}) // a wrapped name, short numbers
+        EXPECT_NE(text.find(piece), std::string::npos) << piece;
     EXPECT_EQ(DescribeDefinitions(network), DescribeDefinitions(copy));
     EXPECT_EQ(AsXml(network, "original.xqnl"), AsXml(copy, "copy.xqnl"));
     // The file cut short anywhere fails; with bytes changed it fails or reads consistently.

@@ -185,13 +185,10 @@ TEST(XmlElements, EquationNetworksRoundTrip) {
     ASSERT_EQ(Eq(net, "y")->SetBounds(0.125, 1e10), 0);
     ASSERT_EQ(net.AddCase("c")->AddEvidenceValue(net.FindNode("y"), 0.1), 0);
     const std::string text = RoundTrip(net, back, true);
-    EXPECT_NE(text.find("<definition>x=-2.5e-07+Pi()</definition>"), std::string::npos) << text;
-    EXPECT_NE(text.find("<definition lower=\"0.125\" upper=\"1e+10\">"), std::string::npos) << text;
-    int node = -1;
-    double value = 0.0;
-    ASSERT_EQ(back.GetCase(0)->GetEvidenceValue(0, node, value), 0);
-    EXPECT_EQ(node, back.FindNode("y"));
-    EXPECT_EQ(value, 0.1);
+    for (const char* piece :
+         {"<definition>x=-2.5e-07+Pi()</definition>",
+          "<definition lower=\"0.125\" upper=\"1e+10\">", "<evidence node=\"y\" state=\"0.1\" />"})
+        EXPECT_NE(text.find(piece), std::string::npos) << text;
 }
 
 // Weights under a decision parent and expressions per decision option come back, with the

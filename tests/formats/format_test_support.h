@@ -1,5 +1,11 @@
 #pragma once
 
+#include "definitions/equation.h"
+#include "definitions/mau.h"
+#include "definitions/node_value.h"
+#include "definitions/node_values.h"
+#include "definitions/noisy_adder.h"
+#include "definitions/noisy_max.h"
 #include "formats/number_text.h"
 #include "formats/xml/xml_reader.h"
 #include "model/double_array.h"
@@ -171,6 +177,72 @@ inline std::string Describe(const QNL_network& net) {
         out += "; ";
     }
     return out;
+}
+
+// The first `count` items as the shortest texts that read back exactly, comma separated.
+template <class Items> std::string Joined(const Items& items, int count) {
+    std::string out;
+    for (int i = 0; i < count; ++i)
+        out += (i == 0 ? "" : ",") + quarn::detail::ShortestNumberText(items[i]);
+    return out;
+}
+
+// What Describe() leaves out of gates, equations and multi-attribute utility nodes, a line
+// for each node that has any; also the values solved when `solved`.
+inline std::string DescribeDefinitions(QNL_network& net, bool solved = false) {
+    std::string all;
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+        QNL_node* node = net.GetNode(h);
+        const QNL_nodeDefinition* definition = node->GetDefinition();
+        std::string out;
+        if (const auto* max = dynamic_cast<const QNL_noisyMAX*>(definition)) {
+            for (int b = 0; b < max->GetNumberOfBlocks(); ++b) {
+                const QNL_intArray& order = *max->GetParentOutcomeStrengths(b);
+                out += " strengths " + Joined(order, order.GetCount());
+            }
+            out += " parameters " +
+                   Joined(max->GetParameters().GetItems(), max->GetParameters().GetSize());
+        }
+        if (const auto* adder = dynamic_cast<const QNL_noisyAdder*>(definition)) {
+            out += " function " + std::to_string(adder->GetFunction()) + " states " +
+                   std::to_string(adder->GetDistinguishedState());
+            for (int p = 0; p < net.NumberOfParents(h); ++p)
+                out += "," + std::to_string(adder->GetParentDistinguishedState(p));
+            out += " weights " + Joined(adder->GetWeights(), adder->GetWeights().size());
+        }
+        if (const auto* equation = dynamic_cast<const QNL_equation*>(definition)) {
+            std::string text;
+            equation->GetEquation().GetText(text);
+            out += " " + text + " in " +
+                   quarn::detail::ShortestNumberText(equation->GetLowerBound()) + ".." +
+                   quarn::detail::ShortestNumberText(equation->GetUpperBound());
+        }
+        if (const auto* mau = dynamic_cast<const QNL_mau*>(definition)) {
+            for (int i = 0; mau->GetExpressions() && i < mau->GetExpressions()->GetSize(); ++i) {
+                std::string text;
+                QNL_exprNode::ToSignedText(mau->GetExpressions()->GetExpression(i), text);
+                out += " " + text;
+            }
+            out += " utility parents " + std::to_string(mau->GetUtilityParents().GetCount());
+        }
+        if (solved) {
+            if (const auto* value = dynamic_cast<QNL_equationValue*>(node->GetValue()))
+                out += " mean " + quarn::detail::ShortestNumberText(value->GetMean());
+            else if (const QNL_Dmatrix* matrix = node->GetValue()->GetMatrix())
+                out += " values " + Joined(matrix->GetItems(), matrix->GetSize());
+        }
+        if (!out.empty()) all += Text(node->GetId()) + ":" + out + "\n";
+    }
+    return all;
+}
+
+// Adds the arcs "from>to", separated by blanks, between nodes named by identifier.
+inline void AddArcs(QNL_network& net, const std::string& arcs) {
+    std::istringstream in(arcs);
+    for (std::string arc; in >> arc;) {
+        const std::string from = arc.substr(0, arc.find('>')), to = arc.substr(arc.find('>') + 1);
+        ASSERT_EQ(0, net.AddArc(net.FindNode(from.c_str()), net.FindNode(to.c_str()))) << arc;
+    }
 }
 
 // Every logged message with its code, one a line.

@@ -3,9 +3,6 @@
 // bench/hostile_files_bench (scripts/hostile-files.sh), not here.
 
 #include "formats/format_test_support.h"
-#include "model/error_handler.h"
-#include "model/network.h"
-#include "model/node.h"
 #include "model/submodel.h"
 #include "support/hostile_files.h"
 
@@ -13,24 +10,16 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <csignal>
-#include <iterator>
-
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 using format_test::AllMessages;
-
-std::string Fixture(const std::string& name) {
-    return std::string(QUARN_TEST_DATA_DIR) + "/hostile/" + name;
-}
+using format_test::TempFolder;
 
 // The code logged with the first message that holds `fragment`; 0 when none does.
 int LoggedCode(const std::string& fragment) {
@@ -43,39 +32,18 @@ int LoggedCode(const std::string& fragment) {
 
 class HostileFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        QNL_errorHandler::Instance().Flush();
-        folder = fs::path(::testing::TempDir()) /
-                 ("quarn_hostile_" +
-                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-                  "_" + std::to_string(::getpid()));
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-    }
-    void TearDown() override {
-        fs::remove_all(folder);
-        QNL_errorHandler::Instance().Flush();
-    }
-    std::string Put(const std::string& name, const std::string& text) const {
-        const std::string path = (folder / name).string();
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
-    }
-    static std::string Get(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
-    fs::path folder;
+    void SetUp() override { QNL_errorHandler::Instance().Flush(); }
+    void TearDown() override { QNL_errorHandler::Instance().Flush(); }
+    TempFolder folder{"hostile"};
 };
 
 TEST_F(HostileFiles, EachIsRefusedWithTheCodeItLogsAndANamedReason) {
     const char* const tooLarge = "Matrix too large: the table of node 'C' would hold more than";
-    struct Case {
+    const struct {
         const char* file;
         int code;
         const char* message;
-    } const cases[] = {
+    } cases[] = {
         // A table that doubles with every arc is refused before its first arc.
         {"parents28.net", -42, tooLarge},
         {"parents28.dsc", -42, tooLarge},
@@ -94,16 +62,15 @@ TEST_F(HostileFiles, EachIsRefusedWithTheCodeItLogsAndANamedReason) {
         // UTF-16: no "<BIF" to be found among the bytes.
         {"utf16.xml03", -2, "ERROR: [BIF] : Tag Not found"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         QNL_errorHandler::Instance().Flush();
         QNL_network network;
-        EXPECT_EQ(c.code, network.ReadFile(Fixture(c.file).c_str()));
+        EXPECT_EQ(c.code, network.ReadFile(
+                              (std::string(QUARN_TEST_DATA_DIR) + "/hostile/" + c.file).c_str()));
         EXPECT_EQ(c.code, LoggedCode(c.message));
         const int child = network.FindNode("C");
-        if (child >= 0) {
-            EXPECT_EQ(0, network.GetParents(child).GetCount());
-        }
+        EXPECT_EQ(0, child >= 0 ? network.GetParents(child).GetCount() : 0);
     }
 }
 
@@ -117,67 +84,61 @@ TEST_F(HostileFiles, PathsThatAreNoRegularFileAndFailedWritesLeaveNothingBehind)
     rlimit saved{};
     ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
     if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < 4096) GTEST_SKIP();
+    const rlimit limited{4096, saved.rlim_max};
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     for (const std::string extension : {".net", ".dsc", ".xml03", ".xqnl"}) {
         SCOPED_TRACE(extension);
-        ASSERT_EQ(0, ::mkfifo((folder / "pipe").c_str(), 0600));
-        const fs::path taken = folder / ("taken" + extension), pipe = folder / ("pipe" + extension);
+        const std::string name = extension.substr(1) + "/model" + extension;
+        const fs::path dir = folder.File(extension.substr(1)), taken = dir / ("taken" + extension);
         fs::create_directories(taken / "inside");
-        fs::create_symlink(folder / "pipe", pipe);
-        for (const fs::path& path : {folder / ("absent" + extension), taken, pipe}) {
+        ASSERT_EQ(0, ::mkfifo((dir / "pipe").c_str(), 0600));
+        fs::create_symlink(dir / "pipe", dir / ("pipe" + extension));
+        for (const fs::path& path :
+             {dir / ("absent" + extension), taken, dir / ("pipe" + extension)}) {
             QNL_errorHandler::Instance().Flush();
             QNL_network read;
             EXPECT_EQ(-103, read.ReadFile(path.c_str()));
             EXPECT_EQ(-103, LoggedCode(path.string())) << path;
         }
         QNL_errorHandler::Instance().Flush();
-        const std::string target = Put("model" + extension, "old contents");
-        Put("model" + extension + ".tmp", "foreign");
-        Put("model" + extension + ".tmp0", "foreign");
-        for (const fs::path& path : {folder / "none" / ("model" + extension), taken})
+        const std::string target = folder.Put(name, "old contents");
+        folder.Put(name + ".tmp", "foreign");
+        folder.Put(name + ".tmp0", "foreign");
+        for (const fs::path& path : {dir / "none" / ("model" + extension), taken})
             EXPECT_EQ(-103, network.WriteFile(path.c_str())) << path;
         EXPECT_EQ(2, QNL_errorHandler::Instance().GetNumberOfErrors()) << AllMessages();
-        rlimit limited = saved;
-        limited.rlim_cur = 4096;
         ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limited));
         const int full = network.WriteFile(target.c_str());
         setrlimit(RLIMIT_FSIZE, &saved);
         EXPECT_EQ(-103, full);
         EXPECT_EQ(-103, LoggedCode(target)) << AllMessages();
-        EXPECT_EQ("old contents", Get(target));
-        EXPECT_EQ("foreignforeign", Get(target + ".tmp") + Get(target + ".tmp0"));
+        EXPECT_EQ("old contents", TempFolder::Get(target));
+        EXPECT_EQ("foreignforeign",
+                  TempFolder::Get(target + ".tmp") + TempFolder::Get(target + ".tmp0"));
         EXPECT_TRUE(fs::is_directory(taken / "inside"));
-        EXPECT_EQ(6, std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
-        fs::remove_all(folder);
-        fs::create_directories(folder);
+        EXPECT_EQ(6, std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
     }
     std::signal(SIGXFSZ, previousHandler);
 }
 
-TEST_F(HostileFiles, IdentifierOfTenMillionCharactersReadsWhole) {
-    const std::string path = Put("long.xqnl", hostile::LongIdentifierXml(10000000));
-    QNL_network network;
-    ASSERT_EQ(0, network.ReadFile(path.c_str()));
-    EXPECT_EQ(0, network.FindNode(std::string(10000000, 'a').c_str()));
-}
-
-// Written with a tab per level, 16,000 nested submodels made a gigabyte of indentation (the
-// benchmark reads that many; a few thousand show the growth here).
-TEST_F(HostileFiles, DeeplyNestedSubmodelsReadAndWriteBackCompactly) {
+// An identifier of ten million characters reads whole. Written with a tab per level, 16,000
+// nested submodels made a gigabyte of indentation (the benchmark reads that many; a few
+// thousand show the growth here).
+TEST_F(HostileFiles, LongIdentifierAndDeeplyNestedSubmodelsReadAndWriteBackCompactly) {
     const int depth = 3000;
-    const std::string text = hostile::NestedSubmodelsXml(depth);
-    QNL_network network;
-    ASSERT_EQ(0, network.ReadFile(Put("nested.xqnl", text).c_str()));
+    const std::string text = hostile::NestedSubmodelsXml(depth), copy = folder.File("copy.xqnl");
+    QNL_network network, back, longest;
+    ASSERT_EQ(
+        0, longest.ReadFile(folder.Put("long.xqnl", hostile::LongIdentifierXml(10000000)).c_str()));
+    EXPECT_EQ(0, longest.FindNode(std::string(10000000, 'a').c_str()));
+    ASSERT_EQ(0, network.ReadFile(folder.Put("nested.xqnl", text).c_str()));
     ASSERT_EQ(depth + 1, network.GetSubmodelHandler().GetNumberOfSubmodels());
-    const std::string copy = (folder / "copy.xqnl").string();
     ASSERT_EQ(0, network.WriteFile(copy.c_str()));
     EXPECT_LT(fs::file_size(copy), 4 * text.size());
-    QNL_network back;
     ASSERT_EQ(0, back.ReadFile(copy.c_str()));
-    const int a = back.FindNode("A");
-    ASSERT_GE(a, 0);
+    ASSERT_GE(back.FindNode("A"), 0);
     EXPECT_EQ(back.GetSubmodelHandler().FindSubmodel(("Sub" + std::to_string(depth)).c_str()),
-              back.GetNode(a)->GetSubmodel());
+              back.GetNode(back.FindNode("A"))->GetSubmodel());
 }
 
 // A submodel is found by its identifier when read back; the network's is its main submodel's.
@@ -190,7 +151,7 @@ TEST_F(HostileFiles, SubmodelIdentifierUsedTwiceIsRefusedBeforeTheFileIsWritten)
         ASSERT_GE(second, 0);
         ASSERT_EQ(0, (withNetwork ? *network.GetHeader() : submodels.GetSubmodel(second)->header)
                          .SetId("Sub1"));
-        const std::string path = (folder / "clash.xqnl").string();
+        const std::string path = folder.File("clash.xqnl");
         EXPECT_EQ(-2, network.WriteFile(path.c_str())) << withNetwork;
         EXPECT_EQ(-2, LoggedCode("'Sub1' names two submodels or a submodel and the network"));
         EXPECT_FALSE(fs::exists(path));

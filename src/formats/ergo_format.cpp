@@ -39,6 +39,7 @@ int QNL_ergoFormat::Read(const char* path) {
     if (network == nullptr) return -2;
     nodes.clear();
     int result = StartReading(path, SCANNER_MODE);
+    if (result == -102) QNL_errorHandler::Instance().LogError(-102, "ERROR: The file is empty");
     if (result != 0) return FinishReading(result);
     try {
         result = ReadFrame();

@@ -4,6 +4,7 @@
 #include "formats/ergo_format.h"
 #include "formats/format.h"
 #include "formats/hugin_format.h"
+#include "formats/ki_format.h"
 #include "formats/msbn_format.h"
 #include "formats/qnl_format.h"
 #include "formats/xml/xml_format.h"
@@ -55,6 +56,7 @@ struct BuiltinFormats {
         quarn::detail::RegisterFormat(QNL_FORMAT_MSBN, Create<QNL_msbnFormat>);
         quarn::detail::RegisterFormat(QNL_FORMAT_TEXT, Create<QNL_textFormat>);
         quarn::detail::RegisterFormat(QNL_FORMAT_ERGO, Create<QNL_ergoFormat>);
+        quarn::detail::RegisterFormat(QNL_FORMAT_KI, Create<QNL_kiFormat>);
     }
 };
 

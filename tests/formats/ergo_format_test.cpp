@@ -69,6 +69,9 @@ TEST_F(ErgoFormatTest, FilesReadAsFarAsTheyAreSound) {
         {TwoNodes(""), -2, "...", {"ERROR: End of File : Expecting '/'"}},
         {TwoNodes(tables + ab + "/* Labels */ y n 1 y\n"), 0,
          "A(y n): 0.3 0.7; B(x1 y)|A: 0.1 0.9 0.6 0.4; ", {}},
+        // A parent whose full table comes after its noisy child still counts as one.
+        {"2\n2 2\n1 2\n0\n/* Probabilities */\n0 0.2 0.9\n2 0.4 0.6\n/* Names */ A B\n", 0,
+         "A[146](State0 State1)|B: 0.8 0.2 0.82 0.18000000000000002; B(State0 State1): 0.4 0.6; ", {}},
         // Noisy columns are clamped to [0, 1] and made distributions.
         {"1\n3\n0\n/* Probabilities */\n0 -1 2\n/* Names */ A\n", 0, "A[146](State0 State1 State2): 0 1 0; ", {}},
         // Cut short anywhere, a file fails with a code.

@@ -153,8 +153,9 @@ TEST_F(KiFormatTest, FaultsAreReportedAndTheRestIsRead) {
         {"", -102, {}},
         {"net { }", -127, {"(line 1) : ERROR: 'net' : 'diagnostic' expected"}},
         {"diagnostic network \"my net\"\nkb { }\nnodes { }\nnetwork { }\n", 0, {}},
-        {Base(TwoStates("A", "TYPE : x; APPNAME : \"&node\"; Position : 1; COLOUR : red;"), prob), -127,
+        {Base(TwoStates("A", "TYPE : x; APPNAME : \"&node\"; ABBREVIATION : \"a\"; Position : 1; COLOUR : red;"), prob), -127,
          {"ERROR: 'TYPE' : Unknown Node Field", "ERROR: 'APPNAME' : Unknown Node Field",
+          "ERROR: 'ABBREVIATION' : Unknown Node Field",
           "ERROR: 'Position' : Unknown Node Field", "ERROR: 'COLOUR' : Unknown Node Statement"}},
         {Base("standard A { type : discrete[2] = 3D { standard x { NAME : \"a0\"; COLOUR : \"red\"; }"
               " standard y { } standard z { } }; }\n", prob), -127,

@@ -1,12 +1,14 @@
 // The registry of format classes and the built-in formats, entered when the library loads.
 // A code missing here is refused by ReadFile and WriteFile with "Unknown File Format".
 
+#include "formats/ergo_format.h"
 #include "formats/format.h"
 #include "formats/hugin_format.h"
+#include "formats/ki_format.h"
 #include "formats/msbn_format.h"
 #include "formats/qnl_format.h"
-#include "formats/xmlbif_format.h"
 #include "formats/xml/xml_format.h"
+#include "formats/xmlbif_format.h"
 
 #include <map>
 
@@ -53,6 +55,8 @@ struct BuiltinFormats {
         quarn::detail::RegisterFormat(QNL_FORMAT_HUGIN, Create<QNL_huginFormat>);
         quarn::detail::RegisterFormat(QNL_FORMAT_MSBN, Create<QNL_msbnFormat>);
         quarn::detail::RegisterFormat(QNL_FORMAT_TEXT, Create<QNL_textFormat>);
+        quarn::detail::RegisterFormat(QNL_FORMAT_ERGO, Create<QNL_ergoFormat>);
+        quarn::detail::RegisterFormat(QNL_FORMAT_KI, Create<QNL_kiFormat>);
     }
 };
 

@@ -1,0 +1,207 @@
+#include "definitions/noisy_max.h"
+#include "format_test_support.h"
+#include "formats/format.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using namespace format_test;
+
+namespace {
+
+class ErgoFormatTest : public FormatTest {
+protected:
+    ErgoFormatTest() : FormatTest("ergo", ".erg") {}
+};
+
+std::string Fixture(const std::string& name) {
+    return TempFolder::Get(std::string(QUARN_TEST_DATA_DIR) + "/ergo/" + name);
+}
+
+// A file of two nodes, the second a child of the first, with the sections given.
+std::string TwoNodes(const std::string& sections) {
+    return "2\n2 2\n0\n1 1\n" + sections;
+}
+
+// Files with faults of every part of the layout: the code, what was read (compared up to "..."
+// when it ends so) and what was logged.
+TEST_F(ErgoFormatTest, FilesReadAsFarAsTheyAreSound) {
+    const std::string tables = "/* Probabilities */\n2 0.3 0.7\n4 0.1 0.9 0.6 0.4\n";
+    const std::string ab = "/* Names */ A B\n";
+    const struct {
+        std::string text;
+        int code;
+        std::string model;
+        std::vector<const char*> logged;
+    } cases[] = {
+        // clang-format off
+        {"0\n", 0, "", {}},
+        {TwoNodes(tables + ab), 0, "A(State0 State1): 0.3 0.7; B(State0 State1)|A: 0.1 0.9 0.6 0.4; ", {}},
+        {"1\n1\n0\n" + std::string("/* Names */ A\n"), -2, "A[146](State0 State1): 0.5 0.5; ",
+         {"(line 2) : ERROR: '1' : Invalid number of states"}},
+        {"-1\n", -2, "", {"ERROR: (\"-1\") : Invalid number of nodes"}},
+        // More nodes than the file has room for are refused before any is made.
+        {"2000000000\n2 2 0 0\n", -2, "", {"ERROR: (\"2000000000\") : Invalid number of nodes"}},
+        {"2\n2 2\n0\n2 1 3\n" + tables, -2, "...",
+         {"ERROR: Couldn't Add Arc From Parent Node (\"3\")"}},
+        {"2\n2 2\n-1\n1 2\n" + tables, -2, "...", {"ERROR:'-1' : Invalid number of parents"}},
+        {"2\n2 2\n1 2\n1 1\n" + ab, -2, "...", {"ERROR: Couldn't Add Arc From Parent Node (\"Node0\")"}},
+        // Tables of the wrong size are read past, never applied in part.
+        {TwoNodes("/* Probabilities */\n2 0.3 0.7\n3 0.1 0.9 0.6\n" + ab), -2,
+         "A(State0 State1): 0.3 0.7; B[146](State0 State1)|A: 0.5 0.5 0.75 0.25; ",
+         {"ERROR:'3' : Invalid table size"}},
+        {TwoNodes("/* Probabilities */\n2 0.3 0.7\n5 0.1 0.9 0.6 0.4 0.5\n" + ab), -2,
+         "A(State0 State1): 0.3 0.7; B[146](State0 State1)|A: 0.5 0.5 0.75 0.25; ",
+         {"ERROR:'5' : Invalid table size"}},
+        {TwoNodes("/* Probabilities */\n2 0.3 0.7\n4 0.1 0.9 0.6 7\n" + ab), -2, "...",
+         {"ERROR: Couldn't set probabilities"}},
+        {TwoNodes(tables + "/* Names */ A A\n"), -2, "A(State0 State1): 0.3 0.7; Node1'A'(...",
+         {"ERROR: [A] Duplicated Identifier"}},
+        {TwoNodes(tables + "/* Names */ 7x b-c\n"), 0, "xx'7x'(State0 State1): 0.3 0.7; b_c'b-c'...", {}},
+        {TwoNodes(tables + "/* Colours */\n/* Names */ A B\n"), -127, "A(...",
+         {"ERROR: (\"Colours\") : Unknown Section"}},
+        {TwoNodes(tables + "/* Colours */ red blue\n"), -127, "...",
+         {"ERROR: (\"Colours\") : Unknown Section", "ERROR: 'red' : '/' expected"}},
+        {TwoNodes(""), -2, "...", {"ERROR: End of File : Expecting '/'"}},
+        {TwoNodes(tables + ab + "/* Labels */ y n 1 y\n"), 0,
+         "A(y n): 0.3 0.7; B(x1 y)|A: 0.1 0.9 0.6 0.4; ", {}},
+        // A parent whose full table comes after its noisy child still counts as one.
+        {"2\n2 2\n1 2\n0\n/* Probabilities */\n0 0.2 0.9\n2 0.4 0.6\n/* Names */ A B\n", 0,
+         "A[146](State0 State1)|B: 0.8 0.2 0.82 0.18000000000000002; B(State0 State1): 0.4 0.6; ", {}},
+        // Noisy columns are clamped to [0, 1] and made distributions.
+        {"1\n3\n0\n/* Probabilities */\n0 -1 2\n/* Names */ A\n", 0, "A[146](State0 State1 State2): 0 1 0; ", {}},
+        // Cut short anywhere, a file fails with a code.
+        {TwoNodes("/* Probabilities */\n2 0.3"), -127, "...", {"ERROR: End of File : Expecting Real Number"}},
+        {TwoNodes("/* Probab"), -127, "...", {}},
+        {"2\n2 2\n0\n", -127, "...", {"ERROR: End of File : Expecting Integer"}},
+        {"x\n", -127, "", {"ERROR: 'x' : Integer expected"}},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        QNL_network net;
+        EXPECT_EQ(c.code, ReadText(c.text, net)) << AllMessages();
+        const std::string model = Describe(net);
+        const bool prefix = c.model.size() >= 3 && c.model.substr(c.model.size() - 3) == "...";
+        EXPECT_EQ(c.model.substr(0, c.model.size() - (prefix ? 3 : 0)),
+                  prefix ? model.substr(0, c.model.size() - 3) : model);
+        for (const char* message : c.logged)
+            EXPECT_TRUE(Logged(message)) << message << "\n" << AllMessages();
+    }
+}
+
+// Leak and parent columns are cumulative from the node's last state; the states of a noisy node
+// are listed from its last one; a parent with a full table lists its columns from its last state
+// too, and its first state is the distinguished one.
+TEST_F(ErgoFormatTest, NoisyFormReadsIntoTheTableComputedByHand) {
+    ASSERT_EQ(0, ReadText(Fixture("noisy.erg"))) << AllMessages();
+    const QNL_node* effect = network.GetNode(network.FindNode("Effect"));
+    const QNL_node* final = network.GetNode(network.FindNode("Final"));
+    ASSERT_TRUE(effect != nullptr && final != nullptr);
+    ASSERT_EQ(QNL_TYPE_NOISY_MAX, final->GetType());
+    EXPECT_EQ((std::vector<std::string>{"ehigh", "elow"}),
+              Strings(effect->GetDefinition()->GetOutcomeIds()));
+    EXPECT_EQ((std::vector<std::string>{"fhigh", "fmid", "flow"}),
+              Strings(final->GetDefinition()->GetOutcomeIds()));
+    const std::vector<double> effectTable = {0.8, 0.2, 0.82, 0.18};
+    const std::vector<double> finalTable = {0.79, 0.18, 0.03, 0.7, 0.2, 0.1};
+    for (const auto& [node, expected] : {std::pair{effect, effectTable}, {final, finalTable}}) {
+        const std::vector<double> table = Values(node);
+        ASSERT_EQ(expected.size(), table.size()) << node->GetId();
+        for (std::size_t i = 0; i < table.size(); ++i)
+            EXPECT_NEAR(expected[i], table[i], 1e-12) << node->GetId() << " " << i;
+    }
+    EXPECT_EQ(5, Info("Final").screen.position.x);
+}
+
+TEST_F(ErgoFormatTest, WriterGivesTheErgoLayoutAndReadsBackTheSame) {
+    ASSERT_EQ(0, ReadText(Fixture("three_nodes.erg"))) << AllMessages();
+    const std::string path = folder.File("layout.erg");
+    ASSERT_EQ(0, network.WriteFile(path.c_str()));
+    EXPECT_EQ(Fixture("three_nodes.erg"), TempFolder::Get(path));
+
+    // A truth table is written as its table.
+    QNL_network net;
+    const int a = AddNode(net, QNL_TYPE_CPT, "A", {"yes", "no"});
+    const int t = AddNode(net, QNL_TYPE_TRUTHTABLE, "T", {"on", "off"});
+    ASSERT_EQ(0, net.AddArc(a, t));
+    SetValues(net, a, {1.0 / 3, 2.0 / 3});
+    SetValues(net, t, {0, 1, 1, 0});
+    ASSERT_EQ(0, net.WriteFile(path.c_str()));
+    EXPECT_NE(std::string::npos, TempFolder::Get(path).find("4\n0.00000000\t1.00000000\t1.0"));
+    QNL_network copy;
+    ASSERT_EQ(0, copy.ReadFile(path.c_str()));
+    EXPECT_TRUE(SameNetworks(net, copy, Compared{true, true, false, false, false}));
+}
+
+TEST_F(ErgoFormatTest, NetworkWrittenAndReadBackIsTheSame) {
+    const int a = AddNode(network, QNL_TYPE_CPT, "A", {"low", "mid", "high"});
+    const int b = AddNode(network, QNL_TYPE_CPT, "B", {"yes", "no"});
+    const int c = AddNode(network, QNL_TYPE_CPT, "C", {"x", "y"});
+    // Parents listed against the order of the nodes.
+    ASSERT_EQ(0, network.AddArc(b, c));
+    ASSERT_EQ(0, network.AddArc(a, c));
+    ASSERT_EQ(0, network.AddArc(a, b));
+    SetValues(network, a, {1.0 / 3, 1.0 / 3, 1.0 / 3});
+    SetValues(network, b, {0.1, 0.9, 1e-9, 1 - 1e-9, 0.123456789012345, 0.876543210987655});
+    SetValues(network, c, {0.5, 0.5, 2.0 / 3, 1.0 / 3, 0.25, 0.75, 0.3, 0.7, 0, 1, 1, 0});
+    for (int h : {a, b, c}) {
+        network.GetNode(h)->GetInfo()->screen.position.x = 10 * h - 7;
+        network.GetNode(h)->GetInfo()->screen.position.y = 300 - h;
+        network.GetNode(h)->GetInfo()->header.SetName(network.GetNode(h)->GetId());
+    }
+    QNL_network copy;
+    ASSERT_NO_FATAL_FAILURE(ExpectWrittenAndReadBackTheSame(kEverything, copy));
+}
+
+TEST_F(ErgoFormatTest, NetworksErgoCannotExpressAreRefusedWithoutAFile) {
+    for (int type : {QNL_TYPE_NOISY_MAX, QNL_TYPE_LIST, QNL_TYPE_TABLE}) {
+        QNL_network net;
+        AddNode(net, QNL_TYPE_CPT, "A", {});
+        AddNode(net, type, "B", {});
+        const std::string path = folder.File("refused.erg");
+        QNL_errorHandler::Instance().Flush();
+        EXPECT_EQ(-2, net.WriteFile(path.c_str())) << type;
+        EXPECT_TRUE(Logged("ERROR: This Network cannot be saved in Ergo format")) << type;
+        EXPECT_FALSE(std::filesystem::exists(path)) << type;
+    }
+}
+
+// Every prefix of the fixtures, and each byte replaced by characters the layout gives a meaning
+// to, end with a code or a sound network: never a crash (the sanitizer build watches).
+TEST_F(ErgoFormatTest, CutAndGarbledFixturesNeverCrash) {
+    int failed = 0;
+    for (const char* name : {"noisy.erg", "three_nodes.erg"}) {
+        const std::string text = Fixture(name);
+        for (std::size_t cut = 0; cut + 1 < text.size(); ++cut) {
+            QNL_network net;
+            const std::string prefix = text.substr(0, cut);
+            const int result = ReadText(prefix, net);
+            // Only a cut between two sections, or in the last word or number of one, leaves a
+            // sound file.
+            const bool split = cut > 0 && !std::isspace(static_cast<unsigned char>(text[cut - 1]));
+            const std::size_t rest = split ? text.find_first_of(" \t\n", cut) : cut;
+            const std::size_t next = text.find_first_not_of(" \t\n", rest);
+            if (result == 0) {
+                EXPECT_EQ(0u, text.compare(next, 2, "/*")) << name << " cut at " << cut;
+            }
+            failed += result != 0;
+        }
+        for (std::size_t at = 0; at < text.size(); at += 3)
+            for (char c : {'/', '*', '-', 'x', '\0'}) {
+                std::string garbled = text;
+                garbled[at] = c;
+                QNL_network net;
+                if (ReadText(garbled, net) != 0) {
+                    EXPECT_FALSE(AllMessages().empty());
+                }
+            }
+    }
+    EXPECT_GT(failed, 0);
+}
+
+} // namespace

@@ -4,6 +4,7 @@
 #include "formats/format.h"
 #include "formats/hugin_format.h"
 #include "formats/msbn_format.h"
+#include "formats/netica_format.h"
 #include "formats/qnl_format.h"
 #include "formats/xmlbif_format.h"
 #include "formats/xml/xml_format.h"
@@ -52,6 +53,7 @@ struct BuiltinFormats {
         quarn::detail::RegisterFormat(QNL_FORMAT_XMLBIF, Create<QNL_xmlbifFormat>);
         quarn::detail::RegisterFormat(QNL_FORMAT_HUGIN, Create<QNL_huginFormat>);
         quarn::detail::RegisterFormat(QNL_FORMAT_MSBN, Create<QNL_msbnFormat>);
+        quarn::detail::RegisterFormat(QNL_FORMAT_NETICA, Create<QNL_neticaFormat>);
         quarn::detail::RegisterFormat(QNL_FORMAT_TEXT, Create<QNL_textFormat>);
     }
 };

@@ -20,38 +20,88 @@ namespace {
 // Settings of the tool that the library keeps nowhere; each is passed over up to its ";"
 // (braces and all) without a word.
 constexpr const char* NET_SKIPPED[] = {
-    "numdimensions", "eqncontext",  "whochanged", "locked", "autoupdate", "elimorder",
-    "ElimOrder",     "AutoCompile", "NodeSet",    nullptr,
+    "numdimensions", "eqncontext", "whochanged",  "locked",  "autoupdate",
+    "elimorder",     "ElimOrder",  "AutoCompile", "NodeSet", nullptr,
 };
 
 constexpr const char* NET_VISUAL_SKIPPED[] = {
-    "dispname",       "dispform",       "defdispform",  "nodelabeling",     "nodefont",
-    "hidden",         "linkfont",       "commentfont",  "linkjoin",         "showstrength",
-    "nodecolors",     "linkcolors",     "commentcolor", "pagebreakcolor",   "groupingcolor",
-    "commentinfos",   "parts",          "scrollposn",   "resolution",       "magnification",
-    "drawingbounds",  "showpagebreaks", "usegrid",      "gridspace",        "user",
-    "NodeSet",        "PrinterSetting", "NodeMaxNumEntries", "ShowLinkStrengths", nullptr,
+    "dispname",
+    "dispform",
+    "defdispform",
+    "nodelabeling",
+    "nodefont",
+    "hidden",
+    "linkfont",
+    "commentfont",
+    "linkjoin",
+    "showstrength",
+    "nodecolors",
+    "linkcolors",
+    "commentcolor",
+    "pagebreakcolor",
+    "groupingcolor",
+    "commentinfos",
+    "parts",
+    "scrollposn",
+    "resolution",
+    "magnification",
+    "drawingbounds",
+    "showpagebreaks",
+    "usegrid",
+    "gridspace",
+    "user",
+    "NodeSet",
+    "PrinterSetting",
+    "NodeMaxNumEntries",
+    "ShowLinkStrengths",
+    "CommentShowing",
+    "CommentWindowPosn",
+    nullptr,
 };
 
-constexpr const char* PARAM_SKIPPED[] = {"discrete", "measure", "numstates",
-                                         "states",   "levels",  "units",     nullptr};
+// The tool's stand-ins for nodes defined in other files: nothing of them is kept.
+constexpr const char* PARAM_SKIPPED[] = {"discrete", "measure", "numstates",   "states",
+                                         "levels",   "units",   "kind",        "chance",
+                                         "title",    "comment", "whenchanged", nullptr};
 
 constexpr const char* NODE_SKIPPED[] = {
-    "numstates",     "measure",   "levels_",   "units",     "inputs",           "equation",
-    "numcases",      "fading",    "delays",    "persist",   "position",         "evidcost",
-    "author",        "whochanged", "whenchanged", "locked", "value",            "evidence",
-    "belief",        "children",  "EqnDirty",  "ExperBase", "statetitles",      "CommentShowing",
-    "CommentWindowPosn", "ShowLinkStrengths", "NodeMaxNumEntries", nullptr,
+    "numstates",
+    "measure",
+    "levels_",
+    "units",
+    "inputs",
+    "equation",
+    "numcases",
+    "fading",
+    "delays",
+    "persist",
+    "position",
+    "evidcost",
+    "author",
+    "whochanged",
+    "whenchanged",
+    "locked",
+    "value",
+    "evidence",
+    "belief",
+    "children",
+    "EqnDirty",
+    "ExperBase",
+    "statetitles",
+    "CommentShowing",
+    "CommentWindowPosn",
+    "ShowLinkStrengths",
+    "NodeMaxNumEntries",
+    nullptr,
 };
 
 constexpr const char* NODE_VISUAL_SKIPPED[] = {"dispform", "hidden", "height", "links",
-                                               "user",     "parts",  nullptr};
+                                               "user",     "parts",  "font",   nullptr};
 
 constexpr const char* LINK_SKIPPED[] = {"path", "labelposn", "linewidth", "user", nullptr};
 
 // Columns whose sum misses 1 by no more than rounding are left as they are.
 constexpr double SUM_TOLERANCE = 1e-12;
-
 
 // The tool writes "evidence = #0;", and "#" is no character of the scanner's: outside strings
 // and comments it becomes a blank, which drops nothing the library reads.
@@ -99,7 +149,8 @@ std::string Quoted(const std::string& text) {
 
 // The name of an interval of a continuous node: its bounds.
 std::string IntervalName(double low, double high) {
-    return FormatNumber(low) + "_to_" + FormatNumber(high);
+    return quarn::detail::ShortestNumberText(low) + "_to_" +
+           quarn::detail::ShortestNumberText(high);
 }
 
 } // namespace
@@ -447,10 +498,13 @@ int QNL_neticaFormat::ReadTable(QNL_doubleArray* values, QNL_stringArray* ids) {
     if (result != 0) return result;
     long long level = 1;
     bool item = false;
-    while (level > 0) {
+    for (;;) {
         if (PeekToken() != 0) return Expect(PUNCTUATOR, ")");
         const int kind = GetTokenKind();
-        const std::string& text = GetTokenText();
+        const std::string text = GetTokenText();
+        // The table ends at its statement's end, not at a balanced group: some of the
+        // tool's files nest their rows unevenly.
+        if (level <= 0 && kind == PUNCTUATOR && (text == ";" || text == "}")) break;
         if (!item && (kind == INTEGER || kind == REAL || kind == QNL_textScanner::SIGN)) {
             const bool negative = kind == QNL_textScanner::SIGN && text == "-";
             if (kind == QNL_textScanner::SIGN) ConsumeToken();
@@ -515,7 +569,8 @@ void QNL_neticaFormat::BuildNetwork() {
         if (quarn::detail::CellsWithParents(network, node, {}, 0) >
             quarn::detail::MAX_READ_TABLE_CELLS)
             added = false;
-        if (added) SetTables(record, node);
+        if (added)
+            SetTables(record, node);
         else if (record.hasProbs || record.hasFunctable)
             TableLengthError(record, record.hasProbs ? record.probsLine : record.functableLine, -1,
                              -1);
@@ -526,9 +581,9 @@ void QNL_neticaFormat::BuildNetwork() {
         QNL_node* n = network->GetNode(node);
         n->CheckConsistency(1);
         if (n->IsValid()) continue;
-        ReportErrorAt(records[i].line, -567,
-                      ("ERROR: Node not ready (valid). Node " + Quoted(records[i].id) + " deleted")
-                          .c_str());
+        ReportErrorAt(
+            records[i].line, -567,
+            ("ERROR: Node not ready (valid). Node " + Quoted(records[i].id) + " deleted").c_str());
         names.Forget(node);
         network->DeleteNode(node);
         handles[i] = -1;
@@ -625,6 +680,10 @@ void QNL_neticaFormat::SetTables(const NodeRecord& record, int node) {
                       "ERROR: Couldn't set the node's table");
         return;
     }
+    if (type == QNL_TYPE_TRUTHTABLE && record.hasProbs && !record.hasFunctable) {
+        SetDeterministicProbs(record, definition);
+        return;
+    }
     if (!record.hasFunctable) return;
     if (type == QNL_TYPE_TABLE) {
         if (record.functableValues.GetCount() != size) {
@@ -646,13 +705,49 @@ void QNL_neticaFormat::SetTables(const NodeRecord& record, int node) {
     // A decision's function table is the tool's policy: the library has no use for it.
 }
 
+// The tool also writes a deterministic node as probabilities of 0 and 1: the outcome of
+// each column is the one of probability 1.
+void QNL_neticaFormat::SetDeterministicProbs(const NodeRecord& record,
+                                             QNL_nodeDefinition* definition) {
+    const int size = definition->GetSize();
+    const int outcomes = definition->GetNumberOfOutcomes();
+    if (record.probs.GetCount() != size || outcomes <= 0) {
+        TableLengthError(record, record.probsLine, record.probs.GetCount(), size);
+        return;
+    }
+    QNL_intArray resulting;
+    for (int start = 0; start < size; start += outcomes) {
+        int one = -1;
+        for (int k = 0; k < outcomes; ++k) {
+            const double p = record.probs[start + k];
+            if (p == 1.0 && one < 0) {
+                one = k;
+            } else if (p != 0.0) {
+                one = -2;
+                break;
+            }
+        }
+        if (one < 0) {
+            ReportErrorAt(record.probsLine, -2,
+                          ("ERROR: Node " + Quoted(record.id) +
+                           " : a deterministic node's probabilities must be 0 or 1")
+                              .c_str());
+            return;
+        }
+        resulting.Add(one);
+    }
+    ReportErrorAt(record.probsLine, definition->SetResultingStates(resulting),
+                  "ERROR: Couldn't set the node's table");
+}
+
 // ---------------------------------------------------------------------------------------
 // Writing
 
 // Every node is checked before the file is touched.
 int QNL_neticaFormat::CheckWritable() {
     QNL_errorHandler& log = QNL_errorHandler::Instance();
-    if (!HasNoMauNodes()) return log.LogError(-2, "ERROR: This Network cannot be saved in Netica format");
+    if (!HasNoMauNodes())
+        return log.LogError(-2, "ERROR: This Network cannot be saved in Netica format");
     std::vector<int> sizes;
     QNL_doubleArray values;
     for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
@@ -663,8 +758,8 @@ int QNL_neticaFormat::CheckWritable() {
                            type == QNL_TYPE_LIST || type == QNL_TYPE_TABLE ||
                            type == QNL_TYPE_NOISY_MAX || type == QNL_TYPE_NOISY_ADDER ||
                            type == QNL_TYPE_CAST || type == QNL_TYPE_DEMORGAN;
-        if (!known || (type != QNL_TYPE_LIST &&
-                       !quarn::detail::TableShape(network, h, sizes, values)))
+        if (!known ||
+            (type != QNL_TYPE_LIST && !quarn::detail::TableShape(network, h, sizes, values)))
             return log.LogError(-2, "ERROR: This Network cannot be saved in Netica format (node '" +
                                         std::string(id) + "')");
     }
@@ -698,8 +793,8 @@ int QNL_neticaFormat::WriteBlockClose() {
 
 int QNL_neticaFormat::WriteNetwork() {
     const QNL_header* header = network->GetHeader();
-    const char* id = header != nullptr && header->GetId() != nullptr ? header->GetId()
-                                                                      : "_Unnamed_Network_";
+    const char* id =
+        header != nullptr && header->GetId() != nullptr ? header->GetId() : "_Unnamed_Network_";
     int result = GetOutputFile().Write("// ~->[DNET-1]->~\n\n");
     if (result == 0) result = WriteLine(("bnet " + std::string(id) + " {\n").c_str());
     Indent();
@@ -731,7 +826,10 @@ int QNL_neticaFormat::WriteNode(int handle) {
     const bool utility = type == QNL_TYPE_TABLE;
     const bool determin = type == QNL_TYPE_TRUTHTABLE;
     if (result == 0)
-        result = WriteProperty("kind", decision ? "DECISION" : utility ? "UTILITY" : "NATURE",
+        result = WriteProperty("kind",
+                               decision  ? "DECISION"
+                               : utility ? "UTILITY"
+                                         : "NATURE",
                                false, false);
     if (result == 0) result = WriteProperty("discrete", utility ? "FALSE" : "TRUE", false, false);
     if (result == 0 && !decision && !utility)
@@ -751,9 +849,12 @@ int QNL_neticaFormat::WriteNode(int handle) {
     const QNL_idArray* outcomes = node->GetDefinition()->GetOutcomeIds();
     if (result == 0 && !utility && outcomes != nullptr)
         result = WriteIdentifierListProperty("states", *outcomes, false);
-    if (result == 0 && determin) result = WriteFunctable(handle);
-    else if (result == 0 && utility) result = WriteTable(handle, "functable");
-    else if (result == 0 && !decision) result = WriteTable(handle, "probs");
+    if (result == 0 && determin)
+        result = WriteFunctable(handle);
+    else if (result == 0 && utility)
+        result = WriteTable(handle, "functable");
+    else if (result == 0 && !decision)
+        result = WriteTable(handle, "probs");
     const QNL_userProperties& properties = info->properties;
     if (result == 0 && properties.GetNumberOfProperties() > 0) {
         result = WriteBlockStart("user U1");

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+class QNL_nodeDefinition;
+
 // The Netica text format (".dne"): a "bnet" block with the network's texts, its display
 // settings and a block per node (kind, states, parents, table, texts, user fields, position).
 // Files are read as the tool writes them: any line ends, tables as one flat list or nested by
@@ -76,6 +78,7 @@ private:
     void BuildNetwork();
     int CreateNode(NodeRecord& record);
     void SetTables(const NodeRecord& record, int node);
+    void SetDeterministicProbs(const NodeRecord& record, QNL_nodeDefinition* definition);
     int TableLengthError(const NodeRecord& record, int line, int count, int wanted);
 
     int CheckWritable();
@@ -83,8 +86,7 @@ private:
     int WriteNode(int node);
     int WriteTable(int node, const char* name);
     int WriteFunctable(int node);
-    int WriteNested(const std::vector<int>& sizes, int flat,
-                    const std::vector<std::string>& items);
+    int WriteNested(const std::vector<int>& sizes, int flat, const std::vector<std::string>& items);
     int WriteBlockClose();
 
     quarn::detail::ForeignNodeNames names;

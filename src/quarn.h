@@ -23,6 +23,7 @@
 #include "formats/format.h"
 #include "formats/hugin_format.h"
 #include "formats/msbn_format.h"
+#include "formats/netica_format.h"
 #include "formats/number_text.h"
 #include "formats/qnl_format.h"
 #include "formats/text_file.h"

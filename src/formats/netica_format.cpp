@@ -213,6 +213,7 @@ int QNL_neticaFormat::ReadNetwork() {
     ReadStatements(*this, [this] { return ReadNetStatement(); });
     // A file that ends inside the network keeps what was read and fails.
     if (GetPeekResult() == -111) {
+        ReportError(-111, "ERROR: End of File : the network is not closed");
         const int first = GetFirstReadError();
         return first == -126 || first == -128 ? first : -111;
     }
@@ -553,9 +554,17 @@ void QNL_neticaFormat::BuildNetwork() {
         std::vector<int> parents;
         for (const std::string& name : record.parents)
             parents.push_back(names.Find(name));
-        // Arcs a table cannot hold are refused whole; the table is then refused too.
+        // A table too large is refused before any arc is added: arc by arc, it would double
+        // up to the limit on the way. A parent that cannot be joined costs the node its table.
         const int line = record.parentsLine;
         bool added = true;
+        if (quarn::detail::CellsWithParents(network, node, parents, 0) >
+            quarn::detail::MAX_READ_TABLE_CELLS) {
+            ReportErrorAt(line, -42,
+                          ("ERROR: " + quarn::detail::TooLargeTableMessage(network, node)).c_str());
+            parents.clear();
+            added = false;
+        }
         for (std::size_t k = 0; k < parents.size(); ++k) {
             const int parent = parents[k];
             const int code = parent < 0 ? -2 : network->AddArc(parent, node, 0);
@@ -566,9 +575,6 @@ void QNL_neticaFormat::BuildNetwork() {
                            "] to node [" + record.id + "]")
                               .c_str());
         }
-        if (quarn::detail::CellsWithParents(network, node, {}, 0) >
-            quarn::detail::MAX_READ_TABLE_CELLS)
-            added = false;
         if (added)
             SetTables(record, node);
         else if (record.hasProbs || record.hasFunctable)

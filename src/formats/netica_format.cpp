@@ -67,7 +67,6 @@ constexpr const char* PARAM_SKIPPED[] = {"discrete", "measure", "numstates",   "
 constexpr const char* NODE_SKIPPED[] = {
     "numstates",
     "measure",
-    "levels_",
     "units",
     "inputs",
     "equation",

@@ -37,7 +37,7 @@ public final class Posteriors {
     static final String USAGE = "usage: Posteriors [model-file] [node=outcome ...]";
     static final String SHIPPED_MODEL = "asia.xqnl";
     /** The extensions read, as the user types them; ".xml" is read through a copy. */
-    static final List<String> EXTENSIONS = List.of("xqnl", "qqnl", "qnl", "net", "dsc", "xml03", "xml");
+    static final List<String> EXTENSIONS = List.of("xqnl", "qqnl", "qnl", "net", "dsc", "dne", "xml03", "erg", "dxp", "xml");
 
     private static final int DECISION_BIT = 1;
     private static final int UTILITY_BIT = 8;

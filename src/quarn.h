@@ -25,6 +25,7 @@
 #include "formats/hugin_format.h"
 #include "formats/ki_format.h"
 #include "formats/msbn_format.h"
+#include "formats/netica_format.h"
 #include "formats/number_text.h"
 #include "formats/qnl_format.h"
 #include "formats/text_file.h"

@@ -113,7 +113,7 @@ class PosteriorsTest {
     // The model written by the library in each format it reads, then read by the example;
     // ".xml" holds XMLBIF, or the library's own XML ("own.xml").
     @ParameterizedTest
-    @ValueSource(strings = {"net", "dsc", "qnl", "xml03", "xml", "XML", "xqnl", "own.xml"})
+    @ValueSource(strings = {"net", "dsc", "dne", "qnl", "xml03", "xml", "XML", "xqnl", "own.xml"})
     void everyReadableFormatGivesTheSameAnswers(String extension) throws IOException {
         Path file = dir.resolve("chest." + extension);
         boolean copied = extension.toLowerCase(Locale.ROOT).endsWith("xml");
@@ -150,9 +150,9 @@ class PosteriorsTest {
                 new Object[] {"@absent.xml", 1, "absent.xml: no such file"},
                 new Object[] {"@folder.net", 1, "folder.net is a directory, not a model file"},
                 new Object[] {"@model.txt", 1, "unknown file extension '.txt'; the extensions"
-                        + " read are .xqnl, .qqnl, .qnl, .net, .dsc, .xml03, .xml"},
+                        + " read are .xqnl, .qqnl, .qnl, .net, .dsc, .dne, .xml03, .erg, .dxp, .xml"},
                 new Object[] {"@model", 1, "model: unknown file extension (none); the extensions"
-                        + " read are .xqnl, .qqnl, .qnl, .net, .dsc, .xml03, .xml"},
+                        + " read are .xqnl, .qqnl, .qnl, .net, .dsc, .dne, .xml03, .erg, .dxp, .xml"},
                 new Object[] {"@empty.net", 1, "empty.net: The file is empty"},
                 new Object[] {"@broken.net", 1, "broken.net: line 3: 'potentail'"},
                 new Object[] {"@broken.xml", 1, "broken.xml: line 1"},

@@ -6,6 +6,7 @@
 #include "formats/hugin_format.h"
 #include "formats/ki_format.h"
 #include "formats/msbn_format.h"
+#include "formats/netica_format.h"
 #include "formats/qnl_format.h"
 #include "formats/xml/xml_format.h"
 #include "formats/xmlbif_format.h"
@@ -54,6 +55,7 @@ struct BuiltinFormats {
         quarn::detail::RegisterFormat(QNL_FORMAT_XMLBIF, Create<QNL_xmlbifFormat>);
         quarn::detail::RegisterFormat(QNL_FORMAT_HUGIN, Create<QNL_huginFormat>);
         quarn::detail::RegisterFormat(QNL_FORMAT_MSBN, Create<QNL_msbnFormat>);
+        quarn::detail::RegisterFormat(QNL_FORMAT_NETICA, Create<QNL_neticaFormat>);
         quarn::detail::RegisterFormat(QNL_FORMAT_TEXT, Create<QNL_textFormat>);
         quarn::detail::RegisterFormat(QNL_FORMAT_ERGO, Create<QNL_ergoFormat>);
         quarn::detail::RegisterFormat(QNL_FORMAT_KI, Create<QNL_kiFormat>);

@@ -60,7 +60,8 @@ public class Network extends Wrapper {
 
     /**
      * Replaces the network by the model in a file; the extension chooses the format:
-     * ".xqnl" or ".qqnl" (the library's XML), ".net" (Hugin), ".dsc" (MSBN), ".xml03" (XMLBIF).
+     * ".xqnl" or ".qqnl" (the library's XML), ".net" (Hugin), ".dsc" (MSBN), ".dne" (Netica),
+     * ".xml03" (XMLBIF).
      *
      * @param path the file to read
      * @throws QUARNException when the extension names no format ("Unknown File Format", the

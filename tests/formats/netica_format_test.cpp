@@ -1,0 +1,262 @@
+#include "definitions/node_value.h"
+#include "format_test_support.h"
+#include "formats/format.h"
+#include "model/dmatrix.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+using namespace format_test;
+
+namespace {
+
+class NeticaFormatTest : public FormatTest {
+protected:
+    NeticaFormatTest() : FormatTest("netica", ".dne") {}
+};
+
+std::string NeticaFile(const std::string& name) {
+    return SharedNetworks() + "/dne/" + name;
+}
+
+std::map<std::string, IndexEntry> NeticaIndex() {
+    std::map<std::string, IndexEntry> files;
+    for (const auto& [path, entry] : ReadIndex(SharedNetworks() + "/INDEX.md"))
+        if (path.rfind("dne/", 0) == 0) files[path.substr(4)] = entry;
+    return files;
+}
+
+// Every real file: the counts of the index less the constants, tables that are
+// distributions, and the same network after a write and a read.
+TEST_F(NeticaFormatTest, RealFilesReadWithTheirCountsAndSurviveAWrite) {
+    const auto index = NeticaIndex();
+    if (index.empty()) GTEST_SKIP() << "shared networks absent";
+    EXPECT_EQ(index.size(), 24u);
+    for (const auto& [name, entry] : index) {
+        SCOPED_TRACE(name);
+        QNL_errorHandler::Instance().Flush();
+        QNL_network net;
+        const int result = net.ReadFile(NeticaFile(name).c_str());
+        const int constants = entry.kinds.count("constant") ? entry.kinds.at("constant") : 0;
+        if (name == "SpeakingTask.dne") {
+            // Its three parents are defined elsewhere: each arc and the table are refused.
+            EXPECT_EQ(result, -2);
+            EXPECT_EQ(LoggedMessages(-2).size(), 4u) << AllMessages();
+            EXPECT_TRUE(Logged("Couldn't add arc from node [X_Listening_1]"));
+            EXPECT_EQ(CountArcs(net), 0);
+        } else {
+            EXPECT_EQ(result, 0) << AllMessages();
+            EXPECT_EQ(QNL_errorHandler::Instance().GetNumberOfErrors(), 0) << AllMessages();
+            EXPECT_EQ(CountArcs(net), entry.arcs);
+        }
+        EXPECT_EQ(net.GetNumberOfNodes(), entry.nodes - constants);
+        // The view's name ("visual V1") is no name of the network.
+        EXPECT_STRNE(net.GetHeader()->GetId(), "V1");
+        std::map<std::string, int> kinds;
+        for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+            const int type = net.GetNode(h)->GetType();
+            ++kinds[type == QNL_TYPE_LIST    ? "decision"
+                    : type == QNL_TYPE_TABLE ? "utility"
+                                             : "chance"];
+            if (type != QNL_TYPE_CPT) continue;
+            const std::vector<double> values = Values(net.GetNode(h));
+            const int n = net.GetNode(h)->GetDefinition()->GetNumberOfOutcomes();
+            for (std::size_t start = 0; start < values.size(); start += n) {
+                double sum = 0;
+                for (int k = 0; k < n; ++k)
+                    sum += values[start + k];
+                EXPECT_NEAR(sum, 1.0, 1e-12) << net.GetNode(h)->GetId();
+            }
+        }
+        std::map<std::string, int> expected = entry.kinds;
+        expected.erase("constant");
+        EXPECT_EQ(kinds, expected);
+        const std::string copyPath = folder.File("copy.dne");
+        EXPECT_EQ(net.WriteFile(copyPath.c_str()), 0) << AllMessages();
+        QNL_network copy;
+        EXPECT_EQ(copy.ReadFile(copyPath.c_str()), 0) << AllMessages();
+        EXPECT_TRUE(SameNetworks(net, copy, kEverything));
+    }
+}
+
+// The chest clinic under its Netica names and parent orders is asia: same posteriors.
+TEST_F(NeticaFormatTest, ChestClinicHasThePosteriorsOfAsia) {
+    if (!std::filesystem::exists(NeticaFile("ChestClinic.dne"))) GTEST_SKIP();
+    QNL_network asia;
+    ASSERT_EQ(network.ReadFile(NeticaFile("ChestClinic.dne").c_str()), 0) << AllMessages();
+    ASSERT_EQ(asia.ReadFile((SharedNetworks() + "/net/asia.net").c_str()), 0);
+    const std::map<std::string, std::string> same = {
+        {"VisitAsia", "asia"},   {"Tuberculosis", "tub"}, {"Smoking", "smoke"},
+        {"Cancer", "lung"},      {"TbOrCa", "either"},    {"XRay", "xray"},
+        {"Bronchitis", "bronc"}, {"Dyspnea", "dysp"}};
+    // Outcome 0 is "yes" in both; evidence on the x-ray and a smoker.
+    for (QNL_network* net : {&network, &asia}) {
+        const bool netica = net == &network;
+        ASSERT_EQ(net->GetNode(net->FindNode(netica ? "XRay" : "xray"))->GetValue()->SetEvidence(0),
+                  0);
+        ASSERT_EQ(
+            net->GetNode(net->FindNode(netica ? "Smoking" : "smoke"))->GetValue()->SetEvidence(0),
+            0);
+        ASSERT_EQ(net->UpdateBeliefs(), 0);
+    }
+    for (const auto& [ours, theirs] : same) {
+        const QNL_Dmatrix* a =
+            network.GetNode(network.FindNode(ours.c_str()))->GetValue()->GetMatrix();
+        const QNL_Dmatrix* b = asia.GetNode(asia.FindNode(theirs.c_str()))->GetValue()->GetMatrix();
+        ASSERT_EQ(a->GetSize(), b->GetSize());
+        for (int i = 0; i < a->GetSize(); ++i)
+            EXPECT_NEAR(a->GetItems()[i], b->GetItems()[i], 1e-9) << ours;
+    }
+}
+
+// Every kind of node the format expresses comes back as written; gates come back as the
+// table they compute.
+TEST_F(NeticaFormatTest, NodesOfEveryKindSurviveAWriteAndARead) {
+    AwkwardModel nodes;
+    BuildAwkwardModel(network, nodes);
+    const int t = AddNode(network, QNL_TYPE_TRUTHTABLE, "T", {"on", "off", "idle"});
+    ASSERT_EQ(network.AddArc(nodes.a, t), 0);
+    ASSERT_EQ(network.AddArc(nodes.d, t), 0);
+    QNL_stringArray resulting;
+    for (const char* s : {"on", "off", "idle", "idle", "on", "off"})
+        resulting.Add(s);
+    ASSERT_EQ(network.GetNode(t)->GetDefinition()->SetResultingStates(resulting), 0);
+    network.GetNode(nodes.a)->GetInfo()->properties.AddProperty("note", "say \"hi\"\\");
+    const int m = AddNode(network, QNL_TYPE_NOISY_MAX, "M", {"hi", "lo"});
+    ASSERT_EQ(network.AddArc(nodes.b, m), 0);
+    QNL_network copy;
+    const std::string path = folder.File("model.dne");
+    ASSERT_EQ(network.WriteFile(path.c_str()), 0) << AllMessages();
+    const std::string text = TempFolder::Get(path);
+    EXPECT_EQ(text.rfind("// ~->[DNET-1]->~\n\nbnet ", 0), 0u) << text;
+    ASSERT_EQ(copy.ReadFile(path.c_str()), 0) << AllMessages() << text;
+    Compared all = kEverything;
+    all.types = false;
+    EXPECT_TRUE(SameNetworks(network, copy, all)) << text;
+    EXPECT_EQ(copy.GetNode(copy.FindNode("M"))->GetType(), QNL_TYPE_CPT);
+    EXPECT_EQ(copy.GetNode(copy.FindNode("T"))->GetType(), QNL_TYPE_TRUTHTABLE);
+    const std::string again = folder.File("again.dne");
+    ASSERT_EQ(copy.WriteFile(again.c_str()), 0);
+    EXPECT_EQ(TempFolder::Get(again), text);
+}
+
+// Networks the format cannot carry are refused before any file is made.
+TEST_F(NeticaFormatTest, NetworksItCannotCarryAreRefusedWithoutAFile) {
+    for (int type : {int(QNL_TYPE_MAU), int(QNL_TYPE_EQUATION)}) {
+        QNL_network net;
+        AddNode(net, QNL_TYPE_CPT, "A", {});
+        ASSERT_GE(net.AddNode(type, "X"), 0);
+        QNL_errorHandler::Instance().Flush();
+        const std::string path = folder.File("refused.dne");
+        EXPECT_EQ(net.WriteFile(path.c_str()), -2) << type;
+        EXPECT_TRUE(Logged("ERROR: This Network cannot be saved in Netica format")) << type;
+        EXPECT_FALSE(std::filesystem::exists(path)) << type;
+    }
+}
+
+// Texts as the tool writes them, and faults in them: the code, what was read, what was
+// logged.
+TEST_F(NeticaFormatTest, FilesReadAsFarAsTheyAreSound) {
+    const std::string ab = "node A {kind = NATURE; discrete = TRUE; states = (a, b); parents = ();"
+                           " probs = (0.25, 0.75);};\n";
+    const struct {
+        std::string text;
+        int code;
+        std::string model;
+        std::vector<const char*> logged;
+    } cases[] = {
+        // clang-format off
+        // A flat table with row comments, a nested one, line ends of every kind, "#" in a
+        // skipped value, vocabulary of the tool passed over quietly.
+        {"// ~->[DNET-1]->~\r\n\r\nbnet N {\r\nAutoCompile = TRUE; whenchanged = 1424616754999;\r\n"
+         "visual V1 { NodeSet Node {BuiltIn = 1; Color = 0x00E1E1E1;}; PrinterSetting A {margins = (1, 2);}; "
+         "windowposn = (1, 2, 3, 4);};\r\n" + ab +
+         "node B {kind = NATURE; discrete = TRUE; chance = CHANCE; states = (x, y);\r"
+         " parents = (A); probs = // x y\r (0.1, 0.9, // a\r 0.3, 0.7); evidence = #0; EqnDirty = TRUE;\r"
+         " ExperBase = 1; statetitles = (\"X\", \"Y\"); CommentShowing = TRUE;};\n"
+         "node C {kind = NATURE; states = (p, q); parents = (B, A);"
+         " probs = (((1, 0), (0, 1)), ((0.5, 0.5), (2, 2)));};\n"
+         "ElimOrder = (A, B, C);\n};\n", 0,
+         "A(a b): 0.25 0.75; B(x y)|A: 0.1 0.9 0.3 0.7; C(p q)|B A: 1 0 0 1 0.5 0.5 0.5 0.5; ", {}},
+        // Parents named before they are defined; a decision with a policy; a utility; a
+        // constant dropped; a continuous chance node with one outcome per interval.
+        {"bnet N {\nnode U {kind = UTILITY; discrete = FALSE; chance = DETERMIN; parents = (D, A);"
+         " functable = ((1, 2), (3, -4.5));};\n"
+         "node D {kind = DECISION; discrete = TRUE; chance = DETERMIN; states = (go, stop);"
+         " parents = (); functable = (stop);};\n" + ab +
+         "node K {kind = CONSTANT; discrete = FALSE; value = 3; evidence = #0;};\n"
+         "node R {kind = NATURE; discrete = FALSE; chance = CHANCE; levels = (0, 1.5, 3);"
+         " parents = (); probs = (0.2, 0.8);};\n};\n", 0,
+         "U[U]|D A: 1 2 3 -4.5; D[D](go stop); A(a b): 0.25 0.75; R(x0_to_1_5 x1_5_to_3): 0.2 0.8; ", {}},
+        // A deterministic node: its function table names an outcome per configuration.
+        {"bnet N {\n" + ab + "node T {kind = NATURE; discrete = TRUE; chance = DETERMIN;"
+         " states = (x, y); parents = (A); functable = (y, x);};\n};\n", 0,
+         "A(a b): 0.25 0.75; T[T](x y)|A: 0 1 1 0; ", {}},
+        // A table of the wrong length is refused whole; the node keeps its uniform one.
+        {"bnet N {\n" + ab + "node B {kind = NATURE; states = (x, y); parents = (A);"
+         " probs = (0.1, 0.9, 0.3);};\n};\n", -2,
+         "A(a b): 0.25 0.75; B(x y)|A: 0.5 0.5 0.5 0.5; ",
+         {"ERROR: Node (\"B\") : 3 values given, the table holds 4"}},
+        // Messages of the statements, each skipped, the rest applied.
+        {"bnet N {\nvisual V1 {windowposn = (1, 2, 3); frob = 1;};\nparam P {units = cm; zap = 2;};\n"
+         "mystery = 1;\nnode A {kind = ASSUME; chance = MAYBE; states = (a, b); parents = ();"
+         " probs = (0.25, 0.75); wobble = 2; visual V1 {center = (1); size = (2); spin = 1;"
+         " link 1 {path = ((1, 2)); twist = 3;};};};\nnode B {kind = ODD; states = (a, b);};\n};\n", -2,
+         "A(a b): 0.25 0.75; B(a b): 0.5 0.5; ",
+         {"ERROR: Wrong Window Position", "ERROR: 'frob' : Unknown Visual Net Statement",
+          "ERROR: 'zap' : Unknown Param Statement", "ERROR: 'mystery' : Unknown Net Statement",
+          "ERROR: nodes of type ASSUME not supported (yet)", "ERROR: 'MAYBE' : Unknown Node Type",
+          "ERROR: 'wobble' : Unknown Node Statement", "ERROR: Wrong Center Coordinates",
+          "ERROR: Wrong Size Values", "ERROR: 'spin' : Unknown Visual Node Statement",
+          "ERROR: 'twist' : Unknown Visual Link Statement", "ERROR: 'ODD' : Unknown Node Kind"}},
+        // A file cut inside a node keeps the nodes before it and fails.
+        {"bnet N {\n" + ab + "node B {kind = NATURE; states = (x, y);", -111, "A(a b): 0.25 0.75; ", {}},
+        // Not a Netica network at all.
+        {"net { }\n", -127, "", {}},
+        {"", -102, "", {"ERROR: The file is empty"}},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        QNL_network net;
+        EXPECT_EQ(ReadText(c.text, net), c.code) << AllMessages();
+        EXPECT_EQ(Describe(net), c.model);
+        for (const char* message : c.logged)
+            EXPECT_TRUE(Logged(message)) << message << "\n" << AllMessages();
+    }
+}
+
+// Every real file cut short or garbled fails with a code and never crashes; so do the inputs
+// the fuzzer found, each with its code logged.
+TEST_F(NeticaFormatTest, TruncatedAndGarbledFilesFail) {
+    for (const auto& file :
+         std::filesystem::directory_iterator(std::string(QUARN_TEST_DATA_DIR) + "/netica")) {
+        QNL_network net;
+        QNL_errorHandler::Instance().Flush();
+        const int result = net.ReadFile(file.path().c_str());
+        EXPECT_LT(result, 0) << file.path();
+        EXPECT_FALSE(LoggedMessages(result).empty()) << file.path();
+    }
+    const auto index = NeticaIndex();
+    if (index.empty()) GTEST_SKIP() << "shared networks absent";
+    for (const auto& [name, entry] : index) {
+        const std::string text = TempFolder::Get(NeticaFile(name));
+        const std::size_t body = text.find("bnet");
+        for (int k = 1; k <= 8; ++k) {
+            const std::size_t cut = body + (text.size() - body) * k / 9;
+            QNL_network net;
+            EXPECT_LT(ReadText(text.substr(0, cut), net), 0) << name << " cut at " << cut;
+            std::string garbled = text;
+            garbled[cut] = "{}(;\"=)"[k % 7];
+            QNL_network other;
+            ReadText(garbled, other);
+        }
+    }
+}
+
+} // namespace

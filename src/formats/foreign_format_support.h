@@ -2,7 +2,9 @@
 
 // Internal: not part of the public interface.
 
+#include "formats/text_lines.h"
 #include "formats/text_parser.h"
+#include "model/error_handler.h"
 #include "model/int_array.h"
 #include "model/network.h"
 #include "model/node.h"
@@ -71,6 +73,22 @@ constexpr const char* UNNAMED_NODE = "_Unnamed_Node_";
 
 // Logs -42 and returns it.
 int FormatOutOfMemory();
+
+// The file's bytes turned by `prepare` into the text its reader scans: -103 naming the path
+// when the file can't be read, -42 when memory runs out.
+template <class Prepare> int ReadPreparedText(const char* path, std::string& text, Prepare prepare) {
+    try {
+        std::string bytes;
+        const int result = ReadFileBytes(path, bytes);
+        if (result == -103)
+            return QNL_errorHandler::Instance().LogError(-103, OpenFailedMessage(path));
+        if (result != 0) return FormatOutOfMemory();
+        text = prepare(bytes);
+    } catch (const std::bad_alloc&) {
+        return FormatOutOfMemory();
+    }
+    return 0;
+}
 
 // ---------------------------------------------------------------------------------------
 // Reading

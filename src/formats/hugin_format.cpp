@@ -252,17 +252,7 @@ int QNL_huginFormat::Read(const char* path) {
     // The bytes go to the scanner as they are (it decodes them and takes any line end), once
     // the bare states are quoted.
     std::string text;
-    try {
-        std::string bytes;
-        const int result = quarn::detail::ReadFileBytes(path, bytes);
-        if (result == -103)
-            return QNL_errorHandler::Instance().LogError(-103,
-                                                         quarn::detail::OpenFailedMessage(path));
-        if (result != 0) return FormatOutOfMemory();
-        text = QuoteBareStates(bytes);
-    } catch (const std::bad_alloc&) {
-        return FormatOutOfMemory();
-    }
+    if (int result = quarn::detail::ReadPreparedText(path, text, QuoteBareStates)) return result;
     return Parse(text);
 }
 

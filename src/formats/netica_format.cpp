@@ -166,17 +166,7 @@ QNL_neticaFormat::QNL_neticaFormat(QNL_network* network)
 
 int QNL_neticaFormat::Read(const char* path) {
     std::string text;
-    try {
-        std::string bytes;
-        const int result = quarn::detail::ReadFileBytes(path, bytes);
-        if (result == -103)
-            return QNL_errorHandler::Instance().LogError(-103,
-                                                         quarn::detail::OpenFailedMessage(path));
-        if (result != 0) return FormatOutOfMemory();
-        text = BlankHashes(bytes);
-    } catch (const std::bad_alloc&) {
-        return FormatOutOfMemory();
-    }
+    if (int result = quarn::detail::ReadPreparedText(path, text, BlankHashes)) return result;
     return Parse(text);
 }
 

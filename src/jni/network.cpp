@@ -1,4 +1,5 @@
 #include "jni/glue.h"
+#include "jni/relations.h"
 
 #include "quarn_Network.h"
 
@@ -66,6 +67,10 @@ void SetStringAttribute(JNIEnv* env, jstring value, Target& target,
     if (status != 0) ReportError(env, status, operation);
 }
 
+} // namespace
+
+namespace quarn::detail {
+
 void AddArcChecked(JNIEnv* env, jobject self, int parent, int child, int layer) {
     QNL_network& network = NetworkOf(env, self);
     ValidateNodeHandle(network, parent);
@@ -106,6 +111,10 @@ jobjectArray ChildIdsToJava(JNIEnv* env, jobject self, int node, int layer) {
     ValidateNodeHandle(network, node);
     return NodeIdsToJava(env, network, network.GetChildren(node, layer));
 }
+
+} // namespace quarn::detail
+
+namespace {
 
 // Reads a network path, clears the log and runs one file operation on it.
 void FileOperation(JNIEnv* env, jobject self, jstring path,

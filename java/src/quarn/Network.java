@@ -1164,4 +1164,341 @@ public class Network extends Wrapper {
      *     id: id" for an identifier of no node
      */
     public native AnnealedMapResults annealedMap(String[] ids, AnnealedMapTuning tuning);
+
+    // User properties, documentation and observation costs. A node is named by its handle or
+    // identifier, an outcome by its index or identifier; a bad one raises the same messages as
+    // elsewhere. Setters replace the whole list and change nothing when they refuse an element.
+
+    /**
+     * The network's own user properties, in the order they were set.
+     *
+     * @return the properties (a new array, empty when there are none)
+     */
+    public native UserProperty[] getUserProperties();
+
+    /**
+     * Replaces the network's own user properties; an empty array removes them all.
+     *
+     * @param properties the new properties, in order
+     * @throws QUARNException for a null array, element or field, a repeated name ("Duplicate
+     *     property name: p"), or a name not of identifier form ("Can't add property (n,v), error
+     *     code: -2"); nothing changes
+     */
+    public native void setUserProperties(UserProperty[] properties);
+
+    /**
+     * A node's user properties, in the order they were set.
+     *
+     * @param node the node's handle
+     * @return the properties
+     * @throws QUARNException when the handle names no node
+     */
+    public native UserProperty[] getNodeUserProperties(int node);
+
+    /**
+     * A node's user properties, as {@link #getNodeUserProperties(int)}.
+     *
+     * @param node the node's identifier
+     * @return the properties
+     * @throws QUARNException when the identifier names no node
+     */
+    public native UserProperty[] getNodeUserProperties(String node);
+
+    /**
+     * Replaces a node's user properties, as {@link #setUserProperties(UserProperty[])}.
+     *
+     * @param node the node's handle
+     * @param properties the new properties, in order
+     * @throws QUARNException when the handle names no node, or as {@link
+     *     #setUserProperties(UserProperty[])}
+     */
+    public native void setNodeUserProperties(int node, UserProperty[] properties);
+
+    /**
+     * Replaces a node's user properties, as {@link #setUserProperties(UserProperty[])}.
+     *
+     * @param node the node's identifier
+     * @param properties the new properties, in order
+     * @throws QUARNException when the identifier names no node, or as {@link
+     *     #setUserProperties(UserProperty[])}
+     */
+    public native void setNodeUserProperties(String node, UserProperty[] properties);
+
+    /**
+     * The documents attached to a node, in order.
+     *
+     * @param node the node's handle
+     * @return the documents
+     * @throws QUARNException when the handle names no node
+     */
+    public native DocItemInfo[] getNodeDocumentation(int node);
+
+    /**
+     * The documents attached to a node, in order.
+     *
+     * @param node the node's identifier
+     * @return the documents
+     * @throws QUARNException when the identifier names no node
+     */
+    public native DocItemInfo[] getNodeDocumentation(String node);
+
+    /**
+     * Replaces the documents attached to a node; an empty array removes them all.
+     *
+     * @param node the node's handle
+     * @param items the new documents, in order
+     * @throws QUARNException when the handle names no node, or for a null array, element
+     *     ("Documentation array element name can't be null (index i)") or field; nothing changes
+     */
+    public native void setNodeDocumentation(int node, DocItemInfo[] items);
+
+    /**
+     * Replaces the documents attached to a node, as {@link #setNodeDocumentation(int,
+     * DocItemInfo[])}.
+     *
+     * @param node the node's identifier
+     * @param items the new documents, in order
+     * @throws QUARNException when the identifier names no node, or for a null array, element or
+     *     field; nothing changes
+     */
+    public native void setNodeDocumentation(String node, DocItemInfo[] items);
+
+    /**
+     * The documents attached to an outcome of a node, in order.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's index
+     * @return the documents
+     * @throws QUARNException when the handle names no node or the index no outcome
+     */
+    public native DocItemInfo[] getOutcomeDocumentation(int node, int outcome);
+
+    /**
+     * The documents attached to an outcome, as {@link #getOutcomeDocumentation(int, int)}.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's index
+     * @return the documents
+     * @throws QUARNException when the identifier names no node or the index no outcome
+     */
+    public native DocItemInfo[] getOutcomeDocumentation(String node, int outcome);
+
+    /**
+     * The documents attached to an outcome, as {@link #getOutcomeDocumentation(int, int)}.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's identifier
+     * @return the documents
+     * @throws QUARNException when the handle names no node or the identifier no outcome
+     */
+    public native DocItemInfo[] getOutcomeDocumentation(int node, String outcome);
+
+    /**
+     * The documents attached to an outcome, as {@link #getOutcomeDocumentation(int, int)}.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's identifier
+     * @return the documents
+     * @throws QUARNException when an identifier names no node or outcome
+     */
+    public native DocItemInfo[] getOutcomeDocumentation(String node, String outcome);
+
+    /**
+     * Replaces the documents attached to an outcome, as {@link #setNodeDocumentation(int,
+     * DocItemInfo[])}.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's index
+     * @param items the new documents, in order
+     * @throws QUARNException when the handle names no node or the index no outcome, or for a
+     *     null array, element or field; nothing changes
+     */
+    public native void setOutcomeDocumentation(int node, int outcome, DocItemInfo[] items);
+
+    /**
+     * Replaces the documents attached to an outcome, as {@link #setOutcomeDocumentation(int,
+     * int, DocItemInfo[])}.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's index
+     * @param items the new documents, in order
+     * @throws QUARNException as {@link #setOutcomeDocumentation(int, int, DocItemInfo[])}
+     */
+    public native void setOutcomeDocumentation(String node, int outcome, DocItemInfo[] items);
+
+    /**
+     * Replaces the documents attached to an outcome, as {@link #setOutcomeDocumentation(int,
+     * int, DocItemInfo[])}.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's identifier
+     * @param items the new documents, in order
+     * @throws QUARNException as {@link #setOutcomeDocumentation(int, int, DocItemInfo[])}
+     */
+    public native void setOutcomeDocumentation(int node, String outcome, DocItemInfo[] items);
+
+    /**
+     * Replaces the documents attached to an outcome, as {@link #setOutcomeDocumentation(int,
+     * int, DocItemInfo[])}.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's identifier
+     * @param items the new documents, in order
+     * @throws QUARNException as {@link #setOutcomeDocumentation(int, int, DocItemInfo[])}
+     */
+    public native void setOutcomeDocumentation(String node, String outcome, DocItemInfo[] items);
+
+    /**
+     * Adds a cost arc: the child's observation cost then depends on the parent's outcome, and
+     * its cost array grows by the factor of the parent's outcome count.
+     *
+     * @param parent the parent's handle
+     * @param child the child's handle
+     * @throws QUARNException when a handle names no node, or "QUARN error -2 in function AddArc"
+     *     when the arc is refused (the same node twice, an existing cost arc, or a parent
+     *     without outcomes)
+     */
+    public native void addCostArc(int parent, int child);
+
+    /**
+     * Adds a cost arc, as {@link #addCostArc(int, int)}; the child's identifier is looked up
+     * first.
+     *
+     * @param parent the parent's identifier
+     * @param child the child's identifier
+     * @throws QUARNException as {@link #addCostArc(int, int)}, or for an identifier of no node
+     */
+    public native void addCostArc(String parent, String child);
+
+    /**
+     * Removes a cost arc. A parent left without cost children loses its "DIAG_TESTGROUPCOST"
+     * property.
+     *
+     * @param parent the parent's handle
+     * @param child the child's handle
+     * @throws QUARNException when a handle names no node, or "QUARN error -2 in function
+     *     RemoveArc" for the same node twice or when there is no such cost arc
+     */
+    public native void deleteCostArc(int parent, int child);
+
+    /**
+     * Removes a cost arc, as {@link #deleteCostArc(int, int)}; the child's identifier is looked
+     * up first.
+     *
+     * @param parent the parent's identifier
+     * @param child the child's identifier
+     * @throws QUARNException as {@link #deleteCostArc(int, int)}, or for an identifier of no node
+     */
+    public native void deleteCostArc(String parent, String child);
+
+    /**
+     * The cost parents of a node, in the order the cost arcs were added.
+     *
+     * @param node the node's handle
+     * @return the cost parents' handles
+     * @throws QUARNException when the handle names no node
+     */
+    public native int[] getCostParents(int node);
+
+    /**
+     * The cost parents of a node, as {@link #getCostParents(int)}.
+     *
+     * @param node the node's identifier
+     * @return the cost parents' handles
+     * @throws QUARNException when the identifier names no node
+     */
+    public native int[] getCostParents(String node);
+
+    /**
+     * The cost parents of a node, as {@link #getCostParents(int)}.
+     *
+     * @param node the node's handle
+     * @return the cost parents' identifiers
+     * @throws QUARNException when the handle names no node
+     */
+    public native String[] getCostParentIds(int node);
+
+    /**
+     * The cost parents of a node, as {@link #getCostParents(int)}.
+     *
+     * @param node the node's identifier
+     * @return the cost parents' identifiers
+     * @throws QUARNException when the identifier names no node
+     */
+    public native String[] getCostParentIds(String node);
+
+    /**
+     * The cost children of a node, in the order the cost arcs were added.
+     *
+     * @param node the node's handle
+     * @return the cost children's handles
+     * @throws QUARNException when the handle names no node
+     */
+    public native int[] getCostChildren(int node);
+
+    /**
+     * The cost children of a node, as {@link #getCostChildren(int)}.
+     *
+     * @param node the node's identifier
+     * @return the cost children's handles
+     * @throws QUARNException when the identifier names no node
+     */
+    public native int[] getCostChildren(String node);
+
+    /**
+     * The cost children of a node, as {@link #getCostChildren(int)}.
+     *
+     * @param node the node's handle
+     * @return the cost children's identifiers
+     * @throws QUARNException when the handle names no node
+     */
+    public native String[] getCostChildIds(int node);
+
+    /**
+     * The cost children of a node, as {@link #getCostChildren(int)}.
+     *
+     * @param node the node's identifier
+     * @return the cost children's identifiers
+     * @throws QUARNException when the identifier names no node
+     */
+    public native String[] getCostChildIds(String node);
+
+    /**
+     * The observation costs of a node: one value per combination of its cost parents'
+     * outcomes (the last parent's outcome varying fastest), a single value without any.
+     *
+     * @param node the node's handle
+     * @return the costs
+     * @throws QUARNException when the handle names no node
+     */
+    public native double[] getNodeCost(int node);
+
+    /**
+     * The observation costs of a node, as {@link #getNodeCost(int)}.
+     *
+     * @param node the node's identifier
+     * @return the costs
+     * @throws QUARNException when the identifier names no node
+     */
+    public native double[] getNodeCost(String node);
+
+    /**
+     * Overwrites the observation costs of a node, in the order of {@link #getNodeCost(int)}.
+     *
+     * @param node the node's handle
+     * @param costs the new costs
+     * @throws QUARNException when the handle names no node, for a null array, or "Invalid cost
+     *     array size for node 'T': expected m and got n"; nothing changes
+     */
+    public native void setNodeCost(int node, double[] costs);
+
+    /**
+     * Overwrites the observation costs of a node, as {@link #setNodeCost(int, double[])}.
+     *
+     * @param node the node's identifier
+     * @param costs the new costs
+     * @throws QUARNException as {@link #setNodeCost(int, double[])}, or for an identifier of no
+     *     node
+     */
+    public native void setNodeCost(String node, double[] costs);
 }

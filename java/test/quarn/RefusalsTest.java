@@ -133,6 +133,9 @@ class RefusalsTest {
             Class<?>[] types = byId.getParameterTypes();
             if (Modifier.isPublic(byId.getModifiers()) && byId.getName().matches("(get|is).*")
                     && types.length > 0 && types[0] == String.class
+                    // Only the node is named by identifier; an outcome identifier has its own
+                    // overloads.
+                    && Arrays.stream(types).skip(1).allMatch(t -> t == int.class)
                     && !byId.getName().equals("getNode")
                     // It needs a noisy-MAX node; NoisyMaxTest compares its overloads.
                     && !byId.getName().equals("getNoisyParentStrengths")) {

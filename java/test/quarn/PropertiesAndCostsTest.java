@@ -1,0 +1,178 @@
+package quarn;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import java.util.stream.Stream;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.io.TempDir;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.Arguments;
+import org.junit.jupiter.params.provider.MethodSource;
+import org.junit.jupiter.params.provider.ValueSource;
+
+/**
+ * User properties, documentation and observation costs: refusals leave every list as it was,
+ * cost arcs reshape the cost array, and everything survives the library's own file formats.
+ */
+class PropertiesAndCostsTest {
+    interface Call {
+        void on(Network net);
+    }
+
+    static UserProperty p(String name, String value) {
+        return new UserProperty(name, value);
+    }
+
+    static DocItemInfo d(String title, String path) {
+        return new DocItemInfo(title, path);
+    }
+
+    /** The two-node model with properties, documents and a cost arc A -> B (costs 1.5, 2.5). */
+    static Network decorated() {
+        Network net = Models.twoNode();
+        net.setUserProperties(new UserProperty[] {p("zeta", "last"), p("alpha", "first")});
+        net.setNodeUserProperties("A", new UserProperty[] {p("k1", "v1"), p("k2", "")});
+        net.setNodeDocumentation(0, new DocItemInfo[] {d("Manual", "m.pdf"), d("Web", "http://x")});
+        net.setOutcomeDocumentation("B", "b1", new DocItemInfo[] {d("Fix", "fix.txt")});
+        net.addCostArc("A", "B");
+        net.setNodeCost(1, new double[] {1.5, 2.5});
+        return net;
+    }
+
+    static String text(UserProperty[] list) {
+        StringBuilder s = new StringBuilder();
+        for (UserProperty e : list) {
+            s.append(e.name).append('=').append(e.value).append(';');
+        }
+        return s.toString();
+    }
+
+    static String text(DocItemInfo[] list) {
+        StringBuilder s = new StringBuilder();
+        for (DocItemInfo e : list) {
+            s.append(e.title).append('@').append(e.path).append(';');
+        }
+        return s.toString();
+    }
+
+    /** Everything this class's methods reach, as text. */
+    static String snapshot(Network net) {
+        StringBuilder s = new StringBuilder(text(net.getUserProperties()));
+        for (int n : net.getAllNodes()) {
+            s.append('\n').append(net.getNodeId(n)).append(text(net.getNodeUserProperties(n)))
+                    .append(text(net.getNodeDocumentation(n)))
+                    .append(Arrays.toString(net.getCostParentIds(n)))
+                    .append(Arrays.toString(net.getCostChildren(n)))
+                    .append(Arrays.toString(net.getNodeCost(n)));
+            for (int o = 0; o < net.getOutcomeCount(n); o++) {
+                s.append(text(net.getOutcomeDocumentation(n, o)));
+            }
+        }
+        return s.toString();
+    }
+
+    static Stream<Arguments> refusals() {
+        UserProperty[] dup = {p("a", "1"), p("b", "2"), p("a", "3")};
+        DocItemInfo[] thirdNull = {d("t0", "p0"), d("t1", "p1"), null};
+        List<Arguments> all = new ArrayList<>(List.of(
+            Arguments.of("Duplicate property name: a", (Call) n -> n.setNodeUserProperties(0, dup)),
+            Arguments.of("Duplicate property name: a", (Call) n -> n.setUserProperties(dup)),
+            Arguments.of("Can't add property (1x,v), error code: -2",
+                    (Call) n -> n.setUserProperties(new UserProperty[] {p("ok", ""), p("1x", "v")})),
+            Arguments.of("Properties array element name can't be null (index 1)",
+                    (Call) n -> n.setNodeUserProperties("A", new UserProperty[] {p("a", ""), null})),
+            Arguments.of("Properties array element value can't be null (index 0)",
+                    (Call) n -> n.setUserProperties(new UserProperty[] {p("a", null)})),
+            Arguments.of("Properties array element name can't be null (index 0)",
+                    (Call) n -> n.setUserProperties(new UserProperty[] {p(null, "v")})),
+            Arguments.of("Argument 'properties' must not be null",
+                    (Call) n -> n.setUserProperties(null)),
+            Arguments.of("Documentation array element name can't be null (index 2)",
+                    (Call) n -> n.setNodeDocumentation(0, thirdNull)),
+            Arguments.of("Documentation array element name can't be null (index 2)",
+                    (Call) n -> n.setOutcomeDocumentation(1, 1, thirdNull)),
+            Arguments.of("Documentation array element path can't be null (index 0)",
+                    (Call) n -> n.setOutcomeDocumentation("B", 1, new DocItemInfo[] {d("t", null)})),
+            Arguments.of("Argument 'items' must not be null",
+                    (Call) n -> n.setNodeDocumentation("A", null)),
+            Arguments.of("Invalid outcome index 2 for node 'B', valid indices are 0..1",
+                    (Call) n -> n.setOutcomeDocumentation(1, 2, new DocItemInfo[0])),
+            Arguments.of("Invalid outcome identifier 'b9' for node 'B'",
+                    (Call) n -> n.getOutcomeDocumentation(1, "b9")),
+            Arguments.of("Invalid cost array size for node 'B': expected 2 and got 1",
+                    (Call) n -> n.setNodeCost("B", new double[] {7})),
+            Arguments.of("Invalid cost array size for node 'A': expected 1 and got 0",
+                    (Call) n -> n.setNodeCost(0, new double[0])),
+            Arguments.of("Argument 'costs' must not be null", (Call) n -> n.setNodeCost(0, null)),
+            Arguments.of("QUARN error -2 in function AddArc", (Call) n -> n.addCostArc(0, 0)),
+            Arguments.of("QUARN error -2 in function RemoveArc", (Call) n -> n.deleteCostArc(1, 1)),
+            // A repeated cost arc would count the parent twice; a missing one is not removed.
+            Arguments.of("QUARN error -2 in function AddArc", (Call) n -> n.addCostArc("A", "B")),
+            Arguments.of("QUARN error -2 in function RemoveArc", (Call) n -> n.deleteCostArc(1, 0)),
+            // The child's identifier is resolved first.
+            Arguments.of("Invalid node id: n2", (Call) n -> n.addCostArc("n1", "n2")),
+            Arguments.of("Invalid node id: n1", (Call) n -> n.deleteCostArc("n1", "B")),
+            Arguments.of("Invalid node handle: 5", (Call) n -> n.addCostArc(0, 5))));
+        return all.stream();
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @MethodSource("refusals")
+    void refusalHasItsMessageAndChangesNothing(String message, Call call) {
+        try (Network net = decorated()) {
+            String before = snapshot(net);
+            assertEquals(message, assertThrows(QUARNException.class, () -> call.on(net))
+                    .getMessage());
+            assertEquals(before, snapshot(net));
+        }
+    }
+
+    @Test
+    void costArcsReshapeTheCostsAndTheLastOneTakesTheGroupCostAlong() {
+        try (Network net = decorated()) {
+            int c = Models.chance(net, "C", "c0", "c1", "c2");
+            assertArrayEquals(new double[] {0.0}, net.getNodeCost(c));
+            net.addCostArc(c, 0);
+            assertEquals(3, net.getNodeCost("A").length);
+            net.setNodeCost("A", new double[] {-1, 0.25, 1e300});
+            assertArrayEquals(new double[] {-1, 0.25, 1e300}, net.getNodeCost(0));
+            assertArrayEquals(new int[] {0}, net.getCostParents("B"));
+            assertArrayEquals(new String[] {"C"}, net.getCostParentIds(0));
+            assertArrayEquals(new String[] {"A"}, net.getCostChildIds(c));
+            net.setNodeUserProperties(c, new UserProperty[] {
+                p("DIAG_TESTGROUPCOST", "tRUE"), p("keep", "1")});
+            net.deleteCostArc("C", "A");
+            assertEquals("keep=1;", text(net.getNodeUserProperties(c)));
+            assertEquals(0, net.getCostChildren(c).length);
+        }
+    }
+
+    @Test
+    void anEmptyArrayClearsAndOrderIsKept() {
+        try (Network net = decorated()) {
+            assertEquals("zeta=last;alpha=first;", text(net.getUserProperties()));
+            net.setNodeUserProperties(0, new UserProperty[0]);
+            net.setOutcomeDocumentation("B", 1, new DocItemInfo[0]);
+            assertEquals("", text(net.getNodeUserProperties(0)));
+            assertEquals("", text(net.getOutcomeDocumentation(1, "b1")));
+        }
+    }
+
+    @ParameterizedTest
+    @ValueSource(strings = {"m.xqnl", "m.qnl"})
+    void everythingSurvivesTheOwnFormats(String file, @TempDir Path dir) {
+        String path = dir.resolve(file).toString();
+        try (Network net = decorated(); Network back = new Network()) {
+            net.setNodeDocumentation("B", new DocItemInfo[] {d("\u00e9t\u00e9 \"q\" <x>", "a&b")});
+            net.writeFile(path);
+            back.readFile(path);
+            assertEquals(snapshot(net), snapshot(back));
+        }
+    }
+}

@@ -1165,6 +1165,481 @@ public class Network extends Wrapper {
      */
     public native AnnealedMapResults annealedMap(String[] ids, AnnealedMapTuning tuning);
 
+    // Display and submodels. Colours are the host's; positions are top-left corner and size.
+
+    /**
+     * Places a node: its box's top-left corner and size.
+     *
+     * @param node the node's handle
+     * @param x the left edge
+     * @param y the top edge
+     * @param width the width
+     * @param height the height
+     * @throws QUARNException when the handle names no node, or when the centre of the box does not fit an int
+     */
+    public native void setNodePosition(int node, int x, int y, int width, int height);
+
+    /**
+     * The box of a node, as set by setNodePosition.
+     *
+     * @param node the node's handle
+     * @return the top-left corner and size
+     * @throws QUARNException when the handle names no node
+     */
+    public native java.awt.Rectangle getNodePosition(int node);
+
+    /**
+     * Sets the background colour of a node; the alpha is not kept.
+     *
+     * @param node the node's handle
+     * @param color the colour
+     * @throws QUARNException when the handle names no node, or when color is null
+     */
+    public native void setNodeBgColor(int node, java.awt.Color color);
+
+    /**
+     * The background colour of a node, opaque; red 1, green 0, blue 0 when never set.
+     *
+     * @param node the node's handle
+     * @return the colour
+     * @throws QUARNException when the handle names no node
+     */
+    public native java.awt.Color getNodeBgColor(int node);
+
+    /**
+     * Sets the text colour of a node; the alpha is not kept.
+     *
+     * @param node the node's handle
+     * @param color the colour
+     * @throws QUARNException when the handle names no node, or when color is null
+     */
+    public native void setNodeTextColor(int node, java.awt.Color color);
+
+    /**
+     * The text colour of a node, opaque; red 1, green 0, blue 0 when never set.
+     *
+     * @param node the node's handle
+     * @return the colour
+     * @throws QUARNException when the handle names no node
+     */
+    public native java.awt.Color getNodeTextColor(int node);
+
+    /**
+     * Sets the border colour of a node; the alpha is not kept.
+     *
+     * @param node the node's handle
+     * @param color the colour
+     * @throws QUARNException when the handle names no node, or when color is null
+     */
+    public native void setNodeBorderColor(int node, java.awt.Color color);
+
+    /**
+     * The border colour of a node, opaque; red 1, green 0, blue 0 when never set.
+     *
+     * @param node the node's handle
+     * @return the colour
+     * @throws QUARNException when the handle names no node
+     */
+    public native java.awt.Color getNodeBorderColor(int node);
+
+    /**
+     * Sets the border width of a node.
+     *
+     * @param node the node's handle
+     * @param width the width, stored as given
+     * @throws QUARNException when the handle names no node
+     */
+    public native void setNodeBorderWidth(int node, int width);
+
+    /**
+     * The border width of a node; -2147483647 when never set.
+     *
+     * @param node the node's handle
+     * @return the width
+     * @throws QUARNException when the handle names no node
+     */
+    public native int getNodeBorderWidth(int node);
+
+    /**
+     * Places a node: its box's top-left corner and size.
+     *
+     * @param node the node's identifier
+     * @param x the left edge
+     * @param y the top edge
+     * @param width the width
+     * @param height the height
+     * @throws QUARNException when the identifier names no node, or when the centre of the box does not fit an int
+     */
+    public native void setNodePosition(String node, int x, int y, int width, int height);
+
+    /**
+     * The box of a node, as set by setNodePosition.
+     *
+     * @param node the node's identifier
+     * @return the top-left corner and size
+     * @throws QUARNException when the identifier names no node
+     */
+    public native java.awt.Rectangle getNodePosition(String node);
+
+    /**
+     * Sets the background colour of a node; the alpha is not kept.
+     *
+     * @param node the node's identifier
+     * @param color the colour
+     * @throws QUARNException when the identifier names no node, or when color is null
+     */
+    public native void setNodeBgColor(String node, java.awt.Color color);
+
+    /**
+     * The background colour of a node, opaque; red 1, green 0, blue 0 when never set.
+     *
+     * @param node the node's identifier
+     * @return the colour
+     * @throws QUARNException when the identifier names no node
+     */
+    public native java.awt.Color getNodeBgColor(String node);
+
+    /**
+     * Sets the text colour of a node; the alpha is not kept.
+     *
+     * @param node the node's identifier
+     * @param color the colour
+     * @throws QUARNException when the identifier names no node, or when color is null
+     */
+    public native void setNodeTextColor(String node, java.awt.Color color);
+
+    /**
+     * The text colour of a node, opaque; red 1, green 0, blue 0 when never set.
+     *
+     * @param node the node's identifier
+     * @return the colour
+     * @throws QUARNException when the identifier names no node
+     */
+    public native java.awt.Color getNodeTextColor(String node);
+
+    /**
+     * Sets the border colour of a node; the alpha is not kept.
+     *
+     * @param node the node's identifier
+     * @param color the colour
+     * @throws QUARNException when the identifier names no node, or when color is null
+     */
+    public native void setNodeBorderColor(String node, java.awt.Color color);
+
+    /**
+     * The border colour of a node, opaque; red 1, green 0, blue 0 when never set.
+     *
+     * @param node the node's identifier
+     * @return the colour
+     * @throws QUARNException when the identifier names no node
+     */
+    public native java.awt.Color getNodeBorderColor(String node);
+
+    /**
+     * Sets the border width of a node.
+     *
+     * @param node the node's identifier
+     * @param width the width, stored as given
+     * @throws QUARNException when the identifier names no node
+     */
+    public native void setNodeBorderWidth(String node, int width);
+
+    /**
+     * The border width of a node; -2147483647 when never set.
+     *
+     * @param node the node's identifier
+     * @return the width
+     * @throws QUARNException when the identifier names no node
+     */
+    public native int getNodeBorderWidth(String node);
+
+    /**
+     * The number of submodels, the main submodel included.
+     *
+     * @return the number of submodels
+     */
+    public native int getSubmodelCount();
+
+    /**
+     * The first submodel of the network's walk.
+     *
+     * @return its handle, or -2 when there is none
+     */
+    public native int getFirstSubmodel();
+
+    /**
+     * The submodel after this one in the network's walk.
+     *
+     * @param submodel the submodel's handle
+     * @return its handle, or -1 at the end or for a handle of no submodel
+     */
+    public native int getNextSubmodel(int submodel);
+
+    /**
+     * The submodel with this identifier.
+     *
+     * @param id the submodel's identifier
+     * @return its handle
+     * @throws QUARNException "Invalid submodel id: 'id'" when no submodel has it
+     */
+    public native int getSubmodel(String id);
+
+    /**
+     * The main submodel, the root of the submodel tree (the handle 0 names it too).
+     *
+     * @return 16384
+     * @throws QUARNException "Main submodel not found" for a network without one
+     */
+    public native int getMainSubmodel();
+
+    /**
+     * The identifier of the main submodel.
+     *
+     * @return the identifier
+     * @throws QUARNException "Main submodel not found" for a network without one
+     */
+    public native String getMainSubmodelId();
+
+    /**
+     * Adds a submodel; its identifier is also its name.
+     *
+     * @param parent the parent submodel's handle
+     * @param id the identifier
+     * @return the new submodel's handle
+     * @throws QUARNException for an identifier not of identifier form, or "QUARN error -2 in function CreateSubmodel" for a parent of no submodel or an identifier in use
+     */
+    public native int addSubmodel(int parent, String id);
+
+    /**
+     * Adds a submodel, as {@link #addSubmodel(int, String)}; the parent is checked first.
+     *
+     * @param parent the parent submodel's identifier
+     * @param id the identifier
+     * @return the new submodel's handle
+     * @throws QUARNException as {@link #addSubmodel(int, String)}, or for an identifier of no submodel
+     */
+    public native int addSubmodel(String parent, String id);
+
+    /**
+     * Deletes a submodel; its nodes and submodels move to its parent.
+     *
+     * @param submodel the submodel's handle
+     * @throws QUARNException when the handle names no submodel, or "QUARN error -2 in function DeleteSubmodel" for the main submodel
+     */
+    public native void deleteSubmodel(int submodel);
+
+    /**
+     * Deletes a submodel; its nodes and submodels move to its parent.
+     *
+     * @param submodel the submodel's identifier
+     * @throws QUARNException when the identifier names no submodel, or "QUARN error -2 in function DeleteSubmodel" for the main submodel
+     */
+    public native void deleteSubmodel(String submodel);
+
+    /**
+     * Renames a submodel.
+     *
+     * @param submodel the submodel's handle
+     * @param id the new identifier
+     * @throws QUARNException when the handle names no submodel, for an identifier not of identifier form, or "QUARN error -2 in function SetId" when another submodel has it
+     */
+    public native void setSubmodelId(int submodel, String id);
+
+    /**
+     * The identifier of a submodel.
+     *
+     * @param submodel the submodel's handle
+     * @return the identifier
+     * @throws QUARNException when the handle names no submodel
+     */
+    public native String getSubmodelId(int submodel);
+
+    /**
+     * Sets the name of a submodel.
+     *
+     * @param submodel the submodel's handle
+     * @param name any text without U+0000
+     * @throws QUARNException when the handle names no submodel, or when name is null
+     */
+    public native void setSubmodelName(int submodel, String name);
+
+    /**
+     * The name of a submodel.
+     *
+     * @param submodel the submodel's handle
+     * @return the name, or null when never set
+     * @throws QUARNException when the handle names no submodel
+     */
+    public native String getSubmodelName(int submodel);
+
+    /**
+     * Sets the name of a submodel.
+     *
+     * @param submodel the submodel's identifier
+     * @param name any text without U+0000
+     * @throws QUARNException when the identifier names no submodel, or when name is null
+     */
+    public native void setSubmodelName(String submodel, String name);
+
+    /**
+     * The name of a submodel.
+     *
+     * @param submodel the submodel's identifier
+     * @return the name, or null when never set
+     * @throws QUARNException when the identifier names no submodel
+     */
+    public native String getSubmodelName(String submodel);
+
+    /**
+     * Sets the description of a submodel.
+     *
+     * @param submodel the submodel's handle
+     * @param text any text without U+0000
+     * @throws QUARNException when the handle names no submodel, or when text is null
+     */
+    public native void setSubmodelDescription(int submodel, String text);
+
+    /**
+     * Sets the description of a submodel, as {@link #setSubmodelDescription(int, String)}.
+     *
+     * @param submodel the submodel's identifier
+     * @param text any text without U+0000
+     * @throws QUARNException when the identifier names no submodel, or when text is null
+     */
+    public native void setSubmodelDescrpition(String submodel, String text);
+
+    /**
+     * The description of a submodel.
+     *
+     * @param submodel the submodel's handle
+     * @return the description, or null when never set
+     * @throws QUARNException when the handle names no submodel
+     */
+    public native String getSubmodelDescription(int submodel);
+
+    /**
+     * The description of a submodel.
+     *
+     * @param submodel the submodel's identifier
+     * @return the description, or null when never set
+     * @throws QUARNException when the identifier names no submodel
+     */
+    public native String getSubmodelDescription(String submodel);
+
+    /**
+     * Moves a node into a submodel; the handle is recorded as given.
+     *
+     * @param submodel the submodel's handle
+     * @param node the node's handle
+     * @throws QUARNException for a handle of no node (checked first) or of no submodel
+     */
+    public native void setSubmodelOfNode(int submodel, int node);
+
+    /**
+     * Moves a node into a submodel, as {@link #setSubmodelOfNode(int, int)}.
+     *
+     * @param submodel the submodel's identifier
+     * @param node the node's identifier
+     * @throws QUARNException for an identifier of no node (checked first) or of no submodel
+     */
+    public native void setSubmodelOfNode(String submodel, String node);
+
+    /**
+     * Moves a submodel under another.
+     *
+     * @param parent the new parent's handle
+     * @param submodel the moved submodel's handle
+     * @throws QUARNException for a handle of no submodel (the moved one checked first), or "QUARN error -2 in function SetSubmodel" when the main submodel is moved or the parent lies inside the moved one
+     */
+    public native void setSubmodelOfSubmodel(int parent, int submodel);
+
+    /**
+     * Moves a submodel under another, as {@link #setSubmodelOfSubmodel(int, int)}.
+     *
+     * @param parent the new parent's identifier
+     * @param submodel the moved submodel's identifier
+     * @throws QUARNException as {@link #setSubmodelOfSubmodel(int, int)}
+     */
+    public native void setSubmodelOfSubmodel(String parent, String submodel);
+
+    /**
+     * The parent of a submodel.
+     *
+     * @param submodel the submodel's handle
+     * @return the parent's handle; -8888 for the main submodel
+     * @throws QUARNException when the handle names no submodel
+     */
+    public native int getSubmodelOfSubmodel(int submodel);
+
+    /**
+     * The parent of a submodel.
+     *
+     * @param submodel the submodel's identifier
+     * @return the parent's handle; -8888 for the main submodel
+     * @throws QUARNException when the identifier names no submodel
+     */
+    public native int getSubmodelOfSubmodel(String submodel);
+
+    /**
+     * The submodel a node lies in.
+     *
+     * @param node the node's handle
+     * @return the submodel handle the node records
+     * @throws QUARNException when the handle names no node
+     */
+    public native int getSubmodelOfNode(int node);
+
+    /**
+     * The submodel a node lies in.
+     *
+     * @param node the node's identifier
+     * @return the submodel handle the node records
+     * @throws QUARNException when the identifier names no node
+     */
+    public native int getSubmodelOfNode(String node);
+
+    /**
+     * Places a submodel's box: its top-left corner and size.
+     *
+     * @param submodel the submodel's handle
+     * @param x the left edge
+     * @param y the top edge
+     * @param width the width
+     * @param height the height
+     * @throws QUARNException when the handle names no submodel, or when the centre of the box does not fit an int
+     */
+    public native void setSubmodelPosition(int submodel, int x, int y, int width, int height);
+
+    /**
+     * The box of a submodel.
+     *
+     * @param submodel the submodel's handle
+     * @return the top-left corner and size
+     * @throws QUARNException when the handle names no submodel
+     */
+    public native java.awt.Rectangle getSubmodelPosition(int submodel);
+
+    /**
+     * Places a submodel's box: its top-left corner and size.
+     *
+     * @param submodel the submodel's identifier
+     * @param x the left edge
+     * @param y the top edge
+     * @param width the width
+     * @param height the height
+     * @throws QUARNException when the identifier names no submodel, or when the centre of the box does not fit an int
+     */
+    public native void setSubmodelPosition(String submodel, int x, int y, int width, int height);
+
+    /**
+     * The box of a submodel.
+     *
+     * @param submodel the submodel's identifier
+     * @return the top-left corner and size
+     * @throws QUARNException when the identifier names no submodel
+     */
+    public native java.awt.Rectangle getSubmodelPosition(String submodel);
+
     // User properties, documentation and observation costs. A node is named by its handle or
     // identifier, an outcome by its index or identifier; a bad one raises the same messages as
     // elsewhere. Setters replace the whole list and change nothing when they refuse an element.

@@ -1,0 +1,158 @@
+package quarn;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+
+import java.awt.Color;
+import java.awt.Rectangle;
+import java.nio.file.Path;
+import java.util.stream.Stream;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.io.TempDir;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.Arguments;
+import org.junit.jupiter.params.provider.MethodSource;
+import org.junit.jupiter.params.provider.ValueSource;
+
+/**
+ * Positions and colours cross the boundary through conversions (centre and size, swapped
+ * red and blue); submodels refuse what would break their tree or their identifiers.
+ */
+class DisplayAndSubmodelsTest {
+    interface Call {
+        void on(Network net);
+    }
+
+    static final int MAIN = 16384;
+
+    /** The two-node model with submodels S1 > S2 under the main one, B inside S2. */
+    static Network nested() {
+        Network net = Models.twoNode();
+        int s1 = net.addSubmodel(MAIN, "S1");
+        net.addSubmodel("S1", "S2");
+        net.setSubmodelOfNode("S2", "B");
+        net.setSubmodelPosition(s1, 1, 2, 30, 40);
+        return net;
+    }
+
+    static String tree(Network net) {
+        StringBuilder s = new StringBuilder();
+        for (int h = net.getFirstSubmodel(); h >= 0; h = net.getNextSubmodel(h)) {
+            s.append(net.getSubmodelId(h)).append('<').append(net.getSubmodelOfSubmodel(h))
+                    .append(net.getSubmodelPosition(h)).append(';');
+        }
+        return s + "B in " + net.getSubmodelOfNode(1);
+    }
+
+    @ParameterizedTest
+    @MethodSource("rectangles")
+    void positionsReadBackAsWritten(int x, int y, int w, int h) {
+        try (Network net = nested()) {
+            net.setNodePosition("A", x, y, w, h);
+            net.setSubmodelPosition("S2", x, y, w, h);
+            assertEquals(new Rectangle(x, y, w, h), net.getNodePosition(0));
+            assertEquals(new Rectangle(x, y, w, h), net.getSubmodelPosition("S2"));
+        }
+    }
+
+    static Stream<Arguments> rectangles() {
+        int max = Integer.MAX_VALUE;
+        return Stream.of(Arguments.of(10, 20, 5, -3), Arguments.of(-7, -1, -5, 9),
+                Arguments.of(0, 0, 1, 1), Arguments.of(max - 1, 0, 2, 3),
+                Arguments.of(Integer.MIN_VALUE, max, -1, 1));
+    }
+
+    @Test
+    void coloursDropAlphaAndSwapRedAndBlue() {
+        try (Network net = Models.twoNode()) {
+            // A new node's background is stored as 0x00F7F6E5.
+            assertEquals(new Color(0xE5, 0xF6, 0xF7), net.getNodeBgColor(0));
+            net.setNodeBgColor(0, new Color(255, 128, 0, 10));
+            net.setNodeTextColor("A", new Color(1, 2, 3));
+            net.setNodeBorderColor(1, new Color(0x12345678, true));
+            assertEquals(0xFFFF8000, net.getNodeBgColor("A").getRGB());
+            assertEquals(new Color(1, 2, 3), net.getNodeTextColor(0));
+            assertEquals(0xFF345678, net.getNodeBorderColor("B").getRGB());
+        }
+    }
+
+    static Stream<Arguments> refusals() {
+        int max = Integer.MAX_VALUE;
+        return Stream.of(
+            Arguments.of("Invalid submodel handle: 77", (Call) n -> n.getSubmodelName(77)),
+            Arguments.of("Invalid submodel handle: -1", (Call) n -> n.getSubmodelId(-1)),
+            Arguments.of("Invalid submodel id: 'Q'", (Call) n -> n.getSubmodel("Q")),
+            Arguments.of("QUARN error -2 in function DeleteSubmodel", (Call) n -> n.deleteSubmodel(0)),
+            Arguments.of("QUARN error -2 in function CreateSubmodel",
+                    (Call) n -> n.addSubmodel(MAIN, "S2")),
+            Arguments.of("QUARN error -2 in function CreateSubmodel",
+                    (Call) n -> n.addSubmodel(16390, "S9")),
+            Arguments.of("QUARN error -2 in function SetId", (Call) n -> n.setSubmodelId(MAIN + 1, "S2")),
+            Arguments.of("QUARN error -2 in function SetSubmodel",
+                    (Call) n -> n.setSubmodelOfSubmodel("S2", "S1")),
+            Arguments.of("QUARN error -2 in function SetSubmodel",
+                    (Call) n -> n.setSubmodelOfSubmodel(MAIN + 1, 0)),
+            // Check orders: the node, the moved submodel, the parent come first.
+            Arguments.of("Invalid node id: Z", (Call) n -> n.setSubmodelOfNode("Q", "Z")),
+            Arguments.of("Invalid node handle: 9", (Call) n -> n.setSubmodelOfNode(99, 9)),
+            Arguments.of("Invalid submodel id: 'Y'", (Call) n -> n.setSubmodelOfSubmodel("X", "Y")),
+            Arguments.of("Invalid submodel id: 'X'", (Call) n -> n.addSubmodel("X", "9")),
+            Arguments.of("Identifier '9" + RefusalsTest.BAD_ID, (Call) n -> n.addSubmodel("S1", "9")),
+            Arguments.of("Argument 'color' must not be null", (Call) n -> n.setNodeBgColor(0, null)),
+            Arguments.of("Argument 'name' must not be null", (Call) n -> n.setSubmodelName("S1", null)),
+            Arguments.of("The centre of the rectangle does not fit an int",
+                    (Call) n -> n.setNodePosition(0, max, 0, 2, 0)),
+            Arguments.of("The centre of the rectangle does not fit an int",
+                    (Call) n -> n.setSubmodelPosition(0, 0, Integer.MIN_VALUE, 0, -2)));
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @MethodSource("refusals")
+    void refusalHasItsMessageAndChangesNothing(String message, Call call) {
+        try (Network net = nested()) {
+            String before = tree(net) + net.getNodePosition(0) + net.getNodeBgColor(0);
+            assertEquals(message, assertThrows(QUARNException.class, () -> call.on(net))
+                    .getMessage());
+            assertEquals(before, tree(net) + net.getNodePosition(0) + net.getNodeBgColor(0));
+        }
+    }
+
+    @Test
+    void theMainSubmodelHasTwoHandlesAndNoParent() {
+        try (Network net = Models.twoNode()) {
+            assertEquals(MAIN, net.getMainSubmodel());
+            assertEquals(MAIN, net.getSubmodelOfNode(0));
+            assertEquals(-1, net.getNextSubmodel(MAIN));
+            assertEquals(-1, net.getNextSubmodel(999));
+            assertEquals(-8888, net.getSubmodelOfSubmodel(0));
+            assertEquals(net.getMainSubmodelId(), net.getSubmodelId(0));
+            int s = net.addSubmodel(0, "S");
+            net.setSubmodelOfNode(0, 1);
+            assertNull(net.getSubmodelDescription(s));
+            net.setSubmodelDescrpition("S", "text");
+            net.setSubmodelId(s, "S"); // its own identifier again
+            net.deleteSubmodel("S");
+            assertEquals(1, net.getSubmodelCount());
+        }
+    }
+
+    @ParameterizedTest
+    @ValueSource(strings = {"m.xqnl", "m.qnl"})
+    void displayAndSubmodelsSurviveTheOwnFormats(String file, @TempDir Path dir) {
+        String path = dir.resolve(file).toString();
+        try (Network net = nested(); Network back = new Network()) {
+            net.setNodePosition(0, 10, 20, 5, 3);
+            net.setNodeBgColor(0, new Color(200, 100, 50));
+            net.setNodeBorderWidth("B", 3);
+            net.setSubmodelName("S2", "Second");
+            net.writeFile(path);
+            back.readFile(path);
+            assertEquals(tree(net), tree(back));
+            assertEquals(new Rectangle(10, 20, 5, 3), back.getNodePosition("A"));
+            assertEquals(new Color(200, 100, 50), back.getNodeBgColor("A"));
+            assertEquals(3, back.getNodeBorderWidth(1));
+            assertEquals("Second", back.getSubmodelName("S2"));
+        }
+    }
+}

@@ -1640,6 +1640,554 @@ public class Network extends Wrapper {
      */
     public native java.awt.Rectangle getSubmodelPosition(String submodel);
 
+    // Diagnostic attributes of nodes and outcomes.
+
+    /**
+     * The fix text of an outcome (empty when never set).
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's index
+     * @return the fix
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native String getOutcomeFix(int node, int outcome);
+
+    /**
+     * The fix text of an outcome (empty when never set).
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's index
+     * @return the fix
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native String getOutcomeFix(String node, int outcome);
+
+    /**
+     * The fix text of an outcome (empty when never set).
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's identifier
+     * @return the fix
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native String getOutcomeFix(int node, String outcome);
+
+    /**
+     * The fix text of an outcome (empty when never set).
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's identifier
+     * @return the fix
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native String getOutcomeFix(String node, String outcome);
+
+    /**
+     * Sets the fix text of an outcome.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's index
+     * @param fix any text without U+0000
+     * @throws QUARNException when the node or the outcome is named wrongly, or fix is null
+     */
+    public native void setOutcomeFix(int node, int outcome, String fix);
+
+    /**
+     * Sets the fix text of an outcome.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's index
+     * @param fix any text without U+0000
+     * @throws QUARNException when the node or the outcome is named wrongly, or fix is null
+     */
+    public native void setOutcomeFix(String node, int outcome, String fix);
+
+    /**
+     * Sets the fix text of an outcome.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's identifier
+     * @param fix any text without U+0000
+     * @throws QUARNException when the node or the outcome is named wrongly, or fix is null
+     */
+    public native void setOutcomeFix(int node, String outcome, String fix);
+
+    /**
+     * Sets the fix text of an outcome.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's identifier
+     * @param fix any text without U+0000
+     * @throws QUARNException when the node or the outcome is named wrongly, or fix is null
+     */
+    public native void setOutcomeFix(String node, String outcome, String fix);
+
+    /**
+     * The diagnostic description of an outcome (empty when never set).
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's index
+     * @return the description
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native String getOutcomeDescription(int node, int outcome);
+
+    /**
+     * The diagnostic description of an outcome (empty when never set).
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's index
+     * @return the description
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native String getOutcomeDescription(String node, int outcome);
+
+    /**
+     * The diagnostic description of an outcome (empty when never set).
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's identifier
+     * @return the description
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native String getOutcomeDescription(int node, String outcome);
+
+    /**
+     * The diagnostic description of an outcome (empty when never set).
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's identifier
+     * @return the description
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native String getOutcomeDescription(String node, String outcome);
+
+    /**
+     * Sets the diagnostic description of an outcome.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's index
+     * @param description any text without U+0000
+     * @throws QUARNException when the node or the outcome is named wrongly, or description is null
+     */
+    public native void setOutcomeDescription(int node, int outcome, String description);
+
+    /**
+     * Sets the diagnostic description of an outcome.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's index
+     * @param description any text without U+0000
+     * @throws QUARNException when the node or the outcome is named wrongly, or description is null
+     */
+    public native void setOutcomeDescription(String node, int outcome, String description);
+
+    /**
+     * Sets the diagnostic description of an outcome.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's identifier
+     * @param description any text without U+0000
+     * @throws QUARNException when the node or the outcome is named wrongly, or description is null
+     */
+    public native void setOutcomeDescription(int node, String outcome, String description);
+
+    /**
+     * Sets the diagnostic description of an outcome.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's identifier
+     * @param description any text without U+0000
+     * @throws QUARNException when the node or the outcome is named wrongly, or description is null
+     */
+    public native void setOutcomeDescription(String node, String outcome, String description);
+
+    /**
+     * The label of an outcome (empty when never set).
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's index
+     * @return the label
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native String getOutcomeLabel(int node, int outcome);
+
+    /**
+     * The label of an outcome (empty when never set).
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's index
+     * @return the label
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native String getOutcomeLabel(String node, int outcome);
+
+    /**
+     * The label of an outcome (empty when never set).
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's identifier
+     * @return the label
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native String getOutcomeLabel(int node, String outcome);
+
+    /**
+     * The label of an outcome (empty when never set).
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's identifier
+     * @return the label
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native String getOutcomeLabel(String node, String outcome);
+
+    /**
+     * Sets the label of an outcome; labels are unique across the network, and an empty one
+     * clears it.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's index
+     * @param label a label of identifier form, or empty
+     * @throws QUARNException when the node or the outcome is named wrongly, label is null, or "QUARN error -2 in function SetOutcomeLabel" when the label is not
+     *     of identifier form or another outcome has it (the old label stays)
+     */
+    public native void setOutcomeLabel(int node, int outcome, String label);
+
+    /**
+     * Sets the label of an outcome; labels are unique across the network, and an empty one
+     * clears it.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's index
+     * @param label a label of identifier form, or empty
+     * @throws QUARNException when the node or the outcome is named wrongly, label is null, or "QUARN error -2 in function SetOutcomeLabel" when the label is not
+     *     of identifier form or another outcome has it (the old label stays)
+     */
+    public native void setOutcomeLabel(String node, int outcome, String label);
+
+    /**
+     * Sets the label of an outcome; labels are unique across the network, and an empty one
+     * clears it.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's identifier
+     * @param label a label of identifier form, or empty
+     * @throws QUARNException when the node or the outcome is named wrongly, label is null, or "QUARN error -2 in function SetOutcomeLabel" when the label is not
+     *     of identifier form or another outcome has it (the old label stays)
+     */
+    public native void setOutcomeLabel(int node, String outcome, String label);
+
+    /**
+     * Sets the label of an outcome; labels are unique across the network, and an empty one
+     * clears it.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's identifier
+     * @param label a label of identifier form, or empty
+     * @throws QUARNException when the node or the outcome is named wrongly, label is null, or "QUARN error -2 in function SetOutcomeLabel" when the label is not
+     *     of identifier form or another outcome has it (the old label stays)
+     */
+    public native void setOutcomeLabel(String node, String outcome, String label);
+
+    /**
+     * Whether an outcome is a fault.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's index
+     * @return true for a fault
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native boolean isFaultOutcome(int node, int outcome);
+
+    /**
+     * Whether an outcome is a fault.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's index
+     * @return true for a fault
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native boolean isFaultOutcome(String node, int outcome);
+
+    /**
+     * Whether an outcome is a fault.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's identifier
+     * @return true for a fault
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native boolean isFaultOutcome(int node, String outcome);
+
+    /**
+     * Whether an outcome is a fault.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's identifier
+     * @return true for a fault
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native boolean isFaultOutcome(String node, String outcome);
+
+    /**
+     * Marks an outcome as a fault or not.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's index
+     * @param fault true for a fault
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native void setFaultOutcome(int node, int outcome, boolean fault);
+
+    /**
+     * Marks an outcome as a fault or not.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's index
+     * @param fault true for a fault
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native void setFaultOutcome(String node, int outcome, boolean fault);
+
+    /**
+     * Marks an outcome as a fault or not.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's identifier
+     * @param fault true for a fault
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native void setFaultOutcome(int node, String outcome, boolean fault);
+
+    /**
+     * Marks an outcome as a fault or not.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's identifier
+     * @param fault true for a fault
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native void setFaultOutcome(String node, String outcome, boolean fault);
+
+    /**
+     * Sets the default outcome of a node in diagnosis; a negative index switches the default
+     * off and keeps the stored index.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's index, or negative to switch the default off
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native void setDefaultOutcome(int node, int outcome);
+
+    /**
+     * Sets the default outcome of a node in diagnosis; a negative index switches the default
+     * off and keeps the stored index.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's index, or negative to switch the default off
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native void setDefaultOutcome(String node, int outcome);
+
+    /**
+     * Sets the default outcome of a node in diagnosis.
+     *
+     * @param node the node's handle
+     * @param outcome the outcome's identifier
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native void setDefaultOutcome(int node, String outcome);
+
+    /**
+     * Sets the default outcome of a node in diagnosis.
+     *
+     * @param node the node's identifier
+     * @param outcome the outcome's identifier
+     * @throws QUARNException when the node or the outcome is named wrongly
+     */
+    public native void setDefaultOutcome(String node, String outcome);
+
+    /**
+     * The diagnosis type of a node: 0 target, 1 observation, 2 auxiliary (the default).
+     *
+     * @param node the node's handle
+     * @return the type
+     * @throws QUARNException when the handle names no node
+     */
+    public native int getNodeDiagType(int node);
+
+    /**
+     * Sets the diagnosis type of a node.
+     *
+     * @param node the node's handle
+     * @param type 0 target, 1 observation or 2 auxiliary
+     * @throws QUARNException when the handle names no node, or for another type
+     */
+    public native void setNodeDiagType(int node, int type);
+
+    /**
+     * The default outcome of a node in diagnosis.
+     *
+     * @param node the node's handle
+     * @return its index, or -1 when the default is off
+     * @throws QUARNException when the handle names no node
+     */
+    public native int getDefaultOutcome(int node);
+
+    /**
+     * The default outcome of a node in diagnosis.
+     *
+     * @param node the node's handle
+     * @return its identifier, or null when the default is off
+     * @throws QUARNException when the handle names no node
+     */
+    public native String getDefaultOutcomeId(int node);
+
+    /**
+     * Whether a node is a ranked test.
+     *
+     * @param node the node's handle
+     * @return true when ranked
+     * @throws QUARNException when the handle names no node
+     */
+    public native boolean isRanked(int node);
+
+    /**
+     * Marks a node as a ranked test or not.
+     *
+     * @param node the node's handle
+     * @param ranked true to rank it
+     * @throws QUARNException when the handle names no node
+     */
+    public native void setRanked(int node, boolean ranked);
+
+    /**
+     * Whether a node is mandatory.
+     *
+     * @param node the node's handle
+     * @return true when mandatory
+     * @throws QUARNException when the handle names no node
+     */
+    public native boolean isMandatory(int node);
+
+    /**
+     * Marks a node as mandatory or not.
+     *
+     * @param node the node's handle
+     * @param mandatory true for mandatory
+     * @throws QUARNException when the handle names no node
+     */
+    public native void setMandatory(int node, boolean mandatory);
+
+    /**
+     * The question of a node (empty when never set).
+     *
+     * @param node the node's handle
+     * @return the question
+     * @throws QUARNException when the handle names no node
+     */
+    public native String getNodeQuestion(int node);
+
+    /**
+     * Sets the question of a node.
+     *
+     * @param node the node's handle
+     * @param question any text without U+0000
+     * @throws QUARNException when the handle names no node, or when question is null
+     */
+    public native void setNodeQuestion(int node, String question);
+
+    /**
+     * The diagnosis type of a node: 0 target, 1 observation, 2 auxiliary (the default).
+     *
+     * @param node the node's identifier
+     * @return the type
+     * @throws QUARNException when the identifier names no node
+     */
+    public native int getNodeDiagType(String node);
+
+    /**
+     * Sets the diagnosis type of a node.
+     *
+     * @param node the node's identifier
+     * @param type 0 target, 1 observation or 2 auxiliary
+     * @throws QUARNException when the identifier names no node, or for another type
+     */
+    public native void setNodeDiagType(String node, int type);
+
+    /**
+     * The default outcome of a node in diagnosis.
+     *
+     * @param node the node's identifier
+     * @return its index, or -1 when the default is off
+     * @throws QUARNException when the identifier names no node
+     */
+    public native int getDefaultOutcome(String node);
+
+    /**
+     * The default outcome of a node in diagnosis.
+     *
+     * @param node the node's identifier
+     * @return its identifier, or null when the default is off
+     * @throws QUARNException when the identifier names no node
+     */
+    public native String getDefaultOutcomeId(String node);
+
+    /**
+     * Whether a node is a ranked test.
+     *
+     * @param node the node's identifier
+     * @return true when ranked
+     * @throws QUARNException when the identifier names no node
+     */
+    public native boolean isRanked(String node);
+
+    /**
+     * Marks a node as a ranked test or not.
+     *
+     * @param node the node's identifier
+     * @param ranked true to rank it
+     * @throws QUARNException when the identifier names no node
+     */
+    public native void setRanked(String node, boolean ranked);
+
+    /**
+     * Whether a node is mandatory.
+     *
+     * @param node the node's identifier
+     * @return true when mandatory
+     * @throws QUARNException when the identifier names no node
+     */
+    public native boolean isMandatory(String node);
+
+    /**
+     * Marks a node as mandatory or not.
+     *
+     * @param node the node's identifier
+     * @param mandatory true for mandatory
+     * @throws QUARNException when the identifier names no node
+     */
+    public native void setMandatory(String node, boolean mandatory);
+
+    /**
+     * The question of a node (empty when never set).
+     *
+     * @param node the node's identifier
+     * @return the question
+     * @throws QUARNException when the identifier names no node
+     */
+    public native String getNodeQuestion(String node);
+
+    /**
+     * Sets the question of a node.
+     *
+     * @param node the node's identifier
+     * @param question any text without U+0000
+     * @throws QUARNException when the identifier names no node, or when question is null
+     */
+    public native void setNodeQuestion(String node, String question);
+
     // User properties, documentation and observation costs. A node is named by its handle or
     // identifier, an outcome by its index or identifier; a bad one raises the same messages as
     // elsewhere. Setters replace the whole list and change nothing when they refuse an element.

@@ -1,0 +1,142 @@
+package quarn;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+
+import java.nio.file.Path;
+import java.util.List;
+import java.util.function.Consumer;
+import java.util.stream.Stream;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.io.TempDir;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.Arguments;
+import org.junit.jupiter.params.provider.MethodSource;
+import org.junit.jupiter.params.provider.ValueSource;
+
+/**
+ * Diagnostic attributes: the four ways of naming an outcome reach the same one, the default
+ * outcome switches off without losing its index, and labels stay unique across the network.
+ */
+class DiagnosticAttributesTest {
+    interface Call {
+        void on(Network net);
+    }
+
+    /** Every attribute of every node and outcome, as text. */
+    static String snapshot(Network net) {
+        StringBuilder s = new StringBuilder();
+        for (int n : net.getAllNodes()) {
+            s.append(net.getNodeId(n)).append(net.getNodeDiagType(n))
+                    .append(net.getDefaultOutcome(n)).append(net.getDefaultOutcomeId(n))
+                    .append(net.isRanked(n)).append(net.isMandatory(n))
+                    .append(net.getNodeQuestion(n)).append(':');
+            for (int o = 0; o < net.getOutcomeCount(n); o++) {
+                s.append(net.getOutcomeFix(n, o)).append('/').append(net.getOutcomeDescription(n, o))
+                        .append('/').append(net.getOutcomeLabel(n, o)).append('/')
+                        .append(net.isFaultOutcome(n, o)).append(';');
+            }
+            s.append('\n');
+        }
+        return s.toString();
+    }
+
+    static final String FRESH = "A2-1nullfalsefalse:///false;///false;\n"
+            + "B2-1nullfalsefalse:///false;///false;\n";
+
+    static Stream<Arguments> overloads() {
+        List<Consumer<Network>> ways = List.of(
+            n -> { n.setOutcomeFix(1, 1, "f"); n.setOutcomeLabel(1, 1, "L"); },
+            n -> { n.setOutcomeFix("B", 1, "f"); n.setOutcomeLabel("B", 1, "L"); },
+            n -> { n.setOutcomeFix(1, "b1", "f"); n.setOutcomeLabel(1, "b1", "L"); },
+            n -> { n.setOutcomeFix("B", "b1", "f"); n.setOutcomeLabel("B", "b1", "L"); });
+        return ways.stream().map(Arguments::of);
+    }
+
+    @ParameterizedTest
+    @MethodSource("overloads")
+    void everyOverloadReachesTheSameOutcome(Consumer<Network> way) {
+        try (Network net = Models.twoNode()) {
+            assertEquals(FRESH, snapshot(net));
+            way.accept(net);
+            net.setFaultOutcome("B", "b1", true);
+            net.setOutcomeDescription(1, "b1", "d");
+            assertEquals("B2-1nullfalsefalse:///false;f/d/L/true;\n",
+                    snapshot(net).substring(FRESH.indexOf('\n') + 1));
+        }
+    }
+
+    @Test
+    void aNegativeDefaultSwitchesOffAndKeepsTheIndex() {
+        try (Network net = Models.twoNode()) {
+            net.setDefaultOutcome("A", 1);
+            net.setDefaultOutcome(0, -5);
+            assertEquals(-1, net.getDefaultOutcome(0));
+            assertNull(net.getDefaultOutcomeId("A"));
+            net.setRanked(0, true); // the other flags leave the default alone
+            net.setDefaultOutcome(0, "a1");
+            net.setMandatory("A", true);
+            assertEquals("a1", net.getDefaultOutcomeId(0));
+            assertEquals(1, net.getDefaultOutcome("A"));
+        }
+    }
+
+    static Stream<Arguments> refusals() {
+        String index = "Invalid outcome index %d for node 'B', valid indices are 0..1";
+        return Stream.of(
+            Arguments.of("QUARN error -2 in function SetOutcomeLabel",
+                    (Call) n -> n.setOutcomeLabel(1, 0, "LA")),
+            Arguments.of("QUARN error -2 in function SetOutcomeLabel",
+                    (Call) n -> n.setOutcomeLabel("A", "a1", "LA")),
+            Arguments.of("QUARN error -2 in function SetOutcomeLabel",
+                    (Call) n -> n.setOutcomeLabel(1, 1, "9x")),
+            Arguments.of("Invalid diagnosis type: 3 - it should be 0, 1 or 2",
+                    (Call) n -> n.setNodeDiagType(0, 3)),
+            Arguments.of("Invalid diagnosis type: -1 - it should be 0, 1 or 2",
+                    (Call) n -> n.setNodeDiagType("B", -1)),
+            Arguments.of(String.format(index, 2), (Call) n -> n.setDefaultOutcome(1, 2)),
+            Arguments.of(String.format(index, 2), (Call) n -> n.setFaultOutcome("B", 2, true)),
+            Arguments.of("Invalid outcome identifier 'x' for node 'B'",
+                    (Call) n -> n.getOutcomeFix(1, "x")),
+            Arguments.of("Invalid node id: Q", (Call) n -> n.setOutcomeFix("Q", "x", "f")),
+            Arguments.of("Invalid node handle: 7", (Call) n -> n.isRanked(7)),
+            Arguments.of("Argument 'question' must not be null",
+                    (Call) n -> n.setNodeQuestion(0, null)),
+            Arguments.of("Argument 'fix' must not be null", (Call) n -> n.setOutcomeFix(0, 0, null)));
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @MethodSource("refusals")
+    void refusalHasItsMessageAndChangesNothing(String message, Call call) {
+        try (Network net = Models.twoNode()) {
+            net.setOutcomeLabel(0, 0, "LA");
+            net.setDefaultOutcome(1, 0);
+            String before = snapshot(net);
+            assertEquals(message, assertThrows(QUARNException.class, () -> call.on(net))
+                    .getMessage());
+            assertEquals(before, snapshot(net));
+        }
+    }
+
+    @ParameterizedTest
+    @ValueSource(strings = {"m.xqnl", "m.qnl"})
+    void attributesSurviveTheOwnFormats(String file, @TempDir Path dir) {
+        String path = dir.resolve(file).toString();
+        try (Network net = Models.twoNode(); Network back = new Network()) {
+            net.setNodeDiagType(0, 0);
+            net.setFaultOutcome(0, 1, true);
+            net.setOutcomeFix(0, 1, "replace");
+            net.setOutcomeLabel(0, 1, "Broken");
+            net.setOutcomeDescription("A", "a0", "fine");
+            net.setNodeDiagType("B", 1);
+            net.setDefaultOutcome("B", "b1");
+            net.setRanked(1, true);
+            net.setMandatory(1, true);
+            net.setNodeQuestion(1, "Is it \"b\" & <c>?");
+            net.writeFile(path);
+            back.readFile(path);
+            assertEquals(snapshot(net), snapshot(back));
+        }
+    }
+}

@@ -47,8 +47,9 @@ QNL_submodel& SubmodelOf(JNIEnv* env, jobject self, int handle) {
 }
 
 int ResolveSubmodelId(JNIEnv* env, jobject self, jstring id) {
+    const Handler& handler = Net(env, self).GetSubmodelHandler();
     const UtfString text(env, id, "submodel id");
-    const int handle = Net(env, self).GetSubmodelHandler().FindSubmodel(text.c_str());
+    const int handle = handler.FindSubmodel(text.c_str());
     if (handle < 0) throw std::invalid_argument("Invalid submodel id: '" + text.str() + "'");
     return handle;
 }

@@ -1175,7 +1175,8 @@ public class Network extends Wrapper {
      * @param y the top edge
      * @param width the width
      * @param height the height
-     * @throws QUARNException when the handle names no node, or when the centre of the box does not fit an int
+     * @throws QUARNException when the handle names no node, or when the centre of the box does not
+     *     fit an int
      */
     public native void setNodePosition(int node, int x, int y, int width, int height);
 
@@ -1268,7 +1269,8 @@ public class Network extends Wrapper {
      * @param y the top edge
      * @param width the width
      * @param height the height
-     * @throws QUARNException when the identifier names no node, or when the centre of the box does not fit an int
+     * @throws QUARNException when the identifier names no node, or when the centre of the box does
+     *     not fit an int
      */
     public native void setNodePosition(String node, int x, int y, int width, int height);
 
@@ -1406,7 +1408,8 @@ public class Network extends Wrapper {
      * @param parent the parent submodel's handle
      * @param id the identifier
      * @return the new submodel's handle
-     * @throws QUARNException for an identifier not of identifier form, or "QUARN error -2 in function CreateSubmodel" for a parent of no submodel or an identifier in use
+     * @throws QUARNException for an identifier not of identifier form, or "QUARN error -2 in
+     *     function CreateSubmodel" for a parent of no submodel or an identifier in use
      */
     public native int addSubmodel(int parent, String id);
 
@@ -1416,7 +1419,8 @@ public class Network extends Wrapper {
      * @param parent the parent submodel's identifier
      * @param id the identifier
      * @return the new submodel's handle
-     * @throws QUARNException as {@link #addSubmodel(int, String)}, or for an identifier of no submodel
+     * @throws QUARNException as {@link #addSubmodel(int, String)}, or for an identifier of no
+     *     submodel
      */
     public native int addSubmodel(String parent, String id);
 
@@ -1424,7 +1428,8 @@ public class Network extends Wrapper {
      * Deletes a submodel; its nodes and submodels move to its parent.
      *
      * @param submodel the submodel's handle
-     * @throws QUARNException when the handle names no submodel, or "QUARN error -2 in function DeleteSubmodel" for the main submodel
+     * @throws QUARNException when the handle names no submodel, or "QUARN error -2 in function
+     *     DeleteSubmodel" for the main submodel
      */
     public native void deleteSubmodel(int submodel);
 
@@ -1432,7 +1437,8 @@ public class Network extends Wrapper {
      * Deletes a submodel; its nodes and submodels move to its parent.
      *
      * @param submodel the submodel's identifier
-     * @throws QUARNException when the identifier names no submodel, or "QUARN error -2 in function DeleteSubmodel" for the main submodel
+     * @throws QUARNException when the identifier names no submodel, or "QUARN error -2 in function
+     *     DeleteSubmodel" for the main submodel
      */
     public native void deleteSubmodel(String submodel);
 
@@ -1441,7 +1447,8 @@ public class Network extends Wrapper {
      *
      * @param submodel the submodel's handle
      * @param id the new identifier
-     * @throws QUARNException when the handle names no submodel, for an identifier not of identifier form, or "QUARN error -2 in function SetId" when another submodel has it
+     * @throws QUARNException when the handle names no submodel, for an identifier not of identifier
+     *     form, or "QUARN error -2 in function SetId" when another submodel has it
      */
     public native void setSubmodelId(int submodel, String id);
 
@@ -1549,7 +1556,9 @@ public class Network extends Wrapper {
      *
      * @param parent the new parent's handle
      * @param submodel the moved submodel's handle
-     * @throws QUARNException for a handle of no submodel (the moved one checked first), or "QUARN error -2 in function SetSubmodel" when the main submodel is moved or the parent lies inside the moved one
+     * @throws QUARNException for a handle of no submodel (the moved one checked first), or "QUARN
+     *     error -2 in function SetSubmodel" when the main submodel is moved or the parent lies
+     *     inside the moved one
      */
     public native void setSubmodelOfSubmodel(int parent, int submodel);
 
@@ -1606,7 +1615,8 @@ public class Network extends Wrapper {
      * @param y the top edge
      * @param width the width
      * @param height the height
-     * @throws QUARNException when the handle names no submodel, or when the centre of the box does not fit an int
+     * @throws QUARNException when the handle names no submodel, or when the centre of the box does
+     *     not fit an int
      */
     public native void setSubmodelPosition(int submodel, int x, int y, int width, int height);
 
@@ -1627,7 +1637,8 @@ public class Network extends Wrapper {
      * @param y the top edge
      * @param width the width
      * @param height the height
-     * @throws QUARNException when the identifier names no submodel, or when the centre of the box does not fit an int
+     * @throws QUARNException when the identifier names no submodel, or when the centre of the box
+     *     does not fit an int
      */
     public native void setSubmodelPosition(String submodel, int x, int y, int width, int height);
 
@@ -1849,7 +1860,8 @@ public class Network extends Wrapper {
      * @param node the node's handle
      * @param outcome the outcome's index
      * @param label a label of identifier form, or empty
-     * @throws QUARNException when the node or the outcome is named wrongly, label is null, or "QUARN error -2 in function SetOutcomeLabel" when the label is not
+     * @throws QUARNException when the node or the outcome is named wrongly, label is null, or
+     *     "QUARN error -2 in function SetOutcomeLabel" when the label is not
      *     of identifier form or another outcome has it (the old label stays)
      */
     public native void setOutcomeLabel(int node, int outcome, String label);
@@ -1861,7 +1873,8 @@ public class Network extends Wrapper {
      * @param node the node's identifier
      * @param outcome the outcome's index
      * @param label a label of identifier form, or empty
-     * @throws QUARNException when the node or the outcome is named wrongly, label is null, or "QUARN error -2 in function SetOutcomeLabel" when the label is not
+     * @throws QUARNException when the node or the outcome is named wrongly, label is null, or
+     *     "QUARN error -2 in function SetOutcomeLabel" when the label is not
      *     of identifier form or another outcome has it (the old label stays)
      */
     public native void setOutcomeLabel(String node, int outcome, String label);
@@ -1873,7 +1886,8 @@ public class Network extends Wrapper {
      * @param node the node's handle
      * @param outcome the outcome's identifier
      * @param label a label of identifier form, or empty
-     * @throws QUARNException when the node or the outcome is named wrongly, label is null, or "QUARN error -2 in function SetOutcomeLabel" when the label is not
+     * @throws QUARNException when the node or the outcome is named wrongly, label is null, or
+     *     "QUARN error -2 in function SetOutcomeLabel" when the label is not
      *     of identifier form or another outcome has it (the old label stays)
      */
     public native void setOutcomeLabel(int node, String outcome, String label);
@@ -1885,7 +1899,8 @@ public class Network extends Wrapper {
      * @param node the node's identifier
      * @param outcome the outcome's identifier
      * @param label a label of identifier form, or empty
-     * @throws QUARNException when the node or the outcome is named wrongly, label is null, or "QUARN error -2 in function SetOutcomeLabel" when the label is not
+     * @throws QUARNException when the node or the outcome is named wrongly, label is null, or
+     *     "QUARN error -2 in function SetOutcomeLabel" when the label is not
      *     of identifier form or another outcome has it (the old label stays)
      */
     public native void setOutcomeLabel(String node, String outcome, String label);

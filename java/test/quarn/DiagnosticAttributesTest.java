@@ -33,7 +33,8 @@ class DiagnosticAttributesTest {
                     .append(net.isRanked(n)).append(net.isMandatory(n))
                     .append(net.getNodeQuestion(n)).append(':');
             for (int o = 0; o < net.getOutcomeCount(n); o++) {
-                s.append(net.getOutcomeFix(n, o)).append('/').append(net.getOutcomeDescription(n, o))
+                s.append(net.getOutcomeFix(n, o)).append('/')
+                        .append(net.getOutcomeDescription(n, o))
                         .append('/').append(net.getOutcomeLabel(n, o)).append('/')
                         .append(net.isFaultOutcome(n, o)).append(';');
             }
@@ -103,7 +104,8 @@ class DiagnosticAttributesTest {
             Arguments.of("Invalid node handle: 7", (Call) n -> n.isRanked(7)),
             Arguments.of("Argument 'question' must not be null",
                     (Call) n -> n.setNodeQuestion(0, null)),
-            Arguments.of("Argument 'fix' must not be null", (Call) n -> n.setOutcomeFix(0, 0, null)));
+            Arguments.of("Argument 'fix' must not be null",
+                    (Call) n -> n.setOutcomeFix(0, 0, null)));
     }
 
     @ParameterizedTest(name = "{0}")

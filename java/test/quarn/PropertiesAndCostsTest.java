@@ -84,9 +84,11 @@ class PropertiesAndCostsTest {
             Arguments.of("Duplicate property name: a", (Call) n -> n.setNodeUserProperties(0, dup)),
             Arguments.of("Duplicate property name: a", (Call) n -> n.setUserProperties(dup)),
             Arguments.of("Can't add property (1x,v), error code: -2",
-                    (Call) n -> n.setUserProperties(new UserProperty[] {p("ok", ""), p("1x", "v")})),
+                    (Call) n ->
+                        n.setUserProperties(new UserProperty[] {p("ok", ""), p("1x", "v")})),
             Arguments.of("Properties array element name can't be null (index 1)",
-                    (Call) n -> n.setNodeUserProperties("A", new UserProperty[] {p("a", ""), null})),
+                    (Call) n ->
+                        n.setNodeUserProperties("A", new UserProperty[] {p("a", ""), null})),
             Arguments.of("Properties array element value can't be null (index 0)",
                     (Call) n -> n.setUserProperties(new UserProperty[] {p("a", null)})),
             Arguments.of("Properties array element name can't be null (index 0)",
@@ -98,7 +100,8 @@ class PropertiesAndCostsTest {
             Arguments.of("Documentation array element name can't be null (index 2)",
                     (Call) n -> n.setOutcomeDocumentation(1, 1, thirdNull)),
             Arguments.of("Documentation array element path can't be null (index 0)",
-                    (Call) n -> n.setOutcomeDocumentation("B", 1, new DocItemInfo[] {d("t", null)})),
+                    (Call) n ->
+                        n.setOutcomeDocumentation("B", 1, new DocItemInfo[] {d("t", null)})),
             Arguments.of("Argument 'items' must not be null",
                     (Call) n -> n.setNodeDocumentation("A", null)),
             Arguments.of("Invalid outcome index 2 for node 'B', valid indices are 0..1",

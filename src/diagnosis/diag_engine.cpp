@@ -1,5 +1,6 @@
 #include "diagnosis/diag_engine.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -282,8 +283,9 @@ int QNL_diagEngine::RankTestsSingleFault() {
     if (owner->GetPursuedFault() < 0) return 0;
     std::vector<int> tests;
     if (int r = PrepareTests(tests)) return r;
+    // The pursued fault may have gone with its node when the lists were rebuilt.
     const int f = owner->GetPursuedFault();
-    if (f < 0) return 0;
+    if (f < 0) return -2;
     const QNL_faultRecord fault = owner->GetFaults()[static_cast<std::size_t>(f)];
     if (owner->GetDSep()) {
         QNL_intArray descendants;
@@ -323,13 +325,14 @@ int QNL_diagEngine::PrepareMultipleFaults(std::vector<int>& tests) {
     if (int r = PrepareTests(tests)) return r;
     std::vector<int> pursued;
     PursuedNodes(pursued);
+    if (pursued.empty()) return -2;
     if (int r = SetTargets(first, pursued)) return r;
     if (int r = SetTargets(first, tests)) return r;
     if (int r = first.UpdateBeliefs()) return r;
     if (int r = SetTargets(second, pursued)) return r;
     if (owner->GetDSep()) {
         QNL_network& source = *owner->GetNetwork();
-        std::vector<char> mask(static_cast<std::size_t>(source.GetLastNode() + 1), 0);
+        std::vector<char> mask(static_cast<std::size_t>(std::max(source.GetLastNode() + 1, 0)), 0);
         QNL_intArray descendants;
         for (int node : pursued) {
             descendants.SetCount(0);
@@ -372,6 +375,7 @@ int QNL_diagEngine::RankTestsByMarginals(int flags) {
     if (owner->GetPursuedFaults().GetCount() == 0) return 0;
     std::vector<int> tests;
     if (int r = PrepareMultipleFaults(tests)) return Fail(r);
+    if (owner->GetPursuedFaults().GetCount() < 2) return -2; // the measure needs two
     const double m0 = Marginals(first, flags);
     for (int t : tests) {
         if (t < 0) {

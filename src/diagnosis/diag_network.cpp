@@ -1,5 +1,6 @@
 #include "diagnosis/diag_network.h"
 
+#include <algorithm>
 #include <new>
 
 #include "definitions/extra_definition.h"
@@ -102,7 +103,7 @@ int QNL_diagNetwork::UpdateFaultBeliefs() {
     if (!network) return -2;
     network->ClearAllTargets();
     network->InvalidateValues();
-    std::vector<char> mask(static_cast<std::size_t>(network->GetLastNode() + 1), 0);
+    std::vector<char> mask(static_cast<std::size_t>(std::max(network->GetLastNode() + 1, 0)), 0);
     bool observed = false;
     if (dsep) {
         QNL_intArray ancestors;
@@ -122,14 +123,17 @@ int QNL_diagNetwork::UpdateFaultBeliefs() {
     }
     int marked = 0;
     for (const QNL_faultRecord& f : faults)
-        if (mask[static_cast<std::size_t>(f.node)] && !network->IsTarget(f.node)) {
+        if (network->IsValidNodeHandle(f.node) && mask[static_cast<std::size_t>(f.node)] &&
+            !network->IsTarget(f.node)) {
             network->SetTarget(f.node);
             ++marked;
         }
     if (marked == 0 && !faults.empty()) network->SetTarget(faults[0].node);
     int result = network->UpdateBeliefs();
     for (const QNL_faultRecord& f : faults)
-        if (!mask[static_cast<std::size_t>(f.node)]) ValueOf(*network, f.node)->SetValidFlag(false);
+        if (QNL_nodeValue* value = ValueOf(*network, f.node);
+            value && !mask[static_cast<std::size_t>(f.node)])
+            value->SetValidFlag(false);
     return result;
 }
 

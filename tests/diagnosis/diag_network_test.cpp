@@ -151,6 +151,41 @@ TEST_F(Reference, ListsPursuitAndObservations) {
     EXPECT_EQ(diag.GetUnperformedTests().GetCount(), 2);
 }
 
+TEST_F(Reference, GroupCostsAndFreshCopies) {
+    // A group node adds its own cost to its members' cells, once per ranking.
+    const int group = Node("Group", 2, {}, {0.5, 0.5});
+    net.GetNode(group)->GetInfo()->properties.AddProperty("DIAG_TESTGROUPCOST", "True");
+    Cost(group, {5.0});
+    ASSERT_EQ(net.AddArc(group, t1, 1), 0);
+    Cost(t1, {1.0, 0.5}); // 0.5 once the group is set up
+    QNL_diagNetwork diag;
+    Start(diag);
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(diag.ComputeTestStrengths(0), 0);
+        EXPECT_NEAR(diag.GetResults()[0].cost, 5.5, 1e-12) << round;
+    }
+    // A test replaced after the copies were first taken is ranked on fresh copies.
+    ASSERT_EQ(net.DeleteNode(t2), 0);
+    Node("Late", 2, {f}, {0.6, 0.4, 0.4, 0.6}, 1);
+    ASSERT_EQ(diag.ComputeTestStrengths(0), 0);
+    ASSERT_EQ(diag.GetResults().size(), 2u);
+    EXPECT_NEAR(diag.GetResults()[1].strength, 0.022395, 1e-6);
+}
+
+TEST_F(Reference, DSeparationLeavesFaultsAboveNoObservationNotUpdated) {
+    const int g = Fault("G", {0.3, 0.7}, {0});
+    QNL_diagNetwork diag;
+    Start(diag);
+    diag.SetDSep(true);
+    ASSERT_EQ(diag.UpdateFaultBeliefs(), 0); // nothing observed: every fault updated
+    EXPECT_TRUE(net.GetNode(g)->GetValue()->IsValueValid());
+    ASSERT_EQ(diag.InstantiateObservation(t1, 0), 0);
+    ASSERT_EQ(diag.UpdateFaultBeliefs(), 0);
+    EXPECT_TRUE(net.GetNode(f)->GetValue()->IsValueValid());
+    EXPECT_NEAR(net.GetNode(f)->GetValue()->GetMatrix()->Subscript(0), 0.5, 1e-12);
+    EXPECT_FALSE(net.GetNode(g)->GetValue()->IsValueValid());
+}
+
 // ---- brute force ----
 
 double Entropy2(double p) {

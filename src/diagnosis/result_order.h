@@ -4,6 +4,7 @@
 
 // The orders in which a diagnosis step is shown: tests by score, faults by probability. Both
 // are total, so NaN and equal records keep a fixed order (their list position).
+// Internal: not part of the public interface.
 namespace quarn::detail {
 
 struct ObservationRecord {

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -210,6 +211,14 @@ struct BruteForce : DiagFixture {
             if (method == 0) { // single fault
                 return Entropy2(e.Posterior(pursued[0].first)[pursued[0].second]);
             }
+            if (method == 4) { // squared distance from one half
+                double s = 0;
+                for (auto [node, o] : pursued) {
+                    double d = e.Posterior(node)[o] - 0.5;
+                    s += d * d;
+                }
+                return 4.0 / static_cast<double>(pursued.size()) * s - 1.0;
+            }
             if (method == 1) { // marginal, c = 1
                 const double n = static_cast<double>(pursued.size());
                 double s = 0;
@@ -280,21 +289,34 @@ TEST_F(BruteForce, EveryMethodMatchesEnumeration) {
     struct Case {
         std::vector<int> pursued;
         int flags, method, mode;
+        bool dsep = false; // T3 is then left out: it lies below F2 only
     };
-    const std::vector<int> faultNodes{f1, f2}, base{3, 2};
     for (const Case& k :
          {Case{{1}, 0, 0, 0}, Case{{2}, 0, 0, 0}, Case{{0, 2}, 1, 1, 0}, Case{{0, 1, 2}, 2, 2, 0},
           Case{{0, 2}, 2 | 16, 2, 1}, Case{{0, 2}, 2 | 32, 2, 2}, Case{{0, 2}, 4, 3, 0},
-          Case{{1, 2}, 4 | 16, 3, 1}}) {
+          Case{{1, 2}, 4 | 16, 3, 1}, Case{{0}, 0, 0, 0, true}, Case{{0, 1}, 4, 3, 0, true},
+          Case{{0, 1}, 1 | 64, 4, 0, true}}) {
+        diag.SetDSep(k.dsep);
         ASSERT_EQ(diag.SetPursuedFaults(quarn_test::IntsOf(k.pursued)), 0);
         ASSERT_EQ(diag.ComputeTestStrengths(k.flags), 0) << k.flags;
         std::vector<std::pair<int, int>> pursued;
         for (int i : k.pursued)
             pursued.push_back({diag.GetFaults()[i].node, diag.GetFaults()[i].outcome});
+        // The entropies are over the pursued faults' nodes only.
+        std::vector<int> faultNodes, base;
+        for (auto [node, o] : pursued)
+            if (std::find(faultNodes.begin(), faultNodes.end(), node) == faultNodes.end()) {
+                faultNodes.push_back(node);
+                base.push_back(node == f1 ? 3 : 2);
+            }
         const auto& r = diag.GetResults();
         ASSERT_EQ(r.size(), 3u);
         std::size_t i = 0;
         for (int t : {t1, t2, t3}) {
+            if (k.dsep && t == t3) {
+                EXPECT_EQ(r[i].test, -2);
+                break;
+            }
             SCOPED_TRACE(::testing::Message() << "flags " << k.flags << " test " << t);
             EXPECT_EQ(r[i].test, t);
             EXPECT_NEAR(r[i].strength, Expected(pursued, t, k.method, k.mode, faultNodes, base),
@@ -304,7 +326,9 @@ TEST_F(BruteForce, EveryMethodMatchesEnumeration) {
         // The cost of T1 is C's expectation with the unavailable cell left out.
         EXPECT_NEAR(r[0].cost, 3.0, 1e-12);
         const std::vector<double> pc = With(-1, 0).Posterior(c);
-        EXPECT_NEAR(r[2].cost, pc[0] + 2.0 * pc[1], 1e-12);
+        if (!k.dsep) {
+            EXPECT_NEAR(r[2].cost, pc[0] + 2.0 * pc[1], 1e-12);
+        }
     }
 }
 

@@ -374,7 +374,7 @@ double QNL_diagEngine::Marginals(QNL_network& network, int flags) const {
 int QNL_diagEngine::RankTestsByMarginals(int flags) {
     if (owner->GetPursuedFaults().GetCount() == 0) return 0;
     std::vector<int> tests;
-    if (int r = PrepareMultipleFaults(tests)) return Fail(r);
+    if (int r = PrepareMultipleFaults(tests)) return r;
     if (owner->GetPursuedFaults().GetCount() < 2) return -2; // the measure needs two
     const double m0 = Marginals(first, flags);
     for (int t : tests) {
@@ -448,7 +448,7 @@ double QNL_diagEngine::ProductEntropy(QNL_network& network, const std::vector<Fa
 
 int QNL_diagEngine::RankTestsByProductEntropy(int flags) {
     std::vector<int> tests;
-    if (int r = PrepareMultipleFaults(tests)) return Fail(r);
+    if (int r = PrepareMultipleFaults(tests)) return r;
     const std::vector<FaultGroup> groups = GroupPursued(false);
     const int mode = ModeOf(flags);
     const double e0 = ProductEntropy(first, groups, mode);
@@ -523,7 +523,7 @@ int QNL_diagEngine::JointTable(const std::vector<FaultGroup>& groups, std::vecto
 
 int QNL_diagEngine::RankTestsByJointEntropy(int flags) {
     std::vector<int> tests;
-    if (int r = PrepareMultipleFaults(tests)) return Fail(r);
+    if (int r = PrepareMultipleFaults(tests)) return r;
     if (int r = second.UpdateBeliefs()) return Fail(r);
     const std::vector<FaultGroup> groups = GroupPursued(true);
     const int mode = ModeOf(flags);

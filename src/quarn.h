@@ -16,6 +16,8 @@
 #include "definitions/noisy_max.h"
 #include "definitions/table.h"
 #include "definitions/truth_table.h"
+#include "diagnosis/diag_engine.h"
+#include "diagnosis/diag_network.h"
 #include "equations/expr_node.h"
 #include "equations/expr_parser.h"
 #include "equations/function_table.h"

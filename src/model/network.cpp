@@ -202,6 +202,9 @@ int QNL_network::CopySlots(const QNL_network& source) {
     ReleaseTable();
     table = copy;
     tableSize = source.tableSize;
+    // Rebinding an observed node notes it in the observed list, sized for the new table.
+    observedCandidates.clear();
+    isObservedCandidate.assign(static_cast<std::size_t>(tableSize), 0);
     for (int i = 0; i < tableSize; ++i)
         if (table[i].node != nullptr) table[i].node->Rebind(this, i);
     nodeCount = source.nodeCount;

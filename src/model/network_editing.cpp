@@ -161,10 +161,13 @@ int QNL_network::CheckTableGrowth(int parent, int child) const {
     return QNL_errorHandler::Instance().LogError(-42, message.c_str());
 }
 
+// A second identical cost arc is refused: the cost table would take the parent's dimension
+// twice, and removing the arc once would leave the lists and the table out of step.
 int QNL_network::AddCostArc(int parent, int child) {
     if (!IsValidNodeHandle(parent) || !IsValidNodeHandle(child) || parent == child) return -2;
     QNL_nodeEntry& from = table[parent];
     QNL_nodeEntry& to = table[child];
+    if (to.costParents.IsInList(parent)) return -2;
     if (from.costChildren.Add(child) != 0) return QNL_errorHandler::Instance().LogError(-42);
     if (to.costParents.Add(parent) != 0) {
         from.costChildren.Delete(from.costChildren.GetCount() - 1);

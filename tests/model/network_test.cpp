@@ -153,6 +153,7 @@ TEST_F(Network, DeletingNodesAndCostArcsLeaveNoTrace) {
     Arc("d", "b", 1);
     Arc("b", "c", 1);
     Arc("b", "a", 1);
+    EXPECT_EQ(net.AddArc(Node("b"), Node("c"), 1), -2); // the same cost arc twice
     EXPECT_EQ(Shape(net.GetNode(Node("c"))->GetCost()->GetCosts()), (std::vector<int>{3, 1}));
     net.GetNode(Node("b"))->GetDefinition()->AddOutcome("more");
     EXPECT_EQ(Shape(net.GetNode(Node("c"))->GetCost()->GetCosts()), (std::vector<int>{4, 1}));

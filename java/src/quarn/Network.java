@@ -43,12 +43,13 @@ public class Network extends Wrapper {
      * Releases the native network; later native calls raise {@link QUARNException}. A second
      * call does nothing.
      *
-     * @throws QUARNException while a {@link ValueOfInfo} object still works on this network
+     * @throws QUARNException while a {@link ValueOfInfo} or {@link DiagNetwork} object still works
+     *     on this network
      */
     @Override
     public void close() {
         if (users > 0) {
-            throw new QUARNException("The network is used by a ValueOfInfo object");
+            throw new QUARNException("The network is used by a ValueOfInfo or DiagNetwork object");
         }
         super.close();
     }

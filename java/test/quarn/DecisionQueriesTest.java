@@ -60,7 +60,7 @@ class DecisionQueriesTest {
                     () -> voi.setPointOfView(2));
             assertFails("Invalid node id: zz", () -> voi.addNode("zz"));
             assertFails("Invalid node handle: 9", () -> voi.removeNode(9));
-            assertFails("The network is used by a ValueOfInfo object", net::close);
+            assertFails("The network is used by a ValueOfInfo or DiagNetwork object", net::close);
         }
     }
 

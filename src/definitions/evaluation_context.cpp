@@ -78,6 +78,20 @@ void QNL_evaluationContext::GetVariables(std::vector<std::string>& out) {
             out.push_back(v->GetName());
 }
 
+bool QNL_evaluationContext::DrawsBelowRoot() {
+    std::vector<QNL_exprNode*> trees;
+    CollectTrees(trees);
+    for (QNL_exprNode* tree : trees) {
+        if (tree == nullptr) continue;
+        std::vector<QNL_exprNode**> places;
+        QNL_exprNode* slot = tree;
+        tree->CollectDistributionCalls(&slot, places);
+        for (QNL_exprNode** place : places)
+            if (place != &slot) return true;
+    }
+    return false;
+}
+
 // ---------------------------------------------------------------------------------------
 // Named expressions
 

@@ -45,6 +45,8 @@ public:
     }
     // Every variable name of the holder's trees, each once.
     void GetVariables(std::vector<std::string>& out);
+    // Whether a tree of the holder draws from a distribution anywhere but at its root.
+    bool DrawsBelowRoot();
 
 protected:
     // The trees whose variables the slots and the name lists reach.

@@ -150,6 +150,29 @@ double QNL_namedExpressions::GetDensity(double x) {
     return IsDistribution() ? CallDensity(main.get(), x) : NOT_SUPPORTED;
 }
 
+void QNL_namedExpressions::RenameVariable(const std::string& oldName, const std::string& newName) {
+    if (QNL_exprNode::CountVariable(main.get(), oldName) > 0) {
+        QNL_exprNode::RenameVariable(main.get(), oldName, newName);
+        // The text is rewritten from its own parse, not from the simplified tree, so that it
+        // keeps the user's form.
+        std::unique_ptr<QNL_exprNode> written(ParseExpression(text));
+        if (written != nullptr) {
+            QNL_exprNode::RenameVariable(written.get(), oldName, newName);
+            std::string fresh;
+            QNL_exprNode::ToSignedText(written.get(), fresh);
+            text = std::move(fresh);
+        }
+    }
+    for (auto& entry : named)
+        QNL_exprNode::RenameVariable(entry.second.get(), oldName, newName);
+    const auto found = named.find(oldName);
+    if (found != named.end() && named.find(newName) == named.end()) {
+        std::unique_ptr<QNL_exprNode> tree = std::move(found->second);
+        named.erase(found);
+        named[newName] = std::move(tree);
+    }
+}
+
 int QNL_namedExpressions::SetMainExpression(const std::string& newText, std::string* message) {
     try {
         std::unique_ptr<QNL_exprNode> tree = Parse(newText, message);
@@ -273,6 +296,12 @@ double QNL_outcomeExpressions::GetProbability(int outcome) {
     if (outcome < 0 || outcome >= GetNumberOfOutcomes()) return 0.0;
     Probabilities();
     return scratch[static_cast<std::size_t>(outcome)];
+}
+
+void QNL_outcomeExpressions::RenameVariable(const std::string& oldName,
+                                            const std::string& newName) {
+    for (Entry& e : entries)
+        QNL_exprNode::RenameVariable(e.tree.get(), oldName, newName);
 }
 
 int QNL_outcomeExpressions::SetExpression(const std::string& outcomeId,

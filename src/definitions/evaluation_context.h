@@ -36,6 +36,8 @@ public:
     virtual int DrawOutcome(int*) { return NOT_SUPPORTED; }
     virtual double GetDensity(double) { return NOT_SUPPORTED; }
     virtual double GetProbability(int) { return NOT_SUPPORTED; }
+    // A parent took another identifier: its variables follow.
+    virtual void RenameVariable(const std::string&, const std::string&) {}
 
     // Slot i takes the variables named names[i] in every tree of the holder.
     void BindSlots(const std::vector<std::string>& names);
@@ -80,6 +82,9 @@ public:
     int DrawValue(double* out) override;
     // The call's density; -52.0 for a deterministic equation.
     double GetDensity(double x) override;
+    // Also renames an expression stored under the old name; the text is rewritten from the
+    // main expression when that names the variable.
+    void RenameVariable(const std::string& oldName, const std::string& newName) override;
 
     // Parses and simplifies the text into the main expression; -2 with the parser's message
     // when it does not parse (the holder unchanged).
@@ -121,6 +126,7 @@ public:
     int EvaluateNamed(const std::string& name, double* out) override;
     int DrawOutcome(int* out) override;
     double GetProbability(int outcome) override;
+    void RenameVariable(const std::string& oldName, const std::string& newName) override;
 
     // -2 for an unknown outcome identifier or a text that does not parse.
     int SetExpression(const std::string& outcomeId, const std::string& expression);

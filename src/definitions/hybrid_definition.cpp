@@ -282,6 +282,13 @@ int QNL_hybridDefinition::ReorderParents(const QNL_intArray& order) {
     });
 }
 
+void QNL_hybridDefinition::ParentIdChanged(int, const char* oldId, const char* newId) {
+    if (oldId == nullptr || newId == nullptr) return;
+    for (int i = 0; i < table.GetSize(); ++i)
+        if (QNL_evaluationContext* holder = table.GetHolder(i))
+            holder->RenameVariable(oldId, newId);
+}
+
 int QNL_hybridDefinition::Assign(const QNL_nodeDefinition& other) {
     if (!other.IsValid()) return -567;
     if (&other == this) return 0;

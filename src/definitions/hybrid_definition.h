@@ -76,6 +76,8 @@ public:
     int RemoveParentOutcome(int parent, int index) override;
     int ReorderParentOutcomes(int parent, const QNL_intArray& order) override;
     int ReorderParents(const QNL_intArray& order) override;
+    // The holders' expressions follow a parent's new identifier.
+    void ParentIdChanged(int parent, const char* oldId, const char* newId) override;
     int GetSize() const override { return table.GetSize(); }
     int Clone(const QNL_nodeDefinition& other) override { return Assign(other); }
     // Adds the dimensions of the node's discrete parents to a table of one default holder;

@@ -320,6 +320,16 @@ TEST_F(HybridDefinitionTest, DiscreteChildOutcomesReachItsHoldersAndChildren) {
     EXPECT_EQ(holder->GetNumberOfOutcomes(), 2);
     EXPECT_DOUBLE_EQ(holder->GetProbability(0), 0.25);
     EXPECT_EQ(quarn_test::IdsOf(def), (std::vector<std::string>{"high", "state0"}));
+
+    // A renamed continuous parent is followed by every expression naming it.
+    ASSERT_EQ(dynamic_cast<QNL_continuousDefinition*>(Def(c))->SetExpression(0, "2*X+1"), 0);
+    ASSERT_EQ(net.AddArc(x, c), 0);
+    ASSERT_EQ(net.GetNode(x)->SetId("Renamed"), 0);
+    EXPECT_EQ(holder->GetExpressionText(1), "Renamed");
+    std::vector<std::string> names;
+    Hybrid(c)->GetDistribution(0)->GetVariables(names);
+    EXPECT_EQ(names, std::vector<std::string>{"Renamed"});
+    EXPECT_EQ(Named(c, 0)->GetText(), "2*Renamed+1");
 }
 
 // The distribution branch: a single distribution call answers moments, densities and draws;

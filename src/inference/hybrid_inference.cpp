@@ -58,6 +58,11 @@ int QNL_hybridInference::Build() {
         Propagate();
         DropSettledChains();
         if (BuildOrder() != 0) flags |= FLAG_UNENFORCEABLE;
+        for (auto& node : nodes)
+            if (node != nullptr && node->Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT) &&
+                node->ResolveEnforcingExpressions(
+                    nodes[static_cast<std::size_t>(node->GetEnforcingParent())]->GetId()) != 0)
+                flags |= FLAG_UNENFORCEABLE;
         return 0;
     } catch (const std::bad_alloc&) {
         return QNL_errorHandler::Instance().LogError(-42);
@@ -395,11 +400,10 @@ double QNL_hybridInference::Enforce(QNL_samplingNode* node, double weight) {
     for (std::size_t guard = 0; guard < nodes.size(); ++guard) {
         QNL_samplingNode* parent =
             nodes[static_cast<std::size_t>(node->GetEnforcingParent())].get();
-        QNL_evaluationContext* holder = node->Holder();
+        node->Holder();
         double own = 0.0, x = 0.0;
         node->GetValue(own);
-        node->SetOwnVariable(holder, own);
-        if (holder->EvaluateNamed(parent->GetId(), &x) != 0 || !std::isfinite(x)) return 0.0;
+        if (!node->EvaluateEnforcing(own, x)) return 0.0;
         parent->SetValue(x);
         auto* continuous = static_cast<QNL_continuousSamplingNode*>(parent);
         if (!continuous->Inside(x)) return 0.0;
@@ -456,11 +460,19 @@ int QNL_hybridInference::Sample(bool weighted) {
 }
 
 int QNL_hybridInference::LikelihoodWeighting() {
-    return Sample(true);
+    try {
+        return Sample(true);
+    } catch (const std::bad_alloc&) {
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
 }
 
 int QNL_hybridInference::LogicSampling() {
-    return Sample(false);
+    try {
+        return Sample(false);
+    } catch (const std::bad_alloc&) {
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
 }
 
 int RunHybridInference(QNL_network& network, int algorithm) {
@@ -485,6 +497,7 @@ int RunHybridInference(QNL_network& network, int algorithm) {
     if (built != 0) return built;
     const int result =
         algorithm == 14 ? inference.LikelihoodWeighting() : inference.LogicSampling();
+    if (result == -42) return result;
     if (result < 0) return log.LogError(-5, kNoSamples);
     return 0;
 }

@@ -48,11 +48,30 @@ QNL_evaluationContext* QNL_samplingNode::Holder() {
     const std::size_t dims = multipliers.size();
     for (std::size_t d = 0; d < dims; ++d)
         index += *parentStates[d] * multipliers[d];
-    QNL_evaluationContext* holder = holders[static_cast<std::size_t>(index)].get();
+    lastHolder = static_cast<std::size_t>(index);
+    QNL_evaluationContext* holder = holders[lastHolder].get();
     const std::size_t n = parentValues.size();
     for (std::size_t i = 0; i < n; ++i)
         holder->SetSlotValue(static_cast<int>(i), *parentValues[i]);
     return holder;
+}
+
+int QNL_samplingNode::ResolveEnforcingExpressions(const std::string& parentId) {
+    enforcing.clear();
+    for (auto& holder : holders) {
+        const auto* named = dynamic_cast<const QNL_namedExpressions*>(holder.get());
+        const QNL_exprNode* tree = named != nullptr ? named->GetExpression(parentId) : nullptr;
+        if (tree == nullptr) return -2;
+        enforcing.push_back(tree);
+    }
+    return 0;
+}
+
+bool QNL_samplingNode::EvaluateEnforcing(double own, double& out) {
+    if (lastHolder >= enforcing.size()) return false;
+    SetOwnVariable(holders[lastHolder].get(), own);
+    out = EvaluateSigned(enforcing[lastHolder]);
+    return std::isfinite(out);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -69,6 +69,12 @@ public:
     std::vector<std::unique_ptr<QNL_evaluationContext>>& Holders() { return holders; }
     // Binds the slots again after the holders' expressions changed.
     void Rebind();
+    // Resolves, in every holder, the expression solved for the enforcing parent; -2 when a
+    // holder has none.
+    int ResolveEnforcingExpressions(const std::string& parentId);
+    // The enforcing parent's value from the holder Holder() gave last, with the node's own
+    // identifier bound to its current value; false when it is not a finite number.
+    bool EvaluateEnforcing(double own, double& out);
 
     int GetHandle() const { return handle; }
     const std::string& GetId() const { return id; }
@@ -103,7 +109,9 @@ protected:
 
 private:
     std::vector<std::unique_ptr<QNL_evaluationContext>> holders;
+    std::vector<const QNL_exprNode*> enforcing;
     std::vector<int> multipliers;
+    std::size_t lastHolder = 0;
     const int zero = 0;
 };
 

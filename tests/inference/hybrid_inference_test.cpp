@@ -2,6 +2,7 @@
 #include "definitions/node_value.h"
 #include "definitions/node_values.h"
 #include "equations/random.h"
+#include "inference/sampling_node.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
@@ -322,6 +323,33 @@ TEST_F(HybridInferenceTest, Algorithm13WithoutEvidenceIsLogicSampling) {
     ASSERT_EQ(samples13.size(), samples16.size());
     for (std::size_t i = 0; i < samples13.size(); ++i)
         EXPECT_EQ(samples13[i].value, samples16[i].value);
+}
+
+// Values at the bounds fall into the end bins, values past them into the nearest end bin;
+// operations of the other kind answer -54.
+TEST(SamplingNode, HistogramEndsAndOperationsOfTheOtherKind) {
+    QNL_continuousSamplingNode x(0, "X", 0.0, 10.0, false, 0.0);
+    x.ResetStatistics();
+    for (double v : {10.0, -3.0, 0.0, 5.0, 12.0}) {
+        x.SetValue(v);
+        x.AddSample(1.0);
+    }
+    x.FinishStatistics();
+    const std::vector<double>& bins = x.GetHistogram();
+    ASSERT_EQ(bins.size(), 50u);
+    EXPECT_DOUBLE_EQ(bins[49], 0.4);
+    EXPECT_DOUBLE_EQ(bins[0], 0.4);
+    EXPECT_DOUBLE_EQ(bins[25], 0.2);
+
+    QNL_discreteSamplingNode d(1, "D", 3, -1);
+    int state = 0;
+    double value = 0.0;
+    EXPECT_EQ(d.GetValue(value), -54);
+    EXPECT_EQ(d.GetFixedValue(value), -54);
+    EXPECT_EQ(x.GetState(state), -54);
+    EXPECT_EQ(x.GetEvidenceState(state), -54);
+    EXPECT_EQ(x.StatePointer(), nullptr);
+    EXPECT_EQ(d.ValuePointer(), nullptr);
 }
 
 } // namespace

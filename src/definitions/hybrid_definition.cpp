@@ -340,8 +340,10 @@ QNL_evaluationContext* QNL_continuousDefinition::NewHolder() const {
     return new QNL_namedExpressions();
 }
 
+// Expressions of the user, or the call the equation-network solver hands over.
 bool QNL_continuousDefinition::AcceptsHolder(const QNL_evaluationContext& holder) const {
-    return dynamic_cast<const QNL_namedExpressions*>(&holder) != nullptr;
+    return dynamic_cast<const QNL_namedExpressions*>(&holder) != nullptr ||
+           dynamic_cast<const QNL_equationContext*>(&holder) != nullptr;
 }
 
 void QNL_continuousDefinition::AssignOwn(const QNL_hybridDefinition& other) {

@@ -180,9 +180,9 @@ int QNL_hybridInference::CheckHolders(QNL_samplingNode& node, int type) {
         if (holder->DrawsBelowRoot())
             return Refuse(node.GetHandle(),
                           "its expression draws from a distribution below its root");
-        if (type != QNL_TYPE_DCHILDHPARENT &&
-            dynamic_cast<QNL_namedExpressions*>(holder.get()) == nullptr)
-            return Refuse(node.GetHandle(), "its distribution holder has no expression");
+        const bool outcomes = dynamic_cast<QNL_outcomeExpressions*>(holder.get()) != nullptr;
+        if (outcomes != (type == QNL_TYPE_DCHILDHPARENT))
+            return Refuse(node.GetHandle(), "its distribution holder is not of its kind");
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "definitions/hybrid_definition.h"
 #include "definitions/node_value.h"
 #include "definitions/node_values.h"
+#include "equations/expr_parser.h"
 #include "equations/random.h"
 #include "inference/sampling_node.h"
 #include "model/error_handler.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -307,6 +309,23 @@ TEST_F(HybridInferenceTest, UselessEvidenceAndUnhandledNetworksFail) {
     EXPECT_EQ(Update(13, 100), -2);
     Value(w)->ClearEvidence();
     EXPECT_EQ(Update(16, 100), 0);
+}
+
+// The equation-network solver hands a DISTRIBUTION node the call itself as its holder.
+TEST_F(HybridInferenceTest, AHolderSetByTheEquationSolverIsSampledAndWeighed) {
+    const int x = Continuous(QNL_TYPE_DISTRIBUTION, "X", "", -10.0, 10.0);
+    const int y = Continuous(QNL_TYPE_DISTRIBUTION, "Y", "Normal(X, 1)", -20.0, 20.0);
+    ASSERT_EQ(net.AddArc(x, y), 0);
+    std::unique_ptr<QNL_exprNode> call(ParseExpression("Normal(2, 1)"));
+    ASSERT_EQ(Continuous(x)->SetDistribution(0, new QNL_equationContext(*call)), 0);
+    QNL_outcomeExpressions wrong({"a", "b"});
+    EXPECT_EQ(Continuous(x)->SetDistribution(0, &wrong), -2);
+    ASSERT_EQ(Update(16, 20000), 0);
+    EXPECT_NEAR(Of(x).mean, 2.0, 0.03);
+    ASSERT_EQ(Value(y)->SetEvidence(4.0), 0);
+    ASSERT_EQ(Update(14, 20000), 0);
+    EXPECT_NEAR(Of(x).mean, 3.0, 0.03);
+    EXPECT_NEAR(Of(x).variance, 0.5, 0.05);
 }
 
 // Without evidence id 13 is the logic-sampling run: the same seed gives the same samples.

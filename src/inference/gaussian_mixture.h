@@ -3,8 +3,6 @@
 #include <cstddef>
 #include <vector>
 
-class QNL_random;
-
 // One weighted observation of a continuous quantity: the samples a continuous or equation
 // node value keeps and the input a mixture is fitted to.
 struct QNL_weightedSample {

@@ -261,7 +261,7 @@ int QNL_hybridInference::PrepareEnforcement(int handle) {
         if (std::all_of(node.parents.begin(), node.parents.end(),
                         [&](int p) { return IsFixed(p); }))
             return -2;
-        int chosen = -1;
+        int chosen = -1, slot = -1;
         for (int i = static_cast<int>(node.parents.size()) - 1;
              i >= node.discreteParents && chosen < 0; --i) {
             const int p = node.parents[static_cast<std::size_t>(i)];
@@ -275,12 +275,15 @@ int QNL_hybridInference::PrepareEnforcement(int handle) {
                 everywhere = everywhere && named != nullptr && named->HasExpressions() &&
                              named->GetExpression(parent.GetId()) != nullptr;
             }
-            if (everywhere) chosen = p;
+            if (everywhere) {
+                chosen = p;
+                slot = i - node.discreteParents;
+            }
         }
         // No parent to solve for: the evidence is weighed as it stands.
         if (chosen < 0) return 0;
         node.SetFlag(QNL_samplingNode::ENFORCED_THROUGH_PARENT);
-        node.SetEnforcingParent(chosen);
+        node.SetEnforcingParent(chosen, slot);
         nodes[static_cast<std::size_t>(chosen)]->SetFlag(QNL_samplingNode::SET_THROUGH_CHILD);
         current = chosen;
     }
@@ -345,7 +348,7 @@ void QNL_hybridInference::DropSettledChains() {
         const int p = node->GetEnforcingParent();
         if (IsFixed(p)) {
             node->ClearFlag(QNL_samplingNode::ENFORCED_THROUGH_PARENT);
-            node->SetEnforcingParent(-2);
+            node->SetEnforcingParent(-2, -1);
         }
     }
 }
@@ -405,6 +408,11 @@ double QNL_hybridInference::Enforce(QNL_samplingNode* node, double weight) {
         node->GetValue(own);
         if (!node->EvaluateEnforcing(own, x)) return 0.0;
         parent->SetValue(x);
+        // The evidence fixes the node's value, not the parent's: the density of the solved
+        // parent is divided by how fast the equation moves with it.
+        const double slope = node->Slope(node->GetEnforcingSlot(), x);
+        if (!(slope > 0.0) || !std::isfinite(slope)) return 0.0;
+        weight /= slope;
         auto* continuous = static_cast<QNL_continuousSamplingNode*>(parent);
         if (!continuous->Inside(x)) return 0.0;
         if (!parent->Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT))

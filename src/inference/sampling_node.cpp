@@ -74,6 +74,19 @@ bool QNL_samplingNode::EvaluateEnforcing(double own, double& out) {
     return std::isfinite(out);
 }
 
+double QNL_samplingNode::Slope(int slot, double x) {
+    QNL_evaluationContext* holder = holders[lastHolder].get();
+    const double h = 1e-6 * std::max(1.0, std::fabs(x));
+    double above = 0.0, below = 0.0;
+    holder->SetSlotValue(slot, x + h);
+    const int a = holder->Evaluate(&above);
+    holder->SetSlotValue(slot, x - h);
+    const int b = holder->Evaluate(&below);
+    holder->SetSlotValue(slot, x);
+    if (a != 0 || b != 0) return 0.0;
+    return std::fabs(above - below) / (2.0 * h);
+}
+
 // ---------------------------------------------------------------------------------------
 // Discrete
 

@@ -75,6 +75,10 @@ public:
     // The enforcing parent's value from the holder Holder() gave last, with the node's own
     // identifier bound to its current value; false when it is not a finite number.
     bool EvaluateEnforcing(double own, double& out);
+    // |d value / d parent| of the node's equation where the continuous parent of the slot has
+    // the value x, by central differences in the holder Holder() gave last; the factor by
+    // which a value solved for that parent changes the density it is weighed with.
+    double Slope(int slot, double x);
 
     int GetHandle() const { return handle; }
     const std::string& GetId() const { return id; }
@@ -83,7 +87,11 @@ public:
     void SetFlag(int flag) { flags |= flag; }
     void ClearFlag(int flag) { flags &= ~flag; }
     int GetEnforcingParent() const { return enforcingParent; }
-    void SetEnforcingParent(int parent) { enforcingParent = parent; }
+    void SetEnforcingParent(int parent, int slot) {
+        enforcingParent = parent;
+        enforcingSlot = slot;
+    }
+    int GetEnforcingSlot() const { return enforcingSlot; }
 
     // Links: parents with the discrete ones first, children likewise.
     std::vector<int> parents;
@@ -103,6 +111,7 @@ protected:
     std::string id;
     int flags = 0;
     int enforcingParent = -2;
+    int enforcingSlot = -1;
     double weightedSum = 0.0;
     double weightedSquares = 0.0;
     double total = 0.0;

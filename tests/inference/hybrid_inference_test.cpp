@@ -256,6 +256,24 @@ TEST_F(HybridInferenceTest, EquationEvidenceIsEnforcedThroughItsParents) {
     // T reads B's enforced value, not the one of an earlier draw.
     EXPECT_NEAR(Of(t).mean, 1.0, 0.05);
     EXPECT_NEAR(Of(t).variance, 1.5, 0.1);
+
+    // A product observed: the solved parent's density is divided by the equation's slope,
+    // p(u | y) proportional to p(u) N(y / u; 0, 1) / u, by numerical integration.
+    net.DeleteAllNodes();
+    const int u = Continuous(QNL_TYPE_DISTRIBUTION, "U", "Uniform(1, 3)", 0.0, 4.0);
+    const int v = Continuous(QNL_TYPE_DISTRIBUTION, "V", "Normal(0, 1)", -10.0, 10.0);
+    const int product = Continuous(QNL_TYPE_HEQUATION, "P", "U * V", -40.0, 40.0);
+    ASSERT_EQ(net.AddArc(u, product), 0);
+    ASSERT_EQ(net.AddArc(v, product), 0);
+    ASSERT_EQ(Value(product)->SetEvidence(2.0), 0);
+    double mass = 0.0, first = 0.0;
+    for (double x = 1.0; x <= 3.0; x += 1e-4) {
+        const double w = std::exp(-0.5 * (2.0 / x) * (2.0 / x)) / x;
+        mass += w;
+        first += w * x;
+    }
+    ASSERT_EQ(Update(14, 20000), 0);
+    EXPECT_NEAR(Of(u).mean, first / mass, 0.02);
 }
 
 // Failures: -5 with its message and no value written, or -2 naming the node before sampling.

@@ -33,32 +33,36 @@ double StandardDraw() {
 // The entry at which u falls within the running sum of probabilities, among those of
 // probability above `minimum` and variance below `strict`; else the first of probability at
 // least `minimum` and variance at most `loose`; else the entry of largest probability, so
-// that a list without an eligible entry still gives one. Entries of a variance that is not
-// positive are never taken. -1 only when no entry has a positive variance.
+// that a list without an eligible entry still gives one. Entries of a negative or NaN
+// variance are never taken, nor of variance 0 where `positive` asks for a precision. -1
+// only when no entry is left.
 template <typename Probability, typename Variance>
 int Select(int n, Probability probability, Variance variance, double u, double minimum,
-           double strict, double loose) {
+           double strict, double loose, bool positive) {
+    auto usable = [&](double v) { return positive ? v > 0.0 : v >= 0.0; };
     double running = 0.0;
     for (int i = 0; i < n; ++i) {
         running += probability(i);
         const double v = variance(i);
-        if (probability(i) > minimum && v > 0.0 && v < strict && u <= running) return i;
+        if (probability(i) > minimum && usable(v) && v < strict && u <= running) return i;
     }
     for (int i = 0; i < n; ++i) {
         const double v = variance(i);
-        if (probability(i) >= minimum && v > 0.0 && v <= loose) return i;
+        if (probability(i) >= minimum && usable(v) && v <= loose) return i;
     }
     int best = -1;
     for (int i = 0; i < n; ++i)
-        if (variance(i) > 0.0 && (best < 0 || probability(i) > probability(best))) best = i;
+        if (usable(variance(i)) && (best < 0 || probability(i) > probability(best))) best = i;
     return best;
 }
 
-int SelectComponent(const QNL_gaussianMixture& mixture, double u, double strict, double loose) {
+int SelectComponent(const QNL_gaussianMixture& mixture, double u, double strict, double loose,
+                    bool positive) {
     const auto& c = mixture.components;
     return Select(
         static_cast<int>(c.size()), [&](int i) { return c[static_cast<std::size_t>(i)].weight; },
-        [&](int i) { return c[static_cast<std::size_t>(i)].variance; }, u, 0.0001, strict, loose);
+        [&](int i) { return c[static_cast<std::size_t>(i)].variance; }, u, 0.0001, strict, loose,
+        positive);
 }
 
 // The weighted mean and variance of samples [begin, end); false when they weigh nothing.
@@ -206,7 +210,7 @@ double QNL_gaussianMixture::Draw() const {
     double v = Uniform();
     if (v < 1e-7) v = 1e-7;
     if (v > 0.9999999) v = 0.9999999;
-    const int chosen = SelectComponent(*this, v, 100.0, 100.0);
+    const int chosen = SelectComponent(*this, v, 100.0, 100.0, false);
     const double z = StandardDraw();
     if (chosen < 0) return 0.0;
     const Component& c = components[static_cast<std::size_t>(chosen)];
@@ -227,7 +231,7 @@ double QNL_gaussianMixture::DrawProduct(const std::vector<const QNL_gaussianMixt
     for (std::size_t i = 0; i < n; ++i) {
         const double loose = method == 1 && i == 0 ? kInfinity : 100.0;
         const double strict = method == 1 && i == 0 ? 1000.0 : 100.0;
-        chosen[i] = SelectComponent(*list[i], ShiftedUniform(1e-6), strict, loose);
+        chosen[i] = SelectComponent(*list[i], ShiftedUniform(1e-6), strict, loose, true);
         if (chosen[i] < 0) return 0.0;
         if (method == 1) break;
     }
@@ -278,7 +282,7 @@ double QNL_gaussianMixture::DrawProduct(const std::vector<const QNL_gaussianMixt
                 static_cast<int>(cs.size()),
                 [&](int c) { return scores[static_cast<std::size_t>(c)] / sum; },
                 [&](int c) { return variances[static_cast<std::size_t>(c)]; }, ShiftedUniform(1e-7),
-                0.0001, 1000.0, 1000.0);
+                0.0001, 1000.0, 1000.0, true);
             if (pick < 0) return 0.0;
             total *= sum;
             mean = means[static_cast<std::size_t>(pick)];
@@ -318,7 +322,7 @@ double QNL_gaussianMixture::DrawProduct(const std::vector<const QNL_gaussianMixt
                     const double v = cs[static_cast<std::size_t>(c)].variance;
                     return 1.0 / (precision + 1.0 / v);
                 },
-                Uniform(), 0.0001, 1000.0, 1000.0);
+                Uniform(), 0.0001, 1000.0, 1000.0, true);
             if (pick >= 0) chosen[j] = pick;
         }
     }

@@ -69,6 +69,8 @@ TEST(GaussianMixture, DrawFallsBackWhenNoComponentIsEligible) {
         // Nothing passes either test: the heaviest component serves.
         {{{0.3, -500.0, 500.0}, {0.7, 500.0, 400.0}}, 380.0, 620.0},
         {{{1.0, 3.0, 1.0}}, -3.0, 9.0},
+        // A point mass is drawn as its mean.
+        {{{1.0, 2.5, 0.0}}, 2.5, 2.5},
     };
     for (const auto& c : cases) {
         const QNL_gaussianMixture m = Mixture(c.components);

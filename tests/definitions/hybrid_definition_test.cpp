@@ -8,6 +8,7 @@
 #include "support/network_builder.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -428,8 +429,7 @@ TEST(EvaluationContext, OutcomeProbabilitiesClipNegativesAndFallBackToUniform) {
 
 TEST_F(HybridDefinitionTest, TheXmlWriterRefusesEveryHybridTypeBeforeTouchingAFile) {
     const auto folder =
-        std::filesystem::temp_directory_path() /
-        ("quarn_hybrid_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+        std::filesystem::temp_directory_path() / ("quarn_hybrid_" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     int n = 0;
     for (int type : {QNL_TYPE_DISTRIBUTION, QNL_TYPE_HEQUATION, QNL_TYPE_DCHILDHPARENT}) {

@@ -4,6 +4,7 @@
 #include "definitions/cpt.h"
 #include "definitions/equation.h"
 #include "definitions/equation_scc.h"
+#include "definitions/hybrid_definition.h"
 #include "definitions/list.h"
 #include "definitions/logic_gates.h"
 #include "definitions/mau.h"
@@ -32,6 +33,9 @@ struct BuiltinDefinitions {
         quarn::detail::RegisterDefinitionClass(QNL_TYPE_CAST, Create<QNL_cast>);
         quarn::detail::RegisterDefinitionClass(QNL_TYPE_EQUATION, Create<QNL_equation>);
         quarn::detail::RegisterDefinitionClass(QNL_TYPE_EQUATION_SCC, Create<QNL_equationSCC>);
+        quarn::detail::RegisterDefinitionClass(QNL_TYPE_DISTRIBUTION, Create<QNL_distribution>);
+        quarn::detail::RegisterDefinitionClass(QNL_TYPE_HEQUATION, Create<QNL_hequation>);
+        quarn::detail::RegisterDefinitionClass(QNL_TYPE_DCHILDHPARENT, Create<QNL_dchildHparent>);
     }
 };
 

@@ -11,8 +11,10 @@ struct QNL_weightedSample {
 };
 
 // A one-dimensional mixture of normal densities summarising the values of a continuous node
-// or a message between nodes. A plain value record: copying copies every field, so the
-// component list and the count always travel together.
+// or a message between nodes: fitted by expectation-maximisation to weighted samples,
+// evaluated as a density and drawn from, alone or as a product of several mixtures. A plain
+// value record: copying copies every field. Every uniform number comes from the mixtures'
+// process-wide generator, so tests make draws and fits repeatable by seeding it.
 class QNL_gaussianMixture {
 public:
     struct Component {
@@ -20,6 +22,9 @@ public:
         double mean = 0.0;
         double variance = 0.0;
     };
+
+    // Fits stop after this many EM passes whatever the log-likelihood does.
+    static constexpr int MAX_ITERATIONS = 5000;
 
     QNL_gaussianMixture() = default;
     // count components of zeros (none for a count below 1).
@@ -33,6 +38,31 @@ public:
     QNL_gaussianMixture& operator=(const QNL_gaussianMixture&) = default;
     QNL_gaussianMixture(QNL_gaussianMixture&&) noexcept = default;
     QNL_gaussianMixture& operator=(QNL_gaussianMixture&&) noexcept = default;
+
+    // Copies the tolerance, the prior and the components; count and range stay.
+    void Assign(const QNL_gaussianMixture& other);
+
+    // The normal density with the library's ten-decimal 2 pi; 0 for a variance that is not
+    // positive.
+    static double Normal(double x, double mean, double variance);
+
+    // Sum over the components of weight > 1e-7 and variance > 1e-7; 0 when count < 1.
+    double Density(double x) const;
+    // Sum of sample weight x ln(mixture density); a sample of density 0 adds nothing.
+    double LogLikelihood(const std::vector<QNL_weightedSample>& samples) const;
+    // Replaces the components by an EM fit of count components. The prior and the tolerance
+    // are taken per unit of sample weight, so weights scaled by a constant give the same fit.
+    // Returns the number of EM passes made.
+    int Fit(const std::vector<QNL_weightedSample>& samples);
+    // One value from the mixture (mean 0 when there are no components).
+    double Draw() const;
+
+    // A value from the normalised product of the mixtures, with the importance weight that
+    // makes the weighted draws follow that product. method: 1 sequential, 2 component
+    // re-selection, 3 independent components; any other method or an empty list draws
+    // nothing (weight 0, value 0). A null entry is skipped.
+    static double DrawProduct(const std::vector<const QNL_gaussianMixture*>& mixtures, int method,
+                              double& weight);
 
     // Number of components a fit produces.
     int count = 2;

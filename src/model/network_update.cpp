@@ -8,6 +8,7 @@
 #include "inference/bayesian_algorithms.h"
 #include "inference/elimination_join_tree.h"
 #include "inference/equation_solver.h"
+#include "inference/hybrid_inference.h"
 #include "inference/cooper_solver.h"
 #include "inference/influence_diagram.h"
 #include "inference/join_tree_cache.h"
@@ -165,18 +166,7 @@ int QNL_network::UpdateEquations() {
 }
 
 int QNL_network::UpdateHybrid() {
-    switch (hybridAlgorithm) {
-    case 13:
-        return NotAvailable("Hybrid algorithm 13 (propagated importance sampling)");
-    case 14:
-        return NotAvailable("Hybrid algorithm 14 (likelihood weighting)");
-    case 15:
-        return NotAvailable("Hybrid algorithm 15 (message passing)");
-    case 16:
-        return NotAvailable("Hybrid algorithm 16 (logic sampling)");
-    default:
-        return QNL_errorHandler::Instance().LogError(-2, "Unknown hybrid algorithm");
-    }
+    return RunHybridInference(*this, hybridAlgorithm);
 }
 
 int QNL_network::CallBNAlgorithm() {

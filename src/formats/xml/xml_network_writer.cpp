@@ -77,7 +77,8 @@ namespace detail = quarn::detail;
 int QNL_xmlNetworkWriter::CheckNetwork(const QNL_network& network, bool withSubmodels) {
     for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
         const QNL_node* node = network.GetNode(h);
-        if (node->GetType() == QNL_TYPE_EQUATION_SCC || (node->GetType() & QNL_TYPE_BIT_CONTINUOUS))
+        if (node->GetType() == QNL_TYPE_EQUATION_SCC || node->GetType() == QNL_TYPE_DCHILDHPARENT ||
+            (node->GetType() & QNL_TYPE_BIT_CONTINUOUS))
             return QNL_errorHandler::Instance().LogError(
                 -2, std::string("ERROR: This Network cannot be saved in XML format: node '") +
                         node->GetId() + "' is of type " + node->GetDefinition()->GetTypeName() +

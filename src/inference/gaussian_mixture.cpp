@@ -1,0 +1,338 @@
+#include "inference/gaussian_mixture.h"
+
+#include "equations/random.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double kTwoPi = 6.2831853076;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+double Uniform() {
+    return QNL_randomMixtures().Next();
+}
+
+// A uniform number moved by `shift` off the ends of [0, 1].
+double ShiftedUniform(double shift) {
+    const double u = Uniform();
+    if (u == 0.0) return u + shift;
+    if (u == 1.0) return u - shift;
+    return u;
+}
+
+// Twelve uniforms, centred: mean 0, variance 1, never beyond +-6.
+double StandardDraw() {
+    double sum = 0.0;
+    for (int i = 0; i < 12; ++i)
+        sum += Uniform();
+    return sum - 6.0;
+}
+
+// The entry at which u falls within the running sum of probabilities, among those of
+// probability above `minimum` and variance below `strict`; else the first of probability at
+// least `minimum` and variance at most `loose`; else the entry of largest probability, so
+// that a list without an eligible entry still gives one. Entries of a negative or NaN
+// variance are never taken, nor of variance 0 where `positive` asks for a precision. -1
+// only when no entry is left.
+template <typename Probability, typename Variance>
+int Select(int n, Probability probability, Variance variance, double u, double minimum,
+           double strict, double loose, bool positive) {
+    auto usable = [&](double v) { return positive ? v > 0.0 : v >= 0.0; };
+    double running = 0.0;
+    for (int i = 0; i < n; ++i) {
+        running += probability(i);
+        const double v = variance(i);
+        if (probability(i) > minimum && usable(v) && v < strict && u <= running) return i;
+    }
+    for (int i = 0; i < n; ++i) {
+        const double v = variance(i);
+        if (probability(i) >= minimum && usable(v) && v <= loose) return i;
+    }
+    int best = -1;
+    for (int i = 0; i < n; ++i)
+        if (usable(variance(i)) && (best < 0 || probability(i) > probability(best))) best = i;
+    return best;
+}
+
+int SelectComponent(const QNL_gaussianMixture& mixture, double u, double strict, double loose,
+                    bool positive) {
+    const auto& c = mixture.components;
+    return Select(
+        static_cast<int>(c.size()), [&](int i) { return c[static_cast<std::size_t>(i)].weight; },
+        [&](int i) { return c[static_cast<std::size_t>(i)].variance; }, u, 0.0001, strict, loose,
+        positive);
+}
+
+// The weighted mean and variance of samples [begin, end); false when they weigh nothing.
+bool BlockMoments(const std::vector<QNL_weightedSample>& samples, std::size_t begin,
+                  std::size_t end, double& mean, double& variance) {
+    double total = 0.0, sum = 0.0;
+    for (std::size_t s = begin; s < end; ++s) {
+        total += samples[s].weight;
+        sum += samples[s].weight * samples[s].value;
+    }
+    if (!(total > 0.0)) return false;
+    mean = sum / total;
+    double squares = 0.0;
+    for (std::size_t s = begin; s < end; ++s) {
+        const double d = samples[s].value - mean;
+        squares += samples[s].weight * d * d;
+    }
+    variance = squares / total;
+    return true;
+}
+
+} // namespace
+
+void QNL_gaussianMixture::Assign(const QNL_gaussianMixture& other) {
+    tolerance = other.tolerance;
+    variancePrior = other.variancePrior;
+    components = other.components;
+}
+
+double QNL_gaussianMixture::Normal(double x, double mean, double variance) {
+    if (!(variance > 0.0)) return 0.0;
+    const double d = x - mean;
+    return std::exp(-(d * d) / (2.0 * variance)) / std::sqrt(kTwoPi * variance);
+}
+
+double QNL_gaussianMixture::Density(double x) const {
+    if (count < 1) return 0.0;
+    double sum = 0.0;
+    for (const Component& c : components)
+        if (c.weight > 1e-7 && c.variance > 1e-7) sum += c.weight * Normal(x, c.mean, c.variance);
+    return sum;
+}
+
+double QNL_gaussianMixture::LogLikelihood(const std::vector<QNL_weightedSample>& samples) const {
+    double sum = 0.0;
+    for (const QNL_weightedSample& s : samples) {
+        double p = 0.0;
+        for (const Component& c : components)
+            if (c.weight > 1e-7) p += c.weight * Normal(s.value, c.mean, c.variance);
+        if (p > 0.0 && std::isfinite(p)) sum += s.weight * std::log(p);
+    }
+    return sum;
+}
+
+int QNL_gaussianMixture::Fit(const std::vector<QNL_weightedSample>& samples) {
+    if (count < 1 || samples.empty()) return 0;
+    const std::size_t n = samples.size();
+    const std::size_t k = static_cast<std::size_t>(count);
+    double totalWeight = 0.0;
+    for (const QNL_weightedSample& s : samples)
+        totalWeight += s.weight;
+    if (!(totalWeight > 0.0) || !std::isfinite(totalWeight)) return 0;
+    // Prior and tolerance per unit of sample weight: with unit weights they are the
+    // configured numbers, and a fit does not depend on the scale of the weights.
+    const double unit = totalWeight / static_cast<double>(n);
+    const double prior = variancePrior * unit;
+    const double absoluteTolerance = tolerance * unit;
+
+    // Initial components: random weights, and the moments of consecutive blocks of samples.
+    // A block that is empty or weighs nothing (fewer samples than components) takes the
+    // moments of the whole set.
+    double overallMean = 0.0, overallVariance = 1.0;
+    BlockMoments(samples, 0, n, overallMean, overallVariance);
+    std::vector<Component> start(k);
+    double weightSum = 0.0;
+    for (Component& c : start) {
+        c.weight = ShiftedUniform(0.0001);
+        weightSum += c.weight;
+    }
+    const std::size_t block = n / k;
+    for (std::size_t i = 0; i < k; ++i) {
+        start[i].weight /= weightSum;
+        if (!BlockMoments(samples, i * block, (i + 1) * block, start[i].mean, start[i].variance)) {
+            start[i].mean = overallMean;
+            start[i].variance = overallVariance;
+        }
+    }
+    components = start;
+
+    double likelihood = LogLikelihood(samples);
+    if (std::fabs(likelihood) <= absoluteTolerance) return 0;
+
+    std::vector<double> responsibilities(n * k, 0.0);
+    std::vector<double> row(k);
+    std::vector<Component> working(k);
+    int pass = 0;
+    while (pass < MAX_ITERATIONS) {
+        ++pass;
+        for (std::size_t s = 0; s < n; ++s) {
+            double* r = &responsibilities[s * k];
+            double t = 0.0;
+            for (std::size_t j = 0; j < k; ++j) {
+                const Component& c = components[j];
+                row[j] = c.weight >= 1e-6 ? c.weight * Normal(samples[s].value, c.mean, c.variance)
+                                          : r[j];
+                t += row[j];
+            }
+            // A sample no component explains keeps its previous responsibilities.
+            if (!(t > 0.0) || !std::isfinite(t)) continue;
+            const double scale = 1.0 / t;
+            for (std::size_t j = 0; j < k; ++j)
+                r[j] = row[j] * scale;
+        }
+        for (std::size_t j = 0; j < k; ++j) {
+            double a = 0.0, sum = 0.0;
+            for (std::size_t s = 0; s < n; ++s) {
+                const double wr = samples[s].weight * responsibilities[s * k + j];
+                a += wr;
+                sum += wr * samples[s].value;
+            }
+            Component& c = working[j];
+            if (!(a > 0.0)) {
+                c = Component();
+                continue;
+            }
+            c.mean = sum / a;
+            double squares = 0.0;
+            for (std::size_t s = 0; s < n; ++s) {
+                const double d = samples[s].value - c.mean;
+                squares += samples[s].weight * responsibilities[s * k + j] * d * d;
+            }
+            c.variance = (squares + prior) / a;
+            c.weight = a / totalWeight;
+        }
+        components = working;
+        const double next = LogLikelihood(samples);
+        const double change = std::fabs(next - likelihood);
+        if (change <= absoluteTolerance || change <= 1e-10 * std::fabs(next)) break;
+        likelihood = next;
+    }
+    return pass;
+}
+
+double QNL_gaussianMixture::Draw() const {
+    double v = Uniform();
+    if (v < 1e-7) v = 1e-7;
+    if (v > 0.9999999) v = 0.9999999;
+    const int chosen = SelectComponent(*this, v, 100.0, 100.0, false);
+    const double z = StandardDraw();
+    if (chosen < 0) return 0.0;
+    const Component& c = components[static_cast<std::size_t>(chosen)];
+    return c.mean + std::sqrt(c.variance) * z;
+}
+
+double QNL_gaussianMixture::DrawProduct(const std::vector<const QNL_gaussianMixture*>& mixtures,
+                                        int method, double& weight) {
+    weight = 0.0;
+    std::vector<const QNL_gaussianMixture*> list;
+    for (const QNL_gaussianMixture* m : mixtures)
+        if (m != nullptr) list.push_back(m);
+    if (list.empty() || method < 1 || method > 3) return 0.0;
+    const std::size_t n = list.size();
+
+    // Components chosen independently, each mixture by its own weights.
+    std::vector<int> chosen(n, -1);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double loose = method == 1 && i == 0 ? kInfinity : 100.0;
+        const double strict = method == 1 && i == 0 ? 1000.0 : 100.0;
+        chosen[i] = SelectComponent(*list[i], ShiftedUniform(1e-6), strict, loose, true);
+        if (chosen[i] < 0) return 0.0;
+        if (method == 1) break;
+    }
+    auto component = [&](std::size_t i, int c) -> const Component& {
+        return list[i]->components[static_cast<std::size_t>(c)];
+    };
+
+    if (method == 3) {
+        double precision = 0.0, scaled = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const Component& c = component(i, chosen[i]);
+            precision += 1.0 / c.variance;
+            scaled += c.mean / c.variance;
+        }
+        const double variance = 1.0 / precision;
+        const double mean = variance * scaled;
+        // The product of the chosen normals is a constant times N(mean, variance); that
+        // constant is the importance weight (the choice itself already followed the weights).
+        double product = 1.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const Component& c = component(i, chosen[i]);
+            product *= Normal(mean, c.mean, c.variance);
+        }
+        weight = n == 1 ? 1.0 : product / Normal(mean, mean, variance);
+        return mean + std::sqrt(variance) * StandardDraw();
+    }
+
+    if (method == 1) {
+        const Component& first = component(0, chosen[0]);
+        double mean = first.mean, variance = first.variance, total = 1.0;
+        std::vector<double> scores, means, variances;
+        for (std::size_t i = 1; i < n; ++i) {
+            const auto& cs = list[i]->components;
+            scores.assign(cs.size(), 0.0);
+            means.assign(cs.size(), 0.0);
+            variances.assign(cs.size(), 0.0);
+            double sum = 0.0;
+            for (std::size_t c = 0; c < cs.size(); ++c) {
+                if (!(cs[c].weight >= 1e-7) || !(cs[c].variance > 0.0)) continue;
+                variances[c] = 1.0 / (1.0 / cs[c].variance + 1.0 / variance);
+                means[c] = (mean / variance + cs[c].mean / cs[c].variance) * variances[c];
+                // The weight times the integral of the component against the running product.
+                scores[c] = cs[c].weight * Normal(cs[c].mean, mean, variance + cs[c].variance);
+                sum += scores[c];
+            }
+            if (!(sum > 0.0)) return mean + std::sqrt(variance) * StandardDraw();
+            const int pick = Select(
+                static_cast<int>(cs.size()),
+                [&](int c) { return scores[static_cast<std::size_t>(c)] / sum; },
+                [&](int c) { return variances[static_cast<std::size_t>(c)]; }, ShiftedUniform(1e-7),
+                0.0001, 1000.0, 1000.0, true);
+            if (pick < 0) return 0.0;
+            total *= sum;
+            mean = means[static_cast<std::size_t>(pick)];
+            variance = variances[static_cast<std::size_t>(pick)];
+        }
+        weight = total;
+        return mean + std::sqrt(variance) * StandardDraw();
+    }
+
+    // Method 2: five Gibbs sweeps over the component choices, each choice redrawn given the
+    // others; the chosen product is then drawn with weight 1.
+    std::vector<double> scores;
+    for (int sweep = 0; sweep < 5; ++sweep) {
+        for (std::size_t j = 0; j < n; ++j) {
+            double precision = 0.0, scaled = 0.0;
+            for (std::size_t i = 0; i < n; ++i) {
+                if (i == j) continue;
+                const Component& c = component(i, chosen[i]);
+                precision += 1.0 / c.variance;
+                scaled += c.mean / c.variance;
+            }
+            const auto& cs = list[j]->components;
+            scores.assign(cs.size(), 0.0);
+            double sum = 0.0;
+            for (std::size_t c = 0; c < cs.size(); ++c) {
+                if (!(cs[c].weight >= 1e-7) || !(cs[c].variance > 0.0)) continue;
+                scores[c] = n == 1 ? cs[c].weight
+                                   : cs[c].weight * Normal(cs[c].mean, scaled / precision,
+                                                           1.0 / precision + cs[c].variance);
+                sum += scores[c];
+            }
+            if (!(sum > 0.0)) continue;
+            const int pick = Select(
+                static_cast<int>(cs.size()),
+                [&](int c) { return scores[static_cast<std::size_t>(c)] / sum; },
+                [&](int c) {
+                    const double v = cs[static_cast<std::size_t>(c)].variance;
+                    return 1.0 / (precision + 1.0 / v);
+                },
+                Uniform(), 0.0001, 1000.0, 1000.0, true);
+            if (pick >= 0) chosen[j] = pick;
+        }
+    }
+    double precision = 0.0, scaled = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Component& c = component(i, chosen[i]);
+        precision += 1.0 / c.variance;
+        scaled += c.mean / c.variance;
+    }
+    weight = 1.0;
+    const double variance = 1.0 / precision;
+    return variance * scaled + std::sqrt(variance) * StandardDraw();
+}

@@ -1,0 +1,511 @@
+#include "inference/hybrid_inference.h"
+
+#include "definitions/equation.h"
+#include "definitions/hybrid_definition.h"
+#include "definitions/node_value.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <new>
+#include <queue>
+
+namespace {
+
+constexpr const char* kNoSamples = "No useful samples have been generated for some of nodes.";
+
+bool IsEquationType(int type) {
+    return (type & 4) != 0;
+}
+
+std::string IdAt(const QNL_network& network, int handle) {
+    const QNL_node* node = network.GetNode(handle);
+    return node != nullptr && node->GetId() != nullptr ? node->GetId() : "";
+}
+
+} // namespace
+
+QNL_hybridInference::QNL_hybridInference(QNL_network& network)
+    : network(network), samples(network.GetNumberOfSamples()) {}
+
+QNL_samplingNode* QNL_hybridInference::GetNode(int handle) const {
+    if (handle < 0 || handle >= static_cast<int>(nodes.size())) return nullptr;
+    return nodes[static_cast<std::size_t>(handle)].get();
+}
+
+int QNL_hybridInference::TypeOf(int handle) const {
+    const QNL_node* node = network.GetNode(handle);
+    return node != nullptr ? node->GetType() : 0;
+}
+
+int QNL_hybridInference::Refuse(int handle, const std::string& why) {
+    return QNL_errorHandler::Instance().LogError(-2, "ERROR: Node [" + IdAt(network, handle) +
+                                                         "] : " + why);
+}
+
+int QNL_hybridInference::Build() {
+    try {
+        if (int r = CreateNodes()) return r;
+        if (int r = Link()) return r;
+        MarkAncestors();
+        MarkFixedNeighbours();
+        solved.assign(nodes.size(), 0);
+        for (int e : evidence)
+            if (PrepareEnforcement(e) != 0) flags |= FLAG_UNENFORCEABLE;
+        Propagate();
+        DropSettledChains();
+        if (BuildOrder() != 0) flags |= FLAG_UNENFORCEABLE;
+        for (auto& node : nodes)
+            if (node != nullptr && node->Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT) &&
+                node->ResolveEnforcingExpressions(
+                    nodes[static_cast<std::size_t>(node->GetEnforcingParent())]->GetId()) != 0)
+                flags |= FLAG_UNENFORCEABLE;
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
+}
+
+// Arrays by handle are sized to the last handle + 1; deleted slots stay empty.
+int QNL_hybridInference::CreateNodes() {
+    nodes.clear();
+    nodes.resize(static_cast<std::size_t>(std::max(0, network.GetLastNode() + 1)));
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        QNL_node* node = network.GetNode(h);
+        const int type = node->GetType();
+        if (!QNL_hybridDefinition::IsHybridType(type))
+            return Refuse(h, std::string("hybrid inference handles DISTRIBUTION, HEQUATION and "
+                                         "DCHILDHPARENT nodes only, not ") +
+                                 node->GetDefinition()->GetTypeName());
+        const QNL_nodeValue* value = node->GetValue();
+        const bool observed = value != nullptr && value->IsObserved();
+        const std::string id = IdAt(network, h);
+        if (type == QNL_TYPE_DCHILDHPARENT) {
+            const int outcomes = node->GetDefinition()->GetNumberOfOutcomes();
+            const int state = observed ? value->GetEvidence() : -1;
+            if (observed && (state < 0 || state >= outcomes))
+                return Refuse(h, "its evidence is not one of its outcomes");
+            nodes[static_cast<std::size_t>(h)] =
+                std::make_unique<QNL_discreteSamplingNode>(h, id, outcomes, state);
+        } else {
+            const auto* definition =
+                static_cast<const QNL_continuousDefinition*>(node->GetDefinition());
+            const double lower = definition->GetLowerBound();
+            const double upper = definition->GetUpperBound();
+            if (!std::isfinite(lower) || !std::isfinite(upper) || !(lower < upper))
+                return Refuse(h, "its bounds are not finite numbers in increasing order");
+            double x = 0.0;
+            if (observed) value->GetEvidence(&x);
+            auto sampling =
+                std::make_unique<QNL_continuousSamplingNode>(h, id, lower, upper, observed, x);
+            if (observed && !sampling->Inside(x)) {
+                QNL_errorHandler::Instance().LogError(
+                    -2, "ERROR: Node [" + id + "] : its evidence lies outside its bounds");
+                return -5;
+            }
+            nodes[static_cast<std::size_t>(h)] = std::move(sampling);
+        }
+        if (observed) evidence.push_back(h);
+    }
+    return 0;
+}
+
+int QNL_hybridInference::Link() {
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        QNL_samplingNode& node = *nodes[static_cast<std::size_t>(h)];
+        std::vector<int> continuous;
+        const QNL_intArray& parents = network.GetParents(h);
+        for (int i = 0; i < parents.GetCount(); ++i) {
+            const int p = parents[i];
+            if (TypeOf(p) == QNL_TYPE_DCHILDHPARENT) {
+                node.parents.push_back(p);
+                node.parentOutcomes.push_back(
+                    network.GetNode(p)->GetDefinition()->GetNumberOfOutcomes());
+                node.parentStates.push_back(nodes[static_cast<std::size_t>(p)]->StatePointer());
+            } else {
+                continuous.push_back(p);
+            }
+        }
+        node.discreteParents = static_cast<int>(node.parents.size());
+        for (int p : continuous) {
+            node.parents.push_back(p);
+            node.parentValues.push_back(nodes[static_cast<std::size_t>(p)]->ValuePointer());
+            node.continuousParentIds.push_back(IdAt(network, p));
+        }
+        std::vector<int> continuousChildren;
+        const QNL_intArray& children = network.GetChildren(h);
+        for (int i = 0; i < children.GetCount(); ++i) {
+            const int c = children[i];
+            if (TypeOf(c) == QNL_TYPE_DCHILDHPARENT) {
+                node.children.push_back(c);
+                node.childOutcomes.push_back(
+                    network.GetNode(c)->GetDefinition()->GetNumberOfOutcomes());
+            } else {
+                continuousChildren.push_back(c);
+            }
+        }
+        node.discreteChildren = static_cast<int>(node.children.size());
+        node.children.insert(node.children.end(), continuousChildren.begin(),
+                             continuousChildren.end());
+
+        const auto* definition =
+            static_cast<const QNL_hybridDefinition*>(network.GetNode(h)->GetDefinition());
+        const QNL_intArray& dimensions = definition->GetDimensionParents();
+        bool inStep = dimensions.GetCount() == node.discreteParents;
+        for (int d = 0; inStep && d < node.discreteParents; ++d)
+            inStep = dimensions[d] == node.parents[static_cast<std::size_t>(d)];
+        if (!inStep) return Refuse(h, "its table does not follow its discrete parents");
+        const int taken = node.TakeHolders(*definition);
+        if (taken == -42) return QNL_errorHandler::Instance().LogError(-42);
+        if (taken != 0) return Refuse(h, "a configuration of its parents has no distribution");
+        if (int r = CheckHolders(node, TypeOf(h))) return r;
+    }
+    return 0;
+}
+
+// Every variable must be a continuous parent, bound before each evaluation; a variable
+// bound to nothing would evaluate as a number that means nothing.
+int QNL_hybridInference::CheckHolders(QNL_samplingNode& node, int type) {
+    std::vector<std::string> names;
+    for (auto& holder : node.Holders()) {
+        holder->GetVariables(names);
+        for (const std::string& name : names)
+            if (std::find(node.continuousParentIds.begin(), node.continuousParentIds.end(), name) ==
+                node.continuousParentIds.end())
+                return Refuse(node.GetHandle(), "its expression names '" + name +
+                                                    "', which is not a continuous parent");
+        if (holder->DrawsBelowRoot())
+            return Refuse(node.GetHandle(),
+                          "its expression draws from a distribution below its root");
+        const bool outcomes = dynamic_cast<QNL_outcomeExpressions*>(holder.get()) != nullptr;
+        if (outcomes != (type == QNL_TYPE_DCHILDHPARENT))
+            return Refuse(node.GetHandle(), "its distribution holder is not of its kind");
+    }
+    return 0;
+}
+
+void QNL_hybridInference::MarkAncestors() {
+    std::vector<char> seen(nodes.size(), 0);
+    std::vector<int> stack;
+    for (int e : evidence) {
+        std::fill(seen.begin(), seen.end(), 0);
+        stack.assign(nodes[static_cast<std::size_t>(e)]->parents.begin(),
+                     nodes[static_cast<std::size_t>(e)]->parents.end());
+        while (!stack.empty()) {
+            const int n = stack.back();
+            stack.pop_back();
+            QNL_samplingNode& node = *nodes[static_cast<std::size_t>(n)];
+            if (node.Has(QNL_samplingNode::ANCESTOR_OF_EVIDENCE) ||
+                seen[static_cast<std::size_t>(n)])
+                continue;
+            seen[static_cast<std::size_t>(n)] = 1;
+            if (!node.Has(QNL_samplingNode::FIXED))
+                node.SetFlag(QNL_samplingNode::ANCESTOR_OF_EVIDENCE);
+            stack.insert(stack.end(), node.parents.begin(), node.parents.end());
+        }
+    }
+}
+
+void QNL_hybridInference::MarkFixedNeighbours() {
+    for (auto& node : nodes) {
+        if (node == nullptr) continue;
+        auto allFixed = [&](const std::vector<int>& list) {
+            return !list.empty() &&
+                   std::all_of(list.begin(), list.end(), [&](int h) { return IsFixed(h); });
+        };
+        if (allFixed(node->children)) node->SetFlag(QNL_samplingNode::ALL_CHILDREN_FIXED);
+        if (allFixed(node->parents)) node->SetFlag(QNL_samplingNode::ALL_PARENTS_FIXED);
+    }
+}
+
+// The equation of an equation node solved for each continuous parent, in every holder,
+// stored under the parent's identifier. A parent the equation can't be solved for gets
+// nothing and is never chosen to enforce the node.
+int QNL_hybridInference::SolveForParents(QNL_samplingNode& node) {
+    const std::size_t h = static_cast<std::size_t>(node.GetHandle());
+    if (solved[h]) return 0;
+    solved[h] = 1;
+    for (auto& holder : node.Holders()) {
+        auto* named = dynamic_cast<QNL_namedExpressions*>(holder.get());
+        if (named == nullptr || !named->HasExpressions()) continue;
+        for (int i = static_cast<int>(node.continuousParentIds.size()) - 1; i >= 0; --i) {
+            const std::string& parent = node.continuousParentIds[static_cast<std::size_t>(i)];
+            if (named->GetExpression(parent) != nullptr) continue;
+            QNL_parsedEquation equation;
+            std::string message;
+            if (equation.SetEquation(node.GetId() + "=" + named->GetText(), nullptr, &message) != 0)
+                continue;
+            if (equation.SolveFor(parent) != 0) continue;
+            std::string text;
+            QNL_exprNode::ToSignedText(equation.GetRight(), text);
+            if (int r = named->SetExpression(parent, text)) return r;
+        }
+    }
+    node.Rebind();
+    return 0;
+}
+
+// Chooses, from the evidence node down, the parent through which each equation node of the
+// chain is enforced: the last continuous parent that is neither fixed nor set by another
+// chain and whose solved expression exists in every holder. -2 when every parent is fixed.
+int QNL_hybridInference::PrepareEnforcement(int handle) {
+    int current = handle;
+    for (int guard = 0; guard < static_cast<int>(nodes.size()); ++guard) {
+        QNL_samplingNode& node = *nodes[static_cast<std::size_t>(current)];
+        if (!IsEquationType(TypeOf(current))) return 0;
+        if (int r = SolveForParents(node)) return r;
+        if (node.parents.empty()) return 0;
+        if (std::all_of(node.parents.begin(), node.parents.end(),
+                        [&](int p) { return IsFixed(p); }))
+            return -2;
+        int chosen = -1, slot = -1;
+        for (int i = static_cast<int>(node.parents.size()) - 1;
+             i >= node.discreteParents && chosen < 0; --i) {
+            const int p = node.parents[static_cast<std::size_t>(i)];
+            const QNL_samplingNode& parent = *nodes[static_cast<std::size_t>(p)];
+            if (parent.Has(QNL_samplingNode::FIXED) ||
+                parent.Has(QNL_samplingNode::SET_THROUGH_CHILD))
+                continue;
+            bool everywhere = true;
+            for (auto& holder : node.Holders()) {
+                auto* named = dynamic_cast<QNL_namedExpressions*>(holder.get());
+                everywhere = everywhere && named != nullptr && named->HasExpressions() &&
+                             named->GetExpression(parent.GetId()) != nullptr;
+            }
+            if (everywhere) {
+                chosen = p;
+                slot = i - node.discreteParents;
+            }
+        }
+        // No parent to solve for: the evidence is weighed as it stands.
+        if (chosen < 0) return 0;
+        node.SetFlag(QNL_samplingNode::ENFORCED_THROUGH_PARENT);
+        node.SetEnforcingParent(chosen, slot);
+        nodes[static_cast<std::size_t>(chosen)]->SetFlag(QNL_samplingNode::SET_THROUGH_CHILD);
+        current = chosen;
+    }
+    return 0;
+}
+
+// Fixes what the fixed nodes determine: the one unfixed continuous parent of an equation
+// node whose other parents are fixed, and equation children whose parents are all fixed.
+void QNL_hybridInference::Propagate() {
+    std::vector<int> stack(evidence.rbegin(), evidence.rend());
+    while (!stack.empty()) {
+        const int n = stack.back();
+        stack.pop_back();
+        QNL_samplingNode& node = *nodes[static_cast<std::size_t>(n)];
+        if (IsEquationType(TypeOf(n))) {
+            int open = -1, count = 0;
+            for (int p : node.parents)
+                if (!IsFixed(p)) {
+                    ++count;
+                    if (open < 0 && nodes[static_cast<std::size_t>(p)]->IsContinuous()) open = p;
+                }
+            if (open >= 0 && count == 1 && SolveForParents(node) == 0) {
+                QNL_evaluationContext* holder = node.Holder();
+                if (holder->HasExpressions()) {
+                    double own = 0.0, x = 0.0;
+                    node.GetValue(own);
+                    node.SetOwnVariable(holder, own);
+                    if (holder->EvaluateNamed(IdAt(network, open), &x) == 0 && std::isfinite(x)) {
+                        QNL_samplingNode& parent = *nodes[static_cast<std::size_t>(open)];
+                        parent.SetValue(x);
+                        parent.Fix();
+                        stack.push_back(open);
+                    }
+                }
+            }
+        }
+        for (int c : node.children) {
+            QNL_samplingNode& child = *nodes[static_cast<std::size_t>(c)];
+            if (!IsEquationType(TypeOf(c)) || child.Has(QNL_samplingNode::FIXED)) continue;
+            if (!std::all_of(child.parents.begin(), child.parents.end(),
+                             [&](int p) { return IsFixed(p); }))
+                continue;
+            QNL_evaluationContext* holder = child.Holder();
+            double x = 0.0;
+            if (!holder->HasExpressions() || holder->Evaluate(&x) != 0 || !std::isfinite(x))
+                continue;
+            child.SetValue(x);
+            child.Fix();
+            stack.push_back(c);
+        }
+    }
+}
+
+// A chain whose next node became fixed has nothing left to enforce: the fixed node is
+// weighed by its own equation instead.
+void QNL_hybridInference::DropSettledChains() {
+    for (auto& node : nodes) {
+        if (node == nullptr) continue;
+        if (node->Has(QNL_samplingNode::FIXED))
+            node->ClearFlag(QNL_samplingNode::SET_THROUGH_CHILD);
+        if (!node->Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT)) continue;
+        const int p = node->GetEnforcingParent();
+        if (IsFixed(p)) {
+            node->ClearFlag(QNL_samplingNode::ENFORCED_THROUGH_PARENT);
+            node->SetEnforcingParent(-2, -1);
+        }
+    }
+}
+
+// Parents before children; a chain runs at its evidence node, so the other children of the
+// nodes it sets come after that node. A cycle through such an ordering leaves the chain
+// unable to hand its values to those children: the evidence can't be enforced.
+int QNL_hybridInference::BuildOrder() {
+    const std::size_t size = nodes.size();
+    std::vector<std::vector<int>> after(size);
+    std::vector<int> waiting(size, 0);
+    auto edge = [&](int from, int to) {
+        after[static_cast<std::size_t>(from)].push_back(to);
+        ++waiting[static_cast<std::size_t>(to)];
+    };
+    int present = 0;
+    for (std::size_t h = 0; h < size; ++h) {
+        if (nodes[h] == nullptr) continue;
+        ++present;
+        for (int c : nodes[h]->children)
+            edge(static_cast<int>(h), c);
+    }
+    for (std::size_t e = 0; e < size; ++e) {
+        if (nodes[e] == nullptr || !nodes[e]->Has(QNL_samplingNode::FIXED) ||
+            !nodes[e]->Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT))
+            continue;
+        int link = static_cast<int>(e);
+        for (int guard = 0; guard < present; ++guard) {
+            const QNL_samplingNode& from = *nodes[static_cast<std::size_t>(link)];
+            if (!from.Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT)) break;
+            const int set = from.GetEnforcingParent();
+            for (int c : nodes[static_cast<std::size_t>(set)]->children)
+                if (c != link) edge(static_cast<int>(e), c);
+            link = set;
+        }
+    }
+    std::priority_queue<int, std::vector<int>, std::greater<int>> ready;
+    for (std::size_t h = 0; h < size; ++h)
+        if (nodes[h] != nullptr && waiting[h] == 0) ready.push(static_cast<int>(h));
+    order.clear();
+    while (!ready.empty()) {
+        const int h = ready.top();
+        ready.pop();
+        order.push_back(h);
+        for (int next : after[static_cast<std::size_t>(h)])
+            if (--waiting[static_cast<std::size_t>(next)] == 0) ready.push(next);
+    }
+    return static_cast<int>(order.size()) == present ? 0 : -2;
+}
+
+double QNL_hybridInference::Enforce(QNL_samplingNode* node, double weight) {
+    for (std::size_t guard = 0; guard < nodes.size(); ++guard) {
+        QNL_samplingNode* parent =
+            nodes[static_cast<std::size_t>(node->GetEnforcingParent())].get();
+        node->Holder();
+        double own = 0.0, x = 0.0;
+        node->GetValue(own);
+        if (!node->EvaluateEnforcing(own, x)) return 0.0;
+        parent->SetValue(x);
+        // The evidence fixes the node's value, not the parent's: the density of the solved
+        // parent is divided by how fast the equation moves with it.
+        const double slope = node->Slope(node->GetEnforcingSlot(), x);
+        if (!(slope > 0.0) || !std::isfinite(slope)) return 0.0;
+        weight /= slope;
+        auto* continuous = static_cast<QNL_continuousSamplingNode*>(parent);
+        if (!continuous->Inside(x)) return 0.0;
+        if (!parent->Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT))
+            return weight * QNL_continuousSamplingNode::WeightOf(parent->Holder(), x);
+        node = parent;
+    }
+    return 0.0;
+}
+
+int QNL_hybridInference::Sample(bool weighted) {
+    if (flags & FLAG_UNENFORCEABLE) return -2;
+    if (samples < 1) return -2;
+    for (int h : order) {
+        QNL_samplingNode& node = *nodes[static_cast<std::size_t>(h)];
+        if (node.Has(QNL_samplingNode::FIXED)) continue;
+        node.ResetStatistics();
+        if (node.IsContinuous()) static_cast<QNL_continuousSamplingNode&>(node).Reserve(samples);
+    }
+    const long long cap = static_cast<long long>(DRAW_CAP_FACTOR) * samples;
+    long long draws = 0;
+    int accepted = 0;
+    while (accepted < samples) {
+        if (draws++ >= cap) return -2;
+        double w = 1.0;
+        for (int h : order) {
+            QNL_samplingNode* node = nodes[static_cast<std::size_t>(h)].get();
+            if (!weighted) {
+                node->DrawFromDefinition();
+                continue;
+            }
+            const int f = node->GetFlags();
+            if (f & QNL_samplingNode::FIXED)
+                w = (f & QNL_samplingNode::ENFORCED_THROUGH_PARENT) ? Enforce(node, w)
+                                                                    : w * node->FixedWeight();
+            else if (!(f & QNL_samplingNode::SET_THROUGH_CHILD))
+                w *= node->DrawWeighted();
+            if (w == 0.0) break;
+        }
+        if (!(w > 0.0) || !std::isfinite(w)) continue;
+        ++accepted;
+        for (int h : order) {
+            QNL_samplingNode* node = nodes[static_cast<std::size_t>(h)].get();
+            if (!node->Has(QNL_samplingNode::FIXED)) node->AddSample(w);
+        }
+    }
+    for (int h : order) {
+        QNL_samplingNode& node = *nodes[static_cast<std::size_t>(h)];
+        if (!node.Has(QNL_samplingNode::FIXED)) node.FinishStatistics();
+    }
+    for (int h : order)
+        nodes[static_cast<std::size_t>(h)]->WriteResult(*network.GetNode(h));
+    return 0;
+}
+
+int QNL_hybridInference::LikelihoodWeighting() {
+    try {
+        return Sample(true);
+    } catch (const std::bad_alloc&) {
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
+}
+
+int QNL_hybridInference::LogicSampling() {
+    try {
+        return Sample(false);
+    } catch (const std::bad_alloc&) {
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
+}
+
+int RunHybridInference(QNL_network& network, int algorithm) {
+    auto& log = QNL_errorHandler::Instance();
+    if (algorithm == 15)
+        return log.LogError(-2, "Hybrid algorithm 15 (message passing) is not available");
+    if (algorithm < 13 || algorithm > 16) return log.LogError(-2, "Unknown hybrid algorithm");
+    if (algorithm == 13) {
+        for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+            const QNL_nodeValue* value = network.GetNode(h)->GetValue();
+            if (value != nullptr && value->HasEvidence())
+                return log.LogError(-2, "Hybrid algorithm 13 (propagated importance sampling) "
+                                        "with evidence is not available");
+        }
+    }
+    // Propagated evidence is what the last run derived; this run derives it afresh.
+    network.ClearAllPropagatedEvidence();
+    network.InvalidateValues();
+    QNL_hybridInference inference(network);
+    const int built = inference.Build();
+    if (built == -5) return log.LogError(-5, kNoSamples);
+    if (built != 0) return built;
+    const int result =
+        algorithm == 14 ? inference.LikelihoodWeighting() : inference.LogicSampling();
+    if (result == -42) return result;
+    if (result < 0) return log.LogError(-5, kNoSamples);
+    return 0;
+}

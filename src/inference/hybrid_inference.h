@@ -1,0 +1,75 @@
+#pragma once
+
+#include "inference/sampling_node.h"
+
+#include <memory>
+#include <vector>
+
+class QNL_network;
+
+// Belief updating of a hybrid network (DISTRIBUTION, HEQUATION and DCHILDHPARENT nodes) by
+// sampling: likelihood weighting, or logic sampling that ignores the evidence. Construction
+// fixes the evidence and its deterministic consequences once: an observed equation node is
+// enforced through a chain of parents solved from its equation, parents and children that
+// the evidence determines are fixed before sampling. Nodes are drawn in an order that puts
+// parents first and every enforcement chain before the other children of the nodes it sets.
+// The object lives for one update; only the node values keep its results.
+class QNL_hybridInference {
+public:
+    // The evidence cannot be enforced: every run returns -2.
+    static constexpr int FLAG_UNENFORCEABLE = 16;
+    // Draws allowed per wanted sample before a run gives up.
+    static constexpr int DRAW_CAP_FACTOR = 100;
+
+    explicit QNL_hybridInference(QNL_network& network);
+    QNL_hybridInference(const QNL_hybridInference&) = delete;
+    QNL_hybridInference& operator=(const QNL_hybridInference&) = delete;
+
+    // 0; -2 with a message naming the node for a network it can't handle (a node of another
+    // type, bounds that are not finite or out of order, an expression naming a node that is
+    // not a continuous parent or drawing below its root); -5 for evidence outside its
+    // node's bounds.
+    int Build();
+    // 0, or -2 when no useful samples were had (unenforceable evidence, or the cap of draws
+    // reached before the wanted number of weighted samples).
+    int LikelihoodWeighting();
+    int LogicSampling();
+
+    bool HasEvidence() const { return !evidence.empty(); }
+    int GetFlags() const { return flags; }
+    // The sampling node of a handle, null for an empty slot.
+    QNL_samplingNode* GetNode(int handle) const;
+    const std::vector<int>& GetOrder() const { return order; }
+
+private:
+    int Refuse(int handle, const std::string& why);
+    int CreateNodes();
+    int Link();
+    int CheckHolders(QNL_samplingNode& node, int type);
+    void MarkAncestors();
+    void MarkFixedNeighbours();
+    int SolveForParents(QNL_samplingNode& node);
+    int PrepareEnforcement(int handle);
+    void Propagate();
+    void DropSettledChains();
+    int BuildOrder();
+    int Sample(bool weighted);
+    double Enforce(QNL_samplingNode* node, double weight);
+    int TypeOf(int handle) const;
+    bool IsFixed(int handle) const {
+        return nodes[static_cast<std::size_t>(handle)]->Has(QNL_samplingNode::FIXED);
+    }
+
+    QNL_network& network;
+    int flags = 0;
+    int samples = 0;
+    std::vector<std::unique_ptr<QNL_samplingNode>> nodes;
+    std::vector<int> evidence;
+    std::vector<int> order;
+    std::vector<char> solved;
+};
+
+// The hybrid path of belief updating for algorithm 13 to 16: values without evidence are
+// invalidated, the object built, run and destroyed. A run without useful samples is logged
+// and returned as -5; algorithm 15, and 13 with evidence, are refused with -2.
+int RunHybridInference(QNL_network& network, int algorithm);

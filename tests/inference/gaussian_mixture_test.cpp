@@ -1,0 +1,238 @@
+#include "equations/random.h"
+#include "inference/gaussian_mixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace {
+
+using Component = QNL_gaussianMixture::Component;
+
+QNL_gaussianMixture Mixture(const std::vector<Component>& components) {
+    QNL_gaussianMixture m;
+    m.count = static_cast<int>(components.size());
+    m.components = components;
+    return m;
+}
+
+std::vector<QNL_weightedSample> NormalSamples(std::mt19937& rng, double mean, double sd, int n,
+                                              double weight = 1.0) {
+    std::normal_distribution<double> normal(mean, sd);
+    std::vector<QNL_weightedSample> out;
+    for (int i = 0; i < n; ++i)
+        out.push_back({normal(rng), weight});
+    return out;
+}
+
+std::vector<Component> ByMean(std::vector<Component> components) {
+    std::sort(components.begin(), components.end(),
+              [](const Component& a, const Component& b) { return a.mean < b.mean; });
+    return components;
+}
+
+TEST(GaussianMixture, DensityAndLikelihoodReadOnlyComponentsThatCount) {
+    const QNL_gaussianMixture one = Mixture({{1.0, 0.0, 1.0}});
+    // 2 pi enters with ten decimals, so the value differs from 1/sqrt(2 pi) near 1e-13.
+    EXPECT_DOUBLE_EQ(one.Density(0.0), 0.39894228038808593);
+
+    const QNL_gaussianMixture tiny = Mixture({{1.0, 0.0, 1.0}, {1e-8, 0.5, 0.01}});
+    const std::vector<QNL_weightedSample> samples = {{0.5, 1.0}, {-1.0, 2.0}};
+    EXPECT_EQ(tiny.Density(0.5), one.Density(0.5));
+    EXPECT_EQ(tiny.LogLikelihood(samples), one.LogLikelihood(samples));
+    EXPECT_NEAR(one.LogLikelihood(samples),
+                std::log(one.Density(0.5)) + 2.0 * std::log(one.Density(-1.0)), 1e-12);
+
+    QNL_gaussianMixture none = one;
+    none.count = 0;
+    EXPECT_EQ(none.Density(0.0), 0.0);
+    // A count above the components held reads only those that exist.
+    QNL_gaussianMixture shorter = one;
+    shorter.count = 5;
+    EXPECT_EQ(shorter.Density(0.0), one.Density(0.0));
+    // A degenerate component neither divides by zero nor turns the likelihood into NaN.
+    const QNL_gaussianMixture flat = Mixture({{0.5, 0.0, 0.0}, {0.5, 0.0, 1.0}});
+    EXPECT_TRUE(std::isfinite(flat.LogLikelihood(samples)));
+}
+
+TEST(GaussianMixture, DrawFallsBackWhenNoComponentIsEligible) {
+    QNL_randomMixtures().Seed(7);
+    const struct {
+        std::vector<Component> components;
+        double low, high;
+    } cases[] = {
+        // Variance exactly 100 fails the first test and passes the fallback.
+        {{{0.5, -500.0, 200.0}, {0.5, 100.0, 100.0}}, 40.0, 160.0},
+        // Nothing passes either test: the heaviest component serves.
+        {{{0.3, -500.0, 500.0}, {0.7, 500.0, 400.0}}, 380.0, 620.0},
+        {{{1.0, 3.0, 1.0}}, -3.0, 9.0},
+        // A point mass is drawn as its mean.
+        {{{1.0, 2.5, 0.0}}, 2.5, 2.5},
+    };
+    for (const auto& c : cases) {
+        const QNL_gaussianMixture m = Mixture(c.components);
+        for (int i = 0; i < 2000; ++i) {
+            const double x = m.Draw();
+            ASSERT_GE(x, c.low);
+            ASSERT_LE(x, c.high);
+        }
+    }
+    EXPECT_EQ(QNL_gaussianMixture().Draw(), 0.0);
+}
+
+TEST(GaussianMixture, FitWithoutWeightLeavesTheComponents) {
+    QNL_gaussianMixture m = Mixture({{0.4, 1.0, 2.0}, {0.6, 5.0, 1.0}});
+    const std::vector<Component> before = m.components;
+    EXPECT_EQ(m.Fit({{1.0, 0.0}, {2.0, 0.0}, {3.0, 0.0}}), 0);
+    EXPECT_EQ(m.Fit({}), 0);
+    ASSERT_EQ(m.components.size(), before.size());
+    for (std::size_t i = 0; i < before.size(); ++i)
+        EXPECT_EQ(m.components[i].mean, before[i].mean);
+}
+
+TEST(GaussianMixture, FitFindsTwoClustersInOrder) {
+    QNL_randomMixtures().Seed(11);
+    std::mt19937 rng(5);
+    std::vector<QNL_weightedSample> samples = NormalSamples(rng, -3.0, 1.0, 500);
+    const auto upper = NormalSamples(rng, 3.0, 1.0, 500);
+    samples.insert(samples.end(), upper.begin(), upper.end());
+    QNL_gaussianMixture m(-10.0, 10.0, 2, 0.001, 10.0);
+    const int passes = m.Fit(samples);
+    EXPECT_GT(passes, 0);
+    EXPECT_LT(passes, QNL_gaussianMixture::MAX_ITERATIONS);
+    const auto fitted = ByMean(m.components);
+    EXPECT_NEAR(fitted[0].mean, -3.0, 0.2);
+    EXPECT_NEAR(fitted[1].mean, 3.0, 0.2);
+    EXPECT_NEAR(fitted[0].weight, 0.5, 0.05);
+}
+
+// Fewer samples than components leave blocks empty; nothing may come out as NaN.
+TEST(GaussianMixture, FitWithFewerSamplesThanComponentsStaysFinite) {
+    QNL_randomMixtures().Seed(3);
+    QNL_gaussianMixture m(0.0, 1.0, 3, 0.001, 10.0);
+    m.Fit({{1.0, 1.0}, {2.0, 1.0}});
+    ASSERT_EQ(m.components.size(), 3u);
+    for (const Component& c : m.components) {
+        EXPECT_TRUE(std::isfinite(c.weight) && std::isfinite(c.mean) && std::isfinite(c.variance));
+    }
+    EXPECT_TRUE(std::isfinite(m.Density(1.5)));
+}
+
+TEST(GaussianMixture, FitRecoversRandomMixturesWhateverTheWeightScale) {
+    std::mt19937 rng(2024);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int trial = 0; trial < 6; ++trial) {
+        const int k = 1 + trial % 3;
+        std::vector<Component> truth;
+        double weightSum = 0.0;
+        for (int j = 0; j < k; ++j) {
+            const double sd = 0.5 + 1.5 * unit(rng);
+            truth.push_back({0.3 + unit(rng), j * 14.0 + 4.0 * unit(rng), sd * sd});
+            weightSum += truth.back().weight;
+        }
+        std::vector<QNL_weightedSample> samples;
+        for (const Component& c : truth) {
+            const int n = static_cast<int>(10000 * c.weight / weightSum);
+            const auto part = NormalSamples(rng, c.mean, std::sqrt(c.variance), n);
+            samples.insert(samples.end(), part.begin(), part.end());
+        }
+        QNL_gaussianMixture fit(-100.0, 100.0, k, 0.001, 10.0);
+        QNL_randomMixtures().Seed(100 + trial);
+        fit.Fit(samples);
+        const auto fitted = ByMean(fit.components);
+        for (int j = 0; j < k; ++j)
+            EXPECT_NEAR(fitted[j].mean, truth[j].mean, 0.1 * std::sqrt(truth[j].variance))
+                << "trial " << trial << " component " << j;
+
+        std::vector<QNL_weightedSample> scaled = samples;
+        for (auto& s : scaled)
+            s.weight *= 250.0;
+        QNL_gaussianMixture same(-100.0, 100.0, k, 0.001, 10.0);
+        QNL_randomMixtures().Seed(100 + trial);
+        same.Fit(scaled);
+        for (int j = 0; j < k; ++j) {
+            EXPECT_NEAR(same.components[j].mean, fit.components[j].mean, 1e-9);
+            EXPECT_NEAR(same.components[j].variance, fit.components[j].variance, 1e-9);
+            EXPECT_NEAR(same.components[j].weight, fit.components[j].weight, 1e-12);
+        }
+    }
+}
+
+// Mean and variance of the normalised product of the mixtures, in closed form: every pair
+// of components multiplies into a scaled normal.
+void ProductMoments(const std::vector<QNL_gaussianMixture>& mixtures, double& mean,
+                    double& variance) {
+    struct Term {
+        double weight, mean, variance;
+    };
+    std::vector<Term> terms = {{1.0, 0.0, 0.0}};
+    bool first = true;
+    for (const auto& m : mixtures) {
+        std::vector<Term> next;
+        for (const Term& t : terms)
+            for (const Component& c : m.components) {
+                if (first) {
+                    next.push_back({c.weight, c.mean, c.variance});
+                    continue;
+                }
+                const double v = 1.0 / (1.0 / t.variance + 1.0 / c.variance);
+                const double scale =
+                    QNL_gaussianMixture::Normal(c.mean, t.mean, t.variance + c.variance);
+                next.push_back({t.weight * c.weight * scale,
+                                v * (t.mean / t.variance + c.mean / c.variance), v});
+            }
+        terms = next;
+        first = false;
+    }
+    double total = 0.0, sum = 0.0, squares = 0.0;
+    for (const Term& t : terms) {
+        total += t.weight;
+        sum += t.weight * t.mean;
+        squares += t.weight * (t.variance + t.mean * t.mean);
+    }
+    mean = sum / total;
+    variance = squares / total - mean * mean;
+}
+
+TEST(GaussianMixture, ProductDrawsFollowTheNormalisedProduct) {
+    const std::vector<QNL_gaussianMixture> mixtures = {
+        Mixture({{0.6, -1.0, 1.0}, {0.4, 2.0, 0.5}}),
+        Mixture({{0.5, 0.0, 2.0}, {0.5, 1.5, 1.0}}),
+        Mixture({{0.3, 0.5, 3.0}, {0.7, -0.5, 4.0}}),
+    };
+    for (std::size_t used = 1; used <= mixtures.size(); ++used) {
+        const std::vector<QNL_gaussianMixture> some(mixtures.begin(), mixtures.begin() + used);
+        std::vector<const QNL_gaussianMixture*> list;
+        for (const auto& m : some)
+            list.push_back(&m);
+        double mean = 0.0, variance = 0.0;
+        ProductMoments(some, mean, variance);
+        for (int method = 1; method <= 3; ++method) {
+            QNL_randomMixtures().Seed(17);
+            double total = 0.0, sum = 0.0, squares = 0.0;
+            for (int i = 0; i < 100000; ++i) {
+                double w = 0.0;
+                const double x = QNL_gaussianMixture::DrawProduct(list, method, w);
+                total += w;
+                sum += w * x;
+                squares += w * x * x;
+            }
+            const double m = sum / total;
+            // Tolerances cover the sampling error of 10^5 weighted draws.
+            EXPECT_NEAR(m, mean, 0.02) << "method " << method << " mixtures " << used;
+            EXPECT_NEAR(squares / total - m * m, variance, 0.03)
+                << "method " << method << " mixtures " << used;
+        }
+    }
+    double w = 5.0;
+    EXPECT_EQ(QNL_gaussianMixture::DrawProduct({}, 1, w), 0.0);
+    EXPECT_EQ(w, 0.0);
+    const std::vector<const QNL_gaussianMixture*> one = {&mixtures[0]};
+    QNL_gaussianMixture::DrawProduct(one, 4, w);
+    EXPECT_EQ(w, 0.0);
+}
+
+} // namespace

@@ -1,0 +1,392 @@
+#include "definitions/hybrid_definition.h"
+#include "definitions/node_value.h"
+#include "definitions/node_values.h"
+#include "equations/expr_parser.h"
+#include "equations/random.h"
+#include "inference/sampling_node.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Moments {
+    double mean = 0.0;
+    double variance = 0.0;
+};
+
+class HybridInferenceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QNL_errorHandler::Instance().Flush();
+        QNL_randomUniform().Seed(1234);
+    }
+
+    int Continuous(int type, const char* id, const std::string& expression, double lower,
+                   double upper) {
+        const int h = net.AddNode(type, id);
+        EXPECT_GE(h, 0) << id;
+        auto* def = Continuous(h);
+        def->SetLowerBound(lower);
+        def->SetUpperBound(upper);
+        if (!expression.empty()) {
+            EXPECT_EQ(def->SetExpression(0, expression), 0) << expression;
+        }
+        return h;
+    }
+    QNL_continuousDefinition* Continuous(int h) {
+        return dynamic_cast<QNL_continuousDefinition*>(net.GetNode(h)->GetDefinition());
+    }
+    QNL_dchildHparent* Discrete(int h) {
+        return dynamic_cast<QNL_dchildHparent*>(net.GetNode(h)->GetDefinition());
+    }
+    QNL_nodeValue* Value(int h) { return net.GetNode(h)->GetValue(); }
+    Moments Of(int h) {
+        auto* value = dynamic_cast<QNL_continuousValue*>(Value(h));
+        Moments m;
+        double total = 0.0, sum = 0.0, squares = 0.0;
+        for (const auto& s : value->GetSamples()) {
+            total += s.weight;
+            sum += s.weight * s.value;
+            squares += s.weight * s.value * s.value;
+        }
+        m.mean = sum / total;
+        m.variance = squares / total - m.mean * m.mean;
+        return m;
+    }
+    double Belief(int h, int outcome) {
+        QNL_Dmatrix* m = Value(h)->GetMatrix();
+        return m->Subscript(outcome);
+    }
+    int Update(int algorithm, int samples) {
+        net.SetDefaultHBNAlgorithm(algorithm);
+        net.SetNumberOfSamples(samples);
+        return net.UpdateBeliefs();
+    }
+    bool Logged(const std::string& text) {
+        auto& log = QNL_errorHandler::Instance();
+        for (int i = 0; i < log.GetNumberOfErrors(); ++i)
+            if (std::string(log.GetMessage(i)).find(text) != std::string::npos) return true;
+        return false;
+    }
+
+    QNL_network net;
+};
+
+TEST_F(HybridInferenceTest, ObservedChildOfANormalGivesTheConditionalMoments) {
+    const int x = Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -5.0, 5.0);
+    const int y = Continuous(QNL_TYPE_DISTRIBUTION, "Y", "Normal(X, 1)", -8.0, 8.0);
+    ASSERT_EQ(net.AddArc(x, y), 0);
+    ASSERT_EQ(Value(y)->SetEvidence(1.0), 0);
+    ASSERT_EQ(Update(14, 20000), 0);
+    const Moments m = Of(x);
+    EXPECT_NEAR(m.mean, 0.5, 0.03);
+    EXPECT_NEAR(m.variance, 0.5, 0.05);
+    EXPECT_TRUE(Value(x)->IsValueValid());
+    EXPECT_TRUE(Value(y)->HasEvidence());
+}
+
+// Random linear-Gaussian networks, built with children before parents so handle order is
+// not an order of the graph and with a deleted slot among the handles, against Gaussian
+// conditioning on one observed node. Without evidence, logic sampling gives the priors.
+TEST_F(HybridInferenceTest, LinearGaussianNetworksAgreeWithGaussianConditioning) {
+    std::mt19937 rng(77);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int trial = 0; trial < 3; ++trial) {
+        net.DeleteAllNodes();
+        const int n = 4;
+        std::vector<std::vector<double>> b(n, std::vector<double>(n, 0.0));
+        std::vector<double> c(n), s(n);
+        for (int i = 0; i < n; ++i) {
+            c[i] = 2.0 * unit(rng) - 1.0;
+            s[i] = 0.5 + unit(rng);
+            for (int j = 0; j < i; ++j)
+                if (unit(rng) < 0.7) b[i][j] = 1.6 * unit(rng) - 0.8;
+        }
+        // Moments in closed form, node by node in graph order.
+        std::vector<double> mu(n);
+        std::vector<std::vector<double>> cov(n, std::vector<double>(n, 0.0));
+        for (int i = 0; i < n; ++i) {
+            mu[i] = c[i];
+            for (int j = 0; j < i; ++j)
+                mu[i] += b[i][j] * mu[j];
+            for (int k = 0; k < i; ++k) {
+                for (int j = 0; j < i; ++j)
+                    cov[i][k] += b[i][j] * cov[j][k];
+                cov[k][i] = cov[i][k];
+            }
+            cov[i][i] = s[i] * s[i];
+            for (int j = 0; j < i; ++j)
+                cov[i][i] += b[i][j] * cov[j][i];
+        }
+        const int hole = net.AddNode(QNL_TYPE_DISTRIBUTION, "Gone");
+        std::vector<int> handle(n);
+        for (int i = n - 1; i >= 0; --i) {
+            std::ostringstream text;
+            text.precision(17);
+            text << "Normal(" << c[i];
+            for (int j = 0; j < i; ++j)
+                if (b[i][j] != 0.0) text << " + " << b[i][j] << "*X" << j;
+            text << ", " << s[i] << ")";
+            handle[i] = Continuous(QNL_TYPE_DISTRIBUTION, ("X" + std::to_string(i)).c_str(),
+                                   text.str(), -60.0, 60.0);
+        }
+        ASSERT_EQ(net.DeleteNode(hole), 0);
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j < i; ++j)
+                if (b[i][j] != 0.0) {
+                    ASSERT_EQ(net.AddArc(handle[j], handle[i]), 0);
+                }
+
+        ASSERT_EQ(Update(16, 20000), 0);
+        for (int i = 0; i < n; ++i) {
+            const Moments m = Of(handle[i]);
+            EXPECT_NEAR(m.mean, mu[i], 0.05 * std::sqrt(cov[i][i]) + 0.01) << trial << " X" << i;
+            EXPECT_NEAR(m.variance, cov[i][i], 0.06 * cov[i][i]) << trial << " X" << i;
+        }
+
+        const int e = n - 1;
+        const double observed = mu[e] + 0.5 * std::sqrt(cov[e][e]);
+        ASSERT_EQ(Value(handle[e])->SetEvidence(observed), 0);
+        ASSERT_EQ(Update(14, 20000), 0);
+        for (int i = 0; i < e; ++i) {
+            const double mean = mu[i] + cov[i][e] / cov[e][e] * (observed - mu[e]);
+            const double variance = cov[i][i] - cov[i][e] * cov[i][e] / cov[e][e];
+            const Moments m = Of(handle[i]);
+            // Likelihood weighting with 2 x 10^4 draws: within a tenth of a standard deviation.
+            EXPECT_NEAR(m.mean, mean, 0.1 * std::sqrt(variance) + 0.01) << trial << " X" << i;
+            EXPECT_NEAR(m.variance, variance, 0.12 * variance) << trial << " X" << i;
+        }
+    }
+}
+
+// P(a | x) = x^2 / (1 + x^2) for X ~ N(0, 1): the prior of the discrete child and the
+// posterior of X given it, by numerical integration.
+TEST_F(HybridInferenceTest, DiscreteChildOfAContinuousParentAgreesWithIntegration) {
+    const int x = Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -6.0, 6.0);
+    const int d = net.AddNode(QNL_TYPE_DCHILDHPARENT, "D");
+    ASSERT_EQ(net.AddArc(x, d), 0);
+    ASSERT_EQ(Discrete(d)->SetExpression(0, "state0", "X*X"), 0);
+    ASSERT_EQ(Discrete(d)->SetExpression(0, "state1", "1"), 0);
+    double mass = 0.0, second = 0.0;
+    for (double t = -6.0; t <= 6.0; t += 1e-4) {
+        const double density = std::exp(-0.5 * t * t) / std::sqrt(2.0 * M_PI) * 1e-4;
+        const double p = t * t / (1.0 + t * t);
+        mass += density * p;
+        second += density * p * t * t;
+    }
+    ASSERT_EQ(Update(14, 20000), 0);
+    EXPECT_NEAR(Belief(d, 0), mass, 0.01);
+    ASSERT_EQ(Value(d)->SetEvidence(0), 0);
+    ASSERT_EQ(Update(14, 20000), 0);
+    const Moments m = Of(x);
+    EXPECT_NEAR(m.mean, 0.0, 0.04);
+    EXPECT_NEAR(m.variance, second / mass, 0.08);
+    EXPECT_EQ(Belief(d, 0), 1.0);
+}
+
+// A discrete parent selects the distribution of its continuous child: a two-component
+// mixture, and the parent's posterior given the child's value.
+TEST_F(HybridInferenceTest, DiscreteParentMixturesAgreeWithBayesRule) {
+    const int p = net.AddNode(QNL_TYPE_DCHILDHPARENT, "P");
+    ASSERT_EQ(Discrete(p)->SetExpression(0, "state0", "0.3"), 0);
+    ASSERT_EQ(Discrete(p)->SetExpression(0, "state1", "0.7"), 0);
+    const int x = Continuous(QNL_TYPE_DISTRIBUTION, "X", "", -20.0, 20.0);
+    ASSERT_EQ(net.AddArc(p, x), 0);
+    ASSERT_EQ(Continuous(x)->SetExpression(0, "Normal(-2, 1)"), 0);
+    ASSERT_EQ(Continuous(x)->SetExpression(1, "Normal(3, 0.5)"), 0);
+    ASSERT_EQ(Update(16, 20000), 0);
+    const double mean = 0.3 * -2.0 + 0.7 * 3.0;
+    const double variance = 0.3 * (1.0 + 4.0) + 0.7 * (0.25 + 9.0) - mean * mean;
+    EXPECT_NEAR(Of(x).mean, mean, 0.05);
+    EXPECT_NEAR(Of(x).variance, variance, 0.15);
+    EXPECT_NEAR(Belief(p, 0), 0.3, 0.015);
+
+    ASSERT_EQ(Value(x)->SetEvidence(1.0), 0);
+    ASSERT_EQ(Update(14, 20000), 0);
+    const double a = 0.3 * std::exp(-0.5 * 9.0);
+    const double b = 0.7 * std::exp(-0.5 * 16.0) / 0.5;
+    EXPECT_NEAR(Belief(p, 0), a / (a + b), 0.02);
+}
+
+TEST_F(HybridInferenceTest, EquationEvidenceIsEnforcedThroughItsParents) {
+    // Y = 2X + 1 with Y = 3: X is fixed at 1 and reported as propagated evidence.
+    const int x = Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -5.0, 5.0);
+    const int y = Continuous(QNL_TYPE_HEQUATION, "Y", "2*X+1", -20.0, 20.0);
+    ASSERT_EQ(net.AddArc(x, y), 0);
+    ASSERT_EQ(Value(y)->SetEvidence(3.0), 0);
+    ASSERT_EQ(Update(14, 200), 0);
+    ASSERT_TRUE(Value(x)->HasPropagatedEvidence());
+    double fixed = 0.0;
+    Value(x)->GetEvidence(&fixed);
+    EXPECT_DOUBLE_EQ(fixed, 1.0);
+    EXPECT_TRUE(Value(x)->IsValueValid());
+
+    // An equation child of observed parents is fixed before sampling.
+    const int z = Continuous(QNL_TYPE_HEQUATION, "Z", "X*X - 1", -20.0, 20.0);
+    ASSERT_EQ(net.AddArc(x, z), 0);
+    ASSERT_EQ(Update(14, 200), 0);
+    ASSERT_TRUE(Value(z)->HasPropagatedEvidence());
+    Value(z)->GetEvidence(&fixed);
+    EXPECT_DOUBLE_EQ(fixed, 0.0);
+
+    // A sum observed: the chain solves the last parent, the other is weighed.
+    net.DeleteAllNodes();
+    const int a = Continuous(QNL_TYPE_DISTRIBUTION, "A", "Normal(0, 1)", -8.0, 8.0);
+    const int b = Continuous(QNL_TYPE_DISTRIBUTION, "B", "Normal(0, 1)", -8.0, 8.0);
+    const int t = Continuous(QNL_TYPE_DISTRIBUTION, "T", "Normal(B, 1)", -20.0, 20.0);
+    const int s = Continuous(QNL_TYPE_HEQUATION, "S", "A + B", -20.0, 20.0);
+    ASSERT_EQ(net.AddArc(a, s), 0);
+    ASSERT_EQ(net.AddArc(b, s), 0);
+    ASSERT_EQ(net.AddArc(b, t), 0);
+    ASSERT_EQ(Value(s)->SetEvidence(2.0), 0);
+    ASSERT_EQ(Update(14, 20000), 0);
+    EXPECT_NEAR(Of(b).mean, 1.0, 0.04);
+    EXPECT_NEAR(Of(b).variance, 0.5, 0.05);
+    EXPECT_NEAR(Of(a).mean, 1.0, 0.04);
+    // T reads B's enforced value, not the one of an earlier draw.
+    EXPECT_NEAR(Of(t).mean, 1.0, 0.05);
+    EXPECT_NEAR(Of(t).variance, 1.5, 0.1);
+
+    // A product observed: the solved parent's density is divided by the equation's slope,
+    // p(u | y) proportional to p(u) N(y / u; 0, 1) / u, by numerical integration.
+    net.DeleteAllNodes();
+    const int u = Continuous(QNL_TYPE_DISTRIBUTION, "U", "Uniform(1, 3)", 0.0, 4.0);
+    const int v = Continuous(QNL_TYPE_DISTRIBUTION, "V", "Normal(0, 1)", -10.0, 10.0);
+    const int product = Continuous(QNL_TYPE_HEQUATION, "P", "U * V", -40.0, 40.0);
+    ASSERT_EQ(net.AddArc(u, product), 0);
+    ASSERT_EQ(net.AddArc(v, product), 0);
+    ASSERT_EQ(Value(product)->SetEvidence(2.0), 0);
+    double mass = 0.0, first = 0.0;
+    for (double x = 1.0; x <= 3.0; x += 1e-4) {
+        const double w = std::exp(-0.5 * (2.0 / x) * (2.0 / x)) / x;
+        mass += w;
+        first += w * x;
+    }
+    ASSERT_EQ(Update(14, 20000), 0);
+    EXPECT_NEAR(Of(u).mean, first / mass, 0.02);
+}
+
+// Failures: -5 with its message and no value written, or -2 naming the node before sampling.
+TEST_F(HybridInferenceTest, UselessEvidenceAndUnhandledNetworksFail) {
+    const int x = Continuous(QNL_TYPE_DISTRIBUTION, "X", "Uniform(0, 1)", -5.0, 5.0);
+    const int y = Continuous(QNL_TYPE_HEQUATION, "Y", "2*X+1", -20.0, 20.0);
+    const int w = Continuous(QNL_TYPE_DISTRIBUTION, "W", "Normal(0, 1)", -5.0, 5.0);
+    ASSERT_EQ(net.AddArc(x, y), 0);
+    const std::string noSamples = "No useful samples have been generated for some of nodes.";
+
+    // Every parent of an observed equation observed: the evidence can't be enforced.
+    ASSERT_EQ(Value(x)->SetEvidence(0.5), 0);
+    ASSERT_EQ(Value(y)->SetEvidence(2.0), 0);
+    EXPECT_EQ(Update(14, 100), -5);
+    EXPECT_TRUE(Logged(noSamples));
+    EXPECT_FALSE(Value(w)->IsValueValid());
+    Value(y)->ClearEvidence();
+
+    // Evidence outside the support: every draw weighs 0 until the cap.
+    Value(x)->SetEvidence(3.0);
+    QNL_errorHandler::Instance().Flush();
+    EXPECT_EQ(Update(14, 100), -5);
+    EXPECT_TRUE(Logged(noSamples));
+    EXPECT_FALSE(Value(w)->IsValueValid());
+    // Evidence outside the node's bounds fails at once.
+    Value(x)->SetEvidence(7.0);
+    EXPECT_EQ(Update(14, 100), -5);
+    Value(x)->ClearEvidence();
+
+    // Reversed bounds, a draw below the root, a node of another type: refused by name.
+    Continuous(w)->SetLowerBound(6.0);
+    QNL_errorHandler::Instance().Flush();
+    EXPECT_EQ(Update(14, 100), -2);
+    EXPECT_TRUE(Logged("Node [W]"));
+    Continuous(w)->SetLowerBound(-5.0);
+    ASSERT_EQ(Continuous(y)->SetExpression(0, "2*X + Normal(0, 1)"), 0);
+    EXPECT_EQ(Update(14, 100), -2);
+    EXPECT_TRUE(Logged("Node [Y]"));
+    ASSERT_EQ(Continuous(y)->SetExpression(0, "2*X + Q"), 0);
+    EXPECT_EQ(Update(14, 100), -2);
+    EXPECT_TRUE(Logged("'Q'"));
+    ASSERT_EQ(Continuous(y)->SetExpression(0, "2*X"), 0);
+    const int cpt = net.AddNode(QNL_TYPE_CPT, "Table");
+    QNL_errorHandler::Instance().Flush();
+    EXPECT_EQ(Update(14, 100), -2);
+    EXPECT_TRUE(Logged("Node [Table]"));
+    net.DeleteNode(cpt);
+
+    EXPECT_EQ(Update(15, 100), -2);
+    Value(w)->SetEvidence(0.0);
+    EXPECT_EQ(Update(13, 100), -2);
+    Value(w)->ClearEvidence();
+    EXPECT_EQ(Update(16, 100), 0);
+}
+
+// The equation-network solver hands a DISTRIBUTION node the call itself as its holder.
+TEST_F(HybridInferenceTest, AHolderSetByTheEquationSolverIsSampledAndWeighed) {
+    const int x = Continuous(QNL_TYPE_DISTRIBUTION, "X", "", -10.0, 10.0);
+    const int y = Continuous(QNL_TYPE_DISTRIBUTION, "Y", "Normal(X, 1)", -20.0, 20.0);
+    ASSERT_EQ(net.AddArc(x, y), 0);
+    std::unique_ptr<QNL_exprNode> call(ParseExpression("Normal(2, 1)"));
+    ASSERT_EQ(Continuous(x)->SetDistribution(0, new QNL_equationContext(*call)), 0);
+    QNL_outcomeExpressions wrong({"a", "b"});
+    EXPECT_EQ(Continuous(x)->SetDistribution(0, &wrong), -2);
+    ASSERT_EQ(Update(16, 20000), 0);
+    EXPECT_NEAR(Of(x).mean, 2.0, 0.03);
+    ASSERT_EQ(Value(y)->SetEvidence(4.0), 0);
+    ASSERT_EQ(Update(14, 20000), 0);
+    EXPECT_NEAR(Of(x).mean, 3.0, 0.03);
+    EXPECT_NEAR(Of(x).variance, 0.5, 0.05);
+}
+
+// Without evidence id 13 is the logic-sampling run: the same seed gives the same samples.
+TEST_F(HybridInferenceTest, Algorithm13WithoutEvidenceIsLogicSampling) {
+    const int x = Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(1, 2)", -20.0, 20.0);
+    const int y = Continuous(QNL_TYPE_HEQUATION, "Y", "X*3", -80.0, 80.0);
+    ASSERT_EQ(net.AddArc(x, y), 0);
+    QNL_randomUniform().Seed(5);
+    ASSERT_EQ(Update(16, 500), 0);
+    const auto samples16 = dynamic_cast<QNL_continuousValue*>(Value(y))->GetSamples();
+    QNL_randomUniform().Seed(5);
+    ASSERT_EQ(Update(13, 500), 0);
+    const auto& samples13 = dynamic_cast<QNL_continuousValue*>(Value(y))->GetSamples();
+    ASSERT_EQ(samples13.size(), samples16.size());
+    for (std::size_t i = 0; i < samples13.size(); ++i)
+        EXPECT_EQ(samples13[i].value, samples16[i].value);
+}
+
+// Values at the bounds fall into the end bins, values past them into the nearest end bin;
+// operations of the other kind answer -54.
+TEST(SamplingNode, HistogramEndsAndOperationsOfTheOtherKind) {
+    QNL_continuousSamplingNode x(0, "X", 0.0, 10.0, false, 0.0);
+    x.ResetStatistics();
+    for (double v : {10.0, -3.0, 0.0, 5.0, 12.0}) {
+        x.SetValue(v);
+        x.AddSample(1.0);
+    }
+    x.FinishStatistics();
+    const std::vector<double>& bins = x.GetHistogram();
+    ASSERT_EQ(bins.size(), 50u);
+    EXPECT_DOUBLE_EQ(bins[49], 0.4);
+    EXPECT_DOUBLE_EQ(bins[0], 0.4);
+    EXPECT_DOUBLE_EQ(bins[25], 0.2);
+
+    QNL_discreteSamplingNode d(1, "D", 3, -1);
+    int state = 0;
+    double value = 0.0;
+    EXPECT_EQ(d.GetValue(value), -54);
+    EXPECT_EQ(d.GetFixedValue(value), -54);
+    EXPECT_EQ(x.GetState(state), -54);
+    EXPECT_EQ(x.GetEvidenceState(state), -54);
+    EXPECT_EQ(x.StatePointer(), nullptr);
+    EXPECT_EQ(d.ValuePointer(), nullptr);
+}
+
+} // namespace

@@ -192,9 +192,9 @@ bool RunClustering(QNL_network& network, unsigned char* mask, std::uint64_t limi
         // A reduction that fails has logged why; the caller reports the failed update.
         QNL_componentList components;
         if (QNL_relevance::Reduce(network, true, true, components) != 0) return false;
-        // The trees of the last update serve again where only evidence values changed.
+        // Kept trees serve again where only evidence values changed.
         quarn::detail::JoinTreeCache& cache = network.GetJoinTreeCache();
-        cache.Begin(network.GetStructureVersion(), components, limit);
+        cache.Begin(network.GetStructureVersion(), limit);
         for (int i = 0; i < components.GetCount(); ++i) {
             QNL_relevanceComponent* component = components[i];
             if (component->GetNumberOfRecords() == 1) {
@@ -202,7 +202,7 @@ bool RunClustering(QNL_network& network, unsigned char* mask, std::uint64_t limi
                 record->StoreMarginal();
                 if (mask != nullptr && record->GetNodeHandle() >= 0)
                     mask[record->GetNodeHandle()] = 0;
-            } else if (!cache.Update(i, component, mask)) {
+            } else if (!cache.Update(component, mask)) {
                 return false;
             }
             components.Destroy(i);

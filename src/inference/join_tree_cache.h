@@ -9,46 +9,59 @@
 #include <memory>
 #include <vector>
 
-class QNL_componentList;
 class QNL_relevanceComponent;
 
 namespace quarn::detail {
 
-// The clustering join trees of a network's last update, one per component of its reduction,
-// with their cliques and table storage, so that an update that changes only evidence values
-// costs no triangulation and no table allocation. A kept tree serves again only when the new
-// reduction's component reads exactly as the one it was built from but for observed outcomes
-// and table cells, which are read afresh, and when its total weight fits the new limit: its
-// beliefs are then those of a new tree, bit for bit. Trees of another structure version go.
+// Clustering join trees of a network's recent updates, with their cliques and table storage,
+// so that an update that changes only evidence values costs no triangulation and no table
+// allocation. A tree is a function of its component's shape alone (records, outcomes,
+// parents, which records are observed, which hold a table), so trees are kept by that shape:
+// the updates of a solve or a test ranking, which return to a few observed sets, each find
+// theirs again. A kept tree serves only a component that reads exactly as the one it was
+// built from but for observed outcomes and table cells, which are read afresh, and only when
+// its total weight fits the new limit: its beliefs are then those of a new tree, bit for bit.
+// The kept trees share a cell budget; the least recently used go first. Trees of another
+// structure version go at once.
 class JoinTreeCache {
 public:
     using Failure = QNL_triangulator::Failure;
+
+    // Clique cells that kept trees may hold together (2^25 cells: 256 MiB of potentials).
+    static constexpr std::uint64_t DEFAULT_BUDGET = std::uint64_t(1) << 25;
 
     JoinTreeCache() = default;
     JoinTreeCache(const JoinTreeCache&) = delete;
     JoinTreeCache& operator=(const JoinTreeCache&) = delete;
     ~JoinTreeCache();
 
-    // Starts an update over the reduction of the network at `version`, trees limited by
-    // `limit` (0: the default cap). Kept trees that do not serve their component any more are
-    // dropped here, before a new one takes memory.
-    void Begin(std::uint64_t version, const QNL_componentList& components, std::uint64_t limit);
-    // Propagates component `index` (of more than one record) with the kept tree or a new one,
-    // writes the beliefs as QNL_clusteringJoinTree::Update does and keeps the tree. False when
-    // no tree can be built under the limit or its storage cannot be had, even after every
-    // other kept tree has been let go.
-    bool Update(int index, QNL_relevanceComponent* component, unsigned char* mask);
+    // Starts an update of the network at `version`, trees limited by `limit` (0: the default
+    // cap). Kept trees of another version are dropped.
+    void Begin(std::uint64_t version, std::uint64_t limit);
+    // Propagates a component (of more than one record) with a kept tree of its shape or a new
+    // one, writes the beliefs as QNL_clusteringJoinTree::Update does and keeps the tree. False
+    // when no tree can be built under the limit or its storage cannot be had, even after
+    // every other kept tree has been let go.
+    bool Update(QNL_relevanceComponent* component, unsigned char* mask);
     // Drops every tree; their table storage stays in the pool for the next update.
     void Clear();
+    // Takes over the kept trees of `other` as trees of structure version `at`. For a network
+    // rebuilt from a source whose structure did not change: the trees are still matched to
+    // components shape by shape, so a tree that fits nothing any more only waits for its turn
+    // to go.
+    void TakeTrees(JoinTreeCache& other, std::uint64_t at);
     // Frees the table storage that dropped trees left in the pool.
     void ReleaseMemory() { pool.Release(); }
     // At most `cells` clique-table cells are held for reuse (TablePool::DEFAULT_LIMIT unless
     // set); the rest is freed at once.
     void SetMemoryLimit(std::uint64_t cells) { pool.SetLimit(cells); }
     std::uint64_t GetHeldCells() const { return pool.GetHeldCells(); }
+    // The cells kept trees may hold together; trees beyond it go, least recently used first.
+    void SetBudget(std::uint64_t cells) { budget = cells; }
+    std::uint64_t GetBudget() const { return budget; }
 
+    // The kept trees, in no particular order.
     int GetCount() const { return static_cast<int>(entries.size()); }
-    // The kept tree of component `index`, null when there is none.
     QNL_clusteringJoinTree* GetTree(int index) const;
     // Updates served by a kept tree, and trees built, since the cache was made.
     std::uint64_t GetReuseCount() const { return reuses; }
@@ -61,21 +74,28 @@ private:
         // reduction's component.
         std::unique_ptr<QNL_graphView> view;
         std::unique_ptr<QNL_clusteringJoinTree> tree;
+        // A digest of the component's shape, and the update that last used the tree.
+        std::uint64_t shape = 0;
+        std::uint64_t lastUse = 0;
     };
 
-    // Clique cells that kept trees may hold together (2^25 cells: 256 MiB of potentials).
-    static constexpr std::uint64_t kMaxKeptCells = std::uint64_t(1) << 25;
-
+    static std::uint64_t ShapeOf(const QNL_relevanceComponent& component);
+    Entry* Find(QNL_relevanceComponent* component, std::uint64_t shape);
     bool Build(Entry& entry, QNL_relevanceComponent* component);
     std::uint64_t KeptCells() const;
-    // Lets go of every kept tree but `index`'s and of the pool's storage; whether there was
-    // any.
-    bool DropOthers(int index);
+    void Remove(const Entry* entry);
+    // Lets go of the least recently used trees but `keep` while the kept cells exceed the
+    // budget, and of `keep` itself when it alone does.
+    void Trim(const Entry* keep);
+    // Lets go of every kept tree but `keep` and of the pool's storage; whether there was any.
+    bool DropOthers(const Entry* keep);
 
     // Declared first, so that it outlives the trees.
     TablePool pool;
     std::uint64_t version = 0;
     std::uint64_t limit = 0;
+    std::uint64_t budget = DEFAULT_BUDGET;
+    std::uint64_t clock = 0;
     std::vector<std::unique_ptr<Entry>> entries;
     std::uint64_t reuses = 0;
     std::uint64_t builds = 0;

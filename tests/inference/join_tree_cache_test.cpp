@@ -3,11 +3,15 @@
 #include "definitions/cpt.h"
 #include "definitions/node_value.h"
 #include "inference/bayesian_algorithms.h"
+#include "inference/cooper_solver.h"
+#include "inference/influence_diagram.h"
+#include "inference/shachter_solver.h"
 #include "model/double_array.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "support/beliefs.h"
+#include "support/random_diagram.h"
 #include "support/random_network.h"
 
 #include <gtest/gtest.h>
@@ -271,4 +275,71 @@ TEST(JoinTreeCacheTest, KeptTreeHonoursSmallerLimit) {
     ASSERT_TRUE(RunClustering(network, nullptr, total));
     EXPECT_EQ(cache.GetBuildCount(), builds);
     EXPECT_EQ(cache.GetReuseCount(), reuses + 1);
+}
+
+namespace {
+
+// Cooper's method and the best-policy method with kept trees and without (a budget of 0
+// keeps none): codes and every value bit for bit; the trees the kept-tree solves built.
+std::uint64_t ExpectSolvesMatchWithoutKeptTrees(QNL_network& network, const std::string& label) {
+    QNL_cooperSolver cooper, cooperOff;
+    QNL_shachterSolver best, bestOff;
+    cooperOff.GetWorkingNetwork().GetJoinTreeCache().SetBudget(0);
+    bestOff.GetWorkingNetwork().GetJoinTreeCache().SetBudget(0);
+    auto solve = [&](auto& solver) {
+        quarn::detail::ResetInfluenceDiagramValues(network);
+        const int code = solver.Solve(network);
+        Snapshot s = Take(network);
+        s.push_back({static_cast<double>(code)});
+        return s;
+    };
+    EXPECT_EQ(solve(cooper), solve(cooperOff)) << label;
+    EXPECT_LE(cooper.GetCompilationCount(), cooperOff.GetCompilationCount()) << label;
+    EXPECT_EQ(solve(best), solve(bestOff)) << label;
+    EXPECT_LE(best.GetCompilationCount(), bestOff.GetCompilationCount()) << label;
+    return cooper.GetCompilationCount();
+}
+
+} // namespace
+
+// A solve is many updates over a few observed sets: kept trees serve them all, one tree per
+// shape, and the values are those of fresh trees. Two observation-decision stages of three
+// outcomes each are 81 scenarios over five observed sets (none, then one more scenario node
+// at a time) plus the final update.
+TEST(JoinTreeCacheTest, SolvesBuildOneTreePerObservedSetAndMatchFreshTrees) {
+    std::uint64_t kept = 0, fresh = 0;
+    for (std::uint64_t seed = 1; seed <= 40; ++seed) {
+        QNL_network network;
+        quarn_test::BuildRandomDiagram(network, seed);
+        kept += ExpectSolvesMatchWithoutKeptTrees(network, "seed " + std::to_string(seed));
+        QNL_cooperSolver off;
+        off.GetWorkingNetwork().GetJoinTreeCache().SetBudget(0);
+        quarn::detail::ResetInfluenceDiagramValues(network);
+        off.Solve(network);
+        fresh += off.GetCompilationCount();
+    }
+    EXPECT_LT(kept, fresh);
+
+    QNL_network stages;
+    int chance = -1, decision = -1;
+    for (int i = 0; i < 2; ++i) {
+        std::vector<int> parents;
+        if (chance >= 0) parents = {chance, decision};
+        std::vector<double> table;
+        for (int column = 0; column < (i == 0 ? 1 : 9); ++column)
+            table.insert(table.end(), {0.2 + 0.05 * column, 0.3, 0.5 - 0.05 * column});
+        const std::string c = "C" + std::to_string(i), d = "D" + std::to_string(i);
+        chance = quarn_test::AddDefined(stages, QNL_TYPE_CPT, c.c_str(), parents, table, 3);
+        decision = quarn_test::AddDefined(stages, QNL_TYPE_LIST, d.c_str(), {chance}, {}, 3);
+        std::vector<double> utilities;
+        for (int k = 0; k < 9; ++k)
+            utilities.push_back((k * 37 + i * 11) % 23 - 7.0);
+        quarn_test::AddDefined(stages, QNL_TYPE_TABLE, ("U" + std::to_string(i)).c_str(),
+                               {chance, decision}, utilities);
+    }
+    QNL_cooperSolver solver;
+    ASSERT_EQ(solver.Solve(stages), 0);
+    EXPECT_GE(solver.GetUpdateCount(), 81u);
+    EXPECT_LE(solver.GetCompilationCount(), 6u);
+    ExpectSolvesMatchWithoutKeptTrees(stages, "stages");
 }

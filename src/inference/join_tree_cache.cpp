@@ -1,6 +1,7 @@
 #include "inference/join_tree_cache.h"
 
 #include "inference/relevance.h"
+#include "model/network.h"
 
 #include <algorithm>
 #include <exception>
@@ -17,8 +18,7 @@ std::uint64_t Mix(std::uint64_t hash, std::uint64_t word) {
 } // namespace
 
 JoinTreeCache::~JoinTreeCache() {
-    const TablePool::Scope scope(&pool);
-    entries.clear();
+    Clear();
 }
 
 void JoinTreeCache::Begin(std::uint64_t at, std::uint64_t newLimit) {
@@ -162,6 +162,67 @@ std::uint64_t JoinTreeCache::KeptCells() const {
 void JoinTreeCache::Clear() {
     const TablePool::Scope scope(&pool);
     entries.clear();
+    reductions.clear();
+}
+
+QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList& fresh, bool& kept,
+                                         int& code) {
+    kept = false;
+    code = 0;
+    std::uint64_t hash = 0;
+    if (budget > 0 && QNL_keptReduction::ReadKey(network, key)) {
+        for (unsigned char byte : key)
+            hash = Mix(hash, byte);
+        for (const std::unique_ptr<KeptReduction>& entry : reductions) {
+            if (entry->hash != hash || entry->key != key) continue;
+            const int r = entry->reduction->Replay();
+            if (r < 0) {
+                code = r;
+                return nullptr;
+            }
+            if (r == 0) break; // the deterministic pass finds something now
+            ++reductionReuses;
+            entry->lastUse = ++clock;
+            kept = true;
+            return &entry->reduction->GetComponents();
+        }
+        auto made = std::make_unique<QNL_keptReduction>();
+        if ((code = made->Make(network)) != 0) return nullptr;
+        if (!made->IsKeepable()) {
+            fresh.Swap(made->GetComponents());
+            return &fresh;
+        }
+        // A reduction of the same key that no longer serves makes room for this one.
+        for (std::size_t i = 0; i < reductions.size(); ++i)
+            if (reductions[i]->hash == hash && reductions[i]->key == key)
+                reductions.erase(reductions.begin() + static_cast<std::ptrdiff_t>(i--));
+        auto entry = std::make_unique<KeptReduction>();
+        entry->key = key;
+        entry->hash = hash;
+        entry->reduction = std::move(made);
+        entry->lastUse = ++clock;
+        reductions.push_back(std::move(entry));
+        ++reductionsKept;
+        TrimReductions();
+        kept = true;
+        return &reductions.back()->reduction->GetComponents();
+    }
+    if ((code = QNL_relevance::Reduce(network, true, true, fresh)) != 0) return nullptr;
+    return &fresh;
+}
+
+// The newest reduction stays, whatever its size: it is the one being used.
+void JoinTreeCache::TrimReductions() {
+    std::uint64_t bytes = 0;
+    for (const auto& entry : reductions)
+        bytes += entry->reduction->GetSize();
+    while (bytes > kReductionBytes && reductions.size() > 1) {
+        std::size_t oldest = 0;
+        for (std::size_t i = 1; i + 1 < reductions.size(); ++i)
+            if (reductions[i]->lastUse < reductions[oldest]->lastUse) oldest = i;
+        bytes -= reductions[oldest]->reduction->GetSize();
+        reductions.erase(reductions.begin() + static_cast<std::ptrdiff_t>(oldest));
+    }
 }
 
 void JoinTreeCache::TakeTrees(JoinTreeCache& other, std::uint64_t at) {

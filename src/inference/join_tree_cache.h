@@ -4,12 +4,13 @@
 
 #include "inference/clustering_join_tree.h"
 #include "inference/graph_view.h"
+#include "inference/relevance.h"
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-class QNL_relevanceComponent;
+class QNL_network;
 
 namespace quarn::detail {
 
@@ -22,7 +23,8 @@ namespace quarn::detail {
 // built from but for observed outcomes and table cells, which are read afresh, and only when
 // its total weight fits the new limit: its beliefs are then those of a new tree, bit for bit.
 // The kept trees share a cell budget; the least recently used go first. Trees of another
-// structure version go at once.
+// structure version go at once. The reductions themselves are kept too, by what they depend on
+// besides evidence values, and derived again from the new values (see QNL_keptReduction).
 class JoinTreeCache {
 public:
     using Failure = QNL_triangulator::Failure;
@@ -38,12 +40,20 @@ public:
     // Starts an update of the network at `version`, trees limited by `limit` (0: the default
     // cap). Kept trees of another version are dropped.
     void Begin(std::uint64_t version, std::uint64_t limit);
+    // The components of the network's relevance reduction (cutting roots, with propagated
+    // evidence): a kept reduction's brought to the current evidence, or a new one's, kept when
+    // it may serve again. Those in `fresh` belong to the caller; `kept` tells when the list is
+    // the cache's instead, whose components must stay. Null, with the reduction's code in
+    // `code`, when the reduction fails.
+    QNL_componentList* Reduce(QNL_network& network, QNL_componentList& fresh, bool& kept,
+                              int& code);
     // Propagates a component (of more than one record) with a kept tree of its shape or a new
     // one, writes the beliefs as QNL_clusteringJoinTree::Update does and keeps the tree. False
     // when no tree can be built under the limit or its storage cannot be had, even after
     // every other kept tree has been let go.
     bool Update(QNL_relevanceComponent* component, unsigned char* mask);
-    // Drops every tree; their table storage stays in the pool for the next update.
+    // Drops every tree and kept reduction; the trees' table storage stays in the pool for the
+    // next update.
     void Clear();
     // Takes over the kept trees of `other` as trees of structure version `at`. For a network
     // rebuilt from a source whose structure did not change: the trees are still matched to
@@ -57,6 +67,7 @@ public:
     void SetMemoryLimit(std::uint64_t cells) { pool.SetLimit(cells); }
     std::uint64_t GetHeldCells() const { return pool.GetHeldCells(); }
     // The cells kept trees may hold together; trees beyond it go, least recently used first.
+    // A budget of 0 keeps neither trees nor reductions: every update is a fresh one.
     void SetBudget(std::uint64_t cells) { budget = cells; }
     std::uint64_t GetBudget() const { return budget; }
 
@@ -66,6 +77,10 @@ public:
     // Updates served by a kept tree, and trees built, since the cache was made.
     std::uint64_t GetReuseCount() const { return reuses; }
     std::uint64_t GetBuildCount() const { return builds; }
+    // Reductions derived again from a kept one, and reductions kept, since the cache was made.
+    std::uint64_t GetReductionReuseCount() const { return reductionReuses; }
+    std::uint64_t GetReductionKeptCount() const { return reductionsKept; }
+    int GetReductionCount() const { return static_cast<int>(reductions.size()); }
     Failure GetFailure() const { return failure; }
 
 private:
@@ -79,6 +94,16 @@ private:
         std::uint64_t lastUse = 0;
     };
 
+    struct KeptReduction {
+        std::vector<unsigned char> key;
+        std::uint64_t hash = 0;
+        std::unique_ptr<QNL_keptReduction> reduction;
+        std::uint64_t lastUse = 0;
+    };
+    // Bytes kept reductions may hold together (64 MiB).
+    static constexpr std::uint64_t kReductionBytes = std::uint64_t(1) << 26;
+
+    void TrimReductions();
     static std::uint64_t ShapeOf(const QNL_relevanceComponent& component);
     Entry* Find(QNL_relevanceComponent* component, std::uint64_t shape);
     bool Build(Entry& entry, QNL_relevanceComponent* component);
@@ -97,6 +122,10 @@ private:
     std::uint64_t budget = DEFAULT_BUDGET;
     std::uint64_t clock = 0;
     std::vector<std::unique_ptr<Entry>> entries;
+    std::vector<std::unique_ptr<KeptReduction>> reductions;
+    std::vector<unsigned char> key;
+    std::uint64_t reductionReuses = 0;
+    std::uint64_t reductionsKept = 0;
     std::uint64_t reuses = 0;
     std::uint64_t builds = 0;
     Failure failure = Failure::NONE;

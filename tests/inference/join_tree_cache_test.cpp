@@ -58,7 +58,10 @@ std::uint64_t ExpectCachedRight(QNL_network& network, const std::string& label) 
     EXPECT_EQ(Update(network), 0) << label;
     const std::uint64_t built = network.GetJoinTreeCache().GetBuildCount() - builds;
     const Snapshot cached = Take(network);
-    ExpectOracle(network, label);
+    if (network.GetNumberOfTargets() > 0)
+        ExpectOracle(network, label, quarn_test::Unobserved(network, quarn_test::Targets(network)));
+    else
+        ExpectOracle(network, label);
     EXPECT_EQ(cached, Fresh(network)) << label;
     return built;
 }
@@ -93,12 +96,13 @@ std::vector<int> BuildLoopy(QNL_network& network, std::uint64_t seed) {
 } // namespace
 
 // Over many random networks, with and without deterministic columns, an update after only the
-// evidence values changed gives exactly what a new tree gives, and what enumeration gives.
-// Without deterministic columns the observed set cannot change, so the kept trees serve.
+// evidence values changed gives exactly what a new reduction and tree give, and what
+// enumeration gives. Without deterministic columns the observed set cannot change, so the kept
+// reduction and trees serve.
 // Evidence the tree finds impossible writes nothing, and the tree then serves possible
 // evidence again.
 TEST(JoinTreeCacheTest, ChangedOrImpossibleEvidenceGivesFreshBeliefsBitForBit) {
-    int reusedNetworks = 0;
+    int reusedNetworks = 0, replayedNetworks = 0;
     for (std::uint64_t seed = 1; seed <= 40; ++seed) {
         QNL_network network;
         quarn_test::RandomNetworkSpec spec;
@@ -106,21 +110,29 @@ TEST(JoinTreeCacheTest, ChangedOrImpossibleEvidenceGivesFreshBeliefsBitForBit) {
         spec.nodes = 7 + static_cast<int>(seed % 6);
         spec.maxParents = 1 + static_cast<int>(seed % 4);
         spec.deterministicShare = seed % 3 == 0 ? 0.4 : 0.0;
-        quarn_test::BuildRandomNetwork(network, spec);
+        const std::vector<int> all = quarn_test::BuildRandomNetwork(network, spec);
         const std::vector<int> nodes =
             quarn_test::SetPossibleEvidence(network, seed * 7 + 1, 1 + static_cast<int>(seed % 3));
+        // Targets let the reduction cut roots, whose sums are derived again on every update.
+        if (seed % 2 == 0) {
+            network.SetTarget(all.back());
+            network.SetTarget(all[all.size() / 2]);
+        }
         const std::string label = "seed " + std::to_string(seed);
         ASSERT_EQ(Update(network), 0) << label;
         JoinTreeCache& cache = network.GetJoinTreeCache();
         for (std::uint64_t draw = 1; draw <= 4; ++draw) {
             ObserveSample(network, nodes, seed * 11 + draw);
             const std::uint64_t reuses = cache.GetReuseCount();
+            const std::uint64_t replays = cache.GetReductionReuseCount();
             const std::string what = label + " draw " + std::to_string(draw);
             const std::uint64_t built = ExpectCachedRight(network, what);
             if (spec.deterministicShare == 0.0) {
                 EXPECT_EQ(built, 0u) << what;
+                EXPECT_EQ(cache.GetReductionReuseCount(), replays + 1) << what;
             }
             if (cache.GetReuseCount() > reuses) ++reusedNetworks;
+            if (cache.GetReductionReuseCount() > replays) ++replayedNetworks;
         }
         if (seed > 12) continue;
         QNL_network impossible;
@@ -138,6 +150,7 @@ TEST(JoinTreeCacheTest, ChangedOrImpossibleEvidenceGivesFreshBeliefsBitForBit) {
         ExpectCachedRight(impossible, label + " after impossible");
     }
     EXPECT_GT(reusedNetworks, 40);
+    EXPECT_GT(replayedNetworks, 100);
 }
 
 // What the trees are built from changes: the kept trees go at once and the version moves;

@@ -27,6 +27,7 @@ void JoinTreeCache::Begin(std::uint64_t at, std::uint64_t newLimit) {
         version = at;
     }
     limit = newLimit;
+    lastUpdate.clear();
 }
 
 // What a tree is built from, as the view reads it: a collision only costs the full
@@ -77,6 +78,7 @@ bool JoinTreeCache::Build(Entry& entry, QNL_relevanceComponent* component) {
 }
 
 void JoinTreeCache::Remove(const Entry* entry) {
+    lastUpdate.erase(std::remove(lastUpdate.begin(), lastUpdate.end(), entry), lastUpdate.end());
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (entries[i].get() != entry) continue;
         entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
@@ -88,7 +90,7 @@ bool JoinTreeCache::DropOthers(const Entry* keep) {
     bool any = pool.GetHeldCells() > 0;
     for (std::size_t i = entries.size(); i-- > 0;) {
         if (entries[i].get() == keep) continue;
-        entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
+        Remove(entries[i].get());
         any = true;
     }
     pool.Release();
@@ -134,6 +136,8 @@ bool JoinTreeCache::Update(QNL_relevanceComponent* component, unsigned char* mas
             entry = entries.back().get();
         }
         entry->lastUse = ++clock;
+        if (std::find(lastUpdate.begin(), lastUpdate.end(), entry) == lastUpdate.end())
+            lastUpdate.push_back(entry);
         QNL_clusteringJoinTree& tree = *entry->tree;
         if (tree.Propagate(mask)) {
             Trim(entry);
@@ -161,6 +165,7 @@ std::uint64_t JoinTreeCache::KeptCells() const {
 
 void JoinTreeCache::Clear() {
     const TablePool::Scope scope(&pool);
+    lastUpdate.clear();
     entries.clear();
     reductions.clear();
 }
@@ -230,13 +235,14 @@ void JoinTreeCache::TakeTrees(JoinTreeCache& other, std::uint64_t at) {
     Clear();
     version = at;
     entries.swap(other.entries);
+    other.lastUpdate.clear();
     for (auto& entry : entries)
         entry->lastUse = 0;
 }
 
 QNL_clusteringJoinTree* JoinTreeCache::GetTree(int index) const {
-    if (index < 0 || static_cast<std::size_t>(index) >= entries.size()) return nullptr;
-    return entries[static_cast<std::size_t>(index)]->tree.get();
+    if (index < 0 || static_cast<std::size_t>(index) >= lastUpdate.size()) return nullptr;
+    return lastUpdate[static_cast<std::size_t>(index)]->tree.get();
 }
 
 } // namespace quarn::detail

@@ -71,9 +71,11 @@ public:
     void SetBudget(std::uint64_t cells) { budget = cells; }
     std::uint64_t GetBudget() const { return budget; }
 
-    // The kept trees, in no particular order.
-    int GetCount() const { return static_cast<int>(entries.size()); }
+    // The trees that served the last update, in the order of its components, while kept.
+    int GetCount() const { return static_cast<int>(lastUpdate.size()); }
     QNL_clusteringJoinTree* GetTree(int index) const;
+    // Every kept tree, of whatever update.
+    int GetKeptCount() const { return static_cast<int>(entries.size()); }
     // Updates served by a kept tree, and trees built, since the cache was made.
     std::uint64_t GetReuseCount() const { return reuses; }
     std::uint64_t GetBuildCount() const { return builds; }
@@ -122,6 +124,7 @@ private:
     std::uint64_t budget = DEFAULT_BUDGET;
     std::uint64_t clock = 0;
     std::vector<std::unique_ptr<Entry>> entries;
+    std::vector<const Entry*> lastUpdate;
     std::vector<std::unique_ptr<KeptReduction>> reductions;
     std::vector<unsigned char> key;
     std::uint64_t reductionReuses = 0;

@@ -77,6 +77,9 @@ struct ReductionLog {
     std::vector<int> lastStep;
     // Lone observed records: only their certainty is written.
     std::vector<QNL_relevanceNode*> lone;
+    // The definition matrices read, with their nodes: a definition replaced without notice
+    // makes the reduction one to do afresh.
+    std::vector<std::pair<const QNL_node*, const QNL_Dmatrix*>> shared;
     // Working storage of the replay.
     std::vector<double> certainty;
     std::vector<int> position;
@@ -91,6 +94,7 @@ struct ReductionLog {
     // were derived by something no step replays.
     const QNL_Dmatrix* FirstTable(const QNL_relevanceNode* record) {
         if (record->GetTableKind() != QNL_graphView::TABLE_DEFINITION) keepable = false;
+        shared.emplace_back(record->GetNode(), record->GetTable());
         return record->GetTable();
     }
     void NoteCheck(const QNL_relevanceNode& owner, const QNL_relevanceNode& observedRecord, int dim,
@@ -1008,6 +1012,12 @@ void WeightedSum(const QNL_Dmatrix& in, int dim, const QNL_Dmatrix& weights, QNL
 namespace quarn::detail {
 
 int ReductionLog::Finish() {
+    for (std::size_t r = 0; r < block->size; ++r) {
+        const QNL_relevanceNode& record = block->records[r];
+        if (record.GetComponent() != nullptr &&
+            record.GetTableKind() == QNL_graphView::TABLE_DEFINITION)
+            shared.emplace_back(record.GetNode(), record.GetTable());
+    }
     for (std::size_t i = 0; i < steps.size(); ++i) {
         Step& step = steps[i];
         if (StepOf(step.record) == static_cast<int>(i) && step.record->GetComponent() != nullptr) {
@@ -1023,6 +1033,10 @@ int ReductionLog::Finish() {
 }
 
 int ReductionLog::Replay() {
+    for (const auto& [node, table] : shared) {
+        QNL_nodeDefinition* definition = node->GetDefinition();
+        if (definition == nullptr || definition->GetMatrix() != table) return 0;
+    }
     // A slice whose first cell differs from the value is not filled with it: most tests end
     // there, without a walk over the slice.
     auto filled = [](const QNL_Dmatrix& table, double value, int dim, int at, int own, int k) {

@@ -75,8 +75,8 @@ double QNL_diagEngine::BinaryEntropy(double p) {
     return -p * Log2(p) - (1.0 - p) * Log2(1.0 - p);
 }
 
-// The copies are made afresh, but the join trees compiled for the last ones go on serving
-// while the source's structure is unchanged: a repeated ranking compiles nothing.
+// The copies are made afresh, but the join trees and reductions made for the last ones go on
+// serving while the source's structure is unchanged: a repeated ranking compiles nothing.
 int QNL_diagEngine::CopyNetwork() {
     QNL_network* source = owner->GetNetwork();
     if (!source) return -2;
@@ -84,11 +84,11 @@ int QNL_diagEngine::CopyNetwork() {
     copiedFrom = nullptr;
     for (QNL_network* net : {&second, &first}) {
         quarn::detail::JoinTreeCache kept;
-        if (unchanged) kept.TakeTrees(net->GetJoinTreeCache(), 0);
+        if (unchanged) kept.TakeKept(net->GetJoinTreeCache(), 0);
         net->SetNotificationControl(net->GetNotificationControl() & ~QNL_network::NOTIFY_ON);
         if (int r = net->CopyNodes(*source)) return r;
         net->SetNotificationControl(net->GetNotificationControl() & ~QNL_network::NOTIFY_ON);
-        net->GetJoinTreeCache().TakeTrees(kept, net->GetStructureVersion());
+        net->GetJoinTreeCache().TakeKept(kept, net->GetStructureVersion());
     }
     copiedFrom = source;
     copiedVersion = source->GetStructureVersion();

@@ -180,7 +180,7 @@ QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList
             hash = Mix(hash, byte);
         for (const std::unique_ptr<KeptReduction>& entry : reductions) {
             if (entry->hash != hash || entry->key != key) continue;
-            const int r = entry->reduction->Replay();
+            const int r = entry->reduction->Replay(network);
             if (r < 0) {
                 code = r;
                 return nullptr;
@@ -230,13 +230,16 @@ void JoinTreeCache::TrimReductions() {
     }
 }
 
-void JoinTreeCache::TakeTrees(JoinTreeCache& other, std::uint64_t at) {
+void JoinTreeCache::TakeKept(JoinTreeCache& other, std::uint64_t at) {
     if (&other == this) return;
     Clear();
     version = at;
     entries.swap(other.entries);
+    reductions.swap(other.reductions);
     other.lastUpdate.clear();
     for (auto& entry : entries)
+        entry->lastUse = 0;
+    for (auto& entry : reductions)
         entry->lastUse = 0;
 }
 

@@ -55,11 +55,11 @@ public:
     // Drops every tree and kept reduction; the trees' table storage stays in the pool for the
     // next update.
     void Clear();
-    // Takes over the kept trees of `other` as trees of structure version `at`. For a network
-    // rebuilt from a source whose structure did not change: the trees are still matched to
-    // components shape by shape, so a tree that fits nothing any more only waits for its turn
-    // to go.
-    void TakeTrees(JoinTreeCache& other, std::uint64_t at);
+    // Takes over the kept trees and reductions of `other` as those of structure version `at`.
+    // For the same network rebuilt from a source whose structure did not change: the trees
+    // are still matched to components shape by shape, and the reductions to the network's
+    // state and nodes by handle, so what fits nothing any more only waits for its turn to go.
+    void TakeKept(JoinTreeCache& other, std::uint64_t at);
     // Frees the table storage that dropped trees left in the pool.
     void ReleaseMemory() { pool.Release(); }
     // At most `cells` clique-table cells are held for reuse (TablePool::DEFAULT_LIMIT unless

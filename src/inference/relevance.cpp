@@ -36,30 +36,30 @@ struct RecordBlock {
     std::size_t size = 0;
 };
 
+// Everything is noted by node handle, and each table and value is looked up again when the
+// reduction is derived anew: a kept reduction then serves a copy of the network it was made
+// on as well, as long as the structure is the same.
 struct ReductionLog {
-    // A test of the deterministic pass that found nothing: the slices of `table` at the
-    // observed record's outcome on `dim`, for each of `count` outcomes on `own` (a child's
+    // A test of the deterministic pass that found nothing: the slices of node `owner`'s table
+    // at node `observed`'s outcome on `dim`, for each of `count` outcomes on `own` (a child's
     // table), or for each outcome of a parent on `dim` at the outcome on `own` (the observed
     // record's own table).
     struct Check {
-        const QNL_Dmatrix* table;
-        const QNL_node* observed;
+        int owner, observed;
         int dim, own, count;
         bool child;
     };
-    // A table derived from the evidence: the slice of `input` at the observed parents'
-    // outcomes (`parents` by dimension, null where free), or `input` with dimension `dim`
-    // summed out weighted by the root's table. Inputs are a record's first table (`base`)
-    // or an earlier step's result (`from`).
+    // A table derived from the evidence: the slice of the input at the observed parents'
+    // outcomes (`parents` by dimension, null where free), or the input with dimension `dim`
+    // summed out weighted by the root's table. The input is the record's node's definition
+    // matrix, or an earlier step's result (`from`); so are the weights (`weightsFrom`).
     struct Step {
         QNL_relevanceNode* record;
         bool absorb;
         int dim = -1;
         std::vector<QNL_relevanceNode*> parents;
-        const QNL_Dmatrix* base = nullptr;
         int from = -1;
-        // The weights: a table that was the root's first one, or an earlier step's result.
-        const QNL_Dmatrix* weights = nullptr;
+        int root = -1;
         int weightsFrom = -1;
         std::vector<int> shape;
         // The result goes into the record's own table when the record stays and no later
@@ -69,17 +69,17 @@ struct ReductionLog {
     };
 
     bool keepable = true;
+    QNL_network* network = nullptr;
     std::shared_ptr<RecordBlock> block;
-    std::vector<std::pair<QNL_relevanceNode*, const QNL_node*>> observed;
+    std::vector<QNL_relevanceNode*> observed;
     std::vector<Check> checks;
     std::vector<Step> steps;
     // Per record of the block: its last step, -1 for none.
     std::vector<int> lastStep;
     // Lone observed records: only their certainty is written.
     std::vector<QNL_relevanceNode*> lone;
-    // The definition matrices read, with their nodes: a definition replaced without notice
-    // makes the reduction one to do afresh.
-    std::vector<std::pair<const QNL_node*, const QNL_Dmatrix*>> shared;
+    // The records of the components.
+    std::vector<QNL_relevanceNode*> live;
     // Working storage of the replay.
     std::vector<double> certainty;
     std::vector<int> position;
@@ -90,16 +90,16 @@ struct ReductionLog {
     void SetStepOf(const QNL_relevanceNode* record, int step) {
         lastStep[static_cast<std::size_t>(record - block->records.get())] = step;
     }
-    // A record's table before any step: the node definition's matrix. Tables of other kinds
-    // were derived by something no step replays.
-    const QNL_Dmatrix* FirstTable(const QNL_relevanceNode* record) {
-        if (record->GetTableKind() != QNL_graphView::TABLE_DEFINITION) keepable = false;
-        shared.emplace_back(record->GetNode(), record->GetTable());
-        return record->GetTable();
+    // Tables other than the definition's were derived by something no step replays.
+    void NoteFirstTable(const QNL_relevanceNode& record) {
+        if (record.GetTableKind() != QNL_graphView::TABLE_DEFINITION || record.GetNodeHandle() < 0)
+            keepable = false;
     }
     void NoteCheck(const QNL_relevanceNode& owner, const QNL_relevanceNode& observedRecord, int dim,
                    int own, int count, bool child) {
-        checks.push_back({FirstTable(&owner), observedRecord.GetNode(), dim, own, count, child});
+        NoteFirstTable(owner);
+        checks.push_back(
+            {owner.GetNodeHandle(), observedRecord.GetNodeHandle(), dim, own, count, child});
     }
     void NoteStep(QNL_relevanceNode* record, bool absorb, int dim,
                   std::vector<QNL_relevanceNode*> fixedParents, const QNL_relevanceNode* root,
@@ -110,15 +110,24 @@ struct ReductionLog {
         step.dim = dim;
         step.parents = std::move(fixedParents);
         step.from = StepOf(record);
-        if (step.from < 0) step.base = FirstTable(record);
+        if (step.from < 0) NoteFirstTable(*record);
         if (root != nullptr) {
+            step.root = root->GetNodeHandle();
             step.weightsFrom = StepOf(root);
-            if (step.weightsFrom < 0) step.weights = FirstTable(root);
+            if (step.weightsFrom < 0) NoteFirstTable(*root);
         }
         for (int d = 0; d < result.GetNumberOfDimensions(); ++d)
             step.shape.push_back(result.GetSizeOfDimension(d));
         steps.push_back(std::move(step));
         SetStepOf(record, static_cast<int>(steps.size()) - 1);
+    }
+    QNL_node* Node(int handle) const { return network->GetNode(handle); }
+    // The node's definition matrix as a reduction takes it; null when there is none.
+    QNL_Dmatrix* Table(int handle) const {
+        QNL_node* node = Node(handle);
+        QNL_nodeDefinition* definition = node != nullptr ? node->GetDefinition() : nullptr;
+        QNL_Dmatrix* matrix = definition != nullptr ? definition->GetMatrix() : nullptr;
+        return matrix != nullptr && matrix->GetSize() > 0 ? matrix : nullptr;
     }
     int Finish();
     int Replay();
@@ -923,10 +932,11 @@ int QNL_relevance::Reduce(QNL_network& network, bool cutRoots, bool usePropagate
         if (graph.status != 0) return graph.status;
         if (log != nullptr) {
             graph.log = log;
+            log->network = &network;
             log->block = graph.block;
             log->lastStep.assign(graph.block->size, -1);
             for (QNL_relevanceNode* record : graph.records)
-                if (record->observed >= 0) log->observed.emplace_back(record, record->node);
+                if (record->observed >= 0) log->observed.push_back(record);
         }
         graph.MarkBarren();
         if (usePropagatedEvidence) {
@@ -1013,10 +1023,10 @@ namespace quarn::detail {
 
 int ReductionLog::Finish() {
     for (std::size_t r = 0; r < block->size; ++r) {
-        const QNL_relevanceNode& record = block->records[r];
-        if (record.GetComponent() != nullptr &&
-            record.GetTableKind() == QNL_graphView::TABLE_DEFINITION)
-            shared.emplace_back(record.GetNode(), record.GetTable());
+        QNL_relevanceNode& record = block->records[r];
+        if (record.GetComponent() == nullptr) continue;
+        if (record.GetNodeHandle() < 0) return -2;
+        live.push_back(&record);
     }
     for (std::size_t i = 0; i < steps.size(); ++i) {
         Step& step = steps[i];
@@ -1033,9 +1043,13 @@ int ReductionLog::Finish() {
 }
 
 int ReductionLog::Replay() {
-    for (const auto& [node, table] : shared) {
-        QNL_nodeDefinition* definition = node->GetDefinition();
-        if (definition == nullptr || definition->GetMatrix() != table) return 0;
+    // The records take the nodes and definition matrices the network holds now.
+    for (QNL_relevanceNode* record : live) {
+        record->node = Node(record->handle);
+        if (record->node == nullptr) return 0;
+        if (record->tableKind != QNL_graphView::TABLE_DEFINITION) continue;
+        record->sharedTable = Table(record->handle);
+        if (record->sharedTable == nullptr) return 0;
     }
     // A slice whose first cell differs from the value is not filled with it: most tests end
     // there, without a walk over the slice.
@@ -1048,35 +1062,43 @@ int ReductionLog::Replay() {
         return table.IsSliceFilledWith(value, dim, at, own, k);
     };
     for (const Check& check : checks) {
-        const int o = check.observed->GetValue()->GetEvidence();
+        const QNL_Dmatrix* table = Table(check.owner);
+        const QNL_node* node = Node(check.observed);
+        if (table == nullptr || node == nullptr) return 0;
+        const int o = node->GetValue()->GetEvidence();
         if (check.child) {
             for (int k = 0; k < check.count; ++k)
-                if (filled(*check.table, 1.0, check.dim, o, check.own, k) == 1) return 0;
+                if (filled(*table, 1.0, check.dim, o, check.own, k) == 1) return 0;
         } else {
             int count = 0;
             for (int j = 0; j < check.count && count < 2; ++j)
-                if (filled(*check.table, 0.0, check.dim, j, check.own, o) == 0) ++count;
+                if (filled(*table, 0.0, check.dim, j, check.own, o) == 0) ++count;
             if (count == 1) return 0;
         }
     }
-    for (const auto& [record, node] : observed)
+    for (QNL_relevanceNode* record : observed) {
+        const QNL_node* node = Node(record->handle);
+        if (node == nullptr) return 0;
         record->observed = node->GetValue()->GetEvidence();
-    std::vector<int>& at = position;
+    }
     for (Step& step : steps) {
-        const QNL_Dmatrix& input = step.from < 0 ? *step.base : *steps[step.from].result;
+        const QNL_Dmatrix* input =
+            step.from < 0 ? Table(step.record->handle) : steps[step.from].result;
+        if (input == nullptr) return 0;
         if (step.absorb) {
-            CopySlice(input, step.parents, *step.result, at);
-        } else {
-            const QNL_Dmatrix& weights =
-                step.weightsFrom < 0 ? *step.weights : *steps[step.weightsFrom].result;
-            WeightedSum(input, step.dim, weights, *step.result);
+            CopySlice(*input, step.parents, *step.result, position);
+            continue;
         }
+        const QNL_Dmatrix* weights =
+            step.weightsFrom < 0 ? Table(step.root) : steps[step.weightsFrom].result;
+        if (weights == nullptr) return 0;
+        WeightedSum(*input, step.dim, *weights, *step.result);
     }
     for (QNL_relevanceNode* record : lone) {
         const int n = record->GetNumberOfOutcomes();
         certainty.assign(static_cast<std::size_t>(n), 0.0);
         certainty[static_cast<std::size_t>(record->observed)] = 1.0;
-        if (int r = WriteNodeBeliefs(record->GetNode(), certainty.data(), n)) return r;
+        if (int r = WriteNodeBeliefs(Node(record->handle), certainty.data(), n)) return r;
     }
     return 1;
 }
@@ -1139,15 +1161,16 @@ bool QNL_keptReduction::IsKeepable() const {
     return log != nullptr && log->keepable;
 }
 
-int QNL_keptReduction::Replay() {
-    if (!IsKeepable()) return 0;
+int QNL_keptReduction::Replay(QNL_network& network) {
+    if (!IsKeepable() || log->network != &network) return 0;
     return log->Replay();
 }
 
 std::uint64_t QNL_keptReduction::GetSize() const {
     if (log == nullptr || log->block == nullptr) return 0;
     std::uint64_t bytes = log->block->size * sizeof(QNL_relevanceNode) +
-                          log->checks.size() * sizeof(quarn::detail::ReductionLog::Check);
+                          log->checks.size() * sizeof(quarn::detail::ReductionLog::Check) +
+                          log->live.size() * sizeof(void*);
     for (const auto& step : log->steps)
         bytes += sizeof step + static_cast<std::uint64_t>(step.result->GetSize()) * sizeof(double);
     return bytes;

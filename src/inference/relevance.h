@@ -250,7 +250,8 @@ private:
 // table was derived and derives it again from the new outcomes with the same arithmetic, so
 // its components read exactly as those of a new reduction, without building anything. Only
 // a reduction whose deterministic pass found nothing is kept, and it serves only while the
-// pass would find nothing at the new outcomes either.
+// pass would find nothing at the new outcomes either. Nodes, values and tables are looked up
+// by handle each time, so it serves the network's nodes rebuilt with the same structure too.
 class QNL_keptReduction {
 public:
     QNL_keptReduction();
@@ -266,10 +267,11 @@ public:
     int Make(QNL_network& network);
     // Whether the reduction can serve again: its deterministic pass found nothing.
     bool IsKeepable() const;
-    // Derives the components again from the network's current evidence: 1, 0 when the
-    // deterministic pass would now find something (the network must be reduced afresh; the
-    // kept reduction stays as it was meant), or the error code a new reduction would give.
-    int Replay();
+    // Derives the components again from the current evidence of the network it was made on:
+    // 1, 0 when the deterministic pass would now find something or the network is another
+    // (it must be reduced afresh; the kept reduction stays as it was meant), or the error
+    // code a new reduction would give.
+    int Replay(QNL_network& network);
     QNL_componentList& GetComponents() { return components; }
     // Bytes held, roughly.
     std::uint64_t GetSize() const;

@@ -22,9 +22,9 @@ namespace quarn::detail {
 // theirs again. A kept tree serves only a component that reads exactly as the one it was
 // built from but for observed outcomes and table cells, which are read afresh, and only when
 // its total weight fits the new limit: its beliefs are then those of a new tree, bit for bit.
-// The kept trees share a cell budget; the least recently used go first. Trees of another
-// structure version go at once. The reductions themselves are kept too, by what they depend on
-// besides evidence values, and derived again from the new values (see QNL_keptReduction).
+// The kept trees share a cell budget; the least recently used go first. The reductions are
+// kept too, by what they depend on besides evidence values, and derived again from the new
+// values (see QNL_keptReduction). Both go at once on a change of the structure version.
 class JoinTreeCache {
 public:
     using Failure = QNL_triangulator::Failure;
@@ -38,7 +38,7 @@ public:
     ~JoinTreeCache();
 
     // Starts an update of the network at `version`, trees limited by `limit` (0: the default
-    // cap). Kept trees of another version are dropped.
+    // cap). Kept trees and reductions of another version are dropped.
     void Begin(std::uint64_t version, std::uint64_t limit);
     // The components of the network's relevance reduction (cutting roots, with propagated
     // evidence): a kept reduction's brought to the current evidence, or a new one's, kept when

@@ -1,7 +1,8 @@
 // Test ranking on a generated diagnostic network: 30 binary fault nodes in a ring of 150
 // auxiliary nodes (each below two neighbouring faults) and 60 ranked tests (each below two
 // auxiliary nodes), one of them observed. Each method ranks the 59 unperformed tests; the
-// counters are the tests ranked and the join trees the two working networks built.
+// counters are the tests ranked and the join trees the two working networks built: in the
+// first ranking, and on average in the rankings repeated with nothing changed.
 
 #include "quarn.h"
 
@@ -9,6 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -71,18 +73,26 @@ void BM_RankTests(benchmark::State& state) {
             a.Add(2);
             return a;
         }());
-    std::uint64_t builds = 0;
+    auto built = [&diag] {
+        return diag.GetEngine()->GetFirstNetwork().GetJoinTreeCache().GetBuildCount() +
+               diag.GetEngine()->GetSecondNetwork().GetJoinTreeCache().GetBuildCount();
+    };
+    std::uint64_t first = 0, builds = 0, rankings = 0;
     for (auto _ : state) {
+        const std::uint64_t before = built();
         if (diag.ComputeTestStrengths(flags) != 0) {
             state.SkipWithError("ranking failed");
             break;
         }
-        builds += diag.GetEngine()->GetFirstNetwork().GetJoinTreeCache().GetBuildCount() +
-                  diag.GetEngine()->GetSecondNetwork().GetJoinTreeCache().GetBuildCount();
+        if (rankings++ == 0)
+            first = built() - before;
+        else
+            builds += built() - before;
     }
     state.counters["tests"] = static_cast<double>(diag.GetResults().size());
+    state.counters["first_compilations"] = static_cast<double>(first);
     state.counters["compilations"] =
-        benchmark::Counter(static_cast<double>(builds), benchmark::Counter::kAvgIterations);
+        rankings > 1 ? static_cast<double>(builds) / static_cast<double>(rankings - 1) : 0.0;
 }
 
 } // namespace

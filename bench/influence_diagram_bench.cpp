@@ -85,6 +85,8 @@ void SolveBestPolicy(benchmark::State& state, QNL_network* net) {
             return;
         }
     }
+    state.counters["updates"] = static_cast<double>(solver.GetUpdateCount());
+    state.counters["compilations"] = static_cast<double>(solver.GetCompilationCount());
 }
 
 int Register() {

@@ -7,6 +7,7 @@
 #include "definitions/extra_definition.h"
 #include "definitions/node_value.h"
 #include "diagnosis/diag_network.h"
+#include "inference/join_tree_cache.h"
 #include "model/dmatrix.h"
 #include "model/node.h"
 #include "model/node_cost.h"
@@ -74,14 +75,23 @@ double QNL_diagEngine::BinaryEntropy(double p) {
     return -p * Log2(p) - (1.0 - p) * Log2(1.0 - p);
 }
 
+// The copies are made afresh, but the join trees and reductions made for the last ones go on
+// serving while the source's structure is unchanged: a repeated ranking compiles nothing.
 int QNL_diagEngine::CopyNetwork() {
     QNL_network* source = owner->GetNetwork();
     if (!source) return -2;
+    const bool unchanged = source == copiedFrom && source->GetStructureVersion() == copiedVersion;
+    copiedFrom = nullptr;
     for (QNL_network* net : {&second, &first}) {
+        quarn::detail::JoinTreeCache kept;
+        if (unchanged) kept.TakeKept(net->GetJoinTreeCache(), 0);
         net->SetNotificationControl(net->GetNotificationControl() & ~QNL_network::NOTIFY_ON);
         if (int r = net->CopyNodes(*source)) return r;
         net->SetNotificationControl(net->GetNotificationControl() & ~QNL_network::NOTIFY_ON);
+        net->GetJoinTreeCache().TakeKept(kept, net->GetStructureVersion());
     }
+    copiedFrom = source;
+    copiedVersion = source->GetStructureVersion();
     return 0;
 }
 

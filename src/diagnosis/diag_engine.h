@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "model/network.h"
@@ -69,4 +70,7 @@ private:
     QNL_diagNetwork* owner;
     QNL_network first;
     QNL_network second;
+    // The source of the last copies and its structure version then.
+    const QNL_network* copiedFrom = nullptr;
+    std::uint64_t copiedVersion = 0;
 };

@@ -189,12 +189,16 @@ bool RunClustering(QNL_network& network, unsigned char* mask, std::uint64_t limi
             network.InvalidateValues();
             return true;
         }
-        // A reduction that fails has logged why; the caller reports the failed update.
-        QNL_componentList components;
-        if (QNL_relevance::Reduce(network, true, true, components) != 0) return false;
-        // The trees of the last update serve again where only evidence values changed.
+        // Kept reductions and trees serve again where only evidence values changed. A
+        // reduction that fails has logged why; the caller reports the failed update.
         quarn::detail::JoinTreeCache& cache = network.GetJoinTreeCache();
-        cache.Begin(network.GetStructureVersion(), components, limit);
+        cache.Begin(network.GetStructureVersion(), limit);
+        QNL_componentList fresh;
+        bool kept = false;
+        int code = 0;
+        QNL_componentList* list = cache.Reduce(network, fresh, kept, code);
+        if (list == nullptr) return false;
+        QNL_componentList& components = *list;
         for (int i = 0; i < components.GetCount(); ++i) {
             QNL_relevanceComponent* component = components[i];
             if (component->GetNumberOfRecords() == 1) {
@@ -202,10 +206,10 @@ bool RunClustering(QNL_network& network, unsigned char* mask, std::uint64_t limi
                 record->StoreMarginal();
                 if (mask != nullptr && record->GetNodeHandle() >= 0)
                     mask[record->GetNodeHandle()] = 0;
-            } else if (!cache.Update(i, component, mask)) {
+            } else if (!cache.Update(component, mask)) {
                 return false;
             }
-            components.Destroy(i);
+            if (!kept) components.Destroy(i);
         }
         return true;
     } catch (const std::bad_alloc&) {

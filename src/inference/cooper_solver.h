@@ -29,6 +29,9 @@ public:
     // built (the others served again from the copy's kept trees).
     std::uint64_t GetUpdateCount() const { return updateCount; }
     std::uint64_t GetCompilationCount() const { return compilationCount; }
+    // The copy the solves run on, made afresh by each; its join tree cache and that cache's
+    // budget outlive the solves.
+    QNL_network& GetWorkingNetwork() { return working; }
 
 private:
     int Update();

@@ -1,40 +1,67 @@
 #include "inference/join_tree_cache.h"
 
 #include "inference/relevance.h"
+#include "model/network.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace quarn::detail {
 
-JoinTreeCache::~JoinTreeCache() {
-    entries.clear();
+namespace {
+
+std::uint64_t Mix(std::uint64_t hash, std::uint64_t word) {
+    hash ^= word + 0x9e3779b97f4a7c15ULL + (hash << 6) + (hash >> 2);
+    return hash;
 }
 
-void JoinTreeCache::Begin(std::uint64_t at, const QNL_componentList& components,
-                          std::uint64_t newLimit) {
-    const TablePool::Scope scope(&pool);
+} // namespace
+
+JoinTreeCache::~JoinTreeCache() {
+    Clear();
+}
+
+void JoinTreeCache::Begin(std::uint64_t at, std::uint64_t newLimit) {
     if (at != version) {
         Clear();
         version = at;
     }
     limit = newLimit;
-    const std::uint64_t cap = limit == 0 ? QNL_triangulator::DEFAULT_CAP : limit;
-    const std::size_t count = static_cast<std::size_t>(components.GetCount());
-    if (entries.size() > count) entries.resize(count);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        std::unique_ptr<Entry>& entry = entries[i];
-        if (!entry) continue;
-        QNL_relevanceComponent* component = components[static_cast<int>(i)];
-        // The triangulation's weights only grow, so a tree whose total fits the cap would be
-        // built again under it, the same way.
-        bool serves = component != nullptr && component->GetNumberOfRecords() > 1 &&
-                      entry->tree->GetTotalWeight() <= cap;
-        if (serves) {
-            *entry->view = QNL_graphView(component);
-            serves = entry->tree->Refresh();
+    lastUpdate.clear();
+}
+
+// What a tree is built from, as the view reads it: a collision only costs the full
+// comparison Refresh makes anyway.
+std::uint64_t JoinTreeCache::ShapeOf(const QNL_relevanceComponent& component) {
+    const int count = component.GetNumberOfRecords();
+    std::uint64_t hash = static_cast<std::uint64_t>(count);
+    for (int r = 0; r < count; ++r) {
+        const QNL_relevanceNode* record = component.GetRecord(r);
+        const int parents = record->GetNumberOfParents();
+        hash = Mix(hash, static_cast<std::uint64_t>(record->GetNumberOfOutcomes()) << 3 |
+                             (record->GetObservedOutcome() >= 0 ? 1u : 0u) |
+                             (record->GetTable() != nullptr ? 2u : 0u));
+        hash = Mix(hash, static_cast<std::uint64_t>(parents));
+        for (int i = 0; i < parents; ++i) {
+            const QNL_relevanceNode* parent = record->GetParent(i);
+            hash = Mix(hash, parent->GetComponent() == &component
+                                 ? static_cast<std::uint64_t>(parent->GetPosition())
+                                 : ~std::uint64_t(0));
         }
-        if (!serves) entry.reset();
     }
+    return hash;
+}
+
+// The triangulation's weights only grow, so a tree whose total fits the cap would be built
+// again under it, the same way; one over it would not be built at all.
+JoinTreeCache::Entry* JoinTreeCache::Find(QNL_relevanceComponent* component, std::uint64_t shape) {
+    const std::uint64_t cap = limit == 0 ? QNL_triangulator::DEFAULT_CAP : limit;
+    for (const std::unique_ptr<Entry>& entry : entries) {
+        if (entry->shape != shape || entry->tree->GetTotalWeight() > cap) continue;
+        *entry->view = QNL_graphView(component);
+        if (entry->tree->Refresh()) return entry.get();
+    }
+    return nullptr;
 }
 
 bool JoinTreeCache::Build(Entry& entry, QNL_relevanceComponent* component) {
@@ -50,71 +77,175 @@ bool JoinTreeCache::Build(Entry& entry, QNL_relevanceComponent* component) {
     return false;
 }
 
-bool JoinTreeCache::DropOthers(int index) {
-    bool any = pool.GetHeldCells() > 0;
+void JoinTreeCache::Remove(const Entry* entry) {
+    lastUpdate.erase(std::remove(lastUpdate.begin(), lastUpdate.end(), entry), lastUpdate.end());
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (static_cast<int>(i) == index || !entries[i]) continue;
-        entries[i].reset();
+        if (entries[i].get() != entry) continue;
+        entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
+        return;
+    }
+}
+
+bool JoinTreeCache::DropOthers(const Entry* keep) {
+    bool any = pool.GetHeldCells() > 0;
+    for (std::size_t i = entries.size(); i-- > 0;) {
+        if (entries[i].get() == keep) continue;
+        Remove(entries[i].get());
         any = true;
     }
     pool.Release();
     return any;
 }
 
-bool JoinTreeCache::Update(int index, QNL_relevanceComponent* component, unsigned char* mask) {
+void JoinTreeCache::Trim(const Entry* keep) {
+    std::uint64_t cells = KeptCells();
+    while (cells > budget) {
+        const Entry* oldest = nullptr;
+        for (const auto& entry : entries)
+            if (entry.get() != keep && (oldest == nullptr || entry->lastUse < oldest->lastUse))
+                oldest = entry.get();
+        // Trees are kept only while they hold a modest amount of memory: a network whose
+        // trees are huge pays their construction again rather than holding gigabytes
+        // between updates.
+        if (oldest == nullptr) oldest = keep;
+        if (oldest == nullptr) return;
+        cells -= oldest->tree->GetTotalWeight();
+        Remove(oldest);
+        if (oldest == keep) return;
+    }
+}
+
+bool JoinTreeCache::Update(QNL_relevanceComponent* component, unsigned char* mask) {
     failure = Failure::NONE;
-    if (index < 0 || component == nullptr) return false;
+    if (component == nullptr) return false;
     const TablePool::Scope scope(&pool);
-    const std::size_t at = static_cast<std::size_t>(index);
+    Entry* entry = nullptr;
     try {
-        if (at >= entries.size()) entries.resize(at + 1);
-        if (entries[at]) {
+        const std::uint64_t shape = ShapeOf(*component);
+        entry = Find(component, shape);
+        if (entry != nullptr) {
             ++reuses;
         } else {
             auto fresh = std::make_unique<Entry>();
+            fresh->shape = shape;
             // Storage that a kept tree holds may be what a new one lacks.
             if (!Build(*fresh, component) && (failure != Failure::OUT_OF_MEMORY ||
-                                              !DropOthers(index) || !Build(*fresh, component)))
+                                              !DropOthers(nullptr) || !Build(*fresh, component)))
                 return false;
-            entries[at] = std::move(fresh);
+            entries.push_back(std::move(fresh));
+            entry = entries.back().get();
         }
-        QNL_clusteringJoinTree& tree = *entries[at]->tree;
+        entry->lastUse = ++clock;
+        if (std::find(lastUpdate.begin(), lastUpdate.end(), entry) == lastUpdate.end())
+            lastUpdate.push_back(entry);
+        QNL_clusteringJoinTree& tree = *entry->tree;
         if (tree.Propagate(mask)) {
-            // Trees are kept only while they hold a modest amount of memory: a network whose
-            // trees are huge pays their construction again rather than holding gigabytes
-            // between updates.
-            if (KeptCells() > kMaxKeptCells) entries[at].reset();
+            Trim(entry);
             return true;
         }
         failure = tree.GetFailure();
-        if (failure == Failure::OUT_OF_MEMORY && DropOthers(index) && tree.Propagate(mask)) {
+        if (failure == Failure::OUT_OF_MEMORY && DropOthers(entry) && tree.Propagate(mask)) {
             failure = Failure::NONE;
+            Trim(entry);
             return true;
         }
     } catch (const std::exception&) {
         failure = Failure::OUT_OF_MEMORY;
     }
-    if (at < entries.size()) entries[at].reset();
+    if (entry != nullptr) Remove(entry);
     return false;
 }
 
 std::uint64_t JoinTreeCache::KeptCells() const {
     std::uint64_t cells = 0;
     for (const auto& entry : entries)
-        if (entry && entry->tree) cells += entry->tree->GetTotalWeight();
+        cells += entry->tree->GetTotalWeight();
     return cells;
 }
 
 void JoinTreeCache::Clear() {
     const TablePool::Scope scope(&pool);
+    lastUpdate.clear();
     entries.clear();
+    reductions.clear();
+}
+
+QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList& fresh, bool& kept,
+                                         int& code) {
+    kept = false;
+    code = 0;
+    std::uint64_t hash = 0;
+    if (budget > 0 && QNL_keptReduction::ReadKey(network, key)) {
+        for (unsigned char byte : key)
+            hash = Mix(hash, byte);
+        for (const std::unique_ptr<KeptReduction>& entry : reductions) {
+            if (entry->hash != hash || entry->key != key) continue;
+            const int r = entry->reduction->Replay(network);
+            if (r < 0) {
+                code = r;
+                return nullptr;
+            }
+            if (r == 0) break; // the deterministic pass finds something now
+            ++reductionReuses;
+            entry->lastUse = ++clock;
+            kept = true;
+            return &entry->reduction->GetComponents();
+        }
+        auto made = std::make_unique<QNL_keptReduction>();
+        if ((code = made->Make(network)) != 0) return nullptr;
+        if (!made->IsKeepable()) {
+            fresh.Swap(made->GetComponents());
+            return &fresh;
+        }
+        // A reduction of the same key that no longer serves makes room for this one.
+        for (std::size_t i = 0; i < reductions.size(); ++i)
+            if (reductions[i]->hash == hash && reductions[i]->key == key)
+                reductions.erase(reductions.begin() + static_cast<std::ptrdiff_t>(i--));
+        auto entry = std::make_unique<KeptReduction>();
+        entry->key = key;
+        entry->hash = hash;
+        entry->reduction = std::move(made);
+        entry->lastUse = ++clock;
+        reductions.push_back(std::move(entry));
+        ++reductionsKept;
+        TrimReductions();
+        kept = true;
+        return &reductions.back()->reduction->GetComponents();
+    }
+    if ((code = QNL_relevance::Reduce(network, true, true, fresh)) != 0) return nullptr;
+    return &fresh;
+}
+
+// The newest reduction stays, whatever its size: it is the one being used.
+void JoinTreeCache::TrimReductions() {
+    std::uint64_t bytes = 0;
+    for (const auto& entry : reductions)
+        bytes += entry->reduction->GetSize();
+    while (bytes > kReductionBytes && reductions.size() > 1) {
+        std::size_t oldest = 0;
+        for (std::size_t i = 1; i + 1 < reductions.size(); ++i)
+            if (reductions[i]->lastUse < reductions[oldest]->lastUse) oldest = i;
+        bytes -= reductions[oldest]->reduction->GetSize();
+        reductions.erase(reductions.begin() + static_cast<std::ptrdiff_t>(oldest));
+    }
+}
+
+void JoinTreeCache::TakeKept(JoinTreeCache& other, std::uint64_t at) {
+    if (&other == this) return;
+    Clear();
+    version = at;
+    entries.swap(other.entries);
+    reductions.swap(other.reductions);
+    other.lastUpdate.clear();
+    for (auto& entry : entries)
+        entry->lastUse = 0;
+    for (auto& entry : reductions)
+        entry->lastUse = 0;
 }
 
 QNL_clusteringJoinTree* JoinTreeCache::GetTree(int index) const {
-    if (index < 0 || static_cast<std::size_t>(index) >= entries.size() ||
-        !entries[static_cast<std::size_t>(index)])
-        return nullptr;
-    return entries[static_cast<std::size_t>(index)]->tree.get();
+    if (index < 0 || static_cast<std::size_t>(index) >= lastUpdate.size()) return nullptr;
+    return lastUpdate[static_cast<std::size_t>(index)]->tree.get();
 }
 
 } // namespace quarn::detail

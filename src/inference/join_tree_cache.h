@@ -4,55 +4,85 @@
 
 #include "inference/clustering_join_tree.h"
 #include "inference/graph_view.h"
+#include "inference/relevance.h"
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-class QNL_componentList;
-class QNL_relevanceComponent;
+class QNL_network;
 
 namespace quarn::detail {
 
-// The clustering join trees of a network's last update, one per component of its reduction,
-// with their cliques and table storage, so that an update that changes only evidence values
-// costs no triangulation and no table allocation. A kept tree serves again only when the new
-// reduction's component reads exactly as the one it was built from but for observed outcomes
-// and table cells, which are read afresh, and when its total weight fits the new limit: its
-// beliefs are then those of a new tree, bit for bit. Trees of another structure version go.
+// Clustering join trees of a network's recent updates, with their cliques and table storage,
+// so that an update that changes only evidence values costs no triangulation and no table
+// allocation. A tree is a function of its component's shape alone (records, outcomes,
+// parents, which records are observed, which hold a table), so trees are kept by that shape:
+// the updates of a solve or a test ranking, which return to a few observed sets, each find
+// theirs again. A kept tree serves only a component that reads exactly as the one it was
+// built from but for observed outcomes and table cells, which are read afresh, and only when
+// its total weight fits the new limit: its beliefs are then those of a new tree, bit for bit.
+// The kept trees share a cell budget; the least recently used go first. The reductions are
+// kept too, by what they depend on besides evidence values, and derived again from the new
+// values (see QNL_keptReduction). Both go at once on a change of the structure version.
 class JoinTreeCache {
 public:
     using Failure = QNL_triangulator::Failure;
+
+    // Clique cells that kept trees may hold together (2^25 cells: 256 MiB of potentials).
+    static constexpr std::uint64_t DEFAULT_BUDGET = std::uint64_t(1) << 25;
 
     JoinTreeCache() = default;
     JoinTreeCache(const JoinTreeCache&) = delete;
     JoinTreeCache& operator=(const JoinTreeCache&) = delete;
     ~JoinTreeCache();
 
-    // Starts an update over the reduction of the network at `version`, trees limited by
-    // `limit` (0: the default cap). Kept trees that do not serve their component any more are
-    // dropped here, before a new one takes memory.
-    void Begin(std::uint64_t version, const QNL_componentList& components, std::uint64_t limit);
-    // Propagates component `index` (of more than one record) with the kept tree or a new one,
-    // writes the beliefs as QNL_clusteringJoinTree::Update does and keeps the tree. False when
-    // no tree can be built under the limit or its storage cannot be had, even after every
-    // other kept tree has been let go.
-    bool Update(int index, QNL_relevanceComponent* component, unsigned char* mask);
-    // Drops every tree; their table storage stays in the pool for the next update.
+    // Starts an update of the network at `version`, trees limited by `limit` (0: the default
+    // cap). Kept trees and reductions of another version are dropped.
+    void Begin(std::uint64_t version, std::uint64_t limit);
+    // The components of the network's relevance reduction (cutting roots, with propagated
+    // evidence): a kept reduction's brought to the current evidence, or a new one's, kept when
+    // it may serve again. Those in `fresh` belong to the caller; `kept` tells when the list is
+    // the cache's instead, whose components must stay. Null, with the reduction's code in
+    // `code`, when the reduction fails.
+    QNL_componentList* Reduce(QNL_network& network, QNL_componentList& fresh, bool& kept,
+                              int& code);
+    // Propagates a component (of more than one record) with a kept tree of its shape or a new
+    // one, writes the beliefs as QNL_clusteringJoinTree::Update does and keeps the tree. False
+    // when no tree can be built under the limit or its storage cannot be had, even after
+    // every other kept tree has been let go.
+    bool Update(QNL_relevanceComponent* component, unsigned char* mask);
+    // Drops every tree and kept reduction; the trees' table storage stays in the pool for the
+    // next update.
     void Clear();
+    // Takes over the kept trees and reductions of `other` as those of structure version `at`.
+    // For the same network rebuilt from a source whose structure did not change: the trees
+    // are still matched to components shape by shape, and the reductions to the network's
+    // state and nodes by handle, so what fits nothing any more only waits for its turn to go.
+    void TakeKept(JoinTreeCache& other, std::uint64_t at);
     // Frees the table storage that dropped trees left in the pool.
     void ReleaseMemory() { pool.Release(); }
     // At most `cells` clique-table cells are held for reuse (TablePool::DEFAULT_LIMIT unless
     // set); the rest is freed at once.
     void SetMemoryLimit(std::uint64_t cells) { pool.SetLimit(cells); }
     std::uint64_t GetHeldCells() const { return pool.GetHeldCells(); }
+    // The cells kept trees may hold together; trees beyond it go, least recently used first.
+    // A budget of 0 keeps neither trees nor reductions: every update is a fresh one.
+    void SetBudget(std::uint64_t cells) { budget = cells; }
+    std::uint64_t GetBudget() const { return budget; }
 
-    int GetCount() const { return static_cast<int>(entries.size()); }
-    // The kept tree of component `index`, null when there is none.
+    // The trees that served the last update, in the order of its components, while kept.
+    int GetCount() const { return static_cast<int>(lastUpdate.size()); }
     QNL_clusteringJoinTree* GetTree(int index) const;
+    // Every kept tree, of whatever update.
+    int GetKeptCount() const { return static_cast<int>(entries.size()); }
     // Updates served by a kept tree, and trees built, since the cache was made.
     std::uint64_t GetReuseCount() const { return reuses; }
     std::uint64_t GetBuildCount() const { return builds; }
+    // Reductions derived again from a kept one, and reductions kept, since the cache was made.
+    std::uint64_t GetReductionReuseCount() const { return reductionReuses; }
+    std::uint64_t GetReductionKeptCount() const { return reductionsKept; }
+    int GetReductionCount() const { return static_cast<int>(reductions.size()); }
     Failure GetFailure() const { return failure; }
 
 private:
@@ -61,22 +91,44 @@ private:
         // reduction's component.
         std::unique_ptr<QNL_graphView> view;
         std::unique_ptr<QNL_clusteringJoinTree> tree;
+        // A digest of the component's shape, and the update that last used the tree.
+        std::uint64_t shape = 0;
+        std::uint64_t lastUse = 0;
     };
 
-    // Clique cells that kept trees may hold together (2^25 cells: 256 MiB of potentials).
-    static constexpr std::uint64_t kMaxKeptCells = std::uint64_t(1) << 25;
+    struct KeptReduction {
+        std::vector<unsigned char> key;
+        std::uint64_t hash = 0;
+        std::unique_ptr<QNL_keptReduction> reduction;
+        std::uint64_t lastUse = 0;
+    };
+    // Bytes kept reductions may hold together (64 MiB).
+    static constexpr std::uint64_t kReductionBytes = std::uint64_t(1) << 26;
 
+    void TrimReductions();
+    static std::uint64_t ShapeOf(const QNL_relevanceComponent& component);
+    Entry* Find(QNL_relevanceComponent* component, std::uint64_t shape);
     bool Build(Entry& entry, QNL_relevanceComponent* component);
     std::uint64_t KeptCells() const;
-    // Lets go of every kept tree but `index`'s and of the pool's storage; whether there was
-    // any.
-    bool DropOthers(int index);
+    void Remove(const Entry* entry);
+    // Lets go of the least recently used trees but `keep` while the kept cells exceed the
+    // budget, and of `keep` itself when it alone does.
+    void Trim(const Entry* keep);
+    // Lets go of every kept tree but `keep` and of the pool's storage; whether there was any.
+    bool DropOthers(const Entry* keep);
 
     // Declared first, so that it outlives the trees.
     TablePool pool;
     std::uint64_t version = 0;
     std::uint64_t limit = 0;
+    std::uint64_t budget = DEFAULT_BUDGET;
+    std::uint64_t clock = 0;
     std::vector<std::unique_ptr<Entry>> entries;
+    std::vector<const Entry*> lastUpdate;
+    std::vector<std::unique_ptr<KeptReduction>> reductions;
+    std::vector<unsigned char> key;
+    std::uint64_t reductionReuses = 0;
+    std::uint64_t reductionsKept = 0;
     std::uint64_t reuses = 0;
     std::uint64_t builds = 0;
     Failure failure = Failure::NONE;

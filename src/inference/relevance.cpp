@@ -1,6 +1,7 @@
 #include "inference/relevance.h"
 
 #include "inference/bayesian_algorithms.h"
+#include "inference/graph_view.h"
 
 #include <algorithm>
 #include <charconv>
@@ -32,6 +33,104 @@ void RecordPointerStorage::Release(QNL_relevanceNode** block, int) {
 
 struct RecordBlock {
     std::unique_ptr<QNL_relevanceNode[]> records;
+    std::size_t size = 0;
+};
+
+// Everything is noted by node handle, and each table and value is looked up again when the
+// reduction is derived anew: a kept reduction then serves a copy of the network it was made
+// on as well, as long as the structure is the same.
+struct ReductionLog {
+    // A test of the deterministic pass that found nothing: the slices of node `owner`'s table
+    // at node `observed`'s outcome on `dim`, for each of `count` outcomes on `own` (a child's
+    // table), or for each outcome of a parent on `dim` at the outcome on `own` (the observed
+    // record's own table).
+    struct Check {
+        int owner, observed;
+        int dim, own, count;
+        bool child;
+    };
+    // A table derived from the evidence: the slice of the input at the observed parents'
+    // outcomes (`parents` by dimension, null where free), or the input with dimension `dim`
+    // summed out weighted by the root's table. The input is the record's node's definition
+    // matrix, or an earlier step's result (`from`); so are the weights (`weightsFrom`).
+    struct Step {
+        QNL_relevanceNode* record;
+        bool absorb;
+        int dim = -1;
+        std::vector<QNL_relevanceNode*> parents;
+        int from = -1;
+        int root = -1;
+        int weightsFrom = -1;
+        std::vector<int> shape;
+        // The result goes into the record's own table when the record stays and no later
+        // step changes it, else here.
+        QNL_Dmatrix kept;
+        QNL_Dmatrix* result = nullptr;
+    };
+
+    bool keepable = true;
+    QNL_network* network = nullptr;
+    std::shared_ptr<RecordBlock> block;
+    std::vector<QNL_relevanceNode*> observed;
+    std::vector<Check> checks;
+    std::vector<Step> steps;
+    // Per record of the block: its last step, -1 for none.
+    std::vector<int> lastStep;
+    // Lone observed records: only their certainty is written.
+    std::vector<QNL_relevanceNode*> lone;
+    // The records of the components.
+    std::vector<QNL_relevanceNode*> live;
+    // Working storage of the replay.
+    std::vector<double> certainty;
+    std::vector<int> position;
+
+    int StepOf(const QNL_relevanceNode* record) const {
+        return lastStep[static_cast<std::size_t>(record - block->records.get())];
+    }
+    void SetStepOf(const QNL_relevanceNode* record, int step) {
+        lastStep[static_cast<std::size_t>(record - block->records.get())] = step;
+    }
+    // Tables other than the definition's were derived by something no step replays.
+    void NoteFirstTable(const QNL_relevanceNode& record) {
+        if (record.GetTableKind() != QNL_graphView::TABLE_DEFINITION || record.GetNodeHandle() < 0)
+            keepable = false;
+    }
+    void NoteCheck(const QNL_relevanceNode& owner, const QNL_relevanceNode& observedRecord, int dim,
+                   int own, int count, bool child) {
+        NoteFirstTable(owner);
+        checks.push_back(
+            {owner.GetNodeHandle(), observedRecord.GetNodeHandle(), dim, own, count, child});
+    }
+    void NoteStep(QNL_relevanceNode* record, bool absorb, int dim,
+                  std::vector<QNL_relevanceNode*> fixedParents, const QNL_relevanceNode* root,
+                  const QNL_Dmatrix& result) {
+        Step step;
+        step.record = record;
+        step.absorb = absorb;
+        step.dim = dim;
+        step.parents = std::move(fixedParents);
+        step.from = StepOf(record);
+        if (step.from < 0) NoteFirstTable(*record);
+        if (root != nullptr) {
+            step.root = root->GetNodeHandle();
+            step.weightsFrom = StepOf(root);
+            if (step.weightsFrom < 0) NoteFirstTable(*root);
+        }
+        for (int d = 0; d < result.GetNumberOfDimensions(); ++d)
+            step.shape.push_back(result.GetSizeOfDimension(d));
+        steps.push_back(std::move(step));
+        SetStepOf(record, static_cast<int>(steps.size()) - 1);
+    }
+    QNL_node* Node(int handle) const { return network->GetNode(handle); }
+    // The node's definition matrix as a reduction takes it; null when there is none.
+    QNL_Dmatrix* Table(int handle) const {
+        QNL_node* node = Node(handle);
+        QNL_nodeDefinition* definition = node != nullptr ? node->GetDefinition() : nullptr;
+        QNL_Dmatrix* matrix = definition != nullptr ? definition->GetMatrix() : nullptr;
+        return matrix != nullptr && matrix->GetSize() > 0 ? matrix : nullptr;
+    }
+    int Finish();
+    int Replay();
 };
 
 int WriteNodeBeliefs(QNL_node* node, const double* cells, int count) {
@@ -334,6 +433,7 @@ int QNL_relevance::Build() {
             extras += static_cast<std::size_t>(network.GetParents(h).GetCount());
     }
     block->records.reset(new QNL_relevanceNode[static_cast<std::size_t>(count) + extras]);
+    block->size = static_cast<std::size_t>(count) + extras;
     recordOfHandle.assign(static_cast<std::size_t>(network.GetLastNode() + 1), -1);
     records.reserve(static_cast<std::size_t>(count));
     int index = 0;
@@ -653,10 +753,13 @@ int QNL_relevance::PropagateDeterministic() {
                 const int dim = other->parents.FindPosition(record);
                 if (table == nullptr || dim < 0) continue;
                 const int own = table->GetNumberOfDimensions() - 1;
+                if (log != nullptr)
+                    log->NoteCheck(*other, *record, dim, own, other->outcomes, true);
                 int certain = -1;
                 for (int k = 0; k < other->outcomes && certain < 0; ++k)
                     if (table->IsSliceFilledWith(1.0, dim, o, own, k) == 1) certain = k;
                 if (certain < 0) continue;
+                if (log != nullptr) log->keepable = false;
                 if (int r = ObserveChild(*other, certain)) return r;
                 enter(other);
             } else {
@@ -664,6 +767,8 @@ int QNL_relevance::PropagateDeterministic() {
                 const int dim = record->parents.FindPosition(other);
                 if (table == nullptr || dim < 0) continue;
                 const int own = table->GetNumberOfDimensions() - 1;
+                if (log != nullptr)
+                    log->NoteCheck(*record, *record, dim, own, other->outcomes, false);
                 int possible = -1, count = 0;
                 for (int j = 0; j < other->outcomes && count < 2; ++j) {
                     if (table->IsSliceFilledWith(0.0, dim, j, own, o) == 0) {
@@ -672,6 +777,7 @@ int QNL_relevance::PropagateDeterministic() {
                     }
                 }
                 if (count != 1) continue;
+                if (log != nullptr) log->keepable = false;
                 if (int r = ObserveParent(*record, *other, possible)) return r;
                 enter(other);
             }
@@ -698,6 +804,14 @@ int QNL_relevance::AbsorbEvidence() {
         fixed[parentCount] = -1;
         QNL_Dmatrix slice;
         if (int r = table->GetSubmatrix(fixed, slice)) return r;
+        if (log != nullptr) {
+            std::vector<QNL_relevanceNode*> observedParents(static_cast<std::size_t>(parentCount) +
+                                                            1);
+            for (int i = 0; i < parentCount; ++i)
+                if (child->parents[i]->observed >= 0)
+                    observedParents[static_cast<std::size_t>(i)] = child->parents[i];
+            log->NoteStep(child, true, -1, std::move(observedParents), nullptr, slice);
+        }
         child->TakeTable(std::move(slice));
         int kept = 0;
         for (int i = 0; i < parentCount; ++i)
@@ -731,6 +845,7 @@ int QNL_relevance::CutRoots() {
                 break;
             QNL_Dmatrix summed;
             if (int r = table->SumOutDimension(dim, weights->GetItems(), summed)) return r;
+            if (log != nullptr) log->NoteStep(child, false, dim, {}, root, summed);
             child->TakeTable(std::move(summed));
             child->parents.Delete(dim);
             root->children.Flush();
@@ -787,6 +902,7 @@ int QNL_relevance::Split(QNL_componentList& out) {
         if (part->records.size() == 1 && part->records[0]->observed >= 0) {
             QNL_relevanceNode* lone = part->records[0];
             if (int r = lone->SetObservedOutcome(lone->observed)) return r;
+            if (log != nullptr) log->lone.push_back(lone);
             continue; // the component's destruction releases the record
         }
         for (std::size_t i = 0; i < part->records.size(); ++i) {
@@ -805,10 +921,23 @@ int QNL_relevance::Split(QNL_componentList& out) {
 
 int QNL_relevance::Reduce(QNL_network& network, bool cutRoots, bool usePropagatedEvidence,
                           QNL_componentList& out) {
+    return Reduce(network, cutRoots, usePropagatedEvidence, out, nullptr);
+}
+
+int QNL_relevance::Reduce(QNL_network& network, bool cutRoots, bool usePropagatedEvidence,
+                          QNL_componentList& out, quarn::detail::ReductionLog* log) {
     out.Clear();
     try {
         QNL_relevance graph(network, usePropagatedEvidence);
         if (graph.status != 0) return graph.status;
+        if (log != nullptr) {
+            graph.log = log;
+            log->network = &network;
+            log->block = graph.block;
+            log->lastStep.assign(graph.block->size, -1);
+            for (QNL_relevanceNode* record : graph.records)
+                if (record->observed >= 0) log->observed.push_back(record);
+        }
         graph.MarkBarren();
         if (usePropagatedEvidence) {
             if (int r = graph.PropagateDeterministic()) return r;
@@ -828,4 +957,221 @@ int QNL_relevance::Reduce(QNL_network& network, bool cutRoots, bool usePropagate
         out.Clear();
         return -42;
     }
+}
+
+// ---------------------------------------------------------------- kept reductions
+
+namespace {
+
+// The slice QNL_Dmatrix::GetSubmatrix takes, into a table of its shape: a copy, so equal
+// cell for cell.
+void CopySlice(const QNL_Dmatrix& in, const std::vector<QNL_relevanceNode*>& fixed,
+               QNL_Dmatrix& out, std::vector<int>& at) {
+    const int rank = in.GetNumberOfDimensions();
+    std::int64_t offset = 0;
+    at.assign(static_cast<std::size_t>(rank), 0);
+    for (int d = 0; d < rank; ++d)
+        if (fixed[static_cast<std::size_t>(d)] != nullptr)
+            offset += std::int64_t{fixed[static_cast<std::size_t>(d)]->GetObservedOutcome()} *
+                      in.GetMultiplier(d);
+    const double* source = in.GetItems().Items();
+    double* target = out.GetItems().Items();
+    const std::int64_t cells = out.GetSize();
+    // The last dimension (the record's own) is always free and the fastest.
+    const int last = rank - 1;
+    const int run = in.GetSizeOfDimension(last);
+    const std::int64_t step = in.GetMultiplier(last);
+    for (std::int64_t written = 0; written < cells; written += run) {
+        std::int64_t from = offset;
+        for (int d = 0; d < last; ++d)
+            from += std::int64_t{at[static_cast<std::size_t>(d)]} * in.GetMultiplier(d);
+        for (int k = 0; k < run; ++k)
+            target[written + k] = source[from + k * step];
+        for (int d = last - 1; d >= 0; --d) {
+            if (fixed[static_cast<std::size_t>(d)] != nullptr) continue;
+            if (++at[static_cast<std::size_t>(d)] < in.GetSizeOfDimension(d)) break;
+            at[static_cast<std::size_t>(d)] = 0;
+        }
+    }
+}
+
+// QNL_Dmatrix::SumOutDimension's weighted sum, the same operations in the same order, into a
+// table of the result's shape.
+void WeightedSum(const QNL_Dmatrix& in, int dim, const QNL_Dmatrix& weights, QNL_Dmatrix& out) {
+    const int n = in.GetSizeOfDimension(dim);
+    const std::int64_t inner = in.GetMultiplier(dim);
+    const std::int64_t block = inner * n;
+    const std::int64_t outer = static_cast<std::int64_t>(in.GetSize()) / block;
+    const double* source = in.GetItems().Items();
+    const double* w = weights.GetItems().Items();
+    double* target = out.GetItems().Items();
+    std::fill(target, target + out.GetSize(), 0.0);
+    for (std::int64_t o = 0; o < outer; ++o) {
+        double* row = target + o * inner;
+        for (int k = 0; k < n; ++k) {
+            const double weight = w[k];
+            const double* column = source + o * block + k * inner;
+            for (std::int64_t i = 0; i < inner; ++i)
+                row[i] += weight * column[i];
+        }
+    }
+}
+
+} // namespace
+
+namespace quarn::detail {
+
+int ReductionLog::Finish() {
+    for (std::size_t r = 0; r < block->size; ++r) {
+        QNL_relevanceNode& record = block->records[r];
+        if (record.GetComponent() == nullptr) continue;
+        if (record.GetNodeHandle() < 0) return -2;
+        live.push_back(&record);
+    }
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        Step& step = steps[i];
+        if (StepOf(step.record) == static_cast<int>(i) && step.record->GetComponent() != nullptr) {
+            step.result = &step.record->ownTable;
+            continue;
+        }
+        if (int r = step.kept.Setup(step.shape.data(), static_cast<int>(step.shape.size())))
+            return r;
+        step.result = &step.kept;
+    }
+    certainty.reserve(16);
+    return 0;
+}
+
+int ReductionLog::Replay() {
+    // The records take the nodes and definition matrices the network holds now.
+    for (QNL_relevanceNode* record : live) {
+        record->node = Node(record->handle);
+        if (record->node == nullptr) return 0;
+        if (record->tableKind != QNL_graphView::TABLE_DEFINITION) continue;
+        record->sharedTable = Table(record->handle);
+        if (record->sharedTable == nullptr) return 0;
+    }
+    // A slice whose first cell differs from the value is not filled with it: most tests end
+    // there, without a walk over the slice.
+    auto filled = [](const QNL_Dmatrix& table, double value, int dim, int at, int own, int k) {
+        const std::int64_t first = std::int64_t{at} * table.GetMultiplier(dim) +
+                                   std::int64_t{k} * table.GetMultiplier(own);
+        if (at >= 0 && at < table.GetSizeOfDimension(dim) && k >= 0 &&
+            k < table.GetSizeOfDimension(own) && table.GetItems()[static_cast<int>(first)] != value)
+            return 0;
+        return table.IsSliceFilledWith(value, dim, at, own, k);
+    };
+    for (const Check& check : checks) {
+        const QNL_Dmatrix* table = Table(check.owner);
+        const QNL_node* node = Node(check.observed);
+        if (table == nullptr || node == nullptr) return 0;
+        const int o = node->GetValue()->GetEvidence();
+        if (check.child) {
+            for (int k = 0; k < check.count; ++k)
+                if (filled(*table, 1.0, check.dim, o, check.own, k) == 1) return 0;
+        } else {
+            int count = 0;
+            for (int j = 0; j < check.count && count < 2; ++j)
+                if (filled(*table, 0.0, check.dim, j, check.own, o) == 0) ++count;
+            if (count == 1) return 0;
+        }
+    }
+    for (QNL_relevanceNode* record : observed) {
+        const QNL_node* node = Node(record->handle);
+        if (node == nullptr) return 0;
+        record->observed = node->GetValue()->GetEvidence();
+    }
+    for (Step& step : steps) {
+        const QNL_Dmatrix* input =
+            step.from < 0 ? Table(step.record->handle) : steps[step.from].result;
+        if (input == nullptr) return 0;
+        if (step.absorb) {
+            CopySlice(*input, step.parents, *step.result, position);
+            continue;
+        }
+        const QNL_Dmatrix* weights =
+            step.weightsFrom < 0 ? Table(step.root) : steps[step.weightsFrom].result;
+        if (weights == nullptr) return 0;
+        WeightedSum(*input, step.dim, *weights, *step.result);
+    }
+    for (QNL_relevanceNode* record : lone) {
+        const int n = record->GetNumberOfOutcomes();
+        certainty.assign(static_cast<std::size_t>(n), 0.0);
+        certainty[static_cast<std::size_t>(record->observed)] = 1.0;
+        if (int r = WriteNodeBeliefs(Node(record->handle), certainty.data(), n)) return r;
+    }
+    return 1;
+}
+
+} // namespace quarn::detail
+
+QNL_keptReduction::QNL_keptReduction() = default;
+
+QNL_keptReduction::~QNL_keptReduction() {
+    // The components release their records' tables before the log's results go.
+    components.Clear();
+}
+
+bool QNL_keptReduction::ReadKey(const QNL_network& network, std::vector<unsigned char>& key) {
+    bool noisyMax = network.GetNoisyMaxRelevance();
+    QNL_userProperties& properties = const_cast<QNL_network&>(network).GetUserProperties();
+    const int property = properties.FindProperty("QNL_NOISYMAXRELEVANCE");
+    if (property >= 0) noisyMax = quarn::detail::LeadingInteger(properties.GetValue(property)) != 0;
+    const bool allTargets = network.GetNumberOfTargets() == 0;
+    const int last = network.GetLastNode();
+    key.assign(last >= 0 ? static_cast<std::size_t>(last) + 2 : 1, 0);
+    key[0] = static_cast<unsigned char>((noisyMax ? 1 : 0) | (allTargets ? 2 : 0));
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        const QNL_node* node = network.GetNode(h);
+        const QNL_nodeValue* value = node->GetValue();
+        const QNL_nodeDefinition* definition = node->GetDefinition();
+        const unsigned flags = value != nullptr ? value->GetFlags() : 0u;
+        if (flags & kMarker) return false;
+        bool observed = false;
+        if (flags & (QNL_nodeValue::FLAG_EVIDENCE | QNL_nodeValue::FLAG_PROPAGATED)) {
+            if (noisyMax && node->GetType() == QNL_TYPE_NOISY_MAX) return false;
+            const int outcome = value->GetEvidence();
+            observed = outcome >= 0 && definition != nullptr &&
+                       outcome < definition->GetNumberOfOutcomes();
+        }
+        const bool target = allTargets || network.IsTarget(h) == 1;
+        key[static_cast<std::size_t>(h) + 1] =
+            static_cast<unsigned char>(1 | (observed ? 2 : 0) | (target ? 4 : 0));
+    }
+    return true;
+}
+
+int QNL_keptReduction::Make(QNL_network& network) {
+    try {
+        log = std::make_unique<quarn::detail::ReductionLog>();
+        if (int r = QNL_relevance::Reduce(network, true, true, components, log.get())) {
+            log.reset();
+            return r;
+        }
+        if (log->keepable && log->Finish() != 0) log->keepable = false;
+    } catch (const std::bad_alloc&) {
+        components.Clear();
+        log.reset();
+        return -42;
+    }
+    return 0;
+}
+
+bool QNL_keptReduction::IsKeepable() const {
+    return log != nullptr && log->keepable;
+}
+
+int QNL_keptReduction::Replay(QNL_network& network) {
+    if (!IsKeepable() || log->network != &network) return 0;
+    return log->Replay();
+}
+
+std::uint64_t QNL_keptReduction::GetSize() const {
+    if (log == nullptr || log->block == nullptr) return 0;
+    std::uint64_t bytes = log->block->size * sizeof(QNL_relevanceNode) +
+                          log->checks.size() * sizeof(quarn::detail::ReductionLog::Check) +
+                          log->live.size() * sizeof(void*);
+    for (const auto& step : log->steps)
+        bytes += sizeof step + static_cast<std::uint64_t>(step.result->GetSize()) * sizeof(double);
+    return bytes;
 }

@@ -30,6 +30,9 @@ using RecordList = SmallArray<QNL_relevanceNode*, Inline, RecordPointerStorage>;
 // block goes with the last component.
 struct RecordBlock;
 
+// How a reduction derived its tables from the evidence values, noted while it ran.
+struct ReductionLog;
+
 // Writes beliefs, normalised, into the node's value as one dimension of `count` outcomes and
 // marks the value valid. A sum that is not positive and finite writes nothing (-2).
 int WriteNodeBeliefs(QNL_node* node, const double* cells, int count);
@@ -86,6 +89,7 @@ public:
 private:
     friend class QNL_relevance;
     friend class QNL_relevanceComponent;
+    friend struct quarn::detail::ReductionLog;
 
     // The table becomes a private copy, taken over from `fresh` (no failure after this).
     void TakeTable(QNL_Dmatrix&& fresh);
@@ -167,6 +171,7 @@ public:
     // Hands one component to the caller, who then destroys it; its slot stays, empty.
     QNL_relevanceComponent* Release(int index);
     void Clear();
+    void Swap(QNL_componentList& other) { items.swap(other.items); }
 
 private:
     friend class QNL_relevance;
@@ -218,8 +223,14 @@ private:
     int AbsorbEvidence();
     int CutRoots();
     int Split(QNL_componentList& out);
+    static int Reduce(QNL_network& network, bool cutRoots, bool usePropagatedEvidence,
+                      QNL_componentList& out, quarn::detail::ReductionLog* log);
+
+    friend class QNL_keptReduction;
 
     QNL_network& network;
+    // Notes how each table is derived, when set.
+    quarn::detail::ReductionLog* log = nullptr;
     bool usePropagated;
     bool noisyMax = false;
     bool allTargets = false;
@@ -230,4 +241,42 @@ private:
     std::vector<QNL_relevanceNode*> records;
     // Handle -> record position in the block, -1 for free slots; 32-bit entries.
     std::vector<std::int32_t> recordOfHandle;
+};
+
+// A reduction kept for the updates after it that change only evidence values. Which records
+// there are, how they link and which are observed depends on the structure, the targets and
+// the observed set (the key), and on what the deterministic pass finds; the tables and the
+// certainties it writes depend on the observed outcomes too. A kept reduction notes how each
+// table was derived and derives it again from the new outcomes with the same arithmetic, so
+// its components read exactly as those of a new reduction, without building anything. Only
+// a reduction whose deterministic pass found nothing is kept, and it serves only while the
+// pass would find nothing at the new outcomes either. Nodes, values and tables are looked up
+// by handle each time, so it serves the network's nodes rebuilt with the same structure too.
+class QNL_keptReduction {
+public:
+    QNL_keptReduction();
+    QNL_keptReduction(const QNL_keptReduction&) = delete;
+    QNL_keptReduction& operator=(const QNL_keptReduction&) = delete;
+    ~QNL_keptReduction();
+
+    // What the reduction depends on besides evidence values and table cells, one byte per
+    // node slot; false for a state whose reductions are never kept (noisy-MAX decomposition
+    // of an observed node, nodes cut from their parents by the marker flag).
+    static bool ReadKey(const QNL_network& network, std::vector<unsigned char>& key);
+    // Reduces the network as QNL_relevance::Reduce(network, true, true, ...) does, noting how.
+    int Make(QNL_network& network);
+    // Whether the reduction can serve again: its deterministic pass found nothing.
+    bool IsKeepable() const;
+    // Derives the components again from the current evidence of the network it was made on:
+    // 1, 0 when the deterministic pass would now find something or the network is another
+    // (it must be reduced afresh; the kept reduction stays as it was meant), or the error
+    // code a new reduction would give.
+    int Replay(QNL_network& network);
+    QNL_componentList& GetComponents() { return components; }
+    // Bytes held, roughly.
+    std::uint64_t GetSize() const;
+
+private:
+    QNL_componentList components;
+    std::unique_ptr<quarn::detail::ReductionLog> log;
 };

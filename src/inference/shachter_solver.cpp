@@ -6,6 +6,7 @@
 #include "definitions/node_values.h"
 #include "definitions/table.h"
 #include "inference/influence_diagram.h"
+#include "inference/join_tree_cache.h"
 #include "model/error_handler.h"
 #include "model/node.h"
 #include "model/node_definition.h"
@@ -57,7 +58,10 @@ int QNL_shachterSolver::CleanUp(int deep) {
 int QNL_shachterSolver::Solve(QNL_network& network) {
     CleanUp(1);
     bound = &network;
+    updateCount = 0;
+    const std::uint64_t builtBefore = working.GetJoinTreeCache().GetBuildCount();
     const int result = quarn::detail::RunWithoutAutoUpdate(network, [this] { return Run(); });
+    compilationCount = working.GetJoinTreeCache().GetBuildCount() - builtBefore;
     CleanUp(1);
     return result;
 }
@@ -290,6 +294,7 @@ int QNL_shachterSolver::FixDecision(int index, bool fix, int& best) {
         }
         int choice = 0;
         if (possible) {
+            ++updateCount;
             if (int r = working.CallBNAlgorithm()) return r;
             const QNL_nodeValue* value = ValueOf(working, d);
             const QNL_Dmatrix* beliefs = const_cast<QNL_nodeValue*>(value)->GetMatrix();

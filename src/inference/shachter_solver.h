@@ -2,6 +2,7 @@
 
 #include "model/network.h"
 
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -23,6 +24,14 @@ public:
     int Solve(QNL_network& network);
     int CleanUp(int deep = 1);
 
+    // Of the last solve: the Bayesian updates of the working copy, and the join trees they
+    // built (the others served again from the copy's kept trees).
+    std::uint64_t GetUpdateCount() const { return updateCount; }
+    std::uint64_t GetCompilationCount() const { return compilationCount; }
+    // The copy the solves run on, made afresh by each; its join tree cache and that cache's
+    // budget outlive the solves.
+    QNL_network& GetWorkingNetwork() { return working; }
+
     // More cells than this in the merged utility table are refused.
     static constexpr long long MAX_MERGED_CELLS = 8192;
 
@@ -43,4 +52,6 @@ private:
     // Each decision's parents in the caller's network, before the conversion drops them.
     std::vector<std::vector<int>> decisionParents;
     int merged = -1;
+    std::uint64_t updateCount = 0;
+    std::uint64_t compilationCount = 0;
 };

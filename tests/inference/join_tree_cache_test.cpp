@@ -3,11 +3,16 @@
 #include "definitions/cpt.h"
 #include "definitions/node_value.h"
 #include "inference/bayesian_algorithms.h"
+#include "inference/cooper_solver.h"
+#include "inference/influence_diagram.h"
+#include "inference/shachter_solver.h"
 #include "model/double_array.h"
+#include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "support/beliefs.h"
+#include "support/random_diagram.h"
 #include "support/random_network.h"
 
 #include <gtest/gtest.h>
@@ -54,7 +59,10 @@ std::uint64_t ExpectCachedRight(QNL_network& network, const std::string& label) 
     EXPECT_EQ(Update(network), 0) << label;
     const std::uint64_t built = network.GetJoinTreeCache().GetBuildCount() - builds;
     const Snapshot cached = Take(network);
-    ExpectOracle(network, label);
+    if (network.GetNumberOfTargets() > 0)
+        ExpectOracle(network, label, quarn_test::Unobserved(network, quarn_test::Targets(network)));
+    else
+        ExpectOracle(network, label);
     EXPECT_EQ(cached, Fresh(network)) << label;
     return built;
 }
@@ -89,12 +97,13 @@ std::vector<int> BuildLoopy(QNL_network& network, std::uint64_t seed) {
 } // namespace
 
 // Over many random networks, with and without deterministic columns, an update after only the
-// evidence values changed gives exactly what a new tree gives, and what enumeration gives.
-// Without deterministic columns the observed set cannot change, so the kept trees serve.
+// evidence values changed gives exactly what a new reduction and tree give, and what
+// enumeration gives. Without deterministic columns the observed set cannot change, so the kept
+// reduction and trees serve.
 // Evidence the tree finds impossible writes nothing, and the tree then serves possible
 // evidence again.
 TEST(JoinTreeCacheTest, ChangedOrImpossibleEvidenceGivesFreshBeliefsBitForBit) {
-    int reusedNetworks = 0;
+    int reusedNetworks = 0, replayedNetworks = 0;
     for (std::uint64_t seed = 1; seed <= 40; ++seed) {
         QNL_network network;
         quarn_test::RandomNetworkSpec spec;
@@ -102,21 +111,29 @@ TEST(JoinTreeCacheTest, ChangedOrImpossibleEvidenceGivesFreshBeliefsBitForBit) {
         spec.nodes = 7 + static_cast<int>(seed % 6);
         spec.maxParents = 1 + static_cast<int>(seed % 4);
         spec.deterministicShare = seed % 3 == 0 ? 0.4 : 0.0;
-        quarn_test::BuildRandomNetwork(network, spec);
+        const std::vector<int> all = quarn_test::BuildRandomNetwork(network, spec);
         const std::vector<int> nodes =
             quarn_test::SetPossibleEvidence(network, seed * 7 + 1, 1 + static_cast<int>(seed % 3));
+        // Targets let the reduction cut roots, whose sums are derived again on every update.
+        if (seed % 2 == 0) {
+            network.SetTarget(all.back());
+            network.SetTarget(all[all.size() / 2]);
+        }
         const std::string label = "seed " + std::to_string(seed);
         ASSERT_EQ(Update(network), 0) << label;
         JoinTreeCache& cache = network.GetJoinTreeCache();
         for (std::uint64_t draw = 1; draw <= 4; ++draw) {
             ObserveSample(network, nodes, seed * 11 + draw);
             const std::uint64_t reuses = cache.GetReuseCount();
+            const std::uint64_t replays = cache.GetReductionReuseCount();
             const std::string what = label + " draw " + std::to_string(draw);
             const std::uint64_t built = ExpectCachedRight(network, what);
             if (spec.deterministicShare == 0.0) {
                 EXPECT_EQ(built, 0u) << what;
+                EXPECT_EQ(cache.GetReductionReuseCount(), replays + 1) << what;
             }
             if (cache.GetReuseCount() > reuses) ++reusedNetworks;
+            if (cache.GetReductionReuseCount() > replays) ++replayedNetworks;
         }
         if (seed > 12) continue;
         QNL_network impossible;
@@ -134,6 +151,7 @@ TEST(JoinTreeCacheTest, ChangedOrImpossibleEvidenceGivesFreshBeliefsBitForBit) {
         ExpectCachedRight(impossible, label + " after impossible");
     }
     EXPECT_GT(reusedNetworks, 40);
+    EXPECT_GT(replayedNetworks, 100);
 }
 
 // What the trees are built from changes: the kept trees go at once and the version moves;
@@ -271,4 +289,78 @@ TEST(JoinTreeCacheTest, KeptTreeHonoursSmallerLimit) {
     ASSERT_TRUE(RunClustering(network, nullptr, total));
     EXPECT_EQ(cache.GetBuildCount(), builds);
     EXPECT_EQ(cache.GetReuseCount(), reuses + 1);
+}
+
+namespace {
+
+// Cooper's method and the best-policy method with kept trees and without (a budget of 0
+// keeps none): codes, messages and every value bit for bit; the trees the kept-tree solves
+// built.
+std::uint64_t ExpectSolvesMatchWithoutKeptTrees(QNL_network& network, const std::string& label) {
+    QNL_cooperSolver cooper, cooperOff;
+    QNL_shachterSolver best, bestOff;
+    cooperOff.GetWorkingNetwork().GetJoinTreeCache().SetBudget(0);
+    bestOff.GetWorkingNetwork().GetJoinTreeCache().SetBudget(0);
+    // On a copy each, since a solve may add temporal-order arcs to the network it solves.
+    auto solve = [&](auto& solver) {
+        QNL_network copy(network);
+        QNL_errorHandler& log = QNL_errorHandler::Instance();
+        log.Flush();
+        const int code = solver.Solve(copy);
+        Snapshot s = Take(copy);
+        s.push_back({static_cast<double>(code)});
+        std::vector<std::string> messages;
+        for (int i = 0; i < log.GetNumberOfErrors(); ++i)
+            messages.push_back(std::to_string(log.GetCode(i)) + log.GetMessage(i));
+        return std::make_pair(s, messages);
+    };
+    EXPECT_EQ(solve(cooper), solve(cooperOff)) << label;
+    EXPECT_LE(cooper.GetCompilationCount(), cooperOff.GetCompilationCount()) << label;
+    EXPECT_EQ(solve(best), solve(bestOff)) << label;
+    EXPECT_LE(best.GetCompilationCount(), bestOff.GetCompilationCount()) << label;
+    return cooper.GetCompilationCount();
+}
+
+} // namespace
+
+// A solve is many updates over a few observed sets: kept trees serve them all, one tree per
+// shape, and the values are those of fresh trees. Two observation-decision stages of three
+// outcomes each are 81 scenarios over five observed sets (none, then one more scenario node
+// at a time) plus the final update.
+TEST(JoinTreeCacheTest, SolvesBuildOneTreePerObservedSetAndMatchFreshTrees) {
+    std::uint64_t kept = 0, fresh = 0;
+    for (std::uint64_t seed = 1; seed <= 40; ++seed) {
+        QNL_network network;
+        quarn_test::BuildRandomDiagram(network, seed);
+        kept += ExpectSolvesMatchWithoutKeptTrees(network, "seed " + std::to_string(seed));
+        QNL_cooperSolver off;
+        off.GetWorkingNetwork().GetJoinTreeCache().SetBudget(0);
+        quarn::detail::ResetInfluenceDiagramValues(network);
+        off.Solve(network);
+        fresh += off.GetCompilationCount();
+    }
+    EXPECT_LT(kept, fresh);
+
+    QNL_network stages;
+    int chance = -1, decision = -1;
+    for (int i = 0; i < 2; ++i) {
+        std::vector<int> parents;
+        if (chance >= 0) parents = {chance, decision};
+        std::vector<double> table;
+        for (int column = 0; column < (i == 0 ? 1 : 9); ++column)
+            table.insert(table.end(), {0.2 + 0.05 * column, 0.3, 0.5 - 0.05 * column});
+        const std::string c = "C" + std::to_string(i), d = "D" + std::to_string(i);
+        chance = quarn_test::AddDefined(stages, QNL_TYPE_CPT, c.c_str(), parents, table, 3);
+        decision = quarn_test::AddDefined(stages, QNL_TYPE_LIST, d.c_str(), {chance}, {}, 3);
+        std::vector<double> utilities;
+        for (int k = 0; k < 9; ++k)
+            utilities.push_back((k * 37 + i * 11) % 23 - 7.0);
+        quarn_test::AddDefined(stages, QNL_TYPE_TABLE, ("U" + std::to_string(i)).c_str(),
+                               {chance, decision}, utilities);
+    }
+    QNL_cooperSolver solver;
+    ASSERT_EQ(solver.Solve(stages), 0);
+    EXPECT_GE(solver.GetUpdateCount(), 81u);
+    EXPECT_LE(solver.GetCompilationCount(), 6u);
+    ExpectSolvesMatchWithoutKeptTrees(stages, "stages");
 }

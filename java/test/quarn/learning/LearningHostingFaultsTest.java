@@ -9,7 +9,7 @@ import quarn.Network;
 
 /** Null references and released objects of the learning classes; a JVM of their own. */
 @Tag("isolated")
-class DataSetHostingFaultsTest {
+class LearningHostingFaultsTest {
     @Test
     void nullArgumentsAreRefused() {
         try (DataSet data = new DataSet()) {
@@ -46,6 +46,30 @@ class DataSetHostingFaultsTest {
                 () -> data.setNodeHandle(0, 0), () -> data.getStateNames(0),
                 () -> data.setStateNames(0, new String[0]), data::addEmptyRecord,
                 () -> live.matchNetwork(net),
+            };
+            for (Executable call : calls) {
+                assertFails("The native object does not exist (it was deleted or never created)",
+                        call);
+            }
+        }
+    }
+
+    @Test
+    void emRefusesNullAndReleasedArguments() {
+        try (EM em = new EM(); DataSet data = new DataSet(); Network net = new Network()) {
+            assertFails("Argument 'data' must not be null", () -> em.learn(null, net));
+            assertFails("Argument 'net' must not be null", () -> em.learn(data, null));
+            DataSet gone = new DataSet();
+            gone.close();
+            Network closed = new Network();
+            closed.close();
+            EM released = new EM();
+            released.close();
+            Executable[] calls = {
+                () -> em.learn(gone, net), () -> em.learn(data, closed),
+                () -> released.learn(data, net), () -> released.setEqSampleSize(1),
+                released::getEqSampleSize, () -> released.setRandomizeParameters(true),
+                released::getRandomizeParameters,
             };
             for (Executable call : calls) {
                 assertFails("The native object does not exist (it was deleted or never created)",

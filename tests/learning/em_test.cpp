@@ -318,7 +318,9 @@ TEST_F(Em, RefusalsLeaveTheNetworkAsItWas) {
         {&impossible, -1, "em: not all nodes are updated (deterministic relationships?)"},
     };
     const auto before = Tables(net);
+    net.SetNotificationMask(net.GetNotificationMask() | 1);
     const int mask = net.GetNotificationMask();
+    net.EnableCaseUpdates(true);
     for (const auto& k : cases) {
         QNL_errorHandler::Instance().Flush();
         EXPECT_EQ(em.Learn(*k.data, net, QNL_emParams()), k.code) << k.message;
@@ -327,6 +329,7 @@ TEST_F(Em, RefusalsLeaveTheNetworkAsItWas) {
         EXPECT_TRUE(net.IsTarget(b));
         EXPECT_EQ(net.GetNumberOfTargets(), 1);
         EXPECT_EQ(net.GetNotificationMask(), mask);
+        EXPECT_TRUE(net.CaseUpdatesEnabled());
         EXPECT_FALSE(net.GetNode(c)->GetValue()->IsObserved());
     }
 }

@@ -160,6 +160,25 @@ TEST_F(Decomposition, RecompositionRestoresParametersParentsAndProperties) {
     }
 }
 
+// 700 outcomes over two parents: the node's table in the inhibitor form would be too large,
+// so the decomposition fails part way and must take back everything it did.
+TEST_F(Decomposition, FailedDecompositionLeavesTheNetworkAsItWas) {
+    TestRandom random(9);
+    const int x = RandomGate(random, {2, 2}, 700);
+    const std::vector<double> params = Cells(*Gate(x)->GetParameters());
+    const std::vector<int> parents = ParentsOf(net, x);
+    const int nodes = net.GetNumberOfNodes();
+    {
+        NoisyMaxDecomposition decomposition(net);
+        EXPECT_EQ(decomposition.DecomposeAll(), -42);
+    }
+    ASSERT_EQ(net.GetNode(x)->GetType(), QNL_TYPE_NOISY_MAX);
+    EXPECT_EQ(Cells(*Gate(x)->GetParameters()), params);
+    EXPECT_EQ(ParentsOf(net, x), parents);
+    EXPECT_EQ(net.GetNumberOfNodes(), nodes);
+    EXPECT_EQ(net.GetNode(x)->GetInfo()->properties.GetNumberOfProperties(), 0);
+}
+
 TEST_F(Decomposition, EmLearnsANoisyOrAndLeavesItANoisyMaxNode) {
     for (const char* form : {"INHIBITOR", "LADDER"}) {
         net.DeleteAllNodes();

@@ -144,6 +144,11 @@ TEST_F(Em, CompleteDataGivesNormalisedCountsWithinThreePasses) {
     ExpectNear(Table(net, b), {2.0 / 3, 1.0 / 3, 0.0, 1.0}, 1e-12, "B");
     EXPECT_LE(progress.calls, 3 * 4);
 
+    // A parent configuration that never occurs keeps its start column.
+    const std::vector<double> start = Table(net, b);
+    ASSERT_EQ(em.Learn(Records({{0, 0}, {0, 1}, {0, 1}}), net, params), 0);
+    ExpectNear(Table(net, b), {1.0 / 3, 2.0 / 3, start[2], start[3]}, 0.0, "unseen a1");
+
     // From a random start the same counts come out.
     params.RandomizeParameters = true;
     ASSERT_EQ(em.Learn(data, net, params), 0);

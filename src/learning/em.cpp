@@ -534,7 +534,7 @@ int QNL_em::Learn(const QNL_dataset& data, QNL_network& network, const QNL_emPar
             bool cancelled = false;
             bool converged = false;
             for (int pass = 0; status == 0 && !cancelled && !converged; ++pass) {
-                if (pass == MAX_PASSES) {
+                if (pass == maxPasses) {
                     status = Fail("em: no convergence within the pass limit");
                     break;
                 }

@@ -339,6 +339,15 @@ TEST_F(Em, RefusalsLeaveTheNetworkAsItWas) {
     }
 }
 
+TEST_F(Em, PassLimitEndsTheRunAsAFailure) {
+    BuildTwoNode();
+    const auto before = Tables(net);
+    QNL_em limited(7, 1);
+    EXPECT_EQ(limited.Learn(Records({{0, 0}, {1, 1}}), net, QNL_emParams()), -1);
+    EXPECT_EQ(LastMessage(), "em: no convergence within the pass limit");
+    EXPECT_EQ(Tables(net), before);
+}
+
 TEST_F(Em, EmptyAndUnobservedDataEnd) {
     BuildTwoNode();
     QNL_emParams params;

@@ -156,13 +156,15 @@ TEST_F(Em, CompleteDataGivesNormalisedCountsWithinThreePasses) {
 }
 
 TEST_F(Em, ExpectedCountsMatchEnumerationWithMissingAndHiddenValues) {
-    for (int round = 0; round < 6; ++round) {
+    for (int round = 0; round < 8; ++round) {
         QNL_network network;
         RandomNetworkSpec spec;
         spec.seed = 40 + static_cast<std::uint64_t>(round);
         spec.nodes = 5;
         spec.maxParents = 1 + round % 3;
         spec.maxOutcomes = 3;
+        // Deterministic columns make the network imply observations of its own.
+        spec.deterministicShare = round >= 3 ? 0.4 : 0.0;
         const std::vector<int> nodes = BuildRandomNetwork(network, spec);
         // The last node is hidden on rounds 1, 3 and 5.
         std::vector<int> columns(nodes.begin(), nodes.end() - (round % 2));

@@ -173,7 +173,7 @@ private:
     // Per node handle: whether a component of the record's reduction holds the node, and the
     // learned table of the node.
     std::vector<char> held;
-    std::vector<const LearnedTable*> heldTable;
+    std::vector<LearnedTable*> heldTable;
     bool allTables = true;
     bool firstPass = true;
     double previous = 0.0;
@@ -217,7 +217,7 @@ int Run::Prepare() {
                 t.frozen[static_cast<std::size_t>(c)] = 1;
         tables.push_back(std::move(t));
     }
-    for (const LearnedTable& t : tables)
+    for (LearnedTable& t : tables)
         heldTable[static_cast<std::size_t>(t.handle)] = &t;
     return 0;
 }
@@ -322,20 +322,23 @@ int Run::ExpectComponent(QNL_relevanceComponent* component, double& part) {
     if (component->GetNumberOfRecords() == 1) {
         const QNL_relevanceNode* record = component->GetRecord(0);
         const QNL_Dmatrix* beliefs = record->GetTable();
-        for (LearnedTable& t : tables) {
-            if (t.handle != record->GetNodeHandle() || t.updated) continue;
-            if (beliefs == nullptr || beliefs->GetNumberOfDimensions() != 1 ||
-                beliefs->GetSize() != t.outcomes)
-                break;
+        LearnedTable* found = record->GetNodeHandle() >= 0
+                                  ? heldTable[static_cast<std::size_t>(record->GetNodeHandle())]
+                                  : nullptr;
+        // Anything but the node's column at its parents' evidence goes to the join tree.
+        if (found == nullptr || found->updated) return 0;
+        if (beliefs != nullptr && beliefs->GetNumberOfDimensions() == 1 &&
+            beliefs->GetSize() == found->outcomes) {
+            LearnedTable& t = *found;
             const double* cells = beliefs->GetItems().Items();
             const double sum = SumTable(cells, t.outcomes);
-            if (!(sum > 0.0)) break;
+            if (!(sum > 0.0)) return 0;
             const int offset = Offset(t, 0);
             for (int k = 0; k < t.outcomes; ++k)
                 t.counts[static_cast<std::size_t>(offset + k)] += cells[k] / sum;
             t.updated = true;
+            return 0;
         }
-        return 0;
     }
     QNL_graphView view(component);
     QNL_clusteringJoinTree tree(view);

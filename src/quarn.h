@@ -64,6 +64,8 @@
 #include "inference/triangulator.h"
 #include "inference/value_of_info.h"
 #include "model/case_library.h"
+#include "learning/dataset.h"
+#include "learning/em.h"
 #include "model/dmatrix.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"

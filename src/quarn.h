@@ -58,6 +58,8 @@
 #include "inference/stochastic_samplers.h"
 #include "inference/triangulator.h"
 #include "inference/value_of_info.h"
+#include "learning/count_tree.h"
+#include "learning/statistics.h"
 #include "model/case_library.h"
 #include "model/dmatrix.h"
 #include "model/double_array.h"

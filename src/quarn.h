@@ -61,6 +61,7 @@
 #include "learning/count_tree.h"
 #include "learning/statistics.h"
 #include "model/case_library.h"
+#include "learning/dataset.h"
 #include "model/dmatrix.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"

@@ -61,6 +61,7 @@
 #include "learning/count_tree.h"
 #include "learning/dataset.h"
 #include "learning/pattern.h"
+#include "learning/pc.h"
 #include "learning/statistics.h"
 #include "model/case_library.h"
 #include "model/dmatrix.h"

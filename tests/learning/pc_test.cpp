@@ -199,37 +199,31 @@ TEST(Pc, FisherZOfTooFewRecordsOrPerfectCorrelationCountsAsDependent) {
     EXPECT_TRUE(p > 0.0 && p <= 1.0);
 }
 
+// Columns of three records ("i" prefix: integer, "f": float with the given missing value).
+QNL_dataset Columns(const std::vector<std::vector<float>>& columns, const std::string& kinds,
+                    float missing = -1.0f) {
+    QNL_dataset data;
+    for (std::size_t v = 0; v < columns.size(); ++v) {
+        std::vector<QNL_datasetCell> cells;
+        for (float x : columns[v])
+            cells.push_back(kinds[v] == 'i' ? QNL_IntCell(static_cast<int>(x)) : QNL_FloatCell(x));
+        if (kinds[v] == 'i')
+            data.addIntVariable("v" + std::to_string(v), &cells, -1);
+        else
+            data.addFloatVariable("v" + std::to_string(v), &cells, missing);
+    }
+    return data;
+}
+
 TEST(Pc, UnsuitableDataAndKnowledgeAreRefusedWithTheirMessages) {
     const QNL_dataset good = Sample(kChain, 50, 1);
-    auto column = [](std::vector<int> values) {
-        std::vector<QNL_datasetCell> cells;
-        for (int v : values)
-            cells.push_back(QNL_IntCell(v));
-        return cells;
-    };
-    auto floats = [](std::vector<float> values) {
-        std::vector<QNL_datasetCell> cells;
-        for (float v : values)
-            cells.push_back(QNL_FloatCell(v));
-        return cells;
-    };
-    QNL_dataset twoRecords, oneVariable, mixed, constant, missing, nanMissing, nanCell;
-    const auto a = column({0, 1}), b = column({0, 1, 1}), c = column({1, 1, 1}),
-               d = column({0, -1, 1});
-    const auto f = floats({0.5f, 1.5f, 2.0f}), g = floats({0.5f, NAN, 2.0f});
-    twoRecords.addIntVariable("a", &a, -1);
-    twoRecords.addIntVariable("b", &a, -1);
-    oneVariable.addIntVariable("b", &b, -1);
-    mixed.addIntVariable("b", &b, -1);
-    mixed.addFloatVariable("f", &f, -1.0f);
-    constant.addIntVariable("b", &b, -1);
-    constant.addIntVariable("c", &c, -1);
-    missing.addIntVariable("b", &b, -1);
-    missing.addIntVariable("d", &d, -1);
-    nanMissing.addFloatVariable("f", &f, NAN);
-    nanMissing.addFloatVariable("g", &g, NAN);
-    nanCell.addFloatVariable("f", &f, -1.0f);
-    nanCell.addFloatVariable("g", &g, -1.0f);
+    const QNL_dataset twoRecords = Columns({{0, 1}, {0, 1}}, "ii");
+    const QNL_dataset oneVariable = Columns({{0, 1, 1}}, "i");
+    const QNL_dataset mixed = Columns({{0, 1, 1}, {0.5f, 1.5f, 2}}, "if");
+    const QNL_dataset constant = Columns({{0, 1, 1}, {1, 1, 1}}, "ii");
+    const QNL_dataset missing = Columns({{0, 1, 1}, {0, -1, 1}}, "ii");
+    const QNL_dataset nanMissing = Columns({{0.5f, 1.5f, 2}, {0.5f, NAN, 2}}, "ff", NAN);
+    const QNL_dataset nanCell = Columns({{0.5f, 1.5f, 2}, {0.5f, NAN, 2}}, "ff");
     QNL_pcParams outside, selfArc, badTier, badExcluded;
     outside.forcedArcs = {{0, 3}};
     selfArc.forbiddenArcs = {{1, 1}};

@@ -113,11 +113,12 @@ TEST(Pc, DiscreteStructuresAreRecovered) {
         QNL_pcParams params;
         std::vector<int> marks;
     };
-    QNL_pcParams forced, forbidden, shallow, tiers;
+    QNL_pcParams forced, forbidden, shallow, tiers, excluded;
     forced.forcedArcs = {{0, 2}};
     forbidden.forbiddenArcs = {{1, 0}};
     shallow.MaxAdjacency = 0;
     tiers.tiers = {{0, 0}, {1, 1}, {2, 2}};
+    excluded.excluded = {1};
     const Case table[] = {
         {"chain", kChain, true, {}, {1, 1, 1, 1, 0, 0}},
         {"chain of raw codes", kChain, false, {}, {1, 1, 1, 1, 0, 0}},
@@ -126,6 +127,7 @@ TEST(Pc, DiscreteStructuresAreRecovered) {
         {"forbidden arc", kChain, true, forbidden, {0, 0, 1, 1, 0, 0}},
         {"marginal tests only", kChain, true, shallow, {1, 1, 1, 1, 1, 1}},
         {"tiers", kChain, true, tiers, {2, 0, 2, 0, 0, 0}},
+        {"middle never conditioned on", kChain, true, excluded, {1, 1, 1, 1, 1, 1}},
     };
     for (const Case& c : table)
         EXPECT_EQ(Marks(Learn(Sample(c.net, 5000, 3, c.named), c.params)), c.marks) << c.name;

@@ -160,7 +160,8 @@ private:
     int SetRecordEvidence(int record);
     int Offset(const LearnedTable& t, int ownOutcome) const;
     int Expect(int record);
-    int ExpectComponent(QNL_relevanceComponent* component);
+    int ExpectComponent(QNL_relevanceComponent* component, double& part);
+    bool UnheldEntries(double& p);
     void Maximise(bool converged);
 
     const QNL_dataset& data;
@@ -169,6 +170,10 @@ private:
     std::vector<LearnedTable> tables;
     // Evidence outcome of every node handle in the current record, -1 when unobserved.
     std::vector<int> observed;
+    // Per node handle: whether a component of the record's reduction holds the node, and the
+    // learned table of the node.
+    std::vector<char> held;
+    std::vector<LearnedTable*> heldTable;
     bool allTables = true;
     bool firstPass = true;
     double previous = 0.0;
@@ -179,6 +184,8 @@ private:
 
 int Run::Prepare() {
     observed.assign(static_cast<std::size_t>(network.GetTableSize()), -1);
+    held.assign(observed.size(), 0);
+    heldTable.assign(observed.size(), nullptr);
     for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
         QNL_node* node = network.GetNode(h);
         if (node->GetType() != QNL_TYPE_CPT) {
@@ -210,6 +217,8 @@ int Run::Prepare() {
                 t.frozen[static_cast<std::size_t>(c)] = 1;
         tables.push_back(std::move(t));
     }
+    for (LearnedTable& t : tables)
+        heldTable[static_cast<std::size_t>(t.handle)] = &t;
     return 0;
 }
 
@@ -245,11 +254,8 @@ int Run::Offset(const LearnedTable& t, int ownOutcome) const {
 }
 
 int Run::Expect(int record) {
-    if (SetRecordEvidence(record) != 0) {
-        QNL_errorHandler::Instance().Flush();
+    if (SetRecordEvidence(record) != 0)
         return Fail("em: not all nodes are updated (deterministic relationships?)");
-    }
-    bool allUpdated = true;
     bool allObserved = allTables;
     for (int h = network.GetFirstNode(); h >= 0 && allObserved; h = network.GetNextNode(h))
         allObserved = observed[static_cast<std::size_t>(h)] >= 0;
@@ -257,63 +263,92 @@ int Run::Expect(int record) {
         t.updated = observed[static_cast<std::size_t>(t.handle)] >= 0;
         for (std::size_t i = 0; i < t.parents.size() && t.updated; ++i)
             t.updated = observed[static_cast<std::size_t>(t.parents[i])] >= 0;
-        if (t.updated)
-            t.counts[static_cast<std::size_t>(Offset(t, -1))] += 1.0;
-        else
-            allUpdated = false;
+        if (t.updated) t.counts[static_cast<std::size_t>(Offset(t, -1))] += 1.0;
     }
     // A record that observes every node has the product of its table cells as probability.
     double p = 1.0;
     if (allObserved) {
         for (const LearnedTable& t : tables)
             p *= t.table->Subscript(Offset(t, -1));
-    } else if (!network.CalcPropEvidence(p)) {
-        return -1;
+    } else {
+        // The components of the reduction give the probability of their evidence; observed
+        // nodes that none holds give their table entry.
+        QNL_componentList components;
+        if (QNL_relevance::Reduce(network, true, false, components) != 0)
+            return Fail("em: rnet should not be null");
+        std::fill(held.begin(), held.end(), 0);
+        for (int c = 0; c < components.GetCount(); ++c) {
+            QNL_relevanceComponent* component = components[c];
+            if (component == nullptr) continue;
+            for (int r = 0; r < component->GetNumberOfRecords(); ++r) {
+                const int h = component->GetRecord(r)->GetNodeHandle();
+                if (h >= 0) held[static_cast<std::size_t>(h)] = 1;
+            }
+            double part = 1.0;
+            if (int r = ExpectComponent(component, part)) return r;
+            p *= part;
+            components.Destroy(c);
+        }
+        if (!UnheldEntries(p) && !network.CalcPropEvidence(p)) return -1;
+        for (const LearnedTable& t : tables)
+            if (!t.updated)
+                return Fail("em: not all nodes are updated (deterministic relationships?)");
     }
     if (!(p > 0.0)) return Fail("em: not all nodes are updated (deterministic relationships?)");
     current += std::log(p);
-    if (allUpdated) return 0;
-
-    QNL_componentList components;
-    if (QNL_relevance::Reduce(network, true, true, components) != 0)
-        return Fail("em: rnet should not be null");
-    for (int c = 0; c < components.GetCount(); ++c) {
-        QNL_relevanceComponent* component = components[c];
-        if (component == nullptr) continue;
-        if (int r = ExpectComponent(component)) return r;
-        components.Destroy(c);
-    }
-    for (const LearnedTable& t : tables)
-        if (!t.updated) return Fail("em: not all nodes are updated (deterministic relationships?)");
     return 0;
+}
+
+// Multiplies in the table entry of every observed node that no component holds; false when an
+// entry is not at hand (a node that is not a learned table, an implied observation, or a
+// parent without evidence), and the probability must be computed afresh.
+bool Run::UnheldEntries(double& p) {
+    bool ok = true;
+    for (int h = network.GetFirstNode(); h >= 0 && ok; h = network.GetNextNode(h)) {
+        if (held[static_cast<std::size_t>(h)] || observed[static_cast<std::size_t>(h)] < 0)
+            continue;
+        const LearnedTable* t = heldTable[static_cast<std::size_t>(h)];
+        ok = t != nullptr && network.GetNode(h)->GetValue()->HasEvidence();
+        for (std::size_t i = 0; ok && i < t->parents.size(); ++i)
+            ok = network.GetNode(t->parents[i])->GetValue()->HasEvidence();
+        if (ok) p *= t->table->Subscript(Offset(*t, -1));
+    }
+    return ok;
 }
 
 // Expected counts of the tables in one component: a lone record reads its own table, the
 // others the clique of a join tree that holds their unobserved family.
-int Run::ExpectComponent(QNL_relevanceComponent* component) {
+int Run::ExpectComponent(QNL_relevanceComponent* component, double& part) {
     if (component->GetNumberOfRecords() == 1) {
         const QNL_relevanceNode* record = component->GetRecord(0);
         const QNL_Dmatrix* beliefs = record->GetTable();
-        for (LearnedTable& t : tables) {
-            if (t.handle != record->GetNodeHandle() || t.updated) continue;
-            if (beliefs == nullptr || beliefs->GetNumberOfDimensions() != 1 ||
-                beliefs->GetSize() != t.outcomes)
-                break;
+        LearnedTable* found = record->GetNodeHandle() >= 0
+                                  ? heldTable[static_cast<std::size_t>(record->GetNodeHandle())]
+                                  : nullptr;
+        // Anything but the node's column at its parents' evidence goes to the join tree.
+        if (found == nullptr || found->updated) return 0;
+        if (beliefs != nullptr && beliefs->GetNumberOfDimensions() == 1 &&
+            beliefs->GetSize() == found->outcomes) {
+            LearnedTable& t = *found;
             const double* cells = beliefs->GetItems().Items();
             const double sum = SumTable(cells, t.outcomes);
-            if (!(sum > 0.0)) break;
+            if (!(sum > 0.0)) return 0;
             const int offset = Offset(t, 0);
             for (int k = 0; k < t.outcomes; ++k)
                 t.counts[static_cast<std::size_t>(offset + k)] += cells[k] / sum;
             t.updated = true;
+            return 0;
         }
-        return 0;
     }
     QNL_graphView view(component);
     QNL_clusteringJoinTree tree(view);
     if (!tree.Build(0) || !tree.PropagateAll()) return Fail("em: inference cannot be performed");
     tree.Collect();
     tree.Distribute();
+    if (tree.GetNumberOfCliques() > 0) {
+        const QNL_clique& first = tree.GetClique(0);
+        part = SumTable(first.potential.Cells(), first.potential.Size());
+    }
     for (LearnedTable& t : tables) {
         if (t.updated) continue;
         const int self = component->FindNode(t.handle);
@@ -502,7 +537,7 @@ int QNL_em::Learn(const QNL_dataset& data, QNL_network& network, const QNL_emPar
             bool cancelled = false;
             bool converged = false;
             for (int pass = 0; status == 0 && !cancelled && !converged; ++pass) {
-                if (pass == MAX_PASSES) {
+                if (pass == maxPasses) {
                     status = Fail("em: no convergence within the pass limit");
                     break;
                 }

@@ -34,7 +34,8 @@ public:
     static constexpr int MAX_PASSES = 10000;
 
     // Seed 0 takes a seed from the clock.
-    explicit QNL_em(unsigned seed = 0) : random(seed) {}
+    explicit QNL_em(unsigned seed = 0, int maxPasses = MAX_PASSES)
+        : random(seed), maxPasses(maxPasses) {}
 
     // 0 on success or when cancelled; -1 for a temporal network, a bad cell or failed
     // inference, -30 for a variable without node, -4 for a continuous variable.
@@ -47,6 +48,7 @@ public:
 
 private:
     QNL_random random;
+    int maxPasses;
 };
 
 namespace quarn::detail {

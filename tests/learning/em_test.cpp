@@ -144,6 +144,11 @@ TEST_F(Em, CompleteDataGivesNormalisedCountsWithinThreePasses) {
     ExpectNear(Table(net, b), {2.0 / 3, 1.0 / 3, 0.0, 1.0}, 1e-12, "B");
     EXPECT_LE(progress.calls, 3 * 4);
 
+    // A parent configuration that never occurs keeps its start column.
+    const std::vector<double> start = Table(net, b);
+    ASSERT_EQ(em.Learn(Records({{0, 0}, {0, 1}, {0, 1}}), net, params), 0);
+    ExpectNear(Table(net, b), {1.0 / 3, 2.0 / 3, start[2], start[3]}, 0.0, "unseen a1");
+
     // From a random start the same counts come out.
     params.RandomizeParameters = true;
     ASSERT_EQ(em.Learn(data, net, params), 0);
@@ -151,13 +156,15 @@ TEST_F(Em, CompleteDataGivesNormalisedCountsWithinThreePasses) {
 }
 
 TEST_F(Em, ExpectedCountsMatchEnumerationWithMissingAndHiddenValues) {
-    for (int round = 0; round < 6; ++round) {
+    for (int round = 0; round < 8; ++round) {
         QNL_network network;
         RandomNetworkSpec spec;
         spec.seed = 40 + static_cast<std::uint64_t>(round);
         spec.nodes = 5;
         spec.maxParents = 1 + round % 3;
         spec.maxOutcomes = 3;
+        // Deterministic columns make the network imply observations of its own.
+        spec.deterministicShare = round >= 3 ? 0.4 : 0.0;
         const std::vector<int> nodes = BuildRandomNetwork(network, spec);
         // The last node is hidden on rounds 1, 3 and 5.
         std::vector<int> columns(nodes.begin(), nodes.end() - (round % 2));
@@ -318,7 +325,9 @@ TEST_F(Em, RefusalsLeaveTheNetworkAsItWas) {
         {&impossible, -1, "em: not all nodes are updated (deterministic relationships?)"},
     };
     const auto before = Tables(net);
+    net.SetNotificationMask(net.GetNotificationMask() | 1);
     const int mask = net.GetNotificationMask();
+    net.EnableCaseUpdates(true);
     for (const auto& k : cases) {
         QNL_errorHandler::Instance().Flush();
         EXPECT_EQ(em.Learn(*k.data, net, QNL_emParams()), k.code) << k.message;
@@ -327,8 +336,18 @@ TEST_F(Em, RefusalsLeaveTheNetworkAsItWas) {
         EXPECT_TRUE(net.IsTarget(b));
         EXPECT_EQ(net.GetNumberOfTargets(), 1);
         EXPECT_EQ(net.GetNotificationMask(), mask);
+        EXPECT_TRUE(net.CaseUpdatesEnabled());
         EXPECT_FALSE(net.GetNode(c)->GetValue()->IsObserved());
     }
+}
+
+TEST_F(Em, PassLimitEndsTheRunAsAFailure) {
+    BuildTwoNode();
+    const auto before = Tables(net);
+    QNL_em limited(7, 1);
+    EXPECT_EQ(limited.Learn(Records({{0, 0}, {1, 1}}), net, QNL_emParams()), -1);
+    EXPECT_EQ(LastMessage(), "em: no convergence within the pass limit");
+    EXPECT_EQ(Tables(net), before);
 }
 
 TEST_F(Em, EmptyAndUnobservedDataEnd) {

@@ -68,6 +68,8 @@ TEST_F(Decomposition, BothFormsBuildTheirNodesMarksAndSmallestIndexTables) {
             RandomGate(random, std::vector<int>(static_cast<std::size_t>(c.parents), 2), 3);
         if (c.ladder) net.GetNode(x)->GetInfo()->properties.AddProperty("QNL_MAXDECOMP", "LADDER");
         const std::string label = std::to_string(c.parents) + (c.ladder ? " ladder" : "");
+        const QNL_intArray* strengths = Gate(x)->GetParentOutcomeStrengths(0);
+        const std::string distinguished = std::to_string((*strengths)[1]);
         NoisyMaxDecomposition decomposition(net);
         ASSERT_EQ(decomposition.Decompose(x), 0) << label;
         EXPECT_EQ(net.GetNode(x)->GetType(), QNL_TYPE_CPT) << label;
@@ -85,6 +87,7 @@ TEST_F(Decomposition, BothFormsBuildTheirNodesMarksAndSmallestIndexTables) {
                   c.ladder ? "ORIGMAX" : "TRUE");
         const int inhibitor = net.FindNode("INHIBITOR_X_P0");
         EXPECT_EQ(Property(net, inhibitor, "QNL_DECOMPTYPE"), c.ladder ? "INHIBITOR" : "<none>");
+        EXPECT_EQ(Property(net, inhibitor, "QNL_NOLEARN"), distinguished);
         // The node takes the smallest of its parents' outcome indices.
         const QNL_Dmatrix* table = Def(x)->GetMatrix();
         const std::vector<double> cells = Cells(*table);
@@ -158,6 +161,25 @@ TEST_F(Decomposition, RecompositionRestoresParametersParentsAndProperties) {
         EXPECT_EQ(Property(net, x, "QNL_MAXDECOMP"), round % 2 == 1 ? "LADDER" : "<none>");
         net.DeleteNode(taken);
     }
+}
+
+// 700 outcomes over two parents: the node's table in the inhibitor form would be too large,
+// so the decomposition fails part way and must take back everything it did.
+TEST_F(Decomposition, FailedDecompositionLeavesTheNetworkAsItWas) {
+    TestRandom random(9);
+    const int x = RandomGate(random, {2, 2}, 700);
+    const std::vector<double> params = Cells(*Gate(x)->GetParameters());
+    const std::vector<int> parents = ParentsOf(net, x);
+    const int nodes = net.GetNumberOfNodes();
+    {
+        NoisyMaxDecomposition decomposition(net);
+        EXPECT_EQ(decomposition.DecomposeAll(), -42);
+    }
+    ASSERT_EQ(net.GetNode(x)->GetType(), QNL_TYPE_NOISY_MAX);
+    EXPECT_EQ(Cells(*Gate(x)->GetParameters()), params);
+    EXPECT_EQ(ParentsOf(net, x), parents);
+    EXPECT_EQ(net.GetNumberOfNodes(), nodes);
+    EXPECT_EQ(net.GetNode(x)->GetInfo()->properties.GetNumberOfProperties(), 0);
 }
 
 TEST_F(Decomposition, EmLearnsANoisyOrAndLeavesItANoisyMaxNode) {

@@ -58,6 +58,12 @@ class DataSetTest {
             assertArrayEquals(new String[] {"*"}, data.getStateNames(0));
             assertEquals(-1, data.getInt(0, 1));
             assertEquals(0, data.getInt(0, 0));
+
+            // Bytes that are not UTF-8 reach the host as Latin-1.
+            Path latin = folder.resolve("latin.txt");
+            Files.write(latin, new byte[] {'c', 'a', 'f', (byte) 0xE9, '\n', 'x', '\n'});
+            data.readFile(latin.toString(), null, -1, 0f);
+            assertEquals("caf\u00e9", data.getVariableId(0));
         }
     }
 

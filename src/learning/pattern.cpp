@@ -1,0 +1,134 @@
+#include "learning/pattern.h"
+
+#include "learning/dataset.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+#include "model/node_info.h"
+#include "model/string_array.h"
+
+#include <new>
+#include <string>
+
+void QNL_pattern::SetSize(int n) {
+    if (n < 0) n = 0;
+    std::vector<int> resized(static_cast<std::size_t>(n) * n, NO_EDGE);
+    const int kept = n < size ? n : size;
+    for (int i = 0; i < kept; ++i)
+        for (int j = 0; j < kept; ++j)
+            resized[static_cast<std::size_t>(i) * n + j] = marks[Cell(i, j)];
+    marks.swap(resized);
+    size = n;
+}
+
+bool QNL_pattern::HasDirectedPath(int i, int j) const {
+    if (i == j) return true;
+    std::vector<char> visited(size, 0);
+    std::vector<int> stack{i};
+    visited[i] = 1;
+    while (!stack.empty()) {
+        const int from = stack.back();
+        stack.pop_back();
+        for (int k = 0; k < size; ++k) {
+            if (visited[k] || GetEdge(from, k) != DIRECTED || GetEdge(k, from) == DIRECTED)
+                continue;
+            if (k == j) return true;
+            visited[k] = 1;
+            stack.push_back(k);
+        }
+    }
+    return false;
+}
+
+bool QNL_pattern::HasCycle() const {
+    // A cycle through a directed edge i -> j closes with a path back from j to i.
+    for (int i = 0; i < size; ++i)
+        for (int j = 0; j < size; ++j)
+            if (i != j && GetEdge(i, j) == DIRECTED && GetEdge(j, i) != DIRECTED &&
+                HasDirectedPath(j, i))
+                return true;
+    return false;
+}
+
+bool QNL_pattern::IsDAG() const {
+    for (int i = 0; i < size; ++i)
+        for (int j = i + 1; j < size; ++j) {
+            if (GetEdge(i, j) == UNDIRECTED || GetEdge(j, i) == UNDIRECTED) return false;
+            if (GetEdge(i, j) == DIRECTED && GetEdge(j, i) == DIRECTED) return false;
+        }
+    return !HasCycle();
+}
+
+namespace {
+
+// The variable's id made a valid identifier not yet used in the network.
+std::string NodeIdFor(const std::string& raw, const QNL_network& network) {
+    std::string base = raw;
+    if (!IsValidId(base.c_str()) && SanitizeId(base) != 0) base = "x";
+    std::string id = base;
+    for (long long suffix = 2; network.IsIdUsed(id.c_str(), -1) == 1; ++suffix)
+        id = base + std::to_string(suffix);
+    return id;
+}
+
+int SetOutcomes(QNL_node* node, const std::vector<std::string>& names) {
+    QNL_stringArray texts;
+    for (const std::string& name : names)
+        if (texts.Add(name.c_str()) != 0) return -42;
+    // Texts taken unchecked, then each repaired (and made unique) by the identifier rule.
+    QNL_idArray ids(false);
+    int result = ids.QNL_stringArray::Assign(texts);
+    if (result == 0) result = ids.MakeAllIdsValid();
+    if (result != 0) return result;
+    return node->GetDefinition()->SetNumberOfOutcomes(ids);
+}
+
+} // namespace
+
+bool QNL_pattern::MakeNetwork(const QNL_dataset& data, QNL_network& network) const {
+    if (!IsDAG()) return false;
+    const int n = data.getNumberOfVariables();
+    if (n != size) {
+        QNL_errorHandler::Instance().LogError(
+            -1, "pattern: the pattern has " + std::to_string(size) +
+                    " variables but the data set has " + std::to_string(n));
+        return false;
+    }
+    int type = QNL_TYPE_EQUATION;
+    for (int i = 0; i < n; ++i)
+        if (data.isDiscrete(i)) type = QNL_TYPE_CPT;
+
+    std::vector<int> handles;
+    bool ok = true;
+    try {
+        for (int i = 0; i < n && ok; ++i) {
+            const std::string& raw = data.getVariableId(i);
+            const int node = network.AddNode(type, NodeIdFor(raw, network).c_str());
+            if (node < 0) {
+                ok = false;
+                break;
+            }
+            handles.push_back(node);
+            QNL_node* added = network.GetNode(node);
+            ok = added->GetInfo()->header.SetName(raw.c_str()) == 0;
+            const std::vector<std::string>& states = data.getStateNames(i);
+            if (ok && states.size() >= 2) ok = SetOutcomes(added, states) == 0;
+        }
+        for (int i = 0; i < n && ok; ++i)
+            for (int j = i + 1; j < n && ok; ++j) {
+                if (GetEdge(i, j) == DIRECTED)
+                    ok = network.AddArc(handles[i], handles[j]) == 0;
+                else if (GetEdge(j, i) == DIRECTED)
+                    ok = network.AddArc(handles[j], handles[i]) == 0;
+            }
+    } catch (const std::bad_alloc&) {
+        QNL_errorHandler::Instance().LogError(-42);
+        ok = false;
+    }
+    if (ok) return true;
+    // Deleting a node takes its arcs along, so the network is as it was.
+    for (const int node : handles)
+        network.DeleteNode(node);
+    return false;
+}

@@ -1,0 +1,272 @@
+#include "learning/pc.h"
+
+#include "learning/count_tree.h"
+#include "learning/dataset.h"
+#include "learning/pattern.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// A binary network given by its parents and P(1 | parents) per parent configuration (first
+// parent slowest), sampled forward in index order (parents come first).
+struct BinaryNet {
+    std::vector<std::vector<int>> parents;
+    std::vector<std::vector<double>> p1;
+};
+
+QNL_dataset Sample(const BinaryNet& net, int records, unsigned seed, bool named = true) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    const std::size_t n = net.parents.size();
+    std::vector<std::vector<QNL_datasetCell>> cells(n);
+    for (int r = 0; r < records; ++r) {
+        std::vector<int> value(n);
+        for (std::size_t v = 0; v < n; ++v) {
+            int config = 0;
+            for (int p : net.parents[v])
+                config = config * 2 + value[p];
+            value[v] = u(random) < net.p1[v][config] ? 1 : 0;
+            // Raw integer columns hold codes that are not state indices.
+            cells[v].push_back(QNL_IntCell(named ? value[v] : 10 + 5 * value[v]));
+        }
+    }
+    QNL_dataset data;
+    for (std::size_t v = 0; v < n; ++v) {
+        data.addIntVariable("v" + std::to_string(v), &cells[v], -1);
+        if (named) data.setStateNames(static_cast<int>(v), {"no", "yes"});
+    }
+    return data;
+}
+
+// Linear-Gaussian: each variable is the weighted sum of its parents plus unit noise.
+QNL_dataset SampleGaussian(const std::vector<std::vector<std::pair<int, double>>>& parents,
+                           int records, unsigned seed) {
+    std::mt19937 random(seed);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    const std::size_t n = parents.size();
+    std::vector<std::vector<QNL_datasetCell>> cells(n);
+    for (int r = 0; r < records; ++r) {
+        std::vector<double> value(n);
+        for (std::size_t v = 0; v < n; ++v) {
+            value[v] = noise(random);
+            for (const auto& [p, w] : parents[v])
+                value[v] += w * value[p];
+            cells[v].push_back(QNL_FloatCell(static_cast<float>(value[v])));
+        }
+    }
+    QNL_dataset data;
+    for (std::size_t v = 0; v < n; ++v)
+        data.addFloatVariable("c" + std::to_string(v), &cells[v], -1.0f);
+    return data;
+}
+
+const BinaryNet kChain = {{{}, {0}, {1}}, {{0.5}, {0.2, 0.8}, {0.15, 0.85}}};
+const BinaryNet kCollider = {{{}, {}, {0, 1}}, {{0.5}, {0.5}, {0.1, 0.6, 0.5, 0.9}}};
+
+QNL_pattern Learn(const QNL_dataset& data, const QNL_pcParams& params = {}) {
+    QNL_pc pc;
+    pc.params = params;
+    QNL_pattern pattern;
+    EXPECT_EQ(pc.Learn(data, pattern), 0);
+    return pattern;
+}
+
+// Marks of (0,1), (1,0), (1,2), (2,1), (0,2), (2,0).
+std::vector<int> Marks(const QNL_pattern& p) {
+    return {p.GetEdge(0, 1), p.GetEdge(1, 0), p.GetEdge(1, 2),
+            p.GetEdge(2, 1), p.GetEdge(0, 2), p.GetEdge(2, 0)};
+}
+
+TEST(Pc, GTestPValuesOfTwoByTwoTables) {
+    // [[20, 20], [20, 20]] is independence itself; [[30, 10], [10, 30]] is far from it.
+    for (const auto& [a, b, expected, tolerance] :
+         std::vector<std::tuple<int, int, double, double>>{{20, 20, 1.0, 1e-9},
+                                                           {30, 10, 4.8e-6, 0.2e-6}}) {
+        std::vector<int> x, y;
+        const int table[2][2] = {{a, b}, {b, a}};
+        for (int i = 0; i < 2; ++i)
+            for (int j = 0; j < 2; ++j)
+                for (int k = 0; k < table[i][j]; ++k) {
+                    x.push_back(i);
+                    y.push_back(j);
+                }
+        QNL_adTree counts({x.data(), y.data()}, {2, 2}, static_cast<int>(x.size()));
+        EXPECT_NEAR(QNL_pc::TestIndependenceDiscrete(counts, 0, 1, {}), expected, tolerance);
+    }
+}
+
+TEST(Pc, DiscreteStructuresAreRecovered) {
+    struct Case {
+        const char* name;
+        BinaryNet net;
+        bool named;
+        QNL_pcParams params;
+        std::vector<int> marks;
+    };
+    QNL_pcParams forced, forbidden, shallow, tiers, excluded;
+    forced.forcedArcs = {{0, 2}};
+    forbidden.forbiddenArcs = {{1, 0}};
+    shallow.MaxAdjacency = 0;
+    tiers.tiers = {{0, 0}, {1, 1}, {2, 2}};
+    excluded.excluded = {1};
+    const Case table[] = {
+        {"chain", kChain, true, {}, {1, 1, 1, 1, 0, 0}},
+        {"chain of raw codes", kChain, false, {}, {1, 1, 1, 1, 0, 0}},
+        {"collider", kCollider, true, {}, {0, 0, 2, 0, 2, 0}},
+        {"forced arc", kChain, true, forced, {1, 1, 1, 1, 2, 0}},
+        {"forbidden arc", kChain, true, forbidden, {0, 0, 1, 1, 0, 0}},
+        {"marginal tests only", kChain, true, shallow, {1, 1, 1, 1, 1, 1}},
+        {"tiers", kChain, true, tiers, {2, 0, 2, 0, 0, 0}},
+        {"middle never conditioned on", kChain, true, excluded, {1, 1, 1, 1, 1, 1}},
+    };
+    for (const Case& c : table)
+        EXPECT_EQ(Marks(Learn(Sample(c.net, 5000, 3, c.named), c.params)), c.marks) << c.name;
+}
+
+TEST(Pc, LinearGaussianStructuresAreRecovered) {
+    const QNL_pattern chain = Learn(SampleGaussian({{}, {{0, 0.8}}, {{1, 0.8}}}, 5000, 5));
+    EXPECT_EQ(Marks(chain), (std::vector<int>{1, 1, 1, 1, 0, 0}));
+    const QNL_pattern collider = Learn(SampleGaussian({{}, {}, {{0, 0.7}, {1, -0.7}}}, 5000, 6));
+    EXPECT_EQ(collider.GetEdge(0, 2), 2);
+    EXPECT_EQ(collider.GetEdge(1, 2), 2);
+    EXPECT_EQ(collider.GetEdge(2, 0) + collider.GetEdge(2, 1) + collider.GetEdge(0, 1), 0);
+    // A directed pattern becomes a network of equation nodes.
+    QNL_network net;
+    EXPECT_TRUE(collider.MakeNetwork(SampleGaussian({{}, {}, {}}, 3, 1), net));
+    EXPECT_EQ(net.GetParents(net.FindNode("c2")).GetCount(), 2);
+}
+
+TEST(Pc, SkeletonsOfRandomEightNodeNetworksAreRecovered) {
+    int recovered = 0;
+    for (unsigned seed = 1; seed <= 10; ++seed) {
+        std::mt19937 random(seed);
+        BinaryNet net;
+        std::vector<std::vector<bool>> edge(8, std::vector<bool>(8, false));
+        for (int v = 0; v < 8; ++v) {
+            std::vector<int> parents;
+            for (int p = 0; p < v; ++p)
+                if (parents.size() < 2 && random() % 4 == 0) parents.push_back(p);
+            // P(1) grows clearly with each parent that is 1 (or falls, for half the nodes).
+            std::vector<double> p1;
+            const bool rising = random() % 2 == 0;
+            for (int config = 0; config < (1 << parents.size()); ++config) {
+                const int on = __builtin_popcount(config);
+                const double p = parents.empty() ? 0.5 : 0.1 + 0.8 * on / parents.size();
+                p1.push_back(rising ? p : 1.0 - p);
+            }
+            for (int p : parents)
+                edge[p][v] = edge[v][p] = true;
+            net.parents.push_back(parents);
+            net.p1.push_back(p1);
+        }
+        // Every missing edge is one test at the significance level that may fail by chance;
+        // the dependencies are strong, so a stricter level costs no true edge.
+        QNL_pcParams strict;
+        strict.Significance = 0.01;
+        const QNL_pattern learned = Learn(Sample(net, 10000, seed), strict);
+        bool same = true;
+        for (int a = 0; a < 8; ++a)
+            for (int b = 0; b < 8; ++b)
+                same = same && ((learned.GetEdge(a, b) || learned.GetEdge(b, a)) == edge[a][b]);
+        recovered += same;
+    }
+    EXPECT_GE(recovered, 9);
+}
+
+TEST(Pc, FisherZOfTooFewRecordsOrPerfectCorrelationCountsAsDependent) {
+    QNL_dataset data;
+    std::vector<QNL_datasetCell> x, y, z;
+    for (float v : {1.0f, 2.0f, 4.0f, 3.0f}) {
+        x.push_back(QNL_FloatCell(v));
+        y.push_back(QNL_FloatCell(2.0f * v));
+        z.push_back(QNL_FloatCell(v * v - v));
+    }
+    data.addFloatVariable("x", &x, -1.0f);
+    data.addFloatVariable("y", &y, -1.0f);
+    data.addFloatVariable("z", &z, -1.0f);
+    QNL_correlationMatrix correlations(data);
+    EXPECT_EQ(QNL_pc::TestIndependenceContinuous(correlations, 0, 1, {}), 0.0);
+    EXPECT_EQ(QNL_pc::TestIndependenceContinuous(correlations, 0, 2, {1}), 0.0);
+    const double p = QNL_pc::TestIndependenceContinuous(correlations, 0, 2, {});
+    EXPECT_TRUE(p > 0.0 && p <= 1.0);
+}
+
+// Columns of three records ("i" prefix: integer, "f": float with the given missing value).
+QNL_dataset Columns(const std::vector<std::vector<float>>& columns, const std::string& kinds,
+                    float missing = -1.0f) {
+    QNL_dataset data;
+    for (std::size_t v = 0; v < columns.size(); ++v) {
+        std::vector<QNL_datasetCell> cells;
+        for (float x : columns[v])
+            cells.push_back(kinds[v] == 'i' ? QNL_IntCell(static_cast<int>(x)) : QNL_FloatCell(x));
+        if (kinds[v] == 'i')
+            data.addIntVariable("v" + std::to_string(v), &cells, -1);
+        else
+            data.addFloatVariable("v" + std::to_string(v), &cells, missing);
+    }
+    return data;
+}
+
+TEST(Pc, UnsuitableDataAndKnowledgeAreRefusedWithTheirMessages) {
+    const QNL_dataset good = Sample(kChain, 50, 1);
+    const QNL_dataset twoRecords = Columns({{0, 1}, {0, 1}}, "ii");
+    const QNL_dataset oneVariable = Columns({{0, 1, 1}}, "i");
+    const QNL_dataset mixed = Columns({{0, 1, 1}, {0.5f, 1.5f, 2}}, "if");
+    const QNL_dataset constant = Columns({{0, 1, 1}, {1, 1, 1}}, "ii");
+    const QNL_dataset missing = Columns({{0, 1, 1}, {0, -1, 1}}, "ii");
+    const QNL_dataset nanMissing = Columns({{0.5f, 1.5f, 2}, {0.5f, NAN, 2}}, "ff", NAN);
+    const QNL_dataset nanCell = Columns({{0.5f, 1.5f, 2}, {0.5f, NAN, 2}}, "ff");
+    QNL_pcParams outside, selfArc, badTier, badExcluded;
+    outside.forcedArcs = {{0, 3}};
+    selfArc.forbiddenArcs = {{1, 1}};
+    badTier.tiers = {{-1, 2}};
+    badExcluded.excluded = {7};
+    const std::vector<std::tuple<const QNL_dataset*, QNL_pcParams, std::string>> table = {
+        {&twoRecords, {}, "pc: too few data points"},
+        {&oneVariable, {}, "pc: too few variables"},
+        {&mixed, {}, "pc: a mix of continuous and discrete variables is not allowed"},
+        {&constant, {}, "pc: deterministic variable not allowed"},
+        {&missing, {}, "pc: missing values not allowed\n"},
+        {&nanMissing, {}, "pc: missing values not allowed\n"},
+        {&nanCell, {}, "pc: missing values not allowed\n"},
+        {&good, outside, "pc: forced arc (0, 3) does not join two variables of the data set"},
+        {&good, selfArc, "pc: forbidden arc (1, 1) does not join two variables of the data set"},
+        {&good, badTier, "pc: tier entry (-1, 2) does not name a variable of the data set"},
+        {&good, badExcluded, "pc: excluded variable 7 is not a variable of the data set"},
+    };
+    QNL_errorHandler& log = QNL_errorHandler::Instance();
+    for (const auto& [data, params, message] : table) {
+        log.Flush();
+        QNL_pc pc;
+        pc.params = params;
+        QNL_pattern pattern;
+        EXPECT_EQ(pc.Learn(*data, pattern), -1) << message;
+        ASSERT_EQ(log.GetNumberOfErrors(), 1) << message;
+        EXPECT_EQ(log.GetMessage(0), message);
+        EXPECT_EQ(pattern.GetSize(), 0);
+    }
+    log.Flush();
+}
+
+TEST(Pc, ACancelledRunReturnsMinusTwo) {
+    const QNL_dataset data = Sample(kChain, 200, 2);
+    for (int allowed : {0, 1, 2, 4}) {
+        int calls = 0;
+        QNL_pc pc;
+        QNL_pattern pattern;
+        EXPECT_EQ(pc.Learn(data, pattern, [&] { return calls++ < allowed; }), -2) << allowed;
+        EXPECT_EQ(pattern.GetSize(), allowed == 0 ? 0 : 3);
+    }
+}
+
+} // namespace

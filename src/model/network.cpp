@@ -8,6 +8,7 @@
 #include "model/node_definition.h"
 #include "model/string_array.h"
 #include "model/submodel.h"
+#include "model/temporal_network.h"
 
 #include <cstring>
 #include <new>
@@ -111,6 +112,7 @@ int QNL_network::CleanUp(int deep) {
         if (cases != nullptr) cases->Clear();
     }
     ReleaseTable();
+    temporal.reset();
     idIndex.clear();
     growth = 50;
     numberOfSamples = 1000;
@@ -235,7 +237,10 @@ int QNL_network::Copy(const QNL_network& source, bool skipTemporal) {
     if (&source == this) return 0;
     if (cases != nullptr) cases->EnableCaseUpdates(false);
     QNL_caseLibrary* newCases = nullptr;
+    std::unique_ptr<QNL_temporalNetwork> newTemporal;
     try {
+        if (!skipTemporal && source.temporal)
+            newTemporal = std::make_unique<QNL_temporalNetwork>(*source.temporal, this);
         newCases = new QNL_caseLibrary(this, *source.cases);
     } catch (const std::bad_alloc&) {
         return QNL_errorHandler::Instance().LogError(-42);
@@ -245,6 +250,7 @@ int QNL_network::Copy(const QNL_network& source, bool skipTemporal) {
         delete newCases;
         return result;
     }
+    temporal = std::move(newTemporal);
     if (skipTemporal)
         for (int i = 0; i < tableSize; ++i) table[i].temporalType = 0;
     userProperties.Assign(source.userProperties);

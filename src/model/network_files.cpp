@@ -7,6 +7,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/submodel.h"
+#include "model/temporal_network.h"
 
 #include <exception>
 #include <new>
@@ -63,6 +64,7 @@ std::unique_ptr<QNL_textParser> QNL_network::CreateFormat(const char* fileName, 
 // new network has, so a file that lacks one of them does not inherit the old model's.
 int QNL_network::ClearForReading() {
     if (cases != nullptr) cases->Clear();
+    temporal.reset();
     for (int i = 0; i < tableSize; ++i) {
         QNL_nodeEntry& entry = table[i];
         delete entry.node;

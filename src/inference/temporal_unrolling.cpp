@@ -26,6 +26,13 @@ std::string IdOf(const QNL_network& network, int node) {
     return id != nullptr ? id : "";
 }
 
+bool SameIds(const QNL_idArray& a, const QNL_idArray* b) {
+    if (b == nullptr || a.GetCount() != b->GetCount()) return false;
+    for (int i = 0; i < a.GetCount(); ++i)
+        if (std::string(a.GetString(i)) != b->GetString(i)) return false;
+    return true;
+}
+
 // Checked before anything is built: a later slice without a temporal definition takes the
 // node's own table, which has a dimension for every anchor parent its copies don't have.
 int CheckAnchors(const QNL_network& source, const QNL_temporalNetwork& extension,
@@ -135,9 +142,11 @@ private:
             target.IsIdUsed(id.c_str()) ? -2 : target.AddNode(definition->GetType(), id.c_str());
         if (copy < 0) copy = target.AddNode(definition->GetType(), nullptr);
         if (copy < 0) return copy;
+        // Kinds with a fixed outcome set refuse to be given one; they have it already.
         const QNL_idArray* ids = definition->GetOutcomeIds();
-        if (ids != nullptr) {
-            if (int r = target.GetNode(copy)->GetDefinition()->SetNumberOfOutcomes(*ids)) return r;
+        QNL_nodeDefinition* made = target.GetNode(copy)->GetDefinition();
+        if (ids != nullptr && !SameIds(*ids, made->GetOutcomeIds())) {
+            if (int r = made->SetNumberOfOutcomes(*ids)) return r;
         }
         if (source.IsTarget(node)) target.SetTarget(copy);
         return copy;

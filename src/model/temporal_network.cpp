@@ -68,9 +68,15 @@ int QNL_temporalNetwork::MakeLike(int node) {
     if (made < 0) return made;
     QNL_nodeDefinition* definition = DefinitionOf(*definitions, made);
     const QNL_idArray* ids = source->GetOutcomeIds();
-    if (ids != nullptr && definition->SetNumberOfOutcomes(*ids) != 0) {
-        definitions->DeleteNode(made);
-        return QNL_errorHandler::Instance().LogError(-42);
+    const QNL_idArray* fresh = definition->GetOutcomeIds();
+    bool same = ids == nullptr || (fresh != nullptr && fresh->GetCount() == ids->GetCount());
+    for (int i = 0; same && i < ids->GetCount(); ++i)
+        same = std::string(fresh->GetString(i)) == ids->GetString(i);
+    if (!same) {
+        if (int r = definition->SetNumberOfOutcomes(*ids)) {
+            definitions->DeleteNode(made);
+            return r;
+        }
     }
     return made;
 }

@@ -124,6 +124,17 @@ TEST(XmlDynamic, EveryTemporalKindRoundTripsToAnEqualModelAndTheSameBytes) {
     }
 }
 
+TEST(XmlDynamic, AStoredDynamicModelIsRewrittenByteForByte) {
+    TempFolder folder("xml_dynamic_fixture");
+    const std::string fixture = std::string(QUARN_TEST_DATA_DIR) + "/xqnl/dynamic.xqnl";
+    QNL_network net;
+    ASSERT_EQ(net.ReadFile(fixture.c_str()), 0) << AllMessages();
+    EXPECT_EQ(net.GetNumberOfSlices(), 5);
+    const std::string copy = folder.File("copy.xqnl");
+    ASSERT_EQ(net.WriteFile(copy.c_str()), 0);
+    EXPECT_EQ(TempFolder::Get(copy), TempFolder::Get(fixture));
+}
+
 TEST(XmlDynamic, DynamicPartIsWrittenExactlyWhenSomeNodeHasATemporalType) {
     TempFolder folder("xml_dynamic_presence");
     QNL_network net;

@@ -9,8 +9,10 @@
 #include "model/string_array.h"
 #include "model/temporal_network.h"
 
+#include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace quarn::detail {
 
@@ -234,6 +236,83 @@ void CopyBack(QNL_network& network, const QNL_network& unrolled, const SliceCopi
     }
 }
 
+std::vector<int> TargetsOf(const QNL_network& network) {
+    std::vector<int> out;
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+        if (network.IsTarget(h) == 1) out.push_back(h);
+    return out;
+}
+
+// Tables can be written in place without a notice: the kept copies are compared cell by cell.
+bool SameTable(QNL_nodeDefinition* source, QNL_nodeDefinition* kept) {
+    const QNL_Dmatrix* a = source != nullptr ? source->GetMatrix() : nullptr;
+    const QNL_Dmatrix* b = kept != nullptr ? kept->GetMatrix() : nullptr;
+    if (a == nullptr || b == nullptr || a->GetSize() != b->GetSize()) return false;
+    const double* x = a->GetItems().Items();
+    const double* y = b->GetItems().Items();
+    for (int i = 0; i < a->GetSize(); ++i)
+        if (!(x[i] == y[i])) return false;
+    return true;
+}
+
+bool SameTables(QNL_network& network, const QNL_temporalNetwork& extension, UnrolledNetwork& kept) {
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+        if (!SameTable(network.GetNode(h)->GetDefinition(),
+                       kept.network.GetNode(h)->GetDefinition()))
+            return false;
+    const SliceCopies& where = kept.where;
+    for (int t = 1; t < where.slices; ++t) {
+        for (std::size_t i = 0; i < where.plate.size(); ++i) {
+            const int node = where.plate[i];
+            const int order = extension.DefinitionOrderFor(node, t);
+            QNL_nodeDefinition* source = order > 0 ? extension.GetTemporalDefinition(node, order)
+                                                   : network.GetNode(node)->GetDefinition();
+            if (!SameTable(source, kept.network.GetNode(where.CopyOf(t, i))->GetDefinition()))
+                return false;
+        }
+    }
+    return true;
+}
+
+// The kept unrolling takes the evidence of the network's nodes (slice 0) and of its slices:
+// what differs is withdrawn first, then set, so no stale finding conflicts with a new one.
+bool RefreshEvidence(const QNL_network& network, const QNL_temporalNetwork& extension,
+                     UnrolledNetwork& kept) {
+    std::vector<std::pair<int, int>> wanted;
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        const QNL_nodeValue* value = network.GetNode(h)->GetValue();
+        const int outcome = value->HasEvidence() ? value->GetEvidence() : -1;
+        if (value->HasEvidence() && outcome < 0) return false;
+        wanted.emplace_back(h, outcome);
+    }
+    const SliceCopies& where = kept.where;
+    for (int t = 1; t < where.slices; ++t)
+        for (std::size_t i = 0; i < where.plate.size(); ++i)
+            wanted.emplace_back(where.CopyOf(t, i), extension.GetSliceEvidence(where.plate[i], t));
+    auto valueOf = [&](int h) { return kept.network.GetNode(h)->GetValue(); };
+    for (const auto& [h, outcome] : wanted) {
+        QNL_nodeValue* value = valueOf(h);
+        if (value->HasEvidence() && value->GetEvidence() != outcome && value->ClearEvidence() != 0)
+            return false;
+    }
+    for (const auto& [h, outcome] : wanted) {
+        QNL_nodeValue* value = valueOf(h);
+        if (outcome >= 0 && !value->HasEvidence() && value->SetEvidence(outcome) != 0) return false;
+    }
+    return true;
+}
+
+bool CanReuse(QNL_network& network, const QNL_temporalNetwork& extension, UnrolledNetwork& kept) {
+    if (kept.structureVersion != network.GetStructureVersion() ||
+        kept.definitionsVersion != extension.GetDefinitionsVersion() ||
+        kept.where.slices != extension.GetNumberOfSlices() || kept.targets != TargetsOf(network) ||
+        !SameTables(network, extension, kept))
+        return false;
+    kept.network.SetDefaultBNAlgorithm(network.GetDefaultBNAlgorithm());
+    kept.network.SetNumberOfSamples(network.GetNumberOfSamples());
+    return RefreshEvidence(network, extension, kept);
+}
+
 } // namespace
 
 int UnrollTemporalNetwork(const QNL_network& source, QNL_network& target, SliceCopies& where) {
@@ -246,11 +325,25 @@ int UnrollTemporalNetwork(const QNL_network& source, QNL_network& target, SliceC
 
 int UpdateTemporalNetwork(QNL_network& network) {
     try {
-        QNL_network unrolled;
-        SliceCopies where;
-        if (int r = UnrollTemporalNetwork(network, unrolled, where)) return r;
-        const int result = unrolled.UpdateBeliefs();
-        CopyBack(network, unrolled, where);
+        QNL_temporalNetwork& extension = network.GetTemporalNetwork();
+        UnrolledNetwork* kept = extension.GetUnrolled();
+        if (kept != nullptr && !CanReuse(network, extension, *kept)) {
+            extension.SetUnrolled(nullptr);
+            kept = nullptr;
+        }
+        if (kept == nullptr) {
+            static std::uint64_t serial = 0;
+            auto fresh = std::make_unique<UnrolledNetwork>();
+            if (int r = UnrollTemporalNetwork(network, fresh->network, fresh->where)) return r;
+            fresh->structureVersion = network.GetStructureVersion();
+            fresh->definitionsVersion = extension.GetDefinitionsVersion();
+            fresh->targets = TargetsOf(network);
+            fresh->serial = ++serial;
+            kept = fresh.get();
+            extension.SetUnrolled(std::move(fresh));
+        }
+        const int result = kept->network.UpdateBeliefs();
+        CopyBack(network, kept->network, kept->where);
         return result;
     } catch (const std::bad_alloc&) {
         return QNL_errorHandler::Instance().LogError(-42);

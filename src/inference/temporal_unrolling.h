@@ -2,10 +2,11 @@
 
 // Internal: not part of the public interface.
 
-#include <cstddef>
-#include <vector>
+#include "model/network.h"
 
-class QNL_network;
+#include <cstddef>
+#include <cstdint>
+#include <vector>
 
 namespace quarn::detail {
 
@@ -19,6 +20,18 @@ struct SliceCopies {
     int CopyOf(int slice, std::size_t index) const {
         return copies[static_cast<std::size_t>(slice) * plate.size() + index];
     }
+};
+
+// An unrolling kept between updates, with what it was built from: an update that changed
+// only evidence (of nodes or of slices) reuses it and the join trees it keeps.
+struct UnrolledNetwork {
+    QNL_network network;
+    SliceCopies where;
+    std::uint64_t structureVersion = 0;
+    std::uint64_t definitionsVersion = 0;
+    std::vector<int> targets;
+    // Distinct for every unrolling made.
+    std::uint64_t serial = 0;
 };
 
 // Makes target a plain network with one copy of every plate node per slice: copies are

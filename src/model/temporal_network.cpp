@@ -3,6 +3,7 @@
 #include "model/temporal_network.h"
 
 #include "definitions/node_value.h"
+#include "inference/temporal_unrolling.h"
 #include "model/case_library.h"
 #include "model/error_handler.h"
 #include "model/network.h"
@@ -48,6 +49,14 @@ QNL_temporalNetwork::QNL_temporalNetwork(const QNL_temporalNetwork& source, QNL_
 }
 
 QNL_temporalNetwork::~QNL_temporalNetwork() = default;
+
+void QNL_temporalNetwork::SetUnrolled(std::unique_ptr<quarn::detail::UnrolledNetwork> kept) {
+    unrolled = std::move(kept);
+}
+
+std::uint64_t QNL_temporalNetwork::GetDefinitionsVersion() const {
+    return definitions->GetStructureVersion();
+}
 
 int QNL_temporalNetwork::SetNumberOfSlices(int count) {
     if (count < 1) return QNL_errorHandler::Instance().LogError(-4, "Invalid number of slices");

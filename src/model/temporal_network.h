@@ -2,6 +2,7 @@
 
 #include "model/rectangle.h"
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <utility>
@@ -10,6 +11,10 @@
 class QNL_network;
 class QNL_nodeDefinition;
 class QNL_intArray;
+
+namespace quarn::detail {
+struct UnrolledNetwork;
+} // namespace quarn::detail
 
 // What a network needs beyond its node table to be dynamic: the number of time slices, the
 // temporal arcs with the tables that go with them, evidence per slice and the plate's
@@ -58,6 +63,12 @@ public:
     int SetPlateDisplay(const QNL_rectangle& rectangle, int leftWidth, int rightWidth);
     void GetPlateDisplay(QNL_rectangle& rectangle, int& leftWidth, int& rightWidth) const;
 
+    // The unrolling kept for the next update (not copied with the extension), and the count
+    // of changes to the temporal definitions it depends on.
+    quarn::detail::UnrolledNetwork* GetUnrolled() const { return unrolled.get(); }
+    void SetUnrolled(std::unique_ptr<quarn::detail::UnrolledNetwork> kept);
+    std::uint64_t GetDefinitionsVersion() const;
+
     // Hooks the network calls after the change was made.
     void NodeDeleted(int node);
     void NodeTypeChanged(int node);
@@ -104,4 +115,5 @@ private:
     QNL_rectangle plate;
     int plateLeftWidth = 120;
     int plateRightWidth = 120;
+    std::unique_ptr<quarn::detail::UnrolledNetwork> unrolled;
 };

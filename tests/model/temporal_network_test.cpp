@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -495,6 +496,79 @@ TEST(TemporalLong, AThousandSlicesOfAChainUnrollAndUpdate) {
     ASSERT_EQ(m->GetSize(), 2000);
     EXPECT_DOUBLE_EQ(m->Subscript(1999), 1.0);
     EXPECT_NEAR(m->Subscript(1), 0.5, 1e-9) << "a thousand steps wash the evidence out";
+}
+
+} // namespace
+
+namespace {
+
+std::uint64_t Serial(QNL_network& net) {
+    const quarn::detail::UnrolledNetwork* kept = net.GetTemporalNetwork().GetUnrolled();
+    return kept != nullptr ? kept->serial : 0;
+}
+
+std::vector<double> ValueOf(QNL_network& net, int node) {
+    const QNL_Dmatrix* m = net.GetNode(node)->GetValue()->GetMatrix();
+    return std::vector<double>(m->GetItems().Items(), m->GetItems().Items() + m->GetSize());
+}
+
+// The same update on a copy, which keeps no unrolling.
+void ExpectSameAsFresh(QNL_network& net, const std::vector<int>& nodes) {
+    QNL_network fresh(net);
+    ASSERT_EQ(fresh.UpdateBeliefs(), 0);
+    for (int h : nodes) {
+        const std::vector<double> a = ValueOf(net, h), b = ValueOf(fresh, h);
+        ASSERT_EQ(a.size(), b.size());
+        for (std::size_t i = 0; i < a.size(); ++i)
+            EXPECT_NEAR(a[i], b[i], 1e-12);
+    }
+}
+
+TEST(TemporalKept, EvidenceChangesReuseTheUnrollingOtherChangesDropIt) {
+    TestRandom random(42);
+    QNL_network net;
+    const RandomDynamic d = BuildRandom(net, random);
+    ASSERT_EQ(net.SetNumberOfSlices(4), 0);
+    std::vector<int> nodes = d.plate;
+    nodes.push_back(d.terminal);
+    ASSERT_EQ(net.UpdateBeliefs(), 0);
+    const std::uint64_t first = Serial(net);
+    ASSERT_NE(first, 0u);
+
+    // Evidence of slices and of nodes, set, changed and withdrawn.
+    ASSERT_EQ(net.SetSliceEvidence(d.plate[0], 2, 1), 0);
+    ASSERT_EQ(net.SetSliceEvidence(d.plate[1], 0, 0), 0);
+    ASSERT_EQ(net.UpdateBeliefs(), 0);
+    ExpectSameAsFresh(net, nodes);
+    ASSERT_EQ(net.SetSliceEvidence(d.plate[0], 2, 0), 0);
+    ASSERT_EQ(net.ClearSliceEvidence(d.plate[1], 0), 0);
+    ASSERT_EQ(net.SetSliceEvidence(d.plate[1], 3, 1), 0);
+    ASSERT_EQ(net.UpdateBeliefs(), 0);
+    ExpectSameAsFresh(net, nodes);
+    EXPECT_EQ(Serial(net), first);
+
+    // A table written in place, a temporal table, the slice count and the structure.
+    QNL_Dmatrix* cells = nullptr;
+    ASSERT_EQ(net.GetNode(d.normal)->GetDefinition()->GetDefinition(&cells), 0);
+    std::swap(cells->Subscript(0), cells->Subscript(1));
+    ASSERT_EQ(net.UpdateBeliefs(), 0);
+    ExpectSameAsFresh(net, nodes);
+    EXPECT_NE(Serial(net), first);
+    for (auto edit : std::vector<std::function<void()>>{
+             [&] {
+                 FillRandom(net.GetTemporalNetwork().GetTemporalDefinition(d.plate[0], 1) != nullptr
+                                ? net.GetTemporalNetwork().GetTemporalDefinition(d.plate[0], 1)
+                                : net.GetNode(d.plate[0])->GetDefinition(),
+                            random);
+             },
+             [&] { net.SetNumberOfSlices(3); },
+             [&] { net.AddTemporalArc(d.plate.back(), d.plate[0], 2); }}) {
+        const std::uint64_t before = Serial(net);
+        edit();
+        ASSERT_EQ(net.UpdateBeliefs(), 0);
+        ExpectSameAsFresh(net, nodes);
+        EXPECT_NE(Serial(net), before);
+    }
 }
 
 } // namespace

@@ -271,8 +271,17 @@ int QNL_network::Copy(const QNL_network& source, bool skipTemporal) {
 int QNL_network::CopyNodes(const QNL_network& source) {
     if (!source.IsValid()) return -567;
     if (&source == this) return 0;
+    // The temporal types come with the slots; the extension that gives them meaning too.
+    std::unique_ptr<QNL_temporalNetwork> newTemporal;
+    try {
+        if (source.temporal)
+            newTemporal = std::make_unique<QNL_temporalNetwork>(*source.temporal, this);
+    } catch (const std::bad_alloc&) {
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
     int result = CopySlots(source);
     if (result != 0) return result;
+    temporal = std::move(newTemporal);
     CopySettings(source);
     CheckConsistency(0);
     return 0;

@@ -293,10 +293,14 @@ std::vector<int> QNL_temporalNetwork::PrivateNodesOf(int node) const {
     return out;
 }
 
-void QNL_temporalNetwork::NodeDeleted(int node) {
+void QNL_temporalNetwork::ClearSliceEvidenceOf(int node) {
     for (auto it = sliceEvidence.lower_bound({node, 0});
          it != sliceEvidence.end() && it->first.first == node;)
         it = sliceEvidence.erase(it);
+}
+
+void QNL_temporalNetwork::NodeDeleted(int node) {
+    ClearSliceEvidenceOf(node);
     for (auto it = temporal.begin(); it != temporal.end();) {
         auto& parents = it->second.parents;
         parents.erase(std::remove(parents.begin(), parents.end(), node), parents.end());
@@ -457,6 +461,8 @@ int QNL_network::SetTemporalType(int node, int type) {
     }
     table[node].temporalType = type;
     StructureChanged();
+    // Evidence of later slices belongs to plate nodes only; it would come back stale.
+    if (old == QNL_temporalNetwork::PLATE) extension->ClearSliceEvidenceOf(node);
     if (old == QNL_temporalNetwork::ANCHOR || type == QNL_temporalNetwork::ANCHOR)
         extension->TemporalTypeChanged(node);
     if (cases != nullptr) cases->TemporalTypeChanged(node, old);
@@ -516,19 +522,23 @@ int CheckSliceEntry(const QNL_network& network, int node, int slice, int outcome
 int QNL_network::SetSliceEvidence(int node, int slice, int outcome) {
     if (int r = CheckSliceEntry(*this, node, slice, outcome, true)) return r;
     if (slice == 0) return table[node].node->GetValue()->SetEvidence(outcome);
-    return temporal->SetSliceEvidence(node, slice, outcome);
+    try {
+        return GetTemporalNetwork().SetSliceEvidence(node, slice, outcome);
+    } catch (const std::bad_alloc&) {
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
 }
 
 int QNL_network::GetSliceEvidence(int node, int slice) const {
     if (int r = CheckSliceEntry(*this, node, slice, 0, false)) return r;
-    if (slice > 0) return temporal->GetSliceEvidence(node, slice);
+    if (slice > 0) return temporal ? temporal->GetSliceEvidence(node, slice) : -1;
     const QNL_nodeValue* value = table[node].node->GetValue();
     return value->HasEvidence() ? value->GetEvidence() : -1;
 }
 
 int QNL_network::ClearSliceEvidence(int node, int slice) {
     if (int r = CheckSliceEntry(*this, node, slice, 0, false)) return r;
-    if (slice > 0) return temporal->ClearSliceEvidence(node, slice);
+    if (slice > 0) return temporal ? temporal->ClearSliceEvidence(node, slice) : 0;
     QNL_nodeValue* value = table[node].node->GetValue();
     return value->HasEvidence() ? value->ClearEvidence() : 0;
 }

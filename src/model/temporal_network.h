@@ -57,6 +57,7 @@ public:
     int SetSliceEvidence(int node, int slice, int outcome);
     int ClearSliceEvidence(int node, int slice);
     void ClearAllSliceEvidence() { sliceEvidence.clear(); }
+    void ClearSliceEvidenceOf(int node);
     const std::map<std::pair<int, int>, int>& GetAllSliceEvidence() const { return sliceEvidence; }
 
     // -567 for a rectangle that is not valid.

@@ -217,6 +217,10 @@ TEST_F(TemporalTest, SliceEvidenceIsCheckedAndFollowsEdits) {
     const int reused = Plate("Z", 3);
     ASSERT_EQ(reused, y);
     EXPECT_EQ(net.GetSliceEvidence(reused, 2), -1) << "a reused handle inherits nothing";
+    ASSERT_EQ(net.SetSliceEvidence(reused, 4, 1), 0);
+    ASSERT_EQ(net.SetTemporalType(reused, 0), 0);
+    ASSERT_EQ(net.SetTemporalType(reused, 3), 0);
+    EXPECT_EQ(net.GetSliceEvidence(reused, 4), -1) << "left behind when the node left the plate";
     ASSERT_EQ(net.ClearAllEvidence(), 0);
     EXPECT_EQ(net.GetSliceEvidence(x, 2), -1);
 }
@@ -264,6 +268,9 @@ TEST_F(TemporalTest, CopiesCarryTheExtensionUnlessToldNot) {
               (std::vector<double>{0.9, 0.1, 0.2, 0.8}));
     ASSERT_EQ(copy.DeleteNode(x), 0);
     EXPECT_NE(Ext().GetTemporalDefinition(x, 1), nullptr) << "the source keeps its own";
+    QNL_network nodes;
+    ASSERT_EQ(nodes.CopyNodes(net), 0);
+    EXPECT_EQ(nodes.GetSliceEvidence(x, 3), 1) << "the slots' temporal types keep their meaning";
     QNL_network plain;
     ASSERT_EQ(plain.Copy(net, true), 0);
     EXPECT_EQ(plain.GetNumberOfSlices(), 0);

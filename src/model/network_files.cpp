@@ -132,6 +132,14 @@ int QNL_network::WriteFile(const char* fileName, int code, int flags) {
         }
         std::unique_ptr<QNL_textParser> format = CreateFormat(fileName, code);
         if (format == nullptr) return -2;
+        // Only the XML format holds the dynamic part; the others would drop it unsaid (the
+        // text format refuses it on its own).
+        for (int h = GetFirstNode(); code != QNL_FORMAT_XML && code != QNL_FORMAT_TEXT && h >= 0;
+             h = GetNextNode(h))
+            if (table[h].temporalType != 0)
+                return QNL_errorHandler::Instance().LogError(
+                    -2, "ERROR: This Network cannot be saved in this format: it has a temporal "
+                        "part, which only the XML format holds");
         if (flags != 0) format->SetFlags(flags);
         return format->Write(fileName);
     } catch (const std::exception& e) {

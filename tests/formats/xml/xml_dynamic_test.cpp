@@ -161,6 +161,12 @@ TEST(XmlDynamic, TemporalDefinitionsOfKindsWithoutAnElementAreRefusedBeforeWriti
     const std::string path = folder.File("net.xqnl");
     EXPECT_EQ(net.WriteFile(path.c_str()), -2);
     EXPECT_FALSE(std::filesystem::exists(path));
+    // Formats without a dynamic part refuse any temporal type rather than drop it.
+    ASSERT_EQ(net.SetTemporalType(AddNode(net, QNL_TYPE_CPT, "C", {"c1", "c2"}), 1), 0);
+    for (const char* name : {"net.net", "net.dsc", "net.xml03", "net.dne", "net.erg"}) {
+        EXPECT_EQ(net.WriteFile(folder.File(name).c_str()), -2) << name;
+        EXPECT_FALSE(std::filesystem::exists(folder.File(name))) << name;
+    }
 }
 
 } // namespace

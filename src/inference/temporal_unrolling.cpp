@@ -79,6 +79,10 @@ public:
         where.copies.reserve(where.plate.size() * static_cast<std::size_t>(where.slices));
 
         if (int r = target.Copy(source, true)) return r;
+        const long long copies =
+            static_cast<long long>(where.plate.size()) * (where.slices > 1 ? where.slices - 1 : 0);
+        if (copies > 0x3FFFFFFF) return QNL_errorHandler::Instance().LogError(-42);
+        if (int r = target.ReserveSlots(static_cast<int>(copies))) return r;
         const int control = source.GetNotificationControl();
         target.SetNotificationControl(control &
                                       ~(QNL_network::NOTIFY_ON | QNL_network::NOTIFY_AUTO_UPDATE));

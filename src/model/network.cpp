@@ -399,6 +399,17 @@ int QNL_network::FindFreeSlot() {
     return result != 0 ? result : oldSize;
 }
 
+int QNL_network::ReserveSlots(int count) {
+    const long long wanted = static_cast<long long>(nodeCount) + count - tableSize;
+    if (count <= 0 || wanted <= 0) return 0;
+    if (wanted > 0x7FFFFFFF / 2) return QNL_errorHandler::Instance().LogError(-42);
+    const int step = growth;
+    growth = static_cast<int>(wanted);
+    const int result = GrowTable();
+    growth = step;
+    return result;
+}
+
 // Slots move into the larger table by swapping their contents, so every handle stays.
 int QNL_network::GrowTable() {
     const long long newSize = static_cast<long long>(tableSize) + growth;

@@ -121,6 +121,9 @@ public:
     int GetTableSize() const { return tableSize; }
     int GetNumberOfTargets() const { return targetCount; }
     int GetNumberOfSamples() const { return numberOfSamples; }
+    // Room for `count` more nodes in one step, for callers that add many: the table otherwise
+    // grows by its growth step, copying every slot each time. Handles stay.
+    int ReserveSlots(int count);
     int SetNumberOfSamples(int samples);
 
     // Arcs, read side. An invalid handle gives an empty list.

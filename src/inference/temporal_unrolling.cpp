@@ -22,6 +22,9 @@ constexpr int kNormal = QNL_temporalNetwork::NORMAL;
 constexpr int kAnchor = QNL_temporalNetwork::ANCHOR;
 constexpr int kTerminal = QNL_temporalNetwork::TERMINAL;
 constexpr int kPlate = QNL_temporalNetwork::PLATE;
+// A slice count read from a file could ask for more nodes than memory holds; such an
+// unrolling is refused before anything is built (a few gigabytes of nodes at this bound).
+constexpr long long kMaxCopies = 1LL << 22;
 
 std::string IdOf(const QNL_network& network, int node) {
     const char* id = network.GetNode(node)->GetId();
@@ -45,14 +48,12 @@ int CheckAnchors(const QNL_network& source, const QNL_temporalNetwork& extension
         for (int i = 0; i < parents.GetCount(); ++i)
             anchored = anchored || source.GetTemporalType(parents[i]) == kAnchor;
         if (!anchored) continue;
-        for (int t = 1; t < slices; ++t) {
-            if (extension.DefinitionOrderFor(node, t) > 0) continue;
-            const std::string message = "Node [" + IdOf(source, node) +
-                                        "] has an anchor parent and no temporal "
-                                        "definition for slice " +
-                                        std::to_string(t);
-            return QNL_errorHandler::Instance().LogError(-2, message.c_str());
-        }
+        // A definition that serves slice 1 serves every later slice.
+        if (slices < 2 || extension.DefinitionOrderFor(node, 1) > 0) continue;
+        const std::string message = "Node [" + IdOf(source, node) +
+                                    "] has an anchor parent and no temporal definition for "
+                                    "slice 1";
+        return QNL_errorHandler::Instance().LogError(-2, message.c_str());
     }
     return 0;
 }
@@ -74,14 +75,18 @@ public:
             indexOf[static_cast<std::size_t>(h)] = static_cast<int>(where.plate.size());
             where.plate.push_back(h);
         }
+        const long long copies =
+            static_cast<long long>(where.plate.size()) * (where.slices > 1 ? where.slices - 1 : 0);
+        if (copies > kMaxCopies)
+            return QNL_errorHandler::Instance().LogError(
+                -42, ("Unrolled network too large: " + std::to_string(copies) +
+                      " copies of plate nodes, more than " + std::to_string(kMaxCopies))
+                         .c_str());
         if (int r = CheckAnchors(source, *extension, where.plate, where.slices)) return r;
         where.copies.assign(where.plate.begin(), where.plate.end());
         where.copies.reserve(where.plate.size() * static_cast<std::size_t>(where.slices));
 
         if (int r = target.Copy(source, true)) return r;
-        const long long copies =
-            static_cast<long long>(where.plate.size()) * (where.slices > 1 ? where.slices - 1 : 0);
-        if (copies > 0x3FFFFFFF) return QNL_errorHandler::Instance().LogError(-42);
         if (int r = target.ReserveSlots(static_cast<int>(copies))) return r;
         const int control = source.GetNotificationControl();
         target.SetNotificationControl(control &

@@ -503,6 +503,11 @@ TEST(TemporalLong, AThousandSlicesOfAChainUnrollAndUpdate) {
     ASSERT_EQ(m->GetSize(), 2000);
     EXPECT_DOUBLE_EQ(m->Subscript(1999), 1.0);
     EXPECT_NEAR(m->Subscript(1), 0.5, 1e-9) << "a thousand steps wash the evidence out";
+
+    // A slice count no memory holds is refused before anything is built.
+    ASSERT_EQ(net.SetNumberOfSlices(1 << 30), 0);
+    EXPECT_EQ(net.UpdateBeliefs(), -42);
+    EXPECT_FALSE(net.GetNode(x)->GetValue()->IsValueValid());
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "definitions/noisy_adder.h"
 #include "definitions/truth_table.h"
 #include "formats/xml/xml_network_reader.h"
+#include "formats/foreign_format_support.h"
 #include "formats/xml/xml_network_writer.h"
 #include "model/error_handler.h"
 #include "model/int_array.h"
@@ -14,6 +15,7 @@
 #include "model/string_array.h"
 #include "model/temporal_network.h"
 
+#include <algorithm>
 #include <new>
 #include <string>
 #include <vector>
@@ -173,6 +175,7 @@ void QNL_xmlNetworkReader::TemporalEnd(QNL_xmlReader& reader) {
         reader.Fail("No temporal parents specified");
         return;
     }
+    if (!CheckTemporalTable(reader, node)) return;
     for (int parent : scratch.parents) {
         if (network->AddTemporalArc(parent, node, temporalOrder) != 0) {
             reader.Fail("AddTemporalArc failed");
@@ -191,6 +194,55 @@ void QNL_xmlNetworkReader::TemporalEnd(QNL_xmlReader& reader) {
     }
     RunSetter(reader, definition);
     scratch = NodeScratch();
+}
+
+// The tables the new parents would give the definition of this order and the higher ones are
+// sized before any arc is added: a few numbers under many parents never allocate a table.
+bool QNL_xmlNetworkReader::CheckTemporalTable(QNL_xmlReader& reader, int node) {
+    const long long limit = quarn::detail::MAX_READ_TABLE_CELLS;
+    auto times = [limit](long long cells, int outcomes) {
+        return cells > limit ? cells : std::min(cells * std::max(outcomes, 1), limit + 1);
+    };
+    auto outcomesOf = [this](int h) {
+        return network->GetNode(h)->GetDefinition()->GetNumberOfOutcomes();
+    };
+    long long base = outcomesOf(node);
+    const QNL_intArray& parents = network->GetParents(node);
+    for (int i = 0; i < parents.GetCount(); ++i) {
+        const int type = network->GetTemporalType(parents[i]);
+        if (type == QNL_temporalNetwork::NORMAL || type == QNL_temporalNetwork::PLATE)
+            base = times(base, outcomesOf(parents[i]));
+    }
+    for (int parent : scratch.parents)
+        base = times(base, outcomesOf(parent));
+    QNL_intArray existing, earlier;
+    if (network->GetTemporalOrders(node, existing) != 0) {
+        reader.Fail("Out of memory");
+        return false;
+    }
+    std::vector<int> orders(existing.Items(), existing.Items() + existing.GetCount());
+    if (std::find(orders.begin(), orders.end(), temporalOrder) == orders.end())
+        orders.push_back(temporalOrder);
+    for (int order : orders) {
+        if (order < temporalOrder) continue;
+        long long cells = base;
+        for (int i = 0; i < existing.GetCount(); ++i) {
+            if (existing[i] > order) continue;
+            network->GetTemporalParents(node, existing[i], earlier);
+            for (int p = 0; p < earlier.GetCount(); ++p)
+                cells = times(cells, outcomesOf(earlier[p]));
+        }
+        if (cells > limit) {
+            reader.Fail(quarn::detail::TooLargeTableMessage(network, node));
+            return false;
+        }
+        if (order == temporalOrder && currentType == QNL_TYPE_CPT && scratch.payloadMet &&
+            static_cast<long long>(scratch.values.size()) != cells) {
+            reader.Fail("SetProbabilities failed");
+            return false;
+        }
+    }
+    return true;
 }
 
 // ---- writing ----

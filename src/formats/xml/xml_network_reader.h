@@ -105,6 +105,7 @@ private:
     void TemporalDemorganStart(QNL_xmlReader& reader);
     void TemporalStart(QNL_xmlReader& reader, int type);
     void TemporalEnd(QNL_xmlReader& reader);
+    bool CheckTemporalTable(QNL_xmlReader& reader, int node);
 
     // Gate elements (noisy-MAX, noisy adder, DeMorgan, CAST).
     void BuildGateSchema(QNL_xmlElementHandler* nodes, QNL_xmlElementHandler* parents,

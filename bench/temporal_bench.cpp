@@ -2,8 +2,8 @@
 // a fresh unrolling, and an update after only the evidence changed, which reuses the kept
 // unrolling and its join trees.
 
-#include "quarn.h"
 #include "inference/temporal_unrolling.h"
+#include "quarn.h"
 
 #include <benchmark/benchmark.h>
 

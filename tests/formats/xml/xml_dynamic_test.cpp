@@ -1,5 +1,6 @@
 #include "definitions/noisy_adder.h"
 #include "formats/format_test_support.h"
+#include "inference/temporal_unrolling.h"
 #include "model/case_library.h"
 #include "model/network.h"
 #include "model/node.h"
@@ -121,6 +122,31 @@ TEST(XmlDynamic, EveryTemporalKindRoundTripsToAnEqualModelAndTheSameBytes) {
         const QNL_Dmatrix* a = net.GetNode(net.FindNode(id))->GetValue()->GetMatrix();
         const QNL_Dmatrix* b = back.GetNode(back.FindNode(id))->GetValue()->GetMatrix();
         EXPECT_EQ(Joined(a->GetItems(), a->GetSize()), Joined(b->GetItems(), b->GetSize())) << id;
+    }
+}
+
+// Every copy of a gate keeps its kind and the table of the definition its slice takes.
+TEST(XmlDynamic, UnrolledCopiesOfEveryKindTakeTheirSlicesTable) {
+    QNL_network net;
+    BuildDynamic(net);
+    QNL_network unrolled;
+    quarn::detail::SliceCopies where;
+    ASSERT_EQ(quarn::detail::UnrollTemporalNetwork(net, unrolled, where), 0) << AllMessages();
+    QNL_temporalNetwork& ext = net.GetTemporalNetwork();
+    for (std::size_t i = 0; i < where.plate.size(); ++i) {
+        const int node = where.plate[i];
+        for (int t = 1; t < where.slices; ++t) {
+            const int order = ext.DefinitionOrderFor(node, t);
+            QNL_nodeDefinition* source = order > 0 ? ext.GetTemporalDefinition(node, order)
+                                                   : net.GetNode(node)->GetDefinition();
+            QNL_nodeDefinition* copy = unrolled.GetNode(where.CopyOf(t, i))->GetDefinition();
+            SCOPED_TRACE(std::string(net.GetNode(node)->GetId()) + " slice " + std::to_string(t));
+            EXPECT_EQ(copy->GetType(), source->GetType());
+            const QNL_Dmatrix* a = source->GetMatrix();
+            const QNL_Dmatrix* b = copy->GetMatrix();
+            ASSERT_TRUE(a != nullptr && b != nullptr);
+            EXPECT_EQ(Joined(a->GetItems(), a->GetSize()), Joined(b->GetItems(), b->GetSize()));
+        }
     }
 }
 

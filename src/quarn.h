@@ -85,3 +85,4 @@
 #include "model/rectangle.h"
 #include "model/string_array.h"
 #include "model/submodel.h"
+#include "model/temporal_network.h"

@@ -8,6 +8,7 @@
 #include "model/node_definition.h"
 #include "model/string_array.h"
 #include "model/submodel.h"
+#include "model/temporal_network.h"
 
 #include <cstring>
 #include <new>
@@ -111,6 +112,7 @@ int QNL_network::CleanUp(int deep) {
         if (cases != nullptr) cases->Clear();
     }
     ReleaseTable();
+    temporal.reset();
     idIndex.clear();
     growth = 50;
     numberOfSamples = 1000;
@@ -235,7 +237,10 @@ int QNL_network::Copy(const QNL_network& source, bool skipTemporal) {
     if (&source == this) return 0;
     if (cases != nullptr) cases->EnableCaseUpdates(false);
     QNL_caseLibrary* newCases = nullptr;
+    std::unique_ptr<QNL_temporalNetwork> newTemporal;
     try {
+        if (!skipTemporal && source.temporal)
+            newTemporal = std::make_unique<QNL_temporalNetwork>(*source.temporal, this);
         newCases = new QNL_caseLibrary(this, *source.cases);
     } catch (const std::bad_alloc&) {
         return QNL_errorHandler::Instance().LogError(-42);
@@ -245,6 +250,7 @@ int QNL_network::Copy(const QNL_network& source, bool skipTemporal) {
         delete newCases;
         return result;
     }
+    temporal = std::move(newTemporal);
     if (skipTemporal)
         for (int i = 0; i < tableSize; ++i) table[i].temporalType = 0;
     userProperties.Assign(source.userProperties);
@@ -265,8 +271,17 @@ int QNL_network::Copy(const QNL_network& source, bool skipTemporal) {
 int QNL_network::CopyNodes(const QNL_network& source) {
     if (!source.IsValid()) return -567;
     if (&source == this) return 0;
+    // The temporal types come with the slots; the extension that gives them meaning too.
+    std::unique_ptr<QNL_temporalNetwork> newTemporal;
+    try {
+        if (source.temporal)
+            newTemporal = std::make_unique<QNL_temporalNetwork>(*source.temporal, this);
+    } catch (const std::bad_alloc&) {
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
     int result = CopySlots(source);
     if (result != 0) return result;
+    temporal = std::move(newTemporal);
     CopySettings(source);
     CheckConsistency(0);
     return 0;
@@ -382,6 +397,17 @@ int QNL_network::FindFreeSlot() {
     const int oldSize = tableSize;
     int result = GrowTable();
     return result != 0 ? result : oldSize;
+}
+
+int QNL_network::ReserveSlots(int count) {
+    const long long wanted = static_cast<long long>(nodeCount) + count - tableSize;
+    if (count <= 0 || wanted <= 0) return 0;
+    if (wanted > 0x7FFFFFFF / 2) return QNL_errorHandler::Instance().LogError(-42);
+    const int step = growth;
+    growth = static_cast<int>(wanted);
+    const int result = GrowTable();
+    growth = step;
+    return result;
 }
 
 // Slots move into the larger table by swapping their contents, so every handle stays.

@@ -19,6 +19,7 @@ class QNL_caseLibrary;
 class QNL_case;
 class QNL_textParser;
 class QNL_valueOfInfo;
+class QNL_temporalNetwork;
 
 namespace quarn::detail {
 class JoinTreeCache;
@@ -120,6 +121,9 @@ public:
     int GetTableSize() const { return tableSize; }
     int GetNumberOfTargets() const { return targetCount; }
     int GetNumberOfSamples() const { return numberOfSamples; }
+    // Room for `count` more nodes in one step, for callers that add many: the table otherwise
+    // grows by its growth step, copying every slot each time. Handles stay.
+    int ReserveSlots(int count);
     int SetNumberOfSamples(int samples);
 
     // Arcs, read side. An invalid handle gives an empty list.
@@ -282,6 +286,23 @@ public:
     // slot table, the algorithm ids and the parameter blocks.
     int ClearForReading();
 
+    // Dynamic networks. The temporal extension is made by the first operation that needs it;
+    // temporal types are 0 normal, 1 anchor, 2 terminal, 3 plate.
+    QNL_temporalNetwork& GetTemporalNetwork();
+    QNL_temporalNetwork* FindTemporalNetwork() const { return temporal.get(); }
+    int GetNumberOfSlices() const;
+    int SetNumberOfSlices(int count);
+    int SetTemporalType(int node, int type);
+    int AddTemporalArc(int parent, int child, int order);
+    int GetTemporalOrders(int node, QNL_intArray& out);
+    int GetTemporalParents(int node, int order, QNL_intArray& out);
+    // Evidence of a plate node in one slice: -2 for a node outside the plate or an outcome
+    // out of range, -4 for a slice outside 0..slices-1. Slice 0 is the node's own evidence.
+    // Get gives the outcome or -1.
+    int SetSliceEvidence(int node, int slice, int outcome);
+    int GetSliceEvidence(int node, int slice) const;
+    int ClearSliceEvidence(int node, int slice);
+
 private:
     struct GrowthResult;
     void IndexAdd(const char* id, int handle);
@@ -390,4 +411,5 @@ private:
     bool definitionsChecked = false;
     // Never copied: a copy starts without trees.
     std::unique_ptr<quarn::detail::JoinTreeCache> joinTreeCache;
+    std::unique_ptr<QNL_temporalNetwork> temporal;
 };

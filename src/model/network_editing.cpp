@@ -9,6 +9,7 @@
 #include "model/node_cost.h"
 #include "model/node_definition.h"
 #include "model/string_array.h"
+#include "model/temporal_network.h"
 
 #include <algorithm>
 #include <cctype>
@@ -95,6 +96,7 @@ int QNL_network::DeleteNode(int node) {
     --nodeCount;
     StructureChanged();
     if (cases != nullptr) cases->NodeDeleted(node);
+    if (temporal) temporal->NodeDeleted(node);
     return 0;
 }
 
@@ -139,6 +141,7 @@ int QNL_network::AddOrdinaryArc(int parent, int child) {
         to.parents.Delete(to.parents.GetCount() - 1);
         return QNL_errorHandler::Instance().LogError(-51, "Arc rejected by child node");
     }
+    if (temporal) temporal->ArcAdded(parent, child);
     return AfterStructureChange(child, CHANGE_ARC_ADDED);
 }
 
@@ -190,6 +193,7 @@ int QNL_network::RemoveOrdinaryArc(int parent, int child, bool force) {
     if (result != 0 && result != -51 && !force) return result;
     table[parent].children.DeleteByContent(child);
     table[child].parents.DeleteByContent(parent);
+    if (temporal) temporal->ArcRemoved(parent, child);
     return AfterStructureChange(child, CHANGE_ARC_REMOVED);
 }
 
@@ -301,6 +305,7 @@ int QNL_network::AfterStructureChange(int node, int kind) {
 int QNL_network::NotifyChange(int node, int kind) {
     StructureChanged();
     if (kind == CHANGE_SHAPE) DropStaleEvidence(node);
+    if (kind == CHANGE_SHAPE && temporal) temporal->OutcomesReplaced(node);
     if (!(notificationControl & NOTIFY_ON) || (notificationMask & kind) != kind) return 0;
     int result = 0;
     if (kind == CHANGE_OUTCOMES || kind == CHANGE_VALUES || kind == CHANGE_SHAPE)
@@ -326,6 +331,7 @@ void QNL_network::DropStaleEvidence(int node) {
 int QNL_network::NodeTypeChanged(int node, int previousType) {
     StructureChanged();
     if (cases != nullptr) cases->NodeTypeChanged(node, previousType);
+    if (temporal) temporal->NodeTypeChanged(node);
     return NotifyChange(node, CHANGE_SHAPE);
 }
 
@@ -360,6 +366,7 @@ int QNL_network::OutcomeInserted(int node, int index) {
     StructureChanged();
     RemapEvidence(node, -1, index, nullptr);
     if (cases != nullptr) cases->OutcomeInserted(node, index);
+    if (temporal) temporal->OutcomeInserted(node, index);
     return 0;
 }
 
@@ -367,6 +374,7 @@ int QNL_network::OutcomeRemoved(int node, int index) {
     StructureChanged();
     RemapEvidence(node, index, -1, nullptr);
     if (cases != nullptr) cases->OutcomeRemoved(node, index);
+    if (temporal) temporal->OutcomeRemoved(node, index);
     return 0;
 }
 
@@ -374,6 +382,7 @@ int QNL_network::OutcomesReordered(int node, const QNL_intArray& order) {
     StructureChanged();
     RemapEvidence(node, -1, -1, &order);
     if (cases != nullptr) cases->OutcomesReordered(node, order);
+    if (temporal) temporal->OutcomesReordered(node, order);
     // The node's own beliefs, and whatever is indexed by its outcomes, are in the old order.
     return NotifyChange(node, CHANGE_OUTCOMES);
 }

@@ -7,6 +7,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/submodel.h"
+#include "model/temporal_network.h"
 
 #include <exception>
 #include <new>
@@ -63,6 +64,7 @@ std::unique_ptr<QNL_textParser> QNL_network::CreateFormat(const char* fileName, 
 // new network has, so a file that lacks one of them does not inherit the old model's.
 int QNL_network::ClearForReading() {
     if (cases != nullptr) cases->Clear();
+    temporal.reset();
     for (int i = 0; i < tableSize; ++i) {
         QNL_nodeEntry& entry = table[i];
         delete entry.node;
@@ -130,6 +132,14 @@ int QNL_network::WriteFile(const char* fileName, int code, int flags) {
         }
         std::unique_ptr<QNL_textParser> format = CreateFormat(fileName, code);
         if (format == nullptr) return -2;
+        // Only the XML format holds the dynamic part; the others would drop it unsaid (the
+        // text format refuses it on its own).
+        for (int h = GetFirstNode(); code != QNL_FORMAT_XML && code != QNL_FORMAT_TEXT && h >= 0;
+             h = GetNextNode(h))
+            if (table[h].temporalType != 0)
+                return QNL_errorHandler::Instance().LogError(
+                    -2, "ERROR: This Network cannot be saved in this format: it has a temporal "
+                        "part, which only the XML format holds");
         if (flags != 0) format->SetFlags(flags);
         return format->Write(fileName);
     } catch (const std::exception& e) {

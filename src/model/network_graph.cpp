@@ -6,6 +6,7 @@
 #include "definitions/node_value.h"
 #include "model/node.h"
 #include "model/node_definition.h"
+#include "model/temporal_network.h"
 
 #include <algorithm>
 #include <utility>
@@ -221,5 +222,6 @@ int QNL_network::InvalidateValues() {
 }
 
 int QNL_network::ClearAllEvidence() {
+    if (temporal) temporal->ClearAllSliceEvidence();
     return ClearEvidenceTogether();
 }

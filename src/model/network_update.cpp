@@ -14,6 +14,7 @@
 #include "inference/join_tree_cache.h"
 #include "inference/shachter_solver.h"
 #include "inference/stochastic_samplers.h"
+#include "inference/temporal_unrolling.h"
 #include "inference/polytree.h"
 #include "model/dmatrix.h"
 #include "model/error_handler.h"
@@ -111,7 +112,7 @@ int QNL_network::Dispatch() {
     case PATH_EQUATION:
         return UpdateEquations();
     case PATH_TEMPORAL:
-        return NotAvailable("Belief updating of temporal networks");
+        return quarn::detail::UpdateTemporalNetwork(*this);
     default:
         return CallBNAlgorithm();
     }
@@ -209,12 +210,9 @@ int QNL_network::CallBNAlgorithm() {
 }
 
 bool QNL_network::CalcPropEvidence(double& result, bool chainRule) {
-    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
-        if (table[h].temporalType == 3) {
-            NotAvailable("The probability of evidence of temporal networks");
-            return false;
-        }
-    }
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h))
+        if (table[h].temporalType == 3)
+            return quarn::detail::ProbEvidenceOfTemporalNetwork(*this, result, chainRule);
     std::vector<int> targets;
     try {
         targets.reserve(static_cast<std::size_t>(targetCount));

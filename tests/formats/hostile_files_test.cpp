@@ -56,6 +56,9 @@ TEST_F(HostileFiles, EachIsRefusedWithTheCodeItLogsAndANamedReason) {
         {"parents27_bad_data.net", -127, "ERROR: '#' : Unexpected"},
         {"parents27_short_table.xml03", -2, "expecting 268435456 numbers but 2 were read"},
         {"parents27_short_table.xqnl", -103, "SetProbabilities failed"},
+        // The same through the temporal parents of a plate node.
+        {"temporal_parents28.xqnl", -103, tooLarge},
+        {"temporal_parents27_short_table.xqnl", -103, "SetProbabilities failed"},
         // Cut right after a complete block: the node whose potential was lost is named.
         {"truncated.net", -2, "ERROR: Node (\"B\") : No potential defines it"},
         {"unknown_kind.net", -2, "ERROR: 'chance' : Unknown Node Type"},

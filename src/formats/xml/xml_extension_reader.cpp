@@ -6,10 +6,12 @@
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/submodel.h"
+#include "model/temporal_network.h"
 
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace quarn::detail {
 
@@ -91,14 +93,6 @@ int FaultNameFormatFromWord(const char* word) {
 const char* FaultNameFormatWord(int format) {
     return format >= 0 && format < 5 ? FAULT_NAME_FORMAT_WORDS[format] : "user";
 }
-
-// The plate of the dynamic part belongs to a part of the model the library does not keep.
-class RefusedPlate : public QNL_xmlCallbacks {
-public:
-    void Start(QNL_xmlReader& reader) override {
-        reader.Fail("Dynamic networks (element 'plate') are not supported");
-    }
-};
 
 } // namespace quarn::detail
 
@@ -182,11 +176,10 @@ void QNL_xmlExtensionReader::BuildSchema() {
                        {"target", "targetnr", "observation", "observationnr", "auxiliary"}, {});
     QNL_xmlElementHandler* qualColors =
         withAttributes(Element("qualcolors", nullptr), {"left", "center", "right"}, {"blend"});
-    definitions.push_back(std::make_unique<QNL_xmlElementHandler>(
-        std::make_unique<detail::RefusedPlate>(), "plate", Flags::INHERIT));
-    QNL_xmlElementHandler* plate = definitions.back().get();
-    plate->AddAttribute("leftwidth", 0);
-    plate->AddAttribute("rightwidth", 0);
+    QNL_xmlElementHandler* plate =
+        Element("plate", &R::PlateStart, &R::PlateEnd, &R::RectangleToken);
+    plate->AddAttribute("leftwidth", Flags::REQUIRED);
+    plate->AddAttribute("rightwidth", Flags::REQUIRED);
 
     constexpr int ONCE = 0;
     constexpr int REQUIRED = Flags::REQUIRED;
@@ -461,6 +454,24 @@ void QNL_xmlExtensionReader::WindowEnd(QNL_xmlReader& reader) {
     if (!TakeRectangle(reader, rectangle)) return;
     if (QNL_submodel* submodel = network->GetSubmodelHandler().GetSubmodel(CurrentSubmodel()))
         submodel->windowPosition = rectangle;
+}
+
+void QNL_xmlExtensionReader::PlateStart(QNL_xmlReader& reader) {
+    RectangleStart(reader);
+    if (reader.GetIntAttribute("leftwidth", plateLeftWidth, 0))
+        reader.GetIntAttribute("rightwidth", plateRightWidth, 0);
+}
+
+void QNL_xmlExtensionReader::PlateEnd(QNL_xmlReader& reader) {
+    QNL_rectangle rectangle;
+    if (!TakeRectangle(reader, rectangle)) return;
+    try {
+        if (network->GetTemporalNetwork().SetPlateDisplay(rectangle, plateLeftWidth,
+                                                          plateRightWidth) != 0)
+            reader.Fail("Error while reading object position");
+    } catch (const std::bad_alloc&) {
+        reader.Fail("Out of memory");
+    }
 }
 
 // ---- diagnosis parts ----

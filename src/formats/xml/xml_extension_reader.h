@@ -67,6 +67,8 @@ private:
     void RectangleToken(QNL_xmlReader& reader);
     void PositionEnd(QNL_xmlReader& reader);
     void WindowEnd(QNL_xmlReader& reader);
+    void PlateStart(QNL_xmlReader& reader);
+    void PlateEnd(QNL_xmlReader& reader);
     void StateStart(QNL_xmlReader& reader);
     void StateEnd(QNL_xmlReader& reader);
     void FixEnd(QNL_xmlReader& reader);
@@ -89,6 +91,8 @@ private:
     int currentOutcome = -1;
     std::vector<int> numbers;
     int numberPosition = 0;
+    int plateLeftWidth = 0;
+    int plateRightWidth = 0;
 };
 
 namespace quarn::detail {

@@ -8,6 +8,7 @@
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/submodel.h"
+#include "model/temporal_network.h"
 
 #include <string>
 #include <vector>
@@ -54,6 +55,17 @@ void QNL_xmlExtensionWriter::Write(QNL_xmlWriter& writer) const {
     writer.AddAttribute("faultnameformat",
                         detail::FaultNameFormatWord(network->GetFaultNameFormat()));
     writer.OpenElement("tavlo");
+    bool plate = false;
+    for (int h = network->GetFirstNode(); h >= 0 && !plate; h = network->GetNextNode(h))
+        plate = network->GetTemporalType(h) == QNL_temporalNetwork::PLATE;
+    if (plate && network->FindTemporalNetwork() != nullptr) {
+        QNL_rectangle rectangle;
+        int left = 0, right = 0;
+        network->FindTemporalNetwork()->GetPlateDisplay(rectangle, left, right);
+        writer.AddAttribute("leftwidth", left);
+        writer.AddAttribute("rightwidth", right);
+        detail::WriteRectangle(writer, "plate", rectangle);
+    }
     if (header != nullptr && !detail::IsEmpty(header->GetComment()))
         writer.WriteElement("comment", header->GetComment(), true);
     WriteSubmodelContents(writer, QNL_submodelHandler::MAIN_HANDLE);

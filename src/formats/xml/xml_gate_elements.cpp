@@ -352,7 +352,11 @@ void QNL_xmlNetworkReader::SetDemorgan(QNL_xmlReader& reader, QNL_nodeDefinition
 // ---- writing ----
 
 void QNL_xmlNetworkWriter::WriteGatePayload(int handle, const QNL_nodeDefinition& definition) {
-    const bool hasParents = network->GetParents(handle, 0).GetCount() > 0;
+    // A temporal definition lives in another network: its parents are its own network's.
+    const QNL_network* owner =
+        definition.GetNetwork() != nullptr ? definition.GetNetwork() : network;
+    const int self = definition.GetNetwork() != nullptr ? definition.GetHandle() : handle;
+    const bool hasParents = owner->GetParents(self, 0).GetCount() > 0;
     if (const auto* gate = dynamic_cast<const QNL_noisyMAX*>(&definition)) {
         if (hasParents) {
             std::vector<std::string> texts;

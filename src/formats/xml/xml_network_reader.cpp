@@ -34,27 +34,6 @@ std::string Quoted(const std::string& text) {
     return "'" + text + "'";
 }
 
-// An element of the format that the library cannot build yet. It stops the load at its
-// start, so a file holding it is never read in part and reported as read.
-class RefusedElement : public QNL_xmlCallbacks {
-public:
-    RefusedElement(std::string text, bool namesNode)
-        : text(std::move(text)), namesNode(namesNode) {}
-
-    void Start(QNL_xmlReader& reader) override {
-        std::string message = text;
-        if (namesNode) {
-            const char* id = reader.FindAttribute("id");
-            message += ": " + Quoted(id != nullptr ? id : "");
-        }
-        reader.Fail(message);
-    }
-
-private:
-    std::string text;
-    bool namesNode;
-};
-
 // Logs only the first problem of a node: later steps of the same element still run, as
 // they would for a partial network, but their consequences are not reported again.
 void FailOnce(QNL_xmlReader& reader, const std::string& message) {
@@ -227,12 +206,7 @@ void QNL_xmlNetworkReader::BuildSchema(QNL_xmlElementHandler* extensionRoot) {
     observationCost->AddChild(costNode, Flags::MULTIPLE);
     root->AddChild(observationCost, 0);
 
-    QNL_xmlElementHandler* dynamic =
-        CreateElement(std::make_unique<detail::RefusedElement>(
-                          "Dynamic networks (element 'dynamic') are not supported", false),
-                      "dynamic", Flags::INHERIT);
-    dynamic->AddAttribute("numslices", 0);
-    root->AddChild(dynamic, 0);
+    BuildDynamicSchema(parents);
 
     QNL_xmlElementHandler* cases = Element("cases", Flags::INHERIT, nullptr);
     QNL_xmlElementHandler* oneCase = Element("case", Flags::INHERIT, &R::CaseStart, &R::CaseEnd);
@@ -397,8 +371,7 @@ void QNL_xmlNetworkReader::NodeStart(QNL_xmlReader& reader, int type) {
         reader.Fail("QUARN failed to create node: " + Quoted(id));
         return;
     }
-    // The network keeps no dynamic part yet, so every temporal type is refused here.
-    if (dynamicType != 0) {
+    if (dynamicType != 0 && network->SetTemporalType(handle, dynamicType) != 0) {
         reader.Fail("QUARN failed to set dynamic node type to " + Quoted(dynamicWord) + " for " +
                     Quoted(id));
         return;
@@ -460,7 +433,8 @@ void QNL_xmlNetworkReader::NodeEnd(QNL_xmlReader& reader) {
         if (network->AddArc(parent, currentNode, 0) != 0) arcsFailed = true;
     if (arcsFailed) reader.Fail("AddArc failed");
 
-    if (!hasOutcomes || outcomesSet) RunSetter(reader);
+    if (!hasOutcomes || outcomesSet)
+        RunSetter(reader, network->GetNode(currentNode)->GetDefinition());
     currentNode = -1;
     scratch = NodeScratch();
 }
@@ -503,8 +477,7 @@ bool QNL_xmlNetworkReader::SetOutcomes(QNL_xmlReader& reader) {
     return true;
 }
 
-void QNL_xmlNetworkReader::RunSetter(QNL_xmlReader& reader) {
-    QNL_nodeDefinition* definition = network->GetNode(currentNode)->GetDefinition();
+void QNL_xmlNetworkReader::RunSetter(QNL_xmlReader& reader, QNL_nodeDefinition* definition) {
     // Gate payloads are optional lists, set by their own setters.
     if (QNL_node::ValueTypeOf(currentType) == QNL_VALUE_BELIEF_VECTOR &&
         currentType != QNL_TYPE_CPT && currentType != QNL_TYPE_TRUTHTABLE) {

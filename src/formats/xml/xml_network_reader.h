@@ -92,7 +92,20 @@ private:
     void NodeStart(QNL_xmlReader& reader, int type);
     void NodeEnd(QNL_xmlReader& reader);
     bool SetOutcomes(QNL_xmlReader& reader);
-    void RunSetter(QNL_xmlReader& reader);
+    void RunSetter(QNL_xmlReader& reader, QNL_nodeDefinition* definition);
+
+    // The dynamic part: slices and the temporal definitions (in xml_dynamic_elements.cpp).
+    void BuildDynamicSchema(QNL_xmlElementHandler* parents);
+    void DynamicStart(QNL_xmlReader& reader);
+    void DynamicEnd(QNL_xmlReader& reader);
+    void TemporalCptStart(QNL_xmlReader& reader);
+    void TemporalDeterministicStart(QNL_xmlReader& reader);
+    void TemporalNoisyMaxStart(QNL_xmlReader& reader);
+    void TemporalNoisyAdderStart(QNL_xmlReader& reader);
+    void TemporalDemorganStart(QNL_xmlReader& reader);
+    void TemporalStart(QNL_xmlReader& reader, int type);
+    void TemporalEnd(QNL_xmlReader& reader);
+    bool CheckTemporalTable(QNL_xmlReader& reader, int node);
 
     // Gate elements (noisy-MAX, noisy adder, DeMorgan, CAST).
     void BuildGateSchema(QNL_xmlElementHandler* nodes, QNL_xmlElementHandler* parents,
@@ -160,4 +173,6 @@ private:
     QNL_case* currentCase = nullptr;
     std::string propertyId;
     QNL_xmlElementHandler* root = nullptr;
+    int numberOfSlices = 0;
+    int temporalOrder = 0;
 };

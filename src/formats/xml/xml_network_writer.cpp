@@ -83,10 +83,11 @@ int QNL_xmlNetworkWriter::CheckNetwork(const QNL_network& network, bool withSubm
                 -2, std::string("ERROR: This Network cannot be saved in XML format: node '") +
                         node->GetId() + "' is of type " + node->GetDefinition()->GetTypeName() +
                         ", which the format does not carry");
-        if (detail::NodeElementName(node->GetType()) == nullptr || network.GetTemporalType(h) != 0)
+        if (detail::NodeElementName(node->GetType()) == nullptr)
             return QNL_errorHandler::Instance().LogError(
                 -2, "ERROR: This Network cannot be saved in XML format");
     }
+    if (int r = CheckTemporal(network)) return r;
     if (!withSubmodels) return 0;
     // A submodel is found by its identifier when read back, and the network's identifier is
     // its main submodel's: one identifier used twice would make the file unreadable.
@@ -161,6 +162,7 @@ void QNL_xmlNetworkWriter::WriteDocument(const QNL_xmlExtensionWriter* extension
         WriteNode(order[i]);
     CloseElement("nodes");
 
+    WriteDynamic(order);
     WriteObservationCosts(order);
     if (network->GetNumberOfCases() > 0) WriteCases();
 
@@ -199,6 +201,11 @@ void QNL_xmlNetworkWriter::WriteNode(int handle) {
             AddAttribute("diagtype", "target");
         else if (extra->GetDiagnosisType() == QNL_extraDefinition::OBSERVATION)
             AddAttribute("diagtype", "observation");
+    }
+    static const char* const temporalWords[] = {nullptr, "anchor", "terminal", "plate"};
+    const int temporalType = network->GetTemporalType(handle);
+    if (temporalType > 0 && temporalType < 4) AddAttribute("dynamic", temporalWords[temporalType]);
+    if (extra != nullptr) {
         if (extra->IsRanked()) AddAttribute("ranked", "true");
         if (extra->IsMandatory()) AddAttribute("mandatory", "true");
     }

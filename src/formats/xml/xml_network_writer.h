@@ -34,6 +34,11 @@ private:
     void WriteGatePayload(int handle, const QNL_nodeDefinition& definition);
     void WriteMauPayload(const QNL_mau& mau);
     void WriteObservationCosts(const QNL_intArray& order);
+    // The dynamic part (in xml_dynamic_elements.cpp); -2 for temporal definitions of a type
+    // that has no temporal element.
+    static int CheckTemporal(const QNL_network& network);
+    void WriteDynamic(const QNL_intArray& order);
+    void WriteTemporalPayload(int handle, const QNL_nodeDefinition& definition);
     void WriteCases();
 
     QNL_network* network;

@@ -30,6 +30,17 @@ std::string Cpt(const std::string& id, const std::string& parents, const std::st
 
 const std::string TWO = Cpt("A", "", "0.5 0.5");
 const std::string UTILITY = "<utility id=\"U\"><utilities>1</utilities></utility>";
+const std::string PLATE = "<cpt id=\"X\" dynamic=\"plate\"><state id=\"s1\"/><state id=\"s2\"/>"
+                          "<probabilities>0.5 0.5</probabilities></cpt>\n";
+
+std::string Dynamic(const std::string& kind, const std::string& id, const std::string& order,
+                    const std::string& parents, const std::string& values) {
+    const std::string list = kind == "cpt" ? "probabilities" : "resultingstates";
+    return "<dynamic numslices=\"3\"><" + kind + " id=\"" + id + "\" order=\"" + order +
+           "\"><parents>" + parents + "</parents><" + list + ">" + values + "</" + list + "></" +
+           kind + "></dynamic>\n";
+}
+
 const std::string DECISION = "<decision id=\"D\"><state id=\"a\"/><state id=\"b\"/></decision>";
 
 std::string Extension(const std::string& content, const std::string& rootAttributes = "") {
@@ -73,8 +84,6 @@ const BadDocument BAD_DOCUMENTS[] = {
      "Unknown diagnosis node type: 'fault'"},
     {Document("<decision id=\"D\" dynamic=\"loop\"><state id=\"s1\"/></decision>"),
      "Unknown dynamic node type: 'loop'"},
-    {Document("<decision id=\"D\" dynamic=\"plate\"><state id=\"s1\"/><state id=\"s2\"/>"
-     "</decision>"), "QUARN failed to set dynamic node type to 'plate' for 'D'"},
     {Document(TWO + "<deterministic id=\"T\"><state id=\"t1\"/><state id=\"t2\"/><parents>A"
      "</parents><resultingstates>t1 t2 t1</resultingstates></deterministic>"),
      "Invalid number of resulting states: 3, expected 2"},
@@ -120,8 +129,7 @@ const BadDocument BAD_DOCUMENTS[] = {
     {Document(TWO).substr(0, 80), "unclosed token"},
     {"<quarn version=\"1.0\" id=\"N\"><nodes></quarn>", "mismatched tag"},
     {"", "no element found"},
-    // Multi-attribute utility and equation nodes that cannot be set, and the dynamic part, which
-    // the library does not build: refused, never half read.
+    // Multi-attribute utility and equation nodes that cannot be set: refused, never half read.
     {Document(UTILITY + "<mau id=\"M\"><parents>U</parents><weights>1 2</weights></mau>"),
      "SetWeights failed"},
     {Document(DECISION + UTILITY +
@@ -135,8 +143,23 @@ const BadDocument BAD_DOCUMENTS[] = {
      "SetEquation failed: 'Unknown node identifier: Q'"},
     {Document("<equation id=\"E\"><definition>E=(1</definition></equation>"),
      "Invalid expression: ')' expected"},
-    {Document(TWO, "<dynamic numslices=\"3\"/>"),
-     "Dynamic networks (element 'dynamic') are not supported"},
+    // The dynamic part.
+    {Document(TWO, "<dynamic numslices=\"-1\"/>"),
+     "Invalid slice count: -1, non-negative integer expected"},
+    {Document(TWO + PLATE, Dynamic("cpt", "A", "1", "X", "0.5 0.5 0.5 0.5")),
+     "Node is not part of temporal plate: 'A'"},
+    {Document(TWO, Dynamic("cpt", "Q", "1", "X", "1 0")), "Invalid node identifier: 'Q'"},
+    {Document(PLATE, Dynamic("cpt", "X", "0", "X", "0.5 0.5 0.5 0.5")),
+     "Invalid temporal order: 0, positive value expected"},
+    {Document(PLATE, Dynamic("cpt", "X", "1", "", "0.5 0.5")), "No temporal parents specified"},
+    {Document(TWO + PLATE, Dynamic("cpt", "X", "1", "A", "0.5 0.5 0.5 0.5")),
+     "AddTemporalArc failed"},
+    {Document(PLATE, Dynamic("deterministic", "X", "1", "X", "s1 s2")),
+     "Invalid temporal defintion type"},
+    {Document(PLATE, Dynamic("cpt", "X", "1", "X", "0.5 0.5")), "SetProbabilities failed"},
+    {Document(PLATE + Cpt("N", "X", "0.5 0.5 0.5 0.5")), "AddArc failed"},
+    {Document(PLATE, Extension("<plate leftwidth=\"1\" rightwidth=\"1\">0 0 1</plate>")),
+     "Error while reading object position"},
     // The display and diagnosis extension.
     {Document(TWO, Extension(DisplayNode("X", ""))), "Node 'X' doesn't exist in QUARN network"},
     {Document(TWO, Extension(DisplayNode("A", "", "fff00"))),
@@ -162,8 +185,6 @@ const BadDocument BAD_DOCUMENTS[] = {
      "<state id=\"s1\"/>"))), "unexpected state info : 's1'"},
     {Document(TWO, Extension("<node id=\"A\"><name>x</name></node>")),
      "Required element 'interior' not present in element 'node'"},
-    {Document(TWO, Extension("<plate leftwidth=\"1\" rightwidth=\"1\">0 0 1 1</plate>")),
-     "Dynamic networks (element 'plate') are not supported"},
     {Document(TWO, Extension("<submodel id=\"S\"><name>s</name><interior color=\"ffffff\"/>"
      "<outline color=\"000000\"/><font color=\"000000\" name=\"f\" size=\"8\"/><position>0 0 1 1"
      "</position></submodel><submodel id=\"S\"/>")), "Can't create submodel: 'S'"},

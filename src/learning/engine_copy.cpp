@@ -176,6 +176,7 @@ bool QNL_learnNetwork::ImportDataset(const QNL_dataset& data) {
         Reset();
         return false;
     }
+    RebuildPriorMap();
     return true;
 }
 
@@ -328,9 +329,13 @@ int QNL_learnNode::CopyParametersTo(const QNL_learnHandleMap& map, int direction
 
 void QNL_learnNetwork::SetPriorNetwork(QNL_network* network) {
     priorNetwork = network;
-    priorMap = QNL_learnHandleMap();
-    if (network != nullptr) priorMap.Build(*this, *network);
+    RebuildPriorMap();
     InvalidateAllScores();
+}
+
+void QNL_learnNetwork::RebuildPriorMap() {
+    priorMap = QNL_learnHandleMap();
+    if (priorNetwork != nullptr) priorMap.Build(*this, *priorNetwork);
 }
 
 int QNL_learnNode::PriorCountsFromNetwork(bool joint, double ess) {

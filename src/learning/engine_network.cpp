@@ -192,7 +192,7 @@ int QNL_learnNetwork::RemoveNode(int index) {
         nodes[i]->NodeRemoved(index);
     }
     arcProbabilities.clear();
-    priorMap = QNL_learnHandleMap();
+    RebuildPriorMap();
     InvalidateAllScores();
     return 0;
 }

@@ -198,6 +198,8 @@ private:
     // Every family score depends on the number of active nodes or on the options.
     void InvalidateAllScores();
     int AppendNode(std::unique_ptr<QNL_learnNode> node);
+    // The prior network's map follows the nodes.
+    void RebuildPriorMap();
     void CloseTiers();
     int BeginStep(double weight, const std::string& message, int& level);
     int EndStep(int level);

@@ -89,7 +89,8 @@ int QNL_learnNode::GetDoubleParam(int which, double& out) const {
 }
 
 int QNL_learnNode::SetDoubleParam(int which, double value) {
-    if (which != EQUIV_SAMPLE_SIZE) return -1;
+    // A negative sample size would make negative prior counts.
+    if (which != EQUIV_SAMPLE_SIZE || !(value >= 0.0)) return -1;
     equivalentSampleSize = value;
     ScoresChanged();
     network->InvalidateCaches();
@@ -300,6 +301,11 @@ double QNL_learnNode::ScoreWith(int kind) {
         const double logRatio =
             records > 0 && active > 0 ? std::max(0.0, std::log(records) - std::log(active)) : 0.0;
         sum -= 0.5 * (r - 1.0) * q * logRatio;
+    }
+    if (std::isnan(sum)) {
+        // Zero prior counts where records are: the Dirichlet prior has no density there.
+        LogFailure(-1, "node " + name + " has prior counts of 0 where records are");
+        return kNoScore;
     }
     score = sum;
     scoreKind = kind;

@@ -198,19 +198,18 @@ TEST(EngineScores, PriorsFromAPriorNetworkUseItsJointOrItsTables) {
     net.AddArc(alarm, john);
     const double pAlarm =
         0.001 * 0.002 * 0.95 + 0.001 * 0.998 * 0.94 + 0.999 * 0.002 * 0.29 + 0.999 * 0.998 * 0.001;
+    const std::vector<double> joint = {10 * pAlarm * 0.9, 10 * pAlarm * 0.1,
+                                       10 * (1 - pAlarm) * 0.05, 10 * (1 - pAlarm) * 0.95};
     struct Case {
         int method;
-        std::vector<double> expected; // ESS 10 times the cells of JohnCalls given Alarm
+        double nodeSampleSize; // method 1 replaces it by the network's option (10)
+        std::vector<double> expected;
     };
-    const Case cases[] = {
-        {5, {9.0, 1.0, 0.5, 9.5}},
-        {4,
-         {10 * pAlarm * 0.9, 10 * pAlarm * 0.1, 10 * (1 - pAlarm) * 0.05,
-          10 * (1 - pAlarm) * 0.95}},
-    };
+    const Case cases[] = {{5, 10.0, {9.0, 1.0, 0.5, 9.5}}, {4, 10.0, joint}, {1, 3.0, joint}};
     for (const Case& c : cases) {
         net.SetIntOption("PARAM_PRIORS_METHOD", c.method);
         QNL_learnNode& node = *net.GetNode(john);
+        node.SetDoubleParam(QNL_learnNode::EQUIV_SAMPLE_SIZE, c.nodeSampleSize);
         ASSERT_EQ(node.PriorCounts(), 0) << c.method;
         for (std::size_t i = 0; i < c.expected.size(); ++i)
             EXPECT_NEAR(node.GetPriorCounts().Row(0)[i], c.expected[i], 1e-9) << c.method;
@@ -319,6 +318,58 @@ TEST(EngineScores, LearnedAlarmTablesApproachTheTrueOnesAndMatchTheData) {
     EXPECT_EQ(net.GetNumberOfNodes(), 37) << "alarm was read";
     std::string error;
     EXPECT_TRUE(data.matchNetwork(learned, error)) << error;
+}
+
+TEST(EngineScores, StructurePriorFollowsTheArcsAndJoinsTheNetworkScore) {
+    QNL_learnNetwork net;
+    ASSERT_TRUE(net.ImportDataset(Data({{0, 1, 1}, {1, 1, 0}, {0, 0, 1}})));
+    std::vector<double> p(9, 0.2);
+    p[1] = 0.6; // V0 -> V1
+    EXPECT_EQ(net.SetArcProbabilities({0.5}), -2);
+    ASSERT_EQ(net.SetArcProbabilities(p), 0);
+    const double none = 6 * std::log(0.8);
+    EXPECT_NEAR(net.Score(), none - std::log(0.8) + std::log(0.4), 1e-12);
+    const double families = net.GetNode(0)->BayesianScore() + net.GetNode(1)->BayesianScore() +
+                            net.GetNode(2)->BayesianScore();
+    EXPECT_NEAR(net.ScoreNetwork() - families, net.Score(), 1e-12);
+    net.AddArc(0, 1);
+    EXPECT_NEAR(net.Score(), none - std::log(0.8) + std::log(0.6), 1e-12);
+    EXPECT_NEAR(net.GetNode(0)->StructureLogPrior(),
+                std::log(0.4) + std::log(0.8) + std::log(0.6) - std::log(0.4), 1e-12);
+}
+
+TEST(EngineScores, ParametersTravelThroughTheHandleMapBothWays) {
+    QNL_network truth;
+    quarn_test::BuildAlarm(truth);
+    QNL_learnNetwork net;
+    ASSERT_TRUE(net.ImportDataset(Sample(truth, 3000, 2)));
+    for (int h = truth.GetFirstNode(); h >= 0; h = truth.GetNextNode(h))
+        for (int k = 0; k < truth.GetParents(h).GetCount(); ++k)
+            net.AddArc(net.FindNode(truth.GetNode(truth.GetParents(h)[k])->GetId()),
+                       net.FindNode(truth.GetNode(h)->GetId()));
+    QNL_network target;
+    quarn_test::BuildAlarm(target);
+    QNL_learnHandleMap toTarget;
+    toTarget.Build(net, target);
+    ASSERT_EQ(net.LearnParameters(&toTarget), 0);
+    QNL_learnHandleMap toTruth;
+    toTruth.Build(net, truth);
+    for (int i = 0; i < net.GetNumberOfNodes(); ++i) {
+        QNL_learnNode& node = *net.GetNode(i);
+        QNL_doubleArray written;
+        target.GetNode(toTarget.GetHandle(i))->GetDefinition()->GetDefinition(written);
+        const QNL_learnTable& table = node.GetProbabilities();
+        for (int c = 0; c < written.GetCount(); ++c)
+            EXPECT_EQ(written[c], table.Row(0)[c]) << node.GetName();
+        ASSERT_EQ(node.CopyParametersTo(toTruth, 0), 0);
+        QNL_doubleArray original;
+        truth.GetNode(toTruth.GetHandle(i))->GetDefinition()->GetDefinition(original);
+        for (int c = 0; c < original.GetCount(); ++c)
+            EXPECT_EQ(original[c], table.Row(0)[c]) << node.GetName();
+    }
+    const int john = net.FindNode("JohnCalls");
+    net.RemoveArc(net.FindNode("Alarm"), john);
+    EXPECT_EQ(net.GetNode(john)->CopyParametersTo(toTruth, 0), -2) << "parents differ";
 }
 
 } // namespace

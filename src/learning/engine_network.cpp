@@ -156,7 +156,8 @@ int QNL_learnNetwork::AppendNode(std::unique_ptr<QNL_learnNode> node) {
     }
     ++activeCount;
     InvalidateAllScores();
-    return activeCount - 1;
+    // The node's index, which the active count less 1 is not while a node is deactivated.
+    return GetNumberOfNodes() - 1;
 }
 
 int QNL_learnNetwork::CreateNode(const std::string& name) {
@@ -207,18 +208,17 @@ int QNL_learnNetwork::DeactivateNode(int index) {
     QNL_learnNode& node = *nodes[static_cast<std::size_t>(index)];
     if (!node.active) return 0;
     // Forced arcs of the node go too: an inactive node takes part in nothing.
-    for (auto p = node.parents.rbegin(); p != node.parents.rend();) {
-        const int parent = *p;
-        auto& siblings = nodes[static_cast<std::size_t>(parent)]->children;
-        siblings.erase(std::find(siblings.begin(), siblings.end(), index));
-        nodes[static_cast<std::size_t>(parent)]->ChildrenChanged();
-        p = decltype(p)(node.parents.erase(std::next(p).base()));
+    while (!node.parents.empty()) {
+        QNL_learnNode& parent = *nodes[static_cast<std::size_t>(node.parents.back())];
+        parent.children.erase(std::find(parent.children.begin(), parent.children.end(), index));
+        parent.ChildrenChanged();
+        node.parents.pop_back();
     }
-    for (auto c = node.children.rbegin(); c != node.children.rend();) {
-        QNL_learnNode& child = *nodes[static_cast<std::size_t>(*c)];
+    while (!node.children.empty()) {
+        QNL_learnNode& child = *nodes[static_cast<std::size_t>(node.children.back())];
         child.parents.erase(std::find(child.parents.begin(), child.parents.end(), index));
         child.ParentsChanged();
-        c = decltype(c)(node.children.erase(std::next(c).base()));
+        node.children.pop_back();
     }
     node.ParentsChanged();
     node.ChildrenChanged();

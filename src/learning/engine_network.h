@@ -109,7 +109,7 @@ public:
     // Advances index (start at -1) to the next active node: 0, or -2 past the end.
     int NextNode(int& index);
     int FindNode(const std::string& name) const;
-    // Appends a node; the new active count less 1, or -1.
+    // Appends a node; its index, or -1.
     int CreateNode(const std::string& name);
     int RemoveNode(int index);
     void RemoveAllNodes();

@@ -164,13 +164,14 @@ TEST(EngineNetwork, DeactivatedNodesLoseArcsAndAreSkippedQuietlyUnlessLogging) {
     for (int i = -1; net.NextNode(i) == 0;) {
     }
     EXPECT_EQ(net.GetLog(), "Found a deactivated node: B.\n");
+    EXPECT_EQ(net.CreateNode("E"), 4) << "an index, not the active count less 1";
     net.AddArc(0, 2);
     net.AddArc(3, 2);
     EXPECT_EQ(net.RemoveNode(1), 0);
     EXPECT_EQ(net.GetDesignatedNode(), 2);
     EXPECT_EQ(net.GetNode(1)->GetParents(), std::vector<int>({0, 2}));
-    EXPECT_EQ(net.GetNumberOfActiveNodes(), 3);
-    EXPECT_EQ(net.RemoveNode(3), -2);
+    EXPECT_EQ(net.GetNumberOfActiveNodes(), 4);
+    EXPECT_EQ(net.RemoveNode(4), -2);
 }
 
 TEST(EngineNetwork, ImportNumbersStatesAndMarksMissingCells) {

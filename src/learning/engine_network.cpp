@@ -350,10 +350,28 @@ void Mark(std::vector<char>& row, int k, char value) {
 
 } // namespace
 
+bool QNL_learnNetwork::HasForcedPath(int from, int to) const {
+    std::vector<char> seen(nodes.size(), 0);
+    std::vector<int> stack{from};
+    while (!stack.empty()) {
+        const int at = stack.back();
+        stack.pop_back();
+        if (at == to) return true;
+        for (std::size_t k = 0; k < nodes.size(); ++k)
+            if (!seen[k] && nodes[k]->IsForcedParent(at)) {
+                seen[k] = 1;
+                stack.push_back(static_cast<int>(k));
+            }
+    }
+    return false;
+}
+
 int QNL_learnNetwork::SetForcedArc(int parent, int child) {
     if (!IsNode(parent) || !IsNode(child) || parent == child) return -1;
     QNL_learnNode& node = *nodes[static_cast<std::size_t>(child)];
     if (node.IsForcedParent(parent) || node.RefusesParent(parent)) return -1;
+    // Forced arcs that close a cycle would leave no acyclic network to learn.
+    if (HasForcedPath(child, parent)) return -1;
     Mark(node.forced, parent, 1);
     return 0;
 }
@@ -398,7 +416,7 @@ void QNL_learnNetwork::CloseTiers() {
         }
 }
 
-int QNL_learnNetwork::SetTierOrderFromTiers(const std::vector<std::vector<int>>& tiers) {
+int QNL_learnNetwork::OrderTiers(const std::vector<std::vector<int>>& tiers) {
     for (std::size_t t = 1; t < tiers.size(); ++t)
         for (const int i : tiers[t - 1])
             for (const int j : tiers[t])
@@ -410,16 +428,36 @@ int QNL_learnNetwork::SetTierOrderFromTiers(const std::vector<std::vector<int>>&
     return 0;
 }
 
+int QNL_learnNetwork::SetTierOrderFromTiers(const std::vector<std::vector<int>>& tiers) {
+    return WithKnowledgeKept([&] { return OrderTiers(tiers); });
+}
+
 int QNL_learnNetwork::SetTiers(const std::vector<std::vector<int>>& tiers) {
-    if (SetTierOrderFromTiers(tiers) != 0) return -1;
-    for (const auto& tier : tiers)
-        for (const int i : tier)
-            for (const int j : tier)
-                if (i != j && !nodes[static_cast<std::size_t>(j)]->IsForbiddenParent(i) &&
-                    SetForbiddenArc(i, j) != 0)
-                    return -1;
-    CloseTiers();
-    return 0;
+    return WithKnowledgeKept([&] {
+        if (OrderTiers(tiers) != 0) return -1;
+        for (const auto& tier : tiers)
+            for (const int i : tier)
+                for (const int j : tier)
+                    if (i != j && !nodes[static_cast<std::size_t>(j)]->IsForbiddenParent(i) &&
+                        SetForbiddenArc(i, j) != 0)
+                        return -1;
+        CloseTiers();
+        return 0;
+    });
+}
+
+int QNL_learnNetwork::WithKnowledgeKept(const std::function<int()>& change) {
+    std::vector<std::vector<char>> saved;
+    for (const auto& node : nodes)
+        for (const auto* row : {&node->forced, &node->forbidden, &node->earlier, &node->later})
+            saved.push_back(*row);
+    const int result = change();
+    if (result == 0) return 0;
+    std::size_t at = 0;
+    for (const auto& node : nodes)
+        for (auto* row : {&node->forced, &node->forbidden, &node->earlier, &node->later})
+            *row = std::move(saved[at++]);
+    return result;
 }
 
 int QNL_learnNetwork::ApplyBackgroundKnowledge() {

@@ -201,6 +201,10 @@ private:
     // The prior network's map follows the nodes.
     void RebuildPriorMap();
     void CloseTiers();
+    int OrderTiers(const std::vector<std::vector<int>>& tiers);
+    bool HasForcedPath(int from, int to) const;
+    // Runs the change; on failure every node's knowledge is as it was before.
+    int WithKnowledgeKept(const std::function<int()>& change);
     int BeginStep(double weight, const std::string& message, int& level);
     int EndStep(int level);
 

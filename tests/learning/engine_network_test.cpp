@@ -128,6 +128,15 @@ TEST(EngineNetwork, TiersCloseTransitivelyAndRefuseContradictions) {
     EXPECT_EQ(net.AddArc(0, 3), 1);
     EXPECT_EQ(net.SetTierOrder(3, 1), -1);
     EXPECT_EQ(net.SetTiers({{0}, {9}}), -1) << "a missing node";
+    EXPECT_EQ(net.SetTiers({{2}, {1}, {0}}), -1) << "against the order known";
+    EXPECT_FALSE(net.GetNode(1)->IsInEarlierTier(2)) << "a refused tier list changes nothing";
+
+    QNL_learnNetwork cycle;
+    for (const char* name : {"A", "B", "C"})
+        cycle.CreateNode(name);
+    EXPECT_EQ(cycle.SetForcedArc(0, 1), 0);
+    EXPECT_EQ(cycle.SetForcedArc(1, 2), 0);
+    EXPECT_EQ(cycle.SetForcedArc(2, 0), -1) << "forced arcs closing a cycle";
 }
 
 TEST(EngineNetwork, BackgroundKnowledgeAddsForcedAndRemovesForbiddenArcs) {

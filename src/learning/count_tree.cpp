@@ -6,8 +6,8 @@
 
 namespace {
 
-// Count nodes and slots together; past this the cached counts are dropped.
-constexpr std::size_t kMaxCells = std::size_t{1} << 24;
+// Ints held by nodes, slots and record lists; past this the cached counts are dropped.
+constexpr std::size_t kMaxCells = std::size_t{1} << 25;
 
 } // namespace
 
@@ -28,19 +28,31 @@ QNL_adTree::QNL_adTree(std::vector<const int*> columns, std::vector<int> states,
         }
         if (valid) rows.push_back(r);
     }
-    nodes.push_back({static_cast<int>(rows.size()), -1});
+    pool = rows;
+    nodes.push_back({static_cast<int>(rows.size()), -1, 0});
 }
 
 void QNL_adTree::MakeRoom() {
-    if (nodes.size() + slots.size() <= kMaxCells) return;
-    nodes.assign(1, CountNode{static_cast<int>(rows.size()), -1});
+    if (nodes.size() * 3 + slots.size() + pool.size() <= kMaxCells) return;
+    nodes.assign(1, CountNode{static_cast<int>(rows.size()), -1, 0});
     varies.clear();
     slots.clear();
+    pool = rows;
 }
 
-int QNL_adTree::FindVary(int node, int variable) const {
-    for (int v = nodes[node].firstVary; v >= 0; v = varies[v].next)
-        if (varies[v].variable == variable) return v;
+int QNL_adTree::FindVary(int node, int variable) {
+    // The vary node found moves to the front of its list: a pass over the records asks a
+    // node for the same variable again and again.
+    int previous = -1;
+    for (int v = nodes[node].firstVary; v >= 0; previous = v, v = varies[v].next) {
+        if (varies[v].variable != variable) continue;
+        if (previous >= 0) {
+            varies[previous].next = varies[v].next;
+            varies[v].next = nodes[node].firstVary;
+            nodes[node].firstVary = v;
+        }
+        return v;
+    }
     return -1;
 }
 
@@ -53,8 +65,8 @@ int QNL_adTree::AddVary(int node, int variable) {
 }
 
 void QNL_adTree::Build(const std::vector<int>& sequence) {
-    // Levels are counted all or nothing: one pass counts a level for every record, so the
-    // first record's own path tells how deep the sequence is already counted.
+    // Levels are counted all or nothing: a level is split for every node of the level above,
+    // so the first record's own path tells how deep the sequence is already counted.
     const std::size_t length = sequence.size();
     if (rows.empty()) return;
     for (const int variable : sequence)
@@ -67,21 +79,49 @@ void QNL_adTree::Build(const std::vector<int>& sequence) {
         node = slots[varies[vary].firstSlot + columns[variable][rows[0]]];
     }
     if (built == length) return;
-    for (const int r : rows) {
-        int node = 0;
-        for (std::size_t level = 0; level < length; ++level) {
-            const int variable = sequence[level];
-            const int state = columns[variable][r];
-            int vary = FindVary(node, variable);
-            if (vary < 0) vary = AddVary(node, variable);
-            int& slot = slots[varies[vary].firstSlot + state];
-            if (slot < 0) {
-                slot = static_cast<int>(nodes.size());
-                nodes.push_back({0, -1});
-            }
-            node = slot;
-            if (level >= built) ++nodes[node].count;
+
+    // The nodes of the deepest counted level, then each further level split from the records
+    // each node holds (a counting sort into ranges of the record pool).
+    std::vector<int> frontier{0}, next;
+    for (std::size_t level = 0; level < built; ++level) {
+        next.clear();
+        for (const int node : frontier) {
+            const VaryNode& v = varies[FindVary(node, sequence[level])];
+            for (int s = 0; s < states[v.variable]; ++s)
+                if (slots[v.firstSlot + s] >= 0) next.push_back(slots[v.firstSlot + s]);
         }
+        frontier.swap(next);
+    }
+    std::vector<int> fill;
+    for (std::size_t level = built; level < length; ++level) {
+        const int variable = sequence[level];
+        const int* column = columns[variable];
+        const int k = states[variable];
+        next.clear();
+        for (const int node : frontier) {
+            const int vary = AddVary(node, variable);
+            const int first = nodes[node].firstRecord;
+            const int count = nodes[node].count;
+            fill.assign(k, 0);
+            for (int i = first; i < first + count; ++i)
+                ++fill[column[pool[i]]];
+            int start = static_cast<int>(pool.size());
+            for (int s = 0; s < k; ++s) {
+                if (fill[s] == 0) continue;
+                slots[varies[vary].firstSlot + s] = static_cast<int>(nodes.size());
+                next.push_back(static_cast<int>(nodes.size()));
+                nodes.push_back({fill[s], -1, start});
+                const int end = start + fill[s];
+                fill[s] = start;
+                start = end;
+            }
+            pool.resize(static_cast<std::size_t>(start));
+            for (int i = first; i < first + count; ++i) {
+                const int record = pool[i];
+                pool[fill[column[record]]++] = record;
+            }
+        }
+        frontier.swap(next);
     }
 }
 

@@ -4,8 +4,8 @@
 #include <utility>
 #include <vector>
 
-// Record counts over discrete columns, built lazily: a count node holds the number of records
-// that agree with one configuration of a sequence of variables, and below it a vary node per
+// Record counts over discrete columns, built lazily: a count node holds the records that
+// agree with one configuration of a sequence of variables, and below it a vary node per
 // further variable splits those records by state. A sequence of variables is counted in one
 // pass over the records the first time it is asked for; later queries over it, or over one of
 // its prefixes, are lookups. Queries are answered whatever the order of their pairs (they are
@@ -35,8 +35,9 @@ public:
 
 private:
     struct CountNode {
-        int count;
-        int firstVary; // -1: none
+        int count;       // also the length of its record list
+        int firstVary;   // -1: none
+        int firstRecord; // its records: pool[firstRecord .. firstRecord + count)
     };
     struct VaryNode {
         int variable;
@@ -44,7 +45,7 @@ private:
         int firstSlot; // states[variable] slots, each a count node or -1
     };
 
-    int FindVary(int node, int variable) const;
+    int FindVary(int node, int variable);
     int AddVary(int node, int variable);
     // Makes sure every level of the sequence is counted.
     void Build(const std::vector<int>& sequence);
@@ -58,6 +59,7 @@ private:
     std::vector<CountNode> nodes;
     std::vector<VaryNode> varies;
     std::vector<int> slots;
+    std::vector<int> pool; // record lists of the count nodes, each a contiguous range
 };
 
 template <typename Visit>

@@ -60,6 +60,7 @@
 #include "inference/value_of_info.h"
 #include "learning/count_tree.h"
 #include "learning/dataset.h"
+#include "learning/em.h"
 #include "learning/engine_network.h"
 #include "learning/engine_node.h"
 #include "learning/engine_options.h"

@@ -65,6 +65,42 @@ TEST(DataSetReader, RefusesMalformedFilesWithTheirMessages) {
     }
 }
 
+TEST(DataSetReader, HostileFilesEndWithTheirMessages) {
+    const struct {
+        const char* file;
+        std::string message;
+        int records;
+    } fixtures[] = {
+        {"truncated.txt", "Line 3: expected 3 columns of data but found 2", 0},
+        {"ragged.txt", "Line 3: expected 2 columns of data but found 1", 0},
+        {"binary.dat", "First line has more than 128 characters and no separators were found", 0},
+        {"nul_bytes.txt", "", 2},
+    };
+    for (const auto& f : fixtures) {
+        QNL_dataset data;
+        std::string error;
+        data.readFile(std::string(QUARN_TEST_DATA_DIR) + "/datasets/" + f.file, nullptr, &error);
+        EXPECT_EQ(error, f.message) << f.file;
+        if (error.empty()) {
+            EXPECT_EQ(data.getNumberOfRecords(), f.records) << f.file;
+        }
+    }
+    // Lines of 100,000 characters.
+    const std::string longText(100000, 'x');
+    const std::string commas(99999, ',');
+    const struct {
+        std::string text, message;
+    } generated[] = {
+        {longText + "\n", "First line has more than 128 characters and no separators were found"},
+        {"a,b\n" + commas + "\n", "Line 2: expected 2 columns of data but found 100000"},
+        {"a\n" + longText + "\n" + longText, ""},
+    };
+    for (const auto& g : generated) {
+        QNL_dataset data;
+        EXPECT_EQ(Read(data, g.text), g.message);
+    }
+}
+
 TEST(DataSetReader, MissingFileIsLoggedUnder100WithoutErrorText) {
     QNL_errorHandler::Instance().Flush();
     QNL_dataset data;

@@ -1,0 +1,172 @@
+package quarn.learning;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+
+import java.io.IOException;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.function.Executable;
+import org.junit.jupiter.api.io.TempDir;
+import quarn.Network;
+import quarn.QUARNException;
+
+class DataSetTest {
+    @TempDir Path folder;
+
+    static void assertFails(String message, Executable call) {
+        assertEquals(message, assertThrows(QUARNException.class, call).getMessage());
+    }
+
+    /** A -> B over the outcomes yes/no and b0/b1. */
+    static Network network() {
+        Network net = new Network();
+        int a = net.addNode(18, "A");
+        net.setOutcomeId(a, 0, "yes");
+        net.setOutcomeId(a, 1, "no");
+        int b = net.addNode(18, "B");
+        net.setOutcomeId(b, 0, "b0");
+        net.setOutcomeId(b, 1, "b1");
+        net.addArc(a, b);
+        return net;
+    }
+
+    String file(String text) throws IOException {
+        Path path = folder.resolve("data.txt");
+        Files.write(path, text.getBytes(StandardCharsets.UTF_8));
+        return path.toString();
+    }
+
+    @Test
+    void readsAFileIntoIntegerFloatAndNamedColumns() throws IOException {
+        try (DataSet data = new DataSet()) {
+            data.readFile(file("A,x,B\nno,1,b1\nyes,2.5,*\nNA,*,b0\n"), null, -1, -9f);
+            assertEquals(3, data.getRecordCount());
+            assertEquals(3, data.getVariableCount());
+            assertEquals("x", data.getVariableId(1));
+            assertArrayEquals(new String[] {"NA", "no", "yes"}, data.getStateNames(0));
+            assertArrayEquals(new String[0], data.getStateNames(1));
+            assertEquals(1, data.getInt(0, 0));
+            assertEquals(2.5f, data.getFloat(1, 1));
+            assertEquals(-9f, data.getFloat(1, 2));
+            assertEquals(-1, data.getInt(2, 1));
+
+            data.readFile(file("A\n*\nNA\n"), "NA", -5, 0f);
+            assertArrayEquals(new String[] {"*"}, data.getStateNames(0));
+            assertEquals(-1, data.getInt(0, 1));
+            assertEquals(0, data.getInt(0, 0));
+        }
+    }
+
+    @Test
+    void readFailuresCarryTheReadersMessage() throws IOException {
+        try (DataSet data = new DataSet()) {
+            String missing = folder.resolve("none.txt").toString();
+            assertFails("QUARN error -1 in function readFile. Logged information: "
+                    + "Can't open data file: " + missing + "\n",
+                    () -> data.readFile(missing, null, -1, 0f));
+            String ragged = file("a,b\n1,2\n1,2,\n");
+            assertFails("QUARN error -1 in function readFile. Logged information: "
+                    + "Line 3: expected 2 columns of data but found 3\n",
+                    () -> data.readFile(ragged, null, -1, 0f));
+        }
+    }
+
+    @Test
+    void indicesAreCheckedWithTheirMessages() {
+        try (DataSet data = new DataSet()) {
+            assertFails("DataSet object has no variables", () -> data.getInt(0, 0));
+            assertFails("DataSet object has no variables", () -> data.getVariableId(0));
+            data.addIntVariable("a", -1);
+            data.addFloatVariable("b", -2f);
+            assertFails("DataSet object has no records", () -> data.getInt(0, 0));
+            for (int i = 0; i < 3; i++) {
+                data.addEmptyRecord();
+            }
+            Object[][] cases = {
+                {"Negative variable index", (Executable) () -> data.getNodeHandle(-1)},
+                {"Invalid variable index 2, valid range is 0..1",
+                    (Executable) () -> data.setNodeHandle(2, 0)},
+                {"Invalid variable index 5, valid range is 0..1",
+                    (Executable) () -> data.getStateNames(5)},
+                {"Negative record index", (Executable) () -> data.setInt(0, -1, 0)},
+                {"Invalid record index5, valid range is 0..2",
+                    (Executable) () -> data.getInt(0, 5)},
+                {"Invalid record index3, valid range is 0..2",
+                    (Executable) () -> data.setFloat(1, 3, 0f)},
+                {"Invalid variable index 2, valid range is 0..1",
+                    (Executable) () -> data.getFloat(2, 0)},
+                {"Invalid variable index 2, valid range is 0..1",
+                    (Executable) () -> data.setStateNames(2, new String[0])},
+            };
+            for (Object[] c : cases) {
+                assertFails((String) c[0], (Executable) c[1]);
+            }
+        }
+    }
+
+    @Test
+    void recordsAndCellsAreRawFourByteViews() {
+        try (DataSet data = new DataSet()) {
+            data.addEmptyRecord();
+            assertEquals(1, data.getRecordCount());
+            data.addIntVariable("a", -1);
+            data.addFloatVariable("b", 0.25f);
+            // The record that existed before the variables did not observe them.
+            assertEquals(-1, data.getInt(0, 0));
+            assertEquals(0.25f, data.getFloat(1, 0));
+            data.addEmptyRecord();
+            assertEquals(0.25f, data.getFloat(1, 1));
+            data.setInt(0, 1, 7);
+            assertEquals(Float.intBitsToFloat(7), data.getFloat(0, 1));
+            data.setFloat(1, 1, 1.5f);
+            assertEquals(Float.floatToRawIntBits(1.5f), data.getInt(1, 1));
+            assertFails("QUARN error -1 in function addIntVariable",
+                    () -> data.addIntVariable("b", 0));
+            assertFails("QUARN error -1 in function addFloatVariable",
+                    () -> data.addFloatVariable("a", 0f));
+            assertEquals(2, data.getVariableCount());
+            data.setNodeHandle(1, 4);
+            assertEquals(4, data.getNodeHandle(1));
+            assertEquals(-1, data.getNodeHandle(0));
+        }
+    }
+
+    @Test
+    void stateNamesAreReplacedWholeOrNotAtAll() {
+        try (DataSet data = new DataSet()) {
+            data.addIntVariable("A", -1);
+            data.setStateNames(0, new String[] {"yes", "no"});
+            assertFails("State name can't be null (index 2)",
+                    () -> data.setStateNames(0, new String[] {"a", "b", null}));
+            assertArrayEquals(new String[] {"yes", "no"}, data.getStateNames(0));
+            data.setStateNames(0, new String[] {"\u00e9t\u00e9", "no"});
+            assertArrayEquals(new String[] {"\u00e9t\u00e9", "no"}, data.getStateNames(0));
+        }
+    }
+
+    @Test
+    void matchingTiesVariablesToNodesAndMapsStates() throws IOException {
+        try (Network net = network(); DataSet data = new DataSet()) {
+            data.readFile(file("B,A\nb1,no\n*,yes\n"), null, -1, 0f);
+            data.matchNetwork(net);
+            data.matchNetwork(net);
+            assertEquals(1, data.getNodeHandle(0));
+            assertEquals(0, data.getNodeHandle(1));
+            assertEquals(1, data.getInt(1, 0));
+            assertEquals(0, data.getInt(1, 1));
+            assertEquals(-1, data.getInt(0, 1));
+
+            data.setStateNames(1, new String[] {"maybe"});
+            assertFails("Dataset column 'A' contains value 'maybe' which doesn't map to any node "
+                    + "outcome", () -> data.matchNetwork(net));
+            data.setStateNames(1, new String[] {"no", "yes"});
+            data.addIntVariable("C", -1);
+            assertFails("Dataset column 'C' doesn't match the network",
+                    () -> data.matchNetwork(net));
+        }
+    }
+}

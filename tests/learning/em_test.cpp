@@ -1,0 +1,348 @@
+#include "learning/em.h"
+
+#include "definitions/node_value.h"
+#include "learning/dataset.h"
+#include "support/network_builder.h"
+#include "support/random_network.h"
+#include "support/sampled_data.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+
+namespace {
+
+using namespace quarn_test;
+
+std::vector<double> Table(QNL_network& net, int h) {
+    const QNL_Dmatrix* m = net.GetNode(h)->GetDefinition()->GetMatrix();
+    return std::vector<double>(m->GetItems().Items(), m->GetItems().Items() + m->GetSize());
+}
+
+std::map<int, std::vector<double>> Tables(QNL_network& net) {
+    std::map<int, std::vector<double>> out;
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
+        out[h] = Table(net, h);
+    return out;
+}
+
+void SetProperty(QNL_network& net, int h, const char* name, const char* value) {
+    ASSERT_EQ(net.GetNode(h)->GetInfo()->properties.AddProperty(name, value), 0);
+}
+
+// EM by enumerating every joint state of the network, with the run's stopping rule and
+// maximisation: the reference for the expected counts of the join-tree path.
+std::map<int, std::vector<double>> ReferenceEm(QNL_network& net, const QNL_dataset& data) {
+    std::vector<int> nodes;
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
+        nodes.push_back(h);
+    std::map<int, std::vector<double>> tables = Tables(net);
+    const std::map<int, std::vector<double>> start = tables;
+    std::vector<int> outcomes;
+    for (int h : nodes)
+        outcomes.push_back(net.GetNode(h)->GetDefinition()->GetNumberOfOutcomes());
+    auto offset = [&](int h, const std::vector<int>& state) {
+        const QNL_Dmatrix* m = net.GetNode(h)->GetDefinition()->GetMatrix();
+        const QNL_intArray& parents = net.GetParents(h);
+        int at = state[static_cast<std::size_t>(h)];
+        for (int i = 0; i < parents.GetCount(); ++i)
+            at += state[static_cast<std::size_t>(parents[i])] * m->GetMultiplier(i);
+        return at;
+    };
+    double previous = 0.0;
+    for (int pass = 0; pass < 1000; ++pass) {
+        std::map<int, std::vector<double>> counts;
+        for (auto& [h, t] : tables)
+            counts[h].assign(t.size(), 0.0);
+        double current = 0.0;
+        for (int r = 0; r < data.getNumberOfRecords(); ++r) {
+            std::vector<int> state(static_cast<std::size_t>(net.GetTableSize()), 0);
+            std::vector<std::pair<std::vector<int>, double>> joint;
+            double pe = 0.0;
+            for (bool more = true; more;) {
+                bool consistent = true;
+                for (int v = 0; v < data.getNumberOfVariables(); ++v) {
+                    const int cell = data.getCell(v, r).i;
+                    if (cell >= 0 && state[static_cast<std::size_t>(data.getNodeHandle(v))] != cell)
+                        consistent = false;
+                }
+                if (consistent) {
+                    double p = 1.0;
+                    for (int h : nodes)
+                        p *= tables[h][static_cast<std::size_t>(offset(h, state))];
+                    joint.emplace_back(state, p);
+                    pe += p;
+                }
+                more = false;
+                for (std::size_t i = 0; i < nodes.size() && !more; ++i) {
+                    int& s = state[static_cast<std::size_t>(nodes[i])];
+                    more = ++s < outcomes[i];
+                    if (!more) s = 0;
+                }
+            }
+            current += std::log(pe);
+            for (const auto& [s, p] : joint)
+                for (int h : nodes)
+                    counts[h][static_cast<std::size_t>(offset(h, s))] += p / pe;
+        }
+        for (int i = 0; i < static_cast<int>(nodes.size()); ++i) {
+            const int h = nodes[static_cast<std::size_t>(i)];
+            const std::size_t n = static_cast<std::size_t>(outcomes[static_cast<std::size_t>(i)]);
+            for (std::size_t c = 0; c * n < tables[h].size(); ++c) {
+                double sum = 0.0;
+                for (std::size_t k = 0; k < n; ++k)
+                    sum += counts[h][c * n + k];
+                for (std::size_t k = 0; k < n; ++k)
+                    tables[h][c * n + k] =
+                        sum != 0.0 ? counts[h][c * n + k] / sum : start.at(h)[c * n + k];
+            }
+        }
+        const bool converged = pass > 0 && (current <= previous || previous / current < 1.0001);
+        previous = current;
+        if (converged) break;
+    }
+    return tables;
+}
+
+// Counts a pass's records and can cancel at a chosen call.
+struct CountingProgress : QNL_emProgress {
+    int calls = 0;
+    int cancelAt = -1;
+    bool Continue() override { return calls++ != cancelAt; }
+};
+
+class Em : public NetworkFixture {
+protected:
+    // A -> B with P(a0) = 0.3, P(b0|a0) = 0.9, P(b0|a1) = 0.2.
+    void BuildTwoNode() {
+        a = AddBinaryNode(net, "A", {}, {0.3});
+        b = AddBinaryNode(net, "B", {a}, {0.9, 0.2});
+    }
+    QNL_dataset Records(const std::vector<std::pair<int, int>>& rows) {
+        QNL_dataset data;
+        data.addIntVariable("A", nullptr, -1);
+        data.addIntVariable("B", nullptr, -1);
+        data.setNodeHandle(0, a);
+        data.setNodeHandle(1, b);
+        for (auto [x, y] : rows)
+            data.addRecord({QNL_IntCell(x), QNL_IntCell(y)});
+        return data;
+    }
+    int a = -1, b = -1;
+    QNL_em em{7};
+};
+
+TEST_F(Em, CompleteDataGivesNormalisedCountsWithinThreePasses) {
+    BuildTwoNode();
+    const QNL_dataset data = Records({{0, 0}, {0, 0}, {0, 1}, {1, 1}});
+    QNL_emParams params;
+    params.RandomizeParameters = false;
+    CountingProgress progress;
+    ASSERT_EQ(em.Learn(data, net, params, &progress), 0);
+    ExpectNear(Table(net, a), {0.75, 0.25}, 1e-12, "A");
+    ExpectNear(Table(net, b), {2.0 / 3, 1.0 / 3, 0.0, 1.0}, 1e-12, "B");
+    EXPECT_LE(progress.calls, 3 * 4);
+
+    // From a random start the same counts come out.
+    params.RandomizeParameters = true;
+    ASSERT_EQ(em.Learn(data, net, params), 0);
+    ExpectNear(Table(net, b), {2.0 / 3, 1.0 / 3, 0.0, 1.0}, 1e-12, "B random start");
+}
+
+TEST_F(Em, ExpectedCountsMatchEnumerationWithMissingAndHiddenValues) {
+    for (int round = 0; round < 6; ++round) {
+        QNL_network network;
+        RandomNetworkSpec spec;
+        spec.seed = 40 + static_cast<std::uint64_t>(round);
+        spec.nodes = 5;
+        spec.maxParents = 1 + round % 3;
+        spec.maxOutcomes = 3;
+        const std::vector<int> nodes = BuildRandomNetwork(network, spec);
+        // The last node is hidden on rounds 1, 3 and 5.
+        std::vector<int> columns(nodes.begin(), nodes.end() - (round % 2));
+        const QNL_dataset data = SampleDataSet(network, columns, 150, 0.3, spec.seed);
+        const auto expected = ReferenceEm(network, data);
+        QNL_emParams params;
+        params.RandomizeParameters = false;
+        ASSERT_EQ(em.Learn(data, network, params), 0) << "round " << round << LastMessage();
+        for (const auto& [h, table] : expected)
+            ExpectNear(Table(network, h), table, 1e-9,
+                       "round " + std::to_string(round) + " node " + std::to_string(h));
+        for (int h : nodes)
+            EXPECT_FALSE(network.GetNode(h)->GetValue()->IsObserved());
+    }
+}
+
+TEST_F(Em, RecoversTheParametersOfSampledData) {
+    BuildTwoNode();
+    QNL_network truth;
+    const int ta = AddBinaryNode(truth, "A", {}, {0.3});
+    const int tb = AddBinaryNode(truth, "B", {ta}, {0.9, 0.2});
+    QNL_dataset data = SampleDataSet(truth, {ta, tb}, 20000, 0.0, 11);
+    TestRandom blank(12);
+    for (int r = 0; r < data.getNumberOfRecords(); ++r)
+        if (blank.Uniform() < 0.3) data.setCell(1, r, QNL_IntCell(-1));
+    data.setNodeHandle(0, a);
+    data.setNodeHandle(1, b);
+    ASSERT_EQ(em.Learn(data, net, QNL_emParams()), 0);
+    ExpectNear(Table(net, a), {0.3, 0.7}, 0.02, "A");
+    ExpectNear(Table(net, b), {0.9, 0.1, 0.2, 0.8}, 0.02, "B");
+}
+
+TEST_F(Em, RandomEightNodeNetworkIsRecoveredWhereDataSupportsIt) {
+    QNL_network truth;
+    RandomNetworkSpec spec;
+    spec.seed = 8;
+    spec.nodes = 8;
+    spec.maxParents = 2;
+    spec.maxOutcomes = 3;
+    const std::vector<int> nodes = BuildRandomNetwork(truth, spec);
+    std::vector<std::vector<int>> complete;
+    const QNL_dataset data = SampleDataSet(truth, nodes, 20000, 0.2, 9, &complete);
+    QNL_network learned(truth);
+    ASSERT_EQ(em.Learn(data, learned, QNL_emParams()), 0) << LastMessage();
+    int checked = 0;
+    for (int h : nodes) {
+        const QNL_Dmatrix* m = truth.GetNode(h)->GetDefinition()->GetMatrix();
+        const QNL_intArray& parents = truth.GetParents(h);
+        const int n = truth.GetNode(h)->GetDefinition()->GetNumberOfOutcomes();
+        std::vector<int> support(static_cast<std::size_t>(m->GetSize() / n), 0);
+        for (const auto& s : complete) {
+            int column = 0;
+            for (int i = 0; i < parents.GetCount(); ++i)
+                column += s[static_cast<std::size_t>(parents[i])] * m->GetMultiplier(i) / n;
+            ++support[static_cast<std::size_t>(column)];
+        }
+        const std::vector<double> want = Table(truth, h), got = Table(learned, h);
+        for (std::size_t c = 0; c < support.size(); ++c) {
+            if (support[c] < 2000) continue;
+            ++checked;
+            for (int k = 0; k < n; ++k)
+                EXPECT_NEAR(got[c * n + k], want[c * n + k], 0.05) << "node " << h << " col " << c;
+        }
+    }
+    EXPECT_GT(checked, 8);
+}
+
+TEST_F(Em, FrozenTablesColumnsAndThePrior) {
+    BuildTwoNode();
+    const QNL_dataset data = Records({{0, 0}, {0, 1}, {0, 1}, {-1, 0}, {0, -1}});
+    SetProperty(net, a, "QNL_NOLEARN", "ALL");
+    const std::vector<double> frozenA = Table(net, a);
+    ASSERT_EQ(em.Learn(data, net, QNL_emParams()), 0);
+    EXPECT_EQ(Table(net, a), frozenA);
+
+    // Columns 0 and 2 of a three-column table keep their start values, with or without the
+    // random start.
+    QNL_network wide;
+    const int pw = wide.AddNode(QNL_TYPE_CPT, "P");
+    ASSERT_EQ(wide.GetNode(pw)->GetDefinition()->SetNumberOfOutcomes(3), 0);
+    const int cw = AddBinaryNode(wide, "C", {pw}, {0.5, 0.5, 0.5});
+    SetProperty(wide, cw, "QNL_NOLEARN", "0;2");
+    QNL_dataset cells;
+    cells.addIntVariable("P", nullptr, -1);
+    cells.addIntVariable("C", nullptr, -1);
+    cells.setNodeHandle(0, pw);
+    cells.setNodeHandle(1, cw);
+    for (int i = 0; i < 30; ++i)
+        cells.addRecord({QNL_IntCell(i % 3), QNL_IntCell(i % 2)});
+    for (bool randomise : {false, true}) {
+        const std::vector<double> before = Table(wide, cw);
+        QNL_emParams params;
+        params.RandomizeParameters = randomise;
+        ASSERT_EQ(em.Learn(cells, wide, params), 0);
+        const std::vector<double> after = Table(wide, cw);
+        EXPECT_EQ(after[0], before[0]);
+        EXPECT_EQ(after[4], before[4]);
+        EXPECT_EQ(after[5], before[5]);
+        EXPECT_NEAR(after[2], 0.5, 1e-12);
+    }
+
+    // With a prior of 10 records: normalise(10 x start + counts).
+    const QNL_dataset full = Records({{0, 0}, {0, 0}, {0, 1}, {1, 1}});
+    QNL_network prior;
+    a = AddBinaryNode(prior, "A", {}, {0.3});
+    b = AddBinaryNode(prior, "B", {a}, {0.9, 0.2});
+    QNL_emParams params;
+    params.EqSampleSize = 10;
+    ASSERT_EQ(em.Learn(full, prior, params), 0);
+    ExpectNear(Table(prior, a), {(3 + 3.0) / 14, (7 + 1.0) / 14}, 1e-12, "A with prior");
+    ExpectNear(Table(prior, b), {(9 + 2.0) / 13, (1 + 1.0) / 13, (2 + 0.0) / 11, (8 + 1.0) / 11},
+               1e-12, "B with prior");
+}
+
+TEST_F(Em, CancelledRunKeepsTheLastCompletedPass) {
+    BuildTwoNode();
+    const QNL_dataset data = Records({{0, 0}, {-1, 1}, {0, 1}, {1, -1}});
+    const auto before = Tables(net);
+    CountingProgress progress;
+    progress.cancelAt = 0;
+    ASSERT_EQ(em.Learn(data, net, QNL_emParams(), &progress), 0);
+    EXPECT_EQ(Tables(net), before);
+
+    // Cancelled in the second pass: the first pass's tables stay.
+    progress = CountingProgress();
+    progress.cancelAt = 5;
+    QNL_emParams params;
+    params.RandomizeParameters = false;
+    ASSERT_EQ(em.Learn(data, net, params, &progress), 0);
+    EXPECT_NE(Tables(net), before);
+    EXPECT_NEAR(Table(net, b)[0] + Table(net, b)[1], 1.0, 1e-12);
+}
+
+TEST_F(Em, RefusalsLeaveTheNetworkAsItWas) {
+    BuildTwoNode();
+    const int c = AddBinaryNode(net, "C", {b}, {1.0, 1.0});
+    SetProperty(net, c, "QNL_NOLEARN", "ALL");
+    ASSERT_EQ(net.SetTarget(b), 0);
+    QNL_dataset noHandle = Records({{0, 0}});
+    noHandle.setNodeHandle(1, -1);
+    QNL_dataset continuous = Records({{0, 0}});
+    continuous.addFloatVariable("F", nullptr, 0.0f);
+    continuous.setNodeHandle(2, c);
+    QNL_dataset badCell = Records({{0, 0}, {0, 2}});
+    // C is certain at its first outcome: a record observing the second cannot happen.
+    QNL_dataset impossible = Records({{0, 0}, {0, 1}});
+    impossible.addIntVariable("C", nullptr, -1);
+    impossible.setNodeHandle(2, c);
+    impossible.setCell(2, 1, QNL_IntCell(1));
+    const struct {
+        const QNL_dataset* data;
+        int code;
+        std::string message;
+    } cases[] = {
+        {&noHandle, -30, ""},
+        {&continuous, -4, ""},
+        {&badCell, -1, "em: column 'B' holds 2 in record 1, which is not an outcome of its node"},
+        {&impossible, -1, "em: not all nodes are updated (deterministic relationships?)"},
+    };
+    const auto before = Tables(net);
+    net.SetNotificationMask(net.GetNotificationMask() | 1);
+    const int mask = net.GetNotificationMask();
+    net.EnableCaseUpdates(true);
+    for (const auto& k : cases) {
+        QNL_errorHandler::Instance().Flush();
+        EXPECT_EQ(em.Learn(*k.data, net, QNL_emParams()), k.code) << k.message;
+        EXPECT_EQ(LastMessage(), k.message);
+        EXPECT_EQ(Tables(net), before) << k.message;
+        EXPECT_TRUE(net.IsTarget(b));
+        EXPECT_EQ(net.GetNumberOfTargets(), 1);
+        EXPECT_EQ(net.GetNotificationMask(), mask);
+        EXPECT_TRUE(net.CaseUpdatesEnabled());
+        EXPECT_FALSE(net.GetNode(c)->GetValue()->IsObserved());
+    }
+}
+
+TEST_F(Em, EmptyAndUnobservedDataEnd) {
+    BuildTwoNode();
+    QNL_emParams params;
+    params.RandomizeParameters = false;
+    const auto before = Tables(net);
+    ASSERT_EQ(em.Learn(Records({}), net, params), 0);
+    EXPECT_EQ(Tables(net), before);
+    ASSERT_EQ(em.Learn(Records({{-1, -1}, {-1, -1}}), net, params), 0);
+    ExpectNear(Table(net, b), before.at(b), 1e-12, "all missing");
+}
+
+} // namespace

@@ -1,0 +1,229 @@
+#pragma once
+
+#include "learning/engine_node.h"
+#include "learning/engine_options.h"
+
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+class QNL_dataset;
+class QNL_network;
+class QNL_learnNetwork;
+
+// Nested steps of a long learning run, each a fraction (its weight) of the step it is opened
+// in; the whole run weighs 1. The callback sees the fraction done and the step's message and
+// cancels the run by returning false; once cancelled, every step answers CANCELLED.
+class QNL_learnProgress {
+public:
+    static constexpr int CANCELLED = -2213908;
+    using Callback = std::function<bool(double fraction, const std::string& message)>;
+
+    explicit QNL_learnProgress(Callback callback = {}) : callback(std::move(callback)) {}
+
+    // The level of the innermost open step; -1 when idle or cancelled.
+    int GetLevel() const { return cancelled ? -1 : static_cast<int>(steps.size()) - 1; }
+    // Opens a step inside the step at `level` (-1: the run itself). 0, -2 when `level` is not
+    // the innermost open level, CANCELLED after a cancel.
+    int BeginStep(int level, double weight, const std::string& message);
+    // Closes the step at `level`. 0, -2 when it is not the innermost one, CANCELLED.
+    int EndStep(int level);
+    void Cancel() { cancelled = true; }
+    bool IsCancelled() const { return cancelled; }
+    double GetFraction() const { return done; }
+
+private:
+    struct Step {
+        double start;
+        double scale;
+    };
+    bool Report(const std::string& message);
+
+    Callback callback;
+    std::vector<Step> steps;
+    double done = 0.0;
+    bool cancelled = false;
+};
+
+// Pairs the nodes of an engine network with the nodes of a library network, and each state
+// with an outcome. Nodes match by identifier (as given, or as the copy into a network makes
+// it from the name) or by name; states by outcome identifier, likewise.
+class QNL_learnHandleMap {
+public:
+    QNL_network* GetNetwork() const { return network; }
+    // Matches every node of `engine` it can; 0 (unmatched nodes have no counterpart).
+    int Build(const QNL_learnNetwork& engine, QNL_network& target);
+    void Set(QNL_network* target, std::vector<int> nodeHandles,
+             std::vector<std::vector<int>> outcomeOfState);
+    // -1 when the node or state has no counterpart.
+    int GetHandle(int node) const;
+    int GetOutcome(int node, int state) const;
+    // The engine node of a network handle, -1 when none.
+    int GetNode(int handle) const;
+
+private:
+    QNL_network* network = nullptr;
+    std::vector<int> handles;
+    std::vector<std::vector<int>> outcomes;
+};
+
+// The learning engine's own network: nodes made from a data set, arcs changed under the
+// nodes' background knowledge, family and network scores cached until the structure they
+// depend on changes, MAP parameters, and the copy of structure and parameters into a library
+// network. It owns its nodes; nodes are addressed by their index in the node vector and may
+// be deactivated, which takes them out of every loop without removing them.
+class QNL_learnNetwork {
+public:
+    static constexpr double NO_SCORE = -987654321.031415;
+    static constexpr int MISSING = -987654321;
+    static constexpr double MISSING_CONTINUOUS = -987654321.0;
+    static constexpr int CANCELLED = QNL_learnProgress::CANCELLED;
+
+    QNL_learnNetwork();
+    QNL_learnNetwork(const QNL_learnNetwork&) = delete;
+    QNL_learnNetwork& operator=(const QNL_learnNetwork&) = delete;
+    ~QNL_learnNetwork();
+
+    // No nodes, options at their defaults, flags and caches cleared.
+    void Reset();
+
+    // Options by key: -2 for a key not in the table or naming an option of another type.
+    int SetBoolOption(const std::string& key, bool value);
+    int SetIntOption(const std::string& key, int value);
+    int SetStringOption(const std::string& key, const std::string& text);
+    // Replaces every option.
+    void SetOptions(const QNL_learnOptions& options);
+    const QNL_learnOptions& GetOptions() const { return options; }
+    // The option of that index; -1 for a bad index.
+    int GetBoolOption(int index, bool& out) const;
+    int GetIntOption(int index, int& out) const;
+    int GetDoubleOption(int index, double& out) const;
+    int GetStringOption(int index, std::string& out) const;
+
+    // Nodes.
+    int GetNumberOfNodes() const { return static_cast<int>(nodes.size()); }
+    int GetNumberOfActiveNodes() const { return activeCount; }
+    QNL_learnNode* GetNode(int index) const;
+    // Advances index (start at -1) to the next active node: 0, or -2 past the end.
+    int NextNode(int& index);
+    int FindNode(const std::string& name) const;
+    // Appends a node; its index, or -1.
+    int CreateNode(const std::string& name);
+    int RemoveNode(int index);
+    void RemoveAllNodes();
+    // -2 for a bad index. Deactivation removes the node's arcs first.
+    int DeactivateNode(int index);
+    int ActivateNode(int index);
+    int GetDesignatedNode() const { return designated; }
+    int SetDesignatedNode(int index);
+
+    // Arcs: 1 when the arc is (or already was) as asked, 0 when refused or absent, -1 for a
+    // node that does not exist.
+    int AddArc(int from, int to);
+    int AddArcIfAcyclic(int from, int to);
+    int RemoveArc(int from, int to);
+    int ReverseArc(int from, int to);
+    int ReverseArcIfAcyclic(int from, int to);
+    bool HasDirectedPath(int from, int to) const;
+
+    // Background knowledge: 0, or -1 when it contradicts what is known or a node is missing.
+    int SetForcedArc(int parent, int child);
+    int SetForbiddenArc(int parent, int child);
+    int ClearForbiddenArc(int parent, int child);
+    int SetTierOrder(int earlierNode, int laterNode);
+    int SetTierOrderFromTiers(const std::vector<std::vector<int>>& tiers);
+    int SetTiers(const std::vector<std::vector<int>>& tiers);
+    // Adds every forced arc and removes every forbidden one; all or nothing (-1).
+    int ApplyBackgroundKnowledge();
+
+    // Replaces the nodes by one per variable of the data set. False on failure (logged),
+    // with the network empty.
+    bool ImportDataset(const QNL_dataset& data);
+    int GetNumberOfRecords() const;
+    bool IsDataIncomplete() const { return dataIncomplete; }
+
+    // Arc probabilities [parent][child], n x n in node order; an empty table clears them.
+    int SetArcProbabilities(const std::vector<double>& table);
+    bool HasArcProbabilities() const { return !arcProbabilities.empty(); }
+    double GetArcProbability(int parent, int child) const;
+
+    // The structure log-prior of the listed nodes, or of all active ones (cached).
+    double Score(const std::vector<int>* list = nullptr);
+    // The network score by CRITERION over the listed nodes, or all active ones (cached);
+    // with useIncompleteMethod, INCOMPLETE_DATA_METHOD decides for incomplete data.
+    double ScoreNetwork(const std::vector<int>* list = nullptr, bool useIncompleteMethod = false);
+    int RandomizeParameters(const std::vector<int>* list = nullptr);
+    int GetRandomSeed() const { return seed; }
+    void SetRandomSeed(int value) { seed = value; }
+    int& RandomSeed() { return seed; }
+
+    // The network whose joint distribution (priors method 4) or tables (method 5) give the
+    // prior counts; not owned, and matched to the nodes by the handle map. Null clears it.
+    void SetPriorNetwork(QNL_network* network);
+    QNL_network* GetPriorNetwork() const { return priorNetwork; }
+    const QNL_learnHandleMap& GetPriorMap() const { return priorMap; }
+
+    // Structure and parameters into `target`, which is emptied first. 0, -1 when a node
+    // cannot be added, else the first failure code.
+    int CopyToNetwork(QNL_network& target);
+    // The tables of every active node into the map's network; the first failure code.
+    int CopyParameters(const QNL_learnHandleMap& map, int flag);
+    // The structure of a network with the same number of nodes.
+    int CopyStructureFrom(const QNL_learnNetwork& source);
+    // MAP parameters for every active node and, with a target, their copy into its network.
+    // Incomplete data need the engine's EM unless INCOMPLETE_DATA_METHOD is 2.
+    int LearnParameters(const QNL_learnHandleMap* target = nullptr);
+    int EstimateParameters();
+    // The map CopyToNetwork made for its last target.
+    const QNL_learnHandleMap& GetCopyMap() const { return copyMap; }
+    // Set when the data came with continuous columns.
+    bool HasContinuousData() const { return continuousData; }
+
+    // Progress of long runs (not owned; null for none).
+    void SetProgress(QNL_learnProgress* value) { progress = value; }
+    QNL_learnProgress* GetProgress() const { return progress; }
+    // With the flag set the engine writes its trace into its log.
+    void SetLogFlag(bool on) { logFlag = on; }
+    bool GetLogFlag() const { return logFlag; }
+    std::string GetLog() const { return log.str(); }
+    std::ostream& Log() { return log; }
+
+private:
+    friend class QNL_learnNode;
+
+    bool IsNode(int index) const { return index >= 0 && index < GetNumberOfNodes(); }
+    void InvalidateCaches();
+    // Every family score depends on the number of active nodes or on the options.
+    void InvalidateAllScores();
+    int AppendNode(std::unique_ptr<QNL_learnNode> node);
+    // The prior network's map follows the nodes.
+    void RebuildPriorMap();
+    void CloseTiers();
+    int OrderTiers(const std::vector<std::vector<int>>& tiers);
+    bool HasForcedPath(int from, int to) const;
+    // Runs the change; on failure every node's knowledge is as it was before.
+    int WithKnowledgeKept(const std::function<int()>& change);
+    int BeginStep(double weight, const std::string& message, int& level);
+    int EndStep(int level);
+
+    QNL_learnOptions options;
+    std::vector<std::unique_ptr<QNL_learnNode>> nodes;
+    int activeCount = 0;
+    double networkScore = -1.0;
+    bool networkScoreValid = false;
+    double structurePrior = 0.0;
+    bool structurePriorValid = false;
+    bool dataIncomplete = false;
+    bool continuousData = false;
+    bool logFlag = false;
+    std::ostringstream log;
+    std::vector<double> arcProbabilities;
+    QNL_network* priorNetwork = nullptr;
+    QNL_learnHandleMap priorMap;
+    QNL_learnHandleMap copyMap;
+    int seed = -1;
+    int designated = -1;
+    QNL_learnProgress* progress = nullptr;
+};

@@ -172,9 +172,14 @@ int QNL_hybridInference::CheckHolders(QNL_samplingNode& node, int type) {
     std::vector<std::string> names;
     for (auto& holder : node.Holders()) {
         holder->GetVariables(names);
+        // The expressions solved for the parents name the node itself; its main one may not.
+        const auto* named = dynamic_cast<const QNL_namedExpressions*>(holder.get());
+        if (named != nullptr && QNL_exprNode::CountVariable(named->GetMainTree(), node.GetId()) > 0)
+            return Refuse(node.GetHandle(), "its expression names the node itself");
         for (const std::string& name : names)
-            if (std::find(node.continuousParentIds.begin(), node.continuousParentIds.end(), name) ==
-                node.continuousParentIds.end())
+            if (name != node.GetId() &&
+                std::find(node.continuousParentIds.begin(), node.continuousParentIds.end(), name) ==
+                    node.continuousParentIds.end())
                 return Refuse(node.GetHandle(), "its expression names '" + name +
                                                     "', which is not a continuous parent");
         if (holder->DrawsBelowRoot())

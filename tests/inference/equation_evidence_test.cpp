@@ -49,11 +49,12 @@ TEST_F(EquationEvidence, ObservedSumGivesTheConditionalMean) {
         const int x = Node("x", "x = Normal(0, 1)");
         const int y = Node("y", c.y, -200.0, 200.0);
         ASSERT_EQ(Value(y)->SetEvidence(c.observed), 0);
-        for (int algorithm : {14, 13}) {
+        for (int algorithm : {14, 13, 15}) {
             net.SetDefaultHBNAlgorithm(algorithm);
             ASSERT_EQ(net.UpdateBeliefs(), 0) << LastMessage();
-            // Likelihood weighting of 4000 draws: standard error of the mean about 0.015.
-            EXPECT_NEAR(Value(x)->GetMean(), 0.5, 0.05) << algorithm;
+            // Weighted sampling of 4000 draws: standard error of the mean about 0.015. The
+            // message passing alone is as good as its mixtures fitted to 250 points.
+            EXPECT_NEAR(Value(x)->GetMean(), 0.5, algorithm == 15 ? 0.1 : 0.05) << algorithm;
             EXPECT_TRUE(Value(x)->IsValueValid());
             EXPECT_TRUE(Value(y)->HasEvidence());
         }

@@ -148,6 +148,42 @@ void QNL_hybridMessages::Add(Link& link, int state, double value, double weight)
         link.next->AddSample(value, weight);
 }
 
+// A continuous message is a density: a component narrower than a histogram bin of its
+// node (a value an equation fixes gives one of variance 0) is widened to one bin, so that
+// the message still weighs the values near it instead of none.
+void QNL_hybridMessages::Normalize(QNL_sampleDistribution& message) {
+    message.Normalize();
+    if (message.IsDiscrete()) return;
+    auto& interval = Interval(message);
+    QNL_gaussianMixture widened = interval.GetMixture();
+    // A fit left without a usable component (a few points carrying all the weight can leave
+    // every component empty) falls back to the points' weighted moments.
+    const bool usable =
+        std::any_of(widened.components.begin(), widened.components.end(), [](const auto& c) {
+            return c.weight > 1e-7 && c.variance > 0.0 && std::isfinite(c.variance);
+        });
+    if (!usable && !widened.components.empty()) {
+        double total = 0.0, sum = 0.0, squares = 0.0;
+        for (const QNL_weightedSample& s : interval.GetSamples()) {
+            total += s.weight;
+            sum += s.weight * s.value;
+            squares += s.weight * s.value * s.value;
+        }
+        if (!(total > 0.0)) return;
+        for (auto& c : widened.components)
+            c = QNL_gaussianMixture::Component();
+        widened.components[0].weight = 1.0;
+        widened.components[0].mean = sum / total;
+        widened.components[0].variance =
+            std::max(squares / total - (sum / total) * (sum / total), 0.0);
+    }
+    const double width = (widened.rangeHigh - widened.rangeLow) / QNL_continuousSamplingNode::BINS;
+    if (!(width > 0.0) || !std::isfinite(width)) return;
+    for (auto& c : widened.components)
+        c.variance = std::max(c.variance, width * width);
+    interval.SetMixture(widened);
+}
+
 bool QNL_hybridMessages::DrawParents(int h, int skip) {
     State& st = StateOf(h);
     for (std::size_t k = 0; k < st.fromParents.size(); ++k)
@@ -465,7 +501,7 @@ void QNL_hybridMessages::UpdateChildMessage(int h) {
     if (!any || !(lambda.total > 0.0) || !std::isfinite(lambda.total))
         lambda.next.reset(NewMessage(h, true));
     else if (!takenOver)
-        lambda.next->Normalize();
+        Normalize(*lambda.next);
     lambda.updated = true;
     st.lambdaStale = false;
 }
@@ -480,7 +516,7 @@ void QNL_hybridMessages::Settle() {
             Link& link = st.fromParents[k];
             if (!link.updated) continue;
             if (link.total > 0.0 && std::isfinite(link.total))
-                link.next->Normalize();
+                Normalize(*link.next);
             else
                 link.next.reset(NewMessage(x.parents[k], true));
         }
@@ -488,7 +524,7 @@ void QNL_hybridMessages::Settle() {
             if (link.next == nullptr || !link.updated) continue;
             st.lambdaStale = true;
             if (link.total > 0.0 && std::isfinite(link.total))
-                link.next->Normalize();
+                Normalize(*link.next);
             else
                 link.next.reset(NewMessage(h, true));
         }

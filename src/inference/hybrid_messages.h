@@ -84,6 +84,7 @@ private:
     void Init();
     void MarkChanged(int receiver, int source, bool fromChild);
     void Add(Link& link, int state, double value, double weight);
+    static void Normalize(QNL_sampleDistribution& message);
     bool DrawParents(int h, int skip);
     double DrawFromProduct(int h, QNL_evaluationContext* holder, QNL_sampleDistribution* lambda);
     void ProductMixture(QNL_evaluationContext* holder, const QNL_gaussianMixture& message,

@@ -54,6 +54,7 @@
 #include "inference/gaussian_mixture.h"
 #include "inference/graph_view.h"
 #include "inference/hybrid_inference.h"
+#include "inference/hybrid_messages.h"
 #include "inference/sample_distribution.h"
 #include "inference/sampling_node.h"
 #include "inference/polytree.h"

@@ -2,6 +2,9 @@
 
 #include "definitions/equation.h"
 #include "definitions/equation_scc.h"
+#include "definitions/evaluation_context.h"
+#include "definitions/hybrid_definition.h"
+#include "definitions/node_value.h"
 #include "definitions/node_values.h"
 #include "model/error_handler.h"
 #include "model/network.h"
@@ -19,6 +22,7 @@ namespace quarn::detail {
 namespace {
 
 constexpr const char* kSetFailed = "Faile in computing SCC.";
+constexpr const char* kHybrid = "Unable to handle hybrid networks with equation solver.";
 
 class CollectVariables : public QNL_exprVisitor {
 public:
@@ -78,7 +82,7 @@ int QNL_equationSolver::BuildPlan(bool& random) {
         const int type = network->GetNode(h)->GetType();
         const QNL_equation* equation = detail::EquationAt(*network, h);
         if ((type != QNL_TYPE_EQUATION && type != QNL_TYPE_EQUATION_SCC) || equation == nullptr)
-            return Fail("Unable to handle hybrid networks with equation solver.");
+            return Fail(detail::kHybrid);
         if (!equation->GetEquation().IsRandom()) continue;
         if (type == QNL_TYPE_EQUATION_SCC)
             return Fail("Unable to sovle a network contains strongly-coupled components with "
@@ -354,7 +358,188 @@ int QNL_equationSolver::SolveLinear(std::vector<double>& a, std::vector<double>&
     return 0;
 }
 
+// ---------------------------------------------------------------------------------------
+// The evidence path
+
+std::string QNL_equationSolver::GenerateAuxiliaryId(int& counter, const QNL_network& source,
+                                                    const QNL_network& copy) {
+    std::string id;
+    do {
+        ++counter;
+        id.clear();
+        for (unsigned digits = static_cast<unsigned>(counter); digits != 0; digits >>= 4)
+            id += static_cast<char>('a' + (digits & 15u));
+    } while (source.IsIdUsed(id.c_str()) || copy.IsIdUsed(id.c_str()));
+    return id;
+}
+
+int QNL_equationSolver::AddDistributionNode(QNL_network& copy, const std::string& id,
+                                            const std::string& call, double lower, double upper) {
+    const int h = copy.AddNode(QNL_TYPE_DISTRIBUTION, id.c_str());
+    if (h < 0) return h;
+    auto* definition = static_cast<QNL_continuousDefinition*>(copy.GetNode(h)->GetDefinition());
+    if (int r = definition->SetExpression(0, call)) return r;
+    definition->SetLowerBound(lower);
+    definition->SetUpperBound(upper);
+    return h;
+}
+
+// The node's equation as "id = right side", solved for the node when it is not written so.
+int QNL_equationSolver::ConvertNode(int handle, QNL_network& copy, std::vector<int>& map,
+                                    int& counter) {
+    const QNL_equation* definition = detail::EquationAt(*network, handle);
+    const std::string id = detail::IdOf(*network, handle);
+    QNL_parsedEquation equation(definition->GetEquation());
+    const QNL_exprNode* left = equation.GetLeft();
+    const bool plain = left->GetKind() == QNL_exprNode::VARIABLE && left->GetSign() > 0 &&
+                       static_cast<const QNL_exprVariable*>(left)->GetName() == id &&
+                       QNL_exprNode::CountVariable(equation.GetRight(), id) == 0;
+    if (!plain && equation.SolveFor(id) != 0)
+        return Fail("The equation of node " + id + " can't be solved for " + id);
+    QNL_exprNode* right = equation.GetRight()->Clone();
+    std::unique_ptr<QNL_exprNode> owner(right);
+    int h = -1;
+    if (right->GetKind() == QNL_exprNode::DISTRIBUTION_CALL && right->GetSign() > 0) {
+        std::string text;
+        QNL_exprNode::ToSignedText(right, text);
+        h = AddDistributionNode(copy, id, text, definition->GetLowerBound(),
+                                definition->GetUpperBound());
+    } else {
+        h = ConvertEquationNode(handle, right, copy, map, counter);
+        owner.release();
+        owner.reset(right);
+    }
+    if (h < 0) return Fail("Node " + id + " could not be converted into a hybrid node");
+    map[static_cast<std::size_t>(handle)] = h;
+    const QNL_intArray& parents = network->GetParents(handle);
+    for (int i = 0; i < parents.GetCount(); ++i)
+        if (int r = copy.AddArc(map[static_cast<std::size_t>(parents[i])], h)) return r;
+    return 0;
+}
+
+// Every distribution call of the right side moves into an auxiliary DISTRIBUTION node, whose
+// variable takes the call's place; what stays is a deterministic HEQUATION node, with the
+// equation also solved for each of its variables. An auxiliary node's range is ten standard
+// deviations around its mean, so that a call far from the origin is not cut off.
+int QNL_equationSolver::ConvertEquationNode(int handle, QNL_exprNode*& right, QNL_network& copy,
+                                            std::vector<int>& map, int& counter) {
+    const std::string id = detail::IdOf(*network, handle);
+    std::vector<QNL_exprNode**> places;
+    right->CollectDistributionCalls(&right, places);
+    std::vector<int> auxiliaries;
+    for (QNL_exprNode** place : places) {
+        const std::string aux = GenerateAuxiliaryId(counter, *network, copy);
+        QNL_exprNode* call = *place;
+        std::string text;
+        call->ToText(text);
+        detail::CollectVariables named;
+        call->Accept(named);
+        double lower = -10.0, upper = 10.0;
+        QNL_namedExpressions probe;
+        double mean = 0.0, variance = 0.0;
+        if (named.found.empty() && probe.SetMainExpression(text) == 0 &&
+            probe.GetMoments(mean, variance) == 0 && std::isfinite(mean) &&
+            std::isfinite(variance) && variance >= 0.0) {
+            const double reach = variance > 0.0 ? 10.0 * std::sqrt(variance) : 10.0;
+            lower = mean - reach;
+            upper = mean + reach;
+        }
+        const int h = AddDistributionNode(copy, aux, text, lower, upper);
+        if (h < 0) return h;
+        for (QNL_exprVariable* variable : named.found) {
+            const int p = network->FindNode(variable->GetName().c_str());
+            if (p < 0 || map[static_cast<std::size_t>(p)] < 0) return -2;
+            if (copy.GetParents(h).IsInList(map[static_cast<std::size_t>(p)])) continue;
+            if (copy.AddArc(map[static_cast<std::size_t>(p)], h) != 0) return -2;
+        }
+        *place = new QNL_exprVariable(aux, call->GetSign());
+        delete call;
+        auxiliaries.push_back(h);
+    }
+    const int h = copy.AddNode(QNL_TYPE_HEQUATION, id.c_str());
+    if (h < 0) return h;
+    for (int aux : auxiliaries)
+        if (copy.AddArc(aux, h) != 0) return -2;
+    const QNL_equation* source = detail::EquationAt(*network, handle);
+    auto* definition = static_cast<QNL_continuousDefinition*>(copy.GetNode(h)->GetDefinition());
+    std::string text;
+    QNL_exprNode::ToSignedText(right, text);
+    if (definition->SetExpression(0, text) != 0) return -2;
+    definition->SetLowerBound(source->GetLowerBound());
+    definition->SetUpperBound(source->GetUpperBound());
+    auto* holder = static_cast<QNL_namedExpressions*>(definition->GetDistribution(0));
+    QNL_parsedEquation whole;
+    if (whole.SetEquation(id + "=" + text, nullptr, nullptr) != 0) return -2;
+    std::vector<std::string> variables;
+    whole.GetVariables(variables);
+    for (const std::string& variable : variables) {
+        if (variable == id) continue;
+        QNL_parsedEquation solved(whole);
+        if (solved.SolveFor(variable) != 0) continue;
+        std::string expression;
+        QNL_exprNode::ToSignedText(solved.GetRight(), expression);
+        if (holder->SetExpression(variable, expression) != 0) return -2;
+    }
+    return h;
+}
+
+int QNL_equationSolver::RunHybridAlgorithm() {
+    if (network == nullptr) return Fail("No network to solve");
+    try {
+        for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
+            const int type = network->GetNode(h)->GetType();
+            if ((type != QNL_TYPE_EQUATION && type != QNL_TYPE_EQUATION_SCC) ||
+                detail::EquationAt(*network, h) == nullptr)
+                return Fail(detail::kHybrid);
+        }
+        QNL_network copy;
+        // The copy samples as many values as the network asks for.
+        copy.SetNumberOfSamples(network->GetNumberOfSamples());
+        std::vector<int> map(static_cast<std::size_t>(std::max(0, network->GetLastNode() + 1)), -1);
+        int counter = 0;
+        const QNL_intArray& ordered = network->GetOrderedNodes();
+        for (int i = 0; i < ordered.GetCount(); ++i)
+            if (int r = ConvertNode(ordered[i], copy, map, counter)) {
+                network->InvalidateValues();
+                return QNL_errorHandler::Instance().LogError(r, "HBN algorithm failed.");
+            }
+        for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
+            const QNL_nodeValue* value = network->GetNode(h)->GetValue();
+            double x = 0.0;
+            if (value == nullptr || !value->HasEvidence() || value->GetEvidence(&x) != 0) continue;
+            if (int r = copy.GetNode(map[static_cast<std::size_t>(h)])->GetValue()->SetEvidence(x))
+                return r;
+        }
+        copy.SetDefaultHBNAlgorithm(network->GetDefaultHBNAlgorithm());
+        const int result = copy.UpdateBeliefs();
+        if (result != 0) {
+            network->InvalidateValues();
+            return QNL_errorHandler::Instance().LogError(result, "HBN algorithm failed.");
+        }
+        for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
+            auto* target = dynamic_cast<QNL_equationValue*>(network->GetNode(h)->GetValue());
+            const auto* from = dynamic_cast<const QNL_continuousValue*>(
+                copy.GetNode(map[static_cast<std::size_t>(h)])->GetValue());
+            if (target == nullptr || from == nullptr || target->HasEvidence()) continue;
+            double x = 0.0;
+            int r = 0;
+            if (from->HasPropagatedEvidence() && from->GetEvidence(&x) == 0)
+                r = target->SetPropagatedEvidence(x);
+            else
+                r = target->SetWeightedSamples(from->GetSamples());
+            if (r != 0) return r;
+        }
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
+}
+
 int RunEquationSolver(QNL_network& network) {
     QNL_equationSolver solver(&network);
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        const QNL_nodeValue* value = network.GetNode(h)->GetValue();
+        if (value != nullptr && value->HasEvidence()) return solver.RunHybridAlgorithm();
+    }
     return solver.Solve();
 }

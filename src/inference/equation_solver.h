@@ -8,16 +8,26 @@
 
 class QNL_network;
 
-// Solves a network whose nodes are all equation nodes and none holds evidence: equation
-// nodes are evaluated from their parents, each set of simultaneous equations by Newton's
-// method; when an equation draws from a distribution the whole network is sampled instead.
-// The results go into the nodes' equation values. One solver serves one update.
+// Solves a network whose nodes are all equation nodes: equation nodes are evaluated from
+// their parents, each set of simultaneous equations by Newton's method; when an equation
+// draws from a distribution the whole network is sampled instead. A network holding evidence
+// is converted into a hybrid network, updated by the hybrid algorithm and its results carried
+// back. The results go into the nodes' equation values. One solver serves one update.
 class QNL_equationSolver {
 public:
     explicit QNL_equationSolver(QNL_network* network);
 
     // 0, or -2 with its message logged; values written before a failure stay.
     int Solve();
+
+    // The evidence path: the hybrid copy updated with the network's hybrid algorithm. 0, or
+    // the copy's error code, logged with "HBN algorithm failed." after the values were
+    // invalidated.
+    int RunHybridAlgorithm();
+    // The next identifier of the counter that neither network uses: the counter's hexadecimal
+    // digits, lowest first, each written as a letter from 'a'.
+    static std::string GenerateAuxiliaryId(int& counter, const QNL_network& source,
+                                           const QNL_network& copy);
 
     // Newton steps allowed for each set of simultaneous equations.
     int GetIterationCap() const { return iterationCap; }
@@ -55,6 +65,11 @@ private:
     static int SolveLinear(std::vector<double>& a, std::vector<double>& b, std::vector<double>& y,
                            int n);
     int Fail(const std::string& message);
+    int ConvertNode(int handle, QNL_network& copy, std::vector<int>& map, int& counter);
+    int ConvertEquationNode(int handle, QNL_exprNode*& right, QNL_network& copy,
+                            std::vector<int>& map, int& counter);
+    static int AddDistributionNode(QNL_network& copy, const std::string& id,
+                                   const std::string& call, double lower, double upper);
 
     QNL_network* network;
     int numberOfSamples;
@@ -65,5 +80,6 @@ private:
     std::vector<double> values;
 };
 
-// The network's equation path when no node holds evidence.
+// The network's equation path: solved directly, or through a hybrid copy when a node holds
+// evidence.
 int RunEquationSolver(QNL_network& network);

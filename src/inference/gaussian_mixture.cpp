@@ -220,14 +220,19 @@ double QNL_gaussianMixture::Draw() const {
 double QNL_gaussianMixture::DrawProduct(const std::vector<const QNL_gaussianMixture*>& mixtures,
                                         int method, double& weight) {
     weight = 0.0;
-    std::vector<const QNL_gaussianMixture*> list;
+    // Scratch kept between calls: a message rebuilt from 250 product draws allocates nothing
+    // per draw.
+    static thread_local std::vector<const QNL_gaussianMixture*> list;
+    static thread_local std::vector<int> chosen;
+    static thread_local std::vector<double> scores, means, variances;
+    list.clear();
     for (const QNL_gaussianMixture* m : mixtures)
         if (m != nullptr) list.push_back(m);
     if (list.empty() || method < 1 || method > 3) return 0.0;
     const std::size_t n = list.size();
 
     // Components chosen independently, each mixture by its own weights.
-    std::vector<int> chosen(n, -1);
+    chosen.assign(n, -1);
     for (std::size_t i = 0; i < n; ++i) {
         const double loose = method == 1 && i == 0 ? kInfinity : 100.0;
         const double strict = method == 1 && i == 0 ? 1000.0 : 100.0;
@@ -262,7 +267,6 @@ double QNL_gaussianMixture::DrawProduct(const std::vector<const QNL_gaussianMixt
     if (method == 1) {
         const Component& first = component(0, chosen[0]);
         double mean = first.mean, variance = first.variance, total = 1.0;
-        std::vector<double> scores, means, variances;
         for (std::size_t i = 1; i < n; ++i) {
             const auto& cs = list[i]->components;
             scores.assign(cs.size(), 0.0);
@@ -294,7 +298,6 @@ double QNL_gaussianMixture::DrawProduct(const std::vector<const QNL_gaussianMixt
 
     // Method 2: five Gibbs sweeps over the component choices, each choice redrawn given the
     // others; the chosen product is then drawn with weight 1.
-    std::vector<double> scores;
     for (int sweep = 0; sweep < 5; ++sweep) {
         for (std::size_t j = 0; j < n; ++j) {
             double precision = 0.0, scaled = 0.0;

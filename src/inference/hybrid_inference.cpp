@@ -172,9 +172,14 @@ int QNL_hybridInference::CheckHolders(QNL_samplingNode& node, int type) {
     std::vector<std::string> names;
     for (auto& holder : node.Holders()) {
         holder->GetVariables(names);
+        // The expressions solved for the parents name the node itself; its main one may not.
+        const auto* named = dynamic_cast<const QNL_namedExpressions*>(holder.get());
+        if (named != nullptr && QNL_exprNode::CountVariable(named->GetMainTree(), node.GetId()) > 0)
+            return Refuse(node.GetHandle(), "its expression names the node itself");
         for (const std::string& name : names)
-            if (std::find(node.continuousParentIds.begin(), node.continuousParentIds.end(), name) ==
-                node.continuousParentIds.end())
+            if (name != node.GetId() &&
+                std::find(node.continuousParentIds.begin(), node.continuousParentIds.end(), name) ==
+                    node.continuousParentIds.end())
                 return Refuse(node.GetHandle(), "its expression names '" + name +
                                                     "', which is not a continuous parent");
         if (holder->DrawsBelowRoot())
@@ -448,7 +453,7 @@ int QNL_hybridInference::Sample(bool weighted) {
                 w = (f & QNL_samplingNode::ENFORCED_THROUGH_PARENT) ? Enforce(node, w)
                                                                     : w * node->FixedWeight();
             else if (!(f & QNL_samplingNode::SET_THROUGH_CHILD))
-                w *= node->DrawWeighted();
+                w *= messages != nullptr ? messages->DrawWeighted(h) : node->DrawWeighted();
             if (w == 0.0) break;
         }
         if (!(w > 0.0) || !std::isfinite(w)) continue;
@@ -483,19 +488,47 @@ int QNL_hybridInference::LogicSampling() {
     }
 }
 
+// A fixed equation node that no parent enforces says nothing about its open discrete
+// parents: no expression gives a value to weigh their outcomes by.
+int QNL_hybridInference::StartMessages(bool sampling) {
+    if (flags & FLAG_UNENFORCEABLE) return -2;
+    messages = std::make_unique<QNL_hybridMessages>(nodes, order, sampling, sampling);
+    const int stuck = messages->Unreachable();
+    if (stuck >= 0)
+        return Refuse(stuck, "its evidence is enforced through no parent, so it can't be passed "
+                             "to its discrete parents");
+    messages->Run();
+    return 0;
+}
+
+int QNL_hybridInference::PropagatedImportance() {
+    try {
+        if (flags & FLAG_UNENFORCEABLE) return -2;
+        if (evidence.empty()) return Sample(false);
+        flags |= FLAG_PROPAGATING | FLAG_REDUCED;
+        int result = StartMessages(true);
+        if (result == 0) result = Sample(true);
+        flags &= ~(FLAG_PROPAGATING | FLAG_REDUCED);
+        return result;
+    } catch (const std::bad_alloc&) {
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
+}
+
+int QNL_hybridInference::MessagePassing() {
+    try {
+        if (int r = StartMessages(false)) return r;
+        for (int h : order)
+            messages->WriteBeliefs(h, *network.GetNode(h), samples);
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
+}
+
 int RunHybridInference(QNL_network& network, int algorithm) {
     auto& log = QNL_errorHandler::Instance();
-    if (algorithm == 15)
-        return log.LogError(-2, "Hybrid algorithm 15 (message passing) is not available");
     if (algorithm < 13 || algorithm > 16) return log.LogError(-2, "Unknown hybrid algorithm");
-    if (algorithm == 13) {
-        for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
-            const QNL_nodeValue* value = network.GetNode(h)->GetValue();
-            if (value != nullptr && value->HasEvidence())
-                return log.LogError(-2, "Hybrid algorithm 13 (propagated importance sampling) "
-                                        "with evidence is not available");
-        }
-    }
     // Propagated evidence is what the last run derived; this run derives it afresh.
     network.ClearAllPropagatedEvidence();
     network.InvalidateValues();
@@ -503,8 +536,21 @@ int RunHybridInference(QNL_network& network, int algorithm) {
     const int built = inference.Build();
     if (built == -5) return log.LogError(-5, kNoSamples);
     if (built != 0) return built;
-    const int result =
-        algorithm == 14 ? inference.LikelihoodWeighting() : inference.LogicSampling();
+    int result = 0;
+    switch (algorithm) {
+    case 13:
+        result = inference.PropagatedImportance();
+        break;
+    case 14:
+        result = inference.LikelihoodWeighting();
+        break;
+    case 15:
+        result = inference.MessagePassing();
+        break;
+    default:
+        result = inference.LogicSampling();
+        break;
+    }
     if (result == -42) return result;
     if (result < 0) return log.LogError(-5, kNoSamples);
     return 0;

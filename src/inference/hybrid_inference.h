@@ -1,5 +1,6 @@
 #pragma once
 
+#include "inference/hybrid_messages.h"
 #include "inference/sampling_node.h"
 
 #include <memory>
@@ -8,7 +9,9 @@
 class QNL_network;
 
 // Belief updating of a hybrid network (DISTRIBUTION, HEQUATION and DCHILDHPARENT nodes) by
-// sampling: likelihood weighting, or logic sampling that ignores the evidence. Construction
+// sampling: likelihood weighting, logic sampling that ignores the evidence, or importance
+// sampling that proposes from the messages of a message passing; or by the message passing
+// alone. Construction
 // fixes the evidence and its deterministic consequences once: an observed equation node is
 // enforced through a chain of parents solved from its equation, parents and children that
 // the evidence determines are fixed before sampling. Nodes are drawn in an order that puts
@@ -18,6 +21,10 @@ class QNL_hybridInference {
 public:
     // The evidence cannot be enforced: every run returns -2.
     static constexpr int FLAG_UNENFORCEABLE = 16;
+    // Importance sampling from the messages is under way, with messages reduced to what the
+    // evidence needs.
+    static constexpr int FLAG_PROPAGATING = 2;
+    static constexpr int FLAG_REDUCED = 8;
     // Draws allowed per wanted sample before a run gives up.
     static constexpr int DRAW_CAP_FACTOR = 100;
 
@@ -34,6 +41,12 @@ public:
     // reached before the wanted number of weighted samples).
     int LikelihoodWeighting();
     int LogicSampling();
+    // Without evidence exactly the logic sampling; otherwise the message passing, then
+    // weighted sampling that proposes from the messages. 0 or -2 as above, also for evidence
+    // on an equation node that no parent enforces while a discrete parent is open.
+    int PropagatedImportance();
+    // The message passing, its beliefs written into every node's value; 0 or -2 as above.
+    int MessagePassing();
 
     bool HasEvidence() const { return !evidence.empty(); }
     int GetFlags() const { return flags; }
@@ -54,6 +67,7 @@ private:
     void DropSettledChains();
     int BuildOrder();
     int Sample(bool weighted);
+    int StartMessages(bool sampling);
     double Enforce(QNL_samplingNode* node, double weight);
     int TypeOf(int handle) const;
     bool IsFixed(int handle) const {
@@ -67,9 +81,10 @@ private:
     std::vector<int> evidence;
     std::vector<int> order;
     std::vector<char> solved;
+    std::unique_ptr<QNL_hybridMessages> messages;
 };
 
 // The hybrid path of belief updating for algorithm 13 to 16: values without evidence are
 // invalidated, the object built, run and destroyed. A run without useful samples is logged
-// and returned as -5; algorithm 15, and 13 with evidence, are refused with -2.
+// and returned as -5.
 int RunHybridInference(QNL_network& network, int algorithm);

@@ -284,3 +284,15 @@ void QNL_continuousSamplingNode::WriteResult(QNL_node& node) {
     }
     result->SetValidFlag(true);
 }
+
+void QNL_continuousSamplingNode::WriteSamples(QNL_node& node,
+                                              const std::vector<QNL_weightedSample>& beliefs) {
+    auto* result = dynamic_cast<QNL_continuousValue*>(node.GetValue());
+    if (result == nullptr || beliefs.empty()) return;
+    try {
+        result->GetSamples() = beliefs;
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    result->SetValidFlag(true);
+}

@@ -37,6 +37,9 @@ public:
     // The address of the current state (discrete) or value (continuous), read by children.
     virtual const int* StatePointer() const { return nullptr; }
     virtual const double* ValuePointer() const { return nullptr; }
+    // The same, for the messages that draw straight into the node.
+    virtual int* StateTarget() { return nullptr; }
+    virtual double* ValueTarget() { return nullptr; }
     virtual void SetState(int) {}
     virtual void SetValue(double) {}
     virtual int GetEvidenceState(int&) const { return NOT_SUPPORTED; }
@@ -92,6 +95,10 @@ public:
         enforcingSlot = slot;
     }
     int GetEnforcingSlot() const { return enforcingSlot; }
+    // The configuration index of the holder Holder() gave last.
+    std::size_t LastHolderIndex() const { return lastHolder; }
+    // Whether the node is defined by deterministic equations rather than distributions.
+    bool IsEquation() const { return !holders.empty() && holders[0]->HasExpressions(); }
 
     // Links: parents with the discrete ones first, children likewise.
     std::vector<int> parents;
@@ -133,6 +140,8 @@ public:
     bool IsContinuous() const override { return false; }
     int GetState(int& out) const override;
     const int* StatePointer() const override { return &state; }
+    int* StateTarget() override { return &state; }
+    int GetNumberOfOutcomes() const { return outcomes; }
     void SetState(int s) override { state = s; }
     int GetEvidenceState(int& out) const override;
     void Fix() override;
@@ -168,6 +177,9 @@ public:
     bool IsContinuous() const override { return true; }
     int GetValue(double& out) const override;
     const double* ValuePointer() const override { return &value; }
+    double* ValueTarget() override { return &value; }
+    const double* LowerPointer() const { return &lower; }
+    const double* UpperPointer() const { return &upper; }
     void SetValue(double v) override { value = v; }
     int GetFixedValue(double& out) const override;
     void Fix() override;
@@ -178,6 +190,8 @@ public:
     double DrawFromDefinition() override;
     double DrawWeighted() override;
     void WriteResult(QNL_node& node) override;
+    // Takes the weighted samples over as the node's result (the message-passing beliefs).
+    void WriteSamples(QNL_node& node, const std::vector<QNL_weightedSample>& beliefs);
 
     double GetLowerBound() const { return lower; }
     double GetUpperBound() const { return upper; }

@@ -156,13 +156,8 @@ int QNL_network::UpdateInfluenceDiagram() {
     }
 }
 
-// Evidence on an equation node needs the hybrid conversion; until it exists such a network
-// is refused rather than solved as if it held none.
 int QNL_network::UpdateEquations() {
     ClearAllPropagatedEvidence();
-    std::vector<int> observed;
-    CollectObserved(observed, true);
-    if (!observed.empty()) return NotAvailable("Solving equation networks with evidence");
     return RunEquationSolver(*this);
 }
 

@@ -152,14 +152,13 @@ TEST_F(EquationSolver, LargeNegativeValuesAreDifferenced) {
     EXPECT_NEAR(Value(b)->GetMean(), -4e12 / 3, 1e-3);
 }
 
-// Evidence waits for the hybrid conversion: refused, never solved as if absent.
 TEST_F(EquationSolver, RefusalsAndFailedSetsAreReported) {
     const char* setFailed = "Faile in computing SCC.";
-    const int kGone = -1, kEvidence = -2;
+    const int kGone = -1;
     const struct {
         const char* name;
         const char* equation; // of the set node "a"
-        int extra;            // another node's type, 0 for none, or kGone or kEvidence
+        int extra;            // another node's type, 0 for none, or kGone
         const char* message;
     } cases[] = {
         {"hybrid", "a = 1", QNL_TYPE_CPT, "Unable to handle hybrid networks with equation solver."},
@@ -170,8 +169,6 @@ TEST_F(EquationSolver, RefusalsAndFailedSetsAreReported) {
         {"singular", "a = a + 1", 0, setFailed},
         {"not finite", "a = Ln(a - 10)", 0, setFailed},
         {"member deleted", "a = 1", kGone, setFailed},
-        {"evidence", "a = 1", kEvidence,
-         "Solving equation networks with evidence is not available"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -185,12 +182,11 @@ TEST_F(EquationSolver, RefusalsAndFailedSetsAreReported) {
             ASSERT_EQ(net.DeleteNode(gone), 0);
         }
         ASSERT_EQ(Set(a, c.equation), 0);
-        ASSERT_EQ(c.extra == kEvidence ? Value(a)->SetEvidence(3.0) : 0, 0);
         QNL_equationSolver solver(&net);
         solver.SetIterationCap(50);
-        EXPECT_EQ(c.extra == kEvidence ? net.UpdateBeliefs() : solver.Solve(), -2);
+        EXPECT_EQ(solver.Solve(), -2);
         EXPECT_EQ(LastMessage(), c.message);
-        EXPECT_FALSE(c.extra != kEvidence && Value(a)->IsValueValid());
+        EXPECT_FALSE(Value(a)->IsValueValid());
     }
     QNL_errorHandler::Instance().Flush();
 }

@@ -1,0 +1,704 @@
+#include "inference/hybrid_messages.h"
+
+#include "equations/random.h"
+#include "inference/relevance.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+double Uniform() {
+    double u = QNL_randomSamplingDistributions().Next();
+    if (u == 0.0) u = 1e-7;
+    if (u == 1.0) u = 1.0 - 1e-7;
+    return u;
+}
+
+// A weight that is not a finite number, or below 0, counts as 0.
+double Clean(double w) {
+    return std::isfinite(w) && w > 0.0 ? w : 0.0;
+}
+
+QNL_intervalSampleDistribution& Interval(QNL_sampleDistribution& message) {
+    return static_cast<QNL_intervalSampleDistribution&>(message);
+}
+
+} // namespace
+
+QNL_hybridMessages::QNL_hybridMessages(std::vector<std::unique_ptr<QNL_samplingNode>>& nodes,
+                                       const std::vector<int>& order, bool reduced, bool sampling)
+    : nodes(nodes), order(order), reduced(reduced), sampling(sampling), states(nodes.size()),
+      product(0.0, 1.0, COMPONENTS, TOLERANCE, SCALE) {}
+
+QNL_sampleDistribution* QNL_hybridMessages::NewMessage(int over, bool isVoid) {
+    QNL_samplingNode& node = Node(over);
+    if (!node.IsContinuous())
+        return new QNL_discreteSampleDistribution(
+            node.StateTarget(), static_cast<QNL_discreteSamplingNode&>(node).GetNumberOfOutcomes(),
+            isVoid);
+    auto& continuous = static_cast<QNL_continuousSamplingNode&>(node);
+    return new QNL_intervalSampleDistribution(node.ValueTarget(), continuous.LowerPointer(),
+                                              continuous.UpperPointer(), isVoid, COMPONENTS,
+                                              TOLERANCE, SCALE);
+}
+
+int QNL_hybridMessages::Unreachable() const {
+    for (int h : order) {
+        const QNL_samplingNode& node = *nodes[static_cast<std::size_t>(h)];
+        if (!node.Has(QNL_samplingNode::FIXED) || !node.IsEquation() ||
+            node.Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT))
+            continue;
+        for (int d = 0; d < node.discreteParents; ++d)
+            if (!Fixed(node.parents[static_cast<std::size_t>(d)])) return h;
+    }
+    return -1;
+}
+
+void QNL_hybridMessages::Init() {
+    std::size_t outcomes = 0;
+    for (int h : order) {
+        QNL_samplingNode& x = Node(h);
+        State& st = StateOf(h);
+        const bool fixed = Fixed(h);
+        if (!x.IsContinuous())
+            outcomes = std::max(
+                outcomes, static_cast<std::size_t>(
+                              static_cast<QNL_discreteSamplingNode&>(x).GetNumberOfOutcomes()));
+        st.fromParents.resize(x.parents.size());
+        st.slotAtParent.resize(x.parents.size());
+        for (std::size_t k = 0; k < x.parents.size(); ++k) {
+            const int p = x.parents[k];
+            Link& link = st.fromParents[k];
+            link.current.reset(NewMessage(p, true));
+            link.next.reset(NewMessage(p, true));
+            if (Fixed(p)) {
+                QNL_samplingNode& parent = Node(p);
+                if (parent.IsContinuous()) {
+                    double v = 0.0;
+                    parent.GetFixedValue(v);
+                    link.current->SetFixedValue(v);
+                    link.next->SetFixedValue(v);
+                } else {
+                    int s = 0;
+                    parent.GetEvidenceState(s);
+                    link.current->SetFixedState(s);
+                    link.next->SetFixedState(s);
+                }
+            }
+            const auto& siblings = Node(p).children;
+            st.slotAtParent[k] =
+                static_cast<int>(std::find(siblings.begin(), siblings.end(), h) - siblings.begin());
+        }
+        st.fromChildren.resize(x.children.size());
+        st.slotAtChild.resize(x.children.size());
+        for (std::size_t k = 0; k < x.children.size(); ++k) {
+            const auto& others = Node(x.children[k]).parents;
+            st.slotAtChild[k] =
+                static_cast<int>(std::find(others.begin(), others.end(), h) - others.begin());
+            if (fixed || (reduced && !Ancestor(h))) continue;
+            st.fromChildren[k].current.reset(NewMessage(h, true));
+            st.fromChildren[k].next.reset(NewMessage(h, true));
+        }
+        if (!fixed) {
+            st.lambda.current.reset(NewMessage(h, true));
+            st.lambda.next.reset(NewMessage(h, true));
+        }
+        st.childNow.assign(x.children.size(), 0);
+        st.childLast.resize(x.children.size());
+        for (std::size_t k = 0; k < x.children.size(); ++k) {
+            const bool quiet = (fixed || reduced) && (!x.parents.empty() || fixed ||
+                                                      (sampling && !Ancestor(x.children[k])));
+            st.childLast[k] = quiet ? 0 : 1;
+        }
+        st.parentNow.assign(x.parents.size(), 0);
+        st.parentLast.resize(x.parents.size());
+        for (std::size_t k = 0; k < x.parents.size(); ++k)
+            st.parentLast[k] = !Fixed(x.parents[k]) && (!reduced || fixed) ? 1 : 0;
+    }
+    scratch.assign(std::max<std::size_t>(outcomes, 1), 0.0);
+}
+
+// After a message reached the receiver, the messages that depend on it are due again.
+void QNL_hybridMessages::MarkChanged(int receiver, int source, bool fromChild) {
+    QNL_samplingNode& r = Node(receiver);
+    State& st = StateOf(receiver);
+    const bool lambdaUseful =
+        !Void(st.lambda.current.get()) && (Ancestor(receiver) || Fixed(receiver));
+    for (std::size_t k = 0; k < r.parents.size(); ++k) {
+        const int p = r.parents[k];
+        if (Fixed(p)) continue;
+        if (fromChild || !reduced || (lambdaUseful && p != source)) st.parentNow[k] = 1;
+    }
+    if (Fixed(receiver)) return;
+    for (std::size_t k = 0; k < r.children.size(); ++k) {
+        const int c = r.children[k];
+        if (Fixed(c)) continue;
+        if (reduced && (c == source || (sampling && !Ancestor(c)))) continue;
+        st.childNow[k] = 1;
+    }
+}
+
+void QNL_hybridMessages::Add(Link& link, int state, double value, double weight) {
+    weight = Clean(weight);
+    link.total += weight;
+    if (link.next->IsDiscrete())
+        link.next->AddWeight(state, weight);
+    else
+        link.next->AddSample(value, weight);
+}
+
+// A continuous message is a density: a component narrower than a histogram bin of its
+// node (a value an equation fixes gives one of variance 0) is widened to one bin, so that
+// the message still weighs the values near it instead of none.
+void QNL_hybridMessages::Normalize(QNL_sampleDistribution& message) {
+    message.Normalize();
+    if (message.IsDiscrete()) return;
+    auto& interval = Interval(message);
+    QNL_gaussianMixture widened = interval.GetMixture();
+    // A fit left without a usable component (a few points carrying all the weight can leave
+    // every component empty) falls back to the points' weighted moments.
+    const bool usable =
+        std::any_of(widened.components.begin(), widened.components.end(), [](const auto& c) {
+            return c.weight > 1e-7 && c.variance > 0.0 && std::isfinite(c.variance);
+        });
+    if (!usable && !widened.components.empty()) {
+        double total = 0.0, sum = 0.0, squares = 0.0;
+        for (const QNL_weightedSample& s : interval.GetSamples()) {
+            total += s.weight;
+            sum += s.weight * s.value;
+            squares += s.weight * s.value * s.value;
+        }
+        if (!(total > 0.0)) return;
+        for (auto& c : widened.components)
+            c = QNL_gaussianMixture::Component();
+        widened.components[0].weight = 1.0;
+        widened.components[0].mean = sum / total;
+        widened.components[0].variance =
+            std::max(squares / total - (sum / total) * (sum / total), 0.0);
+    }
+    const double width = (widened.rangeHigh - widened.rangeLow) / QNL_continuousSamplingNode::BINS;
+    if (!(width > 0.0) || !std::isfinite(width)) return;
+    for (auto& c : widened.components)
+        c.variance = std::max(c.variance, width * width);
+    interval.SetMixture(widened);
+}
+
+bool QNL_hybridMessages::DrawParents(int h, int skip) {
+    State& st = StateOf(h);
+    for (std::size_t k = 0; k < st.fromParents.size(); ++k)
+        if (static_cast<int>(k) != skip && st.fromParents[k].current->Sample() != 0) return false;
+    return true;
+}
+
+// The product of a distribution's normal summary (its moments) with a message's mixture:
+// each component the product of two normal densities, weighted by how well they overlap.
+void QNL_hybridMessages::ProductMixture(QNL_evaluationContext* holder,
+                                        const QNL_gaussianMixture& message,
+                                        QNL_gaussianMixture& out, double keep) {
+    double m = 0.0, v = 0.0;
+    out.components.resize(message.components.size());
+    if (holder->GetMoments(m, v) != 0 || !std::isfinite(m) || !(v > 0.0) || !std::isfinite(v)) {
+        out.components.clear();
+        return;
+    }
+    double sum = 0.0;
+    for (std::size_t i = 0; i < message.components.size(); ++i) {
+        const QNL_gaussianMixture::Component& c = message.components[i];
+        QNL_gaussianMixture::Component& o = out.components[i];
+        if (!(c.weight > keep) || !(c.variance > 0.0)) {
+            o = QNL_gaussianMixture::Component();
+            continue;
+        }
+        o.variance = 1.0 / (1.0 / v + 1.0 / c.variance);
+        o.mean = (m / v + c.mean / c.variance) * o.variance;
+        o.weight = Clean(c.weight * QNL_gaussianMixture::Normal(m, c.mean, v + c.variance));
+        sum += o.weight;
+    }
+    if (!(sum > 0.0)) {
+        out.components.clear();
+        return;
+    }
+    for (auto& o : out.components)
+        o.weight /= sum;
+}
+
+// Draws the node from its definition times lambda; the probability or density of the draw
+// under that proposal, 0 when there is none.
+double QNL_hybridMessages::DrawFromProduct(int h, QNL_evaluationContext* holder,
+                                           QNL_sampleDistribution* lambda) {
+    QNL_samplingNode& x = Node(h);
+    if (!x.IsContinuous()) {
+        int state = 0;
+        if (Void(lambda)) {
+            if (holder->DrawOutcome(&state) != 0) return 0.0;
+            x.SetState(state);
+            return Clean(holder->GetProbability(state));
+        }
+        const int n = static_cast<QNL_discreteSamplingNode&>(x).GetNumberOfOutcomes();
+        double sum = 0.0;
+        for (int s = 0; s < n; ++s) {
+            scratch[static_cast<std::size_t>(s)] =
+                Clean(holder->GetProbability(s)) * lambda->Probability(s);
+            sum += scratch[static_cast<std::size_t>(s)];
+        }
+        for (int s = 0; s < n; ++s)
+            scratch[static_cast<std::size_t>(s)] =
+                sum > 0.0 ? scratch[static_cast<std::size_t>(s)] / sum : 1.0 / n;
+        const double u = Uniform();
+        double running = 0.0;
+        state = n - 1;
+        for (int s = 0; s < n; ++s) {
+            running += scratch[static_cast<std::size_t>(s)];
+            if (u <= running) {
+                state = s;
+                break;
+            }
+        }
+        x.SetState(state);
+        return scratch[static_cast<std::size_t>(state)];
+    }
+    double value = 0.0;
+    if (!Void(lambda)) {
+        ProductMixture(holder, Interval(*lambda).GetMixture(), product, 1e-6);
+        if (!product.components.empty()) {
+            value = product.Draw();
+            x.SetValue(value);
+            return product.Density(value);
+        }
+    }
+    if (holder->DrawValue(&value) != 0) return 0.0;
+    x.SetValue(value);
+    return Clean(holder->GetDensity(value));
+}
+
+// The weight, for one joint draw of the node's other parents, of what the node's side of
+// the network says about the parent being estimated.
+double QNL_hybridMessages::InnerWeight(int h, int skip) {
+    QNL_samplingNode& x = Node(h);
+    if (!DrawParents(h, skip)) return 0.0;
+    QNL_evaluationContext* holder = x.Holder();
+    if (Fixed(h)) return Clean(x.FixedWeight());
+    QNL_sampleDistribution* lambda = StateOf(h).lambda.current.get();
+    if (!x.IsContinuous()) {
+        const double q = DrawFromProduct(h, holder, lambda);
+        int s = 0;
+        x.GetState(s);
+        const double w = Clean(holder->GetProbability(s)) / q;
+        return Clean(Void(lambda) ? w : w * lambda->Probability(s));
+    }
+    double value = 0.0;
+    if (holder->DrawValue(&value) != 0) return 0.0;
+    x.SetValue(value);
+    return Void(lambda) ? 1.0 : Clean(lambda->Density(value));
+}
+
+void QNL_hybridMessages::ToChildren(int h) {
+    QNL_samplingNode& x = Node(h);
+    State& st = StateOf(h);
+    bool any = false;
+    for (std::size_t k = 0; k < x.children.size(); ++k) {
+        if (!st.childLast[k]) continue;
+        any = true;
+        Link& link =
+            StateOf(x.children[k]).fromParents[static_cast<std::size_t>(st.slotAtChild[k])];
+        link.next->Reset();
+        link.total = 0.0;
+    }
+    if (!any) return;
+    QNL_sampleDistribution* lambda = st.lambda.current.get();
+    auto deliver = [&](double w, int state, double value) {
+        for (std::size_t k = 0; k < x.children.size(); ++k) {
+            if (!st.childLast[k]) continue;
+            double wc = w;
+            QNL_sampleDistribution* own = st.fromChildren[k].current.get();
+            if (Ancestor(h) && !Void(own)) {
+                const double d = x.IsContinuous() ? own->Density(value) : own->Probability(state);
+                wc = d > 0.0 ? wc / d : 0.0;
+            }
+            Add(StateOf(x.children[k]).fromParents[static_cast<std::size_t>(st.slotAtChild[k])],
+                state, value, wc);
+        }
+    };
+    if (!x.IsContinuous()) {
+        const int n = static_cast<QNL_discreteSamplingNode&>(x).GetNumberOfOutcomes();
+        if (x.parents.empty() && (x.children.size() == 1 || Void(lambda))) {
+            // The prior itself.
+            QNL_evaluationContext* holder = x.Holder();
+            for (std::size_t k = 0; k < x.children.size(); ++k) {
+                if (!st.childLast[k]) continue;
+                Link& link =
+                    StateOf(x.children[k]).fromParents[static_cast<std::size_t>(st.slotAtChild[k])];
+                for (int s = 0; s < n; ++s)
+                    Add(link, s, 0.0, holder->GetProbability(s));
+            }
+        } else {
+            for (int i = 0; i < POINTS; ++i) {
+                if (!DrawParents(h, -1)) continue;
+                QNL_evaluationContext* holder = x.Holder();
+                const double q = DrawFromProduct(h, holder, lambda);
+                int s = 0;
+                x.GetState(s);
+                double w = Clean(holder->GetProbability(s)) / q;
+                if (!Void(lambda)) w *= lambda->Probability(s);
+                deliver(Clean(w), s, 0.0);
+            }
+        }
+    } else {
+        for (int i = 0; i < POINTS; ++i) {
+            if (!DrawParents(h, -1)) continue;
+            double value = 0.0;
+            if (x.Holder()->DrawValue(&value) != 0 || !std::isfinite(value)) continue;
+            x.SetValue(value);
+            double w = 1.0;
+            if (Ancestor(h) && !Void(lambda)) w = lambda->Density(value);
+            deliver(w, 0, value);
+        }
+    }
+    for (std::size_t k = 0; k < x.children.size(); ++k) {
+        if (!st.childLast[k]) continue;
+        StateOf(x.children[k]).fromParents[static_cast<std::size_t>(st.slotAtChild[k])].updated =
+            true;
+        MarkChanged(x.children[k], h, false);
+    }
+}
+
+void QNL_hybridMessages::ToParents(int h) {
+    QNL_samplingNode& x = Node(h);
+    State& st = StateOf(h);
+    for (std::size_t k = 0; k < x.parents.size(); ++k) {
+        const int p = x.parents[k];
+        if (!st.parentLast[k] || Fixed(p)) continue;
+        Link& link = StateOf(p).fromChildren[static_cast<std::size_t>(st.slotAtParent[k])];
+        if (link.next == nullptr) continue;
+        link.next->Reset();
+        link.total = 0.0;
+        QNL_sampleDistribution& proposal = *link.current;
+        QNL_samplingNode& parent = Node(p);
+        if (!parent.IsContinuous()) {
+            // Every outcome is weighed rather than drawn: a count of draws per outcome would
+            // only add noise to the estimate.
+            const int n = static_cast<QNL_discreteSamplingNode&>(parent).GetNumberOfOutcomes();
+            const int draws = std::max(INNER_DRAWS, POINTS * INNER_DRAWS / std::max(n, 1));
+            for (int s = 0; s < n; ++s) {
+                double sum = 0.0;
+                for (int i = 0; i < draws; ++i) {
+                    parent.SetState(s);
+                    sum += InnerWeight(h, static_cast<int>(k));
+                }
+                Add(link, s, 0.0, sum / draws);
+            }
+        } else {
+            for (int i = 0; i < POINTS; ++i) {
+                double u = 0.0;
+                if (proposal.SampleValue(u) != 0) continue;
+                const double g = Void(&proposal) ? 1.0 : proposal.Density(u);
+                double sum = 0.0;
+                for (int j = 0; j < INNER_DRAWS; ++j) {
+                    parent.SetValue(u);
+                    sum += InnerWeight(h, static_cast<int>(k));
+                }
+                Add(link, 0, u, g > 0.0 ? sum / INNER_DRAWS / g : 0.0);
+            }
+        }
+        link.updated = true;
+        MarkChanged(p, h, true);
+    }
+}
+
+// From an observed equation: a continuous parent takes the value its solved expression gives
+// for the other parents' draws; a discrete parent's outcomes are weighed by how likely the
+// enforcing parent's solved value is under that parent's message.
+void QNL_hybridMessages::FixedEquationToParents(int h) {
+    QNL_samplingNode& x = Node(h);
+    State& st = StateOf(h);
+    double own = 0.0;
+    x.GetFixedValue(own);
+    const int enforcing = x.GetEnforcingParent();
+    for (std::size_t k = 0; k < x.parents.size(); ++k) {
+        const int p = x.parents[k];
+        if (!st.parentLast[k] || Fixed(p)) continue;
+        Link& link = StateOf(p).fromChildren[static_cast<std::size_t>(st.slotAtParent[k])];
+        if (link.next == nullptr) continue;
+        link.next->Reset();
+        link.total = 0.0;
+        QNL_samplingNode& parent = Node(p);
+        if (parent.IsContinuous()) {
+            for (int i = 0; i < POINTS; ++i) {
+                if (!DrawParents(h, static_cast<int>(k))) continue;
+                QNL_evaluationContext* holder = x.Holder();
+                x.SetOwnVariable(holder, own);
+                double v = 0.0;
+                if (holder->EvaluateNamed(parent.GetId(), &v) != 0 || !std::isfinite(v)) continue;
+                parent.SetValue(v);
+                Add(link, 0, v, 1.0);
+            }
+        } else if (enforcing >= 0) {
+            const std::size_t slot =
+                static_cast<std::size_t>(x.discreteParents + x.GetEnforcingSlot());
+            QNL_sampleDistribution& message = *st.fromParents[slot].current;
+            const int n = static_cast<QNL_discreteSamplingNode&>(parent).GetNumberOfOutcomes();
+            const int draws = std::max(INNER_DRAWS, POINTS * INNER_DRAWS / std::max(n, 1));
+            for (int s = 0; s < n; ++s) {
+                double sum = 0.0;
+                for (int i = 0; i < draws; ++i) {
+                    if (!DrawParents(h, static_cast<int>(k))) continue;
+                    parent.SetState(s);
+                    x.Holder();
+                    double v = 0.0;
+                    if (!x.EvaluateEnforcing(own, v)) continue;
+                    sum += Clean(message.Density(v));
+                }
+                Add(link, s, 0.0, sum / draws);
+            }
+        }
+        link.updated = true;
+        MarkChanged(p, h, true);
+    }
+}
+
+void QNL_hybridMessages::UpdateChildMessage(int h) {
+    QNL_samplingNode& x = Node(h);
+    State& st = StateOf(h);
+    Link& lambda = st.lambda;
+    lambda.next->Reset();
+    lambda.total = 0.0;
+    auto latest = [&](Link& link) { return link.updated ? link.next.get() : link.current.get(); };
+    bool any = false;
+    if (!x.IsContinuous()) {
+        const int n = static_cast<QNL_discreteSamplingNode&>(x).GetNumberOfOutcomes();
+        for (int s = 0; s < n; ++s) {
+            double product = 1.0;
+            for (Link& link : st.fromChildren) {
+                QNL_sampleDistribution* message = latest(link);
+                if (Void(message)) continue;
+                any = true;
+                product *= message->Probability(s);
+            }
+            Add(lambda, s, 0.0, product);
+        }
+    } else {
+        candidates.clear();
+        for (Link& link : st.fromChildren) {
+            QNL_sampleDistribution* message = latest(link);
+            if (!Void(message)) candidates.push_back(&Interval(*message).GetMixture());
+        }
+        any = !candidates.empty();
+        if (candidates.size() == 1) {
+            lambda.next->SetMixture(*candidates[0]);
+            lambda.total = 1.0;
+        } else if (candidates.size() > 1) {
+            for (int i = 0; i < POINTS; ++i) {
+                double weight = 0.0;
+                const double value =
+                    QNL_gaussianMixture::DrawProduct(candidates, DRAW_METHOD, weight);
+                Add(lambda, 0, value, weight);
+            }
+        }
+    }
+    // A single candidate was taken over as it was fitted.
+    const bool takenOver = x.IsContinuous() && candidates.size() == 1;
+    if (!any || !(lambda.total > 0.0) || !std::isfinite(lambda.total))
+        lambda.next.reset(NewMessage(h, true));
+    else if (!takenOver)
+        Normalize(*lambda.next);
+    lambda.updated = true;
+    st.lambdaStale = false;
+}
+
+// Normalises what arrived in this iteration (a message of no weight becomes void), rebuilds
+// the combined child messages, swaps the buffers and moves the change bits on.
+void QNL_hybridMessages::Settle() {
+    for (int h : order) {
+        QNL_samplingNode& x = Node(h);
+        State& st = StateOf(h);
+        for (std::size_t k = 0; k < st.fromParents.size(); ++k) {
+            Link& link = st.fromParents[k];
+            if (!link.updated) continue;
+            if (link.total > 0.0 && std::isfinite(link.total))
+                Normalize(*link.next);
+            else
+                link.next.reset(NewMessage(x.parents[k], true));
+        }
+        for (Link& link : st.fromChildren) {
+            if (link.next == nullptr || !link.updated) continue;
+            st.lambdaStale = true;
+            if (link.total > 0.0 && std::isfinite(link.total))
+                Normalize(*link.next);
+            else
+                link.next.reset(NewMessage(h, true));
+        }
+    }
+    for (int h : order)
+        if (!Fixed(h) && StateOf(h).lambdaStale) UpdateChildMessage(h);
+    auto swap = [](Link& link) {
+        if (!link.updated) return;
+        std::swap(link.current, link.next);
+        link.next->Reset();
+        link.updated = false;
+    };
+    for (int h : order) {
+        State& st = StateOf(h);
+        for (Link& link : st.fromParents)
+            swap(link);
+        for (Link& link : st.fromChildren)
+            if (link.next != nullptr) swap(link);
+        if (st.lambda.next != nullptr) swap(st.lambda);
+        st.parentLast.swap(st.parentNow);
+        std::fill(st.parentNow.begin(), st.parentNow.end(), 0);
+        st.childLast.swap(st.childNow);
+        std::fill(st.childNow.begin(), st.childNow.end(), 0);
+    }
+}
+
+void QNL_hybridMessages::BuildImportanceTable(int h) {
+    QNL_samplingNode& x = Node(h);
+    State& st = StateOf(h);
+    st.hasTable = false;
+    QNL_sampleDistribution* lambda = st.lambda.current.get();
+    if (Fixed(h) || Void(lambda)) return;
+    if (!x.IsContinuous()) {
+        if (!x.parents.empty()) return;
+        const int n = static_cast<QNL_discreteSamplingNode&>(x).GetNumberOfOutcomes();
+        QNL_evaluationContext* holder = x.Holder();
+        st.table.assign(static_cast<std::size_t>(n), 0.0);
+        double sum = 0.0;
+        for (int s = 0; s < n; ++s) {
+            st.table[static_cast<std::size_t>(s)] =
+                Clean(holder->GetProbability(s)) * lambda->Probability(s);
+            sum += st.table[static_cast<std::size_t>(s)];
+        }
+        if (!(sum > 0.0)) return;
+        for (double& t : st.table)
+            t /= sum;
+        st.hasTable = true;
+        return;
+    }
+    if (x.IsEquation() || static_cast<int>(x.parents.size()) != x.discreteParents) return;
+    auto& holders = x.Holders();
+    st.mixtures.assign(holders.size(), product);
+    for (std::size_t i = 0; i < holders.size(); ++i) {
+        ProductMixture(holders[i].get(), Interval(*lambda).GetMixture(), st.mixtures[i], 1e-7);
+        if (st.mixtures[i].components.empty()) return;
+    }
+    st.hasTable = true;
+}
+
+void QNL_hybridMessages::Run() {
+    Init();
+    for (int iteration = 0; iteration < ITERATIONS; ++iteration) {
+        for (int h : order) {
+            QNL_samplingNode& x = Node(h);
+            const bool parentsOpen =
+                std::any_of(x.parents.begin(), x.parents.end(), [&](int p) { return !Fixed(p); });
+            if (!Fixed(h)) {
+                if (!x.children.empty()) ToChildren(h);
+                if (Ancestor(h) && parentsOpen) ToParents(h);
+            } else if (parentsOpen) {
+                if (x.IsEquation())
+                    FixedEquationToParents(h);
+                else
+                    ToParents(h);
+            }
+        }
+        Settle();
+    }
+    for (int h : order)
+        BuildImportanceTable(h);
+}
+
+double QNL_hybridMessages::DrawWeighted(int h) {
+    QNL_samplingNode& x = Node(h);
+    State& st = StateOf(h);
+    QNL_sampleDistribution* lambda = st.lambda.current.get();
+    if (!x.IsContinuous()) {
+        if (!st.hasTable && Void(lambda)) return x.DrawWeighted();
+        QNL_evaluationContext* holder = x.Holder();
+        double q = 0.0;
+        if (st.hasTable) {
+            const double u = Uniform();
+            double running = 0.0;
+            int state = static_cast<int>(st.table.size()) - 1;
+            for (std::size_t s = 0; s < st.table.size(); ++s) {
+                running += st.table[s];
+                if (u <= running) {
+                    state = static_cast<int>(s);
+                    break;
+                }
+            }
+            x.SetState(state);
+            q = st.table[static_cast<std::size_t>(state)];
+        } else {
+            q = DrawFromProduct(h, holder, lambda);
+        }
+        int s = 0;
+        x.GetState(s);
+        return q > 0.0 ? Clean(holder->GetProbability(s)) / q : 0.0;
+    }
+    if (x.IsEquation() || (!st.hasTable && Void(lambda))) return x.DrawWeighted();
+    QNL_evaluationContext* holder = x.Holder();
+    const QNL_gaussianMixture* mixture = &product;
+    if (st.hasTable)
+        mixture = &st.mixtures[x.LastHolderIndex()];
+    else
+        ProductMixture(holder, Interval(*lambda).GetMixture(), product, 1e-6);
+    if (mixture->components.empty()) return x.DrawWeighted();
+    auto& continuous = static_cast<QNL_continuousSamplingNode&>(x);
+    for (int attempt = 0; attempt < QNL_continuousSamplingNode::MAX_ATTEMPTS; ++attempt) {
+        const double v = mixture->Draw();
+        if (!continuous.Inside(v)) continue;
+        x.SetValue(v);
+        const double q = mixture->Density(v);
+        return q > 0.0 ? Clean(holder->GetDensity(v)) / q : 0.0;
+    }
+    return 0.0;
+}
+
+void QNL_hybridMessages::WriteBeliefs(int h, QNL_node& node, int samples) {
+    QNL_samplingNode& x = Node(h);
+    if (Fixed(h)) {
+        x.WriteResult(node);
+        return;
+    }
+    QNL_sampleDistribution* lambda = StateOf(h).lambda.current.get();
+    if (!x.IsContinuous()) {
+        const int n = static_cast<QNL_discreteSamplingNode&>(x).GetNumberOfOutcomes();
+        std::vector<double> belief(static_cast<std::size_t>(n), 0.0);
+        const int draws = x.parents.empty() ? 1 : samples;
+        for (int i = 0; i < draws; ++i) {
+            if (!DrawParents(h, -1)) continue;
+            QNL_evaluationContext* holder = x.Holder();
+            for (int s = 0; s < n; ++s)
+                belief[static_cast<std::size_t>(s)] += Clean(holder->GetProbability(s));
+        }
+        double sum = 0.0;
+        for (int s = 0; s < n; ++s) {
+            if (!Void(lambda)) belief[static_cast<std::size_t>(s)] *= lambda->Probability(s);
+            sum += belief[static_cast<std::size_t>(s)];
+        }
+        if (!(sum > 0.0) || !std::isfinite(sum)) return;
+        for (double& b : belief)
+            b /= sum;
+        quarn::detail::WriteNodeBeliefs(&node, belief.data(), n);
+        return;
+    }
+    auto& continuous = static_cast<QNL_continuousSamplingNode&>(x);
+    std::vector<QNL_weightedSample> beliefs;
+    beliefs.reserve(static_cast<std::size_t>(std::max(samples, 0)));
+    for (int i = 0; i < samples; ++i) {
+        if (!DrawParents(h, -1)) continue;
+        QNL_evaluationContext* holder = x.Holder();
+        double v = 0.0, w = 1.0;
+        if (x.IsEquation()) {
+            if (holder->Evaluate(&v) != 0) continue;
+        } else {
+            const double q = DrawFromProduct(h, holder, lambda);
+            x.GetValue(v);
+            w = q > 0.0 ? Clean(holder->GetDensity(v)) / q : 0.0;
+        }
+        if (!Void(lambda)) w *= lambda->Density(v);
+        w = Clean(w);
+        if (w > 0.0 && continuous.Inside(v)) beliefs.push_back({v, w});
+    }
+    continuous.WriteSamples(node, beliefs);
+}

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "inference/sample_distribution.h"
+#include "inference/sampling_node.h"
+
+#include <memory>
+#include <vector>
+
+class QNL_node;
+
+// Loopy message passing over the sampling nodes of a hybrid network, every message a Monte
+// Carlo estimate: a node's distribution given its parents' messages (to a child) or the
+// likelihood of its own children's messages as a function of one parent (to a parent).
+// Discrete messages are outcome weights, continuous ones Gaussian mixtures fitted to weighted
+// samples. Messages are double-buffered and a link is recomputed only while something it
+// depends on changed. Afterwards the messages propose the draws of importance sampling, or
+// give the beliefs of every node directly.
+class QNL_hybridMessages {
+public:
+    static constexpr int POINTS = 250;
+    static constexpr int INNER_DRAWS = 12;
+    static constexpr int ITERATIONS = 4;
+    static constexpr int COMPONENTS = 2;
+    static constexpr double TOLERANCE = 0.001;
+    static constexpr double SCALE = 10.0;
+    static constexpr int DRAW_METHOD = 1;
+
+    // order: parents before children. reduced: only the ancestors of evidence keep messages
+    // from their children. sampling: the messages serve importance sampling afterwards.
+    QNL_hybridMessages(std::vector<std::unique_ptr<QNL_samplingNode>>& nodes,
+                       const std::vector<int>& order, bool reduced, bool sampling);
+    QNL_hybridMessages(const QNL_hybridMessages&) = delete;
+    QNL_hybridMessages& operator=(const QNL_hybridMessages&) = delete;
+
+    // The first fixed equation node whose evidence no message can reach its unfixed
+    // discrete parents through (no parent enforces it), or -1.
+    int Unreachable() const;
+    // The iterations, then the importance tables.
+    void Run();
+    // Draws an unfixed node from its importance table or from its definition times its
+    // children's messages; the factor that weighs the draw back to the definition, 0 when no
+    // value inside the bounds was found.
+    double DrawWeighted(int handle);
+    // The beliefs the messages give into the node's value: outcome probabilities, or
+    // samples (samples of them) for a continuous node; a fixed node reports its value.
+    void WriteBeliefs(int handle, QNL_node& node, int samples);
+
+private:
+    struct Link {
+        std::unique_ptr<QNL_sampleDistribution> current;
+        std::unique_ptr<QNL_sampleDistribution> next;
+        double total = 0.0;
+        bool updated = false;
+    };
+    struct State {
+        // Messages from each parent over the parent's variable, and from each child over
+        // this node's; a child entry is empty when the node keeps none.
+        std::vector<Link> fromParents;
+        std::vector<Link> fromChildren;
+        Link lambda;
+        bool lambdaStale = false;
+        // Per link: recompute in this iteration (last) and in the next one (now).
+        std::vector<char> parentLast, parentNow, childLast, childNow;
+        // Where this node sits among each parent's children and each child's parents.
+        std::vector<int> slotAtParent, slotAtChild;
+        // Importance tables: outcome probabilities of a root, or one mixture per holder.
+        std::vector<double> table;
+        std::vector<QNL_gaussianMixture> mixtures;
+        bool hasTable = false;
+    };
+
+    QNL_samplingNode& Node(int h) { return *nodes[static_cast<std::size_t>(h)]; }
+    State& StateOf(int h) { return states[static_cast<std::size_t>(h)]; }
+    bool Fixed(int h) const {
+        return nodes[static_cast<std::size_t>(h)]->Has(QNL_samplingNode::FIXED);
+    }
+    bool Ancestor(int h) const {
+        return nodes[static_cast<std::size_t>(h)]->Has(QNL_samplingNode::ANCESTOR_OF_EVIDENCE);
+    }
+    static bool Void(const QNL_sampleDistribution* message) {
+        return message == nullptr || message->IsVoid();
+    }
+    QNL_sampleDistribution* NewMessage(int over, bool isVoid);
+    void Init();
+    void MarkChanged(int receiver, int source, bool fromChild);
+    void Add(Link& link, int state, double value, double weight);
+    static void Normalize(QNL_sampleDistribution& message);
+    bool DrawParents(int h, int skip);
+    double DrawFromProduct(int h, QNL_evaluationContext* holder, QNL_sampleDistribution* lambda);
+    void ProductMixture(QNL_evaluationContext* holder, const QNL_gaussianMixture& message,
+                        QNL_gaussianMixture& out, double keep);
+    double InnerWeight(int h, int skip);
+    void ToChildren(int h);
+    void ToParents(int h);
+    void FixedEquationToParents(int h);
+    void Settle();
+    void UpdateChildMessage(int h);
+    void BuildImportanceTable(int h);
+
+    std::vector<std::unique_ptr<QNL_samplingNode>>& nodes;
+    const std::vector<int>& order;
+    bool reduced;
+    bool sampling;
+    std::vector<State> states;
+    // Scratch of the draws, sized once.
+    std::vector<double> scratch;
+    QNL_gaussianMixture product;
+    std::vector<const QNL_gaussianMixture*> candidates;
+};

@@ -37,10 +37,6 @@ enum UpdatePathKind {
     PATH_TEMPORAL,
 };
 
-int NotAvailable(const std::string& what) {
-    return QNL_errorHandler::Instance().LogError(-2, what + " is not available");
-}
-
 bool IsHybridType(int type) {
     return type == QNL_TYPE_DCHILDHPARENT || type == QNL_TYPE_DISTRIBUTION ||
            type == QNL_TYPE_HEQUATION;

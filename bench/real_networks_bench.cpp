@@ -79,6 +79,7 @@ std::vector<int> EvidenceNodes(QNL_network& net, double share = 0.1) {
 }
 
 void SetEvidence(QNL_network& net, const std::vector<int>& nodes, const std::vector<int>& outcome) {
+    QNL_evidenceBatch batch(net);
     net.ClearAllEvidence();
     for (int h : nodes) {
         QNL_nodeValue* value = net.GetNode(h)->GetValue();

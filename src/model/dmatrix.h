@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace quarn::detail {
 
@@ -159,6 +160,11 @@ public:
     // 1 when every cell of the slice equals value exactly, else 0; -2 for a bad slice.
     int IsSliceFilledWith(double value, const QNL_intArray& fixed) const;
     int IsSliceFilledWith(double value, int dim1, int outcome1, int dim2, int outcome2) const;
+    // The slices of every outcome of dimension dim at once (fixed[dim] is ignored), in one
+    // pass: unfilled[k] becomes 1 when a cell of outcome k's slice differs from value. Stops
+    // once `enough` outcomes differ, the others left at 0. The number found, or -2.
+    int FindUnfilledOutcomes(double value, const QNL_intArray& fixed, int dim, int enough,
+                             std::vector<char>& unfilled) const;
     int SumOutDimension(int dim, const QNL_doubleArray& weights);
     int SumOutDimension(int dim, const QNL_doubleArray& weights, QNL_Dmatrix& result) const;
     // map[j]: the dimension of this matrix that dimension j of weightMatrix follows.

@@ -10,6 +10,7 @@
 #include "model/string_array.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -129,21 +130,34 @@ void QNL_network::ClearWalkMarks() {
 }
 
 int QNL_network::ClearAllPropagatedEvidence() {
+    ClearPropagated(false);
+    return 0;
+}
+
+void QNL_network::ClearPropagated(bool inBatch) {
     std::vector<int> observed;
     CollectObserved(observed, false);
     for (int h : observed) {
         QNL_nodeValue* value = table[h].node->GetValue();
-        if (value != nullptr && value->HasPropagatedEvidence()) value->ClearPropagatedEvidence();
+        if (value == nullptr || !value->HasPropagatedEvidence()) continue;
+        value->ClearPropagatedEvidence();
+        if (inBatch) BatchUnobserved(h);
     }
-    return 0;
 }
 
 // Findings are mostly added one after another, and each notification needs the ancestors of
 // all of them: the marks of the earlier ones stay, and only a new finding's ancestors not yet
 // marked are walked. A finding gone or a structure change marks afresh.
-void QNL_network::MarkEvidenceAncestors() {
+void QNL_network::MarkEvidenceAncestors(const std::vector<int>* extra) {
     std::vector<int> observed;
     CollectObserved(observed, true);
+    if (extra != nullptr && !extra->empty()) {
+        std::vector<int> merged;
+        merged.reserve(observed.size() + extra->size());
+        std::set_union(observed.begin(), observed.end(), extra->begin(), extra->end(),
+                       std::back_inserter(merged));
+        observed.swap(merged);
+    }
     const std::size_t size = static_cast<std::size_t>(tableSize);
     const bool extend =
         ancestorsKnown && ancestorVersion == structureVersion && evidenceAncestor.size() == size &&
@@ -170,7 +184,7 @@ void QNL_network::MarkEvidenceAncestors() {
             stack.pop_back();
             for (int i = 0; i < parents.GetCount(); ++i) {
                 const int p = parents[i];
-                if (p == h || !IsValidNodeHandle(p) ||
+                if (p == h || p < 0 || p >= tableSize || table[p].node == nullptr ||
                     evidenceAncestor[static_cast<std::size_t>(p)])
                     continue;
                 evidenceAncestor[static_cast<std::size_t>(p)] = 1;
@@ -216,6 +230,7 @@ int QNL_network::ClearEvidenceTogether() {
         }
         return 0;
     }
+    BeginEvidenceBatch();
     const int control = notificationControl;
     notificationControl = control & ~NOTIFY_ON;
     std::size_t cleared = 0;
@@ -227,21 +242,126 @@ int QNL_network::ClearEvidenceTogether() {
     }
     observed.resize(cleared);
     notificationControl = control;
-    ClearAllPropagatedEvidence();
-    ClearWalkMarks();
-    metUtility = false;
-    for (int h : observed)
-        Mark(h, FLAG_VISITED);
+    // As the last of the one-by-one clears: every finding counted above its colliders while
+    // the others were cleared, and every cleared node ends unobserved.
     for (int h : observed) {
-        QNL_nodeEntry& entry = table[h];
-        QNL_nodeValue* value = entry.node->GetValue();
-        if (value != nullptr) value->SetValidFlag(false);
-        for (int i = 0; i < entry.children.GetCount(); ++i)
-            Walk(entry.children[i], true);
-        for (int i = 0; i < entry.parents.GetCount(); ++i)
-            Walk(entry.parents[i], false);
+        BatchMark& mark = BatchTrack(h);
+        mark.witness = mark.down = true;
+        BatchUnobserved(h);
+        NoteBatchStart(h);
     }
+    ClearPropagated(true);
+    ++batchMoments;
+    return EndEvidenceBatch();
+}
+
+void QNL_network::BeginEvidenceBatch() {
+    if (batchDepth++ == 0) OpenBatchRecord();
+}
+
+int QNL_network::EndEvidenceBatch() {
+    if (batchDepth == 0) return 0;
+    if (--batchDepth == 0) WalkFromBatch();
     return 0;
+}
+
+// What the walks per edit would depend on is recorded from here: the observed nodes, so that
+// any other node is known to have been unobserved since.
+void QNL_network::OpenBatchRecord() {
+    batchMoments = 0;
+    std::vector<int> observed;
+    CollectObserved(observed, false);
+    for (int h : observed) {
+        BatchMark& mark = BatchTrack(h);
+        mark.unobserved = false;
+        mark.evidenceSince = table[h].node->GetValue()->HasEvidence() ? 0 : -1;
+    }
+}
+
+bool QNL_network::DefersWalks() {
+    if (batchDepth == 0) return false;
+    if ((notificationControl & NOTIFY_ON) && !(notificationControl & NOTIFY_AUTO_UPDATE) &&
+        !HasDecisionOrUtility())
+        return true;
+    // The batch can no longer wait: what it owes is walked before this edit walks alone.
+    WalkFromBatch();
+    return false;
+}
+
+QNL_network::BatchMark& QNL_network::BatchTrack(int node) {
+    if (batchMarks.size() < static_cast<std::size_t>(tableSize))
+        batchMarks.resize(static_cast<std::size_t>(tableSize));
+    BatchMark& mark = batchMarks[static_cast<std::size_t>(node)];
+    if (!(table[node].flags & FLAG_BATCH_CHANGED)) {
+        table[node].flags |= FLAG_BATCH_CHANGED;
+        batchChanged.push_back(node);
+        mark = BatchMark{};
+    }
+    return mark;
+}
+
+void QNL_network::BatchUnobserved(int node) {
+    BatchMark& mark = BatchTrack(node);
+    if (mark.unobserved) return;
+    mark.unobserved = true;
+    mark.since = batchMoments;
+    mark.evidenceSince = -1;
+}
+
+// A node unobserved when an edit's walk would have run lets the one walk pass through it.
+void QNL_network::BatchObserved(int node, bool real) {
+    BatchMark& mark = BatchTrack(node);
+    if (mark.unobserved && batchMoments > mark.since) mark.open = true;
+    mark.unobserved = false;
+    if (real && mark.evidenceSince < 0) mark.evidenceSince = batchMoments;
+}
+
+void QNL_network::NoteBatchStart(int node) {
+    BatchTrack(node);
+    if (table[node].flags & FLAG_BATCH_START) return;
+    table[node].flags |= FLAG_BATCH_START;
+    batchStarts.push_back(node);
+}
+
+// One walk from every node whose finding the batch set or cleared, in place of one walk per
+// edit. A node that some edit's walk met unobserved lets this walk pass as it did then
+// (implied evidence, for one, is given after the finding's own walk); colliders open above
+// every finding held when some edit's walk ran; a start sends the walk to its children when
+// one of its edits did. So this walk reaches what the walks per edit reached, and observed
+// nodes keep their values valid, as the edits that observed them left them.
+void QNL_network::WalkFromBatch() {
+    if (!batchStarts.empty()) {
+        std::vector<int> starts;
+        starts.swap(batchStarts);
+        starts.erase(std::remove_if(starts.begin(), starts.end(),
+                                    [&](int h) { return !IsValidNodeHandle(h); }),
+                     starts.end());
+        std::sort(starts.begin(), starts.end());
+        std::vector<int> witnesses;
+        for (int h : starts)
+            if (batchMarks[static_cast<std::size_t>(h)].witness) witnesses.push_back(h);
+        ClearWalkMarks();
+        MarkEvidenceAncestors(&witnesses);
+        metUtility = false;
+        // Starts are not marked beforehand: a walk per edit passed through the starts of the
+        // other edits as it found them.
+        for (int h : starts) {
+            QNL_nodeEntry& entry = table[h];
+            QNL_nodeValue* value = entry.node->GetValue();
+            if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
+            if (batchMarks[static_cast<std::size_t>(h)].down)
+                for (int i = 0; i < entry.children.GetCount(); ++i)
+                    Walk(entry.children[i], true);
+            for (int i = 0; i < entry.parents.GetCount(); ++i)
+                Walk(entry.parents[i], false);
+        }
+        if (metUtility) InvalidateDecisions();
+    }
+    for (int h : batchChanged)
+        if (h < tableSize) table[h].flags &= ~(FLAG_BATCH_START | FLAG_BATCH_CHANGED);
+    batchChanged.clear();
+    batchStarts.clear();
+    if (batchDepth > 0) OpenBatchRecord();
 }
 
 void QNL_network::InvalidateDecisions() {
@@ -256,6 +376,8 @@ void QNL_network::InvalidateDecisions() {
 // Which nodes it reaches does not depend on the order in which it meets them.
 bool QNL_network::Walk(int start, bool startDownward) {
     std::vector<std::pair<int, bool>> stack{{start, startDownward}};
+    // Only decisions and utilities are told apart by type here.
+    const bool typed = HasDecisionOrUtility();
     // A node met again after its visit adds nothing, unless it was reached downward and is now
     // reached upward: such meetings are not stacked at all. Flags only gain the visit and only
     // lose the downward mark, so what is skipped here would have done nothing when popped.
@@ -275,9 +397,11 @@ bool QNL_network::Walk(int start, bool startDownward) {
         if (n < 0 || n >= tableSize || table[n].node == nullptr) continue;
         QNL_nodeEntry& entry = table[n];
         QNL_nodeValue* value = entry.node->GetValue();
-        const bool evidence = value != nullptr && value->HasEvidence();
-        const bool propagated = value != nullptr && value->HasPropagatedEvidence();
-        const int type = entry.node->GetType();
+        const bool open =
+            (entry.flags & FLAG_BATCH_CHANGED) && batchMarks[static_cast<std::size_t>(n)].open;
+        const bool evidence = !open && value != nullptr && value->HasEvidence();
+        const bool propagated = !open && value != nullptr && value->HasPropagatedEvidence();
+        const int type = typed ? entry.node->GetType() : 0;
         if (type & QNL_TYPE_BIT_DECISION) {
             if (!downward && !evidence && !propagated && value != nullptr)
                 value->SetValidFlag(false);
@@ -287,7 +411,7 @@ bool QNL_network::Walk(int start, bool startDownward) {
         if (!evidence && !propagated && !(entry.flags & FLAG_CLEARING)) {
             if (!(entry.flags & FLAG_VISITED)) {
                 Mark(n, FLAG_VISITED | (downward ? FLAG_REACHED_DOWN : FLAG_REACHED_UP));
-                if (value != nullptr) value->SetValidFlag(false);
+                if (value != nullptr && (!open || !value->IsObserved())) value->SetValidFlag(false);
                 if (type & QNL_TYPE_BIT_UTILITY) metUtility = true;
                 if (!downward || IsEvidenceAncestor(n)) pushAll(entry.parents, false);
                 pushAll(entry.children, true);
@@ -310,6 +434,8 @@ int QNL_network::NotifyEvidenceSet(int node) {
     if (!IsValidNodeHandle(node)) return -2;
     QNL_nodeValue* value = table[node].node->GetValue();
     const int outcome = value != nullptr ? value->GetEvidence() : -2;
+    const bool defer = DefersWalks();
+    if (defer) BatchObserved(node, true);
     if (outcome >= 0) {
         QNL_intArray fixed;
         QNL_Dmatrix* matrix = EvidenceSlice(*this, node, fixed, nullptr);
@@ -324,6 +450,18 @@ int QNL_network::NotifyEvidenceSet(int node) {
                 return QNL_errorHandler::Instance().LogError(-2, message.c_str());
             }
         }
+    }
+    if (defer) {
+        NoteBatchStart(node);
+        BatchMark& mark = batchMarks[static_cast<std::size_t>(node)];
+        mark.witness = mark.down = true;
+        ++batchMoments;
+        if (!(notificationControl & NOTIFY_PROPAGATE_EVIDENCE)) return 0;
+        ClearWalkMarks();
+        recordImplied = true;
+        const int result = PropagateEvidence(node);
+        recordImplied = false;
+        return result;
     }
     ClearWalkMarks();
     MarkEvidenceAncestors();
@@ -348,6 +486,17 @@ int QNL_network::NotifyEvidenceCleared(int node) {
     if (!(notificationControl & NOTIFY_ON) || !(notificationMask & CHANGE_EVIDENCE_CLEARED))
         return 0;
     if (!IsValidNodeHandle(node)) return -2;
+    if (DefersWalks()) {
+        BatchMark& mark = BatchTrack(node);
+        if (mark.evidenceSince >= 0 && batchMoments > mark.evidenceSince) mark.witness = true;
+        BatchUnobserved(node);
+        NoteBatchStart(node);
+        RepropagateAll(true);
+        if (!table[node].node->GetValue()->IsObserved())
+            batchMarks[static_cast<std::size_t>(node)].down = true;
+        ++batchMoments;
+        return 0;
+    }
     table[node].flags |= FLAG_CLEARING;
     int result = InvalidateFrom(node);
     table[node].flags &= ~FLAG_CLEARING;
@@ -358,13 +507,8 @@ int QNL_network::NotifyEvidenceCleared(int node) {
 int QNL_network::InvalidateFrom(int node) {
     if (!(notificationControl & NOTIFY_ON)) return 0;
     if (!IsValidNodeHandle(node)) return -2;
-    ClearAllPropagatedEvidence();
-    ClearWalkMarks();
-    if (notificationControl & NOTIFY_PROPAGATE_EVIDENCE) {
-        std::vector<int> observed;
-        CollectObserved(observed, true);
-        for (int h : observed) PropagateEvidence(h);
-    }
+    if (!batchStarts.empty()) WalkFromBatch();
+    RepropagateAll(false);
     ClearWalkMarks();
     MarkEvidenceAncestors();
     QNL_nodeEntry& entry = table[node];
@@ -385,6 +529,20 @@ int QNL_network::InvalidateFrom(int node) {
         for (int i = 0; i < parents.GetCount(); ++i) Walk(parents[i], false);
     if (metUtility) InvalidateDecisions();
     return 0;
+}
+
+// Implied evidence derived afresh from the user evidence, as after any finding is cleared;
+// with `inBatch`, what it implies is noted as changed by the open batch.
+void QNL_network::RepropagateAll(bool inBatch) {
+    ClearPropagated(inBatch);
+    ClearWalkMarks();
+    if (!(notificationControl & NOTIFY_PROPAGATE_EVIDENCE)) return;
+    std::vector<int> observed;
+    CollectObserved(observed, true);
+    recordImplied = inBatch;
+    for (int h : observed)
+        PropagateEvidence(h);
+    recordImplied = false;
 }
 
 int QNL_network::ImpliedOutcomeConflict(int implied, int from) {
@@ -408,6 +566,7 @@ int QNL_network::PropagateFrom(int start) {
     Mark(start, FLAG_VISITED);
     QNL_intArray fixed;
     std::vector<int> parentDimension;
+    std::vector<char> unfilled;
 
     // Gives the node the implied outcome, or reports a conflict with its own evidence.
     auto imply = [&](int target, int outcome, int from) -> int {
@@ -418,6 +577,7 @@ int QNL_network::PropagateFrom(int start) {
         }
         int result = value->SetPropagatedEvidence(outcome);
         if (result != 0) return result;
+        if (recordImplied) BatchObserved(target, false);
         if (!(table[target].flags & FLAG_VISITED)) {
             Mark(target, FLAG_VISITED);
             work.push_back(target);
@@ -432,7 +592,7 @@ int QNL_network::PropagateFrom(int start) {
         const int e = nValue != nullptr ? nValue->GetEvidence() : -1;
         if (e < 0) continue;
 
-        const QNL_intArray children(table[n].children);
+        const QNL_intArray& children = table[n].children;
         for (int i = 0; i < children.GetCount(); ++i) {
             const int c = children[i];
             const int type = TypeOf(*this, c);
@@ -440,9 +600,11 @@ int QNL_network::PropagateFrom(int start) {
             QNL_Dmatrix* matrix = EvidenceSlice(*this, c, fixed, nullptr);
             if (matrix == nullptr) continue;
             const int own = fixed.GetSize() - 1;
-            for (int k = 0; k < matrix->GetSizeOfDimension(own); ++k) {
-                fixed[own] = k;
-                if (matrix->IsSliceFilledWith(1.0, fixed) != 1) continue;
+            const int outcomes = matrix->GetSizeOfDimension(own);
+            // An outcome whose cells are all 1 given the observed parents is certain.
+            if (matrix->FindUnfilledOutcomes(1.0, fixed, own, outcomes, unfilled) < 0) continue;
+            for (int k = 0; k < outcomes; ++k) {
+                if (unfilled[static_cast<std::size_t>(k)]) continue;
                 int result = imply(c, k, n);
                 if (result != 0) return result;
             }
@@ -454,26 +616,18 @@ int QNL_network::PropagateFrom(int start) {
         const int own = fixed.GetSize() - 1;
         if (e >= matrix->GetSizeOfDimension(own)) continue;
         fixed[own] = e;
-        const QNL_intArray parents(table[n].parents);
+        const QNL_intArray& parents = table[n].parents;
         for (int i = 0; i < parents.GetCount(); ++i) {
             const int p = parents[i];
             const int dim = parentDimension[static_cast<std::size_t>(i)];
             if (dim < 0 || (TypeOf(*this, p) & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)))
                 continue;
-            const int saved = fixed[dim];
-            int possible = -1, count = 0;
-            for (int k = 0; k < matrix->GetSizeOfDimension(dim) && count < 2; ++k) {
-                fixed[dim] = k;
-                if (matrix->IsSliceFilledWith(0.0, fixed) == 0) {
-                    possible = k;
-                    ++count;
-                }
-            }
-            fixed[dim] = saved;
-            if (count == 1) {
-                int result = imply(p, possible, n);
-                if (result != 0) return result;
-            }
+            // A parent left with one outcome under which the observed one is possible.
+            if (matrix->FindUnfilledOutcomes(0.0, fixed, dim, 2, unfilled) != 1) continue;
+            const int possible = static_cast<int>(
+                std::find(unfilled.begin(), unfilled.end(), char{1}) - unfilled.begin());
+            int result = imply(p, possible, n);
+            if (result != 0) return result;
         }
     }
     return 0;

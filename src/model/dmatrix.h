@@ -44,7 +44,9 @@ public:
     template <typename Body> bool ForEachRun(Offsets at, Body&& body) const {
         if (axes == 0) return body(at.data(), std::int64_t{1}, Offsets{}.data());
         const int last = axes - 1;
-        std::int64_t counter[kMaxAxes] = {};
+        std::int64_t counter[kMaxAxes];
+        for (int axis = 0; axis < axes; ++axis)
+            counter[axis] = 0;
         for (;;) {
             if (!body(at.data(), sizes[last], steps[last].data())) return false;
             int axis = last - 1;
@@ -64,9 +66,11 @@ public:
 
 private:
     static constexpr int kMaxAxes = 64;
+    // Only the first `axes` entries are ever read: small slices are walked often, and
+    // clearing all the rest would cost more than walking them.
     int axes = 0;
-    std::int64_t sizes[kMaxAxes] = {};
-    Offsets steps[kMaxAxes] = {};
+    std::int64_t sizes[kMaxAxes];
+    Offsets steps[kMaxAxes];
 };
 
 } // namespace quarn::detail

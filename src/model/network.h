@@ -325,6 +325,7 @@ private:
                evidenceAncestor[static_cast<std::size_t>(node)] != 0;
     }
     bool HasDecisionOrUtility();
+    const std::vector<int>& SlotTypes();
     int ClearEvidenceTogether();
     // The observed nodes in slot order; with realOnly, only those holding user evidence.
     void CollectObserved(std::vector<int>& out, bool realOnly);
@@ -427,13 +428,23 @@ private:
     std::vector<int> batchStarts;
     std::vector<int> batchChanged;
     std::vector<BatchMark> batchMarks;
+    // Scratch of the invalidation walk and of the propagation of implied evidence.
+    std::vector<std::pair<int, bool>> walkStack;
+    struct PropagationScratch {
+        std::vector<int> work;
+        QNL_intArray fixed;
+        std::vector<int> parentDimension;
+        std::vector<char> unfilled;
+    } propagation;
     int batchMoments = 0;
     // Set while implied evidence given in a batch is to be noted as a batch change.
     bool recordImplied = false;
-    // Whether any node is a decision or utility, as of structure version typesVersion.
+    // Whether any node is a decision or utility, and the type of every slot, as of structure
+    // version typesVersion.
     std::uint64_t typesVersion = 0;
     bool typesKnown = false;
     bool decisionOrUtility = false;
+    std::vector<int> slotTypes;
     std::uint64_t structureVersion = 0;
     // Every definition passed its check, and none has changed since.
     bool definitionsChecked = false;

@@ -32,9 +32,11 @@ bool HasRealEvidence(const QNL_network& network, int handle) {
     return value != nullptr && value->HasEvidence();
 }
 
-int TypeOf(const QNL_network& network, int handle) {
-    const QNL_node* node = network.GetNode(handle);
-    return node != nullptr ? node->GetType() : 0;
+// The definition type by slot, 0 for a free slot or a handle out of range.
+int TypeOf(const std::vector<int>& types, int handle) {
+    return handle >= 0 && static_cast<std::size_t>(handle) < types.size()
+               ? types[static_cast<std::size_t>(handle)]
+               : 0;
 }
 
 const char* OutcomeId(const QNL_network& network, int handle, int outcome) {
@@ -52,8 +54,8 @@ const char* NodeId(const QNL_network& network, int handle) {
 // Coordinates that select, in the node's definition matrix, the cells consistent with the
 // outcomes its observed parents hold: one entry per table dimension, -1 for "any", the
 // node's own dimension last (left at -1). Null when the definition has no matrix.
-QNL_Dmatrix* EvidenceSlice(QNL_network& network, int node, QNL_intArray& fixed,
-                           std::vector<int>* parentDimension) {
+QNL_Dmatrix* EvidenceSlice(QNL_network& network, const std::vector<int>& types, int node,
+                           QNL_intArray& fixed, std::vector<int>* parentDimension) {
     QNL_nodeDefinition* definition = network.GetNode(node)->GetDefinition();
     QNL_Dmatrix* matrix = definition != nullptr ? definition->GetMatrix() : nullptr;
     if (matrix == nullptr || matrix->GetNumberOfDimensions() < 1) return nullptr;
@@ -63,7 +65,7 @@ QNL_Dmatrix* EvidenceSlice(QNL_network& network, int node, QNL_intArray& fixed,
     if (parentDimension != nullptr) parentDimension->assign(parents.GetCount(), -1);
     int dim = 0;
     for (int i = 0; i < parents.GetCount(); ++i) {
-        if (!QNL_IsTableParentType(TypeOf(network, parents[i]))) continue;
+        if (!QNL_IsTableParentType(TypeOf(types, parents[i]))) continue;
         if (dim >= matrix->GetNumberOfDimensions() - 1) return nullptr;
         if (parentDimension != nullptr) (*parentDimension)[i] = dim;
         const QNL_nodeValue* value = ValueOf(network, parents[i]);
@@ -199,14 +201,26 @@ void QNL_network::MarkEvidenceAncestors(const std::vector<int>* extra) {
 }
 
 bool QNL_network::HasDecisionOrUtility() {
-    if (typesKnown && typesVersion == structureVersion) return decisionOrUtility;
+    SlotTypes();
+    return decisionOrUtility;
+}
+
+// Node types change only with the structure version, and the evidence passes ask for them
+// once per parent and child of every node they reach.
+const std::vector<int>& QNL_network::SlotTypes() {
+    if (typesKnown && typesVersion == structureVersion &&
+        slotTypes.size() == static_cast<std::size_t>(tableSize))
+        return slotTypes;
+    slotTypes.assign(static_cast<std::size_t>(tableSize), 0);
     decisionOrUtility = false;
-    for (int h = GetFirstNode(); h >= 0 && !decisionOrUtility; h = GetNextNode(h))
-        decisionOrUtility =
-            (DefinitionType(h) & (QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY)) != 0;
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+        const int type = DefinitionType(h);
+        slotTypes[static_cast<std::size_t>(h)] = type;
+        if (type & (QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY)) decisionOrUtility = true;
+    }
     typesVersion = structureVersion;
     typesKnown = true;
-    return decisionOrUtility;
+    return slotTypes;
 }
 
 // Clearing every finding one by one re-derives, after each, the evidence the others imply and
@@ -375,7 +389,9 @@ void QNL_network::InvalidateDecisions() {
 // The invalidation walk from one start, with an explicit stack of (node, reached downward).
 // Which nodes it reaches does not depend on the order in which it meets them.
 bool QNL_network::Walk(int start, bool startDownward) {
-    std::vector<std::pair<int, bool>> stack{{start, startDownward}};
+    // Kept between walks: a batch's walk starts once per relative of every start.
+    std::vector<std::pair<int, bool>>& stack = walkStack;
+    stack.assign(1, {start, startDownward});
     // Only decisions and utilities are told apart by type here.
     const bool typed = HasDecisionOrUtility();
     // A node met again after its visit adds nothing, unless it was reached downward and is now
@@ -438,7 +454,7 @@ int QNL_network::NotifyEvidenceSet(int node) {
     if (defer) BatchObserved(node, true);
     if (outcome >= 0) {
         QNL_intArray fixed;
-        QNL_Dmatrix* matrix = EvidenceSlice(*this, node, fixed, nullptr);
+        QNL_Dmatrix* matrix = EvidenceSlice(*this, SlotTypes(), node, fixed, nullptr);
         if (matrix != nullptr && outcome < matrix->GetSizeOfDimension(fixed.GetSize() - 1)) {
             fixed[fixed.GetSize() - 1] = outcome;
             if (matrix->IsSliceFilledWith(0.0, fixed) == 1) {
@@ -562,11 +578,14 @@ int QNL_network::PropagateEvidence(int node) {
 // Evidence implied with certainty by observed outcomes becomes propagated evidence, and the
 // nodes that receive it propagate in turn (an explicit work list, marked with flag 2).
 int QNL_network::PropagateFrom(int start) {
-    std::vector<int> work{start};
+    // Scratch kept between calls: every finding of a batch propagates on its own.
+    std::vector<int>& work = propagation.work;
+    work.assign(1, start);
     Mark(start, FLAG_VISITED);
-    QNL_intArray fixed;
-    std::vector<int> parentDimension;
-    std::vector<char> unfilled;
+    const std::vector<int>& types = SlotTypes();
+    QNL_intArray& fixed = propagation.fixed;
+    std::vector<int>& parentDimension = propagation.parentDimension;
+    std::vector<char>& unfilled = propagation.unfilled;
 
     // Gives the node the implied outcome, or reports a conflict with its own evidence.
     auto imply = [&](int target, int outcome, int from) -> int {
@@ -595,9 +614,9 @@ int QNL_network::PropagateFrom(int start) {
         const QNL_intArray& children = table[n].children;
         for (int i = 0; i < children.GetCount(); ++i) {
             const int c = children[i];
-            const int type = TypeOf(*this, c);
+            const int type = TypeOf(types, c);
             if (type & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)) continue;
-            QNL_Dmatrix* matrix = EvidenceSlice(*this, c, fixed, nullptr);
+            QNL_Dmatrix* matrix = EvidenceSlice(*this, types, c, fixed, nullptr);
             if (matrix == nullptr) continue;
             const int own = fixed.GetSize() - 1;
             const int outcomes = matrix->GetSizeOfDimension(own);
@@ -610,8 +629,8 @@ int QNL_network::PropagateFrom(int start) {
             }
         }
 
-        if (TypeOf(*this, n) & QNL_TYPE_BIT_DECISION) continue;
-        QNL_Dmatrix* matrix = EvidenceSlice(*this, n, fixed, &parentDimension);
+        if (TypeOf(types, n) & QNL_TYPE_BIT_DECISION) continue;
+        QNL_Dmatrix* matrix = EvidenceSlice(*this, types, n, fixed, &parentDimension);
         if (matrix == nullptr) continue;
         const int own = fixed.GetSize() - 1;
         if (e >= matrix->GetSizeOfDimension(own)) continue;
@@ -620,7 +639,7 @@ int QNL_network::PropagateFrom(int start) {
         for (int i = 0; i < parents.GetCount(); ++i) {
             const int p = parents[i];
             const int dim = parentDimension[static_cast<std::size_t>(i)];
-            if (dim < 0 || (TypeOf(*this, p) & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)))
+            if (dim < 0 || (TypeOf(types, p) & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)))
                 continue;
             // A parent left with one outcome under which the observed one is possible.
             if (matrix->FindUnfilledOutcomes(0.0, fixed, dim, 2, unfilled) != 1) continue;

@@ -428,6 +428,13 @@ private:
     std::vector<int> batchStarts;
     std::vector<int> batchChanged;
     std::vector<BatchMark> batchMarks;
+    // Set when the last derivation of implied evidence, after a clear in a batch, found none
+    // and met no implication; it holds while no finding is set and for the structure version
+    // and propagation setting it was made with. impliedEvents counts the implications met.
+    bool nothingImplied = false;
+    std::uint64_t nothingImpliedVersion = 0;
+    int nothingImpliedControl = 0;
+    std::uint64_t impliedEvents = 0;
     // Scratch of the invalidation walk and of the propagation of implied evidence.
     std::vector<std::pair<int, bool>> walkStack;
     struct PropagationScratch {

@@ -446,6 +446,7 @@ bool QNL_network::Walk(int start, bool startDownward) {
 }
 
 int QNL_network::NotifyEvidenceSet(int node) {
+    nothingImplied = false;
     if (!(notificationControl & NOTIFY_ON) || !(notificationMask & CHANGE_EVIDENCE_SET)) return 0;
     if (!IsValidNodeHandle(node)) return -2;
     QNL_nodeValue* value = table[node].node->GetValue();
@@ -507,7 +508,19 @@ int QNL_network::NotifyEvidenceCleared(int node) {
         if (mark.evidenceSince >= 0 && batchMoments > mark.evidenceSince) mark.witness = true;
         BatchUnobserved(node);
         NoteBatchStart(node);
-        RepropagateAll(true);
+        // Implied evidence is derived afresh after every clear. When the last derivation met
+        // no implication at all (not even of an outcome already observed, nor a parent left
+        // with none), fewer findings imply nothing either: every slice only grows. So a batch
+        // of clears derives once.
+        const int propagating = notificationControl & NOTIFY_PROPAGATE_EVIDENCE;
+        if (!(nothingImplied && nothingImpliedVersion == structureVersion &&
+              nothingImpliedControl == propagating)) {
+            const std::uint64_t before = impliedEvents;
+            RepropagateAll(true);
+            nothingImplied = impliedEvents == before;
+            nothingImpliedVersion = structureVersion;
+            nothingImpliedControl = propagating;
+        }
         if (!table[node].node->GetValue()->IsObserved())
             batchMarks[static_cast<std::size_t>(node)].down = true;
         ++batchMoments;
@@ -521,6 +534,7 @@ int QNL_network::NotifyEvidenceCleared(int node) {
 }
 
 int QNL_network::InvalidateFrom(int node) {
+    nothingImplied = false;
     if (!(notificationControl & NOTIFY_ON)) return 0;
     if (!IsValidNodeHandle(node)) return -2;
     if (!batchStarts.empty()) WalkFromBatch();
@@ -589,6 +603,7 @@ int QNL_network::PropagateFrom(int start) {
 
     // Gives the node the implied outcome, or reports a conflict with its own evidence.
     auto imply = [&](int target, int outcome, int from) -> int {
+        ++impliedEvents;
         QNL_nodeValue* value = ValueOf(*this, target);
         if (value == nullptr) return 0;
         if (value->IsObserved()) {
@@ -642,7 +657,10 @@ int QNL_network::PropagateFrom(int start) {
             if (dim < 0 || (TypeOf(types, p) & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)))
                 continue;
             // A parent left with one outcome under which the observed one is possible.
-            if (matrix->FindUnfilledOutcomes(0.0, fixed, dim, 2, unfilled) != 1) continue;
+            const int found = matrix->FindUnfilledOutcomes(0.0, fixed, dim, 2, unfilled);
+            // With fewer findings this parent could be left with one possible outcome.
+            if (found == 0) ++impliedEvents;
+            if (found != 1) continue;
             const int possible = static_cast<int>(
                 std::find(unfilled.begin(), unfilled.end(), char{1}) - unfilled.begin());
             int result = imply(p, possible, n);

@@ -281,7 +281,7 @@ void BM_Findings(benchmark::State& state, std::string path, double share, Timed 
             ChangeHalf(*net, findings.nodes, outcomes);
         else if (timed != Timed::UPDATE)
             SetEvidence(*net, findings.nodes, outcomes);
-        if (timed != Timed::ENTRY && net->UpdateBeliefs() != 0)
+        if (!entryOnly && net->UpdateBeliefs() != 0)
             state.SkipWithError("update failed");
         seconds += std::chrono::duration<double>(Clock::now() - start).count();
     }

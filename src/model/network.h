@@ -428,13 +428,20 @@ private:
     std::vector<int> batchStarts;
     std::vector<int> batchChanged;
     std::vector<BatchMark> batchMarks;
-    // Set when the last derivation of implied evidence, after a clear in a batch, found none
-    // and met no implication; it holds while no finding is set and for the structure version
-    // and propagation setting it was made with. impliedEvents counts the implications met.
-    bool nothingImplied = false;
-    std::uint64_t nothingImpliedVersion = 0;
-    int nothingImpliedControl = 0;
-    std::uint64_t impliedEvents = 0;
+    // The last derivation of implied evidence after a clear in a batch: whether the implied
+    // evidence is still what it derived (no finding set since, same structure version and
+    // propagation setting), the user findings then held, the nodes its implications involved,
+    // and whether one conflicted.
+    struct Derivation {
+        bool known = false;
+        bool recording = false;
+        bool conflict = false;
+        int findings = 0;
+        std::uint64_t version = 0;
+        int control = 0;
+        std::vector<char> involved;
+        std::vector<int> list;
+    } derivation;
     // Scratch of the invalidation walk and of the propagation of implied evidence.
     std::vector<std::pair<int, bool>> walkStack;
     struct PropagationScratch {

@@ -81,6 +81,9 @@ QNL_Dmatrix* EvidenceSlice(QNL_network& network, const std::vector<int>& types, 
 } // namespace
 
 void QNL_network::NoteObserved(int node) {
+    // Evidence that appears outside a derivation (restored quietly, taken over, copied) leaves
+    // the implied evidence no longer what the last derivation made.
+    if (!derivation.recording) derivation.known = false;
     if (node < 0 || node >= tableSize || isObservedCandidate[static_cast<std::size_t>(node)])
         return;
     isObservedCandidate[static_cast<std::size_t>(node)] = 1;
@@ -446,7 +449,7 @@ bool QNL_network::Walk(int start, bool startDownward) {
 }
 
 int QNL_network::NotifyEvidenceSet(int node) {
-    nothingImplied = false;
+    derivation.known = false;
     if (!(notificationControl & NOTIFY_ON) || !(notificationMask & CHANGE_EVIDENCE_SET)) return 0;
     if (!IsValidNodeHandle(node)) return -2;
     QNL_nodeValue* value = table[node].node->GetValue();
@@ -500,26 +503,46 @@ int QNL_network::NotifyEvidenceSet(int node) {
 }
 
 int QNL_network::NotifyEvidenceCleared(int node) {
-    if (!(notificationControl & NOTIFY_ON) || !(notificationMask & CHANGE_EVIDENCE_CLEARED))
+    if (!(notificationControl & NOTIFY_ON) || !(notificationMask & CHANGE_EVIDENCE_CLEARED)) {
+        derivation.known = false;
         return 0;
+    }
     if (!IsValidNodeHandle(node)) return -2;
     if (DefersWalks()) {
         BatchMark& mark = BatchTrack(node);
         if (mark.evidenceSince >= 0 && batchMoments > mark.evidenceSince) mark.witness = true;
         BatchUnobserved(node);
         NoteBatchStart(node);
-        // Implied evidence is derived afresh after every clear. When the last derivation met
-        // no implication at all (not even of an outcome already observed, nor a parent left
-        // with none), fewer findings imply nothing either: every slice only grows. So a batch
-        // of clears derives once.
+        // Implied evidence is derived afresh after every clear. When no implication the last
+        // derivation met involved this node (as the node implying, implied, or observed in the
+        // table slice that implied), and none conflicted, the derivation without it meets the
+        // same ones: slices only grow when a finding goes. So it is not made again.
         const int propagating = notificationControl & NOTIFY_PROPAGATE_EVIDENCE;
-        if (!(nothingImplied && nothingImpliedVersion == structureVersion &&
-              nothingImpliedControl == propagating)) {
-            const std::uint64_t before = impliedEvents;
+        // A finding restored quietly over implied evidence shows only in the count.
+        int held = 0;
+        for (int h : observedCandidates)
+            if (HasRealEvidence(*this, h)) ++held;
+        const bool same = derivation.known && derivation.findings == held + 1 &&
+                          derivation.version == structureVersion &&
+                          derivation.control == propagating && !derivation.conflict &&
+                          !(static_cast<std::size_t>(node) < derivation.involved.size() &&
+                            derivation.involved[static_cast<std::size_t>(node)]);
+        if (!same) {
+            for (int h : derivation.list)
+                if (static_cast<std::size_t>(h) < derivation.involved.size())
+                    derivation.involved[static_cast<std::size_t>(h)] = 0;
+            derivation.list.clear();
+            derivation.involved.resize(static_cast<std::size_t>(tableSize), 0);
+            derivation.conflict = false;
+            derivation.recording = true;
             RepropagateAll(true);
-            nothingImplied = impliedEvents == before;
-            nothingImpliedVersion = structureVersion;
-            nothingImpliedControl = propagating;
+            derivation.recording = false;
+            derivation.known = true;
+            derivation.findings = held;
+            derivation.version = structureVersion;
+            derivation.control = propagating;
+        } else {
+            derivation.findings = held;
         }
         if (!table[node].node->GetValue()->IsObserved())
             batchMarks[static_cast<std::size_t>(node)].down = true;
@@ -534,7 +557,7 @@ int QNL_network::NotifyEvidenceCleared(int node) {
 }
 
 int QNL_network::InvalidateFrom(int node) {
-    nothingImplied = false;
+    derivation.known = false;
     if (!(notificationControl & NOTIFY_ON)) return 0;
     if (!IsValidNodeHandle(node)) return -2;
     if (!batchStarts.empty()) WalkFromBatch();
@@ -576,6 +599,7 @@ void QNL_network::RepropagateAll(bool inBatch) {
 }
 
 int QNL_network::ImpliedOutcomeConflict(int implied, int from) {
+    if (derivation.recording) derivation.conflict = true;
     std::string message = "ERROR: conficting evidence between nodes [";
     message += NodeId(*this, implied);
     message += "] and [";
@@ -602,8 +626,22 @@ int QNL_network::PropagateFrom(int start) {
     std::vector<char>& unfilled = propagation.unfilled;
 
     // Gives the node the implied outcome, or reports a conflict with its own evidence.
+    // A node and its parents: the nodes an implication met at the node's table involves.
+    auto involve = [&](int node) {
+        if (!derivation.recording) return;
+        auto add = [&](int h) {
+            if (h < 0 || static_cast<std::size_t>(h) >= derivation.involved.size() ||
+                derivation.involved[static_cast<std::size_t>(h)])
+                return;
+            derivation.involved[static_cast<std::size_t>(h)] = 1;
+            derivation.list.push_back(h);
+        };
+        add(node);
+        const QNL_intArray& parents = table[node].parents;
+        for (int i = 0; i < parents.GetCount(); ++i)
+            add(parents[i]);
+    };
     auto imply = [&](int target, int outcome, int from) -> int {
-        ++impliedEvents;
         QNL_nodeValue* value = ValueOf(*this, target);
         if (value == nullptr) return 0;
         if (value->IsObserved()) {
@@ -639,6 +677,7 @@ int QNL_network::PropagateFrom(int start) {
             if (matrix->FindUnfilledOutcomes(1.0, fixed, own, outcomes, unfilled) < 0) continue;
             for (int k = 0; k < outcomes; ++k) {
                 if (unfilled[static_cast<std::size_t>(k)]) continue;
+                involve(c);
                 int result = imply(c, k, n);
                 if (result != 0) return result;
             }
@@ -658,8 +697,8 @@ int QNL_network::PropagateFrom(int start) {
                 continue;
             // A parent left with one outcome under which the observed one is possible.
             const int found = matrix->FindUnfilledOutcomes(0.0, fixed, dim, 2, unfilled);
-            // With fewer findings this parent could be left with one possible outcome.
-            if (found == 0) ++impliedEvents;
+            // With fewer findings a parent left with no possible outcome could have one.
+            if (found == 0 || found == 1) involve(n);
             if (found != 1) continue;
             const int possible = static_cast<int>(
                 std::find(unfilled.begin(), unfilled.end(), char{1}) - unfilled.begin());

@@ -519,6 +519,44 @@ int QNL_Dmatrix::IsSliceFilledWith(double value, const QNL_intArray& fixed) cons
     return SliceIsFilled(value, base, [&](int d) { return fixed[d] < 0; });
 }
 
+int QNL_Dmatrix::FindUnfilledOutcomes(double value, const QNL_intArray& fixed, int dim, int enough,
+                                      std::vector<char>& unfilled) const {
+    const int rank = GetNumberOfDimensions();
+    if (fixed.GetSize() < rank) return Refuse(-2, "Too few coordinates for the matrix");
+    if (!IsDimension(dim)) return Refuse(-2, kBadDimension);
+    std::int64_t base = 0;
+    TableWalker<1> walker;
+    for (int d = 0; d < rank; ++d) {
+        if (d == dim) continue;
+        if (fixed[d] < 0) {
+            walker.AddAxis(dimensions[d], {multipliers[d]});
+            continue;
+        }
+        if (fixed[d] >= dimensions[d]) return Refuse(-2, kBadOutcome);
+        base += std::int64_t{fixed[d]} * multipliers[d];
+    }
+    const int outcomes = dimensions[dim];
+    unfilled.assign(static_cast<std::size_t>(outcomes), 0);
+    if (values.GetSize() == 0) return 0;
+    const double* cells = values.Items();
+    const std::int64_t stride = multipliers[dim];
+    int found = 0;
+    walker.ForEachRun(
+        {base}, [&](const std::int64_t* at, std::int64_t length, const std::int64_t* step) {
+            for (std::int64_t i = 0; i < length; ++i) {
+                const double* cell = cells + at[0] + i * step[0];
+                for (int k = 0; k < outcomes; ++k) {
+                    if (unfilled[static_cast<std::size_t>(k)] || cell[k * stride] == value)
+                        continue;
+                    unfilled[static_cast<std::size_t>(k)] = 1;
+                    if (++found >= enough) return false;
+                }
+            }
+            return true;
+        });
+    return found;
+}
+
 int QNL_Dmatrix::IsSliceFilledWith(double value, int dim1, int outcome1, int dim2,
                                    int outcome2) const {
     if (!IsDimension(dim1) || !IsDimension(dim2)) return Refuse(-2, kBadDimension);

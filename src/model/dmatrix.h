@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace quarn::detail {
 
@@ -43,7 +44,9 @@ public:
     template <typename Body> bool ForEachRun(Offsets at, Body&& body) const {
         if (axes == 0) return body(at.data(), std::int64_t{1}, Offsets{}.data());
         const int last = axes - 1;
-        std::int64_t counter[kMaxAxes] = {};
+        std::int64_t counter[kMaxAxes];
+        for (int axis = 0; axis < axes; ++axis)
+            counter[axis] = 0;
         for (;;) {
             if (!body(at.data(), sizes[last], steps[last].data())) return false;
             int axis = last - 1;
@@ -63,9 +66,11 @@ public:
 
 private:
     static constexpr int kMaxAxes = 64;
+    // Only the first `axes` entries are ever read: small slices are walked often, and
+    // clearing all the rest would cost more than walking them.
     int axes = 0;
-    std::int64_t sizes[kMaxAxes] = {};
-    Offsets steps[kMaxAxes] = {};
+    std::int64_t sizes[kMaxAxes];
+    Offsets steps[kMaxAxes];
 };
 
 } // namespace quarn::detail
@@ -159,6 +164,11 @@ public:
     // 1 when every cell of the slice equals value exactly, else 0; -2 for a bad slice.
     int IsSliceFilledWith(double value, const QNL_intArray& fixed) const;
     int IsSliceFilledWith(double value, int dim1, int outcome1, int dim2, int outcome2) const;
+    // The slices of every outcome of dimension dim at once (fixed[dim] is ignored), in one
+    // pass: unfilled[k] becomes 1 when a cell of outcome k's slice differs from value. Stops
+    // once `enough` outcomes differ, the others left at 0. The number found, or -2.
+    int FindUnfilledOutcomes(double value, const QNL_intArray& fixed, int dim, int enough,
+                             std::vector<char>& unfilled) const;
     int SumOutDimension(int dim, const QNL_doubleArray& weights);
     int SumOutDimension(int dim, const QNL_doubleArray& weights, QNL_Dmatrix& result) const;
     // map[j]: the dimension of this matrix that dimension j of weightMatrix follows.

@@ -190,7 +190,7 @@ int QNL_network::CopySlots(const QNL_network& source) {
                 to.costChildren.Assign(from.costChildren) != 0)
                 throw std::bad_alloc();
             to.temporalType = from.temporalType;
-            to.flags = from.flags;
+            to.flags = from.flags & ~(FLAG_BATCH_START | FLAG_BATCH_CHANGED);
             to.height = from.height;
             if (from.node != nullptr) {
                 to.node = new QNL_node(*from.node);
@@ -289,14 +289,6 @@ int QNL_network::CopyNodes(const QNL_network& source) {
 
 // ---------------------------------------------------------------------------------------
 // Slot table and handles.
-
-bool QNL_network::IsValidNodeHandle(int handle) const {
-    return handle >= 0 && handle < tableSize && table[handle].node != nullptr;
-}
-
-QNL_node* QNL_network::GetNode(int handle) const {
-    return IsValidNodeHandle(handle) ? table[handle].node : nullptr;
-}
 
 int QNL_network::GetFirstNode() const {
     return NextOccupied(0);

@@ -70,6 +70,10 @@ public:
     static constexpr int FLAG_REACHED_UP = 128;
     static constexpr int FLAG_REACHED_DOWN = 256;
     static constexpr int FLAG_CLEARING = 512;
+    // Set, within an evidence batch, on the nodes whose finding it set or cleared and on the
+    // nodes whose state it changed otherwise.
+    static constexpr int FLAG_BATCH_START = 1024;
+    static constexpr int FLAG_BATCH_CHANGED = 2048;
 
     // Notification control bits.
     static constexpr int NOTIFY_ON = 1;
@@ -108,8 +112,12 @@ public:
     int CopyNodes(const QNL_network& source);
 
     // Slot table and handles.
-    bool IsValidNodeHandle(int handle) const;
-    QNL_node* GetNode(int handle) const;
+    bool IsValidNodeHandle(int handle) const {
+        return handle >= 0 && handle < tableSize && table[handle].node != nullptr;
+    }
+    QNL_node* GetNode(int handle) const {
+        return IsValidNodeHandle(handle) ? table[handle].node : nullptr;
+    }
     int GetFirstNode() const;
     int GetNextNode(int handle) const;
     int GetLastNode() const;
@@ -204,6 +212,13 @@ public:
     // Called by a value that becomes observed; keeps the short list of nodes that may hold
     // evidence, which the notifications walk instead of every node.
     void NoteObserved(int node);
+    // Findings set or cleared between these calls (nested pairs count as one) are followed by
+    // one invalidation walk from all of them at the closing call, instead of one walk each;
+    // the checks, codes, messages and implied evidence of every edit stay what they are when
+    // it is made alone. Networks with decisions or utilities, and automatic updates, walk at
+    // once as without a batch. The closing call returns 0.
+    void BeginEvidenceBatch();
+    int EndEvidenceBatch();
 
     // Belief updating and the evaluation entry points. UpdateBeliefs picks the path from the
     // node types (the first node in slot order that is a decision or utility, continuous,
@@ -323,12 +338,15 @@ private:
     void DropStaleEvidence(int node);
     void RemapEvidence(int node, int removed, int inserted, const QNL_intArray* order);
     void MarkRelatives(int node, int flag, bool upward, bool costLayer);
-    void MarkEvidenceAncestors();
+    // Marks the ancestors of the nodes holding user evidence and, when given, of the sorted
+    // nodes in `extra`.
+    void MarkEvidenceAncestors(const std::vector<int>* extra = nullptr);
     bool IsEvidenceAncestor(int node) const {
         return static_cast<std::size_t>(node) < evidenceAncestor.size() &&
                evidenceAncestor[static_cast<std::size_t>(node)] != 0;
     }
     bool HasDecisionOrUtility();
+    const std::vector<int>& SlotTypes();
     int ClearEvidenceTogether();
     // The observed nodes in slot order; with realOnly, only those holding user evidence.
     void CollectObserved(std::vector<int>& out, bool realOnly);
@@ -336,6 +354,29 @@ private:
     void Mark(int node, int bits);
     void ClearWalkMarks();
     bool Walk(int node, bool downward);
+    // Whether a finding's invalidation walk waits for the end of the open batch.
+    bool DefersWalks();
+    // What an open batch knows of a node whose state it changed: whether the node is
+    // unobserved and since how many edit walks (walks per edit that did not run), since when
+    // it holds user evidence (-1: it does not), and whether a walk per edit would have met it
+    // unobserved (open), gone on to its children (down) or opened colliders above it (witness).
+    struct BatchMark {
+        int since = 0;
+        int evidenceSince = -1;
+        bool unobserved = true;
+        bool open = false;
+        bool down = false;
+        bool witness = false;
+    };
+    BatchMark& BatchTrack(int node);
+    void BatchUnobserved(int node);
+    void BatchObserved(int node, bool real);
+    void NoteBatchStart(int node);
+    void OpenBatchRecord();
+    // The walk the open batch owes, from all its starts at once.
+    void WalkFromBatch();
+    void RepropagateAll(bool inBatch);
+    void ClearPropagated(bool inBatch);
     void InvalidateDecisions();
     int PropagateFrom(int node);
     int ImpliedOutcomeConflict(int implied, int from);
@@ -402,14 +443,61 @@ private:
     std::vector<int> ancestorBasis;
     std::uint64_t ancestorVersion = 0;
     bool ancestorsKnown = false;
-    // Whether any node is a decision or utility, as of structure version typesVersion.
+    // The open evidence batch: its depth, the nodes whose finding changed in it, and those
+    // flagged FLAG_BATCH_CHANGED (the starts among them).
+    int batchDepth = 0;
+    std::vector<int> batchStarts;
+    std::vector<int> batchChanged;
+    std::vector<BatchMark> batchMarks;
+    // The last derivation of implied evidence after a clear in a batch: whether the implied
+    // evidence is still what it derived (no finding set since, same structure version and
+    // propagation setting), the user findings then held, the nodes its implications involved,
+    // and whether one conflicted.
+    struct Derivation {
+        bool known = false;
+        bool recording = false;
+        bool conflict = false;
+        int findings = 0;
+        std::uint64_t version = 0;
+        int control = 0;
+        std::vector<char> involved;
+        std::vector<int> list;
+    } derivation;
+    // Scratch of the invalidation walk and of the propagation of implied evidence.
+    std::vector<std::pair<int, bool>> walkStack;
+    struct PropagationScratch {
+        std::vector<int> work;
+        QNL_intArray fixed;
+        std::vector<int> parentDimension;
+        std::vector<char> unfilled;
+    } propagation;
+    int batchMoments = 0;
+    // Set while implied evidence given in a batch is to be noted as a batch change.
+    bool recordImplied = false;
+    // Whether any node is a decision or utility, and the type of every slot, as of structure
+    // version typesVersion.
     std::uint64_t typesVersion = 0;
     bool typesKnown = false;
     bool decisionOrUtility = false;
+    std::vector<int> slotTypes;
     std::uint64_t structureVersion = 0;
     // Every definition passed its check, and none has changed since.
     bool definitionsChecked = false;
     // Never copied: a copy starts without trees.
     std::unique_ptr<quarn::detail::JoinTreeCache> joinTreeCache;
     std::unique_ptr<QNL_temporalNetwork> temporal;
+};
+
+// Keeps an evidence batch open on the network for its own lifetime.
+class QNL_evidenceBatch {
+public:
+    explicit QNL_evidenceBatch(QNL_network& network) : network(network) {
+        network.BeginEvidenceBatch();
+    }
+    QNL_evidenceBatch(const QNL_evidenceBatch&) = delete;
+    QNL_evidenceBatch& operator=(const QNL_evidenceBatch&) = delete;
+    ~QNL_evidenceBatch() { network.EndEvidenceBatch(); }
+
+private:
+    QNL_network& network;
 };

@@ -10,6 +10,7 @@
 #include "model/string_array.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,9 +32,11 @@ bool HasRealEvidence(const QNL_network& network, int handle) {
     return value != nullptr && value->HasEvidence();
 }
 
-int TypeOf(const QNL_network& network, int handle) {
-    const QNL_node* node = network.GetNode(handle);
-    return node != nullptr ? node->GetType() : 0;
+// The definition type by slot, 0 for a free slot or a handle out of range.
+int TypeOf(const std::vector<int>& types, int handle) {
+    return handle >= 0 && static_cast<std::size_t>(handle) < types.size()
+               ? types[static_cast<std::size_t>(handle)]
+               : 0;
 }
 
 const char* OutcomeId(const QNL_network& network, int handle, int outcome) {
@@ -51,8 +54,8 @@ const char* NodeId(const QNL_network& network, int handle) {
 // Coordinates that select, in the node's definition matrix, the cells consistent with the
 // outcomes its observed parents hold: one entry per table dimension, -1 for "any", the
 // node's own dimension last (left at -1). Null when the definition has no matrix.
-QNL_Dmatrix* EvidenceSlice(QNL_network& network, int node, QNL_intArray& fixed,
-                           std::vector<int>* parentDimension) {
+QNL_Dmatrix* EvidenceSlice(QNL_network& network, const std::vector<int>& types, int node,
+                           QNL_intArray& fixed, std::vector<int>* parentDimension) {
     QNL_nodeDefinition* definition = network.GetNode(node)->GetDefinition();
     QNL_Dmatrix* matrix = definition != nullptr ? definition->GetMatrix() : nullptr;
     if (matrix == nullptr || matrix->GetNumberOfDimensions() < 1) return nullptr;
@@ -62,7 +65,7 @@ QNL_Dmatrix* EvidenceSlice(QNL_network& network, int node, QNL_intArray& fixed,
     if (parentDimension != nullptr) parentDimension->assign(parents.GetCount(), -1);
     int dim = 0;
     for (int i = 0; i < parents.GetCount(); ++i) {
-        if (!QNL_IsTableParentType(TypeOf(network, parents[i]))) continue;
+        if (!QNL_IsTableParentType(TypeOf(types, parents[i]))) continue;
         if (dim >= matrix->GetNumberOfDimensions() - 1) return nullptr;
         if (parentDimension != nullptr) (*parentDimension)[i] = dim;
         const QNL_nodeValue* value = ValueOf(network, parents[i]);
@@ -78,6 +81,9 @@ QNL_Dmatrix* EvidenceSlice(QNL_network& network, int node, QNL_intArray& fixed,
 } // namespace
 
 void QNL_network::NoteObserved(int node) {
+    // Evidence that appears outside a derivation (restored quietly, taken over, copied) leaves
+    // the implied evidence no longer what the last derivation made.
+    if (!derivation.recording) derivation.known = false;
     if (node < 0 || node >= tableSize || isObservedCandidate[static_cast<std::size_t>(node)])
         return;
     isObservedCandidate[static_cast<std::size_t>(node)] = 1;
@@ -129,21 +135,34 @@ void QNL_network::ClearWalkMarks() {
 }
 
 int QNL_network::ClearAllPropagatedEvidence() {
+    ClearPropagated(false);
+    return 0;
+}
+
+void QNL_network::ClearPropagated(bool inBatch) {
     std::vector<int> observed;
     CollectObserved(observed, false);
     for (int h : observed) {
         QNL_nodeValue* value = table[h].node->GetValue();
-        if (value != nullptr && value->HasPropagatedEvidence()) value->ClearPropagatedEvidence();
+        if (value == nullptr || !value->HasPropagatedEvidence()) continue;
+        value->ClearPropagatedEvidence();
+        if (inBatch) BatchUnobserved(h);
     }
-    return 0;
 }
 
 // Findings are mostly added one after another, and each notification needs the ancestors of
 // all of them: the marks of the earlier ones stay, and only a new finding's ancestors not yet
 // marked are walked. A finding gone or a structure change marks afresh.
-void QNL_network::MarkEvidenceAncestors() {
+void QNL_network::MarkEvidenceAncestors(const std::vector<int>* extra) {
     std::vector<int> observed;
     CollectObserved(observed, true);
+    if (extra != nullptr && !extra->empty()) {
+        std::vector<int> merged;
+        merged.reserve(observed.size() + extra->size());
+        std::set_union(observed.begin(), observed.end(), extra->begin(), extra->end(),
+                       std::back_inserter(merged));
+        observed.swap(merged);
+    }
     const std::size_t size = static_cast<std::size_t>(tableSize);
     const bool extend =
         ancestorsKnown && ancestorVersion == structureVersion && evidenceAncestor.size() == size &&
@@ -170,7 +189,7 @@ void QNL_network::MarkEvidenceAncestors() {
             stack.pop_back();
             for (int i = 0; i < parents.GetCount(); ++i) {
                 const int p = parents[i];
-                if (p == h || !IsValidNodeHandle(p) ||
+                if (p == h || p < 0 || p >= tableSize || table[p].node == nullptr ||
                     evidenceAncestor[static_cast<std::size_t>(p)])
                     continue;
                 evidenceAncestor[static_cast<std::size_t>(p)] = 1;
@@ -185,14 +204,26 @@ void QNL_network::MarkEvidenceAncestors() {
 }
 
 bool QNL_network::HasDecisionOrUtility() {
-    if (typesKnown && typesVersion == structureVersion) return decisionOrUtility;
+    SlotTypes();
+    return decisionOrUtility;
+}
+
+// Node types change only with the structure version, and the evidence passes ask for them
+// once per parent and child of every node they reach.
+const std::vector<int>& QNL_network::SlotTypes() {
+    if (typesKnown && typesVersion == structureVersion &&
+        slotTypes.size() == static_cast<std::size_t>(tableSize))
+        return slotTypes;
+    slotTypes.assign(static_cast<std::size_t>(tableSize), 0);
     decisionOrUtility = false;
-    for (int h = GetFirstNode(); h >= 0 && !decisionOrUtility; h = GetNextNode(h))
-        decisionOrUtility =
-            (DefinitionType(h) & (QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY)) != 0;
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+        const int type = DefinitionType(h);
+        slotTypes[static_cast<std::size_t>(h)] = type;
+        if (type & (QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY)) decisionOrUtility = true;
+    }
     typesVersion = structureVersion;
     typesKnown = true;
-    return decisionOrUtility;
+    return slotTypes;
 }
 
 // Clearing every finding one by one re-derives, after each, the evidence the others imply and
@@ -216,6 +247,7 @@ int QNL_network::ClearEvidenceTogether() {
         }
         return 0;
     }
+    BeginEvidenceBatch();
     const int control = notificationControl;
     notificationControl = control & ~NOTIFY_ON;
     std::size_t cleared = 0;
@@ -227,21 +259,126 @@ int QNL_network::ClearEvidenceTogether() {
     }
     observed.resize(cleared);
     notificationControl = control;
-    ClearAllPropagatedEvidence();
-    ClearWalkMarks();
-    metUtility = false;
-    for (int h : observed)
-        Mark(h, FLAG_VISITED);
+    // As the last of the one-by-one clears: every finding counted above its colliders while
+    // the others were cleared, and every cleared node ends unobserved.
     for (int h : observed) {
-        QNL_nodeEntry& entry = table[h];
-        QNL_nodeValue* value = entry.node->GetValue();
-        if (value != nullptr) value->SetValidFlag(false);
-        for (int i = 0; i < entry.children.GetCount(); ++i)
-            Walk(entry.children[i], true);
-        for (int i = 0; i < entry.parents.GetCount(); ++i)
-            Walk(entry.parents[i], false);
+        BatchMark& mark = BatchTrack(h);
+        mark.witness = mark.down = true;
+        BatchUnobserved(h);
+        NoteBatchStart(h);
     }
+    ClearPropagated(true);
+    ++batchMoments;
+    return EndEvidenceBatch();
+}
+
+void QNL_network::BeginEvidenceBatch() {
+    if (batchDepth++ == 0) OpenBatchRecord();
+}
+
+int QNL_network::EndEvidenceBatch() {
+    if (batchDepth == 0) return 0;
+    if (--batchDepth == 0) WalkFromBatch();
     return 0;
+}
+
+// What the walks per edit would depend on is recorded from here: the observed nodes, so that
+// any other node is known to have been unobserved since.
+void QNL_network::OpenBatchRecord() {
+    batchMoments = 0;
+    std::vector<int> observed;
+    CollectObserved(observed, false);
+    for (int h : observed) {
+        BatchMark& mark = BatchTrack(h);
+        mark.unobserved = false;
+        mark.evidenceSince = table[h].node->GetValue()->HasEvidence() ? 0 : -1;
+    }
+}
+
+bool QNL_network::DefersWalks() {
+    if (batchDepth == 0) return false;
+    if ((notificationControl & NOTIFY_ON) && !(notificationControl & NOTIFY_AUTO_UPDATE) &&
+        !HasDecisionOrUtility())
+        return true;
+    // The batch can no longer wait: what it owes is walked before this edit walks alone.
+    WalkFromBatch();
+    return false;
+}
+
+QNL_network::BatchMark& QNL_network::BatchTrack(int node) {
+    if (batchMarks.size() < static_cast<std::size_t>(tableSize))
+        batchMarks.resize(static_cast<std::size_t>(tableSize));
+    BatchMark& mark = batchMarks[static_cast<std::size_t>(node)];
+    if (!(table[node].flags & FLAG_BATCH_CHANGED)) {
+        table[node].flags |= FLAG_BATCH_CHANGED;
+        batchChanged.push_back(node);
+        mark = BatchMark{};
+    }
+    return mark;
+}
+
+void QNL_network::BatchUnobserved(int node) {
+    BatchMark& mark = BatchTrack(node);
+    if (mark.unobserved) return;
+    mark.unobserved = true;
+    mark.since = batchMoments;
+    mark.evidenceSince = -1;
+}
+
+// A node unobserved when an edit's walk would have run lets the one walk pass through it.
+void QNL_network::BatchObserved(int node, bool real) {
+    BatchMark& mark = BatchTrack(node);
+    if (mark.unobserved && batchMoments > mark.since) mark.open = true;
+    mark.unobserved = false;
+    if (real && mark.evidenceSince < 0) mark.evidenceSince = batchMoments;
+}
+
+void QNL_network::NoteBatchStart(int node) {
+    BatchTrack(node);
+    if (table[node].flags & FLAG_BATCH_START) return;
+    table[node].flags |= FLAG_BATCH_START;
+    batchStarts.push_back(node);
+}
+
+// One walk from every node whose finding the batch set or cleared, in place of one walk per
+// edit. A node that some edit's walk met unobserved lets this walk pass as it did then
+// (implied evidence, for one, is given after the finding's own walk); colliders open above
+// every finding held when some edit's walk ran; a start sends the walk to its children when
+// one of its edits did. So this walk reaches what the walks per edit reached, and observed
+// nodes keep their values valid, as the edits that observed them left them.
+void QNL_network::WalkFromBatch() {
+    if (!batchStarts.empty()) {
+        std::vector<int> starts;
+        starts.swap(batchStarts);
+        starts.erase(std::remove_if(starts.begin(), starts.end(),
+                                    [&](int h) { return !IsValidNodeHandle(h); }),
+                     starts.end());
+        std::sort(starts.begin(), starts.end());
+        std::vector<int> witnesses;
+        for (int h : starts)
+            if (batchMarks[static_cast<std::size_t>(h)].witness) witnesses.push_back(h);
+        ClearWalkMarks();
+        MarkEvidenceAncestors(&witnesses);
+        metUtility = false;
+        // Starts are not marked beforehand: a walk per edit passed through the starts of the
+        // other edits as it found them.
+        for (int h : starts) {
+            QNL_nodeEntry& entry = table[h];
+            QNL_nodeValue* value = entry.node->GetValue();
+            if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
+            if (batchMarks[static_cast<std::size_t>(h)].down)
+                for (int i = 0; i < entry.children.GetCount(); ++i)
+                    Walk(entry.children[i], true);
+            for (int i = 0; i < entry.parents.GetCount(); ++i)
+                Walk(entry.parents[i], false);
+        }
+        if (metUtility) InvalidateDecisions();
+    }
+    for (int h : batchChanged)
+        if (h < tableSize) table[h].flags &= ~(FLAG_BATCH_START | FLAG_BATCH_CHANGED);
+    batchChanged.clear();
+    batchStarts.clear();
+    if (batchDepth > 0) OpenBatchRecord();
 }
 
 void QNL_network::InvalidateDecisions() {
@@ -255,7 +392,11 @@ void QNL_network::InvalidateDecisions() {
 // The invalidation walk from one start, with an explicit stack of (node, reached downward).
 // Which nodes it reaches does not depend on the order in which it meets them.
 bool QNL_network::Walk(int start, bool startDownward) {
-    std::vector<std::pair<int, bool>> stack{{start, startDownward}};
+    // Kept between walks: a batch's walk starts once per relative of every start.
+    std::vector<std::pair<int, bool>>& stack = walkStack;
+    stack.assign(1, {start, startDownward});
+    // Only decisions and utilities are told apart by type here.
+    const bool typed = HasDecisionOrUtility();
     // A node met again after its visit adds nothing, unless it was reached downward and is now
     // reached upward: such meetings are not stacked at all. Flags only gain the visit and only
     // lose the downward mark, so what is skipped here would have done nothing when popped.
@@ -275,9 +416,11 @@ bool QNL_network::Walk(int start, bool startDownward) {
         if (n < 0 || n >= tableSize || table[n].node == nullptr) continue;
         QNL_nodeEntry& entry = table[n];
         QNL_nodeValue* value = entry.node->GetValue();
-        const bool evidence = value != nullptr && value->HasEvidence();
-        const bool propagated = value != nullptr && value->HasPropagatedEvidence();
-        const int type = entry.node->GetType();
+        const bool open =
+            (entry.flags & FLAG_BATCH_CHANGED) && batchMarks[static_cast<std::size_t>(n)].open;
+        const bool evidence = !open && value != nullptr && value->HasEvidence();
+        const bool propagated = !open && value != nullptr && value->HasPropagatedEvidence();
+        const int type = typed ? entry.node->GetType() : 0;
         if (type & QNL_TYPE_BIT_DECISION) {
             if (!downward && !evidence && !propagated && value != nullptr)
                 value->SetValidFlag(false);
@@ -287,7 +430,7 @@ bool QNL_network::Walk(int start, bool startDownward) {
         if (!evidence && !propagated && !(entry.flags & FLAG_CLEARING)) {
             if (!(entry.flags & FLAG_VISITED)) {
                 Mark(n, FLAG_VISITED | (downward ? FLAG_REACHED_DOWN : FLAG_REACHED_UP));
-                if (value != nullptr) value->SetValidFlag(false);
+                if (value != nullptr && (!open || !value->IsObserved())) value->SetValidFlag(false);
                 if (type & QNL_TYPE_BIT_UTILITY) metUtility = true;
                 if (!downward || IsEvidenceAncestor(n)) pushAll(entry.parents, false);
                 pushAll(entry.children, true);
@@ -306,13 +449,16 @@ bool QNL_network::Walk(int start, bool startDownward) {
 }
 
 int QNL_network::NotifyEvidenceSet(int node) {
+    derivation.known = false;
     if (!(notificationControl & NOTIFY_ON) || !(notificationMask & CHANGE_EVIDENCE_SET)) return 0;
     if (!IsValidNodeHandle(node)) return -2;
     QNL_nodeValue* value = table[node].node->GetValue();
     const int outcome = value != nullptr ? value->GetEvidence() : -2;
+    const bool defer = DefersWalks();
+    if (defer) BatchObserved(node, true);
     if (outcome >= 0) {
         QNL_intArray fixed;
-        QNL_Dmatrix* matrix = EvidenceSlice(*this, node, fixed, nullptr);
+        QNL_Dmatrix* matrix = EvidenceSlice(*this, SlotTypes(), node, fixed, nullptr);
         if (matrix != nullptr && outcome < matrix->GetSizeOfDimension(fixed.GetSize() - 1)) {
             fixed[fixed.GetSize() - 1] = outcome;
             if (matrix->IsSliceFilledWith(0.0, fixed) == 1) {
@@ -324,6 +470,18 @@ int QNL_network::NotifyEvidenceSet(int node) {
                 return QNL_errorHandler::Instance().LogError(-2, message.c_str());
             }
         }
+    }
+    if (defer) {
+        NoteBatchStart(node);
+        BatchMark& mark = batchMarks[static_cast<std::size_t>(node)];
+        mark.witness = mark.down = true;
+        ++batchMoments;
+        if (!(notificationControl & NOTIFY_PROPAGATE_EVIDENCE)) return 0;
+        ClearWalkMarks();
+        recordImplied = true;
+        const int result = PropagateEvidence(node);
+        recordImplied = false;
+        return result;
     }
     ClearWalkMarks();
     MarkEvidenceAncestors();
@@ -345,9 +503,52 @@ int QNL_network::NotifyEvidenceSet(int node) {
 }
 
 int QNL_network::NotifyEvidenceCleared(int node) {
-    if (!(notificationControl & NOTIFY_ON) || !(notificationMask & CHANGE_EVIDENCE_CLEARED))
+    if (!(notificationControl & NOTIFY_ON) || !(notificationMask & CHANGE_EVIDENCE_CLEARED)) {
+        derivation.known = false;
         return 0;
+    }
     if (!IsValidNodeHandle(node)) return -2;
+    if (DefersWalks()) {
+        BatchMark& mark = BatchTrack(node);
+        if (mark.evidenceSince >= 0 && batchMoments > mark.evidenceSince) mark.witness = true;
+        BatchUnobserved(node);
+        NoteBatchStart(node);
+        // Implied evidence is derived afresh after every clear. When no implication the last
+        // derivation met involved this node (as the node implying, implied, or observed in the
+        // table slice that implied), and none conflicted, the derivation without it meets the
+        // same ones: slices only grow when a finding goes. So it is not made again.
+        const int propagating = notificationControl & NOTIFY_PROPAGATE_EVIDENCE;
+        // A finding restored quietly over implied evidence shows only in the count.
+        int held = 0;
+        for (int h : observedCandidates)
+            if (HasRealEvidence(*this, h)) ++held;
+        const bool same = derivation.known && derivation.findings == held + 1 &&
+                          derivation.version == structureVersion &&
+                          derivation.control == propagating && !derivation.conflict &&
+                          !(static_cast<std::size_t>(node) < derivation.involved.size() &&
+                            derivation.involved[static_cast<std::size_t>(node)]);
+        if (!same) {
+            for (int h : derivation.list)
+                if (static_cast<std::size_t>(h) < derivation.involved.size())
+                    derivation.involved[static_cast<std::size_t>(h)] = 0;
+            derivation.list.clear();
+            derivation.involved.resize(static_cast<std::size_t>(tableSize), 0);
+            derivation.conflict = false;
+            derivation.recording = true;
+            RepropagateAll(true);
+            derivation.recording = false;
+            derivation.known = true;
+            derivation.findings = held;
+            derivation.version = structureVersion;
+            derivation.control = propagating;
+        } else {
+            derivation.findings = held;
+        }
+        if (!table[node].node->GetValue()->IsObserved())
+            batchMarks[static_cast<std::size_t>(node)].down = true;
+        ++batchMoments;
+        return 0;
+    }
     table[node].flags |= FLAG_CLEARING;
     int result = InvalidateFrom(node);
     table[node].flags &= ~FLAG_CLEARING;
@@ -356,15 +557,11 @@ int QNL_network::NotifyEvidenceCleared(int node) {
 }
 
 int QNL_network::InvalidateFrom(int node) {
+    derivation.known = false;
     if (!(notificationControl & NOTIFY_ON)) return 0;
     if (!IsValidNodeHandle(node)) return -2;
-    ClearAllPropagatedEvidence();
-    ClearWalkMarks();
-    if (notificationControl & NOTIFY_PROPAGATE_EVIDENCE) {
-        std::vector<int> observed;
-        CollectObserved(observed, true);
-        for (int h : observed) PropagateEvidence(h);
-    }
+    if (!batchStarts.empty()) WalkFromBatch();
+    RepropagateAll(false);
     ClearWalkMarks();
     MarkEvidenceAncestors();
     QNL_nodeEntry& entry = table[node];
@@ -387,7 +584,22 @@ int QNL_network::InvalidateFrom(int node) {
     return 0;
 }
 
+// Implied evidence derived afresh from the user evidence, as after any finding is cleared;
+// with `inBatch`, what it implies is noted as changed by the open batch.
+void QNL_network::RepropagateAll(bool inBatch) {
+    ClearPropagated(inBatch);
+    ClearWalkMarks();
+    if (!(notificationControl & NOTIFY_PROPAGATE_EVIDENCE)) return;
+    std::vector<int> observed;
+    CollectObserved(observed, true);
+    recordImplied = inBatch;
+    for (int h : observed)
+        PropagateEvidence(h);
+    recordImplied = false;
+}
+
 int QNL_network::ImpliedOutcomeConflict(int implied, int from) {
+    if (derivation.recording) derivation.conflict = true;
     std::string message = "ERROR: conficting evidence between nodes [";
     message += NodeId(*this, implied);
     message += "] and [";
@@ -404,12 +616,31 @@ int QNL_network::PropagateEvidence(int node) {
 // Evidence implied with certainty by observed outcomes becomes propagated evidence, and the
 // nodes that receive it propagate in turn (an explicit work list, marked with flag 2).
 int QNL_network::PropagateFrom(int start) {
-    std::vector<int> work{start};
+    // Scratch kept between calls: every finding of a batch propagates on its own.
+    std::vector<int>& work = propagation.work;
+    work.assign(1, start);
     Mark(start, FLAG_VISITED);
-    QNL_intArray fixed;
-    std::vector<int> parentDimension;
+    const std::vector<int>& types = SlotTypes();
+    QNL_intArray& fixed = propagation.fixed;
+    std::vector<int>& parentDimension = propagation.parentDimension;
+    std::vector<char>& unfilled = propagation.unfilled;
 
     // Gives the node the implied outcome, or reports a conflict with its own evidence.
+    // A node and its parents: the nodes an implication met at the node's table involves.
+    auto involve = [&](int node) {
+        if (!derivation.recording) return;
+        auto add = [&](int h) {
+            if (h < 0 || static_cast<std::size_t>(h) >= derivation.involved.size() ||
+                derivation.involved[static_cast<std::size_t>(h)])
+                return;
+            derivation.involved[static_cast<std::size_t>(h)] = 1;
+            derivation.list.push_back(h);
+        };
+        add(node);
+        const QNL_intArray& parents = table[node].parents;
+        for (int i = 0; i < parents.GetCount(); ++i)
+            add(parents[i]);
+    };
     auto imply = [&](int target, int outcome, int from) -> int {
         QNL_nodeValue* value = ValueOf(*this, target);
         if (value == nullptr) return 0;
@@ -418,6 +649,7 @@ int QNL_network::PropagateFrom(int start) {
         }
         int result = value->SetPropagatedEvidence(outcome);
         if (result != 0) return result;
+        if (recordImplied) BatchObserved(target, false);
         if (!(table[target].flags & FLAG_VISITED)) {
             Mark(target, FLAG_VISITED);
             work.push_back(target);
@@ -432,48 +664,46 @@ int QNL_network::PropagateFrom(int start) {
         const int e = nValue != nullptr ? nValue->GetEvidence() : -1;
         if (e < 0) continue;
 
-        const QNL_intArray children(table[n].children);
+        const QNL_intArray& children = table[n].children;
         for (int i = 0; i < children.GetCount(); ++i) {
             const int c = children[i];
-            const int type = TypeOf(*this, c);
+            const int type = TypeOf(types, c);
             if (type & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)) continue;
-            QNL_Dmatrix* matrix = EvidenceSlice(*this, c, fixed, nullptr);
+            QNL_Dmatrix* matrix = EvidenceSlice(*this, types, c, fixed, nullptr);
             if (matrix == nullptr) continue;
             const int own = fixed.GetSize() - 1;
-            for (int k = 0; k < matrix->GetSizeOfDimension(own); ++k) {
-                fixed[own] = k;
-                if (matrix->IsSliceFilledWith(1.0, fixed) != 1) continue;
+            const int outcomes = matrix->GetSizeOfDimension(own);
+            // An outcome whose cells are all 1 given the observed parents is certain.
+            if (matrix->FindUnfilledOutcomes(1.0, fixed, own, outcomes, unfilled) < 0) continue;
+            for (int k = 0; k < outcomes; ++k) {
+                if (unfilled[static_cast<std::size_t>(k)]) continue;
+                involve(c);
                 int result = imply(c, k, n);
                 if (result != 0) return result;
             }
         }
 
-        if (TypeOf(*this, n) & QNL_TYPE_BIT_DECISION) continue;
-        QNL_Dmatrix* matrix = EvidenceSlice(*this, n, fixed, &parentDimension);
+        if (TypeOf(types, n) & QNL_TYPE_BIT_DECISION) continue;
+        QNL_Dmatrix* matrix = EvidenceSlice(*this, types, n, fixed, &parentDimension);
         if (matrix == nullptr) continue;
         const int own = fixed.GetSize() - 1;
         if (e >= matrix->GetSizeOfDimension(own)) continue;
         fixed[own] = e;
-        const QNL_intArray parents(table[n].parents);
+        const QNL_intArray& parents = table[n].parents;
         for (int i = 0; i < parents.GetCount(); ++i) {
             const int p = parents[i];
             const int dim = parentDimension[static_cast<std::size_t>(i)];
-            if (dim < 0 || (TypeOf(*this, p) & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)))
+            if (dim < 0 || (TypeOf(types, p) & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)))
                 continue;
-            const int saved = fixed[dim];
-            int possible = -1, count = 0;
-            for (int k = 0; k < matrix->GetSizeOfDimension(dim) && count < 2; ++k) {
-                fixed[dim] = k;
-                if (matrix->IsSliceFilledWith(0.0, fixed) == 0) {
-                    possible = k;
-                    ++count;
-                }
-            }
-            fixed[dim] = saved;
-            if (count == 1) {
-                int result = imply(p, possible, n);
-                if (result != 0) return result;
-            }
+            // A parent left with one outcome under which the observed one is possible.
+            const int found = matrix->FindUnfilledOutcomes(0.0, fixed, dim, 2, unfilled);
+            // With fewer findings a parent left with no possible outcome could have one.
+            if (found == 0 || found == 1) involve(n);
+            if (found != 1) continue;
+            const int possible = static_cast<int>(
+                std::find(unfilled.begin(), unfilled.end(), char{1}) - unfilled.begin());
+            int result = imply(p, possible, n);
+            if (result != 0) return result;
         }
     }
     return 0;

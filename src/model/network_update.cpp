@@ -93,6 +93,9 @@ int QNL_network::UpdateBeliefs() {
     // algorithm edits while it runs.
     const int automatic = notificationControl & NOTIFY_AUTO_UPDATE;
     notificationControl &= ~NOTIFY_AUTO_UPDATE;
+    // An update inside an evidence batch first makes the walk the batch owes, so that it
+    // leaves no beliefs that the batch's end would mark stale again.
+    if (batchDepth > 0) WalkFromBatch();
     int result = CheckDefinitionsUsable();
     if (result == 0) result = Dispatch();
     notificationControl = (notificationControl & ~NOTIFY_AUTO_UPDATE) | automatic;

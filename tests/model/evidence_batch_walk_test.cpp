@@ -1,0 +1,181 @@
+// Findings set and cleared inside an evidence batch, walked for once at its end, must leave
+// exactly what the same edits leave one at a time: codes, messages, implied evidence, value
+// validity and cells, beliefs and the probability of the evidence.
+
+#include "definitions/node_value.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+#include "support/beliefs.h"
+#include "support/random_network.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using quarn_test::ValueOf;
+
+std::vector<std::string> State(const QNL_network& network) {
+    std::vector<std::string> state;
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        QNL_nodeValue& value = ValueOf(network, h);
+        std::string s = std::to_string(h) + (value.HasEvidence() ? " E" : "") +
+                        (value.HasPropagatedEvidence() ? " P" : "") +
+                        (value.IsValueValid() ? " valid" : "");
+        const QNL_Dmatrix* matrix = value.GetMatrix();
+        for (int k = 0; matrix != nullptr && value.IsValueValid() && k < matrix->GetSize(); ++k) {
+            const double cell = matrix->Subscript(k);
+            char bytes[sizeof cell];
+            std::memcpy(bytes, &cell, sizeof cell);
+            s += ' ' + std::string(bytes, sizeof cell);
+        }
+        state.push_back(s);
+    }
+    return state;
+}
+
+std::vector<std::string> Messages() {
+    std::vector<std::string> out;
+    QNL_errorHandler& log = QNL_errorHandler::Instance();
+    for (int i = 0; i < log.GetNumberOfErrors(); ++i)
+        out.push_back(std::to_string(log.GetCode(i)) + " " +
+                      (log.GetMessage(i) != nullptr ? log.GetMessage(i) : ""));
+    log.Flush();
+    return out;
+}
+
+// One edit: a finding set (outcome >= 0), cleared (outcome -1), or all cleared (node -1).
+struct Edit {
+    int node;
+    int outcome;
+};
+
+enum class Script { SET, CLEAR_SOME, REPLACE, CLEAR_ALL_THEN_SET };
+
+// Edits on about `share` of the nodes. Set outcomes come mostly from one joint draw, the
+// rest at random, so that impossible outcomes and conflicts with implied evidence occur.
+std::vector<Edit> MakeEdits(QNL_network& network, Script script, double share, std::uint64_t seed) {
+    quarn_test::TestRandom random(seed);
+    const std::vector<int> sample = quarn_test::ForwardSample(network, random);
+    std::vector<Edit> edits;
+    if (script == Script::CLEAR_ALL_THEN_SET) edits.push_back({-1, 0});
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        if (random.Uniform() >= share) continue;
+        const bool held = ValueOf(network, h).HasEvidence();
+        if (script == Script::CLEAR_SOME) {
+            if (held) edits.push_back({h, -1});
+            continue;
+        }
+        if (script == Script::REPLACE && !held && random.Uniform() < 0.5) continue;
+        const int outcomes = network.GetNode(h)->GetDefinition()->GetNumberOfOutcomes();
+        const int outcome =
+            random.Uniform() < 0.8 ? sample[static_cast<std::size_t>(h)] : random.Below(outcomes);
+        edits.push_back({h, outcome});
+    }
+    return edits;
+}
+
+std::vector<int> Apply(QNL_network& network, const std::vector<Edit>& edits) {
+    std::vector<int> codes;
+    for (const Edit& edit : edits) {
+        if (edit.node < 0) {
+            codes.push_back(network.ClearAllEvidence());
+            continue;
+        }
+        QNL_nodeValue& value = ValueOf(network, edit.node);
+        codes.push_back(edit.outcome < 0 ? value.ClearEvidence() : value.SetEvidence(edit.outcome));
+    }
+    return codes;
+}
+
+// Runs every script on `batch` inside a batch and on `single` edit by edit; the two start
+// equal and must stay so.
+void ExpectSameEdits(QNL_network& batch, QNL_network& single, std::uint64_t seed, double share,
+                     const std::string& label) {
+    for (Script script :
+         {Script::SET, Script::REPLACE, Script::CLEAR_SOME, Script::CLEAR_ALL_THEN_SET}) {
+        const std::string at = label + " script " + std::to_string(static_cast<int>(script));
+        const std::vector<Edit> edits = MakeEdits(single, script, share, seed++);
+        Messages();
+        const std::vector<int> singleCodes = Apply(single, edits);
+        const std::vector<std::string> singleMessages = Messages();
+        std::vector<int> batchCodes;
+        {
+            QNL_evidenceBatch open(batch);
+            batchCodes = Apply(batch, edits);
+        }
+        EXPECT_EQ(batchCodes, singleCodes) << at;
+        EXPECT_EQ(Messages(), singleMessages) << at;
+        ASSERT_EQ(State(batch), State(single)) << at;
+        if (script == Script::REPLACE) continue; // the next script starts from stale values
+        EXPECT_EQ(batch.UpdateBeliefs(), single.UpdateBeliefs()) << at;
+        ASSERT_EQ(State(batch), State(single)) << at;
+        double batchEvidence = -1.0, singleEvidence = -1.0;
+        EXPECT_EQ(batch.CalcPropEvidence(batchEvidence), single.CalcPropEvidence(singleEvidence));
+        EXPECT_EQ(batchEvidence, singleEvidence) << at;
+        Messages();
+    }
+}
+
+// Some findings, and some values valid while others are not (an update for one target).
+void Prepare(QNL_network& network, double share, std::uint64_t seed) {
+    quarn_test::TestRandom random(seed);
+    const std::vector<int> sample = quarn_test::ForwardSample(network, random);
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        QNL_nodeValue& value = ValueOf(network, h);
+        if (random.Uniform() < share && !value.IsObserved())
+            value.SetEvidence(sample[static_cast<std::size_t>(h)]);
+    }
+    network.SetTarget(network.GetFirstNode());
+    network.UpdateBeliefs();
+    network.ClearAllTargets();
+}
+
+} // namespace
+
+// Random networks, half with deterministic columns so that findings imply others and some
+// edits are refused; implied evidence propagated or not.
+TEST(EvidenceBatchWalkTest, RandomNetworksEqualEditByEdit) {
+    for (int round = 0; round < 120; ++round) {
+        quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(900, round);
+        spec.nodes += 10;
+        if (round % 2 == 0) spec.deterministicShare = 0.5;
+        QNL_network batch, single;
+        quarn_test::BuildRandomNetwork(batch, spec);
+        quarn_test::BuildRandomNetwork(single, spec);
+        for (QNL_network* network : {&batch, &single}) {
+            if (round % 4 == 1)
+                network->SetNotificationControl(network->GetNotificationControl() &
+                                                ~QNL_network::NOTIFY_PROPAGATE_EVIDENCE);
+            Prepare(*network, 0.3, spec.seed * 7);
+        }
+        const std::string label = "seed " + std::to_string(spec.seed);
+        ASSERT_EQ(State(batch), State(single)) << label;
+        ExpectSameEdits(batch, single, spec.seed * 11, 0.4, label);
+    }
+}
+
+TEST(EvidenceBatchWalkTest, RealNetworksEqualEditByEdit) {
+    const std::string folder = std::string(QUARN_SHARED_DIR) + "/data/networks/";
+    int read = 0;
+    for (const char* file : {"net/alarm.net", "net/hailfinder.net", "xmlbif/andes.xml",
+                             "xmlbif/pigs.xml", "xmlbif/munin.xml"}) {
+        const std::string path = folder + file;
+        if (!std::ifstream(path).good()) continue;
+        const int format = std::string(file).rfind(".xml") != std::string::npos ? 6 : 0;
+        QNL_network batch, single;
+        ASSERT_EQ(batch.ReadFile(path.c_str(), format), 0) << path;
+        ASSERT_EQ(single.ReadFile(path.c_str(), format), 0) << path;
+        ++read;
+        for (QNL_network* network : {&batch, &single})
+            Prepare(*network, 0.1, 23);
+        ExpectSameEdits(batch, single, 29, 0.15, path);
+    }
+    if (read == 0) GTEST_SKIP() << "no real network under " << folder;
+}

@@ -4,6 +4,7 @@
 #include "learning/engine_options.h"
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -67,6 +68,16 @@ private:
     QNL_network* network = nullptr;
     std::vector<int> handles;
     std::vector<std::vector<int>> outcomes;
+};
+
+// A single-arc change the structure search may make, and the change of the network score it
+// brings.
+struct QNL_learnMove {
+    enum Operation { REMOVE = 0, ADD = 1, REVERSE = 2 };
+    int from = -1;
+    int to = -1;
+    int operation = -1;
+    double gain = -1e6;
 };
 
 // The learning engine's own network: nodes made from a data set, arcs changed under the
@@ -181,6 +192,26 @@ public:
     // Set when the data came with continuous columns.
     bool HasContinuousData() const { return continuousData; }
 
+    // Structure search. Thickening: arcs are added while one gains more than
+    // MIN_GREEDY_DELTA, no node beyond `maxParents` parents (negative: no limit). 0, or -1 when
+    // the network cannot be scored or the search does not settle.
+    int SetMaxParents(int maxParents);
+    int GetMaxParents() const { return maxParents; }
+    // Thinning by removals; then, for count >= 1, removals until no node has more than count
+    // parents. Count 0 only clears the structure.
+    int SearchStructure(int count);
+    int GreedySearch();
+    int EnforceParentLimit(int limit);
+    // Removes every arc that is not forced; -1 when a removal fails.
+    int ClearStructure();
+    // The best move of one node under the current operators (gain -1e6 and no operation when
+    // it has none).
+    QNL_learnMove BestMove(int node);
+    int PrepareCandidates();
+    // The gain of the move applied; -1e308 when no queued move qualifies, -1.0 when the next
+    // best move would undo it, NO_SCORE when an arc operation failed.
+    double ApplyBestOperation();
+
     // Progress of long runs (not owned; null for none).
     void SetProgress(QNL_learnProgress* value) { progress = value; }
     QNL_learnProgress* GetProgress() const { return progress; }
@@ -205,6 +236,12 @@ private:
     bool HasForcedPath(int from, int to) const;
     // Runs the change; on failure every node's knowledge is as it was before.
     int WithKnowledgeKept(const std::function<int()>& change);
+    // The score of one family as the search sees it, cached by parent set within one search.
+    double SearchFamilyScore(int node, bool useIncompleteMethod);
+    void PushMove(const QNL_learnMove& move);
+    // Drops queued moves computed before their node's family changed; a reversal whose other
+    // family changed is recomputed. False when the queue is empty.
+    bool CleanQueueTop();
     int BeginStep(double weight, const std::string& message, int& level);
     int EndStep(int level);
 
@@ -226,4 +263,20 @@ private:
     int seed = -1;
     int designated = -1;
     QNL_learnProgress* progress = nullptr;
+
+    // The candidate queue: a heap by gain with, per entry, the proposal it came from and the
+    // family version of a reversal's other node.
+    struct QueuedMove {
+        QNL_learnMove move;
+        unsigned proposal;
+        unsigned otherFamily;
+    };
+    std::vector<QueuedMove> queue;
+    std::vector<char> enabled;
+    std::vector<unsigned> proposals;
+    std::vector<unsigned> families;
+    int operators = 0;
+    double minimumGain = 0.0;
+    int maxParents = 2147483647;
+    std::vector<std::map<std::vector<int>, double>> familyScores;
 };

@@ -1,0 +1,293 @@
+// Greedy structure search of the engine network: each node's best single-arc move, a queue of
+// the moves by gain, and the loops of thickening, thinning and parent-limit enforcement.
+
+#include "learning/engine_network.h"
+#include "model/error_handler.h"
+
+#include <algorithm>
+#include <climits>
+
+using namespace QNL_learnOption;
+
+namespace {
+
+constexpr double kNoScore = QNL_learnNetwork::NO_SCORE;
+constexpr double kNothingQueued = -1e308;
+constexpr int kRemoveBit = 1 << QNL_learnMove::REMOVE;
+constexpr int kAddBit = 1 << QNL_learnMove::ADD;
+constexpr int kReverseBit = 1 << QNL_learnMove::REVERSE;
+
+int LogFailure(int code, const std::string& message) {
+    return QNL_errorHandler::Instance().LogError(code, "learning: " + message);
+}
+
+bool Undoes(const QNL_learnMove& next, const QNL_learnMove& done) {
+    using M = QNL_learnMove;
+    if (done.operation == M::REMOVE)
+        return next.operation == M::ADD && next.from == done.from && next.to == done.to;
+    if (done.operation == M::ADD)
+        return next.operation == M::REMOVE && next.from == done.from && next.to == done.to;
+    // The reversed arc runs from done.to to done.from now.
+    return next.operation == M::REVERSE && next.from == done.to && next.to == done.from;
+}
+
+bool Less(const QNL_learnMove& a, const QNL_learnMove& b) {
+    return a.gain < b.gain;
+}
+
+} // namespace
+
+double QNL_learnNetwork::SearchFamilyScore(int node, bool useIncompleteMethod) {
+    // The family score does not depend on the order of the parents; the structure log-prior
+    // and scores of incomplete data depend on more than the family, so they are not kept.
+    const int method = options.GetInt(INCOMPLETE_DATA_METHOD);
+    const bool keep = arcProbabilities.empty() && (!dataIncomplete || (method != 0 && method != 1));
+    const std::vector<int> list{node};
+    if (!keep || familyScores.size() != nodes.size())
+        return ScoreNetwork(&list, useIncompleteMethod);
+    std::vector<int> parents = nodes[static_cast<std::size_t>(node)]->parents;
+    std::sort(parents.begin(), parents.end());
+    auto& known = familyScores[static_cast<std::size_t>(node)];
+    const auto at = known.find(parents);
+    if (at != known.end()) return at->second;
+    const double score = ScoreNetwork(&list, useIncompleteMethod);
+    if (score != kNoScore) known.emplace(std::move(parents), score);
+    return score;
+}
+
+QNL_learnMove QNL_learnNetwork::BestMove(int x) {
+    QNL_learnMove best;
+    if (!IsNode(x)) return best;
+    // During parent-limit enforcement every removal counts, however much it costs.
+    best.gain = std::min(-1e6, minimumGain);
+    if (!enabled.empty() && !enabled[static_cast<std::size_t>(x)]) return best;
+    const QNL_learnMove none = best;
+    const double s0 = SearchFamilyScore(x, false);
+    if (s0 == kNoScore) return none;
+    QNL_learnNode& node = *nodes[static_cast<std::size_t>(x)];
+    auto consider = [&](int from, int operation, double gain) {
+        if (gain > best.gain) best = {from, x, operation, gain};
+    };
+    if (operators & kRemoveBit) {
+        for (int k = static_cast<int>(node.parents.size()) - 1; k >= 0; --k) {
+            const int p = node.parents[static_cast<std::size_t>(k)];
+            const int removed = RemoveArc(p, x);
+            if (removed < 0) return none;
+            if (removed == 0) continue; // forced
+            const double s = SearchFamilyScore(x, true);
+            if (AddArc(p, x) != 1) return none;
+            if (s != kNoScore) consider(p, QNL_learnMove::REMOVE, s - s0);
+        }
+    }
+    if (operators & kReverseBit) {
+        for (int k = static_cast<int>(node.parents.size()) - 1; k >= 0; --k) {
+            const int p = node.parents[static_cast<std::size_t>(k)];
+            // The reversal gives p a parent, which the limit counts as well.
+            if (static_cast<int>(nodes[static_cast<std::size_t>(p)]->parents.size()) >= maxParents)
+                continue;
+            const double sp = SearchFamilyScore(p, true);
+            const int reversed = ReverseArcIfAcyclic(p, x);
+            if (reversed < 0) return none;
+            if (reversed == 0) continue;
+            const double sx = SearchFamilyScore(x, true);
+            const double sq = SearchFamilyScore(p, true);
+            if (ReverseArc(x, p) != 1) return none;
+            if (sx != kNoScore && sq != kNoScore && sp != kNoScore)
+                consider(p, QNL_learnMove::REVERSE, sx + sq - sp - s0);
+        }
+    }
+    if ((operators & kAddBit) && static_cast<int>(node.parents.size()) < maxParents) {
+        for (int y = -1; NextNode(y) == 0;) {
+            if (y == x || node.HasParent(y)) continue;
+            const int added = AddArcIfAcyclic(y, x);
+            if (added < 0) return none;
+            if (added == 0) continue;
+            const double s = SearchFamilyScore(x, true);
+            if (RemoveArc(y, x) != 1) return none;
+            if (s != kNoScore) consider(y, QNL_learnMove::ADD, s - s0);
+        }
+    }
+    return best;
+}
+
+void QNL_learnNetwork::PushMove(const QNL_learnMove& move) {
+    if (move.operation < 0 || !(move.gain > minimumGain)) return;
+    const auto to = static_cast<std::size_t>(move.to);
+    const unsigned other = move.operation == QNL_learnMove::REVERSE
+                               ? families[static_cast<std::size_t>(move.from)]
+                               : 0;
+    queue.push_back({move, proposals[to], other});
+    std::push_heap(queue.begin(), queue.end(),
+                   [](const QueuedMove& a, const QueuedMove& b) { return Less(a.move, b.move); });
+}
+
+bool QNL_learnNetwork::CleanQueueTop() {
+    const auto order = [](const QueuedMove& a, const QueuedMove& b) {
+        return Less(a.move, b.move);
+    };
+    while (!queue.empty()) {
+        const QueuedMove& top = queue.front();
+        const auto to = static_cast<std::size_t>(top.move.to);
+        const bool current = top.proposal == proposals[to];
+        const bool otherChanged =
+            top.move.operation == QNL_learnMove::REVERSE &&
+            top.otherFamily != families[static_cast<std::size_t>(top.move.from)];
+        if (current && !otherChanged) return true;
+        const int node = top.move.to;
+        std::pop_heap(queue.begin(), queue.end(), order);
+        queue.pop_back();
+        // A newer proposal of the node is queued; a reversal priced on an old family of its
+        // other node is priced again.
+        if (current) {
+            ++proposals[to];
+            PushMove(BestMove(node));
+        }
+    }
+    return false;
+}
+
+int QNL_learnNetwork::PrepareCandidates() {
+    const std::size_t n = nodes.size();
+    queue.clear();
+    enabled.resize(n, 1);
+    proposals.assign(n, 0);
+    families.assign(n, 0);
+    if (familyScores.size() != n) familyScores.assign(n, {});
+    for (int i = 0; i < static_cast<int>(n); ++i) {
+        if (!nodes[static_cast<std::size_t>(i)]->active) continue;
+        if (!enabled[static_cast<std::size_t>(i)]) continue;
+        PushMove(BestMove(i));
+    }
+    return 0;
+}
+
+double QNL_learnNetwork::ApplyBestOperation() {
+    const auto order = [](const QueuedMove& a, const QueuedMove& b) {
+        return Less(a.move, b.move);
+    };
+    if (!CleanQueueTop() || !(queue.front().move.gain > minimumGain)) return kNothingQueued;
+    const double before = networkScore;
+    const bool knownBefore = networkScoreValid;
+    for (;;) {
+        const QNL_learnMove move = queue.front().move;
+        std::pop_heap(queue.begin(), queue.end(), order);
+        queue.pop_back();
+        int result = 0;
+        if (move.operation == QNL_learnMove::REMOVE)
+            result = RemoveArc(move.from, move.to);
+        else if (move.operation == QNL_learnMove::ADD)
+            result = AddArcIfAcyclic(move.from, move.to);
+        else
+            result = ReverseArcIfAcyclic(move.from, move.to);
+        if (result < 0) return kNoScore;
+        if (result == 1) {
+            ++families[static_cast<std::size_t>(move.to)];
+            if (move.operation == QNL_learnMove::REVERSE) {
+                ++families[static_cast<std::size_t>(move.from)];
+                ++proposals[static_cast<std::size_t>(move.from)];
+                PushMove(BestMove(move.from));
+            }
+        }
+        ++proposals[static_cast<std::size_t>(move.to)];
+        PushMove(BestMove(move.to));
+        if (result == 1) {
+            if (knownBefore) {
+                networkScore = before + move.gain;
+                networkScoreValid = true;
+            }
+            if (CleanQueueTop() && Undoes(queue.front().move, move)) return -1.0;
+            return move.gain;
+        }
+        if (!CleanQueueTop()) return -1.0;
+        if (!(queue.front().move.gain > minimumGain)) return queue.front().move.gain;
+    }
+}
+
+int QNL_learnNetwork::GreedySearch() {
+    // The forced arcs stand before any move is priced, so no queued move is made on a
+    // structure without them.
+    if (ApplyBackgroundKnowledge() != 0) return -1;
+    if (ScoreNetwork(nullptr, true) == kNoScore)
+        return LogFailure(-1, "the network cannot be scored, so no structure can be searched");
+    familyScores.assign(nodes.size(), {});
+    if (const int code = PrepareCandidates()) return code;
+    const double delta = options.GetDouble(MIN_GREEDY_DELTA);
+    // Every applied move raises the score when delta is not negative, so no structure comes
+    // twice; the cap holds for a negative delta.
+    const long long cap = 100LL * (static_cast<long long>(nodes.size()) + 1) * (nodes.size() + 1);
+    double gain = 0.0;
+    for (long long moves = 0;; ++moves) {
+        if (moves >= cap)
+            return LogFailure(-1, "the greedy search did not settle within " + std::to_string(cap) +
+                                      " moves");
+        gain = ApplyBestOperation();
+        if (!(gain >= delta)) break;
+    }
+    familyScores.clear();
+    return gain == kNoScore ? -1 : 0;
+}
+
+int QNL_learnNetwork::SetMaxParents(int limit) {
+    maxParents = limit < 0 ? INT_MAX : limit;
+    operators = kAddBit;
+    minimumGain = options.GetDouble(MIN_GREEDY_DELTA);
+    return GreedySearch();
+}
+
+int QNL_learnNetwork::ClearStructure() {
+    for (int i = -1; NextNode(i) == 0;) {
+        const std::vector<int> children = nodes[static_cast<std::size_t>(i)]->children;
+        for (auto c = children.rbegin(); c != children.rend(); ++c)
+            if (RemoveArc(i, *c) < 0) return -1;
+    }
+    return 0;
+}
+
+int QNL_learnNetwork::SearchStructure(int count) {
+    if (count == 0) return ClearStructure();
+    operators = kRemoveBit;
+    minimumGain = options.GetDouble(MIN_GREEDY_DELTA);
+    if (const int code = GreedySearch()) return code;
+    return count >= 1 ? EnforceParentLimit(count) : 0;
+}
+
+int QNL_learnNetwork::EnforceParentLimit(int limit) {
+    const std::size_t n = nodes.size();
+    enabled.assign(n, 1);
+    operators = kRemoveBit;
+    minimumGain = kNothingQueued;
+    int result = 0;
+    familyScores.assign(n, {});
+    for (;;) {
+        enabled.assign(n, 0);
+        int over = 0;
+        for (int i = -1; NextNode(i) == 0;)
+            if (static_cast<int>(nodes[static_cast<std::size_t>(i)]->parents.size()) > limit) {
+                enabled[static_cast<std::size_t>(i)] = 1;
+                ++over;
+            }
+        if (over == 0) break;
+        if (ScoreNetwork(nullptr, true) == kNoScore) {
+            result = LogFailure(-1, "the network cannot be scored, so no parent can be removed");
+            break;
+        }
+        if ((result = ApplyBackgroundKnowledge()) != 0) break;
+        if ((result = PrepareCandidates()) != 0) break;
+        // Forced arcs beyond the limit leave nothing to remove.
+        std::size_t arcs = 0;
+        for (const auto& node : nodes)
+            arcs += node->parents.size();
+        const double gain = ApplyBestOperation();
+        std::size_t left = 0;
+        for (const auto& node : nodes)
+            left += node->parents.size();
+        if (gain == kNoScore || left >= arcs) {
+            result = LogFailure(-1, "the forced arcs give a node more than " +
+                                        std::to_string(limit) + " parents");
+            break;
+        }
+    }
+    enabled.assign(n, 1);
+    familyScores.clear();
+    return result;
+}

@@ -462,9 +462,10 @@ int QNL_learnNetwork::LearnParameters(const QNL_learnHandleMap* target) {
     if (nodes.empty()) return LogFailure(-567, "there are no nodes to learn");
     if (dataIncomplete) {
         const int method = options.GetInt(INCOMPLETE_DATA_METHOD);
-        if (method == 1)
-            return LogFailure(-1, "incomplete data need the engine's EM; INCOMPLETE_DATA_METHOD 2 "
-                                  "estimates from the observed records only");
+        if (method == 1) {
+            double score = 0.0;
+            return RunEM(score);
+        }
         if (method != 2)
             return LogFailure(-1, "unknown INCOMPLETE_DATA_METHOD " + std::to_string(method));
     }

@@ -187,6 +187,10 @@ public:
     // Incomplete data need the engine's EM unless INCOMPLETE_DATA_METHOD is 2.
     int LearnParameters(const QNL_learnHandleMap* target = nullptr);
     int EstimateParameters();
+    // Expectation maximisation of the parameters of every active node over incomplete data,
+    // repeated until the score converges (at most EM_MAX_ITERATIONS passes). The last score
+    // goes to `score`; 0, or a failure code (logged).
+    int RunEM(double& score);
     // The map CopyToNetwork made for its last target.
     const QNL_learnHandleMap& GetCopyMap() const { return copyMap; }
     // Set when the data came with continuous columns.
@@ -243,6 +247,11 @@ private:
     // family changed is recomputed. False when the queue is empty.
     bool CleanQueueTop();
     int BeginStep(double weight, const std::string& message, int& level);
+    // The expected counts of every active node over all records under the parameters of the
+    // mirrored network `mirror` (made by CopyToNetwork).
+    int AddExpectedCounts(QNL_network& mirror);
+    // Bayesian score of the nodes' current counts, the structure prior left out.
+    double ExpectedCountScore(const std::vector<int>* list);
     int EndStep(int level);
 
     QNL_learnOptions options;

@@ -240,6 +240,12 @@ private:
     bool HasForcedPath(int from, int to) const;
     // Runs the change; on failure every node's knowledge is as it was before.
     int WithKnowledgeKept(const std::function<int()>& change);
+    // With incomplete data and INCOMPLETE_DATA_METHOD 1 the search scores families on
+    // expected counts made from the posterior marginals of every record under the current
+    // structure's EM (hidden members of a family taken as independent given the record);
+    // refreshed after every accepted move.
+    int RefreshExpectedMarginals();
+    double ExpectedFamilyScore(int node);
     // The score of one family as the search sees it, cached by parent set within one search.
     double SearchFamilyScore(int node, bool useIncompleteMethod);
     void PushMove(const QNL_learnMove& move);
@@ -288,4 +294,9 @@ private:
     double minimumGain = 0.0;
     int maxParents = 2147483647;
     std::vector<std::map<std::vector<int>, double>> familyScores;
+    bool expectedScoring = false;
+    // Per record and node, the posterior of each state (offsets per node in stateOffsets).
+    std::vector<double> marginals;
+    std::vector<std::size_t> stateOffsets;
+    std::size_t recordStride = 0;
 };

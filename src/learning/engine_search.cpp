@@ -1,11 +1,15 @@
 // Greedy structure search of the engine network: each node's best single-arc move, a queue of
 // the moves by gain, and the loops of thickening, thinning and parent-limit enforcement.
 
+#include "definitions/node_value.h"
 #include "learning/engine_network.h"
 #include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
 
 #include <algorithm>
 #include <climits>
+#include <new>
 
 using namespace QNL_learnOption;
 
@@ -37,7 +41,135 @@ bool Less(const QNL_learnMove& a, const QNL_learnMove& b) {
 
 } // namespace
 
+int QNL_learnNetwork::RefreshExpectedMarginals() {
+    double score = 0.0;
+    if (const int code = RunEM(score)) return code;
+    QNL_network mirror;
+    struct ForgetMirror {
+        QNL_learnHandleMap& map;
+        ~ForgetMirror() { map = QNL_learnHandleMap(); }
+    } forget{copyMap};
+    if (const int code = CopyToNetwork(mirror)) return code;
+    stateOffsets.assign(nodes.size() + 1, 0);
+    for (std::size_t i = 0; i < nodes.size(); ++i)
+        stateOffsets[i + 1] =
+            stateOffsets[i] + static_cast<std::size_t>(nodes[i]->GetNumberOfStates());
+    recordStride = stateOffsets.back();
+    const int records = GetNumberOfRecords();
+    try {
+        marginals.assign(recordStride * static_cast<std::size_t>(records), 0.0);
+    } catch (const std::bad_alloc&) {
+        return LogFailure(-42, "the posterior marginals of the records do not fit in memory");
+    }
+    for (int r = 0; r < records; ++r) {
+        double* row = marginals.data() + recordStride * static_cast<std::size_t>(r);
+        bool complete = true;
+        mirror.ClearAllEvidence();
+        for (int i = -1; NextNode(i) == 0;) {
+            const QNL_learnNode& node = *nodes[static_cast<std::size_t>(i)];
+            const int v = node.discrete.Size() > r ? node.discrete[r] : MISSING;
+            if (v < 0 || v >= node.GetNumberOfStates()) {
+                complete = false;
+                continue;
+            }
+            row[stateOffsets[static_cast<std::size_t>(i)] + static_cast<std::size_t>(v)] = 1.0;
+            if (mirror.GetNode(copyMap.GetHandle(i))->GetValue()->SetEvidence(v) != 0)
+                return LogFailure(-1, "out of synch");
+        }
+        if (complete) continue;
+        if (mirror.UpdateBeliefs() != 0)
+            return LogFailure(-1, "inference in the mirrored network failed");
+        for (int i = -1; NextNode(i) == 0;) {
+            const QNL_learnNode& node = *nodes[static_cast<std::size_t>(i)];
+            const int v = node.discrete.Size() > r ? node.discrete[r] : MISSING;
+            if (v >= 0 && v < node.GetNumberOfStates()) continue;
+            const QNL_Dmatrix* beliefs =
+                mirror.GetNode(copyMap.GetHandle(i))->GetValue()->GetMatrix();
+            for (int k = 0; k < node.GetNumberOfStates(); ++k)
+                row[stateOffsets[static_cast<std::size_t>(i)] + static_cast<std::size_t>(k)] =
+                    beliefs != nullptr ? beliefs->Subscript(k) : 0.0;
+        }
+    }
+    familyScores.assign(nodes.size(), {});
+    return 0;
+}
+
+double QNL_learnNetwork::ExpectedFamilyScore(int x) {
+    QNL_learnNode& node = *nodes[static_cast<std::size_t>(x)];
+    if (node.ShapeTables() != 0) return kNoScore;
+    std::vector<int> members(node.parents);
+    members.push_back(x);
+    std::vector<std::int64_t> strides(members.size());
+    std::int64_t stride = 1;
+    for (std::size_t m = members.size(); m-- > 0;) {
+        strides[m] = stride;
+        stride *= nodes[static_cast<std::size_t>(members[m])]->GetNumberOfStates();
+    }
+    node.counts.Fill(0.0);
+    double* cells = node.counts.Cells();
+    const int records = static_cast<int>(marginals.size() / std::max<std::size_t>(recordStride, 1));
+    std::vector<std::size_t> hidden;
+    std::vector<int> state(members.size());
+    for (int r = 0; r < records; ++r) {
+        const double* row = marginals.data() + recordStride * static_cast<std::size_t>(r);
+        // Observed members fix their cell; hidden ones spread the record over theirs, each
+        // configuration weighted by the product of the members' marginals.
+        std::int64_t at = 0;
+        hidden.clear();
+        for (std::size_t m = 0; m < members.size(); ++m) {
+            const QNL_learnNode& member = *nodes[static_cast<std::size_t>(members[m])];
+            const int v = member.discrete.Size() > r ? member.discrete[r] : MISSING;
+            if (v >= 0 && v < member.GetNumberOfStates())
+                at += v * strides[m];
+            else
+                hidden.push_back(m);
+        }
+        if (hidden.empty()) {
+            cells[at] += 1.0;
+            continue;
+        }
+        std::fill(state.begin(), state.end(), 0);
+        for (;;) {
+            double weight = 1.0;
+            std::int64_t cell = at;
+            for (const std::size_t m : hidden) {
+                weight *= row[stateOffsets[static_cast<std::size_t>(members[m])] +
+                              static_cast<std::size_t>(state[m])];
+                cell += state[m] * strides[m];
+            }
+            cells[cell] += weight;
+            std::size_t h = hidden.size();
+            while (h-- > 0) {
+                const std::size_t m = hidden[h];
+                if (++state[m] < nodes[static_cast<std::size_t>(members[m])]->GetNumberOfStates())
+                    break;
+                state[m] = 0;
+            }
+            if (h == static_cast<std::size_t>(-1)) break;
+        }
+    }
+    node.counts.RecomputeRowSums();
+    node.countsValid = true;
+    node.scoreValid = false;
+    const double family = node.FamilyScore(options.GetInt(CRITERION));
+    // The counts are estimates of this search only.
+    node.countsValid = false;
+    node.scoreValid = false;
+    const std::vector<int> own{x};
+    return family == kNoScore ? kNoScore : family + Score(&own);
+}
+
 double QNL_learnNetwork::SearchFamilyScore(int node, bool useIncompleteMethod) {
+    if (expectedScoring) {
+        std::vector<int> parents = nodes[static_cast<std::size_t>(node)]->parents;
+        std::sort(parents.begin(), parents.end());
+        auto& known = familyScores[static_cast<std::size_t>(node)];
+        const auto at = known.find(parents);
+        if (at != known.end()) return at->second;
+        const double score = ExpectedFamilyScore(node);
+        if (score != kNoScore) known.emplace(std::move(parents), score);
+        return score;
+    }
     // The family score does not depend on the order of the parents; the structure log-prior
     // and scores of incomplete data depend on more than the family, so they are not kept.
     const int method = options.GetInt(INCOMPLETE_DATA_METHOD);
@@ -207,9 +339,37 @@ int QNL_learnNetwork::GreedySearch() {
     // The forced arcs stand before any move is priced, so no queued move is made on a
     // structure without them.
     if (ApplyBackgroundKnowledge() != 0) return -1;
-    if (ScoreNetwork(nullptr, true) == kNoScore)
-        return LogFailure(-1, "the network cannot be scored, so no structure can be searched");
+    // Scoring every candidate by an EM run of its own would cost an EM run per move priced.
+    const bool incomplete = dataIncomplete && options.GetInt(INCOMPLETE_DATA_METHOD) == 1;
+    struct EndExpected {
+        QNL_learnNetwork& net;
+        ~EndExpected() {
+            net.expectedScoring = false;
+            net.marginals.clear();
+        }
+    } endExpected{*this};
+    auto refresh = [&]() -> int {
+        if (RefreshExpectedMarginals() != 0)
+            return LogFailure(-1, "the expected counts of the incomplete data cannot be made");
+        expectedScoring = true;
+        double sum = 0.0;
+        for (int i = -1; NextNode(i) == 0;) {
+            const double family = SearchFamilyScore(i, true);
+            if (family == kNoScore)
+                return LogFailure(-1,
+                                  "the network cannot be scored, so no structure can be searched");
+            sum += family;
+        }
+        networkScore = sum;
+        networkScoreValid = true;
+        return 0;
+    };
     familyScores.assign(nodes.size(), {});
+    if (incomplete) {
+        if (const int code = refresh()) return code;
+    } else if (ScoreNetwork(nullptr, true) == kNoScore) {
+        return LogFailure(-1, "the network cannot be scored, so no structure can be searched");
+    }
     if (const int code = PrepareCandidates()) return code;
     const double delta = options.GetDouble(MIN_GREEDY_DELTA);
     // Every applied move raises the score when delta is not negative, so no structure comes
@@ -222,6 +382,11 @@ int QNL_learnNetwork::GreedySearch() {
                                       " moves");
         gain = ApplyBestOperation();
         if (!(gain >= delta)) break;
+        if (incomplete) {
+            // The marginals follow the structure just made; every move is priced again.
+            if (const int code = refresh()) return code;
+            if (const int code = PrepareCandidates()) return code;
+        }
     }
     familyScores.clear();
     return gain == kNoScore ? -1 : 0;

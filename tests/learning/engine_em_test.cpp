@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -142,6 +143,30 @@ TEST(EngineEm, AnUnobservedRecordAddsTheFamilyJoint) {
     const double expected[] = {0.3 * 0.9, 1.0 + 0.3 * 0.1, 0.7 * 0.2, 0.7 * 0.8};
     for (int cell = 0; cell < 4; ++cell)
         EXPECT_NEAR(counts.Matrix().Subscript(cell), expected[cell], 1e-9) << cell;
+}
+
+} // namespace
+
+namespace {
+
+TEST(EngineEm, GreedySearchOnIncompleteDataFindsTheChain) {
+    QNL_network truth;
+    const int a = AddBinaryNode(truth, "A", {}, {0.4});
+    const int b = AddBinaryNode(truth, "B", {a}, {0.9, 0.15});
+    AddBinaryNode(truth, "C", {b}, {0.2, 0.85});
+    AddBinaryNode(truth, "D", {}, {0.6});
+    QNL_dataset data = NamedSample(truth, 3000, 0.15, 17);
+    QNL_learnNetwork net;
+    ASSERT_TRUE(net.ImportDataset(data));
+    ASSERT_TRUE(net.IsDataIncomplete());
+    ASSERT_EQ(net.SetMaxParents(5), 0);
+    ASSERT_EQ(net.SearchStructure(-1), 0);
+    std::set<std::pair<int, int>> skeleton;
+    for (int i = 0; i < 4; ++i)
+        for (const int p : net.GetNode(i)->GetParents())
+            skeleton.insert({std::min(p, i), std::max(p, i)});
+    EXPECT_EQ(skeleton, (std::set<std::pair<int, int>>{{0, 1}, {1, 2}}));
+    EXPECT_EQ(net.LearnParameters(), 0);
 }
 
 } // namespace

@@ -348,9 +348,11 @@ int QNL_learnNetwork::GreedySearch() {
     const bool incomplete = dataIncomplete && options.GetInt(INCOMPLETE_DATA_METHOD) == 1;
     struct EndExpected {
         QNL_learnNetwork& net;
+        // Scores kept by parent set hold for this search's options and data only.
         ~EndExpected() {
             net.expectedScoring = false;
             net.marginals.clear();
+            net.familyScores.clear();
         }
     } endExpected{*this};
     auto refresh = [&]() -> int {
@@ -393,7 +395,6 @@ int QNL_learnNetwork::GreedySearch() {
             if (const int code = PrepareCandidates()) return code;
         }
     }
-    familyScores.clear();
     return gain == kNoScore ? -1 : 0;
 }
 

@@ -340,37 +340,40 @@ double QNL_learnNetwork::ApplyBestOperation() {
     }
 }
 
+int QNL_learnNetwork::StartExpectedScoring() {
+    if (RefreshExpectedMarginals() != 0)
+        return LogFailure(-1, "the expected counts of the incomplete data cannot be made");
+    expectedScoring = true;
+    double sum = 0.0;
+    for (int i = -1; NextNode(i) == 0;) {
+        const double family = SearchFamilyScore(i, true);
+        if (family == kNoScore)
+            return LogFailure(-1, "the network cannot be scored, so no structure can be searched");
+        sum += family;
+    }
+    networkScore = sum;
+    networkScoreValid = true;
+    return 0;
+}
+
+void QNL_learnNetwork::EndSearchScoring() {
+    // Scores kept by parent set hold for one search's options and data only.
+    expectedScoring = false;
+    marginals.clear();
+    familyScores.clear();
+}
+
 int QNL_learnNetwork::GreedySearch() {
     // The forced arcs stand before any move is priced, so no queued move is made on a
     // structure without them.
     if (ApplyBackgroundKnowledge() != 0) return -1;
     // Scoring every candidate by an EM run of its own would cost an EM run per move priced.
     const bool incomplete = dataIncomplete && options.GetInt(INCOMPLETE_DATA_METHOD) == 1;
-    struct EndExpected {
+    struct EndScoring {
         QNL_learnNetwork& net;
-        // Scores kept by parent set hold for this search's options and data only.
-        ~EndExpected() {
-            net.expectedScoring = false;
-            net.marginals.clear();
-            net.familyScores.clear();
-        }
-    } endExpected{*this};
-    auto refresh = [&]() -> int {
-        if (RefreshExpectedMarginals() != 0)
-            return LogFailure(-1, "the expected counts of the incomplete data cannot be made");
-        expectedScoring = true;
-        double sum = 0.0;
-        for (int i = -1; NextNode(i) == 0;) {
-            const double family = SearchFamilyScore(i, true);
-            if (family == kNoScore)
-                return LogFailure(-1,
-                                  "the network cannot be scored, so no structure can be searched");
-            sum += family;
-        }
-        networkScore = sum;
-        networkScoreValid = true;
-        return 0;
-    };
+        ~EndScoring() { net.EndSearchScoring(); }
+    } endScoring{*this};
+    auto refresh = [&] { return StartExpectedScoring(); };
     familyScores.assign(nodes.size(), {});
     if (incomplete) {
         if (const int code = refresh()) return code;
@@ -424,6 +427,11 @@ int QNL_learnNetwork::SearchStructure(int count) {
 
 int QNL_learnNetwork::EnforceParentLimit(int limit) {
     const std::size_t n = nodes.size();
+    const bool incomplete = dataIncomplete && options.GetInt(INCOMPLETE_DATA_METHOD) == 1;
+    struct EndScoring {
+        QNL_learnNetwork& net;
+        ~EndScoring() { net.EndSearchScoring(); }
+    } endScoring{*this};
     enabled.assign(n, 1);
     operators = kRemoveBit;
     minimumGain = kNothingQueued;
@@ -438,7 +446,9 @@ int QNL_learnNetwork::EnforceParentLimit(int limit) {
                 ++over;
             }
         if (over == 0) break;
-        if (ScoreNetwork(nullptr, true) == kNoScore) {
+        if (incomplete) {
+            if ((result = StartExpectedScoring()) != 0) break;
+        } else if (ScoreNetwork(nullptr, true) == kNoScore) {
             result = LogFailure(-1, "the network cannot be scored, so no parent can be removed");
             break;
         }
@@ -459,6 +469,5 @@ int QNL_learnNetwork::EnforceParentLimit(int limit) {
         }
     }
     enabled.assign(n, 1);
-    familyScores.clear();
     return result;
 }

@@ -198,7 +198,22 @@ QNL_learnMove QNL_learnNetwork::BestMove(int x) {
     // During parent-limit enforcement every removal counts, however much it costs.
     best.gain = std::min(-1e6, minimumGain);
     if (!enabled.empty() && !enabled[static_cast<std::size_t>(x)]) return best;
+    // Every trial move is taken back, so the network's cached scores stay what they were.
+    struct KeepCaches {
+        QNL_learnNetwork& net;
+        bool score = net.networkScoreValid;
+        bool prior = net.structurePriorValid;
+        ~KeepCaches() {
+            net.networkScoreValid = score;
+            net.structurePriorValid = prior;
+        }
+    } keep{*this};
     const QNL_learnMove none = best;
+    // A trial move that cannot be taken back leaves the caches unknown.
+    auto fail = [&] {
+        keep.score = keep.prior = false;
+        return none;
+    };
     const double s0 = SearchFamilyScore(x, false);
     if (s0 == kNoScore) return none;
     QNL_learnNode& node = *nodes[static_cast<std::size_t>(x)];
@@ -209,10 +224,10 @@ QNL_learnMove QNL_learnNetwork::BestMove(int x) {
         for (int k = static_cast<int>(node.parents.size()) - 1; k >= 0; --k) {
             const int p = node.parents[static_cast<std::size_t>(k)];
             const int removed = RemoveArc(p, x);
-            if (removed < 0) return none;
+            if (removed < 0) return fail();
             if (removed == 0) continue; // forced
             const double s = SearchFamilyScore(x, true);
-            if (AddArc(p, x) != 1) return none;
+            if (AddArc(p, x) != 1) return fail();
             if (s != kNoScore) consider(p, QNL_learnMove::REMOVE, s - s0);
         }
     }
@@ -224,11 +239,11 @@ QNL_learnMove QNL_learnNetwork::BestMove(int x) {
                 continue;
             const double sp = SearchFamilyScore(p, true);
             const int reversed = ReverseArcIfAcyclic(p, x);
-            if (reversed < 0) return none;
+            if (reversed < 0) return fail();
             if (reversed == 0) continue;
             const double sx = SearchFamilyScore(x, true);
             const double sq = SearchFamilyScore(p, true);
-            if (ReverseArc(x, p) != 1) return none;
+            if (ReverseArc(x, p) != 1) return fail();
             if (sx != kNoScore && sq != kNoScore && sp != kNoScore)
                 consider(p, QNL_learnMove::REVERSE, sx + sq - sp - s0);
         }
@@ -237,10 +252,10 @@ QNL_learnMove QNL_learnNetwork::BestMove(int x) {
         for (int y = -1; NextNode(y) == 0;) {
             if (y == x || node.HasParent(y)) continue;
             const int added = AddArcIfAcyclic(y, x);
-            if (added < 0) return none;
+            if (added < 0) return fail();
             if (added == 0) continue;
             const double s = SearchFamilyScore(x, true);
-            if (RemoveArc(y, x) != 1) return none;
+            if (RemoveArc(y, x) != 1) return fail();
             if (s != kNoScore) consider(y, QNL_learnMove::ADD, s - s0);
         }
     }

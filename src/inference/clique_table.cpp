@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
+#include <iterator>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -36,8 +37,7 @@ double* Allocate(std::int64_t cells) {
 thread_local TablePool* TablePool::active = nullptr;
 
 double* TablePool::Take(std::int64_t cells, std::int64_t& capacity) {
-    auto at = std::lower_bound(free.begin(), free.end(),
-                               std::make_pair(cells, static_cast<double*>(nullptr)));
+    const auto at = free.lower_bound(cells);
     // Far larger storage would sit mostly unused under a small table.
     if (at == free.end() || at->first > 2 * cells + 4096) return nullptr;
     double* taken = at->second;
@@ -54,8 +54,7 @@ void TablePool::Give(double* cells, std::int64_t capacity) {
         return;
     }
     try {
-        const auto entry = std::make_pair(capacity, cells);
-        free.insert(std::upper_bound(free.begin(), free.end(), entry), entry);
+        free.emplace(capacity, cells);
     } catch (const std::exception&) {
         std::free(cells);
         return;
@@ -78,9 +77,10 @@ void TablePool::SetLimit(std::uint64_t cells) {
 // The largest go first: they are the ones a limit is about.
 void TablePool::Trim() {
     while (held > limit && !free.empty()) {
-        held -= static_cast<std::uint64_t>(free.back().first);
-        std::free(free.back().second);
-        free.pop_back();
+        const auto largest = std::prev(free.end());
+        held -= static_cast<std::uint64_t>(largest->first);
+        std::free(largest->second);
+        free.erase(largest);
     }
 }
 

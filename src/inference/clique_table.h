@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -51,8 +52,9 @@ private:
     void Trim();
 
     static thread_local TablePool* active;
-    // Held storage by capacity, smallest first.
-    std::vector<std::pair<std::int64_t, double*>> free;
+    // Held storage by capacity, smallest first. A tree of a hundred thousand cliques gives
+    // back as many tables: a sorted vector made that quadratic.
+    std::multimap<std::int64_t, double*> free;
     std::uint64_t held = 0;
     std::uint64_t limit = DEFAULT_LIMIT;
 };

@@ -19,6 +19,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <string>
 
 namespace quarn::detail {
@@ -159,8 +160,9 @@ public:
 private:
     int SetRecordEvidence(int record);
     int Offset(const LearnedTable& t, int ownOutcome) const;
-    int Expect(int record);
-    int ExpectComponent(QNL_relevanceComponent* component, double& part);
+    int Expect(int record, double weight);
+    int ExpectComponent(QNL_relevanceComponent* component, double weight, double& part);
+    void GroupRecords();
     bool UnheldEntries(double& p);
     void Maximise(bool converged);
 
@@ -180,7 +182,24 @@ private:
     double current = 0.0;
     // The unobserved family members of a table in a component: (record, step in the table).
     std::vector<std::pair<int, int>> members;
+    // Records with equal cells have equal expectations: each distinct record (its first
+    // occurrence) with the number of records like it.
+    std::vector<std::pair<int, int>> groups;
 };
+
+void Run::GroupRecords() {
+    std::map<std::vector<int>, std::size_t> seen;
+    std::vector<int> cells(static_cast<std::size_t>(data.getNumberOfVariables()));
+    for (int r = 0; r < data.getNumberOfRecords(); ++r) {
+        for (int v = 0; v < data.getNumberOfVariables(); ++v)
+            cells[static_cast<std::size_t>(v)] = data.getCell(v, r).i;
+        const auto [at, added] = seen.emplace(cells, groups.size());
+        if (added)
+            groups.emplace_back(r, 1);
+        else
+            ++groups[at->second].second;
+    }
+}
 
 int Run::Prepare() {
     observed.assign(static_cast<std::size_t>(network.GetTableSize()), -1);
@@ -219,6 +238,7 @@ int Run::Prepare() {
     }
     for (LearnedTable& t : tables)
         heldTable[static_cast<std::size_t>(t.handle)] = &t;
+    GroupRecords();
     return 0;
 }
 
@@ -253,7 +273,7 @@ int Run::Offset(const LearnedTable& t, int ownOutcome) const {
     return offset;
 }
 
-int Run::Expect(int record) {
+int Run::Expect(int record, double weight) {
     if (SetRecordEvidence(record) != 0)
         return Fail("em: not all nodes are updated (deterministic relationships?)");
     bool allObserved = allTables;
@@ -263,7 +283,7 @@ int Run::Expect(int record) {
         t.updated = observed[static_cast<std::size_t>(t.handle)] >= 0;
         for (std::size_t i = 0; i < t.parents.size() && t.updated; ++i)
             t.updated = observed[static_cast<std::size_t>(t.parents[i])] >= 0;
-        if (t.updated) t.counts[static_cast<std::size_t>(Offset(t, -1))] += 1.0;
+        if (t.updated) t.counts[static_cast<std::size_t>(Offset(t, -1))] += weight;
     }
     // A record that observes every node has the product of its table cells as probability.
     double p = 1.0;
@@ -285,7 +305,7 @@ int Run::Expect(int record) {
                 if (h >= 0) held[static_cast<std::size_t>(h)] = 1;
             }
             double part = 1.0;
-            if (int r = ExpectComponent(component, part)) return r;
+            if (int r = ExpectComponent(component, weight, part)) return r;
             p *= part;
             components.Destroy(c);
         }
@@ -295,7 +315,7 @@ int Run::Expect(int record) {
                 return Fail("em: not all nodes are updated (deterministic relationships?)");
     }
     if (!(p > 0.0)) return Fail("em: not all nodes are updated (deterministic relationships?)");
-    current += std::log(p);
+    current += weight * std::log(p);
     return 0;
 }
 
@@ -318,7 +338,7 @@ bool Run::UnheldEntries(double& p) {
 
 // Expected counts of the tables in one component: a lone record reads its own table, the
 // others the clique of a join tree that holds their unobserved family.
-int Run::ExpectComponent(QNL_relevanceComponent* component, double& part) {
+int Run::ExpectComponent(QNL_relevanceComponent* component, double weight, double& part) {
     if (component->GetNumberOfRecords() == 1) {
         const QNL_relevanceNode* record = component->GetRecord(0);
         const QNL_Dmatrix* beliefs = record->GetTable();
@@ -335,7 +355,7 @@ int Run::ExpectComponent(QNL_relevanceComponent* component, double& part) {
             if (!(sum > 0.0)) return 0;
             const int offset = Offset(t, 0);
             for (int k = 0; k < t.outcomes; ++k)
-                t.counts[static_cast<std::size_t>(offset + k)] += cells[k] / sum;
+                t.counts[static_cast<std::size_t>(offset + k)] += weight * (cells[k] / sum);
             t.updated = true;
             return 0;
         }
@@ -394,7 +414,7 @@ int Run::ExpectComponent(QNL_relevanceComponent* component, double& part) {
             if (!(sum > 0.0)) break;
             StrideAxis axes[MAX_STRIDE_AXES];
             const Strides onto{axes, BuildStrideAxes(sizes, strides, clique.memberCount, axes), 0};
-            AccumulateScaled(t.counts.data() + offset, cells, sum, onto);
+            AccumulateScaled(t.counts.data() + offset, cells, sum / weight, onto);
             t.updated = true;
             break;
         }
@@ -442,12 +462,14 @@ int Run::Pass(QNL_emProgress* progress, bool& cancelled, bool& converged) {
         std::fill(t.counts.begin(), t.counts.end(), 0.0);
     previous = current;
     current = 0.0;
-    for (int r = 0; r < data.getNumberOfRecords(); ++r) {
-        if (progress != nullptr && !progress->Continue()) {
-            cancelled = true;
-            return 0;
-        }
-        if (int status = Expect(r)) return status;
+    for (const auto& [record, count] : groups) {
+        // The caller still sees one step per record.
+        for (int i = 0; i < count; ++i)
+            if (progress != nullptr && !progress->Continue()) {
+                cancelled = true;
+                return 0;
+            }
+        if (int status = Expect(record, count)) return status;
     }
     converged = !firstPass && (current <= previous || previous / current < 1.0001);
     firstPass = false;

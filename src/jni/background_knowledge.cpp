@@ -14,22 +14,6 @@ constexpr const char* kTierClass = "quarn/learning/BkTierInfo";
 constexpr const char* kArcArray = "[Lquarn/learning/BkArcInfo;";
 constexpr const char* kTierArray = "[Lquarn/learning/BkTierInfo;";
 
-class LocalRef {
-public:
-    LocalRef(JNIEnv* env, jobject object) : env(env), object(object) {}
-    LocalRef(const LocalRef&) = delete;
-    LocalRef& operator=(const LocalRef&) = delete;
-    ~LocalRef() {
-        if (object != nullptr) env->DeleteLocalRef(object);
-    }
-    jobject get() const { return object; }
-    jclass type() const { return static_cast<jclass>(object); }
-
-private:
-    JNIEnv* env;
-    jobject object;
-};
-
 jclass FindHostClass(JNIEnv* env, const char* name) {
     jclass type = env->FindClass(name);
     CheckPending(env);

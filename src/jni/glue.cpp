@@ -20,23 +20,6 @@ namespace {
 
 jfieldID nativePointerField = nullptr;
 
-// Deletes a local reference when the scope ends, so loops and early exits never pile up
-// references in the caller's frame.
-class LocalRef {
-public:
-    LocalRef(JNIEnv* env, jobject object) : env(env), object(object) {}
-    LocalRef(const LocalRef&) = delete;
-    LocalRef& operator=(const LocalRef&) = delete;
-    ~LocalRef() {
-        if (object != nullptr) env->DeleteLocalRef(object);
-    }
-    jobject get() const { return object; }
-
-private:
-    JNIEnv* env;
-    jobject object;
-};
-
 std::string OutcomeCountText(int count) {
     std::string text;
     AppendInt(text, count - 1);

@@ -91,6 +91,24 @@ void ThrowQuarnError(JNIEnv* env, int code, const char* operation);
 void ThrowJavaException(JNIEnv* env, const std::exception& error);
 void ThrowJavaException(JNIEnv* env, const char* message);
 
+// Deletes a local reference when the scope ends, so loops and early exits never pile up
+// references in the caller's frame.
+class LocalRef {
+public:
+    LocalRef(JNIEnv* env, jobject object) : env(env), object(object) {}
+    LocalRef(const LocalRef&) = delete;
+    LocalRef& operator=(const LocalRef&) = delete;
+    ~LocalRef() {
+        if (object != nullptr) env->DeleteLocalRef(object);
+    }
+    jobject get() const { return object; }
+    jclass type() const { return static_cast<jclass>(object); }
+
+private:
+    JNIEnv* env;
+    jobject object;
+};
+
 // The common shape of a native method: the body runs inside one try block; any failure
 // leaves a pending quarn.QUARNException and the method returns its neutral value (0, false,
 // 0.0, null or nothing).

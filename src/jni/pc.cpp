@@ -2,6 +2,7 @@
 // parameter block with its background knowledge, learning into a new Pattern, and the
 // pattern's marks, tests and network.
 
+#include "jni/background_knowledge.h"
 #include "jni/glue.h"
 
 #include "quarn_learning_PC.h"
@@ -20,30 +21,6 @@
 using namespace quarn::detail;
 
 namespace {
-
-using Pairs = std::vector<std::pair<int, int>>;
-
-class LocalRef {
-public:
-    LocalRef(JNIEnv* env, jobject object) : env(env), object(object) {}
-    LocalRef(const LocalRef&) = delete;
-    LocalRef& operator=(const LocalRef&) = delete;
-    ~LocalRef() {
-        if (object != nullptr) env->DeleteLocalRef(object);
-    }
-    jobject get() const { return object; }
-    jclass type() const { return static_cast<jclass>(object); }
-
-private:
-    JNIEnv* env;
-    jobject object;
-};
-
-constexpr const char* kArcClass = "quarn/learning/BkArcInfo";
-constexpr const char* kTierClass = "quarn/learning/BkTierInfo";
-constexpr const char* kKnowledgeClass = "quarn/learning/BkKnowledge";
-constexpr const char* kArcArray = "[Lquarn/learning/BkArcInfo;";
-constexpr const char* kTierArray = "[Lquarn/learning/BkTierInfo;";
 
 QNL_pc& PcOf(JNIEnv* env, jobject self) {
     return *reinterpret_cast<QNL_pc*>(GetNativePointer(env, self));
@@ -73,59 +50,6 @@ jobject NewHostObject(JNIEnv* env, const char* className, const char* signature,
     jobject object = env->NewObject(type.type(), constructor, args...);
     CheckPending(env);
     return object;
-}
-
-// A host object made for a result that failed gives its native object back at once.
-void Release(JNIEnv* env, jobject object) {
-    LocalRef type(env, env->GetObjectClass(object));
-    jmethodID close = env->GetMethodID(type.type(), "close", "()V");
-    CheckPending(env);
-    env->CallVoidMethod(object, close);
-    CheckPending(env);
-}
-
-jobjectArray PairsToJava(JNIEnv* env, const Pairs& pairs, const char* className) {
-    LocalRef type(env, FindClass(env, className));
-    jmethodID constructor = env->GetMethodID(type.type(), "<init>", "(II)V");
-    CheckPending(env);
-    jobjectArray array =
-        env->NewObjectArray(static_cast<jsize>(pairs.size()), type.type(), nullptr);
-    CheckPending(env);
-    for (std::size_t i = 0; i < pairs.size(); ++i) {
-        LocalRef item(env,
-                      env->NewObject(type.type(), constructor, pairs[i].first, pairs[i].second));
-        CheckPending(env);
-        env->SetObjectArrayElement(array, static_cast<jsize>(i), item.get());
-        CheckPending(env);
-    }
-    return array;
-}
-
-// One list of the host's background knowledge; a null array is an empty list.
-Pairs PairsFromJava(JNIEnv* env, jobject bk, const char* field, const char* arraySignature,
-                    const char* className, const char* first, const char* second) {
-    LocalRef bkType(env, env->GetObjectClass(bk));
-    jfieldID arrayField = env->GetFieldID(bkType.type(), field, arraySignature);
-    CheckPending(env);
-    LocalRef array(env, env->GetObjectField(bk, arrayField));
-    Pairs pairs;
-    if (array.get() == nullptr) return pairs;
-    LocalRef type(env, FindClass(env, className));
-    jfieldID firstField = env->GetFieldID(type.type(), first, "I");
-    CheckPending(env);
-    jfieldID secondField = env->GetFieldID(type.type(), second, "I");
-    CheckPending(env);
-    const jsize length = env->GetArrayLength(static_cast<jarray>(array.get()));
-    for (jsize i = 0; i < length; ++i) {
-        LocalRef item(env, env->GetObjectArrayElement(static_cast<jobjectArray>(array.get()), i));
-        CheckPending(env);
-        if (item.get() == nullptr)
-            throw std::invalid_argument("BkKnowledge array element name can't be null (index " +
-                                        std::to_string(i) + ")");
-        pairs.emplace_back(env->GetIntField(item.get(), firstField),
-                           env->GetIntField(item.get(), secondField));
-    }
-    return pairs;
 }
 
 void CheckEdge(const QNL_pattern& pattern, int from, int to) {
@@ -170,28 +94,14 @@ JNIEXPORT void JNICALL Java_quarn_learning_PC_setBkKnowledge(JNIEnv* env, jobjec
                                                              jobject bk) {
     Guarded(env, [&] {
         QNL_pcParams& params = PcOf(env, self).params;
-        if (bk == nullptr) throw std::invalid_argument("Argument 'bk' must not be null");
-        // All three lists are converted before any is replaced.
-        Pairs forced =
-            PairsFromJava(env, bk, "forcedArcs", kArcArray, kArcClass, "parent", "child");
-        Pairs forbidden =
-            PairsFromJava(env, bk, "forbiddenArcs", kArcArray, kArcClass, "parent", "child");
-        Pairs tiers = PairsFromJava(env, bk, "tiers", kTierArray, kTierClass, "variable", "tier");
-        params.forcedArcs.swap(forced);
-        params.forbiddenArcs.swap(forbidden);
-        params.tiers.swap(tiers);
+        BkKnowledgeFromJava(env, bk, params.forcedArcs, params.forbiddenArcs, params.tiers);
     });
 }
 
 JNIEXPORT jobject JNICALL Java_quarn_learning_PC_getBkKnowledge(JNIEnv* env, jobject self) {
     return Guarded(env, [&]() -> jobject {
         const QNL_pcParams& params = PcOf(env, self).params;
-        LocalRef forced(env, PairsToJava(env, params.forcedArcs, kArcClass));
-        LocalRef forbidden(env, PairsToJava(env, params.forbiddenArcs, kArcClass));
-        LocalRef tiers(env, PairsToJava(env, params.tiers, kTierClass));
-        const std::string signature = std::string("(") + kArcArray + kArcArray + kTierArray + ")V";
-        return NewHostObject(env, kKnowledgeClass, signature.c_str(), forced.get(), forbidden.get(),
-                             tiers.get());
+        return BkKnowledgeToJava(env, params.forcedArcs, params.forbiddenArcs, params.tiers);
     });
 }
 
@@ -202,7 +112,7 @@ JNIEXPORT jobject JNICALL Java_quarn_learning_PC_learn(JNIEnv* env, jobject self
         jobject result = NewHostObject(env, "quarn/learning/Pattern", "()V");
         const int status = pc.Learn(dataset, PatternOf(env, result));
         if (status != 0) {
-            Release(env, result);
+            CloseHostObject(env, result);
             ReportError(env, status, "Learn");
         }
         return result;
@@ -267,7 +177,7 @@ JNIEXPORT jobject JNICALL Java_quarn_learning_Pattern_makeNetwork(JNIEnv* env, j
         const QNL_dataset& dataset = DataSetOf(env, data);
         jobject result = NewJavaNetwork(env);
         if (!pattern.MakeNetwork(dataset, NetworkOf(env, result))) {
-            Release(env, result);
+            CloseHostObject(env, result);
             ReportError(env, -1, "MakeNetwork");
         }
         return result;

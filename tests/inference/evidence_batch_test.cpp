@@ -12,44 +12,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
 namespace {
 
+using quarn_test::Messages;
+using quarn_test::State;
 using quarn_test::ValueOf;
-
-// Each node's evidence kind, validity and cells, compared bit for bit.
-std::vector<std::string> State(const QNL_network& network) {
-    std::vector<std::string> state;
-    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
-        QNL_nodeValue& value = ValueOf(network, h);
-        std::string s = std::to_string(h) + (value.HasEvidence() ? " E" : "") +
-                        (value.HasPropagatedEvidence() ? " P" : "") +
-                        (value.IsValueValid() ? " valid" : "");
-        const QNL_Dmatrix* matrix = value.GetMatrix();
-        for (int k = 0; matrix != nullptr && value.IsValueValid() && k < matrix->GetSize(); ++k) {
-            const double cell = matrix->Subscript(k);
-            char bytes[sizeof cell];
-            std::memcpy(bytes, &cell, sizeof cell);
-            s += ' ' + std::string(bytes, sizeof cell);
-        }
-        state.push_back(s);
-    }
-    return state;
-}
-
-std::vector<std::string> Messages() {
-    std::vector<std::string> out;
-    QNL_errorHandler& log = QNL_errorHandler::Instance();
-    for (int i = 0; i < log.GetNumberOfErrors(); ++i)
-        out.push_back(std::to_string(log.GetCode(i)) + " " +
-                      (log.GetMessage(i) != nullptr ? log.GetMessage(i) : ""));
-    log.Flush();
-    return out;
-}
 
 // Findings on about `share` of the nodes at the outcomes of one joint draw, set one by one.
 void Observe(QNL_network& network, double share, std::uint64_t seed) {

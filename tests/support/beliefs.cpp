@@ -2,6 +2,7 @@
 
 #include "definitions/node_value.h"
 #include "model/dmatrix.h"
+#include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "support/oracle.h"
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 namespace quarn_test {
 
@@ -65,6 +67,35 @@ void ExpectNoValidBeliefs(const QNL_network& network, const std::string& label) 
         for (double b : Beliefs(network, h))
             EXPECT_FALSE(std::isnan(b)) << label << " node " << h;
     }
+}
+
+std::vector<std::string> State(const QNL_network& network) {
+    std::vector<std::string> state;
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        QNL_nodeValue& value = ValueOf(network, h);
+        std::string s = std::to_string(h) + (value.HasEvidence() ? " E" : "") +
+                        (value.HasPropagatedEvidence() ? " P" : "") +
+                        (value.IsValueValid() ? " valid" : "");
+        const QNL_Dmatrix* matrix = value.GetMatrix();
+        for (int k = 0; matrix != nullptr && value.IsValueValid() && k < matrix->GetSize(); ++k) {
+            const double cell = matrix->Subscript(k);
+            char bytes[sizeof cell];
+            std::memcpy(bytes, &cell, sizeof cell);
+            s += ' ' + std::string(bytes, sizeof cell);
+        }
+        state.push_back(s);
+    }
+    return state;
+}
+
+std::vector<std::string> Messages() {
+    std::vector<std::string> out;
+    QNL_errorHandler& log = QNL_errorHandler::Instance();
+    for (int i = 0; i < log.GetNumberOfErrors(); ++i)
+        out.push_back(std::to_string(log.GetCode(i)) + " " +
+                      (log.GetMessage(i) != nullptr ? log.GetMessage(i) : ""));
+    log.Flush();
+    return out;
 }
 
 } // namespace quarn_test

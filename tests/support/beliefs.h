@@ -27,4 +27,9 @@ void ExpectOracle(const QNL_network& network, const std::string& label,
 // holds a NaN.
 void ExpectNoValidBeliefs(const QNL_network& network, const std::string& label);
 
+// Each node's evidence kind, validity and cells (as bytes), for comparisons bit for bit.
+std::vector<std::string> State(const QNL_network& network);
+// The logged entries as "<code> <message>", emptying the log.
+std::vector<std::string> Messages();
+
 } // namespace quarn_test

@@ -243,6 +243,16 @@ double QNL_learnNetwork::ExpectedCountScore(const std::vector<int>* list) {
     return sum;
 }
 
+int QNL_learnNetwork::OpenMirror(QNL_network& mirror) {
+    if (const int code = CopyToNetwork(mirror)) return code;
+    // Every record sets and clears evidence on most nodes, so the per-change bookkeeping is
+    // left out; an observation the tables make impossible fails the belief update instead.
+    mirror.SetNotificationMask(
+        mirror.GetNotificationMask() &
+        ~(QNL_network::CHANGE_EVIDENCE_SET | QNL_network::CHANGE_EVIDENCE_CLEARED));
+    return 0;
+}
+
 int QNL_learnNetwork::RunEM(double& score) {
     if (activeCount == 0) return LogFailure(-1, "there are no active nodes for EM");
     if (options.GetBool(EM_INITIALIZE_W_PRIOR_NET)) {
@@ -263,17 +273,8 @@ int QNL_learnNetwork::RunEM(double& score) {
     if (logFlag) log << "Performing EM for a hidden network: \r\n" << std::flush;
 
     QNL_network mirror;
-    // The mirror lives for this run only; so does the copy map that points into it.
-    struct ForgetMirror {
-        QNL_learnHandleMap& map;
-        ~ForgetMirror() { map = QNL_learnHandleMap(); }
-    } forget{copyMap};
-    if (const int code = CopyToNetwork(mirror)) return code;
-    // Every record sets and clears evidence on most nodes, so the per-change bookkeeping is
-    // left out; an observation the tables make impossible fails the belief update instead.
-    mirror.SetNotificationMask(
-        mirror.GetNotificationMask() &
-        ~(QNL_network::CHANGE_EVIDENCE_SET | QNL_network::CHANGE_EVIDENCE_CLEARED));
+    const MirrorScope scope{copyMap};
+    if (const int code = OpenMirror(mirror)) return code;
     for (int k = 0;; ++k) {
         if (k >= maxIterations)
             return LogFailure(-1, "EM did not converge within " + std::to_string(maxIterations) +

@@ -256,8 +256,16 @@ private:
     // family changed is recomputed. False when the queue is empty.
     bool CleanQueueTop();
     int BeginStep(double weight, const std::string& message, int& level);
+    // Copies the network into `mirror` for a run of inference over every record, with the
+    // per-change evidence bookkeeping left out; the copy map points into it, so the caller
+    // holds a MirrorScope for as long as `mirror` lives.
+    int OpenMirror(QNL_network& mirror);
+    struct MirrorScope {
+        QNL_learnHandleMap& map;
+        ~MirrorScope() { map = QNL_learnHandleMap(); }
+    };
     // The expected counts of every active node over all records under the parameters of the
-    // mirrored network `mirror` (made by CopyToNetwork).
+    // mirrored network `mirror` (made by OpenMirror).
     int AddExpectedCounts(QNL_network& mirror);
     // Bayesian score of the nodes' current counts, the structure prior left out.
     double ExpectedCountScore(const std::vector<int>* list);

@@ -45,16 +45,8 @@ int QNL_learnNetwork::RefreshExpectedMarginals() {
     double score = 0.0;
     if (const int code = RunEM(score)) return code;
     QNL_network mirror;
-    struct ForgetMirror {
-        QNL_learnHandleMap& map;
-        ~ForgetMirror() { map = QNL_learnHandleMap(); }
-    } forget{copyMap};
-    if (const int code = CopyToNetwork(mirror)) return code;
-    // Every record sets and clears evidence on most nodes, so the per-change bookkeeping is
-    // left out; an observation the tables make impossible fails the belief update instead.
-    mirror.SetNotificationMask(
-        mirror.GetNotificationMask() &
-        ~(QNL_network::CHANGE_EVIDENCE_SET | QNL_network::CHANGE_EVIDENCE_CLEARED));
+    const MirrorScope scope{copyMap};
+    if (const int code = OpenMirror(mirror)) return code;
     stateOffsets.assign(nodes.size() + 1, 0);
     for (std::size_t i = 0; i < nodes.size(); ++i)
         stateOffsets[i + 1] =

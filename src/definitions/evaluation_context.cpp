@@ -37,10 +37,12 @@ int CallMoments(const QNL_exprNode* tree, double& mean, double& variance) {
     return 0;
 }
 
+// The density proper, not the relative one: the hybrid samplers weigh by it while a
+// parent-dependent argument changes the distribution's scale from sample to sample.
 double CallDensity(const QNL_exprNode* tree, double x) {
     const QNL_exprFunctionCall* call = RootCall(tree);
     if (call == nullptr) return QNL_evaluationContext::NOT_SUPPORTED;
-    const double density = call->Density(tree->GetSign() * x);
+    const double density = call->NormalisedDensity(tree->GetSign() * x);
     return std::isfinite(density) && density > 0.0 ? density : 0.0;
 }
 

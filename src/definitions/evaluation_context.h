@@ -80,7 +80,7 @@ public:
     // The call's moments, or the equation's value with variance 0.
     int GetMoments(double& mean, double& variance) override;
     int DrawValue(double* out) override;
-    // The call's density; -52.0 for a deterministic equation.
+    // The call's normalised density; -52.0 for a deterministic equation.
     double GetDensity(double x) override;
     // Also renames an expression stored under the old name; the text is rewritten from the
     // main expression when that names the variable.

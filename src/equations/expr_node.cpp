@@ -223,6 +223,13 @@ double QNL_exprFunctionCall::Density(double x) const {
     return function->density(x, block);
 }
 
+double QNL_exprFunctionCall::NormalisedDensity(double x) const {
+    if (function->normalisedDensity == nullptr) return std::numeric_limits<double>::quiet_NaN();
+    QNL_argumentBlock block;
+    EvaluateArguments(block);
+    return function->normalisedDensity(x, block);
+}
+
 bool QNL_exprFunctionCall::Moments(double& mean, double& variance) const {
     if (function->moments == nullptr) {
         mean = variance = std::numeric_limits<double>::quiet_NaN();

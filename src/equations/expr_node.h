@@ -170,6 +170,7 @@ public:
     // The function's density and moments at the evaluated arguments; a function without them
     // gives NaN and false.
     double Density(double x) const;
+    double NormalisedDensity(double x) const;
     bool Moments(double& mean, double& variance) const;
 
 protected:

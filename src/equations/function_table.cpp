@@ -280,6 +280,30 @@ double DensityWeibull(double x, const Args& a) {
     return WeibullPdf(x, lambda, k) / WeibullPdf(mode, lambda, k);
 }
 
+// ---- distributions: normalised densities ----
+// Bernoulli, Binomial, Normal and Uniform are already normalised and serve in both columns.
+
+double PdfBeta(double x, const Args& args) {
+    if (!(x >= 0.0 && x <= 1.0)) return 0.0;
+    return BetaDensity(x, args.values[0], args.values[1]);
+}
+
+double PdfExponential(double x, const Args& a) {
+    return x < 0.0 ? 0.0 : a.values[0] * std::exp(-a.values[0] * x);
+}
+
+double PdfLognormal(double x, const Args& a) {
+    return x > 0.0 ? LognormalPdf(x, a.values[0], a.values[1]) : 0.0;
+}
+
+double PdfTriangular(double x, const Args& a) {
+    return DensityTriangular(x, a) * 2.0 / (a.values[2] - a.values[0]);
+}
+
+double PdfWeibull(double x, const Args& a) {
+    return x < 0.0 ? 0.0 : WeibullPdf(x, a.values[0], a.values[1]);
+}
+
 // ---- distributions: moments ----
 
 void MomentsBernoulli(double& mean, double& variance, const Args& a) {
@@ -354,32 +378,32 @@ int CompareIgnoringCase(std::string_view a, const char* b) {
 using namespace quarn::detail;
 
 const QNL_functionRecord QNL_functionTable[QNL_FUNCTION_COUNT] = {
-    {"Acos", 1, FnAcos, nullptr, nullptr},
-    {"Asin", 1, FnAsin, nullptr, nullptr},
-    {"Atan", 1, FnAtan, nullptr, nullptr},
-    {"Bernoulli", 1, DrawBernoulli, DensityBernoulli, MomentsBernoulli},
-    {"Beta", 2, DrawBeta, DensityBeta, MomentsBeta},
-    {"Binomial", 2, DrawBinomial, DensityBinomial, MomentsBinomial},
-    {"Cos", 1, FnCos, nullptr, nullptr},
-    {"Exp", 1, FnExp, nullptr, nullptr},
-    {"Exponential", 1, DrawExponential, DensityExponential, MomentsExponential},
-    {"If", 3, FnIf, nullptr, nullptr},
-    {"Ln", 1, FnLn, nullptr, nullptr},
-    {"Log", 2, FnLog, nullptr, nullptr},
-    {"Log10", 1, FnLog10, nullptr, nullptr},
-    {"Lognormal", 2, DrawLognormal, DensityLognormal, MomentsLognormal},
-    {"Normal", 2, DrawNormal, DensityNormal, MomentsNormal},
-    {"Pi", 0, FnPi, nullptr, nullptr},
-    {"Pow10", 1, FnPow10, nullptr, nullptr},
-    {"Sin", 1, FnSin, nullptr, nullptr},
-    {"Sqr", 1, FnSqr, nullptr, nullptr},
-    {"Sqrt", 1, FnSqrt, nullptr, nullptr},
-    {"Sum", -2, FnSum, nullptr, nullptr},
-    {"Switch", -3, FnSwitch, nullptr, nullptr},
-    {"Tan", 1, FnTan, nullptr, nullptr},
-    {"Triangular", 3, DrawTriangular, DensityTriangular, MomentsTriangular},
-    {"Uniform", 2, DrawUniform, DensityUniform, MomentsUniform},
-    {"Weibull", 2, DrawWeibull, DensityWeibull, MomentsWeibull},
+    {"Acos", 1, FnAcos, nullptr, nullptr, nullptr},
+    {"Asin", 1, FnAsin, nullptr, nullptr, nullptr},
+    {"Atan", 1, FnAtan, nullptr, nullptr, nullptr},
+    {"Bernoulli", 1, DrawBernoulli, DensityBernoulli, MomentsBernoulli, DensityBernoulli},
+    {"Beta", 2, DrawBeta, DensityBeta, MomentsBeta, PdfBeta},
+    {"Binomial", 2, DrawBinomial, DensityBinomial, MomentsBinomial, DensityBinomial},
+    {"Cos", 1, FnCos, nullptr, nullptr, nullptr},
+    {"Exp", 1, FnExp, nullptr, nullptr, nullptr},
+    {"Exponential", 1, DrawExponential, DensityExponential, MomentsExponential, PdfExponential},
+    {"If", 3, FnIf, nullptr, nullptr, nullptr},
+    {"Ln", 1, FnLn, nullptr, nullptr, nullptr},
+    {"Log", 2, FnLog, nullptr, nullptr, nullptr},
+    {"Log10", 1, FnLog10, nullptr, nullptr, nullptr},
+    {"Lognormal", 2, DrawLognormal, DensityLognormal, MomentsLognormal, PdfLognormal},
+    {"Normal", 2, DrawNormal, DensityNormal, MomentsNormal, DensityNormal},
+    {"Pi", 0, FnPi, nullptr, nullptr, nullptr},
+    {"Pow10", 1, FnPow10, nullptr, nullptr, nullptr},
+    {"Sin", 1, FnSin, nullptr, nullptr, nullptr},
+    {"Sqr", 1, FnSqr, nullptr, nullptr, nullptr},
+    {"Sqrt", 1, FnSqrt, nullptr, nullptr, nullptr},
+    {"Sum", -2, FnSum, nullptr, nullptr, nullptr},
+    {"Switch", -3, FnSwitch, nullptr, nullptr, nullptr},
+    {"Tan", 1, FnTan, nullptr, nullptr, nullptr},
+    {"Triangular", 3, DrawTriangular, DensityTriangular, MomentsTriangular, PdfTriangular},
+    {"Uniform", 2, DrawUniform, DensityUniform, MomentsUniform, DensityUniform},
+    {"Weibull", 2, DrawWeibull, DensityWeibull, MomentsWeibull, PdfWeibull},
 };
 
 double (*const QNL_inverseFunctionPairs[12])(const QNL_argumentBlock&) = {

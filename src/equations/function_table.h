@@ -18,8 +18,14 @@ struct QNL_functionRecord {
     // n >= 0: exactly n arguments; -m: at least m and at most MAX_ARGUMENTS.
     int parameterCount;
     double (*evaluate)(const QNL_argumentBlock& args);
+    // Scaled to 1 at the mode for most distributions: a relative weight, comparable only
+    // between points of one set of arguments.
     double (*density)(double x, const QNL_argumentBlock& args);
     void (*moments)(double& mean, double& variance, const QNL_argumentBlock& args);
+    // The density proper (probability mass for Bernoulli and Binomial). Likelihood weights
+    // whose arguments change from sample to sample must use this one, since the scale of the
+    // relative density changes with them.
+    double (*normalisedDensity)(double x, const QNL_argumentBlock& args);
 
     // A distribution has a density; plain functions only evaluate.
     bool IsDistribution() const { return density != nullptr; }

@@ -69,6 +69,7 @@
 #include "learning/engine_network.h"
 #include "learning/engine_node.h"
 #include "learning/engine_options.h"
+#include "learning/learn_model.h"
 #include "learning/pattern.h"
 #include "learning/pc.h"
 #include "learning/statistics.h"

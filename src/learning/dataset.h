@@ -75,6 +75,9 @@ public:
     }
     // Cells of the column are taken as indices into the new names from now on.
     bool setStateNames(int i, const std::vector<std::string>& names);
+    // The outcome index the last match gave each state of a named column; empty while its
+    // cells hold state indices.
+    const std::vector<int>& getOutcomeOfState(int i) const { return outcomeOfState[Index(i)]; }
     QNL_datasetCell getMissingValue(int i) const { return variables[Index(i)].missing; }
     bool getVariable(int i, QNL_datasetVariable& out) const;
     // Whether the cell is the column's missing cell (a NaN cell matches a NaN missing cell).

@@ -134,6 +134,15 @@ bool QNL_learnNetwork::ImportDataset(const QNL_dataset& data) {
             std::vector<int> values;
             const QNL_datasetCell* cells = data.getColumn(v);
             const int missingCell = data.getMissingValue(v).i;
+            // After a match the cells of a named column hold outcome indices of the matched
+            // node, which need not follow the order of the names.
+            std::vector<int> stateOfCell;
+            const std::vector<int>& outcomeOfState = data.getOutcomeOfState(v);
+            for (std::size_t s = 0; s < outcomeOfState.size(); ++s) {
+                const auto outcome = static_cast<std::size_t>(outcomeOfState[s]);
+                if (outcome >= stateOfCell.size()) stateOfCell.resize(outcome + 1, -1);
+                stateOfCell[outcome] = static_cast<int>(s);
+            }
             if (states.empty()) {
                 for (int r = 0; r < records; ++r)
                     if (cells[r].i != missingCell) values.push_back(cells[r].i);
@@ -143,7 +152,11 @@ bool QNL_learnNetwork::ImportDataset(const QNL_dataset& data) {
             }
             std::vector<int> column(static_cast<std::size_t>(records));
             for (int r = 0; r < records; ++r) {
-                const int cell = cells[r].i;
+                int cell = cells[r].i;
+                if (!stateOfCell.empty() && cell != missingCell)
+                    cell = cell >= 0 && cell < static_cast<int>(stateOfCell.size())
+                               ? stateOfCell[static_cast<std::size_t>(cell)]
+                               : -1;
                 int state = MISSING;
                 if (cell != missingCell) {
                     if (values.empty()) {
@@ -449,9 +462,10 @@ int QNL_learnNetwork::LearnParameters(const QNL_learnHandleMap* target) {
     if (nodes.empty()) return LogFailure(-567, "there are no nodes to learn");
     if (dataIncomplete) {
         const int method = options.GetInt(INCOMPLETE_DATA_METHOD);
-        if (method == 1)
-            return LogFailure(-1, "incomplete data need the engine's EM; INCOMPLETE_DATA_METHOD 2 "
-                                  "estimates from the observed records only");
+        if (method == 1) {
+            double score = 0.0;
+            return RunEM(score);
+        }
         if (method != 2)
             return LogFailure(-1, "unknown INCOMPLETE_DATA_METHOD " + std::to_string(method));
     }

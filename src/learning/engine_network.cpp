@@ -45,6 +45,14 @@ void QNL_learnNetwork::Reset() {
     continuousData = false;
     arcProbabilities.clear();
     designated = -1;
+    queue.clear();
+    enabled.clear();
+    proposals.clear();
+    families.clear();
+    familyScores.clear();
+    operators = 0;
+    minimumGain = 0.0;
+    maxParents = 2147483647;
 }
 
 namespace {

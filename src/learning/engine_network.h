@@ -4,6 +4,7 @@
 #include "learning/engine_options.h"
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -67,6 +68,16 @@ private:
     QNL_network* network = nullptr;
     std::vector<int> handles;
     std::vector<std::vector<int>> outcomes;
+};
+
+// A single-arc change the structure search may make, and the change of the network score it
+// brings.
+struct QNL_learnMove {
+    enum Operation { REMOVE = 0, ADD = 1, REVERSE = 2 };
+    int from = -1;
+    int to = -1;
+    int operation = -1;
+    double gain = -1e6;
 };
 
 // The learning engine's own network: nodes made from a data set, arcs changed under the
@@ -176,10 +187,34 @@ public:
     // Incomplete data need the engine's EM unless INCOMPLETE_DATA_METHOD is 2.
     int LearnParameters(const QNL_learnHandleMap* target = nullptr);
     int EstimateParameters();
+    // Expectation maximisation of the parameters of every active node over incomplete data,
+    // repeated until the score converges (at most EM_MAX_ITERATIONS passes). The last score
+    // goes to `score`; 0, or a failure code (logged).
+    int RunEM(double& score);
     // The map CopyToNetwork made for its last target.
     const QNL_learnHandleMap& GetCopyMap() const { return copyMap; }
     // Set when the data came with continuous columns.
     bool HasContinuousData() const { return continuousData; }
+
+    // Structure search. Thickening: arcs are added while one gains more than
+    // MIN_GREEDY_DELTA, no node beyond `maxParents` parents (negative: no limit). 0, or -1 when
+    // the network cannot be scored or the search does not settle.
+    int SetMaxParents(int maxParents);
+    int GetMaxParents() const { return maxParents; }
+    // Thinning by removals; then, for count >= 1, removals until no node has more than count
+    // parents. Count 0 only clears the structure.
+    int SearchStructure(int count);
+    int GreedySearch();
+    int EnforceParentLimit(int limit);
+    // Removes every arc that is not forced; -1 when a removal fails.
+    int ClearStructure();
+    // The best move of one node under the current operators (gain -1e6 and no operation when
+    // it has none).
+    QNL_learnMove BestMove(int node);
+    int PrepareCandidates();
+    // The gain of the move applied; -1e308 when no queued move qualifies, -1.0 when the next
+    // best move would undo it, NO_SCORE when an arc operation failed.
+    double ApplyBestOperation();
 
     // Progress of long runs (not owned; null for none).
     void SetProgress(QNL_learnProgress* value) { progress = value; }
@@ -205,7 +240,24 @@ private:
     bool HasForcedPath(int from, int to) const;
     // Runs the change; on failure every node's knowledge is as it was before.
     int WithKnowledgeKept(const std::function<int()>& change);
+    // With incomplete data and INCOMPLETE_DATA_METHOD 1 the search scores families on
+    // expected counts made from the posterior marginals of every record under the current
+    // structure's EM (hidden members of a family taken as independent given the record);
+    // refreshed after every accepted move.
+    int RefreshExpectedMarginals();
+    double ExpectedFamilyScore(int node);
+    // The score of one family as the search sees it, cached by parent set within one search.
+    double SearchFamilyScore(int node, bool useIncompleteMethod);
+    void PushMove(const QNL_learnMove& move);
+    // Drops queued moves computed before their node's family changed; a reversal whose other
+    // family changed is recomputed. False when the queue is empty.
+    bool CleanQueueTop();
     int BeginStep(double weight, const std::string& message, int& level);
+    // The expected counts of every active node over all records under the parameters of the
+    // mirrored network `mirror` (made by CopyToNetwork).
+    int AddExpectedCounts(QNL_network& mirror);
+    // Bayesian score of the nodes' current counts, the structure prior left out.
+    double ExpectedCountScore(const std::vector<int>* list);
     int EndStep(int level);
 
     QNL_learnOptions options;
@@ -226,4 +278,25 @@ private:
     int seed = -1;
     int designated = -1;
     QNL_learnProgress* progress = nullptr;
+
+    // The candidate queue: a heap by gain with, per entry, the proposal it came from and the
+    // family version of a reversal's other node.
+    struct QueuedMove {
+        QNL_learnMove move;
+        unsigned proposal;
+        unsigned otherFamily;
+    };
+    std::vector<QueuedMove> queue;
+    std::vector<char> enabled;
+    std::vector<unsigned> proposals;
+    std::vector<unsigned> families;
+    int operators = 0;
+    double minimumGain = 0.0;
+    int maxParents = 2147483647;
+    std::vector<std::map<std::vector<int>, double>> familyScores;
+    bool expectedScoring = false;
+    // Per record and node, the posterior of each state (offsets per node in stateOffsets).
+    std::vector<double> marginals;
+    std::vector<std::size_t> stateOffsets;
+    std::size_t recordStride = 0;
 };

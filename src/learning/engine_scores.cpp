@@ -470,8 +470,10 @@ double QNL_learnNetwork::ScoreNetwork(const std::vector<int>* list, bool useInco
         const int method = options.GetInt(INCOMPLETE_DATA_METHOD);
         if (method == 0) return -1.0;
         if (method == 1) {
-            LogFailure(-1, "scoring incomplete data needs the engine's EM");
-            return kNoScore;
+            double whole = 0.0;
+            if (RunEM(whole) != 0) return kNoScore;
+            sum = list != nullptr ? ExpectedCountScore(list) : whole;
+            if (sum == kNoScore) return kNoScore;
         }
     }
     sum += Score(list);

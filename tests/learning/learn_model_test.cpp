@@ -1,0 +1,257 @@
+#include "definitions/node_value.h"
+#include "learning/dataset.h"
+#include "learning/learn_model.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "model/node_definition.h"
+#include "model/string_array.h"
+#include "support/random_network.h"
+#include "support/sampled_data.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using quarn_test::AddBinaryNode;
+
+// A named column: cells are indices into `names`, -1 missing.
+void AddNamed(QNL_dataset& data, const std::string& id, const std::vector<std::string>& names,
+              const std::vector<int>& values) {
+    std::vector<QNL_datasetCell> cells;
+    for (const int v : values)
+        cells.push_back(QNL_IntCell(v));
+    data.addIntVariable(id, &cells, -1);
+    data.setStateNames(data.findVariable(id), names);
+}
+
+// Ten records: "class" 6 yes and 4 no, and three features.
+QNL_dataset TenRecords() {
+    QNL_dataset data;
+    AddNamed(data, "f1", {"lo", "hi"}, {0, 1, 0, 1, 1, 0, 0, 1, 1, 0});
+    AddNamed(data, "class", {"no", "yes"}, {1, 1, 1, 1, 1, 1, 0, 0, 0, 0});
+    AddNamed(data, "f2", {"a", "b", "c"}, {0, 1, 2, 0, 1, 2, 0, 1, 2, 0});
+    AddNamed(data, "f3", {"x", "y"}, {1, 1, 0, 0, 1, 1, 0, 0, 1, 1});
+    return data;
+}
+
+double Probability(QNL_network& net, const char* node, const char* outcome) {
+    const int h = net.FindNode(node);
+    QNL_nodeDefinition* definition = net.GetNode(h)->GetDefinition();
+    const int k = definition->GetOutcomeIds()->FindPosition(outcome);
+    return definition->GetMatrix()->Subscript(k);
+}
+
+int ArcCount(QNL_network& net) {
+    int arcs = 0;
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
+        arcs += net.GetParents(h).GetCount();
+    return arcs;
+}
+
+TEST(NaiveBayes, ClassParentOfEveryFeatureWithPriorCountsOfOne) {
+    QNL_dataset data = TenRecords();
+    QNL_naiveBayes nb;
+    QNL_network out;
+    ASSERT_EQ(nb.Learn(data, out), 0);
+    EXPECT_EQ(ArcCount(out), 3);
+    for (const char* feature : {"f1", "f2", "f3"}) {
+        const QNL_intArray& parents = out.GetParents(out.FindNode(feature));
+        ASSERT_EQ(parents.GetCount(), 1) << feature;
+        EXPECT_EQ(parents[0], out.FindNode("class")) << feature;
+    }
+    EXPECT_EQ(Probability(out, "class", "yes"), 7.0 / 12.0);
+    EXPECT_EQ(Probability(out, "class", "no"), 5.0 / 12.0);
+    // The learned network takes the same data back, its outcomes being the data's names.
+    std::string error;
+    EXPECT_TRUE(data.matchNetwork(out, error)) << error;
+
+    // Matched to a network whose outcomes run the other way, the cells hold outcome indices;
+    // the learned tables still follow the names.
+    QNL_network reversed;
+    for (const char* id : {"f1", "class", "f2", "f3"})
+        reversed.AddNode(QNL_TYPE_CPT, id);
+    QNL_stringArray yesNo;
+    yesNo.Add("yes");
+    yesNo.Add("no");
+    QNL_idArray ids;
+    ids.QNL_stringArray::Assign(yesNo);
+    ASSERT_EQ(
+        reversed.GetNode(reversed.FindNode("class"))->GetDefinition()->SetNumberOfOutcomes(ids), 0);
+    for (const auto& [id, names] : std::vector<std::pair<const char*, std::vector<const char*>>>{
+             {"f1", {"lo", "hi"}}, {"f2", {"a", "b", "c"}}, {"f3", {"x", "y"}}}) {
+        QNL_stringArray texts;
+        for (const char* name : names)
+            texts.Add(name);
+        QNL_idArray outcomes;
+        outcomes.QNL_stringArray::Assign(texts);
+        ASSERT_EQ(
+            reversed.GetNode(reversed.FindNode(id))->GetDefinition()->SetNumberOfOutcomes(outcomes),
+            0);
+    }
+    ASSERT_TRUE(data.matchNetwork(reversed, error)) << error;
+    QNL_network again;
+    ASSERT_EQ(nb.Learn(data, again), 0);
+    EXPECT_EQ(Probability(again, "class", "yes"), 7.0 / 12.0);
+}
+
+TEST(NaiveBayes, NetWeightIsTheSampleSizeOfPriorsMethodOne) {
+    QNL_naiveBayes nb;
+    nb.PriorsMethod = 1;
+    nb.NetWeight = 4.0;
+    QNL_network out;
+    ASSERT_EQ(nb.Learn(TenRecords(), out), 0);
+    // Prior count 4 / 2 for each class state.
+    EXPECT_DOUBLE_EQ(Probability(out, "class", "yes"), 8.0 / 14.0);
+}
+
+TEST(NaiveBayes, FeatureSelectionKeepsTheInformativeFeatures) {
+    QNL_network truth;
+    const int c = AddBinaryNode(truth, "class", {}, {0.4});
+    AddBinaryNode(truth, "good1", {c}, {0.9, 0.2});
+    AddBinaryNode(truth, "noise", {}, {0.5});
+    AddBinaryNode(truth, "good2", {c}, {0.15, 0.8});
+    std::vector<int> handles;
+    for (int h = truth.GetFirstNode(); h >= 0; h = truth.GetNextNode(h))
+        handles.push_back(h);
+    const QNL_dataset data = quarn_test::SampleDataSet(truth, handles, 3000, 0.0, 4);
+    QNL_naiveBayes nb;
+    nb.FeatureSelection = true;
+    QNL_network out;
+    ASSERT_EQ(nb.Learn(data, out), 0);
+    EXPECT_EQ(ArcCount(out), 2);
+    EXPECT_EQ(out.GetParents(out.FindNode("noise")).GetCount(), 0);
+    for (const char* feature : {"good1", "good2"})
+        EXPECT_EQ(out.GetParents(out.FindNode(feature)).GetCount(), 1) << feature;
+}
+
+TEST(GreedyThickThinning, BackgroundKnowledgeAndParentLimit) {
+    QNL_network truth;
+    const int a = AddBinaryNode(truth, "A", {}, {0.3});
+    const int b = AddBinaryNode(truth, "B", {a}, {0.9, 0.15});
+    AddBinaryNode(truth, "C", {b}, {0.8, 0.2});
+    std::vector<int> handles{0, 1, 2};
+    const QNL_dataset data = quarn_test::SampleDataSet(truth, handles, 2000, 0.0, 8);
+    struct Case {
+        const char* what;
+        int maxParents;
+        std::vector<std::pair<int, int>> forced, forbidden;
+        int arcs;
+    };
+    const Case cases[] = {
+        {"chain", 5, {}, {}, 2},
+        {"no parents", 0, {}, {}, 0},
+        {"forced C->A, A-B forbidden", 5, {{2, 0}}, {{0, 1}, {1, 0}}, 2},
+    };
+    for (const Case& c : cases) {
+        QNL_greedyThickThinning gtt;
+        gtt.MaxParents = c.maxParents;
+        gtt.forcedArcs = c.forced;
+        gtt.forbiddenArcs = c.forbidden;
+        QNL_network out;
+        ASSERT_EQ(gtt.Learn(data, out), 0) << c.what;
+        EXPECT_EQ(ArcCount(out), c.arcs) << c.what;
+        for (const auto& [p, child] : c.forced)
+            EXPECT_EQ(out.GetParents(child).FindPosition(p) >= 0, true) << c.what;
+        for (const auto& [p, child] : c.forbidden)
+            EXPECT_LT(out.GetParents(child).FindPosition(p), 0) << c.what;
+    }
+}
+
+TEST(LearnFrontEnds, FailuresSayWhyAndLeaveTheOutputAlone) {
+    QNL_dataset empty;
+    empty.addIntVariable("A", nullptr, -1);
+    QNL_dataset continuous = TenRecords();
+    continuous.addFloatVariable("temp", nullptr, -1.0f);
+    const QNL_dataset ten = TenRecords();
+    QNL_greedyThickThinning outside;
+    outside.forcedArcs = {{0, 7}};
+    QNL_greedyThickThinning contradiction;
+    contradiction.forcedArcs = {{0, 1}};
+    contradiction.forbiddenArcs = {{0, 1}};
+    QNL_greedyThickThinning badTier;
+    badTier.tiers = {{-1, 0}};
+    QNL_naiveBayes unknown;
+    unknown.ClassVariableId = "label";
+    const QNL_greedyThickThinning plain;
+    struct Case {
+        std::function<int(QNL_network&)> run;
+        const char* message;
+    };
+    const Case cases[] = {
+        {[&](QNL_network& n) { return plain.Learn(QNL_dataset(), n); },
+         "gtt: the data set has no variables"},
+        {[&](QNL_network& n) { return plain.Learn(empty, n); }, "gtt: the data set has no records"},
+        {[&](QNL_network& n) { return QNL_naiveBayes().Learn(continuous, n); },
+         "nb: column temp is continuous; only discrete columns can be learned"},
+        {[&](QNL_network& n) { return unknown.Learn(ten, n); }, "nb: unknown class variable label"},
+        {[&](QNL_network& n) { return outside.Learn(ten, n); },
+         "gtt: forced arc (0, 7) does not join two variables of the data set"},
+        {[&](QNL_network& n) { return contradiction.Learn(ten, n); },
+         "gtt: forbidden arc (0, 1) is forced as well"},
+        {[&](QNL_network& n) { return badTier.Learn(ten, n); },
+         "gtt: tier entry (-1, 0) does not name a variable of the data set"},
+    };
+    QNL_errorHandler& log = QNL_errorHandler::Instance();
+    for (const Case& c : cases) {
+        log.Flush();
+        QNL_network out;
+        const int kept = out.AddNode(QNL_TYPE_CPT, "Kept");
+        EXPECT_EQ(c.run(out), -1) << c.message;
+        ASSERT_EQ(log.GetNumberOfErrors(), 1) << c.message;
+        EXPECT_STREQ(log.GetMessage(0), c.message);
+        EXPECT_EQ(out.FindNode("Kept"), kept) << c.message;
+    }
+    log.Flush();
+}
+
+TEST(LearnModel, RegistryDispatchPosteriorAndSave) {
+    QNL_learnModel model;
+    int value = -1;
+    EXPECT_EQ(model.AddIntOption("model_type", 3, ""), -1);
+    EXPECT_EQ(model.AddDoubleOption("MAX_NUM_PA_GS", 1.0, ""), 0);
+    EXPECT_EQ(model.AddIntOption("MAX_NUM_PA_GS", 2, ""), -1);
+    EXPECT_EQ(model.GetIntOption("absent", value), -2);
+    EXPECT_EQ(model.SetIntOption("absent", 1), -2);
+
+    auto engine = std::make_unique<QNL_learnNetwork>();
+    ASSERT_TRUE(engine->ImportDataset(TenRecords()));
+    model.SetNetwork(std::move(engine));
+    EXPECT_EQ(model.SetClassIndex(4), -2);
+    ASSERT_EQ(model.SetClassIndex(1), 0);
+    ASSERT_EQ(model.SetIntOption("model_type", 7), 0);
+    EXPECT_EQ(model.Learn(), -567);
+    ASSERT_EQ(model.SetIntOption("model_type", 1), 0);
+    ASSERT_EQ(model.Learn(), 0);
+
+    // The posterior of the class is the one inference gives in the copied network.
+    QNL_network copy;
+    ASSERT_EQ(model.GetNetwork()->CopyToNetwork(copy), 0);
+    const std::vector<int> record{1, 0, 2, 0};
+    const std::vector<double> posterior = model.ClassPosterior(record);
+    ASSERT_EQ(posterior.size(), 2u);
+    for (const auto& [id, state] :
+         std::vector<std::pair<const char*, int>>{{"f1", 1}, {"f2", 2}, {"f3", 0}})
+        ASSERT_EQ(copy.GetNode(copy.FindNode(id))->GetValue()->SetEvidence(state), 0);
+    ASSERT_EQ(copy.UpdateBeliefs(), 0);
+    const QNL_Dmatrix* beliefs = copy.GetNode(copy.FindNode("class"))->GetValue()->GetMatrix();
+    for (int k = 0; k < 2; ++k)
+        EXPECT_NEAR(posterior[static_cast<std::size_t>(k)], beliefs->Subscript(k), 1e-12);
+    EXPECT_TRUE(model.ClassPosterior({1, 0}).empty());
+
+    const std::string path = ::testing::TempDir() + "learned_model.xqnl";
+    ASSERT_EQ(model.SaveNetwork(path), 0);
+    QNL_network read;
+    ASSERT_EQ(read.ReadFile(path.c_str()), 0);
+    EXPECT_EQ(read.GetNumberOfNodes(), 4);
+    EXPECT_EQ(ArcCount(read), 3);
+    std::remove(path.c_str());
+}
+
+} // namespace

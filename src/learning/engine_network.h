@@ -13,6 +13,7 @@
 class QNL_dataset;
 class QNL_network;
 class QNL_learnNetwork;
+class QNL_learnDataSource;
 
 // Nested steps of a long learning run, each a fraction (its weight) of the step it is opened
 // in; the whole run weighs 1. The callback sees the fraction done and the step's message and
@@ -154,6 +155,11 @@ public:
     bool ImportDataset(const QNL_dataset& data);
     int GetNumberOfRecords() const;
     bool IsDataIncomplete() const { return dataIncomplete; }
+    // Replaces the nodes by the columns of a data source, by default the data file the
+    // options name (with its preprocess file); 0 or -1 (logged).
+    int ReadDataFile(QNL_learnDataSource* source = nullptr);
+    // Reads the data file of that name.
+    int ReadData(const std::string& fileName);
 
     // Arc probabilities [parent][child], n x n in node order; an empty table clears them.
     int SetArcProbabilities(const std::vector<double>& table);
@@ -227,6 +233,7 @@ public:
 
 private:
     friend class QNL_learnNode;
+    friend class QNL_learnDataFile;
 
     bool IsNode(int index) const { return index >= 0 && index < GetNumberOfNodes(); }
     void InvalidateCaches();

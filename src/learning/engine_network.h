@@ -12,6 +12,7 @@
 
 class QNL_dataset;
 class QNL_network;
+class QNL_nodeDefinition;
 class QNL_learnNetwork;
 class QNL_learnDataSource;
 
@@ -192,6 +193,9 @@ public:
     // MAP parameters for every active node and, with a target, their copy into its network.
     // Incomplete data need the engine's EM unless INCOMPLETE_DATA_METHOD is 2.
     int LearnParameters(const QNL_learnHandleMap* target = nullptr);
+    // Discretize on every active node; -1 on the first failure, else 0. The nodes it
+    // discretized go to `done` when given.
+    int DiscretizeAll(std::vector<int>* done = nullptr);
     int EstimateParameters();
     // Expectation maximisation of the parameters of every active node over incomplete data,
     // repeated until the score converges (at most EM_MAX_ITERATIONS passes). The last score
@@ -266,6 +270,12 @@ private:
     // Bayesian score of the nodes' current counts, the structure prior left out.
     double ExpectedCountScore(const std::vector<int>* list);
     int EndStep(int level);
+    // The outcomes of a node's states, set on a library node's definition.
+    int SetOutcomesOf(int node, QNL_nodeDefinition& definition) const;
+    // DiscretizeAll; the counterparts of the discretized nodes in the target's network take
+    // the interval outcomes, and `map` then points at a map that knows them.
+    int DiscretizeForTarget(const QNL_learnHandleMap& target, QNL_learnHandleMap& rebuilt,
+                            const QNL_learnHandleMap*& map);
 
     QNL_learnOptions options;
     std::vector<std::unique_ptr<QNL_learnNode>> nodes;

@@ -212,6 +212,8 @@ int QNL_learnDataFile::Load() {
                            << " does not match its data file: " << problem << ".\n";
         fromPreprocessFile = false;
         columns.clear();
+        namesPresent = network->GetOptions().GetBool(NODE_NAMES_PRESENT);
+        typesSpecified = network->GetOptions().GetBool(TYPES_SPECIFIED);
     }
     if (const int code = Scan(text)) return code;
     if (!disablePreprocessFile) {

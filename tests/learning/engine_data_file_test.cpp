@@ -198,6 +198,20 @@ TEST(EngineDataFile, SideFileIsACache) {
         EXPECT_EQ(Take(through), Take(scanned));
     }
     EXPECT_EQ(Take(scanned).discrete[0], (std::vector<int>{0, 1, 2}));
+    // A stale side file of a file with names does not make the rescan look for names.
+    WriteText(data, "p 1\nq 2\n");
+    WriteText(data + ".vmq", stale);
+    QNL_learnNetwork unnamed;
+    unnamed.SetBoolOption("NODE_NAMES_PRESENT", false);
+    unnamed.SetBoolOption("DISABLE_PREPROCESS_FILE", true);
+    ASSERT_EQ(ReadFile(unnamed, data), 0);
+    QNL_learnNetwork through;
+    through.SetBoolOption("NODE_NAMES_PRESENT", false);
+    through.SetBoolOption("USE_PREPROCESS_FILE", true);
+    through.SetStringOption("PREPROCESS_FILENAME", data + ".vmq");
+    ASSERT_EQ(through.ReadDataFile(), 0);
+    EXPECT_EQ(Take(through), Take(unnamed));
+    EXPECT_EQ(Take(through).discrete[0].size(), 2u);
 }
 
 TEST(EngineDataFile, MissingOnlyAndContinuousBlocks) {

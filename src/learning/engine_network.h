@@ -226,6 +226,33 @@ public:
     // best move would undo it, NO_SCORE when an arc operation failed.
     double ApplyBestOperation();
 
+    // Restarts of the greedy search, each after the first from a random structure (mean 3
+    // parents); the best structure found goes to `structure` (n x n over all nodes, cell
+    // [parent * n + child]) and is rebuilt at the end. 0, or -1 (logged).
+    int RandomRestarts(int count, std::vector<char>& structure);
+    // Restarts until `seconds` of wall-clock time have passed (one at least), one "." per
+    // greedy search in the log; the whole seconds taken go to `elapsed`.
+    int TimedRandomRestarts(int seconds, int& elapsed);
+    // Hill climbing by single-arc moves that keeps a ring of BESTF_GOBACK_NUM visited
+    // structures; at a local optimum it goes back to one of them and takes its second-best
+    // move instead. At most NUM_RESTARTS moves; it ends early once a whole turn of the ring
+    // offers nothing left to try. The best structure is rebuilt. 0, or -1 (logged).
+    int ReturnToBestSearch();
+    // A random structure over the active nodes: each node after the first tier takes k
+    // parents from earlier tiers, k the integer part of a normal deviate (mean, 0.2 mean) up
+    // to the largest parent count. Parameters (all optional): "numNodes" first replaces the
+    // nodes by that many new ones ("numStates" or up to "maxNumStates" states each, "type"
+    // "discrete" or "continuous"); "maxNumParents" (default: the node count and the search's
+    // limit). Without tiers the order is drawn at random, after forced parents and tiers.
+    // The number of arcs made; -2 when the largest parent count is below the mean, -1 when
+    // the tiers are not usable or refused arcs leave a node without its parents (logged).
+    int GenerateRandomNetwork(double mean,
+                              const std::map<std::string, std::string>* parameters = nullptr,
+                              const std::vector<std::vector<int>>* tiers = nullptr);
+    // Replaces the nodes by `count` new discrete or continuous nodes "Node_<i>" with states
+    // "State_<j>". 0, or -1 (logged).
+    int CreateRandomNodes(int count, const std::map<std::string, std::string>& parameters);
+
     // Progress of long runs (not owned; null for none).
     void SetProgress(QNL_learnProgress* value) { progress = value; }
     QNL_learnProgress* GetProgress() const { return progress; }
@@ -270,6 +297,10 @@ private:
     // Bayesian score of the nodes' current counts, the structure prior left out.
     double ExpectedCountScore(const std::vector<int>* list);
     int EndStep(int level);
+    // The parents of every node, and the structure rebuilt from such a list.
+    std::vector<std::vector<int>> SaveStructure() const;
+    int RestoreStructure(const std::vector<std::vector<int>>& structure);
+    int RestartsFrom(int count, double seconds, std::vector<char>& structure, int& elapsed);
     // The outcomes of a node's states, set on a library node's definition.
     int SetOutcomesOf(int node, QNL_nodeDefinition& definition) const;
     // DiscretizeAll; the counterparts of the discretized nodes in the target's network take

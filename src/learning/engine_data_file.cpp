@@ -425,6 +425,8 @@ int QNL_learnDataFile::LoadRecords(const std::string& text, std::string& problem
 int QNL_learnDataFile::HandToNodes() {
     QNL_learnNetwork& net = *network;
     net.RemoveAllNodes();
+    net.trainingMask.clear();
+    net.testingMask.clear();
     net.dataIncomplete = false;
     net.continuousData = false;
     for (std::size_t c = 0; c < columns.size(); ++c) {

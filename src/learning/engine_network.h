@@ -162,6 +162,13 @@ public:
     // Reads the data file of that name.
     int ReadData(const std::string& fileName);
 
+    // The records parameters are learned from (the others are left out of every count) and
+    // the records a model is tested on, 0/1 per record; an empty mask means every record.
+    // -2 when a mask is neither empty nor one entry per record.
+    int SetRecordMasks(const std::vector<char>& training, const std::vector<char>& testing);
+    const std::vector<char>& GetTrainingMask() const { return trainingMask; }
+    const std::vector<char>& GetTestingMask() const { return testingMask; }
+
     // Arc probabilities [parent][child], n x n in node order; an empty table clears them.
     int SetArcProbabilities(const std::vector<double>& table);
     bool HasArcProbabilities() const { return !arcProbabilities.empty(); }
@@ -323,6 +330,8 @@ private:
     QNL_network* priorNetwork = nullptr;
     QNL_learnHandleMap priorMap;
     QNL_learnHandleMap copyMap;
+    std::vector<char> trainingMask;
+    std::vector<char> testingMask;
     int seed = -1;
     int designated = -1;
     QNL_learnProgress* progress = nullptr;

@@ -58,6 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     QNL_learnNetwork again;
+    again.SetOptions(net.GetOptions());
     again.SetBoolOption("USE_PREPROCESS_FILE", true);
     again.SetStringOption("PREPROCESS_FILENAME", input + ".vmq");
     again.SetStringOption("DATA_FILENAME", input);

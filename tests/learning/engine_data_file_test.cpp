@@ -214,6 +214,31 @@ TEST(EngineDataFile, SideFileIsACache) {
     EXPECT_EQ(Take(through).discrete[0].size(), 2u);
 }
 
+TEST(EngineDataFile, FuzzFindingsReadAlikeThroughAStaleSideFile) {
+    const std::string folder = Folder();
+    for (const auto& [name, names] : {std::pair<std::string, bool>{"fuzz_form_feed_name.txt", true},
+                                      {"fuzz_long_labels.txt", false}}) {
+        const std::string data = folder + name;
+        fs::copy_file(kFixtures + name, data);
+        // The side file of another data file, naming this one.
+        std::string side = ReadText(kFixtures + "small.txt.vmq");
+        side.replace(side.find("small.txt\n"), 9, data);
+        WriteText(data + ".vmq", side);
+        QNL_learnNetwork direct;
+        QNL_learnNetwork through;
+        for (QNL_learnNetwork* net : {&direct, &through}) {
+            net->SetBoolOption("NODE_NAMES_PRESENT", names);
+            net->SetStringOption("DATA_FILENAME", data);
+        }
+        direct.SetBoolOption("DISABLE_PREPROCESS_FILE", true);
+        through.SetBoolOption("USE_PREPROCESS_FILE", true);
+        through.SetStringOption("PREPROCESS_FILENAME", data + ".vmq");
+        ASSERT_EQ(direct.ReadDataFile(), 0) << name;
+        ASSERT_EQ(through.ReadDataFile(), 0) << name;
+        EXPECT_EQ(Take(through), Take(direct)) << name;
+    }
+}
+
 TEST(EngineDataFile, MissingOnlyAndContinuousBlocks) {
     const std::string folder = Folder();
     WriteText(folder + "d.txt", "m c\n* 1.25\n* -3\n");

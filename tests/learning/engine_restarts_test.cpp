@@ -114,11 +114,6 @@ TEST(EngineRestarts, ReturnToBestSearchEndsOnALocalOptimum) {
                     net.AddArc(a, b);
                 }
             }
-        EXPECT_GE(score, [&] {
-            QNL_learnNetwork empty;
-            empty.ImportDataset(data);
-            return empty.ScoreNetwork();
-        }());
     }
 }
 
@@ -165,17 +160,6 @@ TEST(EngineRestarts, RandomNodesAndNetworks) {
     }
     // The integer part of N(3, 0.6), redrawn above 4, averages 2.5.
     EXPECT_NEAR(static_cast<double>(parents) / static_cast<double>(counted), 2.5, 0.1);
-    // The same seed gives the same network.
-    std::vector<std::vector<int>> first;
-    for (const int round : {0, 1}) {
-        net.SetRandomSeed(-77);
-        ASSERT_GE(net.GenerateRandomNetwork(2.0), 0);
-        std::vector<std::vector<int>> now;
-        for (int i = 0; i < 30; ++i)
-            now.push_back(net.GetNode(i)->GetParents());
-        if (round == 0) first = now;
-        EXPECT_EQ(now, first);
-    }
 }
 
 TEST(EngineRestarts, RandomNetworkRefusals) {

@@ -65,6 +65,9 @@ TEST(EngineDiscretize, BoundsAndStatesByMethod) {
         {{1, 2, 10, 11, 30}, 2, 3, {1, 6, 20.5, 30 * top}, {0, 0, 1, 1, 2}},
         // The last bound of negative values lies below the largest; it takes the last state.
         {{-5, -3, -1}, 0, 3, {-5, -4, -2, -1 * top}, {0, 1, 2}},
+        // Equal bounds, and bounds equal in six digits, still name every state apart.
+        {{4, 4, 4}, 0, 3, {4, 4, 4, 4 * top}, {0, 0, 0}},
+        {{1, 1.0000002, 1.0000004}, 0, 3, {1, 1.0000001, 1.0000003, 1.0000004 * top}, {0, 1, 2}},
     };
     for (const auto& c : cases) {
         QNL_learnNetwork net;
@@ -75,7 +78,9 @@ TEST(EngineDiscretize, BoundsAndStatesByMethod) {
         for (std::size_t k = 0; k < c.bounds.size(); ++k)
             EXPECT_DOUBLE_EQ(node.GetIntervalBounds()[k], c.bounds[k]);
         EXPECT_EQ(Column(node), c.states);
-        EXPECT_EQ(node.GetNumberOfStates(), static_cast<int>(c.bounds.size()) - 1);
+        const auto& states = node.GetStates();
+        EXPECT_EQ(states.size(), c.bounds.size() - 1);
+        EXPECT_EQ(std::set<std::string>(states.begin(), states.end()).size(), states.size());
     }
 }
 
@@ -111,20 +116,6 @@ TEST(EngineDiscretize, FailuresAndNodesLeftAlone) {
     net.GetNode(1)->SetIntParam(QNL_learnNode::NUM_DISC_LEVELS, 4);
     EXPECT_EQ(net.GetNode(1)->Discretize(), 0);
     EXPECT_EQ(net.GetNode(1)->GetNumberOfStates(), 4);
-}
-
-TEST(EngineDiscretize, StateNamesStayUnique) {
-    // Equal values, and bounds equal in six digits.
-    for (const std::vector<double>& values :
-         {std::vector<double>{4, 4, 4, 4},
-          std::vector<double>{1, 1.0000001, 1.0000002, 1.0000003}}) {
-        QNL_learnNetwork net;
-        AddContinuous(net, "x", values, 0, 4);
-        ASSERT_EQ(net.GetNode(0)->Discretize(), 0);
-        const auto& states = net.GetNode(0)->GetStates();
-        EXPECT_EQ(states.size(), 4u);
-        EXPECT_EQ(std::set<std::string>(states.begin(), states.end()).size(), 4u);
-    }
 }
 
 TEST(EngineDiscretize, TargetLearnsMapParametersOfTheIntervals) {

@@ -171,10 +171,7 @@ QNL_learnDataFile::QNL_learnDataFile(QNL_learnNetwork& owner) : QNL_learnDataSou
         preprocessFileName = options.GetString(PREPROCESS_FILENAME);
         // The side file is a cache: one that cannot be read leaves the data file to be
         // scanned as if there were none.
-        if (ReadPreprocessFile(preprocessFileName) == 0) {
-            fromPreprocessFile = true;
-            return;
-        }
+        if (ReadPreprocessFile(preprocessFileName) == 0) return;
         if (owner.GetLogFlag())
             owner.Log() << "Cannot use the preprocess file " << preprocessFileName << ".\n";
         columns.clear();
@@ -570,7 +567,16 @@ int QNL_learnDataFile::ReadPreprocessFile(const std::string& path) {
     std::string text;
     if (!ReadWholeFile(path, text))
         return LogFailure("the preprocess file " + path + " cannot be opened");
+    // A file that fails leaves the object as it was.
+    const std::string savedName = dataFileName;
+    const bool savedNames = namesPresent;
+    const bool savedTypes = typesSpecified;
+    const int savedRecords = records;
     const auto fail = [&](const std::string& what) {
+        dataFileName = savedName;
+        namesPresent = savedNames;
+        typesSpecified = savedTypes;
+        records = savedRecords;
         return LogFailure("the preprocess file " + path + " " + what);
     };
     static const char* const kTags[] = {"num_records",    "num_variables",   "filename",
@@ -650,6 +656,8 @@ int QNL_learnDataFile::ReadPreprocessFile(const std::string& path) {
         read.push_back(std::move(column));
     }
     columns = std::move(read);
+    fromPreprocessFile = true;
+    loaded = false;
     return 0;
 }
 

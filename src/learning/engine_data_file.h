@@ -49,7 +49,8 @@ public:
     // The preprocess file of the present column information; 0, or -1 when it cannot be
     // written or could not be read back as written.
     int WritePreprocessFile(const std::string& path) const;
-    // Column information, data file name and switches from a preprocess file; 0 or -1.
+    // Column information, data file name and switches from a preprocess file, which the next
+    // Read loads the records through; 0, or -1 with the object as it was.
     int ReadPreprocessFile(const std::string& path);
 
     // A token is a number only when all of it reads as one: an optional sign, digits with at

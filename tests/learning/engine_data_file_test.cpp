@@ -299,6 +299,7 @@ TEST(EngineDataFile, HostileSideFilesAreRefused) {
         QNL_learnDataFile file(net);
         QNL_errorHandler::Instance().Flush();
         EXPECT_EQ(file.ReadPreprocessFile(folder + "side.vmq"), -1) << text;
+        EXPECT_EQ(file.GetDataFileName(), "-") << text;
         EXPECT_EQ(QNL_errorHandler::Instance().GetNumberOfErrors(), 1) << text;
     }
 }

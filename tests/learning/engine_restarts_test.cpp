@@ -76,7 +76,6 @@ TEST(EngineRestarts, RandomRestartsKeepTheBestOfTheSameRestartsRunOneByOne) {
     int elapsed = -1;
     EXPECT_EQ(restarted.TimedRandomRestarts(0, elapsed), 0);
     EXPECT_EQ(restarted.GetLog(), ".");
-    EXPECT_EQ(elapsed, 0);
 }
 
 TEST(EngineRestarts, ReturnToBestSearchEndsOnALocalOptimum) {

@@ -87,15 +87,21 @@ int QNL_learnNetwork::AddExpectedCounts(QNL_network& mirror) {
     const int records = first.Size();
     std::vector<int> state(nodes.size(), MISSING);
     std::vector<int> hidden;
-    // Beliefs of every active node with one hidden node fixed, by (node, state).
-    std::map<std::pair<int, int>, std::vector<std::vector<double>>> fixed;
-    auto snapshot = [&] {
-        std::vector<std::vector<double>> all(nodes.size());
+    // Beliefs of every active node in one flat block, node i's states from offsets[i].
+    using Beliefs = std::vector<double>;
+    std::vector<std::size_t> offsets(nodes.size() + 1, 0);
+    for (std::size_t i = 0; i < nodes.size(); ++i)
+        offsets[i + 1] = offsets[i] + static_cast<std::size_t>(nodes[i]->GetNumberOfStates());
+    auto snapshot = [&](Beliefs& into) {
+        into.resize(offsets.back());
         for (const int i : active)
             for (int k = 0; k < nodes[static_cast<std::size_t>(i)]->GetNumberOfStates(); ++k)
-                all[static_cast<std::size_t>(i)].push_back(inference.Belief(i, k));
-        return all;
+                into[offsets[static_cast<std::size_t>(i)] + static_cast<std::size_t>(k)] =
+                    inference.Belief(i, k);
     };
+    // The beliefs with one hidden node fixed, by (node, state), for the current record.
+    std::map<std::pair<int, int>, Beliefs> fixed;
+    Beliefs base;
     for (int r = 0; r < records; ++r) {
         if (first.IsExcluded(r)) continue;
         int level = -1;
@@ -112,7 +118,6 @@ int QNL_learnNetwork::AddExpectedCounts(QNL_network& mirror) {
                 v >= 0 && v < node.GetNumberOfStates() ? v : MISSING;
             complete = complete && state[static_cast<std::size_t>(i)] != MISSING;
         }
-        std::vector<std::vector<double>> base;
         fixed.clear();
         if (!complete) {
             if (const int code = inference.ClearEvidence()) return code;
@@ -122,7 +127,7 @@ int QNL_learnNetwork::AddExpectedCounts(QNL_network& mirror) {
                             inference.SetEvidence(i, state[static_cast<std::size_t>(i)]))
                         return code;
             if (const int code = inference.Update()) return code;
-            base = snapshot();
+            snapshot(base);
         }
         for (const int i : active) {
             QNL_learnNode& node = *nodes[static_cast<std::size_t>(i)];
@@ -154,26 +159,28 @@ int QNL_learnNetwork::AddExpectedCounts(QNL_network& mirror) {
                 continue;
             }
             if (hidden.size() == 1) {
-                const auto& beliefs = base[static_cast<std::size_t>(hidden[0])];
-                for (std::size_t k = 0; k < beliefs.size(); ++k)
-                    cells[at + static_cast<std::int64_t>(k) * strides[0]] += beliefs[k];
+                const int h = hidden[0];
+                const double* beliefs = base.data() + offsets[static_cast<std::size_t>(h)];
+                for (int k = 0; k < nodes[static_cast<std::size_t>(h)]->GetNumberOfStates(); ++k)
+                    cells[at + k * strides[0]] += beliefs[k];
                 continue;
             }
             // P(h0, h1, ... | e) = P(h0 | e) P(h1, ... | e, h0), one hidden member fixed at a
             // time; the fixings of the first member are shared by the families of the record.
-            using Beliefs = std::vector<std::vector<double>>;
             std::function<int(std::size_t, double, std::int64_t, const Beliefs&)> walk =
                 [&](std::size_t depth, double weight, std::int64_t offset,
                     const Beliefs& beliefs) -> int {
                 const int h = hidden[depth];
-                const std::vector<double>& own = beliefs[static_cast<std::size_t>(h)];
+                const double* own = beliefs.data() + offsets[static_cast<std::size_t>(h)];
+                const auto states = static_cast<std::size_t>(
+                    nodes[static_cast<std::size_t>(h)]->GetNumberOfStates());
                 if (depth + 1 == hidden.size()) {
-                    for (std::size_t k = 0; k < own.size(); ++k)
+                    for (std::size_t k = 0; k < states; ++k)
                         cells[offset + static_cast<std::int64_t>(k) * strides[depth]] +=
                             weight * own[k];
                     return 0;
                 }
-                for (std::size_t k = 0; k < own.size(); ++k) {
+                for (std::size_t k = 0; k < states; ++k) {
                     const double p = own[k];
                     if (!(p > 0.0)) continue;
                     const int value = static_cast<int>(k);
@@ -185,13 +192,15 @@ int QNL_learnNetwork::AddExpectedCounts(QNL_network& mirror) {
                         auto at = fixed.find({h, value});
                         if (at == fixed.end()) {
                             code = inference.Update();
-                            if (code == 0)
-                                at = fixed.emplace(std::make_pair(h, value), snapshot()).first;
+                            if (code == 0) {
+                                at = fixed.emplace(std::make_pair(h, value), Beliefs()).first;
+                                snapshot(at->second);
+                            }
                         }
                         if (code == 0) next = &at->second;
                     } else {
                         code = inference.Update();
-                        if (code == 0) local = snapshot();
+                        if (code == 0) snapshot(local);
                     }
                     if (code == 0)
                         code = walk(depth + 1, weight * p,
@@ -260,6 +269,11 @@ int QNL_learnNetwork::RunEM(double& score) {
         ~ForgetMirror() { map = QNL_learnHandleMap(); }
     } forget{copyMap};
     if (const int code = CopyToNetwork(mirror)) return code;
+    // Every record sets and clears evidence on most nodes, so the per-change bookkeeping is
+    // left out; an observation the tables make impossible fails the belief update instead.
+    mirror.SetNotificationMask(
+        mirror.GetNotificationMask() &
+        ~(QNL_network::CHANGE_EVIDENCE_SET | QNL_network::CHANGE_EVIDENCE_CLEARED));
     for (int k = 0;; ++k) {
         if (k >= maxIterations)
             return LogFailure(-1, "EM did not converge within " + std::to_string(maxIterations) +

@@ -290,6 +290,9 @@ private:
     // structure's EM (hidden members of a family taken as independent given the record);
     // refreshed after every accepted move.
     int RefreshExpectedMarginals();
+    // Expected-count scoring on, the network score summed from it; -1 (logged) on failure.
+    int StartExpectedScoring();
+    void EndSearchScoring();
     double ExpectedFamilyScore(int node);
     // The score of one family as the search sees it, cached by parent set within one search.
     double SearchFamilyScore(int node, bool useIncompleteMethod);

@@ -50,6 +50,11 @@ int QNL_learnNetwork::RefreshExpectedMarginals() {
         ~ForgetMirror() { map = QNL_learnHandleMap(); }
     } forget{copyMap};
     if (const int code = CopyToNetwork(mirror)) return code;
+    // Every record sets and clears evidence on most nodes, so the per-change bookkeeping is
+    // left out; an observation the tables make impossible fails the belief update instead.
+    mirror.SetNotificationMask(
+        mirror.GetNotificationMask() &
+        ~(QNL_network::CHANGE_EVIDENCE_SET | QNL_network::CHANGE_EVIDENCE_CLEARED));
     stateOffsets.assign(nodes.size() + 1, 0);
     for (std::size_t i = 0; i < nodes.size(); ++i)
         stateOffsets[i + 1] =
@@ -193,7 +198,22 @@ QNL_learnMove QNL_learnNetwork::BestMove(int x) {
     // During parent-limit enforcement every removal counts, however much it costs.
     best.gain = std::min(-1e6, minimumGain);
     if (!enabled.empty() && !enabled[static_cast<std::size_t>(x)]) return best;
+    // Every trial move is taken back, so the network's cached scores stay what they were.
+    struct KeepCaches {
+        QNL_learnNetwork& net;
+        bool score = net.networkScoreValid;
+        bool prior = net.structurePriorValid;
+        ~KeepCaches() {
+            net.networkScoreValid = score;
+            net.structurePriorValid = prior;
+        }
+    } keep{*this};
     const QNL_learnMove none = best;
+    // A trial move that cannot be taken back leaves the caches unknown.
+    auto fail = [&] {
+        keep.score = keep.prior = false;
+        return none;
+    };
     const double s0 = SearchFamilyScore(x, false);
     if (s0 == kNoScore) return none;
     QNL_learnNode& node = *nodes[static_cast<std::size_t>(x)];
@@ -204,10 +224,10 @@ QNL_learnMove QNL_learnNetwork::BestMove(int x) {
         for (int k = static_cast<int>(node.parents.size()) - 1; k >= 0; --k) {
             const int p = node.parents[static_cast<std::size_t>(k)];
             const int removed = RemoveArc(p, x);
-            if (removed < 0) return none;
+            if (removed < 0) return fail();
             if (removed == 0) continue; // forced
             const double s = SearchFamilyScore(x, true);
-            if (AddArc(p, x) != 1) return none;
+            if (AddArc(p, x) != 1) return fail();
             if (s != kNoScore) consider(p, QNL_learnMove::REMOVE, s - s0);
         }
     }
@@ -219,11 +239,11 @@ QNL_learnMove QNL_learnNetwork::BestMove(int x) {
                 continue;
             const double sp = SearchFamilyScore(p, true);
             const int reversed = ReverseArcIfAcyclic(p, x);
-            if (reversed < 0) return none;
+            if (reversed < 0) return fail();
             if (reversed == 0) continue;
             const double sx = SearchFamilyScore(x, true);
             const double sq = SearchFamilyScore(p, true);
-            if (ReverseArc(x, p) != 1) return none;
+            if (ReverseArc(x, p) != 1) return fail();
             if (sx != kNoScore && sq != kNoScore && sp != kNoScore)
                 consider(p, QNL_learnMove::REVERSE, sx + sq - sp - s0);
         }
@@ -232,10 +252,10 @@ QNL_learnMove QNL_learnNetwork::BestMove(int x) {
         for (int y = -1; NextNode(y) == 0;) {
             if (y == x || node.HasParent(y)) continue;
             const int added = AddArcIfAcyclic(y, x);
-            if (added < 0) return none;
+            if (added < 0) return fail();
             if (added == 0) continue;
             const double s = SearchFamilyScore(x, true);
-            if (RemoveArc(y, x) != 1) return none;
+            if (RemoveArc(y, x) != 1) return fail();
             if (s != kNoScore) consider(y, QNL_learnMove::ADD, s - s0);
         }
     }
@@ -335,35 +355,40 @@ double QNL_learnNetwork::ApplyBestOperation() {
     }
 }
 
+int QNL_learnNetwork::StartExpectedScoring() {
+    if (RefreshExpectedMarginals() != 0)
+        return LogFailure(-1, "the expected counts of the incomplete data cannot be made");
+    expectedScoring = true;
+    double sum = 0.0;
+    for (int i = -1; NextNode(i) == 0;) {
+        const double family = SearchFamilyScore(i, true);
+        if (family == kNoScore)
+            return LogFailure(-1, "the network cannot be scored, so no structure can be searched");
+        sum += family;
+    }
+    networkScore = sum;
+    networkScoreValid = true;
+    return 0;
+}
+
+void QNL_learnNetwork::EndSearchScoring() {
+    // Scores kept by parent set hold for one search's options and data only.
+    expectedScoring = false;
+    marginals.clear();
+    familyScores.clear();
+}
+
 int QNL_learnNetwork::GreedySearch() {
     // The forced arcs stand before any move is priced, so no queued move is made on a
     // structure without them.
     if (ApplyBackgroundKnowledge() != 0) return -1;
     // Scoring every candidate by an EM run of its own would cost an EM run per move priced.
     const bool incomplete = dataIncomplete && options.GetInt(INCOMPLETE_DATA_METHOD) == 1;
-    struct EndExpected {
+    struct EndScoring {
         QNL_learnNetwork& net;
-        ~EndExpected() {
-            net.expectedScoring = false;
-            net.marginals.clear();
-        }
-    } endExpected{*this};
-    auto refresh = [&]() -> int {
-        if (RefreshExpectedMarginals() != 0)
-            return LogFailure(-1, "the expected counts of the incomplete data cannot be made");
-        expectedScoring = true;
-        double sum = 0.0;
-        for (int i = -1; NextNode(i) == 0;) {
-            const double family = SearchFamilyScore(i, true);
-            if (family == kNoScore)
-                return LogFailure(-1,
-                                  "the network cannot be scored, so no structure can be searched");
-            sum += family;
-        }
-        networkScore = sum;
-        networkScoreValid = true;
-        return 0;
-    };
+        ~EndScoring() { net.EndSearchScoring(); }
+    } endScoring{*this};
+    auto refresh = [&] { return StartExpectedScoring(); };
     familyScores.assign(nodes.size(), {});
     if (incomplete) {
         if (const int code = refresh()) return code;
@@ -388,7 +413,6 @@ int QNL_learnNetwork::GreedySearch() {
             if (const int code = PrepareCandidates()) return code;
         }
     }
-    familyScores.clear();
     return gain == kNoScore ? -1 : 0;
 }
 
@@ -418,6 +442,11 @@ int QNL_learnNetwork::SearchStructure(int count) {
 
 int QNL_learnNetwork::EnforceParentLimit(int limit) {
     const std::size_t n = nodes.size();
+    const bool incomplete = dataIncomplete && options.GetInt(INCOMPLETE_DATA_METHOD) == 1;
+    struct EndScoring {
+        QNL_learnNetwork& net;
+        ~EndScoring() { net.EndSearchScoring(); }
+    } endScoring{*this};
     enabled.assign(n, 1);
     operators = kRemoveBit;
     minimumGain = kNothingQueued;
@@ -432,7 +461,9 @@ int QNL_learnNetwork::EnforceParentLimit(int limit) {
                 ++over;
             }
         if (over == 0) break;
-        if (ScoreNetwork(nullptr, true) == kNoScore) {
+        if (incomplete) {
+            if ((result = StartExpectedScoring()) != 0) break;
+        } else if (ScoreNetwork(nullptr, true) == kNoScore) {
             result = LogFailure(-1, "the network cannot be scored, so no parent can be removed");
             break;
         }
@@ -453,6 +484,5 @@ int QNL_learnNetwork::EnforceParentLimit(int limit) {
         }
     }
     enabled.assign(n, 1);
-    familyScores.clear();
     return result;
 }

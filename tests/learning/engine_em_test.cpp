@@ -167,6 +167,12 @@ TEST(EngineEm, GreedySearchOnIncompleteDataFindsTheChain) {
             skeleton.insert({std::min(p, i), std::max(p, i)});
     EXPECT_EQ(skeleton, (std::set<std::pair<int, int>>{{0, 1}, {1, 2}}));
     EXPECT_EQ(net.LearnParameters(), 0);
+    // The parent limit on the same data: removals priced on expected counts as well.
+    net.AddArc(0, 2);
+    net.AddArc(3, 2);
+    ASSERT_EQ(net.SearchStructure(1), 0);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_LE(net.GetNode(i)->GetParents().size(), 1u) << i;
 }
 
 } // namespace

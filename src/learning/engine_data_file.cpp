@@ -24,6 +24,10 @@ int LogFailure(const std::string& message) {
     return QNL_errorHandler::Instance().LogError(-1, "learning: " + message);
 }
 
+// Every engine node keeps rows over all nodes, so the memory grows with the square of the
+// column count.
+constexpr std::size_t kMaxColumns = 4096;
+
 bool IsSeparator(char c) {
     return c == ' ' || c == '\t' || c == ',' || c == '\n' || c == '\r';
 }
@@ -270,6 +274,10 @@ int QNL_learnDataFile::Scan(const std::string& text) {
             for (std::size_t i = 0; i < tokens.size(); ++i)
                 columns.push_back(Named("Column_" + std::to_string(i)));
         if (seen.empty()) {
+            if (columns.size() > kMaxColumns)
+                return LogFailure("the data file " + dataFileName + " has " +
+                                  std::to_string(columns.size()) + " columns, more than the " +
+                                  std::to_string(kMaxColumns) + " the engine takes");
             seen.resize(columns.size());
             for (std::size_t c = 0; c < columns.size(); ++c) {
                 columns[c].discrete = types.empty() || types[c] != 2;
@@ -318,6 +326,10 @@ int QNL_learnDataFile::Scan(const std::string& text) {
     }
     if (columns.empty())
         return LogFailure("the data file " + dataFileName + " has neither names nor records");
+
+    if (columns.size() > kMaxColumns)
+        return LogFailure("the data file " + dataFileName + " has more than " +
+                          std::to_string(kMaxColumns) + " columns");
     seen.resize(columns.size());
     bool recollect = false;
     for (std::size_t c = 0; c < columns.size(); ++c) {
@@ -601,7 +613,7 @@ int QNL_learnDataFile::ReadPreprocessFile(const std::string& path) {
             records = static_cast<int>(number);
             break;
         case 1:
-            if (!reader.Count(2147483647, variables) || variables < 1)
+            if (!reader.Count(kMaxColumns, variables) || variables < 1)
                 return fail("has a bad number of variables");
             break;
         case 2:

@@ -249,10 +249,11 @@ public:
     // parents from earlier tiers, k the integer part of a normal deviate (mean, 0.2 mean) up
     // to the largest parent count. Parameters (all optional): "numNodes" first replaces the
     // nodes by that many new ones ("numStates" or up to "maxNumStates" states each, "type"
-    // "discrete" or "continuous"); "maxNumParents" (default: the node count and the search's
-    // limit). Without tiers the order is drawn at random, after forced parents and tiers.
-    // The number of arcs made; -2 when the largest parent count is below the mean, -1 when
-    // the tiers are not usable or refused arcs leave a node without its parents (logged).
+    // "discrete" or "continuous"; at most 2000 nodes); "maxNumParents" (default: the node
+    // count and the search's limit). Without tiers the order is drawn at random, after forced
+    // parents and tiers. The number of arcs made; -2 when the largest parent count is below the
+    // mean, -1 when the tiers are not usable or refused arcs leave a node without its parents
+    // (logged).
     int GenerateRandomNetwork(double mean,
                               const std::map<std::string, std::string>* parameters = nullptr,
                               const std::vector<std::vector<int>>* tiers = nullptr);

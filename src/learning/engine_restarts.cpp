@@ -261,7 +261,7 @@ int QNL_learnNetwork::GenerateRandomNetwork(double mean,
             if (!QNL_learnDataFile::ParseNumber(numNodes->second.data(),
                                                 numNodes->second.data() + numNodes->second.size(),
                                                 count) ||
-                count > 100000.0)
+                count > 2000.0)
                 return LogFailure(-1, "numNodes is not a node count");
             if (count >= 1.0 && CreateRandomNodes(static_cast<int>(count), *parameters) != 0)
                 return -1;
@@ -275,6 +275,9 @@ int QNL_learnNetwork::GenerateRandomNetwork(double mean,
                                             at->second.data() + at->second.size(), largest))
             return LogFailure(-1, "maxNumParents is not a number");
     }
+    if (!(mean >= 0.0) || !(largest >= 0.0))
+        return LogFailure(-1, "the mean and the largest parent count must be numbers of 0 or more");
+    largest = std::min<double>(largest, activeCount);
     if (largest < mean)
         return LogFailure(-2, "the largest parent count " + std::to_string(largest) +
                                   " is below the mean " + std::to_string(mean));

@@ -272,7 +272,15 @@ TEST(EngineDataFile, HostileDataFilesFailWithAMessage) {
         EXPECT_EQ(result, -1) << c.text;
         EXPECT_EQ(QNL_errorHandler::Instance().GetNumberOfErrors(), 1) << c.text;
     }
+    // Every node keeps rows over all nodes: too many columns are refused before any is made.
+    std::string wide;
+    for (int c = 0; c < 4097; ++c)
+        wide += "1 ";
+    WriteText(folder + "wide.txt", wide + "\n");
     QNL_learnNetwork net;
+    net.SetBoolOption("NODE_NAMES_PRESENT", false);
+    EXPECT_EQ(ReadFile(net, folder + "wide.txt"), -1);
+    EXPECT_EQ(net.GetNumberOfNodes(), 0);
     EXPECT_EQ(ReadFile(net, folder + "absent.txt"), -1);
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 #include <string>
 #include <vector>
@@ -167,6 +168,7 @@ TEST(EngineRestarts, RandomNetworkRefusals) {
     ASSERT_GE(net.GenerateRandomNetwork(1.0, &small), 0);
     const std::map<std::string, std::string> limit{{"maxNumParents", "4"}};
     EXPECT_EQ(net.GenerateRandomNetwork(5.0, &limit), -2);
+    EXPECT_EQ(net.GenerateRandomNetwork(std::nan("")), -1);
     const std::vector<std::vector<int>> twice{{0, 1}, {1}};
     EXPECT_EQ(net.GenerateRandomNetwork(1.0, nullptr, &twice), -1);
     // Every arc forbidden: the drawing gives up with a message instead of drawing forever.

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -205,8 +206,15 @@ int QNL_learnDataFile::Load() {
     if (!ReadWholeFile(dataFileName, text))
         return LogFailure("the data file " + dataFileName + " cannot be opened");
     if (fromPreprocessFile) {
-        std::string problem;
-        if (LoadRecords(text, problem) == 0) return 0;
+        // A data file written after its side file may hold anything the side file does not
+        // describe (other states, another type), even when its values fit.
+        std::error_code dataError;
+        std::error_code sideError;
+        const auto dataTime = std::filesystem::last_write_time(dataFileName, dataError);
+        const auto sideTime = std::filesystem::last_write_time(preprocessFileName, sideError);
+        std::string problem = "the data file is newer";
+        if (!dataError && !sideError && dataTime <= sideTime && LoadRecords(text, problem) == 0)
+            return 0;
         // A data file changed since its side file was written is scanned afresh.
         if (network->GetLogFlag())
             network->Log() << "The preprocess file " << preprocessFileName

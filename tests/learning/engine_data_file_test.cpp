@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -171,15 +172,17 @@ TEST(EngineDataFile, SideFileIsACache) {
     disabled.SetBoolOption("DISABLE_PREPROCESS_FILE", true);
     ASSERT_EQ(ReadFile(disabled, data), 0);
     EXPECT_FALSE(fs::exists(data + ".vmq"));
-    // A side file older than its data file, or a broken one, leaves the data to be scanned.
+    // A side file older than its data file, or a broken one, leaves the data to be scanned,
+    // even when the new values fit the old side file.
     QNL_learnNetwork first;
     ASSERT_EQ(ReadFile(first, data), 0);
     const std::string stale = ReadText(data + ".vmq");
-    WriteText(data, "a b\nx 1\nz 3\ny 2\n");
+    WriteText(data, "a b\ny 2\nx 1\n");
     QNL_learnNetwork scanned;
     ASSERT_EQ(ReadFile(scanned, data), 0);
     for (const std::string& side : {stale, std::string("<num_records> x\n")}) {
         WriteText(data + ".vmq", side);
+        fs::last_write_time(data, fs::last_write_time(data + ".vmq") + std::chrono::seconds(1));
         QNL_learnNetwork through;
         through.SetBoolOption("USE_PREPROCESS_FILE", true);
         through.SetStringOption("PREPROCESS_FILENAME", data + ".vmq");
@@ -187,7 +190,7 @@ TEST(EngineDataFile, SideFileIsACache) {
         ASSERT_EQ(through.ReadDataFile(), 0);
         EXPECT_EQ(Take(through), Take(scanned));
     }
-    EXPECT_EQ(Take(scanned).discrete[0], (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(Take(scanned).states[0], (std::vector<std::string>{"y", "x"}));
     // A stale side file of a file with names does not make the rescan look for names.
     WriteText(data, "p 1\nq 2\n");
     WriteText(data + ".vmq", stale);
@@ -207,7 +210,8 @@ TEST(EngineDataFile, SideFileIsACache) {
 TEST(EngineDataFile, FuzzFindingsReadAlikeThroughAStaleSideFile) {
     const std::string folder = Folder();
     for (const auto& [name, names] : {std::pair<std::string, bool>{"fuzz_form_feed_name.txt", true},
-                                      {"fuzz_long_labels.txt", false}}) {
+                                      {"fuzz_long_labels.txt", false},
+                                      {"fuzz_stale_side.txt", false}}) {
         const std::string data = folder + name;
         fs::copy_file(kFixtures + name, data);
         // The side file of another data file, naming this one.

@@ -67,6 +67,7 @@
 #include "learning/count_tree.h"
 #include "learning/dataset.h"
 #include "learning/em.h"
+#include "learning/engine_data_file.h"
 #include "learning/engine_network.h"
 #include "learning/engine_node.h"
 #include "learning/engine_options.h"

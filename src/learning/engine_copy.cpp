@@ -217,18 +217,7 @@ int QNL_learnNetwork::CopyToNetwork(QNL_network& target) {
         const QNL_learnNode& node = *nodes[static_cast<std::size_t>(i)];
         QNL_nodeDefinition* definition = target.GetNode(handles[i])->GetDefinition();
         if (definition == nullptr || definition->GetType() != QNL_TYPE_CPT) return -1;
-        QNL_stringArray texts;
-        if (node.states.empty()) {
-            texts.Add("Continuous0");
-            texts.Add("Continuous1");
-        }
-        for (const std::string& state : node.states)
-            if (texts.Add(OutcomeIdFor(state).c_str()) != 0) return -42;
-        QNL_idArray ids(false);
-        int code = ids.QNL_stringArray::Assign(texts);
-        if (code == 0) code = ids.MakeAllIdsValid();
-        if (code == 0) code = definition->SetNumberOfOutcomes(ids);
-        if (code != 0) return code;
+        if (const int code = SetOutcomesOf(i, *definition)) return code;
         for (int s = 0; s < node.GetNumberOfStates(); ++s)
             outcomes[static_cast<std::size_t>(i)].push_back(s);
     }
@@ -237,6 +226,33 @@ int QNL_learnNetwork::CopyToNetwork(QNL_network& target) {
             if (const int code = target.AddArc(handles[p], handles[i])) return code;
     copyMap.Set(&target, std::move(handles), std::move(outcomes));
     return CopyParameters(copyMap, 1);
+}
+
+int QNL_learnNetwork::SetOutcomesOf(int i, QNL_nodeDefinition& definition) const {
+    const QNL_learnNode& node = *nodes[static_cast<std::size_t>(i)];
+    QNL_stringArray texts;
+    if (node.states.empty()) {
+        texts.Add("Continuous0");
+        texts.Add("Continuous1");
+    }
+    for (const std::string& state : node.states)
+        if (texts.Add(OutcomeIdFor(state).c_str()) != 0) return -42;
+    QNL_idArray ids(false);
+    int code = ids.QNL_stringArray::Assign(texts);
+    if (code == 0) code = ids.MakeAllIdsValid();
+    if (code == 0) code = definition.SetNumberOfOutcomes(ids);
+    if (code != -19) return code;
+    // A node with children keeps its table's shape through single outcomes at the end.
+    for (int count = definition.GetNumberOfOutcomes(); code == 0 || code == -19;) {
+        if (count < ids.GetCount())
+            code = definition.AddOutcome(("Interval_" + std::to_string(count)).c_str());
+        else if (count > ids.GetCount())
+            code = definition.RemoveOutcome(count - 1);
+        else
+            return definition.SetOutcomeIds(ids);
+        if (code == 0) count = definition.GetNumberOfOutcomes();
+    }
+    return code;
 }
 
 int QNL_learnNetwork::CopyParameters(const QNL_learnHandleMap& map, int flag) {
@@ -449,11 +465,16 @@ int QNL_learnNetwork::LearnParameters(const QNL_learnHandleMap* target) {
         options.SetBool(PREFER_CONT_DATA, false);
         InvalidateAllScores();
         int level;
-        int code = BeginStep(0.8, "Calculating MAP Parameters", level);
+        QNL_learnHandleMap rebuilt;
+        const QNL_learnHandleMap* map = target;
+        int code = BeginStep(0.05, "Discretizing", level);
+        if (code == 0) code = DiscretizeForTarget(*target, rebuilt, map);
+        if (code == 0) code = EndStep(level);
+        if (code == 0) code = BeginStep(0.8, "Calculating MAP Parameters", level);
         if (code == 0) code = LearnParameters(nullptr);
         if (code == 0) code = EndStep(level);
         if (code == 0) code = BeginStep(0.15, "Copying Parameters to QNL network", level);
-        if (code == 0) code = CopyParameters(*target, 1);
+        if (code == 0) code = CopyParameters(*map, 1);
         if (code == 0) code = EndStep(level);
         options.SetBool(PREFER_CONT_DATA, saved);
         InvalidateAllScores();

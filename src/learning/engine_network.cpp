@@ -44,6 +44,8 @@ void QNL_learnNetwork::Reset() {
     dataIncomplete = false;
     continuousData = false;
     arcProbabilities.clear();
+    trainingMask.clear();
+    testingMask.clear();
     designated = -1;
     queue.clear();
     enabled.clear();

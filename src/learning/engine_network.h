@@ -12,7 +12,9 @@
 
 class QNL_dataset;
 class QNL_network;
+class QNL_nodeDefinition;
 class QNL_learnNetwork;
+class QNL_learnDataSource;
 
 // Nested steps of a long learning run, each a fraction (its weight) of the step it is opened
 // in; the whole run weighs 1. The callback sees the fraction done and the step's message and
@@ -154,6 +156,18 @@ public:
     bool ImportDataset(const QNL_dataset& data);
     int GetNumberOfRecords() const;
     bool IsDataIncomplete() const { return dataIncomplete; }
+    // Replaces the nodes by the columns of a data source, by default the data file the
+    // options name (with its preprocess file); 0 or -1 (logged).
+    int ReadDataFile(QNL_learnDataSource* source = nullptr);
+    // Reads the data file of that name.
+    int ReadData(const std::string& fileName);
+
+    // The records parameters are learned from (the others are left out of every count) and
+    // the records a model is tested on, 0/1 per record; an empty mask means every record.
+    // -2 when a mask is neither empty nor one entry per record.
+    int SetRecordMasks(const std::vector<char>& training, const std::vector<char>& testing);
+    const std::vector<char>& GetTrainingMask() const { return trainingMask; }
+    const std::vector<char>& GetTestingMask() const { return testingMask; }
 
     // Arc probabilities [parent][child], n x n in node order; an empty table clears them.
     int SetArcProbabilities(const std::vector<double>& table);
@@ -186,6 +200,9 @@ public:
     // MAP parameters for every active node and, with a target, their copy into its network.
     // Incomplete data need the engine's EM unless INCOMPLETE_DATA_METHOD is 2.
     int LearnParameters(const QNL_learnHandleMap* target = nullptr);
+    // Discretize on every active node; -1 on the first failure, else 0. The nodes it
+    // discretized go to `done` when given.
+    int DiscretizeAll(std::vector<int>* done = nullptr);
     int EstimateParameters();
     // Expectation maximisation of the parameters of every active node over incomplete data,
     // repeated until the score converges (at most EM_MAX_ITERATIONS passes). The last score
@@ -216,6 +233,34 @@ public:
     // best move would undo it, NO_SCORE when an arc operation failed.
     double ApplyBestOperation();
 
+    // Restarts of the greedy search, each after the first from a random structure (mean 3
+    // parents); the best structure found goes to `structure` (n x n over all nodes, cell
+    // [parent * n + child]) and is rebuilt at the end. 0, or -1 (logged).
+    int RandomRestarts(int count, std::vector<char>& structure);
+    // Restarts until `seconds` of wall-clock time have passed (one at least), one "." per
+    // greedy search in the log; the whole seconds taken go to `elapsed`.
+    int TimedRandomRestarts(int seconds, int& elapsed);
+    // Hill climbing by single-arc moves that keeps a ring of BESTF_GOBACK_NUM visited
+    // structures; at a local optimum it goes back to one of them and takes its second-best
+    // move instead. At most NUM_RESTARTS moves; it ends early once a whole turn of the ring
+    // offers nothing left to try. The best structure is rebuilt. 0, or -1 (logged).
+    int ReturnToBestSearch();
+    // A random structure over the active nodes: each node after the first tier takes k
+    // parents from earlier tiers, k the integer part of a normal deviate (mean, 0.2 mean) up
+    // to the largest parent count. Parameters (all optional): "numNodes" first replaces the
+    // nodes by that many new ones ("numStates" or up to "maxNumStates" states each, "type"
+    // "discrete" or "continuous"; at most 2000 nodes); "maxNumParents" (default: the node
+    // count and the search's limit). Without tiers the order is drawn at random, after forced
+    // parents and tiers. The number of arcs made; -2 when the largest parent count is below the
+    // mean, -1 when the tiers are not usable or refused arcs leave a node without its parents
+    // (logged).
+    int GenerateRandomNetwork(double mean,
+                              const std::map<std::string, std::string>* parameters = nullptr,
+                              const std::vector<std::vector<int>>* tiers = nullptr);
+    // Replaces the nodes by `count` new discrete or continuous nodes "Node_<i>" with states
+    // "State_<j>". 0, or -1 (logged).
+    int CreateRandomNodes(int count, const std::map<std::string, std::string>& parameters);
+
     // Progress of long runs (not owned; null for none).
     void SetProgress(QNL_learnProgress* value) { progress = value; }
     QNL_learnProgress* GetProgress() const { return progress; }
@@ -227,6 +272,7 @@ public:
 
 private:
     friend class QNL_learnNode;
+    friend class QNL_learnDataFile;
 
     bool IsNode(int index) const { return index >= 0 && index < GetNumberOfNodes(); }
     void InvalidateCaches();
@@ -270,6 +316,16 @@ private:
     // Bayesian score of the nodes' current counts, the structure prior left out.
     double ExpectedCountScore(const std::vector<int>* list);
     int EndStep(int level);
+    // The parents of every node, and the structure rebuilt from such a list.
+    std::vector<std::vector<int>> SaveStructure() const;
+    int RestoreStructure(const std::vector<std::vector<int>>& structure);
+    int RestartsFrom(int count, double seconds, std::vector<char>& structure, int& elapsed);
+    // The outcomes of a node's states, set on a library node's definition.
+    int SetOutcomesOf(int node, QNL_nodeDefinition& definition) const;
+    // DiscretizeAll; the counterparts of the discretized nodes in the target's network take
+    // the interval outcomes, and `map` then points at a map that knows them.
+    int DiscretizeForTarget(const QNL_learnHandleMap& target, QNL_learnHandleMap& rebuilt,
+                            const QNL_learnHandleMap*& map);
 
     QNL_learnOptions options;
     std::vector<std::unique_ptr<QNL_learnNode>> nodes;
@@ -286,6 +342,8 @@ private:
     QNL_network* priorNetwork = nullptr;
     QNL_learnHandleMap priorMap;
     QNL_learnHandleMap copyMap;
+    std::vector<char> trainingMask;
+    std::vector<char> testingMask;
     int seed = -1;
     int designated = -1;
     QNL_learnProgress* progress = nullptr;

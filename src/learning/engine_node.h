@@ -103,6 +103,7 @@ public:
     int GetIntParam(int which, int& out) const;
     int GetDoubleParam(int which, double& out) const;
     int SetDoubleParam(int which, double value);
+    int SetIntParam(int which, int value);
 
     const std::vector<int>& GetParents() const { return parents; }
     const std::vector<int>& GetChildren() const { return children; }
@@ -126,6 +127,19 @@ public:
     bool IsInLaterTier(int k) const { return Row(later, k); }
     // Whether k may not become a parent: a forbidden arc, or k in a later tier.
     bool RefusesParent(int k) const { return IsForbiddenParent(k) || IsInLaterTier(k); }
+
+    // Cuts the continuous data into intervals by DISCRETE_METHOD (0 equal frequency, 1 equal
+    // width, 2 merging) and NUM_DISC_LEVELS, which become the node's states and discrete data.
+    // -2 when the node has discrete data of this method and level count already or no
+    // continuous values, -1 when the method fails (logged), else 0.
+    int Discretize();
+    bool NeedsDiscretization() const;
+    // L + 1 ascending bounds of the L intervals, and their means.
+    const std::vector<double>& GetIntervalBounds() const { return bounds; }
+    const std::vector<double>& GetIntervalMeans() const { return means; }
+    // "<low>_TO_<high>", each bound in six significant digits with "p" before a positive one,
+    // "." written "_" and "-" written "m".
+    static std::string MakeIntervalStateName(double low, double high);
 
     // Fills the count table; 0, or the code of the table that could not be made.
     int Counts();
@@ -172,6 +186,8 @@ private:
     int ScoreFailed(int code);
     double ScoreWith(int kind);
     int PriorCountsFromNetwork(bool joint, double ess);
+    int ComputeIntervals(std::vector<int>& column);
+    std::vector<std::string> MakeIntervalStates() const;
     // The offset in the counterpart's table of every cell of this node's tables; -1 when the
     // node, a parent or a state has no counterpart, -2 when the counterpart's table differs.
     int CounterpartCells(const QNL_learnHandleMap& map, std::vector<std::int64_t>& offsets,
@@ -194,6 +210,11 @@ private:
     std::vector<char> later;
 
     std::vector<std::string> states;
+    std::vector<double> bounds;
+    std::vector<double> means;
+    // The method and level count of a discrete column made by discretization (-1: none).
+    int madeMethod = -1;
+    int madeLevels = -1;
     QNL_dataColumn<int> discrete;
     QNL_dataColumn<double> continuous;
 

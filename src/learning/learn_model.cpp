@@ -182,6 +182,10 @@ int QNL_learnModel::Learn() {
         return LearnNaiveBayes();
     case 2:
         return LearnFeatureSelection();
+    case 3:
+        return LearnClassRooted();
+    case 4:
+        return LearnFixedThreeNodes();
     default:
         return -567;
     }

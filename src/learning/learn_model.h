@@ -14,7 +14,8 @@ class QNL_network;
 // A structure-learning model of the engine: it owns the working engine network, a registry of
 // named options ("model_type" always, others as a front end registers them) and the class
 // index, and learns by the algorithm "model_type" names: 0 greedy thick thinning, 1 naive
-// Bayes, 2 naive Bayes with feature selection.
+// Bayes, 2 naive Bayes with feature selection, 3 the class as the one parent of every other
+// node, 4 the fixed structure 0 -> 2 <- 1.
 class QNL_learnModel {
 public:
     QNL_learnModel();
@@ -52,6 +53,35 @@ public:
     // class posterior.
     const std::vector<double>& ClassPosterior(const std::vector<int>& record);
 
+    // Evaluation against the records of the network. A test result holds the record's
+    // posterior of the positive class state, its most probable class state, and the sum of
+    // its posterior weighted by the class states' weights (1.0 each unless set).
+    struct TestResult {
+        double score;
+        int predicted;
+        double weighted;
+    };
+    int SetPositiveState(int state);
+    int SetStateWeights(std::vector<double> weights);
+    // Files a result directly into the positive or the negative collection.
+    void AddTestResult(double score, bool positive, int predicted = -1, double weighted = 1.0);
+    // Classifies a record of state indices (one per node) and files its result by whether
+    // its class is the positive state. -567 without a class, -2 for a record too short to
+    // hold the class, -1 when it cannot be classified (logged).
+    int TestRecord(const std::vector<int>& record);
+    // TestRecord on every testing record of the network; the first non-zero result.
+    int TestRecords();
+    // k-fold cross-validation: the records dealt into k folds in turn, and for each fold the
+    // model learned from the others and tested on it. -567 when the network's training and
+    // testing masks disagree in size, -2 when k is below 2 or above the record count.
+    int CrossValidate(int folds);
+    // Learns from the training selection (all records when none) and tests on the testing
+    // selection (the records not selected for training when none); 0/1 per record.
+    int TrainAndTest(const std::vector<char>* training, const std::vector<char>* testing);
+    const std::vector<TestResult>& GetPositiveResults() const { return positives; }
+    const std::vector<TestResult>& GetNegativeResults() const { return negatives; }
+    void ClearTestResults();
+
 private:
     template <typename T> struct Option {
         T value;
@@ -62,12 +92,18 @@ private:
     int LearnGreedyThickThinning();
     int LearnNaiveBayes();
     int LearnFeatureSelection();
+    int LearnClassRooted();
+    int LearnFixedThreeNodes();
 
     int classIndex = -1;
     std::map<std::string, Option<int>> ints;
     std::map<std::string, Option<double>> doubles;
     std::map<std::string, Option<std::string>> strings;
     std::vector<double> posterior;
+    int positiveState = 0;
+    std::vector<double> stateWeights;
+    std::vector<TestResult> positives;
+    std::vector<TestResult> negatives;
     std::unique_ptr<QNL_learnNetwork> network;
 };
 

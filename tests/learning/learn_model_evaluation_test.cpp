@@ -1,0 +1,118 @@
+#include "learning/dataset.h"
+#include "learning/learn_model.h"
+#include "model/network.h"
+#include "support/random_network.h"
+#include "support/sampled_data.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <set>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using quarn_test::AddBinaryNode;
+using Arcs = std::set<std::pair<int, int>>;
+
+// A class with three features, 60 records.
+QNL_dataset ClassData() {
+    QNL_network truth;
+    const int c = AddBinaryNode(truth, "C", {}, {0.4});
+    AddBinaryNode(truth, "A", {c}, {0.9, 0.2});
+    AddBinaryNode(truth, "B", {c}, {0.7, 0.3});
+    AddBinaryNode(truth, "D", {c}, {0.2, 0.6});
+    std::vector<int> handles;
+    for (int h = truth.GetFirstNode(); h >= 0; h = truth.GetNextNode(h))
+        handles.push_back(h);
+    return quarn_test::SampleDataSet(truth, handles, 60, 0.0, 3);
+}
+
+std::unique_ptr<QNL_learnModel> Model(const QNL_dataset& data, int type, int classIndex) {
+    auto engine = std::make_unique<QNL_learnNetwork>();
+    EXPECT_TRUE(engine->ImportDataset(data));
+    auto model = std::make_unique<QNL_learnModel>();
+    model->SetNetwork(std::move(engine));
+    model->SetIntOption("model_type", type);
+    if (classIndex >= 0) model->SetClassIndex(classIndex);
+    return model;
+}
+
+Arcs ArcsOf(const QNL_learnNetwork& net) {
+    Arcs arcs;
+    for (int i = 0; i < net.GetNumberOfNodes(); ++i)
+        for (const int p : net.GetNode(i)->GetParents())
+            arcs.insert({p, i});
+    return arcs;
+}
+
+TEST(LearnModelEvaluation, FixedStructuresOfModelTypesThreeAndFour) {
+    const QNL_dataset data = ClassData();
+    const struct {
+        int type, classIndex, result;
+        Arcs arcs;
+    } cases[] = {
+        {3, 0, 0, {{0, 1}, {0, 2}, {0, 3}}},
+        {3, 2, 0, {{2, 0}, {2, 1}, {2, 3}}},
+        {3, -1, -1, {}},
+        {4, -1, 0, {{0, 2}, {1, 2}}},
+        {5, 0, -567, {}},
+    };
+    for (const auto& c : cases) {
+        auto model = Model(data, c.type, c.classIndex);
+        EXPECT_EQ(model->Learn(), c.result) << c.type;
+        EXPECT_EQ(ArcsOf(*model->GetNetwork()), c.arcs) << c.type;
+        if (c.result == 0) {
+            EXPECT_EQ(model->Learn(), 0) << "learned again, type " << c.type;
+        }
+    }
+}
+
+TEST(LearnModelEvaluation, RecordsAreFiledByTheirClass) {
+    const QNL_dataset data = ClassData();
+    auto unclassed = Model(data, 1, -1);
+    EXPECT_EQ(unclassed->TestRecord({0, 0, 0, 0}), -567);
+    auto model = Model(data, 1, 0);
+    ASSERT_EQ(model->Learn(), 0);
+    EXPECT_EQ(model->SetPositiveState(2), -2);
+    ASSERT_EQ(model->SetPositiveState(1), 0);
+    EXPECT_EQ(model->TestRecord({}), -2);
+    const std::vector<int> records[] = {{1, 0, 1, 1}, {0, 1, 0, 0}, {0, 1, 1, 0}};
+    for (const auto& record : records)
+        ASSERT_EQ(model->TestRecord(record), 0);
+    ASSERT_EQ(model->GetPositiveResults().size(), 1u);
+    ASSERT_EQ(model->GetNegativeResults().size(), 2u);
+    const std::vector<double> posterior = model->ClassPosterior(records[0]);
+    const auto& filed = model->GetPositiveResults()[0];
+    EXPECT_DOUBLE_EQ(filed.score, posterior[1]);
+    EXPECT_EQ(filed.predicted, posterior[1] > posterior[0] ? 1 : 0);
+    EXPECT_DOUBLE_EQ(filed.weighted, 1.0);
+    model->SetStateWeights({2.0, 0.0});
+    ASSERT_EQ(model->TestRecord(records[0]), 0);
+    EXPECT_DOUBLE_EQ(model->GetPositiveResults()[1].weighted, 2.0 * posterior[0]);
+}
+
+TEST(LearnModelEvaluation, FoldsAndSelectionsTestEachRecordOnParametersLearnedWithoutIt) {
+    const QNL_dataset data = ClassData();
+    auto model = Model(data, 1, 0);
+    for (const int folds : {0, 1, 61})
+        EXPECT_EQ(model->CrossValidate(folds), -2) << folds;
+    ASSERT_EQ(model->CrossValidate(6), 0);
+    EXPECT_EQ(model->GetPositiveResults().size() + model->GetNegativeResults().size(), 60u);
+    EXPECT_TRUE(model->GetNetwork()->GetTrainingMask().empty());
+
+    // Trained on the first 40 records, tested on the other 20.
+    model->ClearTestResults();
+    std::vector<char> training(60, 0);
+    std::fill(training.begin(), training.begin() + 40, 1);
+    ASSERT_EQ(model->TrainAndTest(&training, nullptr), 0);
+    EXPECT_EQ(model->GetPositiveResults().size() + model->GetNegativeResults().size(), 20u);
+    const QNL_learnNode& klass = *model->GetNetwork()->GetNode(0);
+    EXPECT_DOUBLE_EQ(klass.GetCounts().RowSum(0), 40.0);
+    std::vector<char> wrong(7, 1);
+    EXPECT_EQ(model->TrainAndTest(&wrong, nullptr), -2);
+}
+
+} // namespace

@@ -22,17 +22,6 @@ using quarn_test::Messages;
 using quarn_test::State;
 using quarn_test::ValueOf;
 
-// Findings on about `share` of the nodes at the outcomes of one joint draw, set one by one.
-void Observe(QNL_network& network, double share, std::uint64_t seed) {
-    quarn_test::TestRandom random(seed);
-    const std::vector<int> sample = quarn_test::ForwardSample(network, random);
-    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
-        QNL_nodeValue& value = ValueOf(network, h);
-        if (random.Uniform() < share && !value.IsObserved())
-            value.SetEvidence(sample[static_cast<std::size_t>(h)]);
-    }
-}
-
 // The same network state reached twice: `batch` clears all findings at once, `single` one
 // finding at a time; both then update. Partial updates (targets) leave some values valid, so
 // the invalidation walks show.
@@ -73,14 +62,14 @@ TEST(EvidenceBatchTest, ClearingAllAtOnceEqualsOneByOne) {
         quarn_test::BuildRandomNetwork(single, spec);
         const std::string label = "seed " + std::to_string(spec.seed);
         for (QNL_network* network : {&batch, &single}) {
-            Observe(*network, 0.5, spec.seed * 3);
+            quarn_test::ObserveJointDraw(*network, 0.5, spec.seed * 3);
             // Some values valid, some not: a target set, then a full update and more findings.
             network->SetTarget(network->GetFirstNode());
             network->UpdateBeliefs();
             network->ClearAllTargets();
             if (spec.seed % 3 == 0) {
                 network->UpdateBeliefs();
-                Observe(*network, 0.3, spec.seed * 5);
+                quarn_test::ObserveJointDraw(*network, 0.3, spec.seed * 5);
             }
         }
         ASSERT_EQ(State(batch), State(single)) << label;
@@ -103,7 +92,7 @@ TEST(EvidenceBatchTest, RealNetworksClearAndUpdateFromThePool) {
         ASSERT_EQ(single.ReadFile(path.c_str(), format), 0) << path;
         ++read;
         for (QNL_network* network : {&batch, &single}) {
-            Observe(*network, 0.15, 17);
+            quarn_test::ObserveJointDraw(*network, 0.15, 17);
             ASSERT_EQ(network->UpdateBeliefs(), 0) << path;
         }
         ExpectSameClearing(batch, single, path);
@@ -114,7 +103,7 @@ TEST(EvidenceBatchTest, RealNetworksClearAndUpdateFromThePool) {
         for (std::uint64_t draw = 1; draw <= 2; ++draw) {
             for (QNL_network* network : {&batch, &single}) {
                 network->ClearAllEvidence();
-                Observe(*network, 0.1, 40 + draw);
+                quarn_test::ObserveJointDraw(*network, 0.1, 40 + draw);
                 network->GetJoinTreeCache().Clear();
                 network->InvalidateValues();
                 ASSERT_EQ(network->UpdateBeliefs(), 0) << path;

@@ -97,13 +97,7 @@ void ExpectSameEdits(QNL_network& batch, QNL_network& single, std::uint64_t seed
 
 // Some findings, and some values valid while others are not (an update for one target).
 void Prepare(QNL_network& network, double share, std::uint64_t seed) {
-    quarn_test::TestRandom random(seed);
-    const std::vector<int> sample = quarn_test::ForwardSample(network, random);
-    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
-        QNL_nodeValue& value = ValueOf(network, h);
-        if (random.Uniform() < share && !value.IsObserved())
-            value.SetEvidence(sample[static_cast<std::size_t>(h)]);
-    }
+    quarn_test::ObserveJointDraw(network, share, seed);
     network.SetTarget(network.GetFirstNode());
     network.UpdateBeliefs();
     network.ClearAllTargets();

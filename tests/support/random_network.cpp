@@ -113,6 +113,16 @@ std::vector<int> ForwardSample(QNL_network& network, TestRandom& random) {
     return sample;
 }
 
+void ObserveJointDraw(QNL_network& network, double share, std::uint64_t seed) {
+    TestRandom random(seed);
+    const std::vector<int> sample = ForwardSample(network, random);
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        QNL_nodeValue* value = network.GetNode(h)->GetValue();
+        if (random.Uniform() < share && !value->IsObserved())
+            value->SetEvidence(sample[static_cast<std::size_t>(h)]);
+    }
+}
+
 std::vector<int> SetPossibleEvidence(QNL_network& network, std::uint64_t seed, int count) {
     TestRandom random(seed);
     const std::vector<int> sample = ForwardSample(network, random);

@@ -43,6 +43,9 @@ std::vector<int> BuildRandomNetwork(QNL_network& network, const RandomNetworkSpe
 // One forward sample of every node (by handle; -1 for free slots), drawn in parents-first
 // order. Outcomes of probability 0 are never drawn.
 std::vector<int> ForwardSample(QNL_network& network, TestRandom& random);
+// Findings on about `share` of the unobserved nodes at the outcomes of one joint draw, set one
+// by one.
+void ObserveJointDraw(QNL_network& network, double share, std::uint64_t seed);
 
 // Puts user evidence on `count` distinct random nodes, at their outcomes in one forward
 // sample, so the evidence has positive probability. The observed handles.

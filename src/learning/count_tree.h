@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <utility>
 #include <vector>
@@ -65,12 +66,13 @@ private:
 template <typename Visit>
 void QNL_adTree::ForEachCell(const std::vector<int>& given, int x, int y, Visit visit) {
     MakeRoom();
+    // Only (given, x, y) is split: N(y, z) is the sum of N(x, y, z) over x, which costs less
+    // than splitting every record of z by y a second time.
     std::vector<int> sequence(given);
+    sequence.push_back(x);
     sequence.push_back(y);
     Build(sequence);
-    sequence.back() = x;
-    sequence.push_back(y);
-    Build(sequence);
+    std::vector<int> nyz(static_cast<std::size_t>(states[y]));
     const std::size_t depth = given.size();
     // Depth-first over the configurations of `given` that occur; (node, level) pairs.
     std::vector<std::pair<int, std::size_t>> stack{{0, 0}};
@@ -88,19 +90,24 @@ void QNL_adTree::ForEachCell(const std::vector<int>& given, int x, int y, Visit 
             continue;
         }
         const int varyX = FindVary(node, x);
-        const int varyY = FindVary(node, y);
-        if (varyX < 0 || varyY < 0) continue;
+        if (varyX < 0) continue;
         const int nz = nodes[node].count;
-        for (int sx = 0; sx < states[x]; ++sx) {
-            const int nodeX = slots[varies[varyX].firstSlot + sx];
-            if (nodeX < 0) continue;
-            const int varyXY = FindVary(nodeX, y);
-            if (varyXY < 0) continue;
-            for (int sy = 0; sy < states[y]; ++sy) {
-                const int cell = slots[varies[varyXY].firstSlot + sy];
-                if (cell < 0 || nodes[cell].count == 0) continue;
-                const int nodeY = slots[varies[varyY].firstSlot + sy];
-                visit(nz, nodes[nodeX].count, nodes[nodeY].count, nodes[cell].count);
+        std::fill(nyz.begin(), nyz.end(), 0);
+        for (int pass = 0; pass < 2; ++pass) {
+            for (int sx = 0; sx < states[x]; ++sx) {
+                const int nodeX = slots[varies[varyX].firstSlot + sx];
+                if (nodeX < 0) continue;
+                const int varyXY = FindVary(nodeX, y);
+                if (varyXY < 0) continue;
+                for (int sy = 0; sy < states[y]; ++sy) {
+                    const int cell = slots[varies[varyXY].firstSlot + sy];
+                    if (cell < 0 || nodes[cell].count == 0) continue;
+                    if (pass == 0)
+                        nyz[static_cast<std::size_t>(sy)] += nodes[cell].count;
+                    else
+                        visit(nz, nodes[nodeX].count, nyz[static_cast<std::size_t>(sy)],
+                              nodes[cell].count);
+                }
             }
         }
     }

@@ -295,7 +295,9 @@ int RunAdaptiveSamplerByComponent(QNL_network& network, Kernel kernel) {
         if (quarn::detail::HasLocallyImpossibleEvidence(network))
             return quarn::detail::LogNoUsefulSamples();
         QNL_componentList components;
-        if (int r = QNL_relevance::Reduce(network, true, true, components)) return r;
+        if (int r = QNL_relevance::Reduce(network, true, true, components))
+            return r == QNL_relevance::IMPOSSIBLE_EVIDENCE ? quarn::detail::LogNoUsefulSamples()
+                                                           : r;
         const QNL_episParams& params = network.GetEpisParams();
         int iterations = params.proplen;
         if (kernel == Kernel::PROPAGATED)

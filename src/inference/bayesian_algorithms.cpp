@@ -197,7 +197,9 @@ bool RunClustering(QNL_network& network, unsigned char* mask, std::uint64_t limi
         bool kept = false;
         int code = 0;
         QNL_componentList* list = cache.Reduce(network, fresh, kept, code);
-        if (list == nullptr) return false;
+        // Evidence the deterministic pass finds contradictory is impossible evidence as above:
+        // the reduction has left every value without evidence not valid.
+        if (list == nullptr) return code == QNL_relevance::IMPOSSIBLE_EVIDENCE;
         QNL_componentList& components = *list;
         for (int i = 0; i < components.GetCount(); ++i) {
             QNL_relevanceComponent* component = components[i];

@@ -213,8 +213,9 @@ int QNL_cooperSolver::ComputeIndexing() {
         }
     }
     working.SetNotificationMask(0);
+    // The last chance node's own indexing was found with itself unobserved.
     for (int y : scenario)
-        ValueOf(working, y)->ClearEvidence();
+        if (ValueOf(working, y)->HasEvidence()) ValueOf(working, y)->ClearEvidence();
     working.InvalidateValues();
     return 0;
 }
@@ -372,8 +373,13 @@ int QNL_cooperSolver::Enumerate(std::size_t level) {
     QNL_nodeValue* value = ValueOf(working, x);
     const int count = OutcomesOf(working, x);
     for (int o = 0; o < count; ++o) {
-        // An outcome ruled out by the evidence already entered is passed over.
-        if (value->SetEvidence(o) != 0) continue;
+        // An outcome ruled out by the evidence already entered is passed over, and so is
+        // what the refusal logged: the solve may still succeed.
+        const int logged = QNL_errorHandler::Instance().GetNumberOfErrors();
+        if (value->SetEvidence(o) != 0) {
+            QNL_errorHandler::Instance().TruncateTo(logged);
+            continue;
+        }
         outcome[level] = o;
         if (int r = Enumerate(level + 1)) return r;
     }

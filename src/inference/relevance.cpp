@@ -715,6 +715,10 @@ int QNL_relevance::PropagateDeterministic() {
     };
     std::vector<Frame> frames;
     std::vector<QNL_relevanceNode*> pending;
+    // The records an observation was derived for or from. The walk passes over neighbours
+    // that are already observed, so a finding that contradicts a derived outcome is found
+    // only by the check at the end; without it the derived outcome would silence the finding.
+    std::vector<const QNL_relevanceNode*> derived;
     auto enter = [&](QNL_relevanceNode* record) {
         record->mark = QNL_relevanceNode::MARK_DETERMINISTIC;
         const std::size_t begin = pending.size();
@@ -761,6 +765,7 @@ int QNL_relevance::PropagateDeterministic() {
                 if (certain < 0) continue;
                 if (log != nullptr) log->keepable = false;
                 if (int r = ObserveChild(*other, certain)) return r;
+                derived.push_back(other);
                 enter(other);
             } else {
                 const QNL_Dmatrix* table = record->GetTable();
@@ -779,9 +784,34 @@ int QNL_relevance::PropagateDeterministic() {
                 if (count != 1) continue;
                 if (log != nullptr) log->keepable = false;
                 if (int r = ObserveParent(*record, *other, possible)) return r;
+                derived.push_back(record);
+                derived.push_back(other);
                 enter(other);
             }
         }
+    }
+    if (derived.empty()) return 0;
+    auto isDerived = [&](const QNL_relevanceNode* r) {
+        return std::find(derived.begin(), derived.end(), r) != derived.end();
+    };
+    QNL_intArray fixed;
+    for (const QNL_relevanceNode* record : records) {
+        const QNL_Dmatrix* table = record->GetTable();
+        const int parentCount = record->parents.GetCount();
+        if (record->observed < 0 || table == nullptr || parentCount == 0) continue;
+        bool involved = isDerived(record), anyObserved = false;
+        for (int i = 0; i < parentCount; ++i) {
+            const QNL_relevanceNode* parent = record->parents[i];
+            if (parent->observed < 0) continue;
+            anyObserved = true;
+            involved = involved || isDerived(parent);
+        }
+        if (!anyObserved || !involved) continue;
+        if (fixed.SetSize(parentCount + 1) != 0) return -42;
+        for (int i = 0; i < parentCount; ++i)
+            fixed[i] = record->parents[i]->observed;
+        fixed[parentCount] = record->observed;
+        if (table->IsSliceFilledWith(0.0, fixed) == 1) return IMPOSSIBLE_EVIDENCE;
     }
     return 0;
 }
@@ -940,7 +970,10 @@ int QNL_relevance::Reduce(QNL_network& network, bool cutRoots, bool usePropagate
         }
         graph.MarkBarren();
         if (usePropagatedEvidence) {
-            if (int r = graph.PropagateDeterministic()) return r;
+            const int r = graph.PropagateDeterministic();
+            // The walk has written certainties of derived outcomes that now mean nothing.
+            if (r == IMPOSSIBLE_EVIDENCE) network.InvalidateValues();
+            if (r != 0) return r;
         }
         graph.MarkBarren();
         graph.RemoveMarked(QNL_relevanceNode::MARK_BARREN);

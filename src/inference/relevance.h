@@ -185,9 +185,12 @@ class QNL_relevance {
 public:
     // Reduces the network into `out` (cleared first): 0, or -42 when memory runs out, -51
     // for a node whose value carries the marker flag but whose type has no two-cell table,
-    // -567 for a probability table that does not fit the node's parents. A network without
+    // -567 for a probability table that does not fit the node's parents, IMPOSSIBLE_EVIDENCE
+    // (nothing logged, every value without evidence invalidated) when an outcome the
+    // deterministic propagation derives contradicts a finding. A network without
     // nodes gives an empty list. Node values change only for the certainties written by the
     // deterministic propagation and by dropped one-record components.
+    static constexpr int IMPOSSIBLE_EVIDENCE = -5;
     static int Reduce(QNL_network& network, bool cutRoots, bool usePropagatedEvidence,
                       QNL_componentList& out);
 

@@ -265,6 +265,8 @@ int RunStochastic(QNL_network& network, Method method) {
         }
         QNL_componentList components;
         result = QNL_relevance::Reduce(network, true, true, components);
+        if (result == QNL_relevance::IMPOSSIBLE_EVIDENCE)
+            result = QNL_samplingStatus = quarn::detail::LogNoUsefulSamples();
         if (result == 0) {
             quarn::detail::DropSingleNodeComponents(components);
             QNL_samplingStatus = 0;

@@ -99,3 +99,9 @@ void QNL_errorHandler::Flush() {
     codes.clear();
     messages.clear();
 }
+
+void QNL_errorHandler::TruncateTo(int count) {
+    if (count < 0 || count >= GetNumberOfErrors()) return;
+    codes.resize(static_cast<std::size_t>(count));
+    messages.resize(static_cast<std::size_t>(count));
+}

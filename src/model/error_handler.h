@@ -43,6 +43,9 @@ public:
     int GetCode(int index) const;
     int GetNumberOfErrors() const { return static_cast<int>(codes.size()); }
     void Flush();
+    // Drops the entries logged after the first `count`: what an attempt logged that its
+    // caller passed over. A count at or beyond the number of entries changes nothing.
+    void TruncateTo(int count);
 
     QNL_errorHandler(const QNL_errorHandler&) = delete;
     QNL_errorHandler& operator=(const QNL_errorHandler&) = delete;

@@ -836,7 +836,11 @@ int RunEliminationJoinTree(QNL_network& network) {
             return 0;
         }
         QNL_componentList components;
-        if (int r = QNL_relevance::Reduce(network, true, true, components)) return r;
+        if (int r = QNL_relevance::Reduce(network, true, true, components)) {
+            // Findings the deterministic pass finds contradictory are impossible evidence like
+            // the above; the reduction has already left every value without evidence invalid.
+            return r == QNL_relevance::IMPOSSIBLE_EVIDENCE ? 0 : r;
+        }
         QNL_eliminationJoinTree tree;
         for (int i = 0; i < components.GetCount(); ++i) {
             const QNL_relevanceComponent& component = *components[i];

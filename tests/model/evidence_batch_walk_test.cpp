@@ -28,7 +28,10 @@ struct Edit {
     int outcome;
 };
 
-enum class Script { SET, CLEAR_SOME, REPLACE, CLEAR_ALL_THEN_SET };
+// CHANGE clears findings and then sets them again (some at impossible or conflicting
+// outcomes); MIXED clears held findings and sets others in one pass, so clears fall between
+// sets that imply or conflict.
+enum class Script { SET, CLEAR_SOME, REPLACE, CLEAR_ALL_THEN_SET, CHANGE, MIXED };
 
 // Edits on about `share` of the nodes. Set outcomes come mostly from one joint draw, the
 // rest at random, so that impossible outcomes and conflicts with implied evidence occur.
@@ -36,20 +39,28 @@ std::vector<Edit> MakeEdits(QNL_network& network, Script script, double share, s
     quarn_test::TestRandom random(seed);
     const std::vector<int> sample = quarn_test::ForwardSample(network, random);
     std::vector<Edit> edits;
+    std::vector<Edit> later;
     if (script == Script::CLEAR_ALL_THEN_SET) edits.push_back({-1, 0});
     for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
         if (random.Uniform() >= share) continue;
         const bool held = ValueOf(network, h).HasEvidence();
-        if (script == Script::CLEAR_SOME) {
-            if (held) edits.push_back({h, -1});
-            continue;
-        }
-        if (script == Script::REPLACE && !held && random.Uniform() < 0.5) continue;
         const int outcomes = network.GetNode(h)->GetDefinition()->GetNumberOfOutcomes();
         const int outcome =
             random.Uniform() < 0.8 ? sample[static_cast<std::size_t>(h)] : random.Below(outcomes);
+        if (script == Script::CLEAR_SOME || (script == Script::MIXED && held)) {
+            if (held) edits.push_back({h, -1});
+            continue;
+        }
+        if (script == Script::CHANGE) {
+            if (!held) continue;
+            edits.push_back({h, -1});
+            later.push_back({h, outcome});
+            continue;
+        }
+        if (script == Script::REPLACE && !held && random.Uniform() < 0.5) continue;
         edits.push_back({h, outcome});
     }
+    edits.insert(edits.end(), later.begin(), later.end());
     return edits;
 }
 
@@ -70,8 +81,8 @@ std::vector<int> Apply(QNL_network& network, const std::vector<Edit>& edits) {
 // equal and must stay so.
 void ExpectSameEdits(QNL_network& batch, QNL_network& single, std::uint64_t seed, double share,
                      const std::string& label) {
-    for (Script script :
-         {Script::SET, Script::REPLACE, Script::CLEAR_SOME, Script::CLEAR_ALL_THEN_SET}) {
+    for (Script script : {Script::SET, Script::REPLACE, Script::CLEAR_SOME, Script::CHANGE,
+                          Script::MIXED, Script::CLEAR_ALL_THEN_SET}) {
         const std::string at = label + " script " + std::to_string(static_cast<int>(script));
         const std::vector<Edit> edits = MakeEdits(single, script, share, seed++);
         Messages();

@@ -13,6 +13,14 @@
 
 using namespace quarn::detail;
 
+namespace {
+
+int TooFewOutcomes() {
+    return QNL_errorHandler::Instance().LogError(-2, "A table needs at least two outcomes");
+}
+
+} // namespace
+
 QNL_cpt::QNL_cpt(int handle, QNL_network* network) : QNL_nodeDefinition(handle, network) {
     AddParents();
     CheckConsistency(1);
@@ -325,7 +333,9 @@ int QNL_cpt::SetOutcomeIds(const QNL_stringArray& newIds) {
 
 int QNL_cpt::SetNumberOfOutcomes(int count) {
     if (HasDependents(network, handle)) return -19;
-    if (count < 1) return -2;
+    // A table keeps at least two outcomes; padding a smaller count would report success for
+    // a shape the caller did not ask for. (Given identifiers are padded: files rely on it.)
+    if (count < 2) return TooFewOutcomes();
     // The table will hold count values per column; a count no table can hold is refused
     // before any identifier is made.
     const std::int64_t columns = std::max(1, GetNumberOfColumns());
@@ -345,7 +355,10 @@ int QNL_cpt::SetNumberOfOutcomes(const QNL_stringArray& newIds) {
         QNL_idArray fresh(false);
         bool usable = false;
         if (int r = ReadOutcomeIds(newIds, fresh, usable)) return r;
-        return usable ? Reshape(fresh) : SetNumberOfOutcomes(newIds.GetCount());
+        if (usable) return Reshape(fresh);
+        // Files name single-state nodes; their one identifier is padded, as a usable one is.
+        const int count = newIds.GetCount();
+        return SetNumberOfOutcomes(count == 1 ? 2 : count);
     });
 }
 

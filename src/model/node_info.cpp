@@ -98,6 +98,7 @@ int QNL_header::CleanUp(int) {
     FreeText(id);
     FreeText(name);
     FreeText(comment);
+    NoteIdChange();
     owner = nullptr;
     status |= STATUS_VALID;
     return 0;
@@ -131,6 +132,7 @@ int QNL_header::SetId(const char* text) {
     }
     delete[] id;
     id = copy;
+    NoteIdChange();
     return 0;
 }
 
@@ -153,6 +155,7 @@ int QNL_header::Assign(const QNL_header& source) {
     if (copies.CopyFrom(source.id, source.name, source.comment) != 0) return -42;
     if (source.id != nullptr && !ApproveId(source.id)) return -1000;
     copies.MoveInto(id, name, comment);
+    NoteIdChange();
     return CheckConsistency(1);
 }
 

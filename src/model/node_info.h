@@ -4,6 +4,9 @@
 #include "model/rectangle.h"
 #include "model/string_array.h"
 
+#include <atomic>
+#include <cstdint>
+
 class QNL_node;
 
 // Identifier, name and comment of a node or submodel. A header owned by a node asks the
@@ -31,7 +34,16 @@ public:
     QNL_node* GetOwner() const { return owner; }
     void SetOwner(QNL_node* node) { owner = node; }
 
+    // Counts the identifier changes of headers that no node owns (those of submodels and
+    // networks), so that an index of submodel identifiers can tell whether it is current.
+    static std::uint64_t IdChanges() { return idChanges.load(std::memory_order_relaxed); }
+
 private:
+    void NoteIdChange() const {
+        if (owner == nullptr) idChanges.fetch_add(1, std::memory_order_relaxed);
+    }
+    static inline std::atomic<std::uint64_t> idChanges{0};
+
     // True when no owner's network objects to newId replacing the current identifier.
     bool ApproveId(const char* newId) const;
 

@@ -86,6 +86,7 @@ QNL_submodelHandler::QNL_submodelHandler() {
 
 int QNL_submodelHandler::CleanUp(int) {
     std::vector<Slot>().swap(slots);
+    ForgetIndex();
     network = nullptr;
     growth = DEFAULT_GROWTH;
     CheckConsistency(1);
@@ -116,6 +117,7 @@ int QNL_submodelHandler::Init(QNL_network* newNetwork) {
 }
 
 int QNL_submodelHandler::Reset() {
+    ForgetIndex();
     for (Slot& slot : slots) {
         slot.submodel.reset();
         slot.parent = FREE_SLOT;
@@ -145,6 +147,7 @@ int QNL_submodelHandler::SetNetwork(QNL_network* newNetwork) {
 int QNL_submodelHandler::CreateMainSubmodel() {
     slots[0].submodel.reset();
     slots[0].parent = FREE_SLOT;
+    indexedAt = NO_INDEX;
     try {
         auto main = std::make_unique<QNL_submodel>();
         const std::string id = MakeSubmodelId(0);
@@ -182,6 +185,7 @@ int QNL_submodelHandler::Assign(const QNL_submodelHandler& source) {
     }
     CleanUp(1);
     slots.swap(copy);
+    ForgetIndex();
     growth = source.growth;
     defaultNodeScreen.Assign(source.defaultNodeScreen);
     defaultSubmodelScreen.Assign(source.defaultSubmodelScreen);
@@ -199,14 +203,28 @@ int QNL_submodelHandler::UsedSlot(int handle) const {
     return slots[static_cast<std::size_t>(slot)].submodel ? slot : -1;
 }
 
+void QNL_submodelHandler::ForgetIndex() {
+    slotOfId.clear();
+    indexedAt = NO_INDEX;
+    firstFreeHint = 0;
+}
+
+// The first slot whose submodel bears the identifier. The index is rebuilt only when some
+// identifier changed, so creating many submodels does not scan the table once per creation.
 int QNL_submodelHandler::FindSlotById(const char* id) const {
     if (id == nullptr) return -1;
-    for (std::size_t i = 0; i < slots.size(); ++i) {
-        if (!slots[i].submodel) continue;
-        const char* own = slots[i].submodel->header.GetId();
-        if (own != nullptr && std::strcmp(own, id) == 0) return static_cast<int>(i);
+    const std::uint64_t now = QNL_header::IdChanges();
+    if (indexedAt != now) {
+        slotOfId.clear();
+        for (std::size_t i = 0; i < slots.size(); ++i) {
+            if (!slots[i].submodel) continue;
+            const char* own = slots[i].submodel->header.GetId();
+            if (own != nullptr) slotOfId.emplace(own, static_cast<int>(i));
+        }
+        indexedAt = now;
     }
-    return -1;
+    const auto found = slotOfId.find(id);
+    return found == slotOfId.end() ? -1 : found->second;
 }
 
 std::string QNL_submodelHandler::MakeSubmodelId(int number) const {
@@ -226,10 +244,11 @@ int QNL_submodelHandler::CreateSubmodel(int parentHandle, const char* id) {
     if (parent < 0) return -2;
     if (id != nullptr && FindSlotById(id) >= 0) return -2;
 
-    int slot = 0;
+    int slot = firstFreeHint;
     const int slotCount = static_cast<int>(slots.size());
     while (slot < slotCount && slots[static_cast<std::size_t>(slot)].submodel)
         ++slot;
+    firstFreeHint = slot;
     if (slot >= MAX_SUBMODEL_SLOTS) return -2;
 
     try {
@@ -237,8 +256,12 @@ int QNL_submodelHandler::CreateSubmodel(int parentHandle, const char* id) {
         // header refuses leaves no submodel behind.
         const std::string text = id != nullptr ? std::string(id) : MakeSubmodelId(slot);
         auto submodel = std::make_unique<QNL_submodel>();
+        // The index stays current when the new identifier is the only change since the
+        // lookup above made it so.
+        const bool indexCurrent = indexedAt == QNL_header::IdChanges();
         int result = submodel->header.SetId(text.c_str());
         if (result != 0) return result;
+        const std::uint64_t afterOwnChange = QNL_header::IdChanges();
         result = submodel->header.SetName(text.c_str());
         if (result != 0) return result;
         submodel->screen.Assign(defaultSubmodelScreen);
@@ -251,6 +274,11 @@ int QNL_submodelHandler::CreateSubmodel(int parentHandle, const char* id) {
         Slot& target = slots[static_cast<std::size_t>(slot)];
         target.submodel = std::move(submodel);
         target.parent = parent;
+        firstFreeHint = slot + 1;
+        if (indexCurrent && afterOwnChange == indexedAt + 1) {
+            slotOfId.emplace(target.submodel->header.GetId(), slot);
+            indexedAt = afterOwnChange;
+        }
     } catch (const std::bad_alloc&) {
         return -42;
     }
@@ -278,6 +306,8 @@ int QNL_submodelHandler::DeleteSubmodel(int handle) {
     MoveNodes(slot, parent);
     slots[static_cast<std::size_t>(slot)].submodel.reset();
     slots[static_cast<std::size_t>(slot)].parent = FREE_SLOT;
+    indexedAt = NO_INDEX;
+    if (slot < firstFreeHint) firstFreeHint = slot;
     CheckConsistency(1);
     return 0;
 }

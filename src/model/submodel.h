@@ -4,8 +4,10 @@
 #include "model/object.h"
 #include "model/rectangle.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class QNL_network;
@@ -99,6 +101,10 @@ private:
     int FindSlotById(const char* id) const;
     int CreateMainSubmodel();
     void MoveNodes(int fromSlot, int toSlot);
+    // Forgets the identifier index and the free-slot hint after the table changed wholesale.
+    void ForgetIndex();
+
+    static constexpr std::uint64_t NO_INDEX = ~std::uint64_t{0};
 
     // Empty only after a clean-up; Init gives it at least the main submodel's slot.
     std::vector<Slot> slots;
@@ -106,4 +112,10 @@ private:
     int growth = DEFAULT_GROWTH;
     QNL_screenInfo defaultNodeScreen;
     QNL_screenInfo defaultSubmodelScreen;
+    // Identifier -> first slot bearing it, current while no header identifier changed since
+    // it was built (headers are public, so a submodel can be renamed behind our back).
+    mutable std::unordered_map<std::string, int> slotOfId;
+    mutable std::uint64_t indexedAt = NO_INDEX;
+    // Every slot below it is used.
+    int firstFreeHint = 0;
 };

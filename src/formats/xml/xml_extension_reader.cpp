@@ -32,6 +32,10 @@ int ClampToInt(long long value) {
     return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value);
 }
 
+long long FloorHalf(long long value) {
+    return value >= 0 ? value / 2 : -((-value + 1) / 2);
+}
+
 const char* const FAULT_NAME_FORMAT_WORDS[] = {"user", "node", "state", "nodestate", "inherit"};
 
 } // namespace
@@ -61,13 +65,11 @@ std::string ColorText(int color) {
 
 bool RectangleFromCorners(long long left, long long top, long long right, long long bottom,
                           QNL_rectangle& out) {
-    // The writer puts right at left + width, so corners in reverse order carry a negative
-    // size; the centre is found as the writer's halving left it, so every size comes back.
-    const long long width = right - left;
-    const long long height = bottom - top;
-    if (width > INT_MAX || width < INT_MIN || height > INT_MAX || height < INT_MIN) return false;
-    out.x = static_cast<int>(left + width / 2);
-    out.y = static_cast<int>(top + height / 2);
+    const long long width = right >= left ? right - left : left - right;
+    const long long height = bottom >= top ? bottom - top : top - bottom;
+    if (width > INT_MAX || height > INT_MAX) return false;
+    out.x = static_cast<int>(FloorHalf(left + right));
+    out.y = static_cast<int>(FloorHalf(top + bottom));
     out.width = static_cast<int>(width);
     out.height = static_cast<int>(height);
     return true;

@@ -389,10 +389,26 @@ void QNL_hybridMessages::ToParents(int h) {
                 Add(link, s, 0.0, sum / draws);
             }
         } else {
+            // The parent never takes a value outside its bounds, and a draw weighed by one
+            // over the proposal's density must not land where the proposal is thin: a share
+            // of the draws is uniform over the bounds, so no weight exceeds the range over
+            // that share. Without both, where the message is flatter than its previous
+            // estimate, draws in the proposal's tails took over the fit and the message
+            // collapsed onto single points, outside the range or at its edge.
+            const auto& bounded = static_cast<const QNL_continuousSamplingNode&>(parent);
+            const double low = bounded.GetLowerBound(), high = bounded.GetUpperBound();
             for (int i = 0; i < POINTS; ++i) {
-                double u = 0.0;
-                if (proposal.SampleValue(u) != 0) continue;
-                const double g = Void(&proposal) ? 1.0 : proposal.Density(u);
+                double u = 0.0, g = 1.0;
+                if (Void(&proposal)) {
+                    if (proposal.SampleValue(u) != 0) continue;
+                } else {
+                    if (Uniform() < UNIFORM_SHARE)
+                        u = low + Uniform() * (high - low);
+                    else if (proposal.SampleValue(u) != 0)
+                        continue;
+                    g = (1.0 - UNIFORM_SHARE) * proposal.Density(u) + UNIFORM_SHARE / (high - low);
+                }
+                if (!bounded.Inside(u)) continue;
                 double sum = 0.0;
                 for (int j = 0; j < INNER_DRAWS; ++j) {
                     parent.SetValue(u);
@@ -429,7 +445,9 @@ void QNL_hybridMessages::FixedEquationToParents(int h) {
                 QNL_evaluationContext* holder = x.Holder();
                 x.SetOwnVariable(holder, own);
                 double v = 0.0;
-                if (holder->EvaluateNamed(parent.GetId(), &v) != 0 || !std::isfinite(v)) continue;
+                if (holder->EvaluateNamed(parent.GetId(), &v) != 0 || !std::isfinite(v) ||
+                    !static_cast<QNL_continuousSamplingNode&>(parent).Inside(v))
+                    continue;
                 parent.SetValue(v);
                 Add(link, 0, v, 1.0);
             }

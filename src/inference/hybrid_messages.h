@@ -24,6 +24,8 @@ public:
     static constexpr double TOLERANCE = 0.001;
     static constexpr double SCALE = 10.0;
     static constexpr int DRAW_METHOD = 1;
+    // Share of the draws of a message to a continuous parent taken uniformly over its bounds.
+    static constexpr double UNIFORM_SHARE = 0.1;
 
     // order: parents before children. reduced: only the ancestors of evidence keep messages
     // from their children. sampling: the messages serve importance sampling afterwards.

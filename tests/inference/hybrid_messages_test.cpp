@@ -9,8 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -80,61 +78,6 @@ protected:
 
 double Gauss(double x, double mean, double variance) {
     return std::exp(-0.5 * (x - mean) * (x - mean) / variance) / std::sqrt(2.0 * M_PI * variance);
-}
-
-// Random linear-Gaussian networks, the evidence on a leaf and on an inner node, against
-// Gaussian conditioning: importance sampling from the messages is unbiased whatever the
-// messages are, so it meets the tolerance of likelihood weighting.
-TEST_F(HybridMessages, PropagatedImportanceAgreesWithGaussianConditioning) {
-    std::mt19937 rng(31);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    for (int trial = 0; trial < 4; ++trial) {
-        net.DeleteAllNodes();
-        const int n = 4;
-        std::vector<std::vector<double>> b(n, std::vector<double>(n, 0.0));
-        std::vector<double> c(n), s(n), mu(n);
-        std::vector<std::vector<double>> cov(n, std::vector<double>(n, 0.0));
-        std::vector<int> handle(n);
-        for (int i = 0; i < n; ++i) {
-            c[i] = 2.0 * unit(rng) - 1.0;
-            s[i] = 0.5 + unit(rng);
-            std::ostringstream text;
-            text.precision(17);
-            text << "Normal(" << c[i];
-            mu[i] = c[i];
-            for (int j = 0; j < i; ++j)
-                if (unit(rng) < 0.6) {
-                    b[i][j] = 1.6 * unit(rng) - 0.8;
-                    text << " + " << b[i][j] << "*X" << j;
-                    mu[i] += b[i][j] * mu[j];
-                }
-            text << ", " << s[i] << ")";
-            for (int k = 0; k < i; ++k) {
-                for (int j = 0; j < i; ++j)
-                    cov[i][k] += b[i][j] * cov[j][k];
-                cov[k][i] = cov[i][k];
-            }
-            cov[i][i] = s[i] * s[i];
-            for (int j = 0; j < i; ++j)
-                cov[i][i] += b[i][j] * cov[j][i];
-            handle[i] = Continuous(("X" + std::to_string(i)).c_str(), {text.str()}, -60.0, 60.0);
-            for (int j = 0; j < i; ++j)
-                if (b[i][j] != 0.0) {
-                    ASSERT_EQ(net.AddArc(handle[j], handle[i]), 0);
-                }
-        }
-        const int e = trial % 2 == 0 ? n - 1 : n - 2;
-        const double observed = mu[e] - 0.7 * std::sqrt(cov[e][e]);
-        ASSERT_EQ(Value(handle[e])->SetEvidence(observed), 0);
-        ASSERT_EQ(Update(13, 20000), 0) << Last();
-        for (int i = 0; i < n; ++i) {
-            if (i == e) continue;
-            const double mean = mu[i] + cov[i][e] / cov[e][e] * (observed - mu[e]);
-            const double variance = cov[i][i] - cov[i][e] * cov[i][e] / cov[e][e];
-            EXPECT_NEAR(Mean(handle[i]), mean, 0.1 * std::sqrt(variance) + 0.01)
-                << trial << " X" << i;
-        }
-    }
 }
 
 // Evidence far in the tail of the prior: likelihood weighting keeps few useful draws, the

@@ -187,6 +187,7 @@ int QNL_ergoFormat::ReadProbabilities() {
             double v = 0.0;
             if (ReadReal(&v) != 0) return Expect(REAL);
             if (!fits) continue;
+            quarn::detail::ClearRoundOff(&v, 1);
             finite = finite && v >= 0.0 && v <= 1.0;
             if ((result = values.Add(v)) != 0) return result;
         }

@@ -1,5 +1,6 @@
 #include "formats/foreign_format_support.h"
 
+#include "definitions/cpt.h"
 #include "formats/number_text.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"
@@ -50,6 +51,12 @@ int SetOutcomesFromNames(QNL_nodeDefinition* definition, const QNL_stringArray& 
     int result = ids.QNL_stringArray::Assign(names);
     if (result == 0) result = ids.MakeAllIdsValid();
     return result != 0 ? result : definition->SetNumberOfOutcomes(ids);
+}
+
+void ClearRoundOff(double* values, int count) {
+    constexpr double roundOff = 1.0 - QNL_cpt::MIN_COLUMN_SUM;
+    for (int i = 0; i < count; ++i)
+        if (values[i] < 0.0 && values[i] >= -roundOff) values[i] = 0.0;
 }
 
 bool TableShape(QNL_network* network, int node, std::vector<int>& sizes, QNL_doubleArray& values) {

@@ -49,6 +49,12 @@ private:
 // unique among them; the result of SetNumberOfOutcomes.
 int SetOutcomesFromNames(QNL_nodeDefinition* definition, const QNL_stringArray& names);
 
+// Tools that store probabilities as 32-bit floats write round-off such as -1.1920929E-7, the
+// rest of its column then summing a little under 1. An entry that far below 0, down to the
+// column-sum tolerance of a probability table, becomes 0 before the reader checks or
+// normalises its columns; a more negative one is left for the table to refuse.
+void ClearRoundOff(double* values, int count);
+
 // The table shape a writer of a foreign format sees for a node: one level per parent that
 // owns a table dimension, then the node's own outcomes (1 for a utility node). False when
 // the definition's table does not have that many values.

@@ -558,6 +558,7 @@ int QNL_huginFormat::SetTable(int node, QNL_doubleArray& values) {
             return ReportError(-2, message.c_str());
         }
     if (definition->GetType() == QNL_TYPE_CPT) {
+        quarn::detail::ClearRoundOff(values.Items(), expected);
         const int outcomes = definition->GetNumberOfOutcomes();
         for (int start = 0; outcomes > 0 && start < expected; start += outcomes) {
             double* column = values.Items() + start;

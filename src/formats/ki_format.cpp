@@ -578,6 +578,7 @@ int QNL_kiFormat::ReadTable(int node) {
     }
     ReadBlockEnd();
     if (cursor < values.GetCount()) ReportNode(node, "Probabilities missing");
+    quarn::detail::ClearRoundOff(values.Items(), values.GetCount());
     return ReportError(definition->SetDefinition(values), "ERROR: Couldn't set probabilities");
 }
 
@@ -659,6 +660,7 @@ int QNL_kiFormat::ReadFunction(int node) {
     else if (!leak.empty())
         ReportError(-2, "ERROR: Wrong number of Probabilities");
     if (missing) ReportNode(node, "Probabilities missing");
+    quarn::detail::ClearRoundOff(cells, params.GetSize());
     ReportError(noisy->SetDefinition(params), "ERROR: Couldn't set probabilities");
     for (int b = 0; b < blocks && b < static_cast<int>(absent.size()); ++b) {
         const int m = noisy->GetBlockSize(b);

@@ -363,6 +363,7 @@ int QNL_msbnFormat::FinishTable(int node) {
     if (missing)
         result = ReportError(-2, ("ERROR: Node (\"" + id + "\") : Table entries missing").c_str());
     if (n->GetType() == QNL_TYPE_CPT && !missing) {
+        quarn::detail::ClearRoundOff(tableValues.Items(), tableValues.GetCount());
         const int outcomes = tableSizes.back();
         for (int startAt = 0; startAt < tableValues.GetCount(); startAt += outcomes) {
             double sum = 0.0;

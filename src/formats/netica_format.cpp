@@ -657,6 +657,7 @@ void QNL_neticaFormat::SetTables(const NodeRecord& record, int node) {
             TableLengthError(record, record.probsLine, values.GetCount(), size);
             return;
         }
+        quarn::detail::ClearRoundOff(values.Items(), size);
         const int outcomes = definition->GetNumberOfOutcomes();
         for (int start = 0; outcomes > 0 && start < size; start += outcomes) {
             double* column = values.Items() + start;

@@ -867,6 +867,8 @@ void QNL_xmlbifFormat::ApplyDefinition(int node, const std::string& forName) {
                             .c_str());
         return;
     }
+    if (definition->GetType() == QNL_TYPE_CPT)
+        quarn::detail::ClearRoundOff(table.Items(), table.GetCount());
     const int refused = definition->SetDefinition(table);
     if (refused != 0) ReportError(refused, ("ERROR: " + forName + " : Invalid table").c_str());
 }

@@ -5,6 +5,7 @@
 #include "model/node_definition.h"
 #include "model/string_array.h"
 
+#include <algorithm>
 #include <cmath>
 
 QNL_missingValueSpec::QNL_missingValueSpec() : floatMissing(std::sqrt(-1.0f)) {}
@@ -120,6 +121,14 @@ std::vector<int> StateOfCell(const std::vector<int>& outcomeOfState, std::size_t
 
 } // namespace
 
+int quarn::detail::FindOutcomeOfState(const QNL_idArray& ids, const std::string& state) {
+    const int exact = ids.FindPosition(state.c_str());
+    if (exact >= 0) return exact;
+    std::string repaired = state;
+    RepairId(repaired);
+    return repaired == state ? -1 : ids.FindPosition(repaired.c_str());
+}
+
 bool QNL_dataset::matchNetwork(const QNL_network& network, std::string& error) {
     const int n = getNumberOfVariables();
     std::vector<int> handles(Index(n));
@@ -140,10 +149,19 @@ bool QNL_dataset::matchNetwork(const QNL_network& network, std::string& error) {
                                           : nullptr;
         std::vector<int>& map = maps[Index(i)];
         for (const std::string& name : v.stateNames) {
-            const int at = outcomes != nullptr ? outcomes->FindPosition(name.c_str()) : -1;
+            const int at =
+                outcomes != nullptr ? quarn::detail::FindOutcomeOfState(*outcomes, name) : -1;
             if (at < 0) {
                 error = "Dataset column '" + v.id + "' contains value '" + name +
                         "' which doesn't map to any node outcome";
+                return false;
+            }
+            // Two texts may repair alike ("a/b", "a_b"); their records must not be merged.
+            const auto twin = std::find(map.begin(), map.end(), at);
+            if (twin != map.end()) {
+                error = "Dataset column '" + v.id + "' contains values '" +
+                        v.stateNames[static_cast<std::size_t>(twin - map.begin())] + "' and '" +
+                        name + "' which map to the same node outcome";
                 return false;
             }
             map.push_back(at);

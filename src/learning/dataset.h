@@ -7,6 +7,14 @@
 #include <vector>
 
 class QNL_network;
+class QNL_idArray;
+
+namespace quarn::detail {
+// The outcome a state name of data stands for: the identifier equal to it, else the one equal
+// to its repair by the identifier rule, which is how a file reader or a learner made an
+// identifier of that text; -1 when neither is there.
+int FindOutcomeOfState(const QNL_idArray& ids, const std::string& state);
+} // namespace quarn::detail
 
 // One cell of a data set: four bytes read as an int in a discrete column (an outcome index or
 // a raw integer) and as a float in a continuous one.
@@ -93,8 +101,8 @@ public:
     }
 
     // Ties every variable to the node of the same identifier and maps the cells of named
-    // columns to outcome indices. All or nothing: on false the data set is as it was and
-    // `error` says why.
+    // columns to outcome indices, a state name to the outcome FindOutcomeOfState gives. All or
+    // nothing: on false the data set is as it was and `error` says why.
     bool matchNetwork(const QNL_network& network, std::string& error);
     // Replaces the content with a delimited text file. On failure the message goes into
     // `error` when given, otherwise into the error log under -100.

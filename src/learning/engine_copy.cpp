@@ -31,14 +31,6 @@ std::string NodeIdFor(const std::string& name) {
     return id;
 }
 
-// The outcome identifier of a state name, before uniqueness among the node's outcomes.
-std::string OutcomeIdFor(const std::string& state) {
-    const char c = state.empty() ? '\0' : state[0];
-    std::string id = ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) ? state : "State_" + state;
-    SanitizeId(id);
-    return id;
-}
-
 // State names for the sorted distinct values of an unnamed column.
 std::vector<std::string> DecimalNames(const std::vector<int>& values) {
     std::vector<std::string> names;
@@ -75,11 +67,9 @@ int QNL_learnHandleMap::Build(const QNL_learnNetwork& engine, QNL_network& targe
         const QNL_nodeDefinition* definition =
             handle >= 0 ? target.GetNode(handle)->GetDefinition() : nullptr;
         const QNL_idArray* ids = definition != nullptr ? definition->GetOutcomeIds() : nullptr;
-        for (const std::string& state : node.GetStates()) {
-            int at = ids != nullptr ? ids->FindPosition(state.c_str()) : -1;
-            if (at < 0 && ids != nullptr) at = ids->FindPosition(OutcomeIdFor(state).c_str());
-            states.back().push_back(at);
-        }
+        for (const std::string& state : node.GetStates())
+            states.back().push_back(ids != nullptr ? quarn::detail::FindOutcomeOfState(*ids, state)
+                                                   : -1);
     }
     Set(&target, std::move(found), std::move(states));
     return 0;
@@ -236,7 +226,9 @@ int QNL_learnNetwork::SetOutcomesOf(int i, QNL_nodeDefinition& definition) const
         texts.Add("Continuous1");
     }
     for (const std::string& state : node.states)
-        if (texts.Add(OutcomeIdFor(state).c_str()) != 0) return -42;
+        if (texts.Add(state.c_str()) != 0) return -42;
+    // Made identifiers as the file readers make them of state names, so a model read from a
+    // file and one learned from its records name their outcomes alike.
     QNL_idArray ids(false);
     int code = ids.QNL_stringArray::Assign(texts);
     if (code == 0) code = ids.MakeAllIdsValid();

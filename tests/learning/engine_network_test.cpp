@@ -230,7 +230,7 @@ TEST(EngineNetwork, CopyToNetworkMakesValidIdentifiersAndKeepsNames) {
     const int other = net.GetCopyMap().GetHandle(1);
     EXPECT_NE(other, ab);
     EXPECT_STREQ(out.GetNode(other)->GetInfo()->header.GetName(), "a-b");
-    EXPECT_EQ(Outcomes(out, ab), std::vector<std::string>({"State_1", "State_2"}));
+    EXPECT_EQ(Outcomes(out, ab), std::vector<std::string>({"x1", "x2"}));
     const int c = out.FindNode("c");
     EXPECT_EQ(Outcomes(out, c), std::vector<std::string>({"no", "yes"}));
     EXPECT_EQ(Outcomes(out, out.FindNode("r")),

@@ -1,5 +1,6 @@
 #include "definitions/node_value.h"
 #include "learning/dataset.h"
+#include "learning/em.h"
 #include "learning/learn_model.h"
 #include "model/error_handler.h"
 #include "model/network.h"
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -161,6 +163,70 @@ TEST(GreedyThickThinning, BackgroundKnowledgeAndParentLimit) {
             EXPECT_EQ(out.GetParents(child).FindPosition(p) >= 0, true) << c.what;
         for (const auto& [p, child] : c.forbidden)
             EXPECT_LT(out.GetParents(child).FindPosition(p), 0) << c.what;
+    }
+}
+
+// A model whose state names are no identifiers, read from a .net file: records sampled from
+// it under the file's texts match it and learn with EM as records under the reader's
+// identifiers do, and the learners name their outcomes as the reader did.
+TEST(LearnFrontEnds, StateTextsAreRepairedAsTheFileReaderRepairsThem) {
+    const std::string path = ::testing::TempDir() + "repaired_states.net";
+    std::ofstream(path) << "node class { states = (\"<5\" \"a/b\" \"ok\"); }\n"
+                           "node B { states = (\"3-5 days\" \"later\"); }\n"
+                           "potential (class) { data = (0.2 0.5 0.3); }\n"
+                           "potential (B | class) { data = ((0.9 0.1) (0.3 0.7) (0.5 0.5)); }\n";
+    QNL_network model, fromTexts, fromIds;
+    for (QNL_network* net : {&model, &fromTexts, &fromIds})
+        ASSERT_EQ(net->ReadFile(path.c_str()), 0);
+    auto ids = [](QNL_network& net, const char* node) {
+        const QNL_idArray& outcomes =
+            *net.GetNode(net.FindNode(node))->GetDefinition()->GetOutcomeIds();
+        std::vector<std::string> out;
+        for (int i = 0; i < outcomes.GetCount(); ++i)
+            out.push_back(outcomes.GetString(i));
+        return out;
+    };
+    const std::vector<std::vector<std::string>> repaired{{"x_5", "a_b", "ok"},
+                                                         {"x3_5_days", "later"}};
+    ASSERT_EQ(repaired,
+              (std::vector<std::vector<std::string>>{ids(model, "class"), ids(model, "B")}));
+    QNL_dataset texts = quarn_test::SampleDataSet(
+        model, {model.FindNode("class"), model.FindNode("B")}, 500, 0.2, 11);
+    QNL_dataset identifiers = texts;
+    ASSERT_TRUE(texts.setStateNames(0, {"<5", "a/b", "ok"}));
+    ASSERT_TRUE(texts.setStateNames(1, {"3-5 days", "later"}));
+    for (int v = 0; v < 2; ++v)
+        ASSERT_TRUE(identifiers.setStateNames(v, repaired[static_cast<std::size_t>(v)]));
+    const QNL_dataset unmatched = texts;
+    std::string error;
+    QNL_dataset twins = texts;
+    ASSERT_TRUE(twins.setStateNames(0, {"<5", "x_5", "ok"}));
+    EXPECT_FALSE(twins.matchNetwork(fromTexts, error));
+    EXPECT_EQ(error, "Dataset column 'class' contains values '<5' and 'x_5' which map to the "
+                     "same node outcome");
+    ASSERT_TRUE(texts.matchNetwork(fromTexts, error)) << error;
+    ASSERT_TRUE(identifiers.matchNetwork(fromIds, error)) << error;
+    const QNL_emParams params{0, false};
+    ASSERT_EQ(QNL_em().Learn(texts, fromTexts, params), 0);
+    ASSERT_EQ(QNL_em().Learn(identifiers, fromIds, params), 0);
+    for (const char* node : {"class", "B"}) {
+        const QNL_Dmatrix& a =
+            *fromTexts.GetNode(fromTexts.FindNode(node))->GetDefinition()->GetMatrix();
+        const QNL_Dmatrix& b =
+            *fromIds.GetNode(fromIds.FindNode(node))->GetDefinition()->GetMatrix();
+        ASSERT_EQ(a.GetSize(), b.GetSize()) << node;
+        for (int i = 0; i < a.GetSize(); ++i)
+            EXPECT_EQ(a.Subscript(i), b.Subscript(i)) << node << i;
+        EXPECT_NE(a.Subscript(0),
+                  model.GetNode(model.FindNode(node))->GetDefinition()->GetMatrix()->Subscript(0))
+            << node;
+    }
+    QNL_network byGtt, byNb;
+    ASSERT_EQ(QNL_greedyThickThinning().Learn(unmatched, byGtt), 0);
+    ASSERT_EQ(QNL_naiveBayes().Learn(unmatched, byNb), 0);
+    for (QNL_network* net : {&byGtt, &byNb}) {
+        EXPECT_EQ(ids(*net, "class"), repaired[0]);
+        EXPECT_EQ(ids(*net, "B"), repaired[1]);
     }
 }
 

@@ -31,6 +31,15 @@ std::string NodeIdFor(const std::string& name) {
     return id;
 }
 
+// How learned networks named the outcome of a state that does not start with a letter before
+// they repaired names as the file readers do ("State__5" for "<5"); prior networks saved then
+// still map.
+std::string FormerOutcomeId(const std::string& state) {
+    std::string id = "State_" + state;
+    SanitizeId(id);
+    return id;
+}
+
 // State names for the sorted distinct values of an unnamed column.
 std::vector<std::string> DecimalNames(const std::vector<int>& values) {
     std::vector<std::string> names;
@@ -67,9 +76,11 @@ int QNL_learnHandleMap::Build(const QNL_learnNetwork& engine, QNL_network& targe
         const QNL_nodeDefinition* definition =
             handle >= 0 ? target.GetNode(handle)->GetDefinition() : nullptr;
         const QNL_idArray* ids = definition != nullptr ? definition->GetOutcomeIds() : nullptr;
-        for (const std::string& state : node.GetStates())
-            states.back().push_back(ids != nullptr ? quarn::detail::FindOutcomeOfState(*ids, state)
-                                                   : -1);
+        for (const std::string& state : node.GetStates()) {
+            int at = ids != nullptr ? quarn::detail::FindOutcomeOfState(*ids, state) : -1;
+            if (at < 0 && ids != nullptr) at = ids->FindPosition(FormerOutcomeId(state).c_str());
+            states.back().push_back(at);
+        }
     }
     Set(&target, std::move(found), std::move(states));
     return 0;

@@ -241,6 +241,11 @@ TEST(EngineNetwork, CopyToNetworkMakesValidIdentifiersAndKeepsNames) {
     out.GetNode(c)->GetDefinition()->GetDefinition(values);
     EXPECT_DOUBLE_EQ(values[0], 3.0 / 4.0);
     EXPECT_DOUBLE_EQ(values[2], 1.0 / 3.0);
+    // A prior network whose outcomes carry the former learned names still maps them.
+    ASSERT_EQ(out.GetNode(ab)->GetDefinition()->RenameOutcome(1, "State_2"), 0);
+    net.SetPriorNetwork(&out);
+    EXPECT_EQ(net.GetPriorMap().GetOutcome(0, 0), 0);
+    EXPECT_EQ(net.GetPriorMap().GetOutcome(0, 1), 1);
 }
 
 TEST(EngineNetwork, RandomArcChangesKeepTheCachedScoreAndTheKnowledge) {

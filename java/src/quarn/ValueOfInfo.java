@@ -9,6 +9,9 @@ package quarn;
  *
  * <p>The object works on a network that must stay open while the object lives: the network
  * refuses to close until this object is closed.
+ * Until then the network also refuses what would make the object's handles name other nodes
+ * or outcomes: reading a file, deleting a node, changing a node's type, inserting or deleting
+ * an outcome.
  */
 public class ValueOfInfo extends Wrapper {
     private final Network net;

@@ -57,9 +57,9 @@ public class ValueOfInfo extends Wrapper {
     /**
      * Computes the values of information on a copy of the network; the network stays as it was.
      *
-     * @throws QUARNException "QUARN error code in function Update" when no decision is chosen,
-     *     a chosen node was deleted, the diagram has no utility table, an observed node lies
-     *     after the decision, or the diagram cannot be solved
+     * @throws QUARNException "QUARN error code in function Update" when no decision is chosen
+     *     (the message says which choice is missing), the diagram has no utility table, an
+     *     observed node lies after the decision, or the diagram cannot be solved
      */
     public native void update();
 

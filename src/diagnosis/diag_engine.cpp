@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <string>
 
 #include "definitions/extra_definition.h"
 #include "definitions/node_value.h"
 #include "diagnosis/diag_network.h"
 #include "inference/join_tree_cache.h"
 #include "model/dmatrix.h"
+#include "model/error_handler.h"
 #include "model/node.h"
 #include "model/node_cost.h"
 
@@ -129,7 +131,12 @@ int QNL_diagEngine::Fail(int code) {
 }
 
 int QNL_diagEngine::PrepareTests(std::vector<int>& tests) {
-    if (!owner->MandatoriesInstantiated()) return -2;
+    if (const int missing = owner->FirstMissingMandatory(); missing >= 0) {
+        const char* id = owner->GetNetwork()->GetNode(missing)->GetId();
+        return QNL_errorHandler::Instance().LogError(
+            -2, std::string("Observation '") + (id != nullptr ? id : "") +
+                    "' is mandatory and has no evidence; instantiate it before ranking tests");
+    }
     if (int r = owner->CollectFaultsAndTests()) return r;
     owner->GetResults().clear();
     if (int r = CopyNetwork()) return r;

@@ -206,15 +206,15 @@ int QNL_diagNetwork::ReleaseObservation(int node) {
     return 0;
 }
 
-bool QNL_diagNetwork::MandatoriesInstantiated() const {
-    if (!network) return true;
+int QNL_diagNetwork::FirstMissingMandatory() const {
+    if (!network) return -1;
     for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
         const QNL_extraDefinition* extra = ExtraOf(*network, h);
         if (extra && extra->GetDiagnosisType() == OBSERVATION && extra->IsMandatory() &&
             !HoldsEvidence(*network, h))
-            return false;
+            return h;
     }
-    return true;
+    return -1;
 }
 
 int QNL_diagNetwork::ComputeTestStrengths(int flags) {

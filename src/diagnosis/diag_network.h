@@ -51,7 +51,9 @@ public:
     // -2 for a handle that names no node.
     int InstantiateObservation(int node, int outcome);
     int ReleaseObservation(int node);
-    bool MandatoriesInstantiated() const;
+    bool MandatoriesInstantiated() const { return FirstMissingMandatory() < 0; }
+    // The first mandatory observation, in handle order, that has no evidence; -1 for none.
+    int FirstMissingMandatory() const;
     // Bits 1, 2, 4 choose the multiple-fault method; 8, 16, 32 and 64 its variant.
     int ComputeTestStrengths(int flags);
     double GetAlpha();

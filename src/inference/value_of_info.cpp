@@ -19,6 +19,21 @@ bool IsDecisionType(const QNL_network& network, int node) {
     return n != nullptr && (n->GetType() & QNL_TYPE_BIT_DECISION) != 0;
 }
 
+// What an update that is not ready lacks, in the words of the caller's next step.
+std::string MissingChoice(const QNL_valueOfInfo& voi) {
+    const QNL_network* network = voi.GetNetwork();
+    if (network == nullptr || !network->IsValidNodeHandle(voi.GetDecision()))
+        return "Value of information: no decision is chosen; choose the decision first";
+    if (!network->IsValidNodeHandle(voi.GetPointOfView()))
+        return "Value of information: no point of view is chosen; choose one first";
+    const QNL_intArray& nodes = voi.GetAllNodes();
+    for (int i = 0; i < nodes.GetCount(); ++i)
+        if (!network->IsValidNodeHandle(nodes[i]))
+            return "Value of information: observed node " + std::to_string(nodes[i]) +
+                   " no longer exists; remove it from the observed nodes";
+    return "Value of information: the question is not ready";
+}
+
 } // namespace
 
 QNL_valueOfInfo::QNL_valueOfInfo(QNL_network* net) {
@@ -136,7 +151,7 @@ int QNL_voiEngine::SolveTest(QNL_Dmatrix& out) {
 
 int QNL_voiEngine::Compute(QNL_valueOfInfo& voi) {
     if (voi.CheckConsistency(0) != 0) return -567;
-    if (voi.CheckReadiness(0) != 0) return -568;
+    if (voi.CheckReadiness(0) != 0) return Log(-568, MissingChoice(voi));
     try {
         // The copy keeps every handle, empty slots included, so the indexing nodes of the
         // copy name the caller's nodes.

@@ -71,6 +71,8 @@ JNIEXPORT void JNICALL Java_quarn_learning_EM_learn(JNIEnv* env, jobject self, j
         const QNL_dataset& dataset =
             *reinterpret_cast<const QNL_dataset*>(GetNativePointer(env, data));
         QNL_network& network = NetworkOf(env, net);
+        if (std::string mismatch; !dataset.checkMatch(network, mismatch))
+            throw std::runtime_error(mismatch);
         for (int v = 0; v < dataset.getNumberOfVariables(); ++v) {
             const std::string& id = dataset.getVariableId(v);
             const int handle = dataset.getNodeHandle(v);

@@ -63,6 +63,16 @@ QNL_network& GetNetworkOfWrapper(JNIEnv* env, jobject object) {
     return NetworkOf(env, network.get());
 }
 
+void RefuseWhileHeld(JNIEnv* env, jobject network, const char* what) {
+    LocalRef type(env, env->GetObjectClass(network));
+    jfieldID field = env->GetFieldID(type.type(), "users", "I");
+    CheckPending(env);
+    if (env->GetIntField(network, field) > 0)
+        throw std::runtime_error(std::string("The network is used by a ValueOfInfo or "
+                                             "DiagNetwork object: close it before ") +
+                                 what);
+}
+
 jobject NewJavaNetwork(JNIEnv* env) {
     LocalRef type(env, env->FindClass("quarn/Network"));
     CheckPending(env);
@@ -266,6 +276,18 @@ void ValidateIdentifier(JNIEnv* env, jstring id) {
 void ValidateArray(jarray array, const char* argument) {
     if (array == nullptr)
         throw std::invalid_argument(std::string("Argument '") + argument + "' must not be null");
+}
+
+namespace {
+thread_local int nativeCallDepth = 0;
+} // namespace
+
+NativeCall::NativeCall() {
+    if (nativeCallDepth++ == 0) QNL_errorHandler::Instance().Flush();
+}
+
+NativeCall::~NativeCall() {
+    --nativeCallDepth;
 }
 
 void ThrowQuarnError(JNIEnv* env, int code, const char* operation) {

@@ -38,6 +38,10 @@ jlong GetNativePointer(JNIEnv* env, jobject object);
 QNL_network& NetworkOf(JNIEnv* env, jobject network);
 // The native network of a DiagNetwork or ValueOfInfo host object, through its field "net".
 QNL_network& GetNetworkOfWrapper(JNIEnv* env, jobject object);
+// A ValueOfInfo or DiagNetwork object keeps handles and outcome indices of the network it
+// works on; a change that would make them name other nodes or outcomes (`what`, e.g.
+// "deleting a node") is refused while such an object is open, as closing the network is.
+void RefuseWhileHeld(JNIEnv* env, jobject network, const char* what);
 // A new host Network with its own empty native network.
 jobject NewJavaNetwork(JNIEnv* env);
 
@@ -109,11 +113,24 @@ private:
     jobject object;
 };
 
+// Marks a native method running. The outermost one empties the error log on entry, so that
+// its exception reports only what this call logged and never a line left by an earlier,
+// unrelated call; nested ones (a native method calling another, or the host calling back in
+// while a native method runs) keep what the outer call has logged so far.
+class NativeCall {
+public:
+    NativeCall();
+    ~NativeCall();
+    NativeCall(const NativeCall&) = delete;
+    NativeCall& operator=(const NativeCall&) = delete;
+};
+
 // The common shape of a native method: the body runs inside one try block; any failure
 // leaves a pending quarn.QUARNException and the method returns its neutral value (0, false,
 // 0.0, null or nothing).
 template <typename Body> auto Guarded(JNIEnv* env, Body&& body) -> decltype(body()) {
     using Result = decltype(body());
+    const NativeCall call;
     try {
         return body();
     } catch (const JavaExceptionPending&) {

@@ -246,7 +246,11 @@ JNIEXPORT void JNICALL Java_quarn_Network_deleteNative(JNIEnv* env, jobject, jlo
 }
 
 JNIEXPORT void JNICALL Java_quarn_Network_readFile(JNIEnv* env, jobject self, jstring path) {
-    Guarded(env, [&] { FileOperation(env, self, path, &QNL_network::ReadFile, "ReadFile"); });
+    Guarded(env, [&] {
+        NetworkOf(env, self);
+        RefuseWhileHeld(env, self, "reading a file");
+        FileOperation(env, self, path, &QNL_network::ReadFile, "ReadFile");
+    });
 }
 
 JNIEXPORT void JNICALL Java_quarn_Network_writeFile(JNIEnv* env, jobject self, jstring path) {
@@ -414,6 +418,7 @@ JNIEXPORT void JNICALL Java_quarn_Network_deleteNode__I(JNIEnv* env, jobject sel
     Guarded(env, [&] {
         QNL_network& network = NetworkOf(env, self);
         ValidateNodeHandle(network, node);
+        RefuseWhileHeld(env, self, "deleting a node");
         network.DeleteNode(node);
     });
 }
@@ -438,6 +443,7 @@ JNIEXPORT void JNICALL Java_quarn_Network_setNodeType__II(JNIEnv* env, jobject s
                                                           jint type) {
     Guarded(env, [&] {
         QNL_node* target = ValidateNodeHandle(NetworkOf(env, self), node);
+        RefuseWhileHeld(env, self, "changing a node's type");
         const int status = target->SetType(type);
         if (status != 0) ReportError(env, status, "setNodeType");
     });
@@ -661,6 +667,7 @@ JNIEXPORT void JNICALL Java_quarn_Network_insertOutcome__IILjava_lang_String_2(
         ValidateIdentifier(env, id);
         QNL_nodeDefinition& definition = DefinitionOf(ValidateNodeHandle(network, node));
         const UtfString text(env, id, "id");
+        RefuseWhileHeld(env, self, "inserting an outcome");
         const int status = definition.InsertOutcome(position, text.c_str());
         if (status != 0) ReportError(env, status, "InsertOutcome");
     });
@@ -678,6 +685,7 @@ JNIEXPORT void JNICALL Java_quarn_Network_deleteOutcome__II(JNIEnv* env, jobject
                                                             jint outcome) {
     Guarded(env, [&] {
         QNL_node* target = ValidateOutcomeIndex(NetworkOf(env, self), node, outcome);
+        RefuseWhileHeld(env, self, "deleting an outcome");
         const int status = DefinitionOf(target).RemoveOutcome(outcome);
         if (status != 0) ReportError(env, status, "RemoveOutcome");
     });

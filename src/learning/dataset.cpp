@@ -16,6 +16,8 @@ void QNL_dataset::clear() {
     variables.clear();
     outcomeOfState.clear();
     byId.clear();
+    matchedNetwork = nullptr;
+    matchedHandles.clear();
 }
 
 bool QNL_dataset::addIntVariable(const std::string& id, const std::vector<QNL_datasetCell>* cells,
@@ -188,6 +190,36 @@ bool QNL_dataset::matchNetwork(const QNL_network& network, std::string& error) {
         for (QNL_datasetCell& cell : columns[Index(i)])
             if (cell.i != missing) cell.i = map[Index(stateOf[Index(cell.i)])];
         outcomeOfState[Index(i)] = map;
+    }
+    matchedNetwork = &network;
+    matchedHandles = handles;
+    return true;
+}
+
+bool QNL_dataset::checkMatch(const QNL_network& network, std::string& error) const {
+    const std::string again = "; match the data set to this network again";
+    for (std::size_t i = 0; i < matchedHandles.size() && i < variables.size(); ++i) {
+        const QNL_datasetVariable& v = variables[i];
+        if (v.nodeHandle != matchedHandles[i]) continue;
+        if (matchedNetwork != &network) {
+            error = "Dataset was matched to another network" + again;
+            return false;
+        }
+        const QNL_node* node = network.GetNode(v.nodeHandle);
+        const char* id = node != nullptr ? node->GetId() : nullptr;
+        if (id == nullptr || v.id != id) {
+            error = "Dataset column '" + v.id + "' was matched to a node that is gone" + again;
+            return false;
+        }
+        const QNL_idArray* outcomes =
+            node->GetDefinition() != nullptr ? node->GetDefinition()->GetOutcomeIds() : nullptr;
+        const std::vector<int>& map = outcomeOfState[i];
+        for (std::size_t s = 0; s < map.size(); ++s)
+            if (outcomes == nullptr || outcomes->FindPosition(v.stateNames[s].c_str()) != map[s]) {
+                error = "Dataset column '" + v.id + "' was matched to outcomes of node '" + v.id +
+                        "' that have changed" + again;
+                return false;
+            }
     }
     return true;
 }

@@ -104,6 +104,11 @@ public:
     // columns to outcome indices, a state name to the outcome FindOutcomeOfState gives. All or
     // nothing: on false the data set is as it was and `error` says why.
     bool matchNetwork(const QNL_network& network, std::string& error);
+    // Whether the columns tied by the last match still name their nodes in `network`: the
+    // same network, a node of the column's identifier behind each handle and, in named
+    // columns, the matched outcomes in place. Handles changed by hand since are taken as
+    // given. On false `error` says what to do.
+    bool checkMatch(const QNL_network& network, std::string& error) const;
     // Replaces the content with a delimited text file. On failure the message goes into
     // `error` when given, otherwise into the error log under -100.
     bool readFile(const std::string& fileName, const QNL_missingValueSpec* spec = nullptr,
@@ -120,4 +125,8 @@ private:
     // empty while the cells hold state indices.
     std::vector<std::vector<int>> outcomeOfState;
     std::unordered_map<std::string, int> byId;
+    // The network of the last match (only compared, never followed) and the handle it gave
+    // each variable.
+    const QNL_network* matchedNetwork = nullptr;
+    std::vector<int> matchedHandles;
 };

@@ -519,6 +519,8 @@ int QNL_em::RandomizeParameters(int node, QNL_network& network) {
 
 int QNL_em::Learn(const QNL_dataset& data, QNL_network& network, const QNL_emParams& params,
                   QNL_emProgress* progress) {
+    if (std::string mismatch; !data.checkMatch(network, mismatch))
+        return QNL_errorHandler::Instance().LogError(-1, mismatch);
     for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
         if (network.GetTemporalType(h) != 0) return -1;
     for (int v = 0; v < data.getNumberOfVariables(); ++v) {

@@ -11,12 +11,17 @@ public class AnnealedMapResults {
      *
      * @param probability the probability of the assignment given the evidence
      * @param probEvidence the probability of the evidence
-     * @param mapStates the outcome index of each MAP node, in the order they were given
+     * @param mapStates the outcome index of each MAP node, in the order they were given; the
+     *     array is copied
+     * @throws QUARNException when mapStates is null
      */
     public AnnealedMapResults(double probability, double probEvidence, int[] mapStates) {
+        if (mapStates == null) {
+            throw new QUARNException("Argument 'mapStates' must not be null");
+        }
         this.probability = probability;
         this.probEvidence = probEvidence;
-        this.mapStates = mapStates;
+        this.mapStates = mapStates.clone();
     }
 
     /**

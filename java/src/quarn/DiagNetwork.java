@@ -9,6 +9,9 @@ package quarn;
  *
  * <p>The network must stay open while the object lives: it refuses to close until this
  * object is closed.
+ * Until then the network also refuses what would make the object's handles name other nodes
+ * or outcomes: reading a file, deleting a node, changing a node's type, inserting or deleting
+ * an outcome.
  */
 public class DiagNetwork extends Wrapper {
     private final Network net;
@@ -66,7 +69,8 @@ public class DiagNetwork extends Wrapper {
      *     configurations counted (at least one, exactly one, all pursued) and 64 for the
      *     squared-distance variant of the marginal measure
      * @return the tests by score and the faults by probability
-     * @throws QUARNException "ComputeTestStrengths" when no fault is pursued or the ranking fails
+     * @throws QUARNException "ComputeTestStrengths" when no fault is pursued, a mandatory
+     *     observation has no evidence (the message names it), or the ranking fails
      */
     public DiagResults update(int flags) {
         return updateNative(flags);

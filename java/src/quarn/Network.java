@@ -11,8 +11,8 @@ package quarn;
  * identifier of no node "Invalid node id: id", an outcome index out of range "Invalid outcome
  * index ...", an unknown outcome identifier "Invalid outcome identifier ...", and a null
  * argument "Argument '...' must not be null". A refusal of the library itself reads "QUARN error
- * code in function Operation", followed by what the library logged since the log was last
- * reported. Every method raises {@link QUARNException} once the network has been closed.
+ * code in function Operation", followed by what the library logged during that call (never
+ * lines of earlier calls). Every method raises {@link QUARNException} once the network has been closed.
  *
  * <p>A network owns native memory: close it (it is {@link AutoCloseable}) when done.
  */
@@ -28,7 +28,8 @@ public class Network extends Wrapper {
 
     private native long createNative(Object unused);
 
-    // ValueOfInfo objects that work on this network; it may not close while there are any.
+    // ValueOfInfo and DiagNetwork objects that work on this network; it may not close, nor lose
+    // nodes or renumber outcomes, while there are any. The native side reads this field.
     private int users;
 
     void attachUser() {
@@ -67,7 +68,8 @@ public class Network extends Wrapper {
      * @param path the file to read
      * @throws QUARNException when the extension names no format ("Unknown File Format", the
      *     network unchanged), or when the file cannot be opened or read; the message carries what
-     *     the read logged, each problem with its line, and the network keeps what was read
+     *     the read logged, each problem with its line, and the network keeps what was read; while a
+     *     {@link ValueOfInfo} or {@link DiagNetwork} object works on this network (nothing read)
      */
     public native void readFile(String path);
 
@@ -271,10 +273,13 @@ public class Network extends Wrapper {
     public native int addNode(int type);
 
     /**
-     * Deletes a node with its arcs; its handle names no node afterwards.
+     * Deletes a node with its arcs. Its handle names no node until a later {@link
+     * #addNode(int, String)} reuses it: freed handles are given to new nodes, so keep
+     * identifiers, not handles, across deletions.
      *
      * @param node the node's handle
-     * @throws QUARNException when the handle names no node
+     * @throws QUARNException when the handle names no node, or while a {@link ValueOfInfo} or
+     *     {@link DiagNetwork} object works on this network
      */
     public native void deleteNode(int node);
 
@@ -310,7 +315,8 @@ public class Network extends Wrapper {
      * @param node the node's handle
      * @param type the new type
      * @throws QUARNException when the handle names no node or the node cannot take the type
-     *     (the node keeps its type)
+     *     (the node keeps its type), or while a {@link ValueOfInfo} or {@link DiagNetwork}
+     *     object works on this network
      */
     public native void setNodeType(int node, int type);
 
@@ -584,7 +590,8 @@ public class Network extends Wrapper {
      * @param position the index the new outcome takes, 0 to the number of outcomes
      * @param id the outcome's identifier, a letter followed by letters, digits and underscores
      * @throws QUARNException when id is null or not an identifier (checked first), the handle
-     *     names no node, or the position or identifier is refused
+     *     names no node, or the position or identifier is refused, or while a {@link ValueOfInfo}
+     *     or {@link DiagNetwork} object works on this network
      */
     public native void insertOutcome(int node, int position, String id);
 
@@ -604,7 +611,8 @@ public class Network extends Wrapper {
      * @param node the node's handle
      * @param outcome the outcome's index
      * @throws QUARNException when the handle names no node, the index is out of range, or the
-     *     node would be left with fewer outcomes than it needs (two for a table)
+     *     node would be left with fewer outcomes than it needs (two for a table), or while a
+     *     {@link ValueOfInfo} or {@link DiagNetwork} object works on this network
      */
     public native void deleteOutcome(int node, int outcome);
 

@@ -9,6 +9,9 @@ package quarn;
  *
  * <p>The object works on a network that must stay open while the object lives: the network
  * refuses to close until this object is closed.
+ * Until then the network also refuses what would make the object's handles name other nodes
+ * or outcomes: reading a file, deleting a node, changing a node's type, inserting or deleting
+ * an outcome.
  */
 public class ValueOfInfo extends Wrapper {
     private final Network net;
@@ -54,9 +57,9 @@ public class ValueOfInfo extends Wrapper {
     /**
      * Computes the values of information on a copy of the network; the network stays as it was.
      *
-     * @throws QUARNException "QUARN error code in function Update" when no decision is chosen,
-     *     a chosen node was deleted, the diagram has no utility table, an observed node lies
-     *     after the decision, or the diagram cannot be solved
+     * @throws QUARNException "QUARN error code in function Update" when no decision is chosen
+     *     (the message says which choice is missing), the diagram has no utility table, an
+     *     observed node lies after the decision, or the diagram cannot be solved
      */
     public native void update();
 

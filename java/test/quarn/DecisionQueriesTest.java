@@ -36,7 +36,8 @@ class DecisionQueriesTest {
             assertNull(voi.getPointOfViewId());
             assertEquals(0, voi.getValues().length);
             assertArrayEquals(new String[] {"D"}, voi.getAllDecisionIds());
-            assertFails("QUARN error -568 in function Update", voi::update);
+            assertFails("QUARN error -568 in function Update. Logged information: Value of "
+                    + "information: no decision is chosen; choose the decision first\n", voi::update);
 
             voi.setDecision("D");
             assertEquals("D", voi.getPointOfViewId());
@@ -61,6 +62,9 @@ class DecisionQueriesTest {
             assertFails("Invalid node id: zz", () -> voi.addNode("zz"));
             assertFails("Invalid node handle: 9", () -> voi.removeNode(9));
             assertFails("The network is used by a ValueOfInfo or DiagNetwork object", net::close);
+            assertFails("The network is used by a ValueOfInfo or DiagNetwork object: close it "
+                    + "before deleting a node", () -> net.deleteNode("C"));
+            assertEquals(1, voi.getAllNodes().length);
         }
     }
 
@@ -81,6 +85,8 @@ class DecisionQueriesTest {
             assertEquals(0, net.getEvidence("B"));
             assertFalse(net.isEvidence("A"));
 
+            assertFails("Argument 'mapStates' must not be null",
+                    () -> new AnnealedMapResults(0.5, 0.5, null));
             assertFails("Invalid node id: zz", () -> net.annealedMap(new String[] {"zz"}, null));
             assertFails("Invalid node handle: 7", () -> net.annealedMap(new int[] {7}, null));
             assertTrue(assertThrows(QUARNException.class, () -> net.annealedMap(new int[] {1},

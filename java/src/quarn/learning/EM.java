@@ -53,11 +53,13 @@ public class EM extends Wrapper {
     /**
      * Learns the tables of the network from the data. Every variable of the data set must be
      * tied to a node (by {@link DataSet#matchNetwork(Network)} or {@link
-     * DataSet#setNodeHandle(int, int)}).
+     * DataSet#setNodeHandle(int, int)}). Data matched to another network, or to nodes or
+     * outcomes of this one that have since been deleted or changed, is refused: match it again.
      *
      * @param data the data set
      * @param net the network whose tables are learned
-     * @throws quarn.QUARNException for a variable without a valid node, or "QUARN error code in
+     * @throws quarn.QUARNException for a variable without a valid node, for data matched to
+     *     another network or to nodes and outcomes that changed since, or "QUARN error code in
      *     function Learn" with the reason when learning fails (the network is then as it was)
      */
     public native void learn(DataSet data, Network net);

@@ -1,5 +1,6 @@
 package quarn.learning;
 
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
@@ -52,6 +53,34 @@ class EMTest {
             assertEquals(0.75, a[0], 1e-12);
             assertEquals(2.0 / 3, b[0], 1e-12);
             assertEquals(1.0, b[3], 1e-12);
+        }
+    }
+
+    @Test
+    void refusesDataMatchedToAnotherNetworkOrToChangedNodes() {
+        try (EM em = new EM(); DataSet data = records(1); Network net = DataSetTest.network();
+                Network other = DataSetTest.network()) {
+            data.setStateNames(0, new String[] {"yes", "no"});
+            data.setStateNames(1, new String[] {"b0", "b1"});
+            data.matchNetwork(net);
+            double[] before = other.getNodeDefinition("B");
+            String again = "; match the data set to this network again";
+            assertFails("Dataset was matched to another network" + again,
+                    () -> em.learn(data, other));
+            assertArrayEquals(before, other.getNodeDefinition("B"));
+            net.insertOutcome("A", 0, "maybe");
+            assertFails("Dataset column 'A' was matched to outcomes of node 'A' that have changed"
+                    + again, () -> em.learn(data, net));
+            net.deleteOutcome("A", 0);
+            net.deleteNode("B");
+            assertEquals(1, net.addNode(18, "C"), "the freed handle is reused");
+            assertFails("Dataset column 'B' was matched to a node that is gone" + again,
+                    () -> em.learn(data, net));
+            net.setNodeId("C", "B");
+            net.setOutcomeId("B", 0, "b0");
+            net.setOutcomeId("B", 1, "b1");
+            em.learn(data, net);
+            assertEquals(0.75, net.getNodeDefinition("A")[0], 1e-12);
         }
     }
 

@@ -122,8 +122,8 @@ public:
         if (weight.Exponent() > unit) Raise(weight.Exponent());
         return std::ldexp(weight.Mantissa(), weight.Exponent() - unit);
     }
-    // The sums hold plain numbers from here on (unit 2^0), as after they were normalised.
-    void TakeAsPlain() { unit = 0; }
+    // The power of 2 every sum is to be multiplied by (0 before any weight was taken).
+    int Unit() const { return unit == NO_UNIT ? 0 : unit; }
 
     double* Data() { return values.data(); }
     const double* Data() const { return values.data(); }

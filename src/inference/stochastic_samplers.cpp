@@ -113,13 +113,14 @@ bool ImportanceSample(ComponentRun& run, QNL_random& random, SampleWeight& weigh
     return true;
 }
 
-// Each importance column leans from the node's table towards its learned distribution as
-// far as the column's effective number of samples, n / (n + 100), allows. The plain mean of
-// the two, with the learned tables normalised in place, drew hundreds of nodes from columns
-// learned from a handful of samples: every node moved the weights a little, the weights of
-// later samples fell e^10 to e^20 below those of the first hundred (drawn from the tables
-// themselves), and a few early samples made the whole estimate however long the run was.
-// A column no sample has reached yet is the node's table.
+// Each importance column is the mean of the node's table and its learned distribution once
+// the column has many effective samples n; before, the learned side weighs only
+// n / (n + 100) of its half. The plain mean, with the learned tables normalised in place, drew
+// hundreds of nodes from columns learned from a handful of samples: every node moved the
+// weights a little, later samples weighed e^10 to e^20 less than the first hundred (drawn from
+// the tables themselves), and a few early samples made the whole estimate however long the
+// run. The table's own half keeps every possible outcome drawable and each sample's ratio of
+// probabilities at most 2 a node. A column no sample has reached yet is the node's table.
 void Reestimate(ComponentRun& run) {
     constexpr double SHRINK = 100.0;
     SamplingComponent& records = run.records;
@@ -139,7 +140,7 @@ void Reestimate(ComponentRun& run) {
             double share = 0.0;
             if (sum > 0.0 && sumOfSquares > 0.0) {
                 const double effective = std::ldexp(sum / sumOfSquares * sum, scale);
-                share = effective / (effective + SHRINK);
+                share = 0.5 * effective / (effective + SHRINK);
             }
             for (int k = 0; k < r.outcomes; ++k)
                 q[start + k] = (1.0 - share) * r.cells[start + k] +

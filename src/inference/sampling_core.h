@@ -48,13 +48,18 @@ void SetAdaptiveSamplerSeed(unsigned seed);
 unsigned AdaptiveSamplerSeed();
 
 // The stochastic samplers' rule: the first outcome whose running sum exceeds u strictly; a
-// column whose sum stays at or below u gives the last outcome.
+// column whose sum stays at or below u (u = 1.0 comes once in 32768 draws) gives its last
+// outcome of non-zero probability (an empty column its last outcome). Giving the last outcome
+// whatever its entry drew a state of probability 0 in one pedigree sample in 300, which every
+// weighted sampler then counted.
 inline int DrawBelow(const double* column, int count, double u) {
     double running = 0.0;
     for (int i = 0; i < count - 1; ++i) {
         running += column[i];
         if (u < running) return i;
     }
+    for (int i = count - 1; i >= 0; --i)
+        if (column[i] != 0.0) return i;
     return count - 1;
 }
 
@@ -122,8 +127,8 @@ public:
         if (weight.Exponent() > unit) Raise(weight.Exponent());
         return std::ldexp(weight.Mantissa(), weight.Exponent() - unit);
     }
-    // The sums hold plain numbers from here on (unit 2^0), as after they were normalised.
-    void TakeAsPlain() { unit = 0; }
+    // The power of 2 every sum is to be multiplied by (0 before any weight was taken).
+    int Unit() const { return unit == NO_UNIT ? 0 : unit; }
 
     double* Data() { return values.data(); }
     const double* Data() const { return values.data(); }

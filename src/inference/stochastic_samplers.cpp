@@ -1,5 +1,6 @@
 #include "inference/stochastic_samplers.h"
 
+#include <cmath>
 #include <new>
 #include <vector>
 
@@ -25,9 +26,11 @@ struct ComponentRun {
     // Hits (logic sampling) or weight sums per outcome, at each record's accumulator offset.
     WeightSums sums;
     long long accepted = 0;
-    // Importance sampling: the importance and learned tables at each record's cell offset.
+    // Importance sampling: the importance and learned tables at each record's cell offset,
+    // and the learned table's sums of squared weights.
     std::vector<double> importance;
     WeightSums learned;
+    WeightSums learnedSquares;
     // Backward sampling: the slice over a record's unsampled parents, which parents those
     // are, and the coordinates of a slice cell.
     std::vector<double> slice;
@@ -44,6 +47,7 @@ int Prepare(QNL_relevanceComponent& component, Method method, ComponentRun& run)
     if (method == Method::IMPORTANCE) {
         run.records.CopyTables(run.importance);
         run.records.CreateLearnedTable(run.learned);
+        run.records.CreateLearnedTable(run.learnedSquares);
     }
     if (method == Method::BACKWARD) {
         run.slice.resize(static_cast<std::size_t>(run.records.LargestConfigurationCount()));
@@ -109,21 +113,40 @@ bool ImportanceSample(ComponentRun& run, QNL_random& random, SampleWeight& weigh
     return true;
 }
 
-// Each new importance column is the mean of the learned distribution and the node's table.
-// The learned tables then hold probabilities, to which later weights add at their own size.
+// Each importance column is the mean of the node's table and its learned distribution once
+// the column has many effective samples n; before, the learned side weighs only
+// n / (n + 100) of its half. The plain mean, with the learned tables normalised in place, drew
+// hundreds of nodes from columns learned from a handful of samples: every node moved the
+// weights a little, later samples weighed e^10 to e^20 less than the first hundred (drawn from
+// the tables themselves), and a few early samples made the whole estimate however long the
+// run. The table's own half keeps every possible outcome drawable and each sample's ratio of
+// probabilities at most 2 a node. A column no sample has reached yet is the node's table.
 void Reestimate(ComponentRun& run) {
+    constexpr double SHRINK = 100.0;
     SamplingComponent& records = run.records;
+    const int scale = 2 * run.learned.Unit() - run.learnedSquares.Unit();
     for (int i = 0; i < records.Size(); ++i) {
         const SamplingRecord& r = records[i];
         if (r.observed >= 0) continue;
-        double* learned = run.learned.Data() + r.cell;
+        const double* learned = run.learned.Data() + r.cell;
+        const double* squares = run.learnedSquares.Data() + r.cell;
         double* q = run.importance.data() + r.cell;
-        quarn::detail::NormalizeColumns(learned, r.tableSize, r.outcomes);
-        for (std::int64_t c = 0; c < r.tableSize; ++c)
-            q[c] = learned[c] + r.cells[c];
-        quarn::detail::NormalizeColumns(q, r.tableSize, r.outcomes);
+        for (std::int64_t start = 0; start < r.tableSize; start += r.outcomes) {
+            double sum = 0.0, sumOfSquares = 0.0;
+            for (int k = 0; k < r.outcomes; ++k) {
+                sum += learned[start + k];
+                sumOfSquares += squares[start + k];
+            }
+            double share = 0.0;
+            if (sum > 0.0 && sumOfSquares > 0.0) {
+                const double effective = std::ldexp(sum / sumOfSquares * sum, scale);
+                share = 0.5 * effective / (effective + SHRINK);
+            }
+            for (int k = 0; k < r.outcomes; ++k)
+                q[start + k] = (1.0 - share) * r.cells[start + k] +
+                               (share > 0.0 ? share * learned[start + k] / sum : 0.0);
+        }
     }
-    run.learned.TakeAsPlain();
 }
 
 // Draws the unsampled parents of `r` together from the slice of its table at its state; the
@@ -237,11 +260,16 @@ void SampleAll(std::vector<ComponentRun>& runs, Method method, int samples) {
             default:
                 if (ImportanceSample(run, random, weight)) {
                     Accept(run, weight);
+                    SampleWeight square = weight;
+                    square.Multiply(weight);
                     const double w = run.learned.Take(weight);
+                    const double w2 = run.learnedSquares.Take(square);
                     SamplingComponent& records = run.records;
                     for (int i = 0; i < records.Size(); ++i) {
                         const SamplingRecord& r = records[i];
-                        if (r.observed < 0) run.learned[r.cell + r.column + r.state] += w;
+                        if (r.observed >= 0) continue;
+                        run.learned[r.cell + r.column + r.state] += w;
+                        run.learnedSquares[r.cell + r.column + r.state] += w2;
                     }
                     if (s > 0 && s % 100 == 0) Reestimate(run);
                 }

@@ -4,6 +4,7 @@
 #include "model/dmatrix.h"
 #include "model/error_handler.h"
 #include "model/network.h"
+#include "model/node.h"
 
 #include <new>
 
@@ -356,6 +357,18 @@ int QNL_continuousDefinition::SetExpression(int index, const std::string& text,
                                             std::string* message) {
     auto* holder = dynamic_cast<QNL_namedExpressions*>(table.GetHolder(index));
     if (holder == nullptr) return -2;
+    // The hybrid algorithms draw only from a distribution at the root; noise inside a sum
+    // belongs in a node of its own. Refused here, with the node as it was, since every
+    // update would refuse it.
+    QNL_namedExpressions probe;
+    if (int r = probe.SetMainExpression(text, message)) return r;
+    if (probe.DrawsBelowRoot()) {
+        const QNL_node* node = network != nullptr ? network->GetNode(handle) : nullptr;
+        const std::string why = "its expression draws from a distribution below its root";
+        if (message != nullptr) *message = why;
+        return QNL_errorHandler::Instance().LogError(
+            -2, "ERROR: Node [" + std::string(node != nullptr ? node->GetId() : "") + "] : " + why);
+    }
     if (int r = holder->SetMainExpression(text, message)) return r;
     Notify(QNL_network::CHANGE_VALUES);
     return 0;

@@ -7,6 +7,7 @@
 
 #include <new>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -32,6 +33,34 @@ std::string MissingChoice(const QNL_valueOfInfo& voi) {
             return "Value of information: observed node " + std::to_string(nodes[i]) +
                    " no longer exists; remove it from the observed nodes";
     return "Value of information: the question is not ready";
+}
+
+// The test decision's expected utilities `values`, indexed by `from`, spread over the shape
+// `dimensions` of the nodes `to` (then the test's options), where `from` is a subset of `to`:
+// a node the source is not indexed by does not change it.
+int Reindex(const QNL_Dmatrix& values, const QNL_intArray& from, const QNL_intArray& to,
+            const QNL_intArray& dimensions, QNL_Dmatrix& out) {
+    if (int r = out.Setup(dimensions)) return r;
+    const int count = out.GetNumberOfDimensions();
+    // The multiplier in the source of each dimension, 0 where the source has none.
+    std::vector<int> step(static_cast<std::size_t>(count), 0);
+    for (int d = 0; d < from.GetCount(); ++d)
+        step[static_cast<std::size_t>(to.FindPosition(from[d]))] = values.GetMultiplier(d);
+    step.back() = values.GetMultiplier(from.GetCount());
+    std::vector<int> at(static_cast<std::size_t>(count), 0);
+    for (int cell = 0; cell < out.GetSize(); ++cell) {
+        int source = 0;
+        for (int d = 0; d < count; ++d)
+            source += at[static_cast<std::size_t>(d)] * step[static_cast<std::size_t>(d)];
+        out.Subscript(cell) = values.Subscript(source);
+        for (int d = count - 1; d >= 0 && ++at[static_cast<std::size_t>(d)] == dimensions[d]; --d)
+            at[static_cast<std::size_t>(d)] = 0;
+    }
+    return 0;
+}
+
+bool IndexedBy(const QNL_Dmatrix& values, const QNL_intArray& indexing) {
+    return values.GetNumberOfDimensions() == indexing.GetCount() + 1;
 }
 
 } // namespace
@@ -175,6 +204,7 @@ int QNL_voiEngine::Compute(QNL_valueOfInfo& voi) {
 
         QNL_Dmatrix without, with;
         if (int r = SolveTest(without)) return r;
+        const QNL_intArray withoutIndex = working.GetNode(test)->GetValue()->GetIndexingParents();
         const QNL_intArray& valued = voi.GetAllNodes();
         for (int i = 0; i < valued.GetCount(); ++i) {
             if (working.GetParents(voi.GetDecision()).IsInList(valued[i])) continue;
@@ -187,15 +217,27 @@ int QNL_voiEngine::Compute(QNL_valueOfInfo& voi) {
             }
         }
         if (int r = SolveTest(with)) return r;
-        if (with.GetDimensions() != without.GetDimensions())
+        // The information can make earlier observations relevant, so the solution with it
+        // may be indexed by more nodes: the one without is brought to its index.
+        const QNL_intArray& index = working.GetNode(test)->GetValue()->GetIndexingParents();
+        bool same = IndexedBy(with, index) && IndexedBy(without, withoutIndex) &&
+                    with.GetSizeOfDimension(index.GetCount()) ==
+                        without.GetSizeOfDimension(withoutIndex.GetCount());
+        for (int d = 0; same && d < withoutIndex.GetCount(); ++d) {
+            const int at = index.FindPosition(withoutIndex[d]);
+            same = at >= 0 && with.GetSizeOfDimension(at) == without.GetSizeOfDimension(d);
+        }
+        if (!same)
             return Log(-2, "Value of information: the solutions with and without information "
                            "differ in shape");
+        QNL_Dmatrix base;
+        if (int r = Reindex(without, withoutIndex, index, with.GetDimensions(), base)) return r;
         for (int i = 0; i < with.GetSize(); ++i)
-            with.Subscript(i) -= without.Subscript(i);
+            with.Subscript(i) -= base.Subscript(i);
         const int last = with.GetNumberOfDimensions() - 1;
         if (last >= 0)
             if (int r = with.RemoveLastOutcome(last)) return r;
-        voi.SetResult(working.GetNode(test)->GetValue()->GetIndexingParents(), with);
+        voi.SetResult(index, with);
         return 0;
     } catch (const std::bad_alloc&) {
         return Log(-42, "Not enough memory to compute the value of information");

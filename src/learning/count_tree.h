@@ -29,8 +29,9 @@ public:
     int Count(std::vector<std::pair<int, int>> query);
 
     // Visits every cell (z, x, y) of the table of x and y given the variables `given` that
-    // some record falls in, as visit(Nz, Nxz, Nyz, Nxyz); cells with no record are not
-    // visited. `given` must not hold x or y, nor a variable twice.
+    // some record falls in, as visit(Nz, Nxz, Nyz, Nxyz, state of x, state of y); cells with
+    // no record are not visited, and the cells of one configuration of `given` come together.
+    // `given` must not hold x or y, nor a variable twice.
     template <typename Visit>
     void ForEachCell(const std::vector<int>& given, int x, int y, Visit visit);
 
@@ -106,7 +107,7 @@ void QNL_adTree::ForEachCell(const std::vector<int>& given, int x, int y, Visit 
                         nyz[static_cast<std::size_t>(sy)] += nodes[cell].count;
                     else
                         visit(nz, nodes[nodeX].count, nyz[static_cast<std::size_t>(sy)],
-                              nodes[cell].count);
+                              nodes[cell].count, sx, sy);
                 }
             }
         }

@@ -369,22 +369,35 @@ double QNL_correlationMatrix::Partial(int i, int j, const std::vector<int>& z, s
 
 double QNL_pc::TestIndependenceDiscrete(QNL_adTree& counts, int x, int y,
                                         const std::vector<int>& z) {
-    // Cells without a record take a degree of freedom each; only occurring cells add to G.
-    double cells = static_cast<double>(counts.GetNumberOfStates(x)) * counts.GetNumberOfStates(y);
-    double df = (counts.GetNumberOfStates(x) - 1.0) * (counts.GetNumberOfStates(y) - 1.0);
-    for (const int v : z) {
-        cells *= counts.GetNumberOfStates(v);
-        df *= counts.GetNumberOfStates(v);
-    }
-    double g = 0.0, occurring = 0.0;
-    counts.ForEachCell(z, x, y, [&](int nz, int nxz, int nyz, int nxyz) {
+    // Degrees of freedom per configuration of z over the states of x and of y that occur in
+    // it: a state that never occurs there takes its row or column of freedom along. Counting
+    // every empty cell instead would take a diagonal table, dependence at its strongest, for
+    // a table without freedom.
+    const int rx = counts.GetNumberOfStates(x), ry = counts.GetNumberOfStates(y);
+    std::vector<char> seenX(static_cast<std::size_t>(rx)), seenY(static_cast<std::size_t>(ry));
+    double g = 0.0, df = 0.0;
+    int left = 0, statesX = 0, statesY = 0;
+    // The cells of one configuration of z come together and add up to its count.
+    counts.ForEachCell(z, x, y, [&](int nz, int nxz, int nyz, int nxyz, int sx, int sy) {
         g += nxyz * (std::log(static_cast<double>(nxyz)) -
                      (std::log(static_cast<double>(nyz)) + std::log(static_cast<double>(nxz)) -
                       std::log(static_cast<double>(nz))));
-        occurring += 1.0;
+        if (left == 0) {
+            left = nz;
+            statesX = statesY = 0;
+            std::fill(seenX.begin(), seenX.end(), 0);
+            std::fill(seenY.begin(), seenY.end(), 0);
+        }
+        char& sawX = seenX[static_cast<std::size_t>(sx)];
+        char& sawY = seenY[static_cast<std::size_t>(sy)];
+        statesX += sawX == 0;
+        statesY += sawY == 0;
+        sawX = sawY = 1;
+        left -= nxyz;
+        if (left == 0) df += (statesX - 1.0) * (statesY - 1.0);
     });
-    df -= cells - occurring;
-    if (df < 1.0) return 0.0;
+    // A table without a degree of freedom carries no evidence against independence.
+    if (df < 1.0) return 1.0;
     // G is never negative; rounding can leave it just below 0 for a table that is
     // independence itself, where the tail would refuse it as a bad argument.
     if (g < 0.0) g = 0.0;

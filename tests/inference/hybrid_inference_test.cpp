@@ -314,15 +314,17 @@ TEST_F(HybridInferenceTest, UselessEvidenceAndUnhandledNetworksFail) {
     EXPECT_EQ(Update(14, 100), -5);
     Value(x)->ClearEvidence();
 
-    // Reversed bounds, a draw below the root, a node of another type: refused by name.
+    // Reversed bounds, an unknown variable, a node of another type: refused by name.
     Continuous(w)->SetLowerBound(6.0);
     QNL_errorHandler::Instance().Flush();
     EXPECT_EQ(Update(14, 100), -2);
     EXPECT_TRUE(Logged("Node [W]"));
     Continuous(w)->SetLowerBound(-5.0);
-    ASSERT_EQ(Continuous(y)->SetExpression(0, "2*X + Normal(0, 1)"), 0);
-    EXPECT_EQ(Update(14, 100), -2);
-    EXPECT_TRUE(Logged("Node [Y]"));
+    // A draw below the root is refused where it is set, and the node keeps its expression.
+    EXPECT_EQ(Continuous(y)->SetExpression(0, "0.5*X - 1 + Normal(0, 1)"), -2);
+    EXPECT_TRUE(
+        Logged("ERROR: Node [Y] : its expression draws from a distribution below its root"));
+    EXPECT_EQ(Update(14, 100), 0);
     ASSERT_EQ(Continuous(y)->SetExpression(0, "2*X + Q"), 0);
     EXPECT_EQ(Update(14, 100), -2);
     EXPECT_TRUE(Logged("'Q'"));

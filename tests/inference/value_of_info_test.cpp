@@ -6,6 +6,7 @@
 #include "model/node_definition.h"
 #include "support/decision_oracle.h"
 #include "support/random_diagram.h"
+#include "support/random_network.h"
 
 #include <gtest/gtest.h>
 
@@ -116,6 +117,37 @@ TEST_F(ValueOfInfoTest, RandomDiagramsMatchEnumeration) {
     for (std::uint64_t seed = 1; seed <= 60; ++seed) {
         QNL_network n;
         const RandomDiagram d = BuildRandomDiagram(n, seed);
+        // On odd seeds, O, seen before every decision, matters only once V, a child of O and
+        // of W, is seen at the decision: the test decision gains O as an index with the
+        // information alone.
+        int o = -1, v = -1;
+        if (seed % 2 == 1) {
+            TestRandom random(seed);
+            auto table = [&](int columns, int outcomes) {
+                std::vector<double> p;
+                for (int c = 0; c < columns; ++c) {
+                    std::vector<double> column(static_cast<std::size_t>(outcomes));
+                    double sum = 0.0;
+                    for (double& x : column)
+                        sum += x = random.Uniform() + 0.05;
+                    for (double x : column)
+                        p.push_back(x / sum);
+                }
+                return p;
+            };
+            const int oo = 2 + random.Below(2), ow = 2 + random.Below(2);
+            o = AddDefined(n, QNL_TYPE_CPT, "O", {}, table(1, oo), oo);
+            const int w = AddDefined(n, QNL_TYPE_CPT, "W", {}, table(1, ow), ow);
+            v = AddDefined(n, QNL_TYPE_CPT, "V", {o, w}, table(oo * ow, 2));
+            for (int k : d.decisions)
+                n.AddArc(o, k);
+            const int last = d.decisions.back();
+            std::vector<double> utilities(static_cast<std::size_t>(
+                ow * n.GetNode(last)->GetDefinition()->GetNumberOfOutcomes()));
+            for (double& u : utilities)
+                u = random.Below(201) - 100;
+            AddDefined(n, QNL_TYPE_TABLE, "Uw", {w, last}, utilities, 0);
+        }
         QNL_valueOfInfo voi(&n);
         const QNL_intArray& decisions = voi.GetAllDecisions();
         ASSERT_GT(decisions.GetCount(), 0);
@@ -125,7 +157,11 @@ TEST_F(ValueOfInfoTest, RandomDiagramsMatchEnumeration) {
         n.GetDescendants(voi.GetDecision(), below);
         for (int c : d.chance)
             if (!below.IsInList(c) && c != d.evidence && (c + seed) % 3 != 0) voi.AddNode(c);
+        if (v >= 0) {
+            ASSERT_EQ(voi.AddNode(v), 0);
+        }
         ASSERT_EQ(n.Update(voi), 0) << "seed " << seed << ": " << LastLogged();
+        EXPECT_TRUE(o < 0 || voi.GetIndexingNodes().IsInList(o)) << seed;
         ExpectMatchesEnumeration(n, voi, "seed " + std::to_string(seed));
         ++checked;
     }

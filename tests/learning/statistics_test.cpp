@@ -211,16 +211,16 @@ TEST(CountTree, CellsOfAConditionalTableEqualTheirCounts) {
         }
         std::vector<std::vector<int>> expected, seen;
         for (std::vector<int> c : cells) {
-            const int x = c[c.size() - 2], nxyz = count[c];
+            const int x = c[c.size() - 2], y = c.back(), nxyz = count[c];
             c[c.size() - 2] = -1;
             const int nyz = count[c];
             c.back() = -1;
             const int nz = count[c];
             c[c.size() - 2] = x;
-            expected.push_back({nz, count[c], nyz, nxyz});
+            expected.push_back({nz, count[c], nyz, nxyz, x, y});
         }
-        tree.ForEachCell(given, 1, 3, [&](int nz, int nxz, int nyz, int nxyz) {
-            seen.push_back({nz, nxz, nyz, nxyz});
+        tree.ForEachCell(given, 1, 3, [&](int nz, int nxz, int nyz, int nxyz, int x, int y) {
+            seen.push_back({nz, nxz, nyz, nxyz, x, y});
         });
         std::sort(seen.begin(), seen.end());
         std::sort(expected.begin(), expected.end());

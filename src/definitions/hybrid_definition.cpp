@@ -283,6 +283,26 @@ int QNL_hybridDefinition::ReorderParents(const QNL_intArray& order) {
     });
 }
 
+int QNL_hybridDefinition::RemoveInvalidParents() {
+    if (network == nullptr || !network->IsValidNodeHandle(handle)) return 0;
+    int status = 0;
+    // A copy: every removal shortens the network's own list.
+    const QNL_intArray parents(network->GetParents(handle));
+    for (int i = 0; i < parents.GetCount(); ++i) {
+        const int parent = parents[i];
+        const int type = quarn::detail::TypeAt(network, parent);
+        int r = 0;
+        if (!IsHybridType(type))
+            r = network->RemoveArc(parent, handle, 0);
+        else if (type != QNL_TYPE_DCHILDHPARENT && DimensionOf(parent) >= 0)
+            r = RemoveParent(parent);
+        else if (type == QNL_TYPE_DCHILDHPARENT && DimensionOf(parent) < 0)
+            r = AddParent(parent);
+        if (status == 0) status = r;
+    }
+    return status;
+}
+
 void QNL_hybridDefinition::ParentIdChanged(int, const char* oldId, const char* newId) {
     if (oldId == nullptr || newId == nullptr) return;
     for (int i = 0; i < table.GetSize(); ++i)

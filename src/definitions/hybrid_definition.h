@@ -76,6 +76,10 @@ public:
     int RemoveParentOutcome(int parent, int index) override;
     int ReorderParentOutcomes(int parent, const QNL_intArray& order) override;
     int ReorderParents(const QNL_intArray& order) override;
+    // After a parent's type changed: a parent of a type a hybrid node can't take loses its
+    // arc; one that turned continuous loses its dimension, one that turned DCHILDHPARENT
+    // gains one.
+    int RemoveInvalidParents() override;
     // The holders' expressions follow a parent's new identifier.
     void ParentIdChanged(int parent, const char* oldId, const char* newId) override;
     int GetSize() const override { return table.GetSize(); }

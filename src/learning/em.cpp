@@ -2,9 +2,7 @@
 
 #include "definitions/node_value.h"
 #include "definitions/noisy_max.h"
-#include "inference/clique_table.h"
-#include "inference/clustering_join_tree.h"
-#include "inference/graph_view.h"
+#include "inference/family_marginals.h"
 #include "inference/relevance.h"
 #include "learning/dataset.h"
 #include "learning/noisy_max_decomposition.h"
@@ -351,7 +349,9 @@ int Run::ExpectComponent(QNL_relevanceComponent* component, double weight, doubl
             beliefs->GetSize() == found->outcomes) {
             LearnedTable& t = *found;
             const double* cells = beliefs->GetItems().Items();
-            const double sum = SumTable(cells, t.outcomes);
+            double sum = 0.0;
+            for (int k = 0; k < t.outcomes; ++k)
+                sum += cells[k];
             if (!(sum > 0.0)) return 0;
             const int offset = Offset(t, 0);
             for (int k = 0; k < t.outcomes; ++k)
@@ -360,15 +360,9 @@ int Run::ExpectComponent(QNL_relevanceComponent* component, double weight, doubl
             return 0;
         }
     }
-    QNL_graphView view(component);
-    QNL_clusteringJoinTree tree(view);
-    if (!tree.Build(0) || !tree.PropagateAll()) return Fail("em: inference cannot be performed");
-    tree.Collect();
-    tree.Distribute();
-    if (tree.GetNumberOfCliques() > 0) {
-        const QNL_clique& first = tree.GetClique(0);
-        part = SumTable(first.potential.Cells(), first.potential.Size());
-    }
+    FamilyMarginals tree(component);
+    if (!tree.Propagate()) return Fail("em: inference cannot be performed");
+    part = tree.EvidenceProbability();
     for (LearnedTable& t : tables) {
         if (t.updated) continue;
         const int self = component->FindNode(t.handle);
@@ -385,7 +379,7 @@ int Run::ExpectComponent(QNL_relevanceComponent* component, double weight, doubl
                 complete = false;
                 break;
             }
-            const int seen = view.GetObservedOutcome(record);
+            const int seen = tree.GetObservedOutcome(record);
             if (seen >= 0) {
                 // Observed by the reduction's own propagation.
                 observed[static_cast<std::size_t>(h)] = seen;
@@ -396,28 +390,7 @@ int Run::ExpectComponent(QNL_relevanceComponent* component, double weight, doubl
         if (!complete) continue;
         std::sort(members.begin(), members.end());
         const int offset = Offset(t, observed[static_cast<std::size_t>(t.handle)] >= 0 ? -1 : 0);
-        for (int position = 0; position < tree.GetNumberOfCliques(); ++position) {
-            const QNL_clique& clique = tree.GetClique(position);
-            std::int64_t sizes[QNL_clique::MAX_MEMBERS];
-            std::int64_t strides[QNL_clique::MAX_MEMBERS];
-            std::size_t found = 0;
-            for (int m = 0; m < clique.memberCount; ++m) {
-                const int record = clique.members[m];
-                sizes[m] = view.GetNumberOfOutcomes(record);
-                strides[m] = 0;
-                if (found < members.size() && members[found].first == record)
-                    strides[m] = members[found++].second;
-            }
-            if (found < members.size()) continue;
-            const double* cells = clique.potential.Cells();
-            const double sum = SumTable(cells, clique.potential.Size());
-            if (!(sum > 0.0)) break;
-            StrideAxis axes[MAX_STRIDE_AXES];
-            const Strides onto{axes, BuildStrideAxes(sizes, strides, clique.memberCount, axes), 0};
-            AccumulateScaled(t.counts.data() + offset, cells, sum / weight, onto);
-            t.updated = true;
-            break;
-        }
+        if (tree.AddJoint(members, weight, t.counts.data() + offset)) t.updated = true;
         // Implied observations hold for this record only.
         for (std::size_t i = 0; i <= t.parents.size(); ++i) {
             const int h = i < t.parents.size() ? t.parents[i] : t.handle;

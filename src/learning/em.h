@@ -58,3 +58,11 @@ namespace quarn::detail {
 void ParseNoLearn(const char* value, bool& all, std::vector<int>& columns);
 
 } // namespace quarn::detail
+
+// Rewrites a noisy-MAX node for learning, in the form its "QNL_MAXDECOMP" property selects;
+// false when the node is not a noisy-MAX node or the rewriting failed (nothing changes).
+bool DecomposeNoisyMax(QNL_network& network, int node);
+// Puts a node rewritten by DecomposeNoisyMax back, found from the marks the rewriting left
+// (which survive writing the network to a file and reading it back); false when they are
+// missing or the restoring failed.
+bool RecomposeNoisyMax(QNL_network& network, int node);

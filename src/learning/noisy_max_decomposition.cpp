@@ -39,6 +39,28 @@ void FillSmallestIndex(QNL_Dmatrix& table) {
     }
 }
 
+const char* MarkOf(QNL_network& network, int node, const char* name) {
+    const QNL_userProperties& properties = network.GetNode(node)->GetInfo()->properties;
+    const int at = properties.FindProperty(name);
+    return at < 0 ? nullptr : properties.GetValue(at);
+}
+
+bool MarkIs(QNL_network& network, int node, const char* name, const char* value) {
+    const char* mark = MarkOf(network, node, name);
+    return mark != nullptr && std::strcmp(mark, value) == 0;
+}
+
+void DropMark(QNL_network& network, int node, const char* name) {
+    QNL_userProperties& properties = network.GetNode(node)->GetInfo()->properties;
+    const int at = properties.FindProperty(name);
+    if (at >= 0) properties.DeleteProperty(at);
+}
+
+int FirstParent(QNL_network& network, int node) {
+    const QNL_intArray& parents = network.GetParents(node);
+    return parents.GetCount() > 0 ? parents[0] : -1;
+}
+
 QNL_noisyMAX* NoisyMaxOf(QNL_network& network, int node) {
     QNL_node* n = network.GetNode(node);
     if (n == nullptr || n->GetType() != QNL_TYPE_NOISY_MAX) return nullptr;
@@ -220,6 +242,23 @@ int NoisyMaxDecomposition::Build(Parts& parts) {
                    parts.ladder ? "ORIGMAX" : "TRUE");
 }
 
+static int DeleteAuxiliaries(QNL_network& network, NoisyMaxDecomposition::Parts& parts) {
+    int status = 0;
+    auto note = [&](int r) {
+        if (status == 0) status = r;
+    };
+    for (int h : parts.ladders)
+        note(network.DeleteNode(h));
+    for (int h : parts.inhibitors)
+        note(network.DeleteNode(h));
+    if (parts.leakChild >= 0) note(network.DeleteNode(parts.leakChild));
+    if (parts.leakParent >= 0) note(network.DeleteNode(parts.leakParent));
+    parts.ladders.clear();
+    parts.inhibitors.clear();
+    parts.leakChild = parts.leakParent = -1;
+    return status;
+}
+
 // Puts the noisy-MAX node back as it was, with the tables the auxiliary nodes hold now as
 // its parameters when `learned`, and deletes the auxiliary nodes.
 int NoisyMaxDecomposition::Recompose(Parts& parts, bool learned) {
@@ -251,20 +290,10 @@ int NoisyMaxDecomposition::Recompose(Parts& parts, bool learned) {
                         columns + static_cast<std::size_t>(leakColumn) * n);
     }
 
-    int status = 0;
+    int status = DeleteAuxiliaries(network, parts);
     auto note = [&](int r) {
         if (status == 0) status = r;
     };
-    for (int h : parts.ladders)
-        note(network.DeleteNode(h));
-    for (int h : parts.inhibitors)
-        note(network.DeleteNode(h));
-    if (parts.leakChild >= 0) note(network.DeleteNode(parts.leakChild));
-    if (parts.leakParent >= 0) note(network.DeleteNode(parts.leakParent));
-    parts.ladders.clear();
-    parts.inhibitors.clear();
-    parts.leakChild = parts.leakParent = -1;
-
     QNL_node* node = network.GetNode(x);
     note(network.RemoveAllParents(x));
     note(node->SetType(QNL_TYPE_NOISY_MAX));
@@ -285,4 +314,128 @@ int NoisyMaxDecomposition::Recompose(Parts& parts, bool learned) {
     return status;
 }
 
+// The ladder form is found by walking up from the node: each step's parents are an inhibitor
+// and the next ladder node, until the leak child. The inhibitor form is the node's parents.
+bool NoisyMaxDecomposition::FindParts(QNL_network& network, int x, Parts& parts,
+                                      std::vector<int>& distinguished) {
+    const QNL_node* node = network.GetNode(x);
+    if (node == nullptr || node->GetType() != QNL_TYPE_CPT) return false;
+    parts.node = x;
+    parts.ladder = MarkIs(network, x, "QNL_DECOMPTYPE", "ORIGMAX");
+    if (parts.ladder) {
+        int at = x;
+        // Each step goes one ladder node up, so the walk is bounded by the node count.
+        for (int steps = network.GetNumberOfNodes(); parts.leakChild < 0; --steps) {
+            const QNL_intArray& up = network.GetParents(at);
+            if (steps < 0 || up.GetCount() == 0) return false;
+            int next = -1;
+            for (int k = up.GetCount() - 1; k >= 0; --k) {
+                const int p = up[k];
+                if (MarkIs(network, p, "QNL_DECOMPTYPE", "INHIBITOR")) {
+                    parts.inhibitors.insert(parts.inhibitors.begin(), p);
+                } else if (MarkIs(network, p, "QNL_DECOMPTYPE", "LADDER") && next < 0) {
+                    parts.ladders.insert(parts.ladders.begin(), p);
+                    next = p;
+                } else if (MarkIs(network, p, "QNL_DECOMPTYPE", "LEAKCHILD") && next < 0) {
+                    parts.leakChild = p;
+                } else {
+                    return false;
+                }
+            }
+            if (parts.leakChild < 0 && next < 0) return false;
+            at = next;
+        }
+    } else {
+        if (!MarkIs(network, x, "QNL_ORIGINAL_NOISYMAX", "TRUE")) return false;
+        const QNL_intArray& up = network.GetParents(x);
+        for (int k = 0; k < up.GetCount(); ++k) {
+            if (!MarkIs(network, up[k], "QNL_FAKE_LEAK", "TRUE"))
+                parts.inhibitors.push_back(up[k]);
+            else if (parts.leakChild < 0)
+                parts.leakChild = up[k];
+            else
+                return false;
+        }
+    }
+    if (parts.leakChild < 0) return false;
+    parts.leakParent = FirstParent(network, parts.leakChild);
+    if (parts.leakParent < 0 || !MarkIs(network, parts.leakParent, "QNL_FAKE_LEAK", "TRUE"))
+        return false;
+    const int n = node->GetDefinition()->GetNumberOfOutcomes();
+    for (int inhibitor : parts.inhibitors) {
+        const int p = FirstParent(network, inhibitor);
+        if (p < 0 || network.GetNode(inhibitor)->GetDefinition()->GetNumberOfOutcomes() != n)
+            return false;
+        parts.parents.push_back(p);
+        // A frozen node marks its inhibitors "ALL": the last outcome is then the distinguished.
+        const int outcomes = network.GetNode(p)->GetDefinition()->GetNumberOfOutcomes();
+        const char* mark = MarkOf(network, inhibitor, "QNL_NOLEARN");
+        char* end = nullptr;
+        const long d = mark != nullptr ? std::strtol(mark, &end, 10) : -1;
+        const bool number = mark != nullptr && end != mark && *end == '\0';
+        distinguished.push_back(number && d >= 0 && d < outcomes ? static_cast<int>(d)
+                                                                 : outcomes - 1);
+    }
+    return true;
+}
+
+int NoisyMaxDecomposition::RecomposeFromMarks(QNL_network& network, int x) {
+    Parts parts;
+    std::vector<int> distinguished;
+    if (!FindParts(network, x, parts, distinguished)) return 1;
+    // The learned tables are read before anything is deleted.
+    std::vector<QNL_Dmatrix> tables;
+    for (int h : parts.inhibitors)
+        tables.emplace_back(*network.GetNode(h)->GetDefinition()->GetMatrix());
+    const QNL_Dmatrix leak(*network.GetNode(parts.leakChild)->GetDefinition()->GetMatrix());
+
+    QNL_node* node = network.GetNode(x);
+    if (int r = network.RemoveAllParents(x)) return r;
+    if (int r = node->SetType(QNL_TYPE_NOISY_MAX)) return r;
+    for (int p : parts.parents)
+        if (int r = network.AddArc(p, x)) return r;
+    auto* gate = static_cast<QNL_noisyMAX*>(node->GetDefinition());
+    const int n = gate->GetNumberOfOutcomes();
+    double* columns = gate->GetParameters()->GetItems().Items();
+    for (std::size_t i = 0; i < parts.parents.size(); ++i) {
+        const int index = static_cast<int>(i);
+        const QNL_intArray* strengths = gate->GetParentOutcomeStrengths(index);
+        if (strengths == nullptr) return -2;
+        const int outcomes = strengths->GetCount();
+        const int d = distinguished[i];
+        if (d != outcomes - 1) {
+            // The distinguished outcome trades places with the last in the strength order.
+            QNL_intArray order;
+            for (int j = 0; j < outcomes; ++j)
+                order.Add(j == d ? outcomes - 1 : j == outcomes - 1 ? d : j);
+            if (int r = gate->SetParentOutcomeStrengths(index, order)) return r;
+        }
+        const int offset = gate->GetParentColumnOffset(index);
+        const double* cells = tables[i].GetItems().Items();
+        for (int j = 0; j + 1 < outcomes; ++j)
+            std::copy_n(cells + static_cast<std::size_t>((*strengths)[j]) * n, n,
+                        columns + static_cast<std::size_t>(offset + j) * n);
+    }
+    std::copy_n(leak.GetItems().Items(), n,
+                columns +
+                    static_cast<std::size_t>(gate->ColumnOffset(gate->GetNumberOfBlocks())) * n);
+    gate->MarkStale();
+    const int status = DeleteAuxiliaries(network, parts);
+    DropMark(network, x, "QNL_NOLEARN");
+    DropMark(network, x, parts.ladder ? "QNL_DECOMPTYPE" : "QNL_ORIGINAL_NOISYMAX");
+    network.TablesEdited();
+    return status;
+}
+
 } // namespace quarn::detail
+
+bool DecomposeNoisyMax(QNL_network& network, int node) {
+    quarn::detail::NoisyMaxDecomposition decomposition(network);
+    const bool done = decomposition.Decompose(node) == 0;
+    decomposition.Release();
+    return done;
+}
+
+bool RecomposeNoisyMax(QNL_network& network, int node) {
+    return quarn::detail::NoisyMaxDecomposition::RecomposeFromMarks(network, node) == 0;
+}

@@ -47,14 +47,25 @@ public:
         std::unique_ptr<QNL_userProperties> properties;
     };
     const Parts* Find(int node) const;
+    // Forgets the decomposed nodes without recomposing them (their marks stay).
+    void Release() { done.clear(); }
+
+    // Puts a node back from the marks its decomposition left (the leak pair's
+    // "QNL_FAKE_LEAK", the ladder form's "QNL_DECOMPTYPE", the inhibitors' "QNL_NOLEARN"),
+    // with the tables the auxiliary nodes hold as its parameters. 1 when the marks are not
+    // there (nothing changes), 0 after restoring, a negative code on failure.
+    static int RecomposeFromMarks(QNL_network& network, int node);
 
 private:
     int Build(Parts& parts);
     int AddAuxiliary(Parts& parts, const char* pattern, const char* parent, bool outcomesOfNode);
     int Recompose(Parts& parts, bool learned);
+    static bool FindParts(QNL_network& network, int node, Parts& parts,
+                          std::vector<int>& distinguished);
 
     QNL_network& network;
     std::vector<std::unique_ptr<Parts>> done;
 };
 
 } // namespace quarn::detail
+

@@ -95,6 +95,29 @@ TEST_F(HybridDefinitionTest, OnlyDiscreteChildrenOfContinuousParentsGetDimension
 
     for (int type : {QNL_TYPE_DISTRIBUTION, QNL_TYPE_HEQUATION, QNL_TYPE_DCHILDHPARENT})
         EXPECT_EQ(net.GetNode(x)->SetType(type), 0) << type;
+
+    // A parent's type change keeps the children's tables in step: a dimension follows the
+    // parent between discrete and continuous.
+    const int y = Add(QNL_TYPE_HEQUATION, "Y");
+    const int d = Add(QNL_TYPE_DCHILDHPARENT, "D");
+    const int c = Add(QNL_TYPE_DISTRIBUTION, "C");
+    for (int p : {d, c})
+        ASSERT_EQ(net.AddArc(p, y), 0);
+    ASSERT_EQ(Def(y)->GetSize(), 2);
+    const struct {
+        int parent, type, parents, size;
+    } steps[] = {{c, QNL_TYPE_DCHILDHPARENT, 2, 4},
+                 {d, QNL_TYPE_HEQUATION, 2, 2},
+                 {c, QNL_TYPE_HEQUATION, 2, 1},
+                 {d, QNL_TYPE_DCHILDHPARENT, 2, 2}};
+    for (const auto& step : steps) {
+        ASSERT_EQ(net.GetNode(step.parent)->SetType(step.type), 0) << step.type << LastMessage();
+        EXPECT_EQ(net.NumberOfParents(y), step.parents) << step.type;
+        EXPECT_EQ(Def(y)->GetSize(), step.size) << step.type;
+        EXPECT_EQ(Hybrid(y)->GetTable().GetNumberOfParentDimensions(), step.size == 1   ? 0
+                                                                       : step.size == 2 ? 1
+                                                                                        : 2);
+    }
 }
 
 // The table under random edits of the discrete parents (arcs, their outcomes, the parent

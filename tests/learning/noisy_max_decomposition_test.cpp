@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -180,6 +181,51 @@ TEST_F(Decomposition, FailedDecompositionLeavesTheNetworkAsItWas) {
     EXPECT_EQ(ParentsOf(net, x), parents);
     EXPECT_EQ(net.GetNumberOfNodes(), nodes);
     EXPECT_EQ(net.GetNode(x)->GetInfo()->properties.GetNumberOfProperties(), 0);
+}
+
+// The stand-alone pair finds the parts again from the marks alone, so a decomposed network
+// can be stored and recomposed later; strength orders may come back with the distinguished
+// outcome swapped to the end, which leaves the table the gate stands for unchanged.
+TEST_F(Decomposition, MarksSurviveAFileAndRecomposeTheSameGate) {
+    const std::string path = ::testing::TempDir() + "decomposed.xqnl";
+    for (int round = 0; round < 4; ++round) {
+        net.DeleteAllNodes();
+        TestRandom random(40 + static_cast<std::uint64_t>(round));
+        const int x = RandomGate(random, {3, 2, 4}, 3);
+        const bool ladder = round % 2 == 1;
+        if (ladder) net.GetNode(x)->GetInfo()->properties.AddProperty("QNL_MAXDECOMP", "LADDER");
+        const std::vector<double> cpt = Cells(Gate(x)->GetCpt());
+        EXPECT_FALSE(RecomposeNoisyMax(net, x)) << "no marks yet";
+        ASSERT_TRUE(DecomposeNoisyMax(net, x)) << round;
+        ASSERT_EQ(net.WriteFile(path.c_str()), 0) << LastMessage();
+        QNL_network copy;
+        ASSERT_EQ(copy.ReadFile(path.c_str()), 0) << LastMessage();
+        const int y = copy.FindNode("X");
+        if (round == 3) {
+            // A missing mark is refused and leaves the decomposed node alone.
+            QNL_userProperties& marks =
+                copy.GetNode(copy.FindNode("LEAK_CHILD_X"))->GetInfo()->properties;
+            marks.DeleteProperty(marks.FindProperty("QNL_DECOMPTYPE"));
+            EXPECT_FALSE(RecomposeNoisyMax(copy, y));
+            EXPECT_EQ(copy.GetNode(y)->GetType(), QNL_TYPE_CPT);
+            continue;
+        }
+        ASSERT_TRUE(RecomposeNoisyMax(copy, y)) << round << " " << LastMessage();
+        ASSERT_EQ(copy.GetNode(y)->GetType(), QNL_TYPE_NOISY_MAX);
+        EXPECT_EQ(copy.GetNumberOfNodes(), 4) << round;
+        const QNL_intArray& parents = copy.GetParents(y);
+        ASSERT_EQ(parents.GetCount(), 3);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_STREQ(copy.GetNode(parents[i])->GetId(), ("P" + std::to_string(i)).c_str());
+        auto* gate = static_cast<QNL_noisyMAX*>(copy.GetNode(y)->GetDefinition());
+        char message[256];
+        EXPECT_EQ(gate->CheckParameters(*gate->GetParameters(), message, 256), 0) << message;
+        ExpectNear(Cells(gate->GetCpt()), cpt, 1e-12, "recomposed table");
+        const QNL_userProperties& left = copy.GetNode(y)->GetInfo()->properties;
+        EXPECT_LT(left.FindProperty("QNL_NOLEARN"), 0);
+        EXPECT_LT(left.FindProperty(ladder ? "QNL_DECOMPTYPE" : "QNL_ORIGINAL_NOISYMAX"), 0);
+    }
+    std::remove(path.c_str());
 }
 
 TEST_F(Decomposition, EmLearnsANoisyOrAndLeavesItANoisyMaxNode) {

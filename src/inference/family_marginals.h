@@ -1,0 +1,40 @@
+#pragma once
+// Internal: not part of the public interface.
+
+#include "inference/clustering_join_tree.h"
+#include "inference/graph_view.h"
+
+#include <utility>
+#include <vector>
+
+class QNL_relevanceComponent;
+
+// The posterior joints of families of one component of a relevance reduction, read from a
+// join tree built and propagated once: what EM takes its expected counts from, so that
+// learning needs nothing of the tree's cliques or table kernels.
+namespace quarn::detail {
+
+class FamilyMarginals {
+public:
+    explicit FamilyMarginals(QNL_relevanceComponent* component) : view(component), tree(view) {}
+    FamilyMarginals(const FamilyMarginals&) = delete;
+    FamilyMarginals& operator=(const FamilyMarginals&) = delete;
+
+    // Builds and propagates the tree; false when inference cannot be performed.
+    bool Propagate();
+    // The probability of the component's evidence (1 for a tree without cliques).
+    double EvidenceProbability() const;
+    // The outcome the reduction fixed for a record, or -1.
+    int GetObservedOutcome(int record) const { return view.GetObservedOutcome(record); }
+    // Adds weight times the posterior joint of the members (record, step in the counts; in
+    // ascending record order) into the counts, from the first clique that holds them all.
+    // False when none does, or that clique holds no probability.
+    bool AddJoint(const std::vector<std::pair<int, int>>& members, double weight,
+                  double* counts) const;
+
+private:
+    QNL_graphView view;
+    QNL_clusteringJoinTree tree;
+};
+
+} // namespace quarn::detail

@@ -215,7 +215,8 @@ bool QNL_dataset::checkMatch(const QNL_network& network, std::string& error) con
             node->GetDefinition() != nullptr ? node->GetDefinition()->GetOutcomeIds() : nullptr;
         const std::vector<int>& map = outcomeOfState[i];
         for (std::size_t s = 0; s < map.size(); ++s)
-            if (outcomes == nullptr || outcomes->FindPosition(v.stateNames[s].c_str()) != map[s]) {
+            if (outcomes == nullptr ||
+                quarn::detail::FindOutcomeOfState(*outcomes, v.stateNames[s]) != map[s]) {
                 error = "Dataset column '" + v.id + "' was matched to outcomes of node '" + v.id +
                         "' that have changed" + again;
                 return false;

@@ -164,7 +164,7 @@ QNL_nodeDefinition* QNL_demorgan::CreateCopy() const {
 }
 
 int QNL_demorgan::InsertEntry(int position) {
-    if (types.Insert(position, CAUSE) != 0) return -42;
+    if (types.Insert(position, QNL_DEMORGAN_CAUSE) != 0) return -42;
     if (weights.Insert(position, 0.0) != 0) {
         types.Delete(position);
         return -42;
@@ -190,7 +190,7 @@ int QNL_demorgan::ResetEntries(int count) {
     types.Flush();
     weights.Flush();
     for (int i = 0; i < count; ++i)
-        if (types.Add(CAUSE) != 0 || weights.Add(1.0) != 0) return -42;
+        if (types.Add(QNL_DEMORGAN_CAUSE) != 0 || weights.Add(1.0) != 0) return -42;
     return 0;
 }
 
@@ -199,12 +199,14 @@ double QNL_demorgan::TrueProbability(const std::vector<int>& x) const {
     for (int i = 0; i < entries; ++i) {
         const int type = types[i];
         const int at = x[static_cast<std::size_t>(i)];
-        if ((type == CAUSE && at == 0) || (type == BARRIER && at == 1)) t += (1.0 - t) * weights[i];
+        if ((type == QNL_DEMORGAN_CAUSE && at == 0) || (type == QNL_DEMORGAN_BARRIER && at == 1))
+            t += (1.0 - t) * weights[i];
     }
     for (int i = 0; i < entries; ++i) {
         const int type = types[i];
         const int at = x[static_cast<std::size_t>(i)];
-        if ((type == INHIBITOR && at == 0) || (type == REQUIREMENT && at == 1))
+        if ((type == QNL_DEMORGAN_INHIBITOR && at == 0) ||
+            (type == QNL_DEMORGAN_REQUIREMENT && at == 1))
             t *= 1.0 - weights[i];
     }
     return t;
@@ -235,7 +237,7 @@ int QNL_demorgan::SetParentTypes(const QNL_intArray& values) {
     if (values.GetCount() != entries && values.GetSize() != entries) return -2;
     QNL_intArray fresh;
     for (int i = 0; i < entries; ++i) {
-        if (values[i] < INHIBITOR || values[i] > BARRIER) return -2;
+        if (values[i] < QNL_DEMORGAN_INHIBITOR || values[i] > QNL_DEMORGAN_BARRIER) return -2;
         if (fresh.Add(values[i]) != 0) return -42;
     }
     types = std::move(fresh);

@@ -57,15 +57,16 @@ protected:
     int entries = 0;
 };
 
+// The kinds of a DeMorgan node's parents.
+constexpr int QNL_DEMORGAN_INHIBITOR = 0;
+constexpr int QNL_DEMORGAN_REQUIREMENT = 1;
+constexpr int QNL_DEMORGAN_CAUSE = 2;
+constexpr int QNL_DEMORGAN_BARRIER = 3;
+
 // DeMorgan gate: causes and barriers raise P(True) from the prior belief by their weights,
 // inhibitors and requirements lower it.
 class QNL_demorgan : public QNL_twoStateGate {
 public:
-    static constexpr int INHIBITOR = 0;
-    static constexpr int REQUIREMENT = 1;
-    static constexpr int CAUSE = 2;
-    static constexpr int BARRIER = 3;
-
     QNL_demorgan(int handle, QNL_network* network);
     QNL_demorgan(const QNL_demorgan& other) = default;
     ~QNL_demorgan() override = default;

@@ -85,7 +85,7 @@ int QNL_noisyAdder::SetWeights(const std::vector<double>& values) {
 int QNL_noisyAdder::CalculateCpt() {
     const int n = ids.GetCount();
     const int blocks = GetNumberOfBlocks();
-    if (function != FUNCTION_AVERAGE && function != FUNCTION_SINGLE_FAULT) return -2;
+    if (function != QNL_NOISYADDER_AVERAGE && function != QNL_NOISYADDER_SINGLEFAULT) return -2;
     if (n < 1 || GetNumberOfColumns() != ColumnOffset(blocks) + 1 ||
         weights.size() != static_cast<std::size_t>(blocks) + 1)
         return -2;
@@ -111,7 +111,7 @@ int QNL_noisyAdder::CalculateCpt() {
                     ++active;
                     single = b;
                 }
-            if (function == FUNCTION_SINGLE_FAULT) {
+            if (function == QNL_NOISYADDER_SINGLEFAULT) {
                 const double* source = active == 1
                                            ? Column(offsets[static_cast<std::size_t>(single)] +
                                                     x[static_cast<std::size_t>(single)])
@@ -149,7 +149,7 @@ int QNL_noisyAdder::CalculateCpt() {
 
 int QNL_noisyAdder::AddParents() {
     return Guarded([&] {
-        function = FUNCTION_AVERAGE;
+        function = QNL_NOISYADDER_AVERAGE;
         // A definition without outcomes starts with three, the middle one distinguished.
         const int wanted = ids.GetCount() == 0 ? 3 : 2;
         while (ids.GetCount() < wanted)

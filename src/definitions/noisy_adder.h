@@ -9,11 +9,12 @@
 // node's distinguished state; columns stay in the parent's own outcome order. The table is
 // the weighted average of the active parents' columns and the leak, or under the
 // single-fault rule the one active parent's column (the leak when none or several are active).
+// The combination functions of a noisy-adder node.
+constexpr int QNL_NOISYADDER_AVERAGE = 0;
+constexpr int QNL_NOISYADDER_SINGLEFAULT = 1;
+
 class QNL_noisyAdder : public QNL_ciDefinition {
 public:
-    static constexpr int FUNCTION_AVERAGE = 0;
-    static constexpr int FUNCTION_SINGLE_FAULT = 1;
-
     QNL_noisyAdder(int handle, QNL_network* network);
     QNL_noisyAdder(const QNL_noisyAdder& other);
     QNL_noisyAdder& operator=(const QNL_noisyAdder&) = delete;
@@ -66,5 +67,5 @@ private:
     int distinguished = 1;
     std::vector<int> parentDistinguished;
     std::vector<double> weights{1.0};
-    int function = FUNCTION_AVERAGE;
+    int function = QNL_NOISYADDER_AVERAGE;
 };

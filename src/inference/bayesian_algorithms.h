@@ -20,6 +20,16 @@ constexpr int QNL_ALG_BN_ELIMINATION_JOIN_TREE = 10;
 constexpr int QNL_ALG_BN_RELEVANCE_DECOMPOSITION = 11;
 constexpr int QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED = 12;
 
+// Identifiers of the influence-diagram solvers.
+constexpr int QNL_ALG_ID_COOPER = 0;
+constexpr int QNL_ALG_ID_SHACHTER = 1;
+
+// Identifiers of the hybrid-network algorithms.
+constexpr int QNL_ALG_HBN_PROPAGATED_IMPORTANCE = 13;
+constexpr int QNL_ALG_HBN_LIKELIHOOD_WEIGHTING = 14;
+constexpr int QNL_ALG_HBN_MESSAGE_PASSING = 15;
+constexpr int QNL_ALG_HBN_LOGIC_SAMPLING = 16;
+
 // Exact belief updating of a plain Bayesian network: a clustering join tree per component of
 // the relevance reduction, and the relevance decomposition that splits the wanted nodes into
 // smaller target sets when one tree for all of them would be too large. The drivers work on

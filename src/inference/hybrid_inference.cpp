@@ -3,6 +3,7 @@
 #include "definitions/equation.h"
 #include "definitions/hybrid_definition.h"
 #include "definitions/node_value.h"
+#include "inference/bayesian_algorithms.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
@@ -528,7 +529,8 @@ int QNL_hybridInference::MessagePassing() {
 
 int RunHybridInference(QNL_network& network, int algorithm) {
     auto& log = QNL_errorHandler::Instance();
-    if (algorithm < 13 || algorithm > 16) return log.LogError(-2, "Unknown hybrid algorithm");
+    if (algorithm < QNL_ALG_HBN_PROPAGATED_IMPORTANCE || algorithm > QNL_ALG_HBN_LOGIC_SAMPLING)
+        return log.LogError(-2, "Unknown hybrid algorithm");
     // Propagated evidence is what the last run derived; this run derives it afresh.
     network.ClearAllPropagatedEvidence();
     network.InvalidateValues();
@@ -538,13 +540,13 @@ int RunHybridInference(QNL_network& network, int algorithm) {
     if (built != 0) return built;
     int result = 0;
     switch (algorithm) {
-    case 13:
+    case QNL_ALG_HBN_PROPAGATED_IMPORTANCE:
         result = inference.PropagatedImportance();
         break;
-    case 14:
+    case QNL_ALG_HBN_LIKELIHOOD_WEIGHTING:
         result = inference.LikelihoodWeighting();
         break;
-    case 15:
+    case QNL_ALG_HBN_MESSAGE_PASSING:
         result = inference.MessagePassing();
         break;
     default:

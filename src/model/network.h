@@ -406,10 +406,10 @@ private:
     int growth = 50;
     int targetCount = 0;
     int numberOfSamples = 1000;
-    int bayesianAlgorithm = 0;
+    int bayesianAlgorithm = 0; // QNL_ALG_BN_CLUSTERING
     bool noisyMaxRelevance = false;
-    int influenceDiagramAlgorithm = 0;
-    int hybridAlgorithm = 14;
+    int influenceDiagramAlgorithm = 0; // QNL_ALG_ID_COOPER
+    int hybridAlgorithm = 14;          // QNL_ALG_HBN_LIKELIHOOD_WEIGHTING
     QNL_intArray orderedNodes;
     int notificationControl = NOTIFY_ON | NOTIFY_PROPAGATE_EVIDENCE | NOTIFY_RESERVED;
     int notificationMask = 463;

@@ -6,16 +6,16 @@
 #include "definitions/node_value.h"
 #include "inference/adaptive_importance.h"
 #include "inference/bayesian_algorithms.h"
+#include "inference/cooper_solver.h"
 #include "inference/elimination_join_tree.h"
 #include "inference/equation_solver.h"
 #include "inference/hybrid_inference.h"
-#include "inference/cooper_solver.h"
 #include "inference/influence_diagram.h"
 #include "inference/join_tree_cache.h"
+#include "inference/polytree.h"
 #include "inference/shachter_solver.h"
 #include "inference/stochastic_samplers.h"
 #include "inference/temporal_unrolling.h"
-#include "inference/polytree.h"
 #include "model/dmatrix.h"
 #include "model/error_handler.h"
 #include "model/node.h"
@@ -55,12 +55,13 @@ int QNL_network::SetDefaultBNAlgorithm(int id) {
 }
 
 int QNL_network::SetDefaultIDAlgorithm(int id) {
-    if (id >= 0 && id <= 1) influenceDiagramAlgorithm = id;
+    if (id >= QNL_ALG_ID_COOPER && id <= QNL_ALG_ID_SHACHTER) influenceDiagramAlgorithm = id;
     return id;
 }
 
 int QNL_network::SetDefaultHBNAlgorithm(int id) {
-    if (id >= 13 && id <= 16) hybridAlgorithm = id;
+    if (id >= QNL_ALG_HBN_PROPAGATED_IMPORTANCE && id <= QNL_ALG_HBN_LOGIC_SAMPLING)
+        hybridAlgorithm = id;
     return id;
 }
 
@@ -142,11 +143,11 @@ int QNL_network::CheckDefinitionsUsable() {
 int QNL_network::UpdateInfluenceDiagram() {
     if (int r = quarn::detail::ResetInfluenceDiagramValues(*this)) return r;
     switch (influenceDiagramAlgorithm) {
-    case 0: {
+    case QNL_ALG_ID_COOPER: {
         QNL_cooperSolver solver;
         return solver.Solve(*this);
     }
-    case 1: {
+    case QNL_ALG_ID_SHACHTER: {
         QNL_shachterSolver solver;
         return solver.Solve(*this);
     }

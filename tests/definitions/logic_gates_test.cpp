@@ -30,10 +30,10 @@ TEST_F(LogicGates, DeMorganColumnsCombineCausesAndInhibitors) {
         int type;
         std::vector<double> table;
     } cases[] = {
-        {QNL_demorgan::CAUSE, {0.91, 0.09, 0.1, 0.9}},
-        {QNL_demorgan::BARRIER, {0.1, 0.9, 0.91, 0.09}},
-        {QNL_demorgan::INHIBITOR, {0.05, 0.95, 0.1, 0.9}},
-        {QNL_demorgan::REQUIREMENT, {0.1, 0.9, 0.05, 0.95}},
+        {QNL_DEMORGAN_CAUSE, {0.91, 0.09, 0.1, 0.9}},
+        {QNL_DEMORGAN_BARRIER, {0.1, 0.9, 0.91, 0.09}},
+        {QNL_DEMORGAN_INHIBITOR, {0.05, 0.95, 0.1, 0.9}},
+        {QNL_DEMORGAN_REQUIREMENT, {0.1, 0.9, 0.05, 0.95}},
     };
     for (const Case& c : cases) {
         ASSERT_EQ(DeMorgan(g)->SetParentTypes(IntsOf({c.type})), 0);
@@ -51,7 +51,7 @@ TEST_F(LogicGates, DeMorganColumnsCombineCausesAndInhibitors) {
     QNL_demorgan fresh(g, &net);
     EXPECT_EQ(std::vector<int>({fresh.GetParentType(0), fresh.GetParentType(1),
                                 fresh.GetParentType(2), fresh.GetSize()}),
-              std::vector<int>({QNL_demorgan::CAUSE, QNL_demorgan::CAUSE, -1, 8}));
+              std::vector<int>({QNL_DEMORGAN_CAUSE, QNL_DEMORGAN_CAUSE, -1, 8}));
 }
 
 TEST_F(LogicGates, CastColumnsFollowTheSignedStrengths) {

@@ -42,7 +42,7 @@ TEST_F(NoisyAdder, SmallGatesExpandAsWorkedByHand) {
         params.Subscript(k) = active[k];
     ASSERT_EQ(Adder(y)->SetDefinition(params), 0);
     ExpectNear(Values(y), {0.1, 0.65, 0.25, 0, 1, 0}, "average");
-    Adder(y)->SetFunction(QNL_noisyAdder::FUNCTION_SINGLE_FAULT);
+    Adder(y)->SetFunction(QNL_NOISYADDER_SINGLEFAULT);
     ExpectNear(Values(y), {0.2, 0.3, 0.5, 0, 1, 0}, "single fault");
     const int z = Add(QNL_TYPE_CPT, "Z");
     ASSERT_EQ(net.AddArc(z, y), 0);

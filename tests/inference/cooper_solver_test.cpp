@@ -90,12 +90,12 @@ TEST_F(CooperSolverTest, RandomDiagramsMatchEnumerationUnderBothSolvers) {
                 if (!n.GetParents(oracle.sequence[k]).IsInList(oracle.sequence[j]))
                     n.AddArc(oracle.sequence[j], oracle.sequence[k]);
         }
-        n.SetDefaultIDAlgorithm(1);
+        n.SetDefaultIDAlgorithm(QNL_ALG_ID_SHACHTER);
         const int result = n.UpdateBeliefs();
         if (result == -2) continue;
         ASSERT_EQ(result, 0) << label;
         const std::vector<double> indicator = ValueCells(n, first);
-        n.SetDefaultIDAlgorithm(0);
+        n.SetDefaultIDAlgorithm(QNL_ALG_ID_COOPER);
         ASSERT_EQ(n.UpdateBeliefs(), 0) << label;
         const std::vector<double> utilities = ValueCells(n, first);
         ASSERT_EQ(indicator.size(), utilities.size()) << label;

@@ -17,7 +17,7 @@ class ShachterSolverTest : public ::testing::Test {
 protected:
     void SetUp() override {
         QNL_errorHandler::Instance().Flush();
-        net.SetDefaultIDAlgorithm(1);
+        net.SetDefaultIDAlgorithm(QNL_ALG_ID_SHACHTER);
     }
     void TearDown() override { QNL_errorHandler::Instance().Flush(); }
     QNL_network net;
@@ -35,7 +35,7 @@ TEST_F(ShachterSolverTest, OilWildcatterBestPolicyAndRefusedUnobservedParent) {
         std::vector<bool>({true, false, false}));
 
     QNL_network informed;
-    informed.SetDefaultIDAlgorithm(1);
+    informed.SetDefaultIDAlgorithm(QNL_ALG_ID_SHACHTER);
     const OilWildcatter v = BuildOilWildcatter(informed, true);
     const int mask = informed.GetNotificationMask();
     EXPECT_EQ(informed.UpdateBeliefs(), -2);
@@ -83,11 +83,11 @@ TEST_F(ShachterSolverTest, UtilityUnderTwoMauNodesCountsTheSumOfWeights) {
     const int m2 = AddDefined(net, QNL_TYPE_MAU, "M2", {u}, {3.0});
     for (double x : {5.5, 4.0}) {
         ASSERT_EQ(net.GetNode(v)->GetDefinition()->SetDefinition(ArrayOf({0.0, x})), 0);
-        net.SetDefaultIDAlgorithm(1);
+        net.SetDefaultIDAlgorithm(QNL_ALG_ID_SHACHTER);
         ASSERT_EQ(net.UpdateBeliefs(), 0);
         EXPECT_EQ(ValueCells(net, d), (std::vector<double>{x < 5 ? 1.0 : 0.0, x > 5 ? 1.0 : 0.0}))
             << x;
-        net.SetDefaultIDAlgorithm(0);
+        net.SetDefaultIDAlgorithm(QNL_ALG_ID_COOPER);
         ASSERT_EQ(net.UpdateBeliefs(), 0);
         ExpectNear(ValueCells(net, d), {5.0, x}, 1e-9, "expected utilities");
     }
@@ -96,7 +96,7 @@ TEST_F(ShachterSolverTest, UtilityUnderTwoMauNodesCountsTheSumOfWeights) {
                   ->SetExpressions(StringsOf({"U*U"}), error),
               0)
         << error;
-    net.SetDefaultIDAlgorithm(1);
+    net.SetDefaultIDAlgorithm(QNL_ALG_ID_SHACHTER);
     EXPECT_EQ(net.UpdateBeliefs(), -2);
     EXPECT_EQ(LastMessage(), "Can't solve this network using best policy algorithm");
 }

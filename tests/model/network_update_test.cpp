@@ -194,7 +194,7 @@ TEST_F(NetworkUpdateTest, OtherPathsAndIdentifiersAreRefusedClearly) {
     EXPECT_EQ(LastMessage(), "Utilities not specified. Policies cannot be evaluated");
     EXPECT_FALSE(ValueOf(diagram, d).IsValueValid());
     EXPECT_TRUE(ValueOf(diagram, x).IsValueValid());
-    diagram.SetDefaultIDAlgorithm(1);
+    diagram.SetDefaultIDAlgorithm(QNL_ALG_ID_SHACHTER);
     EXPECT_EQ(diagram.UpdateBeliefs(), 0);
     EXPECT_TRUE(ValueOf(diagram, d).IsValueValid());
     EXPECT_FALSE(ValueOf(diagram, x).IsValueValid());

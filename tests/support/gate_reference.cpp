@@ -92,7 +92,7 @@ std::vector<double> ReferenceNoisyAdder(const QNL_noisyAdder& definition) {
             return offset + x[static_cast<std::size_t>(b)];
         };
         for (int k = 0; k < n; ++k) {
-            if (definition.GetFunction() == QNL_noisyAdder::FUNCTION_SINGLE_FAULT) {
+            if (definition.GetFunction() == QNL_NOISYADDER_SINGLEFAULT) {
                 table.push_back(
                     params.Subscript((active.size() == 1 ? column(active[0]) : leak) * n + k));
                 continue;

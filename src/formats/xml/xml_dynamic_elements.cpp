@@ -151,7 +151,7 @@ void QNL_xmlNetworkReader::TemporalStart(QNL_xmlReader& reader, int type) {
         if (const char* word = reader.FindAttribute("function")) {
             const std::string text = word;
             if (text == "singlefault") {
-                scratch.function = QNL_noisyAdder::FUNCTION_SINGLE_FAULT;
+                scratch.function = QNL_NOISYADDER_SINGLEFAULT;
             } else if (text != "average") {
                 reader.Fail("Invalid noisy adder function: " + Quoted(text));
                 return;
@@ -282,7 +282,7 @@ void QNL_xmlNetworkWriter::WriteDynamic(const QNL_intArray& order) {
                 extension.GetTemporalDefinition(handle, orders[k]);
             const char* element = TemporalElementName(definition->GetType());
             const auto* adder = dynamic_cast<const QNL_noisyAdder*>(definition);
-            if (adder != nullptr && adder->GetFunction() == QNL_noisyAdder::FUNCTION_SINGLE_FAULT)
+            if (adder != nullptr && adder->GetFunction() == QNL_NOISYADDER_SINGLEFAULT)
                 AddAttribute("function", "singlefault");
             AddAttribute("id", network->GetNode(handle)->GetId());
             AddAttribute("order", orders[k]);

@@ -88,9 +88,9 @@ void QNL_xmlNetworkReader::NoisyAdderStart(QNL_xmlReader& reader) {
     if (const char* word = reader.FindAttribute("function")) {
         const std::string text = word;
         if (text == "average") {
-            scratch.function = QNL_noisyAdder::FUNCTION_AVERAGE;
+            scratch.function = QNL_NOISYADDER_AVERAGE;
         } else if (text == "singlefault") {
-            scratch.function = QNL_noisyAdder::FUNCTION_SINGLE_FAULT;
+            scratch.function = QNL_NOISYADDER_SINGLEFAULT;
         } else {
             reader.Fail("Invalid noisy adder function: '" + text + "'");
             currentNode = -1;

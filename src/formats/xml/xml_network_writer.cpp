@@ -192,7 +192,7 @@ void QNL_xmlNetworkWriter::WriteNode(int handle) {
     if (mau != nullptr && mau->GetExpressions() != nullptr) element = "maux";
 
     const auto* adder = dynamic_cast<const QNL_noisyAdder*>(definition);
-    if (adder != nullptr && adder->GetFunction() == QNL_noisyAdder::FUNCTION_SINGLE_FAULT)
+    if (adder != nullptr && adder->GetFunction() == QNL_NOISYADDER_SINGLEFAULT)
         AddAttribute("function", "singlefault");
     AddAttribute("id", node->GetId());
     if (network->IsTarget(handle) == 1) AddAttribute("target", "true");

@@ -1,3 +1,4 @@
+#include "inference/bayesian_algorithms.h"
 #include "definitions/node_values.h"
 #include "support/decision_oracle.h"
 #include "support/network_builder.h"

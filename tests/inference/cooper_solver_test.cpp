@@ -1,5 +1,5 @@
-#include "inference/bayesian_algorithms.h"
 #include "definitions/node_values.h"
+#include "inference/bayesian_algorithms.h"
 #include "support/decision_oracle.h"
 #include "support/network_builder.h"
 #include "support/random_diagram.h"

@@ -1,5 +1,6 @@
 #include "definitions/mau.h"
 #include "definitions/node_value.h"
+#include "inference/bayesian_algorithms.h"
 #include "support/network_builder.h"
 #include "support/random_diagram.h"
 

@@ -62,7 +62,7 @@ private:
 // The cells of one clique or separator table: contiguous doubles, last dimension fastest, the
 // dimensions being the owner's member list. Storage only grows; resizing keeps nothing and
 // leaves the cells unset, so the first pass that writes them is the only one. Storage comes
-// from and goes back to the active pool when there is one; large tables ask for huge pages.
+// from and goes back to the active pool when there is one; large tables are populated at once.
 class CliqueTable {
 public:
     CliqueTable() = default;

@@ -335,20 +335,33 @@ bool QNL_clique::HasMember(int record) const {
 }
 
 QNL_clique& QNL_cliqueStore::Append() {
-    cliques.emplace_back();
-    return cliques.back();
+    if (static_cast<std::size_t>(count) == cliques.size()) {
+        cliques.emplace_back();
+        return cliques[static_cast<std::size_t>(count++)];
+    }
+    QNL_clique& clique = cliques[static_cast<std::size_t>(count++)];
+    // Everything but the storage, as a new clique has it.
+    quarn::detail::CliqueTable potential = std::move(clique.potential);
+    quarn::detail::CliqueTable separatorTable = std::move(clique.separatorTable);
+    clique = QNL_clique();
+    clique.potential = std::move(potential);
+    clique.separatorTable = std::move(separatorTable);
+    clique.potential.Resize(0);
+    clique.separatorTable.Resize(0);
+    return clique;
 }
 
 void QNL_cliqueStore::LinkChildren() {
-    const std::size_t count = cliques.size();
-    childStart.assign(count + 1, 0);
-    for (const QNL_clique& clique : cliques)
-        if (clique.parent >= 0) ++childStart[static_cast<std::size_t>(clique.parent) + 1];
-    for (std::size_t i = 0; i < count; ++i)
+    const std::size_t used = static_cast<std::size_t>(count);
+    childStart.assign(used + 1, 0);
+    for (std::size_t i = 0; i < used; ++i)
+        if (cliques[i].parent >= 0) ++childStart[static_cast<std::size_t>(cliques[i].parent) + 1];
+    for (std::size_t i = 0; i < used; ++i)
         childStart[i + 1] += childStart[i];
-    children.assign(static_cast<std::size_t>(childStart[count]), 0);
-    std::vector<int> next(childStart.begin(), childStart.end() - 1);
-    for (std::size_t i = 0; i < count; ++i) {
+    children.assign(static_cast<std::size_t>(childStart[used]), 0);
+    std::vector<int>& next = nextChild;
+    next.assign(childStart.begin(), childStart.end() - 1);
+    for (std::size_t i = 0; i < used; ++i) {
         const int parent = cliques[i].parent;
         if (parent >= 0)
             children[static_cast<std::size_t>(next[static_cast<std::size_t>(parent)]++)] =
@@ -357,6 +370,7 @@ void QNL_cliqueStore::LinkChildren() {
 }
 
 void QNL_cliqueStore::Clear() {
+    count = 0;
     cliques.clear();
     cliques.shrink_to_fit();
     childStart.clear();

@@ -340,12 +340,19 @@ QNL_clique& QNL_cliqueStore::Append() {
         return cliques[static_cast<std::size_t>(count++)];
     }
     QNL_clique& clique = cliques[static_cast<std::size_t>(count++)];
-    // Everything but the storage, as a new clique has it.
-    quarn::detail::CliqueTable potential = std::move(clique.potential);
-    quarn::detail::CliqueTable separatorTable = std::move(clique.separatorTable);
-    clique = QNL_clique();
-    clique.potential = std::move(potential);
-    clique.separatorTable = std::move(separatorTable);
+    // What a new clique starts with; the lists are read only up to their counts, and the
+    // tables keep their storage.
+    clique.memberCount = 0;
+    clique.separatorCount = 0;
+    clique.creator = -1;
+    clique.weight = 0;
+    clique.parent = -1;
+    clique.assignedCount = 0;
+    clique.toSeparatorFirst = 0;
+    clique.toSeparatorCount = 0;
+    clique.parentToSeparatorFirst = 0;
+    clique.parentToSeparatorCount = 0;
+    clique.built = false;
     clique.potential.Resize(0);
     clique.separatorTable.Resize(0);
     return clique;

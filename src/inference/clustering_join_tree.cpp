@@ -106,11 +106,13 @@ bool QNL_clusteringJoinTree::Organise() {
     sorted.resize(static_cast<std::size_t>(cliqueCount));
     for (int c = 0; c < cliqueCount; ++c)
         sorted[static_cast<std::size_t>(c)] = c;
-    std::stable_sort(sorted.begin(), sorted.end(), [this](int a, int b) {
+    // Creation order breaks ties, as a stable sort would, without its buffer.
+    std::sort(sorted.begin(), sorted.end(), [this](int a, int b) {
         const QNL_clique& x = store[a];
         const QNL_clique& y = store[b];
         if (x.weight != y.weight) return x.weight < y.weight;
-        return x.memberCount < y.memberCount;
+        if (x.memberCount != y.memberCount) return x.memberCount < y.memberCount;
+        return a < b;
     });
 
     // Each record's table must match its family before any cell is read through it.

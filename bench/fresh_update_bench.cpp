@@ -33,7 +33,9 @@ namespace {
 std::atomic<std::uint64_t> allocations{0};
 } // namespace
 
-// Every allocation of the process, the library's included, comes through these.
+// Every allocation of the process, the library's included, comes through these. A sanitizer
+// brings its own allocator: there nothing is counted.
+#ifndef __SANITIZE_ADDRESS__
 extern "C" {
 void* malloc(std::size_t n) {
     allocations.fetch_add(1, std::memory_order_relaxed);
@@ -59,6 +61,7 @@ void* aligned_alloc(std::size_t alignment, std::size_t n) {
     return __libc_memalign(alignment, n);
 }
 }
+#endif
 
 namespace {
 

@@ -62,7 +62,7 @@ private:
 // The cells of one clique or separator table: contiguous doubles, last dimension fastest, the
 // dimensions being the owner's member list. Storage only grows; resizing keeps nothing and
 // leaves the cells unset, so the first pass that writes them is the only one. Storage comes
-// from and goes back to the active pool when there is one; large tables ask for huge pages.
+// from and goes back to the active pool when there is one; large tables are populated at once.
 class CliqueTable {
 public:
     CliqueTable() = default;
@@ -181,14 +181,18 @@ public:
     ~QNL_cliqueStore() = default;
 
     // The cliques in creation order.
-    int GetCount() const { return static_cast<int>(cliques.size()); }
+    int GetCount() const { return count; }
     QNL_clique& operator[](int index) { return cliques[static_cast<std::size_t>(index)]; }
     const QNL_clique& operator[](int index) const {
         return cliques[static_cast<std::size_t>(index)];
     }
-    // A new clique at the end of the creation order; throws bad_alloc like the containers.
+    // A new clique at the end of the creation order, with no members and no table cells (a
+    // clique left by Reset keeps its tables' storage); throws bad_alloc like the containers.
     QNL_clique& Append();
-    void Reserve(int count) { cliques.reserve(static_cast<std::size_t>(count)); }
+    void Reserve(int cliqueCount) {
+        if (cliques.size() < static_cast<std::size_t>(cliqueCount))
+            cliques.reserve(static_cast<std::size_t>(cliqueCount));
+    }
 
     // The children of a clique in the join tree.
     int GetNumberOfChildren(int clique) const {
@@ -203,9 +207,15 @@ public:
     void LinkChildren();
     // Drops every clique with its tables.
     void Clear();
+    // Empties the store but keeps the cliques' lists and table storage for the next ones, so
+    // that a tree built again in the same store allocates nothing it had before.
+    void Reset() { count = 0; }
 
 private:
+    // Cliques past `count` wait for reuse.
     std::vector<QNL_clique> cliques;
+    int count = 0;
     std::vector<int> childStart;
     std::vector<int> children;
+    std::vector<int> nextChild;
 };

@@ -85,11 +85,14 @@ bool QNL_clusteringJoinTree::TablesFit(const quarn::detail::ComponentGraph& reco
 }
 
 bool QNL_clusteringJoinTree::Build(std::uint64_t limit) {
-    Free();
+    // The cliques of an earlier build keep their lists and storage for the new ones.
+    store.Reset();
+    sorted.clear();
+    axisPool.clear();
+    root = -1;
     failure = Failure::NONE;
     totalWeight = 0;
     if (!graph.Read(view)) return Fail(Failure::BAD_COMPONENT);
-    QNL_triangulator triangulator(graph, store);
     const bool ok = triangulator.Run(limit);
     totalWeight = triangulator.GetTotalWeight();
     if (!ok) return Fail(triangulator.GetFailure());
@@ -103,11 +106,13 @@ bool QNL_clusteringJoinTree::Organise() {
     sorted.resize(static_cast<std::size_t>(cliqueCount));
     for (int c = 0; c < cliqueCount; ++c)
         sorted[static_cast<std::size_t>(c)] = c;
-    std::stable_sort(sorted.begin(), sorted.end(), [this](int a, int b) {
+    // Creation order breaks ties, as a stable sort would, without its buffer.
+    std::sort(sorted.begin(), sorted.end(), [this](int a, int b) {
         const QNL_clique& x = store[a];
         const QNL_clique& y = store[b];
         if (x.weight != y.weight) return x.weight < y.weight;
-        return x.memberCount < y.memberCount;
+        if (x.memberCount != y.memberCount) return x.memberCount < y.memberCount;
+        return a < b;
     });
 
     // Each record's table must match its family before any cell is read through it.
@@ -115,14 +120,17 @@ bool QNL_clusteringJoinTree::Organise() {
 
     // The cliques holding each record, in sorted order: a family goes to the first of them
     // that holds the parents too.
-    std::vector<int> start(static_cast<std::size_t>(records) + 1, 0);
+    std::vector<int>& start = holderStart;
+    start.assign(static_cast<std::size_t>(records) + 1, 0);
     for (int c = 0; c < cliqueCount; ++c)
         for (int m = 0; m < store[c].memberCount; ++m)
             ++start[static_cast<std::size_t>(store[c].members[m]) + 1];
     for (int r = 0; r < records; ++r)
         start[static_cast<std::size_t>(r) + 1] += start[static_cast<std::size_t>(r)];
-    std::vector<int> holders(static_cast<std::size_t>(start[static_cast<std::size_t>(records)]));
-    std::vector<int> fill(start.begin(), start.end() - 1);
+    std::vector<int>& holders = holderList;
+    holders.assign(static_cast<std::size_t>(start[static_cast<std::size_t>(records)]), 0);
+    std::vector<int>& fill = holderFill;
+    fill.assign(start.begin(), start.end() - 1);
     for (int position = 0; position < cliqueCount; ++position) {
         const QNL_clique& clique = store[sorted[static_cast<std::size_t>(position)]];
         for (int m = 0; m < clique.memberCount; ++m)

@@ -95,6 +95,8 @@ private:
     // The view as Refresh reads it again, before it replaces the graph.
     quarn::detail::ComponentGraph reread;
     QNL_cliqueStore store;
+    // Kept with its working arrays, so that building again allocates nothing it had before.
+    QNL_triangulator triangulator{graph, store};
     std::vector<int> sorted;
     int root = -1;
     std::uint64_t totalWeight = 0;
@@ -108,4 +110,8 @@ private:
     std::vector<int> distributeStack;
     std::vector<char> handled;
     std::vector<double> marginal;
+    // The cliques holding each record, while the tables are assigned.
+    std::vector<int> holderStart;
+    std::vector<int> holderList;
+    std::vector<int> holderFill;
 };

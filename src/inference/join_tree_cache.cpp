@@ -65,9 +65,12 @@ JoinTreeCache::Entry* JoinTreeCache::Find(QNL_relevanceComponent* component, std
 }
 
 bool JoinTreeCache::Build(Entry& entry, QNL_relevanceComponent* component) {
-    entry.tree.reset();
-    entry.view = std::make_unique<QNL_graphView>(component);
-    entry.tree = std::make_unique<QNL_clusteringJoinTree>(*entry.view);
+    if (entry.tree == nullptr) {
+        entry.view = std::make_unique<QNL_graphView>(component);
+        entry.tree = std::make_unique<QNL_clusteringJoinTree>(*entry.view);
+    } else {
+        *entry.view = QNL_graphView(component);
+    }
     if (entry.tree->Build(limit)) {
         ++builds;
         return true;
@@ -81,18 +84,46 @@ void JoinTreeCache::Remove(const Entry* entry) {
     lastUpdate.erase(std::remove(lastUpdate.begin(), lastUpdate.end(), entry), lastUpdate.end());
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (entries[i].get() != entry) continue;
+        std::unique_ptr<Entry> removed = std::move(entries[i]);
         entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
+        Recycle(std::move(removed));
         return;
     }
 }
 
+namespace {
+// Recycled trees: how many, and the largest whose tables stay with them (256 KiB of cells).
+constexpr std::size_t kSpareTrees = 4;
+constexpr std::uint64_t kSpareCells = std::uint64_t(1) << 15;
+} // namespace
+
+void JoinTreeCache::Recycle(std::unique_ptr<Entry> entry) {
+    if (entry == nullptr || entry->tree == nullptr || spare.size() >= kSpareTrees) return;
+    // A large tree's storage goes to the pool, where its limit counts it.
+    if (entry->tree->GetTotalWeight() > kSpareCells) entry->tree->Free();
+    entry->shape = 0;
+    entry->lastUse = 0;
+    try {
+        spare.push_back(std::move(entry));
+    } catch (const std::exception&) {
+    }
+}
+
+std::unique_ptr<JoinTreeCache::Entry> JoinTreeCache::TakeSpare() {
+    if (spare.empty()) return std::make_unique<Entry>();
+    std::unique_ptr<Entry> entry = std::move(spare.back());
+    spare.pop_back();
+    return entry;
+}
+
 bool JoinTreeCache::DropOthers(const Entry* keep) {
-    bool any = pool.GetHeldCells() > 0;
+    bool any = pool.GetHeldCells() > 0 || !spare.empty();
     for (std::size_t i = entries.size(); i-- > 0;) {
         if (entries[i].get() == keep) continue;
         Remove(entries[i].get());
         any = true;
     }
+    spare.clear();
     pool.Release();
     return any;
 }
@@ -126,7 +157,7 @@ bool JoinTreeCache::Update(QNL_relevanceComponent* component, unsigned char* mas
         if (entry != nullptr) {
             ++reuses;
         } else {
-            auto fresh = std::make_unique<Entry>();
+            std::unique_ptr<Entry> fresh = TakeSpare();
             fresh->shape = shape;
             // Storage that a kept tree holds may be what a new one lacks.
             if (!Build(*fresh, component) && (failure != Failure::OUT_OF_MEMORY ||
@@ -166,6 +197,8 @@ std::uint64_t JoinTreeCache::KeptCells() const {
 void JoinTreeCache::Clear() {
     const TablePool::Scope scope(&pool);
     lastUpdate.clear();
+    for (std::unique_ptr<Entry>& entry : entries)
+        Recycle(std::move(entry));
     entries.clear();
     reductions.clear();
 }

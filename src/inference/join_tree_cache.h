@@ -60,8 +60,11 @@ public:
     // are still matched to components shape by shape, and the reductions to the network's
     // state and nodes by handle, so what fits nothing any more only waits for its turn to go.
     void TakeKept(JoinTreeCache& other, std::uint64_t at);
-    // Frees the table storage that dropped trees left in the pool.
-    void ReleaseMemory() { pool.Release(); }
+    // Frees the table storage that dropped trees left in the pool or hold for reuse.
+    void ReleaseMemory() {
+        spare.clear();
+        pool.Release();
+    }
     // At most `cells` clique-table cells are held for reuse (TablePool::DEFAULT_LIMIT unless
     // set); the rest is freed at once.
     void SetMemoryLimit(std::uint64_t cells) { pool.SetLimit(cells); }
@@ -116,6 +119,10 @@ private:
     void Trim(const Entry* keep);
     // Lets go of every kept tree but `keep` and of the pool's storage; whether there was any.
     bool DropOthers(const Entry* keep);
+    // A tree let go: kept with its arrays for the next build while small, freed otherwise.
+    void Recycle(std::unique_ptr<Entry> entry);
+    // A tree to build in: a recycled one, or a new one.
+    std::unique_ptr<Entry> TakeSpare();
 
     // Declared first, so that it outlives the trees.
     TablePool pool;
@@ -124,6 +131,9 @@ private:
     std::uint64_t budget = DEFAULT_BUDGET;
     std::uint64_t clock = 0;
     std::vector<std::unique_ptr<Entry>> entries;
+    // Trees let go, built again in place: their working arrays and table storage (small trees
+    // only) save a fresh update the allocations of a new tree.
+    std::vector<std::unique_ptr<Entry>> spare;
     std::vector<const Entry*> lastUpdate;
     std::vector<std::unique_ptr<KeptReduction>> reductions;
     std::vector<unsigned char> key;

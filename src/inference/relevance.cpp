@@ -925,6 +925,12 @@ int QNL_relevance::Split(QNL_componentList& out) {
         part->network = &network;
         part->block = block;
     }
+    // Each list allocated once, at its size.
+    std::vector<int> sizes(static_cast<std::size_t>(labels), 0);
+    for (QNL_relevanceNode* record : records)
+        ++sizes[static_cast<std::size_t>(record->mark - 1)];
+    for (std::size_t label = 0; label < parts.size(); ++label)
+        parts[label]->records.reserve(static_cast<std::size_t>(sizes[label]));
     for (QNL_relevanceNode* record : records)
         parts[static_cast<std::size_t>(record->mark - 1)]->records.push_back(record);
     out.items.reserve(parts.size());

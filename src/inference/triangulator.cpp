@@ -136,7 +136,9 @@ std::uint64_t Mix(std::uint64_t x) {
 } // namespace
 
 void AdjacencyMap::Reserve(std::size_t entries) {
-    std::size_t capacity = 16;
+    // A table grown by an earlier graph keeps its size: the same entries land in other slots,
+    // and the map allocates nothing on a graph of the same size again.
+    std::size_t capacity = keys.size() < 16 ? 16 : keys.size();
     while (capacity < entries * 2)
         capacity *= 2;
     keys.assign(capacity, EMPTY);
@@ -192,8 +194,6 @@ void AdjacencyMap::Erase(int a, int b) {
 }
 
 void AdjacencyMap::Grow() {
-    std::vector<std::uint64_t> oldKeys;
-    std::vector<int> oldValues;
     oldKeys.swap(keys);
     oldValues.swap(values);
     const std::size_t capacity = oldKeys.empty() ? 16 : oldKeys.size() * 2;
@@ -225,7 +225,7 @@ bool QNL_triangulator::Run(std::uint64_t limit) {
     totalWeight = 0;
     eliminated = 0;
     eliminationOrder.clear();
-    store.Clear();
+    store.Reset();
     cap = limit == 0 ? DEFAULT_CAP : limit;
     if (view && !ownGraph.Read(*view)) return Fail(Failure::BAD_COMPONENT);
     BuildGraph();
@@ -242,7 +242,10 @@ std::uint32_t QNL_triangulator::NodeWeight(int node) const {
 void QNL_triangulator::BuildGraph() {
     count = graph->GetCount();
     const std::size_t n = static_cast<std::size_t>(count);
-    neighbours.assign(n, {});
+    // Lists of an earlier graph keep their room.
+    if (neighbours.size() < n) neighbours.resize(n);
+    for (std::size_t r = 0; r < n; ++r)
+        neighbours[r].clear();
     indexed.assign(n, 0);
     stateCount.resize(n);
     logState.resize(n);
@@ -552,14 +555,17 @@ bool QNL_triangulator::LinkCliques() {
         std::sort(clique.separator, clique.separator + clique.separatorCount);
     }
     // The cliques holding each record, in creation order.
-    std::vector<int> start(static_cast<std::size_t>(count) + 1, 0);
+    std::vector<int>& start = holderStart;
+    start.assign(static_cast<std::size_t>(count) + 1, 0);
     for (int c = 0; c < cliqueCount; ++c)
         for (int m = 0; m < store[c].memberCount; ++m)
             ++start[static_cast<std::size_t>(store[c].members[m]) + 1];
     for (int r = 0; r < count; ++r)
         start[static_cast<std::size_t>(r) + 1] += start[static_cast<std::size_t>(r)];
-    std::vector<int> holders(static_cast<std::size_t>(start[static_cast<std::size_t>(count)]));
-    std::vector<int> fill(start.begin(), start.end() - 1);
+    std::vector<int>& holders = holderList;
+    holders.assign(static_cast<std::size_t>(start[static_cast<std::size_t>(count)]), 0);
+    std::vector<int>& fill = holderFill;
+    fill.assign(start.begin(), start.end() - 1);
     for (int c = 0; c < cliqueCount; ++c)
         for (int m = 0; m < store[c].memberCount; ++m)
             holders[static_cast<std::size_t>(

@@ -92,6 +92,9 @@ private:
     static constexpr std::uint64_t EMPTY = ~std::uint64_t{0};
     std::vector<std::uint64_t> keys;
     std::vector<int> values;
+    // The table before a growth, kept for the next one.
+    std::vector<std::uint64_t> oldKeys;
+    std::vector<int> oldValues;
     std::size_t used = 0;
     std::size_t mask = 0;
 };
@@ -212,4 +215,8 @@ private:
     std::vector<char> inNext;
     int cursor = -1;
     std::vector<int> scratch;
+    // The cliques holding each record, while the cliques are linked.
+    std::vector<int> holderStart;
+    std::vector<int> holderList;
+    std::vector<int> holderFill;
 };

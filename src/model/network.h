@@ -376,6 +376,7 @@ private:
     // The walk the open batch owes, from all its starts at once.
     void WalkFromBatch();
     void RepropagateAll(bool inBatch);
+    void ImpliedEvidence(std::vector<std::pair<int, int>>& out);
     void ClearPropagated(bool inBatch);
     void InvalidateDecisions();
     int PropagateFrom(int node);

@@ -4,6 +4,7 @@
 
 #include "definitions/node_value.h"
 #include "model/case_library.h"
+#include "model/dmatrix.h"
 #include "model/error_handler.h"
 #include "model/node.h"
 #include "model/node_cost.h"
@@ -347,7 +348,12 @@ void QNL_network::RemapEvidence(int node, int removed, int inserted, const QNL_i
     if (removed >= 0) moved = old == removed ? -1 : (old > removed ? old - 1 : old);
     if (inserted >= 0 && old >= inserted) moved = old + 1;
     if (order != nullptr) moved = order->FindPosition(old);
-    if (moved == old) return;
+    // Evidence that keeps its index is set again all the same when its value still spans the
+    // old outcome set.
+    const QNL_Dmatrix* held = value->GetMatrix();
+    if (moved == old && (held == nullptr || held->GetNumberOfDimensions() != 1 ||
+                         held->GetSize() == n->GetDefinition()->GetNumberOfOutcomes()))
+        return;
     const bool user = value->HasEvidence();
     const int control = notificationControl;
     notificationControl &= ~NOTIFY_ON;

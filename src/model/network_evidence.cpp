@@ -576,12 +576,15 @@ int QNL_network::InvalidateFrom(int node) {
                                   std::back_inserter(changed));
     changed.erase(std::remove_if(changed.begin(), changed.end(),
                                  [&](const std::pair<int, int>& c) {
-                                     return !IsValidNodeHandle(c.first) ||
-                                            (table[c.first].flags & FLAG_CLEARING);
+                                     return !IsValidNodeHandle(c.first);
                                  }),
                   changed.end());
-    for (const auto& c : changed)
+    std::vector<int> flagged;
+    for (const auto& c : changed) {
+        if (table[c.first].flags & FLAG_CLEARING) continue;
         table[c.first].flags |= FLAG_CLEARING;
+        flagged.push_back(c.first);
+    }
     ClearWalkMarks();
     MarkEvidenceAncestors();
     metUtility = false;
@@ -609,8 +612,8 @@ int QNL_network::InvalidateFrom(int node) {
     if (!decision && ((value != nullptr && value->HasEvidence()) || IsEvidenceAncestor(node) ||
                       (entry.flags & FLAG_CLEARING)))
         for (int i = 0; i < parents.GetCount(); ++i) Walk(parents[i], false);
-    for (const auto& c : changed)
-        table[c.first].flags &= ~FLAG_CLEARING;
+    for (int h : flagged)
+        table[h].flags &= ~FLAG_CLEARING;
     if (metUtility) InvalidateDecisions();
     return 0;
 }

@@ -310,11 +310,12 @@ int QNL_network::NotifyChange(int node, int kind) {
     if (!(notificationControl & NOTIFY_ON) || (notificationMask & kind) != kind) return 0;
     int result = 0;
     // The outcome change may have taken the node's finding (RemapEvidence, quietly): what was
-    // conditioned on it is found as when a finding is cleared.
+    // conditioned on it is found as when a finding is cleared. It rewrote the children's tables
+    // too, which for noisy-MAX children changes columns of outcomes that stay.
     const int clearing = kind == CHANGE_OUTCOMES && IsValidNodeHandle(node) ? FLAG_CLEARING : 0;
     if (clearing) table[node].flags |= clearing;
     if (kind == CHANGE_OUTCOMES || kind == CHANGE_VALUES || kind == CHANGE_SHAPE)
-        result = InvalidateFrom(node);
+        result = InvalidateFrom(node, clearing != 0);
     if (clearing) table[node].flags &= ~clearing;
     if (notificationControl & NOTIFY_AUTO_UPDATE) UpdateBeliefs();
     return result;

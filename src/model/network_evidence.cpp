@@ -561,7 +561,7 @@ int QNL_network::NotifyEvidenceCleared(int node) {
 // moved are found by walking from every node whose implied evidence changed. Those nodes let
 // the walks pass both as observed and as unobserved, so what they reach does not depend on
 // whether the old or the new evidence is seen.
-int QNL_network::InvalidateFrom(int node) {
+int QNL_network::InvalidateFrom(int node, bool childTables) {
     derivation.known = false;
     if (!(notificationControl & NOTIFY_ON)) return 0;
     if (!IsValidNodeHandle(node)) return -2;
@@ -606,8 +606,9 @@ int QNL_network::InvalidateFrom(int node) {
     if (!observed) {
         if (value != nullptr) value->SetValidFlag(false);
         if (entry.node->GetType() & QNL_TYPE_BIT_UTILITY) metUtility = true;
-        for (int i = 0; i < children.GetCount(); ++i) Walk(children[i], true);
     }
+    if (!observed || childTables)
+        for (int i = 0; i < children.GetCount(); ++i) Walk(children[i], true);
     const bool decision = (entry.node->GetType() & QNL_TYPE_BIT_DECISION) != 0;
     if (!decision && ((value != nullptr && value->HasEvidence()) || IsEvidenceAncestor(node) ||
                       (entry.flags & FLAG_CLEARING)))

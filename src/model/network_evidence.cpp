@@ -574,11 +574,10 @@ int QNL_network::InvalidateFrom(int node, bool childTables) {
     std::vector<std::pair<int, int>> changed;
     std::set_symmetric_difference(before.begin(), before.end(), after.begin(), after.end(),
                                   std::back_inserter(changed));
-    changed.erase(std::remove_if(changed.begin(), changed.end(),
-                                 [&](const std::pair<int, int>& c) {
-                                     return !IsValidNodeHandle(c.first);
-                                 }),
-                  changed.end());
+    changed.erase(
+        std::remove_if(changed.begin(), changed.end(),
+                       [&](const std::pair<int, int>& c) { return !IsValidNodeHandle(c.first); }),
+        changed.end());
     std::vector<int> flagged;
     for (const auto& c : changed) {
         if (table[c.first].flags & FLAG_CLEARING) continue;

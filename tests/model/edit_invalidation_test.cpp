@@ -66,12 +66,13 @@ int RandomGate(QNL_noisyMAX& gate, TestRandom& random) {
 }
 
 // Edits node h: removes a random arc into it, deletes it, reverses its outcomes, reverses its
-// table (each column turns into another one reversed, so truth tables stay 0/1; a noisy-MAX
-// node draws new parameters), or changes its type among probability table, truth table (on odd
-// draws by way of a decision, which drops its parents) and noisy-MAX. The later edits, which
-// only the widened sequences use, add an arc from a random node or a child of h, add or remove
-// an outcome, set or clear evidence at an outcome of positive posterior, toggle the target,
-// update, or replace the network by a copy or by a file written and read back.
+// table (each column turns into another one reversed, so truth tables stay 0/1; in the widened
+// sequences a truth table may draw new resulting states, a noisy-MAX node new parameters), or
+// changes its type among probability table, truth table (on odd draws by way of a decision, which
+// drops its parents) and noisy-MAX. The later edits, which only the widened sequences use, add an
+// arc from a random node or a child of h, add or remove an outcome, set or clear evidence at an
+// outcome of positive posterior, toggle the target, update, or replace the network by a copy or by
+// a file written and read back.
 int Apply(QNL_network& net, int h, int edit, TestRandom& random) {
     QNL_node* node = net.GetNode(h);
     QNL_nodeDefinition* definition = node->GetDefinition();
@@ -96,6 +97,12 @@ int Apply(QNL_network& net, int h, int edit, TestRandom& random) {
             const int result = RandomGate(*gate, random);
             return result != 0 ? result : net.NotifyChange(h, QNL_network::CHANGE_VALUES);
         }
+        if (definition->GetType() == QNL_TYPE_TRUTHTABLE && random.Below(2) == 1) {
+            std::vector<int> states(values.size() / static_cast<std::size_t>(outcomes));
+            for (int& state : states)
+                state = random.Below(outcomes);
+            return definition->SetResultingStates(IntsOf(states));
+        }
         std::reverse(values.begin(), values.end());
         return static_cast<QNL_cpt*>(definition)->SetProbabilities(ArrayOf(values));
     case TYPE: {
@@ -113,8 +120,22 @@ int Apply(QNL_network& net, int h, int edit, TestRandom& random) {
     }
     case OUTCOME:
         if (random.Below(2) == 1 && outcomes < 4)
-            return definition->AddOutcome(("x" + std::to_string(random.Below(1 << 20))).c_str()) < 0;
-        return outcomes > 2 ? definition->RemoveOutcome(random.Below(outcomes)) : 0;
+            return definition->AddOutcome(("x" + std::to_string(random.Below(99999))).c_str());
+        if (outcomes < 3 || definition->RemoveOutcome(random.Below(outcomes)) != 0) return 0;
+        // What is left of each column is not renormalised by the removal: callers do that.
+        if (auto* gate = dynamic_cast<QNL_noisyMAX*>(definition)) {
+            RandomGate(*gate, random);
+            return net.NotifyChange(h, QNL_network::CHANGE_VALUES);
+        }
+        values = ValuesOf(definition);
+        for (std::size_t i = 0; i < values.size(); i += outcomes - 1) {
+            double sum = 0.0;
+            for (int k = 0; k < outcomes - 1; ++k)
+                sum += values[i + k];
+            for (int k = 0; k < outcomes - 1; ++k)
+                values[i + k] = sum > 0.0 ? values[i + k] / sum : k == 0;
+        }
+        return static_cast<QNL_cpt*>(definition)->SetProbabilities(ArrayOf(values));
     case EVIDENCE: {
         QNL_nodeValue& value = ValueOf(net, h);
         if (value.HasEvidence()) return value.ClearEvidence();
@@ -123,7 +144,8 @@ int Apply(QNL_network& net, int h, int edit, TestRandom& random) {
         for (int k = 0; truth.ok && k < outcomes; ++k)
             if (truth.Posterior(h)[static_cast<std::size_t>(k)] > 0.0) possible.push_back(k);
         // Evidence that implied evidence contradicts is refused, and that is no fault.
-        if (!possible.empty()) value.SetEvidence(possible[random.Below(static_cast<int>(possible.size()))]);
+        if (!possible.empty())
+            value.SetEvidence(possible[random.Below(static_cast<int>(possible.size()))]);
         return 0;
     }
     case TARGET:
@@ -167,9 +189,10 @@ TEST(EditInvalidation, EditsAtObservedOrReorderedNodesLeaveNoStaleValidValue) {
     }
 }
 
-// Sequences found by random editing, each once left a value flagged valid that was wrong:
-// evidence on an outcome that kept its index while the outcome set grew, implied evidence from
-// a deleted truth table, and implied evidence at a noisy-MAX node whose outcomes were reordered.
+// Sequences found by random editing, each once left a value flagged valid that was wrong: a
+// finding on an outcome that kept its index while the outcome set grew (the value kept the old
+// size), evidence implied through a truth table that was then deleted, and evidence implied at a
+// noisy-MAX node whose outcomes were then reordered.
 TEST(EditInvalidation, ValuesStayCurrentAfterOutcomeAndImpliedEvidenceEdits) {
     for (int sequence = 0; sequence < 3; ++sequence) {
         for (int algorithm : algorithms) {
@@ -215,7 +238,7 @@ TEST(EditInvalidation, ValuesStayCurrentAfterOutcomeAndImpliedEvidenceEdits) {
 // noisy-MAX nodes, so that evidence implies outcomes; after every edit each value flagged valid
 // holds what enumeration gives, and an update that succeeds leaves every target valid.
 TEST(EditInvalidation, ValuesLeftValidByRandomEditsAreCurrent) {
-    for (int round = getenv("R0") ? atoi(getenv("R0")) : 0; round < (getenv("R1") ? atoi(getenv("R1")) : 40) && !HasFailure(); ++round) {
+    for (int round = 0; round < 100 && !HasFailure(); ++round) {
         RandomNetworkSpec spec = RoundSpec(1400, round);
         spec.nodes = 3 + round % 5;
         spec.maxOutcomes = 3;
@@ -233,30 +256,6 @@ TEST(EditInvalidation, ValuesLeftValidByRandomEditsAreCurrent) {
             const std::string label = "round " + std::to_string(round) + " step " +
                                       std::to_string(step) + " edit " + std::to_string(edit);
             const int code = Apply(net, h, edit, random);
-            if (getenv("TRACE")) {
-                fprintf(stderr, "step %d edit %d at %d code %d\n", step, edit, h, code);
-                for (auto& m : Messages()) fprintf(stderr, "  msg %s\n", m.c_str());
-                for (int alg : algorithms) {
-                    QNL_network copy; copy.Copy(net); copy.SetDefaultBNAlgorithm(alg);
-                    copy.InvalidateValues();
-                    int r = copy.UpdateBeliefs();
-                    fprintf(stderr, "  copy alg %d: %d valid0 %d\n", alg, r, (int)ValueOf(copy, copy.GetFirstNode()).IsValueValid());
-                    QNL_network copy2; copy2.Copy(net); copy2.SetDefaultBNAlgorithm(alg);
-                    r = copy2.UpdateBeliefs();
-                    fprintf(stderr, "  copy2 alg %d: %d valid0 %d\n", alg, r, (int)ValueOf(copy2, copy2.GetFirstNode()).IsValueValid());
-                }
-                for (int n = net.GetFirstNode(); n >= 0; n = net.GetNextNode(n)) {
-                    auto& v = ValueOf(net, n);
-                    fprintf(stderr, "  node %d type %d par", n, net.GetNode(n)->GetType());
-                    const QNL_intArray& ps = net.GetParents(n);
-                    for (int i = 0; i < ps.GetCount(); ++i) fprintf(stderr, " %d", ps[i]);
-                    fprintf(stderr, " flags %u ev %d tgt %d val", v.GetFlags(), v.GetEvidence(), net.IsTarget(n));
-                    for (double b : Beliefs(net, n)) fprintf(stderr, " %.4g", b);
-                    fprintf(stderr, " tab");
-                    for (double b : ValuesOf(net.GetNode(n)->GetDefinition())) fprintf(stderr, " %.3g", b);
-                    fprintf(stderr, "\n");
-                }
-            }
             ExpectValidValuesCurrent(net, label);
             const std::vector<int> targets = Targets(net);
             const std::vector<int> wanted = Unobserved(net, targets);

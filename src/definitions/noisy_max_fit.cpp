@@ -237,8 +237,8 @@ int QNL_noisyMAX::FitParametersToCpt() {
             ToCumulative(cumColumn(bestColumn), n);
             distance = best;
         }
-        // The moves keep each column's sum only up to rounding and may leave cells a rounding
-        // below 0: the stored parameters must pass their own check.
+        // The moves can leave a column's sum off 1 and cells a rounding below 0: what is stored
+        // is clamped and renormalised, so that it passes the parameters' own check.
         for (int c = 0; c < columns; ++c) {
             double* column = pointColumn(c);
             double sum = 0.0;

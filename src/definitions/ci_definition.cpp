@@ -322,6 +322,8 @@ int QNL_ciDefinition::RemoveOutcome(int index) {
         return 0;
     });
     if (result != 0) return result;
+    // The network reads the expanded table while the change propagates.
+    MarkStale();
     const int propagated = PropagateRemoveOutcome(index, ids);
     OutcomesChanged();
     Finish();
@@ -339,6 +341,7 @@ int QNL_ciDefinition::ReorderParameterOutcomes(const QNL_intArray& order) {
         return 0;
     });
     if (result != 0) return result;
+    MarkStale();
     return 0;
 }
 

@@ -345,10 +345,11 @@ int QNL_noisyMAX::ReorderParents(const QNL_intArray& order) {
 
 int QNL_noisyMAX::ReorderOutcomes(const QNL_intArray& order) {
     if (int r = ReorderParameterOutcomes(order)) return r;
-    const int propagated = PropagateReorderOutcomes(order);
+    // The network derives implied evidence from the expanded table while the change
+    // propagates: the parameters are complete by then.
     ResetDistinguishedColumns();
     Finished();
-    return propagated;
+    return PropagateReorderOutcomes(order);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -237,6 +237,16 @@ int QNL_noisyMAX::FitParametersToCpt() {
             ToCumulative(cumColumn(bestColumn), n);
             distance = best;
         }
+        // The moves can leave a column's sum off 1 and cells a rounding below 0: what is stored
+        // is clamped and renormalised, so that it passes the parameters' own check.
+        for (int c = 0; c < columns; ++c) {
+            double* column = pointColumn(c);
+            double sum = 0.0;
+            for (int k = 0; k < n; ++k)
+                sum += column[k] = std::max(0.0, column[k]);
+            for (int k = 0; k < n; ++k)
+                column[k] = sum > 0.0 ? column[k] / sum : (k == n - 1 ? 1.0 : 0.0);
+        }
         if (int r = StoreParameters(columns, point)) return r;
         ResetDistinguishedColumns();
         MarkStale();

@@ -206,7 +206,9 @@ public:
     int OutcomesReordered(int node, const QNL_intArray& order);
     int NotifyEvidenceSet(int node);
     int NotifyEvidenceCleared(int node);
-    int InvalidateFrom(int node);
+    // With `childTables`, the edit also rewrote the tables of the node's children (an outcome
+    // change): they are walked from even when the node is observed.
+    int InvalidateFrom(int node, bool childTables = false);
     int PropagateEvidence(int node);
     int ClearAllPropagatedEvidence();
     // Called by a value that becomes observed; keeps the short list of nodes that may hold
@@ -376,6 +378,7 @@ private:
     // The walk the open batch owes, from all its starts at once.
     void WalkFromBatch();
     void RepropagateAll(bool inBatch);
+    void ImpliedEvidence(std::vector<std::pair<int, int>>& out);
     void ClearPropagated(bool inBatch);
     void InvalidateDecisions();
     int PropagateFrom(int node);

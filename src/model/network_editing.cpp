@@ -4,6 +4,7 @@
 
 #include "definitions/node_value.h"
 #include "model/case_library.h"
+#include "model/dmatrix.h"
 #include "model/error_handler.h"
 #include "model/node.h"
 #include "model/node_cost.h"
@@ -308,8 +309,14 @@ int QNL_network::NotifyChange(int node, int kind) {
     if (kind == CHANGE_SHAPE && temporal) temporal->OutcomesReplaced(node);
     if (!(notificationControl & NOTIFY_ON) || (notificationMask & kind) != kind) return 0;
     int result = 0;
+    // The outcome change may have taken the node's finding (RemapEvidence, quietly): what was
+    // conditioned on it is found as when a finding is cleared. It rewrote the children's tables
+    // too, which for noisy-MAX children changes columns of outcomes that stay.
+    const int clearing = kind == CHANGE_OUTCOMES && IsValidNodeHandle(node) ? FLAG_CLEARING : 0;
+    if (clearing) table[node].flags |= clearing;
     if (kind == CHANGE_OUTCOMES || kind == CHANGE_VALUES || kind == CHANGE_SHAPE)
-        result = InvalidateFrom(node);
+        result = InvalidateFrom(node, clearing != 0);
+    if (clearing) table[node].flags &= ~clearing;
     if (notificationControl & NOTIFY_AUTO_UPDATE) UpdateBeliefs();
     return result;
 }
@@ -347,7 +354,12 @@ void QNL_network::RemapEvidence(int node, int removed, int inserted, const QNL_i
     if (removed >= 0) moved = old == removed ? -1 : (old > removed ? old - 1 : old);
     if (inserted >= 0 && old >= inserted) moved = old + 1;
     if (order != nullptr) moved = order->FindPosition(old);
-    if (moved == old) return;
+    // Evidence that keeps its index is set again all the same when its value still spans the
+    // old outcome set.
+    const QNL_Dmatrix* held = value->GetMatrix();
+    if (moved == old && (held == nullptr || held->GetNumberOfDimensions() != 1 ||
+                         held->GetSize() == n->GetDefinition()->GetNumberOfOutcomes()))
+        return;
     const bool user = value->HasEvidence();
     const int control = notificationControl;
     notificationControl &= ~NOTIFY_ON;

@@ -556,17 +556,48 @@ int QNL_network::NotifyEvidenceCleared(int node) {
     return result;
 }
 
-int QNL_network::InvalidateFrom(int node) {
+// The edit at the node may also change what the findings imply elsewhere (a deterministic
+// table gone, reordered or rewritten): values conditioned on implied evidence that went, came or
+// moved are found by walking from every node whose implied evidence changed. Those nodes let
+// the walks pass both as observed and as unobserved, so what they reach does not depend on
+// whether the old or the new evidence is seen.
+int QNL_network::InvalidateFrom(int node, bool childTables) {
     derivation.known = false;
     if (!(notificationControl & NOTIFY_ON)) return 0;
     if (!IsValidNodeHandle(node)) return -2;
     if (!batchStarts.empty()) WalkFromBatch();
+    std::vector<std::pair<int, int>> before;
+    ImpliedEvidence(before);
     RepropagateAll(false);
+    std::vector<std::pair<int, int>> after;
+    ImpliedEvidence(after);
+    std::vector<std::pair<int, int>> changed;
+    std::set_symmetric_difference(before.begin(), before.end(), after.begin(), after.end(),
+                                  std::back_inserter(changed));
+    changed.erase(
+        std::remove_if(changed.begin(), changed.end(),
+                       [&](const std::pair<int, int>& c) { return !IsValidNodeHandle(c.first); }),
+        changed.end());
+    std::vector<int> flagged;
+    for (const auto& c : changed) {
+        if (table[c.first].flags & FLAG_CLEARING) continue;
+        table[c.first].flags |= FLAG_CLEARING;
+        flagged.push_back(c.first);
+    }
     ClearWalkMarks();
     MarkEvidenceAncestors();
+    metUtility = false;
+    for (const auto& c : changed) {
+        QNL_nodeEntry& entry = table[c.first];
+        QNL_nodeValue* value = entry.node->GetValue();
+        if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
+        const QNL_intArray children(entry.children);
+        const QNL_intArray parents(entry.parents);
+        for (int i = 0; i < children.GetCount(); ++i) Walk(children[i], true);
+        for (int i = 0; i < parents.GetCount(); ++i) Walk(parents[i], false);
+    }
     QNL_nodeEntry& entry = table[node];
     Mark(node, FLAG_VISITED);
-    metUtility = false;
     QNL_nodeValue* value = entry.node->GetValue();
     const bool observed = value != nullptr && value->IsObserved();
     const QNL_intArray children(entry.children);
@@ -574,14 +605,29 @@ int QNL_network::InvalidateFrom(int node) {
     if (!observed) {
         if (value != nullptr) value->SetValidFlag(false);
         if (entry.node->GetType() & QNL_TYPE_BIT_UTILITY) metUtility = true;
-        for (int i = 0; i < children.GetCount(); ++i) Walk(children[i], true);
     }
+    if (!observed || childTables)
+        for (int i = 0; i < children.GetCount(); ++i) Walk(children[i], true);
     const bool decision = (entry.node->GetType() & QNL_TYPE_BIT_DECISION) != 0;
     if (!decision && ((value != nullptr && value->HasEvidence()) || IsEvidenceAncestor(node) ||
                       (entry.flags & FLAG_CLEARING)))
         for (int i = 0; i < parents.GetCount(); ++i) Walk(parents[i], false);
+    for (int h : flagged)
+        table[h].flags &= ~FLAG_CLEARING;
     if (metUtility) InvalidateDecisions();
     return 0;
+}
+
+// (node, outcome) of every implied finding, sorted.
+void QNL_network::ImpliedEvidence(std::vector<std::pair<int, int>>& out) {
+    std::vector<int> observed;
+    CollectObserved(observed, false);
+    out.clear();
+    for (int h : observed) {
+        const QNL_nodeValue* value = table[h].node->GetValue();
+        if (value->HasPropagatedEvidence() && !value->HasEvidence())
+            out.emplace_back(h, value->GetEvidence());
+    }
 }
 
 // Implied evidence derived afresh from the user evidence, as after any finding is cleared;

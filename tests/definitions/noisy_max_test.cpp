@@ -222,6 +222,28 @@ TEST_F(NoisyMax, ConversionFromATableFitsItsParameters) {
         Gate(y)->CheckReadiness(1);
         EXPECT_TRUE(Gate(y)->IsReady());
     }
+    // Tables that are no expansion at all convert to parameters that pass their own check.
+    for (int round = 0; round < 200; ++round) {
+        net.DeleteAllNodes();
+        const int z = AddWithOutcomes(QNL_TYPE_CPT, "Z", 2 + random.Below(3));
+        for (const char* id : {"P0", "P1"})
+            ASSERT_EQ(net.AddArc(AddWithOutcomes(QNL_TYPE_CPT, id, 2 + random.Below(2)), z), 0);
+        std::vector<double> cells(static_cast<std::size_t>(Def(z)->GetSize()));
+        const int n = Def(z)->GetNumberOfOutcomes();
+        for (std::size_t i = 0; i < cells.size(); i += static_cast<std::size_t>(n)) {
+            double sum = 0.0;
+            for (int k = 0; k < n; ++k)
+                sum += cells[i + static_cast<std::size_t>(k)] = random.Uniform();
+            for (int k = 0; k < n; ++k)
+                cells[i + static_cast<std::size_t>(k)] /= sum;
+        }
+        ASSERT_EQ(Def(z)->SetDefinition(ArrayOf(cells)), 0);
+        ASSERT_EQ(net.GetNode(z)->SetType(QNL_TYPE_NOISY_MAX), 0);
+        Gate(z)->CheckReadiness(1);
+        ASSERT_TRUE(Gate(z)->IsReady()) << "random table " << round;
+    }
+    net.DeleteAllNodes();
+    Add(QNL_TYPE_CPT, "X");
     const int z = Add(QNL_TYPE_CPT, "Z");
     ASSERT_EQ(net.AddArc(0, z), 0);
     std::vector<double> cells;

@@ -1,7 +1,7 @@
 #include "definitions/evaluation_context.h"
 
 #include "equations/expr_parser.h"
-#include "equations/random.h"
+#include "numerics/random.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "equations/expr_node.h"
-#include "inference/gaussian_mixture.h"
+#include "numerics/gaussian_mixture.h"
 
 #include <map>
 #include <memory>

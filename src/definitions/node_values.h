@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "definitions/node_value.h"
-#include "inference/gaussian_mixture.h"
 #include "model/dmatrix.h"
+#include "numerics/gaussian_mixture.h"
 
 class QNL_network;
 class QNL_mau;

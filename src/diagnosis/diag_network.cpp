@@ -6,11 +6,11 @@
 #include "definitions/extra_definition.h"
 #include "definitions/node_value.h"
 #include "diagnosis/diag_engine.h"
-#include "formats/number_text.h"
 #include "model/dmatrix.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_info.h"
+#include "numerics/number_text.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "equations/function_table.h"
 
-#include "equations/random.h"
+#include "numerics/random.h"
 
 #include <cmath>
 #include <cstring>

@@ -2,7 +2,6 @@
 
 #include "definitions/noisy_max.h"
 #include "formats/foreign_format_support.h"
-#include "formats/number_text.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"
 #include "model/int_array.h"
@@ -11,6 +10,7 @@
 #include "model/node_definition.h"
 #include "model/node_info.h"
 #include "model/string_array.h"
+#include "numerics/number_text.h"
 
 #include <algorithm>
 #include <new>

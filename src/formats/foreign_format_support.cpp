@@ -1,12 +1,12 @@
 #include "formats/foreign_format_support.h"
 
 #include "definitions/cpt.h"
-#include "formats/number_text.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"
 #include "model/node_definition.h"
 #include "model/node_info.h"
 #include "model/string_array.h"
+#include "numerics/number_text.h"
 
 #include <algorithm>
 #include <climits>

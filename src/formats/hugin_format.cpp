@@ -1,6 +1,5 @@
 #include "formats/hugin_format.h"
 
-#include "formats/number_text.h"
 #include "formats/text_lines.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"
@@ -11,6 +10,7 @@
 #include "model/node_info.h"
 #include "model/string_array.h"
 #include "model/submodel.h"
+#include "numerics/number_text.h"
 
 #include <algorithm>
 #include <climits>

@@ -2,7 +2,6 @@
 
 #include "definitions/extra_definition.h"
 #include "definitions/noisy_max.h"
-#include "formats/number_text.h"
 #include "model/dmatrix.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"
@@ -12,6 +11,7 @@
 #include "model/node_cost.h"
 #include "model/node_definition.h"
 #include "model/node_info.h"
+#include "numerics/number_text.h"
 
 #include <algorithm>
 #include <new>

@@ -1,7 +1,6 @@
 #include "formats/msbn_format.h"
 
 #include "definitions/cpt.h"
-#include "formats/number_text.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"
 #include "model/int_array.h"
@@ -10,6 +9,7 @@
 #include "model/node_definition.h"
 #include "model/node_info.h"
 #include "model/string_array.h"
+#include "numerics/number_text.h"
 
 #include <new>
 #include <string>

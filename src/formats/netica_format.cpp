@@ -1,7 +1,6 @@
 #include "formats/netica_format.h"
 
 #include "definitions/truth_table.h"
-#include "formats/number_text.h"
 #include "formats/text_lines.h"
 #include "model/error_handler.h"
 #include "model/int_array.h"
@@ -10,6 +9,7 @@
 #include "model/node_definition.h"
 #include "model/node_info.h"
 #include "model/submodel.h"
+#include "numerics/number_text.h"
 
 #include <algorithm>
 #include <cmath>

@@ -8,7 +8,6 @@
 #include "definitions/noisy_max.h"
 #include "definitions/truth_table.h"
 #include "formats/foreign_format_support.h"
-#include "formats/number_text.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
@@ -16,6 +15,7 @@
 #include "model/node_definition.h"
 #include "model/node_info.h"
 #include "model/submodel.h"
+#include "numerics/number_text.h"
 
 #include <algorithm>
 #include <memory>

@@ -1,8 +1,8 @@
 // The writer of the own text format: always the same statements in the same order, blocks
 // opened as name " = ", "{" one level deeper, contents two levels deeper and closed by "};".
 
-#include "formats/number_text.h"
 #include "formats/qnl_format.h"
+#include "numerics/number_text.h"
 
 #include "definitions/cpt.h"
 #include "definitions/extra_definition.h"

@@ -2,7 +2,7 @@
 
 // Internal: not part of the public interface.
 
-#include "formats/utf8.h"
+#include "numerics/utf8.h"
 
 #include <cstddef>
 #include <string>

@@ -1,6 +1,5 @@
 #include "formats/text_parser.h"
 
-#include "formats/number_text.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"
 #include "model/int_array.h"
@@ -8,6 +7,7 @@
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/string_array.h"
+#include "numerics/number_text.h"
 
 #include <cstring>
 #include <new>

@@ -1,14 +1,14 @@
 #include "formats/xmlbif_format.h"
 
 #include "formats/foreign_format_support.h"
-#include "formats/number_text.h"
 #include "formats/text_lines.h"
-#include "formats/utf8.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/string_array.h"
+#include "numerics/number_text.h"
+#include "numerics/utf8.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "equations/random.h"
 #include "model/parameter_blocks.h"
+#include "numerics/random.h"
 
 #include <cstdint>
 #include <memory>

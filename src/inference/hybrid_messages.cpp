@@ -1,7 +1,7 @@
 #include "inference/hybrid_messages.h"
 
-#include "equations/random.h"
 #include "inference/relevance.h"
+#include "numerics/random.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "inference/sample_distribution.h"
 
-#include "equations/random.h"
+#include "numerics/random.h"
 
 #include <cmath>
 

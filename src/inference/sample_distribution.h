@@ -1,6 +1,6 @@
 #pragma once
 
-#include "inference/gaussian_mixture.h"
+#include "numerics/gaussian_mixture.h"
 
 #include <vector>
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "equations/random.h"
+#include "numerics/random.h"
 
 class QNL_componentList;
 class QNL_network;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "definitions/evaluation_context.h"
-#include "inference/gaussian_mixture.h"
+#include "numerics/gaussian_mixture.h"
 
 #include <memory>
 #include <string>

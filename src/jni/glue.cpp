@@ -1,7 +1,6 @@
 #include "jni/glue.h"
 
 #include "definitions/node_value.h"
-#include "formats/utf8.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"
 #include "model/int_array.h"
@@ -9,6 +8,7 @@
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/string_array.h"
+#include "numerics/utf8.h"
 
 #include <stdexcept>
 #include <string_view>

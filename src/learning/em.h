@@ -1,6 +1,6 @@
 #pragma once
 
-#include "equations/random.h"
+#include "numerics/random.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "learning/statistics.h"
 
-#include "equations/random.h"
+#include "numerics/random.h"
 
 #include <cmath>
 

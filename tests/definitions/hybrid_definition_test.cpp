@@ -2,9 +2,9 @@
 #include "definitions/hybrid_definition.h"
 #include "definitions/node_value.h"
 #include "equations/expr_parser.h"
-#include "equations/random.h"
 #include "model/network.h"
 #include "model/node.h"
+#include "numerics/random.h"
 #include "support/network_builder.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "equations/function_table.h"
 
-#include "equations/random.h"
 #include "expr_test_support.h"
+#include "numerics/random.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,6 @@
 #include "definitions/node_values.h"
 #include "definitions/noisy_adder.h"
 #include "definitions/noisy_max.h"
-#include "formats/number_text.h"
 #include "formats/xml/xml_reader.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"
@@ -15,6 +14,7 @@
 #include "model/node_definition.h"
 #include "model/node_info.h"
 #include "model/string_array.h"
+#include "numerics/number_text.h"
 
 #include <gtest/gtest.h>
 

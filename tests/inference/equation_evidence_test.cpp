@@ -1,7 +1,7 @@
 #include "definitions/equation.h"
 #include "definitions/node_values.h"
-#include "equations/random.h"
 #include "inference/equation_solver.h"
+#include "numerics/random.h"
 #include "support/network_builder.h"
 
 #include <gtest/gtest.h>

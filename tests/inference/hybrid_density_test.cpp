@@ -2,10 +2,10 @@
 #include "definitions/node_value.h"
 #include "definitions/node_values.h"
 #include "equations/function_table.h"
-#include "equations/random.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
+#include "numerics/random.h"
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,11 @@
 #include "definitions/node_value.h"
 #include "definitions/node_values.h"
 #include "equations/expr_parser.h"
-#include "equations/random.h"
 #include "inference/sampling_node.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
+#include "numerics/random.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 #include "definitions/hybrid_definition.h"
 #include "definitions/node_value.h"
 #include "definitions/node_values.h"
-#include "equations/random.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
+#include "numerics/random.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "equations/random.h"
 #include "inference/sample_distribution.h"
+#include "numerics/random.h"
 
 #include <gtest/gtest.h>
 

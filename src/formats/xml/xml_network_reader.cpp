@@ -8,7 +8,6 @@
 #include "definitions/truth_table.h"
 #include "equations/expr_parser.h"
 #include "formats/foreign_format_support.h"
-#include "formats/number_text.h"
 #include "formats/xml/xml_extension_reader.h"
 #include "model/case_library.h"
 #include "model/double_array.h"
@@ -20,6 +19,7 @@
 #include "model/node_info.h"
 #include "model/parameter_blocks.h"
 #include "model/string_array.h"
+#include "numerics/number_text.h"
 
 #include <algorithm>
 #include <climits>

@@ -7,7 +7,6 @@
 #include "definitions/noisy_adder.h"
 #include "definitions/table.h"
 #include "definitions/truth_table.h"
-#include "formats/number_text.h"
 #include "formats/xml/xml_extension_writer.h"
 #include "model/case_library.h"
 #include "model/error_handler.h"
@@ -20,6 +19,7 @@
 #include "model/parameter_blocks.h"
 #include "model/string_array.h"
 #include "model/submodel.h"
+#include "numerics/number_text.h"
 
 #include <memory>
 #include <new>

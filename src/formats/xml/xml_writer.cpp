@@ -1,8 +1,8 @@
 #include "formats/xml/xml_writer.h"
 
-#include "formats/number_text.h"
-#include "formats/utf8.h"
 #include "model/error_handler.h"
+#include "numerics/number_text.h"
+#include "numerics/utf8.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,11 +1,11 @@
 #include "definitions/cpt.h"
 #include "formats/format_test_support.h"
-#include "formats/number_text.h"
 #include "formats/xml/xml_network_reader.h"
 #include "model/case_library.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_cost.h"
+#include "numerics/number_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "formats/utf8.h"
+#include "numerics/utf8.h"
 
 namespace quarn::detail {
 

@@ -1,5 +1,5 @@
-#include "equations/random.h"
-#include "inference/gaussian_mixture.h"
+#include "numerics/gaussian_mixture.h"
+#include "numerics/random.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "equations/random.h"
+#include "numerics/random.h"
 
 #include <cmath>
 #include <ctime>
@@ -35,41 +35,59 @@ ProcessGenerators& Generators() {
 ProcessGenerators& loadTimeGenerators = Generators();
 } // namespace
 
-QNL_random& QNL_randomUnused() { return Generators().unused; }
-QNL_random& QNL_randomMixtures() { return Generators().mixtures; }
-QNL_random& QNL_randomSamplingNodes() { return Generators().samplingNodes; }
-QNL_random& QNL_randomSamplingDistributions() { return Generators().samplingDistributions; }
+QNL_random& QNL_randomUnused() {
+    return Generators().unused;
+}
+QNL_random& QNL_randomMixtures() {
+    return Generators().mixtures;
+}
+QNL_random& QNL_randomSamplingNodes() {
+    return Generators().samplingNodes;
+}
+QNL_random& QNL_randomSamplingDistributions() {
+    return Generators().samplingDistributions;
+}
 
 QNL_random& QNL_randomUniform() {
     static QNL_random generator(0);
     return generator;
 }
 
-double UniformDraw() { return QNL_randomUniform().Next(); }
+double UniformDraw() {
+    return QNL_randomUniform().Next();
+}
 
 double NormalDraw(double mean, double sd) {
     double s = -6.0;
-    for (int i = 0; i < 12; ++i) s += UniformDraw();
+    for (int i = 0; i < 12; ++i)
+        s += UniformDraw();
     return s * sd + mean;
 }
 
 double LogGamma(double x) {
-    static const double coefficients[6] = {76.18009172947146,     -86.50532032941678,
-                                           24.01409824083091,     -1.231739572450155,
+    static const double coefficients[6] = {76.18009172947146,    -86.50532032941678,
+                                           24.01409824083091,    -1.231739572450155,
                                            0.001208650973866179, -5.395239384953e-06};
     double tmp = x + 5.5;
     tmp -= (x + 0.5) * std::log(tmp);
     double series = 1.000000000190015;
-    for (int j = 0; j < 6; ++j) series += coefficients[j] / (x + j + 1);
+    for (int j = 0; j < 6; ++j)
+        series += coefficients[j] / (x + j + 1);
     return std::log(2.5066282746310007 * series / x) - tmp;
 }
 
-double Beta(double a, double b) { return std::exp(LogGamma(a) + LogGamma(b) - LogGamma(a + b)); }
+double Beta(double a, double b) {
+    return std::exp(LogGamma(a) + LogGamma(b) - LogGamma(a + b));
+}
 
 double BetaDensity(double x, double a, double b) {
     return std::pow(1.0 - x, b - 1.0) * std::pow(x, a - 1.0) / Beta(a, b);
 }
 
-double Pi() { return 3.141592653589793; }
+double Pi() {
+    return 3.141592653589793;
+}
 
-double Exp(double argument) { return std::exp(argument); }
+double Exp(double argument) {
+    return std::exp(argument);
+}

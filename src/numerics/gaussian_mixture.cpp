@@ -1,6 +1,6 @@
-#include "inference/gaussian_mixture.h"
+#include "numerics/gaussian_mixture.h"
 
-#include "equations/random.h"
+#include "numerics/random.h"
 
 #include <cmath>
 #include <limits>

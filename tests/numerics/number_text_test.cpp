@@ -1,6 +1,5 @@
-#include "format_test_support.h"
-#include "formats/number_text.h"
-#include "formats/utf8.h"
+#include "numerics/number_text.h"
+#include "numerics/utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +18,11 @@
 
 namespace {
 
-using format_test::Bits;
+std::uint64_t Bits(double value) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
 
 double Parsed(const std::string& text, int* result = nullptr) {
     double value = -1.0;

@@ -1,4 +1,4 @@
-#include "formats/number_text.h"
+#include "numerics/number_text.h"
 
 #include <charconv>
 #include <cmath>

@@ -33,9 +33,7 @@
 // Checks and builders shared by the file-format tests.
 namespace format_test {
 
-using quarn_test::HaveSharedNetworks;
-using quarn_test::NoSharedNetworks;
-using quarn_test::RealNetworks;
+using quarn_test::HaveSharedNetworks, quarn_test::NoSharedNetworks, quarn_test::RealNetworks;
 
 struct Compared {
     bool tables = true;      // definition values, compared exactly

@@ -15,6 +15,7 @@
 #include "model/node_info.h"
 #include "model/string_array.h"
 #include "numerics/number_text.h"
+#include "support/real_networks.h"
 
 #include <gtest/gtest.h>
 
@@ -31,6 +32,8 @@
 
 // Checks and builders shared by the file-format tests.
 namespace format_test {
+
+using quarn_test::HaveSharedNetworks, quarn_test::NoSharedNetworks, quarn_test::RealNetworks;
 
 struct Compared {
     bool tables = true;      // definition values, compared exactly
@@ -266,10 +269,6 @@ inline bool Logged(const std::string& fragment) {
     return AllMessages().find(fragment) != std::string::npos;
 }
 
-inline std::string SharedNetworks() {
-    return std::string(QUARN_SHARED_DIR) + "/data/networks";
-}
-
 inline int CountArcs(const QNL_network& network) {
     int arcs = 0;
     for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
@@ -288,7 +287,7 @@ struct IndexEntry {
 // ("net/asia.net"); empty when the index cannot be read.
 inline std::map<std::string, IndexEntry> ReadIndex(const std::string& indexPath) {
     static const std::regex row(
-        R"(^\| shared/data/networks/(\S+) +\| ([^|]*[^ |]) +\| (\d+) +\| (\d+) +\| ([^|]*)\|)");
+        R"(^\| \S+/data/networks/(\S+) +\| ([^|]*[^ |]) +\| (\d+) +\| (\d+) +\| ([^|]*)\|)");
     static const std::regex kind(R"((\d+) (\w+))");
     std::map<std::string, IndexEntry> entries;
     std::ifstream in(indexPath);

@@ -83,7 +83,8 @@ TEST_F(HostileFiles, EachIsRefusedWithTheCodeItLogsAndANamedReason) {
 // beside it, and files that happen to carry a temporary's name untouched.
 TEST_F(HostileFiles, PathsThatAreNoRegularFileAndFailedWritesLeaveNothingBehind) {
     QNL_network network;
-    ASSERT_EQ(0, network.ReadFile((std::string(QUARN_TEST_DATA_DIR) + "/msbn/alarm.dsc").c_str()));
+    ASSERT_EQ(0, network.ReadFile(
+                     (std::string(QUARN_TEST_DATA_DIR) + "/networks/dsc/alarm.dsc").c_str()));
     rlimit saved{};
     ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
     if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < 4096) GTEST_SKIP();

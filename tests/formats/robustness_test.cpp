@@ -64,7 +64,7 @@ std::string DataFile(const std::string& relative) {
 // The seeds of a format: the inline file first, then copies of real files where present (flat
 // data lists, CRLF written by the original tool, foreign names).
 Cases Seeds(const Format& format) {
-    const std::string shared = format_test::SharedNetworks() + "/", data = QUARN_TEST_DATA_DIR;
+    const std::string shared = format_test::RealNetworks() + "/", data = QUARN_TEST_DATA_DIR;
     const std::map<int, std::vector<std::string>> files = {
         {QNL_FORMAT_HUGIN,
          {shared + "net/asia.net", shared + "net/noisy_or.net", shared + "net/cancer.net"}},

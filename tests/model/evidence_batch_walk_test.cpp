@@ -9,6 +9,7 @@
 #include "model/node_definition.h"
 #include "support/beliefs.h"
 #include "support/random_network.h"
+#include "support/real_networks.h"
 
 #include <gtest/gtest.h>
 
@@ -139,9 +140,9 @@ TEST(EvidenceBatchWalkTest, RandomNetworksEqualEditByEdit) {
 }
 
 TEST(EvidenceBatchWalkTest, RealNetworksEqualEditByEdit) {
-    const std::string folder = std::string(QUARN_SHARED_DIR) + "/data/networks/";
+    const std::string folder = quarn_test::RealNetworks() + "/";
     int read = 0;
-    for (const char* file : {"net/alarm.net", "net/hailfinder.net", "xmlbif/andes.xml",
+    for (const char* file : {"dsc/alarm.dsc", "net/hailfinder.net", "xmlbif/andes.xml",
                              "xmlbif/pigs.xml", "xmlbif/munin.xml"}) {
         const std::string path = folder + file;
         if (!std::ifstream(path).good()) continue;
@@ -154,5 +155,5 @@ TEST(EvidenceBatchWalkTest, RealNetworksEqualEditByEdit) {
             Prepare(*network, 0.1, 23);
         ExpectSameEdits(batch, single, 29, 0.15, path);
     }
-    if (read == 0) GTEST_SKIP() << "no real network under " << folder;
+    EXPECT_EQ(read, quarn_test::HaveSharedNetworks() ? 5 : 1) << folder;
 }

@@ -5,7 +5,9 @@
 #include "model/network.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 using namespace quarn::detail;
@@ -104,8 +106,15 @@ const QNL_Dmatrix& QNL_ciDefinition::GetCpt() const {
     return cpt;
 }
 
+// Counted from the outcome counts, never by expanding the table: the size is asked before
+// every arc, and expanding a stale table there cost gigabytes for a table about to be refused.
 int QNL_ciDefinition::GetSize() const {
-    return GetCpt().GetSize();
+    if (IsCptCurrent()) return cpt.GetSize();
+    std::int64_t cells = ids.GetCount();
+    for (int size : blockSizes)
+        if ((cells *= size) > std::numeric_limits<int>::max())
+            return std::numeric_limits<int>::max();
+    return static_cast<int>(cells);
 }
 
 int QNL_ciDefinition::GetDefinition(QNL_doubleArray& out) const {

@@ -252,7 +252,9 @@ TEST(IdArray, LookUpAgreesWithAScanAfterRandomEdits) {
         const int n = ids.GetCount(), at = draw(n + 1);
         switch (draw(6)) {
         case 0: // may hold repeats afterwards, as a reader's array does before repair
-            if (n > 0) ASSERT_EQ(ids.QNL_stringArray::SetString(draw(n), text.c_str()), 0);
+            if (n > 0) {
+                ASSERT_EQ(ids.QNL_stringArray::SetString(draw(n), text.c_str()), 0);
+            }
             break;
         case 1:
             if (n > 0) ids.Delete(draw(n));

@@ -58,20 +58,21 @@ void BM_EditNetwork(benchmark::State& state) {
 BENCHMARK(BM_EditNetwork)->Arg(1000)->Arg(5000)->Unit(benchmark::kMillisecond);
 
 // Outcomes added one by one, as a host adds the values of an identifier-like column: to a
-// root (Arg 0) and to a node with a child, whose table follows each addition (Arg 1).
+// root (Arg 0), to a node with a child, whose table follows each addition (Arg 1), and to a
+// noisy-MAX node with a child (Arg 2).
 void BM_AddOutcomes(benchmark::State& state) {
     const int count = 50000;
     for (auto _ : state) {
         QNL_network net;
-        const int node = net.AddNode(QNL_TYPE_CPT, "A");
-        if (state.range(0) == 1) net.AddArc(node, net.AddNode(QNL_TYPE_CPT, "B"));
+        const int node = net.AddNode(state.range(0) == 2 ? QNL_TYPE_NOISY_MAX : QNL_TYPE_CPT, "A");
+        if (state.range(0) > 0) net.AddArc(node, net.AddNode(QNL_TYPE_CPT, "B"));
         QNL_nodeDefinition* definition = net.GetNode(node)->GetDefinition();
         for (int i = definition->GetNumberOfOutcomes(); i < count; ++i)
             definition->AddOutcome(("v" + std::to_string(i)).c_str());
         benchmark::DoNotOptimize(definition->GetNumberOfOutcomes());
     }
 }
-BENCHMARK(BM_AddOutcomes)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AddOutcomes)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 void BM_OrderAndEvidence(benchmark::State& state) {
     QNL_network net;

@@ -290,6 +290,20 @@ int QNL_ciDefinition::InsertOutcome(int index, const char* id) {
     if (!IsValid()) return -567;
     const int n = ids.GetCount();
     if (index < 0 || index > n) return -2;
+    // The outcome dimension grows in place where the matrix allows (a single column, as a
+    // root has): adding a root's outcomes one by one stays linear in their count.
+    if (params.GetNumberOfDimensions() == 2) {
+        if (int r = InsertOutcomeId(ids, index, id, "State")) return r;
+        int r = params.AddOutcome(1);
+        if (r == 0) r = params.ShiftDataUpwards(1, index, 0.0);
+        if (r != 0) {
+            ids.Delete(index);
+            return r;
+        }
+        OutcomesChanged();
+        Finish();
+        return PropagateInsertOutcome(index);
+    }
     const int columns = GetNumberOfColumns();
     std::vector<double> cells;
     const int result = Guarded([&] {

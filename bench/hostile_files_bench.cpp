@@ -64,7 +64,8 @@ const int kRegistered = [] {
           "parents27_short_table.net", "parents27_short_table.dsc", "parents27_bad_data.net",
           "parents27_short_table.xml03", "parents27_short_table.xqnl", "truncated.net",
           "unknown_kind.net", "utf16.xml03", "net_attributes.net", "temporal_parents28.xqnl",
-          "temporal_parents27_short_table.xqnl"})
+          "temporal_parents27_short_table.xqnl", "noisy_400_states.erg",
+          "noisy_400_states_cut.erg"})
         Register(name, [name] { return Fixture(name); });
     Register("long_identifier.xqnl", [] {
         return Generated("quarn_long_identifier.xqnl",

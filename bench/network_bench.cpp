@@ -18,7 +18,8 @@ void Build(QNL_network& net, int nodes) {
         if (handle < 0) return;
         if (i < layer) continue;
         const int previousLayer = (i / layer - 1) * layer;
-        for (int k = 0; k < 3; ++k) net.AddArc(previousLayer + (i * 7 + k * 13) % layer, i);
+        for (int k = 0; k < 3; ++k)
+            net.AddArc(previousLayer + (i * 7 + k * 13) % layer, i);
     }
 }
 
@@ -56,13 +57,31 @@ void BM_EditNetwork(benchmark::State& state) {
 }
 BENCHMARK(BM_EditNetwork)->Arg(1000)->Arg(5000)->Unit(benchmark::kMillisecond);
 
+// Outcomes added one by one, as a host adds the values of an identifier-like column: to a
+// root (Arg 0), to a node with a child, whose table follows each addition (Arg 1), and to a
+// noisy-MAX node with a child (Arg 2).
+void BM_AddOutcomes(benchmark::State& state) {
+    const int count = 50000;
+    for (auto _ : state) {
+        QNL_network net;
+        const int node = net.AddNode(state.range(0) == 2 ? QNL_TYPE_NOISY_MAX : QNL_TYPE_CPT, "A");
+        if (state.range(0) > 0) net.AddArc(node, net.AddNode(QNL_TYPE_CPT, "B"));
+        QNL_nodeDefinition* definition = net.GetNode(node)->GetDefinition();
+        for (int i = definition->GetNumberOfOutcomes(); i < count; ++i)
+            definition->AddOutcome(("v" + std::to_string(i)).c_str());
+        benchmark::DoNotOptimize(definition->GetNumberOfOutcomes());
+    }
+}
+BENCHMARK(BM_AddOutcomes)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
 void BM_OrderAndEvidence(benchmark::State& state) {
     QNL_network net;
     const int nodes = static_cast<int>(state.range(0));
     Build(net, nodes);
     for (auto _ : state) {
         benchmark::DoNotOptimize(net.GetOrderedNodes().GetCount());
-        for (int h = nodes - 1; h >= nodes - 20; --h) net.GetNode(h)->GetValue()->SetEvidence(0);
+        for (int h = nodes - 1; h >= nodes - 20; --h)
+            net.GetNode(h)->GetValue()->SetEvidence(0);
         net.ClearAllEvidence();
     }
 }

@@ -5,7 +5,9 @@
 #include "model/network.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 using namespace quarn::detail;
@@ -104,8 +106,15 @@ const QNL_Dmatrix& QNL_ciDefinition::GetCpt() const {
     return cpt;
 }
 
+// Counted from the outcome counts, never by expanding the table: the size is asked before
+// every arc, and expanding a stale table there cost gigabytes for a table about to be refused.
 int QNL_ciDefinition::GetSize() const {
-    return GetCpt().GetSize();
+    if (IsCptCurrent()) return cpt.GetSize();
+    std::int64_t cells = ids.GetCount();
+    for (int size : blockSizes)
+        if ((cells *= size) > std::numeric_limits<int>::max())
+            return std::numeric_limits<int>::max();
+    return static_cast<int>(cells);
 }
 
 int QNL_ciDefinition::GetDefinition(QNL_doubleArray& out) const {
@@ -281,6 +290,20 @@ int QNL_ciDefinition::InsertOutcome(int index, const char* id) {
     if (!IsValid()) return -567;
     const int n = ids.GetCount();
     if (index < 0 || index > n) return -2;
+    // The outcome dimension grows in place where the matrix allows (a single column, as a
+    // root has): adding a root's outcomes one by one stays linear in their count.
+    if (params.GetNumberOfDimensions() == 2) {
+        if (int r = InsertOutcomeId(ids, index, id, "State")) return r;
+        int r = params.AddOutcome(1);
+        if (r == 0) r = params.ShiftDataUpwards(1, index, 0.0);
+        if (r != 0) {
+            ids.Delete(index);
+            return r;
+        }
+        OutcomesChanged();
+        Finish();
+        return PropagateInsertOutcome(index);
+    }
     const int columns = GetNumberOfColumns();
     std::vector<double> cells;
     const int result = Guarded([&] {

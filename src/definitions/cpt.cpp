@@ -112,8 +112,14 @@ void QNL_cpt::FillFreshColumns(QNL_Dmatrix& fresh) const {
     fresh.Normalize();
 }
 
-void QNL_cpt::FillOpenedColumns() {
-    cells.Matrix().Normalize();
+void QNL_cpt::FillOpenedColumns(int dim, int index) {
+    QNL_Dmatrix& table = cells.Matrix();
+    const std::int64_t inner = table.GetMultiplier(dim);
+    const std::int64_t block = inner * table.GetSizeOfDimension(dim);
+    double* first = table.GetItems().Items() + index * inner;
+    const double uniform = 1.0 / outcomeCount;
+    for (std::int64_t at = 0; at < table.GetSize(); at += block)
+        std::fill(first + at, first + at + inner, uniform);
 }
 
 int QNL_cpt::Rebuild(QNL_network* net, int node, QNL_idArray& newIds, ParentTable& fresh) const {
@@ -162,7 +168,7 @@ int QNL_cpt::AddParent(int parent) {
 int QNL_cpt::InsertParentOutcome(int parent, int index) {
     const int outcome = cells.OpenParentOutcome(*this, parent, index);
     if (outcome < 0) return outcome;
-    if (outcome > 0) FillOpenedColumns();
+    if (outcome > 0) FillOpenedColumns(cells.Owners().FindPosition(parent), index);
     CheckConsistency(0);
     return 0;
 }

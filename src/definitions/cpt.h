@@ -94,8 +94,10 @@ public:
 protected:
     // The table a rebuild starts from: uniform columns.
     virtual void FillFreshColumns(QNL_Dmatrix& fresh) const;
-    // A new parent outcome opens its columns with 0.0; they become uniform.
-    virtual void FillOpenedColumns();
+    // A new parent outcome opens its columns with 0.0 (the slice at `index` of dimension
+    // `dim`); they become uniform. Only they are visited, so adding a parent's outcomes one
+    // by one stays linear in their count.
+    virtual void FillOpenedColumns(int dim, int index);
     // Fills outcomeCount, ids and the table from a finished rebuild; only the identifier copy
     // can fail (-42), and then nothing changes.
     int Commit(QNL_idArray& newIds, quarn::detail::ParentTable& fresh);

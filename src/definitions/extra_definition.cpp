@@ -296,24 +296,29 @@ int QNL_extraDefinition::ResizeToOutcomes(const QNL_nodeDefinition* definition) 
 int QNL_extraDefinition::InsertOutcome(int index) {
     if (!IsValid()) return -567;
     if (index < 0 || index > GetNumberOfOutcomes()) return -2;
-    std::unique_ptr<Entries> next;
     std::unique_ptr<QNL_documentation> document;
     try {
-        next = std::make_unique<Entries>(*entries);
         document = std::make_unique<QNL_documentation>();
-        documents.reserve(documents.size() + 1);
+        // Doubled when full: an exact reserve would move every document on each insertion.
+        if (documents.size() == documents.capacity()) documents.reserve(2 * documents.size() + 1);
     } catch (const std::bad_alloc&) {
         return -42;
     }
-    int result = next->faultFlags.Insert(index, 0);
-    if (result == 0) result = next->descriptions.Insert(index, "");
-    if (result == 0) result = next->labels.QNL_stringArray::Insert(index, "");
-    if (result == 0) result = next->faultNames.Insert(index, "");
-    if (result == 0) result = next->fixes.Insert(index, "");
-    if (result != 0) return result;
+    // Inserted in place, and taken out again when a later list runs out of memory (deleting
+    // an item never fails): copying every list per outcome made n outcomes cost n^2.
+    Entries& e = *entries;
+    QNL_stringArray* texts[] = {&e.descriptions, &e.labels, &e.faultNames, &e.fixes};
+    if (int result = e.faultFlags.Insert(index, 0)) return result;
+    for (int inserted = 0; inserted < 4; ++inserted) {
+        if (int result = texts[inserted]->QNL_stringArray::Insert(index, "")) {
+            while (inserted-- > 0)
+                texts[inserted]->Delete(index);
+            e.faultFlags.Delete(index);
+            return result;
+        }
+    }
     // Capacity was reserved above: this insertion cannot fail.
     documents.insert(documents.begin() + index, std::move(document));
-    entries.swap(next);
     if (defaultOutcome >= index && GetNumberOfOutcomes() > 1) ++defaultOutcome;
     return CheckConsistency(0);
 }

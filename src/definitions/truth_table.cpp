@@ -63,7 +63,7 @@ int QNL_truthTable::RepairColumns() {
     return 0;
 }
 
-void QNL_truthTable::FillOpenedColumns() {
+void QNL_truthTable::FillOpenedColumns(int, int) {
     RepairColumns();
 }
 

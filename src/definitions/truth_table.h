@@ -44,5 +44,5 @@ protected:
     // Fresh columns resolve to the first outcome.
     void FillFreshColumns(QNL_Dmatrix& fresh) const override;
     // The columns of a new parent outcome are repaired.
-    void FillOpenedColumns() override;
+    void FillOpenedColumns(int dim, int index) override;
 };

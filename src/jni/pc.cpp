@@ -136,7 +136,7 @@ JNIEXPORT void JNICALL Java_quarn_learning_Pattern_setSize(JNIEnv* env, jobject 
     Guarded(env, [&] {
         QNL_pattern& pattern = PatternOf(env, self);
         if (size < 0) throw std::invalid_argument("Invalid pattern size " + std::to_string(size));
-        pattern.SetSize(size);
+        if (int result = pattern.SetSize(size)) ReportError(env, result, "SetSize");
     });
 }
 

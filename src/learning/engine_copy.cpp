@@ -109,7 +109,16 @@ int QNL_learnHandleMap::GetNode(int handle) const {
 bool QNL_learnNetwork::ImportDataset(const QNL_dataset& data) {
     Reset();
     try {
-        const int records = data.getNumberOfRecords();
+        // A record with every cell missing says nothing about any variable, yet alone it would
+        // make the data incomplete and send the search through expected counts; it is dropped.
+        std::vector<int> kept;
+        for (int r = 0; r < data.getNumberOfRecords(); ++r)
+            for (int v = 0; v < data.getNumberOfVariables(); ++v)
+                if (!data.isMissing(v, r)) {
+                    kept.push_back(r);
+                    break;
+                }
+        const int records = static_cast<int>(kept.size());
         for (int v = 0; v < data.getNumberOfVariables(); ++v) {
             const int index = CreateNode(data.getVariableId(v));
             if (index < 0) {
@@ -120,10 +129,11 @@ bool QNL_learnNetwork::ImportDataset(const QNL_dataset& data) {
             if (!data.isDiscrete(v)) {
                 std::vector<double> column(static_cast<std::size_t>(records));
                 for (int r = 0; r < records; ++r) {
-                    const bool missing = data.isMissing(v, r);
+                    const int record = kept[static_cast<std::size_t>(r)];
+                    const bool missing = data.isMissing(v, record);
                     dataIncomplete = dataIncomplete || missing;
                     column[static_cast<std::size_t>(r)] =
-                        missing ? MISSING_CONTINUOUS : data.getCell(v, r).f;
+                        missing ? MISSING_CONTINUOUS : data.getCell(v, record).f;
                 }
                 node.SetContinuousData(QNL_dataColumn<double>(std::move(column)));
                 continuousData = true;
@@ -145,7 +155,7 @@ bool QNL_learnNetwork::ImportDataset(const QNL_dataset& data) {
                 stateOfCell[outcome] = static_cast<int>(s);
             }
             if (states.empty()) {
-                for (int r = 0; r < records; ++r)
+                for (int r : kept)
                     if (cells[r].i != missingCell) values.push_back(cells[r].i);
                 std::sort(values.begin(), values.end());
                 values.erase(std::unique(values.begin(), values.end()), values.end());
@@ -153,7 +163,8 @@ bool QNL_learnNetwork::ImportDataset(const QNL_dataset& data) {
             }
             std::vector<int> column(static_cast<std::size_t>(records));
             for (int r = 0; r < records; ++r) {
-                int cell = cells[r].i;
+                const int record = kept[static_cast<std::size_t>(r)];
+                int cell = cells[record].i;
                 if (!stateOfCell.empty() && cell != missingCell)
                     cell = cell >= 0 && cell < static_cast<int>(stateOfCell.size())
                                ? stateOfCell[static_cast<std::size_t>(cell)]
@@ -164,7 +175,7 @@ bool QNL_learnNetwork::ImportDataset(const QNL_dataset& data) {
                         if (cell < 0 || cell >= static_cast<int>(states.size())) {
                             LogFailure(-1, "variable " + data.getVariableId(v) + " holds " +
                                                std::to_string(cell) + " in record " +
-                                               std::to_string(r) +
+                                               std::to_string(record) +
                                                ", which names none of its states");
                             Reset();
                             return false;

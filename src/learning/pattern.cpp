@@ -8,11 +8,20 @@
 #include "model/node_info.h"
 #include "model/string_array.h"
 
+#include <cstdint>
 #include <new>
 #include <string>
 
-void QNL_pattern::SetSize(int n) {
+int QNL_pattern::SetSize(int n) {
     if (n < 0) n = 0;
+    // Held to the limit of the library's tables: a size of 65536 once asked for 16 GB.
+    const std::int64_t cells = std::int64_t{n} * n;
+    if (cells > QNL_network::MAX_TABLE_CELLS) {
+        const std::string message = "Matrix too large: the pattern would hold " +
+                                    std::to_string(cells) + " cells, more than " +
+                                    std::to_string(QNL_network::MAX_TABLE_CELLS);
+        return QNL_errorHandler::Instance().LogError(-42, message.c_str());
+    }
     std::vector<int> resized(static_cast<std::size_t>(n) * n, NO_EDGE);
     const int kept = n < size ? n : size;
     for (int i = 0; i < kept; ++i)
@@ -20,6 +29,7 @@ void QNL_pattern::SetSize(int n) {
             resized[static_cast<std::size_t>(i) * n + j] = marks[Cell(i, j)];
     marks.swap(resized);
     size = n;
+    return 0;
 }
 
 bool QNL_pattern::HasDirectedPath(int i, int j) const {

@@ -16,8 +16,9 @@ public:
     static constexpr int DIRECTED = 2;
 
     int GetSize() const { return size; }
-    // Marks inside the new size stay; new cells are 0. A negative size counts as 0.
-    void SetSize(int n);
+    // Marks inside the new size stay; new cells are 0. A negative size counts as 0. 0, or -42
+    // (logged, the pattern as it was) when n x n marks exceed the limit of a table.
+    int SetSize(int n);
     // No range checks: callers validate the indices.
     int GetEdge(int i, int j) const { return marks[Cell(i, j)]; }
     void SetEdge(int i, int j, int mark) { marks[Cell(i, j)] = mark; }

@@ -423,7 +423,7 @@ int QNL_pc::Learn(const QNL_dataset& data, QNL_pattern& pattern, const Progress&
         if (result != 0) return result;
         if (progress && !progress()) return -2;
         const int n = data.getNumberOfVariables();
-        pattern.SetSize(n);
+        if ((result = pattern.SetSize(n)) != 0) return result;
         for (int i = 0; i < n; ++i)
             for (int j = 0; j < n; ++j)
                 pattern.SetEdge(i, j, i == j ? QNL_pattern::NO_EDGE : QNL_pattern::UNDIRECTED);

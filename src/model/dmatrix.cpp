@@ -196,6 +196,18 @@ int QNL_Dmatrix::RemoveDimension(int dim, int outcome) {
 int QNL_Dmatrix::AddOutcome(int dim) {
     if (!IsDimension(dim)) return Refuse(-2, kBadDimension);
     if (dimensions[dim] == INT_MAX) return Refuse(-42, kTooLarge);
+    // When nothing lies outside the dimension its new slice goes after every value: the
+    // values grow in place, so adding outcomes one by one stays linear in their count.
+    if (Outer(dim) == 1) {
+        const std::int64_t old = values.GetSize(), total = old + Inner(dim);
+        if (total > MAX_CELLS) return Refuse(-42, kTooLarge);
+        if (values.Extend(static_cast<int>(total)) != 0) return Refuse(-42, kNoMemory);
+        std::fill(values.Items() + old, values.Items() + total, 0.0);
+        ++dimensions[dim];
+        for (int d = dim - 1; d >= 0; --d)
+            multipliers[d] = multipliers[d + 1] * dimensions[d + 1];
+        return 0;
+    }
     QNL_Dmatrix fresh;
     if (fresh.dimensions.Assign(dimensions) != 0) return Refuse(-42, kNoMemory);
     ++fresh.dimensions[dim];

@@ -1,5 +1,6 @@
 #include "model/double_array.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -60,19 +61,40 @@ void DoubleArrayStorage::Release(double* block, int size) {
 
 } // namespace quarn::detail
 
+int QNL_doubleArray::Extend(int n) {
+    if (n <= size) return n < 0 ? -2 : 0;
+    if (n <= 4 || !OnHeap()) {
+        double* block = n <= 4 ? inlineBuffer : quarn::detail::DoubleArrayStorage::Acquire(n);
+        if (block == nullptr) return -42;
+        if (block != data) std::copy(data, data + size, block);
+        ReleaseHeap();
+        data = block;
+    } else {
+        // Pool blocks come from the heap too, so any heap block may be resized.
+        void* block = std::realloc(data, static_cast<std::size_t>(n) * sizeof(double));
+        if (block == nullptr) return -42;
+        data = static_cast<double*>(block);
+    }
+    size = n;
+    return 0;
+}
+
 void QNL_doubleArray::CreatePool(int slots) {
     if (slots <= 0 || pool.entries != nullptr) return;
-    auto* entries = static_cast<PoolEntry*>(std::calloc(static_cast<std::size_t>(slots),
-                                                        sizeof(PoolEntry)));
+    auto* entries =
+        static_cast<PoolEntry*>(std::calloc(static_cast<std::size_t>(slots), sizeof(PoolEntry)));
     if (entries == nullptr) return; // without a pool every block simply uses the heap
     pool = BlockPool{slots, 0, 0, entries};
 }
 
 void QNL_doubleArray::DestroyPool() {
     if (pool.entries == nullptr) return;
-    for (int i = 0; i < pool.used; ++i) std::free(pool.entries[i].block);
+    for (int i = 0; i < pool.used; ++i)
+        std::free(pool.entries[i].block);
     std::free(pool.entries);
     pool = BlockPool{};
 }
 
-bool QNL_doubleArray::HasPool() { return pool.entries != nullptr; }
+bool QNL_doubleArray::HasPool() {
+    return pool.entries != nullptr;
+}

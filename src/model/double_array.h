@@ -21,6 +21,10 @@ public:
 
     // Makes room for n items without changing the count.
     int Reserve(int n) { return SetSizeAtLeast(n); }
+    // Grows the size to n keeping every value (the new ones uninitialised) and the count; a
+    // heap block is resized where the allocator can, so growing one value at a time does not
+    // copy the whole array each time. -42 with the array unchanged when no storage can be had.
+    int Extend(int n);
 
     // The pool keeps released blocks for reuse by later arrays; it exists from CreatePool to
     // DestroyPool around one computation. A second CreatePool is ignored.

@@ -6,7 +6,6 @@
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 namespace {
@@ -88,6 +87,7 @@ int QNL_stringArray::CopyText(const char* text, Entry& copy) {
 
 void QNL_stringArray::ReleaseTable() noexcept {
     std::vector<Entry>().swap(table);
+    ++edits;
 }
 
 void QNL_stringArray::SwapContents(QNL_stringArray& other) noexcept {
@@ -95,6 +95,8 @@ void QNL_stringArray::SwapContents(QNL_stringArray& other) noexcept {
     std::swap(size, other.size);
     std::swap(count, other.count);
     std::swap(growth, other.growth);
+    ++edits;
+    ++other.edits;
 }
 
 int QNL_stringArray::CleanUp(int deep) {
@@ -133,6 +135,7 @@ int QNL_stringArray::SetString(int index, const char* text) {
     Entry copy;
     if (CopyText(text, copy) != 0) return -42;
     table[static_cast<std::size_t>(index)] = std::move(copy);
+    ++edits;
     return 0;
 }
 
@@ -154,6 +157,7 @@ int QNL_stringArray::Insert(int index, const char* text) {
     std::move_backward(first, table.begin() + count, table.begin() + count + 1);
     *first = std::move(copy);
     ++count;
+    ++edits;
     return 0;
 }
 
@@ -164,6 +168,7 @@ int QNL_stringArray::Delete(int index) {
     position->reset();
     std::move(position + 1, table.begin() + count, position);
     --count;
+    ++edits;
     return 0;
 }
 
@@ -184,6 +189,7 @@ int QNL_stringArray::SetSize(int n) {
     if (n < 0) return -2;
     if (!IsValid()) CleanUp(1);
     count = 0;
+    ++edits;
     if (n == size) return 0;
     CleanUp(1);
     if (n == 0) return 0;
@@ -201,6 +207,7 @@ void QNL_stringArray::Flush() {
     for (Entry& entry : table)
         entry.reset();
     count = 0;
+    ++edits;
 }
 
 int QNL_stringArray::Assign(const QNL_stringArray& source) {
@@ -236,6 +243,7 @@ int QNL_stringArray::Reorder(const QNL_intArray& order) {
             moved[static_cast<std::size_t>(i)] =
                 std::move(table[static_cast<std::size_t>(order[i])]);
         std::move(moved.begin(), moved.end(), table.begin());
+        ++edits;
     } catch (const std::exception&) {
         return -42;
     }
@@ -266,10 +274,35 @@ int QNL_idArray::Assign(const QNL_idArray& source) {
     return result;
 }
 
+const QNL_idArray::Uses& QNL_idArray::Index() const {
+    if (indexedAt == edits) return uses;
+    uses.clear();
+    uses.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const Entry& entry = table[static_cast<std::size_t>(i)];
+        if (entry) ++uses[*entry];
+    }
+    indexedAt = edits;
+    return uses;
+}
+
 bool QNL_idArray::IsAcceptableAt(const char* text, int index) const {
     if (text == nullptr) return false;
     if (*text == '\0') return allowEmpty;
     if (!IsValidId(text)) return false;
+    if (Indexed()) {
+        try {
+            const Uses& taken = Index();
+            const auto at = taken.find(text);
+            if (at == taken.end()) return true;
+            // Borne by one item only: acceptable when that is the item being replaced.
+            if (at->second > 1 || index < 0 || index >= count) return false;
+            const Entry& replaced = table[static_cast<std::size_t>(index)];
+            return replaced && *replaced == text;
+        } catch (const std::exception&) {
+            // No memory for the index: the items are scanned instead.
+        }
+    }
     for (int i = 0; i < count; ++i) {
         if (i == index) continue;
         const Entry& entry = table[static_cast<std::size_t>(i)];
@@ -312,7 +345,28 @@ int QNL_idArray::CheckReadiness(int) {
 
 int QNL_idArray::SetString(int index, const char* text) {
     if (!IsAcceptableAt(text, index)) return -2;
-    return QNL_stringArray::SetString(index, text);
+    // The old text leaves the index while it still exists; a failed replacement leaves the
+    // index out of date, to be rebuilt.
+    const bool current = indexedAt == edits && index >= 0 && index < count;
+    if (current) {
+        const Entry& old = table[static_cast<std::size_t>(index)];
+        if (old) {
+            const auto at = uses.find(*old);
+            if (--at->second == 0) uses.erase(at);
+        }
+    }
+    const int result = QNL_stringArray::SetString(index, text);
+    if (!current) return result;
+    indexedAt = ~std::uint64_t{0};
+    if (result != 0) return result;
+    try {
+        const Entry& fresh = table[static_cast<std::size_t>(index)];
+        if (fresh) ++uses[*fresh];
+        indexedAt = edits;
+    } catch (const std::exception&) {
+        // Out of date: rebuilt when next needed.
+    }
+    return result;
 }
 
 int QNL_idArray::Add(const char* text) {
@@ -321,7 +375,17 @@ int QNL_idArray::Add(const char* text) {
 
 int QNL_idArray::Insert(int index, const char* text) {
     if (!IsAcceptable(text)) return -2;
-    return QNL_stringArray::Insert(index, text);
+    const bool current = indexedAt == edits;
+    const int result = QNL_stringArray::Insert(index, text);
+    if (result == 0 && current) {
+        try {
+            ++uses[*table[static_cast<std::size_t>(index)]];
+            indexedAt = edits;
+        } catch (const std::exception&) {
+            // Out of date: rebuilt when next needed.
+        }
+    }
+    return result;
 }
 
 int QNL_idArray::AddEmpty() {
@@ -336,11 +400,7 @@ int QNL_idArray::MakeValidId(const char* base, int number, std::string& out) con
 
         // The repaired text with any decimal suffix is a valid identifier, so only the
         // items can refuse it; at most count suffixes are taken.
-        std::unordered_set<std::string_view> taken;
-        for (int i = 0; i < count; ++i) {
-            const Entry& entry = table[static_cast<std::size_t>(i)];
-            if (entry) taken.insert(*entry);
-        }
+        const Uses& taken = Index();
         const std::size_t stem = out.size();
         // A negative suffix carries a '-' and is never acceptable: counting up through them
         // would only lead to 0.

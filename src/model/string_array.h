@@ -3,8 +3,11 @@
 #include "model/int_array.h"
 #include "model/object.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // The common base of the object-valued arrays: "size" entries are allocated, the first
@@ -79,6 +82,8 @@ protected:
     void ReleaseTable() noexcept;
 
     std::vector<Entry> table;
+    // Counts every change of the items, so a derived index can tell it is out of date.
+    std::uint64_t edits = 0;
 };
 
 // A string array whose items are valid identifiers, unique among the items in use; the
@@ -124,7 +129,19 @@ public:
     bool AllowsEmpty() const { return allowEmpty; }
 
 private:
+    using Uses = std::unordered_map<std::string_view, int>;
+
+    // The number of items bearing each text, kept up to date by Insert and SetString and
+    // rebuilt after any other change; checking an identifier against it costs the same
+    // whatever the count. Views point into the owned texts, which never move.
+    const Uses& Index() const;
+    // Small arrays are scanned: building the index would cost more than it saves.
+    bool Indexed() const { return count > kScanLimit; }
+    static constexpr int kScanLimit = 16;
+
     bool allowEmpty = false;
+    mutable Uses uses;
+    mutable std::uint64_t indexedAt = ~std::uint64_t{0};
 };
 
 // 1 when text is a letter followed by letters, digits or '_' (ASCII only), else 0.

@@ -64,6 +64,9 @@ TEST_F(HostileFiles, EachIsRefusedWithTheCodeItLogsAndANamedReason) {
         {"unknown_kind.net", -2, "ERROR: 'chance' : Unknown Node Type"},
         // UTF-16: no "<BIF" to be found among the bytes.
         {"utf16.xml03", -2, "ERROR: [BIF] : Tag Not found"},
+        // Noisy-MAX nodes of 400 states: the fourth parent is refused from the outcome
+        // counts, without expanding the three-parent table of 2^27 cells first.
+        {"noisy_400_states.erg", -42, "would hold 51200000000 cells, more than 268435456"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);

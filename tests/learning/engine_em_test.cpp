@@ -101,11 +101,14 @@ TEST(EngineEm, StopsAtTheIterationCap) {
 }
 
 TEST(EngineEm, NoImprovementAtAllIsConvergence) {
-    // From the uniform start, records 0, 1 and one unobserved give the uniform table back, so
-    // the second score equals the first.
+    // From the uniform start, records 0, 1 and one with A unobserved give the uniform table
+    // back, so the second score equals the first. (A record with every cell missing would be
+    // dropped: B is observed throughout.)
     QNL_dataset data;
     std::vector<QNL_datasetCell> cells{QNL_IntCell(0), QNL_IntCell(1), QNL_IntCell(-1)};
+    std::vector<QNL_datasetCell> observed{QNL_IntCell(0), QNL_IntCell(1), QNL_IntCell(0)};
     data.addIntVariable("A", &cells, -1);
+    data.addIntVariable("B", &observed, -1);
     QNL_learnNetwork net;
     ASSERT_TRUE(net.ImportDataset(data));
     ASSERT_EQ(net.SetBoolOption("EM_USE_RANDOM_INIT_PARAMS", false), 0);
@@ -116,15 +119,16 @@ TEST(EngineEm, NoImprovementAtAllIsConvergence) {
     EXPECT_DOUBLE_EQ(net.GetNode(0)->GetProbabilities().Row(0)[0], 0.5);
 }
 
-TEST(EngineEm, AnUnobservedRecordAddsTheFamilyJoint) {
-    // One complete record and one with nothing observed, expected under the prior network's
-    // tables: the counts are the complete cell plus P(A, B).
+TEST(EngineEm, AnUnobservedChildAddsItsConditionalAndAnEmptyRecordNothing) {
+    // One complete record, one with only A = 1 observed, expected under the prior network's
+    // tables, and one with nothing observed, which says nothing and is dropped: the counts are
+    // the complete cell plus P(B | A = 1) in the row of A = 1.
     QNL_network prior;
     const int a = AddBinaryNode(prior, "A", {}, {0.3});
     AddBinaryNode(prior, "B", {a}, {0.9, 0.2});
     QNL_dataset data;
-    std::vector<QNL_datasetCell> aCells{QNL_IntCell(0), QNL_IntCell(-1)};
-    std::vector<QNL_datasetCell> bCells{QNL_IntCell(1), QNL_IntCell(-1)};
+    std::vector<QNL_datasetCell> aCells{QNL_IntCell(0), QNL_IntCell(1), QNL_IntCell(-1)};
+    std::vector<QNL_datasetCell> bCells{QNL_IntCell(1), QNL_IntCell(-1), QNL_IntCell(-1)};
     data.addIntVariable("A", &aCells, -1);
     data.addIntVariable("B", &bCells, -1);
     data.setStateNames(0, OutcomesOf(prior, 0));
@@ -140,7 +144,7 @@ TEST(EngineEm, AnUnobservedRecordAddsTheFamilyJoint) {
     EXPECT_EQ(net.LearnParameters(), -1);
     QNL_errorHandler::Instance().Flush();
     const QNL_learnTable& counts = net.GetNode(1)->GetCounts();
-    const double expected[] = {0.3 * 0.9, 1.0 + 0.3 * 0.1, 0.7 * 0.2, 0.7 * 0.8};
+    const double expected[] = {0.0, 1.0, 0.2, 0.8};
     for (int cell = 0; cell < 4; ++cell)
         EXPECT_NEAR(counts.Matrix().Subscript(cell), expected[cell], 1e-9) << cell;
 }

@@ -2,6 +2,7 @@
 #include "learning/dataset.h"
 #include "learning/em.h"
 #include "learning/learn_model.h"
+#include "model/double_array.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
@@ -227,6 +228,32 @@ TEST(LearnFrontEnds, StateTextsAreRepairedAsTheFileReaderRepairsThem) {
     for (QNL_network* net : {&byGtt, &byNb}) {
         EXPECT_EQ(ids(*net, "class"), repaired[0]);
         EXPECT_EQ(ids(*net, "B"), repaired[1]);
+    }
+}
+
+// A record with every cell missing says nothing: arcs and tables are those learned without
+// it (it once sent the search through expected counts, which found three times the arcs).
+TEST(GreedyThickThinning, RecordWithEveryCellMissingChangesNothing) {
+    QNL_network truth;
+    quarn_test::RandomNetworkSpec spec;
+    spec.seed = 11;
+    spec.nodes = 25;
+    spec.maxParents = 2;
+    const std::vector<int> handles = quarn_test::BuildRandomNetwork(truth, spec);
+    QNL_dataset data = quarn_test::SampleDataSet(truth, handles, 300, 0.0, 4);
+    QNL_network plain, padded;
+    ASSERT_EQ(QNL_greedyThickThinning().Learn(data, plain), 0);
+    ASSERT_TRUE(data.addRecord(std::vector<QNL_datasetCell>(handles.size(), QNL_IntCell(-1))));
+    ASSERT_EQ(QNL_greedyThickThinning().Learn(data, padded), 0);
+    ASSERT_GT(ArcCount(plain), 0);
+    for (int h = plain.GetFirstNode(); h >= 0; h = plain.GetNextNode(h)) {
+        const int other = padded.FindNode(plain.GetNode(h)->GetId());
+        ASSERT_GE(other, 0);
+        EXPECT_TRUE(plain.GetParents(h) == padded.GetParents(other)) << h;
+        QNL_doubleArray mine, theirs;
+        plain.GetNode(h)->GetDefinition()->GetDefinition(mine);
+        padded.GetNode(other)->GetDefinition()->GetDefinition(theirs);
+        EXPECT_TRUE(mine == theirs) << plain.GetNode(h)->GetId();
     }
 }
 

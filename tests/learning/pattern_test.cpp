@@ -43,6 +43,14 @@ TEST(Pattern, ResizingKeepsTheMarksInside) {
     EXPECT_EQ(p.GetEdge(1, 0), 1);
     for (int k = 0; k < 3; ++k)
         EXPECT_EQ(p.GetEdge(2, k) + p.GetEdge(k, 2), 0);
+    // 16385 x 16385 marks pass the limit of a table (2^28 cells): refused, nothing changed.
+    QNL_errorHandler::Instance().Flush();
+    EXPECT_EQ(-42, p.SetSize(16385));
+    EXPECT_EQ(3, p.GetSize());
+    EXPECT_EQ(p.GetEdge(0, 1), 2);
+    EXPECT_STREQ("Matrix too large: the pattern would hold 268468225 cells, more than 268435456",
+                 QNL_errorHandler::Instance().GetMessage(0));
+    QNL_errorHandler::Instance().Flush();
     p.SetSize(1);
     EXPECT_EQ(p.GetEdge(0, 0), 0);
     p.SetSize(-4);

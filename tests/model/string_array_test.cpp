@@ -238,6 +238,49 @@ TEST(IdArray, RefusesDuplicatesInvalidTextsAndNull) {
     EXPECT_TRUE(QNL_idArray(source).AllowsEmpty());
 }
 
+// Past a few items the identifier check looks texts up in an index; after any sequence of
+// edits it must answer as a scan of the items does.
+TEST(IdArray, LookUpAgreesWithAScanAfterRandomEdits) {
+    std::uint32_t seed = 7;
+    auto draw = [&seed](int n) {
+        seed = seed * 214013u + 2531011u;
+        return static_cast<int>((seed >> 16) % static_cast<std::uint32_t>(n));
+    };
+    QNL_idArray ids;
+    for (int step = 0; step < 3000; ++step) {
+        const std::string text = "t" + std::to_string(draw(60));
+        const int n = ids.GetCount(), at = draw(n + 1);
+        switch (draw(6)) {
+        case 0: // may hold repeats afterwards, as a reader's array does before repair
+            if (n > 0) {
+                ASSERT_EQ(ids.QNL_stringArray::SetString(draw(n), text.c_str()), 0);
+            }
+            break;
+        case 1:
+            if (n > 0) ids.Delete(draw(n));
+            break;
+        case 2: {
+            QNL_intArray order;
+            for (int i = n; i-- > 0;)
+                order.Add(i);
+            ASSERT_EQ(ids.Reorder(order), 0);
+            break;
+        }
+        case 3:
+            ids.SetString(at < n ? at : -1, text.c_str());
+            break;
+        default:
+            ids.Insert(at, text.c_str());
+        }
+        const Texts items = Items(ids);
+        const int replaced = draw(ids.GetCount() + 1);
+        int others = 0;
+        for (int i = 0; i < ids.GetCount(); ++i)
+            others += i != replaced && items[static_cast<std::size_t>(i)] == text;
+        ASSERT_EQ(ids.IsAcceptableAt(text.c_str(), replaced), others == 0) << step;
+    }
+}
+
 // Texts taken from the array itself are copied before it changes or grows.
 TEST(StringArray, TextsOfTheArrayItselfAreCopiedBeforeItChanges) {
     QNL_stringArray self(0, 2);

@@ -163,6 +163,7 @@ class PCTest {
             assertFails(String.format(range, 2, 0), () -> p.getEdge(2, 0));
             assertFails(String.format(range, 0, -1), () -> p.setEdge(0, -1, 1));
             assertFails("Invalid pattern size -1", () -> p.setSize(-1));
+            assertThrows(QUARNException.class, () -> p.setSize(65536));
             assertEquals(2, p.getSize());
         }
     }

@@ -210,7 +210,7 @@ TEST(Pc, SkeletonsOfSampledNetworksAreRecovered) {
     noisyAsia.GetNode(quarn_test::BuildAsia(noisyAsia).either)
         ->GetDefinition()
         ->SetDefinition(quarn_test::ArrayOf({0.98, 0.02, 0.95, 0.05, 0.9, 0.1, 0.03, 0.97}));
-    ASSERT_EQ(alarm.ReadFile((std::string(QUARN_TEST_DATA_DIR) + "/msbn/alarm.dsc").c_str()), 0);
+    ASSERT_EQ(alarm.ReadFile((std::string(QUARN_TEST_DATA_DIR) + "/networks/dsc/alarm.dsc").c_str()), 0);
     const std::tuple<const char*, QNL_network*, int, double> table[] = {
         {"asia", &asia, 10000, 0.75},
         {"noisy asia", &noisyAsia, 10000, 0.9},

@@ -11,13 +11,10 @@
 #include "model/node_definition.h"
 #include "model/node_info.h"
 #include "support/network_builder.h"
-#include "support/oracle.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cfloat>
-#include <cmath>
 #include <cstring>
 
 using quarn_test::ArrayOf;
@@ -185,151 +182,6 @@ TEST_F(Reference, DSeparationLeavesFaultsAboveNoObservationNotUpdated) {
     EXPECT_TRUE(net.GetNode(f)->GetValue()->IsValueValid());
     EXPECT_NEAR(net.GetNode(f)->GetValue()->GetMatrix()->Subscript(0), 0.5, 1e-12);
     EXPECT_FALSE(net.GetNode(g)->GetValue()->IsValueValid());
-}
-
-// ---- brute force ----
-
-double Entropy2(double p) {
-    return p <= 0 || p >= 1 ? 0.0 : -p * std::log2(p) - (1 - p) * std::log2(1 - p);
-}
-double PlogP(double p) {
-    return p > 0 && p < 1 ? -p * std::log2(p) : 0.0;
-}
-
-struct BruteForce : DiagFixture {
-    // Posteriors with the network's evidence plus one more observation.
-    quarn_test::Enumeration With(int node, int outcome, const std::vector<int>& joint = {}) {
-        QNL_network copy(net);
-        if (node >= 0) {
-            EXPECT_EQ(copy.GetNode(node)->GetValue()->SetEvidence(outcome), 0);
-        }
-        return quarn_test::Enumerate(copy, joint);
-    }
-    double Expected(const std::vector<std::pair<int, int>>& pursued, int test, int method, int mode,
-                    const std::vector<int>& faultNodes, const std::vector<int>& base) {
-        auto measure = [&](const quarn_test::Enumeration& e) {
-            if (method == 0) { // single fault
-                return Entropy2(e.Posterior(pursued[0].first)[pursued[0].second]);
-            }
-            if (method == 4) { // squared distance from one half
-                double s = 0;
-                for (auto [node, o] : pursued) {
-                    double d = e.Posterior(node)[o] - 0.5;
-                    s += d * d;
-                }
-                return 4.0 / static_cast<double>(pursued.size()) * s - 1.0;
-            }
-            if (method == 1) { // marginal, c = 1
-                const double n = static_cast<double>(pursued.size());
-                double s = 0;
-                for (auto [node, o] : pursued) {
-                    double d = e.Posterior(node)[o] - 1.0;
-                    s += d * d;
-                }
-                return s / n - 1.0;
-            }
-            // entropy over configurations of the fault nodes matching the mode
-            std::vector<int> x(faultNodes.size(), 0);
-            double g = 0, total = 0;
-            for (std::size_t cell = 0;; ++cell) {
-                int count = 0;
-                for (std::size_t k = 0; k < faultNodes.size(); ++k)
-                    for (auto [node, o] : pursued)
-                        if (node == faultNodes[k] && o == x[k]) ++count;
-                bool match = mode == 0   ? count >= 1
-                             : mode == 1 ? count == 1
-                                         : count == int(faultNodes.size());
-                if (match) {
-                    double p = 1;
-                    if (method == 2) {
-                        for (std::size_t k = 0; k < x.size(); ++k)
-                            p *= e.Posterior(faultNodes[k])[x[k]];
-                    } else {
-                        p = e.joint[cell];
-                    }
-                    g += PlogP(p);
-                    total += p;
-                }
-                std::size_t k = x.size();
-                while (k-- > 0 && ++x[k] == base[k])
-                    x[k] = 0;
-                if (k == std::size_t(-1)) break;
-            }
-            return g + PlogP(1 - total);
-        };
-        const auto now = With(-1, 0, faultNodes);
-        const double m0 = measure(now);
-        double mt = 0;
-        const auto& pt = now.Posterior(test);
-        for (std::size_t s = 0; s < pt.size(); ++s)
-            if (pt[s] > 0) mt += pt[s] * measure(With(test, int(s), faultNodes));
-        if (method == 0) return m0 != 0 ? std::fabs(m0 - mt) / m0 : 0.0;
-        return m0 != 0 ? (m0 - mt) / m0 : 0.0;
-    }
-};
-
-TEST_F(BruteForce, EveryMethodMatchesEnumeration) {
-    const int f1 = Fault("F1", {0.2, 0.5, 0.3}, {0, 2});
-    const int f2 = Fault("F2", {0.7, 0.3}, {1});
-    const int c = Node("C", 2, {}, {0.4, 0.6});
-    const int t1 =
-        Node("T1", 2, {f1, f2}, {0.9, 0.1, 0.3, 0.7, 0.6, 0.4, 0.2, 0.8, 0.5, 0.5, 0.1, 0.9}, 1);
-    const int t2 = Node("T2", 3, {f1}, {0.7, 0.2, 0.1, 0.1, 0.1, 0.8, 0.3, 0.3, 0.4}, 1);
-    const int t3 = Node("T3", 2, {f2, c}, {0.9, 0.1, 0.5, 0.5, 0.2, 0.8, 0.4, 0.6}, 1);
-    const int t4 = Node("T4", 2, {t2}, {0.6, 0.4, 0.3, 0.7, 0.8, 0.2}, 1);
-    ASSERT_EQ(net.AddArc(c, t1, 1), 0);
-    Cost(t1, {3.0, kNA}); // unavailable when C = 1
-    ASSERT_EQ(net.AddArc(c, t3, 1), 0);
-    Cost(t3, {1.0, 2.0});
-    ASSERT_EQ(t4 - t1, 3);
-    QNL_diagNetwork diag;
-    Start(diag);
-    ASSERT_EQ(diag.InstantiateObservation(t4, 0), 0);
-    // Faults: (F1,0) (F1,2) (F2,1).
-    struct Case {
-        std::vector<int> pursued;
-        int flags, method, mode;
-        bool dsep = false; // T3 is then left out: it lies below F2 only
-    };
-    for (const Case& k :
-         {Case{{1}, 0, 0, 0}, Case{{2}, 0, 0, 0}, Case{{0, 2}, 1, 1, 0}, Case{{0, 1, 2}, 2, 2, 0},
-          Case{{0, 2}, 2 | 16, 2, 1}, Case{{0, 2}, 2 | 32, 2, 2}, Case{{0, 2}, 4, 3, 0},
-          Case{{1, 2}, 4 | 16, 3, 1}, Case{{0}, 0, 0, 0, true}, Case{{0, 1}, 4, 3, 0, true},
-          Case{{0, 1}, 1 | 64, 4, 0, true}}) {
-        diag.SetDSep(k.dsep);
-        ASSERT_EQ(diag.SetPursuedFaults(quarn_test::IntsOf(k.pursued)), 0);
-        ASSERT_EQ(diag.ComputeTestStrengths(k.flags), 0) << k.flags;
-        std::vector<std::pair<int, int>> pursued;
-        for (int i : k.pursued)
-            pursued.push_back({diag.GetFaults()[i].node, diag.GetFaults()[i].outcome});
-        // The entropies are over the pursued faults' nodes only.
-        std::vector<int> faultNodes, base;
-        for (auto [node, o] : pursued)
-            if (std::find(faultNodes.begin(), faultNodes.end(), node) == faultNodes.end()) {
-                faultNodes.push_back(node);
-                base.push_back(node == f1 ? 3 : 2);
-            }
-        const auto& r = diag.GetResults();
-        ASSERT_EQ(r.size(), 3u);
-        std::size_t i = 0;
-        for (int t : {t1, t2, t3}) {
-            if (k.dsep && t == t3) {
-                EXPECT_EQ(r[i].test, -2);
-                break;
-            }
-            SCOPED_TRACE(::testing::Message() << "flags " << k.flags << " test " << t);
-            EXPECT_EQ(r[i].test, t);
-            EXPECT_NEAR(r[i].strength, Expected(pursued, t, k.method, k.mode, faultNodes, base),
-                        1e-9);
-            ++i;
-        }
-        // The cost of T1 is C's expectation with the unavailable cell left out.
-        EXPECT_NEAR(r[0].cost, 3.0, 1e-12);
-        const std::vector<double> pc = With(-1, 0).Posterior(c);
-        if (!k.dsep) {
-            EXPECT_NEAR(r[2].cost, pc[0] + 2.0 * pc[1], 1e-12);
-        }
-    }
 }
 
 } // namespace

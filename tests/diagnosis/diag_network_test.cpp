@@ -1,5 +1,6 @@
 #include "diagnosis/diag_engine.h"
 #include "diagnosis/diag_network.h"
+#include "diagnosis/result_order.h"
 
 #include "definitions/extra_definition.h"
 #include "definitions/node_value.h"
@@ -15,17 +16,22 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <cmath>
 #include <cstring>
+#include <vector>
 
 using quarn_test::ArrayOf;
+using namespace quarn::detail;
 
 namespace {
 
 constexpr double kNA = 4 * DBL_MIN;
 constexpr double kExcluded = 5 * DBL_MIN;
 
-struct DiagFixture : ::testing::Test {
+// F faulty with 0.1; T1 positive with 0.9 / 0.1; T2 with 0.6 / 0.4.
+struct Reference : ::testing::Test {
     QNL_network net;
+    int f = -1, t1 = -1, t2 = -1;
 
     int Node(const char* id, int outcomes, std::initializer_list<int> parents,
              const std::vector<double>& table, int type = 2) {
@@ -56,11 +62,6 @@ struct DiagFixture : ::testing::Test {
         ASSERT_EQ(diag.UpdateFaultBeliefs(), 0);
         diag.SetPursuedFault(diag.FindMostLikelyFault());
     }
-};
-
-// F faulty with 0.1; T1 positive with 0.9 / 0.1; T2 with 0.6 / 0.4.
-struct Reference : DiagFixture {
-    int f = -1, t1 = -1, t2 = -1;
     void SetUp() override {
         f = Fault("F", {0.1, 0.9}, {0});
         t1 = Node("T1", 2, {f}, {0.9, 0.1, 0.1, 0.9}, 1);
@@ -182,6 +183,32 @@ TEST_F(Reference, DSeparationLeavesFaultsAboveNoObservationNotUpdated) {
     EXPECT_TRUE(net.GetNode(f)->GetValue()->IsValueValid());
     EXPECT_NEAR(net.GetNode(f)->GetValue()->GetMatrix()->Subscript(0), 0.5, 1e-12);
     EXPECT_FALSE(net.GetNode(g)->GetValue()->IsValueValid());
+}
+
+TEST(ResultOrder, ObservationsPutRealScoresFirstThenSentinelsThenNaN) {
+    std::vector<ObservationRecord> r;
+    const std::vector<double> scores{NAN, kNA, 0.2, kExcluded, -0.5, 0.2, NAN, 0.7, kNA};
+    for (std::size_t i = 0; i < scores.size(); ++i)
+        r.push_back({static_cast<int>(i), 0.0, 0.0, scores[i]});
+    SortObservations(r);
+    std::vector<int> order;
+    for (const ObservationRecord& o : r)
+        order.push_back(o.node);
+    // Equal records keep their list order.
+    EXPECT_EQ(order, (std::vector<int>{7, 2, 5, 4, 3, 1, 8, 0, 6}));
+}
+
+TEST(ResultOrder, FaultsByProbabilityThenPursuedThenNodeAndOutcome) {
+    std::vector<FaultRecordOut> r{
+        {0, 5, 1, 0.3, false},      {1, 5, 0, 0.3, false}, {2, 4, 2, 0.3, true},
+        {3, 6, 0, kExcluded, true}, {4, 1, 0, 0.0, false}, {5, 2, 0, NAN, false},
+        {6, 3, 0, 0.3, false},      {7, 9, 0, 0.9, false},
+    };
+    SortFaults(r);
+    std::vector<int> order;
+    for (const FaultRecordOut& f : r)
+        order.push_back(f.index);
+    EXPECT_EQ(order, (std::vector<int>{7, 2, 6, 1, 0, 4, 3, 5}));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <random>
 #include <string>
@@ -19,6 +20,12 @@ inline Tree Parse(const std::string& text) {
     Tree tree(ParseExpression(text, nullptr, &message, &position));
     EXPECT_TRUE(tree) << "'" << text << "': " << message << " at " << position;
     return tree;
+}
+
+// The value of a parsed text; NaN when it does not parse.
+inline double Value(const std::string& text) {
+    Tree tree = Parse(text);
+    return tree ? EvaluateSigned(tree.get()) : std::nan("");
 }
 
 inline std::string Text(const QNL_exprNode* node) {
@@ -63,8 +70,7 @@ public:
     explicit RandomTrees(unsigned seed) : engine(seed) {}
 
     Tree Make(int depth, bool withCalls, bool withComparisons) {
-        Tree node(MakeNode(depth, withCalls, withComparisons));
-        return node;
+        return Tree(MakeNode(depth, withCalls, withComparisons));
     }
 
 private:

@@ -13,13 +13,9 @@
 
 using quarn_test::Parse;
 using quarn_test::Tree;
+using quarn_test::Value;
 
 namespace {
-
-double Value(const std::string& text) {
-    Tree tree = Parse(text);
-    return tree ? EvaluateSigned(tree.get()) : std::nan("");
-}
 
 QNL_argumentBlock Block(std::initializer_list<double> values) {
     QNL_argumentBlock block;

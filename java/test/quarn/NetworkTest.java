@@ -73,10 +73,9 @@ class NetworkTest {
             assertArrayEquals(new String[] {"A", "C"}, net.getAllNodeIds());
             assertEquals(2, net.getNodeCount());
             assertEquals(c, net.getNextNode(a));
-            assertEquals(-1, net.getNextNode(c));
-            assertEquals(-1, net.getNextNode(-1));
-            assertEquals(-1, net.getNextNode(-5));
-            assertEquals(-1, net.getNextNode(Integer.MAX_VALUE));
+            for (int last : new int[] {c, -1, -5, Integer.MAX_VALUE}) {
+                assertEquals(-1, net.getNextNode(last));
+            }
             assertEquals(0, net.getChildren(a).length);
             assertFails("Invalid node handle: " + b, () -> net.getNodeName(b));
             assertFails("Invalid node id: B", () -> net.getNode("B"));

@@ -92,25 +92,16 @@ class DataSetTest {
             for (int i = 0; i < 3; i++) {
                 data.addEmptyRecord();
             }
-            Object[][] cases = {
-                {"Negative variable index", (Executable) () -> data.getNodeHandle(-1)},
-                {"Invalid variable index 2, valid range is 0..1",
-                    (Executable) () -> data.setNodeHandle(2, 0)},
-                {"Invalid variable index 5, valid range is 0..1",
-                    (Executable) () -> data.getStateNames(5)},
-                {"Negative record index", (Executable) () -> data.setInt(0, -1, 0)},
-                {"Invalid record index5, valid range is 0..2",
-                    (Executable) () -> data.getInt(0, 5)},
-                {"Invalid record index3, valid range is 0..2",
-                    (Executable) () -> data.setFloat(1, 3, 0f)},
-                {"Invalid variable index 2, valid range is 0..1",
-                    (Executable) () -> data.getFloat(2, 0)},
-                {"Invalid variable index 2, valid range is 0..1",
-                    (Executable) () -> data.setStateNames(2, new String[0])},
-            };
-            for (Object[] c : cases) {
-                assertFails((String) c[0], (Executable) c[1]);
-            }
+            String variable = "Invalid variable index %d, valid range is 0..1";
+            String record = "Invalid record index%d, valid range is 0..2";
+            assertFails("Negative variable index", () -> data.getNodeHandle(-1));
+            assertFails(String.format(variable, 2), () -> data.setNodeHandle(2, 0));
+            assertFails(String.format(variable, 5), () -> data.getStateNames(5));
+            assertFails("Negative record index", () -> data.setInt(0, -1, 0));
+            assertFails(String.format(record, 5), () -> data.getInt(0, 5));
+            assertFails(String.format(record, 3), () -> data.setFloat(1, 3, 0f));
+            assertFails(String.format(variable, 2), () -> data.getFloat(2, 0));
+            assertFails(String.format(variable, 2), () -> data.setStateNames(2, new String[0]));
         }
     }
 

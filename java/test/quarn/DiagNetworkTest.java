@@ -31,10 +31,6 @@ class DiagNetworkTest {
             + "<probabilities>0.6 0.4 0.6 0.4 0.6 0.4 0.4 0.6 0.4 0.6 0.4 0.6</probabilities>"
             + "</cpt>\n</nodes></quarn>\n";
 
-    Network read() throws Exception {
-        return read(MODEL);
-    }
-
     Network read(String model) throws Exception {
         Path file = Files.write(dir.resolve("diag.xqnl"), model.getBytes(StandardCharsets.UTF_8));
         Network net = new Network();
@@ -44,7 +40,7 @@ class DiagNetworkTest {
 
     @Test
     void creationPursuesTheMostLikelyFaultAndRanksItsTests() throws Exception {
-        try (Network net = read(); DiagNetwork diag = new DiagNetwork(net)) {
+        try (Network net = read(MODEL); DiagNetwork diag = new DiagNetwork(net)) {
             assertEquals(3, diag.getFaultCount());
             assertEquals(0, diag.getPursuedFault());
             assertEquals(0, diag.getFaultIndex("F", "faulty"));
@@ -130,7 +126,7 @@ class DiagNetworkTest {
         Network closed = new Network();
         closed.close();
         assertThrows(QUARNException.class, () -> new DiagNetwork(closed));
-        try (Network net = read()) {
+        try (Network net = read(MODEL)) {
             DiagNetwork diag = new DiagNetwork(net);
             diag.close();
             assertThrows(QUARNException.class, () -> diag.update(0));

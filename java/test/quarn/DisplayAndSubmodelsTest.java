@@ -2,7 +2,7 @@ package quarn;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNull;
-import static org.junit.jupiter.api.Assertions.assertThrows;
+import static quarn.Models.refused;
 
 import java.awt.Color;
 import java.awt.Rectangle;
@@ -14,16 +14,13 @@ import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.Arguments;
 import org.junit.jupiter.params.provider.MethodSource;
 import org.junit.jupiter.params.provider.ValueSource;
+import quarn.Models.Call;
 
 /**
  * Positions and colours cross the boundary through conversions (centre and size, swapped
  * red and blue); submodels refuse what would break their tree or their identifiers.
  */
 class DisplayAndSubmodelsTest {
-    interface Call {
-        void on(Network net);
-    }
-
     static final int MAIN = 16384;
 
     /** The two-node model with submodels S1 > S2 under the main one, B inside S2. */
@@ -80,46 +77,37 @@ class DisplayAndSubmodelsTest {
     static Stream<Arguments> refusals() {
         int max = Integer.MAX_VALUE;
         return Stream.of(
-            Arguments.of("Invalid submodel handle: 77", (Call) n -> n.getSubmodelName(77)),
-            Arguments.of("Invalid submodel handle: -1", (Call) n -> n.getSubmodelId(-1)),
-            Arguments.of("Invalid submodel id: 'Q'", (Call) n -> n.getSubmodel("Q")),
-            Arguments.of("QUARN error -2 in function DeleteSubmodel",
-                    (Call) n -> n.deleteSubmodel(0)),
-            Arguments.of("QUARN error -2 in function CreateSubmodel",
-                    (Call) n -> n.addSubmodel(MAIN, "S2")),
-            Arguments.of("QUARN error -2 in function CreateSubmodel",
-                    (Call) n -> n.addSubmodel(16390, "S9")),
-            Arguments.of("QUARN error -2 in function SetId",
-                    (Call) n -> n.setSubmodelId(MAIN + 1, "S2")),
-            Arguments.of("QUARN error -2 in function SetSubmodel",
-                    (Call) n -> n.setSubmodelOfSubmodel("S2", "S1")),
-            Arguments.of("QUARN error -2 in function SetSubmodel",
-                    (Call) n -> n.setSubmodelOfSubmodel(MAIN + 1, 0)),
+            refused("Invalid submodel handle: 77", n -> n.getSubmodelName(77)),
+            refused("Invalid submodel handle: -1", n -> n.getSubmodelId(-1)),
+            refused("Invalid submodel id: 'Q'", n -> n.getSubmodel("Q")),
+            refused("QUARN error -2 in function DeleteSubmodel", n -> n.deleteSubmodel(0)),
+            refused("QUARN error -2 in function CreateSubmodel", n -> n.addSubmodel(MAIN, "S2")),
+            refused("QUARN error -2 in function CreateSubmodel", n -> n.addSubmodel(16390, "S9")),
+            refused("QUARN error -2 in function SetId", n -> n.setSubmodelId(MAIN + 1, "S2")),
+            refused("QUARN error -2 in function SetSubmodel",
+                    n -> n.setSubmodelOfSubmodel("S2", "S1")),
+            refused("QUARN error -2 in function SetSubmodel",
+                    n -> n.setSubmodelOfSubmodel(MAIN + 1, 0)),
             // Check orders: the node, the moved submodel, the parent come first.
-            Arguments.of("Invalid node id: Z", (Call) n -> n.setSubmodelOfNode("Q", "Z")),
-            Arguments.of("Invalid node handle: 9", (Call) n -> n.setSubmodelOfNode(99, 9)),
-            Arguments.of("Invalid submodel id: 'Y'", (Call) n -> n.setSubmodelOfSubmodel("X", "Y")),
-            Arguments.of("Invalid submodel id: 'X'", (Call) n -> n.addSubmodel("X", "9")),
-            Arguments.of("Identifier '9" + RefusalsTest.BAD_ID,
-                    (Call) n -> n.addSubmodel("S1", "9")),
-            Arguments.of("Argument 'color' must not be null",
-                    (Call) n -> n.setNodeBgColor(0, null)),
-            Arguments.of("Argument 'name' must not be null",
-                    (Call) n -> n.setSubmodelName("S1", null)),
-            Arguments.of("The centre of the rectangle does not fit an int",
-                    (Call) n -> n.setNodePosition(0, max, 0, 2, 0)),
-            Arguments.of("The centre of the rectangle does not fit an int",
-                    (Call) n -> n.setSubmodelPosition(0, 0, Integer.MIN_VALUE, 0, -2)));
+            refused("Invalid node id: Z", n -> n.setSubmodelOfNode("Q", "Z")),
+            refused("Invalid node handle: 9", n -> n.setSubmodelOfNode(99, 9)),
+            refused("Invalid submodel id: 'Y'", n -> n.setSubmodelOfSubmodel("X", "Y")),
+            refused("Invalid submodel id: 'X'", n -> n.addSubmodel("X", "9")),
+            refused("Identifier '9" + RefusalsTest.BAD_ID, n -> n.addSubmodel("S1", "9")),
+            refused("Argument 'color' must not be null", n -> n.setNodeBgColor(0, null)),
+            refused("Argument 'name' must not be null", n -> n.setSubmodelName("S1", null)),
+            refused("The centre of the rectangle does not fit an int",
+                    n -> n.setNodePosition(0, max, 0, 2, 0)),
+            refused("The centre of the rectangle does not fit an int",
+                    n -> n.setSubmodelPosition(0, 0, Integer.MIN_VALUE, 0, -2)));
     }
 
     @ParameterizedTest(name = "{0}")
     @MethodSource("refusals")
     void refusalHasItsMessageAndChangesNothing(String message, Call call) {
         try (Network net = nested()) {
-            String before = tree(net) + net.getNodePosition(0) + net.getNodeBgColor(0);
-            assertEquals(message, assertThrows(QUARNException.class, () -> call.on(net))
-                    .getMessage());
-            assertEquals(before, tree(net) + net.getNodePosition(0) + net.getNodeBgColor(0));
+            Models.assertRefused(net, message, call,
+                    n -> tree(n) + n.getNodePosition(0) + n.getNodeBgColor(0));
         }
     }
 

@@ -3,8 +3,10 @@ package quarn;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertThrows;
 import static quarn.Models.assertFails;
 
+import java.awt.Color;
 import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.function.Executable;
@@ -15,6 +17,19 @@ import org.junit.jupiter.api.function.Executable;
  */
 @Tag("isolated")
 class HostingFaultsTest {
+    /** Display, submodel, diagnostic, property, documentation and cost calls naming null. */
+    static Executable[] nodeDataCalls(Network net) {
+        return new Executable[] {
+            () -> net.getNodePosition((String) null), () -> net.setNodeBgColor(null, Color.RED),
+            () -> net.getSubmodel(null), () -> net.addSubmodel(null, "S"),
+            () -> net.setSubmodelOfNode("S", null), () -> net.getSubmodelName((String) null),
+            () -> net.getOutcomeFix(null, 0), () -> net.setDefaultOutcome(0, (String) null),
+            () -> net.getNodeQuestion((String) null), () -> net.getNodeUserProperties(null),
+            () -> net.setOutcomeDocumentation(null, "a0", new DocItemInfo[0]),
+            () -> net.addCostArc(null, "B"), () -> net.getNodeCost((String) null),
+        };
+    }
+
     @Test
     void nullArgumentsAndTheNullCharacterAreRefusedWithTheArgumentName() {
         try (Network net = Models.twoNode()) {
@@ -42,6 +57,9 @@ class HostingFaultsTest {
             for (Object[] c : cases) {
                 assertFails("Argument '" + c[0] + "' must not be null", (Executable) c[1]);
             }
+            for (Executable call : nodeDataCalls(net)) {
+                assertThrows(QUARNException.class, call);
+            }
             net.setName("kept");
             assertFails("Argument 'name' must not contain the character U+0000",
                     () -> net.setName("a\u0000b"));
@@ -65,10 +83,15 @@ class HostingFaultsTest {
             () -> net.getNodeValue(0), () -> net.setEvidence("B", "b0"),
             () -> net.setNodeDefinition(0, new double[] {0.5, 0.5}),
             () -> net.getOutcomeIds("A"), () -> net.addArc("A", "B"),
+            () -> net.getNodePosition(0), net::getMainSubmodel, net::getUserProperties,
+            () -> net.setNodeDiagType(0, 1), () -> net.getNodeCost(0),
+            () -> net.setUserProperties(new UserProperty[0]),
         };
-        for (Executable call : calls) {
-            assertFails("The native object does not exist (it was deleted or never created)",
-                    call);
+        for (Executable[] group : new Executable[][] {calls, nodeDataCalls(net)}) {
+            for (Executable call : group) {
+                assertFails("The native object does not exist (it was deleted or never created)",
+                        call);
+            }
         }
         net.close(); // a second release does nothing
     }

@@ -4,7 +4,9 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 
 import java.util.Map;
+import java.util.function.Function;
 import org.junit.jupiter.api.function.Executable;
+import org.junit.jupiter.params.provider.Arguments;
 
 /** Small models with known answers, a brute-force reference, and the shared assertions. */
 final class Models {
@@ -58,6 +60,23 @@ final class Models {
         net.setTarget("B", true);
         net.updateBeliefs();
         return net;
+    }
+
+    /** A call on a network, for the tables of refusals. */
+    interface Call {
+        void on(Network net);
+    }
+
+    static Arguments refused(String message, Call call) {
+        return Arguments.of(message, call);
+    }
+
+    /** The call raises exactly this message and leaves the network's snapshot as it was. */
+    static void assertRefused(Network net, String message, Call call,
+            Function<Network, String> snapshot) {
+        String before = snapshot.apply(net);
+        assertFails(message, () -> call.on(net));
+        assertEquals(before, snapshot.apply(net));
     }
 
     /** Asserts that the call raises QUARNException with exactly this message. */

@@ -21,7 +21,10 @@ import org.junit.jupiter.api.io.TempDir;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.ValueSource;
 
-/** What the binding does when asked properly; its refusals are in RefusalsTest. */
+/**
+ * What the binding does when asked properly, noisy-MAX nodes and dynamic networks included;
+ * its refusals are in RefusalsTest.
+ */
 class NetworkTest {
     static final double[] A_GIVEN_B0 = {0.27 / 0.41, 0.14 / 0.41};
 
@@ -73,10 +76,9 @@ class NetworkTest {
             assertArrayEquals(new String[] {"A", "C"}, net.getAllNodeIds());
             assertEquals(2, net.getNodeCount());
             assertEquals(c, net.getNextNode(a));
-            assertEquals(-1, net.getNextNode(c));
-            assertEquals(-1, net.getNextNode(-1));
-            assertEquals(-1, net.getNextNode(-5));
-            assertEquals(-1, net.getNextNode(Integer.MAX_VALUE));
+            for (int last : new int[] {c, -1, -5, Integer.MAX_VALUE}) {
+                assertEquals(-1, net.getNextNode(last));
+            }
             assertEquals(0, net.getChildren(a).length);
             assertFails("Invalid node handle: " + b, () -> net.getNodeName(b));
             assertFails("Invalid node id: B", () -> net.getNode("B"));
@@ -279,6 +281,104 @@ class NetworkTest {
             assertThrows(QUARNException.class, () -> net.readFile("model.unknown"));
             // The duplicate identifier logs nothing: the report has no logged information.
             assertFails("QUARN error -2 in function AddNode", () -> net.addNode(Models.CPT, "A"));
+        }
+    }
+
+    // A dynamic network: plate nodes give one row of beliefs per time slice.
+    static final int SLICES = 5;
+    static final String RAIN = "<?xml version=\"1.0\"?>\n<quarn version=\"1.0\" id=\"U\">\n"
+            + "<nodes><cpt id=\"Rain\" dynamic=\"plate\"><state id=\"yes\"/><state id=\"no\"/>"
+            + "<probabilities>0.5 0.5</probabilities></cpt>\n"
+            + "<cpt id=\"Umbrella\" dynamic=\"plate\"><state id=\"yes\"/><state id=\"no\"/>"
+            + "<parents>Rain</parents><probabilities>0.9 0.1 0.2 0.8</probabilities></cpt>\n"
+            + "</nodes>\n<dynamic numslices=\"" + SLICES + "\"><cpt id=\"Rain\" order=\"1\">"
+            + "<parents>Rain</parents><probabilities>0.7 0.3 0.3 0.7</probabilities></cpt>"
+            + "</dynamic></quarn>\n";
+
+    @Test
+    void plateNodeValuesHoldOneRowPerSlice() throws Exception {
+        Path file = Files.write(dir.resolve("rain.xqnl"), RAIN.getBytes(StandardCharsets.UTF_8));
+        try (Network net = new Network()) {
+            net.readFile(file.toString());
+            net.setEvidence("Umbrella", "yes");
+            net.updateBeliefs();
+            // Slice 0 conditions on the umbrella; later slices only predict forwards.
+            double[] rain = new double[2 * SLICES];
+            double[] umbrella = new double[2 * SLICES];
+            double p = 0.5 * 0.9 / (0.5 * 0.9 + 0.5 * 0.2);
+            for (int t = 0; t < SLICES; t++) {
+                rain[2 * t] = p;
+                rain[2 * t + 1] = 1 - p;
+                double u = t == 0 ? 1 : 0.9 * p + 0.2 * (1 - p);
+                umbrella[2 * t] = u;
+                umbrella[2 * t + 1] = 1 - u;
+                p = 0.7 * p + 0.3 * (1 - p);
+            }
+            assertArrayNear(rain, net.getNodeValue("Rain"), 1e-12);
+            assertArrayNear(umbrella, net.getNodeValue("Umbrella"), 1e-12);
+        }
+    }
+
+    static final int NOISY_MAX = 146;
+
+    /** A (three outcomes) and B (two) -> Y, a noisy-MAX node with outcomes hi, lo. */
+    static Network gate() {
+        Network net = new Network();
+        chance(net, "A", "a0", "a1", "a2");
+        chance(net, "B", "b0", "b1");
+        net.addNode(NOISY_MAX, "Y");
+        net.addArc("A", "Y");
+        net.addArc("B", "Y");
+        return net;
+    }
+
+    @Test
+    void parametersAndStrengthsDefineTheTable() {
+        try (Network net = gate()) {
+            double[] params = {0.9, 0.1, 0.5, 0.5, 0, 1, 0.8, 0.2, 0, 1, 0.1, 0.9};
+            net.setNodeDefinition("A", new double[] {1 / 3.0, 1 / 3.0, 1 / 3.0});
+            net.setNodeDefinition("Y", params);
+            assertArrayEquals(params, net.getNodeDefinition("Y"));
+            assertArrayEquals(new int[] {0, 1, 2}, net.getNoisyParentStrengths("Y", "A"));
+            net.setEvidence("Y", 1);
+            net.updateBeliefs();
+            double[] before = net.getNodeValue("A");
+            // Outcome a2 takes the first column, a0 the second, a1 none: the posterior follows.
+            net.setNoisyParentStrengths("Y", 0, new int[] {2, 0, 1});
+            assertArrayEquals(new int[] {2, 0, 1}, net.getNoisyParentStrengths(2, 0));
+            assertArrayEquals(new int[] {2, 0, 1}, net.getNoisyParentStrengths(2, "A"));
+            assertArrayEquals(new int[] {2, 0, 1}, net.getNoisyParentStrengths("Y", "A"));
+            net.setNoisyParentStrengths(2, "B", new int[] {1, 0});
+            net.setNoisyParentStrengths("Y", 1, new int[] {0, 1});
+            net.setNoisyParentStrengths(2, 1, new int[] {0, 1});
+            assertFalse(net.isValueValid("A"));
+            net.updateBeliefs();
+            double[] after = net.getNodeValue("A");
+            assertArrayNear(new double[] {before[1], before[2], before[0]}, after, 1e-12);
+        }
+    }
+
+    @Test
+    void badArgumentsNeverReachTheDefinition() {
+        try (Network net = gate()) {
+            int[] natural = {0, 1, 2};
+            assertFails("Node 'A' is not of NoisyMax type", () -> net.getNoisyParentStrengths("A", 0));
+            assertFails("Invalid parent position for node 'Y': 2",
+                    () -> net.getNoisyParentStrengths("Y", 2));
+            assertFails("Invalid parent position for node 'Y': -1",
+                    () -> net.setNoisyParentStrengths(2, -1, natural));
+            assertFails("Node 'Y' is not a child of node 'Y'",
+                    () -> net.getNoisyParentStrengths("Y", "Y"));
+            assertFails("Invalid parent strength array size for node 'Y': expected 3 and got 2",
+                    () -> net.setNoisyParentStrengths("Y", "A", new int[] {0, 1}));
+            assertFails("Invalid parent strengths for node 'Y': not a permutation of the parent's"
+                            + " outcomes",
+                    () -> net.setNoisyParentStrengths("Y", "A", new int[] {0, 7, 1}));
+            assertArrayEquals(natural, net.getNoisyParentStrengths("Y", "A"));
+            assertFails("Invalid definition array size for node 'Y': expected 12 and got 2(the type"
+                            + " of this node is NoisyMax -- you need to pass noisy weights as"
+                            + " parameter, including constrained columns)",
+                    () -> net.setNodeDefinition("Y", new double[] {0.5, 0.5}));
         }
     }
 }

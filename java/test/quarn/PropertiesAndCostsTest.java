@@ -2,12 +2,10 @@ package quarn;
 
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertThrows;
+import static quarn.Models.refused;
 
 import java.nio.file.Path;
-import java.util.ArrayList;
 import java.util.Arrays;
-import java.util.List;
 import java.util.stream.Stream;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
@@ -15,16 +13,13 @@ import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.Arguments;
 import org.junit.jupiter.params.provider.MethodSource;
 import org.junit.jupiter.params.provider.ValueSource;
+import quarn.Models.Call;
 
 /**
  * User properties, documentation and observation costs: refusals leave every list as it was,
  * cost arcs reshape the cost array, and everything survives the library's own file formats.
  */
 class PropertiesAndCostsTest {
-    interface Call {
-        void on(Network net);
-    }
-
     static UserProperty p(String name, String value) {
         return new UserProperty(name, value);
     }
@@ -80,59 +75,50 @@ class PropertiesAndCostsTest {
     static Stream<Arguments> refusals() {
         UserProperty[] dup = {p("a", "1"), p("b", "2"), p("a", "3")};
         DocItemInfo[] thirdNull = {d("t0", "p0"), d("t1", "p1"), null};
-        List<Arguments> all = new ArrayList<>(List.of(
-            Arguments.of("Duplicate property name: a", (Call) n -> n.setNodeUserProperties(0, dup)),
-            Arguments.of("Duplicate property name: a", (Call) n -> n.setUserProperties(dup)),
-            Arguments.of("Can't add property (1x,v), error code: -2",
-                    (Call) n ->
-                        n.setUserProperties(new UserProperty[] {p("ok", ""), p("1x", "v")})),
-            Arguments.of("Properties array element name can't be null (index 1)",
-                    (Call) n ->
-                        n.setNodeUserProperties("A", new UserProperty[] {p("a", ""), null})),
-            Arguments.of("Properties array element value can't be null (index 0)",
-                    (Call) n -> n.setUserProperties(new UserProperty[] {p("a", null)})),
-            Arguments.of("Properties array element name can't be null (index 0)",
-                    (Call) n -> n.setUserProperties(new UserProperty[] {p(null, "v")})),
-            Arguments.of("Argument 'properties' must not be null",
-                    (Call) n -> n.setUserProperties(null)),
-            Arguments.of("Documentation array element name can't be null (index 2)",
-                    (Call) n -> n.setNodeDocumentation(0, thirdNull)),
-            Arguments.of("Documentation array element name can't be null (index 2)",
-                    (Call) n -> n.setOutcomeDocumentation(1, 1, thirdNull)),
-            Arguments.of("Documentation array element path can't be null (index 0)",
-                    (Call) n ->
-                        n.setOutcomeDocumentation("B", 1, new DocItemInfo[] {d("t", null)})),
-            Arguments.of("Argument 'items' must not be null",
-                    (Call) n -> n.setNodeDocumentation("A", null)),
-            Arguments.of("Invalid outcome index 2 for node 'B', valid indices are 0..1",
-                    (Call) n -> n.setOutcomeDocumentation(1, 2, new DocItemInfo[0])),
-            Arguments.of("Invalid outcome identifier 'b9' for node 'B'",
-                    (Call) n -> n.getOutcomeDocumentation(1, "b9")),
-            Arguments.of("Invalid cost array size for node 'B': expected 2 and got 1",
-                    (Call) n -> n.setNodeCost("B", new double[] {7})),
-            Arguments.of("Invalid cost array size for node 'A': expected 1 and got 0",
-                    (Call) n -> n.setNodeCost(0, new double[0])),
-            Arguments.of("Argument 'costs' must not be null", (Call) n -> n.setNodeCost(0, null)),
-            Arguments.of("QUARN error -2 in function AddArc", (Call) n -> n.addCostArc(0, 0)),
-            Arguments.of("QUARN error -2 in function RemoveArc", (Call) n -> n.deleteCostArc(1, 1)),
+        return Stream.of(
+            refused("Duplicate property name: a", n -> n.setNodeUserProperties(0, dup)),
+            refused("Duplicate property name: a", n -> n.setUserProperties(dup)),
+            refused("Can't add property (1x,v), error code: -2",
+                    n -> n.setUserProperties(new UserProperty[] {p("ok", ""), p("1x", "v")})),
+            refused("Properties array element name can't be null (index 1)",
+                    n -> n.setNodeUserProperties("A", new UserProperty[] {p("a", ""), null})),
+            refused("Properties array element value can't be null (index 0)",
+                    n -> n.setUserProperties(new UserProperty[] {p("a", null)})),
+            refused("Properties array element name can't be null (index 0)",
+                    n -> n.setUserProperties(new UserProperty[] {p(null, "v")})),
+            refused("Argument 'properties' must not be null", n -> n.setUserProperties(null)),
+            refused("Documentation array element name can't be null (index 2)",
+                    n -> n.setNodeDocumentation(0, thirdNull)),
+            refused("Documentation array element name can't be null (index 2)",
+                    n -> n.setOutcomeDocumentation(1, 1, thirdNull)),
+            refused("Documentation array element path can't be null (index 0)",
+                    n -> n.setOutcomeDocumentation("B", 1, new DocItemInfo[] {d("t", null)})),
+            refused("Argument 'items' must not be null", n -> n.setNodeDocumentation("A", null)),
+            refused("Invalid outcome index 2 for node 'B', valid indices are 0..1",
+                    n -> n.setOutcomeDocumentation(1, 2, new DocItemInfo[0])),
+            refused("Invalid outcome identifier 'b9' for node 'B'",
+                    n -> n.getOutcomeDocumentation(1, "b9")),
+            refused("Invalid cost array size for node 'B': expected 2 and got 1",
+                    n -> n.setNodeCost("B", new double[] {7})),
+            refused("Invalid cost array size for node 'A': expected 1 and got 0",
+                    n -> n.setNodeCost(0, new double[0])),
+            refused("Argument 'costs' must not be null", n -> n.setNodeCost(0, null)),
+            refused("QUARN error -2 in function AddArc", n -> n.addCostArc(0, 0)),
+            refused("QUARN error -2 in function RemoveArc", n -> n.deleteCostArc(1, 1)),
             // A repeated cost arc would count the parent twice; a missing one is not removed.
-            Arguments.of("QUARN error -2 in function AddArc", (Call) n -> n.addCostArc("A", "B")),
-            Arguments.of("QUARN error -2 in function RemoveArc", (Call) n -> n.deleteCostArc(1, 0)),
+            refused("QUARN error -2 in function AddArc", n -> n.addCostArc("A", "B")),
+            refused("QUARN error -2 in function RemoveArc", n -> n.deleteCostArc(1, 0)),
             // The child's identifier is resolved first.
-            Arguments.of("Invalid node id: n2", (Call) n -> n.addCostArc("n1", "n2")),
-            Arguments.of("Invalid node id: n1", (Call) n -> n.deleteCostArc("n1", "B")),
-            Arguments.of("Invalid node handle: 5", (Call) n -> n.addCostArc(0, 5))));
-        return all.stream();
+            refused("Invalid node id: n2", n -> n.addCostArc("n1", "n2")),
+            refused("Invalid node id: n1", n -> n.deleteCostArc("n1", "B")),
+            refused("Invalid node handle: 5", n -> n.addCostArc(0, 5)));
     }
 
     @ParameterizedTest(name = "{0}")
     @MethodSource("refusals")
     void refusalHasItsMessageAndChangesNothing(String message, Call call) {
         try (Network net = decorated()) {
-            String before = snapshot(net);
-            assertEquals(message, assertThrows(QUARNException.class, () -> call.on(net))
-                    .getMessage());
-            assertEquals(before, snapshot(net));
+            Models.assertRefused(net, message, call, PropertiesAndCostsTest::snapshot);
         }
     }
 

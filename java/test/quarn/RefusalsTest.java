@@ -3,6 +3,7 @@ package quarn;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
+import static quarn.Models.refused;
 
 import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
@@ -15,6 +16,7 @@ import java.util.stream.Stream;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.Arguments;
 import org.junit.jupiter.params.provider.MethodSource;
+import quarn.Models.Call;
 
 /**
  * Every refusal of a call on the chain model: its message (exact, where "..." stands for any
@@ -22,16 +24,8 @@ import org.junit.jupiter.params.provider.MethodSource;
  * as its handle overload.
  */
 class RefusalsTest {
-    interface Call {
-        void on(Network net);
-    }
-
     static final String BAD_ID = "' is invalid - it should start with a letter and contain only"
             + " letters, digits and underscores";
-
-    static Arguments refused(String message, Call call) {
-        return Arguments.of(message, call);
-    }
 
     static Stream<Arguments> refusals() {
         List<Arguments> all = new ArrayList<>();

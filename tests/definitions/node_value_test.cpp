@@ -178,21 +178,6 @@ TEST_F(NodeValue, SameOutcomeAgainIsClearedAndSetWithBothNotifications) {
     }
 }
 
-TEST_F(NodeValue, PropagatedEvidenceFromTheNetworkIsNotTheUsersToClear) {
-    const int a = Add("a"), c = Add("c");
-    ASSERT_EQ(net.AddArc(a, c), 0);
-    SetTable(net, c, {0, 1, 1, 0}); // c is the negation of a
-    ASSERT_EQ(ValueOf(a)->SetEvidence(0), 0);
-    QNL_nodeValue* v = ValueOf(c);
-    EXPECT_EQ(v->GetFlags() & kObserved, kPropagated);
-    EXPECT_EQ(v->ClearEvidence(), -2);
-    EXPECT_EQ(v->SetEvidence(0), -2);
-    EXPECT_EQ(v->GetFlags() & kObserved, kPropagated);
-    EXPECT_EQ(v->GetEvidence(), 1);
-    EXPECT_EQ(v->SetEvidence(1), 0); // the same outcome becomes the user's
-    EXPECT_EQ(v->GetFlags() & kObserved, kEvidence);
-}
-
 // After the old evidence is cleared the network implies it again from other evidence; the
 // new outcome is then refused and the old evidence is set back as user evidence, with the
 // network's propagated evidence restored behind it.

@@ -203,7 +203,11 @@ TEST_F(Network, CopiesAreEqualAndIndependent) {
     QNL_network copy(net), working;
     ASSERT_TRUE(copy.IsValid());
     auto table = [](QNL_network& n) {
-        return quarn_test::ValuesOf(n.GetNode(n.FindNode("b"))->GetDefinition());
+        const QNL_Dmatrix* m = n.GetNode(n.FindNode("b"))->GetDefinition()->GetMatrix();
+        std::vector<double> cells;
+        for (int i = 0; i < m->GetSize(); ++i)
+            cells.push_back(m->Subscript(i));
+        return cells;
     };
     auto describe = [&](QNL_network& n) {
         return std::vector<int>{n.GetNumberOfNodes(),

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <random>
 #include <set>
 #include <string>
@@ -200,6 +201,12 @@ TEST_F(HolderTableTest, RandomParentAndStateEditsMatchATableRebuiltByHand) {
         parents.push_back(Add(QNL_TYPE_DCHILDHPARENT, ("P" + std::to_string(i)).c_str()));
     std::mt19937 rng(42);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    auto shuffled = [&](int n) {
+        std::vector<int> perm(static_cast<std::size_t>(n));
+        std::iota(perm.begin(), perm.end(), 0);
+        std::shuffle(perm.begin(), perm.end(), rng);
+        return quarn_test::IntsOf(perm);
+    };
     int labels = 0;
     for (int step = 0; step < 150; ++step) {
         Retag();
@@ -261,28 +268,13 @@ TEST_F(HolderTableTest, RandomParentAndStateEditsMatchATableRebuiltByHand) {
         }
         case 3: { // outcomes reordered: identifiers keep their holders
             what = "reorder outcomes";
-            QNL_intArray order;
-            std::vector<int> perm(static_cast<std::size_t>(n));
-            for (int i = 0; i < n; ++i)
-                perm[static_cast<std::size_t>(i)] = i;
-            std::shuffle(perm.begin(), perm.end(), rng);
-            for (int v : perm)
-                order.Add(v);
-            ASSERT_EQ(Def(p)->ReorderOutcomes(order), 0);
+            ASSERT_EQ(Def(p)->ReorderOutcomes(shuffled(n)), 0);
             next = expected;
             break;
         }
         case 4: { // parents reordered
             what = "reorder parents";
-            const int count = net.NumberOfParents(child);
-            std::vector<int> perm(static_cast<std::size_t>(count));
-            for (int i = 0; i < count; ++i)
-                perm[static_cast<std::size_t>(i)] = i;
-            std::shuffle(perm.begin(), perm.end(), rng);
-            QNL_intArray order;
-            for (int v : perm)
-                order.Add(v);
-            ASSERT_EQ(net.ReorderParents(child, order), 0);
+            ASSERT_EQ(net.ReorderParents(child, shuffled(net.NumberOfParents(child))), 0);
             next = expected;
             break;
         }

@@ -5,6 +5,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/string_array.h"
+#include "support/arcs.h"
 #include "support/network_builder.h"
 
 #include <gtest/gtest.h>
@@ -62,8 +63,7 @@ protected:
 
     int Utility(const char* id) { return Add(QNL_TYPE_TABLE, id); }
     void Arcs(std::initializer_list<int> parents, int child) {
-        for (int p : parents)
-            ASSERT_EQ(net.AddArc(p, child), 0);
+        quarn_test::Arcs(net, parents, child);
     }
 
     std::string error;

@@ -30,7 +30,6 @@ constexpr unsigned kEvidence = QNL_nodeValue::FLAG_EVIDENCE;
 constexpr unsigned kValid = QNL_nodeValue::FLAG_VALID;
 constexpr unsigned kPropagated = QNL_nodeValue::FLAG_PROPAGATED;
 constexpr unsigned kObserved = kEvidence | kPropagated;
-constexpr double kUndefined = QNL_utilityValue::UNDEFINED_UTILITY;
 
 // The test table definition under another type code, for decision nodes and for parents
 // that index a table without a dimension of their own.
@@ -177,21 +176,6 @@ TEST_F(NodeValue, SameOutcomeAgainIsClearedAndSetWithBothNotifications) {
         EXPECT_EQ(ValueOf(b)->GetEvidence(), 1);
         EXPECT_EQ(IsValid(a), mask == 0) << "mask " << mask;
     }
-}
-
-TEST_F(NodeValue, PropagatedEvidenceFromTheNetworkIsNotTheUsersToClear) {
-    const int a = Add("a"), c = Add("c");
-    ASSERT_EQ(net.AddArc(a, c), 0);
-    SetTable(net, c, {0, 1, 1, 0}); // c is the negation of a
-    ASSERT_EQ(ValueOf(a)->SetEvidence(0), 0);
-    QNL_nodeValue* v = ValueOf(c);
-    EXPECT_EQ(v->GetFlags() & kObserved, kPropagated);
-    EXPECT_EQ(v->ClearEvidence(), -2);
-    EXPECT_EQ(v->SetEvidence(0), -2);
-    EXPECT_EQ(v->GetFlags() & kObserved, kPropagated);
-    EXPECT_EQ(v->GetEvidence(), 1);
-    EXPECT_EQ(v->SetEvidence(1), 0); // the same outcome becomes the user's
-    EXPECT_EQ(v->GetFlags() & kObserved, kEvidence);
 }
 
 // After the old evidence is cleared the network implies it again from other evidence; the
@@ -395,30 +379,6 @@ TEST_F(NodeValue, ContinuousPropagatedEvidenceNeverPassesForTheUsers) {
     EXPECT_EQ(c.ClearEvidence(), 0);
     EXPECT_EQ(c.GetEvidenceMarker(), 0);
     EXPECT_FALSE(c.IsObserved());
-}
-
-TEST_F(NodeValue, UtilityRescaleMapsLinearlyAndKeepsUndefinedEntries) {
-    QNL_utilityValue v(&net, 0);
-    auto rescaled = [&](std::initializer_list<double> values, double low, double high,
-                        double newLow, double newHigh) {
-        v.SetValue(Vector(values));
-        EXPECT_EQ(v.Rescale(low, high, newLow, newHigh), 0);
-        return Items(&v);
-    };
-    EXPECT_EQ(rescaled({10, 20, 30}, 0, 0, 0, 1), (Doubles{0, 0.5, 1}));
-    EXPECT_EQ(rescaled({10, 20, 30}, 15, 25, 0, 1), (Doubles{0, 0.5, 1}));
-    EXPECT_EQ(rescaled({8, 16, 24}, 0, 32, 0, 4), (Doubles{1, 2, 3}));
-    EXPECT_EQ(rescaled({10, 20, 30}, 0, 0, 5, 5), (Doubles{5, 5, 5}));
-    EXPECT_EQ(rescaled({7, 7, 7}, 0, 0, -1, 1), (Doubles{1, 1, 1}));
-    EXPECT_EQ(rescaled({10, 20, 30}, 0, 0, 1, 0), (Doubles{1, 0.5, 0}));
-    EXPECT_EQ(rescaled({kUndefined, 4, 4}, 0, 0, 0, 1), (Doubles{kUndefined, 1, 1}));
-    EXPECT_EQ(rescaled({kUndefined, kUndefined}, 0, 0, 0, 1), (Doubles{kUndefined, kUndefined}));
-    v.SetValue(Vector({kUndefined, -3, 8}));
-    EXPECT_EQ(v.GetMinimum(), -3);
-    EXPECT_EQ(v.GetMaximum(), 8);
-    EXPECT_EQ(v.Rescale(0, std::numeric_limits<double>::infinity(), 0, 1), -2);
-    EXPECT_EQ(v.Rescale(0, 1, std::nan(""), 1), -2);
-    EXPECT_EQ(Items(&v), (Doubles{kUndefined, -3, 8}));
 }
 
 } // namespace

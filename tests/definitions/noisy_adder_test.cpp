@@ -14,11 +14,6 @@ namespace {
 
 using quarn_test::TestRandom;
 
-void ExpectNear(const std::vector<double>& actual, const std::vector<double>& expected,
-                const std::string& label) {
-    quarn_test::ExpectNear(actual, expected, 1e-12, label);
-}
-
 class NoisyAdder : public quarn_test::NetworkFixture {
 protected:
     QNL_noisyAdder* Adder(int node) { return dynamic_cast<QNL_noisyAdder*>(Def(node)); }
@@ -41,14 +36,15 @@ TEST_F(NoisyAdder, SmallGatesExpandAsWorkedByHand) {
     for (int k = 0; k < 3; ++k)
         params.Subscript(k) = active[k];
     ASSERT_EQ(Adder(y)->SetDefinition(params), 0);
-    ExpectNear(Values(y), {0.1, 0.65, 0.25, 0, 1, 0}, "average");
+    quarn_test::ExpectNear(Values(y), {0.1, 0.65, 0.25, 0, 1, 0}, 1e-12, "average");
     Adder(y)->SetFunction(QNL_NOISYADDER_SINGLEFAULT);
-    ExpectNear(Values(y), {0.2, 0.3, 0.5, 0, 1, 0}, "single fault");
+    quarn_test::ExpectNear(Values(y), {0.2, 0.3, 0.5, 0, 1, 0}, 1e-12, "single fault");
     const int z = Add(QNL_TYPE_CPT, "Z");
     ASSERT_EQ(net.AddArc(z, y), 0);
     // Both parents active (each at outcome 0): the leak.
     const std::vector<double> both = Values(y);
-    ExpectNear(std::vector<double>(both.begin(), both.begin() + 3), {0, 1, 0}, "two active");
+    quarn_test::ExpectNear(std::vector<double>(both.begin(), both.begin() + 3), {0, 1, 0}, 1e-12,
+                           "two active");
     EXPECT_EQ(Adder(y)->SetDistinguishedState(3), -2);
     EXPECT_EQ(Adder(y)->AbsorbParentEvidence(x), -51);
     EXPECT_EQ(Adder(y)->MarginalizeParent(x), -51);

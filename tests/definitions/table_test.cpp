@@ -1,5 +1,6 @@
 #include "definitions/cpt.h"
 #include "definitions/node_value.h"
+#include "definitions/node_values.h"
 #include "definitions/table.h"
 #include "model/network.h"
 #include "model/node.h"
@@ -125,7 +126,7 @@ TEST_F(TableDefinition, CellsFollowRandomParentEditsLikeBruteForce) {
             std::shuffle(order.begin(), order.end(), rng);
             return order;
         };
-        for (int step = 0; step < 500; ++step) {
+        for (int step = 0; step < 300; ++step) {
             const int p = candidates[static_cast<std::size_t>(pick(int(candidates.size())))];
             QNL_nodeDefinition* parent = Def(p);
             const int n = parent->GetNumberOfOutcomes();
@@ -302,12 +303,31 @@ TEST_F(TableDefinition, ParentThatChangesTypeKeepsOrLosesItsDimension) {
     EXPECT_EQ(Values(u), (std::vector<double>{1, 2, 3}));
 }
 
+// The table and a utility value rescale by separate code; both take the same cases.
 TEST_F(TableDefinition, ExtremesAndRescalingSkipUndefinedCells) {
     const int a = Add(QNL_TYPE_CPT, "A", {"a0", "a1", "a2", "a3"}), u = Add(QNL_TYPE_TABLE, "U");
     ASSERT_EQ(net.AddArc(a, u), 0);
     Fill(u, {kUndefined, -4, 12, kUndefined});
     EXPECT_EQ(Table(u)->GetMinimumUtility(), -4);
     EXPECT_EQ(Table(u)->GetMaximumUtility(), 12);
+    QNL_utilityValue value(&net, u);
+    ASSERT_EQ(value.SetValue(*Def(u)->GetMatrix()), 0);
+    EXPECT_EQ(std::make_pair(value.GetMinimum(), value.GetMaximum()), std::make_pair(-4.0, 12.0));
+    // Rescales by both: the cells of the table, and the result codes must agree.
+    auto rescaled = [&](const std::vector<double>& cells, double low, double high, double tlo,
+                        double thi, int& result) {
+        Fill(u, cells);
+        QNL_Dmatrix m(IntsOf({4, 1}));
+        for (int i = 0; i < 4; ++i)
+            m.Subscript(i) = cells[static_cast<std::size_t>(i)];
+        EXPECT_EQ(value.SetValue(m), 0);
+        result = Table(u)->RescaleUtilities(low, high, tlo, thi);
+        EXPECT_EQ(value.Rescale(low, high, tlo, thi), result);
+        const QNL_Dmatrix* out = value.GetMatrix();
+        EXPECT_EQ(std::vector<double>(out->GetItems().Items(), out->GetItems().Items() + 4),
+                  Values(u));
+        return Values(u);
+    };
 
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
@@ -321,6 +341,9 @@ TEST_F(TableDefinition, ExtremesAndRescalingSkipUndefinedCells) {
     const Case cases[] = {
         // The reference range is taken from the table when empty, and widened to it.
         {given, 0, 0, 0, 1, 0, {0, 0.5, 1, kUndefined}},
+        {given, 15, 25, 0, 1, 0, {0, 0.5, 1, kUndefined}},
+        {{8, 16, 24, kUndefined}, 0, 32, 0, 4, 0, {1, 2, 3, kUndefined}},
+        {given, 0, 0, 1, 0, 0, {1, 0.5, 0, kUndefined}}, // a mirror
         // Degenerate ranges give the upper target.
         {given, 0, 0, 5, 5, 0, {5, 5, 5, kUndefined}},
         {{7, 7, kUndefined, 7}, 0, 0, -1, 1, 0, {1, 1, kUndefined, 1}},
@@ -330,9 +353,10 @@ TEST_F(TableDefinition, ExtremesAndRescalingSkipUndefinedCells) {
         {given, 0, 0, 0, inf, -2, given},
     };
     for (const Case& c : cases) {
-        Fill(u, c.cells);
-        EXPECT_EQ(Table(u)->RescaleUtilities(c.low, c.high, c.targetLow, c.targetHigh), c.result);
-        EXPECT_EQ(Values(u), c.expected) << c.low << " " << c.high << " " << c.targetHigh;
+        int result = 1;
+        EXPECT_EQ(rescaled(c.cells, c.low, c.high, c.targetLow, c.targetHigh, result), c.expected)
+            << c.low << " " << c.high << " " << c.targetHigh;
+        EXPECT_EQ(result, c.result);
     }
     ASSERT_EQ(Table(u)->SetUtilities(ArrayOf(std::vector<double>(4, kUndefined))), 0);
     EXPECT_EQ(Table(u)->GetMinimumUtility(), kUndefined);
@@ -342,14 +366,15 @@ TEST_F(TableDefinition, ExtremesAndRescalingSkipUndefinedCells) {
     std::uniform_real_distribution<double> draw(-100, 100);
     for (int round = 0; round < 50; ++round) {
         const std::vector<double> values = {draw(rng), draw(rng), draw(rng), draw(rng)};
-        Fill(u, values);
         double lo = draw(rng), hi = draw(rng);
         const double tlo = draw(rng), thi = draw(rng);
-        ASSERT_EQ(Table(u)->RescaleUtilities(lo, hi, tlo, thi), 0);
+        int result = 1;
+        const std::vector<double> out = rescaled(values, lo, hi, tlo, thi, result);
+        ASSERT_EQ(result, 0);
         lo = std::min(lo, *std::min_element(values.begin(), values.end()));
         hi = std::max(hi, *std::max_element(values.begin(), values.end()));
         for (std::size_t i = 0; i < values.size(); ++i)
-            EXPECT_NEAR(Values(u)[i], tlo + (values[i] - lo) * (thi - tlo) / (hi - lo), 1e-9);
+            EXPECT_NEAR(out[i], tlo + (values[i] - lo) * (thi - tlo) / (hi - lo), 1e-9);
     }
     ASSERT_EQ(Def(u)->CleanUp(1), 0);
     EXPECT_EQ(Def(u)->GetSize(), 0);

@@ -54,10 +54,6 @@ TEST_F(TruthTable, NewTableResolvesEveryColumnToTheFirstOutcome) {
     const int u = Add("u", 3);
     EXPECT_EQ(Values(u), (std::vector<double>{1, 0, 0}));
     EXPECT_TRUE(Truth(u)->IsReady());
-    // A truth table indexes a child's table like any probability table.
-    const int c = Add("c", 2, QNL_TYPE_CPT);
-    ASSERT_EQ(net.AddArc(t, c), 0);
-    EXPECT_EQ(net.GetNode(c)->GetDefinition()->GetSize(), 4);
 }
 
 TEST_F(TruthTable, ReadinessDemandsZerosAndOnesAndRepairKeepsTheLargestTiesGoingLater) {
@@ -115,6 +111,14 @@ TEST_F(TruthTable, ResultingStatesByIndex) {
     sized[1] = 1;
     ASSERT_EQ(Truth(t)->SetResultingStates(sized), 0);
     EXPECT_EQ(States(t), (std::vector<std::string>{"State1", "State1"}));
+
+    // Unrepaired values: a column without a one resolves to the first outcome, one with two
+    // ones to the first of them; a given array is appended to.
+    ASSERT_EQ(Truth(t)->SetNumberOfOutcomes(3), 0);
+    ASSERT_EQ(Truth(t)->SetDefinition(ArrayOf({0.5, 0.5, 0, 0, 1, 1})), 0);
+    QNL_stringArray appended = StringsOf({"kept"});
+    ASSERT_EQ(Truth(t)->GetResultingStates(appended), 0);
+    EXPECT_EQ(Texts(appended), (std::vector<std::string>{"kept", "State0", "State1"}));
 }
 
 TEST_F(TruthTable, ResultingStatesByIdentifierRefuseUnknownOutcomes) {
@@ -135,16 +139,6 @@ TEST_F(TruthTable, ResultingStatesByIdentifierRefuseUnknownOutcomes) {
 
     ASSERT_EQ(Truth(t)->SetResultingStates(StringsOf({"yes", "yes", "yes"})), 0);
     EXPECT_FALSE(net.GetNode(t)->GetValue()->IsValueValid());
-}
-
-TEST_F(TruthTable, ColumnWithoutAOneResolvesToTheFirstOutcome) {
-    const int p = Add("p", 3, QNL_TYPE_CPT), t = Add("t", 3);
-    ASSERT_EQ(net.AddArc(p, t), 0);
-    ASSERT_EQ(Truth(t)->SetDefinition(ArrayOf({0, 0, 1, 0.5, 0.5, 0, 0, 1, 1})), 0);
-    EXPECT_EQ(States(t), (std::vector<std::string>{"State2", "State0", "State1"}));
-    QNL_stringArray appended = StringsOf({"kept"});
-    ASSERT_EQ(Truth(t)->GetResultingStates(appended), 0);
-    EXPECT_EQ(Texts(appended), (std::vector<std::string>{"kept", "State2", "State0", "State1"}));
 }
 
 TEST_F(TruthTable, ConversionsRepairTheColumns) {

@@ -18,7 +18,6 @@
 
 namespace {
 
-using quarn_test::Belief;
 using quarn_test::ExpectOracle;
 using quarn_test::LastMessage;
 using quarn_test::Targets;
@@ -181,9 +180,6 @@ TEST_F(NetworkUpdateTest, ChainRuleKeepsEvidenceThatBecameImplied) {
 }
 
 TEST_F(NetworkUpdateTest, OtherPathsAndIdentifiersAreRefusedClearly) {
-    quarn_test::BuildSprinkler(network);
-    ASSERT_EQ(network.UpdateBeliefs(), 0);
-
     // The first node in slot order with a decision or utility definition decides: the
     // influence-diagram path, which evaluates no policy without utilities.
     QNL_network diagram;
@@ -235,11 +231,9 @@ TEST_F(NetworkUpdateTest, AutomaticUpdateFollowsNotifiedChanges) {
 
     ASSERT_EQ(ValueOf(network, b).SetEvidence(1), 0);
     ExpectOracle(network, "after evidence");
-    EXPECT_NEAR(Belief(network, a, 0), 0.2 * 0.1 / (0.2 * 0.1 + 0.8 * 0.7), 1e-12);
 
     ASSERT_EQ(ValueOf(network, b).ClearEvidence(), 0);
     ExpectOracle(network, "after clearing");
-    EXPECT_NEAR(Belief(network, a, 0), 0.2, 1e-12);
 
     // Without the bit nothing is computed.
     network.SetNotificationControl(network.GetNotificationControl() &

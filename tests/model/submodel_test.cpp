@@ -95,6 +95,7 @@ TEST_F(Submodels, CreatingWalkingAndFinding) {
     EXPECT_EQ(Handler().GetChildSubmodels(MAIN, children), 3);
     EXPECT_EQ(Items(children), (Handles{77, 0x4001, 0x4003, 0x4004}));
     EXPECT_EQ(Handler().GetChildSubmodels(0x4002, children), -2);
+    EXPECT_EQ(Handler().GetNodesOfSubmodel(0x4002, children), -2);
     ASSERT_EQ(Create(MAIN, "Pump"), 0x4002);
     EXPECT_EQ(Handler().FindSubmodel("pump"), -2);
     EXPECT_EQ(Handler().FindSubmodel(nullptr), -2);
@@ -108,32 +109,13 @@ TEST_F(Submodels, CreatingWalkingAndFinding) {
     EXPECT_EQ(loose.FindSubmodel("Sub0"), -567);
 }
 
-// Deleting moves child submodels and nodes up; reset gathers every node in a fresh main.
-TEST_F(Submodels, DeletingMovesChildSubmodelsAndNodesUp) {
-    const int outer = Create(MAIN, "Outer");
-    const int middle = Create(outer, "Middle");
-    const int inner = Create(middle, "Inner");
-    const int a = AddNodeIn("a", middle);
-    const int b = AddNodeIn("b", inner);
-    const int c = AddNodeIn("c", middle);
-    ASSERT_EQ(Handler().DeleteSubmodel(middle), 0);
-    EXPECT_EQ(Handler().GetParent(inner), outer);
-    EXPECT_EQ(NodesOf(outer), (Handles{a, c}));
-    EXPECT_EQ(NodesOf(inner), (Handles{b}));
-    QNL_intArray unused;
-    EXPECT_EQ(Handler().GetNodesOfSubmodel(middle, unused), -2);
-    ASSERT_EQ(Handler().DeleteSubmodel(outer), 0);
-    EXPECT_EQ(NodesOf(MAIN), (Handles{a, c}));
-    ASSERT_EQ(Handler().Reset(), 0);
-    EXPECT_EQ(Handler().GetNumberOfSubmodels(), 1);
-    EXPECT_EQ(IdOf(Handler(), MAIN), "Sub0");
-    EXPECT_EQ(NodesOf(MAIN), (Handles{a, b, c}));
-}
-
-// Random edits against a plain parent map, checked through every query of the tree.
+// Random edits against a plain parent map, checked through every query of the tree; each new
+// submodel gets a node, which a deleted submodel hands up to its parent. A reset gathers every
+// node in a fresh main submodel.
 TEST_F(Submodels, RandomEditsMatchAParentMapModel) {
     std::mt19937 random(2024);
     std::map<int, int> parent; // slot -> parent slot
+    std::map<int, int> home;   // node -> slot
     parent[0] = -1;
     auto ancestor = [&](int slot, int candidate) {
         for (int p = parent.at(slot); p >= 0; p = parent.at(p))
@@ -154,12 +136,14 @@ TEST_F(Submodels, RandomEditsMatchAParentMapModel) {
                 ++expected;
             ASSERT_EQ(Create(under + 0x4000), expected + 0x4000) << step;
             parent[expected] = under;
+            home[AddNodeIn(("n" + std::to_string(step)).c_str(), expected + 0x4000)] = expected;
         } else if (action == 1) {
             const int victim = pick();
             ASSERT_EQ(Handler().DeleteSubmodel(victim + 0x4000), victim == 0 ? -2 : 0);
             if (victim == 0) continue;
-            for (auto& entry : parent)
-                if (entry.second == victim) entry.second = parent[victim];
+            for (std::map<int, int>* up : {&parent, &home})
+                for (auto& entry : *up)
+                    if (entry.second == victim) entry.second = parent[victim];
             parent.erase(victim);
         } else {
             const int moved = pick();
@@ -177,6 +161,10 @@ TEST_F(Submodels, RandomEditsMatchAParentMapModel) {
         const int a = pick();
         const int b = pick();
         ASSERT_EQ(Handler().IsDescendantOf(a + 0x4000, b + 0x4000), ancestor(a, b) ? 1 : 0);
+        Handles inside;
+        for (const auto& [node, slot] : home)
+            if (slot == a) inside.push_back(node);
+        ASSERT_EQ(NodesOf(a + 0x4000), inside) << step;
 
         Handles expectedOrder; // breadth first
         std::deque<int> queue{0};
@@ -189,6 +177,10 @@ TEST_F(Submodels, RandomEditsMatchAParentMapModel) {
         }
         ASSERT_EQ(Ordered(), expectedOrder) << step;
     }
+    ASSERT_EQ(Handler().Reset(), 0);
+    EXPECT_EQ(Handler().GetNumberOfSubmodels(), 1);
+    EXPECT_EQ(IdOf(Handler(), MAIN), "Sub0");
+    EXPECT_EQ(NodesOf(MAIN).size(), home.size());
 }
 
 // A copied network's tree is deep: free slots, parents, node placement, texts, window,

@@ -1,7 +1,6 @@
 #include "inference/bayesian_algorithms.h"
 
 #include "definitions/node_value.h"
-#include "model/double_array.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
@@ -12,13 +11,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <string>
 #include <vector>
 
 namespace {
 
-using quarn_test::Beliefs;
 using quarn_test::ExpectOracle;
 using quarn_test::Targets;
 using quarn_test::ValueOf;
@@ -142,27 +139,6 @@ TEST_F(BayesianDriverTest, TreeThatCannotBeHadFailsWithoutFallback) {
     wide.SetDefaultBNAlgorithm(QNL_ALG_BN_ELIMINATION_JOIN_TREE);
     EXPECT_EQ(wide.UpdateBeliefs(), -42);
     QNL_errorHandler::Instance().Flush();
-}
-
-TEST_F(BayesianDriverTest, ConflictInsideATreeWritesNothing) {
-    // Neither observation singles out A's outcome, together they rule out all four.
-    const int a = network.AddNode(QNL_TYPE_CPT, "A");
-    network.GetNode(a)->GetDefinition()->SetNumberOfOutcomes(4);
-    QNL_doubleArray prior;
-    prior.SetSize(4);
-    for (int k = 0; k < 4; ++k)
-        prior[k] = 0.25;
-    network.GetNode(a)->GetDefinition()->SetDefinition(prior);
-    const int b = quarn_test::AddBinaryNode(network, "B", {a}, {0.5, 0.5, 0.0, 0.0});
-    const int c = quarn_test::AddBinaryNode(network, "C", {a}, {0.0, 0.0, 0.5, 0.5});
-    ASSERT_EQ(ValueOf(network, b).SetEvidence(0), 0);
-    ASSERT_EQ(ValueOf(network, c).SetEvidence(0), 0);
-    EXPECT_TRUE(RunClustering(network, nullptr, 0));
-    EXPECT_FALSE(ValueOf(network, a).IsValueValid());
-    for (double x : Beliefs(network, a))
-        EXPECT_FALSE(std::isnan(x));
-    network.SetTarget(a);
-    EXPECT_EQ(ProbEvidenceByClustering(network), 0.0);
 }
 
 TEST_F(BayesianDriverTest, ObservedNodeWithAnUnobservedCutParentIsRefused) {

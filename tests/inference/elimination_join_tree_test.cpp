@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -68,7 +69,7 @@ void ThinToForest(QNL_network& network, const std::vector<int>& nodes) {
 } // namespace
 
 // Neither observation rules A out alone; together they leave it no outcome: no value is valid,
-// but the polytree spreads A uniformly.
+// not even the probability of the evidence, but the polytree spreads A uniformly.
 TEST(EliminationJoinTreeTest, ConflictLeavesEveryValueInvalidOrUniformForThePolytree) {
     QNL_network network;
     const int a = network.AddNode(QNL_TYPE_CPT, "A");
@@ -78,8 +79,14 @@ TEST(EliminationJoinTreeTest, ConflictLeavesEveryValueInvalidOrUniformForThePoly
     network.SetNotificationControl(0);
     ASSERT_EQ(ValueOf(network, b).SetEvidence(0), 0);
     ASSERT_EQ(ValueOf(network, c).SetEvidence(0), 0);
+    EXPECT_TRUE(RunClustering(network, nullptr, 0));
+    quarn_test::ExpectNoValidBeliefs(network, "clustering");
+    for (double x : Beliefs(network, a))
+        EXPECT_FALSE(std::isnan(x));
     ASSERT_EQ(UpdateWith(network, QNL_ALG_BN_ELIMINATION_JOIN_TREE), 0);
-    quarn_test::ExpectNoValidBeliefs(network, "conflict");
+    quarn_test::ExpectNoValidBeliefs(network, "elimination");
+    network.SetTarget(a);
+    EXPECT_EQ(ProbEvidenceByClustering(network), 0.0);
     ASSERT_EQ(UpdateWith(network, QNL_ALG_BN_POLYTREE), 0);
     EXPECT_EQ(Beliefs(network, a), (std::vector<double>{0.25, 0.25, 0.25, 0.25}));
 }

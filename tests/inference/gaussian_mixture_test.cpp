@@ -93,22 +93,6 @@ TEST(GaussianMixture, FitWithoutWeightLeavesTheComponents) {
         EXPECT_EQ(m.components[i].mean, before[i].mean);
 }
 
-TEST(GaussianMixture, FitFindsTwoClustersInOrder) {
-    QNL_randomMixtures().Seed(11);
-    std::mt19937 rng(5);
-    std::vector<QNL_weightedSample> samples = NormalSamples(rng, -3.0, 1.0, 500);
-    const auto upper = NormalSamples(rng, 3.0, 1.0, 500);
-    samples.insert(samples.end(), upper.begin(), upper.end());
-    QNL_gaussianMixture m(-10.0, 10.0, 2, 0.001, 10.0);
-    const int passes = m.Fit(samples);
-    EXPECT_GT(passes, 0);
-    EXPECT_LT(passes, QNL_gaussianMixture::MAX_ITERATIONS);
-    const auto fitted = ByMean(m.components);
-    EXPECT_NEAR(fitted[0].mean, -3.0, 0.2);
-    EXPECT_NEAR(fitted[1].mean, 3.0, 0.2);
-    EXPECT_NEAR(fitted[0].weight, 0.5, 0.05);
-}
-
 // Fewer samples than components leave blocks empty; nothing may come out as NaN.
 TEST(GaussianMixture, FitWithFewerSamplesThanComponentsStaysFinite) {
     QNL_randomMixtures().Seed(3);
@@ -141,11 +125,15 @@ TEST(GaussianMixture, FitRecoversRandomMixturesWhateverTheWeightScale) {
         }
         QNL_gaussianMixture fit(-100.0, 100.0, k, 0.001, 10.0);
         QNL_randomMixtures().Seed(100 + trial);
-        fit.Fit(samples);
+        const int passes = fit.Fit(samples);
+        EXPECT_GT(passes, 0);
+        EXPECT_LT(passes, QNL_gaussianMixture::MAX_ITERATIONS);
         const auto fitted = ByMean(fit.components);
-        for (int j = 0; j < k; ++j)
+        for (int j = 0; j < k; ++j) {
             EXPECT_NEAR(fitted[j].mean, truth[j].mean, 0.1 * std::sqrt(truth[j].variance))
                 << "trial " << trial << " component " << j;
+            EXPECT_NEAR(fitted[j].weight, truth[j].weight / weightSum, 0.05) << trial;
+        }
 
         std::vector<QNL_weightedSample> scaled = samples;
         for (auto& s : scaled)

@@ -92,8 +92,9 @@ TEST(GateRelevance, UserPropertyOverridesTheNetworkSetting) {
     }
 }
 
-// A value carrying the marker cuts its node from the parents: a gate then stands for its
-// prior belief, baseline or leak, a probability table is refused.
+// A value carrying the marker, as whatever sets it would leave it, cuts its node from the
+// parents: a gate then stands for its prior belief, baseline or leak; a probability table is
+// refused once, with nothing listed.
 class MarkedBelief : public QNL_beliefVector {
 public:
     using QNL_beliefVector::QNL_beliefVector;
@@ -127,9 +128,12 @@ TEST(GateRelevance, MarkedNodesStandForTheirOwnNumberOrAreRefused) {
         const MarkedBelief marked(&net, y);
         ASSERT_EQ(net.GetNode(y)->CopyValue(&marked), 0);
         QNL_componentList list;
+        QNL_errorHandler::Instance().Flush();
         const int result = QNL_relevance::Reduce(net, false, true, list);
+        EXPECT_EQ(QNL_errorHandler::Instance().GetNumberOfErrors(), c.code != 0) << c.type;
         QNL_errorHandler::Instance().Flush();
         ASSERT_EQ(result, c.code) << c.type;
+        EXPECT_TRUE(c.code == 0 || list.GetCount() == 0) << c.type;
         for (int i = 0; i < list.GetCount(); ++i)
             for (int r = 0; r < list[i]->GetNumberOfRecords(); ++r) {
                 const QNL_relevanceNode* record = list[i]->GetRecord(r);

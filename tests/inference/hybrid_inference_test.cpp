@@ -229,6 +229,16 @@ TEST_F(HybridInferenceTest, DiscreteParentMixturesAgreeWithBayesRule) {
     const double a = 0.3 * std::exp(-0.5 * 9.0);
     const double b = 0.7 * std::exp(-0.5 * 16.0) / 0.5;
     EXPECT_NEAR(Belief(p, 0), a / (a + b), 0.02);
+
+    // The parent picks a rate: Bayes' rule with the two densities at the evidence.
+    ASSERT_EQ(Continuous(x)->SetExpression(0, "Exponential(1)"), 0);
+    ASSERT_EQ(Continuous(x)->SetExpression(1, "Exponential(4)"), 0);
+    ASSERT_EQ(Value(x)->SetEvidence(0.5), 0);
+    const double c = 0.3 * std::exp(-0.5), d = 0.7 * 4.0 * std::exp(-2.0);
+    for (int algorithm : {kImportance, kWeighting, kMessages}) {
+        ASSERT_EQ(Update(algorithm, 20000), 0) << algorithm;
+        EXPECT_NEAR(Belief(p), c / (c + d), 0.02) << algorithm;
+    }
 }
 
 TEST_F(HybridInferenceTest, EquationEvidenceIsEnforcedThroughItsParents) {
@@ -427,22 +437,6 @@ TEST_F(HybridInferenceTest, ParentDependentArgumentsGiveTheIntegratedPosterior) 
             ASSERT_EQ(Update(algorithm, 20000), 0) << c.child << " algorithm " << algorithm;
             EXPECT_NEAR(Of(p).mean, expected, 0.03) << c.child << " algorithm " << algorithm;
         }
-    }
-}
-
-// A discrete parent picks the rate: Bayes' rule with the two densities at the evidence.
-TEST_F(HybridInferenceTest, DiscreteParentSelectingTheRateFollowsBayesRule) {
-    QNL_randomUniform().Seed(4321);
-    const int d = Discrete("D", "0.4", "0.6");
-    const int x = Continuous(QNL_TYPE_DISTRIBUTION, "X", "", 0.0, 50.0);
-    ASSERT_EQ(net.AddArc(d, x), 0);
-    ASSERT_EQ(Continuous(x)->SetExpression(0, "Exponential(1)"), 0);
-    ASSERT_EQ(Continuous(x)->SetExpression(1, "Exponential(4)"), 0);
-    ASSERT_EQ(Value(x)->SetEvidence(0.5), 0);
-    const double a = 0.4 * std::exp(-0.5), b = 0.6 * 4.0 * std::exp(-2.0);
-    for (int algorithm : {kImportance, kWeighting, kMessages}) {
-        ASSERT_EQ(Update(algorithm, 20000), 0) << algorithm;
-        EXPECT_NEAR(Belief(d), a / (a + b), 0.02) << algorithm;
     }
 }
 

@@ -96,26 +96,11 @@ protected:
     int x = -1, y = -1, z = -1;
 };
 
-// A value with the marker flag, as whatever sets it would leave it, and a table that does not
-// fit its parents are refused, with nothing listed.
-TEST_F(Relevance, MarkedValueOrMisfitTableIsRefused) {
+// A table that does not fit its parents is refused, with nothing listed.
+TEST_F(Relevance, MisfitTableIsRefused) {
     ASSERT_EQ(Reduce(true, true), 0);
     EXPECT_EQ(list.GetCount(), 0); // an empty network
     BuildChain();
-    class MarkedBelief : public QNL_beliefVector {
-    public:
-        using QNL_beliefVector::QNL_beliefVector;
-        void Mark() { flags |= FLAG_MARKER; }
-    };
-    MarkedBelief marked(&net, y);
-    marked.Mark();
-    ASSERT_EQ(net.GetNode(y)->GetValue()->Assign(marked), 0);
-    QNL_errorHandler::Instance().Flush();
-    EXPECT_EQ(Reduce(true, true), -51);
-    EXPECT_EQ(list.GetCount(), 0);
-    EXPECT_EQ(QNL_errorHandler::Instance().GetNumberOfErrors(), 1);
-    QNL_beliefVector plain(&net, y);
-    ASSERT_EQ(net.GetNode(y)->GetValue()->Assign(plain), 0);
     ASSERT_EQ(net.GetNode(y)->GetDefinition()->GetMatrix()->InsertDimension(0, 3), 0);
     EXPECT_EQ(Reduce(true, true), -567);
     EXPECT_EQ(list.GetCount(), 0);

@@ -30,23 +30,8 @@ std::vector<std::pair<int, int>> EvidenceOf(QNL_network& net) {
 
 using AnnealedMapTest = NetworkFixture;
 
-TEST_F(AnnealedMapTest, SprinklerWithWetGrassForAnySeed) {
-    const Sprinkler s = BuildSprinkler(net);
-    for (int seed : {1, 7, 12345}) {
-        std::vector<int> outcomes;
-        double p = 0.0, pe = 0.0;
-        ASSERT_EQ(net.AnnealedMAP({{s.wetGrass, 0}}, {s.sprinkler, s.rain}, outcomes, p, pe, seed),
-                  0)
-            << LastMessage();
-        EXPECT_EQ(outcomes, (std::vector<int>{1, 0})) << "seed " << seed;
-        EXPECT_NEAR(p, 0.570236, 1e-6);
-        EXPECT_NEAR(pe, 0.6471, 1e-9);
-    }
-    EXPECT_TRUE(EvidenceOf(net).empty()) << "the caller's network is left alone";
-}
-
 // The returned probability is the exact P(assignment | e); the optimum is found on nearly
-// every network; one seed gives one result.
+// every network; one seed gives one result; the caller's network keeps its evidence alone.
 TEST_F(AnnealedMapTest, RandomNetworksAgainstEnumeration) {
     int cases = 0, optimal = 0;
     for (int round = 0; round < 60; ++round) {
@@ -67,6 +52,7 @@ TEST_F(AnnealedMapTest, RandomNetworksAgainstEnumeration) {
         ASSERT_EQ(n.AnnealedMAP(evidence, map, again, p2, pe2, round + 1), 0);
         EXPECT_EQ(outcomes, again);
         EXPECT_EQ(p, p2);
+        EXPECT_EQ(EvidenceOf(n), evidence) << "the caller's network is left alone";
 
         const Enumeration e = Enumerate(n, map);
         ASSERT_TRUE(e.ok) << e.error;

@@ -187,20 +187,19 @@ TEST_F(ValueOfInfoTest, QuestionRulesAndRefusals) {
     net.DeleteNode(w.oil);
     EXPECT_EQ(net.Update(voi), -568);
 
+    // A diagram without a utility table.
+    QNL_network bare;
+    const int d = bare.AddNode(QNL_TYPE_LIST, "D");
+    bare.AddArc(bare.AddNode(QNL_TYPE_CPT, "C"), d);
+    QNL_valueOfInfo useless(&bare);
+    ASSERT_EQ(useless.SetDecision(d), 0);
+    EXPECT_EQ(bare.Update(useless), -2);
+    EXPECT_EQ(LastMessage(), "Value of information can't be computed without utility nodes");
+
     QNL_valueOfInfo unbound(nullptr);
     EXPECT_EQ(unbound.AddNode(0), -567);
     EXPECT_EQ(unbound.SetDecision(0), -567);
     EXPECT_EQ(net.Update(unbound), -567);
-}
-
-TEST_F(ValueOfInfoTest, DiagramWithoutUtilityTableIsRefused) {
-    const int c = net.AddNode(QNL_TYPE_CPT, "C");
-    const int d = net.AddNode(QNL_TYPE_LIST, "D");
-    net.AddArc(c, d);
-    QNL_valueOfInfo voi(&net);
-    ASSERT_EQ(voi.SetDecision(d), 0);
-    EXPECT_EQ(net.Update(voi), -2);
-    EXPECT_EQ(LastMessage(), "Value of information can't be computed without utility nodes");
 }
 
 } // namespace

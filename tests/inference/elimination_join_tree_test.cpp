@@ -232,8 +232,6 @@ TEST(EliminationJoinTreeTest, TablesBeyondTheCapAreRefused) {
     EXPECT_EQ(QNL_errorHandler::Instance().GetNumberOfErrors(), 1);
     QNL_errorHandler::Instance().Flush();
     EXPECT_EQ(tree.GetNumberOfCliques(), 0);
-
-    QNL_errorHandler::Instance().Flush();
 }
 
 TEST(PolytreeTest, LoopyNetworkIsRefusedWithoutChangingValues) {

@@ -253,7 +253,7 @@ TEST(PolytreeTest, LoopyNetworkIsRefusedWithoutChangingValues) {
 // Every tree of a forest is propagated, with and without evidence, deterministic columns
 // and nodes of several parents included.
 TEST(PolytreeTest, RandomForestsMatchEnumeration) {
-    for (int round = 0; round < 150; ++round) {
+    for (int round = 0; round < 60; ++round) {
         QNL_network network;
         quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(4200, round);
         spec.nodes = 2 + round % 12;

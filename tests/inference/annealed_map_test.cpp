@@ -4,6 +4,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
+#include "support/network_builder.h"
 #include "support/oracle.h"
 #include "support/random_network.h"
 
@@ -18,12 +19,6 @@ using namespace quarn_test;
 
 namespace {
 
-std::string LastLogged() {
-    const QNL_errorHandler& log = QNL_errorHandler::Instance();
-    const int n = log.GetNumberOfErrors();
-    return n > 0 ? log.GetMessage(n - 1) : "";
-}
-
 std::vector<std::pair<int, int>> EvidenceOf(QNL_network& net) {
     std::vector<std::pair<int, int>> out;
     for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
@@ -33,30 +28,10 @@ std::vector<std::pair<int, int>> EvidenceOf(QNL_network& net) {
     return out;
 }
 
-class AnnealedMapTest : public ::testing::Test {
-protected:
-    void SetUp() override { QNL_errorHandler::Instance().Flush(); }
-    void TearDown() override { QNL_errorHandler::Instance().Flush(); }
-    QNL_network net;
-};
-
-TEST_F(AnnealedMapTest, SprinklerWithWetGrassForAnySeed) {
-    const Sprinkler s = BuildSprinkler(net);
-    for (int seed : {1, 7, 12345}) {
-        std::vector<int> outcomes;
-        double p = 0.0, pe = 0.0;
-        ASSERT_EQ(net.AnnealedMAP({{s.wetGrass, 0}}, {s.sprinkler, s.rain}, outcomes, p, pe, seed),
-                  0)
-            << LastLogged();
-        EXPECT_EQ(outcomes, (std::vector<int>{1, 0})) << "seed " << seed;
-        EXPECT_NEAR(p, 0.570236, 1e-6);
-        EXPECT_NEAR(pe, 0.6471, 1e-9);
-    }
-    EXPECT_TRUE(EvidenceOf(net).empty()) << "the caller's network is left alone";
-}
+using AnnealedMapTest = NetworkFixture;
 
 // The returned probability is the exact P(assignment | e); the optimum is found on nearly
-// every network; one seed gives one result.
+// every network; one seed gives one result; the caller's network keeps its evidence alone.
 TEST_F(AnnealedMapTest, RandomNetworksAgainstEnumeration) {
     int cases = 0, optimal = 0;
     for (int round = 0; round < 60; ++round) {
@@ -73,10 +48,11 @@ TEST_F(AnnealedMapTest, RandomNetworksAgainstEnumeration) {
         const auto evidence = EvidenceOf(n);
         std::vector<int> outcomes, again;
         double p = 0, pe = 0, p2 = 0, pe2 = 0;
-        ASSERT_EQ(n.AnnealedMAP(evidence, map, outcomes, p, pe, round + 1), 0) << LastLogged();
+        ASSERT_EQ(n.AnnealedMAP(evidence, map, outcomes, p, pe, round + 1), 0) << LastMessage();
         ASSERT_EQ(n.AnnealedMAP(evidence, map, again, p2, pe2, round + 1), 0);
         EXPECT_EQ(outcomes, again);
         EXPECT_EQ(p, p2);
+        EXPECT_EQ(EvidenceOf(n), evidence) << "the caller's network is left alone";
 
         const Enumeration e = Enumerate(n, map);
         ASSERT_TRUE(e.ok) << e.error;
@@ -148,7 +124,7 @@ TEST_F(AnnealedMapTest, RefusedBeforeTheSearch) {
         std::vector<int> outcomes;
         double p = -1, pe = -1;
         EXPECT_EQ(net.AnnealedMAP(c.evidence, c.map, outcomes, p, pe, 1), -2) << c.message;
-        EXPECT_EQ(LastLogged(), c.message);
+        EXPECT_EQ(LastMessage(), c.message);
         EXPECT_TRUE(outcomes.empty());
     }
 }

@@ -138,3 +138,13 @@ TEST(CliqueTableKernelTest, StridedKernelsMatchCellByCellArithmeticBitForBit) {
         EXPECT_TRUE(SameBits(expected, got)) << "accumulate";
     }
 }
+
+TEST(CliqueTableTest, StorageThatCannotBeHadIsRefused) {
+    quarn::detail::CliqueTable table;
+    ASSERT_TRUE(table.Resize(8));
+    table.Fill(0.5);
+    EXPECT_FALSE(table.Resize(std::int64_t{1} << 62));
+    EXPECT_EQ(table.Size(), 8);
+    EXPECT_EQ(table.Cells()[7], 0.5);
+    EXPECT_FALSE(table.Resize(-1));
+}

@@ -1,4 +1,7 @@
+#include "inference/clustering_join_tree.h"
 #include "inference/elimination_join_tree.h"
+#include "inference/graph_view.h"
+#include "inference/polytree.h"
 
 #include "definitions/node_value.h"
 #include "inference/bayesian_algorithms.h"
@@ -16,11 +19,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <numeric>
 #include <string>
 #include <vector>
 
 namespace {
 
+using quarn_test::Beliefs;
 using quarn_test::ValueOf;
 
 int UpdateWith(QNL_network& network, int algorithm) {
@@ -37,10 +43,33 @@ QNL_relevanceComponent* Largest(const QNL_componentList& components) {
     return best;
 }
 
+// A random network thinned to a forest: an arc whose ends are already connected goes, so
+// nodes of several parents stay and trees of every shape appear.
+void ThinToForest(QNL_network& network, const std::vector<int>& nodes) {
+    std::vector<int> root(static_cast<std::size_t>(network.GetLastNode() + 1));
+    std::iota(root.begin(), root.end(), 0);
+    auto find = [&](int x) {
+        while (root[static_cast<std::size_t>(x)] != x)
+            x = root[static_cast<std::size_t>(x)];
+        return x;
+    };
+    for (int child : nodes) {
+        const QNL_intArray parents(network.GetParents(child));
+        for (int i = 0; i < parents.GetCount(); ++i) {
+            const int a = find(parents[i]), b = find(child);
+            if (a == b)
+                ASSERT_EQ(network.RemoveArc(parents[i], child), 0);
+            else
+                root[static_cast<std::size_t>(a)] = b;
+        }
+    }
+    ASSERT_EQ(network.IsPolytree(), 1);
+}
+
 } // namespace
 
 // Neither observation rules A out alone; together they leave it no outcome: no value is valid,
-// but the polytree spreads A uniformly.
+// not even the probability of the evidence, but the polytree spreads A uniformly.
 TEST(EliminationJoinTreeTest, ConflictLeavesEveryValueInvalidOrUniformForThePolytree) {
     QNL_network network;
     const int a = network.AddNode(QNL_TYPE_CPT, "A");
@@ -50,10 +79,16 @@ TEST(EliminationJoinTreeTest, ConflictLeavesEveryValueInvalidOrUniformForThePoly
     network.SetNotificationControl(0);
     ASSERT_EQ(ValueOf(network, b).SetEvidence(0), 0);
     ASSERT_EQ(ValueOf(network, c).SetEvidence(0), 0);
+    EXPECT_TRUE(RunClustering(network, nullptr, 0));
+    quarn_test::ExpectNoValidBeliefs(network, "clustering");
+    for (double x : Beliefs(network, a))
+        EXPECT_FALSE(std::isnan(x));
     ASSERT_EQ(UpdateWith(network, QNL_ALG_BN_ELIMINATION_JOIN_TREE), 0);
-    quarn_test::ExpectNoValidBeliefs(network, "conflict");
+    quarn_test::ExpectNoValidBeliefs(network, "elimination");
+    network.SetTarget(a);
+    EXPECT_EQ(ProbEvidenceByClustering(network), 0.0);
     ASSERT_EQ(UpdateWith(network, QNL_ALG_BN_POLYTREE), 0);
-    EXPECT_EQ(quarn_test::Beliefs(network, a), (std::vector<double>{0.25, 0.25, 0.25, 0.25}));
+    EXPECT_EQ(Beliefs(network, a), (std::vector<double>{0.25, 0.25, 0.25, 0.25}));
 }
 
 // What the propagation relies on: a tree over the cliques, a child's shared records last in
@@ -197,6 +232,97 @@ TEST(EliminationJoinTreeTest, TablesBeyondTheCapAreRefused) {
     EXPECT_EQ(QNL_errorHandler::Instance().GetNumberOfErrors(), 1);
     QNL_errorHandler::Instance().Flush();
     EXPECT_EQ(tree.GetNumberOfCliques(), 0);
+}
 
+TEST(PolytreeTest, LoopyNetworkIsRefusedWithoutChangingValues) {
+    QNL_network network;
+    const quarn_test::Asia a = quarn_test::BuildAsia(network);
+    ValueOf(network, a.xray).SetEvidence(0);
+    ASSERT_EQ(UpdateWith(network, QNL_ALG_BN_CLUSTERING), 0);
+    const std::vector<double> before = Beliefs(network, a.cancer);
     QNL_errorHandler::Instance().Flush();
+    EXPECT_EQ(UpdateWith(network, QNL_ALG_BN_POLYTREE), -1);
+    EXPECT_EQ(quarn_test::LastMessage(),
+              "PolyTree algorithm can not be applied to this network, because it is not "
+              "singly connected.");
+    QNL_errorHandler::Instance().Flush();
+    EXPECT_EQ(Beliefs(network, a.cancer), before);
+    EXPECT_TRUE(ValueOf(network, a.cancer).IsValueValid());
+}
+
+// Every tree of a forest is propagated, with and without evidence, deterministic columns
+// and nodes of several parents included.
+TEST(PolytreeTest, RandomForestsMatchEnumeration) {
+    for (int round = 0; round < 60; ++round) {
+        QNL_network network;
+        quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(4200, round);
+        spec.nodes = 2 + round % 12;
+        const std::vector<int> nodes = quarn_test::BuildRandomNetwork(network, spec);
+        ThinToForest(network, nodes);
+        quarn_test::SetPossibleEvidence(network, spec.seed * 3, round % 4);
+        const std::string label = "round " + std::to_string(round);
+        ASSERT_EQ(UpdateWith(network, QNL_ALG_BN_POLYTREE), 0) << label;
+        quarn_test::ExpectOracle(network, label);
+        if (HasFailure()) return;
+    }
+}
+
+// Deep enough to overflow any call stack the propagation would use per node; compared with
+// clustering at both ends of the chain.
+TEST(PolytreeTest, LongChainWithEvidenceAtItsEnd) {
+    QNL_network network;
+    ASSERT_EQ(network.Init(100000, 1000), 0);
+    network.SetNotificationControl(0);
+    std::vector<int> chain;
+    chain.push_back(quarn_test::AddBinaryNode(network, "C0", {}, {0.3}));
+    for (int i = 1; i < 100000; ++i)
+        chain.push_back(quarn_test::AddBinaryNode(network, ("C" + std::to_string(i)).c_str(),
+                                                  {chain.back()}, {0.9, 0.2}));
+    ASSERT_EQ(ValueOf(network, chain.back()).SetEvidence(1), 0);
+    ASSERT_EQ(UpdateWith(network, QNL_ALG_BN_POLYTREE), 0);
+    std::vector<std::vector<double>> polytree;
+    const std::vector<int> probes{chain[0], chain[1], chain[99997], chain[99998]};
+    for (int h : probes)
+        polytree.push_back(Beliefs(network, h));
+    ASSERT_EQ(UpdateWith(network, QNL_ALG_BN_CLUSTERING), 0);
+    for (std::size_t i = 0; i < probes.size(); ++i)
+        for (std::size_t k = 0; k < 2; ++k)
+            EXPECT_NEAR(polytree[i][k], Beliefs(network, probes[i])[k], 1e-9) << i;
+    EXPECT_GT(Beliefs(network, chain[99998])[1], Beliefs(network, chain[0])[1]);
+}
+
+TEST(PolytreeTest, ArcListedOnOneSideOnlyIsRefused) {
+    QNL_network network;
+    const int a = quarn_test::AddBinaryNode(network, "A", {}, {0.3});
+    const int b = quarn_test::AddBinaryNode(network, "B", {}, {0.6});
+    ASSERT_EQ(network.GetChildren(a).Add(b), 0);
+    EXPECT_EQ(UpdateWith(network, QNL_ALG_BN_POLYTREE), -3);
+    QNL_errorHandler::Instance().Flush();
+    EXPECT_FALSE(ValueOf(network, b).IsValueValid());
+    network.GetChildren(a).DeleteByContent(b);
+}
+
+class ClusteringJoinTreeTest : public ::testing::Test {
+protected:
+    QNL_network network;
+};
+
+TEST_F(ClusteringJoinTreeTest, TooSmallLimitFailsWithoutWritingAndEvidenceIgnoresIt) {
+    quarn_test::RandomNetworkSpec spec;
+    spec.seed = 7;
+    spec.nodes = 10;
+    spec.maxParents = 3;
+    quarn_test::BuildRandomNetwork(network, spec);
+    QNL_componentList components;
+    ASSERT_EQ(QNL_relevance::Reduce(network, true, true, components), 0);
+    QNL_relevanceComponent* largest = Largest(components);
+    ASSERT_GT(largest->GetNumberOfRecords(), 3);
+    QNL_graphView view(largest);
+    QNL_clusteringJoinTree tree(view);
+    EXPECT_FALSE(tree.Update(nullptr, 4));
+    EXPECT_EQ(tree.GetFailure(), QNL_clusteringJoinTree::Failure::OVER_CAP);
+    for (int r = 0; r < largest->GetNumberOfRecords(); ++r)
+        EXPECT_FALSE(ValueOf(network, largest->GetRecord(r)->GetNodeHandle()).IsValueValid());
+    EXPECT_NEAR(tree.ProbabilityOfEvidence(), 1.0, 1e-12);
+    EXPECT_TRUE(tree.Update(nullptr, 0));
 }

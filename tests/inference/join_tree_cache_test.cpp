@@ -26,18 +26,10 @@ using quarn::detail::JoinTreeCache;
 using quarn_test::ExpectOracle;
 using quarn_test::ValueOf;
 
-// Every node's validity followed by its cells; compared with == (bit for bit but for NaN).
-using Snapshot = std::vector<std::vector<double>>;
-
+// Every node's evidence, validity and valid cells, bit for bit.
+using Snapshot = std::vector<std::string>;
 Snapshot Take(const QNL_network& network) {
-    Snapshot s;
-    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
-        QNL_nodeValue& value = ValueOf(network, h);
-        s.push_back({value.IsValueValid() ? 1.0 : 0.0});
-        for (int k = 0; value.GetMatrix() != nullptr && k < value.GetMatrix()->GetSize(); ++k)
-            s.back().push_back(value.GetMatrix()->Subscript(k));
-    }
-    return s;
+    return quarn_test::State(network);
 }
 
 // An update from values made invalid first, so that only what it writes counts.
@@ -304,15 +296,11 @@ std::uint64_t ExpectSolvesMatchWithoutKeptTrees(QNL_network& network, const std:
     // On a copy each, since a solve may add temporal-order arcs to the network it solves.
     auto solve = [&](auto& solver) {
         QNL_network copy(network);
-        QNL_errorHandler& log = QNL_errorHandler::Instance();
-        log.Flush();
+        QNL_errorHandler::Instance().Flush();
         const int code = solver.Solve(copy);
         Snapshot s = Take(copy);
-        s.push_back({static_cast<double>(code)});
-        std::vector<std::string> messages;
-        for (int i = 0; i < log.GetNumberOfErrors(); ++i)
-            messages.push_back(std::to_string(log.GetCode(i)) + log.GetMessage(i));
-        return std::make_pair(s, messages);
+        s.push_back(std::to_string(code));
+        return std::make_pair(s, quarn_test::Messages());
     };
     EXPECT_EQ(solve(cooper), solve(cooperOff)) << label;
     EXPECT_LE(cooper.GetCompilationCount(), cooperOff.GetCompilationCount()) << label;

@@ -13,6 +13,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -58,20 +62,31 @@ protected:
         }
         return worst;
     }
+    static std::vector<std::vector<double>> AllBeliefs(const QNL_network& network) {
+        std::vector<std::vector<double>> beliefs;
+        for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+            beliefs.push_back(Beliefs(network, h));
+        return beliefs;
+    }
 };
 
 // The sprinkler and Asia with 100,000 samples, then random networks with evidence on one to
 // three nodes with 20,000, against enumeration (a bound of 0 skips the pair). Logic sampling
-// keeps only the samples that meet the evidence, so it gets the loosest bound. Id 8 also runs
+// keeps only the samples that meet the evidence, so it gets the loosest bound. Propagated
+// importance also runs
 // with cut-off values of 0.9, which can leave an entry nothing to take its raise from, so the
 // importance columns must be renormalised.
 TEST_F(SamplersTest, NetworksAreEstimatedWithinToleranceOfEnumeration) {
     const struct {
         int id;
         double eps, bound[3]; // sprinkler, Asia, random
-    } rows[] = {{1, 0, {0.01, 0, 0.05}}, {3, 0, {0.01, 0.02, 0.03}}, {4, 0, {0.01, 0.02, 0.03}},
-                {6, 0, {0.01, 0, 0.03}}, {7, 0, {0, 0.02, 0.03}},    {8, 0, {0, 0.02, 0.03}},
-                {8, 0.9, {0.02, 0, 0}}};
+    } rows[] = {{QNL_ALG_BN_LOGIC_SAMPLING, 0, {0.01, 0, 0.05}},
+                {QNL_ALG_BN_LIKELIHOOD_WEIGHTING, 0, {0.01, 0.02, 0.03}},
+                {QNL_ALG_BN_IMPORTANCE_SAMPLING, 0, {0.01, 0.02, 0.03}},
+                {QNL_ALG_BN_BACKWARD_SAMPLING, 0, {0.01, 0, 0.03}},
+                {QNL_ALG_BN_ADAPTIVE_IMPORTANCE, 0, {0, 0.02, 0.03}},
+                {QNL_ALG_BN_PROPAGATED_IMPORTANCE, 0, {0, 0.02, 0.03}},
+                {QNL_ALG_BN_PROPAGATED_IMPORTANCE, 0.9, {0.02, 0, 0}}};
     for (int round = 0; round < 10; ++round) {
         QNL_network network;
         if (round == 0) {
@@ -107,14 +122,14 @@ TEST_F(SamplersTest, MessagePassingIsExactOnThePolytreeAndStartsFromUniformMessa
             ASSERT_EQ(ValueOf(network, a.johnCalls).SetEvidence(0), 0);
             ASSERT_EQ(ValueOf(network, a.maryCalls).SetEvidence(0), 0);
         }
-        ASSERT_EQ(Run(network, 9, 0, 4), 0);
+        ASSERT_EQ(Run(network, QNL_ALG_BN_MESSAGE_PASSING, 0, 4), 0);
         EXPECT_LT(Distance(network), 1e-6) << "evidence " << evidence;
     }
     QNL_network network;
     const int a = AddBinaryNode(network, "A", {}, {0.9});
     const int b = AddBinaryNode(network, "B", {a}, {0.7, 0.2});
     const int c = AddBinaryNode(network, "C", {b}, {0.6, 0.1});
-    ASSERT_EQ(Run(network, 9, 0, 1), 0);
+    ASSERT_EQ(Run(network, QNL_ALG_BN_MESSAGE_PASSING, 0, 1), 0);
     ExpectNear({Beliefs(network, a)[0], Beliefs(network, b)[0], Beliefs(network, c)[0]},
                {0.9, (0.7 + 0.2) / 2, (0.6 + 0.1) / 2}, 1e-12, "one iteration");
 }
@@ -128,7 +143,7 @@ TEST_F(SamplersTest, PropagatedImportanceIterationsStopAtTheLargestHeight) {
     ASSERT_EQ(ValueOf(network, c).SetEvidence(0), 0);
     std::vector<std::vector<double>> results;
     for (int proplen : {2, 5, 1}) {
-        ASSERT_EQ(Run(network, 8, 5000, proplen), 0);
+        ASSERT_EQ(Run(network, QNL_ALG_BN_PROPAGATED_IMPORTANCE, 5000, proplen), 0);
         results.push_back(Beliefs(network, a));
         results.back().push_back(Beliefs(network, b)[0]);
     }
@@ -136,49 +151,45 @@ TEST_F(SamplersTest, PropagatedImportanceIterationsStopAtTheLargestHeight) {
     EXPECT_NE(results[0], results[2]);
 }
 
-// Id 5 is an alias of likelihood weighting. Without evidence the importance tables equal the
+// The alias repeats likelihood weighting. Without evidence the importance tables equal the
 // node tables until their first re-estimation, so importance sampling repeats likelihood
 // weighting's draws and weights exactly up to the 101st sample and no further.
 TEST_F(SamplersTest, AliasAndFirstReestimationRepeatLikelihoodWeighting) {
-    auto all = [](const QNL_network& network) {
-        std::vector<std::vector<double>> beliefs;
-        for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
-            beliefs.push_back(Beliefs(network, h));
-        return beliefs;
-    };
     QNL_network network;
     BuildRandomNetwork(network, RoundSpec(31, 7));
     SetPossibleEvidence(network, 5, 2);
-    ASSERT_EQ(Run(network, 3, 3000), 0);
-    const std::vector<std::vector<double>> first = all(network);
-    ASSERT_EQ(Run(network, 5, 3000), 0);
-    EXPECT_EQ(all(network), first);
+    ASSERT_EQ(Run(network, QNL_ALG_BN_LIKELIHOOD_WEIGHTING, 3000), 0);
+    const std::vector<std::vector<double>> first = AllBeliefs(network);
+    ASSERT_EQ(Run(network, QNL_ALG_BN_LIKELIHOOD_WEIGHTING_ALIAS, 3000), 0);
+    EXPECT_EQ(AllBeliefs(network), first);
 
     QNL_network plain;
     RandomNetworkSpec spec = RoundSpec(11, 6);
     spec.nodes = 6;
     BuildRandomNetwork(plain, spec);
     for (int samples : {101, 102}) {
-        ASSERT_EQ(Run(plain, 3, samples), 0);
-        const std::vector<std::vector<double>> weighted = all(plain);
-        ASSERT_EQ(Run(plain, 4, samples), 0);
-        EXPECT_EQ(all(plain) == weighted, samples == 101) << samples;
+        ASSERT_EQ(Run(plain, QNL_ALG_BN_LIKELIHOOD_WEIGHTING, samples), 0);
+        const std::vector<std::vector<double>> weighted = AllBeliefs(plain);
+        ASSERT_EQ(Run(plain, QNL_ALG_BN_IMPORTANCE_SAMPLING, samples), 0);
+        EXPECT_EQ(AllBeliefs(plain) == weighted, samples == 101) << samples;
     }
 }
 
 // The stop flag ends likelihood weighting at once. A -> B with B observed where it cannot be,
 // beside C -> D: the failing component is reported whichever comes first. Ids 1 to 6 still
-// write the other component; ids 7 and 8 stop at the failure, leaving later components.
+// write the other component; the adaptive samplers stop at the failure, leaving later ones.
 TEST_F(SamplersTest, StopFlagAndFailingComponentGiveNoUsefulSamples) {
     QNL_network sprinkler;
     const Sprinkler s = BuildSprinkler(sprinkler);
     QNL_samplingStopFlag = 1;
-    EXPECT_EQ(Run(sprinkler, 3, 1000), -5);
+    EXPECT_EQ(Run(sprinkler, QNL_ALG_BN_LIKELIHOOD_WEIGHTING, 1000), -5);
     EXPECT_EQ(std::vector<int>({QNL_samplingCounter, QNL_samplingStopFlag}),
               std::vector<int>({1, 0}));
     EXPECT_EQ(LastMessage(), kNoSamples);
     EXPECT_FALSE(ValueOf(sprinkler, s.rain).IsValueValid());
-    for (int id : {1, 3, 4, 6, 7, 8}) {
+    for (int id : {QNL_ALG_BN_LOGIC_SAMPLING, QNL_ALG_BN_LIKELIHOOD_WEIGHTING,
+                   QNL_ALG_BN_IMPORTANCE_SAMPLING, QNL_ALG_BN_BACKWARD_SAMPLING,
+                   QNL_ALG_BN_ADAPTIVE_IMPORTANCE, QNL_ALG_BN_PROPAGATED_IMPORTANCE}) {
         for (bool failingFirst : {true, false}) {
             QNL_network network;
             int a = -1, b = -1, d = -1;
@@ -197,7 +208,7 @@ TEST_F(SamplersTest, StopFlagAndFailingComponentGiveNoUsefulSamples) {
             EXPECT_EQ(Run(network, id, 500), -5) << id;
             EXPECT_EQ(LastMessage(), kNoSamples) << id;
             EXPECT_FALSE(ValueOf(network, a).IsValueValid()) << id;
-            const bool written = id < 7 || !failingFirst;
+            const bool written = id < QNL_ALG_BN_ADAPTIVE_IMPORTANCE || !failingFirst;
             EXPECT_EQ(ValueOf(network, d).IsValueValid(), written) << id << failingFirst;
         }
     }
@@ -209,7 +220,8 @@ TEST_F(SamplersTest, AnOutcomeOfProbabilityZeroIsNeverDrawn) {
     QNL_network network;
     const int a = AddBinaryNode(network, "A", {}, {1.0});
     AddBinaryNode(network, "B", {a}, {0.3, 0.6});
-    for (int id : {1, 3, 4, 6}) {
+    for (int id : {QNL_ALG_BN_LOGIC_SAMPLING, QNL_ALG_BN_LIKELIHOOD_WEIGHTING,
+                   QNL_ALG_BN_IMPORTANCE_SAMPLING, QNL_ALG_BN_BACKWARD_SAMPLING}) {
         ASSERT_EQ(Run(network, id, 100000), 0) << id;
         EXPECT_EQ(Beliefs(network, a)[1], 0.0) << id;
     }
@@ -238,18 +250,12 @@ TEST_F(SamplersTest, ImportanceSamplingErrorFallsWithTheSampleCount) {
             nodes.push_back(AddBinaryNode(network, id.c_str(), {a, b}, {0.95, 0.5, 0.5, 0.05}));
     }
     SetPossibleEvidence(network, 17, 8);
-    auto all = [&network] {
-        std::vector<std::vector<double>> beliefs;
-        for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
-            beliefs.push_back(Beliefs(network, h));
-        return beliefs;
-    };
-    ASSERT_EQ(Run(network, 0, 0), 0);
-    const std::vector<std::vector<double>> exact = all();
+    ASSERT_EQ(Run(network, QNL_ALG_BN_CLUSTERING, 0), 0);
+    const std::vector<std::vector<double>> exact = AllBeliefs(network);
     double error[2] = {0.0, 0.0};
     for (int i = 0; i < 2; ++i) {
-        ASSERT_EQ(Run(network, 4, i == 0 ? 2000 : 20000), 0);
-        const std::vector<std::vector<double>> got = all();
+        ASSERT_EQ(Run(network, QNL_ALG_BN_IMPORTANCE_SAMPLING, i == 0 ? 2000 : 20000), 0);
+        const std::vector<std::vector<double>> got = AllBeliefs(network);
         for (std::size_t n = 0; n < got.size(); ++n)
             for (std::size_t k = 0; k < got[n].size(); ++k)
                 error[i] = std::max(error[i], std::fabs(got[n][k] - exact[n][k]));
@@ -257,3 +263,130 @@ TEST_F(SamplersTest, ImportanceSamplingErrorFallsWithTheSampleCount) {
     EXPECT_LT(error[1], 0.03);
     EXPECT_LT(error[1], 0.6 * error[0]) << error[0] << " from 2000 samples";
 }
+
+namespace {
+
+const int kWeightedIds[] = {
+    QNL_ALG_BN_LIKELIHOOD_WEIGHTING,       QNL_ALG_BN_IMPORTANCE_SAMPLING,
+    QNL_ALG_BN_LIKELIHOOD_WEIGHTING_ALIAS, QNL_ALG_BN_BACKWARD_SAMPLING,
+    QNL_ALG_BN_ADAPTIVE_IMPORTANCE,        QNL_ALG_BN_PROPAGATED_IMPORTANCE};
+
+// A hidden parent with many observed leaves, each finding of likelihood 0.06 to 0.16: in
+// pairs that favour the two outcomes alike, plus one leaf at odds 1:3. The exact posterior of
+// the parent is its prior times the product of the leaves' likelihoods, summed in logarithms.
+struct ManyFindings {
+    int hidden = -1;
+    double exactTrue = 0.0;
+};
+
+ManyFindings BuildManyFindings(QNL_network& network, int leaves) {
+    ManyFindings m;
+    const double prior = 0.5;
+    m.hidden = AddBinaryNode(network, "H", {}, {prior});
+    double logOdds = std::log(prior / (1.0 - prior));
+    for (int i = 0; i <= leaves; ++i) {
+        const double a = 0.06 + 0.01 * ((i / 2) % 9);
+        double likelihood[2] = {a, a + 0.02};
+        if (i % 2 == 1) std::swap(likelihood[0], likelihood[1]);
+        if (i == leaves) likelihood[1] = 3.0 * likelihood[0];
+        const std::string id = "L" + std::to_string(i);
+        const int leaf =
+            AddBinaryNode(network, id.c_str(), {m.hidden}, {likelihood[0], likelihood[1]});
+        EXPECT_EQ(ValueOf(network, leaf).SetEvidence(0), 0) << id;
+        logOdds += std::log(likelihood[0]) - std::log(likelihood[1]);
+    }
+    m.exactTrue = 1.0 / (1.0 + std::exp(-logOdds));
+    return m;
+}
+
+// With 400 leaves every sample's weight is a product near 1e-389, far below the smallest double;
+// the estimates must still come from the samples. With 40 leaves nothing underflows. The leaves'
+// likelihoods cancel in pairs and observed leaves draw nothing, so both runs draw the same
+// samples with weights in the same ratios and must give the same estimate.
+TEST_F(SamplersTest, ManyFindingsOfModestLikelihoodStillGiveEstimates) {
+    std::vector<double> fewFindings;
+    for (int leaves : {40, 400}) {
+        QNL_network network;
+        const ManyFindings m = BuildManyFindings(network, leaves);
+        for (std::size_t i = 0; i < std::size(kWeightedIds); ++i) {
+            const int id = kWeightedIds[i];
+            ASSERT_EQ(Run(network, id, 4000), 0) << leaves << " leaves, id " << id;
+            ASSERT_TRUE(ValueOf(network, m.hidden).IsValueValid()) << id;
+            const double estimate = Beliefs(network, m.hidden)[0];
+            EXPECT_NEAR(estimate, m.exactTrue, 0.03) << leaves << " leaves, id " << id;
+            if (leaves == 40)
+                fewFindings.push_back(estimate);
+            else
+                EXPECT_NEAR(estimate, fewFindings[i], 1e-9) << "id " << id;
+        }
+    }
+}
+
+// Two more leaves, with a second root as their other parent, that each allow only half of
+// the parents' configurations and together none: every sample has a factor 0.0, however small
+// the others make it, and the run still reports that none carries weight. Neither finding
+// alone fixes a parent, so nothing decides this before the samplers run.
+TEST_F(SamplersTest, EvidenceOfProbabilityZeroAmongManyFindingsStillFails) {
+    QNL_network network;
+    const ManyFindings m = BuildManyFindings(network, 400);
+    const int other = AddBinaryNode(network, "G", {}, {0.5});
+    const int same = AddBinaryNode(network, "Same", {m.hidden, other}, {0.5, 0.0, 0.0, 0.5});
+    const int differ = AddBinaryNode(network, "Differ", {m.hidden, other}, {0.0, 0.5, 0.5, 0.0});
+    ASSERT_EQ(ValueOf(network, same).SetEvidence(0), 0);
+    ASSERT_EQ(ValueOf(network, differ).SetEvidence(0), 0);
+    for (int id : kWeightedIds) {
+        EXPECT_EQ(Run(network, id, 200), -5) << id;
+        EXPECT_FALSE(ValueOf(network, m.hidden).IsValueValid()) << id;
+        EXPECT_FALSE(ValueOf(network, other).IsValueValid()) << id;
+    }
+}
+
+// log2 of a weight from its parts.
+double Log2(const quarn::detail::SampleWeight& weight) {
+    return std::log2(weight.Mantissa()) + weight.Exponent();
+}
+
+// A weight is 0 exactly when a factor is 0.0, however small, large or subnormal the others.
+TEST(SampleWeight, ProductIsZeroOnlyForAZeroFactor) {
+    struct Case {
+        std::vector<std::pair<double, int>> factors; // factor, times
+        bool carries;
+    };
+    const Case cases[] = {
+        {{{0.1, 3000}}, true},
+        {{{1e-320, 1}, {0.5, 1000}, {1e-320, 1}}, true},
+        {{{1e300, 3}, {1e-300, 2}, {0.2, 500}}, true},
+        {{{0.1, 1000}, {0.0, 1}, {0.1, 10}}, false},
+    };
+    for (const Case& c : cases) {
+        quarn::detail::SampleWeight weight;
+        bool carries = true;
+        double log2 = 0.0;
+        for (const auto& [factor, times] : c.factors)
+            for (int i = 0; i < times && carries; ++i) {
+                carries = weight.Multiply(factor);
+                log2 += std::log2(factor);
+            }
+        EXPECT_EQ(carries, c.carries) << log2;
+        if (carries) {
+            EXPECT_NEAR(Log2(weight), log2, 1e-9 * std::fabs(log2)) << log2;
+        }
+    }
+}
+
+// A larger weight rescales the sums taken before it: their ratios stay.
+TEST(SampleWeight, SumsKeepTheirRatiosAcrossRescaling) {
+    quarn::detail::SampleWeight small;
+    for (int i = 0; i < 2000; ++i)
+        small.Multiply(0.1);
+    quarn::detail::SampleWeight large = small;
+    large.Multiply(1e200);
+    quarn::detail::WeightSums sums;
+    sums.Assign(2);
+    sums[0] += sums.Take(small);
+    sums[1] += sums.Take(large);
+    sums[0] += sums.Take(small);
+    EXPECT_NEAR(std::log10(sums[1] / sums[0]), 200.0 - std::log10(2.0), 1e-9);
+}
+
+} // namespace

@@ -5,6 +5,7 @@
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "support/decision_oracle.h"
+#include "support/network_builder.h"
 #include "support/random_diagram.h"
 #include "support/random_network.h"
 
@@ -18,12 +19,6 @@
 using namespace quarn_test;
 
 namespace {
-
-std::string LastLogged() {
-    const QNL_errorHandler& log = QNL_errorHandler::Instance();
-    const int n = log.GetNumberOfErrors();
-    return n > 0 ? log.GetMessage(n - 1) : "";
-}
 
 // The network the engine solves, built independently: the test decision before the point of
 // view and before the first utility table, and with `informed` the arcs from the valued nodes
@@ -81,12 +76,7 @@ void ExpectMatchesEnumeration(QNL_network& net, const QNL_valueOfInfo& voi,
     }
 }
 
-class ValueOfInfoTest : public ::testing::Test {
-protected:
-    void SetUp() override { QNL_errorHandler::Instance().Flush(); }
-    void TearDown() override { QNL_errorHandler::Instance().Flush(); }
-    QNL_network net;
-};
+using ValueOfInfoTest = NetworkFixture;
 
 TEST_F(ValueOfInfoTest, OilWildcatterIsWorthThirtyFive) {
     // A deleted node before the model leaves a hole the copy must keep.
@@ -97,7 +87,7 @@ TEST_F(ValueOfInfoTest, OilWildcatterIsWorthThirtyFive) {
     ASSERT_EQ(voi.SetDecision(w.drill), 0);
     EXPECT_EQ(voi.GetPointOfView(), w.drill);
     ASSERT_EQ(voi.AddNode(w.oil), 0);
-    ASSERT_EQ(net.Update(voi), 0) << LastLogged();
+    ASSERT_EQ(net.Update(voi), 0) << LastMessage();
     ASSERT_GT(voi.GetValues().GetSize(), 0);
     for (int i = 0; i < voi.GetValues().GetSize(); ++i)
         EXPECT_NEAR(voi.GetValues().Subscript(i), 35.0, 1e-9);
@@ -160,7 +150,7 @@ TEST_F(ValueOfInfoTest, RandomDiagramsMatchEnumeration) {
         if (v >= 0) {
             ASSERT_EQ(voi.AddNode(v), 0);
         }
-        ASSERT_EQ(n.Update(voi), 0) << "seed " << seed << ": " << LastLogged();
+        ASSERT_EQ(n.Update(voi), 0) << "seed " << seed << ": " << LastMessage();
         EXPECT_TRUE(o < 0 || voi.GetIndexingNodes().IsInList(o)) << seed;
         ExpectMatchesEnumeration(n, voi, "seed " + std::to_string(seed));
         ++checked;
@@ -197,20 +187,19 @@ TEST_F(ValueOfInfoTest, QuestionRulesAndRefusals) {
     net.DeleteNode(w.oil);
     EXPECT_EQ(net.Update(voi), -568);
 
+    // A diagram without a utility table.
+    QNL_network bare;
+    const int d = bare.AddNode(QNL_TYPE_LIST, "D");
+    bare.AddArc(bare.AddNode(QNL_TYPE_CPT, "C"), d);
+    QNL_valueOfInfo useless(&bare);
+    ASSERT_EQ(useless.SetDecision(d), 0);
+    EXPECT_EQ(bare.Update(useless), -2);
+    EXPECT_EQ(LastMessage(), "Value of information can't be computed without utility nodes");
+
     QNL_valueOfInfo unbound(nullptr);
     EXPECT_EQ(unbound.AddNode(0), -567);
     EXPECT_EQ(unbound.SetDecision(0), -567);
     EXPECT_EQ(net.Update(unbound), -567);
-}
-
-TEST_F(ValueOfInfoTest, DiagramWithoutUtilityTableIsRefused) {
-    const int c = net.AddNode(QNL_TYPE_CPT, "C");
-    const int d = net.AddNode(QNL_TYPE_LIST, "D");
-    net.AddArc(c, d);
-    QNL_valueOfInfo voi(&net);
-    ASSERT_EQ(voi.SetDecision(d), 0);
-    EXPECT_EQ(net.Update(voi), -2);
-    EXPECT_EQ(LastLogged(), "Value of information can't be computed without utility nodes");
 }
 
 } // namespace

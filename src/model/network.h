@@ -468,6 +468,13 @@ private:
     } derivation;
     // Scratch of the invalidation walk and of the propagation of implied evidence.
     std::vector<std::pair<int, bool>> walkStack;
+    // Scratch of the evidence notifications, kept so that a finding changed over and over (a
+    // solver's scenarios) allocates nothing: one list per function, none of which calls
+    // another that uses the same list.
+    struct EvidenceScratch {
+        std::vector<int> cleared, repropagated, implied, ancestors, merged, stack, flagged;
+        std::vector<std::pair<int, int>> before, after, changed;
+    } evidenceScratch;
     struct PropagationScratch {
         std::vector<int> work;
         QNL_intArray fixed;

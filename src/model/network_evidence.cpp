@@ -106,7 +106,8 @@ void QNL_network::CollectObserved(std::vector<int>& out, bool realOnly) {
             isObservedCandidate[static_cast<std::size_t>(node)] = 0;
     }
     observedCandidates.resize(kept);
-    std::sort(observedCandidates.begin(), observedCandidates.end());
+    if (!std::is_sorted(observedCandidates.begin(), observedCandidates.end()))
+        std::sort(observedCandidates.begin(), observedCandidates.end());
     out.clear();
     for (int node : observedCandidates)
         if (!realOnly || HasRealEvidence(*this, node)) out.push_back(node);
@@ -140,7 +141,7 @@ int QNL_network::ClearAllPropagatedEvidence() {
 }
 
 void QNL_network::ClearPropagated(bool inBatch) {
-    std::vector<int> observed;
+    std::vector<int>& observed = evidenceScratch.cleared;
     CollectObserved(observed, false);
     for (int h : observed) {
         QNL_nodeValue* value = table[h].node->GetValue();
@@ -154,11 +155,11 @@ void QNL_network::ClearPropagated(bool inBatch) {
 // all of them: the marks of the earlier ones stay, and only a new finding's ancestors not yet
 // marked are walked. A finding gone or a structure change marks afresh.
 void QNL_network::MarkEvidenceAncestors(const std::vector<int>* extra) {
-    std::vector<int> observed;
+    std::vector<int>& observed = evidenceScratch.ancestors;
     CollectObserved(observed, true);
     if (extra != nullptr && !extra->empty()) {
-        std::vector<int> merged;
-        merged.reserve(observed.size() + extra->size());
+        std::vector<int>& merged = evidenceScratch.merged;
+        merged.clear();
         std::set_union(observed.begin(), observed.end(), extra->begin(), extra->end(),
                        std::back_inserter(merged));
         observed.swap(merged);
@@ -177,7 +178,8 @@ void QNL_network::MarkEvidenceAncestors(const std::vector<int>* extra) {
         ancestorMarked.clear();
         ancestorBasis.clear();
     }
-    std::vector<int> stack;
+    std::vector<int>& stack = evidenceScratch.stack;
+    stack.clear();
     auto known = ancestorBasis.cbegin();
     for (int h : observed) {
         while (known != ancestorBasis.cend() && *known < h)
@@ -487,8 +489,8 @@ int QNL_network::NotifyEvidenceSet(int node) {
     MarkEvidenceAncestors();
     Mark(node, FLAG_VISITED);
     metUtility = false;
-    const QNL_intArray children(table[node].children);
-    const QNL_intArray parents(table[node].parents);
+    const QNL_intArray& children = table[node].children;
+    const QNL_intArray& parents = table[node].parents;
     for (int i = 0; i < children.GetCount(); ++i) Walk(children[i], true);
     for (int i = 0; i < parents.GetCount(); ++i) Walk(parents[i], false);
     int result = 0;
@@ -566,19 +568,21 @@ int QNL_network::InvalidateFrom(int node, bool childTables) {
     if (!(notificationControl & NOTIFY_ON)) return 0;
     if (!IsValidNodeHandle(node)) return -2;
     if (!batchStarts.empty()) WalkFromBatch();
-    std::vector<std::pair<int, int>> before;
+    std::vector<std::pair<int, int>>& before = evidenceScratch.before;
     ImpliedEvidence(before);
     RepropagateAll(false);
-    std::vector<std::pair<int, int>> after;
+    std::vector<std::pair<int, int>>& after = evidenceScratch.after;
     ImpliedEvidence(after);
-    std::vector<std::pair<int, int>> changed;
+    std::vector<std::pair<int, int>>& changed = evidenceScratch.changed;
+    changed.clear();
     std::set_symmetric_difference(before.begin(), before.end(), after.begin(), after.end(),
                                   std::back_inserter(changed));
     changed.erase(
         std::remove_if(changed.begin(), changed.end(),
                        [&](const std::pair<int, int>& c) { return !IsValidNodeHandle(c.first); }),
         changed.end());
-    std::vector<int> flagged;
+    std::vector<int>& flagged = evidenceScratch.flagged;
+    flagged.clear();
     for (const auto& c : changed) {
         if (table[c.first].flags & FLAG_CLEARING) continue;
         table[c.first].flags |= FLAG_CLEARING;
@@ -591,8 +595,8 @@ int QNL_network::InvalidateFrom(int node, bool childTables) {
         QNL_nodeEntry& entry = table[c.first];
         QNL_nodeValue* value = entry.node->GetValue();
         if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
-        const QNL_intArray children(entry.children);
-        const QNL_intArray parents(entry.parents);
+        const QNL_intArray& children = entry.children;
+        const QNL_intArray& parents = entry.parents;
         for (int i = 0; i < children.GetCount(); ++i) Walk(children[i], true);
         for (int i = 0; i < parents.GetCount(); ++i) Walk(parents[i], false);
     }
@@ -600,8 +604,8 @@ int QNL_network::InvalidateFrom(int node, bool childTables) {
     Mark(node, FLAG_VISITED);
     QNL_nodeValue* value = entry.node->GetValue();
     const bool observed = value != nullptr && value->IsObserved();
-    const QNL_intArray children(entry.children);
-    const QNL_intArray parents(entry.parents);
+    const QNL_intArray& children = entry.children;
+    const QNL_intArray& parents = entry.parents;
     if (!observed) {
         if (value != nullptr) value->SetValidFlag(false);
         if (entry.node->GetType() & QNL_TYPE_BIT_UTILITY) metUtility = true;
@@ -620,7 +624,7 @@ int QNL_network::InvalidateFrom(int node, bool childTables) {
 
 // (node, outcome) of every implied finding, sorted.
 void QNL_network::ImpliedEvidence(std::vector<std::pair<int, int>>& out) {
-    std::vector<int> observed;
+    std::vector<int>& observed = evidenceScratch.implied;
     CollectObserved(observed, false);
     out.clear();
     for (int h : observed) {
@@ -636,7 +640,7 @@ void QNL_network::RepropagateAll(bool inBatch) {
     ClearPropagated(inBatch);
     ClearWalkMarks();
     if (!(notificationControl & NOTIFY_PROPAGATE_EVIDENCE)) return;
-    std::vector<int> observed;
+    std::vector<int>& observed = evidenceScratch.repropagated;
     CollectObserved(observed, true);
     recordImplied = inBatch;
     for (int h : observed)

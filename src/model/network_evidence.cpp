@@ -491,8 +491,10 @@ int QNL_network::NotifyEvidenceSet(int node) {
     metUtility = false;
     const QNL_intArray& children = table[node].children;
     const QNL_intArray& parents = table[node].parents;
-    for (int i = 0; i < children.GetCount(); ++i) Walk(children[i], true);
-    for (int i = 0; i < parents.GetCount(); ++i) Walk(parents[i], false);
+    for (int i = 0; i < children.GetCount(); ++i)
+        Walk(children[i], true);
+    for (int i = 0; i < parents.GetCount(); ++i)
+        Walk(parents[i], false);
     int result = 0;
     if (notificationControl & NOTIFY_PROPAGATE_EVIDENCE) {
         ClearWalkMarks();
@@ -597,8 +599,10 @@ int QNL_network::InvalidateFrom(int node, bool childTables) {
         if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
         const QNL_intArray& children = entry.children;
         const QNL_intArray& parents = entry.parents;
-        for (int i = 0; i < children.GetCount(); ++i) Walk(children[i], true);
-        for (int i = 0; i < parents.GetCount(); ++i) Walk(parents[i], false);
+        for (int i = 0; i < children.GetCount(); ++i)
+            Walk(children[i], true);
+        for (int i = 0; i < parents.GetCount(); ++i)
+            Walk(parents[i], false);
     }
     QNL_nodeEntry& entry = table[node];
     Mark(node, FLAG_VISITED);
@@ -611,11 +615,13 @@ int QNL_network::InvalidateFrom(int node, bool childTables) {
         if (entry.node->GetType() & QNL_TYPE_BIT_UTILITY) metUtility = true;
     }
     if (!observed || childTables)
-        for (int i = 0; i < children.GetCount(); ++i) Walk(children[i], true);
+        for (int i = 0; i < children.GetCount(); ++i)
+            Walk(children[i], true);
     const bool decision = (entry.node->GetType() & QNL_TYPE_BIT_DECISION) != 0;
     if (!decision && ((value != nullptr && value->HasEvidence()) || IsEvidenceAncestor(node) ||
                       (entry.flags & FLAG_CLEARING)))
-        for (int i = 0; i < parents.GetCount(); ++i) Walk(parents[i], false);
+        for (int i = 0; i < parents.GetCount(); ++i)
+            Walk(parents[i], false);
     for (int h : flagged)
         table[h].flags &= ~FLAG_CLEARING;
     if (metUtility) InvalidateDecisions();
@@ -707,6 +713,17 @@ int QNL_network::PropagateFrom(int start) {
         return 0;
     };
 
+    // The cell where a slice's walk starts (every free dimension at 0) with the dimension
+    // `varied` at k: most tables have neither certain nor impossible cells, and one cell per
+    // outcome then shows that a slice implies nothing, without a walk over it.
+    auto firstCell = [&](const QNL_Dmatrix& matrix, int varied, int k) {
+        std::int64_t at = std::int64_t{k} * matrix.GetMultiplier(varied);
+        for (int d = 0; d < fixed.GetSize(); ++d)
+            if (d != varied && fixed[d] >= 0)
+                at += std::int64_t{fixed[d]} * matrix.GetMultiplier(d);
+        return matrix.GetItems()[static_cast<int>(at)];
+    };
+
     while (!work.empty()) {
         const int n = work.back();
         work.pop_back();
@@ -724,6 +741,12 @@ int QNL_network::PropagateFrom(int start) {
             const int own = fixed.GetSize() - 1;
             const int outcomes = matrix->GetSizeOfDimension(own);
             // An outcome whose cells are all 1 given the observed parents is certain.
+            if (matrix->GetSize() > 0) {
+                int k = 0;
+                while (k < outcomes && firstCell(*matrix, own, k) != 1.0)
+                    ++k;
+                if (k == outcomes) continue;
+            }
             if (matrix->FindUnfilledOutcomes(1.0, fixed, own, outcomes, unfilled) < 0) continue;
             for (int k = 0; k < outcomes; ++k) {
                 if (unfilled[static_cast<std::size_t>(k)]) continue;
@@ -746,6 +769,9 @@ int QNL_network::PropagateFrom(int start) {
             if (dim < 0 || (TypeOf(types, p) & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)))
                 continue;
             // A parent left with one outcome under which the observed one is possible.
+            if (matrix->GetSize() > 0 && matrix->GetSizeOfDimension(dim) >= 2 &&
+                firstCell(*matrix, dim, 0) != 0.0 && firstCell(*matrix, dim, 1) != 0.0)
+                continue;
             const int found = matrix->FindUnfilledOutcomes(0.0, fixed, dim, 2, unfilled);
             // With fewer findings a parent left with no possible outcome could have one.
             if (found == 0 || found == 1) involve(n);

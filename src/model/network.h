@@ -377,9 +377,10 @@ private:
     void OpenBatchRecord();
     // The walk the open batch owes, from all its starts at once.
     void WalkFromBatch();
-    void RepropagateAll(bool inBatch);
+    // With `collected`, evidenceScratch.cleared already lists the observed nodes.
+    void RepropagateAll(bool inBatch, bool collected = false);
     void ImpliedEvidence(std::vector<std::pair<int, int>>& out);
-    void ClearPropagated(bool inBatch);
+    void ClearPropagated(bool inBatch, bool collected = false);
     void InvalidateDecisions();
     int PropagateFrom(int node);
     int ImpliedOutcomeConflict(int implied, int from);

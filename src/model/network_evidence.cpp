@@ -140,9 +140,9 @@ int QNL_network::ClearAllPropagatedEvidence() {
     return 0;
 }
 
-void QNL_network::ClearPropagated(bool inBatch) {
+void QNL_network::ClearPropagated(bool inBatch, bool collected) {
     std::vector<int>& observed = evidenceScratch.cleared;
-    CollectObserved(observed, false);
+    if (!collected) CollectObserved(observed, false);
     for (int h : observed) {
         QNL_nodeValue* value = table[h].node->GetValue();
         if (value == nullptr || !value->HasPropagatedEvidence()) continue;
@@ -571,8 +571,14 @@ int QNL_network::InvalidateFrom(int node, bool childTables) {
     if (!IsValidNodeHandle(node)) return -2;
     if (!batchStarts.empty()) WalkFromBatch();
     std::vector<std::pair<int, int>>& before = evidenceScratch.before;
-    ImpliedEvidence(before);
-    RepropagateAll(false);
+    CollectObserved(evidenceScratch.cleared, false);
+    before.clear();
+    for (int h : evidenceScratch.cleared) {
+        const QNL_nodeValue* value = table[h].node->GetValue();
+        if (value->HasPropagatedEvidence() && !value->HasEvidence())
+            before.emplace_back(h, value->GetEvidence());
+    }
+    RepropagateAll(false, true);
     std::vector<std::pair<int, int>>& after = evidenceScratch.after;
     ImpliedEvidence(after);
     std::vector<std::pair<int, int>>& changed = evidenceScratch.changed;
@@ -642,12 +648,16 @@ void QNL_network::ImpliedEvidence(std::vector<std::pair<int, int>>& out) {
 
 // Implied evidence derived afresh from the user evidence, as after any finding is cleared;
 // with `inBatch`, what it implies is noted as changed by the open batch.
-void QNL_network::RepropagateAll(bool inBatch) {
-    ClearPropagated(inBatch);
+void QNL_network::RepropagateAll(bool inBatch, bool collected) {
+    ClearPropagated(inBatch, collected);
     ClearWalkMarks();
     if (!(notificationControl & NOTIFY_PROPAGATE_EVIDENCE)) return;
+    // What stays observed once the implied evidence is gone: the user findings among the
+    // nodes just listed, in the same order.
     std::vector<int>& observed = evidenceScratch.repropagated;
-    CollectObserved(observed, true);
+    observed.clear();
+    for (int h : evidenceScratch.cleared)
+        if (HasRealEvidence(*this, h)) observed.push_back(h);
     recordImplied = inBatch;
     for (int h : observed)
         PropagateEvidence(h);

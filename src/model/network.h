@@ -377,9 +377,10 @@ private:
     void OpenBatchRecord();
     // The walk the open batch owes, from all its starts at once.
     void WalkFromBatch();
-    void RepropagateAll(bool inBatch);
+    // With `collected`, evidenceScratch.cleared already lists the observed nodes.
+    void RepropagateAll(bool inBatch, bool collected = false);
     void ImpliedEvidence(std::vector<std::pair<int, int>>& out);
-    void ClearPropagated(bool inBatch);
+    void ClearPropagated(bool inBatch, bool collected = false);
     void InvalidateDecisions();
     int PropagateFrom(int node);
     int ImpliedOutcomeConflict(int implied, int from);
@@ -468,6 +469,13 @@ private:
     } derivation;
     // Scratch of the invalidation walk and of the propagation of implied evidence.
     std::vector<std::pair<int, bool>> walkStack;
+    // Scratch of the evidence notifications, kept so that a finding changed over and over (a
+    // solver's scenarios) allocates nothing: one list per function, none of which calls
+    // another that uses the same list.
+    struct EvidenceScratch {
+        std::vector<int> cleared, repropagated, implied, ancestors, merged, stack, flagged;
+        std::vector<std::pair<int, int>> before, after, changed;
+    } evidenceScratch;
     struct PropagationScratch {
         std::vector<int> work;
         QNL_intArray fixed;

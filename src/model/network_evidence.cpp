@@ -106,7 +106,8 @@ void QNL_network::CollectObserved(std::vector<int>& out, bool realOnly) {
             isObservedCandidate[static_cast<std::size_t>(node)] = 0;
     }
     observedCandidates.resize(kept);
-    std::sort(observedCandidates.begin(), observedCandidates.end());
+    if (!std::is_sorted(observedCandidates.begin(), observedCandidates.end()))
+        std::sort(observedCandidates.begin(), observedCandidates.end());
     out.clear();
     for (int node : observedCandidates)
         if (!realOnly || HasRealEvidence(*this, node)) out.push_back(node);
@@ -139,9 +140,9 @@ int QNL_network::ClearAllPropagatedEvidence() {
     return 0;
 }
 
-void QNL_network::ClearPropagated(bool inBatch) {
-    std::vector<int> observed;
-    CollectObserved(observed, false);
+void QNL_network::ClearPropagated(bool inBatch, bool collected) {
+    std::vector<int>& observed = evidenceScratch.cleared;
+    if (!collected) CollectObserved(observed, false);
     for (int h : observed) {
         QNL_nodeValue* value = table[h].node->GetValue();
         if (value == nullptr || !value->HasPropagatedEvidence()) continue;
@@ -154,11 +155,11 @@ void QNL_network::ClearPropagated(bool inBatch) {
 // all of them: the marks of the earlier ones stay, and only a new finding's ancestors not yet
 // marked are walked. A finding gone or a structure change marks afresh.
 void QNL_network::MarkEvidenceAncestors(const std::vector<int>* extra) {
-    std::vector<int> observed;
+    std::vector<int>& observed = evidenceScratch.ancestors;
     CollectObserved(observed, true);
     if (extra != nullptr && !extra->empty()) {
-        std::vector<int> merged;
-        merged.reserve(observed.size() + extra->size());
+        std::vector<int>& merged = evidenceScratch.merged;
+        merged.clear();
         std::set_union(observed.begin(), observed.end(), extra->begin(), extra->end(),
                        std::back_inserter(merged));
         observed.swap(merged);
@@ -177,7 +178,8 @@ void QNL_network::MarkEvidenceAncestors(const std::vector<int>* extra) {
         ancestorMarked.clear();
         ancestorBasis.clear();
     }
-    std::vector<int> stack;
+    std::vector<int>& stack = evidenceScratch.stack;
+    stack.clear();
     auto known = ancestorBasis.cbegin();
     for (int h : observed) {
         while (known != ancestorBasis.cend() && *known < h)
@@ -487,10 +489,12 @@ int QNL_network::NotifyEvidenceSet(int node) {
     MarkEvidenceAncestors();
     Mark(node, FLAG_VISITED);
     metUtility = false;
-    const QNL_intArray children(table[node].children);
-    const QNL_intArray parents(table[node].parents);
-    for (int i = 0; i < children.GetCount(); ++i) Walk(children[i], true);
-    for (int i = 0; i < parents.GetCount(); ++i) Walk(parents[i], false);
+    const QNL_intArray& children = table[node].children;
+    const QNL_intArray& parents = table[node].parents;
+    for (int i = 0; i < children.GetCount(); ++i)
+        Walk(children[i], true);
+    for (int i = 0; i < parents.GetCount(); ++i)
+        Walk(parents[i], false);
     int result = 0;
     if (notificationControl & NOTIFY_PROPAGATE_EVIDENCE) {
         ClearWalkMarks();
@@ -566,19 +570,27 @@ int QNL_network::InvalidateFrom(int node, bool childTables) {
     if (!(notificationControl & NOTIFY_ON)) return 0;
     if (!IsValidNodeHandle(node)) return -2;
     if (!batchStarts.empty()) WalkFromBatch();
-    std::vector<std::pair<int, int>> before;
-    ImpliedEvidence(before);
-    RepropagateAll(false);
-    std::vector<std::pair<int, int>> after;
+    std::vector<std::pair<int, int>>& before = evidenceScratch.before;
+    CollectObserved(evidenceScratch.cleared, false);
+    before.clear();
+    for (int h : evidenceScratch.cleared) {
+        const QNL_nodeValue* value = table[h].node->GetValue();
+        if (value->HasPropagatedEvidence() && !value->HasEvidence())
+            before.emplace_back(h, value->GetEvidence());
+    }
+    RepropagateAll(false, true);
+    std::vector<std::pair<int, int>>& after = evidenceScratch.after;
     ImpliedEvidence(after);
-    std::vector<std::pair<int, int>> changed;
+    std::vector<std::pair<int, int>>& changed = evidenceScratch.changed;
+    changed.clear();
     std::set_symmetric_difference(before.begin(), before.end(), after.begin(), after.end(),
                                   std::back_inserter(changed));
     changed.erase(
         std::remove_if(changed.begin(), changed.end(),
                        [&](const std::pair<int, int>& c) { return !IsValidNodeHandle(c.first); }),
         changed.end());
-    std::vector<int> flagged;
+    std::vector<int>& flagged = evidenceScratch.flagged;
+    flagged.clear();
     for (const auto& c : changed) {
         if (table[c.first].flags & FLAG_CLEARING) continue;
         table[c.first].flags |= FLAG_CLEARING;
@@ -591,27 +603,31 @@ int QNL_network::InvalidateFrom(int node, bool childTables) {
         QNL_nodeEntry& entry = table[c.first];
         QNL_nodeValue* value = entry.node->GetValue();
         if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
-        const QNL_intArray children(entry.children);
-        const QNL_intArray parents(entry.parents);
-        for (int i = 0; i < children.GetCount(); ++i) Walk(children[i], true);
-        for (int i = 0; i < parents.GetCount(); ++i) Walk(parents[i], false);
+        const QNL_intArray& children = entry.children;
+        const QNL_intArray& parents = entry.parents;
+        for (int i = 0; i < children.GetCount(); ++i)
+            Walk(children[i], true);
+        for (int i = 0; i < parents.GetCount(); ++i)
+            Walk(parents[i], false);
     }
     QNL_nodeEntry& entry = table[node];
     Mark(node, FLAG_VISITED);
     QNL_nodeValue* value = entry.node->GetValue();
     const bool observed = value != nullptr && value->IsObserved();
-    const QNL_intArray children(entry.children);
-    const QNL_intArray parents(entry.parents);
+    const QNL_intArray& children = entry.children;
+    const QNL_intArray& parents = entry.parents;
     if (!observed) {
         if (value != nullptr) value->SetValidFlag(false);
         if (entry.node->GetType() & QNL_TYPE_BIT_UTILITY) metUtility = true;
     }
     if (!observed || childTables)
-        for (int i = 0; i < children.GetCount(); ++i) Walk(children[i], true);
+        for (int i = 0; i < children.GetCount(); ++i)
+            Walk(children[i], true);
     const bool decision = (entry.node->GetType() & QNL_TYPE_BIT_DECISION) != 0;
     if (!decision && ((value != nullptr && value->HasEvidence()) || IsEvidenceAncestor(node) ||
                       (entry.flags & FLAG_CLEARING)))
-        for (int i = 0; i < parents.GetCount(); ++i) Walk(parents[i], false);
+        for (int i = 0; i < parents.GetCount(); ++i)
+            Walk(parents[i], false);
     for (int h : flagged)
         table[h].flags &= ~FLAG_CLEARING;
     if (metUtility) InvalidateDecisions();
@@ -620,7 +636,7 @@ int QNL_network::InvalidateFrom(int node, bool childTables) {
 
 // (node, outcome) of every implied finding, sorted.
 void QNL_network::ImpliedEvidence(std::vector<std::pair<int, int>>& out) {
-    std::vector<int> observed;
+    std::vector<int>& observed = evidenceScratch.implied;
     CollectObserved(observed, false);
     out.clear();
     for (int h : observed) {
@@ -632,12 +648,16 @@ void QNL_network::ImpliedEvidence(std::vector<std::pair<int, int>>& out) {
 
 // Implied evidence derived afresh from the user evidence, as after any finding is cleared;
 // with `inBatch`, what it implies is noted as changed by the open batch.
-void QNL_network::RepropagateAll(bool inBatch) {
-    ClearPropagated(inBatch);
+void QNL_network::RepropagateAll(bool inBatch, bool collected) {
+    ClearPropagated(inBatch, collected);
     ClearWalkMarks();
     if (!(notificationControl & NOTIFY_PROPAGATE_EVIDENCE)) return;
-    std::vector<int> observed;
-    CollectObserved(observed, true);
+    // What stays observed once the implied evidence is gone: the user findings among the
+    // nodes just listed, in the same order.
+    std::vector<int>& observed = evidenceScratch.repropagated;
+    observed.clear();
+    for (int h : evidenceScratch.cleared)
+        if (HasRealEvidence(*this, h)) observed.push_back(h);
     recordImplied = inBatch;
     for (int h : observed)
         PropagateEvidence(h);
@@ -703,6 +723,17 @@ int QNL_network::PropagateFrom(int start) {
         return 0;
     };
 
+    // The cell where a slice's walk starts (every free dimension at 0) with the dimension
+    // `varied` at k: most tables have neither certain nor impossible cells, and one cell per
+    // outcome then shows that a slice implies nothing, without a walk over it.
+    auto firstCell = [&](const QNL_Dmatrix& matrix, int varied, int k) {
+        std::int64_t at = std::int64_t{k} * matrix.GetMultiplier(varied);
+        for (int d = 0; d < fixed.GetSize(); ++d)
+            if (d != varied && fixed[d] >= 0)
+                at += std::int64_t{fixed[d]} * matrix.GetMultiplier(d);
+        return matrix.GetItems()[static_cast<int>(at)];
+    };
+
     while (!work.empty()) {
         const int n = work.back();
         work.pop_back();
@@ -720,6 +751,12 @@ int QNL_network::PropagateFrom(int start) {
             const int own = fixed.GetSize() - 1;
             const int outcomes = matrix->GetSizeOfDimension(own);
             // An outcome whose cells are all 1 given the observed parents is certain.
+            if (matrix->GetSize() > 0) {
+                int k = 0;
+                while (k < outcomes && firstCell(*matrix, own, k) != 1.0)
+                    ++k;
+                if (k == outcomes) continue;
+            }
             if (matrix->FindUnfilledOutcomes(1.0, fixed, own, outcomes, unfilled) < 0) continue;
             for (int k = 0; k < outcomes; ++k) {
                 if (unfilled[static_cast<std::size_t>(k)]) continue;
@@ -742,6 +779,9 @@ int QNL_network::PropagateFrom(int start) {
             if (dim < 0 || (TypeOf(types, p) & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)))
                 continue;
             // A parent left with one outcome under which the observed one is possible.
+            if (matrix->GetSize() > 0 && matrix->GetSizeOfDimension(dim) >= 2 &&
+                firstCell(*matrix, dim, 0) != 0.0 && firstCell(*matrix, dim, 1) != 0.0)
+                continue;
             const int found = matrix->FindUnfilledOutcomes(0.0, fixed, dim, 2, unfilled);
             // With fewer findings a parent left with no possible outcome could have one.
             if (found == 0 || found == 1) involve(n);

@@ -48,8 +48,7 @@ std::vector<int> BuildRandomNetwork(QNL_network& network, const RandomNetworkSpe
         const int handle = network.AddNode(QNL_TYPE_CPT, id.c_str());
         EXPECT_GE(handle, 0) << id;
         if (handle < 0) return handles;
-        const int outcomes =
-            spec.minOutcomes + random.Below(spec.maxOutcomes - spec.minOutcomes + 1);
+        const int outcomes = 2 + random.Below(spec.maxOutcomes - 1);
         EXPECT_EQ(network.GetNode(handle)->GetDefinition()->SetNumberOfOutcomes(outcomes), 0);
         handles.push_back(handle);
     }

@@ -61,8 +61,8 @@ int TestDefinition::InsertParentOutcome(int parent, int index) {
 int TestDefinition::RemoveParentOutcome(int parent, int index) {
     int position = ParentPosition(parent);
     if (position < 0) return -2;
-    int result = table.ShiftDataDownwards(position, index);
-    return result != 0 ? result : table.RemoveLastOutcome(position);
+    if (int result = table.ShiftDataDownwards(position, index)) return result;
+    return table.RemoveLastOutcome(position);
 }
 
 int TestDefinition::ReorderParentOutcomes(int parent, const QNL_intArray& order) {
@@ -101,8 +101,7 @@ int TestDefinition::CheckReadiness(int) {
 
 int TestDefinition::InsertOutcome(int index, const char* id) {
     if (index < 0 || index > outcomes.GetCount()) return -2;
-    int result = outcomes.Insert(index, id);
-    if (result != 0) return result;
+    if (int result = outcomes.Insert(index, id)) return result;
     const int last = table.GetNumberOfDimensions() - 1;
     table.AddOutcome(last);
     table.ShiftDataUpwards(last, index, 0.0);
@@ -131,19 +130,15 @@ int TestDefinition::SetNumberOfOutcomes(int count) {
     while (outcomes.GetCount() < count) {
         std::string id;
         outcomes.MakeValidId("State", outcomes.GetCount(), id);
-        int result = AddOutcome(id.c_str());
-        if (result != 0) return result;
+        if (int result = AddOutcome(id.c_str())) return result;
     }
-    while (outcomes.GetCount() > count) {
-        int result = RemoveOutcome(outcomes.GetCount() - 1);
-        if (result != 0) return result;
-    }
+    while (outcomes.GetCount() > count)
+        if (int result = RemoveOutcome(outcomes.GetCount() - 1)) return result;
     return 0;
 }
 
 int TestDefinition::ReorderOutcomes(const QNL_intArray& order) {
-    int result = outcomes.Reorder(order);
-    if (result != 0) return result;
+    if (int result = outcomes.Reorder(order)) return result;
     table.ReorderOutcomes(table.GetNumberOfDimensions() - 1, order);
     return PropagateReorderOutcomes(order);
 }

@@ -41,13 +41,17 @@ QNL_idArray RawIds(std::initializer_list<const char*> texts, bool allowEmpty = f
     return ids;
 }
 
+// A small deterministic generator: the next draw in 0..n-1.
+int Draw(std::uint32_t& seed, int n) {
+    seed = seed * 214013u + 2531011u;
+    return static_cast<int>((seed >> 16) % static_cast<std::uint32_t>(n));
+}
+
 // Deterministic text of odd bytes (every value 1..255), for the long-identifier cases.
 std::string OddText(std::size_t length, std::uint32_t seed) {
     std::string text;
-    for (std::size_t i = 0; i < length; ++i) {
-        seed = seed * 214013u + 2531011u;
-        text.push_back(static_cast<char>(1 + (seed >> 16) % 255));
-    }
+    while (text.size() < length)
+        text.push_back(static_cast<char>(1 + Draw(seed, 255)));
     return text;
 }
 
@@ -127,8 +131,7 @@ TEST(MakeValidId, FirstFreeSuffixForEachKindOfBaseAndNumber) {
         QNL_idArray ids;
         std::set<int> taken;
         for (int k = 0; k < 60; ++k) {
-            seed = seed * 214013u + 2531011u;
-            if ((seed >> 16) % 3 == 0) continue;
+            if (Draw(seed, 3) == 0) continue;
             taken.insert(k);
             ASSERT_EQ(ids.Add(("s" + std::to_string(k)).c_str()), 0);
         }
@@ -181,11 +184,8 @@ TEST(MakeAllIdsValid, AlwaysEndsReadyAndKeepsWhatWasAlreadyFine) {
         QNL_stringArray raw;
         for (int i = 0; i < 40; ++i) {
             std::string text;
-            seed = seed * 214013u + 2531011u;
-            for (int k = static_cast<int>((seed >> 16) % 4); k > 0; --k) {
-                seed = seed * 214013u + 2531011u;
-                text.push_back(alphabet[(seed >> 16) % 6]);
-            }
+            for (int k = Draw(seed, 4); k > 0; --k)
+                text.push_back(alphabet[Draw(seed, 6)]);
             texts.push_back(text);
             ASSERT_EQ(raw.Add(text.c_str()), 0);
         }
@@ -242,10 +242,7 @@ TEST(IdArray, RefusesDuplicatesInvalidTextsAndNull) {
 // edits it must answer as a scan of the items does.
 TEST(IdArray, LookUpAgreesWithAScanAfterRandomEdits) {
     std::uint32_t seed = 7;
-    auto draw = [&seed](int n) {
-        seed = seed * 214013u + 2531011u;
-        return static_cast<int>((seed >> 16) % static_cast<std::uint32_t>(n));
-    };
+    auto draw = [&seed](int n) { return Draw(seed, n); };
     QNL_idArray ids;
     for (int step = 0; step < 3000; ++step) {
         const std::string text = "t" + std::to_string(draw(60));
@@ -259,13 +256,9 @@ TEST(IdArray, LookUpAgreesWithAScanAfterRandomEdits) {
         case 1:
             if (n > 0) ids.Delete(draw(n));
             break;
-        case 2: {
-            QNL_intArray order;
-            for (int i = n; i-- > 0;)
-                order.Add(i);
-            ASSERT_EQ(ids.Reorder(order), 0);
+        case 2:
+            ASSERT_EQ(ids.Reorder(quarn_test::Reversed(n)), 0);
             break;
-        }
         case 3:
             ids.SetString(at < n ? at : -1, text.c_str());
             break;

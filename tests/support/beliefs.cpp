@@ -5,12 +5,12 @@
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
+#include "support/network_builder.h"
 #include "support/oracle.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 
 namespace quarn_test {
 
@@ -23,11 +23,8 @@ double Belief(const QNL_network& network, int handle, int outcome) {
 }
 
 std::vector<double> Beliefs(const QNL_network& network, int handle) {
-    const QNL_Dmatrix* matrix = ValueOf(network, handle).GetMatrix();
-    std::vector<double> out;
-    for (int k = 0; k < matrix->GetSize(); ++k)
-        out.push_back(matrix->Subscript(k));
-    return out;
+    const QNL_doubleArray& cells = ValueOf(network, handle).GetMatrix()->GetItems();
+    return std::vector<double>(cells.Items(), cells.Items() + cells.GetSize());
 }
 
 std::vector<int> Targets(const QNL_network& network) {
@@ -51,12 +48,9 @@ void ExpectOracle(const QNL_network& network, const std::string& label, std::vec
         for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
             if (!ValueOf(network, h).IsObserved()) nodes.push_back(h);
     for (int h : nodes) {
-        ASSERT_TRUE(ValueOf(network, h).IsValueValid()) << label << " node " << h;
-        const std::vector<double> got = Beliefs(network, h);
-        const std::vector<double>& want = expected.Posterior(h);
-        ASSERT_EQ(got.size(), want.size()) << label << " node " << h;
-        for (std::size_t k = 0; k < want.size(); ++k)
-            EXPECT_NEAR(got[k], want[k], 1e-9) << label << " node " << h << " outcome " << k;
+        const std::string at = label + " node " + std::to_string(h);
+        ASSERT_TRUE(ValueOf(network, h).IsValueValid()) << at;
+        ExpectNear(Beliefs(network, h), expected.Posterior(h), 1e-9, at);
     }
 }
 
@@ -76,13 +70,9 @@ std::vector<std::string> State(const QNL_network& network) {
         std::string s = std::to_string(h) + (value.HasEvidence() ? " E" : "") +
                         (value.HasPropagatedEvidence() ? " P" : "") +
                         (value.IsValueValid() ? " valid" : "");
-        const QNL_Dmatrix* matrix = value.GetMatrix();
-        for (int k = 0; matrix != nullptr && value.IsValueValid() && k < matrix->GetSize(); ++k) {
-            const double cell = matrix->Subscript(k);
-            char bytes[sizeof cell];
-            std::memcpy(bytes, &cell, sizeof cell);
-            s += ' ' + std::string(bytes, sizeof cell);
-        }
+        if (value.GetMatrix() != nullptr && value.IsValueValid())
+            for (double cell : Beliefs(network, h))
+                s += ' ' + std::string(reinterpret_cast<const char*>(&cell), sizeof cell);
         state.push_back(s);
     }
     return state;

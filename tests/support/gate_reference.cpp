@@ -10,61 +10,66 @@
 #include <numeric>
 
 namespace quarn_test {
+namespace {
+
+// The next parent configuration, the last block fastest; false after the last one.
+bool NextConfiguration(const QNL_ciDefinition& definition, std::vector<int>& x) {
+    for (int b = definition.GetNumberOfBlocks() - 1; b >= 0; --b) {
+        if (++x[b] < definition.GetBlockSize(b)) return true;
+        x[b] = 0;
+    }
+    return false;
+}
+
+// Random positive parameters summing to 1 in column c.
+void RandomColumn(QNL_Dmatrix& params, int c, TestRandom& random) {
+    const int n = params.GetSizeOfDimension(1);
+    double sum = 0.0;
+    for (int k = 0; k < n; ++k)
+        sum += params.Subscript(c * n + k) = 0.05 + random.Uniform();
+    for (int k = 0; k < n; ++k)
+        params.Subscript(c * n + k) /= sum;
+}
+
+} // namespace
 
 std::vector<double> ReferenceNoisyMax(const QNL_noisyMAX& definition) {
     const QNL_Dmatrix& params = definition.GetParameters();
     const int n = params.GetSizeOfDimension(1);
-    const int blocks = definition.GetNumberOfBlocks();
     auto tail = [&](int column, int k) {
         double sum = 0.0;
         for (int j = k; j < n; ++j)
             sum += params.Subscript(column * n + j);
         return sum;
     };
-    std::vector<int> x(static_cast<std::size_t>(blocks), 0);
+    std::vector<int> x(definition.GetNumberOfBlocks(), 0);
     std::vector<double> table;
-    for (;;) {
-        std::vector<double> cumulative(static_cast<std::size_t>(n));
+    do {
+        std::vector<double> cumulative(n + 1, 0.0);
         for (int k = 0; k < n; ++k) {
-            double v = tail(definition.GetNumberOfColumns() - 1, k);
-            for (int b = 0; b < blocks; ++b) {
-                const QNL_intArray& s = *definition.GetParentOutcomeStrengths(b);
-                const int position = s.FindPosition(x[static_cast<std::size_t>(b)]);
-                v *= tail(definition.GetParentColumnOffset(b) + position, k);
-            }
-            cumulative[static_cast<std::size_t>(k)] = v;
+            cumulative[k] = tail(definition.GetNumberOfColumns() - 1, k);
+            for (std::size_t b = 0; b < x.size(); ++b)
+                cumulative[k] *=
+                    tail(definition.GetParentColumnOffset(b) +
+                             definition.GetParentOutcomeStrengths(b)->FindPosition(x[b]),
+                         k);
         }
         for (int k = 0; k < n; ++k)
-            table.push_back(cumulative[static_cast<std::size_t>(k)] -
-                            (k + 1 < n ? cumulative[static_cast<std::size_t>(k + 1)] : 0.0));
-        int b = blocks - 1;
-        for (; b >= 0; --b) {
-            if (++x[static_cast<std::size_t>(b)] < definition.GetBlockSize(b)) break;
-            x[static_cast<std::size_t>(b)] = 0;
-        }
-        if (b < 0) break;
-    }
+            table.push_back(cumulative[k] - cumulative[k + 1]);
+    } while (NextConfiguration(definition, x));
     return table;
 }
 
 void RandomizeNoisyMax(QNL_noisyMAX& definition, TestRandom& random) {
     QNL_Dmatrix params(*definition.GetParameters());
-    const int n = params.GetSizeOfDimension(1);
-    for (int c = 0; c < params.GetSizeOfDimension(0); ++c) {
-        if (definition.IsDistinguishedColumn(c)) continue;
-        double sum = 0.0;
-        for (int k = 0; k < n; ++k)
-            sum += params.Subscript(c * n + k) = 0.05 + random.Uniform();
-        for (int k = 0; k < n; ++k)
-            params.Subscript(c * n + k) /= sum;
-    }
+    for (int c = 0; c < params.GetSizeOfDimension(0); ++c)
+        if (!definition.IsDistinguishedColumn(c)) RandomColumn(params, c, random);
     definition.SetDefinition(params);
     for (int b = 0; b < definition.GetNumberOfBlocks(); ++b) {
-        std::vector<int> order(static_cast<std::size_t>(definition.GetBlockSize(b)));
+        std::vector<int> order(definition.GetBlockSize(b));
         std::iota(order.begin(), order.end(), 0);
         for (std::size_t i = order.size(); i > 1; --i)
-            std::swap(order[i - 1],
-                      order[static_cast<std::size_t>(random.Below(static_cast<int>(i)))]);
+            std::swap(order[i - 1], order[random.Below(static_cast<int>(i))]);
         QNL_intArray strengths;
         for (int v : order)
             strengths.Add(v);
@@ -75,48 +80,37 @@ void RandomizeNoisyMax(QNL_noisyMAX& definition, TestRandom& random) {
 std::vector<double> ReferenceNoisyAdder(const QNL_noisyAdder& definition) {
     const QNL_Dmatrix& params = definition.GetParameters();
     const int n = params.GetSizeOfDimension(1);
-    const int blocks = definition.GetNumberOfBlocks();
     const std::vector<double>& w = definition.GetWeights();
     const int leak = definition.GetNumberOfColumns() - 1;
-    std::vector<int> x(static_cast<std::size_t>(blocks), 0);
+    std::vector<int> x(definition.GetNumberOfBlocks(), 0);
     std::vector<double> table;
-    for (;;) {
-        std::vector<int> active;
-        for (int b = 0; b < blocks; ++b)
-            if (x[static_cast<std::size_t>(b)] != definition.GetParentDistinguishedState(b))
-                active.push_back(b);
-        auto column = [&](int b) {
-            int offset = 0;
-            for (int c = 0; c < b; ++c)
-                offset += definition.GetBlockSize(c);
-            return offset + x[static_cast<std::size_t>(b)];
-        };
+    do {
+        // Active parents and their columns.
+        std::vector<int> active, column;
+        for (int b = 0, offset = 0; b < definition.GetNumberOfBlocks();
+             offset += definition.GetBlockSize(b++)) {
+            if (x[b] == definition.GetParentDistinguishedState(b)) continue;
+            active.push_back(b);
+            column.push_back(offset + x[b]);
+        }
         for (int k = 0; k < n; ++k) {
             if (definition.GetFunction() == QNL_NOISYADDER_SINGLEFAULT) {
-                table.push_back(
-                    params.Subscript((active.size() == 1 ? column(active[0]) : leak) * n + k));
+                table.push_back(params.Subscript((active.size() == 1 ? column[0] : leak) * n + k));
                 continue;
             }
             double sum = params.Subscript(leak * n + k) * w.back(), total = w.back();
-            for (int b : active) {
-                sum += params.Subscript(column(b) * n + k) * w[static_cast<std::size_t>(b)];
-                total += w[static_cast<std::size_t>(b)];
+            for (std::size_t i = 0; i < active.size(); ++i) {
+                sum += params.Subscript(column[i] * n + k) * w[active[i]];
+                total += w[active[i]];
             }
             table.push_back(sum / total);
         }
-        int b = blocks - 1;
-        for (; b >= 0; --b) {
-            if (++x[static_cast<std::size_t>(b)] < definition.GetBlockSize(b)) break;
-            x[static_cast<std::size_t>(b)] = 0;
-        }
-        if (b < 0) break;
-    }
+    } while (NextConfiguration(definition, x));
     return table;
 }
 
 void RandomizeNoisyAdder(QNL_noisyAdder& definition, TestRandom& random) {
-    const int n = definition.GetNumberOfOutcomes();
-    definition.SetDistinguishedState(random.Below(n));
+    definition.SetDistinguishedState(random.Below(definition.GetNumberOfOutcomes()));
     for (int b = 0; b < definition.GetNumberOfBlocks(); ++b)
         definition.SetParentDistinguishedState(b, random.Below(definition.GetBlockSize(b)));
     QNL_Dmatrix params(*definition.GetParameters());
@@ -125,12 +119,7 @@ void RandomizeNoisyAdder(QNL_noisyAdder& definition, TestRandom& random) {
         for (int b = 0, start = 0; b < definition.GetNumberOfBlocks();
              start += definition.GetBlockSize(b), ++b)
             constrained = constrained || c == start + definition.GetParentDistinguishedState(b);
-        if (constrained) continue;
-        double sum = 0.0;
-        for (int k = 0; k < n; ++k)
-            sum += params.Subscript(c * n + k) = 0.05 + random.Uniform();
-        for (int k = 0; k < n; ++k)
-            params.Subscript(c * n + k) /= sum;
+        if (!constrained) RandomColumn(params, c, random);
     }
     definition.SetDefinition(params);
     std::vector<double> weights;

@@ -1,12 +1,13 @@
 #include "support/network_builder.h"
 
+#include <algorithm>
+
 namespace quarn_test {
 
 QNL_doubleArray ArrayOf(const std::vector<double>& values) {
     QNL_doubleArray array;
     array.SetSize(static_cast<int>(values.size()));
-    for (std::size_t i = 0; i < values.size(); ++i)
-        array[static_cast<int>(i)] = values[i];
+    std::copy(values.begin(), values.end(), array.Items());
     return array;
 }
 

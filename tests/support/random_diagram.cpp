@@ -6,6 +6,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
+#include "support/beliefs.h"
 #include "support/network_builder.h"
 #include "support/random_network.h"
 
@@ -14,10 +15,6 @@
 
 namespace quarn_test {
 namespace {
-
-int AddNode(QNL_network& net, int type, const std::string& id, int outcomes) {
-    return AddDefined(net, type, id.c_str(), {}, {}, outcomes);
-}
 
 // A random column for every parent configuration; some cells are zero.
 void FillTable(QNL_network& net, int h, TestRandom& random) {
@@ -47,6 +44,7 @@ int AddDefined(QNL_network& net, int type, const char* id, const std::vector<int
     if (!numbers.empty()) definition->SetDefinition(ArrayOf(numbers));
     return h;
 }
+
 RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed) {
     TestRandom random(seed);
     RandomDiagram d;
@@ -64,9 +62,9 @@ RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed) {
     int c = 0, k = 0;
     while (c < chanceCount || k < decisionCount) {
         const bool decision = k < decisionCount && (c == chanceCount || random.Below(2) == 0);
-        const int h =
-            decision ? AddNode(net, QNL_TYPE_LIST, "D" + std::to_string(k++), 2 + random.Below(2))
-                     : AddNode(net, QNL_TYPE_CPT, "C" + std::to_string(c++), 2 + random.Below(2));
+        const std::string id = decision ? "D" + std::to_string(k++) : "C" + std::to_string(c++);
+        const int h = AddDefined(net, decision ? QNL_TYPE_LIST : QNL_TYPE_CPT, id.c_str(), {}, {},
+                                 2 + random.Below(2));
         influenced.resize(std::max<std::size_t>(influenced.size(), h + 1), 0);
         influenced[h] = decision;
         for (int i = 0, parents = placed.empty() ? 0 : random.Below(3); i < parents; ++i) {
@@ -83,7 +81,7 @@ RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed) {
 
     const int utilityCount = 1 + random.Below(3);
     for (int i = 0; i < utilityCount; ++i) {
-        const int u = AddNode(net, QNL_TYPE_TABLE, "U" + std::to_string(i), 0);
+        const int u = AddDefined(net, QNL_TYPE_TABLE, ("U" + std::to_string(i)).c_str(), {}, {}, 0);
         for (int j = 0, parents = 1 + random.Below(2); j < parents; ++j) {
             const int p = pick(placed);
             if (!net.GetParents(u).IsInList(p)) net.AddArc(p, u);
@@ -126,8 +124,7 @@ RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed) {
 }
 
 std::vector<double> ValueCells(QNL_network& net, int h) {
-    const QNL_Dmatrix* m = net.GetNode(h)->GetValue()->GetMatrix();
-    return std::vector<double>(m->GetItems().Items(), m->GetItems().Items() + m->GetSize());
+    return Beliefs(net, h);
 }
 
 bool Logged(const std::string& message) {
@@ -139,7 +136,7 @@ bool Logged(const std::string& message) {
 
 OilWildcatter BuildOilWildcatter(QNL_network& net, bool informed) {
     OilWildcatter w{};
-    w.oil = AddDefined(net, QNL_TYPE_CPT, "Oil", {}, {});
+    w.oil = AddDefined(net, QNL_TYPE_CPT, "Oil", {});
     net.GetNode(w.oil)->GetDefinition()->SetNumberOfOutcomes(StringsOf({"dry", "wet", "soaking"}));
     net.GetNode(w.oil)->GetDefinition()->SetDefinition(ArrayOf({0.5, 0.3, 0.2}));
     w.drill = AddDefined(net, QNL_TYPE_LIST, "Drill", {});

@@ -9,6 +9,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
+#include "support/network_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -47,40 +48,36 @@ std::vector<int> BuildRandomNetwork(QNL_network& network, const RandomNetworkSpe
         const int handle = network.AddNode(QNL_TYPE_CPT, id.c_str());
         EXPECT_GE(handle, 0) << id;
         if (handle < 0) return handles;
-        const int outcomes =
-            spec.minOutcomes + random.Below(spec.maxOutcomes - spec.minOutcomes + 1);
+        const int outcomes = 2 + random.Below(spec.maxOutcomes - 1);
         EXPECT_EQ(network.GetNode(handle)->GetDefinition()->SetNumberOfOutcomes(outcomes), 0);
         handles.push_back(handle);
     }
     for (int i = 1; i < spec.nodes; ++i) {
-        const int wanted = random.Below(std::min(spec.maxParents, i) + 1);
         std::vector<int> candidates(handles.begin(), handles.begin() + i);
-        for (int k = 0; k < wanted; ++k) {
+        for (int k = random.Below(std::min(spec.maxParents, i) + 1); k > 0; --k) {
             const int pick = random.Below(static_cast<int>(candidates.size()));
-            EXPECT_EQ(network.AddArc(candidates[static_cast<std::size_t>(pick)],
-                                     handles[static_cast<std::size_t>(i)]),
-                      0);
+            EXPECT_EQ(network.AddArc(candidates[pick], handles[i]), 0);
             candidates.erase(candidates.begin() + pick);
         }
     }
     for (int handle : handles) {
         QNL_nodeDefinition* definition = network.GetNode(handle)->GetDefinition();
-        const QNL_Dmatrix* table = definition->GetMatrix();
         const int outcomes = definition->GetNumberOfOutcomes();
         QNL_doubleArray values;
-        values.SetSize(table->GetSize());
-        for (int start = 0; start < table->GetSize(); start += outcomes) {
+        values.SetSize(definition->GetMatrix()->GetSize());
+        for (int start = 0; start < values.GetSize(); start += outcomes) {
+            double* column = values.Items() + start;
             if (random.Uniform() < spec.deterministicShare) {
                 const int certain = random.Below(outcomes);
                 for (int k = 0; k < outcomes; ++k)
-                    values[start + k] = k == certain ? 1.0 : 0.0;
+                    column[k] = k == certain ? 1.0 : 0.0;
                 continue;
             }
             double sum = 0.0;
             for (int k = 0; k < outcomes; ++k)
-                sum += values[start + k] = 0.05 + random.Uniform();
+                sum += column[k] = 0.05 + random.Uniform();
             for (int k = 0; k < outcomes; ++k)
-                values[start + k] /= sum;
+                column[k] /= sum;
         }
         EXPECT_EQ(definition->SetDefinition(values), 0);
     }
@@ -88,7 +85,7 @@ std::vector<int> BuildRandomNetwork(QNL_network& network, const RandomNetworkSpe
 }
 
 std::vector<int> ForwardSample(QNL_network& network, TestRandom& random) {
-    std::vector<int> sample(static_cast<std::size_t>(network.GetTableSize()), -1);
+    std::vector<int> sample(network.GetTableSize(), -1);
     const QNL_intArray order(network.GetOrderedNodes());
     for (int i = 0; i < order.GetCount(); ++i) {
         const int h = order[i];
@@ -97,18 +94,15 @@ std::vector<int> ForwardSample(QNL_network& network, TestRandom& random) {
         const QNL_intArray& parents = network.GetParents(h);
         int start = 0;
         for (int k = 0; k < parents.GetCount(); ++k)
-            start += sample[static_cast<std::size_t>(parents[k])] * table->GetMultiplier(k);
-        const int outcomes = definition->GetNumberOfOutcomes();
+            start += sample[parents[k]] * table->GetMultiplier(k);
         const double u = random.Uniform();
         double cumulative = 0.0;
-        int drawn = -1;
-        for (int k = 0; k < outcomes; ++k) {
+        for (int k = 0; k < definition->GetNumberOfOutcomes(); ++k) {
             const double p = table->Subscript(start + k);
             cumulative += p;
-            if (p > 0.0) drawn = k; // the last possible outcome catches rounding
+            if (p > 0.0) sample[h] = k; // the last possible outcome catches rounding
             if (p > 0.0 && u < cumulative) break;
         }
-        sample[static_cast<std::size_t>(h)] = drawn;
     }
     return sample;
 }
@@ -118,24 +112,21 @@ void ObserveJointDraw(QNL_network& network, double share, std::uint64_t seed) {
     const std::vector<int> sample = ForwardSample(network, random);
     for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
         QNL_nodeValue* value = network.GetNode(h)->GetValue();
-        if (random.Uniform() < share && !value->IsObserved())
-            value->SetEvidence(sample[static_cast<std::size_t>(h)]);
+        if (random.Uniform() < share && !value->IsObserved()) value->SetEvidence(sample[h]);
     }
 }
 
 std::vector<int> SetPossibleEvidence(QNL_network& network, std::uint64_t seed, int count) {
     TestRandom random(seed);
     const std::vector<int> sample = ForwardSample(network, random);
-    std::vector<int> nodes;
+    std::vector<int> nodes, observed;
     for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
         nodes.push_back(h);
-    std::vector<int> observed;
     while (count-- > 0 && !nodes.empty()) {
         const int pick = random.Below(static_cast<int>(nodes.size()));
-        const int h = nodes[static_cast<std::size_t>(pick)];
+        const int h = nodes[pick];
         nodes.erase(nodes.begin() + pick);
-        QNL_nodeValue* value = network.GetNode(h)->GetValue();
-        EXPECT_EQ(value->SetEvidence(sample[static_cast<std::size_t>(h)]), 0) << "node " << h;
+        EXPECT_EQ(network.GetNode(h)->GetValue()->SetEvidence(sample[h]), 0) << "node " << h;
         observed.push_back(h);
     }
     return observed;
@@ -143,30 +134,23 @@ std::vector<int> SetPossibleEvidence(QNL_network& network, std::uint64_t seed, i
 
 bool SetImpossibleEvidence(QNL_network& network, std::uint64_t seed) {
     TestRandom random(seed);
-    struct ZeroCell {
-        int node;
-        int cell;
-    };
-    std::vector<ZeroCell> zeros;
+    std::vector<std::pair<int, int>> zeros; // node, cell
     for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
         const QNL_Dmatrix* table = network.GetNode(h)->GetDefinition()->GetMatrix();
         for (int c = 0; c < table->GetSize(); ++c)
             if (table->Subscript(c) == 0.0) zeros.push_back({h, c});
     }
     if (zeros.empty()) return false;
-    const ZeroCell chosen =
-        zeros[static_cast<std::size_t>(random.Below(static_cast<int>(zeros.size())))];
-    const QNL_Dmatrix* table = network.GetNode(chosen.node)->GetDefinition()->GetMatrix();
+    const auto [node, cell] = zeros[random.Below(static_cast<int>(zeros.size()))];
     QNL_intArray coordinates;
-    table->CoordinatesFromIndex(chosen.cell, coordinates);
+    network.GetNode(node)->GetDefinition()->GetMatrix()->CoordinatesFromIndex(cell, coordinates);
 
     const int control = network.GetNotificationControl();
     network.SetNotificationControl(0);
-    const QNL_intArray& parents = network.GetParents(chosen.node);
+    const QNL_intArray& parents = network.GetParents(node);
     for (int k = 0; k < parents.GetCount(); ++k)
         EXPECT_EQ(network.GetNode(parents[k])->GetValue()->SetEvidence(coordinates[k]), 0);
-    EXPECT_EQ(
-        network.GetNode(chosen.node)->GetValue()->SetEvidence(coordinates[parents.GetCount()]), 0);
+    EXPECT_EQ(network.GetNode(node)->GetValue()->SetEvidence(coordinates[parents.GetCount()]), 0);
     network.SetNotificationControl(control);
     return true;
 }
@@ -178,13 +162,10 @@ int AddBinaryNode(QNL_network& network, const char* id, const std::vector<int>& 
     if (handle < 0) return handle;
     for (int parent : parents)
         EXPECT_EQ(network.AddArc(parent, handle), 0) << id;
-    QNL_doubleArray values;
-    values.SetSize(2 * static_cast<int>(pTrue.size()));
-    for (std::size_t i = 0; i < pTrue.size(); ++i) {
-        values[2 * static_cast<int>(i)] = pTrue[i];
-        values[2 * static_cast<int>(i) + 1] = 1.0 - pTrue[i];
-    }
-    EXPECT_EQ(network.GetNode(handle)->GetDefinition()->SetDefinition(values), 0) << id;
+    std::vector<double> values;
+    for (double p : pTrue)
+        values.insert(values.end(), {p, 1.0 - p});
+    EXPECT_EQ(network.GetNode(handle)->GetDefinition()->SetDefinition(ArrayOf(values)), 0) << id;
     return handle;
 }
 

@@ -25,7 +25,6 @@ struct RandomNetworkSpec {
     std::uint64_t seed = 1;
     int nodes = 8;
     int maxParents = 3;
-    int minOutcomes = 2;
     int maxOutcomes = 4;
     // Share of probability columns that put all their mass on one outcome.
     double deterministicShare = 0.0;

@@ -19,8 +19,6 @@ TestDefinition::TestDefinition(int handle, QNL_network* network)
 TestDefinition::TestDefinition(const TestDefinition& other)
     : QNL_nodeDefinition(other), outcomes(other.outcomes), table(other.table) {}
 
-QNL_nodeDefinition* TestDefinition::CreateCopy() const { return new TestDefinition(*this); }
-
 int TestDefinition::ParentPosition(int parent) const {
     return network->GetParents(handle).FindPosition(parent);
 }
@@ -56,14 +54,15 @@ int TestDefinition::InsertParentOutcome(int parent, int index) {
     int position = ParentPosition(parent);
     if (position < 0) return -2;
     int result = table.AddOutcome(position);
-    return result != 0 ? result : table.ShiftDataUpwards(position, index, 1.0 / outcomes.GetCount());
+    return result != 0 ? result
+                       : table.ShiftDataUpwards(position, index, 1.0 / outcomes.GetCount());
 }
 
 int TestDefinition::RemoveParentOutcome(int parent, int index) {
     int position = ParentPosition(parent);
     if (position < 0) return -2;
-    int result = table.ShiftDataDownwards(position, index);
-    return result != 0 ? result : table.RemoveLastOutcome(position);
+    if (int result = table.ShiftDataDownwards(position, index)) return result;
+    return table.RemoveLastOutcome(position);
 }
 
 int TestDefinition::ReorderParentOutcomes(int parent, const QNL_intArray& order) {
@@ -92,19 +91,17 @@ int TestDefinition::CheckReadiness(int) {
     bool ready = n > 0;
     for (int start = 0; ready && start + n <= table.GetSize(); start += n) {
         double sum = 0;
-        for (int k = 0; k < n; ++k) sum += table.Subscript(start + k);
+        for (int k = 0; k < n; ++k)
+            sum += table.Subscript(start + k);
         ready = sum >= 0.99999 && sum <= 1.00001;
     }
     status = ready ? (status | STATUS_READY) : (status & ~STATUS_READY);
     return 0;
 }
 
-int TestDefinition::AddOutcome(const char* id) { return InsertOutcome(outcomes.GetCount(), id); }
-
 int TestDefinition::InsertOutcome(int index, const char* id) {
     if (index < 0 || index > outcomes.GetCount()) return -2;
-    int result = outcomes.Insert(index, id);
-    if (result != 0) return result;
+    if (int result = outcomes.Insert(index, id)) return result;
     const int last = table.GetNumberOfDimensions() - 1;
     table.AddOutcome(last);
     table.ShiftDataUpwards(last, index, 0.0);
@@ -133,48 +130,30 @@ int TestDefinition::SetNumberOfOutcomes(int count) {
     while (outcomes.GetCount() < count) {
         std::string id;
         outcomes.MakeValidId("State", outcomes.GetCount(), id);
-        int result = AddOutcome(id.c_str());
-        if (result != 0) return result;
+        if (int result = AddOutcome(id.c_str())) return result;
     }
-    while (outcomes.GetCount() > count) {
-        int result = RemoveOutcome(outcomes.GetCount() - 1);
-        if (result != 0) return result;
-    }
+    while (outcomes.GetCount() > count)
+        if (int result = RemoveOutcome(outcomes.GetCount() - 1)) return result;
     return 0;
 }
 
 int TestDefinition::ReorderOutcomes(const QNL_intArray& order) {
-    int result = outcomes.Reorder(order);
-    if (result != 0) return result;
+    if (int result = outcomes.Reorder(order)) return result;
     table.ReorderOutcomes(table.GetNumberOfDimensions() - 1, order);
     return PropagateReorderOutcomes(order);
 }
 
-int TestDefinition::GetDefinition(QNL_Dmatrix** out) {
-    *out = &table;
-    return 0;
-}
-
 int TestDefinition::SetDefinition(const QNL_doubleArray& values) {
     if (values.GetSize() != table.GetSize()) return -2;
-    for (int i = 0; i < values.GetSize(); ++i) table.Subscript(i) = values[i];
+    for (int i = 0; i < values.GetSize(); ++i)
+        table.Subscript(i) = values[i];
     return 0;
 }
 
-namespace {
-QNL_nodeDefinition* CreateTestDefinition(int handle, QNL_network* network) {
-    return new TestDefinition(handle, network);
-}
-} // namespace
-
 ScopedTestDefinitions::ScopedTestDefinitions()
-    : previous(quarn::detail::FindDefinitionClass(QNL_TYPE_CPT)) {
-    quarn::detail::RegisterDefinitionClass(QNL_TYPE_CPT, CreateTestDefinition);
-}
-
-ScopedTestDefinitions::~ScopedTestDefinitions() {
-    quarn::detail::RegisterDefinitionClass(QNL_TYPE_CPT, previous);
-}
+    : ScopedRegistration(QNL_TYPE_CPT, [](int handle, QNL_network* network) {
+          return static_cast<QNL_nodeDefinition*>(new TestDefinition(handle, network));
+      }) {}
 
 int AddNode(QNL_network& network, const char* id, int outcomes) {
     int handle = network.AddNode(QNL_TYPE_CPT, id);
@@ -186,11 +165,7 @@ int AddNode(QNL_network& network, const char* id, int outcomes) {
 }
 
 void SetTable(QNL_network& network, int node, std::initializer_list<double> values) {
-    QNL_doubleArray array;
-    array.SetSize(static_cast<int>(values.size()));
-    int i = 0;
-    for (double v : values) array[i++] = v;
-    ASSERT_EQ(network.GetNode(node)->GetDefinition()->SetDefinition(array), 0);
+    ASSERT_EQ(network.GetNode(node)->GetDefinition()->SetDefinition(ArrayOf(values)), 0);
 }
 
 } // namespace quarn_test

@@ -4,10 +4,9 @@
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/string_array.h"
+#include "support/network_builder.h"
 
 #include <initializer_list>
-
-class QNL_network;
 
 namespace quarn_test {
 
@@ -19,7 +18,7 @@ public:
     TestDefinition(int handle, QNL_network* network);
     TestDefinition(const TestDefinition& other);
 
-    QNL_nodeDefinition* CreateCopy() const override;
+    QNL_nodeDefinition* CreateCopy() const override { return new TestDefinition(*this); }
     int GetType() const override { return QNL_TYPE_CPT; }
     const char* GetTypeName() const override { return "CPT"; }
 
@@ -33,7 +32,7 @@ public:
     // Ready when every column of the table sums to 1.
     int CheckReadiness(int deep = 1) override;
 
-    int AddOutcome(const char* id) override;
+    int AddOutcome(const char* id) override { return InsertOutcome(outcomes.GetCount(), id); }
     int InsertOutcome(int index, const char* id) override;
     int RemoveOutcome(int index) override;
     int GetNumberOfOutcomes() const override { return outcomes.GetCount(); }
@@ -41,7 +40,10 @@ public:
     const QNL_idArray* GetOutcomeIds() const override { return &outcomes; }
     int SetNumberOfOutcomes(int count) override;
     int ReorderOutcomes(const QNL_intArray& order) override;
-    int GetDefinition(QNL_Dmatrix** out) override;
+    int GetDefinition(QNL_Dmatrix** out) override {
+        *out = &table;
+        return 0;
+    }
     int SetDefinition(const QNL_doubleArray& values) override;
 
 private:
@@ -53,13 +55,9 @@ private:
 };
 
 // Registers TestDefinition under the CPT code while it lives.
-class ScopedTestDefinitions {
+class ScopedTestDefinitions : public ScopedRegistration {
 public:
     ScopedTestDefinitions();
-    ~ScopedTestDefinitions();
-
-private:
-    quarn::detail::DefinitionCreator previous;
 };
 
 // Adds a node of the test definition with the given number of outcomes; the handle.

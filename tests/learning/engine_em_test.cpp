@@ -5,8 +5,7 @@
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/string_array.h"
-#include "support/random_network.h"
-#include "support/sampled_data.h"
+#include "learning/learning_data.h"
 
 #include <gtest/gtest.h>
 
@@ -16,30 +15,8 @@
 
 namespace {
 
+using namespace learning_test;
 using quarn_test::AddBinaryNode;
-
-std::vector<std::string> OutcomesOf(QNL_network& net, int handle) {
-    const QNL_idArray* ids = net.GetNode(handle)->GetDefinition()->GetOutcomeIds();
-    std::vector<std::string> names;
-    for (int i = 0; i < ids->GetCount(); ++i)
-        names.push_back(ids->GetString(i));
-    return names;
-}
-
-// Records of the network's nodes with named states, a share of the feature cells blanked.
-QNL_dataset NamedSample(QNL_network& net, int records, double missing, std::uint64_t seed) {
-    std::vector<int> handles;
-    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
-        handles.push_back(h);
-    QNL_dataset data = quarn_test::SampleDataSet(net, handles, records, 0.0, seed);
-    quarn_test::TestRandom random(seed + 7);
-    for (int v = 1; v < data.getNumberOfVariables(); ++v)
-        for (int r = 0; r < records; ++r)
-            if (random.Uniform() < missing) data.setCell(v, r, QNL_IntCell(-1));
-    for (std::size_t v = 0; v < handles.size(); ++v)
-        data.setStateNames(static_cast<int>(v), OutcomesOf(net, handles[v]));
-    return data;
-}
 
 TEST(EngineEm, RecoversNaiveBayesTablesFromIncompleteData) {
     QNL_network truth;
@@ -149,9 +126,6 @@ TEST(EngineEm, AnUnobservedChildAddsItsConditionalAndAnEmptyRecordNothing) {
         EXPECT_NEAR(counts.Matrix().Subscript(cell), expected[cell], 1e-9) << cell;
 }
 
-} // namespace
-
-namespace {
 
 TEST(EngineEm, GreedySearchOnIncompleteDataFindsTheChain) {
     QNL_network truth;

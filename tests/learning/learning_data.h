@@ -1,0 +1,74 @@
+#pragma once
+
+// Data sets and structure summaries shared by the learning tests.
+
+#include "learning/dataset.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "support/network_builder.h"
+#include "support/random_network.h"
+#include "support/sampled_data.h"
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace learning_test {
+
+inline std::vector<int> Handles(QNL_network& net) {
+    std::vector<int> handles;
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
+        handles.push_back(h);
+    return handles;
+}
+
+inline std::vector<std::string> OutcomesOf(QNL_network& net, int handle) {
+    return quarn_test::IdsOf(net.GetNode(handle)->GetDefinition());
+}
+
+// Records of every node with the outcome identifiers as state names, so the data match the
+// network again; a share of the cells after the first column blanked.
+inline QNL_dataset NamedSample(QNL_network& net, int records, double missing,
+                               std::uint64_t seed) {
+    const std::vector<int> handles = Handles(net);
+    QNL_dataset data = quarn_test::SampleDataSet(net, handles, records, 0.0, seed);
+    quarn_test::TestRandom random(seed + 7);
+    for (int v = 1; v < data.getNumberOfVariables(); ++v)
+        for (int r = 0; r < records; ++r)
+            if (random.Uniform() < missing) data.setCell(v, r, QNL_IntCell(-1));
+    for (std::size_t v = 0; v < handles.size(); ++v)
+        data.setStateNames(static_cast<int>(v), OutcomesOf(net, handles[v]));
+    return data;
+}
+
+// Integer columns "V0", "V1", ...; -1 marks a missing cell.
+inline QNL_dataset IntColumns(const std::vector<std::vector<int>>& columns) {
+    QNL_dataset data;
+    for (std::size_t v = 0; v < columns.size(); ++v) {
+        std::vector<QNL_datasetCell> cells;
+        for (const int value : columns[v])
+            cells.push_back(QNL_IntCell(value));
+        data.addIntVariable("V" + std::to_string(v), &cells, -1);
+    }
+    return data;
+}
+
+// The arcs of an engine network as (parent, child), or as unordered pairs.
+template <class Net> std::set<std::pair<int, int>> ArcsOf(const Net& net, bool directed = true) {
+    std::set<std::pair<int, int>> arcs;
+    for (int i = 0; i < net.GetNumberOfNodes(); ++i)
+        for (const int p : net.GetNode(i)->GetParents())
+            arcs.insert(directed ? std::make_pair(p, i) : std::make_pair(std::min(p, i), std::max(p, i)));
+    return arcs;
+}
+
+inline int ArcCount(QNL_network& net) {
+    int arcs = 0;
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
+        arcs += net.GetParents(h).GetCount();
+    return arcs;
+}
+
+} // namespace learning_test

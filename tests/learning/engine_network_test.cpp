@@ -6,6 +6,7 @@
 #include "model/node_definition.h"
 #include "model/node_info.h"
 #include "model/string_array.h"
+#include "learning/learning_data.h"
 
 #include <gtest/gtest.h>
 
@@ -41,14 +42,6 @@ QNL_dataset Binary(int nodes, int records, unsigned seed) {
         }
     }
     return Data(columns);
-}
-
-std::vector<std::string> Outcomes(const QNL_network& net, int handle) {
-    std::vector<std::string> ids;
-    const QNL_idArray* outcomes = net.GetNode(handle)->GetDefinition()->GetOutcomeIds();
-    for (int i = 0; i < outcomes->GetCount(); ++i)
-        ids.push_back(outcomes->GetString(i));
-    return ids;
 }
 
 TEST(EngineOptions, KeysSetOnlyOptionsOfTheirOwnType) {
@@ -139,19 +132,6 @@ TEST(EngineNetwork, TiersCloseTransitivelyAndRefuseContradictions) {
     EXPECT_EQ(cycle.SetForcedArc(2, 0), -1) << "forced arcs closing a cycle";
 }
 
-TEST(EngineNetwork, BackgroundKnowledgeAddsForcedAndRemovesForbiddenArcs) {
-    QNL_learnNetwork net;
-    for (const char* name : {"A", "B", "C"})
-        net.CreateNode(name);
-    net.AddArc(2, 1);
-    net.SetForcedArc(0, 1);
-    net.SetForcedArc(0, 2);
-    net.SetForbiddenArc(2, 1);
-    EXPECT_EQ(net.ApplyBackgroundKnowledge(), 0);
-    EXPECT_EQ(net.GetNode(1)->GetParents(), std::vector<int>({0}));
-    EXPECT_EQ(net.GetNode(2)->GetParents(), std::vector<int>({0}));
-}
-
 TEST(EngineNetwork, DeactivatedNodesLoseArcsAndAreSkippedQuietlyUnlessLogging) {
     QNL_learnNetwork net;
     for (const char* name : {"A", "B", "C", "D"})
@@ -230,10 +210,10 @@ TEST(EngineNetwork, CopyToNetworkMakesValidIdentifiersAndKeepsNames) {
     const int other = net.GetCopyMap().GetHandle(1);
     EXPECT_NE(other, ab);
     EXPECT_STREQ(out.GetNode(other)->GetInfo()->header.GetName(), "a-b");
-    EXPECT_EQ(Outcomes(out, ab), std::vector<std::string>({"x1", "x2"}));
+    EXPECT_EQ(learning_test::OutcomesOf(out, ab), std::vector<std::string>({"x1", "x2"}));
     const int c = out.FindNode("c");
-    EXPECT_EQ(Outcomes(out, c), std::vector<std::string>({"no", "yes"}));
-    EXPECT_EQ(Outcomes(out, out.FindNode("r")),
+    EXPECT_EQ(learning_test::OutcomesOf(out, c), std::vector<std::string>({"no", "yes"}));
+    EXPECT_EQ(learning_test::OutcomesOf(out, out.FindNode("r")),
               std::vector<std::string>({"Continuous0", "Continuous1"}));
     EXPECT_EQ(out.NumberOfParents(c), 1);
     // Two of three records have c = "no" under "a b" = 1; prior counts 1 each: (2+1)/(2+2).
@@ -253,9 +233,12 @@ TEST(EngineNetwork, RandomArcChangesKeepTheCachedScoreAndTheKnowledge) {
     QNL_learnNetwork net;
     ASSERT_TRUE(net.ImportDataset(data));
     net.SetTiers({{0, 1}, {2, 3}}); // 4, 5 and 6 in no tier
+    // Knowledge applied adds the forced arc and removes the forbidden one.
+    net.AddArc(4, 6);
     net.SetForcedArc(0, 3);
     net.SetForbiddenArc(4, 6);
     ASSERT_EQ(net.ApplyBackgroundKnowledge(), 0);
+    ASSERT_TRUE(net.GetNode(3)->HasParent(0) && !net.GetNode(6)->HasParent(4));
     net.SetIntOption("CRITERION", 0);
     std::mt19937 random(5);
     for (int step = 0; step < 400; ++step) {

@@ -83,24 +83,6 @@ TEST(EngineSearch, RecoversSmallStructuresFromSampledData) {
     }
 }
 
-TEST(EngineSearch, BackgroundKnowledgeHoldsThroughBothPhases) {
-    QNL_network truth;
-    const int a = AddBinaryNode(truth, "A", {}, {0.3});
-    const int b = AddBinaryNode(truth, "B", {a}, {0.9, 0.1});
-    AddBinaryNode(truth, "C", {b}, {0.8, 0.25});
-    const QNL_dataset data = Sample(truth, 3000, 5);
-    QNL_learnNetwork net;
-    ASSERT_TRUE(net.ImportDataset(data));
-    // C -> A is forced though the data say nothing for it; A - B is forbidden both ways.
-    ASSERT_EQ(net.SetForcedArc(2, 0), 0);
-    ASSERT_EQ(net.SetForbiddenArc(0, 1), 0);
-    ASSERT_EQ(net.SetForbiddenArc(1, 0), 0);
-    EXPECT_EQ(ThickThin(net, 5), 0);
-    EXPECT_TRUE(net.GetNode(0)->HasParent(2));
-    EXPECT_FALSE(net.GetNode(0)->HasParent(1));
-    EXPECT_FALSE(net.GetNode(1)->HasParent(0));
-}
-
 TEST(EngineSearch, SkeletonsOfRandomEightNodeNetworks) {
     constexpr int kSeeds = 20;
     int recovered = 0;

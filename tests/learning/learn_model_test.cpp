@@ -8,8 +8,7 @@
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/string_array.h"
-#include "support/random_network.h"
-#include "support/sampled_data.h"
+#include "learning/learning_data.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +21,9 @@
 
 namespace {
 
+using namespace learning_test;
 using quarn_test::AddBinaryNode;
+using quarn_test::StringsOf;
 
 // A named column: cells are indices into `names`, -1 missing.
 void AddNamed(QNL_dataset& data, const std::string& id, const std::vector<std::string>& names,
@@ -51,13 +52,6 @@ double Probability(QNL_network& net, const char* node, const char* outcome) {
     return definition->GetMatrix()->Subscript(k);
 }
 
-int ArcCount(QNL_network& net) {
-    int arcs = 0;
-    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
-        arcs += net.GetParents(h).GetCount();
-    return arcs;
-}
-
 TEST(NaiveBayes, ClassParentOfEveryFeatureWithPriorCountsOfOne) {
     QNL_dataset data = TenRecords();
     QNL_naiveBayes nb;
@@ -78,26 +72,12 @@ TEST(NaiveBayes, ClassParentOfEveryFeatureWithPriorCountsOfOne) {
     // Matched to a network whose outcomes run the other way, the cells hold outcome indices;
     // the learned tables still follow the names.
     QNL_network reversed;
-    for (const char* id : {"f1", "class", "f2", "f3"})
-        reversed.AddNode(QNL_TYPE_CPT, id);
-    QNL_stringArray yesNo;
-    yesNo.Add("yes");
-    yesNo.Add("no");
-    QNL_idArray ids;
-    ids.QNL_stringArray::Assign(yesNo);
-    ASSERT_EQ(
-        reversed.GetNode(reversed.FindNode("class"))->GetDefinition()->SetNumberOfOutcomes(ids), 0);
-    for (const auto& [id, names] : std::vector<std::pair<const char*, std::vector<const char*>>>{
-             {"f1", {"lo", "hi"}}, {"f2", {"a", "b", "c"}}, {"f3", {"x", "y"}}}) {
-        QNL_stringArray texts;
-        for (const char* name : names)
-            texts.Add(name);
-        QNL_idArray outcomes;
-        outcomes.QNL_stringArray::Assign(texts);
-        ASSERT_EQ(
-            reversed.GetNode(reversed.FindNode(id))->GetDefinition()->SetNumberOfOutcomes(outcomes),
-            0);
-    }
+    for (const auto& [id, names] : std::vector<std::pair<const char*, std::vector<std::string>>>{
+             {"f1", {"lo", "hi"}}, {"class", {"yes", "no"}}, {"f2", {"a", "b", "c"}}, {"f3", {"x", "y"}}})
+        ASSERT_EQ(reversed.GetNode(reversed.AddNode(QNL_TYPE_CPT, id))
+                      ->GetDefinition()
+                      ->SetNumberOfOutcomes(StringsOf(names)),
+                  0);
     ASSERT_TRUE(data.matchNetwork(reversed, error)) << error;
     QNL_network again;
     ASSERT_EQ(nb.Learn(data, again), 0);
@@ -120,10 +100,7 @@ TEST(NaiveBayes, FeatureSelectionKeepsTheInformativeFeatures) {
     AddBinaryNode(truth, "good1", {c}, {0.9, 0.2});
     AddBinaryNode(truth, "noise", {}, {0.5});
     AddBinaryNode(truth, "good2", {c}, {0.15, 0.8});
-    std::vector<int> handles;
-    for (int h = truth.GetFirstNode(); h >= 0; h = truth.GetNextNode(h))
-        handles.push_back(h);
-    const QNL_dataset data = quarn_test::SampleDataSet(truth, handles, 3000, 0.0, 4);
+    const QNL_dataset data = quarn_test::SampleDataSet(truth, Handles(truth), 3000, 0.0, 4);
     QNL_naiveBayes nb;
     nb.FeatureSelection = true;
     QNL_network out;
@@ -180,12 +157,7 @@ TEST(LearnFrontEnds, StateTextsAreRepairedAsTheFileReaderRepairsThem) {
     for (QNL_network* net : {&model, &fromTexts, &fromIds})
         ASSERT_EQ(net->ReadFile(path.c_str()), 0);
     auto ids = [](QNL_network& net, const char* node) {
-        const QNL_idArray& outcomes =
-            *net.GetNode(net.FindNode(node))->GetDefinition()->GetOutcomeIds();
-        std::vector<std::string> out;
-        for (int i = 0; i < outcomes.GetCount(); ++i)
-            out.push_back(outcomes.GetString(i));
-        return out;
+        return OutcomesOf(net, net.FindNode(node));
     };
     const std::vector<std::vector<std::string>> repaired{{"x_5", "a_b", "ok"},
                                                          {"x3_5_days", "later"}};

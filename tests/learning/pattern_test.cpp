@@ -115,14 +115,6 @@ TEST(Pattern, NetworkNodesTakeRepairedUniqueIdsTheRawNamesAndTheStateNames) {
     EXPECT_EQ(net.GetParents(net.FindNode("a_b3")).GetCount(), 0);
 }
 
-TEST(Pattern, ContinuousDataGivesEquationNodes) {
-    const QNL_dataset data = Columns({"x", "y"}, false);
-    QNL_network net;
-    ASSERT_TRUE(Directed(2, {{0, 1}}).MakeNetwork(data, net));
-    EXPECT_EQ(net.GetNode(net.FindNode("y"))->GetDefinition()->GetType(), 4);
-    EXPECT_EQ(net.GetParents(net.FindNode("y")).GetCount(), 1);
-}
-
 TEST(Pattern, MakeNetworkRefusesAndLeavesTheNetworkAsItWas) {
     QNL_network net;
     ASSERT_GE(net.AddNode(18, "keep"), 0);

@@ -153,6 +153,7 @@ TEST(Pc, LinearGaussianStructuresAreRecovered) {
     QNL_network net;
     EXPECT_TRUE(collider.MakeNetwork(SampleGaussian({{}, {}, {}}, 3, 1), net));
     EXPECT_EQ(net.GetParents(net.FindNode("c2")).GetCount(), 2);
+    EXPECT_EQ(net.GetNode(net.FindNode("c2"))->GetDefinition()->GetType(), QNL_TYPE_EQUATION);
 }
 
 TEST(Pc, SkeletonsOfRandomEightNodeNetworksAreRecovered) {

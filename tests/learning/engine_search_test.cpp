@@ -88,33 +88,8 @@ TEST(EngineSearch, SkeletonsOfRandomEightNodeNetworks) {
     int recovered = 0;
     int thinned = 0;
     for (int seed = 1; seed <= kSeeds; ++seed) {
-        quarn_test::TestRandom random(static_cast<std::uint64_t>(seed));
         QNL_network truth;
-        Skeleton expected;
-        std::vector<int> handles;
-        for (int i = 0; i < 8; ++i) {
-            std::vector<int> parents;
-            for (int p = 0; p < i && parents.size() < 2; ++p)
-                if (random.Uniform() < 0.3) parents.push_back(p);
-            // Each parent in state 0 moves the child a long way the same direction.
-            std::vector<double> pTrue;
-            const bool up = random.Uniform() < 0.5;
-            const std::size_t k = parents.size();
-            for (std::size_t j = 0; j < (std::size_t{1} << k); ++j) {
-                const double share =
-                    k == 0 ? 0.3
-                           : static_cast<double>(__builtin_popcountll(j)) / static_cast<double>(k);
-                const double p = 0.1 + 0.8 * share;
-                pTrue.push_back(up ? p : 1.0 - p);
-            }
-            for (const int p : parents)
-                expected.insert({p, i});
-            std::vector<int> parentHandles;
-            for (const int p : parents)
-                parentHandles.push_back(handles[static_cast<std::size_t>(p)]);
-            handles.push_back(
-                AddBinaryNode(truth, ("N" + std::to_string(i)).c_str(), parentHandles, pTrue));
-        }
+        const Skeleton expected = StrongRandomNetwork(truth, static_cast<std::uint64_t>(seed));
         const QNL_dataset data = Sample(truth, 10000, static_cast<std::uint64_t>(seed) + 100);
         QNL_learnNetwork net;
         ASSERT_TRUE(net.ImportDataset(data));

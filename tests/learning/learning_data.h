@@ -64,6 +64,30 @@ template <class Net> std::set<std::pair<int, int>> ArcsOf(const Net& net, bool d
     return arcs;
 }
 
+// Eight binary nodes in handle order, each with up to two earlier parents (chance 0.3 each) that
+// move it a long way the same direction; returns the true arcs.
+inline std::set<std::pair<int, int>> StrongRandomNetwork(QNL_network& truth, std::uint64_t seed) {
+    quarn_test::TestRandom random(seed);
+    std::set<std::pair<int, int>> arcs;
+    for (int i = 0; i < 8; ++i) {
+        std::vector<int> parents;
+        for (int p = 0; p < i && parents.size() < 2; ++p)
+            if (random.Uniform() < 0.3) parents.push_back(p);
+        const bool up = random.Uniform() < 0.5;
+        const std::size_t k = parents.size();
+        std::vector<double> pFirst;
+        for (std::size_t j = 0; j < (std::size_t{1} << k); ++j) {
+            const double p =
+                0.1 + 0.8 * (k == 0 ? 0.3 : __builtin_popcountll(j) / static_cast<double>(k));
+            pFirst.push_back(up ? p : 1.0 - p);
+        }
+        for (const int p : parents)
+            arcs.insert({p, i});
+        quarn_test::AddBinaryNode(truth, ("N" + std::to_string(i)).c_str(), parents, pFirst);
+    }
+    return arcs;
+}
+
 inline int ArcCount(QNL_network& net) {
     int arcs = 0;
     for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))

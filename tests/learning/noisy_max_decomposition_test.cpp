@@ -35,6 +35,14 @@ std::string Property(QNL_network& net, int h, const char* name) {
 class Decomposition : public NetworkFixture {
 protected:
     QNL_noisyMAX* Gate(int node) { return dynamic_cast<QNL_noisyMAX*>(Def(node)); }
+    std::vector<std::vector<int>> Strengths(int node) {
+        std::vector<std::vector<int>> out;
+        for (int i = 0; i < net.NumberOfParents(node); ++i) {
+            const QNL_intArray* s = Gate(node)->GetParentOutcomeStrengths(i);
+            out.emplace_back(s->Items(), s->Items() + s->GetCount());
+        }
+        return out;
+    }
     // A gate "X" over parents "P0", ... with the given outcome counts and random parameters
     // and strength orders.
     int RandomGate(TestRandom& random, const std::vector<int>& parentOutcomes, int outcomes) {
@@ -121,11 +129,7 @@ TEST_F(Decomposition, RecompositionRestoresParametersParentsAndProperties) {
         const std::vector<double> params = Cells(*Gate(x)->GetParameters());
         const std::vector<int> parents = ParentsOf(net, x);
         const int nodes = net.GetNumberOfNodes();
-        std::vector<std::vector<int>> strengths;
-        for (int i = 0; i < 3; ++i) {
-            const QNL_intArray* s = Gate(x)->GetParentOutcomeStrengths(i);
-            strengths.emplace_back(s->Items(), s->Items() + s->GetCount());
-        }
+        const std::vector<std::vector<int>> strengths = Strengths(x);
         {
             NoisyMaxDecomposition decomposition(net);
             ASSERT_EQ(decomposition.DecomposeAll(), 0);
@@ -152,11 +156,7 @@ TEST_F(Decomposition, RecompositionRestoresParametersParentsAndProperties) {
         EXPECT_EQ(ParentsOf(net, x), parents) << round;
         EXPECT_EQ(net.GetNumberOfNodes(), nodes) << round;
         EXPECT_EQ(net.FindNode("INHIBITOR_X_P1"), taken);
-        for (int i = 0; i < 3; ++i) {
-            const QNL_intArray* s = Gate(x)->GetParentOutcomeStrengths(i);
-            EXPECT_EQ(std::vector<int>(s->Items(), s->Items() + s->GetCount()),
-                      strengths[static_cast<std::size_t>(i)]);
-        }
+        EXPECT_EQ(Strengths(x), strengths) << round;
         EXPECT_EQ(Property(net, x, "QNL_NOLEARN"), "<none>");
         EXPECT_EQ(Property(net, x, "QNL_ORIGINAL_NOISYMAX"), "<none>");
         EXPECT_EQ(Property(net, x, "QNL_MAXDECOMP"), round % 2 == 1 ? "LADDER" : "<none>");

@@ -16,8 +16,7 @@ namespace {
 using namespace quarn_test;
 
 std::vector<double> Table(QNL_network& net, int h) {
-    const QNL_Dmatrix* m = net.GetNode(h)->GetDefinition()->GetMatrix();
-    return std::vector<double>(m->GetItems().Items(), m->GetItems().Items() + m->GetSize());
+    return ValuesOf(net.GetNode(h)->GetDefinition());
 }
 
 std::map<int, std::vector<double>> Tables(QNL_network& net) {

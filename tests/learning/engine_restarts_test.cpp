@@ -2,8 +2,7 @@
 #include "learning/engine_network.h"
 #include "model/error_handler.h"
 #include "model/network.h"
-#include "support/random_network.h"
-#include "support/sampled_data.h"
+#include "learning/learning_data.h"
 
 #include <gtest/gtest.h>
 
@@ -25,10 +24,7 @@ QNL_dataset ChainData() {
     AddBinaryNode(truth, "D", {c}, {0.85, 0.3});
     AddBinaryNode(truth, "E", {b}, {0.7, 0.1});
     AddBinaryNode(truth, "F", {}, {0.5});
-    std::vector<int> handles;
-    for (int h = truth.GetFirstNode(); h >= 0; h = truth.GetNextNode(h))
-        handles.push_back(h);
-    return quarn_test::SampleDataSet(truth, handles, 600, 0.0, 17);
+    return quarn_test::SampleDataSet(truth, learning_test::Handles(truth), 600, 0.0, 17);
 }
 
 bool IsAcyclic(const QNL_learnNetwork& net) {

@@ -182,17 +182,12 @@ TEST(LearnFrontEnds, StateTextsAreRepairedAsTheFileReaderRepairsThem) {
     const QNL_emParams params{0, false};
     ASSERT_EQ(QNL_em().Learn(texts, fromTexts, params), 0);
     ASSERT_EQ(QNL_em().Learn(identifiers, fromIds, params), 0);
+    auto values = [](QNL_network& net, const char* node) {
+        return quarn_test::ValuesOf(net.GetNode(net.FindNode(node))->GetDefinition());
+    };
     for (const char* node : {"class", "B"}) {
-        const QNL_Dmatrix& a =
-            *fromTexts.GetNode(fromTexts.FindNode(node))->GetDefinition()->GetMatrix();
-        const QNL_Dmatrix& b =
-            *fromIds.GetNode(fromIds.FindNode(node))->GetDefinition()->GetMatrix();
-        ASSERT_EQ(a.GetSize(), b.GetSize()) << node;
-        for (int i = 0; i < a.GetSize(); ++i)
-            EXPECT_EQ(a.Subscript(i), b.Subscript(i)) << node << i;
-        EXPECT_NE(a.Subscript(0),
-                  model.GetNode(model.FindNode(node))->GetDefinition()->GetMatrix()->Subscript(0))
-            << node;
+        EXPECT_EQ(values(fromTexts, node), values(fromIds, node)) << node;
+        EXPECT_NE(values(fromTexts, node), values(model, node)) << node;
     }
     QNL_network byGtt, byNb;
     ASSERT_EQ(QNL_greedyThickThinning().Learn(unmatched, byGtt), 0);

@@ -221,25 +221,7 @@ TEST(Pc, SkeletonsOfSampledNetworksAreRecovered) {
     }
 }
 
-TEST(Pc, FisherZOfTooFewRecordsOrPerfectCorrelationCountsAsDependent) {
-    QNL_dataset data;
-    std::vector<QNL_datasetCell> x, y, z;
-    for (float v : {1.0f, 2.0f, 4.0f, 3.0f}) {
-        x.push_back(QNL_FloatCell(v));
-        y.push_back(QNL_FloatCell(2.0f * v));
-        z.push_back(QNL_FloatCell(v * v - v));
-    }
-    data.addFloatVariable("x", &x, -1.0f);
-    data.addFloatVariable("y", &y, -1.0f);
-    data.addFloatVariable("z", &z, -1.0f);
-    QNL_correlationMatrix correlations(data);
-    EXPECT_EQ(QNL_pc::TestIndependenceContinuous(correlations, 0, 1, {}), 0.0);
-    EXPECT_EQ(QNL_pc::TestIndependenceContinuous(correlations, 0, 2, {1}), 0.0);
-    const double p = QNL_pc::TestIndependenceContinuous(correlations, 0, 2, {});
-    EXPECT_TRUE(p > 0.0 && p <= 1.0);
-}
-
-// Columns of three records ("i" prefix: integer, "f": float with the given missing value).
+// Columns of records ("i" prefix: integer, "f": float with the given missing value).
 QNL_dataset Columns(const std::vector<std::vector<float>>& columns, const std::string& kinds,
                     float missing = -1.0f) {
     QNL_dataset data;
@@ -253,6 +235,15 @@ QNL_dataset Columns(const std::vector<std::vector<float>>& columns, const std::s
             data.addFloatVariable("v" + std::to_string(v), &cells, missing);
     }
     return data;
+}
+
+TEST(Pc, FisherZOfTooFewRecordsOrPerfectCorrelationCountsAsDependent) {
+    // y = 2x and z = x^2 - x.
+    QNL_correlationMatrix correlations(Columns({{1, 2, 4, 3}, {2, 4, 8, 6}, {0, 2, 12, 6}}, "fff"));
+    EXPECT_EQ(QNL_pc::TestIndependenceContinuous(correlations, 0, 1, {}), 0.0);
+    EXPECT_EQ(QNL_pc::TestIndependenceContinuous(correlations, 0, 2, {1}), 0.0);
+    const double p = QNL_pc::TestIndependenceContinuous(correlations, 0, 2, {});
+    EXPECT_TRUE(p > 0.0 && p <= 1.0);
 }
 
 TEST(Pc, UnsuitableDataAndKnowledgeAreRefusedWithTheirMessages) {

@@ -23,29 +23,6 @@ QNL_dataset Sample(QNL_network& net, int records, std::uint64_t seed) {
 }
 
 
-// The largest score gain of any single removal, or of any addition that keeps the graph acyclic
-// and the child within the limit, each priced on the child's family alone.
-double BestSingleArcGain(QNL_learnNetwork& net, int maxParents) {
-    double best = -1e300;
-    for (int x = 0; x < net.GetNumberOfNodes(); ++x) {
-        const std::vector<int> family{x};
-        const double before = net.ScoreNetwork(&family);
-        const std::vector<int> parents = net.GetNode(x)->GetParents();
-        for (const int p : parents) {
-            if (net.RemoveArc(p, x) != 1) continue;
-            best = std::max(best, net.ScoreNetwork(&family) - before);
-            net.AddArc(p, x);
-        }
-        if (static_cast<int>(parents.size()) >= maxParents) continue;
-        for (int y = 0; y < net.GetNumberOfNodes(); ++y) {
-            if (y == x || net.GetNode(x)->HasParent(y) || net.AddArcIfAcyclic(y, x) != 1) continue;
-            best = std::max(best, net.ScoreNetwork(&family) - before);
-            net.RemoveArc(y, x);
-        }
-    }
-    return best;
-}
-
 // Thickening under the limit, then thinning: the greedy thick-thinning search.
 int ThickThin(QNL_learnNetwork& net, int maxParents) {
     const int thick = net.SetMaxParents(maxParents);

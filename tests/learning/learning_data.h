@@ -3,6 +3,7 @@
 // Data sets and structure summaries shared by the learning tests.
 
 #include "learning/dataset.h"
+#include "learning/engine_network.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "support/network_builder.h"
@@ -86,6 +87,27 @@ inline std::set<std::pair<int, int>> StrongRandomNetwork(QNL_network& truth, std
         quarn_test::AddBinaryNode(truth, ("N" + std::to_string(i)).c_str(), parents, pFirst);
     }
     return arcs;
+}
+
+// The largest score gain of any single removal, addition (acyclic, the child kept within
+// `maxParents`) or, with `reversals`, acyclic reversal: above zero when the search stopped short
+// of a local optimum.
+inline double BestSingleArcGain(QNL_learnNetwork& net, int maxParents, bool reversals = false) {
+    const double before = net.ScoreNetwork();
+    double best = -1e300;
+    auto price = [&] { best = std::max(best, net.ScoreNetwork() - before); };
+    for (int x = 0; x < net.GetNumberOfNodes(); ++x)
+        for (int y = 0; y < net.GetNumberOfNodes(); ++y) {
+            if (y == x) continue;
+            if (net.GetNode(x)->HasParent(y)) {
+                if (net.RemoveArc(y, x) == 1) price(), net.AddArc(y, x);
+                if (reversals && net.ReverseArcIfAcyclic(y, x) == 1) price(), net.ReverseArc(x, y);
+            } else if (static_cast<int>(net.GetNode(x)->GetParents().size()) < maxParents &&
+                       net.AddArcIfAcyclic(y, x) == 1) {
+                price(), net.RemoveArc(y, x);
+            }
+        }
+    return best;
 }
 
 inline int ArcCount(QNL_network& net) {

@@ -29,37 +29,6 @@ int ThickThin(QNL_learnNetwork& net, int maxParents) {
     return thick != 0 ? thick : net.SearchStructure(-1);
 }
 
-TEST(EngineSearch, RecoversSmallStructuresFromSampledData) {
-    struct Case {
-        const char* what;
-        int maxParents;
-        Skeleton expected;
-    };
-    // A -> B <- C with C strong enough to be seen beside A.
-    QNL_network collider;
-    const int a = AddBinaryNode(collider, "A", {}, {0.5});
-    const int c = AddBinaryNode(collider, "C", {}, {0.4});
-    AddBinaryNode(collider, "B", {a, c}, {0.95, 0.5, 0.5, 0.05});
-    // A -> B with C on its own.
-    QNL_network chain;
-    const int a2 = AddBinaryNode(chain, "A", {}, {0.3});
-    AddBinaryNode(chain, "B", {a2}, {0.85, 0.2});
-    AddBinaryNode(chain, "C", {}, {0.6});
-    const QNL_dataset colliderData = Sample(collider, 5000, 11);
-    const QNL_dataset chainData = Sample(chain, 5000, 12);
-    const std::pair<const QNL_dataset*, Case> cases[] = {
-        {&chainData, {"A->B and a lone C", 5, {{0, 1}}}},
-        {&colliderData, {"v-structure A->B<-C", 5, {{0, 2}, {1, 2}}}},
-        {&colliderData, {"no parent allowed", 0, {}}},
-    };
-    for (const auto& [data, c] : cases) {
-        QNL_learnNetwork net;
-        ASSERT_TRUE(net.ImportDataset(*data));
-        EXPECT_EQ(ThickThin(net, c.maxParents), 0) << c.what;
-        EXPECT_EQ(SkeletonOf(net), c.expected) << c.what;
-    }
-}
-
 TEST(EngineSearch, SkeletonsOfRandomEightNodeNetworks) {
     constexpr int kSeeds = 20;
     int recovered = 0;

@@ -190,24 +190,20 @@ TEST_F(Em, FrozenTablesColumnsAndThePrior) {
 
     // Columns 0 and 2 of a three-column table keep their start values, with or without the
     // random start.
-    QNL_network wide;
-    const int pw = wide.AddNode(QNL_TYPE_CPT, "P");
-    ASSERT_EQ(wide.GetNode(pw)->GetDefinition()->SetNumberOfOutcomes(3), 0);
-    const int cw = AddBinaryNode(wide, "C", {pw}, {0.5, 0.5, 0.5});
-    SetProperty(wide, cw, "QNL_NOLEARN", "0;2");
-    QNL_dataset cells;
-    cells.addIntVariable("P", nullptr, -1);
-    cells.addIntVariable("C", nullptr, -1);
-    cells.setNodeHandle(0, pw);
-    cells.setNodeHandle(1, cw);
+    net.DeleteAllNodes();
+    a = AddWithOutcomes(QNL_TYPE_CPT, "P", 3);
+    b = AddBinaryNode(net, "C", {a}, {0.5, 0.5, 0.5});
+    SetProperty(net, b, "QNL_NOLEARN", "0;2");
+    std::vector<std::pair<int, int>> rows;
     for (int i = 0; i < 30; ++i)
-        cells.addRecord({QNL_IntCell(i % 3), QNL_IntCell(i % 2)});
+        rows.emplace_back(i % 3, i % 2);
+    const QNL_dataset cells = Records(rows);
     for (bool randomise : {false, true}) {
-        const std::vector<double> before = Table(wide, cw);
+        const std::vector<double> before = Table(net, b);
         QNL_emParams params;
         params.RandomizeParameters = randomise;
-        ASSERT_EQ(em.Learn(cells, wide, params), 0);
-        const std::vector<double> after = Table(wide, cw);
+        ASSERT_EQ(em.Learn(cells, net, params), 0);
+        const std::vector<double> after = Table(net, b);
         EXPECT_EQ(after[0], before[0]);
         EXPECT_EQ(after[4], before[4]);
         EXPECT_EQ(after[5], before[5]);
@@ -215,15 +211,13 @@ TEST_F(Em, FrozenTablesColumnsAndThePrior) {
     }
 
     // With a prior of 10 records: normalise(10 x start + counts).
-    const QNL_dataset full = Records({{0, 0}, {0, 0}, {0, 1}, {1, 1}});
-    QNL_network prior;
-    a = AddBinaryNode(prior, "A", {}, {0.3});
-    b = AddBinaryNode(prior, "B", {a}, {0.9, 0.2});
+    net.DeleteAllNodes();
+    BuildTwoNode();
     QNL_emParams params;
     params.EqSampleSize = 10;
-    ASSERT_EQ(em.Learn(full, prior, params), 0);
-    ExpectNear(Table(prior, a), {(3 + 3.0) / 14, (7 + 1.0) / 14}, 1e-12, "A with prior");
-    ExpectNear(Table(prior, b), {(9 + 2.0) / 13, (1 + 1.0) / 13, (2 + 0.0) / 11, (8 + 1.0) / 11},
+    ASSERT_EQ(em.Learn(Records({{0, 0}, {0, 0}, {0, 1}, {1, 1}}), net, params), 0);
+    ExpectNear(Table(net, a), {(3 + 3.0) / 14, (7 + 1.0) / 14}, 1e-12, "A with prior");
+    ExpectNear(Table(net, b), {(9 + 2.0) / 13, (1 + 1.0) / 13, (2 + 0.0) / 11, (8 + 1.0) / 11},
                1e-12, "B with prior");
 }
 

@@ -143,19 +143,8 @@ TEST(EngineDiscretize, TargetLearnsMapParametersOfTheIntervals) {
     map.Build(engine, target);
     ASSERT_EQ(engine.LearnParameters(&map), 0);
 
-    // The discretized data, by the bounds, counted family by family.
-    auto states = [&](const std::vector<double>& values, int node) {
-        const std::vector<double>& b = engine.GetNode(node)->GetIntervalBounds();
-        std::vector<int> out;
-        for (const double v : values) {
-            int k = 1;
-            while (k + 1 < static_cast<int>(b.size()) && v > b[static_cast<std::size_t>(k)])
-                ++k;
-            out.push_back(k - 1);
-        }
-        return out;
-    };
-    const std::vector<std::vector<int>> data{states(x, 0), states(y, 1), z};
+    // The discretized data counted family by family.
+    const std::vector<std::vector<int>> data{Column(*engine.GetNode(0)), Column(*engine.GetNode(1)), z};
     const std::vector<std::vector<int>> parents{{}, {0}, {1}};
     for (int i = 0; i < 3; ++i) {
         const QNL_learnNode& node = *engine.GetNode(i);

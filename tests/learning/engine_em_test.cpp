@@ -63,13 +63,8 @@ TEST(EngineEm, NoImprovementAtAllIsConvergence) {
     // From the uniform start, records 0, 1 and one with A unobserved give the uniform table
     // back, so the second score equals the first. (A record with every cell missing would be
     // dropped: B is observed throughout.)
-    QNL_dataset data;
-    std::vector<QNL_datasetCell> cells{QNL_IntCell(0), QNL_IntCell(1), QNL_IntCell(-1)};
-    std::vector<QNL_datasetCell> observed{QNL_IntCell(0), QNL_IntCell(1), QNL_IntCell(0)};
-    data.addIntVariable("A", &cells, -1);
-    data.addIntVariable("B", &observed, -1);
     QNL_learnNetwork net;
-    ASSERT_TRUE(net.ImportDataset(data));
+    ASSERT_TRUE(net.ImportDataset(IntColumns({{0, 1, -1}, {0, 1, 0}})));
     ASSERT_EQ(net.SetBoolOption("EM_USE_RANDOM_INIT_PARAMS", false), 0);
     net.SetLogFlag(true);
     ASSERT_EQ(net.LearnParameters(), 0);
@@ -85,11 +80,7 @@ TEST(EngineEm, AnUnobservedChildAddsItsConditionalAnEmptyRecordNothingAndTheCapS
     QNL_network prior;
     const int a = AddBinaryNode(prior, "A", {}, {0.3});
     AddBinaryNode(prior, "B", {a}, {0.9, 0.2});
-    QNL_dataset data;
-    std::vector<QNL_datasetCell> aCells{QNL_IntCell(0), QNL_IntCell(1), QNL_IntCell(-1)};
-    std::vector<QNL_datasetCell> bCells{QNL_IntCell(1), QNL_IntCell(-1), QNL_IntCell(-1)};
-    data.addIntVariable("A", &aCells, -1);
-    data.addIntVariable("B", &bCells, -1);
+    QNL_dataset data = IntColumns({{0, 1, -1}, {1, -1, -1}}, {"A", "B"});
     data.setStateNames(0, OutcomesOf(prior, 0));
     data.setStateNames(1, OutcomesOf(prior, 1));
     QNL_learnNetwork net;

@@ -16,32 +16,19 @@
 
 namespace {
 
+using learning_test::IntColumns;
 constexpr int kMissing = -1;
-
-// Integer columns by name; kMissing marks an unobserved cell.
-QNL_dataset Data(const std::vector<std::pair<std::string, std::vector<int>>>& columns) {
-    QNL_dataset data;
-    for (const auto& [id, values] : columns) {
-        std::vector<QNL_datasetCell> cells;
-        for (const int v : values)
-            cells.push_back(QNL_IntCell(v));
-        data.addIntVariable(id, &cells, kMissing);
-    }
-    return data;
-}
 
 QNL_dataset Binary(int nodes, int records, unsigned seed) {
     std::mt19937 random(seed);
-    std::vector<std::pair<std::string, std::vector<int>>> columns;
-    for (int i = 0; i < nodes; ++i) {
-        columns.push_back({"V" + std::to_string(i), {}});
+    std::vector<std::vector<int>> columns(static_cast<std::size_t>(nodes));
+    for (int i = 0; i < nodes; ++i)
         for (int r = 0; r < records; ++r) {
             // Each column leans on the one before, so families have something to score.
-            const int before = i > 0 ? columns[i - 1].second[r] : 0;
-            columns.back().second.push_back(random() % 4 == 0 ? 1 - before : before ^ (r & 1));
+            const int before = i > 0 ? columns[i - 1][r] : 0;
+            columns[i].push_back(random() % 4 == 0 ? 1 - before : before ^ (r & 1));
         }
-    }
-    return Data(columns);
+    return IntColumns(columns);
 }
 
 TEST(EngineOptions, KeysSetOnlyOptionsOfTheirOwnType) {
@@ -164,7 +151,7 @@ TEST(EngineNetwork, DeactivatedNodesLoseArcsAndAreSkippedQuietlyUnlessLogging) {
 }
 
 TEST(EngineNetwork, ImportNumbersStatesAndMarksMissingCells) {
-    QNL_dataset data = Data({{"x", {3, 1, 3}}, {"one", {5, 5, kMissing}}, {"named", {1, 0, 2}}});
+    QNL_dataset data = IntColumns({{3, 1, 3}, {5, 5, kMissing}, {1, 0, 2}}, {"x", "one", "named"});
     data.setStateNames(2, {"low", "mid", "high", "never"});
     std::vector<QNL_datasetCell> real = {QNL_FloatCell(0.5f), QNL_FloatCell(NAN),
                                          QNL_FloatCell(2.0f)};
@@ -190,7 +177,7 @@ TEST(EngineNetwork, ImportNumbersStatesAndMarksMissingCells) {
 }
 
 TEST(EngineNetwork, CopyToNetworkMakesValidIdentifiersAndKeepsNames) {
-    QNL_dataset data = Data({{"a b", {1, 2, 1}}, {"a-b", {0, 1, 1}}, {"c", {0, 1, 0}}});
+    QNL_dataset data = IntColumns({{1, 2, 1}, {0, 1, 1}, {0, 1, 0}}, {"a b", "a-b", "c"});
     data.setStateNames(2, {"no", "yes"});
     std::vector<QNL_datasetCell> real = {QNL_FloatCell(0.5f), QNL_FloatCell(1.5f),
                                          QNL_FloatCell(2.0f)};

@@ -94,16 +94,11 @@ TEST(EngineSearch, ParentLimitRemovesEvenCostlyArcs) {
 
 TEST(EngineSearch, MovesWithoutGainAreNeverApplied) {
     // C never varies, so C as a parent gains exactly nothing and anything as C's parent loses.
-    QNL_dataset data;
-    std::vector<QNL_datasetCell> a, c;
-    for (int r = 0; r < 200; ++r) {
-        a.push_back(QNL_IntCell((r * 7) % 3 == 0));
-        c.push_back(QNL_IntCell(0));
-    }
-    data.addIntVariable("A", &a, -1);
-    data.addIntVariable("C", &c, -1);
+    std::vector<std::vector<int>> columns(2, std::vector<int>(200, 0));
+    for (int r = 0; r < 200; ++r)
+        columns[0][r] = (r * 7) % 3 == 0;
     QNL_learnNetwork net;
-    ASSERT_TRUE(net.ImportDataset(data));
+    ASSERT_TRUE(net.ImportDataset(IntColumns(columns)));
     const double before = net.ScoreNetwork();
     EXPECT_EQ(net.SetMaxParents(5), 0);
     EXPECT_TRUE(SkeletonOf(net).empty());

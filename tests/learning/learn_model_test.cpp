@@ -25,23 +25,17 @@ using namespace learning_test;
 using quarn_test::AddBinaryNode;
 using quarn_test::StringsOf;
 
-// A named column: cells are indices into `names`, -1 missing.
-void AddNamed(QNL_dataset& data, const std::string& id, const std::vector<std::string>& names,
-              const std::vector<int>& values) {
-    std::vector<QNL_datasetCell> cells;
-    for (const int v : values)
-        cells.push_back(QNL_IntCell(v));
-    data.addIntVariable(id, &cells, -1);
-    data.setStateNames(data.findVariable(id), names);
-}
-
 // Ten records: "class" 6 yes and 4 no, and three features.
 QNL_dataset TenRecords() {
-    QNL_dataset data;
-    AddNamed(data, "f1", {"lo", "hi"}, {0, 1, 0, 1, 1, 0, 0, 1, 1, 0});
-    AddNamed(data, "class", {"no", "yes"}, {1, 1, 1, 1, 1, 1, 0, 0, 0, 0});
-    AddNamed(data, "f2", {"a", "b", "c"}, {0, 1, 2, 0, 1, 2, 0, 1, 2, 0});
-    AddNamed(data, "f3", {"x", "y"}, {1, 1, 0, 0, 1, 1, 0, 0, 1, 1});
+    QNL_dataset data = IntColumns({{0, 1, 0, 1, 1, 0, 0, 1, 1, 0},
+                                   {1, 1, 1, 1, 1, 1, 0, 0, 0, 0},
+                                   {0, 1, 2, 0, 1, 2, 0, 1, 2, 0},
+                                   {1, 1, 0, 0, 1, 1, 0, 0, 1, 1}},
+                                  {"f1", "class", "f2", "f3"});
+    data.setStateNames(0, {"lo", "hi"});
+    data.setStateNames(1, {"no", "yes"});
+    data.setStateNames(2, {"a", "b", "c"});
+    data.setStateNames(3, {"x", "y"});
     return data;
 }
 

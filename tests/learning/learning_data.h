@@ -44,14 +44,15 @@ inline QNL_dataset NamedSample(QNL_network& net, int records, double missing,
     return data;
 }
 
-// Integer columns "V0", "V1", ...; -1 marks a missing cell.
-inline QNL_dataset IntColumns(const std::vector<std::vector<int>>& columns) {
+// Integer columns named by `ids` or else "V0", "V1", ...; -1 marks a missing cell.
+inline QNL_dataset IntColumns(const std::vector<std::vector<int>>& columns,
+                              const std::vector<std::string>& ids = {}) {
     QNL_dataset data;
     for (std::size_t v = 0; v < columns.size(); ++v) {
         std::vector<QNL_datasetCell> cells;
         for (const int value : columns[v])
             cells.push_back(QNL_IntCell(value));
-        data.addIntVariable("V" + std::to_string(v), &cells, -1);
+        data.addIntVariable(v < ids.size() ? ids[v] : "V" + std::to_string(v), &cells, -1);
     }
     return data;
 }

@@ -20,34 +20,25 @@
 
 namespace {
 
-// A binary network given by its parents and P(1 | parents) per parent configuration (first
-// parent slowest), sampled forward in index order (parents come first).
-struct BinaryNet {
-    std::vector<std::vector<int>> parents;
-    std::vector<std::vector<double>> p1;
-};
+using quarn_test::AddBinaryNode;
 
-QNL_dataset Sample(const BinaryNet& net, int records, unsigned seed, bool named = true) {
-    std::mt19937 random(seed);
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    const std::size_t n = net.parents.size();
-    std::vector<std::vector<QNL_datasetCell>> cells(n);
-    for (int r = 0; r < records; ++r) {
-        std::vector<int> value(n);
-        for (std::size_t v = 0; v < n; ++v) {
-            int config = 0;
-            for (int p : net.parents[v])
-                config = config * 2 + value[p];
-            value[v] = u(random) < net.p1[v][config] ? 1 : 0;
-            // Raw integer columns hold codes that are not state indices.
-            cells[v].push_back(QNL_IntCell(named ? value[v] : 10 + 5 * value[v]));
-        }
-    }
-    QNL_dataset data;
-    for (std::size_t v = 0; v < n; ++v) {
-        data.addIntVariable("v" + std::to_string(v), &cells[v], -1);
-        if (named) data.setStateNames(static_cast<int>(v), {"no", "yes"});
-    }
+// Records of the binary chain v0 -> v1 -> v2 or the collider v0 -> v2 <- v1, the states named
+// or held as raw integer codes that are not state indices.
+QNL_dataset Sample(bool collider, int records, std::uint64_t seed, bool named = true) {
+    QNL_network net;
+    const int a = AddBinaryNode(net, "v0", {}, {0.5});
+    const int b = AddBinaryNode(net, "v1", collider ? std::vector<int>{} : std::vector<int>{a},
+                                collider ? std::vector<double>{0.5} : std::vector<double>{0.8, 0.2});
+    if (collider)
+        AddBinaryNode(net, "v2", {a, b}, {0.9, 0.4, 0.5, 0.1});
+    else
+        AddBinaryNode(net, "v2", {b}, {0.85, 0.15});
+    QNL_dataset data = quarn_test::SampleDataSet(net, learning_test::Handles(net), records, 0.0, seed);
+    for (int v = 0; v < 3; ++v)
+        for (int r = 0; !named && r < records; ++r)
+            data.setCell(v, r, QNL_IntCell(10 + 5 * data.getCell(v, r).i));
+    for (int v = 0; named && v < 3; ++v)
+        data.setStateNames(v, {"no", "yes"});
     return data;
 }
 
@@ -73,8 +64,7 @@ QNL_dataset SampleGaussian(const std::vector<std::vector<std::pair<int, double>>
     return data;
 }
 
-const BinaryNet kChain = {{{}, {0}, {1}}, {{0.5}, {0.2, 0.8}, {0.15, 0.85}}};
-const BinaryNet kCollider = {{{}, {}, {0, 1}}, {{0.5}, {0.5}, {0.1, 0.6, 0.5, 0.9}}};
+constexpr bool kChain = false, kCollider = true;
 
 QNL_pattern Learn(const QNL_dataset& data, const QNL_pcParams& params = {}) {
     QNL_pc pc;
@@ -115,8 +105,7 @@ TEST(Pc, GTestPValuesOfTwoByTwoTables) {
 TEST(Pc, DiscreteStructuresAreRecovered) {
     struct Case {
         const char* name;
-        BinaryNet net;
-        bool named;
+        bool collider, named;
         QNL_pcParams params;
         std::vector<int> marks;
     };
@@ -137,7 +126,7 @@ TEST(Pc, DiscreteStructuresAreRecovered) {
         {"middle never conditioned on", kChain, true, excluded, {1, 1, 1, 1, 1, 1}},
     };
     for (const Case& c : table)
-        EXPECT_EQ(Marks(Learn(Sample(c.net, 5000, 3, c.named), c.params)), c.marks) << c.name;
+        EXPECT_EQ(Marks(Learn(Sample(c.collider, 5000, 3, c.named), c.params)), c.marks) << c.name;
 }
 
 TEST(Pc, LinearGaussianStructuresAreRecovered) {

@@ -58,9 +58,6 @@ TEST(EngineOptions, KeysSetOnlyOptionsOfTheirOwnType) {
     EXPECT_EQ(net.GetIntOption(13, out), -1);
     net.Reset();
     EXPECT_EQ(net.GetOptions().GetInt(QNL_learnOption::EM_MAX_ITERATIONS), 20);
-    EXPECT_EQ(net.GetOptions().GetInt(QNL_learnOption::PARAM_PRIORS_METHOD), 2);
-    EXPECT_EQ(net.GetOptions().GetString(QNL_learnOption::PREPROCESS_SUFFIX), "vmq");
-    EXPECT_EQ(QNL_learnOptions::IndexOf("PC_MAX_TIME"), 0);
 }
 
 TEST(EngineNetwork, ArcOperationsAnswerByTheirRules) {

@@ -7,6 +7,7 @@
 #include "model/node_definition.h"
 #include "model/node_info.h"
 #include "model/string_array.h"
+#include "learning/learning_data.h"
 
 #include <gtest/gtest.h>
 
@@ -24,15 +25,9 @@ QNL_pattern Directed(int n, const std::vector<std::pair<int, int>>& arcs) {
     return p;
 }
 
-QNL_dataset Columns(const std::vector<std::string>& ids, bool discrete = true) {
-    QNL_dataset data;
-    for (const std::string& id : ids) {
-        if (discrete)
-            data.addIntVariable(id, nullptr, -1);
-        else
-            data.addFloatVariable(id, nullptr, -1.0f);
-    }
-    return data;
+// Discrete columns without records.
+QNL_dataset Columns(const std::vector<std::string>& ids) {
+    return learning_test::IntColumns(std::vector<std::vector<int>>(ids.size()), ids);
 }
 
 TEST(Pattern, ResizingKeepsTheMarksInside) {

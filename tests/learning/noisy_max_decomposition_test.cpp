@@ -113,7 +113,8 @@ TEST_F(Decomposition, BothFormsBuildTheirNodesMarksAndSmallestIndexTables) {
     }
 }
 
-TEST_F(Decomposition, RecompositionRestoresParametersParentsAndProperties) {
+TEST_F(Decomposition, RecompositionRestoresParametersParentsAndPropertiesAlsoThroughAFile) {
+    const std::string path = ::testing::TempDir() + "decomposed.xqnl";
     for (int round = 0; round < 8; ++round) {
         net.DeleteAllNodes();
         TestRandom random(100 + static_cast<std::uint64_t>(round));
@@ -161,39 +162,10 @@ TEST_F(Decomposition, RecompositionRestoresParametersParentsAndProperties) {
         EXPECT_EQ(Property(net, x, "QNL_ORIGINAL_NOISYMAX"), "<none>");
         EXPECT_EQ(Property(net, x, "QNL_MAXDECOMP"), round % 2 == 1 ? "LADDER" : "<none>");
         net.DeleteNode(taken);
-    }
-}
 
-// 700 outcomes over two parents: the node's table in the inhibitor form would be too large,
-// so the decomposition fails part way and must take back everything it did.
-TEST_F(Decomposition, FailedDecompositionLeavesTheNetworkAsItWas) {
-    TestRandom random(9);
-    const int x = RandomGate(random, {2, 2}, 700);
-    const std::vector<double> params = Cells(*Gate(x)->GetParameters());
-    const std::vector<int> parents = ParentsOf(net, x);
-    const int nodes = net.GetNumberOfNodes();
-    {
-        NoisyMaxDecomposition decomposition(net);
-        EXPECT_EQ(decomposition.DecomposeAll(), -42);
-    }
-    ASSERT_EQ(net.GetNode(x)->GetType(), QNL_TYPE_NOISY_MAX);
-    EXPECT_EQ(Cells(*Gate(x)->GetParameters()), params);
-    EXPECT_EQ(ParentsOf(net, x), parents);
-    EXPECT_EQ(net.GetNumberOfNodes(), nodes);
-    EXPECT_EQ(net.GetNode(x)->GetInfo()->properties.GetNumberOfProperties(), 0);
-}
-
-// The stand-alone pair finds the parts again from the marks alone, so a decomposed network
-// can be stored and recomposed later; strength orders may come back with the distinguished
-// outcome swapped to the end, which leaves the table the gate stands for unchanged.
-TEST_F(Decomposition, MarksSurviveAFileAndRecomposeTheSameGate) {
-    const std::string path = ::testing::TempDir() + "decomposed.xqnl";
-    for (int round = 0; round < 4; ++round) {
-        net.DeleteAllNodes();
-        TestRandom random(40 + static_cast<std::uint64_t>(round));
-        const int x = RandomGate(random, {3, 2, 4}, 3);
-        const bool ladder = round % 2 == 1;
-        if (ladder) net.GetNode(x)->GetInfo()->properties.AddProperty("QNL_MAXDECOMP", "LADDER");
+        // The stand-alone pair finds the parts again from the marks alone, so a decomposed
+        // network can be stored and recomposed later; strength orders may come back with the
+        // distinguished outcome swapped to the end, which leaves the gate's table unchanged.
         const std::vector<double> cpt = Cells(Gate(x)->GetCpt());
         EXPECT_FALSE(RecomposeNoisyMax(net, x)) << "no marks yet";
         ASSERT_TRUE(DecomposeNoisyMax(net, x)) << round;
@@ -213,19 +185,38 @@ TEST_F(Decomposition, MarksSurviveAFileAndRecomposeTheSameGate) {
         ASSERT_TRUE(RecomposeNoisyMax(copy, y)) << round << " " << LastMessage();
         ASSERT_EQ(copy.GetNode(y)->GetType(), QNL_TYPE_NOISY_MAX);
         EXPECT_EQ(copy.GetNumberOfNodes(), 4) << round;
-        const QNL_intArray& parents = copy.GetParents(y);
-        ASSERT_EQ(parents.GetCount(), 3);
+        const QNL_intArray& copied = copy.GetParents(y);
+        ASSERT_EQ(copied.GetCount(), 3);
         for (int i = 0; i < 3; ++i)
-            EXPECT_STREQ(copy.GetNode(parents[i])->GetId(), ("P" + std::to_string(i)).c_str());
+            EXPECT_STREQ(copy.GetNode(copied[i])->GetId(), ("P" + std::to_string(i)).c_str());
         auto* gate = static_cast<QNL_noisyMAX*>(copy.GetNode(y)->GetDefinition());
         char message[256];
         EXPECT_EQ(gate->CheckParameters(*gate->GetParameters(), message, 256), 0) << message;
         ExpectNear(Cells(gate->GetCpt()), cpt, 1e-12, "recomposed table");
         const QNL_userProperties& left = copy.GetNode(y)->GetInfo()->properties;
         EXPECT_LT(left.FindProperty("QNL_NOLEARN"), 0);
-        EXPECT_LT(left.FindProperty(ladder ? "QNL_DECOMPTYPE" : "QNL_ORIGINAL_NOISYMAX"), 0);
+        EXPECT_LT(left.FindProperty(round % 2 ? "QNL_DECOMPTYPE" : "QNL_ORIGINAL_NOISYMAX"), 0);
     }
     std::remove(path.c_str());
+}
+
+// 700 outcomes over two parents: the node's table in the inhibitor form would be too large,
+// so the decomposition fails part way and must take back everything it did.
+TEST_F(Decomposition, FailedDecompositionLeavesTheNetworkAsItWas) {
+    TestRandom random(9);
+    const int x = RandomGate(random, {2, 2}, 700);
+    const std::vector<double> params = Cells(*Gate(x)->GetParameters());
+    const std::vector<int> parents = ParentsOf(net, x);
+    const int nodes = net.GetNumberOfNodes();
+    {
+        NoisyMaxDecomposition decomposition(net);
+        EXPECT_EQ(decomposition.DecomposeAll(), -42);
+    }
+    ASSERT_EQ(net.GetNode(x)->GetType(), QNL_TYPE_NOISY_MAX);
+    EXPECT_EQ(Cells(*Gate(x)->GetParameters()), params);
+    EXPECT_EQ(ParentsOf(net, x), parents);
+    EXPECT_EQ(net.GetNumberOfNodes(), nodes);
+    EXPECT_EQ(net.GetNode(x)->GetInfo()->properties.GetNumberOfProperties(), 0);
 }
 
 TEST_F(Decomposition, EmLearnsANoisyOrAndLeavesItANoisyMaxNode) {

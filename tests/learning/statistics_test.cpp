@@ -51,7 +51,7 @@ TEST(Statistics, NormalCdfFollowsTheErrorFunctionAndIsExactInTheTails) {
     EXPECT_EQ(NormalCdf(-6.5), 0.0);
 }
 
-TEST(Statistics, UniformGeneratorRepeatsFromANegativeSeedAndStaysInsideItsRange) {
+TEST(Statistics, GeneratorsRepeatFromANegativeSeedAndKeepTheirRangesAndMoments) {
     // The seed is the bare minimal standard recurrence: from 1, the 10,000th step is
     // 1043618065. Loading the table takes 40 steps, each draw one more.
     int seed = -1;
@@ -84,22 +84,21 @@ TEST(Statistics, UniformGeneratorRepeatsFromANegativeSeedAndStaysInsideItsRange)
         EXPECT_GT(u, 0.0) << extreme;
         EXPECT_GT(seed, 0) << extreme;
     }
-}
 
-TEST(Statistics, NormalDeviatesHaveTheirMomentsAndIntegersTheirRange) {
-    int seed = -17;
-    const int n = 200000;
-    double sum = 0.0, squares = 0.0;
+    // Normal deviates have their moments and integers their range.
+    seed = -17;
+    sum = 0.0;
+    double squares = 0.0;
     std::vector<double> start;
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < 200000; ++i) {
         const double z = NormalRandomScaled(3.0, 2.0, seed);
         if (i < 5) start.push_back(z);
         sum += z;
         squares += z * z;
     }
-    const double mean = sum / n;
+    const double mean = sum / 200000;
     EXPECT_NEAR(mean, 3.0, 0.02);
-    EXPECT_NEAR(squares / n - mean * mean, 4.0, 0.05);
+    EXPECT_NEAR(squares / 200000 - mean * mean, 4.0, 0.05);
     // A restarted sequence repeats from its start, even when a deviate was kept.
     seed = -17;
     for (int i = 0; i < 5; ++i)

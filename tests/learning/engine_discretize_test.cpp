@@ -144,7 +144,8 @@ TEST(EngineDiscretize, TargetLearnsMapParametersOfTheIntervals) {
     ASSERT_EQ(engine.LearnParameters(&map), 0);
 
     // The discretized data counted family by family.
-    const std::vector<std::vector<int>> data{Column(*engine.GetNode(0)), Column(*engine.GetNode(1)), z};
+    const std::vector<std::vector<int>> data{Column(*engine.GetNode(0)), Column(*engine.GetNode(1)),
+                                             z};
     const std::vector<std::vector<int>> parents{{}, {0}, {1}};
     for (int i = 0; i < 3; ++i) {
         const QNL_learnNode& node = *engine.GetNode(i);

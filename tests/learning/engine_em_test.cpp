@@ -1,11 +1,11 @@
 #include "learning/dataset.h"
 #include "learning/engine_network.h"
+#include "learning/learning_data.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/string_array.h"
-#include "learning/learning_data.h"
 
 #include <gtest/gtest.h>
 
@@ -104,7 +104,6 @@ TEST(EngineEm, AnUnobservedChildAddsItsConditionalAnEmptyRecordNothingAndTheCapS
     for (int cell = 0; cell < 4; ++cell)
         EXPECT_NEAR(counts.Matrix().Subscript(cell), expected[cell], 1e-9) << cell;
 }
-
 
 TEST(EngineEm, GreedySearchOnIncompleteDataFindsTheChain) {
     QNL_network truth;

@@ -1,12 +1,12 @@
 #include "learning/dataset.h"
 #include "learning/engine_network.h"
+#include "learning/learning_data.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/node_info.h"
 #include "model/string_array.h"
-#include "learning/learning_data.h"
 
 #include <gtest/gtest.h>
 

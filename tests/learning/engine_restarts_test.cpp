@@ -1,8 +1,8 @@
 #include "learning/dataset.h"
 #include "learning/engine_network.h"
+#include "learning/learning_data.h"
 #include "model/error_handler.h"
 #include "model/network.h"
-#include "learning/learning_data.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "learning/dataset.h"
 #include "learning/engine_network.h"
-#include "model/network.h"
 #include "learning/learning_data.h"
+#include "model/network.h"
 
 #include <gtest/gtest.h>
 
@@ -16,12 +16,13 @@ using quarn_test::AddBinaryNode;
 using namespace learning_test;
 using Skeleton = std::set<std::pair<int, int>>;
 
-Skeleton SkeletonOf(const QNL_learnNetwork& net) { return ArcsOf(net, false); }
+Skeleton SkeletonOf(const QNL_learnNetwork& net) {
+    return ArcsOf(net, false);
+}
 
 QNL_dataset Sample(QNL_network& net, int records, std::uint64_t seed) {
     return quarn_test::SampleDataSet(net, Handles(net), records, 0.0, seed);
 }
-
 
 // Thickening under the limit, then thinning: the greedy thick-thinning search.
 int ThickThin(QNL_learnNetwork& net, int maxParents) {

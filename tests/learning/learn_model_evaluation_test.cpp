@@ -1,7 +1,7 @@
 #include "learning/dataset.h"
 #include "learning/learn_model.h"
-#include "model/network.h"
 #include "learning/learning_data.h"
+#include "model/network.h"
 
 #include <gtest/gtest.h>
 

@@ -2,13 +2,13 @@
 #include "learning/dataset.h"
 #include "learning/em.h"
 #include "learning/learn_model.h"
+#include "learning/learning_data.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/string_array.h"
-#include "learning/learning_data.h"
 
 #include <gtest/gtest.h>
 
@@ -66,8 +66,11 @@ TEST(NaiveBayes, ClassParentOfEveryFeatureWithPriorCountsOfOne) {
     // Matched to a network whose outcomes run the other way, the cells hold outcome indices;
     // the learned tables still follow the names.
     QNL_network reversed;
-    for (const auto& [id, names] : std::vector<std::pair<const char*, std::vector<std::string>>>{
-             {"f1", {"lo", "hi"}}, {"class", {"yes", "no"}}, {"f2", {"a", "b", "c"}}, {"f3", {"x", "y"}}})
+    for (const auto& [id, names] :
+         std::vector<std::pair<const char*, std::vector<std::string>>>{{"f1", {"lo", "hi"}},
+                                                                       {"class", {"yes", "no"}},
+                                                                       {"f2", {"a", "b", "c"}},
+                                                                       {"f3", {"x", "y"}}})
         ASSERT_EQ(reversed.GetNode(reversed.AddNode(QNL_TYPE_CPT, id))
                       ->GetDefinition()
                       ->SetNumberOfOutcomes(StringsOf(names)),

@@ -31,8 +31,7 @@ inline std::vector<std::string> OutcomesOf(QNL_network& net, int handle) {
 
 // Records of every node with the outcome identifiers as state names, so the data match the
 // network again; a share of the cells after the first column blanked.
-inline QNL_dataset NamedSample(QNL_network& net, int records, double missing,
-                               std::uint64_t seed) {
+inline QNL_dataset NamedSample(QNL_network& net, int records, double missing, std::uint64_t seed) {
     const std::vector<int> handles = Handles(net);
     QNL_dataset data = quarn_test::SampleDataSet(net, handles, records, 0.0, seed);
     quarn_test::TestRandom random(seed + 7);
@@ -62,7 +61,8 @@ template <class Net> std::set<std::pair<int, int>> ArcsOf(const Net& net, bool d
     std::set<std::pair<int, int>> arcs;
     for (int i = 0; i < net.GetNumberOfNodes(); ++i)
         for (const int p : net.GetNode(i)->GetParents())
-            arcs.insert(directed ? std::make_pair(p, i) : std::make_pair(std::min(p, i), std::max(p, i)));
+            arcs.insert(directed ? std::make_pair(p, i)
+                                 : std::make_pair(std::min(p, i), std::max(p, i)));
     return arcs;
 }
 

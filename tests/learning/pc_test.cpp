@@ -2,12 +2,12 @@
 
 #include "learning/count_tree.h"
 #include "learning/dataset.h"
+#include "learning/learning_data.h"
 #include "learning/pattern.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
-#include "learning/learning_data.h"
 
 #include <gtest/gtest.h>
 
@@ -27,13 +27,15 @@ using quarn_test::AddBinaryNode;
 QNL_dataset Sample(bool collider, int records, std::uint64_t seed, bool named = true) {
     QNL_network net;
     const int a = AddBinaryNode(net, "v0", {}, {0.5});
-    const int b = AddBinaryNode(net, "v1", collider ? std::vector<int>{} : std::vector<int>{a},
-                                collider ? std::vector<double>{0.5} : std::vector<double>{0.8, 0.2});
+    const int b =
+        AddBinaryNode(net, "v1", collider ? std::vector<int>{} : std::vector<int>{a},
+                      collider ? std::vector<double>{0.5} : std::vector<double>{0.8, 0.2});
     if (collider)
         AddBinaryNode(net, "v2", {a, b}, {0.9, 0.4, 0.5, 0.1});
     else
         AddBinaryNode(net, "v2", {b}, {0.85, 0.15});
-    QNL_dataset data = quarn_test::SampleDataSet(net, learning_test::Handles(net), records, 0.0, seed);
+    QNL_dataset data =
+        quarn_test::SampleDataSet(net, learning_test::Handles(net), records, 0.0, seed);
     for (int v = 0; v < 3; ++v)
         for (int r = 0; !named && r < records; ++r)
             data.setCell(v, r, QNL_IntCell(10 + 5 * data.getCell(v, r).i));
@@ -152,12 +154,14 @@ TEST(Pc, SkeletonsOfRandomEightNodeNetworksAreRecovered) {
         // the dependencies are strong, so a stricter level costs no true edge.
         QNL_pcParams strict;
         strict.Significance = 0.01;
-        const QNL_pattern learned = Learn(
-            quarn_test::SampleDataSet(truth, learning_test::Handles(truth), 10000, 0.0, seed), strict);
+        const QNL_pattern learned =
+            Learn(quarn_test::SampleDataSet(truth, learning_test::Handles(truth), 10000, 0.0, seed),
+                  strict);
         bool same = true;
         for (int a = 0; a < 8; ++a)
             for (int b = a + 1; b < 8; ++b)
-                same = same && (learned.GetEdge(a, b) || learned.GetEdge(b, a)) == arcs.count({a, b});
+                same =
+                    same && (learned.GetEdge(a, b) || learned.GetEdge(b, a)) == arcs.count({a, b});
         recovered += same;
     }
     EXPECT_GE(recovered, 9);
@@ -181,7 +185,8 @@ TEST(Pc, SkeletonsOfSampledNetworksAreRecovered) {
     noisyAsia.GetNode(quarn_test::BuildAsia(noisyAsia).either)
         ->GetDefinition()
         ->SetDefinition(quarn_test::ArrayOf({0.98, 0.02, 0.95, 0.05, 0.9, 0.1, 0.03, 0.97}));
-    ASSERT_EQ(alarm.ReadFile((std::string(QUARN_TEST_DATA_DIR) + "/networks/dsc/alarm.dsc").c_str()), 0);
+    ASSERT_EQ(
+        alarm.ReadFile((std::string(QUARN_TEST_DATA_DIR) + "/networks/dsc/alarm.dsc").c_str()), 0);
     const std::tuple<const char*, QNL_network*, int, double> table[] = {
         {"asia", &asia, 10000, 0.75},
         {"noisy asia", &noisyAsia, 10000, 0.9},

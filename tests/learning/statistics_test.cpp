@@ -20,9 +20,14 @@ namespace {
 
 TEST(Statistics, LogGammaAndTheUpperIncompleteGammaMatchClosedForms) {
     const double sqrtPi = std::sqrt(3.141592653589793);
-    for (const auto& [x, expected] : std::vector<std::pair<double, double>>{
-             {1.0, 0.0}, {2.0, 0.0}, {5.0, std::log(24.0)}, {10.0, std::log(362880.0)},
-             {0.5, std::log(sqrtPi)}, {1.5, std::log(sqrtPi / 2.0)}, {20.5, std::lgamma(20.5)}})
+    for (const auto& [x, expected] :
+         std::vector<std::pair<double, double>>{{1.0, 0.0},
+                                                {2.0, 0.0},
+                                                {5.0, std::log(24.0)},
+                                                {10.0, std::log(362880.0)},
+                                                {0.5, std::log(sqrtPi)},
+                                                {1.5, std::log(sqrtPi / 2.0)},
+                                                {20.5, std::lgamma(20.5)}})
         EXPECT_NEAR(LogGamma(x), expected, 1e-9) << x;
     // Q(1, x) = e^-x, Q(2, x) = e^-x (1 + x), Q(3, x) = e^-x (1 + x + x^2 / 2) and
     // Q(1/2, x) = erfc(sqrt x); both the series (x < a + 1) and the fraction are reached.

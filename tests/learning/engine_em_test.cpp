@@ -111,7 +111,7 @@ TEST(EngineEm, GreedySearchOnIncompleteDataFindsTheChain) {
     const int b = AddBinaryNode(truth, "B", {a}, {0.9, 0.15});
     AddBinaryNode(truth, "C", {b}, {0.2, 0.85});
     AddBinaryNode(truth, "D", {}, {0.6});
-    QNL_dataset data = NamedSample(truth, 3000, 0.15, 17);
+    QNL_dataset data = NamedSample(truth, 1500, 0.15, 17);
     QNL_learnNetwork net;
     ASSERT_TRUE(net.ImportDataset(data));
     ASSERT_TRUE(net.IsDataIncomplete());

@@ -31,7 +31,7 @@ int ThickThin(QNL_learnNetwork& net, int maxParents) {
 }
 
 TEST(EngineSearch, SkeletonsOfRandomEightNodeNetworks) {
-    constexpr int kSeeds = 20;
+    constexpr int kSeeds = 10;
     int recovered = 0;
     int thinned = 0;
     for (int seed = 1; seed <= kSeeds; ++seed) {

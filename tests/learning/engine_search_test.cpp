@@ -37,7 +37,7 @@ TEST(EngineSearch, SkeletonsOfRandomEightNodeNetworks) {
     for (int seed = 1; seed <= kSeeds; ++seed) {
         QNL_network truth;
         const Skeleton expected = StrongRandomNetwork(truth, static_cast<std::uint64_t>(seed));
-        const QNL_dataset data = Sample(truth, 10000, static_cast<std::uint64_t>(seed) + 100);
+        const QNL_dataset data = Sample(truth, 4000, static_cast<std::uint64_t>(seed) + 100);
         QNL_learnNetwork net;
         ASSERT_TRUE(net.ImportDataset(data));
         ASSERT_EQ(ThickThin(net, 5), 0) << "seed " << seed;
@@ -56,8 +56,8 @@ TEST(EngineSearch, SkeletonsOfRandomEightNodeNetworks) {
     }
     // Thickening only adds arcs, so an early arc against the true direction can draw an extra
     // one that no single removal improves on, though the true structure mostly scores higher: the
-    // search ends in a local optimum for about a third of such networks (67 of seeds 1 to 100
-    // recover the skeleton, 88 when thinning starts above the truth).
+    // search can end in a local optimum (with 4,000 records, 9 of seeds 1 to 10 recover the
+    // skeleton, 9 when thinning starts above the truth).
     EXPECT_GE(recovered, kSeeds * 3 / 4);
     EXPECT_GE(thinned, kSeeds * 4 / 5);
 }

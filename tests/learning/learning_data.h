@@ -91,21 +91,29 @@ inline std::set<std::pair<int, int>> StrongRandomNetwork(QNL_network& truth, std
 }
 
 // The largest score gain of any single removal, addition (acyclic, the child kept within
-// `maxParents`) or, with `reversals`, acyclic reversal: above zero when the search stopped short
-// of a local optimum.
+// `maxParents`) or, with `reversals`, acyclic reversal, each priced on the families it changes:
+// above zero when the search stopped short of a local optimum.
 inline double BestSingleArcGain(QNL_learnNetwork& net, int maxParents, bool reversals = false) {
-    const double before = net.ScoreNetwork();
     double best = -1e300;
-    auto price = [&] { best = std::max(best, net.ScoreNetwork() - before); };
+    auto price = [&](const std::vector<int>& family, auto move, auto undo) {
+        const double before = net.ScoreNetwork(&family);
+        if (move() != 1) return;
+        best = std::max(best, net.ScoreNetwork(&family) - before);
+        undo();
+    };
     for (int x = 0; x < net.GetNumberOfNodes(); ++x)
         for (int y = 0; y < net.GetNumberOfNodes(); ++y) {
             if (y == x) continue;
             if (net.GetNode(x)->HasParent(y)) {
-                if (net.RemoveArc(y, x) == 1) price(), net.AddArc(y, x);
-                if (reversals && net.ReverseArcIfAcyclic(y, x) == 1) price(), net.ReverseArc(x, y);
-            } else if (static_cast<int>(net.GetNode(x)->GetParents().size()) < maxParents &&
-                       net.AddArcIfAcyclic(y, x) == 1) {
-                price(), net.RemoveArc(y, x);
+                price(
+                    {x}, [&] { return net.RemoveArc(y, x); }, [&] { net.AddArc(y, x); });
+                if (reversals)
+                    price(
+                        {x, y}, [&] { return net.ReverseArcIfAcyclic(y, x); },
+                        [&] { net.ReverseArc(x, y); });
+            } else if (static_cast<int>(net.GetNode(x)->GetParents().size()) < maxParents) {
+                price(
+                    {x}, [&] { return net.AddArcIfAcyclic(y, x); }, [&] { net.RemoveArc(y, x); });
             }
         }
     return best;

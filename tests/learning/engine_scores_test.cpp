@@ -229,7 +229,7 @@ TEST(EngineScores, ColumnsShareTheirBodyAndRandomParametersAreNormalisedAndRepea
 TEST(EngineScores, LearnedAlarmTablesApproachTheTrueOnesAndMatchTheData) {
     QNL_network truth;
     ASSERT_EQ(truth.ReadFile((quarn_test::RealNetworks() + "/dsc/alarm.dsc").c_str()), 0);
-    QNL_dataset data = NamedSample(truth, 30000, 0.0, 4);
+    QNL_dataset data = NamedSample(truth, 15000, 0.0, 4);
     QNL_learnNetwork net;
     ASSERT_TRUE(net.ImportDataset(data));
     // The true structure, parents in the true table's order.

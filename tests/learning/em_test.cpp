@@ -2,6 +2,7 @@
 
 #include "definitions/node_value.h"
 #include "learning/dataset.h"
+#include "learning/learning_data.h"
 #include "support/network_builder.h"
 #include "support/random_network.h"
 #include "support/sampled_data.h"
@@ -33,14 +34,10 @@ void SetProperty(QNL_network& net, int h, const char* name, const char* value) {
 // EM by enumerating every joint state of the network, with the run's stopping rule and
 // maximisation: the reference for the expected counts of the join-tree path.
 std::map<int, std::vector<double>> ReferenceEm(QNL_network& net, const QNL_dataset& data) {
-    std::vector<int> nodes;
-    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
-        nodes.push_back(h);
+    const std::vector<int> nodes = learning_test::Handles(net);
     std::map<int, std::vector<double>> tables = Tables(net);
     const std::map<int, std::vector<double>> start = tables;
-    std::vector<int> outcomes;
-    for (int h : nodes)
-        outcomes.push_back(net.GetNode(h)->GetDefinition()->GetNumberOfOutcomes());
+    auto outcomes = [&](int h) { return net.GetNode(h)->GetDefinition()->GetNumberOfOutcomes(); };
     auto offset = [&](int h, const std::vector<int>& state) {
         const QNL_Dmatrix* m = net.GetNode(h)->GetDefinition()->GetMatrix();
         const QNL_intArray& parents = net.GetParents(h);
@@ -76,7 +73,7 @@ std::map<int, std::vector<double>> ReferenceEm(QNL_network& net, const QNL_datas
                 more = false;
                 for (std::size_t i = 0; i < nodes.size() && !more; ++i) {
                     int& s = state[static_cast<std::size_t>(nodes[i])];
-                    more = ++s < outcomes[i];
+                    more = ++s < outcomes(nodes[i]);
                     if (!more) s = 0;
                 }
             }
@@ -85,16 +82,14 @@ std::map<int, std::vector<double>> ReferenceEm(QNL_network& net, const QNL_datas
                 for (int h : nodes)
                     counts[h][static_cast<std::size_t>(offset(h, s))] += p / pe;
         }
-        for (int i = 0; i < static_cast<int>(nodes.size()); ++i) {
-            const int h = nodes[static_cast<std::size_t>(i)];
-            const std::size_t n = static_cast<std::size_t>(outcomes[static_cast<std::size_t>(i)]);
-            for (std::size_t c = 0; c * n < tables[h].size(); ++c) {
+        for (auto& [h, t] : tables) {
+            const auto n = static_cast<std::size_t>(outcomes(h));
+            for (std::size_t c = 0; c * n < t.size(); ++c) {
                 double sum = 0.0;
                 for (std::size_t k = 0; k < n; ++k)
                     sum += counts[h][c * n + k];
                 for (std::size_t k = 0; k < n; ++k)
-                    tables[h][c * n + k] =
-                        sum != 0.0 ? counts[h][c * n + k] / sum : start.at(h)[c * n + k];
+                    t[c * n + k] = sum != 0.0 ? counts[h][c * n + k] / sum : start.at(h)[c * n + k];
             }
         }
         const bool converged = pass > 0 && (current <= previous || previous / current < 1.0001);

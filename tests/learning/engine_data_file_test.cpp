@@ -1,5 +1,6 @@
 #include "learning/engine_data_file.h"
 #include "learning/engine_network.h"
+#include "learning/learning_data.h"
 #include "model/error_handler.h"
 
 #include <gtest/gtest.h>
@@ -58,12 +59,8 @@ Snapshot Take(const QNL_learnNetwork& net) {
         const QNL_learnNode& node = *net.GetNode(i);
         s.names.push_back(node.GetName());
         s.states.push_back(node.GetStates());
-        s.discrete.emplace_back();
-        for (int r = 0; r < node.GetDiscreteData().Size(); ++r)
-            s.discrete.back().push_back(node.GetDiscreteData()[r]);
-        s.continuous.emplace_back();
-        for (int r = 0; r < node.GetContinuousData().Size(); ++r)
-            s.continuous.back().push_back(node.GetContinuousData()[r]);
+        s.discrete.push_back(learning_test::CellsOf(node.GetDiscreteData()));
+        s.continuous.push_back(learning_test::CellsOf(node.GetContinuousData()));
     }
     return s;
 }

@@ -119,6 +119,14 @@ inline double BestSingleArcGain(QNL_learnNetwork& net, int maxParents, bool reve
     return best;
 }
 
+// The cells of an engine node's data column.
+template <class T> std::vector<T> CellsOf(const QNL_dataColumn<T>& column) {
+    std::vector<T> cells;
+    for (int r = 0; r < column.Size(); ++r)
+        cells.push_back(column[r]);
+    return cells;
+}
+
 inline int ArcCount(QNL_network& net) {
     int arcs = 0;
     for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))

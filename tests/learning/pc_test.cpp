@@ -36,11 +36,11 @@ QNL_dataset Sample(bool collider, int records, std::uint64_t seed, bool named = 
         AddBinaryNode(net, "v2", {b}, {0.85, 0.15});
     QNL_dataset data =
         quarn_test::SampleDataSet(net, learning_test::Handles(net), records, 0.0, seed);
-    for (int v = 0; v < 3; ++v)
+    for (int v = 0; v < 3; ++v) {
+        if (named) data.setStateNames(v, {"no", "yes"});
         for (int r = 0; !named && r < records; ++r)
             data.setCell(v, r, QNL_IntCell(10 + 5 * data.getCell(v, r).i));
-    for (int v = 0; named && v < 3; ++v)
-        data.setStateNames(v, {"no", "yes"});
+    }
     return data;
 }
 

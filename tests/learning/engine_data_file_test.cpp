@@ -1,5 +1,6 @@
 #include "learning/engine_data_file.h"
 #include "learning/engine_network.h"
+#include "learning/learning_data.h"
 #include "model/error_handler.h"
 
 #include <gtest/gtest.h>
@@ -58,12 +59,8 @@ Snapshot Take(const QNL_learnNetwork& net) {
         const QNL_learnNode& node = *net.GetNode(i);
         s.names.push_back(node.GetName());
         s.states.push_back(node.GetStates());
-        s.discrete.emplace_back();
-        for (int r = 0; r < node.GetDiscreteData().Size(); ++r)
-            s.discrete.back().push_back(node.GetDiscreteData()[r]);
-        s.continuous.emplace_back();
-        for (int r = 0; r < node.GetContinuousData().Size(); ++r)
-            s.continuous.back().push_back(node.GetContinuousData()[r]);
+        s.discrete.push_back(learning_test::CellsOf(node.GetDiscreteData()));
+        s.continuous.push_back(learning_test::CellsOf(node.GetContinuousData()));
     }
     return s;
 }
@@ -71,6 +68,26 @@ Snapshot Take(const QNL_learnNetwork& net) {
 int ReadFile(QNL_learnNetwork& net, const std::string& path) {
     QNL_errorHandler::Instance().Flush();
     return net.ReadData(path);
+}
+
+// The columns of `data` read without a side file, or through the side file beside it.
+Snapshot ReadDirect(const std::string& data, bool names = true) {
+    QNL_learnNetwork net;
+    net.SetBoolOption("NODE_NAMES_PRESENT", names);
+    net.SetBoolOption("DISABLE_PREPROCESS_FILE", true);
+    net.SetStringOption("DATA_FILENAME", data);
+    EXPECT_EQ(net.ReadDataFile(), 0) << data;
+    return Take(net);
+}
+
+Snapshot ReadThrough(const std::string& data, bool names = true) {
+    QNL_learnNetwork net;
+    net.SetBoolOption("NODE_NAMES_PRESENT", names);
+    net.SetBoolOption("USE_PREPROCESS_FILE", true);
+    net.SetStringOption("PREPROCESS_FILENAME", data + ".vmq");
+    net.SetStringOption("DATA_FILENAME", data);
+    EXPECT_EQ(net.ReadDataFile(), 0) << data;
+    return Take(net);
 }
 
 TEST(EngineDataFile, NumberRuleTakesWholeTokensOnly) {
@@ -178,33 +195,19 @@ TEST(EngineDataFile, SideFileIsACache) {
     ASSERT_EQ(ReadFile(first, data), 0);
     const std::string stale = ReadText(data + ".vmq");
     WriteText(data, "a b\ny 2\nx 1\n");
-    QNL_learnNetwork scanned;
-    ASSERT_EQ(ReadFile(scanned, data), 0);
+    const Snapshot scanned = ReadDirect(data);
     for (const std::string& side : {stale, std::string("<num_records> x\n")}) {
         WriteText(data + ".vmq", side);
         fs::last_write_time(data, fs::last_write_time(data + ".vmq") + std::chrono::seconds(1));
-        QNL_learnNetwork through;
-        through.SetBoolOption("USE_PREPROCESS_FILE", true);
-        through.SetStringOption("PREPROCESS_FILENAME", data + ".vmq");
-        through.SetStringOption("DATA_FILENAME", data);
-        ASSERT_EQ(through.ReadDataFile(), 0);
-        EXPECT_EQ(Take(through), Take(scanned));
+        EXPECT_EQ(ReadThrough(data), scanned);
     }
-    EXPECT_EQ(Take(scanned).states[0], (std::vector<std::string>{"y", "x"}));
+    EXPECT_EQ(scanned.states[0], (std::vector<std::string>{"y", "x"}));
     // A stale side file of a file with names does not make the rescan look for names.
     WriteText(data, "p 1\nq 2\n");
     WriteText(data + ".vmq", stale);
-    QNL_learnNetwork unnamed;
-    unnamed.SetBoolOption("NODE_NAMES_PRESENT", false);
-    unnamed.SetBoolOption("DISABLE_PREPROCESS_FILE", true);
-    ASSERT_EQ(ReadFile(unnamed, data), 0);
-    QNL_learnNetwork through;
-    through.SetBoolOption("NODE_NAMES_PRESENT", false);
-    through.SetBoolOption("USE_PREPROCESS_FILE", true);
-    through.SetStringOption("PREPROCESS_FILENAME", data + ".vmq");
-    ASSERT_EQ(through.ReadDataFile(), 0);
-    EXPECT_EQ(Take(through), Take(unnamed));
-    EXPECT_EQ(Take(through).discrete[0].size(), 2u);
+    const Snapshot unnamed = ReadThrough(data, false);
+    EXPECT_EQ(unnamed, ReadDirect(data, false));
+    EXPECT_EQ(unnamed.discrete[0].size(), 2u);
 }
 
 TEST(EngineDataFile, FuzzFindingsReadAlikeThroughAStaleSideFile) {
@@ -218,18 +221,7 @@ TEST(EngineDataFile, FuzzFindingsReadAlikeThroughAStaleSideFile) {
         std::string side = ReadText(kFixtures + "small.txt.vmq");
         side.replace(side.find("small.txt\n"), 9, data);
         WriteText(data + ".vmq", side);
-        QNL_learnNetwork direct;
-        QNL_learnNetwork through;
-        for (QNL_learnNetwork* net : {&direct, &through}) {
-            net->SetBoolOption("NODE_NAMES_PRESENT", names);
-            net->SetStringOption("DATA_FILENAME", data);
-        }
-        direct.SetBoolOption("DISABLE_PREPROCESS_FILE", true);
-        through.SetBoolOption("USE_PREPROCESS_FILE", true);
-        through.SetStringOption("PREPROCESS_FILENAME", data + ".vmq");
-        ASSERT_EQ(direct.ReadDataFile(), 0) << name;
-        ASSERT_EQ(through.ReadDataFile(), 0) << name;
-        EXPECT_EQ(Take(through), Take(direct)) << name;
+        EXPECT_EQ(ReadThrough(data, names), ReadDirect(data, names)) << name;
     }
 }
 

@@ -1,5 +1,6 @@
 #include "definitions/cpt.h"
 #include "learning/engine_network.h"
+#include "learning/learning_data.h"
 #include "model/network.h"
 #include "model/node.h"
 
@@ -21,13 +22,6 @@ void AddContinuous(QNL_learnNetwork& net, const std::string& name,
     node.SetIntParam(QNL_learnNode::DISCRETE_METHOD, method);
     node.SetIntParam(QNL_learnNode::NUM_DISC_LEVELS, levels);
     node.SetContinuousData(QNL_dataColumn<double>(values));
-}
-
-std::vector<int> Column(const QNL_learnNode& node) {
-    std::vector<int> out;
-    for (int r = 0; r < node.GetDiscreteData().Size(); ++r)
-        out.push_back(node.GetDiscreteData()[r]);
-    return out;
 }
 
 TEST(EngineDiscretize, IntervalNames) {
@@ -77,7 +71,7 @@ TEST(EngineDiscretize, BoundsAndStatesByMethod) {
         ASSERT_EQ(node.GetIntervalBounds().size(), c.bounds.size());
         for (std::size_t k = 0; k < c.bounds.size(); ++k)
             EXPECT_DOUBLE_EQ(node.GetIntervalBounds()[k], c.bounds[k]);
-        EXPECT_EQ(Column(node), c.states);
+        EXPECT_EQ(learning_test::CellsOf(node.GetDiscreteData()), c.states);
         const auto& states = node.GetStates();
         EXPECT_EQ(states.size(), c.bounds.size() - 1);
         EXPECT_EQ(std::set<std::string>(states.begin(), states.end()).size(), states.size());
@@ -143,19 +137,10 @@ TEST(EngineDiscretize, TargetLearnsMapParametersOfTheIntervals) {
     map.Build(engine, target);
     ASSERT_EQ(engine.LearnParameters(&map), 0);
 
-    // The discretized data, by the bounds, counted family by family.
-    auto states = [&](const std::vector<double>& values, int node) {
-        const std::vector<double>& b = engine.GetNode(node)->GetIntervalBounds();
-        std::vector<int> out;
-        for (const double v : values) {
-            int k = 1;
-            while (k + 1 < static_cast<int>(b.size()) && v > b[static_cast<std::size_t>(k)])
-                ++k;
-            out.push_back(k - 1);
-        }
-        return out;
-    };
-    const std::vector<std::vector<int>> data{states(x, 0), states(y, 1), z};
+    // The discretized data counted family by family.
+    const std::vector<std::vector<int>> data{
+        learning_test::CellsOf(engine.GetNode(0)->GetDiscreteData()),
+        learning_test::CellsOf(engine.GetNode(1)->GetDiscreteData()), z};
     const std::vector<std::vector<int>> parents{{}, {0}, {1}};
     for (int i = 0; i < 3; ++i) {
         const QNL_learnNode& node = *engine.GetNode(i);

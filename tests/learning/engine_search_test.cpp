@@ -1,8 +1,7 @@
 #include "learning/dataset.h"
 #include "learning/engine_network.h"
+#include "learning/learning_data.h"
 #include "model/network.h"
-#include "support/random_network.h"
-#include "support/sampled_data.h"
 
 #include <gtest/gtest.h>
 
@@ -14,52 +13,15 @@
 namespace {
 
 using quarn_test::AddBinaryNode;
+using namespace learning_test;
 using Skeleton = std::set<std::pair<int, int>>;
 
 Skeleton SkeletonOf(const QNL_learnNetwork& net) {
-    Skeleton arcs;
-    for (int i = 0; i < net.GetNumberOfNodes(); ++i)
-        for (const int p : net.GetNode(i)->GetParents())
-            arcs.insert({std::min(p, i), std::max(p, i)});
-    return arcs;
+    return ArcsOf(net, false);
 }
 
-int MaxParentCount(const QNL_learnNetwork& net) {
-    int most = 0;
-    for (int i = 0; i < net.GetNumberOfNodes(); ++i)
-        most = std::max(most, static_cast<int>(net.GetNode(i)->GetParents().size()));
-    return most;
-}
-
-// The data of a network, its variables in handle order.
 QNL_dataset Sample(QNL_network& net, int records, std::uint64_t seed) {
-    std::vector<int> handles;
-    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
-        handles.push_back(h);
-    return quarn_test::SampleDataSet(net, handles, records, 0.0, seed);
-}
-
-// The largest score gain of any single removal, or of any addition that keeps the graph acyclic
-// and the child within the limit, each priced on the child's family alone.
-double BestSingleArcGain(QNL_learnNetwork& net, int maxParents) {
-    double best = -1e300;
-    for (int x = 0; x < net.GetNumberOfNodes(); ++x) {
-        const std::vector<int> family{x};
-        const double before = net.ScoreNetwork(&family);
-        const std::vector<int> parents = net.GetNode(x)->GetParents();
-        for (const int p : parents) {
-            if (net.RemoveArc(p, x) != 1) continue;
-            best = std::max(best, net.ScoreNetwork(&family) - before);
-            net.AddArc(p, x);
-        }
-        if (static_cast<int>(parents.size()) >= maxParents) continue;
-        for (int y = 0; y < net.GetNumberOfNodes(); ++y) {
-            if (y == x || net.GetNode(x)->HasParent(y) || net.AddArcIfAcyclic(y, x) != 1) continue;
-            best = std::max(best, net.ScoreNetwork(&family) - before);
-            net.RemoveArc(y, x);
-        }
-    }
-    return best;
+    return quarn_test::SampleDataSet(net, Handles(net), records, 0.0, seed);
 }
 
 // Thickening under the limit, then thinning: the greedy thick-thinning search.
@@ -68,88 +30,14 @@ int ThickThin(QNL_learnNetwork& net, int maxParents) {
     return thick != 0 ? thick : net.SearchStructure(-1);
 }
 
-TEST(EngineSearch, RecoversSmallStructuresFromSampledData) {
-    struct Case {
-        const char* what;
-        int maxParents;
-        Skeleton expected;
-    };
-    // A -> B <- C with C strong enough to be seen beside A.
-    QNL_network collider;
-    const int a = AddBinaryNode(collider, "A", {}, {0.5});
-    const int c = AddBinaryNode(collider, "C", {}, {0.4});
-    AddBinaryNode(collider, "B", {a, c}, {0.95, 0.5, 0.5, 0.05});
-    // A -> B with C on its own.
-    QNL_network chain;
-    const int a2 = AddBinaryNode(chain, "A", {}, {0.3});
-    AddBinaryNode(chain, "B", {a2}, {0.85, 0.2});
-    AddBinaryNode(chain, "C", {}, {0.6});
-    const QNL_dataset colliderData = Sample(collider, 5000, 11);
-    const QNL_dataset chainData = Sample(chain, 5000, 12);
-    const std::pair<const QNL_dataset*, Case> cases[] = {
-        {&chainData, {"A->B and a lone C", 5, {{0, 1}}}},
-        {&colliderData, {"v-structure A->B<-C", 5, {{0, 2}, {1, 2}}}},
-        {&colliderData, {"no parent allowed", 0, {}}},
-    };
-    for (const auto& [data, c] : cases) {
-        QNL_learnNetwork net;
-        ASSERT_TRUE(net.ImportDataset(*data));
-        EXPECT_EQ(ThickThin(net, c.maxParents), 0) << c.what;
-        EXPECT_EQ(SkeletonOf(net), c.expected) << c.what;
-    }
-}
-
-TEST(EngineSearch, BackgroundKnowledgeHoldsThroughBothPhases) {
-    QNL_network truth;
-    const int a = AddBinaryNode(truth, "A", {}, {0.3});
-    const int b = AddBinaryNode(truth, "B", {a}, {0.9, 0.1});
-    AddBinaryNode(truth, "C", {b}, {0.8, 0.25});
-    const QNL_dataset data = Sample(truth, 3000, 5);
-    QNL_learnNetwork net;
-    ASSERT_TRUE(net.ImportDataset(data));
-    // C -> A is forced though the data say nothing for it; A - B is forbidden both ways.
-    ASSERT_EQ(net.SetForcedArc(2, 0), 0);
-    ASSERT_EQ(net.SetForbiddenArc(0, 1), 0);
-    ASSERT_EQ(net.SetForbiddenArc(1, 0), 0);
-    EXPECT_EQ(ThickThin(net, 5), 0);
-    EXPECT_TRUE(net.GetNode(0)->HasParent(2));
-    EXPECT_FALSE(net.GetNode(0)->HasParent(1));
-    EXPECT_FALSE(net.GetNode(1)->HasParent(0));
-}
-
 TEST(EngineSearch, SkeletonsOfRandomEightNodeNetworks) {
-    constexpr int kSeeds = 20;
+    constexpr int kSeeds = 10;
     int recovered = 0;
     int thinned = 0;
     for (int seed = 1; seed <= kSeeds; ++seed) {
-        quarn_test::TestRandom random(static_cast<std::uint64_t>(seed));
         QNL_network truth;
-        Skeleton expected;
-        std::vector<int> handles;
-        for (int i = 0; i < 8; ++i) {
-            std::vector<int> parents;
-            for (int p = 0; p < i && parents.size() < 2; ++p)
-                if (random.Uniform() < 0.3) parents.push_back(p);
-            // Each parent in state 0 moves the child a long way the same direction.
-            std::vector<double> pTrue;
-            const bool up = random.Uniform() < 0.5;
-            const std::size_t k = parents.size();
-            for (std::size_t j = 0; j < (std::size_t{1} << k); ++j) {
-                const double share =
-                    k == 0 ? 0.3
-                           : static_cast<double>(__builtin_popcountll(j)) / static_cast<double>(k);
-                const double p = 0.1 + 0.8 * share;
-                pTrue.push_back(up ? p : 1.0 - p);
-            }
-            for (const int p : parents)
-                expected.insert({p, i});
-            std::vector<int> parentHandles;
-            for (const int p : parents)
-                parentHandles.push_back(handles[static_cast<std::size_t>(p)]);
-            handles.push_back(
-                AddBinaryNode(truth, ("N" + std::to_string(i)).c_str(), parentHandles, pTrue));
-        }
-        const QNL_dataset data = Sample(truth, 10000, static_cast<std::uint64_t>(seed) + 100);
+        const Skeleton expected = StrongRandomNetwork(truth, static_cast<std::uint64_t>(seed));
+        const QNL_dataset data = Sample(truth, 4000, static_cast<std::uint64_t>(seed) + 100);
         QNL_learnNetwork net;
         ASSERT_TRUE(net.ImportDataset(data));
         ASSERT_EQ(ThickThin(net, 5), 0) << "seed " << seed;
@@ -168,8 +56,8 @@ TEST(EngineSearch, SkeletonsOfRandomEightNodeNetworks) {
     }
     // Thickening only adds arcs, so an early arc against the true direction can draw an extra
     // one that no single removal improves on, though the true structure mostly scores higher: the
-    // search ends in a local optimum for about a third of such networks (67 of seeds 1 to 100
-    // recover the skeleton, 88 when thinning starts above the truth).
+    // search can end in a local optimum (with 4,000 records, 9 of seeds 1 to 10 recover the
+    // skeleton, 9 when thinning starts above the truth).
     EXPECT_GE(recovered, kSeeds * 3 / 4);
     EXPECT_GE(thinned, kSeeds * 4 / 5);
 }
@@ -191,7 +79,7 @@ TEST(EngineSearch, ParentLimitRemovesEvenCostlyArcs) {
         for (int p = 0; p < 4; ++p)
             ASSERT_EQ(net.AddArc(p, 4), 1);
         EXPECT_EQ(net.SearchStructure(limit), 0) << limit;
-        EXPECT_EQ(MaxParentCount(net), limit < 0 ? 4 : limit) << limit;
+        EXPECT_EQ(net.GetNode(4)->GetParents().size(), limit < 0 ? 4u : limit + 0u) << limit;
     }
     // Forced arcs beyond the limit cannot be removed: the enforcement fails instead of looping.
     QNL_learnNetwork net;
@@ -207,16 +95,11 @@ TEST(EngineSearch, ParentLimitRemovesEvenCostlyArcs) {
 
 TEST(EngineSearch, MovesWithoutGainAreNeverApplied) {
     // C never varies, so C as a parent gains exactly nothing and anything as C's parent loses.
-    QNL_dataset data;
-    std::vector<QNL_datasetCell> a, c;
-    for (int r = 0; r < 200; ++r) {
-        a.push_back(QNL_IntCell((r * 7) % 3 == 0));
-        c.push_back(QNL_IntCell(0));
-    }
-    data.addIntVariable("A", &a, -1);
-    data.addIntVariable("C", &c, -1);
+    std::vector<std::vector<int>> columns(2, std::vector<int>(200, 0));
+    for (int r = 0; r < 200; ++r)
+        columns[0][r] = (r * 7) % 3 == 0;
     QNL_learnNetwork net;
-    ASSERT_TRUE(net.ImportDataset(data));
+    ASSERT_TRUE(net.ImportDataset(IntColumns(columns)));
     const double before = net.ScoreNetwork();
     EXPECT_EQ(net.SetMaxParents(5), 0);
     EXPECT_TRUE(SkeletonOf(net).empty());
@@ -234,7 +117,8 @@ TEST(EngineSearch, CachedScoreFollowsTheAppliedMoves) {
     QNL_learnNetwork net;
     ASSERT_TRUE(net.ImportDataset(data));
     ASSERT_EQ(ThickThin(net, 3), 0);
-    EXPECT_LE(MaxParentCount(net), 3);
+    for (int i = 0; i < net.GetNumberOfNodes(); ++i)
+        EXPECT_LE(net.GetNode(i)->GetParents().size(), 3u);
     const double kept = net.ScoreNetwork();
     // A fresh network with the same arcs scores from scratch.
     QNL_learnNetwork fresh;

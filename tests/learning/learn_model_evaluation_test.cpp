@@ -1,8 +1,7 @@
 #include "learning/dataset.h"
 #include "learning/learn_model.h"
+#include "learning/learning_data.h"
 #include "model/network.h"
-#include "support/random_network.h"
-#include "support/sampled_data.h"
 
 #include <gtest/gtest.h>
 
@@ -24,10 +23,7 @@ QNL_dataset ClassData() {
     AddBinaryNode(truth, "A", {c}, {0.9, 0.2});
     AddBinaryNode(truth, "B", {c}, {0.7, 0.3});
     AddBinaryNode(truth, "D", {c}, {0.2, 0.6});
-    std::vector<int> handles;
-    for (int h = truth.GetFirstNode(); h >= 0; h = truth.GetNextNode(h))
-        handles.push_back(h);
-    return quarn_test::SampleDataSet(truth, handles, 60, 0.0, 3);
+    return quarn_test::SampleDataSet(truth, learning_test::Handles(truth), 60, 0.0, 3);
 }
 
 std::unique_ptr<QNL_learnModel> Model(const QNL_dataset& data, int type, int classIndex) {
@@ -38,14 +34,6 @@ std::unique_ptr<QNL_learnModel> Model(const QNL_dataset& data, int type, int cla
     model->SetIntOption("model_type", type);
     if (classIndex >= 0) model->SetClassIndex(classIndex);
     return model;
-}
-
-Arcs ArcsOf(const QNL_learnNetwork& net) {
-    Arcs arcs;
-    for (int i = 0; i < net.GetNumberOfNodes(); ++i)
-        for (const int p : net.GetNode(i)->GetParents())
-            arcs.insert({p, i});
-    return arcs;
 }
 
 TEST(LearnModelEvaluation, FixedStructuresOfModelTypesThreeAndFour) {
@@ -63,7 +51,7 @@ TEST(LearnModelEvaluation, FixedStructuresOfModelTypesThreeAndFour) {
     for (const auto& c : cases) {
         auto model = Model(data, c.type, c.classIndex);
         EXPECT_EQ(model->Learn(), c.result) << c.type;
-        EXPECT_EQ(ArcsOf(*model->GetNetwork()), c.arcs) << c.type;
+        EXPECT_EQ(learning_test::ArcsOf(*model->GetNetwork()), c.arcs) << c.type;
         if (c.result == 0) {
             EXPECT_EQ(model->Learn(), 0) << "learned again, type " << c.type;
         }

@@ -2,14 +2,13 @@
 #include "learning/dataset.h"
 #include "learning/em.h"
 #include "learning/learn_model.h"
+#include "learning/learning_data.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/string_array.h"
-#include "support/random_network.h"
-#include "support/sampled_data.h"
 
 #include <gtest/gtest.h>
 
@@ -22,25 +21,21 @@
 
 namespace {
 
+using namespace learning_test;
 using quarn_test::AddBinaryNode;
-
-// A named column: cells are indices into `names`, -1 missing.
-void AddNamed(QNL_dataset& data, const std::string& id, const std::vector<std::string>& names,
-              const std::vector<int>& values) {
-    std::vector<QNL_datasetCell> cells;
-    for (const int v : values)
-        cells.push_back(QNL_IntCell(v));
-    data.addIntVariable(id, &cells, -1);
-    data.setStateNames(data.findVariable(id), names);
-}
+using quarn_test::StringsOf;
 
 // Ten records: "class" 6 yes and 4 no, and three features.
 QNL_dataset TenRecords() {
-    QNL_dataset data;
-    AddNamed(data, "f1", {"lo", "hi"}, {0, 1, 0, 1, 1, 0, 0, 1, 1, 0});
-    AddNamed(data, "class", {"no", "yes"}, {1, 1, 1, 1, 1, 1, 0, 0, 0, 0});
-    AddNamed(data, "f2", {"a", "b", "c"}, {0, 1, 2, 0, 1, 2, 0, 1, 2, 0});
-    AddNamed(data, "f3", {"x", "y"}, {1, 1, 0, 0, 1, 1, 0, 0, 1, 1});
+    QNL_dataset data = IntColumns({{0, 1, 0, 1, 1, 0, 0, 1, 1, 0},
+                                   {1, 1, 1, 1, 1, 1, 0, 0, 0, 0},
+                                   {0, 1, 2, 0, 1, 2, 0, 1, 2, 0},
+                                   {1, 1, 0, 0, 1, 1, 0, 0, 1, 1}},
+                                  {"f1", "class", "f2", "f3"});
+    data.setStateNames(0, {"lo", "hi"});
+    data.setStateNames(1, {"no", "yes"});
+    data.setStateNames(2, {"a", "b", "c"});
+    data.setStateNames(3, {"x", "y"});
     return data;
 }
 
@@ -49,13 +44,6 @@ double Probability(QNL_network& net, const char* node, const char* outcome) {
     QNL_nodeDefinition* definition = net.GetNode(h)->GetDefinition();
     const int k = definition->GetOutcomeIds()->FindPosition(outcome);
     return definition->GetMatrix()->Subscript(k);
-}
-
-int ArcCount(QNL_network& net) {
-    int arcs = 0;
-    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
-        arcs += net.GetParents(h).GetCount();
-    return arcs;
 }
 
 TEST(NaiveBayes, ClassParentOfEveryFeatureWithPriorCountsOfOne) {
@@ -78,40 +66,24 @@ TEST(NaiveBayes, ClassParentOfEveryFeatureWithPriorCountsOfOne) {
     // Matched to a network whose outcomes run the other way, the cells hold outcome indices;
     // the learned tables still follow the names.
     QNL_network reversed;
-    for (const char* id : {"f1", "class", "f2", "f3"})
-        reversed.AddNode(QNL_TYPE_CPT, id);
-    QNL_stringArray yesNo;
-    yesNo.Add("yes");
-    yesNo.Add("no");
-    QNL_idArray ids;
-    ids.QNL_stringArray::Assign(yesNo);
-    ASSERT_EQ(
-        reversed.GetNode(reversed.FindNode("class"))->GetDefinition()->SetNumberOfOutcomes(ids), 0);
-    for (const auto& [id, names] : std::vector<std::pair<const char*, std::vector<const char*>>>{
-             {"f1", {"lo", "hi"}}, {"f2", {"a", "b", "c"}}, {"f3", {"x", "y"}}}) {
-        QNL_stringArray texts;
-        for (const char* name : names)
-            texts.Add(name);
-        QNL_idArray outcomes;
-        outcomes.QNL_stringArray::Assign(texts);
-        ASSERT_EQ(
-            reversed.GetNode(reversed.FindNode(id))->GetDefinition()->SetNumberOfOutcomes(outcomes),
-            0);
-    }
+    for (const auto& [id, names] :
+         std::vector<std::pair<const char*, std::vector<std::string>>>{{"f1", {"lo", "hi"}},
+                                                                       {"class", {"yes", "no"}},
+                                                                       {"f2", {"a", "b", "c"}},
+                                                                       {"f3", {"x", "y"}}})
+        ASSERT_EQ(reversed.GetNode(reversed.AddNode(QNL_TYPE_CPT, id))
+                      ->GetDefinition()
+                      ->SetNumberOfOutcomes(StringsOf(names)),
+                  0);
     ASSERT_TRUE(data.matchNetwork(reversed, error)) << error;
     QNL_network again;
     ASSERT_EQ(nb.Learn(data, again), 0);
     EXPECT_EQ(Probability(again, "class", "yes"), 7.0 / 12.0);
-}
-
-TEST(NaiveBayes, NetWeightIsTheSampleSizeOfPriorsMethodOne) {
-    QNL_naiveBayes nb;
+    // The net weight is the sample size of the priors of method 1: 4 / 2 for each class state.
     nb.PriorsMethod = 1;
     nb.NetWeight = 4.0;
-    QNL_network out;
-    ASSERT_EQ(nb.Learn(TenRecords(), out), 0);
-    // Prior count 4 / 2 for each class state.
-    EXPECT_DOUBLE_EQ(Probability(out, "class", "yes"), 8.0 / 14.0);
+    ASSERT_EQ(nb.Learn(TenRecords(), again), 0);
+    EXPECT_DOUBLE_EQ(Probability(again, "class", "yes"), 8.0 / 14.0);
 }
 
 TEST(NaiveBayes, FeatureSelectionKeepsTheInformativeFeatures) {
@@ -120,10 +92,7 @@ TEST(NaiveBayes, FeatureSelectionKeepsTheInformativeFeatures) {
     AddBinaryNode(truth, "good1", {c}, {0.9, 0.2});
     AddBinaryNode(truth, "noise", {}, {0.5});
     AddBinaryNode(truth, "good2", {c}, {0.15, 0.8});
-    std::vector<int> handles;
-    for (int h = truth.GetFirstNode(); h >= 0; h = truth.GetNextNode(h))
-        handles.push_back(h);
-    const QNL_dataset data = quarn_test::SampleDataSet(truth, handles, 3000, 0.0, 4);
+    const QNL_dataset data = quarn_test::SampleDataSet(truth, Handles(truth), 3000, 0.0, 4);
     QNL_naiveBayes nb;
     nb.FeatureSelection = true;
     QNL_network out;
@@ -180,12 +149,7 @@ TEST(LearnFrontEnds, StateTextsAreRepairedAsTheFileReaderRepairsThem) {
     for (QNL_network* net : {&model, &fromTexts, &fromIds})
         ASSERT_EQ(net->ReadFile(path.c_str()), 0);
     auto ids = [](QNL_network& net, const char* node) {
-        const QNL_idArray& outcomes =
-            *net.GetNode(net.FindNode(node))->GetDefinition()->GetOutcomeIds();
-        std::vector<std::string> out;
-        for (int i = 0; i < outcomes.GetCount(); ++i)
-            out.push_back(outcomes.GetString(i));
-        return out;
+        return OutcomesOf(net, net.FindNode(node));
     };
     const std::vector<std::vector<std::string>> repaired{{"x_5", "a_b", "ok"},
                                                          {"x3_5_days", "later"}};
@@ -210,17 +174,12 @@ TEST(LearnFrontEnds, StateTextsAreRepairedAsTheFileReaderRepairsThem) {
     const QNL_emParams params{0, false};
     ASSERT_EQ(QNL_em().Learn(texts, fromTexts, params), 0);
     ASSERT_EQ(QNL_em().Learn(identifiers, fromIds, params), 0);
+    auto values = [](QNL_network& net, const char* node) {
+        return quarn_test::ValuesOf(net.GetNode(net.FindNode(node))->GetDefinition());
+    };
     for (const char* node : {"class", "B"}) {
-        const QNL_Dmatrix& a =
-            *fromTexts.GetNode(fromTexts.FindNode(node))->GetDefinition()->GetMatrix();
-        const QNL_Dmatrix& b =
-            *fromIds.GetNode(fromIds.FindNode(node))->GetDefinition()->GetMatrix();
-        ASSERT_EQ(a.GetSize(), b.GetSize()) << node;
-        for (int i = 0; i < a.GetSize(); ++i)
-            EXPECT_EQ(a.Subscript(i), b.Subscript(i)) << node << i;
-        EXPECT_NE(a.Subscript(0),
-                  model.GetNode(model.FindNode(node))->GetDefinition()->GetMatrix()->Subscript(0))
-            << node;
+        EXPECT_EQ(values(fromTexts, node), values(fromIds, node)) << node;
+        EXPECT_NE(values(fromTexts, node), values(model, node)) << node;
     }
     QNL_network byGtt, byNb;
     ASSERT_EQ(QNL_greedyThickThinning().Learn(unmatched, byGtt), 0);

@@ -1,6 +1,7 @@
 #include "learning/pattern.h"
 
 #include "learning/dataset.h"
+#include "learning/learning_data.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
@@ -24,15 +25,9 @@ QNL_pattern Directed(int n, const std::vector<std::pair<int, int>>& arcs) {
     return p;
 }
 
-QNL_dataset Columns(const std::vector<std::string>& ids, bool discrete = true) {
-    QNL_dataset data;
-    for (const std::string& id : ids) {
-        if (discrete)
-            data.addIntVariable(id, nullptr, -1);
-        else
-            data.addFloatVariable(id, nullptr, -1.0f);
-    }
-    return data;
+// Discrete columns without records.
+QNL_dataset Columns(const std::vector<std::string>& ids) {
+    return learning_test::IntColumns(std::vector<std::vector<int>>(ids.size()), ids);
 }
 
 TEST(Pattern, ResizingKeepsTheMarksInside) {
@@ -113,14 +108,6 @@ TEST(Pattern, NetworkNodesTakeRepairedUniqueIdsTheRawNamesAndTheStateNames) {
     EXPECT_EQ(net.GetParents(net.FindNode("a_b")).GetCount(), 1);
     EXPECT_EQ(net.GetParents(net.FindNode("a_b2")).GetCount(), 1);
     EXPECT_EQ(net.GetParents(net.FindNode("a_b3")).GetCount(), 0);
-}
-
-TEST(Pattern, ContinuousDataGivesEquationNodes) {
-    const QNL_dataset data = Columns({"x", "y"}, false);
-    QNL_network net;
-    ASSERT_TRUE(Directed(2, {{0, 1}}).MakeNetwork(data, net));
-    EXPECT_EQ(net.GetNode(net.FindNode("y"))->GetDefinition()->GetType(), 4);
-    EXPECT_EQ(net.GetParents(net.FindNode("y")).GetCount(), 1);
 }
 
 TEST(Pattern, MakeNetworkRefusesAndLeavesTheNetworkAsItWas) {

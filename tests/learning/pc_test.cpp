@@ -2,14 +2,12 @@
 
 #include "learning/count_tree.h"
 #include "learning/dataset.h"
+#include "learning/learning_data.h"
 #include "learning/pattern.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
-#include "support/network_builder.h"
-#include "support/random_network.h"
-#include "support/sampled_data.h"
 
 #include <gtest/gtest.h>
 
@@ -22,33 +20,26 @@
 
 namespace {
 
-// A binary network given by its parents and P(1 | parents) per parent configuration (first
-// parent slowest), sampled forward in index order (parents come first).
-struct BinaryNet {
-    std::vector<std::vector<int>> parents;
-    std::vector<std::vector<double>> p1;
-};
+using quarn_test::AddBinaryNode;
 
-QNL_dataset Sample(const BinaryNet& net, int records, unsigned seed, bool named = true) {
-    std::mt19937 random(seed);
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    const std::size_t n = net.parents.size();
-    std::vector<std::vector<QNL_datasetCell>> cells(n);
-    for (int r = 0; r < records; ++r) {
-        std::vector<int> value(n);
-        for (std::size_t v = 0; v < n; ++v) {
-            int config = 0;
-            for (int p : net.parents[v])
-                config = config * 2 + value[p];
-            value[v] = u(random) < net.p1[v][config] ? 1 : 0;
-            // Raw integer columns hold codes that are not state indices.
-            cells[v].push_back(QNL_IntCell(named ? value[v] : 10 + 5 * value[v]));
-        }
-    }
-    QNL_dataset data;
-    for (std::size_t v = 0; v < n; ++v) {
-        data.addIntVariable("v" + std::to_string(v), &cells[v], -1);
-        if (named) data.setStateNames(static_cast<int>(v), {"no", "yes"});
+// Records of the binary chain v0 -> v1 -> v2 or the collider v0 -> v2 <- v1, the states named
+// or held as raw integer codes that are not state indices.
+QNL_dataset Sample(bool collider, int records, std::uint64_t seed, bool named = true) {
+    QNL_network net;
+    const int a = AddBinaryNode(net, "v0", {}, {0.5});
+    const int b =
+        AddBinaryNode(net, "v1", collider ? std::vector<int>{} : std::vector<int>{a},
+                      collider ? std::vector<double>{0.5} : std::vector<double>{0.8, 0.2});
+    if (collider)
+        AddBinaryNode(net, "v2", {a, b}, {0.9, 0.4, 0.5, 0.1});
+    else
+        AddBinaryNode(net, "v2", {b}, {0.85, 0.15});
+    QNL_dataset data =
+        quarn_test::SampleDataSet(net, learning_test::Handles(net), records, 0.0, seed);
+    for (int v = 0; v < 3; ++v) {
+        if (named) data.setStateNames(v, {"no", "yes"});
+        for (int r = 0; !named && r < records; ++r)
+            data.setCell(v, r, QNL_IntCell(10 + 5 * data.getCell(v, r).i));
     }
     return data;
 }
@@ -75,8 +66,7 @@ QNL_dataset SampleGaussian(const std::vector<std::vector<std::pair<int, double>>
     return data;
 }
 
-const BinaryNet kChain = {{{}, {0}, {1}}, {{0.5}, {0.2, 0.8}, {0.15, 0.85}}};
-const BinaryNet kCollider = {{{}, {}, {0, 1}}, {{0.5}, {0.5}, {0.1, 0.6, 0.5, 0.9}}};
+constexpr bool kChain = false, kCollider = true;
 
 QNL_pattern Learn(const QNL_dataset& data, const QNL_pcParams& params = {}) {
     QNL_pc pc;
@@ -117,8 +107,7 @@ TEST(Pc, GTestPValuesOfTwoByTwoTables) {
 TEST(Pc, DiscreteStructuresAreRecovered) {
     struct Case {
         const char* name;
-        BinaryNet net;
-        bool named;
+        bool collider, named;
         QNL_pcParams params;
         std::vector<int> marks;
     };
@@ -139,7 +128,7 @@ TEST(Pc, DiscreteStructuresAreRecovered) {
         {"middle never conditioned on", kChain, true, excluded, {1, 1, 1, 1, 1, 1}},
     };
     for (const Case& c : table)
-        EXPECT_EQ(Marks(Learn(Sample(c.net, 5000, 3, c.named), c.params)), c.marks) << c.name;
+        EXPECT_EQ(Marks(Learn(Sample(c.collider, 5000, 3, c.named), c.params)), c.marks) << c.name;
 }
 
 TEST(Pc, LinearGaussianStructuresAreRecovered) {
@@ -153,40 +142,26 @@ TEST(Pc, LinearGaussianStructuresAreRecovered) {
     QNL_network net;
     EXPECT_TRUE(collider.MakeNetwork(SampleGaussian({{}, {}, {}}, 3, 1), net));
     EXPECT_EQ(net.GetParents(net.FindNode("c2")).GetCount(), 2);
+    EXPECT_EQ(net.GetNode(net.FindNode("c2"))->GetDefinition()->GetType(), QNL_TYPE_EQUATION);
 }
 
 TEST(Pc, SkeletonsOfRandomEightNodeNetworksAreRecovered) {
     int recovered = 0;
     for (unsigned seed = 1; seed <= 10; ++seed) {
-        std::mt19937 random(seed);
-        BinaryNet net;
-        std::vector<std::vector<bool>> edge(8, std::vector<bool>(8, false));
-        for (int v = 0; v < 8; ++v) {
-            std::vector<int> parents;
-            for (int p = 0; p < v; ++p)
-                if (parents.size() < 2 && random() % 4 == 0) parents.push_back(p);
-            // P(1) grows clearly with each parent that is 1 (or falls, for half the nodes).
-            std::vector<double> p1;
-            const bool rising = random() % 2 == 0;
-            for (int config = 0; config < (1 << parents.size()); ++config) {
-                const int on = __builtin_popcount(config);
-                const double p = parents.empty() ? 0.5 : 0.1 + 0.8 * on / parents.size();
-                p1.push_back(rising ? p : 1.0 - p);
-            }
-            for (int p : parents)
-                edge[p][v] = edge[v][p] = true;
-            net.parents.push_back(parents);
-            net.p1.push_back(p1);
-        }
+        QNL_network truth;
+        const auto arcs = learning_test::StrongRandomNetwork(truth, seed);
         // Every missing edge is one test at the significance level that may fail by chance;
         // the dependencies are strong, so a stricter level costs no true edge.
         QNL_pcParams strict;
         strict.Significance = 0.01;
-        const QNL_pattern learned = Learn(Sample(net, 10000, seed), strict);
+        const QNL_pattern learned =
+            Learn(quarn_test::SampleDataSet(truth, learning_test::Handles(truth), 10000, 0.0, seed),
+                  strict);
         bool same = true;
         for (int a = 0; a < 8; ++a)
-            for (int b = 0; b < 8; ++b)
-                same = same && ((learned.GetEdge(a, b) || learned.GetEdge(b, a)) == edge[a][b]);
+            for (int b = a + 1; b < 8; ++b)
+                same =
+                    same && (learned.GetEdge(a, b) || learned.GetEdge(b, a)) == arcs.count({a, b});
         recovered += same;
     }
     EXPECT_GE(recovered, 9);
@@ -210,7 +185,8 @@ TEST(Pc, SkeletonsOfSampledNetworksAreRecovered) {
     noisyAsia.GetNode(quarn_test::BuildAsia(noisyAsia).either)
         ->GetDefinition()
         ->SetDefinition(quarn_test::ArrayOf({0.98, 0.02, 0.95, 0.05, 0.9, 0.1, 0.03, 0.97}));
-    ASSERT_EQ(alarm.ReadFile((std::string(QUARN_TEST_DATA_DIR) + "/networks/dsc/alarm.dsc").c_str()), 0);
+    ASSERT_EQ(
+        alarm.ReadFile((std::string(QUARN_TEST_DATA_DIR) + "/networks/dsc/alarm.dsc").c_str()), 0);
     const std::tuple<const char*, QNL_network*, int, double> table[] = {
         {"asia", &asia, 10000, 0.75},
         {"noisy asia", &noisyAsia, 10000, 0.9},
@@ -239,25 +215,7 @@ TEST(Pc, SkeletonsOfSampledNetworksAreRecovered) {
     }
 }
 
-TEST(Pc, FisherZOfTooFewRecordsOrPerfectCorrelationCountsAsDependent) {
-    QNL_dataset data;
-    std::vector<QNL_datasetCell> x, y, z;
-    for (float v : {1.0f, 2.0f, 4.0f, 3.0f}) {
-        x.push_back(QNL_FloatCell(v));
-        y.push_back(QNL_FloatCell(2.0f * v));
-        z.push_back(QNL_FloatCell(v * v - v));
-    }
-    data.addFloatVariable("x", &x, -1.0f);
-    data.addFloatVariable("y", &y, -1.0f);
-    data.addFloatVariable("z", &z, -1.0f);
-    QNL_correlationMatrix correlations(data);
-    EXPECT_EQ(QNL_pc::TestIndependenceContinuous(correlations, 0, 1, {}), 0.0);
-    EXPECT_EQ(QNL_pc::TestIndependenceContinuous(correlations, 0, 2, {1}), 0.0);
-    const double p = QNL_pc::TestIndependenceContinuous(correlations, 0, 2, {});
-    EXPECT_TRUE(p > 0.0 && p <= 1.0);
-}
-
-// Columns of three records ("i" prefix: integer, "f": float with the given missing value).
+// Columns of records ("i" prefix: integer, "f": float with the given missing value).
 QNL_dataset Columns(const std::vector<std::vector<float>>& columns, const std::string& kinds,
                     float missing = -1.0f) {
     QNL_dataset data;
@@ -271,6 +229,15 @@ QNL_dataset Columns(const std::vector<std::vector<float>>& columns, const std::s
             data.addFloatVariable("v" + std::to_string(v), &cells, missing);
     }
     return data;
+}
+
+TEST(Pc, FisherZOfTooFewRecordsOrPerfectCorrelationCountsAsDependent) {
+    // y = 2x and z = x^2 - x.
+    QNL_correlationMatrix correlations(Columns({{1, 2, 4, 3}, {2, 4, 8, 6}, {0, 2, 12, 6}}, "fff"));
+    EXPECT_EQ(QNL_pc::TestIndependenceContinuous(correlations, 0, 1, {}), 0.0);
+    EXPECT_EQ(QNL_pc::TestIndependenceContinuous(correlations, 0, 2, {1}), 0.0);
+    const double p = QNL_pc::TestIndependenceContinuous(correlations, 0, 2, {});
+    EXPECT_TRUE(p > 0.0 && p <= 1.0);
 }
 
 TEST(Pc, UnsuitableDataAndKnowledgeAreRefusedWithTheirMessages) {

@@ -56,13 +56,8 @@ TEST_F(NeticaFormatTest, RealFilesReadWithTheirCountsAndSurviveAWrite) {
         EXPECT_EQ(net.GetNumberOfNodes(), entry.nodes - constants);
         // The view's name ("visual V1") is no name of the network.
         EXPECT_STRNE(net.GetHeader()->GetId(), "V1");
-        std::map<std::string, int> kinds;
         for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
-            const int type = net.GetNode(h)->GetType();
-            ++kinds[type == QNL_TYPE_LIST    ? "decision"
-                    : type == QNL_TYPE_TABLE ? "utility"
-                                             : "chance"];
-            if (type != QNL_TYPE_CPT) continue;
+            if (net.GetNode(h)->GetType() != QNL_TYPE_CPT) continue;
             const std::vector<double> values = Values(net.GetNode(h));
             const int n = net.GetNode(h)->GetDefinition()->GetNumberOfOutcomes();
             for (std::size_t start = 0; start < values.size(); start += n) {
@@ -74,7 +69,7 @@ TEST_F(NeticaFormatTest, RealFilesReadWithTheirCountsAndSurviveAWrite) {
         }
         std::map<std::string, int> expected = entry.kinds;
         expected.erase("constant");
-        EXPECT_EQ(kinds, expected);
+        EXPECT_EQ(KindCounts(net), expected);
         const std::string copyPath = folder.File("copy.dne");
         EXPECT_EQ(net.WriteFile(copyPath.c_str()), 0) << AllMessages();
         QNL_network copy;
@@ -144,31 +139,12 @@ TEST_F(NeticaFormatTest, NodesOfEveryKindSurviveAWriteAndARead) {
     EXPECT_EQ(TempFolder::Get(again), text);
 }
 
-// Networks the format cannot carry are refused before any file is made.
-TEST_F(NeticaFormatTest, NetworksItCannotCarryAreRefusedWithoutAFile) {
-    for (int type : {int(QNL_TYPE_MAU), int(QNL_TYPE_EQUATION)}) {
-        QNL_network net;
-        AddNode(net, QNL_TYPE_CPT, "A", {});
-        ASSERT_GE(net.AddNode(type, "X"), 0);
-        QNL_errorHandler::Instance().Flush();
-        const std::string path = folder.File("refused.dne");
-        EXPECT_EQ(net.WriteFile(path.c_str()), -2) << type;
-        EXPECT_TRUE(Logged("ERROR: This Network cannot be saved in Netica format")) << type;
-        EXPECT_FALSE(std::filesystem::exists(path)) << type;
-    }
-}
-
 // Texts as the tool writes them, and faults in them: the code, what was read, what was
 // logged.
 TEST_F(NeticaFormatTest, FilesReadAsFarAsTheyAreSound) {
     const std::string ab = "node A {kind = NATURE; discrete = TRUE; states = (a, b); parents = ();"
                            " probs = (0.25, 0.75);};\n";
-    const struct {
-        std::string text;
-        int code;
-        std::string model;
-        std::vector<const char*> logged;
-    } cases[] = {
+    ExpectReads({
         // clang-format off
         // A flat table with row comments, a nested one, line ends of every kind, "#" in a
         // skipped value, vocabulary of the tool passed over quietly.
@@ -219,15 +195,7 @@ TEST_F(NeticaFormatTest, FilesReadAsFarAsTheyAreSound) {
         {"net { }\n", -127, "", {}},
         {"", -102, "", {"ERROR: The file is empty"}},
         // clang-format on
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        QNL_network net;
-        EXPECT_EQ(ReadText(c.text, net), c.code) << AllMessages();
-        EXPECT_EQ(Describe(net), c.model);
-        for (const char* message : c.logged)
-            EXPECT_TRUE(Logged(message)) << message << "\n" << AllMessages();
-    }
+    });
 }
 
 // Every real file cut short or garbled fails with a code and never crashes; so do the inputs

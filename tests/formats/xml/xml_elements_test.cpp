@@ -134,38 +134,6 @@ TEST(XmlElements, RandomGateNetworksRoundTripAndExpandForOtherFormats) {
     }
 }
 
-// What a format has no elements or statements for is refused before the file is touched.
-TEST(XmlElements, WritersRefuseKindsTheirFormatCannotCarry) {
-    const char* const qnl = "ERROR: This Network cannot be saved in QNL format: node 'Odd' is of a "
-                            "type without statements in it";
-    const struct {
-        int type;
-        const char* extension;
-        const char* message;
-    } refusals[] = {
-        {QNL_TYPE_DEMORGAN, ".net", "ERROR: 'Odd' : Node type not supported by Hugin"},
-        {QNL_TYPE_CAST, ".net", "ERROR: 'Odd' : Node type not supported by Hugin"},
-        {QNL_TYPE_DEMORGAN, ".dsc", "ERROR: 'Odd' : Node type not supported by MSBN"},
-        {QNL_TYPE_CAST, ".dsc", "ERROR: 'Odd' : Node type not supported by MSBN"},
-        {QNL_TYPE_EQUATION_SCC, ".xqnl",
-         "ERROR: This Network cannot be saved in XML format: "
-         "node 'Odd' is of type EQUATION_SCC, which the format does not carry"},
-        {QNL_TYPE_EQUATION, ".qnl", qnl},
-        {QNL_TYPE_NOISY_ADDER, ".qnl", qnl},
-        {QNL_TYPE_DEMORGAN, ".qnl", qnl},
-    };
-    for (const auto& refusal : refusals) {
-        QNL_network net;
-        AddNode(net, QNL_TYPE_CPT, "A", {"a", "b"});
-        ASSERT_GE(net.AddNode(refusal.type, "Odd"), 0);
-        const std::string path = WriteText(std::string("old") + refusal.extension, "old");
-        QNL_errorHandler::Instance().Flush();
-        EXPECT_EQ(net.WriteFile(path.c_str()), -2) << refusal.extension;
-        EXPECT_EQ(LoggedMessages(-2), std::vector<std::string>{refusal.message});
-        EXPECT_EQ(FileContent(path), "old");
-    }
-}
-
 QNL_equation* Eq(QNL_network& net, const char* id) {
     return static_cast<QNL_equation*>(net.GetNode(net.FindNode(id))->GetDefinition());
 }

@@ -460,6 +460,21 @@ protected:
 
     void SetUp() override { QNL_errorHandler::Instance().Flush(); }
 
+    // Each byte `step` apart replaced by each of `bytes` in turn: the read succeeds or fails
+    // with a message, never crashes (the sanitizer build watches).
+    void ExpectGarbledReadsExplained(const std::string& text, std::size_t step,
+                                     const std::string& bytes) {
+        for (std::size_t at = 0; at < text.size(); at += step)
+            for (char c : bytes) {
+                std::string garbled = text;
+                garbled[at] = c;
+                QNL_network net;
+                if (ReadText(garbled, net) != 0) {
+                    EXPECT_FALSE(AllMessages().empty()) << at;
+                }
+            }
+    }
+
     // Reads the text as a file of the format through the network's file entry point.
     int ReadText(const std::string& text, QNL_network& into) {
         QNL_errorHandler::Instance().Flush();
@@ -505,9 +520,6 @@ inline void ExpectSurvivesAWriteAndARead(const std::string& file, const std::str
 // A path of its own under the test's temporary folder.
 inline std::string TempPath(const std::string& name) {
     return ::testing::TempDir() + "quarn_formats_" + std::to_string(::getpid()) + "_" + name;
-}
-inline std::string FileContent(const std::string& path) {
-    return TempFolder::Get(path);
 }
 inline std::string WriteText(const std::string& name, const std::string& content) {
     const std::string path = TempPath(name);

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -164,8 +162,7 @@ TEST_F(HuginFormatTest, WrittenFileHasTheHuginLayout) {
 TEST_F(HuginFormatTest, NetAttributesOfOtherToolsBecomeNetworkPropertiesWithoutAMessage) {
     const std::string expected = "name=Munin;tree=(A,B);UnBBayes_Color_Probabilistic_Description="
                                  "-256;software=x 1.0;";
-    ASSERT_EQ(0, ReadText(TempFolder::Get(std::string(QUARN_TEST_DATA_DIR) +
-                                          "/hostile/net_attributes.net")));
+    ASSERT_EQ(0, ReadText(Fixture("hostile/net_attributes.net")));
     EXPECT_EQ("", AllMessages());
     EXPECT_EQ(expected, Properties(network.GetUserProperties()));
     EXPECT_EQ(80, network.GetSubmodelHandler().GetDefaultNodeScreenInfo().position.width);

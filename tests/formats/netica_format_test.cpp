@@ -2,6 +2,8 @@
 #include "format_test_support.h"
 #include "formats/format.h"
 #include "model/dmatrix.h"
+#include "support/beliefs.h"
+#include "support/network_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace format_test;
@@ -89,23 +92,16 @@ TEST_F(NeticaFormatTest, ChestClinicHasThePosteriorsOfAsia) {
         {"Cancer", "lung"},      {"TbOrCa", "either"},    {"XRay", "xray"},
         {"Bronchitis", "bronc"}, {"Dyspnea", "dysp"}};
     // Outcome 0 is "yes" in both; evidence on the x-ray and a smoker.
-    for (QNL_network* net : {&network, &asia}) {
-        const bool netica = net == &network;
-        ASSERT_EQ(net->GetNode(net->FindNode(netica ? "XRay" : "xray"))->GetValue()->SetEvidence(0),
-                  0);
-        ASSERT_EQ(
-            net->GetNode(net->FindNode(netica ? "Smoking" : "smoke"))->GetValue()->SetEvidence(0),
-            0);
+    for (const auto& [net, xray, smoker] :
+         {std::tuple{&network, "XRay", "Smoking"}, {&asia, "xray", "smoke"}}) {
+        ASSERT_EQ(net->GetNode(net->FindNode(xray))->GetValue()->SetEvidence(0), 0);
+        ASSERT_EQ(net->GetNode(net->FindNode(smoker))->GetValue()->SetEvidence(0), 0);
         ASSERT_EQ(net->UpdateBeliefs(), 0);
     }
-    for (const auto& [ours, theirs] : same) {
-        const QNL_Dmatrix* a =
-            network.GetNode(network.FindNode(ours.c_str()))->GetValue()->GetMatrix();
-        const QNL_Dmatrix* b = asia.GetNode(asia.FindNode(theirs.c_str()))->GetValue()->GetMatrix();
-        ASSERT_EQ(a->GetSize(), b->GetSize());
-        for (int i = 0; i < a->GetSize(); ++i)
-            EXPECT_NEAR(a->GetItems()[i], b->GetItems()[i], 1e-9) << ours;
-    }
+    for (const auto& [ours, theirs] : same)
+        quarn_test::ExpectNear(quarn_test::Beliefs(network, network.FindNode(ours.c_str())),
+                               quarn_test::Beliefs(asia, asia.FindNode(theirs.c_str())), 1e-9,
+                               ours);
 }
 
 // Every kind of node the format expresses comes back as written; gates come back as the

@@ -25,8 +25,8 @@ std::string RoundTrip(QNL_network& net, QNL_network& back, bool solve = false) {
     EXPECT_EQ(Describe(net) + DescribeDefinitions(net, solve),
               Describe(back) + DescribeDefinitions(back, solve));
     EXPECT_EQ(back.WriteFile(second.c_str()), 0);
-    EXPECT_EQ(FileContent(first), FileContent(second));
-    return FileContent(first);
+    EXPECT_EQ(TempFolder::Get(first), TempFolder::Get(second));
+    return TempFolder::Get(first);
 }
 
 const std::string PARENT = "<cpt id=\"A\"><state id=\"a0\"/><state id=\"a1\"/><state id=\"a2\"/>"

@@ -197,14 +197,14 @@ TEST_F(XmlFormat, FullNetworkSurvivesWriteAndRead) {
     EXPECT_TRUE(format_test::SameNetworks(original, copy, format_test::kEverything));
     const std::string again = TempPath("full_again.qqnl");
     ASSERT_EQ(copy.WriteFile(again.c_str()), 0);
-    const std::string text = FileContent(path);
-    EXPECT_EQ(text, FileContent(again));
+    const std::string text = TempFolder::Get(path);
+    EXPECT_EQ(text, TempFolder::Get(again));
     for (const char* part : SNIPPETS)
         EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
     // The flag word leaves the display part out of a write, and skips it with warnings in a read.
     const std::string bare = TempPath("no_extension.xqnl");
     ASSERT_EQ(original.WriteFile(bare.c_str(), 0, -1), 0);
-    EXPECT_EQ(FileContent(bare).find("extensions"), std::string::npos);
+    EXPECT_EQ(TempFolder::Get(bare).find("extensions"), std::string::npos);
     QNL_network partial;
     QNL_errorHandler::Instance().Flush();
     ASSERT_EQ(partial.ReadFile(path.c_str(), 0, -1), 0);
@@ -276,8 +276,8 @@ TEST_F(XmlFormat, HandWrittenFileReadsIntoTheModelAndSurvivesWriteAndRead) {
     ASSERT_EQ(second.ReadFile(path.c_str()), 0) << AllMessages();
     const std::string again = TempPath("from_fixture_again.xqnl");
     ASSERT_EQ(second.WriteFile(again.c_str()), 0);
-    EXPECT_EQ(FileContent(path), FileContent(again));
-    EXPECT_EQ(FileContent(path).find("arcformat"), std::string::npos);
+    EXPECT_EQ(TempFolder::Get(path), TempFolder::Get(again));
+    EXPECT_EQ(TempFolder::Get(path).find("arcformat"), std::string::npos);
     EXPECT_EQ(Describe(net), Describe(second));
 }
 
@@ -295,7 +295,7 @@ TEST_F(XmlFormat, SmallNetworkIsWrittenExactlyAndDefaultsAreLeftOut) {
     extra->GetOutcomeDocumentation(3)->AddDocument("t", "p");
     const std::string path = TempPath("defaults.xqnl");
     ASSERT_EQ(net.WriteFile(path.c_str()), 0);
-    EXPECT_EQ(FileContent(path),
+    EXPECT_EQ(TempFolder::Get(path),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
               "<quarn version=\"1.0\" id=\"Unnamed\" numsamples=\"1000\">\n"
               "\t<nodes>\n\t\t<cpt id=\"A\">\n\t\t\t<state id=\"s1\" />\n"
@@ -320,7 +320,7 @@ TEST_F(XmlFormat, SmallNetworkIsWrittenExactlyAndDefaultsAreLeftOut) {
     ASSERT_NE(net.AddCase("c"), nullptr);
     net.GetNode(a)->GetInfo()->screen.borderThickness = 2;
     ASSERT_EQ(net.WriteFile(path.c_str()), 0);
-    const std::string changed = FileContent(path);
+    const std::string changed = TempFolder::Get(path);
     for (const char* present :
          {"proplen=\"5\"", "numstates1=\"5\"", "numstates2=\"8\"", "numstates3=\"20\"",
           "eps1=\"0.5\"", "eps2=", "eps3=", "eps4=", "<case name=\"c\">", "width=\"2\""})
@@ -375,7 +375,7 @@ TEST_F(XmlFormat, NastyTextsAndEveryDoubleSurviveWriteAndRead) {
     ASSERT_EQ(back.size(), values.size());
     for (std::size_t i = 0; i < values.size(); ++i)
         ASSERT_EQ(Bits(back[i]), Bits(values[i])) << i;
-    const std::string text = FileContent(path);
+    const std::string text = TempFolder::Get(path);
     const std::size_t from = text.find("<utilities>") + 11;
     std::istringstream list(text.substr(from, text.find("</utilities>") - from));
     for (std::string token; list >> token;)
@@ -419,7 +419,7 @@ TEST_F(XmlFormat, DisplayDataIsReadAndWrittenBackAsGiven) {
 
     const std::string path = TempPath("display_back.xqnl");
     ASSERT_EQ(net.WriteFile(path.c_str()), 0);
-    const std::string text = FileContent(path);
+    const std::string text = TempFolder::Get(path);
     for (const char* part : {"<position>10 20 110 60</position>", "<interior color=\"ff0000\" />",
                              "<outline color=\"00ff00\" />"})
         EXPECT_NE(text.find(part), std::string::npos) << part;

@@ -97,6 +97,10 @@ inline std::vector<double> Values(const QNL_node* node) {
     return std::vector<double>(values.Items(), values.Items() + values.GetCount());
 }
 
+inline QNL_node* Node(QNL_network& net, const char* id) {
+    return net.GetNode(net.FindNode(id));
+}
+
 inline std::vector<std::string> ParentIds(const QNL_network& net, int node) {
     std::vector<std::string> ids;
     const QNL_intArray& parents = net.GetParents(node);

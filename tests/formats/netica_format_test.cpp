@@ -194,17 +194,8 @@ TEST_F(NeticaFormatTest, FilesReadAsFarAsTheyAreSound) {
     });
 }
 
-// Every real file cut short or garbled fails with a code and never crashes; so do the inputs
-// the fuzzer found, each with its code logged.
+// Every real file cut short or garbled fails with a code and never crashes.
 TEST_F(NeticaFormatTest, TruncatedAndGarbledFilesFail) {
-    for (const auto& file :
-         std::filesystem::directory_iterator(std::string(QUARN_TEST_DATA_DIR) + "/netica")) {
-        QNL_network net;
-        QNL_errorHandler::Instance().Flush();
-        const int result = net.ReadFile(file.path().c_str());
-        EXPECT_LT(result, 0) << file.path();
-        EXPECT_FALSE(LoggedMessages(result).empty()) << file.path();
-    }
     for (const auto& [name, entry] : NeticaIndex()) {
         const std::string text = TempFolder::Get(NeticaFile(name));
         const std::size_t body = text.find("bnet");

@@ -33,10 +33,6 @@ QNL_rectangle Rectangle(int x, int y, int width, int height) {
     return r;
 }
 
-QNL_node* Node(QNL_network& net, const char* id) {
-    return net.GetNode(net.FindNode(id));
-}
-
 // A network with every part the format carries, with texts and numbers chosen to break
 // careless escaping and rounding.
 void BuildFullNetwork(QNL_network& net) {

@@ -97,6 +97,10 @@ inline std::vector<double> Values(const QNL_node* node) {
     return std::vector<double>(values.Items(), values.Items() + values.GetCount());
 }
 
+inline QNL_node* Node(QNL_network& net, const char* id) {
+    return net.GetNode(net.FindNode(id));
+}
+
 inline std::vector<std::string> ParentIds(const QNL_network& net, int node) {
     std::vector<std::string> ids;
     const QNL_intArray& parents = net.GetParents(node);
@@ -276,6 +280,16 @@ inline int CountArcs(const QNL_network& network) {
     return arcs;
 }
 
+// The nodes by the kinds the index of the real files counts: "decision", "utility", "chance".
+inline std::map<std::string, int> KindCounts(const QNL_network& net) {
+    std::map<std::string, int> kinds;
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+        const int type = net.GetNode(h)->GetType();
+        ++kinds[type == QNL_TYPE_LIST ? "decision" : type == QNL_TYPE_TABLE ? "utility" : "chance"];
+    }
+    return kinds;
+}
+
 struct IndexEntry {
     std::string format; // the format column: "Hugin NET", "XMLBIF 0.3", ...
     int nodes = -1;
@@ -410,13 +424,60 @@ inline void BuildAwkwardModel(QNL_network& net, AwkwardModel& nodes) {
     }
 }
 
+// A text read as a file of a format: the code, the model as Describe() gives it (only its
+// start compared when it ends in "..."), and messages that must be logged. A text "@name" is
+// the fixture of that name in the format's folder of test data.
+struct ReadCase {
+    std::string text;
+    int code;
+    std::string model;
+    std::vector<const char*> logged;
+};
+
 // A test of one file format: a network and a temporary folder.
 class FormatTest : public ::testing::Test {
 protected:
     // Files read from text are named "in" with the format's extension (".net").
     FormatTest(const char* tag, const char* extension) : folder(tag), extension(extension) {}
 
+    static std::string Fixture(const std::string& name) {
+        return TempFolder::Get(std::string(QUARN_TEST_DATA_DIR) + "/" + name);
+    }
+
+    // Each case read into a network of its own; fixtures named "@..." are taken from `data`.
+    void ExpectReads(const std::vector<ReadCase>& cases, const std::string& data = "") {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.text);
+            QNL_network net;
+            const bool fixture = c.text.rfind('@', 0) == 0;
+            EXPECT_EQ(c.code,
+                      ReadText(fixture ? Fixture(data + "/" + c.text.substr(1)) : c.text, net))
+                << AllMessages();
+            const bool prefix = c.model.size() >= 3 && c.model.substr(c.model.size() - 3) == "...";
+            const std::string model = Describe(net);
+            EXPECT_EQ(c.model.substr(0, c.model.size() - (prefix ? 3 : 0)),
+                      prefix ? model.substr(0, c.model.size() - 3) : model);
+            for (const char* message : c.logged)
+                EXPECT_TRUE(Logged(message)) << message << "\n" << AllMessages();
+        }
+    }
+
     void SetUp() override { QNL_errorHandler::Instance().Flush(); }
+
+    // Each byte `step` apart replaced by each of `bytes` in turn: the read succeeds or fails
+    // with a message, never crashes (the sanitizer build watches).
+    void ExpectGarbledReadsExplained(const std::string& text, std::size_t step,
+                                     const std::string& bytes) {
+        for (std::size_t at = 0; at < text.size(); at += step)
+            for (char c : bytes) {
+                std::string garbled = text;
+                garbled[at] = c;
+                QNL_network net;
+                if (ReadText(garbled, net) != 0) {
+                    EXPECT_FALSE(AllMessages().empty()) << at;
+                }
+            }
+    }
 
     // Reads the text as a file of the format through the network's file entry point.
     int ReadText(const std::string& text, QNL_network& into) {
@@ -463,9 +524,6 @@ inline void ExpectSurvivesAWriteAndARead(const std::string& file, const std::str
 // A path of its own under the test's temporary folder.
 inline std::string TempPath(const std::string& name) {
     return ::testing::TempDir() + "quarn_formats_" + std::to_string(::getpid()) + "_" + name;
-}
-inline std::string FileContent(const std::string& path) {
-    return TempFolder::Get(path);
 }
 inline std::string WriteText(const std::string& name, const std::string& content) {
     const std::string path = TempPath(name);

@@ -80,6 +80,20 @@ TEST_F(HostileFiles, EachIsRefusedWithTheCodeItLogsAndANamedReason) {
     }
 }
 
+// The inputs the fuzzer found: Netica ones fail, QNL ones fail or read; a failure logs its code.
+TEST_F(HostileFiles, FuzzerFindingsFailWithTheirCodeLogged) {
+    for (const std::string folder : {"netica", "qnl"})
+        for (const auto& entry :
+             fs::directory_iterator(std::string(QUARN_TEST_DATA_DIR) + "/" + folder)) {
+            QNL_errorHandler::Instance().Flush();
+            QNL_network network;
+            const int result = network.ReadFile(entry.path().c_str());
+            EXPECT_TRUE(result < 0 || (result == 0 && folder == "qnl")) << entry.path();
+            EXPECT_TRUE(result == 0 || !format_test::LoggedMessages(result).empty())
+                << entry.path();
+        }
+}
+
 // Reading from a path that is no regular file names it in the message (a pipe that nobody
 // writes would block the open for good). A write that cannot finish (no folder, a folder in
 // the way, a full disk) fails with a message and leaves the old file as it was, no temporary

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -51,12 +49,7 @@ TEST_F(HuginFormatTest, FilesReadAsFarAsTheyAreSound) {
     const std::string ab = "node A { states = (\"a\" \"b\"); }\n";
     const std::string abc = ab + "node B { states = (\"a\" \"b\"); }\n"
                                  "node C { states = (\"a\" \"b\"); }\n";
-    const struct {
-        std::string text;
-        int code;
-        std::string model;
-        std::vector<const char*> logged;
-    } cases[] = {
+    ExpectReads({
         // clang-format off
         // Unquoted states as some writers leave them: a point, a leading underscore, a "%"
         // that is no comment.
@@ -118,15 +111,7 @@ TEST_F(HuginFormatTest, FilesReadAsFarAsTheyAreSound) {
          {"UNTERMINATED STRING"}},
         {"   \n  % only a comment\n", -127, "", {}},
         // clang-format on
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        QNL_network net;
-        EXPECT_EQ(c.code, ReadText(c.text, net)) << AllMessages();
-        EXPECT_EQ(c.model, Describe(net));
-        for (const char* message : c.logged)
-            EXPECT_TRUE(Logged(message)) << message << "\n" << AllMessages();
-    }
+    });
 }
 
 // The awkward model with string attributes of other tools and a node size.
@@ -171,25 +156,13 @@ TEST_F(HuginFormatTest, WrittenFileHasTheHuginLayout) {
               TempFolder::Get(path));
 }
 
-TEST_F(HuginFormatTest, RealFilesSurviveAWriteAndARead) {
-    // The Hugin files of the shared collection, or else the Netica ones the repository holds.
-    const std::string root = RealNetworks() + (HaveSharedNetworks() ? "/net/" : "/dne/");
-    for (const auto& entry : std::filesystem::directory_iterator(root)) {
-        // The few multi-megabyte tables add time, not cases.
-        if (entry.file_size() > 1000000) continue;
-        ASSERT_NO_FATAL_FAILURE(
-            ExpectSurvivesAWriteAndARead(entry.path(), folder.File("copy.net"), kEverything));
-    }
-}
-
 // The net block carries attributes of the tools that wrote a file: they are kept as user
 // properties of the network, read without a message (which would be reported with the next
 // failure), and written back.
 TEST_F(HuginFormatTest, NetAttributesOfOtherToolsBecomeNetworkPropertiesWithoutAMessage) {
     const std::string expected = "name=Munin;tree=(A,B);UnBBayes_Color_Probabilistic_Description="
                                  "-256;software=x 1.0;";
-    ASSERT_EQ(0, ReadText(TempFolder::Get(std::string(QUARN_TEST_DATA_DIR) +
-                                          "/hostile/net_attributes.net")));
+    ASSERT_EQ(0, ReadText(Fixture("hostile/net_attributes.net")));
     EXPECT_EQ("", AllMessages());
     EXPECT_EQ(expected, Properties(network.GetUserProperties()));
     EXPECT_EQ(80, network.GetSubmodelHandler().GetDefaultNodeScreenInfo().position.width);

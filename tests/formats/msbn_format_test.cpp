@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -39,13 +38,9 @@ TEST_F(MsbnFormatTest, FilesReadAsFarAsTheyAreSound) {
     };
     const std::string withD = "; D(x y): 0.5 0.5; ";
     const std::string anyC = "C(c0 c1 c2)|A: 0.1 0.2 0.7 ";
-    const struct {
-        std::string text;
-        int code;
-        std::string model; // only its start is compared when it ends in "..."
-        std::vector<const char*> logged;
-    } cases[] = {
-        // clang-format off
+    ExpectReads(
+        {
+            // clang-format off
         {"@umbrella.dsc", 0,
          "Weather'The \"weather\"'(sun rain): 0.7 0.3; Forecast(sunny cloudy rainy)|Weather: "
          "0.7 0.2 0.1 0.15 0.25 0.6; Umbrella[D](take leave)|Forecast; Comfort[U]|Umbrella "
@@ -115,28 +110,13 @@ TEST_F(MsbnFormatTest, FilesReadAsFarAsTheyAreSound) {
         {"@ab_bad_cond_prob2.dsc", -2, "...", {}},
         {"@ab_bad_cond_prob5.dsc", -2, "...", {}},
         {"@ab_bad_prob1.dsc", -127, "...", {}},
-        // clang-format on
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        QNL_network net;
-        const std::string text =
-            c.text.rfind('@', 0) == 0
-                ? TempFolder::Get(std::string(QUARN_TEST_DATA_DIR) + "/msbn/" + c.text.substr(1))
-                : c.text;
-        EXPECT_EQ(c.code, ReadText(text, net)) << AllMessages();
-        const std::string model = Describe(net);
-        const bool prefix = c.model.size() >= 3 && c.model.substr(c.model.size() - 3) == "...";
-        EXPECT_EQ(c.model.substr(0, c.model.size() - (prefix ? 3 : 0)),
-                  prefix ? model.substr(0, c.model.size() - 3) : model);
-        for (const char* message : c.logged)
-            EXPECT_TRUE(Logged(message)) << message << "\n" << AllMessages();
-    }
+            // clang-format on
+        },
+        "msbn");
 }
 
 TEST_F(MsbnFormatTest, FixturesKeepTheirDetails) {
-    ASSERT_EQ(0,
-              ReadText(TempFolder::Get(std::string(QUARN_TEST_DATA_DIR) + "/msbn/umbrella.dsc")));
+    ASSERT_EQ(0, ReadText(Fixture("msbn/umbrella.dsc")));
     EXPECT_STREQ("Umbrella problem", network.GetHeader()->GetName());
     EXPECT_EQ(std::make_pair(100, 50),
               std::make_pair(Info("Weather").screen.position.x, Info("Weather").screen.position.y));
@@ -177,20 +157,6 @@ TEST_F(MsbnFormatTest, WrittenFileHasTheMsbnLayout) {
               "\nutility (U | A, D)\n{\n    (0, 0) : 1.00000000;\n    (0, 1) : 2.00000000;\n"
               "    (1, 0) : 3.00000000;\n    (1, 1) : 4.00000000;\n}\n",
               TempFolder::Get(path));
-}
-
-TEST_F(MsbnFormatTest, RealFilesSurviveAWriteAndARead) {
-    // MSBN files, then influence diagrams and Hugin files with every quirk, carried over; the
-    // repository holds the first two.
-    for (const char* file : {"dsc/alarm.dsc", "dne/CostOfTesting.dne", "dsc/child.dsc",
-                             "dsc/covid.dsc", "dsc/sachs.dsc", "net/mildew_id.net",
-                             "net/fisher_id.net", "net/regular_id.net", "net/requirements_id.net",
-                             "net/child_agrum.net", "net/bn20_tw5_tw10.net", "net/cardio7.net"})
-        if (HaveSharedNetworks() || std::filesystem::exists(RealNetworks() + "/" + file)) {
-            ASSERT_NO_FATAL_FAILURE(ExpectSurvivesAWriteAndARead(RealNetworks() + "/" + file,
-                                                                 folder.File("copy.dsc"),
-                                                                 {true, true, true, false, true}));
-        }
 }
 
 } // namespace

@@ -34,9 +34,7 @@ protected:
 TEST_F(XmlbifFormatTest, RealAndForeignFilesKeepOrderLayoutAndNames) {
     // Repaired identifiers keep the original as names; the VARIABLE inside an unknown
     // extension element is skipped with it; no TYPE is a chance node.
-    ASSERT_EQ(0, ReadText(TempFolder::Get(std::string(QUARN_TEST_DATA_DIR) +
-                                          "/xmlbif/foreign_names.xml03")))
-        << AllMessages();
+    ASSERT_EQ(0, ReadText(Fixture("xmlbif/foreign_names.xml03"))) << AllMessages();
     EXPECT_EQ(Describe(network),
               "light_on'light-on'(true false): 0.6 0.4; light_on2'light_on'(x0 x1 x12)|light_on: "
               "0.1 0.2 0.7 0.25 0.25 0.5; Gr____e__cm_'Gr\xC3\xB6\xC3\x9F"
@@ -69,51 +67,39 @@ TEST_F(XmlbifFormatTest, RealAndForeignFilesKeepOrderLayoutAndNames) {
 TEST_F(XmlbifFormatTest, DefectiveDocumentsFailWithCodeAndMessage) {
     const std::string pair = Variable("A") + Variable("B");
     const std::string ab = "A(s0 s1): 0.5 0.5; B(s0 s1)";
-    // clang-format off
-    const struct {
-        std::string text;
-        int code;
-        const char* message;
-        std::string model;
-    } cases[] = {
-        {"<?xml version=\"1.0\"?>\n<NETWORK></NETWORK>\n", -2, "ERROR: [BIF] : Tag Not found", ""},
-        {"<BIF VERSION=\"0.2\"><NETWORK>" + pair + "</NETWORK></BIF>", -2, "ERROR: Incorrect BIF "
-         "Version", ""},
-        {Document(pair).substr(0, 182), -127, "ERROR: End of File : Expecting '</VARIABLE>'",
-         "A(s0 s1): 0.5 0.5; "},
-        {Document(Variable("A", "chanse") + Variable("B")), -2, "ERROR: chanse : Unknown node "
-         "type", "B(s0 s1): 0.5 0.5; "},
+    ExpectReads({
+        // clang-format off
+        {"<?xml version=\"1.0\"?>\n<NETWORK></NETWORK>\n", -2, "", {"ERROR: [BIF] : Tag Not found"}},
+        {"<BIF VERSION=\"0.2\"><NETWORK>" + pair + "</NETWORK></BIF>", -2, "",
+         {"ERROR: Incorrect BIF Version"}},
+        {Document(pair).substr(0, 182), -127, "A(s0 s1): 0.5 0.5; ",
+         {"ERROR: End of File : Expecting '</VARIABLE>'"}},
+        {Document(Variable("A", "chanse") + Variable("B")), -2, "B(s0 s1): 0.5 0.5; ",
+         {"ERROR: chanse : Unknown node type"}},
         // A short table leaves the node as it was, without the parents that go with the table.
-        {Document(pair + "<DEFINITION><FOR>B</FOR><GIVEN>A</GIVEN><TABLE>0.5 0.5 "
-         "0.5</TABLE></DEFINITION>"), -2,
-         "ERROR: Node [B] was expecting 4 numbers but 3 were read", ab + ": 0.5 0.5; "},
+        {Document(pair + "<DEFINITION><FOR>B</FOR><GIVEN>A</GIVEN><TABLE>0.5 0.5 0.5</TABLE>"
+         "</DEFINITION>"), -2, ab + ": 0.5 0.5; ",
+         {"ERROR: Node [B] was expecting 4 numbers but 3 were read"}},
         {Document(pair + "<DEFINITION><FOR>A</FOR><TABLE>0.5 0.5x</TABLE></DEFINITION>"), -127,
-         "ERROR: '0.5x' : Real Number expected", ab + ": 0.5 0.5; "},
-        {Document(pair + "<DEFINITION><FOR>B</FOR><GIVEN>C</GIVEN></DEFINITION>"), -2, "ERROR: C : "
-         "Invalid parent",
-         ab + ": 0.5 0.5; "},
-        {Document(pair + "<DEFINITION><FOR>C</FOR></DEFINITION>"), -2, "ERROR: C : Node not found",
-         ab + ": 0.5 0.5; "},
+         ab + ": 0.5 0.5; ", {"ERROR: '0.5x' : Real Number expected"}},
+        {Document(pair + "<DEFINITION><FOR>B</FOR><GIVEN>C</GIVEN></DEFINITION>"), -2,
+         ab + ": 0.5 0.5; ", {"ERROR: C : Invalid parent"}},
+        {Document(pair + "<DEFINITION><FOR>C</FOR></DEFINITION>"), -2, ab + ": 0.5 0.5; ",
+         {"ERROR: C : Node not found"}},
         {Document(pair + "<DEFINITION><FOR>A</FOR><FOR>B</FOR></DEFINITION>"), -2,
-         "ERROR: B : Extra [FOR] entry. Ignored.", ab + ": 0.5 0.5; "},
-        {Document("<OUTCOME>x</OUTCOME>" + pair), -127, "ERROR: 'OUTCOME' : Misplaced statement",
-         ab + ": 0.5 0.5; "},
+         ab + ": 0.5 0.5; ", {"ERROR: B : Extra [FOR] entry. Ignored."}},
+        {Document("<OUTCOME>x</OUTCOME>" + pair), -127, ab + ": 0.5 0.5; ",
+         {"ERROR: 'OUTCOME' : Misplaced statement"}},
         {Document(pair + "<DEFINITION><FOR>B</FOR><GIVEN>A</GIVEN></DEFINITION>"
-                         "<DEFINITION><FOR>A</FOR><GIVEN>B</GIVEN></DEFINITION>"),
-         -2, "ERROR: Couldn't add arc from node [B] to node [A]", ab + "|A: 0.5 0.5 0.5 0.5; "},
-        {Document(pair + Variable("A")), -32, "ERROR: A : Duplicated node name", ab + ": 0.5 0.5; "
-         ""},
-        {Document("<VARIABLE TYPE=\"nature\"<NAME>A</NAME></VARIABLE>"), -127, "ERROR: '<' : '>' "
-         "expected", ""},
-        {"", -102, "", ""},
-    };
-    // clang-format on
-    for (const auto& c : cases) {
-        QNL_network net;
-        EXPECT_EQ(ReadText(c.text, net), c.code) << c.message;
-        EXPECT_TRUE(Logged(c.message)) << c.message << "\n" << AllMessages();
-        EXPECT_EQ(Describe(net), c.model) << c.message;
-    }
+         "<DEFINITION><FOR>A</FOR><GIVEN>B</GIVEN></DEFINITION>"), -2,
+         ab + "|A: 0.5 0.5 0.5 0.5; ", {"ERROR: Couldn't add arc from node [B] to node [A]"}},
+        {Document(pair + Variable("A")), -32, ab + ": 0.5 0.5; ",
+         {"ERROR: A : Duplicated node name"}},
+        {Document("<VARIABLE TYPE=\"nature\"<NAME>A</NAME></VARIABLE>"), -127, "",
+         {"ERROR: '<' : '>' expected"}},
+        {"", -102, "", {}},
+        // clang-format on
+    });
 }
 
 // A model with every kind the format carries and texts that need escaping: the file is well

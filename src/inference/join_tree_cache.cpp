@@ -18,6 +18,8 @@ std::uint64_t Mix(std::uint64_t hash, std::uint64_t word) {
 } // namespace
 
 JoinTreeCache::~JoinTreeCache() {
+    // Nothing is recycled on the way out.
+    reductions.clear();
     Clear();
 }
 
@@ -200,7 +202,43 @@ void JoinTreeCache::Clear() {
     for (std::unique_ptr<Entry>& entry : entries)
         Recycle(std::move(entry));
     entries.clear();
+    for (std::unique_ptr<KeptReduction>& entry : reductions)
+        RecycleReduction(std::move(entry));
     reductions.clear();
+}
+
+namespace {
+// Recycled reductions: two serve updates that alternate between two observed sets.
+constexpr std::size_t kSpareReductions = 4;
+} // namespace
+
+void JoinTreeCache::RecycleReduction(std::unique_ptr<KeptReduction> entry) {
+    if (entry == nullptr || entry->reduction == nullptr) return;
+    if (spareReductions.size() >= kSpareReductions ||
+        entry->reduction->GetSize() > kReductionBytes / 16)
+        return;
+    entry->reduction->Reset();
+    entry->lastUse = 0;
+    try {
+        spareReductions.push_back(std::move(entry));
+    } catch (const std::exception&) {
+    }
+}
+
+std::unique_ptr<JoinTreeCache::KeptReduction>
+JoinTreeCache::TakeSpareReduction(std::uint64_t hash) {
+    if (spareReductions.empty()) {
+        auto entry = std::make_unique<KeptReduction>();
+        entry->reduction = std::make_unique<QNL_keptReduction>();
+        return entry;
+    }
+    // One made for the same key has the shape of what is made now: its storage fits.
+    std::size_t at = spareReductions.size() - 1;
+    for (std::size_t i = 0; i < spareReductions.size(); ++i)
+        if (spareReductions[i]->hash == hash && spareReductions[i]->key == key) at = i;
+    std::unique_ptr<KeptReduction> entry = std::move(spareReductions[at]);
+    spareReductions.erase(spareReductions.begin() + static_cast<std::ptrdiff_t>(at));
+    return entry;
 }
 
 QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList& fresh, bool& kept,
@@ -224,20 +262,26 @@ QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList
             kept = true;
             return &entry->reduction->GetComponents();
         }
-        auto made = std::make_unique<QNL_keptReduction>();
-        if ((code = made->Make(network)) != 0) return nullptr;
-        if (!made->IsKeepable()) {
-            fresh.Swap(made->GetComponents());
+        std::unique_ptr<KeptReduction> entry = TakeSpareReduction(hash);
+        QNL_keptReduction& made = *entry->reduction;
+        if ((code = made.Make(network)) != 0) {
+            RecycleReduction(std::move(entry));
+            return nullptr;
+        }
+        if (!made.IsKeepable()) {
+            fresh.Swap(made.GetComponents());
+            RecycleReduction(std::move(entry));
             return &fresh;
         }
         // A reduction of the same key that no longer serves makes room for this one.
-        for (std::size_t i = 0; i < reductions.size(); ++i)
-            if (reductions[i]->hash == hash && reductions[i]->key == key)
-                reductions.erase(reductions.begin() + static_cast<std::ptrdiff_t>(i--));
-        auto entry = std::make_unique<KeptReduction>();
+        for (std::size_t i = 0; i < reductions.size(); ++i) {
+            if (reductions[i]->hash != hash || reductions[i]->key != key) continue;
+            std::unique_ptr<KeptReduction> old = std::move(reductions[i]);
+            reductions.erase(reductions.begin() + static_cast<std::ptrdiff_t>(i--));
+            RecycleReduction(std::move(old));
+        }
         entry->key = key;
         entry->hash = hash;
-        entry->reduction = std::move(made);
         entry->lastUse = ++clock;
         reductions.push_back(std::move(entry));
         ++reductionsKept;

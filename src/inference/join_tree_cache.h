@@ -109,6 +109,10 @@ private:
     static constexpr std::uint64_t kReductionBytes = std::uint64_t(1) << 26;
 
     void TrimReductions();
+    // A kept reduction let go: emptied and kept with its storage for the next one made.
+    void RecycleReduction(std::unique_ptr<KeptReduction> entry);
+    // A reduction to make in: a recycled one, the one of the same key first, or a new one.
+    std::unique_ptr<KeptReduction> TakeSpareReduction(std::uint64_t hash);
     static std::uint64_t ShapeOf(const QNL_relevanceComponent& component);
     Entry* Find(QNL_relevanceComponent* component, std::uint64_t shape);
     bool Build(Entry& entry, QNL_relevanceComponent* component);
@@ -136,6 +140,9 @@ private:
     std::vector<std::unique_ptr<Entry>> spare;
     std::vector<const Entry*> lastUpdate;
     std::vector<std::unique_ptr<KeptReduction>> reductions;
+    // Reductions let go, made again in place: their record blocks, lists, derived tables and
+    // components save a fresh update the allocations of a new reduction.
+    std::vector<std::unique_ptr<KeptReduction>> spareReductions;
     std::vector<unsigned char> key;
     std::uint64_t reductionReuses = 0;
     std::uint64_t reductionsKept = 0;

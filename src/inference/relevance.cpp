@@ -33,7 +33,38 @@ void RecordPointerStorage::Release(QNL_relevanceNode** block, int) {
 
 struct RecordBlock {
     std::unique_ptr<QNL_relevanceNode[]> records;
+    // Records in use, and records allocated.
     std::size_t size = 0;
+    std::size_t capacity = 0;
+};
+
+// A record of the deterministic walk: its children, then its parents, from `pending`.
+struct DeterministicFrame {
+    QNL_relevanceNode* record;
+    bool parentsPhase;
+    std::size_t begin;
+    std::size_t next;
+    std::size_t end;
+};
+
+struct ReductionScratch {
+    // The block of the last reduction: the next one takes it over once nothing else holds it.
+    std::shared_ptr<RecordBlock> block;
+    std::vector<QNL_relevanceNode*> records;
+    std::vector<std::int32_t> recordOfHandle;
+    std::vector<QNL_relevanceNode*> stack;
+    std::vector<DeterministicFrame> frames;
+    std::vector<QNL_relevanceNode*> pending;
+    std::vector<const QNL_relevanceNode*> derived;
+    std::vector<QNL_relevanceNode*> fixedParents;
+    std::vector<int> shape;
+    std::vector<int> position;
+    std::vector<int> sizes;
+    // Room for a table derived from the record's own table, swapped with it.
+    QNL_Dmatrix table;
+    std::vector<std::unique_ptr<QNL_relevanceComponent>> parts;
+    // Components of earlier reductions, emptied.
+    std::vector<std::unique_ptr<QNL_relevanceComponent>> spareComponents;
 };
 
 // Everything is noted by node handle, and each table and value is looked up again when the
@@ -71,6 +102,9 @@ struct ReductionLog {
     bool keepable = true;
     QNL_network* network = nullptr;
     std::shared_ptr<RecordBlock> block;
+    ReductionScratch scratch;
+    // Steps of earlier reductions, taken again with their storage.
+    std::vector<Step> spareSteps;
     std::vector<QNL_relevanceNode*> observed;
     std::vector<Check> checks;
     std::vector<Step> steps;
@@ -102,14 +136,25 @@ struct ReductionLog {
             {owner.GetNodeHandle(), observedRecord.GetNodeHandle(), dim, own, count, child});
     }
     void NoteStep(QNL_relevanceNode* record, bool absorb, int dim,
-                  std::vector<QNL_relevanceNode*> fixedParents, const QNL_relevanceNode* root,
-                  const QNL_Dmatrix& result) {
+                  const std::vector<QNL_relevanceNode*>* fixedParents,
+                  const QNL_relevanceNode* root, const QNL_Dmatrix& result) {
         Step step;
+        if (!spareSteps.empty()) {
+            step = std::move(spareSteps.back());
+            spareSteps.pop_back();
+        }
         step.record = record;
         step.absorb = absorb;
         step.dim = dim;
-        step.parents = std::move(fixedParents);
+        if (fixedParents != nullptr)
+            step.parents.assign(fixedParents->begin(), fixedParents->end());
+        else
+            step.parents.clear();
         step.from = StepOf(record);
+        step.root = -1;
+        step.weightsFrom = -1;
+        step.shape.clear();
+        step.result = nullptr;
         if (step.from < 0) NoteFirstTable(*record);
         if (root != nullptr) {
             step.root = root->GetNodeHandle();
@@ -131,6 +176,8 @@ struct ReductionLog {
     }
     int Finish();
     int Replay();
+    // Forgets the reduction, keeping the storage of its lists, steps and components.
+    void Reset(QNL_componentList& components);
 };
 
 int WriteNodeBeliefs(QNL_node* node, const double* cells, int count) {
@@ -214,6 +261,19 @@ bool TableFits(const QNL_Dmatrix& table, const QNL_relevanceNode& record) {
     return table.GetSizeOfDimension(parents) == record.GetNumberOfOutcomes();
 }
 
+void CopySlice(const QNL_Dmatrix& in, const std::vector<QNL_relevanceNode*>& fixed,
+               QNL_Dmatrix& out, std::vector<int>& at);
+void WeightedSum(const QNL_Dmatrix& in, int dim, const QNL_Dmatrix& weights, QNL_Dmatrix& out);
+
+// Gives the table the shape, keeping its storage when it has the shape already; the cells
+// are then left as they were, to be overwritten.
+int ShapeTable(QNL_Dmatrix& table, const std::vector<int>& shape) {
+    bool same = table.GetNumberOfDimensions() == static_cast<int>(shape.size());
+    for (std::size_t d = 0; same && d < shape.size(); ++d)
+        same = table.GetSizeOfDimension(static_cast<int>(d)) == shape[d];
+    return same ? 0 : table.Setup(shape.data(), static_cast<int>(shape.size()));
+}
+
 double ZeroShare(const QNL_Dmatrix* table) {
     if (table == nullptr || table->GetSize() == 0) return 0.0;
     const QNL_doubleArray& cells = table->GetItems();
@@ -239,23 +299,46 @@ void QNL_relevanceNode::TakeTable(QNL_Dmatrix&& fresh) {
     tableKind = 1;
 }
 
+void QNL_relevanceNode::UseOwnTable() {
+    sharedTable = nullptr;
+    tableKind = 1;
+}
+
 void QNL_relevanceNode::Release() {
-    ownTable.CleanUp();
     sharedTable = nullptr;
     tableKind = 0;
-    parents.CleanUp();
-    children.CleanUp();
+    parents.Flush();
+    children.Flush();
     component = nullptr;
     position = -1;
+}
+
+void QNL_relevanceNode::Reset() {
+    Release();
+    node = nullptr;
+    handle = -1;
+    observed = -1;
+    mark = MARK_NONE;
+    outcomes = 0;
+    target = false;
 }
 
 int QNL_relevanceNode::SetObservedOutcome(int outcome) {
     if (outcome < 0 || outcome >= outcomes) return -2;
     if (node != nullptr) {
         try {
-            std::vector<double> certainty(static_cast<std::size_t>(outcomes), 0.0);
-            certainty[static_cast<std::size_t>(outcome)] = 1.0;
-            if (int r = quarn::detail::WriteNodeBeliefs(node, certainty.data(), outcomes)) return r;
+            // Short vectors on the stack: a reduction writes one per lone observed record.
+            constexpr int kShort = 64;
+            double shortCells[kShort];
+            std::vector<double> longCells;
+            double* certainty = shortCells;
+            if (outcomes > kShort) {
+                longCells.resize(static_cast<std::size_t>(outcomes));
+                certainty = longCells.data();
+            }
+            std::fill(certainty, certainty + outcomes, 0.0);
+            certainty[outcome] = 1.0;
+            if (int r = quarn::detail::WriteNodeBeliefs(node, certainty, outcomes)) return r;
         } catch (const std::bad_alloc&) {
             return -42;
         }
@@ -275,6 +358,16 @@ int QNL_relevanceNode::StoreMarginal() const {
 QNL_relevanceComponent::~QNL_relevanceComponent() {
     for (QNL_relevanceNode* record : records)
         record->Release();
+}
+
+void QNL_relevanceComponent::Reset() {
+    for (QNL_relevanceNode* record : records)
+        record->Release();
+    records.clear();
+    block.reset();
+    network = nullptr;
+    evidenceCount = 0;
+    inHandleOrder = true;
 }
 
 int QNL_relevanceComponent::FindNode(int handle) const {
@@ -394,8 +487,13 @@ void QNL_componentList::Clear() {
 
 // ---------------------------------------------------------------- working graph
 
-QNL_relevance::QNL_relevance(QNL_network& net, bool usePropagatedEvidence)
-    : network(net), usePropagated(usePropagatedEvidence) {
+QNL_relevance::QNL_relevance(QNL_network& net, bool usePropagatedEvidence,
+                             quarn::detail::ReductionScratch* work)
+    : network(net), scratch(work), usePropagated(usePropagatedEvidence),
+      records(work != nullptr ? work->records : ownRecords),
+      recordOfHandle(work != nullptr ? work->recordOfHandle : ownRecordOfHandle) {
+    records.clear();
+    recordOfHandle.clear();
     try {
         status = Build();
     } catch (const std::bad_alloc&) {
@@ -422,8 +520,10 @@ int QNL_relevance::Build() {
     if (property >= 0) noisyMax = quarn::detail::LeadingInteger(properties.GetValue(property)) != 0;
 
     const int count = network.GetNumberOfNodes();
-    block = std::make_shared<RecordBlock>();
-    if (count == 0) return 0;
+    if (count == 0) {
+        block = std::make_shared<RecordBlock>();
+        return 0;
+    }
     // Room for one extra record per parent of every observed noisy-MAX node.
     std::size_t extras = 0;
     for (int h = network.GetFirstNode(); noisyMax && h >= 0; h = network.GetNextNode(h)) {
@@ -432,8 +532,20 @@ int QNL_relevance::Build() {
             node->GetValue()->IsObserved())
             extras += static_cast<std::size_t>(network.GetParents(h).GetCount());
     }
-    block->records.reset(new QNL_relevanceNode[static_cast<std::size_t>(count) + extras]);
-    block->size = static_cast<std::size_t>(count) + extras;
+    const std::size_t size = static_cast<std::size_t>(count) + extras;
+    // The last reduction's block, when nothing holds it any more and it is large enough.
+    if (scratch != nullptr && scratch->block != nullptr && scratch->block.use_count() == 1 &&
+        scratch->block->capacity >= size) {
+        block = scratch->block;
+        block->size = size;
+        for (std::size_t i = 0; i < size; ++i)
+            block->records[i].Reset();
+    } else {
+        block = std::make_shared<RecordBlock>();
+        block->records.reset(new QNL_relevanceNode[size]);
+        block->size = block->capacity = size;
+        if (scratch != nullptr) scratch->block = block;
+    }
     recordOfHandle.assign(static_cast<std::size_t>(network.GetLastNode() + 1), -1);
     records.reserve(static_cast<std::size_t>(count));
     int index = 0;
@@ -642,7 +754,9 @@ void QNL_relevance::MarkBarren() {
         return r->mark != QNL_relevanceNode::MARK_BARREN && r->observed < 0 && !r->target &&
                r->children.GetCount() == 0;
     };
-    std::vector<QNL_relevanceNode*> stack;
+    std::vector<QNL_relevanceNode*> ownStack;
+    std::vector<QNL_relevanceNode*>& stack = scratch != nullptr ? scratch->stack : ownStack;
+    stack.clear();
     for (QNL_relevanceNode* start : records) {
         if (!barren(start)) continue;
         stack.push_back(start);
@@ -706,19 +820,20 @@ int QNL_relevance::ObserveParent(QNL_relevanceNode& record, QNL_relevanceNode& p
 // continuing at once from each record that becomes observed. The lists are walked as they
 // were when the walk reached them; what changed since is caught by the checks.
 int QNL_relevance::PropagateDeterministic() {
-    struct Frame {
-        QNL_relevanceNode* record;
-        bool parentsPhase;
-        std::size_t begin;
-        std::size_t next;
-        std::size_t end;
-    };
-    std::vector<Frame> frames;
-    std::vector<QNL_relevanceNode*> pending;
+    using Frame = quarn::detail::DeterministicFrame;
+    std::vector<Frame> ownFrames;
+    std::vector<QNL_relevanceNode*> ownPending;
+    std::vector<const QNL_relevanceNode*> ownDerived;
+    std::vector<Frame>& frames = scratch != nullptr ? scratch->frames : ownFrames;
+    std::vector<QNL_relevanceNode*>& pending = scratch != nullptr ? scratch->pending : ownPending;
     // The records an observation was derived for or from. The walk passes over neighbours
     // that are already observed, so a finding that contradicts a derived outcome is found
     // only by the check at the end; without it the derived outcome would silence the finding.
-    std::vector<const QNL_relevanceNode*> derived;
+    std::vector<const QNL_relevanceNode*>& derived =
+        scratch != nullptr ? scratch->derived : ownDerived;
+    frames.clear();
+    pending.clear();
+    derived.clear();
     auto enter = [&](QNL_relevanceNode* record) {
         record->mark = QNL_relevanceNode::MARK_DETERMINISTIC;
         const std::size_t begin = pending.size();
@@ -828,21 +943,35 @@ int QNL_relevance::AbsorbEvidence() {
         for (int i = 0; i < parentCount && !any; ++i)
             any = child->parents[i]->observed >= 0;
         if (!any) continue;
-        if (fixed.SetSize(parentCount + 1) != 0) return -42;
-        for (int i = 0; i < parentCount; ++i)
-            fixed[i] = child->parents[i]->observed;
-        fixed[parentCount] = -1;
-        QNL_Dmatrix slice;
-        if (int r = table->GetSubmatrix(fixed, slice)) return r;
-        if (log != nullptr) {
-            std::vector<QNL_relevanceNode*> observedParents(static_cast<std::size_t>(parentCount) +
-                                                            1);
-            for (int i = 0; i < parentCount; ++i)
+        if (scratch != nullptr) {
+            // The slice copied into storage kept from the last reduction, cell for cell as
+            // GetSubmatrix takes it.
+            std::vector<QNL_relevanceNode*>& observedParents = scratch->fixedParents;
+            std::vector<int>& shape = scratch->shape;
+            observedParents.assign(static_cast<std::size_t>(parentCount) + 1, nullptr);
+            shape.clear();
+            for (int i = 0; i < parentCount; ++i) {
                 if (child->parents[i]->observed >= 0)
                     observedParents[static_cast<std::size_t>(i)] = child->parents[i];
-            log->NoteStep(child, true, -1, std::move(observedParents), nullptr, slice);
+                else
+                    shape.push_back(table->GetSizeOfDimension(i));
+            }
+            shape.push_back(table->GetSizeOfDimension(parentCount));
+            QNL_Dmatrix& slice = table == &child->ownTable ? scratch->table : child->ownTable;
+            if (int r = ShapeTable(slice, shape)) return r;
+            CopySlice(*table, observedParents, slice, scratch->position);
+            if (log != nullptr) log->NoteStep(child, true, -1, &observedParents, nullptr, slice);
+            if (&slice != &child->ownTable) std::swap(slice, child->ownTable);
+            child->UseOwnTable();
+        } else {
+            if (fixed.SetSize(parentCount + 1) != 0) return -42;
+            for (int i = 0; i < parentCount; ++i)
+                fixed[i] = child->parents[i]->observed;
+            fixed[parentCount] = -1;
+            QNL_Dmatrix slice;
+            if (int r = table->GetSubmatrix(fixed, slice)) return r;
+            child->TakeTable(std::move(slice));
         }
-        child->TakeTable(std::move(slice));
         int kept = 0;
         for (int i = 0; i < parentCount; ++i)
             if (child->parents[i]->observed < 0) child->parents[kept++] = child->parents[i];
@@ -873,10 +1002,23 @@ int QNL_relevance::CutRoots() {
             if (weights == nullptr || table == nullptr || dim < 0 ||
                 weights->GetNumberOfDimensions() != 1)
                 break;
-            QNL_Dmatrix summed;
-            if (int r = table->SumOutDimension(dim, weights->GetItems(), summed)) return r;
-            if (log != nullptr) log->NoteStep(child, false, dim, {}, root, summed);
-            child->TakeTable(std::move(summed));
+            if (scratch != nullptr) {
+                // The same sum into storage kept from the last reduction.
+                std::vector<int>& shape = scratch->shape;
+                shape.clear();
+                for (int d = 0; d < table->GetNumberOfDimensions(); ++d)
+                    if (d != dim) shape.push_back(table->GetSizeOfDimension(d));
+                QNL_Dmatrix& summed = table == &child->ownTable ? scratch->table : child->ownTable;
+                if (int r = ShapeTable(summed, shape)) return r;
+                WeightedSum(*table, dim, *weights, summed);
+                if (log != nullptr) log->NoteStep(child, false, dim, nullptr, root, summed);
+                if (&summed != &child->ownTable) std::swap(summed, child->ownTable);
+                child->UseOwnTable();
+            } else {
+                QNL_Dmatrix summed;
+                if (int r = table->SumOutDimension(dim, weights->GetItems(), summed)) return r;
+                child->TakeTable(std::move(summed));
+            }
             child->parents.Delete(dim);
             root->children.Flush();
             root->mark = QNL_relevanceNode::MARK_ROOT_CUT;
@@ -893,7 +1035,9 @@ int QNL_relevance::Split(QNL_componentList& out) {
     for (QNL_relevanceNode* record : records)
         record->mark = QNL_relevanceNode::MARK_NONE;
     int labels = 0;
-    std::vector<QNL_relevanceNode*> stack;
+    std::vector<QNL_relevanceNode*> ownStack;
+    std::vector<QNL_relevanceNode*>& stack = scratch != nullptr ? scratch->stack : ownStack;
+    stack.clear();
     for (QNL_relevanceNode* start : records) {
         if (!start->target || start->mark != QNL_relevanceNode::MARK_NONE) continue;
         start->mark = ++labels;
@@ -919,18 +1063,38 @@ int QNL_relevance::Split(QNL_componentList& out) {
     }
     RemoveMarked(QNL_relevanceNode::MARK_NONE);
 
-    std::vector<std::unique_ptr<QNL_relevanceComponent>> parts(static_cast<std::size_t>(labels));
-    for (auto& part : parts) {
-        part.reset(new QNL_relevanceComponent());
-        part->network = &network;
-        part->block = block;
-    }
+    std::vector<std::unique_ptr<QNL_relevanceComponent>> ownParts;
+    std::vector<int> ownSizes;
+    std::vector<std::unique_ptr<QNL_relevanceComponent>>& parts =
+        scratch != nullptr ? scratch->parts : ownParts;
+    std::vector<int>& sizes = scratch != nullptr ? scratch->sizes : ownSizes;
     // Each list allocated once, at its size.
-    std::vector<int> sizes(static_cast<std::size_t>(labels), 0);
+    sizes.assign(static_cast<std::size_t>(labels), 0);
     for (QNL_relevanceNode* record : records)
         ++sizes[static_cast<std::size_t>(record->mark - 1)];
-    for (std::size_t label = 0; label < parts.size(); ++label)
-        parts[label]->records.reserve(static_cast<std::size_t>(sizes[label]));
+    parts.clear();
+    parts.resize(static_cast<std::size_t>(labels));
+    for (std::size_t label = 0; label < parts.size(); ++label) {
+        std::unique_ptr<QNL_relevanceComponent>& part = parts[label];
+        const std::size_t size = static_cast<std::size_t>(sizes[label]);
+        if (scratch != nullptr && !scratch->spareComponents.empty()) {
+            // The emptied component whose list fits most closely, else the last one.
+            auto& spare = scratch->spareComponents;
+            std::size_t best = spare.size() - 1;
+            for (std::size_t i = 0; i < spare.size(); ++i) {
+                const std::size_t room = spare[i]->records.capacity();
+                if (room >= size && (spare[best]->records.capacity() < size ||
+                                     room < spare[best]->records.capacity()))
+                    best = i;
+            }
+            part = std::move(spare[best]);
+            spare.erase(spare.begin() + static_cast<std::ptrdiff_t>(best));
+        }
+        if (part == nullptr) part.reset(new QNL_relevanceComponent());
+        part->network = &network;
+        part->block = block;
+        part->records.reserve(size);
+    }
     for (QNL_relevanceNode* record : records)
         parts[static_cast<std::size_t>(record->mark - 1)]->records.push_back(record);
     out.items.reserve(parts.size());
@@ -939,7 +1103,12 @@ int QNL_relevance::Split(QNL_componentList& out) {
             QNL_relevanceNode* lone = part->records[0];
             if (int r = lone->SetObservedOutcome(lone->observed)) return r;
             if (log != nullptr) log->lone.push_back(lone);
-            continue; // the component's destruction releases the record
+            // The component's destruction (or its reset) releases the record.
+            if (scratch != nullptr) {
+                part->Reset();
+                scratch->spareComponents.push_back(std::move(part));
+            }
+            continue;
         }
         for (std::size_t i = 0; i < part->records.size(); ++i) {
             QNL_relevanceNode* record = part->records[i];
@@ -951,6 +1120,7 @@ int QNL_relevance::Split(QNL_componentList& out) {
         }
         out.items.push_back(part.release());
     }
+    parts.clear();
     records.clear();
     return 0;
 }
@@ -964,7 +1134,8 @@ int QNL_relevance::Reduce(QNL_network& network, bool cutRoots, bool usePropagate
                           QNL_componentList& out, quarn::detail::ReductionLog* log) {
     out.Clear();
     try {
-        QNL_relevance graph(network, usePropagatedEvidence);
+        QNL_relevance graph(network, usePropagatedEvidence,
+                            log != nullptr ? &log->scratch : nullptr);
         if (graph.status != 0) return graph.status;
         if (log != nullptr) {
             graph.log = log;
@@ -1073,12 +1244,34 @@ int ReductionLog::Finish() {
             step.result = &step.record->ownTable;
             continue;
         }
-        if (int r = step.kept.Setup(step.shape.data(), static_cast<int>(step.shape.size())))
-            return r;
+        if (int r = ShapeTable(step.kept, step.shape)) return r;
         step.result = &step.kept;
     }
     certainty.reserve(16);
     return 0;
+}
+
+void ReductionLog::Reset(QNL_componentList& components) {
+    for (QNL_relevanceComponent*& component : components.items) {
+        if (component == nullptr) continue;
+        std::unique_ptr<QNL_relevanceComponent> part(component);
+        component = nullptr;
+        part->Reset();
+        scratch.spareComponents.push_back(std::move(part));
+    }
+    components.items.clear();
+    keepable = true;
+    network = nullptr;
+    block.reset();
+    observed.clear();
+    checks.clear();
+    // Last step first, so that each step takes the storage of the step at its place.
+    for (std::size_t i = steps.size(); i-- > 0;)
+        spareSteps.push_back(std::move(steps[i]));
+    steps.clear();
+    lastStep.clear();
+    lone.clear();
+    live.clear();
 }
 
 int ReductionLog::Replay() {
@@ -1182,7 +1375,10 @@ bool QNL_keptReduction::ReadKey(const QNL_network& network, std::vector<unsigned
 
 int QNL_keptReduction::Make(QNL_network& network) {
     try {
-        log = std::make_unique<quarn::detail::ReductionLog>();
+        if (log == nullptr)
+            log = std::make_unique<quarn::detail::ReductionLog>();
+        else
+            log->Reset(components);
         if (int r = QNL_relevance::Reduce(network, true, true, components, log.get())) {
             log.reset();
             return r;
@@ -1194,6 +1390,19 @@ int QNL_keptReduction::Make(QNL_network& network) {
         return -42;
     }
     return 0;
+}
+
+void QNL_keptReduction::Reset() {
+    if (log == nullptr) {
+        components.Clear();
+        return;
+    }
+    try {
+        log->Reset(components);
+    } catch (const std::bad_alloc&) {
+        components.Clear();
+        log.reset();
+    }
 }
 
 bool QNL_keptReduction::IsKeepable() const {
@@ -1211,6 +1420,8 @@ std::uint64_t QNL_keptReduction::GetSize() const {
                           log->checks.size() * sizeof(quarn::detail::ReductionLog::Check) +
                           log->live.size() * sizeof(void*);
     for (const auto& step : log->steps)
-        bytes += sizeof step + static_cast<std::uint64_t>(step.result->GetSize()) * sizeof(double);
+        bytes += sizeof step +
+                 (step.result != nullptr ? static_cast<std::uint64_t>(step.result->GetSize()) : 0) *
+                     sizeof(double);
     return bytes;
 }

@@ -33,6 +33,9 @@ struct RecordBlock;
 // How a reduction derived its tables from the evidence values, noted while it ran.
 struct ReductionLog;
 
+// Working lists of a reduction, kept by a kept reduction across its remakes.
+struct ReductionScratch;
+
 // Writes beliefs, normalised, into the node's value as one dimension of `count` outcomes and
 // marks the value valid. A sum that is not positive and finite writes nothing (-2).
 int WriteNodeBeliefs(QNL_node* node, const double* cells, int count);
@@ -93,7 +96,12 @@ private:
 
     // The table becomes a private copy, taken over from `fresh` (no failure after this).
     void TakeTable(QNL_Dmatrix&& fresh);
+    // The record's own table becomes its table; the caller has just written it.
+    void UseOwnTable();
+    // Leaves the graph; the storage of its lists and own table stays for its next use.
     void Release();
+    // As a new record, but for the storage of its lists and its own table.
+    void Reset();
 
     QNL_node* node = nullptr;
     int handle = -1;
@@ -141,7 +149,10 @@ public:
 
 private:
     friend class QNL_relevance;
+    friend struct quarn::detail::ReductionLog;
     QNL_relevanceComponent() = default;
+    // Releases the records and forgets the block, keeping the list's storage.
+    void Reset();
 
     int ListAfterAncestors(const std::vector<QNL_relevanceNode*>& start);
 
@@ -175,6 +186,7 @@ public:
 
 private:
     friend class QNL_relevance;
+    friend struct quarn::detail::ReductionLog;
     std::vector<QNL_relevanceComponent*> items;
 };
 
@@ -195,7 +207,8 @@ public:
                       QNL_componentList& out);
 
     // Builds the working graph; GetStatus tells whether that succeeded.
-    QNL_relevance(QNL_network& network, bool usePropagatedEvidence);
+    QNL_relevance(QNL_network& network, bool usePropagatedEvidence)
+        : QNL_relevance(network, usePropagatedEvidence, nullptr) {}
     QNL_relevance(const QNL_relevance&) = delete;
     QNL_relevance& operator=(const QNL_relevance&) = delete;
     ~QNL_relevance();
@@ -212,6 +225,9 @@ public:
     bool IsNoisyMaxDecompositionOn() const { return noisyMax; }
 
 private:
+    // Working lists, the record block and the components come from `scratch` when set.
+    QNL_relevance(QNL_network& network, bool usePropagatedEvidence,
+                  quarn::detail::ReductionScratch* scratch);
     int Build();
     int MakeRecord(QNL_relevanceNode& record, int handle);
     int LinkRecords();
@@ -232,6 +248,9 @@ private:
     friend class QNL_keptReduction;
 
     QNL_network& network;
+    quarn::detail::ReductionScratch* scratch;
+    std::vector<QNL_relevanceNode*> ownRecords;
+    std::vector<std::int32_t> ownRecordOfHandle;
     // Notes how each table is derived, when set.
     quarn::detail::ReductionLog* log = nullptr;
     bool usePropagated;
@@ -240,10 +259,10 @@ private:
     int status = 0;
     int evidenceCount = 0;
     std::shared_ptr<quarn::detail::RecordBlock> block;
-    // The live records in working-graph order.
-    std::vector<QNL_relevanceNode*> records;
+    // The live records in working-graph order (the scratch's list, when there is one).
+    std::vector<QNL_relevanceNode*>& records;
     // Handle -> record position in the block, -1 for free slots; 32-bit entries.
-    std::vector<std::int32_t> recordOfHandle;
+    std::vector<std::int32_t>& recordOfHandle;
 };
 
 // A reduction kept for the updates after it that change only evidence values. Which records
@@ -275,6 +294,8 @@ public:
     // (it must be reduced afresh; the kept reduction stays as it was meant), or the error
     // code a new reduction would give.
     int Replay(QNL_network& network);
+    // Drops the components and what was noted, keeping their storage for the next Make.
+    void Reset();
     QNL_componentList& GetComponents() { return components; }
     // Bytes held, roughly.
     std::uint64_t GetSize() const;

@@ -38,11 +38,18 @@ int Update(QNL_network& network) {
     return network.UpdateBeliefs();
 }
 
-// The same update without kept trees.
+// The same update without kept trees: from the storage the cache recycles, and from none.
 Snapshot Fresh(QNL_network& network) {
-    network.GetJoinTreeCache().Clear();
+    JoinTreeCache& cache = network.GetJoinTreeCache();
+    cache.Clear();
+    const std::uint64_t budget = cache.GetBudget();
+    cache.SetBudget(0);
     EXPECT_EQ(Update(network), 0);
-    return Take(network);
+    const Snapshot plain = Take(network);
+    cache.SetBudget(budget);
+    EXPECT_EQ(Update(network), 0);
+    EXPECT_EQ(plain, Take(network));
+    return plain;
 }
 
 // The update from kept trees gives what enumeration and a fresh tree give; the trees it built.

@@ -55,6 +55,35 @@ inline double Uniform(std::uint64_t& state) {
     return static_cast<double>(Next(state) >> 11) * 0x1.0p-53;
 }
 
+// One joint draw of every node, parents first, from the nodes' own tables: evidence taken
+// from it is possible.
+inline std::vector<int> ForwardSample(QNL_network& net, std::uint64_t seed) {
+    std::vector<int> outcome(static_cast<std::size_t>(net.GetTableSize()), 0);
+    const QNL_intArray order(net.GetOrderedNodes());
+    for (int i = 0; i < order.GetCount(); ++i) {
+        const int h = order[i];
+        const QNL_Dmatrix* table = net.GetNode(h)->GetDefinition()->GetMatrix();
+        const QNL_intArray& parents = net.GetParents(h);
+        const int own = table->GetNumberOfDimensions() - 1;
+        long long cell = 0;
+        for (int p = 0; p < parents.GetCount(); ++p)
+            cell += static_cast<long long>(outcome[static_cast<std::size_t>(parents[p])]) *
+                    table->GetMultiplier(p);
+        const int outcomes = table->GetSizeOfDimension(own);
+        double u = Uniform(seed);
+        int chosen = -1;
+        for (int k = 0; k < outcomes; ++k) {
+            const double p =
+                table->Subscript(static_cast<int>(cell + k * table->GetMultiplier(own)));
+            if (p > 0.0) chosen = k;
+            if (u < p) break;
+            u -= p;
+        }
+        outcome[static_cast<std::size_t>(h)] = chosen < 0 ? 0 : chosen;
+    }
+    return outcome;
+}
+
 inline int AddNode(QNL_network& net, int index, int outcomes) {
     const int handle = net.AddNode(QNL_TYPE_CPT, ("n" + std::to_string(index)).c_str());
     net.GetNode(handle)->GetDefinition()->SetNumberOfOutcomes(outcomes);

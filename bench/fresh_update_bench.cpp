@@ -74,29 +74,7 @@ const char* const kNetworks[] = {"alarm", "hailfinder", "win95pts"};
 // Findings on `count` nodes drawn from a fixed stream, each at an outcome that one forward
 // draw of the network gives (so the evidence is possible).
 std::vector<std::pair<int, int>> DrawFindings(QNL_network& net, std::uint64_t seed, int count) {
-    std::vector<int> outcome(static_cast<std::size_t>(net.GetTableSize()), 0);
-    const QNL_intArray order(net.GetOrderedNodes());
-    std::uint64_t draw = 101;
-    for (int i = 0; i < order.GetCount(); ++i) {
-        const int h = order[i];
-        const QNL_Dmatrix* table = net.GetNode(h)->GetDefinition()->GetMatrix();
-        const QNL_intArray& parents = net.GetParents(h);
-        const int own = table->GetNumberOfDimensions() - 1;
-        long long cell = 0;
-        for (int p = 0; p < parents.GetCount(); ++p)
-            cell += static_cast<long long>(outcome[static_cast<std::size_t>(parents[p])]) *
-                    table->GetMultiplier(p);
-        double u = quarn_bench::Uniform(draw);
-        int chosen = 0;
-        for (int k = 0; k < table->GetSizeOfDimension(own); ++k) {
-            const double p =
-                table->Subscript(static_cast<int>(cell + k * table->GetMultiplier(own)));
-            if (p > 0.0) chosen = k;
-            if (u < p) break;
-            u -= p;
-        }
-        outcome[static_cast<std::size_t>(h)] = chosen;
-    }
+    const std::vector<int> outcome = quarn_bench::ForwardSample(net, 101);
     QNL_intArray all;
     net.GetAllNodes(all);
     std::vector<std::pair<int, int>> findings;

@@ -33,37 +33,9 @@ const NetworkFile kOtherFormats[] = {
     {"alarm.dsc", "dsc/alarm.dsc", false},
 };
 
+using quarn_bench::ForwardSample;
 using quarn_bench::Next;
 using quarn_bench::Uniform;
-
-// One joint draw of every node, parents first, from the nodes' own tables: evidence taken
-// from it is possible.
-std::vector<int> ForwardSample(QNL_network& net, std::uint64_t seed) {
-    std::vector<int> outcome(static_cast<std::size_t>(net.GetTableSize()), 0);
-    const QNL_intArray order(net.GetOrderedNodes());
-    for (int i = 0; i < order.GetCount(); ++i) {
-        const int h = order[i];
-        const QNL_Dmatrix* table = net.GetNode(h)->GetDefinition()->GetMatrix();
-        const QNL_intArray& parents = net.GetParents(h);
-        const int own = table->GetNumberOfDimensions() - 1;
-        long long cell = 0;
-        for (int p = 0; p < parents.GetCount(); ++p)
-            cell += static_cast<long long>(outcome[static_cast<std::size_t>(parents[p])]) *
-                    table->GetMultiplier(p);
-        const int outcomes = table->GetSizeOfDimension(own);
-        double u = Uniform(seed);
-        int chosen = -1;
-        for (int k = 0; k < outcomes; ++k) {
-            const double p =
-                table->Subscript(static_cast<int>(cell + k * table->GetMultiplier(own)));
-            if (p > 0.0) chosen = k;
-            if (u < p) break;
-            u -= p;
-        }
-        outcome[static_cast<std::size_t>(h)] = chosen < 0 ? 0 : chosen;
-    }
-    return outcome;
-}
 
 // `share` of the nodes (at least one), drawn with a fixed seed; the draws of a larger share
 // start with those of a smaller one.
@@ -281,8 +253,7 @@ void BM_Findings(benchmark::State& state, std::string path, double share, Timed 
             ChangeHalf(*net, findings.nodes, outcomes);
         else if (timed != Timed::UPDATE)
             SetEvidence(*net, findings.nodes, outcomes);
-        if (!entryOnly && net->UpdateBeliefs() != 0)
-            state.SkipWithError("update failed");
+        if (!entryOnly && net->UpdateBeliefs() != 0) state.SkipWithError("update failed");
         seconds += std::chrono::duration<double>(Clock::now() - start).count();
     }
     state.counters["observed"] = static_cast<double>(findings.nodes.size());

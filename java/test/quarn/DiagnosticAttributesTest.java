@@ -87,12 +87,8 @@ class DiagnosticAttributesTest {
                     n -> n.setOutcomeLabel(1, 0, "LA")),
             refused("QUARN error -2 in function SetOutcomeLabel",
                     n -> n.setOutcomeLabel("A", "a1", "LA")),
-            refused("QUARN error -2 in function SetOutcomeLabel",
-                    n -> n.setOutcomeLabel(1, 1, "9x")),
             refused("Invalid diagnosis type: 3 - it should be 0, 1 or 2",
                     n -> n.setNodeDiagType(0, 3)),
-            refused("Invalid diagnosis type: -1 - it should be 0, 1 or 2",
-                    n -> n.setNodeDiagType("B", -1)),
             refused(String.format(index, 2), n -> n.setDefaultOutcome(1, 2)),
             refused(String.format(index, 2), n -> n.setFaultOutcome("B", 2, true)),
             refused("Invalid outcome identifier 'x' for node 'B'", n -> n.getOutcomeFix(1, "x")),
@@ -117,11 +113,9 @@ class DiagnosticAttributesTest {
     void attributesSurviveTheOwnFormats(String file, @TempDir Path dir) {
         String path = dir.resolve(file).toString();
         try (Network net = Models.twoNode(); Network back = new Network()) {
-            net.setNodeDiagType(0, 0);
             net.setFaultOutcome(0, 1, true);
             net.setOutcomeFix(0, 1, "replace");
             net.setOutcomeLabel(0, 1, "Broken");
-            net.setOutcomeDescription("A", "a0", "fine");
             net.setNodeDiagType("B", 1);
             net.setDefaultOutcome("B", "b1");
             net.setRanked(1, true);

@@ -45,10 +45,8 @@ class RefusalsTest {
         String size = "Invalid definition array size for node 'B': expected 4 and got %d";
         all.addAll(List.of(
             refused(String.format(sampleCount, 0), net -> net.setSampleCount(0)),
-            refused(String.format(sampleCount, -7), net -> net.setSampleCount(-7)),
             refused("QUARN error -2 in function ReadFile. Logged information: Unknown File"
                     + " Format\n", net -> net.readFile("m.foo")),
-            refused("QUARN error -2 in function AddNode", net -> net.addNode(Models.CPT, "A")),
             refused("QUARN error -2 in function AddNode", net -> net.addNode(12345, "D")),
             refused("Identifier '9x" + BAD_ID, net -> net.addNode(Models.CPT, "9x")),
             refused("QUARN error -... in function setNodeType...", net -> net.setNodeType(0, 9)),

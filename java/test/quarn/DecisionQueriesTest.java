@@ -75,7 +75,6 @@ class DecisionQueriesTest {
             assertEquals(0.41, first.getProbEvidence(), 1e-12);
             assertEquals(0.27 / 0.41, first.getProbability(), 1e-12);
             assertEquals(0.41, net.annealedMap(new int[] {0}, null).getProbEvidence(), 1e-12);
-            assertFalse(net.isEvidence("A"));
 
             assertFails("Argument 'mapStates' must not be null",
                     () -> new AnnealedMapResults(0.5, 0.5, null));

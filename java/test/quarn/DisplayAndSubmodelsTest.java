@@ -6,14 +6,11 @@ import static quarn.Models.refused;
 
 import java.awt.Color;
 import java.awt.Rectangle;
-import java.nio.file.Path;
 import java.util.stream.Stream;
 import org.junit.jupiter.api.Test;
-import org.junit.jupiter.api.io.TempDir;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.Arguments;
 import org.junit.jupiter.params.provider.MethodSource;
-import org.junit.jupiter.params.provider.ValueSource;
 import quarn.Models.Call;
 
 /**
@@ -120,20 +117,6 @@ class DisplayAndSubmodelsTest {
             net.setSubmodelId(s, "S"); // its own identifier again
             net.deleteSubmodel("S");
             assertEquals(1, net.getSubmodelCount());
-        }
-    }
-
-    @ParameterizedTest
-    @ValueSource(strings = {"m.xqnl", "m.qnl"})
-    void displayAndSubmodelsSurviveTheOwnFormats(String file, @TempDir Path dir) {
-        String path = dir.resolve(file).toString();
-        try (Network net = nested(); Network back = new Network()) {
-            net.setNodePosition(0, 10, 20, 5, 3);
-            net.setNodeBorderWidth("B", 3);
-            net.writeFile(path);
-            back.readFile(path);
-            assertEquals(tree(net) + net.getNodePosition(0), tree(back) + back.getNodePosition(0));
-            assertEquals(3, back.getNodeBorderWidth(1));
         }
     }
 }

@@ -102,8 +102,8 @@ class PCTest {
     void unsuitableDataIsRefusedWithTheReason() {
         try (DataSet data = chain(2); PC pc = new PC()) {
             String message = assertThrows(QUARNException.class, () -> pc.learn(data)).getMessage();
-            assertTrue(message.matches("QUARN error -1 in function Learn. Logged information: (?s).*"
-                    + "pc: too few data points\n"), message);
+            assertTrue(message.matches("QUARN error -1 in function Learn. Logged information: "
+                    + "(?s).*pc: too few data points\n"), message);
         }
     }
 

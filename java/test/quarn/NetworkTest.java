@@ -24,6 +24,10 @@ import org.junit.jupiter.api.io.TempDir;
  */
 class NetworkTest {
     static final double[] A_GIVEN_B0 = {0.27 / 0.41, 0.14 / 0.41};
+    // The library's algorithm ids: the last two Bayesian ones, and the second solver.
+    static final int BN_RELEVANCE_DECOMPOSITION = 11;
+    static final int BN_RELEVANCE_DECOMPOSITION_UNBATCHED = 12;
+    static final int ID_SHACHTER = 1;
 
     @TempDir Path dir;
 
@@ -31,13 +35,13 @@ class NetworkTest {
     void settingsIgnoreOutOfRangeAlgorithmsAndTextsKeepEveryCharacter() {
         try (Network net = new Network()) {
             assertEquals(-1, net.getFirstNode());
-            net.setBayesianAlgorithm(11);
-            net.setBayesianAlgorithm(13);
+            net.setBayesianAlgorithm(BN_RELEVANCE_DECOMPOSITION);
+            net.setBayesianAlgorithm(BN_RELEVANCE_DECOMPOSITION_UNBATCHED + 1);
             net.setBayesianAlgorithm(-1);
-            assertEquals(11, net.getBayesianAlgorithm());
-            net.setInfluenceDiagramAlgorithm(1);
-            net.setInfluenceDiagramAlgorithm(2);
-            assertEquals(1, net.getInfluenceDiagramAlgorithm());
+            assertEquals(BN_RELEVANCE_DECOMPOSITION, net.getBayesianAlgorithm());
+            net.setInfluenceDiagramAlgorithm(ID_SHACHTER);
+            net.setInfluenceDiagramAlgorithm(ID_SHACHTER + 1);
+            assertEquals(ID_SHACHTER, net.getInfluenceDiagramAlgorithm());
             String name = "Caf\u00e9 \u6f22\u5b57 \ud83d\ude00 end\nline \ud834\udd1e";
             net.setDescription(name);
             assertEquals(name, net.getDescription());

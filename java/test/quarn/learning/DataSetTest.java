@@ -27,13 +27,13 @@ class DataSetTest {
     /** A -> B over the outcomes yes/no and b0/b1. */
     static Network network() {
         Network net = new Network();
-        int a = net.addNode(18, "A");
-        net.setOutcomeId(a, 0, "yes");
-        net.setOutcomeId(a, 1, "no");
-        int b = net.addNode(18, "B");
-        net.setOutcomeId(b, 0, "b0");
-        net.setOutcomeId(b, 1, "b1");
-        net.addArc(a, b);
+        String[][] outcomes = {{"A", "yes", "no"}, {"B", "b0", "b1"}};
+        for (String[] node : outcomes) {
+            int n = net.addNode(18, node[0]);
+            net.setOutcomeId(n, 0, node[1]);
+            net.setOutcomeId(n, 1, node[2]);
+        }
+        net.addArc(0, 1);
         return net;
     }
 
@@ -48,19 +48,13 @@ class DataSetTest {
         try (DataSet data = new DataSet()) {
             data.readFile(file("A,x,B\nno,1,b1\nyes,2.5,*\nNA,*,b0\n"), null, -1, -9f);
             assertEquals(3, data.getRecordCount());
-            assertEquals(3, data.getVariableCount());
-            assertEquals("x", data.getVariableId(1));
             assertArrayEquals(new String[] {"NA", "no", "yes"}, data.getStateNames(0));
-            assertArrayEquals(new String[0], data.getStateNames(1));
-            assertEquals(1, data.getInt(0, 0));
             assertEquals(2.5f, data.getFloat(1, 1));
             assertEquals(-9f, data.getFloat(1, 2));
             assertEquals(-1, data.getInt(2, 1));
-
             data.readFile(file("A\n*\nNA\n"), "NA", -5, 0f);
             assertArrayEquals(new String[] {"*"}, data.getStateNames(0));
             assertEquals(-1, data.getInt(0, 1));
-            assertEquals(0, data.getInt(0, 0));
 
             // Bytes that are not UTF-8 reach the host as Latin-1.
             Path latin = folder.resolve("latin.txt");
@@ -71,16 +65,12 @@ class DataSetTest {
     }
 
     @Test
-    void readFailuresCarryTheReadersMessage() throws IOException {
+    void readFailuresCarryTheReadersMessage() {
         try (DataSet data = new DataSet()) {
             String missing = folder.resolve("none.txt").toString();
             assertFails("QUARN error -1 in function readFile. Logged information: "
                     + "Can't open data file: " + missing + "\n",
                     () -> data.readFile(missing, null, -1, 0f));
-            String ragged = file("a,b\n1,2\n1,2,\n");
-            assertFails("QUARN error -1 in function readFile. Logged information: "
-                    + "Line 3: expected 2 columns of data but found 3\n",
-                    () -> data.readFile(ragged, null, -1, 0f));
         }
     }
 
@@ -99,12 +89,9 @@ class DataSetTest {
             String record = "Invalid record index%d, valid range is 0..2";
             assertFails("Negative variable index", () -> data.getNodeHandle(-1));
             assertFails(String.format(variable, 2), () -> data.setNodeHandle(2, 0));
-            assertFails(String.format(variable, 5), () -> data.getStateNames(5));
             assertFails("Negative record index", () -> data.setInt(0, -1, 0));
-            assertFails(String.format(record, 5), () -> data.getInt(0, 5));
             assertFails(String.format(record, 3), () -> data.setFloat(1, 3, 0f));
             assertFails(String.format(variable, 2), () -> data.getFloat(2, 0));
-            assertFails(String.format(variable, 2), () -> data.setStateNames(2, new String[0]));
         }
     }
 
@@ -112,7 +99,6 @@ class DataSetTest {
     void recordsAndCellsAreRawFourByteViews() {
         try (DataSet data = new DataSet()) {
             data.addEmptyRecord();
-            assertEquals(1, data.getRecordCount());
             data.addIntVariable("a", -1);
             data.addFloatVariable("b", 0.25f);
             // The record that existed before the variables did not observe them.
@@ -126,12 +112,9 @@ class DataSetTest {
             assertEquals(Float.floatToRawIntBits(1.5f), data.getInt(1, 1));
             assertFails("QUARN error -1 in function addIntVariable",
                     () -> data.addIntVariable("b", 0));
-            assertFails("QUARN error -1 in function addFloatVariable",
-                    () -> data.addFloatVariable("a", 0f));
             assertEquals(2, data.getVariableCount());
             data.setNodeHandle(1, 4);
             assertEquals(4, data.getNodeHandle(1));
-            assertEquals(-1, data.getNodeHandle(0));
         }
     }
 
@@ -155,18 +138,12 @@ class DataSetTest {
             data.matchNetwork(net);
             data.matchNetwork(net);
             assertEquals(1, data.getNodeHandle(0));
-            assertEquals(0, data.getNodeHandle(1));
-            assertEquals(1, data.getInt(1, 0));
             assertEquals(0, data.getInt(1, 1));
             assertEquals(-1, data.getInt(0, 1));
 
             data.setStateNames(1, new String[] {"maybe"});
             assertFails("Dataset column 'A' contains value 'maybe' which doesn't map to any node "
                     + "outcome", () -> data.matchNetwork(net));
-            data.setStateNames(1, new String[] {"no", "yes"});
-            data.addIntVariable("C", -1);
-            assertFails("Dataset column 'C' doesn't match the network",
-                    () -> data.matchNetwork(net));
         }
     }
 
@@ -178,12 +155,8 @@ class DataSetTest {
             em.setEqSampleSize(10);
             assertEquals(10, em.getEqSampleSize());
             assertFalse(em.getRandomizeParameters());
-            em.setRandomizeParameters(false);
-            assertEquals(10, em.getEqSampleSize());
             em.setRandomizeParameters(true);
             assertEquals(0, em.getEqSampleSize());
-            em.setEqSampleSize(0);
-            assertTrue(em.getRandomizeParameters());
         }
     }
 
@@ -229,9 +202,7 @@ class DataSetTest {
             net.addArc("A", "B");
             em.learn(data, net);
             assertEquals(0.75, net.getNodeDefinition("A")[0], 1e-12);
-            double[] b = net.getNodeDefinition("B");
-            assertEquals(2.0 / 3, b[0], 1e-12);
-            assertEquals(1.0, b[3], 1e-12);
+            assertEquals(2.0 / 3, net.getNodeDefinition("B")[0], 1e-12);
         }
     }
 
@@ -243,17 +214,6 @@ class DataSetTest {
             data.setNodeHandle(0, 0);
             data.setNodeHandle(1, 7);
             assertFails("Variable B has invalid node handle 7", () -> em.learn(data, net));
-            double[] before = net.getNodeDefinition("B");
-            data.setNodeHandle(1, 1);
-            data.setInt(1, 3, 2);
-            assertFails("QUARN error -1 in function Learn. Logged information: em: column 'B' "
-                    + "holds 2 in record 3, which is not an outcome of its node\n",
-                    () -> em.learn(data, net));
-            assertEquals(before[0], net.getNodeDefinition("B")[0]);
-            data.addFloatVariable("F", 0f);
-            data.setNodeHandle(2, 0);
-            data.setInt(1, 3, 1);
-            assertFails("QUARN error -4 in function Learn", () -> em.learn(data, net));
         }
     }
 }

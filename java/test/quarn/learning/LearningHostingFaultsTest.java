@@ -47,21 +47,17 @@ class LearningHostingFaultsTest {
     }
 
     @Test
-    void releasedObjectsRaise() {
+    void releasedObjectsRaise() throws Exception {
         DataSet data = new DataSet();
-        data.close();
         Network net = new Network();
-        net.close();
         EM em = new EM();
-        em.close();
         PC pc = new PC();
-        pc.close();
         Pattern pattern = new Pattern();
-        pattern.close();
         GreedyThickThinning gtt = new GreedyThickThinning();
-        gtt.close();
         NaiveBayes nb = new NaiveBayes();
-        nb.close();
+        for (AutoCloseable released : new AutoCloseable[] {data, net, em, pc, pattern, gtt, nb}) {
+            released.close();
+        }
         try (DataSet live = new DataSet(); Network open = new Network(); EM liveEm = new EM();
                 PC livePc = new PC(); Pattern livePattern = new Pattern();
                 GreedyThickThinning liveGtt = new GreedyThickThinning();

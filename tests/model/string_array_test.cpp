@@ -269,4 +269,17 @@ TEST(StringArray, TextsOfTheArrayItselfAreCopiedBeforeItChanges) {
     EXPECT_EQ(self.Reorder(IntsOf({0, 0, 1})), -2);
 }
 
+// Copy, assignment and operator share one copy; its texts, past the count too, outlive the
+// source.
+TEST(StringArray, CopiesAreDeep) {
+    auto source = std::make_unique<QNL_stringArray>(0, 3);
+    ASSERT_EQ(source->Add("a"), 0);
+    ASSERT_EQ(source->Add(nullptr), 0);
+    ASSERT_EQ(source->SetString(2, "beyond"), 0);
+    QNL_stringArray copied(*source);
+    source.reset();
+    EXPECT_EQ(Items(copied), (Texts{"a", kNull}));
+    EXPECT_STREQ(copied.GetString(2), "beyond");
+}
+
 } // namespace

@@ -190,6 +190,9 @@ TEST_F(TemporalTest, CopiesCarryTheExtensionUnlessToldNot) {
     ASSERT_EQ(plain.Copy(net, true), 0);
     EXPECT_EQ(plain.GetNumberOfSlices(), 0);
     EXPECT_EQ(plain.GetTemporalType(x), 0);
+    // The temporal definitions follow the node's type (shapes are the random unrolling's).
+    ASSERT_EQ(net.GetNode(x)->SetType(QNL_TYPE_NOISY_MAX), 0);
+    EXPECT_EQ(Ext().GetTemporalDefinition(x, 1)->GetType(), QNL_TYPE_NOISY_MAX);
 }
 
 // A random dynamic network: a plate of 2-4 nodes with ordinary arcs, temporal arcs of orders

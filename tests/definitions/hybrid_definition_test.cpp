@@ -429,7 +429,8 @@ TEST(EvaluationContext, OutcomeProbabilitiesClipNegativesAndFallBackToUniform) {
 TEST_F(HybridDefinitionTest, TheXmlWriterRefusesADiscreteChildOfContinuousParents) {
     const std::string path =
         (std::filesystem::temp_directory_path() / ("quarn_dc_" + std::to_string(::getpid())))
-            .string() + ".xqnl";
+            .string() +
+        ".xqnl";
     QNL_network model;
     model.AddNode(QNL_TYPE_CPT, "A");
     ASSERT_GE(model.AddNode(QNL_TYPE_DCHILDHPARENT, "H"), 0);

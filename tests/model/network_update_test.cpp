@@ -74,7 +74,7 @@ protected:
 // Every exact identifier through the network's own update, and the probability of evidence by
 // both methods, against enumeration; targets and user evidence come back unchanged.
 TEST(NetworkUpdateRandomTest, EveryExactIdentifierAndBothEvidenceMethodsMatchEnumeration) {
-    for (int round = 0; round < 300; ++round) {
+    for (int round = 0; round < 60; ++round) {
         QNL_network network;
         BuildRound(network, round, 40000);
         network.SetDefaultBNAlgorithm(ids[round % 4]);

@@ -207,7 +207,7 @@ TEST(RealFiles, SurviveAWriteAndAReadAsHuginAndAsMsbn) {
 // (the own XML format keeps it).
 TEST(CrossFormat, TruthTablesAreWrittenAsTheirTables) {
     TempFolder folder("truth");
-    for (const char* extension : {".net", ".dsc", ".xml03", ".xqnl"}) {
+    for (const char* extension : {".net", ".dsc", ".xml03", ".erg", ".xqnl"}) {
         QNL_network net, copy;
         const int a = AddNode(net, QNL_TYPE_CPT, "A", {"a0", "a1", "a2"});
         const int t = AddNode(net, QNL_TYPE_TRUTHTABLE, "T", {"t0", "t1"});

@@ -102,19 +102,6 @@ TEST_F(ErgoFormatTest, WriterGivesTheErgoLayoutAndReadsBackTheSame) {
     const std::string path = folder.File("layout.erg");
     ASSERT_EQ(0, network.WriteFile(path.c_str()));
     EXPECT_EQ(Fixture("ergo/three_nodes.erg"), TempFolder::Get(path));
-
-    // A truth table is written as its table.
-    QNL_network net;
-    const int a = AddNode(net, QNL_TYPE_CPT, "A", {"yes", "no"});
-    const int t = AddNode(net, QNL_TYPE_TRUTHTABLE, "T", {"on", "off"});
-    ASSERT_EQ(0, net.AddArc(a, t));
-    SetValues(net, a, {1.0 / 3, 2.0 / 3});
-    SetValues(net, t, {0, 1, 1, 0});
-    ASSERT_EQ(0, net.WriteFile(path.c_str()));
-    EXPECT_NE(std::string::npos, TempFolder::Get(path).find("4\n0.00000000\t1.00000000\t1.0"));
-    QNL_network copy;
-    ASSERT_EQ(0, copy.ReadFile(path.c_str()));
-    EXPECT_TRUE(SameNetworks(net, copy, Compared{true, true, false, false, false}));
 }
 
 TEST_F(ErgoFormatTest, NetworkWrittenAndReadBackIsTheSame) {

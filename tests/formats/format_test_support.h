@@ -316,30 +316,27 @@ inline std::map<std::string, IndexEntry> ReadIndex(const std::string& indexPath)
     return entries;
 }
 
-// A definition under any type code, without outcomes or table: enough to ask a writer about
-// a type it cannot express.
-template <int Type> class StubDefinition : public QNL_nodeDefinition {
-public:
-    StubDefinition(int handle, QNL_network* network) : QNL_nodeDefinition(handle, network) {}
-    QNL_nodeDefinition* CreateCopy() const override { return new StubDefinition(*this); }
-    int GetType() const override { return Type; }
-    const char* GetTypeName() const override { return "STUB"; }
-    static QNL_nodeDefinition* Create(int handle, QNL_network* network) {
-        return new StubDefinition(handle, network);
-    }
-};
-
-// Registers the stub under its type code while it lives.
+// While it lives, a definition without outcomes or table is registered under the type code:
+// enough to ask a writer about a type it cannot express.
 template <int Type> class ScopedStubType {
 public:
     ScopedStubType() : previous(quarn::detail::FindDefinitionClass(Type)) {
-        quarn::detail::RegisterDefinitionClass(Type, &StubDefinition<Type>::Create);
+        quarn::detail::RegisterDefinitionClass(
+            Type, [](int handle, QNL_network* network) -> QNL_nodeDefinition* {
+                return new Stub(handle, network);
+            });
     }
     ~ScopedStubType() { quarn::detail::RegisterDefinitionClass(Type, previous); }
     ScopedStubType(const ScopedStubType&) = delete;
     ScopedStubType& operator=(const ScopedStubType&) = delete;
 
 private:
+    struct Stub : QNL_nodeDefinition {
+        using QNL_nodeDefinition::QNL_nodeDefinition;
+        QNL_nodeDefinition* CreateCopy() const override { return new Stub(*this); }
+        int GetType() const override { return Type; }
+        const char* GetTypeName() const override { return "STUB"; }
+    };
     quarn::detail::DefinitionCreator previous;
 };
 

@@ -89,8 +89,6 @@ TEST_F(MsbnFormatTest, FilesReadAsFarAsTheyAreSound) {
         {table("(0) : 0.1, x, 0.7;\n(1) : 0.3, 0.3, 0.4;\n"), -127, "...",
          {"ERROR: 'x' : Real Number expected"}},
         {table("D, 0.25;\n"), -127, "...", {"ERROR: 'D' : Real Number expected"}},
-        {kHeader + "probability ( C | A ) {\n(0) : 0.1, 0.2, 0.7;\n(5) : 1, 0, 0;\n}\n", -2,
-         kAB + anyC + "...", {"ERROR: Invalid coordinates"}},
         // Malformed nodes: the rest of a node's block still counts.
         {"@ab_node_bad_num_values.dsc", -2, "...",
          {"ERROR: '3' : Size of list doesn't match number of outcomes. Using list size"}},

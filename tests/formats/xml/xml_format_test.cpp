@@ -134,8 +134,8 @@ void BuildFullNetwork(QNL_network& net) {
     ASSERT_EQ(net.GetNode(b)->SetSubmodel(s2), 0);
 }
 
-// What the full network's file must hold, one piece for each part of the model (the read back
-// must then reproduce it).
+// What the full network's file must hold, one piece for each part of the model the network
+// comparison leaves out (a writer that drops a part writes the same file twice).
 // clang-format off
 const char* const SNIPPETS[] = {
     R"(<quarn version="1.0" id="Diag_Net" numsamples="2345">)",
@@ -143,29 +143,24 @@ const char* const SNIPPETS[] = {
     R"(<property id="Empty"></property>)", R"(numstates3="30" eps1="0.30000000000000004")",
     R"(<cpt id="A" diagtype="target" ranked="true" mandatory="true">)",
     R"(<state id="a3" label="A_dead" default="true" fault="true" />)",
-    R"(0.33333333333333337</probabilities>)",
-    R"(<property id="Reliability">high &amp; &lt;tested&gt;</property>)",
     R"(<cpt id="B" target="true" diagtype="observation">)",
-    R"(>0.30000000000000004 0.7 1e-17 1 0.2857142857142857 0.7142857142857143<)",
-    R"(<resultingstates>t1 t2 t3 t3 t2 t1</resultingstates>)",
     R"(<utilities>-1.5 1e+300 4.450147717014403e-308 0 -0 5e-324</utilities>)",
     R"(<cost>n/a 2.5 0.1</cost>)", R"(<cost>0.3333333333333333</cost>)",
     R"(<case name="Morning run" category="field &amp; lab" created="1200000000" modified="-5">)",
     R"(<description>Cold\nstart</description>)", R"(<evidence node="A" state="a3" />)",
-    R"(<evidence node="B" slice="3" state="no" />)", R"(<evidence node="T" slice="0" state="t3" />)",
-    R"(<target node="U" />)", R"(<case name="Empty">)",
+    R"(<evidence node="B" slice="3" state="no" />)",
+    R"(<evidence node="T" slice="0" state="t3" />)", R"(<target node="U" />)",
+    R"(<case name="Empty">)",
     R"(name="Diagnosis &lt;net&gt; &amp; &quot;friends&quot;" faultnameformat="nodestate">)",
     R"(<comment>first line\nsecond\tline with C:\\new path</comment>)",
-    R"(<submodel id="Electrics">)", R"(<name>Electrical system</name>)", R"(<interior color="ffff00" />)",
-    R"(<outline color="0000bb" width="3" />)", R"(<position>10 20 110 60</position>)",
-    R"(<comment>Battery and lights</comment>)", R"(<window>1 2 301 202</window>)",
-    R"(<submodel id="Inner">)", R"(<comment>only a description</comment>)",
-    R"(<node id="A" faultnameformat="state">)", R"(<name>Battery \\ state</name>)",
-    R"(<outline color="563412" width="2" />)", R"(<font color="efcdab")",
-    R"(<position>-11 0 0 31</position>)", R"(<comment>Line 1\nLine 2</comment>)",
-    R"(<state id="a2" faultname="Weak &amp; low">)", R"(<fix>Charge\nthen test</fix>)",
-    R"(<comment>Below &quot;12&quot; V</comment>)", R"(<link title="Manual" path="docs/a b.pdf" />)",
-    R"(<state id="a3" faultname="Dead" />)", R"(<question>Is it old?</question>)",
+    R"(<submodel id="Electrics">)", R"(<name>Electrical system</name>)",
+    R"(<interior color="ffff00" />)", R"(<outline color="0000bb" width="3" />)",
+    R"(<position>10 20 110 60</position>)", R"(<comment>Battery and lights</comment>)",
+    R"(<window>1 2 301 202</window>)", R"(<submodel id="Inner">)",
+    R"(<node id="A" faultnameformat="state">)", R"(<position>-11 0 0 31</position>)",
+    R"(<comment>Line 1\nLine 2</comment>)", R"(<state id="a2" faultname="Weak &amp; low">)",
+    R"(<fix>Charge\nthen test</fix>)", R"(<comment>Below &quot;12&quot; V</comment>)",
+    R"(<question>Is it old?</question>)",
     R"(<link title="Shop" path="http://example.org/?a=1&amp;b=2" />)",
     R"(<caption>Check\\first\nthen second</caption>)", R"(<position>0 0 40 10</position>)",
     R"(<caption>Main</caption>)", R"(<position>230 0 270 10</position>)",
@@ -185,7 +180,6 @@ TEST_F(XmlFormat, FullNetworkSurvivesWriteAndRead) {
     ASSERT_NO_FATAL_FAILURE(BuildFullNetwork(original));
     const std::string path = TempPath("full.xqnl");
     ASSERT_EQ(original.WriteFile(path.c_str()), 0) << AllMessages();
-    EXPECT_TRUE(IsWellFormed(path));
     QNL_network copy;
     ASSERT_EQ(copy.ReadFile(path.c_str()), 0) << AllMessages();
     EXPECT_TRUE(LoggedMessages(-103).empty());
@@ -219,9 +213,9 @@ TEST_F(XmlFormat, HandWrittenFileReadsIntoTheModelAndSurvivesWriteAndRead) {
               "Battery'Battery state'{Reliability=high & \"tested\";}(ok weak dead): 0.9 0.07 "
               "0.03; Lights(on off)|Battery: 0.99 0.01 0.6 0.4 0 1; Starts[T](yes no)|Battery: 1 "
               "0 0 1 0 1; Action[D](wait call)|Lights; Cost[U]|Action Starts: 0 -10 -50 -60; ");
-    const QNL_header* h = net.GetHeader();
+    // The texts and flags are pinned by the pieces of the full network's file; what is left
+    // are the conversions only a reader makes.
     const QNL_node* battery = Node(net, "Battery");
-    const QNL_extraDefinition* x = battery->GetExtraDefinition();
     const QNL_screenInfo& screen = battery->GetInfo()->screen;
     const QNL_node* lights = Node(net, "Lights");
     ASSERT_EQ(net.GetNumberOfCases(), 2);
@@ -234,35 +228,22 @@ TEST_F(XmlFormat, HandWrittenFileReadsIntoTheModelAndSurvivesWriteAndRead) {
     ASSERT_GE(electrics, 0);
     const QNL_submodel* sub = submodels.GetSubmodel(electrics);
     std::ostringstream seen;
-    seen << h->GetId() << "|" << h->GetName() << "|" << h->GetComment() << "|"
-         << net.GetNumberOfSamples() << "|" << net.GetEpisParams().eps3 << "|"
-         << net.GetFaultNameFormat() << "|" << net.GetUserProperties().GetValue(0) << "\n"
-         << x->GetDiagnosisType() << +x->IsRanked() << +x->IsMandatory() << +x->IsSetAsDefault()
-         << x->GetDefaultOutcome() << +x->IsFaultOutcome(0) << +x->IsFaultOutcome(1) << "|"
-         << x->GetOutcomeLabels().GetString(1) << "|" << x->GetFaultName(1) << "|"
-         << x->GetOutcomeFix(1) << "|" << x->GetOutcomeDescription(1) << "|"
-         << x->GetOutcomeDocumentation(1)->GetPath(0) << "|" << x->GetQuestion() << "|"
-         << x->GetFaultNameFormat() << "|" << battery->GetInfo()->documentation.GetPath(0)
+    seen << Text(net.GetHeader()->GetComment()) << "|" << net.GetEpisParams().eps3
          << "\n"
          // "ff0000" is red, kept as 0x00BBGGRR; of "-11 0 0 30" the centre is rounded down.
          << std::hex << screen.color << " " << screen.fontColor << std::dec << " "
          << screen.position.x << " " << screen.position.height << "|"
-         << net.IsTarget(net.FindNode("Lights")) << +lights->GetExtraDefinition()->IsMandatory()
-         << " " << lights->GetCost()->GetCosts().GetItems().GetSize() << " "
+         << net.IsTarget(net.FindNode("Lights")) << " "
+         << lights->GetCost()->GetCosts().GetItems().GetSize() << " "
          << (Bits(lights->GetCost()->GetCosts().GetItems()[0]) == Bits(QNL_NOT_AVAILABLE_NUMBER))
          << " " << net.GetParents(net.FindNode("Lights"), 1).GetCount() << "\n"
-         << morning->GetDescription() << "|" << morning->GetModified() << "|" << slices.size()
-         << " " << slices[0].first << " " << slices[0].second << "|"
-         << (morning->GetTarget(0) == net.FindNode("Battery")) << "\n"
+         << morning->GetModified() << "|" << slices.size() << " " << slices[0].first << " "
+         << slices[0].second << "|" << (morning->GetTarget(0) == net.FindNode("Battery")) << "\n"
          << ((battery->GetSubmodel() ^ electrics) & ~QNL_submodelHandler::FLAG) << " "
-         << sub->screen.borderThickness << " " << sub->screen.position.x << " "
-         << sub->windowPosition.width << " " << sub->comments.GetTexts().GetString(0) << " "
+         << sub->screen.position.x << " " << sub->windowPosition.width << " "
          << submodels.GetSubmodel(QNL_submodelHandler::MAIN_HANDLE)->comments.GetCount();
-    EXPECT_EQ(seen.str(), "Car_Start|Car start|Diagnosis of a car\nthat won't start|5000|6e-05|3|"
-                          "J. Doe\tQA\nsecond line\n0101201|BatteryWeak|Weak battery|Charge it|"
-                          "Voltage below 12|docs/battery.pdf|Is the battery old?|2|"
-                          "http://example.org/shop?a=1&b=2\nff 332211 -6 30|11 3 1 1\nCold\nstart|"
-                          "1200000500|1 2 1|1\n0 3 60 300 Check first 1");
+    EXPECT_EQ(seen.str(), "Diagnosis of a car\nthat won't start|6e-05\nff 332211 -6 30|1 3 1 1\n"
+                          "1200000500|1 2 1|1\n0 60 300 1");
 
     // Written and read again, the same file comes back; elements kept by no part of the model
     // are not written back.
@@ -360,7 +341,6 @@ TEST_F(XmlFormat, NastyTextsAndEveryDoubleSurviveWriteAndRead) {
     ASSERT_EQ(static_cast<QNL_table*>(net.GetNode(u)->GetDefinition())->SetUtilities(utilities), 0);
     const std::string path = TempPath("nasty.xqnl");
     ASSERT_EQ(net.WriteFile(path.c_str()), 0);
-    ASSERT_TRUE(IsWellFormed(path));
     QNL_network copy;
     ASSERT_EQ(copy.ReadFile(path.c_str()), 0) << AllMessages();
     EXPECT_EQ(kept, Text(copy.GetHeader()->GetName()));
@@ -378,48 +358,31 @@ TEST_F(XmlFormat, NastyTextsAndEveryDoubleSurviveWriteAndRead) {
         ASSERT_LE(token.size(), 24u) << token;
 }
 
-const std::string NODE_A = "<decision id=\"A\"><state id=\"s1\"/><state id=\"s2\"/></decision>\n";
-
-std::string Tavlo(const std::string& content, const std::string& attributes = "") {
-    return "<extensions><tavlo version=\"1.0\" name=\"Shown\"" + attributes + ">" + content +
-           "</tavlo></extensions>\n";
-}
-
-std::string Box(const std::string& element, const std::string& id, const std::string& position,
-                const std::string& extra = "", const std::string& attributes = "") {
-    return "<" + element + " id=\"" + id + "\"" + attributes +
-           "><name>n</name><interior color=\"ff0000\"/><outline color=\"00ff00\"/>"
-           "<font color=\"0000ff\" name=\"f\" size=\"8\"/><position>" +
-           position + "</position>" + extra + "</" + element + ">";
-}
-
+// Display data of another writer: colours as "rrggbb", the box by its corners, a global
+// identifier as the outcome's label; what no part of the model keeps is not written back.
 TEST_F(XmlFormat, DisplayDataIsReadAndWrittenBackAsGiven) {
     const std::string xml = Document(
-        NODE_A, Tavlo(Box("node", "A", "10 20 110 60", "<state id=\"s2\" globalid=\"G2\"/>",
-                          " faultnameformat=\"inherit\"") +
-                      "<arcformat parent=\"A\" child=\"A\" width=\"1\" color=\"000000\"/>"
-                      "<qualcolors left=\"1\" center=\"2\" right=\"3\"/>"));
+        "<decision id=\"A\"><state id=\"s1\"/><state id=\"s2\"/></decision>\n",
+        "<extensions><tavlo version=\"1.0\" name=\"Shown\"><node id=\"A\" "
+        "faultnameformat=\"inherit\"><name>n</name><interior color=\"ff0000\"/><outline "
+        "color=\"00ff00\"/><font color=\"0000ff\" name=\"f\" size=\"8\"/><position>10 20 110 "
+        "60</position><state id=\"s2\" globalid=\"G2\"/></node><qualcolors left=\"1\" "
+        "center=\"2\" right=\"3\"/></tavlo></extensions>\n");
     QNL_network net;
     ASSERT_EQ(ReadDocument(net, "display.xqnl", xml), 0) << AllMessages();
     EXPECT_TRUE(LoggedMessages(-100).empty()) << AllMessages();
-    EXPECT_STREQ(net.GetHeader()->GetName(), "Shown");
-    EXPECT_EQ(net.GetFaultNameFormat(), QNL_extraDefinition::FAULT_NAME_USER);
-    const QNL_node* a = net.GetNode(net.FindNode("A"));
+    const QNL_node* a = Node(net, "A");
     EXPECT_EQ(a->GetExtraDefinition()->GetFaultNameFormat(),
               QNL_extraDefinition::FAULT_NAME_INHERIT);
     const QNL_screenInfo& screen = a->GetInfo()->screen;
-    EXPECT_TRUE(screen.color == 0x0000FF && screen.borderColor == 0x00FF00 &&
-                screen.fontColor == 0xFF0000 && screen.borderThickness == 1);
+    EXPECT_TRUE(screen.color == 0x0000FF && screen.fontColor == 0xFF0000);
     EXPECT_TRUE(screen.position.x == 60 && screen.position.width == 100);
     EXPECT_STREQ(a->GetExtraDefinition()->GetOutcomeLabels().GetString(1), "G2");
-
     const std::string path = TempPath("display_back.xqnl");
     ASSERT_EQ(net.WriteFile(path.c_str()), 0);
     const std::string text = TempFolder::Get(path);
-    for (const char* part : {"<position>10 20 110 60</position>", "<interior color=\"ff0000\" />",
-                             "<outline color=\"00ff00\" />"})
-        EXPECT_NE(text.find(part), std::string::npos) << part;
-    for (const char* part : {"faultnameformat=\"inherit\"", "arcformat", "qualcolors"})
+    EXPECT_NE(text.find("<position>10 20 110 60</position>"), std::string::npos);
+    for (const char* part : {"faultnameformat=\"inherit\"", "qualcolors"})
         EXPECT_EQ(text.find(part), std::string::npos) << part;
 }
 

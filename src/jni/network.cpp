@@ -156,14 +156,17 @@ QNL_noisyMAX& ValidateNoisyMaxNode(const QNL_network& network, int node) {
     return *gate;
 }
 
-// The position of a parent among the node's parents, by identifier.
+// The position of a parent among the node's parents, by identifier. The identifier is matched
+// against the parents' own identifiers, byte for byte, not looked up among all nodes: a name
+// that differs in case, or names no node at all, is simply not a parent.
 int ResolveParentOfChild(JNIEnv* env, const QNL_network& network, int node, jstring parent) {
-    const int handle = ResolveNodeId(env, network, parent);
-    const int position = network.GetParents(node).FindPosition(handle);
-    if (position < 0)
-        throw std::invalid_argument("Node " + Quoted(network.GetNode(node)) +
-                                    " is not a child of node " + Quoted(network.GetNode(handle)));
-    return position;
+    const QNL_node* child = ValidateNodeHandle(network, node);
+    const QNL_intArray& parents = network.GetParents(node);
+    const UtfString text(env, parent, "parent id");
+    for (int i = 0; i < parents.GetCount(); ++i)
+        if (text.str() == NodeIdText(network.GetNode(parents[i]))) return i;
+    throw std::invalid_argument("Node " + Quoted(child) + " is not a child of node '" + text.str() +
+                                "'");
 }
 
 // The strength order of the parent at a position; a position outside the parent list never
@@ -1109,15 +1112,17 @@ JNIEXPORT jintArray JNICALL Java_quarn_Network_getNoisyParentStrengths__II(JNIEn
 JNIEXPORT jintArray JNICALL Java_quarn_Network_getNoisyParentStrengths__ILjava_lang_String_2(
     JNIEnv* env, jobject self, jint node, jstring parent) {
     return Guarded(env, [&] {
-        QNL_network& network = NetworkOf(env, self);
-        ValidateNoisyMaxNode(network, node);
-        return NoisyStrengths(env, self, node, ResolveParentOfChild(env, network, node, parent));
+        const int position = ResolveParentOfChild(env, NetworkOf(env, self), node, parent);
+        return Java_quarn_Network_getNoisyParentStrengths__II(env, self, node, position);
     });
 }
 
 JNIEXPORT jintArray JNICALL Java_quarn_Network_getNoisyParentStrengths__Ljava_lang_String_2I(
     JNIEnv* env, jobject self, jstring node, jint parent) {
-    return Guarded(env, [&] { return NoisyStrengths(env, self, NodeOf(env, self, node), parent); });
+    return Guarded(env, [&] {
+        return Java_quarn_Network_getNoisyParentStrengths__II(env, self, NodeOf(env, self, node),
+                                                              parent);
+    });
 }
 
 JNIEXPORT jintArray JNICALL
@@ -1140,16 +1145,17 @@ JNIEXPORT void JNICALL Java_quarn_Network_setNoisyParentStrengths__II_3I(JNIEnv*
 JNIEXPORT void JNICALL Java_quarn_Network_setNoisyParentStrengths__ILjava_lang_String_2_3I(
     JNIEnv* env, jobject self, jint node, jstring parent, jintArray strengths) {
     Guarded(env, [&] {
-        QNL_network& network = NetworkOf(env, self);
-        ValidateNoisyMaxNode(network, node);
-        SetNoisyStrengths(env, self, node, ResolveParentOfChild(env, network, node, parent),
-                          strengths);
+        const int position = ResolveParentOfChild(env, NetworkOf(env, self), node, parent);
+        Java_quarn_Network_setNoisyParentStrengths__II_3I(env, self, node, position, strengths);
     });
 }
 
 JNIEXPORT void JNICALL Java_quarn_Network_setNoisyParentStrengths__Ljava_lang_String_2I_3I(
     JNIEnv* env, jobject self, jstring node, jint parent, jintArray strengths) {
-    Guarded(env, [&] { SetNoisyStrengths(env, self, NodeOf(env, self, node), parent, strengths); });
+    Guarded(env, [&] {
+        Java_quarn_Network_setNoisyParentStrengths__II_3I(env, self, NodeOf(env, self, node),
+                                                          parent, strengths);
+    });
 }
 
 JNIEXPORT void JNICALL

@@ -1061,8 +1061,9 @@ public class Network extends Wrapper {
      * @param node the noisy-MAX node's handle
      * @param parent the parent's identifier
      * @return a copy of the order
-     * @throws QUARNException when the handle names no node, the node is not a noisy-MAX node,
-     *     or parent names no parent of the node
+     * @throws QUARNException when the handle names no node, parent is not exactly (case
+     *     included) the identifier of one of the node's parents ("Node '...' is not a child of
+     *     node '...'", checked before the node's type), or the node is not a noisy-MAX node
      */
     public native int[] getNoisyParentStrengths(int node, String parent);
 
@@ -1083,8 +1084,9 @@ public class Network extends Wrapper {
      * @param node the noisy-MAX node's identifier
      * @param parent the parent's identifier
      * @return a copy of the order
-     * @throws QUARNException when node names no node, the node is not a noisy-MAX node, or
-     *     parent names no parent of the node
+     * @throws QUARNException when node names no node, parent is not exactly the identifier of
+     *     one of the node's parents (checked before the node's type), or the node is not a
+     *     noisy-MAX node
      */
     public native int[] getNoisyParentStrengths(String node, String parent);
 
@@ -1111,9 +1113,10 @@ public class Network extends Wrapper {
      * @param node the noisy-MAX node's handle
      * @param parent the parent's identifier
      * @param strengths the parent's outcome indices, each exactly once
-     * @throws QUARNException when the handle names no node, the node is not a noisy-MAX node,
-     *     parent names no parent of the node, or strengths is null, of another length or not a
-     *     permutation
+     * @throws QUARNException when the handle names no node, parent is not exactly (case
+     *     included) the identifier of one of the node's parents ("Node '...' is not a child of
+     *     node '...'", checked before the node's type), the node is not a noisy-MAX node, or
+     *     strengths is null, of another length or not a permutation
      */
     public native void setNoisyParentStrengths(int node, String parent, int[] strengths);
 
@@ -1137,9 +1140,9 @@ public class Network extends Wrapper {
      * @param node the noisy-MAX node's identifier
      * @param parent the parent's identifier
      * @param strengths the parent's outcome indices, each exactly once
-     * @throws QUARNException when node names no node, the node is not a noisy-MAX node, parent
-     *     names no parent of the node, or strengths is null, of another length or not a
-     *     permutation
+     * @throws QUARNException when node names no node, parent is not exactly the identifier of
+     *     one of the node's parents (checked before the node's type), the node is not a
+     *     noisy-MAX node, or strengths is null, of another length or not a permutation
      */
     public native void setNoisyParentStrengths(String node, String parent, int[] strengths);
 

@@ -12,11 +12,17 @@ import static quarn.Models.chance;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.List;
 import java.util.function.BiConsumer;
 import java.util.stream.IntStream;
+import java.util.stream.Stream;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.Arguments;
+import org.junit.jupiter.params.provider.MethodSource;
 
 /**
  * What the binding does when asked properly, noisy-MAX nodes and dynamic networks included;
@@ -262,6 +268,85 @@ class NetworkTest {
             net.setNoisyParentStrengths(2, 1, new int[] {0, 1});
             net.setNoisyParentStrengths("Y", "B", new int[] {1, 0});
             assertArrayEquals(new int[] {1, 0}, net.getNoisyParentStrengths("Y", "B"));
+        }
+    }
+
+    /** A strength method with the parent named by identifier and the node by handle or id. */
+    interface ParentCall {
+        void on(Network net, int handle, String node, String parent);
+    }
+
+    static final List<Arguments> PARENT_ID_OVERLOADS = List.of(
+            Arguments.of("get(int, String)", (ParentCall) (net, h, n, p)
+                    -> net.getNoisyParentStrengths(h, p)),
+            Arguments.of("get(String, String)", (ParentCall) (net, h, n, p)
+                    -> net.getNoisyParentStrengths(n, p)),
+            Arguments.of("set(int, String)", (ParentCall) (net, h, n, p)
+                    -> net.setNoisyParentStrengths(h, p, new int[] {0, 1, 2})),
+            Arguments.of("set(String, String)", (ParentCall) (net, h, n, p)
+                    -> net.setNoisyParentStrengths(n, p, new int[] {0, 1, 2})));
+
+    /**
+     * Node, parent identifier, message. The parent is matched byte for byte among the node's
+     * own parents before the node's type is looked at; "%s" is the node as its overload names
+     * it when it names no node.
+     */
+    static final String[][] PARENT_ID_CASES = {
+        {"Y", "Z", "Node 'Y' is not a child of node 'Z'"},
+        {"Y", "a", "Node 'Y' is not a child of node 'a'"},
+        {"Y", "A ", "Node 'Y' is not a child of node 'A '"},
+        {"Y", "C", "Node 'Y' is not a child of node 'C'"},
+        {"Y", "Y", "Node 'Y' is not a child of node 'Y'"},
+        {"Y", "", "Node 'Y' is not a child of node ''"},
+        // A table child of A: the parent identifier is resolved first, then the type checked.
+        {"D", "B", "Node 'D' is not a child of node 'B'"},
+        {"D", "a", "Node 'D' is not a child of node 'a'"},
+        {"D", "A", "Node 'D' is not of NoisyMax type"},
+        {"A", "Z", "Node 'A' is not a child of node 'Z'"},
+        {"Q", "A", "%s"},
+    };
+
+    static Stream<Arguments> parentIdentifierRefusals() {
+        List<Arguments> all = new ArrayList<>();
+        for (Arguments overload : PARENT_ID_OVERLOADS) {
+            for (String[] c : PARENT_ID_CASES) {
+                Object[] o = overload.get();
+                boolean byId = ((String) o[0]).contains("(String");
+                String message = String.format(c[2],
+                        byId ? "Invalid node id: " + c[0] : "Invalid node handle: 99");
+                all.add(Arguments.of(o[0] + " " + c[0] + "/'" + c[1] + "'", o[1], c[0], c[1],
+                        message));
+            }
+        }
+        return all.stream();
+    }
+
+    /** The gate, C beside it, and D, a table child of A. */
+    static Network gateWithNeighbours() {
+        Network net = gate();
+        chance(net, "C", "c0", "c1");
+        chance(net, "D", "d0", "d1");
+        net.addArc("A", "D");
+        net.setNoisyParentStrengths("Y", "A", new int[] {1, 2, 0});
+        return net;
+    }
+
+    static String strengthSnapshot(Network net) {
+        return Arrays.toString(net.getNoisyParentStrengths(2, 0))
+                + Arrays.toString(net.getNoisyParentStrengths(2, 1))
+                + Arrays.toString(net.getNodeDefinition(2))
+                + Arrays.toString(net.getAllNodeIds());
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @MethodSource("parentIdentifierRefusals")
+    void parentIdentifierIsMatchedAmongTheParentsFirst(String name, ParentCall call, String node,
+            String parent, String message) {
+        try (Network net = gateWithNeighbours()) {
+            int handle = Arrays.asList(net.getAllNodeIds()).indexOf(node);
+            String before = strengthSnapshot(net);
+            assertFails(message, () -> call.on(net, handle < 0 ? 99 : handle, node, parent));
+            assertEquals(before, strengthSnapshot(net));
         }
     }
 

@@ -298,6 +298,7 @@ class NetworkTest {
         {"Y", "C", "Node 'Y' is not a child of node 'C'"},
         {"Y", "Y", "Node 'Y' is not a child of node 'Y'"},
         {"Y", "", "Node 'Y' is not a child of node ''"},
+        {"Y", "\u00c4\ud83d\ude00", "Node 'Y' is not a child of node '\u00c4\ud83d\ude00'"},
         // A table child of A: the parent identifier is resolved first, then the type checked.
         {"D", "B", "Node 'D' is not a child of node 'B'"},
         {"D", "a", "Node 'D' is not a child of node 'a'"},

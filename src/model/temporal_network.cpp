@@ -78,7 +78,9 @@ int QNL_temporalNetwork::MakeLike(int node) {
     QNL_nodeDefinition* definition = DefinitionOf(*definitions, made);
     const QNL_idArray* ids = source->GetOutcomeIds();
     const QNL_idArray* fresh = definition->GetOutcomeIds();
-    bool same = ids == nullptr || (fresh != nullptr && fresh->GetCount() == ids->GetCount());
+    // Nodes without outcomes (utilities, equations) have nothing to carry over.
+    if (ids == nullptr) return made;
+    bool same = fresh != nullptr && fresh->GetCount() == ids->GetCount();
     for (int i = 0; same && i < ids->GetCount(); ++i)
         same = std::string(fresh->GetString(i)) == ids->GetString(i);
     if (!same) {

@@ -101,6 +101,25 @@ TEST_F(TemporalTest, CopyNamesClashingWithExistingIdsGetAutomaticOnes) {
     EXPECT_EQ(u.IsTarget(copy), 1);
 }
 
+// A utility or equation node has no outcome identifiers for its temporal definition to take
+// over; the arc once dereferenced the missing list.
+TEST_F(TemporalTest, TemporalArcIntoANodeWithoutOutcomes) {
+    const int x = Plate("X");
+    const int e = Add(QNL_TYPE_EQUATION, "E");
+    ASSERT_EQ(net.SetTemporalType(e, 3), 0);
+    const int u = Add(QNL_TYPE_TABLE, "U");
+    ASSERT_EQ(net.SetTemporalType(u, 3), 0);
+    const int f = Add(QNL_TYPE_EQUATION, "F");
+    ASSERT_EQ(net.SetTemporalType(f, 3), 0);
+    for (auto arc : {std::pair<int, int>{x, u}, {e, f}}) {
+        ASSERT_EQ(net.AddTemporalArc(arc.first, arc.second, 1), 0) << arc.second;
+        QNL_intArray orders;
+        ASSERT_EQ(net.GetTemporalOrders(arc.second, orders), 0);
+        ASSERT_EQ(orders.GetCount(), 1);
+        EXPECT_EQ(orders[0], 1);
+    }
+}
+
 TEST_F(TemporalTest, TypeAndArcRulesRefuseWhatThePlateCannotHold) {
     const int x = Plate("X");
     const int y = Plate("Y");

@@ -181,7 +181,7 @@ struct Intervals {
     std::vector<double> means;
 };
 
-// The runs [first, last) of the sorted values each interval takes.
+// Intervals of the sorted values, each ending (exclusive) at its entry of `ends`.
 Intervals FromRuns(const std::vector<double>& v, const std::vector<std::size_t>& ends) {
     Intervals out{{v.front()}, {}};
     std::size_t first = 0;

@@ -66,10 +66,11 @@ void QNL_learnTable::RecomputeRowSums() {
 
 QNL_learnNode::QNL_learnNode(QNL_learnNetwork& owner, std::string nodeName)
     : network(&owner), name(std::move(nodeName)) {
-    const QNL_learnOptions& options = owner.GetOptions();
-    discreteMethod = options.GetInt(DISCRETE_METHOD);
-    discLevels = options.GetInt(NUM_DISC_LEVELS);
-    equivalentSampleSize = options.GetDouble(QNL_learnOption::EQUIV_SAMPLE_SIZE);
+    // Inside the class the bare names are the node's own parameter indices, not the option
+    // indices; a block too small to hold an option leaves the member's default.
+    owner.GetIntOption(QNL_learnOption::DISCRETE_METHOD, discreteMethod);
+    owner.GetIntOption(QNL_learnOption::NUM_DISC_LEVELS, discLevels);
+    owner.GetDoubleOption(QNL_learnOption::EQUIV_SAMPLE_SIZE, equivalentSampleSize);
 }
 
 int QNL_learnNode::GetIntParam(int which, int& out) const {

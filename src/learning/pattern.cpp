@@ -8,6 +8,7 @@
 #include "model/node_info.h"
 #include "model/string_array.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
 #include <string>
@@ -61,13 +62,48 @@ bool QNL_pattern::HasCycle() const {
     return false;
 }
 
-bool QNL_pattern::IsDAG() const {
-    for (int i = 0; i < size; ++i)
-        for (int j = i + 1; j < size; ++j) {
-            if (GetEdge(i, j) == UNDIRECTED || GetEdge(j, i) == UNDIRECTED) return false;
-            if (GetEdge(i, j) == DIRECTED && GetEdge(j, i) == DIRECTED) return false;
+int QNL_pattern::FirstTwoWayPair(int& i, int& j) const {
+    for (i = 0; i < size; ++i)
+        for (j = i + 1; j < size; ++j) {
+            if (GetEdge(i, j) == UNDIRECTED || GetEdge(j, i) == UNDIRECTED) return UNDIRECTED;
+            if (GetEdge(i, j) == DIRECTED && GetEdge(j, i) == DIRECTED) return DIRECTED;
         }
-    return !HasCycle();
+    return NO_EDGE;
+}
+
+bool QNL_pattern::IsDAG() const {
+    int i, j;
+    return FirstTwoWayPair(i, j) == NO_EDGE && !HasCycle();
+}
+
+std::vector<int> QNL_pattern::FindCycle() const {
+    for (int i = 0; i < size; ++i)
+        for (int j = 0; j < size; ++j) {
+            if (i == j || GetEdge(i, j) != DIRECTED || GetEdge(j, i) == DIRECTED) continue;
+            // The way back from j to i, by the edges HasDirectedPath follows, each variable
+            // remembering the one it was reached from.
+            std::vector<int> from(static_cast<std::size_t>(size), -1);
+            std::vector<int> stack{j};
+            from[static_cast<std::size_t>(j)] = j;
+            while (!stack.empty() && from[static_cast<std::size_t>(i)] < 0) {
+                const int at = stack.back();
+                stack.pop_back();
+                for (int k = 0; k < size; ++k)
+                    if (from[static_cast<std::size_t>(k)] < 0 && GetEdge(at, k) == DIRECTED &&
+                        GetEdge(k, at) != DIRECTED) {
+                        from[static_cast<std::size_t>(k)] = at;
+                        stack.push_back(k);
+                    }
+            }
+            if (from[static_cast<std::size_t>(i)] < 0) continue;
+            std::vector<int> cycle{i};
+            for (int k = i; k != j; k = from[static_cast<std::size_t>(k)])
+                cycle.push_back(from[static_cast<std::size_t>(k)]);
+            cycle.push_back(i);
+            std::reverse(cycle.begin(), cycle.end());
+            return cycle;
+        }
+    return {};
 }
 
 namespace {
@@ -97,8 +133,29 @@ int SetOutcomes(QNL_node* node, const std::vector<std::string>& names) {
 } // namespace
 
 bool QNL_pattern::MakeNetwork(const QNL_dataset& data, QNL_network& network) const {
-    if (!IsDAG()) return false;
     const int n = data.getNumberOfVariables();
+    // A variable by its index and, where the data set has it, its id.
+    const auto variable = [&](int i) {
+        return std::to_string(i) + (i < n ? " (" + data.getVariableId(i) + ")" : std::string());
+    };
+    int a = 0, b = 0;
+    std::string why;
+    if (const int mark = FirstTwoWayPair(a, b); mark == UNDIRECTED) {
+        why =
+            "the edge between variables " + variable(a) + " and " + variable(b) + " is undirected";
+    } else if (mark == DIRECTED) {
+        why = "variables " + variable(a) + " and " + variable(b) +
+              " are marked as parents of each other";
+    } else if (const std::vector<int> cycle = FindCycle(); !cycle.empty()) {
+        why = "the directed edges form a cycle: " + variable(cycle.front());
+        for (std::size_t k = 1; k < cycle.size(); ++k)
+            why += " -> " + variable(cycle[k]);
+    }
+    if (!why.empty()) {
+        QNL_errorHandler::Instance().LogError(
+            -1, "pattern: " + why + "; only a directed acyclic pattern makes a network");
+        return false;
+    }
     if (n != size) {
         QNL_errorHandler::Instance().LogError(
             -1, "pattern: the pattern has " + std::to_string(size) +

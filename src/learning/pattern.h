@@ -34,12 +34,19 @@ public:
     // types: CPT when some variable is discrete, else equation nodes. Identifiers are the
     // variable ids repaired by the identifier rule and made unique in the network; names are
     // the ids as they stand; a variable with two or more state names gives its node those
-    // outcomes. False, with the network as it was, when the pattern is not a DAG, does not
-    // have one variable per data-set column, or a node or arc is refused.
+    // outcomes. False, with the network as it was, when the pattern is not a DAG (the first
+    // two-way pair or the cycle logged), does not have one variable per data-set column, or a
+    // node or arc is refused.
     bool MakeNetwork(const QNL_dataset& data, QNL_network& network) const;
 
 private:
     int Cell(int i, int j) const { return i * size + j; }
+    // The first pair i < j marked undirected (UNDIRECTED) or directed both ways (DIRECTED), in
+    // row-major order; NO_EDGE when there is none.
+    int FirstTwoWayPair(int& i, int& j) const;
+    // The variables of the first cycle HasCycle finds, the first one repeated at the end;
+    // empty when there is no cycle.
+    std::vector<int> FindCycle() const;
 
     int size = 0;
     std::vector<int> marks; // row-major, size * size

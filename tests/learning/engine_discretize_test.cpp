@@ -6,7 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include "model/error_handler.h"
+
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <set>
 #include <string>
@@ -166,6 +171,215 @@ TEST(EngineDiscretize, TargetLearnsMapParametersOfTheIntervals) {
                 EXPECT_NEAR(table[j * r + k],
                             (1.0 + counts[static_cast<std::size_t>(j * r + k)]) / (r + row), 1e-12);
         }
+    }
+}
+
+// ---- the options, through a data file and parameter learning ----
+
+struct Intervals {
+    std::vector<double> bounds;
+    std::vector<double> means;
+};
+
+// Intervals of the sorted values, each ending (exclusive) at its entry of `ends`.
+Intervals FromRuns(const std::vector<double>& v, const std::vector<std::size_t>& ends) {
+    Intervals out{{v.front()}, {}};
+    std::size_t first = 0;
+    for (std::size_t k = 0; k < ends.size(); ++k) {
+        const std::size_t end = ends[k];
+        double sum = 0.0;
+        for (std::size_t i = first; i < end; ++i)
+            sum += v[i];
+        out.means.push_back(sum / static_cast<double>(end - first));
+        out.bounds.push_back(k + 1 < ends.size() ? (v[end - 1] + v[end]) * 0.5
+                                                 : v[end - 1] * 1.0000001);
+        first = end;
+    }
+    return out;
+}
+
+// Equal frequency, equal width and merging worked out from scratch: counts by division, runs
+// by width, and merging by a scan of every neighbour pair per step.
+Intervals Expected(std::vector<double> v, int method, int levels) {
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    const auto L = static_cast<std::size_t>(levels);
+    std::vector<std::size_t> ends;
+    if (method == 0) {
+        for (std::size_t k = 0, end = 0; k < L; ++k)
+            ends.push_back(end += n / L + (k < n % L ? 1 : 0));
+    } else if (method == 1) {
+        const double width = (v.back() - v.front()) / levels;
+        for (std::size_t k = 0; k + 1 < L; ++k) {
+            const double limit = v.front() + static_cast<double>(k + 1) * width;
+            const auto end =
+                static_cast<std::size_t>(std::upper_bound(v.begin(), v.end(), limit) - v.begin());
+            if (end > (ends.empty() ? 0 : ends.back())) ends.push_back(end);
+        }
+        ends.push_back(n);
+    } else {
+        std::vector<std::vector<double>> groups;
+        for (const double x : v)
+            groups.push_back({x});
+        const auto mean = [](const std::vector<double>& g) {
+            double sum = 0.0;
+            for (const double x : g)
+                sum += x;
+            return sum / static_cast<double>(g.size());
+        };
+        while (groups.size() > L) {
+            std::size_t best = 0;
+            for (std::size_t k = 1; k + 1 < groups.size(); ++k)
+                if (mean(groups[k + 1]) - mean(groups[k]) <
+                    mean(groups[best + 1]) - mean(groups[best]))
+                    best = k;
+            groups[best].insert(groups[best].end(), groups[best + 1].begin(),
+                                groups[best + 1].end());
+            groups.erase(groups.begin() + static_cast<std::ptrdiff_t>(best) + 1);
+        }
+        for (const auto& g : groups)
+            ends.push_back((ends.empty() ? 0 : ends.back()) + g.size());
+    }
+    return FromRuns(v, ends);
+}
+
+// Bounds in the "%g" form of C, "p" before a positive one, "." and "-" spelled "_" and "m".
+std::string ExpectedName(double low, double high) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%s%g_TO_%s%g", low > 0 ? "p" : "", low, high > 0 ? "p" : "",
+                  high);
+    std::string name = text;
+    std::replace(name.begin(), name.end(), '.', '_');
+    std::replace(name.begin(), name.end(), '-', 'm');
+    return name;
+}
+
+// A data file of two continuous columns (x, y) and one discrete (d); the values written so
+// that they read back exactly.
+std::string WriteDataFile(std::vector<double>& x, std::vector<double>& y) {
+    std::mt19937 random(2026);
+    std::normal_distribution<double> normal(1.0, 3.0);
+    std::exponential_distribution<double> skewed(0.5);
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("quarn_discretize_" + std::string(info->name()));
+    std::filesystem::create_directories(folder);
+    const std::string path = (folder / "data.txt").string();
+    std::ofstream out(path, std::ios::binary);
+    out << "x,y,d\n";
+    x.clear();
+    y.clear();
+    for (int r = 0; r < 41; ++r) {
+        x.push_back(normal(random));
+        y.push_back(-skewed(random));
+        char line[128];
+        std::snprintf(line, sizeof line, "%.17g,%.17g,%s\n", x.back(), y.back(),
+                      r % 3 == 0 ? "on" : "off");
+        out << line;
+    }
+    return path;
+}
+
+TEST(EngineDiscretize, OptionsSetBeforeReadingCutTheColumnsWhenParametersAreLearned) {
+    std::vector<double> x, y;
+    const std::string path = WriteDataFile(x, y);
+    const struct {
+        std::vector<std::pair<const char*, int>> options;
+        int method, levels;
+    } cases[] = {
+        {{}, 0, 3},
+        // Neither EM option reaches discretization.
+        {{{"EM_MAX_ITERATIONS", 3}, {"INCOMPLETE_DATA_METHOD", 2}}, 0, 3},
+        {{{"DISCRETE_METHOD", 0}, {"NUM_DISC_LEVELS", 2}}, 0, 2},
+        {{{"NUM_DISC_LEVELS", 6}}, 0, 6},
+        {{{"DISCRETE_METHOD", 1}}, 1, 3},
+        {{{"DISCRETE_METHOD", 1}, {"NUM_DISC_LEVELS", 5}}, 1, 5},
+        {{{"DISCRETE_METHOD", 2}, {"NUM_DISC_LEVELS", 2}}, 2, 2},
+        {{{"DISCRETE_METHOD", 2}, {"NUM_DISC_LEVELS", 4}, {"EM_MAX_ITERATIONS", 7}}, 2, 4},
+    };
+    for (const auto& c : cases) {
+        QNL_learnNetwork engine;
+        engine.SetBoolOption("DISABLE_PREPROCESS_FILE", true);
+        for (const auto& [key, value] : c.options)
+            ASSERT_EQ(engine.SetIntOption(key, value), 0) << key;
+        ASSERT_EQ(engine.ReadData(path), 0);
+        ASSERT_EQ(engine.GetNumberOfNodes(), 3);
+        for (int i = 0; i < 3; ++i) {
+            int method = -1, levels = -1;
+            engine.GetNode(i)->GetIntParam(QNL_learnNode::DISCRETE_METHOD, method);
+            engine.GetNode(i)->GetIntParam(QNL_learnNode::NUM_DISC_LEVELS, levels);
+            EXPECT_EQ(method, c.method);
+            EXPECT_EQ(levels, c.levels);
+        }
+        ASSERT_EQ(engine.AddArc(2, 0), 1);
+        ASSERT_EQ(engine.AddArc(0, 1), 1);
+        QNL_network target;
+        ASSERT_EQ(engine.CopyToNetwork(target), 0);
+        QNL_learnHandleMap map;
+        map.Build(engine, target);
+        ASSERT_EQ(engine.LearnParameters(&map), 0) << c.method << " " << c.levels;
+
+        for (int i = 0; i < 2; ++i) {
+            const std::vector<double>& values = i == 0 ? x : y;
+            const Intervals expected = Expected(values, c.method, c.levels);
+            const QNL_learnNode& node = *engine.GetNode(i);
+            SCOPED_TRACE(node.GetName() + " method " + std::to_string(c.method) + " levels " +
+                         std::to_string(c.levels));
+            ASSERT_EQ(node.GetIntervalBounds().size(), expected.bounds.size());
+            for (std::size_t k = 0; k < expected.bounds.size(); ++k)
+                EXPECT_DOUBLE_EQ(node.GetIntervalBounds()[k], expected.bounds[k]);
+            for (std::size_t k = 0; k < expected.means.size(); ++k)
+                EXPECT_NEAR(node.GetIntervalMeans()[k], expected.means[k], 1e-12);
+            // The states and the target's outcomes are the intervals' names.
+            const auto& b = expected.bounds;
+            const QNL_nodeDefinition* definition =
+                target.GetNode(target.FindNode(node.GetName().c_str()))->GetDefinition();
+            ASSERT_EQ(definition->GetNumberOfOutcomes(), static_cast<int>(b.size()) - 1);
+            for (std::size_t k = 0; k + 1 < b.size(); ++k) {
+                EXPECT_EQ(node.GetStates()[k], ExpectedName(b[k], b[k + 1]));
+                EXPECT_STREQ(definition->GetOutcomeIds()->GetString(static_cast<int>(k)),
+                             node.GetStates()[k].c_str());
+            }
+            // Each value in the first interval whose upper bound is not below it.
+            const std::vector<int> cells = learning_test::CellsOf(node.GetDiscreteData());
+            for (std::size_t r = 0; r < values.size(); ++r) {
+                int state = 0;
+                while (state + 2 < static_cast<int>(b.size()) && values[r] > b[state + 1])
+                    ++state;
+                EXPECT_EQ(cells[r], state) << r;
+            }
+        }
+    }
+}
+
+TEST(EngineDiscretize, OptionsThatCannotCutFailParameterLearning) {
+    std::vector<double> x, y;
+    const std::string path = WriteDataFile(x, y);
+    const struct {
+        int method, levels;
+        const char* message;
+    } cases[] = {
+        {5, 3, "learning: node x cannot be discretized: there is no method 5"},
+        {-1, 3, "learning: node x cannot be discretized: there is no method -1"},
+        {0, 1, "learning: node x cannot be discretized: 41 values cannot fill 1 intervals"},
+        {1, 42, "learning: node x cannot be discretized: 41 values cannot fill 42 intervals"},
+        {2, 41, "learning: node x cannot be discretized: merging 41 values into 41 intervals"},
+    };
+    for (const auto& c : cases) {
+        QNL_learnNetwork engine;
+        engine.SetBoolOption("DISABLE_PREPROCESS_FILE", true);
+        ASSERT_EQ(engine.SetIntOption("DISCRETE_METHOD", c.method), 0);
+        ASSERT_EQ(engine.SetIntOption("NUM_DISC_LEVELS", c.levels), 0);
+        ASSERT_EQ(engine.ReadData(path), 0);
+        QNL_network target;
+        ASSERT_EQ(engine.CopyToNetwork(target), 0);
+        QNL_learnHandleMap map;
+        map.Build(engine, target);
+        QNL_errorHandler::Instance().Flush();
+        EXPECT_EQ(engine.LearnParameters(&map), -1);
+        ASSERT_EQ(QNL_errorHandler::Instance().GetNumberOfErrors(), 1);
+        EXPECT_STREQ(QNL_errorHandler::Instance().GetMessage(0), c.message);
+        QNL_errorHandler::Instance().Flush();
     }
 }
 

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -124,6 +127,98 @@ TEST(Pattern, MakeNetworkRefusesAndLeavesTheNetworkAsItWas) {
     EXPECT_EQ(net.GetNumberOfNodes(), 1);
     EXPECT_TRUE(Directed(0, {}).MakeNetwork(Columns({}), net));
     EXPECT_EQ(net.GetNumberOfNodes(), 1);
+}
+
+TEST(Pattern, MakeNetworkNamesThePairOrTheCycleThatIsNoDag) {
+    const struct {
+        int n;
+        std::vector<std::pair<int, int>> arcs;
+        std::vector<std::pair<int, int>> undirected;
+        const char* why;
+        int columns = -1; // the data set's columns, -1 for one per variable
+    } cases[] = {
+        {3, {{0, 1}}, {{1, 2}}, "the edge between variables 1 (b) and 2 (c) is undirected"},
+        {3, {{2, 0}}, {{1, 0}}, "the edge between variables 0 (a) and 1 (b) is undirected"},
+        {3,
+         {{0, 1}, {2, 1}, {1, 2}},
+         {},
+         "variables 1 (b) and 2 (c) are marked as parents of each other"},
+        {3,
+         {{0, 1}, {1, 2}, {2, 0}},
+         {},
+         "the directed edges form a cycle: 0 (a) -> 1 (b) -> 2 (c) -> 0 (a)"},
+        {5,
+         {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 1}},
+         {},
+         "the directed edges form a cycle: 1 (b) -> 2 (c) -> 3 (d) -> 4 (e) -> 1 (b)"},
+        {4,
+         {{3, 0}, {0, 2}, {2, 3}, {1, 3}},
+         {},
+         "the directed edges form a cycle: 0 (a) -> 2 (c) -> 3 (d) -> 0 (a)"},
+        // Fewer columns than variables: the pattern's indices alone.
+        {3, {{1, 2}, {2, 1}}, {}, "variables 1 (b) and 2 are marked as parents of each other", 2},
+    };
+    const std::vector<std::string> ids = {"a", "b", "c", "d", "e"};
+    for (const auto& c : cases) {
+        QNL_pattern p = Directed(c.n, c.arcs);
+        for (const auto& [i, j] : c.undirected) {
+            p.SetEdge(i, j, QNL_pattern::UNDIRECTED);
+            p.SetEdge(j, i, QNL_pattern::UNDIRECTED);
+        }
+        const auto columns = static_cast<std::size_t>(c.columns < 0 ? c.n : c.columns);
+        QNL_network net;
+        const int keep = net.AddNode(18, "keep");
+        ASSERT_GE(keep, 0);
+        QNL_errorHandler& log = QNL_errorHandler::Instance();
+        log.Flush();
+        EXPECT_FALSE(p.MakeNetwork(Columns({ids.begin(), ids.begin() + columns}), net));
+        ASSERT_EQ(log.GetNumberOfErrors(), 1) << c.why;
+        EXPECT_EQ(log.GetCode(0), -1);
+        EXPECT_EQ(std::string(log.GetMessage(0)),
+                  std::string("pattern: ") + c.why +
+                      "; only a directed acyclic pattern makes a network");
+        log.Flush();
+        EXPECT_EQ(net.GetNumberOfNodes(), 1);
+        EXPECT_EQ(net.FindNode("keep"), keep);
+    }
+}
+
+TEST(Pattern, TheCycleLoggedForRandomPatternsFollowsTheirEdges) {
+    std::mt19937 random(47);
+    int cycles = 0;
+    for (int round = 0; round < 300; ++round) {
+        const int n = 3 + static_cast<int>(random() % 6);
+        QNL_pattern p;
+        p.SetSize(n);
+        for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j)
+                if (random() % 4 != 0) random() % 2 ? p.SetEdge(i, j, 2) : p.SetEdge(j, i, 2);
+        // Variables named by their index, so the logged ids read back as indices.
+        std::vector<std::string> ids;
+        for (int i = 0; i < n; ++i)
+            ids.push_back("v" + std::to_string(i));
+        QNL_network net;
+        QNL_errorHandler& log = QNL_errorHandler::Instance();
+        log.Flush();
+        EXPECT_EQ(p.MakeNetwork(Columns(ids), net), !p.HasCycle());
+        if (!p.HasCycle()) continue;
+        ++cycles;
+        ASSERT_EQ(log.GetNumberOfErrors(), 1);
+        std::istringstream text(log.GetMessage(0));
+        log.Flush();
+        std::string word;
+        while (text >> word && word != "cycle:") {
+        }
+        std::vector<int> cycle;
+        for (int v; text >> v; text >> word >> word)
+            cycle.push_back(v); // "<index> (v<index>) ->"
+        ASSERT_GE(cycle.size(), 3u);
+        EXPECT_EQ(cycle.front(), cycle.back());
+        for (std::size_t k = 0; k + 1 < cycle.size(); ++k)
+            EXPECT_EQ(p.GetEdge(cycle[k], cycle[k + 1]), 2) << cycle[k] << "->" << cycle[k + 1];
+        EXPECT_EQ(std::set<int>(cycle.begin(), cycle.end()).size(), cycle.size() - 1);
+    }
+    EXPECT_GT(cycles, 100);
 }
 
 } // namespace

@@ -74,7 +74,8 @@ public class Pattern extends Wrapper {
      * @param data the data set the pattern was learned from
      * @return the network
      * @throws quarn.QUARNException "QUARN error -1 in function MakeNetwork" for a pattern that is
-     *     not a DAG or does not fit the data
+     *     not a DAG (the message names the first undirected or two-way pair, or a cycle) or does
+     *     not fit the data
      */
     public native Network makeNetwork(DataSet data);
 }

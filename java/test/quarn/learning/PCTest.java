@@ -73,6 +73,8 @@ class PCTest {
             String refusal = assertThrows(QUARNException.class, () -> p.makeNetwork(data))
                     .getMessage();
             assertTrue(refusal.startsWith("QUARN error -1 in function MakeNetwork"), refusal);
+            assertTrue(refusal.contains("the edge between variables 0 (X) and 1 (Y) is undirected"),
+                    refusal);
 
             pc.setBkKnowledge(new BkKnowledge(new BkArcInfo[] {new BkArcInfo(0, 2)},
                     new BkArcInfo[] {new BkArcInfo(1, 0)}, null));

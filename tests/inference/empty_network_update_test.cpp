@@ -1,0 +1,116 @@
+#include "inference/bayesian_algorithms.h"
+#include "inference/equation_solver.h"
+#include "inference/hybrid_inference.h"
+#include "inference/polytree.h"
+#include "model/error_handler.h"
+#include "model/network.h"
+#include "model/node.h"
+#include "support/beliefs.h"
+#include "support/random_network.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// What one run of the entry points gives on the network: update, and the probability of the
+// evidence by clustering and by the chain rule, with what each logged.
+struct Outcome {
+    int update = 0;
+    bool clustered = false, chained = false;
+    double byClustering = -1.0, byChainRule = -1.0;
+    std::vector<std::string> messages;
+
+    bool operator==(const Outcome& o) const {
+        return update == o.update && clustered == o.clustered && chained == o.chained &&
+               byClustering == o.byClustering && byChainRule == o.byChainRule &&
+               messages == o.messages;
+    }
+};
+
+Outcome RunAll(QNL_network& network) {
+    QNL_errorHandler::Instance().Flush();
+    Outcome o;
+    o.update = network.UpdateBeliefs();
+    o.clustered = network.CalcPropEvidence(o.byClustering, false);
+    o.chained = network.CalcPropEvidence(o.byChainRule, true);
+    o.messages = quarn_test::Messages();
+    return o;
+}
+
+// A network that had nodes, evidence and arcs, all deleted (the last slot first, then the
+// rest), so its slot table is not empty while it holds no node.
+void EmptiedNetwork(QNL_network& network) {
+    const std::vector<int> nodes = quarn_test::BuildRandomNetwork(network, {47, 5, 2, 3, 0.0});
+    quarn_test::SetPossibleEvidence(network, 47, 2);
+    ASSERT_EQ(network.UpdateBeliefs(), 0);
+    for (auto it = nodes.rbegin(); it != nodes.rend(); ++it)
+        ASSERT_EQ(network.DeleteNode(*it), 0);
+    ASSERT_EQ(network.GetNumberOfNodes(), 0);
+}
+
+// A network without nodes updates alike under every algorithm of every kind, a new one and
+// one whose nodes were all deleted; no entry lets an exception out.
+TEST(EmptyNetworkUpdate, EveryAlgorithmAnswersAsTheDefaultOne) {
+    for (bool emptied : {false, true}) {
+        SCOPED_TRACE(emptied ? "emptied" : "new");
+        QNL_network reference;
+        if (emptied) EmptiedNetwork(reference);
+        const Outcome expected = RunAll(reference);
+        EXPECT_EQ(expected.update, 0);
+        for (int id = QNL_ALG_BN_CLUSTERING; id <= QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED;
+             ++id) {
+            for (int hybrid = QNL_ALG_HBN_PROPAGATED_IMPORTANCE;
+                 hybrid <= QNL_ALG_HBN_LOGIC_SAMPLING; ++hybrid) {
+                SCOPED_TRACE("algorithm " + std::to_string(id) + ", hybrid " +
+                             std::to_string(hybrid));
+                QNL_network network;
+                if (emptied) EmptiedNetwork(network);
+                network.SetDefaultBNAlgorithm(id);
+                network.SetDefaultHBNAlgorithm(hybrid);
+                network.SetDefaultIDAlgorithm(hybrid % 2);
+                ASSERT_EQ(network.GetDefaultBNAlgorithm(), id);
+                Outcome got;
+                EXPECT_NO_THROW(got = RunAll(network));
+                EXPECT_TRUE(got == expected) << got.update << " " << expected.update;
+                // The entries of the paths the dispatch does not take on an empty network.
+                EXPECT_NO_THROW(EXPECT_EQ(RunPolytree(network), 0));
+                EXPECT_NO_THROW(EXPECT_EQ(RunHybridInference(network, hybrid), 0));
+                EXPECT_NO_THROW(EXPECT_EQ(RunEquationSolver(network), 0));
+                QNL_errorHandler::Instance().Flush();
+            }
+        }
+    }
+}
+
+// Trees whose slot table has holes, the last slot among them: the polytree still matches
+// enumeration, with and without evidence.
+TEST(EmptyNetworkUpdate, PolytreeOverFreedSlotsMatchesEnumeration) {
+    quarn_test::TestRandom random(4747);
+    int checked = 0;
+    for (int round = 0; round < 30; ++round) {
+        QNL_network network;
+        quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(4700, round);
+        spec.maxParents = 1;
+        spec.nodes = 3 + round % 8;
+        const std::vector<int> nodes = quarn_test::BuildRandomNetwork(network, spec);
+        ASSERT_EQ(network.DeleteNode(nodes.back()), 0);
+        for (std::size_t i = 0; i + 1 < nodes.size(); ++i)
+            if (random.Below(4) == 0) {
+                ASSERT_EQ(network.DeleteNode(nodes[i]), 0);
+            }
+        if (network.GetNumberOfNodes() == 0) continue;
+        quarn_test::SetPossibleEvidence(network, spec.seed * 5, round % 3);
+        network.SetDefaultBNAlgorithm(QNL_ALG_BN_POLYTREE);
+        const std::string label = "round " + std::to_string(round);
+        ASSERT_EQ(network.UpdateBeliefs(), 0) << label;
+        quarn_test::ExpectOracle(network, label);
+        if (HasFailure()) return;
+        ++checked;
+    }
+    EXPECT_GE(checked, 25);
+}
+
+} // namespace

@@ -1,3 +1,4 @@
+#include "definitions/node_value.h"
 #include "inference/bayesian_algorithms.h"
 #include "inference/equation_solver.h"
 #include "inference/hybrid_inference.h"
@@ -6,6 +7,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "support/beliefs.h"
+#include "support/network_builder.h"
 #include "support/random_network.h"
 
 #include <gtest/gtest.h>
@@ -111,6 +113,44 @@ TEST(EmptyNetworkUpdate, PolytreeOverFreedSlotsMatchesEnumeration) {
         ++checked;
     }
     EXPECT_GE(checked, 25);
+}
+
+} // namespace
+
+namespace {
+
+// Gates are propagated through the tables they stand for: a gate observed below two parents
+// (of its own kind where it takes no other), against clustering and enumeration.
+TEST(EmptyNetworkUpdate, PolytreeTakesEveryGateAsItsTable) {
+    for (int type : {QNL_TYPE_TRUTHTABLE, QNL_TYPE_NOISY_MAX, QNL_TYPE_NOISY_ADDER, QNL_TYPE_CAST,
+                     QNL_TYPE_DEMORGAN}) {
+        SCOPED_TRACE(type);
+        QNL_network network;
+        const bool own = type == QNL_TYPE_CAST || type == QNL_TYPE_DEMORGAN;
+        const int a =
+            own ? network.AddNode(type, "A") : quarn_test::AddBinaryNode(network, "A", {}, {0.3});
+        const int b =
+            own ? network.AddNode(type, "B") : quarn_test::AddBinaryNode(network, "B", {}, {0.8});
+        const int g = network.AddNode(type, "G");
+        ASSERT_GE(g, 0);
+        ASSERT_EQ(network.AddArc(a, g), 0);
+        ASSERT_EQ(network.AddArc(b, g), 0);
+        if (type == QNL_TYPE_TRUTHTABLE) { // exclusive or
+            ASSERT_EQ(network.GetNode(g)->GetDefinition()->SetDefinition(
+                          quarn_test::ArrayOf({0, 1, 1, 0, 1, 0, 0, 1})),
+                      0);
+        }
+        ASSERT_EQ(quarn_test::ValueOf(network, g).SetEvidence(1), 0);
+        network.SetDefaultBNAlgorithm(QNL_ALG_BN_CLUSTERING);
+        ASSERT_EQ(network.UpdateBeliefs(), 0);
+        const std::vector<double> expectedA = quarn_test::Beliefs(network, a);
+        const std::vector<double> expectedB = quarn_test::Beliefs(network, b);
+        network.SetDefaultBNAlgorithm(QNL_ALG_BN_POLYTREE);
+        ASSERT_EQ(network.UpdateBeliefs(), 0) << quarn_test::LastMessage();
+        quarn_test::ExpectNear(quarn_test::Beliefs(network, a), expectedA, 1e-12, "A");
+        quarn_test::ExpectNear(quarn_test::Beliefs(network, b), expectedB, 1e-12, "B");
+        quarn_test::ExpectOracle(network, "gate");
+    }
 }
 
 } // namespace

@@ -89,7 +89,7 @@ TEST(EmptyNetworkUpdate, EveryAlgorithmAnswersAsTheDefaultOne) {
 
 // Trees whose slot table has holes, the last slot among them: the polytree still matches
 // enumeration, with and without evidence.
-TEST(EmptyNetworkUpdate, PolytreeOverFreedSlotsMatchesEnumeration) {
+TEST(PolytreeTest, FreedSlotsAndTheLastAmongThemMatchEnumeration) {
     quarn_test::TestRandom random(4747);
     int checked = 0;
     for (int round = 0; round < 30; ++round) {
@@ -121,7 +121,7 @@ namespace {
 
 // Gates are propagated through the tables they stand for: a gate observed below two parents
 // (of its own kind where it takes no other), against clustering and enumeration.
-TEST(EmptyNetworkUpdate, PolytreeTakesEveryGateAsItsTable) {
+TEST(PolytreeTest, EveryGateIsTakenAsItsTable) {
     for (int type : {QNL_TYPE_TRUTHTABLE, QNL_TYPE_NOISY_MAX, QNL_TYPE_NOISY_ADDER, QNL_TYPE_CAST,
                      QNL_TYPE_DEMORGAN}) {
         SCOPED_TRACE(type);

@@ -190,9 +190,10 @@ TEST(NodeTypes, KeywordsMapExactlyTheTextFormatTypes) {
     EXPECT_EQ(chain.net.GetNode(chain.x)->GetType(), QNL_TYPE_LIST);
 }
 
-// Random changes of type, good codes and bad mixed, on every node of small networks: after
-// each step every node has a definition and a value of its type, and a refused step changed
-// nothing. Updating and copying the network never meet a node without its parts.
+// Random changes of type, good codes and bad mixed, each followed by an arc into the node, on
+// small networks: after each step every node has a definition and a value of its type, and a
+// refused code changed nothing. Updating and copying the network never meet a node without
+// its parts.
 TEST_F(NodeType, RandomChangesOfTypeNeverLeaveANodeWithoutItsParts) {
     quarn_test::TestRandom random(47);
     for (int round = 0; round < 12; ++round) {
@@ -210,6 +211,16 @@ TEST_F(NodeType, RandomChangesOfTypeNeverLeaveANodeWithoutItsParts) {
             if (!good) {
                 EXPECT_EQ(result, -2);
                 EXPECT_TRUE(Snapshot::Of(local, node) == before);
+            } else if (result != 0) { // a conversion the definitions refuse
+                EXPECT_EQ(local.GetNode(node)->GetDefinition(), before.definition);
+            } else {
+                EXPECT_EQ(local.GetNode(node)->GetType(), code);
+            }
+            // Arcs into the node, where its definition takes them.
+            const int from =
+                nodes[static_cast<std::size_t>(random.Below(static_cast<int>(nodes.size())))];
+            if (from != node && local.AddArc(from, node) == 0) {
+                EXPECT_GE(local.GetParents(node).FindPosition(from), 0);
             }
             for (int h : nodes) {
                 const QNL_node* n = local.GetNode(h);

@@ -215,7 +215,7 @@ void QNL_equationSolver::BindKnown(Compiled& equation, const std::vector<double>
 }
 
 int QNL_equationSolver::RunPlan(bool sampling) {
-    values.assign(static_cast<std::size_t>(network->GetLastNode() + 1), 0.0);
+    values.assign(static_cast<std::size_t>(std::max(network->GetLastNode() + 1, 0)), 0.0);
     auto valueAt = [this](int h) {
         return static_cast<QNL_equationValue*>(network->GetNode(h)->GetValue());
     };

@@ -99,7 +99,8 @@ std::string IdOf(QNL_network& network, int handle) {
 int Polytree::Build() {
     const QNL_intArray ordered(network.GetOrderedNodes());
     const int count = ordered.GetCount();
-    std::vector<int> recordOf(static_cast<std::size_t>(network.GetLastNode() + 1), -1);
+    // The last handle is negative when the network has no nodes.
+    std::vector<int> recordOf(static_cast<std::size_t>(std::max(network.GetLastNode() + 1, 0)), -1);
     records.resize(static_cast<std::size_t>(count));
     std::size_t cells = 0;
     for (int i = 0; i < count; ++i) {

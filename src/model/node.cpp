@@ -126,6 +126,8 @@ int QNL_node::ValueTypeOf(int definitionType) {
     }
 }
 
+// Equation nodes are made through their type code only: the text format has no statements
+// for them, so no keyword names them.
 int QNL_node::TypeFromKeyword(const char* keyword) {
     static const struct {
         const char* keyword;
@@ -139,8 +141,6 @@ int QNL_node::TypeFromKeyword(const char* keyword) {
                     {"MAU", QNL_TYPE_MAU},
                     {"CAST", QNL_TYPE_CAST},
                     {"DEMORGAN", QNL_TYPE_DEMORGAN},
-                    {"EQUATION", QNL_TYPE_EQUATION},
-                    {"EQUATION_SCC", QNL_TYPE_EQUATION_SCC},
                     {"DCHILDHPARENT", QNL_TYPE_DCHILDHPARENT},
                     {"DISTRIBUTION", QNL_TYPE_DISTRIBUTION},
                     {"HEQUATION", QNL_TYPE_HEQUATION}};
@@ -296,7 +296,10 @@ int QNL_node::MergeScreenInfo() {
     return info->screen.Merge(network->GetSubmodelHandler().GetDefaultNodeScreenInfo());
 }
 
+// A node never loses its definition or value to "none": a node in a network is used on
+// the assumption that it has both, so only a node still being built may lack them.
 int QNL_node::CreateDefinition(int type) {
+    if (type == 0 && definition != nullptr) return -2;
     int result;
     QNL_nodeDefinition* created = MakeDefinition(type, handle, network, result);
     if (result != 0) return result;
@@ -313,6 +316,7 @@ int QNL_node::CreateDefinition(int type) {
 }
 
 int QNL_node::CreateValue(int type) {
+    if (type == 0 && value != nullptr) return -2;
     int result;
     QNL_nodeValue* created = MakeValue(type, handle, network, result);
     if (result != 0) return result;
@@ -322,6 +326,7 @@ int QNL_node::CreateValue(int type) {
 }
 
 int QNL_node::CopyDefinition(const QNL_nodeDefinition* source) {
+    if (source == nullptr && definition != nullptr) return -2;
     QNL_nodeDefinition* copy = nullptr;
     if (source != nullptr) {
         try {
@@ -337,11 +342,7 @@ int QNL_node::CopyDefinition(const QNL_nodeDefinition* source) {
 }
 
 int QNL_node::CopyValue(const QNL_nodeValue* source) {
-    if (source == nullptr) {
-        delete value;
-        value = nullptr;
-        return 0;
-    }
+    if (source == nullptr) return value != nullptr ? -2 : 0;
     if (!source->IsValid()) return -567;
     QNL_nodeValue* copy = nullptr;
     try {
@@ -358,10 +359,12 @@ int QNL_node::CopyValue(const QNL_nodeValue* source) {
 // The new definition and value are made and filled before the old ones go, so a type that
 // cannot be created, or a definition that cannot be converted, leaves the node as it was
 // (a conversion that drops the node's arcs has dropped them by then). The new definition is
-// in place while the value converts, since a value sizes itself by the node's outcomes.
+// in place while the value converts, since a value sizes itself by the node's outcomes. A
+// code that names no definition (0 among them) is refused like any unknown one.
 int QNL_node::SetType(int type) {
     const int previous = GetType();
     if (type == previous) return 0;
+    if (quarn::detail::FindDefinitionClass(type) == nullptr || ValueTypeOf(type) < 0) return -2;
     int result;
     QNL_nodeDefinition* newDefinition = MakeDefinition(type, handle, network, result);
     if (result != 0) return result;

@@ -121,8 +121,8 @@ TEST_F(Equations, ArcsExtendTheTextAndRefusalsKeepTextAndArcs) {
     EXPECT_EQ(Text(a), "a=2*c-p");
     EXPECT_EQ(sa->GetMembers(), (std::set<std::string>{"c"}));
     QNL_errorHandler::Instance().Flush();
-    EXPECT_EQ(net.GetNode(c)->SetType("EQUATION"), 0);
-    EXPECT_EQ(net.GetNode(c)->SetType("EQUATION_SCC"), 0);
+    EXPECT_EQ(net.GetNode(c)->SetType(QNL_TYPE_EQUATION), 0);
+    EXPECT_EQ(net.GetNode(c)->SetType(QNL_TYPE_EQUATION_SCC), 0);
 }
 
 // A new text rewires the parents and makes dependent values stale; removing a parent keeps

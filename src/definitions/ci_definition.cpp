@@ -503,7 +503,8 @@ int QNL_ciDefinition::AssignFrom(const QNL_nodeDefinition& source, bool defaultI
     const int result = Guarded([&] {
         CleanUp(1);
         QNL_nodeDefinition::Assign(source);
-        if (type == 0 || type == QNL_TYPE_EQUATION || type == QNL_TYPE_EQUATION_SCC) return 0;
+        // A source without outcomes (an equation) leaves the default two, as a utility table
+        // does: a gate with no outcomes is written by the formats but read by none.
         if (type != QNL_TYPE_TABLE && sourceIds != nullptr) {
             if (int r = ids.Assign(*sourceIds)) return r;
         } else if (defaultIds) {

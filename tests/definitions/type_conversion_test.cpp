@@ -92,4 +92,25 @@ TEST_F(TypeConversion, RefusedConversionLeavesTheNodeAsItWas) {
     EXPECT_EQ(ParentIds(m), (std::vector<std::string>{"d", "u"}));
 }
 
+// An equation has no outcomes to hand on; every discrete type made from one starts with the two
+// default outcomes, so the network still writes a file that reads back. Gates once took none.
+TEST_F(TypeConversion, DiscreteNodesMadeFromEquationsHaveOutcomesThatReadBack) {
+    const std::string path = ::testing::TempDir() + "from_equation.xqnl";
+    for (int source : {QNL_TYPE_EQUATION, QNL_TYPE_EQUATION_SCC}) {
+        for (int type : {QNL_TYPE_CPT, QNL_TYPE_TRUTHTABLE, QNL_TYPE_LIST, QNL_TYPE_NOISY_MAX,
+                         QNL_TYPE_NOISY_ADDER}) {
+            const std::string label = std::to_string(source) + " -> " + std::to_string(type);
+            net.DeleteAllNodes();
+            const int node = Add(source, "e");
+            ASSERT_EQ(net.GetNode(node)->SetType(type), 0) << label;
+            const std::vector<std::string> ids = IdsOf(Def(node));
+            EXPECT_GE(ids.size(), 2u) << label;
+            ASSERT_EQ(net.WriteFile(path.c_str()), 0) << label;
+            QNL_network back;
+            ASSERT_EQ(back.ReadFile(path.c_str()), 0) << label << ": " << LastMessage();
+            EXPECT_EQ(IdsOf(back.GetNode(back.FindNode("e"))->GetDefinition()), ids) << label;
+        }
+    }
+}
+
 } // namespace

@@ -289,7 +289,8 @@ void QNL_ergoFormat::ReverseFullTableParents() {
 }
 
 int QNL_ergoFormat::ReadNames() {
-    for (int handle : nodes) {
+    for (auto at = nodes.begin(); at != nodes.end(); ++at) {
+        const int handle = *at;
         if (!NextIsWord()) return Expect(IDENTIFIER);
         const std::string word = GetTokenText();
         ConsumeToken();
@@ -297,6 +298,15 @@ int QNL_ergoFormat::ReadNames() {
         if (node == nullptr) continue;
         std::string id = word;
         SanitizeId(id);
+        // A node not named yet still bears the identifier made for it on creation, which a
+        // written network's own names may repeat ("Node1" first): it makes way for the name.
+        const int holder = network->FindNode(id.c_str());
+        if (holder >= 0 && holder != handle &&
+            std::find(at + 1, nodes.end(), holder) != nodes.end()) {
+            std::string fresh;
+            network->GenerateNodeId(fresh);
+            network->GetNode(holder)->SetId(fresh.c_str());
+        }
         if (network->IsIdUsed(id.c_str(), handle))
             ReportError(-2, ("ERROR: [" + word + "] Duplicated Identifier").c_str());
         else if (node->SetId(id.c_str()) != 0)

@@ -51,6 +51,11 @@ TEST_F(ErgoFormatTest, FilesReadAsFarAsTheyAreSound) {
          {"ERROR: Couldn't set probabilities"}},
         {TwoNodes(tables + "/* Names */ A A\n"), -2, "A(State0 State1): 0.3 0.7; Node1'A'(...",
          {"ERROR: [A] Duplicated Identifier"}},
+        // Names that repeat the identifiers nodes are made with are theirs once read.
+        {TwoNodes(tables + "/* Names */ Node1 Node0\n"), 0,
+         "Node1(State0 State1): 0.3 0.7; Node0(State0 State1)|Node1: 0.1 0.9 0.6 0.4; ", {}},
+        {TwoNodes(tables + "/* Names */ Node1 Node1\n"), -2, "Node1(State0 State1): 0.3 0.7; Node2'Node1'(...",
+         {"ERROR: [Node1] Duplicated Identifier"}},
         {TwoNodes(tables + "/* Names */ 7x b-c\n"), 0, "xx'7x'(State0 State1): 0.3 0.7; b_c'b-c'...", {}},
         {TwoNodes(tables + "/* Colours */\n/* Names */ A B\n"), -127, "A(...",
          {"ERROR: (\"Colours\") : Unknown Section"}},

@@ -7,6 +7,7 @@
 #include "model/node.h"
 #include "model/string_array.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <new>
@@ -73,46 +74,51 @@ bool CallsDistribution(const QNL_exprNode* tree) {
     return !places.empty();
 }
 
-bool IsVariableNamed(const QNL_exprNode* node, const std::string& name) {
-    return node != nullptr && node->GetKind() == QNL_exprNode::VARIABLE &&
-           static_cast<const QNL_exprVariable*>(node)->GetName() == name;
-}
-
-// Every variable of the cell named name becomes the constant 0 (its sign kept). The walk
-// keeps its own stack, so a deep tree cannot exhaust the call stack.
-void ReplaceByZero(QNL_expressionMatrix& matrix, int cell, const std::string& name) {
+// A new utility parent is named by every expression, so that the pruning after a later
+// removal keeps its arc: a constant 0 (what a removal leaves when nothing else was named)
+// becomes the identifier, any other expression e becomes e + identifier.
+void AddIdentifier(QNL_expressionMatrix& matrix, int cell, const std::string& name) {
     QNL_exprNode* root = matrix.GetExpression(cell);
-    if (root == nullptr) return;
-    if (IsVariableNamed(root, name)) {
-        matrix.SetExpression(cell, new QNL_exprConstant(0.0, root->GetSign()));
+    auto variable = std::make_unique<QNL_exprVariable>(name);
+    if (root == nullptr || (root->GetKind() == QNL_exprNode::CONSTANT &&
+                            static_cast<const QNL_exprConstant*>(root)->GetValue() == 0.0)) {
+        matrix.SetExpression(cell, variable.release());
         return;
     }
-    std::vector<QNL_exprNode*> stack{root};
-    while (!stack.empty()) {
-        QNL_exprNode* node = stack.back();
-        stack.pop_back();
-        if (node->IsOperator()) {
-            auto* op = static_cast<QNL_exprBinaryOperator*>(node);
-            if (IsVariableNamed(op->GetLeft(), name))
-                op->SetLeft(new QNL_exprConstant(0.0, op->GetLeft()->GetSign()));
-            else if (op->GetLeft() != nullptr)
-                stack.push_back(op->GetLeft());
-            if (IsVariableNamed(op->GetRight(), name))
-                op->SetRight(new QNL_exprConstant(0.0, op->GetRight()->GetSign()));
-            else if (op->GetRight() != nullptr)
-                stack.push_back(op->GetRight());
-        } else if (node->GetKind() == QNL_exprNode::FUNCTION_CALL ||
-                   node->GetKind() == QNL_exprNode::DISTRIBUTION_CALL) {
-            auto* call = static_cast<QNL_exprFunctionCall*>(node);
-            for (int k = 0; k < QNL_exprFunctionCall::MAX_ARGUMENTS; ++k) {
-                QNL_exprNode* argument = call->GetArgument(k);
-                if (IsVariableNamed(argument, name))
-                    call->SetArgument(k, new QNL_exprConstant(0.0, argument->GetSign()));
-                else if (argument != nullptr)
-                    stack.push_back(argument);
-            }
+    std::unique_ptr<QNL_exprNode> before(root->Clone());
+    auto sum = std::make_unique<QNL_exprAdd>(nullptr, nullptr);
+    sum->SetLeft(before.release());
+    sum->SetRight(variable.release());
+    matrix.SetExpression(cell, sum.release());
+}
+
+// The left-nested sum of the identifiers in the order given; the constant 0 for none.
+QNL_exprNode* SumOf(const std::vector<std::string>& names) {
+    std::unique_ptr<QNL_exprNode> sum;
+    for (const std::string& name : names) {
+        auto variable = std::make_unique<QNL_exprVariable>(name);
+        if (sum == nullptr) {
+            sum = std::move(variable);
+            continue;
         }
+        auto add = std::make_unique<QNL_exprAdd>(nullptr, nullptr);
+        add->SetLeft(sum.release());
+        add->SetRight(variable.release());
+        sum = std::move(add);
     }
+    if (sum == nullptr) sum = std::make_unique<QNL_exprConstant>(0.0);
+    return sum.release();
+}
+
+// An expression that names a removed parent becomes the sum of the other identifiers it
+// names, in ascending order.
+void DropIdentifier(QNL_expressionMatrix& matrix, int cell, const std::string& name) {
+    std::vector<std::string> names = NamesOf(matrix.GetExpression(cell));
+    const auto named = std::find(names.begin(), names.end(), name);
+    if (named == names.end()) return;
+    names.erase(named);
+    std::sort(names.begin(), names.end());
+    matrix.SetExpression(cell, SumOf(names));
 }
 
 // Which identifiers an expression of the node may name: utility and MAU nodes other than the
@@ -365,20 +371,10 @@ int QNL_mau::FreshWeights(const QNL_intArray& sizes, int utilityCount, QNL_Dmatr
 }
 
 QNL_exprNode* QNL_mau::DefaultExpression() const {
-    std::unique_ptr<QNL_exprNode> sum;
-    for (int i = 0; i < utilityParents.GetCount(); ++i) {
-        auto variable = std::make_unique<QNL_exprVariable>(NodeId(network, utilityParents[i]));
-        if (sum == nullptr) {
-            sum = std::move(variable);
-            continue;
-        }
-        auto add = std::make_unique<QNL_exprAdd>(nullptr, nullptr);
-        add->SetLeft(sum.release());
-        add->SetRight(variable.release());
-        sum = std::move(add);
-    }
-    if (sum == nullptr) sum = std::make_unique<QNL_exprConstant>(0.0);
-    return sum.release();
+    std::vector<std::string> names;
+    for (int i = 0; i < utilityParents.GetCount(); ++i)
+        names.push_back(NodeId(network, utilityParents[i]));
+    return SumOf(names);
 }
 
 void QNL_mau::Commit(QNL_Dmatrix& newWeights, std::unique_ptr<QNL_expressionMatrix>& newExpressions,
@@ -442,6 +438,11 @@ int QNL_mau::AddParent(int parent) {
                 next.weights.ShiftDataUpwards(last, u, 1.0);
             }
             if (next.utilities.Insert(u, parent) != 0) throw std::bad_alloc();
+            if (next.expressions != nullptr) {
+                const std::string id = NodeId(network, parent);
+                for (int i = 0; i < next.expressions->GetSize(); ++i)
+                    AddIdentifier(*next.expressions, i, id);
+            }
         }
         return 0;
     });
@@ -486,7 +487,7 @@ int QNL_mau::RemoveParent(int parent) {
             if (next.expressions != nullptr) {
                 const std::string id = NodeId(network, parent);
                 for (int i = 0; i < next.expressions->GetSize(); ++i)
-                    ReplaceByZero(*next.expressions, i, id);
+                    DropIdentifier(*next.expressions, i, id);
             }
             next.utilities.Delete(u);
         }

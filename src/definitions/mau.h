@@ -83,10 +83,12 @@ public:
     const char* GetTypeName() const override { return "MAU"; }
 
     // Decisions add a dimension (weights and expressions replicated along it); utility nodes
-    // add a weight 1.0; any other type is refused with -2. Stored expressions are left as
-    // the user wrote them.
+    // add a weight 1.0 and are added to every stored expression (a constant 0 becomes the
+    // identifier, any other expression e becomes e + identifier); any other type is refused
+    // with -2.
     int AddParent(int parent) override;
-    // A removed utility parent's identifier becomes the constant 0 in every expression, and
+    // An expression that names a removed utility parent becomes the sum of the other
+    // identifiers it names, in ascending order (the constant 0 when there is none), and
     // utility parents that no expression names any more lose their arcs.
     int RemoveParent(int parent) override;
     // A new choice gets weights 1.0, and with expressions the sum of the utility parents.

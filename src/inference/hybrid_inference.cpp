@@ -527,10 +527,11 @@ int QNL_hybridInference::MessagePassing() {
     }
 }
 
-int RunHybridInference(QNL_network& network, int algorithm) {
+namespace {
+
+// The body the four entries share: each names the algorithm it runs.
+int RunHybridAlgorithm(QNL_network& network, int algorithm) {
     auto& log = QNL_errorHandler::Instance();
-    if (algorithm < QNL_ALG_HBN_PROPAGATED_IMPORTANCE || algorithm > QNL_ALG_HBN_LOGIC_SAMPLING)
-        return log.LogError(-2, "Unknown hybrid algorithm");
     // Propagated evidence is what the last run derived; this run derives it afresh.
     network.ClearAllPropagatedEvidence();
     network.InvalidateValues();
@@ -556,4 +557,37 @@ int RunHybridInference(QNL_network& network, int algorithm) {
     if (result == -42) return result;
     if (result < 0) return log.LogError(-5, kNoSamples);
     return 0;
+}
+
+} // namespace
+
+int RunHbnPropagatedImportance(QNL_network& network) {
+    return RunHybridAlgorithm(network, QNL_ALG_HBN_PROPAGATED_IMPORTANCE);
+}
+
+int RunHbnLikelihoodWeighting(QNL_network& network) {
+    return RunHybridAlgorithm(network, QNL_ALG_HBN_LIKELIHOOD_WEIGHTING);
+}
+
+int RunHbnMessagePassing(QNL_network& network) {
+    return RunHybridAlgorithm(network, QNL_ALG_HBN_MESSAGE_PASSING);
+}
+
+int RunHbnLogicSampling(QNL_network& network) {
+    return RunHybridAlgorithm(network, QNL_ALG_HBN_LOGIC_SAMPLING);
+}
+
+int RunHybridInference(QNL_network& network, int algorithm) {
+    switch (algorithm) {
+    case QNL_ALG_HBN_PROPAGATED_IMPORTANCE:
+        return RunHbnPropagatedImportance(network);
+    case QNL_ALG_HBN_LIKELIHOOD_WEIGHTING:
+        return RunHbnLikelihoodWeighting(network);
+    case QNL_ALG_HBN_MESSAGE_PASSING:
+        return RunHbnMessagePassing(network);
+    case QNL_ALG_HBN_LOGIC_SAMPLING:
+        return RunHbnLogicSampling(network);
+    default:
+        return QNL_errorHandler::Instance().LogError(-2, "Unknown hybrid algorithm");
+    }
 }

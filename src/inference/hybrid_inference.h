@@ -84,7 +84,13 @@ private:
     std::unique_ptr<QNL_hybridMessages> messages;
 };
 
-// The hybrid path of belief updating for algorithm 13 to 16: values without evidence are
-// invalidated, the object built, run and destroyed. A run without useful samples is logged
-// and returned as -5.
+// The hybrid algorithms as the belief update reaches them (13 to 16 in that order): values
+// without evidence are invalidated, the object built, run and destroyed. A run without useful
+// samples is logged and returned as -5.
+int RunHbnPropagatedImportance(QNL_network& network);
+int RunHbnLikelihoodWeighting(QNL_network& network);
+int RunHbnMessagePassing(QNL_network& network);
+int RunHbnLogicSampling(QNL_network& network);
+// The entry of the network's hybrid algorithm identifier; -2 for an identifier outside 13 to
+// 16.
 int RunHybridInference(QNL_network& network, int algorithm);

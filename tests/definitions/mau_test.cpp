@@ -11,8 +11,13 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,9 +54,17 @@ protected:
     }
     std::vector<int> Dims(int node) { return Ints(Mau(node)->GetWeights().GetDimensions()); }
     std::vector<int> Parents(int node) { return Ints(net.GetParents(node)); }
-    std::vector<std::string> Expressions(int node) {
+    static std::vector<std::string> ParentIds(QNL_network& network, int node) {
+        std::vector<std::string> ids;
+        for (int p : Ints(network.GetParents(node)))
+            ids.push_back(network.GetNode(p)->GetId());
+        return ids;
+    }
+    std::vector<std::string> Expressions(int node) { return Expressions(net, node); }
+    static std::vector<std::string> Expressions(QNL_network& network, int node) {
         std::vector<std::string> texts;
-        const QNL_expressionMatrix* matrix = Mau(node)->GetExpressions();
+        const auto* mau = dynamic_cast<QNL_mau*>(network.GetNode(node)->GetDefinition());
+        const QNL_expressionMatrix* matrix = mau != nullptr ? mau->GetExpressions() : nullptr;
         for (int i = 0; matrix != nullptr && i < matrix->GetSize(); ++i)
             texts.push_back(TextOf(matrix->GetExpression(i)));
         return texts;
@@ -224,24 +237,37 @@ TEST_F(MauDefinition, RefusedExpressionsChangeNothing) {
     EXPECT_EQ(Parents(m), parents);
 }
 
-TEST_F(MauDefinition, RemovedUtilityParentBecomesZeroAndUnnamedParentsLoseTheirArcs) {
+TEST_F(MauDefinition, RemovedUtilityParentLeavesTheOthersSummedAndUnnamedParentsLoseArcs) {
     const int m = Add(QNL_TYPE_MAU, "M");
     const int u = Utility("U"), v = Utility("V"), w = Utility("W"), d = Decision("D", 3);
     ASSERT_EQ(net.AddArc(d, m), 0);
     ASSERT_EQ(SetTexts(m, {"2*U+V", "-U*W", "V"}), 0) << error;
     ASSERT_EQ(net.DeleteNode(u), 0);
-    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"2*0+V", "-0*W", "V"}));
+    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"V", "W", "V"}));
     EXPECT_EQ(Parents(m), (std::vector<int>{d, v, w}));
+    // By arc removal too, the other names in ascending order.
+    const int again = Utility("U");
+    ASSERT_EQ(SetTexts(m, {"2*W+U*V", "V", "V"}), 0) << error;
+    ASSERT_EQ(net.RemoveArc(again, m), 0);
+    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"V+W", "V", "V"}));
+    ASSERT_EQ(SetTexts(m, {"V", "W", "V"}), 0) << error;
 
     // A new choice sums the utility parents; W stays while some choice still names it.
     QNL_nodeDefinition* list = net.GetNode(d)->GetDefinition();
     ASSERT_EQ(list->AddOutcome("Fourth"), 0);
-    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"2*0+V", "-0*W", "V", "V+W"}));
+    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"V", "W", "V", "V+W"}));
     ASSERT_EQ(list->RemoveOutcome(1), 0);
     EXPECT_EQ(Parents(m), (std::vector<int>{d, v, w}));
     ASSERT_EQ(list->RemoveOutcome(2), 0);
-    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"2*0+V", "V"}));
+    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"V", "V"}));
     EXPECT_EQ(Parents(m), (std::vector<int>{d, v}));
+
+    // The last named parent leaves the constant 0, which the next utility parent replaces.
+    ASSERT_EQ(net.RemoveArc(v, m), 0);
+    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"0", "0"}));
+    EXPECT_EQ(Parents(m), (std::vector<int>{d}));
+    ASSERT_EQ(net.AddArc(w, m), 0);
+    EXPECT_EQ(Expressions(m), (std::vector<std::string>{"W", "W"}));
 
     // Removing the only decision keeps the expression of its first choice.
     ASSERT_EQ(SetTexts(m, {"V*3", "V"}), 0) << error;
@@ -314,6 +340,160 @@ TEST_F(MauValue, ExpressionsMatchAHandComputation) {
     Matrix(u2)->GetItems()[0] = kUndefined;
     ASSERT_EQ(Value(m)->ComputeFromParents(), 0);
     EXPECT_EQ(Computed(m), (std::vector<double>{kUndefined, kUndefined}));
+}
+
+// A utility parent added to stored expressions is named by every one of them, so it outlives
+// the removal of another parent; the values follow the rewritten expressions, and the texts
+// come back unchanged from the XML format.
+TEST_F(MauValue, AddedUtilityParentJoinsEveryExpressionAndOutlivesARemoval) {
+    struct Case {
+        int choices; // 0: no decision parent
+        std::vector<std::string> texts, added, removed, parents;
+        std::vector<double> values; // after the removal, with U1 = 10, U2 = 20, U3 = 7
+    };
+    const std::vector<Case> cases = {
+        {0, {"U1+U2"}, {"U1+U2+U3"}, {"U1+U3"}, {"U1", "U3"}, {17}},
+        {2, {"-(U1-U2)", "0"}, {"-(U1-U2)+U3", "U3"}, {"U1+U3", "U3"}, {"D", "U1", "U3"}, {17, 7}},
+        {2,
+         {"U2/2", "U1^2"},
+         {"U2/2+U3", "U1^2+U3"},
+         {"U3", "U1^2+U3"},
+         {"D", "U1", "U3"},
+         {7, 107}},
+        {3,
+         {"U2<U1", "U2", "U2"},
+         {"(U2<U1)+U3", "U2+U3", "U2+U3"},
+         {"U1+U3", "U3", "U3"},
+         {"D", "U1", "U3"},
+         {17, 7, 7}},
+        {2, {"U2", "U2*U2"}, {"U2+U3", "U2*U2+U3"}, {"U3", "U3"}, {"D", "U3"}, {7, 7}},
+    };
+    const std::string path = ::testing::TempDir() + "mau_rewritten.xqnl";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.texts[0]);
+        net.DeleteAllNodes();
+        const int m = Add(QNL_TYPE_MAU, "M");
+        const int u1 = Utility("U1"), u2 = Utility("U2"), u3 = Add(QNL_TYPE_MAU, "U3");
+        if (c.choices > 0) {
+            const int d = Decision("D", c.choices);
+            ASSERT_EQ(net.AddArc(d, m), 0);
+            ASSERT_EQ(Value(m)->AddIndexingParent(d), 0);
+        }
+        ASSERT_EQ(SetTexts(m, c.texts), 0) << error;
+        ASSERT_EQ(net.AddArc(u3, m), 0);
+        EXPECT_EQ(Expressions(m), c.added);
+        // A copy of the network rewrites its own expressions only.
+        QNL_network copy(net);
+        ASSERT_EQ(copy.RemoveArc(u3, m), 0);
+        EXPECT_EQ(Expressions(m), c.added);
+
+        ASSERT_EQ(net.RemoveArc(u2, m), 0);
+        EXPECT_EQ(Expressions(m), c.removed);
+        EXPECT_EQ(ParentIds(net, m), c.parents);
+        Matrix(u1)->GetItems()[0] = 10;
+        Matrix(u2)->GetItems()[0] = 20;
+        Matrix(u3)->GetItems()[0] = 7;
+        ASSERT_EQ(Value(m)->ComputeFromParents(), 0);
+        EXPECT_EQ(Computed(m), c.values);
+
+        QNL_network back;
+        ASSERT_EQ(net.WriteFile(path.c_str()), 0);
+        ASSERT_EQ(back.ReadFile(path.c_str()), 0);
+        EXPECT_EQ(Expressions(back, back.FindNode("M")), c.removed);
+        EXPECT_EQ(ParentIds(back, back.FindNode("M")), c.parents);
+
+        // Expressions set while parents are present are stored exactly as given.
+        std::vector<std::string> given(c.texts.size(), "U3*2");
+        given[0] = "U2-U1*U3";
+        ASSERT_EQ(SetTexts(m, given), 0) << error;
+        EXPECT_EQ(Expressions(m), given);
+    }
+    std::remove(path.c_str());
+}
+
+// Random additions and removals of utility parents, with new expressions set now and then,
+// against a model of the rewrite rules evaluated directly: the arcs kept and the utilities
+// computed must agree with it after every edit.
+TEST_F(MauValue, RandomParentEditsAgreeWithTheRewriteRules) {
+    using Utilities = std::map<std::string, double>;
+    using Formula = std::function<double(const Utilities&)>;
+    // One expression of the model: what it computes and the identifiers it names; the
+    // constant 0 names none and is the only one that does so.
+    struct Cell {
+        const char* text;
+        std::set<std::string> names;
+        Formula f;
+    };
+    const std::vector<Cell> pool = {
+        {"2*U1+U2", {"U1", "U2"}, [](const Utilities& u) { return 2 * u.at("U1") + u.at("U2"); }},
+        {"U3*U4-U1",
+         {"U1", "U3", "U4"},
+         [](const Utilities& u) { return u.at("U3") * u.at("U4") - u.at("U1"); }},
+        {"0", {}, [](const Utilities&) { return 0.0; }},
+        {"-(U2-U4)", {"U2", "U4"}, [](const Utilities& u) { return u.at("U4") - u.at("U2"); }},
+        {"U1/4+U3^2",
+         {"U1", "U3"},
+         [](const Utilities& u) { return u.at("U1") / 4 + u.at("U3") * u.at("U3"); }},
+    };
+    auto sum = [](const std::set<std::string>& names) -> Formula {
+        return [names](const Utilities& u) {
+            double total = 0.0;
+            for (const std::string& n : names)
+                total += u.at(n);
+            return total;
+        };
+    };
+
+    std::mt19937 random(2024);
+    std::uniform_real_distribution<double> draw(-3.0, 3.0);
+    const std::vector<std::string> ids = {"U1", "U2", "U3", "U4"};
+    for (int round = 0; round < 12; ++round) {
+        net.DeleteAllNodes();
+        const int m = Add(QNL_TYPE_MAU, "M"), d = Decision("D", 2);
+        std::map<std::string, int> handle;
+        for (const std::string& id : ids)
+            handle[id] = id == "U4" ? Add(QNL_TYPE_MAU, "U4") : Utility(id.c_str());
+        ASSERT_EQ(net.AddArc(d, m), 0);
+        ASSERT_EQ(Value(m)->AddIndexingParent(d), 0);
+        std::vector<Cell> cells;
+        for (int step = 0; step < 30; ++step) {
+            const std::string id = ids[random() % ids.size()];
+            if (step == 0 || random() % 8 == 0) {
+                cells = {pool[random() % pool.size()], pool[random() % pool.size()]};
+                ASSERT_EQ(SetTexts(m, {cells[0].text, cells[1].text}), 0) << error;
+            } else if (net.GetParents(m).IsInList(handle[id])) {
+                ASSERT_EQ(net.RemoveArc(handle[id], m), 0);
+                for (Cell& cell : cells)
+                    if (cell.names.erase(id) > 0) cell.f = sum(cell.names);
+            } else {
+                ASSERT_EQ(net.AddArc(handle[id], m), 0);
+                for (Cell& cell : cells) {
+                    const Formula before = cell.f;
+                    cell.f = cell.names.empty() ? sum({id}) : [before, id](const Utilities& u) {
+                        return before(u) + u.at(id);
+                    };
+                    cell.names.insert(id);
+                }
+            }
+
+            std::set<std::string> named = {"D"};
+            for (const Cell& cell : cells)
+                named.insert(cell.names.begin(), cell.names.end());
+            const std::vector<std::string> parents = ParentIds(net, m);
+            ASSERT_EQ(std::set<std::string>(parents.begin(), parents.end()), named)
+                << "round " << round << " step " << step;
+            Utilities values;
+            for (const std::string& name : ids)
+                Matrix(handle[name])->GetItems()[0] = values[name] = draw(random);
+            ASSERT_EQ(Value(m)->ComputeFromParents(), 0);
+            const std::vector<double> computed = Computed(m);
+            for (std::size_t c = 0; c < cells.size(); ++c) {
+                const double want = cells[c].f(values);
+                ASSERT_NEAR(computed[c], want, 1e-9 * (1 + std::fabs(want)))
+                    << "round " << round << " step " << step << " cell " << c;
+            }
+        }
+    }
 }
 
 // Two decisions, one indexing the MAU value and one chosen (once it is); utility parents indexed by

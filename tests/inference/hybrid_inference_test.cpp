@@ -4,6 +4,7 @@
 #include "equations/expr_parser.h"
 #include "equations/function_table.h"
 #include "inference/bayesian_algorithms.h"
+#include "inference/hybrid_inference.h"
 #include "inference/sampling_node.h"
 #include "model/error_handler.h"
 #include "model/network.h"
@@ -382,6 +383,74 @@ TEST_F(HybridInferenceTest, PropagatedImportanceWithoutEvidenceIsLogicSampling) 
     ASSERT_EQ(importance.size(), logic.size());
     for (std::size_t i = 0; i < importance.size(); ++i)
         EXPECT_EQ(importance[i].value, logic[i].value);
+}
+
+// Each named entry runs its own algorithm: the same seed gives, bit for bit, what the belief
+// update gives for the entry's identifier, and no two entries give the same result.
+TEST_F(HybridInferenceTest, EachEntryRunsTheAlgorithmOfItsIdentifier) {
+    const int p = Discrete("P", "0.3", "0.7");
+    const int x = Continuous(QNL_TYPE_DISTRIBUTION, "X", "", -20.0, 20.0);
+    ASSERT_EQ(Continuous(x)->SetExpression(0, "Normal(-2, 1)"), 0);
+    ASSERT_EQ(net.AddArc(p, x), 0);
+    ASSERT_EQ(Continuous(x)->SetExpression(1, "Normal(3, 0.5)"), 0);
+    const int d = Discrete("D", "X*X", "1");
+    ASSERT_EQ(net.AddArc(x, d), 0);
+    ASSERT_EQ(Value(d)->SetEvidence(0), 0);
+    net.SetNumberOfSamples(300);
+    // Everything a run writes: flags, beliefs and weighted samples, as exact numbers.
+    auto state = [&] {
+        std::vector<double> out;
+        for (int h : {p, x, d}) {
+            out.push_back(Value(h)->GetFlags());
+            if (auto* continuous = dynamic_cast<QNL_continuousValue*>(Value(h))) {
+                for (const auto& sample : continuous->GetSamples()) {
+                    out.push_back(sample.value);
+                    out.push_back(sample.weight);
+                }
+            } else {
+                const QNL_Dmatrix* beliefs = Value(h)->GetMatrix();
+                for (int i = 0; i < beliefs->GetSize(); ++i)
+                    out.push_back(beliefs->Subscript(i));
+            }
+        }
+        return out;
+    };
+    struct Entry {
+        int id;
+        int (*run)(QNL_network&);
+        int (QNL_hybridInference::*algorithm)();
+    };
+    const std::vector<Entry> entries = {
+        {kImportance, RunHbnPropagatedImportance, &QNL_hybridInference::PropagatedImportance},
+        {kWeighting, RunHbnLikelihoodWeighting, &QNL_hybridInference::LikelihoodWeighting},
+        {kMessages, RunHbnMessagePassing, &QNL_hybridInference::MessagePassing},
+        {kLogic, RunHbnLogicSampling, &QNL_hybridInference::LogicSampling}};
+    std::vector<std::vector<double>> results;
+    for (const Entry& entry : entries) {
+        Seed(99);
+        ASSERT_EQ(entry.run(net), 0) << entry.id;
+        results.push_back(state());
+        // The algorithm object run by hand, as the entry is meant to run it.
+        Seed(99);
+        net.InvalidateValues();
+        {
+            QNL_hybridInference inference(net);
+            ASSERT_EQ(inference.Build(), 0);
+            ASSERT_EQ((inference.*entry.algorithm)(), 0) << entry.id;
+        }
+        EXPECT_EQ(state(), results.back()) << entry.id;
+        Seed(99);
+        ASSERT_EQ(Update(entry.id, 300), 0) << entry.id;
+        EXPECT_EQ(state(), results.back()) << entry.id;
+        Seed(99);
+        ASSERT_EQ(RunHybridInference(net, entry.id), 0) << entry.id;
+        EXPECT_EQ(state(), results.back()) << entry.id;
+    }
+    for (std::size_t i = 0; i < results.size(); ++i)
+        for (std::size_t j = i + 1; j < results.size(); ++j)
+            EXPECT_NE(results[i], results[j]) << entries[i].id << " " << entries[j].id;
+    EXPECT_EQ(RunHybridInference(net, 12), -2);
+    EXPECT_EQ(LastMessage(), "Unknown hybrid algorithm");
 }
 
 // The mean of p under a Uniform(1, 3) prior times the likelihood, by Simpson's rule.

@@ -118,6 +118,21 @@ int QNL_twoStateGate::ReorderParents(const QNL_intArray& order) {
     return Recompute();
 }
 
+// A parent whose type changed is no gate of this class any more: its arc goes, as a table's
+// does from a parent it cannot take. Kept, it held a dimension of 2 that the parent's own
+// outcomes no longer matched, and a file written of it no longer read.
+int QNL_twoStateGate::RemoveInvalidParents() {
+    if (network == nullptr || !network->IsValidNodeHandle(handle)) return 0;
+    return Guarded([&] {
+        // A copy: every removal shortens the network's own list.
+        const QNL_intArray parents(network->GetParents(handle));
+        for (int i = 0; i < parents.GetCount(); ++i)
+            if (TypeAt(network, parents[i]) != GetType())
+                if (int r = network->RemoveArc(parents[i], handle, 0)) return r;
+        return 0;
+    });
+}
+
 // Parents the node has when the definition is made take the class's default entries.
 int QNL_twoStateGate::AddParents() {
     const int count = network != nullptr && network->IsValidNodeHandle(handle)

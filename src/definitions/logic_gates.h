@@ -27,6 +27,7 @@ public:
     int GetSize() const override { return table.GetSize(); }
     int Clone(const QNL_nodeDefinition& other) override { return Assign(other); }
     int AddParents() override;
+    int RemoveInvalidParents() override;
     int GetNumberOfOutcomes() const override { return 2; }
     const QNL_idArray* GetOutcomeIds() const override;
 

@@ -70,6 +70,39 @@ TEST_F(LogicGates, CastColumnsFollowTheSignedStrengths) {
     EXPECT_EQ(net.AddArc(Add(QNL_TYPE_DEMORGAN, "D"), g), -51);
 }
 
+// A parent that stops being a gate of the child's class loses its arc; the other parent keeps
+// its entry, the former parent can take outcomes, and the network reads back as written.
+TEST_F(LogicGates, ParentThatIsNoLongerAGateLosesItsArc) {
+    const std::string path = ::testing::TempDir() + "gate_parent.xqnl";
+    for (int gate : {QNL_TYPE_DEMORGAN, QNL_TYPE_CAST}) {
+        for (int type : {QNL_TYPE_CPT, QNL_TYPE_TRUTHTABLE}) {
+            const std::string label = std::to_string(gate) + " parent -> " + std::to_string(type);
+            net.DeleteAllNodes();
+            const int p = Add(gate, "P"), q = Add(gate, "Q"), g = Add(gate, "G");
+            ASSERT_EQ(net.AddArc(p, g) + net.AddArc(q, g), 0) << label;
+            if (gate == QNL_TYPE_DEMORGAN)
+                ASSERT_EQ(DeMorgan(g)->SetParentWeights(ArrayOf({0.3, 0.8})), 0);
+            else
+                ASSERT_EQ(Cast(g)->SetPositiveWeights(ArrayOf({0.3, 0.8})), 0);
+            const std::vector<double> qOnly = [&] {
+                QNL_network copy;
+                EXPECT_EQ(copy.Copy(net), 0);
+                EXPECT_EQ(copy.RemoveArc(copy.FindNode("P"), copy.FindNode("G")), 0);
+                return ValuesOf(copy.GetNode(copy.FindNode("G"))->GetDefinition());
+            }();
+            ASSERT_EQ(net.GetNode(p)->SetType(type), 0) << label;
+            EXPECT_EQ(net.GetParents(g).GetCount(), 1) << label;
+            EXPECT_EQ(net.GetParents(g)[0], q) << label;
+            ExpectNear(Values(g), qOnly, 1e-12, label);
+            EXPECT_EQ(Def(p)->AddOutcome("Maybe"), 0) << label;
+            ASSERT_EQ(net.WriteFile(path.c_str()), 0) << label;
+            QNL_network back;
+            ASSERT_EQ(back.ReadFile(path.c_str()), 0) << label << ": " << LastMessage();
+            EXPECT_EQ(net.UpdateBeliefs(), 0) << label;
+        }
+    }
+}
+
 // Random gate networks give the posteriors and probability of evidence of enumeration;
 // setting a gate's numbers makes the values that depend on it stale.
 TEST_F(LogicGates, GateNetworksMatchEnumerationAndSettersInvalidate) {

@@ -439,8 +439,12 @@ int QNL_ciDefinition::DropBlock(int block) {
     return Finish();
 }
 
+// A parent that has just become a utility node is removed like any other: its type changed
+// with the arc in place, and refusing here would keep its block under a parent without
+// outcomes.
 int QNL_ciDefinition::RemoveParent(int parent) {
-    if (int r = CheckParentEdit(parent)) return r;
+    if (!IsValid()) return -567;
+    if (network == nullptr || !network->IsValidNodeHandle(parent)) return -2;
     const int block = BlockOf(parent);
     if (block < 0) {
         CheckConsistency(0);

@@ -113,4 +113,29 @@ TEST_F(TypeConversion, DiscreteNodesMadeFromEquationsHaveOutcomesThatReadBack) {
     }
 }
 
+// A parent that becomes a node without outcomes leaves every kind of discrete child, whose table
+// then drops its dimension; one that stays discrete keeps its arc. Gates once kept the arc of a
+// parent turned utility node, with a dimension for outcomes it no longer had.
+TEST_F(TypeConversion, ChildrenDropAParentThatLostItsOutcomes) {
+    for (int child :
+         {QNL_TYPE_CPT, QNL_TYPE_TRUTHTABLE, QNL_TYPE_NOISY_MAX, QNL_TYPE_NOISY_ADDER}) {
+        for (int type : {QNL_TYPE_TABLE, QNL_TYPE_EQUATION, QNL_TYPE_LIST, QNL_TYPE_NOISY_MAX}) {
+            const std::string label = std::to_string(child) + " under " + std::to_string(type);
+            net.DeleteAllNodes();
+            const int p = AddWithOutcomes(QNL_TYPE_CPT, "p", 3), q = Add(QNL_TYPE_CPT, "q");
+            const int c = Add(child, "c");
+            ASSERT_EQ(net.AddArc(p, c) + net.AddArc(q, c), 0) << label;
+            ASSERT_EQ(net.GetNode(p)->SetType(type), 0) << label;
+            const bool kept = (type & QNL_TYPE_BIT_DISCRETE) != 0;
+            const std::vector<std::string> parents =
+                kept ? std::vector<std::string>{"p", "q"} : std::vector<std::string>{"q"};
+            EXPECT_EQ(ParentIds(c), parents) << label;
+            QNL_Dmatrix* table = nullptr;
+            ASSERT_EQ(Def(c)->GetDefinition(&table), 0) << label;
+            EXPECT_EQ(table->GetNumberOfDimensions(), kept ? 3 : 2) << label;
+            EXPECT_EQ(table->GetSize(), (kept ? 6 : 2) * Def(c)->GetNumberOfOutcomes()) << label;
+        }
+    }
+}
+
 } // namespace

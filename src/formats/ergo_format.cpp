@@ -415,6 +415,7 @@ int QNL_ergoFormat::WriteFile() {
     text += "\n\n";
     if (int r = WriteRaw(text.c_str())) return r;
 
+    // Every file has this heading, one without nodes too.
     text = "\n/*\tProbabilities\t*/\n";
     for (int i = 0; i < n; ++i) {
         QNL_doubleArray values;
@@ -426,7 +427,7 @@ int QNL_ergoFormat::WriteFile() {
         if (int r = WriteRaw(text.c_str())) return r;
         text.clear();
     }
-    text = "\n\n/*\tNames\t*/\n";
+    text += "\n\n/*\tNames\t*/\n";
     for (int i = 0; i < n; ++i) {
         const char* id = node(i)->GetId();
         text +=

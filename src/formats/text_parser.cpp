@@ -1,5 +1,6 @@
 #include "formats/text_parser.h"
 
+#include "definitions/ci_definition.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"
 #include "model/int_array.h"
@@ -162,7 +163,25 @@ int QNL_textParser::StartReadingText(const std::string& text, int mode) {
 
 int QNL_textParser::FinishReading(int result) {
     scanner.reset();
+    if (result == 0 && network != nullptr) ReportUnusableGates();
     return result != 0 ? result : firstReadError;
+}
+
+void QNL_textParser::ReportUnusableGates() {
+    for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
+        const QNL_node* node = network->GetNode(h);
+        const auto* gate = dynamic_cast<const QNL_ciDefinition*>(node->GetDefinition());
+        char reason[64];
+        if (gate == nullptr ||
+            gate->CheckParameters(gate->GetParameters(), reason, sizeof reason) == 0)
+            continue;
+        const char* id = node->GetId();
+        NoteError(-567);
+        QNL_errorHandler::Instance().LogError(
+            -567,
+            ("ERROR: Node [" + std::string(id != nullptr ? id : "") + "] is not valid: " + reason)
+                .c_str());
+    }
 }
 
 void QNL_textParser::NoteError(int code) {

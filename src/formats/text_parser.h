@@ -181,6 +181,10 @@ protected:
     // The same on text in memory.
     int StartReadingText(const std::string& text, int mode);
     // Deletes the scanner; the result, or when it is 0 the first error met while reading.
+    // A read that went through has its gates checked first: a gate whose parameters, as the
+    // file gave them, make no probability table stays as read and is reported as a node that
+    // fails its check is (-567, the node named), so the read ends with that code instead of
+    // leaving the failure to the first update.
     int FinishReading(int result);
 
     // The variants some formats choose for their overrides.
@@ -203,6 +207,7 @@ private:
     int StartScanner(int mode);
     bool Matches(int kind, const char* text) const;
     void NoteError(int code);
+    void ReportUnusableGates();
     int WriteQuotedBody(const char* text, bool escaped);
 
     int tokenKind = QNL_textScanner::UNKNOWN;

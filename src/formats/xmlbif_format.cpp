@@ -409,9 +409,12 @@ bool IsXmlText(const char* text) {
     return true;
 }
 
+// Gates go out as the probability tables they expand to: the format has no words for their
+// parameters. A multi-attribute utility node has no table that would read back as the node.
 bool IsWritableType(int type) {
     return type == QNL_TYPE_CPT || type == QNL_TYPE_TRUTHTABLE || type == QNL_TYPE_LIST ||
-           type == QNL_TYPE_TABLE;
+           type == QNL_TYPE_TABLE || type == QNL_TYPE_NOISY_MAX || type == QNL_TYPE_NOISY_ADDER ||
+           type == QNL_TYPE_CAST || type == QNL_TYPE_DEMORGAN;
 }
 
 const char* TypeWord(int type) {
@@ -592,7 +595,10 @@ int QNL_xmlbifFormat::ReadDocument() {
     Item item;
     for (;;) {
         const int result = NextItem(item);
-        if (result == -111) return ReportError(-2, "ERROR: [BIF] : Tag Not found");
+        if (result == -111) {
+            ReportError(-2, "ERROR: [BIF] : Tag Not found");
+            return result;
+        }
         if (result != 0) return result;
         if (item.kind == Item::START && item.name == "BIF") break;
     }

@@ -107,6 +107,16 @@ TEST_F(ErgoFormatTest, WriterGivesTheErgoLayoutAndReadsBackTheSame) {
     const std::string path = folder.File("layout.erg");
     ASSERT_EQ(0, network.WriteFile(path.c_str()));
     EXPECT_EQ(Fixture("ergo/three_nodes.erg"), TempFolder::Get(path));
+    // Without nodes every section heading still stands, and the file reads back empty.
+    QNL_network empty;
+    const std::string none = folder.File("empty.erg");
+    ASSERT_EQ(0, empty.WriteFile(none.c_str()));
+    EXPECT_EQ(
+        "0\n\n\n\n\n\n\n/*\tProbabilities\t*/\n\n\n/*\tNames\t*/\n\n\n\n/*\tLabels\t*/\n\n\n\n/*"
+        "\tCenters\t*/\n",
+        TempFolder::Get(none));
+    ASSERT_EQ(0, network.ReadFile(none.c_str())) << AllMessages();
+    EXPECT_EQ(0, network.GetNumberOfNodes());
 }
 
 TEST_F(ErgoFormatTest, NetworkWrittenAndReadBackIsTheSame) {

@@ -43,6 +43,7 @@ TEST_F(HostileFiles, EachIsRefusedWithTheCodeItLogsAndANamedReason) {
         const char* file;
         int code;
         const char* message;
+        int loggedCode = 0; // the code the message is logged with, when it is not `code`
     } cases[] = {
         // A table that doubles with every arc is refused before its first arc.
         {"parents28.net", -42, tooLarge},
@@ -62,8 +63,8 @@ TEST_F(HostileFiles, EachIsRefusedWithTheCodeItLogsAndANamedReason) {
         // Cut right after a complete block: the node whose potential was lost is named.
         {"truncated.net", -2, "ERROR: Node (\"B\") : No potential defines it"},
         {"unknown_kind.net", -2, "ERROR: 'chance' : Unknown Node Type"},
-        // UTF-16: no "<BIF" to be found among the bytes.
-        {"utf16.xml03", -2, "ERROR: [BIF] : Tag Not found"},
+        // UTF-16: no "<BIF" to be found among the bytes; the read ends where the input does.
+        {"utf16.xml03", -111, "ERROR: [BIF] : Tag Not found", -2},
         // Noisy-MAX nodes of 400 states: the fourth parent is refused from the outcome
         // counts, without expanding the three-parent table of 2^27 cells first.
         {"noisy_400_states.erg", -42, "would hold 51200000000 cells, more than 268435456"},
@@ -74,7 +75,7 @@ TEST_F(HostileFiles, EachIsRefusedWithTheCodeItLogsAndANamedReason) {
         QNL_network network;
         EXPECT_EQ(c.code, network.ReadFile(
                               (std::string(QUARN_TEST_DATA_DIR) + "/hostile/" + c.file).c_str()));
-        EXPECT_EQ(c.code, LoggedCode(c.message));
+        EXPECT_EQ(c.loggedCode != 0 ? c.loggedCode : c.code, LoggedCode(c.message));
         const int child = network.FindNode("C");
         EXPECT_EQ(0, child >= 0 ? network.GetParents(child).GetCount() : 0);
     }

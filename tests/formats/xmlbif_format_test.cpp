@@ -1,11 +1,16 @@
 #include "formats/xmlbif_format.h"
 
+#include "definitions/logic_gates.h"
 #include "format_test_support.h"
 #include "formats/format.h"
 #include "formats/xml/xml_reader.h"
+#include "support/gate_reference.h"
+#include "support/network_builder.h"
+#include "support/random_network.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -69,7 +74,9 @@ TEST_F(XmlbifFormatTest, DefectiveDocumentsFailWithCodeAndMessage) {
     const std::string ab = "A(s0 s1): 0.5 0.5; B(s0 s1)";
     ExpectReads({
         // clang-format off
-        {"<?xml version=\"1.0\"?>\n<NETWORK></NETWORK>\n", -2, "", {"ERROR: [BIF] : Tag Not found"}},
+        // The scanner's end of input, with the message logged under -2.
+        {"<?xml version=\"1.0\"?>\n<NETWORK></NETWORK>\n", -111, "", {"ERROR: [BIF] : Tag Not found"}},
+        {"just text, no markup", -111, "", {"ERROR: [BIF] : Tag Not found"}},
         {"<BIF VERSION=\"0.2\"><NETWORK>" + pair + "</NETWORK></BIF>", -2, "",
          {"ERROR: Incorrect BIF Version"}},
         {Document(pair).substr(0, 182), -127, "A(s0 s1): 0.5 0.5; ",
@@ -100,6 +107,9 @@ TEST_F(XmlbifFormatTest, DefectiveDocumentsFailWithCodeAndMessage) {
         {"", -102, "", {}},
         // clang-format on
     });
+    ASSERT_EQ(-111, ReadText("<NETWORK/>"));
+    EXPECT_EQ(std::vector<std::string>{"(line 1) : ERROR: [BIF] : Tag Not found"},
+              LoggedMessages(-2));
 }
 
 // A model with every kind the format carries and texts that need escaping: the file is well
@@ -158,6 +168,89 @@ TEST_F(XmlbifFormatTest, WrittenModelIsWellFormedAndReadsBackEqual) {
         EXPECT_TRUE(SameNetworks(original, copy, kEverything)) << file;
         EXPECT_STREQ(original.GetHeader()->GetId(), copy.GetHeader()->GetId());
         EXPECT_EQ(Properties(original.GetUserProperties()), Properties(copy.GetUserProperties()));
+    }
+}
+
+// Each gate goes out as the table it expands to: the node read back is a probability table
+// equal to the gate's, and the network it sits in gives the same beliefs under evidence.
+TEST_F(XmlbifFormatTest, GatesAreWrittenAsTheirExpandedTables) {
+    using quarn_test::ArrayOf;
+    using quarn_test::IntsOf;
+    quarn_test::TestRandom random(47);
+    const struct {
+        int type;
+        std::function<void(QNL_nodeDefinition*)> set;
+    } gates[] = {
+        {QNL_TYPE_NOISY_MAX,
+         [&](QNL_nodeDefinition* d) {
+             quarn_test::RandomizeNoisyMax(*dynamic_cast<QNL_noisyMAX*>(d), random);
+         }},
+        {QNL_TYPE_NOISY_ADDER,
+         [&](QNL_nodeDefinition* d) {
+             quarn_test::RandomizeNoisyAdder(*dynamic_cast<QNL_noisyAdder*>(d), random);
+         }},
+        {QNL_TYPE_CAST,
+         [](QNL_nodeDefinition* d) {
+             auto* cast = dynamic_cast<QNL_cast*>(d);
+             ASSERT_EQ(0, cast->SetPositiveWeights(ArrayOf({0.7, -0.2})));
+             ASSERT_EQ(0, cast->SetNegativeWeights(ArrayOf({-0.45, 0.3})));
+             ASSERT_EQ(0, cast->SetBaseline(0.35));
+         }},
+        {QNL_TYPE_DEMORGAN,
+         [](QNL_nodeDefinition* d) {
+             auto* gate = dynamic_cast<QNL_demorgan*>(d);
+             ASSERT_EQ(0,
+                       gate->SetParentTypes(IntsOf({QNL_DEMORGAN_CAUSE, QNL_DEMORGAN_INHIBITOR})));
+             ASSERT_EQ(0, gate->SetParentWeights(ArrayOf({0.8, 0.35})));
+             ASSERT_EQ(0, gate->SetPriorBelief(0.15));
+         }},
+    };
+    for (const auto& gate : gates) {
+        SCOPED_TRACE(gate.type);
+        // Noisy gates take table parents; CAST and DeMorgan only parents of their own kind.
+        const bool twoState = gate.type == QNL_TYPE_CAST || gate.type == QNL_TYPE_DEMORGAN;
+        QNL_network net;
+        const int a =
+            AddNode(net, twoState ? gate.type : QNL_TYPE_CPT, "A",
+                    twoState ? std::vector<const char*>{} : std::vector{"a0", "a1", "a2"});
+        const int b = AddNode(net, twoState ? gate.type : QNL_TYPE_CPT, "B", {});
+        const int g =
+            AddNode(net, gate.type, "G",
+                    twoState ? std::vector<const char*>{} : std::vector{"g0", "g1", "g2"});
+        AddArcs(net, "A>G B>G");
+        if (!twoState) SetValues(net, a, {0.2, 0.5, 0.3});
+        if (!twoState) SetValues(net, b, {0.6, 0.4});
+        ASSERT_NO_FATAL_FAILURE(gate.set(net.GetNode(g)->GetDefinition()));
+
+        const std::string path = folder.File("gates.xml");
+        ASSERT_EQ(0, net.WriteFile(path.c_str(), QNL_FORMAT_XMLBIF)) << AllMessages();
+        QNL_network back;
+        ASSERT_EQ(0, back.ReadFile(path.c_str(), QNL_FORMAT_XMLBIF)) << AllMessages();
+        EXPECT_TRUE(SameNetworks(net, back, Compared{false, false, false, false, false}));
+        for (int h : {a, b, g}) {
+            const QNL_node* read = Node(back, net.GetNode(h)->GetId());
+            EXPECT_EQ(QNL_TYPE_CPT, read->GetType());
+            quarn_test::ExpectNear(Values(read), Values(net.GetNode(h)), 1e-12,
+                                   net.GetNode(h)->GetId());
+        }
+        // Beliefs before and after evidence on the gate.
+        for (int evidence = 0; evidence < 2; ++evidence) {
+            for (QNL_network* n : {&net, &back}) {
+                if (evidence == 1) {
+                    ASSERT_EQ(0, Node(*n, "G")->GetValue()->SetEvidence(1));
+                }
+                ASSERT_EQ(0, n->UpdateBeliefs()) << AllMessages();
+            }
+            for (const char* id : {"A", "B", "G"}) {
+                const QNL_doubleArray& x = Node(net, id)->GetValue()->GetMatrix()->GetItems();
+                const QNL_doubleArray& y = Node(back, id)->GetValue()->GetMatrix()->GetItems();
+                quarn_test::ExpectNear(std::vector<double>(y.Items(), y.Items() + y.GetSize()),
+                                       std::vector<double>(x.Items(), x.Items() + x.GetSize()),
+                                       1e-12, id);
+            }
+        }
+        EXPECT_NE(TempFolder::Get(path).find("<VARIABLE TYPE=\"nature\">\n  <NAME>G</NAME>"),
+                  std::string::npos);
     }
 }
 

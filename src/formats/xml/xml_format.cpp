@@ -6,7 +6,7 @@
 
 int QNL_xmlFormat::Read(const char* path) {
     if (network == nullptr) return QNL_errorHandler::Instance().LogError(-2, "No network");
-    return QNL_xmlNetworkReader::Read(path, network, flags) ? 0 : -103;
+    return QNL_xmlNetworkReader::Read(path, network, flags) ? FinishReading(0) : -103;
 }
 
 int QNL_xmlFormat::Write(const char* path) {

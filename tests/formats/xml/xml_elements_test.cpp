@@ -50,7 +50,7 @@ TEST(XmlElements, GatesReadAsWrittenAndRoundTrip) {
 <noisymax id="Y"><state id="hi"/><state id="lo"/><parents>A</parents><strengths>1 2 0</strengths>
 <parameters>0.7 0.3 0.4 0.6 0 1 0.1 0.9</parameters></noisymax>
 <noisyadder id="Z" function="singlefault"><state id="s0"/><state id="s1"/><parents>A</parents>
-<dstates>0 1</dstates><weights>2 3</weights><parameters>0.4 0.6 0 1 1 0 1 0</parameters></noisyadder>
+<dstates>0 1</dstates><weights>2 3</weights><parameters>0.4 0.6 1 0 0 1 1 0</parameters></noisyadder>
 <demorgan id="D1"><priorbelief>0.25</priorbelief></demorgan>
 <demorgan id="D2"><parents>D1</parents><types>barrier</types><weights>0.75</weights>
 <priorbelief>0.125</priorbelief></demorgan>

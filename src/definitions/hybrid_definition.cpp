@@ -241,8 +241,10 @@ int QNL_hybridDefinition::RemoveParent(int parent) {
             return 0;
         });
     }
-    const int type = quarn::detail::TypeAt(network, parent);
-    return type == QNL_TYPE_DISTRIBUTION || type == QNL_TYPE_HEQUATION ? 0 : -2;
+    // A parent without a dimension has nothing to drop, whatever its type: refusing would keep
+    // the arc of a node that became hybrid under a discrete parent, and an outcome change of
+    // that parent would then stop at this node before reaching its other children.
+    return network != nullptr && network->IsValidNodeHandle(parent) ? 0 : -2;
 }
 
 int QNL_hybridDefinition::InsertParentOutcome(int parent, int index) {

@@ -63,6 +63,27 @@ TEST_F(HybridDefinitionTest, NewNodesAndThePartsCases) {
     EXPECT_EQ(quarn_test::IdsOf(Def(d)), (std::vector<std::string>{"State0", "State1", "State2"}));
 }
 
+// A node that becomes hybrid under discrete parents lets them go, so an outcome added to such a
+// parent still reaches its other children. The arc once stayed, and the outcome stopped there.
+TEST_F(HybridDefinitionTest, NodeTurnedHybridLetsItsDiscreteParentsGo) {
+    for (int from : {QNL_TYPE_CPT, QNL_TYPE_TABLE, QNL_TYPE_MAU}) {
+        for (int to : {QNL_TYPE_DISTRIBUTION, QNL_TYPE_HEQUATION, QNL_TYPE_DCHILDHPARENT}) {
+            const std::string label = std::to_string(from) + " -> " + std::to_string(to);
+            net.DeleteAllNodes();
+            const int d = Add(QNL_TYPE_LIST, "D");
+            const int h = Add(from, "H");
+            const int c = Add(QNL_TYPE_CPT, "C");
+            ASSERT_EQ(net.AddArc(d, h) + net.AddArc(d, c), 0) << label;
+            ASSERT_EQ(net.GetNode(h)->SetType(to), 0) << label;
+            EXPECT_EQ(net.NumberOfParents(h), 0) << label;
+            ASSERT_EQ(Def(d)->AddOutcome("Third"), 0) << label;
+            QNL_Dmatrix* table = nullptr;
+            ASSERT_EQ(Def(c)->GetDefinition(&table), 0) << label;
+            EXPECT_EQ(table->GetSizeOfDimension(0), 3) << label;
+        }
+    }
+}
+
 TEST_F(HybridDefinitionTest, OnlyDiscreteChildrenOfContinuousParentsGetDimensions) {
     const int cpt = Add(QNL_TYPE_CPT, "A");
     const int eq = Add(QNL_TYPE_EQUATION, "E");

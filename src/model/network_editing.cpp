@@ -339,6 +339,8 @@ int QNL_network::NodeTypeChanged(int node, int previousType) {
     StructureChanged();
     if (cases != nullptr) cases->NodeTypeChanged(node, previousType);
     if (temporal) temporal->NodeTypeChanged(node);
+    // The new definition may have another number of outcomes than the finding's value spans.
+    RemapEvidence(node, -1, -1, nullptr);
     return NotifyChange(node, CHANGE_SHAPE);
 }
 

@@ -111,6 +111,38 @@ struct Chain {
 
 // A node of every type cannot be left without its definition and value; arcs into it are
 // still judged by its definition.
+// A finding survives a change of type only as a value over the new outcomes: a discrete child of
+// continuous parents has two where the table had three, and the value once kept three cells.
+TEST_F(NodeType, FindingFollowsATypeThatChangesTheOutcomeCount) {
+    struct Case {
+        int type, finding;
+        std::vector<double> value; // empty: the finding goes
+    } cases[] = {{QNL_TYPE_DCHILDHPARENT, 1, {0, 1}},
+                 {QNL_TYPE_DCHILDHPARENT, 2, {}},
+                 {QNL_TYPE_NOISY_MAX, 2, {0, 0, 1}},
+                 {QNL_TYPE_TRUTHTABLE, 1, {0, 1, 0}}};
+    for (const Case& c : cases) {
+        const std::string label = std::to_string(c.type) + " at " + std::to_string(c.finding);
+        net.DeleteAllNodes();
+        const int node = AddWithOutcomes(QNL_TYPE_CPT, "N", 3);
+        ASSERT_EQ(net.GetNode(node)->GetValue()->SetEvidence(c.finding), 0) << label;
+        ASSERT_EQ(net.GetNode(node)->SetType(c.type), 0) << label;
+        QNL_nodeValue* value = net.GetNode(node)->GetValue();
+        EXPECT_EQ(value->HasEvidence(), !c.value.empty()) << label;
+        if (c.value.empty()) {
+            EXPECT_FALSE(value->IsValueValid()) << label;
+            continue;
+        }
+        EXPECT_EQ(value->GetEvidence(), c.finding) << label;
+        QNL_Dmatrix* cells = nullptr;
+        ASSERT_EQ(value->GetValue(&cells), 0) << label;
+        EXPECT_EQ(std::vector<double>(cells->GetItems().Items(),
+                                      cells->GetItems().Items() + cells->GetSize()),
+                  c.value)
+            << label;
+    }
+}
+
 TEST(NodeTypes, NoNodeCanBeLeftForNothing) {
     for (int type : kEveryType) {
         SCOPED_TRACE(type);

@@ -357,10 +357,11 @@ void QNL_network::RemapEvidence(int node, int removed, int inserted, const QNL_i
     if (inserted >= 0 && old >= inserted) moved = old + 1;
     if (order != nullptr) moved = order->FindPosition(old);
     // Evidence that keeps its index is set again all the same when its value still spans the
-    // old outcome set.
+    // old outcome set (a plate node's value after an update has a row per slice).
     const QNL_Dmatrix* held = value->GetMatrix();
-    if (moved == old && (held == nullptr || held->GetNumberOfDimensions() != 1 ||
-                         held->GetSize() == n->GetDefinition()->GetNumberOfOutcomes()))
+    const int last = held != nullptr ? held->GetNumberOfDimensions() - 1 : -1;
+    if (moved == old &&
+        (last < 0 || held->GetSizeOfDimension(last) == n->GetDefinition()->GetNumberOfOutcomes()))
         return;
     const bool user = value->HasEvidence();
     const int control = notificationControl;

@@ -120,6 +120,27 @@ TEST_F(TemporalTest, TemporalArcIntoANodeWithoutOutcomes) {
     }
 }
 
+// After an update a plate node's value has a row per slice; an outcome added to an observed one
+// once left that value valid over the old outcomes.
+TEST_F(TemporalTest, ObservedPlateNodeTakesAnAddedOutcome) {
+    const int x = Plate("X");
+    ASSERT_EQ(net.SetNumberOfSlices(3), 0);
+    ASSERT_EQ(net.GetNode(x)->GetValue()->SetEvidence(1), 0);
+    ASSERT_EQ(net.UpdateBeliefs(), 0);
+    ASSERT_EQ(net.GetNode(x)->GetDefinition()->AddOutcome("Third"), 0);
+    QNL_nodeValue* value = net.GetNode(x)->GetValue();
+    QNL_Dmatrix* cells = nullptr;
+    ASSERT_EQ(value->GetValue(&cells), 0);
+    if (value->IsValueValid()) {
+        EXPECT_EQ(cells->GetSizeOfDimension(cells->GetNumberOfDimensions() - 1), 3);
+    }
+    ASSERT_EQ(net.UpdateBeliefs(), 0);
+    ASSERT_EQ(value->GetValue(&cells), 0);
+    ASSERT_EQ(cells->GetNumberOfDimensions(), 2);
+    EXPECT_EQ(cells->GetSizeOfDimension(1), 3);
+    EXPECT_EQ(value->GetEvidence(), 1);
+}
+
 TEST_F(TemporalTest, TypeAndArcRulesRefuseWhatThePlateCannotHold) {
     const int x = Plate("X");
     const int y = Plate("Y");

@@ -381,6 +381,14 @@ int QNL_node::SetType(int type) {
     if (newDefinition != nullptr && definition != nullptr &&
         (result = newDefinition->Assign(*definition)) != 0)
         return abandon(result);
+    // Only a node with outcomes can be a cost parent; one that loses them leaves its cost
+    // children first, while its old type still names the dimension their costs give it.
+    if (network != nullptr && QNL_IsTableParentType(previous) && !QNL_IsTableParentType(type)) {
+        const QNL_intArray costChildren(network->GetChildren(handle, 1));
+        for (int i = 0; i < costChildren.GetCount(); ++i)
+            if ((result = network->RemoveArc(handle, costChildren[i], 1)) != 0)
+                return abandon(result);
+    }
     QNL_nodeDefinition* oldDefinition = definition;
     definition = newDefinition;
     if (newValue != nullptr && value != nullptr) result = newValue->Assign(*value);

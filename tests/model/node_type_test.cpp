@@ -2,6 +2,7 @@
 #include "model/dmatrix.h"
 #include "model/network.h"
 #include "model/node.h"
+#include "model/node_cost.h"
 #include "model/node_definition.h"
 #include "support/network_builder.h"
 #include "support/random_network.h"
@@ -140,6 +141,30 @@ TEST_F(NodeType, FindingFollowsATypeThatChangesTheOutcomeCount) {
                                       cells->GetItems().Items() + cells->GetSize()),
                   c.value)
             << label;
+    }
+}
+
+// Observation costs are indexed by cost parents' outcomes: a parent that loses its outcomes
+// leaves, and the costs lose its dimension; one that keeps them stays. The dimension once stayed
+// under a utility node, and the file written then did not read.
+TEST_F(NodeType, CostParentThatLosesItsOutcomesLeaves) {
+    const std::string path = ::testing::TempDir() + "cost_parent.xqnl";
+    for (int type : {QNL_TYPE_TABLE, QNL_TYPE_EQUATION, QNL_TYPE_MAU, QNL_TYPE_LIST}) {
+        const std::string label = std::to_string(type);
+        net.DeleteAllNodes();
+        const int p = AddWithOutcomes(QNL_TYPE_CPT, "P", 3), q = Add(QNL_TYPE_CPT, "Q");
+        const int c = Add(QNL_TYPE_CPT, "C");
+        ASSERT_EQ(net.AddArc(p, c, 1) + net.AddArc(q, c, 1), 0) << label;
+        ASSERT_EQ(net.GetNode(c)->GetCost()->SetCosts(quarn_test::ArrayOf({1, 2, 3, 4, 5, 6})), 0);
+        ASSERT_EQ(net.GetNode(p)->SetType(type), 0) << label;
+        const bool kept = type == QNL_TYPE_LIST;
+        EXPECT_EQ(net.NumberOfParents(c, 1), kept ? 2 : 1) << label;
+        const QNL_Dmatrix& costs = net.GetNode(c)->GetCost()->GetCosts();
+        EXPECT_EQ(costs.GetSize(), kept ? 6 : 2) << label;
+        EXPECT_EQ(costs.Subscript(0), 1) << label; // P's first outcome's slice is kept
+        ASSERT_EQ(net.WriteFile(path.c_str()), 0) << label;
+        QNL_network back;
+        EXPECT_EQ(back.ReadFile(path.c_str()), 0) << label << ": " << quarn_test::LastMessage();
     }
 }
 

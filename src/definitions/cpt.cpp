@@ -15,6 +15,12 @@ using namespace quarn::detail;
 
 namespace {
 
+bool HasTemporalParents(QNL_network& net, int node) {
+    QNL_intArray orders;
+    return net.FindTemporalNetwork() != nullptr && net.GetTemporalOrders(node, orders) == 0 &&
+           orders.GetCount() > 0;
+}
+
 int TooFewOutcomes() {
     return QNL_errorHandler::Instance().LogError(-2, "A table needs at least two outcomes");
 }
@@ -218,8 +224,10 @@ int QNL_cpt::Assign(const QNL_nodeDefinition& source) {
             return Convert(source, newIds, nullptr);
         case QNL_TYPE_CAST:
         case QNL_TYPE_DEMORGAN:
-            // A gate's outcomes depend on its parents in a way a table can't take over.
-            if (!placed || net->NumberOfParents(node, 0) > 0) return -2;
+            // A gate's outcomes depend on its parents in a way a table can't take over; the
+            // parents of a plate node's temporal definitions count as well.
+            if (!placed || net->NumberOfParents(node, 0) > 0 || HasTemporalParents(*net, node))
+                return -2;
             return ConvertFromTable(source);
         default:
             return -2;

@@ -324,6 +324,14 @@ void QNL_temporalNetwork::NodeTypeChanged(int node) {
     for (int privateNode : PrivateNodesOf(node))
         definitions->GetNode(privateNode)->SetType(source->GetType());
     OutcomesReplaced(node);
+    // A temporal child whose definition cannot take the node's new type as a parent lets it
+    // go, as an ordinary child does (a DeMorgan gate under a node that became a table).
+    for (auto& entry : temporal) {
+        std::vector<int>& parents = entry.second.parents;
+        if (std::find(parents.begin(), parents.end(), node) == parents.end()) continue;
+        if (Sync(entry.first) == 0) continue;
+        parents.erase(std::remove(parents.begin(), parents.end(), node), parents.end());
+    }
     SyncAll();
 }
 

@@ -141,6 +141,27 @@ TEST_F(TemporalTest, ObservedPlateNodeTakesAnAddedOutcome) {
     EXPECT_EQ(value->GetEvidence(), 1);
 }
 
+// Gates turned tables: a gate whose temporal definition has parents is refused as one with
+// ordinary parents is; a gate that is only a temporal parent converts, and the gate child lets the
+// temporal arc go. Either way the network reads back as written.
+TEST_F(TemporalTest, GateTypeChangesKeepTemporalDefinitionsReadable) {
+    const std::string path = ::testing::TempDir() + "temporal_gates.xqnl";
+    for (bool self : {true, false}) {
+        net.DeleteAllNodes();
+        const int x = Add(QNL_TYPE_DEMORGAN, "X"), y = Add(QNL_TYPE_DEMORGAN, "Y");
+        ASSERT_EQ(net.SetTemporalType(x, 3) + net.SetTemporalType(y, 3), 0);
+        ASSERT_EQ(net.AddTemporalArc(x, self ? x : y, 1), 0) << self;
+        EXPECT_EQ(net.GetNode(x)->SetType(kCpt), self ? -2 : 0) << self;
+        EXPECT_EQ(net.GetNode(x)->GetType(), self ? QNL_TYPE_DEMORGAN : kCpt) << self;
+        QNL_intArray parents;
+        ASSERT_EQ(net.GetTemporalParents(self ? x : y, 1, parents), 0);
+        EXPECT_EQ(parents.GetCount(), self ? 1 : 0) << self;
+        ASSERT_EQ(net.WriteFile(path.c_str()), 0) << self;
+        QNL_network back;
+        EXPECT_EQ(back.ReadFile(path.c_str()), 0) << self << ": " << quarn_test::LastMessage();
+    }
+}
+
 TEST_F(TemporalTest, TypeAndArcRulesRefuseWhatThePlateCannotHold) {
     const int x = Plate("X");
     const int y = Plate("Y");

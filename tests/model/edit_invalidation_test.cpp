@@ -1,5 +1,6 @@
 #include "definitions/cpt.h"
 #include "definitions/node_value.h"
+#include "definitions/noisy_adder.h"
 #include "definitions/noisy_max.h"
 #include "inference/bayesian_algorithms.h"
 #include "support/beliefs.h"
@@ -232,6 +233,108 @@ TEST(EditInvalidation, ValuesStayCurrentAfterOutcomeAndImpliedEvidenceEdits) {
             ASSERT_EQ(net.UpdateBeliefs(), 0) << label;
             ExpectValidValuesCurrent(net, label);
         }
+    }
+}
+
+// An outcome count set anew, or an outcome removed, at a node that holds or implies evidence:
+// the node's finding is set again over the new outcome set (or goes with its outcome), and the
+// evidence its gate implies is derived from the finished gate. Each case once left a value
+// flagged valid with the old number of cells, or implied evidence read from a gate whose
+// distinguished columns were not yet repaired.
+TEST(EditInvalidation, OutcomeCountChangesAtObservedNodesAndGatesLeaveNoStaleValidValue) {
+    enum Kind { CPT_GROW, CPT_SHRINK, NOISY_MAX_GROW, ADDER_GROW, ADDER_SHRINK, GATE_REMOVAL };
+    for (const Kind kind :
+         {CPT_GROW, CPT_SHRINK, NOISY_MAX_GROW, ADDER_GROW, ADDER_SHRINK, GATE_REMOVAL}) {
+        for (int algorithm : algorithms) {
+            const std::string label =
+                "case " + std::to_string(kind) + " algorithm " + std::to_string(algorithm);
+            QNL_network net;
+            net.SetDefaultBNAlgorithm(algorithm);
+            const int p = AddBinaryNode(net, "P", {}, {0.55});
+            const int type = kind == NOISY_MAX_GROW || kind == GATE_REMOVAL ? QNL_TYPE_NOISY_MAX
+                             : kind == ADDER_GROW || kind == ADDER_SHRINK   ? QNL_TYPE_NOISY_ADDER
+                                                                            : QNL_TYPE_CPT;
+            const int c = net.AddNode(type, "C");
+            ASSERT_EQ(net.AddArc(p, c), 0) << label;
+            QNL_nodeDefinition* definition = net.GetNode(c)->GetDefinition();
+            if (type == QNL_TYPE_CPT) {
+                ASSERT_EQ(definition->SetNumberOfOutcomes(3), 0) << label;
+                ASSERT_EQ(definition->SetDefinition(ArrayOf({0.2, 0.3, 0.5, 0.6, 0.3, 0.1})), 0);
+            } else if (type == QNL_TYPE_NOISY_MAX) {
+                ASSERT_EQ(definition->SetNumberOfOutcomes(3), 0) << label;
+                // Parent outcome 0 and the leak never give the last outcome, so the table
+                // does not depend on P once that outcome is gone.
+                ASSERT_EQ(definition->SetDefinition(ArrayOf({0, 1, 0, 0, 0, 1, 0.78, 0.22, 0})), 0)
+                    << label;
+            }
+            // The adder's table given P's distinguished outcome is its leak: evidence there
+            // implies the distinguished state.
+            QNL_nodeValue& observed = ValueOf(net, type == QNL_TYPE_NOISY_ADDER ? p : c);
+            const int outcome = kind == CPT_SHRINK ? 2 : 1;
+            ASSERT_EQ(observed.SetEvidence(outcome), 0) << label;
+            ASSERT_EQ(net.UpdateBeliefs(), 0) << label;
+            if (kind == GATE_REMOVAL) {
+                ASSERT_EQ(definition->RemoveOutcome(2), 0) << label;
+            } else {
+                const int count = kind == CPT_SHRINK || kind == ADDER_SHRINK ? 2 : 4;
+                ASSERT_EQ(definition->SetNumberOfOutcomes(count), 0) << label;
+            }
+            ExpectValidValuesCurrent(net, label + " after the edit");
+            ASSERT_EQ(net.UpdateBeliefs(), 0) << label;
+            ExpectValidValuesCurrent(net, label + " after the update");
+            for (int h : {p, c})
+                EXPECT_EQ(Beliefs(net, h).size(),
+                          static_cast<std::size_t>(
+                              net.GetNode(h)->GetDefinition()->GetNumberOfOutcomes()))
+                    << label << " node " << h;
+            EXPECT_EQ(ValueOf(net, c).IsObserved(), kind != CPT_SHRINK) << label;
+        }
+    }
+}
+
+// Every entry that evaluates the network refuses a table that updating refuses (here a
+// noisy-MAX node whose columns no longer sum to 1 after an outcome removal), names the node,
+// and leaves no belief flagged valid.
+TEST(EditInvalidation, EveryEvaluationRefusesATableThatUpdatingRefuses) {
+    enum Entry { UPDATE_BELIEFS, CLUSTERING_EVIDENCE, CHAIN_RULE_EVIDENCE, CALL_ALGORITHM };
+    for (const Entry entry :
+         {UPDATE_BELIEFS, CLUSTERING_EVIDENCE, CHAIN_RULE_EVIDENCE, CALL_ALGORITHM}) {
+        const std::string label = "entry " + std::to_string(entry);
+        QNL_network net;
+        const int p = AddBinaryNode(net, "P", {}, {0.3});
+        const int c = net.AddNode(QNL_TYPE_NOISY_MAX, "C");
+        ASSERT_EQ(net.AddArc(p, c), 0) << label;
+        QNL_nodeDefinition* definition = net.GetNode(c)->GetDefinition();
+        ASSERT_EQ(definition->SetNumberOfOutcomes(3), 0) << label;
+        ASSERT_EQ(definition->SetDefinition(ArrayOf({0.2, 0.3, 0.5, 0, 0, 1, 0.1, 0.2, 0.7})), 0);
+        const int d = AddBinaryNode(net, "D", {p}, {0.9, 0.4});
+        ASSERT_EQ(ValueOf(net, c).SetEvidence(0), 0) << label;
+        ASSERT_EQ(net.UpdateBeliefs(), 0) << label;
+        ASSERT_EQ(definition->RemoveOutcome(2), 0) << label;
+        QNL_errorHandler::Instance().Flush();
+        double pe = -2.0;
+        int code = 0;
+        switch (entry) {
+        case UPDATE_BELIEFS:
+            code = net.UpdateBeliefs();
+            break;
+        case CLUSTERING_EVIDENCE:
+        case CHAIN_RULE_EVIDENCE:
+            code = net.CalcPropEvidence(pe, entry == CHAIN_RULE_EVIDENCE) ? 0 : -1;
+            break;
+        case CALL_ALGORITHM:
+            code = net.CallBNAlgorithm();
+            break;
+        }
+        EXPECT_NE(code, 0) << label << " P(e) " << pe;
+        const std::vector<std::string> log = Messages();
+        EXPECT_NE(std::find(log.begin(), log.end(),
+                            "-568 ERROR: Node [C] is not consistent. Inference may not be correct"),
+                  log.end())
+            << label;
+        for (int h : {p, d})
+            EXPECT_FALSE(ValueOf(net, h).IsValueValid()) << label << " node " << h;
+        EXPECT_TRUE(ValueOf(net, c).HasEvidence()) << label;
     }
 }
 

@@ -1,3 +1,4 @@
+#include "definitions/ci_definition.h"
 #include "definitions/cpt.h"
 #include "definitions/node_value.h"
 #include "definitions/noisy_adder.h"
@@ -9,6 +10,7 @@
 #include "support/random_network.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -47,12 +49,18 @@ enum Edit {
     UPDATE,
     COPY,
     FILE_ROUND_TRIP,
-    EDITS
+    EDITS,
+    // Only the gate sequences draw these.
+    OUTCOME_COUNT = EDITS,
+    GATE_OUTCOME_REMOVAL,
+    PROBABILITY_OF_EVIDENCE,
+    EMPTY,
+    GATE_EDITS
 };
 
-// A noisy-MAX node's parameters: each free column random, or on odd draws all on one outcome,
-// so that evidence implies outcomes through it.
-int RandomGate(QNL_noisyMAX& gate, TestRandom& random) {
+// A gate's parameters: each free column random, or on odd draws all on one outcome, so that
+// evidence implies outcomes through it.
+int RandomGate(QNL_ciDefinition& gate, TestRandom& random) {
     QNL_Dmatrix params(*gate.GetParameters());
     const int n = params.GetSizeOfDimension(1);
     for (int c = 0; c < params.GetSizeOfDimension(0); ++c) {
@@ -67,6 +75,75 @@ int RandomGate(QNL_noisyMAX& gate, TestRandom& random) {
     return gate.SetDefinition(params);
 }
 
+// Scales a gate's free columns to sum to 1 (an empty one becomes the unit column at the
+// first outcome), as a caller does after removing an outcome, with the notice callers give.
+void NormaliseGate(QNL_network& net, int h) {
+    auto* gate = dynamic_cast<QNL_ciDefinition*>(net.GetNode(h)->GetDefinition());
+    if (gate == nullptr) return;
+    QNL_Dmatrix params(*gate->GetParameters());
+    const int n = params.GetSizeOfDimension(1);
+    for (int c = 0; c < params.GetSizeOfDimension(0); ++c) {
+        if (gate->IsDistinguishedColumn(c)) continue;
+        double sum = 0.0;
+        for (int k = 0; k < n; ++k)
+            sum += params.Subscript(c * n + k);
+        for (int k = 0; k < n; ++k)
+            params.Subscript(c * n + k) = sum > 0.0 ? params.Subscript(c * n + k) / sum : k == 0;
+    }
+    EXPECT_EQ(gate->SetDefinition(params), 0);
+    EXPECT_EQ(net.NotifyChange(h, QNL_network::CHANGE_VALUES), 0);
+}
+
+bool DefinitionsReady(const QNL_network& net) {
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+        QNL_nodeDefinition* definition = net.GetNode(h)->GetDefinition();
+        definition->CheckReadiness(0);
+        if (!definition->IsValid() || !definition->IsReady()) return false;
+    }
+    return true;
+}
+
+// The outcomes of node h that have positive probability given the evidence.
+std::vector<int> PossibleOutcomes(const QNL_network& net, int h) {
+    const Enumeration truth = Enumerate(net);
+    std::vector<int> possible;
+    for (int k = 0; truth.ok && k < static_cast<int>(truth.Posterior(h).size()); ++k)
+        if (truth.Posterior(h)[static_cast<std::size_t>(k)] > 0.0) possible.push_back(k);
+    return possible;
+}
+
+// Removes outcome k of a gate (h, or another gate when h is none), after putting user evidence
+// on the gate at a possible outcome that stays (odd draws), and after giving its free columns
+// none of k's mass (odd draws), so that the gate stays consistent and the evidence goes on
+// implying through it. On even draws the removal leaves columns off 1.
+int RemoveGateOutcome(QNL_network& net, int h, TestRandom& random) {
+    std::vector<int> gates;
+    for (int g = net.GetFirstNode(); g >= 0; g = net.GetNextNode(g))
+        if (dynamic_cast<QNL_ciDefinition*>(net.GetNode(g)->GetDefinition())) gates.push_back(g);
+    if (gates.empty()) return 0;
+    if (std::find(gates.begin(), gates.end(), h) == gates.end())
+        h = gates[static_cast<std::size_t>(random.Below(static_cast<int>(gates.size())))];
+    auto* gate = static_cast<QNL_ciDefinition*>(net.GetNode(h)->GetDefinition());
+    if (gate->GetNumberOfOutcomes() < 3 && gate->AddOutcome("x") < 0) return 0;
+    const int n = gate->GetNumberOfOutcomes();
+    const int k = random.Below(n);
+    QNL_nodeValue& value = ValueOf(net, h);
+    if (!value.HasEvidence() && random.Below(2) == 1) {
+        std::vector<int> possible = PossibleOutcomes(net, h);
+        possible.erase(std::remove(possible.begin(), possible.end(), k), possible.end());
+        if (!possible.empty())
+            value.SetEvidence(possible[static_cast<std::size_t>(
+                random.Below(static_cast<int>(possible.size())))]);
+    }
+    if (random.Below(2) == 1) {
+        QNL_Dmatrix params(*gate->GetParameters());
+        for (int c = 0; c < params.GetSizeOfDimension(0); ++c)
+            if (!gate->IsDistinguishedColumn(c)) params.Subscript(c * n + k) = 0.0;
+        if (gate->SetDefinition(params) == 0) NormaliseGate(net, h);
+    }
+    return gate->RemoveOutcome(k);
+}
+
 // Edits node h: removes a random arc into it, deletes it, reverses its outcomes, reverses its
 // table (each column turns into another one reversed, so truth tables stay 0/1; in the widened
 // sequences a truth table may draw new resulting states, a noisy-MAX node new parameters), or
@@ -74,8 +151,10 @@ int RandomGate(QNL_noisyMAX& gate, TestRandom& random) {
 // drops its parents) and noisy-MAX. The later edits, which only the widened sequences use, add an
 // arc from a random node or a child of h, add or remove an outcome, set or clear evidence at an
 // outcome of positive posterior, toggle the target, update, or replace the network by a copy or by
-// a file written and read back.
-int Apply(QNL_network& net, int h, int edit, TestRandom& random) {
+// a file written and read back. The gate sequences also draw noisy adders among the types, set
+// a new outcome count at h (or at a node without children, as only such a node can take one),
+// remove an outcome of a gate, and delete every node.
+int Apply(QNL_network& net, int h, int edit, TestRandom& random, bool gates = false) {
     QNL_node* node = net.GetNode(h);
     QNL_nodeDefinition* definition = node->GetDefinition();
     const QNL_intArray& parents = net.GetParents(h);
@@ -94,7 +173,7 @@ int Apply(QNL_network& net, int h, int edit, TestRandom& random) {
     case REORDER:
         return definition->ReorderOutcomes(Reversed(outcomes));
     case TABLE:
-        if (auto* gate = dynamic_cast<QNL_noisyMAX*>(definition)) {
+        if (auto* gate = dynamic_cast<QNL_ciDefinition*>(definition)) {
             // Parameters are set unnotified; callers announce them as the Java binding does.
             const int result = RandomGate(*gate, random);
             return result != 0 ? result : net.NotifyChange(h, QNL_network::CHANGE_VALUES);
@@ -108,8 +187,9 @@ int Apply(QNL_network& net, int h, int edit, TestRandom& random) {
         std::reverse(values.begin(), values.end());
         return static_cast<QNL_cpt*>(definition)->SetProbabilities(ArrayOf(values));
     case TYPE: {
-        const int types[] = {QNL_TYPE_CPT, QNL_TYPE_TRUTHTABLE, QNL_TYPE_NOISY_MAX};
-        const int type = types[random.Below(3)];
+        const int types[] = {QNL_TYPE_CPT, QNL_TYPE_TRUTHTABLE, QNL_TYPE_NOISY_MAX,
+                             QNL_TYPE_NOISY_ADDER};
+        const int type = types[random.Below(gates ? 4 : 3)];
         if (type == QNL_TYPE_TRUTHTABLE && random.Below(2) == 1) node->SetType(QNL_TYPE_LIST);
         return node->SetType(type);
     }
@@ -125,7 +205,7 @@ int Apply(QNL_network& net, int h, int edit, TestRandom& random) {
             return definition->AddOutcome(("x" + std::to_string(random.Below(99999))).c_str());
         if (outcomes < 3 || definition->RemoveOutcome(random.Below(outcomes)) != 0) return 0;
         // What is left of each column is not renormalised by the removal: callers do that.
-        if (auto* gate = dynamic_cast<QNL_noisyMAX*>(definition)) {
+        if (auto* gate = dynamic_cast<QNL_ciDefinition*>(definition)) {
             RandomGate(*gate, random);
             return net.NotifyChange(h, QNL_network::CHANGE_VALUES);
         }
@@ -141,10 +221,7 @@ int Apply(QNL_network& net, int h, int edit, TestRandom& random) {
     case EVIDENCE: {
         QNL_nodeValue& value = ValueOf(net, h);
         if (value.HasEvidence()) return value.ClearEvidence();
-        const Enumeration truth = Enumerate(net);
-        std::vector<int> possible;
-        for (int k = 0; truth.ok && k < outcomes; ++k)
-            if (truth.Posterior(h)[static_cast<std::size_t>(k)] > 0.0) possible.push_back(k);
+        const std::vector<int> possible = PossibleOutcomes(net, h);
         // Evidence that implied evidence contradicts is refused, and that is no fault.
         if (!possible.empty())
             value.SetEvidence(possible[random.Below(static_cast<int>(possible.size()))]);
@@ -159,11 +236,26 @@ int Apply(QNL_network& net, int h, int edit, TestRandom& random) {
         QNL_network copy;
         return copy.Copy(net) != 0 ? -1 : net.Copy(copy);
     }
-    default: {
+    case FILE_ROUND_TRIP: {
         const std::string path = ::testing::TempDir() + "edit_invalidation.xqnl";
         const int written = net.WriteFile(path.c_str());
         return written != 0 ? written : net.ReadFile(path.c_str());
     }
+    case OUTCOME_COUNT: {
+        std::vector<int> leaves;
+        for (int k = 0; k < nodes.GetCount(); ++k)
+            if (net.NumberOfChildren(nodes[k], 0) + net.NumberOfChildren(nodes[k], 1) == 0)
+                leaves.push_back(nodes[k]);
+        if (net.NumberOfChildren(h, 0) + net.NumberOfChildren(h, 1) > 0 && !leaves.empty())
+            h = leaves[static_cast<std::size_t>(random.Below(static_cast<int>(leaves.size())))];
+        return net.GetNode(h)->GetDefinition()->SetNumberOfOutcomes(2 + random.Below(3));
+    }
+    case GATE_OUTCOME_REMOVAL:
+        return RemoveGateOutcome(net, h, random);
+    default:
+        while (net.GetNumberOfNodes() > 0)
+            if (int r = net.DeleteNode(net.GetFirstNode())) return r;
+        return 0;
     }
 }
 
@@ -338,42 +430,106 @@ TEST(EditInvalidation, EveryEvaluationRefusesATableThatUpdatingRefuses) {
     }
 }
 
-// Random sequences of every edit over networks with deterministic columns, truth tables and
-// noisy-MAX nodes, so that evidence implies outcomes; after every edit each value flagged valid
-// holds what enumeration gives, and an update that succeeds leaves every target valid. Rounds
-// 339 and 9059 of longer runs once caught a finding dropped with its outcome without reaching
-// the parents conditioned on it, and an observed parent's outcome change that left its noisy-MAX
-// child valid over rewritten columns.
-TEST(EditInvalidation, ValuesLeftValidByRandomEditsAreCurrent) {
-    std::vector<int> rounds(100);
+// Rounds beyond a test's own, for longer runs: QUARN_RANDOM_EDIT_ROUNDS=n adds rounds up to n.
+std::vector<int> RoundsUpTo(int count, std::vector<int> named) {
+    const char* more = std::getenv("QUARN_RANDOM_EDIT_ROUNDS");
+    if (more != nullptr) count = std::max(count, std::atoi(more));
+    std::vector<int> rounds(static_cast<std::size_t>(count));
     std::iota(rounds.begin(), rounds.end(), 0);
-    rounds.insert(rounds.end(), {339, 9059});
-    for (const int round : rounds) {
-        if (HasFailure()) break;
-        RandomNetworkSpec spec = RoundSpec(1400, round);
-        spec.nodes = 3 + round % 5;
-        spec.maxOutcomes = 3;
-        spec.deterministicShare = 0.5;
-        QNL_network net;
-        net.SetDefaultBNAlgorithm(algorithms[round % 4]);
-        BuildRandomNetwork(net, spec);
-        SetPossibleEvidence(net, spec.seed, 1 + round % 3);
-        TestRandom random(spec.seed);
-        for (int step = 0; step < 40 && net.GetNumberOfNodes() > 1 && !HasFailure(); ++step) {
-            QNL_intArray nodes;
-            net.GetAllNodes(nodes);
-            const int h = nodes[random.Below(nodes.GetCount())];
-            const int edit = step % 4 == 0 ? UPDATE : random.Below(EDITS);
-            const std::string label = "round " + std::to_string(round) + " step " +
-                                      std::to_string(step) + " edit " + std::to_string(edit);
-            const int code = Apply(net, h, edit, random);
-            ExpectValidValuesCurrent(net, label);
-            const std::vector<int> targets = Targets(net);
-            const std::vector<int> wanted = Unobserved(net, targets);
-            if (edit == UPDATE && code == 0 && (targets.empty() || !wanted.empty()) &&
-                Enumerate(net).probabilityOfEvidence > 0.0)
-                ExpectOracle(net, label, wanted);
+    rounds.insert(rounds.end(), named.begin(), named.end());
+    return rounds;
+}
+
+// Polytree propagation cannot yet update a network without nodes; until it can, the empty
+// network is updated under the other algorithms only.
+constexpr bool kPolytreeUpdatesEmptyNetworks = false;
+
+// One round of random edits: after every edit each value flagged valid holds what enumeration
+// gives, and an update that succeeds leaves every target valid. With `gates`, the gate edits
+// too, noisy adders and polytree propagation among the algorithms: a table left inconsistent by
+// a removal is refused by every evaluation until it is normalised, the probability of the
+// evidence is enumeration's whenever it is given (always when an update succeeds), and a network
+// emptied of nodes updates with nothing and gives the evidence probability 1.
+void RunRandomEdits(int round, bool gates) {
+    RandomNetworkSpec spec = RoundSpec(gates ? 52000 : 1400, round);
+    spec.nodes = 3 + round % 5;
+    spec.maxOutcomes = 3;
+    spec.deterministicShare = 0.5;
+    QNL_network net;
+    const int algorithm = gates && round % 5 == 4 ? QNL_ALG_BN_POLYTREE : algorithms[round % 4];
+    net.SetDefaultBNAlgorithm(algorithm);
+    BuildRandomNetwork(net, spec);
+    SetPossibleEvidence(net, spec.seed, 1 + round % 3);
+    TestRandom random(spec.seed);
+    for (int step = 0; step < 40 && net.GetNumberOfNodes() > 1 && !::testing::Test::HasFailure();
+         ++step) {
+        QNL_intArray nodes;
+        net.GetAllNodes(nodes);
+        const int h = nodes[random.Below(nodes.GetCount())];
+        int edit = step % 4 == 0 ? UPDATE : random.Below(gates ? GATE_EDITS : EDITS);
+        // Emptied networks end the round: kept rare.
+        if (edit == EMPTY && random.Below(4) != 0) edit = GATE_OUTCOME_REMOVAL;
+        const std::string label = "round " + std::to_string(round) + " step " +
+                                  std::to_string(step) + " edit " + std::to_string(edit);
+        double pe = -1.0;
+        const int code = edit == PROBABILITY_OF_EVIDENCE
+                             ? (net.CalcPropEvidence(pe, random.Below(2) == 1) ? 0 : -1)
+                             : Apply(net, h, edit, random, gates);
+        if (!DefinitionsReady(net)) {
+            // A removal left a gate's columns off 1.
+            double refused = -1.0;
+            EXPECT_FALSE(net.CalcPropEvidence(refused, random.Below(2) == 1)) << label;
+            EXPECT_EQ(net.UpdateBeliefs(), -568) << label;
+            ExpectNoValidBeliefs(net, label);
+            for (int k = 0; k < nodes.GetCount(); ++k)
+                if (net.IsValidNodeHandle(nodes[k])) NormaliseGate(net, nodes[k]);
+            ASSERT_TRUE(DefinitionsReady(net)) << label;
         }
+        ExpectValidValuesCurrent(net, label);
+        if (edit == PROBABILITY_OF_EVIDENCE) {
+            const Enumeration truth = Enumerate(net);
+            if (code == 0) {
+                EXPECT_NEAR(pe, truth.probabilityOfEvidence, 1e-9 * truth.probabilityOfEvidence)
+                    << label;
+            }
+            if (net.UpdateBeliefs() == 0) {
+                EXPECT_EQ(code, 0) << label;
+            }
+        }
+        if (edit == EMPTY) {
+            if (algorithm != QNL_ALG_BN_POLYTREE || kPolytreeUpdatesEmptyNetworks) {
+                EXPECT_EQ(net.UpdateBeliefs(), 0) << label;
+            }
+            for (const bool chainRule : {false, true}) {
+                EXPECT_TRUE(net.CalcPropEvidence(pe, chainRule)) << label;
+                EXPECT_EQ(pe, 1.0) << label;
+            }
+        }
+        const std::vector<int> targets = Targets(net);
+        const std::vector<int> wanted = Unobserved(net, targets);
+        if (edit == UPDATE && code == 0 && (targets.empty() || !wanted.empty()) &&
+            Enumerate(net).probabilityOfEvidence > 0.0)
+            ExpectOracle(net, label, wanted);
+    }
+}
+
+// Random sequences of every edit over networks with deterministic columns, truth tables and
+// noisy-MAX nodes, so that evidence implies outcomes. Rounds 339 and 9059 of longer runs once
+// caught a finding dropped with its outcome without reaching the parents conditioned on it, and
+// an observed parent's outcome change that left its noisy-MAX child valid over rewritten columns.
+TEST(EditInvalidation, ValuesLeftValidByRandomEditsAreCurrent) {
+    for (const int round : RoundsUpTo(100, {339, 9059})) {
+        if (HasFailure()) break;
+        RunRandomEdits(round, false);
+    }
+}
+
+// The same with new outcome counts, outcome removals at observed gates, noisy adders, the
+// probability of the evidence, polytree propagation and emptied networks.
+TEST(EditInvalidation, ValuesLeftValidByRandomGateAndOutcomeCountEditsAreCurrent) {
+    for (const int round : RoundsUpTo(100, {})) {
+        if (HasFailure()) break;
+        RunRandomEdits(round, true);
     }
 }
 

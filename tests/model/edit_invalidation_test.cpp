@@ -4,6 +4,7 @@
 #include "definitions/noisy_adder.h"
 #include "definitions/noisy_max.h"
 #include "inference/bayesian_algorithms.h"
+#include "inference/value_of_info.h"
 #include "support/beliefs.h"
 #include "support/network_builder.h"
 #include "support/oracle.h"
@@ -386,14 +387,28 @@ TEST(EditInvalidation, OutcomeCountChangesAtObservedNodesAndGatesLeaveNoStaleVal
 
 // Every entry that evaluates the network refuses a table that updating refuses (here a
 // noisy-MAX node whose columns no longer sum to 1 after an outcome removal), names the node,
-// and leaves no belief flagged valid.
+// and leaves no belief flagged valid. The probability of the evidence by clustering and a
+// direct call of the algorithm once evaluated it.
 TEST(EditInvalidation, EveryEvaluationRefusesATableThatUpdatingRefuses) {
-    enum Entry { UPDATE_BELIEFS, CLUSTERING_EVIDENCE, CHAIN_RULE_EVIDENCE, CALL_ALGORITHM };
-    for (const Entry entry :
-         {UPDATE_BELIEFS, CLUSTERING_EVIDENCE, CHAIN_RULE_EVIDENCE, CALL_ALGORITHM}) {
+    enum Entry {
+        UPDATE_BELIEFS,
+        CLUSTERING_EVIDENCE,
+        CHAIN_RULE_EVIDENCE,
+        CALL_ALGORITHM,
+        ANNEALED_MAP,
+        VALUE_OF_INFORMATION
+    };
+    for (const Entry entry : {UPDATE_BELIEFS, CLUSTERING_EVIDENCE, CHAIN_RULE_EVIDENCE,
+                              CALL_ALGORITHM, ANNEALED_MAP, VALUE_OF_INFORMATION}) {
         const std::string label = "entry " + std::to_string(entry);
         QNL_network net;
         const int p = AddBinaryNode(net, "P", {}, {0.3});
+        const int act = entry == VALUE_OF_INFORMATION ? net.AddNode(QNL_TYPE_LIST, "Act") : -1;
+        if (act >= 0) {
+            const int u = net.AddNode(QNL_TYPE_TABLE, "U");
+            ASSERT_EQ(net.AddArc(act, u), 0);
+            ASSERT_EQ(net.AddArc(p, u), 0);
+        }
         const int c = net.AddNode(QNL_TYPE_NOISY_MAX, "C");
         ASSERT_EQ(net.AddArc(p, c), 0) << label;
         QNL_nodeDefinition* definition = net.GetNode(c)->GetDefinition();
@@ -417,6 +432,19 @@ TEST(EditInvalidation, EveryEvaluationRefusesATableThatUpdatingRefuses) {
         case CALL_ALGORITHM:
             code = net.CallBNAlgorithm();
             break;
+        case ANNEALED_MAP: {
+            std::vector<int> outcomes;
+            double joint = 0.0;
+            code = net.AnnealedMAP({{c, 0}}, {p, d}, outcomes, joint, pe, 1);
+            break;
+        }
+        case VALUE_OF_INFORMATION: {
+            QNL_valueOfInfo voi(&net);
+            ASSERT_EQ(voi.SetDecision(act), 0) << label;
+            ASSERT_EQ(voi.AddNode(p), 0) << label;
+            code = net.Update(voi);
+            break;
+        }
         }
         EXPECT_NE(code, 0) << label << " P(e) " << pe;
         const std::vector<std::string> log = Messages();

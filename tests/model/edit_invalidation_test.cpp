@@ -553,9 +553,11 @@ TEST(EditInvalidation, ValuesLeftValidByRandomEditsAreCurrent) {
 }
 
 // The same with new outcome counts, outcome removals at observed gates, noisy adders, the
-// probability of the evidence, polytree propagation and emptied networks.
+// probability of the evidence, polytree propagation and emptied networks. Round 62 finds the
+// evidence a noisy-MAX child implied at its parent while its distinguished column, emptied by
+// an outcome removal, was not yet whole again.
 TEST(EditInvalidation, ValuesLeftValidByRandomGateAndOutcomeCountEditsAreCurrent) {
-    for (const int round : RoundsUpTo(100, {})) {
+    for (const int round : RoundsUpTo(60, {62})) {
         if (HasFailure()) break;
         RunRandomEdits(round, true);
     }

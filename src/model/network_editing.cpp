@@ -307,6 +307,9 @@ int QNL_network::NotifyChange(int node, int kind) {
     StructureChanged();
     // A new outcome set keeps the finding on an outcome that still exists, as any outcome
     // change does (set again over the new outcomes), and drops one past the new count.
+    const QNL_node* changed = GetNode(node);
+    const bool wasObserved =
+        changed != nullptr && changed->GetValue() != nullptr && changed->GetValue()->IsObserved();
     if (kind == CHANGE_SHAPE) RemapEvidence(node, -1, -1, nullptr);
     if (kind == CHANGE_SHAPE && temporal) temporal->OutcomesReplaced(node);
     if (!(notificationControl & NOTIFY_ON) || (notificationMask & kind) != kind) return 0;
@@ -315,10 +318,10 @@ int QNL_network::NotifyChange(int node, int kind) {
     // conditioned on it is found as when a finding is cleared. An outcome change in place
     // rewrote the children's tables too, which for noisy-MAX children changes columns of
     // outcomes that stay.
-    const bool outcomes = kind == CHANGE_OUTCOMES || kind == CHANGE_SHAPE;
-    const int clearing = outcomes && IsValidNodeHandle(node) ? FLAG_CLEARING : 0;
+    const bool clears = kind == CHANGE_OUTCOMES || (kind == CHANGE_SHAPE && wasObserved);
+    const int clearing = clears && IsValidNodeHandle(node) ? FLAG_CLEARING : 0;
     if (clearing) table[node].flags |= clearing;
-    if (outcomes || kind == CHANGE_VALUES)
+    if (kind == CHANGE_OUTCOMES || kind == CHANGE_VALUES || kind == CHANGE_SHAPE)
         result = InvalidateFrom(node, clearing != 0 && kind == CHANGE_OUTCOMES);
     if (clearing) table[node].flags &= ~clearing;
     if (notificationControl & NOTIFY_AUTO_UPDATE) UpdateBeliefs();

@@ -385,6 +385,19 @@ TEST(EditInvalidation, OutcomeCountChangesAtObservedNodesAndGatesLeaveNoStaleVal
     }
 }
 
+// A leaf that holds no evidence conditions nothing above it: a new outcome count there leaves
+// its parent's beliefs standing.
+TEST(EditInvalidation, NewOutcomeCountAtAnUnobservedLeafKeepsItsParentValid) {
+    QNL_network net;
+    const int p = AddBinaryNode(net, "P", {}, {0.55});
+    const int c = AddBinaryNode(net, "C", {p}, {0.9, 0.2});
+    ASSERT_EQ(net.UpdateBeliefs(), 0);
+    ASSERT_EQ(net.GetNode(c)->GetDefinition()->SetNumberOfOutcomes(4), 0);
+    EXPECT_TRUE(ValueOf(net, p).IsValueValid());
+    EXPECT_FALSE(ValueOf(net, c).IsValueValid());
+    ExpectValidValuesCurrent(net, "unobserved leaf");
+}
+
 // Every entry that evaluates the network refuses a table that updating refuses (here a
 // noisy-MAX node whose columns no longer sum to 1 after an outcome removal), names the node,
 // and leaves no belief flagged valid. The probability of the evidence by clustering and a

@@ -300,7 +300,7 @@ int QNL_ciDefinition::InsertOutcome(int index, const char* id) {
             ids.Delete(index);
             return r;
         }
-        OutcomesChanged();
+        AfterOutcomeInserted(index);
         Finish();
         return PropagateInsertOutcome(index);
     }
@@ -321,7 +321,7 @@ int QNL_ciDefinition::InsertOutcome(int index, const char* id) {
         ids.Delete(index);
         return r;
     }
-    OutcomesChanged();
+    AfterOutcomeInserted(index);
     Finish();
     return PropagateInsertOutcome(index);
 }
@@ -331,6 +331,9 @@ int QNL_ciDefinition::RemoveOutcome(int index) {
     const int n = ids.GetCount();
     if (n < 3 || index < 0 || index >= n) return -2;
     const int columns = GetNumberOfColumns();
+    // The propagation drops the identifier from the list it is given; the own list loses it
+    // first, so that the gate is whole again before the network reads its table.
+    QNL_idArray before(false);
     const int result = Guarded([&] {
         std::vector<double> cells;
         cells.reserve(static_cast<std::size_t>(columns) * (n - 1));
@@ -341,16 +344,18 @@ int QNL_ciDefinition::RemoveOutcome(int index) {
         QNL_Dmatrix fresh;
         if (int r = fresh.Setup(shape, 2)) return r;
         std::copy(cells.begin(), cells.end(), fresh.GetItems().Items());
+        if (int r = before.Assign(ids)) return r;
+        if (int r = ids.Delete(index)) return r;
         params = std::move(fresh);
         return 0;
     });
-    if (result != 0) return result;
-    // The network reads the expanded table while the change propagates.
-    MarkStale();
-    const int propagated = PropagateRemoveOutcome(index, ids);
-    OutcomesChanged();
+    if (result != 0) {
+        if (ids.GetCount() != n) ids.Assign(before);
+        return result;
+    }
+    AfterOutcomeRemoved(index);
     Finish();
-    return propagated;
+    return PropagateRemoveOutcome(index, before);
 }
 
 int QNL_ciDefinition::ReorderParameterOutcomes(const QNL_intArray& order) {
@@ -392,6 +397,8 @@ int QNL_ciDefinition::SetNumberOfOutcomes(int count) {
         if (int r = DefaultOutcomeIds(fresh, "State", count)) return r;
         if (int r = ids.Assign(fresh)) return r;
         if (int r = RebuildParameters()) return r;
+        AfterOutcomeCountChange();
+        Finish();
         ResizeAnnotations();
         Notify(QNL_network::CHANGE_SHAPE);
         return 0;

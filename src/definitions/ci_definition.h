@@ -143,8 +143,12 @@ protected:
 
     // The rebuild for the node's parents after the outcome set changed.
     virtual int RebuildParameters() = 0;
-    // After the outcomes changed in place (insert, remove, reorder): model-specific repairs.
-    virtual void OutcomesChanged() {}
+    // Model-specific repairs after the own outcomes changed (an insertion or removal at the
+    // index, a new count), made before the network hears of the change: it reads the
+    // expanded table for the evidence the node implies.
+    virtual void AfterOutcomeInserted(int) {}
+    virtual void AfterOutcomeRemoved(int) {}
+    virtual void AfterOutcomeCountChange() {}
     int Notify(int kind);
     int Finish() {
         MarkStale();

@@ -260,44 +260,27 @@ int QNL_noisyAdder::ReorderParents(const QNL_intArray& order) {
 // ---------------------------------------------------------------------------------------
 // Own outcomes.
 
-int QNL_noisyAdder::InsertOutcome(int index, const char* id) {
-    const int before = ids.GetCount();
-    const int result = QNL_ciDefinition::InsertOutcome(index, id);
-    if (ids.GetCount() != before && distinguished >= index) ++distinguished;
-    return result;
+// The distinguished state keeps its outcome; when that outcome goes, the first one takes its
+// place, its unit columns written whole.
+void QNL_noisyAdder::AfterOutcomeInserted(int index) {
+    if (distinguished >= index) ++distinguished;
 }
 
-int QNL_noisyAdder::RemoveOutcome(int index) {
-    const int before = ids.GetCount();
-    const int result = QNL_ciDefinition::RemoveOutcome(index);
-    if (ids.GetCount() == before) return result;
+void QNL_noisyAdder::AfterOutcomeRemoved(int index) {
     if (distinguished > index) {
         --distinguished;
     } else if (distinguished == index) {
         distinguished = 0;
         ResetDistinguishedColumns();
-        Finish();
     }
-    return result;
 }
 
 // A new outcome set makes its last outcome distinguished, in the parents' columns and the
 // leak alike.
-int QNL_noisyAdder::AfterOutcomeCountChange() {
+void QNL_noisyAdder::AfterOutcomeCountChange() {
     distinguished = ids.GetCount() - 1;
     ResetDistinguishedColumns();
     SetUnitColumn(GetNumberOfColumns() - 1, distinguished);
-    return Finish();
-}
-
-int QNL_noisyAdder::SetNumberOfOutcomes(int count) {
-    if (int r = QNL_ciDefinition::SetNumberOfOutcomes(count)) return r;
-    return AfterOutcomeCountChange();
-}
-
-int QNL_noisyAdder::SetNumberOfOutcomes(const QNL_stringArray& newIds) {
-    if (int r = QNL_ciDefinition::SetNumberOfOutcomes(newIds)) return r;
-    return AfterOutcomeCountChange();
 }
 
 int QNL_noisyAdder::ReorderOutcomes(const QNL_intArray& order) {

@@ -33,10 +33,6 @@ public:
     int ReorderParents(const QNL_intArray& order) override;
     int AddParents() override;
     int Assign(const QNL_nodeDefinition& source) override;
-    int InsertOutcome(int index, const char* id) override;
-    int RemoveOutcome(int index) override;
-    int SetNumberOfOutcomes(const QNL_stringArray& newIds) override;
-    int SetNumberOfOutcomes(int count) override;
     int ReorderOutcomes(const QNL_intArray& order) override;
     void CopyTableTo(QNL_nodeDefinition& target) const override;
 
@@ -58,11 +54,13 @@ protected:
     int RebuildParameters() override { return AddParents(); }
     int UnitOutcome(int) const override { return distinguished; }
     void EraseBlockData(int block) override;
+    void AfterOutcomeInserted(int index) override;
+    void AfterOutcomeRemoved(int index) override;
+    void AfterOutcomeCountChange() override;
 
 private:
     bool IsDistinguishedColumn(int c) const override;
     void ResetDistinguishedColumns();
-    int AfterOutcomeCountChange();
 
     int distinguished = 1;
     std::vector<int> parentDistinguished;

@@ -60,7 +60,8 @@ public:
 
 protected:
     int RebuildParameters() override { return AddParents(); }
-    void OutcomesChanged() override { ResetDistinguishedColumns(); }
+    void AfterOutcomeInserted(int) override { ResetDistinguishedColumns(); }
+    void AfterOutcomeRemoved(int) override { ResetDistinguishedColumns(); }
     int UnitOutcome(int n) const override { return n - 1; }
     void EraseBlockData(int block) override;
 

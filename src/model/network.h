@@ -337,7 +337,6 @@ private:
     int RemoveOrdinaryArc(int parent, int child, bool force);
     int RemoveCostArc(int parent, int child, bool force);
     int AfterStructureChange(int node, int kind);
-    void DropStaleEvidence(int node);
     void RemapEvidence(int node, int removed, int inserted, const QNL_intArray* order);
     void MarkRelatives(int node, int flag, bool upward, bool costLayer);
     // Marks the ancestors of the nodes holding user evidence and, when given, of the sorted

@@ -305,32 +305,27 @@ int QNL_network::AfterStructureChange(int node, int kind) {
 // Every change a definition reports may change what the kept join trees were built from.
 int QNL_network::NotifyChange(int node, int kind) {
     StructureChanged();
-    if (kind == CHANGE_SHAPE) DropStaleEvidence(node);
+    // A new outcome set keeps the finding on an outcome that still exists, as any outcome
+    // change does (set again over the new outcomes), and drops one past the new count.
+    const QNL_node* changed = GetNode(node);
+    const bool wasObserved =
+        changed != nullptr && changed->GetValue() != nullptr && changed->GetValue()->IsObserved();
+    if (kind == CHANGE_SHAPE) RemapEvidence(node, -1, -1, nullptr);
     if (kind == CHANGE_SHAPE && temporal) temporal->OutcomesReplaced(node);
     if (!(notificationControl & NOTIFY_ON) || (notificationMask & kind) != kind) return 0;
     int result = 0;
     // The outcome change may have taken the node's finding (RemapEvidence, quietly): what was
-    // conditioned on it is found as when a finding is cleared. It rewrote the children's tables
-    // too, which for noisy-MAX children changes columns of outcomes that stay.
-    const int clearing = kind == CHANGE_OUTCOMES && IsValidNodeHandle(node) ? FLAG_CLEARING : 0;
+    // conditioned on it is found as when a finding is cleared. An outcome change in place
+    // rewrote the children's tables too, which for noisy-MAX children changes columns of
+    // outcomes that stay.
+    const bool clears = kind == CHANGE_OUTCOMES || (kind == CHANGE_SHAPE && wasObserved);
+    const int clearing = clears && IsValidNodeHandle(node) ? FLAG_CLEARING : 0;
     if (clearing) table[node].flags |= clearing;
     if (kind == CHANGE_OUTCOMES || kind == CHANGE_VALUES || kind == CHANGE_SHAPE)
-        result = InvalidateFrom(node, clearing != 0);
+        result = InvalidateFrom(node, clearing != 0 && kind == CHANGE_OUTCOMES);
     if (clearing) table[node].flags &= ~clearing;
     if (notificationControl & NOTIFY_AUTO_UPDATE) UpdateBeliefs();
     return result;
-}
-
-// Evidence on an outcome that a change of the outcome set removed would index past the
-// node's tables; it is withdrawn before anything reads it.
-void QNL_network::DropStaleEvidence(int node) {
-    QNL_node* n = GetNode(node);
-    QNL_nodeValue* value = n != nullptr ? n->GetValue() : nullptr;
-    if (value == nullptr || n->GetDefinition() == nullptr || !value->IsObserved()) return;
-    const int outcome = value->GetEvidence();
-    if (outcome < 0 || outcome < n->GetDefinition()->GetNumberOfOutcomes()) return;
-    if (value->HasEvidence()) value->ClearEvidence();
-    if (value->HasPropagatedEvidence()) value->ClearPropagatedEvidence();
 }
 
 // The new definition and value are in place only now, so the values that depend on the node
@@ -339,29 +334,31 @@ int QNL_network::NodeTypeChanged(int node, int previousType) {
     StructureChanged();
     if (cases != nullptr) cases->NodeTypeChanged(node, previousType);
     if (temporal) temporal->NodeTypeChanged(node);
-    // The new definition may have another number of outcomes than the finding's value spans.
-    RemapEvidence(node, -1, -1, nullptr);
     return NotifyChange(node, CHANGE_SHAPE);
 }
 
 // The node's own evidence follows a change of its outcome set: it moves with its outcome,
-// or goes when its outcome was removed. This happens quietly; the change notification that
-// ends every outcome change invalidates and propagates again.
+// or goes when its outcome was removed or lies past a new outcome count. This happens
+// quietly; the change notification that ends every outcome change invalidates and propagates
+// again.
 void QNL_network::RemapEvidence(int node, int removed, int inserted, const QNL_intArray* order) {
     QNL_node* n = GetNode(node);
     QNL_nodeValue* value = n != nullptr ? n->GetValue() : nullptr;
-    if (value == nullptr || !value->IsObserved() || value->GetEvidence() < 0) return;
+    if (value == nullptr || n->GetDefinition() == nullptr || !value->IsObserved() ||
+        value->GetEvidence() < 0)
+        return;
+    const int count = n->GetDefinition()->GetNumberOfOutcomes();
     const int old = value->GetEvidence();
     int moved = old;
     if (removed >= 0) moved = old == removed ? -1 : (old > removed ? old - 1 : old);
     if (inserted >= 0 && old >= inserted) moved = old + 1;
     if (order != nullptr) moved = order->FindPosition(old);
+    if (moved >= count) moved = -1;
     // Evidence that keeps its index is set again all the same when its value still spans the
     // old outcome set (a plate node's value after an update has a row per slice).
     const QNL_Dmatrix* held = value->GetMatrix();
     const int last = held != nullptr ? held->GetNumberOfDimensions() - 1 : -1;
-    if (moved == old &&
-        (last < 0 || held->GetSizeOfDimension(last) == n->GetDefinition()->GetNumberOfOutcomes()))
+    if (moved == old && (last < 0 || held->GetSizeOfDimension(last) == count))
         return;
     const bool user = value->HasEvidence();
     const int control = notificationControl;

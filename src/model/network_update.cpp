@@ -119,10 +119,10 @@ int QNL_network::Dispatch() {
 }
 
 // A file may be read with a table that failed its check, and tables can be set unchecked. No
-// algorithm is run on such a table: its numbers (negative, not a number, columns that don't
-// sum to 1) would come out as beliefs. The check runs again only after a change a definition
-// reported or an unchecked edit; cells written in place through the exposed matrix are
-// checked with the next such change.
+// evaluation (update, algorithm, probability of evidence) is run on such a table: its numbers
+// (negative, not a number, columns that don't sum to 1) would come out as beliefs. The check runs
+// again only after a change a definition reported or an unchecked edit; cells written in place
+// through the exposed matrix are checked with the next such change.
 int QNL_network::CheckDefinitionsUsable() {
     if (definitionsChecked) return 0;
     for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
@@ -166,6 +166,7 @@ int QNL_network::UpdateHybrid() {
 }
 
 int QNL_network::CallBNAlgorithm() {
+    if (int r = CheckDefinitionsUsable()) return r;
     bool solved;
     switch (bayesianAlgorithm) {
     case QNL_ALG_BN_CLUSTERING:
@@ -205,6 +206,9 @@ int QNL_network::CallBNAlgorithm() {
 }
 
 bool QNL_network::CalcPropEvidence(double& result, bool chainRule) {
+    // The clustering method evaluates the tables without an update: the same refusal as
+    // updating, before anything is computed.
+    if (CheckDefinitionsUsable() != 0) return false;
     for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h))
         if (table[h].temporalType == 3)
             return quarn::detail::ProbEvidenceOfTemporalNetwork(*this, result, chainRule);

@@ -110,8 +110,6 @@ struct Chain {
     }
 };
 
-// A node of every type cannot be left without its definition and value; arcs into it are
-// still judged by its definition.
 // A finding survives a change of type only as a value over the new outcomes: a discrete child of
 // continuous parents has two where the table had three, and the value once kept three cells.
 TEST_F(NodeType, FindingFollowsATypeThatChangesTheOutcomeCount) {
@@ -168,6 +166,8 @@ TEST_F(NodeType, CostParentThatLosesItsOutcomesLeaves) {
     }
 }
 
+// A node of every type cannot be left without its definition and value; arcs into it are
+// still judged by its definition.
 TEST(NodeTypes, NoNodeCanBeLeftForNothing) {
     for (int type : kEveryType) {
         SCOPED_TRACE(type);

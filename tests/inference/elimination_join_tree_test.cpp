@@ -20,7 +20,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 #include <string>
 #include <vector>
 
@@ -43,28 +42,6 @@ QNL_relevanceComponent* Largest(const QNL_componentList& components) {
     return best;
 }
 
-// A random network thinned to a forest: an arc whose ends are already connected goes, so
-// nodes of several parents stay and trees of every shape appear.
-void ThinToForest(QNL_network& network, const std::vector<int>& nodes) {
-    std::vector<int> root(static_cast<std::size_t>(network.GetLastNode() + 1));
-    std::iota(root.begin(), root.end(), 0);
-    auto find = [&](int x) {
-        while (root[static_cast<std::size_t>(x)] != x)
-            x = root[static_cast<std::size_t>(x)];
-        return x;
-    };
-    for (int child : nodes) {
-        const QNL_intArray parents(network.GetParents(child));
-        for (int i = 0; i < parents.GetCount(); ++i) {
-            const int a = find(parents[i]), b = find(child);
-            if (a == b)
-                ASSERT_EQ(network.RemoveArc(parents[i], child), 0);
-            else
-                root[static_cast<std::size_t>(a)] = b;
-        }
-    }
-    ASSERT_EQ(network.IsPolytree(), 1);
-}
 
 } // namespace
 
@@ -257,8 +234,8 @@ TEST(PolytreeTest, RandomForestsMatchEnumeration) {
         QNL_network network;
         quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(4200, round);
         spec.nodes = 2 + round % 12;
-        const std::vector<int> nodes = quarn_test::BuildRandomNetwork(network, spec);
-        ThinToForest(network, nodes);
+        quarn_test::BuildRandomNetwork(network, spec);
+        quarn_test::ThinToForest(network);
         quarn_test::SetPossibleEvidence(network, spec.seed * 3, round % 4);
         const std::string label = "round " + std::to_string(round);
         ASSERT_EQ(UpdateWith(network, QNL_ALG_BN_POLYTREE), 0) << label;

@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <numeric>
 #include <string>
 #include <vector>
 
@@ -89,27 +88,6 @@ TEST(EmptyNetworkUpdate, EveryAlgorithmAnswersAsTheDefaultOne) {
     }
 }
 
-// A random network thinned to a singly connected one: an arc whose ends are connected
-// already goes, so nodes of several parents stay.
-void ThinToPolytree(QNL_network& network) {
-    std::vector<int> root(static_cast<std::size_t>(network.GetLastNode() + 1));
-    std::iota(root.begin(), root.end(), 0);
-    auto find = [&](int x) {
-        while (root[static_cast<std::size_t>(x)] != x)
-            x = root[static_cast<std::size_t>(x)];
-        return x;
-    };
-    for (int child = network.GetFirstNode(); child >= 0; child = network.GetNextNode(child)) {
-        const QNL_intArray parents(network.GetParents(child));
-        for (int i = 0; i < parents.GetCount(); ++i) {
-            const int a = find(parents[i]), b = find(child);
-            if (a == b)
-                network.RemoveArc(parents[i], child);
-            else
-                root[static_cast<std::size_t>(a)] = b;
-        }
-    }
-}
 
 // Random edits take polytrees apart down to no node at all, the last slot often first, so the
 // slot table keeps holes: after every edit the polytree matches enumeration; the empty network
@@ -122,7 +100,7 @@ TEST(PolytreeTest, RandomDeletionsDownToNothingKeepMatchingEnumeration) {
         spec.nodes = 3 + round % 8;
         spec.maxParents = 2;
         quarn_test::BuildRandomNetwork(network, spec);
-        ThinToPolytree(network);
+        quarn_test::ThinToForest(network);
         ASSERT_EQ(network.IsPolytree(), 1);
         quarn_test::SetPossibleEvidence(network, spec.seed * 5, round % 3);
         network.SetDefaultBNAlgorithm(QNL_ALG_BN_POLYTREE);

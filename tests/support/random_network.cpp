@@ -1,6 +1,7 @@
 #include "support/random_network.h"
 
 #include <algorithm>
+#include <numeric>
 #include <string>
 
 #include "definitions/node_value.h"
@@ -200,6 +201,27 @@ Alarm BuildAlarm(QNL_network& network) {
     a.johnCalls = AddBinaryNode(network, "JohnCalls", {a.alarm}, {0.9, 0.05});
     a.maryCalls = AddBinaryNode(network, "MaryCalls", {a.alarm}, {0.7, 0.01});
     return a;
+}
+
+void ThinToForest(QNL_network& network) {
+    std::vector<int> root(static_cast<std::size_t>(std::max(network.GetLastNode() + 1, 0)));
+    std::iota(root.begin(), root.end(), 0);
+    auto find = [&](int x) {
+        while (root[static_cast<std::size_t>(x)] != x)
+            x = root[static_cast<std::size_t>(x)];
+        return x;
+    };
+    for (int child = network.GetFirstNode(); child >= 0; child = network.GetNextNode(child)) {
+        const QNL_intArray parents(network.GetParents(child));
+        for (int i = 0; i < parents.GetCount(); ++i) {
+            const int a = find(parents[i]), b = find(child);
+            if (a == b)
+                EXPECT_EQ(network.RemoveArc(parents[i], child), 0);
+            else
+                root[static_cast<std::size_t>(a)] = b;
+        }
+    }
+    EXPECT_EQ(network.IsPolytree(), 1);
 }
 
 } // namespace quarn_test

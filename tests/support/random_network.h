@@ -38,6 +38,9 @@ RandomNetworkSpec RoundSpec(std::uint64_t base, int round);
 // nodes (at most maxParents each) and random tables to an empty network; the handles in
 // creation order. Uses the network's CPT node type.
 std::vector<int> BuildRandomNetwork(QNL_network& network, const RandomNetworkSpec& spec);
+// Thins the network to a forest: an arc whose ends are already connected goes, so nodes of
+// several parents stay and trees of every shape appear.
+void ThinToForest(QNL_network& network);
 
 // One forward sample of every node (by handle; -1 for free slots), drawn in parents-first
 // order. Outcomes of probability 0 are never drawn.

@@ -372,7 +372,8 @@ int QNL_ergoFormat::Write(const char* path) {
     if (network == nullptr) return -2;
     for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
         const int type = network->GetNode(h)->GetType();
-        if (type != QNL_TYPE_CPT && type != QNL_TYPE_TRUTHTABLE)
+        if ((type != QNL_TYPE_CPT && type != QNL_TYPE_TRUTHTABLE) ||
+            !quarn::detail::HasFiniteValues(network->GetNode(h)))
             return QNL_errorHandler::Instance().LogError(
                 -2, "ERROR: This Network cannot be saved in Ergo format");
     }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
 namespace quarn::detail {
 
@@ -79,6 +80,18 @@ bool TableShape(QNL_network* network, int node, std::vector<int>& sizes, QNL_dou
         if (cells > INT_MAX) return false;
     }
     return cells == values.GetCount();
+}
+
+bool AllFinite(const QNL_doubleArray& values) {
+    for (int i = 0; i < values.GetCount(); ++i)
+        if (!std::isfinite(values[i])) return false;
+    return true;
+}
+
+bool HasFiniteValues(const QNL_node* node) {
+    if (node == nullptr || node->GetDefinition() == nullptr) return true;
+    QNL_doubleArray values;
+    return node->GetDefinition()->GetDefinition(values) != 0 || AllFinite(values);
 }
 
 long long CellsWithParents(QNL_network* network, int child, const std::vector<int>& parents,
@@ -259,7 +272,8 @@ int CheckWritable(QNL_textParser& parser, const char* refusal, const char* tool)
                 "ERROR: '" + std::string(id) + "' : Node type not supported by " + tool;
             return QNL_errorHandler::Instance().LogError(-2, message);
         }
-        if (type != QNL_TYPE_LIST && !TableShape(network, h, sizes, values)) {
+        if (type != QNL_TYPE_LIST &&
+            (!TableShape(network, h, sizes, values) || !AllFinite(values))) {
             std::string message = "ERROR: '" + std::string(id) + "' : Node table cannot be written";
             return QNL_errorHandler::Instance().LogError(-2, message);
         }

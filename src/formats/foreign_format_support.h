@@ -60,6 +60,14 @@ void ClearRoundOff(double* values, int count);
 // the definition's table does not have that many values.
 bool TableShape(QNL_network* network, int node, std::vector<int>& sizes, QNL_doubleArray& values);
 
+// Whether every value is a finite number. The text formats have no number text for an
+// infinity or a NaN: "%.8f" gives "inf" or "nan", which no reader takes for a number, so a
+// table holding one would make the whole file unreadable.
+bool AllFinite(const QNL_doubleArray& values);
+// Whether the node's definition values (as GetDefinition gives them) are all finite; a
+// definition without values passes.
+bool HasFiniteValues(const QNL_node* node);
+
 // The most cells a table read from a file may hold: the model's own limit. A node is checked
 // once its parents in the file are known and refused before any arc is added: arc by arc, its
 // table would double up to that limit, and a file of a few kilobytes could take gigabytes on
@@ -215,7 +223,7 @@ int WriteSeparatedProperty(QNL_textParser& parser, const char* name, const char*
 
 // Before the file is opened: a network with a multi-attribute utility node is refused with
 // `refusal`, and so is a node that none of the tool's kinds expresses ("... not supported by
-// <tool>") or whose table cannot be laid out.
+// <tool>") or whose table cannot be laid out or holds a value that is not finite.
 int CheckWritable(QNL_textParser& parser, const char* refusal, const char* tool);
 
 // The frame of a writer: the check, the file, then the header, every node's block and every

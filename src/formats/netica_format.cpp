@@ -755,7 +755,8 @@ int QNL_neticaFormat::CheckWritable() {
                            type == QNL_TYPE_NOISY_MAX || type == QNL_TYPE_NOISY_ADDER ||
                            type == QNL_TYPE_CAST || type == QNL_TYPE_DEMORGAN;
         if (!known ||
-            (type != QNL_TYPE_LIST && !quarn::detail::TableShape(network, h, sizes, values)))
+            (type != QNL_TYPE_LIST && (!quarn::detail::TableShape(network, h, sizes, values) ||
+                                       !quarn::detail::AllFinite(values))))
             return log.LogError(-2, "ERROR: This Network cannot be saved in Netica format (node '" +
                                         std::string(id) + "')");
     }

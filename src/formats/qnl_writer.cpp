@@ -1,6 +1,7 @@
 // The writer of the own text format: always the same statements in the same order, blocks
 // opened as name " = ", "{" one level deeper, contents two levels deeper and closed by "};".
 
+#include "formats/foreign_format_support.h"
 #include "formats/qnl_format.h"
 #include "numerics/number_text.h"
 
@@ -165,6 +166,8 @@ int QNL_textFormat::CheckWritable() {
         else if (type == QNL_TYPE_MAU &&
                  static_cast<const QNL_mau*>(node->GetDefinition())->GetExpressions() != nullptr)
             why = "' is defined by expressions";
+        else if (!quarn::detail::HasFiniteValues(node))
+            why = "' holds a number that is not finite";
         if (why != nullptr)
             return QNL_errorHandler::Instance().LogError(
                 -2, std::string("ERROR: This Network cannot be saved in QNL format: node '") +

@@ -250,7 +250,9 @@ int QNL_learnNode::PriorCounts() {
         code = PriorCountsFromNetwork(false, equivalentSampleSize);
         break;
     default:
-        return method;
+        // The method number itself would read as success when positive and as another
+        // failure (even a cancel) when negative.
+        return LogFailure(-1, "unknown PARAM_PRIORS_METHOD " + std::to_string(method));
     }
     if (code != 0) return code;
     priors.RecomputeRowSums();

@@ -373,7 +373,8 @@ void QNL_learnNetwork::EndSearchScoring() {
 int QNL_learnNetwork::GreedySearch() {
     // The forced arcs stand before any move is priced, so no queued move is made on a
     // structure without them.
-    if (ApplyBackgroundKnowledge() != 0) return -1;
+    if (ApplyBackgroundKnowledge() != 0)
+        return LogFailure(-1, "the forced arcs would close a cycle with the arcs drawn");
     // Scoring every candidate by an EM run of its own would cost an EM run per move priced.
     const bool incomplete = dataIncomplete && options.GetInt(INCOMPLETE_DATA_METHOD) == 1;
     struct EndScoring {
@@ -459,7 +460,10 @@ int QNL_learnNetwork::EnforceParentLimit(int limit) {
             result = LogFailure(-1, "the network cannot be scored, so no parent can be removed");
             break;
         }
-        if ((result = ApplyBackgroundKnowledge()) != 0) break;
+        if ((result = ApplyBackgroundKnowledge()) != 0) {
+            LogFailure(result, "the forced arcs would close a cycle with the arcs drawn");
+            break;
+        }
         if ((result = PrepareCandidates()) != 0) break;
         // Forced arcs beyond the limit leave nothing to remove.
         std::size_t arcs = 0;

@@ -144,10 +144,30 @@ TEST(EngineScores, EstimatesFollowTheCountsAndPriorsOfEveryMethod) {
     EXPECT_EQ(net.LearnParameters(), 0) << "incomplete data go through the engine's EM";
     net.SetIntOption("INCOMPLETE_DATA_METHOD", 2);
     net.SetIntOption("PARAM_PRIORS_METHOD", 9);
-    EXPECT_EQ(net.GetNode(0)->PriorCounts(), 9);
+    EXPECT_EQ(net.GetNode(0)->PriorCounts(), -1);
     EXPECT_EQ(net.ScoreNetwork(), kNoScore);
     net.SetIntOption("PARAM_PRIORS_METHOD", 4);
     EXPECT_EQ(net.LearnParameters(), -567) << "no prior network";
+}
+
+TEST(EngineScores, AnUnknownPriorsMethodFailsWithAMessage) {
+    // The method number itself once came back: read as success when positive, as a cancel
+    // when it happened to be the cancel code.
+    const QNL_dataset data = IntColumns({{0, 1, 1, 0}, {1, 1, 0, 0}});
+    for (const int method : {6, 9, 2147483647, -1, -1000, QNL_learnNetwork::CANCELLED}) {
+        QNL_learnNetwork net;
+        ASSERT_TRUE(net.ImportDataset(data));
+        net.SetIntOption("PARAM_PRIORS_METHOD", method);
+        QNL_errorHandler::Instance().Flush();
+        EXPECT_EQ(net.LearnParameters(), -1) << method;
+        EXPECT_EQ(quarn_test::LastMessage(),
+                  "learning: unknown PARAM_PRIORS_METHOD " + std::to_string(method));
+        QNL_errorHandler::Instance().Flush();
+        double score = 0.0;
+        EXPECT_EQ(net.RunEM(score), -1) << method;
+        EXPECT_GE(QNL_errorHandler::Instance().GetNumberOfErrors(), 1) << method;
+    }
+    QNL_errorHandler::Instance().Flush();
 }
 
 TEST(EngineScores, PriorsFromAPriorNetworkUseItsJointOrItsTables) {

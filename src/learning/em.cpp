@@ -82,8 +82,14 @@ public:
     explicit SavedNetworkState(QNL_network& network)
         : network(network), caseUpdates(network.CaseUpdatesEnabled()),
           maskBit(network.GetNotificationMask() & 1) {
-        for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+        for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
             if (network.IsTarget(h)) targets.push_back(h);
+            if (IsDecision(h)) {
+                const QNL_intArray& parents = network.GetParents(h);
+                decisionParents.emplace_back(
+                    h, std::vector<int>(parents.Items(), parents.Items() + parents.GetCount()));
+            }
+        }
         network.SetNotificationMask(network.GetNotificationMask() & ~1);
         network.ClearAllEvidence();
         network.ClearAllTargets();
@@ -92,6 +98,15 @@ public:
     SavedNetworkState(const SavedNetworkState&) = delete;
     SavedNetworkState& operator=(const SavedNetworkState&) = delete;
     ~SavedNetworkState() {
+        // Inference over a network with decisions draws an arc between two decisions it
+        // takes to be in temporal order; the run keeps the structure it was given.
+        for (const auto& [h, parents] : decisionParents) {
+            const QNL_intArray& current = network.GetParents(h);
+            const std::vector<int> now(current.Items(), current.Items() + current.GetCount());
+            for (const int p : now)
+                if (std::find(parents.begin(), parents.end(), p) == parents.end())
+                    network.RemoveArc(p, h);
+        }
         network.EnableCaseUpdates(caseUpdates);
         network.ClearAllEvidence();
         network.ClearAllTargets();
@@ -103,10 +118,16 @@ public:
     }
 
 private:
+    bool IsDecision(int h) const {
+        const QNL_nodeDefinition* definition = network.GetNode(h)->GetDefinition();
+        return definition != nullptr && (definition->GetType() & QNL_TYPE_BIT_DECISION) != 0;
+    }
+
     QNL_network& network;
     bool caseUpdates;
     int maskBit;
     std::vector<int> targets;
+    std::vector<std::pair<int, std::vector<int>>> decisionParents;
 };
 
 // The tables and noisy-MAX parameters of every node as they were before the run, for a run

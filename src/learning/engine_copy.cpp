@@ -235,7 +235,11 @@ int QNL_learnNetwork::CopyToNetwork(QNL_network& target) {
     }
     for (int i = -1; NextNode(i) == 0;)
         for (const int p : nodes[static_cast<std::size_t>(i)]->parents)
-            if (const int code = target.AddArc(handles[p], handles[i])) return code;
+            if (const int code = target.AddArc(handles[p], handles[i]))
+                // Arcs drawn by hand may close a cycle, which the target refuses silently.
+                return LogFailure(code, "the arc " + nodes[static_cast<std::size_t>(p)]->name +
+                                            " -> " + nodes[static_cast<std::size_t>(i)]->name +
+                                            " cannot be added to the network");
     copyMap.Set(&target, std::move(handles), std::move(outcomes));
     return CopyParameters(copyMap, 1);
 }

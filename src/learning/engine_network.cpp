@@ -447,10 +447,14 @@ int QNL_learnNetwork::SetTiers(const std::vector<std::vector<int>>& tiers) {
         if (OrderTiers(tiers) != 0) return -1;
         for (const auto& tier : tiers)
             for (const int i : tier)
-                for (const int j : tier)
-                    if (i != j && !nodes[static_cast<std::size_t>(j)]->IsForbiddenParent(i) &&
+                for (const int j : tier) {
+                    if (i == j) continue;
+                    // A one-tier list orders nothing, so a missing node is first met here.
+                    if (!IsNode(i) || !IsNode(j)) return -1;
+                    if (!nodes[static_cast<std::size_t>(j)]->IsForbiddenParent(i) &&
                         SetForbiddenArc(i, j) != 0)
                         return -1;
+                }
         CloseTiers();
         return 0;
     });
@@ -503,6 +507,9 @@ int QNL_learnNetwork::ApplyBackgroundKnowledge() {
             if (!child.active || !nodes[static_cast<std::size_t>(i)]->active) continue;
             if (child.IsForcedParent(i)) {
                 const bool had = child.HasParent(i);
+                // Forced arcs are acyclic among themselves, but not with the arcs already
+                // drawn; a cycle would leave no network to score or copy.
+                if (!had && HasDirectedPath(j, i)) return undo();
                 const int result = AddArc(i, j);
                 if (result < 0) return undo();
                 if (result == 1 && !had) done.push_back({i, j, true});

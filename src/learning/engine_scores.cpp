@@ -228,13 +228,21 @@ int QNL_learnNode::PriorCounts() {
     const int method = network->options.GetInt(PARAM_PRIORS_METHOD);
     const double q = priors.Rows();
     const double r = priors.States();
+    if (method == 1)
+        equivalentSampleSize = network->options.GetDouble(QNL_learnOption::EQUIV_SAMPLE_SIZE);
+    // A negative or unbounded sample size makes prior counts that no table can come from:
+    // negative or not-a-number probabilities.
+    const bool weighted = method >= 0 && method <= 5 && method != 2;
+    if (weighted && !(equivalentSampleSize >= 0.0 && std::isfinite(equivalentSampleSize)))
+        return LogFailure(-1, "node " + name + " has the equivalent sample size " +
+                                  std::to_string(equivalentSampleSize) +
+                                  ", which is not a finite number of at least 0");
     int code = 0;
     switch (method) {
     case 0:
         priors.Fill(equivalentSampleSize / (r * q));
         break;
     case 1:
-        equivalentSampleSize = network->options.GetDouble(QNL_learnOption::EQUIV_SAMPLE_SIZE);
         code = PriorCountsFromNetwork(true, equivalentSampleSize);
         break;
     case 2:
@@ -250,7 +258,9 @@ int QNL_learnNode::PriorCounts() {
         code = PriorCountsFromNetwork(false, equivalentSampleSize);
         break;
     default:
-        return method;
+        // The method number itself would read as success when positive and as another
+        // failure (even a cancel) when negative.
+        return LogFailure(-1, "unknown PARAM_PRIORS_METHOD " + std::to_string(method));
     }
     if (code != 0) return code;
     priors.RecomputeRowSums();

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <climits>
 #include <new>
+#include <sstream>
 
 using namespace QNL_learnOption;
 
@@ -371,9 +372,18 @@ void QNL_learnNetwork::EndSearchScoring() {
 }
 
 int QNL_learnNetwork::GreedySearch() {
+    // The loop stops at the first gain below the delta; at or below the marker of an empty
+    // queue no gain is, and the search would turn arcs over until its cap.
+    const double delta = options.GetDouble(MIN_GREEDY_DELTA);
+    if (!(delta > kNothingQueued)) {
+        std::ostringstream text;
+        text << "MIN_GREEDY_DELTA " << delta << " leaves the greedy search nothing to stop at";
+        return LogFailure(-1, text.str());
+    }
     // The forced arcs stand before any move is priced, so no queued move is made on a
     // structure without them.
-    if (ApplyBackgroundKnowledge() != 0) return -1;
+    if (ApplyBackgroundKnowledge() != 0)
+        return LogFailure(-1, "the forced arcs would close a cycle with the arcs drawn");
     // Scoring every candidate by an EM run of its own would cost an EM run per move priced.
     const bool incomplete = dataIncomplete && options.GetInt(INCOMPLETE_DATA_METHOD) == 1;
     struct EndScoring {
@@ -388,7 +398,6 @@ int QNL_learnNetwork::GreedySearch() {
         return LogFailure(-1, "the network cannot be scored, so no structure can be searched");
     }
     if (const int code = PrepareCandidates()) return code;
-    const double delta = options.GetDouble(MIN_GREEDY_DELTA);
     // Every applied move raises the score when delta is not negative, so no structure comes
     // twice; the cap holds for a negative delta.
     const long long cap = 100LL * (static_cast<long long>(nodes.size()) + 1) * (nodes.size() + 1);
@@ -459,7 +468,10 @@ int QNL_learnNetwork::EnforceParentLimit(int limit) {
             result = LogFailure(-1, "the network cannot be scored, so no parent can be removed");
             break;
         }
-        if ((result = ApplyBackgroundKnowledge()) != 0) break;
+        if ((result = ApplyBackgroundKnowledge()) != 0) {
+            LogFailure(result, "the forced arcs would close a cycle with the arcs drawn");
+            break;
+        }
         if ((result = PrepareCandidates()) != 0) break;
         // Forced arcs beyond the limit leave nothing to remove.
         std::size_t arcs = 0;

@@ -293,3 +293,28 @@ TEST_F(Em, PassLimitFailsAndEmptyOrUnobservedDataChangeNothing) {
 }
 
 } // namespace
+
+TEST_F(Em, DecisionsKeepTheirParents) {
+    // Inference over a network with unordered decisions draws an arc between them; EM learns
+    // tables and leaves the structure as it was, without utilities (a failed run) and with.
+    BuildTwoNode();
+    const int first = net.AddNode(QNL_TYPE_LIST, "D1");
+    const int second = net.AddNode(QNL_TYPE_LIST, "D2");
+    ASSERT_GE(second, 0);
+    ASSERT_EQ(net.AddArc(a, first), 0);
+    for (const bool withUtility : {false, true}) {
+        if (withUtility) {
+            ASSERT_GE(net.AddNode(QNL_TYPE_TABLE, "U"), 0);
+        }
+        QNL_dataset data = Records({{0, 0}, {1, 1}, {0, 1}, {-1, 0}});
+        ASSERT_TRUE(data.addIntVariable("D2", nullptr, -1));
+        data.setNodeHandle(2, second);
+        for (int r = 0; r < data.getNumberOfRecords(); ++r)
+            data.setCell(2, r, QNL_IntCell((r + 1) % 2));
+        em.Learn(data, net, QNL_emParams());
+        EXPECT_EQ(net.GetParents(first).GetCount(), 1) << withUtility;
+        EXPECT_EQ(net.GetParents(second).GetCount(), 0) << withUtility;
+        EXPECT_FALSE(net.IsRelated(first, second)) << withUtility;
+    }
+    QNL_errorHandler::Instance().Flush();
+}

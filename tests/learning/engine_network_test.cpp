@@ -94,6 +94,47 @@ TEST(EngineNetwork, ArcOperationsAnswerByTheirRules) {
     EXPECT_EQ(net.GetNode(3)->GetParents(), std::vector<int>({2}));
 }
 
+TEST(EngineNetwork, TierListsNamingMissingNodesAreRefusedUnchanged) {
+    // A list of one tier orders no pair, so its nodes were first looked up inside the tier.
+    const std::vector<std::vector<std::vector<int>>> cases = {
+        {{0, 9}}, {{-1, 1}}, {{2, 3, 4}}, {{0}, {1, -2, 2}}, {{0, 1}, {2}, {7}}};
+    for (const auto& tiers : cases) {
+        QNL_learnNetwork net;
+        for (const char* name : {"A", "B", "C"})
+            net.CreateNode(name);
+        EXPECT_EQ(net.SetTiers(tiers), -1) << tiers.size() << " tiers";
+        for (int i = 0; i < 3; ++i)
+            for (int k = 0; k < 3; ++k)
+                EXPECT_FALSE(net.GetNode(i)->IsForbiddenParent(k) ||
+                             net.GetNode(i)->IsInEarlierTier(k))
+                    << "nothing of a refused list stays";
+    }
+}
+
+TEST(EngineNetwork, ForcedArcsThatCloseACycleWithDrawnArcsAreRefused) {
+    QNL_learnNetwork net;
+    ASSERT_TRUE(net.ImportDataset(Binary(3, 20, 5)));
+    ASSERT_EQ(net.AddArc(0, 1), 1);
+    ASSERT_EQ(net.AddArc(1, 2), 1);
+    ASSERT_EQ(net.SetForcedArc(2, 0), 0) << "no forced path back";
+    EXPECT_EQ(net.ApplyBackgroundKnowledge(), -1);
+    EXPECT_TRUE(net.GetNode(0)->GetParents().empty()) << "the structure as it was";
+    QNL_errorHandler::Instance().Flush();
+    EXPECT_EQ(net.GreedySearch(), -1);
+    EXPECT_GE(QNL_errorHandler::Instance().GetNumberOfErrors(), 1);
+
+    // A cycle drawn by hand cannot be copied; the refusal is logged.
+    QNL_learnNetwork drawn;
+    ASSERT_TRUE(drawn.ImportDataset(Binary(3, 20, 6)));
+    for (const auto& [from, to] : {std::pair{0, 1}, {1, 2}, {2, 0}})
+        ASSERT_EQ(drawn.AddArc(from, to), 1);
+    QNL_network target;
+    QNL_errorHandler::Instance().Flush();
+    EXPECT_LT(drawn.CopyToNetwork(target), 0);
+    EXPECT_GE(QNL_errorHandler::Instance().GetNumberOfErrors(), 1);
+    QNL_errorHandler::Instance().Flush();
+}
+
 TEST(EngineNetwork, TiersCloseTransitivelyAndRefuseContradictions) {
     QNL_learnNetwork net;
     for (const char* name : {"A", "B", "C", "D"})

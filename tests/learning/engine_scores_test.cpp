@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
 #include <string>
@@ -144,10 +146,68 @@ TEST(EngineScores, EstimatesFollowTheCountsAndPriorsOfEveryMethod) {
     EXPECT_EQ(net.LearnParameters(), 0) << "incomplete data go through the engine's EM";
     net.SetIntOption("INCOMPLETE_DATA_METHOD", 2);
     net.SetIntOption("PARAM_PRIORS_METHOD", 9);
-    EXPECT_EQ(net.GetNode(0)->PriorCounts(), 9);
+    EXPECT_EQ(net.GetNode(0)->PriorCounts(), -1);
     EXPECT_EQ(net.ScoreNetwork(), kNoScore);
     net.SetIntOption("PARAM_PRIORS_METHOD", 4);
     EXPECT_EQ(net.LearnParameters(), -567) << "no prior network";
+}
+
+TEST(EngineScores, AnUnknownPriorsMethodFailsWithAMessage) {
+    // The method number itself once came back: read as success when positive, as a cancel
+    // when it happened to be the cancel code.
+    const QNL_dataset data = IntColumns({{0, 1, 1, 0}, {1, 1, 0, 0}});
+    for (const int method : {6, 9, 2147483647, -1, -1000, QNL_learnNetwork::CANCELLED}) {
+        QNL_learnNetwork net;
+        ASSERT_TRUE(net.ImportDataset(data));
+        net.SetIntOption("PARAM_PRIORS_METHOD", method);
+        QNL_errorHandler::Instance().Flush();
+        EXPECT_EQ(net.LearnParameters(), -1) << method;
+        EXPECT_EQ(quarn_test::LastMessage(),
+                  "learning: unknown PARAM_PRIORS_METHOD " + std::to_string(method));
+        QNL_errorHandler::Instance().Flush();
+        double score = 0.0;
+        EXPECT_EQ(net.RunEM(score), -1) << method;
+        EXPECT_GE(QNL_errorHandler::Instance().GetNumberOfErrors(), 1) << method;
+    }
+    QNL_errorHandler::Instance().Flush();
+}
+
+TEST(EngineScores, AnEquivalentSampleSizeBelowZeroOrUnboundedIsRefused) {
+    // Such prior counts once gave negative or not-a-number probabilities.
+    const std::string path =
+        (std::filesystem::temp_directory_path() / "quarn_engine_sample_size.txt").string();
+    std::ofstream(path, std::ios::binary) << "A B\n0 1\n1 1\n1 0\n0 0\n0 0\n";
+    const double nan = std::nan("");
+    const struct {
+        int method;
+        double ess;
+        int code;
+    } cases[] = {{0, -1.0, -1}, {3, -0.5, -1}, {0, nan, -1}, {3, HUGE_VAL, -1}, {1, -2.0, -1},
+                 {1, nan, -1},  {2, -1.0, 0},  {0, 0.0, 0},  {3, 0.0, 0},       {0, 1e300, 0}};
+    for (const auto& c : cases) {
+        // Nodes read from a file take their sample size from the options, unchecked.
+        QNL_learnNetwork net;
+        QNL_learnOptions options = net.GetOptions();
+        options.SetInt(QNL_learnOption::PARAM_PRIORS_METHOD, c.method);
+        options.SetDouble(QNL_learnOption::EQUIV_SAMPLE_SIZE, c.ess);
+        net.SetOptions(options);
+        ASSERT_EQ(net.ReadData(path), 0);
+        ASSERT_EQ(net.AddArc(0, 1), 1);
+        QNL_errorHandler::Instance().Flush();
+        EXPECT_EQ(net.LearnParameters(), c.code) << c.method << " " << c.ess;
+        EXPECT_EQ(QNL_errorHandler::Instance().GetNumberOfErrors(), c.code == 0 ? 0 : 1);
+        if (c.code != 0) {
+            EXPECT_NE(quarn_test::LastMessage().find("equivalent sample size"), std::string::npos);
+            continue;
+        }
+        QNL_network copy;
+        ASSERT_EQ(net.CopyToNetwork(copy), 0);
+        for (int h = copy.GetFirstNode(); h >= 0; h = copy.GetNextNode(h))
+            for (const double p : quarn_test::ValuesOf(copy.GetNode(h)->GetDefinition()))
+                EXPECT_TRUE(p >= 0.0 && p <= 1.0) << c.method << " " << c.ess << ": " << p;
+    }
+    std::filesystem::remove(path);
+    QNL_errorHandler::Instance().Flush();
 }
 
 TEST(EngineScores, PriorsFromAPriorNetworkUseItsJointOrItsTables) {

@@ -1,11 +1,14 @@
 #include "learning/dataset.h"
 #include "learning/engine_network.h"
 #include "learning/learning_data.h"
+#include "model/error_handler.h"
 #include "model/network.h"
+#include "support/network_builder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <set>
 #include <utility>
 #include <vector>
@@ -108,6 +111,34 @@ TEST(EngineSearch, MovesWithoutGainAreNeverApplied) {
     // The zero move exists all the same.
     net.AddArc(1, 0);
     EXPECT_DOUBLE_EQ(net.ScoreNetwork(), before);
+}
+
+TEST(EngineSearch, AMinimumGainWithNothingBelowItIsRefused) {
+    // At minus infinity even the empty queue's marker qualified, so the search turned arcs
+    // over until its cap.
+    QNL_network truth;
+    quarn_test::BuildSprinkler(truth);
+    const QNL_dataset data = Sample(truth, 100, 3);
+    const struct {
+        double delta;
+        int code;
+    } cases[] = {{-HUGE_VAL, -1}, {-1e308, -1}, {std::nan(""), -1}, {-2.0, 0}, {HUGE_VAL, 0}};
+    for (const auto& c : cases) {
+        QNL_learnNetwork net;
+        ASSERT_TRUE(net.ImportDataset(data));
+        ASSERT_EQ(net.AddArc(0, 1), 1);
+        QNL_learnOptions options = net.GetOptions();
+        options.SetDouble(QNL_learnOption::MIN_GREEDY_DELTA, c.delta);
+        net.SetOptions(options);
+        QNL_errorHandler::Instance().Flush();
+        EXPECT_EQ(net.SetMaxParents(3), c.code) << c.delta;
+        EXPECT_EQ(net.SearchStructure(-1), c.code) << c.delta;
+        if (c.code == 0) continue;
+        EXPECT_EQ(QNL_errorHandler::Instance().GetNumberOfErrors(), 2) << c.delta;
+        EXPECT_NE(quarn_test::LastMessage().find("MIN_GREEDY_DELTA"), std::string::npos);
+        EXPECT_EQ(SkeletonOf(net), (Skeleton{{0, 1}})) << "the structure as it was";
+    }
+    QNL_errorHandler::Instance().Flush();
 }
 
 TEST(EngineSearch, CachedScoreFollowsTheAppliedMoves) {

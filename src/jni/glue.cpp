@@ -243,8 +243,7 @@ int ResolveNodeId(JNIEnv* env, const QNL_network& network, jstring id) {
 QNL_node* ValidateOutcomeIndex(const QNL_network& network, int node, int outcome) {
     QNL_node* target = ValidateNodeHandle(network, node);
     const QNL_nodeDefinition* definition = target->GetDefinition();
-    // A definition without outcomes (a utility) answers with an error code, not a count.
-    const int count = definition != nullptr ? std::max(0, definition->GetNumberOfOutcomes()) : 0;
+    const int count = definition != nullptr ? definition->GetNumberOfOutcomes() : 0;
     if (outcome < 0 || outcome >= count) {
         std::string message = "Invalid outcome index ";
         AppendInt(message, outcome);

@@ -175,24 +175,4 @@ class RefusalsTest {
             assertEquals("raised: Invalid node handle: 3", answer(byHandle, net, 3));
         }
     }
-
-    /** A node without outcomes (a utility) has no valid outcome index: the range is empty. */
-    @ParameterizedTest(name = "{0}")
-    @MethodSource("utilityOutcomeCalls")
-    void outcomeIndexOfANodeWithoutOutcomesHasAnEmptyRange(String name, Call call) {
-        try (Network net = new Network()) {
-            net.addNode(Models.TABLE, "U");
-            String got = assertThrows(QUARNException.class, () -> call.on(net)).getMessage();
-            assertEquals("Invalid outcome index 0 for node 'U', valid indices are 0..-1", got);
-        }
-    }
-
-    static Stream<Arguments> utilityOutcomeCalls() {
-        return Stream.of(
-            Arguments.of("setEvidence", (Call) net -> net.setEvidence(0, 0)),
-            Arguments.of("getOutcomeId", (Call) net -> net.getOutcomeId("U", 0)),
-            Arguments.of("setFaultOutcome", (Call) net -> net.setFaultOutcome(0, 0, true)),
-            Arguments.of("setDefaultOutcome", (Call) net -> net.setDefaultOutcome(0, 0)),
-            Arguments.of("getOutcomeLabel", (Call) net -> net.getOutcomeLabel(0, 0)));
-    }
 }

@@ -1,5 +1,7 @@
 #include "definitions/definition_support.h"
 
+#include "definitions/cpt.h"
+
 #include <string>
 
 namespace quarn::detail {
@@ -83,6 +85,23 @@ int ReadOutcomeIds(const QNL_stringArray& texts, QNL_idArray& fresh, bool& usabl
     fresh.CheckReadiness(1);
     usable = fresh.IsReady() || fresh.MakeAllIdsValid() == 0;
     return 0;
+}
+
+bool ColumnsAreDistributions(const QNL_Dmatrix& table) {
+    const int dimensions = table.GetNumberOfDimensions();
+    if (dimensions == 0 || table.GetSize() == 0) return true;
+    const int n = table.GetSizeOfDimension(dimensions - 1);
+    if (n <= 0) return false;
+    const double* values = table.GetItems().Items();
+    for (int start = 0; start < table.GetSize(); start += n) {
+        double sum = 0.0;
+        for (int k = 0; k < n; ++k) {
+            if (!(values[start + k] >= 0.0)) return false;
+            sum += values[start + k];
+        }
+        if (!(sum >= QNL_cpt::MIN_COLUMN_SUM && sum <= QNL_cpt::MAX_COLUMN_SUM)) return false;
+    }
+    return true;
 }
 
 } // namespace quarn::detail

@@ -67,6 +67,11 @@ inline bool SameDimensions(const QNL_Dmatrix& a, const QNL_Dmatrix& b) {
     return true;
 }
 
+// Whether every column of a table whose last dimension holds the node's outcomes is a
+// distribution: no cell below 0 (NaN fails too) and a sum within a probability table's
+// round-off. Tables a caller writes in place are held to this before anything is computed.
+bool ColumnsAreDistributions(const QNL_Dmatrix& table);
+
 // A copy for CreateCopy, which answers null rather than throwing when memory runs out.
 template <typename Definition> QNL_nodeDefinition* CopyOrNull(const Definition& definition) {
     try {

@@ -51,6 +51,12 @@ int QNL_twoStateGate::CleanUp(int deep) {
     return 0;
 }
 
+int QNL_twoStateGate::CheckReadiness(int deep) {
+    QNL_nodeDefinition::CheckReadiness(deep);
+    if (!ColumnsAreDistributions(table)) status &= ~STATUS_READY;
+    return 0;
+}
+
 int QNL_twoStateGate::Recompute() {
     return Guarded([&] {
         std::vector<int> shape(static_cast<std::size_t>(entries) + 1, 2);

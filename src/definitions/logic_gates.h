@@ -20,6 +20,8 @@ public:
     ~QNL_twoStateGate() override = default;
 
     int CleanUp(int deep = 1) override;
+    // The table can be written in place; one that is not a distribution is not ready.
+    int CheckReadiness(int deep = 1) override;
 
     int AddParent(int parent) override;
     int RemoveParent(int parent) override;

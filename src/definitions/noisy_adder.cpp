@@ -82,6 +82,12 @@ int QNL_noisyAdder::SetWeights(const std::vector<double>& values) {
 // ---------------------------------------------------------------------------------------
 // Expansion.
 
+int QNL_noisyAdder::CheckReadiness(int deep) {
+    QNL_ciDefinition::CheckReadiness(deep);
+    if (IsCptCurrent() && !ColumnsAreDistributions(cpt)) status &= ~STATUS_READY;
+    return 0;
+}
+
 int QNL_noisyAdder::CalculateCpt() {
     const int n = ids.GetCount();
     const int blocks = GetNumberOfBlocks();

@@ -38,6 +38,9 @@ public:
 
     int CalculateCpt() override;
     int FitParametersToCpt() override { return -2; }
+    // The expanded table can be written in place; one that is not a distribution is not
+    // ready until the parameters are expanded again.
+    int CheckReadiness(int deep = 1) override;
 
     int GetFunction() const { return function; }
     // Stored unchecked; an unknown code makes the expansion fail.

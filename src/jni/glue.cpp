@@ -8,6 +8,7 @@
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/string_array.h"
+#include "model/submodel.h"
 #include "numerics/utf8.h"
 
 #include <stdexcept>
@@ -61,6 +62,15 @@ QNL_network& GetNetworkOfWrapper(JNIEnv* env, jobject object) {
     if (network.get() == nullptr)
         throw std::invalid_argument("The object is not attached to a network");
     return NetworkOf(env, network.get());
+}
+
+void RefuseUsedSubmodelId(JNIEnv* env, const QNL_network& network, const char* id,
+                          const QNL_submodel* keeping, int code, const char* operation) {
+    const QNL_submodelHandler& handler = network.GetSubmodelHandler();
+    const int owner = handler.FindSubmodel(id);
+    if (network.FindNode(id) < 0 && (owner < 0 || handler.GetSubmodel(owner) == keeping)) return;
+    QNL_errorHandler::Instance().Flush();
+    ReportError(env, code, operation);
 }
 
 void RefuseWhileHeld(JNIEnv* env, jobject network, const char* what) {

@@ -15,6 +15,7 @@
 
 class QNL_network;
 class QNL_node;
+class QNL_submodel;
 class QNL_intArray;
 class QNL_doubleArray;
 class QNL_stringArray;
@@ -42,6 +43,12 @@ QNL_network& GetNetworkOfWrapper(JNIEnv* env, jobject object);
 // works on; a change that would make them name other nodes or outcomes (`what`, e.g.
 // "deleting a node") is refused while such an object is open, as closing the network is.
 void RefuseWhileHeld(JNIEnv* env, jobject network, const char* what);
+// Nodes and submodels (the network's identifier is its main submodel's) share one space of
+// identifiers: a file names them in one scope, and a reader refuses the second bearer. An
+// identifier that a node or another submodel than `keeping` (null for a new one) bears is
+// refused with `code` in `operation`.
+void RefuseUsedSubmodelId(JNIEnv* env, const QNL_network& network, const char* id,
+                          const QNL_submodel* keeping, int code, const char* operation);
 // A new host Network with its own empty native network.
 jobject NewJavaNetwork(JNIEnv* env);
 

@@ -13,6 +13,7 @@
 #include "model/node_definition.h"
 #include "model/node_info.h"
 #include "model/string_array.h"
+#include "model/submodel.h"
 
 #include <algorithm>
 #include <new>
@@ -302,8 +303,13 @@ JNIEXPORT jstring JNICALL Java_quarn_Network_getId(JNIEnv* env, jobject self) {
 
 JNIEXPORT void JNICALL Java_quarn_Network_setId(JNIEnv* env, jobject self, jstring id) {
     Guarded(env, [&] {
-        QNL_header& header = HeaderOf(NetworkOf(env, self));
+        QNL_network& network = NetworkOf(env, self);
+        QNL_header& header = HeaderOf(network);
         ValidateIdentifier(env, id);
+        const UtfString text(env, id, "id");
+        RefuseUsedSubmodelId(env, network, text.c_str(),
+                             network.GetSubmodelHandler().GetSubmodel(QNL_network::SUBMODEL_FLAG),
+                             -2, "SetId");
         SetStringAttribute(env, id, header, &QNL_header::SetId, "SetId", "id");
     });
 }

@@ -259,6 +259,7 @@ JNIEXPORT jint JNICALL Java_quarn_Network_addSubmodel__ILjava_lang_String_2(JNIE
     return Guarded(env, [&] {
         ValidateIdentifier(env, id);
         const UtfString text(env, id, "id");
+        RefuseUsedSubmodelId(env, Net(env, self), text.c_str(), nullptr, -2, "CreateSubmodel");
         QNL_errorHandler::Instance().Flush();
         const int handle = Net(env, self).GetSubmodelHandler().CreateSubmodel(parent, text.c_str());
         if (handle < 0) ReportError(env, handle, "CreateSubmodel");
@@ -292,8 +293,8 @@ JNIEXPORT void JNICALL Java_quarn_Network_deleteSubmodel__Ljava_lang_String_2(JN
     });
 }
 
-// A second submodel with the same identifier would make lookups by identifier ambiguous and
-// written files unreadable, so it is refused as addSubmodel refuses it.
+// A second bearer of the identifier, submodel or node, would make lookups by identifier
+// ambiguous and written files unreadable, so it is refused as addSubmodel refuses it.
 JNIEXPORT void JNICALL Java_quarn_Network_setSubmodelId(JNIEnv* env, jobject self, jint submodel,
                                                         jstring id) {
     Guarded(env, [&] {
@@ -301,11 +302,8 @@ JNIEXPORT void JNICALL Java_quarn_Network_setSubmodelId(JNIEnv* env, jobject sel
         ValidateIdentifier(env, id);
         const UtfString text(env, id, "id");
         const Handler& handler = Net(env, self).GetSubmodelHandler();
-        const int owner = handler.FindSubmodel(text.c_str());
-        if (owner >= 0 && handler.GetSubmodel(owner) != handler.GetSubmodel(submodel)) {
-            QNL_errorHandler::Instance().Flush();
-            ReportError(env, -2, "SetId");
-        }
+        RefuseUsedSubmodelId(env, Net(env, self), text.c_str(), handler.GetSubmodel(submodel), -2,
+                             "SetId");
         SetHeaderText(env, self, submodel, id, &QNL_header::SetId, "SetId", "id");
     });
 }

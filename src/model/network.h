@@ -381,6 +381,10 @@ private:
     void ImpliedEvidence(std::vector<std::pair<int, int>>& out);
     void ClearPropagated(bool inBatch, bool collected = false);
     void InvalidateDecisions();
+    // Values whose tables are indexed by the node's outcomes; the invalidation walk need not
+    // reach them (an influence diagram indexes by nodes that are neither ancestors nor
+    // descendants).
+    void InvalidateIndexedBy(int node);
     int PropagateFrom(int node);
     int ImpliedOutcomeConflict(int implied, int from);
     void OrderByParents(QNL_intArray& order, int layer, const QNL_intArray* only);

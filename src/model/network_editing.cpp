@@ -89,6 +89,9 @@ int QNL_network::DeleteNode(int node) {
     while (entry.costParents.GetCount() > 0)
         RemoveCostArc(entry.costParents[0], node, true);
     if (entry.flags & FLAG_TARGET) --targetCount;
+    // A value indexed by the node would otherwise be read through whatever node takes its
+    // handle next.
+    InvalidateIndexedBy(node);
     IndexRemove(entry.node->GetId(), node);
     delete entry.node;
     entry.node = nullptr;
@@ -323,6 +326,7 @@ int QNL_network::NotifyChange(int node, int kind) {
     if (clearing) table[node].flags |= clearing;
     if (kind == CHANGE_OUTCOMES || kind == CHANGE_VALUES || kind == CHANGE_SHAPE)
         result = InvalidateFrom(node, clearing != 0 && kind == CHANGE_OUTCOMES);
+    if (kind == CHANGE_OUTCOMES || kind == CHANGE_SHAPE) InvalidateIndexedBy(node);
     if (clearing) table[node].flags &= ~clearing;
     if (notificationControl & NOTIFY_AUTO_UPDATE) UpdateBeliefs();
     return result;

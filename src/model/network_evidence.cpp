@@ -391,6 +391,14 @@ void QNL_network::InvalidateDecisions() {
     }
 }
 
+void QNL_network::InvalidateIndexedBy(int node) {
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+        QNL_nodeValue* value = table[h].node->GetValue();
+        if (value != nullptr && value->GetIndexingParents().IsInList(node))
+            value->SetValidFlag(false);
+    }
+}
+
 // The invalidation walk from one start, with an explicit stack of (node, reached downward).
 // Which nodes it reaches does not depend on the order in which it meets them.
 bool QNL_network::Walk(int start, bool startDownward) {

@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <string>
+#include <vector>
+
 namespace {
 
 using namespace quarn_test;
@@ -145,6 +149,45 @@ TEST_F(LogicGates, GateNetworksMatchEnumerationAndSettersInvalidate) {
         for (int i = 0; i < children.GetCount(); ++i) {
             const QNL_nodeValue* value = net.GetNode(children[i])->GetValue();
             EXPECT_TRUE(value->IsObserved() || !value->IsValueValid()) << label;
+        }
+    }
+}
+
+// The gates' tables can be written in place (the Java binding does); numbers that are no
+// distribution must stop evaluation as they do for a probability table, not come out as
+// beliefs, while a proper table written the same way is used as it stands.
+TEST_F(LogicGates, TablesWrittenInPlaceAreUsedOnlyWhenTheyAreDistributions) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        const char* label;
+        std::vector<double> column;
+        bool usable;
+    } tables[] = {{"negative", {1.5, -0.5}, false},
+                  {"not a number", {nan, 0.5}, false},
+                  {"short sum", {0.45, 0.45}, false},
+                  {"proper", {0.3, 0.7}, true}};
+    for (const int type : {QNL_TYPE_CAST, QNL_TYPE_DEMORGAN, QNL_TYPE_NOISY_ADDER}) {
+        for (const auto& t : tables) {
+            net.DeleteAllNodes();
+            const int g = Add(type, "G");
+            const std::string label = std::string(Def(g)->GetTypeName()) + " " + t.label;
+            QNL_Dmatrix* table = Def(g)->GetMatrix();
+            ASSERT_NE(table, nullptr) << label;
+            // A noisy adder has a third outcome, left at 0.
+            std::vector<double> column = t.column;
+            column.resize(static_cast<std::size_t>(table->GetSize()), 0.0);
+            for (std::size_t k = 0; k < column.size(); ++k)
+                table->Subscript(static_cast<int>(k)) = column[k];
+            net.NotifyChange(g, QNL_network::CHANGE_VALUES);
+            double p = -1.0;
+            if (!t.usable) {
+                EXPECT_EQ(net.UpdateBeliefs(), -568) << label;
+                EXPECT_FALSE(net.CalcPropEvidence(p)) << label;
+                EXPECT_FALSE(net.GetNode(g)->GetValue()->IsValueValid()) << label;
+                continue;
+            }
+            ASSERT_EQ(net.UpdateBeliefs(), 0) << label;
+            ExpectNear(Beliefs(net, g), column, 1e-12, label);
         }
     }
 }

@@ -570,4 +570,77 @@ TEST(EditInvalidation, ValuesLeftValidByRandomGateAndOutcomeCountEditsAreCurrent
     }
 }
 
+// A diagram whose decision D observes A and F, F a common child of A and C, and E between A
+// and C observed: C's value is indexed by A and F, yet no walk from A reaches C (E blocks
+// it). Every value an edit of an indexing parent leaves valid must still have one cell per
+// combination of its indexing parents' outcomes and its own, and name only existing nodes.
+class IndexingParentEdits : public NetworkFixture {
+protected:
+    void Build() {
+        a = Add(QNL_TYPE_CPT, "A");
+        const int e = Add(QNL_TYPE_CPT, "E");
+        c = Add(QNL_TYPE_CPT, "C");
+        f = Add(QNL_TYPE_CPT, "F");
+        const int d = Add(QNL_TYPE_LIST, "D");
+        const int u = Add(QNL_TYPE_TABLE, "U");
+        for (const auto& [from, to] : std::vector<std::pair<int, int>>{
+                 {a, e}, {e, c}, {c, f}, {a, f}, {a, d}, {f, d}, {d, u}, {f, u}})
+            ASSERT_EQ(net.AddArc(from, to), 0);
+        ASSERT_EQ(Def(f)->SetDefinition(ArrayOf({0.9, 0.1, 0.2, 0.8, 0.3, 0.7, 0.6, 0.4})), 0);
+        ASSERT_EQ(Def(u)->SetDefinition(ArrayOf({1, 2, 3, 4})), 0);
+        ASSERT_EQ(ValueOf(net, e).SetEvidence(0), 0);
+        ASSERT_EQ(net.UpdateBeliefs(), 0);
+        ASSERT_TRUE(ValueOf(net, c).GetIndexingParents().IsInList(a));
+    }
+
+    void ExpectValidValuesShaped(const std::string& label) {
+        for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+            QNL_nodeValue& value = *net.GetNode(h)->GetValue();
+            if (!value.IsValueValid() || value.GetMatrix() == nullptr) continue;
+            const QNL_intArray& indexing = value.GetIndexingParents();
+            int cells = std::max(1, Def(h)->GetNumberOfOutcomes());
+            for (int i = 0; i < indexing.GetCount(); ++i) {
+                ASSERT_TRUE(net.IsValidNodeHandle(indexing[i])) << label << " node " << h;
+                cells *= Def(indexing[i])->GetNumberOfOutcomes();
+            }
+            EXPECT_EQ(value.GetMatrix()->GetSize(), cells) << label << " node " << h;
+        }
+    }
+
+    int a = -1, c = -1, f = -1;
+};
+
+TEST_F(IndexingParentEdits, ValuesIndexedByAnEditedNodeAreNotLeftValid) {
+    struct Case {
+        const char* label;
+        int (*edit)(QNL_network& net, int node);
+    } cases[] = {
+        {"outcome added",
+         [](QNL_network& n, int h) { return n.GetNode(h)->GetDefinition()->AddOutcome("x"); }},
+        {"outcome inserted",
+         [](QNL_network& n, int h) {
+             return n.GetNode(h)->GetDefinition()->InsertOutcome(0, "x");
+         }},
+        {"node deleted",
+         [](QNL_network& n, int h) {
+             const int result = n.DeleteNode(h);
+             // The freed handle goes to a node of another outcome count.
+             const int again = n.AddNode(QNL_TYPE_CPT, "Again");
+             return result != 0 ? result
+                    : again < 0 ? again
+                                : n.GetNode(again)->GetDefinition()->AddOutcome("y");
+         }},
+    };
+    for (const Case& k : cases) {
+        for (const bool first : {true, false}) {
+            net.DeleteAllNodes();
+            Build();
+            if (HasFatalFailure()) return;
+            const std::string label = std::string(k.label) + (first ? " A" : " F");
+            EXPECT_GE(k.edit(net, first ? a : f), 0) << label;
+            ExpectValidValuesShaped(label);
+        }
+    }
+}
+
 } // namespace

@@ -129,7 +129,8 @@ public class Network extends Wrapper {
      * Sets the network's identifier.
      *
      * @param id a letter followed by letters, digits and underscores
-     * @throws QUARNException when id is null or not such an identifier (the old one is kept)
+     * @throws QUARNException when id is null or not such an identifier, or "QUARN error -2 in
+     *     function SetId" when a node or a submodel has it (the old one is kept)
      */
     public native void setId(String id);
 
@@ -1421,7 +1422,8 @@ public class Network extends Wrapper {
      * @param id the identifier
      * @return the new submodel's handle
      * @throws QUARNException for an identifier not of identifier form, or "QUARN error -2 in
-     *     function CreateSubmodel" for a parent of no submodel or an identifier in use
+     *     function CreateSubmodel" for a parent of no submodel or an identifier a submodel or a
+     *     node has
      */
     public native int addSubmodel(int parent, String id);
 
@@ -1460,7 +1462,7 @@ public class Network extends Wrapper {
      * @param submodel the submodel's handle
      * @param id the new identifier
      * @throws QUARNException when the handle names no submodel, for an identifier not of identifier
-     *     form, or "QUARN error -2 in function SetId" when another submodel has it
+     *     form, or "QUARN error -2 in function SetId" when another submodel or a node has it
      */
     public native void setSubmodelId(int submodel, String id);
 

@@ -79,6 +79,13 @@ class DisplayAndSubmodelsTest {
             refused("QUARN error -2 in function DeleteSubmodel", n -> n.deleteSubmodel(0)),
             refused("QUARN error -2 in function CreateSubmodel", n -> n.addSubmodel(16390, "S9")),
             refused("QUARN error -2 in function SetId", n -> n.setSubmodelId(MAIN + 1, "S2")),
+            // Nodes and submodels, the main one included, share their identifiers: a file
+            // with a second bearer does not read back.
+            refused("QUARN error -2 in function SetId", n -> n.setSubmodelId(MAIN + 1, "A")),
+            refused("QUARN error -2 in function SetId", n -> n.setId("B")),
+            refused("QUARN error -2 in function SetId", n -> n.setId("S2")),
+            refused("QUARN error -2 in function CreateSubmodel", n -> n.addSubmodel(MAIN, "A")),
+            refused("QUARN error -2 in function CreateSubmodel", n -> n.addSubmodel("S1", "B")),
             refused("QUARN error -2 in function SetSubmodel",
                     n -> n.setSubmodelOfSubmodel(MAIN + 1, 0)),
             // Check orders: the node, the moved submodel, the parent come first.
@@ -115,6 +122,7 @@ class DisplayAndSubmodelsTest {
             int s = net.addSubmodel(0, "S");
             assertNull(net.getSubmodelDescription(s));
             net.setSubmodelId(s, "S"); // its own identifier again
+            net.setId(net.getId());
             net.deleteSubmodel("S");
             assertEquals(1, net.getSubmodelCount());
         }

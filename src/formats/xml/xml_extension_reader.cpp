@@ -8,6 +8,7 @@
 #include "model/submodel.h"
 #include "model/temporal_network.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -75,13 +76,18 @@ bool RectangleFromCorners(long long left, long long top, long long right, long l
     return true;
 }
 
+// Corners the reader takes back: each an int, and no span wider than an int can hold (a width
+// of INT_MIN once gave one, and the file did not read).
 void CornersOfRectangle(const QNL_rectangle& rectangle, int corners[4]) {
     const long long left = static_cast<long long>(rectangle.x) - rectangle.width / 2;
     const long long top = static_cast<long long>(rectangle.y) - rectangle.height / 2;
     corners[0] = ClampToInt(left);
     corners[1] = ClampToInt(top);
-    corners[2] = ClampToInt(left + rectangle.width);
-    corners[3] = ClampToInt(top + rectangle.height);
+    const auto within = [](long long from, long long to) {
+        return ClampToInt(std::clamp<long long>(to, from - INT_MAX, from + INT_MAX));
+    };
+    corners[2] = within(corners[0], left + rectangle.width);
+    corners[3] = within(corners[1], top + rectangle.height);
 }
 
 int FaultNameFormatFromWord(const char* word) {

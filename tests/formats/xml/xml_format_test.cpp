@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -356,6 +357,30 @@ TEST_F(XmlFormat, NastyTextsAndEveryDoubleSurviveWriteAndRead) {
     std::istringstream list(text.substr(from, text.find("</utilities>") - from));
     for (std::string token; list >> token;)
         ASSERT_LE(token.size(), 24u) << token;
+}
+
+// Boxes at the ends of the int range are written as corners the reader takes back, and a box of
+// ordinary size comes back as it was.
+TEST_F(XmlFormat, ExtremeBoxesAreWrittenAsCornersThatReadBack) {
+    const QNL_rectangle boxes[] = {Rectangle(4, 2, INT_MIN, 3), Rectangle(INT_MAX, 0, 10, 10),
+                                   Rectangle(INT_MIN, INT_MIN, INT_MAX, INT_MAX),
+                                   Rectangle(0, 0, INT_MIN, INT_MIN), Rectangle(-6, 15, 11, 31)};
+    for (const QNL_rectangle& box : boxes) {
+        const std::string label = std::to_string(box.x) + " " + std::to_string(box.width);
+        QNL_network net;
+        const int a = net.AddNode(QNL_TYPE_CPT, "A");
+        net.GetNode(a)->GetInfo()->screen.position = box;
+        const std::string path = TempPath("box.xqnl");
+        ASSERT_EQ(net.WriteFile(path.c_str()), 0) << label;
+        QNL_network copy;
+        ASSERT_EQ(copy.ReadFile(path.c_str()), 0) << label << ": " << AllMessages();
+        const QNL_rectangle& back = Node(copy, "A")->GetInfo()->screen.position;
+        EXPECT_GE(back.width, 0) << label;
+        if (&box == &boxes[4]) {
+            EXPECT_TRUE(back.x == box.x && back.y == box.y && back.width == box.width &&
+                        back.height == box.height);
+        }
+    }
 }
 
 // Display data of another writer: colours as "rrggbb", the box by its corners, a global

@@ -105,7 +105,7 @@ bool TableEntry(const QNL_network& network, int handle, int outcome, ParentOutco
     int dim = 0;
     for (int i = 0; i < parents.GetCount(); ++i) {
         const QNL_node* parent = network.GetNode(parents[i]);
-        if (parent == nullptr || !QNL_IsTableParentType(parent->GetType())) continue;
+        if (parent == nullptr || !QNL_IsTableParentOf(node->GetType(), parent->GetType())) continue;
         if (dim >= own) return false;
         const int k = parentOutcome(parents[i]);
         if (k < 0 || k >= table->GetSizeOfDimension(dim)) return false;
@@ -134,7 +134,9 @@ bool quarn::detail::HasLocallyImpossibleEvidence(const QNL_network& network) {
         if (value == nullptr || !value->IsObserved() ||
             (value->GetFlags() & QNL_nodeValue::FLAG_MARKER))
             continue;
-        if (!QNL_IsTableParentType(network.GetNode(h)->GetType())) continue;
+        const int type = network.GetNode(h)->GetType();
+        if (!QNL_IsTableParentType(type) && type != QNL_TYPE_CAST && type != QNL_TYPE_DEMORGAN)
+            continue;
         double entry = 0.0;
         const bool known = TableEntry(
             network, h, value->GetEvidence(),

@@ -470,6 +470,11 @@ private:
         std::vector<char> involved;
         std::vector<int> list;
     } derivation;
+    // Whether the last derivation of implied evidence from all findings (or a finding's own
+    // propagation since) met a conflict. It then stopped early, so what it implied depends on
+    // the order of the findings: clearing or changing one can move implied evidence to another
+    // outcome, which a batch's one walk does not retrace.
+    bool conflictHeld = false;
     // Scratch of the invalidation walk and of the propagation of implied evidence.
     std::vector<std::pair<int, bool>> walkStack;
     // Scratch of the evidence notifications, kept so that a finding changed over and over (a

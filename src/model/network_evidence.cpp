@@ -63,9 +63,10 @@ QNL_Dmatrix* EvidenceSlice(QNL_network& network, const std::vector<int>& types, 
     if (fixed.SetSize(matrix->GetNumberOfDimensions()) != 0) return nullptr;
     fixed.FillWith(-1);
     if (parentDimension != nullptr) parentDimension->assign(parents.GetCount(), -1);
+    const int type = TypeOf(types, node);
     int dim = 0;
     for (int i = 0; i < parents.GetCount(); ++i) {
-        if (!QNL_IsTableParentType(TypeOf(types, parents[i]))) continue;
+        if (!QNL_IsTableParentOf(type, TypeOf(types, parents[i]))) continue;
         if (dim >= matrix->GetNumberOfDimensions() - 1) return nullptr;
         if (parentDimension != nullptr) (*parentDimension)[i] = dim;
         const QNL_nodeValue* value = ValueOf(network, parents[i]);
@@ -242,7 +243,7 @@ int QNL_network::ClearEvidenceTogether() {
     const bool notified =
         (notificationControl & NOTIFY_ON) && (notificationMask & CHANGE_EVIDENCE_CLEARED);
     if (!notified || (notificationControl & NOTIFY_AUTO_UPDATE) || observed.size() < 2 ||
-        HasDecisionOrUtility()) {
+        HasDecisionOrUtility() || conflictHeld) {
         for (int h : observed) {
             QNL_nodeValue* value = table[h].node->GetValue();
             if (value != nullptr && value->HasEvidence()) value->ClearEvidence();
@@ -262,14 +263,23 @@ int QNL_network::ClearEvidenceTogether() {
     observed.resize(cleared);
     notificationControl = control;
     // As the last of the one-by-one clears: every finding counted above its colliders while
-    // the others were cleared, and every cleared node ends unobserved.
+    // the others were cleared, and every cleared node ends unobserved. Implied evidence goes
+    // with the findings that implied it, and one of those clears walks from each node that
+    // loses it, as from a finding cleared.
+    std::vector<int>& implied = evidenceScratch.cleared;
+    CollectObserved(implied, false);
+    for (int h : implied) {
+        BatchMark& mark = BatchTrack(h);
+        mark.down = true;
+        NoteBatchStart(h);
+    }
     for (int h : observed) {
         BatchMark& mark = BatchTrack(h);
         mark.witness = mark.down = true;
         BatchUnobserved(h);
         NoteBatchStart(h);
     }
-    ClearPropagated(true);
+    ClearPropagated(true, true);
     ++batchMoments;
     return EndEvidenceBatch();
 }
@@ -300,9 +310,11 @@ void QNL_network::OpenBatchRecord() {
 bool QNL_network::DefersWalks() {
     if (batchDepth == 0) return false;
     if ((notificationControl & NOTIFY_ON) && !(notificationControl & NOTIFY_AUTO_UPDATE) &&
-        !HasDecisionOrUtility())
+        !HasDecisionOrUtility() && !conflictHeld)
         return true;
     // The batch can no longer wait: what it owes is walked before this edit walks alone.
+    // Findings in conflict are edited alone too: what they imply depends on the order of
+    // the derivation, and the one walk at the close does not retrace it.
     WalkFromBatch();
     return false;
 }
@@ -547,8 +559,23 @@ int QNL_network::NotifyEvidenceCleared(int node) {
             derivation.involved.resize(static_cast<std::size_t>(tableSize), 0);
             derivation.conflict = false;
             derivation.recording = true;
+            std::vector<std::pair<int, int>>& before = evidenceScratch.before;
+            ImpliedEvidence(before);
             RepropagateAll(true);
             derivation.recording = false;
+            // As the clear made alone does: every node whose implied evidence went, came or
+            // moved is walked from, also when it is implied again by the end of the batch.
+            std::vector<std::pair<int, int>>& after = evidenceScratch.after;
+            ImpliedEvidence(after);
+            std::vector<std::pair<int, int>>& changed = evidenceScratch.changed;
+            changed.clear();
+            std::set_symmetric_difference(before.begin(), before.end(), after.begin(),
+                                          after.end(), std::back_inserter(changed));
+            for (const auto& c : changed) {
+                if (!IsValidNodeHandle(c.first)) continue;
+                BatchTrack(c.first).down = true;
+                NoteBatchStart(c.first);
+            }
             derivation.known = true;
             derivation.findings = held;
             derivation.version = structureVersion;
@@ -556,8 +583,9 @@ int QNL_network::NotifyEvidenceCleared(int node) {
         } else {
             derivation.findings = held;
         }
-        if (!table[node].node->GetValue()->IsObserved())
-            batchMarks[static_cast<std::size_t>(node)].down = true;
+        // Alone, the clear walks to the children also when the node falls back on implied
+        // evidence: of the same outcome, or of another after findings came to conflict.
+        batchMarks[static_cast<std::size_t>(node)].down = true;
         ++batchMoments;
         return 0;
     }
@@ -659,6 +687,7 @@ void QNL_network::ImpliedEvidence(std::vector<std::pair<int, int>>& out) {
 void QNL_network::RepropagateAll(bool inBatch, bool collected) {
     ClearPropagated(inBatch, collected);
     ClearWalkMarks();
+    conflictHeld = false;
     if (!(notificationControl & NOTIFY_PROPAGATE_EVIDENCE)) return;
     // What stays observed once the implied evidence is gone: the user findings among the
     // nodes just listed, in the same order.
@@ -674,6 +703,7 @@ void QNL_network::RepropagateAll(bool inBatch, bool collected) {
 
 int QNL_network::ImpliedOutcomeConflict(int implied, int from) {
     if (derivation.recording) derivation.conflict = true;
+    conflictHeld = true;
     std::string message = "ERROR: conficting evidence between nodes [";
     message += NodeId(*this, implied);
     message += "] and [";

@@ -14,6 +14,12 @@ bool QNL_IsTableParentType(int type) {
            type == QNL_TYPE_NOISY_MAX || type == QNL_TYPE_NOISY_ADDER;
 }
 
+bool QNL_IsTableParentOf(int childType, int parentType) {
+    if (childType == QNL_TYPE_CAST || childType == QNL_TYPE_DEMORGAN)
+        return parentType == childType;
+    return QNL_IsTableParentType(parentType);
+}
+
 QNL_nodeDefinition::QNL_nodeDefinition(int handle, QNL_network* network)
     : network(network), handle(handle) {
     status = STATUS_READY;

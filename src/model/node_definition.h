@@ -35,6 +35,9 @@ constexpr int QNL_TYPE_BIT_CONTINUOUS = 0x1000;
 
 // Types whose outcomes give a child's table (or cost table) a dimension of their own.
 bool QNL_IsTableParentType(int type);
+// Whether a parent of the type takes a dimension of a child's table of the type: a CAST or
+// DeMorgan child takes only gates of its own class, every other table the types above.
+bool QNL_IsTableParentOf(int childType, int parentType);
 
 // The abstract local model of a node. The network edits structure through it (arcs,
 // outcomes, parents) and algorithms read its table through it. It belongs to one node of

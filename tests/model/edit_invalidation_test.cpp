@@ -20,18 +20,6 @@ namespace {
 
 using namespace quarn_test;
 
-// Every value an edit left marked valid holds what enumeration of the edited network gives.
-// Under evidence of probability 0 nothing has a posterior to compare with.
-void ExpectValidValuesCurrent(const QNL_network& net, const std::string& label) {
-    const Enumeration truth = Enumerate(net);
-    ASSERT_TRUE(truth.ok) << label << ": " << truth.error;
-    for (int h = net.GetFirstNode(); h >= 0 && truth.probabilityOfEvidence > 0;
-         h = net.GetNextNode(h)) {
-        if (!ValueOf(net, h).IsValueValid()) continue;
-        ExpectNear(Beliefs(net, h), truth.Posterior(h), 1e-9, label + " node " + std::to_string(h));
-    }
-}
-
 const int algorithms[] = {QNL_ALG_BN_CLUSTERING, QNL_ALG_BN_RELEVANCE_DECOMPOSITION,
                           QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED,
                           QNL_ALG_BN_ELIMINATION_JOIN_TREE};

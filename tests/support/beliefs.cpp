@@ -63,6 +63,17 @@ void ExpectNoValidBeliefs(const QNL_network& network, const std::string& label) 
     }
 }
 
+void ExpectValidValuesCurrent(const QNL_network& network, const std::string& label) {
+    const Enumeration truth = Enumerate(network);
+    ASSERT_TRUE(truth.ok) << label << ": " << truth.error;
+    for (int h = network.GetFirstNode(); h >= 0 && truth.probabilityOfEvidence > 0;
+         h = network.GetNextNode(h)) {
+        if (!ValueOf(network, h).IsValueValid()) continue;
+        ExpectNear(Beliefs(network, h), truth.Posterior(h), 1e-9,
+                   label + " node " + std::to_string(h));
+    }
+}
+
 std::vector<std::string> State(const QNL_network& network) {
     std::vector<std::string> state;
     for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {

@@ -23,6 +23,10 @@ std::vector<int> Unobserved(const QNL_network& network, const std::vector<int>& 
 void ExpectOracle(const QNL_network& network, const std::string& label,
                   std::vector<int> nodes = {});
 
+// Every value flagged valid holds what enumeration gives within 1e-9 (nothing is compared
+// under evidence of probability 0, where no posterior exists).
+void ExpectValidValuesCurrent(const QNL_network& network, const std::string& label);
+
 // After an update under impossible evidence: no unobserved node holds valid beliefs, and none
 // holds a NaN.
 void ExpectNoValidBeliefs(const QNL_network& network, const std::string& label);

@@ -106,18 +106,22 @@ TEST(GateEvidence, FindingsOnGatesActAsOnTheirTableTwins) {
                 const int outcome = random.Below(3) - 1; // -1 clears
                 Messages();
                 int codes[2];
+                double evidence[2] = {-1.0, -1.0};
                 std::vector<std::string> messages[2];
                 QNL_network* networks[] = {&gates, &twin};
                 for (int n = 0; n < 2; ++n) {
                     QNL_nodeValue& value = ValueOf(*networks[n], h);
-                    if (step % 4 == 3)
+                    if (step % 4 == 3) {
                         codes[n] = networks[n]->UpdateBeliefs();
-                    else if (outcome < 0)
+                        networks[n]->CalcPropEvidence(evidence[n]);
+                    } else if (outcome < 0) {
                         codes[n] = value.HasEvidence() ? value.ClearEvidence() : 0;
-                    else
+                    } else {
                         codes[n] = value.SetEvidence(outcome);
+                    }
                     messages[n] = Messages();
                 }
+                EXPECT_NEAR(evidence[0], evidence[1], 1e-12) << at;
                 EXPECT_EQ(codes[0], codes[1]) << at;
                 EXPECT_EQ(messages[0], messages[1]) << at;
                 ExpectSameState(gates, twin, at);

@@ -1,15 +1,19 @@
+#include "definitions/logic_gates.h"
 #include "definitions/node_value.h"
 #include "format_test_support.h"
 #include "formats/format.h"
 #include "model/dmatrix.h"
 #include "support/beliefs.h"
 #include "support/network_builder.h"
+#include "support/oracle.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -133,6 +137,104 @@ TEST_F(NeticaFormatTest, NodesOfEveryKindSurviveAWriteAndARead) {
     const std::string again = folder.File("again.dne");
     ASSERT_EQ(copy.WriteFile(again.c_str()), 0);
     EXPECT_EQ(TempFolder::Get(again), text);
+}
+
+// CAST and DeMorgan gates under gates of their own class go out as the tables they compute,
+// a dimension for each parent: read back as probability tables they give the posteriors that
+// enumerating the gates gives, with and without findings.
+TEST_F(NeticaFormatTest, CastAndDeMorganGatesWithGateParentsKeepTheirPosteriors) {
+    using quarn_test::ArrayOf;
+    using quarn_test::IntsOf;
+    auto cast = [](QNL_network& net, const char* id, std::vector<double> positive,
+                   std::vector<double> negative, double baseline) {
+        auto* gate = static_cast<QNL_cast*>(Node(net, id)->GetDefinition());
+        if (!positive.empty()) {
+            ASSERT_EQ(0, gate->SetPositiveWeights(ArrayOf(positive)));
+        }
+        if (!negative.empty()) {
+            ASSERT_EQ(0, gate->SetNegativeWeights(ArrayOf(negative)));
+        }
+        ASSERT_EQ(0, gate->SetBaseline(baseline));
+    };
+    auto demorgan = [](QNL_network& net, const char* id, std::vector<int> types,
+                       std::vector<double> weights, double prior) {
+        auto* gate = static_cast<QNL_demorgan*>(Node(net, id)->GetDefinition());
+        if (!types.empty()) {
+            ASSERT_EQ(0, gate->SetParentTypes(IntsOf(types)));
+        }
+        if (!weights.empty()) {
+            ASSERT_EQ(0, gate->SetParentWeights(ArrayOf(weights)));
+        }
+        ASSERT_EQ(0, gate->SetPriorBelief(prior));
+    };
+    const struct {
+        int type;
+        const char* arcs;
+        std::function<void(QNL_network&)> set;
+    } cases[] = {
+        {QNL_TYPE_CAST, "A>B",
+         [&](QNL_network& n) {
+             cast(n, "A", {}, {}, 0.7);
+             cast(n, "B", {0.6}, {-0.3}, 0.4);
+         }},
+        {QNL_TYPE_CAST, "A>C B>C C>D",
+         [&](QNL_network& n) {
+             cast(n, "A", {}, {}, 0.3);
+             cast(n, "B", {}, {}, 0.6);
+             cast(n, "C", {0.5, -0.4}, {-0.2, 0.3}, 0.5);
+             cast(n, "D", {0.8}, {-0.9}, 0.2);
+         }},
+        {QNL_TYPE_DEMORGAN, "A>C B>C",
+         [&](QNL_network& n) {
+             demorgan(n, "A", {}, {}, 0.6);
+             demorgan(n, "B", {}, {}, 0.35);
+             demorgan(n, "C", {QNL_DEMORGAN_CAUSE, QNL_DEMORGAN_INHIBITOR}, {0.7, 0.4}, 0.2);
+         }},
+        {QNL_TYPE_DEMORGAN, "A>B B>C A>C",
+         [&](QNL_network& n) {
+             demorgan(n, "A", {}, {}, 0.45);
+             demorgan(n, "B", {QNL_DEMORGAN_REQUIREMENT}, {0.5}, 0.9);
+             demorgan(n, "C", {QNL_DEMORGAN_BARRIER, QNL_DEMORGAN_CAUSE}, {0.3, 0.6}, 0.1);
+         }},
+    };
+    // Findings as "node=outcome", outcome 0 being "True".
+    const char* const findings[] = {"", "B=0", "A=1", "A=0 B=1"};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arcs);
+        QNL_network gates;
+        std::istringstream arcs(c.arcs);
+        for (std::string arc; arcs >> arc;)
+            for (const char id : {arc[0], arc[2]})
+                if (gates.FindNode(std::string(1, id).c_str()) < 0) {
+                    ASSERT_GE(gates.AddNode(c.type, std::string(1, id).c_str()), 0);
+                }
+        ASSERT_NO_FATAL_FAILURE(AddArcs(gates, c.arcs));
+        ASSERT_NO_FATAL_FAILURE(c.set(gates));
+        const std::string path = folder.File("gates.dne");
+        ASSERT_EQ(0, gates.WriteFile(path.c_str())) << AllMessages();
+        for (const char* finding : findings) {
+            SCOPED_TRACE(finding);
+            QNL_network back;
+            ASSERT_EQ(0, back.ReadFile(path.c_str())) << AllMessages();
+            ASSERT_EQ(0, gates.ClearAllEvidence());
+            std::istringstream items(finding);
+            for (std::string item; items >> item;)
+                for (QNL_network* net : {&gates, &back})
+                    ASSERT_EQ(0, Node(*net, item.substr(0, 1).c_str())
+                                     ->GetValue()
+                                     ->SetEvidence(std::stoi(item.substr(2))));
+            ASSERT_EQ(0, back.UpdateBeliefs()) << AllMessages();
+            const quarn_test::Enumeration exact = quarn_test::Enumerate(gates);
+            ASSERT_TRUE(exact.ok) << exact.error;
+            for (int h = gates.GetFirstNode(); h >= 0; h = gates.GetNextNode(h)) {
+                const char* id = gates.GetNode(h)->GetId();
+                EXPECT_EQ(QNL_TYPE_CPT, Node(back, id)->GetType());
+                if (Node(back, id)->GetValue()->HasEvidence()) continue;
+                quarn_test::ExpectNear(quarn_test::Beliefs(back, back.FindNode(id)),
+                                       exact.Posterior(h), 1e-9, id);
+            }
+        }
+    }
 }
 
 // Texts as the tool writes them, and faults in them: the code, what was read, what was

@@ -567,19 +567,32 @@ public class Network extends Wrapper {
     /**
      * Adds an outcome after the last one; the definitions of the node and its children grow.
      *
+     * <p>An identifier that another outcome of the node already has is not refused: the new
+     * outcome is named instead "State" (for a decision node "Choice") followed by the number of
+     * outcomes the node had before the call, the number counted up until no outcome of the node
+     * has that name, and the call succeeds. Adding "low" to the outcomes {@code low, high}
+     * gives {@code low, high, State2}; adding it to {@code low, high, State3} gives {@code low,
+     * high, State3, State4}. {@link #getOutcomeId(int, int)} tells the name the outcome got.
+     *
      * @param node the node's handle
-     * @param id the outcome's identifier, a letter followed by letters, digits and underscores
+     * @param id the outcome's identifier, a letter followed by letters, digits and underscores;
+     *     replaced as above when another outcome of the node has it
      * @throws QUARNException when id is null or not an identifier (checked first), the handle
-     *     names no node, or the node refuses the outcome (a taken identifier)
+     *     names no node, or the node keeps no outcome list it can grow (a utility, CAST or
+     *     DeMorgan node, for one)
      */
     public native void addOutcome(int node, String id);
 
     /**
-     * Adds an outcome after the last one, as {@link #addOutcome(int, String)}.
+     * Adds an outcome after the last one, as {@link #addOutcome(int, String)}: an identifier
+     * that another outcome of the node has is replaced by "State" (for a decision node
+     * "Choice") followed by the number of outcomes before the call, counted up until it is
+     * unique, and the call succeeds.
      *
      * @param node the node's identifier
-     * @param id the outcome's identifier
-     * @throws QUARNException when node names no node, or id is null, not an identifier or taken
+     * @param id the outcome's identifier; replaced when taken
+     * @throws QUARNException when node names no node, id is null or not an identifier, or the
+     *     node keeps no outcome list it can grow
      */
     public native void addOutcome(String node, String id);
 
@@ -587,22 +600,34 @@ public class Network extends Wrapper {
      * Inserts an outcome before the one at a position; the definitions of the node and its
      * children grow.
      *
+     * <p>An identifier that another outcome of the node already has is not refused: the new
+     * outcome is named instead "State" (for a decision node "Choice") followed by the number of
+     * outcomes the node had before the call, the number counted up until no outcome of the node
+     * has that name, and the call succeeds. Inserting "high" at 0 into the outcomes {@code low,
+     * high} gives {@code State2, low, high}.
+     *
      * @param node the node's handle
      * @param position the index the new outcome takes, 0 to the number of outcomes
-     * @param id the outcome's identifier, a letter followed by letters, digits and underscores
+     * @param id the outcome's identifier, a letter followed by letters, digits and underscores;
+     *     replaced as above when another outcome of the node has it
      * @throws QUARNException when id is null or not an identifier (checked first), the handle
-     *     names no node, or the position or identifier is refused, or while a {@link ValueOfInfo}
-     *     or {@link DiagNetwork} object works on this network
+     *     names no node, the position is out of range, the node keeps no outcome list it can
+     *     grow (a utility, CAST or DeMorgan node, for one), or while a {@link ValueOfInfo} or
+     *     {@link DiagNetwork} object works on this network
      */
     public native void insertOutcome(int node, int position, String id);
 
     /**
-     * Inserts an outcome, as {@link #insertOutcome(int, int, String)}.
+     * Inserts an outcome, as {@link #insertOutcome(int, int, String)}: an identifier that
+     * another outcome of the node has is replaced by "State" (for a decision node "Choice")
+     * followed by the number of outcomes before the call, counted up until it is unique, and
+     * the call succeeds.
      *
      * @param node the node's identifier
      * @param position the index the new outcome takes
-     * @param id the outcome's identifier
-     * @throws QUARNException when node names no node, or the position or identifier is refused
+     * @param id the outcome's identifier; replaced when taken
+     * @throws QUARNException when node names no node, id is null or not an identifier, the
+     *     position is out of range, or the node keeps no outcome list it can grow
      */
     public native void insertOutcome(String node, int position, String id);
 

@@ -107,6 +107,33 @@ class NetworkTest {
     }
 
     @Test
+    void aTakenOutcomeIdentifierIsReplacedByANumberedDefaultAndTheCallSucceeds() {
+        try (Network net = new Network()) {
+            int a = chance(net, "A", "low", "high");
+            net.addOutcome(a, "low");
+            net.insertOutcome("A", 0, "high");
+            net.addOutcome("A", "State2");
+            assertArrayEquals(new String[] {"State3", "low", "high", "State2", "State4"},
+                              net.getOutcomeIds(a));
+            // The number counts up past a default name an outcome already has.
+            net.insertOutcome(a, 1, "State6");
+            net.insertOutcome(a, 0, "low");
+            net.addOutcome("A", "State8");
+            net.addOutcome(a, "high");
+            assertArrayEquals(new String[] {"State7", "State3", "State6", "low", "high", "State2",
+                                            "State4", "State8", "State9"},
+                              net.getOutcomeIds("A"));
+
+            int d = net.addNode(Models.LIST, "D");
+            Models.setOutcomes(net, d, "go", "stay");
+            net.addOutcome(d, "go");
+            net.insertOutcome("D", 0, "Choice2");
+            assertArrayEquals(new String[] {"Choice3", "go", "stay", "Choice2"},
+                              net.getOutcomeIds(d));
+        }
+    }
+
+    @Test
     void manyNodesAndOutcomesConvertWithoutExhaustingLocalReferences() {
         try (Network net = new Network()) {
             String[] ids = IntStream.range(0, 300).mapToObj(i -> "N" + i).toArray(String[]::new);

@@ -60,12 +60,6 @@ void ClearRoundOff(double* values, int count) {
         if (values[i] < 0.0 && values[i] >= -roundOff) values[i] = 0.0;
 }
 
-bool OwnsTableDimension(int childType, int parentType) {
-    if (childType == QNL_TYPE_CAST || childType == QNL_TYPE_DEMORGAN)
-        return parentType == childType;
-    return QNL_IsTableParentType(parentType);
-}
-
 bool TableShape(QNL_network* network, int node, std::vector<int>& sizes, QNL_doubleArray& values) {
     sizes.clear();
     const QNL_node* n = network->GetNode(node);
@@ -73,7 +67,7 @@ bool TableShape(QNL_network* network, int node, std::vector<int>& sizes, QNL_dou
     const QNL_intArray& parents = network->GetParents(node);
     for (int i = 0; i < parents.GetCount(); ++i) {
         const QNL_node* parent = network->GetNode(parents[i]);
-        if (parent == nullptr || !OwnsTableDimension(n->GetType(), parent->GetType())) continue;
+        if (parent == nullptr || !QNL_IsTableParentOf(n->GetType(), parent->GetType())) continue;
         sizes.push_back(parent->GetDefinition()->GetNumberOfOutcomes());
     }
     QNL_nodeDefinition* definition = n->GetDefinition();

@@ -55,11 +55,6 @@ int SetOutcomesFromNames(QNL_nodeDefinition* definition, const QNL_stringArray& 
 // normalises its columns; a more negative one is left for the table to refuse.
 void ClearRoundOff(double* values, int count);
 
-// Whether a parent of this type owns a dimension of the child's table: a CAST or DeMorgan
-// node's table has one for each parent of its own class (the only parents it takes), every
-// other table one for each parent whose outcomes index tables.
-bool OwnsTableDimension(int childType, int parentType);
-
 // The table shape a writer of a foreign format sees for a node: one level per parent that
 // owns a table dimension, then the node's own outcomes (1 for a utility node). False when
 // the definition's table does not have that many values.

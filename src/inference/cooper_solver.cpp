@@ -92,6 +92,9 @@ int QNL_cooperSolver::Run() {
     if (result == 0) result = working.Copy(net);
     net.SetNotificationMask(mask);
     if (result != 0) return result;
+    // The copy's evidence notifications serve as the dependence test of the indexing, so they
+    // must not take the values a solve of the caller's network left.
+    working.SetPolicyValuesWritten(false);
     working.SetNotificationControl(working.GetNotificationControl() &
                                    ~QNL_network::NOTIFY_AUTO_UPDATE);
     // Every belief of the copy is wanted, whatever the caller's targets.
@@ -577,4 +580,5 @@ void QNL_cooperSolver::MarkValid() {
         }
         value->SetValidFlag(valid);
     }
+    net.SetPolicyValuesWritten(true);
 }

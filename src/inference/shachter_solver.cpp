@@ -121,6 +121,7 @@ int QNL_shachterSolver::Run() {
     cells->FillWith(0.0);
     cells->Subscript(best) = 1.0;
     value->SetValidFlag(true);
+    net.SetPolicyValuesWritten(true);
     return 0;
 }
 

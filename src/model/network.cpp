@@ -262,6 +262,8 @@ int QNL_network::Copy(const QNL_network& source, bool skipTemporal) {
     orderedNodes.Assign(source.orderedNodes);
     nodeDisplayMode = source.nodeDisplayMode;
     furtherFlag = source.furtherFlag;
+    // The copied values of a solved diagram are as exposed to edits as the source's.
+    policyValuesWritten = source.policyValuesWritten;
     delete cases;
     cases = newCases;
     CheckConsistency(0);

@@ -221,6 +221,9 @@ public:
     // once as without a batch. The closing call returns 0.
     void BeginEvidenceBatch();
     int EndEvidenceBatch();
+    // Said by the influence-diagram solvers when they have written values: those hang on the
+    // whole diagram, so the first notified edit after them takes every value but the findings'.
+    void SetPolicyValuesWritten(bool written) { policyValuesWritten = written; }
 
     // Belief updating and the evaluation entry points. UpdateBeliefs picks the path from the
     // node types (the first node in slot order that is a decision or utility, continuous,
@@ -381,6 +384,7 @@ private:
     void ImpliedEvidence(std::vector<std::pair<int, int>>& out);
     void ClearPropagated(bool inBatch, bool collected = false);
     void InvalidateDecisions();
+    void DropPolicyValues();
     // Values whose tables are indexed by the node's outcomes; the invalidation walk need not
     // reach them (an influence diagram indexes by nodes that are neither ancestors nor
     // descendants).
@@ -431,6 +435,8 @@ private:
     QNL_caseLibrary* cases = nullptr;
     // Set while a walk of the value invalidation met a utility node.
     bool metUtility = false;
+    // Values of an influence-diagram solve may be valid (SetPolicyValuesWritten).
+    bool policyValuesWritten = false;
     // Handles by identifier, so lookups and uniqueness checks don't scan the table. Several
     // handles share an identifier only while a file is read with duplicates accepted.
     std::unordered_map<std::string, std::vector<int>> idIndex;

@@ -71,6 +71,7 @@ int QNL_network::AddNode(int definitionType, const char* id) {
     if (result != 0) return abandon(QNL_errorHandler::Instance().LogError(result));
     ++nodeCount;
     StructureChanged();
+    if (notificationControl & NOTIFY_ON) DropPolicyValues();
     node->MergeScreenInfo();
     node->CheckConsistency(1);
     return slot;
@@ -78,6 +79,7 @@ int QNL_network::AddNode(int definitionType, const char* id) {
 
 int QNL_network::DeleteNode(int node) {
     if (!IsValidNodeHandle(node)) return -2;
+    if (notificationControl & NOTIFY_ON) DropPolicyValues();
     QNL_nodeEntry& entry = table[node];
     // A deleted node's arcs go even when a definition would refuse to drop the parent.
     while (entry.children.GetCount() > 0)
@@ -267,6 +269,7 @@ int QNL_network::ReorderParents(int node, const QNL_intArray& order) {
         return result;
     }
     StructureChanged();
+    if (notificationControl & NOTIFY_ON) DropPolicyValues();
     return 0;
 }
 

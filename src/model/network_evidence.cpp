@@ -493,6 +493,7 @@ int QNL_network::NotifyEvidenceSet(int node) {
             }
         }
     }
+    DropPolicyValues();
     if (defer) {
         NoteBatchStart(node);
         BatchMark& mark = batchMarks[static_cast<std::size_t>(node)];
@@ -532,6 +533,7 @@ int QNL_network::NotifyEvidenceCleared(int node) {
         return 0;
     }
     if (!IsValidNodeHandle(node)) return -2;
+    DropPolicyValues();
     if (DefersWalks()) {
         BatchMark& mark = BatchTrack(node);
         if (mark.evidenceSince >= 0 && batchMoments > mark.evidenceSince) mark.witness = true;
@@ -605,6 +607,7 @@ int QNL_network::InvalidateFrom(int node, bool childTables) {
     derivation.known = false;
     if (!(notificationControl & NOTIFY_ON)) return 0;
     if (!IsValidNodeHandle(node)) return -2;
+    DropPolicyValues();
     if (!batchStarts.empty()) WalkFromBatch();
     std::vector<std::pair<int, int>>& before = evidenceScratch.before;
     CollectObserved(evidenceScratch.cleared, false);

@@ -1,0 +1,24 @@
+// What an edit does to the values of a solved influence diagram.
+//
+// A solve's values hang on the whole diagram at once: which decision-related nodes are
+// scenario nodes and so index the values, what each decision sees, the overall utility and
+// the maximum taken at every later decision. An edit may change any of them through nodes the
+// invalidation walk never reaches (an informational parent that becomes informative, a
+// collider that a scenario node opens, a utility without parents deleted, a finding that makes
+// a scenario possible again). So the first notified edit after a solve takes every value but
+// those of the nodes holding findings; the walk then goes on as in any network. Solves are
+// what set the mark again, and networks without decisions or utilities never get it.
+
+#include "model/network.h"
+
+#include "definitions/node_value.h"
+#include "model/node.h"
+
+void QNL_network::DropPolicyValues() {
+    if (!policyValuesWritten) return;
+    policyValuesWritten = false;
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+        QNL_nodeValue* value = table[h].node->GetValue();
+        if (value != nullptr && !value->HasEvidence()) value->SetValidFlag(false);
+    }
+}

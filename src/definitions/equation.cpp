@@ -2,6 +2,7 @@
 
 #include "definitions/definition_support.h"
 #include "definitions/node_value.h"
+#include "definitions/value_dependence.h"
 #include "equations/expr_parser.h"
 #include "model/error_handler.h"
 #include "model/network.h"
@@ -305,8 +306,10 @@ int QNL_equation::RemoveInvalidParents() {
 
 int QNL_equation::SetBounds(double newLower, double newUpper) {
     if (!std::isfinite(newLower) || !std::isfinite(newUpper) || newLower > newUpper) return -2;
+    if (newLower == lower && newUpper == upper) return 0;
     lower = newLower;
     upper = newUpper;
+    InvalidateDependents();
     return 0;
 }
 
@@ -319,18 +322,20 @@ int QNL_equation::ParseChecked(const std::string& text, QNL_variableValidator* v
     return scratch.SetEquation(text, validator, &message) == 0 ? 0 : -2;
 }
 
-void QNL_equation::InvalidateDependents() {
+void QNL_equation::InvalidateDependents(bool wasRandom) {
     if (network == nullptr || !network->IsValidNodeHandle(handle)) return;
-    std::vector<int> starts{handle};
-    StartsOfDependents(starts);
-    QNL_intArray nodes;
-    for (int start : starts) {
-        network->GetDescendants(start, nodes);
-        nodes.Add(start);
-        for (int i = 0; i < nodes.GetCount(); ++i) {
-            QNL_nodeValue* value = network->GetNode(nodes[i])->GetValue();
-            if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
+    try {
+        if (!detail::InvalidateSampledValues(*network, wasRandom)) {
+            std::vector<int> nodes;
+            detail::CollectEquationDependents(*network, handle, nodes);
+            for (int h : nodes) {
+                QNL_nodeValue* value = network->GetNode(h)->GetValue();
+                if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
+            }
         }
+    } catch (const std::bad_alloc&) {
+        // Without room to find the dependents, none is left valid.
+        network->InvalidateValues();
     }
     detail::NotifyNetwork(network, handle, QNL_network::CHANGE_VALUES);
 }
@@ -365,8 +370,9 @@ int QNL_equation::SetEquation(const std::string& text, QNL_variableValidator* va
             named.push_back(h);
         }
         if (Rewire(named, message) != 0) return Refuse(message, error);
+        const bool wasRandom = equation.IsRandom();
         equation = std::move(scratch);
-        InvalidateDependents();
+        InvalidateDependents(wasRandom);
         return 0;
     });
 }

@@ -85,6 +85,7 @@ public:
     const QNL_parsedEquation& GetEquation() const { return equation; }
 
     // The node's range; SetBounds refuses (-2) bounds that are not finite or out of order.
+    // The range bounds the draws of a sampled update, so a new one makes its values stale.
     double GetLowerBound() const { return lower; }
     double GetUpperBound() const { return upper; }
     int SetBounds(double newLower, double newUpper);
@@ -97,10 +98,10 @@ protected:
     static int Refuse(const std::string& message, std::string* error);
     // The node's identifier, empty while the definition is not at a node.
     std::string OwnId() const;
-    // Clears the valid flag of the values that depend on this equation: the node's, those of
-    // the nodes StartsOfDependents adds, and of all their descendants.
-    void InvalidateDependents();
-    virtual void StartsOfDependents(std::vector<int>&) const {}
+    // Clears the valid flag of the values that depend on this equation: every computed value
+    // when the update samples (or did before the change, as wasRandom says), else the node's
+    // and those whose exact solve uses it.
+    void InvalidateDependents(bool wasRandom = false);
     // The variable of a removed parent is replaced by 0 in the equation.
     void SubstituteZero(int parent);
 

@@ -42,11 +42,17 @@ int QNL_equationSCC::Assign(const QNL_nodeDefinition& other) {
     });
 }
 
-void QNL_equationSCC::StartsOfDependents(std::vector<int>& starts) const {
-    for (const std::string& id : members) {
-        const int h = network->FindNode(id.c_str());
-        if (h >= 0) starts.push_back(h);
-    }
+int QNL_equationSCC::MemberDeleted(int member) {
+    const QNL_node* node = network != nullptr ? network->GetNode(member) : nullptr;
+    if (node == nullptr || node->GetId() == nullptr || member == handle) return 0;
+    const auto named = members.find(node->GetId());
+    if (named == members.end()) return 0;
+    return detail::Guarded([&] {
+        SubstituteZero(member);
+        members.erase(named);
+        InvalidateDependents();
+        return 0;
+    });
 }
 
 bool QNL_equationSCC::FindStranger(const QNL_parsedEquation& candidate,
@@ -96,7 +102,11 @@ int QNL_equationSCC::SetMembers(const QNL_stringArray& ids) {
         const std::string own = OwnId();
         for (int i = 0; i < ids.GetCount(); ++i) {
             const char* id = ids.GetString(i);
-            if (id == nullptr || own == id || (network != nullptr && network->FindNode(id) < 0))
+            const int member = id != nullptr && network != nullptr ? network->FindNode(id) : -1;
+            // The solver takes a set's members together; a node without a set of equations
+            // can't be solved with them.
+            if (id == nullptr || own == id ||
+                (network != nullptr && detail::TypeAt(network, member) != QNL_TYPE_EQUATION_SCC))
                 return QNL_errorHandler::Instance().LogError(
                     -2, (std::string("Not a member for the equation set of ") + own + ": " +
                          (id != nullptr ? id : ""))

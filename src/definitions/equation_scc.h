@@ -32,15 +32,15 @@ public:
     int SetEquation(const std::string& text, QNL_variableValidator* validator,
                     std::string* error) override;
 
-    // The other members of the node's set. Each must name another node of the network, and
-    // the equation must not name a variable the new set no longer allows; -2 otherwise
-    // (logged), the set unchanged.
+    // The other members of the node's set. Each must name another node of the network with a
+    // set of equations, and the equation must not name a variable the new set no longer
+    // allows; -2 otherwise (logged), the set unchanged.
     const std::set<std::string>& GetMembers() const { return members; }
     int SetMembers(const QNL_stringArray& ids);
 
-protected:
-    // The members solve together with this node.
-    void StartsOfDependents(std::vector<int>& starts) const override;
+    // The node is about to be deleted: when it is a member, it leaves the set and its variable
+    // becomes 0 in the equation, as a deleted parent's does.
+    int MemberDeleted(int member);
 
 private:
     // The first variable of the equation that is neither the node, a parent nor a member.

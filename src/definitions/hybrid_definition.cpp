@@ -1,6 +1,7 @@
 #include "definitions/hybrid_definition.h"
 
 #include "definitions/definition_support.h"
+#include "definitions/value_dependence.h"
 #include "model/dmatrix.h"
 #include "model/error_handler.h"
 #include "model/network.h"
@@ -178,7 +179,16 @@ QNL_hybridDefinition::QNL_hybridDefinition(const QNL_hybridDefinition& other)
     : QNL_nodeDefinition(other) {}
 
 void QNL_hybridDefinition::Notify(int kind) {
+    InvalidateEstimates(kind);
     quarn::detail::NotifyNetwork(network, handle, kind);
+}
+
+// A hybrid network is always updated by sampling, and every estimate depends on the draws
+// and weights of every node.
+void QNL_hybridDefinition::InvalidateEstimates(int kind) {
+    if (network != nullptr && network->IsValidNodeHandle(handle) &&
+        quarn::detail::Listens(*network, kind))
+        quarn::detail::InvalidateSampledValues(*network, true);
 }
 
 QNL_evaluationContext* QNL_hybridDefinition::GetDistribution(const int* const* states) const {
@@ -207,6 +217,12 @@ int QNL_hybridDefinition::AddParents() {
 }
 
 int QNL_hybridDefinition::AddParent(int parent) {
+    const int result = AddTableParent(parent);
+    if (result == 0) InvalidateEstimates(QNL_network::CHANGE_ARC_ADDED);
+    return result;
+}
+
+int QNL_hybridDefinition::AddTableParent(int parent) {
     if (!IsValid()) return -567;
     if (network == nullptr || !network->IsValidNodeHandle(parent) || parent == handle) return -2;
     const int type = quarn::detail::TypeAt(network, parent);
@@ -230,6 +246,12 @@ int QNL_hybridDefinition::AddParent(int parent) {
 }
 
 int QNL_hybridDefinition::RemoveParent(int parent) {
+    const int result = RemoveTableParent(parent);
+    if (result == 0) InvalidateEstimates(QNL_network::CHANGE_ARC_REMOVED);
+    return result;
+}
+
+int QNL_hybridDefinition::RemoveTableParent(int parent) {
     if (!IsValid()) return -567;
     const int dim = DimensionOf(parent);
     if (dim >= 0) {
@@ -373,6 +395,18 @@ void QNL_continuousDefinition::AssignOwn(const QNL_hybridDefinition& other) {
     const auto& source = static_cast<const QNL_continuousDefinition&>(other);
     lower = source.lower;
     upper = source.upper;
+}
+
+void QNL_continuousDefinition::SetLowerBound(double value) {
+    if (value == lower) return;
+    lower = value;
+    Notify(QNL_network::CHANGE_VALUES);
+}
+
+void QNL_continuousDefinition::SetUpperBound(double value) {
+    if (value == upper) return;
+    upper = value;
+    Notify(QNL_network::CHANGE_VALUES);
 }
 
 int QNL_continuousDefinition::SetExpression(int index, const std::string& text,

@@ -112,10 +112,16 @@ protected:
     virtual void AssignOwn(const QNL_hybridDefinition&) {}
     // The dimension owned by the parent, -1 when none.
     int DimensionOf(int parent) const { return owners.FindPosition(parent); }
+    // Tells the network of a change of the kind, after every estimate went stale.
     void Notify(int kind);
+    void InvalidateEstimates(int kind);
 
     QNL_distributionTable table;
     QNL_intArray owners;
+
+private:
+    int AddTableParent(int parent);
+    int RemoveTableParent(int parent);
 };
 
 // A continuous node defined by a distribution (DISTRIBUTION) or a deterministic equation
@@ -128,8 +134,9 @@ public:
 
     double GetLowerBound() const { return lower; }
     double GetUpperBound() const { return upper; }
-    void SetLowerBound(double value) { lower = value; }
-    void SetUpperBound(double value) { upper = value; }
+    // A new bound changes what a sampled update draws, as any change of the definition.
+    void SetLowerBound(double value);
+    void SetUpperBound(double value);
     // The main expression of the holder of one configuration; -2 for an index out of range
     // or a text that does not parse.
     int SetExpression(int index, const std::string& text, std::string* message = nullptr);

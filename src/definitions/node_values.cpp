@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "definitions/mau.h"
+#include "definitions/value_dependence.h"
 #include "equations/expr_node.h"
 #include "model/error_handler.h"
 #include "model/matrix_coordinates.h"
@@ -554,7 +555,18 @@ int NumberValue::StoreEvidence(double x, unsigned set) {
     if (!std::isfinite(x)) return Log(-2, "Evidence value is not a finite number");
     evidenceValue = x;
     flags = (flags & ~FLAG_PROPAGATED) | set;
-    return 0;
+    const int result = AnnounceEvidence(true);
+    if (result != 0) ClearEvidence();
+    return result;
+}
+
+// A value that is not (yet) at a node of its network has nobody to tell.
+int NumberValue::AnnounceEvidence(bool set) {
+    if (network == nullptr || !network->IsValidNodeHandle(handle)) return 0;
+    if (Listens(*network,
+                set ? QNL_network::CHANGE_EVIDENCE_SET : QNL_network::CHANGE_EVIDENCE_CLEARED))
+        InvalidateSampledValues(*network, true);
+    return set ? network->NotifyEvidenceSet(handle) : network->NotifyEvidenceCleared(handle);
 }
 
 // Everything that can fail (the copies, the parents' copy inside the base assignment)
@@ -632,7 +644,9 @@ int QNL_equationValue::SetEvidence(double x) {
 
 int QNL_equationValue::ClearEvidence() {
     if (!IsObserved()) return Log(-2, kNoEvidence);
+    const bool user = HasEvidence();
     flags &= ~(FLAG_EVIDENCE | FLAG_VALID | FLAG_PROPAGATED);
+    if (user) AnnounceEvidence(false);
     return 0;
 }
 
@@ -756,9 +770,12 @@ int QNL_continuousValue::SetEvidence(double x) {
     return StoreEvidence(x, FLAG_EVIDENCE);
 }
 
+// The observed number was the value; without it nothing computed is left.
 int QNL_continuousValue::ClearEvidence() {
-    flags &= ~FLAG_EVIDENCE;
     evidenceMarker = 0;
+    if (!HasEvidence()) return 0;
+    flags &= ~(FLAG_EVIDENCE | FLAG_VALID);
+    AnnounceEvidence(false);
     return 0;
 }
 
@@ -768,8 +785,9 @@ int QNL_continuousValue::SetPropagatedEvidence(double x) {
     return 0;
 }
 
+// The implied number was the value, as for ClearEvidence.
 int QNL_continuousValue::ClearPropagatedEvidence() {
-    flags &= ~FLAG_PROPAGATED;
+    if (HasPropagatedEvidence()) flags &= ~(FLAG_PROPAGATED | FLAG_VALID);
     evidenceMarker = 0;
     return 0;
 }

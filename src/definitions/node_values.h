@@ -100,8 +100,13 @@ protected:
     // The class's own fields as a new value has them.
     virtual void ResetOwnFields() = 0;
     // User evidence x: -2 (logged) for a number that is not finite; else the number is kept,
-    // propagated evidence is replaced and `set` joins the flags.
+    // propagated evidence is replaced, `set` joins the flags and the network is told. When
+    // the network refuses it, the evidence is cleared again and the code returned.
     int StoreEvidence(double x, unsigned set);
+    // Tells the network that user evidence was set or cleared. A finding on a number changes
+    // what a sampled update estimates every value from (networks with such findings are
+    // always sampled), so every computed value goes stale first.
+    int AnnounceEvidence(bool set);
 
     double evidenceValue = 0.0;
 };

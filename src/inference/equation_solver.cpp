@@ -535,11 +535,16 @@ int QNL_equationSolver::RunHybridAlgorithm() {
     }
 }
 
+// A failed update may have written some values and not others, or none: whatever it left
+// marked valid is what it was meant to recompute.
 int RunEquationSolver(QNL_network& network) {
     QNL_equationSolver solver(&network);
-    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+    bool evidence = false;
+    for (int h = network.GetFirstNode(); h >= 0 && !evidence; h = network.GetNextNode(h)) {
         const QNL_nodeValue* value = network.GetNode(h)->GetValue();
-        if (value != nullptr && value->HasEvidence()) return solver.RunHybridAlgorithm();
+        evidence = value != nullptr && value->HasEvidence();
     }
-    return solver.Solve();
+    const int result = evidence ? solver.RunHybridAlgorithm() : solver.Solve();
+    if (result != 0) network.InvalidateValues();
+    return result;
 }

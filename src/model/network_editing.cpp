@@ -2,7 +2,9 @@
 
 #include "model/network.h"
 
+#include "definitions/equation_scc.h"
 #include "definitions/node_value.h"
+#include "definitions/value_dependence.h"
 #include "model/case_library.h"
 #include "model/dmatrix.h"
 #include "model/error_handler.h"
@@ -74,12 +76,26 @@ int QNL_network::AddNode(int definitionType, const char* id) {
     if (notificationControl & NOTIFY_ON) DropPolicyValues();
     node->MergeScreenInfo();
     node->CheckConsistency(1);
+    // A sampled update draws for every node, so a new node changes every estimate.
+    if (quarn::detail::IsEquationOrHybridType(definitionType) &&
+        quarn::detail::Listens(*this, CHANGE_ARC_ADDED))
+        quarn::detail::InvalidateSampledValues(*this, false);
     return slot;
 }
 
 int QNL_network::DeleteNode(int node) {
     if (!IsValidNodeHandle(node)) return -2;
     if (notificationControl & NOTIFY_ON) DropPolicyValues();
+    if (quarn::detail::IsEquationOrHybridType(table[node].node->GetType())) {
+        // A set of simultaneous equations names its members without arcs: the others let go
+        // of a deleted member as an equation lets go of a deleted parent.
+        for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h))
+            if (auto* set = dynamic_cast<QNL_equationSCC*>(table[h].node->GetDefinition()))
+                set->MemberDeleted(node);
+        // A sampled update draws for every node, so one node less changes every estimate.
+        if (quarn::detail::Listens(*this, CHANGE_ARC_REMOVED))
+            quarn::detail::InvalidateSampledValues(*this, false);
+    }
     QNL_nodeEntry& entry = table[node];
     // A deleted node's arcs go even when a definition would refuse to drop the parent.
     while (entry.children.GetCount() > 0)

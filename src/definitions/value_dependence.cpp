@@ -1,0 +1,87 @@
+#include "definitions/value_dependence.h"
+
+#include "definitions/equation.h"
+#include "definitions/equation_scc.h"
+#include "definitions/node_value.h"
+#include "model/network.h"
+#include "model/node.h"
+
+#include <cstddef>
+
+namespace quarn::detail {
+
+bool IsEquationOrHybridType(int type) {
+    return type == QNL_TYPE_EQUATION || type == QNL_TYPE_EQUATION_SCC ||
+           type == QNL_TYPE_DISTRIBUTION || type == QNL_TYPE_HEQUATION ||
+           type == QNL_TYPE_DCHILDHPARENT;
+}
+
+bool UpdateSamples(const QNL_network& network) {
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        const QNL_node* node = network.GetNode(h);
+        const QNL_nodeDefinition* definition = node->GetDefinition();
+        const int type = definition != nullptr ? definition->GetType() : 0;
+        if (!IsEquationOrHybridType(type)) continue;
+        const auto* equation = dynamic_cast<const QNL_equation*>(definition);
+        if (equation == nullptr) return true;
+        const QNL_nodeValue* value = node->GetValue();
+        if ((value != nullptr && value->HasEvidence()) || equation->GetEquation().IsRandom())
+            return true;
+    }
+    return false;
+}
+
+bool Listens(const QNL_network& network, int kind) {
+    return (network.GetNotificationControl() & QNL_network::NOTIFY_ON) &&
+           (network.GetNotificationMask() & kind) == kind;
+}
+
+bool InvalidateSampledValues(QNL_network& network, bool sampledBefore) {
+    if (!sampledBefore && !UpdateSamples(network)) return false;
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        QNL_nodeValue* value = network.GetNode(h)->GetValue();
+        if (value == nullptr || value->HasEvidence()) continue;
+        const int type = value->GetType();
+        if ((type == QNL_VALUE_EQUATION || type == QNL_VALUE_CONTINUOUS) &&
+            value->HasPropagatedEvidence())
+            value->ClearPropagatedEvidence();
+        if (!value->IsObserved()) value->SetValidFlag(false);
+    }
+    return true;
+}
+
+void CollectEquationDependents(const QNL_network& network, int start, std::vector<int>& out) {
+    out.clear();
+    const int size = network.GetLastNode() + 1;
+    if (!network.IsValidNodeHandle(start) || size <= 0) return;
+    // The partners of each member: those it names and those naming it.
+    std::vector<std::vector<int>> partners(static_cast<std::size_t>(size));
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        const auto* set = dynamic_cast<const QNL_equationSCC*>(network.GetNode(h)->GetDefinition());
+        if (set == nullptr) continue;
+        for (const std::string& id : set->GetMembers()) {
+            const int member = network.FindNode(id.c_str());
+            if (member < 0 || member == h) continue;
+            partners[static_cast<std::size_t>(h)].push_back(member);
+            partners[static_cast<std::size_t>(member)].push_back(h);
+        }
+    }
+    std::vector<char> reached(static_cast<std::size_t>(size), 0);
+    reached[static_cast<std::size_t>(start)] = 1;
+    out.push_back(start);
+    for (std::size_t next = 0; next < out.size(); ++next) {
+        const int n = out[next];
+        auto reach = [&](int h) {
+            if (h < 0 || h >= size || reached[static_cast<std::size_t>(h)]) return;
+            reached[static_cast<std::size_t>(h)] = 1;
+            out.push_back(h);
+        };
+        const QNL_intArray& children = network.GetChildren(n);
+        for (int i = 0; i < children.GetCount(); ++i)
+            reach(children[i]);
+        for (int partner : partners[static_cast<std::size_t>(n)])
+            reach(partner);
+    }
+}
+
+} // namespace quarn::detail

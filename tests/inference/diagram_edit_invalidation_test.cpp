@@ -107,6 +107,16 @@ int SetProbabilities(QNL_network& net, const char* id, const std::vector<double>
         ->SetProbabilities(ArrayOf(values));
 }
 
+// D observes C, a collider of A and B; U depends on D and B.
+void ColliderAtInformationalParent(QNL_network& n) {
+    const int a = AddDefined(n, QNL_TYPE_CPT, "A", {}, {0.3, 0.7});
+    const int b = AddDefined(n, QNL_TYPE_CPT, "B", {}, {0.5, 0.5});
+    const int c =
+        AddDefined(n, QNL_TYPE_CPT, "C", {a, b}, {0.9, 0.1, 0.2, 0.8, 0.3, 0.7, 0.85, 0.15});
+    const int d = AddDefined(n, QNL_TYPE_LIST, "D", {c});
+    AddDefined(n, QNL_TYPE_TABLE, "U", {d, b}, {10.0, -10.0, -10.0, 10.0}, 0);
+}
+
 using DiagramEditInvalidationTest = NetworkFixture;
 
 // Edits whose effect on a solved diagram the invalidation walk does not reach: the values
@@ -147,27 +157,13 @@ TEST_F(DiagramEditInvalidationTest, EditsBeyondTheWalkDropTheValuesTheyChange) {
          },
          {"U"}},
         {"table change through a collider at an informational parent",
-         [](QNL_network& n) {
-             const int a = AddDefined(n, QNL_TYPE_CPT, "A", {}, {0.3, 0.7});
-             const int b = AddDefined(n, QNL_TYPE_CPT, "B", {}, {0.5, 0.5});
-             const int c = AddDefined(n, QNL_TYPE_CPT, "C", {a, b},
-                                      {0.9, 0.1, 0.2, 0.8, 0.3, 0.7, 0.85, 0.15});
-             const int d = AddDefined(n, QNL_TYPE_LIST, "D", {c});
-             AddDefined(n, QNL_TYPE_TABLE, "U", {d, b}, {10.0, -10.0, -10.0, 10.0}, 0);
-         },
+         ColliderAtInformationalParent,
          [](QNL_network& n) {
              return SetProbabilities(n, "A", {0.8, 0.2});
          },
          {"D", "U"}},
         {"finding through a collider at an informational parent",
-         [](QNL_network& n) {
-             const int a = AddDefined(n, QNL_TYPE_CPT, "A", {}, {0.3, 0.7});
-             const int b = AddDefined(n, QNL_TYPE_CPT, "B", {}, {0.5, 0.5});
-             const int c = AddDefined(n, QNL_TYPE_CPT, "C", {a, b},
-                                      {0.9, 0.1, 0.2, 0.8, 0.3, 0.7, 0.85, 0.15});
-             const int d = AddDefined(n, QNL_TYPE_LIST, "D", {c});
-             AddDefined(n, QNL_TYPE_TABLE, "U", {d, b}, {10.0, -10.0, -10.0, 10.0}, 0);
-         },
+         ColliderAtInformationalParent,
          [](QNL_network& n) { return ValueOf(n, Find(n, "A")).SetEvidence(0); },
          {"D", "U"}},
         {"finding below a later decision cleared",
@@ -215,19 +211,6 @@ std::vector<int> NodesOfType(const QNL_network& net, int type) {
     for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
         if (net.GetNode(h)->GetType() == type) out.push_back(h);
     return out;
-}
-
-std::vector<double> RandomColumns(TestRandom& random, int size, int outcomes) {
-    std::vector<double> values(static_cast<std::size_t>(size));
-    for (std::size_t column = 0; column < values.size(); column += outcomes) {
-        double sum = 0.0;
-        for (int o = 0; o < outcomes; ++o)
-            sum += values[column + o] = random.Uniform() < 0.2 ? 0.0 : random.Uniform() + 0.05;
-        if (sum == 0.0) values[column + random.Below(outcomes)] = sum = 1.0;
-        for (int o = 0; o < outcomes; ++o)
-            values[column + o] /= sum;
-    }
-    return values;
 }
 
 std::vector<double> RandomUtilities(TestRandom& random, int size) {

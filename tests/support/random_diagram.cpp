@@ -19,8 +19,14 @@ namespace {
 // A random column for every parent configuration; some cells are zero.
 void FillTable(QNL_network& net, int h, TestRandom& random) {
     QNL_nodeDefinition* definition = net.GetNode(h)->GetDefinition();
-    const int outcomes = definition->GetNumberOfOutcomes();
-    std::vector<double> values(static_cast<std::size_t>(definition->GetMatrix()->GetSize()));
+    definition->SetDefinition(ArrayOf(RandomColumns(random, definition->GetMatrix()->GetSize(),
+                                                    definition->GetNumberOfOutcomes())));
+}
+
+} // namespace
+
+std::vector<double> RandomColumns(TestRandom& random, int size, int outcomes) {
+    std::vector<double> values(static_cast<std::size_t>(size));
     for (std::size_t column = 0; column < values.size(); column += outcomes) {
         double sum = 0.0;
         for (int o = 0; o < outcomes; ++o)
@@ -29,10 +35,8 @@ void FillTable(QNL_network& net, int h, TestRandom& random) {
         for (int o = 0; o < outcomes; ++o)
             values[column + o] /= sum;
     }
-    definition->SetDefinition(ArrayOf(values));
+    return values;
 }
-
-} // namespace
 
 int AddDefined(QNL_network& net, int type, const char* id, const std::vector<int>& parents,
                const std::vector<double>& numbers, int outcomes) {

@@ -22,6 +22,11 @@ struct RandomDiagram {
 
 RandomDiagram BuildRandomDiagram(QNL_network& network, std::uint64_t seed);
 
+class TestRandom;
+// `size` cells of distributions over `outcomes`, one column after another, about a fifth of
+// the cells zero.
+std::vector<double> RandomColumns(TestRandom& random, int size, int outcomes);
+
 // A node of the type over the parents, its numbers (probabilities, utilities or weights) set
 // unless empty; the handle.
 int AddDefined(QNL_network& network, int type, const char* id, const std::vector<int>& parents,

@@ -312,9 +312,9 @@ void QNL_temporalNetwork::ClearSliceEvidenceOf(int node) {
         it = sliceEvidence.erase(it);
 }
 
-// The node may have fed others only through temporal arcs, which no arc removal announced.
 void QNL_temporalNetwork::NodeDeleted(int node) {
-    owner->InvalidateEveryValue();
+    // The node's temporal arcs go without the notices of arc removal.
+    if (TakesPartInTemporalArcs(node)) owner->InvalidateEveryValue();
     ClearSliceEvidenceOf(node);
     for (auto it = temporal.begin(); it != temporal.end();) {
         auto& parents = it->second.parents;

@@ -322,6 +322,18 @@ public:
     int SetSliceEvidence(int node, int slice, int outcome);
     int GetSliceEvidence(int node, int slice) const;
     int ClearSliceEvidence(int node, int slice);
+    // Whether the parent's finding fixes its dimension of the child's table. A terminal node's
+    // table takes a plate parent from the last slice, and a plate node's finding is that of
+    // slice 0: implying through it would join two slices.
+    bool FindingFeedsTable(int parent, int child) const {
+        return table[child].temporalType != 2 || table[parent].temporalType != 3;
+    }
+    // Every value, observed or not, loses its valid flag: in a dynamic network a plate node's
+    // value holds every slice and any edit may change what the unrolling gives.
+    void InvalidateEveryValue();
+    // Set on the private network that holds a dynamic network's temporal definitions: a
+    // change one of them reports there is a change of the owner.
+    void SetDefinitionsOwner(QNL_network* owner) { definitionsOwner = owner; }
 
 private:
     struct GrowthResult;
@@ -404,6 +416,10 @@ private:
     int CheckTableGrowth(int parent, int child) const;
     // Invalidation that must see an arc before it goes: what depended on the child's table.
     void InvalidateBeforeArcRemoval(int child);
+    // After a notified change: in a network with a plate node every value goes (the walk
+    // follows the template graph, not the slices).
+    void InvalidateIfDynamic();
+    void TemporalDefinitionChanged(int kind);
     // -568 naming the first node whose definition can't be evaluated.
     int CheckDefinitionsUsable();
     int Dispatch();
@@ -511,6 +527,8 @@ private:
     // Never copied: a copy starts without trees.
     std::unique_ptr<quarn::detail::JoinTreeCache> joinTreeCache;
     std::unique_ptr<QNL_temporalNetwork> temporal;
+    // Not owned; null except on the private network of a temporal extension.
+    QNL_network* definitionsOwner = nullptr;
 };
 
 // Keeps an evidence batch open on the network for its own lifetime.

@@ -327,6 +327,7 @@ int QNL_network::AfterStructureChange(int node, int kind) {
 // Every change a definition reports may change what the kept join trees were built from.
 int QNL_network::NotifyChange(int node, int kind) {
     StructureChanged();
+    if (definitionsOwner != nullptr) definitionsOwner->TemporalDefinitionChanged(kind);
     // A new outcome set keeps the finding on an outcome that still exists, as any outcome
     // change does (set again over the new outcomes), and drops one past the new count.
     const QNL_node* changed = GetNode(node);

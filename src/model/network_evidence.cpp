@@ -70,7 +70,8 @@ QNL_Dmatrix* EvidenceSlice(QNL_network& network, const std::vector<int>& types, 
         if (dim >= matrix->GetNumberOfDimensions() - 1) return nullptr;
         if (parentDimension != nullptr) (*parentDimension)[i] = dim;
         const QNL_nodeValue* value = ValueOf(network, parents[i]);
-        if (value != nullptr && value->IsObserved()) {
+        if (value != nullptr && value->IsObserved() &&
+            network.FindingFeedsTable(parents[i], node)) {
             const int outcome = value->GetEvidence();
             if (outcome >= 0 && outcome < matrix->GetSizeOfDimension(dim)) fixed[dim] = outcome;
         }
@@ -387,6 +388,7 @@ void QNL_network::WalkFromBatch() {
                 Walk(entry.parents[i], false);
         }
         if (metUtility) InvalidateDecisions();
+        InvalidateIfDynamic();
     }
     for (int h : batchChanged)
         if (h < tableSize) table[h].flags &= ~(FLAG_BATCH_START | FLAG_BATCH_CHANGED);
@@ -522,6 +524,7 @@ int QNL_network::NotifyEvidenceSet(int node) {
         result = PropagateEvidence(node);
     }
     if (metUtility) InvalidateDecisions();
+    InvalidateIfDynamic();
     // Evidence refused here is withdrawn by the value at once: nothing to update for.
     if (result == 0 && (notificationControl & NOTIFY_AUTO_UPDATE)) UpdateBeliefs();
     return result;
@@ -670,6 +673,7 @@ int QNL_network::InvalidateFrom(int node, bool childTables) {
     for (int h : flagged)
         table[h].flags &= ~FLAG_CLEARING;
     if (metUtility) InvalidateDecisions();
+    InvalidateIfDynamic();
     return 0;
 }
 
@@ -786,7 +790,8 @@ int QNL_network::PropagateFrom(int start) {
         for (int i = 0; i < children.GetCount(); ++i) {
             const int c = children[i];
             const int type = TypeOf(types, c);
-            if (type & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)) continue;
+            if ((type & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)) || !FindingFeedsTable(n, c))
+                continue;
             QNL_Dmatrix* matrix = EvidenceSlice(*this, types, c, fixed, nullptr);
             if (matrix == nullptr) continue;
             const int own = fixed.GetSize() - 1;
@@ -817,7 +822,8 @@ int QNL_network::PropagateFrom(int start) {
         for (int i = 0; i < parents.GetCount(); ++i) {
             const int p = parents[i];
             const int dim = parentDimension[static_cast<std::size_t>(i)];
-            if (dim < 0 || (TypeOf(types, p) & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)))
+            if (dim < 0 || (TypeOf(types, p) & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)) ||
+                !FindingFeedsTable(p, n))
                 continue;
             // A parent left with one outcome under which the observed one is possible.
             if (matrix->GetSize() > 0 && matrix->GetSizeOfDimension(dim) >= 2 &&

@@ -37,6 +37,7 @@ QNL_temporalNetwork::QNL_temporalNetwork(QNL_network* owner)
     plate.width = 600;
     plate.height = 300;
     Quiet(*definitions);
+    definitions->SetDefinitionsOwner(owner);
 }
 
 QNL_temporalNetwork::QNL_temporalNetwork(const QNL_temporalNetwork& source, QNL_network* owner)
@@ -46,9 +47,13 @@ QNL_temporalNetwork::QNL_temporalNetwork(const QNL_temporalNetwork& source, QNL_
       plateLeftWidth(source.plateLeftWidth), plateRightWidth(source.plateRightWidth) {
     if (!definitions->IsValid()) throw std::bad_alloc();
     Quiet(*definitions);
+    definitions->SetDefinitionsOwner(owner);
 }
 
-QNL_temporalNetwork::~QNL_temporalNetwork() = default;
+// The owner may be half gone by now.
+QNL_temporalNetwork::~QNL_temporalNetwork() {
+    definitions->SetDefinitionsOwner(nullptr);
+}
 
 void QNL_temporalNetwork::SetUnrolled(std::unique_ptr<quarn::detail::UnrolledNetwork> kept) {
     unrolled = std::move(kept);
@@ -63,7 +68,7 @@ int QNL_temporalNetwork::SetNumberOfSlices(int count) {
     slices = count;
     for (auto it = sliceEvidence.begin(); it != sliceEvidence.end();)
         it = it->first.second >= count ? sliceEvidence.erase(it) : std::next(it);
-    owner->InvalidateValues();
+    owner->InvalidateEveryValue();
     return 0;
 }
 
@@ -196,7 +201,7 @@ int QNL_temporalNetwork::AddTemporalArc(int parent, int child, int order) {
         SyncAll(child);
         return result;
     }
-    owner->InvalidateValues();
+    owner->InvalidateEveryValue();
     return 0;
 }
 
@@ -255,12 +260,12 @@ int QNL_temporalNetwork::GetSliceEvidence(int node, int slice) const {
 
 int QNL_temporalNetwork::SetSliceEvidence(int node, int slice, int outcome) {
     sliceEvidence[{node, slice}] = outcome;
-    owner->InvalidateValues();
+    owner->InvalidateEveryValue();
     return 0;
 }
 
 int QNL_temporalNetwork::ClearSliceEvidence(int node, int slice) {
-    if (sliceEvidence.erase({node, slice}) != 0) owner->InvalidateValues();
+    if (sliceEvidence.erase({node, slice}) != 0) owner->InvalidateEveryValue();
     return 0;
 }
 
@@ -295,6 +300,12 @@ std::vector<int> QNL_temporalNetwork::PrivateNodesOf(int node) const {
     return out;
 }
 
+void QNL_temporalNetwork::ClearAllSliceEvidence() {
+    if (sliceEvidence.empty()) return;
+    sliceEvidence.clear();
+    owner->InvalidateEveryValue();
+}
+
 void QNL_temporalNetwork::ClearSliceEvidenceOf(int node) {
     for (auto it = sliceEvidence.lower_bound({node, 0});
          it != sliceEvidence.end() && it->first.first == node;)
@@ -302,6 +313,8 @@ void QNL_temporalNetwork::ClearSliceEvidenceOf(int node) {
 }
 
 void QNL_temporalNetwork::NodeDeleted(int node) {
+    // The node's temporal arcs go without the notices of arc removal.
+    if (TakesPartInTemporalArcs(node)) owner->InvalidateEveryValue();
     ClearSliceEvidenceOf(node);
     for (auto it = temporal.begin(); it != temporal.end();) {
         auto& parents = it->second.parents;
@@ -469,6 +482,8 @@ int QNL_network::SetTemporalType(int node, int type) {
     default:
         return -4;
     }
+    // An observed plate node's value holds every slice; it would be left valid in its old shape.
+    InvalidateEveryValue();
     table[node].temporalType = type;
     StructureChanged();
     // Evidence of later slices belongs to plate nodes only; it would come back stale.
@@ -476,7 +491,6 @@ int QNL_network::SetTemporalType(int node, int type) {
     if (old == QNL_temporalNetwork::ANCHOR || type == QNL_temporalNetwork::ANCHOR)
         extension->TemporalTypeChanged(node);
     if (cases != nullptr) cases->TemporalTypeChanged(node, old);
-    InvalidateValues();
     return 0;
 }
 

@@ -56,7 +56,8 @@ public:
     int GetSliceEvidence(int node, int slice) const;
     int SetSliceEvidence(int node, int slice, int outcome);
     int ClearSliceEvidence(int node, int slice);
-    void ClearAllSliceEvidence() { sliceEvidence.clear(); }
+    // Invalidates the owner's values when there was any.
+    void ClearAllSliceEvidence();
     void ClearSliceEvidenceOf(int node);
     const std::map<std::pair<int, int>, int>& GetAllSliceEvidence() const { return sliceEvidence; }
 

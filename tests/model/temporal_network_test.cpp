@@ -8,6 +8,7 @@
 #include "support/network_builder.h"
 #include "support/oracle.h"
 #include "support/random_network.h"
+#include "support/temporal_oracle.h"
 
 #include <gtest/gtest.h>
 
@@ -20,9 +21,11 @@
 namespace {
 
 using quarn_test::ArrayOf;
+using quarn_test::FillRandom;
 using quarn_test::IntsOf;
 using quarn_test::StringsOf;
 using quarn_test::TestRandom;
+using quarn_test::UnrollByHand;
 using quarn_test::ValuesOf;
 
 constexpr int kCpt = QNL_TYPE_CPT;
@@ -33,19 +36,6 @@ std::vector<std::string> ParentIds(const QNL_network& net, int node) {
     for (int i = 0; i < parents.GetCount(); ++i)
         out.push_back(net.GetNode(parents[i])->GetId());
     return out;
-}
-
-void FillRandom(QNL_nodeDefinition* definition, TestRandom& random) {
-    std::vector<double> values = ValuesOf(definition);
-    const int outcomes = definition->GetNumberOfOutcomes();
-    for (std::size_t c = 0; c < values.size(); c += static_cast<std::size_t>(outcomes)) {
-        double sum = 0.0;
-        for (int o = 0; o < outcomes; ++o)
-            sum += values[c + o] = 0.05 + random.Uniform();
-        for (int o = 0; o < outcomes; ++o)
-            values[c + o] /= sum;
-    }
-    ASSERT_EQ(definition->SetDefinition(ArrayOf(values)), 0);
 }
 
 class TemporalTest : public quarn_test::NetworkFixture {
@@ -297,58 +287,6 @@ RandomDynamic BuildRandom(QNL_network& net, TestRandom& random) {
                 FillRandom(def, random);
     }
     return d;
-}
-
-// The unrolling written out node by node: "P_t" in slice t, parents in the order the tables
-// use, tables taken from the definition of the largest order not above the slice (orders up to
-// 2, found without the extension's own lookup).
-void UnrollByHand(QNL_network& net, int slices, QNL_network& out,
-                  std::map<std::pair<int, int>, int>& at) {
-    QNL_temporalNetwork& ext = net.GetTemporalNetwork();
-    auto type = [&](int h) { return net.GetTemporalType(h); };
-    auto make = [&](int h, const std::string& id) {
-        const int made = out.AddNode(net.GetNode(h)->GetType(), id.c_str());
-        const QNL_idArray* ids = net.GetNode(h)->GetDefinition()->GetOutcomeIds();
-        EXPECT_EQ(out.GetNode(made)->GetDefinition()->SetNumberOfOutcomes(*ids), 0);
-        return made;
-    };
-    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
-        if (type(h) != 3) at[{h, 0}] = make(h, net.GetNode(h)->GetId());
-    for (int t = 0; t < slices; ++t)
-        for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
-            if (type(h) == 3)
-                at[{h, t}] = make(h, net.GetNode(h)->GetId() + (t ? "_" + std::to_string(t) : ""));
-    auto in = [&](int h, int t) { return at.at({h, type(h) == 3 ? t : 0}); };
-    auto table = [&](int node, const QNL_nodeDefinition* def) {
-        ASSERT_EQ(out.GetNode(node)->GetDefinition()->SetDefinition(ArrayOf(ValuesOf(def))), 0);
-    };
-    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
-        const QNL_intArray& parents = net.GetParents(h);
-        if (type(h) != 3) {
-            const int last = type(h) == 2 ? slices - 1 : 0;
-            for (int i = 0; i < parents.GetCount(); ++i)
-                ASSERT_EQ(out.AddArc(in(parents[i], last), at[{h, 0}]), 0);
-            table(at[{h, 0}], net.GetNode(h)->GetDefinition());
-            continue;
-        }
-        for (int t = 0; t < slices; ++t) {
-            for (int i = 0; i < parents.GetCount(); ++i) {
-                if (t > 0 && type(parents[i]) == 1) continue;
-                ASSERT_EQ(out.AddArc(in(parents[i], t), at[{h, t}]), 0);
-            }
-            int order = std::min(t, 2); // the largest order with a definition, not above t
-            while (order > 0 && ext.GetTemporalDefinition(h, order) == nullptr)
-                --order;
-            for (int k = 1; k <= order; ++k) {
-                QNL_intArray tp;
-                net.GetTemporalParents(h, k, tp);
-                for (int i = 0; i < tp.GetCount(); ++i)
-                    ASSERT_EQ(out.AddArc(at[{tp[i], t - k}], at[{h, t}]), 0);
-            }
-            table(at[{h, t}],
-                  order ? ext.GetTemporalDefinition(h, order) : net.GetNode(h)->GetDefinition());
-        }
-    }
 }
 
 // Same identifiers, parents in order and tables.

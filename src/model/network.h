@@ -393,7 +393,9 @@ private:
     void WalkFromBatch();
     // With `collected`, evidenceScratch.cleared already lists the observed nodes.
     void RepropagateAll(bool inBatch, bool collected = false);
-    void ImpliedEvidence(std::vector<std::pair<int, int>>& out);
+    // With `collected`, from the nodes CollectObserved last listed in evidenceScratch.cleared
+    // (which RepropagateAll can then take as collected).
+    void ImpliedEvidence(std::vector<std::pair<int, int>>& out, bool collected = false);
     void ClearPropagated(bool inBatch, bool collected = false);
     void InvalidateDecisions();
     void DropPolicyValues();

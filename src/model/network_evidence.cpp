@@ -565,8 +565,9 @@ int QNL_network::NotifyEvidenceCleared(int node) {
             derivation.conflict = false;
             derivation.recording = true;
             std::vector<std::pair<int, int>>& before = evidenceScratch.before;
-            ImpliedEvidence(before);
-            RepropagateAll(true);
+            CollectObserved(evidenceScratch.cleared, false);
+            ImpliedEvidence(before, true);
+            RepropagateAll(true, true);
             derivation.recording = false;
             // As the clear made alone does: every node whose implied evidence went, came or
             // moved is walked from, also when it is implied again by the end of the batch.
@@ -614,12 +615,7 @@ int QNL_network::InvalidateFrom(int node, bool childTables) {
     if (!batchStarts.empty()) WalkFromBatch();
     std::vector<std::pair<int, int>>& before = evidenceScratch.before;
     CollectObserved(evidenceScratch.cleared, false);
-    before.clear();
-    for (int h : evidenceScratch.cleared) {
-        const QNL_nodeValue* value = table[h].node->GetValue();
-        if (value->HasPropagatedEvidence() && !value->HasEvidence())
-            before.emplace_back(h, value->GetEvidence());
-    }
+    ImpliedEvidence(before, true);
     RepropagateAll(false, true);
     std::vector<std::pair<int, int>>& after = evidenceScratch.after;
     ImpliedEvidence(after);
@@ -678,9 +674,9 @@ int QNL_network::InvalidateFrom(int node, bool childTables) {
 }
 
 // (node, outcome) of every implied finding, sorted.
-void QNL_network::ImpliedEvidence(std::vector<std::pair<int, int>>& out) {
-    std::vector<int>& observed = evidenceScratch.implied;
-    CollectObserved(observed, false);
+void QNL_network::ImpliedEvidence(std::vector<std::pair<int, int>>& out, bool collected) {
+    std::vector<int>& observed = collected ? evidenceScratch.cleared : evidenceScratch.implied;
+    if (!collected) CollectObserved(observed, false);
     out.clear();
     for (int h : observed) {
         const QNL_nodeValue* value = table[h].node->GetValue();

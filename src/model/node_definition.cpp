@@ -9,17 +9,6 @@
 #include <string>
 #include <vector>
 
-bool QNL_IsTableParentType(int type) {
-    return type == QNL_TYPE_LIST || type == QNL_TYPE_CPT || type == QNL_TYPE_TRUTHTABLE ||
-           type == QNL_TYPE_NOISY_MAX || type == QNL_TYPE_NOISY_ADDER;
-}
-
-bool QNL_IsTableParentOf(int childType, int parentType) {
-    if (childType == QNL_TYPE_CAST || childType == QNL_TYPE_DEMORGAN)
-        return parentType == childType;
-    return QNL_IsTableParentType(parentType);
-}
-
 QNL_nodeDefinition::QNL_nodeDefinition(int handle, QNL_network* network)
     : network(network), handle(handle) {
     status = STATUS_READY;

@@ -34,10 +34,18 @@ constexpr int QNL_TYPE_BIT_DISCRETE = 16;
 constexpr int QNL_TYPE_BIT_CONTINUOUS = 0x1000;
 
 // Types whose outcomes give a child's table (or cost table) a dimension of their own.
-bool QNL_IsTableParentType(int type);
+// Inline: the evidence passes ask for every parent of every node they reach.
+inline bool QNL_IsTableParentType(int type) {
+    return type == QNL_TYPE_LIST || type == QNL_TYPE_CPT || type == QNL_TYPE_TRUTHTABLE ||
+           type == QNL_TYPE_NOISY_MAX || type == QNL_TYPE_NOISY_ADDER;
+}
 // Whether a parent of the type takes a dimension of a child's table of the type: a CAST or
 // DeMorgan child takes only gates of its own class, every other table the types above.
-bool QNL_IsTableParentOf(int childType, int parentType);
+inline bool QNL_IsTableParentOf(int childType, int parentType) {
+    if (childType == QNL_TYPE_CAST || childType == QNL_TYPE_DEMORGAN)
+        return parentType == childType;
+    return QNL_IsTableParentType(parentType);
+}
 
 // The abstract local model of a node. The network edits structure through it (arcs,
 // outcomes, parents) and algorithms read its table through it. It belongs to one node of

@@ -308,7 +308,8 @@ void Apply(QNL_network& net, Edit edit, TestRandom& random) {
 // enumeration where the two semantics meet.
 TEST_F(DiagramEditInvalidationTest, ValidValuesStayWhatAFreshSolveGivesAfterRandomEdits) {
     int compared = 0, enumerated = 0;
-    for (std::uint64_t seed = 1; seed <= 40; ++seed) {
+    for (const int round : RoundsUpTo(40)) {
+        const std::uint64_t seed = static_cast<std::uint64_t>(round) + 1;
         TestRandom random(seed);
         QNL_network net;
         // The best-policy method writes the first decision's choice alone.

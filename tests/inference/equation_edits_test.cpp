@@ -19,6 +19,7 @@
 namespace {
 
 using quarn_test::LastMessage;
+using quarn_test::RoundsUpTo;
 using quarn_test::StringsOf;
 using quarn_test::TestRandom;
 
@@ -408,7 +409,7 @@ protected:
 // update every few edits. After every step each value still marked valid is what a fresh
 // update of a copy gives.
 TEST_F(RandomEdits, ValidValuesAreThoseOfAFreshUpdate) {
-    for (int trial = 0; trial < 9; ++trial) {
+    for (const int trial : RoundsUpTo(9)) {
         net.DeleteAllNodes();
         // A set of simultaneous equations (whose networks can't take evidence), equations
         // that draw, or a hybrid network.

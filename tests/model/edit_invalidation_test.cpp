@@ -11,8 +11,6 @@
 #include "support/random_network.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <numeric>
 #include <string>
 #include <vector>
 
@@ -457,16 +455,6 @@ TEST(EditInvalidation, EveryEvaluationRefusesATableThatUpdatingRefuses) {
             EXPECT_FALSE(ValueOf(net, h).IsValueValid()) << label << " node " << h;
         EXPECT_TRUE(ValueOf(net, c).HasEvidence()) << label;
     }
-}
-
-// Rounds beyond a test's own, for longer runs: QUARN_RANDOM_EDIT_ROUNDS=n adds rounds up to n.
-std::vector<int> RoundsUpTo(int count, std::vector<int> named) {
-    const char* more = std::getenv("QUARN_RANDOM_EDIT_ROUNDS");
-    if (more != nullptr) count = std::max(count, std::atoi(more));
-    std::vector<int> rounds(static_cast<std::size_t>(count));
-    std::iota(rounds.begin(), rounds.end(), 0);
-    rounds.insert(rounds.end(), named.begin(), named.end());
-    return rounds;
 }
 
 // One round of random edits: after every edit each value flagged valid holds what enumeration

@@ -204,7 +204,7 @@ void ExpectSameEdits(QNL_network& batch, QNL_network& single, std::uint64_t seed
 // Rounds from 120 on make tables deterministic between the batches, so that findings come to
 // conflict (smaller networks, checked against enumeration as well).
 TEST(EvidenceBatchWalkTest, RandomNetworksEqualEditByEdit) {
-    for (int round = 0; round < 200; ++round) {
+    for (const int round : quarn_test::RoundsUpTo(200)) {
         const bool conflicts = round >= 120;
         quarn_test::RandomNetworkSpec spec = quarn_test::RoundSpec(900, round);
         spec.nodes += conflicts ? 2 : 10;

@@ -93,7 +93,8 @@ void ExpectSameState(const QNL_network& gates, const QNL_network& twin, const st
 
 TEST(GateEvidence, FindingsOnGatesActAsOnTheirTableTwins) {
     for (const int type : {QNL_TYPE_CAST, QNL_TYPE_DEMORGAN}) {
-        for (std::uint64_t seed = 1; seed <= 150; ++seed) {
+        for (const int round : RoundsUpTo(150)) {
+            const std::uint64_t seed = static_cast<std::uint64_t>(round) + 1;
             const std::string label = std::string(type == QNL_TYPE_CAST ? "CAST" : "DeMorgan") +
                                       " seed " + std::to_string(seed);
             QNL_network gates, twin;

@@ -22,6 +22,7 @@ namespace {
 
 using quarn_test::ArrayOf;
 using quarn_test::FillRandom;
+using quarn_test::RoundsUpTo;
 using quarn_test::TestRandom;
 using quarn_test::ValidValuesMatchUnrolling;
 
@@ -205,7 +206,7 @@ TEST(TemporalInvalidation, EditsLeaveNoStaleValueValid) {
 // unrolled by hand and enumerated; a refused finding must be one the unrolling rules out.
 TEST(TemporalInvalidation, RandomEditsKeepValidValuesCurrent) {
     int compared = 0, updates = 0;
-    for (int round = 0; round < 40; ++round) {
+    for (const int round : RoundsUpTo(40)) {
         SCOPED_TRACE("round " + std::to_string(round));
         TestRandom random(5100 + round);
         QNL_network net;

@@ -1,6 +1,7 @@
 #include "support/random_network.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <numeric>
 #include <string>
 
@@ -30,6 +31,15 @@ double TestRandom::Uniform() {
 
 int TestRandom::Below(int n) {
     return static_cast<int>(Next() % static_cast<std::uint64_t>(n));
+}
+
+std::vector<int> RoundsUpTo(int count, std::vector<int> named) {
+    const char* more = std::getenv("QUARN_RANDOM_EDIT_ROUNDS");
+    if (more != nullptr) count = std::max(count, std::atoi(more));
+    std::vector<int> rounds(static_cast<std::size_t>(count));
+    std::iota(rounds.begin(), rounds.end(), 0);
+    rounds.insert(rounds.end(), named.begin(), named.end());
+    return rounds;
 }
 
 RandomNetworkSpec RoundSpec(std::uint64_t base, int round) {

@@ -34,6 +34,10 @@ struct RandomNetworkSpec {
 // one to four parents, deterministic columns on every third round.
 RandomNetworkSpec RoundSpec(std::uint64_t base, int round);
 
+// The rounds 0 .. count-1 of a random test, then the named ones (rounds of longer runs that
+// once failed). QUARN_RANDOM_EDIT_ROUNDS=n raises the count to n, for long sessions.
+std::vector<int> RoundsUpTo(int count, std::vector<int> named = {});
+
 // Adds nodes "N0", "N1", ... with random outcome counts, arcs only from earlier to later
 // nodes (at most maxParents each) and random tables to an empty network; the handles in
 // creation order. Uses the network's CPT node type.

@@ -399,6 +399,9 @@ private:
     void ClearPropagated(bool inBatch, bool collected = false);
     void InvalidateDecisions();
     void DropPolicyValues();
+    // The node may be the network's first decision or utility node.
+    void DropValuesIfDiagramBegins(int node);
+    void DropValuesButFindings();
     // Values whose tables are indexed by the node's outcomes; the invalidation walk need not
     // reach them (an influence diagram indexes by nodes that are neither ancestors nor
     // descendants).

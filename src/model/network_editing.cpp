@@ -74,6 +74,7 @@ int QNL_network::AddNode(int definitionType, const char* id) {
     ++nodeCount;
     StructureChanged();
     if (notificationControl & NOTIFY_ON) DropPolicyValues();
+    DropValuesIfDiagramBegins(slot);
     node->MergeScreenInfo();
     node->CheckConsistency(1);
     // A sampled update draws for every node, so a new node changes every estimate.
@@ -356,6 +357,7 @@ int QNL_network::NotifyChange(int node, int kind) {
 // are invalidated from here rather than by the conversion's own notice.
 int QNL_network::NodeTypeChanged(int node, int previousType) {
     StructureChanged();
+    DropValuesIfDiagramBegins(node);
     if (cases != nullptr) cases->NodeTypeChanged(node, previousType);
     if (temporal) temporal->NodeTypeChanged(node);
     return NotifyChange(node, CHANGE_SHAPE);

@@ -13,10 +13,27 @@
 
 #include "definitions/node_value.h"
 #include "model/node.h"
+#include "model/node_definition.h"
 
 void QNL_network::DropPolicyValues() {
     if (!policyValuesWritten) return;
     policyValuesWritten = false;
+    DropValuesButFindings();
+}
+
+// A Bayesian network that takes its first decision or utility node is solved as a diagram
+// from then on: what its belief update left is no value of the diagram's solve (the
+// best-policy method, for one, writes a decision alone), and arcs into a decision start no
+// walk that would reach it.
+void QNL_network::DropValuesIfDiagramBegins(int node) {
+    constexpr int diagram = QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY;
+    if (!(notificationControl & NOTIFY_ON) || !(DefinitionType(node) & diagram)) return;
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h))
+        if (h != node && (DefinitionType(h) & diagram)) return;
+    DropValuesButFindings();
+}
+
+void QNL_network::DropValuesButFindings() {
     for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
         QNL_nodeValue* value = table[h].node->GetValue();
         if (value != nullptr && !value->HasEvidence()) value->SetValidFlag(false);

@@ -129,6 +129,13 @@ TEST_F(DiagramEditInvalidationTest, EditsBeyondTheWalkDropTheValuesTheyChange) {
         std::vector<const char*> dropped;
     };
     const Case cases[] = {
+        {"first decision of an updated Bayesian network",
+         [](QNL_network& n) { AddDefined(n, QNL_TYPE_CPT, "C", {}, {0.3, 0.7}); },
+         [](QNL_network& n) {
+             const int d = n.AddNode(QNL_TYPE_LIST, "D");
+             return d < 0 ? d : n.AddArc(Find(n, "C"), d);
+         },
+         {"C"}},
         {"utility without parents deleted",
          [](QNL_network& n) {
              AddDefined(n, QNL_TYPE_LIST, "D", {});

@@ -482,10 +482,15 @@ int QNL_network::SetTemporalType(int node, int type) {
     default:
         return -4;
     }
-    // An observed plate node's value holds every slice; it would be left valid in its old shape.
-    InvalidateEveryValue();
     table[node].temporalType = type;
     StructureChanged();
+    // Which slice's finding feeds which table changed with the type: what the findings imply
+    // is derived again.
+    derivation.known = false;
+    if (notificationControl & NOTIFY_ON) RepropagateAll(false);
+    // An observed plate node's value holds every slice; it would be left valid in its old
+    // shape, and so would a value the derivation just gave implied evidence.
+    InvalidateEveryValue();
     // Evidence of later slices belongs to plate nodes only; it would come back stale.
     if (old == QNL_temporalNetwork::PLATE) extension->ClearSliceEvidenceOf(node);
     if (old == QNL_temporalNetwork::ANCHOR || type == QNL_temporalNetwork::ANCHOR)

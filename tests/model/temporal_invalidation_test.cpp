@@ -114,6 +114,19 @@ TEST_F(SliceEvidenceTest, FindingsOfTheFeedingSliceStillImply) {
     EXPECT_TRUE(ValidValuesMatchUnrolling(net));
 }
 
+// T in the plate reads P's own slice, so P's and N's findings imply T there; as a terminal it
+// reads P's last slice, and what was implied goes.
+TEST_F(SliceEvidenceTest, ATemporalTypeChangeDerivesImpliedEvidenceAgain) {
+    ASSERT_EQ(net.SetTemporalType(t, 3), 0);
+    ASSERT_EQ(Value(net, p)->SetEvidence(0), 0);
+    ASSERT_EQ(Value(net, n)->SetEvidence(0), 0);
+    ASSERT_TRUE(Value(net, t)->HasPropagatedEvidence());
+    ASSERT_EQ(net.SetTemporalType(t, 2), 0);
+    EXPECT_FALSE(Value(net, t)->IsObserved());
+    ASSERT_EQ(net.UpdateBeliefs(), 0);
+    EXPECT_TRUE(ValidValuesMatchUnrolling(net));
+}
+
 // Edits after an update whose effect a walk over the plate's template graph does not see.
 TEST(TemporalInvalidation, EditsLeaveNoStaleValueValid) {
     struct Case {

@@ -132,7 +132,7 @@ int QNL_equationSolver::GroupOrder(const std::vector<int>& group,
     std::vector<int> position(size, -1);
     for (int i = 0; i < ordered.GetCount(); ++i)
         position[static_cast<std::size_t>(ordered[i])] = i;
-    // Members of each group, its first member being the earliest in topological order.
+    // Members of each group in topological order: the first one places the group.
     std::vector<std::vector<int>> members(size);
     for (int i = 0; i < ordered.GetCount(); ++i)
         members[static_cast<std::size_t>(group[ordered[i]])].push_back(ordered[i]);
@@ -153,10 +153,10 @@ int QNL_equationSolver::GroupOrder(const std::vector<int>& group,
     while (!ready.empty()) {
         const int g = ready.top().second;
         ready.pop();
+        // The solution's last bits depend on the order of the equations, which must not move
+        // with arcs elsewhere or with a new identifier: those leave the set's values valid.
         std::vector<int> step = members[g];
-        std::sort(step.begin() + 1, step.end(), [this](int a, int b) {
-            return detail::IdOf(*network, a) < detail::IdOf(*network, b);
-        });
+        std::sort(step.begin(), step.end());
         for (int h : step) {
             const QNL_intArray& children = network->GetChildren(h);
             for (int i = 0; i < children.GetCount(); ++i) {

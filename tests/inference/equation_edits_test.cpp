@@ -224,6 +224,39 @@ TEST_F(EquationEdits, AChangeReachingAMemberReachesItsSet) {
     }
 }
 
+// Arcs between nodes outside a set, or from a member to a node outside, change the order of
+// the network but no input of the set: its solution, kept valid, is to the last bit what a
+// fresh solve gives, whichever member comes first in the new order. So is it after a member
+// is renamed.
+TEST_F(EquationEdits, ASetSolvesAlikeWhateverTheOrderOfTheNetwork) {
+    const char* const kSources[] = {"s1", "s2", "s3"};
+    for (const char* source : kSources) {
+        SCOPED_TRACE(source);
+        net.DeleteAllNodes();
+        const int a = Node(QNL_TYPE_EQUATION, "a", "a = 0.5");
+        for (const char* id : kSources)
+            Node(QNL_TYPE_EQUATION_SCC, id);
+        const int s1 = net.FindNode("s1"), s2 = net.FindNode("s2"), s3 = net.FindNode("s3");
+        ASSERT_EQ(Scc(s1)->SetMembers(StringsOf({"s2", "s3"})), 0);
+        ASSERT_EQ(Scc(s2)->SetMembers(StringsOf({"s1", "s3"})), 0);
+        ASSERT_EQ(Scc(s3)->SetMembers(StringsOf({"s1", "s2"})), 0);
+        ASSERT_EQ(Eq(s1)->SetEquation("s1 = 0.5 * s2 - 0.3 * s3", nullptr, nullptr), 0);
+        ASSERT_EQ(Eq(s2)->SetEquation("s2 = -0.3 + 1.25 * s1", nullptr, nullptr), 0);
+        ASSERT_EQ(Eq(s3)->SetEquation("s3 = 0.7 * s2 + 0.1 * s1 - 2", nullptr, nullptr), 0);
+        ASSERT_EQ(Update(), 0);
+        ASSERT_EQ(net.AddArc(net.FindNode(source), a, 0), 0);
+        EXPECT_FALSE(Value(a)->IsValueValid());
+        ExpectValidValuesFresh(net, std::string("arc from ") + source);
+        ASSERT_EQ(Update(), 0);
+        ASSERT_EQ(net.RemoveArc(net.FindNode(source), a, 0), 0);
+        ExpectValidValuesFresh(net, std::string("arc removed from ") + source);
+        // A new identifier reorders the members by name but changes no equation.
+        ASSERT_EQ(net.GetNode(net.FindNode(source))->SetId("r"), 0);
+        EXPECT_TRUE(Value(s1)->IsValueValid());
+        ExpectValidValuesFresh(net, std::string("renamed ") + source);
+    }
+}
+
 // Deleting a member drops it from the other members' sets and equations (its variable
 // becomes 0, as a deleted parent's does) and the set solves again. A plain equation node is
 // no member; an update that fails leaves no computed value valid.

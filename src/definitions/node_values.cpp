@@ -226,7 +226,10 @@ QNL_nodeValue* QNL_beliefVector::CreateCopy() const {
 int QNL_beliefVector::SetValueToOutcome(int outcome) {
     const int count = NodeOutcomeCount();
     if (outcome < 0 || outcome >= count) return Log(-2, kOutcomeOutOfRange);
-    if (matrix.GetNumberOfDimensions() != 1 || matrix.GetSize() != count) {
+    // The indicator is indexed by nothing: a list left from a solve (naming a node deleted
+    // since, say) would give the finding's value a shape it does not have.
+    if (matrix.GetNumberOfDimensions() != 1 || matrix.GetSize() != count ||
+        GetIndexingParents().GetCount() != 0) {
         const int result = InitFromDefinition();
         if (result != 0) return result;
     }

@@ -114,6 +114,14 @@ int QNL_network::Dispatch() {
     case PATH_TEMPORAL:
         return quarn::detail::UpdateTemporalNetwork(*this);
     default:
+        // Values a diagram's solve indexed, left in a network edited into a Bayesian network,
+        // take the shape of beliefs again (the update writes cells, not the indexing).
+        for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+            const QNL_nodeValue* value = table[h].node->GetValue();
+            if (value == nullptr || value->GetIndexingParents().GetCount() == 0) continue;
+            if (int r = quarn::detail::ResetInfluenceDiagramValues(*this)) return r;
+            break;
+        }
         return CallBNAlgorithm();
     }
 }

@@ -386,3 +386,25 @@ TEST_F(DiagramEditInvalidationTest, ValidValuesStayWhatAFreshSolveGivesAfterRand
 }
 
 } // namespace
+
+namespace {
+
+// A diagram edited into a Bayesian network updates beliefs indexed by nothing, and a finding's
+// value is the indicator of its outcome, whatever a solve indexed the values by before.
+TEST_F(DiagramEditInvalidationTest, ValuesOfAnEditedDiagramDropTheirIndexing) {
+    const int d = AddDefined(net, QNL_TYPE_LIST, "D", {});
+    const int c = AddDefined(net, QNL_TYPE_CPT, "C", {d}, {0.9, 0.1, 0.2, 0.8});
+    const int e = AddDefined(net, QNL_TYPE_CPT, "E", {c}, {0.7, 0.3, 0.4, 0.6});
+    const int u = AddDefined(net, QNL_TYPE_TABLE, "U", {c}, {10.0, -5.0}, 0);
+    ASSERT_EQ(net.UpdateBeliefs(), 0);
+    ASSERT_EQ(IndexingOf(net, c), std::vector<int>{d});
+    ASSERT_EQ(net.DeleteNode(u) + net.DeleteNode(d), 0);
+    ASSERT_EQ(net.UpdateBeliefs(), 0);
+    EXPECT_TRUE(IndexingOf(net, c).empty());
+    ExpectValidValuesAsFreshSolve(net, "beliefs after the diagram's nodes went");
+    ASSERT_EQ(ValueOf(net, e).SetEvidence(1), 0);
+    EXPECT_TRUE(IndexingOf(net, e).empty());
+    ExpectValidValuesAsFreshSolve(net, "finding after the diagram's nodes went");
+}
+
+} // namespace

@@ -328,9 +328,10 @@ public:
     bool FindingFeedsTable(int parent, int child) const {
         return table[child].temporalType != 2 || table[parent].temporalType != 3;
     }
-    // Every value, observed or not, loses its valid flag: in a dynamic network a plate node's
-    // value holds every slice and any edit may change what the unrolling gives.
-    void InvalidateEveryValue();
+    // Every value, observed or not (but those of user findings with `keepFindings`), loses its
+    // valid flag: in a dynamic network a plate node's value holds every slice and any edit may
+    // change what the unrolling gives; a solved diagram's findings keep their indicators.
+    void InvalidateEveryValue(bool keepFindings = false);
     // Set on the private network that holds a dynamic network's temporal definitions: a
     // change one of them reports there is a change of the owner.
     void SetDefinitionsOwner(QNL_network* owner) { definitionsOwner = owner; }
@@ -401,7 +402,6 @@ private:
     void DropPolicyValues();
     // The node may be the network's first decision or utility node.
     void DropValuesIfDiagramBegins(int node);
-    void DropValuesButFindings();
     // Values whose tables are indexed by the node's outcomes; the invalidation walk need not
     // reach them (an influence diagram indexes by nodes that are neither ancestors nor
     // descendants).

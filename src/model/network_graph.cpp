@@ -221,6 +221,13 @@ int QNL_network::InvalidateValues() {
     return 0;
 }
 
+void QNL_network::InvalidateEveryValue(bool keepFindings) {
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
+        QNL_nodeValue* value = table[h].node->GetValue();
+        if (value != nullptr && !(keepFindings && value->HasEvidence())) value->SetValidFlag(false);
+    }
+}
+
 int QNL_network::ClearAllEvidence() {
     if (temporal) temporal->ClearAllSliceEvidence();
     return ClearEvidenceTogether();

@@ -11,14 +11,12 @@
 
 #include "model/network.h"
 
-#include "definitions/node_value.h"
-#include "model/node.h"
 #include "model/node_definition.h"
 
 void QNL_network::DropPolicyValues() {
     if (!policyValuesWritten) return;
     policyValuesWritten = false;
-    DropValuesButFindings();
+    InvalidateEveryValue(true);
 }
 
 // A Bayesian network that takes its first decision or utility node is solved as a diagram
@@ -30,12 +28,5 @@ void QNL_network::DropValuesIfDiagramBegins(int node) {
     if (!(notificationControl & NOTIFY_ON) || !(DefinitionType(node) & diagram)) return;
     for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h))
         if (h != node && (DefinitionType(h) & diagram)) return;
-    DropValuesButFindings();
-}
-
-void QNL_network::DropValuesButFindings() {
-    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
-        QNL_nodeValue* value = table[h].node->GetValue();
-        if (value != nullptr && !value->HasEvidence()) value->SetValidFlag(false);
-    }
+    InvalidateEveryValue(true);
 }

@@ -6,16 +6,7 @@
 
 #include "model/network.h"
 
-#include "definitions/node_value.h"
-#include "model/node.h"
 #include "model/temporal_network.h"
-
-void QNL_network::InvalidateEveryValue() {
-    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
-        QNL_nodeValue* value = table[h].node->GetValue();
-        if (value != nullptr) value->SetValidFlag(false);
-    }
-}
 
 void QNL_network::InvalidateIfDynamic() {
     if (!temporal) return;

@@ -446,7 +446,8 @@ int QNL_hybridInference::Sample(bool weighted) {
         for (int h : order) {
             QNL_samplingNode* node = nodes[static_cast<std::size_t>(h)].get();
             if (!weighted) {
-                node->DrawFromDefinition();
+                w *= node->DrawFromDefinition();
+                if (w == 0.0) break;
                 continue;
             }
             const int f = node->GetFlags();

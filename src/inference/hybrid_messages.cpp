@@ -148,9 +148,11 @@ void QNL_hybridMessages::Add(Link& link, int state, double value, double weight)
         link.next->AddSample(value, weight);
 }
 
-// A continuous message is a density: a component narrower than a histogram bin of its
-// node (a value an equation fixes gives one of variance 0) is widened to one bin, so that
-// the message still weighs the values near it instead of none.
+// A continuous message is a density: a component of (nearly) no width, as a value an
+// equation fixes gives, is widened just enough for the density to count it, far less than
+// a histogram bin of its node, so that the message still weighs the values near it instead
+// of none. A component of any real width is left as fitted: widening those to a bin pulled
+// tightly pinned posteriors far towards their priors.
 void QNL_hybridMessages::Normalize(QNL_sampleDistribution& message) {
     message.Normalize();
     if (message.IsDiscrete()) return;
@@ -179,8 +181,10 @@ void QNL_hybridMessages::Normalize(QNL_sampleDistribution& message) {
     }
     const double width = (widened.rangeHigh - widened.rangeLow) / QNL_continuousSamplingNode::BINS;
     if (!(width > 0.0) || !std::isfinite(width)) return;
+    const double floor =
+        std::max(DEGENERATE_SHARE * DEGENERATE_SHARE * width * width, DEGENERATE_VARIANCE);
     for (auto& c : widened.components)
-        c.variance = std::max(c.variance, width * width);
+        if (!(c.variance > floor)) c.variance = floor;
     interval.SetMixture(widened);
 }
 
@@ -261,10 +265,11 @@ double QNL_hybridMessages::DrawFromProduct(int h, QNL_evaluationContext* holder,
     double value = 0.0;
     if (!Void(lambda)) {
         ProductMixture(holder, Interval(*lambda).GetMixture(), product, 1e-6);
-        if (!product.components.empty()) {
+        const double mass = product.Mass();
+        if (mass > 0.0 && std::isfinite(mass)) {
             value = product.Draw();
             x.SetValue(value);
-            return product.Density(value);
+            return product.Density(value) / mass;
         }
     }
     if (holder->DrawValue(&value) != 0) return 0.0;
@@ -287,10 +292,30 @@ double QNL_hybridMessages::InnerWeight(int h, int skip) {
         const double w = Clean(holder->GetProbability(s)) / q;
         return Clean(Void(lambda) ? w : w * lambda->Probability(s));
     }
+    return DrawTimesLambda(h, holder, lambda);
+}
+
+// A draw of a continuous node given its parents' current values, weighed so that its
+// expected weight is the integral of the definition times lambda; 0 outside the bounds. A
+// node defined by a distribution is drawn from the product of its definition's normal
+// summary with lambda and weighed back to the definition: drawn from the definition alone,
+// a lambda much narrower than it (evidence that pins the node) left a handful of the draws
+// carrying all the weight, and the messages built on them collapsed.
+double QNL_hybridMessages::DrawTimesLambda(int h, QNL_evaluationContext* holder,
+                                           QNL_sampleDistribution* lambda) {
+    QNL_samplingNode& x = Node(h);
+    const auto& bounded = static_cast<const QNL_continuousSamplingNode&>(x);
     double value = 0.0;
-    if (holder->DrawValue(&value) != 0) return 0.0;
-    x.SetValue(value);
-    return Void(lambda) ? 1.0 : Clean(lambda->Density(value));
+    if (Void(lambda) || x.IsEquation()) {
+        if (holder->DrawValue(&value) != 0 || !std::isfinite(value)) return 0.0;
+        x.SetValue(value);
+        if (!bounded.Inside(value)) return 0.0;
+        return Void(lambda) ? 1.0 : Clean(lambda->Density(value));
+    }
+    const double q = DrawFromProduct(h, holder, lambda);
+    x.GetValue(value);
+    if (!(q > 0.0) || !bounded.Inside(value)) return 0.0;
+    return Clean(Clean(holder->GetDensity(value)) / q * lambda->Density(value));
 }
 
 void QNL_hybridMessages::ToChildren(int h) {
@@ -345,14 +370,15 @@ void QNL_hybridMessages::ToChildren(int h) {
             }
         }
     } else {
+        // What the node's children say reaches the other children only through an ancestor
+        // of evidence.
+        QNL_sampleDistribution* weighing = Ancestor(h) ? lambda : nullptr;
         for (int i = 0; i < POINTS; ++i) {
             if (!DrawParents(h, -1)) continue;
+            const double w = DrawTimesLambda(h, x.Holder(), weighing);
             double value = 0.0;
-            if (x.Holder()->DrawValue(&value) != 0 || !std::isfinite(value)) continue;
-            x.SetValue(value);
-            double w = 1.0;
-            if (Ancestor(h) && !Void(lambda)) w = lambda->Density(value);
-            deliver(w, 0, value);
+            x.GetValue(value);
+            if (w > 0.0) deliver(w, 0, value);
         }
     }
     for (std::size_t k = 0; k < x.children.size(); ++k) {
@@ -625,6 +651,11 @@ void QNL_hybridMessages::Run() {
         BuildImportanceTable(h);
 }
 
+// The draw mixes the messages' proposal with the node's own definition, which takes a
+// DEFENSIVE_SHARE of the draws, and is weighed by that two-part proposal. The messages are
+// Monte Carlo estimates: a proposal narrower than the posterior, or placed beside it, never
+// reaches part of it (a normal draw stops at six standard deviations), while the definition
+// reaches every value the posterior can hold, and keeps every weight below 1 / share.
 double QNL_hybridMessages::DrawWeighted(int h) {
     QNL_samplingNode& x = Node(h);
     State& st = StateOf(h);
@@ -632,26 +663,33 @@ double QNL_hybridMessages::DrawWeighted(int h) {
     if (!x.IsContinuous()) {
         if (!st.hasTable && Void(lambda)) return x.DrawWeighted();
         QNL_evaluationContext* holder = x.Holder();
-        double q = 0.0;
-        if (st.hasTable) {
-            const double u = Uniform();
-            double running = 0.0;
-            int state = static_cast<int>(st.table.size()) - 1;
-            for (std::size_t s = 0; s < st.table.size(); ++s) {
-                running += st.table[s];
-                if (u <= running) {
-                    state = static_cast<int>(s);
-                    break;
-                }
-            }
-            x.SetState(state);
-            q = st.table[static_cast<std::size_t>(state)];
-        } else {
-            q = DrawFromProduct(h, holder, lambda);
+        const int n = static_cast<QNL_discreteSamplingNode&>(x).GetNumberOfOutcomes();
+        double sum = 0.0;
+        for (int s = 0; s < n; ++s) {
+            const double t = st.hasTable
+                                 ? st.table[static_cast<std::size_t>(s)]
+                                 : Clean(holder->GetProbability(s)) * lambda->Probability(s);
+            scratch[static_cast<std::size_t>(s)] = t;
+            sum += t;
         }
-        int s = 0;
-        x.GetState(s);
-        return q > 0.0 ? Clean(holder->GetProbability(s)) / q : 0.0;
+        if (!(sum > 0.0) || !std::isfinite(sum)) return x.DrawWeighted();
+        for (int s = 0; s < n; ++s)
+            scratch[static_cast<std::size_t>(s)] =
+                (1.0 - DEFENSIVE_SHARE) * scratch[static_cast<std::size_t>(s)] / sum +
+                DEFENSIVE_SHARE * Clean(holder->GetProbability(s));
+        const double u = Uniform();
+        double running = 0.0;
+        int state = n - 1;
+        for (int s = 0; s < n; ++s) {
+            running += scratch[static_cast<std::size_t>(s)];
+            if (u <= running) {
+                state = s;
+                break;
+            }
+        }
+        x.SetState(state);
+        const double q = scratch[static_cast<std::size_t>(state)];
+        return q > 0.0 ? Clean(holder->GetProbability(state)) / q : 0.0;
     }
     if (x.IsEquation() || (!st.hasTable && Void(lambda))) return x.DrawWeighted();
     QNL_evaluationContext* holder = x.Holder();
@@ -660,14 +698,22 @@ double QNL_hybridMessages::DrawWeighted(int h) {
         mixture = &st.mixtures[x.LastHolderIndex()];
     else
         ProductMixture(holder, Interval(*lambda).GetMixture(), product, 1e-6);
-    if (mixture->components.empty()) return x.DrawWeighted();
+    const double mass = mixture->Mass();
+    if (!(mass > 0.0) || !std::isfinite(mass)) return x.DrawWeighted();
     auto& continuous = static_cast<QNL_continuousSamplingNode&>(x);
     for (int attempt = 0; attempt < QNL_continuousSamplingNode::MAX_ATTEMPTS; ++attempt) {
-        const double v = mixture->Draw();
+        double v = 0.0;
+        if (Uniform() < DEFENSIVE_SHARE) {
+            if (holder->DrawValue(&v) != 0) return 0.0;
+        } else {
+            v = mixture->Draw();
+        }
         if (!continuous.Inside(v)) continue;
         x.SetValue(v);
-        const double q = mixture->Density(v);
-        return q > 0.0 ? Clean(holder->GetDensity(v)) / q : 0.0;
+        const double prior = Clean(holder->GetDensity(v));
+        const double q =
+            (1.0 - DEFENSIVE_SHARE) * mixture->Density(v) / mass + DEFENSIVE_SHARE * prior;
+        return q > 0.0 ? prior / q : 0.0;
     }
     return 0.0;
 }

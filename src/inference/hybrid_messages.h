@@ -26,6 +26,12 @@ public:
     static constexpr int DRAW_METHOD = 1;
     // Share of the draws of a message to a continuous parent taken uniformly over its bounds.
     static constexpr double UNIFORM_SHARE = 0.1;
+    // Share of the importance draws taken from the node's own definition.
+    static constexpr double DEFENSIVE_SHARE = 0.1;
+    // A message component narrower than this share of a histogram bin of its node, or of a
+    // variance below the one a mixture's density counts, is widened to it.
+    static constexpr double DEGENERATE_SHARE = 1e-3;
+    static constexpr double DEGENERATE_VARIANCE = 1e-6;
 
     // order: parents before children. reduced: only the ancestors of evidence keep messages
     // from their children. sampling: the messages serve importance sampling afterwards.
@@ -40,8 +46,8 @@ public:
     // The iterations, then the importance tables.
     void Run();
     // Draws an unfixed node from its importance table or from its definition times its
-    // children's messages; the factor that weighs the draw back to the definition, 0 when no
-    // value inside the bounds was found.
+    // children's messages, mixed with its definition alone; the factor that weighs the draw
+    // back to the definition, 0 when no value inside the bounds was found.
     double DrawWeighted(int handle);
     // The beliefs the messages give into the node's value: outcome probabilities, or
     // samples (samples of them) for a continuous node; a fixed node reports its value.
@@ -92,6 +98,7 @@ private:
     void ProductMixture(QNL_evaluationContext* holder, const QNL_gaussianMixture& message,
                         QNL_gaussianMixture& out, double keep);
     double InnerWeight(int h, int skip);
+    double DrawTimesLambda(int h, QNL_evaluationContext* holder, QNL_sampleDistribution* lambda);
     void ToChildren(int h);
     void ToParents(int h);
     void FixedEquationToParents(int h);

@@ -246,16 +246,9 @@ void QNL_continuousSamplingNode::FinishStatistics() {
     weightedSquares = weightedSquares / total - weightedSum * weightedSum;
 }
 
+// A value outside the bounds is drawn again, and an equation's value outside them weighs 0:
+// the model holds the node within its range, whether the evidence is weighed in or not.
 double QNL_continuousSamplingNode::DrawFromDefinition() {
-    Holder()->DrawValue(&value);
-    return 1.0;
-}
-
-double QNL_continuousSamplingNode::DrawWeighted() {
-    if (Has(FIXED)) {
-        value = fixedValue;
-        return FixedWeight();
-    }
     QNL_evaluationContext* holder = Holder();
     if (holder->HasExpressions()) {
         if (holder->Evaluate(&value) != 0) return 0.0;
@@ -266,6 +259,14 @@ double QNL_continuousSamplingNode::DrawWeighted() {
         if (Inside(value)) return 1.0;
     }
     return 0.0;
+}
+
+double QNL_continuousSamplingNode::DrawWeighted() {
+    if (Has(FIXED)) {
+        value = fixedValue;
+        return FixedWeight();
+    }
+    return DrawFromDefinition();
 }
 
 void QNL_continuousSamplingNode::WriteResult(QNL_node& node) {

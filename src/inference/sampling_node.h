@@ -51,7 +51,8 @@ public:
     virtual void ResetStatistics() {}
     virtual void AddSample(double) {}
     virtual void FinishStatistics() {}
-    // Draws the current state or value from the definition; 1.0.
+    // Draws the current state or value from the definition; 1.0, or 0 for a continuous node
+    // that found no value inside its bounds.
     virtual double DrawFromDefinition() = 0;
     // Draws (or weighs a fixed node) and returns the weight factor, 0 for a useless draw.
     virtual double DrawWeighted() = 0;

@@ -14,6 +14,12 @@ double Uniform() {
     return QNL_randomMixtures().Next();
 }
 
+// Whether the density counts a component.
+bool Counted(const QNL_gaussianMixture::Component& c) {
+    return c.weight > 1e-7 && c.variance > 1e-7 && std::isfinite(c.weight) &&
+           std::isfinite(c.variance);
+}
+
 // A uniform number moved by `shift` off the ends of [0, 1].
 double ShiftedUniform(double shift) {
     const double u = Uniform();
@@ -31,38 +37,32 @@ double StandardDraw() {
 }
 
 // The entry at which u falls within the running sum of probabilities, among those of
-// probability above `minimum` and variance below `strict`; else the first of probability at
-// least `minimum` and variance at most `loose`; else the entry of largest probability, so
-// that a list without an eligible entry still gives one. Entries of a negative or NaN
-// variance are never taken, nor of variance 0 where `positive` asks for a precision. -1
-// only when no entry is left.
+// probability above `minimum`; else the first of probability at least `minimum`; else the
+// entry of largest probability, so that a list without an eligible entry still gives one.
+// Entries of a negative, infinite or NaN variance are never taken, nor of variance 0 where
+// `positive` asks for a precision. -1 only when no entry is left.
 template <typename Probability, typename Variance>
 int Select(int n, Probability probability, Variance variance, double u, double minimum,
-           double strict, double loose, bool positive) {
-    auto usable = [&](double v) { return positive ? v > 0.0 : v >= 0.0; };
+           bool positive) {
+    auto usable = [&](double v) { return (positive ? v > 0.0 : v >= 0.0) && v < kInfinity; };
     double running = 0.0;
     for (int i = 0; i < n; ++i) {
         running += probability(i);
-        const double v = variance(i);
-        if (probability(i) > minimum && usable(v) && v < strict && u <= running) return i;
+        if (probability(i) > minimum && usable(variance(i)) && u <= running) return i;
     }
-    for (int i = 0; i < n; ++i) {
-        const double v = variance(i);
-        if (probability(i) >= minimum && usable(v) && v <= loose) return i;
-    }
+    for (int i = 0; i < n; ++i)
+        if (probability(i) >= minimum && usable(variance(i))) return i;
     int best = -1;
     for (int i = 0; i < n; ++i)
         if (usable(variance(i)) && (best < 0 || probability(i) > probability(best))) best = i;
     return best;
 }
 
-int SelectComponent(const QNL_gaussianMixture& mixture, double u, double strict, double loose,
-                    bool positive) {
+int SelectComponent(const QNL_gaussianMixture& mixture, double u, bool positive) {
     const auto& c = mixture.components;
     return Select(
         static_cast<int>(c.size()), [&](int i) { return c[static_cast<std::size_t>(i)].weight; },
-        [&](int i) { return c[static_cast<std::size_t>(i)].variance; }, u, 0.0001, strict, loose,
-        positive);
+        [&](int i) { return c[static_cast<std::size_t>(i)].variance; }, u, 0.0001, positive);
 }
 
 // The weighted mean and variance of samples [begin, end); false when they weigh nothing.
@@ -102,7 +102,7 @@ double QNL_gaussianMixture::Density(double x) const {
     if (count < 1) return 0.0;
     double sum = 0.0;
     for (const Component& c : components)
-        if (c.weight > 1e-7 && c.variance > 1e-7) sum += c.weight * Normal(x, c.mean, c.variance);
+        if (Counted(c)) sum += c.weight * Normal(x, c.mean, c.variance);
     return sum;
 }
 
@@ -125,17 +125,22 @@ int QNL_gaussianMixture::Fit(const std::vector<QNL_weightedSample>& samples) {
     for (const QNL_weightedSample& s : samples)
         totalWeight += s.weight;
     if (!(totalWeight > 0.0) || !std::isfinite(totalWeight)) return 0;
-    // Prior and tolerance per unit of sample weight: with unit weights they are the
-    // configured numbers, and a fit does not depend on the scale of the weights.
+    double overallMean = 0.0, overallVariance = 1.0;
+    BlockMoments(samples, 0, n, overallMean, overallVariance);
+    // The variance prior acts as variancePrior samples' worth of weight spread as the whole
+    // set is: a component's variance is drawn towards the set's variance by its own weight,
+    // so that the fit depends neither on the scale of the weights nor on the unit of the
+    // values, and a component that explains almost no sample keeps the set's width instead
+    // of growing without bound (a prior in the values' own unit made every component at
+    // least about prior / n wide, and one of almost no weight as wide as prior / weight).
     const double unit = totalWeight / static_cast<double>(n);
-    const double prior = variancePrior * unit;
+    const double priorWeight = std::isfinite(overallVariance) ? variancePrior * unit : 0.0;
+    const double prior = priorWeight * overallVariance;
     const double absoluteTolerance = tolerance * unit;
 
     // Initial components: random weights, and the moments of consecutive blocks of samples.
     // A block that is empty or weighs nothing (fewer samples than components) takes the
     // moments of the whole set.
-    double overallMean = 0.0, overallVariance = 1.0;
-    BlockMoments(samples, 0, n, overallMean, overallVariance);
     std::vector<Component> start(k);
     double weightSum = 0.0;
     for (Component& c : start) {
@@ -194,7 +199,7 @@ int QNL_gaussianMixture::Fit(const std::vector<QNL_weightedSample>& samples) {
                 const double d = samples[s].value - c.mean;
                 squares += samples[s].weight * responsibilities[s * k + j] * d * d;
             }
-            c.variance = (squares + prior) / a;
+            c.variance = (squares + prior) / (a + priorWeight);
             c.weight = a / totalWeight;
         }
         components = working;
@@ -206,11 +211,36 @@ int QNL_gaussianMixture::Fit(const std::vector<QNL_weightedSample>& samples) {
     return pass;
 }
 
+double QNL_gaussianMixture::Mass() const {
+    if (count < 1) return 0.0;
+    double mass = 0.0;
+    for (const Component& c : components)
+        if (Counted(c)) mass += c.weight;
+    return mass;
+}
+
+// Every component the density counts is drawn by its weight alone, whatever its variance:
+// the draws then follow Density() / Mass(), which is what an importance weight divides by.
 double QNL_gaussianMixture::Draw() const {
     double v = Uniform();
     if (v < 1e-7) v = 1e-7;
     if (v > 0.9999999) v = 0.9999999;
-    const int chosen = SelectComponent(*this, v, 100.0, 100.0, false);
+    const double mass = Mass();
+    int chosen = -1;
+    if (mass > 0.0 && std::isfinite(mass)) {
+        const double target = v * mass;
+        double running = 0.0;
+        for (std::size_t i = 0; i < components.size(); ++i) {
+            if (!Counted(components[i])) continue;
+            chosen = static_cast<int>(i);
+            running += components[i].weight;
+            if (target <= running) break;
+        }
+    } else {
+        // Nothing the density counts: a point mass or a negligible component still gives
+        // a value rather than none.
+        chosen = SelectComponent(*this, v, false);
+    }
     const double z = StandardDraw();
     if (chosen < 0) return 0.0;
     const Component& c = components[static_cast<std::size_t>(chosen)];
@@ -234,9 +264,9 @@ double QNL_gaussianMixture::DrawProduct(const std::vector<const QNL_gaussianMixt
     // Components chosen independently, each mixture by its own weights.
     chosen.assign(n, -1);
     for (std::size_t i = 0; i < n; ++i) {
-        const double loose = method == 1 && i == 0 ? kInfinity : 100.0;
-        const double strict = method == 1 && i == 0 ? 1000.0 : 100.0;
-        chosen[i] = SelectComponent(*list[i], ShiftedUniform(1e-6), strict, loose, true);
+        // By weight alone, as Draw() chooses: a cap on the variance would leave the wide
+        // components out of the draws while the weights still count them.
+        chosen[i] = SelectComponent(*list[i], ShiftedUniform(1e-6), true);
         if (chosen[i] < 0) return 0.0;
         if (method == 1) break;
     }
@@ -286,7 +316,7 @@ double QNL_gaussianMixture::DrawProduct(const std::vector<const QNL_gaussianMixt
                 static_cast<int>(cs.size()),
                 [&](int c) { return scores[static_cast<std::size_t>(c)] / sum; },
                 [&](int c) { return variances[static_cast<std::size_t>(c)]; }, ShiftedUniform(1e-7),
-                0.0001, 1000.0, 1000.0, true);
+                0.0001, true);
             if (pick < 0) return 0.0;
             total *= sum;
             mean = means[static_cast<std::size_t>(pick)];
@@ -325,7 +355,7 @@ double QNL_gaussianMixture::DrawProduct(const std::vector<const QNL_gaussianMixt
                     const double v = cs[static_cast<std::size_t>(c)].variance;
                     return 1.0 / (precision + 1.0 / v);
                 },
-                Uniform(), 0.0001, 1000.0, 1000.0, true);
+                Uniform(), 0.0001, true);
             if (pick >= 0) chosen[j] = pick;
         }
     }

@@ -50,11 +50,16 @@ public:
     double Density(double x) const;
     // Sum of sample weight x ln(mixture density); a sample of density 0 adds nothing.
     double LogLikelihood(const std::vector<QNL_weightedSample>& samples) const;
-    // Replaces the components by an EM fit of count components. The prior and the tolerance
-    // are taken per unit of sample weight, so weights scaled by a constant give the same fit.
+    // Replaces the components by an EM fit of count components. The variance prior counts as
+    // that many samples' worth of weight at the samples' own variance, and the tolerance is
+    // taken per unit of sample weight, so weights scaled by a constant give the same fit,
+    // and values in another unit the same fit in that unit.
     // Returns the number of EM passes made.
     int Fit(const std::vector<QNL_weightedSample>& samples);
-    // One value from the mixture (mean 0 when there are no components).
+    // The total weight of the components Density() counts: what the density integrates to.
+    double Mass() const;
+    // One value from the density: a component Density() counts, chosen by its weight alone,
+    // then a draw from its normal (mean 0 when there are no components).
     double Draw() const;
 
     // A value from the normalised product of the mixtures, with the importance weight that
@@ -72,6 +77,6 @@ public:
     std::vector<Component> components;
     // A fit stops when the log-likelihood changes by no more than this.
     double tolerance = 0.001;
-    // Added to every component's weighted sum of squared deviations in a fit.
+    // The weight, in samples, of the samples' variance in every component's variance.
     double variancePrior = 10.0;
 };

@@ -10,6 +10,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "numerics/random.h"
+#include "support/hybrid_network.h"
 #include "support/network_builder.h"
 
 #include <gtest/gtest.h>
@@ -31,79 +32,9 @@ constexpr int kMessages = QNL_ALG_HBN_MESSAGE_PASSING;
 constexpr int kLogic = QNL_ALG_HBN_LOGIC_SAMPLING;
 constexpr double kSqrt2Pi = 2.5066282746310002;
 
-struct Moments {
-    double mean = 0.0;
-    double variance = 0.0;
-    double effective = 0.0; // the effective number of the weighted samples
-};
+using quarn_test::Moments;
 
-class HybridInferenceTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        QNL_errorHandler::Instance().Flush();
-        Seed(1234);
-    }
-    // Every generator the samplers and the messages draw from: a failure repeats.
-    static void Seed(unsigned seed) {
-        for (QNL_random* random : {&QNL_randomUniform(), &QNL_randomMixtures(),
-                                   &QNL_randomSamplingNodes(), &QNL_randomSamplingDistributions()})
-            random->Seed(seed);
-    }
-
-    int Continuous(int type, const char* id, const std::string& expression, double lower,
-                   double upper) {
-        const int h = net.AddNode(type, id);
-        EXPECT_GE(h, 0) << id;
-        auto* def = Continuous(h);
-        def->SetLowerBound(lower);
-        def->SetUpperBound(upper);
-        if (!expression.empty()) {
-            EXPECT_EQ(def->SetExpression(0, expression), 0) << expression;
-        }
-        return h;
-    }
-    QNL_continuousDefinition* Continuous(int h) {
-        return dynamic_cast<QNL_continuousDefinition*>(net.GetNode(h)->GetDefinition());
-    }
-    // A discrete node of two outcomes whose probabilities the expressions give.
-    int Discrete(const char* id, const std::string& first, const std::string& second) {
-        const int h = net.AddNode(QNL_TYPE_DCHILDHPARENT, id);
-        auto* def = dynamic_cast<QNL_dchildHparent*>(net.GetNode(h)->GetDefinition());
-        EXPECT_EQ(def->SetExpression(0, "state0", first), 0);
-        EXPECT_EQ(def->SetExpression(0, "state1", second), 0);
-        return h;
-    }
-    QNL_nodeValue* Value(int h) { return net.GetNode(h)->GetValue(); }
-    Moments Of(int h) {
-        auto* value = dynamic_cast<QNL_continuousValue*>(Value(h));
-        Moments m;
-        double total = 0.0, sum = 0.0, squares = 0.0, weights = 0.0;
-        for (const auto& s : value->GetSamples()) {
-            total += s.weight;
-            sum += s.weight * s.value;
-            squares += s.weight * s.value * s.value;
-            weights += s.weight * s.weight;
-        }
-        m.mean = sum / total;
-        m.variance = squares / total - m.mean * m.mean;
-        m.effective = total * total / weights;
-        return m;
-    }
-    double Belief(int h, int outcome = 0) { return Value(h)->GetMatrix()->Subscript(outcome); }
-    int Update(int algorithm, int samples) {
-        net.SetDefaultHBNAlgorithm(algorithm);
-        net.SetNumberOfSamples(samples);
-        return net.UpdateBeliefs();
-    }
-    bool Logged(const std::string& text) {
-        auto& log = QNL_errorHandler::Instance();
-        for (int i = 0; i < log.GetNumberOfErrors(); ++i)
-            if (std::string(log.GetMessage(i)).find(text) != std::string::npos) return true;
-        return false;
-    }
-
-    QNL_network net;
-};
+class HybridInferenceTest : public quarn_test::HybridNetworkTest {};
 
 // Random linear-Gaussian networks, built with children before parents so handle order is
 // not an order of the graph and with a deleted slot among the handles, against Gaussian

@@ -58,28 +58,43 @@ TEST(GaussianMixture, DensityAndLikelihoodReadOnlyComponentsThatCount) {
     EXPECT_TRUE(std::isfinite(flat.LogLikelihood(samples)));
 }
 
-TEST(GaussianMixture, DrawFallsBackWhenNoComponentIsEligible) {
+// Every component the density counts is drawn by its weight alone, however wide, so the
+// draws have the moments of the density; a component of too little weight or variance to
+// count is never drawn, unless nothing else is left: a point mass then gives its mean.
+TEST(GaussianMixture, DrawsFollowTheDensityWhateverTheVariance) {
     QNL_randomMixtures().Seed(7);
-    const struct {
-        std::vector<Component> components;
-        double low, high;
-    } cases[] = {
-        // Variance exactly 100 fails the first test and passes the fallback.
-        {{{0.5, -500.0, 200.0}, {0.5, 100.0, 100.0}}, 40.0, 160.0},
-        // Nothing passes either test: the heaviest component serves.
-        {{{0.3, -500.0, 500.0}, {0.7, 500.0, 400.0}}, 380.0, 620.0},
-        {{{1.0, 3.0, 1.0}}, -3.0, 9.0},
-        // A point mass is drawn as its mean.
-        {{{1.0, 2.5, 0.0}}, 2.5, 2.5},
+    const std::vector<std::vector<Component>> cases = {
+        {{0.5, -500.0, 200.0}, {0.5, 100.0, 100.0}},
+        {{0.3, -500.0, 500.0}, {0.7, 500.0, 400.0}},
+        {{1.0, 3.0, 1.0}},
+        {{0.6, 0.0, 144.0}, {0.4, 30.0, 1e4}},
+        {{1e-8, 1e6, 1.0}, {0.5, 1.0, 1e-8}, {0.25, 2.0, 4.0}},
     };
-    for (const auto& c : cases) {
-        const QNL_gaussianMixture m = Mixture(c.components);
-        for (int i = 0; i < 2000; ++i) {
-            const double x = m.Draw();
-            ASSERT_GE(x, c.low);
-            ASSERT_LE(x, c.high);
+    const int n = 20000;
+    for (std::size_t k = 0; k < cases.size(); ++k) {
+        const QNL_gaussianMixture m = Mixture(cases[k]);
+        double mass = 0.0, first = 0.0, second = 0.0;
+        for (const Component& c : cases[k]) {
+            if (c.weight <= 1e-7 || c.variance <= 1e-7) continue;
+            mass += c.weight;
+            first += c.weight * c.mean;
+            second += c.weight * (c.variance + c.mean * c.mean);
         }
+        EXPECT_DOUBLE_EQ(m.Mass(), mass) << k;
+        const double mean = first / mass, variance = second / mass - mean * mean;
+        double sum = 0.0, squares = 0.0;
+        for (int i = 0; i < n; ++i) {
+            const double x = m.Draw();
+            sum += x;
+            squares += x * x;
+        }
+        const double drawnMean = sum / n;
+        EXPECT_NEAR(drawnMean, mean, 5.0 * std::sqrt(variance / n)) << k;
+        EXPECT_NEAR(squares / n - drawnMean * drawnMean, variance, 0.1 * variance) << k;
     }
+    const QNL_gaussianMixture point = Mixture({{1.0, 2.5, 0.0}});
+    EXPECT_EQ(point.Mass(), 0.0);
+    EXPECT_EQ(point.Draw(), 2.5);
     EXPECT_EQ(QNL_gaussianMixture().Draw(), 0.0);
 }
 

@@ -1,0 +1,263 @@
+#include "definitions/equation.h"
+#include "definitions/node_value.h"
+#include "inference/bayesian_algorithms.h"
+#include "model/node.h"
+#include "support/hybrid_network.h"
+#include "support/network_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Every hybrid algorithm against answers known in closed form: Gaussian conditioning,
+// truncated normals, Bayes' rule over a threshold. A sampler's mean must lie within five
+// standard errors of the exact one (the error taken from the effective number of its
+// weighted samples, which must not collapse), its variance within six; message passing,
+// an approximation, within one posterior standard deviation.
+namespace {
+
+constexpr int kImportance = QNL_ALG_HBN_PROPAGATED_IMPORTANCE;
+constexpr int kWeighting = QNL_ALG_HBN_LIKELIHOOD_WEIGHTING;
+constexpr int kMessages = QNL_ALG_HBN_MESSAGE_PASSING;
+constexpr int kLogic = QNL_ALG_HBN_LOGIC_SAMPLING;
+
+double Phi(double z) {
+    return 0.5 * std::erfc(-z / std::sqrt(2.0));
+}
+double Pdf(double z) {
+    return std::exp(-0.5 * z * z) / std::sqrt(2.0 * M_PI);
+}
+
+// What a case expects of a node: a continuous posterior's mean and standard deviation, or
+// a discrete node's probability of its first outcome.
+struct Expected {
+    int node;
+    double mean;
+    double sd;
+    bool discrete = false;
+};
+
+// A normal N(mu, sigma) truncated to [a, b]: its mass, mean and standard deviation, and the
+// share of it above t.
+struct Truncated {
+    Truncated(double mu, double sigma, double a, double b)
+        : mu(mu), sigma(sigma), alpha((a - mu) / sigma), beta((b - mu) / sigma),
+          mass(Phi(beta) - Phi(alpha)) {
+        const double shift = (Pdf(alpha) - Pdf(beta)) / mass;
+        mean = mu + sigma * shift;
+        sd =
+            sigma * std::sqrt(1.0 + (alpha * Pdf(alpha) - beta * Pdf(beta)) / mass - shift * shift);
+    }
+    double Above(double t) const { return (Phi(beta) - Phi((t - mu) / sigma)) / mass; }
+
+    double mu, sigma, alpha, beta, mass;
+    double mean = 0.0, sd = 0.0;
+};
+
+class HybridAccuracy : public quarn_test::HybridNetworkTest {
+public:
+    // A linear-Gaussian node: Normal(c + sum b_j X_j, s), its moments joined to those of
+    // the nodes before it.
+    int Gaussian(const char* id, double c, const std::vector<std::pair<int, double>>& terms,
+                 double s, double lower, double upper) {
+        std::string text = "Normal(" + Number(c);
+        for (const auto& [parent, b] : terms)
+            text += " + " + Number(b) + "*" + net.GetNode(handles[parent])->GetId();
+        text += ", " + Number(s) + ")";
+        const int h = Continuous(QNL_TYPE_DISTRIBUTION, id, text, lower, upper);
+        const std::size_t i = handles.size();
+        double m = c;
+        std::vector<double> row(i + 1, 0.0);
+        for (const auto& [parent, b] : terms) {
+            EXPECT_EQ(net.AddArc(handles[parent], h), 0);
+            m += b * means[parent];
+            for (std::size_t k = 0; k < i; ++k)
+                row[k] += b * cov[parent][k];
+        }
+        double variance = s * s;
+        for (const auto& [parent, b] : terms)
+            variance += b * row[parent];
+        row[i] = variance;
+        for (std::size_t k = 0; k < i; ++k)
+            cov[k].push_back(row[k]);
+        cov.push_back(row);
+        means.push_back(m);
+        handles.push_back(h);
+        return static_cast<int>(i);
+    }
+    // Node i's posterior given node e observed at x.
+    Expected Conditional(int i, int e, double x) const {
+        const double k = cov[i][e] / cov[e][e];
+        return {handles[i], means[i] + k * (x - means[e]), std::sqrt(cov[i][i] - k * cov[i][e])};
+    }
+    static std::string Number(double x) {
+        char text[40];
+        std::snprintf(text, sizeof text, "%.17g", x);
+        return text;
+    }
+    int Equation(const char* id, const std::string& text, double lower, double upper) {
+        const int h = net.AddNode(QNL_TYPE_EQUATION, id);
+        auto* eq = dynamic_cast<QNL_equation*>(net.GetNode(h)->GetDefinition());
+        EXPECT_EQ(eq->SetEquation(text, nullptr, nullptr), 0) << text;
+        EXPECT_EQ(eq->SetBounds(lower, upper), 0);
+        return h;
+    }
+
+    std::vector<int> handles;
+    std::vector<double> means;
+    std::vector<std::vector<double>> cov;
+};
+
+struct Case {
+    const char* name;
+    std::vector<int> algorithms;
+    // Builds the network, sets its evidence, and says what the posterior is.
+    std::function<std::vector<Expected>(HybridAccuracy&)> build;
+};
+
+TEST_F(HybridAccuracy, EveryAlgorithmAgreesWithTheClosedForm) {
+    const std::vector<Case> cases = {
+        // Wide nodes: the posterior's variance is above 100, in the tail of neither node.
+        {"wide chain",
+         {kImportance, kWeighting, kMessages},
+         [](HybridAccuracy& t) {
+             t.Gaussian("X", 0.0, {}, 20.0, -100.0, 100.0);
+             t.Gaussian("Y", 0.0, {{0, 1.0}}, 15.0, -150.0, 150.0);
+             EXPECT_EQ(t.Value(t.handles[1])->SetEvidence(30.0), 0);
+             return std::vector<Expected>{t.Conditional(0, 1, 30.0)};
+         }},
+        {"chain with leaf evidence",
+         {kImportance, kWeighting, kMessages},
+         [](HybridAccuracy& t) {
+             t.Gaussian("X1", 1.0, {}, 1.0, -20.0, 20.0);
+             t.Gaussian("X2", 0.0, {{0, 0.5}}, 0.8, -20.0, 20.0);
+             t.Gaussian("X3", -1.0, {{1, 1.0}}, 0.6, -20.0, 20.0);
+             EXPECT_EQ(t.Value(t.handles[2])->SetEvidence(1.5), 0);
+             return std::vector<Expected>{t.Conditional(0, 2, 1.5), t.Conditional(1, 2, 1.5)};
+         }},
+        {"v-structure",
+         {kImportance, kWeighting, kMessages},
+         [](HybridAccuracy& t) {
+             t.Gaussian("A", 0.0, {}, 1.0, -20.0, 20.0);
+             t.Gaussian("B", 1.0, {}, 2.0, -20.0, 20.0);
+             t.Gaussian("C", 0.0, {{0, 1.0}, {1, 1.0}}, 1.0, -40.0, 40.0);
+             EXPECT_EQ(t.Value(t.handles[2])->SetEvidence(4.0), 0);
+             return std::vector<Expected>{t.Conditional(0, 2, 4.0), t.Conditional(1, 2, 4.0)};
+         }},
+        // The evidence pins a parent a hundred times more tightly than its prior.
+        {"equation network, tight noise",
+         {kImportance, kWeighting, kMessages},
+         [](HybridAccuracy& t) {
+             const int a = t.Equation("a", "a = Normal(0, 1)", -20.0, 20.0);
+             const int b = t.Equation("b", "b = a + Normal(0, 0.01)", -20.0, 20.0);
+             EXPECT_EQ(t.Value(b)->SetEvidence(11.0), 0);
+             return std::vector<Expected>{{a, 11.0 / 1.0001, std::sqrt(1e-4 / 1.0001)}};
+         }},
+        {"observed sum",
+         {kImportance, kWeighting, kMessages},
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -10.0, 10.0);
+             const int e = t.Continuous(QNL_TYPE_DISTRIBUTION, "E", "Normal(0, 0.1)", -2.0, 2.0);
+             const int y = t.Continuous(QNL_TYPE_HEQUATION, "Y", "X + E", -20.0, 20.0);
+             EXPECT_EQ(t.net.AddArc(x, y), 0);
+             EXPECT_EQ(t.net.AddArc(e, y), 0);
+             EXPECT_EQ(t.Value(y)->SetEvidence(2.0), 0);
+             return std::vector<Expected>{{x, 2.0 / 1.01, std::sqrt(0.01 / 1.01)}};
+         }},
+        // The same network measured in a unit a thousand times smaller.
+        {"observed sum, other unit",
+         {kImportance, kWeighting, kMessages},
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1000)", -1e4, 1e4);
+             const int e =
+                 t.Continuous(QNL_TYPE_DISTRIBUTION, "E", "Normal(0, 100)", -2000.0, 2000.0);
+             const int y = t.Continuous(QNL_TYPE_HEQUATION, "Y", "X + E", -2e4, 2e4);
+             EXPECT_EQ(t.net.AddArc(x, y), 0);
+             EXPECT_EQ(t.net.AddArc(e, y), 0);
+             EXPECT_EQ(t.Value(y)->SetEvidence(2000.0), 0);
+             return std::vector<Expected>{{x, 2000.0 / 1.01, 1000.0 * std::sqrt(0.01 / 1.01)}};
+         }},
+        // Bounds that cut the prior: every algorithm samples the truncated normal.
+        {"truncated prior",
+         {kLogic, kImportance, kWeighting, kMessages},
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0.3, 1)", -1.0, 2.0);
+             const int d = t.Discrete("D", "If(X > 0.5, 0.8, 0.2)", "If(X > 0.5, 0.2, 0.8)");
+             EXPECT_EQ(t.net.AddArc(x, d), 0);
+             const Truncated n(0.3, 1.0, -1.0, 2.0);
+             const double above = n.Above(0.5);
+             return std::vector<Expected>{{x, n.mean, n.sd},
+                                          {d, 0.8 * above + 0.2 * (1.0 - above), 0.0, true}};
+         }},
+        {"truncated prior, threshold observed",
+         {kImportance, kWeighting, kMessages},
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0.3, 1)", -1.0, 2.0);
+             const int d = t.Discrete("D", "If(X > 0.5, 0.8, 0.2)", "If(X > 0.5, 0.2, 0.8)");
+             EXPECT_EQ(t.net.AddArc(x, d), 0);
+             EXPECT_EQ(t.Value(d)->SetEvidence(0), 0);
+             // A mixture of the parts below and above the threshold, weighed 0.2 and 0.8.
+             const Truncated low(0.3, 1.0, -1.0, 0.5), high(0.3, 1.0, 0.5, 2.0);
+             const double wl = 0.2 * low.mass, wh = 0.8 * high.mass;
+             const double mean = (wl * low.mean + wh * high.mean) / (wl + wh);
+             const double second = (wl * (low.sd * low.sd + low.mean * low.mean) +
+                                    wh * (high.sd * high.sd + high.mean * high.mean)) /
+                                   (wl + wh);
+             return std::vector<Expected>{{x, mean, std::sqrt(second - mean * mean)}};
+         }},
+        // An equation child whose range excludes most of what its parent gives.
+        {"equation child out of its range",
+         {kLogic, kImportance, kWeighting},
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -10.0, 10.0);
+             const int y = t.Continuous(QNL_TYPE_HEQUATION, "Y", "2*X", -1.0, 1.0);
+             EXPECT_EQ(t.net.AddArc(x, y), 0);
+             const Truncated n(0.0, 1.0, -0.5, 0.5);
+             return std::vector<Expected>{{x, n.mean, n.sd}};
+         }},
+    };
+    const int samples = 20000;
+    for (const Case& c : cases) {
+        for (int algorithm : c.algorithms) {
+            SCOPED_TRACE(std::string(c.name) + ", algorithm " + std::to_string(algorithm));
+            net.DeleteAllNodes();
+            handles.clear();
+            means.clear();
+            cov.clear();
+            Seed(2024);
+            const std::vector<Expected> expected = c.build(*this);
+            ASSERT_EQ(Update(algorithm, samples), 0) << quarn_test::LastMessage();
+            // The effective number of samples of the first continuous node weighs every
+            // node's estimate: a run's samples share their weights.
+            double effective = 0.0;
+            for (const Expected& e : expected)
+                if (!e.discrete && effective == 0.0) effective = Of(e.node).effective;
+            if (algorithm != kMessages) {
+                EXPECT_GT(effective, 200.0);
+            }
+            for (const Expected& e : expected) {
+                if (e.discrete) {
+                    const double tolerance =
+                        algorithm == kMessages
+                            ? 0.05
+                            : 5.0 * std::sqrt(e.mean * (1.0 - e.mean) / effective);
+                    EXPECT_NEAR(Belief(e.node), e.mean, tolerance) << "node " << e.node;
+                    continue;
+                }
+                const quarn_test::Moments m = Of(e.node);
+                if (algorithm == kMessages) {
+                    EXPECT_NEAR(m.mean, e.mean, e.sd) << "node " << e.node;
+                    continue;
+                }
+                EXPECT_NEAR(m.mean, e.mean, 5.0 * e.sd / std::sqrt(effective)) << "node " << e.node;
+                EXPECT_NEAR(std::sqrt(m.variance), e.sd, 6.0 * e.sd / std::sqrt(2.0 * effective))
+                    << "node " << e.node;
+            }
+        }
+    }
+}
+
+} // namespace

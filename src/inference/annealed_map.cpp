@@ -27,6 +27,15 @@ std::string IdOf(const QNL_network& network, int node) {
 
 constexpr double kImprovement = 1.00001;
 
+int ClearFindings(QNL_network& network, const std::vector<int>& nodes) {
+    for (int h : nodes) {
+        QNL_nodeValue* value = network.GetNode(h)->GetValue();
+        if (value->HasEvidence())
+            if (int r = value->ClearEvidence()) return r;
+    }
+    return 0;
+}
+
 } // namespace
 
 int QNL_annealedMAP::Check(QNL_network& network, const std::vector<int>& mapNodes,
@@ -46,9 +55,14 @@ int QNL_annealedMAP::Check(QNL_network& network, const std::vector<int>& mapNode
         if (std::find(evidenceNodes.begin(), evidenceNodes.end(), h) != evidenceNodes.end())
             return Log(-2, "Annealed MAP: node " + IdOf(network, h) + " holds evidence");
     }
-    for (int h : evidenceNodes)
+    for (std::size_t i = 0; i < evidenceNodes.size(); ++i) {
+        const int h = evidenceNodes[i];
         if (!network.IsValidNodeHandle(h))
             return Log(-2, "Annealed MAP: invalid evidence node handle " + std::to_string(h));
+        const auto end = evidenceNodes.begin() + static_cast<std::ptrdiff_t>(i);
+        if (std::find(evidenceNodes.begin(), end, h) != end)
+            return Log(-2, "Annealed MAP: evidence node " + IdOf(network, h) + " is listed twice");
+    }
     return 0;
 }
 
@@ -129,9 +143,11 @@ int QNL_annealedMAP::Run(QNL_network& network, const std::vector<int>& mapNodes,
         if (searched != 0) return searched;
 
         // The reported figure is the chain-rule probability of the assignment returned, never
-        // the running product the search kept.
+        // the running product the search kept. The search's findings go first: entered over
+        // them, an outcome could meet another node's old one and be refused as impossible.
+        if (int r = ClearFindings(network, mapNodes)) return r;
         for (std::size_t i = 0; i < mapNodes.size(); ++i)
-            network.GetNode(mapNodes[i])->GetValue()->SetEvidence(best[i]);
+            if (int r = network.GetNode(mapNodes[i])->GetValue()->SetEvidence(best[i])) return r;
         double joint = 0.0;
         if (!network.CalcPropEvidence(joint))
             return Log(-2, "Annealed MAP: the probability of the assignment can't be computed");
@@ -154,10 +170,28 @@ int QNL_annealedMAP::ViewBeliefs(QNL_network& network, const std::vector<int>& m
     if (!view.network) {
         view.network = std::make_unique<QNL_network>(network);
         if (!view.network->IsValid()) return Log(-42, "Not enough memory for annealed MAP");
-        view.network->GetNode(mapNodes[i])->GetValue()->ClearEvidence();
+        // The copy holds the greedy start's outcomes, which the current assignment may have
+        // left since.
         view.entered.assign(mapNodes.size(), -1);
+        for (std::size_t j = 0; j < mapNodes.size(); ++j) {
+            QNL_nodeValue* value = view.network->GetNode(mapNodes[j])->GetValue();
+            if (!value->HasEvidence()) continue;
+            if (j != i) {
+                view.entered[j] = value->GetEvidence();
+            } else if (int r = value->ClearEvidence()) {
+                return r;
+            }
+        }
     }
     QNL_network& net = *view.network;
+    // Every outcome that changed is withdrawn before any new one goes in, so a new outcome
+    // never meets another node's old one: what the view holds is always part of the current
+    // assignment, which has positive probability.
+    for (std::size_t j = 0; j < mapNodes.size(); ++j) {
+        if (j == i || view.entered[j] == current[j] || view.entered[j] < 0) continue;
+        if (int r = net.GetNode(mapNodes[j])->GetValue()->ClearEvidence()) return r;
+        view.entered[j] = -1;
+    }
     for (std::size_t j = 0; j < mapNodes.size(); ++j) {
         if (j == i || view.entered[j] == current[j]) continue;
         if (int r = net.GetNode(mapNodes[j])->GetValue()->SetEvidence(current[j])) return r;

@@ -21,8 +21,8 @@ public:
     // On 0: `assignment` holds the best outcome per MAP node (in the order of `mapNodes`),
     // `probability` its probability given the evidence, `probabilityOfEvidence` that of the
     // evidence. -2 with a message for a MAP node that names no node, is listed twice or holds
-    // evidence, for evidence that names no outcome, and for evidence of probability 0; else
-    // the code of a failing update.
+    // evidence, for an evidence node listed twice, for evidence that names no outcome, and for
+    // evidence of probability 0; else the code of a failing update.
     int Run(QNL_network& network, const std::vector<int>& mapNodes, std::vector<int>& assignment,
             const std::vector<int>& evidenceNodes, const std::vector<int>& evidenceOutcomes,
             double& probability, double& probabilityOfEvidence, int seed,

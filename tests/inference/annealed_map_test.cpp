@@ -6,6 +6,7 @@
 #include "model/node_definition.h"
 #include "support/network_builder.h"
 #include "support/oracle.h"
+#include "support/random_diagram.h"
 #include "support/random_network.h"
 
 #include <gtest/gtest.h>
@@ -71,6 +72,99 @@ TEST_F(AnnealedMapTest, RandomNetworksAgainstEnumeration) {
     EXPECT_GE(optimal * 100, cases * 95) << optimal << " of " << cases;
 }
 
+// A (0.55, 0.45) -> B with P(B | A=0) = (0.6, 0.4, 0) and P(B | A=1) = (0.05, 0.15, 0.8):
+// the MAP is B=2, A=1 at 0.36, reached from the greedy start B=0, A=0 only through A=1. B=2
+// entered while A still holds an earlier 0 is refused as impossible: whatever the seed, the
+// search must end on the MAP and report its own probability.
+TEST_F(AnnealedMapTest, ExactZerosNeverMeetAnotherNodesOldOutcome) {
+    struct Case {
+        const char* label;
+        bool withC;
+        std::vector<const char*> map;
+        std::vector<int> expected;
+        double probability;
+    };
+    const std::vector<Case> cases = {
+        {"B, A", false, {"B", "A"}, {2, 1}, 0.36},
+        {"B, C, A with C independent", true, {"B", "C", "A"}, {2, 1, 1}, 0.36 * 0.7},
+    };
+    for (const Case& c : cases) {
+        QNL_network n;
+        const int a = AddDefined(n, QNL_TYPE_CPT, "A", {}, {0.55, 0.45});
+        AddDefined(n, QNL_TYPE_CPT, "B", {a}, {0.6, 0.4, 0.0, 0.05, 0.15, 0.8}, 3);
+        if (c.withC) AddDefined(n, QNL_TYPE_CPT, "C", {}, {0.3, 0.7});
+        std::vector<int> map;
+        for (const char* id : c.map)
+            map.push_back(n.FindNode(id));
+        for (int seed = 1; seed <= 8; ++seed) {
+            std::vector<int> outcomes;
+            double p = 0, pe = 0;
+            ASSERT_EQ(n.AnnealedMAP({}, map, outcomes, p, pe, seed), 0)
+                << c.label << " seed " << seed << ": " << LastMessage();
+            EXPECT_EQ(outcomes, c.expected) << c.label << " seed " << seed;
+            EXPECT_NEAR(p, c.probability, 1e-12) << c.label << " seed " << seed;
+            EXPECT_DOUBLE_EQ(pe, 1.0);
+        }
+    }
+}
+
+// Tables with exact zeros make many single changes of an assignment impossible. Whatever the
+// MAP list's order and the evidence, a query with possible evidence succeeds and reports the
+// exact probability of the assignment it returns.
+TEST_F(AnnealedMapTest, TablesWithExactZerosAgainstEnumeration) {
+    int cases = 0, optimal = 0;
+    for (int round : RoundsUpTo(120)) {
+        QNL_network n;
+        RandomNetworkSpec spec = RoundSpec(5600, round);
+        spec.nodes = 3 + round % 5;
+        spec.maxOutcomes = 3;
+        const std::vector<int> nodes = BuildRandomNetwork(n, spec);
+        TestRandom random(spec.seed);
+        for (int h : nodes) {
+            QNL_nodeDefinition* definition = n.GetNode(h)->GetDefinition();
+            const int size = definition->GetMatrix()->GetSize();
+            const int count = definition->GetNumberOfOutcomes();
+            ASSERT_EQ(definition->SetDefinition(ArrayOf(RandomColumns(random, size, count))), 0);
+        }
+        SetPossibleEvidence(n, spec.seed, round % 3);
+        // Findings and what they imply.
+        const auto evidence = EvidenceOf(n);
+        std::vector<int> map;
+        for (int h : nodes)
+            if (std::none_of(evidence.begin(), evidence.end(),
+                             [h](const std::pair<int, int>& e) { return e.first == h; }))
+                map.push_back(h);
+        if (map.empty()) continue;
+        for (std::size_t i = map.size(); i > 1; --i)
+            std::swap(map[i - 1], map[static_cast<std::size_t>(random.Below(static_cast<int>(i)))]);
+        map.resize(1 + static_cast<std::size_t>(random.Below(static_cast<int>(map.size()))));
+
+        std::vector<int> outcomes;
+        double p = 0, pe = 0;
+        ASSERT_EQ(n.AnnealedMAP(evidence, map, outcomes, p, pe, round + 1), 0)
+            << "round " << round << ": " << LastMessage();
+        const Enumeration e = Enumerate(n, map);
+        ASSERT_TRUE(e.ok) << e.error;
+        EXPECT_NEAR(pe, e.probabilityOfEvidence, 1e-12 * e.probabilityOfEvidence);
+        std::size_t index = 0;
+        for (std::size_t i = 0; i < map.size(); ++i) {
+            const int count = n.GetNode(map[i])->GetDefinition()->GetNumberOfOutcomes();
+            ASSERT_LT(outcomes[i], count);
+            index = index * static_cast<std::size_t>(count) + static_cast<std::size_t>(outcomes[i]);
+        }
+        EXPECT_GT(e.joint[index], 0.0) << "round " << round;
+        EXPECT_NEAR(p, e.joint[index], 1e-12 * e.joint[index]) << "round " << round;
+        // The greedy start alone finds a single node's MAP; a move through zeros may need two
+        // nodes to change at once, which single changes can't do, so a few larger lists miss.
+        const double best = *std::max_element(e.joint.begin(), e.joint.end());
+        const bool found = e.joint[index] >= best * (1 - 1e-12);
+        EXPECT_TRUE(found || map.size() > 1) << "round " << round;
+        ++cases;
+        if (found) ++optimal;
+    }
+    EXPECT_GE(optimal * 100, cases * 95) << optimal << " of " << cases;
+}
+
 TEST_F(AnnealedMapTest, SingleNodeMakesTwentyOnePassesWithTwoReheats) {
     const Sprinkler s = BuildSprinkler(net);
     QNL_network copy(net);
@@ -115,6 +209,12 @@ TEST_F(AnnealedMapTest, RefusedBeforeTheSearch) {
         {{}, {s.rain, 42}, "Annealed MAP: invalid node handle 42"},
         {{}, {s.rain, s.rain}, "Annealed MAP: node Rain is listed twice"},
         {{{s.rain, 0}}, {s.rain}, "Annealed MAP: node Rain holds evidence"},
+        {{{s.rain, 0}, {s.rain, 1}},
+         {s.cloudy},
+         "Annealed MAP: evidence node Rain is listed twice"},
+        {{{s.rain, 1}, {s.wetGrass, 0}, {s.rain, 1}},
+         {s.cloudy},
+         "Annealed MAP: evidence node Rain is listed twice"},
         // WetGrass is impossible when neither the sprinkler nor the rain is on.
         {{{s.wetGrass, 0}, {s.sprinkler, 1}, {s.rain, 1}},
          {s.cloudy},

@@ -2,9 +2,12 @@
 
 #include "definitions/definition_support.h"
 #include "model/network.h"
+#include "model/node.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <string>
 #include <utility>
 
 using namespace quarn::detail;
@@ -73,9 +76,21 @@ int QNL_noisyAdder::SetParentDistinguishedState(int parentIndex, int outcome) {
     return Finish();
 }
 
+// A negative weight could make a column negative and one that is not finite a column of NaN,
+// so neither is taken; weights of 0 are, and a column whose weights are all 0 is the leak's.
 int QNL_noisyAdder::SetWeights(const std::vector<double>& values) {
-    if (values.size() != weights.size()) return -2;
-    weights = values;
+    const char* why = nullptr;
+    if (values.size() != weights.size())
+        why = "one weight per parent and one for the leak expected";
+    else if (!std::all_of(values.begin(), values.end(),
+                          [](double w) { return w >= 0.0 && std::isfinite(w); }))
+        why = "a weight must be finite and not negative";
+    if (why != nullptr) {
+        const QNL_node* node = network != nullptr ? network->GetNode(handle) : nullptr;
+        return QNL_errorHandler::Instance().LogError(
+            -2, "ERROR: Node [" + std::string(node != nullptr ? node->GetId() : "") + "] : " + why);
+    }
+    weights = values; // the same size: no allocation
     return Finish();
 }
 
@@ -111,11 +126,13 @@ int QNL_noisyAdder::CalculateCpt() {
         for (std::int64_t col = 0; col < columns; ++col) {
             double* cell = out + col * n;
             int active = 0, single = -1;
+            double largest = leakWeight;
             for (int b = 0; b < blocks; ++b)
                 if (x[static_cast<std::size_t>(b)] !=
                     parentDistinguished[static_cast<std::size_t>(b)]) {
                     ++active;
                     single = b;
+                    largest = std::max(largest, weights[static_cast<std::size_t>(b)]);
                 }
             if (function == QNL_NOISYADDER_SINGLEFAULT) {
                 const double* source = active == 1
@@ -123,17 +140,26 @@ int QNL_noisyAdder::CalculateCpt() {
                                                     x[static_cast<std::size_t>(single)])
                                            : leak;
                 std::copy_n(source, n, cell);
+            } else if (active == 0 || largest == 0.0) {
+                // Nothing to average: no active parent, or every weight of the column 0.
+                std::copy_n(leak, n, cell);
             } else {
-                double total = leakWeight;
+                // Weights far from 1 are brought near it by a power of two, which leaves
+                // their ratios exact, so that the sums neither overflow nor lose digits.
+                const int exponent = std::ilogb(largest);
+                const bool rescale = exponent > 500 || exponent < -500;
+                auto weight = [&](double w) { return rescale ? std::ldexp(w, -exponent) : w; };
+                double total = weight(leakWeight);
                 for (int k = 0; k < n; ++k)
-                    cell[k] = leak[k] * leakWeight;
+                    cell[k] = leak[k] * total;
                 for (int b = 0; b < blocks; ++b) {
                     const std::size_t at = static_cast<std::size_t>(b);
                     if (x[at] == parentDistinguished[at]) continue;
                     const double* p = Column(offsets[at] + x[at]);
+                    const double w = weight(weights[at]);
                     for (int k = 0; k < n; ++k)
-                        cell[k] += p[k] * weights[at];
-                    total += weights[at];
+                        cell[k] += p[k] * w;
+                    total += w;
                 }
                 for (int k = 0; k < n; ++k)
                     cell[k] /= total;

@@ -148,19 +148,26 @@ double DrawBeta(const Args& args) {
     return BetaByGammaRatio(a, b);
 }
 
+// The draw makes ceil(n) trials, none for n <= 0, and a trial succeeds when U < p, so a p
+// outside [0, 1] acts as the nearer end; the mass and the moments read both the same way.
+double BinomialTrials(double n) {
+    return n <= 0.0 ? 0.0 : std::ceil(n);
+}
+double BinomialChance(double p) {
+    return std::isnan(p) ? p : std::min(std::max(p, 0.0), 1.0);
+}
+
 // Above this many trials the count is drawn from the normal approximation rather than by
 // one uniform draw per trial, so that a huge n cannot stall an evaluation.
 constexpr double kMaxExactTrials = 1e6;
 
 double DrawBinomial(const Args& a) {
-    double n = a.values[0];
     const double p = a.values[1];
-    if (std::isnan(n) || std::isnan(p)) return kNaN;
-    if (n <= 0.0) return 0.0;
-    n = std::ceil(n);
+    if (std::isnan(a.values[0]) || std::isnan(p)) return kNaN;
+    const double n = BinomialTrials(a.values[0]);
     if (n > kMaxExactTrials) {
         if (std::isinf(n)) return kNaN;
-        const double q = std::min(std::max(p, 0.0), 1.0);
+        const double q = BinomialChance(p);
         const double draw = std::round(n * q + std::sqrt(n * q * (1.0 - q)) * StandardNormal());
         return std::min(std::max(draw, 0.0), n);
     }
@@ -220,11 +227,11 @@ double DensityBeta(double x, const Args& args) {
     return BetaDensity(x, a, b);
 }
 
-// The probability mass of x successes in ceil(n) trials, the trial count the draw uses.
+// The probability mass of x successes in the draw's trials at the draw's success chance.
 double DensityBinomial(double x, const Args& a) {
-    const double n = a.values[0] <= 0.0 ? 0.0 : std::ceil(a.values[0]);
-    const double p = a.values[1];
-    if (!(x >= 0.0 && x <= n) || x != std::floor(x) || !(p >= 0.0 && p <= 1.0)) return 0.0;
+    const double n = BinomialTrials(a.values[0]);
+    const double p = BinomialChance(a.values[1]);
+    if (!(x >= 0.0 && x <= n) || x != std::floor(x) || std::isnan(p)) return 0.0;
     const double logChoose = std::lgamma(n + 1.0) - std::lgamma(x + 1.0) - std::lgamma(n - x + 1.0);
     return std::exp(logChoose) * std::pow(p, x) * std::pow(1.0 - p, n - x);
 }
@@ -319,7 +326,7 @@ void MomentsBeta(double& mean, double& variance, const Args& args) {
 }
 
 void MomentsBinomial(double& mean, double& variance, const Args& a) {
-    const double n = a.values[0], p = a.values[1];
+    const double n = BinomialTrials(a.values[0]), p = BinomialChance(a.values[1]);
     mean = n * p;
     variance = n * p * (1.0 - p);
 }

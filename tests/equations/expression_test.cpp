@@ -611,6 +611,54 @@ TEST(FunctionTable, SampleMomentsMatchTheMomentsEntries) {
     }
 }
 
+// A fractional trial count is rounded up by the draw; the mass, the moments and the draws must
+// all describe that one distribution (message passing reads the moments, the samplers weigh by
+// the mass), and so must a success probability outside [0, 1], which the draw clamps.
+TEST(FunctionTable, BinomialMomentsAreThoseOfItsMassAndItsDrawsForAnyTrialCount) {
+    const QNL_functionRecord& f = Function("Binomial");
+    const int draws = 4000;
+    QNL_randomUniform().Seed(4242);
+    for (const double n : {7.5, 8.0, 0.2, 3.0, 2.999, 10.01, 0.0, -1.5}) {
+        for (const double p : {0.0, 0.1, 0.37, 0.5, 0.9, -0.2, 1.3}) {
+            const std::string label =
+                "Binomial(" + std::to_string(n) + ", " + std::to_string(p) + ")";
+            const QNL_argumentBlock args = Block({n, p});
+            double mass = 0, m1 = 0, m2 = 0;
+            for (int k = 0; k <= 14; ++k) {
+                const double pk = f.normalisedDensity(k, args);
+                ASSERT_TRUE(pk >= 0.0 && pk <= 1.0) << label << " at " << k;
+                mass += pk;
+                m1 += k * pk;
+                m2 += double(k) * k * pk;
+            }
+            EXPECT_NEAR(mass, 1.0, 1e-12) << label;
+            const double massVariance = m2 - m1 * m1;
+            double m4 = 0;
+            for (int k = 0; k <= 14; ++k)
+                m4 += std::pow(k - m1, 4) * f.normalisedDensity(k, args);
+
+            double mean = -1, variance = -1;
+            f.moments(mean, variance, args);
+            EXPECT_NEAR(mean, m1, 1e-12) << label;
+            EXPECT_NEAR(variance, massVariance, 1e-12) << label;
+
+            double sum = 0, sumSquares = 0;
+            for (int i = 0; i < draws; ++i) {
+                const double x = f.evaluate(args);
+                sum += x;
+                sumSquares += x * x;
+            }
+            const double drawMean = sum / draws;
+            const double drawVariance = sumSquares / draws - drawMean * drawMean;
+            EXPECT_NEAR(drawMean, m1, 5 * std::sqrt(massVariance / draws) + 1e-12) << label;
+            EXPECT_NEAR(drawVariance, massVariance,
+                        5 * std::sqrt((m4 - massVariance * massVariance) / draws) +
+                            5 * massVariance / draws + 1e-12)
+                << label;
+        }
+    }
+}
+
 TEST(FunctionTable, DrawsRepeatWithTheSeedAndStayFinite) {
     const QNL_functionRecord& exponential = Function("Exponential");
     const QNL_argumentBlock rate = Block({1.0});

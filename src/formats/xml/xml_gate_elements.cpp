@@ -268,10 +268,14 @@ void QNL_xmlNetworkReader::SetNoisyAdder(QNL_xmlReader& reader, QNL_nodeDefiniti
     }
     if (scratch.gateLists & GATE_WEIGHTS) {
         const std::size_t expected = adder->GetWeights().size();
-        if (scratch.weights.size() != expected || adder->SetWeights(scratch.weights) != 0) {
+        if (scratch.weights.size() != expected) {
             FailFirst(reader, "Invalid weights vector size " +
                                   std::to_string(scratch.weights.size()) + ", expected " +
                                   std::to_string(expected));
+            return;
+        }
+        if (adder->SetWeights(scratch.weights) != 0) {
+            FailFirst(reader, "SetWeights failed");
             return;
         }
     }

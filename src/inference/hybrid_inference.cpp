@@ -64,7 +64,7 @@ int QNL_hybridInference::Build() {
                 node->ResolveEnforcingExpressions(
                     nodes[static_cast<std::size_t>(node->GetEnforcingParent())]->GetId()) != 0)
                 flags |= FLAG_UNENFORCEABLE;
-        return 0;
+        return CheckFixed();
     } catch (const std::bad_alloc&) {
         return QNL_errorHandler::Instance().LogError(-42);
     }
@@ -405,6 +405,32 @@ int QNL_hybridInference::BuildOrder() {
     return static_cast<int>(order.size()) == present ? 0 : -2;
 }
 
+// What the evidence fixes must be possible before anything is drawn: a value it fixes
+// through an equation lies within its node's bounds, and a fixed value whose parents are all
+// fixed has a weight. Otherwise every draw would weigh 0, found out only at the cap.
+int QNL_hybridInference::CheckFixed() {
+    for (auto& node : nodes) {
+        if (node == nullptr || !node->Has(QNL_samplingNode::FIXED)) continue;
+        const int h = node->GetHandle();
+        std::string why;
+        double x = 0.0;
+        if (node->IsContinuous() && node->GetValue(x) == 0 &&
+            !static_cast<QNL_continuousSamplingNode&>(*node).Inside(x))
+            why = "the value the evidence fixes it at lies outside its bounds";
+        else if (!node->Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT) &&
+                 std::all_of(node->parents.begin(), node->parents.end(),
+                             [&](int p) { return IsFixed(p); }) &&
+                 !(node->FixedWeight() > 0.0))
+            why = "the value the evidence fixes is impossible given its parents";
+        else
+            continue;
+        QNL_errorHandler::Instance().LogError(-2,
+                                              "ERROR: Node [" + IdAt(network, h) + "] : " + why);
+        return -5;
+    }
+    return 0;
+}
+
 double QNL_hybridInference::Enforce(QNL_samplingNode* node, double weight) {
     for (std::size_t guard = 0; guard < nodes.size(); ++guard) {
         QNL_samplingNode* parent =
@@ -428,6 +454,42 @@ double QNL_hybridInference::Enforce(QNL_samplingNode* node, double weight) {
     return 0.0;
 }
 
+// One configuration: drawn from the definitions, evidence ignored, or weighed, every unfixed
+// node drawn from its definition or from the proposal the messages built; its weight.
+double QNL_hybridInference::Draw(bool weighted, QNL_hybridMessages* proposal) {
+    double w = 1.0;
+    for (int h : order) {
+        QNL_samplingNode* node = nodes[static_cast<std::size_t>(h)].get();
+        if (!weighted) {
+            w *= node->DrawFromDefinition();
+        } else {
+            const int f = node->GetFlags();
+            if (f & QNL_samplingNode::FIXED)
+                w = (f & QNL_samplingNode::ENFORCED_THROUGH_PARENT) ? Enforce(node, w)
+                                                                    : w * node->FixedWeight();
+            else if (!(f & QNL_samplingNode::SET_THROUGH_CHILD))
+                w *= proposal != nullptr ? proposal->DrawWeighted(h) : node->DrawWeighted();
+        }
+        if (w == 0.0) break;
+    }
+    return w;
+}
+
+long long QNL_hybridInference::DrawsBeforeRefusal() const {
+    return std::max<long long>(samples, DRAWS_BEFORE_REFUSAL);
+}
+
+// Whether weighted draws from the definitions find a configuration of any weight within the
+// draws a sampling run makes before it gives up.
+bool QNL_hybridInference::AnyWeight() {
+    for (draws = 0; draws < DrawsBeforeRefusal();) {
+        ++draws;
+        const double w = Draw(true, nullptr);
+        if (w > 0.0 && std::isfinite(w)) return true;
+    }
+    return false;
+}
+
 int QNL_hybridInference::Sample(bool weighted) {
     if (flags & FLAG_UNENFORCEABLE) return -2;
     if (samples < 1) return -2;
@@ -438,26 +500,13 @@ int QNL_hybridInference::Sample(bool weighted) {
         if (node.IsContinuous()) static_cast<QNL_continuousSamplingNode&>(node).Reserve(samples);
     }
     const long long cap = static_cast<long long>(DRAW_CAP_FACTOR) * samples;
-    long long draws = 0;
+    const long long probe = DrawsBeforeRefusal();
     int accepted = 0;
+    draws = 0;
     while (accepted < samples) {
-        if (draws++ >= cap) return -2;
-        double w = 1.0;
-        for (int h : order) {
-            QNL_samplingNode* node = nodes[static_cast<std::size_t>(h)].get();
-            if (!weighted) {
-                w *= node->DrawFromDefinition();
-                if (w == 0.0) break;
-                continue;
-            }
-            const int f = node->GetFlags();
-            if (f & QNL_samplingNode::FIXED)
-                w = (f & QNL_samplingNode::ENFORCED_THROUGH_PARENT) ? Enforce(node, w)
-                                                                    : w * node->FixedWeight();
-            else if (!(f & QNL_samplingNode::SET_THROUGH_CHILD))
-                w *= messages != nullptr ? messages->DrawWeighted(h) : node->DrawWeighted();
-            if (w == 0.0) break;
-        }
+        if (draws >= cap || (accepted == 0 && draws >= probe)) return -2;
+        ++draws;
+        const double w = Draw(weighted, weighted ? messages.get() : nullptr);
         if (!(w > 0.0) || !std::isfinite(w)) continue;
         ++accepted;
         for (int h : order) {
@@ -517,9 +566,14 @@ int QNL_hybridInference::PropagatedImportance() {
     }
 }
 
+// A message from an observed child that carries no weight says the evidence may be
+// impossible, or only that 250 draws missed a narrow likelihood: weighted draws decide.
 int QNL_hybridInference::MessagePassing() {
     try {
         if (int r = StartMessages(false)) return r;
+        const int weightless = messages->WeightlessEvidence();
+        if (weightless >= 0 && !AnyWeight())
+            return Refuse(weightless, "its evidence gives no weight to any value of its parents");
         for (int h : order)
             messages->WriteBeliefs(h, *network.GetNode(h), samples);
         return 0;

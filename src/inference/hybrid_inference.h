@@ -27,6 +27,9 @@ public:
     static constexpr int FLAG_REDUCED = 8;
     // Draws allowed per wanted sample before a run gives up.
     static constexpr int DRAW_CAP_FACTOR = 100;
+    // A run whose first max(number of samples, this) draws all weigh 0 gives up: a run that
+    // could finish within the cap gets a weight that early but with negligible probability.
+    static constexpr int DRAWS_BEFORE_REFUSAL = 2000;
 
     explicit QNL_hybridInference(QNL_network& network);
     QNL_hybridInference(const QNL_hybridInference&) = delete;
@@ -34,8 +37,9 @@ public:
 
     // 0; -2 with a message naming the node for a network it can't handle (a node of another
     // type, bounds that are not finite or out of order, an expression naming a node that is
-    // not a continuous parent or drawing below its root); -5 for evidence outside its
-    // node's bounds.
+    // not a continuous parent or drawing below its root); -5, with a message naming the
+    // node, for evidence outside its node's bounds, a value the evidence fixes through an
+    // equation outside them, or a fixed value impossible given fixed parents.
     int Build();
     // 0, or -2 when no useful samples were had (unenforceable evidence, or the cap of draws
     // reached before the wanted number of weighted samples).
@@ -45,7 +49,9 @@ public:
     // weighted sampling that proposes from the messages. 0 or -2 as above, also for evidence
     // on an equation node that no parent enforces while a discrete parent is open.
     int PropagatedImportance();
-    // The message passing, its beliefs written into every node's value; 0 or -2 as above.
+    // The message passing, its beliefs written into every node's value; 0 or -2 as above,
+    // also, with a message naming the node, for evidence whose message carries no weight
+    // where no weighted draw finds any either.
     int MessagePassing();
 
     bool HasEvidence() const { return !evidence.empty(); }
@@ -53,6 +59,8 @@ public:
     // The sampling node of a handle, null for an empty slot.
     QNL_samplingNode* GetNode(int handle) const;
     const std::vector<int>& GetOrder() const { return order; }
+    // Configurations drawn by the last sampling run, weightless ones included.
+    long long GetDraws() const { return draws; }
 
 private:
     int Refuse(int handle, const std::string& why);
@@ -66,6 +74,10 @@ private:
     void Propagate();
     void DropSettledChains();
     int BuildOrder();
+    int CheckFixed();
+    double Draw(bool weighted, QNL_hybridMessages* proposal);
+    long long DrawsBeforeRefusal() const;
+    bool AnyWeight();
     int Sample(bool weighted);
     int StartMessages(bool sampling);
     double Enforce(QNL_samplingNode* node, double weight);
@@ -77,6 +89,7 @@ private:
     QNL_network& network;
     int flags = 0;
     int samples = 0;
+    long long draws = 0;
     std::vector<std::unique_ptr<QNL_samplingNode>> nodes;
     std::vector<int> evidence;
     std::vector<int> order;

@@ -501,6 +501,16 @@ void QNL_hybridMessages::FixedEquationToParents(int h) {
     }
 }
 
+int QNL_hybridMessages::WeightlessEvidence() const {
+    for (int h : order) {
+        const QNL_samplingNode& x = *nodes[static_cast<std::size_t>(h)];
+        const State& st = states[static_cast<std::size_t>(h)];
+        for (std::size_t k = 0; k < st.fromChildren.size(); ++k)
+            if (st.fromChildren[k].weightless && Fixed(x.children[k])) return x.children[k];
+    }
+    return -1;
+}
+
 void QNL_hybridMessages::UpdateChildMessage(int h) {
     QNL_samplingNode& x = Node(h);
     State& st = StateOf(h);
@@ -567,7 +577,8 @@ void QNL_hybridMessages::Settle() {
         for (Link& link : st.fromChildren) {
             if (link.next == nullptr || !link.updated) continue;
             st.lambdaStale = true;
-            if (link.total > 0.0 && std::isfinite(link.total))
+            link.weightless = !(link.total > 0.0 && std::isfinite(link.total));
+            if (!link.weightless)
                 Normalize(*link.next);
             else
                 link.next.reset(NewMessage(h, true));

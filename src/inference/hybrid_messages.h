@@ -49,6 +49,8 @@ public:
     // children's messages, mixed with its definition alone; the factor that weighs the draw
     // back to the definition, 0 when no value inside the bounds was found.
     double DrawWeighted(int handle);
+    // The first fixed node whose last message to a parent carried no weight, or -1.
+    int WeightlessEvidence() const;
     // The beliefs the messages give into the node's value: outcome probabilities, or
     // samples (samples of them) for a continuous node; a fixed node reports its value.
     void WriteBeliefs(int handle, QNL_node& node, int samples);
@@ -59,6 +61,8 @@ private:
         std::unique_ptr<QNL_sampleDistribution> next;
         double total = 0.0;
         bool updated = false;
+        // The last message computed on the link had no weight.
+        bool weightless = false;
     };
     struct State {
         // Messages from each parent over the parent's variable, and from each child over

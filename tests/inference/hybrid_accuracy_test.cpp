@@ -1,6 +1,8 @@
 #include "definitions/equation.h"
 #include "definitions/node_value.h"
 #include "inference/bayesian_algorithms.h"
+#include "inference/hybrid_inference.h"
+#include "model/error_handler.h"
 #include "model/node.h"
 #include "support/hybrid_network.h"
 #include "support/network_builder.h"
@@ -261,3 +263,88 @@ TEST_F(HybridAccuracy, EveryAlgorithmAgreesWithTheClosedForm) {
 }
 
 } // namespace
+
+// Evidence no configuration can produce: every algorithm refuses it with -5 and a message,
+// the samplers within the draws a run with possible evidence makes, not at their cap.
+TEST_F(HybridAccuracy, ImpossibleEvidenceIsRefusedEarlyByEveryAlgorithm) {
+    const std::string noSamples = "No useful samples have been generated for some of nodes.";
+    const struct {
+        const char* name;
+        std::function<void(HybridAccuracy&)> build;
+        // Refused before anything is drawn, naming the node; otherwise by the draws.
+        const char* named;
+    } cases[] = {
+        {"density 0 everywhere",
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Uniform(0, 1)", 0.0, 1.0);
+             const int y = t.Continuous(QNL_TYPE_DISTRIBUTION, "Y", "Uniform(X, X + 1)", -5.0, 5.0);
+             EXPECT_EQ(t.net.AddArc(x, y), 0);
+             EXPECT_EQ(t.Value(y)->SetEvidence(3.0), 0);
+         },
+         nullptr},
+        {"an equation fixes a parent outside its bounds",
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Uniform(0, 1)", -5.0, 5.0);
+             const int y = t.Continuous(QNL_TYPE_HEQUATION, "Y", "X + 10", -20.0, 20.0);
+             EXPECT_EQ(t.net.AddArc(x, y), 0);
+             EXPECT_EQ(t.Value(y)->SetEvidence(0.0), 0);
+         },
+         "Node [X]"},
+        {"an equation fixes a value its distribution never gives",
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Uniform(0, 1)", -5.0, 5.0);
+             const int y = t.Continuous(QNL_TYPE_HEQUATION, "Y", "X + 10", -20.0, 20.0);
+             EXPECT_EQ(t.net.AddArc(x, y), 0);
+             EXPECT_EQ(t.Value(y)->SetEvidence(8.0), 0);
+         },
+         "Node [X]"},
+        {"an outcome of probability 0 under observed parents",
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -5.0, 5.0);
+             const int d = t.Discrete("D", "If(X > 0.5, 0, 1)", "If(X > 0.5, 1, 0)");
+             EXPECT_EQ(t.net.AddArc(x, d), 0);
+             EXPECT_EQ(t.Value(x)->SetEvidence(0.8), 0);
+             EXPECT_EQ(t.Value(d)->SetEvidence(0), 0);
+         },
+         "Node [D]"},
+    };
+    const int samples = 5000;
+    for (const auto& c : cases) {
+        for (int algorithm : {kImportance, kWeighting, kMessages}) {
+            SCOPED_TRACE(std::string(c.name) + ", algorithm " + std::to_string(algorithm));
+            net.DeleteAllNodes();
+            c.build(*this);
+            QNL_errorHandler::Instance().Flush();
+            EXPECT_EQ(Update(algorithm, samples), -5);
+            EXPECT_TRUE(Logged(noSamples));
+            EXPECT_TRUE(Logged(c.named != nullptr ? c.named : "Node [Y]") ||
+                        (c.named == nullptr && algorithm != kMessages));
+            for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
+                EXPECT_TRUE(Value(h)->HasEvidence() || !Value(h)->IsValueValid()) << h;
+        }
+        QNL_hybridInference inference(net);
+        if (c.named != nullptr) {
+            EXPECT_EQ(inference.Build(), -5);
+            continue;
+        }
+        ASSERT_EQ(inference.Build(), 0);
+        EXPECT_EQ(inference.LikelihoodWeighting(), -2);
+        EXPECT_EQ(inference.GetDraws(), samples);
+    }
+}
+
+// A likelihood so narrow that the first messages to its parent may all miss it is possible
+// evidence: message passing answers it as the samplers do.
+TEST_F(HybridAccuracy, NarrowLikelihoodsAreNotTakenForImpossibleEvidence) {
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        SCOPED_TRACE(seed);
+        net.DeleteAllNodes();
+        Seed(seed);
+        const int x = Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -100.0, 100.0);
+        const int y = Continuous(QNL_TYPE_DISTRIBUTION, "Y", "Normal(X, 0.003)", -100.0, 100.0);
+        ASSERT_EQ(net.AddArc(x, y), 0);
+        ASSERT_EQ(Value(y)->SetEvidence(0.5), 0);
+        ASSERT_EQ(Update(kMessages, 2000), 0) << quarn_test::LastMessage();
+        EXPECT_TRUE(Value(x)->IsValueValid());
+    }
+}

@@ -370,12 +370,17 @@ int QNL_ergoFormat::ReadCenters() {
 
 int QNL_ergoFormat::Write(const char* path) {
     if (network == nullptr) return -2;
+    static const char* const refusal = "ERROR: This Network cannot be saved in Ergo format";
     for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
-        const int type = network->GetNode(h)->GetType();
-        if ((type != QNL_TYPE_CPT && type != QNL_TYPE_TRUTHTABLE) ||
-            !quarn::detail::HasFiniteValues(network->GetNode(h)))
+        const QNL_node* node = network->GetNode(h);
+        const int type = node->GetType();
+        if (type != QNL_TYPE_CPT && type != QNL_TYPE_TRUTHTABLE)
+            return QNL_errorHandler::Instance().LogError(-2, refusal);
+        if (!quarn::detail::HoldsFiniteNumbers(node, quarn::detail::DEFINITION_NUMBERS))
             return QNL_errorHandler::Instance().LogError(
-                -2, "ERROR: This Network cannot be saved in Ergo format");
+                -2, std::string(refusal) + ": node '" +
+                        (node->GetId() != nullptr ? node->GetId() : quarn::detail::UNNAMED_NODE) +
+                        "' holds a number that is not finite");
     }
     try {
         int result = OpenFile(path, QNL_textFile::WRITE_MODE);

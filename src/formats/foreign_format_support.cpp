@@ -1,8 +1,12 @@
 #include "formats/foreign_format_support.h"
 
+#include "definitions/ci_definition.h"
 #include "definitions/cpt.h"
+#include "definitions/logic_gates.h"
+#include "definitions/noisy_adder.h"
 #include "model/double_array.h"
 #include "model/error_handler.h"
+#include "model/node_cost.h"
 #include "model/node_definition.h"
 #include "model/node_info.h"
 #include "model/string_array.h"
@@ -88,10 +92,66 @@ bool AllFinite(const QNL_doubleArray& values) {
     return true;
 }
 
-bool HasFiniteValues(const QNL_node* node) {
-    if (node == nullptr || node->GetDefinition() == nullptr) return true;
+namespace {
+
+bool FiniteItems(const double* items, std::size_t count) {
+    return std::all_of(items, items + count, [](double v) { return std::isfinite(v); });
+}
+
+bool FiniteDefinitionValues(const QNL_nodeDefinition& definition) {
     QNL_doubleArray values;
-    return node->GetDefinition()->GetDefinition(values) != 0 || AllFinite(values);
+    return definition.GetDefinition(values) != 0 || AllFinite(values);
+}
+
+// The gate's own numbers, as its writers write them; true for a definition that is no gate.
+bool FiniteGateParameters(const QNL_nodeDefinition& definition) {
+    switch (definition.GetType()) {
+    case QNL_TYPE_NOISY_MAX:
+    case QNL_TYPE_NOISY_ADDER: {
+        const QNL_doubleArray& parameters =
+            static_cast<const QNL_ciDefinition&>(definition).GetParameters().GetItems();
+        if (!FiniteItems(parameters.Items(), static_cast<std::size_t>(parameters.GetSize())))
+            return false;
+        if (definition.GetType() == QNL_TYPE_NOISY_MAX) return true;
+        const std::vector<double>& weights =
+            static_cast<const QNL_noisyAdder&>(definition).GetWeights();
+        return FiniteItems(weights.data(), weights.size());
+    }
+    case QNL_TYPE_CAST: {
+        const auto& cast = static_cast<const QNL_cast&>(definition);
+        return std::isfinite(cast.GetBaseline()) && AllFinite(cast.GetPositiveWeights()) &&
+               AllFinite(cast.GetNegativeWeights());
+    }
+    case QNL_TYPE_DEMORGAN: {
+        const auto& demorgan = static_cast<const QNL_demorgan&>(definition);
+        return std::isfinite(demorgan.GetPriorBelief()) && AllFinite(demorgan.GetParentWeights());
+    }
+    default:
+        return true;
+    }
+}
+
+bool IsGate(int type) {
+    return type == QNL_TYPE_NOISY_MAX || type == QNL_TYPE_NOISY_ADDER || type == QNL_TYPE_CAST ||
+           type == QNL_TYPE_DEMORGAN;
+}
+
+} // namespace
+
+bool HoldsFiniteNumbers(const QNL_node* node, unsigned kinds) {
+    if (node == nullptr || node->GetDefinition() == nullptr) return true;
+    const QNL_nodeDefinition& definition = *node->GetDefinition();
+    const bool gate = IsGate(definition.GetType());
+    if ((kinds & GATE_NUMBERS) != 0 && gate && !FiniteGateParameters(definition)) return false;
+    if (((kinds & DEFINITION_NUMBERS) != 0 || ((kinds & GATE_NUMBERS) != 0 && gate)) &&
+        !FiniteDefinitionValues(definition))
+        return false;
+    const QNL_nodeCost* cost = node->GetCost();
+    if ((kinds & COST_NUMBERS) != 0 && cost != nullptr) {
+        const QNL_doubleArray& costs = cost->GetCosts().GetItems();
+        if (!FiniteItems(costs.Items(), static_cast<std::size_t>(costs.GetSize()))) return false;
+    }
+    return true;
 }
 
 long long CellsWithParents(QNL_network* network, int child, const std::vector<int>& parents,
@@ -273,7 +333,8 @@ int CheckWritable(QNL_textParser& parser, const char* refusal, const char* tool)
             return QNL_errorHandler::Instance().LogError(-2, message);
         }
         if (type != QNL_TYPE_LIST &&
-            (!TableShape(network, h, sizes, values) || !AllFinite(values))) {
+            (!TableShape(network, h, sizes, values) || !AllFinite(values) ||
+             !HoldsFiniteNumbers(node, GATE_NUMBERS))) {
             std::string message = "ERROR: '" + std::string(id) + "' : Node table cannot be written";
             return QNL_errorHandler::Instance().LogError(-2, message);
         }

@@ -64,9 +64,23 @@ bool TableShape(QNL_network* network, int node, std::vector<int>& sizes, QNL_dou
 // infinity or a NaN: "%.8f" gives "inf" or "nan", which no reader takes for a number, so a
 // table holding one would make the whole file unreadable.
 bool AllFinite(const QNL_doubleArray& values);
-// Whether the node's definition values (as GetDefinition gives them) are all finite; a
-// definition without values passes.
-bool HasFiniteValues(const QNL_node* node);
+
+// The kinds of a node's numbers a writer puts into its file, for HoldsFiniteNumbers.
+enum NodeNumbers : unsigned {
+    // What GetDefinition gives: a table (a gate's is the one it expands to), or the weights
+    // of a multi-attribute utility node. A definition without values has none.
+    DEFINITION_NUMBERS = 1,
+    // A gate's own numbers and the table they give: noisy-MAX and noisy-adder parameters and
+    // the adder's weights, CAST weights and baseline, DeMorgan weights and prior belief. A
+    // non-finite one can expand to a finite table (a cumulative sum clamped to 0) that is not
+    // the gate's distribution, so a format that writes the gate as its table checks these too.
+    // None for a node that is not a gate.
+    GATE_NUMBERS = 2,
+    // The observation costs.
+    COST_NUMBERS = 4,
+};
+// Whether every number of those kinds (NodeNumbers bits) that the node holds is finite.
+bool HoldsFiniteNumbers(const QNL_node* node, unsigned kinds);
 
 // The most cells a table read from a file may hold: the model's own limit. A node is checked
 // once its parents in the file are known and refused before any arc is added: arc by arc, its

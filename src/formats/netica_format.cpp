@@ -754,9 +754,10 @@ int QNL_neticaFormat::CheckWritable() {
                            type == QNL_TYPE_LIST || type == QNL_TYPE_TABLE ||
                            type == QNL_TYPE_NOISY_MAX || type == QNL_TYPE_NOISY_ADDER ||
                            type == QNL_TYPE_CAST || type == QNL_TYPE_DEMORGAN;
-        if (!known ||
-            (type != QNL_TYPE_LIST && (!quarn::detail::TableShape(network, h, sizes, values) ||
-                                       !quarn::detail::AllFinite(values))))
+        if (!known || (type != QNL_TYPE_LIST &&
+                       (!quarn::detail::TableShape(network, h, sizes, values) ||
+                        !quarn::detail::AllFinite(values) ||
+                        !quarn::detail::HoldsFiniteNumbers(node, quarn::detail::GATE_NUMBERS))))
             return log.LogError(-2, "ERROR: This Network cannot be saved in Netica format (node '" +
                                         std::string(id) + "')");
     }

@@ -20,7 +20,6 @@
 #include "model/node_info.h"
 #include "model/submodel.h"
 
-#include <cmath>
 #include <new>
 #include <string>
 
@@ -52,44 +51,6 @@ QNL_doubleArray FirstValues(const QNL_doubleArray& values, int n) {
     for (int i = 0; i < n && i < values.GetSize(); ++i)
         out.Add(values[i]);
     return out;
-}
-
-// Whether the first n items (all of them when `all`, as the list writers count) are finite.
-bool FiniteItems(const QNL_doubleArray& values, bool all, int n = -1) {
-    const int count = n >= 0 ? n : all ? values.GetSize() : values.GetCount();
-    for (int i = 0; i < count && i < values.GetSize(); ++i)
-        if (!std::isfinite(values[i])) return false;
-    return true;
-}
-
-// Whether every number the node's statements write is finite. Gates are written by their
-// parameters, not by the table those expand to, and the expanded table can be finite where a
-// parameter is not (a column clamped to 0): the file would then hold a number that no reader
-// takes. The observation costs go into the file too.
-bool WritesFiniteNumbers(const QNL_node* node) {
-    const QNL_nodeCost* cost = node->GetCost();
-    if (cost != nullptr && !FiniteItems(cost->GetCosts().GetItems(), true)) return false;
-    const QNL_nodeDefinition* definition = node->GetDefinition();
-    switch (definition->GetType()) {
-    case QNL_TYPE_CPT:
-        return FiniteItems(static_cast<const QNL_cpt*>(definition)->GetTable().GetItems(), true);
-    case QNL_TYPE_TABLE:
-        return FiniteItems(static_cast<const QNL_table*>(definition)->GetTable().GetItems(), true);
-    case QNL_TYPE_MAU:
-        return FiniteItems(static_cast<const QNL_mau*>(definition)->GetWeights().GetItems(), true);
-    case QNL_TYPE_CAST: {
-        const auto* cast = static_cast<const QNL_cast*>(definition);
-        const int n = cast->GetNumberOfParentEntries();
-        return std::isfinite(cast->GetBaseline()) &&
-               FiniteItems(cast->GetPositiveWeights(), false, n) &&
-               FiniteItems(cast->GetNegativeWeights(), false, n);
-    }
-    case QNL_TYPE_NOISY_MAX:
-        return FiniteItems(static_cast<const QNL_noisyMAX*>(definition)->GetParameters().GetItems(),
-                           true);
-    default:
-        return true;
-    }
 }
 
 } // namespace
@@ -205,7 +166,9 @@ int QNL_textFormat::CheckWritable() {
         else if (type == QNL_TYPE_MAU &&
                  static_cast<const QNL_mau*>(node->GetDefinition())->GetExpressions() != nullptr)
             why = "' is defined by expressions";
-        else if (!quarn::detail::HasFiniteValues(node) || !WritesFiniteNumbers(node))
+        else if (!quarn::detail::HoldsFiniteNumbers(node, quarn::detail::DEFINITION_NUMBERS |
+                                                              quarn::detail::GATE_NUMBERS |
+                                                              quarn::detail::COST_NUMBERS))
             why = "' holds a number that is not finite";
         if (why != nullptr)
             return QNL_errorHandler::Instance().LogError(

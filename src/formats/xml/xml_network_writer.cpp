@@ -7,6 +7,7 @@
 #include "definitions/noisy_adder.h"
 #include "definitions/table.h"
 #include "definitions/truth_table.h"
+#include "formats/foreign_format_support.h"
 #include "formats/xml/xml_extension_writer.h"
 #include "model/case_library.h"
 #include "model/error_handler.h"
@@ -86,6 +87,13 @@ int QNL_xmlNetworkWriter::CheckNetwork(const QNL_network& network, bool withSubm
         if (detail::NodeElementName(node->GetType()) == nullptr)
             return QNL_errorHandler::Instance().LogError(
                 -2, "ERROR: This Network cannot be saved in XML format");
+        // Tables, utilities and costs keep an infinity or a NaN as written. A gate is written
+        // by its own numbers: a non-finite one leaves the node read back invalid, and a
+        // non-finite cell of its table would come back as the cell those numbers give.
+        if (!detail::HoldsFiniteNumbers(node, detail::GATE_NUMBERS))
+            return QNL_errorHandler::Instance().LogError(
+                -2, std::string("ERROR: This Network cannot be saved in XML format: node '") +
+                        node->GetId() + "' holds a number that is not finite");
     }
     if (int r = CheckTemporal(network)) return r;
     if (!withSubmodels) return 0;

@@ -94,6 +94,8 @@ struct Carrier {
     const char* name;
     std::function<void(QNL_network&, const double* bad)> build;
     std::function<std::optional<double>(QNL_network&)> probe;
+    // The definition refuses such a number, so no writer meets one: the row pins the refusal.
+    bool refused = false;
 };
 
 // The definition of G when it is of that type.
@@ -184,7 +186,8 @@ const Carrier kCarriers[] = {
          const auto* adder = DefinitionOf<QNL_noisyAdder>(net, QNL_TYPE_NOISY_ADDER);
          if (adder == nullptr) return std::nullopt;
          return adder->GetWeights()[0];
-     }},
+     },
+     true},
     {"CAST table",
      [](QNL_network& net, const double* bad) { TwoStateGate(net, QNL_TYPE_CAST, bad); },
      [](QNL_network& net) { return ValueOf(net, QNL_TYPE_CAST, 1); }},
@@ -289,6 +292,10 @@ TEST(NonFiniteValues, WrittenParametersWeightsAndCostsAreCheckedAsTablesAre) {
                 QNL_network net;
                 ASSERT_NO_FATAL_FAILURE(carrier.build(net, &bad));
                 ASSERT_TRUE(carrier.probe(net).has_value());
+                if (carrier.refused) {
+                    EXPECT_TRUE(std::isfinite(*carrier.probe(net)));
+                    return;
+                }
                 ASSERT_TRUE(SameNumber(bad, *carrier.probe(net)));
                 const int written = net.WriteFile(path.c_str());
                 if (written != 0) {

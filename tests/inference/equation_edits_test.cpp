@@ -525,7 +525,7 @@ protected:
 // changes into and out of sets, with an update every few edits. After every step each value
 // still marked valid is what a fresh update of a copy gives.
 TEST_F(RandomEdits, ValidValuesAreThoseOfAFreshUpdate) {
-    for (const int trial : RoundsUpTo(36)) {
+    for (const int trial : RoundsUpTo(9)) {
         net.DeleteAllNodes();
         // A set of simultaneous equations (whose networks can't take evidence), equations
         // that draw, or a hybrid network.

@@ -42,7 +42,7 @@ int QNL_equationSCC::Assign(const QNL_nodeDefinition& other) {
     });
 }
 
-int QNL_equationSCC::MemberDeleted(int member) {
+int QNL_equationSCC::MemberLeaves(int member) {
     const QNL_node* node = network != nullptr ? network->GetNode(member) : nullptr;
     if (node == nullptr || node->GetId() == nullptr || member == handle) return 0;
     const auto named = members.find(node->GetId());

@@ -38,9 +38,10 @@ public:
     const std::set<std::string>& GetMembers() const { return members; }
     int SetMembers(const QNL_stringArray& ids);
 
-    // The node is about to be deleted: when it is a member, it leaves the set and its variable
-    // becomes 0 in the equation, as a deleted parent's does.
-    int MemberDeleted(int member);
+    // The node is about to be deleted, or its type no longer holds a set of equations: when it
+    // is a member, it leaves the set and its variable becomes 0 in the equation, as a deleted
+    // parent's does.
+    int MemberLeaves(int member);
 
 private:
     // The first variable of the equation that is neither the node, a parent nor a member.

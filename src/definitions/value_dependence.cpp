@@ -7,6 +7,7 @@
 #include "model/node.h"
 
 #include <cstddef>
+#include <new>
 
 namespace quarn::detail {
 
@@ -81,6 +82,41 @@ void CollectEquationDependents(const QNL_network& network, int start, std::vecto
             reach(children[i]);
         for (int partner : partners[static_cast<std::size_t>(n)])
             reach(partner);
+    }
+}
+
+void LeaveSets(QNL_network& network, int node) {
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+        if (auto* set = dynamic_cast<QNL_equationSCC*>(network.GetNode(h)->GetDefinition()))
+            set->MemberLeaves(node);
+}
+
+TypeChangeReach::TypeChangeReach(const QNL_network* network, int node, int oldType, int newType) {
+    if (network == nullptr || !network->IsValidNodeHandle(node) ||
+        !(IsEquationOrHybridType(oldType) || IsEquationOrHybridType(newType)) ||
+        !Listens(*network, QNL_network::CHANGE_SHAPE))
+        return;
+    equations = true;
+    sampledBefore = UpdateSamples(*network);
+    if (sampledBefore || (oldType != QNL_TYPE_EQUATION_SCC && newType != QNL_TYPE_EQUATION_SCC))
+        return;
+    try {
+        CollectEquationDependents(*network, node, reached);
+    } catch (const std::bad_alloc&) {
+        complete = false;
+    }
+}
+
+void TypeChangeReach::Invalidate(QNL_network& network) const {
+    if (!equations || InvalidateSampledValues(network, sampledBefore)) return;
+    if (!complete) {
+        network.InvalidateValues();
+        return;
+    }
+    for (int h : reached) {
+        QNL_nodeValue* value =
+            network.IsValidNodeHandle(h) ? network.GetNode(h)->GetValue() : nullptr;
+        if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
     }
 }
 

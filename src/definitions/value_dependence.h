@@ -31,4 +31,26 @@ bool InvalidateSampledValues(QNL_network& network, bool sampledBefore);
 // descendants and sets follow in turn.
 void CollectEquationDependents(const QNL_network& network, int start, std::vector<int>& out);
 
+// Every set of simultaneous equations that names the node lets it go, as when it is deleted.
+void LeaveSets(QNL_network& network, int node);
+
+// What a node's change of type reaches in equation and hybrid networks, found while its old
+// definition is in place: a set of equations solves as one, so a node that joins or leaves one
+// (or feeds one) changes the solution of every set its value reaches, including the partners
+// its old definition named; and a sampled update draws for every node.
+class TypeChangeReach {
+public:
+    TypeChangeReach(const QNL_network* network, int node, int oldType, int newType);
+    // Once the new definition is in place: clears the valid flag of every value found (of
+    // every value when the update samples, before the change or after it, or when there was
+    // no room to search), the user's findings aside.
+    void Invalidate(QNL_network& network) const;
+
+private:
+    std::vector<int> reached;
+    bool equations = false;
+    bool sampledBefore = false;
+    bool complete = true;
+};
+
 } // namespace quarn::detail

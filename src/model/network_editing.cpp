@@ -2,7 +2,6 @@
 
 #include "model/network.h"
 
-#include "definitions/equation_scc.h"
 #include "definitions/node_value.h"
 #include "definitions/value_dependence.h"
 #include "model/case_library.h"
@@ -90,9 +89,7 @@ int QNL_network::DeleteNode(int node) {
     if (quarn::detail::IsEquationOrHybridType(table[node].node->GetType())) {
         // A set of simultaneous equations names its members without arcs: the others let go
         // of a deleted member as an equation lets go of a deleted parent.
-        for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h))
-            if (auto* set = dynamic_cast<QNL_equationSCC*>(table[h].node->GetDefinition()))
-                set->MemberDeleted(node);
+        quarn::detail::LeaveSets(*this, node);
         // A sampled update draws for every node, so one node less changes every estimate.
         if (quarn::detail::Listens(*this, CHANGE_ARC_REMOVED))
             quarn::detail::InvalidateSampledValues(*this, false);
@@ -357,6 +354,11 @@ int QNL_network::NotifyChange(int node, int kind) {
 // are invalidated from here rather than by the conversion's own notice.
 int QNL_network::NodeTypeChanged(int node, int previousType) {
     StructureChanged();
+    // The solver takes only nodes with a set of equations as members: the sets let go of one
+    // that no longer has one, as of a deleted member.
+    if (previousType == QNL_TYPE_EQUATION_SCC && IsValidNodeHandle(node) &&
+        table[node].node->GetType() != QNL_TYPE_EQUATION_SCC)
+        quarn::detail::LeaveSets(*this, node);
     DropValuesIfDiagramBegins(node);
     if (cases != nullptr) cases->NodeTypeChanged(node, previousType);
     if (temporal) temporal->NodeTypeChanged(node);

@@ -236,15 +236,18 @@ const std::vector<int>& QNL_network::SlotTypes() {
 // observed, and the union of those walks is what one walk from all cleared nodes reaches once
 // no evidence blocks it (a walk blocked at a finding goes on when that finding is cleared in
 // turn, and with fewer findings a walk only reaches what an unblocked one does). So the values
-// are cleared quietly and walked from once. The one-by-one path stays for automatic updates
-// (one update per cleared finding) and for influence diagrams.
+// are cleared quietly and walked from once. Findings in conflict change none of that: what
+// they implied depends on the order of the derivation, but it all goes, and the walk starts at
+// every node that held it; with nothing left observed, nothing is in conflict after. The
+// one-by-one path stays for automatic updates (one update per cleared finding) and for
+// influence diagrams.
 int QNL_network::ClearEvidenceTogether() {
     std::vector<int> observed;
     CollectObserved(observed, true);
     const bool notified =
         (notificationControl & NOTIFY_ON) && (notificationMask & CHANGE_EVIDENCE_CLEARED);
     if (!notified || (notificationControl & NOTIFY_AUTO_UPDATE) || observed.size() < 2 ||
-        HasDecisionOrUtility() || conflictHeld) {
+        HasDecisionOrUtility()) {
         for (int h : observed) {
             QNL_nodeValue* value = table[h].node->GetValue();
             if (value != nullptr && value->HasEvidence()) value->ClearEvidence();
@@ -281,6 +284,7 @@ int QNL_network::ClearEvidenceTogether() {
         NoteBatchStart(h);
     }
     ClearPropagated(true, true);
+    conflictHeld = false;
     ++batchMoments;
     return EndEvidenceBatch();
 }

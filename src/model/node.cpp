@@ -3,6 +3,7 @@
 #include "definitions/extra_definition.h"
 #include "definitions/node_value.h"
 #include "definitions/node_values.h"
+#include "definitions/value_dependence.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node_cost.h"
@@ -381,6 +382,9 @@ int QNL_node::SetType(int type) {
     if (newDefinition != nullptr && definition != nullptr &&
         (result = newDefinition->Assign(*definition)) != 0)
         return abandon(result);
+    // The sets of equations the node's value reaches are found while the old definition still
+    // names its partners.
+    const quarn::detail::TypeChangeReach reach(network, handle, previous, type);
     // Only a node with outcomes can be a cost parent; one that loses them leaves its cost
     // children first, while its old type still names the dimension their costs give it.
     if (network != nullptr && QNL_IsTableParentType(previous) && !QNL_IsTableParentType(type)) {
@@ -415,6 +419,7 @@ int QNL_node::SetType(int type) {
         if (child != nullptr && child->definition != nullptr)
             child->definition->RemoveInvalidParents();
     }
+    reach.Invalidate(*network);
     network->NodeTypeChanged(handle, previous);
     return 0;
 }

@@ -292,6 +292,83 @@ TEST_F(EquationEdits, DeletedMembersLeaveTheirSetSolvable) {
     ExpectNothingComputedValid(net, "failed update");
 }
 
+// A node that takes or loses a set of equations by a type change starts afresh from
+// "id = 0" (with its parents added as terms for a plain equation). Every set its value reaches
+// solves again, and a node leaving a set leaves its partners' sets as a deleted one does.
+TEST_F(EquationEdits, TypeChangesIntoAndOutOfASetLeaveItSolvable) {
+    struct Expected {
+        const char* id;
+        double mean;
+    };
+    const struct {
+        const char* name;
+        bool intoSet;
+        std::vector<Expected> after;
+    } cases[] = {
+        // s1 = e = 0, s2 = 0.1 - 0.75 * 0.
+        {"e into a set", true, {{"e", 0.0}, {"s1", 0.0}, {"s2", 0.1}, {"t", 1.1}}},
+        // s1 = 0.5 * 0 + 1 once s2 is no member; then s2 = 2 and s1 = 1 as written.
+        {"s2 out of its set", false, {{"s1", 1.0}, {"s2", 2.0}, {"t", 4.0}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        net.DeleteAllNodes();
+        const int e = Node(QNL_TYPE_EQUATION, "e", "e = 2");
+        const int s1 = Node(QNL_TYPE_EQUATION_SCC, "s1");
+        const int s2 = Node(QNL_TYPE_EQUATION_SCC, "s2");
+        if (c.intoSet) {
+            ASSERT_EQ(net.AddArc(e, s1, 0), 0);
+            ASSERT_EQ(Scc(s2)->SetMembers(StringsOf({"s1"})), 0);
+            ASSERT_EQ(Eq(s1)->SetEquation("s1 = e", nullptr, nullptr), 0);
+            ASSERT_EQ(Eq(s2)->SetEquation("s2 = 0.1 - 0.75 * s1", nullptr, nullptr), 0);
+        } else {
+            ASSERT_EQ(Scc(s1)->SetMembers(StringsOf({"s2"})), 0);
+            ASSERT_EQ(Scc(s2)->SetMembers(StringsOf({"s1"})), 0);
+            ASSERT_EQ(Eq(s1)->SetEquation("s1 = 0.5 * s2 + 1", nullptr, nullptr), 0);
+            ASSERT_EQ(Eq(s2)->SetEquation("s2 = 0.3 * s1 + 1", nullptr, nullptr), 0);
+        }
+        const int t = Node(QNL_TYPE_EQUATION, "t", "t = s1 + s2 + 1");
+        ASSERT_EQ(Update(), 0) << LastMessage();
+        const int changed = c.intoSet ? e : s2;
+        ASSERT_EQ(
+            net.GetNode(changed)->SetType(c.intoSet ? QNL_TYPE_EQUATION_SCC : QNL_TYPE_EQUATION),
+            0);
+        for (int h : {s1, s2, t})
+            EXPECT_FALSE(Value(h)->IsValueValid()) << Id(h);
+        ExpectValidValuesFresh(net, "type changed");
+        if (!c.intoSet) {
+            EXPECT_TRUE(Scc(s1)->GetMembers().empty());
+            std::string text;
+            Eq(s1)->GetEquation().GetText(text);
+            EXPECT_EQ(text, "s1=0.5*0+1");
+            ASSERT_EQ(Update(), 0) << LastMessage();
+            EXPECT_NEAR(EqValue(s1)->GetMean(), 1.0, 1e-9);
+            ASSERT_EQ(Eq(s2)->SetEquation("s2 = 2", nullptr, nullptr), 0);
+            ASSERT_EQ(Eq(s1)->SetEquation("s1 = 1", nullptr, nullptr), 0);
+        }
+        ASSERT_EQ(Update(), 0) << LastMessage();
+        for (const Expected& x : c.after)
+            EXPECT_NEAR(EqValue(net.FindNode(x.id))->GetMean(), x.mean, 1e-9) << x.id;
+        // And back: s2 rejoins no set by itself (its partners let it go); e leaves its own.
+        ASSERT_EQ(
+            net.GetNode(changed)->SetType(c.intoSet ? QNL_TYPE_EQUATION : QNL_TYPE_EQUATION_SCC),
+            0);
+        ExpectValidValuesFresh(net, "type changed back");
+        EXPECT_EQ(Update(), 0) << LastMessage();
+    }
+
+    // A sampled update draws for every node from one stream: a node that takes a set, and so
+    // loses its draw, changes the draws of the others.
+    net.DeleteAllNodes();
+    net.SetNumberOfSamples(50);
+    const int a = Node(QNL_TYPE_EQUATION, "a", "a = Normal(0, 1)");
+    const int d = Node(QNL_TYPE_EQUATION, "d", "d = Normal(0, 1)");
+    ASSERT_EQ(Update(), 0) << LastMessage();
+    ASSERT_EQ(net.GetNode(a)->SetType(QNL_TYPE_EQUATION_SCC), 0);
+    EXPECT_FALSE(Value(d)->IsValueValid());
+    ExpectValidValuesFresh(net, "sampled");
+}
+
 // A new bound changes what a sampled update draws: X ~ Normal(0, 1) on [1, 10] has the mean
 // phi(1) / (1 - Phi(1)) = 1.525.
 TEST_F(EquationEdits, BoundChangesInvalidateTheSampledValues) {
@@ -333,7 +410,7 @@ TEST_F(EquationEdits, BoundChangesInvalidateTheSampledValues) {
 // ---------------------------------------------------------------------------------------
 // Random edits against a fresh copy.
 
-enum EditKind { TEXT, ARC, EVIDENCE, MEMBERS, DELETE, BOUNDS, UPDATE, EDIT_KINDS };
+enum EditKind { TEXT, ARC, EVIDENCE, MEMBERS, DELETE, BOUNDS, TYPE, UPDATE, EDIT_KINDS };
 
 std::string Coefficient(TestRandom& random) {
     static const char* const kCoefficients[] = {"0.5", "-0.3", "1.25", "2", "-0.75"};
@@ -427,6 +504,12 @@ protected:
             }
             break;
         }
+        case TYPE:
+            // The node takes a set of equations (none yet) or leaves its set.
+            if (!hybrid)
+                net.GetNode(h)->SetType(Scc(h) != nullptr ? QNL_TYPE_EQUATION
+                                                          : QNL_TYPE_EQUATION_SCC);
+            break;
         default:
             if (Update() != 0) ExpectNothingComputedValid(net, LastMessage());
             break;
@@ -438,9 +521,9 @@ protected:
 };
 
 // Equation networks (with draws or without, with a set of simultaneous equations) and hybrid
-// networks under random edits of texts, arcs, evidence, sets, deletions and bounds, with an
-// update every few edits. After every step each value still marked valid is what a fresh
-// update of a copy gives.
+// networks under random edits of texts, arcs, evidence, sets, deletions, bounds and type
+// changes into and out of sets, with an update every few edits. After every step each value
+// still marked valid is what a fresh update of a copy gives.
 TEST_F(RandomEdits, ValidValuesAreThoseOfAFreshUpdate) {
     for (const int trial : RoundsUpTo(9)) {
         net.DeleteAllNodes();

@@ -15,6 +15,18 @@ double Uniform() {
     return u;
 }
 
+// The first of n probabilities at which a uniform draw falls within their running sum; the
+// last when rounding leaves the sum short of it.
+int DrawIndex(const double* probabilities, int n) {
+    const double u = Uniform();
+    double running = 0.0;
+    for (int s = 0; s < n; ++s) {
+        running += probabilities[s];
+        if (u <= running) return s;
+    }
+    return n - 1;
+}
+
 // A weight that is not a finite number, or below 0, counts as 0.
 double Clean(double w) {
     return std::isfinite(w) && w > 0.0 ? w : 0.0;
@@ -249,16 +261,7 @@ double QNL_hybridMessages::DrawFromProduct(int h, QNL_evaluationContext* holder,
         for (int s = 0; s < n; ++s)
             scratch[static_cast<std::size_t>(s)] =
                 sum > 0.0 ? scratch[static_cast<std::size_t>(s)] / sum : 1.0 / n;
-        const double u = Uniform();
-        double running = 0.0;
-        state = n - 1;
-        for (int s = 0; s < n; ++s) {
-            running += scratch[static_cast<std::size_t>(s)];
-            if (u <= running) {
-                state = s;
-                break;
-            }
-        }
+        state = DrawIndex(scratch.data(), n);
         x.SetState(state);
         return scratch[static_cast<std::size_t>(state)];
     }
@@ -688,16 +691,7 @@ double QNL_hybridMessages::DrawWeighted(int h) {
             scratch[static_cast<std::size_t>(s)] =
                 (1.0 - DEFENSIVE_SHARE) * scratch[static_cast<std::size_t>(s)] / sum +
                 DEFENSIVE_SHARE * Clean(holder->GetProbability(s));
-        const double u = Uniform();
-        double running = 0.0;
-        int state = n - 1;
-        for (int s = 0; s < n; ++s) {
-            running += scratch[static_cast<std::size_t>(s)];
-            if (u <= running) {
-                state = s;
-                break;
-            }
-        }
+        const int state = DrawIndex(scratch.data(), n);
         x.SetState(state);
         const double q = scratch[static_cast<std::size_t>(state)];
         return q > 0.0 ? Clean(holder->GetProbability(state)) / q : 0.0;

@@ -221,7 +221,7 @@ TEST_F(HybridAccuracy, EveryAlgorithmAgreesWithTheClosedForm) {
              return std::vector<Expected>{{x, n.mean, n.sd}};
          }},
     };
-    const int samples = 20000;
+    const int samples = 10000;
     for (const Case& c : cases) {
         for (int algorithm : c.algorithms) {
             SCOPED_TRACE(std::string(c.name) + ", algorithm " + std::to_string(algorithm));

@@ -159,6 +159,21 @@ TEST(GaussianMixture, FitRecoversRandomMixturesWhateverTheWeightScale) {
             EXPECT_NEAR(same.components[j].variance, fit.components[j].variance, 1e-9);
             EXPECT_NEAR(same.components[j].weight, fit.components[j].weight, 1e-12);
         }
+
+        // The same values in a unit a thousand times smaller, shifted: the same fit in it.
+        std::vector<QNL_weightedSample> moved = samples;
+        for (auto& s : moved)
+            s.value = 1000.0 * s.value + 7.0;
+        QNL_gaussianMixture other(-1e5, 1e5, k, 0.001, 10.0);
+        QNL_randomMixtures().Seed(100 + trial);
+        other.Fit(moved);
+        for (int j = 0; j < k; ++j) {
+            const Component& c = fit.components[j];
+            EXPECT_NEAR(other.components[j].mean, 1000.0 * c.mean + 7.0,
+                        1e-6 * (1.0 + 1000.0 * std::fabs(c.mean)));
+            EXPECT_NEAR(other.components[j].variance, 1e6 * c.variance, 1e-6 * 1e6 * c.variance);
+            EXPECT_NEAR(other.components[j].weight, c.weight, 1e-9);
+        }
     }
 }
 

@@ -21,6 +21,17 @@ using quarn_test::TestRandom;
 class NoisyAdder : public quarn_test::NetworkFixture {
 protected:
     QNL_noisyAdder* Adder(int node) { return dynamic_cast<QNL_noisyAdder*>(Def(node)); }
+    // A parent X of the three-outcome gate, whose active column is (0.2, 0.3, 0.5).
+    int AddActiveParent(int y) {
+        const int x = Add(QNL_TYPE_CPT, "X");
+        EXPECT_EQ(net.AddArc(x, y), 0);
+        QNL_Dmatrix params(*Adder(y)->GetParameters());
+        const double active[3] = {0.2, 0.3, 0.5};
+        for (int k = 0; k < 3; ++k)
+            params.Subscript(k) = active[k];
+        EXPECT_EQ(Adder(y)->SetDefinition(params), 0);
+        return x;
+    }
     std::string Check(int node) {
         char message[64];
         Adder(node)->CheckParameters(*Adder(node)->GetParameters(), message, sizeof message);
@@ -33,13 +44,7 @@ TEST_F(NoisyAdder, SmallGatesExpandAsWorkedByHand) {
     EXPECT_EQ(quarn_test::IdsOf(Def(y)), (std::vector<std::string>{"State0", "State1", "State2"}));
     EXPECT_EQ(Adder(y)->GetDistinguishedState(), 1);
     EXPECT_EQ(Values(y), (std::vector<double>{0, 1, 0}));
-    const int x = Add(QNL_TYPE_CPT, "X");
-    ASSERT_EQ(net.AddArc(x, y), 0);
-    QNL_Dmatrix params(*Adder(y)->GetParameters());
-    const double active[3] = {0.2, 0.3, 0.5};
-    for (int k = 0; k < 3; ++k)
-        params.Subscript(k) = active[k];
-    ASSERT_EQ(Adder(y)->SetDefinition(params), 0);
+    const int x = AddActiveParent(y);
     quarn_test::ExpectNear(Values(y), {0.1, 0.65, 0.25, 0, 1, 0}, 1e-12, "average");
     Adder(y)->SetFunction(QNL_NOISYADDER_SINGLEFAULT);
     quarn_test::ExpectNear(Values(y), {0.2, 0.3, 0.5, 0, 1, 0}, 1e-12, "single fault");
@@ -176,13 +181,7 @@ TEST_F(NoisyAdder, EveryColumnIsADistributionAndTheWeightedAverageWhereItIsDefin
 // active and the column is the leak's; otherwise the parent's column alone.
 TEST_F(NoisyAdder, ColumnWithoutActiveParentIsTheLeakWhateverTheWeights) {
     const int y = Add(QNL_TYPE_NOISY_ADDER, "Y");
-    const int x = Add(QNL_TYPE_CPT, "X");
-    ASSERT_EQ(net.AddArc(x, y), 0);
-    QNL_Dmatrix params(*Adder(y)->GetParameters());
-    const double active[3] = {0.2, 0.3, 0.5};
-    for (int k = 0; k < 3; ++k)
-        params.Subscript(k) = active[k];
-    ASSERT_EQ(Adder(y)->SetDefinition(params), 0);
+    AddActiveParent(y);
     const struct {
         std::vector<double> weights, table;
     } cases[] = {

@@ -129,6 +129,7 @@ void QNL_hybridMessages::Init() {
             st.parentLast[k] = !Fixed(x.parents[k]) && (!reduced || fixed) ? 1 : 0;
     }
     scratch.assign(std::max<std::size_t>(outcomes, 1), 0.0);
+    priors.assign(scratch.size(), 0.0);
 }
 
 // After a message reached the receiver, the messages that depend on it are due again.
@@ -677,24 +678,22 @@ double QNL_hybridMessages::DrawWeighted(int h) {
     if (!x.IsContinuous()) {
         if (!st.hasTable && Void(lambda)) return x.DrawWeighted();
         QNL_evaluationContext* holder = x.Holder();
-        const int n = static_cast<QNL_discreteSamplingNode&>(x).GetNumberOfOutcomes();
+        const std::size_t n = static_cast<std::size_t>(
+            static_cast<QNL_discreteSamplingNode&>(x).GetNumberOfOutcomes());
         double sum = 0.0;
-        for (int s = 0; s < n; ++s) {
-            const double t = st.hasTable
-                                 ? st.table[static_cast<std::size_t>(s)]
-                                 : Clean(holder->GetProbability(s)) * lambda->Probability(s);
-            scratch[static_cast<std::size_t>(s)] = t;
-            sum += t;
+        for (std::size_t s = 0; s < n; ++s) {
+            priors[s] = Clean(holder->GetProbability(static_cast<int>(s)));
+            scratch[s] = st.hasTable ? st.table[s]
+                                     : priors[s] * lambda->Probability(static_cast<int>(s));
+            sum += scratch[s];
         }
         if (!(sum > 0.0) || !std::isfinite(sum)) return x.DrawWeighted();
-        for (int s = 0; s < n; ++s)
-            scratch[static_cast<std::size_t>(s)] =
-                (1.0 - DEFENSIVE_SHARE) * scratch[static_cast<std::size_t>(s)] / sum +
-                DEFENSIVE_SHARE * Clean(holder->GetProbability(s));
-        const int state = DrawIndex(scratch.data(), n);
+        for (std::size_t s = 0; s < n; ++s)
+            scratch[s] = (1.0 - DEFENSIVE_SHARE) * scratch[s] / sum + DEFENSIVE_SHARE * priors[s];
+        const int state = DrawIndex(scratch.data(), static_cast<int>(n));
         x.SetState(state);
         const double q = scratch[static_cast<std::size_t>(state)];
-        return q > 0.0 ? Clean(holder->GetProbability(state)) / q : 0.0;
+        return q > 0.0 ? priors[static_cast<std::size_t>(state)] / q : 0.0;
     }
     if (x.IsEquation() || (!st.hasTable && Void(lambda))) return x.DrawWeighted();
     QNL_evaluationContext* holder = x.Holder();

@@ -117,6 +117,7 @@ private:
     std::vector<State> states;
     // Scratch of the draws, sized once.
     std::vector<double> scratch;
+    std::vector<double> priors;
     QNL_gaussianMixture product;
     std::vector<const QNL_gaussianMixture*> candidates;
 };

@@ -13,20 +13,9 @@ using Args = QNL_argumentBlock;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// A uniform draw in (0, 1]: the generator returns 0.0 once in 32768 draws, and the
-// logarithms of the Exponential and Weibull draws must stay finite.
+// A uniform draw in (0, 1], for the logarithms of the Gamma, Exponential and Weibull draws.
 double PositiveUniform() {
-    for (int attempt = 0; attempt < 64; ++attempt) {
-        const double u = UniformDraw();
-        if (u > 0.0) return u;
-    }
-    return 1.0 / 32767.0;
-}
-
-double StandardNormal() {
-    const double u1 = PositiveUniform();
-    const double u2 = UniformDraw();
-    return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * Pi() * u2);
+    return PositiveDraw(QNL_randomUniform());
 }
 
 // Marsaglia and Tsang's method; shapes below 1 are boosted by one and scaled back.
@@ -39,7 +28,7 @@ double GammaDraw(double shape) {
     const double d = shape - 1.0 / 3.0;
     const double c = 1.0 / std::sqrt(9.0 * d);
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        const double x = StandardNormal();
+        const double x = NormalDraw(0.0, 1.0);
         double v = 1.0 + c * x;
         if (v <= 0.0) continue;
         v = v * v * v;
@@ -168,7 +157,7 @@ double DrawBinomial(const Args& a) {
     if (n > kMaxExactTrials) {
         if (std::isinf(n)) return kNaN;
         const double q = BinomialChance(p);
-        const double draw = std::round(n * q + std::sqrt(n * q * (1.0 - q)) * StandardNormal());
+        const double draw = std::round(n * q + std::sqrt(n * q * (1.0 - q)) * NormalDraw(0.0, 1.0));
         return std::min(std::max(draw, 0.0), n);
     }
     double count = 0.0;

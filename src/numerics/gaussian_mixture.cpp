@@ -28,12 +28,9 @@ double ShiftedUniform(double shift) {
     return u;
 }
 
-// Twelve uniforms, centred: mean 0, variance 1, never beyond +-6.
+// Normal, as the density every draw is weighed by.
 double StandardDraw() {
-    double sum = 0.0;
-    for (int i = 0; i < 12; ++i)
-        sum += Uniform();
-    return sum - 6.0;
+    return StandardNormalDraw(QNL_randomMixtures());
 }
 
 // The entry at which u falls within the running sum of probabilities, among those of

@@ -57,11 +57,26 @@ double UniformDraw() {
     return QNL_randomUniform().Next();
 }
 
+double PositiveDraw(QNL_random& random) {
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        const double u = random.Next();
+        if (u > 0.0) return u;
+    }
+    return 1.0 / 32767.0;
+}
+
+// Box and Muller's transform of two of the generator's numbers: normal but for their 15 bits,
+// which leave nothing beyond about 4.56 sd. A centred sum of twelve uniforms, as these draws
+// once were, has lighter tails than the normal density the samplers weigh every draw by, and
+// that mismatch biased posteriors by an amount no number of samples took away.
+double StandardNormalDraw(QNL_random& random) {
+    const double u1 = PositiveDraw(random);
+    const double u2 = random.Next();
+    return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * Pi() * u2);
+}
+
 double NormalDraw(double mean, double sd) {
-    double s = -6.0;
-    for (int i = 0; i < 12; ++i)
-        s += UniformDraw();
-    return s * sd + mean;
+    return mean + sd * StandardNormalDraw(QNL_randomUniform());
 }
 
 double LogGamma(double x) {

@@ -32,7 +32,12 @@ QNL_random& QNL_randomSamplingDistributions();
 QNL_random& QNL_randomUniform();
 
 double UniformDraw();
-// Sum of twelve uniform draws, centred: always within mean +- 6 sd.
+// A number of the generator in (0, 1]: it gives 0.0 once in 32768 draws, and logarithms of
+// the draws must stay finite.
+double PositiveDraw(QNL_random& random);
+// A standard normal draw from the generator's numbers (two per draw).
+double StandardNormalDraw(QNL_random& random);
+// A normal draw from UniformDraw's generator.
 double NormalDraw(double mean, double sd);
 double LogGamma(double x);
 double Beta(double a, double b);

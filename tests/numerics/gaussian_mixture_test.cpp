@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -96,6 +97,40 @@ TEST(GaussianMixture, DrawsFollowTheDensityWhateverTheVariance) {
     EXPECT_EQ(point.Mass(), 0.0);
     EXPECT_EQ(point.Draw(), 2.5);
     EXPECT_EQ(QNL_gaussianMixture().Draw(), 0.0);
+}
+
+// The samplers weigh every normal draw by the normal density, so the draws must have the
+// normal's shape, not only its mean and variance: its fourth moment 3 and its tails.
+TEST(GaussianMixture, NormalDrawsHaveTheShapeOfTheNormalDensity) {
+    QNL_randomUniform().Seed(11);
+    QNL_randomMixtures().Seed(11);
+    const QNL_gaussianMixture unit = Mixture({{1.0, 0.0, 1.0}});
+    const struct {
+        const char* name;
+        std::function<double()> draw;
+    } sources[] = {
+        {"NormalDraw", [] { return NormalDraw(0.0, 1.0); }},
+        {"mixture", [&] { return unit.Draw(); }},
+    };
+    const int n = 1000000;
+    // 0.0027: the normal's mass beyond 3 standard deviations.
+    const double tail = std::erfc(3.0 / std::sqrt(2.0));
+    for (const auto& source : sources) {
+        double first = 0.0, second = 0.0, fourth = 0.0, beyond = 0.0;
+        for (int i = 0; i < n; ++i) {
+            const double z = source.draw();
+            first += z;
+            second += z * z;
+            fourth += z * z * z * z;
+            beyond += std::fabs(z) > 3.0 ? 1.0 : 0.0;
+        }
+        // Standard errors: 1, sqrt(2), sqrt(96) and sqrt(p (1 - p)) over sqrt(n).
+        const double root = std::sqrt(static_cast<double>(n));
+        EXPECT_NEAR(first / n, 0.0, 5.0 / root) << source.name;
+        EXPECT_NEAR(second / n, 1.0, 5.0 * std::sqrt(2.0) / root) << source.name;
+        EXPECT_NEAR(fourth / n, 3.0, 5.0 * std::sqrt(96.0) / root) << source.name;
+        EXPECT_NEAR(beyond / n, tail, 5.0 * std::sqrt(tail * (1.0 - tail)) / root) << source.name;
+    }
 }
 
 // Samples without weight leave the components; fewer samples than components leave blocks

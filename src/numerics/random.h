@@ -13,7 +13,12 @@ public:
     // Restarts the sequence from a seed.
     void Seed(unsigned seed);
     // A draw in [0, 1], both ends included: one of 32768 equally spaced values.
-    double Next();
+    double Next() { return static_cast<double>(NextBits()) / 32767.0; }
+    // The next 15 bits, 0 to 32767: what Next() scales.
+    std::uint32_t NextBits() {
+        state = state * 214013u + 2531011u;
+        return (state >> 16) & 0x7FFFu;
+    }
     std::uint32_t GetState() const { return state; }
 
 private:
@@ -32,8 +37,9 @@ QNL_random& QNL_randomSamplingDistributions();
 QNL_random& QNL_randomUniform();
 
 double UniformDraw();
-// A number of the generator in (0, 1]: it gives 0.0 once in 32768 draws, and logarithms of
-// the draws must stay finite.
+// A uniform draw in (0, 1] made of two of the generator's numbers (30 bits), for logarithms:
+// its smallest value, 2^-30, lets -log(u) reach 20.8 and a normal radius 6.45 sd; a single
+// 15-bit number would cut off tails that the samplers weigh draws by.
 double PositiveDraw(QNL_random& random);
 // A standard normal draw from the generator's numbers (two per draw).
 double StandardNormalDraw(QNL_random& random);

@@ -92,3 +92,4 @@
 #include "numerics/gaussian_mixture.h"
 #include "numerics/number_text.h"
 #include "numerics/random.h"
+#include "numerics/truncated_normal.h"

@@ -33,6 +33,9 @@ public:
     virtual int Evaluate(double*) { return NOT_SUPPORTED; }
     virtual int EvaluateNamed(const std::string&, double*) { return NOT_SUPPORTED; }
     virtual int DrawValue(double*) { return NOT_SUPPORTED; }
+    // A draw renormalised within [lower, upper], made directly where the holder knows how;
+    // NOT_SUPPORTED leaves the caller to draw again until a value falls inside.
+    virtual int DrawWithin(double /*lower*/, double /*upper*/, double*) { return NOT_SUPPORTED; }
     virtual int DrawOutcome(int*) { return NOT_SUPPORTED; }
     virtual double GetDensity(double) { return NOT_SUPPORTED; }
     virtual double GetProbability(int) { return NOT_SUPPORTED; }
@@ -80,6 +83,9 @@ public:
     // The call's moments, or the equation's value with variance 0.
     int GetMoments(double& mean, double& variance) override;
     int DrawValue(double* out) override;
+    // A Normal call is drawn from its truncation by inversion; -2 when the range holds no
+    // mass a double can represent.
+    int DrawWithin(double lower, double upper, double* out) override;
     // The call's normalised density; -52.0 for a deterministic equation.
     double GetDensity(double x) override;
     // Also renames an expression stored under the old name; the text is rewritten from the

@@ -51,6 +51,7 @@ int QNL_hybridInference::Build() {
     try {
         if (int r = CreateNodes()) return r;
         if (int r = Link()) return r;
+        if (!evidence.empty()) FixDetermined();
         MarkAncestors();
         MarkFixedNeighbours();
         solved.assign(nodes.size(), 0);
@@ -193,6 +194,39 @@ int QNL_hybridInference::CheckHolders(QNL_samplingNode& node, int type) {
     return 0;
 }
 
+// A node whose value is determined, a constant or an equation of fixed nodes, is fixed before
+// the evidence chooses the parents it is enforced through: enforced through such a node, the
+// evidence could be met only by the one value its equation gives, which no solved value
+// reproduces, and every draw would weigh 0. A value outside the node's bounds is left to the
+// propagation from the evidence, whose check names it.
+void QNL_hybridInference::FixDetermined() {
+    std::vector<int> stack(evidence.rbegin(), evidence.rend());
+    for (auto& node : nodes)
+        if (node != nullptr && node->parents.empty() && FixEquation(node->GetHandle(), true))
+            stack.push_back(node->GetHandle());
+    while (!stack.empty()) {
+        const int n = stack.back();
+        stack.pop_back();
+        for (int c : nodes[static_cast<std::size_t>(n)]->children)
+            if (FixEquation(c, true)) stack.push_back(c);
+    }
+}
+
+// Fixes an equation node whose parents are all fixed at the value its equation gives them.
+bool QNL_hybridInference::FixEquation(int handle, bool withinBounds) {
+    QNL_samplingNode& node = *nodes[static_cast<std::size_t>(handle)];
+    if (!IsEquationType(TypeOf(handle)) || node.Has(QNL_samplingNode::FIXED) ||
+        !std::all_of(node.parents.begin(), node.parents.end(), [&](int p) { return IsFixed(p); }))
+        return false;
+    QNL_evaluationContext* holder = node.Holder();
+    double x = 0.0;
+    if (!holder->HasExpressions() || holder->Evaluate(&x) != 0 || !std::isfinite(x)) return false;
+    if (withinBounds && !static_cast<QNL_continuousSamplingNode&>(node).Inside(x)) return false;
+    node.SetValue(x);
+    node.Fix();
+    return true;
+}
+
 void QNL_hybridInference::MarkAncestors() {
     std::vector<char> seen(nodes.size(), 0);
     std::vector<int> stack;
@@ -326,20 +360,8 @@ void QNL_hybridInference::Propagate() {
                 }
             }
         }
-        for (int c : node.children) {
-            QNL_samplingNode& child = *nodes[static_cast<std::size_t>(c)];
-            if (!IsEquationType(TypeOf(c)) || child.Has(QNL_samplingNode::FIXED)) continue;
-            if (!std::all_of(child.parents.begin(), child.parents.end(),
-                             [&](int p) { return IsFixed(p); }))
-                continue;
-            QNL_evaluationContext* holder = child.Holder();
-            double x = 0.0;
-            if (!holder->HasExpressions() || holder->Evaluate(&x) != 0 || !std::isfinite(x))
-                continue;
-            child.SetValue(x);
-            child.Fix();
-            stack.push_back(c);
-        }
+        for (int c : node.children)
+            if (FixEquation(c, false)) stack.push_back(c);
     }
 }
 
@@ -502,6 +524,8 @@ int QNL_hybridInference::Sample(bool weighted) {
     const long long cap = static_cast<long long>(DRAW_CAP_FACTOR) * samples;
     const long long probe = DrawsBeforeRefusal();
     int accepted = 0;
+    // Wide enough for the squares of any finite weight.
+    long double sum = 0.0L, squares = 0.0L;
     draws = 0;
     while (accepted < samples) {
         if (draws >= cap || (accepted == 0 && draws >= probe)) return -2;
@@ -509,9 +533,21 @@ int QNL_hybridInference::Sample(bool weighted) {
         const double w = Draw(weighted, weighted ? messages.get() : nullptr);
         if (!(w > 0.0) || !std::isfinite(w)) continue;
         ++accepted;
+        sum += w;
+        squares += static_cast<long double>(w) * w;
         for (int h : order) {
             QNL_samplingNode* node = nodes[static_cast<std::size_t>(h)].get();
             if (!node->Has(QNL_samplingNode::FIXED)) node->AddSample(w);
+        }
+    }
+    // One sample can't be told from a degenerate run; any more can.
+    if (weighted && samples > 1) {
+        const double effective = static_cast<double>(sum * sum / squares);
+        if (!(effective >= std::max(EFFECTIVE_FLOOR, samples / EFFECTIVE_SHARE))) {
+            QNL_errorHandler::Instance().LogError(
+                -2, "ERROR: the weight of the samples rests on too few of them: an effective " +
+                        std::to_string(effective) + " of " + std::to_string(samples));
+            return -2;
         }
     }
     for (int h : order) {
@@ -566,16 +602,40 @@ int QNL_hybridInference::PropagatedImportance() {
     }
 }
 
-// A message from an observed child that carries no weight says the evidence may be
-// impossible, or only that 250 draws missed a narrow likelihood: weighted draws decide.
+// Whether some evidence is left for the draws to decide: a fixed node enforced through a
+// parent, or one with a parent that is not fixed.
+bool QNL_hybridInference::EvidenceOpen() const {
+    for (const auto& node : nodes) {
+        if (node == nullptr || !node->Has(QNL_samplingNode::FIXED)) continue;
+        if (node->Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT)) return true;
+        for (int p : node->parents)
+            if (!IsFixed(p)) return true;
+    }
+    return false;
+}
+
+// Messages of 250 points can prove evidence neither possible nor impossible: what building
+// left open is confirmed by the weighted draws likelihood weighting would make, so that the
+// messages refuse exactly what it finds no weight for. A weightless message from an observed
+// child names the node.
 int QNL_hybridInference::MessagePassing() {
     try {
         if (int r = StartMessages(false)) return r;
-        const int weightless = messages->WeightlessEvidence();
-        if (weightless >= 0 && !AnyWeight())
-            return Refuse(weightless, "its evidence gives no weight to any value of its parents");
+        if (EvidenceOpen() && !AnyWeight()) {
+            const int weightless = messages->WeightlessEvidence();
+            if (weightless >= 0)
+                return Refuse(weightless,
+                              "its evidence gives no weight to any value of its parents");
+            return QNL_errorHandler::Instance().LogError(
+                -2, "ERROR: no weighted draw gives the evidence any weight");
+        }
         for (int h : order)
             messages->WriteBeliefs(h, *network.GetNode(h), samples);
+        for (int h : order) {
+            const QNL_nodeValue* value = network.GetNode(h)->GetValue();
+            if (value != nullptr && !value->IsValueValid())
+                return Refuse(h, "the messages leave it without any weighted value");
+        }
         return 0;
     } catch (const std::bad_alloc&) {
         return QNL_errorHandler::Instance().LogError(-42);
@@ -609,9 +669,12 @@ int RunHybridAlgorithm(QNL_network& network, int algorithm) {
         result = inference.LogicSampling();
         break;
     }
+    if (result == 0) return 0;
+    // A run may have written some values before it failed.
+    network.ClearAllPropagatedEvidence();
+    network.InvalidateValues();
     if (result == -42) return result;
-    if (result < 0) return log.LogError(-5, kNoSamples);
-    return 0;
+    return log.LogError(-5, kNoSamples);
 }
 
 } // namespace

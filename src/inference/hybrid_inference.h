@@ -30,6 +30,11 @@ public:
     // A run whose first max(number of samples, this) draws all weigh 0 gives up: a run that
     // could finish within the cap gets a weight that early but with negligible probability.
     static constexpr int DRAWS_BEFORE_REFUSAL = 2000;
+    // A weighted run whose weight rests on fewer effective samples, (sum w)^2 / sum w^2,
+    // than max(this, number of samples / EFFECTIVE_SHARE) gives up: its answer would be a
+    // handful of draws. Sound runs keep at least a few per thousand samples.
+    static constexpr double EFFECTIVE_FLOOR = 1.1;
+    static constexpr double EFFECTIVE_SHARE = 1000.0;
 
     explicit QNL_hybridInference(QNL_network& network);
     QNL_hybridInference(const QNL_hybridInference&) = delete;
@@ -50,8 +55,8 @@ public:
     // on an equation node that no parent enforces while a discrete parent is open.
     int PropagatedImportance();
     // The message passing, its beliefs written into every node's value; 0 or -2 as above,
-    // also, with a message naming the node, for evidence whose message carries no weight
-    // where no weighted draw finds any either.
+    // also, with a message, for evidence that building did not decide where no weighted draw
+    // finds any weight, and for a node the beliefs left without any.
     int MessagePassing();
 
     bool HasEvidence() const { return !evidence.empty(); }
@@ -67,6 +72,9 @@ private:
     int CreateNodes();
     int Link();
     int CheckHolders(QNL_samplingNode& node, int type);
+    void FixDetermined();
+    bool FixEquation(int handle, bool withinBounds);
+    bool EvidenceOpen() const;
     void MarkAncestors();
     void MarkFixedNeighbours();
     int SolveForParents(QNL_samplingNode& node);
@@ -99,7 +107,7 @@ private:
 
 // The hybrid algorithms as the belief update reaches them (13 to 16 in that order): values
 // without evidence are invalidated, the object built, run and destroyed. A run without useful
-// samples is logged and returned as -5.
+// samples is logged and returned as -5, every value it wrote invalidated again.
 int RunHbnPropagatedImportance(QNL_network& network);
 int RunHbnLikelihoodWeighting(QNL_network& network);
 int RunHbnMessagePassing(QNL_network& network);

@@ -165,8 +165,11 @@ void QNL_hybridMessages::Add(Link& link, int state, double value, double weight)
 // equation fixes gives, is widened just enough for the density to count it, far less than
 // a histogram bin of its node, so that the message still weighs the values near it instead
 // of none. A component of any real width is left as fitted: widening those to a bin pulled
-// tightly pinned posteriors far towards their priors.
-void QNL_hybridMessages::Normalize(QNL_sampleDistribution& message) {
+// tightly pinned posteriors far towards their priors. Nor is a message narrower than the gap
+// between the points it was fitted to: it can't tell where in that gap the likelihood lies,
+// and a fit collapsed onto the one point that carried the weight sent every proposal built
+// on it beside the posterior.
+void QNL_hybridMessages::Normalize(QNL_sampleDistribution& message, double spacing) {
     message.Normalize();
     if (message.IsDiscrete()) return;
     auto& interval = Interval(message);
@@ -194,11 +197,18 @@ void QNL_hybridMessages::Normalize(QNL_sampleDistribution& message) {
     }
     const double width = (widened.rangeHigh - widened.rangeLow) / QNL_continuousSamplingNode::BINS;
     if (!(width > 0.0) || !std::isfinite(width)) return;
-    const double floor =
-        std::max(DEGENERATE_SHARE * DEGENERATE_SHARE * width * width, DEGENERATE_VARIANCE);
+    const double floor = std::max(DEGENERATE_SHARE * DEGENERATE_SHARE * width * width,
+                                  std::isfinite(spacing) ? GAPS * GAPS * spacing * spacing : 0.0);
     for (auto& c : widened.components)
         if (!(c.variance > floor)) c.variance = floor;
     interval.SetMixture(widened);
+}
+
+void QNL_hybridMessages::Restart(Link& link) {
+    link.next->Reset();
+    link.total = 0.0;
+    link.spacing = 0.0;
+    link.likelihood = 0.0;
 }
 
 bool QNL_hybridMessages::DrawParents(int h, int skip) {
@@ -329,10 +339,7 @@ void QNL_hybridMessages::ToChildren(int h) {
     for (std::size_t k = 0; k < x.children.size(); ++k) {
         if (!st.childLast[k]) continue;
         any = true;
-        Link& link =
-            StateOf(x.children[k]).fromParents[static_cast<std::size_t>(st.slotAtChild[k])];
-        link.next->Reset();
-        link.total = 0.0;
+        Restart(StateOf(x.children[k]).fromParents[static_cast<std::size_t>(st.slotAtChild[k])]);
     }
     if (!any) return;
     QNL_sampleDistribution* lambda = st.lambda.current.get();
@@ -401,8 +408,7 @@ void QNL_hybridMessages::ToParents(int h) {
         if (!st.parentLast[k] || Fixed(p)) continue;
         Link& link = StateOf(p).fromChildren[static_cast<std::size_t>(st.slotAtParent[k])];
         if (link.next == nullptr) continue;
-        link.next->Reset();
-        link.total = 0.0;
+        Restart(link);
         QNL_sampleDistribution& proposal = *link.current;
         QNL_samplingNode& parent = Node(p);
         if (!parent.IsContinuous()) {
@@ -428,7 +434,7 @@ void QNL_hybridMessages::ToParents(int h) {
             const auto& bounded = static_cast<const QNL_continuousSamplingNode&>(parent);
             const double low = bounded.GetLowerBound(), high = bounded.GetUpperBound();
             for (int i = 0; i < POINTS; ++i) {
-                double u = 0.0, g = 1.0;
+                double u = 0.0, g = 1.0, density = 1.0 / (high - low);
                 if (Void(&proposal)) {
                     if (proposal.SampleValue(u) != 0) continue;
                 } else {
@@ -437,6 +443,7 @@ void QNL_hybridMessages::ToParents(int h) {
                     else if (proposal.SampleValue(u) != 0)
                         continue;
                     g = (1.0 - UNIFORM_SHARE) * proposal.Density(u) + UNIFORM_SHARE / (high - low);
+                    density = g;
                 }
                 if (!bounded.Inside(u)) continue;
                 double sum = 0.0;
@@ -444,7 +451,15 @@ void QNL_hybridMessages::ToParents(int h) {
                     parent.SetValue(u);
                     sum += InnerWeight(h, static_cast<int>(k));
                 }
-                Add(link, 0, u, g > 0.0 ? sum / INNER_DRAWS / g : 0.0);
+                // The spacing is averaged by likelihood, not by weight: weighed by one over
+                // the proposal's density, the few uniform points near the likelihood would
+                // keep every message as wide as the uniform share's spacing.
+                const double likelihood = Clean(sum / INNER_DRAWS);
+                Add(link, 0, u, g > 0.0 ? likelihood / g : 0.0);
+                if (likelihood > 0.0 && density > 0.0) {
+                    link.spacing += likelihood / (POINTS * density);
+                    link.likelihood += likelihood;
+                }
             }
         }
         link.updated = true;
@@ -466,8 +481,7 @@ void QNL_hybridMessages::FixedEquationToParents(int h) {
         if (!st.parentLast[k] || Fixed(p)) continue;
         Link& link = StateOf(p).fromChildren[static_cast<std::size_t>(st.slotAtParent[k])];
         if (link.next == nullptr) continue;
-        link.next->Reset();
-        link.total = 0.0;
+        Restart(link);
         QNL_samplingNode& parent = Node(p);
         if (parent.IsContinuous()) {
             for (int i = 0; i < POINTS; ++i) {
@@ -583,7 +597,7 @@ void QNL_hybridMessages::Settle() {
             st.lambdaStale = true;
             link.weightless = !(link.total > 0.0 && std::isfinite(link.total));
             if (!link.weightless)
-                Normalize(*link.next);
+                Normalize(*link.next, link.likelihood > 0.0 ? link.spacing / link.likelihood : 0.0);
             else
                 link.next.reset(NewMessage(h, true));
         }
@@ -755,18 +769,35 @@ void QNL_hybridMessages::WriteBeliefs(int h, QNL_node& node, int samples) {
     beliefs.reserve(static_cast<std::size_t>(std::max(samples, 0)));
     for (int i = 0; i < samples; ++i) {
         if (!DrawParents(h, -1)) continue;
-        QNL_evaluationContext* holder = x.Holder();
-        double v = 0.0, w = 1.0;
-        if (x.IsEquation()) {
-            if (holder->Evaluate(&v) != 0) continue;
-        } else {
-            const double q = DrawFromProduct(h, holder, lambda);
-            x.GetValue(v);
-            w = q > 0.0 ? Clean(holder->GetDensity(v)) / q : 0.0;
-        }
-        if (!Void(lambda)) w *= lambda->Density(v);
-        w = Clean(w);
-        if (w > 0.0 && continuous.Inside(v)) beliefs.push_back({v, w});
+        const double q = DrawWeighted(h);
+        double v = 0.0;
+        x.GetValue(v);
+        if (!(q > 0.0) || !continuous.Inside(v)) continue;
+        const double w = Clean(q * ChildrenWeight(h));
+        if (w > 0.0) beliefs.push_back({v, w});
     }
     continuous.WriteSamples(node, beliefs);
+}
+
+// What the children say of the node's current value. An observed child that is no equation
+// gives the probability or density of its evidence, for draws of its other parents from
+// their messages, as its message to the node estimates it; that message's fit of two
+// Gaussians only proposes values, since it can't hold a step or two distant peaks. Any other
+// child gives its fitted message.
+double QNL_hybridMessages::ChildrenWeight(int h) {
+    QNL_samplingNode& x = Node(h);
+    State& st = StateOf(h);
+    double v = 0.0;
+    x.GetValue(v);
+    double w = 1.0;
+    for (std::size_t k = 0; k < x.children.size() && w > 0.0; ++k) {
+        const int c = x.children[k];
+        if (Fixed(c) && !Node(c).IsEquation()) {
+            w *= InnerWeight(c, st.slotAtChild[k]);
+        } else {
+            QNL_sampleDistribution* message = st.fromChildren[k].current.get();
+            if (!Void(message)) w *= message->Density(v);
+        }
+    }
+    return Clean(w);
 }

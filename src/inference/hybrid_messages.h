@@ -28,10 +28,13 @@ public:
     static constexpr double UNIFORM_SHARE = 0.1;
     // Share of the importance draws taken from the node's own definition.
     static constexpr double DEFENSIVE_SHARE = 0.1;
-    // A message component narrower than this share of a histogram bin of its node, or of a
-    // variance below the one a mixture's density counts, is widened to it.
+    // A message component narrower than this share of a histogram bin of its node is widened
+    // to it.
     static constexpr double DEGENERATE_SHARE = 1e-3;
-    static constexpr double DEGENERATE_VARIANCE = 1e-6;
+    // Nor is a message to a continuous parent narrower than this many times the mean spacing
+    // of its points: the gap between random points that holds a given value is on average
+    // twice the mean spacing.
+    static constexpr double GAPS = 2.0;
 
     // order: parents before children. reduced: only the ancestors of evidence keep messages
     // from their children. sampling: the messages serve importance sampling afterwards.
@@ -52,7 +55,9 @@ public:
     // The first fixed node whose last message to a parent carried no weight, or -1.
     int WeightlessEvidence() const;
     // The beliefs the messages give into the node's value: outcome probabilities, or
-    // samples (samples of them) for a continuous node; a fixed node reports its value.
+    // samples (samples of them) for a continuous node; a fixed node reports its value. A
+    // continuous node's draws are proposed by the messages and weighed by what its observed
+    // children give exactly; a node left without weight is left not valid.
     void WriteBeliefs(int handle, QNL_node& node, int samples);
 
 private:
@@ -63,6 +68,10 @@ private:
         bool updated = false;
         // The last message computed on the link had no weight.
         bool weightless = false;
+        // A message to a continuous parent: the spacing of its points, 1 / (points x proposal
+        // density) each, summed weighed by likelihood, and the sum of those likelihoods.
+        double spacing = 0.0;
+        double likelihood = 0.0;
     };
     struct State {
         // Messages from each parent over the parent's variable, and from each child over
@@ -96,12 +105,14 @@ private:
     void Init();
     void MarkChanged(int receiver, int source, bool fromChild);
     void Add(Link& link, int state, double value, double weight);
-    static void Normalize(QNL_sampleDistribution& message);
+    static void Normalize(QNL_sampleDistribution& message, double spacing = 0.0);
+    static void Restart(Link& link);
     bool DrawParents(int h, int skip);
     double DrawFromProduct(int h, QNL_evaluationContext* holder, QNL_sampleDistribution* lambda);
     void ProductMixture(QNL_evaluationContext* holder, const QNL_gaussianMixture& message,
                         QNL_gaussianMixture& out, double keep);
     double InnerWeight(int h, int skip);
+    double ChildrenWeight(int h);
     double DrawTimesLambda(int h, QNL_evaluationContext* holder, QNL_sampleDistribution* lambda);
     void ToChildren(int h);
     void ToParents(int h);

@@ -246,14 +246,21 @@ void QNL_continuousSamplingNode::FinishStatistics() {
     weightedSquares = weightedSquares / total - weightedSum * weightedSum;
 }
 
-// A value outside the bounds is drawn again, and an equation's value outside them weighs 0:
-// the model holds the node within its range, whether the evidence is weighed in or not.
+// The distribution is renormalised within the bounds for the parents' current values: drawn
+// within them directly where the holder can (a Normal call), else drawn again until a value
+// falls inside; an equation's value outside them weighs 0. The model holds the node within
+// its range, whether the evidence is weighed in or not. Redraws that all fail weigh 0, which
+// is right only where the range keeps a fair share: a Normal whose range keeps only a far
+// tail would otherwise cost thousands of draws per value, or turn its range into evidence.
 double QNL_continuousSamplingNode::DrawFromDefinition() {
     QNL_evaluationContext* holder = Holder();
     if (holder->HasExpressions()) {
         if (holder->Evaluate(&value) != 0) return 0.0;
         return Inside(value) ? 1.0 : 0.0;
     }
+    const int within = holder->DrawWithin(lower, upper, &value);
+    if (within == 0) return Inside(value) ? 1.0 : 0.0;
+    if (within != QNL_evaluationContext::NOT_SUPPORTED) return 0.0;
     for (int attempt = 0; attempt < MAX_ATTEMPTS; ++attempt) {
         if (holder->DrawValue(&value) != 0) return 0.0;
         if (Inside(value)) return 1.0;

@@ -14,9 +14,10 @@ double Uniform() {
     return QNL_randomMixtures().Next();
 }
 
-// Whether the density counts a component.
+// Whether the density counts a component: any positive width, since a threshold on the
+// variance would depend on the unit the values are measured in.
 bool Counted(const QNL_gaussianMixture::Component& c) {
-    return c.weight > 1e-7 && c.variance > 1e-7 && std::isfinite(c.weight) &&
+    return c.weight > 1e-7 && c.variance > 0.0 && std::isfinite(c.weight) &&
            std::isfinite(c.variance);
 }
 

@@ -46,7 +46,7 @@ public:
     // positive.
     static double Normal(double x, double mean, double variance);
 
-    // Sum over the components of weight > 1e-7 and variance > 1e-7; 0 when count < 1.
+    // Sum over the components of weight > 1e-7 and a finite variance > 0; 0 when count < 1.
     double Density(double x) const;
     // Sum of sample weight x ln(mixture density); a sample of density 0 adds nothing.
     double LogLikelihood(const std::vector<QNL_weightedSample>& samples) const;

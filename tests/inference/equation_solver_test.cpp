@@ -274,7 +274,7 @@ TEST_F(EquationEvidence, AFailingHybridUpdateInvalidatesTheValues) {
         net.DeleteAllNodes();
         const int b = Node("b", "b = Normal(0, 1)");
         const int a = Node("a", "a = 2");
-        const int c = Node("c", observedParent ? "c = a + b" : "c = 2 * a + Normal(0, 1)");
+        const int c = Node("c", observedParent ? "c = a + b" : "c = 2 * a + Uniform(0, 1)");
         ASSERT_EQ(Value(c)->SetEvidence(7.0), 0);
         if (observedParent) {
             ASSERT_EQ(Value(b)->SetEvidence(0.5), 0);

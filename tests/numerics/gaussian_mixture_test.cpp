@@ -60,8 +60,8 @@ TEST(GaussianMixture, DensityAndLikelihoodReadOnlyComponentsThatCount) {
 }
 
 // Every component the density counts is drawn by its weight alone, however wide, so the
-// draws have the moments of the density; a component of too little weight or variance to
-// count is never drawn, unless nothing else is left: a point mass then gives its mean.
+// draws have the moments of the density, in any unit; a component of too little weight or of
+// no width is never drawn, unless nothing else is left: a point mass then gives its mean.
 TEST(GaussianMixture, DrawsFollowTheDensityWhateverTheVariance) {
     QNL_randomMixtures().Seed(7);
     const std::vector<std::vector<Component>> cases = {
@@ -70,13 +70,15 @@ TEST(GaussianMixture, DrawsFollowTheDensityWhateverTheVariance) {
         {{1.0, 3.0, 1.0}},
         {{0.6, 0.0, 144.0}, {0.4, 30.0, 1e4}},
         {{1e-8, 1e6, 1.0}, {0.5, 1.0, 1e-8}, {0.25, 2.0, 4.0}},
+        // The first case in a unit 10^5 times larger: narrow components count all the same.
+        {{0.5, -5e-3, 2e-8}, {0.5, 1e-3, 1e-8}},
     };
     const int n = 20000;
     for (std::size_t k = 0; k < cases.size(); ++k) {
         const QNL_gaussianMixture m = Mixture(cases[k]);
         double mass = 0.0, first = 0.0, second = 0.0;
         for (const Component& c : cases[k]) {
-            if (c.weight <= 1e-7 || c.variance <= 1e-7) continue;
+            if (c.weight <= 1e-7 || !(c.variance > 0.0)) continue;
             mass += c.weight;
             first += c.weight * c.mean;
             second += c.weight * (c.variance + c.mean * c.mean);

@@ -66,8 +66,9 @@ public:
     // Files a result directly into the positive or the negative collection.
     void AddTestResult(double score, bool positive, int predicted = -1, double weighted = 1.0);
     // Classifies a record of state indices (one per node) and files its result by whether
-    // its class is the positive state. -567 without a class, -2 for a record too short to
-    // hold the class, -1 when it cannot be classified (logged).
+    // its class is the positive state; a record whose class is missing is filed nowhere.
+    // -567 without a class, -2 for a record too short to hold the class, -1 when it cannot
+    // be classified (logged).
     int TestRecord(const std::vector<int>& record);
     // TestRecord on every testing record of the network; the first non-zero result.
     int TestRecords();

@@ -91,6 +91,10 @@ void QNL_learnModel::ClearTestResults() {
 int QNL_learnModel::TestRecord(const std::vector<int>& record) {
     if (network == nullptr || network->GetNode(classIndex) == nullptr) return -567;
     if (record.size() <= static_cast<std::size_t>(classIndex)) return -2;
+    // A record without a class (missing, or no state of the class) says nothing about the
+    // classifier and is filed nowhere.
+    const int actual = record[static_cast<std::size_t>(classIndex)];
+    if (actual < 0 || actual >= network->GetNode(classIndex)->GetNumberOfStates()) return 0;
     const std::vector<double>& p = ClassPosterior(record);
     if (p.empty())
         return LogFailure(-1, "a record without the learned tables or a state of every "
@@ -102,8 +106,7 @@ int QNL_learnModel::TestRecord(const std::vector<int>& record) {
     const double score = static_cast<std::size_t>(positiveState) < p.size()
                              ? p[static_cast<std::size_t>(positiveState)]
                              : 0.0;
-    AddTestResult(score, record[static_cast<std::size_t>(classIndex)] == positiveState, predicted,
-                  weighted);
+    AddTestResult(score, actual == positiveState, predicted, weighted);
     return 0;
 }
 

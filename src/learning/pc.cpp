@@ -118,7 +118,10 @@ class Run {
 public:
     Run(const QNL_pcParams& params, QNL_pattern& pattern, const QNL_pc::Progress& progress, int n)
         : params(params), pattern(pattern), progress(progress), n(n),
-          separating(static_cast<std::size_t>(n) * n), excluded(n, 0), tier(n, 0) {
+          separating(static_cast<std::size_t>(n) * n), separated(separating.size(), 0),
+          forced(separating.size(), 0), excluded(n, 0), tier(n, 0) {
+        for (const auto& [parent, child] : params.forcedArcs)
+            forced[Cell(parent, child)] = 1;
         for (const int v : params.excluded)
             excluded[v] = 1;
         for (const auto& [variable, t] : params.tiers)
@@ -134,9 +137,12 @@ public:
 private:
     bool Cancelled() const { return progress && !progress(); }
     bool Adjacent(int a, int b) const { return pattern.GetEdge(a, b) || pattern.GetEdge(b, a); }
-    std::vector<int>& Separating(int a, int b) {
-        return separating[static_cast<std::size_t>(a) * n + b];
-    }
+    std::size_t Cell(int a, int b) const { return static_cast<std::size_t>(a) * n + b; }
+    std::vector<int>& Separating(int a, int b) { return separating[Cell(a, b)]; }
+    // A pair whose edge a test removed, as opposed to one kept apart by a forbidden arc.
+    bool Separated(int a, int b) const { return separated[Cell(a, b)] != 0; }
+    // A pair joined by a forced arc, either way: its marks stay as they were forced.
+    bool Forced(int a, int b) const { return forced[Cell(a, b)] || forced[Cell(b, a)]; }
     double Test(int x, int y, const std::vector<int>& z) const {
         if (counts != nullptr) return QNL_pc::TestIndependenceDiscrete(*counts, x, y, z);
         return QNL_pc::TestIndependenceContinuous(*correlations, x, y, z);
@@ -158,6 +164,8 @@ private:
     const QNL_pc::Progress& progress;
     const int n;
     std::vector<std::vector<int>> separating;
+    std::vector<char> separated;
+    std::vector<char> forced;
     std::vector<char> excluded;
     std::vector<int> tier;
 };
@@ -209,6 +217,7 @@ bool Run::TestAdjacentPair(int x, int y, int d) {
     if (pX == 0.0 && pY == 0.0) return false;
     Separating(x, y) = pX >= pY ? setX : setY;
     Separating(y, x) = Separating(x, y);
+    separated[Cell(x, y)] = separated[Cell(y, x)] = 1;
     return true;
 }
 
@@ -234,7 +243,9 @@ int Run::Search() {
 int Run::Orient() {
     for (const auto& [parent, child] : params.forcedArcs)
         Orient(parent, child);
+    // Forbidding the reverse of a forced arc leaves the forced arc.
     for (const auto& [parent, child] : params.forbiddenArcs) {
+        if (forced[Cell(child, parent)]) continue;
         pattern.SetEdge(parent, child, QNL_pattern::NO_EDGE);
         pattern.SetEdge(child, parent, QNL_pattern::NO_EDGE);
     }
@@ -245,21 +256,22 @@ int Run::Orient() {
                 pattern.GetEdge(j, i) == QNL_pattern::UNDIRECTED)
                 Orient(i, j);
 
-    // V-structures a -> b <- c where a and c are separated without b.
+    // V-structures a -> b <- c where a test separated a and c without b. A pair kept apart
+    // by a forbidden arc alone was never found independent and so says nothing.
     for (int b = 0; b < n; ++b) {
         if (Cancelled()) return -2;
         for (int a = 0; a < n; ++a) {
             if (a == b || !Adjacent(a, b)) continue;
             for (int c = a + 1; c < n; ++c) {
-                if (c == b || !Adjacent(c, b) || Adjacent(a, c)) continue;
+                if (c == b || !Adjacent(c, b) || Adjacent(a, c) || !Separated(a, c)) continue;
                 const std::vector<int>& set = Separating(a, c);
                 if (std::find(set.begin(), set.end(), b) != set.end()) continue;
-                pattern.SetEdge(a, b, QNL_pattern::DIRECTED);
-                pattern.SetEdge(c, b, QNL_pattern::DIRECTED);
-                if (pattern.GetEdge(b, a) == QNL_pattern::UNDIRECTED)
-                    pattern.SetEdge(b, a, QNL_pattern::NO_EDGE);
-                if (pattern.GetEdge(b, c) == QNL_pattern::UNDIRECTED)
-                    pattern.SetEdge(b, c, QNL_pattern::NO_EDGE);
+                for (const int end : {a, c}) {
+                    if (Forced(end, b)) continue;
+                    pattern.SetEdge(end, b, QNL_pattern::DIRECTED);
+                    if (pattern.GetEdge(b, end) == QNL_pattern::UNDIRECTED)
+                        pattern.SetEdge(b, end, QNL_pattern::NO_EDGE);
+                }
             }
         }
     }
@@ -268,20 +280,22 @@ int Run::Orient() {
     // alone stays apart.
     for (int i = 0; i < n; ++i)
         for (int j = 0; j < n; ++j)
-            if (i != j && Adjacent(i, j) && pattern.HasDirectedPath(i, j) &&
+            if (i != j && Adjacent(i, j) && !Forced(i, j) && pattern.HasDirectedPath(i, j) &&
                 pattern.HasDirectedPath(j, i)) {
                 pattern.SetEdge(i, j, QNL_pattern::UNDIRECTED);
                 pattern.SetEdge(j, i, QNL_pattern::UNDIRECTED);
             }
 
-    // Propagation; every change directs an undirected edge, so the passes end.
+    // Propagation; every change directs an undirected edge, so the passes end. Forced arcs
+    // are never undirected, so it leaves them alone; like the v-structures, the first rule
+    // reads only pairs a test separated.
     for (bool changed = true; changed;) {
         if (Cancelled()) return -2;
         changed = false;
         for (int c = 0; c < n; ++c)
             for (int a = 0; a < n; ++a)
                 for (int b = a + 1; b < n; ++b) {
-                    if (a == c || b == c || Adjacent(a, b)) continue;
+                    if (a == c || b == c || Adjacent(a, b) || !Separated(a, b)) continue;
                     if (pattern.GetEdge(a, c) == QNL_pattern::DIRECTED &&
                         pattern.GetEdge(b, c) == QNL_pattern::UNDIRECTED &&
                         !pattern.HasDirectedPath(b, c)) {

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -101,6 +103,42 @@ TEST(LearnModelEvaluation, FoldsAndSelectionsTestEachRecordOnParametersLearnedWi
     EXPECT_DOUBLE_EQ(klass.GetCounts().RowSum(0), 40.0);
     std::vector<char> wrong(7, 1);
     EXPECT_EQ(model->TrainAndTest(&wrong, nullptr), -2);
+}
+
+// A record without a class says nothing about the classifier, however it is tested.
+TEST(LearnModelEvaluation, RecordsWithoutAClassAreFiledNowhere) {
+    // Eight records, the class (column 0) of the seventh unknown; four of the positive state.
+    const std::vector<int> klass = {1, 0, 1, 0, 1, 0, -1, 1};
+    const QNL_dataset data = learning_test::IntColumns({klass, {1, 0, 1, 1, 0, 0, 1, 1}});
+    const std::size_t positive = std::count(klass.begin(), klass.end(), 1);
+    const std::size_t negative = std::count(klass.begin(), klass.end(), 0);
+    const std::vector<char> all(klass.size(), 1);
+    const struct {
+        const char* name;
+        std::function<int(QNL_learnModel&)> run;
+        std::size_t positives, negatives;
+    } runs[] = {
+        {"2 folds", [](QNL_learnModel& m) { return m.CrossValidate(2); }, positive, negative},
+        {"8 folds", [](QNL_learnModel& m) { return m.CrossValidate(8); }, positive, negative},
+        {"selections", [&all](QNL_learnModel& m) { return m.TrainAndTest(&all, &all); }, positive,
+         negative},
+        // Values that name no state of the class count as missing.
+        {"single records",
+         [](QNL_learnModel& m) {
+             if (const int code = m.Learn()) return code;
+             for (const int value : {0, 1, QNL_learnNetwork::MISSING, 2, -1, 1})
+                 if (const int code = m.TestRecord({value, 1})) return code;
+             return 0;
+         },
+         2, 1},
+    };
+    for (const auto& c : runs) {
+        auto model = Model(data, 1, 0);
+        ASSERT_EQ(model->SetPositiveState(1), 0);
+        ASSERT_EQ(c.run(*model), 0) << c.name;
+        EXPECT_EQ(model->GetPositiveResults().size(), c.positives) << c.name;
+        EXPECT_EQ(model->GetNegativeResults().size(), c.negatives) << c.name;
+    }
 }
 
 } // namespace

@@ -22,20 +22,36 @@ namespace {
 
 using quarn_test::AddBinaryNode;
 
+// Binary nodes v0, v1, ... in order, each given by its parents and P(true | parents) as
+// AddBinaryNode takes them.
+using BinaryNet = std::vector<std::pair<std::vector<int>, std::vector<double>>>;
+
+// Variable k of the records is node order[k] (node k without an order).
+QNL_dataset SampleBinary(const BinaryNet& nodes, int records, std::uint64_t seed,
+                         const std::vector<int>& order = {}) {
+    QNL_network net;
+    std::vector<int> handles;
+    for (const auto& [parents, pTrue] : nodes) {
+        std::vector<int> parentHandles;
+        for (const int p : parents)
+            parentHandles.push_back(handles[static_cast<std::size_t>(p)]);
+        const std::string id = "v" + std::to_string(handles.size());
+        handles.push_back(AddBinaryNode(net, id.c_str(), parentHandles, pTrue));
+    }
+    std::vector<int> columns = handles;
+    for (std::size_t k = 0; k < order.size(); ++k)
+        columns[k] = handles[static_cast<std::size_t>(order[k])];
+    return quarn_test::SampleDataSet(net, columns, records, 0.0, seed);
+}
+
+const BinaryNet kChainNet = {{{}, {0.5}}, {{0}, {0.8, 0.2}}, {{1}, {0.85, 0.15}}};
+// v0 -> v2 <- v1.
+const BinaryNet kColliderNet = {{{}, {0.5}}, {{}, {0.5}}, {{0, 1}, {0.9, 0.4, 0.5, 0.1}}};
+
 // Records of the binary chain v0 -> v1 -> v2 or the collider v0 -> v2 <- v1, the states named
 // or held as raw integer codes that are not state indices.
 QNL_dataset Sample(bool collider, int records, std::uint64_t seed, bool named = true) {
-    QNL_network net;
-    const int a = AddBinaryNode(net, "v0", {}, {0.5});
-    const int b =
-        AddBinaryNode(net, "v1", collider ? std::vector<int>{} : std::vector<int>{a},
-                      collider ? std::vector<double>{0.5} : std::vector<double>{0.8, 0.2});
-    if (collider)
-        AddBinaryNode(net, "v2", {a, b}, {0.9, 0.4, 0.5, 0.1});
-    else
-        AddBinaryNode(net, "v2", {b}, {0.85, 0.15});
-    QNL_dataset data =
-        quarn_test::SampleDataSet(net, learning_test::Handles(net), records, 0.0, seed);
+    QNL_dataset data = SampleBinary(collider ? kColliderNet : kChainNet, records, seed);
     for (int v = 0; v < 3; ++v) {
         if (named) data.setStateNames(v, {"no", "yes"});
         for (int r = 0; !named && r < records; ++r)
@@ -212,6 +228,59 @@ TEST(Pc, SkeletonsOfSampledNetworksAreRecovered) {
             }
         EXPECT_GE(both, 0.9 * kept) << name << ": precision";
         EXPECT_GE(both, recall * truth) << name << ": recall";
+    }
+}
+
+std::vector<std::vector<int>> AllMarks(const QNL_pattern& p) {
+    std::vector<std::vector<int>> marks(static_cast<std::size_t>(p.GetSize()));
+    for (int i = 0; i < p.GetSize(); ++i)
+        for (int j = 0; j < p.GetSize(); ++j)
+            marks[static_cast<std::size_t>(i)].push_back(p.GetEdge(i, j));
+    return marks;
+}
+
+// Knowledge orients only what it names. A pair kept apart by a forbidden arc alone was never
+// found independent, so it forms no v-structure and drives no propagation; a forced arc keeps
+// its direction through v-structures, the cycle check and propagation.
+TEST(Pc, BackgroundKnowledgeOrientsNothingBeyondWhatItStates) {
+    // Every pair dependent given anything.
+    const BinaryNet triangle = {{{}, {0.5}}, {{0}, {0.8, 0.2}}, {{0, 1}, {0.9, 0.6, 0.4, 0.1}}};
+    // v1 -> v3 <- v2 and v3 -> v0.
+    BinaryNet colliderWithChild = kColliderNet;
+    colliderWithChild.push_back({{2}, {0.85, 0.15}});
+    const std::vector<int> childFirst = {3, 0, 1, 2};
+    using Arcs = std::vector<std::pair<int, int>>;
+    const struct {
+        const char* name;
+        const BinaryNet* net;
+        std::vector<int> order;
+        Arcs forced, forbidden;
+        std::vector<std::vector<int>> marks;
+    } table[] = {
+        {"triangle", &triangle, {}, {}, {}, {{0, 1, 1}, {1, 0, 1}, {1, 1, 0}}},
+        {"triangle, v0 -> v2 forbidden", &triangle, {}, {}, {{0, 2}},
+         {{0, 1, 0}, {1, 0, 1}, {0, 1, 0}}},
+        {"chain, v0 -> v2 forced, v1 -> v0 forbidden", &kChainNet, {}, {{0, 2}}, {{1, 0}},
+         {{0, 0, 2}, {0, 0, 1}, {0, 1, 0}}},
+        {"collider, v2 -> v0 forced", &kColliderNet, {}, {{2, 0}}, {},
+         {{0, 0, 0}, {0, 0, 2}, {2, 0, 0}}},
+        {"chain, v0 -> v2 forced, v2 -> v0 forbidden", &kChainNet, {}, {{0, 2}}, {{2, 0}},
+         {{0, 1, 2}, {1, 0, 1}, {0, 1, 0}}},
+        {"collider with a child", &colliderWithChild, childFirst, {}, {},
+         {{0, 0, 0, 0}, {0, 0, 0, 2}, {0, 0, 0, 2}, {2, 0, 0, 0}}},
+        // The forced arcs close the cycle v0 -> v1 -> v3 -> v0: only the found arc gives way.
+        {"collider with a child, v3 -> v0 -> v1 forced", &colliderWithChild, childFirst,
+         {{3, 0}, {0, 1}}, {},
+         {{0, 2, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 2}, {2, 2, 0, 0}}},
+    };
+    for (const auto& c : table) {
+        QNL_pcParams params;
+        params.forcedArcs = c.forced;
+        params.forbiddenArcs = c.forbidden;
+        QNL_dataset data = SampleBinary(*c.net, 20000, 7, c.order);
+        for (int v = 0; v < data.getNumberOfVariables(); ++v)
+            data.setStateNames(v, {"no", "yes"});
+        EXPECT_EQ(AllMarks(Learn(data, params)), c.marks) << c.name;
     }
 }
 

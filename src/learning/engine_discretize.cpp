@@ -30,16 +30,21 @@ struct Group {
 
 // Adjacent groups are merged, the two whose means lie closest first (the leftmost pair on a
 // tie), until `levels` remain: a heap of neighbour gaps, each checked against the groups it
-// was made from when it comes up.
-std::vector<Group> MergeGroups(const std::vector<double>& values, std::size_t levels) {
-    const std::size_t n = values.size();
-    std::vector<double> sum(values);
-    std::vector<double> count(n, 1.0);
+// was made from when it comes up. The groups start as the runs of equal values, so a tie is
+// never split however many levels are asked for.
+std::vector<Group> MergeGroups(const std::vector<double>& values, const std::vector<Group>& runs,
+                               std::size_t levels) {
+    const std::size_t n = runs.size();
+    std::vector<double> sum(n, 0.0);
+    std::vector<double> count(n);
     std::vector<std::size_t> last(n);
     std::vector<std::size_t> next(n);
     std::vector<std::size_t> previous(n);
     std::vector<unsigned> version(n, 0);
     for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t v = runs[i].first; v <= runs[i].last; ++v)
+            sum[i] += values[v];
+        count[i] = static_cast<double>(runs[i].last - runs[i].first + 1);
         last[i] = i;
         next[i] = i + 1;
         previous[i] = i == 0 ? n : i - 1;
@@ -68,7 +73,7 @@ std::vector<Group> MergeGroups(const std::vector<double>& values, std::size_t le
         heap.pop();
         const std::size_t left = top.left;
         const std::size_t right = next[left];
-        // Groups are known by their first value; a merged-away group has count 0.
+        // Groups are known by their first run; a merged-away group has count 0.
         if (count[left] == 0.0 || right >= n || top.leftVersion != version[left] ||
             top.rightVersion != version[right])
             continue;
@@ -85,8 +90,62 @@ std::vector<Group> MergeGroups(const std::vector<double>& values, std::size_t le
     }
     std::vector<Group> result;
     for (std::size_t i = 0; i < n; i = next[i])
-        result.push_back({i, last[i]});
+        result.push_back({runs[i].first, runs[last[i]].last});
     return result;
+}
+
+// Equal frequency over whole runs: each group takes its share of the values still left (the
+// earlier groups one more while the division leaves some over), then its border moves past
+// the run it cuts, but never so far that a later group would be left without a value of its
+// own. Without ties these are the groups of n div L values, the first n mod L one larger.
+std::vector<Group> EqualFrequencyGroups(const std::vector<Group>& runs, std::size_t levels) {
+    const std::size_t distinct = runs.size();
+    const std::size_t n = runs.back().last + 1;
+    const std::size_t L = std::min(levels, distinct);
+    std::vector<Group> groups;
+    std::size_t at = 0;
+    std::size_t run = 0;
+    for (std::size_t k = 0; k < L; ++k) {
+        const std::size_t left = L - k;
+        const std::size_t end = at + (n - at + left - 1) / left;
+        // The first run that starts at or after the border.
+        std::size_t next = run + 1;
+        while (next < distinct && runs[next].first < end)
+            ++next;
+        next = std::min(next, distinct - (left - 1));
+        groups.push_back({at, runs[next - 1].last});
+        at = runs[next - 1].last + 1;
+        run = next;
+    }
+    return groups;
+}
+
+std::vector<Group> EqualWidthGroups(const std::vector<double>& values, std::size_t levels) {
+    const std::size_t n = values.size();
+    const double width = (values.back() - values.front()) / static_cast<double>(levels);
+    std::vector<Group> groups;
+    std::size_t at = 0;
+    for (std::size_t k = 0; k < levels; ++k) {
+        std::size_t end = at;
+        if (k + 1 == levels)
+            end = n;
+        else
+            while (end < n && values[end] <= values.front() + (k + 1.0) * width)
+                ++end;
+        // An interval without values gets no state, so the states and the bounds always agree.
+        if (end > at) groups.push_back({at, end - 1});
+        at = end;
+    }
+    return groups;
+}
+
+// A bound between two neighbouring values that takes the lower one and not the upper; the
+// plain midpoint of adjacent doubles can round onto the upper one, and of huge ones overflow.
+double BoundBetween(double low, double high) {
+    const double middle = (low + high) * 0.5;
+    if (middle >= low && middle < high) return middle;
+    const double halves = low * 0.5 + high * 0.5;
+    return halves >= low && halves < high ? halves : low;
 }
 
 } // namespace
@@ -111,33 +170,26 @@ int QNL_learnNode::ComputeIntervals(std::vector<int>& column) {
     const auto fail = [&](const std::string& why) {
         return LogFailure(-1, "node " + name + " cannot be discretized: " + why);
     };
+    // Equal values always share a group, so a value's state is the one its group's bounds
+    // give it; a column with fewer distinct values than levels has one state per value.
+    std::vector<Group> runs;
+    for (std::size_t i = 0; i < n; ++i)
+        if (i == 0 || values[i] != values[i - 1])
+            runs.push_back({i, i});
+        else
+            runs.back().last = i;
     std::vector<Group> groups;
     if (method == 0 || method == 1) {
         if (levels < 2 || n / static_cast<std::size_t>(levels) < 1)
             return fail(std::to_string(n) + " values cannot fill " + std::to_string(levels) +
                         " intervals");
         const auto L = static_cast<std::size_t>(levels);
-        std::size_t at = 0;
-        const double width = (values.back() - values.front()) / levels;
-        for (std::size_t k = 0; k < L; ++k) {
-            std::size_t end = at;
-            if (method == 0)
-                end = at + n / L + (k < n % L ? 1 : 0);
-            else if (k + 1 == L)
-                end = n;
-            else
-                while (end < n && values[end] <= values.front() + (k + 1.0) * width)
-                    ++end;
-            // Equal width can leave an interval without values; it gets no state, so the
-            // states and the bounds always agree.
-            if (end > at) groups.push_back({at, end - 1});
-            at = end;
-        }
+        groups = method == 0 ? EqualFrequencyGroups(runs, L) : EqualWidthGroups(values, L);
     } else if (method == 2) {
         if (levels < 2 || static_cast<std::size_t>(levels) >= n)
             return fail("merging " + std::to_string(n) + " values into " + std::to_string(levels) +
                         " intervals");
-        groups = MergeGroups(values, static_cast<std::size_t>(levels));
+        groups = MergeGroups(values, runs, static_cast<std::size_t>(levels));
     } else {
         return fail("there is no method " + std::to_string(method));
     }
@@ -151,7 +203,7 @@ int QNL_learnNode::ComputeIntervals(std::vector<int>& column) {
         for (std::size_t i = groups[k].first; i <= groups[k].last; ++i)
             sum += values[i];
         centres[k] = sum / static_cast<double>(groups[k].last - groups[k].first + 1);
-        cuts[k + 1] = k + 1 < L ? (values[groups[k].last] + values[groups[k + 1].first]) * 0.5
+        cuts[k + 1] = k + 1 < L ? BoundBetween(values[groups[k].last], values[groups[k + 1].first])
                                 : values[groups[k].last] * 1.0000001;
     }
     column.assign(static_cast<std::size_t>(continuous.Size()), QNL_learnNetwork::MISSING);

@@ -115,6 +115,10 @@ int QNL_learnNetwork::ReturnToBestSearch() {
     const int ringSize = options.GetInt(BESTF_GOBACK_NUM);
     if (passes < 1 || ringSize < 1)
         return LogFailure(-1, "NUM_RESTARTS and BESTF_GOBACK_NUM must be at least 1");
+    // A forced arc cannot be taken back once a trial move has drawn it, and a forbidden arc
+    // cannot be drawn again: every structure saved and scored must already obey both.
+    if (ApplyBackgroundKnowledge() != 0)
+        return LogFailure(-1, "the forced arcs would close a cycle with the arcs drawn");
     OperatorsKept kept(operators, kAllOperators);
     const double savedMinimum = minimumGain;
     minimumGain = -1e308;

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
@@ -54,8 +55,8 @@ TEST(EngineDiscretize, BoundsAndStatesByMethod) {
     } cases[] = {
         // Equal frequency: 7 values in 3 intervals of 3, 2 and 2.
         {{7, 1, 2, 3, 4, 5, 6}, 0, 3, {1, 3.5, 5.5, 7 * top}, {2, 0, 0, 0, 1, 1, 2}},
-        // A value on an inner bound falls into the lower interval.
-        {{1, 3, 3, 5}, 0, 2, {1, 3, 5 * top}, {0, 0, 0, 1}},
+        // The count cuts a run of equal values: the run stays whole in the lower interval.
+        {{1, 3, 3, 5}, 0, 2, {1, 4, 5 * top}, {0, 0, 0, 1}},
         {{0, 1, 2, 10}, 1, 2, {0, 6, 10 * top}, {0, 0, 0, 1}},
         // An equal-width interval without values gets no state.
         {{0, 0, 0, 10}, 1, 3, {0, 5, 10 * top}, {0, 0, 0, 1}},
@@ -64,9 +65,25 @@ TEST(EngineDiscretize, BoundsAndStatesByMethod) {
         {{1, 2, 10, 11, 30}, 2, 3, {1, 6, 20.5, 30 * top}, {0, 0, 1, 1, 2}},
         // The last bound of negative values lies below the largest; it takes the last state.
         {{-5, -3, -1}, 0, 3, {-5, -4, -2, -1 * top}, {0, 1, 2}},
-        // Equal bounds, and bounds equal in six digits, still name every state apart.
-        {{4, 4, 4}, 0, 3, {4, 4, 4, 4 * top}, {0, 0, 0}},
+        // Bounds equal in six digits still name every state apart.
         {{1, 1.0000002, 1.0000004}, 0, 3, {1, 1.0000001, 1.0000003, 1.0000004 * top}, {0, 1, 2}},
+        // A run of equal values stays in one interval: the border moves past it, the values
+        // left are shared again, and every later interval keeps a value of its own.
+        {{1, 1, 1, 1, 1, 1, 2, 3, 4, 5, 6, 7, 8, 9},
+         0,
+         3,
+         {1, 1.5, 5.5, 9 * top},
+         {0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}},
+        {{1, 2, 3, 3, 3, 3, 3, 3}, 0, 3, {1, 1.5, 2.5, 3 * top}, {0, 1, 2, 2, 2, 2, 2, 2}},
+        {{5, 1, 1, 2, 2, 2, 3, 4}, 0, 4, {1, 1.5, 2.5, 4.5, 5 * top}, {3, 0, 0, 1, 1, 1, 2, 2}},
+        // Fewer distinct values than levels: one interval each.
+        {{1, 1, 2, 2, 2}, 0, 3, {1, 1.5, 2 * top}, {0, 0, 1, 1, 1}},
+        {{1, 1, 1, 2}, 2, 3, {1, 1.5, 2 * top}, {0, 0, 0, 1}},
+        // No double lies between neighbours whose midpoint rounds up, nor is there a sum of
+        // huge ones: the bound stays below the upper value either way, and a value on an
+        // inner bound falls into the lower interval.
+        {{1 + 0x1p-52, 1 + 0x1p-51}, 0, 2, {1 + 0x1p-52, 1 + 0x1p-52, (1 + 0x1p-51) * top}, {0, 1}},
+        {{1e308, 1.7e308}, 0, 2, {1e308, 1.35e308, 1.7e308 * top}, {0, 1}},
     };
     for (const auto& c : cases) {
         QNL_learnNetwork net;
@@ -92,7 +109,9 @@ TEST(EngineDiscretize, FailuresAndNodesLeftAlone) {
         {{1, 2}, 0, 3, -1},    // fewer values than intervals
         {{1, 2, 3}, 0, 1, -1},
         {{1, 2, 3}, 7, 2, -1},
-        {{4, 4, 4}, 1, 2, -1}, // one width-0 interval only
+        {{4, 4, 4}, 1, 2, -1},    // one width-0 interval only
+        {{4, 4, 4}, 0, 3, -1},    // one value, however many times
+        {{4, 4, 4, 4}, 2, 2, -1}, // merging one value
         {{QNL_learnNetwork::MISSING_CONTINUOUS}, 0, 2, -2},
     };
     for (const auto& c : cases) {
@@ -115,6 +134,82 @@ TEST(EngineDiscretize, FailuresAndNodesLeftAlone) {
     net.GetNode(1)->SetIntParam(QNL_learnNode::NUM_DISC_LEVELS, 4);
     EXPECT_EQ(net.GetNode(1)->Discretize(), 0);
     EXPECT_EQ(net.GetNode(1)->GetNumberOfStates(), 4);
+}
+
+TEST(EngineDiscretize, TiedValuesShareAStateWhoseStoredMeanIsItsRecordsMean) {
+    std::mt19937 random(11);
+    int checked = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        // A few distinct values, some repeated many times, a few records missing.
+        const int distinct = 1 + static_cast<int>(random() % 8);
+        std::vector<double> pool;
+        for (int v = 0; v < distinct; ++v)
+            pool.push_back((v + 1) * 0.75 + static_cast<double>(random() % 4));
+        std::vector<double> values;
+        const int records = 2 + static_cast<int>(random() % 40);
+        for (int r = 0; r < records; ++r)
+            values.push_back(random() % 9 == 0
+                                 ? QNL_learnNetwork::MISSING_CONTINUOUS
+                                 : pool[random() % 3 == 0 ? 0 : random() % pool.size()]);
+        std::vector<double> present;
+        for (const double x : values)
+            if (x != QNL_learnNetwork::MISSING_CONTINUOUS) present.push_back(x);
+        const std::set<double> kinds(present.begin(), present.end());
+        for (const int method : {0, 1, 2})
+            for (int levels = 2; levels <= 6; ++levels) {
+                SCOPED_TRACE("trial " + std::to_string(trial) + " method " +
+                             std::to_string(method) + " levels " + std::to_string(levels));
+                QNL_learnNetwork net;
+                AddContinuous(net, "x", values, method, levels);
+                const int result = net.GetNode(0)->Discretize();
+                const std::size_t L = static_cast<std::size_t>(levels);
+                const bool refused = present.empty() || kinds.size() < 2 ||
+                                     (method == 2 ? L >= present.size() : present.size() < L);
+                if (refused) {
+                    EXPECT_NE(result, 0);
+                    continue;
+                }
+                ASSERT_EQ(result, 0);
+                ++checked;
+                const QNL_learnNode& node = *net.GetNode(0);
+                const std::vector<int> cells = learning_test::CellsOf(node.GetDiscreteData());
+                const std::size_t states = node.GetStates().size();
+                if (method != 1) {
+                    EXPECT_EQ(states, std::min(L, kinds.size()));
+                }
+                // The records each state gets, as the column says.
+                std::vector<double> sum(states, 0.0);
+                std::vector<int> count(states, 0);
+                std::map<double, int> stateOf;
+                for (std::size_t r = 0; r < values.size(); ++r) {
+                    if (values[r] == QNL_learnNetwork::MISSING_CONTINUOUS) {
+                        EXPECT_EQ(cells[r], QNL_learnNetwork::MISSING);
+                        continue;
+                    }
+                    ASSERT_GE(cells[r], 0);
+                    ASSERT_LT(cells[r], static_cast<int>(states));
+                    sum[static_cast<std::size_t>(cells[r])] += values[r];
+                    ++count[static_cast<std::size_t>(cells[r])];
+                    EXPECT_EQ(stateOf.emplace(values[r], cells[r]).first->second, cells[r])
+                        << values[r] << " split between states";
+                }
+                // Higher values never in a lower state.
+                int previous = 0;
+                for (const auto& entry : stateOf) {
+                    EXPECT_GE(entry.second, previous);
+                    previous = entry.second;
+                }
+                const auto& bounds = node.GetIntervalBounds();
+                ASSERT_EQ(bounds.size(), states + 1);
+                ASSERT_EQ(node.GetIntervalMeans().size(), states);
+                for (std::size_t k = 0; k < states; ++k) {
+                    ASSERT_GT(count[k], 0) << "state " << k << " gets no record";
+                    EXPECT_NEAR(node.GetIntervalMeans()[k], sum[k] / count[k], 1e-12) << k;
+                    EXPECT_LT(bounds[k], bounds[k + 1]) << k;
+                }
+            }
+    }
+    EXPECT_GT(checked, 1500);
 }
 
 TEST(EngineDiscretize, TargetLearnsMapParametersOfTheIntervals) {

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,97 @@ TEST(EngineRestarts, ReturnToBestSearchEndsOnALocalOptimum) {
         // No single arc added, removed or reversed scores higher.
         EXPECT_LE(learning_test::BestSingleArcGain(net, 100, true), 1e-9) << ring;
     }
+}
+
+// The Bayesian score with one prior count per cell, family by family, from the columns.
+double BruteForceScore(const std::vector<std::vector<int>>& columns,
+                       const std::vector<std::vector<int>>& parents) {
+    double score = 0.0;
+    for (std::size_t x = 0; x < columns.size(); ++x) {
+        std::map<std::vector<int>, std::vector<double>> rows;
+        for (std::size_t rec = 0; rec < columns[x].size(); ++rec) {
+            std::vector<int> key;
+            for (const int p : parents[x])
+                key.push_back(columns[static_cast<std::size_t>(p)][rec]);
+            rows.try_emplace(key, 2, 0.0)
+                .first->second[static_cast<std::size_t>(columns[x][rec])] += 1.0;
+        }
+        for (const auto& entry : rows) {
+            const double n = entry.second[0] + entry.second[1];
+            score += std::lgamma(entry.second[0] + 1.0) + std::lgamma(entry.second[1] + 1.0) +
+                     std::lgamma(2.0) - std::lgamma(n + 2.0);
+        }
+    }
+    return score;
+}
+
+TEST(EngineRestarts, ReturnToBestSearchReportsTheScoreOfTheStructureItHolds) {
+    // Three binary columns: independent, or v2 copying v0 now and then; v1 copies v0 too
+    // rarely for the search to keep v0 -> v1 unless forced.
+    std::vector<std::vector<std::vector<int>>> sets(2, std::vector<std::vector<int>>(3));
+    quarn_test::TestRandom random(41);
+    const auto coin = [&] { return random.Uniform() < 0.5 ? 1 : 0; };
+    for (int r = 0; r < 300; ++r)
+        for (std::size_t s = 0; s < sets.size(); ++s) {
+            auto& columns = sets[s];
+            columns[0].push_back(coin());
+            columns[1].push_back(random.Uniform() < 0.05 ? columns[0].back() : coin());
+            columns[2].push_back(s == 1 && random.Uniform() < 0.8 ? columns[0].back() : coin());
+        }
+    using Arcs = std::vector<std::pair<int, int>>;
+    const struct {
+        Arcs forced, forbidden, drawn;
+    } cases[] = {
+        {{{0, 1}}, {}, {}},
+        {{{1, 2}}, {}, {}},
+        {{{2, 1}, {1, 0}}, {}, {}},
+        {{{0, 1}}, {}, {{2, 1}}},
+        // Forbidden after being drawn: the first structure held is not one the search allows.
+        {{}, {{0, 2}}, {{0, 2}}},
+        {{{1, 0}}, {{2, 0}}, {{2, 0}, {1, 2}}},
+    };
+    for (std::size_t s = 0; s < sets.size(); ++s)
+        for (const auto& c : cases)
+            for (const int ring : {1, 4}) {
+                SCOPED_TRACE("data " + std::to_string(s) + ", case " + std::to_string(&c - cases) +
+                             ", ring " + std::to_string(ring));
+                const QNL_dataset data = learning_test::IntColumns(sets[s]);
+                QNL_learnNetwork net;
+                ASSERT_TRUE(net.ImportDataset(data));
+                for (const auto& [p, x] : c.drawn)
+                    ASSERT_EQ(net.AddArc(p, x), 1);
+                for (const auto& [p, x] : c.forced)
+                    ASSERT_EQ(net.SetForcedArc(p, x), 0);
+                for (const auto& [p, x] : c.forbidden)
+                    ASSERT_EQ(net.SetForbiddenArc(p, x), 0);
+                net.SetIntOption("BESTF_GOBACK_NUM", ring);
+                ASSERT_EQ(net.ReturnToBestSearch(), 0);
+                const double reported = net.ScoreNetwork();
+                std::vector<std::vector<int>> parents(3);
+                QNL_learnNetwork fresh;
+                ASSERT_TRUE(fresh.ImportDataset(data));
+                for (int x = 0; x < 3; ++x) {
+                    parents[static_cast<std::size_t>(x)] = net.GetNode(x)->GetParents();
+                    for (const int p : parents[static_cast<std::size_t>(x)])
+                        ASSERT_EQ(fresh.AddArc(p, x), 1);
+                }
+                for (const auto& [p, x] : c.forced)
+                    EXPECT_TRUE(net.GetNode(x)->HasParent(p)) << p << " -> " << x;
+                for (const auto& [p, x] : c.forbidden)
+                    EXPECT_FALSE(net.GetNode(x)->HasParent(p)) << p << " -> " << x;
+                EXPECT_NEAR(reported, BruteForceScore(sets[s], parents), 1e-8);
+                EXPECT_NEAR(reported, fresh.ScoreNetwork(), 1e-8);
+            }
+    // A forced arc against an arc drawn before would close a cycle: refused, nothing moved.
+    QNL_learnNetwork net;
+    ASSERT_TRUE(net.ImportDataset(learning_test::IntColumns(sets[0])));
+    ASSERT_EQ(net.AddArc(1, 0), 1);
+    ASSERT_EQ(net.SetForcedArc(0, 1), 0);
+    QNL_errorHandler::Instance().Flush();
+    EXPECT_EQ(net.ReturnToBestSearch(), -1);
+    EXPECT_GE(QNL_errorHandler::Instance().GetNumberOfErrors(), 1);
+    QNL_errorHandler::Instance().Flush();
+    EXPECT_EQ(learning_test::ArcsOf(net), (std::set<std::pair<int, int>>{{1, 0}}));
 }
 
 TEST(EngineRestarts, RandomNodesAndNetworks) {

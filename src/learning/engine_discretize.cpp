@@ -120,6 +120,17 @@ std::vector<Group> EqualFrequencyGroups(const std::vector<Group>& runs, std::siz
     return groups;
 }
 
+// Groups by count alone: n div L values each, the first n mod L one more.
+std::vector<Group> CountGroups(std::size_t n, std::size_t levels) {
+    std::vector<Group> groups;
+    for (std::size_t k = 0, at = 0; k < levels; ++k) {
+        const std::size_t size = n / levels + (k < n % levels ? 1 : 0);
+        groups.push_back({at, at + size - 1});
+        at += size;
+    }
+    return groups;
+}
+
 std::vector<Group> EqualWidthGroups(const std::vector<double>& values, std::size_t levels) {
     const std::size_t n = values.size();
     const double width = (values.back() - values.front()) / static_cast<double>(levels);
@@ -178,18 +189,24 @@ int QNL_learnNode::ComputeIntervals(std::vector<int>& column) {
             runs.push_back({i, i});
         else
             runs.back().last = i;
+    // A constant column has no tie to split: it keeps the states it always had, every record
+    // in the first, rather than failing a whole learning run over one column.
+    const bool constant = runs.size() == 1;
     std::vector<Group> groups;
     if (method == 0 || method == 1) {
         if (levels < 2 || n / static_cast<std::size_t>(levels) < 1)
             return fail(std::to_string(n) + " values cannot fill " + std::to_string(levels) +
                         " intervals");
         const auto L = static_cast<std::size_t>(levels);
-        groups = method == 0 ? EqualFrequencyGroups(runs, L) : EqualWidthGroups(values, L);
+        groups = method == 1   ? EqualWidthGroups(values, L)
+                 : constant ? CountGroups(n, L)
+                            : EqualFrequencyGroups(runs, L);
     } else if (method == 2) {
         if (levels < 2 || static_cast<std::size_t>(levels) >= n)
             return fail("merging " + std::to_string(n) + " values into " + std::to_string(levels) +
                         " intervals");
-        groups = MergeGroups(values, runs, static_cast<std::size_t>(levels));
+        groups = constant ? CountGroups(n, static_cast<std::size_t>(levels))
+                          : MergeGroups(values, runs, static_cast<std::size_t>(levels));
     } else {
         return fail("there is no method " + std::to_string(method));
     }

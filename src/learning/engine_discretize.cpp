@@ -198,9 +198,9 @@ int QNL_learnNode::ComputeIntervals(std::vector<int>& column) {
             return fail(std::to_string(n) + " values cannot fill " + std::to_string(levels) +
                         " intervals");
         const auto L = static_cast<std::size_t>(levels);
-        groups = method == 1   ? EqualWidthGroups(values, L)
-                 : constant ? CountGroups(n, L)
-                            : EqualFrequencyGroups(runs, L);
+        groups = method == 1 ? EqualWidthGroups(values, L)
+                 : constant  ? CountGroups(n, L)
+                             : EqualFrequencyGroups(runs, L);
     } else if (method == 2) {
         if (levels < 2 || static_cast<std::size_t>(levels) >= n)
             return fail("merging " + std::to_string(n) + " values into " + std::to_string(levels) +

@@ -112,7 +112,7 @@ TEST(EngineDiscretize, FailuresAndNodesLeftAlone) {
         {{1, 2}, 0, 3, -1},    // fewer values than intervals
         {{1, 2, 3}, 0, 1, -1},
         {{1, 2, 3}, 7, 2, -1},
-        {{4, 4, 4}, 1, 2, -1},    // one width-0 interval only
+        {{4, 4, 4}, 1, 2, -1}, // one width-0 interval only
         {{QNL_learnNetwork::MISSING_CONTINUOUS}, 0, 2, -2},
     };
     for (const auto& c : cases) {

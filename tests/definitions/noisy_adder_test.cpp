@@ -33,6 +33,20 @@ protected:
         EXPECT_EQ(Adder(y)->SetDefinition(params), 0);
         return x;
     }
+    // A gate Y alone in the network under `parents` parents P0, P1, ... of 2 to
+    // 1 + parentOutcomes outcomes each, with random parameters.
+    int RandomGate(TestRandom& random, int parents, int outcomes, int parentOutcomes) {
+        net.DeleteAllNodes();
+        const int y = AddWithOutcomes(QNL_TYPE_NOISY_ADDER, "Y", outcomes);
+        for (int i = 0; i < parents; ++i) {
+            const std::string id = "P" + std::to_string(i);
+            const int p =
+                AddWithOutcomes(QNL_TYPE_CPT, id.c_str(), 2 + random.Below(parentOutcomes));
+            EXPECT_EQ(net.AddArc(p, y), 0);
+        }
+        quarn_test::RandomizeNoisyAdder(*Adder(y), random);
+        return y;
+    }
     std::string Check(int node) {
         char message[64];
         Adder(node)->CheckParameters(*Adder(node)->GetParameters(), message, sizeof message);
@@ -135,16 +149,10 @@ TEST_F(NoisyAdder, EveryColumnIsADistributionAndTheWeightedAverageWhereItIsDefin
     TestRandom random(56);
     int undefined = 0, defined = 0;
     for (int round = 0; round < 300; ++round) {
-        net.DeleteAllNodes();
         const int parents = 1 + random.Below(4);
-        const int y = AddWithOutcomes(QNL_TYPE_NOISY_ADDER, "Y", 2 + random.Below(4));
-        for (int i = 0; i < parents; ++i) {
-            const std::string id = "P" + std::to_string(i);
-            const int p = AddWithOutcomes(QNL_TYPE_CPT, id.c_str(), 2 + random.Below(3));
-            ASSERT_EQ(net.AddArc(p, y), 0);
-        }
+        const int outcomes = 2 + random.Below(4);
+        const int y = RandomGate(random, parents, outcomes, 3);
         QNL_noisyAdder& adder = *Adder(y);
-        quarn_test::RandomizeNoisyAdder(adder, random);
         std::vector<double> weights;
         for (int i = 0; i <= parents; ++i)
             weights.push_back(RandomWeight(random));
@@ -187,16 +195,10 @@ TEST_F(NoisyAdder, ColumnsWithAParentInactiveKeepTheirBitsWhateverItsWeight) {
     const double parentWeights[] = {0.75, DBL_MAX / 3, 1e-310, 0, 3e-160};
     int compared = 0;
     for (int round = 0; round < 200; ++round) {
-        net.DeleteAllNodes();
         const int parents = 2 + random.Below(4);
-        const int y = AddWithOutcomes(QNL_TYPE_NOISY_ADDER, "Y", 2 + random.Below(3));
-        for (int i = 0; i < parents; ++i) {
-            const std::string id = "P" + std::to_string(i);
-            ASSERT_EQ(net.AddArc(AddWithOutcomes(QNL_TYPE_CPT, id.c_str(), 2 + random.Below(2)), y),
-                      0);
-        }
+        const int outcomes = 2 + random.Below(3);
+        const int y = RandomGate(random, parents, outcomes, 2);
         QNL_noisyAdder& adder = *Adder(y);
-        quarn_test::RandomizeNoisyAdder(adder, random);
         std::vector<double> weights;
         for (int i = 0; i <= parents; ++i)
             weights.push_back(random.Below(2) == 0 ? 0.5 + random.Uniform() : RandomWeight(random));

@@ -103,6 +103,16 @@ int QNL_noisyAdder::CheckReadiness(int deep) {
     return 0;
 }
 
+// Weights far from 1 are brought near it by a power of two, which leaves their ratios exact,
+// so that the sums neither overflow nor lose digits; those of exponent within +-500 are used
+// as they are.
+namespace {
+bool IsModerateWeight(double w) {
+    const int exponent = std::ilogb(w);
+    return w != 0.0 && exponent >= -500 && exponent <= 500;
+}
+} // namespace
+
 int QNL_noisyAdder::CalculateCpt() {
     const int n = ids.GetCount();
     const int blocks = GetNumberOfBlocks();
@@ -117,53 +127,63 @@ int QNL_noisyAdder::CalculateCpt() {
         if (int r = fresh.Setup(shape.data(), static_cast<int>(shape.size()))) return r;
         const double* leak = Column(GetNumberOfColumns() - 1);
         const double leakWeight = weights.back();
-        std::vector<int> x(static_cast<std::size_t>(blocks), 0);
-        std::vector<int> offsets;
+        // A column's largest weight lies between the leak's and the largest of all: when both
+        // are moderate, no column is rescaled or weighs nothing, and none looks for its own.
+        const bool scaleColumns =
+            !IsModerateWeight(leakWeight) ||
+            !IsModerateWeight(*std::max_element(weights.begin(), weights.end()));
+        std::vector<const double*> firstColumn;
         for (int b = 0; b < blocks; ++b)
-            offsets.push_back(ColumnOffset(b));
+            firstColumn.push_back(Column(ColumnOffset(b)));
+        std::vector<int> x(static_cast<std::size_t>(blocks), 0);
+        std::vector<std::size_t> active(static_cast<std::size_t>(blocks), 0);
+        auto parentColumn = [&](std::size_t b) {
+            return firstColumn[b] + static_cast<std::size_t>(x[b]) * n;
+        };
+        auto average = [&](double* cell, std::size_t count) {
+            double largest = leakWeight;
+            int exponent = 0;
+            if (scaleColumns) {
+                for (std::size_t i = 0; i < count; ++i)
+                    largest = std::max(largest, weights[active[i]]);
+                exponent = std::ilogb(largest);
+                if (exponent >= -500 && exponent <= 500) exponent = 0;
+            }
+            if (count == 0 || largest == 0.0) {
+                // Nothing to average: no active parent, or every weight of the column 0.
+                std::copy_n(leak, n, cell);
+                return;
+            }
+            auto weight = [&](double w) { return exponent != 0 ? std::ldexp(w, -exponent) : w; };
+            double total = weight(leakWeight);
+            for (int k = 0; k < n; ++k)
+                cell[k] = leak[k] * total;
+            for (std::size_t i = 0; i < count; ++i) {
+                const double* p = parentColumn(active[i]);
+                const double w = weight(weights[active[i]]);
+                for (int k = 0; k < n; ++k)
+                    cell[k] += p[k] * w;
+                total += w;
+            }
+            for (int k = 0; k < n; ++k)
+                cell[k] /= total;
+        };
         double* out = fresh.GetItems().Items();
         const std::int64_t columns = fresh.GetSize() / n;
         for (std::int64_t col = 0; col < columns; ++col) {
             double* cell = out + col * n;
-            int active = 0, single = -1;
-            double largest = leakWeight;
-            for (int b = 0; b < blocks; ++b)
-                if (x[static_cast<std::size_t>(b)] !=
-                    parentDistinguished[static_cast<std::size_t>(b)]) {
-                    ++active;
-                    single = b;
-                    largest = std::max(largest, weights[static_cast<std::size_t>(b)]);
-                }
-            if (function == QNL_NOISYADDER_SINGLEFAULT) {
-                const double* source = active == 1
-                                           ? Column(offsets[static_cast<std::size_t>(single)] +
-                                                    x[static_cast<std::size_t>(single)])
-                                           : leak;
-                std::copy_n(source, n, cell);
-            } else if (active == 0 || largest == 0.0) {
-                // Nothing to average: no active parent, or every weight of the column 0.
-                std::copy_n(leak, n, cell);
-            } else {
-                // Weights far from 1 are brought near it by a power of two, which leaves
-                // their ratios exact, so that the sums neither overflow nor lose digits.
-                const int exponent = std::ilogb(largest);
-                const bool rescale = exponent > 500 || exponent < -500;
-                auto weight = [&](double w) { return rescale ? std::ldexp(w, -exponent) : w; };
-                double total = weight(leakWeight);
-                for (int k = 0; k < n; ++k)
-                    cell[k] = leak[k] * total;
-                for (int b = 0; b < blocks; ++b) {
-                    const std::size_t at = static_cast<std::size_t>(b);
-                    if (x[at] == parentDistinguished[at]) continue;
-                    const double* p = Column(offsets[at] + x[at]);
-                    const double w = weight(weights[at]);
-                    for (int k = 0; k < n; ++k)
-                        cell[k] += p[k] * w;
-                    total += w;
-                }
-                for (int k = 0; k < n; ++k)
-                    cell[k] /= total;
+            // The active parents in parent order, gathered without a branch per parent: which
+            // parents are active changes from column to column in no pattern a branch
+            // predictor follows.
+            std::size_t count = 0;
+            for (std::size_t b = 0; b < active.size(); ++b) {
+                active[count] = b;
+                count += x[b] != parentDistinguished[b] ? 1 : 0;
             }
+            if (function == QNL_NOISYADDER_SINGLEFAULT)
+                std::copy_n(count == 1 ? parentColumn(active[0]) : leak, n, cell);
+            else
+                average(cell, count);
             for (int b = blocks; b-- > 0;) {
                 if (++x[static_cast<std::size_t>(b)] < blockSizes[static_cast<std::size_t>(b)])
                     break;

@@ -278,7 +278,7 @@ int QNL_annealedMAP::Search(QNL_network& network, const std::vector<int>& mapNod
                         accepted = true;
                     } else {
                         const double a = std::pow(ratio, 1.0 / t - 1.0);
-                        accepted = random.Next() < a;
+                        accepted = TrialSucceeds(random.Next(), a);
                     }
                     if (accepted) {
                         current[i] = candidate;

@@ -37,6 +37,12 @@ QNL_random& QNL_randomSamplingDistributions();
 QNL_random& QNL_randomUniform();
 
 double UniformDraw();
+// One trial of the given chance on a uniform draw u in [0, 1]: it succeeds when u < chance,
+// and always when the chance is 1 or more, which u = 1.0 (one draw in 32768) would otherwise
+// fail. A chance of 0 or less never succeeds.
+inline bool TrialSucceeds(double u, double chance) {
+    return u < chance || chance >= 1.0;
+}
 // A uniform draw in (0, 1] made of two of the generator's numbers (30 bits), for logarithms:
 // its smallest value, 2^-30, lets -log(u) reach 20.8 and a normal radius 6.45 sd; a single
 // 15-bit number would cut off tails that the samplers weigh draws by.

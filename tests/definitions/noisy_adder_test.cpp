@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -31,6 +32,20 @@ protected:
             params.Subscript(k) = active[k];
         EXPECT_EQ(Adder(y)->SetDefinition(params), 0);
         return x;
+    }
+    // A gate Y alone in the network under `parents` parents P0, P1, ... of 2 to
+    // 1 + parentOutcomes outcomes each, with random parameters.
+    int RandomGate(TestRandom& random, int parents, int outcomes, int parentOutcomes) {
+        net.DeleteAllNodes();
+        const int y = AddWithOutcomes(QNL_TYPE_NOISY_ADDER, "Y", outcomes);
+        for (int i = 0; i < parents; ++i) {
+            const std::string id = "P" + std::to_string(i);
+            const int p =
+                AddWithOutcomes(QNL_TYPE_CPT, id.c_str(), 2 + random.Below(parentOutcomes));
+            EXPECT_EQ(net.AddArc(p, y), 0);
+        }
+        quarn_test::RandomizeNoisyAdder(*Adder(y), random);
+        return y;
     }
     std::string Check(int node) {
         char message[64];
@@ -134,16 +149,10 @@ TEST_F(NoisyAdder, EveryColumnIsADistributionAndTheWeightedAverageWhereItIsDefin
     TestRandom random(56);
     int undefined = 0, defined = 0;
     for (int round = 0; round < 300; ++round) {
-        net.DeleteAllNodes();
         const int parents = 1 + random.Below(4);
-        const int y = AddWithOutcomes(QNL_TYPE_NOISY_ADDER, "Y", 2 + random.Below(4));
-        for (int i = 0; i < parents; ++i) {
-            const std::string id = "P" + std::to_string(i);
-            const int p = AddWithOutcomes(QNL_TYPE_CPT, id.c_str(), 2 + random.Below(3));
-            ASSERT_EQ(net.AddArc(p, y), 0);
-        }
+        const int outcomes = 2 + random.Below(4);
+        const int y = RandomGate(random, parents, outcomes, 3);
         QNL_noisyAdder& adder = *Adder(y);
-        quarn_test::RandomizeNoisyAdder(adder, random);
         std::vector<double> weights;
         for (int i = 0; i <= parents; ++i)
             weights.push_back(RandomWeight(random));
@@ -175,6 +184,44 @@ TEST_F(NoisyAdder, EveryColumnIsADistributionAndTheWeightedAverageWhereItIsDefin
     }
     EXPECT_GT(undefined, 100);
     EXPECT_GT(defined, 1000);
+}
+
+// A parent's weight has no say in the columns where that parent is at its distinguished
+// outcome: whether it is ordinary, extreme or 0, which decides whether the table's weights are
+// rescaled at all, those columns keep the same bits. Other weights and the leak's are drawn
+// ordinary or extreme, zeros included.
+TEST_F(NoisyAdder, ColumnsWithAParentInactiveKeepTheirBitsWhateverItsWeight) {
+    TestRandom random(71);
+    const double parentWeights[] = {0.75, DBL_MAX / 3, 1e-310, 0, 3e-160};
+    int compared = 0;
+    for (int round = 0; round < 200; ++round) {
+        const int parents = 2 + random.Below(4);
+        const int outcomes = 2 + random.Below(3);
+        const int y = RandomGate(random, parents, outcomes, 2);
+        QNL_noisyAdder& adder = *Adder(y);
+        std::vector<double> weights;
+        for (int i = 0; i <= parents; ++i)
+            weights.push_back(random.Below(2) == 0 ? 0.5 + random.Uniform() : RandomWeight(random));
+        const int j = random.Below(parents);
+        int stride = adder.GetNumberOfOutcomes();
+        for (int b = parents - 1; b > j; --b)
+            stride *= adder.GetBlockSize(b);
+        std::vector<double> first;
+        for (double w : parentWeights) {
+            weights[static_cast<std::size_t>(j)] = w;
+            ASSERT_EQ(adder.SetWeights(weights), 0);
+            const std::vector<double> table = Values(y);
+            if (first.empty()) first = table;
+            for (std::size_t cell = 0; cell < table.size(); ++cell) {
+                const int x = static_cast<int>(cell) / stride % adder.GetBlockSize(j);
+                if (x != adder.GetParentDistinguishedState(j)) continue;
+                ++compared;
+                ASSERT_EQ(std::memcmp(&table[cell], &first[cell], sizeof(double)), 0)
+                    << "round " << round << " cell " << cell << " weight " << w;
+            }
+        }
+    }
+    EXPECT_GT(compared, 5000);
 }
 
 // One parent, the leak's weight 0: with the parent at its distinguished outcome nothing is

@@ -686,6 +686,46 @@ TEST(FunctionTable, DrawsRepeatWithTheSeedAndStayFinite) {
     EXPECT_LE(huge, 0.5e12 + 1e7);
 }
 
+// A trial of chance 1 succeeds and one of chance 0 fails on every draw, the uniform's ends
+// included: 1.0 comes once in 32768 draws, and 300,000 draws of Bernoulli(1) drew 0 eleven
+// times. Beta's fallback for shapes so small that both Gamma draws underflow is such a trial.
+TEST(FunctionTable, TrialsOfChanceOneAlwaysSucceedAndOfChanceZeroNever) {
+    const struct {
+        const char* name;
+        std::initializer_list<double> args;
+        double expected;
+    } cases[] = {
+        {"Bernoulli", {1}, 1},     {"Bernoulli", {0}, 0},        {"Bernoulli", {1.5}, 1},
+        {"Bernoulli", {-1}, 0},    {"Binomial", {5, 1}, 5},      {"Binomial", {5, 0}, 0},
+        {"Binomial", {2.5, 1}, 3}, {"Beta", {1e-30, 1e-300}, 1},
+    };
+    for (const auto& c : cases) {
+        const QNL_functionRecord& f = Function(c.name);
+        const QNL_argumentBlock args = Block(c.args);
+        QNL_randomUniform().Seed(2024);
+        int wrong = 0;
+        for (int i = 0; i < 300000; ++i)
+            wrong += f.evaluate(args) != c.expected ? 1 : 0;
+        EXPECT_EQ(wrong, 0) << c.name << "(" << args.values[0] << ", " << args.values[1] << ")";
+    }
+}
+
+// Chances strictly between 0 and 1 keep their draws: a trial succeeds when the next uniform is
+// below the chance, replayed here from a second generator on the same seed.
+TEST(FunctionTable, TrialsOfOtherChancesSucceedWhenTheNextUniformIsBelowTheChance) {
+    for (const double p : {1e-9, 0.3, 0.5, 0.999999}) {
+        QNL_randomUniform().Seed(77);
+        QNL_random replay(77);
+        for (int i = 0; i < 40000; ++i) {
+            ASSERT_EQ(Function("Bernoulli").evaluate(Block({p})), replay.Next() < p ? 1 : 0) << p;
+            double successes = 0;
+            for (int k = 0; k < 3; ++k)
+                successes += replay.Next() < p ? 1 : 0;
+            ASSERT_EQ(Function("Binomial").evaluate(Block({3, p})), successes) << p;
+        }
+    }
+}
+
 // The recurrence gives draws from 0 to 1 inclusive, both ends included.
 TEST(Random, RecurrenceMatchesTheDocumentedGeneratorAndReseedingRepeatsIt) {
     EXPECT_NE(QNL_random(0).GetState(), 0u) << "seed zero takes a clock seed";
@@ -697,6 +737,20 @@ TEST(Random, RecurrenceMatchesTheDocumentedGeneratorAndReseedingRepeatsIt) {
     for (int i = 0; i < 1000; ++i) {
         state = state * 214013u + 2531011u;
         ASSERT_DOUBLE_EQ(generator.Next(), ((state >> 16) & 0x7FFF) / 32767.0);
+    }
+}
+
+// Over every value the generator gives, the share of trials that succeed is the chance, as
+// near as 32768 equally likely values allow: all of them at a chance of 1 or more (annealed
+// MAP's moves of chance 1 among them), none at 0 or less, and at a chance p between, the values
+// below it, ceil(32767 p) of them.
+TEST(Random, TrialsSucceedOnTheShareOfGeneratorValuesGivenByTheirChance) {
+    for (const double p : {0.0, -0.5, 1e-9, 0.25, 0.5, 0.9999, 1.0, 2.0}) {
+        int successes = 0;
+        for (int i = 0; i <= 32767; ++i)
+            successes += TrialSucceeds(i / 32767.0, p) ? 1 : 0;
+        const double expected = p >= 1 ? 32768 : p <= 0 ? 0 : std::ceil(32767 * p);
+        EXPECT_EQ(successes, expected) << p;
     }
 }
 

@@ -35,7 +35,8 @@ double StandardDraw() {
 }
 
 // The entry at which u falls within the running sum of probabilities, among those of
-// probability above `minimum`; else the first of probability at least `minimum`; else the
+// probability above `minimum`; else (a sum that rounding left short of u) the last of
+// probability at least `minimum`; else the
 // entry of largest probability, so that a list without an eligible entry still gives one.
 // Entries of a negative, infinite or NaN variance are never taken, nor of variance 0 where
 // `positive` asks for a precision. -1 only when no entry is left.
@@ -48,7 +49,7 @@ int Select(int n, Probability probability, Variance variance, double u, double m
         running += probability(i);
         if (probability(i) > minimum && usable(variance(i)) && u <= running) return i;
     }
-    for (int i = 0; i < n; ++i)
+    for (int i = n - 1; i >= 0; --i)
         if (probability(i) >= minimum && usable(variance(i))) return i;
     int best = -1;
     for (int i = 0; i < n; ++i)
@@ -60,7 +61,7 @@ int SelectComponent(const QNL_gaussianMixture& mixture, double u, bool positive)
     const auto& c = mixture.components;
     return Select(
         static_cast<int>(c.size()), [&](int i) { return c[static_cast<std::size_t>(i)].weight; },
-        [&](int i) { return c[static_cast<std::size_t>(i)].variance; }, u, 0.0001, positive);
+        [&](int i) { return c[static_cast<std::size_t>(i)].variance; }, u, 1e-7, positive);
 }
 
 // The weighted mean and variance of samples [begin, end); false when they weigh nothing.
@@ -353,7 +354,7 @@ double QNL_gaussianMixture::DrawProduct(const std::vector<const QNL_gaussianMixt
                     const double v = cs[static_cast<std::size_t>(c)].variance;
                     return 1.0 / (precision + 1.0 / v);
                 },
-                Uniform(), 0.0001, true);
+                ShiftedUniform(1e-7), 0.0001, true);
             if (pick >= 0) chosen[j] = pick;
         }
     }

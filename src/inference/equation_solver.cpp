@@ -244,6 +244,12 @@ void QNL_equationSolver::BindKnown(Compiled& equation, const std::vector<double>
             binding.variable->SetValue(values[static_cast<std::size_t>(binding.handle)]);
 }
 
+void QNL_equationSolver::BindMembers(const Compiled& equation, const std::vector<double>& x) {
+    for (const Binding& binding : equation.bindings)
+        if (binding.member >= 0)
+            binding.variable->SetValue(x[static_cast<std::size_t>(binding.member)]);
+}
+
 int QNL_equationSolver::RunPlan(bool sampling) {
     values.assign(static_cast<std::size_t>(std::max(network->GetLastNode() + 1, 0)), 0.0);
     auto valueAt = [this](int h) {
@@ -305,9 +311,7 @@ bool QNL_equationSolver::Residuals(const Step& step, const std::vector<double>& 
                                    std::vector<double>& f) {
     for (std::size_t k = 0; k < step.equations.size(); ++k) {
         const Compiled& equation = step.equations[k];
-        for (const Binding& binding : equation.bindings)
-            if (binding.member >= 0)
-                binding.variable->SetValue(x[static_cast<std::size_t>(binding.member)]);
+        BindMembers(equation, x);
         f[k] = EvaluateSigned(equation.value.get()) - EvaluateSigned(equation.other.get());
         if (!std::isfinite(f[k])) return false;
     }
@@ -380,9 +384,7 @@ bool QNL_equationSolver::HoldsAt(const Step& step, const std::vector<double>& x,
     bool holds = true;
     for (std::size_t k = 0; k < step.equations.size(); ++k) {
         const Compiled& equation = step.equations[k];
-        for (const Binding& binding : equation.bindings)
-            if (binding.member >= 0)
-                binding.variable->SetValue(x[static_cast<std::size_t>(binding.member)]);
+        BindMembers(equation, x);
         double value = 0.0, other = 0.0;
         const double terms = detail::TermMagnitude(equation.value.get(), value) +
                              detail::TermMagnitude(equation.other.get(), other);

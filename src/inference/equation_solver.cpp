@@ -40,6 +40,36 @@ std::string IdOf(const QNL_network& network, int handle) {
     return node != nullptr && node->GetId() != nullptr ? node->GetId() : "";
 }
 
+// The signed value of a tree and the summed magnitude of the terms it would expand into:
+// sums and differences add their operands' terms, a product multiplies them, a power raises
+// its base's terms to the exponent, and a quotient or a negative power scales its value by
+// the base's or divisor's terms to first order. Any other node is one term. This is the scale
+// of what rounding can leave of a sum that should vanish; expanding powers keeps a double
+// root, where the base itself vanishes, measured against the terms of its square.
+double TermMagnitude(const QNL_exprNode* node, double& value) {
+    const int kind = node->GetKind();
+    if (kind < QNL_exprNode::ADD || kind > QNL_exprNode::POWER) {
+        value = EvaluateSigned(node);
+        return std::fabs(value);
+    }
+    const auto* op = static_cast<const QNL_exprBinaryOperator*>(node);
+    double left = 0.0, right = 0.0;
+    const double leftTerms = TermMagnitude(op->GetLeft(), left);
+    const double rightTerms = TermMagnitude(op->GetRight(), right);
+    value = op->Apply(left, right) * node->GetSign();
+    switch (kind) {
+    case QNL_exprNode::MULTIPLY:
+        return leftTerms * rightTerms;
+    case QNL_exprNode::DIVIDE:
+        return (leftTerms + std::fabs(value) * rightTerms) / std::fabs(right);
+    case QNL_exprNode::POWER:
+        return right >= 0.0 ? std::pow(leftTerms, right)
+                            : std::fabs(value) * std::pow(leftTerms / std::fabs(left), -right);
+    default:
+        return leftTerms + rightTerms;
+    }
+}
+
 int Find(std::vector<int>& parent, int x) {
     while (parent[x] != x)
         x = parent[x] = parent[parent[x]];
@@ -214,6 +244,12 @@ void QNL_equationSolver::BindKnown(Compiled& equation, const std::vector<double>
             binding.variable->SetValue(values[static_cast<std::size_t>(binding.handle)]);
 }
 
+void QNL_equationSolver::BindMembers(const Compiled& equation, const std::vector<double>& x) {
+    for (const Binding& binding : equation.bindings)
+        if (binding.member >= 0)
+            binding.variable->SetValue(x[static_cast<std::size_t>(binding.member)]);
+}
+
 int QNL_equationSolver::RunPlan(bool sampling) {
     values.assign(static_cast<std::size_t>(std::max(network->GetLastNode() + 1, 0)), 0.0);
     auto valueAt = [this](int h) {
@@ -275,23 +311,28 @@ bool QNL_equationSolver::Residuals(const Step& step, const std::vector<double>& 
                                    std::vector<double>& f) {
     for (std::size_t k = 0; k < step.equations.size(); ++k) {
         const Compiled& equation = step.equations[k];
-        for (const Binding& binding : equation.bindings)
-            if (binding.member >= 0)
-                binding.variable->SetValue(x[static_cast<std::size_t>(binding.member)]);
+        BindMembers(equation, x);
         f[k] = EvaluateSigned(equation.value.get()) - EvaluateSigned(equation.other.get());
         if (!std::isfinite(f[k])) return false;
     }
     return true;
 }
 
-// Newton's method from the origin with a forward-difference Jacobian. The set fails when a
-// residual is not a finite number, the Jacobian is singular or the steps do not settle
-// within the iteration cap.
+// Newton's method from the origin with a forward-difference Jacobian. It stops on a step
+// small beside the values, or on steps that stopped shrinking where the equations already
+// hold: then the residuals are rounding noise and the steps only wander in it. The point it
+// stops at must satisfy the equations; a residual that is not a finite number, a singular
+// Jacobian or the iteration cap fail the set.
 int QNL_equationSolver::SolveSet(const Step& step, std::vector<double>& x) {
+    // The floor lets a set whose values are all zero stop; it lies far below any value's
+    // scale, so small values are solved as precisely as large ones.
+    constexpr double kRelativeStep = 1e-12, kStepFloor = 1e-300;
     const int n = static_cast<int>(step.members.size());
     const std::size_t un = static_cast<std::size_t>(n);
     x.assign(un, 0.0);
     std::vector<double> f(un), shifted(un), jacobian(un * un), b(un), y(un);
+    double previous = HUGE_VAL;
+    int worst = 0;
     for (int iteration = 0; iteration < iterationCap; ++iteration) {
         if (!Residuals(step, x, f)) return Fail(detail::kSetFailed);
         for (int j = 0; j < n; ++j) {
@@ -317,12 +358,45 @@ int QNL_equationSolver::SolveSet(const Step& step, std::vector<double>& x) {
             change += std::fabs(x[j] - y[j]);
             size += std::fabs(y[j]);
         }
-        x.swap(y);
         if (!std::isfinite(change)) return Fail(detail::kSetFailed);
-        // Far from the origin the rounding of the values alone exceeds the absolute bound.
-        if (change < 0.0001 || change <= 1e-12 * size) return 0;
+        if (change >= previous && HoldsAt(step, x, worst)) return 0;
+        previous = change;
+        x.swap(y);
+        if (change <= kRelativeStep * size + kStepFloor) {
+            if (HoldsAt(step, x, worst)) return 0;
+            Fail("The set of simultaneous equations of node " +
+                 detail::IdOf(*network, step.members[0]) + " settled where the equation of node " +
+                 detail::IdOf(*network, step.members[worst]) + " does not hold");
+            return Fail(detail::kSetFailed);
+        }
     }
+    Fail("The set of simultaneous equations of node " + detail::IdOf(*network, step.members[0]) +
+         " found no root in " + std::to_string(iterationCap) + " steps");
     return Fail(detail::kSetFailed);
+}
+
+// Each residual is judged against the terms of its equation: at a root, rounding leaves a
+// residual far below their summed magnitude, while a point that is no root leaves one of
+// their order.
+bool QNL_equationSolver::HoldsAt(const Step& step, const std::vector<double>& x, int& worst) {
+    constexpr double kTolerance = 1e-10;
+    double worstShare = 0.0;
+    bool holds = true;
+    for (std::size_t k = 0; k < step.equations.size(); ++k) {
+        const Compiled& equation = step.equations[k];
+        BindMembers(equation, x);
+        double value = 0.0, other = 0.0;
+        const double terms = detail::TermMagnitude(equation.value.get(), value) +
+                             detail::TermMagnitude(equation.other.get(), other);
+        const double residual = std::fabs(value - other);
+        const double share = residual == 0.0 ? 0.0 : residual / terms;
+        if (!(share <= kTolerance)) holds = false;
+        if (!(share <= worstShare)) {
+            worstShare = share;
+            worst = static_cast<int>(k);
+        }
+    }
+    return holds;
 }
 
 // Gaussian elimination with partial pivoting on a row-major n x n matrix; -2 when the

@@ -61,7 +61,9 @@ private:
     int RunPlan(bool sampling);
     int SolveSet(const Step& step, std::vector<double>& x);
     bool Residuals(const Step& step, const std::vector<double>& x, std::vector<double>& f);
+    bool HoldsAt(const Step& step, const std::vector<double>& x, int& worst);
     static void BindKnown(Compiled& equation, const std::vector<double>& values);
+    static void BindMembers(const Compiled& equation, const std::vector<double>& x);
     static int SolveLinear(std::vector<double>& a, std::vector<double>& b, std::vector<double>& y,
                            int n);
     int Fail(const std::string& message);

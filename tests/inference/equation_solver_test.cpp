@@ -197,6 +197,73 @@ TEST_F(EquationSolver, RefusalsAndFailedSetsAreReported) {
     QNL_errorHandler::Instance().Flush();
 }
 
+// x of x = Cos(0.5 Sin(Exp(-x))) by bisection: the function rises through its root in [0, 1].
+double CosSinExpRoot() {
+    double low = 0.0, high = 1.0;
+    while (true) {
+        const double middle = 0.5 * (low + high);
+        if (middle <= low || middle >= high) return middle;
+        (middle - std::cos(0.5 * std::sin(std::exp(-middle))) < 0.0 ? low : high) = middle;
+    }
+}
+
+// A set succeeds only where its equations hold, however small its values: each root is
+// compared with its closed form or an independent computation, and a set without a root
+// fails, whether Newton's steps wander or stop short of a root.
+TEST_F(EquationSolver, SetsSucceedOnlyAtARoot) {
+    const double x = CosSinExpRoot();
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> members; // id, equation
+        std::vector<double> roots;                                // empty: no root
+        double tolerance = 1e-10;                                 // relative
+    } cases[] = {
+        {"small quadratic", {{"a", "a = 2e-5 + 1e4*a^2"}}, {(1 - std::sqrt(0.2)) / 2e4}},
+        {"small product",
+         {{"a", "a^2 = 1.8e-5*(0.1 - a)"}},
+         {(std::sqrt(1.8e-5 * 1.8e-5 + 7.2e-6) - 1.8e-5) / 2}},
+        {"quadratic", {{"a", "a = 0.2 + a^2"}}, {(1 - std::sqrt(0.2)) / 2}},
+        {"exp and log",
+         {{"a", "a = Exp(-b)"}, {"b", "b = Ln(2 + a)"}},
+         {std::sqrt(2.0) - 1, std::log(1 + std::sqrt(2.0))}},
+        {"cos, sin and exp",
+         {{"x", "x = Cos(y)"}, {"y", "y = 0.5*Sin(z)"}, {"z", "z = Exp(-x)"}},
+         {x, 0.5 * std::sin(std::exp(-x)), std::exp(-x)}},
+        // Forward differences stall short of a double root; it is known to the square root
+        // of the rounding only.
+        {"double root", {{"a", "(a - 1)^2 = 0"}}, {1.0}, 1e-6},
+        {"no real root, steps wander", {{"a", "a = 1e8*a^2 + a + 0.01"}}, {}},
+        {"no root, steps vanish at a jump", {{"a", "a = 1 + 1e300*(a > 0)"}}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        net.DeleteAllNodes();
+        QNL_errorHandler::Instance().Flush();
+        std::vector<int> handles;
+        for (const auto& member : c.members)
+            handles.push_back(Node(QNL_TYPE_EQUATION_SCC, member.first));
+        for (std::size_t k = 0; k < c.members.size(); ++k) {
+            std::vector<std::string> others;
+            for (const auto& member : c.members)
+                if (member.first != c.members[k].first) others.push_back(member.first);
+            Members(handles[k], others);
+            ASSERT_EQ(Set(handles[k], c.members[k].second), 0);
+        }
+        if (c.roots.empty()) {
+            EXPECT_EQ(net.UpdateBeliefs(), -2);
+            EXPECT_EQ(LastMessage(), "Faile in computing SCC.");
+            EXPECT_FALSE(Value(handles[0])->IsValueValid());
+            continue;
+        }
+        ASSERT_EQ(net.UpdateBeliefs(), 0) << LastMessage();
+        for (std::size_t k = 0; k < handles.size(); ++k)
+            EXPECT_NEAR(Value(handles[k])->GetMean(), c.roots[k],
+                        c.tolerance * std::fabs(c.roots[k]))
+                << c.members[k].first;
+    }
+    QNL_errorHandler::Instance().Flush();
+}
+
 // Equation nodes within bounds, sampled 4000 times from seeded generators.
 class EquationEvidence : public EquationSolver {
 protected:

@@ -95,6 +95,21 @@ public:
         const double k = cov[i][e] / cov[e][e];
         return {handles[i], means[i] + k * (x - means[e]), std::sqrt(cov[i][i] - k * cov[i][e])};
     }
+    // The mean and standard deviation of a density over [-10, 10] known up to a constant,
+    // by the trapezoidal rule on a fine grid.
+    static Expected Quadrature(const std::function<double(double)>& density, int node) {
+        double mass = 0.0, first = 0.0, second = 0.0;
+        const int steps = 200000;
+        for (int i = 0; i <= steps; ++i) {
+            const double v = -10.0 + 20.0 * i / steps;
+            const double w = (i == 0 || i == steps ? 0.5 : 1.0) * density(v);
+            mass += w;
+            first += w * v;
+            second += w * v * v;
+        }
+        const double mean = first / mass;
+        return {node, mean, std::sqrt(second / mass - mean * mean)};
+    }
     static std::string Number(double x) {
         char text[40];
         std::snprintf(text, sizeof text, "%.17g", x);
@@ -220,6 +235,97 @@ TEST_F(HybridAccuracy, EveryAlgorithmAgreesWithTheClosedForm) {
              const Truncated n(0.0, 1.0, -0.5, 0.5);
              return std::vector<Expected>{{x, n.mean, n.sd}};
          }},
+        // A likelihood a hundred times narrower than the prior, five prior sd out: the first
+        // message to X is fitted to points far apart, and must not collapse beside the
+        // posterior.
+        {"narrow likelihood far from the prior",
+         {kImportance},
+         [](HybridAccuracy& t) {
+             t.Gaussian("X", 0.0, {}, 1.0, -10.0, 10.0);
+             t.Gaussian("Y", 0.0, {{0, 1.0}}, 0.01, -10.0, 10.0);
+             EXPECT_EQ(t.Value(t.handles[1])->SetEvidence(5.0), 0);
+             return std::vector<Expected>{t.Conditional(0, 1, 5.0)};
+         }},
+        // The tight equation network in a unit a thousand times smaller: no variance floor
+        // of the messages may depend on the unit.
+        {"equation network, tight noise, small unit",
+         {kImportance, kWeighting, kMessages},
+         [](HybridAccuracy& t) {
+             const int a = t.Equation("a", "a = Normal(0, 0.001)", -0.02, 0.02);
+             const int b = t.Equation("b", "b = a + Normal(0, 0.00001)", -0.02, 0.02);
+             EXPECT_EQ(t.Value(b)->SetEvidence(0.011), 0);
+             return std::vector<Expected>{{a, 0.011 / 1.0001, 0.001 * std::sqrt(1e-4 / 1.0001)}};
+         }},
+        // Likelihoods no two Gaussians hold: a step, and two peaks.
+        {"step likelihood",
+         {kImportance, kMessages},
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -10.0, 10.0);
+             const int s = t.Discrete("S", "If(X > 3, 0, 1)", "If(X > 3, 1, 0)");
+             EXPECT_EQ(t.net.AddArc(x, s), 0);
+             EXPECT_EQ(t.Value(s)->SetEvidence(1), 0);
+             const Truncated n(0.0, 1.0, 3.0, 10.0);
+             return std::vector<Expected>{{x, n.mean, n.sd}};
+         }},
+        {"likelihood of two peaks",
+         {kMessages},
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0.5, 1)", -10.0, 10.0);
+             const int y =
+                 t.Continuous(QNL_TYPE_DISTRIBUTION, "Y", "Normal(X * X, 0.5)", -100.0, 100.0);
+             EXPECT_EQ(t.net.AddArc(x, y), 0);
+             EXPECT_EQ(t.Value(y)->SetEvidence(9.0), 0);
+             return std::vector<Expected>{Quadrature(
+                 [](double v) { return Pdf(v - 0.5) * Pdf((9.0 - v * v) / 0.5); }, x)};
+         }},
+        // Ranges that keep only a far tail of a Normal: drawn within them, not redrawn.
+        {"range keeping only a tail",
+         {kLogic, kImportance, kWeighting, kMessages},
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", 4.0, 10.0);
+             const Truncated n(0.0, 1.0, 4.0, 10.0);
+             return std::vector<Expected>{{x, n.mean, n.sd}};
+         }},
+        {"range keeping only a farther tail",
+         {kLogic, kImportance, kWeighting, kMessages},
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "-Normal(-1, 2)", 10.2, 20.0);
+             const Truncated n(1.0, 2.0, 10.2, 20.0);
+             return std::vector<Expected>{{x, n.mean, n.sd}};
+         }},
+        // A child's range that cuts its distribution by an amount that depends on the parent
+        // is renormalised for each value of the parent: it is no evidence about the parent.
+        {"a child's range renormalised for each value of its parent",
+         {kLogic, kWeighting},
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -10.0, 10.0);
+             const int y = t.Continuous(QNL_TYPE_DISTRIBUTION, "Y", "Normal(X, 1)", 3.5, 20.0);
+             EXPECT_EQ(t.net.AddArc(x, y), 0);
+             return std::vector<Expected>{{x, 0.0, 1.0}};
+         }},
+        // Evidence on a sum whose last parent is a constant: the constant is fixed, and the
+        // evidence enforced through a parent that can move.
+        {"observed sum with a constant last parent",
+         {kImportance, kWeighting, kMessages},
+         [](HybridAccuracy& t) {
+             const int a = t.Continuous(QNL_TYPE_HEQUATION, "A", "-0.3", -5.0, 5.0);
+             const int n = t.Continuous(QNL_TYPE_DISTRIBUTION, "N", "Normal(0, 1)", -10.0, 10.0);
+             const int m = t.Continuous(QNL_TYPE_DISTRIBUTION, "M", "Normal(0, 1)", -10.0, 10.0);
+             const int y = t.Continuous(QNL_TYPE_HEQUATION, "Y", "2 + N + M + A", -20.0, 20.0);
+             for (int parent : {n, m, a})
+                 EXPECT_EQ(t.net.AddArc(parent, y), 0);
+             EXPECT_EQ(t.Value(y)->SetEvidence(1.96), 0);
+             return std::vector<Expected>{{n, 0.13, std::sqrt(0.5)}};
+         }},
+        {"equation network with a constant",
+         {kImportance, kWeighting, kMessages},
+         [](HybridAccuracy& t) {
+             t.Equation("a", "a = -0.3", -5.0, 5.0);
+             const int b = t.Equation("b", "b = Normal(0, 1)", -10.0, 10.0);
+             const int y = t.Equation("y", "y = 2 + b + Normal(0, 1) + a", -20.0, 20.0);
+             EXPECT_EQ(t.Value(y)->SetEvidence(1.96), 0);
+             return std::vector<Expected>{{b, 0.13, std::sqrt(0.5)}};
+         }},
     };
     const int samples = 10000;
     for (const Case& c : cases) {
@@ -277,11 +383,56 @@ TEST_F(HybridAccuracy, ImpossibleEvidenceIsRefusedEarlyByEveryAlgorithm) {
             EXPECT_EQ(t.Value(y)->SetEvidence(observed), 0);
         };
     };
+    // Two children of X ~ Uniform(0, 1) within its bounds, with their probabilities or
+    // densities of the evidence.
+    auto TwoChildren = [](bool discrete) {
+        return [discrete](HybridAccuracy& t) {
+            const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Uniform(0, 1)", 0.0, 1.0);
+            int y = 0, z = 0;
+            if (discrete) {
+                y = t.Discrete("Y", "If(X < 0.4, 1, 0)", "If(X < 0.4, 0, 1)");
+                z = t.Discrete("Z", "If(X > 0.6, 1, 0)", "If(X > 0.6, 0, 1)");
+            } else {
+                y = t.Continuous(QNL_TYPE_DISTRIBUTION, "Y", "Uniform(X - 0.1, X + 0.1)", -5, 5);
+                z = t.Continuous(QNL_TYPE_DISTRIBUTION, "Z", "Uniform(X - 0.1, X + 0.1)", -5, 5);
+            }
+            EXPECT_EQ(t.net.AddArc(x, y), 0);
+            EXPECT_EQ(t.net.AddArc(x, z), 0);
+            EXPECT_EQ(discrete ? t.Value(y)->SetEvidence(0) : t.Value(y)->SetEvidence(0.1), 0);
+            EXPECT_EQ(discrete ? t.Value(z)->SetEvidence(0) : t.Value(z)->SetEvidence(0.9), 0);
+        };
+    };
+    // r = 0.1 + a + b observed 0.89 with a = 0 and b = 0, or b = c with c = 0.
+    auto ConstantSum = [](bool chain) {
+        return [chain](HybridAccuracy& t) {
+            if (chain) t.Equation("c", "c = 0", -5.0, 5.0);
+            t.Equation("a", "a = 0", -5.0, 5.0);
+            t.Equation("b", chain ? "b = c" : "b = 0", -5.0, 5.0);
+            const int r = t.Equation("r", "r = 0.1 + a + b", -5.0, 5.0);
+            EXPECT_EQ(t.Value(r)->SetEvidence(0.89), 0);
+        };
+    };
+    // Y = X + W + shift, as an equation (observed 0) or as a Uniform over one (observed 4.5).
+    auto TwoUniformParents = [](bool equation) {
+        return [equation](HybridAccuracy& t) {
+            const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Uniform(0, 1)", -5.0, 5.0);
+            const int w = t.Continuous(QNL_TYPE_DISTRIBUTION, "W", "Uniform(0, 1)", -5.0, 5.0);
+            const int y =
+                equation ? t.Continuous(QNL_TYPE_HEQUATION, "Y", "X + W + 3", -20.0, 20.0)
+                         : t.Continuous(QNL_TYPE_DISTRIBUTION, "Y", "Uniform(X + W, X + W + 1)",
+                                        -20.0, 20.0);
+            EXPECT_EQ(t.net.AddArc(x, y), 0);
+            EXPECT_EQ(t.net.AddArc(w, y), 0);
+            EXPECT_EQ(t.Value(y)->SetEvidence(equation ? 0.0 : 4.5), 0);
+        };
+    };
     const struct {
         const char* name;
         std::function<void(HybridAccuracy&)> build;
         // Refused before anything is drawn, naming the node; otherwise by the draws.
         const char* named;
+        // An equation network, updated through its hybrid copy.
+        bool equations = false;
     } cases[] = {
         {"density 0 everywhere",
          [](HybridAccuracy& t) {
@@ -303,6 +454,66 @@ TEST_F(HybridAccuracy, ImpossibleEvidenceIsRefusedEarlyByEveryAlgorithm) {
              EXPECT_EQ(t.Value(d)->SetEvidence(0), 0);
          },
          "Node [D]"},
+        {"a likelihood beyond the parent's draws, within its bounds",
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Uniform(0, 1)", -5.0, 5.0);
+             const int y = t.Continuous(QNL_TYPE_DISTRIBUTION, "Y", "Uniform(X, X + 1)", -5.0, 5.0);
+             EXPECT_EQ(t.net.AddArc(x, y), 0);
+             EXPECT_EQ(t.Value(y)->SetEvidence(3.0), 0);
+         },
+         nullptr},
+        {"two children that want parents apart", TwoChildren(false), nullptr},
+        {"two threshold children that want parents apart", TwoChildren(true), nullptr},
+        {"a threshold two steps below the parent",
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Uniform(0, 1)", 0.0, 1.0);
+             const int m = t.Continuous(QNL_TYPE_DISTRIBUTION, "M", "Uniform(X, X + 1)", -5, 5);
+             const int s = t.Discrete("S", "If(M > 3, 1, 0)", "If(M > 3, 0, 1)");
+             EXPECT_EQ(t.net.AddArc(x, m), 0);
+             EXPECT_EQ(t.net.AddArc(m, s), 0);
+             EXPECT_EQ(t.Value(s)->SetEvidence(0), 0);
+         },
+         nullptr},
+        {"a chain whose middle range excludes the evidence",
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -10.0, 10.0);
+             const int m =
+                 t.Continuous(QNL_TYPE_DISTRIBUTION, "M", "Uniform(X - 1, X + 1)", -2.0, 2.0);
+             const int w =
+                 t.Continuous(QNL_TYPE_DISTRIBUTION, "W", "Uniform(M - 0.1, M + 0.1)", -5, 5);
+             const int z = t.Continuous(QNL_TYPE_DISTRIBUTION, "Z", "Uniform(W + 3, W + 4)", -10,
+                                        10);
+             EXPECT_EQ(t.net.AddArc(x, m), 0);
+             EXPECT_EQ(t.net.AddArc(m, w), 0);
+             EXPECT_EQ(t.net.AddArc(w, z), 0);
+             EXPECT_EQ(t.Value(z)->SetEvidence(6.5), 0);
+         },
+         nullptr},
+        {"an observed sum beyond its parents",
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Uniform(0, 1)", -5.0, 5.0);
+             const int e = t.Continuous(QNL_TYPE_DISTRIBUTION, "E", "Uniform(0, 1)", -5.0, 5.0);
+             const int y = t.Continuous(QNL_TYPE_HEQUATION, "Y", "X + E", -20.0, 20.0);
+             EXPECT_EQ(t.net.AddArc(x, y), 0);
+             EXPECT_EQ(t.net.AddArc(e, y), 0);
+             EXPECT_EQ(t.Value(y)->SetEvidence(5.0), 0);
+         },
+         nullptr},
+        {"an observed shifted sum below its parents", TwoUniformParents(true), nullptr},
+        {"a Uniform over a sum, observed beyond it", TwoUniformParents(false), nullptr},
+        {"equation nodes observed apart",
+         [](HybridAccuracy& t) {
+             t.Equation("a", "a = Uniform(0, 1)", -5.0, 5.0);
+             const int b = t.Equation("b", "b = a + Uniform(0, 0.1)", -5.0, 5.0);
+             const int c = t.Equation("c", "c = a + Uniform(0, 0.1)", -5.0, 5.0);
+             EXPECT_EQ(t.Value(b)->SetEvidence(0.1), 0);
+             EXPECT_EQ(t.Value(c)->SetEvidence(0.95), 0);
+         },
+         nullptr, true},
+        {"an equation of constants observed at another value", ConstantSum(false), "Node [r]",
+         true},
+        {"an equation of a chain of constants observed at another value", ConstantSum(true),
+         "Node [r]", true},
     };
     const int samples = 5000;
     for (const auto& c : cases) {
@@ -313,15 +524,18 @@ TEST_F(HybridAccuracy, ImpossibleEvidenceIsRefusedEarlyByEveryAlgorithm) {
             QNL_errorHandler::Instance().Flush();
             EXPECT_EQ(Update(algorithm, samples), -5);
             EXPECT_TRUE(Logged(noSamples));
-            // The samplers' refusal names no node; the messages name the observed child.
+            // The samplers' refusal names no node; the messages name an observed child whose
+            // message had no weight, or say that the weighted draws found none.
             if (c.named != nullptr) {
                 EXPECT_TRUE(Logged(c.named));
             } else if (algorithm == kMessages) {
-                EXPECT_TRUE(Logged("Node [Y]"));
+                EXPECT_TRUE(Logged("its evidence gives no weight to any value of its parents") ||
+                            Logged("no weighted draw gives the evidence any weight"));
             }
             for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
                 EXPECT_TRUE(Value(h)->HasEvidence() || !Value(h)->IsValueValid()) << h;
         }
+        if (c.equations) continue;
         QNL_hybridInference inference(net);
         if (c.named != nullptr) {
             EXPECT_EQ(inference.Build(), -5);
@@ -346,5 +560,36 @@ TEST_F(HybridAccuracy, NarrowLikelihoodsAreNotTakenForImpossibleEvidence) {
         ASSERT_EQ(Value(y)->SetEvidence(0.5), 0);
         ASSERT_EQ(Update(kMessages, 2000), 0) << quarn_test::LastMessage();
         EXPECT_TRUE(Value(x)->IsValueValid());
+    }
+}
+
+// A likelihood far narrower than the prior and far out in it: likelihood weighting's draws
+// from the prior leave one of them carrying all the weight, and its answer would be that one
+// value. It refuses instead; importance sampling from the messages answers.
+TEST_F(HybridAccuracy, WeightedRunsOfTooFewEffectiveSamplesAreRefused) {
+    const double posteriorMean = 6.0 / 1.01, posteriorSd = std::sqrt(0.01 / 1.01);
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        for (int algorithm : {kWeighting, kImportance}) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", algorithm " +
+                         std::to_string(algorithm));
+            net.DeleteAllNodes();
+            Seed(seed);
+            const int x = Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -10.0, 10.0);
+            const int y = Continuous(QNL_TYPE_DISTRIBUTION, "Y", "Normal(X, 0.1)", -10.0, 10.0);
+            ASSERT_EQ(net.AddArc(x, y), 0);
+            ASSERT_EQ(Value(y)->SetEvidence(6.0), 0);
+            QNL_errorHandler::Instance().Flush();
+            const int result = Update(algorithm, 2000);
+            if (algorithm == kWeighting) {
+                EXPECT_EQ(result, -5);
+                EXPECT_TRUE(Logged("the weight of the samples rests on too few of them"));
+                EXPECT_FALSE(Value(x)->IsValueValid());
+                continue;
+            }
+            ASSERT_EQ(result, 0) << quarn_test::LastMessage();
+            const quarn_test::Moments m = Of(x);
+            EXPECT_GT(m.effective, 2.0);
+            EXPECT_NEAR(m.mean, posteriorMean, 5.0 * posteriorSd / std::sqrt(m.effective));
+        }
     }
 }

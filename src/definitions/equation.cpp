@@ -12,6 +12,7 @@
 #include <cmath>
 #include <memory>
 #include <new>
+#include <unordered_set>
 #include <utility>
 
 namespace quarn::detail {
@@ -64,6 +65,21 @@ bool IsEquationType(int type) {
     return type == QNL_TYPE_EQUATION || type == QNL_TYPE_EQUATION_SCC;
 }
 
+// The node's descendants by a walk down from it, which visits nothing else: a node read or
+// built after its parents has none, and the equation's check then costs nothing.
+std::unordered_set<int> DescendantsOf(const QNL_network& network, int node) {
+    std::unordered_set<int> found;
+    std::vector<int> stack{node};
+    while (!stack.empty()) {
+        const QNL_intArray& children = network.GetChildren(stack.back());
+        stack.pop_back();
+        for (int i = 0; i < children.GetCount(); ++i)
+            if (children[i] != node && found.insert(children[i]).second)
+                stack.push_back(children[i]);
+    }
+    return found;
+}
+
 } // namespace
 } // namespace quarn::detail
 
@@ -77,6 +93,7 @@ QNL_parsedEquation::QNL_parsedEquation(const QNL_parsedEquation& other) {
     std::unique_ptr<QNL_exprNode> r(other.right != nullptr ? other.right->Clone() : nullptr);
     left = l.release();
     right = r.release();
+    random = other.random;
 }
 
 QNL_parsedEquation& QNL_parsedEquation::operator=(const QNL_parsedEquation& other) {
@@ -88,14 +105,16 @@ QNL_parsedEquation& QNL_parsedEquation::operator=(const QNL_parsedEquation& othe
 }
 
 QNL_parsedEquation::QNL_parsedEquation(QNL_parsedEquation&& other) noexcept
-    : left(other.left), right(other.right) {
+    : left(other.left), right(other.right), random(other.random) {
     other.left = other.right = nullptr;
+    other.random = false;
 }
 
 QNL_parsedEquation& QNL_parsedEquation::operator=(QNL_parsedEquation&& other) noexcept {
     if (this != &other) {
         std::swap(left, other.left);
         std::swap(right, other.right);
+        std::swap(random, other.random);
     }
     return *this;
 }
@@ -129,6 +148,7 @@ void QNL_parsedEquation::SetSides(QNL_exprNode* newLeft, QNL_exprNode* newRight)
     delete right;
     left = newLeft;
     right = newRight;
+    random = FindsDistributionCall();
 }
 
 void QNL_parsedEquation::GetText(std::string& out) const {
@@ -183,6 +203,7 @@ int QNL_parsedEquation::SolveFor(const std::string& name) {
             }
             QNL_exprNode::SimplifyTree(work.right);
             if (QNL_exprNode::CountVariable(work.right, name) > 0) return -2;
+            work.random = work.FindsDistributionCall();
             *this = std::move(work);
             return 0;
         }
@@ -191,7 +212,7 @@ int QNL_parsedEquation::SolveFor(const std::string& name) {
     return -2;
 }
 
-bool QNL_parsedEquation::IsRandom() const {
+bool QNL_parsedEquation::FindsDistributionCall() const {
     std::vector<QNL_exprNode**> places;
     QNL_exprNode* l = left;
     QNL_exprNode* r = right;
@@ -353,14 +374,13 @@ int QNL_equation::SetEquation(const std::string& text, QNL_variableValidator* va
         }
         std::vector<std::string> names;
         scratch.GetVariables(names);
-        QNL_intArray descendants;
-        network->GetDescendants(handle, descendants);
+        const std::unordered_set<int> descendants = detail::DescendantsOf(*network, handle);
         std::vector<int> named;
         for (const std::string& name : names) {
             const int h = network->FindNode(name.c_str());
             if (h < 0) return Refuse("Unknown node identifier: " + name, error);
             if (h == handle) continue;
-            if (descendants.IsInList(h))
+            if (descendants.count(h) != 0)
                 return Refuse("Node " + name +
                                   " can't be used in equation for current node, because it "
                                   "would result in a cycle.",

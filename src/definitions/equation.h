@@ -38,15 +38,20 @@ public:
     // Rewrites the equation as name = expression. -2, the equation unchanged, when the
     // variable is not on exactly one path that can be inverted level by level.
     int SolveFor(const std::string& name);
-    // Whether either side draws from a distribution.
-    bool IsRandom() const;
+    // Whether either side draws from a distribution; known since the sides were last set.
+    bool IsRandom() const { return random; }
 
     const QNL_exprNode* GetLeft() const { return left; }
     const QNL_exprNode* GetRight() const { return right; }
 
 private:
+    // Whether the trees hold a distribution call, found by walking them.
+    bool FindsDistributionCall() const;
+
     QNL_exprNode* left = nullptr;
     QNL_exprNode* right = nullptr;
+    // Asked on every edit of a network, so kept rather than found each time.
+    bool random = false;
 };
 
 // The definition of a node whose value an equation computes from its parents: normally

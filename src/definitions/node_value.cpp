@@ -9,11 +9,19 @@
 
 namespace quarn::detail {
 
+bool ValueFlags::Computed(unsigned bits) {
+    return (bits & (QNL_nodeValue::FLAG_VALID | QNL_nodeValue::FLAG_PROPAGATED)) != 0 &&
+           (bits & QNL_nodeValue::FLAG_EVIDENCE) == 0;
+}
+
 void ValueFlags::Set(unsigned value) {
     constexpr unsigned observed = QNL_nodeValue::FLAG_EVIDENCE | QNL_nodeValue::FLAG_PROPAGATED;
     const bool becomesObserved = (value & observed) != 0 && (bits & observed) == 0;
+    const bool becomesComputed = Computed(value) && !Computed(bits);
     bits = value;
-    if (becomesObserved && owner->network != nullptr) owner->network->NoteObserved(owner->handle);
+    if (owner->network == nullptr) return;
+    if (becomesObserved) owner->network->NoteObserved(owner->handle);
+    if (becomesComputed) owner->network->NoteComputed(owner->handle);
 }
 
 } // namespace quarn::detail
@@ -27,6 +35,8 @@ void QNL_nodeValue::SetNetwork(QNL_network* newNetwork, int newHandle) {
     network = newNetwork;
     handle = newHandle;
     if (network != nullptr && IsObserved()) network->NoteObserved(handle);
+    if (network != nullptr && quarn::detail::ValueFlags::Computed(flags))
+        network->NoteComputed(handle);
 }
 
 int QNL_nodeValue::CleanUp(int deep) {

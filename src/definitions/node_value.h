@@ -10,10 +10,13 @@ class QNL_nodeValue;
 namespace quarn::detail {
 
 // The value flags, behaving as a plain unsigned, that tell the value's network when the value
-// becomes observed (real or propagated evidence), so the network can keep a short list of
-// observed nodes instead of scanning every value after each edit.
+// becomes observed (real or propagated evidence) or holds something computed, so the network
+// can keep short lists of those nodes instead of scanning every value after each edit.
 class ValueFlags {
 public:
+    // Valid or holding propagated evidence, without user evidence: what an edit invalidates.
+    static bool Computed(unsigned bits);
+
     explicit ValueFlags(QNL_nodeValue* owner) : owner(owner) {}
     ValueFlags(const ValueFlags&) = delete;
     ValueFlags& operator=(const ValueFlags& other) { return *this = other.bits; }

@@ -10,6 +10,28 @@
 #include <new>
 
 namespace quarn::detail {
+namespace {
+
+const QNL_equationSCC* AsSet(const QNL_network& network, int h) {
+    const QNL_nodeDefinition* definition = network.GetNode(h)->GetDefinition();
+    if (definition == nullptr || definition->GetType() != QNL_TYPE_EQUATION_SCC) return nullptr;
+    return dynamic_cast<const QNL_equationSCC*>(definition);
+}
+
+// For each slot, the sets of equations that name it as a member.
+void NameIndex(const QNL_network& network, std::vector<std::vector<int>>& namedBy) {
+    namedBy.assign(static_cast<std::size_t>(network.GetLastNode() + 1), {});
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        const auto* set = AsSet(network, h);
+        if (set == nullptr) continue;
+        for (const std::string& id : set->GetMembers()) {
+            const int member = network.FindNode(id.c_str());
+            if (member >= 0 && member != h) namedBy[static_cast<std::size_t>(member)].push_back(h);
+        }
+    }
+}
+
+} // namespace
 
 bool IsEquationOrHybridType(int type) {
     return type == QNL_TYPE_EQUATION || type == QNL_TYPE_EQUATION_SCC ||
@@ -38,6 +60,9 @@ bool Listens(const QNL_network& network, int kind) {
 }
 
 bool InvalidateSampledValues(QNL_network& network, bool sampledBefore) {
+    // With nothing computed, whether the update samples does not matter: a network being read
+    // or built pays nothing per edit.
+    if (!network.HoldsComputedValues()) return true;
     if (!sampledBefore && !UpdateSamples(network)) return false;
     for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
         QNL_nodeValue* value = network.GetNode(h)->GetValue();
@@ -55,33 +80,29 @@ void CollectEquationDependents(const QNL_network& network, int start, std::vecto
     out.clear();
     const int size = network.GetLastNode() + 1;
     if (!network.IsValidNodeHandle(start) || size <= 0) return;
-    // The partners of each member: those it names and those naming it.
-    std::vector<std::vector<int>> partners(static_cast<std::size_t>(size));
-    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
-        const auto* set = dynamic_cast<const QNL_equationSCC*>(network.GetNode(h)->GetDefinition());
-        if (set == nullptr) continue;
-        for (const std::string& id : set->GetMembers()) {
-            const int member = network.FindNode(id.c_str());
-            if (member < 0 || member == h) continue;
-            partners[static_cast<std::size_t>(h)].push_back(member);
-            partners[static_cast<std::size_t>(member)].push_back(h);
-        }
-    }
     std::vector<char> reached(static_cast<std::size_t>(size), 0);
-    reached[static_cast<std::size_t>(start)] = 1;
-    out.push_back(start);
+    auto reach = [&](int h) {
+        if (h < 0 || h >= size || reached[static_cast<std::size_t>(h)]) return;
+        reached[static_cast<std::size_t>(h)] = 1;
+        out.push_back(h);
+    };
+    // A set names only nodes that have a set themselves (the sets let go of a member that
+    // leaves the type or the network), so the partners are looked up only once the walk meets
+    // such a node: which sets name a node takes one pass over the network.
+    std::vector<std::vector<int>> namedBy;
+    reach(start);
     for (std::size_t next = 0; next < out.size(); ++next) {
         const int n = out[next];
-        auto reach = [&](int h) {
-            if (h < 0 || h >= size || reached[static_cast<std::size_t>(h)]) return;
-            reached[static_cast<std::size_t>(h)] = 1;
-            out.push_back(h);
-        };
         const QNL_intArray& children = network.GetChildren(n);
         for (int i = 0; i < children.GetCount(); ++i)
             reach(children[i]);
-        for (int partner : partners[static_cast<std::size_t>(n)])
-            reach(partner);
+        const auto* set = AsSet(network, n);
+        if (set == nullptr) continue;
+        if (namedBy.empty()) NameIndex(network, namedBy);
+        for (const std::string& id : set->GetMembers())
+            reach(network.FindNode(id.c_str()));
+        for (int namer : namedBy[static_cast<std::size_t>(n)])
+            reach(namer);
     }
 }
 
@@ -96,6 +117,8 @@ TypeChangeReach::TypeChangeReach(const QNL_network* network, int node, int oldTy
         !(IsEquationOrHybridType(oldType) || IsEquationOrHybridType(newType)) ||
         !Listens(*network, QNL_network::CHANGE_SHAPE))
         return;
+    // Nothing computed stays so: the type change can't make a value valid.
+    if (!network->HoldsComputedValues()) return;
     equations = true;
     sampledBefore = UpdateSamples(*network);
     if (sampledBefore || (oldType != QNL_TYPE_EQUATION_SCC && newType != QNL_TYPE_EQUATION_SCC))

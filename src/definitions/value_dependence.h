@@ -23,7 +23,7 @@ bool Listens(const QNL_network& network, int kind);
 
 // When the update samples (or did before the change, as `sampledBefore` says), every value
 // without user evidence loses its valid flag and the numbers the last update implied are
-// dropped. True when that was done.
+// dropped. True when that was done, or when no value held anything to drop.
 bool InvalidateSampledValues(QNL_network& network, bool sampledBefore);
 
 // The nodes whose exact solve uses the value of `start`, start included: its descendants and,

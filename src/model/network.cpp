@@ -10,6 +10,7 @@
 #include "model/submodel.h"
 #include "model/temporal_network.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -97,6 +98,8 @@ void QNL_network::ReleaseTable() {
     tableSize = 0;
     observedCandidates.clear();
     isObservedCandidate.clear();
+    computedCandidates.clear();
+    isComputedCandidate.clear();
     walkTouched.clear();
     marksEverywhere = true;
     nodeCount = 0;
@@ -207,6 +210,8 @@ int QNL_network::CopySlots(const QNL_network& source) {
     // Rebinding an observed node notes it in the observed list, sized for the new table.
     observedCandidates.clear();
     isObservedCandidate.assign(static_cast<std::size_t>(tableSize), 0);
+    computedCandidates.clear();
+    isComputedCandidate.assign(static_cast<std::size_t>(tableSize), 0);
     for (int i = 0; i < tableSize; ++i)
         if (table[i].node != nullptr) table[i].node->Rebind(this, i);
     nodeCount = source.nodeCount;
@@ -389,7 +394,10 @@ int QNL_network::FindFreeSlot() {
         return -2;
     }
     const int oldSize = tableSize;
-    int result = GrowTable();
+    // A file gives its nodes one at a time and does not say how many: while it is read the
+    // table doubles, so that a large model is not copied once per growth step.
+    const int result =
+        (readingMode & READING) ? ReserveSlots(std::max(tableSize, growth)) : GrowTable();
     return result != 0 ? result : oldSize;
 }
 
@@ -416,6 +424,7 @@ int QNL_network::GrowTable() {
     }
     try {
         isObservedCandidate.resize(static_cast<std::size_t>(newSize), 0);
+        isComputedCandidate.resize(static_cast<std::size_t>(newSize), 0);
     } catch (const std::bad_alloc&) {
         delete[] grown;
         return QNL_errorHandler::Instance().LogError(-42);

@@ -214,6 +214,13 @@ public:
     // Called by a value that becomes observed; keeps the short list of nodes that may hold
     // evidence, which the notifications walk instead of every node.
     void NoteObserved(int node);
+    // Called by a value that, without user evidence, becomes valid or takes propagated
+    // evidence; keeps the short list of nodes whose value an edit may have to invalidate.
+    void NoteComputed(int node);
+    // False only when no value without user evidence is valid or holds propagated evidence,
+    // so an edit has nothing to invalidate (as while a network is read or built). Prunes the
+    // list as it goes, which keeps the test cheap.
+    bool HoldsComputedValues() const;
     // Findings set or cleared between these calls (nested pairs count as one) are followed by
     // one invalidation walk from all of them at the closing call, instead of one walk each;
     // the checks, codes, messages and implied evidence of every edit stay what they are when
@@ -465,6 +472,10 @@ private:
     // read), and a flag per slot saying whether it is listed.
     std::vector<int> observedCandidates;
     std::vector<char> isObservedCandidate;
+    // The same for the values that may, without user evidence, be valid or hold propagated
+    // evidence (NoteComputed).
+    mutable std::vector<int> computedCandidates;
+    mutable std::vector<char> isComputedCandidate;
     // Nodes that carry marks of the evidence walks, so the next walk clears only those;
     // marksEverywhere says marks may stand on any slot (after a bulk flag change).
     std::vector<int> walkTouched;

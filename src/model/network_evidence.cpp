@@ -92,11 +92,37 @@ void QNL_network::NoteObserved(int node) {
     observedCandidates.push_back(node);
 }
 
+void QNL_network::NoteComputed(int node) {
+    if (node < 0 || node >= tableSize || isComputedCandidate[static_cast<std::size_t>(node)])
+        return;
+    isComputedCandidate[static_cast<std::size_t>(node)] = 1;
+    computedCandidates.push_back(node);
+}
+
+bool QNL_network::HoldsComputedValues() const {
+    // Entries whose value lost what made them listed leave from the back; a value that
+    // regains it is listed again.
+    while (!computedCandidates.empty()) {
+        const int node = computedCandidates.back();
+        const QNL_nodeValue* value = ValueOf(*this, node);
+        if (value != nullptr && quarn::detail::ValueFlags::Computed(value->GetFlags())) return true;
+        computedCandidates.pop_back();
+        if (node >= 0 && node < tableSize) isComputedCandidate[static_cast<std::size_t>(node)] = 0;
+    }
+    return false;
+}
+
 void QNL_network::ResetObservedList() {
     observedCandidates.clear();
     isObservedCandidate.assign(static_cast<std::size_t>(tableSize), 0);
-    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h))
+    computedCandidates.clear();
+    isComputedCandidate.assign(static_cast<std::size_t>(tableSize), 0);
+    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
         if (IsObserved(*this, h)) NoteObserved(h);
+        const QNL_nodeValue* value = ValueOf(*this, h);
+        if (value != nullptr && quarn::detail::ValueFlags::Computed(value->GetFlags()))
+            NoteComputed(h);
+    }
 }
 
 void QNL_network::CollectObserved(std::vector<int>& out, bool realOnly) {

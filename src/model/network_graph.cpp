@@ -186,6 +186,8 @@ int QNL_network::ComputeHeights() {
 // Whether a directed path leads from the child back to the parent, so that an arc
 // parent -> child would close a cycle. Each node is entered once: linear in the graph.
 bool QNL_network::CreatesCycle(int parent, int child) {
+    // A node added after its parents has no children yet: nothing to walk or to allocate.
+    if (child != parent && table[child].children.GetCount() == 0) return false;
     std::vector<char> seen(static_cast<std::size_t>(tableSize), 0);
     std::vector<int> stack{child};
     seen[static_cast<std::size_t>(child)] = 1;

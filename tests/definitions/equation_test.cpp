@@ -205,4 +205,57 @@ TEST_F(Equations, RandomTextsRoundTripUnderRenamesAndParentEdits) {
     EXPECT_GT(compared, 30);
 }
 
+// Whether an equation draws from a distribution follows its text through parsing, refusals,
+// copies, moves, edits, solving and a removed parent; the oracle looks for a distribution's
+// name in the printed text.
+TEST_F(Equations, WhetherAnEquationDrawsFollowsItsText) {
+    auto draws = [](const QNL_parsedEquation& e) {
+        std::string text;
+        e.GetText(text);
+        for (const char* name : {"Normal(", "Uniform(", "Exponential("})
+            if (text.find(name) != std::string::npos) return true;
+        return false;
+    };
+    for (const char* text : {"Y = 2*X + 1", "Y = X + Normal(0, 1)", "Y = Sin(Uniform(0, X)) - X",
+                             "Y + Exponential(1) = X", "2*Y = X"}) {
+        SCOPED_TRACE(text);
+        QNL_parsedEquation e;
+        ASSERT_EQ(e.SetEquation(text, nullptr, nullptr), 0);
+        const bool random = draws(e);
+        EXPECT_EQ(e.IsRandom(), random);
+        EXPECT_NE(e.SetEquation("Y = (", nullptr, nullptr), 0);
+        EXPECT_EQ(e.IsRandom(), random);
+        QNL_parsedEquation copy(e), assigned;
+        assigned = e;
+        EXPECT_EQ(copy.IsRandom(), random);
+        EXPECT_EQ(assigned.IsRandom(), random);
+        QNL_parsedEquation moved(std::move(copy));
+        EXPECT_EQ(moved.IsRandom(), random);
+        EXPECT_EQ(copy.IsRandom(), draws(copy));
+        assigned = QNL_parsedEquation();
+        EXPECT_FALSE(assigned.IsRandom());
+        e.AddTerm("Z");
+        e.RenameVariable("X", "W");
+        e.SetVariableValue("W", 2.0);
+        EXPECT_EQ(e.IsRandom(), draws(e));
+        if (e.SolveFor("Z") == 0) {
+            EXPECT_EQ(e.IsRandom(), draws(e));
+        }
+        ASSERT_EQ(e.SetEquation("Y = 1", nullptr, nullptr), 0);
+        EXPECT_FALSE(e.IsRandom());
+    }
+
+    const int p = Add(QNL_TYPE_EQUATION, "P");
+    const int x = Add(QNL_TYPE_EQUATION, "X");
+    for (const char* text : {"X = Normal(P, 1)", "X = P + 1"}) {
+        SCOPED_TRACE(text);
+        ASSERT_EQ(Set(x, text), 0);
+        ASSERT_EQ(net.RemoveArc(p, x), 0);
+        EXPECT_EQ(Eq(x)->GetEquation().IsRandom(), draws(Eq(x)->GetEquation())) << Text(x);
+        QNL_network copy(net);
+        auto* copied = dynamic_cast<QNL_equation*>(copy.GetNode(x)->GetDefinition());
+        EXPECT_EQ(copied->GetEquation().IsRandom(), draws(Eq(x)->GetEquation()));
+    }
+}
+
 } // namespace

@@ -407,6 +407,102 @@ TEST_F(EquationEdits, BoundChangesInvalidateTheSampledValues) {
     ExpectValidValuesFresh(net, "equation bounds");
 }
 
+// The nodes whose exact solve uses the start's value, walked by the test from the arcs and the
+// sets as they stand: children, and the members a set names or that name it.
+std::set<int> Reach(const QNL_network& n, int start) {
+    std::set<int> reached{start};
+    std::vector<int> stack{start};
+    auto members = [&n](int h) {
+        std::set<int> out;
+        if (const auto* set = dynamic_cast<const QNL_equationSCC*>(n.GetNode(h)->GetDefinition()))
+            for (const std::string& id : set->GetMembers())
+                out.insert(n.FindNode(id.c_str()));
+        return out;
+    };
+    while (!stack.empty()) {
+        const int h = stack.back();
+        stack.pop_back();
+        std::set<int> next = members(h);
+        const QNL_intArray& children = n.GetChildren(h);
+        next.insert(children.Items(), children.Items() + children.GetCount());
+        for (int other = n.GetFirstNode(); other >= 0; other = n.GetNextNode(other))
+            if (members(other).count(h) != 0) next.insert(other);
+        for (int other : next)
+            if (reached.insert(other).second) stack.push_back(other);
+    }
+    return reached;
+}
+
+QNL_equation* EquationAt(QNL_network& n, const char* id) {
+    return dynamic_cast<QNL_equation*>(n.GetNode(n.FindNode(id))->GetDefinition());
+}
+
+// After an exact solve an edit leaves invalid the values it reaches and no other (s3 is a
+// member that s1 names without naming s1): those stay valid and are what a fresh solve gives. The
+// same edit on a copy of the solved network does the same there and leaves the original alone.
+TEST_F(EquationEdits, EditsAfterAnExactSolveInvalidateWhatTheyReachAndNothingElse) {
+    const struct {
+        const char* name;
+        const char* node;
+        void (*edit)(QNL_network&);
+    } cases[] = {
+        {"new equation at the root", "r",
+         [](QNL_network& n) {
+             ASSERT_EQ(EquationAt(n, "r")->SetEquation("r = 0.7", nullptr, nullptr), 0);
+         }},
+        {"new range of the node feeding the set", "p",
+         [](QNL_network& n) { ASSERT_EQ(EquationAt(n, "p")->SetBounds(-3.0, 3.0), 0); }},
+        {"new equation of the other branch", "q",
+         [](QNL_network& n) {
+             ASSERT_EQ(EquationAt(n, "q")->SetEquation("q = 4", nullptr, nullptr), 0);
+         }},
+        {"new equation of a member", "s1",
+         [](QNL_network& n) {
+             ASSERT_EQ(EquationAt(n, "s1")->SetEquation("s1 = 0.5 * s2 + 0.1", nullptr, nullptr),
+                       0);
+         }},
+        {"new equation of a member that only another names", "s3",
+         [](QNL_network& n) {
+             ASSERT_EQ(EquationAt(n, "s3")->SetEquation("s3 = 0.3", nullptr, nullptr), 0);
+         }},
+        {"arc into the leaf", "after",
+         [](QNL_network& n) { ASSERT_EQ(n.AddArc(n.FindNode("q"), n.FindNode("after")), 0); }},
+        {"arc into a member removed", "s2",
+         [](QNL_network& n) { ASSERT_EQ(n.RemoveArc(n.FindNode("p"), n.FindNode("s2")), 0); }},
+    };
+    for (const auto& c : cases) {
+        for (const bool onCopy : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (onCopy ? " on a copy" : ""));
+            net.DeleteAllNodes();
+            Node(QNL_TYPE_EQUATION, "r", "r = 0.5");
+            Node(QNL_TYPE_EQUATION, "p", "p = r + 1");
+            Node(QNL_TYPE_EQUATION, "q", "q = 2");
+            Node(QNL_TYPE_EQUATION, "u", "u = 3 * q");
+            const int s1 = Node(QNL_TYPE_EQUATION_SCC, "s1");
+            const int s2 = Node(QNL_TYPE_EQUATION_SCC, "s2");
+            const int s3 = Node(QNL_TYPE_EQUATION_SCC, "s3");
+            ASSERT_EQ(Scc(s1)->SetMembers(StringsOf({"s2", "s3"})), 0);
+            ASSERT_EQ(Scc(s2)->SetMembers(StringsOf({"s1"})), 0);
+            ASSERT_EQ(Eq(s3)->SetEquation("s3 = 0.2", nullptr, nullptr), 0);
+            ASSERT_EQ(net.AddArc(net.FindNode("p"), s2, 0), 0);
+            ASSERT_EQ(Eq(s1)->SetEquation("s1 = 0.5 * s2 + s3", nullptr, nullptr), 0);
+            ASSERT_EQ(Eq(s2)->SetEquation("s2 = -0.4 * s1 + p", nullptr, nullptr), 0);
+            Node(QNL_TYPE_EQUATION, "after", "after = s1 + 1");
+            ASSERT_EQ(Update(), 0);
+            QNL_network copy(net);
+            QNL_network& edited = onCopy ? copy : net;
+            const std::set<int> reached = Reach(edited, edited.FindNode(c.node));
+            c.edit(edited);
+            for (int h = edited.GetFirstNode(); h >= 0; h = edited.GetNextNode(h))
+                EXPECT_EQ(edited.GetNode(h)->GetValue()->IsValueValid(), reached.count(h) == 0)
+                    << edited.GetNode(h)->GetId();
+            ExpectValidValuesFresh(edited, "edited");
+            for (int h : Handles())
+                EXPECT_TRUE(!onCopy || Value(h)->IsValueValid()) << "original " << Id(h);
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------
 // Random edits against a fresh copy.
 

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -23,6 +24,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -409,6 +411,62 @@ TEST_F(XmlFormat, DisplayDataIsReadAndWrittenBackAsGiven) {
     EXPECT_NE(text.find("<position>10 20 110 60</position>"), std::string::npos);
     for (const char* part : {"faultnameformat=\"inherit\"", "qualcolors"})
         EXPECT_EQ(text.find(part), std::string::npos) << part;
+}
+
+// Files of equation nodes that outgrow the slot table many times over, a chain and a random
+// DAG whose nodes are the mean of their parents plus a quarter of their index, read into
+// consecutive handles with the file's parents in the file's order, and solve to what the
+// test computes from the same numbers.
+TEST_F(XmlFormat, LargeEquationFilesReadWholeAndSolveToTheirValues) {
+    const int n = 700;
+    for (const bool dag : {false, true}) {
+        SCOPED_TRACE(dag ? "random DAG" : "chain");
+        std::mt19937 random(7);
+        std::vector<std::vector<int>> parents(n);
+        std::vector<double> expected(n);
+        std::string nodes;
+        for (int i = 0; i < n; ++i) {
+            std::vector<int>& own = parents[static_cast<std::size_t>(i)];
+            for (int k = dag ? static_cast<int>(random() % 4) : 1; i > 0 && k > 0; --k) {
+                const int p = dag ? static_cast<int>(random() % static_cast<unsigned>(i)) : i - 1;
+                if (std::find(own.begin(), own.end(), p) == own.end()) own.push_back(p);
+            }
+            const std::string id = "x" + std::to_string(i);
+            std::string list, sum;
+            double total = 0.0;
+            for (int p : own) {
+                list += (list.empty() ? "" : " ") + ("x" + std::to_string(p));
+                sum += (sum.empty() ? "" : " + ") + ("x" + std::to_string(p));
+                total += expected[static_cast<std::size_t>(p)];
+            }
+            const double share = 0.25 * i;
+            expected[static_cast<std::size_t>(i)] =
+                own.empty() ? share : total / static_cast<double>(own.size()) + share;
+            nodes += "<equation id=\"" + id + "\">" +
+                     (own.empty() ? "" : "<parents>" + list + "</parents>") + "<definition>" + id +
+                     " = " +
+                     (own.empty() ? "" : "(" + sum + ") / " + std::to_string(own.size()) + " + ") +
+                     std::to_string(share) + "</definition></equation>\n";
+        }
+        QNL_network net;
+        ASSERT_EQ(ReadDocument(net, "equations.xqnl", Document(nodes)), 0) << AllMessages();
+        ASSERT_EQ(net.GetNumberOfNodes(), n);
+        EXPECT_GE(net.GetTableSize(), n);
+        for (int i = 0; i < n; ++i) {
+            ASSERT_EQ(net.FindNode(("x" + std::to_string(i)).c_str()), i);
+            const QNL_intArray& read = net.GetParents(i);
+            EXPECT_EQ(std::vector<int>(read.Items(), read.Items() + read.GetCount()),
+                      parents[static_cast<std::size_t>(i)])
+                << i;
+            EXPECT_FALSE(net.GetNode(i)->GetValue()->IsValueValid()) << i;
+        }
+        ASSERT_EQ(net.UpdateBeliefs(), 0) << AllMessages();
+        for (int i = 0; i < n; ++i) {
+            const auto* value = dynamic_cast<QNL_equationValue*>(net.GetNode(i)->GetValue());
+            ASSERT_NE(value, nullptr);
+            EXPECT_DOUBLE_EQ(value->GetMean(), expected[static_cast<std::size_t>(i)]) << i;
+        }
+    }
 }
 
 } // namespace

@@ -19,6 +19,7 @@ class QNL_hybridMessages {
 public:
     static constexpr int POINTS = 250;
     static constexpr int INNER_DRAWS = 12;
+    // At least this many iterations, and as many as the messages need to cross the network.
     static constexpr int ITERATIONS = 4;
     static constexpr int COMPONENTS = 2;
     static constexpr double TOLERANCE = 0.001;
@@ -102,6 +103,7 @@ private:
         return message == nullptr || message->IsVoid();
     }
     QNL_sampleDistribution* NewMessage(int over, bool isVoid);
+    int Reach() const;
     void Init();
     void MarkChanged(int receiver, int source, bool fromChild);
     void Add(Link& link, int state, double value, double weight);

@@ -156,7 +156,24 @@ int QNL_gaussianMixture::Fit(const std::vector<QNL_weightedSample>& samples) {
     }
     components = start;
 
-    double likelihood = LogLikelihood(samples);
+    // The likelihood of the components keeps each sample's density under each of them: the
+    // E step that follows reads them rather than evaluating every normal density twice.
+    std::vector<double> densities(n * k, 0.0);
+    const auto likelihoodOf = [&]() {
+        double sum = 0.0;
+        for (std::size_t s = 0; s < n; ++s) {
+            double p = 0.0;
+            for (std::size_t j = 0; j < k; ++j) {
+                const Component& c = components[j];
+                if (!(c.weight > 1e-7)) continue;
+                densities[s * k + j] = Normal(samples[s].value, c.mean, c.variance);
+                p += c.weight * densities[s * k + j];
+            }
+            if (p > 0.0 && std::isfinite(p)) sum += samples[s].weight * std::log(p);
+        }
+        return sum;
+    };
+    double likelihood = likelihoodOf();
     if (std::fabs(likelihood) <= absoluteTolerance) return 0;
 
     std::vector<double> responsibilities(n * k, 0.0);
@@ -170,8 +187,7 @@ int QNL_gaussianMixture::Fit(const std::vector<QNL_weightedSample>& samples) {
             double t = 0.0;
             for (std::size_t j = 0; j < k; ++j) {
                 const Component& c = components[j];
-                row[j] = c.weight >= 1e-6 ? c.weight * Normal(samples[s].value, c.mean, c.variance)
-                                          : r[j];
+                row[j] = c.weight >= 1e-6 ? c.weight * densities[s * k + j] : r[j];
                 t += row[j];
             }
             // A sample no component explains keeps its previous responsibilities.
@@ -202,7 +218,7 @@ int QNL_gaussianMixture::Fit(const std::vector<QNL_weightedSample>& samples) {
             c.weight = a / totalWeight;
         }
         components = working;
-        const double next = LogLikelihood(samples);
+        const double next = likelihoodOf();
         const double change = std::fabs(next - likelihood);
         if (change <= absoluteTolerance || change <= 1e-10 * std::fabs(next)) break;
         likelihood = next;

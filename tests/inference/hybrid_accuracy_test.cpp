@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -235,6 +238,20 @@ TEST_F(HybridAccuracy, EveryAlgorithmAgreesWithTheClosedForm) {
              const Truncated n(0.0, 1.0, -0.5, 0.5);
              return std::vector<Expected>{{x, n.mean, n.sd}};
          }},
+        // Evidence seven links from the root: the messages must cross the whole chain.
+        {"long chain with leaf evidence",
+         {kImportance, kWeighting, kMessages},
+         [](HybridAccuracy& t) {
+             const double slopes[] = {1.2, -1.1, 1.3, 0.9, -1.2, 1.1, 1.25};
+             t.Gaussian("X0", 1.0, {}, 1.0, -200.0, 200.0);
+             for (int i = 1; i < 8; ++i)
+                 t.Gaussian(("X" + std::to_string(i)).c_str(), 0.5, {{i - 1, slopes[i - 1]}}, 0.3,
+                            -200.0, 200.0);
+             const double observed = t.means[7] + 1.5 * std::sqrt(t.cov[7][7]);
+             EXPECT_EQ(t.Value(t.handles[7])->SetEvidence(observed), 0);
+             return std::vector<Expected>{t.Conditional(0, 7, observed),
+                                          t.Conditional(3, 7, observed)};
+         }},
         // A likelihood a hundred times narrower than the prior, five prior sd out: the first
         // message to X is fitted to points far apart, and must not collapse beside the
         // posterior.
@@ -275,8 +292,8 @@ TEST_F(HybridAccuracy, EveryAlgorithmAgreesWithTheClosedForm) {
                  t.Continuous(QNL_TYPE_DISTRIBUTION, "Y", "Normal(X * X, 0.5)", -100.0, 100.0);
              EXPECT_EQ(t.net.AddArc(x, y), 0);
              EXPECT_EQ(t.Value(y)->SetEvidence(9.0), 0);
-             return std::vector<Expected>{Quadrature(
-                 [](double v) { return Pdf(v - 0.5) * Pdf((9.0 - v * v) / 0.5); }, x)};
+             return std::vector<Expected>{
+                 Quadrature([](double v) { return Pdf(v - 0.5) * Pdf((9.0 - v * v) / 0.5); }, x)};
          }},
         // Ranges that keep only a far tail of a Normal: drawn within them, not redrawn.
         {"range keeping only a tail",
@@ -327,45 +344,63 @@ TEST_F(HybridAccuracy, EveryAlgorithmAgreesWithTheClosedForm) {
              return std::vector<Expected>{{b, 0.13, std::sqrt(0.5)}};
          }},
     };
-    const int samples = 10000;
-    for (const Case& c : cases) {
-        for (int algorithm : c.algorithms) {
-            SCOPED_TRACE(std::string(c.name) + ", algorithm " + std::to_string(algorithm));
-            net.DeleteAllNodes();
-            handles.clear();
-            means.clear();
-            cov.clear();
-            Seed(2024);
-            const std::vector<Expected> expected = c.build(*this);
-            ASSERT_EQ(Update(algorithm, samples), 0) << quarn_test::LastMessage();
-            // The effective number of samples of the first continuous node weighs every
-            // node's estimate: a run's samples share their weights.
-            double effective = 0.0;
-            for (const Expected& e : expected)
-                if (!e.discrete && effective == 0.0) effective = Of(e.node).effective;
-            if (algorithm != kMessages) {
-                EXPECT_GT(effective, 200.0);
-            }
-            for (const Expected& e : expected) {
-                if (e.discrete) {
-                    const double tolerance =
-                        algorithm == kMessages
-                            ? 0.05
-                            : 5.0 * std::sqrt(e.mean * (1.0 - e.mean) / effective);
-                    EXPECT_NEAR(Belief(e.node), e.mean, tolerance) << "node " << e.node;
-                    continue;
+    // QUARN_HYBRID_ACCURACY_SAMPLES=n and QUARN_HYBRID_ACCURACY_SEEDS=k run every case with
+    // n samples under k seeds, for long sessions, and print each error: in standard errors,
+    // or in posterior standard deviations for message passing.
+    const char* wideSamples = std::getenv("QUARN_HYBRID_ACCURACY_SAMPLES");
+    const char* wideSeeds = std::getenv("QUARN_HYBRID_ACCURACY_SEEDS");
+    const bool wide = wideSamples != nullptr || wideSeeds != nullptr;
+    const int samples = wideSamples != nullptr ? std::max(1, std::atoi(wideSamples)) : 10000;
+    const int seeds = wideSeeds != nullptr ? std::max(1, std::atoi(wideSeeds)) : 1;
+    for (int seed = 0; seed < seeds; ++seed)
+        for (const Case& c : cases) {
+            for (int algorithm : c.algorithms) {
+                SCOPED_TRACE(std::string(c.name) + ", algorithm " + std::to_string(algorithm) +
+                             ", seed " + std::to_string(2024 + seed));
+                net.DeleteAllNodes();
+                handles.clear();
+                means.clear();
+                cov.clear();
+                Seed(2024 + seed);
+                const std::vector<Expected> expected = c.build(*this);
+                ASSERT_EQ(Update(algorithm, samples), 0) << quarn_test::LastMessage();
+                // The effective number of samples of the first continuous node weighs every
+                // node's estimate: a run's samples share their weights.
+                double effective = 0.0;
+                for (const Expected& e : expected)
+                    if (!e.discrete && effective == 0.0) effective = Of(e.node).effective;
+                if (algorithm != kMessages) {
+                    EXPECT_GT(effective, 200.0);
                 }
-                const quarn_test::Moments m = Of(e.node);
-                if (algorithm == kMessages) {
-                    EXPECT_NEAR(m.mean, e.mean, e.sd) << "node " << e.node;
-                    continue;
+                for (const Expected& e : expected) {
+                    if (e.discrete) {
+                        const double tolerance =
+                            algorithm == kMessages
+                                ? 0.05
+                                : 5.0 * std::sqrt(e.mean * (1.0 - e.mean) / effective);
+                        EXPECT_NEAR(Belief(e.node), e.mean, tolerance) << "node " << e.node;
+                        continue;
+                    }
+                    const quarn_test::Moments m = Of(e.node);
+                    if (wide) {
+                        const double scale = algorithm == kMessages ? 1.0 : std::sqrt(effective);
+                        std::printf("%-56s %2d seed %4d node %d: mean %+.2f, sd %+.2f\n", c.name,
+                                    algorithm, 2024 + seed, e.node,
+                                    (m.mean - e.mean) / e.sd * scale,
+                                    (std::sqrt(m.variance) - e.sd) / e.sd * scale);
+                    }
+                    if (algorithm == kMessages) {
+                        EXPECT_NEAR(m.mean, e.mean, e.sd) << "node " << e.node;
+                        continue;
+                    }
+                    EXPECT_NEAR(m.mean, e.mean, 5.0 * e.sd / std::sqrt(effective))
+                        << "node " << e.node;
+                    EXPECT_NEAR(std::sqrt(m.variance), e.sd,
+                                6.0 * e.sd / std::sqrt(2.0 * effective))
+                        << "node " << e.node;
                 }
-                EXPECT_NEAR(m.mean, e.mean, 5.0 * e.sd / std::sqrt(effective)) << "node " << e.node;
-                EXPECT_NEAR(std::sqrt(m.variance), e.sd, 6.0 * e.sd / std::sqrt(2.0 * effective))
-                    << "node " << e.node;
             }
         }
-    }
 }
 
 } // namespace
@@ -417,10 +452,9 @@ TEST_F(HybridAccuracy, ImpossibleEvidenceIsRefusedEarlyByEveryAlgorithm) {
         return [equation](HybridAccuracy& t) {
             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Uniform(0, 1)", -5.0, 5.0);
             const int w = t.Continuous(QNL_TYPE_DISTRIBUTION, "W", "Uniform(0, 1)", -5.0, 5.0);
-            const int y =
-                equation ? t.Continuous(QNL_TYPE_HEQUATION, "Y", "X + W + 3", -20.0, 20.0)
-                         : t.Continuous(QNL_TYPE_DISTRIBUTION, "Y", "Uniform(X + W, X + W + 1)",
-                                        -20.0, 20.0);
+            const int y = equation ? t.Continuous(QNL_TYPE_HEQUATION, "Y", "X + W + 3", -20.0, 20.0)
+                                   : t.Continuous(QNL_TYPE_DISTRIBUTION, "Y",
+                                                  "Uniform(X + W, X + W + 1)", -20.0, 20.0);
             EXPECT_EQ(t.net.AddArc(x, y), 0);
             EXPECT_EQ(t.net.AddArc(w, y), 0);
             EXPECT_EQ(t.Value(y)->SetEvidence(equation ? 0.0 : 4.5), 0);
@@ -443,8 +477,7 @@ TEST_F(HybridAccuracy, ImpossibleEvidenceIsRefusedEarlyByEveryAlgorithm) {
          },
          nullptr},
         {"an equation fixes a parent outside its bounds", ObservedShift(0.0), "Node [X]"},
-        {"an equation fixes a value its distribution never gives", ObservedShift(8.0),
-         "Node [X]"},
+        {"an equation fixes a value its distribution never gives", ObservedShift(8.0), "Node [X]"},
         {"an outcome of probability 0 under observed parents",
          [](HybridAccuracy& t) {
              const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -5.0, 5.0);
@@ -481,8 +514,8 @@ TEST_F(HybridAccuracy, ImpossibleEvidenceIsRefusedEarlyByEveryAlgorithm) {
                  t.Continuous(QNL_TYPE_DISTRIBUTION, "M", "Uniform(X - 1, X + 1)", -2.0, 2.0);
              const int w =
                  t.Continuous(QNL_TYPE_DISTRIBUTION, "W", "Uniform(M - 0.1, M + 0.1)", -5, 5);
-             const int z = t.Continuous(QNL_TYPE_DISTRIBUTION, "Z", "Uniform(W + 3, W + 4)", -10,
-                                        10);
+             const int z =
+                 t.Continuous(QNL_TYPE_DISTRIBUTION, "Z", "Uniform(W + 3, W + 4)", -10, 10);
              EXPECT_EQ(t.net.AddArc(x, m), 0);
              EXPECT_EQ(t.net.AddArc(m, w), 0);
              EXPECT_EQ(t.net.AddArc(w, z), 0);

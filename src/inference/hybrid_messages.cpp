@@ -662,6 +662,8 @@ void QNL_hybridMessages::BuildImportanceTable(int h) {
 // node. A message crosses one link per iteration, so fewer iterations than this leave a node
 // that far from the evidence, or from a root, at what its own neighbourhood says: beliefs of
 // the message passing alone were then wrong by two standard deviations on chains of eight.
+// The farthest node needs one iteration more: its first message is drawn against no
+// proposal, 250 points spread over its whole range, and only the next one against it.
 // Importance sampling keeps the fixed count: its messages only propose, and its weights
 // correct what they miss.
 int QNL_hybridMessages::Reach() const {
@@ -691,7 +693,7 @@ int QNL_hybridMessages::Reach() const {
 
 void QNL_hybridMessages::Run() {
     Init();
-    const int iterations = sampling ? ITERATIONS : std::max(ITERATIONS, Reach());
+    const int iterations = sampling ? ITERATIONS : std::max(ITERATIONS, Reach() + 1);
     for (int iteration = 0; iteration < iterations; ++iteration) {
         for (int h : order) {
             QNL_samplingNode& x = Node(h);

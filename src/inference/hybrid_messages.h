@@ -19,7 +19,8 @@ class QNL_hybridMessages {
 public:
     static constexpr int POINTS = 250;
     static constexpr int INNER_DRAWS = 12;
-    // At least this many iterations, and as many as the messages need to cross the network.
+    // At least this many iterations; for the message passing alone, one more than the links a
+    // message must cross to reach every node.
     static constexpr int ITERATIONS = 4;
     static constexpr int COMPONENTS = 2;
     static constexpr double TOLERANCE = 0.001;

@@ -9,11 +9,9 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// A uniform number strictly inside (0, 1), centred on one of 2^30 cells.
+// A uniform number strictly inside (0, 1): the centre of the 2^-30 cell PositiveDraw tops.
 double OpenUniform(QNL_random& random) {
-    const std::uint32_t high = random.NextBits();
-    const std::uint32_t low = random.NextBits();
-    return (static_cast<double>(high << 15 | low) + 0.5) / 1073741824.0;
+    return PositiveDraw(random) - 0.5 / 1073741824.0;
 }
 
 // Phi^-1(p) for p in (0, 0.5]: a rational first guess, then one Halley step on the exact

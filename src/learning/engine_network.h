@@ -223,6 +223,10 @@ public:
     int SearchStructure(int count);
     int GreedySearch();
     int EnforceParentLimit(int limit);
+    // 0 when the arcs form no cycle; else -1, logged with an arc of a cycle. Every search
+    // starts from an acyclic structure: AddArc draws any arc it is asked for, and a move
+    // priced on a cyclic structure could keep the cycle to the end.
+    int CheckAcyclic() const;
     // Removes every arc that is not forced; -1 when a removal fails.
     int ClearStructure();
     // The best move of one node under the current operators (gain -1e6 and no operation when
@@ -284,6 +288,8 @@ private:
     void CloseTiers();
     int OrderTiers(const std::vector<std::vector<int>>& tiers);
     bool HasForcedPath(int from, int to) const;
+    // An arc whose child reaches its parent, found by a depth-first walk in node order.
+    bool FindCycleArc(int& from, int& to) const;
     // Runs the change; on failure every node's knowledge is as it was before.
     int WithKnowledgeKept(const std::function<int()>& change);
     // With incomplete data and INCOMPLETE_DATA_METHOD 1 the search scores families on

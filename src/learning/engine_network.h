@@ -151,8 +151,9 @@ public:
     // Adds every forced arc and removes every forbidden one; all or nothing (-1).
     int ApplyBackgroundKnowledge();
 
-    // Replaces the nodes by one per variable of the data set. False on failure (logged),
-    // with the network empty.
+    // Replaces the nodes by one per variable of the data set; a NaN in a float column is a
+    // missing value. False on failure (logged): an infinity in a float column leaves the
+    // network as it was, any other failure leaves it empty.
     bool ImportDataset(const QNL_dataset& data);
     int GetNumberOfRecords() const;
     bool IsDataIncomplete() const { return dataIncomplete; }

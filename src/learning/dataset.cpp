@@ -99,7 +99,8 @@ bool QNL_dataset::isMissing(int variable, int record) const {
     const QNL_datasetVariable& v = variables[Index(variable)];
     const QNL_datasetCell cell = getCell(variable, record);
     if (v.discrete) return cell.i == v.missing.i;
-    return cell.f == v.missing.f || (std::isnan(cell.f) && std::isnan(v.missing.f));
+    // A NaN equals no value, so it cannot be an observation whatever the column's missing cell.
+    return cell.f == v.missing.f || std::isnan(cell.f);
 }
 
 namespace {

@@ -88,7 +88,7 @@ public:
     const std::vector<int>& getOutcomeOfState(int i) const { return outcomeOfState[Index(i)]; }
     QNL_datasetCell getMissingValue(int i) const { return variables[Index(i)].missing; }
     bool getVariable(int i, QNL_datasetVariable& out) const;
-    // Whether the cell is the column's missing cell (a NaN cell matches a NaN missing cell).
+    // Whether the cell is the column's missing cell, or a NaN in a float column.
     bool isMissing(int variable, int record) const;
 
     // Cells, column by column; no checks (callers validate indices).

@@ -13,6 +13,7 @@
 #include "model/string_array.h"
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <new>
 
@@ -107,6 +108,20 @@ int QNL_learnHandleMap::GetNode(int handle) const {
 // ---- import ----
 
 bool QNL_learnNetwork::ImportDataset(const QNL_dataset& data) {
+    // An infinity is neither an observation to learn from nor a missing value; it is refused
+    // before the network changes.
+    for (int v = 0; v < data.getNumberOfVariables(); ++v) {
+        if (data.isDiscrete(v)) continue;
+        for (int r = 0; r < data.getNumberOfRecords(); ++r) {
+            const float x = data.getCell(v, r).f;
+            if (std::isinf(x) && !data.isMissing(v, r)) {
+                LogFailure(-1, "variable " + data.getVariableId(v) + " holds " +
+                                   (x > 0 ? "inf" : "-inf") + " in record " + std::to_string(r) +
+                                   ", which is no value to learn from");
+                return false;
+            }
+        }
+    }
     Reset();
     try {
         // A record with every cell missing says nothing about any variable, yet alone it would

@@ -264,11 +264,25 @@ std::vector<std::string> QNL_learnNode::MakeIntervalStates() const {
     return names;
 }
 
+int QNL_learnNode::RefuseInfinity() const {
+    for (int r = 0; r < continuous.Size(); ++r)
+        if (std::isinf(continuous[r]))
+            return LogFailure(-1, "node " + name + " holds " +
+                                      (continuous[r] > 0 ? "inf" : "-inf") + " in record " +
+                                      std::to_string(r) + ", which is no value to learn from");
+    return 0;
+}
+
 int QNL_learnNode::Discretize() {
     if (!NeedsDiscretization()) return -2;
+    if (RefuseInfinity() != 0) return -1;
     std::vector<int> column;
     if (const int code = ComputeIntervals(column)) return code;
+    const bool unobserved =
+        std::find(column.begin(), column.end(), QNL_learnNetwork::MISSING) != column.end();
     SetDiscreteData(MakeIntervalStates(), QNL_dataColumn<int>(std::move(column)));
+    // Parameters of data with missing values are learned by EM, as for a missing cell.
+    if (unobserved) network->dataIncomplete = true;
     return 0;
 }
 
@@ -283,6 +297,9 @@ int QNL_learnNode::SetIntParam(int which, int value) {
 }
 
 int QNL_learnNetwork::DiscretizeAll(std::vector<int>* done) {
+    // An infinity is refused before any node is cut, so the refusal changes nothing.
+    for (const auto& node : nodes)
+        if (node->active && node->NeedsDiscretization() && node->RefuseInfinity() != 0) return -1;
     for (int i = -1; NextNode(i) == 0;) {
         const int code = nodes[static_cast<std::size_t>(i)]->Discretize();
         if (code == -1) return -1;

@@ -151,8 +151,9 @@ public:
     // Adds every forced arc and removes every forbidden one; all or nothing (-1).
     int ApplyBackgroundKnowledge();
 
-    // Replaces the nodes by one per variable of the data set. False on failure (logged),
-    // with the network empty.
+    // Replaces the nodes by one per variable of the data set; a NaN in a float column is a
+    // missing value. False on failure (logged): an infinity in a float column leaves the
+    // network as it was, any other failure leaves it empty.
     bool ImportDataset(const QNL_dataset& data);
     int GetNumberOfRecords() const;
     bool IsDataIncomplete() const { return dataIncomplete; }
@@ -223,6 +224,10 @@ public:
     int SearchStructure(int count);
     int GreedySearch();
     int EnforceParentLimit(int limit);
+    // 0 when the arcs form no cycle; else -1, logged with an arc of a cycle. Every search
+    // starts from an acyclic structure: AddArc draws any arc it is asked for, and a move
+    // priced on a cyclic structure could keep the cycle to the end.
+    int CheckAcyclic() const;
     // Removes every arc that is not forced; -1 when a removal fails.
     int ClearStructure();
     // The best move of one node under the current operators (gain -1e6 and no operation when
@@ -284,6 +289,8 @@ private:
     void CloseTiers();
     int OrderTiers(const std::vector<std::vector<int>>& tiers);
     bool HasForcedPath(int from, int to) const;
+    // An arc whose child reaches its parent, found by a depth-first walk in node order.
+    bool FindCycleArc(int& from, int& to) const;
     // Runs the change; on failure every node's knowledge is as it was before.
     int WithKnowledgeKept(const std::function<int()>& change);
     // With incomplete data and INCOMPLETE_DATA_METHOD 1 the search scores families on

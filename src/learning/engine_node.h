@@ -130,8 +130,10 @@ public:
 
     // Cuts the continuous data into intervals by DISCRETE_METHOD (0 equal frequency, 1 equal
     // width, 2 merging) and NUM_DISC_LEVELS, which become the node's states and discrete data.
-    // -2 when the node has discrete data of this method and level count already or no
-    // continuous values, -1 when the method fails (logged), else 0.
+    // A NaN is a missing value, and a record left without a state marks the network's data
+    // incomplete. -2 when the node has discrete data of this method and level count already or
+    // no continuous values, -1 when the method fails or a value is an infinity (logged, the
+    // node as it was), else 0.
     int Discretize();
     bool NeedsDiscretization() const;
     // L + 1 ascending bounds of the L intervals, and their means.
@@ -186,6 +188,8 @@ private:
     int ScoreFailed(int code);
     double ScoreWith(int kind);
     int PriorCountsFromNetwork(bool joint, double ess);
+    // -1 (logged, naming the record) when a continuous value is an infinity, else 0.
+    int RefuseInfinity() const;
     int ComputeIntervals(std::vector<int>& column);
     std::vector<std::string> MakeIntervalStates() const;
     // The offset in the counterpart's table of every cell of this node's tables; -1 when the

@@ -115,6 +115,8 @@ int QNL_learnNetwork::ReturnToBestSearch() {
     const int ringSize = options.GetInt(BESTF_GOBACK_NUM);
     if (passes < 1 || ringSize < 1)
         return LogFailure(-1, "NUM_RESTARTS and BESTF_GOBACK_NUM must be at least 1");
+    // The start would be saved as a structure to come back to, and rebuilt as the best.
+    if (CheckAcyclic() != 0) return -1;
     // A forced arc cannot be taken back once a trial move has drawn it, and a forbidden arc
     // cannot be drawn again: every structure saved and scored must already obey both.
     if (ApplyBackgroundKnowledge() != 0)

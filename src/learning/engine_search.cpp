@@ -11,6 +11,7 @@
 #include <climits>
 #include <new>
 #include <sstream>
+#include <utility>
 
 using namespace QNL_learnOption;
 
@@ -41,6 +42,47 @@ bool Less(const QNL_learnMove& a, const QNL_learnMove& b) {
 }
 
 } // namespace
+
+bool QNL_learnNetwork::FindCycleArc(int& from, int& to) const {
+    // 0 unseen, 1 on the walk's path, 2 left behind; an arc into the path closes a cycle.
+    std::vector<char> state(nodes.size(), 0);
+    std::vector<std::pair<int, std::size_t>> path;
+    for (std::size_t root = 0; root < nodes.size(); ++root) {
+        if (state[root] != 0) continue;
+        state[root] = 1;
+        path.push_back({static_cast<int>(root), 0});
+        while (!path.empty()) {
+            const int at = path.back().first;
+            const std::vector<int>& children = nodes[static_cast<std::size_t>(at)]->children;
+            if (path.back().second == children.size()) {
+                state[static_cast<std::size_t>(at)] = 2;
+                path.pop_back();
+                continue;
+            }
+            const int child = children[path.back().second++];
+            if (state[static_cast<std::size_t>(child)] == 1) {
+                from = at;
+                to = child;
+                return true;
+            }
+            if (state[static_cast<std::size_t>(child)] == 0) {
+                state[static_cast<std::size_t>(child)] = 1;
+                path.push_back({child, 0});
+            }
+        }
+    }
+    return false;
+}
+
+int QNL_learnNetwork::CheckAcyclic() const {
+    int from = -1;
+    int to = -1;
+    if (!FindCycleArc(from, to)) return 0;
+    return LogFailure(-1, "the arc " + nodes[static_cast<std::size_t>(from)]->name + " -> " +
+                              nodes[static_cast<std::size_t>(to)]->name +
+                              " lies on a cycle; a structure search starts from an acyclic "
+                              "structure only");
+}
 
 int QNL_learnNetwork::RefreshExpectedMarginals() {
     double score = 0.0;
@@ -380,6 +422,7 @@ int QNL_learnNetwork::GreedySearch() {
         text << "MIN_GREEDY_DELTA " << delta << " leaves the greedy search nothing to stop at";
         return LogFailure(-1, text.str());
     }
+    if (CheckAcyclic() != 0) return -1;
     // The forced arcs stand before any move is priced, so no queued move is made on a
     // structure without them.
     if (ApplyBackgroundKnowledge() != 0)
@@ -442,6 +485,7 @@ int QNL_learnNetwork::SearchStructure(int count) {
 }
 
 int QNL_learnNetwork::EnforceParentLimit(int limit) {
+    if (CheckAcyclic() != 0) return -1;
     const std::size_t n = nodes.size();
     const bool incomplete = dataIncomplete && options.GetInt(INCOMPLETE_DATA_METHOD) == 1;
     struct EndScoring {

@@ -175,6 +175,8 @@ int QNL_learnModel::Learn() {
     if (network == nullptr) return -567;
     int type = -1;
     GetIntOption("model_type", type);
+    // The models that search refuse a cyclic start before they set any knowledge of their own.
+    if ((type == 0 || type == 2 || type == 3) && network->CheckAcyclic() != 0) return -1;
     switch (type) {
     case 0:
         return LearnGreedyThickThinning();

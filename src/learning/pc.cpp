@@ -60,6 +60,24 @@ std::string PairText(const std::pair<int, int>& p) {
     return "(" + std::to_string(p.first) + ", " + std::to_string(p.second) + ")";
 }
 
+// Whether the forced arcs lead from `from` to `to`.
+bool ForcedPath(const std::vector<std::vector<int>>& children, int from, int to) {
+    std::vector<char> seen(children.size(), 0);
+    std::vector<int> stack{from};
+    seen[static_cast<std::size_t>(from)] = 1;
+    while (!stack.empty()) {
+        const int at = stack.back();
+        stack.pop_back();
+        if (at == to) return true;
+        for (const int child : children[static_cast<std::size_t>(at)])
+            if (!seen[static_cast<std::size_t>(child)]) {
+                seen[static_cast<std::size_t>(child)] = 1;
+                stack.push_back(child);
+            }
+    }
+    return false;
+}
+
 int CheckKnowledge(const QNL_pcParams& params, int n) {
     auto inside = [n](int v) { return v >= 0 && v < n; };
     for (const int v : params.excluded)
@@ -77,6 +95,23 @@ int CheckKnowledge(const QNL_pcParams& params, int n) {
         if (!inside(tier.first))
             return Refuse("pc: tier entry " + PairText(tier) +
                           " does not name a variable of the data set");
+    // Knowledge that contradicts itself is refused as the learning engine refuses it, in its
+    // order: each forced arc against the forced arcs before it, then the forbidden arcs.
+    std::vector<std::vector<int>> forcedChildren(static_cast<std::size_t>(n));
+    const auto isForced = [&](int parent, int child) {
+        const auto& list = forcedChildren[static_cast<std::size_t>(parent)];
+        return std::find(list.begin(), list.end(), child) != list.end();
+    };
+    for (const auto& arc : params.forcedArcs) {
+        if (isForced(arc.first, arc.second)) continue;
+        if (ForcedPath(forcedChildren, arc.second, arc.first))
+            return Refuse("pc: forced arc " + PairText(arc) +
+                          " contradicts the other background knowledge");
+        forcedChildren[static_cast<std::size_t>(arc.first)].push_back(arc.second);
+    }
+    for (const auto& arc : params.forbiddenArcs)
+        if (isForced(arc.first, arc.second))
+            return Refuse("pc: forbidden arc " + PairText(arc) + " is forced as well");
     return 0;
 }
 

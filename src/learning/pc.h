@@ -54,8 +54,9 @@ public:
 
     QNL_pcParams params;
 
-    // 0, -1 for unsuitable data or background knowledge (with a "pc: " message), -2 when
-    // cancelled (the pattern keeps what the run reached).
+    // 0, -1 for unsuitable data or background knowledge (with a "pc: " message; knowledge that
+    // contradicts itself is refused as the learning engine refuses it), -2 when cancelled (the
+    // pattern keeps what the run reached).
     int Learn(const QNL_dataset& data, QNL_pattern& pattern, const Progress& progress = {}) const;
 
     // p-values of the independence of x and y given z.

@@ -102,7 +102,7 @@ TEST(EngineDataFile, NumberRuleTakesWholeTokensOnly) {
         {"abc", false, 0},        {"1a", false, 0},        {"1.2.3", false, 0},
         {"1e", false, 0},         {"+", false, 0},         {".", false, 0},
         {"1e5x", false, 0},       {"inf", false, 0},       {"1e999", false, 0},
-        {"", false, 0},
+        {"", false, 0},           {"nan", false, 0},       {"-inf", false, 0},
     };
     for (const auto& c : cases) {
         const std::string token = c.token;

@@ -1,4 +1,5 @@
 #include "definitions/cpt.h"
+#include "learning/dataset.h"
 #include "learning/engine_network.h"
 #include "learning/learning_data.h"
 #include "model/network.h"
@@ -9,6 +10,7 @@
 #include "model/error_handler.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -483,6 +485,167 @@ TEST(EngineDiscretize, OptionsThatCannotCutFailParameterLearning) {
         EXPECT_STREQ(QNL_errorHandler::Instance().GetMessage(0), c.message);
         QNL_errorHandler::Instance().Flush();
     }
+}
+
+// What a network holds that a refused input must leave alone, and what learning made of it.
+struct Held {
+    std::vector<std::string> names;
+    std::vector<std::vector<std::string>> states;
+    std::vector<std::vector<int>> discrete;
+    std::vector<std::vector<int>> parents;
+    std::vector<std::vector<double>> tables;
+    bool incomplete = false;
+    bool operator==(const Held& o) const {
+        return names == o.names && states == o.states && discrete == o.discrete &&
+               parents == o.parents && tables == o.tables && incomplete == o.incomplete;
+    }
+};
+
+Held HeldBy(const QNL_learnNetwork& net) {
+    Held held;
+    held.incomplete = net.IsDataIncomplete();
+    for (int i = 0; i < net.GetNumberOfNodes(); ++i) {
+        const QNL_learnNode& node = *net.GetNode(i);
+        held.names.push_back(node.GetName());
+        held.states.push_back(node.GetStates());
+        held.discrete.push_back(learning_test::CellsOf(node.GetDiscreteData()));
+        held.parents.push_back(node.GetParents());
+        held.tables.emplace_back();
+        const QNL_learnTable& table = node.GetProbabilities();
+        for (int j = 0; node.HasProbabilities() && j < table.Rows(); ++j)
+            held.tables.back().insert(held.tables.back().end(), table.Row(j),
+                                      table.Row(j) + table.States());
+    }
+    return held;
+}
+
+// Parameters learned into a copy of the network's own structure, discretizing on the way.
+int LearnIntoCopy(QNL_learnNetwork& engine) {
+    QNL_network target;
+    if (engine.CopyToNetwork(target) != 0) return -99;
+    QNL_learnHandleMap map;
+    map.Build(engine, target);
+    return engine.LearnParameters(&map);
+}
+
+TEST(EngineDiscretize, NaNIsAMissingValueAsTheDeclaredMissingCellIs) {
+    // x continuous with some cells unobserved, z discrete and complete; the arc x -> z. Each
+    // run is learned twice, the cells once NaN and once the declared missing value.
+    for (int seed = 1; seed <= 4; ++seed) {
+        std::mt19937 random(static_cast<unsigned>(seed));
+        std::normal_distribution<double> normal(0.0, 1.0);
+        std::vector<double> x;
+        std::vector<int> z;
+        std::vector<char> hidden;
+        for (int r = 0; r < 60; ++r) {
+            x.push_back(normal(random));
+            z.push_back(x.back() + 0.5 * normal(random) > 0.0 ? 1 : 0);
+            hidden.push_back(random() % 5 == 0);
+        }
+        for (const bool fromDataSet : {true, false}) {
+            std::vector<Held> runs;
+            for (const bool nan : {true, false}) {
+                QNL_learnNetwork engine;
+                if (fromDataSet) {
+                    std::vector<QNL_datasetCell> xs, zs;
+                    for (std::size_t r = 0; r < x.size(); ++r) {
+                        xs.push_back(QNL_FloatCell(hidden[r] ? (nan ? NAN : -1.0f)
+                                                             : static_cast<float>(x[r])));
+                        zs.push_back(QNL_IntCell(z[r]));
+                    }
+                    QNL_dataset data;
+                    data.addFloatVariable("x", &xs, -1.0f);
+                    data.addIntVariable("z", &zs, -1);
+                    ASSERT_TRUE(engine.ImportDataset(data));
+                    engine.GetNode(0)->SetIntParam(QNL_learnNode::NUM_DISC_LEVELS, 3);
+                } else {
+                    std::vector<double> cells = x;
+                    for (std::size_t r = 0; r < x.size(); ++r)
+                        if (hidden[r])
+                            cells[r] = nan ? std::nan("") : QNL_learnNetwork::MISSING_CONTINUOUS;
+                    AddContinuous(engine, "x", cells, 0, 3);
+                    engine.CreateNode("z");
+                    engine.GetNode(1)->SetDiscreteData({"0", "1"}, QNL_dataColumn<int>(z));
+                }
+                ASSERT_EQ(engine.AddArc(0, 1), 1);
+                ASSERT_EQ(LearnIntoCopy(engine), 0);
+                const std::string where = "seed " + std::to_string(seed) +
+                                          (fromDataSet ? ", data set" : ", node data") +
+                                          (nan ? ", NaN" : ", missing value");
+                EXPECT_TRUE(engine.IsDataIncomplete()) << where;
+                const std::vector<int> cells =
+                    learning_test::CellsOf(engine.GetNode(0)->GetDiscreteData());
+                for (std::size_t r = 0; r < x.size(); ++r)
+                    EXPECT_EQ(cells[r] == QNL_learnNetwork::MISSING, hidden[r] != 0)
+                        << where << ", record " << r;
+                runs.push_back(HeldBy(engine));
+                EXPECT_EQ(runs.back().tables[1].size(), 6u) << where;
+            }
+            EXPECT_TRUE(runs[0] == runs[1]) << "seed " << seed << (fromDataSet ? ", data set" : "");
+        }
+    }
+}
+
+TEST(EngineDiscretize, InfinitiesAreRefusedWhereTheDataEnterAndChangeNothing) {
+    const double inf = HUGE_VAL;
+    QNL_errorHandler& log = QNL_errorHandler::Instance();
+    // Into a network that holds data already, with an arc: a data set with an infinity.
+    const struct {
+        float cell;
+        float missing;
+        const char* message; // null: taken as a missing cell
+    } imports[] = {
+        {static_cast<float>(inf), -1.0f,
+         "learning: variable x holds inf in record 3, which is no value to learn from"},
+        {static_cast<float>(-inf), NAN,
+         "learning: variable x holds -inf in record 3, which is no value to learn from"},
+        {static_cast<float>(inf), static_cast<float>(inf), nullptr},
+    };
+    for (const auto& c : imports) {
+        QNL_learnNetwork engine;
+        ASSERT_TRUE(engine.ImportDataset(learning_test::IntColumns({{0, 1, 1, 0}, {1, 1, 0, 0}})));
+        ASSERT_EQ(engine.AddArc(0, 1), 1);
+        const Held before = HeldBy(engine);
+        std::vector<QNL_datasetCell> xs{QNL_FloatCell(0.5f), QNL_FloatCell(1.5f),
+                                        QNL_FloatCell(2.5f), QNL_FloatCell(c.cell)};
+        std::vector<QNL_datasetCell> ys{QNL_IntCell(0), QNL_IntCell(1), QNL_IntCell(1),
+                                        QNL_IntCell(0)};
+        QNL_dataset data;
+        ASSERT_TRUE(data.addIntVariable("y", &ys, -1));
+        ASSERT_TRUE(data.addFloatVariable("x", &xs, c.missing));
+        log.Flush();
+        if (c.message == nullptr) {
+            EXPECT_TRUE(engine.ImportDataset(data));
+            EXPECT_TRUE(engine.IsDataIncomplete());
+            continue;
+        }
+        EXPECT_FALSE(engine.ImportDataset(data)) << c.message;
+        EXPECT_EQ(quarn_test::LastMessage(), c.message);
+        EXPECT_EQ(log.GetNumberOfErrors(), 1) << c.message;
+        EXPECT_TRUE(HeldBy(engine) == before) << c.message;
+    }
+    // Node data: every way discretization is reached refuses, before any node is cut.
+    const std::string message = "learning: node b holds -inf in record 2, which is no value "
+                                "to learn from";
+    const struct {
+        const char* name;
+        int (*run)(QNL_learnNetwork&);
+    } cuts[] = {
+        {"DiscretizeAll", [](QNL_learnNetwork& e) { return e.DiscretizeAll(); }},
+        {"Discretize", [](QNL_learnNetwork& e) { return e.GetNode(1)->Discretize(); }},
+        {"LearnParameters", LearnIntoCopy},
+    };
+    for (const auto& c : cuts) {
+        QNL_learnNetwork engine;
+        AddContinuous(engine, "a", {1, 2, 3, 4, 5, 6}, 0, 2);
+        AddContinuous(engine, "b", {1, 2, -inf, 4, 5, 6}, 0, 2);
+        const Held before = HeldBy(engine);
+        log.Flush();
+        EXPECT_EQ(c.run(engine), -1) << c.name;
+        EXPECT_EQ(quarn_test::LastMessage(), message) << c.name;
+        EXPECT_TRUE(HeldBy(engine) == before) << c.name;
+    }
+    log.Flush();
 }
 
 } // namespace

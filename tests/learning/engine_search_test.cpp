@@ -1,5 +1,6 @@
 #include "learning/dataset.h"
 #include "learning/engine_network.h"
+#include "learning/learn_model.h"
 #include "learning/learning_data.h"
 #include "model/error_handler.h"
 #include "model/network.h"
@@ -9,6 +10,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <memory>
+#include <regex>
 #include <set>
 #include <utility>
 #include <vector>
@@ -174,6 +178,104 @@ TEST(EngineSearch, UnscorableNetworksEndTheSearch) {
     ASSERT_TRUE(k1.ImportDataset(Sample(single, 10, 1)));
     ASSERT_EQ(k1.SetIntOption("CRITERION", 1), 0);
     EXPECT_EQ(k1.SetMaxParents(5), -1);
+}
+
+// A cyclic start: a few arcs along a random order, then a cycle of two to four nodes drawn
+// against it with the unchecked AddArc.
+void DrawCyclicStart(QNL_learnNetwork& net, quarn_test::TestRandom& random) {
+    const int n = net.GetNumberOfNodes();
+    std::vector<int> order(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i)
+        order[static_cast<std::size_t>(i)] = i;
+    for (int i = n - 1; i > 0; --i)
+        std::swap(order[static_cast<std::size_t>(i)],
+                  order[static_cast<std::size_t>(random.Below(i + 1))]);
+    for (int arcs = random.Below(n); arcs > 0; --arcs) {
+        const int a = random.Below(n - 1);
+        const int b = a + 1 + random.Below(n - 1 - a);
+        net.AddArc(order[static_cast<std::size_t>(a)], order[static_cast<std::size_t>(b)]);
+    }
+    const int length = 2 + random.Below(3);
+    for (int k = 0; k < length; ++k)
+        net.AddArc(order[static_cast<std::size_t>((k + 1) % length)],
+                   order[static_cast<std::size_t>(k)]);
+}
+
+TEST(EngineSearch, EverySearchRefusesACyclicStartAndLeavesIt) {
+    using Run = std::function<int(QNL_learnModel&)>;
+    const auto withModel = [](int type) {
+        return [type](QNL_learnModel& model) {
+            model.SetIntOption("model_type", type);
+            if (type != 0) {
+                EXPECT_EQ(model.SetClassIndex(0), 0);
+            }
+            return model.Learn();
+        };
+    };
+    const struct {
+        const char* name;
+        Run run;
+    } entries[] = {
+        {"GreedySearch", [](QNL_learnModel& m) { return m.GetNetwork()->GreedySearch(); }},
+        {"SetMaxParents", [](QNL_learnModel& m) { return m.GetNetwork()->SetMaxParents(3); }},
+        {"SearchStructure(-1)",
+         [](QNL_learnModel& m) { return m.GetNetwork()->SearchStructure(-1); }},
+        {"SearchStructure(2)",
+         [](QNL_learnModel& m) { return m.GetNetwork()->SearchStructure(2); }},
+        {"EnforceParentLimit",
+         [](QNL_learnModel& m) { return m.GetNetwork()->EnforceParentLimit(1); }},
+        {"RandomRestarts",
+         [](QNL_learnModel& m) {
+             const auto n = static_cast<std::size_t>(m.GetNetwork()->GetNumberOfNodes());
+             std::vector<char> structure(n * n, 0);
+             return m.GetNetwork()->RandomRestarts(3, structure);
+         }},
+        {"TimedRandomRestarts",
+         [](QNL_learnModel& m) {
+             int elapsed = 0;
+             return m.GetNetwork()->TimedRandomRestarts(1, elapsed);
+         }},
+        {"ReturnToBestSearch",
+         [](QNL_learnModel& m) { return m.GetNetwork()->ReturnToBestSearch(); }},
+        {"model: greedy thick thinning", withModel(0)},
+        {"model: feature selection", withModel(2)},
+        {"model: class-rooted", withModel(3)},
+    };
+    QNL_errorHandler& log = QNL_errorHandler::Instance();
+    const std::regex named("the arc (\\S+) -> (\\S+) lies on a cycle");
+    for (int seed = 1; seed <= 6; ++seed) {
+        QNL_network truth;
+        StrongRandomNetwork(truth, static_cast<std::uint64_t>(seed));
+        // Odd seeds blank some cells, which sends the searches through expected counts.
+        const QNL_dataset data =
+            NamedSample(truth, 300, seed % 2 ? 0.1 : 0.0, static_cast<std::uint64_t>(seed));
+        for (const auto& entry : entries) {
+            const std::string where = std::string(entry.name) + ", seed " + std::to_string(seed);
+            QNL_learnModel model;
+            model.SetNetwork(std::make_unique<QNL_learnNetwork>());
+            QNL_learnNetwork& net = *model.GetNetwork();
+            ASSERT_TRUE(net.ImportDataset(data));
+            model.AddIntOption("MAX_NUM_PA_GS", 3, "maximum number of parents");
+            quarn_test::TestRandom random(static_cast<std::uint64_t>(seed) * 31 + 5);
+            DrawCyclicStart(net, random);
+            const auto start = ArcsOf(net);
+            log.Flush();
+            EXPECT_EQ(entry.run(model), -1) << where;
+            EXPECT_EQ(ArcsOf(net), start) << where;
+            EXPECT_EQ(log.GetNumberOfErrors(), 1) << where;
+            std::smatch arc;
+            const std::string message = log.GetNumberOfErrors() > 0 ? log.GetMessage(0) : "";
+            if (!std::regex_search(message, arc, named)) {
+                ADD_FAILURE() << where << ": " << message;
+                continue;
+            }
+            const int from = net.FindNode(arc[1]);
+            const int to = net.FindNode(arc[2]);
+            EXPECT_EQ(start.count({from, to}), 1u) << where << ": " << message;
+            EXPECT_TRUE(net.HasDirectedPath(to, from)) << where << ": " << message;
+        }
+    }
+    log.Flush();
 }
 
 } // namespace

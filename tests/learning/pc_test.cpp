@@ -2,6 +2,7 @@
 
 #include "learning/count_tree.h"
 #include "learning/dataset.h"
+#include "learning/learn_model.h"
 #include "learning/learning_data.h"
 #include "learning/pattern.h"
 #include "model/error_handler.h"
@@ -13,6 +14,7 @@
 
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <utility>
@@ -359,6 +361,103 @@ TEST(Pc, ACancelledRunReturnsMinusTwo) {
         EXPECT_EQ(pc.Learn(data, pattern, [&] { return calls++ < allowed; }), -2) << allowed;
         EXPECT_EQ(pattern.GetSize(), allowed == 0 ? 0 : 3);
     }
+}
+
+// The engine's verdict on the same knowledge: its message without the "gtt: " prefix, or
+// empty when it takes the knowledge.
+std::string EngineVerdict(const QNL_dataset& data, const std::vector<std::pair<int, int>>& forced,
+                          const std::vector<std::pair<int, int>>& forbidden) {
+    QNL_errorHandler& log = QNL_errorHandler::Instance();
+    QNL_learnModel model;
+    model.SetNetwork(std::make_unique<QNL_learnNetwork>());
+    EXPECT_TRUE(model.GetNetwork()->ImportDataset(data));
+    log.Flush();
+    if (model.SetBackgroundKnowledge(forced, forbidden, {}, "gtt") == 0) return "";
+    const std::string message = log.GetNumberOfErrors() == 1 ? log.GetMessage(0) : "?";
+    return message.rfind("gtt: ", 0) == 0 ? message.substr(5) : message;
+}
+
+TEST(Pc, ContradictoryKnowledgeIsRefusedBeforeAnyTestAsTheEngineRefusesIt) {
+    using Arcs = std::vector<std::pair<int, int>>;
+    const BinaryNet chain = {{{}, {0.5}},
+                             {{0}, {0.8, 0.2}},
+                             {{1}, {0.85, 0.15}},
+                             {{2}, {0.75, 0.3}},
+                             {{3}, {0.8, 0.25}}};
+    QNL_dataset data = SampleBinary(chain, 300, 11);
+    for (int v = 0; v < data.getNumberOfVariables(); ++v)
+        data.setStateNames(v, {"no", "yes"});
+    struct Case {
+        std::string name;
+        Arcs forced, forbidden;
+        std::string refusal; // empty: learned
+    };
+    std::vector<Case> cases = {
+        {"forced and forbidden", {{0, 1}}, {{0, 1}}, "forbidden arc (0, 1) is forced as well"},
+        {"forced cycle of three",
+         {{0, 1}, {1, 2}, {2, 0}},
+         {},
+         "forced arc (2, 0) contradicts the other background knowledge"},
+        {"forced both ways",
+         {{2, 3}, {3, 2}},
+         {},
+         "forced arc (3, 2) contradicts the other background knowledge"},
+        {"forced twice", {{0, 1}, {0, 1}}, {}, ""},
+        {"forced, its reverse forbidden", {{0, 1}}, {{1, 0}}, ""},
+    };
+    // Random knowledge over the five variables, judged by the engine.
+    quarn_test::TestRandom random(23);
+    for (int k = 0; k < 60; ++k) {
+        Case c{"random " + std::to_string(k), {}, {}, ""};
+        for (Arcs* list : {&c.forced, &c.forbidden})
+            for (int arcs = random.Below(list == &c.forced ? 6 : 4); arcs > 0; --arcs) {
+                const int a = random.Below(5);
+                const int b = (a + 1 + random.Below(4)) % 5;
+                list->push_back({a, b});
+            }
+        c.refusal = EngineVerdict(data, c.forced, c.forbidden);
+        cases.push_back(c);
+    }
+    QNL_errorHandler& log = QNL_errorHandler::Instance();
+    int refused = 0;
+    for (const Case& c : cases) {
+        if (c.name.rfind("random", 0) != 0) {
+            EXPECT_EQ(EngineVerdict(data, c.forced, c.forbidden), c.refusal) << c.name;
+        }
+        QNL_pc pc;
+        pc.params.forcedArcs = c.forced;
+        pc.params.forbiddenArcs = c.forbidden;
+        QNL_pattern pattern;
+        pattern.SetSize(2);
+        pattern.SetEdge(0, 1, QNL_pattern::DIRECTED);
+        int calls = 0;
+        log.Flush();
+        const int result = pc.Learn(data, pattern, [&] {
+            ++calls;
+            return true;
+        });
+        if (!c.refusal.empty()) {
+            ++refused;
+            EXPECT_EQ(result, -1) << c.name;
+            EXPECT_EQ(quarn_test::LastMessage(), "pc: " + c.refusal) << c.name;
+            EXPECT_EQ(calls, 0) << c.name;
+            EXPECT_EQ(AllMarks(pattern), (std::vector<std::vector<int>>{{0, 2}, {0, 0}})) << c.name;
+            continue;
+        }
+        ASSERT_EQ(result, 0) << c.name;
+        EXPECT_EQ(log.GetNumberOfErrors(), 0) << c.name;
+        // Every forced arc is there; a forbidden arc is gone unless its reverse is forced.
+        for (const auto& [parent, child] : c.forced) {
+            EXPECT_EQ(pattern.GetEdge(parent, child), QNL_pattern::DIRECTED) << c.name;
+            EXPECT_EQ(pattern.GetEdge(child, parent), QNL_pattern::NO_EDGE) << c.name;
+        }
+        for (const auto& [parent, child] : c.forbidden)
+            EXPECT_EQ(pattern.GetEdge(parent, child), QNL_pattern::NO_EDGE) << c.name;
+    }
+    // The random knowledge is refused often enough to say something, and not always.
+    EXPECT_GT(refused, 10);
+    EXPECT_LT(refused, static_cast<int>(cases.size()) - 10);
+    log.Flush();
 }
 
 } // namespace

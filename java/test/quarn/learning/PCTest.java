@@ -104,6 +104,29 @@ class PCTest {
         }
     }
 
+    // Knowledge that contradicts itself is refused as greedy thick thinning refuses it.
+    @Test
+    void contradictoryKnowledgeIsRefusedWithTheReason() {
+        BkArcInfo[][] forced = {
+            {new BkArcInfo(0, 1)},
+            {new BkArcInfo(0, 1), new BkArcInfo(1, 2), new BkArcInfo(2, 0)},
+        };
+        BkArcInfo[][] forbidden = {{new BkArcInfo(0, 1)}, null};
+        String[] reasons = {
+            "pc: forbidden arc (0, 1) is forced as well\n",
+            "pc: forced arc (2, 0) contradicts the other background knowledge\n",
+        };
+        try (DataSet data = chain(300); PC pc = new PC()) {
+            for (int k = 0; k < reasons.length; ++k) {
+                pc.setBkKnowledge(new BkKnowledge(forced[k], forbidden[k], null));
+                String message =
+                        assertThrows(QUARNException.class, () -> pc.learn(data)).getMessage();
+                assertTrue(message.startsWith("QUARN error -1 in function Learn"), message);
+                assertTrue(message.endsWith(reasons[k]), message);
+            }
+        }
+    }
+
     @Test
     void patternEditsAreCheckedAndCyclesFound() {
         try (Pattern p = new Pattern()) {

@@ -458,6 +458,27 @@ TEST_F(HybridAccuracy, EveryAlgorithmAgreesWithTheClosedForm) {
                  },
                  x)};
          }},
+        // The samplers weigh the parent an observed equation is solved for the same way: E is
+        // solved from Y = W + E, W ~ Uniform(-0.5, 0.5) drawn, and E's range keeps a tail.
+        // (Importance sampling shares these weights, but the messages it proposes from leave
+        // E's range out, and its effective sample is small here.)
+        {"an observed sum whose solved parent's range keeps a tail",
+         {kWeighting},
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -10.0, 10.0);
+             const int w = t.Continuous(QNL_TYPE_DISTRIBUTION, "W", "Uniform(-0.5, 0.5)", -1, 1);
+             const int e = t.Continuous(QNL_TYPE_DISTRIBUTION, "E", "Normal(X, 1)", 3.5, 20.0);
+             const int y = t.Continuous(QNL_TYPE_HEQUATION, "Y", "W + E", -30.0, 30.0);
+             EXPECT_EQ(t.net.AddArc(x, e), 0);
+             EXPECT_EQ(t.net.AddArc(w, y), 0);
+             EXPECT_EQ(t.net.AddArc(e, y), 0);
+             EXPECT_EQ(t.Value(y)->SetEvidence(4.0), 0);
+             return std::vector<Expected>{Quadrature(
+                 [](double v) {
+                     return Pdf(v) * (Phi(4.5 - v) - Phi(3.5 - v)) / (Phi(v - 3.5) - Phi(v - 20.0));
+                 },
+                 x)};
+         }},
     };
     // QUARN_HYBRID_ACCURACY_SAMPLES=n and QUARN_HYBRID_ACCURACY_SEEDS=k run every case with
     // n samples under k seeds, for long sessions, and print each error: in standard errors,

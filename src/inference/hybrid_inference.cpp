@@ -458,7 +458,8 @@ int QNL_hybridInference::CheckFixed() {
     return 0;
 }
 
-// An equation's fixed value names the value its fixed parents give instead.
+// Why a fixed value has no weight given its fixed parents: for an equation, the value they
+// give it, so that the user sees how far the evidence is from it.
 std::string QNL_hybridInference::WhyImpossible(QNL_samplingNode& node) {
     QNL_evaluationContext* holder = node.Holder();
     double fixed = 0.0, given = 0.0;

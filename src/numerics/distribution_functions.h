@@ -1,5 +1,7 @@
 #pragma once
 
+// Internal: not part of the public interface.
+//
 // Distribution functions of the built-in distributions, for the probability each gives an
 // interval: what an observed node's density is divided by when its range cuts its
 // distribution. Each interval probability is taken from whichever tail keeps its digits, and

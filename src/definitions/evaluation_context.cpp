@@ -48,6 +48,16 @@ double CallDensity(const QNL_exprNode* tree, double x) {
     return std::isfinite(density) && density > 0.0 ? density : 0.0;
 }
 
+// The same within [lower, upper], the range mirrored with the call's sign.
+double CallDensityWithin(const QNL_exprNode* tree, double x, double lower, double upper) {
+    const QNL_exprFunctionCall* call = RootCall(tree);
+    if (call == nullptr) return QNL_evaluationContext::NOT_SUPPORTED;
+    const double sign = tree->GetSign();
+    const double density = sign > 0 ? call->NormalisedDensityWithin(x, lower, upper)
+                                    : call->NormalisedDensityWithin(-x, -upper, -lower);
+    return std::isfinite(density) && density > 0.0 ? density : 0.0;
+}
+
 std::unique_ptr<QNL_exprNode> Parse(const std::string& text, std::string* message) {
     std::string error;
     QNL_exprNode* tree = ParseExpression(text, nullptr, &error);
@@ -177,6 +187,10 @@ int QNL_namedExpressions::DrawWithin(double lower, double upper, double* out) {
 
 double QNL_namedExpressions::GetDensity(double x) {
     return IsDistribution() ? CallDensity(main.get(), x) : NOT_SUPPORTED;
+}
+
+double QNL_namedExpressions::GetDensityWithin(double x, double lower, double upper) {
+    return IsDistribution() ? CallDensityWithin(main.get(), x, lower, upper) : NOT_SUPPORTED;
 }
 
 void QNL_namedExpressions::RenameVariable(const std::string& oldName, const std::string& newName) {

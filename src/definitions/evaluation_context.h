@@ -38,6 +38,11 @@ public:
     virtual int DrawWithin(double /*lower*/, double /*upper*/, double*) { return NOT_SUPPORTED; }
     virtual int DrawOutcome(int*) { return NOT_SUPPORTED; }
     virtual double GetDensity(double) { return NOT_SUPPORTED; }
+    // The density renormalised within [lower, upper]: divided by the probability the
+    // distribution gives that range, as the draws within it are.
+    virtual double GetDensityWithin(double x, double /*lower*/, double /*upper*/) {
+        return GetDensity(x);
+    }
     virtual double GetProbability(int) { return NOT_SUPPORTED; }
     // A parent took another identifier: its variables follow.
     virtual void RenameVariable(const std::string&, const std::string&) {}
@@ -88,6 +93,7 @@ public:
     int DrawWithin(double lower, double upper, double* out) override;
     // The call's normalised density; -52.0 for a deterministic equation.
     double GetDensity(double x) override;
+    double GetDensityWithin(double x, double lower, double upper) override;
     // Also renames an expression stored under the old name; the text is rewritten from the
     // main expression when that names the variable.
     void RenameVariable(const std::string& oldName, const std::string& newName) override;

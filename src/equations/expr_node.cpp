@@ -230,6 +230,14 @@ double QNL_exprFunctionCall::NormalisedDensity(double x) const {
     return function->normalisedDensity(x, block);
 }
 
+double QNL_exprFunctionCall::NormalisedDensityWithin(double x, double lower, double upper) const {
+    if (function->normalisedDensity == nullptr) return std::numeric_limits<double>::quiet_NaN();
+    QNL_argumentBlock block;
+    EvaluateArguments(block);
+    if (function->densityWithin == nullptr) return function->normalisedDensity(x, block);
+    return function->densityWithin(x, lower, upper, block);
+}
+
 bool QNL_exprFunctionCall::Moments(double& mean, double& variance) const {
     if (function->moments == nullptr) {
         mean = variance = std::numeric_limits<double>::quiet_NaN();

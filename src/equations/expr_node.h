@@ -171,6 +171,9 @@ public:
     // gives NaN and false.
     double Density(double x) const;
     double NormalisedDensity(double x) const;
+    // The density proper renormalised within [lower, upper]; the density proper for a
+    // distribution without a distribution function.
+    double NormalisedDensityWithin(double x, double lower, double upper) const;
     bool Moments(double& mean, double& variance) const;
 
 protected:

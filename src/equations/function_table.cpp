@@ -1,5 +1,6 @@
 #include "equations/function_table.h"
 
+#include "numerics/distribution_functions.h"
 #include "numerics/random.h"
 
 #include <cmath>
@@ -300,6 +301,132 @@ double PdfWeibull(double x, const Args& a) {
     return x < 0.0 ? 0.0 : WeibullPdf(x, a.values[0], a.values[1]);
 }
 
+// ---- distributions: densities renormalised within a range ----
+// The density proper divided by the probability the distribution gives [lower, upper], for a
+// value inside it: the density of the draws a node makes within its range. A range that holds
+// the whole distribution to double precision divides by exactly 1, and arguments the density
+// refuses leave it as it is. Normal, Lognormal, Exponential and Weibull keep their far tails,
+// where the range's mass and the density underflow together, as a ratio of tails.
+
+// Below this the mass of a range is taken to have lost its digits.
+constexpr double kSmallMass = 1e-250;
+
+double WithinBernoulli(double x, double lower, double upper, const Args& a) {
+    const double density = DensityBernoulli(x, a);
+    const double p = a.values[0];
+    const bool zero = lower <= 0.0 && upper >= 0.0, one = lower <= 1.0 && upper >= 1.0;
+    if (zero && one) return density;
+    const double mass = (zero ? 1.0 - p : 0.0) + (one ? p : 0.0);
+    return mass > 0.0 ? density / mass : 0.0;
+}
+
+double WithinBeta(double x, double lower, double upper, const Args& args) {
+    const double density = PdfBeta(x, args);
+    const double a = args.values[0], b = args.values[1];
+    if (!(a > 0.0) || !(b > 0.0) || !std::isfinite(a) || !std::isfinite(b)) return density;
+    const double mass = BetaIntervalMass(a, b, lower, upper);
+    return mass > 0.0 ? density / mass : 0.0;
+}
+
+double WithinBinomial(double x, double lower, double upper, const Args& a) {
+    const double density = DensityBinomial(x, a);
+    const double n = BinomialTrials(a.values[0]), p = BinomialChance(a.values[1]);
+    if (std::isnan(p) || !std::isfinite(n)) return density;
+    const double mass = BinomialIntervalMass(n, p, lower, upper);
+    return mass > 0.0 ? density / mass : 0.0;
+}
+
+double WithinExponential(double x, double lower, double upper, const Args& a) {
+    const double density = PdfExponential(x, a);
+    const double rate = a.values[0];
+    if (!(rate > 0.0) || !std::isfinite(rate)) return density;
+    const double from = std::max(lower, 0.0);
+    if (!(from < upper)) return 0.0;
+    const double span = -std::expm1(-rate * (upper - from));
+    const double mass = std::exp(-rate * from) * span;
+    if (mass >= kSmallMass) return density / mass;
+    return x >= from && span > 0.0 ? rate * std::exp(-rate * (x - from)) / span : 0.0;
+}
+
+double WithinLognormal(double x, double lower, double upper, const Args& a) {
+    const double density = PdfLognormal(x, a);
+    const double mu = a.values[0], s = a.values[1];
+    if (!(s > 0.0) || !std::isfinite(s) || !std::isfinite(mu)) return density;
+    const double infinity = std::numeric_limits<double>::infinity();
+    const double alpha = lower > 0.0 ? (std::log(lower) - mu) / s : -infinity;
+    const double beta = upper > 0.0 ? (std::log(upper) - mu) / s : -infinity;
+    const double mass = NormalIntervalMass(alpha, beta);
+    if (mass >= kSmallMass) return density / mass;
+    if (!(x > 0.0)) return 0.0;
+    return NormalDensityWithin((std::log(x) - mu) / s, alpha, beta) / (s * x);
+}
+
+double WithinNormal(double x, double lower, double upper, const Args& a) {
+    const double density = DensityNormal(x, a);
+    const double mu = a.values[0], s = a.values[1];
+    if (!(s > 0.0) || !std::isfinite(s) || !std::isfinite(mu)) return density;
+    const double alpha = (lower - mu) / s, beta = (upper - mu) / s;
+    const double mass = NormalIntervalMass(alpha, beta);
+    if (mass >= kSmallMass) return density / mass;
+    return NormalDensityWithin((x - mu) / s, alpha, beta) / s;
+}
+
+double WithinTriangular(double x, double lower, double upper, const Args& a) {
+    const double density = PdfTriangular(x, a);
+    const double min = a.values[0], mode = a.values[1], max = a.values[2];
+    if (!(min < max) || !(min <= mode && mode <= max) || !std::isfinite(min) ||
+        !std::isfinite(max))
+        return density;
+    if (lower <= min && upper >= max) return density;
+    // P(X <= t) and P(X >= t), each from the side of the mode where it is a square.
+    auto below = [&](double t) {
+        if (t <= min) return 0.0;
+        if (t >= max) return 1.0;
+        return t <= mode ? (t - min) * (t - min) / ((max - min) * (mode - min))
+                         : 1.0 - (max - t) * (max - t) / ((max - min) * (max - mode));
+    };
+    auto above = [&](double t) {
+        if (t >= max) return 0.0;
+        if (t <= min) return 1.0;
+        return t >= mode ? (max - t) * (max - t) / ((max - min) * (max - mode))
+                         : 1.0 - (t - min) * (t - min) / ((max - min) * (mode - min));
+    };
+    double mass = 0.0;
+    if (upper <= mode)
+        mass = below(upper) - below(lower);
+    else if (lower >= mode)
+        mass = above(lower) - above(upper);
+    else
+        mass = 1.0 - below(lower) - above(upper);
+    return mass > 0.0 ? density / mass : 0.0;
+}
+
+double WithinUniform(double x, double lower, double upper, const Args& a) {
+    const double density = DensityUniform(x, a);
+    const double lo = std::min(a.values[0], a.values[1]);
+    const double hi = std::max(a.values[0], a.values[1]);
+    if (!(lo < hi) || !std::isfinite(lo) || !std::isfinite(hi)) return density;
+    if (lower <= lo && upper >= hi) return density;
+    const double mass = (std::min(upper, hi) - std::max(lower, lo)) / (hi - lo);
+    return mass > 0.0 ? density / mass : 0.0;
+}
+
+double WithinWeibull(double x, double lower, double upper, const Args& a) {
+    const double density = PdfWeibull(x, a);
+    const double scale = a.values[0], k = a.values[1];
+    if (!(scale > 0.0) || !(k > 0.0) || !std::isfinite(scale) || !std::isfinite(k))
+        return density;
+    const double from = std::max(lower, 0.0);
+    if (!(from < upper)) return 0.0;
+    const double start = std::pow(from / scale, k), end = std::pow(upper / scale, k);
+    const double span = -std::expm1(-(end - start));
+    const double mass = std::exp(-start) * span;
+    if (mass >= kSmallMass) return density / mass;
+    if (!(x >= from) || !(span > 0.0)) return 0.0;
+    const double t = x / scale;
+    return k / scale * std::pow(t, k - 1.0) * std::exp(-(std::pow(t, k) - start)) / span;
+}
+
 // ---- distributions: moments ----
 
 void MomentsBernoulli(double& mean, double& variance, const Args& a) {
@@ -374,32 +501,37 @@ int CompareIgnoringCase(std::string_view a, const char* b) {
 using namespace quarn::detail;
 
 const QNL_functionRecord QNL_functionTable[QNL_FUNCTION_COUNT] = {
-    {"Acos", 1, FnAcos, nullptr, nullptr, nullptr},
-    {"Asin", 1, FnAsin, nullptr, nullptr, nullptr},
-    {"Atan", 1, FnAtan, nullptr, nullptr, nullptr},
-    {"Bernoulli", 1, DrawBernoulli, DensityBernoulli, MomentsBernoulli, DensityBernoulli},
-    {"Beta", 2, DrawBeta, DensityBeta, MomentsBeta, PdfBeta},
-    {"Binomial", 2, DrawBinomial, DensityBinomial, MomentsBinomial, DensityBinomial},
-    {"Cos", 1, FnCos, nullptr, nullptr, nullptr},
-    {"Exp", 1, FnExp, nullptr, nullptr, nullptr},
-    {"Exponential", 1, DrawExponential, DensityExponential, MomentsExponential, PdfExponential},
-    {"If", 3, FnIf, nullptr, nullptr, nullptr},
-    {"Ln", 1, FnLn, nullptr, nullptr, nullptr},
-    {"Log", 2, FnLog, nullptr, nullptr, nullptr},
-    {"Log10", 1, FnLog10, nullptr, nullptr, nullptr},
-    {"Lognormal", 2, DrawLognormal, DensityLognormal, MomentsLognormal, PdfLognormal},
-    {"Normal", 2, DrawNormal, DensityNormal, MomentsNormal, DensityNormal},
-    {"Pi", 0, FnPi, nullptr, nullptr, nullptr},
-    {"Pow10", 1, FnPow10, nullptr, nullptr, nullptr},
-    {"Sin", 1, FnSin, nullptr, nullptr, nullptr},
-    {"Sqr", 1, FnSqr, nullptr, nullptr, nullptr},
-    {"Sqrt", 1, FnSqrt, nullptr, nullptr, nullptr},
-    {"Sum", -2, FnSum, nullptr, nullptr, nullptr},
-    {"Switch", -3, FnSwitch, nullptr, nullptr, nullptr},
-    {"Tan", 1, FnTan, nullptr, nullptr, nullptr},
-    {"Triangular", 3, DrawTriangular, DensityTriangular, MomentsTriangular, PdfTriangular},
-    {"Uniform", 2, DrawUniform, DensityUniform, MomentsUniform, DensityUniform},
-    {"Weibull", 2, DrawWeibull, DensityWeibull, MomentsWeibull, PdfWeibull},
+    {"Acos", 1, FnAcos, nullptr, nullptr, nullptr, nullptr},
+    {"Asin", 1, FnAsin, nullptr, nullptr, nullptr, nullptr},
+    {"Atan", 1, FnAtan, nullptr, nullptr, nullptr, nullptr},
+    {"Bernoulli", 1, DrawBernoulli, DensityBernoulli, MomentsBernoulli, DensityBernoulli,
+     WithinBernoulli},
+    {"Beta", 2, DrawBeta, DensityBeta, MomentsBeta, PdfBeta, WithinBeta},
+    {"Binomial", 2, DrawBinomial, DensityBinomial, MomentsBinomial, DensityBinomial,
+     WithinBinomial},
+    {"Cos", 1, FnCos, nullptr, nullptr, nullptr, nullptr},
+    {"Exp", 1, FnExp, nullptr, nullptr, nullptr, nullptr},
+    {"Exponential", 1, DrawExponential, DensityExponential, MomentsExponential, PdfExponential,
+     WithinExponential},
+    {"If", 3, FnIf, nullptr, nullptr, nullptr, nullptr},
+    {"Ln", 1, FnLn, nullptr, nullptr, nullptr, nullptr},
+    {"Log", 2, FnLog, nullptr, nullptr, nullptr, nullptr},
+    {"Log10", 1, FnLog10, nullptr, nullptr, nullptr, nullptr},
+    {"Lognormal", 2, DrawLognormal, DensityLognormal, MomentsLognormal, PdfLognormal,
+     WithinLognormal},
+    {"Normal", 2, DrawNormal, DensityNormal, MomentsNormal, DensityNormal, WithinNormal},
+    {"Pi", 0, FnPi, nullptr, nullptr, nullptr, nullptr},
+    {"Pow10", 1, FnPow10, nullptr, nullptr, nullptr, nullptr},
+    {"Sin", 1, FnSin, nullptr, nullptr, nullptr, nullptr},
+    {"Sqr", 1, FnSqr, nullptr, nullptr, nullptr, nullptr},
+    {"Sqrt", 1, FnSqrt, nullptr, nullptr, nullptr, nullptr},
+    {"Sum", -2, FnSum, nullptr, nullptr, nullptr, nullptr},
+    {"Switch", -3, FnSwitch, nullptr, nullptr, nullptr, nullptr},
+    {"Tan", 1, FnTan, nullptr, nullptr, nullptr, nullptr},
+    {"Triangular", 3, DrawTriangular, DensityTriangular, MomentsTriangular, PdfTriangular,
+     WithinTriangular},
+    {"Uniform", 2, DrawUniform, DensityUniform, MomentsUniform, DensityUniform, WithinUniform},
+    {"Weibull", 2, DrawWeibull, DensityWeibull, MomentsWeibull, PdfWeibull, WithinWeibull},
 };
 
 double (*const QNL_inverseFunctionPairs[12])(const QNL_argumentBlock&) = {

@@ -26,6 +26,10 @@ struct QNL_functionRecord {
     // whose arguments change from sample to sample must use this one, since the scale of the
     // relative density changes with them.
     double (*normalisedDensity)(double x, const QNL_argumentBlock& args);
+    // The density proper divided by the probability the distribution gives [lower, upper],
+    // for an x inside it: the density of a draw renormalised within a node's range. Exactly
+    // the density proper where the range holds the whole distribution to double precision.
+    double (*densityWithin)(double x, double lower, double upper, const QNL_argumentBlock& args);
 
     // A distribution has a density; plain functions only evaluate.
     bool IsDistribution() const { return density != nullptr; }

@@ -7,6 +7,7 @@
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
+#include "numerics/number_text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -298,9 +299,13 @@ int QNL_hybridInference::PrepareEnforcement(int handle) {
         if (!IsEquationType(TypeOf(current))) return 0;
         if (int r = SolveForParents(node)) return r;
         if (node.parents.empty()) return 0;
+        // Evidence on a node whose parents are all fixed has nothing to enforce: it is checked
+        // against the value its equation gives them before anything is drawn, and weighed by
+        // that equation. A node the chain reached further down that has no open parent can't
+        // take the value the chain solves for it.
         if (std::all_of(node.parents.begin(), node.parents.end(),
                         [&](int p) { return IsFixed(p); }))
-            return -2;
+            return current == handle ? 0 : -2;
         int chosen = -1, slot = -1;
         for (int i = static_cast<int>(node.parents.size()) - 1;
              i >= node.discreteParents && chosen < 0; --i) {
@@ -443,7 +448,7 @@ int QNL_hybridInference::CheckFixed() {
                  std::all_of(node->parents.begin(), node->parents.end(),
                              [&](int p) { return IsFixed(p); }) &&
                  !(node->FixedWeight() > 0.0))
-            why = "the value the evidence fixes is impossible given its parents";
+            why = WhyImpossible(*node);
         else
             continue;
         QNL_errorHandler::Instance().LogError(-2,
@@ -451,6 +456,23 @@ int QNL_hybridInference::CheckFixed() {
         return -5;
     }
     return 0;
+}
+
+// Why a fixed value has no weight given its fixed parents: for an equation, the value they
+// give it, so that the user sees how far the evidence is from it.
+std::string QNL_hybridInference::WhyImpossible(QNL_samplingNode& node) {
+    QNL_evaluationContext* holder = node.Holder();
+    double fixed = 0.0, given = 0.0;
+    if (!node.IsContinuous() || !holder->HasExpressions() || holder->Evaluate(&given) != 0 ||
+        node.GetValue(fixed) != 0)
+        return "the value the evidence fixes is impossible given its parents";
+    const bool observed = std::find(evidence.begin(), evidence.end(), node.GetHandle()) !=
+                          evidence.end();
+    using quarn::detail::ShortestNumberText;
+    return (observed ? "its evidence " + ShortestNumberText(fixed)
+                     : "the value " + ShortestNumberText(fixed) + " the evidence fixes it at") +
+           " is not the value " + ShortestNumberText(given) +
+           (node.parents.empty() ? " its equation gives" : " its parents give");
 }
 
 double QNL_hybridInference::Enforce(QNL_samplingNode* node, double weight) {
@@ -470,7 +492,7 @@ double QNL_hybridInference::Enforce(QNL_samplingNode* node, double weight) {
         auto* continuous = static_cast<QNL_continuousSamplingNode*>(parent);
         if (!continuous->Inside(x)) return 0.0;
         if (!parent->Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT))
-            return weight * QNL_continuousSamplingNode::WeightOf(parent->Holder(), x);
+            return weight * continuous->WeightOf(parent->Holder(), x);
         node = parent;
     }
     return 0.0;

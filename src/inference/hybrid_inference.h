@@ -83,6 +83,7 @@ private:
     void DropSettledChains();
     int BuildOrder();
     int CheckFixed();
+    std::string WhyImpossible(QNL_samplingNode& node);
     double Draw(bool weighted, QNL_hybridMessages* proposal);
     long long DrawsBeforeRefusal() const;
     bool AnyWeight();

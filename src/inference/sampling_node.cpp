@@ -198,13 +198,16 @@ bool QNL_continuousSamplingNode::Matches(double evaluated, double v) {
     return std::fabs(evaluated - v) <= 1e-9 * scale;
 }
 
-double QNL_continuousSamplingNode::WeightOf(QNL_evaluationContext* holder, double v) {
+// The draws renormalise the distribution within the range for the parents' values, so the
+// evidence is weighed by the same renormalised density: weighed by the density alone, a range
+// that cuts off a share depending on the parents would act as further evidence about them.
+double QNL_continuousSamplingNode::WeightOf(QNL_evaluationContext* holder, double v) const {
     if (holder->HasExpressions()) {
         double evaluated = 0.0;
         return holder->Evaluate(&evaluated) == 0 && Matches(evaluated, v) ? 1.0 : 0.0;
     }
     // The unsupported answer -52.0 (and anything else below 0) is no density.
-    const double density = holder->GetDensity(v);
+    const double density = holder->GetDensityWithin(v, lower, upper);
     return density > 0.0 && std::isfinite(density) ? density : 0.0;
 }
 

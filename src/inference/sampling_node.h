@@ -203,8 +203,9 @@ public:
 
     // Whether an evaluated equation reproduces a value: equal within a relative 1e-9.
     static bool Matches(double evaluated, double value);
-    // The weight of the value under a holder: a density, or for an equation 1 or 0.
-    static double WeightOf(QNL_evaluationContext* holder, double value);
+    // The weight of the value under a holder of this node: for an equation 1 or 0, else its
+    // density renormalised within the node's range, as the node's draws are.
+    double WeightOf(QNL_evaluationContext* holder, double value) const;
 
 private:
     double value;

@@ -239,12 +239,17 @@ TEST_F(HybridInferenceTest, UselessEvidenceAndUnhandledNetworksFail) {
     ASSERT_EQ(net.AddArc(x, y), 0);
     const std::string noSamples = "No useful samples have been generated for some of nodes.";
 
-    // Every parent of an observed equation observed: the evidence can't be enforced.
+    // Every parent of an observed equation observed: evidence other than the value they give
+    // is refused, naming it; that value itself is met.
     ASSERT_EQ(Value(x)->SetEvidence(0.5), 0);
-    ASSERT_EQ(Value(y)->SetEvidence(2.0), 0);
+    ASSERT_EQ(Value(y)->SetEvidence(2.5), 0);
     EXPECT_EQ(Update(kWeighting, 100), -5);
     EXPECT_TRUE(Logged(noSamples));
+    EXPECT_TRUE(Logged("Node [Y] : its evidence 2.5 is not the value 2 its parents give"));
     EXPECT_FALSE(Value(w)->IsValueValid());
+    ASSERT_EQ(Value(y)->SetEvidence(2.0), 0);
+    EXPECT_EQ(Update(kWeighting, 100), 0);
+    EXPECT_TRUE(Value(w)->IsValueValid());
     Value(y)->ClearEvidence();
 
     // Evidence outside the support: every draw weighs 0 until the cap.

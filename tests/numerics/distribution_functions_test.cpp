@@ -1,0 +1,149 @@
+#include "numerics/distribution_functions.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+using namespace quarn::detail;
+
+namespace {
+
+// I_x(a, b) by Simpson's rule on its integral: over t for a >= 1, else over u = t^a, which
+// leaves the integrand (1 - u^(1/a))^(b - 1) / a; both smooth for x short of 1.
+double IncompleteBetaByQuadrature(double a, double b, double x) {
+    const bool substituted = a < 1.0;
+    const double top = substituted ? std::pow(x, a) : x;
+    const int steps = 100000;
+    const double h = top / steps;
+    long double sum = 0.0L;
+    for (int i = 0; i <= steps; ++i) {
+        const double v = i * h;
+        const double f = substituted ? std::pow(1.0 - std::pow(v, 1.0 / a), b - 1.0) / a
+                                     : std::pow(v, a - 1.0) * std::pow(1.0 - v, b - 1.0);
+        sum += (i == 0 || i == steps ? 1 : (i % 2 == 1 ? 4 : 2)) * static_cast<long double>(f);
+    }
+    const double logBeta = std::lgamma(a) + std::lgamma(b) - std::lgamma(a + b);
+    return static_cast<double>(sum * h / 3.0L) / std::exp(logBeta);
+}
+
+// The normal's upper tail in long double, whose exponent reaches far beyond a double's.
+long double Tail(long double z) {
+    return 0.5L * std::erfc(z / std::sqrt(2.0L));
+}
+
+} // namespace
+
+// Both tails against quadrature, each relative to its own size: the small one keeps its
+// digits down to 1e-60.
+TEST(IncompleteBeta, BothTailsAgreeWithQuadrature) {
+    const double shapes[][2] = {{0.5, 1.0},  {1.0, 1.0}, {2.5, 3.0}, {7.0, 1.5},
+                                {40.0, 2.0}, {0.7, 4.0}, {3.0, 0.6}, {12.0, 30.0}};
+    for (const auto& [a, b] : shapes) {
+        for (double x : {1e-3, 0.05, 0.3, 0.5, 0.7, 0.95}) {
+            const std::string label =
+                "a " + std::to_string(a) + ", b " + std::to_string(b) + ", x " + std::to_string(x);
+            double upper = 0.0;
+            const double lower = RegularizedIncompleteBeta(a, b, x, &upper);
+            const double expectedLower = IncompleteBetaByQuadrature(a, b, x);
+            const double expectedUpper = IncompleteBetaByQuadrature(b, a, 1.0 - x);
+            EXPECT_NEAR(lower, expectedLower, 1e-7 * expectedLower + 1e-300) << label;
+            EXPECT_NEAR(upper, expectedUpper, 1e-7 * expectedUpper + 1e-300) << label;
+            EXPECT_NEAR(lower + upper, 1.0, 1e-12) << label;
+        }
+    }
+    double upper = -1.0;
+    EXPECT_EQ(RegularizedIncompleteBeta(2.0, 3.0, 0.0, &upper), 0.0);
+    EXPECT_EQ(upper, 1.0);
+    EXPECT_EQ(RegularizedIncompleteBeta(2.0, 3.0, 1.0, &upper), 1.0);
+    EXPECT_EQ(upper, 0.0);
+    for (double bad : {0.0, -1.0, double(INFINITY), double(NAN)})
+        EXPECT_TRUE(std::isnan(RegularizedIncompleteBeta(bad, 2.0, 0.5))) << bad;
+    EXPECT_TRUE(std::isnan(RegularizedIncompleteBeta(2.0, 2.0, NAN)));
+}
+
+// The mass of an interval from whichever tail keeps its digits; exactly 1 where both tails
+// are below a double's precision, so that a range holding the whole distribution changes
+// nothing it divides.
+TEST(NormalIntervalMass, KeepsTheTailsAndIsOneForWholeRanges) {
+    const double intervals[][2] = {{-1.0, 2.0}, {3.5, 20.0},  {-20.0, -3.5},
+                                   {8.0, 8.5},  {30.0, 31.0}, {-31.0, -30},
+                                   {-0.5, 0.5}, {-8.0, 12.0}, {-INFINITY, -37.0}};
+    for (const auto& [a, b] : intervals) {
+        const long double expected = a >= 0 || b <= 0
+                                         ? std::fabs(Tail(std::fabs(a)) - Tail(std::fabs(b)))
+                                         : 1.0L - Tail(-a) - Tail(b);
+        EXPECT_NEAR(NormalIntervalMass(a, b), static_cast<double>(expected),
+                    1e-12 * static_cast<double>(expected))
+            << a << " " << b;
+    }
+    for (const auto& [a, b] : {std::pair{-9.0, 9.0}, {-40.0, 12.0}, {-1e3, 1e3}})
+        EXPECT_EQ(NormalIntervalMass(a, b), 1.0) << a << " " << b;
+    EXPECT_EQ(NormalIntervalMass(2.0, 2.0), 0.0);
+    EXPECT_EQ(NormalIntervalMass(3.0, 1.0), 0.0);
+}
+
+// Beyond 37 sd both the density and the interval's mass underflow; their ratio does not.
+TEST(NormalIntervalMass, DensityWithinAFarIntervalKeepsItsDigits) {
+    for (double alpha : {5.0, 36.5, 40.0, 60.0}) {
+        for (double width : {0.01, 0.5, 100.0}) {
+            for (double share : {0.0, 0.3, 1.0}) {
+                const double beta = alpha + width, z = alpha + share * width;
+                const long double density =
+                    std::exp(-0.5L * z * z) / std::sqrt(2.0L * 3.14159265358979323846L);
+                const long double expected = density / (Tail(alpha) - Tail(beta));
+                const std::string label = std::to_string(alpha) + " " + std::to_string(width) +
+                                          " " + std::to_string(share);
+                EXPECT_NEAR(NormalDensityWithin(z, alpha, beta), static_cast<double>(expected),
+                            1e-9 * static_cast<double>(expected))
+                    << label;
+                EXPECT_NEAR(NormalDensityWithin(-z, -beta, -alpha), static_cast<double>(expected),
+                            1e-9 * static_cast<double>(expected))
+                    << label;
+            }
+        }
+    }
+    EXPECT_EQ(NormalDensityWithin(39.0, 40.0, 41.0), 0.0);
+}
+
+// Beta and Binomial intervals against the incomplete beta's quadrature and the summed
+// masses, including intervals in a far tail.
+TEST(IntervalMass, BetaAndBinomialAgreeWithQuadratureAndSums) {
+    const double betas[][4] = {{2.0, 3.0, 0.1, 0.6},  {2.0, 30.0, 0.5, 0.9},
+                               {0.5, 0.5, 0.0, 0.3},  {30.0, 2.0, 0.1, 0.5},
+                               {3.0, 0.6, 0.95, 2.0}, {1.0, 1.0, -1.0, 0.25}};
+    for (const auto& [a, b, lo, hi] : betas) {
+        const auto cdf = [&](double x) {
+            return x <= 0 ? 0.0 : x >= 1 ? 1.0 : IncompleteBetaByQuadrature(a, b, x);
+        };
+        const auto tail = [&](double x) {
+            return x >= 1 ? 0.0 : x <= 0 ? 1.0 : IncompleteBetaByQuadrature(b, a, 1.0 - x);
+        };
+        const double expected = hi <= 0.5 ? cdf(hi) - cdf(lo) : tail(lo) - tail(hi);
+        EXPECT_NEAR(BetaIntervalMass(a, b, lo, hi), expected, 1e-7 * expected) << a << " " << b;
+    }
+    EXPECT_EQ(BetaIntervalMass(2.5, 0.5, -0.5, 1.0), 1.0);
+    for (double n : {1.0, 7.0, 40.0}) {
+        for (double p : {0.0, 0.03, 0.5, 0.97, 1.0}) {
+            for (const auto& [lo, hi] : {std::pair{-1.0, 0.5},
+                                         {0.5, 3.2},
+                                         {2.0, 2.0},
+                                         {5.5, 100.0},
+                                         {-2.0, 200.0},
+                                         {35.0, 38.0}}) {
+                long double expected = 0.0L;
+                for (int k = 0; k <= static_cast<int>(n); ++k) {
+                    if (k < lo || k > hi) continue;
+                    expected += std::exp(std::lgamma(n + 1.0L) - std::lgamma(k + 1.0L) -
+                                         std::lgamma(n - k + 1.0L)) *
+                                std::pow(static_cast<long double>(p), k) *
+                                std::pow(1.0L - p, n - k);
+                }
+                EXPECT_NEAR(BinomialIntervalMass(n, p, lo, hi), static_cast<double>(expected),
+                            1e-10 * static_cast<double>(expected) + 1e-300)
+                    << n << " " << p << " [" << lo << ", " << hi << "]";
+            }
+        }
+    }
+    EXPECT_EQ(BinomialIntervalMass(12.0, 0.3, 0.0, 12.0), 1.0);
+}

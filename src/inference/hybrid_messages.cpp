@@ -146,10 +146,23 @@ void QNL_hybridMessages::MarkChanged(int receiver, int source, bool fromChild) {
     if (Fixed(receiver)) return;
     for (std::size_t k = 0; k < r.children.size(); ++k) {
         const int c = r.children[k];
-        if (Fixed(c)) continue;
+        if (Fixed(c) && !Relays(c, receiver, source)) continue;
         if (reduced && (c == source || (sampling && !Ancestor(c)))) continue;
         st.childNow[k] = 1;
     }
+}
+
+// Whether an observed child is due a fresh message from a parent that just heard something.
+// The child passes its evidence to each open parent by drawing the others from their
+// messages to it: left at the first of those, drawn while nothing had reached the sender yet
+// (so as wide as its range), its messages to the other parents said nothing of the evidence.
+// What the child itself sent changes nothing the sender tells it. Importance sampling keeps
+// its reduced marking: its messages only propose, and its weights correct them.
+bool QNL_hybridMessages::Relays(int child, int sender, int source) const {
+    if (reduced || child == source) return false;
+    const auto& others = nodes[static_cast<std::size_t>(child)]->parents;
+    return std::any_of(others.begin(), others.end(),
+                       [&](int p) { return p != sender && !Fixed(p); });
 }
 
 void QNL_hybridMessages::Add(Link& link, int state, double value, double weight) {

@@ -107,6 +107,7 @@ private:
     int Reach() const;
     void Init();
     void MarkChanged(int receiver, int source, bool fromChild);
+    bool Relays(int child, int sender, int source) const;
     void Add(Link& link, int state, double value, double weight);
     static void Normalize(QNL_sampleDistribution& message, double spacing = 0.0);
     static void Restart(Link& link);

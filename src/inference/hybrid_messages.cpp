@@ -146,10 +146,23 @@ void QNL_hybridMessages::MarkChanged(int receiver, int source, bool fromChild) {
     if (Fixed(receiver)) return;
     for (std::size_t k = 0; k < r.children.size(); ++k) {
         const int c = r.children[k];
-        if (Fixed(c)) continue;
+        if (Fixed(c) && !Relays(c, receiver, source)) continue;
         if (reduced && (c == source || (sampling && !Ancestor(c)))) continue;
         st.childNow[k] = 1;
     }
+}
+
+// Whether an observed child is due a fresh message from a parent that just heard something.
+// The child passes its evidence to each open parent by drawing the others from their
+// messages to it: left at the first of those, drawn while nothing had reached the sender yet
+// (so as wide as its range), its messages to the other parents said nothing of the evidence.
+// What the child itself sent changes nothing the sender tells it. Importance sampling keeps
+// its reduced marking: its messages only propose, and its weights correct them.
+bool QNL_hybridMessages::Relays(int child, int sender, int source) const {
+    if (reduced || child == source) return false;
+    const auto& others = nodes[static_cast<std::size_t>(child)]->parents;
+    return std::any_of(others.begin(), others.end(),
+                       [&](int p) { return p != sender && !Fixed(p); });
 }
 
 void QNL_hybridMessages::Add(Link& link, int state, double value, double weight) {
@@ -332,70 +345,93 @@ double QNL_hybridMessages::DrawTimesLambda(int h, QNL_evaluationContext* holder,
     return Clean(Clean(holder->GetDensity(value)) / q * lambda->Density(value));
 }
 
+// What the message to child k is drawn against: the node's definition alone (DEFINITION),
+// times the one other child's message that says anything (that child's index), or times
+// every child's (EVERY), with the receiver's own message divided out again. The division is
+// kept only where two or more other children's messages have no single message for their
+// product: where the receiver's own message is narrow, the draws crowd into it, and the few
+// that weigh anything once it is divided out can't describe the wider message the child is
+// due. The node's children say nothing of each other unless it is an ancestor of evidence.
+int QNL_hybridMessages::Weighing(int h, std::size_t k) {
+    if (!Ancestor(h)) return DEFINITION;
+    State& st = StateOf(h);
+    int single = DEFINITION;
+    for (std::size_t j = 0; j < st.fromChildren.size(); ++j) {
+        if (j == k || Void(st.fromChildren[j].current.get())) continue;
+        if (single != DEFINITION) return EVERY;
+        single = static_cast<int>(j);
+    }
+    return single;
+}
+
 void QNL_hybridMessages::ToChildren(int h) {
     QNL_samplingNode& x = Node(h);
     State& st = StateOf(h);
-    bool any = false;
+    auto to = [&](std::size_t k) -> Link& {
+        return StateOf(x.children[k]).fromParents[static_cast<std::size_t>(st.slotAtChild[k])];
+    };
+    weighings.assign(x.children.size(), NONE);
     for (std::size_t k = 0; k < x.children.size(); ++k) {
         if (!st.childLast[k]) continue;
-        any = true;
-        Restart(StateOf(x.children[k]).fromParents[static_cast<std::size_t>(st.slotAtChild[k])]);
+        weighings[k] = Weighing(h, k);
+        Restart(to(k));
     }
-    if (!any) return;
+    if (std::all_of(weighings.begin(), weighings.end(), [](int w) { return w == NONE; })) return;
     QNL_sampleDistribution* lambda = st.lambda.current.get();
-    auto deliver = [&](double w, int state, double value) {
-        for (std::size_t k = 0; k < x.children.size(); ++k) {
-            if (!st.childLast[k]) continue;
-            double wc = w;
-            QNL_sampleDistribution* own = st.fromChildren[k].current.get();
-            if (Ancestor(h) && !Void(own)) {
-                const double d = x.IsContinuous() ? own->Density(value) : own->Probability(state);
-                wc = d > 0.0 ? wc / d : 0.0;
-            }
-            Add(StateOf(x.children[k]).fromParents[static_cast<std::size_t>(st.slotAtChild[k])],
-                state, value, wc);
-        }
-    };
-    if (!x.IsContinuous()) {
+    // A discrete root drawn against its definition alone: the prior itself.
+    const bool prior = !x.IsContinuous() && x.parents.empty();
+    if (prior) {
+        QNL_evaluationContext* holder = x.Holder();
         const int n = static_cast<QNL_discreteSamplingNode&>(x).GetNumberOfOutcomes();
-        if (x.parents.empty() && (x.children.size() == 1 || Void(lambda))) {
-            // The prior itself.
-            QNL_evaluationContext* holder = x.Holder();
-            for (std::size_t k = 0; k < x.children.size(); ++k) {
-                if (!st.childLast[k]) continue;
-                Link& link =
-                    StateOf(x.children[k]).fromParents[static_cast<std::size_t>(st.slotAtChild[k])];
+        for (std::size_t k = 0; k < x.children.size(); ++k)
+            if (weighings[k] == DEFINITION)
                 for (int s = 0; s < n; ++s)
-                    Add(link, s, 0.0, holder->GetProbability(s));
-            }
-        } else {
-            for (int i = 0; i < POINTS; ++i) {
-                if (!DrawParents(h, -1)) continue;
-                QNL_evaluationContext* holder = x.Holder();
-                const double q = DrawFromProduct(h, holder, lambda);
-                int s = 0;
-                x.GetState(s);
-                double w = Clean(holder->GetProbability(s)) / q;
-                if (!Void(lambda)) w *= lambda->Probability(s);
-                deliver(Clean(w), s, 0.0);
-            }
-        }
-    } else {
-        // What the node's children say reaches the other children only through an ancestor
-        // of evidence.
-        QNL_sampleDistribution* weighing = Ancestor(h) ? lambda : nullptr;
+                    Add(to(k), s, 0.0, holder->GetProbability(s));
+    }
+    // One set of draws per weighing, delivered to every child drawn against it.
+    for (std::size_t first = 0; first < x.children.size(); ++first) {
+        const int weighing = weighings[first];
+        if (weighing == NONE || (prior && weighing == DEFINITION)) continue;
+        if (std::find(weighings.begin(), weighings.begin() + static_cast<std::ptrdiff_t>(first),
+                      weighing) != weighings.begin() + static_cast<std::ptrdiff_t>(first))
+            continue;
+        QNL_sampleDistribution* against =
+            weighing == EVERY ? lambda
+            : weighing == DEFINITION
+                ? nullptr
+                : st.fromChildren[static_cast<std::size_t>(weighing)].current.get();
         for (int i = 0; i < POINTS; ++i) {
             if (!DrawParents(h, -1)) continue;
-            const double w = DrawTimesLambda(h, x.Holder(), weighing);
-            double value = 0.0;
-            x.GetValue(value);
-            if (w > 0.0) deliver(w, 0, value);
+            QNL_evaluationContext* holder = x.Holder();
+            double w = 0.0, value = 0.0;
+            int state = 0;
+            if (x.IsContinuous()) {
+                w = DrawTimesLambda(h, holder, against);
+                x.GetValue(value);
+            } else {
+                const double q = DrawFromProduct(h, holder, against);
+                x.GetState(state);
+                w = Clean(holder->GetProbability(state)) / q;
+                if (!Void(against)) w *= against->Probability(state);
+            }
+            w = Clean(w);
+            if (!(w > 0.0)) continue;
+            for (std::size_t k = first; k < x.children.size(); ++k) {
+                if (weighings[k] != weighing) continue;
+                double wk = w;
+                QNL_sampleDistribution* own = st.fromChildren[k].current.get();
+                if (weighing == EVERY && !Void(own)) {
+                    const double d =
+                        x.IsContinuous() ? own->Density(value) : own->Probability(state);
+                    wk = d > 0.0 ? wk / d : 0.0;
+                }
+                Add(to(k), state, value, wk);
+            }
         }
     }
     for (std::size_t k = 0; k < x.children.size(); ++k) {
-        if (!st.childLast[k]) continue;
-        StateOf(x.children[k]).fromParents[static_cast<std::size_t>(st.slotAtChild[k])].updated =
-            true;
+        if (weighings[k] == NONE) continue;
+        to(k).updated = true;
         MarkChanged(x.children[k], h, false);
     }
 }

@@ -107,6 +107,7 @@ private:
     int Reach() const;
     void Init();
     void MarkChanged(int receiver, int source, bool fromChild);
+    bool Relays(int child, int sender, int source) const;
     void Add(Link& link, int state, double value, double weight);
     static void Normalize(QNL_sampleDistribution& message, double spacing = 0.0);
     static void Restart(Link& link);
@@ -117,6 +118,13 @@ private:
     double InnerWeight(int h, int skip);
     double ChildrenWeight(int h);
     double DrawTimesLambda(int h, QNL_evaluationContext* holder, QNL_sampleDistribution* lambda);
+    // What a message to a child is drawn against (Weighing): no message is due (NONE), the
+    // product of every child's message (EVERY), the definition alone, or the definition times
+    // the message of the one other child, given by its index.
+    static constexpr int NONE = -3;
+    static constexpr int EVERY = -2;
+    static constexpr int DEFINITION = -1;
+    int Weighing(int h, std::size_t k);
     void ToChildren(int h);
     void ToParents(int h);
     void FixedEquationToParents(int h);
@@ -134,4 +142,6 @@ private:
     std::vector<double> priors;
     QNL_gaussianMixture product;
     std::vector<const QNL_gaussianMixture*> candidates;
+    // Per child of the node sending messages down: what its message is drawn against.
+    std::vector<int> weighings;
 };

@@ -11,6 +11,7 @@
 #include "model/submodel.h"
 #include "numerics/utf8.h"
 
+#include <mutex>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -289,15 +290,23 @@ void ValidateArray(jarray array, const char* argument) {
 }
 
 namespace {
+
+// How many native calls the thread is in; only the outermost takes the lock.
 thread_local int nativeCallDepth = 0;
+std::mutex nativeCallTurn;
+
 } // namespace
 
 NativeCall::NativeCall() {
-    if (nativeCallDepth++ == 0) QNL_errorHandler::Instance().Flush();
+    if (nativeCallDepth == 0) {
+        nativeCallTurn.lock();
+        QNL_errorHandler::Instance().Flush();
+    }
+    ++nativeCallDepth;
 }
 
 NativeCall::~NativeCall() {
-    --nativeCallDepth;
+    if (--nativeCallDepth == 0) nativeCallTurn.unlock();
 }
 
 void ThrowQuarnError(JNIEnv* env, int code, const char* operation) {

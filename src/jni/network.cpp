@@ -420,7 +420,9 @@ JNIEXPORT jint JNICALL Java_quarn_Network_addNode__ILjava_lang_String_2(JNIEnv* 
 }
 
 JNIEXPORT jint JNICALL Java_quarn_Network_addNode__I(JNIEnv* env, jobject self, jint type) {
-    return Java_quarn_Network_addNode__ILjava_lang_String_2(env, self, type, nullptr);
+    return Guarded(env, [&] {
+        return Java_quarn_Network_addNode__ILjava_lang_String_2(env, self, type, nullptr);
+    });
 }
 
 JNIEXPORT void JNICALL Java_quarn_Network_deleteNode__I(JNIEnv* env, jobject self, jint node) {

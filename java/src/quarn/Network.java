@@ -1177,7 +1177,9 @@ public class Network extends Wrapper {
     /**
      * Searches the most probable joint outcomes of the MAP nodes given the current evidence (a
      * node with evidence may not be a MAP node). The search runs on a copy: this network's
-     * evidence and values stay as they were.
+     * evidence and values stay as they were. In an influence diagram the decisions that the MAP
+     * and evidence nodes depend on must be set (given evidence); the search then ignores the
+     * utilities.
      *
      * @param nodes the MAP nodes' handles
      * @param tuning the search's tuning and seed, installed in the network; null for the
@@ -1186,8 +1188,9 @@ public class Network extends Wrapper {
      *     the evidence
      * @throws QUARNException for a null array, a handle of no node, an invalid tuning ("QUARN
      *     error -2 in function SetAnnealedMapTuning"), or "QUARN error code in function
-     *     AnnealedMAP" when a node is listed twice or holds evidence, the evidence is impossible
-     *     or the network cannot be updated
+     *     AnnealedMAP" when a node is listed twice, holds evidence or is a decision or utility
+     *     node, a MAP or evidence node depends on a decision that is not set, the evidence is
+     *     impossible or the network cannot be updated
      */
     public native AnnealedMapResults annealedMap(int[] nodes, AnnealedMapTuning tuning);
 

@@ -14,6 +14,7 @@
 #include "numerics/number_text.h"
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 
 using quarn::detail::FormatOutOfMemory;
@@ -289,6 +290,9 @@ int QNL_kiFormat::ReadNodeStatement(int node) {
         double cost = 0.0;
         if ((result = Expect(PUNCTUATOR, ":")) != 0) return result;
         if (ReadReal(&cost) != 0) return Expect(REAL);
+        // A number too large for a double reads as an infinity; costs must be finite.
+        if (!std::isfinite(cost))
+            return ReportError(-127, "ERROR: 'cost' : Cost is not a finite number");
         QNL_doubleArray& costs = n->GetCost()->GetCosts().GetItems();
         if (costs.GetSize() > 0) costs[0] = cost;
         return 0;

@@ -3,9 +3,12 @@
 #include "definitions/node_value.h"
 #include "inference/join_tree_cache.h"
 #include "model/dmatrix.h"
+#include "model/double_array.h"
 #include "model/error_handler.h"
+#include "model/int_array.h"
 #include "model/network.h"
 #include "model/node.h"
+#include "model/node_definition.h"
 
 #include <algorithm>
 #include <cmath>
@@ -27,6 +30,72 @@ std::string IdOf(const QNL_network& network, int node) {
 
 constexpr double kImprovement = 1.00001;
 
+// The position of the node in the evidence list, -1 when it holds none.
+int EvidenceOf(const std::vector<int>& evidenceNodes, int node) {
+    const auto at = std::find(evidenceNodes.begin(), evidenceNodes.end(), node);
+    return at != evidenceNodes.end() ? static_cast<int>(at - evidenceNodes.begin()) : -1;
+}
+
+// A decision that is not set has no distribution, so neither has a node below it: refuses the
+// first such decision above `node`. The parents of a set decision are not followed, since its
+// outcome is fixed whatever they hold.
+int RefuseUnsetDecisionAbove(const QNL_network& network, int node, const char* role,
+                             const std::vector<int>& evidenceNodes, std::vector<char>& seen) {
+    std::vector<int> stack(network.GetParents(node).Items(),
+                           network.GetParents(node).Items() + network.GetParents(node).GetCount());
+    while (!stack.empty()) {
+        const int h = stack.back();
+        stack.pop_back();
+        if (seen[static_cast<std::size_t>(h)]) continue;
+        seen[static_cast<std::size_t>(h)] = 1;
+        if (network.GetNode(h)->GetType() & QNL_TYPE_BIT_DECISION) {
+            if (EvidenceOf(evidenceNodes, h) >= 0) continue;
+            return Log(-2, std::string("Annealed MAP: ") + role + IdOf(network, node) +
+                               " depends on the decision " + IdOf(network, h) +
+                               ", which is not set");
+        }
+        const QNL_intArray& parents = network.GetParents(h);
+        stack.insert(stack.end(), parents.Items(), parents.Items() + parents.GetCount());
+    }
+    return 0;
+}
+
+// Makes the network a Bayesian network with the same distribution over its chance nodes: the
+// utility nodes go, and each decision becomes a chance node sure of its set outcome (one
+// that is not set, and so reaches no MAP or evidence node, takes all outcomes alike). A
+// decision keeps its evidence, which then has probability 1.
+int DropDecisions(QNL_network& network, const std::vector<int>& evidenceNodes,
+                  const std::vector<int>& evidenceOutcomes) {
+    std::vector<int> utilities, decisions;
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        const int type = network.GetNode(h)->GetType();
+        if (type == QNL_TYPE_MAU)
+            utilities.insert(utilities.begin(), h);
+        else if (type & QNL_TYPE_BIT_UTILITY)
+            utilities.push_back(h);
+        else if (type & QNL_TYPE_BIT_DECISION)
+            decisions.push_back(h);
+    }
+    // Multi-attribute nodes first: they are the children of the other utilities.
+    for (int h : utilities)
+        if (int r = network.DeleteNode(h)) return r;
+    for (int h : decisions) {
+        QNL_node* node = network.GetNode(h);
+        const int at = EvidenceOf(evidenceNodes, h);
+        if (int r = node->SetType(QNL_TYPE_CPT)) return r;
+        const int outcomes = node->GetDefinition()->GetNumberOfOutcomes();
+        const int size = node->GetDefinition()->GetMatrix()->GetSize();
+        // An outcome out of range is left to the evidence, which refuses it with its message.
+        int chosen = at >= 0 ? evidenceOutcomes[static_cast<std::size_t>(at)] : -1;
+        if (chosen >= outcomes) chosen = -1;
+        QNL_doubleArray table;
+        for (int c = 0; c < size; ++c)
+            table.Add(chosen < 0 ? 1.0 / outcomes : (c % outcomes == chosen ? 1.0 : 0.0));
+        if (int r = node->GetDefinition()->SetDefinition(table)) return r;
+    }
+    return 0;
+}
+
 int ClearFindings(QNL_network& network, const std::vector<int>& nodes) {
     for (int h : nodes) {
         QNL_nodeValue* value = network.GetNode(h)->GetValue();
@@ -47,6 +116,12 @@ int QNL_annealedMAP::Check(QNL_network& network, const std::vector<int>& mapNode
         const int h = mapNodes[i];
         if (!network.IsValidNodeHandle(h))
             return Log(-2, "Annealed MAP: invalid node handle " + std::to_string(h));
+        // A decision has no probability of its own, nor a utility any outcome.
+        const int type = network.GetNode(h)->GetType();
+        if (type & QNL_TYPE_BIT_DECISION)
+            return Log(-2, "Annealed MAP: node " + IdOf(network, h) + " is a decision node");
+        if (type & QNL_TYPE_BIT_UTILITY)
+            return Log(-2, "Annealed MAP: node " + IdOf(network, h) + " is a utility node");
         if (network.GetNode(h)->GetValue() == nullptr)
             return Log(-2, "Annealed MAP: node " + IdOf(network, h) + " has no outcomes");
         if (std::find(mapNodes.begin(), mapNodes.begin() + static_cast<std::ptrdiff_t>(i), h) !=
@@ -62,6 +137,14 @@ int QNL_annealedMAP::Check(QNL_network& network, const std::vector<int>& mapNode
         const auto end = evidenceNodes.begin() + static_cast<std::ptrdiff_t>(i);
         if (std::find(evidenceNodes.begin(), end, h) != end)
             return Log(-2, "Annealed MAP: evidence node " + IdOf(network, h) + " is listed twice");
+    }
+    std::vector<char> seen(static_cast<std::size_t>(network.GetTableSize()), 0);
+    for (int h : mapNodes)
+        if (int r = RefuseUnsetDecisionAbove(network, h, "node ", evidenceNodes, seen)) return r;
+    for (int h : evidenceNodes) {
+        if (network.GetNode(h)->GetType() & QNL_TYPE_BIT_DECISION) continue;
+        if (int r = RefuseUnsetDecisionAbove(network, h, "evidence node ", evidenceNodes, seen))
+            return r;
     }
     return 0;
 }
@@ -122,6 +205,7 @@ int QNL_annealedMAP::Run(QNL_network& network, const std::vector<int>& mapNodes,
         network.SetNotificationControl(
             network.GetNotificationControl() &
             ~(QNL_network::NOTIFY_PROPAGATE_EVIDENCE | QNL_network::NOTIFY_AUTO_UPDATE));
+        if (int r = DropDecisions(network, evidenceNodes, evidenceOutcomes)) return r;
         network.ClearAllEvidence();
         network.ClearAllPropagatedEvidence();
         for (std::size_t i = 0; i < evidenceNodes.size(); ++i) {

@@ -20,9 +20,11 @@ public:
 
     // On 0: `assignment` holds the best outcome per MAP node (in the order of `mapNodes`),
     // `probability` its probability given the evidence, `probabilityOfEvidence` that of the
-    // evidence. -2 with a message for a MAP node that names no node, is listed twice or holds
-    // evidence, for an evidence node listed twice, for evidence that names no outcome, and for
-    // evidence of probability 0; else the code of a failing update.
+    // evidence. -2 with a message for a MAP node that names no node, is a decision or utility
+    // node, is listed twice or holds evidence, for an evidence node listed twice, for a MAP or
+    // evidence node below a decision that holds no evidence (is not set), for evidence that
+    // names no outcome, and for evidence of probability 0; else the code of a failing update.
+    // An influence diagram is searched as the Bayesian network its set decisions make of it.
     int Run(QNL_network& network, const std::vector<int>& mapNodes, std::vector<int>& assignment,
             const std::vector<int>& evidenceNodes, const std::vector<int>& evidenceOutcomes,
             double& probability, double& probabilityOfEvidence, int seed,

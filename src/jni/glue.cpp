@@ -11,6 +11,8 @@
 #include "model/submodel.h"
 #include "numerics/utf8.h"
 
+#include <algorithm>
+#include <mutex>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -243,14 +245,19 @@ int ResolveNodeId(JNIEnv* env, const QNL_network& network, jstring id) {
 QNL_node* ValidateOutcomeIndex(const QNL_network& network, int node, int outcome) {
     QNL_node* target = ValidateNodeHandle(network, node);
     const QNL_nodeDefinition* definition = target->GetDefinition();
-    const int count = definition != nullptr ? definition->GetNumberOfOutcomes() : 0;
+    // A node without outcomes (a utility, an equation) answers the count with an error code.
+    const int count = definition != nullptr ? std::max(definition->GetNumberOfOutcomes(), 0) : 0;
     if (outcome < 0 || outcome >= count) {
         std::string message = "Invalid outcome index ";
         AppendInt(message, outcome);
         message += " for node '";
         message += NodeIdText(target);
-        message += "', valid indices are 0..";
-        message += OutcomeCountText(count);
+        if (count == 0) {
+            message += "': the node has no outcomes";
+        } else {
+            message += "', valid indices are 0..";
+            message += OutcomeCountText(count);
+        }
         throw std::invalid_argument(message);
     }
     return target;
@@ -289,15 +296,23 @@ void ValidateArray(jarray array, const char* argument) {
 }
 
 namespace {
+
+// How many native calls the thread is in; only the outermost takes the lock.
 thread_local int nativeCallDepth = 0;
+std::mutex nativeCallTurn;
+
 } // namespace
 
 NativeCall::NativeCall() {
-    if (nativeCallDepth++ == 0) QNL_errorHandler::Instance().Flush();
+    if (nativeCallDepth == 0) {
+        nativeCallTurn.lock();
+        QNL_errorHandler::Instance().Flush();
+    }
+    ++nativeCallDepth;
 }
 
 NativeCall::~NativeCall() {
-    --nativeCallDepth;
+    if (--nativeCallDepth == 0) nativeCallTurn.unlock();
 }
 
 void ThrowQuarnError(JNIEnv* env, int code, const char* operation) {

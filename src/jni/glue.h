@@ -120,10 +120,15 @@ private:
     jobject object;
 };
 
-// Marks a native method running. The outermost one empties the error log on entry, so that
-// its exception reports only what this call logged and never a line left by an earlier,
-// unrelated call; nested ones (a native method calling another, or the host calling back in
-// while a native method runs) keep what the outer call has logged so far.
+// Marks a native method running. The library keeps process-wide state without locks (the
+// error log, the random generators, the sampling counters), so a native method holds one
+// process-wide lock from entry to exit, exceptions included: calls from several host threads
+// take turns. A thread already in a native call does not take the lock again: a native
+// method may construct or close a host object whose constructor or close() enters the library
+// once more on the same thread.
+// The outermost call empties the error log on entry, so that its exception reports only what
+// this call logged and never a line left by an earlier, unrelated call; nested ones keep what
+// the outer call has logged so far.
 class NativeCall {
 public:
     NativeCall();

@@ -33,6 +33,22 @@ int NodeOf(JNIEnv* env, jobject self, jstring id) {
     return ResolveNodeId(env, NetworkOf(env, self), id);
 }
 
+// Logs why a definition refused to name one of its outcomes `id`.
+void ExplainRefusedOutcomeId(const QNL_nodeDefinition& definition, const QNL_node* node,
+                             int outcome, const std::string& id) {
+    const QNL_idArray* ids = definition.GetOutcomeIds();
+    const int holder = ids != nullptr ? ids->FindPosition(id.c_str()) : -1;
+    if (!IsValidId(id.c_str()))
+        QNL_errorHandler::Instance().LogError(
+            -2, "Identifier '" + id +
+                    "' is invalid - it should start with an ASCII letter and contain only ASCII "
+                    "letters, digits and underscores");
+    else if (holder >= 0 && holder != outcome)
+        QNL_errorHandler::Instance().LogError(-2, "Identifier '" + id + "' is already outcome " +
+                                                      std::to_string(holder) + " of node " +
+                                                      Quoted(node));
+}
+
 QNL_nodeDefinition& DefinitionOf(const QNL_node* node) {
     QNL_nodeDefinition* definition = node->GetDefinition();
     if (definition == nullptr)
@@ -420,7 +436,9 @@ JNIEXPORT jint JNICALL Java_quarn_Network_addNode__ILjava_lang_String_2(JNIEnv* 
 }
 
 JNIEXPORT jint JNICALL Java_quarn_Network_addNode__I(JNIEnv* env, jobject self, jint type) {
-    return Java_quarn_Network_addNode__ILjava_lang_String_2(env, self, type, nullptr);
+    return Guarded(env, [&] {
+        return Java_quarn_Network_addNode__ILjava_lang_String_2(env, self, type, nullptr);
+    });
 }
 
 JNIEXPORT void JNICALL Java_quarn_Network_deleteNode__I(JNIEnv* env, jobject self, jint node) {
@@ -727,13 +745,16 @@ JNIEXPORT void JNICALL Java_quarn_Network_deleteOutcome__Ljava_lang_String_2Ljav
     });
 }
 
-// The new identifier goes to the definition unchecked; the definition decides.
+// The new identifier goes to the definition unchecked; the definition decides, and only says
+// -2 when it refuses the identifier, so the reason is told here.
 JNIEXPORT void JNICALL Java_quarn_Network_setOutcomeId__IILjava_lang_String_2(
     JNIEnv* env, jobject self, jint node, jint outcome, jstring id) {
     Guarded(env, [&] {
         QNL_node* target = ValidateOutcomeIndex(NetworkOf(env, self), node, outcome);
         const UtfString text(env, id, "id");
-        const int status = DefinitionOf(target).RenameOutcome(outcome, text.c_str());
+        QNL_nodeDefinition& definition = DefinitionOf(target);
+        const int status = definition.RenameOutcome(outcome, text.c_str());
+        if (status == -2) ExplainRefusedOutcomeId(definition, target, outcome, text.str());
         if (status != 0) ReportError(env, status, "RenameOutcome");
     });
 }

@@ -13,6 +13,7 @@
 #include "model/node_cost.h"
 #include "model/node_info.h"
 
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -434,16 +435,19 @@ JNIEXPORT void JNICALL Java_quarn_Network_setNodeCost__I_3D(JNIEnv* env, jobject
                                                             jdoubleArray costs) {
     Guarded(env, [&] {
         QNL_node* owner = nullptr;
-        QNL_doubleArray& values = CostsOf(env, self, node, &owner);
+        const int expected = CostsOf(env, self, node, &owner).GetSize();
         ValidateArray(costs, "costs");
-        const int expected = values.GetSize();
         const int got = env->GetArrayLength(costs);
         if (got != expected)
             throw std::invalid_argument(
                 std::string("Invalid cost array size for node '") + NodeIdText(owner) +
                 "': expected " + std::to_string(expected) + " and got " + std::to_string(got));
+        QNL_doubleArray values;
+        if (values.SetSize(expected) != 0) throw std::bad_alloc();
         if (expected > 0) env->GetDoubleArrayRegion(costs, 0, expected, values.Items());
         CheckPending(env);
+        const int status = owner->GetCost()->SetCosts(values);
+        if (status != 0) ReportError(env, status, "SetCosts");
     });
 }
 

@@ -246,7 +246,8 @@ public:
     // The most probable joint outcomes of the MAP nodes given the evidence pairs, by annealing
     // on a copy of this network with its tuning: the outcomes in the order of the MAP nodes,
     // their probability given the evidence and the probability of the evidence. Seed 0 takes
-    // a seed from the time and the clock.
+    // a seed from the time and the clock. In an influence diagram, the decisions above the MAP
+    // and evidence nodes must be set (be among the evidence pairs); -2 otherwise.
     int AnnealedMAP(const std::vector<std::pair<int, int>>& evidence,
                     const std::vector<int>& mapNodes, std::vector<int>& outcomes,
                     double& probability, double& probabilityOfEvidence, int seed);

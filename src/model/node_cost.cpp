@@ -5,6 +5,9 @@
 #include "model/node.h"
 #include "model/node_definition.h"
 
+#include <cmath>
+#include <string>
+
 QNL_nodeCost::QNL_nodeCost(int handle, QNL_network* network) : network(network), handle(handle) {
     AddParents();
 }
@@ -138,6 +141,15 @@ int QNL_nodeCost::ReorderParentOutcomes(int parent, const QNL_intArray& order) {
 int QNL_nodeCost::SetCosts(const QNL_doubleArray& values) {
     if (!IsValid()) return -567;
     if (values.GetSize() != costs.GetSize()) return -2;
+    // Costs are summed and compared when tests are ranked, and the text formats have no text
+    // for an infinity or a NaN.
+    for (int i = 0; i < values.GetSize(); ++i) {
+        if (std::isfinite(values[i])) continue;
+        const QNL_node* node = network != nullptr ? network->GetNode(handle) : nullptr;
+        const char* id = node != nullptr && node->GetId() != nullptr ? node->GetId() : "";
+        return QNL_errorHandler::Instance().LogError(
+            -2, "Cost " + std::to_string(i) + " of node '" + id + "' is not a finite number");
+    }
     for (int i = 0; i < values.GetSize(); ++i) costs.Subscript(i) = values[i];
     CheckConsistency(1);
     CheckReadiness(1);

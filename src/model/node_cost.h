@@ -27,6 +27,8 @@ public:
     int InsertParentOutcome(int parent, int index);
     int RemoveParentOutcome(int parent, int index);
     int ReorderParentOutcomes(int parent, const QNL_intArray& order);
+    // -2 unless there is one value per cost and every value is finite (logged); nothing
+    // changes then.
     int SetCosts(const QNL_doubleArray& costs);
 
     // The cost table, and the network and node slot it belongs to.

@@ -159,6 +159,8 @@ TEST_F(KiFormatTest, FaultsAreReportedAndTheRestIsRead) {
          {"ERROR: 'LEAK' : Unknown Node Definition Field",
           "ERROR: 'FOO' : Unknown Node Definition Statement", "ERROR: Couldn't Find Node (\"Z\")",
           "ERROR: Couldn't add arc from node [Y] to node [A]"}},
+        {Base(TwoStates("A", "cost : 1e999;"), prob), -127, "...",
+         {"ERROR: 'cost' : Cost is not a finite number"}},
         {Base(a + "standard A { }\nfoo B { }\n" + b, "standard B parent () { }\n"), -2, "...",
          {"ERROR: Couldn't Create Node (\"A\")", "ERROR: 'foo' : 'standard' expected"}},
         {Base(a, prob).substr(0, 60), -127, "...", {}},

@@ -207,14 +207,22 @@ const Carrier kCarriers[] = {
          const int g = AddNode(net, QNL_TYPE_CPT, "G", {"g0", "g1"});
          QNL_doubleArray costs;
          ASSERT_EQ(0, costs.SetSize(1));
-         costs[0] = bad != nullptr ? *bad : 2.5;
+         costs[0] = 2.5;
          ASSERT_EQ(0, net.GetNode(g)->GetCost()->SetCosts(costs));
+         // Refused by the cost table, so no writer ever meets one.
+         if (bad != nullptr) {
+             costs[0] = *bad;
+             ASSERT_EQ(-2, net.GetNode(g)->GetCost()->SetCosts(costs));
+             EXPECT_EQ(std::vector<std::string>{"Cost 0 of node 'G' is not a finite number"},
+                       LoggedMessages(-2));
+         }
      },
      [](QNL_network& net) -> std::optional<double> {
          const QNL_nodeCost* cost = Node(net, "G")->GetCost();
          if (cost == nullptr || cost->GetCosts().GetSize() < 1) return std::nullopt;
          return cost->GetCosts().GetItems()[0];
-     }},
+     },
+     true},
     {"probability table",
      [](QNL_network& net, const double* bad) {
          const int g = AddNode(net, QNL_TYPE_CPT, "G", {"g0", "g1"});

@@ -230,3 +230,94 @@ TEST_F(AnnealedMapTest, RefusedBeforeTheSearch) {
 }
 
 } // namespace
+
+namespace {
+
+// D1 (decision) -> X <- C, X -> E, the utility U over (X, D1); D2 (decision) -> Y, the utility
+// U2 over (Y, D2). X has three outcomes.
+struct TwoDecisions {
+    int d1, c, x, e, u, d2, y, u2;
+};
+
+const std::vector<double> kC = {0.35, 0.65};
+// X given (D1, C), X last.
+const std::vector<double> kX = {0.5, 0.3, 0.2, 0.1, 0.6, 0.3, 0.7, 0.2, 0.1, 0.05, 0.15, 0.8};
+const std::vector<double> kE = {0.9, 0.1, 0.4, 0.6, 0.25, 0.75};
+
+TwoDecisions BuildTwoDecisions(QNL_network& n) {
+    TwoDecisions t{};
+    t.d1 = AddDefined(n, QNL_TYPE_LIST, "D1", {});
+    t.c = AddDefined(n, QNL_TYPE_CPT, "C", {}, kC);
+    t.x = AddDefined(n, QNL_TYPE_CPT, "X", {t.d1, t.c}, kX, 3);
+    t.e = AddDefined(n, QNL_TYPE_CPT, "E", {t.x}, kE);
+    t.u = AddDefined(n, QNL_TYPE_TABLE, "U", {t.x, t.d1}, {1, 2, 3, 4, 5, 6});
+    t.d2 = AddDefined(n, QNL_TYPE_LIST, "D2", {});
+    t.y = AddDefined(n, QNL_TYPE_CPT, "Y", {t.d2}, {0.2, 0.8, 0.6, 0.4});
+    t.u2 = AddDefined(n, QNL_TYPE_TABLE, "U2", {t.y, t.d2}, {7, -1, 0, 2});
+    return t;
+}
+
+} // namespace
+
+// A decision has no distribution: neither it nor what lies below it while it is not set has
+// a probability, and a utility has no outcomes.
+TEST_F(AnnealedMapTest, DecisionsAndUtilitiesAreRefused) {
+    const TwoDecisions t = BuildTwoDecisions(net);
+    struct Case {
+        std::vector<std::pair<int, int>> evidence;
+        std::vector<int> map;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {{}, {t.d1}, "Annealed MAP: node D1 is a decision node"},
+        {{}, {t.c, t.d1}, "Annealed MAP: node D1 is a decision node"},
+        {{{t.d1, 1}}, {t.c, t.d1}, "Annealed MAP: node D1 is a decision node"},
+        {{}, {t.u}, "Annealed MAP: node U is a utility node"},
+        {{}, {t.x}, "Annealed MAP: node X depends on the decision D1, which is not set"},
+        {{{t.d2, 0}}, {t.e}, "Annealed MAP: node E depends on the decision D1, which is not set"},
+        {{{t.e, 0}},
+         {t.c},
+         "Annealed MAP: evidence node E depends on the decision D1, which is not set"},
+        {{{t.d1, 0}}, {t.y}, "Annealed MAP: node Y depends on the decision D2, which is not set"},
+    };
+    for (const Case& c : cases) {
+        std::vector<int> outcomes;
+        double p = -1, pe = -1;
+        EXPECT_EQ(net.AnnealedMAP(c.evidence, c.map, outcomes, p, pe, 1), -2) << c.message;
+        EXPECT_EQ(LastMessage(), c.message);
+        EXPECT_TRUE(outcomes.empty());
+        EXPECT_EQ(p, -1);
+        QNL_errorHandler::Instance().Flush();
+    }
+}
+
+// With its decisions set, a diagram is searched as the Bayesian network they make of it:
+// here C -> X -> E with X's table the slice of D1's outcome, enumerated. A decision that
+// reaches no MAP or evidence node may stay unset.
+TEST_F(AnnealedMapTest, SetDecisionsAreSearchedAsTheirBayesianNetwork) {
+    const TwoDecisions t = BuildTwoDecisions(net);
+    for (int chosen = 0; chosen < 2; ++chosen) {
+        for (int finding = 0; finding < 2; ++finding) {
+            QNL_network oracle;
+            const int c = AddDefined(oracle, QNL_TYPE_CPT, "C", {}, kC);
+            const std::vector<double> slice(kX.begin() + 6 * chosen, kX.begin() + 6 * chosen + 6);
+            const int x = AddDefined(oracle, QNL_TYPE_CPT, "X", {c}, slice, 3);
+            const int e = AddDefined(oracle, QNL_TYPE_CPT, "E", {x}, kE);
+            ASSERT_EQ(oracle.GetNode(e)->GetValue()->SetEvidence(finding), 0);
+            const Enumeration expected = Enumerate(oracle, {c, x});
+            ASSERT_TRUE(expected.ok) << expected.error;
+            const auto best = std::max_element(expected.joint.begin(), expected.joint.end());
+            const int index = static_cast<int>(best - expected.joint.begin());
+
+            std::vector<int> outcomes;
+            double p = -1, pe = -1;
+            ASSERT_EQ(
+                net.AnnealedMAP({{t.d1, chosen}, {t.e, finding}}, {t.c, t.x}, outcomes, p, pe, 7),
+                0)
+                << LastMessage();
+            EXPECT_EQ(outcomes, (std::vector<int>{index / 3, index % 3}));
+            EXPECT_NEAR(p, *best, 1e-12);
+            EXPECT_NEAR(pe, expected.probabilityOfEvidence, 1e-12);
+        }
+    }
+}

@@ -218,10 +218,12 @@ public class Network extends Wrapper {
     public native int getFirstNode();
 
     /**
-     * The handle of the node after a given one; handles of deleted nodes are skipped.
+     * The handle of the node after a given one; handles of deleted nodes are skipped. The walk
+     * starts from {@link #getFirstNode()}: a negative handle (-1 included) is taken as the end.
      *
-     * @param node a handle, or -1 to start from the beginning
-     * @return the next node's handle, or -1 after the last node
+     * @param node a handle, as returned by {@link #getFirstNode()} or by this method; it need
+     *     not name a node that still exists
+     * @return the next node's handle, or -1 after the last node and for a negative handle
      * @throws QUARNException when the network has been closed
      */
     public native int getNextNode(int node);
@@ -679,7 +681,9 @@ public class Network extends Wrapper {
      * @param outcome the outcome's index
      * @param id the new identifier
      * @throws QUARNException when the handle names no node, the index is out of range, or id is
-     *     null, not an identifier or taken by another outcome of the node
+     *     null, not an identifier (an ASCII letter, then ASCII letters, digits or underscores) or
+     *     taken by another outcome of the node ("QUARN error -2 in function RenameOutcome",
+     *     followed by which of the two)
      */
     public native void setOutcomeId(int node, int outcome, String id);
 
@@ -1177,7 +1181,9 @@ public class Network extends Wrapper {
     /**
      * Searches the most probable joint outcomes of the MAP nodes given the current evidence (a
      * node with evidence may not be a MAP node). The search runs on a copy: this network's
-     * evidence and values stay as they were.
+     * evidence and values stay as they were. In an influence diagram the decisions that the MAP
+     * and evidence nodes depend on must be set (given evidence); the search then ignores the
+     * utilities.
      *
      * @param nodes the MAP nodes' handles
      * @param tuning the search's tuning and seed, installed in the network; null for the
@@ -1186,8 +1192,9 @@ public class Network extends Wrapper {
      *     the evidence
      * @throws QUARNException for a null array, a handle of no node, an invalid tuning ("QUARN
      *     error -2 in function SetAnnealedMapTuning"), or "QUARN error code in function
-     *     AnnealedMAP" when a node is listed twice or holds evidence, the evidence is impossible
-     *     or the network cannot be updated
+     *     AnnealedMAP" when a node is listed twice, holds evidence or is a decision or utility
+     *     node, a MAP or evidence node depends on a decision that is not set, the evidence is
+     *     impossible or the network cannot be updated
      */
     public native AnnealedMapResults annealedMap(int[] nodes, AnnealedMapTuning tuning);
 
@@ -2563,9 +2570,11 @@ public class Network extends Wrapper {
      * Overwrites the observation costs of a node, in the order of {@link #getNodeCost(int)}.
      *
      * @param node the node's handle
-     * @param costs the new costs
-     * @throws QUARNException when the handle names no node, for a null array, or "Invalid cost
-     *     array size for node 'T': expected m and got n"; nothing changes
+     * @param costs the new costs, finite numbers
+     * @throws QUARNException when the handle names no node, for a null array, "Invalid cost
+     *     array size for node 'T': expected m and got n", or "QUARN error -2 in function
+     *     SetCosts" for a NaN or an infinity ("Cost i of node 'T' is not a finite number");
+     *     nothing changes
      */
     public native void setNodeCost(int node, double[] costs);
 

@@ -5,6 +5,9 @@ package quarn;
  * {@code ptrNative}; 0 means there is none (never created or already released), and the native
  * methods refuse such an object with a {@link QUARNException} instead of touching memory.
  *
+ * <p>Native calls are serialised: one runs at a time in the whole process, whatever the thread
+ * and the object (see the package description).
+ *
  * <p>The library is found through the system property {@code quarn.library} (a full path) when
  * it is set, else on {@code java.library.path} under the name "quarn".
  */

@@ -88,6 +88,33 @@ class DecisionQueriesTest {
         }
     }
 
+    // A decision has no probability, nor what lies below it until it is set.
+    @Test
+    void annealedMapRefusesDecisionsUntilTheyAreSet() {
+        try (Network net = guess()) {
+            int x = chance(net, "X", "x0", "x1");
+            net.addArc(net.getNode("D"), x);
+            net.setNodeDefinition(x, new double[] {0.3, 0.7, 0.8, 0.2});
+            String refused = "QUARN error -2 in function AnnealedMAP. Logged information: Annealed "
+                    + "MAP: node ";
+            Object[][] cases = {
+                {new String[] {"D"}, "D is a decision node"},
+                {new String[] {"C", "D"}, "D is a decision node"},
+                {new String[] {"U"}, "U is a utility node"},
+                {new String[] {"X"}, "X depends on the decision D, which is not set"},
+            };
+            for (Object[] c : cases) {
+                assertFails(refused + c[1] + "\n", () -> net.annealedMap((String[]) c[0], null));
+            }
+
+            net.setEvidence("D", "d1");
+            AnnealedMapResults set = net.annealedMap(new String[] {"X", "C"}, null);
+            assertArrayEquals(new int[] {0, 1}, set.getMapStates());
+            assertEquals(0.8 * 0.6, set.getProbability(), 1e-12);
+            assertEquals(1.0, set.getProbEvidence(), 1e-12);
+        }
+    }
+
     // A decision that sees a chance node has one expected utility per outcome of that parent.
     @Test
     void expectedUtilitiesAreIndexedByWhatTheDecisionSees() {

@@ -73,6 +73,8 @@ class PropertiesAndCostsTest {
     }
 
     static Stream<Arguments> refusals() {
+        String notFinite = "QUARN error -2 in function SetCosts. Logged information: Cost ";
+        String isNot = " is not a finite number\n";
         UserProperty[] dup = {p("a", "1"), p("b", "2"), p("a", "3")};
         DocItemInfo[] thirdNull = {d("t0", "p0"), d("t1", "p1"), null};
         return Stream.of(
@@ -96,6 +98,13 @@ class PropertiesAndCostsTest {
             refused("Invalid cost array size for node 'B': expected 2 and got 1",
                     n -> n.setNodeCost("B", new double[] {7})),
             refused("Argument 'costs' must not be null", n -> n.setNodeCost(0, null)),
+            // Tests are ranked by their costs; nothing is changed by a refused array.
+            refused(notFinite + "1 of node 'B'" + isNot,
+                    n -> n.setNodeCost("B", new double[] {3, Double.NaN})),
+            refused(notFinite + "0 of node 'B'" + isNot,
+                    n -> n.setNodeCost(1, new double[] {Double.POSITIVE_INFINITY, 3})),
+            refused(notFinite + "0 of node 'A'" + isNot,
+                    n -> n.setNodeCost(0, new double[] {Double.NEGATIVE_INFINITY})),
             // A repeated cost arc would count the parent twice; a missing one is not removed.
             refused("QUARN error -2 in function AddArc", n -> n.addCostArc("A", "B")),
             refused("QUARN error -2 in function RemoveArc", n -> n.deleteCostArc(1, 0)),

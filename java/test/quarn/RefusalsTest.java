@@ -3,6 +3,7 @@ package quarn;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
+import static quarn.Models.assertFails;
 import static quarn.Models.refused;
 
 import java.lang.reflect.InvocationTargetException;
@@ -13,6 +14,8 @@ import java.util.Arrays;
 import java.util.Comparator;
 import java.util.List;
 import java.util.stream.Stream;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.function.Executable;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.Arguments;
 import org.junit.jupiter.params.provider.MethodSource;
@@ -42,6 +45,7 @@ class RefusalsTest {
         String index = "Invalid outcome index %d for node 'A', valid indices are 0..1";
         String outcome = "Invalid outcome identifier '%s' for node 'A'";
         String size = "Invalid definition array size for node 'B': expected 4 and got %d";
+        String rename = "QUARN error -2 in function RenameOutcome. Logged information: ";
         all.addAll(List.of(
             refused("Invalid sample count: 0 - it should be at least 1",
                     net -> net.setSampleCount(0)),
@@ -74,6 +78,12 @@ class RefusalsTest {
             // Renaming leaves the syntax to the definition.
             refused("QUARN error -... in function RenameOutcome...",
                     net -> net.setOutcomeId(0, 0, "1st")),
+            // The refusal says why.
+            refused(rename + "Identifier '\u00fc' is invalid - it should start with an ASCII"
+                    + " letter and contain only ASCII letters, digits and underscores\n",
+                    net -> net.setOutcomeId(0, 1, "\u00fc")),
+            refused(rename + "Identifier 'a1' is already outcome 1 of node 'A'\n",
+                    net -> net.setOutcomeId("A", 0, "a1")),
             // A table keeps at least two outcomes.
             refused("QUARN error -2 in function RemoveOutcome", net -> net.deleteOutcome(0, 1)),
             refused("Node 'A' has no evidence set", net -> net.getEvidence("A")),
@@ -101,6 +111,25 @@ class RefusalsTest {
                 assertTrue(got.startsWith(parts[0]) && got.contains(parts[parts.length - 1]), got);
             }
             assertEquals(before, snapshot(net));
+        }
+    }
+
+    /** An outcome index on a node without outcomes: the message says there are none. */
+    @Test
+    void outcomeIndicesOfANodeWithoutOutcomesAreRefusedSayingSo() {
+        try (Network net = Models.chain()) {
+            int u = net.addNode(Models.TABLE, "U");
+            String none = "Invalid outcome index %d for node 'U': the node has no outcomes";
+            Object[][] cases = {
+                {0, (Executable) () -> net.getOutcomeId(u, 0)},
+                {0, (Executable) () -> net.setEvidence("U", 0)},
+                {-1, (Executable) () -> net.deleteOutcome(u, -1)},
+                {1, (Executable) () -> net.setOutcomeId(u, 1, "x")},
+                {0, (Executable) () -> net.getOutcomeDescription("U", 0)},
+            };
+            for (Object[] c : cases) {
+                assertFails(String.format(none, (Integer) c[0]), (Executable) c[1]);
+            }
         }
     }
 

@@ -58,10 +58,12 @@ std::uint64_t JoinTreeCache::ShapeOf(const QNL_relevanceComponent& component) {
 // again under it, the same way; one over it would not be built at all.
 JoinTreeCache::Entry* JoinTreeCache::Find(QNL_relevanceComponent* component, std::uint64_t shape) {
     const std::uint64_t cap = limit == 0 ? QNL_triangulator::DEFAULT_CAP : limit;
-    for (const std::unique_ptr<Entry>& entry : entries) {
-        if (entry->shape != shape || entry->tree->GetTotalWeight() > cap) continue;
+    const auto range = entryIndex.equal_range(shape);
+    for (auto it = range.first; it != range.second; ++it) {
+        Entry* entry = it->second;
+        if (entry->tree->GetTotalWeight() > cap) continue;
         *entry->view = QNL_graphView(component);
-        if (entry->tree->Refresh()) return entry.get();
+        if (entry->tree->Refresh()) return entry;
     }
     return nullptr;
 }
@@ -82,15 +84,34 @@ bool JoinTreeCache::Build(Entry& entry, QNL_relevanceComponent* component) {
     return false;
 }
 
-void JoinTreeCache::Remove(const Entry* entry) {
-    lastUpdate.erase(std::remove(lastUpdate.begin(), lastUpdate.end(), entry), lastUpdate.end());
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (entries[i].get() != entry) continue;
-        std::unique_ptr<Entry> removed = std::move(entries[i]);
-        entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
-        Recycle(std::move(removed));
-        return;
+// The new tree becomes the most recently used; its index entry is made first, so that a
+// failure leaves nothing half kept.
+void JoinTreeCache::Keep(std::unique_ptr<Entry> entry) {
+    Entry* kept = entry.get();
+    const auto indexed = entryIndex.emplace(kept->shape, kept);
+    try {
+        entries.push_back(std::move(entry));
+    } catch (...) {
+        entryIndex.erase(indexed);
+        throw;
     }
+    kept->at = std::prev(entries.end());
+    kept->cells = kept->tree->GetTotalWeight();
+    keptCells += kept->cells;
+}
+
+void JoinTreeCache::Remove(Entry* entry) {
+    lastUpdate.erase(std::remove(lastUpdate.begin(), lastUpdate.end(), entry), lastUpdate.end());
+    const auto range = entryIndex.equal_range(entry->shape);
+    for (auto it = range.first; it != range.second; ++it)
+        if (it->second == entry) {
+            entryIndex.erase(it);
+            break;
+        }
+    keptCells -= entry->cells;
+    std::unique_ptr<Entry> removed = std::move(*entry->at);
+    entries.erase(entry->at);
+    Recycle(std::move(removed));
 }
 
 namespace {
@@ -104,7 +125,7 @@ void JoinTreeCache::Recycle(std::unique_ptr<Entry> entry) {
     // A large tree's storage goes to the pool, where its limit counts it.
     if (entry->tree->GetTotalWeight() > kSpareCells) entry->tree->Free();
     entry->shape = 0;
-    entry->lastUse = 0;
+    entry->cells = 0;
     try {
         spare.push_back(std::move(entry));
     } catch (const std::exception&) {
@@ -120,9 +141,10 @@ std::unique_ptr<JoinTreeCache::Entry> JoinTreeCache::TakeSpare() {
 
 bool JoinTreeCache::DropOthers(const Entry* keep) {
     bool any = pool.GetHeldCells() > 0 || !spare.empty();
-    for (std::size_t i = entries.size(); i-- > 0;) {
-        if (entries[i].get() == keep) continue;
-        Remove(entries[i].get());
+    for (auto it = entries.begin(); it != entries.end();) {
+        Entry* entry = (it++)->get();
+        if (entry == keep) continue;
+        Remove(entry);
         any = true;
     }
     spare.clear();
@@ -131,18 +153,12 @@ bool JoinTreeCache::DropOthers(const Entry* keep) {
 }
 
 void JoinTreeCache::Trim(const Entry* keep) {
-    std::uint64_t cells = KeptCells();
-    while (cells > budget) {
-        const Entry* oldest = nullptr;
-        for (const auto& entry : entries)
-            if (entry.get() != keep && (oldest == nullptr || entry->lastUse < oldest->lastUse))
-                oldest = entry.get();
+    while (keptCells > budget && !entries.empty()) {
         // Trees are kept only while they hold a modest amount of memory: a network whose
         // trees are huge pays their construction again rather than holding gigabytes
         // between updates.
-        if (oldest == nullptr) oldest = keep;
-        if (oldest == nullptr) return;
-        cells -= oldest->tree->GetTotalWeight();
+        Entry* oldest = entries.front().get();
+        if (oldest == keep && entries.size() > 1) oldest = std::next(entries.begin())->get();
         Remove(oldest);
         if (oldest == keep) return;
     }
@@ -165,10 +181,11 @@ bool JoinTreeCache::Update(QNL_relevanceComponent* component, unsigned char* mas
             if (!Build(*fresh, component) && (failure != Failure::OUT_OF_MEMORY ||
                                               !DropOthers(nullptr) || !Build(*fresh, component)))
                 return false;
-            entries.push_back(std::move(fresh));
-            entry = entries.back().get();
+            Entry* built = fresh.get();
+            Keep(std::move(fresh));
+            entry = built;
         }
-        entry->lastUse = ++clock;
+        entries.splice(entries.end(), entries, entry->at);
         if (std::find(lastUpdate.begin(), lastUpdate.end(), entry) == lastUpdate.end())
             lastUpdate.push_back(entry);
         QNL_clusteringJoinTree& tree = *entry->tree;
@@ -189,19 +206,16 @@ bool JoinTreeCache::Update(QNL_relevanceComponent* component, unsigned char* mas
     return false;
 }
 
-std::uint64_t JoinTreeCache::KeptCells() const {
-    std::uint64_t cells = 0;
-    for (const auto& entry : entries)
-        cells += entry->tree->GetTotalWeight();
-    return cells;
-}
-
 void JoinTreeCache::Clear() {
     const TablePool::Scope scope(&pool);
     lastUpdate.clear();
+    entryIndex.clear();
+    keptCells = 0;
     for (std::unique_ptr<Entry>& entry : entries)
         Recycle(std::move(entry));
     entries.clear();
+    reductionIndex.clear();
+    reductionBytes = 0;
     for (std::unique_ptr<KeptReduction>& entry : reductions)
         RecycleReduction(std::move(entry));
     reductions.clear();
@@ -218,7 +232,7 @@ void JoinTreeCache::RecycleReduction(std::unique_ptr<KeptReduction> entry) {
         entry->reduction->GetSize() > kReductionBytes / 16)
         return;
     entry->reduction->Reset();
-    entry->lastUse = 0;
+    entry->bytes = 0;
     try {
         spareReductions.push_back(std::move(entry));
     } catch (const std::exception&) {
@@ -249,8 +263,10 @@ QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList
     if (budget > 0 && QNL_keptReduction::ReadKey(network, key)) {
         for (unsigned char byte : key)
             hash = Mix(hash, byte);
-        for (const std::unique_ptr<KeptReduction>& entry : reductions) {
-            if (entry->hash != hash || entry->key != key) continue;
+        const auto range = reductionIndex.equal_range(hash);
+        for (auto it = range.first; it != range.second; ++it) {
+            KeptReduction* entry = it->second;
+            if (entry->key != key) continue;
             const int r = entry->reduction->Replay(network);
             if (r < 0) {
                 code = r;
@@ -258,7 +274,7 @@ QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList
             }
             if (r == 0) break; // the deterministic pass finds something now
             ++reductionReuses;
-            entry->lastUse = ++clock;
+            reductions.splice(reductions.end(), reductions, entry->at);
             kept = true;
             return &entry->reduction->GetComponents();
         }
@@ -274,16 +290,18 @@ QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList
             return &fresh;
         }
         // A reduction of the same key that no longer serves makes room for this one.
-        for (std::size_t i = 0; i < reductions.size(); ++i) {
-            if (reductions[i]->hash != hash || reductions[i]->key != key) continue;
-            std::unique_ptr<KeptReduction> old = std::move(reductions[i]);
-            reductions.erase(reductions.begin() + static_cast<std::ptrdiff_t>(i--));
-            RecycleReduction(std::move(old));
+        for (;;) {
+            const auto range = reductionIndex.equal_range(hash);
+            const auto old = std::find_if(range.first, range.second, [&](const auto& item) {
+                return item.second->key == key;
+            });
+            if (old == range.second) break;
+            RemoveReduction(old->second);
         }
         entry->key = key;
         entry->hash = hash;
-        entry->lastUse = ++clock;
-        reductions.push_back(std::move(entry));
+        entry->bytes = made.GetSize();
+        KeepReduction(std::move(entry));
         ++reductionsKept;
         TrimReductions();
         kept = true;
@@ -293,18 +311,36 @@ QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList
     return &fresh;
 }
 
+void JoinTreeCache::KeepReduction(std::unique_ptr<KeptReduction> entry) {
+    KeptReduction* kept = entry.get();
+    const auto indexed = reductionIndex.emplace(kept->hash, kept);
+    try {
+        reductions.push_back(std::move(entry));
+    } catch (...) {
+        reductionIndex.erase(indexed);
+        throw;
+    }
+    kept->at = std::prev(reductions.end());
+    reductionBytes += kept->bytes;
+}
+
+void JoinTreeCache::RemoveReduction(KeptReduction* entry) {
+    const auto range = reductionIndex.equal_range(entry->hash);
+    for (auto it = range.first; it != range.second; ++it)
+        if (it->second == entry) {
+            reductionIndex.erase(it);
+            break;
+        }
+    reductionBytes -= entry->bytes;
+    std::unique_ptr<KeptReduction> removed = std::move(*entry->at);
+    reductions.erase(entry->at);
+    RecycleReduction(std::move(removed));
+}
+
 // The newest reduction stays, whatever its size: it is the one being used.
 void JoinTreeCache::TrimReductions() {
-    std::uint64_t bytes = 0;
-    for (const auto& entry : reductions)
-        bytes += entry->reduction->GetSize();
-    while (bytes > kReductionBytes && reductions.size() > 1) {
-        std::size_t oldest = 0;
-        for (std::size_t i = 1; i + 1 < reductions.size(); ++i)
-            if (reductions[i]->lastUse < reductions[oldest]->lastUse) oldest = i;
-        bytes -= reductions[oldest]->reduction->GetSize();
-        reductions.erase(reductions.begin() + static_cast<std::ptrdiff_t>(oldest));
-    }
+    while (reductionBytes > kReductionBytes && reductions.size() > 1)
+        RemoveReduction(reductions.front().get());
 }
 
 void JoinTreeCache::TakeKept(JoinTreeCache& other, std::uint64_t at) {
@@ -312,12 +348,12 @@ void JoinTreeCache::TakeKept(JoinTreeCache& other, std::uint64_t at) {
     Clear();
     version = at;
     entries.swap(other.entries);
+    entryIndex.swap(other.entryIndex);
+    std::swap(keptCells, other.keptCells);
     reductions.swap(other.reductions);
+    reductionIndex.swap(other.reductionIndex);
+    std::swap(reductionBytes, other.reductionBytes);
     other.lastUpdate.clear();
-    for (auto& entry : entries)
-        entry->lastUse = 0;
-    for (auto& entry : reductions)
-        entry->lastUse = 0;
 }
 
 QNL_clusteringJoinTree* JoinTreeCache::GetTree(int index) const {

@@ -7,7 +7,9 @@
 #include "inference/relevance.h"
 
 #include <cstdint>
+#include <list>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 class QNL_network;
@@ -89,25 +91,38 @@ public:
     Failure GetFailure() const { return failure; }
 
 private:
+    struct Entry;
+    struct KeptReduction;
+    // Least recently used first: a use moves an entry to the back, the budgets let go of the
+    // front. The indexes find an entry by its digest, so that an update costs the same however
+    // many trees and reductions are kept.
+    using EntryList = std::list<std::unique_ptr<Entry>>;
+    using ReductionList = std::list<std::unique_ptr<KeptReduction>>;
+
     struct Entry {
         // On the heap: the tree keeps a reference to its view, which is pointed at each new
         // reduction's component.
         std::unique_ptr<QNL_graphView> view;
         std::unique_ptr<QNL_clusteringJoinTree> tree;
-        // A digest of the component's shape, and the update that last used the tree.
+        // A digest of the component's shape, and the cells counted for the tree in keptCells.
         std::uint64_t shape = 0;
-        std::uint64_t lastUse = 0;
+        std::uint64_t cells = 0;
+        EntryList::iterator at;
     };
 
     struct KeptReduction {
         std::vector<unsigned char> key;
         std::uint64_t hash = 0;
         std::unique_ptr<QNL_keptReduction> reduction;
-        std::uint64_t lastUse = 0;
+        // Its size when it was kept: derived again, it keeps its shapes.
+        std::uint64_t bytes = 0;
+        ReductionList::iterator at;
     };
     // Bytes kept reductions may hold together (64 MiB).
     static constexpr std::uint64_t kReductionBytes = std::uint64_t(1) << 26;
 
+    void KeepReduction(std::unique_ptr<KeptReduction> entry);
+    void RemoveReduction(KeptReduction* entry);
     void TrimReductions();
     // A kept reduction let go: emptied and kept with its storage for the next one made.
     void RecycleReduction(std::unique_ptr<KeptReduction> entry);
@@ -116,8 +131,8 @@ private:
     static std::uint64_t ShapeOf(const QNL_relevanceComponent& component);
     Entry* Find(QNL_relevanceComponent* component, std::uint64_t shape);
     bool Build(Entry& entry, QNL_relevanceComponent* component);
-    std::uint64_t KeptCells() const;
-    void Remove(const Entry* entry);
+    void Keep(std::unique_ptr<Entry> entry);
+    void Remove(Entry* entry);
     // Lets go of the least recently used trees but `keep` while the kept cells exceed the
     // budget, and of `keep` itself when it alone does.
     void Trim(const Entry* keep);
@@ -133,13 +148,16 @@ private:
     std::uint64_t version = 0;
     std::uint64_t limit = 0;
     std::uint64_t budget = DEFAULT_BUDGET;
-    std::uint64_t clock = 0;
-    std::vector<std::unique_ptr<Entry>> entries;
+    EntryList entries;
+    std::unordered_multimap<std::uint64_t, Entry*> entryIndex;
+    std::uint64_t keptCells = 0;
     // Trees let go, built again in place: their working arrays and table storage (small trees
     // only) save a fresh update the allocations of a new tree.
     std::vector<std::unique_ptr<Entry>> spare;
     std::vector<const Entry*> lastUpdate;
-    std::vector<std::unique_ptr<KeptReduction>> reductions;
+    ReductionList reductions;
+    std::unordered_multimap<std::uint64_t, KeptReduction*> reductionIndex;
+    std::uint64_t reductionBytes = 0;
     // Reductions let go, made again in place: their record blocks, lists, derived tables and
     // components save a fresh update the allocations of a new reduction.
     std::vector<std::unique_ptr<KeptReduction>> spareReductions;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <new>
 
 namespace quarn::detail {
 
@@ -84,18 +85,18 @@ bool JoinTreeCache::Build(Entry& entry, QNL_relevanceComponent* component) {
     return false;
 }
 
-// The new tree becomes the most recently used; its index entry is made first, so that a
-// failure leaves nothing half kept.
+// Its index entry is made first, so that a failure leaves nothing half kept.
 void JoinTreeCache::Keep(std::unique_ptr<Entry> entry) {
     Entry* kept = entry.get();
+    EntryList& list = ListOf(*kept);
     const auto indexed = entryIndex.emplace(kept->shape, kept);
     try {
-        entries.push_back(std::move(entry));
+        list.push_back(std::move(entry));
     } catch (...) {
         entryIndex.erase(indexed);
         throw;
     }
-    kept->at = std::prev(entries.end());
+    kept->at = std::prev(list.end());
     kept->cells = kept->tree->GetTotalWeight();
     keptCells += kept->cells;
 }
@@ -110,7 +111,7 @@ void JoinTreeCache::Remove(Entry* entry) {
         }
     keptCells -= entry->cells;
     std::unique_ptr<Entry> removed = std::move(*entry->at);
-    entries.erase(entry->at);
+    ListOf(*entry).erase(entry->at);
     Recycle(std::move(removed));
 }
 
@@ -126,6 +127,7 @@ void JoinTreeCache::Recycle(std::unique_ptr<Entry> entry) {
     if (entry->tree->GetTotalWeight() > kSpareCells) entry->tree->Free();
     entry->shape = 0;
     entry->cells = 0;
+    entry->trial = false;
     try {
         spare.push_back(std::move(entry));
     } catch (const std::exception&) {
@@ -141,24 +143,40 @@ std::unique_ptr<JoinTreeCache::Entry> JoinTreeCache::TakeSpare() {
 
 bool JoinTreeCache::DropOthers(const Entry* keep) {
     bool any = pool.GetHeldCells() > 0 || !spare.empty();
-    for (auto it = entries.begin(); it != entries.end();) {
-        Entry* entry = (it++)->get();
-        if (entry == keep) continue;
-        Remove(entry);
-        any = true;
-    }
+    for (EntryList* list : {&trialEntries, &entries})
+        for (auto it = list->begin(); it != list->end();) {
+            Entry* entry = (it++)->get();
+            if (entry == keep) continue;
+            Remove(entry);
+            any = true;
+        }
     spare.clear();
     pool.Release();
     return any;
 }
 
+namespace {
+
+// The least recently used of the list but `keep`; null when there is none.
+template <typename List, typename Item> Item* OldestBut(const List& list, const Item* keep) {
+    for (const auto& item : list)
+        if (item.get() != keep) return item.get();
+    return nullptr;
+}
+
+} // namespace
+
 void JoinTreeCache::Trim(const Entry* keep) {
-    while (keptCells > budget && !entries.empty()) {
-        // Trees are kept only while they hold a modest amount of memory: a network whose
-        // trees are huge pays their construction again rather than holding gigabytes
-        // between updates.
-        Entry* oldest = entries.front().get();
-        if (oldest == keep && entries.size() > 1) oldest = std::next(entries.begin())->get();
+    while (trialEntries.size() > kTrials)
+        Remove(OldestBut(trialEntries, keep));
+    // Trees are kept only while they hold a modest amount of memory: a network whose trees
+    // are huge pays their construction again rather than holding gigabytes between updates.
+    // Trees on trial go first.
+    while (keptCells > budget) {
+        Entry* oldest = OldestBut(trialEntries, keep);
+        if (oldest == nullptr) oldest = OldestBut(entries, keep);
+        if (oldest == nullptr) oldest = const_cast<Entry*>(keep);
+        if (oldest == nullptr) return;
         Remove(oldest);
         if (oldest == keep) return;
     }
@@ -174,6 +192,9 @@ bool JoinTreeCache::Update(QNL_relevanceComponent* component, unsigned char* mas
         entry = Find(component, shape);
         if (entry != nullptr) {
             ++reuses;
+            // Used again: it stays, as the most recently used.
+            entries.splice(entries.end(), ListOf(*entry), entry->at);
+            entry->trial = false;
         } else {
             std::unique_ptr<Entry> fresh = TakeSpare();
             fresh->shape = shape;
@@ -181,11 +202,11 @@ bool JoinTreeCache::Update(QNL_relevanceComponent* component, unsigned char* mas
             if (!Build(*fresh, component) && (failure != Failure::OUT_OF_MEMORY ||
                                               !DropOthers(nullptr) || !Build(*fresh, component)))
                 return false;
+            fresh->trial = !seenShapes.Note(shape);
             Entry* built = fresh.get();
             Keep(std::move(fresh));
             entry = built;
         }
-        entries.splice(entries.end(), entries, entry->at);
         if (std::find(lastUpdate.begin(), lastUpdate.end(), entry) == lastUpdate.end())
             lastUpdate.push_back(entry);
         QNL_clusteringJoinTree& tree = *entry->tree;
@@ -211,14 +232,20 @@ void JoinTreeCache::Clear() {
     lastUpdate.clear();
     entryIndex.clear();
     keptCells = 0;
-    for (std::unique_ptr<Entry>& entry : entries)
-        Recycle(std::move(entry));
-    entries.clear();
+    for (EntryList* list : {&entries, &trialEntries}) {
+        for (std::unique_ptr<Entry>& entry : *list)
+            Recycle(std::move(entry));
+        list->clear();
+    }
     reductionIndex.clear();
     reductionBytes = 0;
-    for (std::unique_ptr<KeptReduction>& entry : reductions)
-        RecycleReduction(std::move(entry));
-    reductions.clear();
+    for (ReductionList* list : {&reductions, &trialReductions}) {
+        for (std::unique_ptr<KeptReduction>& entry : *list)
+            RecycleReduction(std::move(entry));
+        list->clear();
+    }
+    seenShapes.Clear();
+    seenKeys.Clear();
 }
 
 namespace {
@@ -233,6 +260,7 @@ void JoinTreeCache::RecycleReduction(std::unique_ptr<KeptReduction> entry) {
         return;
     entry->reduction->Reset();
     entry->bytes = 0;
+    entry->trial = false;
     try {
         spareReductions.push_back(std::move(entry));
     } catch (const std::exception&) {
@@ -274,7 +302,9 @@ QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList
             }
             if (r == 0) break; // the deterministic pass finds something now
             ++reductionReuses;
-            reductions.splice(reductions.end(), reductions, entry->at);
+            // Used again: it stays.
+            reductions.splice(reductions.end(), ListOf(*entry), entry->at);
+            entry->trial = false;
             kept = true;
             return &entry->reduction->GetComponents();
         }
@@ -301,11 +331,13 @@ QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList
         entry->key = key;
         entry->hash = hash;
         entry->bytes = made.GetSize();
+        entry->trial = !seenKeys.Note(hash);
+        const KeptReduction* newest = entry.get();
         KeepReduction(std::move(entry));
         ++reductionsKept;
-        TrimReductions();
+        TrimReductions(newest);
         kept = true;
-        return &reductions.back()->reduction->GetComponents();
+        return &made.GetComponents();
     }
     if ((code = QNL_relevance::Reduce(network, true, true, fresh)) != 0) return nullptr;
     return &fresh;
@@ -313,14 +345,15 @@ QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList
 
 void JoinTreeCache::KeepReduction(std::unique_ptr<KeptReduction> entry) {
     KeptReduction* kept = entry.get();
+    ReductionList& list = ListOf(*kept);
     const auto indexed = reductionIndex.emplace(kept->hash, kept);
     try {
-        reductions.push_back(std::move(entry));
+        list.push_back(std::move(entry));
     } catch (...) {
         reductionIndex.erase(indexed);
         throw;
     }
-    kept->at = std::prev(reductions.end());
+    kept->at = std::prev(list.end());
     reductionBytes += kept->bytes;
 }
 
@@ -333,14 +366,21 @@ void JoinTreeCache::RemoveReduction(KeptReduction* entry) {
         }
     reductionBytes -= entry->bytes;
     std::unique_ptr<KeptReduction> removed = std::move(*entry->at);
-    reductions.erase(entry->at);
+    ListOf(*entry).erase(entry->at);
     RecycleReduction(std::move(removed));
 }
 
-// The newest reduction stays, whatever its size: it is the one being used.
-void JoinTreeCache::TrimReductions() {
-    while (reductionBytes > kReductionBytes && reductions.size() > 1)
-        RemoveReduction(reductions.front().get());
+// The newest reduction stays, whatever its size: it is the one being used. Reductions on
+// trial go first.
+void JoinTreeCache::TrimReductions(const KeptReduction* newest) {
+    while (trialReductions.size() > kTrials)
+        RemoveReduction(OldestBut(trialReductions, newest));
+    while (reductionBytes > kReductionBytes) {
+        KeptReduction* oldest = OldestBut(trialReductions, newest);
+        if (oldest == nullptr) oldest = OldestBut(reductions, newest);
+        if (oldest == nullptr) return;
+        RemoveReduction(oldest);
+    }
 }
 
 void JoinTreeCache::TakeKept(JoinTreeCache& other, std::uint64_t at) {
@@ -348,12 +388,31 @@ void JoinTreeCache::TakeKept(JoinTreeCache& other, std::uint64_t at) {
     Clear();
     version = at;
     entries.swap(other.entries);
+    trialEntries.swap(other.trialEntries);
     entryIndex.swap(other.entryIndex);
     std::swap(keptCells, other.keptCells);
     reductions.swap(other.reductions);
+    trialReductions.swap(other.trialReductions);
     reductionIndex.swap(other.reductionIndex);
     std::swap(reductionBytes, other.reductionBytes);
+    seenShapes.Swap(other.seenShapes);
+    seenKeys.Swap(other.seenKeys);
     other.lastUpdate.clear();
+}
+
+bool JoinTreeCache::SeenFilter::Note(std::uint64_t digest) {
+    if (slots == nullptr) {
+        slots.reset(new (std::nothrow) std::uint64_t[std::size_t(1) << kBits]());
+        if (slots == nullptr) return false;
+    }
+    std::uint64_t& slot = slots[(digest * 0x9e3779b97f4a7c15ULL) >> (64 - kBits)];
+    const bool seen = slot == digest;
+    slot = digest;
+    return seen;
+}
+
+void JoinTreeCache::SeenFilter::Clear() {
+    if (slots != nullptr) std::fill(slots.get(), slots.get() + (std::size_t(1) << kBits), 0);
 }
 
 QNL_clusteringJoinTree* JoinTreeCache::GetTree(int index) const {

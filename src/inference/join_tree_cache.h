@@ -27,6 +27,10 @@ namespace quarn::detail {
 // The kept trees share a cell budget; the least recently used go first. The reductions are
 // kept too, by what they depend on besides evidence values, and derived again from the new
 // values (see QNL_keptReduction). Both go at once on a change of the structure version.
+// A tree or reduction of a shape or key not met before is kept on trial, among a few: updates
+// that each observe a new set of nodes (an EM pass) then build theirs in the storage of the
+// last trials instead of piling up new ones. It stays once an update uses it again, or when
+// its shape or key was met before.
 class JoinTreeCache {
 public:
     using Failure = QNL_triangulator::Failure;
@@ -79,15 +83,17 @@ public:
     // The trees that served the last update, in the order of its components, while kept.
     int GetCount() const { return static_cast<int>(lastUpdate.size()); }
     QNL_clusteringJoinTree* GetTree(int index) const;
-    // Every kept tree, of whatever update.
-    int GetKeptCount() const { return static_cast<int>(entries.size()); }
+    // Every kept tree, of whatever update, those on trial included.
+    int GetKeptCount() const { return static_cast<int>(entries.size() + trialEntries.size()); }
     // Updates served by a kept tree, and trees built, since the cache was made.
     std::uint64_t GetReuseCount() const { return reuses; }
     std::uint64_t GetBuildCount() const { return builds; }
     // Reductions derived again from a kept one, and reductions kept, since the cache was made.
     std::uint64_t GetReductionReuseCount() const { return reductionReuses; }
     std::uint64_t GetReductionKeptCount() const { return reductionsKept; }
-    int GetReductionCount() const { return static_cast<int>(reductions.size()); }
+    int GetReductionCount() const {
+        return static_cast<int>(reductions.size() + trialReductions.size());
+    }
     Failure GetFailure() const { return failure; }
 
 private:
@@ -107,6 +113,8 @@ private:
         // A digest of the component's shape, and the cells counted for the tree in keptCells.
         std::uint64_t shape = 0;
         std::uint64_t cells = 0;
+        // In trialEntries rather than entries.
+        bool trial = false;
         EntryList::iterator at;
     };
 
@@ -116,14 +124,32 @@ private:
         std::unique_ptr<QNL_keptReduction> reduction;
         // Its size when it was kept: derived again, it keeps its shapes.
         std::uint64_t bytes = 0;
+        // In trialReductions rather than reductions.
+        bool trial = false;
         ReductionList::iterator at;
     };
     // Bytes kept reductions may hold together (64 MiB).
     static constexpr std::uint64_t kReductionBytes = std::uint64_t(1) << 26;
+    // Trees and reductions on trial.
+    static constexpr std::size_t kTrials = 32;
+
+    // Digests met before, one slot each: a digest whose slot another took since counts as not
+    // met, so the filter holds a fixed 8 KiB however many digests pass.
+    class SeenFilter {
+    public:
+        // Whether the digest was met before; it is noted either way.
+        bool Note(std::uint64_t digest);
+        void Clear();
+        void Swap(SeenFilter& other) { slots.swap(other.slots); }
+
+    private:
+        static constexpr int kBits = 10;
+        std::unique_ptr<std::uint64_t[]> slots;
+    };
 
     void KeepReduction(std::unique_ptr<KeptReduction> entry);
     void RemoveReduction(KeptReduction* entry);
-    void TrimReductions();
+    void TrimReductions(const KeptReduction* newest);
     // A kept reduction let go: emptied and kept with its storage for the next one made.
     void RecycleReduction(std::unique_ptr<KeptReduction> entry);
     // A reduction to make in: a recycled one, the one of the same key first, or a new one.
@@ -131,6 +157,11 @@ private:
     static std::uint64_t ShapeOf(const QNL_relevanceComponent& component);
     Entry* Find(QNL_relevanceComponent* component, std::uint64_t shape);
     bool Build(Entry& entry, QNL_relevanceComponent* component);
+    EntryList& ListOf(const Entry& entry) { return entry.trial ? trialEntries : entries; }
+    ReductionList& ListOf(const KeptReduction& entry) {
+        return entry.trial ? trialReductions : reductions;
+    }
+    // The new tree becomes the most recently used of its list.
     void Keep(std::unique_ptr<Entry> entry);
     void Remove(Entry* entry);
     // Lets go of the least recently used trees but `keep` while the kept cells exceed the
@@ -149,6 +180,7 @@ private:
     std::uint64_t limit = 0;
     std::uint64_t budget = DEFAULT_BUDGET;
     EntryList entries;
+    EntryList trialEntries;
     std::unordered_multimap<std::uint64_t, Entry*> entryIndex;
     std::uint64_t keptCells = 0;
     // Trees let go, built again in place: their working arrays and table storage (small trees
@@ -156,7 +188,10 @@ private:
     std::vector<std::unique_ptr<Entry>> spare;
     std::vector<const Entry*> lastUpdate;
     ReductionList reductions;
+    ReductionList trialReductions;
     std::unordered_multimap<std::uint64_t, KeptReduction*> reductionIndex;
+    SeenFilter seenShapes;
+    SeenFilter seenKeys;
     std::uint64_t reductionBytes = 0;
     // Reductions let go, made again in place: their record blocks, lists, derived tables and
     // components save a fresh update the allocations of a new reduction.

@@ -167,7 +167,7 @@ template <typename List, typename Item> Item* OldestBut(const List& list, const 
 } // namespace
 
 void JoinTreeCache::Trim(const Entry* keep) {
-    while (trialEntries.size() > kTrials)
+    while (trialEntries.size() > TRIALS)
         Remove(OldestBut(trialEntries, keep));
     // Trees are kept only while they hold a modest amount of memory: a network whose trees
     // are huge pays their construction again rather than holding gigabytes between updates.
@@ -373,7 +373,7 @@ void JoinTreeCache::RemoveReduction(KeptReduction* entry) {
 // The newest reduction stays, whatever its size: it is the one being used. Reductions on
 // trial go first.
 void JoinTreeCache::TrimReductions(const KeptReduction* newest) {
-    while (trialReductions.size() > kTrials)
+    while (trialReductions.size() > TRIALS)
         RemoveReduction(OldestBut(trialReductions, newest));
     while (reductionBytes > kReductionBytes) {
         KeptReduction* oldest = OldestBut(trialReductions, newest);

@@ -37,6 +37,8 @@ public:
 
     // Clique cells that kept trees may hold together (2^25 cells: 256 MiB of potentials).
     static constexpr std::uint64_t DEFAULT_BUDGET = std::uint64_t(1) << 25;
+    // Trees, and reductions, kept on trial at most.
+    static constexpr std::size_t TRIALS = 32;
 
     JoinTreeCache() = default;
     JoinTreeCache(const JoinTreeCache&) = delete;
@@ -130,8 +132,6 @@ private:
     };
     // Bytes kept reductions may hold together (64 MiB).
     static constexpr std::uint64_t kReductionBytes = std::uint64_t(1) << 26;
-    // Trees and reductions on trial.
-    static constexpr std::size_t kTrials = 32;
 
     // Digests met before, one slot each: a digest whose slot another took since counts as not
     // met, so the filter holds a fixed 8 KiB however many digests pass.

@@ -1068,22 +1068,21 @@ int QNL_relevance::Split(QNL_componentList& out) {
     std::vector<std::unique_ptr<QNL_relevanceComponent>>& parts =
         scratch != nullptr ? scratch->parts : ownParts;
     std::vector<int>& sizes = scratch != nullptr ? scratch->sizes : ownSizes;
-    // Each list allocated once, at its size.
-    sizes.assign(static_cast<std::size_t>(labels), 0);
-    for (QNL_relevanceNode* record : records)
-        ++sizes[static_cast<std::size_t>(record->mark - 1)];
-    // A lone observed record needs no component, only its certainty: with most nodes observed
-    // nearly every label is one, and a component each made the split cost their square.
+    // Each list allocated once, at its size. A lone observed record needs no component, only
+    // its certainty: with most nodes observed nearly every label is one, and a component each
+    // made the split cost their square.
     std::vector<QNL_relevanceNode*>& loneOf = stack;
     loneOf.assign(static_cast<std::size_t>(labels), nullptr);
+    sizes.assign(static_cast<std::size_t>(labels), 0);
     for (QNL_relevanceNode* record : records) {
         const std::size_t label = static_cast<std::size_t>(record->mark - 1);
-        if (sizes[label] == 1 && record->observed >= 0) loneOf[label] = record;
+        if (++sizes[label] == 1) loneOf[label] = record;
     }
     parts.clear();
     parts.resize(static_cast<std::size_t>(labels));
     for (std::size_t label = 0; label < parts.size(); ++label) {
-        if (loneOf[label] != nullptr) continue;
+        if (sizes[label] == 1 && loneOf[label]->observed >= 0) continue;
+        loneOf[label] = nullptr;
         std::unique_ptr<QNL_relevanceComponent>& part = parts[label];
         const std::size_t size = static_cast<std::size_t>(sizes[label]);
         if (scratch != nullptr && !scratch->spareComponents.empty()) {

@@ -16,11 +16,17 @@ std::uint64_t Mix(std::uint64_t hash, std::uint64_t word) {
     return hash;
 }
 
+// The least recently used of a list but `keep`; null when there is none.
+template <typename Item> Item* OldestBut(const KeptSet<Item>& set, bool trial, const Item* keep) {
+    Item* oldest = set.Oldest(trial);
+    return oldest != nullptr && oldest == keep ? oldest->newer : oldest;
+}
+
 } // namespace
 
 JoinTreeCache::~JoinTreeCache() {
     // Nothing is recycled on the way out.
-    reductions.clear();
+    reductions.Drain([](std::unique_ptr<KeptReduction>) {});
     Clear();
 }
 
@@ -59,14 +65,11 @@ std::uint64_t JoinTreeCache::ShapeOf(const QNL_relevanceComponent& component) {
 // again under it, the same way; one over it would not be built at all.
 JoinTreeCache::Entry* JoinTreeCache::Find(QNL_relevanceComponent* component, std::uint64_t shape) {
     const std::uint64_t cap = limit == 0 ? QNL_triangulator::DEFAULT_CAP : limit;
-    const auto range = entryIndex.equal_range(shape);
-    for (auto it = range.first; it != range.second; ++it) {
-        Entry* entry = it->second;
-        if (entry->tree->GetTotalWeight() > cap) continue;
+    return entries.Find(shape, [&](Entry* entry) {
+        if (entry->tree->GetTotalWeight() > cap) return false;
         *entry->view = QNL_graphView(component);
-        if (entry->tree->Refresh()) return entry;
-    }
-    return nullptr;
+        return entry->tree->Refresh();
+    });
 }
 
 bool JoinTreeCache::Build(Entry& entry, QNL_relevanceComponent* component) {
@@ -85,34 +88,10 @@ bool JoinTreeCache::Build(Entry& entry, QNL_relevanceComponent* component) {
     return false;
 }
 
-// Its index entry is made first, so that a failure leaves nothing half kept.
-void JoinTreeCache::Keep(std::unique_ptr<Entry> entry) {
-    Entry* kept = entry.get();
-    EntryList& list = ListOf(*kept);
-    const auto indexed = entryIndex.emplace(kept->shape, kept);
-    try {
-        list.push_back(std::move(entry));
-    } catch (...) {
-        entryIndex.erase(indexed);
-        throw;
-    }
-    kept->at = std::prev(list.end());
-    kept->cells = kept->tree->GetTotalWeight();
-    keptCells += kept->cells;
-}
-
 void JoinTreeCache::Remove(Entry* entry) {
     lastUpdate.erase(std::remove(lastUpdate.begin(), lastUpdate.end(), entry), lastUpdate.end());
-    const auto range = entryIndex.equal_range(entry->shape);
-    for (auto it = range.first; it != range.second; ++it)
-        if (it->second == entry) {
-            entryIndex.erase(it);
-            break;
-        }
     keptCells -= entry->cells;
-    std::unique_ptr<Entry> removed = std::move(*entry->at);
-    ListOf(*entry).erase(entry->at);
-    Recycle(std::move(removed));
+    Recycle(entries.Remove(entry));
 }
 
 namespace {
@@ -125,7 +104,7 @@ void JoinTreeCache::Recycle(std::unique_ptr<Entry> entry) {
     if (entry == nullptr || entry->tree == nullptr || spare.size() >= kSpareTrees) return;
     // A large tree's storage goes to the pool, where its limit counts it.
     if (entry->tree->GetTotalWeight() > kSpareCells) entry->tree->Free();
-    entry->shape = 0;
+    entry->digest = 0;
     entry->cells = 0;
     entry->trial = false;
     try {
@@ -143,11 +122,9 @@ std::unique_ptr<JoinTreeCache::Entry> JoinTreeCache::TakeSpare() {
 
 bool JoinTreeCache::DropOthers(const Entry* keep) {
     bool any = pool.GetHeldCells() > 0 || !spare.empty();
-    for (EntryList* list : {&trialEntries, &entries})
-        for (auto it = list->begin(); it != list->end();) {
-            Entry* entry = (it++)->get();
-            if (entry == keep) continue;
-            Remove(entry);
+    for (bool trial : {true, false})
+        while (Entry* other = OldestBut(entries, trial, keep)) {
+            Remove(other);
             any = true;
         }
     spare.clear();
@@ -155,26 +132,15 @@ bool JoinTreeCache::DropOthers(const Entry* keep) {
     return any;
 }
 
-namespace {
-
-// The least recently used of the list but `keep`; null when there is none.
-template <typename List, typename Item> Item* OldestBut(const List& list, const Item* keep) {
-    for (const auto& item : list)
-        if (item.get() != keep) return item.get();
-    return nullptr;
-}
-
-} // namespace
-
 void JoinTreeCache::Trim(const Entry* keep) {
-    while (trialEntries.size() > TRIALS)
-        Remove(OldestBut(trialEntries, keep));
+    while (entries.Count(true) > TRIALS)
+        Remove(OldestBut(entries, true, keep));
     // Trees are kept only while they hold a modest amount of memory: a network whose trees
     // are huge pays their construction again rather than holding gigabytes between updates.
     // Trees on trial go first.
     while (keptCells > budget) {
-        Entry* oldest = OldestBut(trialEntries, keep);
-        if (oldest == nullptr) oldest = OldestBut(entries, keep);
+        Entry* oldest = OldestBut(entries, true, keep);
+        if (oldest == nullptr) oldest = OldestBut(entries, false, keep);
         if (oldest == nullptr) oldest = const_cast<Entry*>(keep);
         if (oldest == nullptr) return;
         Remove(oldest);
@@ -192,19 +158,20 @@ bool JoinTreeCache::Update(QNL_relevanceComponent* component, unsigned char* mas
         entry = Find(component, shape);
         if (entry != nullptr) {
             ++reuses;
-            // Used again: it stays, as the most recently used.
-            entries.splice(entries.end(), ListOf(*entry), entry->at);
-            entry->trial = false;
+            // Used again: it stays.
+            entries.Use(entry);
         } else {
             std::unique_ptr<Entry> fresh = TakeSpare();
-            fresh->shape = shape;
+            fresh->digest = shape;
             // Storage that a kept tree holds may be what a new one lacks.
             if (!Build(*fresh, component) && (failure != Failure::OUT_OF_MEMORY ||
                                               !DropOthers(nullptr) || !Build(*fresh, component)))
                 return false;
             fresh->trial = !seenShapes.Note(shape);
+            fresh->cells = fresh->tree->GetTotalWeight();
             Entry* built = fresh.get();
-            Keep(std::move(fresh));
+            entries.Add(std::move(fresh));
+            keptCells += built->cells;
             entry = built;
         }
         if (std::find(lastUpdate.begin(), lastUpdate.end(), entry) == lastUpdate.end())
@@ -230,22 +197,11 @@ bool JoinTreeCache::Update(QNL_relevanceComponent* component, unsigned char* mas
 void JoinTreeCache::Clear() {
     const TablePool::Scope scope(&pool);
     lastUpdate.clear();
-    entryIndex.clear();
     keptCells = 0;
-    for (EntryList* list : {&entries, &trialEntries}) {
-        for (std::unique_ptr<Entry>& entry : *list)
-            Recycle(std::move(entry));
-        list->clear();
-    }
-    reductionIndex.clear();
     reductionBytes = 0;
-    for (ReductionList* list : {&reductions, &trialReductions}) {
-        for (std::unique_ptr<KeptReduction>& entry : *list)
-            RecycleReduction(std::move(entry));
-        list->clear();
-    }
-    seenShapes.Clear();
-    seenKeys.Clear();
+    entries.Drain([this](std::unique_ptr<Entry> entry) { Recycle(std::move(entry)); });
+    reductions.Drain(
+        [this](std::unique_ptr<KeptReduction> entry) { RecycleReduction(std::move(entry)); });
 }
 
 namespace {
@@ -277,7 +233,7 @@ JoinTreeCache::TakeSpareReduction(std::uint64_t hash) {
     // One made for the same key has the shape of what is made now: its storage fits.
     std::size_t at = spareReductions.size() - 1;
     for (std::size_t i = 0; i < spareReductions.size(); ++i)
-        if (spareReductions[i]->hash == hash && spareReductions[i]->key == key) at = i;
+        if (spareReductions[i]->digest == hash && spareReductions[i]->key == key) at = i;
     std::unique_ptr<KeptReduction> entry = std::move(spareReductions[at]);
     spareReductions.erase(spareReductions.begin() + static_cast<std::ptrdiff_t>(at));
     return entry;
@@ -291,22 +247,21 @@ QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList
     if (budget > 0 && QNL_keptReduction::ReadKey(network, key)) {
         for (unsigned char byte : key)
             hash = Mix(hash, byte);
-        const auto range = reductionIndex.equal_range(hash);
-        for (auto it = range.first; it != range.second; ++it) {
-            KeptReduction* entry = it->second;
-            if (entry->key != key) continue;
+        const auto sameKey = [&](const KeptReduction* entry) { return entry->key == key; };
+        // Not served when the deterministic pass finds something now.
+        if (KeptReduction* entry = reductions.Find(hash, sameKey)) {
             const int r = entry->reduction->Replay(network);
             if (r < 0) {
                 code = r;
                 return nullptr;
             }
-            if (r == 0) break; // the deterministic pass finds something now
-            ++reductionReuses;
-            // Used again: it stays.
-            reductions.splice(reductions.end(), ListOf(*entry), entry->at);
-            entry->trial = false;
-            kept = true;
-            return &entry->reduction->GetComponents();
+            if (r > 0) {
+                ++reductionReuses;
+                // Used again: it stays.
+                reductions.Use(entry);
+                kept = true;
+                return &entry->reduction->GetComponents();
+            }
         }
         std::unique_ptr<KeptReduction> entry = TakeSpareReduction(hash);
         QNL_keptReduction& made = *entry->reduction;
@@ -320,20 +275,15 @@ QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList
             return &fresh;
         }
         // A reduction of the same key that no longer serves makes room for this one.
-        for (;;) {
-            const auto range = reductionIndex.equal_range(hash);
-            const auto old = std::find_if(range.first, range.second, [&](const auto& item) {
-                return item.second->key == key;
-            });
-            if (old == range.second) break;
-            RemoveReduction(old->second);
-        }
+        while (KeptReduction* old = reductions.Find(hash, sameKey))
+            RemoveReduction(old);
         entry->key = key;
-        entry->hash = hash;
+        entry->digest = hash;
         entry->bytes = made.GetSize();
         entry->trial = !seenKeys.Note(hash);
         const KeptReduction* newest = entry.get();
-        KeepReduction(std::move(entry));
+        reductions.Add(std::move(entry));
+        reductionBytes += newest->bytes;
         ++reductionsKept;
         TrimReductions(newest);
         kept = true;
@@ -343,41 +293,19 @@ QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList
     return &fresh;
 }
 
-void JoinTreeCache::KeepReduction(std::unique_ptr<KeptReduction> entry) {
-    KeptReduction* kept = entry.get();
-    ReductionList& list = ListOf(*kept);
-    const auto indexed = reductionIndex.emplace(kept->hash, kept);
-    try {
-        list.push_back(std::move(entry));
-    } catch (...) {
-        reductionIndex.erase(indexed);
-        throw;
-    }
-    kept->at = std::prev(list.end());
-    reductionBytes += kept->bytes;
-}
-
 void JoinTreeCache::RemoveReduction(KeptReduction* entry) {
-    const auto range = reductionIndex.equal_range(entry->hash);
-    for (auto it = range.first; it != range.second; ++it)
-        if (it->second == entry) {
-            reductionIndex.erase(it);
-            break;
-        }
     reductionBytes -= entry->bytes;
-    std::unique_ptr<KeptReduction> removed = std::move(*entry->at);
-    ListOf(*entry).erase(entry->at);
-    RecycleReduction(std::move(removed));
+    RecycleReduction(reductions.Remove(entry));
 }
 
 // The newest reduction stays, whatever its size: it is the one being used. Reductions on
 // trial go first.
 void JoinTreeCache::TrimReductions(const KeptReduction* newest) {
-    while (trialReductions.size() > TRIALS)
-        RemoveReduction(OldestBut(trialReductions, newest));
+    while (reductions.Count(true) > TRIALS)
+        RemoveReduction(OldestBut(reductions, true, newest));
     while (reductionBytes > kReductionBytes) {
-        KeptReduction* oldest = OldestBut(trialReductions, newest);
-        if (oldest == nullptr) oldest = OldestBut(reductions, newest);
+        KeptReduction* oldest = OldestBut(reductions, true, newest);
+        if (oldest == nullptr) oldest = OldestBut(reductions, false, newest);
         if (oldest == nullptr) return;
         RemoveReduction(oldest);
     }
@@ -387,13 +315,9 @@ void JoinTreeCache::TakeKept(JoinTreeCache& other, std::uint64_t at) {
     if (&other == this) return;
     Clear();
     version = at;
-    entries.swap(other.entries);
-    trialEntries.swap(other.trialEntries);
-    entryIndex.swap(other.entryIndex);
+    entries.Swap(other.entries);
     std::swap(keptCells, other.keptCells);
-    reductions.swap(other.reductions);
-    trialReductions.swap(other.trialReductions);
-    reductionIndex.swap(other.reductionIndex);
+    reductions.Swap(other.reductions);
     std::swap(reductionBytes, other.reductionBytes);
     seenShapes.Swap(other.seenShapes);
     seenKeys.Swap(other.seenKeys);
@@ -409,10 +333,6 @@ bool JoinTreeCache::SeenFilter::Note(std::uint64_t digest) {
     const bool seen = slot == digest;
     slot = digest;
     return seen;
-}
-
-void JoinTreeCache::SeenFilter::Clear() {
-    if (slots != nullptr) std::fill(slots.get(), slots.get() + (std::size_t(1) << kBits), 0);
 }
 
 QNL_clusteringJoinTree* JoinTreeCache::GetTree(int index) const {

@@ -4,12 +4,12 @@
 
 #include "inference/clustering_join_tree.h"
 #include "inference/graph_view.h"
+#include "inference/kept_set.h"
 #include "inference/relevance.h"
 
+#include <cstddef>
 #include <cstdint>
-#include <list>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 class QNL_network;
@@ -61,7 +61,7 @@ public:
     // every other kept tree has been let go.
     bool Update(QNL_relevanceComponent* component, unsigned char* mask);
     // Drops every tree and kept reduction; the trees' table storage stays in the pool for the
-    // next update.
+    // next update, and the shapes and keys met stay known.
     void Clear();
     // Takes over the kept trees and reductions of `other` as those of structure version `at`.
     // For the same network rebuilt from a source whose structure did not change: the trees
@@ -86,49 +86,44 @@ public:
     int GetCount() const { return static_cast<int>(lastUpdate.size()); }
     QNL_clusteringJoinTree* GetTree(int index) const;
     // Every kept tree, of whatever update, those on trial included.
-    int GetKeptCount() const { return static_cast<int>(entries.size() + trialEntries.size()); }
+    int GetKeptCount() const { return static_cast<int>(entries.Size()); }
     // Updates served by a kept tree, and trees built, since the cache was made.
     std::uint64_t GetReuseCount() const { return reuses; }
     std::uint64_t GetBuildCount() const { return builds; }
     // Reductions derived again from a kept one, and reductions kept, since the cache was made.
     std::uint64_t GetReductionReuseCount() const { return reductionReuses; }
     std::uint64_t GetReductionKeptCount() const { return reductionsKept; }
-    int GetReductionCount() const {
-        return static_cast<int>(reductions.size() + trialReductions.size());
-    }
+    int GetReductionCount() const { return static_cast<int>(reductions.Size()); }
     Failure GetFailure() const { return failure; }
 
 private:
-    struct Entry;
-    struct KeptReduction;
-    // Least recently used first: a use moves an entry to the back, the budgets let go of the
-    // front. The indexes find an entry by its digest, so that an update costs the same however
-    // many trees and reductions are kept.
-    using EntryList = std::list<std::unique_ptr<Entry>>;
-    using ReductionList = std::list<std::unique_ptr<KeptReduction>>;
-
+    // The fields from `digest` on are those KeptSet maintains.
     struct Entry {
         // On the heap: the tree keeps a reference to its view, which is pointed at each new
         // reduction's component.
         std::unique_ptr<QNL_graphView> view;
         std::unique_ptr<QNL_clusteringJoinTree> tree;
-        // A digest of the component's shape, and the cells counted for the tree in keptCells.
-        std::uint64_t shape = 0;
+        // The cells counted for the tree in keptCells.
         std::uint64_t cells = 0;
-        // In trialEntries rather than entries.
+        // The component's shape.
+        std::uint64_t digest = 0;
         bool trial = false;
-        EntryList::iterator at;
+        Entry* older = nullptr;
+        Entry* newer = nullptr;
+        std::size_t slot = 0;
     };
 
     struct KeptReduction {
         std::vector<unsigned char> key;
-        std::uint64_t hash = 0;
         std::unique_ptr<QNL_keptReduction> reduction;
         // Its size when it was kept: derived again, it keeps its shapes.
         std::uint64_t bytes = 0;
-        // In trialReductions rather than reductions.
+        // The key's.
+        std::uint64_t digest = 0;
         bool trial = false;
-        ReductionList::iterator at;
+        KeptReduction* older = nullptr;
+        KeptReduction* newer = nullptr;
+        std::size_t slot = 0;
     };
     // Bytes kept reductions may hold together (64 MiB).
     static constexpr std::uint64_t kReductionBytes = std::uint64_t(1) << 26;
@@ -139,7 +134,6 @@ private:
     public:
         // Whether the digest was met before; it is noted either way.
         bool Note(std::uint64_t digest);
-        void Clear();
         void Swap(SeenFilter& other) { slots.swap(other.slots); }
 
     private:
@@ -147,7 +141,6 @@ private:
         std::unique_ptr<std::uint64_t[]> slots;
     };
 
-    void KeepReduction(std::unique_ptr<KeptReduction> entry);
     void RemoveReduction(KeptReduction* entry);
     void TrimReductions(const KeptReduction* newest);
     // A kept reduction let go: emptied and kept with its storage for the next one made.
@@ -157,12 +150,6 @@ private:
     static std::uint64_t ShapeOf(const QNL_relevanceComponent& component);
     Entry* Find(QNL_relevanceComponent* component, std::uint64_t shape);
     bool Build(Entry& entry, QNL_relevanceComponent* component);
-    EntryList& ListOf(const Entry& entry) { return entry.trial ? trialEntries : entries; }
-    ReductionList& ListOf(const KeptReduction& entry) {
-        return entry.trial ? trialReductions : reductions;
-    }
-    // The new tree becomes the most recently used of its list.
-    void Keep(std::unique_ptr<Entry> entry);
     void Remove(Entry* entry);
     // Lets go of the least recently used trees but `keep` while the kept cells exceed the
     // budget, and of `keep` itself when it alone does.
@@ -179,20 +166,16 @@ private:
     std::uint64_t version = 0;
     std::uint64_t limit = 0;
     std::uint64_t budget = DEFAULT_BUDGET;
-    EntryList entries;
-    EntryList trialEntries;
-    std::unordered_multimap<std::uint64_t, Entry*> entryIndex;
+    KeptSet<Entry> entries;
     std::uint64_t keptCells = 0;
     // Trees let go, built again in place: their working arrays and table storage (small trees
     // only) save a fresh update the allocations of a new tree.
     std::vector<std::unique_ptr<Entry>> spare;
     std::vector<const Entry*> lastUpdate;
-    ReductionList reductions;
-    ReductionList trialReductions;
-    std::unordered_multimap<std::uint64_t, KeptReduction*> reductionIndex;
+    KeptSet<KeptReduction> reductions;
+    std::uint64_t reductionBytes = 0;
     SeenFilter seenShapes;
     SeenFilter seenKeys;
-    std::uint64_t reductionBytes = 0;
     // Reductions let go, made again in place: their record blocks, lists, derived tables and
     // components save a fresh update the allocations of a new reduction.
     std::vector<std::unique_ptr<KeptReduction>> spareReductions;

@@ -408,9 +408,10 @@ TEST(JoinTreeCacheTest, ManyFindingsOverNewAndRecurringObservedSetsMatchFreshTre
             ASSERT_EQ(Take(network), Take(fresh)) << label;
             if (step % 4 != 0) continue;
             quarn_test::ExpectValidValuesCurrent(network, label);
-            if (network.GetNumberOfTargets() == 0)
-                for (int h : all)
-                    EXPECT_TRUE(ValueOf(network, h).IsValueValid()) << label << " node " << h;
+            if (network.GetNumberOfTargets() > 0) continue;
+            for (int h : all) {
+                EXPECT_TRUE(ValueOf(network, h).IsValueValid()) << label << " node " << h;
+            }
         }
         replays += cache.GetReductionReuseCount();
         reuses += cache.GetReuseCount();

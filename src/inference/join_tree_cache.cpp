@@ -137,7 +137,6 @@ void JoinTreeCache::Trim(const Entry* keep) {
         Remove(OldestBut(entries, true, keep));
     // Trees are kept only while they hold a modest amount of memory: a network whose trees
     // are huge pays their construction again rather than holding gigabytes between updates.
-    // Trees on trial go first.
     while (keptCells > budget) {
         Entry* oldest = OldestBut(entries, true, keep);
         if (oldest == nullptr) oldest = OldestBut(entries, false, keep);
@@ -248,7 +247,8 @@ QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList
         for (unsigned char byte : key)
             hash = Mix(hash, byte);
         const auto sameKey = [&](const KeptReduction* entry) { return entry->key == key; };
-        // Not served when the deterministic pass finds something now.
+        // The kept reduction of the key serves unless the deterministic pass finds something
+        // at the new outcomes (Replay gives 0).
         if (KeptReduction* entry = reductions.Find(hash, sameKey)) {
             const int r = entry->reduction->Replay(network);
             if (r < 0) {

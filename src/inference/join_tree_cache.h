@@ -97,7 +97,7 @@ public:
     Failure GetFailure() const { return failure; }
 
 private:
-    // The fields from `digest` on are those KeptSet maintains.
+    // KeptSet reads `digest` and `trial` and keeps the fields after them.
     struct Entry {
         // On the heap: the tree keeps a reference to its view, which is pointed at each new
         // reduction's component.
@@ -151,8 +151,9 @@ private:
     Entry* Find(QNL_relevanceComponent* component, std::uint64_t shape);
     bool Build(Entry& entry, QNL_relevanceComponent* component);
     void Remove(Entry* entry);
-    // Lets go of the least recently used trees but `keep` while the kept cells exceed the
-    // budget, and of `keep` itself when it alone does.
+    // Lets go of the least recently used trials beyond TRIALS, then of the least recently used
+    // trees but `keep`, trials first, while the kept cells exceed the budget, and of `keep`
+    // itself when it alone does.
     void Trim(const Entry* keep);
     // Lets go of every kept tree but `keep` and of the pool's storage; whether there was any.
     bool DropOthers(const Entry* keep);

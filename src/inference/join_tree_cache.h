@@ -129,7 +129,7 @@ private:
     static constexpr std::uint64_t kReductionBytes = std::uint64_t(1) << 26;
 
     // Digests met before, one slot each: a digest whose slot another took since counts as not
-    // met, so the filter holds a fixed 8 KiB however many digests pass.
+    // met, so the filter holds a fixed 2 KiB however many digests pass.
     class SeenFilter {
     public:
         // Whether the digest was met before; it is noted either way.
@@ -137,7 +137,7 @@ private:
         void Swap(SeenFilter& other) { slots.swap(other.slots); }
 
     private:
-        static constexpr int kBits = 10;
+        static constexpr int kBits = 8;
         std::unique_ptr<std::uint64_t[]> slots;
     };
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <new>
 
 namespace quarn::detail {
 
@@ -15,11 +16,17 @@ std::uint64_t Mix(std::uint64_t hash, std::uint64_t word) {
     return hash;
 }
 
+// The least recently used of a list but `keep`; null when there is none.
+template <typename Item> Item* OldestBut(const KeptSet<Item>& set, bool trial, const Item* keep) {
+    Item* oldest = set.Oldest(trial);
+    return oldest != nullptr && oldest == keep ? oldest->newer : oldest;
+}
+
 } // namespace
 
 JoinTreeCache::~JoinTreeCache() {
     // Nothing is recycled on the way out.
-    reductions.clear();
+    reductions.Drain([](std::unique_ptr<KeptReduction>) {});
     Clear();
 }
 
@@ -58,12 +65,11 @@ std::uint64_t JoinTreeCache::ShapeOf(const QNL_relevanceComponent& component) {
 // again under it, the same way; one over it would not be built at all.
 JoinTreeCache::Entry* JoinTreeCache::Find(QNL_relevanceComponent* component, std::uint64_t shape) {
     const std::uint64_t cap = limit == 0 ? QNL_triangulator::DEFAULT_CAP : limit;
-    for (const std::unique_ptr<Entry>& entry : entries) {
-        if (entry->shape != shape || entry->tree->GetTotalWeight() > cap) continue;
+    return entries.Find(shape, [&](Entry* entry) {
+        if (entry->tree->GetTotalWeight() > cap) return false;
         *entry->view = QNL_graphView(component);
-        if (entry->tree->Refresh()) return entry.get();
-    }
-    return nullptr;
+        return entry->tree->Refresh();
+    });
 }
 
 bool JoinTreeCache::Build(Entry& entry, QNL_relevanceComponent* component) {
@@ -82,15 +88,10 @@ bool JoinTreeCache::Build(Entry& entry, QNL_relevanceComponent* component) {
     return false;
 }
 
-void JoinTreeCache::Remove(const Entry* entry) {
+void JoinTreeCache::Remove(Entry* entry) {
     lastUpdate.erase(std::remove(lastUpdate.begin(), lastUpdate.end(), entry), lastUpdate.end());
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (entries[i].get() != entry) continue;
-        std::unique_ptr<Entry> removed = std::move(entries[i]);
-        entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
-        Recycle(std::move(removed));
-        return;
-    }
+    keptCells -= entry->cells;
+    Recycle(entries.Remove(entry));
 }
 
 namespace {
@@ -103,8 +104,9 @@ void JoinTreeCache::Recycle(std::unique_ptr<Entry> entry) {
     if (entry == nullptr || entry->tree == nullptr || spare.size() >= kSpareTrees) return;
     // A large tree's storage goes to the pool, where its limit counts it.
     if (entry->tree->GetTotalWeight() > kSpareCells) entry->tree->Free();
-    entry->shape = 0;
-    entry->lastUse = 0;
+    entry->digest = 0;
+    entry->cells = 0;
+    entry->trial = false;
     try {
         spare.push_back(std::move(entry));
     } catch (const std::exception&) {
@@ -120,29 +122,26 @@ std::unique_ptr<JoinTreeCache::Entry> JoinTreeCache::TakeSpare() {
 
 bool JoinTreeCache::DropOthers(const Entry* keep) {
     bool any = pool.GetHeldCells() > 0 || !spare.empty();
-    for (std::size_t i = entries.size(); i-- > 0;) {
-        if (entries[i].get() == keep) continue;
-        Remove(entries[i].get());
-        any = true;
-    }
+    for (bool trial : {true, false})
+        while (Entry* other = OldestBut(entries, trial, keep)) {
+            Remove(other);
+            any = true;
+        }
     spare.clear();
     pool.Release();
     return any;
 }
 
 void JoinTreeCache::Trim(const Entry* keep) {
-    std::uint64_t cells = KeptCells();
-    while (cells > budget) {
-        const Entry* oldest = nullptr;
-        for (const auto& entry : entries)
-            if (entry.get() != keep && (oldest == nullptr || entry->lastUse < oldest->lastUse))
-                oldest = entry.get();
-        // Trees are kept only while they hold a modest amount of memory: a network whose
-        // trees are huge pays their construction again rather than holding gigabytes
-        // between updates.
-        if (oldest == nullptr) oldest = keep;
+    while (entries.Count(true) > TRIALS)
+        Remove(OldestBut(entries, true, keep));
+    // Trees are kept only while they hold a modest amount of memory: a network whose trees
+    // are huge pays their construction again rather than holding gigabytes between updates.
+    while (keptCells > budget) {
+        Entry* oldest = OldestBut(entries, true, keep);
+        if (oldest == nullptr) oldest = OldestBut(entries, false, keep);
+        if (oldest == nullptr) oldest = const_cast<Entry*>(keep);
         if (oldest == nullptr) return;
-        cells -= oldest->tree->GetTotalWeight();
         Remove(oldest);
         if (oldest == keep) return;
     }
@@ -158,17 +157,22 @@ bool JoinTreeCache::Update(QNL_relevanceComponent* component, unsigned char* mas
         entry = Find(component, shape);
         if (entry != nullptr) {
             ++reuses;
+            // Used again: it stays.
+            entries.Use(entry);
         } else {
             std::unique_ptr<Entry> fresh = TakeSpare();
-            fresh->shape = shape;
+            fresh->digest = shape;
             // Storage that a kept tree holds may be what a new one lacks.
             if (!Build(*fresh, component) && (failure != Failure::OUT_OF_MEMORY ||
                                               !DropOthers(nullptr) || !Build(*fresh, component)))
                 return false;
-            entries.push_back(std::move(fresh));
-            entry = entries.back().get();
+            fresh->trial = !seenShapes.Note(shape);
+            fresh->cells = fresh->tree->GetTotalWeight();
+            Entry* built = fresh.get();
+            entries.Add(std::move(fresh));
+            keptCells += built->cells;
+            entry = built;
         }
-        entry->lastUse = ++clock;
         if (std::find(lastUpdate.begin(), lastUpdate.end(), entry) == lastUpdate.end())
             lastUpdate.push_back(entry);
         QNL_clusteringJoinTree& tree = *entry->tree;
@@ -189,22 +193,14 @@ bool JoinTreeCache::Update(QNL_relevanceComponent* component, unsigned char* mas
     return false;
 }
 
-std::uint64_t JoinTreeCache::KeptCells() const {
-    std::uint64_t cells = 0;
-    for (const auto& entry : entries)
-        cells += entry->tree->GetTotalWeight();
-    return cells;
-}
-
 void JoinTreeCache::Clear() {
     const TablePool::Scope scope(&pool);
     lastUpdate.clear();
-    for (std::unique_ptr<Entry>& entry : entries)
-        Recycle(std::move(entry));
-    entries.clear();
-    for (std::unique_ptr<KeptReduction>& entry : reductions)
-        RecycleReduction(std::move(entry));
-    reductions.clear();
+    keptCells = 0;
+    reductionBytes = 0;
+    entries.Drain([this](std::unique_ptr<Entry> entry) { Recycle(std::move(entry)); });
+    reductions.Drain(
+        [this](std::unique_ptr<KeptReduction> entry) { RecycleReduction(std::move(entry)); });
 }
 
 namespace {
@@ -218,7 +214,8 @@ void JoinTreeCache::RecycleReduction(std::unique_ptr<KeptReduction> entry) {
         entry->reduction->GetSize() > kReductionBytes / 16)
         return;
     entry->reduction->Reset();
-    entry->lastUse = 0;
+    entry->bytes = 0;
+    entry->trial = false;
     try {
         spareReductions.push_back(std::move(entry));
     } catch (const std::exception&) {
@@ -235,7 +232,7 @@ JoinTreeCache::TakeSpareReduction(std::uint64_t hash) {
     // One made for the same key has the shape of what is made now: its storage fits.
     std::size_t at = spareReductions.size() - 1;
     for (std::size_t i = 0; i < spareReductions.size(); ++i)
-        if (spareReductions[i]->hash == hash && spareReductions[i]->key == key) at = i;
+        if (spareReductions[i]->digest == hash && spareReductions[i]->key == key) at = i;
     std::unique_ptr<KeptReduction> entry = std::move(spareReductions[at]);
     spareReductions.erase(spareReductions.begin() + static_cast<std::ptrdiff_t>(at));
     return entry;
@@ -249,18 +246,22 @@ QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList
     if (budget > 0 && QNL_keptReduction::ReadKey(network, key)) {
         for (unsigned char byte : key)
             hash = Mix(hash, byte);
-        for (const std::unique_ptr<KeptReduction>& entry : reductions) {
-            if (entry->hash != hash || entry->key != key) continue;
+        const auto sameKey = [&](const KeptReduction* entry) { return entry->key == key; };
+        // The kept reduction of the key serves unless the deterministic pass finds something
+        // at the new outcomes (Replay gives 0).
+        if (KeptReduction* entry = reductions.Find(hash, sameKey)) {
             const int r = entry->reduction->Replay(network);
             if (r < 0) {
                 code = r;
                 return nullptr;
             }
-            if (r == 0) break; // the deterministic pass finds something now
-            ++reductionReuses;
-            entry->lastUse = ++clock;
-            kept = true;
-            return &entry->reduction->GetComponents();
+            if (r > 0) {
+                ++reductionReuses;
+                // Used again: it stays.
+                reductions.Use(entry);
+                kept = true;
+                return &entry->reduction->GetComponents();
+            }
         }
         std::unique_ptr<KeptReduction> entry = TakeSpareReduction(hash);
         QNL_keptReduction& made = *entry->reduction;
@@ -274,36 +275,39 @@ QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList
             return &fresh;
         }
         // A reduction of the same key that no longer serves makes room for this one.
-        for (std::size_t i = 0; i < reductions.size(); ++i) {
-            if (reductions[i]->hash != hash || reductions[i]->key != key) continue;
-            std::unique_ptr<KeptReduction> old = std::move(reductions[i]);
-            reductions.erase(reductions.begin() + static_cast<std::ptrdiff_t>(i--));
-            RecycleReduction(std::move(old));
-        }
+        while (KeptReduction* old = reductions.Find(hash, sameKey))
+            RemoveReduction(old);
         entry->key = key;
-        entry->hash = hash;
-        entry->lastUse = ++clock;
-        reductions.push_back(std::move(entry));
+        entry->digest = hash;
+        entry->bytes = made.GetSize();
+        entry->trial = !seenKeys.Note(hash);
+        const KeptReduction* newest = entry.get();
+        reductions.Add(std::move(entry));
+        reductionBytes += newest->bytes;
         ++reductionsKept;
-        TrimReductions();
+        TrimReductions(newest);
         kept = true;
-        return &reductions.back()->reduction->GetComponents();
+        return &made.GetComponents();
     }
     if ((code = QNL_relevance::Reduce(network, true, true, fresh)) != 0) return nullptr;
     return &fresh;
 }
 
-// The newest reduction stays, whatever its size: it is the one being used.
-void JoinTreeCache::TrimReductions() {
-    std::uint64_t bytes = 0;
-    for (const auto& entry : reductions)
-        bytes += entry->reduction->GetSize();
-    while (bytes > kReductionBytes && reductions.size() > 1) {
-        std::size_t oldest = 0;
-        for (std::size_t i = 1; i + 1 < reductions.size(); ++i)
-            if (reductions[i]->lastUse < reductions[oldest]->lastUse) oldest = i;
-        bytes -= reductions[oldest]->reduction->GetSize();
-        reductions.erase(reductions.begin() + static_cast<std::ptrdiff_t>(oldest));
+void JoinTreeCache::RemoveReduction(KeptReduction* entry) {
+    reductionBytes -= entry->bytes;
+    RecycleReduction(reductions.Remove(entry));
+}
+
+// The newest reduction stays, whatever its size: it is the one being used. Reductions on
+// trial go first.
+void JoinTreeCache::TrimReductions(const KeptReduction* newest) {
+    while (reductions.Count(true) > TRIALS)
+        RemoveReduction(OldestBut(reductions, true, newest));
+    while (reductionBytes > kReductionBytes) {
+        KeptReduction* oldest = OldestBut(reductions, true, newest);
+        if (oldest == nullptr) oldest = OldestBut(reductions, false, newest);
+        if (oldest == nullptr) return;
+        RemoveReduction(oldest);
     }
 }
 
@@ -311,13 +315,24 @@ void JoinTreeCache::TakeKept(JoinTreeCache& other, std::uint64_t at) {
     if (&other == this) return;
     Clear();
     version = at;
-    entries.swap(other.entries);
-    reductions.swap(other.reductions);
+    entries.Swap(other.entries);
+    std::swap(keptCells, other.keptCells);
+    reductions.Swap(other.reductions);
+    std::swap(reductionBytes, other.reductionBytes);
+    seenShapes.Swap(other.seenShapes);
+    seenKeys.Swap(other.seenKeys);
     other.lastUpdate.clear();
-    for (auto& entry : entries)
-        entry->lastUse = 0;
-    for (auto& entry : reductions)
-        entry->lastUse = 0;
+}
+
+bool JoinTreeCache::SeenFilter::Note(std::uint64_t digest) {
+    if (slots == nullptr) {
+        slots.reset(new (std::nothrow) std::uint64_t[std::size_t(1) << kBits]());
+        if (slots == nullptr) return false;
+    }
+    std::uint64_t& slot = slots[(digest * 0x9e3779b97f4a7c15ULL) >> (64 - kBits)];
+    const bool seen = slot == digest;
+    slot = digest;
+    return seen;
 }
 
 QNL_clusteringJoinTree* JoinTreeCache::GetTree(int index) const {

@@ -4,8 +4,10 @@
 
 #include "inference/clustering_join_tree.h"
 #include "inference/graph_view.h"
+#include "inference/kept_set.h"
 #include "inference/relevance.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -25,12 +27,18 @@ namespace quarn::detail {
 // The kept trees share a cell budget; the least recently used go first. The reductions are
 // kept too, by what they depend on besides evidence values, and derived again from the new
 // values (see QNL_keptReduction). Both go at once on a change of the structure version.
+// A tree or reduction of a shape or key not met before is kept on trial, among a few: updates
+// that each observe a new set of nodes (an EM pass) then build theirs in the storage of the
+// last trials instead of piling up new ones. It stays once an update uses it again, or when
+// its shape or key was met before.
 class JoinTreeCache {
 public:
     using Failure = QNL_triangulator::Failure;
 
     // Clique cells that kept trees may hold together (2^25 cells: 256 MiB of potentials).
     static constexpr std::uint64_t DEFAULT_BUDGET = std::uint64_t(1) << 25;
+    // Trees, and reductions, kept on trial at most.
+    static constexpr std::size_t TRIALS = 32;
 
     JoinTreeCache() = default;
     JoinTreeCache(const JoinTreeCache&) = delete;
@@ -53,7 +61,7 @@ public:
     // every other kept tree has been let go.
     bool Update(QNL_relevanceComponent* component, unsigned char* mask);
     // Drops every tree and kept reduction; the trees' table storage stays in the pool for the
-    // next update.
+    // next update, and the shapes and keys met stay known.
     void Clear();
     // Takes over the kept trees and reductions of `other` as those of structure version `at`.
     // For the same network rebuilt from a source whose structure did not change: the trees
@@ -77,38 +85,64 @@ public:
     // The trees that served the last update, in the order of its components, while kept.
     int GetCount() const { return static_cast<int>(lastUpdate.size()); }
     QNL_clusteringJoinTree* GetTree(int index) const;
-    // Every kept tree, of whatever update.
-    int GetKeptCount() const { return static_cast<int>(entries.size()); }
+    // Every kept tree, of whatever update, those on trial included.
+    int GetKeptCount() const { return static_cast<int>(entries.Size()); }
     // Updates served by a kept tree, and trees built, since the cache was made.
     std::uint64_t GetReuseCount() const { return reuses; }
     std::uint64_t GetBuildCount() const { return builds; }
     // Reductions derived again from a kept one, and reductions kept, since the cache was made.
     std::uint64_t GetReductionReuseCount() const { return reductionReuses; }
     std::uint64_t GetReductionKeptCount() const { return reductionsKept; }
-    int GetReductionCount() const { return static_cast<int>(reductions.size()); }
+    int GetReductionCount() const { return static_cast<int>(reductions.Size()); }
     Failure GetFailure() const { return failure; }
 
 private:
+    // KeptSet reads `digest` and `trial` and keeps the fields after them.
     struct Entry {
         // On the heap: the tree keeps a reference to its view, which is pointed at each new
         // reduction's component.
         std::unique_ptr<QNL_graphView> view;
         std::unique_ptr<QNL_clusteringJoinTree> tree;
-        // A digest of the component's shape, and the update that last used the tree.
-        std::uint64_t shape = 0;
-        std::uint64_t lastUse = 0;
+        // The cells counted for the tree in keptCells.
+        std::uint64_t cells = 0;
+        // The component's shape.
+        std::uint64_t digest = 0;
+        bool trial = false;
+        Entry* older = nullptr;
+        Entry* newer = nullptr;
+        std::size_t slot = 0;
     };
 
     struct KeptReduction {
         std::vector<unsigned char> key;
-        std::uint64_t hash = 0;
         std::unique_ptr<QNL_keptReduction> reduction;
-        std::uint64_t lastUse = 0;
+        // Its size when it was kept: derived again, it keeps its shapes.
+        std::uint64_t bytes = 0;
+        // The key's.
+        std::uint64_t digest = 0;
+        bool trial = false;
+        KeptReduction* older = nullptr;
+        KeptReduction* newer = nullptr;
+        std::size_t slot = 0;
     };
     // Bytes kept reductions may hold together (64 MiB).
     static constexpr std::uint64_t kReductionBytes = std::uint64_t(1) << 26;
 
-    void TrimReductions();
+    // Digests met before, one slot each: a digest whose slot another took since counts as not
+    // met, so the filter holds a fixed 2 KiB however many digests pass.
+    class SeenFilter {
+    public:
+        // Whether the digest was met before; it is noted either way.
+        bool Note(std::uint64_t digest);
+        void Swap(SeenFilter& other) { slots.swap(other.slots); }
+
+    private:
+        static constexpr int kBits = 8;
+        std::unique_ptr<std::uint64_t[]> slots;
+    };
+
+    void RemoveReduction(KeptReduction* entry);
+    void TrimReductions(const KeptReduction* newest);
     // A kept reduction let go: emptied and kept with its storage for the next one made.
     void RecycleReduction(std::unique_ptr<KeptReduction> entry);
     // A reduction to make in: a recycled one, the one of the same key first, or a new one.
@@ -116,10 +150,10 @@ private:
     static std::uint64_t ShapeOf(const QNL_relevanceComponent& component);
     Entry* Find(QNL_relevanceComponent* component, std::uint64_t shape);
     bool Build(Entry& entry, QNL_relevanceComponent* component);
-    std::uint64_t KeptCells() const;
-    void Remove(const Entry* entry);
-    // Lets go of the least recently used trees but `keep` while the kept cells exceed the
-    // budget, and of `keep` itself when it alone does.
+    void Remove(Entry* entry);
+    // Lets go of the least recently used trials beyond TRIALS, then of the least recently used
+    // trees but `keep`, trials first, while the kept cells exceed the budget, and of `keep`
+    // itself when it alone does.
     void Trim(const Entry* keep);
     // Lets go of every kept tree but `keep` and of the pool's storage; whether there was any.
     bool DropOthers(const Entry* keep);
@@ -133,13 +167,16 @@ private:
     std::uint64_t version = 0;
     std::uint64_t limit = 0;
     std::uint64_t budget = DEFAULT_BUDGET;
-    std::uint64_t clock = 0;
-    std::vector<std::unique_ptr<Entry>> entries;
+    KeptSet<Entry> entries;
+    std::uint64_t keptCells = 0;
     // Trees let go, built again in place: their working arrays and table storage (small trees
     // only) save a fresh update the allocations of a new tree.
     std::vector<std::unique_ptr<Entry>> spare;
     std::vector<const Entry*> lastUpdate;
-    std::vector<std::unique_ptr<KeptReduction>> reductions;
+    KeptSet<KeptReduction> reductions;
+    std::uint64_t reductionBytes = 0;
+    SeenFilter seenShapes;
+    SeenFilter seenKeys;
     // Reductions let go, made again in place: their record blocks, lists, derived tables and
     // components save a fresh update the allocations of a new reduction.
     std::vector<std::unique_ptr<KeptReduction>> spareReductions;

@@ -1068,13 +1068,21 @@ int QNL_relevance::Split(QNL_componentList& out) {
     std::vector<std::unique_ptr<QNL_relevanceComponent>>& parts =
         scratch != nullptr ? scratch->parts : ownParts;
     std::vector<int>& sizes = scratch != nullptr ? scratch->sizes : ownSizes;
-    // Each list allocated once, at its size.
+    // Each list allocated once, at its size. A lone observed record needs no component, only
+    // its certainty: with most nodes observed nearly every label is one, and a component each
+    // made the split cost their square.
+    std::vector<QNL_relevanceNode*>& loneOf = stack;
+    loneOf.assign(static_cast<std::size_t>(labels), nullptr);
     sizes.assign(static_cast<std::size_t>(labels), 0);
-    for (QNL_relevanceNode* record : records)
-        ++sizes[static_cast<std::size_t>(record->mark - 1)];
+    for (QNL_relevanceNode* record : records) {
+        const std::size_t label = static_cast<std::size_t>(record->mark - 1);
+        if (++sizes[label] == 1) loneOf[label] = record;
+    }
     parts.clear();
     parts.resize(static_cast<std::size_t>(labels));
     for (std::size_t label = 0; label < parts.size(); ++label) {
+        if (sizes[label] == 1 && loneOf[label]->observed >= 0) continue;
+        loneOf[label] = nullptr;
         std::unique_ptr<QNL_relevanceComponent>& part = parts[label];
         const std::size_t size = static_cast<std::size_t>(sizes[label]);
         if (scratch != nullptr && !scratch->spareComponents.empty()) {
@@ -1095,21 +1103,20 @@ int QNL_relevance::Split(QNL_componentList& out) {
         part->block = block;
         part->records.reserve(size);
     }
-    for (QNL_relevanceNode* record : records)
-        parts[static_cast<std::size_t>(record->mark - 1)]->records.push_back(record);
+    for (QNL_relevanceNode* record : records) {
+        const std::size_t label = static_cast<std::size_t>(record->mark - 1);
+        if (loneOf[label] == nullptr) parts[label]->records.push_back(record);
+    }
     out.items.reserve(parts.size());
-    for (auto& part : parts) {
-        if (part->records.size() == 1 && part->records[0]->observed >= 0) {
-            QNL_relevanceNode* lone = part->records[0];
-            if (int r = lone->SetObservedOutcome(lone->observed)) return r;
+    for (std::size_t label = 0; label < parts.size(); ++label) {
+        if (QNL_relevanceNode* lone = loneOf[label]) {
+            const int r = lone->SetObservedOutcome(lone->observed);
+            lone->Release();
+            if (r != 0) return r;
             if (log != nullptr) log->lone.push_back(lone);
-            // The component's destruction (or its reset) releases the record.
-            if (scratch != nullptr) {
-                part->Reset();
-                scratch->spareComponents.push_back(std::move(part));
-            }
             continue;
         }
+        std::unique_ptr<QNL_relevanceComponent>& part = parts[label];
         for (std::size_t i = 0; i < part->records.size(); ++i) {
             QNL_relevanceNode* record = part->records[i];
             // Extra records stand for no node and break the handle order.

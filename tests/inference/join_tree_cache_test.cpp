@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -358,4 +359,100 @@ TEST(JoinTreeCacheTest, SolvesBuildOneTreePerObservedSetAndMatchFreshTrees) {
     EXPECT_GE(solver.GetUpdateCount(), 81u);
     EXPECT_LE(solver.GetCompilationCount(), 6u);
     ExpectSolvesMatchWithoutKeptTrees(stages, "stages");
+}
+
+// Updates as an EM pass makes them: most nodes observed, a new set of them nearly every time and
+// now and then one met before, under the default budget and under one that a single small tree
+// fills. Each gives bit for bit what an update without kept trees gives (a copy that keeps
+// none), and what enumeration gives; without targets every value is written, the observed
+// nodes' certainties included.
+TEST(JoinTreeCacheTest, ManyFindingsOverNewAndRecurringObservedSetsMatchFreshTrees) {
+    std::uint64_t replays = 0, reuses = 0;
+    for (std::uint64_t seed = 1; seed <= 12; ++seed) {
+        QNL_network network;
+        quarn_test::RandomNetworkSpec spec;
+        spec.seed = 300 + seed;
+        spec.nodes = 8 + static_cast<int>(seed % 4);
+        spec.maxParents = 1 + static_cast<int>(seed % 3);
+        spec.maxOutcomes = 3;
+        spec.deterministicShare = seed % 4 == 0 ? 0.3 : 0.0;
+        const std::vector<int> all = quarn_test::BuildRandomNetwork(network, spec);
+        if (seed % 3 == 1) {
+            network.SetTarget(all.back());
+            network.SetTarget(all[all.size() / 2]);
+        }
+        QNL_network fresh(network);
+        fresh.GetJoinTreeCache().SetBudget(0);
+        JoinTreeCache& cache = network.GetJoinTreeCache();
+        if (seed % 2 == 0) cache.SetBudget(64);
+        quarn_test::TestRandom random(seed);
+        std::vector<std::vector<int>> recurring;
+        for (int step = 0; step < 80; ++step) {
+            std::vector<int> nodes;
+            if (!recurring.empty() && random.Uniform() < 0.3) {
+                nodes = recurring[static_cast<std::size_t>(
+                    random.Below(static_cast<int>(recurring.size())))];
+            } else {
+                const double share = 0.3 + 0.65 * random.Uniform();
+                for (int h : all)
+                    if (random.Uniform() < share) nodes.push_back(h);
+                if (recurring.size() < 4) recurring.push_back(nodes);
+            }
+            const std::string label = "seed " + std::to_string(seed) + " step " +
+                                      std::to_string(step) + ", " + std::to_string(nodes.size()) +
+                                      " observed";
+            for (QNL_network* net : {&network, &fresh}) {
+                ObserveSample(*net, nodes, seed * 1000 + static_cast<std::uint64_t>(step));
+                ASSERT_EQ(Update(*net), 0) << label;
+            }
+            ASSERT_EQ(Take(network), Take(fresh)) << label;
+            if (step % 4 != 0) continue;
+            quarn_test::ExpectValidValuesCurrent(network, label);
+            if (network.GetNumberOfTargets() > 0) continue;
+            for (int h : all) {
+                EXPECT_TRUE(ValueOf(network, h).IsValueValid()) << label << " node " << h;
+            }
+        }
+        replays += cache.GetReductionReuseCount();
+        reuses += cache.GetReuseCount();
+    }
+    EXPECT_GT(replays, 40u);
+    EXPECT_GT(reuses, 100u);
+}
+
+// An EM pass observes a new set of nodes on nearly every update. Their reductions stay on trial,
+// a bounded few, instead of piling up, and a set that an update used again keeps its reduction
+// and trees through them all.
+TEST(JoinTreeCacheTest, OneOffObservedSetsDoNotPileUpOrCrowdOutRecurringOnes) {
+    QNL_network network;
+    quarn_test::RandomNetworkSpec spec;
+    spec.seed = 77;
+    spec.nodes = 12;
+    const std::vector<int> all = quarn_test::BuildRandomNetwork(network, spec);
+    JoinTreeCache& cache = network.GetJoinTreeCache();
+    const std::vector<int> recurring = {all[1], all[4], all[7]};
+    for (std::uint64_t draw : {1, 2}) {
+        ObserveSample(network, recurring, draw);
+        ASSERT_EQ(Update(network), 0);
+    }
+    std::set<std::vector<int>> met = {recurring};
+    quarn_test::TestRandom random(5);
+    for (int i = 0; i < 200; ++i) {
+        std::vector<int> nodes;
+        do {
+            nodes.clear();
+            for (int h : all)
+                if (random.Uniform() < 0.7) nodes.push_back(h);
+        } while (!met.insert(nodes).second);
+        ObserveSample(network, nodes, 100 + static_cast<std::uint64_t>(i));
+        ASSERT_EQ(Update(network), 0) << "one-off set " << i;
+    }
+    EXPECT_LE(static_cast<std::size_t>(cache.GetReductionCount()), 1 + JoinTreeCache::TRIALS);
+    const std::uint64_t builds = cache.GetBuildCount();
+    const std::uint64_t replays = cache.GetReductionReuseCount();
+    ObserveSample(network, recurring, 3);
+    ASSERT_EQ(Update(network), 0);
+    EXPECT_EQ(cache.GetBuildCount(), builds);
+    EXPECT_EQ(cache.GetReductionReuseCount(), replays + 1);
+    ExpectOracle(network, "recurring set after one-off sets");
 }

@@ -1,5 +1,6 @@
 #include "learning/engine_network.h"
 
+#include "learning/directed_paths.h"
 #include "model/error_handler.h"
 
 #include <algorithm>
@@ -290,20 +291,10 @@ int QNL_learnNetwork::AddArc(int from, int to) {
 
 bool QNL_learnNetwork::HasDirectedPath(int from, int to) const {
     if (!IsNode(from) || !IsNode(to)) return false;
-    std::vector<char> seen(nodes.size(), 0);
-    std::vector<int> stack{from};
-    seen[static_cast<std::size_t>(from)] = 1;
-    while (!stack.empty()) {
-        const int at = stack.back();
-        stack.pop_back();
-        if (at == to) return true;
-        for (const int child : nodes[static_cast<std::size_t>(at)]->children)
-            if (!seen[static_cast<std::size_t>(child)]) {
-                seen[static_cast<std::size_t>(child)] = 1;
-                stack.push_back(child);
-            }
-    }
-    return false;
+    return quarn::detail::HasArcPath(nodes.size(), from, to,
+                                     [this](int v) -> const std::vector<int>& {
+                                         return nodes[static_cast<std::size_t>(v)]->children;
+                                     });
 }
 
 int QNL_learnNetwork::AddArcIfAcyclic(int from, int to) {

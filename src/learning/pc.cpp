@@ -2,6 +2,7 @@
 
 #include "learning/count_tree.h"
 #include "learning/dataset.h"
+#include "learning/directed_paths.h"
 #include "learning/pattern.h"
 #include "learning/statistics.h"
 #include "model/error_handler.h"
@@ -60,24 +61,6 @@ std::string PairText(const std::pair<int, int>& p) {
     return "(" + std::to_string(p.first) + ", " + std::to_string(p.second) + ")";
 }
 
-// Whether the forced arcs lead from `from` to `to`.
-bool ForcedPath(const std::vector<std::vector<int>>& children, int from, int to) {
-    std::vector<char> seen(children.size(), 0);
-    std::vector<int> stack{from};
-    seen[static_cast<std::size_t>(from)] = 1;
-    while (!stack.empty()) {
-        const int at = stack.back();
-        stack.pop_back();
-        if (at == to) return true;
-        for (const int child : children[static_cast<std::size_t>(at)])
-            if (!seen[static_cast<std::size_t>(child)]) {
-                seen[static_cast<std::size_t>(child)] = 1;
-                stack.push_back(child);
-            }
-    }
-    return false;
-}
-
 int CheckKnowledge(const QNL_pcParams& params, int n) {
     auto inside = [n](int v) { return v >= 0 && v < n; };
     for (const int v : params.excluded)
@@ -104,7 +87,10 @@ int CheckKnowledge(const QNL_pcParams& params, int n) {
     };
     for (const auto& arc : params.forcedArcs) {
         if (isForced(arc.first, arc.second)) continue;
-        if (ForcedPath(forcedChildren, arc.second, arc.first))
+        if (quarn::detail::HasArcPath(forcedChildren.size(), arc.second, arc.first,
+                                      [&](int v) -> const std::vector<int>& {
+                                          return forcedChildren[static_cast<std::size_t>(v)];
+                                      }))
             return Refuse("pc: forced arc " + PairText(arc) +
                           " contradicts the other background knowledge");
         forcedChildren[static_cast<std::size_t>(arc.first)].push_back(arc.second);

@@ -85,6 +85,23 @@ void RefuseWhileHeld(JNIEnv* env, jobject network, const char* what) {
                                  what);
 }
 
+void ChangeNetworkUsers(JNIEnv* env, jobject network, int delta) {
+    if (network == nullptr) throw std::invalid_argument("The object is not attached to a network");
+    LocalRef type(env, env->GetObjectClass(network));
+    jfieldID field = env->GetFieldID(type.type(), "users", "I");
+    CheckPending(env);
+    env->SetIntField(network, field, env->GetIntField(network, field) + delta);
+}
+
+void ChangeNetworkUsersOfWrapper(JNIEnv* env, jobject object, int delta) {
+    if (object == nullptr) throw std::invalid_argument("The host object must not be null");
+    LocalRef type(env, env->GetObjectClass(object));
+    jfieldID field = env->GetFieldID(type.type(), "net", "Lquarn/Network;");
+    CheckPending(env);
+    LocalRef network(env, env->GetObjectField(object, field));
+    ChangeNetworkUsers(env, network.get(), delta);
+}
+
 jobject NewJavaNetwork(JNIEnv* env) {
     LocalRef type(env, env->FindClass("quarn/Network"));
     CheckPending(env);

@@ -29,16 +29,9 @@ public class Network extends Wrapper {
     private native long createNative(Object unused);
 
     // ValueOfInfo and DiagNetwork objects that work on this network; it may not close, nor lose
-    // nodes or renumber outcomes, while there are any. The native side reads this field.
+    // nodes or renumber outcomes, while there are any. The native calls that create and delete
+    // those objects keep the count, under the lock of native calls.
     private int users;
-
-    void attachUser() {
-        ++users;
-    }
-
-    void detachUser() {
-        --users;
-    }
 
     /**
      * Releases the native network; later native calls raise {@link QUARNException}. A second

@@ -6,6 +6,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/submodel.h"
+#include "numerics/utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -27,21 +28,7 @@ bool IsXmlChar(char32_t c) {
 
 std::string Utf8(char32_t c) {
     std::string s;
-    if (c < 0x80) {
-        s += static_cast<char>(c);
-    } else if (c < 0x800) {
-        s += static_cast<char>(0xC0 | (c >> 6));
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        s += static_cast<char>(0xE0 | (c >> 12));
-        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        s += static_cast<char>(0xF0 | (c >> 18));
-        s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    quarn::detail::AppendUtf8(s, c);
     return s;
 }
 

@@ -236,4 +236,65 @@ class ThreadsTest {
             assertEquals(List.of(), wrong);
         }
     }
+    @Test
+    void aNetworkClosedWhileAnotherThreadBuildsOnItNeverLeavesAnObjectWithoutItsNetwork()
+        throws Exception {
+        String diagnosis = dir.resolve("closing.xqnl").toString();
+        Files.write(Path.of(diagnosis), DiagNetworkTest.MODEL.getBytes(StandardCharsets.UTF_8));
+        String expected;
+        try (Network net = new Network()) {
+            net.readFile(diagnosis);
+            try (DiagNetwork diag = new DiagNetwork(net)) {
+                expected = answers(diag);
+            }
+        }
+        List<String> wrong = new ArrayList<>();
+        int closedUnderAnObject = 0;
+        for (int round = 0; round < HOLD_ROUNDS / 20; round++) {
+            Network net = new Network();
+            net.readFile(diagnosis);
+            AtomicBoolean stop = new AtomicBoolean();
+            final int pause = Math.floorMod(round * 7919, READER_PAUSE + 1);
+            // Closes the network as soon as it may; a close refused while an object holds the
+            // network leaves it whole, and the close is tried again.
+            Thread closer = new Thread(() -> {
+                for (int w = pause; w > 0; w--) {
+                    Thread.onSpinWait();
+                }
+                while (!stop.get()) {
+                    try {
+                        net.close();
+                        return;
+                    } catch (QUARNException e) {
+                        for (int w = pause; w > 0; w--) {
+                            Thread.onSpinWait();
+                        }
+                    }
+                }
+            });
+            closer.start();
+            try {
+                for (int k = 0; k < 4 && net.isAlive(); k++) {
+                    DiagNetwork diag;
+                    try {
+                        diag = new DiagNetwork(net);
+                    } catch (QUARNException e) {
+                        break; // the network was closed first
+                    }
+                    try (diag) {
+                        // The network stays open while the object holds it.
+                        if (!net.isAlive()) ++closedUnderAnObject;
+                        String seen = answers(diag);
+                        if (!seen.equals(expected)) wrong.add(seen);
+                    }
+                }
+            } finally {
+                stop.set(true);
+                closer.join();
+                net.close();
+            }
+        }
+        assertEquals(List.of(), wrong);
+        assertEquals(0, closedUnderAnObject);
+    }
 }

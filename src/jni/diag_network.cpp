@@ -15,6 +15,7 @@
 #include "model/string_array.h"
 
 #include <cfloat>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -91,28 +92,29 @@ void Release(JNIEnv* env, jobject self, int node) {
 
 extern "C" {
 
+// The object comes into being together with its hold on the network, in this one call.
 JNIEXPORT jlong JNICALL Java_quarn_DiagNetwork_createNative(JNIEnv* env, jobject, jobject net) {
     return Guarded(env, [&] {
         QNL_network& network = NetworkOf(env, net);
-        auto* diag = new QNL_diagNetwork();
+        auto diag = std::make_unique<QNL_diagNetwork>();
         int status = diag->SetNetwork(&network);
         if (status == 0) status = diag->CollectFaultsAndTests();
         if (status == 0) diag->ApplyDefaultObservations();
-        if (status == 0 && (status = diag->UpdateFaultBeliefs()) != 0) {
-            delete diag;
+        if (status == 0 && (status = diag->UpdateFaultBeliefs()) != 0)
             ReportError(env, status, "UpdateFaultBeliefs");
-        }
-        if (status != 0) {
-            delete diag;
-            ReportError(env, status, "SetNetwork");
-        }
+        if (status != 0) ReportError(env, status, "SetNetwork");
         diag->SetPursuedFault(diag->FindMostLikelyFault());
-        return reinterpret_cast<jlong>(diag);
+        ChangeNetworkUsers(env, net, 1);
+        return reinterpret_cast<jlong>(diag.release());
     });
 }
 
-JNIEXPORT void JNICALL Java_quarn_DiagNetwork_deleteNative(JNIEnv* env, jobject, jlong address) {
-    Guarded(env, [&] { delete reinterpret_cast<QNL_diagNetwork*>(address); });
+JNIEXPORT void JNICALL Java_quarn_DiagNetwork_deleteNative(JNIEnv* env, jobject self,
+                                                           jlong address) {
+    Guarded(env, [&] {
+        delete reinterpret_cast<QNL_diagNetwork*>(address);
+        ChangeNetworkUsersOfWrapper(env, self, -1);
+    });
 }
 
 JNIEXPORT jobject JNICALL Java_quarn_DiagNetwork_updateNative(JNIEnv* env, jobject self,

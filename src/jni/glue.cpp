@@ -75,14 +75,49 @@ void RefuseUsedSubmodelId(JNIEnv* env, const QNL_network& network, const char* i
     ReportError(env, code, operation);
 }
 
-void RefuseWhileHeld(JNIEnv* env, jobject network, const char* what) {
+namespace {
+
+// The field Network.users, the count of ValueOfInfo and DiagNetwork objects on a network.
+jfieldID UsersField(JNIEnv* env, jobject network) {
     LocalRef type(env, env->GetObjectClass(network));
     jfieldID field = env->GetFieldID(type.type(), "users", "I");
     CheckPending(env);
-    if (env->GetIntField(network, field) > 0)
+    return field;
+}
+
+} // namespace
+
+void RefuseWhileHeld(JNIEnv* env, jobject network, const char* what) {
+    if (NetworkUsers(env, network) > 0)
         throw std::runtime_error(std::string("The network is used by a ValueOfInfo or "
                                              "DiagNetwork object: close it before ") +
                                  what);
+}
+
+int NetworkUsers(JNIEnv* env, jobject network) {
+    return env->GetIntField(network, UsersField(env, network));
+}
+
+bool TakeNativePointer(JNIEnv* env, jobject object, jlong address) {
+    if (nativePointerField == nullptr || env->GetLongField(object, nativePointerField) != address)
+        return false;
+    env->SetLongField(object, nativePointerField, 0);
+    return true;
+}
+
+void ChangeNetworkUsers(JNIEnv* env, jobject network, int delta) {
+    if (network == nullptr) throw std::invalid_argument("The object is not attached to a network");
+    const jfieldID field = UsersField(env, network);
+    env->SetIntField(network, field, env->GetIntField(network, field) + delta);
+}
+
+void ChangeNetworkUsersOfWrapper(JNIEnv* env, jobject object, int delta) {
+    if (object == nullptr) throw std::invalid_argument("The host object must not be null");
+    LocalRef type(env, env->GetObjectClass(object));
+    jfieldID field = env->GetFieldID(type.type(), "net", "Lquarn/Network;");
+    CheckPending(env);
+    LocalRef network(env, env->GetObjectField(object, field));
+    ChangeNetworkUsers(env, network.get(), delta);
 }
 
 jobject NewJavaNetwork(JNIEnv* env) {

@@ -43,6 +43,18 @@ QNL_network& GetNetworkOfWrapper(JNIEnv* env, jobject object);
 // works on; a change that would make them name other nodes or outcomes (`what`, e.g.
 // "deleting a node") is refused while such an object is open, as closing the network is.
 void RefuseWhileHeld(JNIEnv* env, jobject network, const char* what);
+// How many ValueOfInfo or DiagNetwork objects work on a host Network.
+int NetworkUsers(JNIEnv* env, jobject network);
+// Sets a host object's native address to 0 if it still holds `address`, and says whether it
+// did: of two closes that race, only one takes the object to delete.
+bool TakeNativePointer(JNIEnv* env, jobject object, jlong address);
+// Counts a ValueOfInfo or DiagNetwork object in (+1) or out (-1) as a user of a host Network,
+// the count that RefuseWhileHeld and Network.close read. The native call that creates or
+// deletes the object does it, under the lock, so that no call from another thread comes
+// between the object and its hold on the network.
+void ChangeNetworkUsers(JNIEnv* env, jobject network, int delta);
+// The same for the network in the field "net" of a ValueOfInfo or DiagNetwork object.
+void ChangeNetworkUsersOfWrapper(JNIEnv* env, jobject object, int delta);
 // Nodes and submodels (the network's identifier is its main submodel's) share one space of
 // identifiers: a file names them in one scope, and a reader refuses the second bearer. An
 // identifier that a node or another submodel than `keeping` (null for a new one) bears is

@@ -261,8 +261,19 @@ JNIEXPORT jlong JNICALL Java_quarn_Network_createNative(JNIEnv* env, jobject, jo
     });
 }
 
-JNIEXPORT void JNICALL Java_quarn_Network_deleteNative(JNIEnv* env, jobject, jlong address) {
-    Guarded(env, [&] { delete reinterpret_cast<QNL_network*>(address); });
+// The check for users, the taking of the address and the deletion happen here, under the
+// lock, so that no object created on another thread comes to hold a network that is being
+// deleted, and two closes from two threads delete it once.
+JNIEXPORT void JNICALL Java_quarn_Network_deleteNative(JNIEnv* env, jobject self, jlong address) {
+    Guarded(env, [&] {
+        if (self != nullptr) {
+            if (NetworkUsers(env, self) > 0)
+                throw std::runtime_error("The network is used by a ValueOfInfo or DiagNetwork "
+                                         "object");
+            if (!TakeNativePointer(env, self, address)) return;
+        }
+        delete reinterpret_cast<QNL_network*>(address);
+    });
 }
 
 JNIEXPORT void JNICALL Java_quarn_Network_readFile(JNIEnv* env, jobject self, jstring path) {

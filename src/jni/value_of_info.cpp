@@ -10,6 +10,7 @@
 #include "model/network.h"
 #include "model/node.h"
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -52,23 +53,27 @@ constexpr const char* kPointOfView = "Cannot set point of view on ValueOfInfo ob
 
 extern "C" {
 
+// The object comes into being together with its hold on the network, in this one call.
 JNIEXPORT jlong JNICALL Java_quarn_ValueOfInfo_createNative(JNIEnv* env, jobject, jobject net) {
     return Guarded(env, [&] {
         QNL_network& network = NetworkOf(env, net);
         if (!network.IsValid())
             throw std::runtime_error("Cannot create ValueOfInfo object: the network is not "
                                      "consistent");
-        auto* voi = new QNL_valueOfInfo(&network);
-        if (!voi->IsValid()) {
-            delete voi;
+        auto voi = std::make_unique<QNL_valueOfInfo>(&network);
+        if (!voi->IsValid())
             throw std::runtime_error("Cannot create ValueOfInfo object over this network");
-        }
-        return reinterpret_cast<jlong>(voi);
+        ChangeNetworkUsers(env, net, 1);
+        return reinterpret_cast<jlong>(voi.release());
     });
 }
 
-JNIEXPORT void JNICALL Java_quarn_ValueOfInfo_deleteNative(JNIEnv* env, jobject, jlong address) {
-    Guarded(env, [&] { delete reinterpret_cast<QNL_valueOfInfo*>(address); });
+JNIEXPORT void JNICALL Java_quarn_ValueOfInfo_deleteNative(JNIEnv* env, jobject self,
+                                                           jlong address) {
+    Guarded(env, [&] {
+        delete reinterpret_cast<QNL_valueOfInfo*>(address);
+        ChangeNetworkUsersOfWrapper(env, self, -1);
+    });
 }
 
 JNIEXPORT void JNICALL Java_quarn_ValueOfInfo_update(JNIEnv* env, jobject self) {

@@ -54,6 +54,18 @@ int CheckData(const QNL_dataset& data) {
     for (int v = 0; v < n; ++v)
         for (int r = 0; r < records; ++r)
             if (IsMissing(data, v, r)) return Refuse("pc: missing values not allowed\n");
+    // An infinity turns every correlation with its column into a NaN, which the tests would
+    // read as dependence; it is refused in the learning engine's words.
+    for (int v = 0; v < n; ++v) {
+        if (data.isDiscrete(v)) continue;
+        for (int r = 0; r < records; ++r) {
+            const float x = data.getCell(v, r).f;
+            if (std::isinf(x))
+                return Refuse("pc: variable " + data.getVariableId(v) + " holds " +
+                              (x > 0 ? "inf" : "-inf") + " in record " + std::to_string(r) +
+                              ", which is no value to learn from");
+        }
+    }
     return 0;
 }
 

@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <random>
 #include <string>
@@ -349,6 +350,49 @@ TEST(Pc, UnsuitableDataAndKnowledgeAreRefusedWithTheirMessages) {
         EXPECT_EQ(log.GetMessage(0), message);
         EXPECT_EQ(pattern.GetSize(), 0);
     }
+    log.Flush();
+}
+
+// The engine's refusal of the data set, without its "learning: " prefix (empty when it
+// takes the data).
+std::string EngineImportVerdict(const QNL_dataset& data) {
+    QNL_errorHandler& log = QNL_errorHandler::Instance();
+    log.Flush();
+    QNL_learnNetwork engine;
+    if (engine.ImportDataset(data)) return "";
+    const std::string message = log.GetNumberOfErrors() == 1 ? log.GetMessage(0) : "?";
+    return message.rfind("learning: ", 0) == 0 ? message.substr(10) : message;
+}
+
+TEST(Pc, AnInfiniteCellIsRefusedAsTheEngineRefusesItAndChangesNothing) {
+    // A and B independent, C = A + B + noise, D = C + noise, E independent of all.
+    const QNL_dataset clean =
+        SampleGaussian({{}, {}, {{0, 1.0}, {1, 1.0}}, {{2, 1.0}}, {}}, 2000, 31);
+    const QNL_pattern truth = Learn(clean);
+    const std::vector<std::vector<int>> expected = {
+        {0, 0, 2, 0, 0}, {0, 0, 2, 0, 0}, {0, 0, 0, 2, 0}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}};
+    ASSERT_EQ(AllMarks(truth), expected);
+    ASSERT_EQ(EngineImportVerdict(clean), "");
+
+    const float inf = std::numeric_limits<float>::infinity();
+    QNL_errorHandler& log = QNL_errorHandler::Instance();
+    for (int v = 0; v < clean.getNumberOfVariables(); ++v)
+        for (const int r : {0, 1234, 1999})
+            for (const float x : {inf, -inf}) {
+                const std::string where = "variable " + std::to_string(v) + ", record " +
+                                          std::to_string(r) + ", " + std::to_string(x);
+                QNL_dataset data = clean;
+                data.setCell(v, r, QNL_FloatCell(x));
+                const std::string verdict = EngineImportVerdict(data);
+                ASSERT_NE(verdict, "") << where;
+                QNL_pattern pattern = truth;
+                log.Flush();
+                QNL_pc pc;
+                EXPECT_EQ(pc.Learn(data, pattern), -1) << where;
+                EXPECT_EQ(quarn_test::LastMessage(), "pc: " + verdict) << where;
+                EXPECT_EQ(log.GetNumberOfErrors(), 1) << where;
+                EXPECT_EQ(AllMarks(pattern), expected) << where;
+            }
     log.Flush();
 }
 

@@ -29,16 +29,9 @@ public class Network extends Wrapper {
     private native long createNative(Object unused);
 
     // ValueOfInfo and DiagNetwork objects that work on this network; it may not close, nor lose
-    // nodes or renumber outcomes, while there are any. The native side reads this field.
+    // nodes or renumber outcomes, while there are any. The native calls that create and delete
+    // those objects keep the count, under the lock of native calls.
     private int users;
-
-    void attachUser() {
-        ++users;
-    }
-
-    void detachUser() {
-        --users;
-    }
 
     /**
      * Releases the native network; later native calls raise {@link QUARNException}. A second
@@ -52,9 +45,16 @@ public class Network extends Wrapper {
         if (users > 0) {
             throw new QUARNException("The network is used by a ValueOfInfo or DiagNetwork object");
         }
-        super.close();
+        // Unlike other objects, the address stays until the native side, under the lock of
+        // native calls, has checked again that no object created meanwhile holds the network.
+        long address = ptrNative;
+        if (address != 0) {
+            deleteNative(address);
+        }
     }
 
+    // Deletes the native network and sets ptrNative to 0, unless an object holds the network
+    // (QUARNException) or another thread's close took it first (nothing happens).
     @Override
     protected native void deleteNative(long address);
 

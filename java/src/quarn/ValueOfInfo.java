@@ -28,21 +28,20 @@ public class ValueOfInfo extends Wrapper {
         }
         this.net = net;
         ptrNative = createNative(net);
-        net.attachUser();
     }
 
+    // Creates the native object and counts it as a user of the network in one native call, so
+    // that no call from another thread (a file read into the network) comes in between.
     private native long createNative(Network net);
 
+    // Destroys the native object and counts it out as a user of the network.
     @Override
     protected native void deleteNative(long address);
 
     /** Releases the native object and lets the network close again. */
     @Override
     public void close() {
-        if (isAlive()) {
-            super.close();
-            net.detachUser();
-        }
+        super.close();
     }
 
     /**

@@ -10,7 +10,9 @@
 #include "model/submodel.h"
 #include "model/temporal_network.h"
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quarn::detail {
@@ -41,10 +43,98 @@ void WriteLinks(QNL_xmlWriter& writer, const QNL_documentation& documents) {
     }
 }
 
+int CheckDocumentTexts(const QNL_documentation& documents,
+                       const std::function<std::string()>& owner) {
+    for (int i = 0; i < documents.GetNumberOfDocuments(); ++i) {
+        const std::pair<const char*, const char*> texts[] = {{"title", documents.GetTitle(i)},
+                                                             {"path", documents.GetPath(i)}};
+        for (const auto& [field, text] : texts)
+            if (int r = CheckXmlText(text, [&] {
+                    return "the " + std::string(field) + " of document " + std::to_string(i) +
+                           " of " + owner();
+                }))
+                return r;
+    }
+    return 0;
+}
+
+int CheckNodeTexts(const QNL_node& node) {
+    const auto owner = [&] { return "node '" + std::string(node.GetId()) + "'"; };
+    const QNL_header& header = node.GetInfo()->header;
+    if (int r = CheckXmlText(header.GetName(), [&] { return "the name of " + owner(); })) return r;
+    if (int r = CheckXmlText(header.GetComment(), [&] { return "the comment of " + owner(); }))
+        return r;
+    if (int r = CheckDocumentTexts(node.GetInfo()->documentation, owner)) return r;
+    const QNL_extraDefinition* extra = node.GetExtraDefinition();
+    if (extra == nullptr) return 0;
+    if (int r = CheckXmlText(extra->GetQuestion(), [&] { return "the question of " + owner(); }))
+        return r;
+    const QNL_nodeDefinition* definition = node.GetDefinition();
+    const QNL_idArray* outcomes = definition != nullptr ? definition->GetOutcomeIds() : nullptr;
+    for (int i = 0; i < extra->GetNumberOfOutcomes(); ++i) {
+        const auto outcome = [&] {
+            const char* id =
+                outcomes != nullptr && i < outcomes->GetCount() ? outcomes->GetString(i) : nullptr;
+            return "outcome '" + std::string(id != nullptr ? id : "") + "' of " + owner();
+        };
+        const std::pair<const char*, const char*> texts[] = {
+            {"fault name", extra->GetFaultName(i)},
+            {"fix", extra->GetOutcomeFix(i)},
+            {"description", extra->GetOutcomeDescription(i)}};
+        for (const auto& [field, text] : texts)
+            if (int r = CheckXmlText(
+                    text, [&] { return "the " + std::string(field) + " of " + outcome(); }))
+                return r;
+        if (const QNL_documentation* documents = extra->GetOutcomeDocumentation(i))
+            if (int r = CheckDocumentTexts(*documents, outcome)) return r;
+    }
+    return 0;
+}
+
 } // namespace
 } // namespace quarn::detail
 
 namespace detail = quarn::detail;
+
+int QNL_xmlExtensionWriter::CheckTexts(const QNL_network& network) {
+    if (const QNL_header* header = network.GetHeader()) {
+        if (int r = detail::CheckXmlText(header->GetName(),
+                                         [] { return std::string("the name of the network"); }))
+            return r;
+        if (int r = detail::CheckXmlText(header->GetComment(),
+                                         [] { return std::string("the comment of the network"); }))
+            return r;
+    }
+    const QNL_submodelHandler& handler = network.GetSubmodelHandler();
+    for (int s = handler.GetFirstSubmodel(); s >= 0; s = handler.GetNextSubmodel(s)) {
+        const QNL_submodel* submodel = handler.GetSubmodel(s);
+        if (submodel == nullptr) continue;
+        // The main submodel's name and comment are the network's.
+        const bool isMain = s == QNL_submodelHandler::MAIN_HANDLE;
+        const auto owner = [&] {
+            const char* id = submodel->header.GetId();
+            return isMain ? std::string("the network")
+                          : "submodel '" + std::string(id != nullptr ? id : "") + "'";
+        };
+        if (!isMain) {
+            if (int r = detail::CheckXmlText(submodel->header.GetName(),
+                                             [&] { return "the name of " + owner(); }))
+                return r;
+            if (int r = detail::CheckXmlText(submodel->header.GetComment(),
+                                             [&] { return "the comment of " + owner(); }))
+                return r;
+        }
+        const QNL_stringArray& captions = submodel->comments.GetTexts();
+        for (int i = 0; i < captions.GetCount(); ++i)
+            if (int r = detail::CheckXmlText(captions.GetString(i), [&] {
+                    return "the caption of text box " + std::to_string(i) + " of " + owner();
+                }))
+                return r;
+    }
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+        if (int r = detail::CheckNodeTexts(*network.GetNode(h))) return r;
+    return 0;
+}
 
 void QNL_xmlExtensionWriter::Write(QNL_xmlWriter& writer) const {
     const QNL_header* header = network->GetHeader();

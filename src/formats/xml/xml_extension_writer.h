@@ -15,6 +15,8 @@ public:
 
     // Writes the extension element of the network, or nothing when all is default.
     void Write(QNL_xmlWriter& writer) const;
+    // -2, logged, when a text the element would carry holds a character XML cannot hold.
+    static int CheckTexts(const QNL_network& network);
 
 private:
     void WriteSubmodelContents(QNL_xmlWriter& writer, int submodel) const;

@@ -70,10 +70,61 @@ const char* OutcomeId(const QNL_node* node, int outcome) {
     return ids->GetString(outcome);
 }
 
+// "node 'A'", or "the network" for a null identifier.
+std::string OwnerText(const char* nodeId) {
+    return nodeId != nullptr ? "node '" + std::string(nodeId) + "'" : "the network";
+}
+
+int CheckPropertyTexts(const QNL_userProperties& properties, const char* nodeId) {
+    for (int i = 0; i < properties.GetNumberOfProperties(); ++i)
+        if (int r = CheckXmlText(properties.GetValue(i), [&] {
+                return "user property '" + std::string(properties.GetName(i)) + "' of " +
+                       OwnerText(nodeId);
+            }))
+            return r;
+    return 0;
+}
+
 } // namespace
 } // namespace quarn::detail
 
 namespace detail = quarn::detail;
+
+// Identifiers hold no character XML cannot hold; every free text of the network part is
+// checked here, those of the extension by its writer.
+int QNL_xmlNetworkWriter::CheckTexts(const QNL_network& network) {
+    // The network has no read-only accessor of its properties; nothing here changes them.
+    const QNL_userProperties& properties = const_cast<QNL_network&>(network).GetUserProperties();
+    if (int r = detail::CheckPropertyTexts(properties, nullptr)) return r;
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        const QNL_node* node = network.GetNode(h);
+        if (int r = detail::CheckPropertyTexts(node->GetInfo()->properties, node->GetId()))
+            return r;
+        const QNL_extraDefinition* extra = node->GetExtraDefinition();
+        if (extra == nullptr) continue;
+        const QNL_idArray& labels = extra->GetOutcomeLabels();
+        for (int i = 0; i < labels.GetCount(); ++i)
+            if (int r = detail::CheckXmlText(labels.GetString(i), [&] {
+                    const char* outcome = detail::OutcomeId(node, i);
+                    return "the label of outcome '" + std::string(outcome ? outcome : "") +
+                           "' of " + detail::OwnerText(node->GetId());
+                }))
+                return r;
+    }
+    for (int c = 0; c < network.GetNumberOfCases(); ++c) {
+        const QNL_case* oneCase = network.GetCase(c);
+        const std::pair<const char*, const char*> texts[] = {
+            {"name", oneCase->GetName()},
+            {"category", oneCase->GetCategory()},
+            {"description", oneCase->GetDescription()}};
+        for (const auto& [field, text] : texts)
+            if (int r = detail::CheckXmlText(text, [&] {
+                    return "the " + std::string(field) + " of case " + std::to_string(c);
+                }))
+                return r;
+    }
+    return 0;
+}
 
 int QNL_xmlNetworkWriter::CheckNetwork(const QNL_network& network, bool withSubmodels) {
     for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
@@ -96,7 +147,9 @@ int QNL_xmlNetworkWriter::CheckNetwork(const QNL_network& network, bool withSubm
                         node->GetId() + "' holds a number that is not finite");
     }
     if (int r = CheckTemporal(network)) return r;
+    if (int r = CheckTexts(network)) return r;
     if (!withSubmodels) return 0;
+    if (int r = QNL_xmlExtensionWriter::CheckTexts(network)) return r;
     // A submodel is found by its identifier when read back, and the network's identifier is
     // its main submodel's: one identifier used twice would make the file unreadable.
     const QNL_submodelHandler& handler = network.GetSubmodelHandler();

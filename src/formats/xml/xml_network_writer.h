@@ -17,8 +17,9 @@ class QNL_xmlExtensionWriter;
 // written completely.
 class QNL_xmlNetworkWriter : public QNL_xmlWriter {
 public:
-    // 0 when the format can carry every node of the network and, with the display block,
-    // every submodel has an identifier of its own; otherwise -2, logged.
+    // 0 when the format can carry every node of the network and every text it writes (with
+    // the display block, those of the block too) and, with the display block, every
+    // submodel has an identifier of its own; otherwise -2, logged.
     static int CheckNetwork(const QNL_network& network, bool withSubmodels);
     // Extension word 0 writes the display and diagnosis block; any other value leaves it
     // out. False when the network was refused or the file could not be written.
@@ -37,6 +38,8 @@ private:
     // The dynamic part (in xml_dynamic_elements.cpp); -2 for temporal definitions of a type
     // that has no temporal element.
     static int CheckTemporal(const QNL_network& network);
+    // -2, logged, when a text of the network part holds a character XML cannot hold.
+    static int CheckTexts(const QNL_network& network);
     void WriteDynamic(const QNL_intArray& order);
     void WriteTemporalPayload(int handle, const QNL_nodeDefinition& definition);
     void WriteCases();

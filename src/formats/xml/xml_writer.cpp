@@ -51,7 +51,35 @@ std::string IntText(int value) {
     return std::string(buffer, result.ptr);
 }
 
+std::string CodePointText(char32_t cp) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "U+%04X", static_cast<unsigned>(cp));
+    return buffer;
+}
+
 } // namespace
+
+std::optional<char32_t> CharacterXmlCannotHold(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const char32_t cp = DecodeCodePoint(text, i);
+        if ((cp < 0x20 && cp != '\t' && cp != '\n' && cp != '\r') || cp == 0xFFFE || cp == 0xFFFF)
+            return cp;
+    }
+    return std::nullopt;
+}
+
+int CheckXmlText(const char* text, const std::function<std::string()>& field) {
+    return text != nullptr ? CheckXmlText(std::string_view(text), field) : 0;
+}
+
+int CheckXmlText(std::string_view text, const std::function<std::string()>& field) {
+    const std::optional<char32_t> bad = CharacterXmlCannotHold(text);
+    if (!bad) return 0;
+    return QNL_errorHandler::Instance().LogError(
+        -2, "ERROR: This Network cannot be saved in XML format: " + field() +
+                " holds the character " + CodePointText(*bad) + ", which XML cannot hold");
+}
+
 } // namespace quarn::detail
 
 namespace detail = quarn::detail;
@@ -71,6 +99,7 @@ bool QNL_xmlWriter::Open(const char* path) {
     Discard();
     depth = 0;
     failed = false;
+    unwritableText = false;
     pending.clear();
     if (path == nullptr || *path == '\0') {
         QNL_errorHandler::Instance().LogError(-103, "Can't create file ");
@@ -105,7 +134,8 @@ bool QNL_xmlWriter::Close() {
     if (ok) ok = std::rename(temporaryPath.c_str(), targetPath.c_str()) == 0;
     if (!ok) {
         std::remove(temporaryPath.c_str());
-        QNL_errorHandler::Instance().LogError(-103, "Failed to write file " + targetPath);
+        if (!unwritableText)
+            QNL_errorHandler::Instance().LogError(-103, "Failed to write file " + targetPath);
     }
     pending.clear();
     return ok;
@@ -117,6 +147,12 @@ void QNL_xmlWriter::Put(std::string_view text) {
 }
 
 void QNL_xmlWriter::PutEscaped(std::string_view text, int mode) {
+    if (file == nullptr || failed) return;
+    // Dropping the character would lose it without a word.
+    if (detail::CheckXmlText(text, [] { return std::string("a text"); }) != 0) {
+        failed = unwritableText = true;
+        return;
+    }
     // Texts reach the file as UTF-8: bytes that are not valid UTF-8 are taken as Latin-1.
     std::string decoded;
     if (detail::HasHighBytes(text)) {
@@ -129,12 +165,6 @@ void QNL_xmlWriter::PutEscaped(std::string_view text, int mode) {
         char c = text[i];
         if (const char* entity = detail::EntityFor(c)) {
             out += entity;
-            continue;
-        }
-        // U+FFFE and U+FFFF are not XML characters.
-        if (c == '\xEF' && i + 2 < text.size() && text[i + 1] == '\xBF' &&
-            (text[i + 2] == '\xBE' || text[i + 2] == '\xBF')) {
-            i += 2;
             continue;
         }
         if (static_cast<unsigned char>(c) >= 0x20) {
@@ -160,7 +190,7 @@ void QNL_xmlWriter::PutEscaped(std::string_view text, int mode) {
             if (mode != detail::ESCAPE_CONTROL) out += "&#13;";
             break;
         default:
-            break; // other control characters cannot be expressed in XML 1.0
+            break; // refused above
         }
     }
     Put(out);

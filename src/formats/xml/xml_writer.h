@@ -1,18 +1,37 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+namespace quarn::detail {
+
+// The first character of a library text (UTF-8, stray bytes read as Latin-1) that no XML 1.0
+// document can hold, escaped or not: a control character other than tab, line feed and
+// carriage return, U+FFFE or U+FFFF. Bytes of an encoded surrogate are no UTF-8 and stand for
+// their Latin-1 characters, so a surrogate never reaches the file.
+std::optional<char32_t> CharacterXmlCannotHold(std::string_view text);
+
+// 0 for a null text or one XML can hold; otherwise -2, logged with a message naming the
+// character and `field()` (e.g. "the name of node 'A'"), made only then.
+int CheckXmlText(const char* text, const std::function<std::string()>& field);
+int CheckXmlText(std::string_view text, const std::function<std::string()>& field);
+
+} // namespace quarn::detail
+
 // The output stream of the XML writers: writes a UTF-8 document element by element with tab
 // indentation, collects the attributes of the next start tag and escapes every text so that
-// the output is well formed whatever the texts hold. Callers open and close elements in
-// matching pairs. The document goes to a temporary file beside the target, which replaces
-// the target only when Close finds that everything was written and flushed; until then, and
-// after any failure, the old file stays as it was.
+// the output is well formed whatever the texts hold; a text with a character XML cannot hold
+// spoils the document rather than losing it (the network writers refuse such texts before
+// they open a file). Callers open and close elements in matching pairs. The document goes to
+// a temporary file beside the target, which replaces the target only when Close finds that
+// everything was written and flushed; until then, and after any failure, the old file stays
+// as it was.
 class QNL_xmlWriter {
 public:
     // Elements nested deeper than this are indented like those at this depth.
@@ -28,7 +47,8 @@ public:
     // the temporary file cannot be created.
     bool Open(const char* path);
     // False when nothing is open or when any write, the flush or the replacement of the
-    // target failed (then -103 is logged and the target is untouched).
+    // target failed (then -103 is logged and the target is untouched), or a text held a
+    // character XML cannot hold (-2, logged when it was met).
     bool Close();
 
     // A start tag with the pending attributes, then a line break; nesting grows by one.
@@ -75,6 +95,7 @@ private:
     std::vector<std::pair<std::string, std::string>> pending;
     int depth = 0;
     bool failed = false;
+    bool unwritableText = false;
     std::string targetPath;
     std::string temporaryPath;
 };

@@ -442,6 +442,11 @@ int QNL_cooperSolver::Enumerate(std::size_t level) {
         }
         if (result != 0) return result;
         StoreResults(perScenario);
+        // An update that finds the evidence impossible leaves the utilities not valid.
+        for (int u : utilityNodes) {
+            const QNL_nodeValue* utility = ValueOf(working, u);
+            if (utility != nullptr && !utility->IsValueValid()) return 0;
+        }
         std::size_t at = 0;
         for (std::size_t k = 0; k < scenario.size(); ++k)
             at = at * static_cast<std::size_t>(OutcomesOf(working, scenario[k])) +

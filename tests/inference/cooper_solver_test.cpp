@@ -102,8 +102,7 @@ void ExpectScenarioBeliefsMatch(QNL_network& net, const DecisionOracle& oracle,
     }
 }
 
-void ExpectMatchesOracle(QNL_network& net, const std::string& what) {
-    const DecisionOracle oracle = SolveByEnumeration(net);
+void ExpectMatchesOracle(QNL_network& net, const DecisionOracle& oracle, const std::string& what) {
     ASSERT_TRUE(oracle.ok) << oracle.error;
     const std::vector<int>& sequence = oracle.sequence;
     for (const auto& [d, table] : oracle.decisionUtilities)
@@ -114,6 +113,10 @@ void ExpectMatchesOracle(QNL_network& net, const std::string& what) {
         ExpectValueMatches(net, oracle, u, table, sequence.size(), false,
                            what + " utility " + net.GetNode(u)->GetId());
     ExpectScenarioBeliefsMatch(net, oracle, what);
+}
+
+void ExpectMatchesOracle(QNL_network& net, const std::string& what) {
+    ExpectMatchesOracle(net, SolveByEnumeration(net), what);
 }
 
 // The entries left in the log, apart from the assumed temporal orders a solve reports on
@@ -141,8 +144,8 @@ TEST_F(CooperSolverTest, RandomDiagramsMatchEnumerationUnderBothSolvers) {
         int withEvidenceBelow;
     } rows[] = {
         {"default", {}, 300, 0},
-        {"evidence below decisions", {true, true}, 600, 350},
-        {"evidence below decisions, no zeros", {true, false}, 600, 350},
+        {"evidence below decisions", {true, true}, 300, 150},
+        {"evidence below decisions, no zeros", {true, false}, 300, 150},
     };
     for (const auto& row : rows) {
         int picked = 0, below = 0, impossibleOptions = 0;
@@ -152,9 +155,9 @@ TEST_F(CooperSolverTest, RandomDiagramsMatchEnumerationUnderBothSolvers) {
             const RandomDiagram d = BuildRandomDiagram(n, seed, row.options);
             below += !d.evidenceBelow.empty();
             ASSERT_EQ(n.UpdateBeliefs(), 0) << label;
-            ExpectMatchesOracle(n, label);
-            if (HasFatalFailure()) return;
             const DecisionOracle oracle = SolveByEnumeration(n);
+            ExpectMatchesOracle(n, oracle, label);
+            if (HasFatalFailure()) return;
             for (const auto& [decision, table] : oracle.decisionUtilities)
                 impossibleOptions += static_cast<int>(std::count_if(
                     table.begin(), table.end(), [](double v) { return std::isnan(v); }));
@@ -187,7 +190,7 @@ TEST_F(CooperSolverTest, RandomDiagramsMatchEnumerationUnderBothSolvers) {
         EXPECT_GE(below, row.withEvidenceBelow) << row.name;
         // Zeros in the tables make options impossible under the evidence below them.
         if (row.options.evidenceBelowDecisions && row.options.zeros) {
-            EXPECT_GT(impossibleOptions, 100) << row.name;
+            EXPECT_GT(impossibleOptions, 50) << row.name;
         }
         if (!row.options.evidenceBelowDecisions) {
             EXPECT_GT(picked, 40);

@@ -45,6 +45,9 @@ int QNL_cooperSolver::CleanUp(int deep) {
         indexing.clear();
         perScenario.clear();
         once.clear();
+        findingBelow.clear();
+        possibleOptions.clear();
+        evaluated.clear();
         working.CleanUp(1);
     }
     target = -1;
@@ -107,6 +110,7 @@ int QNL_cooperSolver::Run() {
 
     quarn::detail::ListenForEvidence(working);
     outcome.assign(scenario.size(), 0);
+    if ((result = MakeScenarioRecord()) != 0) return result;
     if ((result = Enumerate(0)) != 0) return result;
     if ((result = FinalUpdate()) != 0) return result;
     if ((result = CombineUtilities()) != 0) return result;
@@ -157,11 +161,13 @@ int QNL_cooperSolver::DependentsOf(int node, std::vector<char>& out) {
 }
 
 // The scenario nodes are the decision-related nodes the target depends on while every
-// decision-related node is observed. The other values are indexed by the scenario nodes
-// they depend on while exactly the scenario nodes are observed, as they are when the
-// values are computed. A chance scenario node's own distribution and a decision's expected
-// utilities are indexed by every earlier scenario node.
+// decision-related node is observed, and the decisions with a finding below them: which of
+// their options are possible can decide what later decisions may choose. The other values
+// are indexed by the scenario nodes they depend on while exactly the scenario nodes are
+// observed, as they are when the values are computed. A chance scenario node's own
+// distribution and a decision's expected utilities are indexed by every earlier scenario node.
 int QNL_cooperSolver::ComputeIndexing() {
+    FindDecisionsAboveFindings();
     working.SetNotificationMask(0);
     for (int x : related)
         if (int r = ValueOf(working, x)->SetEvidence(0)) return r;
@@ -176,7 +182,9 @@ int QNL_cooperSolver::ComputeIndexing() {
     if (target >= 0) {
         for (int x : related) {
             if (int r = DependentsOf(x, dependents)) return r;
-            if (dependents[static_cast<std::size_t>(target)]) scenario.push_back(x);
+            if (dependents[static_cast<std::size_t>(target)] ||
+                findingBelow[static_cast<std::size_t>(x)])
+                scenario.push_back(x);
         }
     }
     if (int r = CloseScenario()) return r;
@@ -195,7 +203,7 @@ int QNL_cooperSolver::ComputeIndexing() {
             if (dependents[h] && scenarioPosition[h] < 0) indexing[h].push_back(y);
     }
     // A chance scenario node's own distribution is computed with the scenario nodes before
-    // it and the later decisions observed, and is indexed by the earlier ones it depends on
+    // it observed and the later ones not, and is indexed by the earlier ones it depends on
     // then. A decision's expected utilities are indexed by every earlier scenario node.
     for (std::size_t k = 0; k < scenario.size(); ++k) {
         const int x = scenario[k];
@@ -206,9 +214,8 @@ int QNL_cooperSolver::ComputeIndexing() {
             continue;
         }
         std::fill(observe.begin(), observe.end(), 0);
-        for (std::size_t j = 0; j < scenario.size(); ++j)
-            if (j < k || IsDecisionNode(working, scenario[j]))
-                observe[static_cast<std::size_t>(scenario[j])] = 1;
+        for (std::size_t j = 0; j < k; ++j)
+            observe[static_cast<std::size_t>(scenario[j])] = 1;
         if (int r = ObserveOnly(observe)) return r;
         for (std::size_t j = 0; j < k; ++j) {
             if (int r = DependentsOf(scenario[j], dependents)) return r;
@@ -244,8 +251,10 @@ int QNL_cooperSolver::ObserveOnly(const std::vector<char>& observe) {
 // included, so a node whose influence reaches the utilities only through later chance
 // scenario nodes looks irrelevant: a decision that moves the distribution of a chance node
 // observed before the next decision would drop out, and its options would all get the same
-// worth. Such a node joins the scenario list when some chance scenario node depends on it
-// given the scenario nodes before that one, until no more join.
+// worth. Likewise a node that decides which options of a later decision with a finding below
+// it are possible. Such a node joins the scenario list when some chance scenario node, or
+// such a decision, depends on it given the scenario nodes before that one, until no more
+// join.
 int QNL_cooperSolver::CloseScenario() {
     const std::size_t slots = static_cast<std::size_t>(working.GetTableSize());
     std::vector<char> inScenario(slots, 0), observe(slots, 0), dependents;
@@ -255,7 +264,9 @@ int QNL_cooperSolver::CloseScenario() {
         changed = false;
         for (std::size_t p = 0; p < related.size(); ++p) {
             const int chance = related[p];
-            if (!inScenario[static_cast<std::size_t>(chance)] || IsDecisionNode(working, chance))
+            if (!inScenario[static_cast<std::size_t>(chance)] ||
+                (IsDecisionNode(working, chance) &&
+                 !findingBelow[static_cast<std::size_t>(chance)]))
                 continue;
             for (std::size_t q = 0; q < p; ++q) {
                 const int candidate = related[q];
@@ -359,6 +370,67 @@ void QNL_cooperSolver::ListFailedScenario(std::size_t depth) {
     }
 }
 
+// A finding below a decision can be impossible under some of its options, which entering the
+// option need not show: the evidence may lie outside what the update looks at, and then the
+// option would be worth what the scenario would give were the finding possible. So such a
+// decision's options are weighed first, given the scenario nodes before it (its own table in
+// the working copy takes every option alike): one of probability zero is impossible, and
+// every one is when the update finds the evidence impossible already. A sampler without
+// useful samples says nothing either way. Other decisions' options, and chance outcomes
+// (whose weight in the expectation is their probability), are all tried.
+int QNL_cooperSolver::FindPossibleOptions(std::size_t level) {
+    std::vector<char>& possible = possibleOptions[level];
+    const int x = scenario[level];
+    std::fill(possible.begin(), possible.end(), 1);
+    if (!findingBelow[static_cast<std::size_t>(x)]) return 0;
+    const int result = Update();
+    if (result == -5) return 0;
+    if (result != 0) return result;
+    QNL_nodeValue* weighed = ValueOf(working, x);
+    const QNL_Dmatrix* weights = weighed->GetMatrix();
+    const bool valid = weighed->IsValueValid() && weights != nullptr &&
+                       weights->GetSize() == static_cast<int>(possible.size());
+    for (std::size_t o = 0; o < possible.size(); ++o)
+        possible[o] = valid && weights->Subscript(static_cast<int>(o)) > 0.0;
+    return 0;
+}
+
+// The decisions with a finding among their descendants in the working copy, in one pass from
+// the last node in topological order up.
+void QNL_cooperSolver::FindDecisionsAboveFindings() {
+    findingBelow.assign(static_cast<std::size_t>(working.GetTableSize()), 0);
+    std::vector<char> below(findingBelow.size(), 0);
+    const QNL_intArray order(working.GetOrderedNodes());
+    for (int i = order.GetCount(); i-- > 0;) {
+        const int h = order[i];
+        const QNL_intArray& children = working.GetChildren(h);
+        bool found = false;
+        for (int c = 0; c < children.GetCount() && !found; ++c) {
+            const QNL_nodeValue* child = ValueOf(working, children[c]);
+            found = below[static_cast<std::size_t>(children[c])] ||
+                    (child != nullptr && child->IsObserved());
+        }
+        below[static_cast<std::size_t>(h)] = found;
+        if (found && IsDecisionNode(working, h)) findingBelow[static_cast<std::size_t>(h)] = 1;
+    }
+}
+
+// Values indexed by some of the scenario nodes share a cell among scenarios, so a cell being
+// defined does not tell whether the scenario was possible: the scenarios evaluated are kept.
+int QNL_cooperSolver::MakeScenarioRecord() {
+    std::int64_t cells = 1;
+    for (int y : scenario) {
+        cells *= OutcomesOf(working, y);
+        if (cells > quarn::detail::kMaxSolverCells)
+            return Log(-42, "Not enough memory to solve the influence diagram");
+    }
+    evaluated.assign(static_cast<std::size_t>(cells), 0);
+    possibleOptions.resize(scenario.size());
+    for (std::size_t k = 0; k < scenario.size(); ++k)
+        possibleOptions[k].assign(static_cast<std::size_t>(OutcomesOf(working, scenario[k])), 1);
+    return 0;
+}
+
 // Scenario by scenario, the first scenario node varying slowest. A scenario the algorithm
 // reports without useful samples (-5) is listed and passed over; its cells stay undefined.
 int QNL_cooperSolver::Enumerate(std::size_t level) {
@@ -370,12 +442,28 @@ int QNL_cooperSolver::Enumerate(std::size_t level) {
         }
         if (result != 0) return result;
         StoreResults(perScenario);
+        // An update that finds the evidence impossible leaves the utilities not valid.
+        for (int u : utilityNodes) {
+            const QNL_nodeValue* utility = ValueOf(working, u);
+            if (utility != nullptr && !utility->IsValueValid()) return 0;
+        }
+        std::size_t at = 0;
+        for (std::size_t k = 0; k < scenario.size(); ++k)
+            at = at * static_cast<std::size_t>(OutcomesOf(working, scenario[k])) +
+                 static_cast<std::size_t>(outcome[k]);
+        evaluated[at] = 1;
         return 0;
     }
     const int x = scenario[level];
     QNL_nodeValue* value = ValueOf(working, x);
     const int count = OutcomesOf(working, x);
+    std::vector<char>& possible = possibleOptions[level];
+    if (int r = FindPossibleOptions(level)) return r;
     for (int o = 0; o < count; ++o) {
+        if (!possible[static_cast<std::size_t>(o)]) continue;
+        // The previous outcome goes first: a refused finding keeps the one it would replace,
+        // and that one would then stand in for an outcome never evaluated.
+        if (value->HasEvidence()) value->ClearEvidence();
         // An outcome ruled out by the evidence already entered is passed over, and so is
         // what the refusal logged: the solve may still succeed.
         const int logged = QNL_errorHandler::Instance().GetNumberOfErrors();
@@ -386,8 +474,11 @@ int QNL_cooperSolver::Enumerate(std::size_t level) {
         outcome[level] = o;
         if (int r = Enumerate(level + 1)) return r;
     }
-    if (IsDecisionNode(*bound, x)) return 0;
+    // Every level leaves without its finding, so the next outcome of an earlier node is
+    // judged possible or not on the earlier nodes alone, and a chance node's own result
+    // below sees no later scenario node.
     if (value->HasEvidence()) value->ClearEvidence();
+    if (IsDecisionNode(*bound, x)) return 0;
     const int result = Update();
     if (result == -5) return 0;
     if (result != 0) return result;
@@ -451,8 +542,8 @@ double CellAt(const QNL_network& network, int h, const std::vector<int>& positio
 
 // From the overall expected utility over every scenario node, the scenario nodes are taken
 // out from the last: a decision by the maximum over its options, a chance node by its
-// probabilities given the earlier scenario nodes. Undefined cells (impossible or failed
-// scenarios) take part in neither; a cell with nothing defined to combine stays undefined.
+// probabilities given the earlier scenario nodes. Scenarios not evaluated (impossible or
+// failed) take part in neither; a cell with nothing defined to combine stays undefined.
 int QNL_cooperSolver::BackwardInduction() {
     QNL_network& net = *bound;
     std::size_t cells = 1;
@@ -472,7 +563,7 @@ int QNL_cooperSolver::BackwardInduction() {
             rest /= n;
         }
         double sum = 0.0;
-        bool defined = true;
+        bool defined = evaluated[s] != 0;
         for (int u : terminal) {
             const double v = CellAt(net, u, scenarioPosition, assignment);
             if (v == kUndefined) defined = false;

@@ -43,6 +43,9 @@ private:
     int CloseScenario();
     int ShapeValues();
     int ConvertWorkingCopy();
+    void FindDecisionsAboveFindings();
+    int FindPossibleOptions(std::size_t level);
+    int MakeScenarioRecord();
     int Enumerate(std::size_t level);
     void StoreResults(const std::vector<int>& nodes);
     int StoreOne(int node);
@@ -66,6 +69,12 @@ private:
     // Nodes written at every scenario, and nodes written once at the end.
     std::vector<int> perScenario;
     std::vector<int> once;
+    // Per handle: a decision with a finding below it. Per scenario level: the outcomes worth
+    // trying at the current scenario.
+    std::vector<char> findingBelow;
+    std::vector<std::vector<char>> possibleOptions;
+    // Per assignment of the scenario list (the first node slowest): evaluated.
+    std::vector<char> evaluated;
     int target = -1;
     bool addedTarget = false;
     bool utilitiesPresent = true;

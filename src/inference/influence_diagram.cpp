@@ -70,9 +70,22 @@ bool IsUtilityNode(const QNL_network& network, int node) {
 
 // A fresh value loses its flags, so the evidence is put back with the notifications masked:
 // nothing about the evidence changed.
-int ResetInfluenceDiagramValues(QNL_network& network) {
+int ResetValue(QNL_network& network, int h) {
+    QNL_nodeValue* value = ValueOf(network, h);
+    if (value == nullptr) return 0;
     const int mask = network.GetNotificationMask();
     network.SetNotificationMask(0);
+    const bool evidence = value->HasEvidence();
+    const bool propagated = value->HasPropagatedEvidence();
+    const int outcome = value->IsObserved() ? value->GetEvidence() : -1;
+    int result = value->InitFromDefinition();
+    if (result == 0 && evidence) result = value->SetEvidence(outcome);
+    if (result == 0 && propagated) result = value->SetPropagatedEvidence(outcome);
+    network.SetNotificationMask(mask);
+    return result;
+}
+
+int ResetInfluenceDiagramValues(QNL_network& network) {
     int result = 0;
     for (int h = network.GetFirstNode(); h >= 0 && result == 0; h = network.GetNextNode(h)) {
         QNL_node* node = network.GetNode(h);
@@ -84,17 +97,10 @@ int ResetInfluenceDiagramValues(QNL_network& network) {
         QNL_Dmatrix* matrix = value->GetMatrix();
         const bool plain =
             matrix != nullptr && matrix->GetNumberOfDimensions() == 1 && matrix->GetSize() == size;
-        if (value->GetIndexingParents().GetCount() > 0 || (matrix != nullptr && !plain)) {
-            const bool evidence = value->HasEvidence();
-            const bool propagated = value->HasPropagatedEvidence();
-            const int outcome = value->IsObserved() ? value->GetEvidence() : -1;
-            result = value->InitFromDefinition();
-            if (result == 0 && evidence) result = value->SetEvidence(outcome);
-            if (result == 0 && propagated) result = value->SetPropagatedEvidence(outcome);
-        }
+        if (value->GetIndexingParents().GetCount() > 0 || (matrix != nullptr && !plain))
+            result = ResetValue(network, h);
         value->SetValidFlag(false);
     }
-    network.SetNotificationMask(mask);
     return result;
 }
 

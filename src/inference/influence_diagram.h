@@ -19,6 +19,9 @@ namespace quarn::detail {
 // outcomes stays; every other one becomes that vector (evidence kept); then every value is
 // marked not valid.
 int ResetInfluenceDiagramValues(QNL_network& network);
+// One value shaped afresh from its node's definition, without indexing parents, its evidence
+// (real or propagated) kept and nothing notified.
+int ResetValue(QNL_network& network, int h);
 
 // The nodes without evidence that are decisions or parents of a decision, in decision order.
 int CollectDecisionRelated(QNL_network& network, std::vector<int>& out);

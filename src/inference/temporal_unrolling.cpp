@@ -1,6 +1,8 @@
 #include "inference/temporal_unrolling.h"
 
 #include "definitions/node_value.h"
+#include "definitions/node_values.h"
+#include "inference/influence_diagram.h"
 #include "model/dmatrix.h"
 #include "model/error_handler.h"
 #include "model/network.h"
@@ -215,35 +217,103 @@ private:
     std::vector<int> indexOf;
 };
 
-// Row t of a plate node's value is the posterior of its copy in slice t.
-void CopyBack(QNL_network& network, const QNL_network& unrolled, const SliceCopies& where) {
-    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
-        if (network.GetTemporalType(h) == kPlate) continue;
-        QNL_nodeValue* value = network.GetNode(h)->GetValue();
-        const QNL_nodeValue* counterpart = unrolled.GetNode(h)->GetValue();
-        QNL_Dmatrix* matrix = value->GetMatrix();
-        const QNL_Dmatrix* computed = const_cast<QNL_nodeValue*>(counterpart)->GetMatrix();
-        const bool valid = counterpart->IsValueValid() && matrix != nullptr &&
-                           computed != nullptr && matrix->Assign(*computed) == 0;
-        value->SetValidFlag(valid);
+// A solved diagram indexes values by the decisions and observations they depend on; the
+// copies of later slices among them have no handle in the network. Where a value's indexing
+// can't be said there, the value holds the undefined marker instead: a row of a plate node
+// whose copy depends on nodes not yet observed, or a node outside the plate that depends on a
+// later slice. The findings of the slices before make a slice's row hold its numbers.
+class CopyBack {
+public:
+    CopyBack(QNL_network& network, const QNL_network& unrolled, const SliceCopies& where)
+        : network(network), unrolled(unrolled), where(where) {}
+
+    void Run() {
+        for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+            if (network.GetTemporalType(h) != kPlate) Single(h);
+        for (std::size_t i = 0; i < where.plate.size(); ++i)
+            Plate(i);
     }
-    for (std::size_t i = 0; i < where.plate.size(); ++i) {
-        QNL_nodeValue* value = network.GetNode(where.plate[i])->GetValue();
-        QNL_Dmatrix* matrix = value->GetMatrix();
-        const int outcomes =
-            network.GetNode(where.plate[i])->GetDefinition()->GetNumberOfOutcomes();
-        const int sizes[2] = {where.slices, outcomes > 0 ? outcomes : 1};
-        bool valid = matrix != nullptr && matrix->Setup(sizes, 2) == 0;
-        for (int t = 0; valid && t < where.slices; ++t) {
-            QNL_nodeValue* copy = unrolled.GetNode(where.CopyOf(t, i))->GetValue();
-            const QNL_Dmatrix* row = copy->GetMatrix();
-            valid = copy->IsValueValid() && row != nullptr && row->GetSize() == sizes[1];
-            for (int o = 0; valid && o < sizes[1]; ++o)
-                matrix->Subscript(t * sizes[1] + o) = row->Subscript(o);
+
+private:
+    static constexpr double kUndefined = QNL_utilityValue::UNDEFINED_UTILITY;
+
+    bool NamedHere(const QNL_intArray& parents) {
+        if (parents.GetCount() == 0) return true;
+        if (laterCopy.empty()) {
+            laterCopy.assign(static_cast<std::size_t>(unrolled.GetTableSize()), 0);
+            for (std::size_t c = where.plate.size(); c < where.copies.size(); ++c)
+                laterCopy[static_cast<std::size_t>(where.copies[c])] = 1;
+        }
+        for (int i = 0; i < parents.GetCount(); ++i) {
+            const std::size_t p = static_cast<std::size_t>(parents[i]);
+            if (p >= laterCopy.size() || laterCopy[p] || network.GetNode(parents[i]) == nullptr)
+                return false;
+        }
+        return true;
+    }
+
+    // The value without indexing parents, or with `parents` when given.
+    bool Index(int h, const QNL_intArray* parents) {
+        QNL_nodeValue* value = network.GetNode(h)->GetValue();
+        const QNL_intArray& now = value->GetIndexingParents();
+        const int count = parents != nullptr ? parents->GetCount() : 0;
+        bool same = now.GetCount() == count;
+        for (int i = 0; same && i < count; ++i)
+            same = now[i] == (*parents)[i];
+        if (same) return true;
+        if (ResetValue(network, h) != 0) return false;
+        for (int i = 0; i < count; ++i)
+            if (value->AddIndexingParent((*parents)[i]) != 0) return false;
+        return true;
+    }
+
+    void Single(int h) {
+        QNL_nodeValue* value = network.GetNode(h)->GetValue();
+        QNL_nodeValue* counterpart = unrolled.GetNode(h)->GetValue();
+        const QNL_Dmatrix* computed = counterpart->GetMatrix();
+        bool valid = counterpart->IsValueValid() && computed != nullptr;
+        if (valid) {
+            const QNL_intArray& parents = counterpart->GetIndexingParents();
+            const bool named = NamedHere(parents);
+            valid = Index(h, named ? &parents : nullptr);
+            QNL_Dmatrix* matrix = value->GetMatrix();
+            valid = valid && matrix != nullptr;
+            if (valid && named)
+                valid = matrix->Assign(*computed) == 0;
+            else if (valid)
+                matrix->FillWith(kUndefined);
         }
         value->SetValidFlag(valid);
     }
-}
+
+    // Row t is the value of the node's copy in slice t.
+    void Plate(std::size_t i) {
+        const int h = where.plate[i];
+        QNL_nodeValue* value = network.GetNode(h)->GetValue();
+        const int outcomes = network.GetNode(h)->GetDefinition()->GetNumberOfOutcomes();
+        const int sizes[2] = {where.slices, outcomes > 0 ? outcomes : 1};
+        bool valid = Index(h, nullptr);
+        QNL_Dmatrix* matrix = value->GetMatrix();
+        valid = valid && matrix != nullptr && matrix->Setup(sizes, 2) == 0;
+        for (int t = 0; valid && t < where.slices; ++t) {
+            QNL_nodeValue* copy = unrolled.GetNode(where.CopyOf(t, i))->GetValue();
+            const QNL_Dmatrix* row = copy->GetMatrix();
+            const bool indexed = copy->GetIndexingParents().GetCount() > 0;
+            valid =
+                copy->IsValueValid() && row != nullptr && (indexed || row->GetSize() == sizes[1]);
+            for (int o = 0; valid && o < sizes[1]; ++o)
+                matrix->Subscript(t * sizes[1] + o) = indexed ? kUndefined : row->Subscript(o);
+        }
+        value->SetValidFlag(valid);
+    }
+
+    QNL_network& network;
+    const QNL_network& unrolled;
+    const SliceCopies& where;
+    // Per handle of the unrolled network: a copy of a slice after the first. Made when a
+    // value indexed by some node is met.
+    std::vector<char> laterCopy;
+};
 
 std::vector<int> TargetsOf(const QNL_network& network) {
     std::vector<int> out;
@@ -352,7 +422,7 @@ int UpdateTemporalNetwork(QNL_network& network) {
             extension.SetUnrolled(std::move(fresh));
         }
         const int result = kept->network.UpdateBeliefs();
-        CopyBack(network, kept->network, kept->where);
+        CopyBack(network, kept->network, kept->where).Run();
         return result;
     } catch (const std::bad_alloc&) {
         return QNL_errorHandler::Instance().LogError(-42);

@@ -42,7 +42,9 @@ struct UnrolledNetwork {
 int UnrollTemporalNetwork(const QNL_network& source, QNL_network& target, SliceCopies& where);
 
 // Belief updating and the probability of evidence of a dynamic network, through its
-// unrolling. A plate node's value becomes slices x outcomes.
+// unrolling. A plate node's value becomes slices x outcomes; in a diagram, a row whose copy
+// is indexed by open decisions or observations holds the undefined marker, and so does a value
+// outside the plate indexed by a copy of a later slice.
 int UpdateTemporalNetwork(QNL_network& network);
 bool ProbEvidenceOfTemporalNetwork(const QNL_network& network, double& result, bool chainRule);
 

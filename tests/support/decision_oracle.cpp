@@ -7,6 +7,7 @@
 #include "model/node.h"
 #include "model/node_definition.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -144,6 +145,7 @@ DecisionOracle SolveByEnumeration(QNL_network& net) {
     for (auto& [u, m] : utilityMass)
         out.expected[u] = ratio(m);
     out.overall = ratio(overallMass);
+    out.mass = mass;
 
     // Backward induction: value and mass over the prefixes, shortest last.
     std::vector<double> value = out.overall, prefixMass = mass;
@@ -170,6 +172,45 @@ DecisionOracle SolveByEnumeration(QNL_network& net) {
         prefixMass.swap(nextMass);
     }
     out.ok = true;
+    return out;
+}
+
+std::vector<double> Conditional(const DecisionOracle& oracle, int node,
+                                const std::vector<int>& given) {
+    std::vector<int> chosen(given);
+    chosen.push_back(node);
+    std::vector<std::size_t> position;
+    std::size_t cells = 1;
+    for (int h : chosen) {
+        const auto at = std::find(oracle.sequence.begin(), oracle.sequence.end(), h);
+        if (at == oracle.sequence.end()) return {};
+        position.push_back(static_cast<std::size_t>(at - oracle.sequence.begin()));
+        cells *= static_cast<std::size_t>(oracle.sizes[position.back()]);
+    }
+    std::vector<double> joint(cells, 0.0);
+    std::vector<int> at(oracle.sequence.size(), 0);
+    for (std::size_t s = 0; s < oracle.mass.size(); ++s) {
+        std::size_t rest = s;
+        for (std::size_t k = oracle.sequence.size(); k-- > 0;) {
+            at[k] = static_cast<int>(rest % static_cast<std::size_t>(oracle.sizes[k]));
+            rest /= static_cast<std::size_t>(oracle.sizes[k]);
+        }
+        std::size_t cell = 0;
+        for (std::size_t p : position)
+            cell =
+                cell * static_cast<std::size_t>(oracle.sizes[p]) + static_cast<std::size_t>(at[p]);
+        joint[cell] += oracle.mass[s];
+    }
+    const std::size_t own = static_cast<std::size_t>(oracle.sizes[position.back()]);
+    std::vector<double> out(cells, kNaN);
+    for (std::size_t j = 0; j < cells; j += own) {
+        double sum = 0.0;
+        for (std::size_t o = 0; o < own; ++o)
+            sum += joint[j + o];
+        if (sum > 0.0)
+            for (std::size_t o = 0; o < own; ++o)
+                out[j + o] = joint[j + o] / sum;
+    }
     return out;
 }
 

@@ -32,10 +32,19 @@ struct DecisionOracle {
     // assignment of the whole sequence, first entry slowest.
     std::map<int, std::vector<double>> expected;
     std::vector<double> overall;
+    // The joint weight of each assignment of the sequence with the evidence, every option of a
+    // decision weighing 1.
+    std::vector<double> mass;
 };
 
 // The network must be acyclic and hold only discrete chance nodes with tables, decisions,
 // utility tables and MAU nodes. Non-const only to order its nodes.
 DecisionOracle SolveByEnumeration(QNL_network& network);
+
+// The distribution of a node of the sequence given some other nodes of it, with the evidence
+// and the decisions not given taking each option alike: a table over `given` and then the
+// node (first slowest), NaN where the given outcomes are impossible.
+std::vector<double> Conditional(const DecisionOracle& oracle, int node,
+                                const std::vector<int>& given);
 
 } // namespace quarn_test

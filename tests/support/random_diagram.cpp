@@ -16,21 +16,41 @@
 namespace quarn_test {
 namespace {
 
-// A random column for every parent configuration; some cells are zero.
-void FillTable(QNL_network& net, int h, TestRandom& random) {
+// A random column for every parent configuration; some cells are zero unless told not.
+void FillTable(QNL_network& net, int h, TestRandom& random, bool zeros) {
     QNL_nodeDefinition* definition = net.GetNode(h)->GetDefinition();
-    definition->SetDefinition(ArrayOf(RandomColumns(random, definition->GetMatrix()->GetSize(),
-                                                    definition->GetNumberOfOutcomes())));
+    definition->SetDefinition(
+        ArrayOf(RandomColumns(random, definition->GetMatrix()->GetSize(),
+                              definition->GetNumberOfOutcomes(), zeros ? 0.2 : 0.0)));
+}
+
+// An outcome of the node drawn from its table's column at the parents' sampled outcomes,
+// never one of probability zero.
+int Draw(QNL_network& net, int h, const std::vector<int>& sample, TestRandom& random) {
+    const QNL_Dmatrix& m = *net.GetNode(h)->GetDefinition()->GetMatrix();
+    const QNL_intArray& parents = net.GetParents(h);
+    int at = 0;
+    for (int i = 0; i < parents.GetCount(); ++i)
+        at += sample[parents[i]] * m.GetMultiplier(i);
+    double u = random.Uniform();
+    const int outcomes = m.GetSizeOfDimension(parents.GetCount());
+    int o = 0;
+    while (o < outcomes - 1 && (u -= m.Subscript(at + o)) >= 0.0)
+        ++o;
+    while (m.Subscript(at + o) == 0.0)
+        o = (o + 1) % outcomes;
+    return o;
 }
 
 } // namespace
 
-std::vector<double> RandomColumns(TestRandom& random, int size, int outcomes) {
+std::vector<double> RandomColumns(TestRandom& random, int size, int outcomes, double zeroShare) {
     std::vector<double> values(static_cast<std::size_t>(size));
     for (std::size_t column = 0; column < values.size(); column += outcomes) {
         double sum = 0.0;
         for (int o = 0; o < outcomes; ++o)
-            sum += values[column + o] = random.Uniform() < 0.2 ? 0.0 : random.Uniform() + 0.05;
+            sum += values[column + o] =
+                random.Uniform() < zeroShare ? 0.0 : random.Uniform() + 0.05;
         if (sum == 0.0) values[column + random.Below(outcomes)] = sum = 1.0;
         for (int o = 0; o < outcomes; ++o)
             values[column + o] /= sum;
@@ -49,7 +69,8 @@ int AddDefined(QNL_network& net, int type, const char* id, const std::vector<int
     return h;
 }
 
-RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed) {
+RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed,
+                                 const DiagramOptions& options) {
     TestRandom random(seed);
     RandomDiagram d;
     auto pick = [&](const std::vector<int>& from) { return from[random.Below(from.size())]; };
@@ -81,7 +102,7 @@ RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed) {
         placed.push_back(h);
     }
     for (int h : d.chance)
-        FillTable(net, h, random);
+        FillTable(net, h, random, options.zeros);
 
     const int utilityCount = 1 + random.Below(3);
     for (int i = 0; i < utilityCount; ++i) {
@@ -103,27 +124,28 @@ RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed) {
     if (random.Below(2) == 0)
         for (int h : d.chance)
             if (!influenced[h]) free.push_back(h);
+    // The nodes no decision influences are drawn first, so that the evidence below the
+    // decisions is drawn given the free evidence.
+    std::vector<int> sample(influenced.size(), 0);
     if (!free.empty()) {
-        // A forward sample of the nodes no decision influences gives a possible outcome.
-        std::vector<int> sample(influenced.size(), 0);
-        for (int h : free) {
-            const QNL_Dmatrix& m = *net.GetNode(h)->GetDefinition()->GetMatrix();
-            const QNL_intArray& parents = net.GetParents(h);
-            int at = 0;
-            for (int i = 0; i < parents.GetCount(); ++i)
-                at += sample[parents[i]] * m.GetMultiplier(i);
-            double u = random.Uniform();
-            const int outcomes = m.GetSizeOfDimension(parents.GetCount());
-            int o = 0;
-            while (o < outcomes - 1 && (u -= m.Subscript(at + o)) >= 0.0)
-                ++o;
-            while (m.Subscript(at + o) == 0.0)
-                o = (o + 1) % outcomes;
-            sample[h] = o;
-        }
+        for (int h : free)
+            sample[h] = Draw(net, h, sample, random);
         d.evidence = pick(free);
         net.GetNode(d.evidence)->GetValue()->SetEvidence(sample[d.evidence]);
     }
+    if (!options.evidenceBelowDecisions) return d;
+    std::vector<int> below;
+    for (int h : placed) {
+        const bool decision = net.GetNode(h)->GetType() == QNL_TYPE_LIST;
+        if (!decision && !influenced[h] && !free.empty()) continue;
+        sample[h] = decision ? random.Below(net.GetNode(h)->GetDefinition()->GetNumberOfOutcomes())
+                             : Draw(net, h, sample, random);
+        if (!decision && influenced[h]) below.push_back(h);
+    }
+    for (int h : below)
+        if ((random.Below(3) != 0 || (h == below.back() && d.evidenceBelow.empty())) &&
+            net.GetNode(h)->GetValue()->SetEvidence(sample[h]) == 0)
+            d.evidenceBelow.push_back(h);
     return d;
 }
 

@@ -18,14 +18,26 @@ struct RandomDiagram {
     std::vector<int> chance, decisions, utilities;
     int mau = -1;
     int evidence = -1;
+    // The chance nodes some decision influences that hold evidence.
+    std::vector<int> evidenceBelow;
 };
 
-RandomDiagram BuildRandomDiagram(QNL_network& network, std::uint64_t seed);
+// Beyond the default mix (which these defaults keep seed for seed): evidence on chance nodes
+// that decisions influence, at outcomes a forward sample with random options reached, so some
+// choice of the decisions makes the evidence possible; and probability tables without zeros.
+struct DiagramOptions {
+    bool evidenceBelowDecisions = false;
+    bool zeros = true;
+};
+
+RandomDiagram BuildRandomDiagram(QNL_network& network, std::uint64_t seed,
+                                 const DiagramOptions& options = {});
 
 class TestRandom;
-// `size` cells of distributions over `outcomes`, one column after another, about a fifth of
-// the cells zero.
-std::vector<double> RandomColumns(TestRandom& random, int size, int outcomes);
+// `size` cells of distributions over `outcomes`, one column after another, about
+// `zeroShare` of the cells zero.
+std::vector<double> RandomColumns(TestRandom& random, int size, int outcomes,
+                                  double zeroShare = 0.2);
 
 // A node of the type over the parents, its numbers (probabilities, utilities or weights) set
 // unless empty; the handle.

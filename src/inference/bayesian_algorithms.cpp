@@ -364,8 +364,7 @@ double ProbEvidenceByClustering(QNL_network& network) {
                 const QNL_graphView view(component);
                 QNL_clusteringJoinTree tree(view);
                 quarn::detail::ScaledValue part;
-                if (!tree.ProbabilityOfEvidence(part) || !(part.GetMantissa() >= 0.0))
-                    return -1.0;
+                if (!tree.ProbabilityOfEvidence(part) || !(part.GetMantissa() >= 0.0)) return -1.0;
                 p.Multiply(part);
             }
             components.Destroy(i);

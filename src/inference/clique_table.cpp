@@ -333,7 +333,8 @@ void ScaleByPowerOfTwo(double* cells, std::int64_t count, std::int64_t shift) {
     // In steps that a double can hold; a step beyond +-1000 only follows a total that was
     // already subnormal or near the top of the range.
     while (shift != 0) {
-        const std::int64_t step = std::max<std::int64_t>(-1000, std::min<std::int64_t>(1000, shift));
+        const std::int64_t step =
+            std::max<std::int64_t>(-1000, std::min<std::int64_t>(1000, shift));
         const double factor = std::ldexp(1.0, static_cast<int>(step));
         for (std::int64_t i = 0; i < count; ++i)
             cells[i] *= factor;

@@ -229,10 +229,7 @@ public:
     ScaledValue(double mantissa, std::int64_t exponent) : mantissa(mantissa), exponent(exponent) {
         Normalise();
     }
-    void Multiply(double factor) {
-        mantissa *= factor;
-        Normalise();
-    }
+    void Multiply(double factor) { Multiply(ScaledValue(factor, 0)); }
     void Multiply(const ScaledValue& other) {
         mantissa *= other.mantissa;
         exponent += other.exponent;
@@ -248,9 +245,9 @@ public:
     std::int64_t GetExponent() const { return exponent; }
 
 private:
-    // Kept within 2^+-512 so that one product of two never leaves the range.
+    // Kept within 2^+-500, so that the product of two is a normal number.
     void Normalise() {
-        if (mantissa != 0.0 && !(mantissa >= 0x1p-512 && mantissa <= 0x1p512) &&
+        if (mantissa != 0.0 && !(mantissa >= 0x1p-500 && mantissa <= 0x1p500) &&
             std::isfinite(mantissa)) {
             int e = 0;
             mantissa = std::frexp(mantissa, &e);

@@ -299,8 +299,8 @@ void QNL_clusteringJoinTree::PassDown(QNL_clique& child, const QNL_clique& paren
     const std::int64_t cells = child.separatorTable.Size();
     std::copy(separator, separator + cells, oldSeparator.Cells());
     quarn::detail::MarginalizeInto(separator, cells, parent.potential.Cells(), parentToSeparator);
-    const int shift = quarn::detail::ShiftFreshMessage(separator, cells, child.separatorShift,
-                                                       parent.parent < 0);
+    const int shift =
+        quarn::detail::ShiftFreshMessage(separator, cells, child.separatorShift, parent.parent < 0);
     quarn::detail::DivideMultiplyStrided(child.potential.Cells(), oldSeparator.Cells(), separator,
                                          toSeparator);
     child.scale = parent.scale + child.separatorShift - shift;

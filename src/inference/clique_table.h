@@ -137,16 +137,15 @@ double SumTable(const double* cells, std::int64_t count);
 // Long products of probabilities (a chain of thousands of findings) fall below the smallest
 // double although every ratio between them is ordinary. The join trees keep each table's mean
 // cell near 1 by multiplying the table with a power of two, which changes no digit of any
-// cell, and carry those powers apart: a table whose mean leaves [2^-SCALE_BAND, 2^SCALE_BAND]
-// is brought back to about 1, so tables of ordinary networks are never touched.
-constexpr int SCALE_BAND = 64;
+// cell, and carry those powers apart: a table whose mean leaves [SCALE_LOW, SCALE_HIGH] is
+// brought back to about 1, so tables of ordinary networks are never touched.
+constexpr double SCALE_LOW = 0x1p-64;
+constexpr double SCALE_HIGH = 0x1p64;
 
 // The power of two that brings a table of this mean back to about 1: 0 while the mean lies
 // within the band, and for a mean of 0 (evidence impossible there) or one not finite.
 inline int RescaleShift(double mean) {
-    constexpr double low = 0x1p-64, high = 0x1p64;
-    static_assert(SCALE_BAND == 64, "the band's ends are written out");
-    if (mean >= low && mean <= high) return 0;
+    if (mean >= SCALE_LOW && mean <= SCALE_HIGH) return 0;
     if (!(mean > 0.0) || mean > 0x1.fffffffffffffp1023) return 0;
     return -std::ilogb(mean);
 }
@@ -212,8 +211,8 @@ struct MessageCount {
 inline int NoteMessage(MessageCount& count, double mean, double* cells, std::int64_t size) {
     constexpr int messagesBetweenLooks = 8;
     count.product *= mean;
-    if (++count.messages < messagesBetweenLooks && count.product >= 0x1p-64 &&
-        count.product <= 0x1p64)
+    if (++count.messages < messagesBetweenLooks && count.product >= SCALE_LOW &&
+        count.product <= SCALE_HIGH)
         return 0;
     count = MessageCount();
     const int back = RescaleShift(RoughMean(cells, size));

@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <new>
 
 #include "definitions/node_value.h"
+#include "inference/clique_table.h"
 #include "inference/clustering_join_tree.h"
 #include "inference/graph_view.h"
 #include "inference/join_tree_cache.h"
 #include "inference/relevance.h"
 #include "model/dmatrix.h"
+#include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
@@ -58,6 +61,18 @@ DecompositionSettings ReadDecompositionSettings(const QNL_network& network) {
     settings.firstLimit = third > 0 ? static_cast<std::uint64_t>(third) : 0;
     settings.splitLimit = third > 0 ? static_cast<std::uint64_t>(third) : settings.unbatchedLimit;
     return settings;
+}
+
+double ProbabilityOfEvidenceValue(const ScaledValue& probability) {
+    if (!probability.Underflows()) return probability.Value();
+    const double power = std::floor(probability.Log10());
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "Probability of evidence underflowed: %.3ge%.0f is below the smallest double, "
+                  "0 returned",
+                  std::pow(10.0, probability.Log10() - power), power);
+    QNL_errorHandler::Instance().LogError(-2, text);
+    return 0.0;
 }
 
 const char* BayesianAlgorithmName(int id) {
@@ -336,7 +351,7 @@ double ProbEvidenceByClustering(QNL_network& network) {
         QNL_componentList components;
         if (QNL_relevance::Reduce(network, true, false, components) != 0) return -1.0;
 
-        double p = 1.0;
+        quarn::detail::ScaledValue p;
         for (int i = 0; i < components.GetCount(); ++i) {
             QNL_relevanceComponent* component = components[i];
             for (int r = 0; r < component->GetNumberOfRecords(); ++r) {
@@ -348,9 +363,9 @@ double ProbEvidenceByClustering(QNL_network& network) {
             } else {
                 const QNL_graphView view(component);
                 QNL_clusteringJoinTree tree(view);
-                const double part = tree.ProbabilityOfEvidence();
-                if (!(part >= 0.0)) return part < 0.0 ? part : -1.0;
-                p *= part;
+                quarn::detail::ScaledValue part;
+                if (!tree.ProbabilityOfEvidence(part) || !(part.GetMantissa() >= 0.0)) return -1.0;
+                p.Multiply(part);
             }
             components.Destroy(i);
         }
@@ -367,7 +382,7 @@ double ProbEvidenceByClustering(QNL_network& network) {
                     network, h, e, [&](int parent) { return ObservedOutcome(network, parent); },
                     entry))
                 return -1.0;
-            p *= entry;
+            p.Multiply(entry);
             const QNL_intArray& parents = network.GetParents(h);
             for (int i = 0; i < parents.GetCount(); ++i) {
                 const QNL_nodeValue* value = ValueOf(network, parents[i]);
@@ -379,10 +394,10 @@ double ProbEvidenceByClustering(QNL_network& network) {
                         [&](int grandparent) { return ObservedOutcome(network, grandparent); },
                         implied))
                     return -1.0;
-                p *= implied;
+                p.Multiply(implied);
             }
         }
-        return p;
+        return quarn::detail::ProbabilityOfEvidenceValue(p);
     } catch (const std::bad_alloc&) {
         return -1.0;
     }

@@ -69,7 +69,8 @@ bool SolveTargetRange(QNL_network& network, unsigned char* mask, const int* list
 // The probability of the user evidence under the network's current targets, which must hold
 // every parent of every observed node (as QNL_network::CalcPropEvidence sets them). 1.0 for a
 // network without nodes; a negative value when a tree cannot be built, the reduction fails or
-// an observed node outside every component has a parent without evidence.
+// an observed node outside every component has a parent without evidence; 0 with a message
+// when it is below the smallest double.
 double ProbEvidenceByClustering(QNL_network& network);
 
 namespace quarn::detail {
@@ -93,5 +94,11 @@ bool HasLocallyImpossibleEvidence(const QNL_network& network);
 
 // The identifier's name for messages ("QNL_ALG_BN_POLYTREE"); null outside 0..12.
 const char* BayesianAlgorithmName(int id);
+
+class ScaledValue;
+// A probability of evidence as a double. One too small for a double to hold is 0, like
+// impossible evidence, so a message with its order of magnitude is logged (-2) to tell the
+// two apart; the caller still reports success.
+double ProbabilityOfEvidenceValue(const ScaledValue& probability);
 
 } // namespace quarn::detail

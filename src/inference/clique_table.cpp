@@ -1,6 +1,7 @@
 #include "inference/clique_table.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
@@ -328,6 +329,30 @@ double SumTable(const double* cells, std::int64_t count) {
     return sum;
 }
 
+void ScaleByPowerOfTwo(double* cells, std::int64_t count, std::int64_t shift) {
+    // In steps that a double can hold; a step beyond +-1000 only follows a total that was
+    // already subnormal or near the top of the range.
+    while (shift != 0) {
+        const std::int64_t step =
+            std::max<std::int64_t>(-1000, std::min<std::int64_t>(1000, shift));
+        const double factor = std::ldexp(1.0, static_cast<int>(step));
+        for (std::int64_t i = 0; i < count; ++i)
+            cells[i] *= factor;
+        shift -= step;
+    }
+}
+
+double ScaledValue::Value() const {
+    // Beyond these the result is 0 or infinite whatever the mantissa.
+    const std::int64_t e = std::max<std::int64_t>(-4000, std::min<std::int64_t>(4000, exponent));
+    return std::ldexp(mantissa, static_cast<int>(e));
+}
+
+double ScaledValue::Log10() const {
+    if (mantissa == 0.0) return -HUGE_VAL;
+    return std::log10(mantissa) + static_cast<double>(exponent) * 0.30102999566398119521;
+}
+
 } // namespace quarn::detail
 
 bool QNL_clique::HasMember(int record) const {
@@ -353,6 +378,9 @@ QNL_clique& QNL_cliqueStore::Append() {
     clique.parentToSeparatorFirst = 0;
     clique.parentToSeparatorCount = 0;
     clique.built = false;
+    clique.scale = 0;
+    clique.separatorShift = 0;
+    clique.received = quarn::detail::MessageCount();
     clique.potential.Resize(0);
     clique.separatorTable.Resize(0);
     return clique;

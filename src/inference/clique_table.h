@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -133,6 +134,130 @@ void MarginalizeInto(double* destination, std::int64_t destinationCells, const d
                      const Strides& strides);
 double SumTable(const double* cells, std::int64_t count);
 
+// Long products of probabilities (a chain of thousands of findings) fall below the smallest
+// double although every ratio between them is ordinary. The join trees keep each table's mean
+// cell near 1 by multiplying the table with a power of two, which changes no digit of any
+// cell, and carry those powers apart: a table whose mean leaves [SCALE_LOW, SCALE_HIGH] is
+// brought back to about 1, so tables of ordinary networks are never touched.
+constexpr double SCALE_LOW = 0x1p-64;
+constexpr double SCALE_HIGH = 0x1p64;
+
+// The power of two that brings a table of this mean back to about 1: 0 while the mean lies
+// within the band, and for a mean of 0 (evidence impossible there) or one not finite.
+inline int RescaleShift(double mean) {
+    if (mean >= SCALE_LOW && mean <= SCALE_HIGH) return 0;
+    if (!(mean > 0.0) || mean > 0x1.fffffffffffffp1023) return 0;
+    return -std::ilogb(mean);
+}
+
+// cells *= 2^shift: exact while the cells stay normal numbers.
+void ScaleByPowerOfTwo(double* cells, std::int64_t count, std::int64_t shift);
+
+// The mean of the cells, for deciding on a shift only: summed in eight lanes, which the
+// compiler keeps in vector registers.
+inline double RoughMean(const double* cells, std::int64_t count) {
+    double total = 0.0;
+    std::int64_t i = 0;
+    if (count >= 8) {
+        double a = 0.0, b = 0.0, c = 0.0, d = 0.0, e = 0.0, f = 0.0, g = 0.0, h = 0.0;
+        for (; i + 8 <= count; i += 8) {
+            a += cells[i];
+            b += cells[i + 1];
+            c += cells[i + 2];
+            d += cells[i + 3];
+            e += cells[i + 4];
+            f += cells[i + 5];
+            g += cells[i + 6];
+            h += cells[i + 7];
+        }
+        total = ((a + b) + (c + d)) + ((e + f) + (g + h));
+    }
+    for (; i < count; ++i)
+        total += cells[i];
+    return count > 1 ? total / static_cast<double>(count) : total;
+}
+
+// Brings a message just marginalised into `cells` back to a mean of about 1 when its mean
+// leaves the band; the shift. `mean` receives the mean the message goes on with.
+inline int ShiftMessage(double* cells, std::int64_t count, double& mean) {
+    mean = RoughMean(cells, count);
+    const int shift = RescaleShift(mean);
+    if (shift == 0) return 0;
+    ScaleByPowerOfTwo(cells, count, shift);
+    mean = 1.0;
+    return shift;
+}
+
+// The shift of a fresh message on its way down: the one the message up took, so that the
+// child's total becomes the parent's. Every clique's total is then the root's, so only a
+// message from the root may need a shift of its own, when the root is out of the band.
+inline int ShiftFreshMessage(double* cells, std::int64_t count, int upShift, bool fromRoot) {
+    const int shift = upShift + (fromRoot ? RescaleShift(RoughMean(cells, count)) : 0);
+    if (shift != 0) ScaleByPowerOfTwo(cells, count, shift);
+    return shift;
+}
+
+// The messages a potential has taken since it was last looked at, and the product of their
+// means.
+struct MessageCount {
+    int messages = 0;
+    double product = 1.0;
+};
+
+// Notes a message of `mean` multiplied into a potential. A clique with thousands of observed
+// children would fall below the range of a double between two looks at it, so the potential
+// is looked at after every few messages, or once their means together have moved it out of
+// the band, and brought back; the shift given to it.
+inline int NoteMessage(MessageCount& count, double mean, double* cells, std::int64_t size) {
+    constexpr int messagesBetweenLooks = 8;
+    count.product *= mean;
+    if (++count.messages < messagesBetweenLooks && count.product >= SCALE_LOW &&
+        count.product <= SCALE_HIGH)
+        return 0;
+    count = MessageCount();
+    const int back = RescaleShift(RoughMean(cells, size));
+    if (back != 0) ScaleByPowerOfTwo(cells, size, back);
+    return back;
+}
+
+// A non-negative number as mantissa x 2^exponent, for products whose value leaves the range of
+// a double. Products stay as a plain double would give them while in range.
+class ScaledValue {
+public:
+    ScaledValue() = default;
+    ScaledValue(double mantissa, std::int64_t exponent) : mantissa(mantissa), exponent(exponent) {
+        Normalise();
+    }
+    void Multiply(double factor) { Multiply(ScaledValue(factor, 0)); }
+    void Multiply(const ScaledValue& other) {
+        mantissa *= other.mantissa;
+        exponent += other.exponent;
+        Normalise();
+    }
+    // The nearest double; 0 below the smallest subnormal.
+    double Value() const;
+    // Not 0, but too small for a double to hold.
+    bool Underflows() const { return mantissa > 0.0 && Value() == 0.0; }
+    // log10 of the value (-infinity for 0).
+    double Log10() const;
+    double GetMantissa() const { return mantissa; }
+    std::int64_t GetExponent() const { return exponent; }
+
+private:
+    // Kept within 2^+-500, so that the product of two is a normal number.
+    void Normalise() {
+        if (mantissa != 0.0 && !(mantissa >= 0x1p-500 && mantissa <= 0x1p500) &&
+            std::isfinite(mantissa)) {
+            int e = 0;
+            mantissa = std::frexp(mantissa, &e);
+            exponent += e;
+        }
+    }
+
+    double mantissa = 1.0;
+    std::int64_t exponent = 0;
+};
+
 } // namespace quarn::detail
 
 // One clique of a clustering join tree. Member and separator lists hold record indices in
@@ -167,6 +292,11 @@ public:
     int parentToSeparatorCount = 0;
     // Whether the potential holds its tables (lazily built by the probability of evidence).
     bool built = false;
+    // The potential's cells times 2^scale are its values; the separator's cells were
+    // multiplied by 2^separatorShift on their way up.
+    std::int64_t scale = 0;
+    int separatorShift = 0;
+    quarn::detail::MessageCount received;
 
     bool HasMember(int record) const;
 };

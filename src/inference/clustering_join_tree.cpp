@@ -197,6 +197,9 @@ bool QNL_clusteringJoinTree::BuildPotential(QNL_clique& clique) {
     if (!clique.potential.Resize(CellCount(clique.members, clique.memberCount)))
         return Fail(Failure::OUT_OF_MEMORY);
     clique.built = true;
+    clique.scale = 0;
+    clique.separatorShift = 0;
+    clique.received = quarn::detail::MessageCount();
     double* cells = clique.potential.Cells();
     if (clique.assignedCount == 0) {
         clique.potential.Fill(1.0);
@@ -277,9 +280,15 @@ bool QNL_clusteringJoinTree::PropagateAll() {
 void QNL_clusteringJoinTree::PassUp(QNL_clique& child, QNL_clique& parent,
                                     const Strides& toSeparator, const Strides& parentToSeparator) {
     double* separator = child.separatorTable.Cells();
-    quarn::detail::MarginalizeInto(separator, child.separatorTable.Size(), child.potential.Cells(),
-                                   toSeparator);
+    const std::int64_t cells = child.separatorTable.Size();
+    quarn::detail::MarginalizeInto(separator, cells, child.potential.Cells(), toSeparator);
+    double mean = 0.0;
+    const int shift = quarn::detail::ShiftMessage(separator, cells, mean);
+    child.separatorShift = shift;
     quarn::detail::MultiplyStrided(parent.potential.Cells(), separator, parentToSeparator);
+    parent.scale += child.scale - shift;
+    parent.scale -= quarn::detail::NoteMessage(parent.received, mean, parent.potential.Cells(),
+                                               parent.potential.Size());
 }
 
 void QNL_clusteringJoinTree::PassDown(QNL_clique& child, const QNL_clique& parent) {
@@ -290,8 +299,11 @@ void QNL_clusteringJoinTree::PassDown(QNL_clique& child, const QNL_clique& paren
     const std::int64_t cells = child.separatorTable.Size();
     std::copy(separator, separator + cells, oldSeparator.Cells());
     quarn::detail::MarginalizeInto(separator, cells, parent.potential.Cells(), parentToSeparator);
+    const int shift =
+        quarn::detail::ShiftFreshMessage(separator, cells, child.separatorShift, parent.parent < 0);
     quarn::detail::DivideMultiplyStrided(child.potential.Cells(), oldSeparator.Cells(), separator,
                                          toSeparator);
+    child.scale = parent.scale + child.separatorShift - shift;
 }
 
 // Depth first from the root, children in creation order, each child's message passed once
@@ -375,11 +387,16 @@ void QNL_clusteringJoinTree::WriteBeliefs(unsigned char* mask) {
 }
 
 double QNL_clusteringJoinTree::ProbabilityOfEvidence() {
-    double result = -1.0;
+    quarn::detail::ScaledValue result;
+    return ProbabilityOfEvidence(result) ? result.Value() : -1.0;
+}
+
+bool QNL_clusteringJoinTree::ProbabilityOfEvidence(quarn::detail::ScaledValue& result) {
+    bool ok = false;
     try {
         if (Build(QNL_triangulator::EVIDENCE_CAP)) {
-            result = 1.0;
-            bool ok = true;
+            result = quarn::detail::ScaledValue();
+            ok = true;
             // Children from the last to the first; a child's tables go as soon as its message
             // has reached the parent, so only the cliques on the way down hold potentials.
             std::vector<std::pair<int, int>> stack;
@@ -416,14 +433,15 @@ double QNL_clusteringJoinTree::ProbabilityOfEvidence() {
                 QNL_clique& top = store[root];
                 ok = top.built || BuildPotential(top);
                 if (ok)
-                    result = quarn::detail::SumTable(top.potential.Cells(), top.potential.Size());
+                    result = quarn::detail::ScaledValue(
+                        quarn::detail::SumTable(top.potential.Cells(), top.potential.Size()),
+                        top.scale);
             }
-            if (!ok) result = -1.0;
         }
     } catch (const std::exception&) {
         failure = Failure::OUT_OF_MEMORY;
-        result = -1.0;
+        ok = false;
     }
     Free();
-    return result;
+    return ok;
 }

@@ -41,8 +41,10 @@ public:
     // before, so the cliques serve again; false, with the tree unchanged, otherwise.
     bool Refresh();
     // The probability of the evidence entered in the component; -1.0 when the tree cannot be
-    // built or its tables cannot be allocated.
+    // built or its tables cannot be allocated, 0 when it is below the smallest double.
     double ProbabilityOfEvidence();
+    // The same, kept apart from its power of two; false when the tree cannot be had.
+    bool ProbabilityOfEvidence(quarn::detail::ScaledValue& result);
 
     // The steps of Update, one by one. Build triangulates and assigns the tables; false on
     // failure. PropagateAll sizes the tables and multiplies the assigned tables in, false when
@@ -57,7 +59,9 @@ public:
     // Why the last build failed, and the cliques it made.
     Failure GetFailure() const { return failure; }
     int GetNumberOfCliques() const { return static_cast<int>(sorted.size()); }
-    // Cliques in sorted order (weight, then member count; creation order among equals).
+    // Cliques in sorted order (weight, then member count; creation order among equals). After
+    // a propagation each potential's cells times 2^scale sum to the probability of the
+    // evidence.
     const QNL_clique& GetClique(int position) const {
         return store[sorted[static_cast<std::size_t>(position)]];
     }

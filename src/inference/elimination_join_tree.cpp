@@ -673,8 +673,12 @@ void QNL_eliminationJoinTree::PrepareWalks() {
 
 // Every separator carries its message, a scalar one included: a part of the tree whose
 // evidence is impossible then zeroes the whole tree instead of leaving the rest believable.
+// Messages and potentials are kept in range by powers of two (see ShiftMessage); only the
+// normalised marginals are read, so the powers themselves are not kept.
 void QNL_eliminationJoinTree::Propagate() {
     PrepareWalks();
+    for (Clique& clique : cliques)
+        clique.received = quarn::detail::MessageCount();
     for (std::size_t i = separators.size(); i-- > 0;) {
         Separator& s = separators[i];
         Clique& a = cliques[static_cast<std::size_t>(s.child)];
@@ -682,7 +686,10 @@ void QNL_eliminationJoinTree::Propagate() {
         const Strides fromChild{axisPool.data() + s.childAxes, s.childAxisCount, 0};
         const Strides fromParent{axisPool.data() + s.parentAxes, s.parentAxisCount, 0};
         quarn::detail::MarginalizeInto(s.table.Cells(), s.cells, a.table.Cells(), fromChild);
+        double mean = 0.0;
+        s.shift = quarn::detail::ShiftMessage(s.table.Cells(), s.cells, mean);
         quarn::detail::MultiplyStrided(b.table.Cells(), s.table.Cells(), fromParent);
+        quarn::detail::NoteMessage(b.received, mean, b.table.Cells(), b.cells);
     }
     double* ratio = marginal.data();
     for (Separator& s : separators) {
@@ -691,6 +698,7 @@ void QNL_eliminationJoinTree::Propagate() {
         const Strides fromChild{axisPool.data() + s.childAxes, s.childAxisCount, 0};
         const Strides fromParent{axisPool.data() + s.parentAxes, s.parentAxisCount, 0};
         quarn::detail::MarginalizeInto(ratio, s.cells, b.table.Cells(), fromParent);
+        quarn::detail::ShiftFreshMessage(ratio, s.cells, s.shift, b.parentSeparator < 0);
         double* stored = s.table.Cells();
         for (std::int64_t j = 0; j < s.cells; ++j) {
             if (stored[j] > 0.0) {

@@ -102,10 +102,13 @@ private:
     struct Clique : Structure {
         std::vector<int> separators; // the link to the parent last
         int parentSeparator = -1;
+        quarn::detail::MessageCount received;
     };
     struct Separator : Structure {
         int parent = -1; // B: the parent side
         int child = -1;  // A: its members are the child's last dimensions
+        // The power of two the collect message was multiplied by to keep it in range.
+        int shift = 0;
         // Into axisPool: walks of the child's and of the parent's table onto this one.
         int childAxes = 0, childAxisCount = 0, parentAxes = 0, parentAxisCount = 0;
     };

@@ -16,7 +16,8 @@ bool FamilyMarginals::Propagate() {
 double FamilyMarginals::EvidenceProbability() const {
     if (tree.GetNumberOfCliques() == 0) return 1.0;
     const QNL_clique& first = tree.GetClique(0);
-    return SumTable(first.potential.Cells(), first.potential.Size());
+    return ScaledValue(SumTable(first.potential.Cells(), first.potential.Size()), first.scale)
+        .Value();
 }
 
 bool FamilyMarginals::AddJoint(const std::vector<std::pair<int, int>>& members, double weight,

@@ -6,6 +6,7 @@
 #include "definitions/node_value.h"
 #include "inference/adaptive_importance.h"
 #include "inference/bayesian_algorithms.h"
+#include "inference/clique_table.h"
 #include "inference/cooper_solver.h"
 #include "inference/elimination_join_tree.h"
 #include "inference/equation_solver.h"
@@ -287,7 +288,8 @@ bool QNL_network::PropEvidenceByChainRule(double& result) {
     ClearAllTargets();
     notificationControl = control & ~NOTIFY_AUTO_UPDATE;
 
-    double p = 1.0;
+    // Thousands of findings take the product below the smallest double long before the end.
+    quarn::detail::ScaledValue p;
     bool ok = true;
     std::size_t next = 0;
     for (; next < saved.size(); ++next) {
@@ -297,7 +299,7 @@ bool QNL_network::PropEvidenceByChainRule(double& result) {
             // Implied by the evidence before it: a factor of 1, or of 0 when another outcome
             // is implied. It becomes user evidence again either way.
             if (value->GetEvidence() != e) {
-                p = 0.0;
+                p = quarn::detail::ScaledValue(0.0, 0);
                 break;
             }
             if (value->SetEvidence(e) != 0) {
@@ -318,8 +320,8 @@ bool QNL_network::PropEvidenceByChainRule(double& result) {
             ok = false;
             break;
         }
-        p *= posterior;
-        if (p == 0.0) break;
+        p.Multiply(posterior);
+        if (posterior == 0.0) break;
         if (value->SetEvidence(e) != 0) {
             ok = false;
             break;
@@ -341,6 +343,6 @@ bool QNL_network::PropEvidenceByChainRule(double& result) {
     if (firstQuiet >= 0) InvalidateFrom(firstQuiet);
     InvalidateValues();
     ClearAllTargets();
-    result = ok ? p : -1.0;
+    result = ok ? quarn::detail::ProbabilityOfEvidenceValue(p) : -1.0;
     return ok;
 }

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -147,4 +149,74 @@ TEST(CliqueTableTest, StorageThatCannotBeHadIsRefused) {
     EXPECT_EQ(table.Size(), 8);
     EXPECT_EQ(table.Cells()[7], 0.5);
     EXPECT_FALSE(table.Resize(-1));
+}
+
+// Products of thousands of factors against the same product in long double, whose exponent
+// reaches far below a double's: while the plain double product is a normal number the scaled
+// one is that very double; beyond, its logarithm holds, and it reads as 0 (underflowing)
+// exactly when the product is below half the smallest subnormal.
+TEST(ScaledValueTest, ProductsKeepTheirDigitsBelowTheRangeOfADouble) {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> factor(0.02, 1.0);
+    for (int trial = 0; trial < 200; ++trial) {
+        SCOPED_TRACE(trial);
+        quarn::detail::ScaledValue scaled;
+        double plain = 1.0;
+        long double log2 = 0.0L;
+        const int length = 1 + static_cast<int>(random() % 3000);
+        for (int i = 0; i < length; ++i) {
+            const double f = trial % 10 == 0 && i == length / 2 ? 0x1p-600 : factor(random);
+            scaled.Multiply(f);
+            plain *= f;
+            log2 += std::log2(static_cast<long double>(f));
+            if (plain >= 0x1p-1000) {
+                ASSERT_EQ(scaled.Value(), plain) << "factor " << i;
+            }
+        }
+        EXPECT_NEAR(scaled.Log10(), static_cast<double>(log2 * 0.30102999566398119521L), 1e-9);
+        if (log2 < -1076.0L || log2 > -1074.0L) {
+            EXPECT_EQ(scaled.Underflows(), log2 < -1075.0L);
+        }
+        if (log2 > -1022.0L) {
+            EXPECT_NEAR(scaled.Value(), static_cast<double>(std::exp2(log2)),
+                        1e-12 * static_cast<double>(std::exp2(log2)));
+        }
+    }
+    EXPECT_FALSE(quarn::detail::ScaledValue(0.0, 0).Underflows());
+    EXPECT_EQ(quarn::detail::ScaledValue(0.75, -1100).Value(), 0.0);
+    EXPECT_EQ(quarn::detail::ScaledValue(0.75, -1060).Value(), std::ldexp(0.75, -1060));
+}
+
+// A message shifted back into range keeps every cell's digits (it is its cells times a power of
+// two) and has a mean of about 1; one whose mean lies well within the band is left alone, and
+// so is a table of zeros.
+TEST(ScaledValueTest, ShiftingAMessageChangesNoDigitOfItsCells) {
+    std::mt19937 random(13);
+    const struct {
+        int power;
+        bool shifted;
+    } cases[] = {{-1060, true}, {-700, true}, {-200, true}, {-20, false},
+                 {0, false},    {20, false},  {200, true},  {900, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.power);
+        for (bool zeros : {false, true}) {
+            const std::int64_t count = zeros ? 3 : 1 + static_cast<std::int64_t>(random() % 40);
+            std::vector<double> cells = RandomCells(random, count, false);
+            for (double& cell : cells)
+                cell = zeros ? 0.0 : std::ldexp(0.25 + cell, c.power);
+            const std::vector<double> before = cells;
+            double mean = -1.0;
+            const int shift = quarn::detail::ShiftMessage(cells.data(), count, mean);
+            EXPECT_EQ(shift != 0, c.shifted && !zeros);
+            std::vector<double> expected = before;
+            for (double& cell : expected)
+                cell = std::ldexp(cell, shift);
+            EXPECT_TRUE(SameBits(expected, cells));
+            if (shift == 0) continue;
+            const double after =
+                std::accumulate(cells.begin(), cells.end(), 0.0) / static_cast<double>(count);
+            EXPECT_GE(after, 0.99);
+            EXPECT_LT(after, 2.01);
+        }
+    }
 }

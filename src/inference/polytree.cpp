@@ -9,6 +9,7 @@
 #include "model/node_definition.h"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <string>
 #include <vector>
@@ -70,6 +71,8 @@ private:
     // The preorder of one tree: record and the link to its upstream neighbour.
     std::vector<std::pair<int, int>> order, stack;
 };
+
+constexpr double kRescaleBelow = 0x1p-512;
 
 void Normalise(double* v, int n) {
     double sum = 0.0;
@@ -204,8 +207,20 @@ void Polytree::ComputeLambda(const Record& x) {
         const Link& link =
             links[static_cast<std::size_t>(childLinks[static_cast<std::size_t>(x.firstChild + c)])];
         const double* m = &lambdaMessage[link.at];
-        for (int i = 0; i < x.outcomes; ++i)
+        double top = 0.0;
+        for (int i = 0; i < x.outcomes; ++i) {
             l[i] *= m[i];
+            top = std::max(top, l[i]);
+        }
+        // The product over thousands of observed children would fall below the smallest
+        // double and leave every outcome at 0. Only ratios of lambda are ever read, so a power
+        // of two brings it back, exactly, once it nears the bottom of the range.
+        if (top > 0.0 && top < kRescaleBelow) {
+            int exponent = 0;
+            std::frexp(top, &exponent);
+            for (int i = 0; i < x.outcomes; ++i)
+                l[i] = std::ldexp(l[i], -exponent);
+        }
     }
 }
 

@@ -353,6 +353,12 @@ double ScaledValue::Log10() const {
     return std::log10(mantissa) + static_cast<double>(exponent) * 0.30102999566398119521;
 }
 
+double ScaledValue::Log() const {
+    if (mantissa == 0.0) return -HUGE_VAL;
+    const double log = std::log(mantissa);
+    return exponent == 0 ? log : log + static_cast<double>(exponent) * 0.69314718055994530942;
+}
+
 } // namespace quarn::detail
 
 bool QNL_clique::HasMember(int record) const {

@@ -240,6 +240,9 @@ public:
     bool Underflows() const { return mantissa > 0.0 && Value() == 0.0; }
     // log10 of the value (-infinity for 0).
     double Log10() const;
+    // The natural logarithm (-infinity for 0); within the range of a double, exactly the
+    // logarithm of the plain product.
+    double Log() const;
     double GetMantissa() const { return mantissa; }
     std::int64_t GetExponent() const { return exponent; }
 

@@ -13,11 +13,10 @@ bool FamilyMarginals::Propagate() {
     return true;
 }
 
-double FamilyMarginals::EvidenceProbability() const {
-    if (tree.GetNumberOfCliques() == 0) return 1.0;
+ScaledValue FamilyMarginals::EvidenceProbability() const {
+    if (tree.GetNumberOfCliques() == 0) return ScaledValue();
     const QNL_clique& first = tree.GetClique(0);
-    return ScaledValue(SumTable(first.potential.Cells(), first.potential.Size()), first.scale)
-        .Value();
+    return ScaledValue(SumTable(first.potential.Cells(), first.potential.Size()), first.scale);
 }
 
 bool FamilyMarginals::AddJoint(const std::vector<std::pair<int, int>>& members, double weight,

@@ -22,8 +22,9 @@ public:
 
     // Builds and propagates the tree; false when inference cannot be performed.
     bool Propagate();
-    // The probability of the component's evidence (1 for a tree without cliques).
-    double EvidenceProbability() const;
+    // The probability of the component's evidence (1 for a tree without cliques), kept apart
+    // from its power of two so that a long record's probability does not fall to 0.
+    ScaledValue EvidenceProbability() const;
     // The outcome the reduction fixed for a record, or -1.
     int GetObservedOutcome(int record) const { return view.GetObservedOutcome(record); }
     // Adds weight times the posterior joint of the members (record, step in the counts; in

@@ -180,9 +180,10 @@ private:
     int SetRecordEvidence(int record);
     int Offset(const LearnedTable& t, int ownOutcome) const;
     int Expect(int record, double weight);
-    int ExpectComponent(QNL_relevanceComponent* component, double weight, double& part);
+    int ExpectComponent(QNL_relevanceComponent* component, double weight,
+                        quarn::detail::ScaledValue& part);
     void GroupRecords();
-    bool UnheldEntries(double& p);
+    bool UnheldEntries(quarn::detail::ScaledValue& p);
     void Maximise(bool converged);
 
     const QNL_dataset& data;
@@ -305,10 +306,12 @@ int Run::Expect(int record, double weight) {
         if (t.updated) t.counts[static_cast<std::size_t>(Offset(t, -1))] += weight;
     }
     // A record that observes every node has the product of its table cells as probability.
-    double p = 1.0;
+    // A record of thousands of findings has a probability below the smallest double: its
+    // power of two is kept apart, for the logarithm.
+    quarn::detail::ScaledValue p;
     if (allObserved) {
         for (const LearnedTable& t : tables)
-            p *= t.table->Subscript(Offset(t, -1));
+            p.Multiply(t.table->Subscript(Offset(t, -1)));
     } else {
         // The components of the reduction give the probability of their evidence; observed
         // nodes that none holds give their table entry.
@@ -323,25 +326,30 @@ int Run::Expect(int record, double weight) {
                 const int h = component->GetRecord(r)->GetNodeHandle();
                 if (h >= 0) held[static_cast<std::size_t>(h)] = 1;
             }
-            double part = 1.0;
+            quarn::detail::ScaledValue part;
             if (int r = ExpectComponent(component, weight, part)) return r;
-            p *= part;
+            p.Multiply(part);
             components.Destroy(c);
         }
-        if (!UnheldEntries(p) && !network.CalcPropEvidence(p)) return -1;
+        if (!UnheldEntries(p)) {
+            double whole = 0.0;
+            if (!network.CalcPropEvidence(whole)) return -1;
+            p = quarn::detail::ScaledValue(whole, 0);
+        }
         for (const LearnedTable& t : tables)
             if (!t.updated)
                 return Fail("em: not all nodes are updated (deterministic relationships?)");
     }
-    if (!(p > 0.0)) return Fail("em: not all nodes are updated (deterministic relationships?)");
-    current += weight * std::log(p);
+    if (!(p.GetMantissa() > 0.0))
+        return Fail("em: not all nodes are updated (deterministic relationships?)");
+    current += weight * p.Log();
     return 0;
 }
 
 // Multiplies in the table entry of every observed node that no component holds; false when an
 // entry is not at hand (a node that is not a learned table, an implied observation, or a
 // parent without evidence), and the probability must be computed afresh.
-bool Run::UnheldEntries(double& p) {
+bool Run::UnheldEntries(quarn::detail::ScaledValue& p) {
     bool ok = true;
     for (int h = network.GetFirstNode(); h >= 0 && ok; h = network.GetNextNode(h)) {
         if (held[static_cast<std::size_t>(h)] || observed[static_cast<std::size_t>(h)] < 0)
@@ -350,14 +358,15 @@ bool Run::UnheldEntries(double& p) {
         ok = t != nullptr && network.GetNode(h)->GetValue()->HasEvidence();
         for (std::size_t i = 0; ok && i < t->parents.size(); ++i)
             ok = network.GetNode(t->parents[i])->GetValue()->HasEvidence();
-        if (ok) p *= t->table->Subscript(Offset(*t, -1));
+        if (ok) p.Multiply(t->table->Subscript(Offset(*t, -1)));
     }
     return ok;
 }
 
 // Expected counts of the tables in one component: a lone record reads its own table, the
 // others the clique of a join tree that holds their unobserved family.
-int Run::ExpectComponent(QNL_relevanceComponent* component, double weight, double& part) {
+int Run::ExpectComponent(QNL_relevanceComponent* component, double weight,
+                         quarn::detail::ScaledValue& part) {
     if (component->GetNumberOfRecords() == 1) {
         const QNL_relevanceNode* record = component->GetRecord(0);
         const QNL_Dmatrix* beliefs = record->GetTable();

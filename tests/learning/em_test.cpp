@@ -3,6 +3,7 @@
 #include "definitions/node_value.h"
 #include "learning/dataset.h"
 #include "learning/learning_data.h"
+#include "support/hidden_chain.h"
 #include "support/network_builder.h"
 #include "support/random_network.h"
 #include "support/sampled_data.h"
@@ -317,4 +318,49 @@ TEST_F(Em, DecisionsKeepTheirParents) {
         EXPECT_FALSE(net.IsRelated(first, second)) << withUtility;
     }
     QNL_errorHandler::Instance().Flush();
+}
+
+namespace {
+
+// Cancels the run at the first record of its second pass: the tables then hold one
+// maximisation from where they started.
+struct OnePass : QNL_emProgress {
+    int calls = 0;
+    bool Continue() override { return calls++ == 0; }
+};
+
+} // namespace
+
+// A record of thousands of findings has a probability below the smallest double; its
+// expected counts are still those of exact inference. With one record, one pass from the true
+// tables leaves the first hidden node's table at its posterior, which forward-backward gives.
+TEST(EmLongRecords, ARecordWhoseProbabilityUnderflowsIsLearnedFrom) {
+    for (int steps : {300, 1500}) {
+        SCOPED_TRACE(steps);
+        QNL_network net;
+        const quarn_test::ChainSpec spec = quarn_test::AlternatingChains(1, steps);
+        const quarn_test::ChainHandles h = quarn_test::BuildChains(net, spec);
+        ASSERT_EQ(net.ClearAllEvidence(), 0);
+        QNL_dataset data;
+        std::vector<QNL_datasetCell> record;
+        for (int t = 0; t < steps; ++t) {
+            const int observed = h.observed[0][static_cast<std::size_t>(t)];
+            ASSERT_TRUE(data.addIntVariable(net.GetNode(observed)->GetId(), nullptr, -1));
+            ASSERT_TRUE(data.setNodeHandle(t, observed));
+            record.push_back(QNL_IntCell(spec.finding(0, t)));
+        }
+        ASSERT_TRUE(data.addRecord(record));
+        const quarn_test::ChainPosterior oracle = quarn_test::ForwardBackward(spec);
+        EXPECT_EQ(steps > 1000, oracle.Evidence() == 0.0) << "the case no longer underflows";
+
+        QNL_emParams params;
+        params.RandomizeParameters = false;
+        OnePass progress;
+        QNL_em em(7);
+        ASSERT_EQ(em.Learn(data, net, params, &progress), 0);
+        const std::vector<double> first = Table(net, h.hidden[0][0]);
+        ASSERT_EQ(first.size(), 2u);
+        EXPECT_NEAR(first[0], oracle.hidden[0][0][0], 1e-9);
+        EXPECT_NEAR(first[1], oracle.hidden[0][0][1], 1e-9);
+    }
 }

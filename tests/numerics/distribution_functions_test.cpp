@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
+#include <vector>
 
 using namespace quarn::detail;
 
@@ -146,4 +149,180 @@ TEST(IntervalMass, BetaAndBinomialAgreeWithQuadratureAndSums) {
         }
     }
     EXPECT_EQ(BinomialIntervalMass(12.0, 0.3, 0.0, 12.0), 1.0);
+}
+
+namespace {
+
+// A distribution for the inversion tests: its log density, known up to a constant, in the
+// test's own terms, and the quantile under test.
+struct Inverted {
+    const char* name;
+    std::function<double(double)> logDensity;
+    std::function<double(double u, double lower, double upper)> quantile;
+    double lower, upper;
+    // Where the density is positive.
+    double support0, support1;
+};
+
+// P(lower <= X <= x) / P(lower <= X <= upper) by Simpson's rule on the density scaled to 1 at
+// its largest value over the range, which keeps a far tail's digits.
+double RenormalisedCdf(const Inverted& d, double x) {
+    const double from = std::max(d.lower, d.support0), to = std::min(d.upper, d.support1);
+    const int steps = 20000;
+    double peak = -INFINITY;
+    for (int i = 0; i <= steps; ++i)
+        peak = std::max(peak, d.logDensity(from + (to - from) * i / steps));
+    auto integral = [&](double top) {
+        const double h = (top - from) / steps;
+        long double sum = 0.0L;
+        for (int i = 0; i <= steps; ++i)
+            sum += (i == 0 || i == steps ? 1 : (i % 2 == 1 ? 4 : 2)) *
+                   static_cast<long double>(std::exp(d.logDensity(from + i * h) - peak));
+        return sum * h / 3.0L;
+    };
+    return static_cast<double>(integral(x) / integral(to));
+}
+
+} // namespace
+
+// The value each inversion gives for a share u is where the distribution renormalised within
+// the range reaches u, by quadrature of the density: across the mode, in either tail, and in
+// tails so far that the range's mass is below 1e-300.
+TEST(QuantileWithin, ContinuousInversionsAgreeWithQuadratureOfTheDensity) {
+    auto exponential = [](double rate, double lower, double upper) {
+        return Inverted{"Exponential",
+                        [=](double x) { return -rate * x; },
+                        [=](double u, double lo, double hi) {
+                            return ExponentialQuantileWithin(u, rate, lo, hi);
+                        },
+                        lower,
+                        upper,
+                        0.0,
+                        INFINITY};
+    };
+    auto weibull = [](double scale, double k, double lower, double upper) {
+        return Inverted{
+            "Weibull",
+            [=](double x) { return (k - 1.0) * std::log(x / scale) - std::pow(x / scale, k); },
+            [=](double u, double lo, double hi) {
+                return WeibullQuantileWithin(u, scale, k, lo, hi);
+            },
+            lower,
+            upper,
+            1e-12,
+            INFINITY};
+    };
+    auto triangular = [](double a, double m, double b, double lower, double upper) {
+        return Inverted{"Triangular",
+                        [=](double x) {
+                            const double f = x < m ? (x - a) / (m - a) : (b - x) / (b - m);
+                            return std::log(std::max(f, 0.0));
+                        },
+                        [=](double u, double lo, double hi) {
+                            return TriangularQuantileWithin(u, a, m, b, lo, hi);
+                        },
+                        lower,
+                        upper,
+                        a,
+                        b};
+    };
+    auto beta = [](double a, double b, double lower, double upper) {
+        return Inverted{
+            "Beta",
+            [=](double x) { return (a - 1.0) * std::log(x) + (b - 1.0) * std::log1p(-x); },
+            [=](double u, double lo, double hi) { return BetaQuantileWithin(u, a, b, lo, hi); },
+            lower,
+            upper,
+            0.0,
+            1.0};
+    };
+    const Inverted cases[] = {
+        exponential(2.0, 0.5, 3.0),
+        exponential(0.7, -1.0, 1.0),
+        exponential(1.0, 800.0, 802.0),
+        weibull(2.0, 1.5, 0.2, 1.0),
+        weibull(1.0, 0.8, 1.0, 4.0),
+        weibull(1.0, 3.0, 9.0, 9.5),
+        {"Uniform", [](double) { return 0.0; },
+         [](double u, double lo, double hi) { return UniformQuantileWithin(u, 3.0, -1.0, lo, hi); },
+         -5.0, 0.5, -1.0, 3.0},
+        triangular(0.0, 1.0, 4.0, 0.5, 2.0),
+        triangular(0.0, 1.0, 4.0, -1.0, 0.8),
+        triangular(0.0, 1.0, 4.0, 2.0, 9.0),
+        triangular(0.0, 0.0, 2.0, 0.5, 1.0),
+        triangular(0.0, 4.0, 4.0, 1.0, 3.0),
+        beta(2.0, 3.0, 0.1, 0.6),
+        beta(2.0, 3.0, 0.1, 0.9),
+        beta(2.0, 30.0, 0.5, 0.9),
+        beta(0.5, 2.0, 0.2, 3.0),
+        beta(40.0, 3.0, 0.0, 0.5),
+        beta(300.0, 2.0, 0.1, 0.6),
+        beta(3.0, 0.6, 0.95, 0.999),
+    };
+    for (const Inverted& d : cases) {
+        double last = -INFINITY;
+        for (double u : {1e-6, 0.01, 0.2, 0.5, 0.8, 0.99, 1.0 - 1e-6}) {
+            const double x = d.quantile(u, d.lower, d.upper);
+            const std::string label = std::string(d.name) + " [" + std::to_string(d.lower) + ", " +
+                                      std::to_string(d.upper) + "] at " + std::to_string(u);
+            ASSERT_TRUE(x >= d.lower && x <= d.upper) << label << ": " << x;
+            EXPECT_GT(x, last) << label;
+            last = x;
+            EXPECT_NEAR(RenormalisedCdf(d, x), u, 2e-7) << label << ": " << x;
+        }
+    }
+}
+
+// The least whole number at which the renormalised distribution function reaches u, against
+// the masses summed in long double, in the middle and far into either tail.
+TEST(QuantileWithin, BinomialIsTheLeastCountReachingTheShare) {
+    const double cases[][4] = {{10, 0.4, 2.5, 6},     {40, 0.03, 20, 40},   {7, 0.9, -3, 4},
+                               {1000, 0.5, 400, 450}, {200, 0.999, 0, 150}, {30, 0.5, -1, 40},
+                               {12, 0.2, 5, 5}};
+    for (const auto& [n, p, lower, upper] : cases) {
+        std::vector<long double> mass;
+        long double total = 0.0L;
+        const int first = static_cast<int>(std::max(std::ceil(lower), 0.0));
+        const int last = static_cast<int>(std::min(std::floor(upper), n));
+        for (int k = first; k <= last; ++k) {
+            mass.push_back(std::exp(std::lgamma(n + 1.0L) - std::lgamma(k + 1.0L) -
+                                    std::lgamma(n - k + 1.0L) +
+                                    k * std::log(static_cast<long double>(p)) +
+                                    (n - k) * std::log1p(-static_cast<long double>(p))));
+            total += mass.back();
+        }
+        for (double u : {1e-6, 0.01, 0.3, 0.5, 0.7, 0.99, 1.0 - 1e-6}) {
+            long double running = 0.0L;
+            int expected = last;
+            for (int k = first; k <= last; ++k) {
+                running += mass[static_cast<std::size_t>(k - first)];
+                if (running >= u * total) {
+                    expected = k;
+                    break;
+                }
+            }
+            EXPECT_EQ(BinomialQuantileWithin(u, n, p, lower, upper), expected)
+                << n << " " << p << " [" << lower << ", " << upper << "] at " << u;
+        }
+    }
+    EXPECT_EQ(BinomialQuantileWithin(0.5, 10, 0.0, 0, 3), 0.0);
+    EXPECT_EQ(BinomialQuantileWithin(0.5, 10, 1.0, 4, 10), 10.0);
+}
+
+// What no range or argument can answer is NaN, never a value outside the range.
+TEST(QuantileWithin, RefusesEmptyRangesAndArgumentsWithoutADistribution) {
+    for (double u : {0.0, 1.0, -0.5, double(NAN)})
+        EXPECT_TRUE(std::isnan(ExponentialQuantileWithin(u, 1.0, 0.0, 1.0))) << u;
+    EXPECT_TRUE(std::isnan(ExponentialQuantileWithin(0.5, -1.0, 0.0, 1.0)));
+    EXPECT_TRUE(std::isnan(ExponentialQuantileWithin(0.5, 1.0, -3.0, -1.0)));
+    EXPECT_TRUE(std::isnan(WeibullQuantileWithin(0.5, 1.0, 0.0, 0.0, 1.0)));
+    EXPECT_TRUE(std::isnan(UniformQuantileWithin(0.5, 0.0, 1.0, 2.0, 3.0)));
+    EXPECT_TRUE(std::isnan(UniformQuantileWithin(0.5, 1.0, 1.0, 0.0, 3.0)));
+    EXPECT_TRUE(std::isnan(TriangularQuantileWithin(0.5, 0.0, 5.0, 4.0, 0.0, 4.0)));
+    EXPECT_TRUE(std::isnan(TriangularQuantileWithin(0.5, 0.0, 1.0, 4.0, 5.0, 6.0)));
+    EXPECT_TRUE(std::isnan(BetaQuantileWithin(0.5, 2.0, 3.0, 1.5, 2.0)));
+    EXPECT_TRUE(std::isnan(BetaQuantileWithin(0.5, -2.0, 3.0, 0.0, 1.0)));
+    EXPECT_TRUE(std::isnan(BinomialQuantileWithin(0.5, 10.0, 0.3, 10.5, 20.0)));
+    EXPECT_TRUE(std::isnan(BinomialQuantileWithin(0.5, 10.0, 0.0, 1.0, 3.0)));
+    EXPECT_TRUE(std::isnan(BinomialQuantileWithin(0.5, 10.0, 1.5, 0.0, 3.0)));
 }

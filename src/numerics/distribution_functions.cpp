@@ -71,6 +71,41 @@ double FarTailDensity(double z, double alpha, double beta) {
     return mass > 0.0 ? top / mass : 0.0;
 }
 
+bool IsShare(double u) {
+    return u > 0.0 && u < 1.0;
+}
+
+// An interval's mass, and where a share u of it lies, read from the tails on whichever side
+// keeps their digits (both ends in the lower half, both in the upper half, or across the
+// middle): below is P(X below the interval) and atOrAbove its complement, upToEnd is P(X up
+// to the interval's end) and beyond its complement. The target is a value of the distribution
+// function, or, fromAbove, of its complement.
+struct ShareOfInterval {
+    double mass = 0.0;
+    double target = 0.0;
+    bool fromAbove = false;
+};
+
+ShareOfInterval Share(double u, double below, double atOrAbove, double upToEnd, double beyond) {
+    ShareOfInterval share;
+    if (upToEnd <= 0.5) {
+        share.mass = upToEnd - below;
+        share.target = below + u * share.mass;
+    } else if (atOrAbove <= 0.5) {
+        share.mass = atOrAbove - beyond;
+        share.target = atOrAbove - u * share.mass;
+        share.fromAbove = true;
+    } else {
+        share.mass = 1.0 - below - beyond;
+        share.target = below + u * share.mass;
+        if (share.target > 0.5) {
+            share.target = beyond + (1.0 - u) * share.mass;
+            share.fromAbove = true;
+        }
+    }
+    return share;
+}
+
 // P(X <= k) and P(X > k) for X ~ Binomial(n, p), k a whole number.
 void BinomialTails(double n, double p, double k, double& lower, double& upper) {
     if (k < 0.0) {
@@ -190,11 +225,7 @@ double BetaIntervalMass(double a, double b, double lower, double upper) {
     double aboveLower = 0.0, aboveUpper = 0.0;
     const double belowLower = RegularizedIncompleteBeta(a, b, lower, &aboveLower);
     const double belowUpper = RegularizedIncompleteBeta(a, b, upper, &aboveUpper);
-    // Whichever side of the interval keeps its digits: both ends in the lower half, both in
-    // the upper half, or across the middle.
-    if (belowUpper <= 0.5) return std::max(belowUpper - belowLower, 0.0);
-    if (aboveLower <= 0.5) return std::max(aboveLower - aboveUpper, 0.0);
-    return std::max(1.0 - belowLower - aboveUpper, 0.0);
+    return std::max(Share(0.0, belowLower, aboveLower, belowUpper, aboveUpper).mass, 0.0);
 }
 
 double BinomialIntervalMass(double n, double p, double lower, double upper) {
@@ -206,18 +237,8 @@ double BinomialIntervalMass(double n, double p, double lower, double upper) {
     double belowFirst = 0.0, fromFirst = 0.0, upToLast = 0.0, beyondLast = 0.0;
     BinomialTails(n, p, first - 1.0, belowFirst, fromFirst);
     BinomialTails(n, p, last, upToLast, beyondLast);
-    if (upToLast <= 0.5) return std::max(upToLast - belowFirst, 0.0);
-    if (fromFirst <= 0.5) return std::max(fromFirst - beyondLast, 0.0);
-    return std::max(1.0 - belowFirst - beyondLast, 0.0);
+    return std::max(Share(0.0, belowFirst, fromFirst, upToLast, beyondLast).mass, 0.0);
 }
-
-namespace {
-
-bool IsShare(double u) {
-    return u > 0.0 && u < 1.0;
-}
-
-} // namespace
 
 double ExponentialQuantileWithin(double u, double rate, double lower, double upper) {
     if (!IsShare(u) || !(rate > 0.0) || !std::isfinite(rate)) return kNaN;
@@ -289,25 +310,9 @@ double BetaQuantileWithin(double u, double a, double b, double lower, double upp
     double aboveFrom = 0.0, aboveTo = 0.0;
     const double belowFrom = RegularizedIncompleteBeta(a, b, from, &aboveFrom);
     const double belowTo = RegularizedIncompleteBeta(a, b, to, &aboveTo);
-    double mass = 0.0, target = 0.0;
-    bool nearOne = false;
-    if (belowTo <= 0.5) {
-        mass = belowTo - belowFrom;
-        target = belowFrom + u * mass;
-    } else if (aboveFrom <= 0.5) {
-        mass = aboveFrom - aboveTo;
-        target = aboveFrom - u * mass;
-        nearOne = true;
-    } else {
-        mass = 1.0 - belowFrom - aboveTo;
-        target = belowFrom + u * mass;
-        if (target > 0.5) {
-            target = aboveTo + (1.0 - u) * mass;
-            nearOne = true;
-        }
-    }
-    if (!(mass > 0.0)) return kNaN;
-    return std::min(std::max(SolveBeta(a, b, from, to, target, nearOne), from), to);
+    const ShareOfInterval share = Share(u, belowFrom, aboveFrom, belowTo, aboveTo);
+    if (!(share.mass > 0.0)) return kNaN;
+    return std::min(std::max(SolveBeta(a, b, from, to, share.target, share.fromAbove), from), to);
 }
 
 double BinomialQuantileWithin(double u, double n, double p, double lower, double upper) {
@@ -322,31 +327,15 @@ double BinomialQuantileWithin(double u, double n, double p, double lower, double
     double belowFirst = 0.0, fromFirst = 0.0, upToLast = 0.0, beyondLast = 0.0;
     BinomialTails(n, p, first - 1.0, belowFirst, fromFirst);
     BinomialTails(n, p, last, upToLast, beyondLast);
+    const ShareOfInterval share = Share(u, belowFirst, fromFirst, upToLast, beyondLast);
+    if (!(share.mass > 0.0)) return kNaN;
     // The least k at which P(X <= k) reaches the target, or P(X > k) falls to it.
-    double mass = 0.0, target = 0.0;
-    bool fromAbove = false;
-    if (upToLast <= 0.5) {
-        mass = upToLast - belowFirst;
-        target = belowFirst + u * mass;
-    } else if (fromFirst <= 0.5) {
-        mass = fromFirst - beyondLast;
-        target = fromFirst - u * mass;
-        fromAbove = true;
-    } else {
-        mass = 1.0 - belowFirst - beyondLast;
-        target = belowFirst + u * mass;
-        if (target > 0.5) {
-            target = beyondLast + (1.0 - u) * mass;
-            fromAbove = true;
-        }
-    }
-    if (!(mass > 0.0)) return kNaN;
     double lo = first, hi = last;
     while (lo < hi) {
         const double k = std::floor(0.5 * (lo + hi));
         double atMost = 0.0, beyond = 0.0;
         BinomialTails(n, p, k, atMost, beyond);
-        if (fromAbove ? beyond <= target : atMost >= target)
+        if (share.fromAbove ? beyond <= share.target : atMost >= share.target)
             hi = k;
         else
             lo = k + 1.0;

@@ -777,18 +777,21 @@ std::vector<Expected> RandomPolytree(HybridAccuracy& t, std::mt19937& rng) {
 // deviation. The messages, 250 points each whatever the number of samples, carry the error,
 // so a modest number of samples tells as much as a large one. By default the first three
 // trees run, and two on which the messages once left a node 2.6 and 1.5 sd off.
-// QUARN_HYBRID_ACCURACY_POLYTREES=n runs the first n instead, and with _SAMPLES and _SEEDS
-// prints the worst error of each run.
+// QUARN_HYBRID_ACCURACY_POLYTREES=n runs the first n instead (from tree k with
+// QUARN_HYBRID_ACCURACY_FIRST_POLYTREE=k, to measure on trees no test was tuned on), and with
+// _SAMPLES and _SEEDS prints the worst error of each run.
 TEST_F(HybridAccuracy, MessagePassingAnswersPolytreesObservedAtLeaves) {
     const char* wideTrees = std::getenv("QUARN_HYBRID_ACCURACY_POLYTREES");
+    const char* firstTree = std::getenv("QUARN_HYBRID_ACCURACY_FIRST_POLYTREE");
     const char* wideSamples = std::getenv("QUARN_HYBRID_ACCURACY_SAMPLES");
     const char* wideSeeds = std::getenv("QUARN_HYBRID_ACCURACY_SEEDS");
     const bool wide = wideTrees != nullptr || wideSamples != nullptr || wideSeeds != nullptr;
     std::vector<int> trees = {0, 1, 2, 10, 213};
     if (wideTrees != nullptr) {
+        const int first = firstTree != nullptr ? std::max(0, std::atoi(firstTree)) : 0;
         trees.resize(static_cast<std::size_t>(std::max(1, std::atoi(wideTrees))));
         for (std::size_t i = 0; i < trees.size(); ++i)
-            trees[i] = static_cast<int>(i);
+            trees[i] = first + static_cast<int>(i);
     }
     const int samples = wideSamples != nullptr ? std::max(1, std::atoi(wideSamples)) : 2000;
     const int seeds = wideSeeds != nullptr ? std::max(1, std::atoi(wideSeeds)) : 1;

@@ -369,6 +369,20 @@ TEST_F(HybridAccuracy, EveryAlgorithmAgreesWithTheClosedForm) {
              const Truncated n(0.0, 1.0, -0.5, 0.5);
              return std::vector<Expected>{{x, n.mean, n.sd}};
          }},
+        // The same range above evidence: message passing holds the parent to it as well.
+        {"equation child out of its range, observed below",
+         {kImportance, kWeighting, kMessages},
+         [](HybridAccuracy& t) {
+             const int x = t.Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -10.0, 10.0);
+             const int y = t.Continuous(QNL_TYPE_HEQUATION, "Y", "2*X", -1.0, 1.0);
+             const int z = t.Continuous(QNL_TYPE_DISTRIBUTION, "Z", "Normal(Y, 1)", -20.0, 20.0);
+             EXPECT_EQ(t.net.AddArc(x, y), 0);
+             EXPECT_EQ(t.net.AddArc(y, z), 0);
+             EXPECT_EQ(t.Value(z)->SetEvidence(0.8), 0);
+             return std::vector<Expected>{Quadrature(
+                 [](double v) { return std::fabs(v) <= 0.5 ? Pdf(v) * Pdf(0.8 - 2.0 * v) : 0.0; },
+                 x)};
+         }},
         // Evidence seven links from the root: the messages must cross the whole chain.
         {"long chain with leaf evidence",
          {kImportance, kWeighting, kMessages},

@@ -153,31 +153,56 @@ TEST(IntervalMass, BetaAndBinomialAgreeWithQuadratureAndSums) {
 
 namespace {
 
-// A distribution for the inversion tests: its log density, known up to a constant, in the
-// test's own terms, and the quantile under test.
-struct Inverted {
+// A distribution cut to a range for the inversion tests: its log density up to a constant,
+// written here from the textbook formulas, and the inversion under test.
+struct Cut {
     const char* name;
-    std::function<double(double)> logDensity;
-    std::function<double(double u, double lower, double upper)> quantile;
+    double a, b, c;
     double lower, upper;
-    // Where the density is positive.
-    double support0, support1;
+
+    // The five names differ in their first letter.
+    bool Is(const char* other) const { return name[0] == other[0]; }
+    double LogDensity(double x) const {
+        if (Is("Exponential")) return -a * x;
+        if (Is("Weibull")) return (b - 1.0) * std::log(x / a) - std::pow(x / a, b);
+        if (Is("Triangular")) return std::log(std::max(x < b ? (x - a) / (b - a) : (c - x) / (c - b), 0.0));
+        if (Is("Beta")) return (a - 1.0) * std::log(x) + (b - 1.0) * std::log1p(-x);
+        return 0.0;
+    }
+    double Quantile(double u) const {
+        if (Is("Exponential")) return ExponentialQuantileWithin(u, a, lower, upper);
+        if (Is("Weibull")) return WeibullQuantileWithin(u, a, b, lower, upper);
+        if (Is("Triangular")) return TriangularQuantileWithin(u, a, b, c, lower, upper);
+        if (Is("Beta")) return BetaQuantileWithin(u, a, b, lower, upper);
+        return UniformQuantileWithin(u, a, b, lower, upper);
+    }
+    // Where the density is positive within the range.
+    double From() const {
+        if (Is("Triangular")) return std::max(lower, a);
+        if (Is("Uniform")) return std::max(lower, std::min(a, b));
+        return std::max(lower, Is("Weibull") ? 1e-12 : 0.0);
+    }
+    double To() const {
+        if (Is("Triangular")) return std::min(upper, c);
+        if (Is("Uniform")) return std::min(upper, std::max(a, b));
+        return std::min(upper, Is("Beta") ? 1.0 : INFINITY);
+    }
 };
 
 // P(lower <= X <= x) / P(lower <= X <= upper) by Simpson's rule on the density scaled to 1 at
 // its largest value over the range, which keeps a far tail's digits.
-double RenormalisedCdf(const Inverted& d, double x) {
-    const double from = std::max(d.lower, d.support0), to = std::min(d.upper, d.support1);
+double RenormalisedCdf(const Cut& d, double x) {
+    const double from = d.From(), to = d.To();
     const int steps = 20000;
     double peak = -INFINITY;
     for (int i = 0; i <= steps; ++i)
-        peak = std::max(peak, d.logDensity(from + (to - from) * i / steps));
+        peak = std::max(peak, d.LogDensity(from + (to - from) * i / steps));
     auto integral = [&](double top) {
         const double h = (top - from) / steps;
         long double sum = 0.0L;
         for (int i = 0; i <= steps; ++i)
             sum += (i == 0 || i == steps ? 1 : (i % 2 == 1 ? 4 : 2)) *
-                   static_cast<long double>(std::exp(d.logDensity(from + i * h) - peak));
+                   static_cast<long double>(std::exp(d.LogDensity(from + i * h) - peak));
         return sum * h / 3.0L;
     };
     return static_cast<double>(integral(x) / integral(to));
@@ -189,80 +214,24 @@ double RenormalisedCdf(const Inverted& d, double x) {
 // the range reaches u, by quadrature of the density: across the mode, in either tail, and in
 // tails so far that the range's mass is below 1e-300.
 TEST(QuantileWithin, ContinuousInversionsAgreeWithQuadratureOfTheDensity) {
-    auto exponential = [](double rate, double lower, double upper) {
-        return Inverted{"Exponential",
-                        [=](double x) { return -rate * x; },
-                        [=](double u, double lo, double hi) {
-                            return ExponentialQuantileWithin(u, rate, lo, hi);
-                        },
-                        lower,
-                        upper,
-                        0.0,
-                        INFINITY};
+    // clang-format off
+    const Cut cases[] = {
+        {"Exponential", 2, 0, 0, 0.5, 3},       {"Exponential", 0.7, 0, 0, -1, 1},
+        {"Exponential", 1, 0, 0, 800, 802},     {"Weibull", 2, 1.5, 0, 0.2, 1},
+        {"Weibull", 1, 0.8, 0, 1, 4},           {"Weibull", 1, 3, 0, 9, 9.5},
+        {"Uniform", 3, -1, 0, -5, 0.5},         {"Triangular", 0, 1, 4, 0.5, 2},
+        {"Triangular", 0, 1, 4, -1, 0.8},       {"Triangular", 0, 1, 4, 2, 9},
+        {"Triangular", 0, 0, 2, 0.5, 1},        {"Triangular", 0, 4, 4, 1, 3},
+        {"Beta", 2, 3, 0, 0.1, 0.6},            {"Beta", 2, 3, 0, 0.1, 0.9},
+        {"Beta", 2, 30, 0, 0.5, 0.9},           {"Beta", 0.5, 2, 0, 0.2, 3},
+        {"Beta", 40, 3, 0, 0, 0.5},             {"Beta", 300, 2, 0, 0.1, 0.6},
+        {"Beta", 3, 0.6, 0, 0.95, 0.999},
     };
-    auto weibull = [](double scale, double k, double lower, double upper) {
-        return Inverted{
-            "Weibull",
-            [=](double x) { return (k - 1.0) * std::log(x / scale) - std::pow(x / scale, k); },
-            [=](double u, double lo, double hi) {
-                return WeibullQuantileWithin(u, scale, k, lo, hi);
-            },
-            lower,
-            upper,
-            1e-12,
-            INFINITY};
-    };
-    auto triangular = [](double a, double m, double b, double lower, double upper) {
-        return Inverted{"Triangular",
-                        [=](double x) {
-                            const double f = x < m ? (x - a) / (m - a) : (b - x) / (b - m);
-                            return std::log(std::max(f, 0.0));
-                        },
-                        [=](double u, double lo, double hi) {
-                            return TriangularQuantileWithin(u, a, m, b, lo, hi);
-                        },
-                        lower,
-                        upper,
-                        a,
-                        b};
-    };
-    auto beta = [](double a, double b, double lower, double upper) {
-        return Inverted{
-            "Beta",
-            [=](double x) { return (a - 1.0) * std::log(x) + (b - 1.0) * std::log1p(-x); },
-            [=](double u, double lo, double hi) { return BetaQuantileWithin(u, a, b, lo, hi); },
-            lower,
-            upper,
-            0.0,
-            1.0};
-    };
-    const Inverted cases[] = {
-        exponential(2.0, 0.5, 3.0),
-        exponential(0.7, -1.0, 1.0),
-        exponential(1.0, 800.0, 802.0),
-        weibull(2.0, 1.5, 0.2, 1.0),
-        weibull(1.0, 0.8, 1.0, 4.0),
-        weibull(1.0, 3.0, 9.0, 9.5),
-        {"Uniform", [](double) { return 0.0; },
-         [](double u, double lo, double hi) { return UniformQuantileWithin(u, 3.0, -1.0, lo, hi); },
-         -5.0, 0.5, -1.0, 3.0},
-        triangular(0.0, 1.0, 4.0, 0.5, 2.0),
-        triangular(0.0, 1.0, 4.0, -1.0, 0.8),
-        triangular(0.0, 1.0, 4.0, 2.0, 9.0),
-        triangular(0.0, 0.0, 2.0, 0.5, 1.0),
-        triangular(0.0, 4.0, 4.0, 1.0, 3.0),
-        beta(2.0, 3.0, 0.1, 0.6),
-        beta(2.0, 3.0, 0.1, 0.9),
-        beta(2.0, 30.0, 0.5, 0.9),
-        beta(0.5, 2.0, 0.2, 3.0),
-        beta(40.0, 3.0, 0.0, 0.5),
-        beta(300.0, 2.0, 0.1, 0.6),
-        beta(3.0, 0.6, 0.95, 0.999),
-    };
-    for (const Inverted& d : cases) {
+    // clang-format on
+    for (const Cut& d : cases) {
         double last = -INFINITY;
         for (double u : {1e-6, 0.01, 0.2, 0.5, 0.8, 0.99, 1.0 - 1e-6}) {
-            const double x = d.quantile(u, d.lower, d.upper);
+            const double x = d.Quantile(u);
             const std::string label = std::string(d.name) + " [" + std::to_string(d.lower) + ", " +
                                       std::to_string(d.upper) + "] at " + std::to_string(u);
             ASSERT_TRUE(x >= d.lower && x <= d.upper) << label << ": " << x;

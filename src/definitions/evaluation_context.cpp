@@ -162,15 +162,14 @@ int QNL_namedExpressions::DrawWithin(double lower, double upper, double* out) {
     const QNL_exprFunctionCall* call = RootCall(main.get());
     if (out == nullptr || call == nullptr || call->GetFunction().drawWithin == nullptr)
         return NOT_SUPPORTED;
-    QNL_argumentBlock block;
-    block.count = call->GetArgumentCount();
-    for (int i = 0; i < block.count; ++i)
-        block.values[i] = EvaluateSigned(call->GetArgument(i));
+    arguments.count = call->GetArgumentCount();
+    for (int i = 0; i < arguments.count; ++i)
+        arguments.values[i] = EvaluateSigned(call->GetArgument(i));
     // The call draws X; the node's value is sign * X, whose range mirrors into X's.
     const double sign = main->GetSign();
     double drawn = 0.0;
     const int result = call->GetFunction().drawWithin(sign > 0 ? lower : -upper,
-                                                      sign > 0 ? upper : -lower, block, drawn);
+                                                      sign > 0 ? upper : -lower, arguments, drawn);
     if (result > 0) return NOT_SUPPORTED;
     if (result < 0) return -2;
     *out = sign * drawn;

@@ -123,6 +123,8 @@ private:
     std::string text;
     std::unique_ptr<QNL_exprNode> main;
     std::map<std::string, std::unique_ptr<QNL_exprNode>> named;
+    // The call's arguments for a draw within a range, kept so that a draw clears no block.
+    QNL_argumentBlock arguments;
 };
 
 // The holder of DCHILDHPARENT nodes: one expression per outcome over the continuous parents,

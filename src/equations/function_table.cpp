@@ -366,6 +366,10 @@ double WithinNormal(double x, double lower, double upper, const Args& a) {
     const double density = DensityNormal(x, a);
     const double mu = a.values[0], s = a.values[1];
     if (!(s > 0.0) || !std::isfinite(s) || !std::isfinite(mu)) return density;
+    // Both ends 9 sd or more away: the mass is exactly 1, found without a division.
+    const double below = mu - lower, above = upper - mu, reach = 81.0 * s * s;
+    if (below >= 0.0 && above >= 0.0 && below * below >= reach && above * above >= reach)
+        return density;
     const double alpha = (lower - mu) / s, beta = (upper - mu) / s;
     const double mass = NormalIntervalMass(alpha, beta);
     if (mass >= kSmallMass) return density / mass;

@@ -295,7 +295,7 @@ double QNL_hybridMessages::DrawFromProduct(int h, QNL_evaluationContext* holder,
     if (!Void(lambda)) {
         ProductMixture(holder, Interval(*lambda).GetMixture(), product, 1e-6);
         const double mass = product.MassWithin(low, high);
-        if (mass > 0.0 && std::isfinite(mass) && product.DrawWithin(low, high, value)) {
+        if (mass > 0.0 && std::isfinite(mass) && product.DrawWithin(low, high, mass, value)) {
             x.SetValue(value);
             return product.Density(value) / mass;
         }
@@ -804,7 +804,7 @@ double QNL_hybridMessages::DrawWeighted(int h) {
         if (!continuous.DrawInside(holder)) return 0.0;
         x.GetValue(v);
     } else {
-        if (!mixture->DrawWithin(low, high, v)) return 0.0;
+        if (!mixture->DrawWithin(low, high, mass, v)) return 0.0;
         x.SetValue(v);
     }
     const double prior = continuous.WeightOf(holder, v);

@@ -266,7 +266,12 @@ double QNL_gaussianMixture::Draw() const {
 
 namespace {
 
+// The share of a component within [lower, upper]: exactly 1 where both ends lie 9 sd or more
+// away, as the interval's mass is, found there without a square root or a division.
 double ComponentWithin(const QNL_gaussianMixture::Component& c, double lower, double upper) {
+    const double below = c.mean - lower, above = upper - c.mean, reach = 81.0 * c.variance;
+    if (below >= 0.0 && above >= 0.0 && below * below >= reach && above * above >= reach)
+        return 1.0;
     const double sd = std::sqrt(c.variance);
     return quarn::detail::NormalIntervalMass((lower - c.mean) / sd, (upper - c.mean) / sd);
 }
@@ -281,20 +286,14 @@ double QNL_gaussianMixture::MassWithin(double lower, double upper) const {
     return mass;
 }
 
-bool QNL_gaussianMixture::DrawWithin(double lower, double upper, double& out) const {
-    if (count < 1) return false;
-    double mass = 0.0;
-    bool whole = true;
-    for (const Component& c : components) {
-        if (!Counted(c)) continue;
-        const double share = ComponentWithin(c, lower, upper);
-        whole = whole && share == 1.0;
-        mass += c.weight * share;
-    }
-    if (!(mass > 0.0) || !std::isfinite(mass)) return false;
-    if (whole) {
+bool QNL_gaussianMixture::DrawWithin(double lower, double upper, double mass, double& out) const {
+    if (count < 1 || !(mass > 0.0) || !std::isfinite(mass)) return false;
+    // Shares of 1 leave the sum as Mass() has it. A draw of the whole that falls inside is
+    // one of the renormalised density; one outside (of a component cut by less than the
+    // sum's rounding) is drawn again within the interval, which keeps it exact.
+    if (mass == Mass()) {
         out = Draw();
-        return true;
+        if (out >= lower && out <= upper) return true;
     }
     const double target = ShiftedUniform(1e-7) * mass;
     double running = 0.0;
@@ -308,7 +307,8 @@ bool QNL_gaussianMixture::DrawWithin(double lower, double upper, double& out) co
         if (target <= running) break;
     }
     return chosen != nullptr && TruncatedNormalDraw(QNL_randomMixtures(), chosen->mean,
-                                                    std::sqrt(chosen->variance), lower, upper, out);
+                                                    std::sqrt(chosen->variance), lower, upper,
+                                                    out);
 }
 
 double QNL_gaussianMixture::DrawProduct(const std::vector<const QNL_gaussianMixture*>& mixtures,

@@ -144,7 +144,7 @@ TEST(GaussianMixture, DrawsWithinAnIntervalFollowTheDensityRenormalisedThere) {
         double sum = 0.0, under = 0.0;
         for (int i = 0; i < n; ++i) {
             double x = NAN;
-            ASSERT_TRUE(m.DrawWithin(c.lower, c.upper, x)) << k;
+            ASSERT_TRUE(m.DrawWithin(c.lower, c.upper, m.MassWithin(c.lower, c.upper), x)) << k;
             ASSERT_TRUE(x >= c.lower && x <= c.upper) << k << ": " << x;
             sum += x;
             if (x <= middle) under += 1.0;
@@ -159,11 +159,12 @@ TEST(GaussianMixture, DrawsWithinAnIntervalFollowTheDensityRenormalisedThere) {
         const double plain = whole.Draw();
         QNL_randomMixtures().Seed(100 + i);
         double x = NAN;
-        ASSERT_TRUE(whole.DrawWithin(-100.0, 100.0, x));
+        ASSERT_TRUE(whole.DrawWithin(-100.0, 100.0, whole.Mass(), x));
         EXPECT_EQ(x, plain);
     }
     double x = 0.0;
-    EXPECT_FALSE(Mixture({{1.0, 2.5, 0.0}}).DrawWithin(0.0, 5.0, x));
+    const QNL_gaussianMixture point = Mixture({{1.0, 2.5, 0.0}});
+    EXPECT_FALSE(point.DrawWithin(0.0, 5.0, point.MassWithin(0.0, 5.0), x));
     EXPECT_EQ(Mixture({{1.0, 0.0, 1.0}}).MassWithin(3.0, 3.0), 0.0);
 }
 

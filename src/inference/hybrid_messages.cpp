@@ -302,7 +302,7 @@ double QNL_hybridMessages::DrawFromProduct(int h, QNL_evaluationContext* holder,
     }
     if (!bounded.DrawInside(holder)) return 0.0;
     x.GetValue(value);
-    return bounded.WeightOf(holder, value);
+    return bounded.DensityWithin(holder, value);
 }
 
 // The weight, for one joint draw of the node's other parents, of what the node's side of
@@ -346,7 +346,7 @@ double QNL_hybridMessages::DrawTimesLambda(int h, QNL_evaluationContext* holder,
     const double q = DrawFromProduct(h, holder, lambda);
     x.GetValue(value);
     if (!(q > 0.0) || !bounded.Inside(value)) return 0.0;
-    return Clean(bounded.WeightOf(holder, value) / q * lambda->Density(value));
+    return Clean(bounded.DensityWithin(holder, value) / q * lambda->Density(value));
 }
 
 // What the message to child k is drawn against: the node's definition alone (DEFINITION),
@@ -807,7 +807,7 @@ double QNL_hybridMessages::DrawWeighted(int h) {
         if (!mixture->DrawWithin(low, high, mass, v)) return 0.0;
         x.SetValue(v);
     }
-    const double prior = continuous.WeightOf(holder, v);
+    const double prior = continuous.DensityWithin(holder, v);
     const double q = (1.0 - DEFENSIVE_SHARE) * mixture->Density(v) / mass + DEFENSIVE_SHARE * prior;
     return q > 0.0 ? prior / q : 0.0;
 }

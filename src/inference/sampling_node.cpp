@@ -206,9 +206,7 @@ double QNL_continuousSamplingNode::WeightOf(QNL_evaluationContext* holder, doubl
         double evaluated = 0.0;
         return holder->Evaluate(&evaluated) == 0 && Matches(evaluated, v) ? 1.0 : 0.0;
     }
-    // The unsupported answer -52.0 (and anything else below 0) is no density.
-    const double density = holder->GetDensityWithin(v, lower, upper);
-    return density > 0.0 && std::isfinite(density) ? density : 0.0;
+    return DensityWithin(holder, v);
 }
 
 double QNL_continuousSamplingNode::FixedWeight() {

@@ -3,6 +3,7 @@
 #include "definitions/evaluation_context.h"
 #include "numerics/gaussian_mixture.h"
 
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -206,6 +207,12 @@ public:
     // The weight of the value under a holder of this node: for an equation 1 or 0, else its
     // density renormalised within the node's range, as the node's draws are.
     double WeightOf(QNL_evaluationContext* holder, double value) const;
+    // The same for a holder that is no equation: its density renormalised within the range.
+    double DensityWithin(QNL_evaluationContext* holder, double x) const {
+        // The unsupported answer -52.0 (and anything else below 0) is no density.
+        const double density = holder->GetDensityWithin(x, lower, upper);
+        return density > 0.0 && std::isfinite(density) ? density : 0.0;
+    }
     // Draws the current value from a holder of this node that is no equation, renormalised
     // within the bounds; false when no value inside them was found.
     bool DrawInside(QNL_evaluationContext* holder);

@@ -268,7 +268,8 @@ namespace {
 
 // The share of a component within [lower, upper]: exactly 1 where both ends lie 9 sd or more
 // away, as the interval's mass is, found there without a square root or a division.
-double ComponentWithin(const QNL_gaussianMixture::Component& c, double lower, double upper) {
+inline double ComponentWithin(const QNL_gaussianMixture::Component& c, double lower,
+                              double upper) {
     const double below = c.mean - lower, above = upper - c.mean, reach = 81.0 * c.variance;
     if (below >= 0.0 && above >= 0.0 && below * below >= reach && above * above >= reach)
         return 1.0;

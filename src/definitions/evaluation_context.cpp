@@ -2,11 +2,9 @@
 
 #include "equations/expr_parser.h"
 #include "numerics/random.h"
-#include "numerics/truncated_normal.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <new>
 
 namespace {
@@ -162,25 +160,18 @@ int QNL_namedExpressions::DrawValue(double* out) {
 
 int QNL_namedExpressions::DrawWithin(double lower, double upper, double* out) {
     const QNL_exprFunctionCall* call = RootCall(main.get());
-    if (out == nullptr || call == nullptr || std::strcmp(call->GetFunction().name, "Normal") != 0 ||
-        call->GetArgumentCount() != 2)
+    if (out == nullptr || call == nullptr || call->GetFunction().drawWithin == nullptr)
         return NOT_SUPPORTED;
-    const double mean = EvaluateSigned(call->GetArgument(0));
-    const double sd = EvaluateSigned(call->GetArgument(1));
-    // A standard deviation the density refuses is left to the plain draw, as it always was.
-    if (!(sd > 0.0) || !std::isfinite(sd) || !std::isfinite(mean)) return NOT_SUPPORTED;
-    // A range that no draw can leave (a normal draw stops at 6.45 sd) costs nothing to
-    // keep: the plain draw is cheaper than the inversion.
+    arguments.count = call->GetArgumentCount();
+    for (int i = 0; i < arguments.count; ++i)
+        arguments.values[i] = EvaluateSigned(call->GetArgument(i));
+    // The call draws X; the node's value is sign * X, whose range mirrors into X's.
     const double sign = main->GetSign();
-    const double reach = 6.5 * sd;
-    if (lower <= sign * mean - reach && upper >= sign * mean + reach) {
-        *out = sign * NormalDraw(mean, sd);
-        return 0;
-    }
     double drawn = 0.0;
-    if (!TruncatedNormalDraw(QNL_randomUniform(), mean, sd, sign > 0 ? lower : -upper,
-                             sign > 0 ? upper : -lower, drawn))
-        return -2;
+    const int result = call->GetFunction().drawWithin(sign > 0 ? lower : -upper,
+                                                      sign > 0 ? upper : -lower, arguments, drawn);
+    if (result > 0) return NOT_SUPPORTED;
+    if (result < 0) return -2;
     *out = sign * drawn;
     return 0;
 }

@@ -88,8 +88,9 @@ public:
     // The call's moments, or the equation's value with variance 0.
     int GetMoments(double& mean, double& variance) override;
     int DrawValue(double* out) override;
-    // A Normal call is drawn within the range: plainly where no draw can leave it, else by
-    // inverting its truncation; -2 when the range holds no mass a double can represent.
+    // A distribution call is drawn within the range by inverting its distribution function
+    // (plainly where no draw can leave the range); -2 when the range holds no mass a double
+    // can represent.
     int DrawWithin(double lower, double upper, double* out) override;
     // The call's normalised density; -52.0 for a deterministic equation.
     double GetDensity(double x) override;
@@ -122,6 +123,8 @@ private:
     std::string text;
     std::unique_ptr<QNL_exprNode> main;
     std::map<std::string, std::unique_ptr<QNL_exprNode>> named;
+    // The call's arguments for a draw within a range, kept so that a draw clears no block.
+    QNL_argumentBlock arguments;
 };
 
 // The holder of DCHILDHPARENT nodes: one expression per outcome over the continuous parents,

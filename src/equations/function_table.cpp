@@ -2,6 +2,7 @@
 
 #include "numerics/distribution_functions.h"
 #include "numerics/random.h"
+#include "numerics/truncated_normal.h"
 
 #include <cmath>
 #include <cstring>
@@ -365,6 +366,10 @@ double WithinNormal(double x, double lower, double upper, const Args& a) {
     const double density = DensityNormal(x, a);
     const double mu = a.values[0], s = a.values[1];
     if (!(s > 0.0) || !std::isfinite(s) || !std::isfinite(mu)) return density;
+    // Both ends 9 sd or more away: the mass is exactly 1, found without a division.
+    const double below = mu - lower, above = upper - mu, reach = 81.0 * s * s;
+    if (below >= 0.0 && above >= 0.0 && below * below >= reach && above * above >= reach)
+        return density;
     const double alpha = (lower - mu) / s, beta = (upper - mu) / s;
     const double mass = NormalIntervalMass(alpha, beta);
     if (mass >= kSmallMass) return density / mass;
@@ -425,6 +430,130 @@ double WithinWeibull(double x, double lower, double upper, const Args& a) {
     if (!(x >= from) || !(span > 0.0)) return 0.0;
     const double t = x / scale;
     return k / scale * std::pow(t, k - 1.0) * std::exp(-(std::pow(t, k) - start)) / span;
+}
+
+// ---- distributions: draws renormalised within a range ----
+// Drawn by inverting the distribution function on one uniform number, so no draw is lost and
+// none costs more however small a share the range keeps. A range that no plain draw can leave
+// keeps the plain draw and its stream: a normal draw stops at 6.45 sd, and -log of the 30-bit
+// uniform behind the Exponential and Weibull draws at 30 ln 2.
+
+constexpr int kPlainOnly = 1;
+constexpr int kNoMass = -2;
+constexpr double kNormalReach = 6.5;
+constexpr double kPositiveReach = 30.0 * 0.6931471805599453;
+
+double OpenUniform() {
+    return OpenDraw(QNL_randomUniform());
+}
+
+int Inverted(double x, double& out) {
+    if (std::isnan(x)) return kNoMass;
+    out = x;
+    return 0;
+}
+
+int WithinDrawBernoulli(double lower, double upper, const Args& a, double& out) {
+    const double p = a.values[0];
+    const bool zero = lower <= 0.0 && upper >= 0.0, one = lower <= 1.0 && upper >= 1.0;
+    if (zero && one) {
+        out = DrawBernoulli(a);
+        return 0;
+    }
+    // As the plain draw reads the chance: 1 has none at p <= 0 (or NaN), 0 none at p >= 1.
+    if (zero && !(p >= 1.0)) return Inverted(0.0, out);
+    if (one && p > 0.0) return Inverted(1.0, out);
+    return kNoMass;
+}
+
+int WithinDrawBeta(double lower, double upper, const Args& args, double& out) {
+    const double a = args.values[0], b = args.values[1];
+    if (!(a > 0.0) || !(b > 0.0) || !std::isfinite(a) || !std::isfinite(b)) return kPlainOnly;
+    if (lower <= 0.0 && upper >= 1.0) {
+        out = DrawBeta(args);
+        return 0;
+    }
+    return Inverted(BetaQuantileWithin(OpenUniform(), a, b, lower, upper), out);
+}
+
+int WithinDrawBinomial(double lower, double upper, const Args& a, double& out) {
+    const double n = BinomialTrials(a.values[0]), p = BinomialChance(a.values[1]);
+    if (std::isnan(p) || !std::isfinite(n)) return kPlainOnly;
+    if (lower <= 0.0 && upper >= n) {
+        out = DrawBinomial(a);
+        return 0;
+    }
+    return Inverted(BinomialQuantileWithin(OpenUniform(), n, p, lower, upper), out);
+}
+
+int WithinDrawExponential(double lower, double upper, const Args& a, double& out) {
+    const double rate = a.values[0];
+    if (!(rate > 0.0) || !std::isfinite(rate)) return kPlainOnly;
+    if (lower <= 0.0 && upper >= kPositiveReach / rate) {
+        out = DrawExponential(a);
+        return 0;
+    }
+    return Inverted(ExponentialQuantileWithin(OpenUniform(), rate, lower, upper), out);
+}
+
+// Inverted in the logarithm, through the normal's tails.
+int WithinDrawLognormal(double lower, double upper, const Args& a, double& out) {
+    const double mu = a.values[0], s = a.values[1];
+    if (!(s > 0.0) || !std::isfinite(s) || !std::isfinite(mu)) return kPlainOnly;
+    if (!(upper > 0.0)) return kNoMass;
+    const double infinity = std::numeric_limits<double>::infinity();
+    const double from = lower > 0.0 ? std::log(lower) : -infinity, to = std::log(upper);
+    if (from <= mu - kNormalReach * s && to >= mu + kNormalReach * s) {
+        out = DrawLognormal(a);
+        return 0;
+    }
+    double z = 0.0;
+    if (!TruncatedNormalDraw(QNL_randomUniform(), mu, s, from, to, z)) return kNoMass;
+    out = std::min(std::max(std::exp(z), lower), upper);
+    return 0;
+}
+
+int WithinDrawNormal(double lower, double upper, const Args& a, double& out) {
+    const double mu = a.values[0], s = a.values[1];
+    if (!(s > 0.0) || !std::isfinite(s) || !std::isfinite(mu)) return kPlainOnly;
+    if (lower <= mu - kNormalReach * s && upper >= mu + kNormalReach * s) {
+        out = DrawNormal(a);
+        return 0;
+    }
+    return TruncatedNormalDraw(QNL_randomUniform(), mu, s, lower, upper, out) ? 0 : kNoMass;
+}
+
+int WithinDrawTriangular(double lower, double upper, const Args& a, double& out) {
+    const double min = a.values[0], mode = a.values[1], max = a.values[2];
+    if (!(min < max) || !(min <= mode && mode <= max) || !std::isfinite(min) || !std::isfinite(max))
+        return kPlainOnly;
+    if (lower <= min && upper >= max) {
+        out = DrawTriangular(a);
+        return 0;
+    }
+    return Inverted(TriangularQuantileWithin(OpenUniform(), min, mode, max, lower, upper), out);
+}
+
+int WithinDrawUniform(double lower, double upper, const Args& a, double& out) {
+    const double lo = std::min(a.values[0], a.values[1]);
+    const double hi = std::max(a.values[0], a.values[1]);
+    if (!(lo < hi) || !std::isfinite(lo) || !std::isfinite(hi)) return kPlainOnly;
+    if (lower <= lo && upper >= hi) {
+        out = DrawUniform(a);
+        return 0;
+    }
+    return Inverted(UniformQuantileWithin(OpenUniform(), lo, hi, lower, upper), out);
+}
+
+int WithinDrawWeibull(double lower, double upper, const Args& a, double& out) {
+    const double scale = a.values[0], k = a.values[1];
+    if (!(scale > 0.0) || !(k > 0.0) || !std::isfinite(scale) || !std::isfinite(k))
+        return kPlainOnly;
+    if (lower <= 0.0 && upper >= scale * std::pow(kPositiveReach, 1.0 / k)) {
+        out = DrawWeibull(a);
+        return 0;
+    }
+    return Inverted(WeibullQuantileWithin(OpenUniform(), scale, k, lower, upper), out);
 }
 
 // ---- distributions: moments ----
@@ -501,37 +630,40 @@ int CompareIgnoringCase(std::string_view a, const char* b) {
 using namespace quarn::detail;
 
 const QNL_functionRecord QNL_functionTable[QNL_FUNCTION_COUNT] = {
-    {"Acos", 1, FnAcos, nullptr, nullptr, nullptr, nullptr},
-    {"Asin", 1, FnAsin, nullptr, nullptr, nullptr, nullptr},
-    {"Atan", 1, FnAtan, nullptr, nullptr, nullptr, nullptr},
+    {"Acos", 1, FnAcos, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"Asin", 1, FnAsin, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"Atan", 1, FnAtan, nullptr, nullptr, nullptr, nullptr, nullptr},
     {"Bernoulli", 1, DrawBernoulli, DensityBernoulli, MomentsBernoulli, DensityBernoulli,
-     WithinBernoulli},
-    {"Beta", 2, DrawBeta, DensityBeta, MomentsBeta, PdfBeta, WithinBeta},
-    {"Binomial", 2, DrawBinomial, DensityBinomial, MomentsBinomial, DensityBinomial,
-     WithinBinomial},
-    {"Cos", 1, FnCos, nullptr, nullptr, nullptr, nullptr},
-    {"Exp", 1, FnExp, nullptr, nullptr, nullptr, nullptr},
+     WithinBernoulli, WithinDrawBernoulli},
+    {"Beta", 2, DrawBeta, DensityBeta, MomentsBeta, PdfBeta, WithinBeta, WithinDrawBeta},
+    {"Binomial", 2, DrawBinomial, DensityBinomial, MomentsBinomial, DensityBinomial, WithinBinomial,
+     WithinDrawBinomial},
+    {"Cos", 1, FnCos, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"Exp", 1, FnExp, nullptr, nullptr, nullptr, nullptr, nullptr},
     {"Exponential", 1, DrawExponential, DensityExponential, MomentsExponential, PdfExponential,
-     WithinExponential},
-    {"If", 3, FnIf, nullptr, nullptr, nullptr, nullptr},
-    {"Ln", 1, FnLn, nullptr, nullptr, nullptr, nullptr},
-    {"Log", 2, FnLog, nullptr, nullptr, nullptr, nullptr},
-    {"Log10", 1, FnLog10, nullptr, nullptr, nullptr, nullptr},
+     WithinExponential, WithinDrawExponential},
+    {"If", 3, FnIf, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"Ln", 1, FnLn, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"Log", 2, FnLog, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"Log10", 1, FnLog10, nullptr, nullptr, nullptr, nullptr, nullptr},
     {"Lognormal", 2, DrawLognormal, DensityLognormal, MomentsLognormal, PdfLognormal,
-     WithinLognormal},
-    {"Normal", 2, DrawNormal, DensityNormal, MomentsNormal, DensityNormal, WithinNormal},
-    {"Pi", 0, FnPi, nullptr, nullptr, nullptr, nullptr},
-    {"Pow10", 1, FnPow10, nullptr, nullptr, nullptr, nullptr},
-    {"Sin", 1, FnSin, nullptr, nullptr, nullptr, nullptr},
-    {"Sqr", 1, FnSqr, nullptr, nullptr, nullptr, nullptr},
-    {"Sqrt", 1, FnSqrt, nullptr, nullptr, nullptr, nullptr},
-    {"Sum", -2, FnSum, nullptr, nullptr, nullptr, nullptr},
-    {"Switch", -3, FnSwitch, nullptr, nullptr, nullptr, nullptr},
-    {"Tan", 1, FnTan, nullptr, nullptr, nullptr, nullptr},
+     WithinLognormal, WithinDrawLognormal},
+    {"Normal", 2, DrawNormal, DensityNormal, MomentsNormal, DensityNormal, WithinNormal,
+     WithinDrawNormal},
+    {"Pi", 0, FnPi, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"Pow10", 1, FnPow10, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"Sin", 1, FnSin, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"Sqr", 1, FnSqr, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"Sqrt", 1, FnSqrt, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"Sum", -2, FnSum, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"Switch", -3, FnSwitch, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"Tan", 1, FnTan, nullptr, nullptr, nullptr, nullptr, nullptr},
     {"Triangular", 3, DrawTriangular, DensityTriangular, MomentsTriangular, PdfTriangular,
-     WithinTriangular},
-    {"Uniform", 2, DrawUniform, DensityUniform, MomentsUniform, DensityUniform, WithinUniform},
-    {"Weibull", 2, DrawWeibull, DensityWeibull, MomentsWeibull, PdfWeibull, WithinWeibull},
+     WithinTriangular, WithinDrawTriangular},
+    {"Uniform", 2, DrawUniform, DensityUniform, MomentsUniform, DensityUniform, WithinUniform,
+     WithinDrawUniform},
+    {"Weibull", 2, DrawWeibull, DensityWeibull, MomentsWeibull, PdfWeibull, WithinWeibull,
+     WithinDrawWeibull},
 };
 
 double (*const QNL_inverseFunctionPairs[12])(const QNL_argumentBlock&) = {

@@ -30,6 +30,12 @@ struct QNL_functionRecord {
     // for an x inside it: the density of a draw renormalised within a node's range. Exactly
     // the density proper where the range holds the whole distribution to double precision.
     double (*densityWithin)(double x, double lower, double upper, const QNL_argumentBlock& args);
+    // A draw of that renormalised density into out: 0 when drawn, by inverting the distribution
+    // function on one uniform number however little of the distribution the range keeps, or
+    // plainly where no plain draw can leave the range; 1 for arguments the plain draw alone
+    // answers (the caller draws again until a value falls inside); -2 for a range that holds
+    // none of the distribution's mass.
+    int (*drawWithin)(double lower, double upper, const QNL_argumentBlock& args, double& out);
 
     // A distribution has a density; plain functions only evaluate.
     bool IsDistribution() const { return density != nullptr; }

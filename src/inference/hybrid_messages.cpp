@@ -289,19 +289,20 @@ double QNL_hybridMessages::DrawFromProduct(int h, QNL_evaluationContext* holder,
         x.SetState(state);
         return scratch[static_cast<std::size_t>(state)];
     }
+    auto& bounded = static_cast<QNL_continuousSamplingNode&>(x);
+    const double low = bounded.GetLowerBound(), high = bounded.GetUpperBound();
     double value = 0.0;
     if (!Void(lambda)) {
         ProductMixture(holder, Interval(*lambda).GetMixture(), product, 1e-6);
-        const double mass = product.Mass();
-        if (mass > 0.0 && std::isfinite(mass)) {
-            value = product.Draw();
+        const double mass = product.MassWithin(low, high);
+        if (mass > 0.0 && std::isfinite(mass) && product.DrawWithin(low, high, mass, value)) {
             x.SetValue(value);
             return product.Density(value) / mass;
         }
     }
-    if (holder->DrawValue(&value) != 0) return 0.0;
-    x.SetValue(value);
-    return Clean(holder->GetDensity(value));
+    if (!bounded.DrawInside(holder)) return 0.0;
+    x.GetValue(value);
+    return bounded.DensityWithin(holder, value);
 }
 
 // The weight, for one joint draw of the node's other parents, of what the node's side of
@@ -323,26 +324,29 @@ double QNL_hybridMessages::InnerWeight(int h, int skip) {
 }
 
 // A draw of a continuous node given its parents' current values, weighed so that its
-// expected weight is the integral of the definition times lambda; 0 outside the bounds. A
-// node defined by a distribution is drawn from the product of its definition's normal
-// summary with lambda and weighed back to the definition: drawn from the definition alone,
-// a lambda much narrower than it (evidence that pins the node) left a handful of the draws
-// carrying all the weight, and the messages built on them collapsed.
+// expected weight is the integral of the definition times lambda. A node defined by a
+// distribution is drawn from that distribution renormalised within its range for those
+// values, as the model defines it, so that its range tells its parents nothing; an equation's
+// value outside the range weighs 0. With a lambda, the draw comes from the product of the
+// definition's normal summary with lambda and is weighed back to the definition: drawn from
+// the definition alone, a lambda much narrower than it (evidence that pins the node) left a
+// handful of the draws carrying all the weight, and the messages built on them collapsed.
 double QNL_hybridMessages::DrawTimesLambda(int h, QNL_evaluationContext* holder,
                                            QNL_sampleDistribution* lambda) {
     QNL_samplingNode& x = Node(h);
-    const auto& bounded = static_cast<const QNL_continuousSamplingNode&>(x);
+    auto& bounded = static_cast<QNL_continuousSamplingNode&>(x);
     double value = 0.0;
-    if (Void(lambda) || x.IsEquation()) {
+    if (x.IsEquation()) {
         if (holder->DrawValue(&value) != 0 || !std::isfinite(value)) return 0.0;
         x.SetValue(value);
         if (!bounded.Inside(value)) return 0.0;
         return Void(lambda) ? 1.0 : Clean(lambda->Density(value));
     }
+    if (Void(lambda)) return bounded.DrawInside(holder) ? 1.0 : 0.0;
     const double q = DrawFromProduct(h, holder, lambda);
     x.GetValue(value);
     if (!(q > 0.0) || !bounded.Inside(value)) return 0.0;
-    return Clean(Clean(holder->GetDensity(value)) / q * lambda->Density(value));
+    return Clean(bounded.DensityWithin(holder, value) / q * lambda->Density(value));
 }
 
 // What the message to child k is drawn against: the node's definition alone (DEFINITION),
@@ -787,24 +791,25 @@ double QNL_hybridMessages::DrawWeighted(int h) {
         mixture = &st.mixtures[x.LastHolderIndex()];
     else
         ProductMixture(holder, Interval(*lambda).GetMixture(), product, 1e-6);
-    const double mass = mixture->Mass();
-    if (!(mass > 0.0) || !std::isfinite(mass)) return x.DrawWeighted();
+    // Both parts of the proposal are drawn within the range and weighed by the densities they
+    // are drawn from there: a part drawn again until it falls inside has the density
+    // renormalised within the range, and dividing by the plain one tilted the parents by the
+    // share each of their values lets fall outside.
     auto& continuous = static_cast<QNL_continuousSamplingNode&>(x);
-    for (int attempt = 0; attempt < QNL_continuousSamplingNode::MAX_ATTEMPTS; ++attempt) {
-        double v = 0.0;
-        if (Uniform() < DEFENSIVE_SHARE) {
-            if (holder->DrawValue(&v) != 0) return 0.0;
-        } else {
-            v = mixture->Draw();
-        }
-        if (!continuous.Inside(v)) continue;
+    const double low = continuous.GetLowerBound(), high = continuous.GetUpperBound();
+    const double mass = mixture->MassWithin(low, high);
+    if (!(mass > 0.0) || !std::isfinite(mass)) return x.DrawWeighted();
+    double v = 0.0;
+    if (Uniform() < DEFENSIVE_SHARE) {
+        if (!continuous.DrawInside(holder)) return 0.0;
+        x.GetValue(v);
+    } else {
+        if (!mixture->DrawWithin(low, high, mass, v)) return 0.0;
         x.SetValue(v);
-        const double prior = Clean(holder->GetDensity(v));
-        const double q =
-            (1.0 - DEFENSIVE_SHARE) * mixture->Density(v) / mass + DEFENSIVE_SHARE * prior;
-        return q > 0.0 ? prior / q : 0.0;
     }
-    return 0.0;
+    const double prior = continuous.DensityWithin(holder, v);
+    const double q = (1.0 - DEFENSIVE_SHARE) * mixture->Density(v) / mass + DEFENSIVE_SHARE * prior;
+    return q > 0.0 ? prior / q : 0.0;
 }
 
 void QNL_hybridMessages::WriteBeliefs(int h, QNL_node& node, int samples) {

@@ -206,9 +206,7 @@ double QNL_continuousSamplingNode::WeightOf(QNL_evaluationContext* holder, doubl
         double evaluated = 0.0;
         return holder->Evaluate(&evaluated) == 0 && Matches(evaluated, v) ? 1.0 : 0.0;
     }
-    // The unsupported answer -52.0 (and anything else below 0) is no density.
-    const double density = holder->GetDensityWithin(v, lower, upper);
-    return density > 0.0 && std::isfinite(density) ? density : 0.0;
+    return DensityWithin(holder, v);
 }
 
 double QNL_continuousSamplingNode::FixedWeight() {
@@ -249,26 +247,31 @@ void QNL_continuousSamplingNode::FinishStatistics() {
     weightedSquares = weightedSquares / total - weightedSum * weightedSum;
 }
 
-// The distribution is renormalised within the bounds for the parents' current values: drawn
-// within them directly where the holder can (a Normal call), else drawn again until a value
-// falls inside; an equation's value outside them weighs 0. The model holds the node within
-// its range, whether the evidence is weighed in or not. Redraws that all fail weigh 0, which
-// is right only where the range keeps a fair share: a Normal whose range keeps only a far
-// tail would otherwise cost thousands of draws per value, or turn its range into evidence.
+// The model holds the node within its range, renormalising its distribution there for the
+// parents' current values, whether the evidence is weighed in or not; an equation's value
+// outside the range weighs 0.
 double QNL_continuousSamplingNode::DrawFromDefinition() {
     QNL_evaluationContext* holder = Holder();
     if (holder->HasExpressions()) {
         if (holder->Evaluate(&value) != 0) return 0.0;
         return Inside(value) ? 1.0 : 0.0;
     }
+    return DrawInside(holder) ? 1.0 : 0.0;
+}
+
+// A distribution whose distribution function is known is drawn within the range by inverting
+// it, at the cost of one draw however little the range keeps. Only a holder that can't is
+// drawn again until a value falls inside; redraws that all fail weigh 0, right only where the
+// range keeps a fair share.
+bool QNL_continuousSamplingNode::DrawInside(QNL_evaluationContext* holder) {
     const int within = holder->DrawWithin(lower, upper, &value);
-    if (within == 0) return Inside(value) ? 1.0 : 0.0;
-    if (within != QNL_evaluationContext::NOT_SUPPORTED) return 0.0;
+    if (within == 0) return Inside(value);
+    if (within != QNL_evaluationContext::NOT_SUPPORTED) return false;
     for (int attempt = 0; attempt < MAX_ATTEMPTS; ++attempt) {
-        if (holder->DrawValue(&value) != 0) return 0.0;
-        if (Inside(value)) return 1.0;
+        if (holder->DrawValue(&value) != 0) return false;
+        if (Inside(value)) return true;
     }
-    return 0.0;
+    return false;
 }
 
 double QNL_continuousSamplingNode::DrawWeighted() {

@@ -3,6 +3,7 @@
 #include "definitions/evaluation_context.h"
 #include "numerics/gaussian_mixture.h"
 
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -168,7 +169,7 @@ private:
 class QNL_continuousSamplingNode : public QNL_samplingNode {
 public:
     static constexpr int BINS = 50;
-    // Attempts of a weighted draw to land inside the bounds.
+    // Attempts of a draw to land inside the bounds, where the holder can't draw within them.
     static constexpr int MAX_ATTEMPTS = 1000;
 
     // fixed: the node holds evidence of that value.
@@ -206,6 +207,15 @@ public:
     // The weight of the value under a holder of this node: for an equation 1 or 0, else its
     // density renormalised within the node's range, as the node's draws are.
     double WeightOf(QNL_evaluationContext* holder, double value) const;
+    // The same for a holder that is no equation: its density renormalised within the range.
+    double DensityWithin(QNL_evaluationContext* holder, double x) const {
+        // The unsupported answer -52.0 (and anything else below 0) is no density.
+        const double density = holder->GetDensityWithin(x, lower, upper);
+        return density > 0.0 && std::isfinite(density) ? density : 0.0;
+    }
+    // Draws the current value from a holder of this node that is no equation, renormalised
+    // within the bounds; false when no value inside them was found.
+    bool DrawInside(QNL_evaluationContext* holder);
 
 private:
     double value;

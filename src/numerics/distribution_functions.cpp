@@ -71,6 +71,41 @@ double FarTailDensity(double z, double alpha, double beta) {
     return mass > 0.0 ? top / mass : 0.0;
 }
 
+bool IsShare(double u) {
+    return u > 0.0 && u < 1.0;
+}
+
+// An interval's mass, and where a share u of it lies, read from the tails on whichever side
+// keeps their digits (both ends in the lower half, both in the upper half, or across the
+// middle): below is P(X below the interval) and atOrAbove its complement, upToEnd is P(X up
+// to the interval's end) and beyond its complement. The target is a value of the distribution
+// function, or, fromAbove, of its complement.
+struct ShareOfInterval {
+    double mass = 0.0;
+    double target = 0.0;
+    bool fromAbove = false;
+};
+
+ShareOfInterval Share(double u, double below, double atOrAbove, double upToEnd, double beyond) {
+    ShareOfInterval share;
+    if (upToEnd <= 0.5) {
+        share.mass = upToEnd - below;
+        share.target = below + u * share.mass;
+    } else if (atOrAbove <= 0.5) {
+        share.mass = atOrAbove - beyond;
+        share.target = atOrAbove - u * share.mass;
+        share.fromAbove = true;
+    } else {
+        share.mass = 1.0 - below - beyond;
+        share.target = below + u * share.mass;
+        if (share.target > 0.5) {
+            share.target = beyond + (1.0 - u) * share.mass;
+            share.fromAbove = true;
+        }
+    }
+    return share;
+}
+
 // P(X <= k) and P(X > k) for X ~ Binomial(n, p), k a whole number.
 void BinomialTails(double n, double p, double k, double& lower, double& upper) {
     if (k < 0.0) {
@@ -83,6 +118,55 @@ void BinomialTails(double n, double p, double k, double& lower, double& upper) {
         // P(X <= k) = I_(1-p)(n - k, k + 1).
         lower = RegularizedIncompleteBeta(n - k, k + 1.0, 1.0 - p, &upper);
     }
+}
+
+// The normalised Beta density, the slope of the incomplete beta function.
+double BetaPdf(double x, double a, double b) {
+    if (!(x > 0.0 && x < 1.0)) return 0.0;
+    return std::exp((a - 1.0) * std::log(x) + (b - 1.0) * std::log1p(-x) + std::lgamma(a + b) -
+                    std::lgamma(a) - std::lgamma(b));
+}
+
+// A point between lo and hi that keeps its digits however close the root lies to 0 (or, for
+// a root on the upper side, to 1): a geometric mean where the bracket spans a factor of four
+// or more from that end, a large step toward the end where the bracket reaches it.
+double Between(double lo, double hi, bool nearOne) {
+    const double from = nearOne ? 1.0 - hi : lo, to = nearOne ? 1.0 - lo : hi;
+    double gap = 0.0;
+    if (from == 0.0 && to > 0.0)
+        gap = to * 0x1p-32;
+    else if (from > 0.0 && to > 4.0 * from)
+        gap = std::sqrt(from * to);
+    else
+        return lo + 0.5 * (hi - lo);
+    return nearOne ? 1.0 - gap : gap;
+}
+
+// The x in [lo, hi] at which I_x(a, b) equals target, or with nearOne the x at which its
+// complement does: Newton's steps on the density, kept within a bracket that shrinks to
+// Between() whenever a step would leave it.
+double SolveBeta(double a, double b, double lo, double hi, double target, bool nearOne) {
+    double x = Between(lo, hi, nearOne);
+    for (int step = 0; step < 400; ++step) {
+        double complement = 0.0;
+        const double below = RegularizedIncompleteBeta(a, b, x, &complement);
+        // Positive where x lies above the root, on either side.
+        const double excess = nearOne ? target - complement : below - target;
+        if (excess == 0.0) return x;
+        if (excess > 0.0)
+            hi = x;
+        else
+            lo = x;
+        double next = x - excess / BetaPdf(x, a, b);
+        if (!(next > lo && next < hi)) next = Between(lo, hi, nearOne);
+        // A bracket of adjacent doubles, or a step below the rounding of x, ends the search.
+        if (!(next > lo && next < hi)) return x;
+        const double resolution = 4.0 * std::numeric_limits<double>::epsilon() *
+                                  std::fmin(std::fabs(x), std::fabs(1.0 - x));
+        if (next == x || std::fabs(next - x) <= resolution) return next;
+        x = next;
+    }
+    return x;
 }
 
 } // namespace
@@ -141,11 +225,7 @@ double BetaIntervalMass(double a, double b, double lower, double upper) {
     double aboveLower = 0.0, aboveUpper = 0.0;
     const double belowLower = RegularizedIncompleteBeta(a, b, lower, &aboveLower);
     const double belowUpper = RegularizedIncompleteBeta(a, b, upper, &aboveUpper);
-    // Whichever side of the interval keeps its digits: both ends in the lower half, both in
-    // the upper half, or across the middle.
-    if (belowUpper <= 0.5) return std::max(belowUpper - belowLower, 0.0);
-    if (aboveLower <= 0.5) return std::max(aboveLower - aboveUpper, 0.0);
-    return std::max(1.0 - belowLower - aboveUpper, 0.0);
+    return std::max(Share(0.0, belowLower, aboveLower, belowUpper, aboveUpper).mass, 0.0);
 }
 
 double BinomialIntervalMass(double n, double p, double lower, double upper) {
@@ -157,9 +237,110 @@ double BinomialIntervalMass(double n, double p, double lower, double upper) {
     double belowFirst = 0.0, fromFirst = 0.0, upToLast = 0.0, beyondLast = 0.0;
     BinomialTails(n, p, first - 1.0, belowFirst, fromFirst);
     BinomialTails(n, p, last, upToLast, beyondLast);
-    if (upToLast <= 0.5) return std::max(upToLast - belowFirst, 0.0);
-    if (fromFirst <= 0.5) return std::max(fromFirst - beyondLast, 0.0);
-    return std::max(1.0 - belowFirst - beyondLast, 0.0);
+    return std::max(Share(0.0, belowFirst, fromFirst, upToLast, beyondLast).mass, 0.0);
+}
+
+double ExponentialQuantileWithin(double u, double rate, double lower, double upper) {
+    if (!IsShare(u) || !(rate > 0.0) || !std::isfinite(rate)) return kNaN;
+    // Memoryless: the part above `from` is the whole distribution shifted there.
+    const double from = std::max(lower, 0.0);
+    if (!(from < upper)) return kNaN;
+    const double span = -std::expm1(-rate * (upper - from));
+    if (!(span > 0.0)) return kNaN;
+    return std::min(std::max(from - std::log1p(-u * span) / rate, from), upper);
+}
+
+double WeibullQuantileWithin(double u, double scale, double shape, double lower, double upper) {
+    if (!IsShare(u) || !(scale > 0.0) || !(shape > 0.0) || !std::isfinite(scale) ||
+        !std::isfinite(shape))
+        return kNaN;
+    // (X / scale)^shape is a unit exponential: inverted there.
+    const double from = std::max(lower, 0.0);
+    if (!(from < upper)) return kNaN;
+    const double start = std::pow(from / scale, shape), end = std::pow(upper / scale, shape);
+    const double span = -std::expm1(-(end - start));
+    if (!(span > 0.0)) return kNaN;
+    const double t = start - std::log1p(-u * span);
+    return std::min(std::max(scale * std::pow(t, 1.0 / shape), from), upper);
+}
+
+double UniformQuantileWithin(double u, double a, double b, double lower, double upper) {
+    const double lo = std::min(a, b), hi = std::max(a, b);
+    if (!IsShare(u) || !(lo < hi) || !std::isfinite(lo) || !std::isfinite(hi)) return kNaN;
+    const double from = std::max(lower, lo), to = std::min(upper, hi);
+    if (!(from < to)) return kNaN;
+    return std::min(from + u * (to - from), to);
+}
+
+double TriangularQuantileWithin(double u, double min, double mode, double max, double lower,
+                                double upper) {
+    if (!IsShare(u) || !(min < max) || !(min <= mode && mode <= max) || !std::isfinite(min) ||
+        !std::isfinite(max))
+        return kNaN;
+    const double from = std::max(lower, min), to = std::min(upper, max);
+    if (!(from < to)) return kNaN;
+    const double width = max - min;
+    // P(X <= t) below the mode and P(X >= t) above it are squares, inverted by square roots.
+    auto below = [&](double t) {
+        return t <= min ? 0.0 : (t - min) * (t - min) / (width * (mode - min));
+    };
+    auto above = [&](double t) {
+        return t >= max ? 0.0 : (max - t) * (max - t) / (width * (max - mode));
+    };
+    auto fromBelow = [&](double p) { return min + std::sqrt(p * width * (mode - min)); };
+    auto fromAbove = [&](double q) { return max - std::sqrt(q * width * (max - mode)); };
+    double x = 0.0;
+    if (to <= mode) {
+        x = fromBelow(below(from) + u * (below(to) - below(from)));
+    } else if (from >= mode) {
+        x = fromAbove(above(from) - u * (above(from) - above(to)));
+    } else {
+        const double low = below(from), high = above(to), mass = 1.0 - low - high;
+        const double p = low + u * mass;
+        x = p <= (mode - min) / width ? fromBelow(p) : fromAbove(high + (1.0 - u) * mass);
+    }
+    return std::min(std::max(x, from), to);
+}
+
+double BetaQuantileWithin(double u, double a, double b, double lower, double upper) {
+    if (!IsShare(u) || !(a > 0.0) || !(b > 0.0) || !std::isfinite(a) || !std::isfinite(b))
+        return kNaN;
+    const double from = std::max(lower, 0.0), to = std::min(upper, 1.0);
+    if (!(from < to)) return kNaN;
+    double aboveFrom = 0.0, aboveTo = 0.0;
+    const double belowFrom = RegularizedIncompleteBeta(a, b, from, &aboveFrom);
+    const double belowTo = RegularizedIncompleteBeta(a, b, to, &aboveTo);
+    const ShareOfInterval share = Share(u, belowFrom, aboveFrom, belowTo, aboveTo);
+    if (!(share.mass > 0.0)) return kNaN;
+    return std::min(std::max(SolveBeta(a, b, from, to, share.target, share.fromAbove), from), to);
+}
+
+double BinomialQuantileWithin(double u, double n, double p, double lower, double upper) {
+    if (!IsShare(u) || std::isnan(lower) || std::isnan(upper) || !(n >= 0.0) || !std::isfinite(n) ||
+        n != std::floor(n) || !(p >= 0.0 && p <= 1.0))
+        return kNaN;
+    const double first = std::max(std::ceil(lower), 0.0);
+    const double last = std::min(std::floor(upper), n);
+    if (!(first <= last)) return kNaN;
+    if (p == 0.0) return first == 0.0 ? 0.0 : kNaN;
+    if (p == 1.0) return last == n ? n : kNaN;
+    double belowFirst = 0.0, fromFirst = 0.0, upToLast = 0.0, beyondLast = 0.0;
+    BinomialTails(n, p, first - 1.0, belowFirst, fromFirst);
+    BinomialTails(n, p, last, upToLast, beyondLast);
+    const ShareOfInterval share = Share(u, belowFirst, fromFirst, upToLast, beyondLast);
+    if (!(share.mass > 0.0)) return kNaN;
+    // The least k at which P(X <= k) reaches the target, or P(X > k) falls to it.
+    double lo = first, hi = last;
+    while (lo < hi) {
+        const double k = std::floor(0.5 * (lo + hi));
+        double atMost = 0.0, beyond = 0.0;
+        BinomialTails(n, p, k, atMost, beyond);
+        if (share.fromAbove ? beyond <= share.target : atMost >= share.target)
+            hi = k;
+        else
+            lo = k + 1.0;
+    }
+    return lo;
 }
 
 } // namespace quarn::detail

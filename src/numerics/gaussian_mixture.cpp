@@ -1,6 +1,8 @@
 #include "numerics/gaussian_mixture.h"
 
+#include "numerics/distribution_functions.h"
 #include "numerics/random.h"
+#include "numerics/truncated_normal.h"
 
 #include <cmath>
 #include <limits>
@@ -260,6 +262,54 @@ double QNL_gaussianMixture::Draw() const {
     if (chosen < 0) return 0.0;
     const Component& c = components[static_cast<std::size_t>(chosen)];
     return c.mean + std::sqrt(c.variance) * z;
+}
+
+namespace {
+
+// The share of a component within [lower, upper]: exactly 1 where both ends lie 9 sd or more
+// away, as the interval's mass is, found there without a square root or a division.
+inline double ComponentWithin(const QNL_gaussianMixture::Component& c, double lower,
+                              double upper) {
+    const double below = c.mean - lower, above = upper - c.mean, reach = 81.0 * c.variance;
+    if (below >= 0.0 && above >= 0.0 && below * below >= reach && above * above >= reach)
+        return 1.0;
+    const double sd = std::sqrt(c.variance);
+    return quarn::detail::NormalIntervalMass((lower - c.mean) / sd, (upper - c.mean) / sd);
+}
+
+} // namespace
+
+double QNL_gaussianMixture::MassWithin(double lower, double upper) const {
+    if (count < 1) return 0.0;
+    double mass = 0.0;
+    for (const Component& c : components)
+        if (Counted(c)) mass += c.weight * ComponentWithin(c, lower, upper);
+    return mass;
+}
+
+bool QNL_gaussianMixture::DrawWithin(double lower, double upper, double mass, double& out) const {
+    if (count < 1 || !(mass > 0.0) || !std::isfinite(mass)) return false;
+    // Shares of 1 leave the sum as Mass() has it. A draw of the whole that falls inside is
+    // one of the renormalised density; one outside (of a component cut by less than the
+    // sum's rounding) is drawn again within the interval, which keeps it exact.
+    if (mass == Mass()) {
+        out = Draw();
+        if (out >= lower && out <= upper) return true;
+    }
+    const double target = ShiftedUniform(1e-7) * mass;
+    double running = 0.0;
+    const Component* chosen = nullptr;
+    for (const Component& c : components) {
+        if (!Counted(c)) continue;
+        const double share = c.weight * ComponentWithin(c, lower, upper);
+        if (!(share > 0.0)) continue;
+        chosen = &c;
+        running += share;
+        if (target <= running) break;
+    }
+    return chosen != nullptr && TruncatedNormalDraw(QNL_randomMixtures(), chosen->mean,
+                                                    std::sqrt(chosen->variance), lower, upper,
+                                                    out);
 }
 
 double QNL_gaussianMixture::DrawProduct(const std::vector<const QNL_gaussianMixture*>& mixtures,

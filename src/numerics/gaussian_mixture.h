@@ -61,6 +61,14 @@ public:
     // One value from the density: a component Density() counts, chosen by its weight alone,
     // then a draw from its normal (mean 0 when there are no components).
     double Draw() const;
+    // The part of Mass() that [lower, upper] holds: what the density integrates to over it.
+    double MassWithin(double lower, double upper) const;
+    // One value from the density renormalised within [lower, upper], Density() / mass, where
+    // mass is MassWithin(lower, upper), which the caller has at hand: a counted component
+    // chosen by its weight times the share of it the interval holds, then drawn within the
+    // interval. Where the interval holds every counted component whole (mass is Mass()), the
+    // draw is Draw()'s. False, with nothing drawn, where the interval holds none of the density.
+    bool DrawWithin(double lower, double upper, double mass, double& out) const;
 
     // A value from the normalised product of the mixtures, with the importance weight that
     // makes the weighted draws follow that product. method: 1 sequential, 2 component

@@ -58,6 +58,10 @@ double PositiveDraw(QNL_random& random) {
     return static_cast<double>((high << 15 | low) + 1u) / 1073741824.0;
 }
 
+double OpenDraw(QNL_random& random) {
+    return PositiveDraw(random) - 0.5 / 1073741824.0;
+}
+
 // Box and Muller's transform: a 30-bit radius and a 15-bit angle, which leave nothing beyond
 // about 6.45 sd. A centred sum of twelve uniforms, as these draws once were, has lighter tails
 // than the normal density the samplers weigh every draw by, and that mismatch biased

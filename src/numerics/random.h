@@ -47,6 +47,9 @@ inline bool TrialSucceeds(double u, double chance) {
 // its smallest value, 2^-30, lets -log(u) reach 20.8 and a normal radius 6.45 sd; a single
 // 15-bit number would cut off tails that the samplers weigh draws by.
 double PositiveDraw(QNL_random& random);
+// A uniform draw strictly inside (0, 1), the centre of one of PositiveDraw's 2^30 cells: what
+// the inversions of distribution functions take, since both ends map to the ends of a range.
+double OpenDraw(QNL_random& random);
 // A standard normal draw from the generator's numbers (two per draw).
 double StandardNormalDraw(QNL_random& random);
 // A normal draw from UniformDraw's generator.

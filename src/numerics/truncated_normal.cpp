@@ -9,11 +9,6 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// A uniform number strictly inside (0, 1): the centre of the 2^-30 cell PositiveDraw tops.
-double OpenUniform(QNL_random& random) {
-    return PositiveDraw(random) - 0.5 / 1073741824.0;
-}
-
 // Phi^-1(p) for p in (0, 0.5]: a rational first guess, then one Halley step on the exact
 // tail, which leaves an error near the rounding of erfc itself.
 double InverseLowerTail(double p) {
@@ -52,14 +47,14 @@ bool FarTailDraw(QNL_random& random, double alpha, double beta, double& z) {
     for (int attempt = 0; attempt < 1000; ++attempt) {
         double x = 0.0, accept = 0.0;
         if (narrow) {
-            x = alpha + OpenUniform(random) * (beta - alpha);
+            x = alpha + OpenDraw(random) * (beta - alpha);
             accept = std::exp(-0.5 * (x - alpha) * (x + alpha));
         } else {
-            x = alpha - std::log(OpenUniform(random)) / alpha;
+            x = alpha - std::log(OpenDraw(random)) / alpha;
             if (x > beta) continue;
             accept = std::exp(-0.5 * (x - alpha) * (x - alpha));
         }
-        if (OpenUniform(random) <= accept) {
+        if (OpenDraw(random) <= accept) {
             z = x;
             return true;
         }
@@ -93,7 +88,7 @@ bool TruncatedNormalDraw(QNL_random& random, double mean, double sd, double lowe
     }
     if (std::isnan(alpha) || std::isnan(beta)) return false;
     double z = 0.0;
-    const double u = OpenUniform(random);
+    const double u = OpenDraw(random);
     if (alpha >= 0.0) {
         // Wholly in the upper tail: inverted through the upper tail's probabilities.
         const double top = NormalUpperTail(alpha), bottom = NormalUpperTail(beta);

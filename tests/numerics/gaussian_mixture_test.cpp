@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <iterator>
 #include <random>
 #include <vector>
 
@@ -99,6 +100,72 @@ TEST(GaussianMixture, DrawsFollowTheDensityWhateverTheVariance) {
     EXPECT_EQ(point.Mass(), 0.0);
     EXPECT_EQ(point.Draw(), 2.5);
     EXPECT_EQ(QNL_gaussianMixture().Draw(), 0.0);
+}
+
+// Within an interval the mixture is its density renormalised there: the interval's mass
+// against quadrature of the density, and draws inside it with the mean and the share below
+// the middle that quadrature gives, whether the interval cuts one component or both, keeps
+// a far tail of one, or holds them whole (then the draws are Draw()'s, value for value).
+TEST(GaussianMixture, DrawsWithinAnIntervalFollowTheDensityRenormalisedThere) {
+    struct Cut {
+        std::vector<Component> components;
+        double lower, upper;
+    };
+    const Cut cases[] = {
+        {{{0.4, 0.0, 1.0}, {0.6, 3.0, 0.25}}, 0.5, 10.0},
+        {{{0.4, 0.0, 1.0}, {0.6, 3.0, 0.25}}, -0.5, 0.5},
+        {{{0.5, -2.0, 0.04}, {0.5, 2.0, 4.0}}, -1.0, 8.0},
+        {{{0.9, 0.0, 1.0}, {0.1, 20.0, 1.0}}, 6.0, 7.0},
+        {{{1e-8, 5.0, 1.0}, {1.0, 0.0, 1.0}}, 3.0, 8.0},
+    };
+    const int n = 20000;
+    for (std::size_t k = 0; k < std::size(cases); ++k) {
+        const Cut& c = cases[k];
+        const QNL_gaussianMixture m = Mixture(c.components);
+        const int steps = 100000;
+        const double h = (c.upper - c.lower) / steps, middle = 0.5 * (c.lower + c.upper);
+        long double mass = 0.0L, first = 0.0L, second = 0.0L, below = 0.0L;
+        for (int i = 0; i <= steps; ++i) {
+            const double x = c.lower + i * h;
+            const long double w =
+                (i == 0 || i == steps ? 1 : (i % 2 == 1 ? 4 : 2)) * h / 3.0L * m.Density(x);
+            mass += w;
+            first += w * x;
+            second += w * x * x;
+            if (x <= middle) below += w;
+        }
+        EXPECT_NEAR(m.MassWithin(c.lower, c.upper), static_cast<double>(mass),
+                    1e-9 * static_cast<double>(mass))
+            << k;
+        const double mean = static_cast<double>(first / mass);
+        const double sd = std::sqrt(static_cast<double>(second / mass) - mean * mean);
+        const double share = static_cast<double>(below / mass);
+        QNL_randomMixtures().Seed(11);
+        double sum = 0.0, under = 0.0;
+        for (int i = 0; i < n; ++i) {
+            double x = NAN;
+            ASSERT_TRUE(m.DrawWithin(c.lower, c.upper, m.MassWithin(c.lower, c.upper), x)) << k;
+            ASSERT_TRUE(x >= c.lower && x <= c.upper) << k << ": " << x;
+            sum += x;
+            if (x <= middle) under += 1.0;
+        }
+        EXPECT_NEAR(sum / n, mean, 5.0 * sd / std::sqrt(n)) << k;
+        EXPECT_NEAR(under / n, share, 5.0 * std::sqrt(share * (1.0 - share) / n) + 1e-12) << k;
+    }
+    const QNL_gaussianMixture whole = Mixture({{0.3, -1.0, 1.0}, {0.7, 2.0, 0.5}});
+    EXPECT_EQ(whole.MassWithin(-100.0, 100.0), whole.Mass());
+    for (int i = 0; i < 100; ++i) {
+        QNL_randomMixtures().Seed(100 + i);
+        const double plain = whole.Draw();
+        QNL_randomMixtures().Seed(100 + i);
+        double x = NAN;
+        ASSERT_TRUE(whole.DrawWithin(-100.0, 100.0, whole.Mass(), x));
+        EXPECT_EQ(x, plain);
+    }
+    double x = 0.0;
+    const QNL_gaussianMixture point = Mixture({{1.0, 2.5, 0.0}});
+    EXPECT_FALSE(point.DrawWithin(0.0, 5.0, point.MassWithin(0.0, 5.0), x));
+    EXPECT_EQ(Mixture({{1.0, 0.0, 1.0}}).MassWithin(3.0, 3.0), 0.0);
 }
 
 // The samplers weigh every normal draw by the normal density, so the draws must have the

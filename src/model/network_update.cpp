@@ -66,17 +66,26 @@ int QNL_network::SetDefaultHBNAlgorithm(int id) {
     return id;
 }
 
-// The first node in slot order that passes one of the tests decides, the tests tried in
-// this order for each node.
+// A plate comes first: unrolled, its slices make the network that the other paths then solve,
+// whatever kind of node comes first in slot order (a decision met before the plate would
+// otherwise have the diagram solved as one slice). Without one, the first node in slot order
+// that passes one of the tests decides, the tests tried in this order for each node.
 int QNL_network::UpdatePath() const {
+    int path = PATH_BAYESIAN;
     for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
-        const int type = table[h].node->GetType();
-        if (type & (QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY)) return PATH_INFLUENCE_DIAGRAM;
-        if (IsHybridType(type)) return PATH_HYBRID;
-        if (IsEquationType(type)) return PATH_EQUATION;
         if (table[h].temporalType == 3) return PATH_TEMPORAL;
+        if (path != PATH_BAYESIAN) continue;
+        const int type = table[h].node->GetType();
+        if (type & (QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY))
+            path = PATH_INFLUENCE_DIAGRAM;
+        else if (IsHybridType(type))
+            path = PATH_HYBRID;
+        else if (IsEquationType(type))
+            path = PATH_EQUATION;
+        // Without a temporal extension no node can be in a plate.
+        if (path != PATH_BAYESIAN && temporal == nullptr) return path;
     }
-    return PATH_BAYESIAN;
+    return path;
 }
 
 quarn::detail::JoinTreeCache& QNL_network::GetJoinTreeCache() {

@@ -19,17 +19,22 @@ namespace {
 
 constexpr double kUndefined = QNL_utilityValue::UNDEFINED_UTILITY;
 
-// A dynamic diagram: in the plate an observation C (first in slot order, so the update takes
-// the temporal path), a decision D seeing it and a utility U over both; C depends on the
-// observation and the decision of the slice before. A terminal utility T reads the last C.
+// A dynamic diagram: in the plate an observation C, a decision D seeing it and a utility U over
+// both; C depends on the observation and the decision of the slice before. A terminal utility
+// T reads the last C. Either C or D comes first in slot order: the plate is solved slice by
+// slice whichever kind of node the update meets first.
 struct Dynamic {
     int c, d, u, t;
 };
 
-Dynamic BuildDynamic(QNL_network& net, TestRandom& random, int slices) {
+Dynamic BuildDynamic(QNL_network& net, TestRandom& random, int slices, bool decisionFirst) {
     Dynamic g{};
+    if (decisionFirst) g.d = AddDefined(net, QNL_TYPE_LIST, "D", {});
     g.c = AddDefined(net, QNL_TYPE_CPT, "C", {}, {}, 2 + random.Below(2));
-    g.d = AddDefined(net, QNL_TYPE_LIST, "D", {g.c});
+    if (decisionFirst)
+        EXPECT_EQ(net.AddArc(g.c, g.d), 0);
+    else
+        g.d = AddDefined(net, QNL_TYPE_LIST, "D", {g.c});
     auto utilities = [&](int h) {
         std::vector<double> values(net.GetNode(h)->GetDefinition()->GetSize());
         for (double& v : values)
@@ -73,14 +78,15 @@ Dynamic BuildDynamic(QNL_network& net, TestRandom& random, int slices) {
 // others hold the undefined marker, as do values that depend on slices not yet observed.
 TEST(DynamicDiagram, PlateDecisionsAndUtilitiesGetARowPerSlice) {
     int rowsCompared = 0;
-    for (int round = 0; round < 24; ++round) {
+    for (int round = 0; round < 32; ++round) {
         TestRandom random(4100 + round);
         const int slices = 2 + round % 3;
         const int known = round % (slices + 1);
-        const std::string label =
-            "round " + std::to_string(round) + ", known up to slice " + std::to_string(known);
+        const bool decisionFirst = round >= 24;
+        const std::string label = "round " + std::to_string(round) + ", known up to slice " +
+                                  std::to_string(known) + (decisionFirst ? ", decision first" : "");
         QNL_network net;
-        const Dynamic g = BuildDynamic(net, random, slices);
+        const Dynamic g = BuildDynamic(net, random, slices, decisionFirst);
         const int outcomes = net.GetNode(g.c)->GetDefinition()->GetNumberOfOutcomes();
         for (int s = 0; s <= known && s < slices; ++s) {
             ASSERT_EQ(net.SetSliceEvidence(g.c, s, random.Below(outcomes)), 0) << label;

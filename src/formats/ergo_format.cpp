@@ -289,8 +289,13 @@ void QNL_ergoFormat::ReverseFullTableParents() {
 }
 
 int QNL_ergoFormat::ReadNames() {
-    for (auto at = nodes.begin(); at != nodes.end(); ++at) {
-        const int handle = *at;
+    // Where each node stands in the file, so a node that must make way is found at once.
+    std::vector<int> positionOf(static_cast<std::size_t>(std::max(network->GetTableSize(), 0)), -1);
+    for (std::size_t i = 0; i < nodes.size(); ++i)
+        if (nodes[i] >= 0 && static_cast<std::size_t>(nodes[i]) < positionOf.size())
+            positionOf[static_cast<std::size_t>(nodes[i])] = static_cast<int>(i);
+    for (std::size_t at = 0; at < nodes.size(); ++at) {
+        const int handle = nodes[at];
         if (!NextIsWord()) return Expect(IDENTIFIER);
         const std::string word = GetTokenText();
         ConsumeToken();
@@ -302,7 +307,8 @@ int QNL_ergoFormat::ReadNames() {
         // written network's own names may repeat ("Node1" first): it makes way for the name.
         const int holder = network->FindNode(id.c_str());
         if (holder >= 0 && holder != handle &&
-            std::find(at + 1, nodes.end(), holder) != nodes.end()) {
+            static_cast<std::size_t>(holder) < positionOf.size() &&
+            positionOf[static_cast<std::size_t>(holder)] > static_cast<int>(at)) {
             std::string fresh;
             network->GenerateNodeId(fresh);
             network->GetNode(holder)->SetId(fresh.c_str());

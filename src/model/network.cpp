@@ -80,6 +80,7 @@ int QNL_network::Init(int size, int growthStep) {
         return QNL_errorHandler::Instance().LogError(-42);
     }
     tableSize = size;
+    capacity = size;
     ResetObservedList();
     int result = submodels->Init(this);
     if (result != 0) return result;
@@ -96,6 +97,9 @@ void QNL_network::ReleaseTable() {
     delete[] table;
     table = nullptr;
     tableSize = 0;
+    capacity = 0;
+    setsByMember.clear();
+    setsIndexed = true;
     observedCandidates.clear();
     isObservedCandidate.clear();
     computedCandidates.clear();
@@ -207,6 +211,7 @@ int QNL_network::CopySlots(const QNL_network& source) {
     ReleaseTable();
     table = copy;
     tableSize = source.tableSize;
+    capacity = source.tableSize;
     // Rebinding an observed node notes it in the observed list, sized for the new table.
     observedCandidates.clear();
     isObservedCandidate.assign(static_cast<std::size_t>(tableSize), 0);
@@ -309,13 +314,21 @@ int QNL_network::GetNextNode(int handle) const {
 
 int QNL_network::NextOccupied(int from) const {
     for (int i = from; i < tableSize; ++i)
-        if (table[i].node != nullptr) return i;
+        if (table[i].node != nullptr) {
+            slotVisits += static_cast<std::uint64_t>(i - from + 1);
+            return i;
+        }
+    if (from < tableSize) slotVisits += static_cast<std::uint64_t>(tableSize - from);
     return -2;
 }
 
 int QNL_network::GetLastNode() const {
     for (int i = tableSize - 1; i >= 0; --i)
-        if (table[i].node != nullptr) return i;
+        if (table[i].node != nullptr) {
+            slotVisits += static_cast<std::uint64_t>(tableSize - i);
+            return i;
+        }
+    slotVisits += static_cast<std::uint64_t>(tableSize);
     return -2;
 }
 
@@ -390,49 +403,64 @@ int QNL_network::FindFreeSlot() {
     if (nodeCount != tableSize) {
         if (nodeCount < tableSize && table[nodeCount].node == nullptr) return nodeCount;
         for (int i = 0; i < tableSize; ++i)
-            if (table[i].node == nullptr) return i;
+            if (table[i].node == nullptr) {
+                slotVisits += static_cast<std::uint64_t>(i + 1);
+                return i;
+            }
+        slotVisits += static_cast<std::uint64_t>(tableSize);
         return -2;
     }
     const int oldSize = tableSize;
-    // A file gives its nodes one at a time and does not say how many: while it is read the
-    // table doubles, so that a large model is not copied once per growth step.
-    const int result =
-        (readingMode & READING) ? ReserveSlots(std::max(tableSize, growth)) : GrowTable();
+    const int result = GrowTable();
     return result != 0 ? result : oldSize;
 }
 
+namespace {
+constexpr long long kMaxSlots = 0x7FFFFFFF / 2;
+} // namespace
+
 int QNL_network::ReserveSlots(int count) {
-    const long long wanted = static_cast<long long>(nodeCount) + count - tableSize;
-    if (count <= 0 || wanted <= 0) return 0;
-    if (wanted > 0x7FFFFFFF / 2) return QNL_errorHandler::Instance().LogError(-42);
-    const int step = growth;
-    growth = static_cast<int>(wanted);
-    const int result = GrowTable();
-    growth = step;
-    return result;
+    const long long needed = static_cast<long long>(nodeCount) + count;
+    if (count <= 0 || needed <= capacity) return 0;
+    // The sizes the table passes through on its way there, so none of its steps moves a slot.
+    const long long steps = (needed - tableSize + growth - 1) / growth;
+    const long long slots = tableSize + steps * growth;
+    if (slots > kMaxSlots) return QNL_errorHandler::Instance().LogError(-42);
+    return Reallocate(slots);
 }
 
-// Slots move into the larger table by swapping their contents, so every handle stays.
+// The table takes its next step of slots; the storage behind it doubles when the step does
+// not fit, so adding n nodes moves fewer than 2n slots, whatever the step.
 int QNL_network::GrowTable() {
     const long long newSize = static_cast<long long>(tableSize) + growth;
-    if (newSize > 0x7FFFFFFF / 2) return QNL_errorHandler::Instance().LogError(-42);
-    QNL_nodeEntry* grown;
-    try {
-        grown = new QNL_nodeEntry[static_cast<std::size_t>(newSize)];
-    } catch (const std::bad_alloc&) {
-        return QNL_errorHandler::Instance().LogError(-42);
+    if (newSize > kMaxSlots) return QNL_errorHandler::Instance().LogError(-42);
+    if (newSize > capacity) {
+        const long long doubled = std::min(2 * static_cast<long long>(capacity), kMaxSlots);
+        if (int result = Reallocate(std::max(newSize, doubled))) return result;
     }
     try {
         isObservedCandidate.resize(static_cast<std::size_t>(newSize), 0);
         isComputedCandidate.resize(static_cast<std::size_t>(newSize), 0);
     } catch (const std::bad_alloc&) {
-        delete[] grown;
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
+    tableSize = static_cast<int>(newSize);
+    return 0;
+}
+
+// Slots move into the new storage by swapping their contents, so every handle stays.
+int QNL_network::Reallocate(long long slots) {
+    QNL_nodeEntry* grown;
+    try {
+        grown = new QNL_nodeEntry[static_cast<std::size_t>(slots)];
+    } catch (const std::bad_alloc&) {
         return QNL_errorHandler::Instance().LogError(-42);
     }
     for (int i = 0; i < tableSize; ++i) SwapEntries(grown[i], table[i]);
+    slotVisits += static_cast<std::uint64_t>(tableSize);
     delete[] table;
     table = grown;
-    tableSize = static_cast<int>(newSize);
+    capacity = static_cast<int>(slots);
     return 0;
 }
 
@@ -514,10 +542,12 @@ int QNL_network::ClearAllTargets() {
 void QNL_network::SetFlagOnAllNodes(int bits) {
     marksEverywhere = true;
     for (int i = 0; i < tableSize; ++i) table[i].flags |= bits;
+    slotVisits += static_cast<std::uint64_t>(tableSize);
 }
 
 void QNL_network::ClearFlagOnAllNodes(int bits) {
     for (int i = 0; i < tableSize; ++i) table[i].flags &= ~bits;
+    slotVisits += static_cast<std::uint64_t>(tableSize);
 }
 
 int QNL_network::GetNodeFlags(int node) const {

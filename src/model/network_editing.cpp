@@ -2,6 +2,7 @@
 
 #include "model/network.h"
 
+#include "definitions/equation_scc.h"
 #include "definitions/node_value.h"
 #include "definitions/value_dependence.h"
 #include "model/case_library.h"
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 int QNL_network::GenerateNodeId(std::string& out) const {
     for (long long number = nodeCount;; ++number) {
@@ -250,22 +252,57 @@ bool QNL_network::ChangeNodeId(int node, const char* oldId, const char* newId) {
     if (!IsValidNodeHandle(node)) return true;
     IndexRemove(oldId, node);
     IndexAdd(newId, node);
-    const QNL_intArray& children = table[node].children;
-    for (int i = 0; i < children.GetCount(); ++i) {
-        QNL_node* child = GetNode(children[i]);
-        if (child != nullptr && child->GetDefinition() != nullptr)
-            child->GetDefinition()->ParentIdChanged(node, oldId, newId);
-    }
-    // An equation names its own node, and a set of simultaneous equations names members
-    // that are not linked by arcs: those follow the new identifier too.
-    for (int h = oldId != nullptr ? GetFirstNode() : -1; h >= 0; h = GetNextNode(h)) {
-        QNL_nodeDefinition* definition = table[h].node->GetDefinition();
-        if (definition == nullptr || children.IsInList(h)) continue;
-        const int type = definition->GetType();
-        if ((h == node && type == QNL_TYPE_EQUATION) || type == QNL_TYPE_EQUATION_SCC)
-            definition->ParentIdChanged(node, oldId, newId);
-    }
+    RenameInDefinitions(node, oldId, newId);
     return true;
+}
+
+// An identifier is named by the children's definitions, by the node's own equation, and by
+// the sets of simultaneous equations that take the node as a member without an arc: those,
+// and only those, follow the new identifier.
+void QNL_network::RenameInDefinitions(int node, const char* oldId, const char* newId) {
+    const QNL_intArray& children = table[node].children;
+    auto tell = [&](int h) {
+        ++slotVisits;
+        QNL_nodeDefinition* definition = table[h].node->GetDefinition();
+        if (definition != nullptr) definition->ParentIdChanged(node, oldId, newId);
+    };
+    for (int i = 0; i < children.GetCount(); ++i)
+        if (IsValidNodeHandle(children[i])) tell(children[i]);
+    if (oldId == nullptr) return;
+    const int own = DefinitionType(node);
+    if (own == QNL_TYPE_EQUATION || own == QNL_TYPE_EQUATION_SCC) tell(node);
+    std::vector<int> sets;
+    if (setsIndexed) {
+        // Every set that names the old identifier lets go of it here; those that still hold
+        // the member note the new one as they rename it.
+        const auto found = setsByMember.find(oldId);
+        if (found == setsByMember.end()) return;
+        sets.swap(found->second);
+        setsByMember.erase(found);
+        std::sort(sets.begin(), sets.end());
+    } else {
+        for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h))
+            if (DefinitionType(h) == QNL_TYPE_EQUATION_SCC) sets.push_back(h);
+    }
+    const std::string old(oldId);
+    for (int h : sets) {
+        ++slotVisits;
+        if (h == node || !IsValidNodeHandle(h) || children.IsInList(h)) continue;
+        const auto* set = dynamic_cast<const QNL_equationSCC*>(table[h].node->GetDefinition());
+        if (set != nullptr && set->GetMembers().count(old) != 0) tell(h);
+    }
+}
+
+void QNL_network::NoteSetMember(const char* id, int set) {
+    if (id == nullptr) return;
+    try {
+        std::vector<int>& sets = setsByMember[id];
+        if (std::find(sets.begin(), sets.end(), set) == sets.end()) sets.push_back(set);
+    } catch (const std::bad_alloc&) {
+        // Without the note a rename looks for the sets among all nodes, as it can't trust
+        // the index any more.
+        setsIndexed = false;
+    }
 }
 
 // The parent list and the definition's dimensions move together, or neither moves.
@@ -344,7 +381,11 @@ int QNL_network::NotifyChange(int node, int kind) {
     if (clearing) table[node].flags |= clearing;
     if (kind == CHANGE_OUTCOMES || kind == CHANGE_VALUES || kind == CHANGE_SHAPE)
         result = InvalidateFrom(node, clearing != 0 && kind == CHANGE_OUTCOMES);
-    if (kind == CHANGE_OUTCOMES || kind == CHANGE_SHAPE) InvalidateIndexedBy(node);
+    // Only a valid value can lose its flag, and every valid value is observed or computed: a
+    // network still being built has neither, and its nodes' outcome counts walk nothing.
+    if ((kind == CHANGE_OUTCOMES || kind == CHANGE_SHAPE) &&
+        (!observedCandidates.empty() || HoldsComputedValues()))
+        InvalidateIndexedBy(node);
     if (clearing) table[node].flags &= ~clearing;
     if (notificationControl & NOTIFY_AUTO_UPDATE) UpdateBeliefs();
     return result;

@@ -286,10 +286,13 @@ void QNL_network::RenameInDefinitions(int node, const char* oldId, const char* n
     }
     const std::string old(oldId);
     for (int h : sets) {
-        ++slotVisits;
-        if (h == node || !IsValidNodeHandle(h) || children.IsInList(h)) continue;
-        const auto* set = dynamic_cast<const QNL_equationSCC*>(table[h].node->GetDefinition());
-        if (set != nullptr && set->GetMembers().count(old) != 0) tell(h);
+        const auto* set = h != node && IsValidNodeHandle(h) && !children.IsInList(h)
+                              ? dynamic_cast<const QNL_equationSCC*>(table[h].node->GetDefinition())
+                              : nullptr;
+        if (set != nullptr && set->GetMembers().count(old) != 0)
+            tell(h);
+        else
+            ++slotVisits;
     }
 }
 

@@ -333,20 +333,46 @@ int QNL_network::GetLastNode() const {
 }
 
 void QNL_network::IndexAdd(const char* id, int handle) {
-    if (id != nullptr) idIndex[id].push_back(handle);
+    if (id == nullptr) return;
+    const auto [at, added] = idIndex.try_emplace(id, IdHandles{handle, {}});
+    if (!added) at->second.more.push_back(handle);
 }
 
 void QNL_network::IndexRemove(const char* id, int handle) {
     if (id == nullptr) return;
     auto found = idIndex.find(id);
     if (found == idIndex.end()) return;
-    std::vector<int>& handles = found->second;
-    for (std::size_t i = 0; i < handles.size(); ++i)
-        if (handles[i] == handle) {
-            handles.erase(handles.begin() + static_cast<std::ptrdiff_t>(i));
+    IdHandles& handles = found->second;
+    if (handles.first == handle) {
+        if (handles.more.empty()) {
+            idIndex.erase(found);
+            return;
+        }
+        handles.first = handles.more.back();
+        handles.more.pop_back();
+        return;
+    }
+    for (std::size_t i = 0; i < handles.more.size(); ++i)
+        if (handles.more[i] == handle) {
+            handles.more.erase(handles.more.begin() + static_cast<std::ptrdiff_t>(i));
             break;
         }
-    if (handles.empty()) idIndex.erase(found);
+}
+
+// The entry of a node that alone bears its identifier moves to the new key, without taking
+// the index apart and building it again.
+void QNL_network::IndexRename(const char* oldId, const char* newId, int handle) {
+    auto found = oldId != nullptr ? idIndex.find(oldId) : idIndex.end();
+    if (newId != nullptr && found != idIndex.end() && found->second.first == handle &&
+        found->second.more.empty() && idIndex.find(newId) == idIndex.end()) {
+        std::string key(newId);
+        auto entry = idIndex.extract(found);
+        entry.key().swap(key);
+        idIndex.insert(std::move(entry));
+        return;
+    }
+    IndexRemove(oldId, handle);
+    IndexAdd(newId, handle);
 }
 
 void QNL_network::RebuildIdIndex() {
@@ -358,18 +384,20 @@ int QNL_network::FindNode(const char* id) const {
     if (id == nullptr) return -2;
     auto found = idIndex.find(id);
     if (found == idIndex.end()) return -2;
-    int first = -2;
-    for (int h : found->second)
-        if (first < 0 || h < first) first = h;
+    int first = found->second.first;
+    for (int h : found->second.more)
+        if (h < first) first = h;
     return first;
 }
 
 int QNL_network::IsIdUsed(const char* id, int except) const {
     if (id == nullptr) return 0;
     auto found = idIndex.find(id);
-    if (found != idIndex.end())
-        for (int h : found->second)
+    if (found != idIndex.end()) {
+        if (found->second.first != except) return 1;
+        for (int h : found->second.more)
             if (h != except) return 1;
+    }
     return submodels != nullptr && submodels->IsSubmodelIdUsed(id) == 1 ? 1 : 0;
 }
 

@@ -355,6 +355,7 @@ private:
     struct GrowthResult;
     void IndexAdd(const char* id, int handle);
     void IndexRemove(const char* id, int handle);
+    void IndexRename(const char* oldId, const char* newId, int handle);
     void RebuildIdIndex();
     int FindFreeSlot();
     int GrowTable();
@@ -483,8 +484,13 @@ private:
     // Values of an influence-diagram solve may be valid (SetPolicyValuesWritten).
     bool policyValuesWritten = false;
     // Handles by identifier, so lookups and uniqueness checks don't scan the table. Several
-    // handles share an identifier only while a file is read with duplicates accepted.
-    std::unordered_map<std::string, std::vector<int>> idIndex;
+    // handles share an identifier only while a file is read with duplicates accepted: one is
+    // kept in the entry, the others beside it, so a plain entry allocates nothing of its own.
+    struct IdHandles {
+        int first;
+        std::vector<int> more;
+    };
+    std::unordered_map<std::string, IdHandles> idIndex;
     // The sets of simultaneous equations that may name an identifier as a member (a superset:
     // a set that dropped the member, or a slot that changed hands, is checked when read).
     std::unordered_map<std::string, std::vector<int>> setsByMember;

@@ -250,8 +250,7 @@ bool QNL_network::ChangeNodeId(int node, const char* oldId, const char* newId) {
     if (oldId != nullptr && std::strcmp(oldId, newId) == 0) return true;
     if (!(readingMode & READING_DUPLICATE_IDS) && IsIdUsed(newId, node)) return false;
     if (!IsValidNodeHandle(node)) return true;
-    IndexRemove(oldId, node);
-    IndexAdd(newId, node);
+    IndexRename(oldId, newId, node);
     RenameInDefinitions(node, oldId, newId);
     return true;
 }

@@ -4,7 +4,7 @@
 
 #include "format_test_support.h"
 #include "formats/format.h"
-#include "support/large_network.h"
+#include "support/random_network.h"
 
 #include <gtest/gtest.h>
 
@@ -294,7 +294,7 @@ TEST(CrossFormat, ReadingAFileWalksTheNetworkAFewTimesWhateverItsSize) {
     for (const char* extension : {".qnl", ".erg", ".xqnl", ".net"}) {
         for (bool random : {false, true}) {
             SCOPED_TRACE(std::string(extension) + (random ? " random" : " chain"));
-            const int sizes[2] = {300, 1200};
+            const int sizes[2] = {250, 1000};
             std::uint64_t work[2] = {0, 0};
             for (int s = 0; s < 2; ++s) {
                 QNL_network source;

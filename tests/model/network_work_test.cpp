@@ -6,7 +6,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
-#include "support/large_network.h"
+#include "support/random_network.h"
 
 #include <gtest/gtest.h>
 
@@ -99,7 +99,7 @@ TEST(NetworkWork, RenamingEveryNodeTellsItsChildrenOnly) {
         EXPECT_EQ(net.GetSlotVisits() - before, children);
         for (int h = 0; h < nodes; h += 101) {
             EXPECT_EQ(net.FindNode(("r" + std::to_string(h)).c_str()), h);
-            EXPECT_EQ(net.FindNode(("n" + std::to_string(h)).c_str()), -2);
+            EXPECT_EQ(net.FindNode(("N" + std::to_string(h)).c_str()), -2);
         }
     }
 }

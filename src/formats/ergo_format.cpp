@@ -294,6 +294,14 @@ int QNL_ergoFormat::ReadNames() {
     for (std::size_t i = 0; i < nodes.size(); ++i)
         if (nodes[i] >= 0 && static_cast<std::size_t>(nodes[i]) < positionOf.size())
             positionOf[static_cast<std::size_t>(nodes[i])] = static_cast<int>(i);
+    // From the node count up to it, the numbers are known to be borne by automatic
+    // identifiers, so a node making way after another does not try them all again; one of
+    // them given up lowers it (those below the node count are never tried).
+    long long freshFrom = 0;
+    auto givingUp = [&](const char* id) {
+        const long long number = QNL_network::AutomaticIdNumber(id);
+        if (number >= network->GetNumberOfNodes() && number < freshFrom) freshFrom = number;
+    };
     for (std::size_t at = 0; at < nodes.size(); ++at) {
         const int handle = nodes[at];
         if (!NextIsWord()) return Expect(IDENTIFIER);
@@ -310,9 +318,11 @@ int QNL_ergoFormat::ReadNames() {
             static_cast<std::size_t>(holder) < positionOf.size() &&
             positionOf[static_cast<std::size_t>(holder)] > static_cast<int>(at)) {
             std::string fresh;
-            network->GenerateNodeId(fresh);
+            network->GenerateNodeId(fresh, freshFrom);
+            givingUp(network->GetNode(holder)->GetId());
             network->GetNode(holder)->SetId(fresh.c_str());
         }
+        givingUp(node->GetId());
         if (network->IsIdUsed(id.c_str(), handle))
             ReportError(-2, ("ERROR: [" + word + "] Duplicated Identifier").c_str());
         else if (node->SetId(id.c_str()) != 0)

@@ -192,6 +192,14 @@ public:
     // Structure editing.
     int AddNode(int definitionType, const char* id);
     int GenerateNodeId(std::string& out) const;
+    // The same, trying numbers from `from` on when that is past the node count (the caller
+    // knows those below to be taken) and leaving `from` at the number given: a caller that
+    // makes many identifiers, and lowers `from` to the number of any automatic identifier it
+    // frees (AutomaticIdNumber), tries each number about once.
+    int GenerateNodeId(std::string& out, long long& from) const;
+    // The number of an automatic identifier ("Node" and the number as GenerateNodeId writes
+    // it), -1 for any other text.
+    static long long AutomaticIdNumber(const char* id);
     int DeleteNode(int node);
     int DeleteAllNodes();
     int AddArc(int parent, int child, int layer = 0);

@@ -23,10 +23,33 @@
 #include <vector>
 
 int QNL_network::GenerateNodeId(std::string& out) const {
-    for (long long number = nodeCount;; ++number) {
+    long long from = 0;
+    return GenerateNodeId(out, from);
+}
+
+int QNL_network::GenerateNodeId(std::string& out, long long& from) const {
+    for (long long number = std::max<long long>(nodeCount, from);; ++number) {
+        ++slotVisits;
         out = "Node" + std::to_string(number);
-        if (!IsIdUsed(out.c_str(), -1)) return 0;
+        if (!IsIdUsed(out.c_str(), -1)) {
+            from = number;
+            return 0;
+        }
     }
+}
+
+long long QNL_network::AutomaticIdNumber(const char* id) {
+    if (id == nullptr || std::strncmp(id, "Node", 4) != 0) return -1;
+    const char* digits = id + 4;
+    const std::size_t length = std::strlen(digits);
+    // As std::to_string writes a number: no sign, no leading zero, and short enough to fit.
+    if (length == 0 || length > 18 || (digits[0] == '0' && length > 1)) return -1;
+    long long number = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (digits[i] < '0' || digits[i] > '9') return -1;
+        number = number * 10 + (digits[i] - '0');
+    }
+    return number;
 }
 
 // The type is checked before a slot is taken, and a node whose definition or value cannot

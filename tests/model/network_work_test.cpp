@@ -70,7 +70,7 @@ TEST(NetworkWork, BuildingAChainOrARandomNetworkWalksNoTablePerNode) {
     for (bool random : {false, true}) {
         SCOPED_TRACE(random ? "random" : "chain");
         std::uint64_t work[2] = {0, 0};
-        const int sizes[2] = {1500, 6000};
+        const int sizes[2] = {1000, 4000};
         for (int s = 0; s < 2; ++s) {
             QNL_network net;
             const std::uint64_t before = net.GetSlotVisits();

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <string>
 #include <utility>
@@ -98,6 +99,7 @@ void QNL_network::ReleaseTable() {
     table = nullptr;
     tableSize = 0;
     capacity = 0;
+    ForgetFreedSlots();
     setsByMember.clear();
     setsIndexed = true;
     observedCandidates.clear();
@@ -427,20 +429,51 @@ int QNL_network::SetNumberOfSamples(int samples) {
     return 0;
 }
 
+// The first free slot is the lower of two: the first free one from firstFreeFrom on (which
+// only moves up, so the slots it passes are passed once) and the least slot freed below it.
 int QNL_network::FindFreeSlot() {
     if (nodeCount != tableSize) {
         if (nodeCount < tableSize && table[nodeCount].node == nullptr) return nodeCount;
-        for (int i = 0; i < tableSize; ++i)
-            if (table[i].node == nullptr) {
-                slotVisits += static_cast<std::uint64_t>(i + 1);
-                return i;
-            }
-        slotVisits += static_cast<std::uint64_t>(tableSize);
-        return -2;
+        if (nodeCount == 0) ForgetFreedSlots();
+        while (firstFreeFrom < tableSize && table[firstFreeFrom].node != nullptr) {
+            ++firstFreeFrom;
+            ++slotVisits;
+        }
+        // Slots taken since they were freed leave the heap as they come to its top.
+        while (!freedBelow.empty() && table[freedBelow.front()].node != nullptr) {
+            std::pop_heap(freedBelow.begin(), freedBelow.end(), std::greater<int>());
+            freedBelow.pop_back();
+            ++slotVisits;
+        }
+        const int freed = freedBelow.empty() ? tableSize : freedBelow.front();
+        const int first = std::min(freed, firstFreeFrom);
+        return first < tableSize ? first : -2;
     }
     const int oldSize = tableSize;
     const int result = GrowTable();
     return result != 0 ? result : oldSize;
+}
+
+// A slot freed below firstFreeFrom joins the heap; one at or above it is met by the scan. A
+// heap grown past the table (slots freed and taken again by the node-count rule, over and
+// over) is given up for a new scan.
+void QNL_network::SlotFreed(int slot) {
+    if (slot >= firstFreeFrom) return;
+    if (freedBelow.size() >= static_cast<std::size_t>(tableSize)) {
+        ForgetFreedSlots();
+        return;
+    }
+    try {
+        freedBelow.push_back(slot);
+        std::push_heap(freedBelow.begin(), freedBelow.end(), std::greater<int>());
+    } catch (const std::bad_alloc&) {
+        ForgetFreedSlots();
+    }
+}
+
+void QNL_network::ForgetFreedSlots() {
+    freedBelow.clear();
+    firstFreeFrom = 0;
 }
 
 namespace {

@@ -366,6 +366,8 @@ private:
     void IndexRename(const char* oldId, const char* newId, int handle);
     void RebuildIdIndex();
     int FindFreeSlot();
+    void SlotFreed(int slot);
+    void ForgetFreedSlots();
     int GrowTable();
     // Moves the slots into storage of `slots` entries; the table size stays.
     int Reallocate(long long slots);
@@ -466,6 +468,10 @@ private:
     QNL_nodeEntry* table = nullptr;
     int tableSize = 0;
     int capacity = 0;
+    // No slot below firstFreeFrom is free but those in freedBelow (a heap, least first; it may
+    // still hold slots taken since).
+    int firstFreeFrom = 0;
+    std::vector<int> freedBelow;
     mutable std::uint64_t slotVisits = 0;
     int nodeCount = 0;
     int growth = 50;

@@ -136,6 +136,7 @@ int QNL_network::DeleteNode(int node) {
     IndexRemove(entry.node->GetId(), node);
     delete entry.node;
     entry.node = nullptr;
+    SlotFreed(node);
     entry.CleanUp(1);
     entry.temporalType = 0;
     --nodeCount;

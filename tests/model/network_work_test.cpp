@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,54 @@ TEST(NetworkWork, ReservedStorageLetsTheTableTakeItsStepsWithoutMovingASlot) {
     // Past the reserve the storage grows again, the table by its step.
     ASSERT_EQ(net.AddNode(QNL_TYPE_CPT, "past"), 1000);
     EXPECT_EQ(net.GetTableSize(), 1050);
+}
+
+// After deletions, a new node takes the slot whose index is the node count when that is
+// free, else the first free slot (the oracle keeps the free slots in order). Refilling the
+// freed half of a network costs each addition the slots it passes, not a scan from slot 0.
+TEST(NetworkWork, FreedSlotsAreTakenInTheirOrderWithoutAScanFromTheFirstSlot) {
+    for (bool lowerHalf : {true, false}) {
+        SCOPED_TRACE(lowerHalf ? "lower half freed" : "random half freed");
+        std::uint64_t work[2] = {0, 0};
+        const int sizes[2] = {500, 2000};
+        for (int s = 0; s < 2; ++s) {
+            const int nodes = sizes[s];
+            QNL_network net;
+            for (int h = 0; h < nodes; ++h)
+                ASSERT_EQ(net.AddNode(QNL_TYPE_CPT, ("n" + std::to_string(h)).c_str()), h);
+            quarn_test::TestRandom random(static_cast<std::uint64_t>(s) + 3);
+            std::set<int> free;
+            for (int h = 0; h < nodes; ++h)
+                if (lowerHalf ? h < nodes / 2 : random.Below(2) == 0) free.insert(h);
+            for (int h : free)
+                ASSERT_EQ(net.DeleteNode(h), 0);
+            for (int i = 0; i < nodes; ++i) {
+                const std::uint64_t before = net.GetSlotVisits();
+                const int count = net.GetNumberOfNodes();
+                const int size = net.GetTableSize();
+                // A full table grows, and the new node takes the first new slot.
+                const int expected = count == size            ? size
+                                     : free.count(count) != 0 ? count
+                                                              : *free.begin();
+                ASSERT_EQ(net.AddNode(QNL_TYPE_CPT, ("m" + std::to_string(i)).c_str()), expected)
+                    << i;
+                work[s] += net.GetSlotVisits() - before;
+                for (int h = size; h < net.GetTableSize(); ++h)
+                    free.insert(h);
+                free.erase(expected);
+                // Now and then a slot is freed again (the deletion's own work not counted).
+                if (i % 7 == 3) {
+                    const int gone = random.Below(net.GetTableSize());
+                    if (net.IsValidNodeHandle(gone)) {
+                        ASSERT_EQ(net.DeleteNode(gone), 0);
+                        free.insert(gone);
+                    }
+                }
+            }
+            EXPECT_LE(work[s], static_cast<std::uint64_t>(4 * nodes));
+        }
+        EXPECT_LE(work[1], 5 * work[0]);
+    }
 }
 
 // Per node, building adds a node, gives it outcomes and arcs from nodes made before it: work

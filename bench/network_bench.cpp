@@ -3,9 +3,13 @@
 
 #include "quarn.h"
 
+#include "bench_networks.h"
+
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -86,5 +90,71 @@ void BM_OrderAndEvidence(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_OrderAndEvidence)->Arg(1000)->Arg(5000)->Unit(benchmark::kMillisecond);
+
+// Bulk edits on chains of two-outcome nodes (Arg 0) and on random networks of two to four
+// outcomes with up to three parents among the 40 nodes before each (Arg 1), at the node counts
+// of Arg 1: each should grow with the network, about four times for four times the nodes.
+void BuildLarge(QNL_network& net, int nodes, bool random) {
+    if (random) {
+        quarn_bench::BuildRandomDag(net, nodes, 4, 40);
+        return;
+    }
+    for (int i = 0; i < nodes; ++i) {
+        const int handle = net.AddNode(QNL_TYPE_CPT, ("n" + std::to_string(i)).c_str());
+        if (i > 0) net.AddArc(handle - 1, handle);
+    }
+}
+
+void BM_BuildLarge(benchmark::State& state) {
+    for (auto _ : state) {
+        QNL_network net;
+        BuildLarge(net, static_cast<int>(state.range(1)), state.range(0) == 1);
+        benchmark::DoNotOptimize(net.GetNumberOfNodes());
+    }
+}
+BENCHMARK(BM_BuildLarge)
+    ->ArgsProduct({{0, 1}, {5000, 20000, 80000}})
+    ->Unit(benchmark::kMillisecond);
+
+// Every other node takes a new identifier; the next iteration gives the old ones back.
+void BM_RenameEveryOtherNode(benchmark::State& state) {
+    QNL_network net;
+    const int nodes = static_cast<int>(state.range(1));
+    BuildLarge(net, nodes, state.range(0) == 1);
+    bool renamed = false;
+    for (auto _ : state) {
+        const char* prefix = renamed ? "n" : "r";
+        for (int h = 0; h < nodes; h += 2)
+            net.GetNode(h)->SetId((prefix + std::to_string(h)).c_str());
+        renamed = !renamed;
+    }
+}
+BENCHMARK(BM_RenameEveryOtherNode)
+    ->ArgsProduct({{0, 1}, {5000, 20000}})
+    ->Unit(benchmark::kMillisecond);
+
+// The network written once in the format of Arg 2 (0 ".qnl", 1 ".erg"), then read per
+// iteration.
+void BM_ReadLarge(benchmark::State& state) {
+    const std::string path = "/tmp/quarn_network_bench_" + std::to_string(::getpid()) +
+                             (state.range(2) == 0 ? ".qnl" : ".erg");
+    {
+        QNL_network source;
+        BuildLarge(source, static_cast<int>(state.range(1)), state.range(0) == 1);
+        if (source.WriteFile(path.c_str()) != 0) {
+            state.SkipWithError("write failed");
+            return;
+        }
+    }
+    for (auto _ : state) {
+        QNL_network copy;
+        if (copy.ReadFile(path.c_str()) != 0) state.SkipWithError("read failed");
+        benchmark::DoNotOptimize(copy.GetNumberOfNodes());
+    }
+    std::remove(path.c_str());
+}
+BENCHMARK(BM_ReadLarge)
+    ->ArgsProduct({{0, 1}, {5000, 20000}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -28,7 +28,15 @@ void QNL_equationSCC::ParentIdChanged(int parent, const char* oldId, const char*
         members.insert(newId);
     } catch (const std::bad_alloc&) {
         QNL_errorHandler::Instance().LogError(-42);
+        return;
     }
+    if (network != nullptr) network->NoteSetMember(newId, handle);
+}
+
+void QNL_equationSCC::NoteMembers() const {
+    if (network == nullptr) return;
+    for (const std::string& member : members)
+        network->NoteSetMember(member.c_str(), handle);
 }
 
 int QNL_equationSCC::Assign(const QNL_nodeDefinition& other) {
@@ -37,7 +45,10 @@ int QNL_equationSCC::Assign(const QNL_nodeDefinition& other) {
     return detail::Guarded([&] {
         std::set<std::string> copy(source->members);
         const int result = QNL_equation::Assign(other);
-        if (result == 0) members.swap(copy);
+        if (result == 0) {
+            members.swap(copy);
+            NoteMembers();
+        }
         return result;
     });
 }
@@ -120,6 +131,7 @@ int QNL_equationSCC::SetMembers(const QNL_stringArray& ids) {
                               "scc varaibles.",
                           nullptr);
         members.swap(fresh);
+        NoteMembers();
         InvalidateDependents();
         return 0;
     });

@@ -43,6 +43,10 @@ public:
     // parent's does.
     int MemberLeaves(int member);
 
+    // Tells the network every member identifier the set names, so a member's rename finds the
+    // set; done whenever the set gains members or a network.
+    void NoteMembers() const;
+
 private:
     // The first variable of the equation that is neither the node, a parent nor a member.
     bool FindStranger(const QNL_parsedEquation& candidate, const std::set<std::string>& allowed,

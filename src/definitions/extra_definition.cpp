@@ -201,6 +201,14 @@ int QNL_extraDefinition::SetFaultNameFormat(int format) {
 // ---------------------------------------------------------------------------------------
 // Labels
 
+long long QNL_extraDefinition::OutcomesInNetwork() const {
+    if (network == nullptr) return GetNumberOfOutcomes();
+    long long total = 0;
+    for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h))
+        total += OutcomesOf(network->GetNode(h)->GetDefinition());
+    return total;
+}
+
 bool QNL_extraDefinition::LabelUsedByOtherNode(const char* label) const {
     if (network == nullptr) return false;
     for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h)) {
@@ -225,21 +233,19 @@ int QNL_extraDefinition::SetOutcomeLabel(int index, const char* label) {
     return entries->labels.SetString(index, label);
 }
 
+// The outcomes of the whole network are counted only when a label has to be replaced: labels
+// change no outcome count, so the total is the one the call began with, and a file read
+// (which stores every label unchecked) never walks the network per node.
 int QNL_extraDefinition::SetOutcomeLabels(const QNL_stringArray& labels) {
     if (labels.GetCount() > GetNumberOfOutcomes()) return -2;
-    long long outcomesInNetwork = 0;
-    if (network != nullptr) {
-        for (int h = network->GetFirstNode(); h >= 0; h = network->GetNextNode(h))
-            outcomesInNetwork += OutcomesOf(network->GetNode(h)->GetDefinition());
-    } else {
-        outcomesInNetwork = GetNumberOfOutcomes();
-    }
+    long long outcomesInNetwork = -1;
     int result = 0;
     for (int i = 0; i < labels.GetCount(); ++i) {
         const char* text = labels.GetString(i);
         if (text == nullptr) text = "";
         if (SetOutcomeLabel(i, text) == 0) continue;
         result = -2;
+        if (outcomesInNetwork < 0) outcomesInNetwork = OutcomesInNetwork();
         // The candidates in use are finitely many, so the search ends.
         try {
             std::string candidate;

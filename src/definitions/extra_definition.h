@@ -135,6 +135,8 @@ private:
     const QNL_nodeDefinition* OwnDefinition() const;
     // True when a node other than this one has the label among its labels.
     bool LabelUsedByOtherNode(const char* label) const;
+    // The outcomes of every node of the network (of this node alone without a network).
+    long long OutcomesInNetwork() const;
     bool LabelUsedByAnyNode(const std::string& label) const;
     bool InRange(int index) const { return index >= 0 && index < GetNumberOfOutcomes(); }
 

@@ -289,8 +289,21 @@ void QNL_ergoFormat::ReverseFullTableParents() {
 }
 
 int QNL_ergoFormat::ReadNames() {
-    for (auto at = nodes.begin(); at != nodes.end(); ++at) {
-        const int handle = *at;
+    // Where each node stands in the file, so a node that must make way is found at once.
+    std::vector<int> positionOf(static_cast<std::size_t>(std::max(network->GetTableSize(), 0)), -1);
+    for (std::size_t i = 0; i < nodes.size(); ++i)
+        if (nodes[i] >= 0 && static_cast<std::size_t>(nodes[i]) < positionOf.size())
+            positionOf[static_cast<std::size_t>(nodes[i])] = static_cast<int>(i);
+    // From the node count up to it, the numbers are known to be borne by automatic
+    // identifiers, so a node making way after another does not try them all again; one of
+    // them given up lowers it (those below the node count are never tried).
+    long long freshFrom = 0;
+    auto givingUp = [&](const char* id) {
+        const long long number = QNL_network::AutomaticIdNumber(id);
+        if (number >= network->GetNumberOfNodes() && number < freshFrom) freshFrom = number;
+    };
+    for (std::size_t at = 0; at < nodes.size(); ++at) {
+        const int handle = nodes[at];
         if (!NextIsWord()) return Expect(IDENTIFIER);
         const std::string word = GetTokenText();
         ConsumeToken();
@@ -302,11 +315,14 @@ int QNL_ergoFormat::ReadNames() {
         // written network's own names may repeat ("Node1" first): it makes way for the name.
         const int holder = network->FindNode(id.c_str());
         if (holder >= 0 && holder != handle &&
-            std::find(at + 1, nodes.end(), holder) != nodes.end()) {
+            static_cast<std::size_t>(holder) < positionOf.size() &&
+            positionOf[static_cast<std::size_t>(holder)] > static_cast<int>(at)) {
             std::string fresh;
-            network->GenerateNodeId(fresh);
+            network->GenerateNodeId(fresh, freshFrom);
+            givingUp(network->GetNode(holder)->GetId());
             network->GetNode(holder)->SetId(fresh.c_str());
         }
+        givingUp(node->GetId());
         if (network->IsIdUsed(id.c_str(), handle))
             ReportError(-2, ("ERROR: [" + word + "] Duplicated Identifier").c_str());
         else if (node->SetId(id.c_str()) != 0)

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <string>
 #include <utility>
@@ -80,6 +81,7 @@ int QNL_network::Init(int size, int growthStep) {
         return QNL_errorHandler::Instance().LogError(-42);
     }
     tableSize = size;
+    capacity = size;
     ResetObservedList();
     int result = submodels->Init(this);
     if (result != 0) return result;
@@ -96,6 +98,10 @@ void QNL_network::ReleaseTable() {
     delete[] table;
     table = nullptr;
     tableSize = 0;
+    capacity = 0;
+    ForgetFreedSlots();
+    setsByMember.clear();
+    setsIndexed = true;
     observedCandidates.clear();
     isObservedCandidate.clear();
     computedCandidates.clear();
@@ -207,6 +213,7 @@ int QNL_network::CopySlots(const QNL_network& source) {
     ReleaseTable();
     table = copy;
     tableSize = source.tableSize;
+    capacity = source.tableSize;
     // Rebinding an observed node notes it in the observed list, sized for the new table.
     observedCandidates.clear();
     isObservedCandidate.assign(static_cast<std::size_t>(tableSize), 0);
@@ -309,31 +316,65 @@ int QNL_network::GetNextNode(int handle) const {
 
 int QNL_network::NextOccupied(int from) const {
     for (int i = from; i < tableSize; ++i)
-        if (table[i].node != nullptr) return i;
+        if (table[i].node != nullptr) {
+            slotVisits += static_cast<std::uint64_t>(i - from + 1);
+            return i;
+        }
+    if (from < tableSize) slotVisits += static_cast<std::uint64_t>(tableSize - from);
     return -2;
 }
 
 int QNL_network::GetLastNode() const {
     for (int i = tableSize - 1; i >= 0; --i)
-        if (table[i].node != nullptr) return i;
+        if (table[i].node != nullptr) {
+            slotVisits += static_cast<std::uint64_t>(tableSize - i);
+            return i;
+        }
+    slotVisits += static_cast<std::uint64_t>(tableSize);
     return -2;
 }
 
 void QNL_network::IndexAdd(const char* id, int handle) {
-    if (id != nullptr) idIndex[id].push_back(handle);
+    if (id == nullptr) return;
+    const auto [at, added] = idIndex.try_emplace(id, IdHandles{handle, {}});
+    if (!added) at->second.more.push_back(handle);
 }
 
 void QNL_network::IndexRemove(const char* id, int handle) {
     if (id == nullptr) return;
     auto found = idIndex.find(id);
     if (found == idIndex.end()) return;
-    std::vector<int>& handles = found->second;
-    for (std::size_t i = 0; i < handles.size(); ++i)
-        if (handles[i] == handle) {
-            handles.erase(handles.begin() + static_cast<std::ptrdiff_t>(i));
+    IdHandles& handles = found->second;
+    if (handles.first == handle) {
+        if (handles.more.empty()) {
+            idIndex.erase(found);
+            return;
+        }
+        handles.first = handles.more.back();
+        handles.more.pop_back();
+        return;
+    }
+    for (std::size_t i = 0; i < handles.more.size(); ++i)
+        if (handles.more[i] == handle) {
+            handles.more.erase(handles.more.begin() + static_cast<std::ptrdiff_t>(i));
             break;
         }
-    if (handles.empty()) idIndex.erase(found);
+}
+
+// The entry of a node that alone bears its identifier moves to the new key, without taking
+// the index apart and building it again.
+void QNL_network::IndexRename(const char* oldId, const char* newId, int handle) {
+    auto found = oldId != nullptr ? idIndex.find(oldId) : idIndex.end();
+    if (newId != nullptr && found != idIndex.end() && found->second.first == handle &&
+        found->second.more.empty() && idIndex.find(newId) == idIndex.end()) {
+        std::string key(newId);
+        auto entry = idIndex.extract(found);
+        entry.key().swap(key);
+        idIndex.insert(std::move(entry));
+        return;
+    }
+    IndexRemove(oldId, handle);
+    IndexAdd(newId, handle);
 }
 
 void QNL_network::RebuildIdIndex() {
@@ -345,18 +386,20 @@ int QNL_network::FindNode(const char* id) const {
     if (id == nullptr) return -2;
     auto found = idIndex.find(id);
     if (found == idIndex.end()) return -2;
-    int first = -2;
-    for (int h : found->second)
-        if (first < 0 || h < first) first = h;
+    int first = found->second.first;
+    for (int h : found->second.more)
+        if (h < first) first = h;
     return first;
 }
 
 int QNL_network::IsIdUsed(const char* id, int except) const {
     if (id == nullptr) return 0;
     auto found = idIndex.find(id);
-    if (found != idIndex.end())
-        for (int h : found->second)
+    if (found != idIndex.end()) {
+        if (found->second.first != except) return 1;
+        for (int h : found->second.more)
             if (h != except) return 1;
+    }
     return submodels != nullptr && submodels->IsSubmodelIdUsed(id) == 1 ? 1 : 0;
 }
 
@@ -386,53 +429,99 @@ int QNL_network::SetNumberOfSamples(int samples) {
     return 0;
 }
 
+// The first free slot is the lower of two: the first free one from firstFreeFrom on (which
+// only moves up, so the slots it passes are passed once) and the least slot freed below it.
 int QNL_network::FindFreeSlot() {
     if (nodeCount != tableSize) {
         if (nodeCount < tableSize && table[nodeCount].node == nullptr) return nodeCount;
-        for (int i = 0; i < tableSize; ++i)
-            if (table[i].node == nullptr) return i;
-        return -2;
+        if (nodeCount == 0) ForgetFreedSlots();
+        while (firstFreeFrom < tableSize && table[firstFreeFrom].node != nullptr) {
+            ++firstFreeFrom;
+            ++slotVisits;
+        }
+        // Slots taken since they were freed leave the heap as they come to its top.
+        while (!freedBelow.empty() && table[freedBelow.front()].node != nullptr) {
+            std::pop_heap(freedBelow.begin(), freedBelow.end(), std::greater<int>());
+            freedBelow.pop_back();
+            ++slotVisits;
+        }
+        const int freed = freedBelow.empty() ? tableSize : freedBelow.front();
+        const int first = std::min(freed, firstFreeFrom);
+        return first < tableSize ? first : -2;
     }
     const int oldSize = tableSize;
-    // A file gives its nodes one at a time and does not say how many: while it is read the
-    // table doubles, so that a large model is not copied once per growth step.
-    const int result =
-        (readingMode & READING) ? ReserveSlots(std::max(tableSize, growth)) : GrowTable();
+    const int result = GrowTable();
     return result != 0 ? result : oldSize;
 }
 
-int QNL_network::ReserveSlots(int count) {
-    const long long wanted = static_cast<long long>(nodeCount) + count - tableSize;
-    if (count <= 0 || wanted <= 0) return 0;
-    if (wanted > 0x7FFFFFFF / 2) return QNL_errorHandler::Instance().LogError(-42);
-    const int step = growth;
-    growth = static_cast<int>(wanted);
-    const int result = GrowTable();
-    growth = step;
-    return result;
+// A slot freed below firstFreeFrom joins the heap; one at or above it is met by the scan. A
+// heap grown past the table (slots freed and taken again by the node-count rule, over and
+// over) is given up for a new scan.
+void QNL_network::SlotFreed(int slot) {
+    if (slot >= firstFreeFrom) return;
+    if (freedBelow.size() >= static_cast<std::size_t>(tableSize)) {
+        ForgetFreedSlots();
+        return;
+    }
+    try {
+        freedBelow.push_back(slot);
+        std::push_heap(freedBelow.begin(), freedBelow.end(), std::greater<int>());
+    } catch (const std::bad_alloc&) {
+        ForgetFreedSlots();
+    }
 }
 
-// Slots move into the larger table by swapping their contents, so every handle stays.
+void QNL_network::ForgetFreedSlots() {
+    freedBelow.clear();
+    firstFreeFrom = 0;
+}
+
+namespace {
+constexpr long long kMaxSlots = 0x7FFFFFFF / 2;
+} // namespace
+
+int QNL_network::ReserveSlots(int count) {
+    const long long needed = static_cast<long long>(nodeCount) + count;
+    if (count <= 0 || needed <= capacity) return 0;
+    // The sizes the table passes through on its way there, so none of its steps moves a slot.
+    const long long steps = (needed - tableSize + growth - 1) / growth;
+    const long long slots = tableSize + steps * growth;
+    if (slots > kMaxSlots) return QNL_errorHandler::Instance().LogError(-42);
+    return Reallocate(slots);
+}
+
+// The table takes its next step of slots; the storage behind it doubles when the step does
+// not fit, so adding n nodes moves fewer than 2n slots, whatever the step.
 int QNL_network::GrowTable() {
     const long long newSize = static_cast<long long>(tableSize) + growth;
-    if (newSize > 0x7FFFFFFF / 2) return QNL_errorHandler::Instance().LogError(-42);
-    QNL_nodeEntry* grown;
-    try {
-        grown = new QNL_nodeEntry[static_cast<std::size_t>(newSize)];
-    } catch (const std::bad_alloc&) {
-        return QNL_errorHandler::Instance().LogError(-42);
+    if (newSize > kMaxSlots) return QNL_errorHandler::Instance().LogError(-42);
+    if (newSize > capacity) {
+        const long long doubled = std::min(2 * static_cast<long long>(capacity), kMaxSlots);
+        if (int result = Reallocate(std::max(newSize, doubled))) return result;
     }
     try {
         isObservedCandidate.resize(static_cast<std::size_t>(newSize), 0);
         isComputedCandidate.resize(static_cast<std::size_t>(newSize), 0);
     } catch (const std::bad_alloc&) {
-        delete[] grown;
+        return QNL_errorHandler::Instance().LogError(-42);
+    }
+    tableSize = static_cast<int>(newSize);
+    return 0;
+}
+
+// Slots move into the new storage by swapping their contents, so every handle stays.
+int QNL_network::Reallocate(long long slots) {
+    QNL_nodeEntry* grown;
+    try {
+        grown = new QNL_nodeEntry[static_cast<std::size_t>(slots)];
+    } catch (const std::bad_alloc&) {
         return QNL_errorHandler::Instance().LogError(-42);
     }
     for (int i = 0; i < tableSize; ++i) SwapEntries(grown[i], table[i]);
+    slotVisits += static_cast<std::uint64_t>(tableSize);
     delete[] table;
     table = grown;
-    tableSize = static_cast<int>(newSize);
+    capacity = static_cast<int>(slots);
     return 0;
 }
 
@@ -514,10 +603,12 @@ int QNL_network::ClearAllTargets() {
 void QNL_network::SetFlagOnAllNodes(int bits) {
     marksEverywhere = true;
     for (int i = 0; i < tableSize; ++i) table[i].flags |= bits;
+    slotVisits += static_cast<std::uint64_t>(tableSize);
 }
 
 void QNL_network::ClearFlagOnAllNodes(int bits) {
     for (int i = 0; i < tableSize; ++i) table[i].flags &= ~bits;
+    slotVisits += static_cast<std::uint64_t>(tableSize);
 }
 
 int QNL_network::GetNodeFlags(int node) const {

@@ -129,9 +129,12 @@ public:
     int GetTableSize() const { return tableSize; }
     int GetNumberOfTargets() const { return targetCount; }
     int GetNumberOfSamples() const { return numberOfSamples; }
-    // Room for `count` more nodes in one step, for callers that add many: the table otherwise
-    // grows by its growth step, copying every slot each time. Handles stay.
+    // Storage for `count` more nodes at once, for callers that know how many they add. The
+    // table still grows by its growth step as nodes come; only the storage is made ahead.
     int ReserveSlots(int count);
+    // The slots walked over, moved or told since construction: by handle iteration, flag
+    // sweeps, table growth and renames. Work counts for tests; nothing reads it otherwise.
+    std::uint64_t GetSlotVisits() const { return slotVisits; }
     int SetNumberOfSamples(int samples);
 
     // Arcs, read side. An invalid handle gives an empty list.
@@ -189,6 +192,14 @@ public:
     // Structure editing.
     int AddNode(int definitionType, const char* id);
     int GenerateNodeId(std::string& out) const;
+    // The same, trying numbers from `from` on when that is past the node count (the caller
+    // knows those below to be taken) and leaving `from` at the number given: a caller that
+    // makes many identifiers, and lowers `from` to the number of any automatic identifier it
+    // frees (AutomaticIdNumber), tries each number about once.
+    int GenerateNodeId(std::string& out, long long& from) const;
+    // The number of an automatic identifier ("Node" and the number as GenerateNodeId writes
+    // it), -1 for any other text.
+    static long long AutomaticIdNumber(const char* id);
     int DeleteNode(int node);
     int DeleteAllNodes();
     int AddArc(int parent, int child, int layer = 0);
@@ -197,6 +208,10 @@ public:
     bool ChangeNodeId(int node, const char* oldId, const char* newId);
     int ReorderParents(int node, const QNL_intArray& order);
     int HasTestGroupCost(int node) const;
+
+    // Said by a set of simultaneous equations that names the identifier as a member, so that
+    // renaming the member reaches the set without a walk over the table.
+    void NoteSetMember(const char* id, int set);
 
     // Notifications from definitions, values and nodes.
     int NotifyChange(int node, int kind);
@@ -348,9 +363,16 @@ private:
     struct GrowthResult;
     void IndexAdd(const char* id, int handle);
     void IndexRemove(const char* id, int handle);
+    void IndexRename(const char* oldId, const char* newId, int handle);
     void RebuildIdIndex();
     int FindFreeSlot();
+    void SlotFreed(int slot);
+    void ForgetFreedSlots();
     int GrowTable();
+    // Moves the slots into storage of `slots` entries; the table size stays.
+    int Reallocate(long long slots);
+    // Tells the definitions that name the node by identifier that it changes.
+    void RenameInDefinitions(int node, const char* oldId, const char* newId);
     void ReleaseTable();
     int CopySlots(const QNL_network& source);
     void CopySettings(const QNL_network& source);
@@ -440,8 +462,17 @@ private:
     QNL_userProperties userProperties;
     QNL_documentation documentation;
     QNL_submodelHandler* submodels = nullptr;
+    // `capacity` entries are allocated; the first `tableSize` of them are the table, the rest
+    // stay empty until growth takes them, so storage grows geometrically while the table
+    // grows by its step.
     QNL_nodeEntry* table = nullptr;
     int tableSize = 0;
+    int capacity = 0;
+    // No slot below firstFreeFrom is free but those in freedBelow (a heap, least first; it may
+    // still hold slots taken since).
+    int firstFreeFrom = 0;
+    std::vector<int> freedBelow;
+    mutable std::uint64_t slotVisits = 0;
     int nodeCount = 0;
     int growth = 50;
     int targetCount = 0;
@@ -467,8 +498,23 @@ private:
     // Values of an influence-diagram solve may be valid (SetPolicyValuesWritten).
     bool policyValuesWritten = false;
     // Handles by identifier, so lookups and uniqueness checks don't scan the table. Several
-    // handles share an identifier only while a file is read with duplicates accepted.
-    std::unordered_map<std::string, std::vector<int>> idIndex;
+    // handles share an identifier only while a file is read with duplicates accepted: one is
+    // kept in the entry, the others beside it, so a plain entry allocates nothing of its own.
+    struct IdHandles {
+        int first;
+        std::vector<int> more;
+    };
+    std::unordered_map<std::string, IdHandles> idIndex;
+    // The sets of simultaneous equations that may name an identifier as a member (a superset:
+    // a set that dropped the member, or a slot that changed hands, is checked when read).
+    std::unordered_map<std::string, std::vector<int>> setsByMember;
+    bool setsIndexed = true;
+    // Scratch of the cycle test: a slot is marked when its entry equals the stamp.
+    struct CycleScratch {
+        std::vector<std::uint32_t> seen;
+        std::vector<int> stack;
+        std::uint32_t stamp = 0;
+    } cycleScratch;
     // Nodes whose value may hold evidence or propagated evidence (a superset, pruned when
     // read), and a flag per slot saying whether it is listed.
     std::vector<int> observedCandidates;

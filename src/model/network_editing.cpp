@@ -2,6 +2,7 @@
 
 #include "model/network.h"
 
+#include "definitions/equation_scc.h"
 #include "definitions/node_value.h"
 #include "definitions/value_dependence.h"
 #include "model/case_library.h"
@@ -19,12 +20,36 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 int QNL_network::GenerateNodeId(std::string& out) const {
-    for (long long number = nodeCount;; ++number) {
+    long long from = 0;
+    return GenerateNodeId(out, from);
+}
+
+int QNL_network::GenerateNodeId(std::string& out, long long& from) const {
+    for (long long number = std::max<long long>(nodeCount, from);; ++number) {
+        ++slotVisits;
         out = "Node" + std::to_string(number);
-        if (!IsIdUsed(out.c_str(), -1)) return 0;
+        if (!IsIdUsed(out.c_str(), -1)) {
+            from = number;
+            return 0;
+        }
     }
+}
+
+long long QNL_network::AutomaticIdNumber(const char* id) {
+    if (id == nullptr || std::strncmp(id, "Node", 4) != 0) return -1;
+    const char* digits = id + 4;
+    const std::size_t length = std::strlen(digits);
+    // As std::to_string writes a number: no sign, no leading zero, and short enough to fit.
+    if (length == 0 || length > 18 || (digits[0] == '0' && length > 1)) return -1;
+    long long number = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (digits[i] < '0' || digits[i] > '9') return -1;
+        number = number * 10 + (digits[i] - '0');
+    }
+    return number;
 }
 
 // The type is checked before a slot is taken, and a node whose definition or value cannot
@@ -111,6 +136,7 @@ int QNL_network::DeleteNode(int node) {
     IndexRemove(entry.node->GetId(), node);
     delete entry.node;
     entry.node = nullptr;
+    SlotFreed(node);
     entry.CleanUp(1);
     entry.temporalType = 0;
     --nodeCount;
@@ -248,24 +274,61 @@ bool QNL_network::ChangeNodeId(int node, const char* oldId, const char* newId) {
     if (oldId != nullptr && std::strcmp(oldId, newId) == 0) return true;
     if (!(readingMode & READING_DUPLICATE_IDS) && IsIdUsed(newId, node)) return false;
     if (!IsValidNodeHandle(node)) return true;
-    IndexRemove(oldId, node);
-    IndexAdd(newId, node);
-    const QNL_intArray& children = table[node].children;
-    for (int i = 0; i < children.GetCount(); ++i) {
-        QNL_node* child = GetNode(children[i]);
-        if (child != nullptr && child->GetDefinition() != nullptr)
-            child->GetDefinition()->ParentIdChanged(node, oldId, newId);
-    }
-    // An equation names its own node, and a set of simultaneous equations names members
-    // that are not linked by arcs: those follow the new identifier too.
-    for (int h = oldId != nullptr ? GetFirstNode() : -1; h >= 0; h = GetNextNode(h)) {
-        QNL_nodeDefinition* definition = table[h].node->GetDefinition();
-        if (definition == nullptr || children.IsInList(h)) continue;
-        const int type = definition->GetType();
-        if ((h == node && type == QNL_TYPE_EQUATION) || type == QNL_TYPE_EQUATION_SCC)
-            definition->ParentIdChanged(node, oldId, newId);
-    }
+    IndexRename(oldId, newId, node);
+    RenameInDefinitions(node, oldId, newId);
     return true;
+}
+
+// An identifier is named by the children's definitions, by the node's own equation, and by
+// the sets of simultaneous equations that take the node as a member without an arc: those,
+// and only those, follow the new identifier.
+void QNL_network::RenameInDefinitions(int node, const char* oldId, const char* newId) {
+    const QNL_intArray& children = table[node].children;
+    auto tell = [&](int h) {
+        ++slotVisits;
+        QNL_nodeDefinition* definition = table[h].node->GetDefinition();
+        if (definition != nullptr) definition->ParentIdChanged(node, oldId, newId);
+    };
+    for (int i = 0; i < children.GetCount(); ++i)
+        if (IsValidNodeHandle(children[i])) tell(children[i]);
+    if (oldId == nullptr) return;
+    const int own = DefinitionType(node);
+    if (own == QNL_TYPE_EQUATION || own == QNL_TYPE_EQUATION_SCC) tell(node);
+    std::vector<int> sets;
+    if (setsIndexed) {
+        // Every set that names the old identifier lets go of it here; those that still hold
+        // the member note the new one as they rename it.
+        const auto found = setsByMember.find(oldId);
+        if (found == setsByMember.end()) return;
+        sets.swap(found->second);
+        setsByMember.erase(found);
+        std::sort(sets.begin(), sets.end());
+    } else {
+        for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h))
+            if (DefinitionType(h) == QNL_TYPE_EQUATION_SCC) sets.push_back(h);
+    }
+    const std::string old(oldId);
+    for (int h : sets) {
+        const auto* set = h != node && IsValidNodeHandle(h) && !children.IsInList(h)
+                              ? dynamic_cast<const QNL_equationSCC*>(table[h].node->GetDefinition())
+                              : nullptr;
+        if (set != nullptr && set->GetMembers().count(old) != 0)
+            tell(h);
+        else
+            ++slotVisits;
+    }
+}
+
+void QNL_network::NoteSetMember(const char* id, int set) {
+    if (id == nullptr) return;
+    try {
+        std::vector<int>& sets = setsByMember[id];
+        if (std::find(sets.begin(), sets.end(), set) == sets.end()) sets.push_back(set);
+    } catch (const std::bad_alloc&) {
+        // Without the note a rename looks for the sets among all nodes, as it can't trust
+        // the index any more.
+        setsIndexed = false;
+    }
 }
 
 // The parent list and the definition's dimensions move together, or neither moves.
@@ -344,7 +407,11 @@ int QNL_network::NotifyChange(int node, int kind) {
     if (clearing) table[node].flags |= clearing;
     if (kind == CHANGE_OUTCOMES || kind == CHANGE_VALUES || kind == CHANGE_SHAPE)
         result = InvalidateFrom(node, clearing != 0 && kind == CHANGE_OUTCOMES);
-    if (kind == CHANGE_OUTCOMES || kind == CHANGE_SHAPE) InvalidateIndexedBy(node);
+    // Only a valid value can lose its flag, and every valid value is observed or computed: a
+    // network still being built has neither, and its nodes' outcome counts walk nothing.
+    if ((kind == CHANGE_OUTCOMES || kind == CHANGE_SHAPE) &&
+        (!observedCandidates.empty() || HoldsComputedValues()))
+        InvalidateIndexedBy(node);
     if (clearing) table[node].flags &= ~clearing;
     if (notificationControl & NOTIFY_AUTO_UPDATE) UpdateBeliefs();
     return result;

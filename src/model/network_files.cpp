@@ -74,6 +74,7 @@ int QNL_network::ClearForReading() {
         entry.height = 0;
     }
     idIndex.clear();
+    ForgetFreedSlots();
     nodeCount = 0;
     targetCount = 0;
     numberOfSamples = 1000;

@@ -9,6 +9,7 @@
 #include "model/temporal_network.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -185,21 +186,33 @@ int QNL_network::ComputeHeights() {
 
 // Whether a directed path leads from the child back to the parent, so that an arc
 // parent -> child would close a cycle. Each node is entered once: linear in the graph.
+// The marks are stamps kept between tests, so a test costs the descendants it walks and not
+// the table.
 bool QNL_network::CreatesCycle(int parent, int child) {
     // A node added after its parents has no children yet: nothing to walk or to allocate.
     if (child != parent && table[child].children.GetCount() == 0) return false;
-    std::vector<char> seen(static_cast<std::size_t>(tableSize), 0);
-    std::vector<int> stack{child};
-    seen[static_cast<std::size_t>(child)] = 1;
+    CycleScratch& scratch = cycleScratch;
+    if (scratch.seen.size() < static_cast<std::size_t>(tableSize))
+        scratch.seen.resize(static_cast<std::size_t>(tableSize), 0);
+    if (++scratch.stamp == 0) {
+        std::fill(scratch.seen.begin(), scratch.seen.end(), 0);
+        scratch.stamp = 1;
+    }
+    const std::uint32_t stamp = scratch.stamp;
+    std::vector<int>& stack = scratch.stack;
+    stack.assign(1, child);
+    scratch.seen[static_cast<std::size_t>(child)] = stamp;
     while (!stack.empty()) {
         const int node = stack.back();
         stack.pop_back();
+        ++slotVisits;
         if (node == parent) return true;
         const QNL_intArray& children = table[node].children;
         for (int i = 0; i < children.GetCount(); ++i) {
             const int next = children[i];
-            if (next >= 0 && next < tableSize && !seen[static_cast<std::size_t>(next)]) {
-                seen[static_cast<std::size_t>(next)] = 1;
+            if (next >= 0 && next < tableSize &&
+                scratch.seen[static_cast<std::size_t>(next)] != stamp) {
+                scratch.seen[static_cast<std::size_t>(next)] = stamp;
                 stack.push_back(next);
             }
         }

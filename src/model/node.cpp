@@ -1,5 +1,6 @@
 #include "model/node.h"
 
+#include "definitions/equation_scc.h"
 #include "definitions/extra_definition.h"
 #include "definitions/node_value.h"
 #include "definitions/node_values.h"
@@ -39,6 +40,13 @@ DefinitionCreator FindDefinitionClass(int type) {
 } // namespace quarn::detail
 
 namespace {
+
+// A set of simultaneous equations that comes into a network or slot tells the network the
+// members it names.
+void NoteSetMembers(const QNL_nodeDefinition* definition) {
+    if (definition == nullptr || definition->GetType() != QNL_TYPE_EQUATION_SCC) return;
+    if (const auto* set = dynamic_cast<const QNL_equationSCC*>(definition)) set->NoteMembers();
+}
 
 // A new definition of the type for the node, or null with the code in result.
 QNL_nodeDefinition* MakeDefinition(int type, int handle, QNL_network* network, int& result) {
@@ -272,6 +280,7 @@ void QNL_node::Rebind(QNL_network* newNetwork, int newHandle) {
     network = newNetwork;
     handle = newHandle;
     if (definition != nullptr) definition->SetNetwork(newNetwork, newHandle);
+    NoteSetMembers(definition);
     if (value != nullptr) value->SetNetwork(newNetwork, newHandle);
     if (cost != nullptr) cost->SetNetwork(newNetwork, newHandle);
     if (extra != nullptr) extra->SetNetwork(newNetwork, newHandle);
@@ -336,6 +345,7 @@ int QNL_node::CopyDefinition(const QNL_nodeDefinition* source) {
         }
         if (copy == nullptr) return -42;
         copy->SetNetwork(network, handle);
+        NoteSetMembers(copy);
     }
     delete definition;
     definition = copy;

@@ -2,13 +2,19 @@
 #include "definitions/equation_scc.h"
 #include "definitions/node_value.h"
 #include "support/network_builder.h"
+#include "support/random_network.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <random>
 #include <set>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -255,6 +261,104 @@ TEST_F(Equations, WhetherAnEquationDrawsFollowsItsText) {
         QNL_network copy(net);
         auto* copied = dynamic_cast<QNL_equation*>(copy.GetNode(x)->GetDefinition());
         EXPECT_EQ(copied->GetEquation().IsRandom(), draws(Eq(x)->GetEquation()));
+    }
+}
+
+// Sets of simultaneous equations name their members without arcs. Renames, some of them to
+// names just given up by other nodes, and copies of the network in between: every equation
+// keeps naming the same nodes and every set the same members (the oracle resolves the names
+// again), and a rename tells only the children, the node's own equation and the sets that
+// hold it.
+TEST(EquationSets, RenamedMembersReachTheirSetsAndNoOtherDefinition) {
+    constexpr int kSets = 40, kRoots = 10, kLeaves = 10;
+    quarn_test::TestRandom random(3);
+    auto net = std::make_unique<QNL_network>();
+    auto add = [&](int type, const std::string& id) {
+        const int h = net->AddNode(type, id.c_str());
+        EXPECT_GE(h, 0) << id;
+        return h;
+    };
+    std::vector<int> roots, sets, leaves;
+    for (int i = 0; i < kRoots; ++i)
+        roots.push_back(add(QNL_TYPE_EQUATION, "E" + std::to_string(i)));
+    for (int i = 0; i < kSets; ++i)
+        sets.push_back(add(QNL_TYPE_EQUATION_SCC, "S" + std::to_string(i)));
+    for (int i = 0; i < kLeaves; ++i)
+        leaves.push_back(add(QNL_TYPE_EQUATION, "L" + std::to_string(i)));
+    auto id = [&](int h) { return std::string(net->GetNode(h)->GetId()); };
+    // What each definition names, by handle: the oracle.
+    std::map<int, std::set<int>> named, members;
+    for (int s : sets) {
+        std::set<int>& own = members[s];
+        for (int k = 1 + random.Below(3); k > 0; --k) {
+            const int other = sets[static_cast<std::size_t>(random.Below(kSets))];
+            if (other != s) own.insert(other);
+        }
+        if (random.Below(2) == 0) {
+            ASSERT_EQ(net->AddArc(roots[static_cast<std::size_t>(random.Below(kRoots))], s), 0);
+        }
+        std::vector<std::string> memberIds;
+        std::string text = id(s) + " = 1";
+        for (int m : own) {
+            memberIds.push_back(id(m));
+            text += " + " + id(m);
+        }
+        const QNL_intArray& parents = net->GetParents(s);
+        for (int i = 0; i < parents.GetCount(); ++i)
+            text += " + 2*" + id(parents[i]);
+        auto* set = dynamic_cast<QNL_equationSCC*>(net->GetNode(s)->GetDefinition());
+        ASSERT_EQ(set->SetMembers(quarn_test::StringsOf(memberIds)), 0);
+        ASSERT_EQ(set->SetEquation(text, nullptr, nullptr), 0) << text;
+    }
+    for (int l : leaves)
+        for (int k = 1 + random.Below(3); k > 0; --k)
+            net->AddArc(sets[static_cast<std::size_t>(random.Below(kSets))], l);
+    auto variables = [&](int h) {
+        std::vector<std::string> names;
+        dynamic_cast<QNL_equation*>(net->GetNode(h)->GetDefinition())
+            ->GetEquation()
+            .GetVariables(names);
+        std::set<int> handles;
+        for (const std::string& name : names)
+            handles.insert(net->FindNode(name.c_str()));
+        return handles;
+    };
+    std::vector<int> all(roots);
+    all.insert(all.end(), sets.begin(), sets.end());
+    all.insert(all.end(), leaves.begin(), leaves.end());
+    for (int h : all)
+        named[h] = variables(h);
+
+    std::vector<std::string> freed;
+    int fresh = 0;
+    for (int round = 0; round < 300; ++round) {
+        if (round % 100 == 50) net = std::make_unique<QNL_network>(QNL_network(*net));
+        const int node = all[static_cast<std::size_t>(random.Below(static_cast<int>(all.size())))];
+        std::string name = "R" + std::to_string(fresh++);
+        if (!freed.empty() && random.Below(2) == 0) {
+            const std::size_t pick =
+                static_cast<std::size_t>(random.Below(static_cast<int>(freed.size())));
+            name = freed[pick];
+            freed.erase(freed.begin() + static_cast<std::ptrdiff_t>(pick));
+        }
+        const std::string old = id(node);
+        // Who may be told: the children, the node's own equation and the sets holding it.
+        std::uint64_t reach = static_cast<std::uint64_t>(net->GetChildren(node).GetCount()) + 1;
+        for (int s : sets)
+            reach += members[s].count(node);
+        const std::uint64_t before = net->GetSlotVisits();
+        ASSERT_EQ(net->GetNode(node)->SetId(name.c_str()), 0) << name;
+        EXPECT_LE(net->GetSlotVisits() - before, reach) << old << " -> " << name;
+        freed.push_back(old);
+        for (int h : all)
+            ASSERT_EQ(variables(h), named[h]) << "round " << round << ", " << id(h);
+        for (int s : sets) {
+            std::set<int> found;
+            for (const std::string& m :
+                 dynamic_cast<QNL_equationSCC*>(net->GetNode(s)->GetDefinition())->GetMembers())
+                found.insert(net->FindNode(m.c_str()));
+            ASSERT_EQ(found, members[s]) << "round " << round << ", " << id(s);
+        }
     }
 }
 

@@ -4,10 +4,12 @@
 
 #include "format_test_support.h"
 #include "formats/format.h"
+#include "support/random_network.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -282,6 +284,36 @@ TEST(CrossFormat, WritersRefuseWhatTheirFormatCannotCarry) {
     EXPECT_EQ(-2, net.WriteFile(path.c_str()));
     EXPECT_TRUE(Logged("ERROR: This Network cannot be saved in XMLBIF format"));
     EXPECT_EQ("previous content", TempFolder::Get(path));
+}
+
+// A reader builds the network node by node; the whole network is walked only a few times per
+// file (the checks after the read), never per node: the work, counted in slots walked over,
+// moved or told, grows as the file does. The copy read back writes the very same file.
+TEST(CrossFormat, ReadingAFileWalksTheNetworkAFewTimesWhateverItsSize) {
+    TempFolder folder("bulk_read");
+    for (const char* extension : {".qnl", ".erg"}) {
+        for (bool random : {false, true}) {
+            SCOPED_TRACE(std::string(extension) + (random ? " random" : " chain"));
+            const int sizes[2] = {100, 400};
+            std::uint64_t work[2] = {0, 0};
+            for (int s = 0; s < 2; ++s) {
+                QNL_network source;
+                quarn_test::BuildLargeNetwork(source, sizes[s], random);
+                const std::string path = folder.File("model" + std::string(extension));
+                const std::string again = folder.File("again" + std::string(extension));
+                ASSERT_EQ(source.WriteFile(path.c_str()), 0) << AllMessages();
+                QNL_network copy;
+                const std::uint64_t before = copy.GetSlotVisits();
+                ASSERT_EQ(copy.ReadFile(path.c_str()), 0) << AllMessages();
+                work[s] = copy.GetSlotVisits() - before;
+                ASSERT_EQ(copy.GetNumberOfNodes(), sizes[s]);
+                EXPECT_LE(work[s], static_cast<std::uint64_t>(16 * sizes[s])) << sizes[s];
+                ASSERT_EQ(copy.WriteFile(again.c_str()), 0) << AllMessages();
+                EXPECT_TRUE(TempFolder::Get(path) == TempFolder::Get(again));
+            }
+            EXPECT_LE(work[1], 5 * work[0]);
+        }
+    }
 }
 
 } // namespace

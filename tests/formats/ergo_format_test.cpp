@@ -1,10 +1,12 @@
 #include "definitions/noisy_max.h"
 #include "format_test_support.h"
 #include "formats/format.h"
+#include "support/random_network.h"
 
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -162,6 +164,85 @@ TEST_F(ErgoFormatTest, CutAndGarbledFixturesNeverCrash) {
         ExpectGarbledReadsExplained(text, 3, std::string("/*-x\0", 5));
     }
     EXPECT_GT(failed, 0);
+}
+
+// A node whose name another node still bears as the identifier it was made with takes a
+// fresh automatic identifier first. Random small files whose names repeat automatic
+// identifiers (some past the node count) and each other: the identifiers read are those of
+// the rule applied step by step with a full search for each fresh identifier.
+TEST_F(ErgoFormatTest, NodesMakingWayTakeTheFirstFreeAutomaticIdentifier) {
+    quarn_test::TestRandom random(5);
+    for (int round = 0; round < 300; ++round) {
+        const int n = 2 + random.Below(15);
+        std::vector<std::string> names;
+        std::string file = std::to_string(n) + "\n";
+        for (int i = 0; i < n; ++i)
+            file += "2 ";
+        file += "\n";
+        for (int i = 0; i < n; ++i)
+            file += "0\n";
+        file += "/* Names */";
+        for (int i = 0; i < n; ++i) {
+            // Mostly the identifiers nodes are made with, some of those fresh ones take.
+            const int kind = random.Below(10);
+            names.push_back(kind < 6   ? "Node" + std::to_string(random.Below(n))
+                            : kind < 9 ? "Node" + std::to_string(n + random.Below(4))
+                                       : std::string(kind % 2 == 0 ? "a" : "b"));
+            file += " " + names.back();
+        }
+        SCOPED_TRACE(file);
+        QNL_network read;
+        ReadText(file + "\n", read);
+        QNL_network expected;
+        for (int i = 0; i < n; ++i)
+            ASSERT_EQ(expected.AddNode(QNL_TYPE_CPT, nullptr), i);
+        for (int at = 0; at < n; ++at) {
+            const int holder = expected.FindNode(names[static_cast<std::size_t>(at)].c_str());
+            if (holder > at) {
+                std::string fresh;
+                expected.GenerateNodeId(fresh);
+                ASSERT_EQ(expected.GetNode(holder)->SetId(fresh.c_str()), 0);
+            }
+            const char* name = names[static_cast<std::size_t>(at)].c_str();
+            if (!expected.IsIdUsed(name, at)) {
+                ASSERT_EQ(expected.GetNode(at)->SetId(name), 0);
+            }
+        }
+        ASSERT_EQ(read.GetNumberOfNodes(), n);
+        for (int i = 0; i < n; ++i)
+            EXPECT_STREQ(read.GetNode(i)->GetId(), expected.GetNode(i)->GetId()) << i;
+    }
+}
+
+// Automatic identifiers in the reverse of the order a file lists the nodes: each node but the
+// last makes way for one written before it. The fresh identifiers are found without trying
+// every one taken before (work counted in slots and identifiers tried), and the names read
+// are those written.
+TEST_F(ErgoFormatTest, ReadingNodesThatMakeWayTriesEachFreshIdentifierOnce) {
+    std::uint64_t work[2] = {0, 0};
+    const int sizes[2] = {300, 1200};
+    for (int s = 0; s < 2; ++s) {
+        QNL_network source;
+        for (int i = 0; i < sizes[s]; ++i) {
+            ASSERT_EQ(source.AddNode(QNL_TYPE_CPT, nullptr), i);
+            if (i > 0) {
+                ASSERT_EQ(source.AddArc(i, i - 1), 0);
+            }
+        }
+        const std::string path = folder.File("reversed.erg");
+        ASSERT_EQ(source.WriteFile(path.c_str()), 0);
+        QNL_network copy;
+        const std::uint64_t before = copy.GetSlotVisits();
+        ASSERT_EQ(copy.ReadFile(path.c_str()), 0) << AllMessages();
+        work[s] = copy.GetSlotVisits() - before;
+        EXPECT_LE(work[s], static_cast<std::uint64_t>(16 * sizes[s]));
+        for (int h = 0; h < sizes[s]; h += 37) {
+            const char* id = source.GetNode(h)->GetId();
+            ASSERT_GE(copy.FindNode(id), 0) << id;
+            EXPECT_EQ(ParentIds(copy, copy.FindNode(id)), ParentIds(source, h)) << id;
+        }
+    }
+    EXPECT_LE(work[1], 5 * work[0]);
 }
 
 } // namespace

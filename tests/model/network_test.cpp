@@ -5,6 +5,7 @@
 #include "model/node_cost.h"
 #include "model/node_definition.h"
 #include "support/network_builder.h"
+#include "support/random_network.h"
 #include "support/test_definition.h"
 
 #include <gtest/gtest.h>
@@ -188,6 +189,46 @@ TEST_F(Network, DeletingNodesAndCostArcsLeaveNoTrace) {
     EXPECT_STREQ(QNL_errorHandler::Instance().GetMessage(0),
                  "ERROR: Node [broken] is not consistent. Inference may not be correct");
     EXPECT_EQ(net.GetNumberOfNodes(), 2);
+}
+
+// While a file is read with duplicates accepted, several nodes may bear one identifier. After
+// every random addition, rename and deletion, lookups agree with a scan of the nodes: the
+// lowest slot bearing the identifier, and whether a node other than the one excepted does.
+TEST_F(Network, IdentifierLookupsAgreeWithAScanWhileDuplicatesAreAccepted) {
+    const char* pool[] = {"a", "b", "c", "d"};
+    quarn_test::TestRandom random(11);
+    net.SetReadingMode(QNL_network::READING | QNL_network::READING_DUPLICATE_IDS);
+    for (int step = 0; step < 400; ++step) {
+        const char* id = pool[random.Below(4)];
+        QNL_intArray all;
+        net.GetAllNodes(all);
+        const int action = all.GetCount() < 3 ? 0 : random.Below(3);
+        const int some = all.GetCount() > 0 ? all[random.Below(all.GetCount())] : -1;
+        if (action == 0) {
+            ASSERT_GE(net.AddNode(QNL_TYPE_CPT, id), 0);
+        } else if (action == 1) {
+            ASSERT_EQ(net.GetNode(some)->SetId(id), 0);
+        } else {
+            ASSERT_EQ(net.DeleteNode(some), 0);
+        }
+        for (const char* name : pool) {
+            int lowest = -2;
+            std::vector<int> bearers;
+            for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
+                if (std::string(net.GetNode(h)->GetId()) == name) {
+                    if (lowest < 0) lowest = h;
+                    bearers.push_back(h);
+                }
+            ASSERT_EQ(net.FindNode(name), lowest) << "step " << step << ", " << name;
+            for (int except : {-1, lowest, some}) {
+                const bool other =
+                    bearers.size() > 1 || (bearers.size() == 1 && bearers[0] != except);
+                ASSERT_EQ(net.IsIdUsed(name, except), other ? 1 : 0)
+                    << "step " << step << ", " << name << " except " << except;
+            }
+        }
+    }
+    net.SetReadingMode(0);
 }
 
 TEST_F(Network, CopiesAreEqualAndIndependent) {

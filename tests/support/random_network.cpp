@@ -213,6 +213,22 @@ Alarm BuildAlarm(QNL_network& network) {
     return a;
 }
 
+void BuildLargeNetwork(QNL_network& network, int nodes, bool random) {
+    if (random) {
+        RandomNetworkSpec spec;
+        spec.seed = 7;
+        spec.nodes = nodes;
+        BuildRandomNetwork(network, spec);
+        return;
+    }
+    for (int i = 0; i < nodes; ++i) {
+        ASSERT_EQ(network.AddNode(QNL_TYPE_CPT, ("N" + std::to_string(i)).c_str()), i);
+        if (i > 0) {
+            ASSERT_EQ(network.AddArc(i - 1, i), 0);
+        }
+    }
+}
+
 void ThinToForest(QNL_network& network) {
     std::vector<int> root(static_cast<std::size_t>(std::max(network.GetLastNode() + 1, 0)));
     std::iota(root.begin(), root.end(), 0);

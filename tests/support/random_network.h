@@ -42,6 +42,11 @@ std::vector<int> RoundsUpTo(int count, std::vector<int> named = {});
 // nodes (at most maxParents each) and random tables to an empty network; the handles in
 // creation order. Uses the network's CPT node type.
 std::vector<int> BuildRandomNetwork(QNL_network& network, const RandomNetworkSpec& spec);
+// Networks of thousands of nodes for the tests that count the work of bulk edits: a chain
+// "N0" -> "N1" -> ... of two-outcome nodes, or with `random` the network BuildRandomNetwork
+// makes of that many nodes (up to three parents, two to four outcomes). Handles 0, 1, ... in
+// creation order.
+void BuildLargeNetwork(QNL_network& network, int nodes, bool random);
 // Thins the network to a forest: an arc whose ends are already connected goes, so nodes of
 // several parents stay and trees of every shape appear.
 void ThinToForest(QNL_network& network);

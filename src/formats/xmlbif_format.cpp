@@ -399,14 +399,10 @@ std::string EscapeContent(const char* text) {
     return escaped;
 }
 
-// XML cannot carry control characters other than tab, line feed and carriage return.
+// Other tools read the file with an XML parser, which refuses U+FFFE and U+FFFF as it refuses
+// control characters other than tab, line feed and carriage return.
 bool IsXmlText(const char* text) {
-    if (text == nullptr) return true;
-    for (const char* p = text; *p != '\0'; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
-    }
-    return true;
+    return text == nullptr || !quarn::detail::CharacterXmlCannotHold(text).has_value();
 }
 
 // Gates go out as the probability tables they expand to: the format has no words for their

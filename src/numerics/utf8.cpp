@@ -72,4 +72,13 @@ std::string DecodeUtf8OrLatin1(std::string_view bytes) {
     return decoded;
 }
 
+std::optional<char32_t> CharacterXmlCannotHold(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const char32_t cp = DecodeCodePoint(text, i);
+        if ((cp < 0x20 && cp != '\t' && cp != '\n' && cp != '\r') || cp == 0xFFFE || cp == 0xFFFF)
+            return cp;
+    }
+    return std::nullopt;
+}
+
 } // namespace quarn::detail

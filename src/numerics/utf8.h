@@ -3,6 +3,7 @@
 // Internal: not part of the public interface.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,5 +26,11 @@ void AppendUtf8(std::string& out, char32_t cp);
 
 // The whole text as UTF-8: valid sequences are kept, every other byte is re-encoded.
 std::string DecodeUtf8OrLatin1(std::string_view bytes);
+
+// The first character of a library text that no XML 1.0 document can hold, escaped or not: a
+// control character other than tab, line feed and carriage return, U+FFFE or U+FFFF. Bytes
+// of an encoded surrogate are no UTF-8 and stand for their Latin-1 characters, so a surrogate
+// never reaches a file.
+std::optional<char32_t> CharacterXmlCannotHold(std::string_view text);
 
 } // namespace quarn::detail

@@ -4,12 +4,15 @@
 #include "format_test_support.h"
 #include "formats/format.h"
 #include "formats/xml/xml_reader.h"
+#include "model/error_handler.h"
 #include "support/gate_reference.h"
 #include "support/network_builder.h"
 #include "support/random_network.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -168,6 +171,44 @@ TEST_F(XmlbifFormatTest, WrittenModelIsWellFormedAndReadsBackEqual) {
         EXPECT_TRUE(SameNetworks(original, copy, kEverything)) << file;
         EXPECT_STREQ(original.GetHeader()->GetId(), copy.GetHeader()->GetId());
         EXPECT_EQ(Properties(original.GetUserProperties()), Properties(copy.GetUserProperties()));
+    }
+}
+
+// A text no XML parser would take back (a control character, U+FFFE, U+FFFF) in any field the
+// format writes refuses the network before a file is touched; the same text with a character
+// XML holds writes.
+TEST_F(XmlbifFormatTest, TextsXmlCannotHoldAreRefusedBeforeAnyFileIsWritten) {
+    const int node = AddNode(network, QNL_TYPE_CPT, "A", {"a0", "a1"});
+    const struct {
+        const char* label;
+        std::function<void(const std::string&)> set;
+    } fields[] = {
+        {"network name", [&](const std::string& t) { network.GetHeader()->SetName(t.c_str()); }},
+        {"network property",
+         [&](const std::string& t) { network.GetUserProperties().AddProperty("p", t.c_str()); }},
+        {"node name",
+         [&](const std::string& t) {
+             network.GetNode(node)->GetInfo()->header.SetName(t.c_str());
+         }},
+        {"node property",
+         [&](const std::string& t) {
+             network.GetNode(node)->GetInfo()->properties.AddProperty("q", t.c_str());
+         }},
+    };
+    const std::string path = folder.File("refused.xml03");
+    for (const auto& field : fields) {
+        for (const char* bad : {"\x07", "\x1B", "\xEF\xBF\xBE", "\xEF\xBF\xBF"}) {
+            SCOPED_TRACE(std::string(field.label) + " holding " + bad);
+            std::remove(path.c_str());
+            field.set(std::string("x") + bad + "y");
+            QNL_errorHandler::Instance().Flush();
+            EXPECT_EQ(network.WriteFile(path.c_str(), QNL_FORMAT_XMLBIF), -2);
+            EXPECT_FALSE(std::filesystem::exists(path));
+        }
+        // U+FFFD is a character like any other.
+        field.set("x\xEF\xBF\xBDy");
+        ASSERT_EQ(network.WriteFile(path.c_str(), QNL_FORMAT_XMLBIF), 0) << field.label;
+        EXPECT_TRUE(IsWellFormed(path, "BIF")) << field.label;
     }
 }
 

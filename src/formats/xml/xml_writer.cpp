@@ -59,15 +59,6 @@ std::string CodePointText(char32_t cp) {
 
 } // namespace
 
-std::optional<char32_t> CharacterXmlCannotHold(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const char32_t cp = DecodeCodePoint(text, i);
-        if ((cp < 0x20 && cp != '\t' && cp != '\n' && cp != '\r') || cp == 0xFFFE || cp == 0xFFFF)
-            return cp;
-    }
-    return std::nullopt;
-}
-
 int CheckXmlText(const char* text, const std::function<std::string()>& field) {
     return text != nullptr ? CheckXmlText(std::string_view(text), field) : 0;
 }

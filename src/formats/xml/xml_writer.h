@@ -11,12 +11,6 @@
 
 namespace quarn::detail {
 
-// The first character of a library text (UTF-8, stray bytes read as Latin-1) that no XML 1.0
-// document can hold, escaped or not: a control character other than tab, line feed and
-// carriage return, U+FFFE or U+FFFF. Bytes of an encoded surrogate are no UTF-8 and stand for
-// their Latin-1 characters, so a surrogate never reaches the file.
-std::optional<char32_t> CharacterXmlCannotHold(std::string_view text);
-
 // 0 for a null text or one XML can hold; otherwise -2, logged with a message naming the
 // character and `field()` (e.g. "the name of node 'A'"), made only then.
 int CheckXmlText(const char* text, const std::function<std::string()>& field);

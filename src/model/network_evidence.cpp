@@ -80,12 +80,55 @@ QNL_Dmatrix* EvidenceSlice(QNL_network& network, const std::vector<int>& types, 
     return dim == matrix->GetNumberOfDimensions() - 1 ? matrix : nullptr;
 }
 
+// The cell where a slice's walk starts (every free dimension at 0) with the dimension `varied`
+// at k: most tables have neither certain nor impossible cells, and one cell per outcome then
+// shows that a slice implies nothing, without a walk over it.
+double FirstCell(const QNL_Dmatrix& matrix, const QNL_intArray& fixed, int varied, int k) {
+    std::int64_t at = std::int64_t{k} * matrix.GetMultiplier(varied);
+    for (int d = 0; d < fixed.GetSize(); ++d)
+        if (d != varied && fixed[d] >= 0) at += std::int64_t{fixed[d]} * matrix.GetMultiplier(d);
+    return matrix.GetItems()[static_cast<int>(at)];
+}
+
+// The samplers hold the parents of an equation node of a hybrid network to what keeps the node
+// within its range, unless the node is observed: its range is evidence about them.
+bool RangeActsAsEvidence(const std::vector<int>& types, int node, const QNL_nodeValue* value) {
+    return TypeOf(types, node) == QNL_TYPE_HEQUATION && value != nullptr && !value->HasEvidence();
+}
+
 } // namespace
 
+void QNL_network::NoteValueFlags(int node, unsigned before, unsigned after) {
+    constexpr unsigned observed = QNL_nodeValue::FLAG_EVIDENCE | QNL_nodeValue::FLAG_PROPAGATED;
+    constexpr unsigned valid = QNL_nodeValue::FLAG_VALID;
+    if ((after & observed) && !(before & observed)) NoteObserved(node);
+    if (quarn::detail::ValueFlags::Computed(after) && !quarn::detail::ValueFlags::Computed(before))
+        NoteComputed(node);
+    // Listed when it becomes valid, or valid and unobserved; what is not walkable leaves the
+    // list when it is read.
+    if ((after & valid) && (!(before & valid) || ((before & observed) && !(after & observed))) &&
+        node >= 0 && node < tableSize) {
+        if (isValidCandidate.size() < static_cast<std::size_t>(tableSize))
+            isValidCandidate.resize(static_cast<std::size_t>(tableSize), 0);
+        if (!isValidCandidate[static_cast<std::size_t>(node)]) {
+            isValidCandidate[static_cast<std::size_t>(node)] = 1;
+            validCandidates.push_back(node);
+        }
+    }
+    // Evidence that comes, goes or moves outside a derivation (restored quietly, taken over,
+    // copied) leaves the implied evidence no longer what the last derivation made; a finding
+    // cleared is judged by the notice that follows it.
+    if (derivation.recording || !((before ^ after) & observed)) return;
+    const bool findingGone = (before & QNL_nodeValue::FLAG_EVIDENCE) &&
+                             !(after & QNL_nodeValue::FLAG_PROPAGATED) &&
+                             !(after & QNL_nodeValue::FLAG_EVIDENCE);
+    if (findingGone && derivation.known && derivation.pendingLoss < 0)
+        derivation.pendingLoss = node;
+    else
+        derivation.known = false;
+}
+
 void QNL_network::NoteObserved(int node) {
-    // Evidence that appears outside a derivation (restored quietly, taken over, copied) leaves
-    // the implied evidence no longer what the last derivation made.
-    if (!derivation.recording) derivation.known = false;
     if (node < 0 || node >= tableSize || isObservedCandidate[static_cast<std::size_t>(node)])
         return;
     isObservedCandidate[static_cast<std::size_t>(node)] = 1;
@@ -112,20 +155,77 @@ bool QNL_network::HoldsComputedValues() const {
     return false;
 }
 
+// A node without arcs is reached by no walk (only a start, which the walks' callers handle
+// themselves): its valid value is set aside until the structure changes, unless it is a
+// decision's, which every walk that meets a utility takes.
+bool QNL_network::HoldsWalkableValues() const {
+    if (asideVersion != structureVersion) {
+        validCandidates.insert(validCandidates.end(), validAside.begin(), validAside.end());
+        validAside.clear();
+        asideVersion = structureVersion;
+    }
+    while (!validCandidates.empty()) {
+        const int node = validCandidates.back();
+        const QNL_nodeValue* value = ValueOf(*this, node);
+        const bool decision = (DefinitionType(node) & QNL_TYPE_BIT_DECISION) != 0;
+        if (value != nullptr && value->IsValueValid() && (!value->IsObserved() || decision)) {
+            if (decision || table[node].parents.GetCount() != 0 ||
+                table[node].children.GetCount() != 0)
+                return true;
+            validCandidates.pop_back();
+            validAside.push_back(node);
+            continue;
+        }
+        validCandidates.pop_back();
+        if (static_cast<std::size_t>(node) < isValidCandidate.size())
+            isValidCandidate[static_cast<std::size_t>(node)] = 0;
+    }
+    return false;
+}
+
+bool QNL_network::FewWalkableValues(std::vector<int>& out, std::size_t limit) const {
+    out.clear();
+    if (!HoldsWalkableValues()) return true;
+    for (std::size_t i = validCandidates.size(); i-- > 0;) {
+        const int node = validCandidates[i];
+        const QNL_nodeValue* value = ValueOf(*this, node);
+        const bool decision = (DefinitionType(node) & QNL_TYPE_BIT_DECISION) != 0;
+        const bool walkable =
+            value != nullptr && value->IsValueValid() && (!value->IsObserved() || decision);
+        const bool isolated = walkable && !decision && table[node].parents.GetCount() == 0 &&
+                              table[node].children.GetCount() == 0;
+        if (walkable && !isolated) {
+            out.push_back(node);
+            if (out.size() > limit) return false;
+            continue;
+        }
+        validCandidates[i] = validCandidates.back();
+        validCandidates.pop_back();
+        if (isolated)
+            validAside.push_back(node);
+        else if (static_cast<std::size_t>(node) < isValidCandidate.size())
+            isValidCandidate[static_cast<std::size_t>(node)] = 0;
+    }
+    return true;
+}
+
 void QNL_network::ResetObservedList() {
     observedCandidates.clear();
     isObservedCandidate.assign(static_cast<std::size_t>(tableSize), 0);
     computedCandidates.clear();
     isComputedCandidate.assign(static_cast<std::size_t>(tableSize), 0);
+    validCandidates.clear();
+    validAside.clear();
+    isValidCandidate.assign(static_cast<std::size_t>(tableSize), 0);
+    typesKnown = false;
     for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
-        if (IsObserved(*this, h)) NoteObserved(h);
         const QNL_nodeValue* value = ValueOf(*this, h);
-        if (value != nullptr && quarn::detail::ValueFlags::Computed(value->GetFlags()))
-            NoteComputed(h);
+        if (value != nullptr) NoteValueFlags(h, 0u, value->GetFlags());
     }
 }
 
 void QNL_network::CollectObserved(std::vector<int>& out, bool realOnly) {
+    evidenceWork.collected += observedCandidates.size();
     std::size_t kept = 0;
     for (int node : observedCandidates) {
         if (IsObserved(*this, node))
@@ -179,81 +279,128 @@ void QNL_network::ClearPropagated(bool inBatch, bool collected) {
     }
 }
 
-// Findings are mostly added one after another, and each notification needs the ancestors of
-// all of them: the marks of the earlier ones stay, and only a new finding's ancestors not yet
-// marked are walked. A finding gone or a structure change marks afresh.
-void QNL_network::MarkEvidenceAncestors(const std::vector<int>* extra) {
-    std::vector<int>& observed = evidenceScratch.ancestors;
-    CollectObserved(observed, true);
-    if (extra != nullptr && !extra->empty()) {
-        std::vector<int>& merged = evidenceScratch.merged;
-        merged.clear();
-        std::set_union(observed.begin(), observed.end(), extra->begin(), extra->end(),
-                       std::back_inserter(merged));
-        observed.swap(merged);
-    }
+// A walk asks only about the nodes it meets, and most of those have evidence a step or two
+// below: searching down from them costs what the walk touches, where marking the ancestors of
+// every finding would cost the network after each finding that goes.
+void QNL_network::BeginAncestorQueries(const std::vector<int>* extra) {
+    for (int n : ancestorAnswered)
+        if (static_cast<std::size_t>(n) < ancestorAnswer.size())
+            ancestorAnswer[static_cast<std::size_t>(n)] = 0;
+    ancestorAnswered.clear();
+    for (int n : ancestorExtraList)
+        if (static_cast<std::size_t>(n) < ancestorExtra.size())
+            ancestorExtra[static_cast<std::size_t>(n)] = 0;
+    ancestorExtraList.clear();
     const std::size_t size = static_cast<std::size_t>(tableSize);
-    const bool extend =
-        ancestorsKnown && ancestorVersion == structureVersion && evidenceAncestor.size() == size &&
-        std::includes(observed.begin(), observed.end(), ancestorBasis.begin(), ancestorBasis.end());
-    if (!extend) {
-        if (evidenceAncestor.size() == size) {
-            for (int n : ancestorMarked)
-                evidenceAncestor[static_cast<std::size_t>(n)] = 0;
-        } else {
-            evidenceAncestor.assign(size, 0);
-        }
-        ancestorMarked.clear();
-        ancestorBasis.clear();
+    if (ancestorAnswer.size() != size) ancestorAnswer.assign(size, 0);
+    if (ancestorExtra.size() != size) ancestorExtra.assign(size, 0);
+    if (extra == nullptr) return;
+    for (int n : *extra) {
+        if (n < 0 || n >= tableSize || ancestorExtra[static_cast<std::size_t>(n)]) continue;
+        ancestorExtra[static_cast<std::size_t>(n)] = 1;
+        ancestorExtraList.push_back(n);
     }
-    std::vector<int>& stack = evidenceScratch.stack;
-    stack.clear();
-    auto known = ancestorBasis.cbegin();
-    for (int h : observed) {
-        while (known != ancestorBasis.cend() && *known < h)
-            ++known;
-        if (known != ancestorBasis.cend() && *known == h) continue;
-        stack.push_back(h);
-        while (!stack.empty()) {
-            const QNL_intArray& parents = table[stack.back()].parents;
+}
+
+// Depth first below the node, each node expanded once per walk: a node lies above evidence
+// when one of its children holds user evidence (or is an extra node) or lies above evidence.
+// Every node on the stack lies above the node found, so all of them are answered at once.
+bool QNL_network::IsEvidenceAncestor(int node) {
+    if (node < 0 || node >= tableSize || table[node].node == nullptr ||
+        static_cast<std::size_t>(node) >= ancestorAnswer.size())
+        return false;
+    const auto answer = [&](int n) -> char& { return ancestorAnswer[static_cast<std::size_t>(n)]; };
+    if (answer(node) == 1 || answer(node) == 2) return answer(node) == 1;
+    const std::vector<int>& types = SlotTypes();
+    std::vector<std::pair<int, int>>& stack = ancestorStack;
+    stack.assign(1, {node, 0});
+    answer(node) = 3;
+    ancestorAnswered.push_back(node);
+    ++evidenceWork.searched;
+    while (!stack.empty()) {
+        auto& [n, next] = stack.back();
+        const QNL_intArray& children = table[n].children;
+        if (next >= children.GetCount()) {
+            answer(n) = 2;
             stack.pop_back();
-            for (int i = 0; i < parents.GetCount(); ++i) {
-                const int p = parents[i];
-                if (p == h || p < 0 || p >= tableSize || table[p].node == nullptr ||
-                    evidenceAncestor[static_cast<std::size_t>(p)])
-                    continue;
-                evidenceAncestor[static_cast<std::size_t>(p)] = 1;
-                ancestorMarked.push_back(p);
-                stack.push_back(p);
-            }
+            continue;
         }
+        const int c = children[next++];
+        if (c < 0 || c >= tableSize || table[c].node == nullptr) continue;
+        const bool found = answer(c) == 1 || ancestorExtra[static_cast<std::size_t>(c)] ||
+                           HasRealEvidence(*this, c) ||
+                           RangeActsAsEvidence(types, c, table[c].node->GetValue());
+        if (found) {
+            for (const auto& entry : stack)
+                answer(entry.first) = 1;
+            stack.clear();
+            return true;
+        }
+        if (answer(c) != 0) continue;
+        answer(c) = 3;
+        ancestorAnswered.push_back(c);
+        ++evidenceWork.searched;
+        stack.emplace_back(c, 0);
     }
-    ancestorBasis.swap(observed);
-    ancestorVersion = structureVersion;
-    ancestorsKnown = true;
+    return false;
 }
 
 bool QNL_network::HasDecisionOrUtility() {
     SlotTypes();
-    return decisionOrUtility;
+    return diagramNodes > 0;
 }
 
-// Node types change only with the structure version, and the evidence passes ask for them
-// once per parent and child of every node they reach.
+// Node types change only when nodes come, go or change type (NodeTyped, NodeTypeGone keep
+// the list), and the evidence passes ask for them once per parent and child of every node they
+// reach. A list that no longer fits the table or its node count is made again.
 const std::vector<int>& QNL_network::SlotTypes() {
-    if (typesKnown && typesVersion == structureVersion &&
+    if (typesKnown && typesNodes == nodeCount &&
         slotTypes.size() == static_cast<std::size_t>(tableSize))
         return slotTypes;
     slotTypes.assign(static_cast<std::size_t>(tableSize), 0);
-    decisionOrUtility = false;
+    diagramNodes = 0;
     for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
         const int type = DefinitionType(h);
         slotTypes[static_cast<std::size_t>(h)] = type;
-        if (type & (QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY)) decisionOrUtility = true;
+        if (type & (QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY)) ++diagramNodes;
     }
-    typesVersion = structureVersion;
+    typesNodes = nodeCount;
     typesKnown = true;
     return slotTypes;
+}
+
+// A slot without a type (0) was free: the node is new and the count has grown by one. Any other
+// count means nodes came or went unseen, and the list is made again when next asked for.
+void QNL_network::NodeTyped(int node) {
+    if (!typesKnown) return;
+    if (node < 0 || node >= tableSize || slotTypes.size() != static_cast<std::size_t>(tableSize)) {
+        typesKnown = false;
+        return;
+    }
+    int& slot = slotTypes[static_cast<std::size_t>(node)];
+    if (typesNodes + (slot == 0 ? 1 : 0) != nodeCount) {
+        typesKnown = false;
+        return;
+    }
+    constexpr int diagram = QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY;
+    const int type = DefinitionType(node);
+    diagramNodes += ((type & diagram) ? 1 : 0) - ((slot & diagram) ? 1 : 0);
+    slot = type;
+    typesNodes = nodeCount;
+}
+
+// Told after the node's slot was freed and the count lowered.
+void QNL_network::NodeTypeGone(int node) {
+    if (!typesKnown) return;
+    if (node < 0 || node >= tableSize || slotTypes.size() != static_cast<std::size_t>(tableSize) ||
+        typesNodes != nodeCount + 1) {
+        typesKnown = false;
+        return;
+    }
+    int& slot = slotTypes[static_cast<std::size_t>(node)];
+    if (slot & (QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY)) --diagramNodes;
+    slot = 0;
+    typesNodes = nodeCount;
 }
 
 // Clearing every finding one by one re-derives, after each, the evidence the others imply and
@@ -402,15 +549,19 @@ void QNL_network::WalkFromBatch() {
         std::vector<int> witnesses;
         for (int h : starts)
             if (batchMarks[static_cast<std::size_t>(h)].witness) witnesses.push_back(h);
-        ClearWalkMarks();
-        MarkEvidenceAncestors(&witnesses);
         metUtility = false;
+        const bool walk = HoldsWalkableValues();
+        if (walk) {
+            ClearWalkMarks();
+            BeginAncestorQueries(&witnesses);
+        }
         // Starts are not marked beforehand: a walk per edit passed through the starts of the
         // other edits as it found them.
         for (int h : starts) {
             QNL_nodeEntry& entry = table[h];
             QNL_nodeValue* value = entry.node->GetValue();
             if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
+            if (!walk) continue;
             if (batchMarks[static_cast<std::size_t>(h)].down)
                 for (int i = 0; i < entry.children.GetCount(); ++i)
                     Walk(entry.children[i], true);
@@ -444,13 +595,15 @@ void QNL_network::InvalidateIndexedBy(int node) {
 }
 
 // The invalidation walk from one start, with an explicit stack of (node, reached downward).
-// Which nodes it reaches does not depend on the order in which it meets them.
-bool QNL_network::Walk(int start, bool startDownward) {
+// Which nodes it reaches does not depend on the order in which it meets them. With a target,
+// the walk only asks whether it reaches the target, and changes no value.
+bool QNL_network::Walk(int start, bool startDownward, int target) {
     // Kept between walks: a batch's walk starts once per relative of every start.
     std::vector<std::pair<int, bool>>& stack = walkStack;
     stack.assign(1, {start, startDownward});
-    // Only decisions and utilities are told apart by type here.
-    const bool typed = HasDecisionOrUtility();
+    // Decisions and utilities are told apart by type here, and nodes whose range acts as
+    // evidence.
+    const std::vector<int>& types = SlotTypes();
     // A node met again after its visit adds nothing, unless it was reached downward and is now
     // reached upward: such meetings are not stacked at all. Flags only gain the visit and only
     // lose the downward mark, so what is skipped here would have done nothing when popped.
@@ -468,15 +621,17 @@ bool QNL_network::Walk(int start, bool startDownward) {
         const auto [n, downward] = stack.back();
         stack.pop_back();
         if (n < 0 || n >= tableSize || table[n].node == nullptr) continue;
+        if (n == target) return true;
         QNL_nodeEntry& entry = table[n];
         QNL_nodeValue* value = entry.node->GetValue();
         const bool open =
             (entry.flags & FLAG_BATCH_CHANGED) && batchMarks[static_cast<std::size_t>(n)].open;
         const bool evidence = !open && value != nullptr && value->HasEvidence();
         const bool propagated = !open && value != nullptr && value->HasPropagatedEvidence();
-        const int type = typed ? entry.node->GetType() : 0;
+        ++evidenceWork.walked;
+        const int type = TypeOf(types, n);
         if (type & QNL_TYPE_BIT_DECISION) {
-            if (!downward && !evidence && !propagated && value != nullptr)
+            if (!downward && !evidence && !propagated && value != nullptr && target < 0)
                 value->SetValidFlag(false);
             continue;
         }
@@ -484,9 +639,13 @@ bool QNL_network::Walk(int start, bool startDownward) {
         if (!evidence && !propagated && !(entry.flags & FLAG_CLEARING)) {
             if (!(entry.flags & FLAG_VISITED)) {
                 Mark(n, FLAG_VISITED | (downward ? FLAG_REACHED_DOWN : FLAG_REACHED_UP));
-                if (value != nullptr && (!open || !value->IsObserved())) value->SetValidFlag(false);
-                if (type & QNL_TYPE_BIT_UTILITY) metUtility = true;
-                if (!downward || IsEvidenceAncestor(n)) pushAll(entry.parents, false);
+                if (target < 0) {
+                    if (value != nullptr && (!open || !value->IsObserved()))
+                        value->SetValidFlag(false);
+                    if (type & QNL_TYPE_BIT_UTILITY) metUtility = true;
+                }
+                if (!downward || IsEvidenceAncestor(n) || RangeActsAsEvidence(types, n, value))
+                    pushAll(entry.parents, false);
                 pushAll(entry.children, true);
             } else if (!downward && (entry.flags & FLAG_REACHED_DOWN)) {
                 entry.flags &= ~FLAG_REACHED_DOWN;
@@ -499,7 +658,23 @@ bool QNL_network::Walk(int start, bool startDownward) {
             pushAll(entry.parents, false);
         }
     }
-    return metUtility;
+    return false;
+}
+
+// Whether the walk from `from` (its children downward, its parents upward, as after an edit
+// there) reaches `to`. The trails such a walk follows are those of the walk from `to` read
+// backwards: at each node, whether a trail passes depends only on the node and on whether both
+// of its arcs point into it, not on the way the trail is read.
+bool QNL_network::WalkReaches(int from, int to) {
+    ClearWalkMarks();
+    Mark(from, FLAG_VISITED);
+    const QNL_intArray& children = table[from].children;
+    const QNL_intArray& parents = table[from].parents;
+    for (int i = 0; i < children.GetCount(); ++i)
+        if (Walk(children[i], true, to)) return true;
+    for (int i = 0; i < parents.GetCount(); ++i)
+        if (Walk(parents[i], false, to)) return true;
+    return false;
 }
 
 int QNL_network::NotifyEvidenceSet(int node) {
@@ -538,16 +713,26 @@ int QNL_network::NotifyEvidenceSet(int node) {
         recordImplied = false;
         return result;
     }
-    ClearWalkMarks();
-    MarkEvidenceAncestors();
-    Mark(node, FLAG_VISITED);
     metUtility = false;
-    const QNL_intArray& children = table[node].children;
-    const QNL_intArray& parents = table[node].parents;
-    for (int i = 0; i < children.GetCount(); ++i)
-        Walk(children[i], true);
-    for (int i = 0; i < parents.GetCount(); ++i)
-        Walk(parents[i], false);
+    if (HoldsWalkableValues()) {
+        BeginAncestorQueries();
+        // The walk from the finding takes the valid values it reaches. When few are valid, the
+        // walks from them, which stay near them, tell which of them it would reach.
+        std::vector<int>& few = evidenceScratch.walkable;
+        if (!HasDecisionOrUtility() && FewWalkableValues(few, kFewValidValues)) {
+            for (int v : few)
+                if (WalkReaches(v, node)) table[v].node->GetValue()->SetValidFlag(false);
+        } else {
+            ClearWalkMarks();
+            Mark(node, FLAG_VISITED);
+            const QNL_intArray& children = table[node].children;
+            const QNL_intArray& parents = table[node].parents;
+            for (int i = 0; i < children.GetCount(); ++i)
+                Walk(children[i], true);
+            for (int i = 0; i < parents.GetCount(); ++i)
+                Walk(parents[i], false);
+        }
+    }
     int result = 0;
     if (notificationControl & NOTIFY_PROPAGATE_EVIDENCE) {
         ClearWalkMarks();
@@ -576,29 +761,11 @@ int QNL_network::NotifyEvidenceCleared(int node) {
         // derivation met involved this node (as the node implying, implied, or observed in the
         // table slice that implied), and none conflicted, the derivation without it meets the
         // same ones: slices only grow when a finding goes. So it is not made again.
-        const int propagating = notificationControl & NOTIFY_PROPAGATE_EVIDENCE;
-        // A finding restored quietly over implied evidence shows only in the count.
-        int held = 0;
-        for (int h : observedCandidates)
-            if (HasRealEvidence(*this, h)) ++held;
-        const bool same = derivation.known && derivation.findings == held + 1 &&
-                          derivation.version == structureVersion &&
-                          derivation.control == propagating && !derivation.conflict &&
-                          !(static_cast<std::size_t>(node) < derivation.involved.size() &&
-                            derivation.involved[static_cast<std::size_t>(node)]);
-        if (!same) {
-            for (int h : derivation.list)
-                if (static_cast<std::size_t>(h) < derivation.involved.size())
-                    derivation.involved[static_cast<std::size_t>(h)] = 0;
-            derivation.list.clear();
-            derivation.involved.resize(static_cast<std::size_t>(tableSize), 0);
-            derivation.conflict = false;
-            derivation.recording = true;
+        if (!DerivationStands(node, true, false)) {
             std::vector<std::pair<int, int>>& before = evidenceScratch.before;
             CollectObserved(evidenceScratch.cleared, false);
             ImpliedEvidence(before, true);
-            RepropagateAll(true, true);
-            derivation.recording = false;
+            DeriveImplied(true);
             // As the clear made alone does: every node whose implied evidence went, came or
             // moved is walked from, also when it is implied again by the end of the batch.
             std::vector<std::pair<int, int>>& after = evidenceScratch.after;
@@ -612,12 +779,6 @@ int QNL_network::NotifyEvidenceCleared(int node) {
                 BatchTrack(c.first).down = true;
                 NoteBatchStart(c.first);
             }
-            derivation.known = true;
-            derivation.findings = held;
-            derivation.version = structureVersion;
-            derivation.control = propagating;
-        } else {
-            derivation.findings = held;
         }
         // Alone, the clear walks to the children also when the node falls back on implied
         // evidence: of the same outcome, or of another after findings came to conflict.
@@ -626,7 +787,7 @@ int QNL_network::NotifyEvidenceCleared(int node) {
         return 0;
     }
     table[node].flags |= FLAG_CLEARING;
-    int result = InvalidateFrom(node);
+    int result = InvalidateAround(node, false, false, true);
     table[node].flags &= ~FLAG_CLEARING;
     if (notificationControl & NOTIFY_AUTO_UPDATE) UpdateBeliefs();
     return result;
@@ -637,26 +798,51 @@ int QNL_network::NotifyEvidenceCleared(int node) {
 // moved are found by walking from every node whose implied evidence changed. Those nodes let
 // the walks pass both as observed and as unobserved, so what they reach does not depend on
 // whether the old or the new evidence is seen.
-int QNL_network::InvalidateFrom(int node, bool childTables) {
-    derivation.known = false;
-    if (!(notificationControl & NOTIFY_ON)) return 0;
-    if (!IsValidNodeHandle(node)) return -2;
+int QNL_network::InvalidateFrom(int node, bool childTables, bool tablesEdited) {
+    return InvalidateAround(node, childTables, tablesEdited, false);
+}
+
+int QNL_network::InvalidateAround(int node, bool childTables, bool tablesEdited, bool cleared) {
+    if (!(notificationControl & NOTIFY_ON) || !IsValidNodeHandle(node)) {
+        derivation.known = false;
+        return (notificationControl & NOTIFY_ON) ? -2 : 0;
+    }
     DropPolicyValues();
     if (!batchStarts.empty()) WalkFromBatch();
-    std::vector<std::pair<int, int>>& before = evidenceScratch.before;
-    CollectObserved(evidenceScratch.cleared, false);
-    ImpliedEvidence(before, true);
-    RepropagateAll(false, true);
-    std::vector<std::pair<int, int>>& after = evidenceScratch.after;
-    ImpliedEvidence(after);
     std::vector<std::pair<int, int>>& changed = evidenceScratch.changed;
     changed.clear();
-    std::set_symmetric_difference(before.begin(), before.end(), after.begin(), after.end(),
-                                  std::back_inserter(changed));
-    changed.erase(
-        std::remove_if(changed.begin(), changed.end(),
-                       [&](const std::pair<int, int>& c) { return !IsValidNodeHandle(c.first); }),
-        changed.end());
+    if (DerivationStands(node, cleared, tablesEdited)) {
+        // A derivation now would find the implied evidence there is; it would set each again.
+        conflictHeld = false;
+        RenewImplied();
+    } else {
+        std::vector<std::pair<int, int>>& before = evidenceScratch.before;
+        CollectObserved(evidenceScratch.cleared, false);
+        ImpliedEvidence(before, true);
+        DeriveImplied(false);
+        std::vector<std::pair<int, int>>& after = evidenceScratch.after;
+        ImpliedEvidence(after);
+        std::set_symmetric_difference(before.begin(), before.end(), after.begin(), after.end(),
+                                      std::back_inserter(changed));
+        changed.erase(std::remove_if(changed.begin(), changed.end(),
+                                     [&](const std::pair<int, int>& c) {
+                                         return !IsValidNodeHandle(c.first);
+                                     }),
+                      changed.end());
+    }
+    metUtility = false;
+    // With no value a walk could take, the walk is not made: only the nodes it would start
+    // from lose their values.
+    if (!HoldsWalkableValues()) {
+        for (const auto& c : changed) {
+            QNL_nodeValue* value = table[c.first].node->GetValue();
+            if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
+        }
+        QNL_nodeValue* value = table[node].node->GetValue();
+        if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
+        InvalidateIfDynamic();
+        return 0;
+    }
     std::vector<int>& flagged = evidenceScratch.flagged;
     flagged.clear();
     for (const auto& c : changed) {
@@ -665,8 +851,7 @@ int QNL_network::InvalidateFrom(int node, bool childTables) {
         flagged.push_back(c.first);
     }
     ClearWalkMarks();
-    MarkEvidenceAncestors();
-    metUtility = false;
+    BeginAncestorQueries();
     for (const auto& c : changed) {
         QNL_nodeEntry& entry = table[c.first];
         QNL_nodeValue* value = entry.node->GetValue();
@@ -692,8 +877,9 @@ int QNL_network::InvalidateFrom(int node, bool childTables) {
         for (int i = 0; i < children.GetCount(); ++i)
             Walk(children[i], true);
     const bool decision = (entry.node->GetType() & QNL_TYPE_BIT_DECISION) != 0;
-    if (!decision && ((value != nullptr && value->HasEvidence()) || IsEvidenceAncestor(node) ||
-                      (entry.flags & FLAG_CLEARING)))
+    if (!decision &&
+        ((value != nullptr && value->HasEvidence()) || IsEvidenceAncestor(node) ||
+         RangeActsAsEvidence(SlotTypes(), node, value) || (entry.flags & FLAG_CLEARING)))
         for (int i = 0; i < parents.GetCount(); ++i)
             Walk(parents[i], false);
     for (int h : flagged)
@@ -728,10 +914,132 @@ void QNL_network::RepropagateAll(bool inBatch, bool collected) {
     observed.clear();
     for (int h : evidenceScratch.cleared)
         if (HasRealEvidence(*this, h)) observed.push_back(h);
+    evidenceWork.rederived += observed.size();
     recordImplied = inBatch;
     for (int h : observed)
         PropagateEvidence(h);
     recordImplied = false;
+}
+
+void QNL_network::DeriveImplied(bool inBatch) {
+    for (int h : derivation.list)
+        if (static_cast<std::size_t>(h) < derivation.involved.size())
+            derivation.involved[static_cast<std::size_t>(h)] = 0;
+    derivation.list.clear();
+    derivation.involved.resize(static_cast<std::size_t>(tableSize), 0);
+    derivation.conflict = false;
+    derivation.recording = true;
+    RepropagateAll(inBatch, true);
+    derivation.recording = false;
+    derivation.known = true;
+    derivation.pendingLoss = -1;
+    derivation.version = structureVersion;
+    derivation.control = notificationControl & NOTIFY_PROPAGATE_EVIDENCE;
+}
+
+// A derivation propagates from every finding in slot order, each node that receives implied
+// evidence in turn, and reads each table at most once per node it propagates from: what it
+// implies can depend on that order, so the known result stands only where the derivation
+// would meet exactly the implications it met. A finding that none of them involved (as the
+// node implying, implied, or observed in the table slice that implied) is not met when it
+// goes: slices only widen when a finding goes. A table that none involved and that implies
+// nothing given all the evidence held now (the narrowest slices the derivation reads it in)
+// is not met either, whatever it held before. Without propagation nothing is ever implied.
+bool QNL_network::DerivationStands(int node, bool cleared, bool tablesEdited) {
+    const int propagating = notificationControl & NOTIFY_PROPAGATE_EVIDENCE;
+    if (!derivation.known || derivation.conflict || derivation.control != propagating) return false;
+    if (!propagating) {
+        derivation.pendingLoss = -1;
+        derivation.version = structureVersion;
+        return true;
+    }
+    if (cleared) {
+        if (derivation.pendingLoss != node || derivation.version != structureVersion ||
+            derivation.Involves(node))
+            return false;
+        derivation.pendingLoss = -1;
+        return true;
+    }
+    if (derivation.pendingLoss >= 0) return false;
+    if (derivation.version == structureVersion) return true;
+    // The one change since is the edit now told of, at the node's table and, for an outcome
+    // change, at its children's.
+    if (!tablesEdited || derivation.version + 1 != structureVersion) return false;
+    if (derivation.Involves(node) || TableImplies(node)) return false;
+    const QNL_intArray& children = table[node].children;
+    for (int i = 0; i < children.GetCount(); ++i)
+        if (derivation.Involves(children[i]) || TableImplies(children[i])) return false;
+    derivation.version = structureVersion;
+    return true;
+}
+
+// What PropagateFrom meets at the node's table: an outcome certain given the observed parents
+// (read from each observed parent that feeds the table), or, the node observed, a parent left
+// with at most one possible outcome.
+bool QNL_network::TableImplies(int node) {
+    if (!IsValidNodeHandle(node)) return false;
+    const std::vector<int>& types = SlotTypes();
+    QNL_intArray& fixed = propagation.fixed;
+    std::vector<int>& parentDimension = propagation.parentDimension;
+    std::vector<char>& unfilled = propagation.unfilled;
+    const int type = TypeOf(types, node);
+    const QNL_intArray& parents = table[node].parents;
+    bool fed = false;
+    for (int i = 0; i < parents.GetCount() && !fed; ++i) {
+        const QNL_nodeValue* value = ValueOf(*this, parents[i]);
+        fed = value != nullptr && value->GetEvidence() >= 0 && FindingFeedsTable(parents[i], node);
+    }
+    if (fed && !(type & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION))) {
+        QNL_Dmatrix* matrix = EvidenceSlice(*this, types, node, fixed, nullptr);
+        if (matrix != nullptr) {
+            const int own = fixed.GetSize() - 1;
+            const int outcomes = matrix->GetSizeOfDimension(own);
+            int k = 0;
+            if (matrix->GetSize() > 0)
+                while (k < outcomes && FirstCell(*matrix, fixed, own, k) != 1.0)
+                    ++k;
+            if (k < outcomes &&
+                matrix->FindUnfilledOutcomes(1.0, fixed, own, outcomes, unfilled) >= 0) {
+                for (int o = 0; o < outcomes; ++o)
+                    if (!unfilled[static_cast<std::size_t>(o)]) return true;
+            }
+        }
+    }
+    const QNL_nodeValue* value = ValueOf(*this, node);
+    const int e = value != nullptr ? value->GetEvidence() : -1;
+    if (e < 0 || (type & QNL_TYPE_BIT_DECISION)) return false;
+    QNL_Dmatrix* matrix = EvidenceSlice(*this, types, node, fixed, &parentDimension);
+    if (matrix == nullptr) return false;
+    const int own = fixed.GetSize() - 1;
+    if (e >= matrix->GetSizeOfDimension(own)) return false;
+    fixed[own] = e;
+    for (int i = 0; i < parents.GetCount(); ++i) {
+        const int p = parents[i];
+        const int dim = parentDimension[static_cast<std::size_t>(i)];
+        if (dim < 0 || (TypeOf(types, p) & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)) ||
+            !FindingFeedsTable(p, node))
+            continue;
+        if (matrix->GetSize() > 0 && matrix->GetSizeOfDimension(dim) >= 2 &&
+            FirstCell(*matrix, fixed, dim, 0) != 0.0 && FirstCell(*matrix, fixed, dim, 1) != 0.0)
+            continue;
+        const int found = matrix->FindUnfilledOutcomes(0.0, fixed, dim, 2, unfilled);
+        if (found == 0 || found == 1) return true;
+    }
+    return false;
+}
+
+// Every implied node is among those the derivation involved. Set again from cleared, as the
+// derivation sets it: its value then holds the finding's indicator and is valid.
+void QNL_network::RenewImplied() {
+    derivation.recording = true;
+    for (int h : derivation.list) {
+        QNL_nodeValue* value = ValueOf(*this, h);
+        if (value == nullptr || !value->HasPropagatedEvidence() || value->HasEvidence()) continue;
+        const int outcome = value->GetEvidence();
+        value->ClearPropagatedEvidence();
+        value->SetPropagatedEvidence(outcome);
+    }
+    derivation.recording = false;
 }
 
 int QNL_network::ImpliedOutcomeConflict(int implied, int from) {
@@ -794,20 +1102,14 @@ int QNL_network::PropagateFrom(int start) {
         return 0;
     };
 
-    // The cell where a slice's walk starts (every free dimension at 0) with the dimension
-    // `varied` at k: most tables have neither certain nor impossible cells, and one cell per
-    // outcome then shows that a slice implies nothing, without a walk over it.
     auto firstCell = [&](const QNL_Dmatrix& matrix, int varied, int k) {
-        std::int64_t at = std::int64_t{k} * matrix.GetMultiplier(varied);
-        for (int d = 0; d < fixed.GetSize(); ++d)
-            if (d != varied && fixed[d] >= 0)
-                at += std::int64_t{fixed[d]} * matrix.GetMultiplier(d);
-        return matrix.GetItems()[static_cast<int>(at)];
+        return FirstCell(matrix, fixed, varied, k);
     };
 
     while (!work.empty()) {
         const int n = work.back();
         work.pop_back();
+        ++evidenceWork.propagated;
         QNL_nodeValue* nValue = ValueOf(*this, n);
         const int e = nValue != nullptr ? nValue->GetEvidence() : -1;
         if (e < 0) continue;

@@ -338,7 +338,7 @@ bool QNL_network::PropEvidenceByChainRule(double& result) {
     }
     notificationControl = control;
     notificationMask = mask;
-    if (firstQuiet >= 0) InvalidateFrom(firstQuiet);
+    if (firstQuiet >= 0) InvalidateFrom(firstQuiet, false, false);
     InvalidateValues();
     ClearAllTargets();
     result = ok ? p : -1.0;

@@ -219,6 +219,11 @@ public:
     int OutcomesReordered(int node, const QNL_intArray& order);
     int NotifyEvidenceSet(int node);
     int NotifyEvidenceCleared(int node);
+    // Around a finding replaced by another: a refused new finding changes nothing, so the
+    // implied evidence held before the old finding was withdrawn is held again, and what its
+    // return changes is invalidated. Pairs nest; only the outermost counts.
+    void HoldImpliedEvidence();
+    void ReleaseImpliedEvidence(bool restore);
     // With `childTables`, the edit also rewrote the tables of the node's children (an outcome
     // change): they are walked from even when the node is observed. Without `tablesEdited`, no
     // table changed since the last notice (a finding cleared, an arc about to go).
@@ -410,6 +415,12 @@ private:
     bool TableImplies(int node);
     // Sets each implied finding again, as a derivation that gives the same ones does.
     void RenewImplied();
+    // (node, outcome) of every implied finding, sorted, from the list of nodes that may hold
+    // one.
+    void CurrentImplied(std::vector<std::pair<int, int>>& out);
+    // The walks after an edit at the node that changed the implied evidence of the nodes in
+    // evidenceScratch.changed.
+    void WalkAfterEdit(int node, bool childTables);
     void ResetObservedList();
     void Mark(int node, int bits);
     void ClearWalkMarks();
@@ -516,6 +527,14 @@ private:
     // evidence (NoteComputed).
     mutable std::vector<int> computedCandidates;
     mutable std::vector<char> isComputedCandidate;
+    // The same for the values that may hold propagated evidence.
+    std::vector<int> impliedCandidates;
+    std::vector<char> isImpliedCandidate;
+    // The implied evidence held aside while a finding is replaced, how deep such replacements
+    // nest, and whether findings were in conflict then.
+    std::vector<std::pair<int, int>> heldImplied;
+    int holdDepth = 0;
+    bool heldConflict = false;
     // The same for the values an invalidation walk can take (HoldsWalkableValues), and those
     // of nodes without arcs, set aside as of structure version asideVersion.
     mutable std::vector<int> validCandidates;

@@ -4,6 +4,7 @@
 #include "model/network.h"
 
 #include "definitions/node_value.h"
+#include "definitions/value_dependence.h"
 #include "model/error_handler.h"
 #include "model/node.h"
 #include "model/node_definition.h"
@@ -102,6 +103,15 @@ void QNL_network::NoteValueFlags(int node, unsigned before, unsigned after) {
     constexpr unsigned observed = QNL_nodeValue::FLAG_EVIDENCE | QNL_nodeValue::FLAG_PROPAGATED;
     constexpr unsigned valid = QNL_nodeValue::FLAG_VALID;
     if ((after & observed) && !(before & observed)) NoteObserved(node);
+    if ((after & QNL_nodeValue::FLAG_PROPAGATED) && !(before & QNL_nodeValue::FLAG_PROPAGATED) &&
+        node >= 0 && node < tableSize) {
+        if (isImpliedCandidate.size() < static_cast<std::size_t>(tableSize))
+            isImpliedCandidate.resize(static_cast<std::size_t>(tableSize), 0);
+        if (!isImpliedCandidate[static_cast<std::size_t>(node)]) {
+            isImpliedCandidate[static_cast<std::size_t>(node)] = 1;
+            impliedCandidates.push_back(node);
+        }
+    }
     if (quarn::detail::ValueFlags::Computed(after) && !quarn::detail::ValueFlags::Computed(before))
         NoteComputed(node);
     // Listed when it becomes valid, or valid and unobserved; what is not walkable leaves the
@@ -214,6 +224,8 @@ void QNL_network::ResetObservedList() {
     isObservedCandidate.assign(static_cast<std::size_t>(tableSize), 0);
     computedCandidates.clear();
     isComputedCandidate.assign(static_cast<std::size_t>(tableSize), 0);
+    impliedCandidates.clear();
+    isImpliedCandidate.assign(static_cast<std::size_t>(tableSize), 0);
     validCandidates.clear();
     validAside.clear();
     isValidCandidate.assign(static_cast<std::size_t>(tableSize), 0);
@@ -431,14 +443,20 @@ int QNL_network::ClearEvidenceTogether() {
     const int control = notificationControl;
     notificationControl = control & ~NOTIFY_ON;
     std::size_t cleared = 0;
+    bool sampled = false;
     for (int h : observed) {
         QNL_nodeValue* value = table[h].node->GetValue();
         if (value == nullptr || !value->HasEvidence()) continue;
+        const int type = value->GetType();
+        sampled = sampled || type == QNL_VALUE_EQUATION || type == QNL_VALUE_CONTINUOUS;
         value->ClearEvidence();
         observed[cleared++] = h;
     }
     observed.resize(cleared);
     notificationControl = control;
+    // As a finding cleared alone from an equation or continuous node does: a sampled update
+    // draws every node under the findings, so every estimate goes.
+    if (sampled) quarn::detail::InvalidateSampledValues(*this, true);
     // As the last of the one-by-one clears: every finding counted above its colliders while
     // the others were cleared, and every cleared node ends unobserved. Implied evidence goes
     // with the findings that implied it, and one of those clears walks from each node that
@@ -830,6 +848,13 @@ int QNL_network::InvalidateAround(int node, bool childTables, bool tablesEdited,
                                      }),
                       changed.end());
     }
+    WalkAfterEdit(node, childTables);
+    return 0;
+}
+
+// A node below 0 is no start: only the changed nodes are walked from.
+void QNL_network::WalkAfterEdit(int node, bool childTables) {
+    const std::vector<std::pair<int, int>>& changed = evidenceScratch.changed;
     metUtility = false;
     // With no value a walk could take, the walk is not made: only the nodes it would start
     // from lose their values.
@@ -838,10 +863,10 @@ int QNL_network::InvalidateAround(int node, bool childTables, bool tablesEdited,
             QNL_nodeValue* value = table[c.first].node->GetValue();
             if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
         }
-        QNL_nodeValue* value = table[node].node->GetValue();
+        QNL_nodeValue* value = node >= 0 ? table[node].node->GetValue() : nullptr;
         if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
         InvalidateIfDynamic();
-        return 0;
+        return;
     }
     std::vector<int>& flagged = evidenceScratch.flagged;
     flagged.clear();
@@ -863,30 +888,80 @@ int QNL_network::InvalidateAround(int node, bool childTables, bool tablesEdited,
         for (int i = 0; i < parents.GetCount(); ++i)
             Walk(parents[i], false);
     }
-    QNL_nodeEntry& entry = table[node];
-    Mark(node, FLAG_VISITED);
-    QNL_nodeValue* value = entry.node->GetValue();
-    const bool observed = value != nullptr && value->IsObserved();
-    const QNL_intArray& children = entry.children;
-    const QNL_intArray& parents = entry.parents;
-    if (!observed) {
-        if (value != nullptr) value->SetValidFlag(false);
-        if (entry.node->GetType() & QNL_TYPE_BIT_UTILITY) metUtility = true;
+    if (node >= 0) {
+        QNL_nodeEntry& entry = table[node];
+        Mark(node, FLAG_VISITED);
+        QNL_nodeValue* value = entry.node->GetValue();
+        const bool observed = value != nullptr && value->IsObserved();
+        const QNL_intArray& children = entry.children;
+        const QNL_intArray& parents = entry.parents;
+        if (!observed) {
+            if (value != nullptr) value->SetValidFlag(false);
+            if (entry.node->GetType() & QNL_TYPE_BIT_UTILITY) metUtility = true;
+        }
+        if (!observed || childTables)
+            for (int i = 0; i < children.GetCount(); ++i)
+                Walk(children[i], true);
+        const bool decision = (entry.node->GetType() & QNL_TYPE_BIT_DECISION) != 0;
+        if (!decision &&
+            ((value != nullptr && value->HasEvidence()) || IsEvidenceAncestor(node) ||
+             RangeActsAsEvidence(SlotTypes(), node, value) || (entry.flags & FLAG_CLEARING)))
+            for (int i = 0; i < parents.GetCount(); ++i)
+                Walk(parents[i], false);
     }
-    if (!observed || childTables)
-        for (int i = 0; i < children.GetCount(); ++i)
-            Walk(children[i], true);
-    const bool decision = (entry.node->GetType() & QNL_TYPE_BIT_DECISION) != 0;
-    if (!decision &&
-        ((value != nullptr && value->HasEvidence()) || IsEvidenceAncestor(node) ||
-         RangeActsAsEvidence(SlotTypes(), node, value) || (entry.flags & FLAG_CLEARING)))
-        for (int i = 0; i < parents.GetCount(); ++i)
-            Walk(parents[i], false);
     for (int h : flagged)
         table[h].flags &= ~FLAG_CLEARING;
     if (metUtility) InvalidateDecisions();
     InvalidateIfDynamic();
-    return 0;
+}
+
+void QNL_network::CurrentImplied(std::vector<std::pair<int, int>>& out) {
+    out.clear();
+    std::size_t kept = 0;
+    for (int node : impliedCandidates) {
+        const QNL_nodeValue* value = ValueOf(*this, node);
+        if (value != nullptr && value->HasPropagatedEvidence()) {
+            impliedCandidates[kept++] = node;
+            if (!value->HasEvidence()) out.emplace_back(node, value->GetEvidence());
+        } else if (static_cast<std::size_t>(node) < isImpliedCandidate.size()) {
+            isImpliedCandidate[static_cast<std::size_t>(node)] = 0;
+        }
+    }
+    impliedCandidates.resize(kept);
+    std::sort(out.begin(), out.end());
+}
+
+void QNL_network::HoldImpliedEvidence() {
+    if (holdDepth++ > 0) return;
+    CurrentImplied(heldImplied);
+    heldConflict = conflictHeld;
+}
+
+void QNL_network::ReleaseImpliedEvidence(bool restore) {
+    if (holdDepth == 0 || --holdDepth > 0) return;
+    if (!restore || !(notificationControl & NOTIFY_ON)) return;
+    std::vector<std::pair<int, int>>& now = evidenceScratch.after;
+    CurrentImplied(now);
+    std::vector<std::pair<int, int>>& changed = evidenceScratch.changed;
+    changed.clear();
+    std::set_symmetric_difference(heldImplied.begin(), heldImplied.end(), now.begin(), now.end(),
+                                  std::back_inserter(changed));
+    conflictHeld = heldConflict;
+    if (changed.empty()) return;
+    for (const auto& [h, outcome] : now)
+        if (!std::binary_search(heldImplied.begin(), heldImplied.end(), std::make_pair(h, outcome)))
+            table[h].node->GetValue()->ClearPropagatedEvidence();
+    for (const auto& [h, outcome] : heldImplied) {
+        QNL_nodeValue* value = ValueOf(*this, h);
+        if (value != nullptr && !value->IsObserved()) value->SetPropagatedEvidence(outcome);
+    }
+    changed.erase(
+        std::remove_if(changed.begin(), changed.end(),
+                       [&](const std::pair<int, int>& c) { return !IsValidNodeHandle(c.first); }),
+        changed.end());
+    DropPolicyValues();
+    WalkAfterEdit(-1, false);
+    if (notificationControl & NOTIFY_AUTO_UPDATE) UpdateBeliefs();
 }
 
 // (node, outcome) of every implied finding, sorted.

@@ -398,8 +398,9 @@ private:
     void NodeTyped(int node);
     void NodeTypeGone(int node);
     int ClearEvidenceTogether();
-    // The observed nodes in slot order; with realOnly, only those holding user evidence.
-    void CollectObserved(std::vector<int>& out, bool realOnly);
+    // The observed nodes in slot order (in no order without `sorted`); with realOnly, only
+    // those holding user evidence.
+    void CollectObserved(std::vector<int>& out, bool realOnly, bool sorted = true);
     // Derives all implied evidence afresh from the user evidence, recording what the
     // implications involved; with `inBatch`, as the open batch notes its changes. The
     // observed nodes must be listed in evidenceScratch.cleared.
@@ -429,6 +430,8 @@ private:
     // Lists the nodes whose value a walk could take, unless there are more than `limit`.
     bool FewWalkableValues(std::vector<int>& out, std::size_t limit) const;
     static constexpr std::size_t kFewValidValues = 8;
+    // While a batch's walk counts them, the values it can still take (-1: not counting).
+    std::int64_t walkableLeft = -1;
     // Whether a finding's invalidation walk waits for the end of the open batch.
     bool DefersWalks();
     // What an open batch knows of a node whose state it changed: whether the node is
@@ -607,6 +610,10 @@ private:
     int typesNodes = 0;
     int diagramNodes = 0;
     std::vector<int> slotTypes;
+    // Whether a node is in the plate, as of structure version plateVersion.
+    bool plateKnown = false;
+    bool plateHeld = false;
+    std::uint64_t plateVersion = 0;
     quarn::detail::EvidenceWork evidenceWork;
     std::uint64_t structureVersion = 0;
     // Every definition passed its check, and none has changed since.

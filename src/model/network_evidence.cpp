@@ -11,6 +11,7 @@
 #include "model/string_array.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -81,14 +82,50 @@ QNL_Dmatrix* EvidenceSlice(QNL_network& network, const std::vector<int>& types, 
     return dim == matrix->GetNumberOfDimensions() - 1 ? matrix : nullptr;
 }
 
-// The cell where a slice's walk starts (every free dimension at 0) with the dimension `varied`
-// at k: most tables have neither certain nor impossible cells, and one cell per outcome then
-// shows that a slice implies nothing, without a walk over it.
-double FirstCell(const QNL_Dmatrix& matrix, const QNL_intArray& fixed, int varied, int k) {
-    std::int64_t at = std::int64_t{k} * matrix.GetMultiplier(varied);
-    for (int d = 0; d < fixed.GetSize(); ++d)
-        if (d != varied && fixed[d] >= 0) at += std::int64_t{fixed[d]} * matrix.GetMultiplier(d);
-    return matrix.GetItems()[static_cast<int>(at)];
+// The first and the last cell of a slice (every free dimension at 0, at its last outcome) with
+// the dimension `varied` at k: most slices that hold neither certain nor impossible outcomes
+// show it at their ends, without a walk over them.
+class SliceEnds {
+public:
+    SliceEnds(const QNL_Dmatrix& matrix, const QNL_intArray& fixed, int varied)
+        : cells(matrix.GetItems().Items()), stride(matrix.GetMultiplier(varied)) {
+        for (int d = 0; d < fixed.GetSize(); ++d) {
+            if (d == varied) continue;
+            const std::int64_t step = matrix.GetMultiplier(d);
+            if (fixed[d] >= 0) {
+                first += std::int64_t{fixed[d]} * step;
+                last += std::int64_t{fixed[d]} * step;
+            } else {
+                last += std::int64_t{matrix.GetSizeOfDimension(d) - 1} * step;
+            }
+        }
+    }
+    double First(int k) const { return cells[first + k * stride]; }
+    double Last(int k) const { return cells[last + k * stride]; }
+
+private:
+    const double* cells;
+    std::int64_t stride;
+    std::int64_t first = 0, last = 0;
+};
+
+// Whether an outcome may be certain in the slice: its first and last cells are 1.
+bool MayBeCertain(const QNL_Dmatrix& matrix, const QNL_intArray& fixed, int own, int outcomes) {
+    if (matrix.GetSize() == 0) return true;
+    const SliceEnds ends(matrix, fixed, own);
+    for (int k = 0; k < outcomes; ++k)
+        if (ends.First(k) == 1.0 && ends.Last(k) == 1.0) return true;
+    return false;
+}
+
+// Whether two outcomes of the dimension are possible in the slice, as its ends show.
+bool TwoPossible(const QNL_Dmatrix& matrix, const QNL_intArray& fixed, int dim) {
+    if (matrix.GetSize() == 0 || matrix.GetSizeOfDimension(dim) < 2) return false;
+    const SliceEnds ends(matrix, fixed, dim);
+    int possible = 0;
+    for (int k = 0; k < matrix.GetSizeOfDimension(dim) && possible < 2; ++k)
+        if (ends.First(k) != 0.0 || ends.Last(k) != 0.0) ++possible;
+    return possible == 2;
 }
 
 // The samplers hold the parents of an equation node of a hybrid network to what keeps the node
@@ -236,7 +273,7 @@ void QNL_network::ResetObservedList() {
     }
 }
 
-void QNL_network::CollectObserved(std::vector<int>& out, bool realOnly) {
+void QNL_network::CollectObserved(std::vector<int>& out, bool realOnly, bool sorted) {
     evidenceWork.collected += observedCandidates.size();
     std::size_t kept = 0;
     for (int node : observedCandidates) {
@@ -246,7 +283,7 @@ void QNL_network::CollectObserved(std::vector<int>& out, bool realOnly) {
             isObservedCandidate[static_cast<std::size_t>(node)] = 0;
     }
     observedCandidates.resize(kept);
-    if (!std::is_sorted(observedCandidates.begin(), observedCandidates.end()))
+    if (sorted && !std::is_sorted(observedCandidates.begin(), observedCandidates.end()))
         std::sort(observedCandidates.begin(), observedCandidates.end());
     out.clear();
     for (int node : observedCandidates)
@@ -428,11 +465,13 @@ void QNL_network::NodeTypeGone(int node) {
 // influence diagrams.
 int QNL_network::ClearEvidenceTogether() {
     std::vector<int> observed;
-    CollectObserved(observed, true);
+    // Cleared together, the findings go in any order.
+    CollectObserved(observed, true, false);
     const bool notified =
         (notificationControl & NOTIFY_ON) && (notificationMask & CHANGE_EVIDENCE_CLEARED);
     if (!notified || (notificationControl & NOTIFY_AUTO_UPDATE) || observed.size() < 2 ||
         HasDecisionOrUtility()) {
+        std::sort(observed.begin(), observed.end());
         for (int h : observed) {
             QNL_nodeValue* value = table[h].node->GetValue();
             if (value != nullptr && value->HasEvidence()) value->ClearEvidence();
@@ -462,7 +501,7 @@ int QNL_network::ClearEvidenceTogether() {
     // with the findings that implied it, and one of those clears walks from each node that
     // loses it, as from a finding cleared.
     std::vector<int>& implied = evidenceScratch.cleared;
-    CollectObserved(implied, false);
+    CollectObserved(implied, false, false);
     for (int h : implied) {
         BatchMark& mark = BatchTrack(h);
         mark.down = true;
@@ -495,7 +534,7 @@ int QNL_network::EndEvidenceBatch() {
 void QNL_network::OpenBatchRecord() {
     batchMoments = 0;
     std::vector<int> observed;
-    CollectObserved(observed, false);
+    CollectObserved(observed, false, false);
     for (int h : observed) {
         BatchMark& mark = BatchTrack(h);
         mark.unobserved = false;
@@ -568,24 +607,57 @@ void QNL_network::WalkFromBatch() {
         for (int h : starts)
             if (batchMarks[static_cast<std::size_t>(h)].witness) witnesses.push_back(h);
         metUtility = false;
-        const bool walk = HoldsWalkableValues();
-        if (walk) {
+        // The batch's walk starts from many nodes and often takes every valid value long before
+        // it has met all it would: the values it can take are counted, and it stops when none
+        // is left (whatever it would meet after changes nothing).
+        const std::size_t walkable = FewWalkableValues(evidenceScratch.walkable, SIZE_MAX)
+                                         ? evidenceScratch.walkable.size()
+                                         : 0;
+        walkableLeft = static_cast<std::int64_t>(walkable);
+        if (walkable > 0) {
             ClearWalkMarks();
             BeginAncestorQueries(&witnesses);
+        }
+        // Where most nodes were observed, a value is mostly next to a start: the first node of
+        // a walk from that start, which takes it (but a decision's, reached from above) whatever
+        // the walk meets after. Taken first, they let the walk end early.
+        for (int v : evidenceScratch.walkable) {
+            QNL_nodeValue* value = table[v].node->GetValue();
+            if (walkableLeft <= 0) break;
+            if (value->IsObserved() || !value->IsValueValid() ||
+                (DefinitionType(v) & QNL_TYPE_BIT_DECISION))
+                continue;
+            bool next = false;
+            const QNL_intArray& parents = table[v].parents;
+            for (int i = 0; i < parents.GetCount() && !next; ++i)
+                next = (table[parents[i]].flags & FLAG_BATCH_START) &&
+                       batchMarks[static_cast<std::size_t>(parents[i])].down;
+            const QNL_intArray& children = table[v].children;
+            for (int i = 0; i < children.GetCount() && !next; ++i)
+                next = (table[children[i]].flags & FLAG_BATCH_START) != 0;
+            if (!next) continue;
+            value->SetValidFlag(false);
+            --walkableLeft;
         }
         // Starts are not marked beforehand: a walk per edit passed through the starts of the
         // other edits as it found them.
         for (int h : starts) {
             QNL_nodeEntry& entry = table[h];
             QNL_nodeValue* value = entry.node->GetValue();
-            if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
-            if (!walk) continue;
+            if (value != nullptr && !value->IsObserved()) {
+                const bool counted = value->IsValueValid() && (entry.parents.GetCount() > 0 ||
+                                                               entry.children.GetCount() > 0);
+                value->SetValidFlag(false);
+                if (counted && walkableLeft > 0) --walkableLeft;
+            }
+            if (walkableLeft <= 0) continue;
             if (batchMarks[static_cast<std::size_t>(h)].down)
                 for (int i = 0; i < entry.children.GetCount(); ++i)
                     Walk(entry.children[i], true);
             for (int i = 0; i < entry.parents.GetCount(); ++i)
                 Walk(entry.parents[i], false);
         }
+        walkableLeft = -1;
         if (metUtility) InvalidateDecisions();
         InvalidateIfDynamic();
     }
@@ -635,6 +707,13 @@ bool QNL_network::Walk(int start, bool startDownward, int target) {
             stack.emplace_back(n, downward);
         }
     };
+    // A value taken while they are counted: the walk ends when the last is.
+    auto take = [&](QNL_nodeValue* value) {
+        if (!value->IsValueValid()) return false;
+        value->SetValidFlag(false);
+        return walkableLeft > 0 && --walkableLeft == 0;
+    };
+    if (walkableLeft == 0) return false;
     while (!stack.empty()) {
         const auto [n, downward] = stack.back();
         stack.pop_back();
@@ -649,8 +728,9 @@ bool QNL_network::Walk(int start, bool startDownward, int target) {
         ++evidenceWork.walked;
         const int type = TypeOf(types, n);
         if (type & QNL_TYPE_BIT_DECISION) {
-            if (!downward && !evidence && !propagated && value != nullptr && target < 0)
-                value->SetValidFlag(false);
+            if (!downward && !evidence && !propagated && value != nullptr && target < 0 &&
+                take(value))
+                return false;
             continue;
         }
         if (propagated && !evidence && !IsEvidenceAncestor(n)) continue;
@@ -658,9 +738,9 @@ bool QNL_network::Walk(int start, bool startDownward, int target) {
             if (!(entry.flags & FLAG_VISITED)) {
                 Mark(n, FLAG_VISITED | (downward ? FLAG_REACHED_DOWN : FLAG_REACHED_UP));
                 if (target < 0) {
-                    if (value != nullptr && (!open || !value->IsObserved()))
-                        value->SetValidFlag(false);
                     if (type & QNL_TYPE_BIT_UTILITY) metUtility = true;
+                    if (value != nullptr && (!open || !value->IsObserved()) && take(value))
+                        return false;
                 }
                 if (!downward || IsEvidenceAncestor(n) || RangeActsAsEvidence(types, n, value))
                     pushAll(entry.parents, false);
@@ -1069,11 +1149,7 @@ bool QNL_network::TableImplies(int node) {
         if (matrix != nullptr) {
             const int own = fixed.GetSize() - 1;
             const int outcomes = matrix->GetSizeOfDimension(own);
-            int k = 0;
-            if (matrix->GetSize() > 0)
-                while (k < outcomes && FirstCell(*matrix, fixed, own, k) != 1.0)
-                    ++k;
-            if (k < outcomes &&
+            if (MayBeCertain(*matrix, fixed, own, outcomes) &&
                 matrix->FindUnfilledOutcomes(1.0, fixed, own, outcomes, unfilled) >= 0) {
                 for (int o = 0; o < outcomes; ++o)
                     if (!unfilled[static_cast<std::size_t>(o)]) return true;
@@ -1094,9 +1170,7 @@ bool QNL_network::TableImplies(int node) {
         if (dim < 0 || (TypeOf(types, p) & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)) ||
             !FindingFeedsTable(p, node))
             continue;
-        if (matrix->GetSize() > 0 && matrix->GetSizeOfDimension(dim) >= 2 &&
-            FirstCell(*matrix, fixed, dim, 0) != 0.0 && FirstCell(*matrix, fixed, dim, 1) != 0.0)
-            continue;
+        if (TwoPossible(*matrix, fixed, dim)) continue;
         const int found = matrix->FindUnfilledOutcomes(0.0, fixed, dim, 2, unfilled);
         if (found == 0 || found == 1) return true;
     }
@@ -1177,10 +1251,6 @@ int QNL_network::PropagateFrom(int start) {
         return 0;
     };
 
-    auto firstCell = [&](const QNL_Dmatrix& matrix, int varied, int k) {
-        return FirstCell(matrix, fixed, varied, k);
-    };
-
     while (!work.empty()) {
         const int n = work.back();
         work.pop_back();
@@ -1200,12 +1270,7 @@ int QNL_network::PropagateFrom(int start) {
             const int own = fixed.GetSize() - 1;
             const int outcomes = matrix->GetSizeOfDimension(own);
             // An outcome whose cells are all 1 given the observed parents is certain.
-            if (matrix->GetSize() > 0) {
-                int k = 0;
-                while (k < outcomes && firstCell(*matrix, own, k) != 1.0)
-                    ++k;
-                if (k == outcomes) continue;
-            }
+            if (!MayBeCertain(*matrix, fixed, own, outcomes)) continue;
             if (matrix->FindUnfilledOutcomes(1.0, fixed, own, outcomes, unfilled) < 0) continue;
             for (int k = 0; k < outcomes; ++k) {
                 if (unfilled[static_cast<std::size_t>(k)]) continue;
@@ -1229,9 +1294,7 @@ int QNL_network::PropagateFrom(int start) {
                 !FindingFeedsTable(p, n))
                 continue;
             // A parent left with one outcome under which the observed one is possible.
-            if (matrix->GetSize() > 0 && matrix->GetSizeOfDimension(dim) >= 2 &&
-                firstCell(*matrix, dim, 0) != 0.0 && firstCell(*matrix, dim, 1) != 0.0)
-                continue;
+            if (TwoPossible(*matrix, fixed, dim)) continue;
             const int found = matrix->FindUnfilledOutcomes(0.0, fixed, dim, 2, unfilled);
             // With fewer findings a parent left with no possible outcome could have one.
             if (found == 0 || found == 1) involve(n);

@@ -414,6 +414,8 @@ private:
     // Whether a derivation would meet an implication (or a parent left with at most one
     // possible outcome) at the node's table, given the evidence held now.
     bool TableImplies(int node);
+    template <typename Visit> bool ReadCertainOutcomes(int node, Visit visit);
+    template <typename Visit> bool ReadNarrowedParents(int node, int e, Visit visit);
     // Sets each implied finding again, as a derivation that gives the same ones does.
     void RenewImplied();
     // (node, outcome) of every implied finding, sorted, from the list of nodes that may hold

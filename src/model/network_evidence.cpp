@@ -1128,42 +1128,36 @@ bool QNL_network::DerivationStands(int node, bool cleared, bool tablesEdited) {
     return true;
 }
 
-// What PropagateFrom meets at the node's table: an outcome certain given the observed parents
-// (read from each observed parent that feeds the table), or, the node observed, a parent left
-// with at most one possible outcome.
-bool QNL_network::TableImplies(int node) {
-    if (!IsValidNodeHandle(node)) return false;
+// The outcomes certain at the node given its observed parents: each found is visited as
+// (outcome, 0), and a false from the visit stops the reading (false then).
+template <typename Visit> bool QNL_network::ReadCertainOutcomes(int node, Visit visit) {
+    QNL_intArray& fixed = propagation.fixed;
+    std::vector<char>& unfilled = propagation.unfilled;
+    QNL_Dmatrix* matrix = EvidenceSlice(*this, SlotTypes(), node, fixed, nullptr);
+    if (matrix == nullptr) return true;
+    const int own = fixed.GetSize() - 1;
+    const int outcomes = matrix->GetSizeOfDimension(own);
+    if (!MayBeCertain(*matrix, fixed, own, outcomes) ||
+        matrix->FindUnfilledOutcomes(1.0, fixed, own, outcomes, unfilled) < 0)
+        return true;
+    for (int k = 0; k < outcomes; ++k)
+        if (!unfilled[static_cast<std::size_t>(k)] && !visit(k, 0)) return false;
+    return true;
+}
+
+// The parents that the node's observed outcome `e` leaves with at most one possible outcome:
+// each is visited as (parent, outcomes found), propagation.unfilled marking the one found, and
+// a false from the visit stops the reading (false then).
+template <typename Visit> bool QNL_network::ReadNarrowedParents(int node, int e, Visit visit) {
     const std::vector<int>& types = SlotTypes();
     QNL_intArray& fixed = propagation.fixed;
     std::vector<int>& parentDimension = propagation.parentDimension;
-    std::vector<char>& unfilled = propagation.unfilled;
-    const int type = TypeOf(types, node);
-    const QNL_intArray& parents = table[node].parents;
-    bool fed = false;
-    for (int i = 0; i < parents.GetCount() && !fed; ++i) {
-        const QNL_nodeValue* value = ValueOf(*this, parents[i]);
-        fed = value != nullptr && value->GetEvidence() >= 0 && FindingFeedsTable(parents[i], node);
-    }
-    if (fed && !(type & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION))) {
-        QNL_Dmatrix* matrix = EvidenceSlice(*this, types, node, fixed, nullptr);
-        if (matrix != nullptr) {
-            const int own = fixed.GetSize() - 1;
-            const int outcomes = matrix->GetSizeOfDimension(own);
-            if (MayBeCertain(*matrix, fixed, own, outcomes) &&
-                matrix->FindUnfilledOutcomes(1.0, fixed, own, outcomes, unfilled) >= 0) {
-                for (int o = 0; o < outcomes; ++o)
-                    if (!unfilled[static_cast<std::size_t>(o)]) return true;
-            }
-        }
-    }
-    const QNL_nodeValue* value = ValueOf(*this, node);
-    const int e = value != nullptr ? value->GetEvidence() : -1;
-    if (e < 0 || (type & QNL_TYPE_BIT_DECISION)) return false;
     QNL_Dmatrix* matrix = EvidenceSlice(*this, types, node, fixed, &parentDimension);
-    if (matrix == nullptr) return false;
+    if (matrix == nullptr) return true;
     const int own = fixed.GetSize() - 1;
-    if (e >= matrix->GetSizeOfDimension(own)) return false;
+    if (e >= matrix->GetSizeOfDimension(own)) return true;
     fixed[own] = e;
+    const QNL_intArray& parents = table[node].parents;
     for (int i = 0; i < parents.GetCount(); ++i) {
         const int p = parents[i];
         const int dim = parentDimension[static_cast<std::size_t>(i)];
@@ -1171,10 +1165,31 @@ bool QNL_network::TableImplies(int node) {
             !FindingFeedsTable(p, node))
             continue;
         if (TwoPossible(*matrix, fixed, dim)) continue;
-        const int found = matrix->FindUnfilledOutcomes(0.0, fixed, dim, 2, unfilled);
-        if (found == 0 || found == 1) return true;
+        const int found = matrix->FindUnfilledOutcomes(0.0, fixed, dim, 2, propagation.unfilled);
+        if ((found == 0 || found == 1) && !visit(p, found)) return false;
     }
-    return false;
+    return true;
+}
+
+// What PropagateFrom meets at the node's table: an outcome certain given the observed parents
+// (read from each observed parent that feeds the table), or, the node observed, a parent left
+// with at most one possible outcome.
+bool QNL_network::TableImplies(int node) {
+    if (!IsValidNodeHandle(node)) return false;
+    const int type = TypeOf(SlotTypes(), node);
+    const QNL_intArray& parents = table[node].parents;
+    bool fed = false;
+    for (int i = 0; i < parents.GetCount() && !fed; ++i) {
+        const QNL_nodeValue* value = ValueOf(*this, parents[i]);
+        fed = value != nullptr && value->GetEvidence() >= 0 && FindingFeedsTable(parents[i], node);
+    }
+    const auto met = [](int, int) { return false; };
+    if (fed && !(type & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)) &&
+        !ReadCertainOutcomes(node, met))
+        return true;
+    const QNL_nodeValue* value = ValueOf(*this, node);
+    const int e = value != nullptr ? value->GetEvidence() : -1;
+    return e >= 0 && !(type & QNL_TYPE_BIT_DECISION) && !ReadNarrowedParents(node, e, met);
 }
 
 // Every implied node is among those the derivation involved. Set again from cleared, as the
@@ -1215,8 +1230,6 @@ int QNL_network::PropagateFrom(int start) {
     work.assign(1, start);
     Mark(start, FLAG_VISITED);
     const std::vector<int>& types = SlotTypes();
-    QNL_intArray& fixed = propagation.fixed;
-    std::vector<int>& parentDimension = propagation.parentDimension;
     std::vector<char>& unfilled = propagation.unfilled;
 
     // Gives the node the implied outcome, or reports a conflict with its own evidence.
@@ -1259,51 +1272,34 @@ int QNL_network::PropagateFrom(int start) {
         const int e = nValue != nullptr ? nValue->GetEvidence() : -1;
         if (e < 0) continue;
 
+        int failed = 0;
         const QNL_intArray& children = table[n].children;
-        for (int i = 0; i < children.GetCount(); ++i) {
+        for (int i = 0; i < children.GetCount() && failed == 0; ++i) {
             const int c = children[i];
             const int type = TypeOf(types, c);
             if ((type & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)) || !FindingFeedsTable(n, c))
                 continue;
-            QNL_Dmatrix* matrix = EvidenceSlice(*this, types, c, fixed, nullptr);
-            if (matrix == nullptr) continue;
-            const int own = fixed.GetSize() - 1;
-            const int outcomes = matrix->GetSizeOfDimension(own);
             // An outcome whose cells are all 1 given the observed parents is certain.
-            if (!MayBeCertain(*matrix, fixed, own, outcomes)) continue;
-            if (matrix->FindUnfilledOutcomes(1.0, fixed, own, outcomes, unfilled) < 0) continue;
-            for (int k = 0; k < outcomes; ++k) {
-                if (unfilled[static_cast<std::size_t>(k)]) continue;
+            ReadCertainOutcomes(c, [&](int k, int) {
                 involve(c);
-                int result = imply(c, k, n);
-                if (result != 0) return result;
-            }
+                failed = imply(c, k, n);
+                return failed == 0;
+            });
         }
+        if (failed != 0) return failed;
 
         if (TypeOf(types, n) & QNL_TYPE_BIT_DECISION) continue;
-        QNL_Dmatrix* matrix = EvidenceSlice(*this, types, n, fixed, &parentDimension);
-        if (matrix == nullptr) continue;
-        const int own = fixed.GetSize() - 1;
-        if (e >= matrix->GetSizeOfDimension(own)) continue;
-        fixed[own] = e;
-        const QNL_intArray& parents = table[n].parents;
-        for (int i = 0; i < parents.GetCount(); ++i) {
-            const int p = parents[i];
-            const int dim = parentDimension[static_cast<std::size_t>(i)];
-            if (dim < 0 || (TypeOf(types, p) & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)) ||
-                !FindingFeedsTable(p, n))
-                continue;
-            // A parent left with one outcome under which the observed one is possible.
-            if (TwoPossible(*matrix, fixed, dim)) continue;
-            const int found = matrix->FindUnfilledOutcomes(0.0, fixed, dim, 2, unfilled);
+        // A parent left with one outcome under which the observed one is possible.
+        ReadNarrowedParents(n, e, [&](int p, int found) {
             // With fewer findings a parent left with no possible outcome could have one.
-            if (found == 0 || found == 1) involve(n);
-            if (found != 1) continue;
+            involve(n);
+            if (found != 1) return true;
             const int possible = static_cast<int>(
                 std::find(unfilled.begin(), unfilled.end(), char{1}) - unfilled.begin());
-            int result = imply(p, possible, n);
-            if (result != 0) return result;
-        }
+            failed = imply(p, possible, n);
+            return failed == 0;
+        });
+        if (failed != 0) return failed;
     }
     return 0;
 }

@@ -2,13 +2,24 @@
 // other nodes (at an outcome of a forward sample, so it is possible). Counters: the belief
 // updates of one search and the join trees they compiled. Networks whose file is missing or
 // does not read are left out.
+//
+// `AnnealedMAPBand/<n>`: a band network of 2n binary nodes (each node's parents the two before
+// it) with the n even nodes as MAP nodes and a finding on the last node, default tuning. The
+// time is one search; `search_us` its CPU time per belief update, everything counted (the
+// greedy start, whose updates compile a tree each, and the copies the views are made from).
+// `step_us` is a search step made alone in every view (the changed MAP outcomes entered again,
+// the update), `update_us` the update in it, `x_update` the first over the second.
 
 #include "quarn.h"
 
 #include "inference/annealed_map.h"
 
+#include "bench_networks.h"
+
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -59,7 +70,117 @@ void Search(benchmark::State& state, Problem* p) {
     state.counters["passes"] = static_cast<double>(search.GetPassCount());
 }
 
+double ThreadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+struct Band {
+    QNL_network net;
+    std::vector<int> map, evidenceNodes, evidenceOutcomes;
+};
+
+void BuildBand(Band& band, int n) {
+    std::vector<int> h;
+    for (int i = 0; i < 2 * n; ++i)
+        h.push_back(quarn_bench::AddNode(band.net, i, 2));
+    for (int i = 1; i < 2 * n; ++i) {
+        band.net.AddArc(h[static_cast<std::size_t>(i - 1)], h[static_cast<std::size_t>(i)]);
+        if (i >= 2)
+            band.net.AddArc(h[static_cast<std::size_t>(i - 2)], h[static_cast<std::size_t>(i)]);
+    }
+    quarn_bench::FillTables(band.net, h, 3);
+    for (int i = 0; i < 2 * n; i += 2)
+        band.map.push_back(h[static_cast<std::size_t>(i)]);
+    band.evidenceNodes.push_back(h.back());
+    band.evidenceOutcomes.push_back(0);
+}
+
+// A search step in each view alone, as the search makes it: the MAP outcomes that changed
+// since the view's last step withdrawn and entered again (two here, with the view's notices
+// off, after a pass over every MAP node), the view's node made the only target, then the
+// update. Seconds per step with everything counted (`step`) and of the update alone
+// (`update`), over every view; the first update of a view, which compiles its tree, is left
+// out of both.
+struct StepSeconds {
+    double step = 0.0, update = 0.0;
+};
+
+StepSeconds ViewStepSeconds(const Band& band, int stepsPerView) {
+    StepSeconds out;
+    const std::size_t n = band.map.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        QNL_network view(band.net);
+        view.GetNode(band.evidenceNodes[0])->GetValue()->SetEvidence(band.evidenceOutcomes[0]);
+        std::vector<int> entered(n, 0), current(n, 0);
+        for (std::size_t j = 0; j < n; ++j)
+            if (j != i) view.GetNode(band.map[j])->GetValue()->SetEvidence(0);
+        for (int k = -1; k < stepsPerView; ++k) {
+            current[(i + 1) % n] = (k + 2) % 2;
+            current[(i + 2) % n] = (k + 2) % 2;
+            const double start = ThreadSeconds();
+            const int control = view.GetNotificationControl();
+            view.SetNotificationControl(control & ~QNL_network::NOTIFY_ON);
+            for (std::size_t j = 0; j < n; ++j) {
+                if (j == i || entered[j] == current[j]) continue;
+                QNL_nodeValue* value = view.GetNode(band.map[j])->GetValue();
+                value->ClearEvidence();
+                value->SetEvidence(current[j]);
+                entered[j] = current[j];
+            }
+            view.SetNotificationControl(control);
+            view.ClearAllTargets();
+            view.SetTarget(band.map[i]);
+            const double entry = ThreadSeconds();
+            view.InvalidateValues();
+            view.UpdateBeliefs();
+            const double end = ThreadSeconds();
+            if (k < 0) continue;
+            out.step += end - start;
+            out.update += end - entry;
+        }
+    }
+    const double steps = static_cast<double>(n) * stepsPerView;
+    out.step /= steps;
+    out.update /= steps;
+    return out;
+}
+
+void SearchBand(benchmark::State& state) {
+    Band band;
+    BuildBand(band, static_cast<int>(state.range(0)));
+    QNL_annealedMAP search;
+    double searchSeconds = 0.0;
+    std::uint64_t updates = 0;
+    for (auto _ : state) {
+        QNL_network copy(band.net);
+        std::vector<int> assignment(band.map.size(), 0);
+        double probability = 0.0, pe = 0.0;
+        const double start = ThreadSeconds();
+        if (search.Run(copy, band.map, assignment, band.evidenceNodes, band.evidenceOutcomes,
+                       probability, pe, 11, band.net.GetAnnealedMapTuning()) != 0) {
+            state.SkipWithError("search failed");
+            return;
+        }
+        searchSeconds += ThreadSeconds() - start;
+        updates += search.GetUpdateCount();
+    }
+    const StepSeconds alone = ViewStepSeconds(band, 5);
+    state.counters["search_us"] =
+        updates > 0 ? searchSeconds / static_cast<double>(updates) * 1e6 : 0.0;
+    state.counters["step_us"] = alone.step * 1e6;
+    state.counters["update_us"] = alone.update * 1e6;
+    state.counters["x_update"] = alone.update > 0.0 ? alone.step / alone.update : 0.0;
+    state.counters["passes"] = static_cast<double>(search.GetPassCount());
+}
+
 int Register() {
+    benchmark::RegisterBenchmark("AnnealedMAPBand", SearchBand)
+        ->Arg(40)
+        ->Arg(80)
+        ->Arg(160)
+        ->Unit(benchmark::kMillisecond);
     for (const char* name : {"alarm", "hailfinder"}) {
         const std::string path =
             std::string(QUARN_SHARED_DIR) + "/data/networks/net/" + name + ".net";

@@ -7,6 +7,16 @@
 // `x_one` is the first over the second. Entering the findings is timed apart (`entry_ms`,
 // `one_entry_ms`); `x_one_entered` is the ratio with it counted, as a caller pays it. Times
 // are the thread's CPU time. Networks whose file is missing are not registered.
+//
+// Findings entered one by one, as the Java binding enters them (no batch): on real networks,
+// rounds of clearing every finding and entering four fifths of the nodes at a joint draw's
+// outcomes, then updating (`EnterFindings/<net>`, the time is the entry; counters `entry_ms`
+// and `update_ms` per round, `x_update` the first over the second). On chains of two-outcome
+// nodes and on random networks of as many (each node one or two parents among the eight
+// before it): a finding on every other node entered one by one
+// (`EveryOtherFinding/<shape>/<nodes>`), and the upper half of the nodes deleted while those
+// findings stand (`DeleteWithFindings/<shape>/<nodes>`), each after an update; the time is
+// the operation alone.
 
 #include "quarn.h"
 
@@ -76,22 +86,27 @@ struct Seconds {
     double entry = 0.0;
 };
 
-bool Run(QNL_network& net, const std::vector<Findings>& sets, Seconds& seconds) {
-    for (const Findings& set : sets) {
-        const double start = ThreadSeconds();
-        {
-            QNL_evidenceBatch batch(net);
-            net.ClearAllEvidence();
-            for (const auto& [handle, outcome] : set) {
-                QNL_nodeValue* value = net.GetNode(handle)->GetValue();
-                if (!value->IsObserved()) value->SetEvidence(outcome);
-            }
-        }
-        const double entered = ThreadSeconds();
-        if (net.UpdateBeliefs() != 0) return false;
-        seconds.entry += entered - start;
-        seconds.update += ThreadSeconds() - entered;
+// Every finding cleared, `set` entered (inside one evidence batch, or one finding at a time
+// as the Java binding enters them), then an update; false when the update fails.
+bool EnterAndUpdate(QNL_network& net, const Findings& set, bool batch, Seconds& seconds) {
+    const double start = ThreadSeconds();
+    if (batch) net.BeginEvidenceBatch();
+    net.ClearAllEvidence();
+    for (const auto& [handle, outcome] : set) {
+        QNL_nodeValue* value = net.GetNode(handle)->GetValue();
+        if (!value->IsObserved()) value->SetEvidence(outcome);
     }
+    if (batch) net.EndEvidenceBatch();
+    const double entered = ThreadSeconds();
+    if (net.UpdateBeliefs() != 0) return false;
+    seconds.entry += entered - start;
+    seconds.update += ThreadSeconds() - entered;
+    return true;
+}
+
+bool Run(QNL_network& net, const std::vector<Findings>& sets, Seconds& seconds) {
+    for (const Findings& set : sets)
+        if (!EnterAndUpdate(net, set, true, seconds)) return false;
     return true;
 }
 
@@ -130,6 +145,94 @@ void BM_ManyFindings(benchmark::State& state, std::string path) {
     state.counters["observed"] = static_cast<double>(observed);
 }
 
+void BM_EnterFindings(benchmark::State& state, std::string path) {
+    auto net = std::make_unique<QNL_network>();
+    if (net->ReadFile(path.c_str(), FormatOf(path)) != 0) return state.SkipWithError("read");
+    constexpr int kRounds = 200;
+    std::uint64_t seed = 29;
+    Seconds total;
+    std::size_t observed = 0;
+    for (auto _ : state) {
+        const std::vector<Findings> sets = Draw(*net, kRounds, 0.8, seed++);
+        observed = sets.front().size();
+        Seconds seconds;
+        for (const Findings& set : sets)
+            if (!EnterAndUpdate(*net, set, false, seconds))
+                return state.SkipWithError("update failed");
+        total.entry += seconds.entry;
+        total.update += seconds.update;
+        state.SetIterationTime(seconds.entry);
+    }
+    const double rounds = static_cast<double>(state.iterations()) * kRounds;
+    if (rounds == 0) return;
+    state.counters["entry_ms"] = total.entry / rounds * 1e3;
+    state.counters["update_ms"] = total.update / rounds * 1e3;
+    state.counters["x_update"] = total.update > 0.0 ? total.entry / total.update : 0.0;
+    state.counters["observed"] = static_cast<double>(observed);
+}
+
+// A chain of two-outcome nodes, or each node with one or two parents among the eight before
+// it; tables without zero cells. The handles in creation order.
+std::vector<int> BuildShape(QNL_network& net, int nodes, bool chain) {
+    std::uint64_t seed = 43;
+    net.ReserveSlots(nodes);
+    std::vector<int> h;
+    for (int i = 0; i < nodes; ++i) {
+        h.push_back(quarn_bench::AddNode(net, i, 2));
+        const int parents = i == 0  ? 0
+                            : chain ? 1
+                                    : 1 + static_cast<int>(quarn_bench::Next(seed) % 2);
+        for (int k = 0; k < parents; ++k) {
+            const int span = chain ? 1 : (i < 8 ? i : 8);
+            const int parent =
+                i - 1 -
+                static_cast<int>(quarn_bench::Next(seed) % static_cast<std::uint64_t>(span));
+            net.AddArc(h[static_cast<std::size_t>(parent)], h[static_cast<std::size_t>(i)]);
+        }
+    }
+    quarn_bench::FillTables(net, h, 47);
+    return h;
+}
+
+// A finding on every other node at outcome 0 or 1 alternately.
+void EnterEveryOther(QNL_network& net, const std::vector<int>& h) {
+    for (std::size_t i = 0; i < h.size(); i += 2)
+        net.GetNode(h[i])->GetValue()->SetEvidence(static_cast<int>(i / 2 % 2));
+}
+
+void BM_EveryOtherFinding(benchmark::State& state, bool chain) {
+    const int nodes = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto net = std::make_unique<QNL_network>();
+        const std::vector<int> h = BuildShape(*net, nodes, chain);
+        if (net->UpdateBeliefs() != 0) return state.SkipWithError("update failed");
+        state.ResumeTiming();
+        EnterEveryOther(*net, h);
+        state.PauseTiming();
+        // The network goes outside the timing.
+        net.reset();
+        state.ResumeTiming();
+    }
+}
+
+void BM_DeleteWithFindings(benchmark::State& state, bool chain) {
+    const int nodes = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto net = std::make_unique<QNL_network>();
+        const std::vector<int> h = BuildShape(*net, nodes, chain);
+        EnterEveryOther(*net, h);
+        if (net->UpdateBeliefs() != 0) return state.SkipWithError("update failed");
+        state.ResumeTiming();
+        for (int i = nodes - 1; i >= nodes / 2; --i)
+            net->DeleteNode(h[static_cast<std::size_t>(i)]);
+        state.PauseTiming();
+        net.reset();
+        state.ResumeTiming();
+    }
+}
+
 const bool kRegistered = [] {
     for (const char* name : kNetworks)
         for (const NetworkFile& file : quarn_bench::kRealNetworks) {
@@ -140,6 +243,28 @@ const bool kRegistered = [] {
                 ->Unit(benchmark::kMillisecond)
                 ->Iterations(3);
         }
+    for (const char* name : {"alarm", "hailfinder", "win95pts", "andes", "pigs", "munin", "link"})
+        for (const NetworkFile& file : quarn_bench::kRealNetworks) {
+            if (name != std::string(file.name) || !quarn_bench::Exists(PathOf(file))) continue;
+            benchmark::RegisterBenchmark(("EnterFindings/" + std::string(name)).c_str(),
+                                         BM_EnterFindings, PathOf(file))
+                ->UseManualTime()
+                ->Unit(benchmark::kMillisecond)
+                ->Iterations(3);
+        }
+    for (const bool chain : {true, false}) {
+        const std::string shape = chain ? "chain" : "random";
+        benchmark::RegisterBenchmark(("EveryOtherFinding/" + shape).c_str(), BM_EveryOtherFinding,
+                                     chain)
+            ->Arg(5000)
+            ->Arg(20000)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("DeleteWithFindings/" + shape).c_str(), BM_DeleteWithFindings,
+                                     chain)
+            ->Arg(5000)
+            ->Arg(20000)
+            ->Unit(benchmark::kMillisecond);
+    }
     return true;
 }();
 

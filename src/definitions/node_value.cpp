@@ -15,13 +15,10 @@ bool ValueFlags::Computed(unsigned bits) {
 }
 
 void ValueFlags::Set(unsigned value) {
-    constexpr unsigned observed = QNL_nodeValue::FLAG_EVIDENCE | QNL_nodeValue::FLAG_PROPAGATED;
-    const bool becomesObserved = (value & observed) != 0 && (bits & observed) == 0;
-    const bool becomesComputed = Computed(value) && !Computed(bits);
+    const unsigned before = bits;
     bits = value;
-    if (owner->network == nullptr) return;
-    if (becomesObserved) owner->network->NoteObserved(owner->handle);
-    if (becomesComputed) owner->network->NoteComputed(owner->handle);
+    if (owner->network != nullptr && before != value)
+        owner->network->NoteValueFlags(owner->handle, before, value);
 }
 
 } // namespace quarn::detail
@@ -34,9 +31,7 @@ QNL_nodeValue::QNL_nodeValue(QNL_network* owner, int node) : network(owner), han
 void QNL_nodeValue::SetNetwork(QNL_network* newNetwork, int newHandle) {
     network = newNetwork;
     handle = newHandle;
-    if (network != nullptr && IsObserved()) network->NoteObserved(handle);
-    if (network != nullptr && quarn::detail::ValueFlags::Computed(flags))
-        network->NoteComputed(handle);
+    if (network != nullptr && flags != 0u) network->NoteValueFlags(handle, 0u, flags);
 }
 
 int QNL_nodeValue::CleanUp(int deep) {

@@ -9,9 +9,9 @@ class QNL_nodeValue;
 
 namespace quarn::detail {
 
-// The value flags, behaving as a plain unsigned, that tell the value's network when the value
-// becomes observed (real or propagated evidence) or holds something computed, so the network
-// can keep short lists of those nodes instead of scanning every value after each edit.
+// The value flags, behaving as a plain unsigned, that tell the value's network of every change
+// (evidence or propagated evidence set or gone, a value becoming valid or computed), so the
+// network can keep short lists of those nodes instead of scanning every value after each edit.
 class ValueFlags {
 public:
     // Valid or holding propagated evidence, without user evidence: what an edit invalidates.

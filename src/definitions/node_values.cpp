@@ -146,8 +146,8 @@ int DiscreteValue::GetEvidence() const {
 
 // Replacing user evidence clears the old evidence first (the network is told), and when the
 // new evidence is then refused the old evidence is set again, so the network is told of it
-// once more and brings its invalidation and propagated evidence back in step. The checks
-// that need no network run before anything is cleared.
+// once more, and the network takes back the implied evidence it held before: a refusal
+// changes nothing. The checks that need no network run before anything is cleared.
 int DiscreteValue::SetEvidence(int outcome) {
     if (outcome < 0 || outcome >= NodeOutcomeCount()) return Log(-2, kOutcomeOutOfRange);
     if (!HasEvidence()) {
@@ -156,6 +156,7 @@ int DiscreteValue::SetEvidence(int outcome) {
         return ApplyEvidence(outcome);
     }
     const int previous = evidenceOutcome;
+    if (network != nullptr) network->HoldImpliedEvidence();
     ClearEvidence();
     const int result = ApplyEvidence(outcome);
     if (result != 0 && ApplyEvidence(previous) != 0) {
@@ -163,6 +164,7 @@ int DiscreteValue::SetEvidence(int outcome) {
         // was not listening): keep it anyway rather than lose it.
         if (SetValueToOutcome(previous) == 0) flags = (flags & ~FLAG_PROPAGATED) | FLAG_EVIDENCE;
     }
+    if (network != nullptr) network->ReleaseImpliedEvidence(result != 0);
     return result;
 }
 

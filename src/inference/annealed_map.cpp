@@ -197,6 +197,7 @@ int QNL_annealedMAP::Run(QNL_network& network, const std::vector<int>& mapNodes,
     reheats.clear();
     updates = 0;
     compilationTotal = 0;
+    evidenceWorkTotal = 0;
     views.clear();
     if (int r = Check(network, mapNodes, evidenceNodes, evidenceOutcomes)) return r;
     try {
@@ -223,6 +224,7 @@ int QNL_annealedMAP::Run(QNL_network& network, const std::vector<int>& mapNodes,
         const std::uint64_t builtBefore = network.GetJoinTreeCache().GetBuildCount();
         const int searched = Search(network, mapNodes);
         compilationTotal = CountCompilations();
+        evidenceWorkTotal = CountEvidenceWork();
         views.clear();
         if (searched != 0) return searched;
 
@@ -251,37 +253,64 @@ int QNL_annealedMAP::ViewBeliefs(QNL_network& network, const std::vector<int>& m
                                  std::size_t i) {
     if (views.size() != mapNodes.size()) views.resize(mapNodes.size());
     View& view = views[i];
-    if (!view.network) {
+    const bool made = !view.network;
+    if (made) {
         view.network = std::make_unique<QNL_network>(network);
         if (!view.network->IsValid()) return Log(-42, "Not enough memory for annealed MAP");
-        // The copy holds the greedy start's outcomes, which the current assignment may have
-        // left since.
-        view.entered.assign(mapNodes.size(), -1);
-        for (std::size_t j = 0; j < mapNodes.size(); ++j) {
-            QNL_nodeValue* value = view.network->GetNode(mapNodes[j])->GetValue();
-            if (!value->HasEvidence()) continue;
-            if (j != i) {
-                view.entered[j] = value->GetEvidence();
-            } else if (int r = value->ClearEvidence()) {
-                return r;
-            }
-        }
     }
     QNL_network& net = *view.network;
     // Every outcome that changed is withdrawn before any new one goes in, so a new outcome
     // never meets another node's old one: what the view holds is always part of the current
-    // assignment, which has positive probability.
-    for (std::size_t j = 0; j < mapNodes.size(); ++j) {
+    // assignment, which has positive probability. The update that follows starts from no
+    // value but the findings', so the view's notices would invalidate nothing it keeps: they
+    // are off while the outcomes change (a dynamic network's notices reach every value and
+    // stay on).
+    const int control = net.GetNotificationControl();
+    if (net.FindTemporalNetwork() == nullptr)
+        net.SetNotificationControl(control & ~QNL_network::NOTIFY_ON);
+    int result = 0;
+    if (made) {
+        // The copy holds the greedy start's outcomes, which the current assignment may have
+        // left since.
+        view.entered.assign(mapNodes.size(), -1);
+        for (std::size_t j = 0; j < mapNodes.size() && result == 0; ++j) {
+            QNL_nodeValue* value = net.GetNode(mapNodes[j])->GetValue();
+            if (!value->HasEvidence()) continue;
+            if (j != i)
+                view.entered[j] = value->GetEvidence();
+            else
+                result = value->ClearEvidence();
+        }
+    }
+    for (std::size_t j = 0; j < mapNodes.size() && result == 0; ++j) {
         if (j == i || view.entered[j] == current[j] || view.entered[j] < 0) continue;
-        if (int r = net.GetNode(mapNodes[j])->GetValue()->ClearEvidence()) return r;
-        view.entered[j] = -1;
+        result = net.GetNode(mapNodes[j])->GetValue()->ClearEvidence();
+        if (result == 0) view.entered[j] = -1;
     }
-    for (std::size_t j = 0; j < mapNodes.size(); ++j) {
+    for (std::size_t j = 0; j < mapNodes.size() && result == 0; ++j) {
         if (j == i || view.entered[j] == current[j]) continue;
-        if (int r = net.GetNode(mapNodes[j])->GetValue()->SetEvidence(current[j])) return r;
-        view.entered[j] = current[j];
+        result = net.GetNode(mapNodes[j])->GetValue()->SetEvidence(current[j]);
+        if (result == 0) view.entered[j] = current[j];
     }
-    return Beliefs(net, mapNodes[i], beliefs);
+    net.SetNotificationControl(control);
+    return result != 0 ? result : Beliefs(net, mapNodes[i], beliefs);
+}
+
+namespace {
+
+std::uint64_t WorkOf(const QNL_network& network) {
+    const quarn::detail::EvidenceWork& work = network.GetEvidenceWork();
+    return work.walked + work.searched + work.propagated + work.rederived + work.collected;
+}
+
+} // namespace
+
+// The views' work only: each starts as a copy, with counts of its own.
+std::uint64_t QNL_annealedMAP::CountEvidenceWork() const {
+    std::uint64_t total = 0;
+    for (const View& view : views)
+        if (view.network) total += WorkOf(*view.network);
+    return total;
 }
 
 std::uint64_t QNL_annealedMAP::CountCompilations() const {

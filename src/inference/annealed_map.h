@@ -40,6 +40,10 @@ public:
     std::uint64_t GetUpdateCount() const { return updates; }
     // Join trees compiled by the last run, over all its working networks.
     std::uint64_t GetCompilationCount() const { return compilationTotal; }
+    // What entering and withdrawing outcomes cost the last run's views (the working networks
+    // of its steps): the nodes their evidence notifications walked, searched, propagated from
+    // and collected.
+    std::uint64_t GetEvidenceWork() const { return evidenceWorkTotal; }
 
 private:
     int Check(QNL_network& network, const std::vector<int>& mapNodes,
@@ -49,6 +53,7 @@ private:
     int Search(QNL_network& network, const std::vector<int>& mapNodes);
     int ViewBeliefs(QNL_network& network, const std::vector<int>& mapNodes, std::size_t i);
     std::uint64_t CountCompilations() const;
+    std::uint64_t CountEvidenceWork() const;
 
     // A copy of the network where one MAP node is the target and the others hold the
     // outcomes `entered`.
@@ -71,5 +76,6 @@ private:
     std::vector<int> reheats;
     std::uint64_t updates = 0;
     std::uint64_t compilationTotal = 0;
+    std::uint64_t evidenceWorkTotal = 0;
     std::vector<View> views;
 };

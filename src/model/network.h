@@ -23,6 +23,19 @@ class QNL_temporalNetwork;
 
 namespace quarn::detail {
 class JoinTreeCache;
+
+// What the evidence notifications have done since the network was made: nodes met by the
+// invalidation walks, nodes expanded while looking for evidence below a node, nodes processed
+// while propagating implied evidence, findings propagated again by a derivation of all implied
+// evidence, and list entries read while collecting the observed nodes. Only counted, never
+// acted on: it shows what an edit costs.
+struct EvidenceWork {
+    std::uint64_t walked = 0;
+    std::uint64_t searched = 0;
+    std::uint64_t propagated = 0;
+    std::uint64_t rederived = 0;
+    std::uint64_t collected = 0;
+};
 } // namespace quarn::detail
 
 // Who made a model and when, as the files give these texts.
@@ -221,21 +234,30 @@ public:
     int OutcomesReordered(int node, const QNL_intArray& order);
     int NotifyEvidenceSet(int node);
     int NotifyEvidenceCleared(int node);
+    // Around a finding replaced by another: a refused new finding changes nothing, so the
+    // implied evidence held before the old finding was withdrawn is held again, and what its
+    // return changes is invalidated. Pairs nest; only the outermost counts.
+    void HoldImpliedEvidence();
+    void ReleaseImpliedEvidence(bool restore);
     // With `childTables`, the edit also rewrote the tables of the node's children (an outcome
-    // change): they are walked from even when the node is observed.
-    int InvalidateFrom(int node, bool childTables = false);
+    // change): they are walked from even when the node is observed. Without `tablesEdited`, no
+    // table changed since the last notice (a finding cleared, an arc about to go).
+    int InvalidateFrom(int node, bool childTables = false, bool tablesEdited = true);
     int PropagateEvidence(int node);
     int ClearAllPropagatedEvidence();
-    // Called by a value that becomes observed; keeps the short list of nodes that may hold
-    // evidence, which the notifications walk instead of every node.
-    void NoteObserved(int node);
-    // Called by a value that, without user evidence, becomes valid or takes propagated
-    // evidence; keeps the short list of nodes whose value an edit may have to invalidate.
-    void NoteComputed(int node);
+    // Called by a value of the node whenever its flags change. Keeps the short lists of nodes
+    // that may hold evidence (which the notifications read instead of every node), whose value
+    // may be computed or valid (what an edit may have to invalidate), and tells whether the
+    // implied evidence is still what the last derivation made.
+    void NoteValueFlags(int node, unsigned before, unsigned after);
     // False only when no value without user evidence is valid or holds propagated evidence,
     // so an edit has nothing to invalidate (as while a network is read or built). Prunes the
     // list as it goes, which keeps the test cheap.
     bool HoldsComputedValues() const;
+    // False only when no value an invalidation walk can reach is valid: none without evidence
+    // at a node with arcs, and no decision's. The walk after an edit is then skipped.
+    bool HoldsWalkableValues() const;
+    const quarn::detail::EvidenceWork& GetEvidenceWork() const { return evidenceWork; }
     // Findings set or cleared between these calls (nested pairs count as one) are followed by
     // one invalidation walk from all of them at the closing call, instead of one walk each;
     // the checks, codes, messages and implied evidence of every edit stay what they are when
@@ -385,22 +407,55 @@ private:
     int AfterStructureChange(int node, int kind);
     void RemapEvidence(int node, int removed, int inserted, const QNL_intArray* order);
     void MarkRelatives(int node, int flag, bool upward, bool costLayer);
-    // Marks the ancestors of the nodes holding user evidence and, when given, of the sorted
-    // nodes in `extra`.
-    void MarkEvidenceAncestors(const std::vector<int>* extra = nullptr);
-    bool IsEvidenceAncestor(int node) const {
-        return static_cast<std::size_t>(node) < evidenceAncestor.size() &&
-               evidenceAncestor[static_cast<std::size_t>(node)] != 0;
-    }
+    void NoteObserved(int node);
+    void NoteComputed(int node);
+    // Starts the questions of one walk: whether a node lies above a node holding user evidence
+    // or, when given, above one of the nodes in `extra`. The answers are searched below the
+    // nodes the walk asks about and kept for the rest of the walk.
+    void BeginAncestorQueries(const std::vector<int>* extra = nullptr);
+    bool IsEvidenceAncestor(int node);
     bool HasDecisionOrUtility();
     const std::vector<int>& SlotTypes();
+    // A node took its type (added, or its type changed) or went: the slot types follow.
+    void NodeTyped(int node);
+    void NodeTypeGone(int node);
     int ClearEvidenceTogether();
-    // The observed nodes in slot order; with realOnly, only those holding user evidence.
-    void CollectObserved(std::vector<int>& out, bool realOnly);
+    // The observed nodes in slot order (in no order without `sorted`); with realOnly, only
+    // those holding user evidence.
+    void CollectObserved(std::vector<int>& out, bool realOnly, bool sorted = true);
+    // Derives all implied evidence afresh from the user evidence, recording what the
+    // implications involved; with `inBatch`, as the open batch notes its changes. The
+    // observed nodes must be listed in evidenceScratch.cleared.
+    void DeriveImplied(bool inBatch);
+    // Whether the implied evidence is still what a derivation from the findings now held
+    // would give, after a finding was cleared at `node` (`cleared`) or, with `tablesEdited`,
+    // after the one structure change since the last notice edited the tables of the node and
+    // of its children.
+    bool DerivationStands(int node, bool cleared, bool tablesEdited);
+    int InvalidateAround(int node, bool childTables, bool tablesEdited, bool cleared);
+    // Whether a derivation would meet an implication (or a parent left with at most one
+    // possible outcome) at the node's table, given the evidence held now.
+    bool TableImplies(int node);
+    template <typename Visit> bool ReadCertainOutcomes(int node, Visit visit);
+    template <typename Visit> bool ReadNarrowedParents(int node, int e, Visit visit);
+    // Sets each implied finding again, as a derivation that gives the same ones does.
+    void RenewImplied();
+    // (node, outcome) of every implied finding, sorted, from the list of nodes that may hold
+    // one.
+    void CurrentImplied(std::vector<std::pair<int, int>>& out);
+    // The walks after an edit at the node that changed the implied evidence of the nodes in
+    // evidenceScratch.changed.
+    void WalkAfterEdit(int node, bool childTables);
     void ResetObservedList();
     void Mark(int node, int bits);
     void ClearWalkMarks();
-    bool Walk(int node, bool downward);
+    bool Walk(int node, bool downward, int target = -1);
+    bool WalkReaches(int from, int to);
+    // Lists the nodes whose value a walk could take, unless there are more than `limit`.
+    bool FewWalkableValues(std::vector<int>& out, std::size_t limit) const;
+    static constexpr std::size_t kFewValidValues = 8;
+    // While a batch's walk counts them, the values it can still take (-1: not counting).
+    std::int64_t walkableLeft = -1;
     // Whether a finding's invalidation walk waits for the end of the open batch.
     bool DefersWalks();
     // What an open batch knows of a node whose state it changed: whether the node is
@@ -523,37 +578,56 @@ private:
     // evidence (NoteComputed).
     mutable std::vector<int> computedCandidates;
     mutable std::vector<char> isComputedCandidate;
+    // The same for the values that may hold propagated evidence.
+    std::vector<int> impliedCandidates;
+    std::vector<char> isImpliedCandidate;
+    // The implied evidence held aside while a finding is replaced, how deep such replacements
+    // nest, and whether findings were in conflict then.
+    std::vector<std::pair<int, int>> heldImplied;
+    int holdDepth = 0;
+    bool heldConflict = false;
+    // The same for the values an invalidation walk can take (HoldsWalkableValues), and those
+    // of nodes without arcs, set aside as of structure version asideVersion.
+    mutable std::vector<int> validCandidates;
+    mutable std::vector<int> validAside;
+    mutable std::vector<char> isValidCandidate;
+    mutable std::uint64_t asideVersion = 0;
     // Nodes that carry marks of the evidence walks, so the next walk clears only those;
     // marksEverywhere says marks may stand on any slot (after a bulk flag change).
     std::vector<int> walkTouched;
     bool marksEverywhere = true;
-    // Whether a slot is an ancestor of a node holding user evidence. The marks are kept
-    // between notifications and only extended while findings are added; they hold for the
-    // sorted evidence list ancestorBasis at structure version ancestorVersion.
-    std::vector<char> evidenceAncestor;
-    std::vector<int> ancestorMarked;
-    std::vector<int> ancestorBasis;
-    std::uint64_t ancestorVersion = 0;
-    bool ancestorsKnown = false;
+    // The answers of the current walk's ancestor questions by slot (0 not asked, 1 above
+    // evidence, 2 not, 3 being searched), the slots answered, the extra nodes that count as
+    // evidence, and the search's stack of (node, next child).
+    std::vector<char> ancestorAnswer;
+    std::vector<int> ancestorAnswered;
+    std::vector<char> ancestorExtra;
+    std::vector<int> ancestorExtraList;
+    std::vector<std::pair<int, int>> ancestorStack;
     // The open evidence batch: its depth, the nodes whose finding changed in it, and those
     // flagged FLAG_BATCH_CHANGED (the starts among them).
     int batchDepth = 0;
     std::vector<int> batchStarts;
     std::vector<int> batchChanged;
     std::vector<BatchMark> batchMarks;
-    // The last derivation of implied evidence after a clear in a batch: whether the implied
-    // evidence is still what it derived (no finding set since, same structure version and
-    // propagation setting), the user findings then held, the nodes its implications involved,
-    // and whether one conflicted.
+    // The last derivation of implied evidence from all findings: whether the implied evidence
+    // is still what it derived (no evidence changed since, the same structure version and
+    // propagation setting), the nodes its implications involved, and whether one conflicted.
+    // A finding whose loss is to be told by the notice that follows it (-1: none) keeps the
+    // derivation known until then.
     struct Derivation {
         bool known = false;
         bool recording = false;
         bool conflict = false;
-        int findings = 0;
+        int pendingLoss = -1;
         std::uint64_t version = 0;
         int control = 0;
         std::vector<char> involved;
         std::vector<int> list;
+        bool Involves(int node) const {
+            return node >= 0 && static_cast<std::size_t>(node) < involved.size() &&
+                   involved[static_cast<std::size_t>(node)] != 0;
+        }
     } derivation;
     // Whether the last derivation of implied evidence from all findings (or a finding's own
     // propagation since) met a conflict. It then stopped early, so what it implied depends on
@@ -566,7 +640,7 @@ private:
     // solver's scenarios) allocates nothing: one list per function, none of which calls
     // another that uses the same list.
     struct EvidenceScratch {
-        std::vector<int> cleared, repropagated, implied, ancestors, merged, stack, flagged;
+        std::vector<int> cleared, repropagated, implied, flagged, walkable;
         std::vector<std::pair<int, int>> before, after, changed;
     } evidenceScratch;
     struct PropagationScratch {
@@ -578,12 +652,17 @@ private:
     int batchMoments = 0;
     // Set while implied evidence given in a batch is to be noted as a batch change.
     bool recordImplied = false;
-    // Whether any node is a decision or utility, and the type of every slot, as of structure
-    // version typesVersion.
-    std::uint64_t typesVersion = 0;
+    // The type of every slot and how many are decisions or utilities, kept while nodes come,
+    // go and change type; they hold for typesNodes nodes.
     bool typesKnown = false;
-    bool decisionOrUtility = false;
+    int typesNodes = 0;
+    int diagramNodes = 0;
     std::vector<int> slotTypes;
+    // Whether a node is in the plate, as of structure version plateVersion.
+    bool plateKnown = false;
+    bool plateHeld = false;
+    std::uint64_t plateVersion = 0;
+    quarn::detail::EvidenceWork evidenceWork;
     std::uint64_t structureVersion = 0;
     // Every definition passed its check, and none has changed since.
     bool definitionsChecked = false;

@@ -131,8 +131,9 @@ int QNL_network::DeleteNode(int node) {
         RemoveCostArc(entry.costParents[0], node, true);
     if (entry.flags & FLAG_TARGET) --targetCount;
     // A value indexed by the node would otherwise be read through whatever node takes its
-    // handle next.
-    InvalidateIndexedBy(node);
+    // handle next. Only a diagram's solve indexes values, and they stay valid only while its
+    // policy values do.
+    if (policyValuesWritten || HasDecisionOrUtility()) InvalidateIndexedBy(node);
     IndexRemove(entry.node->GetId(), node);
     delete entry.node;
     entry.node = nullptr;
@@ -140,7 +141,11 @@ int QNL_network::DeleteNode(int node) {
     entry.CleanUp(1);
     entry.temporalType = 0;
     --nodeCount;
+    NodeTypeGone(node);
+    const bool derived = derivation.known && derivation.version == structureVersion;
     StructureChanged();
+    // Its arcs are gone: what the findings imply does not depend on it.
+    if (derived) derivation.version = structureVersion;
     if (cases != nullptr) cases->NodeDeleted(node);
     if (temporal) temporal->NodeDeleted(node);
     return 0;
@@ -372,7 +377,7 @@ int QNL_network::HasTestGroupCost(int node) const {
 // depends on the new one, by the walk after the removal.
 void QNL_network::InvalidateBeforeArcRemoval(int child) {
     if ((notificationControl & NOTIFY_ON) && (notificationMask & CHANGE_ARC_REMOVED))
-        InvalidateFrom(child);
+        InvalidateFrom(child, false, false);
 }
 
 // With the automatic-update bit, a change that was acted on is followed by a belief update

@@ -4,12 +4,14 @@
 #include "model/network.h"
 
 #include "definitions/node_value.h"
+#include "definitions/value_dependence.h"
 #include "model/error_handler.h"
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/string_array.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -80,12 +82,100 @@ QNL_Dmatrix* EvidenceSlice(QNL_network& network, const std::vector<int>& types, 
     return dim == matrix->GetNumberOfDimensions() - 1 ? matrix : nullptr;
 }
 
+// The first and the last cell of a slice (every free dimension at 0, at its last outcome) with
+// the dimension `varied` at k: most slices that hold neither certain nor impossible outcomes
+// show it at their ends, without a walk over them.
+class SliceEnds {
+public:
+    SliceEnds(const QNL_Dmatrix& matrix, const QNL_intArray& fixed, int varied)
+        : cells(matrix.GetItems().Items()), stride(matrix.GetMultiplier(varied)) {
+        for (int d = 0; d < fixed.GetSize(); ++d) {
+            if (d == varied) continue;
+            const std::int64_t step = matrix.GetMultiplier(d);
+            if (fixed[d] >= 0) {
+                first += std::int64_t{fixed[d]} * step;
+                last += std::int64_t{fixed[d]} * step;
+            } else {
+                last += std::int64_t{matrix.GetSizeOfDimension(d) - 1} * step;
+            }
+        }
+    }
+    double First(int k) const { return cells[first + k * stride]; }
+    double Last(int k) const { return cells[last + k * stride]; }
+
+private:
+    const double* cells;
+    std::int64_t stride;
+    std::int64_t first = 0, last = 0;
+};
+
+// Whether an outcome may be certain in the slice: its first and last cells are 1.
+bool MayBeCertain(const QNL_Dmatrix& matrix, const QNL_intArray& fixed, int own, int outcomes) {
+    if (matrix.GetSize() == 0) return true;
+    const SliceEnds ends(matrix, fixed, own);
+    for (int k = 0; k < outcomes; ++k)
+        if (ends.First(k) == 1.0 && ends.Last(k) == 1.0) return true;
+    return false;
+}
+
+// Whether two outcomes of the dimension are possible in the slice, as its ends show.
+bool TwoPossible(const QNL_Dmatrix& matrix, const QNL_intArray& fixed, int dim) {
+    if (matrix.GetSize() == 0 || matrix.GetSizeOfDimension(dim) < 2) return false;
+    const SliceEnds ends(matrix, fixed, dim);
+    int possible = 0;
+    for (int k = 0; k < matrix.GetSizeOfDimension(dim) && possible < 2; ++k)
+        if (ends.First(k) != 0.0 || ends.Last(k) != 0.0) ++possible;
+    return possible == 2;
+}
+
+// The samplers hold the parents of an equation node of a hybrid network to what keeps the node
+// within its range, unless the node is observed: its range is evidence about them.
+bool RangeActsAsEvidence(const std::vector<int>& types, int node, const QNL_nodeValue* value) {
+    return TypeOf(types, node) == QNL_TYPE_HEQUATION && value != nullptr && !value->HasEvidence();
+}
+
 } // namespace
 
+void QNL_network::NoteValueFlags(int node, unsigned before, unsigned after) {
+    constexpr unsigned observed = QNL_nodeValue::FLAG_EVIDENCE | QNL_nodeValue::FLAG_PROPAGATED;
+    constexpr unsigned valid = QNL_nodeValue::FLAG_VALID;
+    if ((after & observed) && !(before & observed)) NoteObserved(node);
+    if ((after & QNL_nodeValue::FLAG_PROPAGATED) && !(before & QNL_nodeValue::FLAG_PROPAGATED) &&
+        node >= 0 && node < tableSize) {
+        if (isImpliedCandidate.size() < static_cast<std::size_t>(tableSize))
+            isImpliedCandidate.resize(static_cast<std::size_t>(tableSize), 0);
+        if (!isImpliedCandidate[static_cast<std::size_t>(node)]) {
+            isImpliedCandidate[static_cast<std::size_t>(node)] = 1;
+            impliedCandidates.push_back(node);
+        }
+    }
+    if (quarn::detail::ValueFlags::Computed(after) && !quarn::detail::ValueFlags::Computed(before))
+        NoteComputed(node);
+    // Listed when it becomes valid, or valid and unobserved; what is not walkable leaves the
+    // list when it is read.
+    if ((after & valid) && (!(before & valid) || ((before & observed) && !(after & observed))) &&
+        node >= 0 && node < tableSize) {
+        if (isValidCandidate.size() < static_cast<std::size_t>(tableSize))
+            isValidCandidate.resize(static_cast<std::size_t>(tableSize), 0);
+        if (!isValidCandidate[static_cast<std::size_t>(node)]) {
+            isValidCandidate[static_cast<std::size_t>(node)] = 1;
+            validCandidates.push_back(node);
+        }
+    }
+    // Evidence that comes, goes or moves outside a derivation (restored quietly, taken over,
+    // copied) leaves the implied evidence no longer what the last derivation made; a finding
+    // cleared is judged by the notice that follows it.
+    if (derivation.recording || !((before ^ after) & observed)) return;
+    const bool findingGone = (before & QNL_nodeValue::FLAG_EVIDENCE) &&
+                             !(after & QNL_nodeValue::FLAG_PROPAGATED) &&
+                             !(after & QNL_nodeValue::FLAG_EVIDENCE);
+    if (findingGone && derivation.known && derivation.pendingLoss < 0)
+        derivation.pendingLoss = node;
+    else
+        derivation.known = false;
+}
+
 void QNL_network::NoteObserved(int node) {
-    // Evidence that appears outside a derivation (restored quietly, taken over, copied) leaves
-    // the implied evidence no longer what the last derivation made.
-    if (!derivation.recording) derivation.known = false;
     if (node < 0 || node >= tableSize || isObservedCandidate[static_cast<std::size_t>(node)])
         return;
     isObservedCandidate[static_cast<std::size_t>(node)] = 1;
@@ -112,20 +202,79 @@ bool QNL_network::HoldsComputedValues() const {
     return false;
 }
 
+// A node without arcs is reached by no walk (only a start, which the walks' callers handle
+// themselves): its valid value is set aside until the structure changes, unless it is a
+// decision's, which every walk that meets a utility takes.
+bool QNL_network::HoldsWalkableValues() const {
+    if (asideVersion != structureVersion) {
+        validCandidates.insert(validCandidates.end(), validAside.begin(), validAside.end());
+        validAside.clear();
+        asideVersion = structureVersion;
+    }
+    while (!validCandidates.empty()) {
+        const int node = validCandidates.back();
+        const QNL_nodeValue* value = ValueOf(*this, node);
+        const bool decision = (DefinitionType(node) & QNL_TYPE_BIT_DECISION) != 0;
+        if (value != nullptr && value->IsValueValid() && (!value->IsObserved() || decision)) {
+            if (decision || table[node].parents.GetCount() != 0 ||
+                table[node].children.GetCount() != 0)
+                return true;
+            validCandidates.pop_back();
+            validAside.push_back(node);
+            continue;
+        }
+        validCandidates.pop_back();
+        if (static_cast<std::size_t>(node) < isValidCandidate.size())
+            isValidCandidate[static_cast<std::size_t>(node)] = 0;
+    }
+    return false;
+}
+
+bool QNL_network::FewWalkableValues(std::vector<int>& out, std::size_t limit) const {
+    out.clear();
+    if (!HoldsWalkableValues()) return true;
+    for (std::size_t i = validCandidates.size(); i-- > 0;) {
+        const int node = validCandidates[i];
+        const QNL_nodeValue* value = ValueOf(*this, node);
+        const bool decision = (DefinitionType(node) & QNL_TYPE_BIT_DECISION) != 0;
+        const bool walkable =
+            value != nullptr && value->IsValueValid() && (!value->IsObserved() || decision);
+        const bool isolated = walkable && !decision && table[node].parents.GetCount() == 0 &&
+                              table[node].children.GetCount() == 0;
+        if (walkable && !isolated) {
+            out.push_back(node);
+            if (out.size() > limit) return false;
+            continue;
+        }
+        validCandidates[i] = validCandidates.back();
+        validCandidates.pop_back();
+        if (isolated)
+            validAside.push_back(node);
+        else if (static_cast<std::size_t>(node) < isValidCandidate.size())
+            isValidCandidate[static_cast<std::size_t>(node)] = 0;
+    }
+    return true;
+}
+
 void QNL_network::ResetObservedList() {
     observedCandidates.clear();
     isObservedCandidate.assign(static_cast<std::size_t>(tableSize), 0);
     computedCandidates.clear();
     isComputedCandidate.assign(static_cast<std::size_t>(tableSize), 0);
+    impliedCandidates.clear();
+    isImpliedCandidate.assign(static_cast<std::size_t>(tableSize), 0);
+    validCandidates.clear();
+    validAside.clear();
+    isValidCandidate.assign(static_cast<std::size_t>(tableSize), 0);
+    typesKnown = false;
     for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
-        if (IsObserved(*this, h)) NoteObserved(h);
         const QNL_nodeValue* value = ValueOf(*this, h);
-        if (value != nullptr && quarn::detail::ValueFlags::Computed(value->GetFlags()))
-            NoteComputed(h);
+        if (value != nullptr) NoteValueFlags(h, 0u, value->GetFlags());
     }
 }
 
-void QNL_network::CollectObserved(std::vector<int>& out, bool realOnly) {
+void QNL_network::CollectObserved(std::vector<int>& out, bool realOnly, bool sorted) {
+    evidenceWork.collected += observedCandidates.size();
     std::size_t kept = 0;
     for (int node : observedCandidates) {
         if (IsObserved(*this, node))
@@ -134,7 +283,7 @@ void QNL_network::CollectObserved(std::vector<int>& out, bool realOnly) {
             isObservedCandidate[static_cast<std::size_t>(node)] = 0;
     }
     observedCandidates.resize(kept);
-    if (!std::is_sorted(observedCandidates.begin(), observedCandidates.end()))
+    if (sorted && !std::is_sorted(observedCandidates.begin(), observedCandidates.end()))
         std::sort(observedCandidates.begin(), observedCandidates.end());
     out.clear();
     for (int node : observedCandidates)
@@ -179,81 +328,128 @@ void QNL_network::ClearPropagated(bool inBatch, bool collected) {
     }
 }
 
-// Findings are mostly added one after another, and each notification needs the ancestors of
-// all of them: the marks of the earlier ones stay, and only a new finding's ancestors not yet
-// marked are walked. A finding gone or a structure change marks afresh.
-void QNL_network::MarkEvidenceAncestors(const std::vector<int>* extra) {
-    std::vector<int>& observed = evidenceScratch.ancestors;
-    CollectObserved(observed, true);
-    if (extra != nullptr && !extra->empty()) {
-        std::vector<int>& merged = evidenceScratch.merged;
-        merged.clear();
-        std::set_union(observed.begin(), observed.end(), extra->begin(), extra->end(),
-                       std::back_inserter(merged));
-        observed.swap(merged);
-    }
+// A walk asks only about the nodes it meets, and most of those have evidence a step or two
+// below: searching down from them costs what the walk touches, where marking the ancestors of
+// every finding would cost the network after each finding that goes.
+void QNL_network::BeginAncestorQueries(const std::vector<int>* extra) {
+    for (int n : ancestorAnswered)
+        if (static_cast<std::size_t>(n) < ancestorAnswer.size())
+            ancestorAnswer[static_cast<std::size_t>(n)] = 0;
+    ancestorAnswered.clear();
+    for (int n : ancestorExtraList)
+        if (static_cast<std::size_t>(n) < ancestorExtra.size())
+            ancestorExtra[static_cast<std::size_t>(n)] = 0;
+    ancestorExtraList.clear();
     const std::size_t size = static_cast<std::size_t>(tableSize);
-    const bool extend =
-        ancestorsKnown && ancestorVersion == structureVersion && evidenceAncestor.size() == size &&
-        std::includes(observed.begin(), observed.end(), ancestorBasis.begin(), ancestorBasis.end());
-    if (!extend) {
-        if (evidenceAncestor.size() == size) {
-            for (int n : ancestorMarked)
-                evidenceAncestor[static_cast<std::size_t>(n)] = 0;
-        } else {
-            evidenceAncestor.assign(size, 0);
-        }
-        ancestorMarked.clear();
-        ancestorBasis.clear();
+    if (ancestorAnswer.size() != size) ancestorAnswer.assign(size, 0);
+    if (ancestorExtra.size() != size) ancestorExtra.assign(size, 0);
+    if (extra == nullptr) return;
+    for (int n : *extra) {
+        if (n < 0 || n >= tableSize || ancestorExtra[static_cast<std::size_t>(n)]) continue;
+        ancestorExtra[static_cast<std::size_t>(n)] = 1;
+        ancestorExtraList.push_back(n);
     }
-    std::vector<int>& stack = evidenceScratch.stack;
-    stack.clear();
-    auto known = ancestorBasis.cbegin();
-    for (int h : observed) {
-        while (known != ancestorBasis.cend() && *known < h)
-            ++known;
-        if (known != ancestorBasis.cend() && *known == h) continue;
-        stack.push_back(h);
-        while (!stack.empty()) {
-            const QNL_intArray& parents = table[stack.back()].parents;
+}
+
+// Depth first below the node, each node expanded once per walk: a node lies above evidence
+// when one of its children holds user evidence (or is an extra node) or lies above evidence.
+// Every node on the stack lies above the node found, so all of them are answered at once.
+bool QNL_network::IsEvidenceAncestor(int node) {
+    if (node < 0 || node >= tableSize || table[node].node == nullptr ||
+        static_cast<std::size_t>(node) >= ancestorAnswer.size())
+        return false;
+    const auto answer = [&](int n) -> char& { return ancestorAnswer[static_cast<std::size_t>(n)]; };
+    if (answer(node) == 1 || answer(node) == 2) return answer(node) == 1;
+    const std::vector<int>& types = SlotTypes();
+    std::vector<std::pair<int, int>>& stack = ancestorStack;
+    stack.assign(1, {node, 0});
+    answer(node) = 3;
+    ancestorAnswered.push_back(node);
+    ++evidenceWork.searched;
+    while (!stack.empty()) {
+        auto& [n, next] = stack.back();
+        const QNL_intArray& children = table[n].children;
+        if (next >= children.GetCount()) {
+            answer(n) = 2;
             stack.pop_back();
-            for (int i = 0; i < parents.GetCount(); ++i) {
-                const int p = parents[i];
-                if (p == h || p < 0 || p >= tableSize || table[p].node == nullptr ||
-                    evidenceAncestor[static_cast<std::size_t>(p)])
-                    continue;
-                evidenceAncestor[static_cast<std::size_t>(p)] = 1;
-                ancestorMarked.push_back(p);
-                stack.push_back(p);
-            }
+            continue;
         }
+        const int c = children[next++];
+        if (c < 0 || c >= tableSize || table[c].node == nullptr) continue;
+        const bool found = answer(c) == 1 || ancestorExtra[static_cast<std::size_t>(c)] ||
+                           HasRealEvidence(*this, c) ||
+                           RangeActsAsEvidence(types, c, table[c].node->GetValue());
+        if (found) {
+            for (const auto& entry : stack)
+                answer(entry.first) = 1;
+            stack.clear();
+            return true;
+        }
+        if (answer(c) != 0) continue;
+        answer(c) = 3;
+        ancestorAnswered.push_back(c);
+        ++evidenceWork.searched;
+        stack.emplace_back(c, 0);
     }
-    ancestorBasis.swap(observed);
-    ancestorVersion = structureVersion;
-    ancestorsKnown = true;
+    return false;
 }
 
 bool QNL_network::HasDecisionOrUtility() {
     SlotTypes();
-    return decisionOrUtility;
+    return diagramNodes > 0;
 }
 
-// Node types change only with the structure version, and the evidence passes ask for them
-// once per parent and child of every node they reach.
+// Node types change only when nodes come, go or change type (NodeTyped, NodeTypeGone keep
+// the list), and the evidence passes ask for them once per parent and child of every node they
+// reach. A list that no longer fits the table or its node count is made again.
 const std::vector<int>& QNL_network::SlotTypes() {
-    if (typesKnown && typesVersion == structureVersion &&
+    if (typesKnown && typesNodes == nodeCount &&
         slotTypes.size() == static_cast<std::size_t>(tableSize))
         return slotTypes;
     slotTypes.assign(static_cast<std::size_t>(tableSize), 0);
-    decisionOrUtility = false;
+    diagramNodes = 0;
     for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
         const int type = DefinitionType(h);
         slotTypes[static_cast<std::size_t>(h)] = type;
-        if (type & (QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY)) decisionOrUtility = true;
+        if (type & (QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY)) ++diagramNodes;
     }
-    typesVersion = structureVersion;
+    typesNodes = nodeCount;
     typesKnown = true;
     return slotTypes;
+}
+
+// A slot without a type (0) was free: the node is new and the count has grown by one. Any other
+// count means nodes came or went unseen, and the list is made again when next asked for.
+void QNL_network::NodeTyped(int node) {
+    if (!typesKnown) return;
+    if (node < 0 || node >= tableSize || slotTypes.size() != static_cast<std::size_t>(tableSize)) {
+        typesKnown = false;
+        return;
+    }
+    int& slot = slotTypes[static_cast<std::size_t>(node)];
+    if (typesNodes + (slot == 0 ? 1 : 0) != nodeCount) {
+        typesKnown = false;
+        return;
+    }
+    constexpr int diagram = QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY;
+    const int type = DefinitionType(node);
+    diagramNodes += ((type & diagram) ? 1 : 0) - ((slot & diagram) ? 1 : 0);
+    slot = type;
+    typesNodes = nodeCount;
+}
+
+// Told after the node's slot was freed and the count lowered.
+void QNL_network::NodeTypeGone(int node) {
+    if (!typesKnown) return;
+    if (node < 0 || node >= tableSize || slotTypes.size() != static_cast<std::size_t>(tableSize) ||
+        typesNodes != nodeCount + 1) {
+        typesKnown = false;
+        return;
+    }
+    int& slot = slotTypes[static_cast<std::size_t>(node)];
+    if (slot & (QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY)) --diagramNodes;
+    slot = 0;
+    typesNodes = nodeCount;
 }
 
 // Clearing every finding one by one re-derives, after each, the evidence the others imply and
@@ -269,11 +465,13 @@ const std::vector<int>& QNL_network::SlotTypes() {
 // influence diagrams.
 int QNL_network::ClearEvidenceTogether() {
     std::vector<int> observed;
-    CollectObserved(observed, true);
+    // Cleared together, the findings go in any order.
+    CollectObserved(observed, true, false);
     const bool notified =
         (notificationControl & NOTIFY_ON) && (notificationMask & CHANGE_EVIDENCE_CLEARED);
     if (!notified || (notificationControl & NOTIFY_AUTO_UPDATE) || observed.size() < 2 ||
         HasDecisionOrUtility()) {
+        std::sort(observed.begin(), observed.end());
         for (int h : observed) {
             QNL_nodeValue* value = table[h].node->GetValue();
             if (value != nullptr && value->HasEvidence()) value->ClearEvidence();
@@ -284,20 +482,26 @@ int QNL_network::ClearEvidenceTogether() {
     const int control = notificationControl;
     notificationControl = control & ~NOTIFY_ON;
     std::size_t cleared = 0;
+    bool sampled = false;
     for (int h : observed) {
         QNL_nodeValue* value = table[h].node->GetValue();
         if (value == nullptr || !value->HasEvidence()) continue;
+        const int type = value->GetType();
+        sampled = sampled || type == QNL_VALUE_EQUATION || type == QNL_VALUE_CONTINUOUS;
         value->ClearEvidence();
         observed[cleared++] = h;
     }
     observed.resize(cleared);
     notificationControl = control;
+    // As a finding cleared alone from an equation or continuous node does: a sampled update
+    // draws every node under the findings, so every estimate goes.
+    if (sampled) quarn::detail::InvalidateSampledValues(*this, true);
     // As the last of the one-by-one clears: every finding counted above its colliders while
     // the others were cleared, and every cleared node ends unobserved. Implied evidence goes
     // with the findings that implied it, and one of those clears walks from each node that
     // loses it, as from a finding cleared.
     std::vector<int>& implied = evidenceScratch.cleared;
-    CollectObserved(implied, false);
+    CollectObserved(implied, false, false);
     for (int h : implied) {
         BatchMark& mark = BatchTrack(h);
         mark.down = true;
@@ -330,7 +534,7 @@ int QNL_network::EndEvidenceBatch() {
 void QNL_network::OpenBatchRecord() {
     batchMoments = 0;
     std::vector<int> observed;
-    CollectObserved(observed, false);
+    CollectObserved(observed, false, false);
     for (int h : observed) {
         BatchMark& mark = BatchTrack(h);
         mark.unobserved = false;
@@ -402,21 +606,58 @@ void QNL_network::WalkFromBatch() {
         std::vector<int> witnesses;
         for (int h : starts)
             if (batchMarks[static_cast<std::size_t>(h)].witness) witnesses.push_back(h);
-        ClearWalkMarks();
-        MarkEvidenceAncestors(&witnesses);
         metUtility = false;
+        // The batch's walk starts from many nodes and often takes every valid value long before
+        // it has met all it would: the values it can take are counted, and it stops when none
+        // is left (whatever it would meet after changes nothing).
+        const std::size_t walkable = FewWalkableValues(evidenceScratch.walkable, SIZE_MAX)
+                                         ? evidenceScratch.walkable.size()
+                                         : 0;
+        walkableLeft = static_cast<std::int64_t>(walkable);
+        if (walkable > 0) {
+            ClearWalkMarks();
+            BeginAncestorQueries(&witnesses);
+        }
+        // Where most nodes were observed, a value is mostly next to a start: the first node of
+        // a walk from that start, which takes it (but a decision's, reached from above) whatever
+        // the walk meets after. Taken first, they let the walk end early.
+        for (int v : evidenceScratch.walkable) {
+            QNL_nodeValue* value = table[v].node->GetValue();
+            if (walkableLeft <= 0) break;
+            if (value->IsObserved() || !value->IsValueValid() ||
+                (DefinitionType(v) & QNL_TYPE_BIT_DECISION))
+                continue;
+            bool next = false;
+            const QNL_intArray& parents = table[v].parents;
+            for (int i = 0; i < parents.GetCount() && !next; ++i)
+                next = (table[parents[i]].flags & FLAG_BATCH_START) &&
+                       batchMarks[static_cast<std::size_t>(parents[i])].down;
+            const QNL_intArray& children = table[v].children;
+            for (int i = 0; i < children.GetCount() && !next; ++i)
+                next = (table[children[i]].flags & FLAG_BATCH_START) != 0;
+            if (!next) continue;
+            value->SetValidFlag(false);
+            --walkableLeft;
+        }
         // Starts are not marked beforehand: a walk per edit passed through the starts of the
         // other edits as it found them.
         for (int h : starts) {
             QNL_nodeEntry& entry = table[h];
             QNL_nodeValue* value = entry.node->GetValue();
-            if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
+            if (value != nullptr && !value->IsObserved()) {
+                const bool counted = value->IsValueValid() && (entry.parents.GetCount() > 0 ||
+                                                               entry.children.GetCount() > 0);
+                value->SetValidFlag(false);
+                if (counted && walkableLeft > 0) --walkableLeft;
+            }
+            if (walkableLeft <= 0) continue;
             if (batchMarks[static_cast<std::size_t>(h)].down)
                 for (int i = 0; i < entry.children.GetCount(); ++i)
                     Walk(entry.children[i], true);
             for (int i = 0; i < entry.parents.GetCount(); ++i)
                 Walk(entry.parents[i], false);
         }
+        walkableLeft = -1;
         if (metUtility) InvalidateDecisions();
         InvalidateIfDynamic();
     }
@@ -444,13 +685,15 @@ void QNL_network::InvalidateIndexedBy(int node) {
 }
 
 // The invalidation walk from one start, with an explicit stack of (node, reached downward).
-// Which nodes it reaches does not depend on the order in which it meets them.
-bool QNL_network::Walk(int start, bool startDownward) {
+// Which nodes it reaches does not depend on the order in which it meets them. With a target,
+// the walk only asks whether it reaches the target, and changes no value.
+bool QNL_network::Walk(int start, bool startDownward, int target) {
     // Kept between walks: a batch's walk starts once per relative of every start.
     std::vector<std::pair<int, bool>>& stack = walkStack;
     stack.assign(1, {start, startDownward});
-    // Only decisions and utilities are told apart by type here.
-    const bool typed = HasDecisionOrUtility();
+    // Decisions and utilities are told apart by type here, and nodes whose range acts as
+    // evidence.
+    const std::vector<int>& types = SlotTypes();
     // A node met again after its visit adds nothing, unless it was reached downward and is now
     // reached upward: such meetings are not stacked at all. Flags only gain the visit and only
     // lose the downward mark, so what is skipped here would have done nothing when popped.
@@ -464,29 +707,43 @@ bool QNL_network::Walk(int start, bool startDownward) {
             stack.emplace_back(n, downward);
         }
     };
+    // A value taken while they are counted: the walk ends when the last is.
+    auto take = [&](QNL_nodeValue* value) {
+        if (!value->IsValueValid()) return false;
+        value->SetValidFlag(false);
+        return walkableLeft > 0 && --walkableLeft == 0;
+    };
+    if (walkableLeft == 0) return false;
     while (!stack.empty()) {
         const auto [n, downward] = stack.back();
         stack.pop_back();
         if (n < 0 || n >= tableSize || table[n].node == nullptr) continue;
+        if (n == target) return true;
         QNL_nodeEntry& entry = table[n];
         QNL_nodeValue* value = entry.node->GetValue();
         const bool open =
             (entry.flags & FLAG_BATCH_CHANGED) && batchMarks[static_cast<std::size_t>(n)].open;
         const bool evidence = !open && value != nullptr && value->HasEvidence();
         const bool propagated = !open && value != nullptr && value->HasPropagatedEvidence();
-        const int type = typed ? entry.node->GetType() : 0;
+        ++evidenceWork.walked;
+        const int type = TypeOf(types, n);
         if (type & QNL_TYPE_BIT_DECISION) {
-            if (!downward && !evidence && !propagated && value != nullptr)
-                value->SetValidFlag(false);
+            if (!downward && !evidence && !propagated && value != nullptr && target < 0 &&
+                take(value))
+                return false;
             continue;
         }
         if (propagated && !evidence && !IsEvidenceAncestor(n)) continue;
         if (!evidence && !propagated && !(entry.flags & FLAG_CLEARING)) {
             if (!(entry.flags & FLAG_VISITED)) {
                 Mark(n, FLAG_VISITED | (downward ? FLAG_REACHED_DOWN : FLAG_REACHED_UP));
-                if (value != nullptr && (!open || !value->IsObserved())) value->SetValidFlag(false);
-                if (type & QNL_TYPE_BIT_UTILITY) metUtility = true;
-                if (!downward || IsEvidenceAncestor(n)) pushAll(entry.parents, false);
+                if (target < 0) {
+                    if (type & QNL_TYPE_BIT_UTILITY) metUtility = true;
+                    if (value != nullptr && (!open || !value->IsObserved()) && take(value))
+                        return false;
+                }
+                if (!downward || IsEvidenceAncestor(n) || RangeActsAsEvidence(types, n, value))
+                    pushAll(entry.parents, false);
                 pushAll(entry.children, true);
             } else if (!downward && (entry.flags & FLAG_REACHED_DOWN)) {
                 entry.flags &= ~FLAG_REACHED_DOWN;
@@ -499,7 +756,23 @@ bool QNL_network::Walk(int start, bool startDownward) {
             pushAll(entry.parents, false);
         }
     }
-    return metUtility;
+    return false;
+}
+
+// Whether the walk from `from` (its children downward, its parents upward, as after an edit
+// there) reaches `to`. The trails such a walk follows are those of the walk from `to` read
+// backwards: at each node, whether a trail passes depends only on the node and on whether both
+// of its arcs point into it, not on the way the trail is read.
+bool QNL_network::WalkReaches(int from, int to) {
+    ClearWalkMarks();
+    Mark(from, FLAG_VISITED);
+    const QNL_intArray& children = table[from].children;
+    const QNL_intArray& parents = table[from].parents;
+    for (int i = 0; i < children.GetCount(); ++i)
+        if (Walk(children[i], true, to)) return true;
+    for (int i = 0; i < parents.GetCount(); ++i)
+        if (Walk(parents[i], false, to)) return true;
+    return false;
 }
 
 int QNL_network::NotifyEvidenceSet(int node) {
@@ -538,16 +811,26 @@ int QNL_network::NotifyEvidenceSet(int node) {
         recordImplied = false;
         return result;
     }
-    ClearWalkMarks();
-    MarkEvidenceAncestors();
-    Mark(node, FLAG_VISITED);
     metUtility = false;
-    const QNL_intArray& children = table[node].children;
-    const QNL_intArray& parents = table[node].parents;
-    for (int i = 0; i < children.GetCount(); ++i)
-        Walk(children[i], true);
-    for (int i = 0; i < parents.GetCount(); ++i)
-        Walk(parents[i], false);
+    if (HoldsWalkableValues()) {
+        BeginAncestorQueries();
+        // The walk from the finding takes the valid values it reaches. When few are valid, the
+        // walks from them, which stay near them, tell which of them it would reach.
+        std::vector<int>& few = evidenceScratch.walkable;
+        if (!HasDecisionOrUtility() && FewWalkableValues(few, kFewValidValues)) {
+            for (int v : few)
+                if (WalkReaches(v, node)) table[v].node->GetValue()->SetValidFlag(false);
+        } else {
+            ClearWalkMarks();
+            Mark(node, FLAG_VISITED);
+            const QNL_intArray& children = table[node].children;
+            const QNL_intArray& parents = table[node].parents;
+            for (int i = 0; i < children.GetCount(); ++i)
+                Walk(children[i], true);
+            for (int i = 0; i < parents.GetCount(); ++i)
+                Walk(parents[i], false);
+        }
+    }
     int result = 0;
     if (notificationControl & NOTIFY_PROPAGATE_EVIDENCE) {
         ClearWalkMarks();
@@ -576,29 +859,11 @@ int QNL_network::NotifyEvidenceCleared(int node) {
         // derivation met involved this node (as the node implying, implied, or observed in the
         // table slice that implied), and none conflicted, the derivation without it meets the
         // same ones: slices only grow when a finding goes. So it is not made again.
-        const int propagating = notificationControl & NOTIFY_PROPAGATE_EVIDENCE;
-        // A finding restored quietly over implied evidence shows only in the count.
-        int held = 0;
-        for (int h : observedCandidates)
-            if (HasRealEvidence(*this, h)) ++held;
-        const bool same = derivation.known && derivation.findings == held + 1 &&
-                          derivation.version == structureVersion &&
-                          derivation.control == propagating && !derivation.conflict &&
-                          !(static_cast<std::size_t>(node) < derivation.involved.size() &&
-                            derivation.involved[static_cast<std::size_t>(node)]);
-        if (!same) {
-            for (int h : derivation.list)
-                if (static_cast<std::size_t>(h) < derivation.involved.size())
-                    derivation.involved[static_cast<std::size_t>(h)] = 0;
-            derivation.list.clear();
-            derivation.involved.resize(static_cast<std::size_t>(tableSize), 0);
-            derivation.conflict = false;
-            derivation.recording = true;
+        if (!DerivationStands(node, true, false)) {
             std::vector<std::pair<int, int>>& before = evidenceScratch.before;
             CollectObserved(evidenceScratch.cleared, false);
             ImpliedEvidence(before, true);
-            RepropagateAll(true, true);
-            derivation.recording = false;
+            DeriveImplied(true);
             // As the clear made alone does: every node whose implied evidence went, came or
             // moved is walked from, also when it is implied again by the end of the batch.
             std::vector<std::pair<int, int>>& after = evidenceScratch.after;
@@ -612,12 +877,6 @@ int QNL_network::NotifyEvidenceCleared(int node) {
                 BatchTrack(c.first).down = true;
                 NoteBatchStart(c.first);
             }
-            derivation.known = true;
-            derivation.findings = held;
-            derivation.version = structureVersion;
-            derivation.control = propagating;
-        } else {
-            derivation.findings = held;
         }
         // Alone, the clear walks to the children also when the node falls back on implied
         // evidence: of the same outcome, or of another after findings came to conflict.
@@ -626,7 +885,7 @@ int QNL_network::NotifyEvidenceCleared(int node) {
         return 0;
     }
     table[node].flags |= FLAG_CLEARING;
-    int result = InvalidateFrom(node);
+    int result = InvalidateAround(node, false, false, true);
     table[node].flags &= ~FLAG_CLEARING;
     if (notificationControl & NOTIFY_AUTO_UPDATE) UpdateBeliefs();
     return result;
@@ -637,26 +896,58 @@ int QNL_network::NotifyEvidenceCleared(int node) {
 // moved are found by walking from every node whose implied evidence changed. Those nodes let
 // the walks pass both as observed and as unobserved, so what they reach does not depend on
 // whether the old or the new evidence is seen.
-int QNL_network::InvalidateFrom(int node, bool childTables) {
-    derivation.known = false;
-    if (!(notificationControl & NOTIFY_ON)) return 0;
-    if (!IsValidNodeHandle(node)) return -2;
+int QNL_network::InvalidateFrom(int node, bool childTables, bool tablesEdited) {
+    return InvalidateAround(node, childTables, tablesEdited, false);
+}
+
+int QNL_network::InvalidateAround(int node, bool childTables, bool tablesEdited, bool cleared) {
+    if (!(notificationControl & NOTIFY_ON) || !IsValidNodeHandle(node)) {
+        derivation.known = false;
+        return (notificationControl & NOTIFY_ON) ? -2 : 0;
+    }
     DropPolicyValues();
     if (!batchStarts.empty()) WalkFromBatch();
-    std::vector<std::pair<int, int>>& before = evidenceScratch.before;
-    CollectObserved(evidenceScratch.cleared, false);
-    ImpliedEvidence(before, true);
-    RepropagateAll(false, true);
-    std::vector<std::pair<int, int>>& after = evidenceScratch.after;
-    ImpliedEvidence(after);
     std::vector<std::pair<int, int>>& changed = evidenceScratch.changed;
     changed.clear();
-    std::set_symmetric_difference(before.begin(), before.end(), after.begin(), after.end(),
-                                  std::back_inserter(changed));
-    changed.erase(
-        std::remove_if(changed.begin(), changed.end(),
-                       [&](const std::pair<int, int>& c) { return !IsValidNodeHandle(c.first); }),
-        changed.end());
+    if (DerivationStands(node, cleared, tablesEdited)) {
+        // A derivation now would find the implied evidence there is; it would set each again.
+        conflictHeld = false;
+        RenewImplied();
+    } else {
+        std::vector<std::pair<int, int>>& before = evidenceScratch.before;
+        CollectObserved(evidenceScratch.cleared, false);
+        ImpliedEvidence(before, true);
+        DeriveImplied(false);
+        std::vector<std::pair<int, int>>& after = evidenceScratch.after;
+        ImpliedEvidence(after);
+        std::set_symmetric_difference(before.begin(), before.end(), after.begin(), after.end(),
+                                      std::back_inserter(changed));
+        changed.erase(std::remove_if(changed.begin(), changed.end(),
+                                     [&](const std::pair<int, int>& c) {
+                                         return !IsValidNodeHandle(c.first);
+                                     }),
+                      changed.end());
+    }
+    WalkAfterEdit(node, childTables);
+    return 0;
+}
+
+// A node below 0 is no start: only the changed nodes are walked from.
+void QNL_network::WalkAfterEdit(int node, bool childTables) {
+    const std::vector<std::pair<int, int>>& changed = evidenceScratch.changed;
+    metUtility = false;
+    // With no value a walk could take, the walk is not made: only the nodes it would start
+    // from lose their values.
+    if (!HoldsWalkableValues()) {
+        for (const auto& c : changed) {
+            QNL_nodeValue* value = table[c.first].node->GetValue();
+            if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
+        }
+        QNL_nodeValue* value = node >= 0 ? table[node].node->GetValue() : nullptr;
+        if (value != nullptr && !value->IsObserved()) value->SetValidFlag(false);
+        InvalidateIfDynamic();
+        return;
+    }
     std::vector<int>& flagged = evidenceScratch.flagged;
     flagged.clear();
     for (const auto& c : changed) {
@@ -665,8 +956,7 @@ int QNL_network::InvalidateFrom(int node, bool childTables) {
         flagged.push_back(c.first);
     }
     ClearWalkMarks();
-    MarkEvidenceAncestors();
-    metUtility = false;
+    BeginAncestorQueries();
     for (const auto& c : changed) {
         QNL_nodeEntry& entry = table[c.first];
         QNL_nodeValue* value = entry.node->GetValue();
@@ -678,29 +968,80 @@ int QNL_network::InvalidateFrom(int node, bool childTables) {
         for (int i = 0; i < parents.GetCount(); ++i)
             Walk(parents[i], false);
     }
-    QNL_nodeEntry& entry = table[node];
-    Mark(node, FLAG_VISITED);
-    QNL_nodeValue* value = entry.node->GetValue();
-    const bool observed = value != nullptr && value->IsObserved();
-    const QNL_intArray& children = entry.children;
-    const QNL_intArray& parents = entry.parents;
-    if (!observed) {
-        if (value != nullptr) value->SetValidFlag(false);
-        if (entry.node->GetType() & QNL_TYPE_BIT_UTILITY) metUtility = true;
+    if (node >= 0) {
+        QNL_nodeEntry& entry = table[node];
+        Mark(node, FLAG_VISITED);
+        QNL_nodeValue* value = entry.node->GetValue();
+        const bool observed = value != nullptr && value->IsObserved();
+        const QNL_intArray& children = entry.children;
+        const QNL_intArray& parents = entry.parents;
+        if (!observed) {
+            if (value != nullptr) value->SetValidFlag(false);
+            if (entry.node->GetType() & QNL_TYPE_BIT_UTILITY) metUtility = true;
+        }
+        if (!observed || childTables)
+            for (int i = 0; i < children.GetCount(); ++i)
+                Walk(children[i], true);
+        const bool decision = (entry.node->GetType() & QNL_TYPE_BIT_DECISION) != 0;
+        if (!decision &&
+            ((value != nullptr && value->HasEvidence()) || IsEvidenceAncestor(node) ||
+             RangeActsAsEvidence(SlotTypes(), node, value) || (entry.flags & FLAG_CLEARING)))
+            for (int i = 0; i < parents.GetCount(); ++i)
+                Walk(parents[i], false);
     }
-    if (!observed || childTables)
-        for (int i = 0; i < children.GetCount(); ++i)
-            Walk(children[i], true);
-    const bool decision = (entry.node->GetType() & QNL_TYPE_BIT_DECISION) != 0;
-    if (!decision && ((value != nullptr && value->HasEvidence()) || IsEvidenceAncestor(node) ||
-                      (entry.flags & FLAG_CLEARING)))
-        for (int i = 0; i < parents.GetCount(); ++i)
-            Walk(parents[i], false);
     for (int h : flagged)
         table[h].flags &= ~FLAG_CLEARING;
     if (metUtility) InvalidateDecisions();
     InvalidateIfDynamic();
-    return 0;
+}
+
+void QNL_network::CurrentImplied(std::vector<std::pair<int, int>>& out) {
+    out.clear();
+    std::size_t kept = 0;
+    for (int node : impliedCandidates) {
+        const QNL_nodeValue* value = ValueOf(*this, node);
+        if (value != nullptr && value->HasPropagatedEvidence()) {
+            impliedCandidates[kept++] = node;
+            if (!value->HasEvidence()) out.emplace_back(node, value->GetEvidence());
+        } else if (static_cast<std::size_t>(node) < isImpliedCandidate.size()) {
+            isImpliedCandidate[static_cast<std::size_t>(node)] = 0;
+        }
+    }
+    impliedCandidates.resize(kept);
+    std::sort(out.begin(), out.end());
+}
+
+void QNL_network::HoldImpliedEvidence() {
+    if (holdDepth++ > 0) return;
+    CurrentImplied(heldImplied);
+    heldConflict = conflictHeld;
+}
+
+void QNL_network::ReleaseImpliedEvidence(bool restore) {
+    if (holdDepth == 0 || --holdDepth > 0) return;
+    if (!restore || !(notificationControl & NOTIFY_ON)) return;
+    std::vector<std::pair<int, int>>& now = evidenceScratch.after;
+    CurrentImplied(now);
+    std::vector<std::pair<int, int>>& changed = evidenceScratch.changed;
+    changed.clear();
+    std::set_symmetric_difference(heldImplied.begin(), heldImplied.end(), now.begin(), now.end(),
+                                  std::back_inserter(changed));
+    conflictHeld = heldConflict;
+    if (changed.empty()) return;
+    for (const auto& [h, outcome] : now)
+        if (!std::binary_search(heldImplied.begin(), heldImplied.end(), std::make_pair(h, outcome)))
+            table[h].node->GetValue()->ClearPropagatedEvidence();
+    for (const auto& [h, outcome] : heldImplied) {
+        QNL_nodeValue* value = ValueOf(*this, h);
+        if (value != nullptr && !value->IsObserved()) value->SetPropagatedEvidence(outcome);
+    }
+    changed.erase(
+        std::remove_if(changed.begin(), changed.end(),
+                       [&](const std::pair<int, int>& c) { return !IsValidNodeHandle(c.first); }),
+        changed.end());
+    DropPolicyValues();
+    WalkAfterEdit(-1, false);
+    if (notificationControl & NOTIFY_AUTO_UPDATE) UpdateBeliefs();
 }
 
 // (node, outcome) of every implied finding, sorted.
@@ -728,10 +1069,141 @@ void QNL_network::RepropagateAll(bool inBatch, bool collected) {
     observed.clear();
     for (int h : evidenceScratch.cleared)
         if (HasRealEvidence(*this, h)) observed.push_back(h);
+    evidenceWork.rederived += observed.size();
     recordImplied = inBatch;
     for (int h : observed)
         PropagateEvidence(h);
     recordImplied = false;
+}
+
+void QNL_network::DeriveImplied(bool inBatch) {
+    for (int h : derivation.list)
+        if (static_cast<std::size_t>(h) < derivation.involved.size())
+            derivation.involved[static_cast<std::size_t>(h)] = 0;
+    derivation.list.clear();
+    derivation.involved.resize(static_cast<std::size_t>(tableSize), 0);
+    derivation.conflict = false;
+    derivation.recording = true;
+    RepropagateAll(inBatch, true);
+    derivation.recording = false;
+    derivation.known = true;
+    derivation.pendingLoss = -1;
+    derivation.version = structureVersion;
+    derivation.control = notificationControl & NOTIFY_PROPAGATE_EVIDENCE;
+}
+
+// A derivation propagates from every finding in slot order, each node that receives implied
+// evidence in turn, and reads each table at most once per node it propagates from: what it
+// implies can depend on that order, so the known result stands only where the derivation
+// would meet exactly the implications it met. A finding that none of them involved (as the
+// node implying, implied, or observed in the table slice that implied) is not met when it
+// goes: slices only widen when a finding goes. A table that none involved and that implies
+// nothing given all the evidence held now (the narrowest slices the derivation reads it in)
+// is not met either, whatever it held before. Without propagation nothing is ever implied.
+bool QNL_network::DerivationStands(int node, bool cleared, bool tablesEdited) {
+    const int propagating = notificationControl & NOTIFY_PROPAGATE_EVIDENCE;
+    if (!derivation.known || derivation.conflict || derivation.control != propagating) return false;
+    if (!propagating) {
+        derivation.pendingLoss = -1;
+        derivation.version = structureVersion;
+        return true;
+    }
+    if (cleared) {
+        if (derivation.pendingLoss != node || derivation.version != structureVersion ||
+            derivation.Involves(node))
+            return false;
+        derivation.pendingLoss = -1;
+        return true;
+    }
+    if (derivation.pendingLoss >= 0) return false;
+    if (derivation.version == structureVersion) return true;
+    // The one change since is the edit now told of, at the node's table and, for an outcome
+    // change, at its children's.
+    if (!tablesEdited || derivation.version + 1 != structureVersion) return false;
+    if (derivation.Involves(node) || TableImplies(node)) return false;
+    const QNL_intArray& children = table[node].children;
+    for (int i = 0; i < children.GetCount(); ++i)
+        if (derivation.Involves(children[i]) || TableImplies(children[i])) return false;
+    derivation.version = structureVersion;
+    return true;
+}
+
+// The outcomes certain at the node given its observed parents: each found is visited as
+// (outcome, 0), and a false from the visit stops the reading (false then).
+template <typename Visit> bool QNL_network::ReadCertainOutcomes(int node, Visit visit) {
+    QNL_intArray& fixed = propagation.fixed;
+    std::vector<char>& unfilled = propagation.unfilled;
+    QNL_Dmatrix* matrix = EvidenceSlice(*this, SlotTypes(), node, fixed, nullptr);
+    if (matrix == nullptr) return true;
+    const int own = fixed.GetSize() - 1;
+    const int outcomes = matrix->GetSizeOfDimension(own);
+    if (!MayBeCertain(*matrix, fixed, own, outcomes) ||
+        matrix->FindUnfilledOutcomes(1.0, fixed, own, outcomes, unfilled) < 0)
+        return true;
+    for (int k = 0; k < outcomes; ++k)
+        if (!unfilled[static_cast<std::size_t>(k)] && !visit(k, 0)) return false;
+    return true;
+}
+
+// The parents that the node's observed outcome `e` leaves with at most one possible outcome:
+// each is visited as (parent, outcomes found), propagation.unfilled marking the one found, and
+// a false from the visit stops the reading (false then).
+template <typename Visit> bool QNL_network::ReadNarrowedParents(int node, int e, Visit visit) {
+    const std::vector<int>& types = SlotTypes();
+    QNL_intArray& fixed = propagation.fixed;
+    std::vector<int>& parentDimension = propagation.parentDimension;
+    QNL_Dmatrix* matrix = EvidenceSlice(*this, types, node, fixed, &parentDimension);
+    if (matrix == nullptr) return true;
+    const int own = fixed.GetSize() - 1;
+    if (e >= matrix->GetSizeOfDimension(own)) return true;
+    fixed[own] = e;
+    const QNL_intArray& parents = table[node].parents;
+    for (int i = 0; i < parents.GetCount(); ++i) {
+        const int p = parents[i];
+        const int dim = parentDimension[static_cast<std::size_t>(i)];
+        if (dim < 0 || (TypeOf(types, p) & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)) ||
+            !FindingFeedsTable(p, node))
+            continue;
+        if (TwoPossible(*matrix, fixed, dim)) continue;
+        const int found = matrix->FindUnfilledOutcomes(0.0, fixed, dim, 2, propagation.unfilled);
+        if ((found == 0 || found == 1) && !visit(p, found)) return false;
+    }
+    return true;
+}
+
+// What PropagateFrom meets at the node's table: an outcome certain given the observed parents
+// (read from each observed parent that feeds the table), or, the node observed, a parent left
+// with at most one possible outcome.
+bool QNL_network::TableImplies(int node) {
+    if (!IsValidNodeHandle(node)) return false;
+    const int type = TypeOf(SlotTypes(), node);
+    const QNL_intArray& parents = table[node].parents;
+    bool fed = false;
+    for (int i = 0; i < parents.GetCount() && !fed; ++i) {
+        const QNL_nodeValue* value = ValueOf(*this, parents[i]);
+        fed = value != nullptr && value->GetEvidence() >= 0 && FindingFeedsTable(parents[i], node);
+    }
+    const auto met = [](int, int) { return false; };
+    if (fed && !(type & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)) &&
+        !ReadCertainOutcomes(node, met))
+        return true;
+    const QNL_nodeValue* value = ValueOf(*this, node);
+    const int e = value != nullptr ? value->GetEvidence() : -1;
+    return e >= 0 && !(type & QNL_TYPE_BIT_DECISION) && !ReadNarrowedParents(node, e, met);
+}
+
+// Every implied node is among those the derivation involved. Set again from cleared, as the
+// derivation sets it: its value then holds the finding's indicator and is valid.
+void QNL_network::RenewImplied() {
+    derivation.recording = true;
+    for (int h : derivation.list) {
+        QNL_nodeValue* value = ValueOf(*this, h);
+        if (value == nullptr || !value->HasPropagatedEvidence() || value->HasEvidence()) continue;
+        const int outcome = value->GetEvidence();
+        value->ClearPropagatedEvidence();
+        value->SetPropagatedEvidence(outcome);
+    }
+    derivation.recording = false;
 }
 
 int QNL_network::ImpliedOutcomeConflict(int implied, int from) {
@@ -758,8 +1230,6 @@ int QNL_network::PropagateFrom(int start) {
     work.assign(1, start);
     Mark(start, FLAG_VISITED);
     const std::vector<int>& types = SlotTypes();
-    QNL_intArray& fixed = propagation.fixed;
-    std::vector<int>& parentDimension = propagation.parentDimension;
     std::vector<char>& unfilled = propagation.unfilled;
 
     // Gives the node the implied outcome, or reports a conflict with its own evidence.
@@ -794,76 +1264,42 @@ int QNL_network::PropagateFrom(int start) {
         return 0;
     };
 
-    // The cell where a slice's walk starts (every free dimension at 0) with the dimension
-    // `varied` at k: most tables have neither certain nor impossible cells, and one cell per
-    // outcome then shows that a slice implies nothing, without a walk over it.
-    auto firstCell = [&](const QNL_Dmatrix& matrix, int varied, int k) {
-        std::int64_t at = std::int64_t{k} * matrix.GetMultiplier(varied);
-        for (int d = 0; d < fixed.GetSize(); ++d)
-            if (d != varied && fixed[d] >= 0)
-                at += std::int64_t{fixed[d]} * matrix.GetMultiplier(d);
-        return matrix.GetItems()[static_cast<int>(at)];
-    };
-
     while (!work.empty()) {
         const int n = work.back();
         work.pop_back();
+        ++evidenceWork.propagated;
         QNL_nodeValue* nValue = ValueOf(*this, n);
         const int e = nValue != nullptr ? nValue->GetEvidence() : -1;
         if (e < 0) continue;
 
+        int failed = 0;
         const QNL_intArray& children = table[n].children;
-        for (int i = 0; i < children.GetCount(); ++i) {
+        for (int i = 0; i < children.GetCount() && failed == 0; ++i) {
             const int c = children[i];
             const int type = TypeOf(types, c);
             if ((type & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)) || !FindingFeedsTable(n, c))
                 continue;
-            QNL_Dmatrix* matrix = EvidenceSlice(*this, types, c, fixed, nullptr);
-            if (matrix == nullptr) continue;
-            const int own = fixed.GetSize() - 1;
-            const int outcomes = matrix->GetSizeOfDimension(own);
             // An outcome whose cells are all 1 given the observed parents is certain.
-            if (matrix->GetSize() > 0) {
-                int k = 0;
-                while (k < outcomes && firstCell(*matrix, own, k) != 1.0)
-                    ++k;
-                if (k == outcomes) continue;
-            }
-            if (matrix->FindUnfilledOutcomes(1.0, fixed, own, outcomes, unfilled) < 0) continue;
-            for (int k = 0; k < outcomes; ++k) {
-                if (unfilled[static_cast<std::size_t>(k)]) continue;
+            ReadCertainOutcomes(c, [&](int k, int) {
                 involve(c);
-                int result = imply(c, k, n);
-                if (result != 0) return result;
-            }
+                failed = imply(c, k, n);
+                return failed == 0;
+            });
         }
+        if (failed != 0) return failed;
 
         if (TypeOf(types, n) & QNL_TYPE_BIT_DECISION) continue;
-        QNL_Dmatrix* matrix = EvidenceSlice(*this, types, n, fixed, &parentDimension);
-        if (matrix == nullptr) continue;
-        const int own = fixed.GetSize() - 1;
-        if (e >= matrix->GetSizeOfDimension(own)) continue;
-        fixed[own] = e;
-        const QNL_intArray& parents = table[n].parents;
-        for (int i = 0; i < parents.GetCount(); ++i) {
-            const int p = parents[i];
-            const int dim = parentDimension[static_cast<std::size_t>(i)];
-            if (dim < 0 || (TypeOf(types, p) & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)) ||
-                !FindingFeedsTable(p, n))
-                continue;
-            // A parent left with one outcome under which the observed one is possible.
-            if (matrix->GetSize() > 0 && matrix->GetSizeOfDimension(dim) >= 2 &&
-                firstCell(*matrix, dim, 0) != 0.0 && firstCell(*matrix, dim, 1) != 0.0)
-                continue;
-            const int found = matrix->FindUnfilledOutcomes(0.0, fixed, dim, 2, unfilled);
+        // A parent left with one outcome under which the observed one is possible.
+        ReadNarrowedParents(n, e, [&](int p, int found) {
             // With fewer findings a parent left with no possible outcome could have one.
-            if (found == 0 || found == 1) involve(n);
-            if (found != 1) continue;
+            involve(n);
+            if (found != 1) return true;
             const int possible = static_cast<int>(
                 std::find(unfilled.begin(), unfilled.end(), char{1}) - unfilled.begin());
-            int result = imply(p, possible, n);
-            if (result != 0) return result;
-        }
+            failed = imply(p, possible, n);
+            return failed == 0;
+        });
+        if (failed != 0) return failed;
     }
     return 0;
 }

@@ -24,6 +24,8 @@ void QNL_network::DropPolicyValues() {
 // best-policy method, for one, writes a decision alone), and arcs into a decision start no
 // walk that would reach it.
 void QNL_network::DropValuesIfDiagramBegins(int node) {
+    // Said whenever a node takes its type, new or changed.
+    NodeTyped(node);
     constexpr int diagram = QNL_TYPE_BIT_DECISION | QNL_TYPE_BIT_UTILITY;
     if (!(notificationControl & NOTIFY_ON) || !(DefinitionType(node) & diagram)) return;
     for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h))

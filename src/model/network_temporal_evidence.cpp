@@ -8,14 +8,18 @@
 
 #include "model/temporal_network.h"
 
+// Temporal types change only with the structure version: whether a plate node is held is
+// looked for once per version, not once per finding.
 void QNL_network::InvalidateIfDynamic() {
     if (!temporal) return;
-    for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
-        if (table[h].temporalType == QNL_temporalNetwork::PLATE) {
-            InvalidateEveryValue();
-            return;
-        }
+    if (!plateKnown || plateVersion != structureVersion) {
+        plateHeld = false;
+        for (int h = GetFirstNode(); h >= 0 && !plateHeld; h = GetNextNode(h))
+            plateHeld = table[h].temporalType == QNL_temporalNetwork::PLATE;
+        plateVersion = structureVersion;
+        plateKnown = true;
     }
+    if (plateHeld) InvalidateEveryValue();
 }
 
 // A temporal definition reported a change through its own (private, quiet) network. It is

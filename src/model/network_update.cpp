@@ -349,7 +349,7 @@ bool QNL_network::PropEvidenceByChainRule(double& result) {
     }
     notificationControl = control;
     notificationMask = mask;
-    if (firstQuiet >= 0) InvalidateFrom(firstQuiet);
+    if (firstQuiet >= 0) InvalidateFrom(firstQuiet, false, false);
     InvalidateValues();
     ClearAllTargets();
     result = ok ? quarn::detail::ProbabilityOfEvidenceValue(p) : -1.0;

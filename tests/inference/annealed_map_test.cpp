@@ -198,6 +198,36 @@ TEST_F(AnnealedMapTest, CompilationsDoNotGrowWithThePasses) {
     EXPECT_GT(search.GetUpdateCount(), 10 * search.GetCompilationCount());
 }
 
+// A step enters in its view only the MAP outcomes that changed since the view's last step,
+// and the update that follows starts afresh: entering them walks nothing, whatever the size of
+// the network (a band of 2n nodes, the n even ones MAP nodes, a finding on the last).
+TEST_F(AnnealedMapTest, StepsEnterOutcomesWithoutWalkingTheNetwork) {
+    for (const int n : {6, 24}) {
+        QNL_network band;
+        std::vector<int> h, map;
+        for (int i = 0; i < 2 * n; ++i) {
+            std::vector<int> parents;
+            for (int back : {1, 2})
+                if (i >= back) parents.push_back(h[static_cast<std::size_t>(i - back)]);
+            std::vector<double> pTrue(std::size_t{1} << parents.size());
+            for (std::size_t k = 0; k < pTrue.size(); ++k)
+                pTrue[k] =
+                    0.2 + 0.6 * static_cast<double>((k * 7 + static_cast<std::size_t>(i)) % 5) / 4;
+            h.push_back(AddBinaryNode(band, ("n" + std::to_string(i)).c_str(), parents, pTrue));
+            if (i % 2 == 0) map.push_back(h.back());
+        }
+        QNL_annealedMAP search;
+        std::vector<int> assignment(map.size(), 0);
+        double p = 0, pe = 0;
+        QNL_network copy(band);
+        ASSERT_EQ(search.Run(copy, map, assignment, {h.back()}, {0}, p, pe, 9,
+                             band.GetAnnealedMapTuning()),
+                  0);
+        EXPECT_GT(search.GetUpdateCount(), 20u * map.size());
+        EXPECT_EQ(search.GetEvidenceWork(), 0u) << n << " MAP nodes";
+    }
+}
+
 TEST_F(AnnealedMapTest, RefusedBeforeTheSearch) {
     const Sprinkler s = BuildSprinkler(net);
     struct Case {

@@ -5,13 +5,12 @@
 #include "inference/bayesian_algorithms.h"
 #include "model/network.h"
 #include "model/node.h"
-#include "numerics/random.h"
+#include "support/fresh_update.h"
 #include "support/network_builder.h"
 #include "support/random_network.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <set>
 #include <string>
 #include <vector>
@@ -26,54 +25,11 @@ using quarn_test::TestRandom;
 constexpr unsigned kSeed = 77;
 
 void SeedAll() {
-    for (QNL_random* random : {&QNL_randomUniform(), &QNL_randomMixtures(),
-                               &QNL_randomSamplingNodes(), &QNL_randomSamplingDistributions()})
-        random->Seed(kSeed);
+    quarn_test::SeedAllGenerators(kSeed);
 }
 
-// Everything an update writes into a value or the user enters, as exact numbers.
-std::vector<double> Content(QNL_nodeValue& value) {
-    const unsigned kinds = QNL_nodeValue::FLAG_EVIDENCE | QNL_nodeValue::FLAG_PROPAGATED;
-    std::vector<double> out{static_cast<double>(value.GetFlags() & kinds)};
-    double x = 0.0;
-    if (value.IsObserved() && value.GetEvidence(&x) == 0) out.push_back(x);
-    if (auto* equation = dynamic_cast<QNL_equationValue*>(&value)) {
-        out.push_back(equation->GetMean());
-        out.push_back(equation->GetStandardDeviation());
-        for (const auto& sample : equation->GetSamples())
-            out.insert(out.end(), {sample.value, sample.weight});
-    } else if (auto* continuous = dynamic_cast<QNL_continuousValue*>(&value)) {
-        for (const auto& sample : continuous->GetSamples())
-            out.insert(out.end(), {sample.value, sample.weight});
-    } else if (const QNL_Dmatrix* beliefs = value.GetMatrix()) {
-        for (int i = 0; i < beliefs->GetSize(); ++i)
-            out.push_back(beliefs->Subscript(i));
-    }
-    return out;
-}
-
-bool Same(const std::vector<double>& a, const std::vector<double>& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (!(a[i] == b[i] || (std::isnan(a[i]) && std::isnan(b[i])))) return false;
-    return true;
-}
-
-// Every value the network marks valid holds what a fresh copy computes: the copy's values
-// invalidated and updated by the same algorithm from the same seeds, which repeats an update
-// bit for bit. When the fresh update fails there is nothing to compare with.
 void ExpectValidValuesFresh(const QNL_network& net, const std::string& label) {
-    QNL_network fresh(net);
-    fresh.InvalidateValues();
-    SeedAll();
-    if (fresh.UpdateBeliefs() != 0) return;
-    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
-        QNL_nodeValue& value = *net.GetNode(h)->GetValue();
-        if (!value.IsValueValid()) continue;
-        QNL_nodeValue& other = *fresh.GetNode(h)->GetValue();
-        EXPECT_TRUE(other.IsValueValid() && Same(Content(value), Content(other)))
-            << label << ": node " << net.GetNode(h)->GetId() << " stays valid but is stale";
-    }
+    quarn_test::ExpectValidValuesFresh(net, label, kSeed);
 }
 
 // An update that fails leaves valid only the values the user entered.

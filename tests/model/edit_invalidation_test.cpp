@@ -81,6 +81,18 @@ void NormaliseGate(QNL_network& net, int h) {
     EXPECT_EQ(net.NotifyChange(h, QNL_network::CHANGE_VALUES), 0);
 }
 
+// Each node's evidence: its kind (user or implied) and outcome.
+std::vector<std::string> EvidenceState(const QNL_network& net) {
+    std::vector<std::string> out;
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+        const QNL_nodeValue& value = ValueOf(net, h);
+        out.push_back(std::to_string(h) + ":" + std::to_string(value.HasEvidence()) +
+                      std::to_string(value.HasPropagatedEvidence()) + ":" +
+                      std::to_string(value.IsObserved() ? value.GetEvidence() : -1));
+    }
+    return out;
+}
+
 bool DefinitionsReady(const QNL_network& net) {
     for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
         QNL_nodeDefinition* definition = net.GetNode(h)->GetDefinition();
@@ -140,8 +152,10 @@ int RemoveGateOutcome(QNL_network& net, int h, TestRandom& random) {
 // outcome of positive posterior, toggle the target, update, or replace the network by a copy or by
 // a file written and read back. The gate sequences also draw noisy adders among the types, set
 // a new outcome count at h (or at a node without children, as only such a node can take one),
-// remove an outcome of a gate, and delete every node.
-int Apply(QNL_network& net, int h, int edit, TestRandom& random, bool gates = false) {
+// remove an outcome of a gate, and delete every node. With `replacing`, a finding is also
+// replaced by any outcome, which may be refused.
+int Apply(QNL_network& net, int h, int edit, TestRandom& random, bool gates = false,
+          bool replacing = false) {
     QNL_node* node = net.GetNode(h);
     QNL_nodeDefinition* definition = node->GetDefinition();
     const QNL_intArray& parents = net.GetParents(h);
@@ -207,6 +221,15 @@ int Apply(QNL_network& net, int h, int edit, TestRandom& random, bool gates = fa
         return static_cast<QNL_cpt*>(definition)->SetProbabilities(ArrayOf(values));
     case EVIDENCE: {
         QNL_nodeValue& value = ValueOf(net, h);
+        if (value.HasEvidence() && replacing) {
+            // A finding replaced by any outcome: one the others rule out is refused, and a
+            // refusal changes no evidence, the node's own and every implied finding alike.
+            const std::vector<std::string> before = EvidenceState(net);
+            if (value.SetEvidence(random.Below(outcomes)) != 0) {
+                EXPECT_EQ(EvidenceState(net), before) << "refused finding at node " << h;
+            }
+            return 0;
+        }
         if (value.HasEvidence()) return value.ClearEvidence();
         const std::vector<int> possible = PossibleOutcomes(net, h);
         // Evidence that implied evidence contradicts is refused, and that is no fault.
@@ -463,7 +486,7 @@ TEST(EditInvalidation, EveryEvaluationRefusesATableThatUpdatingRefuses) {
 // a removal is refused by every evaluation until it is normalised, the probability of the
 // evidence is enumeration's whenever it is given (always when an update succeeds), and a network
 // emptied of nodes updates with nothing and gives the evidence probability 1.
-void RunRandomEdits(int round, bool gates) {
+void RunRandomEdits(int round, bool gates, bool replacing = false) {
     RandomNetworkSpec spec = RoundSpec(gates ? 52000 : 1400, round);
     spec.nodes = 3 + round % 5;
     spec.maxOutcomes = 3;
@@ -478,8 +501,14 @@ void RunRandomEdits(int round, bool gates) {
          ++step) {
         QNL_intArray nodes;
         net.GetAllNodes(nodes);
-        const int h = nodes[random.Below(nodes.GetCount())];
+        int h = nodes[random.Below(nodes.GetCount())];
         int edit = step % 4 == 0 ? UPDATE : random.Below(gates ? GATE_EDITS : EDITS);
+        // Replacements come at observed nodes, every other edit.
+        if (replacing && step % 2 == 1) {
+            edit = EVIDENCE;
+            for (int k = 0; k < nodes.GetCount(); ++k)
+                if (ValueOf(net, nodes[k]).HasEvidence() && random.Below(2) == 0) h = nodes[k];
+        }
         // Emptied networks end the round: kept rare.
         if (edit == EMPTY && random.Below(4) != 0) edit = GATE_OUTCOME_REMOVAL;
         const std::string label = "round " + std::to_string(round) + " step " +
@@ -487,7 +516,7 @@ void RunRandomEdits(int round, bool gates) {
         double pe = -1.0;
         const int code = edit == PROBABILITY_OF_EVIDENCE
                              ? (net.CalcPropEvidence(pe, random.Below(2) == 1) ? 0 : -1)
-                             : Apply(net, h, edit, random, gates);
+                             : Apply(net, h, edit, random, gates, replacing);
         if (!DefinitionsReady(net)) {
             // A removal left a gate's columns off 1.
             double refused = -1.0;
@@ -543,6 +572,17 @@ TEST(EditInvalidation, ValuesLeftValidByRandomGateAndOutcomeCountEditsAreCurrent
     for (const int round : RoundsUpTo(60, {62})) {
         if (HasFailure()) break;
         RunRandomEdits(round, true);
+    }
+}
+
+// The same with findings replaced as well as set and cleared: a replacement that the other
+// findings rule out is refused and changes no evidence (the node keeps its finding, every node
+// its implied evidence), and the values left valid stay current. Refusals once dropped the
+// evidence the old finding implied together with others.
+TEST(EditInvalidation, RefusedFindingsChangeNoEvidenceUnderRandomEdits) {
+    for (const int round : RoundsUpTo(100)) {
+        if (HasFailure()) break;
+        RunRandomEdits(round, round % 2 == 1, true);
     }
 }
 

@@ -32,6 +32,27 @@ QNL_nodeValue* Value(QNL_network& net, int node) {
     return net.GetNode(node)->GetValue();
 }
 
+// Whether the network's findings have positive probability in the hand unrolling.
+bool PossibleEvidence(QNL_network& net) {
+    QNL_network hand;
+    std::map<std::pair<int, int>, int> at;
+    quarn_test::UnrollWithEvidence(net, hand, at);
+    const quarn_test::Enumeration truth = quarn_test::Enumerate(hand);
+    return truth.ok && truth.probabilityOfEvidence > 0.0;
+}
+
+// (kind, outcome) of every node's evidence: 1 a finding, 4 implied, 0 none.
+std::vector<std::pair<unsigned, int>> EvidenceOf(QNL_network& net) {
+    std::vector<std::pair<unsigned, int>> out;
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+        const QNL_nodeValue* value = Value(net, h);
+        out.emplace_back(value->GetFlags() &
+                             (QNL_nodeValue::FLAG_EVIDENCE | QNL_nodeValue::FLAG_PROPAGATED),
+                         value->IsObserved() ? value->GetEvidence() : -1);
+    }
+    return out;
+}
+
 QNL_cpt* Cpt(QNL_network& net, int node) {
     return static_cast<QNL_cpt*>(net.GetNode(node)->GetDefinition());
 }
@@ -315,10 +336,17 @@ TEST(TemporalInvalidation, RandomEditsKeepValidValuesCurrent) {
                 QNL_nodeValue* value = Value(net, x);
                 const int outcome =
                     random.Below(net.GetNode(x)->GetDefinition()->GetNumberOfOutcomes());
+                const bool replacing = value->HasEvidence();
+                const std::vector<std::pair<unsigned, int>> before = EvidenceOf(net);
                 if (value->HasEvidence() && random.Below(3) == 0) {
                     value->ClearEvidence();
                 } else if (value->SetEvidence(outcome) != 0) {
                     EXPECT_EQ(ProbabilityWith(net, x, 0, outcome), 0.0) << "evidence refused";
+                    // A refused finding changes no evidence: a replaced one stays, and so does
+                    // every implied one.
+                    if (replacing) {
+                        EXPECT_EQ(EvidenceOf(net), before) << "refused replacement";
+                    }
                 }
                 edit = "evidence";
                 break;
@@ -348,7 +376,13 @@ TEST(TemporalInvalidation, RandomEditsKeepValidValuesCurrent) {
             compared += count;
             // Most edits start from values an update made valid.
             if (random.Below(3) == 0) continue;
-            if (net.UpdateBeliefs() == 0) ++updates;
+            if (net.UpdateBeliefs() == 0) {
+                ++updates;
+                for (int x : PossibleEvidence(net) ? nodes : std::vector<int>{})
+                    EXPECT_TRUE(Value(net, x)->IsObserved() || Value(net, x)->IsValueValid())
+                        << "unobserved node " << x << " left without a value by step " << step
+                        << ": " << edit;
+            }
             ASSERT_TRUE(ValidValuesMatchUnrolling(net, &count))
                 << "after the update of step " << step << ": " << edit;
             compared += count;

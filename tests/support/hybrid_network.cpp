@@ -51,15 +51,15 @@ QNL_nodeValue* HybridNetworkTest::Value(int h) {
     return net.GetNode(h)->GetValue();
 }
 
-Moments HybridNetworkTest::Of(int h) {
+Moments WeightedMoments(QNL_nodeValue* value) {
     const std::vector<QNL_weightedSample>* samples = nullptr;
-    if (auto* continuous = dynamic_cast<QNL_continuousValue*>(Value(h)))
+    if (auto* continuous = dynamic_cast<QNL_continuousValue*>(value))
         samples = &continuous->GetSamples();
-    else if (auto* equation = dynamic_cast<QNL_equationValue*>(Value(h)))
+    else if (auto* equation = dynamic_cast<QNL_equationValue*>(value))
         samples = &equation->GetSamples();
     Moments m;
     if (samples == nullptr) {
-        ADD_FAILURE() << "node " << h << " keeps no samples";
+        ADD_FAILURE() << "a value keeps no samples";
         return m;
     }
     double total = 0.0, sum = 0.0, squares = 0.0, weights = 0.0;
@@ -73,6 +73,10 @@ Moments HybridNetworkTest::Of(int h) {
     m.variance = squares / total - m.mean * m.mean;
     m.effective = total * total / weights;
     return m;
+}
+
+Moments HybridNetworkTest::Of(int h) {
+    return WeightedMoments(Value(h));
 }
 
 double HybridNetworkTest::Belief(int h, int outcome) {

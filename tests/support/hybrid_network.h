@@ -21,6 +21,9 @@ struct Moments {
     double effective = 0.0;
 };
 
+// The weighted moments of the samples a continuous or equation value keeps.
+Moments WeightedMoments(QNL_nodeValue* value);
+
 class HybridNetworkTest : public ::testing::Test {
 public:
     void SetUp() override;

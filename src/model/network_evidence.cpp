@@ -134,6 +134,15 @@ bool RangeActsAsEvidence(const std::vector<int>& types, int node, const QNL_node
     return TypeOf(types, node) == QNL_TYPE_HEQUATION && value != nullptr && !value->HasEvidence();
 }
 
+// Adds the node to the list unless `listed` says it is there; `listed` grows with the table.
+void ListOnce(std::vector<int>& list, std::vector<char>& listed, int node, int tableSize) {
+    if (listed.size() < static_cast<std::size_t>(tableSize))
+        listed.resize(static_cast<std::size_t>(tableSize), 0);
+    if (listed[static_cast<std::size_t>(node)]) return;
+    listed[static_cast<std::size_t>(node)] = 1;
+    list.push_back(node);
+}
+
 } // namespace
 
 void QNL_network::NoteValueFlags(int node, unsigned before, unsigned after) {
@@ -141,27 +150,15 @@ void QNL_network::NoteValueFlags(int node, unsigned before, unsigned after) {
     constexpr unsigned valid = QNL_nodeValue::FLAG_VALID;
     if ((after & observed) && !(before & observed)) NoteObserved(node);
     if ((after & QNL_nodeValue::FLAG_PROPAGATED) && !(before & QNL_nodeValue::FLAG_PROPAGATED) &&
-        node >= 0 && node < tableSize) {
-        if (isImpliedCandidate.size() < static_cast<std::size_t>(tableSize))
-            isImpliedCandidate.resize(static_cast<std::size_t>(tableSize), 0);
-        if (!isImpliedCandidate[static_cast<std::size_t>(node)]) {
-            isImpliedCandidate[static_cast<std::size_t>(node)] = 1;
-            impliedCandidates.push_back(node);
-        }
-    }
+        node >= 0 && node < tableSize)
+        ListOnce(impliedCandidates, isImpliedCandidate, node, tableSize);
     if (quarn::detail::ValueFlags::Computed(after) && !quarn::detail::ValueFlags::Computed(before))
         NoteComputed(node);
     // Listed when it becomes valid, or valid and unobserved; what is not walkable leaves the
     // list when it is read.
     if ((after & valid) && (!(before & valid) || ((before & observed) && !(after & observed))) &&
-        node >= 0 && node < tableSize) {
-        if (isValidCandidate.size() < static_cast<std::size_t>(tableSize))
-            isValidCandidate.resize(static_cast<std::size_t>(tableSize), 0);
-        if (!isValidCandidate[static_cast<std::size_t>(node)]) {
-            isValidCandidate[static_cast<std::size_t>(node)] = 1;
-            validCandidates.push_back(node);
-        }
-    }
+        node >= 0 && node < tableSize)
+        ListOnce(validCandidates, isValidCandidate, node, tableSize);
     // Evidence that comes, goes or moves outside a derivation (restored quietly, taken over,
     // copied) leaves the implied evidence no longer what the last derivation made; a finding
     // cleared is judged by the notice that follows it.
@@ -176,17 +173,13 @@ void QNL_network::NoteValueFlags(int node, unsigned before, unsigned after) {
 }
 
 void QNL_network::NoteObserved(int node) {
-    if (node < 0 || node >= tableSize || isObservedCandidate[static_cast<std::size_t>(node)])
-        return;
-    isObservedCandidate[static_cast<std::size_t>(node)] = 1;
-    observedCandidates.push_back(node);
+    if (node >= 0 && node < tableSize)
+        ListOnce(observedCandidates, isObservedCandidate, node, tableSize);
 }
 
 void QNL_network::NoteComputed(int node) {
-    if (node < 0 || node >= tableSize || isComputedCandidate[static_cast<std::size_t>(node)])
-        return;
-    isComputedCandidate[static_cast<std::size_t>(node)] = 1;
-    computedCandidates.push_back(node);
+    if (node >= 0 && node < tableSize)
+        ListOnce(computedCandidates, isComputedCandidate, node, tableSize);
 }
 
 bool QNL_network::HoldsComputedValues() const {

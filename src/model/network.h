@@ -427,6 +427,9 @@ private:
     // implications involved; with `inBatch`, as the open batch notes its changes. The
     // observed nodes must be listed in evidenceScratch.cleared.
     void DeriveImplied(bool inBatch);
+    // Derives the implied evidence afresh; evidenceScratch.changed then holds each (node,
+    // outcome) that went, came or moved.
+    void RederiveImplied(bool inBatch);
     // Whether the implied evidence is still what a derivation from the findings now held
     // would give, after a finding was cleared at `node` (`cleared`) or, with `tablesEdited`,
     // after the one structure change since the last notice edited the tables of the node and

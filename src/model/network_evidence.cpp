@@ -853,19 +853,10 @@ int QNL_network::NotifyEvidenceCleared(int node) {
         // table slice that implied), and none conflicted, the derivation without it meets the
         // same ones: slices only grow when a finding goes. So it is not made again.
         if (!DerivationStands(node, true, false)) {
-            std::vector<std::pair<int, int>>& before = evidenceScratch.before;
-            CollectObserved(evidenceScratch.cleared, false);
-            ImpliedEvidence(before, true);
-            DeriveImplied(true);
             // As the clear made alone does: every node whose implied evidence went, came or
             // moved is walked from, also when it is implied again by the end of the batch.
-            std::vector<std::pair<int, int>>& after = evidenceScratch.after;
-            ImpliedEvidence(after);
-            std::vector<std::pair<int, int>>& changed = evidenceScratch.changed;
-            changed.clear();
-            std::set_symmetric_difference(before.begin(), before.end(), after.begin(),
-                                          after.end(), std::back_inserter(changed));
-            for (const auto& c : changed) {
+            RederiveImplied(true);
+            for (const auto& c : evidenceScratch.changed) {
                 if (!IsValidNodeHandle(c.first)) continue;
                 BatchTrack(c.first).down = true;
                 NoteBatchStart(c.first);
@@ -907,14 +898,7 @@ int QNL_network::InvalidateAround(int node, bool childTables, bool tablesEdited,
         conflictHeld = false;
         RenewImplied();
     } else {
-        std::vector<std::pair<int, int>>& before = evidenceScratch.before;
-        CollectObserved(evidenceScratch.cleared, false);
-        ImpliedEvidence(before, true);
-        DeriveImplied(false);
-        std::vector<std::pair<int, int>>& after = evidenceScratch.after;
-        ImpliedEvidence(after);
-        std::set_symmetric_difference(before.begin(), before.end(), after.begin(), after.end(),
-                                      std::back_inserter(changed));
+        RederiveImplied(false);
         changed.erase(std::remove_if(changed.begin(), changed.end(),
                                      [&](const std::pair<int, int>& c) {
                                          return !IsValidNodeHandle(c.first);
@@ -1067,6 +1051,19 @@ void QNL_network::RepropagateAll(bool inBatch, bool collected) {
     for (int h : observed)
         PropagateEvidence(h);
     recordImplied = false;
+}
+
+void QNL_network::RederiveImplied(bool inBatch) {
+    std::vector<std::pair<int, int>>& before = evidenceScratch.before;
+    CollectObserved(evidenceScratch.cleared, false);
+    ImpliedEvidence(before, true);
+    DeriveImplied(inBatch);
+    std::vector<std::pair<int, int>>& after = evidenceScratch.after;
+    ImpliedEvidence(after);
+    std::vector<std::pair<int, int>>& changed = evidenceScratch.changed;
+    changed.clear();
+    std::set_symmetric_difference(before.begin(), before.end(), after.begin(), after.end(),
+                                  std::back_inserter(changed));
 }
 
 void QNL_network::DeriveImplied(bool inBatch) {

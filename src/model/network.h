@@ -584,17 +584,17 @@ private:
     // The same for the values that may hold propagated evidence.
     std::vector<int> impliedCandidates;
     std::vector<char> isImpliedCandidate;
-    // The implied evidence held aside while a finding is replaced, how deep such replacements
-    // nest, and whether findings were in conflict then.
-    std::vector<std::pair<int, int>> heldImplied;
-    int holdDepth = 0;
-    bool heldConflict = false;
     // The same for the values an invalidation walk can take (HoldsWalkableValues), and those
     // of nodes without arcs, set aside as of structure version asideVersion.
     mutable std::vector<int> validCandidates;
     mutable std::vector<int> validAside;
     mutable std::vector<char> isValidCandidate;
     mutable std::uint64_t asideVersion = 0;
+    // The implied evidence held aside while a finding is replaced, how deep such replacements
+    // nest, and whether findings were in conflict then.
+    std::vector<std::pair<int, int>> heldImplied;
+    int holdDepth = 0;
+    bool heldConflict = false;
     // Nodes that carry marks of the evidence walks, so the next walk clears only those;
     // marksEverywhere says marks may stand on any slot (after a bulk flag change).
     std::vector<int> walkTouched;

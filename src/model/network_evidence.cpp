@@ -134,6 +134,15 @@ bool RangeActsAsEvidence(const std::vector<int>& types, int node, const QNL_node
     return TypeOf(types, node) == QNL_TYPE_HEQUATION && value != nullptr && !value->HasEvidence();
 }
 
+// Lengthens a list of slot types made for a smaller table with free slots (type 0); false
+// when the table is smaller than the list.
+bool FitToTable(std::vector<int>& types, int tableSize) {
+    const std::size_t size = static_cast<std::size_t>(tableSize);
+    if (types.size() > size) return false;
+    types.resize(size, 0);
+    return true;
+}
+
 // Adds the node to the list unless `listed` says it is there; `listed` grows with the table.
 void ListOnce(std::vector<int>& list, std::vector<char>& listed, int node, int tableSize) {
     if (listed.size() < static_cast<std::size_t>(tableSize))
@@ -394,11 +403,10 @@ bool QNL_network::HasDecisionOrUtility() {
 
 // Node types change only when nodes come, go or change type (NodeTyped, NodeTypeGone keep
 // the list), and the evidence passes ask for them once per parent and child of every node they
-// reach. A list that no longer fits the table or its node count is made again.
+// reach. A list that no longer fits the node count is made again; one the table has grown past
+// is lengthened, since the table grows by free slots.
 const std::vector<int>& QNL_network::SlotTypes() {
-    if (typesKnown && typesNodes == nodeCount &&
-        slotTypes.size() == static_cast<std::size_t>(tableSize))
-        return slotTypes;
+    if (typesKnown && typesNodes == nodeCount && FitToTable(slotTypes, tableSize)) return slotTypes;
     slotTypes.assign(static_cast<std::size_t>(tableSize), 0);
     diagramNodes = 0;
     for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
@@ -415,7 +423,7 @@ const std::vector<int>& QNL_network::SlotTypes() {
 // count means nodes came or went unseen, and the list is made again when next asked for.
 void QNL_network::NodeTyped(int node) {
     if (!typesKnown) return;
-    if (node < 0 || node >= tableSize || slotTypes.size() != static_cast<std::size_t>(tableSize)) {
+    if (node < 0 || node >= tableSize || !FitToTable(slotTypes, tableSize)) {
         typesKnown = false;
         return;
     }
@@ -434,7 +442,7 @@ void QNL_network::NodeTyped(int node) {
 // Told after the node's slot was freed and the count lowered.
 void QNL_network::NodeTypeGone(int node) {
     if (!typesKnown) return;
-    if (node < 0 || node >= tableSize || slotTypes.size() != static_cast<std::size_t>(tableSize) ||
+    if (node < 0 || node >= tableSize || !FitToTable(slotTypes, tableSize) ||
         typesNodes != nodeCount + 1) {
         typesKnown = false;
         return;

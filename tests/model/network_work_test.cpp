@@ -153,4 +153,33 @@ TEST(NetworkWork, RenamingEveryNodeTellsItsChildrenOnly) {
     }
 }
 
+// The same with each node's table given as it is made, the storage reserved first or not: a
+// table edit asks which nodes are decisions or utilities, and the answer is kept while the
+// table takes its steps.
+TEST(NetworkWork, BuildingWithTablesGivenOnTheWayWalksNoTablePerNode) {
+    for (bool reserved : {false, true}) {
+        SCOPED_TRACE(reserved ? "reserved" : "growing");
+        std::uint64_t work[2] = {0, 0};
+        const int sizes[2] = {1000, 4000};
+        for (int s = 0; s < 2; ++s) {
+            QNL_network net;
+            if (reserved) {
+                ASSERT_EQ(net.ReserveSlots(sizes[s]), 0);
+            }
+            const std::uint64_t before = net.GetSlotVisits();
+            for (int i = 0; i < sizes[s]; ++i) {
+                std::vector<int> parents;
+                for (int back : {1, 3})
+                    if (i >= back) parents.push_back(i - back);
+                quarn_test::AddBinaryNode(
+                    net, ("n" + std::to_string(i)).c_str(), parents,
+                    std::vector<double>(std::size_t{1} << parents.size(), 0.3));
+            }
+            work[s] = net.GetSlotVisits() - before;
+            EXPECT_LE(work[s], static_cast<std::uint64_t>(4 * sizes[s])) << sizes[s];
+        }
+        EXPECT_LE(work[1], 5 * work[0]);
+    }
+}
+
 } // namespace

@@ -134,6 +134,14 @@ bool RangeActsAsEvidence(const std::vector<int>& types, int node, const QNL_node
     return TypeOf(types, node) == QNL_TYPE_HEQUATION && value != nullptr && !value->HasEvidence();
 }
 
+// The (node, outcome) pairs in one of two sorted lists of implied findings and not the other:
+// what went, came or moved.
+void Differences(const std::vector<std::pair<int, int>>& a,
+                 const std::vector<std::pair<int, int>>& b, std::vector<std::pair<int, int>>& out) {
+    out.clear();
+    std::set_symmetric_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out));
+}
+
 // Lengthens a list of slot types made for a smaller table with free slots (type 0); false
 // when the table is smaller than the list.
 bool FitToTable(std::vector<int>& types, int tableSize) {
@@ -1008,9 +1016,7 @@ void QNL_network::ReleaseImpliedEvidence(bool restore) {
     std::vector<std::pair<int, int>>& now = evidenceScratch.after;
     CurrentImplied(now);
     std::vector<std::pair<int, int>>& changed = evidenceScratch.changed;
-    changed.clear();
-    std::set_symmetric_difference(heldImplied.begin(), heldImplied.end(), now.begin(), now.end(),
-                                  std::back_inserter(changed));
+    Differences(heldImplied, now, changed);
     conflictHeld = heldConflict;
     if (changed.empty()) return;
     for (const auto& [h, outcome] : now)
@@ -1068,10 +1074,7 @@ void QNL_network::RederiveImplied(bool inBatch) {
     DeriveImplied(inBatch);
     std::vector<std::pair<int, int>>& after = evidenceScratch.after;
     ImpliedEvidence(after);
-    std::vector<std::pair<int, int>>& changed = evidenceScratch.changed;
-    changed.clear();
-    std::set_symmetric_difference(before.begin(), before.end(), after.begin(), after.end(),
-                                  std::back_inserter(changed));
+    Differences(before, after, evidenceScratch.changed);
 }
 
 void QNL_network::DeriveImplied(bool inBatch) {

@@ -52,6 +52,14 @@ class PosteriorsTest {
             + "node A { states = (\"a\" \"b\"); }\nnode B { states = (\"c\" \"d\"); }\n"
             + "potential (A) { data = (1 0); }\npotential (B | A) { data = ((0 1) (1 0)); }\n";
 
+    // B=c leaves A at a or z, C=e at b or z, and z has probability 0: together they are
+    // impossible, which no finding's own table shows as it is entered.
+    static final String HIDDEN_NET = "net { }\n"
+            + "node A { states = (\"a\" \"b\" \"z\"); }\nnode B { states = (\"c\" \"d\"); }\n"
+            + "node C { states = (\"e\" \"f\"); }\npotential (A) { data = (0.5 0.5 0); }\n"
+            + "potential (B | A) { data = ((0.5 0.5) (0 1) (0.5 0.5)); }\n"
+            + "potential (C | A) { data = ((0 1) (0.5 0.5) (0.5 0.5)); }\n";
+
     @TempDir Path dir;
     Path asia;
 
@@ -141,7 +149,8 @@ class PosteriorsTest {
                 "@model.txt|1|unknown file extension '.txt'" + read,
                 "@model|1|model: unknown file extension (none)" + read,
                 "@broken.net|1|broken.net: line 3: 'potentail'", "@broken.xml|1|broken.xml: line 1",
-                "@certain.net B=c|1|the evidence B=c is impossible under the model",
+                "@certain.net B=c|1|evidence B=c: conficting evidence between nodes [A] and [B]",
+                "@hidden.net B=c C=e|1|the evidence B=c, C=e is impossible under the model",
                 "@certain.net A=b|1|evidence A=b: Outcome [b] of node [A] is impossible",
                 "@choice.xqnl|1|choice.xqnl is an influence diagram (decision or utility nodes:"
                         + " Choice, Gain); influence diagrams are not solved")
@@ -161,6 +170,7 @@ class PosteriorsTest {
                 + "\npotentail (A) { data = (1 0); }\n");
         Files.writeString(dir.resolve("broken.xml"), "<BIF VERSION=\"0.3\"><NET");
         Files.writeString(dir.resolve("certain.net"), CERTAIN_NET);
+        Files.writeString(dir.resolve("hidden.net"), HIDDEN_NET);
         try (Network net = new Network()) {
             int decision = net.addNode(17, "Choice");
             int utility = net.addNode(8, "Gain");

@@ -142,9 +142,10 @@ int ObservedOutcome(const QNL_network& network, int handle) {
 } // namespace
 
 // The joint probability of such evidence is 0. The reduction would drop the node as a lone
-// observed record and lose the zero factor, so it is caught before.
+// observed record and lose the zero factor, so it is caught before. Only observed nodes can
+// hold it, each at one cell: the check costs what the evidence holds, not the network.
 bool quarn::detail::HasLocallyImpossibleEvidence(const QNL_network& network) {
-    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+    for (int h : network.ObservedCandidates()) {
         const QNL_nodeValue* value = ValueOf(network, h);
         if (value == nullptr || !value->IsObserved() ||
             (value->GetFlags() & QNL_nodeValue::FLAG_MARKER))
@@ -202,10 +203,6 @@ std::vector<int> PendingChildrenFirst(QNL_network& network,
 
 bool RunClustering(QNL_network& network, unsigned char* mask, std::uint64_t limit) {
     try {
-        if (quarn::detail::HasLocallyImpossibleEvidence(network)) {
-            network.InvalidateValues();
-            return true;
-        }
         // Kept reductions and trees serve again where only evidence values changed. A
         // reduction that fails has logged why; the caller reports the failed update.
         quarn::detail::JoinTreeCache& cache = network.GetJoinTreeCache();

@@ -839,10 +839,6 @@ int QNL_eliminationJoinTree::Assign(const QNL_eliminationJoinTree& other) {
 
 int RunEliminationJoinTree(QNL_network& network) {
     try {
-        if (quarn::detail::HasLocallyImpossibleEvidence(network)) {
-            network.InvalidateValues();
-            return 0;
-        }
         QNL_componentList components;
         if (int r = QNL_relevance::Reduce(network, true, true, components)) {
             // Findings the deterministic pass finds contradictory are impossible evidence like

@@ -874,10 +874,16 @@ int QNL_relevance::PropagateDeterministic() {
                 const int own = table->GetNumberOfDimensions() - 1;
                 if (log != nullptr)
                     log->NoteCheck(*other, *record, dim, own, other->outcomes, true);
-                int certain = -1;
-                for (int k = 0; k < other->outcomes && certain < 0; ++k)
-                    if (table->IsSliceFilledWith(1.0, dim, o, own, k) == 1) certain = k;
-                if (certain < 0) continue;
+                // Certain only where every other outcome's cells are 0: a row such as
+                // (1 - 1e-17, 1e-17) is held as (1, 1e-17).
+                int certain = -1, possible = 0;
+                for (int k = 0; k < other->outcomes && possible < 2; ++k) {
+                    if (table->IsSliceFilledWith(0.0, dim, o, own, k) == 0) {
+                        certain = k;
+                        ++possible;
+                    }
+                }
+                if (possible != 1) continue;
                 if (log != nullptr) log->keepable = false;
                 if (int r = ObserveChild(*other, certain)) return r;
                 derived.push_back(other);
@@ -913,15 +919,12 @@ int QNL_relevance::PropagateDeterministic() {
     for (const QNL_relevanceNode* record : records) {
         const QNL_Dmatrix* table = record->GetTable();
         const int parentCount = record->parents.GetCount();
-        if (record->observed < 0 || table == nullptr || parentCount == 0) continue;
-        bool involved = isDerived(record), anyObserved = false;
-        for (int i = 0; i < parentCount; ++i) {
-            const QNL_relevanceNode* parent = record->parents[i];
-            if (parent->observed < 0) continue;
-            anyObserved = true;
-            involved = involved || isDerived(parent);
-        }
-        if (!anyObserved || !involved) continue;
+        if (record->observed < 0 || table == nullptr) continue;
+        // A derived outcome is checked against the record's own table too, parents or not.
+        bool involved = isDerived(record);
+        for (int i = 0; i < parentCount && !involved; ++i)
+            involved = record->parents[i]->observed >= 0 && isDerived(record->parents[i]);
+        if (!involved) continue;
         if (fixed.SetSize(parentCount + 1) != 0) return -42;
         for (int i = 0; i < parentCount; ++i)
             fixed[i] = record->parents[i]->observed;
@@ -1305,15 +1308,14 @@ int ReductionLog::Replay() {
         const QNL_node* node = Node(check.observed);
         if (table == nullptr || node == nullptr) return 0;
         const int o = node->GetValue()->GetEvidence();
-        if (check.child) {
-            for (int k = 0; k < check.count; ++k)
-                if (filled(*table, 1.0, check.dim, o, check.own, k) == 1) return 0;
-        } else {
-            int count = 0;
-            for (int j = 0; j < check.count && count < 2; ++j)
-                if (filled(*table, 0.0, check.dim, j, check.own, o) == 0) ++count;
-            if (count == 1) return 0;
+        int count = 0;
+        for (int j = 0; j < check.count && count < 2; ++j) {
+            const bool possible = check.child
+                                      ? filled(*table, 0.0, check.dim, o, check.own, j) == 0
+                                      : filled(*table, 0.0, check.dim, j, check.own, o) == 0;
+            if (possible) ++count;
         }
+        if (count == 1) return 0;
     }
     for (QNL_relevanceNode* record : observed) {
         const QNL_node* node = Node(record->handle);

@@ -108,9 +108,17 @@ int QNL_shachterSolver::Run() {
     quarn::detail::ListenForEvidence(working);
 
     int best = 0;
+    const int logged = QNL_errorHandler::Instance().GetNumberOfErrors();
     result = ValueOf(working, merged)->SetEvidence(0);
+    // Refused as impossible: every scenario the findings leave has the least utility, so every
+    // option ties and the first is taken, as for any tie.
+    const bool tie = result == -2 || result == -26;
+    if (tie) {
+        QNL_errorHandler::Instance().TruncateTo(logged);
+        result = 0;
+    }
     if (result == 0 && decisions.empty()) result = Log(-2, "No decision to solve");
-    for (std::size_t k = decisions.size(); result == 0 && k-- > 0;)
+    for (std::size_t k = decisions.size(); result == 0 && !tie && k-- > 0;)
         result = FixDecision(static_cast<int>(k), k > 0, best);
     if (result != 0) {
         net.InvalidateValues();

@@ -258,6 +258,9 @@ public:
     // at a node with arcs, and no decision's. The walk after an edit is then skipped.
     bool HoldsWalkableValues() const;
     const quarn::detail::EvidenceWork& GetEvidenceWork() const { return evidenceWork; }
+    // Every node whose value holds a finding or implied evidence, and maybe others, in no
+    // order: what a check of the evidence reads instead of every node.
+    const std::vector<int>& ObservedCandidates() const { return observedCandidates; }
     // Findings set or cleared between these calls (nested pairs count as one) are followed by
     // one invalidation walk from all of them at the closing call, instead of one walk each;
     // the checks, codes, messages and implied evidence of every edit stay what they are when
@@ -495,6 +498,12 @@ private:
     // descendants).
     void InvalidateIndexedBy(int node);
     int PropagateFrom(int node);
+    // Whether every cell of the outcome's slice of the node's table, at the outcomes its
+    // observed parents hold, is 0.
+    bool OutcomeImpossible(int node, int outcome);
+    // -26 (as ImpliedOutcomeConflict) naming the first observed child whose outcome the
+    // node's evidence leaves impossible; 0 when there is none.
+    int ChildConflict(int node);
     int ImpliedOutcomeConflict(int implied, int from);
     void OrderByParents(QNL_intArray& order, int layer, const QNL_intArray* only);
     int UpdatePath() const;
@@ -649,6 +658,8 @@ private:
     struct PropagationScratch {
         std::vector<int> work;
         QNL_intArray fixed;
+        // The impossibility tests', apart: they run while a reading of `fixed` visits.
+        QNL_intArray checked;
         std::vector<int> parentDimension;
         std::vector<char> unfilled;
     } propagation;

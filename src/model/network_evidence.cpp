@@ -109,15 +109,6 @@ private:
     std::int64_t first = 0, last = 0;
 };
 
-// Whether an outcome may be certain in the slice: its first and last cells are 1.
-bool MayBeCertain(const QNL_Dmatrix& matrix, const QNL_intArray& fixed, int own, int outcomes) {
-    if (matrix.GetSize() == 0) return true;
-    const SliceEnds ends(matrix, fixed, own);
-    for (int k = 0; k < outcomes; ++k)
-        if (ends.First(k) == 1.0 && ends.Last(k) == 1.0) return true;
-    return false;
-}
-
 // Whether two outcomes of the dimension are possible in the slice, as its ends show.
 bool TwoPossible(const QNL_Dmatrix& matrix, const QNL_intArray& fixed, int dim) {
     if (matrix.GetSize() == 0 || matrix.GetSizeOfDimension(dim) < 2) return false;
@@ -793,19 +784,16 @@ int QNL_network::NotifyEvidenceSet(int node) {
     const bool defer = DefersWalks();
     if (defer) BatchObserved(node, true);
     if (outcome >= 0) {
-        QNL_intArray fixed;
-        QNL_Dmatrix* matrix = EvidenceSlice(*this, SlotTypes(), node, fixed, nullptr);
-        if (matrix != nullptr && outcome < matrix->GetSizeOfDimension(fixed.GetSize() - 1)) {
-            fixed[fixed.GetSize() - 1] = outcome;
-            if (matrix->IsSliceFilledWith(0.0, fixed) == 1) {
-                std::string message = "Outcome [";
-                message += OutcomeId(*this, node, outcome);
-                message += "] of node [";
-                message += NodeId(*this, node);
-                message += "] is impossible";
-                return QNL_errorHandler::Instance().LogError(-2, message.c_str());
-            }
+        if (OutcomeImpossible(node, outcome)) {
+            std::string message = "Outcome [";
+            message += OutcomeId(*this, node, outcome);
+            message += "] of node [";
+            message += NodeId(*this, node);
+            message += "] is impossible";
+            return QNL_errorHandler::Instance().LogError(-2, message.c_str());
         }
+        // The finding may also rule out what is observed below it.
+        if (int r = ChildConflict(node)) return r;
     }
     DropPolicyValues();
     if (defer) {
@@ -1129,21 +1117,21 @@ bool QNL_network::DerivationStands(int node, bool cleared, bool tablesEdited) {
     return true;
 }
 
-// The outcomes certain at the node given its observed parents: each found is visited as
-// (outcome, 0), and a false from the visit stops the reading (false then).
+// The outcome certain at the node given its observed parents, if any, visited as (outcome, 0);
+// a false from the visit gives false. Certain means every other outcome's cells are 0: a cell
+// of 1 is not enough, since a row such as (1 - 1e-17, 1e-17) is held as (1, 1e-17).
 template <typename Visit> bool QNL_network::ReadCertainOutcomes(int node, Visit visit) {
     QNL_intArray& fixed = propagation.fixed;
     std::vector<char>& unfilled = propagation.unfilled;
     QNL_Dmatrix* matrix = EvidenceSlice(*this, SlotTypes(), node, fixed, nullptr);
     if (matrix == nullptr) return true;
     const int own = fixed.GetSize() - 1;
-    const int outcomes = matrix->GetSizeOfDimension(own);
-    if (!MayBeCertain(*matrix, fixed, own, outcomes) ||
-        matrix->FindUnfilledOutcomes(1.0, fixed, own, outcomes, unfilled) < 0)
+    if (TwoPossible(*matrix, fixed, own) ||
+        matrix->FindUnfilledOutcomes(0.0, fixed, own, 2, unfilled) != 1)
         return true;
-    for (int k = 0; k < outcomes; ++k)
-        if (!unfilled[static_cast<std::size_t>(k)] && !visit(k, 0)) return false;
-    return true;
+    const int certain =
+        static_cast<int>(std::find(unfilled.begin(), unfilled.end(), char{1}) - unfilled.begin());
+    return visit(certain, 0);
 }
 
 // The parents that the node's observed outcome `e` leaves with at most one possible outcome:
@@ -1190,7 +1178,10 @@ bool QNL_network::TableImplies(int node) {
         return true;
     const QNL_nodeValue* value = ValueOf(*this, node);
     const int e = value != nullptr ? value->GetEvidence() : -1;
-    return e >= 0 && !(type & QNL_TYPE_BIT_DECISION) && !ReadNarrowedParents(node, e, met);
+    if (e < 0 || (type & QNL_TYPE_BIT_DECISION)) return false;
+    // A derivation that meets an impossible outcome there stops at the conflict.
+    return (!(type & QNL_TYPE_BIT_UTILITY) && OutcomeImpossible(node, e)) ||
+           !ReadNarrowedParents(node, e, met);
 }
 
 // Every implied node is among those the derivation involved. Set again from cleared, as the
@@ -1205,6 +1196,31 @@ void QNL_network::RenewImplied() {
         value->SetPropagatedEvidence(outcome);
     }
     derivation.recording = false;
+}
+
+bool QNL_network::OutcomeImpossible(int node, int outcome) {
+    QNL_intArray& fixed = propagation.checked;
+    QNL_Dmatrix* matrix = EvidenceSlice(*this, SlotTypes(), node, fixed, nullptr);
+    if (matrix == nullptr || outcome < 0) return false;
+    const int own = fixed.GetSize() - 1;
+    if (outcome >= matrix->GetSizeOfDimension(own)) return false;
+    fixed[own] = outcome;
+    return matrix->IsSliceFilledWith(0.0, fixed) == 1;
+}
+
+int QNL_network::ChildConflict(int node) {
+    const std::vector<int>& types = SlotTypes();
+    const QNL_intArray& children = table[node].children;
+    for (int i = 0; i < children.GetCount(); ++i) {
+        const int c = children[i];
+        if ((TypeOf(types, c) & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)) ||
+            !FindingFeedsTable(node, c))
+            continue;
+        const QNL_nodeValue* value = ValueOf(*this, c);
+        if (value != nullptr && value->IsObserved() && OutcomeImpossible(c, value->GetEvidence()))
+            return ImpliedOutcomeConflict(c, node);
+    }
+    return 0;
 }
 
 int QNL_network::ImpliedOutcomeConflict(int implied, int from) {
@@ -1249,15 +1265,19 @@ int QNL_network::PropagateFrom(int start) {
         for (int i = 0; i < parents.GetCount(); ++i)
             add(parents[i]);
     };
+    // Implied evidence is evidence: an outcome its own table rules out given the node's observed
+    // parents, or one that rules out an observed child's outcome, conflicts as a finding does.
     auto imply = [&](int target, int outcome, int from) -> int {
         QNL_nodeValue* value = ValueOf(*this, target);
         if (value == nullptr) return 0;
         if (value->IsObserved()) {
             return value->GetEvidence() == outcome ? 0 : ImpliedOutcomeConflict(target, from);
         }
+        if (OutcomeImpossible(target, outcome)) return ImpliedOutcomeConflict(target, from);
         int result = value->SetPropagatedEvidence(outcome);
         if (result != 0) return result;
         if (recordImplied) BatchObserved(target, false);
+        if ((result = ChildConflict(target)) != 0) return result;
         if (!(table[target].flags & FLAG_VISITED)) {
             Mark(target, FLAG_VISITED);
             work.push_back(target);

@@ -185,6 +185,23 @@ int QNL_network::UpdateHybrid() {
 
 int QNL_network::CallBNAlgorithm() {
     if (int r = CheckDefinitionsUsable()) return r;
+    // Every exact algorithm meets evidence of probability 0 here when a node's own table rules
+    // it out given its observed parents: the relevance reduction would drop such a node, zero
+    // and all, as a node whose parents are all observed. Nothing is valid under it.
+    switch (bayesianAlgorithm) {
+    case QNL_ALG_BN_CLUSTERING:
+    case QNL_ALG_BN_POLYTREE:
+    case QNL_ALG_BN_ELIMINATION_JOIN_TREE:
+    case QNL_ALG_BN_RELEVANCE_DECOMPOSITION:
+    case QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED:
+        // The polytree's refusal of a network that is not one comes first.
+        if (quarn::detail::HasLocallyImpossibleEvidence(*this) &&
+            (bayesianAlgorithm != QNL_ALG_BN_POLYTREE || IsPolytree() == 1))
+            return InvalidateValues();
+        break;
+    default:
+        break;
+    }
     bool solved;
     switch (bayesianAlgorithm) {
     case QNL_ALG_BN_CLUSTERING:

@@ -230,10 +230,17 @@ TEST_F(AnnealedMapTest, StepsEnterOutcomesWithoutWalkingTheNetwork) {
 
 TEST_F(AnnealedMapTest, RefusedBeforeTheSearch) {
     const Sprinkler s = BuildSprinkler(net);
+    // Findings on B and C each leave the hidden A two outcomes, and the one they share has
+    // probability 0: no finding's own table shows it as it is entered.
+    const int a = AddWithOutcomes(QNL_TYPE_CPT, "A", 3);
+    ASSERT_EQ(Def(a)->SetDefinition(ArrayOf({0.5, 0.5, 0.0})), 0);
+    const int left = AddBinaryNode(net, "B", {a}, {0.5, 0.0, 0.5});
+    const int right = AddBinaryNode(net, "C", {a}, {0.0, 0.5, 0.5});
     struct Case {
         std::vector<std::pair<int, int>> evidence;
         std::vector<int> map;
         const char* message;
+        int code = -2;
     };
     const std::vector<Case> cases = {
         {{}, {s.rain, 42}, "Annealed MAP: invalid node handle 42"},
@@ -245,15 +252,18 @@ TEST_F(AnnealedMapTest, RefusedBeforeTheSearch) {
         {{{s.rain, 1}, {s.wetGrass, 0}, {s.rain, 1}},
          {s.cloudy},
          "Annealed MAP: evidence node Rain is listed twice"},
-        // WetGrass is impossible when neither the sprinkler nor the rain is on.
+        // WetGrass is impossible when neither the sprinkler nor the rain is on: the last of
+        // the three findings is refused as it is entered.
         {{{s.wetGrass, 0}, {s.sprinkler, 1}, {s.rain, 1}},
          {s.cloudy},
-         "Annealed MAP: the evidence has probability 0"},
+         "Annealed MAP: can't set evidence on node Rain",
+         -26},
+        {{{left, 0}, {right, 0}}, {s.cloudy}, "Annealed MAP: the evidence has probability 0"},
     };
     for (const Case& c : cases) {
         std::vector<int> outcomes;
         double p = -1, pe = -1;
-        EXPECT_EQ(net.AnnealedMAP(c.evidence, c.map, outcomes, p, pe, 1), -2) << c.message;
+        EXPECT_EQ(net.AnnealedMAP(c.evidence, c.map, outcomes, p, pe, 1), c.code) << c.message;
         EXPECT_EQ(LastMessage(), c.message);
         EXPECT_TRUE(outcomes.empty());
     }

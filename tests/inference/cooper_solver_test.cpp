@@ -328,6 +328,8 @@ TEST_F(CooperSolverTest, ObservationIsWeighedWithoutTheLaterDecisionsFinding) {
 // Every scenario a sampler can't draw a useful sample for is listed and passed over, its
 // cells undefined: all of them under logic sampling with one sample and evidence of
 // probability 1e-12; Oil = dry, where the evidence is impossible, under likelihood weighting.
+// There Seen also has a parent Mask, certainly at its first outcome, under whose second one
+// Oil = dry leaves Seen possible: no entry can tell, and only the update finds it impossible.
 TEST_F(CooperSolverTest, ScenariosWithoutUsefulSamplesAreListedAndSkipped) {
     const double t = 1e-12, u = kUndefined;
     const struct {
@@ -346,7 +348,7 @@ TEST_F(CooperSolverTest, ScenariosWithoutUsefulSamplesAreListedAndSkipped) {
         {QNL_ALG_BN_LIKELIHOOD_WEIGHTING,
          200,
          true,
-         {0.5, 0.0, 0.5, 1 - t, t, 0.0, 1 - t, t, 0.0},
+         {0.5, 0.0, 0.5, 0.0, 1.0, 0.0, 1 - t, t, 0.0, 1 - t, t, 0.0, 1 - t, t, 0.0, 1 - t, t, 0.0},
          {"Oil = dry", "Drill = drill"},
          {u, u, 50, 0, 200, 0}},
     };
@@ -354,9 +356,11 @@ TEST_F(CooperSolverTest, ScenariosWithoutUsefulSamplesAreListedAndSkipped) {
         QNL_errorHandler::Instance().Flush();
         QNL_network n;
         const OilWildcatter w = BuildOilWildcatter(n, true);
-        const int parent = row.underOil ? w.oil : AddDefined(n, QNL_TYPE_CPT, "Hidden", {});
-        const int seen = AddDefined(n, QNL_TYPE_CPT, "Seen", {parent}, row.seen,
-                                    static_cast<int>(row.seen.size()) / (row.underOil ? 3 : 2));
+        const std::vector<int> parents =
+            row.underOil ? std::vector<int>{w.oil, AddDefined(n, QNL_TYPE_CPT, "Mask", {}, {1, 0})}
+                         : std::vector<int>{AddDefined(n, QNL_TYPE_CPT, "Hidden", {})};
+        const int seen = AddDefined(n, QNL_TYPE_CPT, "Seen", parents, row.seen,
+                                    static_cast<int>(row.seen.size()) / (row.underOil ? 6 : 2));
         ASSERT_EQ(ValueOf(n, seen).SetEvidence(1), 0);
         n.SetDefaultBNAlgorithm(row.algorithm);
         n.SetNumberOfSamples(row.samples);

@@ -18,8 +18,8 @@ double Uniform() {
 // The first of n probabilities at which a uniform draw falls within their running sum; the
 // last when rounding leaves the sum short of it.
 int DrawIndex(const double* probabilities, int n) {
-    const int s = quarn::detail::FirstAboveRunningSum(probabilities, n,
-                                                      QNL_randomSamplingDistributions());
+    const int s =
+        quarn::detail::FirstAboveRunningSum(probabilities, n, QNL_randomSamplingDistributions());
     return s >= 0 ? s : n - 1;
 }
 

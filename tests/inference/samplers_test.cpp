@@ -296,9 +296,8 @@ TEST_F(SamplersTest, OutcomesFarBelowTwoToTheMinusFifteenAreDrawnWithTheirProbab
     const struct {
         std::vector<double> prior;
         int rare;
-    } cases[] = {{{1e-7, 0.6, 0.4 - 1e-7}, 0},
-                 {{0.5, 1e-6, 0.5 - 1e-6}, 1},
-                 {{0.7, 0.3 - 1e-5, 1e-5}, 2}};
+    } cases[] = {
+        {{1e-7, 0.6, 0.4 - 1e-7}, 0}, {{0.5, 1e-6, 0.5 - 1e-6}, 1}, {{0.7, 0.3 - 1e-5, 1e-5}, 2}};
     const std::vector<double> likelihood = {0.3, 0.45, 0.6};
     const int samples = 1000000;
     for (const auto& c : cases) {

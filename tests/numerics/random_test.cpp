@@ -46,9 +46,9 @@ int NumbersTaken(const QNL_random& before, const QNL_random& after) {
 // number for thresholds outside the first cell (so those draws are the single-number ones)
 // and by at most four in all.
 TEST(FineUniform, AnswersAsTheSixtyBitNumberOfTheGeneratorsNextNumbers) {
-    const double offsets[] = {0x1p50, -0x1p46,  0x1p45, -0x1p31, 0x1p30, -3e4, 0x1p15, -300,
-                              1,      -1,       0,      0.5,     -0.5,   300,  -0x1p15, 3e4,
-                              -0x1p30, 0x1p31, -0x1p45, 0x1p46, -0x1p50};
+    const double offsets[] = {0x1p50,  -0x1p46, 0x1p45,  -0x1p31, 0x1p30,  -3e4,   0x1p15,
+                              -300,    1,       -1,      0,       0.5,     -0.5,   300,
+                              -0x1p15, 3e4,     -0x1p30, 0x1p31,  -0x1p45, 0x1p46, -0x1p50};
     const double edges[] = {std::numeric_limits<double>::quiet_NaN(), -1.0, 0.0, 1.0, 2.0};
     int deepest = 0;
     for (unsigned seed = 1; seed <= 3000; ++seed) {

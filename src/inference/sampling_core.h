@@ -53,12 +53,8 @@ unsigned AdaptiveSamplerSeed();
 // drew a state of probability 0 in one pedigree sample in 300, which every weighted sampler
 // then counted.
 inline int DrawBelow(const double* column, int count, QNL_random& random) {
-    FineUniform u(random);
-    double running = 0.0;
-    for (int i = 0; i < count - 1; ++i) {
-        running += column[i];
-        if (u.Below(running)) return i;
-    }
+    const int drawn = FirstAboveRunningSum(column, count - 1, random);
+    if (drawn >= 0) return drawn;
     for (int i = count - 1; i >= 0; --i)
         if (column[i] != 0.0) return i;
     return count - 1;

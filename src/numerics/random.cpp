@@ -127,14 +127,14 @@ bool FineUniform::BelowWithinCell(double threshold) {
     return true;
 }
 
-int FirstAboveRunningSum(const double* probabilities, int n, QNL_random& random) {
-    FineUniform u(random);
-    double running = 0.0;
-    for (int i = 0; i < n; ++i) {
-        running += probabilities[i];
+int FirstAboveWithinCell(const double* probabilities, int n, int i, double running,
+                         std::uint32_t first, QNL_random& random) {
+    FineUniform u(random, first);
+    for (;;) {
         if (u.Below(running)) return i;
+        if (++i == n) return -1;
+        running += probabilities[i];
     }
-    return -1;
 }
 
 } // namespace quarn::detail

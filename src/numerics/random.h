@@ -68,9 +68,12 @@ namespace quarn::detail {
 // bits decide is the draw a single number gave.
 class FineUniform {
 public:
-    explicit FineUniform(QNL_random& random)
-        : random(&random), digits{random.NextBits()}, low(digits[0] * 0x1p-15),
-          high((digits[0] + 1) * 0x1p-15) {}
+    explicit FineUniform(QNL_random& random) : FineUniform(random, random.NextBits()) {}
+    // A number whose first 15 bits were already drawn from the generator.
+    FineUniform(QNL_random& random, std::uint32_t first)
+        : random(&random), low(first * 0x1p-15), high((first + 1) * 0x1p-15) {
+        digits[0] = first;
+    }
 
     // Whether U lies below the threshold: always false for a NaN or a threshold at or below 0,
     // always true at 1 or more. Thresholds asked of one number answer as one U would.
@@ -85,22 +88,38 @@ private:
     bool BelowWithinCell(double threshold);
 
     QNL_random* random;
+    double low, high;
     std::uint32_t digits[DIGITS];
     int read = 1;
-    double low, high;
 };
+
+// FirstAboveRunningSum from the i-th probability on, whose running sum `running` lies inside
+// the cell of the first number.
+int FirstAboveWithinCell(const double* probabilities, int n, int i, double running,
+                         std::uint32_t first, QNL_random& random);
+
+// The first of n probabilities whose running sum exceeds a FineUniform of the generator; -1
+// when none does (a column that rounding, or the caller, left short of 1). The loop that the
+// first number decides is the plain one; a sum inside its cell goes on out of line.
+inline int FirstAboveRunningSum(const double* probabilities, int n, QNL_random& random) {
+    const std::uint32_t first = random.NextBits();
+    const double low = first * 0x1p-15, high = low + 0x1p-15;
+    double running = 0.0;
+    for (int i = 0; i < n; ++i) {
+        running += probabilities[i];
+        if (!(running > low)) continue;
+        if (running >= high) return i;
+        return FirstAboveWithinCell(probabilities, n, i, running, first, random);
+    }
+    return -1;
+}
 
 // One trial of the given chance: it succeeds always at a chance of 1 or more, never at 0 or
 // less (or NaN), and otherwise with frequency `chance` down to 2^-60. It takes one number of
 // the generator, and more only where the first does not decide.
 inline bool Trial(QNL_random& random, double chance) {
-    FineUniform u(random);
-    return chance >= 1.0 || u.Below(chance);
+    return FirstAboveRunningSum(&chance, 1, random) == 0 || chance >= 1.0;
 }
-
-// The first of n probabilities whose running sum exceeds a FineUniform of the generator; -1
-// when none does (a column that rounding, or the caller, left short of 1).
-int FirstAboveRunningSum(const double* probabilities, int n, QNL_random& random);
 
 } // namespace quarn::detail
 // A normal draw from UniformDraw's generator.

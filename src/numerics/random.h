@@ -55,6 +55,13 @@ double PositiveDraw(QNL_random& random);
 double OpenDraw(QNL_random& random);
 // A standard normal draw from the generator's numbers (two per draw).
 double StandardNormalDraw(QNL_random& random);
+// A normal draw from UniformDraw's generator.
+double NormalDraw(double mean, double sd);
+double LogGamma(double x);
+double Beta(double a, double b);
+double BetaDensity(double x, double a, double b);
+double Pi();
+double Exp(double argument);
 
 namespace quarn::detail {
 
@@ -122,10 +129,3 @@ inline bool Trial(QNL_random& random, double chance) {
 }
 
 } // namespace quarn::detail
-// A normal draw from UniformDraw's generator.
-double NormalDraw(double mean, double sd);
-double LogGamma(double x);
-double Beta(double a, double b);
-double BetaDensity(double x, double a, double b);
-double Pi();
-double Exp(double argument);

@@ -310,19 +310,9 @@ void QNL_outcomeExpressions::Probabilities() {
 int QNL_outcomeExpressions::DrawOutcome(int* out) {
     if (out == nullptr || entries.empty()) return -2;
     Probabilities();
-    double u = QNL_randomUniform().Next();
-    if (u == 0.0) u = 1e-7;
-    if (u == 1.0) u = 1.0 - 1e-7;
     const int n = GetNumberOfOutcomes();
-    double running = 0.0;
-    *out = n - 1;
-    for (int s = 0; s < n; ++s) {
-        running += scratch[static_cast<std::size_t>(s)];
-        if (u <= running) {
-            *out = s;
-            break;
-        }
-    }
+    const int drawn = quarn::detail::FirstAboveRunningSum(scratch.data(), n, QNL_randomUniform());
+    *out = drawn >= 0 ? drawn : n - 1;
     return 0;
 }
 

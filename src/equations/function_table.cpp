@@ -45,7 +45,7 @@ double BetaByGammaRatio(double a, double b) {
     const double y = GammaDraw(b);
     if (x + y > 0.0) return x / (x + y);
     // Both draws underflowed (tiny shapes put all mass next to 0 and 1).
-    return TrialSucceeds(UniformDraw(), a / (a + b)) ? 1.0 : 0.0;
+    return Trial(QNL_randomUniform(), a / (a + b)) ? 1.0 : 0.0;
 }
 
 // ---- deterministic functions ----
@@ -118,7 +118,7 @@ double FnSwitch(const Args& a) {
 // ---- distributions: draws ----
 
 double DrawBernoulli(const Args& a) {
-    return TrialSucceeds(UniformDraw(), a.values[0]) ? 1.0 : 0.0;
+    return Trial(QNL_randomUniform(), a.values[0]) ? 1.0 : 0.0;
 }
 
 double DrawBeta(const Args& args) {
@@ -139,7 +139,7 @@ double DrawBeta(const Args& args) {
     return BetaByGammaRatio(a, b);
 }
 
-// The draw makes ceil(n) trials, none for n <= 0, and a trial succeeds as TrialSucceeds says,
+// The draw makes ceil(n) trials, none for n <= 0, and a trial succeeds as Trial says,
 // so a p outside [0, 1] acts as the nearer end; the mass and the moments read both the same way.
 double BinomialTrials(double n) {
     return n <= 0.0 ? 0.0 : std::ceil(n);
@@ -164,7 +164,7 @@ double DrawBinomial(const Args& a) {
     }
     double count = 0.0;
     for (long trials = static_cast<long>(n); trials > 0; --trials)
-        if (TrialSucceeds(UniformDraw(), p)) count += 1.0;
+        if (Trial(QNL_randomUniform(), p)) count += 1.0;
     return count;
 }
 

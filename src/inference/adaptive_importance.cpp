@@ -98,7 +98,7 @@ bool QNL_importanceSampler::DrawWeighted(SampleWeight& weight) {
             factor = p[r.state];
         } else {
             const double* q = importance.data() + r.cell + r.column;
-            r.state = quarn::detail::DrawReaching(q, r.outcomes, random.Next());
+            r.state = quarn::detail::DrawReaching(q, r.outcomes, random);
             factor = q[r.state] != 0.0 ? p[r.state] / q[r.state] : 0.0;
         }
         if (!weight.Multiply(factor)) return false;
@@ -123,9 +123,12 @@ int QNL_importanceSampler::EstimateAndWrite() {
     learned.Clear();
     beliefs.Clear();
     const int samples = network->GetNumberOfSamples();
+    quarn::detail::EffectiveSampleCount effective;
     for (int s = 0; s < samples; ++s) {
         SampleWeight weight;
-        if (DrawWeighted(weight)) Accumulate(weight, false);
+        if (!DrawWeighted(weight)) continue;
+        Accumulate(weight, false);
+        effective.Add(weight);
     }
     // Set after sampling: rescaling the sums must not touch these.
     for (int i = 0; i < records.Size(); ++i)
@@ -138,6 +141,8 @@ int QNL_importanceSampler::EstimateAndWrite() {
             sum += beliefs[r.accumulator + k];
         if (!(sum > 0.0)) return -5;
     }
+    if (quarn::detail::TooFewEffectiveSamples(effective.Value(), samples))
+        return quarn::detail::LogTooFewEffectiveSamples(-5, effective.Value(), samples);
     records.WriteEstimates(beliefs.Data());
     return 0;
 }

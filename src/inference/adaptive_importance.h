@@ -41,7 +41,7 @@ private:
     // The run's samples accumulated into the learned tables (learn) or the beliefs.
     void Accumulate(const quarn::detail::SampleWeight& weight, bool learn);
     // The network's number of samples, then the beliefs written; -5 when a record got no
-    // weight, and then nothing is written.
+    // weight or the weight rests on too few samples, and then nothing is written.
     int EstimateAndWrite();
     void CutOff(const quarn::detail::SamplingRecord& r);
     void Uniform(const quarn::detail::SamplingRecord& r);

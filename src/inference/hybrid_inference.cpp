@@ -4,6 +4,7 @@
 #include "definitions/hybrid_definition.h"
 #include "definitions/node_value.h"
 #include "inference/bayesian_algorithms.h"
+#include "inference/sampling_core.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
@@ -562,15 +563,10 @@ int QNL_hybridInference::Sample(bool weighted) {
             if (!node->Has(QNL_samplingNode::FIXED)) node->AddSample(w);
         }
     }
-    // One sample can't be told from a degenerate run; any more can.
-    if (weighted && samples > 1) {
+    if (weighted) {
         const double effective = static_cast<double>(sum * sum / squares);
-        if (!(effective >= std::max(EFFECTIVE_FLOOR, samples / EFFECTIVE_SHARE))) {
-            QNL_errorHandler::Instance().LogError(
-                -2, "ERROR: the weight of the samples rests on too few of them: an effective " +
-                        std::to_string(effective) + " of " + std::to_string(samples));
-            return -2;
-        }
+        if (quarn::detail::TooFewEffectiveSamples(effective, samples))
+            return quarn::detail::LogTooFewEffectiveSamples(-2, effective, samples);
     }
     for (int h : order) {
         QNL_samplingNode& node = *nodes[static_cast<std::size_t>(h)];

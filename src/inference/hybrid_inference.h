@@ -30,11 +30,6 @@ public:
     // A run whose first max(number of samples, this) draws all weigh 0 gives up: a run that
     // could finish within the cap gets a weight that early but with negligible probability.
     static constexpr int DRAWS_BEFORE_REFUSAL = 2000;
-    // A weighted run whose weight rests on fewer effective samples, (sum w)^2 / sum w^2,
-    // than max(this, number of samples / EFFECTIVE_SHARE) gives up: its answer would be a
-    // handful of draws. Sound runs keep at least a few per thousand samples.
-    static constexpr double EFFECTIVE_FLOOR = 1.1;
-    static constexpr double EFFECTIVE_SHARE = 1000.0;
 
     explicit QNL_hybridInference(QNL_network& network);
     QNL_hybridInference(const QNL_hybridInference&) = delete;

@@ -18,13 +18,9 @@ double Uniform() {
 // The first of n probabilities at which a uniform draw falls within their running sum; the
 // last when rounding leaves the sum short of it.
 int DrawIndex(const double* probabilities, int n) {
-    const double u = Uniform();
-    double running = 0.0;
-    for (int s = 0; s < n; ++s) {
-        running += probabilities[s];
-        if (u <= running) return s;
-    }
-    return n - 1;
+    const int s =
+        quarn::detail::FirstAboveRunningSum(probabilities, n, QNL_randomSamplingDistributions());
+    return s >= 0 ? s : n - 1;
 }
 
 // A weight that is not a finite number, or below 0, counts as 0.

@@ -73,20 +73,10 @@ int QNL_discreteSampleDistribution::Sample() {
         return 0;
     }
     if (flags & FLAG_CHANGED) Normalize();
-    double u = Uniform();
-    if (u == 0.0) u = 1e-7;
-    if (u == 1.0) u = 1.0 - 1e-7;
     const int n = GetNumberOfOutcomes();
-    double running = 0.0;
-    int state = n - 1;
-    for (int s = 0; s < n; ++s) {
-        running += probabilities[static_cast<std::size_t>(s)];
-        if (u <= running) {
-            state = s;
-            break;
-        }
-    }
-    *target = state;
+    const int state = quarn::detail::FirstAboveRunningSum(probabilities.data(), n,
+                                                          QNL_randomSamplingDistributions());
+    *target = state >= 0 ? state : n - 1;
     return 0;
 }
 

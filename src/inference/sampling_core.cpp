@@ -4,6 +4,7 @@
 #include <cmath>
 #include <ctime>
 #include <new>
+#include <string>
 
 #include "definitions/node_value.h"
 #include "inference/relevance.h"
@@ -91,6 +92,28 @@ void WeightSums::Raise(int exponent) {
             v = std::ldexp(v, shift);
     }
     unit = exponent;
+}
+
+void EffectiveSampleCount::Clear() {
+    sum.Assign(1);
+    squares.Assign(1);
+}
+
+double EffectiveSampleCount::Value() const {
+    const double s = sum.Data()[0], q = squares.Data()[0];
+    if (!(s > 0.0 && q > 0.0)) return 0.0;
+    return std::ldexp(s / q * s, 2 * sum.Unit() - squares.Unit());
+}
+
+bool TooFewEffectiveSamples(double effective, long long samples) {
+    constexpr double FLOOR = 1.1, SHARE = 1000.0;
+    return samples > 1 && !(effective >= std::max(FLOOR, static_cast<double>(samples) / SHARE));
+}
+
+int LogTooFewEffectiveSamples(int code, double effective, long long samples) {
+    return QNL_errorHandler::Instance().LogError(
+        code, "ERROR: the weight of the samples rests on too few of them: an effective " +
+                  std::to_string(effective) + " of " + std::to_string(samples));
 }
 
 void NormalizeColumns(double* cells, std::int64_t size, int count) {

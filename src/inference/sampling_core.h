@@ -17,8 +17,8 @@ class QNL_Dmatrix;
 // rules, one flat record per node of a component with its parents' strides prepared, the
 // column walk over a sample's states and the writing of the estimates.
 //
-// Every draw has 15 bits (one of 32768 equally spaced values in [0, 1]): an outcome whose
-// probability is below about 3e-5 is practically never drawn.
+// A draw reads 15 bits of the generator, and up to 45 more where those do not decide it, so an
+// outcome is drawn with its probability down to 2^-60.
 
 // Result of the last component a stochastic run processed: 0 or -5.
 extern int QNL_samplingStatus;
@@ -47,33 +47,26 @@ void SetAdaptiveSamplerSeed(unsigned seed);
 // The seed of an adaptive run: the fixed one, else (time XOR clock) & 0x7FFF.
 unsigned AdaptiveSamplerSeed();
 
-// The stochastic samplers' rule: the first outcome whose running sum exceeds u strictly; a
-// column whose sum stays at or below u (u = 1.0 comes once in 32768 draws) gives its last
-// outcome of non-zero probability (an empty column its last outcome). Giving the last outcome
-// whatever its entry drew a state of probability 0 in one pedigree sample in 300, which every
-// weighted sampler then counted.
-inline int DrawBelow(const double* column, int count, double u) {
-    double running = 0.0;
-    for (int i = 0; i < count - 1; ++i) {
-        running += column[i];
-        if (u < running) return i;
-    }
+// The stochastic samplers' rule: the first outcome whose running sum exceeds a FineUniform of
+// the generator; a column whose sum stays at or below it gives its last outcome of non-zero
+// probability (an empty column its last outcome). Giving the last outcome whatever its entry
+// drew a state of probability 0 in one pedigree sample in 300, which every weighted sampler
+// then counted.
+inline int DrawBelow(const double* column, int count, QNL_random& random) {
+    const int drawn = FirstAboveRunningSum(column, count - 1, random);
+    if (drawn >= 0) return drawn;
     for (int i = count - 1; i >= 0; --i)
         if (column[i] != 0.0) return i;
     return count - 1;
 }
 
-// The adaptive samplers' rule: u is moved off 0 and 1 by 1e-11, then the first outcome whose
-// running sum reaches u; when none does, the last outcome with a non-zero entry (the last
-// outcome when all are zero).
-inline int DrawReaching(const double* column, int count, double u) {
-    if (u == 0.0) u += 1e-11;
-    if (u == 1.0) u -= 1e-11;
-    double running = 0.0;
-    for (int i = 0; i < count; ++i) {
-        running += column[i];
-        if (u <= running) return i;
-    }
+// The adaptive samplers' rule: the first outcome whose running sum reaches a FineUniform of the
+// generator; when none does, the last outcome with a non-zero entry (the last outcome when all
+// are zero). Where the first number decides, this is the rule on that number moved off 0 and 1
+// by 1e-11.
+inline int DrawReaching(const double* column, int count, QNL_random& random) {
+    const int drawn = FirstAboveRunningSum(column, count, random);
+    if (drawn >= 0) return drawn;
     for (int i = count - 1; i > 0; --i)
         if (column[i] != 0.0) return i;
     return 0;
@@ -142,6 +135,35 @@ private:
     int unit = NO_UNIT;
 };
 
+// The effective number of a run's weighted samples, (sum w)^2 / sum w^2, over weights of any
+// size: the number of equal weights that would be as informative.
+class EffectiveSampleCount {
+public:
+    EffectiveSampleCount() { Clear(); }
+    void Clear();
+    // A sample of non-zero weight.
+    void Add(const SampleWeight& weight) {
+        SampleWeight square = weight;
+        square.Multiply(weight);
+        sum[0] += sum.Take(weight);
+        squares[0] += squares.Take(square);
+    }
+    // 0.0 before any sample.
+    double Value() const;
+
+private:
+    WeightSums sum;
+    WeightSums squares;
+};
+
+// Whether a weighted run of `samples` samples rests on too few of them to answer: fewer than
+// max(1.1, samples / 1000) effective ones. Its answer would be a handful of draws, at worst
+// one configuration, every belief 0 or 1. A run of one sample can't be told from a degenerate
+// one and is never refused. The rule of every sampler, discrete and hybrid.
+bool TooFewEffectiveSamples(double effective, long long samples);
+// Logs `code` with the message that gives the effective number of samples; returns the code.
+int LogTooFewEffectiveSamples(int code, double effective, long long samples);
+
 // Every run of `count` cells (a column) scaled to sum 1; a column whose sum is not above 0
 // becomes uniform.
 void NormalizeColumns(double* cells, std::int64_t size, int count);
@@ -151,8 +173,10 @@ void NormalizeColumns(double* cells, std::int64_t size, int count);
 // and tables of the algorithms live in flat arrays of the component at `accumulator` and
 // `cell` offsets.
 struct SamplingRecord {
-    // Set by backward sampling when this record's unsampled parents were drawn from its table.
+    // Set by backward sampling when this record's unsampled parents were drawn from its table;
+    // MARK_VISITED when a walk of the sample met the record and left its parents as they were.
     static constexpr int MARK_BACKWARD = 20;
+    static constexpr int MARK_VISITED = 1;
     int mark = 0;
     int state = -1;
     int observed = -1;

@@ -26,6 +26,9 @@ struct ComponentRun {
     // Hits (logic sampling) or weight sums per outcome, at each record's accumulator offset.
     WeightSums sums;
     long long accepted = 0;
+    // Samples drawn, and the effective number of those accepted.
+    long long drawn = 0;
+    quarn::detail::EffectiveSampleCount effective;
     // Importance sampling: the importance and learned tables at each record's cell offset,
     // and the learned table's sums of squared weights.
     std::vector<double> importance;
@@ -60,6 +63,7 @@ int Prepare(QNL_relevanceComponent& component, Method method, ComponentRun& run)
 void Accept(ComponentRun& run, const SampleWeight& weight) {
     const double w = run.sums.Take(weight);
     ++run.accepted;
+    run.effective.Add(weight);
     SamplingComponent& records = run.records;
     for (int i = 0; i < records.Size(); ++i)
         run.sums[records[i].accumulator + records[i].state] += w;
@@ -70,7 +74,7 @@ bool LogicSample(ComponentRun& run, QNL_random& random) {
     SamplingComponent& records = run.records;
     for (int i = 0; i < records.Size(); ++i) {
         SamplingRecord& r = records[i];
-        r.state = DrawBelow(r.cells + records.ColumnAt(r), r.outcomes, random.Next());
+        r.state = DrawBelow(r.cells + records.ColumnAt(r), r.outcomes, random);
         if (r.observed >= 0 && r.state != r.observed) return false;
     }
     return true;
@@ -83,7 +87,7 @@ bool WeightedSample(ComponentRun& run, QNL_random& random, SampleWeight& weight)
         SamplingRecord& r = records[i];
         const double* column = r.cells + records.ColumnAt(r);
         if (r.observed < 0) {
-            r.state = DrawBelow(column, r.outcomes, random.Next());
+            r.state = DrawBelow(column, r.outcomes, random);
             continue;
         }
         r.state = r.observed;
@@ -106,7 +110,7 @@ bool ImportanceSample(ComponentRun& run, QNL_random& random, SampleWeight& weigh
             continue;
         }
         const double* q = run.importance.data() + r.cell + r.column;
-        r.state = DrawBelow(q, r.outcomes, random.Next());
+        r.state = DrawBelow(q, r.outcomes, random);
         if (q[r.state] != 0.0 && !ratio.Multiply(p[r.state] / q[r.state])) return false;
     }
     weight.Multiply(ratio);
@@ -188,7 +192,7 @@ bool DrawParentsBackward(ComponentRun& run, SamplingRecord& r, QNL_random& rando
     }
     normaliser = NormalizeVector(run.slice.data(), static_cast<int>(count), 0.0);
     if (normaliser == 0.0) return true;
-    std::int64_t index = DrawBelow(run.slice.data(), static_cast<int>(count), random.Next());
+    std::int64_t index = DrawBelow(run.slice.data(), static_cast<int>(count), random);
     for (int f = freeCount - 1; f >= 0; --f) {
         const int j = run.freeParents[static_cast<std::size_t>(f)];
         SamplingRecord& parent = records[records.Parent(r, j)];
@@ -200,6 +204,11 @@ bool DrawParentsBackward(ComponentRun& run, SamplingRecord& r, QNL_random& rando
 
 // One backward sample: evidence nodes' unsampled ancestors along first parents are drawn
 // from the evidence slices, the rest forward. False for a sample that counts nothing.
+//
+// A walk stops at a record an earlier walk of the sample met: that walk drew whatever the
+// record's parents left open (states once drawn stay) and went on up the same first parents,
+// so going on would draw nothing. Stopping only at records that drew parents walked each
+// finding of a chain to its start.
 bool BackwardSample(ComponentRun& run, QNL_random& random, SampleWeight& weight) {
     SamplingComponent& records = run.records;
     records.ResetStates();
@@ -207,25 +216,25 @@ bool BackwardSample(ComponentRun& run, QNL_random& random, SampleWeight& weight)
         records[i].mark = 0;
     for (int i = 0; i < records.Size(); ++i) {
         const SamplingRecord& start = records[i];
-        if (start.observed < 0 || start.parentCount == 0 ||
-            start.mark == SamplingRecord::MARK_BACKWARD)
-            continue;
+        if (start.observed < 0 || start.parentCount == 0 || start.mark != 0) continue;
         int at = i;
         for (;;) {
             SamplingRecord& r = records[at];
             double normaliser = 1.0;
-            if (DrawParentsBackward(run, r, random, normaliser) && !weight.Multiply(normaliser))
+            if (!DrawParentsBackward(run, r, random, normaliser))
+                r.mark = SamplingRecord::MARK_VISITED;
+            else if (!weight.Multiply(normaliser))
                 return false;
             at = records.Parent(r, 0);
             const SamplingRecord& next = records[at];
-            if (next.parentCount == 0 || next.mark == SamplingRecord::MARK_BACKWARD) break;
+            if (next.parentCount == 0 || next.mark != 0) break;
         }
     }
     for (int i = 0; i < records.Size(); ++i) {
         SamplingRecord& r = records[i];
         const double* column = r.cells + records.ColumnAt(r);
         if (r.state < 0) {
-            r.state = DrawBelow(column, r.outcomes, random.Next());
+            r.state = DrawBelow(column, r.outcomes, random);
         } else if (r.mark != SamplingRecord::MARK_BACKWARD && !weight.Multiply(column[r.state])) {
             return false;
         }
@@ -238,6 +247,7 @@ void SampleAll(std::vector<ComponentRun>& runs, Method method, int samples) {
     if (method == Method::BACKWARD) {
         for (ComponentRun& run : runs)
             for (int s = 0; s < samples; ++s) {
+                ++run.drawn;
                 SampleWeight weight;
                 if (BackwardSample(run, random, weight)) Accept(run, weight);
             }
@@ -249,6 +259,7 @@ void SampleAll(std::vector<ComponentRun>& runs, Method method, int samples) {
             if (QNL_samplingStopFlag == 1) break;
         }
         for (ComponentRun& run : runs) {
+            ++run.drawn;
             SampleWeight weight;
             switch (method) {
             case Method::LOGIC:
@@ -309,11 +320,17 @@ int RunStochastic(QNL_network& network, Method method) {
                 SampleAll(runs, method, network.GetNumberOfSamples());
                 // A component without a useful sample stays reported whatever follows it.
                 for (const ComponentRun& run : runs) {
-                    // Weighted runs count every sample without a factor 0.0, however small.
-                    if (run.accepted > 0)
+                    // Weighted runs count every sample without a factor 0.0, however small,
+                    // but answer only from enough of them.
+                    const double effective = run.effective.Value();
+                    if (run.accepted > 0 &&
+                        !quarn::detail::TooFewEffectiveSamples(effective, run.drawn)) {
                         run.records.WriteEstimates(run.sums.Data());
-                    else
-                        QNL_samplingStatus = run.records.ReportNoUsefulSamples();
+                        continue;
+                    }
+                    if (run.accepted > 0)
+                        quarn::detail::LogTooFewEffectiveSamples(-5, effective, run.drawn);
+                    QNL_samplingStatus = run.records.ReportNoUsefulSamples();
                 }
                 result = QNL_samplingStatus;
             }

@@ -129,12 +129,15 @@ double BetaPdf(double x, double a, double b) {
 
 // A point between lo and hi that keeps its digits however close the root lies to 0 (or, for
 // a root on the upper side, to 1): a geometric mean where the bracket spans a factor of four
-// or more from that end, a large step toward the end where the bracket reaches it.
+// or more from that end, a large step toward the end where the bracket reaches it. Doubles
+// below 1 are 2^-53 apart, so a step toward 1 is at least that: a smaller one gave 1 itself,
+// where the density of many shapes is not finite, and a range [lo, 1] narrower than 2^-21 was
+// drawn at 1 every time.
 double Between(double lo, double hi, bool nearOne) {
     const double from = nearOne ? 1.0 - hi : lo, to = nearOne ? 1.0 - lo : hi;
     double gap = 0.0;
     if (from == 0.0 && to > 0.0)
-        gap = to * 0x1p-32;
+        gap = nearOne ? std::max(to * 0x1p-32, 0x1p-53) : to * 0x1p-32;
     else if (from > 0.0 && to > 4.0 * from)
         gap = std::sqrt(from * to);
     else

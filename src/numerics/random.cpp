@@ -59,7 +59,11 @@ double PositiveDraw(QNL_random& random) {
 }
 
 double OpenDraw(QNL_random& random) {
-    return PositiveDraw(random) - 0.5 / 1073741824.0;
+    const std::uint32_t high = random.NextBits();
+    const std::uint32_t cell = high << 15 | random.NextBits();
+    if (cell == 0) return (random.NextBits() + 0.5) * 0x1p-45;
+    if (cell == 0x3FFFFFFFu) return 1.0 - (random.NextBits() + 0.5) * 0x1p-45;
+    return (cell + 0.5) * 0x1p-30;
 }
 
 // Box and Muller's transform: a 30-bit radius and a 15-bit angle, which leave nothing beyond
@@ -103,3 +107,34 @@ double Pi() {
 double Exp(double argument) {
     return std::exp(argument);
 }
+
+namespace quarn::detail {
+
+// The threshold's place within U's cell, in units of the next, finer cell: scaling by 2^15 is
+// exact, and so is taking a cell's index off a place that lies within that cell (the two are
+// within a factor of two), so no rounding ever moves a threshold across a cell boundary.
+bool FineUniform::BelowWithinCell(double threshold) {
+    double place = threshold * 0x1p15 - digits[0];
+    for (int d = 1; d < DIGITS; ++d) {
+        if (d == read) digits[read++] = random->NextBits();
+        place *= 0x1p15;
+        const double cell = digits[d];
+        if (place <= cell) return false;
+        if (place >= cell + 1.0) return true;
+        place -= cell;
+    }
+    // Inside the last part, 2^-60 wide: U is taken at its lower end.
+    return true;
+}
+
+int FirstAboveWithinCell(const double* probabilities, int n, int i, double running,
+                         std::uint32_t first, QNL_random& random) {
+    FineUniform u(random, first);
+    for (;;) {
+        if (u.Below(running)) return i;
+        if (++i == n) return -1;
+        running += probabilities[i];
+    }
+}
+
+} // namespace quarn::detail

@@ -212,6 +212,44 @@ TEST(DrawWithin, EveryDistributionIsDrawnAsItsDensityWithinTheRangeSays) {
     }
 }
 
+// A Beta range that ends at 0 or at 1, however narrow, is drawn within it as the distribution
+// function says. Beta(1, b) has P(X > x) = (1 - x)^b and Beta(a, 1) has P(X < x) = x^a, so
+// within [1 - w, 1] the distance to 1 is w times a Beta(b, 1) draw, and within [0, w] the draw
+// is w times a Beta(a, 1) draw, of mean c / (c + 1) for c = b or a: the mean of 4000 draws
+// within five standard errors. The search near 1 once started at 1 - w 2^-32, which rounds to
+// 1 for w below 4.8e-7, and drew 1.0 every time.
+TEST(DrawWithin, BetaRangesAtEitherEndOfTheSupportAreDrawnWithinThem) {
+    const struct {
+        double a, b;
+        bool atOne;
+    } shapes[] = {{1, 1, true},  {1, 0.5, true},  {1, 3, true},
+                  {1, 1, false}, {0.5, 1, false}, {3, 1, false}};
+    const QNL_functionRecord* f = FindFunction("Beta");
+    ASSERT_NE(f, nullptr);
+    const int draws = 4000;
+    for (const auto& s : shapes) {
+        for (double width : {2e-7, 1e-10, 1e-13}) {
+            const double lower = s.atOne ? 1.0 - width : 0.0, upper = s.atOne ? 1.0 : width;
+            const double w = upper - lower;
+            const double c = s.atOne ? s.b : s.a;
+            const double mean = c / (c + 1.0);
+            const double sd = std::sqrt(c / ((c + 1.0) * (c + 1.0) * (c + 2.0)));
+            const std::string label = "Beta(" + std::to_string(s.a) + ", " + std::to_string(s.b) +
+                                      ") on [" + std::to_string(lower) + ", " +
+                                      std::to_string(upper) + "], width " + std::to_string(w);
+            QNL_randomUniform().Seed(17);
+            double sum = 0.0;
+            for (int i = 0; i < draws; ++i) {
+                double x = NAN;
+                ASSERT_EQ(f->drawWithin(lower, upper, Arguments({s.a, s.b}), x), 0) << label;
+                ASSERT_TRUE(x >= lower && x <= upper) << label << ": " << x;
+                sum += (s.atOne ? 1.0 - x : x) / w;
+            }
+            EXPECT_NEAR(sum / draws, mean, 5.0 * sd / std::sqrt(draws)) << label;
+        }
+    }
+}
+
 // A range no plain draw can leave keeps the plain draw, value for value: ranges that hold
 // the whole distribution change no answer.
 TEST(DrawWithin, ARangeNoPlainDrawLeavesKeepsThePlainDraws) {

@@ -1,3 +1,4 @@
+#include "definitions/evaluation_context.h"
 #include "equations/expr_node.h"
 #include "equations/expr_parser.h"
 #include "equations/function_table.h"
@@ -710,20 +711,71 @@ TEST(FunctionTable, TrialsOfChanceOneAlwaysSucceedAndOfChanceZeroNever) {
     }
 }
 
-// Chances strictly between 0 and 1 keep their draws: a trial succeeds when the next uniform is
-// below the chance, replayed here from a second generator on the same seed.
+// Chances strictly between 0 and 1 keep their draws where the generator's number decides them:
+// a trial succeeds when the next uniform is below the chance, replayed here from a second
+// generator on the same seed up to the first number whose cell of width 2^-15 holds the
+// chance, which reads further numbers (a chance of 0.5 lies in no cell).
 TEST(FunctionTable, TrialsOfOtherChancesSucceedWhenTheNextUniformIsBelowTheChance) {
     for (const double p : {1e-9, 0.3, 0.5, 0.999999}) {
         QNL_randomUniform().Seed(77);
         QNL_random replay(77);
-        for (int i = 0; i < 40000; ++i) {
+        auto decided = [p](QNL_random ahead, int numbers) {
+            for (int k = 0; k < numbers; ++k) {
+                const double cell = ahead.NextBits();
+                if (cell * 0x1p-15 < p && p < (cell + 1) * 0x1p-15) return false;
+            }
+            return true;
+        };
+        int replayed = 0;
+        while (replayed < 40000 && decided(replay, 4)) {
             ASSERT_EQ(Function("Bernoulli").evaluate(Block({p})), replay.Next() < p ? 1 : 0) << p;
             double successes = 0;
             for (int k = 0; k < 3; ++k)
                 successes += replay.Next() < p ? 1 : 0;
             ASSERT_EQ(Function("Binomial").evaluate(Block({3, p})), successes) << p;
+            ++replayed;
         }
+        EXPECT_GT(replayed, p == 0.5 ? 39999 : 100) << p;
     }
+}
+
+// Chances far below 2^-15 are drawn with their frequency: on one number of 15 bits every chance
+// from 1e-7 up to 3e-5 had the frequency 2^-15 (Bernoulli(1e-5) 3.05e-5, Binomial(1000, 1e-5) a
+// mean of 0.0305), and so had an outcome of the holder of a node with discrete outcomes over
+// continuous parents. Sums of the draws within five standard errors of their closed forms.
+TEST(FunctionTable, ChancesBelowTwoToTheMinusFifteenAreDrawnWithTheirFrequency) {
+    const struct {
+        const char* name;
+        std::initializer_list<double> args;
+        int draws;
+        double mean, variance; // of one draw
+    } cases[] = {
+        {"Bernoulli", {1e-5}, 2000000, 1e-5, 1e-5 * (1 - 1e-5)},
+        {"Bernoulli", {1e-7}, 2000000, 1e-7, 1e-7},
+        {"Binomial", {1000, 1e-5}, 20000, 0.01, 0.01 * (1 - 1e-5)},
+        {"Binomial", {1000, 0.001}, 20000, 1.0, 0.999},
+    };
+    QNL_randomUniform().Seed(4242);
+    for (const auto& c : cases) {
+        const QNL_argumentBlock args = Block(c.args);
+        double sum = 0.0;
+        for (int i = 0; i < c.draws; ++i)
+            sum += Function(c.name).evaluate(args);
+        EXPECT_NEAR(sum, c.draws * c.mean, 5.0 * std::sqrt(c.draws * c.variance) + 2.0)
+            << c.name << "(" << args.values[0] << ", " << args.values[1] << ")";
+    }
+    QNL_outcomeExpressions holder({"rare", "even", "rest"});
+    ASSERT_EQ(holder.SetExpression("rare", "1e-5"), 0);
+    ASSERT_EQ(holder.SetExpression("even", "0.5"), 0);
+    ASSERT_EQ(holder.SetExpression("rest", "0.5 - 1e-5"), 0);
+    const int draws = 2000000;
+    int rare = 0;
+    for (int i = 0; i < draws; ++i) {
+        int outcome = -1;
+        ASSERT_EQ(holder.DrawOutcome(&outcome), 0);
+        rare += outcome == 0 ? 1 : 0;
+    }
+    EXPECT_NEAR(rare, draws * 1e-5, 5.0 * std::sqrt(draws * 1e-5) + 2.0);
 }
 
 // The recurrence gives draws from 0 to 1 inclusive, both ends included.

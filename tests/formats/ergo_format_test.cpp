@@ -146,7 +146,7 @@ TEST_F(ErgoFormatTest, NetworkWrittenAndReadBackIsTheSame) {
 // to, end with a code or a sound network: never a crash (the sanitizer build watches).
 TEST_F(ErgoFormatTest, CutAndGarbledFixturesNeverCrash) {
     int failed = 0;
-    for (const char* name : {"noisy.erg", "three_nodes.erg"}) {
+    for (const char* name : {"noisy.erg", "three_nodes.erg", "repaired_names.erg"}) {
         const std::string text = Fixture(std::string("ergo/") + name);
         for (std::size_t cut = 0; cut + 1 < text.size(); ++cut) {
             QNL_network net;
@@ -215,6 +215,13 @@ TEST_F(ErgoFormatTest, NamesThatRepairAlikeReadWithAnIdentifierEach) {
                       Text(net.GetNode(i)->GetInfo()->header.GetName()));
         }
     }
+    // A file of names that need repair and labels that repeat once repaired, read whole.
+    QNL_network fixture;
+    ASSERT_EQ(0, ReadText(Fixture("ergo/repaired_names.erg"), fixture)) << AllMessages();
+    EXPECT_EQ(
+        "x1'1'(x1 x2): 0.3 0.7; x2'2'(yes no)|x1: 0.1 0.9 0.6 0.4; a_b'a-b'(x_y x_y2)|x2: 0.5 "
+        "0.5 0.2 0.8; Node3'a.b'(x1 x12): 0.5 0.5; ",
+        Describe(fixture));
     quarn_test::TestRandom random(79);
     // Words as the scanner takes them: after a digit, no '-' or '.' (which would end a number).
     const std::string characters = "1a_-.";

@@ -294,12 +294,14 @@ int QNL_ergoFormat::ReadNames() {
     for (std::size_t i = 0; i < nodes.size(); ++i)
         if (nodes[i] >= 0 && static_cast<std::size_t>(nodes[i]) < positionOf.size())
             positionOf[static_cast<std::size_t>(nodes[i])] = static_cast<int>(i);
+    // The word each node was named with, to tell names the file repeats from identifiers
+    // that only the repair makes alike.
+    std::vector<std::string> words(nodes.size());
     // From the node count up to it, the numbers are known to be borne by automatic
     // identifiers, so a node making way after another does not try them all again; one of
     // them given up lowers it (those below the node count are never tried).
     long long freshFrom = 0;
-    auto givingUp = [&](const char* id) {
-        const long long number = QNL_network::AutomaticIdNumber(id);
+    auto givingUp = [&](long long number) {
         if (number >= network->GetNumberOfNodes() && number < freshFrom) freshFrom = number;
     };
     for (std::size_t at = 0; at < nodes.size(); ++at) {
@@ -309,24 +311,33 @@ int QNL_ergoFormat::ReadNames() {
         ConsumeToken();
         QNL_node* node = handle >= 0 ? network->GetNode(handle) : nullptr;
         if (node == nullptr) continue;
+        words[at] = word;
+        // An 'x' in front, as for labels: replacing the first character would give "1" and
+        // "2" the same identifier.
         std::string id = word;
-        SanitizeId(id);
+        quarn::detail::RepairId(id);
         // A node not named yet still bears the identifier made for it on creation, which a
         // written network's own names may repeat ("Node1" first): it makes way for the name.
         const int holder = network->FindNode(id.c_str());
-        if (holder >= 0 && holder != handle &&
-            static_cast<std::size_t>(holder) < positionOf.size() &&
-            positionOf[static_cast<std::size_t>(holder)] > static_cast<int>(at)) {
+        const int holderAt = holder >= 0 && static_cast<std::size_t>(holder) < positionOf.size()
+                                 ? positionOf[static_cast<std::size_t>(holder)]
+                                 : -1;
+        if (holder != handle && holderAt > static_cast<int>(at)) {
             std::string fresh;
             network->GenerateNodeId(fresh, freshFrom);
-            givingUp(network->GetNode(holder)->GetId());
+            givingUp(QNL_network::AutomaticIdNumber(network->GetNode(holder)->GetId()));
             network->GetNode(holder)->SetId(fresh.c_str());
         }
-        givingUp(node->GetId());
-        if (network->IsIdUsed(id.c_str(), handle))
+        const long long automatic = QNL_network::AutomaticIdNumber(node->GetId());
+        if (network->IsIdUsed(id.c_str(), handle) != 1 && node->SetId(id.c_str()) == 0) {
+            givingUp(automatic);
+        } else if (holder != handle && holderAt >= 0 &&
+                   words[static_cast<std::size_t>(holderAt)] == word) {
+            // The file names two nodes alike; a clash that only the repair made ("a-b" and
+            // "a.b") is no fault of the file.
             ReportError(-2, ("ERROR: [" + word + "] Duplicated Identifier").c_str());
-        else if (node->SetId(id.c_str()) != 0)
-            ReportError(-2, ("ERROR: [" + word + "] Duplicated Identifier").c_str());
+        }
+        // Otherwise the node keeps the automatic identifier it was made with, its own.
         node->GetInfo()->header.SetName(word.c_str());
         node->GetInfo()->header.SetComment(word.c_str());
     }

@@ -12,6 +12,7 @@
 #include "numerics/utf8.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <mutex>
 #include <stdexcept>
 #include <string_view>
@@ -146,6 +147,20 @@ std::u16string LibraryTextToUtf16(const char* text) {
     return out;
 }
 
+std::size_t FindLoneSurrogate(std::u16string_view units) {
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char16_t unit = units[i];
+        if (unit < 0xD800 || unit > 0xDFFF) continue;
+        if (unit <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            ++i;
+            continue;
+        }
+        return i;
+    }
+    return std::u16string_view::npos;
+}
+
 std::string Utf16ToLibraryText(const char16_t* units, std::size_t length) {
     std::string out;
     out.reserve(length);
@@ -156,7 +171,7 @@ std::string Utf16ToLibraryText(const char16_t* units, std::size_t length) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
             ++i;
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD; // a lone surrogate has no UTF-8 form
+            cp = 0xFFFD; // a lone surrogate has no UTF-8 form (UtfString refuses one first)
         }
         AppendUtf8(out, cp);
     }
@@ -198,6 +213,16 @@ UtfString::UtfString(JNIEnv* env, jstring string, const char* argument) {
     if (units.find(u'\0') != std::u16string::npos)
         throw std::invalid_argument(std::string("Argument '") + argument +
                                     "' must not contain the character U+0000");
+    // A lone surrogate stands for no character: taking it as U+FFFD would store other text
+    // than the caller gave.
+    const std::size_t lone = FindLoneSurrogate(units);
+    if (lone != std::u16string::npos) {
+        char unit[8];
+        std::snprintf(unit, sizeof unit, "%04X", static_cast<unsigned>(units[lone]));
+        throw std::invalid_argument(std::string("Argument '") + argument +
+                                    "' is not valid UTF-16: a lone surrogate U+" + unit +
+                                    " at index " + std::to_string(lone));
+    }
     text = Utf16ToLibraryText(units.data(), units.size());
 }
 

@@ -11,6 +11,7 @@
 
 #include <exception>
 #include <string>
+#include <string_view>
 #include <type_traits>
 
 class QNL_network;
@@ -68,12 +69,15 @@ jobject NewJavaNetwork(JNIEnv* env);
 // host. Null text becomes the empty string.
 std::u16string LibraryTextToUtf16(const char* text);
 std::string Utf16ToLibraryText(const char16_t* units, std::size_t length);
+// The index of the first surrogate that is not half of a high-low pair, npos when none.
+std::size_t FindLoneSurrogate(std::u16string_view units);
 // The modified UTF-8 form that ThrowNew and the other char* entry points of JNI expect.
 std::string ToModifiedUtf8(const std::string& text);
 jstring TextToJava(JNIEnv* env, const char* text);
 
-// A host string as library text. Refuses a null string and one holding U+0000 (which text of
-// the library cannot carry), naming the argument in the message.
+// A host string as library text. Refuses a null string, one holding U+0000 (which text of
+// the library cannot carry) and one that is not valid UTF-16 (a lone surrogate), naming the
+// argument in the message.
 class UtfString {
 public:
     UtfString(JNIEnv* env, jstring string, const char* argument);

@@ -6,9 +6,9 @@
 #include "model/node.h"
 #include "numerics/random.h"
 #include "support/network_builder.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -448,10 +448,7 @@ TEST(EvaluationContext, OutcomeProbabilitiesClipNegativesAndFallBackToUniform) {
 // The continuous types are refused with the other formats' refusals; a discrete child of
 // continuous parents has a check of its own.
 TEST_F(HybridDefinitionTest, TheXmlWriterRefusesADiscreteChildOfContinuousParents) {
-    const std::string path =
-        (std::filesystem::temp_directory_path() / ("quarn_dc_" + std::to_string(::getpid())))
-            .string() +
-        ".xqnl";
+    const std::string path = quarn_test::TestFile("dc.xqnl");
     QNL_network model;
     model.AddNode(QNL_TYPE_CPT, "A");
     ASSERT_GE(model.AddNode(QNL_TYPE_DCHILDHPARENT, "H"), 0);

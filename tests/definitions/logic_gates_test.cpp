@@ -4,6 +4,7 @@
 #include "support/network_builder.h"
 #include "support/oracle.h"
 #include "support/random_network.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -77,7 +78,7 @@ TEST_F(LogicGates, CastColumnsFollowTheSignedStrengths) {
 // A parent that stops being a gate of the child's class loses its arc; the other parent keeps
 // its entry, the former parent can take outcomes, and the network reads back as written.
 TEST_F(LogicGates, ParentThatIsNoLongerAGateLosesItsArc) {
-    const std::string path = ::testing::TempDir() + "gate_parent.xqnl";
+    const std::string path = quarn_test::TestFile("gate_parent.xqnl");
     for (int gate : {QNL_TYPE_DEMORGAN, QNL_TYPE_CAST}) {
         for (int type : {QNL_TYPE_CPT, QNL_TYPE_TRUTHTABLE}) {
             const std::string label = std::to_string(gate) + " parent -> " + std::to_string(type);

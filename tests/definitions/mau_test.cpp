@@ -7,6 +7,7 @@
 #include "model/string_array.h"
 #include "support/arcs.h"
 #include "support/network_builder.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -368,7 +369,7 @@ TEST_F(MauValue, AddedUtilityParentJoinsEveryExpressionAndOutlivesARemoval) {
          {17, 7, 7}},
         {2, {"U2", "U2*U2"}, {"U2+U3", "U2*U2+U3"}, {"U3", "U3"}, {"D", "U3"}, {7, 7}},
     };
-    const std::string path = ::testing::TempDir() + "mau_rewritten.xqnl";
+    const std::string path = quarn_test::TestFile("mau_rewritten.xqnl");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.texts[0]);
         net.DeleteAllNodes();

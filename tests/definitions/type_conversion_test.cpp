@@ -1,5 +1,6 @@
 #include "definitions/table.h"
 #include "support/network_builder.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -95,7 +96,7 @@ TEST_F(TypeConversion, RefusedConversionLeavesTheNodeAsItWas) {
 // An equation has no outcomes to hand on; every discrete type made from one starts with the two
 // default outcomes, so the network still writes a file that reads back. Gates once took none.
 TEST_F(TypeConversion, DiscreteNodesMadeFromEquationsHaveOutcomesThatReadBack) {
-    const std::string path = ::testing::TempDir() + "from_equation.xqnl";
+    const std::string path = quarn_test::TestFile("from_equation.xqnl");
     for (int source : {QNL_TYPE_EQUATION, QNL_TYPE_EQUATION_SCC}) {
         for (int type : {QNL_TYPE_CPT, QNL_TYPE_TRUTHTABLE, QNL_TYPE_LIST, QNL_TYPE_NOISY_MAX,
                          QNL_TYPE_NOISY_ADDER}) {

@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,7 @@ TEST_F(ErgoFormatTest, FilesReadAsFarAsTheyAreSound) {
          "Node1(State0 State1): 0.3 0.7; Node0(State0 State1)|Node1: 0.1 0.9 0.6 0.4; ", {}},
         {TwoNodes(tables + "/* Names */ Node1 Node1\n"), -2, "Node1(State0 State1): 0.3 0.7; Node2'Node1'(...",
          {"ERROR: [Node1] Duplicated Identifier"}},
-        {TwoNodes(tables + "/* Names */ 7x b-c\n"), 0, "xx'7x'(State0 State1): 0.3 0.7; b_c'b-c'...", {}},
+        {TwoNodes(tables + "/* Names */ 7x b-c\n"), 0, "x7x'7x'(State0 State1): 0.3 0.7; b_c'b-c'...", {}},
         {TwoNodes(tables + "/* Colours */\n/* Names */ A B\n"), -127, "A(...",
          {"ERROR: (\"Colours\") : Unknown Section"}},
         {TwoNodes(tables + "/* Colours */ red blue\n"), -127, "...",
@@ -145,7 +146,7 @@ TEST_F(ErgoFormatTest, NetworkWrittenAndReadBackIsTheSame) {
 // to, end with a code or a sound network: never a crash (the sanitizer build watches).
 TEST_F(ErgoFormatTest, CutAndGarbledFixturesNeverCrash) {
     int failed = 0;
-    for (const char* name : {"noisy.erg", "three_nodes.erg"}) {
+    for (const char* name : {"noisy.erg", "three_nodes.erg", "repaired_names.erg"}) {
         const std::string text = Fixture(std::string("ergo/") + name);
         for (std::size_t cut = 0; cut + 1 < text.size(); ++cut) {
             QNL_network net;
@@ -164,6 +165,95 @@ TEST_F(ErgoFormatTest, CutAndGarbledFixturesNeverCrash) {
         ExpectGarbledReadsExplained(text, 3, std::string("/*-x\0", 5));
     }
     EXPECT_GT(failed, 0);
+}
+
+// A file of nodes without parents, named with the words given.
+std::string NamedNodes(const std::vector<std::string>& words) {
+    std::string file = std::to_string(words.size()) + "\n";
+    for (std::size_t i = 0; i < words.size(); ++i)
+        file += "2 ";
+    file += "\n";
+    for (std::size_t i = 0; i < words.size(); ++i)
+        file += "0\n";
+    file += "/* Names */";
+    for (const std::string& word : words)
+        file += " " + word;
+    return file + "\n";
+}
+
+// Names that one repair makes alike ("1", "2" and "3" once all became "x") read, each node with
+// an identifier of its own: the repaired one, with an 'x' in front where the name cannot begin
+// one, where it is free, else the automatic one the node was made with; every node keeps its
+// name. Only a name the file repeats is a fault. Then random names of few characters, which
+// collide often: identifiers valid and distinct, the repaired one wherever it was free.
+TEST_F(ErgoFormatTest, NamesThatRepairAlikeReadWithAnIdentifierEach) {
+    struct Case {
+        std::vector<std::string> words;
+        int code;
+        std::vector<std::string> ids;
+    };
+    const Case cases[] = {
+        {{"1", "2", "3"}, 0, {"x1", "x2", "x3"}},
+        {{"10", "20", "30"}, 0, {"x10", "x20", "x30"}},
+        {{"a-b", "a_b", "a.b"}, 0, {"a_b", "Node1", "Node2"}},
+        {{"-1", "_1", "1"}, 0, {"x_1", "Node1", "x1"}},
+        {{"1", "x1", "Node1"}, 0, {"x1", "Node1", "Node2"}},
+        // A later node makes way for a name that repeats the identifier it was made with.
+        {{"Node2", "1", "2"}, 0, {"Node2", "x1", "x2"}},
+        {{"1", "1"}, -2, {"x1", "Node1"}},
+    };
+    for (const Case& c : cases) {
+        QNL_network net;
+        const std::string file = NamedNodes(c.words);
+        SCOPED_TRACE(file);
+        EXPECT_EQ(c.code, ReadText(file, net)) << AllMessages();
+        EXPECT_EQ(c.code != 0, Logged("ERROR: [" + c.words[0] + "] Duplicated Identifier"));
+        ASSERT_EQ(net.GetNumberOfNodes(), static_cast<int>(c.words.size()));
+        for (int i = 0; i < net.GetNumberOfNodes(); ++i) {
+            EXPECT_EQ(c.ids[static_cast<std::size_t>(i)], Text(net.GetNode(i)->GetId()));
+            EXPECT_EQ(c.words[static_cast<std::size_t>(i)],
+                      Text(net.GetNode(i)->GetInfo()->header.GetName()));
+        }
+    }
+    // A file of names that need repair and labels that repeat once repaired, read whole.
+    QNL_network fixture;
+    ASSERT_EQ(0, ReadText(Fixture("ergo/repaired_names.erg"), fixture)) << AllMessages();
+    EXPECT_EQ(
+        "x1'1'(x1 x2): 0.3 0.7; x2'2'(yes no)|x1: 0.1 0.9 0.6 0.4; a_b'a-b'(x_y x_y2)|x2: 0.5 "
+        "0.5 0.2 0.8; Node3'a.b'(x1 x12): 0.5 0.5; ",
+        Describe(fixture));
+    quarn_test::TestRandom random(79);
+    // Words as the scanner takes them: after a digit, no '-' or '.' (which would end a number).
+    const std::string characters = "1a_-.";
+    for (int round = 0; round < 200; ++round) {
+        std::vector<std::string> words(static_cast<std::size_t>(2 + random.Below(12)));
+        for (std::string& word : words) {
+            word = characters[static_cast<std::size_t>(random.Below(3))];
+            const int choices = word[0] == '1' ? 3 : 5;
+            for (int length = random.Below(3); length > 0; --length)
+                word += characters[static_cast<std::size_t>(random.Below(choices))];
+        }
+        const std::string file = NamedNodes(words);
+        SCOPED_TRACE(file);
+        QNL_network net;
+        const std::set<std::string> distinct(words.begin(), words.end());
+        EXPECT_EQ(distinct.size() == words.size() ? 0 : -2, ReadText(file, net)) << AllMessages();
+        std::set<std::string> ids;
+        for (int i = 0; i < net.GetNumberOfNodes(); ++i) {
+            const std::string id = Text(net.GetNode(i)->GetId());
+            const std::string& word = words[static_cast<std::size_t>(i)];
+            std::string repaired = word;
+            quarn::detail::RepairId(repaired);
+            EXPECT_TRUE(IsValidId(id.c_str()) && ids.insert(id).second) << id;
+            EXPECT_EQ(word, Text(net.GetNode(i)->GetInfo()->header.GetName()));
+            if (id != repaired) {
+                EXPECT_GE(QNL_network::AutomaticIdNumber(id.c_str()), 0) << id;
+                const int holder = net.FindNode(repaired.c_str());
+                EXPECT_TRUE(holder >= 0 && holder < i) << word;
+            }
+        }
+        EXPECT_EQ(net.GetNumberOfNodes(), static_cast<int>(words.size()));
+    }
 }
 
 // A node whose name another node still bears as the identifier it was made with takes a

@@ -16,18 +16,17 @@
 #include "model/string_array.h"
 #include "numerics/number_text.h"
 #include "support/real_networks.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 // Checks and builders shared by the file-format tests.
@@ -340,38 +339,7 @@ private:
     quarn::detail::DefinitionCreator previous;
 };
 
-// A folder of its own under the system's temporary folder, removed with everything in it.
-class TempFolder {
-public:
-    explicit TempFolder(const std::string& tag) {
-        path = std::filesystem::temp_directory_path() /
-               ("quarn_" + tag + "_" + std::to_string(::getpid()));
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directories(path);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    std::string File(const std::string& name) const { return (path / name).string(); }
-    // Writes the bytes as they are (no line-end translation) and returns the file's path.
-    std::string Put(const std::string& name, const std::string& bytes) const {
-        std::ofstream(File(name), std::ios::binary) << bytes;
-        return File(name);
-    }
-    static std::string Get(const std::string& file) {
-        std::ifstream in(file, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
-private:
-    std::filesystem::path path;
-};
+using quarn_test::TempFolder;
 
 // Adds a node with the given outcome identifiers (none: the definition's own); the handle.
 inline int AddNode(QNL_network& net, int type, const char* id, std::vector<const char*> outcomes) {
@@ -518,9 +486,9 @@ inline void ExpectSurvivesAWriteAndARead(const std::string& file, const std::str
     EXPECT_TRUE(SameNetworks(net, copy, what)) << file;
 }
 
-// A path of its own under the test's temporary folder.
+// A path in the running test's own temporary folder.
 inline std::string TempPath(const std::string& name) {
-    return ::testing::TempDir() + "quarn_formats_" + std::to_string(::getpid()) + "_" + name;
+    return quarn_test::TestFile(name);
 }
 inline std::string WriteText(const std::string& name, const std::string& content) {
     const std::string path = TempPath(name);

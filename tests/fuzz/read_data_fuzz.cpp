@@ -3,8 +3,7 @@
 // one leaves columns of the record count whose named cells index their state names.
 
 #include "quarn.h"
-
-#include <unistd.h>
+#include "scratch_folder.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -12,7 +11,7 @@
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string input = "/tmp/quarn_fuzz_data_" + std::to_string(::getpid());
+    static const std::string input = ScratchFolder() + "/data";
     std::FILE* file = std::fopen(input.c_str(), "wb");
     if (file == nullptr) return 0;
     std::fwrite(data, 1, size, file);

@@ -4,8 +4,7 @@
 // hang or a sanitizer report); a data file that was read reads the same through its side file.
 
 #include "quarn.h"
-
-#include <unistd.h>
+#include "scratch_folder.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -35,7 +34,7 @@ bool SameColumns(const QNL_learnNetwork& a, const QNL_learnNetwork& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    static const std::string input = "/tmp/quarn_fuzz_engine_" + std::to_string(::getpid());
+    static const std::string input = ScratchFolder() + "/engine";
     std::FILE* file = std::fopen(input.c_str(), "wb");
     if (file == nullptr) return 0;
     std::fwrite(data + 1, 1, size - 1, file);

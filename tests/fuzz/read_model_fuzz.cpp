@@ -3,8 +3,7 @@
 // code it logged; a network read whole is written and read back.
 
 #include "quarn.h"
-
-#include <unistd.h>
+#include "scratch_folder.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -23,9 +22,8 @@ bool Logged(int code) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string folder = "/tmp/quarn_fuzz_" + std::to_string(::getpid());
-    static const std::string input = folder + "_in" MODEL_EXTENSION;
-    static const std::string output = folder + "_out" MODEL_EXTENSION;
+    static const std::string input = ScratchFolder() + "/in" MODEL_EXTENSION;
+    static const std::string output = ScratchFolder() + "/out" MODEL_EXTENSION;
     std::FILE* file = std::fopen(input.c_str(), "wb");
     if (file == nullptr) return 0;
     std::fwrite(data, 1, size, file);

@@ -1,6 +1,7 @@
 #include "learning/dataset.h"
 
 #include "support/network_builder.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,6 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 using namespace quarn_test;
@@ -17,8 +17,7 @@ namespace {
 
 std::string WriteTemp(const std::string& text) {
     static int count = 0;
-    const std::string path =
-        "/tmp/quarn_dataset_" + std::to_string(::getpid()) + "_" + std::to_string(count++) + ".txt";
+    const std::string path = quarn_test::TestFile("data_" + std::to_string(count++) + ".txt");
     std::ofstream(path, std::ios::binary) << text;
     return path;
 }

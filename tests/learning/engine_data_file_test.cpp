@@ -2,6 +2,7 @@
 #include "learning/engine_network.h"
 #include "learning/learning_data.h"
 #include "model/error_handler.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -31,12 +32,7 @@ void WriteText(const std::string& path, const std::string& text) {
 
 // A fresh folder per test, so side files of one test never meet another.
 std::string Folder() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const fs::path folder =
-        fs::temp_directory_path() / ("quarn_engine_data_" + std::string(info->name()));
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    return folder.string() + "/";
+    return quarn_test::TestFolder();
 }
 
 // What the nodes of a network hold, to compare two reads.

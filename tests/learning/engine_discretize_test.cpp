@@ -8,11 +8,11 @@
 #include <gtest/gtest.h>
 
 #include "model/error_handler.h"
+#include "support/temp_folder.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
@@ -364,11 +364,7 @@ std::string WriteDataFile(std::vector<double>& x, std::vector<double>& y) {
     std::mt19937 random(2026);
     std::normal_distribution<double> normal(1.0, 3.0);
     std::exponential_distribution<double> skewed(0.5);
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const auto folder =
-        std::filesystem::temp_directory_path() / ("quarn_discretize_" + std::string(info->name()));
-    std::filesystem::create_directories(folder);
-    const std::string path = (folder / "data.txt").string();
+    const std::string path = quarn_test::TestFile("data.txt");
     std::ofstream out(path, std::ios::binary);
     out << "x,y,d\n";
     x.clear();

@@ -8,6 +8,7 @@
 #include "model/node_definition.h"
 #include "model/string_array.h"
 #include "support/real_networks.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -174,8 +175,7 @@ TEST(EngineScores, AnUnknownPriorsMethodFailsWithAMessage) {
 
 TEST(EngineScores, AnEquivalentSampleSizeBelowZeroOrUnboundedIsRefused) {
     // Such prior counts once gave negative or not-a-number probabilities.
-    const std::string path =
-        (std::filesystem::temp_directory_path() / "quarn_engine_sample_size.txt").string();
+    const std::string path = quarn_test::TestFile("sample_size.txt");
     std::ofstream(path, std::ios::binary) << "A B\n0 1\n1 1\n1 0\n0 0\n0 0\n";
     const double nan = std::nan("");
     const struct {

@@ -9,6 +9,7 @@
 #include "model/node.h"
 #include "model/node_definition.h"
 #include "model/string_array.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -140,7 +141,7 @@ TEST(GreedyThickThinning, BackgroundKnowledgeAndParentLimit) {
 // it under the file's texts match it and learn with EM as records under the reader's
 // identifiers do, and the learners name their outcomes as the reader did.
 TEST(LearnFrontEnds, StateTextsAreRepairedAsTheFileReaderRepairsThem) {
-    const std::string path = ::testing::TempDir() + "repaired_states.net";
+    const std::string path = quarn_test::TestFile("repaired_states.net");
     std::ofstream(path) << "node class { states = (\"<5\" \"a/b\" \"ok\"); }\n"
                            "node B { states = (\"3-5 days\" \"later\"); }\n"
                            "potential (class) { data = (0.2 0.5 0.3); }\n"
@@ -297,7 +298,7 @@ TEST(LearnModel, RegistryDispatchPosteriorAndSave) {
         EXPECT_NEAR(posterior[static_cast<std::size_t>(k)], beliefs->Subscript(k), 1e-12);
     EXPECT_TRUE(model.ClassPosterior({1, 0}).empty());
 
-    const std::string path = ::testing::TempDir() + "learned_model.xqnl";
+    const std::string path = quarn_test::TestFile("learned_model.xqnl");
     ASSERT_EQ(model.SaveNetwork(path), 0);
     QNL_network read;
     ASSERT_EQ(read.ReadFile(path.c_str()), 0);

@@ -6,6 +6,7 @@
 #include "support/network_builder.h"
 #include "support/random_network.h"
 #include "support/sampled_data.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -114,7 +115,7 @@ TEST_F(Decomposition, BothFormsBuildTheirNodesMarksAndSmallestIndexTables) {
 }
 
 TEST_F(Decomposition, RecompositionRestoresParametersParentsAndPropertiesAlsoThroughAFile) {
-    const std::string path = ::testing::TempDir() + "decomposed.xqnl";
+    const std::string path = quarn_test::TestFile("decomposed.xqnl");
     for (int round = 0; round < 8; ++round) {
         net.DeleteAllNodes();
         TestRandom random(100 + static_cast<std::uint64_t>(round));

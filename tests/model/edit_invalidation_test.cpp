@@ -9,6 +9,7 @@
 #include "support/network_builder.h"
 #include "support/oracle.h"
 #include "support/random_network.h"
+#include "support/temp_folder.h"
 
 #include <algorithm>
 #include <string>
@@ -247,7 +248,7 @@ int Apply(QNL_network& net, int h, int edit, TestRandom& random, bool gates = fa
         return copy.Copy(net) != 0 ? -1 : net.Copy(copy);
     }
     case FILE_ROUND_TRIP: {
-        const std::string path = ::testing::TempDir() + "edit_invalidation.xqnl";
+        const std::string path = quarn_test::TestFile("edit_invalidation.xqnl");
         const int written = net.WriteFile(path.c_str());
         return written != 0 ? written : net.ReadFile(path.c_str());
     }

@@ -4,6 +4,7 @@
 #include "model/network.h"
 #include "model/node.h"
 #include "model/submodel.h"
+#include "support/temp_folder.h"
 #include "support/test_definition.h"
 
 #include <gtest/gtest.h>
@@ -108,7 +109,7 @@ protected:
     }
 
     std::string TempPath(const std::string& name) {
-        std::string path = ::testing::TempDir() + "network_files_" + name;
+        std::string path = quarn_test::TestFile("network_files_" + name);
         std::remove(path.c_str());
         written.push_back(path);
         return path;

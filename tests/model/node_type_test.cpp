@@ -6,6 +6,7 @@
 #include "model/node_definition.h"
 #include "support/network_builder.h"
 #include "support/random_network.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -146,7 +147,7 @@ TEST_F(NodeType, FindingFollowsATypeThatChangesTheOutcomeCount) {
 // leaves, and the costs lose its dimension; one that keeps them stays. The dimension once stayed
 // under a utility node, and the file written then did not read.
 TEST_F(NodeType, CostParentThatLosesItsOutcomesLeaves) {
-    const std::string path = ::testing::TempDir() + "cost_parent.xqnl";
+    const std::string path = quarn_test::TestFile("cost_parent.xqnl");
     for (int type : {QNL_TYPE_TABLE, QNL_TYPE_EQUATION, QNL_TYPE_MAU, QNL_TYPE_LIST}) {
         const std::string label = std::to_string(type);
         net.DeleteAllNodes();

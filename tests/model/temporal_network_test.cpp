@@ -8,6 +8,7 @@
 #include "support/network_builder.h"
 #include "support/oracle.h"
 #include "support/random_network.h"
+#include "support/temp_folder.h"
 #include "support/temporal_oracle.h"
 
 #include <gtest/gtest.h>
@@ -135,7 +136,7 @@ TEST_F(TemporalTest, ObservedPlateNodeTakesAnAddedOutcome) {
 // ordinary parents is; a gate that is only a temporal parent converts, and the gate child lets the
 // temporal arc go. Either way the network reads back as written.
 TEST_F(TemporalTest, GateTypeChangesKeepTemporalDefinitionsReadable) {
-    const std::string path = ::testing::TempDir() + "temporal_gates.xqnl";
+    const std::string path = quarn_test::TestFile("temporal_gates.xqnl");
     for (bool self : {true, false}) {
         net.DeleteAllNodes();
         const int x = Add(QNL_TYPE_DEMORGAN, "X"), y = Add(QNL_TYPE_DEMORGAN, "Y");

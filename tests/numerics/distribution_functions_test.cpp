@@ -115,7 +115,9 @@ TEST(IntervalMass, BetaAndBinomialAgreeWithQuadratureAndSums) {
     const double betas[][4] = {{2.0, 3.0, 0.1, 0.6},  {2.0, 30.0, 0.5, 0.9},
                                {0.5, 0.5, 0.0, 0.3},  {30.0, 2.0, 0.1, 0.5},
                                {3.0, 0.6, 0.95, 2.0}, {1.0, 1.0, -1.0, 0.25}};
-    for (const auto& [a, b, lo, hi] : betas) {
+    for (const auto& row : betas) {
+        // Plain names: a lambda may not capture a structured binding.
+        const double a = row[0], b = row[1], lo = row[2], hi = row[3];
         const auto cdf = [&](double x) {
             return x <= 0 ? 0.0 : x >= 1 ? 1.0 : IncompleteBetaByQuadrature(a, b, x);
         };

@@ -199,8 +199,8 @@ void QNL_xmlNetworkReader::TemporalEnd(QNL_xmlReader& reader) {
 // The tables the new parents would give the definition of this order and the higher ones are
 // sized before any arc is added: a few numbers under many parents never allocate a table.
 bool QNL_xmlNetworkReader::CheckTemporalTable(QNL_xmlReader& reader, int node) {
-    const long long limit = quarn::detail::MAX_READ_TABLE_CELLS;
-    auto times = [limit](long long cells, int outcomes) {
+    constexpr long long limit = quarn::detail::MAX_READ_TABLE_CELLS;
+    auto times = [](long long cells, int outcomes) {
         return cells > limit ? cells : std::min(cells * std::max(outcomes, 1), limit + 1);
     };
     auto outcomesOf = [this](int h) {

@@ -48,12 +48,15 @@ int CheckDocumentTexts(const QNL_documentation& documents,
     for (int i = 0; i < documents.GetNumberOfDocuments(); ++i) {
         const std::pair<const char*, const char*> texts[] = {{"title", documents.GetTitle(i)},
                                                              {"path", documents.GetPath(i)}};
-        for (const auto& [field, text] : texts)
-            if (int r = CheckXmlText(text, [&] {
+        // A lambda may not capture a structured binding, hence the pair.
+        for (const auto& entry : texts) {
+            const char* field = entry.first;
+            if (int r = CheckXmlText(entry.second, [&] {
                     return "the " + std::string(field) + " of document " + std::to_string(i) +
                            " of " + owner();
                 }))
                 return r;
+        }
     }
     return 0;
 }
@@ -81,10 +84,12 @@ int CheckNodeTexts(const QNL_node& node) {
             {"fault name", extra->GetFaultName(i)},
             {"fix", extra->GetOutcomeFix(i)},
             {"description", extra->GetOutcomeDescription(i)}};
-        for (const auto& [field, text] : texts)
+        for (const auto& entry : texts) {
+            const char* field = entry.first;
             if (int r = CheckXmlText(
-                    text, [&] { return "the " + std::string(field) + " of " + outcome(); }))
+                    entry.second, [&] { return "the " + std::string(field) + " of " + outcome(); }))
                 return r;
+        }
         if (const QNL_documentation* documents = extra->GetOutcomeDocumentation(i))
             if (int r = CheckDocumentTexts(*documents, outcome)) return r;
     }

@@ -8,7 +8,7 @@ class QNL_header;
 // Writes the display and diagnosis block of the XML network format ("tavlo"): the submodel
 // tree with its boxes, windows and text boxes, every node's box and its diagnosis texts,
 // the network's name, comment and fault name format. Values left at their defaults are not
-// written; texts are escaped so that they read back unchanged (carriage returns aside).
+// written; texts are escaped so that they read back unchanged.
 class QNL_xmlExtensionWriter {
 public:
     explicit QNL_xmlExtensionWriter(const QNL_network* network) : network(network) {}

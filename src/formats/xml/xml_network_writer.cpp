@@ -117,11 +117,14 @@ int QNL_xmlNetworkWriter::CheckTexts(const QNL_network& network) {
             {"name", oneCase->GetName()},
             {"category", oneCase->GetCategory()},
             {"description", oneCase->GetDescription()}};
-        for (const auto& [field, text] : texts)
-            if (int r = detail::CheckXmlText(text, [&] {
+        // A lambda may not capture a structured binding, hence the pair.
+        for (const auto& entry : texts) {
+            const char* field = entry.first;
+            if (int r = detail::CheckXmlText(entry.second, [&] {
                     return "the " + std::string(field) + " of case " + std::to_string(c);
                 }))
                 return r;
+        }
     }
     return 0;
 }

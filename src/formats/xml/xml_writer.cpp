@@ -14,7 +14,8 @@ namespace {
 
 // How a text is escaped: attribute values keep tabs and line ends as character references
 // (a parser would turn them into blanks); element text keeps tabs and line feeds as they
-// are; control escaping writes them as backslash sequences.
+// are; control escaping writes them as backslash sequences. A carriage return is a character
+// reference in all three.
 constexpr int ESCAPE_ATTRIBUTE = 0;
 constexpr int ESCAPE_TEXT = 1;
 constexpr int ESCAPE_CONTROL = 2;
@@ -177,8 +178,8 @@ void QNL_xmlWriter::PutEscaped(std::string_view text, int mode) {
                                                       : "\n";
             break;
         case '\r':
-            // Control escaping drops it; a raw one would come back as a line feed.
-            if (mode != detail::ESCAPE_CONTROL) out += "&#13;";
+            // Always a reference: a parser turns a raw one into a line feed.
+            out += "&#13;";
             break;
         default:
             break; // refused above

@@ -49,7 +49,7 @@ public:
     void OpenElement(const char* name);
     void CloseElement(const char* name);
     // A null text gives an empty element "<name ... />". With control escaping a tab, a line
-    // feed and a backslash become "\t", "\n" and "\\" and a carriage return is dropped.
+    // feed and a backslash become "\t", "\n" and "\\"; a carriage return is "&#13;" always.
     void WriteElement(const char* name, const char* text, bool escapeControl = false);
 
     // Pending attributes for the next start tag, written in the order added. Doubles are

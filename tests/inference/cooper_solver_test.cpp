@@ -231,10 +231,12 @@ using CooperSolverTest = NetworkFixture;
 
 // One seed loop for both solvers. Shachter's method, given each later decision sees all that
 // came before it, must pick a possible option of highest expected utility for the first
-// decision, evidence below the decisions or not. Evidence below the decisions rules out
+// decision (by enumeration), evidence below the decisions or not. Evidence below the decisions rules out
 // scenarios where tables hold zeros, and moves the weights of earlier observations by the
-// later decisions unless their evidence is withdrawn. Every diagram is solved again with the
-// outcomes of its nodes in another order.
+// later decisions unless their evidence is withdrawn. Every other diagram is solved again with
+// the outcomes of its nodes in another order. For long runs (every diagram permuted then), QUARN_RANDOM_DIAGRAM_SEEDS raises
+// the seeds per row, QUARN_RANDOM_DIAGRAM_FIRST_SEED moves the first, and
+// QUARN_RANDOM_DIAGRAM_ALGORITHM names any exact algorithm for the working copies.
 TEST_F(CooperSolverTest, RandomDiagramsMatchEnumerationUnderBothSolvers) {
     const struct {
         const char* name;
@@ -245,11 +247,12 @@ TEST_F(CooperSolverTest, RandomDiagramsMatchEnumerationUnderBothSolvers) {
         {"default", {}, 300, 0},
         {"evidence below decisions", {true, true}, 300, 150},
         {"evidence below decisions, no zeros", {true, false}, 300, 150},
-        {"MAU nodes, evidence below decisions", {true, true, true}, 300, 150},
-        {"MAU nodes", {false, true, true}, 300, 0},
+        {"MAU nodes, evidence below decisions", {true, true, true}, 200, 100},
+        {"MAU nodes", {false, true, true}, 100, 0},
     };
     const char* more = std::getenv("QUARN_RANDOM_DIAGRAM_SEEDS");
     const char* first = std::getenv("QUARN_RANDOM_DIAGRAM_FIRST_SEED");
+    const char* algorithm = std::getenv("QUARN_RANDOM_DIAGRAM_ALGORITHM");
     const std::uint64_t from = first != nullptr ? std::strtoull(first, nullptr, 10) : 1;
     for (const auto& row : rows) {
         int picked = 0, pickedBelow = 0, below = 0, impossibleOptions = 0, impossibleCells = 0;
@@ -257,19 +260,25 @@ TEST_F(CooperSolverTest, RandomDiagramsMatchEnumerationUnderBothSolvers) {
             row.seeds, more != nullptr ? std::strtoull(more, nullptr, 10) : 0);
         for (std::uint64_t seed = from; seed < from + seeds; ++seed) {
             const std::string label = std::string(row.name) + " seed " + std::to_string(seed);
-            QNL_network n, permuted;
+            QNL_network n;
             const RandomDiagram d = BuildRandomDiagram(n, seed, row.options);
-            BuildRandomDiagram(permuted, seed, row.options);
-            const std::vector<std::vector<int>> to = RandomOutcomeOrders(permuted, seed);
-            PermuteOutcomes(permuted, to);
+            if (algorithm != nullptr) n.SetDefaultBNAlgorithm(std::atoi(algorithm));
             below += !d.evidenceBelow.empty();
             ASSERT_EQ(n.UpdateBeliefs(), 0) << label;
-            ASSERT_EQ(permuted.UpdateBeliefs(), 0) << label;
             const DecisionOracle oracle = SolveByEnumeration(n);
             ExpectMatchesOracle(n, oracle, label);
             ExpectCellsMatchTheirScenarios(n, oracle, label);
-            ExpectValuesRelabelled(n, permuted, to, label);
             if (HasFatalFailure()) return;
+            if (seed % 2 == 0 || more != nullptr) {
+                QNL_network permuted;
+                BuildRandomDiagram(permuted, seed, row.options);
+                const std::vector<std::vector<int>> to = RandomOutcomeOrders(permuted, seed);
+                PermuteOutcomes(permuted, to);
+                if (algorithm != nullptr) permuted.SetDefaultBNAlgorithm(std::atoi(algorithm));
+                ASSERT_EQ(permuted.UpdateBeliefs(), 0) << label;
+                ExpectValuesRelabelled(n, permuted, to, label);
+                if (HasFatalFailure()) return;
+            }
             impossibleCells +=
                 static_cast<int>(std::count(oracle.mass.begin(), oracle.mass.end(), 0.0));
             for (const auto& [decision, table] : oracle.decisionUtilities)
@@ -288,17 +297,22 @@ TEST_F(CooperSolverTest, RandomDiagramsMatchEnumerationUnderBothSolvers) {
             if (result == -2) continue;
             ASSERT_EQ(result, 0) << label;
             const std::vector<double> indicator = ValueCells(n, first);
-            n.SetDefaultIDAlgorithm(QNL_ALG_ID_COOPER);
-            ASSERT_EQ(n.UpdateBeliefs(), 0) << label;
-            const std::vector<double> utilities = ValueCells(n, first);
-            ASSERT_EQ(indicator.size(), utilities.size()) << label;
+            // The first decision sees only findings, some perhaps implied by the others: only
+            // their outcome is possible before it.
+            const DecisionOracle seeing = SolveByEnumeration(n);
+            ASSERT_TRUE(seeing.ok) << label;
+            std::vector<double> utilities(indicator.size(), std::nan(""));
+            for (std::size_t s = 0; s < seeing.decisionUtilities.at(first).size(); ++s) {
+                const double u = seeing.decisionUtilities.at(first)[s];
+                if (!std::isnan(u)) utilities[s % utilities.size()] = u;
+            }
             ASSERT_EQ(std::count(indicator.begin(), indicator.end(), 1.0), 1) << label;
             double best = -HUGE_VAL;
             for (double u : utilities)
-                if (u != kUndefined) best = std::max(best, u);
+                if (!std::isnan(u)) best = std::max(best, u);
             const std::size_t o =
                 std::find(indicator.begin(), indicator.end(), 1.0) - indicator.begin();
-            ASSERT_NE(utilities[o], kUndefined) << label << " an impossible option picked";
+            ASSERT_FALSE(std::isnan(utilities[o])) << label << " an impossible option picked";
             // Options tied up to rounding may be picked either way.
             EXPECT_NEAR(utilities[o], best, 1e-9 * std::max(1.0, std::fabs(best))) << label;
             ++picked;
@@ -312,9 +326,9 @@ TEST_F(CooperSolverTest, RandomDiagramsMatchEnumerationUnderBothSolvers) {
         if (row.options.zeros) {
             EXPECT_GT(impossibleCells, 50) << row.name;
         }
-        EXPECT_GT(picked, 40) << row.name;
+        EXPECT_GT(picked, std::min(40, static_cast<int>(row.seeds) / 4)) << row.name;
         if (row.options.evidenceBelowDecisions) {
-            EXPECT_GT(pickedBelow, 20) << row.name;
+            EXPECT_GT(pickedBelow, static_cast<int>(row.seeds) / 10) << row.name;
         }
     }
 }

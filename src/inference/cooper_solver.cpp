@@ -220,8 +220,9 @@ int QNL_cooperSolver::DependentsOf(int node, std::vector<char>& out) {
 // decision-related node is observed, and the decisions with a finding below them: which of
 // their options are possible can decide what later decisions may choose. The other values
 // are indexed by the scenario nodes they depend on while exactly the scenario nodes are
-// observed, as they are when the values are computed. A chance scenario node's own
-// distribution and a decision's expected utilities are indexed by every earlier scenario node.
+// observed, as they are when the values are computed; a MAU node depends on the decisions
+// that choose its weights besides. A chance scenario node's own distribution is indexed by the
+// earlier scenario nodes it depends on, a decision's expected utilities by every one.
 int QNL_cooperSolver::ComputeIndexing() {
     FindDecisionsAboveFindings();
     working.SetNotificationMask(0);

@@ -1,8 +1,10 @@
 // Influence diagrams solved by Cooper's method (expected utilities of every decision) and
 // by the best-policy method: the real diagrams of the shared data folder and a generated
 // one of four stages, each a three-outcome observation before a three-option decision
-// (6,561 scenarios). Counters: the Bayesian updates of one solve and the join trees they
-// built. Diagrams whose file is missing or does not read are left out.
+// (6,561 scenarios), the same with a finding below every decision, and a chain of four
+// decisions each seeing the one before, with a finding below each. Counters: the Bayesian
+// updates of one solve and the join trees they built. Diagrams whose file is missing or does
+// not read are left out.
 
 #include "quarn.h"
 
@@ -63,6 +65,30 @@ void BuildStages(QNL_network& net, int stages) {
     }
 }
 
+// A finding below every decision: stage i of `BuildStages` gains a two-outcome finding Fi
+// over (Ci, Di), seen at 0. With `seen` false the decisions see no observation, only the
+// decision before them (the best-policy method takes such diagrams).
+void BuildFindingsBelow(QNL_network& net, int stages, bool seen) {
+    BuildStages(net, stages);
+    for (int i = 0; i < stages; ++i) {
+        const int c = net.FindNode(("C" + std::to_string(i)).c_str());
+        const int d = net.FindNode(("D" + std::to_string(i)).c_str());
+        if (!seen) net.RemoveArc(c, d);
+        if (!seen && i > 0) net.AddArc(net.FindNode(("D" + std::to_string(i - 1)).c_str()), d);
+        const int f = net.AddNode(QNL_TYPE_CPT, ("F" + std::to_string(i)).c_str());
+        net.AddArc(c, f);
+        net.AddArc(d, f);
+        QNL_doubleArray p;
+        for (int k = 0; k < 9; ++k) {
+            const double a = 0.15 + 0.08 * ((k * 5 + i) % 9);
+            p.Add(a);
+            p.Add(1.0 - a);
+        }
+        static_cast<QNL_cpt*>(net.GetNode(f)->GetDefinition())->SetProbabilities(p);
+        net.GetNode(f)->GetValue()->SetEvidence(0);
+    }
+}
+
 void SolveCooper(benchmark::State& state, QNL_network* net) {
     QNL_cooperSolver solver;
     for (auto _ : state) {
@@ -107,6 +133,16 @@ int Register() {
     auto* stages = new QNL_network();
     BuildStages(*stages, 4);
     benchmark::RegisterBenchmark("Cooper/stages4", SolveCooper, stages)
+        ->Unit(benchmark::kMillisecond);
+    auto* findings = new QNL_network();
+    BuildFindingsBelow(*findings, 4, true);
+    benchmark::RegisterBenchmark("Cooper/stages4_findings", SolveCooper, findings)
+        ->Unit(benchmark::kMillisecond);
+    auto* chain = new QNL_network();
+    BuildFindingsBelow(*chain, 4, false);
+    benchmark::RegisterBenchmark("Cooper/chain4_findings", SolveCooper, chain)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("BestPolicy/chain4_findings", SolveBestPolicy, chain)
         ->Unit(benchmark::kMillisecond);
     return 0;
 }

@@ -1,8 +1,10 @@
 #include "inference/cooper_solver.h"
 
+#include "definitions/cpt.h"
 #include "definitions/node_value.h"
 #include "definitions/node_values.h"
 #include "definitions/table.h"
+#include "inference/bayesian_algorithms.h"
 #include "inference/influence_diagram.h"
 #include "inference/join_tree_cache.h"
 #include "model/error_handler.h"
@@ -46,6 +48,7 @@ int QNL_cooperSolver::CleanUp(int deep) {
         perScenario.clear();
         once.clear();
         findingBelow.clear();
+        choosers.clear();
         possibleOptions.clear();
         evaluated.clear();
         working.CleanUp(1);
@@ -102,8 +105,14 @@ int QNL_cooperSolver::Run() {
                                    ~QNL_network::NOTIFY_AUTO_UPDATE);
     // Every belief of the copy is wanted, whatever the caller's targets.
     working.ClearAllTargets();
+    const int algorithm = working.GetDefaultBNAlgorithm();
+    exactUpdates = algorithm == QNL_ALG_BN_CLUSTERING || algorithm == QNL_ALG_BN_POLYTREE ||
+                   algorithm == QNL_ALG_BN_ELIMINATION_JOIN_TREE ||
+                   algorithm == QNL_ALG_BN_RELEVANCE_DECOMPOSITION ||
+                   algorithm == QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED;
 
     if (utilitiesPresent && (result = FindTarget()) != 0) return result;
+    if ((result = MakeDecisionsChance()) != 0) return result;
     if ((result = ComputeIndexing()) != 0) return result;
     if ((result = ShapeValues()) != 0) return result;
     if ((result = ConvertWorkingCopy()) != 0) return result;
@@ -117,6 +126,53 @@ int QNL_cooperSolver::Run() {
     if (utilitiesPresent && (result = BackwardInduction()) != 0) return result;
     MarkValid();
     return 0;
+}
+
+// In the working copy a decision is a chance node taking every option alike, whatever its
+// parents: the arcs into it say what it sees, not what it depends on, so they go. The
+// dependence walks of the indexing then pass it as they pass any chance node, and a
+// distribution that depends on an earlier node only through findings below a later, open
+// decision is indexed by that node. A MAU node takes only decisions and utilities as parents,
+// so its arcs from the decisions go too: which decisions choose each MAU node's weights,
+// directly or through the MAU nodes above it, is noted first.
+int QNL_cooperSolver::MakeDecisionsChance() {
+    working.SetNotificationMask(0);
+    const QNL_intArray order(working.GetOrderedNodes());
+    choosers.assign(static_cast<std::size_t>(working.GetTableSize()), {});
+    for (int i = 0; i < order.GetCount(); ++i) {
+        const int h = order[i];
+        if (working.GetNode(h)->GetType() != QNL_TYPE_MAU) continue;
+        std::vector<int>& chosenBy = choosers[static_cast<std::size_t>(h)];
+        const QNL_intArray& parents = working.GetParents(h);
+        for (int p = 0; p < parents.GetCount(); ++p) {
+            const int type = working.GetNode(parents[p])->GetType();
+            if (type == QNL_TYPE_LIST) chosenBy.push_back(parents[p]);
+            if (type != QNL_TYPE_MAU) continue;
+            const std::vector<int>& above = choosers[static_cast<std::size_t>(parents[p])];
+            chosenBy.insert(chosenBy.end(), above.begin(), above.end());
+        }
+    }
+    for (int i = 0; i < order.GetCount(); ++i) {
+        const int h = order[i];
+        if (working.GetNode(h)->GetType() != QNL_TYPE_LIST) continue;
+        const QNL_intArray parents(working.GetParents(h));
+        for (int p = 0; p < parents.GetCount(); ++p)
+            if (int r = working.RemoveArc(parents[p], h)) return r;
+        QNL_node* node = working.GetNode(h);
+        if (int r = node->SetType(QNL_TYPE_CPT)) return r;
+        const int outcomes = OutcomesOf(working, h);
+        QNL_doubleArray uniform;
+        for (int o = 0; o < outcomes; ++o)
+            uniform.Add(1.0 / outcomes);
+        if (int r = static_cast<QNL_cpt*>(node->GetDefinition())->SetProbabilities(uniform))
+            return r;
+    }
+    return 0;
+}
+
+bool QNL_cooperSolver::Chooses(int decision, int mau) const {
+    const std::vector<int>& chosenBy = choosers[static_cast<std::size_t>(mau)];
+    return std::find(chosenBy.begin(), chosenBy.end(), decision) != chosenBy.end();
 }
 
 // The one utility node the solve aims at: the only terminal utility node, or a MAU node of
@@ -164,8 +220,9 @@ int QNL_cooperSolver::DependentsOf(int node, std::vector<char>& out) {
 // decision-related node is observed, and the decisions with a finding below them: which of
 // their options are possible can decide what later decisions may choose. The other values
 // are indexed by the scenario nodes they depend on while exactly the scenario nodes are
-// observed, as they are when the values are computed. A chance scenario node's own
-// distribution and a decision's expected utilities are indexed by every earlier scenario node.
+// observed, as they are when the values are computed; a MAU node depends on the decisions
+// that choose its weights besides. A chance scenario node's own distribution is indexed by the
+// earlier scenario nodes it depends on, a decision's expected utilities by every one.
 int QNL_cooperSolver::ComputeIndexing() {
     FindDecisionsAboveFindings();
     working.SetNotificationMask(0);
@@ -182,7 +239,7 @@ int QNL_cooperSolver::ComputeIndexing() {
     if (target >= 0) {
         for (int x : related) {
             if (int r = DependentsOf(x, dependents)) return r;
-            if (dependents[static_cast<std::size_t>(target)] ||
+            if (dependents[static_cast<std::size_t>(target)] || Chooses(x, target) ||
                 findingBelow[static_cast<std::size_t>(x)])
                 scenario.push_back(x);
         }
@@ -200,7 +257,8 @@ int QNL_cooperSolver::ComputeIndexing() {
     for (int y : scenario) {
         if (int r = DependentsOf(y, dependents)) return r;
         for (std::size_t h = 0; h < slots; ++h)
-            if (dependents[h] && scenarioPosition[h] < 0) indexing[h].push_back(y);
+            if ((dependents[h] || Chooses(y, static_cast<int>(h))) && scenarioPosition[h] < 0)
+                indexing[h].push_back(y);
     }
     // A chance scenario node's own distribution is computed with the scenario nodes before
     // it observed and the later ones not, and is indexed by the earlier ones it depends on
@@ -209,7 +267,7 @@ int QNL_cooperSolver::ComputeIndexing() {
         const int x = scenario[k];
         std::vector<int>& own = indexing[static_cast<std::size_t>(x)];
         own.clear();
-        if (IsDecisionNode(working, x)) {
+        if (IsDecisionNode(*bound, x)) {
             own.assign(scenario.begin(), scenario.begin() + static_cast<std::ptrdiff_t>(k));
             continue;
         }
@@ -265,8 +323,7 @@ int QNL_cooperSolver::CloseScenario() {
         for (std::size_t p = 0; p < related.size(); ++p) {
             const int chance = related[p];
             if (!inScenario[static_cast<std::size_t>(chance)] ||
-                (IsDecisionNode(working, chance) &&
-                 !findingBelow[static_cast<std::size_t>(chance)]))
+                (IsDecisionNode(*bound, chance) && !findingBelow[static_cast<std::size_t>(chance)]))
                 continue;
             for (std::size_t q = 0; q < p; ++q) {
                 const int candidate = related[q];
@@ -370,19 +427,23 @@ void QNL_cooperSolver::ListFailedScenario(std::size_t depth) {
     }
 }
 
-// A finding below a decision can be impossible under some of its options, which entering the
-// option need not show: the evidence may lie outside what the update looks at, and then the
-// option would be worth what the scenario would give were the finding possible. So such a
-// decision's options are weighed first, given the scenario nodes before it (its own table in
-// the working copy takes every option alike): one of probability zero is impossible, and
-// every one is when the update finds the evidence impossible already. A sampler without
-// useful samples says nothing either way. Other decisions' options, and chance outcomes
-// (whose weight in the expectation is their probability), are all tried.
-int QNL_cooperSolver::FindPossibleOptions(std::size_t level) {
+// Which outcomes of the level's node are worth trying, from one update with the scenario
+// nodes before it entered: an outcome of probability zero given them is impossible, and so is
+// every one when the update finds that evidence impossible already. A finding below a
+// decision can rule out some of its options, which entering the option need not show (the
+// evidence may lie outside what the update looks at), and an impossible chance outcome need
+// not show either where a table's zero meets the findings only further up: entered, either
+// would be given what the scenario would be worth were it possible. The same update gives a
+// chance node its own distribution given the earlier scenario nodes. A decision with nothing
+// seen below it (its table in the working copy takes every option alike) needs no update. A
+// sampler without useful samples says nothing either way, and a chance outcome a sampler
+// estimates at zero is still tried: its weight in the expectation is that estimate.
+int QNL_cooperSolver::WeighOutcomes(std::size_t level) {
     std::vector<char>& possible = possibleOptions[level];
     const int x = scenario[level];
     std::fill(possible.begin(), possible.end(), 1);
-    if (!findingBelow[static_cast<std::size_t>(x)]) return 0;
+    const bool decision = IsDecisionNode(*bound, x);
+    if (decision && !findingBelow[static_cast<std::size_t>(x)]) return 0;
     const int result = Update();
     if (result == -5) return 0;
     if (result != 0) return result;
@@ -390,6 +451,8 @@ int QNL_cooperSolver::FindPossibleOptions(std::size_t level) {
     const QNL_Dmatrix* weights = weighed->GetMatrix();
     const bool valid = weighed->IsValueValid() && weights != nullptr &&
                        weights->GetSize() == static_cast<int>(possible.size());
+    if (valid && !decision) StoreOne(x);
+    if (valid && !decision && !exactUpdates) return 0;
     for (std::size_t o = 0; o < possible.size(); ++o)
         possible[o] = valid && weights->Subscript(static_cast<int>(o)) > 0.0;
     return 0;
@@ -411,7 +474,7 @@ void QNL_cooperSolver::FindDecisionsAboveFindings() {
                     (child != nullptr && child->IsObserved());
         }
         below[static_cast<std::size_t>(h)] = found;
-        if (found && IsDecisionNode(working, h)) findingBelow[static_cast<std::size_t>(h)] = 1;
+        if (found && IsDecisionNode(*bound, h)) findingBelow[static_cast<std::size_t>(h)] = 1;
     }
 }
 
@@ -441,12 +504,13 @@ int QNL_cooperSolver::Enumerate(std::size_t level) {
             return scenario.empty() ? -5 : 0;
         }
         if (result != 0) return result;
-        StoreResults(perScenario);
-        // An update that finds the evidence impossible leaves the utilities not valid.
+        // An update that finds the evidence impossible leaves the utilities not valid, and
+        // what it computed elsewhere is no result of this scenario.
         for (int u : utilityNodes) {
             const QNL_nodeValue* utility = ValueOf(working, u);
             if (utility != nullptr && !utility->IsValueValid()) return 0;
         }
+        StoreResults(perScenario);
         std::size_t at = 0;
         for (std::size_t k = 0; k < scenario.size(); ++k)
             at = at * static_cast<std::size_t>(OutcomesOf(working, scenario[k])) +
@@ -458,7 +522,7 @@ int QNL_cooperSolver::Enumerate(std::size_t level) {
     QNL_nodeValue* value = ValueOf(working, x);
     const int count = OutcomesOf(working, x);
     std::vector<char>& possible = possibleOptions[level];
-    if (int r = FindPossibleOptions(level)) return r;
+    if (int r = WeighOutcomes(level)) return r;
     for (int o = 0; o < count; ++o) {
         if (!possible[static_cast<std::size_t>(o)]) continue;
         // The previous outcome goes first: a refused finding keeps the one it would replace,
@@ -474,15 +538,9 @@ int QNL_cooperSolver::Enumerate(std::size_t level) {
         outcome[level] = o;
         if (int r = Enumerate(level + 1)) return r;
     }
-    // Every level leaves without its finding, so the next outcome of an earlier node is
-    // judged possible or not on the earlier nodes alone, and a chance node's own result
-    // below sees no later scenario node.
+    // Every level leaves without its finding, so the outcomes of an earlier node are weighed
+    // on the earlier nodes alone.
     if (value->HasEvidence()) value->ClearEvidence();
-    if (IsDecisionNode(*bound, x)) return 0;
-    const int result = Update();
-    if (result == -5) return 0;
-    if (result != 0) return result;
-    StoreOne(x);
     return 0;
 }
 
@@ -517,9 +575,41 @@ int QNL_cooperSolver::CombineUtilities() {
             utility->Rescale(0.0, 1.0, table->GetMinimumUtility(), table->GetMaximumUtility());
         } else if (auto* mau = dynamic_cast<QNL_mauValue*>(value)) {
             if (int r = mau->ComputeFromParents()) return r;
+            UndefineCellsOfNoScenario(*mau);
         }
     }
     return 0;
+}
+
+// A MAU cell combines its parents' cells, each of which another scenario may have filled, so
+// a cell that no evaluated scenario reaches goes back to the marker.
+void QNL_cooperSolver::UndefineCellsOfNoScenario(QNL_nodeValue& value) {
+    QNL_Dmatrix* cells = value.GetMatrix();
+    if (cells == nullptr) return;
+    const QNL_intArray& parents = value.GetIndexingParents();
+    std::vector<std::int64_t> stride(scenario.size(), 0);
+    for (int d = 0; d < parents.GetCount(); ++d) {
+        const int k = scenarioPosition[static_cast<std::size_t>(parents[d])];
+        if (k < 0) return;
+        stride[static_cast<std::size_t>(k)] = cells->GetMultiplier(d);
+    }
+    std::vector<char> reached(static_cast<std::size_t>(cells->GetSize()), 0);
+    std::vector<int> assignment(scenario.size(), 0), sizes;
+    for (int y : scenario)
+        sizes.push_back(OutcomesOf(working, y));
+    std::int64_t at = 0;
+    for (std::size_t s = 0; s < evaluated.size(); ++s) {
+        if (evaluated[s]) reached[static_cast<std::size_t>(at)] = 1;
+        // The next assignment, the last scenario node fastest.
+        for (std::size_t k = scenario.size(); k-- > 0;) {
+            at += stride[k];
+            if (++assignment[k] < sizes[k]) break;
+            at -= stride[k] * assignment[k];
+            assignment[k] = 0;
+        }
+    }
+    for (std::size_t i = 0; i < reached.size(); ++i)
+        if (!reached[i]) cells->Subscript(static_cast<int>(i)) = kUndefined;
 }
 
 namespace {

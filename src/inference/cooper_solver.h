@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+class QNL_nodeValue;
+
 // Evaluates an influence diagram by Bayesian-network inference on a working copy: utility
 // tables become two-outcome chance nodes whose first outcome carries the rescaled utility,
 // every combination of the scenario nodes (the decision-related nodes the overall utility
@@ -36,6 +38,8 @@ public:
 private:
     int Update();
     int Run();
+    int MakeDecisionsChance();
+    bool Chooses(int decision, int mau) const;
     int FindTarget();
     int ComputeIndexing();
     int DependentsOf(int node, std::vector<char>& out);
@@ -44,13 +48,14 @@ private:
     int ShapeValues();
     int ConvertWorkingCopy();
     void FindDecisionsAboveFindings();
-    int FindPossibleOptions(std::size_t level);
+    int WeighOutcomes(std::size_t level);
     int MakeScenarioRecord();
     int Enumerate(std::size_t level);
     void StoreResults(const std::vector<int>& nodes);
     int StoreOne(int node);
     int FinalUpdate();
     int CombineUtilities();
+    void UndefineCellsOfNoScenario(QNL_nodeValue& value);
     int BackwardInduction();
     void MarkValid();
     void ListFailedScenario(std::size_t depth);
@@ -66,6 +71,8 @@ private:
     std::vector<int> scenarioPosition;
     // Per handle: the scenario nodes that index its value.
     std::vector<std::vector<int>> indexing;
+    // Per handle of a MAU node of the working copy: the decisions that choose its weights.
+    std::vector<std::vector<int>> choosers;
     // Nodes written at every scenario, and nodes written once at the end.
     std::vector<int> perScenario;
     std::vector<int> once;
@@ -78,6 +85,8 @@ private:
     int target = -1;
     bool addedTarget = false;
     bool utilitiesPresent = true;
+    // Whether the copy's algorithm is exact, so that a belief of zero is an impossibility.
+    bool exactUpdates = true;
     std::uint64_t updateCount = 0;
     std::uint64_t compilationCount = 0;
 };

@@ -49,6 +49,7 @@ int QNL_shachterSolver::CleanUp(int deep) {
         related.clear();
         addedArcs.clear();
         decisionParents.clear();
+        findingBelow.clear();
     }
     merged = -1;
     bound = nullptr;
@@ -70,12 +71,33 @@ int QNL_shachterSolver::Run() {
     QNL_network& net = *bound;
     QNL_intArray ordered;
     if (int r = net.GetDecisionOrderedNodes(ordered)) return r;
-    for (int i = 0; i < ordered.GetCount(); ++i) {
-        const int h = ordered[i];
-        if (!IsDecisionNode(net, h) || ValueOf(net, h)->IsObserved()) continue;
-        const QNL_intArray& parents = net.GetParents(h);
+    std::vector<int> open;
+    for (int i = 0; i < ordered.GetCount(); ++i)
+        if (IsDecisionNode(net, ordered[i]) && !ValueOf(net, ordered[i])->IsObserved())
+            open.push_back(ordered[i]);
+    auto seesUnobserved = [&](int decision, bool decisionsToo) {
+        const QNL_intArray& parents = net.GetParents(decision);
         for (int p = 0; p < parents.GetCount(); ++p)
-            if (!ValueOf(net, parents[p])->IsObserved()) return Log(-2, kNotApplicable);
+            if ((decisionsToo || !IsDecisionNode(net, parents[p])) &&
+                !ValueOf(net, parents[p])->IsObserved())
+                return true;
+        return false;
+    };
+    if (!open.empty() && seesUnobserved(open[0], true)) return Log(-2, kNotApplicable);
+    // A finding below a later decision makes the weights of what is seen before it depend on
+    // the option it will take; its fixed table does not weigh them as the expected utilities
+    // do (every option alike), so such a diagram is solved only when nothing unobserved is
+    // seen up to that decision.
+    QNL_intArray below;
+    for (std::size_t k = open.size(); k-- > 1;) {
+        below.Flush();
+        if (int r = net.GetDescendants(open[k], below)) return r;
+        bool finding = false;
+        for (int i = 0; i < below.GetCount() && !finding; ++i)
+            finding = ValueOf(net, below[i])->IsObserved();
+        if (!finding) continue;
+        for (std::size_t i = 1; i <= k; ++i)
+            if (seesUnobserved(open[i], false)) return Log(-2, kNotApplicable);
         break;
     }
     const QNL_intArray order(net.GetOrderedNodes());
@@ -108,17 +130,9 @@ int QNL_shachterSolver::Run() {
     quarn::detail::ListenForEvidence(working);
 
     int best = 0;
-    const int logged = QNL_errorHandler::Instance().GetNumberOfErrors();
-    result = ValueOf(working, merged)->SetEvidence(0);
-    // Refused as impossible: every scenario the findings leave has the least utility, so every
-    // option ties and the first is taken, as for any tie.
-    const bool tie = result == -2 || result == -26;
-    if (tie) {
-        QNL_errorHandler::Instance().TruncateTo(logged);
-        result = 0;
-    }
-    if (result == 0 && decisions.empty()) result = Log(-2, "No decision to solve");
-    for (std::size_t k = decisions.size(); result == 0 && !tie && k-- > 0;)
+    FindDecisionsAboveFindings();
+    if (decisions.empty()) result = Log(-2, "No decision to solve");
+    for (std::size_t k = decisions.size(); result == 0 && k-- > 0;)
         result = FixDecision(static_cast<int>(k), k > 0, best);
     if (result != 0) {
         net.InvalidateValues();
@@ -273,9 +287,21 @@ int QNL_shachterSolver::ConvertWorkingCopy() {
     return 0;
 }
 
-// The option of highest belief given the merged utility's first outcome, the first one on a
-// tie: for a later decision (fix) once per configuration of its unobserved parents, its table
-// then fixed to those options; for the first decision, whose parents are all observed, once.
+// The decisions with a finding among their descendants in the working copy.
+void QNL_shachterSolver::FindDecisionsAboveFindings() {
+    findingBelow.assign(decisions.size(), 0);
+    QNL_intArray below;
+    for (std::size_t k = 0; k < decisions.size(); ++k) {
+        below.Flush();
+        working.GetDescendants(decisions[k], below);
+        for (int i = 0; i < below.GetCount() && !findingBelow[k]; ++i)
+            findingBelow[k] = ValueOf(working, below[i])->HasEvidence();
+    }
+}
+
+// The option of highest expected utility given the findings and the evidence entered: for a
+// later decision (fix) once per configuration of its unobserved parents, its table then fixed
+// to those options; for the first decision, whose parents are all observed, once.
 int QNL_shachterSolver::FixDecision(int index, bool fix, int& best) {
     const int d = decisions[static_cast<std::size_t>(index)];
     const std::vector<int>& parents = decisionParents[static_cast<std::size_t>(index)];
@@ -302,17 +328,11 @@ int QNL_shachterSolver::FixDecision(int index, bool fix, int& best) {
                 entered.push_back(parents[k]);
         }
         int choice = 0;
-        if (possible) {
-            ++updateCount;
-            if (int r = working.CallBNAlgorithm()) return r;
-            const QNL_nodeValue* value = ValueOf(working, d);
-            const QNL_Dmatrix* beliefs = const_cast<QNL_nodeValue*>(value)->GetMatrix();
-            if (value->IsValueValid())
-                for (int o = 1; o < outcomes; ++o)
-                    if (beliefs->Subscript(o) > beliefs->Subscript(choice)) choice = o;
-        }
+        const int result =
+            possible ? Choose(d, findingBelow[static_cast<std::size_t>(index)] != 0, choice) : 0;
         for (int h : entered)
             ValueOf(working, h)->ClearEvidence();
+        if (result != 0) return result;
         fixed[static_cast<std::size_t>(column * outcomes + choice)] = 1.0;
         best = choice;
     }
@@ -321,4 +341,50 @@ int QNL_shachterSolver::FixDecision(int index, bool fix, int& best) {
     for (double v : fixed)
         values.Add(v);
     return static_cast<QNL_cpt*>(working.GetNode(d)->GetDefinition())->SetProbabilities(values);
+}
+
+// With the merged utility's first outcome observed, the belief in an option is its rescaled
+// expected utility times its probability given the rest of the evidence. That probability is
+// the same for every option unless a finding lies below the decision; then it is taken from an
+// update without the merged utility's finding and divided out, and an option it rules out is
+// never picked. Where the merged utility's first outcome is impossible, every possible option
+// is worth the least utility and the first is taken; the first of equal options wins.
+int QNL_shachterSolver::Choose(int d, bool weighed, int& choice) {
+    const int outcomes = OutcomesOf(working, d);
+    std::vector<double> weight(static_cast<std::size_t>(outcomes), 1.0);
+    QNL_nodeValue* decision = ValueOf(working, d);
+    if (weighed) {
+        ++updateCount;
+        if (int r = working.CallBNAlgorithm()) return r;
+        // The configuration is impossible: the option taken there changes nothing.
+        if (!decision->IsValueValid()) return 0;
+        for (int o = 0; o < outcomes; ++o)
+            weight[static_cast<std::size_t>(o)] = decision->GetMatrix()->Subscript(o);
+    }
+    QNL_nodeValue* utility = ValueOf(working, merged);
+    const int logged = QNL_errorHandler::Instance().GetNumberOfErrors();
+    bool even = utility->SetEvidence(0) != 0;
+    std::vector<double> belief(static_cast<std::size_t>(outcomes), 0.0);
+    if (even) {
+        QNL_errorHandler::Instance().TruncateTo(logged);
+    } else {
+        ++updateCount;
+        const int result = working.CallBNAlgorithm();
+        even = result != 0 || !decision->IsValueValid();
+        for (int o = 0; !even && o < outcomes; ++o)
+            belief[static_cast<std::size_t>(o)] = decision->GetMatrix()->Subscript(o);
+        utility->ClearEvidence();
+        if (result != 0) return result;
+    }
+    int picked = -1;
+    for (int o = 0; o < outcomes; ++o) {
+        const std::size_t at = static_cast<std::size_t>(o);
+        if (!(weight[at] > 0.0)) continue;
+        const std::size_t now = static_cast<std::size_t>(picked);
+        if (picked < 0 || (!even && (weighed ? belief[at] / weight[at] > belief[now] / weight[now]
+                                             : belief[at] > belief[now])))
+            picked = o;
+    }
+    choice = picked < 0 ? 0 : picked;
+    return 0;
 }

@@ -11,8 +11,9 @@
 // whose rescaled utility becomes the probability of a two-outcome chance node, decisions
 // become chance nodes with uniform tables, and with the merged node's first outcome observed
 // each decision, from the last to the first, is fixed per configuration of its parents to
-// its option of highest belief. Only the first decision's value is written: 1.0 at its best
-// option, 0.0 elsewhere.
+// its option of highest belief, divided by the option's probability given the other evidence
+// where findings below the decision make those unequal. Only the first decision's value is
+// written: 1.0 at its best option, 0.0 elsewhere.
 class QNL_shachterSolver {
 public:
     QNL_shachterSolver() = default;
@@ -42,6 +43,8 @@ private:
     int ConvertWorkingCopy();
     int ConvertUtility(int node);
     int FixDecision(int decision, bool fix, int& best);
+    void FindDecisionsAboveFindings();
+    int Choose(int decision, bool weighed, int& choice);
 
     QNL_network working;
     QNL_network* bound = nullptr;
@@ -51,6 +54,8 @@ private:
     std::vector<std::pair<int, int>> addedArcs;
     // Each decision's parents in the caller's network, before the conversion drops them.
     std::vector<std::vector<int>> decisionParents;
+    // Per entry of the decision list: a finding lies below the decision.
+    std::vector<char> findingBelow;
     int merged = -1;
     std::uint64_t updateCount = 0;
     std::uint64_t compilationCount = 0;

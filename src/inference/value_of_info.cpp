@@ -1,6 +1,7 @@
 #include "inference/value_of_info.h"
 
 #include "definitions/node_value.h"
+#include "definitions/node_values.h"
 #include "model/error_handler.h"
 #include "model/node.h"
 #include "model/node_definition.h"
@@ -232,8 +233,12 @@ int QNL_voiEngine::Compute(QNL_valueOfInfo& voi) {
                            "differ in shape");
         QNL_Dmatrix base;
         if (int r = Reindex(without, withoutIndex, index, with.GetDimensions(), base)) return r;
+        // A scenario impossible under the findings has no worth, and its information none.
+        constexpr double undefined = QNL_utilityValue::UNDEFINED_UTILITY;
         for (int i = 0; i < with.GetSize(); ++i)
-            with.Subscript(i) -= base.Subscript(i);
+            with.Subscript(i) = with.Subscript(i) == undefined || base.Subscript(i) == undefined
+                                    ? undefined
+                                    : with.Subscript(i) - base.Subscript(i);
         const int last = with.GetNumberOfDimensions() - 1;
         if (last >= 0)
             if (int r = with.RemoveLastOutcome(last)) return r;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 using namespace quarn_test;
 
@@ -115,6 +116,104 @@ void ExpectMatchesOracle(QNL_network& net, const DecisionOracle& oracle, const s
     ExpectScenarioBeliefsMatch(net, oracle, what);
 }
 
+// Every cell of every value of the diagram against the enumeration, whatever node holds it:
+// a cell whose every assignment of the sequence is impossible holds the undefined marker and
+// any other a number; a chance node's row holds its distribution given the row's coordinates
+// and the findings, the decisions not given taking each option alike.
+void ExpectCellsMatchTheirScenarios(QNL_network& net, const DecisionOracle& oracle,
+                                    const std::string& what) {
+    const std::vector<int>& sequence = oracle.sequence;
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+        QNL_nodeValue& value = ValueOf(net, h);
+        const int type = net.GetNode(h)->GetType();
+        const bool chance = type == QNL_TYPE_CPT;
+        const auto beliefs = oracle.beliefMass.find(h);
+        if (!value.IsValueValid() || value.IsObserved() ||
+            (chance && beliefs == oracle.beliefMass.end()))
+            continue;
+        const std::string label = what + " cells of " + net.GetNode(h)->GetId();
+        const QNL_Dmatrix* m = value.GetMatrix();
+        const QNL_intArray& parents = value.GetIndexingParents();
+        std::vector<std::size_t> position;
+        for (int i = 0; i <= parents.GetCount(); ++i) {
+            const int node = i < parents.GetCount() ? parents[i] : h;
+            if (node == h && type != QNL_TYPE_LIST) break;
+            position.push_back(std::find(sequence.begin(), sequence.end(), node) -
+                               sequence.begin());
+            ASSERT_LT(position.back(), sequence.size()) << label << " indexed outside";
+        }
+        const std::size_t own =
+            chance
+                ? static_cast<std::size_t>(net.GetNode(h)->GetDefinition()->GetNumberOfOutcomes())
+                : 1;
+        const std::size_t cells = static_cast<std::size_t>(m->GetSize());
+        std::vector<double> rowMass(cells / own, 0.0), rowBeliefs(chance ? cells : 0, 0.0);
+        std::vector<int> at(sequence.size(), 0);
+        for (std::size_t s = 0; s < oracle.mass.size(); ++s) {
+            for (std::size_t k = sequence.size(), rest = s; k-- > 0; rest /= oracle.sizes[k])
+                at[k] = static_cast<int>(rest % oracle.sizes[k]);
+            std::size_t cell = 0;
+            for (std::size_t d = 0; d < position.size(); ++d)
+                cell += at[position[d]] *
+                        static_cast<std::size_t>(m->GetMultiplier(static_cast<int>(d)));
+            ASSERT_LT(cell + own - 1, cells) << label;
+            rowMass[cell / own] += oracle.mass[s];
+            for (std::size_t x = 0; x < rowBeliefs.size() && x < own; ++x)
+                rowBeliefs[cell + x] += beliefs->second[s * own + x];
+        }
+        for (std::size_t i = 0; i < cells; ++i) {
+            const double got = m->Subscript(static_cast<int>(i)), weight = rowMass[i / own];
+            if (weight == 0.0) {
+                ASSERT_EQ(got, kUndefined) << label << " impossible cell " << i;
+                continue;
+            }
+            ASSERT_NE(got, kUndefined) << label << " possible cell " << i;
+            if (chance) {
+                ASSERT_NEAR(got, rowBeliefs[i] / weight, 1e-9) << label << " cell " << i;
+            }
+        }
+    }
+}
+
+// Solved with its outcomes in another order (`to`), the diagram's values are the same ones
+// relabelled, the undefined marker where the marker was.
+void ExpectValuesRelabelled(QNL_network& net, QNL_network& permuted,
+                            const std::vector<std::vector<int>>& to, const std::string& what) {
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+        const std::string label = what + " permuted, node " + net.GetNode(h)->GetId();
+        QNL_nodeValue& a = ValueOf(net, h);
+        QNL_nodeValue& b = ValueOf(permuted, h);
+        ASSERT_EQ(a.IsValueValid(), b.IsValueValid()) << label;
+        if (!a.IsValueValid()) continue;
+        const QNL_intArray& parents = a.GetIndexingParents();
+        ASSERT_EQ(
+            std::vector<int>(parents.Items(), parents.Items() + parents.GetCount()),
+            std::vector<int>(b.GetIndexingParents().Items(),
+                             b.GetIndexingParents().Items() + b.GetIndexingParents().GetCount()))
+            << label;
+        const QNL_Dmatrix* ma = a.GetMatrix();
+        const QNL_Dmatrix* mb = b.GetMatrix();
+        ASSERT_EQ(ma->GetSize(), mb->GetSize()) << label;
+        for (int i = 0; i < ma->GetSize(); ++i) {
+            int rest = i, j = 0;
+            for (int d = ma->GetNumberOfDimensions(); d-- > 0;) {
+                const int size = ma->GetSizeOfDimension(d), c = rest % size;
+                rest /= size;
+                const int node = d < parents.GetCount() ? parents[d] : h;
+                const std::vector<int>& order = to[static_cast<std::size_t>(node)];
+                j += (size > 1 && !order.empty() ? order[static_cast<std::size_t>(c)] : c) *
+                     mb->GetMultiplier(d);
+            }
+            const double x = ma->Subscript(i), y = mb->Subscript(j);
+            if (x == kUndefined || y == kUndefined) {
+                ASSERT_EQ(x, y) << label << " cell " << i;
+            } else {
+                ASSERT_NEAR(x, y, 1e-9 * std::max(1.0, std::fabs(x))) << label << " cell " << i;
+            }
+        }
+    }
+}
+
 void ExpectMatchesOracle(QNL_network& net, const std::string& what) {
     ExpectMatchesOracle(net, SolveByEnumeration(net), what);
 }
@@ -131,11 +230,13 @@ std::string StrayEntries() {
 using CooperSolverTest = NetworkFixture;
 
 // One seed loop for both solvers. Shachter's method, given each later decision sees all that
-// came before it, must pick an option of highest expected utility for the first decision; it
-// weighs the options by how well they explain evidence below them, so it is asked only of
-// diagrams whose evidence no decision influences. Evidence below the decisions rules out
+// came before it, must pick a possible option of highest expected utility for the first
+// decision (by enumeration), evidence below the decisions or not. Evidence below the decisions rules out
 // scenarios where tables hold zeros, and moves the weights of earlier observations by the
-// later decisions unless their evidence is withdrawn.
+// later decisions unless their evidence is withdrawn. Every other diagram is solved again with
+// the outcomes of its nodes in another order. For long runs (every diagram permuted then), QUARN_RANDOM_DIAGRAM_SEEDS raises
+// the seeds per row, QUARN_RANDOM_DIAGRAM_FIRST_SEED moves the first, and
+// QUARN_RANDOM_DIAGRAM_ALGORITHM names any exact algorithm for the working copies.
 TEST_F(CooperSolverTest, RandomDiagramsMatchEnumerationUnderBothSolvers) {
     const struct {
         const char* name;
@@ -146,22 +247,43 @@ TEST_F(CooperSolverTest, RandomDiagramsMatchEnumerationUnderBothSolvers) {
         {"default", {}, 300, 0},
         {"evidence below decisions", {true, true}, 300, 150},
         {"evidence below decisions, no zeros", {true, false}, 300, 150},
+        {"MAU nodes, evidence below decisions", {true, true, true}, 200, 100},
+        {"MAU nodes", {false, true, true}, 100, 0},
     };
+    const char* more = std::getenv("QUARN_RANDOM_DIAGRAM_SEEDS");
+    const char* first = std::getenv("QUARN_RANDOM_DIAGRAM_FIRST_SEED");
+    const char* algorithm = std::getenv("QUARN_RANDOM_DIAGRAM_ALGORITHM");
+    const std::uint64_t from = first != nullptr ? std::strtoull(first, nullptr, 10) : 1;
     for (const auto& row : rows) {
-        int picked = 0, below = 0, impossibleOptions = 0;
-        for (std::uint64_t seed = 1; seed <= row.seeds; ++seed) {
+        int picked = 0, pickedBelow = 0, below = 0, impossibleOptions = 0, impossibleCells = 0;
+        const std::uint64_t seeds = std::max<std::uint64_t>(
+            row.seeds, more != nullptr ? std::strtoull(more, nullptr, 10) : 0);
+        for (std::uint64_t seed = from; seed < from + seeds; ++seed) {
             const std::string label = std::string(row.name) + " seed " + std::to_string(seed);
             QNL_network n;
             const RandomDiagram d = BuildRandomDiagram(n, seed, row.options);
+            if (algorithm != nullptr) n.SetDefaultBNAlgorithm(std::atoi(algorithm));
             below += !d.evidenceBelow.empty();
             ASSERT_EQ(n.UpdateBeliefs(), 0) << label;
             const DecisionOracle oracle = SolveByEnumeration(n);
             ExpectMatchesOracle(n, oracle, label);
+            ExpectCellsMatchTheirScenarios(n, oracle, label);
             if (HasFatalFailure()) return;
+            if (seed % 2 == 0 || more != nullptr) {
+                QNL_network permuted;
+                BuildRandomDiagram(permuted, seed, row.options);
+                const std::vector<std::vector<int>> to = RandomOutcomeOrders(permuted, seed);
+                PermuteOutcomes(permuted, to);
+                if (algorithm != nullptr) permuted.SetDefaultBNAlgorithm(std::atoi(algorithm));
+                ASSERT_EQ(permuted.UpdateBeliefs(), 0) << label;
+                ExpectValuesRelabelled(n, permuted, to, label);
+                if (HasFatalFailure()) return;
+            }
+            impossibleCells +=
+                static_cast<int>(std::count(oracle.mass.begin(), oracle.mass.end(), 0.0));
             for (const auto& [decision, table] : oracle.decisionUtilities)
                 impossibleOptions += static_cast<int>(std::count_if(
                     table.begin(), table.end(), [](double v) { return std::isnan(v); }));
-            if (row.options.evidenceBelowDecisions) continue;
             int first = -1;
             for (std::size_t k = 0; k < oracle.sequence.size(); ++k) {
                 if (n.GetNode(oracle.sequence[k])->GetType() != QNL_TYPE_LIST) continue;
@@ -175,25 +297,38 @@ TEST_F(CooperSolverTest, RandomDiagramsMatchEnumerationUnderBothSolvers) {
             if (result == -2) continue;
             ASSERT_EQ(result, 0) << label;
             const std::vector<double> indicator = ValueCells(n, first);
-            n.SetDefaultIDAlgorithm(QNL_ALG_ID_COOPER);
-            ASSERT_EQ(n.UpdateBeliefs(), 0) << label;
-            const std::vector<double> utilities = ValueCells(n, first);
-            ASSERT_EQ(indicator.size(), utilities.size()) << label;
+            // The first decision sees only findings, some perhaps implied by the others: only
+            // their outcome is possible before it.
+            const DecisionOracle seeing = SolveByEnumeration(n);
+            ASSERT_TRUE(seeing.ok) << label;
+            std::vector<double> utilities(indicator.size(), std::nan(""));
+            for (std::size_t s = 0; s < seeing.decisionUtilities.at(first).size(); ++s) {
+                const double u = seeing.decisionUtilities.at(first)[s];
+                if (!std::isnan(u)) utilities[s % utilities.size()] = u;
+            }
             ASSERT_EQ(std::count(indicator.begin(), indicator.end(), 1.0), 1) << label;
-            const double best = *std::max_element(utilities.begin(), utilities.end());
+            double best = -HUGE_VAL;
+            for (double u : utilities)
+                if (!std::isnan(u)) best = std::max(best, u);
             const std::size_t o =
                 std::find(indicator.begin(), indicator.end(), 1.0) - indicator.begin();
+            ASSERT_FALSE(std::isnan(utilities[o])) << label << " an impossible option picked";
             // Options tied up to rounding may be picked either way.
             EXPECT_NEAR(utilities[o], best, 1e-9 * std::max(1.0, std::fabs(best))) << label;
             ++picked;
+            pickedBelow += !d.evidenceBelow.empty();
         }
         EXPECT_GE(below, row.withEvidenceBelow) << row.name;
         // Zeros in the tables make options impossible under the evidence below them.
         if (row.options.evidenceBelowDecisions && row.options.zeros) {
             EXPECT_GT(impossibleOptions, 50) << row.name;
         }
-        if (!row.options.evidenceBelowDecisions) {
-            EXPECT_GT(picked, 40);
+        if (row.options.zeros) {
+            EXPECT_GT(impossibleCells, 50) << row.name;
+        }
+        EXPECT_GT(picked, std::min(40, static_cast<int>(row.seeds) / 4)) << row.name;
+        if (row.options.evidenceBelowDecisions) {
+            EXPECT_GT(pickedBelow, static_cast<int>(row.seeds) / 10) << row.name;
         }
     }
 }
@@ -322,6 +457,130 @@ TEST_F(CooperSolverTest, ObservationIsWeighedWithoutTheLaterDecisionsFinding) {
         ExpectNear(ValueCells(n, c), {0.5, 0.5}, 1e-12, row.name);
         ExpectNear(ValueCells(n, d1), {5.0, 5.0}, 1e-12, row.name);
         ExpectMatchesOracle(n, row.name);
+    }
+}
+
+// N0, seen before D2, depends on D1 only through the findings below D2, which D2 (open when
+// N0's distribution is weighed, so taking each option alike) joins: the walk that decides
+// N0's indexing must pass D2. D1's options are worth 31 P(N0 = 1 | D1, findings), with
+// P(N0 = c | a, findings) proportional to P(c) sum_d P(N3 = 0 | a, d) P(N4 = 0 | c, d).
+TEST_F(CooperSolverTest, ObservationDependsOnAnEarlierOptionThroughAnOpenLaterDecision) {
+    const std::vector<double> prior = {0.8069, 0.1931}, seen3 = {.5228, .3921, .6328, .7583},
+                              seen4 = {.2808, .4399, .8072, .2370};
+    for (bool swapped : {false, true}) {
+        const std::string label = swapped ? "options swapped" : "as given";
+        QNL_network n;
+        const int n0 = AddDefined(n, QNL_TYPE_CPT, "N0", {}, prior);
+        const int n1 = AddDefined(n, QNL_TYPE_LIST, "N1", {});
+        const int n2 = AddDefined(n, QNL_TYPE_LIST, "N2", {n0});
+        auto column = [](const std::vector<double>& p, int a, int d) { return p[2 * a + d]; };
+        std::vector<double> table3;
+        for (int a = 0; a < 2; ++a)
+            for (int d = 0; d < 2; ++d) {
+                const double p = column(seen3, swapped ? 1 - a : a, d);
+                table3.insert(table3.end(), {p, 1 - p});
+            }
+        std::vector<double> table4;
+        for (double p : seen4)
+            table4.insert(table4.end(), {p, 1 - p});
+        const int n3 = AddDefined(n, QNL_TYPE_CPT, "N3", {n1, n2}, table3);
+        const int n4 = AddDefined(n, QNL_TYPE_CPT, "N4", {n0, n2}, table4);
+        AddDefined(n, QNL_TYPE_TABLE, "U", {n0}, {0.0, 31.0});
+        ASSERT_EQ(ValueOf(n, n3).SetEvidence(0), 0);
+        ASSERT_EQ(ValueOf(n, n4).SetEvidence(0), 0);
+        ASSERT_EQ(n.UpdateBeliefs(), 0) << label;
+        std::vector<double> expected;
+        for (int a = 0; a < 2; ++a) {
+            double joint[2];
+            for (int c = 0; c < 2; ++c) {
+                joint[c] = 0.0;
+                for (int d = 0; d < 2; ++d)
+                    joint[c] += column(seen3, swapped ? 1 - a : a, d) * column(seen4, c, d);
+                joint[c] *= prior[static_cast<std::size_t>(c)];
+            }
+            expected.push_back(31.0 * joint[1] / (joint[0] + joint[1]));
+        }
+        ExpectNear(ValueCells(n, n1), expected, 1e-9, label);
+        ExpectMatchesOracle(n, label);
+    }
+}
+
+// B = 2 has probability 0: A, B's only parent, is 1 for certain, and B is never 2 then.
+// Entering B = 2 is accepted all the same, so the scenario must be found impossible by its
+// weight: no cell reached only by B = 2 (D's row, U's cells, A's row) holds a number, with B's
+// outcomes in any order. In the second row the finding A = 1 rules B = 2 out through B's own
+// table.
+TEST_F(CooperSolverTest, ObservationOfProbabilityZeroIsNoScenario) {
+    const double u = kUndefined;
+    const struct {
+        const char* name;
+        std::vector<double> prior;
+        int seen; // the finding on A, or -1
+    } rows[] = {
+        {"prior zero above", {0.0, 1.0}, -1},
+        {"finding above", {0.5, 0.5}, 1},
+    };
+    for (const auto& row : rows)
+        for (const std::vector<int>& order : {std::vector<int>{0, 1, 2}, {2, 0, 1}, {1, 2, 0}}) {
+            const std::string label =
+                std::string(row.name) + ", B = 2 listed " + std::to_string(order[2]);
+            QNL_network n;
+            const int a = AddDefined(n, QNL_TYPE_CPT, "A", {}, row.prior);
+            const int b = AddDefined(n, QNL_TYPE_CPT, "B", {a}, {0.2, 0.3, 0.5, 0.6, 0.4, 0.0}, 3);
+            const int d = AddDefined(n, QNL_TYPE_LIST, "D", {b});
+            const int un = AddDefined(n, QNL_TYPE_TABLE, "U", {b, d}, {10, 20, 30, 40, 60, 70});
+            if (row.seen >= 0) {
+                ASSERT_EQ(ValueOf(n, a).SetEvidence(row.seen), 0);
+            }
+            PermuteOutcomes(n, {{}, order});
+            ASSERT_EQ(n.UpdateBeliefs(), 0) << label;
+            // The cells of B = 0, 1 and 2 in that order, each of `width` cells.
+            auto byOutcome = [&](const std::vector<double>& cells, std::size_t width) {
+                std::vector<double> out;
+                for (int o = 0; o < 3; ++o) {
+                    const auto at = cells.begin() + static_cast<std::ptrdiff_t>(order[o] * width);
+                    out.insert(out.end(), at, at + static_cast<std::ptrdiff_t>(width));
+                }
+                return out;
+            };
+            const std::vector<double> worth = {10, 20, 30, 40, u, u};
+            EXPECT_EQ(byOutcome(ValueCells(n, d), 2), worth) << label;
+            EXPECT_EQ(byOutcome(ValueCells(n, un), 2), worth) << label;
+            if (row.seen < 0) {
+                EXPECT_EQ(byOutcome(ValueCells(n, a), 2), std::vector<double>({0, 1, 0, 1, u, u}))
+                    << label;
+            }
+            ExpectMatchesOracle(n, label);
+            ExpectCellsMatchTheirScenarios(n, SolveByEnumeration(n), label);
+        }
+}
+
+// A MAU cell combines cells of its parents that other scenarios filled: with A and B seen
+// before D, A = 1 and B = 1 never together, U1 over A and U2 over B are defined for each
+// outcome, but M's cell (1, 1) belongs to no possible scenario. N, a deterministic child of
+// A and of D's decision R, holds no row for a scenario found impossible only by the update.
+TEST_F(CooperSolverTest, CellsOfImpossibleScenariosHoldTheMarkerWhateverTheirNode) {
+    for (bool swapped : {false, true}) {
+        const std::string label = swapped ? "options swapped" : "as given";
+        QNL_network n;
+        const int z = AddDefined(n, QNL_TYPE_CPT, "Z", {}, {0.0, 1.0});
+        const int a = AddDefined(n, QNL_TYPE_CPT, "A", {z}, {0.3, 0.7, 1.0, 0.0});
+        const int b = AddDefined(n, QNL_TYPE_CPT, "B", {a}, {0.4, 0.6, 1.0, 0.0});
+        const int d = AddDefined(n, QNL_TYPE_LIST, "D", {a, b});
+        const int u1 = AddDefined(n, QNL_TYPE_TABLE, "U1", {a}, {5, 7});
+        const int u2 = AddDefined(n, QNL_TYPE_TABLE, "U2", {b, d}, {1, 2, 3, 4});
+        const int m = AddDefined(n, QNL_TYPE_MAU, "M", {u1, u2}, {1.0, 2.0});
+        const int nn = AddDefined(n, QNL_TYPE_CPT, "N", {a, d}, {1, 0, 0, 1, 0, 1, 1, 0});
+        if (swapped) PermuteOutcomes(n, {{}, {1, 0}, {1, 0}, {1, 0}});
+        ASSERT_EQ(n.UpdateBeliefs(), 0) << label;
+        const DecisionOracle oracle = SolveByEnumeration(n);
+        ExpectMatchesOracle(n, oracle, label);
+        ExpectCellsMatchTheirScenarios(n, oracle, label);
+        for (int h : {m, nn}) {
+            const std::vector<double> cells = ValueCells(n, h);
+            EXPECT_GT(std::count(cells.begin(), cells.end(), kUndefined), 0)
+                << label << " " << n.GetNode(h)->GetId();
+        }
     }
 }
 

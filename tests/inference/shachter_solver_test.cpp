@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace quarn_test;
 
 namespace {
@@ -100,6 +102,83 @@ TEST_F(ShachterSolverTest, UtilityUnderTwoMauNodesCountsTheSumOfWeights) {
     net.SetDefaultIDAlgorithm(QNL_ALG_ID_SHACHTER);
     EXPECT_EQ(net.UpdateBeliefs(), -2);
     EXPECT_EQ(LastMessage(), "Can't solve this network using best policy algorithm");
+}
+
+// E = 0 is seen below D: P(E = 0 | D) = 0.9, 0.3 and U(D) = 10, 100, so D's options are worth
+// 10 and 100 given E. A second utility over an independent Z adds the same to both and must not
+// move the pick, nor must the order of D's options. Before D comes the decision First (worth 0
+// and 5 by W) in the last rows: D's finding is no obstacle while D sees only First, but when
+// D sees C, C's weights would depend on the option D will take, and the diagram is refused.
+TEST_F(ShachterSolverTest, FindingBelowTheDecisionLeavesThePickToTheExpectedUtilities) {
+    const struct {
+        const char* name;
+        bool constant, swapped, later, seen;
+    } rows[] = {
+        {"one utility", false, false, false, false},
+        {"a constant added", true, false, false, false},
+        {"a constant added, options swapped", true, true, false, false},
+        {"finding below a later decision", false, false, true, false},
+        {"finding below a later decision that sees C", false, false, true, true},
+    };
+    for (const auto& row : rows) {
+        QNL_errorHandler::Instance().Flush();
+        QNL_network n;
+        const int d = AddDefined(n, QNL_TYPE_LIST, "D", {});
+        const int e = AddDefined(n, QNL_TYPE_CPT, "E", {d},
+                                 row.swapped ? std::vector<double>{0.3, 0.7, 0.9, 0.1}
+                                             : std::vector<double>{0.9, 0.1, 0.3, 0.7});
+        AddDefined(n, QNL_TYPE_TABLE, "U", {d},
+                   row.swapped ? std::vector<double>{100, 10} : std::vector<double>{10, 100});
+        if (row.constant) {
+            const int z = AddDefined(n, QNL_TYPE_CPT, "Z", {}, {0.5, 0.5});
+            AddDefined(n, QNL_TYPE_TABLE, "V", {z}, {0.0, 2000.0});
+        }
+        int first = d;
+        if (row.later) {
+            first = AddDefined(n, QNL_TYPE_LIST, "First", {});
+            n.AddArc(first, d);
+            AddDefined(n, QNL_TYPE_TABLE, "W", {first}, {0.0, 5.0});
+        }
+        if (row.seen) n.AddArc(AddDefined(n, QNL_TYPE_CPT, "C", {}, {0.5, 0.5}), d);
+        ASSERT_EQ(Value(n, e)->SetEvidence(0), 0);
+        n.SetDefaultIDAlgorithm(QNL_ALG_ID_COOPER);
+        ASSERT_EQ(n.UpdateBeliefs(), 0) << row.name;
+        const std::vector<double> worth = ValueCells(n, first);
+        const std::size_t best = std::max_element(worth.begin(), worth.end()) - worth.begin();
+        n.SetDefaultIDAlgorithm(QNL_ALG_ID_SHACHTER);
+        if (row.seen) {
+            EXPECT_EQ(n.UpdateBeliefs(), -2) << row.name;
+            EXPECT_EQ(LastMessage(), "Can't solve this network using best policy algorithm");
+            continue;
+        }
+        ASSERT_EQ(n.UpdateBeliefs(), 0) << row.name;
+        std::vector<double> indicator(worth.size(), 0.0);
+        indicator[best] = 1.0;
+        EXPECT_EQ(ValueCells(n, first), indicator) << row.name;
+        EXPECT_EQ(best, row.swapped ? 0u : 1u) << row.name;
+    }
+}
+
+// C = 0 is seen, where every option is worth the least utility (-5): the merged utility's
+// first outcome is then impossible, which is a tie, not a conflict of evidence. The first
+// option is picked, or the first one the finding below D leaves possible.
+TEST_F(ShachterSolverTest, OptionsAllWorthTheLeastUtilityTieAtTheFirstPossibleOne) {
+    for (bool below : {false, true}) {
+        QNL_errorHandler::Instance().Flush();
+        QNL_network n;
+        const int c = AddDefined(n, QNL_TYPE_CPT, "C", {}, {0.5, 0.5});
+        const int d = AddDefined(n, QNL_TYPE_LIST, "D", {c});
+        AddDefined(n, QNL_TYPE_TABLE, "U", {c, d}, {-5, -5, 3, 8});
+        ASSERT_EQ(Value(n, c)->SetEvidence(0), 0);
+        if (below) {
+            const int e = AddDefined(n, QNL_TYPE_CPT, "E", {d}, {0.0, 1.0, 0.4, 0.6});
+            ASSERT_EQ(Value(n, e)->SetEvidence(0), 0);
+        }
+        n.SetDefaultIDAlgorithm(QNL_ALG_ID_SHACHTER);
+        ASSERT_EQ(n.UpdateBeliefs(), 0) << below << " " << LastMessage();
+        EXPECT_EQ(ValueCells(n, d), (std::vector<double>{below ? 0.0 : 1.0, below ? 1.0 : 0.0}))
+            << below;
+    }
 }
 
 } // namespace

@@ -85,6 +85,16 @@ DecisionOracle SolveByEnumeration(QNL_network& net) {
 
     // Joint mass and utility mass per assignment of the sequence.
     std::vector<double> mass(assignments, 0.0), overallMass(assignments, 0.0);
+    std::vector<int> unobserved;
+    double beliefCells = 0.0;
+    for (int h : variables)
+        if (!(TypeOf(net, h) & QNL_TYPE_BIT_DECISION) && Evidence(net, h) < 0) {
+            unobserved.push_back(h);
+            beliefCells += static_cast<double>(assignments) * sizes[h];
+        }
+    if (beliefCells > DecisionOracle::kMaxBeliefCells) unobserved.clear();
+    for (int h : unobserved)
+        out.beliefMass[h].assign(assignments * static_cast<std::size_t>(sizes[h]), 0.0);
     std::map<int, std::vector<double>> utilityMass;
     for (int u : utilities)
         utilityMass[u].assign(assignments, 0.0);
@@ -109,6 +119,9 @@ DecisionOracle SolveByEnumeration(QNL_network& net) {
         for (int h : out.sequence)
             s = s * static_cast<std::size_t>(sizes[h]) + static_cast<std::size_t>(at[h]);
         mass[s] += weight;
+        for (int h : unobserved)
+            out.beliefMass[h][s * static_cast<std::size_t>(sizes[h]) +
+                              static_cast<std::size_t>(at[h])] += weight;
         double total = 0.0;
         for (int u : utilities) {
             QNL_nodeDefinition* definition = net.GetNode(u)->GetDefinition();

@@ -35,6 +35,11 @@ struct DecisionOracle {
     // The joint weight of each assignment of the sequence with the evidence, every option of a
     // decision weighing 1.
     std::vector<double> mass;
+    // Per chance node without evidence: the joint weight of each assignment of the sequence
+    // and each of its outcomes (last, fastest), as mass. Left empty for diagrams whose tables
+    // of that kind would pass kMaxBeliefCells together.
+    static constexpr double kMaxBeliefCells = 4194304.0;
+    std::map<int, std::vector<double>> beliefMass;
 };
 
 // The network must be acyclic and hold only discrete chance nodes with tables, decisions,

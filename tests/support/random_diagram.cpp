@@ -1,5 +1,6 @@
 #include "support/random_diagram.h"
 
+#include "definitions/mau.h"
 #include "definitions/node_value.h"
 #include "definitions/table.h"
 #include "model/error_handler.h"
@@ -104,7 +105,7 @@ RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed,
     for (int h : d.chance)
         FillTable(net, h, random, options.zeros);
 
-    const int utilityCount = 1 + random.Below(3);
+    const int utilityCount = options.mau ? 2 + random.Below(3) : 1 + random.Below(3);
     for (int i = 0; i < utilityCount; ++i) {
         const int u = AddDefined(net, QNL_TYPE_TABLE, ("U" + std::to_string(i)).c_str(), {}, {}, 0);
         for (int j = 0, parents = 1 + random.Below(2); j < parents; ++j) {
@@ -114,10 +115,15 @@ RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed,
         fill(u, 201, 100, 1.0);
         d.utilities.push_back(u);
     }
-    if (utilityCount >= 2 && random.Below(2) == 0) {
+    if (utilityCount >= 2 && (options.mau || random.Below(2) == 0)) {
         d.mau = AddDefined(net, QNL_TYPE_MAU, "M0", {d.utilities[0], d.utilities[1]});
         if (random.Below(2) == 0) net.AddArc(d.decisions.back(), d.mau);
         fill(d.mau, 9, 3, 2.0);
+    }
+    if (options.mau && utilityCount >= 3 && random.Below(2) == 0) {
+        d.outerMau = AddDefined(net, QNL_TYPE_MAU, "M1", {d.mau, d.utilities[2]});
+        if (random.Below(2) == 0) net.AddArc(pick(d.decisions), d.outerMau);
+        fill(d.outerMau, 9, 3, 2.0);
     }
 
     std::vector<int> free;
@@ -147,6 +153,70 @@ RandomDiagram BuildRandomDiagram(QNL_network& net, std::uint64_t seed,
             net.GetNode(h)->GetValue()->SetEvidence(sample[h]) == 0)
             d.evidenceBelow.push_back(h);
     return d;
+}
+
+void PermuteOutcomes(QNL_network& net, const std::vector<std::vector<int>>& to) {
+    auto map = [&](int h, int o) {
+        const std::size_t at = static_cast<std::size_t>(h);
+        return at < to.size() && !to[at].empty() ? to[at][static_cast<std::size_t>(o)] : o;
+    };
+    std::vector<std::pair<int, int>> evidence;
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+        QNL_nodeValue* value = net.GetNode(h)->GetValue();
+        if (value == nullptr || !value->HasEvidence()) continue;
+        evidence.emplace_back(h, map(h, value->GetEvidence()));
+        value->ClearEvidence();
+    }
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+        QNL_nodeDefinition* definition = net.GetNode(h)->GetDefinition();
+        // The nodes whose outcomes the table's dimensions run over, -1 for none.
+        std::vector<int> over;
+        const QNL_Dmatrix* m = nullptr;
+        if (definition->GetType() == QNL_TYPE_MAU) {
+            const auto& mau = static_cast<const QNL_mau&>(*definition);
+            m = &mau.GetWeights();
+            const QNL_intArray& decisions = mau.GetDecisionParents();
+            over.assign(decisions.Items(), decisions.Items() + decisions.GetCount());
+        } else if (definition->GetType() == QNL_TYPE_CPT ||
+                   definition->GetType() == QNL_TYPE_TABLE) {
+            m = definition->GetMatrix();
+            const QNL_intArray& parents = net.GetParents(h);
+            for (int i = 0; i < parents.GetCount(); ++i)
+                if (QNL_IsTableParentType(net.GetNode(parents[i])->GetType()))
+                    over.push_back(parents[i]);
+            if (definition->GetType() == QNL_TYPE_CPT) over.push_back(h);
+        }
+        if (m == nullptr || m->GetSize() == 0) continue;
+        while (static_cast<int>(over.size()) < m->GetNumberOfDimensions())
+            over.push_back(-1);
+        std::vector<double> moved(static_cast<std::size_t>(m->GetSize()));
+        for (int i = 0; i < m->GetSize(); ++i) {
+            int rest = i, at = 0;
+            for (int d = m->GetNumberOfDimensions(); d-- > 0;) {
+                const int size = m->GetSizeOfDimension(d);
+                const int c = rest % size;
+                rest /= size;
+                at += (over[static_cast<std::size_t>(d)] < 0 ? c : map(over[d], c)) *
+                      m->GetMultiplier(d);
+            }
+            moved[static_cast<std::size_t>(at)] = m->Subscript(i);
+        }
+        definition->SetDefinition(ArrayOf(moved));
+    }
+    for (const auto& [h, o] : evidence)
+        net.GetNode(h)->GetValue()->SetEvidence(o);
+}
+
+std::vector<std::vector<int>> RandomOutcomeOrders(QNL_network& net, std::uint64_t seed) {
+    TestRandom random(seed);
+    std::vector<std::vector<int>> to(static_cast<std::size_t>(net.GetTableSize()));
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h)) {
+        if (!QNL_IsTableParentType(net.GetNode(h)->GetType())) continue;
+        std::vector<int>& order = to[static_cast<std::size_t>(h)];
+        for (int o = 0; o < net.GetNode(h)->GetDefinition()->GetNumberOfOutcomes(); ++o)
+            order.insert(order.begin() + random.Below(static_cast<int>(order.size()) + 1), o);
+    }
+    return to;
 }
 
 std::vector<double> ValueCells(QNL_network& net, int h) {

@@ -16,7 +16,7 @@ namespace quarn_test {
 // no decision influences, at an outcome of positive probability.
 struct RandomDiagram {
     std::vector<int> chance, decisions, utilities;
-    int mau = -1;
+    int mau = -1, outerMau = -1;
     int evidence = -1;
     // The chance nodes some decision influences that hold evidence.
     std::vector<int> evidenceBelow;
@@ -25,13 +25,24 @@ struct RandomDiagram {
 // Beyond the default mix (which these defaults keep seed for seed): evidence on chance nodes
 // that decisions influence, at outcomes a forward sample with random options reached, so some
 // choice of the decisions makes the evidence possible; and probability tables without zeros.
+// With mau, every diagram has two to four utility tables and the MAU node "M0" over the first
+// two, and on some seeds "M1" over M0 and the third (a decision choosing the weights of
+// either on some seeds).
 struct DiagramOptions {
     bool evidenceBelowDecisions = false;
     bool zeros = true;
+    bool mau = false;
 };
 
 RandomDiagram BuildRandomDiagram(QNL_network& network, std::uint64_t seed,
                                  const DiagramOptions& options = {});
+
+// Relabels outcomes: outcome o of node h becomes to[h][o] (an empty list keeps the node's
+// outcomes) in its own table, its children's tables, the MAU weights its options choose and
+// its evidence. The diagram is the same one, its options and outcomes listed in another order.
+void PermuteOutcomes(QNL_network& network, const std::vector<std::vector<int>>& to);
+// A random order of the outcomes of every chance node and decision of the network.
+std::vector<std::vector<int>> RandomOutcomeOrders(QNL_network& network, std::uint64_t seed);
 
 class TestRandom;
 // `size` cells of distributions over `outcomes`, one column after another, about

@@ -169,24 +169,27 @@ public final class Posteriors {
             } catch (QUARNException e) {
                 throw new Mistake(model + ": " + reason(e, false));
             }
-            if (pe > 0) {
+            if (pe >= Double.MIN_NORMAL) {
                 return format(shownName, request.evidence, readRows(net), compact(pe));
             }
-            if (request.evidence.isEmpty()) {
+            if (!(pe > 0) && request.evidence.isEmpty()) {
                 throw new Mistake(model + " gives the probability 0 to every case");
             }
             // The probability is 0 for impossible evidence and for evidence too small for a
-            // double; only the latter has a finding-by-finding product above 0.
+            // double; only the latter has a finding-by-finding product above 0. Above 0 but
+            // below the normal doubles it has lost digits.
             try {
                 double log10 = log10OfEvidence(net, request.evidence);
-                if (log10 == Double.NEGATIVE_INFINITY) {
+                if (log10 == Double.NEGATIVE_INFINITY && !(pe > 0)) {
                     throw new Mistake("the evidence " + listed(request.evidence)
                             + " is impossible under the model " + model
                             + " (its probability is 0)");
                 }
+                String shown = !(pe > 0) ? powerOfTen(log10) + " (below the smallest double)"
+                        : log10 > Double.NEGATIVE_INFINITY ? powerOfTen(log10)
+                        : compact(pe);
                 net.updateBeliefs();
-                return format(shownName, request.evidence, readRows(net),
-                        powerOfTen(log10) + " (below the smallest double)");
+                return format(shownName, request.evidence, readRows(net), shown);
             } catch (QUARNException e) {
                 throw new Mistake(model + ": " + reason(e, false));
             }

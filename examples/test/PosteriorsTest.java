@@ -205,10 +205,11 @@ class PosteriorsTest {
         return args.toArray(new String[0]);
     }
 
-    // 2^-200 is a double and 2^-1100 is not: both are printed in scientific form, and with the
-    // latter the posteriors are printed as well. No line names more than five findings.
+    // 2^-200 is a double, 2^-1060 one of fewer digits and 2^-1100 none: all are printed in
+    // scientific form to six digits, and with the last the posteriors are printed as well. No
+    // line names more than five findings.
     @ParameterizedTest
-    @ValueSource(ints = {200, 1100})
+    @ValueSource(ints = {200, 1060, 1100})
     void tinyEvidenceIsPrintedWithItsSizeAndItsPosteriors(int steps) throws IOException {
         Run run = runHere(findings(halfChain(steps), steps));
         assertEquals(0, run.exitCode(), run.err());
@@ -231,7 +232,8 @@ class PosteriorsTest {
         assertTrue(pe.find(), run.out().substring(run.out().length() - 200));
         double log10 = Math.log10(Double.parseDouble(pe.group(1))) + Long.parseLong(pe.group(2));
         assertEquals(-steps * Math.log10(2), log10, 1e-5);
-        assertEquals(steps > 1000, pe.group(3) != null, pe.group());
+        assertEquals(-steps * Math.log10(2) < Math.log10(Double.MIN_VALUE), pe.group(3) != null,
+                pe.group());
     }
 
     // Six significant digits, plain down to 1e-4 and a mantissa in [1, 10) times a power of

@@ -179,10 +179,10 @@ class PosteriorsTest {
     }
 
     // A hidden chain whose steps are independent (every transition 0.5), each with a child O
-    // that shows "a" with probability 0.75 or 0.25: the findings O=a have probability 1/2 each,
-    // so P(e) = 2^-n, and P(H=h0 | e) = 0.75 at every step. Two more nodes, B copying a certain
-    // A, make B=c impossible.
-    Path halfChain(int steps) throws IOException {
+    // that shows "a" with probability 3/32 or 1/32: the findings O=a have probability 1/16
+    // each, so P(e) = 2^-4n, and P(H=h0 | e) = 0.75 at every step. Two more nodes, B copying a
+    // certain A, make B=c impossible.
+    Path sixteenthChain(int steps) throws IOException {
         StringBuilder net = new StringBuilder(CERTAIN_NET);
         for (int i = 0; i < steps; i++) {
             net.append("node H").append(i).append(" { states = (\"h0\" \"h1\"); }\n");
@@ -191,7 +191,7 @@ class PosteriorsTest {
                               : "potential (H" + i + " | H" + (i - 1)
                                       + ") { data = ((0.5 0.5) (0.5 0.5)); }\n");
             net.append("potential (O").append(i).append(" | H").append(i)
-                    .append(") { data = ((0.75 0.25) (0.25 0.75)); }\n");
+                    .append(") { data = ((0.09375 0.90625) (0.03125 0.96875)); }\n");
         }
         return Files.writeString(dir.resolve("chain" + steps + ".net"), net.toString());
     }
@@ -209,9 +209,9 @@ class PosteriorsTest {
     // scientific form to six digits, and with the last the posteriors are printed as well. No
     // line names more than five findings.
     @ParameterizedTest
-    @ValueSource(ints = {200, 1060, 1100})
+    @ValueSource(ints = {50, 265, 275})
     void tinyEvidenceIsPrintedWithItsSizeAndItsPosteriors(int steps) throws IOException {
-        Run run = runHere(findings(halfChain(steps), steps));
+        Run run = runHere(findings(sixteenthChain(steps), steps));
         assertEquals(0, run.exitCode(), run.err());
         assertEquals("", run.err());
         assertTrue(run.out().contains("\nEvidence: O0=a, O1=a, O2=a, O3=a, O4=a, ... (" + steps
@@ -231,8 +231,8 @@ class PosteriorsTest {
                 + "( \\(below the smallest double\\))?$").matcher(run.out());
         assertTrue(pe.find(), run.out().substring(run.out().length() - 200));
         double log10 = Math.log10(Double.parseDouble(pe.group(1))) + Long.parseLong(pe.group(2));
-        assertEquals(-steps * Math.log10(2), log10, 1e-5);
-        assertEquals(-steps * Math.log10(2) < Math.log10(Double.MIN_VALUE), pe.group(3) != null,
+        assertEquals(-steps * Math.log10(16), log10, 1e-5);
+        assertEquals(-steps * Math.log10(16) < Math.log10(Double.MIN_VALUE), pe.group(3) != null,
                 pe.group());
     }
 
@@ -249,12 +249,12 @@ class PosteriorsTest {
         assertTrue(shown.length() <= 13, shown);
     }
 
-    // Impossible evidence among a thousand findings that alone are too small for a double:
-    // still impossible, in one short line.
+    // Impossible evidence among findings that alone are too small for a double: still
+    // impossible, in one short line.
     @Test
     void impossibleEvidenceAmongManyFindingsIsOneShortLine() throws IOException {
-        Run run = runHere(findings(halfChain(1100), 1100, "B=c"));
-        assertOneLineFailure(run, 1, "the evidence O0=a, O1=a, O2=a, O3=a, O4=a, ... (1101 "
+        Run run = runHere(findings(sixteenthChain(275), 275, "B=c"));
+        assertOneLineFailure(run, 1, "the evidence O0=a, O1=a, O2=a, O3=a, O4=a, ... (276 "
                 + "findings) is impossible under the model");
         assertTrue(run.err().length() < 200, run.err());
     }

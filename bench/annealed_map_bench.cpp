@@ -6,9 +6,10 @@
 // `AnnealedMAPBand/<n>`: a band network of 2n binary nodes (each node's parents the two before
 // it) with the n even nodes as MAP nodes and a finding on the last node, default tuning. The
 // time is one search; `search_us` its CPU time per belief update, everything counted (the
-// greedy start, whose updates compile a tree each, and the copies the views are made from).
-// `step_us` is a search step made alone in every view (the changed MAP outcomes entered again,
-// the update), `update_us` the update in it, `x_update` the first over the second.
+// greedy start, whose updates compile a tree each, and the trees of the steps). `step_us` is a
+// step made alone, for each MAP node, in a copy of the network where the other MAP nodes hold
+// outcomes (the changed outcomes entered again, the update), `update_us` the update in it,
+// `x_update` the first over the second.
 //
 // `AnnealedMAPMemory/<n>`: the same band with n MAP nodes, one search per iteration; `peak_MB`
 // is the most heap the search held at once beyond what was live when it began (the program

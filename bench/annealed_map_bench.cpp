@@ -6,9 +6,15 @@
 // `AnnealedMAPBand/<n>`: a band network of 2n binary nodes (each node's parents the two before
 // it) with the n even nodes as MAP nodes and a finding on the last node, default tuning. The
 // time is one search; `search_us` its CPU time per belief update, everything counted (the
-// greedy start, whose updates compile a tree each, and the copies the views are made from).
-// `step_us` is a search step made alone in every view (the changed MAP outcomes entered again,
-// the update), `update_us` the update in it, `x_update` the first over the second.
+// greedy start, whose updates compile a tree each, and the trees of the steps). `step_us` is a
+// step made alone, for each MAP node, in a copy of the network where the other MAP nodes hold
+// outcomes (the changed outcomes entered again, the update), `update_us` the update in it,
+// `x_update` the first over the second.
+//
+// `AnnealedMAPMemory/<n>`: the same band with n MAP nodes, one search per iteration; `peak_MB`
+// is the most heap the search held at once beyond what was live when it began (the program
+// counts the usable size of every block its own allocator entry points hand out and take
+// back), `compilations` and `updates` those of the search.
 
 #include "quarn.h"
 
@@ -18,11 +24,74 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <fstream>
+#include <malloc.h>
 #include <string>
 #include <vector>
+
+extern "C" {
+void* __libc_malloc(std::size_t);
+void* __libc_calloc(std::size_t, std::size_t);
+void* __libc_realloc(void*, std::size_t);
+void* __libc_memalign(std::size_t, std::size_t);
+void __libc_free(void*);
+}
+
+namespace {
+std::atomic<std::int64_t> liveBytes{0};
+std::atomic<std::int64_t> peakBytes{0};
+
+void* Counted(void* p) {
+    if (p == nullptr) return p;
+    const auto size = static_cast<std::int64_t>(malloc_usable_size(p));
+    const std::int64_t now = liveBytes.fetch_add(size) + size;
+    std::int64_t peak = peakBytes.load(std::memory_order_relaxed);
+    while (now > peak && !peakBytes.compare_exchange_weak(peak, now)) {
+    }
+    return p;
+}
+
+void Uncount(void* p) {
+    if (p != nullptr) liveBytes.fetch_sub(static_cast<std::int64_t>(malloc_usable_size(p)));
+}
+} // namespace
+
+// Every allocation of the process, the library's included, comes through these. A sanitizer
+// brings its own allocator: there nothing is counted.
+#ifndef __SANITIZE_ADDRESS__
+extern "C" {
+void* malloc(std::size_t n) {
+    return Counted(__libc_malloc(n));
+}
+void* calloc(std::size_t n, std::size_t size) {
+    return Counted(__libc_calloc(n, size));
+}
+void* realloc(void* p, std::size_t n) {
+    Uncount(p);
+    void* q = __libc_realloc(p, n);
+    // A failed reallocation leaves the old block in place.
+    return Counted(q != nullptr || n == 0 ? q : p);
+}
+void free(void* p) {
+    Uncount(p);
+    __libc_free(p);
+}
+int posix_memalign(void** out, std::size_t alignment, std::size_t n) {
+    void* p = Counted(__libc_memalign(alignment, n));
+    if (p == nullptr) return 12; // ENOMEM
+    *out = p;
+    return 0;
+}
+void* aligned_alloc(std::size_t alignment, std::size_t n) {
+    return Counted(__libc_memalign(alignment, n));
+}
+}
+#endif
 
 namespace {
 
@@ -175,7 +244,37 @@ void SearchBand(benchmark::State& state) {
     state.counters["passes"] = static_cast<double>(search.GetPassCount());
 }
 
+void SearchMemory(benchmark::State& state) {
+    Band band;
+    BuildBand(band, static_cast<int>(state.range(0)));
+    QNL_annealedMAP search;
+    double peak = 0.0;
+    for (auto _ : state) {
+        QNL_network copy(band.net);
+        std::vector<int> assignment(band.map.size(), 0);
+        double probability = 0.0, pe = 0.0;
+        const std::int64_t start = liveBytes.load();
+        peakBytes.store(start);
+        if (search.Run(copy, band.map, assignment, band.evidenceNodes, band.evidenceOutcomes,
+                       probability, pe, 11, band.net.GetAnnealedMapTuning()) != 0) {
+            state.SkipWithError("search failed");
+            return;
+        }
+        peak = std::max(peak, static_cast<double>(peakBytes.load() - start));
+    }
+    state.counters["peak_MB"] = peak / (1 << 20);
+    state.counters["compilations"] = static_cast<double>(search.GetCompilationCount());
+    state.counters["updates"] = static_cast<double>(search.GetUpdateCount());
+    state.counters["passes"] = static_cast<double>(search.GetPassCount());
+}
+
 int Register() {
+    benchmark::RegisterBenchmark("AnnealedMAPMemory", SearchMemory)
+        ->Arg(100)
+        ->Arg(400)
+        ->Arg(1000)
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("AnnealedMAPBand", SearchBand)
         ->Arg(40)
         ->Arg(80)

@@ -31,7 +31,8 @@ import quarn.QUARNException;
  *
  * <p>Exit codes: 0 when the posteriors were printed, 1 when the model could not be read or
  * updated or the evidence is impossible, 2 for a malformed command line. Every mistake is one
- * line on the error stream, never a stack trace.
+ * line on the error stream, never a stack trace. Evidence whose probability is too small for a
+ * double is not a mistake: its posteriors are printed with the size of that probability.
  */
 public final class Posteriors {
     static final String USAGE = "usage: Posteriors [model-file] [node=outcome ...]";
@@ -41,6 +42,10 @@ public final class Posteriors {
 
     private static final int DECISION_BIT = 1;
     private static final int UTILITY_BIT = 8;
+    /** Findings a line names before it only counts the rest. */
+    static final int FINDINGS_NAMED = 5;
+    /** Below this a probability is printed in scientific form. */
+    static final double SCIENTIFIC_BELOW = 1e-4;
 
     private Posteriors() {}
 
@@ -164,15 +169,56 @@ public final class Posteriors {
             } catch (QUARNException e) {
                 throw new Mistake(model + ": " + reason(e, false));
             }
-            if (!(pe > 0)) {
-                throw new Mistake(request.evidence.isEmpty()
-                        ? model + " gives the probability 0 to every case"
-                        : "the evidence " + listed(request.evidence)
-                                + " is impossible under the model " + model
-                                + " (its probability is 0)");
+            if (pe >= Double.MIN_NORMAL) {
+                return format(shownName, request.evidence, readRows(net), compact(pe));
             }
-            return format(net, shownName, request.evidence, pe);
+            if (!(pe > 0) && request.evidence.isEmpty()) {
+                throw new Mistake(model + " gives the probability 0 to every case");
+            }
+            // The probability is 0 for impossible evidence and for evidence too small for a
+            // double; only the latter has a finding-by-finding product above 0. Above 0 but
+            // below the normal doubles it has lost digits.
+            try {
+                double log10 = log10OfEvidence(net, request.evidence);
+                if (log10 == Double.NEGATIVE_INFINITY && !(pe > 0)) {
+                    throw new Mistake("the evidence " + listed(request.evidence)
+                            + " is impossible under the model " + model
+                            + " (its probability is 0)");
+                }
+                String shown = !(pe > 0) ? powerOfTen(log10) + " (below the smallest double)"
+                        : log10 > Double.NEGATIVE_INFINITY ? powerOfTen(log10)
+                        : compact(pe);
+                net.updateBeliefs();
+                return format(shownName, request.evidence, readRows(net), shown);
+            } catch (QUARNException e) {
+                throw new Mistake(model + ": " + reason(e, false));
+            }
         }
+    }
+
+    /**
+     * log10 of the probability of the evidence as the product of each finding's probability
+     * given those before it, each read from an update that targets the finding's node alone;
+     * -Infinity when a finding has probability 0 given those before it. The evidence is set
+     * again in the order given, as it was, and no node is left a target.
+     */
+    static double log10OfEvidence(Network net, Map<String, String> evidence) {
+        net.clearAllEvidence();
+        double log10 = 0;
+        for (Map.Entry<String, String> finding : evidence.entrySet()) {
+            String node = finding.getKey();
+            // An outcome implied by the findings before it has probability 1 given them.
+            if (log10 > Double.NEGATIVE_INFINITY && !net.isEvidence(node)) {
+                net.clearAllTargets();
+                net.setTarget(node, true);
+                net.updateBeliefs();
+                int outcome = Arrays.asList(net.getOutcomeIds(node)).indexOf(finding.getValue());
+                log10 += Math.log10(net.isValueValid(node) ? net.getNodeValue(node)[outcome] : 0);
+            }
+            net.setEvidence(node, finding.getValue());
+        }
+        net.clearAllTargets();
+        return log10;
     }
 
     private static void readShipped(Network net) {
@@ -360,14 +406,41 @@ public final class Posteriors {
         }
     }
 
-    private static String listed(Map<String, String> evidence) {
+    static String listed(Map<String, String> evidence) {
         List<String> given = new ArrayList<>();
-        evidence.forEach((node, outcome) -> given.add(node + "=" + outcome));
+        for (Map.Entry<String, String> finding : evidence.entrySet()) {
+            if (given.size() == FINDINGS_NAMED) {
+                given.add("... (" + evidence.size() + " findings)");
+                break;
+            }
+            given.add(finding.getKey() + "=" + finding.getValue());
+        }
         return given.isEmpty() ? "none" : String.join(", ", given);
     }
 
-    private static String format(Network net, String shownName, Map<String, String> evidence,
-            double pe) {
+    /** Six significant digits: plain down to {@link #SCIENTIFIC_BELOW}, scientific below. */
+    static String compact(double p) {
+        if (p >= SCIENTIFIC_BELOW || p == 0) {
+            return new BigDecimal(p).round(new MathContext(6)).stripTrailingZeros()
+                    .toPlainString();
+        }
+        return powerOfTen(Math.log10(p));
+    }
+
+    /** The number 10^log10 as a mantissa of six significant digits and a power of ten. */
+    static String powerOfTen(double log10) {
+        double power = Math.floor(log10);
+        BigDecimal mantissa = new BigDecimal(Math.pow(10, log10 - power))
+                                      .round(new MathContext(6)).stripTrailingZeros();
+        // 9.9999996 rounds to 10.
+        if (mantissa.compareTo(BigDecimal.TEN) >= 0) {
+            mantissa = BigDecimal.ONE;
+            power += 1;
+        }
+        return mantissa.toPlainString() + "e" + (long) power;
+    }
+
+    private static List<String[]> readRows(Network net) {
         List<String[]> rows = new ArrayList<>();
         for (String id : net.getAllNodeIds()) {
             String[] outcomes = net.getOutcomeIds(id);
@@ -381,6 +454,11 @@ public final class Posteriors {
                 rows.add(new String[] {id, outcomes[i], probability});
             }
         }
+        return rows;
+    }
+
+    private static String format(String shownName, Map<String, String> evidence,
+            List<String[]> rows, String shownProbability) {
         String[] header = {"Node", "Outcome", "Probability"};
         int[] width = new int[3];
         for (int c = 0; c < 3; c++) {
@@ -398,9 +476,7 @@ public final class Posteriors {
         for (String[] row : rows) {
             text.append(String.format(Locale.ROOT, line, (Object[]) row));
         }
-        String shown = new BigDecimal(pe).round(new MathContext(6)).stripTrailingZeros()
-                               .toPlainString();
-        text.append("\nProbability of evidence: ").append(shown).append('\n');
+        text.append("\nProbability of evidence: ").append(shownProbability).append('\n');
         return text.toString();
     }
 }

@@ -188,6 +188,87 @@ class PosteriorsTest {
         assertFalse(run.err().contains("flavour"), run.err());
     }
 
+    // A hidden chain whose steps are independent (every transition 0.5), each with a child O
+    // that shows "a" with probability 3/32 or 1/32: the findings O=a have probability 1/16
+    // each, so P(e) = 2^-4n, and P(H=h0 | e) = 0.75 at every step. Two more nodes, B copying a
+    // certain A, make B=c impossible.
+    Path sixteenthChain(int steps) throws IOException {
+        StringBuilder net = new StringBuilder(CERTAIN_NET);
+        for (int i = 0; i < steps; i++) {
+            net.append("node H").append(i).append(" { states = (\"h0\" \"h1\"); }\n");
+            net.append("node O").append(i).append(" { states = (\"a\" \"b\"); }\n");
+            net.append(i == 0 ? "potential (H0) { data = (0.5 0.5); }\n"
+                              : "potential (H" + i + " | H" + (i - 1)
+                                      + ") { data = ((0.5 0.5) (0.5 0.5)); }\n");
+            net.append("potential (O").append(i).append(" | H").append(i)
+                    .append(") { data = ((0.09375 0.90625) (0.03125 0.96875)); }\n");
+        }
+        return Files.writeString(dir.resolve("chain" + steps + ".net"), net.toString());
+    }
+
+    static String[] findings(Path model, int steps, String... more) {
+        List<String> args = new ArrayList<>(List.of(model.toString()));
+        for (int i = 0; i < steps; i++) {
+            args.add("O" + i + "=a");
+        }
+        args.addAll(List.of(more));
+        return args.toArray(new String[0]);
+    }
+
+    // 2^-200 is a double, 2^-1060 one of fewer digits and 2^-1100 none: all are printed in
+    // scientific form to six digits, and with the last the posteriors are printed as well. No
+    // line names more than five findings.
+    @ParameterizedTest
+    @ValueSource(ints = {50, 265, 275})
+    void tinyEvidenceIsPrintedWithItsSizeAndItsPosteriors(int steps) throws IOException {
+        Run run = runHere(findings(sixteenthChain(steps), steps));
+        assertEquals(0, run.exitCode(), run.err());
+        assertEquals("", run.err());
+        assertTrue(run.out().contains("\nEvidence: O0=a, O1=a, O2=a, O3=a, O4=a, ... (" + steps
+                + " findings)\n"), run.out().substring(0, 200));
+        run.out().lines().forEach(line -> assertTrue(line.length() < 100, line));
+        int hidden = 0;
+        for (String line : run.out().split("\n")) {
+            Matcher row = ROW.matcher(line);
+            if (row.matches() && row.group(1).startsWith("H")) {
+                double expected = row.group(2).equals("h0") ? 0.75 : 0.25;
+                assertEquals(expected, Double.parseDouble(row.group(3)), 1e-6, line);
+                hidden++;
+            }
+        }
+        assertEquals(2 * steps, hidden);
+        Matcher pe = Pattern.compile("(?m)^Probability of evidence: ([0-9.]+)e(-[0-9]+)"
+                + "( \\(below the smallest double\\))?$").matcher(run.out());
+        assertTrue(pe.find(), run.out().substring(run.out().length() - 200));
+        double log10 = Math.log10(Double.parseDouble(pe.group(1))) + Long.parseLong(pe.group(2));
+        assertEquals(-steps * Math.log10(16), log10, 1e-5);
+        assertEquals(-steps * Math.log10(16) < Math.log10(Double.MIN_VALUE), pe.group(3) != null,
+                pe.group());
+    }
+
+    // Six significant digits, plain down to 1e-4 and a mantissa in [1, 10) times a power of
+    // ten below, also where the digits round up to the next power.
+    @ParameterizedTest
+    @ValueSource(doubles = {1, 0.0706701, 1.23456789e-4, 9.99999999e-5, 9.9999996e-61, 1e-60,
+            6.2230152778611e-61, 2.5e-300})
+    void compactFormKeepsSixDigits(double p) {
+        String shown = Posteriors.compact(p);
+        assertEquals(p, Double.parseDouble(shown), p * 5e-6, shown);
+        Matcher scientific = Pattern.compile("([1-9](?:\\.[0-9]{1,5})?)e(-[0-9]+)").matcher(shown);
+        assertEquals(p < Posteriors.SCIENTIFIC_BELOW, scientific.matches(), shown);
+        assertTrue(shown.length() <= 13, shown);
+    }
+
+    // Impossible evidence among findings that alone are too small for a double: still
+    // impossible, in one short line.
+    @Test
+    void impossibleEvidenceAmongManyFindingsIsOneShortLine() throws IOException {
+        Run run = runHere(findings(sixteenthChain(275), 275, "B=c"));
+        assertOneLineFailure(run, 1, "the evidence O0=a, O1=a, O2=a, O3=a, O4=a, ... (276 "
+                + "findings) is impossible under the model");
+        assertTrue(run.err().length() < 200, run.err());
+    }
+
     static void assertOneLineFailure(Run run, int exitCode, String message) {
         assertEquals(exitCode, run.exitCode(), run.err());
         assertEquals("", run.out());

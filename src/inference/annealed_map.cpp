@@ -1,6 +1,7 @@
 #include "inference/annealed_map.h"
 
 #include "definitions/node_value.h"
+#include "inference/bayesian_algorithms.h"
 #include "inference/join_tree_cache.h"
 #include "model/dmatrix.h"
 #include "model/double_array.h"
@@ -11,8 +12,9 @@
 #include "model/node_definition.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
-#include <memory>
+#include <cstring>
 #include <new>
 #include <numeric>
 #include <string>
@@ -29,6 +31,22 @@ std::string IdOf(const QNL_network& network, int node) {
 }
 
 constexpr double kImprovement = 1.00001;
+
+using Scaled = quarn::detail::ScaledValue;
+
+// a / b as a double: exactly the quotient of the plain doubles where both are normal ones.
+double RatioOf(const Scaled& a, const Scaled& b) {
+    const double quotient = a.GetMantissa() / b.GetMantissa();
+    const std::int64_t shift = std::max<std::int64_t>(
+        -4000, std::min<std::int64_t>(4000, a.GetExponent() - b.GetExponent()));
+    return shift == 0 ? quotient : std::ldexp(quotient, static_cast<int>(shift));
+}
+
+// a > b: the quotient of two positive normal doubles exceeds 1 exactly when the first is the
+// larger, and a zero b makes it infinite.
+bool Greater(const Scaled& a, const Scaled& b) {
+    return RatioOf(a, b) > 1.0;
+}
 
 // The position of the node in the evidence list, -1 when it holds none.
 int EvidenceOf(const std::vector<int>& evidenceNodes, int node) {
@@ -166,22 +184,73 @@ int QNL_annealedMAP::Beliefs(QNL_network& network, int node, std::vector<double>
 }
 
 double QNL_annealedMAP::HeatCapacity(const std::vector<double>& h, double t) const {
-    if (h.empty() || !(t > 0.0)) return 0.0;
-    std::vector<double> weights(h.size());
+    std::vector<Scaled> scaled;
+    scaled.reserve(h.size());
+    for (double p : h)
+        scaled.emplace_back(p, 0);
+    return ScaledHeatCapacity(scaled, t).Value();
+}
+
+// While the best probability b is a double far from the smallest, the energies b - P are taken
+// as plain doubles. Below that they and their squares would underflow and the heat capacity
+// come out as 0 whatever the history; there the energies are b (1 - P / b), so the capacity is
+// b^2 times that of the ratios, its power of two kept apart.
+Scaled QNL_annealedMAP::ScaledHeatCapacity(const std::vector<Scaled>& h, double t) const {
+    if (h.empty() || !(t > 0.0)) return Scaled(0.0, 0);
+    const double b = bestProbability.Value();
+    const bool plain = b >= 0x1p-500;
+    std::vector<double> weights(h.size()), energies(h.size());
     double total = 0.0;
     for (std::size_t j = 0; j < h.size(); ++j) {
-        weights[j] = std::exp(-(bestProbability - h[j]) / (t * energyScale));
+        double exponent;
+        if (plain) {
+            energies[j] = b - h[j].Value();
+            exponent = -(energies[j]) / (t * energyScale);
+        } else {
+            energies[j] = 1.0 - RatioOf(h[j], bestProbability);
+            Scaled energy = bestProbability;
+            energy.Multiply(energies[j] / (t * energyScale));
+            exponent = -energy.Value();
+        }
+        weights[j] = std::exp(exponent);
         total += weights[j];
     }
     double mean = 0.0, second = 0.0;
     for (std::size_t j = 0; j < h.size(); ++j) {
-        const double energy = bestProbability - h[j];
-        mean += weights[j] / total * energy;
-        second += weights[j] / total * energy * energy;
+        mean += weights[j] / total * energies[j];
+        second += weights[j] / total * energies[j] * energies[j];
     }
     const double variance = std::max(0.0, second - mean * mean);
-    return variance / (t * t);
+    if (plain) return Scaled(variance / (t * t), 0);
+    Scaled heat = bestProbability;
+    heat.Multiply(bestProbability);
+    heat.Multiply(variance / (t * t));
+    return heat;
 }
+
+namespace {
+
+// The one message that tells a probability of evidence too small for a double from an
+// impossible one, both returned as 0 (see quarn::detail::ProbabilityOfEvidenceValue).
+constexpr char kEvidenceUnderflowed[] = "Probability of evidence underflowed";
+
+bool LoggedUnderflowSince(int count) {
+    const QNL_errorHandler& log = QNL_errorHandler::Instance();
+    for (int i = count; i < log.GetNumberOfErrors(); ++i) {
+        const char* text = log.GetMessage(i);
+        if (log.GetCode(i) == -2 && text != nullptr &&
+            std::strncmp(text, kEvidenceUnderflowed, sizeof kEvidenceUnderflowed - 1) == 0)
+            return true;
+    }
+    return false;
+}
+
+std::uint64_t WorkOf(const QNL_network& network) {
+    const quarn::detail::EvidenceWork& work = network.GetEvidenceWork();
+    return work.walked + work.searched + work.propagated + work.rederived + work.collected;
+}
+
+} // namespace
 
 int QNL_annealedMAP::Run(QNL_network& network, const std::vector<int>& mapNodes,
                          std::vector<int>& assignment, const std::vector<int>& evidenceNodes,
@@ -190,7 +259,7 @@ int QNL_annealedMAP::Run(QNL_network& network, const std::vector<int>& mapNodes,
                          const QNL_annealedMapTuning& parameters) {
     random.Seed(static_cast<unsigned>(seed));
     tuning = parameters;
-    maxHeatCapacity = 0.0;
+    maxHeatCapacity = Scaled(0.0, 0);
     temperatureAtMax = tuning.Tinit;
     energyScale = 1.0;
     passes = 0;
@@ -198,7 +267,6 @@ int QNL_annealedMAP::Run(QNL_network& network, const std::vector<int>& mapNodes,
     updates = 0;
     compilationTotal = 0;
     evidenceWorkTotal = 0;
-    views.clear();
     if (int r = Check(network, mapNodes, evidenceNodes, evidenceOutcomes)) return r;
     try {
         // Implications of the evidence are left to the exact updates, so that a MAP node's
@@ -216,108 +284,92 @@ int QNL_annealedMAP::Run(QNL_network& network, const std::vector<int>& mapNodes,
                 return Log(r, "Annealed MAP: can't set evidence on node " +
                                   IdOf(network, evidenceNodes[i]));
         }
+        QNL_errorHandler& log = QNL_errorHandler::Instance();
+        const int loggedBefore = log.GetNumberOfErrors();
         double pe = 0.0;
         if (!network.CalcPropEvidence(pe))
             return Log(-2, "Annealed MAP: the probability of the evidence can't be computed");
-        if (!(pe > 0.0)) return Log(-2, "Annealed MAP: the evidence has probability 0");
+        // Evidence too small for a double is searched like any other; its size stays logged.
+        if (!(pe > 0.0) && !LoggedUnderflowSince(loggedBefore))
+            return Log(-2, "Annealed MAP: the evidence has probability 0");
         probabilityOfEvidence = pe;
         const std::uint64_t builtBefore = network.GetJoinTreeCache().GetBuildCount();
         const int searched = Search(network, mapNodes);
-        compilationTotal = CountCompilations();
-        evidenceWorkTotal = CountEvidenceWork();
-        views.clear();
         if (searched != 0) return searched;
 
-        // The reported figure is the chain-rule probability of the assignment returned, never
-        // the running product the search kept. The search's findings go first: entered over
-        // them, an outcome could meet another node's old one and be refused as impossible.
+        // The reported figure is the probability of the assignment returned, never the running
+        // product the search kept. The search's findings go first: entered over them, an
+        // outcome could meet another node's old one and be refused as impossible.
         if (int r = ClearFindings(network, mapNodes)) return r;
-        for (std::size_t i = 0; i < mapNodes.size(); ++i)
-            if (int r = network.GetNode(mapNodes[i])->GetValue()->SetEvidence(best[i])) return r;
-        double joint = 0.0;
-        if (!network.CalcPropEvidence(joint))
-            return Log(-2, "Annealed MAP: the probability of the assignment can't be computed");
-        compilationTotal += network.GetJoinTreeCache().GetBuildCount() - builtBefore;
+        double result = -1.0;
+        if (pe >= DBL_MIN) {
+            for (std::size_t i = 0; i < mapNodes.size(); ++i)
+                if (int r = network.GetNode(mapNodes[i])->GetValue()->SetEvidence(best[i]))
+                    return r;
+            const int loggedJoint = log.GetNumberOfErrors();
+            double joint = 0.0;
+            if (!network.CalcPropEvidence(joint))
+                return Log(-2, "Annealed MAP: the probability of the assignment can't be computed");
+            if (joint >= DBL_MIN) {
+                result = joint / pe;
+            } else {
+                // The joint's size is not the evidence's: its message would mislead.
+                log.TruncateTo(loggedJoint);
+                if (int r = ClearFindings(network, mapNodes)) return r;
+            }
+        }
+        // A joint below the normal doubles has lost digits before the division: the chain of
+        // the MAP nodes' beliefs holds them.
+        if (result < 0.0) {
+            Scaled chain;
+            if (int r = ChainProbability(network, mapNodes, chain)) return r;
+            result = quarn::detail::ValueOrLoggedSize(
+                chain, "Annealed MAP: probability of the assignment given the evidence");
+        }
+        compilationTotal = network.GetJoinTreeCache().GetBuildCount() - builtBefore;
         assignment = best;
-        probability = joint / pe;
+        probability = result;
         return 0;
     } catch (const std::bad_alloc&) {
         return Log(-42, "Not enough memory for the annealed MAP search");
     }
 }
 
-// Each MAP node is updated in a view of its own, where it is the only target and every other
-// MAP node holds evidence: from pass to pass only evidence values change there, so the view's
-// join tree is compiled once and then served again.
-int QNL_annealedMAP::ViewBeliefs(QNL_network& network, const std::vector<int>& mapNodes,
+int QNL_annealedMAP::ChainProbability(QNL_network& network, const std::vector<int>& mapNodes,
+                                      Scaled& out) {
+    out = Scaled();
+    for (std::size_t i = 0; i < mapNodes.size(); ++i) {
+        if (int r = Beliefs(network, mapNodes[i], beliefs)) return r;
+        out.Multiply(beliefs[static_cast<std::size_t>(best[i])]);
+        if (int r = network.GetNode(mapNodes[i])->GetValue()->SetEvidence(best[i])) return r;
+    }
+    return 0;
+}
+
+// Every MAP node but the step's holds its current outcome; the step's is withdrawn here and
+// entered again after the step (EnterCurrent), so each step's update sees one of n observed
+// sets, whose join trees the network's cache keeps. The update starts from no value but the
+// findings', so notices would invalidate nothing it keeps: they are off while the outcome
+// changes (a dynamic network's notices reach every value and stay on).
+int QNL_annealedMAP::StepBeliefs(QNL_network& network, const std::vector<int>& mapNodes,
                                  std::size_t i) {
-    if (views.size() != mapNodes.size()) views.resize(mapNodes.size());
-    View& view = views[i];
-    const bool made = !view.network;
-    if (made) {
-        view.network = std::make_unique<QNL_network>(network);
-        if (!view.network->IsValid()) return Log(-42, "Not enough memory for annealed MAP");
-    }
-    QNL_network& net = *view.network;
-    // Every outcome that changed is withdrawn before any new one goes in, so a new outcome
-    // never meets another node's old one: what the view holds is always part of the current
-    // assignment, which has positive probability. The update that follows starts from no
-    // value but the findings', so the view's notices would invalidate nothing it keeps: they
-    // are off while the outcomes change (a dynamic network's notices reach every value and
-    // stay on).
-    const int control = net.GetNotificationControl();
-    if (net.FindTemporalNetwork() == nullptr)
-        net.SetNotificationControl(control & ~QNL_network::NOTIFY_ON);
-    int result = 0;
-    if (made) {
-        // The copy holds the greedy start's outcomes, which the current assignment may have
-        // left since.
-        view.entered.assign(mapNodes.size(), -1);
-        for (std::size_t j = 0; j < mapNodes.size() && result == 0; ++j) {
-            QNL_nodeValue* value = net.GetNode(mapNodes[j])->GetValue();
-            if (!value->HasEvidence()) continue;
-            if (j != i)
-                view.entered[j] = value->GetEvidence();
-            else
-                result = value->ClearEvidence();
-        }
-    }
-    for (std::size_t j = 0; j < mapNodes.size() && result == 0; ++j) {
-        if (j == i || view.entered[j] == current[j] || view.entered[j] < 0) continue;
-        result = net.GetNode(mapNodes[j])->GetValue()->ClearEvidence();
-        if (result == 0) view.entered[j] = -1;
-    }
-    for (std::size_t j = 0; j < mapNodes.size() && result == 0; ++j) {
-        if (j == i || view.entered[j] == current[j]) continue;
-        result = net.GetNode(mapNodes[j])->GetValue()->SetEvidence(current[j]);
-        if (result == 0) view.entered[j] = current[j];
-    }
-    net.SetNotificationControl(control);
-    return result != 0 ? result : Beliefs(net, mapNodes[i], beliefs);
+    const int control = network.GetNotificationControl();
+    if (network.FindTemporalNetwork() == nullptr)
+        network.SetNotificationControl(control & ~QNL_network::NOTIFY_ON);
+    QNL_nodeValue* value = network.GetNode(mapNodes[i])->GetValue();
+    const int result = value->HasEvidence() ? value->ClearEvidence() : 0;
+    network.SetNotificationControl(control);
+    return result != 0 ? result : Beliefs(network, mapNodes[i], beliefs);
 }
 
-namespace {
-
-std::uint64_t WorkOf(const QNL_network& network) {
-    const quarn::detail::EvidenceWork& work = network.GetEvidenceWork();
-    return work.walked + work.searched + work.propagated + work.rederived + work.collected;
-}
-
-} // namespace
-
-// The views' work only: each starts as a copy, with counts of its own.
-std::uint64_t QNL_annealedMAP::CountEvidenceWork() const {
-    std::uint64_t total = 0;
-    for (const View& view : views)
-        if (view.network) total += WorkOf(*view.network);
-    return total;
-}
-
-std::uint64_t QNL_annealedMAP::CountCompilations() const {
-    std::uint64_t count = 0;
-    for (const View& view : views)
-        if (view.network) count += view.network->GetJoinTreeCache().GetBuildCount();
-    return count;
+int QNL_annealedMAP::EnterCurrent(QNL_network& network, const std::vector<int>& mapNodes,
+                                  std::size_t i) {
+    const int control = network.GetNotificationControl();
+    if (network.FindTemporalNetwork() == nullptr)
+        network.SetNotificationControl(control & ~QNL_network::NOTIFY_ON);
+    const int result = network.GetNode(mapNodes[i])->GetValue()->SetEvidence(current[i]);
+    network.SetNotificationControl(control);
+    return result;
 }
 
 int QNL_annealedMAP::Search(QNL_network& network, const std::vector<int>& mapNodes) {
@@ -347,26 +399,28 @@ int QNL_annealedMAP::Search(QNL_network& network, const std::vector<int>& mapNod
 
     // Greedy start: each node at its most probable outcome given those fixed before it.
     current.assign(n, 0);
-    bestProbability = 1.0;
+    bestProbability = Scaled();
     for (std::size_t i : order) {
         if (int r = Beliefs(network, mapNodes[i], beliefs)) return r;
         const std::size_t k = static_cast<std::size_t>(
             std::max_element(beliefs.begin(), beliefs.end()) - beliefs.begin());
         current[i] = static_cast<int>(k);
-        bestProbability *= beliefs[k];
+        bestProbability.Multiply(beliefs[k]);
         if (int r = network.GetNode(mapNodes[i])->GetValue()->SetEvidence(current[i])) return r;
     }
     best = current;
-    double p = bestProbability;
+    Scaled p = bestProbability;
+    const Scaled one;
     double t = tuning.Tinit;
     int reheatCount = 0, stopCount = 0;
+    const std::uint64_t workBefore = WorkOf(network);
 
     while (stopCount <= tuning.iStopSteps) {
         bool noneAccepted = true, noImprovement = true;
         history.clear();
         for (int cycle = 0; cycle < tuning.numCycle; ++cycle) {
             for (std::size_t i = 0; i < n; ++i) {
-                if (int r = ViewBeliefs(network, mapNodes, i)) return r;
+                if (int r = StepBeliefs(network, mapNodes, i)) return r;
                 const int c = current[i];
                 double u = random.Next();
                 if (u == 0.0) u = 1e-11;
@@ -395,19 +449,20 @@ int QNL_annealedMAP::Search(QNL_network& network, const std::vector<int>& mapNod
                     }
                     if (accepted) {
                         current[i] = candidate;
-                        p *= ratio;
+                        p.Multiply(ratio);
                         noneAccepted = false;
                     }
                 }
                 if (accepted || !noneAccepted) {
-                    if (p > 1.0) p = 1.0;
-                    if (p / bestProbability > kImprovement) {
+                    if (Greater(p, one)) p = one;
+                    if (RatioOf(p, bestProbability) > kImprovement) {
                         bestProbability = p;
                         best = current;
                         noImprovement = false;
                     }
                 }
                 history.push_back(p);
+                if (int r = EnterCurrent(network, mapNodes, i)) return r;
             }
         }
         ++passes;
@@ -417,19 +472,20 @@ int QNL_annealedMAP::Search(QNL_network& network, const std::vector<int>& mapNod
         } else {
             reheatCount = stopCount = 0;
         }
-        const double heat = HeatCapacity(history, t);
-        if (heat > maxHeatCapacity) {
+        const Scaled heat = ScaledHeatCapacity(history, t);
+        if (Greater(heat, maxHeatCapacity)) {
             maxHeatCapacity = heat;
             temperatureAtMax = t;
         }
         t *= tuning.speed;
         if (reheatCount >= tuning.iReheatSteps) {
-            t = (1.0 - bestProbability) * tuning.kReheat + temperatureAtMax;
+            t = (1.0 - bestProbability.Value()) * tuning.kReheat + temperatureAtMax;
             if (t >= 1.0) t = tuning.Tinit;
             reheatCount = 0;
             reheats.push_back(passes);
         }
     }
+    evidenceWorkTotal = WorkOf(network) - workBefore;
     return 0;
 }
 

@@ -4,7 +4,9 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <new>
+#include <string>
 
 #include "definitions/node_value.h"
 #include "inference/clique_table.h"
@@ -63,16 +65,25 @@ DecompositionSettings ReadDecompositionSettings(const QNL_network& network) {
     return settings;
 }
 
-double ProbabilityOfEvidenceValue(const ScaledValue& probability) {
+double ValueOrLoggedSize(const ScaledValue& probability, const char* what) {
     if (!probability.Underflows()) return probability.Value();
-    const double power = std::floor(probability.Log10());
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "Probability of evidence underflowed: %.3ge%.0f is below the smallest double, "
-                  "0 returned",
-                  std::pow(10.0, probability.Log10() - power), power);
-    QNL_errorHandler::Instance().LogError(-2, text);
+    double power = std::floor(probability.Log10());
+    double mantissa = std::pow(10.0, probability.Log10() - power);
+    char size[64];
+    std::snprintf(size, sizeof size, "%.3g", mantissa);
+    // Three digits of 9.9996 read "10".
+    if (std::strcmp(size, "10") == 0) {
+        mantissa = 1.0;
+        power += 1.0;
+    }
+    std::snprintf(size, sizeof size, "%.3ge%.0f", mantissa, power);
+    QNL_errorHandler::Instance().LogError(-2, std::string(what) + " underflowed: " + size +
+                                                  " is below the smallest double, 0 returned");
     return 0.0;
+}
+
+double ProbabilityOfEvidenceValue(const ScaledValue& probability) {
+    return ValueOrLoggedSize(probability, "Probability of evidence");
 }
 
 const char* BayesianAlgorithmName(int id) {

@@ -96,9 +96,12 @@ bool HasLocallyImpossibleEvidence(const QNL_network& network);
 const char* BayesianAlgorithmName(int id);
 
 class ScaledValue;
-// A probability of evidence as a double. One too small for a double to hold is 0, like
-// impossible evidence, so a message with its order of magnitude is logged (-2) to tell the
-// two apart; the caller still reports success.
+// A probability as a double. One too small for a double to hold is 0, like an impossible one,
+// so a message with its order of magnitude is logged (-2) to tell the two apart: `what`
+// followed by " underflowed: 3.09e-884 is below the smallest double, 0 returned". The caller
+// still reports success.
+double ValueOrLoggedSize(const ScaledValue& probability, const char* what);
+// The same for a probability of evidence ("Probability of evidence underflowed: ...").
 double ProbabilityOfEvidenceValue(const ScaledValue& probability);
 
 } // namespace quarn::detail

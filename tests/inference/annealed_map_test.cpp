@@ -1,9 +1,12 @@
 #include "definitions/node_value.h"
 #include "inference/annealed_map.h"
+#include "inference/join_tree_cache.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "model/node_definition.h"
+#include "support/beliefs.h"
+#include "support/hidden_chain.h"
 #include "support/network_builder.h"
 #include "support/oracle.h"
 #include "support/random_diagram.h"
@@ -12,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -198,9 +203,34 @@ TEST_F(AnnealedMapTest, CompilationsDoNotGrowWithThePasses) {
     EXPECT_GT(search.GetUpdateCount(), 10 * search.GetCompilationCount());
 }
 
-// A step enters in its view only the MAP outcomes that changed since the view's last step,
-// and the update that follows starts afresh: entering them walks nothing, whatever the size of
-// the network (a band of 2n nodes, the n even ones MAP nodes, a finding on the last).
+// The steps are made in the network the search is given, whose cache keeps their trees: no
+// network is copied per MAP node, so the memory does not grow with their number. Every tree
+// the search compiled is one of the given network's.
+TEST_F(AnnealedMapTest, StepsAreMadeInTheGivenNetworkAlone) {
+    for (const std::size_t mapNodes : {3u, 12u}) {
+        QNL_network n;
+        RandomNetworkSpec spec = RoundSpec(4400, 7);
+        spec.nodes = 16;
+        const std::vector<int> nodes = BuildRandomNetwork(n, spec);
+        const std::vector<int> map(nodes.begin(), nodes.begin() + mapNodes);
+        QNL_annealedMAP search;
+        std::vector<int> assignment(map.size(), 0);
+        double p = 0, pe = 0;
+        QNL_network copy(n);
+        const std::uint64_t before = copy.GetJoinTreeCache().GetBuildCount();
+        ASSERT_EQ(
+            search.Run(copy, map, assignment, {nodes[15]}, {0}, p, pe, 2, n.GetAnnealedMapTuning()),
+            0)
+            << LastMessage();
+        EXPECT_GT(search.GetUpdateCount(), 20 * mapNodes);
+        EXPECT_EQ(copy.GetJoinTreeCache().GetBuildCount() - before, search.GetCompilationCount())
+            << mapNodes << " MAP nodes";
+    }
+}
+
+// A step withdraws and enters again only its own MAP node's outcome, and the update that
+// follows starts afresh: changing it walks nothing, whatever the size of the network (a band
+// of 2n nodes, the n even ones MAP nodes, a finding on the last).
 TEST_F(AnnealedMapTest, StepsEnterOutcomesWithoutWalkingTheNetwork) {
     for (const int n : {6, 24}) {
         QNL_network band;
@@ -269,7 +299,153 @@ TEST_F(AnnealedMapTest, RefusedBeforeTheSearch) {
     }
 }
 
+// log10 of the size a message "... underflowed: 3.09e-884 is below ..." gives.
+double LoggedLog10(const std::string& message) {
+    const std::size_t at = message.find("underflowed: ");
+    if (at == std::string::npos) return 0.0;
+    const std::string size = message.substr(at + 13, message.find(' ', at + 13) - at - 13);
+    const std::size_t e = size.find('e');
+    return std::log10(std::stod(size.substr(0, e))) + std::stod(size.substr(e + 1));
+}
+
+// log10 P(findings, hidden nodes at `clamp` (-1: free)) of a one-row chain, by the forward
+// recursion normalised at each step, the normalisers summed as logarithms.
+double Log10Joint(const ChainSpec& spec, const std::vector<int>& clamp) {
+    const auto states = static_cast<std::size_t>(spec.states);
+    const std::size_t findings = spec.emission.size() / states;
+    std::vector<double> alpha(states), next(states);
+    long double log10 = 0.0L;
+    for (int t = 0; t < spec.steps; ++t) {
+        double total = 0.0;
+        for (std::size_t k = 0; k < states; ++k) {
+            double prior = t == 0 ? spec.first[k] : 0.0;
+            for (std::size_t j = 0; j < states && t > 0; ++j)
+                prior += alpha[j] * spec.along[j * states + k];
+            const int held = clamp[static_cast<std::size_t>(t)];
+            const auto seen = static_cast<std::size_t>(spec.finding(0, t));
+            next[k] = held < 0 || held == static_cast<int>(k)
+                          ? prior * spec.emission[k * findings + seen]
+                          : 0.0;
+            total += next[k];
+        }
+        if (!(total > 0.0)) return -HUGE_VAL;
+        for (std::size_t k = 0; k < states; ++k)
+            alpha[k] = next[k] / total;
+        log10 += std::log10(static_cast<long double>(total));
+    }
+    return static_cast<double>(log10);
+}
+
 } // namespace
+
+// A -> B, where A alone favours 0 but A = 1, B = 0 is the MAP (0.396 against 0.056 for the
+// greedy start A = 0, B = 0), beside independent roots of 100 outcomes whose best (0.0109)
+// the start already takes. With 170 roots every probability of the search is below the
+// smallest double: the search must still leave the trap and report the MAP's size.
+TEST_F(AnnealedMapTest, GreedyTrapIsLeftWhenTheProbabilitiesUnderflow) {
+    constexpr double kBest = 0.0109;
+    for (const int roots : {20, 170}) {
+        SCOPED_TRACE(std::to_string(roots) + " roots");
+        QNL_network n;
+        const int a = AddDefined(n, QNL_TYPE_CPT, "A", {}, {0.56, 0.44});
+        std::vector<double> b(20, 0.1);
+        b[10] = 0.9;
+        std::fill(b.begin() + 11, b.end(), 0.1 / 9);
+        std::vector<int> map = {a, AddDefined(n, QNL_TYPE_CPT, "B", {a}, b, 10)};
+        std::vector<double> root(100, (1 - kBest) / 99);
+        root[37] = kBest;
+        for (int r = 0; r < roots; ++r)
+            map.push_back(
+                AddDefined(n, QNL_TYPE_CPT, ("R" + std::to_string(r)).c_str(), {}, root, 100));
+        QNL_errorHandler::Instance().Flush();
+        std::vector<int> outcomes;
+        double p = -1, pe = -1;
+        ASSERT_EQ(n.AnnealedMAP({}, map, outcomes, p, pe, 3), 0) << LastMessage();
+        std::vector<int> expected(map.size(), 37);
+        expected[0] = 1;
+        expected[1] = 0;
+        EXPECT_EQ(outcomes, expected);
+        EXPECT_EQ(pe, 1.0);
+        const double log10Map = std::log10(0.396) + roots * std::log10(kBest);
+        const std::vector<std::string> messages = Messages();
+        if (log10Map > -300) {
+            EXPECT_NEAR(p, std::pow(10.0, log10Map), std::pow(10.0, log10Map) * 1e-9);
+            EXPECT_TRUE(messages.empty()) << messages.front();
+            continue;
+        }
+        EXPECT_EQ(p, 0.0);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].rfind("-2 Annealed MAP: probability of the assignment given the "
+                                    "evidence underflowed: ",
+                                    0),
+                  0u)
+            << messages[0];
+        EXPECT_NEAR(LoggedLog10(messages[0]), log10Map, 0.005) << messages[0];
+    }
+}
+
+// Hidden chains with a rare finding at every step. On 160 steps, every hidden node a MAP
+// node, the evidence (1e-304) is a double but the joint of the evidence and an assignment is
+// not; on 2,000 steps, every 400th hidden node a MAP node, the evidence is not either (about
+// 1e-3800). Both are searched, P(assignment | evidence) is exact against the forward recursion
+// in log space, and the evidence is returned, or logged with its size.
+TEST_F(AnnealedMapTest, AssignmentAndEvidenceBelowTheSmallestDouble) {
+    const struct {
+        const char* label;
+        int steps;
+        int every;
+    } cases[] = {
+        {"the joint below the doubles", 160, 1},
+        {"the evidence below the doubles", 2000, 400},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        ChainSpec spec;
+        spec.steps = c.steps;
+        spec.first = {0.5, 0.5};
+        spec.along = {0.6, 0.4, 0.4, 0.6};
+        spec.emission = {0.99, 0.01, 0.985, 0.015};
+        spec.finding = [](int, int) { return 1; };
+        QNL_network n;
+        const ChainHandles h = BuildChains(n, spec);
+        std::vector<int> map;
+        for (int t = 0; t < c.steps; t += c.every)
+            map.push_back(h.hidden[0][static_cast<std::size_t>(t)]);
+        QNL_errorHandler::Instance().Flush();
+        std::vector<int> outcomes;
+        double p = -1, pe = -1;
+        ASSERT_EQ(n.AnnealedMAP(EvidenceOf(n), map, outcomes, p, pe, 5), 0) << LastMessage();
+        ASSERT_EQ(outcomes.size(), map.size());
+
+        const std::vector<int> free(static_cast<std::size_t>(c.steps), -1);
+        const double log10Evidence = Log10Joint(spec, free);
+        std::vector<int> clamp = free;
+        for (std::size_t i = 0; i < map.size(); ++i)
+            clamp[i * static_cast<std::size_t>(c.every)] = outcomes[i];
+        const double exact = std::pow(10.0, Log10Joint(spec, clamp) - log10Evidence);
+        ASSERT_GT(exact, 1e-300);
+        EXPECT_NEAR(p, exact, exact * 1e-9);
+        const std::vector<std::string> messages = Messages();
+        if (log10Evidence > -307) {
+            EXPECT_NEAR(pe, std::pow(10.0, log10Evidence), std::pow(10.0, log10Evidence) * 1e-9);
+            EXPECT_TRUE(messages.empty()) << messages.front();
+            continue;
+        }
+        EXPECT_EQ(pe, 0.0);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].rfind("-2 Probability of evidence underflowed: ", 0), 0u)
+            << messages[0];
+        EXPECT_NEAR(LoggedLog10(messages[0]), log10Evidence, 0.005) << messages[0];
+        // Five far-apart nodes: the search finds the best of their 32 assignments.
+        double bestLog10 = -HUGE_VAL;
+        for (std::size_t bits = 0; bits < (std::size_t{1} << map.size()); ++bits) {
+            for (std::size_t i = 0; i < map.size(); ++i)
+                clamp[i * static_cast<std::size_t>(c.every)] = static_cast<int>((bits >> i) & 1);
+            bestLog10 = std::max(bestLog10, Log10Joint(spec, clamp) - log10Evidence);
+        }
+        EXPECT_NEAR(std::log10(p), bestLog10, 1e-12);
+    }
+}
 
 namespace {
 

@@ -193,7 +193,7 @@ class PosteriorsTest {
     // each, so P(e) = 2^-4n, and P(H=h0 | e) = 0.75 at every step. Two more nodes, B copying a
     // certain A, make B=c impossible.
     Path sixteenthChain(int steps) throws IOException {
-        StringBuilder net = new StringBuilder(CERTAIN_NET);
+        StringBuilder net = new StringBuilder(HIDDEN_NET);
         for (int i = 0; i < steps; i++) {
             net.append("node H").append(i).append(" { states = (\"h0\" \"h1\"); }\n");
             net.append("node O").append(i).append(" { states = (\"a\" \"b\"); }\n");
@@ -263,8 +263,8 @@ class PosteriorsTest {
     // impossible, in one short line.
     @Test
     void impossibleEvidenceAmongManyFindingsIsOneShortLine() throws IOException {
-        Run run = runHere(findings(sixteenthChain(275), 275, "B=c"));
-        assertOneLineFailure(run, 1, "the evidence O0=a, O1=a, O2=a, O3=a, O4=a, ... (276 "
+        Run run = runHere(findings(sixteenthChain(275), 275, "B=c", "C=e"));
+        assertOneLineFailure(run, 1, "the evidence O0=a, O1=a, O2=a, O3=a, O4=a, ... (277 "
                 + "findings) is impossible under the model");
         assertTrue(run.err().length() < 200, run.err());
     }

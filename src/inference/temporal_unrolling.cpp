@@ -20,7 +20,6 @@ namespace quarn::detail {
 
 namespace {
 
-constexpr int kNormal = QNL_temporalNetwork::NORMAL;
 constexpr int kAnchor = QNL_temporalNetwork::ANCHOR;
 constexpr int kTerminal = QNL_temporalNetwork::TERMINAL;
 constexpr int kPlate = QNL_temporalNetwork::PLATE;

@@ -79,6 +79,7 @@ bool JoinTreeCache::Build(Entry& entry, QNL_relevanceComponent* component) {
     } else {
         *entry.view = QNL_graphView(component);
     }
+    ++triangulations;
     if (entry.tree->Build(limit)) {
         ++builds;
         return true;
@@ -160,12 +161,15 @@ bool JoinTreeCache::Update(QNL_relevanceComponent* component, unsigned char* mas
             // Used again: it stays.
             entries.Use(entry);
         } else {
+            if (IsRefused(component, shape)) return false;
             std::unique_ptr<Entry> fresh = TakeSpare();
             fresh->digest = shape;
             // Storage that a kept tree holds may be what a new one lacks.
             if (!Build(*fresh, component) && (failure != Failure::OUT_OF_MEMORY ||
-                                              !DropOthers(nullptr) || !Build(*fresh, component)))
+                                              !DropOthers(nullptr) || !Build(*fresh, component))) {
+                NoteRefused(*fresh, shape);
                 return false;
+            }
             fresh->trial = !seenShapes.Note(shape);
             fresh->cells = fresh->tree->GetTotalWeight();
             Entry* built = fresh.get();
@@ -193,8 +197,35 @@ bool JoinTreeCache::Update(QNL_relevanceComponent* component, unsigned char* mas
     return false;
 }
 
+bool JoinTreeCache::IsRefused(QNL_relevanceComponent* component, std::uint64_t shape) {
+    const std::uint64_t cap = limit == 0 ? QNL_triangulator::DEFAULT_CAP : limit;
+    if (!refused.held || refused.shape != shape || cap > refused.cap) return false;
+    if (!reading.Read(QNL_graphView(component))) return false;
+    const ComponentGraph& was = refused.graph;
+    if (reading.outcomes != was.outcomes || reading.parentStart != was.parentStart ||
+        reading.parents != was.parents)
+        return false;
+    for (std::size_t r = 0; r < was.outcomes.size(); ++r)
+        if ((reading.observed[r] >= 0) != (was.observed[r] >= 0) ||
+            (reading.tables[r] == nullptr) != (was.tables[r] == nullptr))
+            return false;
+    failure = refused.why;
+    return true;
+}
+
+void JoinTreeCache::NoteRefused(const Entry& entry, std::uint64_t shape) {
+    refused.held = false;
+    if (failure == Failure::OUT_OF_MEMORY || failure == Failure::BAD_COMPONENT) return;
+    refused.graph = entry.tree->GetGraph();
+    refused.shape = shape;
+    refused.cap = limit == 0 ? QNL_triangulator::DEFAULT_CAP : limit;
+    refused.why = failure;
+    refused.held = true;
+}
+
 void JoinTreeCache::Clear() {
     const TablePool::Scope scope(&pool);
+    refused.held = false;
     lastUpdate.clear();
     keptCells = 0;
     reductionBytes = 0;
@@ -242,6 +273,7 @@ QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList
                                          int& code) {
     kept = false;
     code = 0;
+    ++reduceCalls;
     std::uint64_t hash = 0;
     if (budget > 0 && QNL_keptReduction::ReadKey(network, key)) {
         for (unsigned char byte : key)

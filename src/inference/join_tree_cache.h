@@ -90,6 +90,10 @@ public:
     // Updates served by a kept tree, and trees built, since the cache was made.
     std::uint64_t GetReuseCount() const { return reuses; }
     std::uint64_t GetBuildCount() const { return builds; }
+    // Triangulations run, a tree made of them or not, and reductions asked for (one per
+    // clustering of the network), since the cache was made.
+    std::uint64_t GetTriangulationCount() const { return triangulations; }
+    std::uint64_t GetReduceCount() const { return reduceCalls; }
     // Reductions derived again from a kept one, and reductions kept, since the cache was made.
     std::uint64_t GetReductionReuseCount() const { return reductionReuses; }
     std::uint64_t GetReductionKeptCount() const { return reductionsKept; }
@@ -169,6 +173,22 @@ private:
     std::uint64_t budget = DEFAULT_BUDGET;
     KeptSet<Entry> entries;
     std::uint64_t keptCells = 0;
+    // The last component no tree could be had for under the cap it was tried with (for any
+    // reason but memory): one that reads the same fails again under that cap or a lower one,
+    // since the cap only stops the triangulation, never steers it. The decomposition's halving
+    // meets it again at every step when each part of the target set needs all of it.
+    struct Refused {
+        ComponentGraph graph;
+        std::uint64_t shape = 0;
+        std::uint64_t cap = 0;
+        Failure why = Failure::NONE;
+        bool held = false;
+    };
+    // Whether the component is the refused one and the cap no higher; `reading` is scratch.
+    bool IsRefused(QNL_relevanceComponent* component, std::uint64_t shape);
+    void NoteRefused(const Entry& entry, std::uint64_t shape);
+    Refused refused;
+    ComponentGraph reading;
     // Trees let go, built again in place: their working arrays and table storage (small trees
     // only) save a fresh update the allocations of a new tree.
     std::vector<std::unique_ptr<Entry>> spare;
@@ -185,6 +205,8 @@ private:
     std::uint64_t reductionsKept = 0;
     std::uint64_t reuses = 0;
     std::uint64_t builds = 0;
+    std::uint64_t triangulations = 0;
+    std::uint64_t reduceCalls = 0;
     Failure failure = Failure::NONE;
 };
 

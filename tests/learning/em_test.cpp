@@ -1,6 +1,8 @@
 #include "learning/em.h"
 
 #include "definitions/node_value.h"
+#include "inference/family_marginals.h"
+#include "inference/relevance.h"
 #include "learning/dataset.h"
 #include "learning/learning_data.h"
 #include "support/hidden_chain.h"
@@ -363,4 +365,92 @@ TEST(EmLongRecords, ARecordWhoseProbabilityUnderflowsIsLearnedFrom) {
         EXPECT_NEAR(first[0], oracle.hidden[0][0][0], 1e-9);
         EXPECT_NEAR(first[1], oracle.hidden[0][0][1], 1e-9);
     }
+}
+
+namespace {
+
+// P(h[t-1] = i, h[t] = j | every finding) of a one-row chain by forward-backward, each step
+// normalised: [t][2 i + j] for t >= 1.
+std::vector<std::vector<double>> PairPosteriors(const quarn_test::ChainSpec& spec) {
+    const int n = spec.steps;
+    const int findings = static_cast<int>(spec.emission.size()) / 2;
+    auto emit = [&](int state, int t) {
+        return spec.emission[static_cast<std::size_t>(state * findings + spec.finding(0, t))];
+    };
+    auto along = [&](int from, int to) {
+        return spec.along[static_cast<std::size_t>(2 * from + to)];
+    };
+    std::vector<std::vector<double>> forward(static_cast<std::size_t>(n), {0.0, 0.0});
+    std::vector<std::vector<double>> backward(static_cast<std::size_t>(n), {1.0, 1.0});
+    auto normalise = [](std::vector<double>& v) {
+        const double sum = v[0] + v[1];
+        v[0] /= sum;
+        v[1] /= sum;
+    };
+    for (int j = 0; j < 2; ++j)
+        forward[0][static_cast<std::size_t>(j)] =
+            spec.first[static_cast<std::size_t>(j)] * emit(j, 0);
+    normalise(forward[0]);
+    for (int t = 1; t < n; ++t) {
+        for (int j = 0; j < 2; ++j)
+            forward[static_cast<std::size_t>(t)][static_cast<std::size_t>(j)] =
+                (forward[static_cast<std::size_t>(t) - 1][0] * along(0, j) +
+                 forward[static_cast<std::size_t>(t) - 1][1] * along(1, j)) *
+                emit(j, t);
+        normalise(forward[static_cast<std::size_t>(t)]);
+    }
+    for (int t = n - 2; t >= 0; --t) {
+        for (int i = 0; i < 2; ++i)
+            backward[static_cast<std::size_t>(t)][static_cast<std::size_t>(i)] =
+                along(i, 0) * emit(0, t + 1) * backward[static_cast<std::size_t>(t) + 1][0] +
+                along(i, 1) * emit(1, t + 1) * backward[static_cast<std::size_t>(t) + 1][1];
+        normalise(backward[static_cast<std::size_t>(t)]);
+    }
+    std::vector<std::vector<double>> pairs(static_cast<std::size_t>(n));
+    for (int t = 1; t < n; ++t) {
+        std::vector<double>& p = pairs[static_cast<std::size_t>(t)];
+        double sum = 0.0;
+        for (int i = 0; i < 2; ++i)
+            for (int j = 0; j < 2; ++j) {
+                p.push_back(forward[static_cast<std::size_t>(t) - 1][static_cast<std::size_t>(i)] *
+                            along(i, j) * emit(j, t) *
+                            backward[static_cast<std::size_t>(t)][static_cast<std::size_t>(j)]);
+                sum += p.back();
+            }
+        for (double& x : p)
+            x /= sum;
+    }
+    return pairs;
+}
+
+} // namespace
+
+// The expected counts of a long record: each hidden node's family joint, which
+// forward-backward gives pair by pair. Each was looked for from the first clique of the tree
+// on, so a record cost the square of its length; it is found among the few cliques that hold
+// the family's rarest member.
+TEST(EmLongRecords, FamilyJointsAreReadFromTheCliquesHoldingThemAlone) {
+    constexpr int kSteps = 400;
+    QNL_network net;
+    const quarn_test::ChainSpec spec = quarn_test::AlternatingChains(1, kSteps);
+    const quarn_test::ChainHandles h = quarn_test::BuildChains(net, spec);
+    const std::vector<std::vector<double>> pairs = PairPosteriors(spec);
+    QNL_componentList components;
+    ASSERT_EQ(QNL_relevance::Reduce(net, true, false, components), 0);
+    ASSERT_EQ(components.GetCount(), 1);
+    QNL_relevanceComponent* component = components[0];
+    quarn::detail::FamilyMarginals marginals(component);
+    ASSERT_TRUE(marginals.Propagate());
+    for (int t = 1; t < kSteps; ++t) {
+        const int parent = component->FindNode(h.hidden[0][static_cast<std::size_t>(t) - 1]);
+        const int self = component->FindNode(h.hidden[0][static_cast<std::size_t>(t)]);
+        ASSERT_TRUE(parent >= 0 && self > parent) << t;
+        // The parent's outcome steps by 2 in the table, the node's own by 1.
+        std::vector<double> counts(4, 0.0);
+        ASSERT_TRUE(marginals.AddJoint({{parent, 2}, {self, 1}}, 3.0, counts.data())) << t;
+        for (std::size_t k = 0; k < 4; ++k)
+            ASSERT_NEAR(counts[k], 3.0 * pairs[static_cast<std::size_t>(t)][k], 1e-9) << t;
+    }
+    // A chain's record is in at most three cliques.
+    EXPECT_LE(marginals.GetCliquesCompared(), 3u * (kSteps - 1));
 }

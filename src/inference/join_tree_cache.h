@@ -24,9 +24,11 @@ namespace quarn::detail {
 // theirs again. A kept tree serves only a component that reads exactly as the one it was
 // built from but for observed outcomes and table cells, which are read afresh, and only when
 // its total weight fits the new limit: its beliefs are then those of a new tree, bit for bit.
-// The kept trees share a cell budget; the least recently used go first. The reductions are
-// kept too, by what they depend on besides evidence values, and derived again from the new
-// values (see QNL_keptReduction). Both go at once on a change of the structure version.
+// The kept trees share a budget of bytes that counts everything they hold (tables, cliques,
+// lists) and the trees kept for building in; the least recently used go first. The reductions
+// are kept too, under a bound of their own that counts everything they hold, by what they
+// depend on besides evidence values, and derived again from the new values (see
+// QNL_keptReduction). Both go at once on a change of the structure version.
 // A tree or reduction of a shape or key not met before is kept on trial, among a few: updates
 // that each observe a new set of nodes (an EM pass) then build theirs in the storage of the
 // last trials instead of piling up new ones. It stays once an update uses it again, or when
@@ -35,8 +37,11 @@ class JoinTreeCache {
 public:
     using Failure = QNL_triangulator::Failure;
 
-    // Clique cells that kept trees may hold together (2^25 cells: 256 MiB of potentials).
-    static constexpr std::uint64_t DEFAULT_BUDGET = std::uint64_t(1) << 25;
+    // Bytes that kept trees may hold together (256 MiB).
+    static constexpr std::uint64_t DEFAULT_BUDGET = std::uint64_t(1) << 28;
+    // Bytes that kept reductions may hold together (64 MiB); the one in use stays whatever its
+    // size.
+    static constexpr std::uint64_t REDUCTION_BYTES = std::uint64_t(1) << 26;
     // Trees, and reductions, kept on trial at most.
     static constexpr std::size_t TRIALS = 32;
 
@@ -77,10 +82,14 @@ public:
     // set); the rest is freed at once.
     void SetMemoryLimit(std::uint64_t cells) { pool.SetLimit(cells); }
     std::uint64_t GetHeldCells() const { return pool.GetHeldCells(); }
-    // The cells kept trees may hold together; trees beyond it go, least recently used first.
+    // The bytes kept trees may hold together; trees beyond it go, least recently used first.
     // A budget of 0 keeps neither trees nor reductions: every update is a fresh one.
-    void SetBudget(std::uint64_t cells) { budget = cells; }
+    void SetBudget(std::uint64_t bytes) { budget = bytes; }
     std::uint64_t GetBudget() const { return budget; }
+    // What the kept trees, the trees kept for building in and the last refused component hold,
+    // as counted against the budget; and what the kept reductions hold.
+    std::uint64_t GetKeptBytes() const { return keptBytes + spareBytes + refusedBytes; }
+    std::uint64_t GetReductionBytes() const { return reductionBytes + spareReductionBytes; }
 
     // The trees that served the last update, in the order of its components, while kept.
     int GetCount() const { return static_cast<int>(lastUpdate.size()); }
@@ -107,8 +116,14 @@ private:
         // reduction's component.
         std::unique_ptr<QNL_graphView> view;
         std::unique_ptr<QNL_clusteringJoinTree> tree;
-        // The cells counted for the tree in keptCells.
-        std::uint64_t cells = 0;
+        // The bytes counted for the tree in keptBytes (or spareBytes); what its lists have held
+        // at most since they were made (they keep their room when built again); the records
+        // its cliques have had room for, and the cells of its largest separator, at most since
+        // its storage was last freed.
+        std::uint64_t bytes = 0;
+        std::uint64_t listBytes = 0;
+        std::uint64_t cliqueRoom = 0;
+        std::uint64_t separatorRoom = 0;
         // The component's shape.
         std::uint64_t digest = 0;
         bool trial = false;
@@ -129,8 +144,6 @@ private:
         KeptReduction* newer = nullptr;
         std::size_t slot = 0;
     };
-    // Bytes kept reductions may hold together (64 MiB).
-    static constexpr std::uint64_t kReductionBytes = std::uint64_t(1) << 26;
 
     // Digests met before, one slot each: a digest whose slot another took since counts as not
     // met, so the filter holds a fixed 2 KiB however many digests pass.
@@ -155,16 +168,20 @@ private:
     Entry* Find(QNL_relevanceComponent* component, std::uint64_t shape);
     bool Build(Entry& entry, QNL_relevanceComponent* component);
     void Remove(Entry* entry);
-    // Lets go of the least recently used trials beyond TRIALS, then of the least recently used
-    // trees but `keep`, trials first, while the kept cells exceed the budget, and of `keep`
-    // itself when it alone does.
+    // What the tree holds, counted afresh (its tables may have grown), in keptBytes.
+    void Measure(Entry& entry);
+    static std::uint64_t HeldWithoutTables(const Entry& entry);
+    // Lets go of the least recently used trials beyond TRIALS, then, while the kept bytes
+    // exceed the budget, of the trees kept for building in, of the least recently used trees
+    // but `keep`, trials first, and of `keep` itself when it alone does.
     void Trim(const Entry* keep);
     // Lets go of every kept tree but `keep` and of the pool's storage; whether there was any.
     bool DropOthers(const Entry* keep);
-    // A tree let go: kept with its arrays for the next build while small, freed otherwise.
+    // A tree let go: kept for the next build, within the budget, with its lists and (while
+    // small) its cliques; its tables go to the pool.
     void Recycle(std::unique_ptr<Entry> entry);
-    // A tree to build in: a recycled one, or a new one.
-    std::unique_ptr<Entry> TakeSpare();
+    // A tree to build in for a component of `records` records: a recycled one, or a new one.
+    std::unique_ptr<Entry> TakeSpare(int records);
 
     // Declared first, so that it outlives the trees.
     TablePool pool;
@@ -172,7 +189,9 @@ private:
     std::uint64_t limit = 0;
     std::uint64_t budget = DEFAULT_BUDGET;
     KeptSet<Entry> entries;
-    std::uint64_t keptCells = 0;
+    std::uint64_t keptBytes = 0;
+    std::uint64_t spareBytes = 0;
+    std::uint64_t refusedBytes = 0;
     // The last component no tree could be had for under the cap it was tried with (for any
     // reason but memory): one that reads the same fails again under that cap or a lower one,
     // since the cap only stops the triangulation, never steers it. The decomposition's halving
@@ -195,6 +214,7 @@ private:
     std::vector<const Entry*> lastUpdate;
     KeptSet<KeptReduction> reductions;
     std::uint64_t reductionBytes = 0;
+    std::uint64_t spareReductionBytes = 0;
     SeenFilter seenShapes;
     SeenFilter seenKeys;
     // Reductions let go, made again in place: their record blocks, lists, derived tables and

@@ -115,52 +115,61 @@ constexpr std::uint64_t kFillBytes = 32;
 
 } // namespace
 
-// The tables at their capacity; the cliques and the room the tree keeps for the old cells of
-// its largest separator, at the most they have held since the tree's storage was last freed;
-// the rest bounded as above, at the most its lists have held, since they keep their room when
-// the tree is built again.
+// The tables at their capacity, those of the cliques beyond the tree's count included (left
+// from a larger tree built in the same storage, they keep theirs); the cliques and the room
+// the tree keeps for the old cells of its largest separator, at the most they have held since
+// the storage was last freed; the rest bounded as above, at the most its lists have held, since
+// they keep their room when the tree is built again.
 void JoinTreeCache::Measure(Entry& entry) {
+    keptBytes -= entry.bytes;
+    entry.bytes = ReadStorage(entry);
+    keptBytes += entry.bytes;
+}
+
+std::uint64_t JoinTreeCache::ReadStorage(Entry& entry) {
     const QNL_clusteringJoinTree& tree = *entry.tree;
     const ComponentGraph& graph = tree.GetGraph();
-    std::uint64_t cells = 0, largestSeparator = 0, fill = 0;
-    for (int c = 0; c < tree.GetNumberOfCliques(); ++c) {
-        const QNL_clique& clique = tree.GetClique(c);
+    const QNL_cliqueStore& store = tree.GetStore();
+    const auto count = static_cast<std::size_t>(store.GetCount());
+    if (entry.slotCells.size() < count) entry.slotCells.resize(count);
+    std::uint64_t largestSeparator = 0, fill = 0;
+    for (std::size_t c = 0; c < count; ++c) {
+        const QNL_clique& clique = store[static_cast<int>(c)];
         const auto separator = static_cast<std::uint64_t>(clique.separatorTable.Capacity());
-        cells += static_cast<std::uint64_t>(clique.potential.Capacity()) + separator;
+        entry.slotCells[c] = static_cast<std::uint64_t>(clique.potential.Capacity()) + separator;
         largestSeparator = std::max(largestSeparator, separator);
-        fill += static_cast<std::uint64_t>(clique.memberCount) *
-                static_cast<std::uint64_t>(clique.memberCount);
+        const auto members = static_cast<std::uint64_t>(clique.memberCount);
+        fill += members * members;
     }
     const auto records = static_cast<std::uint64_t>(graph.GetCount());
     entry.listBytes = std::max(
         entry.listBytes, kTreeBytes + kRecordBytes * records + kParentBytes * graph.parents.size() +
-                             kCliqueBytes * static_cast<std::uint64_t>(tree.GetNumberOfCliques()) +
-                             kFillBytes * fill);
+                             kCliqueBytes * static_cast<std::uint64_t>(count) + kFillBytes * fill);
     entry.cliqueRoom = std::max(entry.cliqueRoom, records);
     entry.separatorRoom = std::max(entry.separatorRoom, largestSeparator);
-    keptBytes -= entry.bytes;
-    entry.bytes = HeldWithoutTables(entry) + cells * sizeof(double);
-    keptBytes += entry.bytes;
+    return Held(entry);
 }
 
-std::uint64_t JoinTreeCache::HeldWithoutTables(const Entry& entry) {
+std::uint64_t JoinTreeCache::Held(const Entry& entry) {
+    std::uint64_t cells = entry.separatorRoom;
+    for (std::uint64_t slot : entry.slotCells)
+        cells += slot;
     return sizeof(Entry) + entry.listBytes + entry.cliqueRoom * sizeof(QNL_clique) +
-           entry.separatorRoom * sizeof(double);
+           entry.slotCells.capacity() * sizeof(std::uint64_t) + cells * sizeof(double);
 }
 
 namespace {
-// Recycled trees keep their cliques while their total weight is at most this (256 KiB of
-// cells); larger ones are freed whole.
+// Recycled trees keep their cliques and tables while their total weight is at most this
+// (256 KiB of cells); larger ones are freed whole.
 constexpr std::uint64_t kSpareCells = std::uint64_t(1) << 15;
 // Room for cliques beyond a recycled tree's own that is not worth keeping (32 KiB).
 constexpr std::uint64_t kSpareWaste = std::uint64_t(1) << 15;
 } // namespace
 
-// A tree kept for building in keeps its lists and, while small, its cliques; its tables go to
-// the pool, whose own limit bounds them, so that no clique beyond the next tree's count holds
-// cells out of sight. Cliques with room for far more records than the tree has came from a
-// larger tree built in the same storage: past a few, they go, lest every small tree built
-// after it hold that room while kept.
+// A tree kept for building in keeps its lists and, while small, its cliques with their tables,
+// so that building in it again allocates nothing. Cliques with room for far more records than
+// it has came from a larger tree built in the same storage: past a few, they go, lest every
+// small tree built after it hold that room while kept.
 void JoinTreeCache::Recycle(std::unique_ptr<Entry> entry) {
     if (entry == nullptr || entry->tree == nullptr) return;
     const auto records = static_cast<std::uint64_t>(entry->tree->GetGraph().GetCount());
@@ -170,15 +179,11 @@ void JoinTreeCache::Recycle(std::unique_ptr<Entry> entry) {
         entry->tree->Free();
         entry->cliqueRoom = 0;
         entry->separatorRoom = 0;
+        entry->slotCells.clear();
+        entry->bytes = Held(*entry);
     } else {
-        // Only the tables: the tree is built again before anything reads it.
-        auto& store = const_cast<QNL_cliqueStore&>(entry->tree->GetStore());
-        for (int c = 0; c < store.GetCount(); ++c) {
-            store[c].potential.Free();
-            store[c].separatorTable.Free();
-        }
+        entry->bytes = ReadStorage(*entry);
     }
-    entry->bytes = HeldWithoutTables(*entry);
     if (spare.size() >= kSpareTrees ||
         keptBytes + spareBytes + refusedBytes + entry->bytes > budget)
         return;
@@ -355,13 +360,14 @@ constexpr std::size_t kSpareReductions = 4;
 } // namespace
 
 void JoinTreeCache::RecycleReduction(std::unique_ptr<KeptReduction> entry) {
-    if (entry == nullptr || entry->reduction == nullptr) return;
-    if (spareReductions.size() >= kSpareReductions ||
-        entry->reduction->GetSize() > REDUCTION_BYTES / 16)
+    if (entry == nullptr || entry->reduction == nullptr ||
+        spareReductions.size() >= kSpareReductions)
         return;
     entry->reduction->Reset();
     entry->bytes = entry->reduction->GetSize();
-    if (reductionBytes + spareReductionBytes + entry->bytes > REDUCTION_BYTES) return;
+    if (entry->bytes > REDUCTION_BYTES / 16 ||
+        reductionBytes + spareReductionBytes + entry->bytes > REDUCTION_BYTES)
+        return;
     entry->trial = false;
     try {
         spareReductions.push_back(std::move(entry));

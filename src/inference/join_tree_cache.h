@@ -124,6 +124,9 @@ private:
         std::uint64_t listBytes = 0;
         std::uint64_t cliqueRoom = 0;
         std::uint64_t separatorRoom = 0;
+        // The cells each clique of the storage holds, by creation index: those beyond the
+        // tree's count are left from a larger tree and keep their tables.
+        std::vector<std::uint64_t> slotCells;
         // The component's shape.
         std::uint64_t digest = 0;
         bool trial = false;
@@ -170,7 +173,9 @@ private:
     void Remove(Entry* entry);
     // What the tree holds, counted afresh (its tables may have grown), in keptBytes.
     void Measure(Entry& entry);
-    static std::uint64_t HeldWithoutTables(const Entry& entry);
+    // Reads what the tree's storage holds now into the entry; what it holds in all.
+    static std::uint64_t ReadStorage(Entry& entry);
+    static std::uint64_t Held(const Entry& entry);
     // Lets go of the least recently used trials beyond TRIALS, then, while the kept bytes
     // exceed the budget, of the trees kept for building in, of the least recently used trees
     // but `keep`, trials first, and of `keep` itself when it alone does.
@@ -178,7 +183,7 @@ private:
     // Lets go of every kept tree but `keep` and of the pool's storage; whether there was any.
     bool DropOthers(const Entry* keep);
     // A tree let go: kept for the next build, within the budget, with its lists and (while
-    // small) its cliques; its tables go to the pool.
+    // small) its cliques and tables.
     void Recycle(std::unique_ptr<Entry> entry);
     // A tree to build in for a component of `records` records: a recycled one, or a new one.
     std::unique_ptr<Entry> TakeSpare(int records);

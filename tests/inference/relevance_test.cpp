@@ -425,7 +425,7 @@ protected:
 // Whatever the targets, one tree is built: one clustering when it fits, else one attempt per
 // halving (the same chain refused at once), then the single node under the default cap.
 TEST_F(ChainDecomposition, FindingsStayOutOfTheWorkAndARefusedChainIsNotTriedAgain) {
-    constexpr int kSteps = 150; // 300 nodes: eight halvings down to one node
+    constexpr int kSteps = 150; // 150 hidden nodes pending: eight halvings down to one
     Build(kSteps);
     enum Targets { NONE, HIDDEN, ALL };
     const struct {

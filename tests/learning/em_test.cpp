@@ -372,52 +372,30 @@ namespace {
 // P(h[t-1] = i, h[t] = j | every finding) of a one-row chain by forward-backward, each step
 // normalised: [t][2 i + j] for t >= 1.
 std::vector<std::vector<double>> PairPosteriors(const quarn_test::ChainSpec& spec) {
-    const int n = spec.steps;
-    const int findings = static_cast<int>(spec.emission.size()) / 2;
-    auto emit = [&](int state, int t) {
-        return spec.emission[static_cast<std::size_t>(state * findings + spec.finding(0, t))];
+    const std::size_t n = static_cast<std::size_t>(spec.steps);
+    const std::size_t findings = spec.emission.size() / 2;
+    auto emit = [&](std::size_t h, std::size_t t) {
+        return spec.emission[h * findings +
+                             static_cast<std::size_t>(spec.finding(0, static_cast<int>(t)))];
     };
-    auto along = [&](int from, int to) {
-        return spec.along[static_cast<std::size_t>(2 * from + to)];
+    auto normalised = [](double a, double b) {
+        return std::vector<double>{a / (a + b), b / (a + b)};
     };
-    std::vector<std::vector<double>> forward(static_cast<std::size_t>(n), {0.0, 0.0});
-    std::vector<std::vector<double>> backward(static_cast<std::size_t>(n), {1.0, 1.0});
-    auto normalise = [](std::vector<double>& v) {
-        const double sum = v[0] + v[1];
-        v[0] /= sum;
-        v[1] /= sum;
-    };
-    for (int j = 0; j < 2; ++j)
-        forward[0][static_cast<std::size_t>(j)] =
-            spec.first[static_cast<std::size_t>(j)] * emit(j, 0);
-    normalise(forward[0]);
-    for (int t = 1; t < n; ++t) {
-        for (int j = 0; j < 2; ++j)
-            forward[static_cast<std::size_t>(t)][static_cast<std::size_t>(j)] =
-                (forward[static_cast<std::size_t>(t) - 1][0] * along(0, j) +
-                 forward[static_cast<std::size_t>(t) - 1][1] * along(1, j)) *
-                emit(j, t);
-        normalise(forward[static_cast<std::size_t>(t)]);
-    }
-    for (int t = n - 2; t >= 0; --t) {
-        for (int i = 0; i < 2; ++i)
-            backward[static_cast<std::size_t>(t)][static_cast<std::size_t>(i)] =
-                along(i, 0) * emit(0, t + 1) * backward[static_cast<std::size_t>(t) + 1][0] +
-                along(i, 1) * emit(1, t + 1) * backward[static_cast<std::size_t>(t) + 1][1];
-        normalise(backward[static_cast<std::size_t>(t)]);
-    }
-    std::vector<std::vector<double>> pairs(static_cast<std::size_t>(n));
-    for (int t = 1; t < n; ++t) {
-        std::vector<double>& p = pairs[static_cast<std::size_t>(t)];
+    const std::vector<double>& A = spec.along;
+    std::vector<std::vector<double>> f(n), g(n, {1.0, 1.0}), pairs(n);
+    f[0] = normalised(spec.first[0] * emit(0, 0), spec.first[1] * emit(1, 0));
+    for (std::size_t t = 1; t < n; ++t)
+        f[t] = normalised((f[t - 1][0] * A[0] + f[t - 1][1] * A[2]) * emit(0, t),
+                          (f[t - 1][0] * A[1] + f[t - 1][1] * A[3]) * emit(1, t));
+    for (std::size_t t = n - 1; t-- > 0;)
+        g[t] =
+            normalised(A[0] * emit(0, t + 1) * g[t + 1][0] + A[1] * emit(1, t + 1) * g[t + 1][1],
+                       A[2] * emit(0, t + 1) * g[t + 1][0] + A[3] * emit(1, t + 1) * g[t + 1][1]);
+    for (std::size_t t = 1; t < n; ++t) {
         double sum = 0.0;
-        for (int i = 0; i < 2; ++i)
-            for (int j = 0; j < 2; ++j) {
-                p.push_back(forward[static_cast<std::size_t>(t) - 1][static_cast<std::size_t>(i)] *
-                            along(i, j) * emit(j, t) *
-                            backward[static_cast<std::size_t>(t)][static_cast<std::size_t>(j)]);
-                sum += p.back();
-            }
-        for (double& x : p)
+        for (std::size_t k = 0; k < 4; ++k)
+            sum += pairs[t].emplace_back(f[t - 1][k / 2] * A[k] * emit(k % 2, t) * g[t][k % 2]);
+        for (double& x : pairs[t])
             x /= sum;
     }
     return pairs;

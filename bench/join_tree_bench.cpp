@@ -7,6 +7,7 @@
 #include "bench_networks.h"
 #include "inference/clustering_join_tree.h"
 #include "inference/graph_view.h"
+#include "inference/join_tree_cache.h"
 #include "inference/relevance.h"
 #include "inference/triangulator.h"
 
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <malloc.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -158,5 +160,59 @@ void BM_Triangulate(benchmark::State& state) {
     state.counters["cells"] = static_cast<double>(total);
 }
 BENCHMARK(BM_Triangulate)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// Random findings on 80% of munin's nodes, a new set every round, in one network: the cache
+// keeps a tree per shape met again. Arguments: rounds, and the cache's budget in MiB (0: the
+// default). Counters: the process's heap in use after a quarter of the rounds and at the end
+// (mallinfo2), the trees kept, and what the cache counts at the end against its bounds (trees
+// and those kept for building in; reductions) and holds in its pool.
+void BM_CacheUnderRandomFindings(benchmark::State& state) {
+    std::string path;
+    for (const quarn_bench::NetworkFile& file : quarn_bench::kRealNetworks)
+        if (std::string(file.name) == "munin") path = quarn_bench::PathOf(file);
+    QNL_network net;
+    if (!quarn_bench::Exists(path) || net.ReadFile(path.c_str(), quarn_bench::FormatOf(path)) != 0)
+        return state.SkipWithError("munin is not available");
+    QNL_intArray all;
+    net.GetAllNodes(all);
+    const int rounds = static_cast<int>(state.range(0));
+    quarn::detail::JoinTreeCache& cache = net.GetJoinTreeCache();
+    if (state.range(1) > 0) cache.SetBudget(static_cast<std::uint64_t>(state.range(1)) << 20);
+    const auto heapInUse = [] {
+        const struct mallinfo2 info = mallinfo2();
+        return static_cast<double>(info.uordblks + info.hblkhd) / (1 << 20);
+    };
+    for (auto _ : state) {
+        std::uint64_t seed = 41;
+        for (int round = 0; round < rounds; ++round) {
+            const std::vector<int> outcome = quarn_bench::ForwardSample(net, Next(seed));
+            {
+                QNL_evidenceBatch batch(net);
+                net.ClearAllEvidence();
+                for (int i = 0; i < all.GetCount(); ++i) {
+                    QNL_nodeValue* value = net.GetNode(all[i])->GetValue();
+                    if (Next(seed) % 5 != 0 && !value->IsObserved())
+                        value->SetEvidence(outcome[static_cast<std::size_t>(all[i])]);
+                }
+            }
+            if (net.UpdateBeliefs() != 0) return state.SkipWithError("update failed");
+            if (round + 1 == rounds / 4) state.counters["heap_MB_quarter"] = heapInUse();
+        }
+    }
+    const double mib = 1 << 20;
+    state.counters["heap_MB_end"] = heapInUse();
+    state.counters["trees_kept"] = cache.GetKeptCount();
+    state.counters["kept_MB"] = static_cast<double>(cache.GetKeptBytes()) / mib;
+    state.counters["reductions_MB"] = static_cast<double>(cache.GetReductionBytes()) / mib;
+    state.counters["pooled_MB"] = static_cast<double>(cache.GetHeldCells()) * 8 / mib;
+}
+BENCHMARK(BM_CacheUnderRandomFindings)
+    ->ArgNames({"rounds", "budget_MiB"})
+    ->Args({2500, 0})
+    ->Args({10000, 0})
+    ->Args({2500, 16})
+    ->Args({10000, 16})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 } // namespace

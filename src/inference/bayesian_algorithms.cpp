@@ -110,6 +110,11 @@ const char* BayesianAlgorithmName(int id) {
 
 namespace {
 
+// Pending-mask bytes: beliefs still to compute, the value not valid or valid from before the
+// run.
+constexpr unsigned char kPending = 1;
+constexpr unsigned char kPendingValid = 2;
+
 QNL_nodeValue* ValueOf(const QNL_network& network, int handle) {
     QNL_node* node = network.GetNode(handle);
     return node != nullptr ? node->GetValue() : nullptr;
@@ -252,19 +257,45 @@ bool RunDefaultAlgorithm(QNL_network& network) {
     return RunRelevanceDecomposition(network);
 }
 
+// A finding's value is its certainty, valid, and no tree writes an observed node: pending, it
+// would stay so, and each batch or single node it made up would cost a reduction and a tree
+// over everything its finding bears on. A node whose value is valid already is marked apart
+// (kPendingValid), so that only a value that becomes valid during the run tells it settled.
 void PrepareNodeMask(QNL_network& network, std::vector<unsigned char>& mask,
                      std::vector<unsigned char>& saved) {
     const int last = network.GetLastNode();
     const bool targets = network.GetNumberOfTargets() > 0;
-    mask.assign(last >= 0 ? static_cast<std::size_t>(last) + 1 : 0, 0);
-    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
-        mask[static_cast<std::size_t>(h)] = !targets || network.IsTarget(h) == 1 ? 1 : 0;
+    const std::size_t size = last >= 0 ? static_cast<std::size_t>(last) + 1 : 0;
+    mask.assign(size, 0);
     saved.clear();
-    if (targets) {
-        saved = mask;
-        network.ClearAllTargets();
+    if (targets) saved.assign(size, 0);
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h)) {
+        const bool target = network.IsTarget(h) == 1;
+        if (targets) saved[static_cast<std::size_t>(h)] = target ? 1 : 0;
+        if (targets && !target) continue;
+        const QNL_nodeValue* value = ValueOf(network, h);
+        const bool valid = value != nullptr && value->IsValueValid();
+        if (valid && value->IsObserved()) continue;
+        mask[static_cast<std::size_t>(h)] = valid ? kPendingValid : kPending;
     }
+    if (targets) network.ClearAllTargets();
 }
+
+namespace {
+
+// Whether the node's beliefs are still to compute. A value that became valid during the run
+// without a tree writing it was settled by a reduction (what the deterministic pass derives,
+// lone observed nodes dropped with their certainty): the node is settled here.
+bool StillPending(const QNL_network& network, unsigned char* mask, int h) {
+    unsigned char& byte = mask[h];
+    if (byte != kPending) return byte != 0;
+    const QNL_nodeValue* value = ValueOf(network, h);
+    if (value == nullptr || !value->IsValueValid()) return true;
+    byte = 0;
+    return false;
+}
+
+} // namespace
 
 bool SolveTargetBatch(QNL_network& network, unsigned char* mask, const int* batch, int count,
                       std::uint64_t firstLimit, std::uint64_t splitLimit) {
@@ -288,7 +319,9 @@ bool SolveTargetRange(QNL_network& network, unsigned char* mask, const int* list
     if (count == 1) limit = 0;
     int set = 0;
     for (int i = 0; i < count; ++i)
-        if ((mask == nullptr || mask[list[i]] != 0) && network.SetTarget(list[i]) == 0) ++set;
+        if ((mask == nullptr || StillPending(network, mask, list[i])) &&
+            network.SetTarget(list[i]) == 0)
+            ++set;
     if (set == 0) return true;
     const bool ok = RunClustering(network, mask, limit);
     network.ClearAllTargets();
@@ -310,7 +343,7 @@ bool RunRelevanceDecomposition(QNL_network& network) {
         std::vector<int> batch;
         batch.reserve(std::min(walk.size(), static_cast<std::size_t>(settings.batchSize)));
         for (int h : walk) {
-            if (mask[static_cast<std::size_t>(h)] == 0) continue;
+            if (!StillPending(network, mask.data(), h)) continue;
             batch.push_back(h);
             if (static_cast<int>(batch.size()) < settings.batchSize) continue;
             if (!SolveTargetBatch(network, mask.data(), batch.data(),

@@ -53,8 +53,10 @@ bool RunRelevanceDecompositionUnbatched(QNL_network& network);
 bool RunClustering(QNL_network& network, unsigned char* mask, std::uint64_t limit);
 
 // Sizes the pending mask to the last handle + 1: every node is pending when the network has
-// no target, else its targets only. With targets, `saved` receives a copy of the mask and the
-// targets are cleared; otherwise `saved` is emptied.
+// no target, else its targets only, but for observed nodes whose value (their finding) is
+// valid. A pending node's byte is 2 when its value is valid already, 1 otherwise. With
+// targets, `saved` receives a byte per target and the targets are cleared; otherwise `saved`
+// is emptied.
 void PrepareNodeMask(QNL_network& network, std::vector<unsigned char>& mask,
                      std::vector<unsigned char>& saved);
 // One batch of the decomposition: all of it under `firstLimit` (a single node under the

@@ -4,6 +4,7 @@
 #include "inference/clustering_join_tree.h"
 #include "inference/graph_view.h"
 
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -29,13 +30,25 @@ public:
     int GetObservedOutcome(int record) const { return view.GetObservedOutcome(record); }
     // Adds weight times the posterior joint of the members (record, step in the counts; in
     // ascending record order) into the counts, from the first clique that holds them all.
-    // False when none does, or that clique holds no probability.
+    // False when none does, or that clique holds no probability. It looks only at the cliques
+    // holding one of the members, so the tables of a long component cost what they hold.
     bool AddJoint(const std::vector<std::pair<int, int>>& members, double weight,
                   double* counts) const;
 
+    // Cliques whose members AddJoint compared with a family, since the tree was propagated.
+    std::uint64_t GetCliquesCompared() const { return compared; }
+
 private:
+    // The first position of a clique holding every member, -1 when none does.
+    int FirstHolder(const std::vector<std::pair<int, int>>& members) const;
+
     QNL_graphView view;
     QNL_clusteringJoinTree tree;
+    // Positions of the cliques holding record r, ascending:
+    // holders[holderStart[r] .. holderStart[r + 1]).
+    std::vector<int> holderStart;
+    std::vector<int> holders;
+    mutable std::uint64_t compared = 0;
 };
 
 } // namespace quarn::detail

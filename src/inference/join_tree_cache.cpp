@@ -79,6 +79,7 @@ bool JoinTreeCache::Build(Entry& entry, QNL_relevanceComponent* component) {
     } else {
         *entry.view = QNL_graphView(component);
     }
+    ++triangulations;
     if (entry.tree->Build(limit)) {
         ++builds;
         return true;
@@ -90,33 +91,125 @@ bool JoinTreeCache::Build(Entry& entry, QNL_relevanceComponent* component) {
 
 void JoinTreeCache::Remove(Entry* entry) {
     lastUpdate.erase(std::remove(lastUpdate.begin(), lastUpdate.end(), entry), lastUpdate.end());
-    keptCells -= entry->cells;
+    keptBytes -= entry->bytes;
     Recycle(entries.Remove(entry));
 }
 
 namespace {
-// Recycled trees: how many, and the largest whose tables stay with them (256 KiB of cells).
+
+// Recycled trees at most.
 constexpr std::size_t kSpareTrees = 4;
-constexpr std::uint64_t kSpareCells = std::uint64_t(1) << 15;
+
+// The parts of a tree other than its tables are not in sight from here: its graph twice (as
+// read and as read again), the triangulation's working lists (neighbours, fill, weights), its
+// walk descriptors and child links, and the cliques themselves, with room for one per record.
+// They are bounded from what is in sight, per tree, record, parent, clique and square of a
+// clique's member count, by constants measured on the trees that random findings make of the
+// real networks (alarm to link and munin: 1,600 trees of 3 to 1,000 records), which hold at
+// most 0.9 of the bound, allocator overhead included.
+constexpr std::uint64_t kTreeBytes = 2048 + sizeof(QNL_graphView) + sizeof(QNL_clusteringJoinTree);
+constexpr std::uint64_t kRecordBytes = 64;
+constexpr std::uint64_t kParentBytes = 8;
+constexpr std::uint64_t kCliqueBytes = 256;
+constexpr std::uint64_t kFillBytes = 32;
+
 } // namespace
 
+// The tables at their capacity, those of the cliques beyond the tree's count included (left
+// from a larger tree built in the same storage, they keep theirs); the cliques and the room
+// the tree keeps for the old cells of its largest separator, at the most they have held since
+// the storage was last freed; the rest bounded as above, at the most its lists have held, since
+// they keep their room when the tree is built again.
+void JoinTreeCache::Measure(Entry& entry) {
+    keptBytes -= entry.bytes;
+    entry.bytes = ReadStorage(entry);
+    keptBytes += entry.bytes;
+}
+
+std::uint64_t JoinTreeCache::ReadStorage(Entry& entry) {
+    const QNL_clusteringJoinTree& tree = *entry.tree;
+    const ComponentGraph& graph = tree.GetGraph();
+    const QNL_cliqueStore& store = tree.GetStore();
+    const auto count = static_cast<std::size_t>(store.GetCount());
+    if (entry.slotCells.size() < count) entry.slotCells.resize(count);
+    std::uint64_t largestSeparator = 0, fill = 0;
+    for (std::size_t c = 0; c < count; ++c) {
+        const QNL_clique& clique = store[static_cast<int>(c)];
+        const auto separator = static_cast<std::uint64_t>(clique.separatorTable.Capacity());
+        entry.slotCells[c] = static_cast<std::uint64_t>(clique.potential.Capacity()) + separator;
+        largestSeparator = std::max(largestSeparator, separator);
+        const auto members = static_cast<std::uint64_t>(clique.memberCount);
+        fill += members * members;
+    }
+    const auto records = static_cast<std::uint64_t>(graph.GetCount());
+    entry.listBytes = std::max(
+        entry.listBytes, kTreeBytes + kRecordBytes * records + kParentBytes * graph.parents.size() +
+                             kCliqueBytes * static_cast<std::uint64_t>(count) + kFillBytes * fill);
+    entry.cliqueRoom = std::max(entry.cliqueRoom, records);
+    entry.separatorRoom = std::max(entry.separatorRoom, largestSeparator);
+    return Held(entry);
+}
+
+std::uint64_t JoinTreeCache::Held(const Entry& entry) {
+    std::uint64_t cells = entry.separatorRoom;
+    for (std::uint64_t slot : entry.slotCells)
+        cells += slot;
+    return sizeof(Entry) + entry.listBytes + entry.cliqueRoom * sizeof(QNL_clique) +
+           entry.slotCells.capacity() * sizeof(std::uint64_t) + cells * sizeof(double);
+}
+
+namespace {
+// Recycled trees keep their cliques and tables while their total weight is at most this
+// (256 KiB of cells); larger ones are freed whole.
+constexpr std::uint64_t kSpareCells = std::uint64_t(1) << 15;
+// Room for cliques beyond a recycled tree's own that is not worth keeping (32 KiB).
+constexpr std::uint64_t kSpareWaste = std::uint64_t(1) << 15;
+} // namespace
+
+// A tree kept for building in keeps its lists and, while small, its cliques with their tables,
+// so that building in it again allocates nothing. Cliques with room for far more records than
+// it has came from a larger tree built in the same storage: past a few, they go, lest every
+// small tree built after it hold that room while kept.
 void JoinTreeCache::Recycle(std::unique_ptr<Entry> entry) {
-    if (entry == nullptr || entry->tree == nullptr || spare.size() >= kSpareTrees) return;
-    // A large tree's storage goes to the pool, where its limit counts it.
-    if (entry->tree->GetTotalWeight() > kSpareCells) entry->tree->Free();
+    if (entry == nullptr || entry->tree == nullptr) return;
+    const auto records = static_cast<std::uint64_t>(entry->tree->GetGraph().GetCount());
+    const bool roomy = entry->cliqueRoom > 2 * records &&
+                       (entry->cliqueRoom - records) * sizeof(QNL_clique) > kSpareWaste;
+    if (entry->tree->GetTotalWeight() > kSpareCells || roomy) {
+        entry->tree->Free();
+        entry->cliqueRoom = 0;
+        entry->separatorRoom = 0;
+        entry->slotCells.clear();
+        entry->bytes = Held(*entry);
+    } else {
+        entry->bytes = ReadStorage(*entry);
+    }
+    if (spare.size() >= kSpareTrees ||
+        keptBytes + spareBytes + refusedBytes + entry->bytes > budget)
+        return;
     entry->digest = 0;
-    entry->cells = 0;
     entry->trial = false;
     try {
         spare.push_back(std::move(entry));
+        spareBytes += spare.back()->bytes;
     } catch (const std::exception&) {
     }
 }
 
-std::unique_ptr<JoinTreeCache::Entry> JoinTreeCache::TakeSpare() {
+// The spare with the least room for cliques that still fits the records, else the roomiest:
+// a small tree built in a large one's storage would hold all of it while kept.
+std::unique_ptr<JoinTreeCache::Entry> JoinTreeCache::TakeSpare(int records) {
     if (spare.empty()) return std::make_unique<Entry>();
-    std::unique_ptr<Entry> entry = std::move(spare.back());
-    spare.pop_back();
+    const auto wanted = static_cast<std::uint64_t>(records);
+    std::size_t at = 0;
+    for (std::size_t i = 1; i < spare.size(); ++i) {
+        const std::uint64_t room = spare[i]->cliqueRoom, best = spare[at]->cliqueRoom;
+        if (best < wanted ? room > best : room >= wanted && room < best) at = i;
+    }
+    std::unique_ptr<Entry> entry = std::move(spare[at]);
+    spare.erase(spare.begin() + static_cast<std::ptrdiff_t>(at));
+    spareBytes -= entry->bytes;
+    entry->bytes = 0;
     return entry;
 }
 
@@ -128,6 +221,7 @@ bool JoinTreeCache::DropOthers(const Entry* keep) {
             any = true;
         }
     spare.clear();
+    spareBytes = 0;
     pool.Release();
     return any;
 }
@@ -137,7 +231,12 @@ void JoinTreeCache::Trim(const Entry* keep) {
         Remove(OldestBut(entries, true, keep));
     // Trees are kept only while they hold a modest amount of memory: a network whose trees
     // are huge pays their construction again rather than holding gigabytes between updates.
-    while (keptCells > budget) {
+    const auto over = [this] { return keptBytes + spareBytes + refusedBytes > budget; };
+    while (over() && !spare.empty()) {
+        spareBytes -= spare.back()->bytes;
+        spare.pop_back();
+    }
+    while (over()) {
         Entry* oldest = OldestBut(entries, true, keep);
         if (oldest == nullptr) oldest = OldestBut(entries, false, keep);
         if (oldest == nullptr) oldest = const_cast<Entry*>(keep);
@@ -160,29 +259,32 @@ bool JoinTreeCache::Update(QNL_relevanceComponent* component, unsigned char* mas
             // Used again: it stays.
             entries.Use(entry);
         } else {
-            std::unique_ptr<Entry> fresh = TakeSpare();
+            if (IsRefused(component, shape)) return false;
+            std::unique_ptr<Entry> fresh = TakeSpare(component->GetNumberOfRecords());
             fresh->digest = shape;
             // Storage that a kept tree holds may be what a new one lacks.
             if (!Build(*fresh, component) && (failure != Failure::OUT_OF_MEMORY ||
-                                              !DropOthers(nullptr) || !Build(*fresh, component)))
+                                              !DropOthers(nullptr) || !Build(*fresh, component))) {
+                NoteRefused(*fresh, shape);
                 return false;
+            }
             fresh->trial = !seenShapes.Note(shape);
-            fresh->cells = fresh->tree->GetTotalWeight();
             Entry* built = fresh.get();
             entries.Add(std::move(fresh));
-            keptCells += built->cells;
             entry = built;
         }
         if (std::find(lastUpdate.begin(), lastUpdate.end(), entry) == lastUpdate.end())
             lastUpdate.push_back(entry);
         QNL_clusteringJoinTree& tree = *entry->tree;
         if (tree.Propagate(mask)) {
+            Measure(*entry);
             Trim(entry);
             return true;
         }
         failure = tree.GetFailure();
         if (failure == Failure::OUT_OF_MEMORY && DropOthers(entry) && tree.Propagate(mask)) {
             failure = Failure::NONE;
+            Measure(*entry);
             Trim(entry);
             return true;
         }
@@ -193,11 +295,60 @@ bool JoinTreeCache::Update(QNL_relevanceComponent* component, unsigned char* mas
     return false;
 }
 
+namespace {
+
+std::uint64_t GraphBytes(const ComponentGraph& graph) {
+    return graph.outcomes.capacity() * sizeof(int) + graph.observed.capacity() * sizeof(int) +
+           graph.parentStart.capacity() * sizeof(int) + graph.parents.capacity() * sizeof(int) +
+           graph.tables.capacity() * sizeof(const QNL_Dmatrix*);
+}
+
+} // namespace
+
+bool JoinTreeCache::IsRefused(QNL_relevanceComponent* component, std::uint64_t shape) {
+    const std::uint64_t cap = limit == 0 ? QNL_triangulator::DEFAULT_CAP : limit;
+    if (!refused.held || refused.shape != shape || cap > refused.cap) return false;
+    const bool read = reading.Read(QNL_graphView(component));
+    refusedBytes = GraphBytes(refused.graph) + GraphBytes(reading);
+    if (!read) return false;
+    const ComponentGraph& was = refused.graph;
+    if (reading.outcomes != was.outcomes || reading.parentStart != was.parentStart ||
+        reading.parents != was.parents)
+        return false;
+    for (std::size_t r = 0; r < was.outcomes.size(); ++r)
+        if ((reading.observed[r] >= 0) != (was.observed[r] >= 0) ||
+            (reading.tables[r] == nullptr) != (was.tables[r] == nullptr))
+            return false;
+    failure = refused.why;
+    return true;
+}
+
+void JoinTreeCache::NoteRefused(const Entry& entry, std::uint64_t shape) {
+    refused.held = false;
+    if (failure == Failure::OUT_OF_MEMORY || failure == Failure::BAD_COMPONENT) return;
+    if (keptBytes + spareBytes + GraphBytes(entry.tree->GetGraph()) + GraphBytes(reading) >
+        budget) {
+        refused.graph = ComponentGraph();
+        refusedBytes = GraphBytes(reading);
+        return;
+    }
+    refused.graph = entry.tree->GetGraph();
+    refusedBytes = GraphBytes(refused.graph) + GraphBytes(reading);
+    refused.shape = shape;
+    refused.cap = limit == 0 ? QNL_triangulator::DEFAULT_CAP : limit;
+    refused.why = failure;
+    refused.held = true;
+}
+
 void JoinTreeCache::Clear() {
     const TablePool::Scope scope(&pool);
     lastUpdate.clear();
-    keptCells = 0;
+    keptBytes = 0;
     reductionBytes = 0;
+    refused.held = false;
+    refused.graph = ComponentGraph();
+    reading = ComponentGraph();
+    refusedBytes = 0;
     entries.Drain([this](std::unique_ptr<Entry> entry) { Recycle(std::move(entry)); });
     reductions.Drain(
         [this](std::unique_ptr<KeptReduction> entry) { RecycleReduction(std::move(entry)); });
@@ -209,15 +360,18 @@ constexpr std::size_t kSpareReductions = 4;
 } // namespace
 
 void JoinTreeCache::RecycleReduction(std::unique_ptr<KeptReduction> entry) {
-    if (entry == nullptr || entry->reduction == nullptr) return;
-    if (spareReductions.size() >= kSpareReductions ||
-        entry->reduction->GetSize() > kReductionBytes / 16)
+    if (entry == nullptr || entry->reduction == nullptr ||
+        spareReductions.size() >= kSpareReductions)
         return;
     entry->reduction->Reset();
-    entry->bytes = 0;
+    entry->bytes = entry->reduction->GetSize();
+    if (entry->bytes > REDUCTION_BYTES / 16 ||
+        reductionBytes + spareReductionBytes + entry->bytes > REDUCTION_BYTES)
+        return;
     entry->trial = false;
     try {
         spareReductions.push_back(std::move(entry));
+        spareReductionBytes += spareReductions.back()->bytes;
     } catch (const std::exception&) {
     }
 }
@@ -235,6 +389,8 @@ JoinTreeCache::TakeSpareReduction(std::uint64_t hash) {
         if (spareReductions[i]->digest == hash && spareReductions[i]->key == key) at = i;
     std::unique_ptr<KeptReduction> entry = std::move(spareReductions[at]);
     spareReductions.erase(spareReductions.begin() + static_cast<std::ptrdiff_t>(at));
+    spareReductionBytes -= entry->bytes;
+    entry->bytes = 0;
     return entry;
 }
 
@@ -242,6 +398,7 @@ QNL_componentList* JoinTreeCache::Reduce(QNL_network& network, QNL_componentList
                                          int& code) {
     kept = false;
     code = 0;
+    ++reduceCalls;
     std::uint64_t hash = 0;
     if (budget > 0 && QNL_keptReduction::ReadKey(network, key)) {
         for (unsigned char byte : key)
@@ -303,7 +460,11 @@ void JoinTreeCache::RemoveReduction(KeptReduction* entry) {
 void JoinTreeCache::TrimReductions(const KeptReduction* newest) {
     while (reductions.Count(true) > TRIALS)
         RemoveReduction(OldestBut(reductions, true, newest));
-    while (reductionBytes > kReductionBytes) {
+    while (reductionBytes + spareReductionBytes > REDUCTION_BYTES && !spareReductions.empty()) {
+        spareReductionBytes -= spareReductions.back()->bytes;
+        spareReductions.pop_back();
+    }
+    while (reductionBytes > REDUCTION_BYTES) {
         KeptReduction* oldest = OldestBut(reductions, true, newest);
         if (oldest == nullptr) oldest = OldestBut(reductions, false, newest);
         if (oldest == nullptr) return;
@@ -316,7 +477,7 @@ void JoinTreeCache::TakeKept(JoinTreeCache& other, std::uint64_t at) {
     Clear();
     version = at;
     entries.Swap(other.entries);
-    std::swap(keptCells, other.keptCells);
+    std::swap(keptBytes, other.keptBytes);
     reductions.Swap(other.reductions);
     std::swap(reductionBytes, other.reductionBytes);
     seenShapes.Swap(other.seenShapes);

@@ -24,9 +24,11 @@ namespace quarn::detail {
 // theirs again. A kept tree serves only a component that reads exactly as the one it was
 // built from but for observed outcomes and table cells, which are read afresh, and only when
 // its total weight fits the new limit: its beliefs are then those of a new tree, bit for bit.
-// The kept trees share a cell budget; the least recently used go first. The reductions are
-// kept too, by what they depend on besides evidence values, and derived again from the new
-// values (see QNL_keptReduction). Both go at once on a change of the structure version.
+// The kept trees share a budget of bytes that counts everything they hold (tables, cliques,
+// lists) and the trees kept for building in; the least recently used go first. The reductions
+// are kept too, under a bound of their own that counts everything they hold, by what they
+// depend on besides evidence values, and derived again from the new values (see
+// QNL_keptReduction). Both go at once on a change of the structure version.
 // A tree or reduction of a shape or key not met before is kept on trial, among a few: updates
 // that each observe a new set of nodes (an EM pass) then build theirs in the storage of the
 // last trials instead of piling up new ones. It stays once an update uses it again, or when
@@ -35,8 +37,11 @@ class JoinTreeCache {
 public:
     using Failure = QNL_triangulator::Failure;
 
-    // Clique cells that kept trees may hold together (2^25 cells: 256 MiB of potentials).
-    static constexpr std::uint64_t DEFAULT_BUDGET = std::uint64_t(1) << 25;
+    // Bytes that kept trees may hold together (256 MiB).
+    static constexpr std::uint64_t DEFAULT_BUDGET = std::uint64_t(1) << 28;
+    // Bytes that kept reductions may hold together (64 MiB); the one in use stays whatever its
+    // size.
+    static constexpr std::uint64_t REDUCTION_BYTES = std::uint64_t(1) << 26;
     // Trees, and reductions, kept on trial at most.
     static constexpr std::size_t TRIALS = 32;
 
@@ -77,10 +82,14 @@ public:
     // set); the rest is freed at once.
     void SetMemoryLimit(std::uint64_t cells) { pool.SetLimit(cells); }
     std::uint64_t GetHeldCells() const { return pool.GetHeldCells(); }
-    // The cells kept trees may hold together; trees beyond it go, least recently used first.
+    // The bytes kept trees may hold together; trees beyond it go, least recently used first.
     // A budget of 0 keeps neither trees nor reductions: every update is a fresh one.
-    void SetBudget(std::uint64_t cells) { budget = cells; }
+    void SetBudget(std::uint64_t bytes) { budget = bytes; }
     std::uint64_t GetBudget() const { return budget; }
+    // What the kept trees, the trees kept for building in and the last refused component hold,
+    // as counted against the budget; and what the kept reductions hold.
+    std::uint64_t GetKeptBytes() const { return keptBytes + spareBytes + refusedBytes; }
+    std::uint64_t GetReductionBytes() const { return reductionBytes + spareReductionBytes; }
 
     // The trees that served the last update, in the order of its components, while kept.
     int GetCount() const { return static_cast<int>(lastUpdate.size()); }
@@ -90,6 +99,10 @@ public:
     // Updates served by a kept tree, and trees built, since the cache was made.
     std::uint64_t GetReuseCount() const { return reuses; }
     std::uint64_t GetBuildCount() const { return builds; }
+    // Triangulations run, a tree made of them or not, and reductions asked for (one per
+    // clustering of the network), since the cache was made.
+    std::uint64_t GetTriangulationCount() const { return triangulations; }
+    std::uint64_t GetReduceCount() const { return reduceCalls; }
     // Reductions derived again from a kept one, and reductions kept, since the cache was made.
     std::uint64_t GetReductionReuseCount() const { return reductionReuses; }
     std::uint64_t GetReductionKeptCount() const { return reductionsKept; }
@@ -103,8 +116,17 @@ private:
         // reduction's component.
         std::unique_ptr<QNL_graphView> view;
         std::unique_ptr<QNL_clusteringJoinTree> tree;
-        // The cells counted for the tree in keptCells.
-        std::uint64_t cells = 0;
+        // The bytes counted for the tree in keptBytes (or spareBytes); what its lists have held
+        // at most since they were made (they keep their room when built again); the records
+        // its cliques have had room for, and the cells of its largest separator, at most since
+        // its storage was last freed.
+        std::uint64_t bytes = 0;
+        std::uint64_t listBytes = 0;
+        std::uint64_t cliqueRoom = 0;
+        std::uint64_t separatorRoom = 0;
+        // The cells each clique of the storage holds, by creation index: those beyond the
+        // tree's count are left from a larger tree and keep their tables.
+        std::vector<std::uint64_t> slotCells;
         // The component's shape.
         std::uint64_t digest = 0;
         bool trial = false;
@@ -125,8 +147,6 @@ private:
         KeptReduction* newer = nullptr;
         std::size_t slot = 0;
     };
-    // Bytes kept reductions may hold together (64 MiB).
-    static constexpr std::uint64_t kReductionBytes = std::uint64_t(1) << 26;
 
     // Digests met before, one slot each: a digest whose slot another took since counts as not
     // met, so the filter holds a fixed 2 KiB however many digests pass.
@@ -151,16 +171,22 @@ private:
     Entry* Find(QNL_relevanceComponent* component, std::uint64_t shape);
     bool Build(Entry& entry, QNL_relevanceComponent* component);
     void Remove(Entry* entry);
-    // Lets go of the least recently used trials beyond TRIALS, then of the least recently used
-    // trees but `keep`, trials first, while the kept cells exceed the budget, and of `keep`
-    // itself when it alone does.
+    // What the tree holds, counted afresh (its tables may have grown), in keptBytes.
+    void Measure(Entry& entry);
+    // Reads what the tree's storage holds now into the entry; what it holds in all.
+    static std::uint64_t ReadStorage(Entry& entry);
+    static std::uint64_t Held(const Entry& entry);
+    // Lets go of the least recently used trials beyond TRIALS, then, while the kept bytes
+    // exceed the budget, of the trees kept for building in, of the least recently used trees
+    // but `keep`, trials first, and of `keep` itself when it alone does.
     void Trim(const Entry* keep);
     // Lets go of every kept tree but `keep` and of the pool's storage; whether there was any.
     bool DropOthers(const Entry* keep);
-    // A tree let go: kept with its arrays for the next build while small, freed otherwise.
+    // A tree let go: kept for the next build, within the budget, with its lists and (while
+    // small) its cliques and tables.
     void Recycle(std::unique_ptr<Entry> entry);
-    // A tree to build in: a recycled one, or a new one.
-    std::unique_ptr<Entry> TakeSpare();
+    // A tree to build in for a component of `records` records: a recycled one, or a new one.
+    std::unique_ptr<Entry> TakeSpare(int records);
 
     // Declared first, so that it outlives the trees.
     TablePool pool;
@@ -168,13 +194,32 @@ private:
     std::uint64_t limit = 0;
     std::uint64_t budget = DEFAULT_BUDGET;
     KeptSet<Entry> entries;
-    std::uint64_t keptCells = 0;
+    std::uint64_t keptBytes = 0;
+    std::uint64_t spareBytes = 0;
+    std::uint64_t refusedBytes = 0;
+    // The last component no tree could be had for under the cap it was tried with (for any
+    // reason but memory): one that reads the same fails again under that cap or a lower one,
+    // since the cap only stops the triangulation, never steers it. The decomposition's halving
+    // meets it again at every step when each part of the target set needs all of it.
+    struct Refused {
+        ComponentGraph graph;
+        std::uint64_t shape = 0;
+        std::uint64_t cap = 0;
+        Failure why = Failure::NONE;
+        bool held = false;
+    };
+    // Whether the component is the refused one and the cap no higher; `reading` is scratch.
+    bool IsRefused(QNL_relevanceComponent* component, std::uint64_t shape);
+    void NoteRefused(const Entry& entry, std::uint64_t shape);
+    Refused refused;
+    ComponentGraph reading;
     // Trees let go, built again in place: their working arrays and table storage (small trees
     // only) save a fresh update the allocations of a new tree.
     std::vector<std::unique_ptr<Entry>> spare;
     std::vector<const Entry*> lastUpdate;
     KeptSet<KeptReduction> reductions;
     std::uint64_t reductionBytes = 0;
+    std::uint64_t spareReductionBytes = 0;
     SeenFilter seenShapes;
     SeenFilter seenKeys;
     // Reductions let go, made again in place: their record blocks, lists, derived tables and
@@ -185,6 +230,8 @@ private:
     std::uint64_t reductionsKept = 0;
     std::uint64_t reuses = 0;
     std::uint64_t builds = 0;
+    std::uint64_t triangulations = 0;
+    std::uint64_t reduceCalls = 0;
     Failure failure = Failure::NONE;
 };
 

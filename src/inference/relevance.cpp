@@ -178,6 +178,8 @@ struct ReductionLog {
     int Replay();
     // Forgets the reduction, keeping the storage of its lists, steps and components.
     void Reset(QNL_componentList& components);
+    // Bytes held on the heap by the log, its scratch, its records and the components.
+    std::uint64_t Bytes(const QNL_componentList& components) const;
 };
 
 int WriteNodeBeliefs(QNL_node* node, const double* cells, int count) {
@@ -1423,14 +1425,78 @@ int QNL_keptReduction::Replay(QNL_network& network) {
     return log->Replay();
 }
 
+// A thirty-second more for the allocator's rounding of each block.
 std::uint64_t QNL_keptReduction::GetSize() const {
-    if (log == nullptr || log->block == nullptr) return 0;
-    std::uint64_t bytes = log->block->size * sizeof(QNL_relevanceNode) +
-                          log->checks.size() * sizeof(quarn::detail::ReductionLog::Check) +
-                          log->live.size() * sizeof(void*);
-    for (const auto& step : log->steps)
-        bytes += sizeof step +
-                 (step.result != nullptr ? static_cast<std::uint64_t>(step.result->GetSize()) : 0) *
-                     sizeof(double);
+    if (log == nullptr) return 0;
+    const std::uint64_t bytes =
+        sizeof(QNL_keptReduction) + sizeof(quarn::detail::ReductionLog) + log->Bytes(components);
+    return bytes + bytes / 32;
+}
+
+namespace quarn::detail {
+
+namespace {
+
+// An allocation of `bytes`, with the allocator's own header.
+std::uint64_t Allocation(std::uint64_t bytes) {
+    return bytes > 0 ? bytes + 16 : 0;
+}
+
+template <typename T> std::uint64_t HeldBy(const std::vector<T>& list) {
+    return Allocation(list.capacity() * sizeof(T));
+}
+
+// A small array's room beyond what it holds inline.
+template <typename T, int Inline, typename Storage>
+std::uint64_t HeapOf(const SmallArray<T, Inline, Storage>& list) {
+    return list.GetSize() > Inline
+               ? Allocation(static_cast<std::uint64_t>(list.GetSize()) * sizeof(T))
+               : 0;
+}
+
+// Its cells, dimensions and multipliers.
+std::uint64_t HeldBy(const QNL_Dmatrix& table) {
+    return HeapOf(table.GetItems()) + 2 * HeapOf(table.GetDimensions());
+}
+
+} // namespace
+
+// What a kept reduction holds, counted against the cache's bound: every list at its capacity,
+// every record of the blocks with what its lists and own table hold on the heap.
+std::uint64_t ReductionLog::Bytes(const QNL_componentList& components) const {
+    std::uint64_t bytes = HeldBy(spareSteps) + HeldBy(observed) + HeldBy(checks) + HeldBy(steps) +
+                          HeldBy(lastStep) + HeldBy(lone) + HeldBy(live) + HeldBy(certainty) +
+                          HeldBy(position);
+    for (const std::vector<Step>* list : {&steps, &spareSteps})
+        for (const Step& step : *list)
+            bytes += HeldBy(step.parents) + HeldBy(step.shape) + HeldBy(step.kept);
+    const ReductionScratch& s = scratch;
+    bytes += HeldBy(s.records) + HeldBy(s.recordOfHandle) + HeldBy(s.stack) + HeldBy(s.frames) +
+             HeldBy(s.pending) + HeldBy(s.derived) + HeldBy(s.fixedParents) + HeldBy(s.shape) +
+             HeldBy(s.position) + HeldBy(s.sizes) + HeldBy(s.table) + HeldBy(s.parts) +
+             HeldBy(s.spareComponents);
+    const RecordBlock* blocks[] = {block.get(), s.block != block ? s.block.get() : nullptr};
+    for (const RecordBlock* b : blocks) {
+        if (b == nullptr) continue;
+        bytes +=
+            Allocation(sizeof(RecordBlock)) + Allocation(b->capacity * sizeof(QNL_relevanceNode));
+        for (std::size_t r = 0; r < b->capacity; ++r) {
+            const QNL_relevanceNode& record = b->records[r];
+            bytes += HeapOf(record.parents) + HeapOf(record.children) + HeldBy(record.ownTable);
+        }
+    }
+    const auto componentBytes = [](const QNL_relevanceComponent* component) {
+        return component == nullptr
+                   ? 0
+                   : Allocation(sizeof(QNL_relevanceComponent)) + HeldBy(component->records);
+    };
+    for (int i = 0; i < components.GetCount(); ++i)
+        bytes += componentBytes(components[i]);
+    bytes += HeldBy(components.items);
+    for (const auto* list : {&s.parts, &s.spareComponents})
+        for (const auto& component : *list)
+            bytes += componentBytes(component.get());
     return bytes;
 }
+
+} // namespace quarn::detail

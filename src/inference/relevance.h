@@ -297,7 +297,8 @@ public:
     // Drops the components and what was noted, keeping their storage for the next Make.
     void Reset();
     QNL_componentList& GetComponents() { return components; }
-    // Bytes held, roughly.
+    // Bytes held, this object's included: every list at its capacity, with the allocator's
+    // overhead.
     std::uint64_t GetSize() const;
 
 private:

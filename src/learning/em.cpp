@@ -393,10 +393,12 @@ int Run::ExpectComponent(QNL_relevanceComponent* component, double weight,
     FamilyMarginals tree(component);
     if (!tree.Propagate()) return Fail("em: inference cannot be performed");
     part = tree.EvidenceProbability();
-    for (LearnedTable& t : tables) {
-        if (t.updated) continue;
-        const int self = component->FindNode(t.handle);
-        if (self < 0) continue;
+    // The component's records in its order, which is the tables' (node handle) order.
+    for (int self = 0; self < component->GetNumberOfRecords(); ++self) {
+        const int handle = component->GetRecord(self)->GetNodeHandle();
+        LearnedTable* learned = handle >= 0 ? heldTable[static_cast<std::size_t>(handle)] : nullptr;
+        if (learned == nullptr || learned->updated) continue;
+        LearnedTable& t = *learned;
         // The family's unobserved members in the component, with their steps in the table.
         members.clear();
         bool complete = true;

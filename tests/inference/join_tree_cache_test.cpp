@@ -456,3 +456,80 @@ TEST(JoinTreeCacheTest, OneOffObservedSetsDoNotPileUpOrCrowdOutRecurringOnes) {
     EXPECT_EQ(cache.GetReductionReuseCount(), replays + 1);
     ExpectOracle(network, "recurring set after one-off sets");
 }
+
+namespace {
+
+// The part of a tree in sight from outside it: its table cells at their capacity, and a
+// clique's fixed part per record (the room the triangulation makes for the cliques).
+std::uint64_t VisibleBytes(const QNL_clusteringJoinTree& tree) {
+    std::uint64_t bytes =
+        static_cast<std::uint64_t>(tree.GetGraph().GetCount()) * sizeof(QNL_clique);
+    for (int c = 0; c < tree.GetNumberOfCliques(); ++c) {
+        const QNL_clique& clique = tree.GetClique(c);
+        bytes += static_cast<std::uint64_t>(clique.potential.Capacity() +
+                                            clique.separatorTable.Capacity()) *
+                 sizeof(double);
+    }
+    return bytes;
+}
+
+} // namespace
+
+// Each update observing a new set of nodes, now and then one met before: the trees kept pile
+// up until the budget holds them back. The budget counted table cells alone, while each tree
+// holds its cliques, lists and the room it keeps besides, so memory grew with the sets met
+// whatever the budget. What the cache counts covers what is in sight of the trees it holds and
+// stays within the budget after every update; the beliefs are those of an update that keeps
+// nothing.
+TEST(JoinTreeCacheTest, WhatTheCacheKeepsStaysWithinItsBudgetUnderRandomFindings) {
+    constexpr std::uint64_t kBudget = 96 * 1024;
+    std::uint64_t kept = 0, reuses = 0, most = 0;
+    for (std::uint64_t seed = 1; seed <= 6; ++seed) {
+        QNL_network network;
+        quarn_test::RandomNetworkSpec spec;
+        spec.seed = 900 + seed;
+        spec.nodes = 24;
+        spec.maxParents = 3;
+        spec.maxOutcomes = 3;
+        const std::vector<int> all = quarn_test::BuildRandomNetwork(network, spec);
+        QNL_network fresh(network);
+        fresh.GetJoinTreeCache().SetBudget(0);
+        JoinTreeCache& cache = network.GetJoinTreeCache();
+        cache.SetBudget(kBudget);
+        quarn_test::TestRandom random(seed);
+        std::vector<std::vector<int>> recurring;
+        for (int step = 0; step < 120; ++step) {
+            std::vector<int> nodes;
+            if (recurring.size() == 6 && random.Uniform() < 0.4) {
+                nodes = recurring[static_cast<std::size_t>(random.Below(6))];
+            } else {
+                const double share = 0.2 + 0.6 * random.Uniform();
+                for (int h : all)
+                    if (random.Uniform() < share) nodes.push_back(h);
+                if (recurring.size() < 6) recurring.push_back(nodes);
+            }
+            const std::string label =
+                "seed " + std::to_string(seed) + " step " + std::to_string(step);
+            for (QNL_network* net : {&network, &fresh}) {
+                ObserveSample(*net, nodes, seed * 1000 + static_cast<std::uint64_t>(step));
+                ASSERT_EQ(Update(*net), 0) << label;
+            }
+            ASSERT_EQ(Take(network), Take(fresh)) << label;
+            std::uint64_t visible = 0;
+            for (int i = 0; i < cache.GetCount(); ++i)
+                if (const QNL_clusteringJoinTree* tree = cache.GetTree(i))
+                    visible += VisibleBytes(*tree);
+            EXPECT_GE(cache.GetKeptBytes(), visible) << label;
+            EXPECT_LE(cache.GetKeptBytes(), kBudget) << label;
+            EXPECT_LE(cache.GetReductionBytes(), JoinTreeCache::REDUCTION_BYTES) << label;
+            kept = std::max<std::uint64_t>(kept, static_cast<std::uint64_t>(cache.GetKeptCount()));
+            most = std::max(most, cache.GetKeptBytes());
+            if (HasFailure()) return;
+        }
+        reuses += cache.GetReuseCount();
+    }
+    // The budget held several trees, kept ones served, and the budget was what held them back.
+    EXPECT_GT(kept, 3u);
+    EXPECT_GT(reuses, 20u);
+    EXPECT_GT(most, kBudget * 3 / 4);
+}

@@ -1,10 +1,13 @@
+#include "inference/bayesian_algorithms.h"
 #include "inference/clustering_join_tree.h"
 #include "inference/graph_view.h"
+#include "inference/join_tree_cache.h"
 #include "inference/relevance.h"
 
 #include "support/arcs.h"
 #include "support/beliefs.h"
 #include "support/gate_reference.h"
+#include "support/hidden_chain.h"
 #include "support/network_builder.h"
 #include "support/oracle.h"
 #include "support/random_network.h"
@@ -12,6 +15,7 @@
 
 #include <pthread.h>
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -371,4 +375,127 @@ TEST(GateRelevance, MarkedNodesStandForTheirOwnNumberOrAreRefused) {
     }
 }
 
+// A hidden chain with a finding per step, every belief checked against the forward-backward
+// recursion and every finding's value against its certainty; the targets must come back.
+class ChainDecomposition : public ::testing::Test {
+protected:
+    void Build(int steps) {
+        spec = quarn_test::AlternatingChains(1, steps);
+        chain = quarn_test::BuildChains(net, spec);
+        truth = quarn_test::ForwardBackward(spec);
+    }
+    // Runs the algorithm from values made invalid; the clusterings it asked for and the
+    // triangulations they ran.
+    std::pair<std::uint64_t, std::uint64_t> Run(int algorithm) {
+        quarn::detail::JoinTreeCache& cache = net.GetJoinTreeCache();
+        cache.Clear();
+        const std::uint64_t reductions = cache.GetReduceCount();
+        const std::uint64_t triangulations = cache.GetTriangulationCount();
+        const std::vector<int> targets = quarn_test::Targets(net);
+        net.SetDefaultBNAlgorithm(algorithm);
+        net.InvalidateValues();
+        EXPECT_EQ(net.UpdateBeliefs(), 0);
+        EXPECT_EQ(quarn_test::Targets(net), targets);
+        for (int t = 0; t < spec.steps; ++t) {
+            const std::size_t at = static_cast<std::size_t>(t);
+            const std::vector<double> got = quarn_test::Beliefs(net, chain.hidden[0][at]);
+            const std::vector<double>& want = truth.hidden[0][at];
+            EXPECT_TRUE(ValueOf(net, chain.hidden[0][at]).IsValueValid()) << "step " << t;
+            bool near = got.size() == want.size();
+            for (std::size_t k = 0; near && k < want.size(); ++k)
+                near = std::fabs(got[k] - want[k]) <= 1e-9;
+            EXPECT_TRUE(near) << "step " << t;
+            std::vector<double> certain(2, 0.0);
+            certain[static_cast<std::size_t>(spec.finding(0, t))] = 1.0;
+            EXPECT_EQ(quarn_test::Beliefs(net, chain.observed[0][at]), certain) << "step " << t;
+        }
+        return {cache.GetReduceCount() - reductions,
+                cache.GetTriangulationCount() - triangulations};
+    }
+
+    QNL_network net;
+    quarn_test::ChainSpec spec;
+    quarn_test::ChainHandles chain;
+    quarn_test::ChainPosterior truth;
+};
+
+// No tree writes a finding, so a finding left pending made a clustering of the whole chain
+// per batch (batched) or per node (unbatched); and a chain over the attempts' limit, which
+// every half of the target list needs whole, was triangulated again at every halving.
+// Whatever the targets, one tree is built: one clustering when it fits, else one attempt per
+// halving (the same chain refused at once), then the single node under the default cap.
+TEST_F(ChainDecomposition, FindingsStayOutOfTheWorkAndARefusedChainIsNotTriedAgain) {
+    constexpr int kSteps = 150; // 150 hidden nodes pending: eight halvings down to one
+    Build(kSteps);
+    enum Targets { NONE, HIDDEN, ALL };
+    const struct {
+        const char* label;
+        int algorithm;
+        Targets targets;
+        const char* key;
+        const char* limit;
+        std::uint64_t reductions;
+    } cases[] = {
+        {"batched, no target", QNL_ALG_BN_RELEVANCE_DECOMPOSITION, NONE, nullptr, nullptr, 1},
+        {"batched, every node", QNL_ALG_BN_RELEVANCE_DECOMPOSITION, ALL, nullptr, nullptr, 1},
+        {"batched, hidden nodes", QNL_ALG_BN_RELEVANCE_DECOMPOSITION, HIDDEN, nullptr, nullptr, 1},
+        // A batch of 32 over the limit: five halvings to a single node.
+        {"batched over the limit", QNL_ALG_BN_RELEVANCE_DECOMPOSITION, NONE,
+         "QNL_REL_DECOMP_THRESHOLD3", "64", 6},
+        {"unbatched, no target", QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED, NONE, nullptr,
+         nullptr, 1},
+        {"unbatched over the limit", QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED, NONE,
+         "QNL_REL_DECOMP_THRESHOLD2", "64", 9},
+        {"unbatched over the limit, every node", QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED, ALL,
+         "QNL_REL_DECOMP_THRESHOLD2", "64", 9},
+        {"unbatched over the limit, hidden nodes", QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED,
+         HIDDEN, "QNL_REL_DECOMP_THRESHOLD2", "64", 9},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        QNL_userProperties& properties = net.GetUserProperties();
+        for (const char* key : {"QNL_REL_DECOMP_THRESHOLD2", "QNL_REL_DECOMP_THRESHOLD3"})
+            if (properties.FindProperty(key) >= 0)
+                properties.DeleteProperty(properties.FindProperty(key));
+        if (c.key != nullptr) {
+            ASSERT_GE(properties.AddProperty(c.key, c.limit), 0);
+        }
+        net.ClearAllTargets();
+        for (int t = 0; t < kSteps && c.targets != NONE; ++t) {
+            net.SetTarget(chain.hidden[0][static_cast<std::size_t>(t)]);
+            if (c.targets == ALL) net.SetTarget(chain.observed[0][static_cast<std::size_t>(t)]);
+        }
+        const auto [reductions, triangulations] = Run(c.algorithm);
+        EXPECT_EQ(reductions, c.reductions);
+        EXPECT_EQ(triangulations, c.reductions == 1 ? 1u : 2u);
+        if (HasFailure()) return;
+    }
+}
+
+// With the network's own propagation off, the reduction finds what a finding's copy holds and
+// writes its certainty; the copy, a lone record then, is dropped. Written by an attempt that
+// failed under the limit, it is settled: left pending, each part of the list holding a copy
+// would be solved again after the chain is.
+TEST_F(ChainDecomposition, NodesTheReductionSettlesAreNotSolvedAgain) {
+    net.SetNotificationControl(net.GetNotificationControl() &
+                               ~QNL_network::NOTIFY_PROPAGATE_EVIDENCE);
+    Build(100);
+    std::vector<int> copies;
+    for (int t = 0; t < spec.steps; ++t) {
+        copies.push_back(AddNode(net, ("C" + std::to_string(t)).c_str()));
+        ASSERT_EQ(net.AddArc(chain.observed[0][static_cast<std::size_t>(t)], copies.back()), 0);
+        SetTable(net, copies.back(), {1.0, 0.0, 0.0, 1.0});
+        ASSERT_FALSE(ValueOf(net, copies.back()).IsObserved());
+    }
+    ASSERT_GE(net.GetUserProperties().AddProperty("QNL_REL_DECOMP_THRESHOLD2", "64"), 0);
+    const auto [reductions, triangulations] = Run(QNL_ALG_BN_RELEVANCE_DECOMPOSITION_UNBATCHED);
+    // 200 nodes pending: eight halvings down to one node.
+    EXPECT_LE(reductions, 9u);
+    EXPECT_EQ(triangulations, 2u);
+    for (int t = 0; t < spec.steps; ++t) {
+        std::vector<double> certain(2, 0.0);
+        certain[static_cast<std::size_t>(spec.finding(0, t))] = 1.0;
+        EXPECT_EQ(quarn_test::Beliefs(net, copies[static_cast<std::size_t>(t)]), certain);
+    }
+}
 } // namespace

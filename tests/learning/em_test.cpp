@@ -1,6 +1,8 @@
 #include "learning/em.h"
 
 #include "definitions/node_value.h"
+#include "inference/family_marginals.h"
+#include "inference/relevance.h"
 #include "learning/dataset.h"
 #include "learning/learning_data.h"
 #include "support/hidden_chain.h"
@@ -363,4 +365,70 @@ TEST(EmLongRecords, ARecordWhoseProbabilityUnderflowsIsLearnedFrom) {
         EXPECT_NEAR(first[0], oracle.hidden[0][0][0], 1e-9);
         EXPECT_NEAR(first[1], oracle.hidden[0][0][1], 1e-9);
     }
+}
+
+namespace {
+
+// P(h[t-1] = i, h[t] = j | every finding) of a one-row chain by forward-backward, each step
+// normalised: [t][2 i + j] for t >= 1.
+std::vector<std::vector<double>> PairPosteriors(const quarn_test::ChainSpec& spec) {
+    const std::size_t n = static_cast<std::size_t>(spec.steps);
+    const std::size_t findings = spec.emission.size() / 2;
+    auto emit = [&](std::size_t h, std::size_t t) {
+        return spec.emission[h * findings +
+                             static_cast<std::size_t>(spec.finding(0, static_cast<int>(t)))];
+    };
+    auto normalised = [](double a, double b) {
+        return std::vector<double>{a / (a + b), b / (a + b)};
+    };
+    const std::vector<double>& A = spec.along;
+    std::vector<std::vector<double>> f(n), g(n, {1.0, 1.0}), pairs(n);
+    f[0] = normalised(spec.first[0] * emit(0, 0), spec.first[1] * emit(1, 0));
+    for (std::size_t t = 1; t < n; ++t)
+        f[t] = normalised((f[t - 1][0] * A[0] + f[t - 1][1] * A[2]) * emit(0, t),
+                          (f[t - 1][0] * A[1] + f[t - 1][1] * A[3]) * emit(1, t));
+    for (std::size_t t = n - 1; t-- > 0;)
+        g[t] =
+            normalised(A[0] * emit(0, t + 1) * g[t + 1][0] + A[1] * emit(1, t + 1) * g[t + 1][1],
+                       A[2] * emit(0, t + 1) * g[t + 1][0] + A[3] * emit(1, t + 1) * g[t + 1][1]);
+    for (std::size_t t = 1; t < n; ++t) {
+        double sum = 0.0;
+        for (std::size_t k = 0; k < 4; ++k)
+            sum += pairs[t].emplace_back(f[t - 1][k / 2] * A[k] * emit(k % 2, t) * g[t][k % 2]);
+        for (double& x : pairs[t])
+            x /= sum;
+    }
+    return pairs;
+}
+
+} // namespace
+
+// The expected counts of a long record: each hidden node's family joint, which
+// forward-backward gives pair by pair. Each was looked for from the first clique of the tree
+// on, so a record cost the square of its length; it is found among the few cliques that hold
+// the family's rarest member.
+TEST(EmLongRecords, FamilyJointsAreReadFromTheCliquesHoldingThemAlone) {
+    constexpr int kSteps = 400;
+    QNL_network net;
+    const quarn_test::ChainSpec spec = quarn_test::AlternatingChains(1, kSteps);
+    const quarn_test::ChainHandles h = quarn_test::BuildChains(net, spec);
+    const std::vector<std::vector<double>> pairs = PairPosteriors(spec);
+    QNL_componentList components;
+    ASSERT_EQ(QNL_relevance::Reduce(net, true, false, components), 0);
+    ASSERT_EQ(components.GetCount(), 1);
+    QNL_relevanceComponent* component = components[0];
+    quarn::detail::FamilyMarginals marginals(component);
+    ASSERT_TRUE(marginals.Propagate());
+    for (int t = 1; t < kSteps; ++t) {
+        const int parent = component->FindNode(h.hidden[0][static_cast<std::size_t>(t) - 1]);
+        const int self = component->FindNode(h.hidden[0][static_cast<std::size_t>(t)]);
+        ASSERT_TRUE(parent >= 0 && self > parent) << t;
+        // The parent's outcome steps by 2 in the table, the node's own by 1.
+        std::vector<double> counts(4, 0.0);
+        ASSERT_TRUE(marginals.AddJoint({{parent, 2}, {self, 1}}, 3.0, counts.data())) << t;
+        for (std::size_t k = 0; k < 4; ++k)
+            ASSERT_NEAR(counts[k], 3.0 * pairs[static_cast<std::size_t>(t)][k], 1e-9) << t;
+    }
+    // A chain's record is in at most three cliques.
+    EXPECT_LE(marginals.GetCliquesCompared(), 3u * (kSteps - 1));
 }

@@ -16,9 +16,11 @@
 #include <new>
 #include <numeric>
 #include <string>
+#include <type_traits>
 
 using quarn::detail::StrideAxis;
 using quarn::detail::Strides;
+using quarn::detail::WideCell;
 
 namespace {
 
@@ -187,6 +189,7 @@ void QNL_eliminationJoinTree::Clear() {
 void QNL_eliminationJoinTree::Reset() {
     for (Structure* s : AllStructures())
         if (s->table.Capacity() > 0) spare.push_back(std::move(s->table));
+    wideCells = false;
     cliques.clear();
     separators.clear();
     assigned.clear();
@@ -508,31 +511,62 @@ bool QNL_eliminationJoinTree::AssignTables() {
     return true;
 }
 
+template <> double* QNL_eliminationJoinTree::TableCells<double>(Structure& s) {
+    return s.table.Cells();
+}
+template <> const double* QNL_eliminationJoinTree::TableCells<double>(const Structure& s) {
+    return s.table.Cells();
+}
+template <> WideCell* QNL_eliminationJoinTree::TableCells<WideCell>(Structure& s) {
+    return s.wide.data();
+}
+template <> const WideCell* QNL_eliminationJoinTree::TableCells<WideCell>(const Structure& s) {
+    return s.wide.data();
+}
+
 int QNL_eliminationJoinTree::InitPotentials() {
+    return InitPotentials<double>();
+}
+
+int QNL_eliminationJoinTree::InitWidePotentials() {
+    return InitPotentials<WideCell>();
+}
+
+template <typename Cell> int QNL_eliminationJoinTree::InitPotentials() {
     try {
+        wideCells = std::is_same_v<Cell, WideCell>;
         std::fill(observed.begin(), observed.end(), -1);
         for (Structure* s : AllStructures()) {
             s->members = s->built;
             s->cells = s->builtCells;
+            if (std::is_same_v<Cell, double> && !s->wide.empty())
+                std::vector<WideCell>().swap(s->wide);
         }
-        // Each table without room takes the smallest spare that has it.
-        std::sort(spare.begin(), spare.end(),
-                  [](const auto& a, const auto& b) { return a.Capacity() < b.Capacity(); });
-        for (Structure* s : AllStructures()) {
-            if (s->table.Capacity() >= s->cells) continue;
-            const auto fit = std::lower_bound(
-                spare.begin(), spare.end(), s->cells,
-                [](const auto& table, std::int64_t cells) { return table.Capacity() < cells; });
-            if (fit == spare.end()) continue;
-            std::swap(s->table, *fit);
-            if (fit->Capacity() == 0) spare.erase(fit);
+        if constexpr (std::is_same_v<Cell, double>) {
+            // Each table without room takes the smallest spare that has it.
+            std::sort(spare.begin(), spare.end(),
+                      [](const auto& a, const auto& b) { return a.Capacity() < b.Capacity(); });
+            for (Structure* s : AllStructures()) {
+                if (s->table.Capacity() >= s->cells) continue;
+                const auto fit = std::lower_bound(
+                    spare.begin(), spare.end(), s->cells,
+                    [](const auto& table, std::int64_t cells) { return table.Capacity() < cells; });
+                if (fit == spare.end()) continue;
+                std::swap(s->table, *fit);
+                if (fit->Capacity() == 0) spare.erase(fit);
+            }
+            for (Clique& clique : cliques) {
+                if (!clique.table.Resize(clique.cells)) throw std::bad_alloc();
+                clique.table.Fill(1.0);
+            }
+            for (Separator& separator : separators)
+                if (!separator.table.Resize(separator.cells)) throw std::bad_alloc();
+        } else {
+            for (Clique& clique : cliques)
+                clique.wide.assign(static_cast<std::size_t>(clique.cells), WideCell(1.0));
+            for (Separator& separator : separators)
+                separator.wide.resize(static_cast<std::size_t>(separator.cells));
         }
-        for (Clique& clique : cliques) {
-            if (!clique.table.Resize(clique.cells)) throw std::bad_alloc();
-            clique.table.Fill(1.0);
-        }
-        for (Separator& separator : separators)
-            if (!separator.table.Resize(separator.cells)) throw std::bad_alloc();
         position.assign(outcomes.size(), -1);
         for (std::size_t r = 0; r < outcomes.size(); ++r) {
             const QNL_Dmatrix* table = graph.tables[r];
@@ -557,7 +591,8 @@ int QNL_eliminationJoinTree::InitPotentials() {
                                quarn::detail::BuildStrideAxes(sizes.data(), strides.data(),
                                                               static_cast<int>(m), axes.data()),
                                0};
-            quarn::detail::MultiplyStrided(clique.table.Cells(), table->GetItems().Items(), read);
+            quarn::detail::MultiplyStrided(TableCells<Cell>(clique), table->GetItems().Items(),
+                                           read);
         }
         return 0;
     } catch (const std::bad_alloc&) {
@@ -567,7 +602,7 @@ int QNL_eliminationJoinTree::InitPotentials() {
 
 // Keeps the slice of the table at every observed member's outcome; the observed members
 // leave the member list.
-int QNL_eliminationJoinTree::Slice(Structure& s) {
+template <typename Cell> int QNL_eliminationJoinTree::Slice(Structure& s) {
     const std::size_t m = s.members.size();
     bool any = false;
     for (int r : s.members)
@@ -596,14 +631,20 @@ int QNL_eliminationJoinTree::Slice(Structure& s) {
         }
     }
     const std::int64_t cells = CellsOf(kept);
-    if (!scratch.Resize(cells)) return -42;
     axes.resize(std::max<std::size_t>(kept.size(), 1));
     const Strides read{axes.data(),
                        quarn::detail::BuildStrideAxes(sizes.data(), strides.data(),
                                                       static_cast<int>(kept.size()), axes.data()),
                        start};
-    quarn::detail::SetStrided(scratch.Cells(), s.table.Cells(), read);
-    std::swap(scratch, s.table);
+    if constexpr (std::is_same_v<Cell, double>) {
+        if (!scratch.Resize(cells)) return -42;
+        quarn::detail::SetStrided(scratch.Cells(), s.table.Cells(), read);
+        std::swap(scratch, s.table);
+    } else {
+        wideScratch.resize(static_cast<std::size_t>(cells));
+        quarn::detail::SetStrided(wideScratch.data(), s.wide.data(), read);
+        s.wide.swap(wideScratch);
+    }
     s.members.swap(kept);
     s.cells = cells;
     return 0;
@@ -622,9 +663,9 @@ int QNL_eliminationJoinTree::EnterEvidence(const QNL_relevanceComponent& compone
             if (seen >= 0) observed[r] = seen;
         }
         for (Clique& clique : cliques)
-            if (int r = Slice(clique)) return r;
+            if (int r = wideCells ? Slice<WideCell>(clique) : Slice<double>(clique)) return r;
         for (Separator& separator : separators)
-            if (int r = Slice(separator)) return r;
+            if (int r = wideCells ? Slice<WideCell>(separator) : Slice<double>(separator)) return r;
         return 0;
     } catch (const std::bad_alloc&) {
         return -42;
@@ -676,6 +717,13 @@ void QNL_eliminationJoinTree::PrepareWalks() {
 // Messages and potentials are kept in range by powers of two (see ShiftMessage); only the
 // normalised marginals are read, so the powers themselves are not kept.
 void QNL_eliminationJoinTree::Propagate() {
+    if (wideCells)
+        Propagate<WideCell>();
+    else
+        Propagate<double>();
+}
+
+template <typename Cell> void QNL_eliminationJoinTree::Propagate() {
     PrepareWalks();
     for (Clique& clique : cliques)
         clique.received = quarn::detail::MessageCount();
@@ -685,32 +733,39 @@ void QNL_eliminationJoinTree::Propagate() {
         Clique& b = cliques[static_cast<std::size_t>(s.parent)];
         const Strides fromChild{axisPool.data() + s.childAxes, s.childAxisCount, 0};
         const Strides fromParent{axisPool.data() + s.parentAxes, s.parentAxisCount, 0};
-        quarn::detail::MarginalizeInto(s.table.Cells(), s.cells, a.table.Cells(), fromChild);
+        quarn::detail::MarginalizeInto(TableCells<Cell>(s), s.cells, TableCells<Cell>(a),
+                                       fromChild);
         double mean = 0.0;
-        s.shift = quarn::detail::ShiftMessage(s.table.Cells(), s.cells, mean);
-        quarn::detail::MultiplyStrided(b.table.Cells(), s.table.Cells(), fromParent);
-        quarn::detail::NoteMessage(b.received, mean, b.table.Cells(), b.cells);
+        s.shift = quarn::detail::ShiftMessage(TableCells<Cell>(s), s.cells, mean);
+        quarn::detail::MultiplyStrided(TableCells<Cell>(b), TableCells<Cell>(s), fromParent);
+        quarn::detail::NoteMessage(b.received, mean, TableCells<Cell>(b), b.cells);
     }
-    double* ratio = marginal.data();
+    Cell* ratio;
+    if constexpr (std::is_same_v<Cell, double>) {
+        ratio = marginal.data();
+    } else {
+        wideMarginal.resize(marginal.size());
+        ratio = wideMarginal.data();
+    }
     for (Separator& s : separators) {
         Clique& a = cliques[static_cast<std::size_t>(s.child)];
         const Clique& b = cliques[static_cast<std::size_t>(s.parent)];
         const Strides fromChild{axisPool.data() + s.childAxes, s.childAxisCount, 0};
         const Strides fromParent{axisPool.data() + s.parentAxes, s.parentAxisCount, 0};
-        quarn::detail::MarginalizeInto(ratio, s.cells, b.table.Cells(), fromParent);
+        quarn::detail::MarginalizeInto(ratio, s.cells, TableCells<Cell>(b), fromParent);
         quarn::detail::ShiftFreshMessage(ratio, s.cells, s.shift, b.parentSeparator < 0);
-        double* stored = s.table.Cells();
+        Cell* stored = TableCells<Cell>(s);
         for (std::int64_t j = 0; j < s.cells; ++j) {
-            if (stored[j] > 0.0) {
-                const double fresh = ratio[j];
+            if (quarn::detail::IsPositive(stored[j])) {
+                const Cell fresh = ratio[j];
                 ratio[j] = fresh / stored[j];
                 stored[j] = fresh;
             } else {
-                stored[j] = 0.0;
-                ratio[j] = 0.0;
+                stored[j] = Cell(0.0);
+                ratio[j] = Cell(0.0);
             }
         }
-        quarn::detail::MultiplyStrided(a.table.Cells(), ratio, fromChild);
+        quarn::detail::MultiplyStrided(TableCells<Cell>(a), ratio, fromChild);
     }
 }
 
@@ -736,6 +791,14 @@ QNL_eliminationJoinTree::FindHolder(const int* variables, int count, bool byCell
 }
 
 void QNL_eliminationJoinTree::WriteMarginals(const QNL_relevanceComponent& component) {
+    if (wideCells)
+        WriteMarginals<WideCell>(component);
+    else
+        WriteMarginals<double>(component);
+}
+
+template <typename Cell>
+void QNL_eliminationJoinTree::WriteMarginals(const QNL_relevanceComponent& component) {
     const QNL_graphView view(const_cast<QNL_relevanceComponent*>(&component));
     position.assign(outcomes.size(), 0);
     for (int r = 0; r < static_cast<int>(outcomes.size()); ++r) {
@@ -758,7 +821,13 @@ void QNL_eliminationJoinTree::WriteMarginals(const QNL_relevanceComponent& compo
                                    sizes.data(), strides.data(),
                                    static_cast<int>(holder->members.size()), axes.data()),
                                0};
-            quarn::detail::MarginalizeInto(marginal.data(), n, holder->table.Cells(), onto);
+            if constexpr (std::is_same_v<Cell, double>) {
+                quarn::detail::MarginalizeInto(marginal.data(), n, holder->table.Cells(), onto);
+            } else {
+                wideMarginal.resize(static_cast<std::size_t>(n));
+                quarn::detail::MarginalizeInto(wideMarginal.data(), n, holder->wide.data(), onto);
+                quarn::detail::ToDoubles(wideMarginal.data(), n, marginal.data());
+            }
         }
         // A total of 0 (impossible evidence) is refused there and leaves the value invalid.
         view.WriteBeliefs(r, marginal.data(), n);
@@ -792,7 +861,13 @@ int QNL_eliminationJoinTree::ComputeMarginal(const QNL_intArray& variables,
                                                       static_cast<int>(m), walk.data()),
                        0};
     double* cells = result.GetItems().Items();
-    quarn::detail::MarginalizeInto(cells, result.GetSize(), holder->table.Cells(), onto);
+    if (wideCells) {
+        std::vector<WideCell> wide(static_cast<std::size_t>(result.GetSize()));
+        quarn::detail::MarginalizeInto(wide.data(), result.GetSize(), holder->wide.data(), onto);
+        quarn::detail::ToDoubles(wide.data(), result.GetSize(), cells);
+    } else {
+        quarn::detail::MarginalizeInto(cells, result.GetSize(), holder->table.Cells(), onto);
+    }
     const double total = quarn::detail::SumTable(cells, result.GetSize());
     if (total > 0.0) result.Scale(1.0 / total);
     return 0;
@@ -809,7 +884,9 @@ int QNL_eliminationJoinTree::Assign(const QNL_eliminationJoinTree& other) {
             to.builtCells = from.builtCells;
             if (!to.table.Resize(from.table.Size())) throw std::bad_alloc();
             std::copy(from.table.Cells(), from.table.Cells() + from.table.Size(), to.table.Cells());
+            to.wide = from.wide;
         };
+        wideCells = other.wideCells;
         graph = other.graph;
         outcomes = other.outcomes;
         observed = other.observed;
@@ -855,10 +932,27 @@ int RunEliminationJoinTree(QNL_network& network) {
             if (component.GetNumberOfRecords() == 1) {
                 component.GetRecord(0)->StoreMarginal();
             } else {
-                if (int r = tree.Build(component)) return r;
-                if (int r = tree.EnterEvidence(component))
-                    return QNL_errorHandler::Instance().LogError(r);
-                tree.Propagate();
+                bool left = false;
+                {
+                    const quarn::detail::RangeWatch watch;
+                    if (int r = tree.Build(component)) return r;
+                    if (int r = tree.EnterEvidence(component))
+                        return QNL_errorHandler::Instance().LogError(r);
+                    tree.Propagate();
+                    left = watch.Left();
+                }
+                if (left) {
+                    // A product left the range of a double: the same again in wide cells, or,
+                    // where their storage cannot be had, the doubles' answer again.
+                    QNL_errorHandler& log = QNL_errorHandler::Instance();
+                    const int logged = log.GetNumberOfErrors();
+                    if (tree.InitWidePotentials() != 0 || tree.EnterEvidence(component) != 0) {
+                        log.TruncateTo(logged);
+                        if (int r = tree.Build(component)) return r;
+                        if (int r = tree.EnterEvidence(component)) return log.LogError(r);
+                    }
+                    tree.Propagate();
+                }
                 tree.WriteMarginals(component);
             }
             components.Destroy(i);

@@ -92,6 +92,9 @@ public:
     int GetAssignedClique(int record) const { return assigned[static_cast<std::size_t>(record)]; }
     // The sum of the cliques' table sizes at construction.
     std::uint64_t GetTotalCells() const { return totalCells; }
+    // What the last BuildStructure looked at: adjacency tests while eliminating, and pairs of
+    // cliques weighed while linking them.
+    std::uint64_t GetBuildWork() const { return buildWork; }
 
 private:
     struct Structure {
@@ -154,6 +157,7 @@ private:
     std::vector<Separator> separators;
     std::vector<int> assigned;
     std::uint64_t totalCells = 0;
+    std::uint64_t buildWork = 0;
     // The cliques and separators that held each record at construction, by index.
     std::vector<int> cliqueStart, cliqueList, separatorStart, separatorList;
 

@@ -233,25 +233,26 @@ template <typename Run> inline void Walk(const Strides& strides, Run run) {
     }
 }
 
-} // namespace
-
-void SetStrided(double* destination, const double* source, const Strides& strides) {
+// The walks, over cells of doubles or of wide cells: the same operations in the same order.
+template <typename D, typename S>
+void SetCells(D* destination, const S* source, const Strides& strides) {
     Walk(strides, [&](std::int64_t at, auto length, std::int64_t from, auto step) {
         const std::int64_t n = length;
-        double* d = destination + at;
-        const double* s = source + from;
+        D* d = destination + at;
+        const S* s = source + from;
         for (std::int64_t i = 0; i < n; ++i)
-            d[i] = s[i * step];
+            d[i] = D(s[i * step]);
     });
 }
 
-void MultiplyStrided(double* destination, const double* source, const Strides& strides) {
+template <typename D, typename S>
+void MultiplyCells(D* destination, const S* source, const Strides& strides) {
     Walk(strides, [&](std::int64_t at, auto length, std::int64_t from, auto step) {
         const std::int64_t n = length;
-        double* d = destination + at;
-        const double* s = source + from;
+        D* d = destination + at;
+        const S* s = source + from;
         if constexpr (std::is_same_v<decltype(step), Fixed<0>>) {
-            const double factor = *s;
+            const S factor = *s;
             for (std::int64_t i = 0; i < n; ++i)
                 d[i] *= factor;
         } else {
@@ -261,19 +262,19 @@ void MultiplyStrided(double* destination, const double* source, const Strides& s
     });
 }
 
-void DivideMultiplyStrided(double* destination, const double* old, const double* fresh,
-                           const Strides& strides) {
+template <typename D>
+void DivideMultiplyCells(D* destination, const D* old, const D* fresh, const Strides& strides) {
     Walk(strides, [&](std::int64_t at, auto length, std::int64_t from, auto step) {
         const std::int64_t n = length;
-        double* d = destination + at;
-        const double* o = old + from;
-        const double* f = fresh + from;
+        D* d = destination + at;
+        const D* o = old + from;
+        const D* f = fresh + from;
         if constexpr (std::is_same_v<decltype(step), Fixed<0>>) {
-            const double divisor = *o;
-            const double factor = *f;
-            if (divisor == 0.0) {
+            const D divisor = *o;
+            const D factor = *f;
+            if (IsZero(divisor)) {
                 for (std::int64_t i = 0; i < n; ++i)
-                    d[i] = 0.0;
+                    d[i] = D(0.0);
             } else {
                 for (std::int64_t i = 0; i < n; ++i)
                     d[i] = d[i] / divisor * factor;
@@ -281,20 +282,21 @@ void DivideMultiplyStrided(double* destination, const double* old, const double*
             return;
         }
         for (std::int64_t i = 0; i < n; ++i) {
-            const double divisor = o[i * step];
-            d[i] = divisor == 0.0 ? 0.0 : d[i] / divisor * f[i * step];
+            const D divisor = o[i * step];
+            d[i] = IsZero(divisor) ? D(0.0) : d[i] / divisor * f[i * step];
         }
     });
 }
 
-void AccumulateStrided(double* destination, const double* source, const Strides& strides) {
+template <typename D>
+void AccumulateCells(D* destination, const D* source, const Strides& strides) {
     Walk(strides, [&](std::int64_t at, auto length, std::int64_t to, auto step) {
         const std::int64_t n = length;
-        const double* s = source + at;
-        double* d = destination + to;
+        const D* s = source + at;
+        D* d = destination + to;
         if constexpr (std::is_same_v<decltype(step), Fixed<0>>) {
             // Same additions in the same order as cell by cell, kept in a register.
-            double sum = *d;
+            D sum = *d;
             for (std::int64_t i = 0; i < n; ++i)
                 sum += s[i];
             *d = sum;
@@ -303,6 +305,25 @@ void AccumulateStrided(double* destination, const double* source, const Strides&
                 d[i * step] += s[i];
         }
     });
+}
+
+} // namespace
+
+void SetStrided(double* destination, const double* source, const Strides& strides) {
+    SetCells(destination, source, strides);
+}
+
+void MultiplyStrided(double* destination, const double* source, const Strides& strides) {
+    MultiplyCells(destination, source, strides);
+}
+
+void DivideMultiplyStrided(double* destination, const double* old, const double* fresh,
+                           const Strides& strides) {
+    DivideMultiplyCells(destination, old, fresh, strides);
+}
+
+void AccumulateStrided(double* destination, const double* source, const Strides& strides) {
+    AccumulateCells(destination, source, strides);
 }
 
 void AccumulateScaled(double* destination, const double* source, double s, const Strides& strides) {
@@ -320,6 +341,57 @@ void MarginalizeInto(double* destination, std::int64_t destinationCells, const d
                      const Strides& strides) {
     std::fill(destination, destination + destinationCells, 0.0);
     AccumulateStrided(destination, source, strides);
+}
+
+void SetStrided(WideCell* destination, const double* source, const Strides& strides) {
+    SetCells(destination, source, strides);
+}
+
+void SetStrided(WideCell* destination, const WideCell* source, const Strides& strides) {
+    SetCells(destination, source, strides);
+}
+
+void MultiplyStrided(WideCell* destination, const double* source, const Strides& strides) {
+    MultiplyCells(destination, source, strides);
+}
+
+void MultiplyStrided(WideCell* destination, const WideCell* source, const Strides& strides) {
+    MultiplyCells(destination, source, strides);
+}
+
+void DivideMultiplyStrided(WideCell* destination, const WideCell* old, const WideCell* fresh,
+                           const Strides& strides) {
+    DivideMultiplyCells(destination, old, fresh, strides);
+}
+
+void AccumulateStrided(WideCell* destination, const WideCell* source, const Strides& strides) {
+    AccumulateCells(destination, source, strides);
+}
+
+void MarginalizeInto(WideCell* destination, std::int64_t destinationCells, const WideCell* source,
+                     const Strides& strides) {
+    std::fill(destination, destination + destinationCells, WideCell(0.0));
+    AccumulateStrided(destination, source, strides);
+}
+
+WideCell SumTable(const WideCell* cells, std::int64_t count) {
+    WideCell sum(0.0);
+    for (std::int64_t i = 0; i < count; ++i)
+        sum += cells[i];
+    return sum;
+}
+
+bool ToDoubles(const WideCell* cells, std::int64_t count, double* out) {
+    std::int64_t top = 0;
+    bool any = false;
+    for (std::int64_t i = 0; i < count; ++i) {
+        if (cells[i].IsZero()) continue;
+        top = any ? std::max(top, cells[i].Magnitude()) : cells[i].Magnitude();
+        any = true;
+    }
+    for (std::int64_t i = 0; i < count; ++i)
+        out[i] = cells[i].Shifted(-top);
+    return any;
 }
 
 double SumTable(const double* cells, std::int64_t count) {
@@ -340,6 +412,27 @@ void ScaleByPowerOfTwo(double* cells, std::int64_t count, std::int64_t shift) {
             cells[i] *= factor;
         shift -= step;
     }
+}
+
+void ScaledValue::Add(const ScaledValue& other) {
+    if (other.mantissa == 0.0) return;
+    if (mantissa == 0.0) {
+        *this = other;
+        return;
+    }
+    // The smaller power is brought to the larger; beyond 2,200 powers of two apart the smaller
+    // cannot change a digit of the sum.
+    const std::int64_t gap = other.exponent - exponent;
+    if (gap > 0) {
+        mantissa =
+            other.mantissa + (gap > 2200 ? 0.0 : std::ldexp(mantissa, static_cast<int>(-gap)));
+        exponent = other.exponent;
+    } else if (gap < 0) {
+        mantissa += gap < -2200 ? 0.0 : std::ldexp(other.mantissa, static_cast<int>(gap));
+    } else {
+        mantissa += other.mantissa;
+    }
+    Normalise();
 }
 
 double ScaledValue::Value() const {
@@ -389,6 +482,8 @@ QNL_clique& QNL_cliqueStore::Append() {
     clique.received = quarn::detail::MessageCount();
     clique.potential.Resize(0);
     clique.separatorTable.Resize(0);
+    clique.widePotential.clear();
+    clique.wideSeparator.clear();
     return clique;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cfenv>
 #include <cmath>
 #include <cstdint>
 #include <map>
@@ -228,11 +229,47 @@ public:
     ScaledValue(double mantissa, std::int64_t exponent) : mantissa(mantissa), exponent(exponent) {
         Normalise();
     }
+    explicit ScaledValue(double value) : ScaledValue(value, 0) {}
     void Multiply(double factor) { Multiply(ScaledValue(factor, 0)); }
     void Multiply(const ScaledValue& other) {
         mantissa *= other.mantissa;
         exponent += other.exponent;
         Normalise();
+    }
+    void Add(const ScaledValue& other);
+    // Not for a divisor of 0.
+    void Divide(const ScaledValue& other) {
+        mantissa /= other.mantissa;
+        exponent -= other.exponent;
+        Normalise();
+    }
+    bool IsZero() const { return mantissa == 0.0; }
+    // The value times 2^shift as a double (0 below the smallest subnormal).
+    double Shifted(std::int64_t shift) const {
+        return ScaledValue(mantissa, exponent + shift).Value();
+    }
+    // The power of two of the value's leading digit; meaningless for 0.
+    std::int64_t Magnitude() const { return exponent + std::ilogb(mantissa); }
+
+    // As a cell of a table whose products leave the range of a double (see RangeWatch).
+    ScaledValue& operator*=(double factor) {
+        Multiply(factor);
+        return *this;
+    }
+    ScaledValue& operator*=(const ScaledValue& other) {
+        Multiply(other);
+        return *this;
+    }
+    ScaledValue& operator+=(const ScaledValue& other) {
+        Add(other);
+        return *this;
+    }
+    friend ScaledValue operator*(ScaledValue a, double b) { return a *= b; }
+    friend ScaledValue operator*(ScaledValue a, const ScaledValue& b) { return a *= b; }
+    friend ScaledValue operator+(ScaledValue a, const ScaledValue& b) { return a += b; }
+    friend ScaledValue operator/(ScaledValue a, const ScaledValue& b) {
+        a.Divide(b);
+        return a;
     }
     // The nearest double; 0 below the smallest subnormal.
     double Value() const;
@@ -260,6 +297,74 @@ private:
     double mantissa = 1.0;
     std::int64_t exponent = 0;
 };
+
+// Whether the arithmetic done while it lives left the range of a double: a result below the
+// smallest normal number (digits lost, or all of them) or above the largest. The processor's
+// sticky status flags tell, so the table loops pay nothing for the watch; flags the caller had
+// raised are raised again when it ends. Tables of extreme entries (products of findings of
+// 1e-300 each) are then worked again with WideCell cells, which cannot leave the range.
+class RangeWatch {
+public:
+    RangeWatch() : had(std::fetestexcept(kFlags)) { std::feclearexcept(kFlags); }
+    RangeWatch(const RangeWatch&) = delete;
+    RangeWatch& operator=(const RangeWatch&) = delete;
+    ~RangeWatch() {
+        if (had != 0) std::feraiseexcept(had);
+    }
+    bool Left() const { return kFlags != 0 && std::fetestexcept(kFlags) != 0; }
+
+private:
+#if defined(FE_UNDERFLOW) && defined(FE_OVERFLOW)
+    static constexpr int kFlags = FE_UNDERFLOW | FE_OVERFLOW;
+#else
+    static constexpr int kFlags = 0;
+#endif
+    int had;
+};
+
+// A table cell that carries its own power of two: each cell keeps its digits whatever the
+// ratio between cells, at about four times the cost of a double.
+using WideCell = ScaledValue;
+
+inline bool IsZero(double x) {
+    return x == 0.0;
+}
+inline bool IsZero(const WideCell& x) {
+    return x.IsZero();
+}
+inline bool IsPositive(double x) {
+    return x > 0.0;
+}
+inline bool IsPositive(const WideCell& x) {
+    return !x.IsZero();
+}
+
+// The walks above over wide cells: the destination wide, the source a table of doubles (a
+// conditional table) or of wide cells.
+void SetStrided(WideCell* destination, const double* source, const Strides& strides);
+void SetStrided(WideCell* destination, const WideCell* source, const Strides& strides);
+void MultiplyStrided(WideCell* destination, const double* source, const Strides& strides);
+void MultiplyStrided(WideCell* destination, const WideCell* source, const Strides& strides);
+void DivideMultiplyStrided(WideCell* destination, const WideCell* old, const WideCell* fresh,
+                           const Strides& strides);
+void AccumulateStrided(WideCell* destination, const WideCell* source, const Strides& strides);
+void MarginalizeInto(WideCell* destination, std::int64_t destinationCells, const WideCell* source,
+                     const Strides& strides);
+WideCell SumTable(const WideCell* cells, std::int64_t count);
+// Wide cells need no shifts: the scaling steps above do nothing for them.
+inline int ShiftMessage(WideCell*, std::int64_t, double& mean) {
+    mean = 1.0;
+    return 0;
+}
+inline int ShiftFreshMessage(WideCell*, std::int64_t, int, bool) {
+    return 0;
+}
+inline int NoteMessage(MessageCount&, double, WideCell*, std::int64_t) {
+    return 0;
+}
+// Doubles in the ratios of the cells, the largest brought near 1 (cells below it by more than
+// a double can tell become 0); false when every cell is 0.
+bool ToDoubles(const WideCell* cells, std::int64_t count, double* out);
 
 } // namespace quarn::detail
 
@@ -300,6 +405,10 @@ public:
     std::int64_t scale = 0;
     int separatorShift = 0;
     quarn::detail::MessageCount received;
+    // The potential and the separator in wide cells, while a propagation whose products left
+    // the range of a double is worked again; empty otherwise.
+    std::vector<quarn::detail::WideCell> widePotential;
+    std::vector<quarn::detail::WideCell> wideSeparator;
 
     bool HasMember(int record) const;
 };

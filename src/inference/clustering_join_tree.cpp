@@ -6,10 +6,59 @@
 #include <algorithm>
 #include <exception>
 #include <new>
+#include <type_traits>
+#include <vector>
 
 using quarn::detail::MAX_STRIDE_AXES;
 using quarn::detail::StrideAxis;
 using quarn::detail::Strides;
+using quarn::detail::WideCell;
+
+namespace {
+
+// Where a clique keeps its potential and separator in cells of each kind.
+template <typename Cell> struct Cells;
+
+template <> struct Cells<double> {
+    static double* Potential(QNL_clique& c) { return c.potential.Cells(); }
+    static const double* Potential(const QNL_clique& c) { return c.potential.Cells(); }
+    static std::int64_t PotentialSize(const QNL_clique& c) { return c.potential.Size(); }
+    static bool SizePotential(QNL_clique& c, std::int64_t n) { return c.potential.Resize(n); }
+    static double* Separator(QNL_clique& c) { return c.separatorTable.Cells(); }
+    static std::int64_t SeparatorSize(const QNL_clique& c) { return c.separatorTable.Size(); }
+    static bool SizeSeparator(QNL_clique& c, std::int64_t n) { return c.separatorTable.Resize(n); }
+    static void Free(QNL_clique& c) {
+        c.potential.Free();
+        c.separatorTable.Free();
+    }
+};
+
+// Vectors throw bad_alloc where the tables of doubles answer false; the callers catch it.
+template <> struct Cells<WideCell> {
+    static WideCell* Potential(QNL_clique& c) { return c.widePotential.data(); }
+    static const WideCell* Potential(const QNL_clique& c) { return c.widePotential.data(); }
+    static std::int64_t PotentialSize(const QNL_clique& c) {
+        return static_cast<std::int64_t>(c.widePotential.size());
+    }
+    static bool SizePotential(QNL_clique& c, std::int64_t n) {
+        c.widePotential.resize(static_cast<std::size_t>(n));
+        return true;
+    }
+    static WideCell* Separator(QNL_clique& c) { return c.wideSeparator.data(); }
+    static std::int64_t SeparatorSize(const QNL_clique& c) {
+        return static_cast<std::int64_t>(c.wideSeparator.size());
+    }
+    static bool SizeSeparator(QNL_clique& c, std::int64_t n) {
+        c.wideSeparator.resize(static_cast<std::size_t>(n));
+        return true;
+    }
+    static void Free(QNL_clique& c) {
+        std::vector<WideCell>().swap(c.widePotential);
+        std::vector<WideCell>().swap(c.wideSeparator);
+    }
+};
+
+} // namespace
 
 QNL_clusteringJoinTree::QNL_clusteringJoinTree(const QNL_graphView& view) : view(view) {}
 
@@ -34,14 +83,39 @@ bool QNL_clusteringJoinTree::Update(unsigned char* mask, std::uint64_t limit) {
 
 bool QNL_clusteringJoinTree::Propagate(unsigned char* mask) {
     try {
-        if (!PropagateAll()) return false;
-        Collect();
-        Distribute();
-        WriteBeliefs(mask);
+        {
+            const quarn::detail::RangeWatch watch;
+            if (!PropagateAll()) return false;
+            Collect();
+            Distribute();
+            if (!watch.Left()) {
+                WriteBeliefs<double>(mask);
+                return true;
+            }
+        }
+        // Some product left the range of a double: a cell lost may be the one the other
+        // findings favour. The same passes again in wide cells; where their storage cannot be
+        // had, the beliefs of the doubles are what there is.
+        try {
+            PropagateAll<WideCell>();
+            Collect<WideCell>();
+            Distribute<WideCell>();
+            WriteBeliefs<WideCell>(mask);
+        } catch (const std::bad_alloc&) {
+            FreeWide();
+            WriteBeliefs<double>(mask);
+        }
+        FreeWide();
         return true;
     } catch (const std::exception&) {
         return Fail(Failure::OUT_OF_MEMORY);
     }
+}
+
+void QNL_clusteringJoinTree::FreeWide() {
+    for (int c = 0; c < store.GetCount(); ++c)
+        Cells<WideCell>::Free(store[c]);
+    std::vector<WideCell>().swap(wideOldSeparator);
 }
 
 bool QNL_clusteringJoinTree::Refresh() {
@@ -192,17 +266,17 @@ int QNL_clusteringJoinTree::SubsetAxes(const QNL_clique& large, const int* subse
     return quarn::detail::BuildStrideAxes(sizes, strides, large.memberCount, out);
 }
 
-bool QNL_clusteringJoinTree::BuildPotential(QNL_clique& clique) {
+template <typename Cell> bool QNL_clusteringJoinTree::BuildPotential(QNL_clique& clique) {
     RemoveObserved(clique.members, clique.memberCount);
-    if (!clique.potential.Resize(CellCount(clique.members, clique.memberCount)))
+    if (!Cells<Cell>::SizePotential(clique, CellCount(clique.members, clique.memberCount)))
         return Fail(Failure::OUT_OF_MEMORY);
     clique.built = true;
     clique.scale = 0;
     clique.separatorShift = 0;
     clique.received = quarn::detail::MessageCount();
-    double* cells = clique.potential.Cells();
+    Cell* cells = Cells<Cell>::Potential(clique);
     if (clique.assignedCount == 0) {
-        clique.potential.Fill(1.0);
+        std::fill(cells, cells + Cells<Cell>::PotentialSize(clique), Cell(1.0));
         return true;
     }
     std::int64_t sizes[QNL_clique::MAX_MEMBERS];
@@ -240,23 +314,27 @@ bool QNL_clusteringJoinTree::BuildPotential(QNL_clique& clique) {
     return true;
 }
 
-bool QNL_clusteringJoinTree::SizeSeparator(QNL_clique& clique) {
+template <typename Cell> bool QNL_clusteringJoinTree::SizeSeparator(QNL_clique& clique) {
     RemoveObserved(clique.separator, clique.separatorCount);
-    if (!clique.separatorTable.Resize(CellCount(clique.separator, clique.separatorCount)))
+    if (!Cells<Cell>::SizeSeparator(clique, CellCount(clique.separator, clique.separatorCount)))
         return Fail(Failure::OUT_OF_MEMORY);
     return true;
 }
 
 bool QNL_clusteringJoinTree::PropagateAll() {
+    return PropagateAll<double>();
+}
+
+template <typename Cell> bool QNL_clusteringJoinTree::PropagateAll() {
     axisPool.clear();
     std::int64_t largestSeparator = 1;
     for (int c : sorted) {
         QNL_clique& clique = store[c];
         if (clique.parent >= 0) {
-            if (!SizeSeparator(clique)) return false;
-            largestSeparator = std::max(largestSeparator, clique.separatorTable.Size());
+            if (!SizeSeparator<Cell>(clique)) return false;
+            largestSeparator = std::max(largestSeparator, Cells<Cell>::SeparatorSize(clique));
         }
-        if (!BuildPotential(clique)) return false;
+        if (!BuildPotential<Cell>(clique)) return false;
     }
     // Every edge carries a message, a scalar one where no separator member is left, so the
     // mass of the whole tree reaches the root.
@@ -273,35 +351,47 @@ bool QNL_clusteringJoinTree::PropagateAll() {
         clique.parentToSeparatorCount = n;
         axisPool.insert(axisPool.end(), axes, axes + n);
     }
-    if (!oldSeparator.Resize(largestSeparator)) return Fail(Failure::OUT_OF_MEMORY);
+    if constexpr (std::is_same_v<Cell, double>) {
+        if (!oldSeparator.Resize(largestSeparator)) return Fail(Failure::OUT_OF_MEMORY);
+    } else {
+        wideOldSeparator.resize(static_cast<std::size_t>(largestSeparator));
+    }
     return true;
 }
 
+template <typename Cell>
 void QNL_clusteringJoinTree::PassUp(QNL_clique& child, QNL_clique& parent,
                                     const Strides& toSeparator, const Strides& parentToSeparator) {
-    double* separator = child.separatorTable.Cells();
-    const std::int64_t cells = child.separatorTable.Size();
-    quarn::detail::MarginalizeInto(separator, cells, child.potential.Cells(), toSeparator);
+    Cell* separator = Cells<Cell>::Separator(child);
+    const std::int64_t cells = Cells<Cell>::SeparatorSize(child);
+    quarn::detail::MarginalizeInto(separator, cells, Cells<Cell>::Potential(child), toSeparator);
     double mean = 0.0;
     const int shift = quarn::detail::ShiftMessage(separator, cells, mean);
     child.separatorShift = shift;
-    quarn::detail::MultiplyStrided(parent.potential.Cells(), separator, parentToSeparator);
+    quarn::detail::MultiplyStrided(Cells<Cell>::Potential(parent), separator, parentToSeparator);
     parent.scale += child.scale - shift;
-    parent.scale -= quarn::detail::NoteMessage(parent.received, mean, parent.potential.Cells(),
-                                               parent.potential.Size());
+    parent.scale -= quarn::detail::NoteMessage(
+        parent.received, mean, Cells<Cell>::Potential(parent), Cells<Cell>::PotentialSize(parent));
 }
 
+template <typename Cell>
 void QNL_clusteringJoinTree::PassDown(QNL_clique& child, const QNL_clique& parent) {
     const Strides toSeparator{axisPool.data() + child.toSeparatorFirst, child.toSeparatorCount, 0};
     const Strides parentToSeparator{axisPool.data() + child.parentToSeparatorFirst,
                                     child.parentToSeparatorCount, 0};
-    double* separator = child.separatorTable.Cells();
-    const std::int64_t cells = child.separatorTable.Size();
-    std::copy(separator, separator + cells, oldSeparator.Cells());
-    quarn::detail::MarginalizeInto(separator, cells, parent.potential.Cells(), parentToSeparator);
+    Cell* separator = Cells<Cell>::Separator(child);
+    const std::int64_t cells = Cells<Cell>::SeparatorSize(child);
+    Cell* old;
+    if constexpr (std::is_same_v<Cell, double>)
+        old = oldSeparator.Cells();
+    else
+        old = wideOldSeparator.data();
+    std::copy(separator, separator + cells, old);
+    quarn::detail::MarginalizeInto(separator, cells, Cells<Cell>::Potential(parent),
+                                   parentToSeparator);
     const int shift =
         quarn::detail::ShiftFreshMessage(separator, cells, child.separatorShift, parent.parent < 0);
-    quarn::detail::DivideMultiplyStrided(child.potential.Cells(), oldSeparator.Cells(), separator,
+    quarn::detail::DivideMultiplyStrided(Cells<Cell>::Potential(child), old, separator,
                                          toSeparator);
     child.scale = parent.scale + child.separatorShift - shift;
 }
@@ -310,6 +400,14 @@ void QNL_clusteringJoinTree::PassDown(QNL_clique& child, const QNL_clique& paren
 // everything below it has been collected; an explicit stack keeps deep trees off the call
 // stack.
 void QNL_clusteringJoinTree::Collect() {
+    Collect<double>();
+}
+
+void QNL_clusteringJoinTree::Distribute() {
+    Distribute<double>();
+}
+
+template <typename Cell> void QNL_clusteringJoinTree::Collect() {
     if (root < 0) return;
     std::vector<std::pair<int, int>>& stack = collectStack;
     stack.clear();
@@ -329,13 +427,13 @@ void QNL_clusteringJoinTree::Collect() {
                                   0};
         const Strides parentToSeparator{axisPool.data() + child.parentToSeparatorFirst,
                                         child.parentToSeparatorCount, 0};
-        PassUp(child, store[child.parent], toSeparator, parentToSeparator);
+        PassUp<Cell>(child, store[child.parent], toSeparator, parentToSeparator);
     }
 }
 
 // From the root down, each child receiving its message before its own subtree, children in
 // creation order.
-void QNL_clusteringJoinTree::Distribute() {
+template <typename Cell> void QNL_clusteringJoinTree::Distribute() {
     if (root < 0) return;
     std::vector<int>& stack = distributeStack;
     stack.clear();
@@ -345,13 +443,13 @@ void QNL_clusteringJoinTree::Distribute() {
         const int clique = stack.back();
         stack.pop_back();
         QNL_clique& child = store[clique];
-        PassDown(child, store[child.parent]);
+        PassDown<Cell>(child, store[child.parent]);
         for (int i = store.GetNumberOfChildren(clique); i-- > 0;)
             stack.push_back(store.GetChild(clique, i));
     }
 }
 
-void QNL_clusteringJoinTree::WriteBeliefs(unsigned char* mask) {
+template <typename Cell> void QNL_clusteringJoinTree::WriteBeliefs(unsigned char* mask) {
     const int records = graph.GetCount();
     handled.assign(static_cast<std::size_t>(records), 0);
     int left = records;
@@ -373,8 +471,15 @@ void QNL_clusteringJoinTree::WriteBeliefs(unsigned char* mask) {
             const int outcomes = graph.outcomes[static_cast<std::size_t>(r)];
             marginal.resize(static_cast<std::size_t>(outcomes));
             const Strides onto{axes, SubsetAxes(clique, &r, 1, axes), 0};
-            quarn::detail::MarginalizeInto(marginal.data(), outcomes, clique.potential.Cells(),
-                                           onto);
+            if constexpr (std::is_same_v<Cell, double>) {
+                quarn::detail::MarginalizeInto(marginal.data(), outcomes, clique.potential.Cells(),
+                                               onto);
+            } else {
+                wideMarginal.resize(static_cast<std::size_t>(outcomes));
+                quarn::detail::MarginalizeInto(wideMarginal.data(), outcomes,
+                                               clique.widePotential.data(), onto);
+                quarn::detail::ToDoubles(wideMarginal.data(), outcomes, marginal.data());
+            }
             const double sum = quarn::detail::SumTable(marginal.data(), outcomes);
             // Evidence impossible in this part of the tree: nothing to normalise.
             if (sum == 0.0) continue;
@@ -395,47 +500,23 @@ bool QNL_clusteringJoinTree::ProbabilityOfEvidence(quarn::detail::ScaledValue& r
     bool ok = false;
     try {
         if (Build(QNL_triangulator::EVIDENCE_CAP)) {
-            result = quarn::detail::ScaledValue();
-            ok = true;
-            // Children from the last to the first; a child's tables go as soon as its message
-            // has reached the parent, so only the cliques on the way down hold potentials.
-            std::vector<std::pair<int, int>> stack;
-            if (root >= 0) stack.emplace_back(root, store.GetNumberOfChildren(root) - 1);
-            StrideAxis childAxes[MAX_STRIDE_AXES];
-            StrideAxis parentAxes[MAX_STRIDE_AXES];
-            while (ok && !stack.empty()) {
-                const int clique = stack.back().first;
-                const int next = stack.back().second;
-                if (next >= 0) {
-                    --stack.back().second;
-                    const int child = store.GetChild(clique, next);
-                    stack.emplace_back(child, store.GetNumberOfChildren(child) - 1);
-                    continue;
-                }
-                stack.pop_back();
-                QNL_clique& child = store[clique];
-                if (child.parent < 0) continue;
-                QNL_clique& parent = store[child.parent];
-                ok = (parent.built || BuildPotential(parent)) &&
-                     (child.built || BuildPotential(child)) && SizeSeparator(child);
-                if (!ok) break;
-                const Strides toSeparator{
-                    childAxes, SubsetAxes(child, child.separator, child.separatorCount, childAxes),
-                    0};
-                const Strides parentToSeparator{
-                    parentAxes,
-                    SubsetAxes(parent, child.separator, child.separatorCount, parentAxes), 0};
-                PassUp(child, parent, toSeparator, parentToSeparator);
-                child.potential.Free();
-                child.separatorTable.Free();
+            bool left = false;
+            {
+                const quarn::detail::RangeWatch watch;
+                ok = CollectEvidence<double>(result);
+                left = ok && watch.Left();
             }
-            if (ok && root >= 0) {
-                QNL_clique& top = store[root];
-                ok = top.built || BuildPotential(top);
-                if (ok)
-                    result = quarn::detail::ScaledValue(
-                        quarn::detail::SumTable(top.potential.Cells(), top.potential.Size()),
-                        top.scale);
+            if (left) {
+                // As in Propagate: the sum again in wide cells, or the doubles' where the
+                // storage cannot be had.
+                quarn::detail::ScaledValue wide;
+                for (int c = 0; c < store.GetCount(); ++c)
+                    store[c].built = false;
+                try {
+                    if (CollectEvidence<WideCell>(wide)) result = wide;
+                } catch (const std::bad_alloc&) {
+                }
+                FreeWide();
             }
         }
     } catch (const std::exception&) {
@@ -444,4 +525,48 @@ bool QNL_clusteringJoinTree::ProbabilityOfEvidence(quarn::detail::ScaledValue& r
     }
     Free();
     return ok;
+}
+
+// Children from the last to the first; a child's tables go as soon as its message has reached
+// the parent, so only the cliques on the way down hold potentials.
+template <typename Cell>
+bool QNL_clusteringJoinTree::CollectEvidence(quarn::detail::ScaledValue& result) {
+    result = quarn::detail::ScaledValue();
+    std::vector<std::pair<int, int>> stack;
+    if (root >= 0) stack.emplace_back(root, store.GetNumberOfChildren(root) - 1);
+    StrideAxis childAxes[MAX_STRIDE_AXES];
+    StrideAxis parentAxes[MAX_STRIDE_AXES];
+    while (!stack.empty()) {
+        const int clique = stack.back().first;
+        const int next = stack.back().second;
+        if (next >= 0) {
+            --stack.back().second;
+            const int child = store.GetChild(clique, next);
+            stack.emplace_back(child, store.GetNumberOfChildren(child) - 1);
+            continue;
+        }
+        stack.pop_back();
+        QNL_clique& child = store[clique];
+        if (child.parent < 0) continue;
+        QNL_clique& parent = store[child.parent];
+        if (!(parent.built || BuildPotential<Cell>(parent)) ||
+            !(child.built || BuildPotential<Cell>(child)) || !SizeSeparator<Cell>(child))
+            return false;
+        const Strides toSeparator{
+            childAxes, SubsetAxes(child, child.separator, child.separatorCount, childAxes), 0};
+        const Strides parentToSeparator{
+            parentAxes, SubsetAxes(parent, child.separator, child.separatorCount, parentAxes), 0};
+        PassUp<Cell>(child, parent, toSeparator, parentToSeparator);
+        Cells<Cell>::Free(child);
+    }
+    if (root < 0) return true;
+    QNL_clique& top = store[root];
+    if (!top.built && !BuildPotential<Cell>(top)) return false;
+    const auto sum =
+        quarn::detail::SumTable(Cells<Cell>::Potential(top), Cells<Cell>::PotentialSize(top));
+    if constexpr (std::is_same_v<Cell, double>)
+        result = quarn::detail::ScaledValue(sum, top.scale);
+    else
+        result = sum;
+    return true;
 }

@@ -81,14 +81,23 @@ private:
     // Axes of a walk over a clique's potential reading a table over the sorted subset list.
     int SubsetAxes(const QNL_clique& large, const int* subset, int subsetCount,
                    quarn::detail::StrideAxis* out) const;
+    // The steps below work on the cliques' tables of doubles (Cell double) or, where the
+    // products of a propagation left the range of a double, on their wide cells.
+    template <typename Cell> bool PropagateAll();
+    template <typename Cell> void Collect();
+    template <typename Cell> void Distribute();
     // Sizes the potential after dropping observed members and multiplies the assigned
     // tables in (all ones without one).
-    bool BuildPotential(QNL_clique& clique);
-    bool SizeSeparator(QNL_clique& clique);
+    template <typename Cell> bool BuildPotential(QNL_clique& clique);
+    template <typename Cell> bool SizeSeparator(QNL_clique& clique);
+    template <typename Cell>
     void PassUp(QNL_clique& child, QNL_clique& parent, const quarn::detail::Strides& toSeparator,
                 const quarn::detail::Strides& parentToSeparator);
-    void PassDown(QNL_clique& child, const QNL_clique& parent);
-    void WriteBeliefs(unsigned char* mask);
+    template <typename Cell> void PassDown(QNL_clique& child, const QNL_clique& parent);
+    template <typename Cell> void WriteBeliefs(unsigned char* mask);
+    template <typename Cell> bool CollectEvidence(quarn::detail::ScaledValue& result);
+    // Drops the wide cells of every clique.
+    void FreeWide();
     bool Fail(Failure why) {
         failure = why;
         return false;
@@ -109,6 +118,8 @@ private:
     std::vector<quarn::detail::StrideAxis> axisPool;
     // The separator's cells before a distribute message replaces them.
     quarn::detail::CliqueTable oldSeparator;
+    std::vector<quarn::detail::WideCell> wideOldSeparator;
+    std::vector<quarn::detail::WideCell> wideMarginal;
     // Working lists of the passes, kept so that a propagation allocates nothing.
     std::vector<std::pair<int, int>> collectStack;
     std::vector<int> distributeStack;

@@ -4,6 +4,7 @@
 #include "inference/bayesian_algorithms.h"
 #include "inference/clustering_join_tree.h"
 #include "inference/graph_view.h"
+#include "inference/join_tree_cache.h"
 #include "inference/relevance.h"
 #include "model/dmatrix.h"
 #include "model/error_handler.h"
@@ -16,9 +17,11 @@
 #include <new>
 #include <numeric>
 #include <string>
+#include <type_traits>
 
 using quarn::detail::StrideAxis;
 using quarn::detail::Strides;
+using quarn::detail::WideCell;
 
 namespace {
 
@@ -31,21 +34,77 @@ std::uint64_t SaturatingProduct(std::uint64_t a, std::uint64_t b) {
 }
 
 // The elimination graph: neighbour lists, with the position of every neighbour in the other's
-// list kept in a hashed map so that adjacency is one lookup and removal constant time.
+// list kept in a hashed map so that adjacency is one lookup and removal constant time. Once
+// Start has counted them, each record's fill-in count (pairs of its neighbours that are not
+// adjacent) and weight (the product of its own and its neighbours' outcome counts) follow
+// every fill edge and every removal, so an elimination costs what it touches instead of the
+// square of each neighbour's degree.
 class EliminationGraph {
 public:
-    explicit EliminationGraph(int count) : neighbours(static_cast<std::size_t>(count)) {
+    explicit EliminationGraph(const std::vector<int>& outcomes)
+        : outcomes(outcomes), neighbours(outcomes.size()) {
         positions.Reserve(16);
     }
-    bool Adjacent(int a, int b) const { return positions.Find(a, b) >= 0; }
+    bool Adjacent(int a, int b) const {
+        ++lookups;
+        return positions.Find(a, b) >= 0;
+    }
+    // Adjacency tests made so far.
+    std::uint64_t GetLookups() const { return lookups; }
+    // An edge of the moral graph, before Start.
     void Link(int a, int b) {
         if (a == b || Adjacent(a, b)) return;
         Append(a, b);
         Append(b, a);
     }
+    const std::vector<int>& List(int v) const { return neighbours[static_cast<std::size_t>(v)]; }
+    // Counts the fill-in and weight of every record: each edge adds one to the count of
+    // adjacent pairs of every common neighbour of its ends.
+    void Start() {
+        const std::size_t n = neighbours.size();
+        missing.assign(n, 0);
+        weights.assign(n, Product());
+        for (std::size_t v = 0; v < n; ++v) {
+            const std::int64_t d = static_cast<std::int64_t>(neighbours[v].size());
+            missing[v] += d * (d - 1) / 2;
+            Recount(static_cast<int>(v));
+            for (int u : neighbours[v])
+                if (static_cast<std::size_t>(u) > v)
+                    ForCommon(static_cast<int>(v), u, [this](int x) { --Missing(x); });
+        }
+    }
+    // Pairs of v's neighbours that are not adjacent.
+    std::int64_t FillIn(int v) const {
+        if (List(v).empty()) return QNL_eliminationJoinTree::NO_NEIGHBOURS;
+        return missing[static_cast<std::size_t>(v)];
+    }
+    std::uint64_t Weight(int v) const {
+        const Product& w = weights[static_cast<std::size_t>(v)];
+        return w.zeros > 0 ? 0 : w.saturated ? std::numeric_limits<std::uint64_t>::max() : w.value;
+    }
+    // A fill edge between two records that are not adjacent: the pair becomes adjacent in
+    // every common neighbour, and each end gains the other.
+    void Fill(int a, int b) {
+        std::int64_t common = 0;
+        ForCommon(a, b, [&](int x) {
+            --Missing(x);
+            ++common;
+        });
+        Missing(a) += static_cast<std::int64_t>(List(a).size()) - common;
+        Missing(b) += static_cast<std::int64_t>(List(b).size()) - common;
+        Append(a, b);
+        Append(b, a);
+        Multiply(a, b);
+        Multiply(b, a);
+    }
+    // Takes v out; its neighbours must be pairwise adjacent (as after its fill edges), so each
+    // loses exactly the pairs that joined v to its neighbours outside v's neighbourhood.
     void Remove(int v) {
+        const std::int64_t degree = static_cast<std::int64_t>(List(v).size());
         for (int u : List(v)) {
             std::vector<int>& list = neighbours[static_cast<std::size_t>(u)];
+            Missing(u) -= static_cast<std::int64_t>(list.size()) - degree;
+            Divide(u, v);
             const int at = positions.Find(u, v);
             const int last = list.back();
             list[static_cast<std::size_t>(at)] = last;
@@ -56,26 +115,76 @@ public:
         }
         neighbours[static_cast<std::size_t>(v)].clear();
     }
-    const std::vector<int>& List(int v) const { return neighbours[static_cast<std::size_t>(v)]; }
-    // Pairs of v's neighbours that are not adjacent.
-    std::int64_t FillIn(int v) const {
-        const std::vector<int>& list = List(v);
-        if (list.empty()) return QNL_eliminationJoinTree::NO_NEIGHBOURS;
-        std::int64_t missing = 0;
-        for (std::size_t i = 0; i < list.size(); ++i)
-            for (std::size_t j = i + 1; j < list.size(); ++j)
-                if (!Adjacent(list[i], list[j])) ++missing;
-        return missing;
-    }
 
 private:
+    // The saturating product of outcome counts: exact below 2^64, with its base-2 logarithm
+    // beside it so that a saturated one knows when a division could bring it back.
+    struct Product {
+        std::uint64_t value = 1;
+        bool saturated = false;
+        int zeros = 0;
+        double log2 = 0.0;
+    };
     void Append(int a, int b) {
         std::vector<int>& list = neighbours[static_cast<std::size_t>(a)];
         positions.Set(a, b, static_cast<int>(list.size()));
         list.push_back(b);
     }
+    std::int64_t& Missing(int v) { return missing[static_cast<std::size_t>(v)]; }
+    // Calls visit(x) for every common neighbour of a and b, walking the shorter list.
+    template <typename Visit> void ForCommon(int a, int b, Visit visit) const {
+        if (List(a).size() > List(b).size()) std::swap(a, b);
+        for (int x : List(a))
+            if (x != b && Adjacent(x, b)) visit(x);
+    }
+    static void Times(Product& w, int factor) {
+        if (factor == 0) {
+            ++w.zeros;
+            return;
+        }
+        w.log2 += std::log2(static_cast<double>(factor));
+        if (w.saturated) return;
+        if (w.value >
+            std::numeric_limits<std::uint64_t>::max() / static_cast<std::uint64_t>(factor))
+            w.saturated = true;
+        else
+            w.value *= static_cast<std::uint64_t>(factor);
+    }
+    int Outcomes(int v) const { return outcomes[static_cast<std::size_t>(v)]; }
+    void Recount(int v) {
+        Product& w = weights[static_cast<std::size_t>(v)];
+        w = Product();
+        Times(w, Outcomes(v));
+        for (int u : List(v))
+            Times(w, Outcomes(u));
+    }
+    void Multiply(int v, int by) { Times(weights[static_cast<std::size_t>(v)], Outcomes(by)); }
+    // Before `by` leaves v's list. Above 2^64.5 a saturated product stays saturated whatever
+    // the rounding of its logarithm; below, it is counted again from the list.
+    void Divide(int v, int by) {
+        Product& w = weights[static_cast<std::size_t>(v)];
+        const int factor = Outcomes(by);
+        if (factor == 0) {
+            --w.zeros;
+            return;
+        }
+        w.log2 -= std::log2(static_cast<double>(factor));
+        if (!w.saturated) {
+            w.value /= static_cast<std::uint64_t>(factor);
+        } else if (w.log2 <= 64.5) {
+            w = Product();
+            Times(w, Outcomes(v));
+            for (int u : List(v))
+                if (u != by) Times(w, Outcomes(u));
+        }
+    }
+
+    const std::vector<int>& outcomes;
     std::vector<std::vector<int>> neighbours;
     quarn::detail::AdjacencyMap positions;
+    std::vector<std::int64_t> missing;
+    std::vector<Product> weights;
+    mutable std::uint64_t lookups = 0;
 };
 
 // A binary min-heap of candidates keyed by (fill-in, weight); entries move only on a strict
@@ -187,6 +296,7 @@ void QNL_eliminationJoinTree::Clear() {
 void QNL_eliminationJoinTree::Reset() {
     for (Structure* s : AllStructures())
         if (s->table.Capacity() > 0) spare.push_back(std::move(s->table));
+    wideCells = false;
     cliques.clear();
     separators.clear();
     assigned.clear();
@@ -197,6 +307,7 @@ void QNL_eliminationJoinTree::Reset() {
     separatorStart.clear();
     separatorList.clear();
     totalCells = 0;
+    buildWork = 0;
 }
 
 std::vector<QNL_eliminationJoinTree::Structure*> QNL_eliminationJoinTree::AllStructures() {
@@ -252,7 +363,7 @@ int QNL_eliminationJoinTree::BuildStructure(const QNL_relevanceComponent& compon
 int QNL_eliminationJoinTree::Eliminate(std::uint64_t cap) {
     const int n = static_cast<int>(outcomes.size());
     if (n <= 1) return 0;
-    EliminationGraph g(n);
+    EliminationGraph g(outcomes);
     for (int r = 0; r < n; ++r) {
         const int parents = graph.GetNumberOfParents(r);
         for (int i = 0; i < parents; ++i)
@@ -261,15 +372,13 @@ int QNL_eliminationJoinTree::Eliminate(std::uint64_t cap) {
             for (int q = p + 1; q < parents; ++q)
                 g.Link(graph.GetParent(r, p), graph.GetParent(r, q));
     }
+    g.Start();
+    // The heap's keys: a record's counts as they were when it last had a new neighbourhood.
     std::vector<std::int64_t> fill(static_cast<std::size_t>(n));
     std::vector<std::uint64_t> weight(static_cast<std::size_t>(n));
     auto key = [&](int v) {
         fill[static_cast<std::size_t>(v)] = g.FillIn(v);
-        std::uint64_t w = static_cast<std::uint64_t>(outcomes[static_cast<std::size_t>(v)]);
-        for (int u : g.List(v))
-            w = SaturatingProduct(
-                w, static_cast<std::uint64_t>(outcomes[static_cast<std::size_t>(u)]));
-        weight[static_cast<std::size_t>(v)] = w;
+        weight[static_cast<std::size_t>(v)] = g.Weight(v);
     };
     CandidateHeap heap(fill, weight);
     for (int v = 0; v < n; ++v) {
@@ -299,7 +408,7 @@ int QNL_eliminationJoinTree::Eliminate(std::uint64_t cap) {
         if (f != 0 && f != NO_NEIGHBOURS)
             for (std::size_t i = 1; i < cluster.size(); ++i)
                 for (std::size_t j = i + 1; j < cluster.size(); ++j)
-                    g.Link(cluster[i], cluster[j]);
+                    if (!g.Adjacent(cluster[i], cluster[j])) g.Fill(cluster[i], cluster[j]);
         g.Remove(v);
         for (std::size_t i = 1; i < cluster.size(); ++i) {
             key(cluster[i]);
@@ -326,38 +435,112 @@ int QNL_eliminationJoinTree::Eliminate(std::uint64_t cap) {
         cluster.assign(1, last);
         if (!addClique(cluster)) return Refuse(cap);
     }
+    buildWork += g.GetLookups();
     return 0;
 }
 
-// A maximum spanning forest over the clique intersections. Candidate pairs come from the
-// cliques that share a record; ties after size and table sum go by clique indices.
+// A maximum spanning forest over the clique intersections, by Kruskal's rule: pairs by shared
+// records (most first), then by the sum of their tables, then by clique indices.
+//
+// A record that many cliques hold (the class node of a naive Bayes) would make every pair of
+// them a candidate. Among the pairs that share only such a record r, only those with the
+// smallest clique holding r (table size, then index) can enter the forest: any other pair
+// (a, b) closes a triangle with that clique m, whose pairs (a, m) and (m, b) come first in
+// the rule's order and join a and b already. So the pairs are taken through the records held
+// by few cliques, and around the smallest clique for the others; the forest is the one all
+// pairs give. Only where two records held by many cliques are held together by two of them
+// could a pair share nothing else, and then every pair is taken.
 void QNL_eliminationJoinTree::LinkCliques() {
+    constexpr std::size_t kFew = 64;
     const int count = static_cast<int>(cliques.size());
     const std::size_t records = outcomes.size();
     std::vector<std::vector<int>> cliquesOf(records);
     for (int c = 0; c < count; ++c)
         for (int r : cliques[static_cast<std::size_t>(c)].members)
             cliquesOf[static_cast<std::size_t>(r)].push_back(c);
+    auto many = [&](int r) { return cliquesOf[static_cast<std::size_t>(r)].size() > kFew; };
+    bool everyPair = false;
+    {
+        std::vector<std::uint64_t> together;
+        for (const Clique& clique : cliques) {
+            const std::vector<int>& m = clique.members;
+            for (std::size_t i = 0; i < m.size(); ++i)
+                for (std::size_t j = i + 1; j < m.size() && many(m[i]); ++j)
+                    if (many(m[j]))
+                        together.push_back(
+                            static_cast<std::uint64_t>(static_cast<std::uint32_t>(m[i])) << 32 |
+                            static_cast<std::uint32_t>(m[j]));
+        }
+        std::sort(together.begin(), together.end());
+        everyPair = std::adjacent_find(together.begin(), together.end()) != together.end();
+    }
+    auto sharedCount = [&](int a, int b) {
+        const std::vector<int>& x = cliques[static_cast<std::size_t>(a)].members;
+        const std::vector<int>& y = cliques[static_cast<std::size_t>(b)].members;
+        int n = 0;
+        for (std::size_t i = 0, j = 0; i < x.size() && j < y.size();) {
+            if (x[i] < y[j])
+                ++i;
+            else if (y[j] < x[i])
+                ++j;
+            else
+                ++n, ++i, ++j;
+        }
+        return n;
+    };
+    auto cellSum = [&](int a, int b) {
+        return cliques[static_cast<std::size_t>(a)].cells +
+               cliques[static_cast<std::size_t>(b)].cells;
+    };
     std::vector<int> shared(static_cast<std::size_t>(count), 0);
     std::vector<int> touched;
     std::vector<Candidate> candidates;
     for (int a = 0; a < count; ++a) {
-        for (int r : cliques[static_cast<std::size_t>(a)].members)
-            for (int b : cliquesOf[static_cast<std::size_t>(r)])
+        bool skipped = false;
+        for (int r : cliques[static_cast<std::size_t>(a)].members) {
+            if (!everyPair && many(r)) {
+                skipped = true;
+                continue;
+            }
+            const std::vector<int>& holders = cliquesOf[static_cast<std::size_t>(r)];
+            buildWork += holders.size();
+            for (int b : holders)
                 if (b > a && shared[static_cast<std::size_t>(b)]++ == 0) touched.push_back(b);
+        }
         for (int b : touched) {
-            candidates.push_back(Candidate{a, b, shared[static_cast<std::size_t>(b)],
-                                           cliques[static_cast<std::size_t>(a)].cells +
-                                               cliques[static_cast<std::size_t>(b)].cells});
+            const int n = skipped ? sharedCount(a, b) : shared[static_cast<std::size_t>(b)];
+            candidates.push_back(Candidate{a, b, n, cellSum(a, b)});
             shared[static_cast<std::size_t>(b)] = 0;
         }
         touched.clear();
+    }
+    if (!everyPair) {
+        for (std::size_t r = 0; r < records; ++r) {
+            if (!many(static_cast<int>(r))) continue;
+            const std::vector<int>& holders = cliquesOf[r];
+            buildWork += holders.size();
+            const int m = *std::min_element(holders.begin(), holders.end(), [&](int x, int y) {
+                const std::int64_t cx = cliques[static_cast<std::size_t>(x)].cells;
+                const std::int64_t cy = cliques[static_cast<std::size_t>(y)].cells;
+                return cx != cy ? cx < cy : x < y;
+            });
+            for (int b : holders)
+                if (b != m)
+                    candidates.push_back(Candidate{std::min(m, b), std::max(m, b),
+                                                   sharedCount(m, b), cellSum(m, b)});
+        }
     }
     std::sort(candidates.begin(), candidates.end(), [](const Candidate& x, const Candidate& y) {
         if (x.shared != y.shared) return x.shared > y.shared;
         if (x.cellSum != y.cellSum) return x.cellSum < y.cellSum;
         return x.a != y.a ? x.a < y.a : x.b < y.b;
     });
+    // A pair found both ways is one candidate.
+    candidates.erase(std::unique(candidates.begin(), candidates.end(),
+                                 [](const Candidate& x, const Candidate& y) {
+                                     return x.a == y.a && x.b == y.b;
+                                 }),
+                     candidates.end());
     std::vector<int> tree(static_cast<std::size_t>(count));
     std::iota(tree.begin(), tree.end(), 0);
     for (const Candidate& candidate : candidates) {
@@ -508,31 +691,62 @@ bool QNL_eliminationJoinTree::AssignTables() {
     return true;
 }
 
+template <> double* QNL_eliminationJoinTree::TableCells<double>(Structure& s) {
+    return s.table.Cells();
+}
+template <> const double* QNL_eliminationJoinTree::TableCells<double>(const Structure& s) {
+    return s.table.Cells();
+}
+template <> WideCell* QNL_eliminationJoinTree::TableCells<WideCell>(Structure& s) {
+    return s.wide.data();
+}
+template <> const WideCell* QNL_eliminationJoinTree::TableCells<WideCell>(const Structure& s) {
+    return s.wide.data();
+}
+
 int QNL_eliminationJoinTree::InitPotentials() {
+    return InitPotentials<double>();
+}
+
+int QNL_eliminationJoinTree::InitWidePotentials() {
+    return InitPotentials<WideCell>();
+}
+
+template <typename Cell> int QNL_eliminationJoinTree::InitPotentials() {
     try {
+        wideCells = std::is_same_v<Cell, WideCell>;
         std::fill(observed.begin(), observed.end(), -1);
         for (Structure* s : AllStructures()) {
             s->members = s->built;
             s->cells = s->builtCells;
+            if (std::is_same_v<Cell, double> && !s->wide.empty())
+                std::vector<WideCell>().swap(s->wide);
         }
-        // Each table without room takes the smallest spare that has it.
-        std::sort(spare.begin(), spare.end(),
-                  [](const auto& a, const auto& b) { return a.Capacity() < b.Capacity(); });
-        for (Structure* s : AllStructures()) {
-            if (s->table.Capacity() >= s->cells) continue;
-            const auto fit = std::lower_bound(
-                spare.begin(), spare.end(), s->cells,
-                [](const auto& table, std::int64_t cells) { return table.Capacity() < cells; });
-            if (fit == spare.end()) continue;
-            std::swap(s->table, *fit);
-            if (fit->Capacity() == 0) spare.erase(fit);
+        if constexpr (std::is_same_v<Cell, double>) {
+            // Each table without room takes the smallest spare that has it.
+            std::sort(spare.begin(), spare.end(),
+                      [](const auto& a, const auto& b) { return a.Capacity() < b.Capacity(); });
+            for (Structure* s : AllStructures()) {
+                if (s->table.Capacity() >= s->cells) continue;
+                const auto fit = std::lower_bound(
+                    spare.begin(), spare.end(), s->cells,
+                    [](const auto& table, std::int64_t cells) { return table.Capacity() < cells; });
+                if (fit == spare.end()) continue;
+                std::swap(s->table, *fit);
+                if (fit->Capacity() == 0) spare.erase(fit);
+            }
+            for (Clique& clique : cliques) {
+                if (!clique.table.Resize(clique.cells)) throw std::bad_alloc();
+                clique.table.Fill(1.0);
+            }
+            for (Separator& separator : separators)
+                if (!separator.table.Resize(separator.cells)) throw std::bad_alloc();
+        } else {
+            for (Clique& clique : cliques)
+                clique.wide.assign(static_cast<std::size_t>(clique.cells), WideCell(1.0));
+            for (Separator& separator : separators)
+                separator.wide.resize(static_cast<std::size_t>(separator.cells));
         }
-        for (Clique& clique : cliques) {
-            if (!clique.table.Resize(clique.cells)) throw std::bad_alloc();
-            clique.table.Fill(1.0);
-        }
-        for (Separator& separator : separators)
-            if (!separator.table.Resize(separator.cells)) throw std::bad_alloc();
         position.assign(outcomes.size(), -1);
         for (std::size_t r = 0; r < outcomes.size(); ++r) {
             const QNL_Dmatrix* table = graph.tables[r];
@@ -557,7 +771,8 @@ int QNL_eliminationJoinTree::InitPotentials() {
                                quarn::detail::BuildStrideAxes(sizes.data(), strides.data(),
                                                               static_cast<int>(m), axes.data()),
                                0};
-            quarn::detail::MultiplyStrided(clique.table.Cells(), table->GetItems().Items(), read);
+            quarn::detail::MultiplyStrided(TableCells<Cell>(clique), table->GetItems().Items(),
+                                           read);
         }
         return 0;
     } catch (const std::bad_alloc&) {
@@ -567,7 +782,7 @@ int QNL_eliminationJoinTree::InitPotentials() {
 
 // Keeps the slice of the table at every observed member's outcome; the observed members
 // leave the member list.
-int QNL_eliminationJoinTree::Slice(Structure& s) {
+template <typename Cell> int QNL_eliminationJoinTree::Slice(Structure& s) {
     const std::size_t m = s.members.size();
     bool any = false;
     for (int r : s.members)
@@ -596,14 +811,20 @@ int QNL_eliminationJoinTree::Slice(Structure& s) {
         }
     }
     const std::int64_t cells = CellsOf(kept);
-    if (!scratch.Resize(cells)) return -42;
     axes.resize(std::max<std::size_t>(kept.size(), 1));
     const Strides read{axes.data(),
                        quarn::detail::BuildStrideAxes(sizes.data(), strides.data(),
                                                       static_cast<int>(kept.size()), axes.data()),
                        start};
-    quarn::detail::SetStrided(scratch.Cells(), s.table.Cells(), read);
-    std::swap(scratch, s.table);
+    if constexpr (std::is_same_v<Cell, double>) {
+        if (!scratch.Resize(cells)) return -42;
+        quarn::detail::SetStrided(scratch.Cells(), s.table.Cells(), read);
+        std::swap(scratch, s.table);
+    } else {
+        wideScratch.resize(static_cast<std::size_t>(cells));
+        quarn::detail::SetStrided(wideScratch.data(), s.wide.data(), read);
+        s.wide.swap(wideScratch);
+    }
     s.members.swap(kept);
     s.cells = cells;
     return 0;
@@ -622,9 +843,9 @@ int QNL_eliminationJoinTree::EnterEvidence(const QNL_relevanceComponent& compone
             if (seen >= 0) observed[r] = seen;
         }
         for (Clique& clique : cliques)
-            if (int r = Slice(clique)) return r;
+            if (int r = wideCells ? Slice<WideCell>(clique) : Slice<double>(clique)) return r;
         for (Separator& separator : separators)
-            if (int r = Slice(separator)) return r;
+            if (int r = wideCells ? Slice<WideCell>(separator) : Slice<double>(separator)) return r;
         return 0;
     } catch (const std::bad_alloc&) {
         return -42;
@@ -676,6 +897,13 @@ void QNL_eliminationJoinTree::PrepareWalks() {
 // Messages and potentials are kept in range by powers of two (see ShiftMessage); only the
 // normalised marginals are read, so the powers themselves are not kept.
 void QNL_eliminationJoinTree::Propagate() {
+    if (wideCells)
+        Propagate<WideCell>();
+    else
+        Propagate<double>();
+}
+
+template <typename Cell> void QNL_eliminationJoinTree::Propagate() {
     PrepareWalks();
     for (Clique& clique : cliques)
         clique.received = quarn::detail::MessageCount();
@@ -685,32 +913,39 @@ void QNL_eliminationJoinTree::Propagate() {
         Clique& b = cliques[static_cast<std::size_t>(s.parent)];
         const Strides fromChild{axisPool.data() + s.childAxes, s.childAxisCount, 0};
         const Strides fromParent{axisPool.data() + s.parentAxes, s.parentAxisCount, 0};
-        quarn::detail::MarginalizeInto(s.table.Cells(), s.cells, a.table.Cells(), fromChild);
+        quarn::detail::MarginalizeInto(TableCells<Cell>(s), s.cells, TableCells<Cell>(a),
+                                       fromChild);
         double mean = 0.0;
-        s.shift = quarn::detail::ShiftMessage(s.table.Cells(), s.cells, mean);
-        quarn::detail::MultiplyStrided(b.table.Cells(), s.table.Cells(), fromParent);
-        quarn::detail::NoteMessage(b.received, mean, b.table.Cells(), b.cells);
+        s.shift = quarn::detail::ShiftMessage(TableCells<Cell>(s), s.cells, mean);
+        quarn::detail::MultiplyStrided(TableCells<Cell>(b), TableCells<Cell>(s), fromParent);
+        quarn::detail::NoteMessage(b.received, mean, TableCells<Cell>(b), b.cells);
     }
-    double* ratio = marginal.data();
+    Cell* ratio;
+    if constexpr (std::is_same_v<Cell, double>) {
+        ratio = marginal.data();
+    } else {
+        wideMarginal.resize(marginal.size());
+        ratio = wideMarginal.data();
+    }
     for (Separator& s : separators) {
         Clique& a = cliques[static_cast<std::size_t>(s.child)];
         const Clique& b = cliques[static_cast<std::size_t>(s.parent)];
         const Strides fromChild{axisPool.data() + s.childAxes, s.childAxisCount, 0};
         const Strides fromParent{axisPool.data() + s.parentAxes, s.parentAxisCount, 0};
-        quarn::detail::MarginalizeInto(ratio, s.cells, b.table.Cells(), fromParent);
+        quarn::detail::MarginalizeInto(ratio, s.cells, TableCells<Cell>(b), fromParent);
         quarn::detail::ShiftFreshMessage(ratio, s.cells, s.shift, b.parentSeparator < 0);
-        double* stored = s.table.Cells();
+        Cell* stored = TableCells<Cell>(s);
         for (std::int64_t j = 0; j < s.cells; ++j) {
-            if (stored[j] > 0.0) {
-                const double fresh = ratio[j];
+            if (quarn::detail::IsPositive(stored[j])) {
+                const Cell fresh = ratio[j];
                 ratio[j] = fresh / stored[j];
                 stored[j] = fresh;
             } else {
-                stored[j] = 0.0;
-                ratio[j] = 0.0;
+                stored[j] = Cell(0.0);
+                ratio[j] = Cell(0.0);
             }
         }
-        quarn::detail::MultiplyStrided(a.table.Cells(), ratio, fromChild);
+        quarn::detail::MultiplyStrided(TableCells<Cell>(a), ratio, fromChild);
     }
 }
 
@@ -736,6 +971,14 @@ QNL_eliminationJoinTree::FindHolder(const int* variables, int count, bool byCell
 }
 
 void QNL_eliminationJoinTree::WriteMarginals(const QNL_relevanceComponent& component) {
+    if (wideCells)
+        WriteMarginals<WideCell>(component);
+    else
+        WriteMarginals<double>(component);
+}
+
+template <typename Cell>
+void QNL_eliminationJoinTree::WriteMarginals(const QNL_relevanceComponent& component) {
     const QNL_graphView view(const_cast<QNL_relevanceComponent*>(&component));
     position.assign(outcomes.size(), 0);
     for (int r = 0; r < static_cast<int>(outcomes.size()); ++r) {
@@ -758,7 +1001,13 @@ void QNL_eliminationJoinTree::WriteMarginals(const QNL_relevanceComponent& compo
                                    sizes.data(), strides.data(),
                                    static_cast<int>(holder->members.size()), axes.data()),
                                0};
-            quarn::detail::MarginalizeInto(marginal.data(), n, holder->table.Cells(), onto);
+            if constexpr (std::is_same_v<Cell, double>) {
+                quarn::detail::MarginalizeInto(marginal.data(), n, holder->table.Cells(), onto);
+            } else {
+                wideMarginal.resize(static_cast<std::size_t>(n));
+                quarn::detail::MarginalizeInto(wideMarginal.data(), n, holder->wide.data(), onto);
+                quarn::detail::ToDoubles(wideMarginal.data(), n, marginal.data());
+            }
         }
         // A total of 0 (impossible evidence) is refused there and leaves the value invalid.
         view.WriteBeliefs(r, marginal.data(), n);
@@ -792,7 +1041,13 @@ int QNL_eliminationJoinTree::ComputeMarginal(const QNL_intArray& variables,
                                                       static_cast<int>(m), walk.data()),
                        0};
     double* cells = result.GetItems().Items();
-    quarn::detail::MarginalizeInto(cells, result.GetSize(), holder->table.Cells(), onto);
+    if (wideCells) {
+        std::vector<WideCell> wide(static_cast<std::size_t>(result.GetSize()));
+        quarn::detail::MarginalizeInto(wide.data(), result.GetSize(), holder->wide.data(), onto);
+        quarn::detail::ToDoubles(wide.data(), result.GetSize(), cells);
+    } else {
+        quarn::detail::MarginalizeInto(cells, result.GetSize(), holder->table.Cells(), onto);
+    }
     const double total = quarn::detail::SumTable(cells, result.GetSize());
     if (total > 0.0) result.Scale(1.0 / total);
     return 0;
@@ -809,7 +1064,9 @@ int QNL_eliminationJoinTree::Assign(const QNL_eliminationJoinTree& other) {
             to.builtCells = from.builtCells;
             if (!to.table.Resize(from.table.Size())) throw std::bad_alloc();
             std::copy(from.table.Cells(), from.table.Cells() + from.table.Size(), to.table.Cells());
+            to.wide = from.wide;
         };
+        wideCells = other.wideCells;
         graph = other.graph;
         outcomes = other.outcomes;
         observed = other.observed;
@@ -839,25 +1096,50 @@ int QNL_eliminationJoinTree::Assign(const QNL_eliminationJoinTree& other) {
 
 int RunEliminationJoinTree(QNL_network& network) {
     try {
-        QNL_componentList components;
-        if (int r = QNL_relevance::Reduce(network, true, true, components)) {
-            // Findings the deterministic pass finds contradictory are impossible evidence like
-            // the above; the reduction has already left every value without evidence invalid.
-            return r == QNL_relevance::IMPOSSIBLE_EVIDENCE ? 0 : r;
+        // The reduction is the one clustering keeps: after a finding changed it is derived
+        // again from the kept one rather than made anew.
+        quarn::detail::JoinTreeCache& cache = network.GetJoinTreeCache();
+        cache.Begin(network.GetStructureVersion(), 0);
+        QNL_componentList fresh;
+        bool kept = false;
+        int code = 0;
+        QNL_componentList* list = cache.Reduce(network, fresh, kept, code);
+        if (list == nullptr) {
+            // Findings the deterministic pass finds contradictory are impossible evidence; the
+            // reduction has already left every value without evidence invalid.
+            return code == QNL_relevance::IMPOSSIBLE_EVIDENCE ? 0 : code;
         }
+        QNL_componentList& components = *list;
         QNL_eliminationJoinTree tree;
         for (int i = 0; i < components.GetCount(); ++i) {
             const QNL_relevanceComponent& component = *components[i];
             if (component.GetNumberOfRecords() == 1) {
                 component.GetRecord(0)->StoreMarginal();
             } else {
-                if (int r = tree.Build(component)) return r;
-                if (int r = tree.EnterEvidence(component))
-                    return QNL_errorHandler::Instance().LogError(r);
-                tree.Propagate();
+                bool left = false;
+                {
+                    const quarn::detail::RangeWatch watch;
+                    if (int r = tree.Build(component)) return r;
+                    if (int r = tree.EnterEvidence(component))
+                        return QNL_errorHandler::Instance().LogError(r);
+                    tree.Propagate();
+                    left = watch.Left();
+                }
+                if (left) {
+                    // A product left the range of a double: the same again in wide cells, or,
+                    // where their storage cannot be had, the doubles' answer again.
+                    QNL_errorHandler& log = QNL_errorHandler::Instance();
+                    const int logged = log.GetNumberOfErrors();
+                    if (tree.InitWidePotentials() != 0 || tree.EnterEvidence(component) != 0) {
+                        log.TruncateTo(logged);
+                        if (int r = tree.Build(component)) return r;
+                        if (int r = tree.EnterEvidence(component)) return log.LogError(r);
+                    }
+                    tree.Propagate();
+                }
                 tree.WriteMarginals(component);
             }
-            components.Destroy(i);
+            if (!kept) components.Destroy(i);
         }
         return 0;
     } catch (const std::bad_alloc&) {

@@ -48,6 +48,10 @@ public:
     // of the component the structure was built from, which must still exist); separators
     // sized. Evidence entered before is forgotten. 0 or -42.
     int InitPotentials();
+    // The same in wide cells (each with its power of two), for evidence whose products leave
+    // the range of a double (quarn::detail::RangeWatch tells); EnterEvidence, Propagate,
+    // WriteMarginals and ComputeMarginal then work on those until InitPotentials. 0 or -42.
+    int InitWidePotentials();
     // Drops every record the component observes from every clique and separator, keeping the
     // slice at its outcome. Once per InitPotentials or Assign: the component must have the
     // records of the one the tree was built from. 0, -2 for an outcome out of range or a
@@ -88,12 +92,17 @@ public:
     int GetAssignedClique(int record) const { return assigned[static_cast<std::size_t>(record)]; }
     // The sum of the cliques' table sizes at construction.
     std::uint64_t GetTotalCells() const { return totalCells; }
+    // What the last BuildStructure looked at: adjacency tests while eliminating, and pairs of
+    // cliques weighed while linking them.
+    std::uint64_t GetBuildWork() const { return buildWork; }
 
 private:
     struct Structure {
         // Record positions; table dimensions in this order, the last fastest.
         std::vector<int> members;
         quarn::detail::CliqueTable table;
+        // The table in wide cells, after InitWidePotentials.
+        std::vector<quarn::detail::WideCell> wide;
         std::int64_t cells = 1;
         // The members and cells before evidence dropped any.
         std::vector<int> built;
@@ -129,7 +138,14 @@ private:
     std::int64_t CellsOf(const std::vector<int>& members) const;
     // Stride of each member of `large` in a table over `small` (0 where absent).
     void StridesOnto(const std::vector<int>& large, const int* small, std::size_t count);
-    int Slice(Structure& s);
+    // The table passes over cells of doubles or wide cells.
+    template <typename Cell> int InitPotentials();
+    template <typename Cell> int Slice(Structure& s);
+    template <typename Cell> void Propagate();
+    template <typename Cell> void WriteMarginals(const QNL_relevanceComponent& component);
+    // A structure's cells of the kind in use.
+    template <typename Cell> static Cell* TableCells(Structure& s);
+    template <typename Cell> static const Cell* TableCells(const Structure& s);
     void PrepareWalks();
     // The structure with the fewest members (or cells) holding every variable.
     const Structure* FindHolder(const int* variables, int count, bool byCells) const;
@@ -141,6 +157,7 @@ private:
     std::vector<Separator> separators;
     std::vector<int> assigned;
     std::uint64_t totalCells = 0;
+    std::uint64_t buildWork = 0;
     // The cliques and separators that held each record at construction, by index.
     std::vector<int> cliqueStart, cliqueList, separatorStart, separatorList;
 
@@ -149,6 +166,9 @@ private:
     std::vector<std::int64_t> sizes, strides, position;
     std::vector<quarn::detail::StrideAxis> axes;
     quarn::detail::CliqueTable scratch;
+    std::vector<quarn::detail::WideCell> wideScratch, wideMarginal;
+    // Whether the tables in use are the wide ones.
+    bool wideCells = false;
     // Storage of the tables of earlier builds.
     std::vector<quarn::detail::CliqueTable> spare;
     std::vector<double> marginal;

@@ -1,6 +1,7 @@
 #include "inference/polytree.h"
 
 #include "definitions/node_value.h"
+#include "inference/clique_table.h"
 #include "inference/relevance.h"
 #include "model/dmatrix.h"
 #include "model/error_handler.h"
@@ -12,9 +13,12 @@
 #include <cmath>
 #include <exception>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
+
+using quarn::detail::WideCell;
 
 // A link parent -> child carries both messages over the parent's outcomes: pi towards the
 // child, lambda towards the parent.
@@ -36,22 +40,14 @@ struct Record {
     int firstChild, childCount;   // into childLinks
 };
 
-class Polytree {
+// The records and links of the network's trees and the order of their walks: what the passes
+// share, whatever numbers they carry.
+class Forest {
 public:
-    explicit Polytree(QNL_network& network) : network(network) {}
-    int Run();
-
-private:
+    explicit Forest(QNL_network& network) : network(network) {}
+    // 0; -3 or -567 (logged) when the arcs or the tables do not fit.
     int Build();
-    void PropagateTree(int start);
-    void ComputeLambda(const Record& x);
-    void ComputePi(const Record& x);
-    void ComputeBelief(const Record& x);
-    // Products of the parents' pi messages per parent configuration, in table order, leaving
-    // out the parent at `skip` (-1 for none).
-    void ParentWeights(const Record& x, int skip);
-    void SendLambda(const Record& x, const Link& link);
-    void SendPi(const Record& x, const Link& link);
+
     const Link& ParentLink(const Record& x, int p) const {
         return links[static_cast<std::size_t>(
             parentLinks[static_cast<std::size_t>(x.firstParent + p)])];
@@ -64,26 +60,59 @@ private:
     std::vector<Record> records;
     std::vector<Link> links;
     std::vector<int> parentLinks, childLinks;
-    std::vector<double> pi, lambda, belief;       // per record
-    std::vector<double> piMessage, lambdaMessage; // per link
-    std::vector<double> weights, next, support;
-    std::vector<char> visited;
-    // The preorder of one tree: record and the link to its upstream neighbour.
-    std::vector<std::pair<int, int>> order, stack;
+    // Cells of the vectors per record and of the messages per link.
+    std::size_t cells = 0, messageCells = 0;
+    // The preorder of each tree, the trees one after another in the order of their first
+    // records: a record and the link to its upstream neighbour (-1 where a tree starts).
+    std::vector<std::pair<int, int>> order;
+
+private:
+    void Walk(int start, std::vector<char>& visited, std::vector<std::pair<int, int>>& stack);
+};
+
+// The messages of a forest in numbers of one kind: double, or WideCell where products of
+// the doubles left their range.
+template <typename Number> class Polytree {
+public:
+    explicit Polytree(const Forest& forest);
+    void Propagate();
+    int WriteBeliefs();
+
+private:
+    // One tree: the entries [first, end) of the forest's order.
+    void PropagateTree(std::size_t first, std::size_t end);
+    void ComputeLambda(const Record& x);
+    void ComputePi(const Record& x);
+    void ComputeBelief(const Record& x);
+    // Products of the parents' pi messages per parent configuration, in table order, leaving
+    // out the parent at `skip` (-1 for none).
+    void ParentWeights(const Record& x, int skip);
+    void SendLambda(const Record& x, const Link& link);
+    void SendPi(const Record& x, const Link& link);
+
+    const Forest& forest;
+    const std::vector<Record>& records;
+    const std::vector<Link>& links;
+    const std::vector<int>& parentLinks;
+    const std::vector<int>& childLinks;
+    std::vector<Number> pi, lambda, belief;       // per record
+    std::vector<Number> piMessage, lambdaMessage; // per link
+    std::vector<Number> weights, next, support;
+    std::vector<double> written;
 };
 
 constexpr double kRescaleBelow = 0x1p-512;
 
-void Normalise(double* v, int n) {
-    double sum = 0.0;
+template <typename Number> void Normalise(Number* v, int n) {
+    Number sum(0.0);
     for (int i = 0; i < n; ++i)
         sum += v[i];
-    if (sum > 0.0) {
+    if (quarn::detail::IsPositive(sum)) {
         for (int i = 0; i < n; ++i)
-            v[i] /= sum;
+            v[i] = v[i] / sum;
     } else {
         for (int i = 0; i < n; ++i)
-            v[i] = 1.0 / n;
+            v[i] = Number(1.0 / n);
     }
 }
 
@@ -99,13 +128,12 @@ std::string IdOf(QNL_network& network, int handle) {
     return id != nullptr ? id : "";
 }
 
-int Polytree::Build() {
+int Forest::Build() {
     const QNL_intArray ordered(network.GetOrderedNodes());
     const int count = ordered.GetCount();
     // The last handle is negative when the network has no nodes.
     std::vector<int> recordOf(static_cast<std::size_t>(std::max(network.GetLastNode() + 1, 0)), -1);
     records.resize(static_cast<std::size_t>(count));
-    std::size_t cells = 0;
     for (int i = 0; i < count; ++i) {
         const int h = ordered[i];
         recordOf[static_cast<std::size_t>(h)] = i;
@@ -152,7 +180,6 @@ int Polytree::Build() {
                                                                    IdOf(network, r.handle) +
                                                                    "] does not match its parents");
     }
-    std::size_t messageCells = 0;
     for (int i = 0; i < count; ++i) {
         Record& r = records[static_cast<std::size_t>(i)];
         const QNL_intArray& parents = network.GetParents(r.handle);
@@ -186,77 +213,80 @@ int Polytree::Build() {
             childLinks.push_back(link);
         }
     }
-    pi.assign(cells, 0.0);
-    lambda.assign(cells, 1.0);
-    belief.assign(cells, 0.0);
-    piMessage.assign(messageCells, 1.0);
-    lambdaMessage.assign(messageCells, 1.0);
-    visited.assign(records.size(), 0);
+    std::vector<char> visited(records.size(), 0);
+    std::vector<std::pair<int, int>> stack;
+    for (std::size_t r = 0; r < records.size(); ++r)
+        if (!visited[r]) Walk(static_cast<int>(r), visited, stack);
     return 0;
 }
 
-void Polytree::ComputeLambda(const Record& x) {
-    double* l = &lambda[x.at];
+template <typename Number> void Polytree<Number>::ComputeLambda(const Record& x) {
+    Number* l = &lambda[x.at];
     if (x.observed >= 0) {
-        std::fill(l, l + x.outcomes, 0.0);
-        l[x.observed] = 1.0;
+        std::fill(l, l + x.outcomes, Number(0.0));
+        l[x.observed] = Number(1.0);
         return;
     }
-    std::fill(l, l + x.outcomes, 1.0);
+    std::fill(l, l + x.outcomes, Number(1.0));
     for (int c = 0; c < x.childCount; ++c) {
         const Link& link =
             links[static_cast<std::size_t>(childLinks[static_cast<std::size_t>(x.firstChild + c)])];
-        const double* m = &lambdaMessage[link.at];
-        double top = 0.0;
-        for (int i = 0; i < x.outcomes; ++i) {
-            l[i] *= m[i];
-            top = std::max(top, l[i]);
-        }
-        // The product over thousands of observed children would fall below the smallest
-        // double and leave every outcome at 0. Only ratios of lambda are ever read, so a power
-        // of two brings it back, exactly, once it nears the bottom of the range.
-        if (top > 0.0 && top < kRescaleBelow) {
-            int exponent = 0;
-            std::frexp(top, &exponent);
+        const Number* m = &lambdaMessage[link.at];
+        if constexpr (std::is_same_v<Number, double>) {
+            double top = 0.0;
+            for (int i = 0; i < x.outcomes; ++i) {
+                l[i] *= m[i];
+                top = std::max(top, l[i]);
+            }
+            // The product over thousands of observed children would fall below the smallest
+            // double and leave every outcome at 0. Only ratios of lambda are ever read, so a
+            // power of two brings it back, exactly, once it nears the bottom of the range.
+            if (top > 0.0 && top < kRescaleBelow) {
+                int exponent = 0;
+                std::frexp(top, &exponent);
+                for (int i = 0; i < x.outcomes; ++i)
+                    l[i] = std::ldexp(l[i], -exponent);
+            }
+        } else {
             for (int i = 0; i < x.outcomes; ++i)
-                l[i] = std::ldexp(l[i], -exponent);
+                l[i] *= m[i];
         }
     }
 }
 
-void Polytree::ParentWeights(const Record& x, int skip) {
-    weights.assign(1, 1.0);
+template <typename Number> void Polytree<Number>::ParentWeights(const Record& x, int skip) {
+    weights.assign(1, Number(1.0));
     for (int p = 0; p < x.parentCount; ++p) {
-        const int n = ParentOutcomes(x, p);
-        const double* m = &piMessage[ParentLink(x, p).at];
+        const int n = forest.ParentOutcomes(x, p);
+        const Number* m = &piMessage[forest.ParentLink(x, p).at];
         next.resize(weights.size() * static_cast<std::size_t>(n));
         std::size_t k = 0;
-        for (double w : weights)
+        for (Number w : weights)
             for (int u = 0; u < n; ++u)
                 next[k++] = p == skip ? w : w * m[u];
         weights.swap(next);
     }
 }
 
-void Polytree::ComputePi(const Record& x) {
-    double* p = &pi[x.at];
+template <typename Number> void Polytree<Number>::ComputePi(const Record& x) {
+    Number* p = &pi[x.at];
     if (x.observed >= 0) {
-        std::fill(p, p + x.outcomes, 0.0);
-        p[x.observed] = 1.0;
+        std::fill(p, p + x.outcomes, Number(0.0));
+        p[x.observed] = Number(1.0);
         return;
     }
     ParentWeights(x, -1);
-    std::fill(p, p + x.outcomes, 0.0);
+    std::fill(p, p + x.outcomes, Number(0.0));
     const double* t = x.table;
-    for (double w : weights) {
+    for (Number w : weights) {
         for (int i = 0; i < x.outcomes; ++i)
             p[i] += w * t[i];
         t += x.outcomes;
     }
 }
 
-void Polytree::ComputeBelief(const Record& x) {
-    double* b = &belief[x.at];
+template <typename Number> void Polytree<Number>::ComputeBelief(const Record& x) {
+    Number* b = &belief[x.at];
     for (int i = 0; i < x.outcomes; ++i)
         b[i] = lambda[x.at + static_cast<std::size_t>(i)] * pi[x.at + static_cast<std::size_t>(i)];
     Normalise(b, x.outcomes);
@@ -264,13 +294,13 @@ void Polytree::ComputeBelief(const Record& x) {
 
 // lambda_X->U(u) = sum over x of lambda(x) times the sum, over the other parents'
 // configurations, of P(x | u, others) times their pi messages.
-void Polytree::SendLambda(const Record& x, const Link& link) {
+template <typename Number> void Polytree<Number>::SendLambda(const Record& x, const Link& link) {
     ParentWeights(x, link.parentIndex);
-    const double* l = &lambda[x.at];
+    const Number* l = &lambda[x.at];
     support.resize(weights.size());
     const double* t = x.table;
     for (std::size_t c = 0; c < weights.size(); ++c, t += x.outcomes) {
-        double s = 0.0;
+        Number s(0.0);
         for (int i = 0; i < x.outcomes; ++i)
             s += l[i] * t[i];
         support[c] = s * weights[c];
@@ -279,9 +309,9 @@ void Polytree::SendLambda(const Record& x, const Link& link) {
     const int n = records[static_cast<std::size_t>(link.parent)].outcomes;
     std::size_t inner = 1;
     for (int p = link.parentIndex + 1; p < x.parentCount; ++p)
-        inner *= static_cast<std::size_t>(ParentOutcomes(x, p));
-    double* m = &lambdaMessage[link.at];
-    std::fill(m, m + n, 0.0);
+        inner *= static_cast<std::size_t>(forest.ParentOutcomes(x, p));
+    Number* m = &lambdaMessage[link.at];
+    std::fill(m, m + n, Number(0.0));
     for (std::size_t c = 0; c < support.size();)
         for (int u = 0; u < n; ++u)
             for (std::size_t k = 0; k < inner; ++k)
@@ -290,20 +320,17 @@ void Polytree::SendLambda(const Record& x, const Link& link) {
 }
 
 // pi_X->C(x) = belief(x) / lambda_C->X(x); 0 where that lambda is 0.
-void Polytree::SendPi(const Record& x, const Link& link) {
-    double* m = &piMessage[link.at];
-    const double* l = &lambdaMessage[link.at];
-    const double* b = &belief[x.at];
+template <typename Number> void Polytree<Number>::SendPi(const Record& x, const Link& link) {
+    Number* m = &piMessage[link.at];
+    const Number* l = &lambdaMessage[link.at];
+    const Number* b = &belief[x.at];
     for (int i = 0; i < x.outcomes; ++i)
-        m[i] = l[i] != 0.0 ? b[i] / l[i] : 0.0;
+        m[i] = !quarn::detail::IsZero(l[i]) ? b[i] / l[i] : Number(0.0);
     Normalise(m, x.outcomes);
 }
 
-// Towards the start record, every record sends the message its upstream neighbour needs from
-// everything beyond it; then away from it, every record sends to the rest of its neighbours
-// once it has heard from all of them.
-void Polytree::PropagateTree(int start) {
-    order.clear();
+// Depth first from the start record: each record with the link it was reached by.
+void Forest::Walk(int start, std::vector<char>& visited, std::vector<std::pair<int, int>>& stack) {
     stack.clear();
     stack.emplace_back(start, -1);
     visited[static_cast<std::size_t>(start)] = 1;
@@ -324,7 +351,23 @@ void Polytree::PropagateTree(int start) {
             stack.emplace_back(other, l);
         }
     }
-    for (std::size_t i = order.size(); i-- > 1;) {
+}
+
+template <typename Number>
+Polytree<Number>::Polytree(const Forest& forest)
+    : forest(forest), records(forest.records), links(forest.links), parentLinks(forest.parentLinks),
+      childLinks(forest.childLinks), pi(forest.cells, Number(0.0)),
+      lambda(forest.cells, Number(1.0)), belief(forest.cells, Number(0.0)),
+      piMessage(forest.messageCells, Number(1.0)), lambdaMessage(forest.messageCells, Number(1.0)) {
+}
+
+// Towards the start record, every record sends the message its upstream neighbour needs from
+// everything beyond it; then away from it, every record sends to the rest of its neighbours
+// once it has heard from all of them.
+template <typename Number>
+void Polytree<Number>::PropagateTree(std::size_t first, std::size_t end) {
+    const std::vector<std::pair<int, int>>& order = forest.order;
+    for (std::size_t i = end; i-- > first + 1;) {
         const auto [r, up] = order[i];
         const Record& x = records[static_cast<std::size_t>(r)];
         const Link& link = links[static_cast<std::size_t>(up)];
@@ -337,7 +380,8 @@ void Polytree::PropagateTree(int start) {
             SendPi(x, link);
         }
     }
-    for (const auto& [r, up] : order) {
+    for (std::size_t i = first; i < end; ++i) {
+        const auto [r, up] = order[i];
         const Record& x = records[static_cast<std::size_t>(r)];
         ComputeLambda(x);
         ComputePi(x);
@@ -353,17 +397,29 @@ void Polytree::PropagateTree(int start) {
     }
 }
 
-int Polytree::Run() {
-    if (network.IsPolytree() != 1)
-        return QNL_errorHandler::Instance().LogError(
-            -1, "PolyTree algorithm can not be applied to this network, because it is not "
-                "singly connected.");
-    if (int r = Build()) return r;
-    for (std::size_t r = 0; r < records.size(); ++r)
-        if (!visited[r]) PropagateTree(static_cast<int>(r));
+template <typename Number> void Polytree<Number>::Propagate() {
+    const std::vector<std::pair<int, int>>& order = forest.order;
+    for (std::size_t first = 0; first < order.size();) {
+        std::size_t end = first + 1;
+        while (end < order.size() && order[end].second >= 0)
+            ++end;
+        PropagateTree(first, end);
+        first = end;
+    }
+}
+
+template <typename Number> int Polytree<Number>::WriteBeliefs() {
     for (const Record& x : records) {
-        QNL_node* node = network.GetNode(x.handle);
-        if (int r = quarn::detail::WriteNodeBeliefs(node, &belief[x.at], x.outcomes)) return r;
+        QNL_node* node = forest.network.GetNode(x.handle);
+        const double* cells;
+        if constexpr (std::is_same_v<Number, double>) {
+            cells = &belief[x.at];
+        } else {
+            written.resize(static_cast<std::size_t>(x.outcomes));
+            quarn::detail::ToDoubles(&belief[x.at], x.outcomes, written.data());
+            cells = written.data();
+        }
+        if (int r = quarn::detail::WriteNodeBeliefs(node, cells, x.outcomes)) return r;
     }
     return 0;
 }
@@ -371,9 +427,28 @@ int Polytree::Run() {
 } // namespace
 
 int RunPolytree(QNL_network& network) {
+    if (network.IsPolytree() != 1)
+        return QNL_errorHandler::Instance().LogError(
+            -1, "PolyTree algorithm can not be applied to this network, because it is not "
+                "singly connected.");
     try {
-        Polytree tree(network);
-        return tree.Run();
+        Forest forest(network);
+        if (int r = forest.Build()) return r;
+        Polytree<double> tree(forest);
+        {
+            const quarn::detail::RangeWatch watch;
+            tree.Propagate();
+            if (!watch.Left()) return tree.WriteBeliefs();
+        }
+        // A product left the range of a double: the messages again in wide numbers, or, where
+        // their storage cannot be had, the doubles' beliefs.
+        try {
+            Polytree<WideCell> wide(forest);
+            wide.Propagate();
+            return wide.WriteBeliefs();
+        } catch (const std::bad_alloc&) {
+            return tree.WriteBeliefs();
+        }
     } catch (const std::bad_alloc&) {
         return QNL_errorHandler::Instance().LogError(-42, "PolyTree: out of memory");
     }

@@ -1,6 +1,7 @@
 #include "inference/relevance.h"
 
 #include "inference/bayesian_algorithms.h"
+#include "inference/clique_table.h"
 #include "inference/graph_view.h"
 
 #include <algorithm>
@@ -994,7 +995,9 @@ int QNL_relevance::AbsorbEvidence() {
 }
 
 // An unobserved non-target root with one child only matters through that child: it is
-// summed into the child's table, weighted by its own, and the child is looked at next.
+// summed into the child's table, weighted by its own, and the child is looked at next. A sum
+// whose products leave the range of a double would lose what the trees keep with wide cells:
+// such a root stays.
 int QNL_relevance::CutRoots() {
     for (QNL_relevanceNode* start : records) {
         QNL_relevanceNode* root = start;
@@ -1015,13 +1018,17 @@ int QNL_relevance::CutRoots() {
                     if (d != dim) shape.push_back(table->GetSizeOfDimension(d));
                 QNL_Dmatrix& summed = table == &child->ownTable ? scratch->table : child->ownTable;
                 if (int r = ShapeTable(summed, shape)) return r;
+                const quarn::detail::RangeWatch watch;
                 WeightedSum(*table, dim, *weights, summed);
+                if (watch.Left()) break;
                 if (log != nullptr) log->NoteStep(child, false, dim, nullptr, root, summed);
                 if (&summed != &child->ownTable) std::swap(summed, child->ownTable);
                 child->UseOwnTable();
             } else {
                 QNL_Dmatrix summed;
+                const quarn::detail::RangeWatch watch;
                 if (int r = table->SumOutDimension(dim, weights->GetItems(), summed)) return r;
+                if (watch.Left()) break;
                 child->TakeTable(std::move(summed));
             }
             child->parents.Delete(dim);
@@ -1324,6 +1331,8 @@ int ReductionLog::Replay() {
         if (node == nullptr) return 0;
         record->observed = node->GetValue()->GetEvidence();
     }
+    // A sum that leaves the range of a double now is one a fresh reduction would not make.
+    const RangeWatch watch;
     for (Step& step : steps) {
         const QNL_Dmatrix* input =
             step.from < 0 ? Table(step.record->handle) : steps[step.from].result;
@@ -1337,6 +1346,7 @@ int ReductionLog::Replay() {
         if (weights == nullptr) return 0;
         WeightedSum(*input, step.dim, *weights, *step.result);
     }
+    if (watch.Left()) return 0;
     for (QNL_relevanceNode* record : lone) {
         const int n = record->GetNumberOfOutcomes();
         certainty.assign(static_cast<std::size_t>(n), 0.0);

@@ -141,6 +141,77 @@ TEST(CliqueTableKernelTest, StridedKernelsMatchCellByCellArithmeticBitForBit) {
     }
 }
 
+// The same walks over wide cells, on tables whose cells are all 2^-600 times those above:
+// every product and quotient then leaves the range of a double, and the watch says so, while
+// the wide cells hold the very digits the doubles give on the unscaled tables (scaling by a
+// power of two is exact, so no rounding differs).
+TEST(CliqueTableKernelTest, WideCellsKeepTheDigitsDoublesLoseBelowTheirRange) {
+    using quarn::detail::WideCell;
+    std::mt19937 random(17);
+    auto wide = [](const std::vector<double>& cells) {
+        std::vector<WideCell> out;
+        for (double cell : cells)
+            out.emplace_back(cell, -600);
+        return out;
+    };
+    auto expectShifted = [](const std::vector<WideCell>& got, const std::vector<double>& expected,
+                            int shift, const char* what) {
+        std::vector<double> back;
+        for (const WideCell& cell : got)
+            back.push_back(cell.Shifted(shift));
+        EXPECT_TRUE(SameBits(expected, back)) << what;
+    };
+    for (int trial = 0; trial < 1000; ++trial) {
+        const Layout layout = RandomLayout(random);
+        StrideAxis axes[MAX_STRIDE_AXES];
+        const Strides strides{
+            axes,
+            quarn::detail::BuildStrideAxes(layout.sizes.data(), layout.smallStrides.data(),
+                                           static_cast<int>(layout.sizes.size()), axes),
+            layout.start};
+        const std::vector<double> large = RandomCells(random, layout.largeCells, false);
+        const std::vector<double> small = RandomCells(random, layout.smallCells, true);
+        const std::vector<double> old = RandomCells(random, layout.smallCells, true);
+        SCOPED_TRACE(trial);
+
+        std::vector<double> expected = large;
+        quarn::detail::MultiplyStrided(expected.data(), small.data(), strides);
+        std::vector<WideCell> got = wide(large);
+        quarn::detail::MultiplyStrided(got.data(), wide(small).data(), strides);
+        expectShifted(got, expected, 1200, "multiply");
+        // The doubles themselves: in range on the plain tables, not on the scaled ones.
+        std::vector<double> tiny = large, tinySmall = old;
+        for (double& cell : tiny)
+            cell = std::ldexp(cell, -600);
+        for (double& cell : tinySmall)
+            cell = std::ldexp(cell, -600);
+        std::vector<double> plain = large;
+        {
+            const quarn::detail::RangeWatch watch;
+            quarn::detail::MultiplyStrided(plain.data(), small.data(), strides);
+            EXPECT_FALSE(watch.Left());
+            quarn::detail::MultiplyStrided(tiny.data(), tinySmall.data(), strides);
+            bool anyProduct = false;
+            for (std::int64_t at : SmallOffsets(layout))
+                anyProduct = anyProduct || old[static_cast<std::size_t>(at)] > 0.0;
+            EXPECT_EQ(watch.Left(), anyProduct);
+        }
+
+        expected = large;
+        quarn::detail::DivideMultiplyStrided(expected.data(), old.data(), small.data(), strides);
+        got = wide(large);
+        quarn::detail::DivideMultiplyStrided(got.data(), wide(old).data(), wide(small).data(),
+                                             strides);
+        expectShifted(got, expected, 600, "divide and multiply");
+
+        expected = small;
+        quarn::detail::MarginalizeInto(expected.data(), layout.smallCells, large.data(), strides);
+        got = wide(small);
+        quarn::detail::MarginalizeInto(got.data(), layout.smallCells, wide(large).data(), strides);
+        expectShifted(got, expected, 600, "marginal");
+    }
+}
+
 TEST(CliqueTableTest, StorageThatCannotBeHadIsRefused) {
     quarn::detail::CliqueTable table;
     ASSERT_TRUE(table.Resize(8));

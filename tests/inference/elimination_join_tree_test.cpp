@@ -315,8 +315,11 @@ TEST(EliminationJoinTreeTest, HubsGiveAJoinTreeOfMaximumWeightAndTheBeliefsOfClu
                 ++links[static_cast<std::size_t>(r)];
         }
         EXPECT_EQ(weight, best) << label;
-        for (std::size_t r = 0; r < holders.size(); ++r)
-            if (holders[r] > 0) EXPECT_EQ(links[r], holders[r] - 1) << label << " record " << r;
+        for (std::size_t r = 0; r < holders.size(); ++r) {
+            if (holders[r] > 0) {
+                EXPECT_EQ(links[r], holders[r] - 1) << label << " record " << r;
+            }
+        }
 
         ASSERT_EQ(UpdateWith(network, QNL_ALG_BN_CLUSTERING), 0);
         std::vector<std::vector<double>> clustering;

@@ -3,14 +3,17 @@
 #include "definitions/equation.h"
 #include "definitions/hybrid_definition.h"
 #include "definitions/node_value.h"
+#include "definitions/node_values.h"
 #include "inference/bayesian_algorithms.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "numerics/number_text.h"
+#include "numerics/random.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <new>
 #include <queue>
@@ -666,12 +669,37 @@ int QNL_hybridInference::MessagePassing() {
 
 namespace {
 
+// The generators share one recurrence and are often seeded alike (at load from one reading of
+// the clock, in tests from one number): two in one state hand out the same numbers in step,
+// so the proposal's draw of one node and the definition's draw of another were one number,
+// and a child independent of the evidence took the weights of its parent's proposal (0.168
+// for 0.2). Each run moves the generators of the messages and the mixtures to states of
+// their own, a fixed function of their states, so that seeded runs still repeat.
+void SeparateStreams() {
+    const std::uint32_t definitions = QNL_randomUniform().GetState();
+    std::uint32_t salt = 0x9E3779B9u;
+    for (QNL_random* random :
+         {&QNL_randomMixtures(), &QNL_randomSamplingNodes(), &QNL_randomSamplingDistributions()}) {
+        std::uint32_t state = random->GetState() ^ salt;
+        // Seed 0 would read the clock.
+        if (state == definitions || state == 0) state = ~state;
+        random->Seed(state);
+        salt = salt * 2654435761u + 0x7F4A7C15u;
+    }
+}
+
 // The body the four entries share: each names the algorithm it runs.
 int RunHybridAlgorithm(QNL_network& network, int algorithm) {
     auto& log = QNL_errorHandler::Instance();
-    // Propagated evidence is what the last run derived; this run derives it afresh.
+    SeparateStreams();
+    // Propagated evidence is what the last run derived; this run derives it afresh. Nor do
+    // the samples of the last run outlive it: a value this run fixes, leaves without weight
+    // or fails to reach keeps none.
     network.ClearAllPropagatedEvidence();
     network.InvalidateValues();
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+        if (auto* value = dynamic_cast<QNL_continuousValue*>(network.GetNode(h)->GetValue()))
+            value->GetSamples().clear();
     QNL_hybridInference inference(network);
     const int built = inference.Build();
     if (built == -5) return log.LogError(-5, kNoSamples);

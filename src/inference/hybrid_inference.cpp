@@ -26,6 +26,25 @@ bool IsEquationType(int type) {
     return (type & 4) != 0;
 }
 
+// The generators share one recurrence and are often seeded alike (at load from one reading of
+// the clock, in tests from one number): two in one state hand out the same numbers in step,
+// so the proposal's draw of one node and the definition's draw of another were one number,
+// and a child independent of the evidence took the weights of its parent's proposal (0.168
+// for 0.2). Each run of the messages moves the generators of the messages and the mixtures
+// to states of their own, a fixed function of their states, so that seeded runs repeat.
+void SeparateStreams() {
+    const std::uint32_t definitions = QNL_randomUniform().GetState();
+    std::uint32_t salt = 0x9E3779B9u;
+    for (QNL_random* random :
+         {&QNL_randomMixtures(), &QNL_randomSamplingNodes(), &QNL_randomSamplingDistributions()}) {
+        std::uint32_t state = random->GetState() ^ salt;
+        // Seed 0 would read the clock.
+        if (state == definitions || state == 0) state = ~state;
+        random->Seed(state);
+        salt = salt * 2654435761u + 0x7F4A7C15u;
+    }
+}
+
 std::string IdAt(const QNL_network& network, int handle) {
     const QNL_node* node = network.GetNode(handle);
     return node != nullptr && node->GetId() != nullptr ? node->GetId() : "";
@@ -604,6 +623,7 @@ int QNL_hybridInference::LogicSampling() {
 // parents: no expression gives a value to weigh their outcomes by.
 int QNL_hybridInference::StartMessages(bool sampling) {
     if (flags & FLAG_UNENFORCEABLE) return -2;
+    SeparateStreams();
     messages = std::make_unique<QNL_hybridMessages>(nodes, order, sampling, sampling);
     const int stuck = messages->Unreachable();
     if (stuck >= 0)
@@ -669,29 +689,9 @@ int QNL_hybridInference::MessagePassing() {
 
 namespace {
 
-// The generators share one recurrence and are often seeded alike (at load from one reading of
-// the clock, in tests from one number): two in one state hand out the same numbers in step,
-// so the proposal's draw of one node and the definition's draw of another were one number,
-// and a child independent of the evidence took the weights of its parent's proposal (0.168
-// for 0.2). Each run moves the generators of the messages and the mixtures to states of
-// their own, a fixed function of their states, so that seeded runs still repeat.
-void SeparateStreams() {
-    const std::uint32_t definitions = QNL_randomUniform().GetState();
-    std::uint32_t salt = 0x9E3779B9u;
-    for (QNL_random* random :
-         {&QNL_randomMixtures(), &QNL_randomSamplingNodes(), &QNL_randomSamplingDistributions()}) {
-        std::uint32_t state = random->GetState() ^ salt;
-        // Seed 0 would read the clock.
-        if (state == definitions || state == 0) state = ~state;
-        random->Seed(state);
-        salt = salt * 2654435761u + 0x7F4A7C15u;
-    }
-}
-
 // The body the four entries share: each names the algorithm it runs.
 int RunHybridAlgorithm(QNL_network& network, int algorithm) {
     auto& log = QNL_errorHandler::Instance();
-    SeparateStreams();
     // Propagated evidence is what the last run derived; this run derives it afresh. Nor do
     // the samples of the last run outlive it: a value this run fixes, leaves without weight
     // or fails to reach keeps none.

@@ -1,5 +1,6 @@
 #include "definitions/equation.h"
 #include "definitions/node_value.h"
+#include "definitions/node_values.h"
 #include "inference/bayesian_algorithms.h"
 #include "inference/hybrid_inference.h"
 #include "model/error_handler.h"
@@ -1140,5 +1141,48 @@ TEST_F(HybridAccuracy, DeterminedNodesObservedAtAnotherValueAreRefusedWithTheirV
             for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h))
                 EXPECT_TRUE(Value(h)->HasEvidence() || !Value(h)->IsValueValid()) << h;
         }
+    }
+}
+
+// A parent held within a range that cuts its distribution, read by children that tell on
+// which side of the range it lies: every value message passing draws for it stays within the
+// range, so the children never see it outside, with evidence below the parent or without.
+TEST_F(HybridAccuracy, MessagePassingDrawsEveryValueWithinItsRange) {
+    const struct {
+        const char* name;
+        const char* parent;
+        double lower, upper;
+        // An observed child N(X, 1), or none.
+        bool observed;
+    } cases[] = {
+        {"a half-normal", "Normal(0, 1)", 0.0, 5.0, false},
+        {"a half-normal above evidence", "Normal(0, 1)", 0.0, 5.0, true},
+        {"a Uniform within its own range", "Uniform(0, 1)", 0.0, 1.0, false},
+        {"a Uniform above evidence", "Uniform(0, 1)", 0.0, 1.0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        net.DeleteAllNodes();
+        Seed(11);
+        const int x = Continuous(QNL_TYPE_DISTRIBUTION, "X", c.parent, c.lower, c.upper);
+        const std::string outside =
+            "If(X < " + Number(c.lower) + ", 1, If(X > " + Number(c.upper) + ", 1, 0))";
+        const int d = Discrete("D", outside, "1 - " + outside);
+        ASSERT_EQ(net.AddArc(x, d), 0);
+        // A continuous child that reads the side as well: its mean is X's within the range.
+        const int y =
+            Continuous(QNL_TYPE_DISTRIBUTION, "Y",
+                       "Normal(If(X < " + Number(c.lower) + ", -100, X), 0.01)", -200.0, 200.0);
+        ASSERT_EQ(net.AddArc(x, y), 0);
+        if (c.observed) {
+            const int z = Continuous(QNL_TYPE_DISTRIBUTION, "Z", "Normal(X, 1)", -20.0, 20.0);
+            ASSERT_EQ(net.AddArc(x, z), 0);
+            ASSERT_EQ(Value(z)->SetEvidence(0.2), 0);
+        }
+        ASSERT_EQ(Update(kMessages, 4000), 0) << quarn_test::LastMessage();
+        EXPECT_EQ(Belief(d), 0.0);
+        const auto* samples = &dynamic_cast<QNL_continuousValue*>(Value(y))->GetSamples();
+        for (const QNL_weightedSample& s : *samples)
+            ASSERT_GT(s.value, c.lower - 1.0);
     }
 }

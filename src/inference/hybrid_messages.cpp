@@ -436,7 +436,7 @@ void QNL_hybridMessages::ToChildren(int h) {
     for (std::size_t k = 0; k < x.children.size(); ++k) {
         if (weighings[k] == NONE) continue;
         to(k).updated = true;
-        MarkChanged(x.children[k], h, false);
+        if (!scheduled) MarkChanged(x.children[k], h, false);
     }
 }
 
@@ -503,7 +503,7 @@ void QNL_hybridMessages::ToParents(int h) {
             }
         }
         link.updated = true;
-        MarkChanged(p, h, true);
+        if (!scheduled) MarkChanged(p, h, true);
     }
 }
 
@@ -555,7 +555,7 @@ void QNL_hybridMessages::FixedEquationToParents(int h) {
             }
         }
         link.updated = true;
-        MarkChanged(p, h, true);
+        if (!scheduled) MarkChanged(p, h, true);
     }
 }
 
@@ -697,62 +697,229 @@ void QNL_hybridMessages::BuildImportanceTable(int h) {
     st.hasTable = true;
 }
 
-// The most links a message must cross to carry one node's news to another: the largest
-// distance over the links between parents and children, by a breadth-first walk from every
-// node. A message crosses one link per iteration, so fewer iterations than this leave a node
-// that far from the evidence, or from a root, at what its own neighbourhood says: beliefs of
-// the message passing alone were then wrong by two standard deviations on chains of eight.
-// The farthest node needs one iteration more: its first message is drawn against no
-// proposal, 250 points spread over its whole range, and only the next one against it.
-// Importance sampling keeps the fixed count: its messages only propose, and its weights
-// correct what they miss.
-int QNL_hybridMessages::Reach() const {
-    std::vector<int> distance(nodes.size());
-    std::vector<int> queue;
-    queue.reserve(nodes.size());
-    int reach = 0;
-    for (int start : order) {
-        std::fill(distance.begin(), distance.end(), -1);
-        queue.assign(1, start);
-        distance[static_cast<std::size_t>(start)] = 0;
-        for (std::size_t at = 0; at < queue.size(); ++at) {
-            const int h = queue[at];
-            const int d = distance[static_cast<std::size_t>(h)];
-            reach = std::max(reach, d);
-            const QNL_samplingNode& x = *nodes[static_cast<std::size_t>(h)];
-            for (const std::vector<int>* links : {&x.parents, &x.children})
-                for (int n : *links)
-                    if (distance[static_cast<std::size_t>(n)] < 0) {
-                        distance[static_cast<std::size_t>(n)] = d + 1;
-                        queue.push_back(n);
-                    }
-        }
-    }
-    return reach;
-}
-
 void QNL_hybridMessages::Run() {
     Init();
-    const int iterations = sampling ? ITERATIONS : std::max(ITERATIONS, Reach() + 1);
-    for (int iteration = 0; iteration < iterations; ++iteration) {
-        for (int h : order) {
-            QNL_samplingNode& x = Node(h);
-            const bool parentsOpen =
-                std::any_of(x.parents.begin(), x.parents.end(), [&](int p) { return !Fixed(p); });
-            if (!Fixed(h)) {
-                if (!x.children.empty()) ToChildren(h);
-                if (Ancestor(h) && parentsOpen) ToParents(h);
-            } else if (parentsOpen) {
-                if (x.IsEquation())
-                    FixedEquationToParents(h);
-                else
-                    ToParents(h);
+    if (sampling) {
+        for (int iteration = 0; iteration < ITERATIONS; ++iteration) {
+            for (int h : order) {
+                QNL_samplingNode& x = Node(h);
+                const bool parentsOpen = std::any_of(x.parents.begin(), x.parents.end(),
+                                                     [&](int p) { return !Fixed(p); });
+                if (!Fixed(h)) {
+                    if (!x.children.empty()) ToChildren(h);
+                    if (Ancestor(h) && parentsOpen) ToParents(h);
+                } else if (parentsOpen) {
+                    if (x.IsEquation())
+                        FixedEquationToParents(h);
+                    else
+                        ToParents(h);
+                }
             }
+            Settle();
         }
-        Settle();
+    } else {
+        Schedule();
     }
     for (int h : order)
         BuildImportanceTable(h);
+}
+
+int QNL_hybridMessages::Sender(const Link& link) const {
+    const QNL_samplingNode& r = *nodes[static_cast<std::size_t>(link.receiver)];
+    return (link.fromChild ? r.children : r.parents)[static_cast<std::size_t>(link.slot)];
+}
+
+// A node's message to a child draws the node from its definition given its parents'
+// messages, weighed by its other children's messages where it is an ancestor of evidence; its
+// message to a parent weighs its children's messages for draws of its other parents. So a
+// message into the node is an input of every message out of it but the one going back.
+template <typename Visit> void QNL_hybridMessages::Dependents(const Link& link, Visit visit) {
+    const int h = link.receiver;
+    QNL_samplingNode& x = Node(h);
+    State& st = StateOf(h);
+    if (!Fixed(h))
+        for (std::size_t k = 0; k < x.children.size(); ++k) {
+            if (link.fromChild && static_cast<int>(k) == link.slot) continue;
+            Link& out =
+                StateOf(x.children[k]).fromParents[static_cast<std::size_t>(st.slotAtChild[k])];
+            if (out.live) visit(out);
+        }
+    for (std::size_t k = 0; k < x.parents.size(); ++k) {
+        if (!link.fromChild && static_cast<int>(k) == link.slot) continue;
+        Link& out =
+            StateOf(x.parents[k]).fromChildren[static_cast<std::size_t>(st.slotAtParent[k])];
+        if (out.live) visit(out);
+    }
+}
+
+// What one round sent reaches its receiver, as Settle does for every node.
+void QNL_hybridMessages::SettleReceiver(int h) {
+    QNL_samplingNode& x = Node(h);
+    State& st = StateOf(h);
+    for (std::size_t k = 0; k < st.fromParents.size(); ++k) {
+        Link& link = st.fromParents[k];
+        if (!link.updated) continue;
+        if (link.total > 0.0 && std::isfinite(link.total))
+            Normalize(*link.next);
+        else
+            link.next.reset(NewMessage(x.parents[k], true));
+    }
+    for (Link& link : st.fromChildren) {
+        if (link.next == nullptr || !link.updated) continue;
+        st.lambdaStale = true;
+        link.weightless = !(link.total > 0.0 && std::isfinite(link.total));
+        if (!link.weightless)
+            Normalize(*link.next, link.likelihood > 0.0 ? link.spacing / link.likelihood : 0.0);
+        else
+            link.next.reset(NewMessage(h, true));
+    }
+    if (!Fixed(h) && st.lambdaStale) UpdateChildMessage(h);
+    auto swap = [](Link& link) {
+        if (!link.updated) return;
+        std::swap(link.current, link.next);
+        link.next->Reset();
+        link.updated = false;
+    };
+    for (Link& link : st.fromParents)
+        swap(link);
+    for (Link& link : st.fromChildren)
+        if (link.next != nullptr) swap(link);
+    if (st.lambda.next != nullptr) swap(st.lambda);
+}
+
+// Rounds of messages, each round's messages computed from what the earlier rounds settled. A
+// message waits until every message it is drawn from is settled, so that on a network
+// without loops each is sent once (a message to a continuous parent twice: its first points
+// spread over the parent's whole range, the second drawn against the first), and the work
+// grows with the links, not with the links times the network's reach, as rounds that each
+// sent every message did. Around a loop no message can wait for all the others: those left
+// waiting are sent with what their inputs hold, and each is sent again as an input changes,
+// at most ITERATIONS times more.
+void QNL_hybridMessages::Schedule() {
+    scheduled = true;
+    std::vector<Link*> due, sent;
+    std::vector<int> receivers;
+    std::vector<char> touched(nodes.size(), 0);
+    for (int h : order) {
+        QNL_samplingNode& x = Node(h);
+        State& st = StateOf(h);
+        for (std::size_t k = 0; k < x.parents.size(); ++k) {
+            Link& link = st.fromParents[k];
+            link.receiver = h;
+            link.fromChild = false;
+            link.slot = static_cast<int>(k);
+            // A fixed child passes its evidence to its other open parents.
+            const int p = x.parents[k];
+            link.live =
+                !Fixed(p) && (!Fixed(h) || std::any_of(x.parents.begin(), x.parents.end(),
+                                                       [&](int q) { return q != p && !Fixed(q); }));
+        }
+        for (std::size_t k = 0; k < x.children.size(); ++k) {
+            Link& link = st.fromChildren[k];
+            link.receiver = h;
+            link.fromChild = true;
+            link.slot = static_cast<int>(k);
+            const int c = x.children[k];
+            link.live = link.next != nullptr && (Fixed(c) || Ancestor(c));
+        }
+    }
+    auto each = [&](auto visit) {
+        for (int h : order) {
+            State& st = StateOf(h);
+            for (Link& link : st.fromParents)
+                visit(link);
+            for (Link& link : st.fromChildren)
+                visit(link);
+        }
+    };
+    each([&](Link& link) {
+        if (link.live) Dependents(link, [](Link& out) { ++out.missing; });
+    });
+    auto schedule = [&](Link& link) {
+        if (link.due) return;
+        link.due = true;
+        due.push_back(&link);
+    };
+    each([&](Link& link) {
+        if (link.live && link.missing == 0) schedule(link);
+    });
+    bool looped = false;
+    std::vector<int> senders;
+    for (;;) {
+        if (due.empty()) {
+            if (looped) break;
+            // What is left waits on a loop.
+            looped = true;
+            each([&](Link& link) {
+                if (link.live && link.sent == 0) schedule(link);
+            });
+            if (due.empty()) break;
+        }
+        senders.clear();
+        for (Link* link : due) {
+            const int s = Sender(*link);
+            State& from = StateOf(s);
+            const State& at = StateOf(link->receiver);
+            if (link->fromChild)
+                from.parentLast[static_cast<std::size_t>(at.slotAtChild[link->slot])] = 1;
+            else
+                from.childLast[static_cast<std::size_t>(at.slotAtParent[link->slot])] = 1;
+            link->refine =
+                link->fromChild && link->sent == 0 && Node(link->receiver).IsContinuous();
+            if (!touched[static_cast<std::size_t>(s)]) {
+                touched[static_cast<std::size_t>(s)] = 1;
+                senders.push_back(s);
+            }
+        }
+        for (int s : senders) {
+            touched[static_cast<std::size_t>(s)] = 0;
+            QNL_samplingNode& x = Node(s);
+            State& st = StateOf(s);
+            if (!Fixed(s)) {
+                if (std::find(st.childLast.begin(), st.childLast.end(), 1) != st.childLast.end())
+                    ToChildren(s);
+                if (std::find(st.parentLast.begin(), st.parentLast.end(), 1) != st.parentLast.end())
+                    ToParents(s);
+            } else if (x.IsEquation()) {
+                FixedEquationToParents(s);
+            } else {
+                ToParents(s);
+            }
+            std::fill(st.childLast.begin(), st.childLast.end(), 0);
+            std::fill(st.parentLast.begin(), st.parentLast.end(), 0);
+        }
+        receivers.clear();
+        for (Link* link : due) {
+            link->due = false;
+            ++link->sent;
+            if (!touched[static_cast<std::size_t>(link->receiver)]) {
+                touched[static_cast<std::size_t>(link->receiver)] = 1;
+                receivers.push_back(link->receiver);
+            }
+        }
+        for (int r : receivers) {
+            touched[static_cast<std::size_t>(r)] = 0;
+            SettleReceiver(r);
+        }
+        sent.swap(due);
+        due.clear();
+        for (Link* link : sent) {
+            if (link->refine) {
+                schedule(*link);
+                continue;
+            }
+            if (looped) {
+                Dependents(*link, [&](Link& out) {
+                    if (out.sent <= ITERATIONS) schedule(out);
+                });
+            } else if (!link->settled) {
+                link->settled = true;
+                Dependents(*link, [&](Link& out) {
+                    if (--out.missing == 0) schedule(out);
+                });
+            }
+        }
+    }
 }
 
 // The draw mixes the messages' proposal with the node's own definition, which takes a

@@ -19,8 +19,8 @@ class QNL_hybridMessages {
 public:
     static constexpr int POINTS = 250;
     static constexpr int INNER_DRAWS = 12;
-    // At least this many iterations; for the message passing alone, one more than the links a
-    // message must cross to reach every node.
+    // Iterations of the messages that only propose; for the message passing alone, the most
+    // times a message is sent again as its inputs change around a loop.
     static constexpr int ITERATIONS = 4;
     static constexpr int COMPONENTS = 2;
     static constexpr double TOLERANCE = 0.001;
@@ -74,6 +74,20 @@ private:
         // density) each, summed weighed by likelihood, and the sum of those likelihoods.
         double spacing = 0.0;
         double likelihood = 0.0;
+        // The schedule of the message passing alone: the node the message reaches, whether
+        // it comes from one of its children, and which of them or of its parents sends it.
+        int receiver = -1;
+        bool fromChild = false;
+        int slot = -1;
+        // Sent at all; times sent; inputs not yet settled; due in the next round; to be sent
+        // again against its own first estimate; settled (sent with settled inputs and no
+        // further sending due).
+        bool live = false;
+        int sent = 0;
+        int missing = 0;
+        bool due = false;
+        bool refine = false;
+        bool settled = false;
     };
     struct State {
         // Messages from each parent over the parent's variable, and from each child over
@@ -104,8 +118,14 @@ private:
         return message == nullptr || message->IsVoid();
     }
     QNL_sampleDistribution* NewMessage(int over, bool isVoid);
-    int Reach() const;
     void Init();
+    // The message passing alone: each message sent once its inputs are settled, again where
+    // they change around a loop.
+    void Schedule();
+    int Sender(const Link& link) const;
+    // The messages the link's message is an input of, each passed to the function.
+    template <typename Visit> void Dependents(const Link& link, Visit visit);
+    void SettleReceiver(int h);
     void MarkChanged(int receiver, int source, bool fromChild);
     bool Relays(int child, int sender, int source) const;
     void Add(Link& link, int state, double value, double weight);
@@ -144,4 +164,6 @@ private:
     std::vector<const QNL_gaussianMixture*> candidates;
     // Per child of the node sending messages down: what its message is drawn against.
     std::vector<int> weighings;
+    // The message passing alone is scheduled: no iteration marks what changed.
+    bool scheduled = false;
 };

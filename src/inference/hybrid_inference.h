@@ -82,6 +82,10 @@ private:
     void Propagate();
     void DropSettledChains();
     int BuildOrder();
+    int CheckConfigurations();
+    // Whether the main expression of a holder of the node names a continuous parent that is
+    // not fixed.
+    bool NamesOpenParent(const QNL_samplingNode& node, const QNL_evaluationContext& holder) const;
     int CheckFixed();
     std::string WhyImpossible(QNL_samplingNode& node);
     double Draw(bool weighted, QNL_hybridMessages* proposal);
@@ -89,7 +93,8 @@ private:
     bool AnyWeight();
     int Sample(bool weighted);
     int StartMessages(bool sampling);
-    double Enforce(QNL_samplingNode* node, double weight);
+    double Enforce(QNL_samplingNode* node, double weight, QNL_hybridMessages* proposal);
+    double DrawBelow(QNL_samplingNode* node, double weight, QNL_hybridMessages* proposal);
     int TypeOf(int handle) const;
     bool IsFixed(int handle) const {
         return nodes[static_cast<std::size_t>(handle)]->Has(QNL_samplingNode::FIXED);
@@ -103,6 +108,8 @@ private:
     std::vector<int> evidence;
     std::vector<int> order;
     std::vector<char> solved;
+    // Scratch of DrawBelow: the nodes below a node along its chain.
+    std::vector<int> chain;
     std::unique_ptr<QNL_hybridMessages> messages;
 };
 

@@ -310,8 +310,8 @@ double QNL_hybridMessages::DrawFromProduct(int h, QNL_evaluationContext* holder,
 double QNL_hybridMessages::InnerWeight(int h, int skip) {
     QNL_samplingNode& x = Node(h);
     if (!DrawParents(h, skip)) return 0.0;
+    if (Fixed(h)) return FixedLikelihood(h, skip, true);
     QNL_evaluationContext* holder = x.Holder();
-    if (Fixed(h)) return Clean(x.FixedWeight());
     QNL_sampleDistribution* lambda = StateOf(h).lambda.current.get();
     if (!x.IsContinuous()) {
         const double q = DrawFromProduct(h, holder, lambda);
@@ -321,6 +321,51 @@ double QNL_hybridMessages::InnerWeight(int h, int skip) {
         return Clean(Void(lambda) ? w : w * lambda->Probability(s));
     }
     return DrawTimesLambda(h, holder, lambda);
+}
+
+// The probability or density of a fixed node's value for the current draws of its parents.
+// A configuration whose equation names an open parent passes the evidence through a parent
+// solved from it, as an equation node does: the density of the solved value under that
+// parent's message, divided by how fast the equation moves with it. The parent solved for is
+// the one its chain solves for, unless that is the parent being estimated (skip): then, for
+// a message to it (points), the solved value is a point of the estimate, kept aside with
+// that weight, and the draw weighs nothing at the parent's value; for a weight of its value,
+// another open parent is solved for, and where none can be, -1 says so.
+double QNL_hybridMessages::FixedLikelihood(int h, int skip, bool points) {
+    QNL_samplingNode& x = Node(h);
+    QNL_evaluationContext* holder = x.Holder();
+    if (!holder->HasExpressions() || !x.Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT))
+        return Clean(x.FixedWeight());
+    double own = 0.0, v = 0.0;
+    x.GetFixedValue(own);
+    int solve = x.discreteParents + x.GetEnforcingSlot();
+    if (solve != skip) {
+        if (!x.EvaluateEnforcing(own, v)) return 0.0;
+    } else if (points) {
+        if (!x.EvaluateEnforcing(own, v) || !static_cast<QNL_continuousSamplingNode&>(
+                                                 Node(x.parents[static_cast<std::size_t>(solve)]))
+                                                 .Inside(v))
+            return 0.0;
+        const double slope = x.Slope(solve - x.discreteParents, v);
+        if (slope > 0.0 && std::isfinite(slope)) solvedPoints.push_back({v, 1.0 / slope});
+        return 0.0;
+    } else {
+        solve = -1;
+        x.SetOwnVariable(holder, own);
+        for (int i = static_cast<int>(x.parents.size()) - 1; i >= x.discreteParents && solve < 0;
+             --i)
+            if (i != skip && !Fixed(x.parents[static_cast<std::size_t>(i)]) &&
+                holder->EvaluateNamed(Node(x.parents[static_cast<std::size_t>(i)]).GetId(), &v) ==
+                    0 &&
+                std::isfinite(v))
+                solve = i;
+        if (solve < 0) return -1.0;
+    }
+    const std::size_t slot = static_cast<std::size_t>(solve);
+    if (!static_cast<QNL_continuousSamplingNode&>(Node(x.parents[slot])).Inside(v)) return 0.0;
+    const double slope = x.Slope(solve - x.discreteParents, v);
+    if (!(slope > 0.0) || !std::isfinite(slope)) return 0.0;
+    return Clean(StateOf(h).fromParents[slot].current->Density(v) / slope);
 }
 
 // A draw of a continuous node given its parents' current values, weighed so that its
@@ -336,7 +381,7 @@ double QNL_hybridMessages::DrawTimesLambda(int h, QNL_evaluationContext* holder,
     QNL_samplingNode& x = Node(h);
     auto& bounded = static_cast<QNL_continuousSamplingNode&>(x);
     double value = 0.0;
-    if (x.IsEquation()) {
+    if (holder->HasExpressions()) {
         if (holder->DrawValue(&value) != 0 || !std::isfinite(value)) return 0.0;
         x.SetValue(value);
         if (!bounded.Inside(value)) return 0.0;
@@ -487,10 +532,15 @@ void QNL_hybridMessages::ToParents(int h) {
                 }
                 if (!bounded.Inside(u)) continue;
                 double sum = 0.0;
+                solvedPoints.clear();
                 for (int j = 0; j < INNER_DRAWS; ++j) {
                     parent.SetValue(u);
                     sum += InnerWeight(h, static_cast<int>(k));
                 }
+                // Draws of an equation configuration that solves for this parent put their
+                // weight at the values solved, not at u.
+                for (const QNL_weightedSample& point : solvedPoints)
+                    Add(link, 0, point.value, point.weight / INNER_DRAWS);
                 // The spacing is averaged by likelihood, not by weight: weighed by one over
                 // the proposal's density, the few uniform points near the likelihood would
                 // keep every message as wide as the uniform share's spacing.
@@ -687,10 +737,15 @@ void QNL_hybridMessages::BuildImportanceTable(int h) {
         st.hasTable = true;
         return;
     }
-    if (x.IsEquation() || static_cast<int>(x.parents.size()) != x.discreteParents) return;
+    if (static_cast<int>(x.parents.size()) != x.discreteParents) return;
     auto& holders = x.Holders();
     st.mixtures.assign(holders.size(), product);
+    // A configuration defined by an equation keeps no mixture: its value is evaluated.
     for (std::size_t i = 0; i < holders.size(); ++i) {
+        if (holders[i]->HasExpressions()) {
+            st.mixtures[i].components.clear();
+            continue;
+        }
         ProductMixture(holders[i].get(), Interval(*lambda).GetMixture(), st.mixtures[i], 1e-7);
         if (st.mixtures[i].components.empty()) return;
     }
@@ -951,8 +1006,8 @@ double QNL_hybridMessages::DrawWeighted(int h) {
         const double q = scratch[static_cast<std::size_t>(state)];
         return q > 0.0 ? priors[static_cast<std::size_t>(state)] / q : 0.0;
     }
-    if (x.IsEquation() || (!st.hasTable && Void(lambda))) return x.DrawWeighted();
     QNL_evaluationContext* holder = x.Holder();
+    if (holder->HasExpressions() || (!st.hasTable && Void(lambda))) return x.DrawWeighted();
     const QNL_gaussianMixture* mixture = &product;
     if (st.hasTable)
         mixture = &st.mixtures[x.LastHolderIndex()];
@@ -1022,11 +1077,11 @@ void QNL_hybridMessages::WriteBeliefs(int h, QNL_node& node, int samples) {
     continuous.WriteSamples(node, beliefs);
 }
 
-// What the children say of the node's current value. An observed child that is no equation
-// gives the probability or density of its evidence, for draws of its other parents from
-// their messages, as its message to the node estimates it; that message's fit of two
-// Gaussians only proposes values, since it can't hold a step or two distant peaks. Any other
-// child gives its fitted message.
+// What the children say of the node's current value. An observed child gives the probability
+// or density of its evidence, for draws of its other parents from their messages, as its
+// message to the node estimates it; that message's fit of two Gaussians only proposes values,
+// since it can't hold a step or two distant peaks, and a fit of points solved from an
+// equation adds the noise of its own draws. Any other child gives its fitted message.
 double QNL_hybridMessages::ChildrenWeight(int h) {
     QNL_samplingNode& x = Node(h);
     State& st = StateOf(h);
@@ -1035,12 +1090,25 @@ double QNL_hybridMessages::ChildrenWeight(int h) {
     double w = 1.0;
     for (std::size_t k = 0; k < x.children.size() && w > 0.0; ++k) {
         const int c = x.children[k];
-        if (Fixed(c) && !Node(c).IsEquation()) {
-            w *= InnerWeight(c, st.slotAtChild[k]);
-        } else {
-            QNL_sampleDistribution* message = st.fromChildren[k].current.get();
-            if (!Void(message)) w *= message->Density(v);
+        // A child whose value no parent is solved from, defined by an equation, weighs
+        // nothing but the exact value; one whose equation only this node can be solved from
+        // has points in its message, which no density at the node's value could weigh; and
+        // one that mixes such equations with distributions is weighed by its message alone,
+        // which puts its configurations on one scale.
+        const QNL_samplingNode& child = Node(c);
+        const bool enforced = child.Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT);
+        if (Fixed(c) && (enforced || !child.IsEquation()) &&
+            !(enforced && !child.IsEquation() && child.GetEnforcingParent() == h)) {
+            const double likelihood = DrawParents(c, st.slotAtChild[k])
+                                          ? FixedLikelihood(c, st.slotAtChild[k], false)
+                                          : 0.0;
+            if (likelihood >= 0.0) {
+                w *= likelihood;
+                continue;
+            }
         }
+        QNL_sampleDistribution* message = st.fromChildren[k].current.get();
+        if (!Void(message)) w *= message->Density(v);
     }
     return Clean(w);
 }

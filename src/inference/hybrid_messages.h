@@ -136,6 +136,7 @@ private:
     void ProductMixture(QNL_evaluationContext* holder, const QNL_gaussianMixture& message,
                         QNL_gaussianMixture& out, double keep);
     double InnerWeight(int h, int skip);
+    double FixedLikelihood(int h, int skip, bool points);
     double ChildrenWeight(int h);
     double DrawTimesLambda(int h, QNL_evaluationContext* holder, QNL_sampleDistribution* lambda);
     // What a message to a child is drawn against (Weighing): no message is due (NONE), the
@@ -164,6 +165,9 @@ private:
     std::vector<const QNL_gaussianMixture*> candidates;
     // Per child of the node sending messages down: what its message is drawn against.
     std::vector<int> weighings;
+    // Values an observed node's equation solved for the parent its message estimates, with
+    // their weights.
+    std::vector<QNL_weightedSample> solvedPoints;
     // The message passing alone is scheduled: no iteration marks what changed.
     bool scheduled = false;
 };

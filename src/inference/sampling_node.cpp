@@ -28,6 +28,9 @@ int QNL_samplingNode::TakeHolders(const QNL_hybridDefinition& definition) {
         for (int d = 0; d < table.GetNumberOfParentDimensions(); ++d)
             multipliers.push_back(table.GetMultipliers()[d]);
         holders = std::move(copies);
+        equations = static_cast<std::size_t>(
+            std::count_if(holders.begin(), holders.end(),
+                          [](const auto& holder) { return holder->HasExpressions(); }));
         parentStates.push_back(&zero);
         Rebind();
         return 0;
@@ -56,19 +59,34 @@ QNL_evaluationContext* QNL_samplingNode::Holder() {
     return holder;
 }
 
+QNL_evaluationContext* QNL_samplingNode::HolderAllowedBy(std::size_t index,
+                                                         const std::vector<int>& states) {
+    for (std::size_t d = 0; d < multipliers.size(); ++d) {
+        const int state = static_cast<int>(index) / multipliers[d] % parentOutcomes[d];
+        if (states[d] >= 0 && states[d] != state) return nullptr;
+    }
+    QNL_evaluationContext* holder = holders[index].get();
+    for (std::size_t i = 0; i < parentValues.size(); ++i)
+        holder->SetSlotValue(static_cast<int>(i), *parentValues[i]);
+    return holder;
+}
+
 int QNL_samplingNode::ResolveEnforcingExpressions(const std::string& parentId) {
     enforcing.clear();
     for (auto& holder : holders) {
         const auto* named = dynamic_cast<const QNL_namedExpressions*>(holder.get());
         const QNL_exprNode* tree = named != nullptr ? named->GetExpression(parentId) : nullptr;
-        if (tree == nullptr) return -2;
+        // An equation that does not name the parent gives its value whatever the parent's.
+        if (tree == nullptr && named != nullptr && named->HasExpressions() &&
+            QNL_exprNode::CountVariable(named->GetMainTree(), parentId) > 0)
+            return -2;
         enforcing.push_back(tree);
     }
     return 0;
 }
 
 bool QNL_samplingNode::EvaluateEnforcing(double own, double& out) {
-    if (lastHolder >= enforcing.size()) return false;
+    if (lastHolder >= enforcing.size() || enforcing[lastHolder] == nullptr) return false;
     SetOwnVariable(holders[lastHolder].get(), own);
     out = EvaluateSigned(enforcing[lastHolder]);
     return std::isfinite(out);
@@ -210,7 +228,9 @@ double QNL_continuousSamplingNode::WeightOf(QNL_evaluationContext* holder, doubl
 }
 
 double QNL_continuousSamplingNode::FixedWeight() {
-    return WeightOf(Holder(), value);
+    QNL_evaluationContext* holder = Holder();
+    if (Has(AT_AN_EQUATIONS_VALUE) && !holder->HasExpressions()) return 0.0;
+    return WeightOf(holder, value);
 }
 
 void QNL_continuousSamplingNode::Reserve(int count) {

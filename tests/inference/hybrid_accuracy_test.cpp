@@ -1186,3 +1186,126 @@ TEST_F(HybridAccuracy, MessagePassingDrawsEveryValueWithinItsRange) {
             ASSERT_GT(s.value, c.lower - 1.0);
     }
 }
+
+// X ~ N(0, 1), A uniform, Y a distribution in one configuration of A and an equation in the
+// other: Y | a0 ~ N(X, 1), Y | a1 = X + 0.5, or the configurations the other way round, in a
+// DISTRIBUTION or a HEQUATION node. Each configuration is weighed as what it is: given Y = 1
+// the equation gives X = 0.5 and the distribution N(0.5, 0.5), with P(equation) =
+// N(0.5; 0, 1) / (N(0.5; 0, 1) + N(1; 0, 2)); with A observed at either configuration, the
+// node is that configuration's. Below Y in a range [0, 2], observed through Z ~ N(Y, 0.5),
+// the equation's range holds X as evidence would, by quadrature over X and Y.
+TEST_F(HybridAccuracy, EachConfigurationOfANodeIsWeighedAsWhatItDefines) {
+    const double pdfEquation = Pdf(0.5),
+                 pdfDistribution = Pdf(1.0 / std::sqrt(2.0)) / std::sqrt(2.0);
+    const double pEquation = pdfEquation / (pdfEquation + pdfDistribution);
+    double below0 = 0.0, below1 = 0.0;
+    for (int i = 0; i <= 1600; ++i) {
+        const double x = -8.0 + 0.01 * i, wx = (i == 0 || i == 1600 ? 0.5 : 1.0) * Pdf(x);
+        const double mass = Within(-x, 2.0 - x);
+        for (int j = 0; j <= 400; ++j) {
+            const double y = 0.005 * j;
+            below0 += wx * (j == 0 || j == 400 ? 0.5 : 1.0) * 0.005 * Pdf(y - x) / mass *
+                      Pdf((1.0 - y) / 0.5);
+        }
+        if (x >= -0.5 && x <= 1.5) below1 += wx * Pdf((0.5 - x) / 0.5);
+    }
+    const double pBelow = below1 / (below0 + below1);
+    for (int type : {QNL_TYPE_DISTRIBUTION, QNL_TYPE_HEQUATION})
+        for (int equationFirst : {0, 1})
+            for (int scene = 0; scene < 3; ++scene)
+                for (int algorithm : {kImportance, kWeighting, kMessages}) {
+                    SCOPED_TRACE("type " + std::to_string(type) + ", equation at " +
+                                 std::to_string(1 - equationFirst) + ", scene " +
+                                 std::to_string(scene) + ", algorithm " +
+                                 std::to_string(algorithm));
+                    net.DeleteAllNodes();
+                    Seed(31);
+                    const int a = Discrete("A", "0.5", "0.5");
+                    const int x =
+                        Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -10.0, 10.0);
+                    const int y = Continuous(type, "Y", "", scene == 2 ? 0.0 : -20.0,
+                                             scene == 2 ? 2.0 : 20.0);
+                    ASSERT_EQ(net.AddArc(a, y), 0);
+                    ASSERT_EQ(net.AddArc(x, y), 0);
+                    const int eq = equationFirst ? 0 : 1;
+                    ASSERT_EQ(Continuous(y)->SetExpression(eq, "X + 0.5"), 0);
+                    ASSERT_EQ(Continuous(y)->SetExpression(1 - eq, "Normal(X, 1)"), 0);
+                    double expected = pEquation;
+                    if (scene == 2) {
+                        const int z =
+                            Continuous(QNL_TYPE_DISTRIBUTION, "Z", "Normal(Y, 0.5)", -10.0, 10.0);
+                        ASSERT_EQ(net.AddArc(y, z), 0);
+                        ASSERT_EQ(Value(z)->SetEvidence(1.0), 0);
+                        expected = pBelow;
+                    } else {
+                        ASSERT_EQ(Value(y)->SetEvidence(1.0), 0);
+                    }
+                    // Scene 1: A observed at the distribution's configuration.
+                    if (scene == 1) {
+                        ASSERT_EQ(Value(a)->SetEvidence(1 - eq), 0);
+                    }
+                    ASSERT_EQ(Update(algorithm, 20000), 0) << quarn_test::LastMessage();
+                    const quarn_test::Moments m = Of(x);
+                    const double n = algorithm == kMessages ? 0.0 : m.effective;
+                    if (algorithm != kMessages) {
+                        ASSERT_GT(n, 2000.0);
+                    }
+                    if (scene == 1) {
+                        EXPECT_EQ(Belief(a, eq), 0.0);
+                        EXPECT_NEAR(m.mean, 0.5,
+                                    algorithm == kMessages ? 0.71 : 5.0 * 0.71 / std::sqrt(n));
+                        continue;
+                    }
+                    EXPECT_NEAR(Belief(a, eq), expected,
+                                algorithm == kMessages
+                                    ? 0.05
+                                    : 5.0 * std::sqrt(expected * (1.0 - expected) / n));
+                    if (scene == 0) {
+                        // Both configurations put X's mean at 0.5; only the distribution's
+                        // spreads it.
+                        const double sd = std::sqrt((1.0 - pEquation) * 0.5);
+                        EXPECT_NEAR(m.mean, 0.5,
+                                    algorithm == kMessages ? sd : 5.0 * sd / std::sqrt(n));
+                    }
+                }
+}
+
+// A configuration's equation that gives the observed value from fixed parents makes the
+// evidence an event of some probability: Y | a0 ~ Exponential(1) within [0, 10], Y | a1 = 0,
+// observed at 0, is a1 for certain, and at 0.5 is a0 for certain. An equation configuration
+// that no parent can be solved from (X * X) is refused, naming the node, where it would
+// otherwise weigh its evidence as impossible.
+TEST_F(HybridAccuracy, EquationConfigurationsAtTheObservedValueOrWithoutAParentToSolveFor) {
+    for (int algorithm : {kImportance, kWeighting, kMessages})
+        for (double observed : {0.0, 0.5}) {
+            SCOPED_TRACE("Y = " + std::to_string(observed) + ", algorithm " +
+                         std::to_string(algorithm));
+            net.DeleteAllNodes();
+            Seed(5);
+            const int a = Discrete("A", "0.5", "0.5");
+            const int y = Continuous(QNL_TYPE_DISTRIBUTION, "Y", "", 0.0, 10.0);
+            ASSERT_EQ(net.AddArc(a, y), 0);
+            ASSERT_EQ(Continuous(y)->SetExpression(0, "Exponential(1)"), 0);
+            ASSERT_EQ(Continuous(y)->SetExpression(1, "0"), 0);
+            ASSERT_EQ(Value(y)->SetEvidence(observed), 0);
+            ASSERT_EQ(Update(algorithm, 2000), 0) << quarn_test::LastMessage();
+            EXPECT_EQ(Belief(a, 1), observed == 0.0 ? 1.0 : 0.0);
+        }
+    for (int algorithm : {kImportance, kWeighting, kMessages}) {
+        SCOPED_TRACE("algorithm " + std::to_string(algorithm));
+        net.DeleteAllNodes();
+        const int a = Discrete("A", "0.5", "0.5");
+        const int x = Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -10.0, 10.0);
+        const int y = Continuous(QNL_TYPE_DISTRIBUTION, "Y", "", -20.0, 20.0);
+        ASSERT_EQ(net.AddArc(a, y), 0);
+        ASSERT_EQ(net.AddArc(x, y), 0);
+        ASSERT_EQ(Continuous(y)->SetExpression(0, "Normal(X, 1)"), 0);
+        ASSERT_EQ(Continuous(y)->SetExpression(1, "X * X"), 0);
+        ASSERT_EQ(Value(y)->SetEvidence(1.0), 0);
+        QNL_errorHandler::Instance().Flush();
+        EXPECT_EQ(Update(algorithm, 2000), -5);
+        EXPECT_TRUE(Logged("Node [Y] : its evidence can be carried through none of its parents"))
+            << quarn_test::LastMessage();
+        EXPECT_FALSE(Value(a)->IsValueValid());
+    }
+}

@@ -777,6 +777,10 @@ int QNL_hybridInference::MessagePassing() {
         }
         for (int h : order)
             messages->WriteBeliefs(h, *network.GetNode(h), samples);
+        const int narrow = messages->TooNarrow();
+        if (narrow >= 0)
+            return Refuse(narrow, "its density is too narrow about its parents' values for the "
+                                  "messages to carry its evidence");
         for (int h : order) {
             const QNL_nodeValue* value = network.GetNode(h)->GetValue();
             if (value != nullptr && !value->IsValueValid())

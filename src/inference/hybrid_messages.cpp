@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -182,9 +183,9 @@ void QNL_hybridMessages::Add(Link& link, int state, double value, double weight)
 // between the points it was fitted to: it can't tell where in that gap the likelihood lies,
 // and a fit collapsed onto the one point that carried the weight sent every proposal built
 // on it beside the posterior.
-void QNL_hybridMessages::Normalize(QNL_sampleDistribution& message, double spacing) {
+double QNL_hybridMessages::Normalize(QNL_sampleDistribution& message, double spacing) {
     message.Normalize();
-    if (message.IsDiscrete()) return;
+    if (message.IsDiscrete()) return 0.0;
     auto& interval = Interval(message);
     QNL_gaussianMixture widened = interval.GetMixture();
     // A fit left without a usable component (a few points carrying all the weight can leave
@@ -200,7 +201,7 @@ void QNL_hybridMessages::Normalize(QNL_sampleDistribution& message, double spaci
             sum += s.weight * s.value;
             squares += s.weight * s.value * s.value;
         }
-        if (!(total > 0.0)) return;
+        if (!(total > 0.0)) return 0.0;
         for (auto& c : widened.components)
             c = QNL_gaussianMixture::Component();
         widened.components[0].weight = 1.0;
@@ -209,17 +210,28 @@ void QNL_hybridMessages::Normalize(QNL_sampleDistribution& message, double spaci
             std::max(squares / total - (sum / total) * (sum / total), 0.0);
     }
     const double width = (widened.rangeHigh - widened.rangeLow) / QNL_continuousSamplingNode::BINS;
-    if (!(width > 0.0) || !std::isfinite(width)) return;
+    if (!(width > 0.0) || !std::isfinite(width)) return 0.0;
     const double floor = std::max(DEGENERATE_SHARE * DEGENERATE_SHARE * width * width,
                                   std::isfinite(spacing) ? GAPS * GAPS * spacing * spacing : 0.0);
     for (auto& c : widened.components)
         if (!(c.variance > floor)) c.variance = floor;
     interval.SetMixture(widened);
+    return floor;
+}
+
+// Whether a message to a parent holds points its receiver can be weighed by only through it:
+// points an equation solved for it, or points drawn about a density narrower than the
+// message, whose fit is widened to the floor its draws can resolve.
+bool QNL_hybridMessages::SolvedBeyond(const Link& link, double floor) {
+    return link.equationPoints || link.narrowest * link.narrowest < floor;
 }
 
 void QNL_hybridMessages::Restart(Link& link) {
     link.next->Reset();
     link.total = 0.0;
+    link.solved = false;
+    link.equationPoints = false;
+    link.narrowest = std::numeric_limits<double>::infinity();
     link.spacing = 0.0;
     link.likelihood = 0.0;
 }
@@ -334,8 +346,8 @@ double QNL_hybridMessages::InnerWeight(int h, int skip) {
 double QNL_hybridMessages::FixedLikelihood(int h, int skip, bool points) {
     QNL_samplingNode& x = Node(h);
     QNL_evaluationContext* holder = x.Holder();
-    if (!holder->HasExpressions() || !x.Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT))
-        return Clean(x.FixedWeight());
+    if (!holder->HasExpressions()) return NarrowLikelihood(h, skip, points);
+    if (!x.Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT)) return Clean(x.FixedWeight());
     double own = 0.0, v = 0.0;
     x.GetFixedValue(own);
     int solve = x.discreteParents + x.GetEnforcingSlot();
@@ -347,7 +359,10 @@ double QNL_hybridMessages::FixedLikelihood(int h, int skip, bool points) {
                                                  .Inside(v))
             return 0.0;
         const double slope = x.Slope(solve - x.discreteParents, v);
-        if (slope > 0.0 && std::isfinite(slope)) solvedPoints.push_back({v, 1.0 / slope});
+        if (slope > 0.0 && std::isfinite(slope)) {
+            solvedPoints.push_back({v, 1.0 / slope});
+            solvedEquation = true;
+        }
         return 0.0;
     } else {
         solve = -1;
@@ -366,6 +381,97 @@ double QNL_hybridMessages::FixedLikelihood(int h, int skip, bool points) {
     const double slope = x.Slope(solve - x.discreteParents, v);
     if (!(slope > 0.0) || !std::isfinite(slope)) return 0.0;
     return Clean(StateOf(h).fromParents[slot].current->Density(v) / slope);
+}
+
+namespace {
+
+// The standard deviation and mean of what a message says of a continuous node: uniform over
+// its range while void.
+void Spread(QNL_sampleDistribution& message, double low, double high, double& mean, double& sd) {
+    mean = 0.5 * (low + high);
+    sd = (high - low) / std::sqrt(12.0);
+    if (message.IsVoid() || message.IsFixed()) return;
+    double total = 0.0, first = 0.0, second = 0.0;
+    for (const auto& c : Interval(message).GetMixture().components) {
+        if (!(c.weight > 0.0) || !std::isfinite(c.variance)) continue;
+        total += c.weight;
+        first += c.weight * c.mean;
+        second += c.weight * (c.variance + c.mean * c.mean);
+    }
+    if (!(total > 0.0)) return;
+    mean = first / total;
+    sd = std::sqrt(std::max(second / total - mean * mean, 0.0));
+}
+
+} // namespace
+
+// The density of a fixed node's value in a configuration that defines it by a distribution,
+// for the current draws of its parents. Where that density, as a function of one open
+// continuous parent, is far narrower than what the parent's message says of it (a node
+// almost determined by it), draws of the parent from its message would seldom fall where
+// the density is: the parent is drawn instead about the value that puts the distribution's
+// mean at the evidence, found by Newton's method, as a parent is solved for from an equation.
+// For the message to that parent (points) each such draw is a point of the estimate, weighed
+// by the density over the draw's own; for any other, the parent is drawn half the time from
+// there and half from its message, and weighed by its message over that mixture.
+double QNL_hybridMessages::NarrowLikelihood(int h, int skip, bool points) {
+    QNL_samplingNode& x = Node(h);
+    int solve = -1;
+    if (points && skip >= x.discreteParents) {
+        solve = skip;
+    } else {
+        for (int i = static_cast<int>(x.parents.size()) - 1; i >= x.discreteParents && solve < 0;
+             --i)
+            if (i != skip && !Fixed(x.parents[static_cast<std::size_t>(i)])) solve = i;
+    }
+    if (solve < 0) return Clean(x.FixedWeight());
+    auto& parent =
+        static_cast<QNL_continuousSamplingNode&>(Node(x.parents[static_cast<std::size_t>(solve)]));
+    QNL_sampleDistribution& message =
+        *StateOf(h).fromParents[static_cast<std::size_t>(solve)].current;
+    const double low = parent.GetLowerBound(), high = parent.GetUpperBound();
+    double centre = 0.0, spread = 0.0, own = 0.0, drawn = 0.0, root = 0.0, slope = 0.0, sd = 0.0;
+    Spread(message, low, high, centre, spread);
+    x.GetFixedValue(own);
+    parent.GetValue(drawn);
+    const int slot = solve - x.discreteParents;
+    // Newton's method from the middle of the message, else from either side of it. Where a
+    // root is narrow, one started on the other side must find no other: draws about one root
+    // would miss another. Several roots leave the draws to the message, unless so narrow
+    // that they can't be trusted to find them.
+    bool found = x.SolveMean(slot, own, centre, root, slope, sd);
+    if (found && !(sd / slope < NARROW_SHARE * spread)) return Clean(x.FixedWeight());
+    for (double start : {centre - spread, centre + spread}) {
+        double other = 0.0, otherSlope = 0.0, otherSd = 0.0;
+        if (!x.SolveMean(slot, own, start, other, otherSlope, otherSd)) continue;
+        if (!found) {
+            found = true;
+            root = other;
+            slope = otherSlope;
+            sd = otherSd;
+        } else if (std::fabs(other - root) > sd / slope) {
+            if (sd / slope < TOO_NARROW_SHARE * spread && unsolved < 0) unsolved = h;
+            return Clean(x.FixedWeight());
+        }
+    }
+    if (!found || !(sd / slope < NARROW_SHARE * spread)) return Clean(x.FixedWeight());
+    const double width = sd / slope;
+    points = points && solve == skip;
+    double u = drawn;
+    if (points || Uniform() < NARROW_DRAW_SHARE)
+        u = root + width * StandardNormalDraw(QNL_randomSamplingDistributions());
+    if (!parent.Inside(u)) return 0.0;
+    parent.SetValue(u);
+    const double near = QNL_gaussianMixture::Normal(u, root, width * width);
+    const double likelihood = Clean(x.FixedWeight());
+    if (points) {
+        if (likelihood > 0.0 && near > 0.0) solvedPoints.push_back({u, likelihood / near});
+        narrowest = std::min(narrowest, width);
+        return 0.0;
+    }
+    const double prior = Clean(message.Density(u));
+    const double q = (1.0 - NARROW_DRAW_SHARE) * prior + NARROW_DRAW_SHARE * near;
+    return q > 0.0 ? Clean(likelihood * prior / q) : 0.0;
 }
 
 // A draw of a continuous node given its parents' current values, weighed so that its
@@ -533,6 +639,8 @@ void QNL_hybridMessages::ToParents(int h) {
                 if (!bounded.Inside(u)) continue;
                 double sum = 0.0;
                 solvedPoints.clear();
+                solvedEquation = false;
+                narrowest = std::numeric_limits<double>::infinity();
                 for (int j = 0; j < INNER_DRAWS; ++j) {
                     parent.SetValue(u);
                     sum += InnerWeight(h, static_cast<int>(k));
@@ -541,6 +649,8 @@ void QNL_hybridMessages::ToParents(int h) {
                 // weight at the values solved, not at u.
                 for (const QNL_weightedSample& point : solvedPoints)
                     Add(link, 0, point.value, point.weight / INNER_DRAWS);
+                link.equationPoints = link.equationPoints || solvedEquation;
+                link.narrowest = std::min(link.narrowest, narrowest);
                 // The spacing is averaged by likelihood, not by weight: weighed by one over
                 // the proposal's density, the few uniform points near the likelihood would
                 // keep every message as wide as the uniform share's spacing.
@@ -607,6 +717,10 @@ void QNL_hybridMessages::FixedEquationToParents(int h) {
         link.updated = true;
         if (!scheduled) MarkChanged(p, h, true);
     }
+}
+
+int QNL_hybridMessages::TooNarrow() const {
+    return unsolved;
 }
 
 int QNL_hybridMessages::WeightlessEvidence() const {
@@ -687,7 +801,9 @@ void QNL_hybridMessages::Settle() {
             st.lambdaStale = true;
             link.weightless = !(link.total > 0.0 && std::isfinite(link.total));
             if (!link.weightless)
-                Normalize(*link.next, link.likelihood > 0.0 ? link.spacing / link.likelihood : 0.0);
+                link.solved = SolvedBeyond(
+                    link, Normalize(*link.next,
+                                    link.likelihood > 0.0 ? link.spacing / link.likelihood : 0.0));
             else
                 link.next.reset(NewMessage(h, true));
         }
@@ -824,7 +940,9 @@ void QNL_hybridMessages::SettleReceiver(int h) {
         st.lambdaStale = true;
         link.weightless = !(link.total > 0.0 && std::isfinite(link.total));
         if (!link.weightless)
-            Normalize(*link.next, link.likelihood > 0.0 ? link.spacing / link.likelihood : 0.0);
+            link.solved = SolvedBeyond(
+                link, Normalize(*link.next,
+                                link.likelihood > 0.0 ? link.spacing / link.likelihood : 0.0));
         else
             link.next.reset(NewMessage(h, true));
     }
@@ -1091,14 +1209,14 @@ double QNL_hybridMessages::ChildrenWeight(int h) {
     for (std::size_t k = 0; k < x.children.size() && w > 0.0; ++k) {
         const int c = x.children[k];
         // A child whose value no parent is solved from, defined by an equation, weighs
-        // nothing but the exact value; one whose equation only this node can be solved from
-        // has points in its message, which no density at the node's value could weigh; and
-        // one that mixes such equations with distributions is weighed by its message alone,
-        // which puts its configurations on one scale.
+        // nothing but the exact value; and one whose message holds points solved for this
+        // node, from an equation or about a narrow density, is weighed by that message alone:
+        // no density at the node's value could weigh the points, and the message puts them and
+        // the child's other configurations on one scale. Where only this node could be solved
+        // for, the message says it.
         const QNL_samplingNode& child = Node(c);
-        const bool enforced = child.Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT);
-        if (Fixed(c) && (enforced || !child.IsEquation()) &&
-            !(enforced && !child.IsEquation() && child.GetEnforcingParent() == h)) {
+        if (Fixed(c) && !st.fromChildren[k].solved &&
+            (child.Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT) || !child.IsEquation())) {
             const double likelihood = DrawParents(c, st.slotAtChild[k])
                                           ? FixedLikelihood(c, st.slotAtChild[k], false)
                                           : 0.0;

@@ -30,6 +30,15 @@ public:
     static constexpr double UNIFORM_SHARE = 0.1;
     // Share of the importance draws taken from the node's own definition.
     static constexpr double DEFENSIVE_SHARE = 0.1;
+    // An observed node whose density, as a function of a parent, is narrower than this share
+    // of what the parent's message says of it has the parent drawn about the value that puts
+    // its mean at the evidence, in this share of the draws (all of them for the message to
+    // that parent).
+    static constexpr double NARROW_SHARE = 0.1;
+    static constexpr double NARROW_DRAW_SHARE = 0.5;
+    // A density narrower still about several values of a parent, which draws about one of
+    // them would not all find, refuses the message passing.
+    static constexpr double TOO_NARROW_SHARE = 0.01;
     // A message component narrower than this share of a histogram bin of its node is widened
     // to it.
     static constexpr double DEGENERATE_SHARE = 1e-3;
@@ -56,6 +65,9 @@ public:
     double DrawWeighted(int handle);
     // The first fixed node whose last message to a parent carried no weight, or -1.
     int WeightlessEvidence() const;
+    // A fixed node whose density was found too narrow about several values of a parent, or
+    // -1: its messages can't be trusted to carry its evidence.
+    int TooNarrow() const;
     // The beliefs the messages give into the node's value: outcome probabilities, or
     // samples (samples of them) for a continuous node; a fixed node reports its value. A
     // continuous node's draws are proposed by the messages and weighed by what its observed
@@ -68,8 +80,14 @@ private:
         std::unique_ptr<QNL_sampleDistribution> next;
         double total = 0.0;
         bool updated = false;
-        // The last message computed on the link had no weight.
+        // The last message computed on the link had no weight; it held points solved for its
+        // receiver.
         bool weightless = false;
+        bool solved = false;
+        // Of the last message to a parent: whether an equation solved points for it, and the
+        // narrowest density points were drawn about.
+        bool equationPoints = false;
+        double narrowest = 0.0;
         // A message to a continuous parent: the spacing of its points, 1 / (points x proposal
         // density) each, summed weighed by likelihood, and the sum of those likelihoods.
         double spacing = 0.0;
@@ -129,7 +147,9 @@ private:
     void MarkChanged(int receiver, int source, bool fromChild);
     bool Relays(int child, int sender, int source) const;
     void Add(Link& link, int state, double value, double weight);
-    static void Normalize(QNL_sampleDistribution& message, double spacing = 0.0);
+    // The floor of a continuous message's variances (0 for a discrete message).
+    static double Normalize(QNL_sampleDistribution& message, double spacing = 0.0);
+    static bool SolvedBeyond(const Link& link, double floor);
     static void Restart(Link& link);
     bool DrawParents(int h, int skip);
     double DrawFromProduct(int h, QNL_evaluationContext* holder, QNL_sampleDistribution* lambda);
@@ -137,6 +157,7 @@ private:
                         QNL_gaussianMixture& out, double keep);
     double InnerWeight(int h, int skip);
     double FixedLikelihood(int h, int skip, bool points);
+    double NarrowLikelihood(int h, int skip, bool points);
     double ChildrenWeight(int h);
     double DrawTimesLambda(int h, QNL_evaluationContext* holder, QNL_sampleDistribution* lambda);
     // What a message to a child is drawn against (Weighing): no message is due (NONE), the
@@ -168,6 +189,9 @@ private:
     // Values an observed node's equation solved for the parent its message estimates, with
     // their weights.
     std::vector<QNL_weightedSample> solvedPoints;
+    bool solvedEquation = false;
+    double narrowest = 0.0;
+    int unsolved = -1;
     // The message passing alone is scheduled: no iteration marks what changed.
     bool scheduled = false;
 };

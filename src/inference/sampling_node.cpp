@@ -105,6 +105,47 @@ double QNL_samplingNode::Slope(int slot, double x) {
     return std::fabs(above - below) / (2.0 * h);
 }
 
+namespace {
+
+// The mean and variance of a holder's distribution with the slot at x, and the mean's
+// derivative there by central differences.
+bool MeanAndSlope(QNL_evaluationContext* holder, int slot, double x, double& m, double& v,
+                  double& d) {
+    const double h = 1e-6 * std::max(1.0, std::fabs(x));
+    double above = 0.0, below = 0.0, ignored = 0.0;
+    holder->SetSlotValue(slot, x + h);
+    if (holder->GetMoments(above, ignored) != 0) return false;
+    holder->SetSlotValue(slot, x - h);
+    if (holder->GetMoments(below, ignored) != 0) return false;
+    holder->SetSlotValue(slot, x);
+    if (holder->GetMoments(m, v) != 0) return false;
+    d = (above - below) / (2.0 * h);
+    return std::isfinite(m) && std::isfinite(v) && std::isfinite(d);
+}
+
+} // namespace
+
+bool QNL_samplingNode::SolveMean(int slot, double target, double start, double& root, double& slope,
+                                 double& sd) {
+    QNL_evaluationContext* holder = holders[lastHolder].get();
+    double x = start, m = 0.0, v = 0.0, d = 0.0;
+    for (int step = 0; step < 40; ++step) {
+        if (!MeanAndSlope(holder, slot, x, m, v, d) || !(std::fabs(d) > 0.0)) return false;
+        const double move = (m - target) / d;
+        x -= move;
+        if (!std::isfinite(x)) return false;
+        if (std::fabs(move) <= 1e-12 * std::max(1.0, std::fabs(x))) {
+            if (!MeanAndSlope(holder, slot, x, m, v, d) || !(v > 0.0) || !(std::fabs(d) > 0.0))
+                return false;
+            root = x;
+            slope = std::fabs(d);
+            sd = std::sqrt(v);
+            return true;
+        }
+    }
+    return false;
+}
+
 // ---------------------------------------------------------------------------------------
 // Discrete
 

@@ -93,6 +93,11 @@ public:
     // the value x, by central differences in the holder Holder() gave last; the factor by
     // which a value solved for that parent changes the density it is weighed with.
     double Slope(int slot, double x);
+    // The value of the continuous parent of the slot that puts the mean of the distribution
+    // of the holder Holder() gave last at the target, by Newton's method from start; how fast
+    // the mean moves with it there, and the distribution's standard deviation there. False
+    // where the holder has no moments or no root is found. The slot keeps the root.
+    bool SolveMean(int slot, double target, double start, double& root, double& slope, double& sd);
 
     int GetHandle() const { return handle; }
     const std::string& GetId() const { return id; }

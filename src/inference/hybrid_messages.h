@@ -57,7 +57,8 @@ public:
     // The first fixed equation node whose evidence no message can reach its unfixed
     // discrete parents through (no parent enforces it), or -1.
     int Unreachable() const;
-    // The iterations, then the importance tables.
+    // The iterations (the schedule, for the message passing alone), then the importance
+    // tables.
     void Run();
     // Draws an unfixed node from its importance table or from its definition times its
     // children's messages, mixed with its definition alone; the factor that weighs the draw

@@ -82,8 +82,8 @@ public:
     std::vector<std::unique_ptr<QNL_evaluationContext>>& Holders() { return holders; }
     // Binds the slots again after the holders' expressions changed.
     void Rebind();
-    // Resolves, in every holder that is an equation, the expression solved for the enforcing
-    // parent; -2 when one has none.
+    // Resolves, in every holder whose equation names the enforcing parent, the expression
+    // solved for it; -2 when one has none.
     int ResolveEnforcingExpressions(const std::string& parentId);
     // The enforcing parent's value from the holder Holder() gave last, with the node's own
     // identifier bound to its current value; false when it is not a finite number or the
@@ -118,8 +118,6 @@ public:
     // each configuration is weighed as what it is.
     bool IsEquation() const { return equations == holders.size() && !holders.empty(); }
     bool AnyEquation() const { return equations > 0; }
-    // Whether the holder Holder() gave last is an equation.
-    bool HolderIsEquation() const { return holders[lastHolder]->HasExpressions(); }
 
     // Links: parents with the discrete ones first, children likewise.
     std::vector<int> parents;

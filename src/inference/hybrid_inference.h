@@ -66,6 +66,8 @@ public:
     const std::vector<int>& GetOrder() const { return order; }
     // Configurations drawn by the last sampling run, weightless ones included.
     long long GetDraws() const { return draws; }
+    // Messages the last message passing computed, each to one neighbour; 0 before any.
+    long long GetMessagesSent() const { return messages ? messages->GetMessagesSent() : 0; }
 
 private:
     int Refuse(int handle, const std::string& why);

@@ -405,6 +405,35 @@ void Spread(QNL_sampleDistribution& message, double low, double high, double& me
 
 } // namespace
 
+// Newton's method from the middle of the parent's message, else from either side of it. Where
+// a root is narrow, one started on the other side must find no other: draws about one root
+// would miss another. Several roots leave the draws to the message, and are too many where
+// the density is so narrow that the draws can't be trusted to find them.
+void QNL_hybridMessages::Judge(QNL_samplingNode& x, int slot, double own, Verdict& verdict) {
+    const double centre = verdict.centre, spread = verdict.spread;
+    verdict.narrow = verdict.several = false;
+    double root = 0.0, slope = 0.0, sd = 0.0;
+    bool found = x.SolveMean(slot, own, centre, root, slope, sd);
+    if (found && !(sd / slope < NARROW_SHARE * spread)) return;
+    for (double start : {centre - spread, centre + spread}) {
+        double other = 0.0, otherSlope = 0.0, otherSd = 0.0;
+        if (!x.SolveMean(slot, own, start, other, otherSlope, otherSd)) continue;
+        if (!found) {
+            found = true;
+            root = other;
+            slope = otherSlope;
+            sd = otherSd;
+        } else if (std::fabs(other - root) > sd / slope) {
+            verdict.several = sd / slope < TOO_NARROW_SHARE * spread;
+            return;
+        }
+    }
+    if (!found || !(sd / slope < NARROW_SHARE * spread)) return;
+    verdict.narrow = true;
+    verdict.root = root;
+    verdict.width = sd / slope;
+}
+
 // The density of a fixed node's value in a configuration that defines it by a distribution,
 // for the current draws of its parents. Where that density, as a function of one open
 // continuous parent, is far narrower than what the parent's message says of it (a node
@@ -416,6 +445,8 @@ void Spread(QNL_sampleDistribution& message, double low, double high, double& me
 // there and half from its message, and weighed by its message over that mixture.
 double QNL_hybridMessages::NarrowLikelihood(int h, int skip, bool points) {
     QNL_samplingNode& x = Node(h);
+    // Messages that only propose leave a narrow density to the weights of the draws.
+    if (sampling) return Clean(x.FixedWeight());
     int solve = -1;
     if (points && skip >= x.discreteParents) {
         solve = skip;
@@ -429,33 +460,52 @@ double QNL_hybridMessages::NarrowLikelihood(int h, int skip, bool points) {
         static_cast<QNL_continuousSamplingNode&>(Node(x.parents[static_cast<std::size_t>(solve)]));
     QNL_sampleDistribution& message =
         *StateOf(h).fromParents[static_cast<std::size_t>(solve)].current;
+    // A message that says nothing yet gives no spread to be narrow against.
+    if (message.IsVoid()) return Clean(x.FixedWeight());
     const double low = parent.GetLowerBound(), high = parent.GetUpperBound();
-    double centre = 0.0, spread = 0.0, own = 0.0, drawn = 0.0, root = 0.0, slope = 0.0, sd = 0.0;
+    double centre = 0.0, spread = 0.0, own = 0.0, drawn = 0.0;
     Spread(message, low, high, centre, spread);
     x.GetFixedValue(own);
     parent.GetValue(drawn);
     const int slot = solve - x.discreteParents;
-    // Newton's method from the middle of the message, else from either side of it. Where a
-    // root is narrow, one started on the other side must find no other: draws about one root
-    // would miss another. Several roots leave the draws to the message, unless so narrow
-    // that they can't be trusted to find them.
-    bool found = x.SolveMean(slot, own, centre, root, slope, sd);
-    if (found && !(sd / slope < NARROW_SHARE * spread)) return Clean(x.FixedWeight());
-    for (double start : {centre - spread, centre + spread}) {
-        double other = 0.0, otherSlope = 0.0, otherSd = 0.0;
-        if (!x.SolveMean(slot, own, start, other, otherSlope, otherSd)) continue;
-        if (!found) {
-            found = true;
-            root = other;
-            slope = otherSlope;
-            sd = otherSd;
-        } else if (std::fabs(other - root) > sd / slope) {
-            if (sd / slope < TOO_NARROW_SHARE * spread && unsolved < 0) unsolved = h;
-            return Clean(x.FixedWeight());
+    // The verdict depends on the configuration and on the other open continuous parents'
+    // draws: with none, it holds for every draw of the configuration while the message stays.
+    State& st = StateOf(h);
+    const bool alone = std::count_if(x.parents.begin() + x.discreteParents, x.parents.end(),
+                                     [&](int p) { return !Fixed(p); }) == 1;
+    Verdict local;
+    Verdict* verdict = &local;
+    if (alone) {
+        if (st.verdicts.size() != x.NumberOfHolders()) st.verdicts.resize(x.NumberOfHolders());
+        verdict = &st.verdicts[x.LastHolderIndex()];
+        if (!(verdict->known && verdict->centre == centre && verdict->spread == spread)) {
+            verdict->centre = centre;
+            verdict->spread = spread;
+            Judge(x, slot, own, *verdict);
+            verdict->known = true;
         }
+    } else {
+        // A density wide by a margin about the first draw of an estimate is taken as wide
+        // for the rest of it: a mean that moves with the parent at one pace everywhere, as
+        // most do, is as wide about every root.
+        if (st.wide.size() != x.NumberOfHolders()) st.wide.assign(x.NumberOfHolders(), -1);
+        long long& wide = st.wide[x.LastHolderIndex()];
+        if (wide == estimate) return Clean(x.FixedWeight());
+        double m = 0.0, v = 0.0, d = 0.0;
+        local.centre = centre;
+        local.spread = spread;
+        if (x.MeanAt(slot, drawn, m, v, d) &&
+            std::sqrt(v) >= 2.0 * NARROW_SHARE * spread * std::fabs(d)) {
+            wide = estimate;
+            local.narrow = false;
+        } else {
+            Judge(x, slot, own, local);
+        }
+        x.Holder();
     }
-    if (!found || !(sd / slope < NARROW_SHARE * spread)) return Clean(x.FixedWeight());
-    const double width = sd / slope;
+    if (verdict->several && unsolved < 0) unsolved = h;
+    if (!verdict->narrow) return Clean(x.FixedWeight());
+    const double root = verdict->root, width = verdict->width;
     points = points && solve == skip;
     double u = drawn;
     if (points || Uniform() < NARROW_DRAW_SHARE)
@@ -587,6 +637,7 @@ void QNL_hybridMessages::ToChildren(int h) {
     for (std::size_t k = 0; k < x.children.size(); ++k) {
         if (weighings[k] == NONE) continue;
         to(k).updated = true;
+        ++sentMessages;
         if (!scheduled) MarkChanged(x.children[k], h, false);
     }
 }
@@ -594,6 +645,7 @@ void QNL_hybridMessages::ToChildren(int h) {
 void QNL_hybridMessages::ToParents(int h) {
     QNL_samplingNode& x = Node(h);
     State& st = StateOf(h);
+    ++estimate;
     for (std::size_t k = 0; k < x.parents.size(); ++k) {
         const int p = x.parents[k];
         if (!st.parentLast[k] || Fixed(p)) continue;
@@ -663,6 +715,7 @@ void QNL_hybridMessages::ToParents(int h) {
             }
         }
         link.updated = true;
+        ++sentMessages;
         if (!scheduled) MarkChanged(p, h, true);
     }
 }
@@ -715,6 +768,7 @@ void QNL_hybridMessages::FixedEquationToParents(int h) {
             }
         }
         link.updated = true;
+        ++sentMessages;
         if (!scheduled) MarkChanged(p, h, true);
     }
 }
@@ -976,6 +1030,9 @@ void QNL_hybridMessages::Schedule() {
     for (int h : order) {
         QNL_samplingNode& x = Node(h);
         State& st = StateOf(h);
+        // Only the rounds say what is sent.
+        std::fill(st.childLast.begin(), st.childLast.end(), 0);
+        std::fill(st.parentLast.begin(), st.parentLast.end(), 0);
         for (std::size_t k = 0; k < x.parents.size(); ++k) {
             Link& link = st.fromParents[k];
             link.receiver = h;
@@ -1154,6 +1211,7 @@ double QNL_hybridMessages::DrawWeighted(int h) {
 
 void QNL_hybridMessages::WriteBeliefs(int h, QNL_node& node, int samples) {
     QNL_samplingNode& x = Node(h);
+    ++estimate;
     if (Fixed(h)) {
         x.WriteResult(node);
         return;

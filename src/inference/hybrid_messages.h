@@ -69,6 +69,8 @@ public:
     // A fixed node whose density was found too narrow about several values of a parent, or
     // -1: its messages can't be trusted to carry its evidence.
     int TooNarrow() const;
+    // Messages computed so far, each message to one neighbour counted once.
+    long long GetMessagesSent() const { return sentMessages; }
     // The beliefs the messages give into the node's value: outcome probabilities, or
     // samples (samples of them) for a continuous node; a fixed node reports its value. A
     // continuous node's draws are proposed by the messages and weighed by what its observed
@@ -108,6 +110,18 @@ private:
         bool refine = false;
         bool settled = false;
     };
+    // Whether an observed node's density is narrow about a parent, for the message the
+    // verdict was reached with: about which value and how wide; or so narrow about several
+    // values that the messages can't be trusted.
+    struct Verdict {
+        bool known = false;
+        double centre = 0.0;
+        double spread = 0.0;
+        bool narrow = false;
+        bool several = false;
+        double root = 0.0;
+        double width = 0.0;
+    };
     struct State {
         // Messages from each parent over the parent's variable, and from each child over
         // this node's; a child entry is empty when the node keeps none.
@@ -123,6 +137,10 @@ private:
         std::vector<double> table;
         std::vector<QNL_gaussianMixture> mixtures;
         bool hasTable = false;
+        // Of an observed node with one open continuous parent: per configuration. Of one with
+        // several: per configuration, the estimate in which its density was found wide.
+        std::vector<Verdict> verdicts;
+        std::vector<long long> wide;
     };
 
     QNL_samplingNode& Node(int h) { return *nodes[static_cast<std::size_t>(h)]; }
@@ -159,6 +177,7 @@ private:
     double InnerWeight(int h, int skip);
     double FixedLikelihood(int h, int skip, bool points);
     double NarrowLikelihood(int h, int skip, bool points);
+    static void Judge(QNL_samplingNode& x, int slot, double own, Verdict& verdict);
     double ChildrenWeight(int h);
     double DrawTimesLambda(int h, QNL_evaluationContext* holder, QNL_sampleDistribution* lambda);
     // What a message to a child is drawn against (Weighing): no message is due (NONE), the
@@ -195,4 +214,8 @@ private:
     int unsolved = -1;
     // The message passing alone is scheduled: no iteration marks what changed.
     bool scheduled = false;
+    long long sentMessages = 0;
+    // Counts the estimates made (messages to parents, beliefs), so that a verdict can hold
+    // for one of them.
+    long long estimate = 0;
 };

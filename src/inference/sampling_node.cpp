@@ -125,6 +125,10 @@ bool MeanAndSlope(QNL_evaluationContext* holder, int slot, double x, double& m, 
 
 } // namespace
 
+bool QNL_samplingNode::MeanAt(int slot, double x, double& mean, double& variance, double& slope) {
+    return MeanAndSlope(holders[lastHolder].get(), slot, x, mean, variance, slope);
+}
+
 bool QNL_samplingNode::SolveMean(int slot, double target, double start, double& root, double& slope,
                                  double& sd) {
     QNL_evaluationContext* holder = holders[lastHolder].get();

@@ -98,6 +98,9 @@ public:
     // the mean moves with it there, and the distribution's standard deviation there. False
     // where the holder has no moments or no root is found. The slot keeps the root.
     bool SolveMean(int slot, double target, double start, double& root, double& slope, double& sd);
+    // That mean and variance with the slot at x, and how fast the mean moves there; false
+    // where the holder has no moments.
+    bool MeanAt(int slot, double x, double& mean, double& variance, double& slope);
 
     int GetHandle() const { return handle; }
     const std::string& GetId() const { return id; }

@@ -1360,3 +1360,43 @@ TEST_F(HybridAccuracy, MessagePassingCarriesEvidenceOnANearlyDeterminedConfigura
     EXPECT_TRUE(Logged("Node [Y] : its density is too narrow")) << quarn_test::LastMessage();
     EXPECT_FALSE(Value(a)->IsValueValid());
 }
+
+// A hidden linear-Gaussian chain with an observed child per step. Message passing sends each
+// message a fixed number of times whatever the chain's length, so its work grows with the
+// chain: a message to a continuous parent twice (its first points spread over the parent's
+// range, the second drawn against the first), a message down the chain once. Its posterior
+// means stay within its stated accuracy of Gaussian conditioning.
+TEST_F(HybridAccuracy, MessagePassingOnAChainSendsEachMessageAFixedNumberOfTimes) {
+    for (int steps : {10, 40}) {
+        SCOPED_TRACE(std::to_string(steps) + " steps");
+        net.DeleteAllNodes();
+        handles.clear();
+        means.clear();
+        cov.clear();
+        Seed(3);
+        std::vector<std::pair<int, double>> observed;
+        std::vector<int> hidden;
+        for (int i = 0; i < steps; ++i) {
+            std::vector<std::pair<int, double>> terms;
+            if (i > 0) terms.push_back({hidden.back(), 0.8});
+            hidden.push_back(Gaussian(("H" + std::to_string(i)).c_str(), 0.1, terms,
+                                      i > 0 ? 0.6 : 1.0, -30.0, 30.0));
+            const int child = Gaussian(("E" + std::to_string(i)).c_str(), 0.0,
+                                       {{hidden.back(), 1.0}}, 0.5, -30.0, 30.0);
+            observed.push_back({child, std::sin(0.7 * i)});
+        }
+        for (const auto& [node, value] : observed)
+            ASSERT_EQ(Value(handles[static_cast<std::size_t>(node)])->SetEvidence(value), 0);
+        net.SetNumberOfSamples(2000);
+        {
+            QNL_hybridInference inference(net);
+            ASSERT_EQ(inference.Build(), 0);
+            ASSERT_EQ(inference.MessagePassing(), 0) << quarn_test::LastMessage();
+            EXPECT_LE(inference.GetMessagesSent(), 5 * steps);
+        }
+        for (int i : hidden) {
+            const Expected e = Posterior(*this, i, observed);
+            EXPECT_NEAR(Of(e.node).mean, e.mean, 0.5 * e.sd) << "node " << e.node;
+        }
+    }
+}

@@ -22,6 +22,8 @@ public:
     // Iterations of the messages that only propose; for the message passing alone, the most
     // times a message is sent again as its inputs change around a loop.
     static constexpr int ITERATIONS = 4;
+    // Times a message to a continuous parent is sent again against its own last estimate.
+    static constexpr int REFINEMENTS = 2;
     static constexpr int COMPONENTS = 2;
     static constexpr double TOLERANCE = 0.001;
     static constexpr double SCALE = 10.0;

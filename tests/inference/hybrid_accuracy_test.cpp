@@ -1363,9 +1363,9 @@ TEST_F(HybridAccuracy, MessagePassingCarriesEvidenceOnANearlyDeterminedConfigura
 
 // A hidden linear-Gaussian chain with an observed child per step. Message passing sends each
 // message a fixed number of times whatever the chain's length, so its work grows with the
-// chain: a message to a continuous parent twice (its first points spread over the parent's
-// range, the second drawn against the first), a message down the chain once. Its posterior
-// means stay within its stated accuracy of Gaussian conditioning.
+// chain: a message to a continuous parent three times (its first points spread over the
+// parent's range, the others drawn against the estimate before), a message down the chain
+// once. Its posterior means stay within its stated accuracy of Gaussian conditioning.
 TEST_F(HybridAccuracy, MessagePassingOnAChainSendsEachMessageAFixedNumberOfTimes) {
     for (int steps : {10, 40}) {
         SCOPED_TRACE(std::to_string(steps) + " steps");
@@ -1392,7 +1392,7 @@ TEST_F(HybridAccuracy, MessagePassingOnAChainSendsEachMessageAFixedNumberOfTimes
             QNL_hybridInference inference(net);
             ASSERT_EQ(inference.Build(), 0);
             ASSERT_EQ(inference.MessagePassing(), 0) << quarn_test::LastMessage();
-            EXPECT_LE(inference.GetMessagesSent(), 5 * steps);
+            EXPECT_LE(inference.GetMessagesSent(), 7 * steps);
         }
         for (int i : hidden) {
             const Expected e = Posterior(*this, i, observed);

@@ -37,6 +37,24 @@ QNL_intervalSampleDistribution& Interval(QNL_sampleDistribution& message) {
     return static_cast<QNL_intervalSampleDistribution&>(message);
 }
 
+// The standard deviation and mean of what a message says of a continuous node: uniform over
+// its range while void.
+void Spread(QNL_sampleDistribution& message, double low, double high, double& mean, double& sd) {
+    mean = 0.5 * (low + high);
+    sd = (high - low) / std::sqrt(12.0);
+    if (message.IsVoid() || message.IsFixed()) return;
+    double total = 0.0, first = 0.0, second = 0.0;
+    for (const auto& c : Interval(message).GetMixture().components) {
+        if (!(c.weight > 0.0) || !std::isfinite(c.variance)) continue;
+        total += c.weight;
+        first += c.weight * c.mean;
+        second += c.weight * (c.variance + c.mean * c.mean);
+    }
+    if (!(total > 0.0)) return;
+    mean = first / total;
+    sd = std::sqrt(std::max(second / total - mean * mean, 0.0));
+}
+
 } // namespace
 
 QNL_hybridMessages::QNL_hybridMessages(std::vector<std::unique_ptr<QNL_samplingNode>>& nodes,
@@ -383,27 +401,6 @@ double QNL_hybridMessages::FixedLikelihood(int h, int skip, bool points) {
     return Clean(StateOf(h).fromParents[slot].current->Density(v) / slope);
 }
 
-namespace {
-
-// The standard deviation and mean of what a message says of a continuous node: uniform over
-// its range while void.
-void Spread(QNL_sampleDistribution& message, double low, double high, double& mean, double& sd) {
-    mean = 0.5 * (low + high);
-    sd = (high - low) / std::sqrt(12.0);
-    if (message.IsVoid() || message.IsFixed()) return;
-    double total = 0.0, first = 0.0, second = 0.0;
-    for (const auto& c : Interval(message).GetMixture().components) {
-        if (!(c.weight > 0.0) || !std::isfinite(c.variance)) continue;
-        total += c.weight;
-        first += c.weight * c.mean;
-        second += c.weight * (c.variance + c.mean * c.mean);
-    }
-    if (!(total > 0.0)) return;
-    mean = first / total;
-    sd = std::sqrt(std::max(second / total - mean * mean, 0.0));
-}
-
-} // namespace
 
 // Newton's method from the middle of the parent's message, else from either side of it. Where
 // a root is narrow, one started on the other side must find no other: draws about one root
@@ -993,12 +990,22 @@ void QNL_hybridMessages::SettleReceiver(int h) {
         if (link.next == nullptr || !link.updated) continue;
         st.lambdaStale = true;
         link.weightless = !(link.total > 0.0 && std::isfinite(link.total));
-        if (!link.weightless)
-            link.solved = SolvedBeyond(
-                link, Normalize(*link.next,
-                                link.likelihood > 0.0 ? link.spacing / link.likelihood : 0.0));
-        else
+        link.moved = true;
+        if (link.weightless) {
             link.next.reset(NewMessage(h, true));
+            continue;
+        }
+        link.solved = SolvedBeyond(
+            link,
+            Normalize(*link.next, link.likelihood > 0.0 ? link.spacing / link.likelihood : 0.0));
+        if (!x.IsContinuous()) continue;
+        auto& bounded = static_cast<QNL_continuousSamplingNode&>(x);
+        double mean = 0.0, sd = 0.0;
+        Spread(*link.next, bounded.GetLowerBound(), bounded.GetUpperBound(), mean, sd);
+        link.moved = !(std::fabs(mean - link.mean) <= SETTLED_SHARE * sd &&
+                       std::fabs(sd - link.sd) <= SETTLED_SHARE * sd);
+        link.mean = mean;
+        link.sd = sd;
     }
     if (!Fixed(h) && st.lambdaStale) UpdateChildMessage(h);
     auto swap = [](Link& link) {
@@ -1016,11 +1023,11 @@ void QNL_hybridMessages::SettleReceiver(int h) {
 
 // Rounds of messages, each round's messages computed from what the earlier rounds settled. A
 // message waits until every message it is drawn from is settled, so that on a network
-// without loops each is sent once (a message to a continuous parent 1 + REFINEMENTS times:
-// its first points spread over the parent's whole range, each later set drawn against the
-// estimate before it; with one refinement a chain of eight came out a posterior sd off in
-// one run of 1,600), and the work grows with the links, not with the links times the
-// network's reach, as rounds that each sent every message did. Around a loop no message can wait for all the others: those left
+// without loops each is sent once (a message to a continuous parent again: its first points
+// spread over the parent's whole range, the next drawn against that estimate, and once more
+// where the estimate still moved; with one refinement only, a chain of eight came out a
+// posterior sd off in one run of 1,600), and the work grows with the links, not with the
+// links times the network's reach, as rounds that each sent every message did. Around a loop no message can wait for all the others: those left
 // waiting are sent with what their inputs hold, and each is sent again as an input changes,
 // at most ITERATIONS times more.
 void QNL_hybridMessages::Schedule() {
@@ -1095,8 +1102,6 @@ void QNL_hybridMessages::Schedule() {
                 from.parentLast[static_cast<std::size_t>(at.slotAtChild[link->slot])] = 1;
             else
                 from.childLast[static_cast<std::size_t>(at.slotAtParent[link->slot])] = 1;
-            link->refine =
-                link->fromChild && link->sent < REFINEMENTS && Node(link->receiver).IsContinuous();
             if (!touched[static_cast<std::size_t>(s)]) {
                 touched[static_cast<std::size_t>(s)] = 1;
                 senders.push_back(s);
@@ -1135,7 +1140,10 @@ void QNL_hybridMessages::Schedule() {
         sent.swap(due);
         due.clear();
         for (Link* link : sent) {
-            if (link->refine) {
+            // Sent against its own estimate again: always after its first points spread over
+            // the range, then while the estimate still moves.
+            if (link->fromChild && Node(link->receiver).IsContinuous() &&
+                link->sent <= REFINEMENTS && (link->sent == 1 || link->moved)) {
                 schedule(*link);
                 continue;
             }

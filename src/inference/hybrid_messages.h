@@ -22,8 +22,11 @@ public:
     // Iterations of the messages that only propose; for the message passing alone, the most
     // times a message is sent again as its inputs change around a loop.
     static constexpr int ITERATIONS = 4;
-    // Times a message to a continuous parent is sent again against its own last estimate.
+    // Most times a message to a continuous parent is sent again against its own last
+    // estimate: the second while that estimate's mean or standard deviation moved by more
+    // than this share of its standard deviation.
     static constexpr int REFINEMENTS = 2;
+    static constexpr double SETTLED_SHARE = 0.2;
     static constexpr int COMPONENTS = 2;
     static constexpr double TOLERANCE = 0.001;
     static constexpr double SCALE = 10.0;
@@ -102,15 +105,18 @@ private:
         int receiver = -1;
         bool fromChild = false;
         int slot = -1;
-        // Sent at all; times sent; inputs not yet settled; due in the next round; to be sent
-        // again against its own first estimate; settled (sent with settled inputs and no
-        // further sending due).
+        // Sent at all; times sent; inputs not yet settled; due in the next round; settled
+        // (sent with settled inputs and no further sending due).
         bool live = false;
         int sent = 0;
         int missing = 0;
         bool due = false;
-        bool refine = false;
         bool settled = false;
+        // Of a message to a continuous node: the mean and standard deviation of its last
+        // estimate, and whether they moved from the one before.
+        double mean = 0.0;
+        double sd = 0.0;
+        bool moved = true;
     };
     // Whether an observed node's density is narrow about a parent, for the message the
     // verdict was reached with: about which value and how wide; or so narrow about several

@@ -401,7 +401,6 @@ double QNL_hybridMessages::FixedLikelihood(int h, int skip, bool points) {
     return Clean(StateOf(h).fromParents[slot].current->Density(v) / slope);
 }
 
-
 // Newton's method from the middle of the parent's message, else from either side of it. Where
 // a root is narrow, one started on the other side must find no other: draws about one root
 // would miss another. Several roots leave the draws to the message, and are too many where

@@ -693,8 +693,8 @@ void QNL_hybridMessages::ToParents(int h) {
                     parent.SetValue(u);
                     sum += InnerWeight(h, static_cast<int>(k));
                 }
-                // Draws of an equation configuration that solves for this parent put their
-                // weight at the values solved, not at u.
+                // Draws whose configuration solves for this parent, by its equation or about a
+                // narrow density, put their weight at the values so found, not at u.
                 for (const QNL_weightedSample& point : solvedPoints)
                     Add(link, 0, point.value, point.weight / INNER_DRAWS);
                 link.equationPoints = link.equationPoints || solvedEquation;

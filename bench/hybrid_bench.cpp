@@ -9,8 +9,8 @@
 // nodes (24 continuous, 6 discrete; three continuous and two discrete observed): one
 // iteration is the message passing (4 iterations of 250-point messages) and 10^3 samples
 // drawn from the proposals it leaves. Message passing (algorithm 15) runs on the same
-// network: its iterations, as many as the messages need to cross it, then 10^3 weighted
-// draws per node for the beliefs. The same on a hidden chain of 15, 60 and 240 steps with an
+// network: each message sent once the messages it is drawn from are settled (and again as
+// they change around the network's loops), then 10^3 weighted draws per node for the beliefs. The same on a hidden chain of 15, 60 and 240 steps with an
 // observed child per step (`BM_HybridMessagePassingChain/<steps>`).
 
 #include "quarn.h"

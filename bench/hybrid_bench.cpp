@@ -10,8 +10,9 @@
 // iteration is the message passing (4 iterations of 250-point messages) and 10^3 samples
 // drawn from the proposals it leaves. Message passing (algorithm 15) runs on the same
 // network: each message sent once the messages it is drawn from are settled (and again as
-// they change around the network's loops), then 10^3 weighted draws per node for the beliefs. The same on a hidden chain of 15, 60 and 240 steps with an
-// observed child per step (`BM_HybridMessagePassingChain/<steps>`).
+// they change around the network's loops), then 10^3 weighted draws per node for the
+// beliefs. The same on a hidden chain of 15, 60 and 240 steps with an observed child per
+// step (`BM_HybridMessagePassingChain/<steps>`).
 
 #include "quarn.h"
 

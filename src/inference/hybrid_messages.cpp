@@ -1026,9 +1026,9 @@ void QNL_hybridMessages::SettleReceiver(int h) {
 // spread over the parent's whole range, the next drawn against that estimate, and once more
 // where the estimate still moved; with one refinement only, a chain of eight came out a
 // posterior sd off in one run of 1,600), and the work grows with the links, not with the
-// links times the network's reach, as rounds that each sent every message did. Around a loop no message can wait for all the others: those left
-// waiting are sent with what their inputs hold, and each is sent again as an input changes,
-// at most ITERATIONS times more.
+// links times the network's reach, as rounds that each sent every message did. Around a
+// loop no message can wait for all the others: those left waiting are sent with what their
+// inputs hold, and each is sent again as an input changes, at most ITERATIONS times more.
 void QNL_hybridMessages::Schedule() {
     scheduled = true;
     std::vector<Link*> due, sent;

@@ -661,6 +661,10 @@ int QNL_equationValue::SetPropagatedEvidence(double x) {
     if (HasEvidence()) return Log(-2, kEvidencePresent);
     evidenceValue = x;
     flags |= FLAG_VALID | FLAG_PROPAGATED;
+    // Nor does it keep the samples of an earlier update, as a continuous value does not.
+    samples.clear();
+    sampleCount = 0;
+    sum = sumOfSquares = 0.0;
     return 0;
 }
 
@@ -784,9 +788,12 @@ int QNL_continuousValue::ClearEvidence() {
     return 0;
 }
 
+// A value the evidence determines has no spread left to sample: the samples of an earlier
+// update go.
 int QNL_continuousValue::SetPropagatedEvidence(double x) {
     evidenceValue = x;
     flags = (flags & ~FLAG_EVIDENCE) | FLAG_PROPAGATED;
+    samples.clear();
     return 0;
 }
 

@@ -3,15 +3,18 @@
 #include "definitions/equation.h"
 #include "definitions/hybrid_definition.h"
 #include "definitions/node_value.h"
+#include "definitions/node_values.h"
 #include "inference/bayesian_algorithms.h"
 #include "inference/sampling_core.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
 #include "numerics/number_text.h"
+#include "numerics/random.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <new>
 #include <queue>
@@ -20,8 +23,23 @@ namespace {
 
 constexpr const char* kNoSamples = "No useful samples have been generated for some of nodes.";
 
-bool IsEquationType(int type) {
-    return (type & 4) != 0;
+// The generators share one recurrence and are often seeded alike (at load from one reading of
+// the clock, in tests from one number): two in one state hand out the same numbers in step,
+// so the proposal's draw of one node and the definition's draw of another were one number,
+// and a child independent of the evidence took the weights of its parent's proposal (0.168
+// for 0.2). Each run of the messages moves the generators of the messages and the mixtures
+// to states of their own, a fixed function of their states, so that seeded runs repeat.
+void SeparateStreams() {
+    const std::uint32_t definitions = QNL_randomUniform().GetState();
+    std::uint32_t salt = 0x9E3779B9u;
+    for (QNL_random* random :
+         {&QNL_randomMixtures(), &QNL_randomSamplingNodes(), &QNL_randomSamplingDistributions()}) {
+        std::uint32_t state = random->GetState() ^ salt;
+        // Seed 0 would read the clock.
+        if (state == definitions || state == 0) state = ~state;
+        random->Seed(state);
+        salt = salt * 2654435761u + 0x7F4A7C15u;
+    }
 }
 
 std::string IdAt(const QNL_network& network, int handle) {
@@ -67,6 +85,7 @@ int QNL_hybridInference::Build() {
                 node->ResolveEnforcingExpressions(
                     nodes[static_cast<std::size_t>(node->GetEnforcingParent())]->GetId()) != 0)
                 flags |= FLAG_UNENFORCEABLE;
+        if (int r = CheckConfigurations()) return r;
         return CheckFixed();
     } catch (const std::bad_alloc&) {
         return QNL_errorHandler::Instance().LogError(-42);
@@ -217,7 +236,7 @@ void QNL_hybridInference::FixDetermined() {
 // Fixes an equation node whose parents are all fixed at the value its equation gives them.
 bool QNL_hybridInference::FixEquation(int handle, bool withinBounds) {
     QNL_samplingNode& node = *nodes[static_cast<std::size_t>(handle)];
-    if (!IsEquationType(TypeOf(handle)) || node.Has(QNL_samplingNode::FIXED) ||
+    if (!node.AnyEquation() || node.Has(QNL_samplingNode::FIXED) ||
         !std::all_of(node.parents.begin(), node.parents.end(), [&](int p) { return IsFixed(p); }))
         return false;
     QNL_evaluationContext* holder = node.Holder();
@@ -290,14 +309,29 @@ int QNL_hybridInference::SolveForParents(QNL_samplingNode& node) {
     return 0;
 }
 
+bool QNL_hybridInference::NamesOpenParent(const QNL_samplingNode& node,
+                                          const QNL_evaluationContext& holder) const {
+    const auto* named = dynamic_cast<const QNL_namedExpressions*>(&holder);
+    if (named == nullptr) return false;
+    for (std::size_t i = static_cast<std::size_t>(node.discreteParents); i < node.parents.size();
+         ++i)
+        if (!IsFixed(node.parents[i]) &&
+            QNL_exprNode::CountVariable(
+                named->GetMainTree(),
+                node.continuousParentIds[i - static_cast<std::size_t>(node.discreteParents)]) > 0)
+            return true;
+    return false;
+}
+
 // Chooses, from the evidence node down, the parent through which each equation node of the
 // chain is enforced: the last continuous parent that is neither fixed nor set by another
-// chain and whose solved expression exists in every holder. -2 when every parent is fixed.
+// chain and whose solved expression exists in every holder that is an equation. -2 when
+// every parent is fixed.
 int QNL_hybridInference::PrepareEnforcement(int handle) {
     int current = handle;
     for (int guard = 0; guard < static_cast<int>(nodes.size()); ++guard) {
         QNL_samplingNode& node = *nodes[static_cast<std::size_t>(current)];
-        if (!IsEquationType(TypeOf(current))) return 0;
+        if (!node.AnyEquation()) return 0;
         if (int r = SolveForParents(node)) return r;
         if (node.parents.empty()) return 0;
         // Evidence on a node whose parents are all fixed has nothing to enforce: it is checked
@@ -315,13 +349,23 @@ int QNL_hybridInference::PrepareEnforcement(int handle) {
             if (parent.Has(QNL_samplingNode::FIXED) ||
                 parent.Has(QNL_samplingNode::SET_THROUGH_CHILD))
                 continue;
-            bool everywhere = true;
+            // A configuration defined by a distribution weighs the evidence by its density,
+            // with the parent drawn, and one whose equation does not name the parent by the
+            // value it gives; every equation that names it must be solvable for it, and one
+            // at least must.
+            bool everywhere = true, somewhere = false;
             for (auto& holder : node.Holders()) {
+                if (!holder->HasExpressions()) continue;
                 auto* named = dynamic_cast<QNL_namedExpressions*>(holder.get());
-                everywhere = everywhere && named != nullptr && named->HasExpressions() &&
-                             named->GetExpression(parent.GetId()) != nullptr;
+                if (named == nullptr) {
+                    everywhere = false;
+                } else if (named->GetExpression(parent.GetId()) != nullptr) {
+                    somewhere = true;
+                } else if (QNL_exprNode::CountVariable(named->GetMainTree(), parent.GetId()) > 0) {
+                    everywhere = false;
+                }
             }
-            if (everywhere) {
+            if (everywhere && somewhere) {
                 chosen = p;
                 slot = i - node.discreteParents;
             }
@@ -344,7 +388,7 @@ void QNL_hybridInference::Propagate() {
         const int n = stack.back();
         stack.pop_back();
         QNL_samplingNode& node = *nodes[static_cast<std::size_t>(n)];
-        if (IsEquationType(TypeOf(n))) {
+        if (node.AnyEquation()) {
             int open = -1, count = 0;
             for (int p : node.parents)
                 if (!IsFixed(p)) {
@@ -433,6 +477,63 @@ int QNL_hybridInference::BuildOrder() {
     return static_cast<int>(order.size()) == present ? 0 : -2;
 }
 
+// A fixed node defined by an equation in some configuration its fixed discrete parents leave
+// possible. An equation of fixed parents that gives the fixed value makes the evidence an
+// event of some probability, against a density in every configuration where the node could
+// take other values: only such configurations weigh anything, and nothing is solved. An
+// equation of an open continuous parent is weighed through the chain that solves for it; in
+// a node that mixes equations and distributions and has no chain, it could weigh its evidence
+// only as impossible, and the node is refused.
+int QNL_hybridInference::CheckConfigurations() {
+    std::vector<int> states;
+    for (auto& node : nodes) {
+        if (node == nullptr || !node->Has(QNL_samplingNode::FIXED) || !node->AnyEquation() ||
+            !node->IsContinuous())
+            continue;
+        states.assign(static_cast<std::size_t>(node->discreteParents), -1);
+        for (int d = 0; d < node->discreteParents; ++d) {
+            const int p = node->parents[static_cast<std::size_t>(d)];
+            if (IsFixed(p))
+                nodes[static_cast<std::size_t>(p)]->GetEvidenceState(
+                    states[static_cast<std::size_t>(d)]);
+        }
+        double fixed = 0.0;
+        node->GetValue(fixed);
+        bool atValue = false, solving = false;
+        for (std::size_t i = 0; i < node->NumberOfHolders(); ++i) {
+            QNL_evaluationContext* holder = node->HolderAllowedBy(i, states);
+            if (holder == nullptr || !holder->HasExpressions()) continue;
+            if (NamesOpenParent(*node, *holder)) {
+                solving = true;
+                continue;
+            }
+            double given = 0.0;
+            atValue = atValue || (holder->Evaluate(&given) == 0 &&
+                                  QNL_continuousSamplingNode::Matches(given, fixed));
+        }
+        if (atValue) {
+            node->SetFlag(QNL_samplingNode::AT_AN_EQUATIONS_VALUE);
+            for (QNL_samplingNode* link = node.get();
+                 link->Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT);) {
+                QNL_samplingNode* parent =
+                    nodes[static_cast<std::size_t>(link->GetEnforcingParent())].get();
+                link->ClearFlag(QNL_samplingNode::ENFORCED_THROUGH_PARENT);
+                link->SetEnforcingParent(-2, -1);
+                parent->ClearFlag(QNL_samplingNode::SET_THROUGH_CHILD);
+                link = parent;
+            }
+        } else if (solving && !node->IsEquation() &&
+                   !node->Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT)) {
+            QNL_errorHandler::Instance().LogError(
+                -2, "ERROR: Node [" + node->GetId() +
+                        "] : its evidence can be carried through none of its parents in a "
+                        "configuration its equation defines");
+            return -5;
+        }
+    }
+    return 0;
+}
+
 // What the evidence fixes must be possible before anything is drawn: a value it fixes
 // through an equation lies within its node's bounds, and a fixed value whose parents are all
 // fixed has a weight. Otherwise every draw would weigh 0, found out only at the cap.
@@ -476,13 +577,14 @@ std::string QNL_hybridInference::WhyImpossible(QNL_samplingNode& node) {
            (node.parents.empty() ? " its equation gives" : " its parents give");
 }
 
-double QNL_hybridInference::Enforce(QNL_samplingNode* node, double weight) {
+double QNL_hybridInference::Enforce(QNL_samplingNode* node, double weight,
+                                    QNL_hybridMessages* proposal) {
     for (std::size_t guard = 0; guard < nodes.size(); ++guard) {
         QNL_samplingNode* parent =
             nodes[static_cast<std::size_t>(node->GetEnforcingParent())].get();
-        node->Holder();
         double own = 0.0, x = 0.0;
         node->GetValue(own);
+        if (!node->Holder()->HasExpressions()) return DrawBelow(node, weight, proposal);
         if (!node->EvaluateEnforcing(own, x)) return 0.0;
         parent->SetValue(x);
         // The evidence fixes the node's value, not the parent's: the density of the solved
@@ -499,6 +601,27 @@ double QNL_hybridInference::Enforce(QNL_samplingNode* node, double weight) {
     return 0.0;
 }
 
+// Where the configuration of the node the chain has reached defines it by a distribution,
+// the evidence (or the value the chain solved for it) is weighed by that distribution's
+// density, and the nodes further down the chain are drawn as any unfixed node is, the
+// deepest first: nothing is solved for them.
+double QNL_hybridInference::DrawBelow(QNL_samplingNode* node, double weight,
+                                      QNL_hybridMessages* proposal) {
+    chain.clear();
+    for (const QNL_samplingNode* link = node;
+         link->Has(QNL_samplingNode::ENFORCED_THROUGH_PARENT) && chain.size() < nodes.size();) {
+        chain.push_back(link->GetEnforcingParent());
+        link = nodes[static_cast<std::size_t>(chain.back())].get();
+    }
+    for (auto h = chain.rbegin(); h != chain.rend() && weight > 0.0; ++h)
+        weight *= proposal != nullptr ? proposal->DrawWeighted(*h)
+                                      : nodes[static_cast<std::size_t>(*h)]->DrawWeighted();
+    if (!(weight > 0.0)) return 0.0;
+    double own = 0.0;
+    node->GetValue(own);
+    return weight * static_cast<QNL_continuousSamplingNode*>(node)->WeightOf(node->Holder(), own);
+}
+
 // One configuration: drawn from the definitions, evidence ignored, or weighed, every unfixed
 // node drawn from its definition or from the proposal the messages built; its weight.
 double QNL_hybridInference::Draw(bool weighted, QNL_hybridMessages* proposal) {
@@ -510,7 +633,7 @@ double QNL_hybridInference::Draw(bool weighted, QNL_hybridMessages* proposal) {
         } else {
             const int f = node->GetFlags();
             if (f & QNL_samplingNode::FIXED)
-                w = (f & QNL_samplingNode::ENFORCED_THROUGH_PARENT) ? Enforce(node, w)
+                w = (f & QNL_samplingNode::ENFORCED_THROUGH_PARENT) ? Enforce(node, w, proposal)
                                                                     : w * node->FixedWeight();
             else if (!(f & QNL_samplingNode::SET_THROUGH_CHILD))
                 w *= proposal != nullptr ? proposal->DrawWeighted(h) : node->DrawWeighted();
@@ -597,6 +720,7 @@ int QNL_hybridInference::LogicSampling() {
 // parents: no expression gives a value to weigh their outcomes by.
 int QNL_hybridInference::StartMessages(bool sampling) {
     if (flags & FLAG_UNENFORCEABLE) return -2;
+    SeparateStreams();
     messages = std::make_unique<QNL_hybridMessages>(nodes, order, sampling, sampling);
     const int stuck = messages->Unreachable();
     if (stuck >= 0)
@@ -649,6 +773,10 @@ int QNL_hybridInference::MessagePassing() {
         }
         for (int h : order)
             messages->WriteBeliefs(h, *network.GetNode(h), samples);
+        const int narrow = messages->TooNarrow();
+        if (narrow >= 0)
+            return Refuse(narrow, "its density is too narrow about its parents' values for the "
+                                  "messages to carry its evidence");
         for (int h : order) {
             const QNL_nodeValue* value = network.GetNode(h)->GetValue();
             if (value != nullptr && !value->IsValueValid())
@@ -665,9 +793,14 @@ namespace {
 // The body the four entries share: each names the algorithm it runs.
 int RunHybridAlgorithm(QNL_network& network, int algorithm) {
     auto& log = QNL_errorHandler::Instance();
-    // Propagated evidence is what the last run derived; this run derives it afresh.
+    // Propagated evidence is what the last run derived; this run derives it afresh. Nor do
+    // the samples of the last run outlive it: a value this run fixes, leaves without weight
+    // or fails to reach keeps none.
     network.ClearAllPropagatedEvidence();
     network.InvalidateValues();
+    for (int h = network.GetFirstNode(); h >= 0; h = network.GetNextNode(h))
+        if (auto* value = dynamic_cast<QNL_continuousValue*>(network.GetNode(h)->GetValue()))
+            value->GetSamples().clear();
     QNL_hybridInference inference(network);
     const int built = inference.Build();
     if (built == -5) return log.LogError(-5, kNoSamples);

@@ -61,6 +61,8 @@ public:
     const std::vector<int>& GetOrder() const { return order; }
     // Configurations drawn by the last sampling run, weightless ones included.
     long long GetDraws() const { return draws; }
+    // Messages the last message passing computed, each to one neighbour; 0 before any.
+    long long GetMessagesSent() const { return messages ? messages->GetMessagesSent() : 0; }
 
 private:
     int Refuse(int handle, const std::string& why);
@@ -77,6 +79,10 @@ private:
     void Propagate();
     void DropSettledChains();
     int BuildOrder();
+    int CheckConfigurations();
+    // Whether the main expression of a holder of the node names a continuous parent that is
+    // not fixed.
+    bool NamesOpenParent(const QNL_samplingNode& node, const QNL_evaluationContext& holder) const;
     int CheckFixed();
     std::string WhyImpossible(QNL_samplingNode& node);
     double Draw(bool weighted, QNL_hybridMessages* proposal);
@@ -84,7 +90,8 @@ private:
     bool AnyWeight();
     int Sample(bool weighted);
     int StartMessages(bool sampling);
-    double Enforce(QNL_samplingNode* node, double weight);
+    double Enforce(QNL_samplingNode* node, double weight, QNL_hybridMessages* proposal);
+    double DrawBelow(QNL_samplingNode* node, double weight, QNL_hybridMessages* proposal);
     int TypeOf(int handle) const;
     bool IsFixed(int handle) const {
         return nodes[static_cast<std::size_t>(handle)]->Has(QNL_samplingNode::FIXED);
@@ -98,6 +105,8 @@ private:
     std::vector<int> evidence;
     std::vector<int> order;
     std::vector<char> solved;
+    // Scratch of DrawBelow: the nodes below a node along its chain.
+    std::vector<int> chain;
     std::unique_ptr<QNL_hybridMessages> messages;
 };
 

@@ -130,7 +130,8 @@ QNL_intervalSampleDistribution::QNL_intervalSampleDistribution(double* target, c
 QNL_intervalSampleDistribution::QNL_intervalSampleDistribution(
     const QNL_intervalSampleDistribution& other)
     : QNL_sampleDistribution(other), target(other.target), lower(other.lower), upper(other.upper),
-      fixedValue(other.fixedValue), samples(other.samples), mixture(other.mixture) {
+      fixedValue(other.fixedValue), samples(other.samples), mixture(other.mixture),
+      massWithin(other.massWithin), whole(other.whole), scale(other.scale) {
     flags = other.flags & (FLAG_VOID | FLAG_CHANGED | FLAG_FIXED);
 }
 
@@ -147,11 +148,24 @@ void QNL_intervalSampleDistribution::RefitIfChanged() {
     if (!(flags & FLAG_CHANGED)) return;
     mixture.Fit(samples);
     flags &= ~FLAG_CHANGED;
+    MeasureWithin();
+}
+
+// The variable never leaves its interval, while a fitted mixture reaches past it: the
+// distribution is the mixture renormalised within the interval, scaled to the mass the
+// mixture has in all, so that a mixture the interval holds whole keeps its draws and
+// densities.
+void QNL_intervalSampleDistribution::MeasureWithin() {
+    massWithin = BoundsUsable() ? mixture.MassWithin(*lower, *upper) : 0.0;
+    const double mass = mixture.Mass();
+    whole = !(massWithin < mass);
+    scale = whole || !(massWithin > 0.0) ? 1.0 : mass / massWithin;
 }
 
 int QNL_intervalSampleDistribution::Normalize() {
     mixture.Fit(samples);
     flags &= ~(FLAG_VOID | FLAG_CHANGED);
+    MeasureWithin();
     return 0;
 }
 
@@ -176,6 +190,7 @@ int QNL_intervalSampleDistribution::SetTargetValue(double value) {
 
 int QNL_intervalSampleDistribution::SetMixture(const QNL_gaussianMixture& source) {
     mixture.Assign(source);
+    MeasureWithin();
     return 0;
 }
 
@@ -187,7 +202,13 @@ int QNL_intervalSampleDistribution::Draw(double& out) {
         out = *lower + Uniform() * (*upper - *lower);
     } else {
         RefitIfChanged();
-        out = mixture.Draw();
+        if (whole) {
+            out = mixture.Draw();
+        } else if (!mixture.DrawWithin(*lower, *upper, massWithin, out)) {
+            // A mixture with no mass in the interval says nothing of where in it to draw.
+            if (!BoundsUsable()) return -2;
+            out = *lower + Uniform() * (*upper - *lower);
+        }
     }
     return 0;
 }
@@ -229,7 +250,8 @@ double QNL_intervalSampleDistribution::Density(double x) {
         return 1.0 / (*upper - *lower);
     }
     RefitIfChanged();
-    return mixture.Density(x);
+    if (whole) return mixture.Density(x);
+    return x >= *lower && x <= *upper ? mixture.Density(x) * scale : 0.0;
 }
 
 void QNL_intervalSampleDistribution::Reset() {

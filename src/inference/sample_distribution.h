@@ -89,9 +89,10 @@ private:
 };
 
 // Weighted samples of a continuous variable over an interval, summarised by a Gaussian
-// mixture refitted lazily; void means uniform over the interval, fixed means one point. The
-// bounds belong to the owner and are read through the pointers at every use, so they are
-// checked (finite, lower below upper) each time they matter.
+// mixture refitted lazily and renormalised within the interval, where every draw falls; void
+// means uniform over the interval, fixed means one point. The bounds belong to the owner and
+// are read through the pointers at every use, so they are checked (finite, lower below upper)
+// each time they matter; they stay as they are while the mixture does.
 class QNL_intervalSampleDistribution : public QNL_sampleDistribution {
 public:
     QNL_intervalSampleDistribution(double* target, const double* lower, const double* upper,
@@ -123,6 +124,7 @@ public:
 private:
     int Draw(double& out);
     void RefitIfChanged();
+    void MeasureWithin();
 
     double* target;
     const double* lower;
@@ -130,4 +132,9 @@ private:
     double fixedValue = 0.0;
     std::vector<QNL_weightedSample> samples;
     QNL_gaussianMixture mixture;
+    // The mixture's mass within the interval; whether that is all of it; the factor that
+    // renormalises the density there to the mixture's whole mass.
+    double massWithin = 0.0;
+    bool whole = true;
+    double scale = 1.0;
 };

@@ -28,6 +28,9 @@ int QNL_samplingNode::TakeHolders(const QNL_hybridDefinition& definition) {
         for (int d = 0; d < table.GetNumberOfParentDimensions(); ++d)
             multipliers.push_back(table.GetMultipliers()[d]);
         holders = std::move(copies);
+        equations = static_cast<std::size_t>(
+            std::count_if(holders.begin(), holders.end(),
+                          [](const auto& holder) { return holder->HasExpressions(); }));
         parentStates.push_back(&zero);
         Rebind();
         return 0;
@@ -56,19 +59,34 @@ QNL_evaluationContext* QNL_samplingNode::Holder() {
     return holder;
 }
 
+QNL_evaluationContext* QNL_samplingNode::HolderAllowedBy(std::size_t index,
+                                                         const std::vector<int>& states) {
+    for (std::size_t d = 0; d < multipliers.size(); ++d) {
+        const int state = static_cast<int>(index) / multipliers[d] % parentOutcomes[d];
+        if (states[d] >= 0 && states[d] != state) return nullptr;
+    }
+    QNL_evaluationContext* holder = holders[index].get();
+    for (std::size_t i = 0; i < parentValues.size(); ++i)
+        holder->SetSlotValue(static_cast<int>(i), *parentValues[i]);
+    return holder;
+}
+
 int QNL_samplingNode::ResolveEnforcingExpressions(const std::string& parentId) {
     enforcing.clear();
     for (auto& holder : holders) {
         const auto* named = dynamic_cast<const QNL_namedExpressions*>(holder.get());
         const QNL_exprNode* tree = named != nullptr ? named->GetExpression(parentId) : nullptr;
-        if (tree == nullptr) return -2;
+        // An equation that does not name the parent gives its value whatever the parent's.
+        if (tree == nullptr && named != nullptr && named->HasExpressions() &&
+            QNL_exprNode::CountVariable(named->GetMainTree(), parentId) > 0)
+            return -2;
         enforcing.push_back(tree);
     }
     return 0;
 }
 
 bool QNL_samplingNode::EvaluateEnforcing(double own, double& out) {
-    if (lastHolder >= enforcing.size()) return false;
+    if (lastHolder >= enforcing.size() || enforcing[lastHolder] == nullptr) return false;
     SetOwnVariable(holders[lastHolder].get(), own);
     out = EvaluateSigned(enforcing[lastHolder]);
     return std::isfinite(out);
@@ -85,6 +103,51 @@ double QNL_samplingNode::Slope(int slot, double x) {
     holder->SetSlotValue(slot, x);
     if (a != 0 || b != 0) return 0.0;
     return std::fabs(above - below) / (2.0 * h);
+}
+
+namespace {
+
+// The mean and variance of a holder's distribution with the slot at x, and the mean's
+// derivative there by central differences.
+bool MeanAndSlope(QNL_evaluationContext* holder, int slot, double x, double& m, double& v,
+                  double& d) {
+    const double h = 1e-6 * std::max(1.0, std::fabs(x));
+    double above = 0.0, below = 0.0, ignored = 0.0;
+    holder->SetSlotValue(slot, x + h);
+    if (holder->GetMoments(above, ignored) != 0) return false;
+    holder->SetSlotValue(slot, x - h);
+    if (holder->GetMoments(below, ignored) != 0) return false;
+    holder->SetSlotValue(slot, x);
+    if (holder->GetMoments(m, v) != 0) return false;
+    d = (above - below) / (2.0 * h);
+    return std::isfinite(m) && std::isfinite(v) && std::isfinite(d);
+}
+
+} // namespace
+
+bool QNL_samplingNode::MeanAt(int slot, double x, double& mean, double& variance, double& slope) {
+    return MeanAndSlope(holders[lastHolder].get(), slot, x, mean, variance, slope);
+}
+
+bool QNL_samplingNode::SolveMean(int slot, double target, double start, double& root, double& slope,
+                                 double& sd) {
+    QNL_evaluationContext* holder = holders[lastHolder].get();
+    double x = start, m = 0.0, v = 0.0, d = 0.0;
+    for (int step = 0; step < 40; ++step) {
+        if (!MeanAndSlope(holder, slot, x, m, v, d) || !(std::fabs(d) > 0.0)) return false;
+        const double move = (m - target) / d;
+        x -= move;
+        if (!std::isfinite(x)) return false;
+        if (std::fabs(move) <= 1e-12 * std::max(1.0, std::fabs(x))) {
+            if (!MeanAndSlope(holder, slot, x, m, v, d) || !(v > 0.0) || !(std::fabs(d) > 0.0))
+                return false;
+            root = x;
+            slope = std::fabs(d);
+            sd = std::sqrt(v);
+            return true;
+        }
+    }
+    return false;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -210,7 +273,9 @@ double QNL_continuousSamplingNode::WeightOf(QNL_evaluationContext* holder, doubl
 }
 
 double QNL_continuousSamplingNode::FixedWeight() {
-    return WeightOf(Holder(), value);
+    QNL_evaluationContext* holder = Holder();
+    if (Has(AT_AN_EQUATIONS_VALUE) && !holder->HasExpressions()) return 0.0;
+    return WeightOf(holder, value);
 }
 
 void QNL_continuousSamplingNode::Reserve(int count) {

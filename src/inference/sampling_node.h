@@ -26,6 +26,10 @@ public:
     static constexpr int ALL_CHILDREN_FIXED = 8;
     static constexpr int ALL_PARENTS_FIXED = 16;
     static constexpr int ENFORCED_THROUGH_PARENT = 32;
+    // Fixed at a value an equation of one of its configurations gives its fixed parents: the
+    // evidence has a probability there, against a density in every other configuration, so
+    // only such configurations weigh anything.
+    static constexpr int AT_AN_EQUATIONS_VALUE = 64;
 
     QNL_samplingNode(int handle, std::string id) : handle(handle), id(std::move(id)) {}
     QNL_samplingNode(const QNL_samplingNode&) = delete;
@@ -66,6 +70,10 @@ public:
     int TakeHolders(const QNL_hybridDefinition& definition);
     // The holder of the parents' current states with their current values bound.
     QNL_evaluationContext* Holder();
+    // The holder of a configuration with the continuous parents' current values bound, when
+    // each discrete parent of the list that is not -1 takes its state there; null otherwise.
+    QNL_evaluationContext* HolderAllowedBy(std::size_t index, const std::vector<int>& states);
+    std::size_t NumberOfHolders() const { return holders.size(); }
     // Sets the node's own identifier in a holder (the expressions solved for a parent).
     void SetOwnVariable(QNL_evaluationContext* holder, double value) {
         holder->SetSlotValue(static_cast<int>(continuousParentIds.size()), value);
@@ -74,16 +82,25 @@ public:
     std::vector<std::unique_ptr<QNL_evaluationContext>>& Holders() { return holders; }
     // Binds the slots again after the holders' expressions changed.
     void Rebind();
-    // Resolves, in every holder, the expression solved for the enforcing parent; -2 when a
-    // holder has none.
+    // Resolves, in every holder whose equation names the enforcing parent, the expression
+    // solved for it; -2 when one has none.
     int ResolveEnforcingExpressions(const std::string& parentId);
     // The enforcing parent's value from the holder Holder() gave last, with the node's own
-    // identifier bound to its current value; false when it is not a finite number.
+    // identifier bound to its current value; false when it is not a finite number or the
+    // holder is no equation.
     bool EvaluateEnforcing(double own, double& out);
     // |d value / d parent| of the node's equation where the continuous parent of the slot has
     // the value x, by central differences in the holder Holder() gave last; the factor by
     // which a value solved for that parent changes the density it is weighed with.
     double Slope(int slot, double x);
+    // The value of the continuous parent of the slot that puts the mean of the distribution
+    // of the holder Holder() gave last at the target, by Newton's method from start; how fast
+    // the mean moves with it there, and the distribution's standard deviation there. False
+    // where the holder has no moments or no root is found. The slot keeps the root.
+    bool SolveMean(int slot, double target, double start, double& root, double& slope, double& sd);
+    // That mean and variance with the slot at x, and how fast the mean moves there; false
+    // where the holder has no moments.
+    bool MeanAt(int slot, double x, double& mean, double& variance, double& slope);
 
     int GetHandle() const { return handle; }
     const std::string& GetId() const { return id; }
@@ -99,8 +116,11 @@ public:
     int GetEnforcingSlot() const { return enforcingSlot; }
     // The configuration index of the holder Holder() gave last.
     std::size_t LastHolderIndex() const { return lastHolder; }
-    // Whether the node is defined by deterministic equations rather than distributions.
-    bool IsEquation() const { return !holders.empty() && holders[0]->HasExpressions(); }
+    // Whether every configuration of the discrete parents defines the node by an equation
+    // rather than a distribution; whether some configuration does. A node may mix the two:
+    // each configuration is weighed as what it is.
+    bool IsEquation() const { return equations == holders.size() && !holders.empty(); }
+    bool AnyEquation() const { return equations > 0; }
 
     // Links: parents with the discrete ones first, children likewise.
     std::vector<int> parents;
@@ -127,6 +147,8 @@ protected:
 
 private:
     std::vector<std::unique_ptr<QNL_evaluationContext>> holders;
+    // How many holders are equations.
+    std::size_t equations = 0;
     std::vector<const QNL_exprNode*> enforcing;
     std::vector<int> multipliers;
     std::size_t lastHolder = 0;

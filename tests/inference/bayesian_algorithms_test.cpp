@@ -252,7 +252,8 @@ PartEnumeration EnumerateParts(const QNL_network& network) {
             if (observed(h)) x[static_cast<std::size_t>(h)] = ValueOf(network, h).GetEvidence();
         for (int h : free)
             out.posterior[static_cast<std::size_t>(h)].assign(
-                static_cast<std::size_t>(network.GetNode(h)->GetDefinition()->GetNumberOfOutcomes()),
+                static_cast<std::size_t>(
+                    network.GetNode(h)->GetDefinition()->GetNumberOfOutcomes()),
                 0.0);
         double total = 0.0;
         for (bool more = true; more;) {
@@ -260,7 +261,8 @@ PartEnumeration EnumerateParts(const QNL_network& network) {
             for (int h : members) {
                 const QNL_Dmatrix* table = network.GetNode(h)->GetDefinition()->GetMatrix();
                 const QNL_intArray& parents = network.GetParents(h);
-                int cell = x[static_cast<std::size_t>(h)] * table->GetMultiplier(parents.GetCount());
+                int cell =
+                    x[static_cast<std::size_t>(h)] * table->GetMultiplier(parents.GetCount());
                 for (int i = 0; i < parents.GetCount(); ++i)
                     cell += x[static_cast<std::size_t>(parents[i])] * table->GetMultiplier(i);
                 w *= table->Subscript(cell);
@@ -328,7 +330,8 @@ TEST(ContradictoryEvidenceTest, ImpossibleEvidenceLeavesNotValidOnlyThePartItBel
             std::vector<double> table(static_cast<std::size_t>(definition->GetMatrix()->GetSize()));
             for (std::size_t column = 0; column < table.size(); column += n) {
                 // Half the cells 0, but one outcome of each column left possible.
-                const std::size_t kept = static_cast<std::size_t>(random.Below(static_cast<int>(n)));
+                const std::size_t kept =
+                    static_cast<std::size_t>(random.Below(static_cast<int>(n)));
                 double sum = 0.0;
                 for (std::size_t k = 0; k < n; ++k)
                     sum += table[column + k] =
@@ -340,8 +343,9 @@ TEST(ContradictoryEvidenceTest, ImpossibleEvidenceLeavesNotValidOnlyThePartItBel
         }
         for (int h : handles)
             if (random.Below(5) < 3)
-                ValueOf(network, h).SetEvidence(
-                    random.Below(network.GetNode(h)->GetDefinition()->GetNumberOfOutcomes()));
+                ValueOf(network, h)
+                    .SetEvidence(
+                        random.Below(network.GetNode(h)->GetDefinition()->GetNumberOfOutcomes()));
         QNL_errorHandler::Instance().Flush();
         const PartEnumeration truth = EnumerateParts(network);
         bool anyImpossible = false, anyPossible = false;

@@ -140,10 +140,10 @@ double LoggedLog10(const std::string& message) {
 // The probability of the evidence by clustering: the double itself while one holds it,
 // otherwise 0 and the message that gives its size; 0 and no message for impossible evidence.
 void ExpectProbabilityOfEvidence(QNL_network& network, const LogEnumeration& truth,
-                                 const std::string& label) {
+                                 const std::string& label, bool chainRule = false) {
     QNL_errorHandler::Instance().Flush();
     double got = -1.0;
-    ASSERT_TRUE(network.CalcPropEvidence(got, false)) << label;
+    ASSERT_TRUE(network.CalcPropEvidence(got, chainRule)) << label;
     const std::vector<std::string> messages = quarn_test::Messages();
     const double want = truth.possible ? std::pow(10.0, truth.log10Evidence) : 0.0;
     if (!truth.possible || want > 0.0) {
@@ -258,6 +258,60 @@ TEST(ExtremeTables, ARootSummedIntoItsChildKeepsTheEvidencePossible) {
     quarn_test::ExpectNear(truth.posteriors[static_cast<std::size_t>(s)], {0.25, 0.75}, 1e-9,
                            "enumeration");
     ExpectEveryExactAlgorithm(network, "root summed out");
+}
+
+// The chain rule reads each finding's posterior given those before it as a double. Here one
+// such posterior is 1e-400, read as 0 as an impossible finding's is, though the evidence is
+// possible: the product must go on, with the message that gives its size, and only evidence
+// that is impossible (through a hidden node, or through a node's own table, findings entered
+// without checks) gives 0 without it. The findings are as they were afterwards.
+TEST(ExtremeTables, ChainRuleTellsAFindingBelowTheSmallestDoubleFromAnImpossibleOne) {
+    for (bool third : {false, true}) {
+        const std::string label = third ? "and a finding after it" : "one posterior below";
+        QNL_network network;
+        const int a = AddNode(network, "A", 3, {}, {0.4, 0.3, 0.3});
+        // C = 0 leaves A = 0 at 1e-200 of the rest; B = 0 rules out A = 1 and A = 2 and keeps
+        // A = 0 at 1e-200: given C = 0, B = 0 has probability about 7e-401.
+        const int c = AddNode(network, "C", 2, {a}, {1e-200, 1.0, 1.0, 0.0, 1.0, 0.0});
+        const int b = AddNode(network, "B", 2, {a}, {1e-200, 1.0, 0.0, 1.0, 0.0, 1.0});
+        Observe(network, c, 0);
+        Observe(network, b, 0);
+        if (third)
+            Observe(network, AddNode(network, "D", 2, {a}, {0.5, 0.5, 0.5, 0.5, 0.5, 0.5}), 1);
+        const LogEnumeration truth = EnumerateInLogs(network);
+        ASSERT_NEAR(truth.log10Evidence, std::log10(third ? 0.2 : 0.4) - 400.0, 1e-9) << label;
+        ExpectProbabilityOfEvidence(network, truth, label, true);
+        EXPECT_EQ(quarn_test::ValueOf(network, c).GetEvidence(), 0) << label;
+        EXPECT_EQ(quarn_test::ValueOf(network, b).GetEvidence(), 0) << label;
+    }
+    for (bool throughTable : {false, true}) {
+        const std::string label = throughTable ? "through a table" : "through a hidden node";
+        QNL_network network;
+        std::vector<int> findings;
+        if (throughTable) {
+            // B = 1 is ruled out by B's own table once A = 0 is entered before it.
+            const int a = AddNode(network, "A", 2, {}, {0.5, 0.5});
+            findings = {AddNode(network, "B", 2, {a}, {1.0, 0.0, 0.5, 0.5}), a};
+            network.SetNotificationControl(0);
+            Observe(network, findings[0], 1);
+            Observe(network, findings[1], 0);
+        } else {
+            // Each child rules out one outcome of A, which none meets then.
+            const int a = AddNode(network, "A", 3, {}, {0.4, 0.3, 0.3});
+            for (int k = 0; k < 3; ++k) {
+                std::vector<double> table(6, 0.5);
+                table[static_cast<std::size_t>(2 * k)] = 0.0;
+                table[static_cast<std::size_t>(2 * k + 1)] = 1.0;
+                findings.push_back(AddNode(network, "C" + std::to_string(k), 2, {a}, table));
+                Observe(network, findings.back(), 0);
+            }
+        }
+        const LogEnumeration truth = EnumerateInLogs(network);
+        ASSERT_FALSE(truth.possible) << label;
+        ExpectProbabilityOfEvidence(network, truth, label, true);
+        for (int h : findings)
+            EXPECT_TRUE(quarn_test::ValueOf(network, h).HasEvidence()) << label;
+    }
 }
 
 // Small random networks whose every column is extreme (entries from 1 down to 1e-300, a few

@@ -319,7 +319,7 @@ TEST(ExtremeTables, ChainRuleTellsAFindingBelowTheSmallestDoubleFromAnImpossible
 // impossible; every third network is thinned to a forest so that the polytree algorithm
 // takes part. Beliefs and the probability of the evidence against enumeration in logarithms.
 TEST(ExtremeTables, RandomNetworksAgreeWithEnumerationInLogarithms) {
-    int rare = 0, impossible = 0;
+    int rare = 0, impossible = 0, roundedToOne = 0;
     for (int round : quarn_test::RoundsUpTo(1200)) {
         const std::string label = "round " + std::to_string(round);
         SCOPED_TRACE(label);
@@ -354,11 +354,14 @@ TEST(ExtremeTables, RandomNetworksAgreeWithEnumerationInLogarithms) {
             std::vector<double> table(static_cast<std::size_t>(definition->GetMatrix()->GetSize()));
             for (std::size_t column = 0; column < table.size();
                  column += static_cast<std::size_t>(n)) {
-                // One outcome takes nearly all; one other keeps at least 1e-15, so that the
-                // first stays below 1.0, which the evidence machinery would take for
-                // certainty; the rest reach down to 1e-300.
+                // One outcome takes nearly all; one other keeps at least 1e-15, or, in every
+                // other column of some networks without zeros, less than 1e-17, so that the first
+                // is held as exactly 1.0 though the row is not certain; the rest reach down to
+                // 1e-300.
                 const int mode = random.Below(n);
                 const int near = (mode + 1 + random.Below(n - 1)) % n;
+                const bool roundsToOne =
+                    !zeros && round % 5 == 4 && column / static_cast<std::size_t>(n) % 2 == 0;
                 const bool certain = zeros && random.Below(10) == 0;
                 double rest = 0.0;
                 for (int k = 0; k < n; ++k) {
@@ -367,13 +370,15 @@ TEST(ExtremeTables, RandomNetworksAgreeWithEnumerationInLogarithms) {
                     if (certain || (zeros && k != near && random.Below(6) == 0))
                         cell = 0.0;
                     else if (k == near)
-                        cell = std::pow(10.0, -5.0 - 10.0 * random.Uniform());
+                        cell = std::pow(10.0, roundsToOne ? -17.0 - 283.0 * random.Uniform()
+                                                          : -5.0 - 10.0 * random.Uniform());
                     else
                         cell = std::pow(10.0, random.Below(2) ? -100.0 - 200.0 * random.Uniform()
                                                               : -300.0 * random.Uniform());
                     rest += cell;
                 }
                 table[column + static_cast<std::size_t>(mode)] = 1.0 - rest;
+                roundedToOne += !certain && 1.0 - rest == 1.0;
             }
             ASSERT_EQ(definition->SetDefinition(quarn_test::ArrayOf(table)), 0);
         }
@@ -412,4 +417,5 @@ TEST(ExtremeTables, RandomNetworksAgreeWithEnumerationInLogarithms) {
     // The mix is what the test is about: a third of the evidence below the smallest double.
     EXPECT_GT(rare, 300);
     EXPECT_GT(impossible, 6);
+    EXPECT_GT(roundedToOne, 300);
 }

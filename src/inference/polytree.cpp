@@ -246,7 +246,7 @@ void Forest::FindParts() {
     };
     for (const Link& link : links)
         if (records[static_cast<std::size_t>(link.parent)].observed < 0)
-            partOf[static_cast<std::size_t>(find(link.parent))] = find(link.child);
+            partOf[static_cast<std::size_t>(find(link.child))] = find(link.parent);
     for (std::size_t r = 0; r < records.size(); ++r)
         partOf[r] = find(static_cast<int>(r));
 }

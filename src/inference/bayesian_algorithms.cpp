@@ -376,6 +376,12 @@ bool RunRelevanceDecompositionUnbatched(QNL_network& network) {
 }
 
 double ProbEvidenceByClustering(QNL_network& network) {
+    quarn::detail::ScaledValue p;
+    if (!ProbEvidenceByClustering(network, p)) return -1.0;
+    return quarn::detail::ProbabilityOfEvidenceValue(p);
+}
+
+bool ProbEvidenceByClustering(QNL_network& network, quarn::detail::ScaledValue& result) {
     try {
         const int last = network.GetLastNode();
         std::vector<unsigned char> unheld(last >= 0 ? static_cast<std::size_t>(last) + 1 : 0, 0);
@@ -387,10 +393,13 @@ double ProbEvidenceByClustering(QNL_network& network) {
             observed = true;
         }
         // Nothing observed, nothing to weigh: no tree over the whole network is needed.
-        if (!observed) return 1.0;
+        if (!observed) {
+            result = quarn::detail::ScaledValue(1.0, 0);
+            return true;
+        }
 
         QNL_componentList components;
-        if (QNL_relevance::Reduce(network, true, false, components) != 0) return -1.0;
+        if (QNL_relevance::Reduce(network, true, false, components) != 0) return false;
 
         quarn::detail::ScaledValue p;
         for (int i = 0; i < components.GetCount(); ++i) {
@@ -405,7 +414,7 @@ double ProbEvidenceByClustering(QNL_network& network) {
                 const QNL_graphView view(component);
                 QNL_clusteringJoinTree tree(view);
                 quarn::detail::ScaledValue part;
-                if (!tree.ProbabilityOfEvidence(part) || !(part.GetMantissa() >= 0.0)) return -1.0;
+                if (!tree.ProbabilityOfEvidence(part) || !(part.GetMantissa() >= 0.0)) return false;
                 p.Multiply(part);
             }
             components.Destroy(i);
@@ -422,7 +431,7 @@ double ProbEvidenceByClustering(QNL_network& network) {
             if (!TableEntry(
                     network, h, e, [&](int parent) { return ObservedOutcome(network, parent); },
                     entry))
-                return -1.0;
+                return false;
             p.Multiply(entry);
             const QNL_intArray& parents = network.GetParents(h);
             for (int i = 0; i < parents.GetCount(); ++i) {
@@ -434,12 +443,13 @@ double ProbEvidenceByClustering(QNL_network& network) {
                         network, parents[i], value->GetEvidence(),
                         [&](int grandparent) { return ObservedOutcome(network, grandparent); },
                         implied))
-                    return -1.0;
+                    return false;
                 p.Multiply(implied);
             }
         }
-        return quarn::detail::ProbabilityOfEvidenceValue(p);
+        result = p;
+        return true;
     } catch (const std::bad_alloc&) {
-        return -1.0;
+        return false;
     }
 }

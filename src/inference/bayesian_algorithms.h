@@ -76,6 +76,12 @@ bool SolveTargetRange(QNL_network& network, unsigned char* mask, const int* list
 double ProbEvidenceByClustering(QNL_network& network);
 
 namespace quarn::detail {
+class ScaledValue;
+}
+// The same however small it is: false where the double version gives a negative value.
+bool ProbEvidenceByClustering(QNL_network& network, quarn::detail::ScaledValue& result);
+
+namespace quarn::detail {
 
 // The decomposition's settings from the network's user properties.
 struct DecompositionSettings {

@@ -65,9 +65,15 @@ public:
     // The preorder of each tree, the trees one after another in the order of their first
     // records: a record and the link to its upstream neighbour (-1 where a tree starts).
     std::vector<std::pair<int, int>> order;
+    // Per record, a record standing for its part: the records that stay connected when each
+    // observed record is cut from its children. No message that one part's evidence decides
+    // reaches another part's beliefs, so impossible evidence takes the meaning from the
+    // beliefs of its own part only.
+    std::vector<int> partOf;
 
 private:
     void Walk(int start, std::vector<char>& visited, std::vector<std::pair<int, int>>& stack);
+    void FindParts();
 };
 
 // The messages of a forest in numbers of one kind: double, or WideCell where products of
@@ -89,6 +95,9 @@ private:
     void ParentWeights(const Record& x, int skip);
     void SendLambda(const Record& x, const Link& link);
     void SendPi(const Record& x, const Link& link);
+    void MarkImpossible(int record) {
+        impossible[static_cast<std::size_t>(forest.partOf[static_cast<std::size_t>(record)])] = 1;
+    }
 
     const Forest& forest;
     const std::vector<Record>& records;
@@ -99,21 +108,25 @@ private:
     std::vector<Number> piMessage, lambdaMessage; // per link
     std::vector<Number> weights, next, support;
     std::vector<double> written;
+    // By part: a vector of zero sum met there, which only evidence the part cannot hold gives.
+    std::vector<char> impossible;
 };
 
 constexpr double kRescaleBelow = 0x1p-512;
 
-template <typename Number> void Normalise(Number* v, int n) {
+// False, and every entry 1/n, when the entries sum to 0.
+template <typename Number> bool Normalise(Number* v, int n) {
     Number sum(0.0);
     for (int i = 0; i < n; ++i)
         sum += v[i];
     if (quarn::detail::IsPositive(sum)) {
         for (int i = 0; i < n; ++i)
             v[i] = v[i] / sum;
-    } else {
-        for (int i = 0; i < n; ++i)
-            v[i] = Number(1.0 / n);
+        return true;
     }
+    for (int i = 0; i < n; ++i)
+        v[i] = Number(1.0 / n);
+    return false;
 }
 
 bool Lists(const QNL_intArray& list, int handle) {
@@ -217,7 +230,25 @@ int Forest::Build() {
     std::vector<std::pair<int, int>> stack;
     for (std::size_t r = 0; r < records.size(); ++r)
         if (!visited[r]) Walk(static_cast<int>(r), visited, stack);
+    FindParts();
     return 0;
+}
+
+void Forest::FindParts() {
+    partOf.resize(records.size());
+    for (std::size_t r = 0; r < records.size(); ++r)
+        partOf[r] = static_cast<int>(r);
+    auto find = [&](int r) {
+        while (partOf[static_cast<std::size_t>(r)] != r)
+            r = partOf[static_cast<std::size_t>(r)] =
+                partOf[static_cast<std::size_t>(partOf[static_cast<std::size_t>(r)])];
+        return r;
+    };
+    for (const Link& link : links)
+        if (records[static_cast<std::size_t>(link.parent)].observed < 0)
+            partOf[static_cast<std::size_t>(find(link.child))] = find(link.parent);
+    for (std::size_t r = 0; r < records.size(); ++r)
+        partOf[r] = find(static_cast<int>(r));
 }
 
 template <typename Number> void Polytree<Number>::ComputeLambda(const Record& x) {
@@ -289,7 +320,7 @@ template <typename Number> void Polytree<Number>::ComputeBelief(const Record& x)
     Number* b = &belief[x.at];
     for (int i = 0; i < x.outcomes; ++i)
         b[i] = lambda[x.at + static_cast<std::size_t>(i)] * pi[x.at + static_cast<std::size_t>(i)];
-    Normalise(b, x.outcomes);
+    if (!Normalise(b, x.outcomes)) MarkImpossible(static_cast<int>(&x - records.data()));
 }
 
 // lambda_X->U(u) = sum over x of lambda(x) times the sum, over the other parents'
@@ -316,7 +347,7 @@ template <typename Number> void Polytree<Number>::SendLambda(const Record& x, co
         for (int u = 0; u < n; ++u)
             for (std::size_t k = 0; k < inner; ++k)
                 m[u] += support[c++];
-    Normalise(m, n);
+    if (!Normalise(m, n)) MarkImpossible(link.child);
 }
 
 // pi_X->C(x) = belief(x) / lambda_C->X(x); 0 where that lambda is 0.
@@ -326,7 +357,8 @@ template <typename Number> void Polytree<Number>::SendPi(const Record& x, const 
     const Number* b = &belief[x.at];
     for (int i = 0; i < x.outcomes; ++i)
         m[i] = !quarn::detail::IsZero(l[i]) ? b[i] / l[i] : Number(0.0);
-    Normalise(m, x.outcomes);
+    // From an observed record, 0 where the child's part cannot hold its finding.
+    if (!Normalise(m, x.outcomes)) MarkImpossible(link.child);
 }
 
 // Depth first from the start record: each record with the link it was reached by.
@@ -358,8 +390,8 @@ Polytree<Number>::Polytree(const Forest& forest)
     : forest(forest), records(forest.records), links(forest.links), parentLinks(forest.parentLinks),
       childLinks(forest.childLinks), pi(forest.cells, Number(0.0)),
       lambda(forest.cells, Number(1.0)), belief(forest.cells, Number(0.0)),
-      piMessage(forest.messageCells, Number(1.0)), lambdaMessage(forest.messageCells, Number(1.0)) {
-}
+      piMessage(forest.messageCells, Number(1.0)), lambdaMessage(forest.messageCells, Number(1.0)),
+      impossible(forest.records.size(), 0) {}
 
 // Towards the start record, every record sends the message its upstream neighbour needs from
 // everything beyond it; then away from it, every record sends to the rest of its neighbours
@@ -411,6 +443,13 @@ template <typename Number> void Polytree<Number>::Propagate() {
 template <typename Number> int Polytree<Number>::WriteBeliefs() {
     for (const Record& x : records) {
         QNL_node* node = forest.network.GetNode(x.handle);
+        const std::size_t part =
+            static_cast<std::size_t>(forest.partOf[static_cast<std::size_t>(&x - records.data())]);
+        if (x.observed < 0 && impossible[part]) {
+            // No posterior exists there: the uniform vector it was left with is no belief.
+            if (node->GetValue() != nullptr) node->GetValue()->SetValidFlag(false);
+            continue;
+        }
         const double* cells;
         if constexpr (std::is_same_v<Number, double>) {
             cells = &belief[x.at];

@@ -23,6 +23,7 @@ class QNL_temporalNetwork;
 
 namespace quarn::detail {
 class JoinTreeCache;
+class ScaledValue;
 
 // What the evidence notifications have done since the network was made: nodes met by the
 // invalidation walks, nodes expanded while looking for evidence below a node, nodes processed
@@ -511,6 +512,8 @@ private:
     int UpdateHybrid();
     int UpdateEquations();
     bool PropEvidenceByClustering(double& result);
+    // The same, however small: false when no tree can be had.
+    bool PropEvidenceByClustering(quarn::detail::ScaledValue& result);
     bool PropEvidenceByChainRule(double& result);
     void StructureChanged();
     int NextOccupied(int from) const;

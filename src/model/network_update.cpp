@@ -268,6 +268,13 @@ bool QNL_network::CalcPropEvidence(double& result, bool chainRule) {
 }
 
 bool QNL_network::PropEvidenceByClustering(double& result) {
+    quarn::detail::ScaledValue p;
+    if (!PropEvidenceByClustering(p)) return false;
+    result = quarn::detail::ProbabilityOfEvidenceValue(p);
+    return true;
+}
+
+bool QNL_network::PropEvidenceByClustering(quarn::detail::ScaledValue& result) {
     ClearAllTargets();
     for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
         const QNL_nodeValue* value = table[h].node->GetValue();
@@ -276,10 +283,7 @@ bool QNL_network::PropEvidenceByClustering(double& result) {
         for (int i = 0; i < parents.GetCount(); ++i)
             if (!(table[parents[i]].flags & FLAG_TARGET)) SetTarget(parents[i]);
     }
-    const double p = ProbEvidenceByClustering(*this);
-    if (!(p >= 0.0)) return false;
-    result = p;
-    return true;
+    return ProbEvidenceByClustering(*this, result);
 }
 
 // P(e1, ..., en) as the product of P(ei | e1, ..., ei-1), the evidence taken back and set
@@ -345,6 +349,24 @@ bool QNL_network::PropEvidenceByChainRule(double& result) {
         if (!(posterior >= 0.0)) {
             ok = false;
             break;
+        }
+        if (posterior == 0.0 && UpdatePath() == PATH_BAYESIAN) {
+            // Impossible, or below the smallest double given the findings before it: a
+            // finding entry refuses is the former; otherwise the evidence so far says which,
+            // and its probability is the product up to here however small it is.
+            const int logged = QNL_errorHandler::Instance().GetNumberOfErrors();
+            if (value->SetEvidence(e) != 0) {
+                QNL_errorHandler::Instance().TruncateTo(logged);
+                p = quarn::detail::ScaledValue(0.0, 0);
+                break;
+            }
+            if (!PropEvidenceByClustering(p)) {
+                ok = false;
+                break;
+            }
+            ClearAllTargets();
+            if (p.GetMantissa() == 0.0) break;
+            continue;
         }
         p.Multiply(posterior);
         if (posterior == 0.0) break;

@@ -140,10 +140,10 @@ double LoggedLog10(const std::string& message) {
 // The probability of the evidence by clustering: the double itself while one holds it,
 // otherwise 0 and the message that gives its size; 0 and no message for impossible evidence.
 void ExpectProbabilityOfEvidence(QNL_network& network, const LogEnumeration& truth,
-                                 const std::string& label) {
+                                 const std::string& label, bool chainRule = false) {
     QNL_errorHandler::Instance().Flush();
     double got = -1.0;
-    ASSERT_TRUE(network.CalcPropEvidence(got, false)) << label;
+    ASSERT_TRUE(network.CalcPropEvidence(got, chainRule)) << label;
     const std::vector<std::string> messages = quarn_test::Messages();
     const double want = truth.possible ? std::pow(10.0, truth.log10Evidence) : 0.0;
     if (!truth.possible || want > 0.0) {
@@ -260,12 +260,66 @@ TEST(ExtremeTables, ARootSummedIntoItsChildKeepsTheEvidencePossible) {
     ExpectEveryExactAlgorithm(network, "root summed out");
 }
 
+// The chain rule reads each finding's posterior given those before it as a double. Here one
+// such posterior is 1e-400, read as 0 as an impossible finding's is, though the evidence is
+// possible: the product must go on, with the message that gives its size, and only evidence
+// that is impossible (through a hidden node, or through a node's own table, findings entered
+// without checks) gives 0 without it. The findings are as they were afterwards.
+TEST(ExtremeTables, ChainRuleTellsAFindingBelowTheSmallestDoubleFromAnImpossibleOne) {
+    for (bool third : {false, true}) {
+        const std::string label = third ? "and a finding after it" : "one posterior below";
+        QNL_network network;
+        const int a = AddNode(network, "A", 3, {}, {0.4, 0.3, 0.3});
+        // C = 0 leaves A = 0 at 1e-200 of the rest; B = 0 rules out A = 1 and A = 2 and keeps
+        // A = 0 at 1e-200: given C = 0, B = 0 has probability about 7e-401.
+        const int c = AddNode(network, "C", 2, {a}, {1e-200, 1.0, 1.0, 0.0, 1.0, 0.0});
+        const int b = AddNode(network, "B", 2, {a}, {1e-200, 1.0, 0.0, 1.0, 0.0, 1.0});
+        Observe(network, c, 0);
+        Observe(network, b, 0);
+        if (third)
+            Observe(network, AddNode(network, "D", 2, {a}, {0.5, 0.5, 0.5, 0.5, 0.5, 0.5}), 1);
+        const LogEnumeration truth = EnumerateInLogs(network);
+        ASSERT_NEAR(truth.log10Evidence, std::log10(third ? 0.2 : 0.4) - 400.0, 1e-9) << label;
+        ExpectProbabilityOfEvidence(network, truth, label, true);
+        EXPECT_EQ(quarn_test::ValueOf(network, c).GetEvidence(), 0) << label;
+        EXPECT_EQ(quarn_test::ValueOf(network, b).GetEvidence(), 0) << label;
+    }
+    for (bool throughTable : {false, true}) {
+        const std::string label = throughTable ? "through a table" : "through a hidden node";
+        QNL_network network;
+        std::vector<int> findings;
+        if (throughTable) {
+            // B = 1 is ruled out by B's own table once A = 0 is entered before it.
+            const int a = AddNode(network, "A", 2, {}, {0.5, 0.5});
+            findings = {AddNode(network, "B", 2, {a}, {1.0, 0.0, 0.5, 0.5}), a};
+            network.SetNotificationControl(0);
+            Observe(network, findings[0], 1);
+            Observe(network, findings[1], 0);
+        } else {
+            // Each child rules out one outcome of A, which none meets then.
+            const int a = AddNode(network, "A", 3, {}, {0.4, 0.3, 0.3});
+            for (int k = 0; k < 3; ++k) {
+                std::vector<double> table(6, 0.5);
+                table[static_cast<std::size_t>(2 * k)] = 0.0;
+                table[static_cast<std::size_t>(2 * k + 1)] = 1.0;
+                findings.push_back(AddNode(network, "C" + std::to_string(k), 2, {a}, table));
+                Observe(network, findings.back(), 0);
+            }
+        }
+        const LogEnumeration truth = EnumerateInLogs(network);
+        ASSERT_FALSE(truth.possible) << label;
+        ExpectProbabilityOfEvidence(network, truth, label, true);
+        for (int h : findings)
+            EXPECT_TRUE(quarn_test::ValueOf(network, h).HasEvidence()) << label;
+    }
+}
+
 // Small random networks whose every column is extreme (entries from 1 down to 1e-300, a few
 // exact zeros on some rounds), findings at random outcomes so that the evidence is rare or
 // impossible; every third network is thinned to a forest so that the polytree algorithm
 // takes part. Beliefs and the probability of the evidence against enumeration in logarithms.
 TEST(ExtremeTables, RandomNetworksAgreeWithEnumerationInLogarithms) {
-    int rare = 0, impossible = 0;
+    int rare = 0, impossible = 0, roundedToOne = 0;
     for (int round : quarn_test::RoundsUpTo(1200)) {
         const std::string label = "round " + std::to_string(round);
         SCOPED_TRACE(label);
@@ -300,11 +354,14 @@ TEST(ExtremeTables, RandomNetworksAgreeWithEnumerationInLogarithms) {
             std::vector<double> table(static_cast<std::size_t>(definition->GetMatrix()->GetSize()));
             for (std::size_t column = 0; column < table.size();
                  column += static_cast<std::size_t>(n)) {
-                // One outcome takes nearly all; one other keeps at least 1e-15, so that the
-                // first stays below 1.0, which the evidence machinery would take for
-                // certainty; the rest reach down to 1e-300.
+                // One outcome takes nearly all; one other keeps at least 1e-15, or, in every
+                // other column of some networks without zeros, less than 1e-17, so that the first
+                // is held as exactly 1.0 though the row is not certain; the rest reach down to
+                // 1e-300.
                 const int mode = random.Below(n);
                 const int near = (mode + 1 + random.Below(n - 1)) % n;
+                const bool roundsToOne =
+                    !zeros && round % 5 == 4 && column / static_cast<std::size_t>(n) % 2 == 0;
                 const bool certain = zeros && random.Below(10) == 0;
                 double rest = 0.0;
                 for (int k = 0; k < n; ++k) {
@@ -313,13 +370,15 @@ TEST(ExtremeTables, RandomNetworksAgreeWithEnumerationInLogarithms) {
                     if (certain || (zeros && k != near && random.Below(6) == 0))
                         cell = 0.0;
                     else if (k == near)
-                        cell = std::pow(10.0, -5.0 - 10.0 * random.Uniform());
+                        cell = std::pow(10.0, roundsToOne ? -17.0 - 283.0 * random.Uniform()
+                                                          : -5.0 - 10.0 * random.Uniform());
                     else
                         cell = std::pow(10.0, random.Below(2) ? -100.0 - 200.0 * random.Uniform()
                                                               : -300.0 * random.Uniform());
                     rest += cell;
                 }
                 table[column + static_cast<std::size_t>(mode)] = 1.0 - rest;
+                roundedToOne += !certain && 1.0 - rest == 1.0;
             }
             ASSERT_EQ(definition->SetDefinition(quarn_test::ArrayOf(table)), 0);
         }
@@ -358,4 +417,5 @@ TEST(ExtremeTables, RandomNetworksAgreeWithEnumerationInLogarithms) {
     // The mix is what the test is about: a third of the evidence below the smallest double.
     EXPECT_GT(rare, 300);
     EXPECT_GT(impossible, 6);
+    EXPECT_GT(roundedToOne, 300);
 }

@@ -27,14 +27,15 @@ class JoinTreeCache;
 // What the evidence notifications have done since the network was made: nodes met by the
 // invalidation walks, nodes expanded while looking for evidence below a node, nodes processed
 // while propagating implied evidence, findings propagated again by a derivation of all implied
-// evidence, and list entries read while collecting the observed nodes. Only counted, never
-// acted on: it shows what an edit costs.
+// evidence, list entries read while collecting the observed nodes, and while listing the
+// values a walk could take. Only counted, never acted on: it shows what an edit costs.
 struct EvidenceWork {
     std::uint64_t walked = 0;
     std::uint64_t searched = 0;
     std::uint64_t propagated = 0;
     std::uint64_t rederived = 0;
     std::uint64_t collected = 0;
+    std::uint64_t listed = 0;
 };
 } // namespace quarn::detail
 
@@ -710,7 +711,7 @@ private:
     bool plateKnown = false;
     bool plateHeld = false;
     std::uint64_t plateVersion = 0;
-    quarn::detail::EvidenceWork evidenceWork;
+    mutable quarn::detail::EvidenceWork evidenceWork;
     std::uint64_t structureVersion = 0;
     // Every definition passed its check, and none has changed since.
     bool definitionsChecked = false;

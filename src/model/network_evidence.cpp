@@ -250,6 +250,7 @@ bool QNL_network::FewWalkableValues(std::vector<int>& out, std::size_t limit) co
     out.clear();
     if (!HoldsWalkableValues()) return true;
     for (std::size_t i = validCandidates.size(); i-- > 0;) {
+        ++evidenceWork.listed;
         const int node = validCandidates[i];
         const QNL_nodeValue* value = ValueOf(*this, node);
         const bool decision = (DefinitionType(node) & QNL_TYPE_BIT_DECISION) != 0;

@@ -16,7 +16,9 @@
 // before it): a finding on every other node entered one by one
 // (`EveryOtherFinding/<shape>/<nodes>`), and the upper half of the nodes deleted while those
 // findings stand (`DeleteWithFindings/<shape>/<nodes>`), each after an update; the time is
-// the operation alone.
+// the operation alone. A case entered finding by finding on a network updated or not, at a
+// tenth and four fifths of the nodes, beside the update that follows
+// (`EnterCase/<net>/<share>/<updated|not_updated>`).
 
 #include "quarn.h"
 

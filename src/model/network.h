@@ -307,7 +307,7 @@ public:
     // A table was given values without checks; they are checked before the next update.
     void TablesEdited() {
         definitionsChecked = false;
-        zerosVersion = ~std::uint64_t{0};
+        ++uncheckedTableEdits;
     }
     // The join trees of the last clustering update, kept for the next one; made on first use.
     quarn::detail::JoinTreeCache& GetJoinTreeCache();
@@ -695,10 +695,11 @@ private:
         std::vector<char> unfilled;
     } propagation;
     int batchMoments = 0;
-    // TableHasZeros by slot (0 not known, 1 zeros or one outcome, 2 neither), as of structure
-    // version zerosVersion.
+    // TableHasZeros by slot, and when each was read: the sum of the structure version and the
+    // unchecked table edits then, plus one (0: never read).
     std::vector<char> tableZeros;
-    std::uint64_t zerosVersion = ~std::uint64_t{0};
+    std::vector<std::uint64_t> zerosRead;
+    std::uint64_t uncheckedTableEdits = 0;
     // Set while implied evidence given in a batch is to be noted as a batch change.
     bool recordImplied = false;
     // The type of every slot and how many are decisions or utilities, kept while nodes come,

@@ -1247,13 +1247,15 @@ void QNL_network::RenewImplied() {
 }
 
 bool QNL_network::TableHasZeros(int node) {
-    if (zerosVersion != structureVersion ||
-        tableZeros.size() != static_cast<std::size_t>(tableSize)) {
-        tableZeros.assign(static_cast<std::size_t>(tableSize), 0);
-        zerosVersion = structureVersion;
+    const std::size_t at = static_cast<std::size_t>(node);
+    if (zerosRead.size() <= at) {
+        zerosRead.resize(static_cast<std::size_t>(tableSize), 0);
+        tableZeros.resize(static_cast<std::size_t>(tableSize), 0);
     }
-    char& known = tableZeros[static_cast<std::size_t>(node)];
-    if (known == 0) {
+    // Read again after any change a table may have had: only the tables asked about are.
+    const std::uint64_t now = structureVersion + uncheckedTableEdits + 1;
+    if (zerosRead[at] != now) {
+        zerosRead[at] = now;
         QNL_nodeDefinition* definition = table[node].node->GetDefinition();
         const QNL_Dmatrix* matrix = definition != nullptr ? definition->GetMatrix() : nullptr;
         bool zeros = matrix == nullptr || matrix->GetNumberOfDimensions() < 1 ||
@@ -1261,9 +1263,9 @@ bool QNL_network::TableHasZeros(int node) {
         const double* cells = matrix != nullptr ? matrix->GetItems().Items() : nullptr;
         for (int i = 0; !zeros && i < matrix->GetSize(); ++i)
             zeros = cells[i] == 0.0;
-        known = zeros ? 1 : 2;
+        tableZeros[at] = zeros ? 1 : 0;
     }
-    return known == 1;
+    return tableZeros[at] != 0;
 }
 
 bool QNL_network::OutcomeImpossible(int node, int outcome) {

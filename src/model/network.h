@@ -271,9 +271,11 @@ public:
     int EndEvidenceBatch();
     // Findings set or cleared outside a batch are walked from as in a batch that closes when
     // anything may read or depend on the validity of values: a value's flags asked for (see
-    // QNL_nodeValue::IsValueValid), an update or evaluation, a copy, a structure or table
-    // edit, another notice setting. So a case entered finding by finding costs one walk, not
-    // one per finding, and every value read answers as after a walk per finding.
+    // QNL_nodeValue::IsValueValid), an unobserved value made valid, an update or evaluation, a
+    // copy, a structure or table edit, another notice setting. So a case entered finding by
+    // finding costs one walk, not one per finding, and a value read between findings answers
+    // as after a walk per finding. Findings walked from at once can take a value walks one by
+    // one kept (a later finding opens a collider to an earlier one's walk), never the reverse.
     void SettleEvidenceWalk() {
         if (recordOpen && batchDepth == 0 && noticeDepth == 0) WalkFromBatch();
     }
@@ -525,7 +527,7 @@ private:
     bool OutcomeImpossible(int node, int outcome);
     // False only when the node's table has no cell of 0 and two outcomes or more: nothing is
     // then certain, impossible or narrowed by it, whatever the evidence (the propagation need
-    // not read it). Known per structure version, each table read once.
+    // not read it). A table is read again only when asked after a change that may touch it.
     bool TableHasZeros(int node);
     // -26 (as ImpliedOutcomeConflict) naming the first observed child whose outcome the
     // node's evidence leaves impossible; 0 when there is none.

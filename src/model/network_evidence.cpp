@@ -1357,7 +1357,9 @@ int QNL_network::PropagateFrom(int start) {
     };
 
     while (!work.empty()) {
-        const auto [n, impliedBy] = work.back();
+        // Named apart, not bound as a pair: the lambdas below capture them.
+        const int n = work.back().first;
+        const int impliedBy = work.back().second;
         work.pop_back();
         ++evidenceWork.propagated;
         QNL_nodeValue* nValue = ValueOf(*this, n);

@@ -34,6 +34,22 @@ void QNL_nodeValue::SetNetwork(QNL_network* newNetwork, int newHandle) {
     if (network != nullptr && flags != 0u) network->NoteValueFlags(handle, 0u, flags);
 }
 
+void QNL_nodeValue::SetValidFlag(bool valid) {
+    if (valid && network != nullptr && !IsObserved()) network->SettleEvidenceWalk();
+    flags = valid ? (flags | FLAG_VALID) : (flags & ~FLAG_VALID);
+}
+
+// Only a valid flag can be taken by the waiting walk.
+unsigned QNL_nodeValue::GetFlags() const {
+    if (network != nullptr && (flags & FLAG_VALID)) network->SettleEvidenceWalk();
+    return flags;
+}
+
+bool QNL_nodeValue::IsValueValid() const {
+    if (network != nullptr && (flags & FLAG_VALID)) network->SettleEvidenceWalk();
+    return (flags & FLAG_VALID) != 0;
+}
+
 int QNL_nodeValue::CleanUp(int deep) {
     if (deep) {
         indexingParents.CleanUp();
@@ -50,6 +66,7 @@ int QNL_nodeValue::RefuseInvalidSource() {
 int QNL_nodeValue::Assign(const QNL_nodeValue& other) {
     if (!other.IsValid()) return RefuseInvalidSource();
     if (&other == this) return 0;
+    if (other.network != nullptr) other.network->SettleEvidenceWalk();
     QNL_intArray parents;
     if (parents.Assign(other.indexingParents) != 0)
         return QNL_errorHandler::Instance().LogError(-42, "Not enough memory for a node value");

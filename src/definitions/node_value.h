@@ -98,16 +98,22 @@ public:
     // The owned value matrix, or null for value types without one.
     QNL_Dmatrix* GetMatrix();
 
-    // The flags (FLAG_EVIDENCE, FLAG_VALID, FLAG_PROPAGATED) and their tests.
-    unsigned GetFlags() const { return flags; }
+    // The flags (FLAG_EVIDENCE, FLAG_VALID, FLAG_PROPAGATED) and their tests. The network
+    // may let the invalidation after findings wait until a value's validity is asked for:
+    // GetFlags and IsValueValid have it made first, so they answer as after every finding.
+    unsigned GetFlags() const;
     bool HasEvidence() const { return (flags & FLAG_EVIDENCE) != 0; }
     bool HasPropagatedEvidence() const { return (flags & FLAG_PROPAGATED) != 0; }
     // Real or propagated evidence: what the algorithms treat as an observed node.
     bool IsObserved() const { return (flags & (FLAG_EVIDENCE | FLAG_PROPAGATED)) != 0; }
-    bool IsValueValid() const { return (flags & FLAG_VALID) != 0; }
-    void SetValidFlag(bool valid) {
-        flags = valid ? (flags | FLAG_VALID) : (flags & ~FLAG_VALID);
-    }
+    bool IsValueValid() const;
+    // The flags as they stand, the waiting invalidation not made: for the network's own
+    // evidence bookkeeping only.
+    unsigned GetHeldFlags() const { return flags; }
+    bool HoldsValidFlag() const { return (flags & FLAG_VALID) != 0; }
+    // An unobserved value made valid is made so after the walk findings wait for: the walk
+    // never takes it.
+    void SetValidFlag(bool valid);
 
     // The network and node slot this value belongs to, and the parents that index it.
     QNL_network* GetNetwork() const { return network; }

@@ -695,7 +695,7 @@ int QNL_equationValue::ComputeStatistics() {
     mean = sum / sampleCount;
     const double variance = sumOfSquares / sampleCount - mean * mean;
     deviation = variance > 0.0 ? std::sqrt(variance) : 0.0;
-    flags |= FLAG_VALID;
+    SetValidFlag(true);
     return 0;
 }
 
@@ -737,7 +737,7 @@ int QNL_equationValue::SetWeightedSamples(const std::vector<QNL_weightedSample>&
         total += record.weight;
     }
     mean = weighted / total;
-    flags |= FLAG_VALID;
+    SetValidFlag(true);
     return 0;
 }
 

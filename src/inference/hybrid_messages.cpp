@@ -832,16 +832,8 @@ void QNL_hybridMessages::UpdateChildMessage(int h) {
 // the combined child messages, swaps the buffers and moves the change bits on.
 void QNL_hybridMessages::Settle() {
     for (int h : order) {
-        QNL_samplingNode& x = Node(h);
         State& st = StateOf(h);
-        for (std::size_t k = 0; k < st.fromParents.size(); ++k) {
-            Link& link = st.fromParents[k];
-            if (!link.updated) continue;
-            if (link.total > 0.0 && std::isfinite(link.total))
-                Normalize(*link.next);
-            else
-                link.next.reset(NewMessage(x.parents[k], true));
-        }
+        NormalizeFromParents(h);
         for (Link& link : st.fromChildren) {
             if (link.next == nullptr || !link.updated) continue;
             st.lambdaStale = true;
@@ -856,19 +848,9 @@ void QNL_hybridMessages::Settle() {
     }
     for (int h : order)
         if (!Fixed(h) && StateOf(h).lambdaStale) UpdateChildMessage(h);
-    auto swap = [](Link& link) {
-        if (!link.updated) return;
-        std::swap(link.current, link.next);
-        link.next->Reset();
-        link.updated = false;
-    };
     for (int h : order) {
         State& st = StateOf(h);
-        for (Link& link : st.fromParents)
-            swap(link);
-        for (Link& link : st.fromChildren)
-            if (link.next != nullptr) swap(link);
-        if (st.lambda.next != nullptr) swap(st.lambda);
+        SwapArrived(st);
         st.parentLast.swap(st.parentNow);
         std::fill(st.parentNow.begin(), st.parentNow.end(), 0);
         st.childLast.swap(st.childNow);
@@ -973,14 +955,7 @@ template <typename Visit> void QNL_hybridMessages::Dependents(const Link& link, 
 void QNL_hybridMessages::SettleReceiver(int h) {
     QNL_samplingNode& x = Node(h);
     State& st = StateOf(h);
-    for (std::size_t k = 0; k < st.fromParents.size(); ++k) {
-        Link& link = st.fromParents[k];
-        if (!link.updated) continue;
-        if (link.total > 0.0 && std::isfinite(link.total))
-            Normalize(*link.next);
-        else
-            link.next.reset(NewMessage(x.parents[k], true));
-    }
+    NormalizeFromParents(h);
     for (Link& link : st.fromChildren) {
         if (link.next == nullptr || !link.updated) continue;
         st.lambdaStale = true;
@@ -1003,6 +978,25 @@ void QNL_hybridMessages::SettleReceiver(int h) {
         link.sd = sd;
     }
     if (!Fixed(h) && st.lambdaStale) UpdateChildMessage(h);
+    SwapArrived(st);
+}
+
+// The messages from h's parents that arrived this round, normalised; one of no weight is void.
+void QNL_hybridMessages::NormalizeFromParents(int h) {
+    QNL_samplingNode& x = Node(h);
+    State& st = StateOf(h);
+    for (std::size_t k = 0; k < st.fromParents.size(); ++k) {
+        Link& link = st.fromParents[k];
+        if (!link.updated) continue;
+        if (link.total > 0.0 && std::isfinite(link.total))
+            Normalize(*link.next);
+        else
+            link.next.reset(NewMessage(x.parents[k], true));
+    }
+}
+
+// What arrived becomes current, and the buffers it replaced wait for the next round.
+void QNL_hybridMessages::SwapArrived(State& st) {
     auto swap = [](Link& link) {
         if (!link.updated) return;
         std::swap(link.current, link.next);

@@ -113,6 +113,7 @@ void QNL_network::ReleaseTable() {
 }
 
 int QNL_network::CleanUp(int deep) {
+    SettleEvidenceWalk();
     if (deep) {
         for (int i = 0; i < tableSize; ++i) table[i].CleanUp(deep);
         userProperties.CleanUp(deep);
@@ -247,6 +248,8 @@ void QNL_network::CopySettings(const QNL_network& source) {
 int QNL_network::Copy(const QNL_network& source, bool skipTemporal) {
     if (!source.IsValid()) return -567;
     if (&source == this) return 0;
+    // The copy takes the values as they are read.
+    const_cast<QNL_network&>(source).SettleEvidenceWalk();
     if (cases != nullptr) cases->EnableCaseUpdates(false);
     QNL_caseLibrary* newCases = nullptr;
     std::unique_ptr<QNL_temporalNetwork> newTemporal;
@@ -285,6 +288,7 @@ int QNL_network::Copy(const QNL_network& source, bool skipTemporal) {
 int QNL_network::CopyNodes(const QNL_network& source) {
     if (!source.IsValid()) return -567;
     if (&source == this) return 0;
+    const_cast<QNL_network&>(source).SettleEvidenceWalk();
     // The temporal types come with the slots; the extension that gives them meaning too.
     std::unique_ptr<QNL_temporalNetwork> newTemporal;
     try {

@@ -28,14 +28,15 @@ class ScaledValue;
 // What the evidence notifications have done since the network was made: nodes met by the
 // invalidation walks, nodes expanded while looking for evidence below a node, nodes processed
 // while propagating implied evidence, findings propagated again by a derivation of all implied
-// evidence, and list entries read while collecting the observed nodes. Only counted, never
-// acted on: it shows what an edit costs.
+// evidence, list entries read while collecting the observed nodes, and while listing the
+// values a walk could take. Only counted, never acted on: it shows what an edit costs.
 struct EvidenceWork {
     std::uint64_t walked = 0;
     std::uint64_t searched = 0;
     std::uint64_t propagated = 0;
     std::uint64_t rederived = 0;
     std::uint64_t collected = 0;
+    std::uint64_t listed = 0;
 };
 } // namespace quarn::detail
 
@@ -269,6 +270,16 @@ public:
     // once as without a batch. The closing call returns 0.
     void BeginEvidenceBatch();
     int EndEvidenceBatch();
+    // Findings set or cleared outside a batch are walked from as in a batch that closes when
+    // anything may read or depend on the validity of values: a value's flags asked for (see
+    // QNL_nodeValue::IsValueValid), an unobserved value made valid, an update or evaluation, a
+    // copy, a structure or table edit, another notice setting. So a case entered finding by
+    // finding costs one walk, not one per finding, and a value read between findings answers
+    // as after a walk per finding. Findings walked from at once can take a value walks one by
+    // one kept (a later finding opens a collider to an earlier one's walk), never the reverse.
+    void SettleEvidenceWalk() {
+        if (recordOpen && batchDepth == 0 && noticeDepth == 0) WalkFromBatch();
+    }
     // Said by the influence-diagram solvers when they have written values: those hang on the
     // whole diagram, so the first notified edit after them takes every value but the findings'.
     void SetPolicyValuesWritten(bool written) { policyValuesWritten = written; }
@@ -297,7 +308,10 @@ public:
     // order, node types, outcomes, table shapes and values. Each one also drops the kept trees.
     std::uint64_t GetStructureVersion() const { return structureVersion; }
     // A table was given values without checks; they are checked before the next update.
-    void TablesEdited() { definitionsChecked = false; }
+    void TablesEdited() {
+        definitionsChecked = false;
+        ++uncheckedTableEdits;
+    }
     // The join trees of the last clustering update, kept for the next one; made on first use.
     quarn::detail::JoinTreeCache& GetJoinTreeCache();
 
@@ -317,9 +331,15 @@ public:
 
     // Settings.
     int GetNotificationControl() const { return notificationControl; }
-    void SetNotificationControl(int bits) { notificationControl = bits; }
+    void SetNotificationControl(int bits) {
+        SettleEvidenceWalk();
+        notificationControl = bits;
+    }
     int GetNotificationMask() const { return notificationMask; }
-    void SetNotificationMask(int bits) { notificationMask = bits; }
+    void SetNotificationMask(int bits) {
+        SettleEvidenceWalk();
+        notificationMask = bits;
+    }
     int GetReadingMode() const { return readingMode; }
     void SetReadingMode(int bits) { readingMode = bits; }
     int GetNodeDisplayMode() const { return nodeDisplayMode; }
@@ -443,8 +463,9 @@ private:
     // Whether a derivation would meet an implication (or a parent left with at most one
     // possible outcome) at the node's table, given the evidence held now.
     bool TableImplies(int node);
-    template <typename Visit> bool ReadCertainOutcomes(int node, Visit visit);
-    template <typename Visit> bool ReadNarrowedParents(int node, int e, Visit visit);
+    template <typename Visit> bool ReadCertainOutcomes(int node, Visit visit, int observed = -1);
+    template <typename Visit>
+    bool ReadNarrowedParents(int node, int e, Visit visit, bool checkOwn = false);
     // Sets each implied finding again, as a derivation that gives the same ones does.
     void RenewImplied();
     // (node, outcome) of every implied finding, sorted, from the list of nodes that may hold
@@ -477,7 +498,10 @@ private:
         bool down = false;
         bool witness = false;
     };
+    // The node's mark, made when the batch first meets the node from `flags`, its flags when
+    // the record opened (BatchTrack: as they are now, unchanged since).
     BatchMark& BatchTrack(int node);
+    BatchMark& BatchTrackFrom(int node, unsigned flags);
     void BatchUnobserved(int node);
     void BatchObserved(int node, bool real);
     void NoteBatchStart(int node);
@@ -502,6 +526,10 @@ private:
     // Whether every cell of the outcome's slice of the node's table, at the outcomes its
     // observed parents hold, is 0.
     bool OutcomeImpossible(int node, int outcome);
+    // False only when the node's table has no cell of 0 and two outcomes or more: nothing is
+    // then certain, impossible or narrowed by it, whatever the evidence (the propagation need
+    // not read it). A table is read again only when asked after a change that may touch it.
+    bool TableHasZeros(int node);
     // -26 (as ImpliedOutcomeConflict) naming the first observed child whose outcome the
     // node's evidence leaves impossible; 0 when there is none.
     int ChildConflict(int node);
@@ -619,12 +647,19 @@ private:
     std::vector<char> ancestorExtra;
     std::vector<int> ancestorExtraList;
     std::vector<std::pair<int, int>> ancestorStack;
-    // The open evidence batch: its depth, the nodes whose finding changed in it, and those
-    // flagged FLAG_BATCH_CHANGED (the starts among them).
+    // The open evidence batch: its depth, whether its record is open (also with depth 0, while
+    // findings made outside a batch wait for their walk), the nodes whose finding changed in
+    // it, and those flagged FLAG_BATCH_CHANGED (the starts among them). A node is marked when
+    // the batch first meets it, from its flags as they were when the record opened.
     int batchDepth = 0;
+    bool recordOpen = false;
+    // Evidence notices under way: the walk never settles inside one.
+    int noticeDepth = 0;
     std::vector<int> batchStarts;
     std::vector<int> batchChanged;
     std::vector<BatchMark> batchMarks;
+    // Scratch of WalkFromBatch.
+    std::vector<int> batchWalkStarts, batchWitnesses;
     // The last derivation of implied evidence from all findings: whether the implied evidence
     // is still what it derived (no evidence changed since, the same structure version and
     // propagation setting), the nodes its implications involved, and whether one conflicted.
@@ -659,14 +694,17 @@ private:
         std::vector<std::pair<int, int>> before, after, changed;
     } evidenceScratch;
     struct PropagationScratch {
-        std::vector<int> work;
+        std::vector<std::pair<int, int>> work;
         QNL_intArray fixed;
-        // The impossibility tests', apart: they run while a reading of `fixed` visits.
-        QNL_intArray checked;
         std::vector<int> parentDimension;
         std::vector<char> unfilled;
     } propagation;
     int batchMoments = 0;
+    // TableHasZeros by slot, and when each was read: the sum of the structure version and the
+    // unchecked table edits then, plus one (0: never read).
+    std::vector<char> tableZeros;
+    std::vector<std::uint64_t> zerosRead;
+    std::uint64_t uncheckedTableEdits = 0;
     // Set while implied evidence given in a batch is to be noted as a batch change.
     bool recordImplied = false;
     // The type of every slot and how many are decisions or utilities, kept while nodes come,
@@ -679,7 +717,7 @@ private:
     bool plateKnown = false;
     bool plateHeld = false;
     std::uint64_t plateVersion = 0;
-    quarn::detail::EvidenceWork evidenceWork;
+    mutable quarn::detail::EvidenceWork evidenceWork;
     std::uint64_t structureVersion = 0;
     // Every definition passed its check, and none has changed since.
     bool definitionsChecked = false;

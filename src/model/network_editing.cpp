@@ -58,6 +58,7 @@ int QNL_network::AddNode(int definitionType, const char* id) {
     if (quarn::detail::FindDefinitionClass(definitionType) == nullptr ||
         QNL_node::ValueTypeOf(definitionType) < 0)
         return -2;
+    SettleEvidenceWalk();
     std::string automatic;
     if (id == nullptr) {
         GenerateNodeId(automatic);
@@ -110,6 +111,7 @@ int QNL_network::AddNode(int definitionType, const char* id) {
 
 int QNL_network::DeleteNode(int node) {
     if (!IsValidNodeHandle(node)) return -2;
+    SettleEvidenceWalk();
     if (notificationControl & NOTIFY_ON) DropPolicyValues();
     if (quarn::detail::IsEquationOrHybridType(table[node].node->GetType())) {
         // A set of simultaneous equations names its members without arcs: the others let go
@@ -162,11 +164,14 @@ int QNL_network::DeleteAllNodes() {
     return first;
 }
 
+// The walk findings wait for follows the arcs they were made under (as every edit below).
 int QNL_network::AddArc(int parent, int child, int layer) {
+    SettleEvidenceWalk();
     return layer == 1 ? AddCostArc(parent, child) : AddOrdinaryArc(parent, child);
 }
 
 int QNL_network::RemoveArc(int parent, int child, int layer) {
+    SettleEvidenceWalk();
     return layer == 1 ? RemoveCostArc(parent, child, false)
                       : RemoveOrdinaryArc(parent, child, false);
 }
@@ -339,6 +344,7 @@ void QNL_network::NoteSetMember(const char* id, int set) {
 // The parent list and the definition's dimensions move together, or neither moves.
 int QNL_network::ReorderParents(int node, const QNL_intArray& order) {
     if (!IsValidNodeHandle(node)) return -2;
+    SettleEvidenceWalk();
     QNL_intArray& parents = table[node].parents;
     if (order.GetCount() != parents.GetCount()) return -2;
     const QNL_intArray previous(parents);
@@ -392,6 +398,7 @@ int QNL_network::AfterStructureChange(int node, int kind) {
 
 // Every change a definition reports may change what the kept join trees were built from.
 int QNL_network::NotifyChange(int node, int kind) {
+    SettleEvidenceWalk();
     StructureChanged();
     if (definitionsOwner != nullptr) definitionsOwner->TemporalDefinitionChanged(kind);
     // A new outcome set keeps the finding on an outcome that still exists, as any outcome
@@ -425,6 +432,7 @@ int QNL_network::NotifyChange(int node, int kind) {
 // The new definition and value are in place only now, so the values that depend on the node
 // are invalidated from here rather than by the conversion's own notice.
 int QNL_network::NodeTypeChanged(int node, int previousType) {
+    SettleEvidenceWalk();
     StructureChanged();
     // The solver takes only nodes with a set of equations as members: the sets let go of one
     // that no longer has one, as of a deleted member.
@@ -475,6 +483,7 @@ void QNL_network::RemapEvidence(int node, int removed, int inserted, const QNL_i
 }
 
 int QNL_network::OutcomeInserted(int node, int index) {
+    SettleEvidenceWalk();
     StructureChanged();
     RemapEvidence(node, -1, index, nullptr);
     if (cases != nullptr) cases->OutcomeInserted(node, index);
@@ -483,6 +492,7 @@ int QNL_network::OutcomeInserted(int node, int index) {
 }
 
 int QNL_network::OutcomeRemoved(int node, int index) {
+    SettleEvidenceWalk();
     StructureChanged();
     RemapEvidence(node, index, -1, nullptr);
     if (cases != nullptr) cases->OutcomeRemoved(node, index);
@@ -491,6 +501,7 @@ int QNL_network::OutcomeRemoved(int node, int index) {
 }
 
 int QNL_network::OutcomesReordered(int node, const QNL_intArray& order) {
+    SettleEvidenceWalk();
     StructureChanged();
     RemapEvidence(node, -1, -1, &order);
     if (cases != nullptr) cases->OutcomesReordered(node, order);

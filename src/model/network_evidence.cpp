@@ -142,6 +142,18 @@ bool FitToTable(std::vector<int>& types, int tableSize) {
     return true;
 }
 
+// Counts an evidence notice under way for its lifetime.
+class NoticeScope {
+public:
+    explicit NoticeScope(int& depth) : depth(depth) { ++depth; }
+    NoticeScope(const NoticeScope&) = delete;
+    NoticeScope& operator=(const NoticeScope&) = delete;
+    ~NoticeScope() { --depth; }
+
+private:
+    int& depth;
+};
+
 // Adds the node to the list unless `listed` says it is there; `listed` grows with the table.
 void ListOnce(std::vector<int>& list, std::vector<char>& listed, int node, int tableSize) {
     if (listed.size() < static_cast<std::size_t>(tableSize))
@@ -167,6 +179,8 @@ void QNL_network::NoteValueFlags(int node, unsigned before, unsigned after) {
     if ((after & valid) && (!(before & valid) || ((before & observed) && !(after & observed))) &&
         node >= 0 && node < tableSize)
         ListOnce(validCandidates, isValidCandidate, node, tableSize);
+    if (recordOpen && ((before ^ after) & observed) && node >= 0 && node < tableSize)
+        BatchTrackFrom(node, before);
     // Evidence that comes, goes or moves outside a derivation (restored quietly, taken over,
     // copied) leaves the implied evidence no longer what the last derivation made; a finding
     // cleared is judged by the notice that follows it.
@@ -196,7 +210,8 @@ bool QNL_network::HoldsComputedValues() const {
     while (!computedCandidates.empty()) {
         const int node = computedCandidates.back();
         const QNL_nodeValue* value = ValueOf(*this, node);
-        if (value != nullptr && quarn::detail::ValueFlags::Computed(value->GetFlags())) return true;
+        if (value != nullptr && quarn::detail::ValueFlags::Computed(value->GetHeldFlags()))
+            return true;
         computedCandidates.pop_back();
         if (node >= 0 && node < tableSize) isComputedCandidate[static_cast<std::size_t>(node)] = 0;
     }
@@ -216,7 +231,7 @@ bool QNL_network::HoldsWalkableValues() const {
         const int node = validCandidates.back();
         const QNL_nodeValue* value = ValueOf(*this, node);
         const bool decision = (DefinitionType(node) & QNL_TYPE_BIT_DECISION) != 0;
-        if (value != nullptr && value->IsValueValid() && (!value->IsObserved() || decision)) {
+        if (value != nullptr && value->HoldsValidFlag() && (!value->IsObserved() || decision)) {
             if (decision || table[node].parents.GetCount() != 0 ||
                 table[node].children.GetCount() != 0)
                 return true;
@@ -235,11 +250,12 @@ bool QNL_network::FewWalkableValues(std::vector<int>& out, std::size_t limit) co
     out.clear();
     if (!HoldsWalkableValues()) return true;
     for (std::size_t i = validCandidates.size(); i-- > 0;) {
+        ++evidenceWork.listed;
         const int node = validCandidates[i];
         const QNL_nodeValue* value = ValueOf(*this, node);
         const bool decision = (DefinitionType(node) & QNL_TYPE_BIT_DECISION) != 0;
         const bool walkable =
-            value != nullptr && value->IsValueValid() && (!value->IsObserved() || decision);
+            value != nullptr && value->HoldsValidFlag() && (!value->IsObserved() || decision);
         const bool isolated = walkable && !decision && table[node].parents.GetCount() == 0 &&
                               table[node].children.GetCount() == 0;
         if (walkable && !isolated) {
@@ -270,7 +286,7 @@ void QNL_network::ResetObservedList() {
     typesKnown = false;
     for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
         const QNL_nodeValue* value = ValueOf(*this, h);
-        if (value != nullptr) NoteValueFlags(h, 0u, value->GetFlags());
+        if (value != nullptr) NoteValueFlags(h, 0u, value->GetHeldFlags());
     }
 }
 
@@ -405,7 +421,10 @@ bool QNL_network::HasDecisionOrUtility() {
 // reach. A list that no longer fits the node count is made again; one the table has grown past
 // is lengthened, since the table grows by free slots.
 const std::vector<int>& QNL_network::SlotTypes() {
-    if (typesKnown && typesNodes == nodeCount && FitToTable(slotTypes, tableSize)) return slotTypes;
+    if (typesKnown && typesNodes == nodeCount &&
+        (slotTypes.size() == static_cast<std::size_t>(tableSize) ||
+         FitToTable(slotTypes, tableSize)))
+        return slotTypes;
     slotTypes.assign(static_cast<std::size_t>(tableSize), 0);
     diagramNodes = 0;
     for (int h = GetFirstNode(); h >= 0; h = GetNextNode(h)) {
@@ -519,8 +538,9 @@ int QNL_network::ClearEvidenceTogether() {
     return EndEvidenceBatch();
 }
 
+// A batch opened while findings made outside one wait for their walk takes them over.
 void QNL_network::BeginEvidenceBatch() {
-    if (batchDepth++ == 0) OpenBatchRecord();
+    if (batchDepth++ == 0 && !recordOpen) OpenBatchRecord();
 }
 
 int QNL_network::EndEvidenceBatch() {
@@ -529,24 +549,25 @@ int QNL_network::EndEvidenceBatch() {
     return 0;
 }
 
-// What the walks per edit would depend on is recorded from here: the observed nodes, so that
-// any other node is known to have been unobserved since.
+// What the walks per edit would depend on is recorded from here. A node is marked when the
+// batch first meets it (its evidence changes, or an edit tracks it), from its flags as they
+// were now: until then any other node is known to be as it was, so opening costs nothing.
 void QNL_network::OpenBatchRecord() {
     batchMoments = 0;
-    std::vector<int> observed;
-    CollectObserved(observed, false, false);
-    for (int h : observed) {
-        BatchMark& mark = BatchTrack(h);
-        mark.unobserved = false;
-        mark.evidenceSince = table[h].node->GetValue()->HasEvidence() ? 0 : -1;
-    }
+    recordOpen = true;
 }
 
 bool QNL_network::DefersWalks() {
-    if (batchDepth == 0) return false;
-    if ((notificationControl & NOTIFY_ON) && !(notificationControl & NOTIFY_AUTO_UPDATE) &&
-        !HasDecisionOrUtility() && !conflictHeld)
-        return true;
+    const bool wait = (notificationControl & NOTIFY_ON) &&
+                      !(notificationControl & NOTIFY_AUTO_UPDATE) && !HasDecisionOrUtility() &&
+                      !conflictHeld;
+    if (!recordOpen) {
+        // Outside a batch the findings wait for one walk until a value or the network is
+        // asked (SettleEvidenceWalk).
+        if (wait) OpenBatchRecord();
+        return wait;
+    }
+    if (wait) return true;
     // The batch can no longer wait: what it owes is walked before this edit walks alone.
     // Findings in conflict are edited alone too: what they imply depends on the order of
     // the derivation, and the one walk at the close does not retrace it.
@@ -555,6 +576,11 @@ bool QNL_network::DefersWalks() {
 }
 
 QNL_network::BatchMark& QNL_network::BatchTrack(int node) {
+    const QNL_nodeValue* value = ValueOf(*this, node);
+    return BatchTrackFrom(node, value != nullptr ? value->GetHeldFlags() : 0u);
+}
+
+QNL_network::BatchMark& QNL_network::BatchTrackFrom(int node, unsigned flags) {
     if (batchMarks.size() < static_cast<std::size_t>(tableSize))
         batchMarks.resize(static_cast<std::size_t>(tableSize));
     BatchMark& mark = batchMarks[static_cast<std::size_t>(node)];
@@ -562,6 +588,10 @@ QNL_network::BatchMark& QNL_network::BatchTrack(int node) {
         table[node].flags |= FLAG_BATCH_CHANGED;
         batchChanged.push_back(node);
         mark = BatchMark{};
+        if (flags & (QNL_nodeValue::FLAG_EVIDENCE | QNL_nodeValue::FLAG_PROPAGATED)) {
+            mark.unobserved = false;
+            mark.evidenceSince = (flags & QNL_nodeValue::FLAG_EVIDENCE) ? 0 : -1;
+        }
     }
     return mark;
 }
@@ -596,35 +626,40 @@ void QNL_network::NoteBatchStart(int node) {
 // one of its edits did. So this walk reaches what the walks per edit reached, and observed
 // nodes keep their values valid, as the edits that observed them left them.
 void QNL_network::WalkFromBatch() {
+    recordOpen = false;
     if (!batchStarts.empty()) {
-        std::vector<int> starts;
+        std::vector<int>& starts = batchWalkStarts;
         starts.swap(batchStarts);
+        batchStarts.clear();
         starts.erase(std::remove_if(starts.begin(), starts.end(),
                                     [&](int h) { return !IsValidNodeHandle(h); }),
                      starts.end());
         std::sort(starts.begin(), starts.end());
-        std::vector<int> witnesses;
+        std::vector<int>& witnesses = batchWitnesses;
+        witnesses.clear();
         for (int h : starts)
             if (batchMarks[static_cast<std::size_t>(h)].witness) witnesses.push_back(h);
         metUtility = false;
         // The batch's walk starts from many nodes and often takes every valid value long before
         // it has met all it would: the values it can take are counted, and it stops when none
-        // is left (whatever it would meet after changes nothing).
-        const std::size_t walkable = FewWalkableValues(evidenceScratch.walkable, SIZE_MAX)
-                                         ? evidenceScratch.walkable.size()
-                                         : 0;
-        walkableLeft = static_cast<std::int64_t>(walkable);
-        if (walkable > 0) {
+        // is left (whatever it would meet after changes nothing). They are listed only while
+        // they are few beside the starts: a batch of few findings walks as they would alone,
+        // whatever the network holds valid elsewhere.
+        std::vector<int>& listed = evidenceScratch.walkable;
+        const bool counted = FewWalkableValues(listed, 8 * starts.size() + 8);
+        if (!counted) listed.clear();
+        walkableLeft = counted ? static_cast<std::int64_t>(listed.size()) : -1;
+        if (walkableLeft != 0) {
             ClearWalkMarks();
             BeginAncestorQueries(&witnesses);
         }
         // Where most nodes were observed, a value is mostly next to a start: the first node of
         // a walk from that start, which takes it (but a decision's, reached from above) whatever
         // the walk meets after. Taken first, they let the walk end early.
-        for (int v : evidenceScratch.walkable) {
+        for (int v : listed) {
             QNL_nodeValue* value = table[v].node->GetValue();
             if (walkableLeft <= 0) break;
-            if (value->IsObserved() || !value->IsValueValid() ||
+            if (value->IsObserved() || !value->HoldsValidFlag() ||
                 (DefinitionType(v) & QNL_TYPE_BIT_DECISION))
                 continue;
             bool next = false;
@@ -645,12 +680,12 @@ void QNL_network::WalkFromBatch() {
             QNL_nodeEntry& entry = table[h];
             QNL_nodeValue* value = entry.node->GetValue();
             if (value != nullptr && !value->IsObserved()) {
-                const bool counted = value->IsValueValid() && (entry.parents.GetCount() > 0 ||
-                                                               entry.children.GetCount() > 0);
+                const bool walkable = value->HoldsValidFlag() && (entry.parents.GetCount() > 0 ||
+                                                                  entry.children.GetCount() > 0);
                 value->SetValidFlag(false);
-                if (counted && walkableLeft > 0) --walkableLeft;
+                if (walkable && walkableLeft > 0) --walkableLeft;
             }
-            if (walkableLeft <= 0) continue;
+            if (walkableLeft == 0) continue;
             if (batchMarks[static_cast<std::size_t>(h)].down)
                 for (int i = 0; i < entry.children.GetCount(); ++i)
                     Walk(entry.children[i], true);
@@ -709,7 +744,7 @@ bool QNL_network::Walk(int start, bool startDownward, int target) {
     };
     // A value taken while they are counted: the walk ends when the last is.
     auto take = [&](QNL_nodeValue* value) {
-        if (!value->IsValueValid()) return false;
+        if (!value->HoldsValidFlag()) return false;
         value->SetValidFlag(false);
         return walkableLeft > 0 && --walkableLeft == 0;
     };
@@ -779,6 +814,7 @@ int QNL_network::NotifyEvidenceSet(int node) {
     derivation.known = false;
     if (!(notificationControl & NOTIFY_ON) || !(notificationMask & CHANGE_EVIDENCE_SET)) return 0;
     if (!IsValidNodeHandle(node)) return -2;
+    const NoticeScope notice(noticeDepth);
     QNL_nodeValue* value = table[node].node->GetValue();
     const int outcome = value != nullptr ? value->GetEvidence() : -2;
     const bool defer = DefersWalks();
@@ -792,8 +828,10 @@ int QNL_network::NotifyEvidenceSet(int node) {
             message += "] is impossible";
             return QNL_errorHandler::Instance().LogError(-2, message.c_str());
         }
-        // The finding may also rule out what is observed below it.
-        if (int r = ChildConflict(node)) return r;
+        // The finding may also rule out what is observed below it: found here unless the
+        // propagation that follows looks at its children anyway.
+        if (!(notificationControl & NOTIFY_PROPAGATE_EVIDENCE))
+            if (int r = ChildConflict(node)) return r;
     }
     DropPolicyValues();
     if (defer) {
@@ -846,6 +884,7 @@ int QNL_network::NotifyEvidenceCleared(int node) {
         return 0;
     }
     if (!IsValidNodeHandle(node)) return -2;
+    const NoticeScope notice(noticeDepth);
     DropPolicyValues();
     if (DefersWalks()) {
         BatchMark& mark = BatchTrack(node);
@@ -894,7 +933,7 @@ int QNL_network::InvalidateAround(int node, bool childTables, bool tablesEdited,
         return (notificationControl & NOTIFY_ON) ? -2 : 0;
     }
     DropPolicyValues();
-    if (!batchStarts.empty()) WalkFromBatch();
+    if (!batchStarts.empty() || (recordOpen && batchDepth == 0)) WalkFromBatch();
     std::vector<std::pair<int, int>>& changed = evidenceScratch.changed;
     changed.clear();
     if (DerivationStands(node, cleared, tablesEdited)) {
@@ -1119,13 +1158,20 @@ bool QNL_network::DerivationStands(int node, bool cleared, bool tablesEdited) {
 
 // The outcome certain at the node given its observed parents, if any, visited as (outcome, 0);
 // a false from the visit gives false. Certain means every other outcome's cells are 0: a cell
-// of 1 is not enough, since a row such as (1 - 1e-17, 1e-17) is held as (1, 1e-17).
-template <typename Visit> bool QNL_network::ReadCertainOutcomes(int node, Visit visit) {
+// of 1 is not enough, since a row such as (1 - 1e-17, 1e-17) is held as (1, 1e-17). With
+// `observed`, the node's own outcome, which every cell of its slice rules out is visited as
+// (observed, -1) instead.
+template <typename Visit>
+bool QNL_network::ReadCertainOutcomes(int node, Visit visit, int observed) {
     QNL_intArray& fixed = propagation.fixed;
     std::vector<char>& unfilled = propagation.unfilled;
     QNL_Dmatrix* matrix = EvidenceSlice(*this, SlotTypes(), node, fixed, nullptr);
     if (matrix == nullptr) return true;
     const int own = fixed.GetSize() - 1;
+    if (observed >= 0 && observed < matrix->GetSizeOfDimension(own)) {
+        fixed[own] = observed;
+        if (matrix->IsSliceFilledWith(0.0, fixed) == 1) return visit(observed, -1);
+    }
     if (TwoPossible(*matrix, fixed, own) ||
         matrix->FindUnfilledOutcomes(0.0, fixed, own, 2, unfilled) != 1)
         return true;
@@ -1136,8 +1182,10 @@ template <typename Visit> bool QNL_network::ReadCertainOutcomes(int node, Visit 
 
 // The parents that the node's observed outcome `e` leaves with at most one possible outcome:
 // each is visited as (parent, outcomes found), propagation.unfilled marking the one found, and
-// a false from the visit stops the reading (false then).
-template <typename Visit> bool QNL_network::ReadNarrowedParents(int node, int e, Visit visit) {
+// a false from the visit stops the reading (false then). With `checkOwn`, an outcome `e` that
+// every cell of the slice rules out is visited as (-1, -1) first.
+template <typename Visit>
+bool QNL_network::ReadNarrowedParents(int node, int e, Visit visit, bool checkOwn) {
     const std::vector<int>& types = SlotTypes();
     QNL_intArray& fixed = propagation.fixed;
     std::vector<int>& parentDimension = propagation.parentDimension;
@@ -1146,6 +1194,7 @@ template <typename Visit> bool QNL_network::ReadNarrowedParents(int node, int e,
     const int own = fixed.GetSize() - 1;
     if (e >= matrix->GetSizeOfDimension(own)) return true;
     fixed[own] = e;
+    if (checkOwn && matrix->IsSliceFilledWith(0.0, fixed) == 1) return visit(-1, -1);
     const QNL_intArray& parents = table[node].parents;
     for (int i = 0; i < parents.GetCount(); ++i) {
         const int p = parents[i];
@@ -1178,10 +1227,9 @@ bool QNL_network::TableImplies(int node) {
         return true;
     const QNL_nodeValue* value = ValueOf(*this, node);
     const int e = value != nullptr ? value->GetEvidence() : -1;
-    if (e < 0 || (type & QNL_TYPE_BIT_DECISION)) return false;
     // A derivation that meets an impossible outcome there stops at the conflict.
-    return (!(type & QNL_TYPE_BIT_UTILITY) && OutcomeImpossible(node, e)) ||
-           !ReadNarrowedParents(node, e, met);
+    return e >= 0 && !(type & QNL_TYPE_BIT_DECISION) &&
+           !ReadNarrowedParents(node, e, met, !(type & QNL_TYPE_BIT_UTILITY));
 }
 
 // Every implied node is among those the derivation involved. Set again from cleared, as the
@@ -1198,8 +1246,31 @@ void QNL_network::RenewImplied() {
     derivation.recording = false;
 }
 
+bool QNL_network::TableHasZeros(int node) {
+    const std::size_t at = static_cast<std::size_t>(node);
+    if (zerosRead.size() <= at) {
+        zerosRead.resize(static_cast<std::size_t>(tableSize), 0);
+        tableZeros.resize(static_cast<std::size_t>(tableSize), 0);
+    }
+    // Read again after any change a table may have had: only the tables asked about are.
+    const std::uint64_t now = structureVersion + uncheckedTableEdits + 1;
+    if (zerosRead[at] != now) {
+        zerosRead[at] = now;
+        QNL_nodeDefinition* definition = table[node].node->GetDefinition();
+        const QNL_Dmatrix* matrix = definition != nullptr ? definition->GetMatrix() : nullptr;
+        bool zeros = matrix == nullptr || matrix->GetNumberOfDimensions() < 1 ||
+                     matrix->GetSizeOfDimension(matrix->GetNumberOfDimensions() - 1) < 2;
+        const double* cells = matrix != nullptr ? matrix->GetItems().Items() : nullptr;
+        for (int i = 0; !zeros && i < matrix->GetSize(); ++i)
+            zeros = cells[i] == 0.0;
+        tableZeros[at] = zeros ? 1 : 0;
+    }
+    return tableZeros[at] != 0;
+}
+
 bool QNL_network::OutcomeImpossible(int node, int outcome) {
-    QNL_intArray& fixed = propagation.checked;
+    if (!TableHasZeros(node)) return false;
+    QNL_intArray& fixed = propagation.fixed;
     QNL_Dmatrix* matrix = EvidenceSlice(*this, SlotTypes(), node, fixed, nullptr);
     if (matrix == nullptr || outcome < 0) return false;
     const int own = fixed.GetSize() - 1;
@@ -1242,9 +1313,10 @@ int QNL_network::PropagateEvidence(int node) {
 // Evidence implied with certainty by observed outcomes becomes propagated evidence, and the
 // nodes that receive it propagate in turn (an explicit work list, marked with flag 2).
 int QNL_network::PropagateFrom(int start) {
-    // Scratch kept between calls: every finding of a batch propagates on its own.
-    std::vector<int>& work = propagation.work;
-    work.assign(1, start);
+    // Scratch kept between calls: every finding of a batch propagates on its own. Each node
+    // to propagate from comes with the node that implied it.
+    std::vector<std::pair<int, int>>& work = propagation.work;
+    work.assign(1, {start, -1});
     Mark(start, FLAG_VISITED);
     const std::vector<int>& types = SlotTypes();
     std::vector<char>& unfilled = propagation.unfilled;
@@ -1265,28 +1337,29 @@ int QNL_network::PropagateFrom(int start) {
         for (int i = 0; i < parents.GetCount(); ++i)
             add(parents[i]);
     };
-    // Implied evidence is evidence: an outcome its own table rules out given the node's observed
-    // parents, or one that rules out an observed child's outcome, conflicts as a finding does.
+    // Implied evidence is evidence: an outcome the node's own table rules out given its
+    // observed parents conflicts as a finding does, and so does one that rules out an observed
+    // child's outcome; both are found when the node is taken from the work list.
     auto imply = [&](int target, int outcome, int from) -> int {
         QNL_nodeValue* value = ValueOf(*this, target);
         if (value == nullptr) return 0;
         if (value->IsObserved()) {
             return value->GetEvidence() == outcome ? 0 : ImpliedOutcomeConflict(target, from);
         }
-        if (OutcomeImpossible(target, outcome)) return ImpliedOutcomeConflict(target, from);
         int result = value->SetPropagatedEvidence(outcome);
         if (result != 0) return result;
         if (recordImplied) BatchObserved(target, false);
-        if ((result = ChildConflict(target)) != 0) return result;
         if (!(table[target].flags & FLAG_VISITED)) {
             Mark(target, FLAG_VISITED);
-            work.push_back(target);
+            work.emplace_back(target, from);
         }
         return 0;
     };
 
     while (!work.empty()) {
-        const int n = work.back();
+        // Named apart, not bound as a pair: the lambdas below capture them.
+        const int n = work.back().first;
+        const int impliedBy = work.back().second;
         work.pop_back();
         ++evidenceWork.propagated;
         QNL_nodeValue* nValue = ValueOf(*this, n);
@@ -1298,28 +1371,44 @@ int QNL_network::PropagateFrom(int start) {
         for (int i = 0; i < children.GetCount() && failed == 0; ++i) {
             const int c = children[i];
             const int type = TypeOf(types, c);
-            if ((type & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)) || !FindingFeedsTable(n, c))
+            if ((type & (QNL_TYPE_BIT_UTILITY | QNL_TYPE_BIT_DECISION)) ||
+                !FindingFeedsTable(n, c) || !TableHasZeros(c))
                 continue;
-            // An outcome whose cells are all 1 given the observed parents is certain.
-            ReadCertainOutcomes(c, [&](int k, int) {
-                involve(c);
-                failed = imply(c, k, n);
-                return failed == 0;
-            });
+            // The child's outcome certain given its observed parents, or its observed outcome
+            // ruled out (visited as (outcome, -1)).
+            const QNL_nodeValue* childValue = ValueOf(*this, c);
+            const int observed =
+                childValue != nullptr && childValue->IsObserved() ? childValue->GetEvidence() : -1;
+            ReadCertainOutcomes(
+                c,
+                [&](int k, int ruledOut) {
+                    involve(c);
+                    failed = ruledOut < 0 ? ImpliedOutcomeConflict(c, n) : imply(c, k, n);
+                    return failed == 0;
+                },
+                observed);
         }
         if (failed != 0) return failed;
 
-        if (TypeOf(types, n) & QNL_TYPE_BIT_DECISION) continue;
-        // A parent left with one outcome under which the observed one is possible.
-        ReadNarrowedParents(n, e, [&](int p, int found) {
-            // With fewer findings a parent left with no possible outcome could have one.
-            involve(n);
-            if (found != 1) return true;
-            const int possible = static_cast<int>(
-                std::find(unfilled.begin(), unfilled.end(), char{1}) - unfilled.begin());
-            failed = imply(p, possible, n);
-            return failed == 0;
-        });
+        if ((TypeOf(types, n) & QNL_TYPE_BIT_DECISION) || !TableHasZeros(n)) continue;
+        // A parent left with one outcome under which the observed one is possible; an implied
+        // outcome its own table rules out (a finding's is checked as it is entered).
+        ReadNarrowedParents(
+            n, e,
+            [&](int p, int found) {
+                involve(n);
+                if (p < 0) {
+                    failed = ImpliedOutcomeConflict(n, impliedBy);
+                    return false;
+                }
+                // With fewer findings a parent left with no possible outcome could have one.
+                if (found != 1) return true;
+                const int possible = static_cast<int>(
+                    std::find(unfilled.begin(), unfilled.end(), char{1}) - unfilled.begin());
+                failed = imply(p, possible, n);
+                return failed == 0;
+            },
+            impliedBy >= 0);
         if (failed != 0) return failed;
     }
     return 0;

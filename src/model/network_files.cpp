@@ -63,6 +63,7 @@ std::unique_ptr<QNL_textParser> QNL_network::CreateFormat(const char* fileName, 
 // (header, properties, documents, creation record, fault name format) goes back to what a
 // new network has, so a file that lacks one of them does not inherit the old model's.
 int QNL_network::ClearForReading() {
+    SettleEvidenceWalk();
     if (cases != nullptr) cases->Clear();
     temporal.reset();
     for (int i = 0; i < tableSize; ++i) {

@@ -106,7 +106,7 @@ int QNL_network::UpdateBeliefs() {
     notificationControl &= ~NOTIFY_AUTO_UPDATE;
     // An update inside an evidence batch first makes the walk the batch owes, so that it
     // leaves no beliefs that the batch's end would mark stale again.
-    if (batchDepth > 0) WalkFromBatch();
+    if (batchDepth > 0 || recordOpen) WalkFromBatch();
     int result = CheckDefinitionsUsable();
     if (result == 0) result = Dispatch();
     notificationControl = (notificationControl & ~NOTIFY_AUTO_UPDATE) | automatic;
@@ -184,6 +184,7 @@ int QNL_network::UpdateHybrid() {
 }
 
 int QNL_network::CallBNAlgorithm() {
+    SettleEvidenceWalk();
     if (int r = CheckDefinitionsUsable()) return r;
     // Every exact algorithm meets evidence of probability 0 here when a node's own table rules
     // it out given its observed parents: the relevance reduction would drop such a node, zero
@@ -241,6 +242,7 @@ int QNL_network::CallBNAlgorithm() {
 }
 
 bool QNL_network::CalcPropEvidence(double& result, bool chainRule) {
+    SettleEvidenceWalk();
     // The clustering method evaluates the tables without an update: the same refusal as
     // updating, before anything is computed.
     if (CheckDefinitionsUsable() != 0) return false;

@@ -376,6 +376,8 @@ int QNL_node::SetType(int type) {
     const int previous = GetType();
     if (type == previous) return 0;
     if (quarn::detail::FindDefinitionClass(type) == nullptr || ValueTypeOf(type) < 0) return -2;
+    // Findings waiting for their walk are walked from under the node's old type.
+    if (network != nullptr) network->SettleEvidenceWalk();
     int result;
     QNL_nodeDefinition* newDefinition = MakeDefinition(type, handle, network, result);
     if (result != 0) return result;

@@ -440,6 +440,7 @@ int QNL_network::GetNumberOfSlices() const {
 }
 
 int QNL_network::SetNumberOfSlices(int count) {
+    SettleEvidenceWalk();
     try {
         return GetTemporalNetwork().SetNumberOfSlices(count);
     } catch (const std::bad_alloc&) {
@@ -449,6 +450,7 @@ int QNL_network::SetNumberOfSlices(int count) {
 
 int QNL_network::SetTemporalType(int node, int type) {
     if (!IsValidNodeHandle(node)) return -2;
+    SettleEvidenceWalk();
     const int old = table[node].temporalType;
     if (type == old) return 0;
     QNL_temporalNetwork* extension;
@@ -500,6 +502,7 @@ int QNL_network::SetTemporalType(int node, int type) {
 }
 
 int QNL_network::AddTemporalArc(int parent, int child, int order) {
+    SettleEvidenceWalk();
     if (order < 1 || !IsValidNodeHandle(parent) || !IsValidNodeHandle(child) ||
         table[parent].temporalType != 3 || table[child].temporalType != 3)
         return -2;

@@ -299,15 +299,6 @@ TEST_F(AnnealedMapTest, RefusedBeforeTheSearch) {
     }
 }
 
-// log10 of the size a message "... underflowed: 3.09e-884 is below ..." gives.
-double LoggedLog10(const std::string& message) {
-    const std::size_t at = message.find("underflowed: ");
-    if (at == std::string::npos) return 0.0;
-    const std::string size = message.substr(at + 13, message.find(' ', at + 13) - at - 13);
-    const std::size_t e = size.find('e');
-    return std::log10(std::stod(size.substr(0, e))) + std::stod(size.substr(e + 1));
-}
-
 // log10 P(findings, hidden nodes at `clamp` (-1: free)) of a one-row chain, by the forward
 // recursion normalised at each step, the normalisers summed as logarithms.
 double Log10Joint(const ChainSpec& spec, const std::vector<int>& clamp) {

@@ -128,15 +128,6 @@ void Observe(QNL_network& network, int handle, int outcome) {
     ASSERT_EQ(quarn_test::ValueOf(network, handle).SetEvidence(outcome), 0) << handle;
 }
 
-// The number the underflow message gives ("...: 3.09e-884 is below..."), as log10.
-double LoggedLog10(const std::string& message) {
-    const std::size_t at = message.find(": ");
-    const std::size_t e = message.find('e', at);
-    if (at == std::string::npos || e == std::string::npos) return 0.0;
-    return std::log10(std::stod(message.substr(at + 2, e - at - 2))) +
-           std::stod(message.substr(e + 1));
-}
-
 // The probability of the evidence by clustering: the double itself while one holds it,
 // otherwise 0 and the message that gives its size; 0 and no message for impossible evidence.
 void ExpectProbabilityOfEvidence(QNL_network& network, const LogEnumeration& truth,
@@ -154,7 +145,7 @@ void ExpectProbabilityOfEvidence(QNL_network& network, const LogEnumeration& tru
     EXPECT_EQ(got, 0.0) << label;
     ASSERT_EQ(messages.size(), 1u) << label;
     EXPECT_EQ(messages[0].rfind("-2 Probability of evidence underflowed", 0), 0u) << messages[0];
-    EXPECT_NEAR(LoggedLog10(messages[0]), truth.log10Evidence, 0.01) << label;
+    EXPECT_NEAR(quarn_test::LoggedLog10(messages[0]), truth.log10Evidence, 0.01) << label;
 }
 
 // Updates under the algorithm and holds every unobserved node to the enumerated posterior

@@ -101,6 +101,24 @@ public:
         handles.push_back(h);
         return static_cast<int>(i);
     }
+    // A (0.5/0.5) picks the definition of Y, a node of the given type on [lower, upper] with
+    // parents A and X ~ Normal(0, 1) on [-10, 10]: `first` under A's first outcome, `second`
+    // under its second.
+    struct Picked {
+        int a, x, y;
+    };
+    Picked PickedByA(int type, const std::string& first, const std::string& second,
+                     double lower = -20.0, double upper = 20.0) {
+        Picked p{};
+        p.a = Discrete("A", "0.5", "0.5");
+        p.x = Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -10.0, 10.0);
+        p.y = Continuous(type, "Y", "", lower, upper);
+        EXPECT_EQ(net.AddArc(p.a, p.y), 0);
+        EXPECT_EQ(net.AddArc(p.x, p.y), 0);
+        EXPECT_EQ(Continuous(p.y)->SetExpression(0, first), 0);
+        EXPECT_EQ(Continuous(p.y)->SetExpression(1, second), 0);
+        return p;
+    }
     // Node i's posterior given node e observed at x.
     Expected Conditional(int i, int e, double x) const {
         const double k = cov[i][e] / cov[e][e];
@@ -1220,16 +1238,12 @@ TEST_F(HybridAccuracy, EachConfigurationOfANodeIsWeighedAsWhatItDefines) {
                                  std::to_string(algorithm));
                     net.DeleteAllNodes();
                     Seed(31);
-                    const int a = Discrete("A", "0.5", "0.5");
-                    const int x =
-                        Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -10.0, 10.0);
-                    const int y = Continuous(type, "Y", "", scene == 2 ? 0.0 : -20.0,
-                                             scene == 2 ? 2.0 : 20.0);
-                    ASSERT_EQ(net.AddArc(a, y), 0);
-                    ASSERT_EQ(net.AddArc(x, y), 0);
                     const int eq = equationFirst ? 0 : 1;
-                    ASSERT_EQ(Continuous(y)->SetExpression(eq, "X + 0.5"), 0);
-                    ASSERT_EQ(Continuous(y)->SetExpression(1 - eq, "Normal(X, 1)"), 0);
+                    const Picked picked =
+                        PickedByA(type, eq == 0 ? "X + 0.5" : "Normal(X, 1)",
+                                  eq == 0 ? "Normal(X, 1)" : "X + 0.5", scene == 2 ? 0.0 : -20.0,
+                                  scene == 2 ? 2.0 : 20.0);
+                    const int a = picked.a, x = picked.x, y = picked.y;
                     double expected = pEquation;
                     if (scene == 2) {
                         const int z =
@@ -1294,13 +1308,8 @@ TEST_F(HybridAccuracy, EquationConfigurationsAtTheObservedValueOrWithoutAParentT
     for (int algorithm : {kImportance, kWeighting, kMessages}) {
         SCOPED_TRACE("algorithm " + std::to_string(algorithm));
         net.DeleteAllNodes();
-        const int a = Discrete("A", "0.5", "0.5");
-        const int x = Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -10.0, 10.0);
-        const int y = Continuous(QNL_TYPE_DISTRIBUTION, "Y", "", -20.0, 20.0);
-        ASSERT_EQ(net.AddArc(a, y), 0);
-        ASSERT_EQ(net.AddArc(x, y), 0);
-        ASSERT_EQ(Continuous(y)->SetExpression(0, "Normal(X, 1)"), 0);
-        ASSERT_EQ(Continuous(y)->SetExpression(1, "X * X"), 0);
+        const Picked picked = PickedByA(QNL_TYPE_DISTRIBUTION, "Normal(X, 1)", "X * X");
+        const int a = picked.a, y = picked.y;
         ASSERT_EQ(Value(y)->SetEvidence(1.0), 0);
         QNL_errorHandler::Instance().Flush();
         EXPECT_EQ(Update(algorithm, 2000), -5);
@@ -1329,15 +1338,10 @@ TEST_F(HybridAccuracy, MessagePassingCarriesEvidenceOnANearlyDeterminedConfigura
                 net.DeleteAllNodes();
                 Seed(seed);
                 const bool tail = shift[2] == '-';
-                const int a = Discrete("A", "0.5", "0.5");
-                const int x = Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -10.0, 10.0);
-                const int y = Continuous(QNL_TYPE_DISTRIBUTION, "Y", "", -20.0, 20.0);
-                ASSERT_EQ(net.AddArc(a, y), 0);
-                ASSERT_EQ(net.AddArc(x, y), 0);
-                ASSERT_EQ(Continuous(y)->SetExpression(0, "Normal(X, 1)"), 0);
-                ASSERT_EQ(Continuous(y)->SetExpression(1, "Normal(" + std::string(shift) + ", " +
-                                                              Number(s) + ")"),
-                          0);
+                const Picked picked =
+                    PickedByA(QNL_TYPE_DISTRIBUTION, "Normal(X, 1)",
+                              "Normal(" + std::string(shift) + ", " + Number(s) + ")");
+                const int a = picked.a, x = picked.x, y = picked.y;
                 ASSERT_EQ(Value(y)->SetEvidence(tail ? 0.0 : 1.0), 0);
                 ASSERT_EQ(Update(kMessages, 10000), 0) << quarn_test::LastMessage();
                 EXPECT_NEAR(Belief(a, 1), tail ? 0.0 : p, 0.05);
@@ -1347,13 +1351,8 @@ TEST_F(HybridAccuracy, MessagePassingCarriesEvidenceOnANearlyDeterminedConfigura
                 EXPECT_NEAR(Of(x).mean, tail ? 0.0 : 0.5, 0.5 * sd);
             }
     net.DeleteAllNodes();
-    const int a = Discrete("A", "0.5", "0.5");
-    const int x = Continuous(QNL_TYPE_DISTRIBUTION, "X", "Normal(0, 1)", -10.0, 10.0);
-    const int y = Continuous(QNL_TYPE_DISTRIBUTION, "Y", "", -20.0, 20.0);
-    ASSERT_EQ(net.AddArc(a, y), 0);
-    ASSERT_EQ(net.AddArc(x, y), 0);
-    ASSERT_EQ(Continuous(y)->SetExpression(0, "Normal(X, 1)"), 0);
-    ASSERT_EQ(Continuous(y)->SetExpression(1, "Normal(X * X, 0.001)"), 0);
+    const Picked picked = PickedByA(QNL_TYPE_DISTRIBUTION, "Normal(X, 1)", "Normal(X * X, 0.001)");
+    const int a = picked.a, y = picked.y;
     ASSERT_EQ(Value(y)->SetEvidence(1.0), 0);
     QNL_errorHandler::Instance().Flush();
     EXPECT_EQ(Update(kMessages, 10000), -5);

@@ -73,15 +73,6 @@ void TargetHidden(QNL_network& network, const ChainHandles& h) {
             ASSERT_EQ(network.SetTarget(handle), 0);
 }
 
-// The number the underflow message gives ("...: 3.09e-884 is below..."), as log10.
-double LoggedLog10(const std::string& message) {
-    const std::size_t at = message.find(": ");
-    const std::size_t e = message.find('e', at);
-    if (at == std::string::npos || e == std::string::npos) return 0.0;
-    return std::log10(std::stod(message.substr(at + 2, e - at - 2))) +
-           std::stod(message.substr(e + 1));
-}
-
 } // namespace
 
 // A hidden Markov model of 2,100 steps as a Bayesian network (the evidence about 1e-743), three
@@ -199,7 +190,7 @@ TEST(LongEvidenceTest, ProbabilityOfEvidenceBelowTheSmallestDoubleIsZeroWithAMes
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_EQ(messages[0].rfind("-2 Probability of evidence underflowed", 0), 0u)
             << messages[0];
-        EXPECT_NEAR(LoggedLog10(messages[0]),
+        EXPECT_NEAR(quarn_test::LoggedLog10(messages[0]),
                     static_cast<double>(truth.log2Evidence * 0.30102999566398119521L), 0.01);
     }
 }

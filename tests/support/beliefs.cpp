@@ -99,4 +99,14 @@ std::vector<std::string> Messages() {
     return out;
 }
 
+double LoggedLog10(const std::string& message) {
+    const std::size_t at = message.find("underflowed: ");
+    if (at == std::string::npos) return 0.0;
+    const std::size_t from = at + 13;
+    const std::string size = message.substr(from, message.find(' ', from) - from);
+    const std::size_t e = size.find('e');
+    if (e == std::string::npos) return 0.0;
+    return std::log10(std::stod(size.substr(0, e))) + std::stod(size.substr(e + 1));
+}
+
 } // namespace quarn_test

@@ -35,5 +35,8 @@ void ExpectNoValidBeliefs(const QNL_network& network, const std::string& label);
 std::vector<std::string> State(const QNL_network& network);
 // The logged entries as "<code> <message>", emptying the log.
 std::vector<std::string> Messages();
+// log10 of the size an underflow message gives ("... underflowed: 3.09e-884 is below ..."),
+// 0 when the message gives none.
+double LoggedLog10(const std::string& message);
 
 } // namespace quarn_test

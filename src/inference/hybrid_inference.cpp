@@ -28,7 +28,8 @@ constexpr const char* kNoSamples = "No useful samples have been generated for so
 // so the proposal's draw of one node and the definition's draw of another were one number,
 // and a child independent of the evidence took the weights of its parent's proposal (0.168
 // for 0.2). Each run of the messages moves the generators of the messages and the mixtures
-// to states of their own, a fixed function of their states, so that seeded runs repeat.
+// to states of their own, a fixed function of their states, so that seeded runs repeat; the
+// reseeding starts their second streams apart too.
 void SeparateStreams() {
     const std::uint32_t definitions = QNL_randomUniform().GetState();
     std::uint32_t salt = 0x9E3779B9u;

@@ -17,8 +17,8 @@ class QNL_Dmatrix;
 // rules, one flat record per node of a component with its parents' strides prepared, the
 // column walk over a sample's states and the writing of the estimates.
 //
-// A draw reads 15 bits of the generator, and up to 45 more where those do not decide it, so an
-// outcome is drawn with its probability down to 2^-60.
+// A draw reads 15 bits of the generator, and 64 more of its second stream where those do not
+// decide it, so an outcome is drawn with its probability down to 2^-79.
 
 // Result of the last component a stochastic run processed: 0 or -5.
 extern int QNL_samplingStatus;

@@ -713,29 +713,35 @@ TEST(FunctionTable, TrialsOfChanceOneAlwaysSucceedAndOfChanceZeroNever) {
 
 // Chances strictly between 0 and 1 keep their draws where the generator's number decides them:
 // a trial succeeds when the next uniform is below the chance, replayed here from a second
-// generator on the same seed up to the first number whose cell of width 2^-15 holds the
-// chance, which reads further numbers (a chance of 0.5 lies in no cell).
+// generator on the same seed. Where that number's cell of width 2^-15 holds the chance, it
+// succeeds when the number followed by the next 64 bits of the generator's second stream,
+// compared exactly, is below the chance; and the trials after it replay on as before (a chance
+// of 0.5 lies in no cell).
 TEST(FunctionTable, TrialsOfOtherChancesSucceedWhenTheNextUniformIsBelowTheChance) {
     for (const double p : {1e-9, 0.3, 0.5, 0.999999}) {
         QNL_randomUniform().Seed(77);
         QNL_random replay(77);
-        auto decided = [p](QNL_random ahead, int numbers) {
-            for (int k = 0; k < numbers; ++k) {
-                const double cell = ahead.NextBits();
-                if (cell * 0x1p-15 < p && p < (cell + 1) * 0x1p-15) return false;
-            }
-            return true;
+        int refined = 0;
+        auto trial = [p, &replay, &refined] {
+            const std::uint32_t first = replay.NextBits();
+            if (!(first * 0x1p-15 < p && p < (first + 1) * 0x1p-15))
+                return first / 32767.0 < p ? 1.0 : 0.0;
+            ++refined;
+            // p · 2^79 is exact; U · 2^79 is the 79-bit integer of the number and the word.
+            const double scaled = std::ldexp(p, 79);
+            const auto whole = static_cast<unsigned __int128>(scaled);
+            const auto bits = static_cast<unsigned __int128>(first) << 64 | replay.NextFineBits();
+            return whole > bits || (whole == bits && scaled > static_cast<double>(whole)) ? 1.0
+                                                                                          : 0.0;
         };
-        int replayed = 0;
-        while (replayed < 40000 && decided(replay, 4)) {
-            ASSERT_EQ(Function("Bernoulli").evaluate(Block({p})), replay.Next() < p ? 1 : 0) << p;
+        for (int replayed = 0; replayed < 40000; ++replayed) {
+            ASSERT_EQ(Function("Bernoulli").evaluate(Block({p})), trial()) << p;
             double successes = 0;
             for (int k = 0; k < 3; ++k)
-                successes += replay.Next() < p ? 1 : 0;
+                successes += trial();
             ASSERT_EQ(Function("Binomial").evaluate(Block({3, p})), successes) << p;
-            ++replayed;
         }
-        EXPECT_GT(replayed, p == 0.5 ? 39999 : 100) << p;
+        EXPECT_EQ(refined > 0, p != 0.5) << p;
     }
 }
 

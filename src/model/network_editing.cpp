@@ -419,9 +419,12 @@ int QNL_network::NotifyChange(int node, int kind) {
     if (kind == CHANGE_OUTCOMES || kind == CHANGE_VALUES || kind == CHANGE_SHAPE)
         result = InvalidateFrom(node, clearing != 0 && kind == CHANGE_OUTCOMES);
     // Only a valid value can lose its flag, and every valid value is observed or computed: a
-    // network still being built has neither, and its nodes' outcome counts walk nothing.
+    // network still being built has neither, and its nodes' outcome counts walk nothing. Only
+    // a diagram's solve and a dynamic network's unrolling index values: a network built with
+    // findings on the way has none to look for among all its nodes.
     if ((kind == CHANGE_OUTCOMES || kind == CHANGE_SHAPE) &&
-        (!observedCandidates.empty() || HoldsComputedValues()))
+        (!observedCandidates.empty() || HoldsComputedValues()) &&
+        (policyValuesWritten || temporal || HasDecisionOrUtility()))
         InvalidateIndexedBy(node);
     if (clearing) table[node].flags &= ~clearing;
     if (notificationControl & NOTIFY_AUTO_UPDATE) UpdateBeliefs();

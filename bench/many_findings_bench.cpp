@@ -16,7 +16,10 @@
 // before it): a finding on every other node entered one by one
 // (`EveryOtherFinding/<shape>/<nodes>`), and the upper half of the nodes deleted while those
 // findings stand (`DeleteWithFindings/<shape>/<nodes>`), each after an update; the time is
-// the operation alone. A case entered finding by finding on a network updated or not, at a
+// the operation alone. A hidden chain built step by step with its findings entered on the way
+// (`BuildWithFindings/<steps>`: each step a hidden node given the one before, an observed child
+// of it, both given their outcome count, arcs and table, and the child's finding); the time is
+// the whole build. A case entered finding by finding on a network updated or not, at a
 // tenth and four fifths of the nodes, beside the update that follows
 // (`EnterCase/<net>/<share>/<updated|not_updated>`).
 
@@ -28,6 +31,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <utility>
@@ -293,6 +297,38 @@ void BM_DeleteWithFindings(benchmark::State& state, bool chain) {
     }
 }
 
+QNL_doubleArray Cells(std::initializer_list<double> cells) {
+    QNL_doubleArray values;
+    values.SetSize(static_cast<int>(cells.size()));
+    int i = 0;
+    for (double cell : cells)
+        values[i++] = cell;
+    return values;
+}
+
+void BM_BuildWithFindings(benchmark::State& state) {
+    const int steps = static_cast<int>(state.range(0));
+    const QNL_doubleArray first = Cells({0.5, 0.5}), along = Cells({0.9, 0.1, 0.2, 0.8}),
+                          emission = Cells({0.7, 0.3, 0.2, 0.8});
+    for (auto _ : state) {
+        auto net = std::make_unique<QNL_network>();
+        int hidden = -1;
+        for (int t = 0; t < steps; ++t) {
+            const int h = quarn_bench::AddNode(*net, 2 * t, 2);
+            if (hidden >= 0) net->AddArc(hidden, h);
+            net->GetNode(h)->GetDefinition()->SetDefinition(hidden >= 0 ? along : first);
+            hidden = h;
+            const int o = quarn_bench::AddNode(*net, 2 * t + 1, 2);
+            net->AddArc(h, o);
+            net->GetNode(o)->GetDefinition()->SetDefinition(emission);
+            net->GetNode(o)->GetValue()->SetEvidence(t % 2);
+        }
+        state.PauseTiming();
+        net.reset();
+        state.ResumeTiming();
+    }
+}
+
 const bool kRegistered = [] {
     for (const char* name : kNetworks)
         for (const NetworkFile& file : quarn_bench::kRealNetworks) {
@@ -326,6 +362,10 @@ const bool kRegistered = [] {
                         ->Unit(benchmark::kMillisecond)
                         ->Iterations(2);
         }
+    benchmark::RegisterBenchmark("BuildWithFindings", BM_BuildWithFindings)
+        ->Arg(2000)
+        ->Arg(8000)
+        ->Unit(benchmark::kMillisecond);
     for (const bool chain : {true, false}) {
         const std::string shape = chain ? "chain" : "random";
         benchmark::RegisterBenchmark(("EveryOtherFinding/" + shape).c_str(), BM_EveryOtherFinding,

@@ -224,6 +224,8 @@ int QNL_network::CopySlots(const QNL_network& source) {
         if (table[i].node != nullptr) table[i].node->Rebind(this, i);
     nodeCount = source.nodeCount;
     targetCount = source.targetCount;
+    // The evidence came without its notices: it is derived from afresh when next needed.
+    derivation.known = false;
     RebuildIdIndex();
     ResetObservedList();
     return 0;

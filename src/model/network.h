@@ -459,6 +459,17 @@ private:
     // after the one structure change since the last notice edited the tables of the node and
     // of its children.
     bool DerivationStands(int node, bool cleared, bool tablesEdited);
+    // Whether the derivation is what one now would give, no change left to check.
+    bool DerivationCurrent() const;
+    // Whether a derivation might meet the tables of the node and of its children otherwise
+    // than the last one did, given the evidence held now.
+    bool TablesMeetDerivation(int node);
+    // Whether a finding just entered at the node leaves the last derivation what one now
+    // would give (it then implies nothing).
+    bool FindingKeepsDerivation(int node);
+    // A structure change that no derivation meets, or whose notice checks it at the node
+    // `owed`: a current derivation stays current.
+    void StructureChangedBesideDerivation(int owed);
     int InvalidateAround(int node, bool childTables, bool tablesEdited, bool cleared);
     // Whether a derivation would meet an implication (or a parent left with at most one
     // possible outcome) at the node's table, given the evidence held now.
@@ -661,15 +672,18 @@ private:
     // Scratch of WalkFromBatch.
     std::vector<int> batchWalkStarts, batchWitnesses;
     // The last derivation of implied evidence from all findings: whether the implied evidence
-    // is still what it derived (no evidence changed since, the same structure version and
-    // propagation setting), the nodes its implications involved, and whether one conflicted.
-    // A finding whose loss is to be told by the notice that follows it (-1: none) keeps the
-    // derivation known until then.
+    // is still what it derived (no evidence changed since unless checked, the same structure
+    // version and propagation setting), the nodes its implications involved, and whether one
+    // conflicted. A finding whose loss or coming is to be told by the notice that follows it
+    // (-1: none) keeps the derivation known until then, and so does an outcome edit at
+    // `owed`, whose notice checks the node's table and its children's.
     struct Derivation {
         bool known = false;
         bool recording = false;
         bool conflict = false;
         int pendingLoss = -1;
+        int pendingGain = -1;
+        int owed = -1;
         std::uint64_t version = 0;
         int control = 0;
         std::vector<char> involved;

@@ -97,7 +97,8 @@ int QNL_network::AddNode(int definitionType, const char* id) {
     if (result == 0) result = node->CreateValue(definitionType);
     if (result != 0) return abandon(QNL_errorHandler::Instance().LogError(result));
     ++nodeCount;
-    StructureChanged();
+    // Without arcs or findings the node is in no slice a derivation reads.
+    StructureChangedBesideDerivation(-1);
     if (notificationControl & NOTIFY_ON) DropPolicyValues();
     DropValuesIfDiagramBegins(slot);
     node->MergeScreenInfo();
@@ -144,10 +145,8 @@ int QNL_network::DeleteNode(int node) {
     entry.temporalType = 0;
     --nodeCount;
     NodeTypeGone(node);
-    const bool derived = derivation.known && derivation.version == structureVersion;
-    StructureChanged();
     // Its arcs are gone: what the findings imply does not depend on it.
-    if (derived) derivation.version = structureVersion;
+    StructureChangedBesideDerivation(-1);
     if (cases != nullptr) cases->NodeDeleted(node);
     if (temporal) temporal->NodeDeleted(node);
     return 0;
@@ -420,9 +419,12 @@ int QNL_network::NotifyChange(int node, int kind) {
     if (kind == CHANGE_OUTCOMES || kind == CHANGE_VALUES || kind == CHANGE_SHAPE)
         result = InvalidateFrom(node, clearing != 0 && kind == CHANGE_OUTCOMES);
     // Only a valid value can lose its flag, and every valid value is observed or computed: a
-    // network still being built has neither, and its nodes' outcome counts walk nothing.
+    // network still being built has neither, and its nodes' outcome counts walk nothing. Only
+    // a diagram's solve and a dynamic network's unrolling index values: a network built with
+    // findings on the way has none to look for among all its nodes.
     if ((kind == CHANGE_OUTCOMES || kind == CHANGE_SHAPE) &&
-        (!observedCandidates.empty() || HoldsComputedValues()))
+        (!observedCandidates.empty() || HoldsComputedValues()) &&
+        (policyValuesWritten || temporal || HasDecisionOrUtility()))
         InvalidateIndexedBy(node);
     if (clearing) table[node].flags &= ~clearing;
     if (notificationControl & NOTIFY_AUTO_UPDATE) UpdateBeliefs();
@@ -445,6 +447,9 @@ int QNL_network::NodeTypeChanged(int node, int previousType) {
     return NotifyChange(node, CHANGE_SHAPE);
 }
 
+// The outcome edits below end with a notice of the change at the node, which checks what a
+// derivation reads of the node's table and its children's, both edited in between.
+//
 // The node's own evidence follows a change of its outcome set: it moves with its outcome,
 // or goes when its outcome was removed or lies past a new outcome count. This happens
 // quietly; the change notification that ends every outcome change invalidates and propagates
@@ -484,7 +489,7 @@ void QNL_network::RemapEvidence(int node, int removed, int inserted, const QNL_i
 
 int QNL_network::OutcomeInserted(int node, int index) {
     SettleEvidenceWalk();
-    StructureChanged();
+    StructureChangedBesideDerivation(node);
     RemapEvidence(node, -1, index, nullptr);
     if (cases != nullptr) cases->OutcomeInserted(node, index);
     if (temporal) temporal->OutcomeInserted(node, index);
@@ -493,7 +498,7 @@ int QNL_network::OutcomeInserted(int node, int index) {
 
 int QNL_network::OutcomeRemoved(int node, int index) {
     SettleEvidenceWalk();
-    StructureChanged();
+    StructureChangedBesideDerivation(node);
     RemapEvidence(node, index, -1, nullptr);
     if (cases != nullptr) cases->OutcomeRemoved(node, index);
     if (temporal) temporal->OutcomeRemoved(node, index);
@@ -502,7 +507,7 @@ int QNL_network::OutcomeRemoved(int node, int index) {
 
 int QNL_network::OutcomesReordered(int node, const QNL_intArray& order) {
     SettleEvidenceWalk();
-    StructureChanged();
+    StructureChangedBesideDerivation(node);
     RemapEvidence(node, -1, -1, &order);
     if (cases != nullptr) cases->OutcomesReordered(node, order);
     if (temporal) temporal->OutcomesReordered(node, order);

@@ -188,8 +188,12 @@ void QNL_network::NoteValueFlags(int node, unsigned before, unsigned after) {
     const bool findingGone = (before & QNL_nodeValue::FLAG_EVIDENCE) &&
                              !(after & QNL_nodeValue::FLAG_PROPAGATED) &&
                              !(after & QNL_nodeValue::FLAG_EVIDENCE);
-    if (findingGone && derivation.known && derivation.pendingLoss < 0)
+    const bool findingCame = !(before & observed) && (after & QNL_nodeValue::FLAG_EVIDENCE);
+    const bool unsettled = derivation.pendingLoss >= 0 || derivation.pendingGain >= 0;
+    if (findingGone && derivation.known && !unsettled)
         derivation.pendingLoss = node;
+    else if (findingCame && derivation.known && !unsettled)
+        derivation.pendingGain = node;
     else
         derivation.known = false;
 }
@@ -811,16 +815,24 @@ bool QNL_network::WalkReaches(int from, int to) {
 }
 
 int QNL_network::NotifyEvidenceSet(int node) {
-    derivation.known = false;
+    const bool announced = derivation.pendingGain == node;
+    derivation.pendingGain = -1;
+    if (!announced || !(notificationControl & NOTIFY_ON) ||
+        !(notificationMask & CHANGE_EVIDENCE_SET) || !IsValidNodeHandle(node))
+        derivation.known = false;
     if (!(notificationControl & NOTIFY_ON) || !(notificationMask & CHANGE_EVIDENCE_SET)) return 0;
     if (!IsValidNodeHandle(node)) return -2;
     const NoticeScope notice(noticeDepth);
+    // Entering findings as a network is built would otherwise derive the implied evidence
+    // from all of them at the next edit of its structure, again and again.
+    if (derivation.known && !FindingKeepsDerivation(node)) derivation.known = false;
     QNL_nodeValue* value = table[node].node->GetValue();
     const int outcome = value != nullptr ? value->GetEvidence() : -2;
     const bool defer = DefersWalks();
     if (defer) BatchObserved(node, true);
     if (outcome >= 0) {
         if (OutcomeImpossible(node, outcome)) {
+            derivation.known = false;
             std::string message = "Outcome [";
             message += OutcomeId(*this, node, outcome);
             message += "] of node [";
@@ -831,7 +843,10 @@ int QNL_network::NotifyEvidenceSet(int node) {
         // The finding may also rule out what is observed below it: found here unless the
         // propagation that follows looks at its children anyway.
         if (!(notificationControl & NOTIFY_PROPAGATE_EVIDENCE))
-            if (int r = ChildConflict(node)) return r;
+            if (int r = ChildConflict(node)) {
+                derivation.known = false;
+                return r;
+            }
     }
     DropPolicyValues();
     if (defer) {
@@ -844,6 +859,7 @@ int QNL_network::NotifyEvidenceSet(int node) {
         recordImplied = true;
         const int result = PropagateEvidence(node);
         recordImplied = false;
+        if (result != 0) derivation.known = false;
         return result;
     }
     metUtility = false;
@@ -871,6 +887,7 @@ int QNL_network::NotifyEvidenceSet(int node) {
         ClearWalkMarks();
         result = PropagateEvidence(node);
     }
+    if (result != 0) derivation.known = false;
     if (metUtility) InvalidateDecisions();
     InvalidateIfDynamic();
     // Evidence refused here is withdrawn by the value at once: nothing to update for.
@@ -1116,6 +1133,8 @@ void QNL_network::DeriveImplied(bool inBatch) {
     derivation.recording = false;
     derivation.known = true;
     derivation.pendingLoss = -1;
+    derivation.pendingGain = -1;
+    derivation.owed = -1;
     derivation.version = structureVersion;
     derivation.control = notificationControl & NOTIFY_PROPAGATE_EVIDENCE;
 }
@@ -1128,32 +1147,69 @@ void QNL_network::DeriveImplied(bool inBatch) {
 // goes: slices only widen when a finding goes. A table that none involved and that implies
 // nothing given all the evidence held now (the narrowest slices the derivation reads it in)
 // is not met either, whatever it held before. Without propagation nothing is ever implied.
+// Each structure change is judged as it is told of (or, when nothing can meet it, as it
+// happens), so the derivation stands through any number of them.
 bool QNL_network::DerivationStands(int node, bool cleared, bool tablesEdited) {
     const int propagating = notificationControl & NOTIFY_PROPAGATE_EVIDENCE;
-    if (!derivation.known || derivation.conflict || derivation.control != propagating) return false;
+    if (!derivation.known || derivation.conflict || derivation.control != propagating ||
+        derivation.pendingGain >= 0)
+        return false;
     if (!propagating) {
         derivation.pendingLoss = -1;
+        derivation.owed = -1;
         derivation.version = structureVersion;
         return true;
     }
     if (cleared) {
         if (derivation.pendingLoss != node || derivation.version != structureVersion ||
-            derivation.Involves(node))
+            derivation.owed >= 0 || derivation.Involves(node))
             return false;
         derivation.pendingLoss = -1;
         return true;
     }
     if (derivation.pendingLoss >= 0) return false;
-    if (derivation.version == structureVersion) return true;
+    const bool owed = derivation.owed >= 0;
+    if (owed && (derivation.owed != node || !tablesEdited)) return false;
+    if (derivation.version == structureVersion && !owed) return true;
     // The one change since is the edit now told of, at the node's table and, for an outcome
-    // change, at its children's.
+    // change or a new arc, at its children's.
     if (!tablesEdited || derivation.version + 1 != structureVersion) return false;
-    if (derivation.Involves(node) || TableImplies(node)) return false;
+    if (TablesMeetDerivation(node)) return false;
+    derivation.version = structureVersion;
+    derivation.owed = -1;
+    return true;
+}
+
+bool QNL_network::DerivationCurrent() const {
+    return derivation.known && derivation.version == structureVersion && derivation.owed < 0 &&
+           derivation.pendingLoss < 0 && derivation.pendingGain < 0;
+}
+
+bool QNL_network::TablesMeetDerivation(int node) {
+    if (derivation.Involves(node) || TableImplies(node)) return true;
     const QNL_intArray& children = table[node].children;
     for (int i = 0; i < children.GetCount(); ++i)
-        if (derivation.Involves(children[i]) || TableImplies(children[i])) return false;
+        if (derivation.Involves(children[i]) || TableImplies(children[i])) return true;
+    return false;
+}
+
+// A finding narrows the slices of the node's table and of its children's only, which its own
+// propagation reads too: where those imply nothing given all the evidence held now, and no
+// implication of the derivation met them, a derivation with the finding meets what the last
+// one met, and the finding's propagation adds nothing.
+bool QNL_network::FindingKeepsDerivation(int node) {
+    const int propagating = notificationControl & NOTIFY_PROPAGATE_EVIDENCE;
+    if (!DerivationCurrent() || derivation.conflict || derivation.control != propagating)
+        return false;
+    return !propagating || !TablesMeetDerivation(node);
+}
+
+void QNL_network::StructureChangedBesideDerivation(int owed) {
+    const bool current = DerivationCurrent();
+    StructureChanged();
+    if (!current) return;
     derivation.version = structureVersion;
-    return true;
+    derivation.owed = owed;
 }
 
 // The outcome certain at the node given its observed parents, if any, visited as (outcome, 0);

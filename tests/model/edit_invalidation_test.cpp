@@ -587,6 +587,86 @@ TEST(EditInvalidation, RefusedFindingsChangeNoEvidenceUnderRandomEdits) {
     }
 }
 
+// Each node's evidence and whether its value is valid.
+std::vector<std::string> EvidenceAndValidity(const QNL_network& net) {
+    std::vector<std::string> out = EvidenceState(net);
+    std::size_t i = 0;
+    for (int h = net.GetFirstNode(); h >= 0; h = net.GetNextNode(h), ++i)
+        out[i] += ValueOf(net, h).IsValueValid() ? " valid" : "";
+    return out;
+}
+
+// A network that derives the implied evidence from all its findings at its next edit: a copy
+// holds its evidence without the notices that made it.
+void ForgetDerivation(QNL_network& net) {
+    const QNL_network copy(net);
+    ASSERT_EQ(net.Copy(copy), 0);
+}
+
+// Random small networks with deterministic columns, and findings, take random edits of their
+// structure, tables and outcomes, new nodes (with findings on the way) and findings; a twin
+// takes the same edits after forgetting its derivation each time, so that every edit told to
+// it derives the implied evidence from all findings. After each edit told to the networks
+// both hold the same evidence, what a copy derives afresh, and the same values valid, which
+// hold what enumeration gives. Findings alone are propagated as they come, in both alike.
+TEST(EditInvalidation, ImpliedEvidenceAfterRandomEditsIsWhatAFullDerivationGives) {
+    const Edit edits[] = {REMOVE_ARC, DELETE_NODE, REORDER,  TABLE,    TYPE,     ADD_ARC,
+                          ADD_NODE,   OUTCOME,     EVIDENCE, EVIDENCE, EVIDENCE, OUTCOME_COUNT};
+    int stood = 0, compared = 0;
+    for (const int round : RoundsUpTo(1000)) {
+        if (HasFailure()) break;
+        RandomNetworkSpec spec = RoundSpec(61000, round);
+        spec.nodes = 3 + round % 5;
+        spec.maxOutcomes = 3;
+        spec.deterministicShare = 0.5;
+        QNL_network net, twin;
+        BuildRandomNetwork(net, spec);
+        SetPossibleEvidence(net, spec.seed, 1 + round % 3);
+        ASSERT_EQ(twin.Copy(net), 0);
+        TestRandom random(spec.seed * 3 + 1);
+        for (int step = 0; step < 20 && net.GetNumberOfNodes() > 1 && !HasFailure(); ++step) {
+            QNL_intArray nodes;
+            net.GetAllNodes(nodes);
+            const int h = nodes[random.Below(nodes.GetCount())];
+            const Edit edit =
+                step % 5 == 4 ? UPDATE : edits[random.Below(static_cast<int>(std::size(edits)))];
+            const std::string label = "round " + std::to_string(round) + " step " +
+                                      std::to_string(step) + " edit " + std::to_string(edit);
+            const bool arcs = net.GetParents(h).GetCount() + net.GetChildren(h).GetCount() > 0;
+            const std::uint64_t version = net.GetStructureVersion();
+            const std::uint64_t rederived = net.GetEvidenceWork().rederived;
+            ForgetDerivation(twin);
+            TestRandom twinRandom = random;
+            const int code = Apply(net, h, edit, random);
+            EXPECT_EQ(Apply(twin, h, edit, twinRandom), code) << label;
+            // Only an edit told to the network derives: not a finding, an update, a refused
+            // edit or a node deleted without arcs.
+            const bool told = edit != EVIDENCE && edit != UPDATE && code == 0 &&
+                              net.GetStructureVersion() != version && (edit != DELETE_NODE || arcs);
+            if (!DefinitionsReady(net)) {
+                for (QNL_network* n : {&net, &twin}) {
+                    QNL_intArray all;
+                    n->GetAllNodes(all);
+                    for (int k = 0; k < all.GetCount(); ++k)
+                        if (n->GetNode(all[k])->GetDefinition()->GetType() == QNL_TYPE_NOISY_MAX)
+                            NormaliseGate(*n, all[k]);
+                }
+            }
+            EXPECT_EQ(EvidenceAndValidity(net), EvidenceAndValidity(twin)) << label;
+            if (!told) continue;
+            ++compared;
+            if (net.GetEvidenceWork().rederived == rederived) ++stood;
+            QNL_network fresh(net);
+            ASSERT_EQ(fresh.NotifyChange(fresh.GetFirstNode(), QNL_network::CHANGE_VALUES), 0)
+                << label;
+            EXPECT_EQ(EvidenceState(net), EvidenceState(fresh)) << label;
+            ExpectValidValuesCurrent(net, label);
+        }
+    }
+    // The derivation stood through many of the edits compared.
+    EXPECT_GT(stood, compared / 8) << stood << " of " << compared;
+}
+
 // A diagram whose decision D observes A and F, F a common child of A and C, and E between A
 // and C observed: C's value is indexed by A and F, yet no walk from A reaches C (E blocks
 // it). Every value an edit of an indexing parent leaves valid must still have one cell per

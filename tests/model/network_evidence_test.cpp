@@ -329,6 +329,52 @@ TEST(EvidenceEntry, EditsOfFindingsCostWhatTheyReach) {
     }
 }
 
+enum Building { PLAIN, OUTCOMES_EDITED, SPARE_NODE };
+
+// A hidden chain built step by step, each step a hidden node, an observed child of it and the
+// child's finding (0 and 1 by turns); with OUTCOMES_EDITED the child gains an outcome and loses
+// it again and takes its table anew before its finding, with SPARE_NODE a node is hung below
+// the hidden one and deleted. The evidence work of the steps: no table has a zero cell, so no
+// finding implies anything and no edit meets an implication.
+std::uint64_t WorkOfBuildingWithFindings(int steps, Building building) {
+    QNL_network net;
+    net.ReserveSlots(2 * steps + 1);
+    int hidden = -1;
+    for (int t = 0; t < steps; ++t) {
+        const std::string step = std::to_string(t);
+        hidden = hidden < 0 ? AddBinaryNode(net, ("H" + step).c_str(), {}, {0.5})
+                            : AddBinaryNode(net, ("H" + step).c_str(), {hidden}, {0.9, 0.2});
+        const int observed = AddBinaryNode(net, ("O" + step).c_str(), {hidden}, {0.7, 0.2});
+        QNL_nodeDefinition* definition = net.GetNode(observed)->GetDefinition();
+        if (building == OUTCOMES_EDITED) {
+            EXPECT_GE(definition->AddOutcome("Extra"), 0) << step;
+            EXPECT_EQ(definition->RemoveOutcome(2), 0) << step;
+            EXPECT_EQ(
+                static_cast<QNL_cpt*>(definition)->SetProbabilities(ArrayOf({0.7, 0.3, 0.2, 0.8})),
+                0)
+                << step;
+        } else if (building == SPARE_NODE) {
+            const int spare = AddBinaryNode(net, ("S" + step).c_str(), {hidden}, {0.4, 0.6});
+            EXPECT_EQ(net.DeleteNode(spare), 0) << step;
+        }
+        EXPECT_EQ(ValueOf(net, observed).SetEvidence(t % 2), 0) << step;
+    }
+    return Work(net, false);
+}
+
+// Each step propagates its own finding once and re-derives nothing from the findings before
+// it: the work is a few units per step, not a pass over every finding held.
+TEST(EvidenceEntry, BuildingAChainWithFindingsOnTheWayDerivesNothingAfresh) {
+    constexpr int n = 300;
+    for (const Building building : {PLAIN, OUTCOMES_EDITED, SPARE_NODE}) {
+        for (const int steps : {n, 4 * n}) {
+            const std::uint64_t work = WorkOfBuildingWithFindings(steps, building);
+            EXPECT_LE(work, 4u * static_cast<std::uint64_t>(steps))
+                << "building " << building << ", " << steps << " steps";
+        }
+    }
+}
+
 // Findings on a tenth of the nodes entered one by one after an update, then every value read:
 // the walks take what the findings reach once, not once per finding, so they meet each node a
 // few times at most, and four times the nodes (and the findings) cost at most six times the

@@ -2,6 +2,7 @@
 // (GetSlotVisits) rather than timed: each operation must cost what it touches, so doing it for
 // every node of a network grows with the network, not with its square.
 
+#include "definitions/node_value.h"
 #include "model/error_handler.h"
 #include "model/network.h"
 #include "model/node.h"
@@ -181,6 +182,29 @@ TEST(NetworkWork, BuildingWithTablesGivenOnTheWayWalksNoTablePerNode) {
             }
         });
     }
+}
+
+// A hidden chain built with each observed child's finding entered on the way, every node given
+// its outcome count: with findings held, an outcome count once looked among all nodes for
+// values indexed by the node, which only a diagram's solve or an unrolling makes.
+TEST(NetworkWork, BuildingWithFindingsOnTheWayWalksNoTablePerNode) {
+    ExpectBuildingWalksNoTablePerNode([](QNL_network& net, int nodes) {
+        int hidden = -1;
+        for (int t = 0; 2 * t + 1 < nodes; ++t) {
+            const std::vector<int> parents =
+                hidden < 0 ? std::vector<int>{} : std::vector<int>{hidden};
+            const int h = net.AddNode(QNL_TYPE_CPT, ("H" + std::to_string(t)).c_str());
+            const int o = net.AddNode(QNL_TYPE_CPT, ("O" + std::to_string(t)).c_str());
+            for (int node : {h, o})
+                EXPECT_EQ(net.GetNode(node)->GetDefinition()->SetNumberOfOutcomes(2), 0);
+            if (hidden >= 0) {
+                EXPECT_EQ(net.AddArc(hidden, h), 0);
+            }
+            EXPECT_EQ(net.AddArc(h, o), 0);
+            EXPECT_EQ(net.GetNode(o)->GetValue()->SetEvidence(t % 2), 0);
+            hidden = h;
+        }
+    });
 }
 
 } // namespace

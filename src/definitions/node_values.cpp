@@ -559,6 +559,7 @@ int NumberValue::GetEvidence(double* out) const {
 int NumberValue::StoreEvidence(double x, unsigned set) {
     if (!std::isfinite(x)) return Log(-2, "Evidence value is not a finite number");
     evidenceValue = x;
+    DropSamples();
     flags = (flags & ~FLAG_PROPAGATED) | set;
     const int result = AnnounceEvidence(true);
     if (result != 0) ClearEvidence();
@@ -661,11 +662,14 @@ int QNL_equationValue::SetPropagatedEvidence(double x) {
     if (HasEvidence()) return Log(-2, kEvidencePresent);
     evidenceValue = x;
     flags |= FLAG_VALID | FLAG_PROPAGATED;
-    // Nor does it keep the samples of an earlier update, as a continuous value does not.
+    DropSamples();
+    return 0;
+}
+
+void QNL_equationValue::DropSamples() {
     samples.clear();
     sampleCount = 0;
     sum = sumOfSquares = 0.0;
-    return 0;
 }
 
 int QNL_equationValue::ClearPropagatedEvidence() {
@@ -788,13 +792,15 @@ int QNL_continuousValue::ClearEvidence() {
     return 0;
 }
 
-// A value the evidence determines has no spread left to sample: the samples of an earlier
-// update go.
 int QNL_continuousValue::SetPropagatedEvidence(double x) {
     evidenceValue = x;
     flags = (flags & ~FLAG_EVIDENCE) | FLAG_PROPAGATED;
-    samples.clear();
+    DropSamples();
     return 0;
+}
+
+void QNL_continuousValue::DropSamples() {
+    samples.clear();
 }
 
 // The implied number was the value, as for ClearEvidence.

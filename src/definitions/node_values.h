@@ -99,6 +99,9 @@ protected:
     int AssignNumberValue(const QNL_nodeValue& other, Copy copy, Take take);
     // The class's own fields as a new value has them.
     virtual void ResetOwnFields() = 0;
+    // A value the evidence determines has no spread left to sample: the samples of an
+    // earlier update go, whether the finding is the user's or propagated.
+    virtual void DropSamples() = 0;
     // User evidence x: -2 (logged) for a number that is not finite; else the number is kept,
     // propagated evidence is replaced, `set` joins the flags and the network is told. When
     // the network refuses it, the evidence is cleared again and the code returned.
@@ -241,6 +244,7 @@ public:
 
 private:
     void ResetOwnFields() override;
+    void DropSamples() override;
 
     std::vector<QNL_weightedSample> samples;
     int keepSamples = 1;
@@ -283,6 +287,7 @@ public:
 
 private:
     void ResetOwnFields() override;
+    void DropSamples() override;
 
     int stateWord = 0;
     std::vector<QNL_weightedSample> samples;

@@ -611,7 +611,8 @@ TEST_F(HybridInferenceTest,
 
 // X ~ N(0, 2), W ~ N(1, 1), E = X + W within [0, 1.5]. Once E and X are observed, W is fixed
 // at 2.4 by the evidence: every algorithm reports it so, with no samples, as a fresh network
-// does; nor does an observed node keep samples, nor a value of an update that failed.
+// does; nor does an observed node keep samples, from the moment it is observed, nor a value of
+// an update that failed.
 TEST_F(HybridInferenceTest, SamplesOfAValueThatBecameDeterminedAreNotLeftBehind) {
     for (int algorithm : {kImportance, kWeighting, kMessages, kLogic}) {
         SCOPED_TRACE("algorithm " + std::to_string(algorithm));
@@ -629,6 +630,10 @@ TEST_F(HybridInferenceTest, SamplesOfAValueThatBecameDeterminedAreNotLeftBehind)
         ASSERT_GT(samplesOf(x), 0u);
         ASSERT_EQ(Value(e)->SetEvidence(1.4), 0);
         ASSERT_EQ(Value(x)->SetEvidence(-1.0), 0);
+        // A finding takes the samples of the update before with it at once, not at the next
+        // update: a value read in between shows the number alone, as a fresh network does.
+        EXPECT_EQ(samplesOf(x), 0u);
+        EXPECT_EQ(samplesOf(e), 0u);
         ASSERT_EQ(Update(algorithm, 2000), 0) << LastMessage();
         double fixed = 0.0;
         EXPECT_TRUE(Value(w)->IsValueValid());

@@ -831,21 +831,8 @@ void QNL_hybridMessages::UpdateChildMessage(int h) {
 // Normalises what arrived in this iteration (a message of no weight becomes void), rebuilds
 // the combined child messages, swaps the buffers and moves the change bits on.
 void QNL_hybridMessages::Settle() {
-    for (int h : order) {
-        State& st = StateOf(h);
-        NormalizeFromParents(h);
-        for (Link& link : st.fromChildren) {
-            if (link.next == nullptr || !link.updated) continue;
-            st.lambdaStale = true;
-            link.weightless = !(link.total > 0.0 && std::isfinite(link.total));
-            if (!link.weightless)
-                link.solved = SolvedBeyond(
-                    link, Normalize(*link.next,
-                                    link.likelihood > 0.0 ? link.spacing / link.likelihood : 0.0));
-            else
-                link.next.reset(NewMessage(h, true));
-        }
-    }
+    for (int h : order)
+        NormalizeArrived(h);
     for (int h : order)
         if (!Fixed(h) && StateOf(h).lambdaStale) UpdateChildMessage(h);
     for (int h : order) {
@@ -955,20 +942,11 @@ template <typename Visit> void QNL_hybridMessages::Dependents(const Link& link, 
 void QNL_hybridMessages::SettleReceiver(int h) {
     QNL_samplingNode& x = Node(h);
     State& st = StateOf(h);
-    NormalizeFromParents(h);
+    NormalizeArrived(h);
     for (Link& link : st.fromChildren) {
         if (link.next == nullptr || !link.updated) continue;
-        st.lambdaStale = true;
-        link.weightless = !(link.total > 0.0 && std::isfinite(link.total));
         link.moved = true;
-        if (link.weightless) {
-            link.next.reset(NewMessage(h, true));
-            continue;
-        }
-        link.solved = SolvedBeyond(
-            link,
-            Normalize(*link.next, link.likelihood > 0.0 ? link.spacing / link.likelihood : 0.0));
-        if (!x.IsContinuous()) continue;
+        if (link.weightless || !x.IsContinuous()) continue;
         auto& bounded = static_cast<QNL_continuousSamplingNode&>(x);
         double mean = 0.0, sd = 0.0;
         Spread(*link.next, bounded.GetLowerBound(), bounded.GetUpperBound(), mean, sd);
@@ -981,8 +959,9 @@ void QNL_hybridMessages::SettleReceiver(int h) {
     SwapArrived(st);
 }
 
-// The messages from h's parents that arrived this round, normalised; one of no weight is void.
-void QNL_hybridMessages::NormalizeFromParents(int h) {
+// The messages to h that arrived this round, normalised; one of no weight is void. One from a
+// child makes the combined child messages stale.
+void QNL_hybridMessages::NormalizeArrived(int h) {
     QNL_samplingNode& x = Node(h);
     State& st = StateOf(h);
     for (std::size_t k = 0; k < st.fromParents.size(); ++k) {
@@ -992,6 +971,17 @@ void QNL_hybridMessages::NormalizeFromParents(int h) {
             Normalize(*link.next);
         else
             link.next.reset(NewMessage(x.parents[k], true));
+    }
+    for (Link& link : st.fromChildren) {
+        if (link.next == nullptr || !link.updated) continue;
+        st.lambdaStale = true;
+        link.weightless = !(link.total > 0.0 && std::isfinite(link.total));
+        if (!link.weightless)
+            link.solved = SolvedBeyond(
+                link, Normalize(*link.next,
+                                link.likelihood > 0.0 ? link.spacing / link.likelihood : 0.0));
+        else
+            link.next.reset(NewMessage(h, true));
     }
 }
 

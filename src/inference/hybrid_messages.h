@@ -171,7 +171,7 @@ private:
     // The messages the link's message is an input of, each passed to the function.
     template <typename Visit> void Dependents(const Link& link, Visit visit);
     void SettleReceiver(int h);
-    void NormalizeFromParents(int h);
+    void NormalizeArrived(int h);
     static void SwapArrived(State& st);
     void MarkChanged(int receiver, int source, bool fromChild);
     bool Relays(int child, int sender, int source) const;

@@ -141,9 +141,10 @@ inline int FirstAboveRunningSum(const double* probabilities, int n, QNL_random& 
 
 // One trial of the given chance: it succeeds always at a chance of 1 or more, never at 0 or
 // less (or NaN), and otherwise with frequency `chance` down to 2^-79. It takes one number of
-// the generator, and a word of its second stream where that number does not decide.
+// the generator, and a word of its second stream where that number does not decide. The top
+// of the last cell is 1.0 itself, so a chance of 1 or more is above every cell.
 inline bool Trial(QNL_random& random, double chance) {
-    return FirstAboveRunningSum(&chance, 1, random) == 0 || chance >= 1.0;
+    return FirstAboveRunningSum(&chance, 1, random) == 0;
 }
 
 } // namespace quarn::detail

@@ -160,6 +160,33 @@ TEST(Trial, ChancesInsideACellAreDrawnWithTheirShareOfTheStatesDrawingIt) {
     }
 }
 
+// Chances at or beyond the ends are decided by the first number, in the first and the last
+// cell too, whose ends are 0 and 1.0 themselves: 1 or more always succeeds, 0 or less and NaN
+// never, and the second stream is not read.
+TEST(Trial, ChancesAtOrBeyondTheEndsAreDecidedByTheFirstNumber) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double chance;
+        bool succeeds;
+    } cases[] = {
+        {1.0, true},   {1.0 + 0x1p-52, true}, {2.0, true},
+        {inf, true},   {0.0, false},          {-0.0, false},
+        {-1.0, false}, {-inf, false},         {std::numeric_limits<double>::quiet_NaN(), false}};
+    std::vector<unsigned> seeds;
+    for (std::uint32_t cell : {0u, 1u, 0x7FFEu, 0x7FFFu}) {
+        std::vector<unsigned> drawing = SeedsDrawing(cell);
+        drawing.resize(4096);
+        seeds.insert(seeds.end(), drawing.begin(), drawing.end());
+    }
+    for (const auto& c : cases)
+        for (unsigned seed : seeds) {
+            QNL_random generator(seed);
+            ASSERT_EQ(Trial(generator, c.chance), c.succeeds) << c.chance << " " << seed;
+            ASSERT_EQ(NumbersTaken(QNL_random(seed), generator), 1) << c.chance << " " << seed;
+            ASSERT_EQ(WordsTaken(QNL_random(seed), generator), 0) << c.chance << " " << seed;
+        }
+}
+
 // Chances below what the 2^32 states of the recurrence can tell apart (1 in 4.3e9): within the
 // first cell, trials of 4e-10 and 1e-10 succeed on their share of 2^23 words of the second
 // stream, within five binomial errors; and a trial of 1e-12 succeeds on the first word below

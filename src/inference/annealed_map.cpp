@@ -346,28 +346,21 @@ int QNL_annealedMAP::ChainProbability(QNL_network& network, const std::vector<in
     return 0;
 }
 
-// Every MAP node but the step's holds its current outcome; the step's is withdrawn here and
-// entered again after the step (EnterCurrent), so each step's update sees one of n observed
-// sets, whose join trees the network's cache keeps. The update starts from no value but the
+// Every MAP node but the step's holds its current outcome; the step's is withdrawn before its
+// update and entered again after the step, so each step's update sees one of n observed sets,
+// whose join trees the network's cache keeps. The update starts from no value but the
 // findings', so notices would invalidate nothing it keeps: they are off while the outcome
 // changes (a dynamic network's notices reach every value and stay on).
-int QNL_annealedMAP::StepBeliefs(QNL_network& network, const std::vector<int>& mapNodes,
-                                 std::size_t i) {
+int QNL_annealedMAP::SetStepOutcome(QNL_network& network, int node, int outcome) {
     const int control = network.GetNotificationControl();
     if (network.FindTemporalNetwork() == nullptr)
         network.SetNotificationControl(control & ~QNL_network::NOTIFY_ON);
-    QNL_nodeValue* value = network.GetNode(mapNodes[i])->GetValue();
-    const int result = value->HasEvidence() ? value->ClearEvidence() : 0;
-    network.SetNotificationControl(control);
-    return result != 0 ? result : Beliefs(network, mapNodes[i], beliefs);
-}
-
-int QNL_annealedMAP::EnterCurrent(QNL_network& network, const std::vector<int>& mapNodes,
-                                  std::size_t i) {
-    const int control = network.GetNotificationControl();
-    if (network.FindTemporalNetwork() == nullptr)
-        network.SetNotificationControl(control & ~QNL_network::NOTIFY_ON);
-    const int result = network.GetNode(mapNodes[i])->GetValue()->SetEvidence(current[i]);
+    QNL_nodeValue* value = network.GetNode(node)->GetValue();
+    int result = 0;
+    if (outcome >= 0)
+        result = value->SetEvidence(outcome);
+    else if (value->HasEvidence())
+        result = value->ClearEvidence();
     network.SetNotificationControl(control);
     return result;
 }
@@ -420,7 +413,8 @@ int QNL_annealedMAP::Search(QNL_network& network, const std::vector<int>& mapNod
         history.clear();
         for (int cycle = 0; cycle < tuning.numCycle; ++cycle) {
             for (std::size_t i = 0; i < n; ++i) {
-                if (int r = StepBeliefs(network, mapNodes, i)) return r;
+                if (int r = SetStepOutcome(network, mapNodes[i], -1)) return r;
+                if (int r = Beliefs(network, mapNodes[i], beliefs)) return r;
                 const int c = current[i];
                 double u = random.Next();
                 if (u == 0.0) u = 1e-11;
@@ -462,7 +456,7 @@ int QNL_annealedMAP::Search(QNL_network& network, const std::vector<int>& mapNod
                     }
                 }
                 history.push_back(p);
-                if (int r = EnterCurrent(network, mapNodes, i)) return r;
+                if (int r = SetStepOutcome(network, mapNodes[i], current[i])) return r;
             }
         }
         ++passes;

@@ -57,8 +57,8 @@ private:
     // Beliefs of `node` alone into `out`.
     int Beliefs(QNL_network& network, int node, std::vector<double>& out);
     int Search(QNL_network& network, const std::vector<int>& mapNodes);
-    int StepBeliefs(QNL_network& network, const std::vector<int>& mapNodes, std::size_t i);
-    int EnterCurrent(QNL_network& network, const std::vector<int>& mapNodes, std::size_t i);
+    // Enters the outcome at a MAP node, or withdraws the node's finding for -1, unnoticed.
+    int SetStepOutcome(QNL_network& network, int node, int outcome);
     Scaled ScaledHeatCapacity(const std::vector<Scaled>& history, double t) const;
     // P(best | evidence) as the product of each MAP node's belief in its outcome given the
     // evidence and the outcomes before it, the MAP nodes holding no evidence on entry.

@@ -1,6 +1,5 @@
 #include "inference/cooper_solver.h"
 
-#include "definitions/cpt.h"
 #include "definitions/node_value.h"
 #include "definitions/node_values.h"
 #include "definitions/table.h"
@@ -20,6 +19,7 @@
 using quarn::detail::IsDecisionNode;
 using quarn::detail::IsUtilityNode;
 using quarn::detail::OutcomesOf;
+using quarn::detail::SetUniformTable;
 using quarn::detail::ValueOf;
 
 namespace {
@@ -158,14 +158,8 @@ int QNL_cooperSolver::MakeDecisionsChance() {
         const QNL_intArray parents(working.GetParents(h));
         for (int p = 0; p < parents.GetCount(); ++p)
             if (int r = working.RemoveArc(parents[p], h)) return r;
-        QNL_node* node = working.GetNode(h);
-        if (int r = node->SetType(QNL_TYPE_CPT)) return r;
-        const int outcomes = OutcomesOf(working, h);
-        QNL_doubleArray uniform;
-        for (int o = 0; o < outcomes; ++o)
-            uniform.Add(1.0 / outcomes);
-        if (int r = static_cast<QNL_cpt*>(node->GetDefinition())->SetProbabilities(uniform))
-            return r;
+        if (int r = working.GetNode(h)->SetType(QNL_TYPE_CPT)) return r;
+        if (int r = SetUniformTable(working, h)) return r;
     }
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "inference/influence_diagram.h"
 
+#include "definitions/cpt.h"
 #include "definitions/node_value.h"
 #include "model/error_handler.h"
 #include "model/int_array.h"
@@ -31,6 +32,16 @@ int OutcomesOf(const QNL_network& network, int h) {
     const QNL_nodeDefinition* definition = network.GetNode(h)->GetDefinition();
     const int count = definition != nullptr ? definition->GetNumberOfOutcomes() : -1;
     return count < 1 ? 1 : count;
+}
+
+int SetUniformTable(QNL_network& network, int h) {
+    auto* cpt = static_cast<QNL_cpt*>(network.GetNode(h)->GetDefinition());
+    const int size = cpt->GetSize();
+    const int outcomes = OutcomesOf(network, h);
+    QNL_doubleArray uniform;
+    for (int c = 0; c < size; ++c)
+        uniform.Add(1.0 / outcomes);
+    return cpt->SetProbabilities(uniform);
 }
 
 int RunWithoutAutoUpdate(QNL_network& network, const std::function<int()>& run,

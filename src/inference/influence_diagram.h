@@ -40,6 +40,9 @@ bool IsUtilityNode(const QNL_network& network, int node);
 QNL_nodeValue* ValueOf(const QNL_network& network, int h);
 // The outcome count of the node's definition; 1 where there is none (a utility).
 int OutcomesOf(const QNL_network& network, int h);
+// Every column of the node's table, which must be a CPT, takes each outcome alike: what a
+// decision becomes in a solver's working copy.
+int SetUniformTable(QNL_network& network, int h);
 
 // Runs a solve with the network's automatic updates off: memory running out becomes -42
 // "Not enough memory to solve the influence diagram"; `onFailure` (when given) sees a

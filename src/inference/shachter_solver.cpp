@@ -18,6 +18,7 @@
 using quarn::detail::IsDecisionNode;
 using quarn::detail::IsUtilityNode;
 using quarn::detail::OutcomesOf;
+using quarn::detail::SetUniformTable;
 using quarn::detail::ValueOf;
 
 namespace {
@@ -276,13 +277,7 @@ int QNL_shachterSolver::ConvertWorkingCopy() {
         if (k < decisions.size())
             for (int p : decisionParents[k])
                 if (int r = working.AddArc(p, h)) return r;
-        const int size = node->GetDefinition()->GetMatrix()->GetSize();
-        const int outcomes = OutcomesOf(working, h);
-        QNL_doubleArray uniform;
-        for (int c = 0; c < size; ++c)
-            uniform.Add(1.0 / outcomes);
-        if (int r = static_cast<QNL_cpt*>(node->GetDefinition())->SetProbabilities(uniform))
-            return r;
+        if (int r = SetUniformTable(working, h)) return r;
     }
     return 0;
 }

@@ -198,6 +198,34 @@ TEST(ImpossibleEvidence, FindingsOfProbabilityZeroTogetherAreRefusedInEitherOrde
     QNL_errorHandler::Instance().Flush();
 }
 
+// A has three outcomes and B | A = 0 is (1, 0): B = 1 leaves A free between 1 and 2, so it
+// implies nothing, and A = 0 then rules out what is observed below it. Refused alike whether
+// the network propagates the finding (which meets B's slice) or not (which checks the children
+// it observed), with nothing changed; A = 1 is taken after either.
+TEST(ImpossibleEvidence, AFindingThatRulesOutAnObservedChildIsRefusedWithOrWithoutPropagation) {
+    for (const bool propagating : {true, false}) {
+        const std::string label = propagating ? "propagating" : "not propagating";
+        QNL_errorHandler::Instance().Flush();
+        QNL_network net;
+        const int a = Chance(net, "A", {}, {0.2, 0.3, 0.5}, 3);
+        const int b = Chance(net, "B", {a}, {1.0, 0.0, 0.5, 0.5, 0.4, 0.6});
+        if (!propagating)
+            net.SetNotificationControl(net.GetNotificationControl() &
+                                       ~QNL_network::NOTIFY_PROPAGATE_EVIDENCE);
+        ASSERT_EQ(ValueOf(net, b).SetEvidence(1), 0) << label;
+        const auto before = EvidenceOf(net);
+        EXPECT_EQ(ValueOf(net, a).SetEvidence(0), -26) << label;
+        EXPECT_EQ(LastMessage(), "ERROR: conficting evidence between nodes [B] and [A]") << label;
+        EXPECT_EQ(EvidenceOf(net), before) << label;
+        ASSERT_EQ(net.UpdateBeliefs(), 0) << label;
+        ExpectOracle(net, label);
+        ASSERT_EQ(ValueOf(net, a).SetEvidence(1), 0) << label;
+        ASSERT_EQ(net.UpdateBeliefs(), 0) << label;
+        ExpectOracle(net, label + " after A = 1");
+    }
+    QNL_errorHandler::Instance().Flush();
+}
+
 // B | A = 0 is (1 - d, d), held as (1, d): B = 1 stays possible after A = 0, A = 0 after
 // B = 1, and B's belief given A = 0 keeps its d, also where no notice derived anything.
 TEST(RoundedCertainty, ARowThatRoundsToOneImpliesNothing) {

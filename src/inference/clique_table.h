@@ -312,6 +312,10 @@ public:
         if (had != 0) std::feraiseexcept(had);
     }
     bool Left() const { return kFlags != 0 && std::fetestexcept(kFlags) != 0; }
+    // Watches afresh from here: clearing the flags costs many times what testing them does, so
+    // a pass of many steps keeps one watch, tests it after each step and restarts it only
+    // after a step that left the range.
+    void Restart() { std::feclearexcept(kFlags); }
 
 private:
 #if defined(FE_UNDERFLOW) && defined(FE_OVERFLOW)

@@ -67,6 +67,16 @@ public:
     }
     // Creation index of a clique in sorted position; the root is the last created.
     int GetCreationIndex(int position) const { return sorted[static_cast<std::size_t>(position)]; }
+    // The cliques that held a record when the tree was built, by creation index in sorted
+    // order; an observed record has left them since.
+    int GetNumberOfHolders(int record) const {
+        return holderStart[static_cast<std::size_t>(record) + 1] -
+               holderStart[static_cast<std::size_t>(record)];
+    }
+    int GetHolder(int record, int i) const {
+        const int at = holderStart[static_cast<std::size_t>(record)] + i;
+        return holderList[static_cast<std::size_t>(at)];
+    }
     const QNL_cliqueStore& GetStore() const { return store; }
     int GetRoot() const { return root; }
     std::uint64_t GetTotalWeight() const { return totalWeight; }
@@ -125,7 +135,8 @@ private:
     std::vector<int> distributeStack;
     std::vector<char> handled;
     std::vector<double> marginal;
-    // The cliques holding each record, while the tables are assigned.
+    // The cliques holding each record, in sorted order, from the last build: where each table
+    // is assigned, and where families are looked for (GetHolder).
     std::vector<int> holderStart;
     std::vector<int> holderList;
     std::vector<int> holderFill;

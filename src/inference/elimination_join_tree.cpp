@@ -1127,12 +1127,13 @@ int RunEliminationJoinTree(QNL_network& network) {
                 }
                 if (left) {
                     // A product left the range of a double: the same again in wide cells, or,
-                    // where their storage cannot be had, the doubles' answer again.
+                    // where their storage cannot be had, the doubles' answer again on the
+                    // structure already built.
                     QNL_errorHandler& log = QNL_errorHandler::Instance();
                     const int logged = log.GetNumberOfErrors();
                     if (tree.InitWidePotentials() != 0 || tree.EnterEvidence(component) != 0) {
                         log.TruncateTo(logged);
-                        if (int r = tree.Build(component)) return r;
+                        if (int r = tree.InitPotentials()) return r;
                         if (int r = tree.EnterEvidence(component)) return log.LogError(r);
                     }
                     tree.Propagate();

@@ -39,15 +39,12 @@ public:
     std::uint64_t GetCliquesCompared() const { return compared; }
 
 private:
-    // The first position of a clique holding every member, -1 when none does.
-    int FirstHolder(const std::vector<std::pair<int, int>>& members) const;
+    // The clique first in sorted order that holds every member, nullptr when none does.
+    const QNL_clique* FirstHolder(const std::vector<std::pair<int, int>>& members) const;
 
     QNL_graphView view;
     QNL_clusteringJoinTree tree;
-    // Positions of the cliques holding record r, ascending:
-    // holders[holderStart[r] .. holderStart[r + 1]).
-    std::vector<int> holderStart;
-    std::vector<int> holders;
+    bool propagated = false;
     mutable std::uint64_t compared = 0;
 };
 

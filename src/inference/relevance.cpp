@@ -999,6 +999,7 @@ int QNL_relevance::AbsorbEvidence() {
 // whose products leave the range of a double would lose what the trees keep with wide cells:
 // such a root stays.
 int QNL_relevance::CutRoots() {
+    quarn::detail::RangeWatch watch;
     for (QNL_relevanceNode* start : records) {
         QNL_relevanceNode* root = start;
         while (root->mark != QNL_relevanceNode::MARK_ROOT_CUT && root->observed < 0 &&
@@ -1018,17 +1019,21 @@ int QNL_relevance::CutRoots() {
                     if (d != dim) shape.push_back(table->GetSizeOfDimension(d));
                 QNL_Dmatrix& summed = table == &child->ownTable ? scratch->table : child->ownTable;
                 if (int r = ShapeTable(summed, shape)) return r;
-                const quarn::detail::RangeWatch watch;
                 WeightedSum(*table, dim, *weights, summed);
-                if (watch.Left()) break;
+                if (watch.Left()) {
+                    watch.Restart();
+                    break;
+                }
                 if (log != nullptr) log->NoteStep(child, false, dim, nullptr, root, summed);
                 if (&summed != &child->ownTable) std::swap(summed, child->ownTable);
                 child->UseOwnTable();
             } else {
                 QNL_Dmatrix summed;
-                const quarn::detail::RangeWatch watch;
                 if (int r = table->SumOutDimension(dim, weights->GetItems(), summed)) return r;
-                if (watch.Left()) break;
+                if (watch.Left()) {
+                    watch.Restart();
+                    break;
+                }
                 child->TakeTable(std::move(summed));
             }
             child->parents.Delete(dim);

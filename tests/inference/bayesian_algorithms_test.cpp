@@ -1,4 +1,5 @@
 #include "inference/bayesian_algorithms.h"
+#include "inference/clique_table.h"
 #include "inference/sampling_core.h"
 
 #include "definitions/node_value.h"
@@ -13,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -58,6 +61,32 @@ void BuildWideFamily(QNL_network& network) {
 } // namespace
 
 // Each step sets one property and expects the settings read afterwards.
+// A probability below the smallest double is logged with three digits of its size; one whose
+// digits round up to 10 carries into the power rather than reading "10e...".
+TEST(UnderflowMessageTest, SizeIsWrittenWithThreeDigitsAndTheCarryInThePower) {
+    const struct {
+        double mantissa;
+        int power;
+        const char* size;
+    } cases[] = {{3.09, -884, "3.09e-884"},
+                 {9.994, -400, "9.99e-400"},
+                 {9.9996, -400, "1e-399"},
+                 {1.0, -400, "1e-400"},
+                 {9.99999, -5000, "1e-4999"}};
+    for (const auto& c : cases) {
+        // mantissa x 10^power as m x 2^e, m in [mantissa, 2 mantissa).
+        const double log2Of10 = std::log2(10.0);
+        const auto e = static_cast<std::int64_t>(std::floor(c.power * log2Of10));
+        const double m = c.mantissa * std::exp2(c.power * log2Of10 - static_cast<double>(e));
+        QNL_errorHandler::Instance().Flush();
+        EXPECT_EQ(quarn::detail::ValueOrLoggedSize(quarn::detail::ScaledValue(m, e), "Size"), 0.0);
+        EXPECT_EQ(quarn_test::Messages(),
+                  std::vector<std::string>{std::string("-2 Size underflowed: ") + c.size +
+                                           " is below the smallest double, 0 returned"})
+            << c.size;
+    }
+}
+
 TEST(DecompositionSettingsTest, DefaultsAndRules) {
     struct Step {
         const char* key;

@@ -15,6 +15,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -131,6 +132,48 @@ TEST_F(Relevance, SamplingOrderTakesObservedRecordsByZeroShareThenAncestors) {
     // array is O2 O1 T V U, and each record follows its unlisted ancestors.
     ASSERT_EQ(list[0]->ListForSampling(), 0);
     EXPECT_EQ(Handles(0), (std::vector<int>{v, o2, u, o1, t}));
+}
+
+// A root whose sum into its child would leave the range of a double stays; the roots after it
+// in the same pass are summed into their children as ever. Both ways of reducing: afresh, and
+// in the storage a kept reduction holds.
+TEST_F(Relevance, RootsAfterOneKeptForItsRangeAreStillCut) {
+    const int r1 = AddNode(net, "R1"), a = AddNode(net, "A");
+    const int r2 = AddNode(net, "R2"), b = AddNode(net, "B");
+    ASSERT_EQ(net.AddArc(r1, a), 0);
+    ASSERT_EQ(net.AddArc(r2, b), 0);
+    // P(A = 0) = 1e-200 * 1e-200, below the smallest double.
+    SetTable(net, r1, {1e-200, 1.0});
+    SetTable(net, a, {1e-200, 1.0, 0.0, 1.0});
+    SetTable(net, r2, {0.3, 0.7});
+    SetTable(net, b, {0.9, 0.1, 0.2, 0.8});
+    ASSERT_EQ(net.SetTarget(a), 0);
+    ASSERT_EQ(net.SetTarget(b), 0);
+    for (bool kept : {false, true}) {
+        SCOPED_TRACE(kept ? "kept" : "afresh");
+        QNL_componentList fresh;
+        QNL_componentList* components = &list;
+        if (kept) {
+            quarn::detail::JoinTreeCache& cache = net.GetJoinTreeCache();
+            cache.Clear();
+            cache.Begin(net.GetStructureVersion(), 0);
+            bool held = false;
+            int code = 0;
+            components = cache.Reduce(net, fresh, held, code);
+            ASSERT_NE(components, nullptr) << code;
+        } else {
+            ASSERT_EQ(Reduce(true, true), 0);
+        }
+        std::vector<std::vector<int>> handles;
+        for (int c = 0; c < components->GetCount(); ++c) {
+            std::vector<int>& h = handles.emplace_back();
+            for (int r = 0; r < (*components)[c]->GetNumberOfRecords(); ++r)
+                h.push_back((*components)[c]->GetRecord(r)->GetNodeHandle());
+            std::sort(h.begin(), h.end());
+        }
+        std::sort(handles.begin(), handles.end());
+        EXPECT_EQ(handles, (std::vector<std::vector<int>>{{r1, a}, {b}}));
+    }
 }
 
 // Runs the body on a thread with a small stack: recursion over a long chain would not fit.
